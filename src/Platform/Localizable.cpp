@@ -1,0 +1,55 @@
+// The one table of user-visible texts: key → default text. Keep it sorted by
+// key (checked at compile time) and add new texts here, never at call sites.
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "Platform/LocalizableTable.hpp"
+
+namespace larkspin::L10n::detail {
+
+namespace {
+using Entry = std::pair<std::string_view, std::string_view>;
+
+constexpr std::array kEntries = std::to_array<Entry>({
+    {"encoding.latin1",
+     "文件不是 UTF-8 编码，已按 Latin-1 读取，非 ASCII 字符可能显示不正确。为避免损坏原文件，本文档只读，"
+     "不能保存回原文件。"},
+    {"encoding.utf16", "文件是 UTF-16 编码；保存时保持原编码与 BOM。"},
+    {"load.detail.is_directory", "Larkspin 只打开 Markdown 文件，不显示文件夹。"},
+    {"load.detail.not_found", "文件可能已被移动或删除。原文件位置的内容没有被改动。"},
+    {"load.detail.permission_denied",
+     "系统拒绝了读取请求。请检查文件的权限和所有者；如果 Larkspin 在沙盒（Flatpak）中运行，"
+     "请通过「文件 › 打开」重新选择它以授权。"},
+    {"load.detail.read_error", "读取时出错：%@"},
+    {"load.error.not_regular_file", "这不是普通文件（管道、套接字或设备），不能作为文档读取。"},
+    {"load.title.is_directory", "这是一个文件夹"},
+    {"load.title.not_found", "文件不存在"},
+    {"load.title.permission_denied", "没有读取权限"},
+    {"load.title.read_error", "文件无法读取"},
+    {"model.not_writable", "文档处于受限阅读或读取失败状态，未加载完整内容，不能保存。"},
+    {"settings.general.external_change.ask", "先提示"},
+    {"settings.general.external_change.reload", "自动重新载入"},
+});
+
+constexpr bool sortedAndUnique() {
+    for (std::size_t i = 1; i < kEntries.size(); ++i) {
+        if (!(kEntries[i - 1].first < kEntries[i].first)) return false;
+    }
+    return true;
+}
+static_assert(sortedAndUnique(), "Localizable table must be sorted by key without duplicates");
+}  // namespace
+
+const std::string_view* lookup(std::string_view key) {
+    auto it = std::lower_bound(kEntries.begin(), kEntries.end(), key,
+                               [](const Entry& e, std::string_view k) { return e.first < k; });
+    if (it == kEntries.end() || it->first != key) return nullptr;
+    return &it->second;
+}
+
+std::size_t entryCount() { return kEntries.size(); }
+
+}  // namespace larkspin::L10n::detail

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+
+namespace larkspin::MainThread {
+
+// Records the calling thread as the main thread (the thread that runs the
+// default GMainContext). Call once, first thing in main() and in test mains.
+void initialize();
+
+// True on the thread given to initialize().
+bool isMainThread();
+
+// Runs `job` on the main thread on a later turn of the default main context,
+// in FIFO order with every other posted job. Never runs `job` synchronously,
+// not even when called on the main thread. Safe from any thread.
+void post(std::function<void()> job);
+
+// Runs queued jobs on the calling (main) thread until the queue is empty or
+// `maxRounds` turns of the main context have passed; for tests and shutdown.
+void drainForTesting(int maxRounds = 1000);
+
+// Number of jobs waiting; for tests.
+std::size_t pendingCount();
+
+}  // namespace larkspin::MainThread
+
+// Fails loudly in debug builds when called off the main thread.
+#if defined(LARKSPIN_DEBUG_ASSERTS)
+#include <glib.h>
+#define LARKSPIN_ASSERT_MAIN_THREAD()                                                   \
+    do {                                                                                \
+        if (!::larkspin::MainThread::isMainThread()) {                                  \
+            g_error("%s:%d: %s must run on the main thread", __FILE__, __LINE__, __func__); \
+        }                                                                               \
+    } while (0)
+#else
+#define LARKSPIN_ASSERT_MAIN_THREAD() \
+    do {                              \
+    } while (0)
+#endif

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
+#include "Support/LogCapture.hpp"
+
+namespace larkspin {
+namespace {
+
+std::string render(std::string_view format, std::vector<LogArgument> args, bool reveal = false) {
+    return AppLog::formatMessage(format, args, reveal);
+}
+
+TEST(LogFormat, PrivacyMarkersRedactUnlessRevealed) {
+    const std::vector<LogArgument> args{std::string("ABC"), std::string("/home/me/notes.md")};
+    EXPECT_EQ(render("文档 doc=%{public}s %{private}s", args), "文档 doc=ABC <private>");
+    EXPECT_EQ(render("文档 doc=%{public}s %{private}s", args, true), "文档 doc=ABC /home/me/notes.md");
+    // A bare %s is private, as dynamic texts are by default.
+    EXPECT_EQ(render("path %s", {std::string("x")}), "path <private>");
+    // Numbers are public unless marked private.
+    EXPECT_EQ(render("n=%ld m=%{private}ld", {std::int64_t{5}, std::int64_t{6}}), "n=5 m=<private>");
+}
+
+TEST(LogFormat, ScalarsBooleansAndEscapes) {
+    EXPECT_EQ(render("%{bool}d/%{bool}d", {true, false}), "true/false");
+    EXPECT_EQ(render("%d %lld %zu %u", {std::int64_t{-3}, std::int64_t{1} << 40, std::uint64_t{7},
+                                        std::uint64_t{8}}),
+              "-3 1099511627776 7 8");
+    EXPECT_EQ(render("page=%f/%.2f", {1.5, 2.0}), "page=1.500000/2.00");
+    EXPECT_EQ(render("100%% done %x", {std::int64_t{255}}), "100% done ff");
+}
+
+TEST(LogFormat, MalformedFormatsNeverCrash) {
+    EXPECT_EQ(render("a %{public}s b %ld", {std::string("x")}), "a x b <missing>");
+    EXPECT_EQ(render("tail %", {}), "tail %");
+    EXPECT_EQ(render("unclosed %{public", {std::string("x")}), "unclosed %{public");
+    EXPECT_EQ(render("odd %k here", {}), "odd %k here");
+    EXPECT_EQ(render("%ld", {std::string("text")}), "text");  // wrong kind prints what it has
+}
+
+TEST(LogFormat, NumbersIgnoreTheLocale) {
+    // The test main sets LC_NUMERIC to a comma locale; the output keeps its point.
+    std::setlocale(LC_ALL, "");
+    EXPECT_EQ(render("%f", {0.25}), "0.250000");
+    std::setlocale(LC_ALL, "C");
+}
+
+TEST(Logger, CaptureSeesCategoryLevelAndRenderedText) {
+    test::LogCapture capture;
+    AppLog::setRevealPrivateForTesting(false);
+    AppLog::recovery.info("草稿 %{public}s：%ld 字节 %{private}s", "1234ABCD", 42, "secret");
+    AppLog::setRevealPrivateForTesting(std::nullopt);
+    const auto records = capture.records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].category, "recovery");
+    EXPECT_EQ(records[0].level, LogLevel::info);
+    EXPECT_EQ(records[0].message, "草稿 1234ABCD：42 字节 <private>");
+}
+
+TEST(Localization, LooksUpSubstitutesAndFallsBackToTheKey) {
+    EXPECT_EQ(L10n::text("load.title.not_found"), "文件不存在");
+    EXPECT_EQ(L10n::format("load.detail.read_error", {"磁盘错误"}), "读取时出错：磁盘错误");
+    test::LogCapture capture;
+    EXPECT_EQ(L10n::text("no.such.key"), "no.such.key");
+    EXPECT_TRUE(capture.contains("actions", "no.such.key"));
+    EXPECT_EQ(L10n::substitute("%2$@ then %1$@, %d%%", {"a", "b", "7"}), "b then a, a%");
+    EXPECT_EQ(L10n::substitute("%@ and %@", {"only"}), "only and ");
+}
+
+}  // namespace
+}  // namespace larkspin
