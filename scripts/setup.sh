@@ -11,6 +11,8 @@ packages=(
   libsoup-3.0-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
+  fonts-dejavu-core fonts-cantarell
+  clang libclang-rt-14-dev
   nodejs npm
 )
 

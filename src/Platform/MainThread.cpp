@@ -67,6 +67,15 @@ void post(std::function<void()> job) {
     }
 }
 
+TimerHandle postAfter(Clock& clock, Clock::Duration delay, std::function<void()> job) {
+    // Two stages: the clock's timer posts the gate, and the gate runs the job
+    // unless it was cancelled meanwhile. Cancelling the gate cancels the timer too.
+    auto gate = std::make_shared<detail::TimerState>(std::move(job));
+    TimerHandle timer = clock.scheduleAfter(delay, [gate] { post([gate] { gate->fire(); }); });
+    gate->link(timer.state());
+    return TimerHandle(std::move(gate));
+}
+
 std::size_t pendingCount() {
     auto& q = queue();
     std::lock_guard lock(q.mutex);

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "Platform/Clock.hpp"
+
 namespace larkspin::MainThread {
 
 // Records the calling thread as the main thread (the thread that runs the
@@ -15,6 +17,12 @@ bool isMainThread();
 // in FIFO order with every other posted job. Never runs `job` synchronously,
 // not even when called on the main thread. Safe from any thread.
 void post(std::function<void()> job);
+
+// Posts `job` (as post() does) once `delay` has passed on `clock`. Cancelling
+// the handle stops the job until it starts running, including after the timer
+// has fired and the job is already waiting in the main queue. Safe from any
+// thread.
+TimerHandle postAfter(Clock& clock, Clock::Duration delay, std::function<void()> job);
 
 // Runs queued jobs on the calling (main) thread until the queue is empty or
 // `maxRounds` turns of the main context have passed; for tests and shutdown.

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the unit tests in an optimised build and
+# again under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+build_and_test() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja -DLARKSPIN_WERROR=ON "$@"
+    cmake --build "$dir"
+    # One Xvfb serves every test that needs a display.
+    xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+        ctest --test-dir "$dir" --output-on-failure -j "$(nproc)"
+}
+
+echo "== optimised build"
+build_and_test build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== sanitizer build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+build_and_test build/asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPIN_SANITIZE=ON -DLARKSPIN_BUILD_BENCH=OFF
+
+echo "== all tests passed"

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <functional>
+
+namespace larkspin {
+
+// The system calls that file code makes, gathered so that tests can make one
+// of them fail (EACCES, EIO…) without changing the file system — the tests run
+// as root, where permissions cannot refuse anything. Every member behaves like
+// the call it is named after: -1 with errno set on failure.
+//
+// Production code takes a `const SysCalls&` defaulting to `realSysCalls()`; a
+// test copies `realSysCalls()` and replaces the members it wants to fail.
+// Extend by adding a member here and its real call in SysCalls.cpp.
+struct SysCalls {
+    std::function<int(const char* path, int flags, mode_t mode)> open;
+    std::function<int(const char* path, struct stat* status)> stat;
+    std::function<int(int fd, struct stat* status)> fstat;
+    std::function<ssize_t(int fd, void* buffer, std::size_t count)> read;
+    std::function<int(int fd)> close;
+};
+
+// The real calls.
+const SysCalls& realSysCalls();
+
+}  // namespace larkspin

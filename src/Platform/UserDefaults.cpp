@@ -1,0 +1,187 @@
+#include "Platform/UserDefaults.hpp"
+
+#include <glib.h>
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "Platform/AtomicFile.hpp"
+#include "Platform/Log.hpp"
+
+namespace larkspin {
+
+namespace {
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    std::int64_t out = 0;
+    const auto* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    if (ec != std::errc() || ptr != end || text.empty()) return std::nullopt;
+    return out;
+}
+
+std::optional<double> parseReal(std::string_view text) {
+    double out = 0;
+    const auto* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, out);
+    if (ec != std::errc() || ptr != end || text.empty() || !std::isfinite(out)) return std::nullopt;
+    return out;
+}
+
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(g_ascii_tolower(c));
+    return out;
+}
+
+}  // namespace
+
+UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+
+std::filesystem::path UserDefaults::standardLocation() {
+    return std::filesystem::path(g_get_user_config_dir()) / "Larkspin" / "preferences.json";
+}
+
+UserDefaults& UserDefaults::standard() {
+    static auto* defaults = new UserDefaults(standardLocation());
+    return *defaults;
+}
+
+void UserDefaults::load() {
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) return;  // no preferences yet
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
+    auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (parsed.is_object()) {
+        values_ = std::move(parsed);
+        return;
+    }
+    // Keep the unreadable file for the user instead of overwriting it later.
+    auto aside = file_;
+    aside += ".corrupt";
+    std::error_code ec;
+    std::filesystem::rename(file_, aside, ec);
+    AppLog::document.error("偏好设置文件无法解析，已移到 %{private}s 并从默认值开始", aside);
+}
+
+std::optional<nlohmann::json> UserDefaults::lookup(std::string_view key) const {
+    std::lock_guard lock(mutex_);
+    const std::string k(key);
+    if (auto it = arguments_.find(k); it != arguments_.end()) return *it;
+    if (auto it = values_.find(k); it != values_.end()) return *it;
+    return std::nullopt;
+}
+
+std::optional<nlohmann::json> UserDefaults::value(std::string_view key) const { return lookup(key); }
+
+bool UserDefaults::contains(std::string_view key) const { return lookup(key).has_value(); }
+
+std::optional<std::string> UserDefaults::string(std::string_view key) const {
+    const auto v = lookup(key);
+    if (!v) return std::nullopt;
+    if (v->is_string()) return v->get<std::string>();
+    if (v->is_number_integer()) return std::to_string(v->get<std::int64_t>());
+    if (v->is_number()) return v->dump();
+    return std::nullopt;
+}
+
+std::optional<bool> UserDefaults::boolean(std::string_view key) const {
+    const auto v = lookup(key);
+    if (!v) return std::nullopt;
+    if (v->is_boolean()) return v->get<bool>();
+    if (v->is_number()) return v->get<double>() != 0.0;
+    if (v->is_string()) {
+        const auto text = lowered(v->get<std::string>());
+        if (text == "yes" || text == "true" || text == "1") return true;
+        if (text == "no" || text == "false" || text == "0") return false;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
+    const auto v = lookup(key);
+    if (!v) return std::nullopt;
+    if (v->is_number_integer()) return v->get<std::int64_t>();
+    if (v->is_number_float()) {
+        const double d = v->get<double>();
+        if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18) return std::nullopt;
+        return static_cast<std::int64_t>(d);
+    }
+    if (v->is_string()) return parseInteger(v->get<std::string>());
+    return std::nullopt;
+}
+
+std::optional<double> UserDefaults::real(std::string_view key) const {
+    const auto v = lookup(key);
+    if (!v) return std::nullopt;
+    if (v->is_number()) return v->get<double>();
+    if (v->is_string()) return parseReal(v->get<std::string>());
+    return std::nullopt;
+}
+
+void UserDefaults::setString(std::string_view key, std::string value) { store(key, nlohmann::json(std::move(value))); }
+void UserDefaults::setBool(std::string_view key, bool value) { store(key, nlohmann::json(value)); }
+void UserDefaults::setInteger(std::string_view key, std::int64_t value) { store(key, nlohmann::json(value)); }
+void UserDefaults::setReal(std::string_view key, double value) {
+    if (!std::isfinite(value)) {
+        AppLog::document.error("偏好设置 %{public}s 的值不是有限数，忽略", key);
+        return;
+    }
+    store(key, nlohmann::json(value));
+}
+void UserDefaults::setValue(std::string_view key, nlohmann::json value) { store(key, std::move(value)); }
+void UserDefaults::remove(std::string_view key) { store(key, std::nullopt); }
+
+nlohmann::json UserDefaults::storedValues() const {
+    std::lock_guard lock(mutex_);
+    return values_;
+}
+
+void UserDefaults::store(std::string_view key, std::optional<nlohmann::json> value) {
+    std::lock_guard lock(mutex_);
+    const std::string k(key);
+    if (value) {
+        values_[k] = std::move(*value);
+    } else if (values_.erase(k) == 0) {
+        return;
+    }
+    // Invalid UTF-8 in a stored text is replaced rather than thrown about.
+    const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    std::error_code ec;
+    std::filesystem::create_directories(file_.parent_path(), ec);
+    ec = writeFileAtomically(file_, text, 0600);
+    lastWriteError_ = ec;
+    if (ec) {
+        AppLog::document.error("写入偏好设置失败 %{private}s：%{public}s", file_, ec.message());
+    }
+}
+
+std::error_code UserDefaults::lastWriteError() const {
+    std::lock_guard lock(mutex_);
+    return lastWriteError_;
+}
+
+std::vector<std::string> UserDefaults::applyArguments(const std::vector<std::string>& arguments) {
+    std::vector<std::string> rest;
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& arg = arguments[i];
+        const bool isKey = i > 0 && arg.size() > 1 && arg[0] == '-' && g_ascii_isalpha(arg[1]) &&
+                           arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                 "0123456789._-", 1) == std::string::npos &&
+                           i + 1 < arguments.size();
+        if (isKey) {
+            arguments_[arg.substr(1)] = arguments[i + 1];
+            ++i;
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    return rest;
+}
+
+}  // namespace larkspin

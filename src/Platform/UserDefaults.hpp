@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace larkspin {
+
+// The program's preference store: one JSON object of plain keys
+// ("typography.fontSizePx", "document.externalChangePolicy", …) in
+// $XDG_CONFIG_HOME/Larkspin/preferences.json, rewritten atomically on every
+// change. Getters never fail: a missing key or a value of the wrong kind reads
+// as absent and the caller falls back to its default. Values given on the
+// command line as "-Key value" (the argument domain) win over stored ones and
+// are never written. Thread-safe.
+class UserDefaults {
+public:
+    // A store over `file`; a missing file is an empty store. A file that cannot
+    // be parsed is kept aside as "<file>.corrupt" and the store starts empty.
+    explicit UserDefaults(std::filesystem::path file);
+
+    // The shared store of the program, created on first use.
+    static UserDefaults& standard();
+    static std::filesystem::path standardLocation();
+
+    const std::filesystem::path& file() const { return file_; }
+
+    // Texts; a stored number reads as its decimal text.
+    std::optional<std::string> string(std::string_view key) const;
+    // Booleans; also numbers (non-zero is true) and the texts YES/NO, true/false, 1/0.
+    std::optional<bool> boolean(std::string_view key) const;
+    // Whole numbers; also a finite real (truncated) and a text that is a whole number.
+    std::optional<std::int64_t> integer(std::string_view key) const;
+    // Real numbers; also a text that is a number.
+    std::optional<double> real(std::string_view key) const;
+    // The raw stored value.
+    std::optional<nlohmann::json> value(std::string_view key) const;
+    bool contains(std::string_view key) const;
+
+    void setString(std::string_view key, std::string value);
+    void setBool(std::string_view key, bool value);
+    void setInteger(std::string_view key, std::int64_t value);
+    void setReal(std::string_view key, double value);
+    void setValue(std::string_view key, nlohmann::json value);
+    void remove(std::string_view key);
+
+    // The stored (persistent) values, without the argument domain.
+    nlohmann::json storedValues() const;
+
+    // Reads "-Key value" pairs from the command line into the argument domain.
+    // Returns the arguments that are not such pairs, in order (argv[0] first).
+    std::vector<std::string> applyArguments(const std::vector<std::string>& arguments);
+
+    // The error of the last failed write, cleared by a successful one.
+    std::error_code lastWriteError() const;
+
+private:
+    std::optional<nlohmann::json> lookup(std::string_view key) const;
+    void store(std::string_view key, std::optional<nlohmann::json> value);
+    void load();
+
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    nlohmann::json values_ = nlohmann::json::object();
+    nlohmann::json arguments_ = nlohmann::json::object();
+    std::error_code lastWriteError_;
+};
+
+}  // namespace larkspin
