@@ -6,6 +6,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "Platform/SysCalls.hpp"
+
 namespace larkspin {
 
 // Replaces the file at `target` with `bytes` so that, whatever happens, the
@@ -16,6 +18,7 @@ namespace larkspin {
 // temporary file is removed and the target is untouched. For the program's own
 // files (preferences, session); documents go through the file store.
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
-                                    mode_t newFileMode = 0644);
+                                    mode_t newFileMode = 0644,
+                                    const SysCalls& sys = realSysCalls());
 
 }  // namespace larkspin

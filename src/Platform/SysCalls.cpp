@@ -1,6 +1,8 @@
 #include "Platform/SysCalls.hpp"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace larkspin {
@@ -12,6 +14,11 @@ const SysCalls& realSysCalls() {
         .fstat = [](int fd, struct stat* status) { return ::fstat(fd, status); },
         .read = [](int fd, void* buffer, std::size_t count) { return ::read(fd, buffer, count); },
         .close = [](int fd) { return ::close(fd); },
+        .write = [](int fd, const void* buffer, std::size_t count) { return ::write(fd, buffer, count); },
+        .fsync = [](int fd) { return ::fsync(fd); },
+        .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
+        .rename = [](const char* from, const char* to) { return ::rename(from, to); },
+        .unlink = [](const char* path) { return ::unlink(path); },
     };
     return calls;
 }

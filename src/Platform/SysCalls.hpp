@@ -22,6 +22,11 @@ struct SysCalls {
     std::function<int(int fd, struct stat* status)> fstat;
     std::function<ssize_t(int fd, void* buffer, std::size_t count)> read;
     std::function<int(int fd)> close;
+    std::function<ssize_t(int fd, const void* buffer, std::size_t count)> write;
+    std::function<int(int fd)> fsync;
+    std::function<int(int fd, mode_t mode)> fchmod;
+    std::function<int(const char* from, const char* to)> rename;
+    std::function<int(const char* path)> unlink;
 };
 
 // The real calls.

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/SysCalls.hpp"
 #include "Platform/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -164,6 +165,30 @@ TEST(NotificationCenter, PostFromAnotherThreadArrivesOnTheMainThread) {
     MainThread::drainForTesting();
     EXPECT_EQ(count, 1);
     EXPECT_TRUE(onMain);
+}
+
+}  // namespace
+}  // namespace larkspin
+
+namespace larkspin {
+namespace {
+
+TEST(AtomicFile, AFailureAtAnyStepLeavesTheTargetAndNoTemporaryFile) {
+    test::TempDir dir;
+    const auto target = dir.write("a.txt", "old");
+    for (const char* step : {"write", "fsync", "rename"}) {
+        SysCalls sys = realSysCalls();
+        const std::string failing = step;
+        if (failing == "write") sys.write = [](int, const void*, std::size_t) -> ssize_t { errno = ENOSPC; return -1; };
+        if (failing == "fsync") sys.fsync = [](int) { errno = EIO; return -1; };
+        if (failing == "rename") sys.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+        const auto ec = writeFileAtomically(target, "new contents", 0644, sys);
+        EXPECT_TRUE(ec) << step;
+        EXPECT_EQ(test::readFile(target), "old") << step;
+        int entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+        EXPECT_EQ(entries, 1) << step;
+    }
 }
 
 }  // namespace
