@@ -11,7 +11,7 @@ packages=(
   libsoup-3.0-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
-  fonts-dejavu-core fonts-cantarell
+  fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon
   clang libclang-rt-14-dev
   nodejs npm
 )

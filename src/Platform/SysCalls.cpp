@@ -19,6 +19,13 @@ const SysCalls& realSysCalls() {
         .fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); },
         .rename = [](const char* from, const char* to) { return ::rename(from, to); },
         .unlink = [](const char* path) { return ::unlink(path); },
+        .access = [](const char* path, int mode) { return ::access(path, mode); },
+        .fchown = [](int fd, uid_t owner, gid_t group) { return ::fchown(fd, owner, group); },
+        .renameNoReplace =
+            [](const char* from, const char* to) {
+                return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+            },
+        .link = [](const char* from, const char* to) { return ::link(from, to); },
     };
     return calls;
 }

@@ -27,6 +27,12 @@ struct SysCalls {
     std::function<int(int fd, mode_t mode)> fchmod;
     std::function<int(const char* from, const char* to)> rename;
     std::function<int(const char* path)> unlink;
+    std::function<int(const char* path, int mode)> access;
+    std::function<int(int fd, uid_t owner, gid_t group)> fchown;
+    // rename(2) that fails with EEXIST instead of replacing `to`
+    // (renameat2 with RENAME_NOREPLACE; EINVAL where the file system cannot).
+    std::function<int(const char* from, const char* to)> renameNoReplace;
+    std::function<int(const char* from, const char* to)> link;
 };
 
 // The real calls.
