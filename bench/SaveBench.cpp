@@ -1,0 +1,224 @@
+// Saving and watching documents.
+//
+//   BM_WriteFsync/20MiB   the floor: a new file, 20 MiB written, fsync'ed, closed
+//   BM_Save/20MiB         a verified atomic save of 20 MiB over the file it
+//                         expects (conflict test, temporary file, fsync, rename,
+//                         folder fsync, read-back), the file resting in between
+//   BM_Save/20MiB/justChanged  the same, each save right after the last one, so
+//                         the conflict test must read the file again
+//   BM_ExternalChangeToVerdict/inPlace        another program rewrites the file
+//   BM_ExternalChangeToVerdict/atomicReplace  another program renames a new file over it
+//                         time from the change to the stabiliser's stable verdict on
+//                         the main thread (real clock); "beyond_settle_ms" is what
+//                         is left after the stabiliser's own settle time (two reads
+//                         150 ms apart after the last event)
+//
+// Files live under the system's temporary folder: run it on the disk whose
+// figures you want.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "Model/DiskVersion.hpp"
+#include "Platform/MainThread.hpp"
+#include "Services/ContentStabilizer.hpp"
+#include "Services/FileChangeObserver.hpp"
+#include "Services/FileStore.hpp"
+
+namespace {
+
+using namespace larkspin;
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+struct Folder {
+    fs::path path;
+    Folder() {
+        std::string pattern = (fs::path(g_get_tmp_dir()) / "larkspin-save-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
+// Text-like bytes; `seed` makes two contents differ throughout.
+std::string textBytes(std::size_t size, unsigned seed) {
+    std::string out;
+    out.reserve(size + 128);
+    std::uint32_t state = seed * 2654435761u + 1;
+    while (out.size() < size) {
+        state = state * 1664525u + 1013904223u;
+        out += "Line " + std::to_string(state % 1000000) + " of a long Markdown document，第 " +
+               std::to_string(state >> 20) + " 行。\n";
+    }
+    out.resize(size, '\n');
+    return out;
+}
+
+void writeAndSync(const fs::path& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::runtime_error("open failed");
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) throw std::runtime_error("write failed");
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0) throw std::runtime_error("fsync failed");
+    ::close(fd);
+}
+
+void BM_WriteFsync(benchmark::State& state) {
+    Folder folder;
+    const std::string bytes = textBytes(20 * kMiB, 1);
+    const auto file = folder.path / "floor.md";
+    for (auto _ : state) {
+        writeAndSync(file, bytes);
+        state.PauseTiming();
+        fs::remove(file);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_WriteFsync)->Name("BM_WriteFsync/20MiB")->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void saveLoop(benchmark::State& state, bool rested) {
+    Folder folder;
+    const std::string contents[2] = {textBytes(20 * kMiB, 1), textBytes(20 * kMiB, 2)};
+    const auto file = folder.path / "document.md";
+    writeAndSync(file, contents[1]);
+    FileStore store;
+    DiskVersion expected = DiskVersion::read(file);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        // The caller's encoded bytes are its own cost, not the store's. A
+        // document is saved over a file that has rested since it was last
+        // written (a save right after another change re-reads the file for
+        // the conflict test: see BM_Save/20MiB/justChanged).
+        state.PauseTiming();
+        if (rested) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        SaveRequest request{.url = file, .data = contents[next], .expectedDiskVersion = expected};
+        state.ResumeTiming();
+        const SaveOutcome outcome = store.saveAndWait(std::move(request));
+        if (!outcome.asSaved()) {
+            state.SkipWithError(outcome.description().c_str());
+            break;
+        }
+        expected = outcome.asSaved()->version;
+        next ^= 1;
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 20 * kMiB));
+}
+// Real time: the save runs on the store's thread, not the benchmark's.
+void BM_Save(benchmark::State& state) { saveLoop(state, true); }
+void BM_SaveJustChanged(benchmark::State& state) { saveLoop(state, false); }
+BENCHMARK(BM_Save)->Name("BM_Save/20MiB")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveJustChanged)
+    ->Name("BM_Save/20MiB/justChanged")
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// Turns the main loop until `done` holds or `limit` has passed.
+bool turnMainLoopUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto deadline = SteadyClock::now() + limit;
+    GMainContext* context = g_main_context_default();
+    while (!done()) {
+        if (SteadyClock::now() > deadline) return false;
+        if (g_main_context_pending(context)) {
+            g_main_context_iteration(context, FALSE);
+            continue;
+        }
+        GSource* wakeUp = g_timeout_source_new(1);
+        g_source_set_callback(
+            wakeUp, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_attach(wakeUp, context);
+        g_main_context_iteration(context, TRUE);
+        g_source_destroy(wakeUp);
+        g_source_unref(wakeUp);
+    }
+    return true;
+}
+
+void externalChangeToVerdict(benchmark::State& state, bool atomicReplace) {
+    MainThread::initialize();  // the benchmark thread runs the main loop
+    Folder folder;
+    const auto file = folder.path / "watched.md";
+    writeAndSync(file, textBytes(64 * 1024, 0));
+    auto latest = std::make_shared<std::string>();
+    FileChangeObserver observer(
+        file, false, [](const FileChangeEvent&) {},
+        [latest](const ContentStabilizer::Outcome& outcome) {
+            if (const auto* version = outcome.stableVersion()) *latest = version->contentDigest;
+        });
+    double beyondSettle = 0;
+    unsigned round = 1;
+    for (auto _ : state) {
+        const std::string bytes = textBytes(64 * 1024, ++round);
+        const std::string digest = DiskVersion::digest(bytes);
+        const auto started = SteadyClock::now();
+        if (atomicReplace) {
+            const auto fresh = folder.path / ".watched.md.new";
+            writeAndSync(fresh, bytes);
+            fs::rename(fresh, file);
+        } else {
+            const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd < 0 ||
+                ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+                state.SkipWithError("rewrite failed");
+                break;
+            }
+            ::close(fd);
+        }
+        if (!turnMainLoopUntil([&] { return *latest == digest; }, std::chrono::seconds(5))) {
+            state.SkipWithError("no verdict within 5 s");
+            break;
+        }
+        const std::chrono::duration<double> elapsed = SteadyClock::now() - started;
+        state.SetIterationTime(elapsed.count());
+        beyondSettle +=
+            elapsed.count() * 1000.0 -
+            2 * std::chrono::duration<double, std::milli>(ContentStabilizer::settleDelay).count();
+    }
+    observer.stop();
+    turnMainLoopUntil([] { return MainThread::pendingCount() == 0; }, std::chrono::seconds(1));
+    if (state.iterations() > 0) {
+        state.counters["beyond_settle_ms"] = beyondSettle / static_cast<double>(state.iterations());
+    }
+}
+
+void BM_ExternalChangeInPlace(benchmark::State& state) {
+    externalChangeToVerdict(state, false);
+}
+BENCHMARK(BM_ExternalChangeInPlace)
+    ->Name("BM_ExternalChangeToVerdict/inPlace")
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ExternalChangeAtomicReplace(benchmark::State& state) {
+    externalChangeToVerdict(state, true);
+}
+BENCHMARK(BM_ExternalChangeAtomicReplace)
+    ->Name("BM_ExternalChangeToVerdict/atomicReplace")
+    ->UseManualTime()
+    ->Iterations(10)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
