@@ -6,6 +6,10 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+echo "== renderer page"
+scripts/build-renderer.sh
+(cd renderer && npm test --silent)
+
 build_and_test() {
     local dir=$1; shift
     cmake -S . -B "$dir" -G Ninja -DLARKSPIN_WERROR=ON "$@"
@@ -23,5 +27,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detec
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 build_and_test build/asan -DCMAKE_BUILD_TYPE=Debug -DLARKSPIN_SANITIZE=ON -DLARKSPIN_BUILD_BENCH=OFF
+
+echo "== fuzzing"
+scripts/fuzz.sh
 
 echo "== all tests passed"

@@ -1,0 +1,116 @@
+// Builds the renderer page into dist/: index.html, renderer.js (the page),
+// parse-worker.js (the module worker), renderer.css and KaTeX's fonts as
+// woff2. The reader serves only .html .js .css .json .png .svg .woff2, and
+// the page's content security policy allows no eval and no network calls;
+// the build checks both.
+//
+// dist-bench/ gets the naive baseline page that bench/render compares the
+// renderer page with; it is never shipped.
+
+import * as esbuild from 'esbuild';
+import { readFile, rm, mkdir, copyFile, cp, readdir } from 'node:fs/promises';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const src = path.join(here, 'src');
+const dist = path.join(here, 'dist');
+const distBench = path.join(here, 'dist-bench');
+
+const SERVED = new Set(['.html', '.js', '.css', '.json', '.png', '.svg', '.woff2']);
+
+// KaTeX lists woff and ttf beside each woff2 font; only woff2 is shipped.
+const woff2Only = {
+    name: 'woff2-only',
+    setup(build) {
+        build.onLoad({ filter: /katex[\\/]dist[\\/]katex(\.min)?\.css$/ }, async (args) => {
+            const css = await readFile(args.path, 'utf8');
+            const stripped = css.replace(/,\s*url\([^)]*\.(?:woff|ttf)\)\s*format\("(?:woff|truetype)"\)/g, '');
+            if (/\.(?:woff|ttf)\)/.test(stripped)) throw new Error('KaTeX style sheet still names woff or ttf fonts');
+            return { contents: stripped, loader: 'css' };
+        });
+    },
+};
+
+const common = {
+    bundle: true,
+    minify: true,
+    sourcemap: false,
+    legalComments: 'none',
+    target: ['es2022'],
+    logLevel: 'warning',
+    absWorkingDir: here,
+};
+
+async function listFiles(dir) {
+    const entries = await readdir(dir, { withFileTypes: true, recursive: true });
+    return entries.filter((e) => e.isFile()).map((e) => path.join(e.parentPath ?? e.path, e.name));
+}
+
+async function check(dir, needed) {
+    const files = await listFiles(dir);
+    for (const file of files) {
+        const ext = path.extname(file).toLowerCase();
+        if (!SERVED.has(ext)) throw new Error(`${path.basename(dir)} holds a file the reader would not serve: ${path.relative(dir, file)}`);
+        if (ext !== '.js') continue;
+        const code = await readFile(file, 'utf8');
+        const forbidden = [
+            [/(?<![.\w$])eval\s*\((?!\s*\))/, 'eval'],
+            [/\bnew\s+Function\s*\(/, 'new Function'],
+            [/\bXMLHttpRequest\b/, 'XMLHttpRequest'],
+            [/\bWebSocket\b/, 'WebSocket'],
+            [/(?<![.\w$])fetch\s*\((?!\s*\))/, 'fetch'],
+            [/(?<![.\w$])importScripts\s*\(/, 'importScripts'],
+        ];
+        for (const [pattern, name] of forbidden) {
+            if (pattern.test(code)) throw new Error(`${path.relative(dir, file)} uses ${name}`);
+        }
+    }
+    for (const name of needed) {
+        if (!files.includes(path.join(dir, name))) throw new Error(`${path.basename(dir)} lacks ${name}`);
+    }
+}
+
+async function main() {
+    await rm(dist, { recursive: true, force: true });
+    await mkdir(dist, { recursive: true });
+
+    await esbuild.build({
+        ...common,
+        entryPoints: { renderer: path.join(src, 'main.js'), 'parse-worker': path.join(src, 'worker.js') },
+        outdir: dist,
+        format: 'esm',
+        splitting: false,
+        outExtension: { '.js': '.js' },
+    });
+
+    await esbuild.build({
+        ...common,
+        entryPoints: { renderer: path.join(src, 'styles', 'renderer.css') },
+        outdir: dist,
+        loader: { '.woff2': 'file' },
+        assetNames: 'fonts/[name]',
+        plugins: [woff2Only],
+    });
+
+    await copyFile(path.join(src, 'index.html'), path.join(dist, 'index.html'));
+    await check(dist, ['index.html', 'renderer.js', 'renderer.css', 'parse-worker.js']);
+
+    await rm(distBench, { recursive: true, force: true });
+    await mkdir(distBench, { recursive: true });
+    await esbuild.build({
+        ...common,
+        entryPoints: { baseline: path.join(here, 'bench', 'baseline.js') },
+        outdir: distBench,
+        format: 'esm',
+    });
+    await copyFile(path.join(here, 'bench', 'baseline.html'), path.join(distBench, 'baseline.html'));
+    await cp(path.join(dist, 'renderer.css'), path.join(distBench, 'renderer.css'));
+    await cp(path.join(dist, 'fonts'), path.join(distBench, 'fonts'), { recursive: true });
+    await check(distBench, ['baseline.html', 'baseline.js', 'renderer.css']);
+}
+
+main().catch((error) => {
+    console.error(`renderer build failed: ${error.message}`);
+    process.exit(1);
+});

@@ -1,0 +1,67 @@
+// Entry of the renderer page. It installs window.Orvik and announces itself
+// with "ready" straight away, without waiting for a frame, fonts or
+// visibility; the parse worker starts loading after that.
+
+import { createPage } from './page/page.js';
+import { createWorkerParser } from './page/parser.js';
+import { makeEnvelope, newMessageID } from './page/protocol.js';
+
+const workerURL = new URL('./parse-worker.js', import.meta.url);
+
+function postToReader(envelope) {
+    const handler = window.webkit?.messageHandlers?.orvik;
+    if (handler) handler.postMessage(envelope);
+}
+
+let page = null;
+let parser = null;
+try {
+    parser = createWorkerParser({
+        win: window,
+        workerURL,
+        importInPage: () => import(workerURL.href),
+        now: () => performance.now(),
+    });
+    page = createPage({
+        win: window,
+        doc: document,
+        parser,
+        postMessage: postToReader,
+        importSelf: () => import(import.meta.url),
+    });
+} catch (error) {
+    page = null;
+    console.error('renderer page failed to start', error);
+}
+
+function unavailable(envelope) {
+    const source = envelope && typeof envelope === 'object' ? envelope : {};
+    return Promise.resolve(makeEnvelope({
+        messageID: typeof source.messageID === 'string' ? source.messageID : '',
+        viewSessionID: typeof source.viewSessionID === 'string' ? source.viewSessionID : '',
+        documentID: typeof source.documentID === 'string' ? source.documentID : '',
+        sourceRevision: Number.isInteger(source.sourceRevision) ? source.sourceRevision : 0,
+        renderGeneration: 0,
+        type: 'error',
+        payload: { code: 'pageUnavailable', message: 'the renderer page failed to start' },
+    }));
+}
+
+window.Orvik = Object.freeze({
+    handleMessage: page ? page.handleMessage : unavailable,
+});
+
+if (page) {
+    page.postReady();
+    parser.warmUp();
+} else {
+    postToReader(makeEnvelope({
+        messageID: newMessageID(window.crypto),
+        viewSessionID: '',
+        documentID: '',
+        sourceRevision: 0,
+        renderGeneration: 0,
+        type: 'ready',
+        payload: {},
+    }));
+}

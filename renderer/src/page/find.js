@@ -1,0 +1,170 @@
+// Find in page: every match is wrapped in <mark class="md-find">, the active
+// one also carries "md-find-active" and is scrolled into view. Text inside
+// the math annotation, the copy buttons and diagrams is not searched.
+
+import { PageError, isPlainObject } from './protocol.js';
+
+export const MAX_MATCHES = 10000;
+
+const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
+
+function escapeRegExp(text) {
+    return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+}
+
+export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneration }) {
+    let state = null; // {query, caseSensitive, generation, matches: [[mark…]…], active}
+
+    function clearMarks() {
+        if (!state) return;
+        for (const match of state.matches) {
+            for (const mark of match) {
+                const parent = mark.parentNode;
+                if (!parent) continue;
+                while (mark.firstChild) parent.insertBefore(mark.firstChild, mark);
+                parent.removeChild(mark);
+                parent.normalize();
+            }
+        }
+        state.matches = [];
+    }
+
+    function textNodesOf(block) {
+        const nodes = [];
+        const walker = doc.createTreeWalker(block, 4 /* SHOW_TEXT */);
+        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+            const parent = node.parentElement;
+            if (parent && parent.closest(SKIP)) continue;
+            nodes.push(node);
+        }
+        return nodes;
+    }
+
+    // Wraps [start, end) of the block's joined text, which may span nodes.
+    function wrap(nodes, starts, start, end) {
+        const marks = [];
+        for (let i = 0; i < nodes.length; i++) {
+            const nodeStart = starts[i];
+            const nodeEnd = nodeStart + nodes[i].data.length;
+            if (nodeEnd <= start || nodeStart >= end) continue;
+            let node = nodes[i];
+            const from = Math.max(start, nodeStart) - nodeStart;
+            const to = Math.min(end, nodeEnd) - nodeStart;
+            if (to < node.data.length) node.splitText(to);
+            if (from > 0) node = node.splitText(from);
+            const mark = doc.createElement('mark');
+            mark.className = 'md-find';
+            node.parentNode.insertBefore(mark, node);
+            mark.appendChild(node);
+            marks.push(mark);
+        }
+        return marks;
+    }
+
+    function search(query, caseSensitive) {
+        const matches = [];
+        if (query === '') return matches;
+        const pattern = new RegExp(escapeRegExp(query), caseSensitive ? 'gu' : 'giu');
+        for (const block of getBlocks()) {
+            if (matches.length >= MAX_MATCHES) break;
+            const nodes = textNodesOf(block);
+            if (nodes.length === 0) continue;
+            const starts = [];
+            let text = '';
+            for (const node of nodes) {
+                starts.push(text.length);
+                text += node.data;
+            }
+            const ranges = [];
+            pattern.lastIndex = 0;
+            for (let m = pattern.exec(text); m; m = pattern.exec(text)) {
+                if (m[0].length === 0) {
+                    pattern.lastIndex += 1;
+                    continue;
+                }
+                ranges.push([m.index, m.index + m[0].length]);
+                if (matches.length + ranges.length >= MAX_MATCHES) break;
+            }
+            // Wrap from the end: splitting a text node keeps its head in the
+            // original node, so the offsets of earlier matches stay valid.
+            const wrapped = new Array(ranges.length);
+            for (let r = ranges.length - 1; r >= 0; r--) wrapped[r] = wrap(nodes, starts, ranges[r][0], ranges[r][1]);
+            for (const match of wrapped) matches.push(match);
+        }
+        return matches;
+    }
+
+    function setActive(index) {
+        if (!state) return;
+        for (const mark of state.matches[state.active] ?? []) mark.classList.remove('md-find-active');
+        state.active = index;
+        const marks = state.matches[index] ?? [];
+        for (const mark of marks) mark.classList.add('md-find-active');
+        if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
+            marks[0].scrollIntoView({ block: 'center', inline: 'nearest' });
+        }
+    }
+
+    // The first match at or below the reading line, or the last one above
+    // the bottom of the view when going backwards.
+    function startIndex(direction) {
+        const count = state.matches.length;
+        const line = geometry.scrollTop() + getInsetTop();
+        if (direction === 'previous') {
+            const bottom = geometry.scrollTop() + geometry.viewportHeight();
+            for (let i = count - 1; i >= 0; i--) if (geometry.top(state.matches[i][0]) <= bottom) return i;
+            return count - 1;
+        }
+        for (let i = 0; i < count; i++) if (geometry.top(state.matches[i][0]) >= line) return i;
+        return 0;
+    }
+
+    function result() {
+        const count = state ? state.matches.length : 0;
+        const active = count > 0 ? state.active : -1;
+        return { matchCount: count, activeIndex: active, found: count > 0 };
+    }
+
+    function find(payload) {
+        if (!isPlainObject(payload) || typeof payload.query !== 'string'
+            || typeof payload.caseSensitive !== 'boolean' || typeof payload.restart !== 'boolean'
+            || !['next', 'previous', 'replaceAll'].includes(payload.direction)) {
+            throw new PageError('invalidPayload', 'find needs query, direction, caseSensitive and restart');
+        }
+        if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
+        const generation = getGeneration();
+        const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive;
+        const stale = same && state.generation !== generation;
+        if (!same || payload.restart || stale) {
+            const previous = stale ? state.active : -1;
+            clearMarks();
+            state = { query: payload.query, caseSensitive: payload.caseSensitive, generation, matches: [], active: -1 };
+            state.matches = search(payload.query, payload.caseSensitive);
+            if (state.matches.length > 0) {
+                // After a re-render the active match stays where it was.
+                const index = stale && previous >= 0 ? Math.min(previous, state.matches.length - 1) : startIndex(payload.direction);
+                setActive(index);
+            }
+            return result();
+        }
+        const count = state.matches.length;
+        if (count > 0) {
+            const step = payload.direction === 'previous' ? -1 : 1;
+            setActive(((state.active < 0 ? (step > 0 ? -1 : 0) : state.active) + step + count) % count);
+        }
+        return result();
+    }
+
+    function clear() {
+        clearMarks();
+        state = null;
+        return { matchCount: 0, activeIndex: -1, found: false };
+    }
+
+    // A new render replaced the content the marks lived in.
+    function forget() {
+        if (state) state.matches = [];
+    }
+
+    return { find, clear, forget };
+}

@@ -1,0 +1,160 @@
+// The page's side of the parse worker: one module worker, a wall-clock budget
+// per parse, a fresh worker after a time-out or a crash, and parsing inside
+// the page itself when module workers cannot start at all.
+
+export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
+
+// Outcomes of parse(): {status: 'ok', result, waitMs}, {status: 'timeout',
+// waitMs}, {status: 'failed', message, waitMs} or {status: 'cancelled'}.
+export function createWorkerParser({ win, workerURL, importInPage, now }) {
+    let worker = null;
+    let everWorked = false;
+    let unavailable = false;
+    let sequence = 0;
+    const pending = new Map();
+
+    function settleAll(outcome) {
+        for (const entry of pending.values()) entry.finish(outcome);
+        pending.clear();
+    }
+
+    function discard() {
+        if (worker) {
+            worker.onmessage = null;
+            worker.onerror = null;
+            worker.terminate();
+            worker = null;
+        }
+    }
+
+    function start() {
+        if (worker || unavailable) return worker;
+        try {
+            worker = new win.Worker(workerURL, { type: 'module' });
+        } catch {
+            unavailable = true;
+            return null;
+        }
+        worker.onmessage = (event) => {
+            everWorked = true;
+            const message = event.data ?? {};
+            const entry = pending.get(message.id);
+            if (!entry) return;
+            if (message.type === 'head') {
+                entry.onHead?.(message.result);
+                return;
+            }
+            pending.delete(message.id);
+            if (message.type === 'result') entry.finish({ status: 'ok', result: message.result });
+            else if (message.type === 'pong') entry.finish({ status: 'ok' });
+            else entry.finish({ status: 'failed', message: String(message.message ?? 'parse failed') });
+        };
+        worker.onerror = (event) => {
+            event?.preventDefault?.();
+            discard();
+            // A worker that never answered could not load: parse in the page.
+            if (!everWorked) unavailable = true;
+            settleAll({ status: 'failed', message: String(event?.message ?? 'worker error') });
+        };
+        return worker;
+    }
+
+    function request(message, timeoutMs, onHead) {
+        const started = now();
+        return new Promise((resolve) => {
+            const id = ++sequence;
+            let timer = null;
+            const finish = (outcome) => {
+                if (timer !== null) win.clearTimeout(timer);
+                resolve({ ...outcome, waitMs: now() - started });
+            };
+            pending.set(id, { finish, onHead });
+            if (timeoutMs > 0) {
+                timer = win.setTimeout(() => {
+                    if (!pending.has(id)) return;
+                    pending.delete(id);
+                    // The worker is stuck in this parse: replace it.
+                    discard();
+                    settleAll({ status: 'failed', message: 'worker replaced after a time-out' });
+                    finish({ status: 'timeout' });
+                }, timeoutMs);
+            }
+            worker.postMessage({ ...message, id });
+        });
+    }
+
+    let inPageModule = null;
+    async function parseInPage(source, options) {
+        const started = now();
+        try {
+            inPageModule ??= await importInPage();
+            return { status: 'ok', result: inPageModule.parseDocument(source, options), waitMs: now() - started };
+        } catch (error) {
+            return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
+        }
+    }
+
+    return {
+        get mode() {
+            return unavailable ? 'page' : 'worker';
+        },
+        warmUp() {
+            start();
+        },
+        // onHead, when given, receives the parse of a long document's head
+        // before the whole result.
+        async parse(source, options, timeoutMs, onHead) {
+            if (!start()) return parseInPage(source, options);
+            const outcome = await request({ type: 'parse', source, options, head: Boolean(onHead) }, timeoutMs, onHead);
+            if (outcome.status === 'failed' && unavailable) return parseInPage(source, options);
+            return outcome;
+        },
+        // Drops the parse under way (a newer render replaced it).
+        cancel() {
+            if (pending.size === 0) return;
+            discard();
+            settleAll({ status: 'cancelled' });
+        },
+        async ping(timeoutMs) {
+            if (!start()) return false;
+            const outcome = await request({ type: 'ping' }, timeoutMs);
+            return outcome.status === 'ok';
+        },
+        dispose() {
+            discard();
+            settleAll({ status: 'cancelled' });
+        },
+    };
+}
+
+// A parser that runs in the calling thread; tests use it, with an optional
+// delay, in place of the worker.
+export function createInlineParser({ parseDocument, now, delay, headCut }) {
+    let cancelled = null;
+    return {
+        mode: 'inline',
+        warmUp() {},
+        async parse(source, options, timeoutMs, onHead) {
+            const started = now();
+            const token = {};
+            cancelled = token;
+            const cut = onHead && headCut ? headCut(source) : 0;
+            if (cut > 0) onHead(parseDocument(source.slice(0, cut), options));
+            const wait = delay ? await delay(source, options) : 0;
+            if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
+            if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
+            try {
+                return { status: 'ok', result: parseDocument(source, options), waitMs: now() - started };
+            } catch (error) {
+                return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
+            }
+        },
+        cancel() {
+            cancelled = {};
+        },
+        async ping() {
+            return true;
+        },
+        dispose() {},
+    };
+}

@@ -1,0 +1,137 @@
+// The message protocol between the reader and this page: envelopes, message
+// types, small value checks and the error type that becomes an "error" reply.
+
+export const PROTOCOL_VERSION = 1;
+
+export const MESSAGE_TYPES = Object.freeze([
+    'render', 'rendered', 'probe', 'capabilities', 'ready', 'error',
+    'setFonts', 'fontsApplied', 'setBackground', 'backgroundApplied',
+    'setTheme', 'themeApplied', 'scrollToHeading', 'scrolled', 'activeHeading',
+    'setTypography', 'typographyApplied', 'layoutReport', 'diagramsProgress',
+    'diagramRequest', 'diagramResult', 'diagramApplied', 'copyText', 'openLink',
+    'find', 'findResult', 'clearFind', 'setViewportInsets', 'viewportInsetsApplied',
+    'captureAnchor', 'anchor', 'anchorRestored', 'scrollToSource', 'scrolledToSource',
+    'setAccessibility', 'accessibilityApplied',
+]);
+
+// Requests the reader may send, with the reply each one expects.
+export const REPLY_OF = Object.freeze({
+    render: 'rendered',
+    probe: 'capabilities',
+    setBackground: 'backgroundApplied',
+    setTheme: 'themeApplied',
+    scrollToHeading: 'scrolled',
+    setTypography: 'typographyApplied',
+    diagramResult: 'diagramApplied',
+    find: 'findResult',
+    clearFind: 'findResult',
+    setViewportInsets: 'viewportInsetsApplied',
+    captureAnchor: 'anchor',
+    setAccessibility: 'accessibilityApplied',
+});
+
+export const EVENT_TYPES = Object.freeze([
+    'ready', 'error', 'activeHeading', 'layoutReport', 'diagramsProgress',
+    'diagramRequest', 'copyText', 'openLink', 'anchorRestored',
+]);
+
+const ENVELOPE_KEYS = [
+    'protocolVersion', 'messageID', 'viewSessionID', 'documentID',
+    'sourceRevision', 'renderGeneration', 'type', 'payload',
+];
+
+// A failure that is answered as an "error" envelope with this code.
+export class PageError extends Error {
+    constructor(code, message) {
+        super(message);
+        this.code = code;
+    }
+}
+
+export function isPlainObject(value) {
+    return value !== null && typeof value === 'object' && !Array.isArray(value);
+}
+
+export function isInteger(value) {
+    return typeof value === 'number' && Number.isInteger(value);
+}
+
+export function isFiniteNumber(value) {
+    return typeof value === 'number' && Number.isFinite(value);
+}
+
+// Numbers in our payloads must be finite; anything else is reported as 0.
+export function finite(value, fallback = 0) {
+    return Number.isFinite(value) ? value : fallback;
+}
+
+export function round1(value) {
+    return Math.round(finite(value) * 10) / 10;
+}
+
+// Checks a received envelope. Returns {ok: true, envelope} or {ok: false,
+// code, message, echo} where echo holds whatever identifiers could be read,
+// so that even a refused request gets a reply it can be matched with.
+export function readRequest(value) {
+    if (!isPlainObject(value)) {
+        return { ok: false, code: 'invalidEnvelope', message: 'the message is not an object', echo: {} };
+    }
+    const echo = {
+        messageID: typeof value.messageID === 'string' ? value.messageID : '',
+        viewSessionID: typeof value.viewSessionID === 'string' ? value.viewSessionID : undefined,
+        documentID: typeof value.documentID === 'string' ? value.documentID : undefined,
+        sourceRevision: isInteger(value.sourceRevision) ? value.sourceRevision : undefined,
+    };
+    for (const key of ENVELOPE_KEYS) {
+        if (!(key in value)) {
+            return { ok: false, code: 'invalidEnvelope', message: `missing key ${key}`, echo };
+        }
+    }
+    if (value.protocolVersion !== PROTOCOL_VERSION) {
+        return { ok: false, code: 'unsupportedVersion', message: `protocolVersion ${String(value.protocolVersion)}`, echo };
+    }
+    if (typeof value.messageID !== 'string' || typeof value.viewSessionID !== 'string'
+        || typeof value.documentID !== 'string' || typeof value.type !== 'string') {
+        return { ok: false, code: 'invalidEnvelope', message: 'identifier fields must be strings', echo };
+    }
+    if (!isInteger(value.sourceRevision) || !isInteger(value.renderGeneration)) {
+        return { ok: false, code: 'invalidEnvelope', message: 'counters must be whole numbers', echo };
+    }
+    if (!MESSAGE_TYPES.includes(value.type)) {
+        return { ok: false, code: 'unknownType', message: `unknown message type ${value.type}`, echo };
+    }
+    if (!(value.type in REPLY_OF)) {
+        return { ok: false, code: 'notARequest', message: `${value.type} is not a request`, echo };
+    }
+    return { ok: true, envelope: value, echo };
+}
+
+export function makeEnvelope(fields) {
+    return {
+        protocolVersion: PROTOCOL_VERSION,
+        messageID: fields.messageID,
+        viewSessionID: fields.viewSessionID,
+        documentID: fields.documentID,
+        sourceRevision: fields.sourceRevision,
+        renderGeneration: fields.renderGeneration,
+        type: fields.type,
+        payload: fields.payload ?? {},
+    };
+}
+
+// Upper-case canonical UUID text.
+export function newMessageID(cryptoObject = globalThis.crypto) {
+    if (cryptoObject && typeof cryptoObject.randomUUID === 'function') {
+        return cryptoObject.randomUUID().toUpperCase();
+    }
+    const bytes = new Uint8Array(16);
+    if (cryptoObject && typeof cryptoObject.getRandomValues === 'function') {
+        cryptoObject.getRandomValues(bytes);
+    } else {
+        for (let i = 0; i < 16; i++) bytes[i] = Math.floor(Math.random() * 256);
+    }
+    bytes[6] = (bytes[6] & 0x0f) | 0x40;
+    bytes[8] = (bytes[8] & 0x3f) | 0x80;
+    const hex = Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('').toUpperCase();
+    return `${hex.slice(0, 8)}-${hex.slice(8, 12)}-${hex.slice(12, 16)}-${hex.slice(16, 20)}-${hex.slice(20)}`;
+}

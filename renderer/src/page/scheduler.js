@@ -1,0 +1,87 @@
+// Yielding between slices of work. A visible page yields to the next frame;
+// a hidden one (no frames come) yields through a MessageChannel, which is not
+// throttled the way nested timers are.
+
+export function createScheduler(win) {
+    const Channel = win.MessageChannel ?? globalThis.MessageChannel;
+    let channel = null;
+    const waiting = [];
+
+    function port() {
+        if (!channel && Channel) {
+            channel = new Channel();
+            channel.port1.onmessage = () => {
+                const resolve = waiting.shift();
+                if (resolve) resolve();
+            };
+        }
+        return channel;
+    }
+
+    // Resolves soon, without waiting for a frame or a timer.
+    function yieldTask() {
+        return new Promise((resolve) => {
+            const c = port();
+            if (c) {
+                waiting.push(resolve);
+                c.port2.postMessage(0);
+            } else {
+                win.setTimeout(resolve, 0);
+            }
+        });
+    }
+
+    // Resolves at the next animation frame with its time stamp; if no frame
+    // comes within 250 ms (the page was hidden meanwhile), resolves with null.
+    function nextFrame() {
+        if (typeof win.requestAnimationFrame !== 'function') return yieldTask().then(() => null);
+        return new Promise((resolve) => {
+            let done = false;
+            const timer = win.setTimeout(() => {
+                if (done) return;
+                done = true;
+                resolve(null);
+            }, 250);
+            win.requestAnimationFrame((stamp) => {
+                if (done) return;
+                done = true;
+                win.clearTimeout(timer);
+                resolve(stamp);
+            });
+        });
+    }
+
+    // Counts frames and the longest gap between two of them while running.
+    function frameMeter() {
+        let running = typeof win.requestAnimationFrame === 'function';
+        let last = null;
+        let count = 0;
+        let maxGap = 0;
+        const tick = (stamp) => {
+            if (!running) return;
+            if (last !== null) maxGap = Math.max(maxGap, stamp - last);
+            last = stamp;
+            count += 1;
+            win.requestAnimationFrame(tick);
+        };
+        if (running) win.requestAnimationFrame(tick);
+        return {
+            stop() {
+                running = false;
+                return { frameCount: count, maxFrameGapMs: maxGap };
+            },
+        };
+    }
+
+    function dispose() {
+        if (channel) {
+            channel.port1.onmessage = null;
+            channel.port1.close();
+            channel.port2.close();
+            channel = null;
+        }
+        while (waiting.length) waiting.shift()();
+    }
+
+    return { yieldTask, nextFrame, frameMeter, dispose };
+}

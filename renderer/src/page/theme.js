@@ -1,0 +1,137 @@
+// Theme tokens, page background, colour scheme and accessibility options.
+// The reader sends the theme's colours as "--md-…" custom properties; the
+// background gradients are the page's own knowledge, one per theme.
+
+import { PageError, isPlainObject, isInteger } from './protocol.js';
+
+export const GRADIENTS = Object.freeze({
+    porcelain: [['#FFFFFF', 0], ['#FAFBFC', 50], ['#FFFFFF', 100]],
+    linen: [['#FFFBF3', 0], ['#F7F3EB', 50], ['#FFFBF3', 100]],
+    mist: [['#F6FAF8', 0], ['#EFF5F3', 50], ['#F6FAF8', 100]],
+    graphite: null,
+    midnight: [['#1A2540', 0], ['#141B2B', 45], ['#0F1522', 100]],
+    forest: [['#1B2C26', 0], ['#15231F', 50], ['#101B17', 100]],
+});
+
+const COLOR = /^#(?:[0-9A-Fa-f]{6}|[0-9A-Fa-f]{8})$/;
+const TOKEN_NAME = /^--md-[a-z0-9-]{1,64}$/;
+
+export function gradientCSS(themeID) {
+    const stops = Object.hasOwn(GRADIENTS, themeID) ? GRADIENTS[themeID] : null;
+    if (!stops || stops.length === 0) return 'none';
+    return `linear-gradient(180deg, ${stops.map(([color, at]) => `${color} ${at}%`).join(', ')})`;
+}
+
+export function createTheme(doc) {
+    const root = doc.documentElement;
+    let appliedTokens = new Set();
+    let themeID = '';
+    let solidByTokens = false;
+    const accessibility = { reduceMotion: false, reduceTransparency: false, increaseContrast: false };
+    let tokens = {};
+
+    function refreshBackgroundStyle() {
+        const solid = solidByTokens || accessibility.reduceTransparency || accessibility.increaseContrast;
+        root.style.setProperty('--md-page-gradient', solid ? 'none' : gradientCSS(themeID));
+        root.toggleAttribute('data-solid', solid);
+    }
+
+    function setTheme(payload) {
+        if (!isPlainObject(payload) || typeof payload.themeID !== 'string'
+            || !isInteger(payload.themeRevision) || !isPlainObject(payload.tokens)) {
+            throw new PageError('invalidPayload', 'setTheme needs themeID, an integer themeRevision and tokens');
+        }
+        const next = new Set();
+        let solid = false;
+        const accepted = {};
+        for (const [name, value] of Object.entries(payload.tokens)) {
+            if (typeof value !== 'string' || !TOKEN_NAME.test(name)) continue;
+            if (name === '--md-background-style') {
+                if (value !== 'solid') continue;
+                solid = true;
+            } else if (!COLOR.test(value)) {
+                continue;
+            }
+            root.style.setProperty(name, value);
+            next.add(name);
+            accepted[name] = value;
+        }
+        // Tokens of the previous theme that this one does not set go away.
+        for (const name of appliedTokens) if (!next.has(name)) root.style.removeProperty(name);
+        appliedTokens = next;
+        tokens = accepted;
+        themeID = payload.themeID;
+        solidByTokens = solid;
+        refreshBackgroundStyle();
+        return { themeID: payload.themeID, themeRevision: payload.themeRevision, appliedCount: next.size };
+    }
+
+    function setBackground(payload, win) {
+        if (!isPlainObject(payload) || typeof payload.pageBackground !== 'string'
+            || !/^#[0-9A-Fa-f]{6}$/.test(payload.pageBackground)) {
+            throw new PageError('invalidPayload', 'setBackground needs pageBackground as #RRGGBB');
+        }
+        const scheme = payload.colorScheme;
+        if (scheme !== undefined && scheme !== null && scheme !== 'light' && scheme !== 'dark') {
+            throw new PageError('invalidPayload', 'colorScheme must be light or dark');
+        }
+        root.style.setProperty('--md-page-background', payload.pageBackground);
+        if (scheme) {
+            root.style.setProperty('color-scheme', scheme);
+            root.setAttribute('data-scheme', scheme);
+        }
+        const computed = win.getComputedStyle(root);
+        return {
+            pageBackground: payload.pageBackground,
+            computedBackground: computed.backgroundColor || payload.pageBackground,
+            computedColorScheme: computed.colorScheme || computed.getPropertyValue('color-scheme') || scheme || 'normal',
+        };
+    }
+
+    function setAccessibility(payload) {
+        const keys = ['reduceMotion', 'reduceTransparency', 'increaseContrast'];
+        if (!isPlainObject(payload) || keys.some((key) => typeof payload[key] !== 'boolean')) {
+            throw new PageError('invalidPayload', 'setAccessibility needs the three booleans');
+        }
+        for (const key of keys) accessibility[key] = payload[key];
+        root.toggleAttribute('data-reduce-motion', accessibility.reduceMotion);
+        root.toggleAttribute('data-increase-contrast', accessibility.increaseContrast);
+        refreshBackgroundStyle();
+        return { ...accessibility };
+    }
+
+    // Colours for the diagram renderer, from the theme in force; null before
+    // any theme arrived.
+    function diagramThemeVariables() {
+        if (!tokens['--md-canvas']) return null;
+        const dark = root.getAttribute('data-scheme') === 'dark';
+        const pick = (name) => tokens[name] ?? null;
+        return {
+            darkMode: dark,
+            background: pick('--md-canvas'),
+            primaryColor: pick('--md-diagram-node'),
+            primaryBorderColor: pick('--md-diagram-node-border'),
+            primaryTextColor: pick('--md-diagram-label'),
+            lineColor: pick('--md-diagram-edge'),
+            textColor: pick('--md-diagram-label'),
+            clusterBkg: pick('--md-diagram-cluster'),
+            clusterBorder: pick('--md-diagram-edge'),
+            edgeLabelBackground: pick('--md-canvas'),
+            errorBkgColor: pick('--md-error-bg'),
+            errorTextColor: pick('--md-diagram-error'),
+        };
+    }
+
+    return {
+        setTheme,
+        setBackground,
+        setAccessibility,
+        diagramThemeVariables,
+        get themeKey() {
+            return `${themeID}|${tokens['--md-diagram-node'] ?? ''}|${tokens['--md-diagram-label'] ?? ''}`;
+        },
+        get reduceMotion() {
+            return accessibility.reduceMotion;
+        },
+    };
+}

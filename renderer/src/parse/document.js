@@ -1,0 +1,303 @@
+// Markdown text to the page's block list. Each top-level block of the
+// document becomes one element with an id, its kind and its 1-based source
+// line range. Plain blocks arrive as HTML text (one string for all of them,
+// cut by offsets); blocks holding raw HTML arrive apart, to be sanitised.
+
+import GithubSlugger, { slug } from 'github-slugger';
+import { md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, FOOTNOTE_PREFIX } from './markdown.js';
+import { textsFor } from '../texts.js';
+import { fingerprint } from './fingerprint.js';
+
+export { fingerprint };
+
+export const MAX_DIAGRAMS = 100;
+
+const mathCache = new Map();
+
+const CONTAINER_KINDS = {
+    heading_open: 'heading',
+    paragraph_open: 'paragraph',
+    bullet_list_open: 'list',
+    ordered_list_open: 'list',
+    blockquote_open: 'blockquote',
+    table_open: 'table',
+    footnote_block_open: 'footnotes',
+};
+
+function now() {
+    return globalThis.performance ? performance.now() : Date.now();
+}
+
+function makeNonce() {
+    const bytes = new Uint8Array(16);
+    globalThis.crypto.getRandomValues(bytes);
+    return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+// The text of a heading as shown: text, code and math source, without markup.
+export function inlineText(children) {
+    let text = '';
+    for (const token of children ?? []) {
+        switch (token.type) {
+            case 'text':
+            case 'text_special':
+            case 'code_inline':
+            case 'math_inline':
+                text += token.content;
+                break;
+            case 'softbreak':
+            case 'hardbreak':
+                text += ' ';
+                break;
+            case 'image':
+                text += inlineText(token.children);
+                break;
+            default:
+                break;
+        }
+    }
+    return text.trim();
+}
+
+function lineStartsOf(text) {
+    const starts = [0];
+    let pos = text.indexOf('\n');
+    while (pos >= 0) {
+        starts.push(pos + 1);
+        pos = text.indexOf('\n', pos + 1);
+    }
+    return starts;
+}
+
+function hasRawHTML(tokens, from, to) {
+    for (let i = from; i <= to; i++) {
+        const token = tokens[i];
+        if (token.type === 'html_block') return true;
+        if (token.type === 'inline' && token.children) {
+            for (const child of token.children) if (child.type === 'html_inline') return true;
+        }
+    }
+    return false;
+}
+
+function estimateHeight(kind, lines, chars) {
+    const wrapped = Math.max(lines, Math.ceil(chars / 90));
+    switch (kind) {
+        case 'code': return 34 + lines * 21;
+        case 'table': return 16 + lines * 37;
+        case 'heading': return 48;
+        case 'rule': return 32;
+        default: return 16 + wrapped * 28;
+    }
+}
+
+// Options: documentID, language, highlight, math, diagrams (booleans),
+// generation (for diagram ids), maxDiagrams.
+export function parseDocument(source, options) {
+    const started = now();
+    const opts = {
+        documentID: String(options.documentID ?? ''),
+        highlight: options.highlight !== false,
+        math: options.math !== false,
+        diagrams: options.diagrams !== false,
+        maxDiagrams: options.maxDiagrams ?? MAX_DIAGRAMS,
+    };
+    const texts = textsFor(options.language);
+    const text = String(source).replace(/\r\n?/g, '\n');
+    const env = {
+        opts,
+        texts,
+        generation: options.generation ?? 0,
+        raw: false,
+        nonce: makeNonce(),
+        pieces: [],
+        images: { local: 0, remote: 0, rejected: 0 },
+        diagrams: [],
+        diagramsSkipped: 0,
+        mathCache,
+        docId: FOOTNOTE_PREFIX,
+    };
+
+    const tokens = md.parse(text, env);
+    const lineStarts = lineStartsOf(text);
+    const lineCount = lineStarts.length;
+    const slugger = new GithubSlugger();
+    const maxNesting = md.options.maxNesting;
+
+    const parts = [];
+    const offsets = [0];
+    let length = 0;
+    const blocks = [];
+    const headings = [];
+    let depthClamped = 0;
+    let lastLine = 1;
+
+    const emit = (block, html) => {
+        blocks.push(block);
+        if (html) {
+            parts.push(html);
+            length += html.length;
+        }
+        offsets.push(length);
+    };
+
+    let consumed = -1;
+    for (let i = 0; i < tokens.length; i++) {
+        if (i <= consumed) continue;
+        const token = tokens[i];
+        if (token.level !== 0 || token.nesting === -1) continue;
+        if (token.type === 'front_matter') continue;
+
+        let end = i;
+        if (token.type === 'footnote_block_open') {
+            // The footnote plugin does not keep levels inside its block.
+            while (end + 1 < tokens.length && tokens[end + 1].type !== 'footnote_block_close') end++;
+            end++;
+        } else if (token.nesting === 1) {
+            while (end + 1 < tokens.length && !(tokens[end + 1].level === 0 && tokens[end + 1].nesting === -1)) end++;
+            end++;
+        }
+        consumed = end;
+        let deepest = 0;
+        for (let k = i; k <= end && k < tokens.length; k++) if (tokens[k].level > deepest) deepest = tokens[k].level;
+        if (deepest >= maxNesting - 1) depthClamped += 1;
+
+        const index = blocks.length;
+        let map = token.map;
+        if (!map) {
+            // A block without its own lines (the footnotes) spans its parts' lines.
+            for (let k = i + 1; k < end; k++) {
+                const inner = tokens[k].map;
+                if (!inner) continue;
+                map = map ? [Math.min(map[0], inner[0]), Math.max(map[1], inner[1])] : [inner[0], inner[1]];
+            }
+        }
+        const start = map ? map[0] + 1 : Math.min(lastLine, lineCount);
+        const last = map ? Math.max(map[0] + 1, map[1]) : lineCount;
+        lastLine = last;
+        const from = lineStarts[start - 1] ?? text.length;
+        const to = last < lineCount ? lineStarts[last] - 1 : text.length;
+        const sourceText = text.slice(from, to);
+
+        let kind = CONTAINER_KINDS[token.type] ?? 'block';
+        let id = `B${index + 1}`;
+        let headingIndex = headings.length - 1;
+
+        if (token.type === 'heading_open') {
+            const title = inlineText(tokens[i + 1]?.children);
+            id = slug(title) === '' ? slugger.slug('section') : slugger.slug(title);
+            headings.push({ level: Number(token.tag.slice(1)) || 1, text: title, id });
+            headingIndex = headings.length - 1;
+        }
+
+        const block = {
+            id,
+            kind,
+            start,
+            end: last,
+            fp: '',
+            heading: headingIndex,
+            est: 0,
+        };
+        block.est = estimateHeight(kind, last - start + 1, sourceText.length);
+
+        if (token.nesting === 0) {
+            // Self-contained block tokens.
+            let html;
+            switch (token.type) {
+                case 'fence':
+                case 'code_block': {
+                    const language = token.type === 'fence' ? fenceLanguage(token) : '';
+                    const fk = token.type === 'fence' ? fenceKind(language, env) : 'code';
+                    if (fk === 'math') {
+                        kind = 'math';
+                        html = `<div id="${id}" class="md-math">${typesetMath(token.content, true, env)}</div>`;
+                    } else if (fk === 'diagram') {
+                        kind = 'diagram';
+                        html = renderDiagram(token.content, env, ` id="${id}"`);
+                    } else {
+                        kind = 'code';
+                        html = `<div id="${id}" class="md-code">`
+                            + `<button class="md-copy" type="button">${escapeHtml(texts.copy)}</button>`
+                            + `${renderCode(token.content, language, env)}</div>`;
+                    }
+                    break;
+                }
+                case 'math_block':
+                    kind = 'math';
+                    html = `<div id="${id}" class="md-math">${typesetMath(token.content, true, env)}</div>`;
+                    break;
+                case 'hr':
+                    kind = 'rule';
+                    html = `<hr id="${id}">`;
+                    break;
+                case 'html_block':
+                    kind = 'html';
+                    block.raw = { tag: 'div', attrs: { class: 'md-html' }, html: token.content, pieces: [] };
+                    break;
+                default:
+                    html = `<div id="${id}">${md.renderer.render([token], md.options, env)}</div>`;
+                    break;
+            }
+            block.kind = kind;
+            block.est = estimateHeight(kind, last - start + 1, sourceText.length);
+            block.fp = fingerprint(kind + '\n' + sourceText);
+            emit(block, html);
+            continue;
+        }
+
+        // Container blocks: tokens i..end.
+        block.fp = fingerprint(kind + '\n' + (map ? sourceText : ''));
+        const isTable = token.type === 'table_open';
+        if (hasRawHTML(tokens, i, end)) {
+            env.raw = true;
+            env.pieces = [];
+            let tag = token.tag || 'div';
+            const attrs = {};
+            let inner;
+            if (isTable) {
+                tag = 'div';
+                attrs.class = 'md-table';
+                inner = md.renderer.render(tokens.slice(i, end + 1), md.options, env);
+            } else if (token.type === 'footnote_block_open') {
+                tag = 'section';
+                attrs.class = 'md-footnotes';
+                inner = `<ol>${md.renderer.render(tokens.slice(i + 1, end), md.options, env)}</ol>`;
+            } else {
+                for (const [name, value] of token.attrs ?? []) attrs[name] = value;
+                inner = md.renderer.render(tokens.slice(i + 1, end), md.options, env);
+            }
+            block.raw = { tag, attrs, html: inner, pieces: env.pieces, nonce: env.nonce };
+            env.raw = false;
+            env.pieces = [];
+            if (!map) block.fp = fingerprint(kind + '\n' + inner);
+            emit(block, '');
+            continue;
+        }
+
+        let html;
+        if (isTable) {
+            html = `<div id="${id}" class="md-table">`
+                + md.renderer.render(tokens.slice(i, end + 1), md.options, env) + '</div>';
+        } else {
+            token.attrSet('id', id);
+            html = md.renderer.render(tokens.slice(i, end + 1), md.options, env);
+        }
+        if (!map) block.fp = fingerprint(kind + '\n' + html);
+        emit(block, html);
+    }
+
+    for (const block of blocks) if (block.raw) block.raw.nonce = env.nonce;
+
+    return {
+        html: parts.join(''),
+        offsets,
+        blocks,
+        headings,
+        images: env.images,
+        diagrams: env.diagrams,
+        limits: { depthClamped, nodesClamped: 0, codeTruncated: 0, diagramsSkipped: env.diagramsSkipped },
+        lineCount,
+        parseMs: now() - started,
+    };
+}

@@ -1,0 +1,207 @@
+// The Markdown engine: markdown-it with GitHub-flavoured extensions and our
+// own renderer rules for code, math, diagrams, images, task boxes and
+// footnotes. Everything here runs in the parse worker and produces HTML text.
+//
+// Blocks that contain raw HTML are sanitised later, in the page, where a DOM
+// exists. Inside such a block ("env.raw") the trusted pieces that the
+// sanitiser would strip (typeset math, highlighted code, images pointing at
+// the document scheme, task boxes, footnote references) are emitted as
+// placeholders that carry a per-render nonce and are put back afterwards.
+
+import MarkdownIt from 'markdown-it';
+import footnotePlugin from 'markdown-it-footnote';
+import katex from 'katex';
+import mathPlugin from './math.js';
+import taskListPlugin from './tasks.js';
+import frontMatterPlugin from './frontMatter.js';
+import { classifyImage } from './images.js';
+import { highlightCode, SAFE_LANGUAGE } from './highlight.js';
+
+export const FOOTNOTE_PREFIX = 'F';
+
+const DANGEROUS_LINK = /^(?:javascript|vbscript|data):/i;
+
+function compactScheme(url) {
+    return String(url).replace(/[\u0000-\u0020]/g, '');
+}
+
+const md = new MarkdownIt('default', { html: true, linkify: true, typographer: false });
+const { escapeHtml, unescapeAll } = md.utils;
+
+// Link destinations stay exactly as written: the page reports the raw text
+// when a link is clicked and never lets the browser resolve it.
+md.normalizeLink = (url) => url;
+md.validateLink = (url) => !/^(?:javascript|vbscript):/i.test(compactScheme(url));
+
+// GitHub's extended autolinks: "www." addresses, but not bare domains such as
+// "notes.md".
+md.linkify.add('www.', {
+    validate(text, pos) {
+        const match = /^[a-z0-9-]+(?:\.[a-z0-9-]+)*\.[a-z]{2,}(?::\d{1,5})?(?:[/?#][^\s<]*)?/i.exec(text.slice(pos));
+        if (!match) return 0;
+        let link = match[0];
+        for (;;) {
+            const trimmed = link.replace(/[?!.,:*_~'"]+$/, '');
+            const opens = (trimmed.match(/\(/g) || []).length;
+            const closes = (trimmed.match(/\)/g) || []).length;
+            const next = closes > opens && trimmed.endsWith(')') ? trimmed.slice(0, -1) : trimmed;
+            if (next === link) break;
+            link = next;
+        }
+        return link.length;
+    },
+    normalize(match) {
+        match.url = `http://${match.url}`;
+    },
+});
+
+md.use(frontMatterPlugin);
+md.use(mathPlugin);
+md.use(taskListPlugin);
+md.use(footnotePlugin);
+
+// Table alignment as the align attribute, which survives sanitising.
+md.core.ruler.push('table_align', (state) => {
+    for (const token of state.tokens) {
+        if (token.type !== 'th_open' && token.type !== 'td_open') continue;
+        const style = token.attrGet('style');
+        if (!style) continue;
+        const match = /text-align:(left|right|center)/.exec(style);
+        token.attrs = token.attrs.filter(([name]) => name !== 'style');
+        if (match) token.attrSet('align', match[1]);
+    }
+});
+
+// A trusted fragment: direct HTML in a plain block, a placeholder in a block
+// that will be sanitised.
+export function trusted(html, env) {
+    if (!env.raw) return html;
+    env.pieces.push(html);
+    return `<span data-md-piece="${env.pieces.length - 1}" data-md-k="${env.nonce}"></span>`;
+}
+
+const KATEX_OPTIONS = {
+    throwOnError: false,
+    errorColor: 'var(--md-error-text)',
+    output: 'htmlAndMathml',
+    trust: false,
+    strict: 'ignore',
+    maxSize: 25,
+    maxExpand: 500,
+};
+
+export function typesetMath(tex, display, env) {
+    if (!env.opts.math) {
+        const source = display ? `$$${tex}$$` : `$${tex}$`;
+        return display ? `<pre class="md-math-source">${escapeHtml(source)}</pre>` : escapeHtml(source);
+    }
+    const key = (display ? 'D' : 'I') + tex;
+    let html = env.mathCache.get(key);
+    if (html === undefined) {
+        try {
+            html = katex.renderToString(tex, { ...KATEX_OPTIONS, displayMode: display });
+        } catch {
+            html = `<span class="md-math-error">${escapeHtml(tex)}</span>`;
+        }
+        if (env.mathCache.size > 4000) env.mathCache.clear();
+        env.mathCache.set(key, html);
+    }
+    return html;
+}
+
+export function fenceLanguage(token) {
+    const info = token.info ? unescapeAll(token.info).trim() : '';
+    return info.split(/\s+/)[0] || '';
+}
+
+// <pre><code> for a fence: highlighted only when it names a known language.
+export function renderCode(code, language, env) {
+    const safe = SAFE_LANGUAGE.test(language);
+    const highlighted = env.opts.highlight && language && code.length <= 512 * 1024
+        ? highlightCode(code, language)
+        : null;
+    const cls = safe ? ` class="language-${escapeHtml(language)}${highlighted !== null ? ' hljs' : ''}"` : '';
+    return `<pre><code${cls}>${highlighted ?? escapeHtml(code)}</code></pre>`;
+}
+
+// A diagram placeholder; the page asks the reader to render it.
+export function renderDiagram(source, env, attrs = '') {
+    const id = `D${env.generation}-${env.diagrams.length + 1}`;
+    env.diagrams.push({ id, source });
+    return `<div${attrs} class="md-diagram" data-diagram="${id}">`
+        + `<div class="md-diagram-status" role="status">${escapeHtml(env.texts.diagramPending)}</div>`
+        + `<pre class="md-diagram-source"><code>${escapeHtml(source)}</code></pre></div>`;
+}
+
+export function fenceKind(language, env) {
+    const lower = language.toLowerCase();
+    if (lower === 'math') return 'math';
+    if (lower === 'mermaid' && env.opts.diagrams) {
+        if (env.diagrams.length < env.opts.maxDiagrams) return 'diagram';
+        env.diagramsSkipped += 1;
+    }
+    return 'code';
+}
+
+const rules = md.renderer.rules;
+
+rules.fence = (tokens, idx, options, env) => {
+    const token = tokens[idx];
+    const language = fenceLanguage(token);
+    switch (fenceKind(language, env)) {
+        case 'math':
+            return trusted(`<div class="md-math">${typesetMath(token.content, true, env)}</div>`, env);
+        case 'diagram':
+            return trusted(renderDiagram(token.content, env), env);
+        default:
+            return trusted(renderCode(token.content, language, env), env);
+    }
+};
+
+rules.math_inline = (tokens, idx, options, env) =>
+    trusted(typesetMath(tokens[idx].content, tokens[idx].meta.display, env), env);
+
+rules.math_block = (tokens, idx, options, env) =>
+    trusted(`<div class="md-math">${typesetMath(tokens[idx].content, true, env)}</div>`, env);
+
+rules.task_checkbox = (tokens, idx, options, env) =>
+    trusted(`<input type="checkbox" disabled${tokens[idx].meta.checked ? ' checked' : ''}> `, env);
+
+rules.image = (tokens, idx, options, env, self) => {
+    const token = tokens[idx];
+    const alt = self.renderInlineAsText(token.children, options, env);
+    const decision = classifyImage(token.attrGet('src'), env.opts.documentID);
+    env.images[decision.kind] += 1;
+    const title = token.attrGet('title');
+    const titleAttr = title ? ` title="${escapeHtml(title)}"` : '';
+    if (decision.kind === 'rejected') {
+        return trusted(`<span class="md-image-rejected"${titleAttr}>${escapeHtml(alt)}</span>`, env);
+    }
+    const referrer = decision.kind === 'remote' ? ' referrerpolicy="no-referrer"' : '';
+    return trusted(`<img src="${escapeHtml(decision.src)}" alt="${escapeHtml(alt)}"${titleAttr}`
+        + ` loading="lazy" decoding="async"${referrer}>`, env);
+};
+
+const defaultLinkOpen = rules.link_open ?? ((tokens, idx, options, env, self) => self.renderToken(tokens, idx, options));
+rules.link_open = (tokens, idx, options, env, self) => {
+    const href = tokens[idx].attrGet('href');
+    if (href !== null && DANGEROUS_LINK.test(compactScheme(href))) tokens[idx].attrSet('href', '');
+    return defaultLinkOpen(tokens, idx, options, env, self);
+};
+
+const footnoteRef = rules.footnote_ref;
+rules.footnote_ref = (tokens, idx, options, env, self) => trusted(footnoteRef(tokens, idx, options, env, self), env);
+
+rules.footnote_block_open = (tokens, idx, options, env, self) =>
+    `<section${self.renderAttrs(tokens[idx])} class="md-footnotes">\n<ol class="footnotes-list">\n`;
+
+const footnoteOpen = rules.footnote_open;
+rules.footnote_open = (tokens, idx, options, env, self) => {
+    const html = footnoteOpen(tokens, idx, options, env, self);
+    if (!env.raw) return html;
+    // The id is restored after sanitising, only where the nonce matches.
+    const id = /id="([^"]*)"/.exec(html)?.[1] ?? '';
+    return `<li data-md-id="${id}" data-md-k="${env.nonce}">`;
+};
+
+export { md, escapeHtml };

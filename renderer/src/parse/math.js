@@ -1,0 +1,125 @@
+// $…$ and $$…$$ for markdown-it, in the manner readers of GitHub expect:
+// an inline "$" opens only when a non-space follows it and closes only when a
+// non-space precedes it and no digit follows it ("$5 and $10" stays text);
+// "$$" inside a paragraph is display math; a block starting with "$$" runs to
+// the line that ends with "$$". Typesetting happens in the renderer rules.
+
+function isWhitespace(code) {
+    return code === 0x20 || code === 0x09 || code === 0x0a;
+}
+
+function isDigit(code) {
+    return code >= 0x30 && code <= 0x39;
+}
+
+function mathInline(state, silent) {
+    const src = state.src;
+    const start = state.pos;
+    if (src.charCodeAt(start) !== 0x24 /* $ */) return false;
+    const display = src.charCodeAt(start + 1) === 0x24;
+    const open = display ? 2 : 1;
+    const first = start + open;
+    if (first >= state.posMax || isWhitespace(src.charCodeAt(first))) return false;
+    if (!display && src.charCodeAt(first) === 0x24) return false;
+
+    // Once a scan found no closer from some position, none exists further
+    // on either: remember that, so a paragraph full of "$" stays linear.
+    const slot = display ? 1 : 0;
+    if (state.mathNoCloserFrom && state.mathNoCloserFrom[slot] <= first) return false;
+
+    let pos = first;
+    while (pos < state.posMax) {
+        const found = src.indexOf(display ? '$$' : '$', pos);
+        if (found < 0 || found >= state.posMax) {
+            if (!state.mathNoCloserFrom) state.mathNoCloserFrom = [Infinity, Infinity];
+            state.mathNoCloserFrom[slot] = Math.min(state.mathNoCloserFrom[slot], first);
+            return false;
+        }
+        // A delimiter preceded by an odd number of backslashes is escaped.
+        let backslashes = 0;
+        for (let i = found - 1; i >= first && src.charCodeAt(i) === 0x5c; i--) backslashes++;
+        if (backslashes % 2 === 1) {
+            pos = found + 1;
+            continue;
+        }
+        if (display) {
+            if (found === first) return false;
+            if (!silent) {
+                const token = state.push('math_inline', 'math', 0);
+                token.content = src.slice(first, found);
+                token.markup = '$$';
+                token.meta = { display: true };
+            }
+            state.pos = found + 2;
+            return true;
+        }
+        if (isWhitespace(src.charCodeAt(found - 1)) || isDigit(src.charCodeAt(found + 1))) {
+            pos = found + 1;
+            continue;
+        }
+        if (!silent) {
+            const token = state.push('math_inline', 'math', 0);
+            token.content = src.slice(first, found);
+            token.markup = '$';
+            token.meta = { display: false };
+        }
+        state.pos = found + 1;
+        return true;
+    }
+    if (!state.mathNoCloserFrom) state.mathNoCloserFrom = [Infinity, Infinity];
+    state.mathNoCloserFrom[slot] = Math.min(state.mathNoCloserFrom[slot], first);
+    return false;
+}
+
+function mathBlock(state, startLine, endLine, silent) {
+    let pos = state.bMarks[startLine] + state.tShift[startLine];
+    let max = state.eMarks[startLine];
+    if (state.sCount[startLine] - state.blkIndent >= 4) return false;
+    if (pos + 2 > max || state.src.slice(pos, pos + 2) !== '$$') return false;
+
+    pos += 2;
+    let firstLine = state.src.slice(pos, max);
+    let lastLine = '';
+    let nextLine = startLine;
+    let closed = false;
+
+    if (firstLine.trim().endsWith('$$')) {
+        // "$$ x $$" on one line.
+        firstLine = firstLine.trim().slice(0, -2);
+        closed = true;
+    }
+    if (silent) return true;
+
+    if (!closed) {
+        for (nextLine = startLine + 1; nextLine < endLine; nextLine++) {
+            pos = state.bMarks[nextLine] + state.tShift[nextLine];
+            max = state.eMarks[nextLine];
+            // Display math holds no blank line; an unclosed "$$" ends there.
+            if (pos >= max || (pos < max && state.sCount[nextLine] < state.blkIndent)) break;
+            const text = state.src.slice(pos, max).trimEnd();
+            if (text.endsWith('$$')) {
+                lastLine = text.slice(0, -2);
+                closed = true;
+                break;
+            }
+        }
+    }
+    if (!closed) return false;
+
+    state.line = nextLine + 1;
+    const token = state.push('math_block', 'math', 0);
+    token.block = true;
+    token.content = (firstLine.trim() ? firstLine + '\n' : '')
+        + (nextLine > startLine + 1 ? state.getLines(startLine + 1, nextLine, state.tShift[startLine], true) : '')
+        + (lastLine.trim() ? lastLine : '');
+    token.map = [startLine, state.line];
+    token.markup = '$$';
+    return true;
+}
+
+export default function mathPlugin(md) {
+    md.inline.ruler.after('escape', 'math_inline', mathInline);
+    md.block.ruler.after('blockquote', 'math_block', mathBlock, {
+        alt: ['paragraph', 'reference', 'blockquote', 'list'],
+    });
+}

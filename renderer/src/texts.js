@@ -1,0 +1,22 @@
+// The page's own texts, in the two languages the reader asks for.
+
+const TEXTS = {
+    en: {
+        copy: 'Copy',
+        diagramPending: 'Rendering diagram…',
+        diagramFailed: 'The diagram could not be rendered',
+        parseTimeout: 'The document took too long to lay out, so it is shown as plain text.',
+        parseFailed: 'The document could not be laid out, so it is shown as plain text.',
+    },
+    'zh-Hans': {
+        copy: '复制',
+        diagramPending: '正在渲染图表…',
+        diagramFailed: '图表无法渲染',
+        parseTimeout: '文档排版耗时过长，已按纯文本显示。',
+        parseFailed: '文档无法排版，已按纯文本显示。',
+    },
+};
+
+export function textsFor(language) {
+    return TEXTS[language] ?? TEXTS['zh-Hans'];
+}

@@ -1,0 +1,129 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHarness } from './support/harness.js';
+import { isValidFamily, familyStack, DEFAULT_STACKS } from '../src/page/typography.js';
+import { gradientCSS, GRADIENTS } from '../src/page/theme.js';
+
+const TYPOGRAPHY = {
+    fontSizePx: 17.5, widthPreset: 'wide', lineHeightPreset: 'loose', bodyFamily: '"Noto Serif"',
+    monoFamily: 'Iosevka', headingFamily: '', fontWeight: 500, wideBlocks: 'full',
+};
+
+describe('typography', () => {
+    test('applies every field and reports what is in force', async () => {
+        const h = createHarness();
+        const { payload } = await h.request('setTypography', TYPOGRAPHY);
+        assert.deepEqual(payload, {
+            fontSizePx: 17.5, widthPreset: 'wide', lineHeightPreset: 'loose', proseWidthRem: 58, lineHeight: 1.9,
+            bodyFamily: '"Noto Serif"', monoFamily: 'Iosevka', headingFamily: '', fontWeight: 500, headingWeight: 700,
+            wideBlocks: 'full', rejected: [],
+        });
+        const style = h.doc.documentElement.style;
+        assert.equal(style.getPropertyValue('--md-font-body'), `"Noto Serif", ${DEFAULT_STACKS.body}`);
+        assert.equal(style.getPropertyValue('--md-font-heading'), DEFAULT_STACKS.heading);
+        assert.equal(h.doc.documentElement.getAttribute('data-wide-blocks'), 'full');
+        h.close();
+    });
+
+    test('malformed or missing fields are refused and the values in force stay', async () => {
+        const h = createHarness();
+        await h.request('setTypography', TYPOGRAPHY);
+        const { payload } = await h.request('setTypography', {
+            fontSizePx: Number.NaN,
+            widthPreset: 'Wide',
+            lineHeightPreset: 'standard',
+            bodyFamily: 'Inter; } body { display: none',
+            monoFamily: 'url(https://evil.example/f.woff2)',
+            headingFamily: '"Unclosed',
+            fontWeight: 450.5,
+        });
+        assert.deepEqual(payload.rejected, ['fontSizePx', 'widthPreset', 'bodyFamily', 'monoFamily', 'headingFamily', 'fontWeight', 'wideBlocks']);
+        assert.equal(payload.lineHeightPreset, 'standard');
+        assert.equal(payload.fontSizePx, 17.5);
+        assert.equal(payload.bodyFamily, '"Noto Serif"');
+        assert.equal(payload.wideBlocks, 'full');
+        assert.ok(!h.doc.documentElement.getAttribute('style').includes('evil'));
+        h.close();
+    });
+
+    test('family values', () => {
+        const good = ['', '  ', 'Inter', '"Source Han Sans SC"', "'PingFang SC'", 'Noto Sans', 'Inter, "Noto Sans", serif', '霞鹜文楷'];
+        const bad = [
+            'a;b', 'a{', '"a" b', '"', '""', 'a,', ',a', 'inherit', 'Initial', 'url(x)', 'a\\62', '/* x */ a',
+            'a\nb', 'expression(alert(1))', '"a";color:red', 12, null,
+        ];
+        for (const value of good) assert.equal(isValidFamily(value), true, String(value));
+        for (const value of bad) assert.equal(isValidFamily(value), false, String(value));
+        assert.equal(familyStack('  Inter ', 'mono'), `Inter, ${DEFAULT_STACKS.mono}`);
+    });
+});
+
+describe('theme, background and accessibility', () => {
+    const tokens = (extra = {}) => ({ '--md-canvas': '#141B2B', '--md-text': '#E6EDF7', '--md-selection': '#8FBDF545', ...extra });
+
+    test('tokens are set on the root, echoed and counted; bad ones are skipped', async () => {
+        const h = createHarness();
+        const reply = await h.request('setTheme', {
+            themeID: 'midnight',
+            themeRevision: 12,
+            tokens: tokens({ '--md-link': 'red', '--not-md': '#FFFFFF', '--md-x': '#12345', '--md-y': 5 }),
+        });
+        assert.deepEqual(reply.payload, { themeID: 'midnight', themeRevision: 12, appliedCount: 3 });
+        const style = h.doc.documentElement.style;
+        assert.equal(style.getPropertyValue('--md-canvas'), '#141B2B');
+        assert.equal(style.getPropertyValue('--md-link'), '');
+        assert.equal(style.getPropertyValue('--md-page-gradient'), gradientCSS('midnight'));
+        assert.match(gradientCSS('midnight'), /#1A2540 0%, #141B2B 45%, #0F1522 100%/);
+        h.close();
+    });
+
+    test('solid background drops the gradient; a later theme without it brings it back', async () => {
+        const h = createHarness();
+        const style = h.doc.documentElement.style;
+        await h.request('setTheme', { themeID: 'forest', themeRevision: 1, tokens: tokens({ '--md-background-style': 'solid' }) });
+        assert.equal(style.getPropertyValue('--md-page-gradient'), 'none');
+        assert.equal(h.doc.documentElement.hasAttribute('data-solid'), true);
+        const reply = await h.request('setTheme', { themeID: 'forest', themeRevision: 2, tokens: tokens() });
+        assert.equal(reply.payload.appliedCount, 3);
+        assert.equal(style.getPropertyValue('--md-background-style'), '');
+        assert.notEqual(style.getPropertyValue('--md-page-gradient'), 'none');
+        // Graphite has no gradient at all; an unknown theme neither.
+        assert.equal(GRADIENTS.graphite, null);
+        assert.equal(gradientCSS('graphite'), 'none');
+        assert.equal(gradientCSS('toString'), 'none');
+        // Reduced transparency also means solid.
+        await h.request('setAccessibility', { reduceMotion: true, reduceTransparency: true, increaseContrast: false });
+        assert.equal(style.getPropertyValue('--md-page-gradient'), 'none');
+        h.close();
+    });
+
+    test('background and accessibility replies', async () => {
+        const h = createHarness();
+        const background = await h.request('setBackground', { pageBackground: '#191B20', colorScheme: 'dark' });
+        assert.equal(background.type, 'backgroundApplied');
+        assert.equal(background.payload.pageBackground, '#191B20');
+        assert.equal(typeof background.payload.computedBackground, 'string');
+        assert.equal(typeof background.payload.computedColorScheme, 'string');
+        const bad = await h.request('setBackground', { pageBackground: 'red' });
+        assert.equal(bad.payload.code, 'invalidPayload');
+        const options = { reduceMotion: true, reduceTransparency: false, increaseContrast: true };
+        const applied = await h.request('setAccessibility', options);
+        assert.deepEqual(applied.payload, options);
+        assert.ok(h.doc.documentElement.hasAttribute('data-reduce-motion'));
+        assert.ok(h.doc.documentElement.hasAttribute('data-increase-contrast'));
+        const partial = await h.request('setAccessibility', { reduceMotion: true });
+        assert.equal(partial.type, 'error');
+        h.close();
+    });
+
+    test('viewport insets are applied and echoed with the content origin', async () => {
+        const h = createHarness();
+        const reply = await h.request('setViewportInsets', { top: 52, bottom: 0 });
+        assert.equal(reply.type, 'viewportInsetsApplied');
+        assert.equal(reply.payload.top, 52);
+        assert.equal(reply.payload.bottom, 0);
+        assert.equal(typeof reply.payload.originOffset, 'number');
+        assert.equal(h.doc.documentElement.style.getPropertyValue('--md-inset-top'), '52px');
+        h.close();
+    });
+});

@@ -1,0 +1,185 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHarness } from './support/harness.js';
+import { REPLY_OF } from '../src/page/protocol.js';
+
+const UUID = /^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$/;
+const KEYS = ['documentID', 'messageID', 'payload', 'protocolVersion', 'renderGeneration', 'sourceRevision', 'type', 'viewSessionID'];
+
+function assertEnvelope(envelope) {
+    assert.deepEqual(Object.keys(envelope).sort(), KEYS);
+    assert.equal(envelope.protocolVersion, 1);
+    assert.ok(envelope.payload !== null && typeof envelope.payload === 'object');
+}
+
+describe('handshake and events', () => {
+    test('ready carries empty identifiers and zero counters, and is not queued', () => {
+        const h = createHarness();
+        h.page.postReady();
+        assert.equal(h.events.length, 1);
+        const [ready] = h.events;
+        assertEnvelope(ready);
+        assert.equal(ready.type, 'ready');
+        assert.equal(ready.viewSessionID, '');
+        assert.equal(ready.documentID, '');
+        assert.equal(ready.sourceRevision, 0);
+        assert.equal(ready.renderGeneration, 0);
+        assert.deepEqual(ready.payload, {});
+        assert.match(ready.messageID, UUID);
+        h.close();
+    });
+
+    test('events wait for the first request and then carry its session', async () => {
+        const h = createHarness();
+        h.page.postReady();
+        h.doc.dispatchEvent(new h.win.Event('securitypolicyviolation'));
+        assert.deepEqual(h.events.map((e) => e.type), ['ready']);
+
+        await h.request('clearFind');
+        const queued = h.eventsOf('error');
+        assert.equal(queued.length, 1);
+        assertEnvelope(queued[0]);
+        assert.equal(queued[0].viewSessionID, 'SESSION-1');
+        assert.equal(queued[0].documentID, 'DOC-1');
+        assert.match(queued[0].messageID, UUID);
+        h.close();
+    });
+
+    test('a prewarmed page adopts the session and document of every request', async () => {
+        const h = createHarness();
+        await h.render('# One');
+        h.session.viewSessionID = 'SESSION-2';
+        h.session.documentID = 'DOC-2';
+        await h.render('# Two\n\n[link](other.md)');
+        h.article().querySelector('a').click();
+        const [link] = h.eventsOf('openLink');
+        assert.equal(link.viewSessionID, 'SESSION-2');
+        assert.equal(link.documentID, 'DOC-2');
+        // New local images use the adopted document identifier too.
+        const reply = await h.render('![x](pic.png)');
+        assert.equal(reply.payload.images.local, 1);
+        assert.match(h.article().querySelector('img').getAttribute('src'), /^document-resource:\/\/DOC-2\//);
+        h.close();
+    });
+});
+
+describe('replies', () => {
+    test('every request type is answered with its reply type and echoes the request', async () => {
+        const h = createHarness();
+        const requests = {
+            render: { source: '# Heading\n\ntext', language: 'en' },
+            probe: {},
+            setBackground: { pageBackground: '#FAFBFC', colorScheme: 'light' },
+            setTheme: { themeID: 'porcelain', themeRevision: 3, tokens: { '--md-canvas': '#FAFBFC' } },
+            scrollToHeading: { id: 'heading' },
+            setTypography: {
+                fontSizePx: 16, widthPreset: 'comfortable', lineHeightPreset: 'standard', bodyFamily: '',
+                monoFamily: '', headingFamily: '', fontWeight: 400, wideBlocks: 'aligned',
+            },
+            diagramResult: { diagramID: 'nothing-waits-for-this', svg: '<svg></svg>' },
+            find: { query: 'text', direction: 'next', caseSensitive: false, restart: true },
+            clearFind: {},
+            setViewportInsets: { top: 10, bottom: 0 },
+            captureAnchor: {},
+            setAccessibility: { reduceMotion: false, reduceTransparency: false, increaseContrast: false },
+        };
+        assert.deepEqual(Object.keys(requests).sort(), Object.keys(REPLY_OF).sort());
+        for (const [type, payload] of Object.entries(requests)) {
+            const sent = h.envelope(type, payload, { sourceRevision: 7 });
+            const reply = await h.page.handleMessage(sent);
+            assertEnvelope(reply);
+            assert.equal(reply.type, REPLY_OF[type], `reply to ${type}`);
+            assert.equal(reply.messageID, sent.messageID);
+            assert.equal(reply.viewSessionID, sent.viewSessionID);
+            assert.equal(reply.documentID, sent.documentID);
+            assert.equal(reply.sourceRevision, 7);
+        }
+        h.close();
+    });
+
+    test('refused requests are answered with error envelopes, never by throwing', async () => {
+        const h = createHarness();
+        const good = h.envelope('probe');
+        const cases = [
+            [null, 'invalidEnvelope'],
+            ['text', 'invalidEnvelope'],
+            [[good], 'invalidEnvelope'],
+            [(() => { const e = { ...good, messageID: 'B' }; delete e.payload; return e; })(), 'invalidEnvelope'],
+            [{ ...good, messageID: 'C', protocolVersion: 2 }, 'unsupportedVersion'],
+            [{ ...good, messageID: 'D', type: 'Render' }, 'unknownType'],
+            [{ ...good, messageID: 'E', type: 'rendered' }, 'notARequest'],
+            [{ ...good, messageID: 'F', type: 'setFonts' }, 'notARequest'],
+            [{ ...good, messageID: 'G', type: 'scrollToSource' }, 'notARequest'],
+            [{ ...good, messageID: 'H', sourceRevision: 1.5 }, 'invalidEnvelope'],
+            [{ ...good, messageID: 'I', type: 'render', payload: {} }, 'invalidPayload'],
+            [{ ...good, messageID: 'J', type: 'setTheme', payload: { themeID: 'mist', themeRevision: 1.5, tokens: {} } }, 'invalidPayload'],
+            [{ ...good, messageID: 'K', type: 'find', payload: { query: 'x', direction: 'replaceAll', caseSensitive: false, restart: true } }, 'unsupported'],
+            [{ ...good, messageID: 'L', type: 'setViewportInsets', payload: { top: 'x', bottom: 0 } }, 'invalidPayload'],
+        ];
+        for (const [value, code] of cases) {
+            const reply = await h.page.handleMessage(value);
+            assertEnvelope(reply);
+            assert.equal(reply.type, 'error');
+            assert.equal(reply.payload.code, code, JSON.stringify(value)?.slice(0, 80));
+            assert.equal(typeof reply.payload.message, 'string');
+            if (value && typeof value === 'object' && typeof value.messageID === 'string') {
+                assert.equal(reply.messageID, value.messageID);
+            }
+        }
+        // An integral double is an integer.
+        const whole = await h.page.handleMessage({ ...h.envelope('probe'), sourceRevision: 5.0 });
+        assert.equal(whole.type, 'capabilities');
+        h.close();
+    });
+
+    test('render generations start at 0, rise by one per render and match the reply', async () => {
+        const h = createHarness();
+        const before = await h.request('clearFind');
+        assert.equal(before.renderGeneration, 0);
+        const first = await h.render('one');
+        assert.equal(first.renderGeneration, 1);
+        assert.equal(first.payload.renderGeneration, 1);
+        const second = await h.render('two');
+        assert.equal(second.renderGeneration, 2);
+        assert.equal(second.payload.renderGeneration, 2);
+        const after = await h.request('captureAnchor');
+        assert.equal(after.renderGeneration, 2);
+        // A refused render does not count.
+        const refused = await h.request('render', { language: 'en' });
+        assert.equal(refused.type, 'error');
+        assert.equal((await h.request('clearFind')).renderGeneration, 2);
+        h.close();
+    });
+
+    test('overlapping renders: the older one is answered as superseded', async () => {
+        let release;
+        const gate = new Promise((resolve) => { release = resolve; });
+        let calls = 0;
+        const h = createHarness({ delay: async () => { calls += 1; if (calls === 1) await gate; return 0; } });
+        const older = h.render('# old');
+        const newer = h.render('# new');
+        release();
+        const [a, b] = await Promise.all([older, newer]);
+        assert.equal(a.type, 'error');
+        assert.equal(a.payload.code, 'superseded');
+        assert.equal(b.type, 'rendered');
+        assert.equal(b.payload.renderGeneration, 2);
+        assert.ok(b.renderGeneration >= a.renderGeneration);
+        assert.equal(h.article().querySelector('h1').textContent, 'new');
+        h.close();
+    });
+
+    test('capabilities report the six fields', async () => {
+        const h = createHarness({ importSelf: () => Promise.reject(new Error('no')) });
+        const reply = await h.request('probe');
+        const p = reply.payload;
+        assert.deepEqual(Object.keys(p).sort(), ['cryptoSubtle', 'cspBlockedInlineScript', 'dynamicImport', 'isSecureContext', 'moduleWorker', 'userAgent']);
+        assert.equal(p.dynamicImport, false);
+        assert.equal(p.moduleWorker, false);
+        assert.equal(typeof p.userAgent, 'string');
+        // jsdom runs no scripts, as the policy demands of the real page.
+        assert.equal(p.cspBlockedInlineScript, true);
+        assert.equal(h.doc.querySelectorAll('script').length, 0);
+        h.close();
+    });
+});

@@ -1,0 +1,79 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { linkKind } from '../src/page/links.js';
+import { createHarness } from './support/harness.js';
+
+describe('links', () => {
+    test('kinds from the raw destination', () => {
+        const cases = [
+            ['#intro', 'fragment'], ['#', 'fragment'], ['  #x', 'fragment'],
+            ['file:///tmp/a.md', 'file'], ['FILE:/x', 'file'], ['/abs/path.md', 'file'], ['//host/x', 'file'],
+            ['https://example.org', 'external'], ['mailto:a@b.c', 'external'], ['ftp://x', 'external'],
+            ['javascript:void(0)', 'external'], ['x-custom+1.2:thing', 'external'],
+            ['other.md', 'relative'], ['./a/../b.md#h', 'relative'], ['', 'relative'], ['1http:x', 'relative'],
+            ['?query', 'relative'],
+        ];
+        for (const [href, kind] of cases) assert.equal(linkKind(href), kind, href);
+    });
+
+    test('a click reports the destination as written, with modifiers, and never navigates', async () => {
+        const h = createHarness();
+        await h.render('[a](my%20file.md#Part%20Two) [b](<with space.md>) <a href="../x.md?y=1"><em>nested</em></a> [c](#sec)');
+        const [a, b, raw, c] = Array.from(h.article().querySelectorAll('a'));
+        const click = (element, init = {}) => {
+            const event = new h.win.MouseEvent('click', { bubbles: true, cancelable: true, ...init });
+            element.dispatchEvent(event);
+            return event.defaultPrevented;
+        };
+        assert.equal(click(a, { ctrlKey: true }), true);
+        assert.equal(click(b, { metaKey: true, altKey: true, shiftKey: true }), true);
+        assert.equal(click(raw.querySelector('em')), true);
+        assert.equal(click(c), true);
+        const links = h.eventsOf('openLink').map((e) => e.payload);
+        assert.deepEqual(links, [
+            { href: 'my%20file.md#Part%20Two', kind: 'relative', modifiers: { command: true, option: false, shift: false } },
+            { href: 'with space.md', kind: 'relative', modifiers: { command: true, option: true, shift: true } },
+            { href: '../x.md?y=1', kind: 'relative', modifiers: { command: false, option: false, shift: false } },
+            { href: '#sec', kind: 'fragment', modifiers: { command: false, option: false, shift: false } },
+        ]);
+        assert.equal(h.win.location.href, 'about:blank');
+        h.close();
+    });
+
+    test('middle clicks open links; other auxiliary clicks are only stopped', async () => {
+        const h = createHarness();
+        await h.render('[a](https://example.org)');
+        const link = h.article().querySelector('a');
+        for (const button of [1, 2]) {
+            const event = new h.win.MouseEvent('auxclick', { bubbles: true, cancelable: true, button });
+            link.dispatchEvent(event);
+            assert.equal(event.defaultPrevented, true);
+        }
+        assert.equal(h.eventsOf('openLink').length, 1);
+        h.close();
+    });
+
+    test('the copy button of a code block posts its text', async () => {
+        const h = createHarness();
+        await h.render('```js\nlet a = "<b>";\n```');
+        h.article().querySelector('button.md-copy').click();
+        assert.deepEqual(h.eventsOf('copyText').map((e) => e.payload), [{ text: 'let a = "<b>";\n', kind: 'code' }]);
+        h.close();
+    });
+
+    test('scrollToHeading finds the id, then its slug, and counts the top inset', async () => {
+        const h = createHarness({ geometry: { viewportHeight: 200, blockHeight: 100 } });
+        await h.request('setViewportInsets', { top: 30, bottom: 0 });
+        await h.render('# Intro\n\na\n\nb\n\n## Part Two\n\nc\n\nd\n\ne\n\nRef[^1]\n\n[^1]: note');
+        const found = await h.request('scrollToHeading', { id: 'part-two' });
+        assert.deepEqual(found.payload, { id: 'part-two', found: true });
+        assert.equal(h.geometry.scrollTop(), 300 - 30);
+        const bySlug = await h.request('scrollToHeading', { id: 'Part Two' });
+        assert.equal(bySlug.payload.found, true);
+        const footnote = await h.request('scrollToHeading', { id: 'fn-F-1' });
+        assert.equal(footnote.payload.found, true);
+        const missing = await h.request('scrollToHeading', { id: 'nope' });
+        assert.deepEqual(missing.payload, { id: 'nope', found: false });
+        h.close();
+    });
+});

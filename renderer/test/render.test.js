@@ -1,0 +1,157 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHarness } from './support/harness.js';
+
+const TIMING_KEYS = ['diagramMs', 'domMs', 'frameCount', 'maxFrameGapMs', 'parseMs', 'parseTimeoutMs', 'parseWaitMs', 'postDomMs', 'totalMs'];
+
+describe('render', () => {
+    test('the reply describes the rendered document', async () => {
+        const h = createHarness();
+        const reply = await h.render('# Title\n\nText with ![i](i.png).\n\n## Next\n\n- a\n- b\n');
+        assert.equal(reply.type, 'rendered');
+        const p = reply.payload;
+        assert.deepEqual(p.headings, [{ level: 1, text: 'Title', id: 'title' }, { level: 2, text: 'Next', id: 'next' }]);
+        assert.deepEqual(p.blocks, [
+            { id: 'title', kind: 'heading', sourceStart: 1, sourceEnd: 1 },
+            { id: 'B2', kind: 'paragraph', sourceStart: 3, sourceEnd: 3 },
+            { id: 'next', kind: 'heading', sourceStart: 5, sourceEnd: 5 },
+            { id: 'B4', kind: 'list', sourceStart: 7, sourceEnd: 8 },
+        ]);
+        assert.deepEqual(p.images, { local: 1, remote: 0, rejected: 0 });
+        assert.deepEqual(p.diagrams, { total: 0, failed: 0 });
+        assert.deepEqual(Object.keys(p.timings).sort(), TIMING_KEYS);
+        for (const value of Object.values(p.timings)) assert.ok(Number.isFinite(value));
+        assert.deepEqual(p.limits, { depthClamped: 0, nodesClamped: 0, codeTruncated: 0, diagramsSkipped: 0 });
+        assert.equal(p.parserMode, 'inline');
+        assert.equal(p.degraded, undefined);
+        assert.equal(h.doc.documentElement.lang, 'en');
+        // The page reported its layout and the heading in view.
+        assert.equal(h.eventsOf('layoutReport').at(-1).payload.reason, 'render');
+        assert.deepEqual(h.eventsOf('activeHeading').at(-1).payload, { id: 'title', index: 0 });
+        h.close();
+    });
+
+    test('a parse that runs out of time shows the text plainly and says so', async () => {
+        const h = createHarness({ parseTimeoutMs: 50, delay: async () => 60 });
+        const source = '# Big\r\n\r\n<script>x</script>\r\n' + 'line\n'.repeat(450);
+        const reply = await h.render(source);
+        const p = reply.payload;
+        assert.equal(p.degraded.reason, 'timeout');
+        assert.equal(typeof p.degraded.message, 'string');
+        assert.equal(p.timings.parseTimeoutMs, 50);
+        assert.equal(p.parserMode, 'plain');
+        assert.deepEqual(p.headings, []);
+        assert.deepEqual(p.blocks.map((b) => [b.kind, b.sourceStart, b.sourceEnd]), [['plain', 1, 200], ['plain', 201, 400], ['plain', 401, 454]]);
+        const text = Array.from(h.article().querySelectorAll('pre.md-plain'), (pre) => pre.textContent).join('');
+        assert.ok(text.startsWith('# Big\n\n<script>x</script>\nline\n'));
+        assert.equal(h.doc.querySelectorAll('script').length, 0);
+        h.close();
+    });
+
+    test('a background render never waits for frames', async () => {
+        const h = createHarness({ visual: true });
+        const source = Array.from({ length: 3000 }, (_, i) => `Paragraph ${i} with *some* text.`).join('\n\n');
+        const reply = await h.render(source, { background: true });
+        assert.equal(reply.payload.timings.frameCount, 0);
+        assert.equal(reply.payload.timings.maxFrameGapMs, 0);
+        assert.equal(h.blocks().length, 3000);
+        h.close();
+    });
+
+    test('a visible render inserts in slices and replaces the old document only when ready', async () => {
+        const h = createHarness({ visual: true });
+        await h.render('# Old\n\nold text');
+        const source = Array.from({ length: 4000 }, (_, i) => `Block ${i} with \`code\` and **bold**.`).join('\n\n');
+        const pending = h.render(source);
+        const reply = await pending;
+        assert.equal(reply.type, 'rendered');
+        assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
+        assert.equal(h.blocks().length, 4000);
+        assert.equal(h.blocks().at(-1).id, 'B4000');
+        assert.ok(reply.payload.timings.frameCount >= 0);
+        h.close();
+    });
+
+    test('a long document shows its head first; the full parse keeps only what came out the same', async () => {
+        const parts = ['# Start', 'A [reference][later] and a note[^n].', '```mermaid\ngraph TD; A-->B\n```'];
+        for (let i = 0; i < 1200; i++) parts.push(i % 50 === 0 ? `## Part ${i}` : `Paragraph ${i} with $x_{${i}}$ and \`code\` and some more words.`);
+        parts.push('[later]: https://example.org/later', '[^n]: The note.');
+        const source = parts.join('\n\n');
+        let headSeen = null;
+        const h = createHarness({
+            delay: async () => {
+                headSeen = h.blocks().map((b) => b.id);
+                return 0;
+            },
+        });
+        const reply = await h.render(source);
+        assert.ok(headSeen.length > 10 && headSeen.length < 400, `head of ${headSeen.length} blocks`);
+
+        // The same document rendered in one piece.
+        const whole = createHarness();
+        const wholeReply = await whole.render(source, { background: true });
+        assert.deepEqual(reply.payload.blocks, wholeReply.payload.blocks);
+        assert.deepEqual(h.blocks().map((b) => b.outerHTML), whole.blocks().map((b) => b.outerHTML));
+        assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
+        assert.ok(h.doc.querySelector('a[href="https://example.org/later"]'), 'the reference resolved');
+        assert.ok(h.doc.getElementById('fnref-F-1'), 'the footnote resolved');
+        // The head's diagram request stands for the full document's.
+        assert.equal(h.eventsOf('diagramRequest').length, 1);
+        const id = h.eventsOf('diagramRequest')[0].payload.diagramID;
+        assert.equal((await h.request('diagramResult', { diagramID: id, svg: '<svg></svg>' })).payload.accepted, true);
+        assert.ok(h.article().querySelector('[data-diagram]').shadowRoot);
+        h.close();
+        whole.close();
+    });
+
+    test('enhancements switch highlighting, math and diagrams off', async () => {
+        const h = createHarness();
+        const reply = await h.render('```js\nlet a\n```\n\n$x$\n\n```mermaid\ngraph TD\n```', {
+            enhancements: { highlight: false, math: false, diagrams: false },
+        });
+        assert.equal(h.article().querySelectorAll('.hljs-keyword, .katex, [data-diagram]').length, 0);
+        assert.equal(reply.payload.diagrams.total, 0);
+        assert.equal(h.eventsOf('diagramRequest').length, 0);
+        const bad = await h.render('x', { enhancements: { math: 'yes' } });
+        assert.equal(bad.payload.code, 'invalidPayload');
+        h.close();
+    });
+});
+
+describe('diagrams', () => {
+    test('placeholders ask for diagrams; results are applied once and progress is reported', async () => {
+        const h = createHarness();
+        await h.request('setTheme', { themeID: 'porcelain', themeRevision: 1, tokens: { '--md-canvas': '#FAFBFC', '--md-diagram-node': '#E8EEFA' } });
+        const reply = await h.render('```mermaid\ngraph TD; A-->B\n```\n\n```mermaid\nbroken\n```');
+        assert.deepEqual(reply.payload.diagrams, { total: 2, failed: 0 });
+        const requests = h.eventsOf('diagramRequest').map((e) => e.payload);
+        assert.equal(requests.length, 2);
+        assert.equal(requests[0].source, 'graph TD; A-->B\n');
+        assert.equal(requests[0].themeVariables.primaryColor, '#E8EEFA');
+
+        const ok = await h.request('diagramResult', { diagramID: requests[0].diagramID, svg: '<svg xmlns="http://www.w3.org/2000/svg"><text>A</text></svg>' });
+        assert.deepEqual(ok.payload, { diagramID: requests[0].diagramID, accepted: true });
+        const again = await h.request('diagramResult', { diagramID: requests[0].diagramID, svg: '<svg></svg>' });
+        assert.equal(again.payload.accepted, false);
+        const failed = await h.request('diagramResult', { diagramID: requests[1].diagramID, error: { code: 'render', message: 'Parse error' } });
+        assert.equal(failed.payload.accepted, true);
+        const placeholder = h.article().querySelectorAll('[data-diagram]')[1];
+        assert.equal(placeholder.getAttribute('data-state'), 'failed');
+        assert.match(placeholder.textContent, /Parse error/);
+
+        const progress = h.eventsOf('diagramsProgress').map((e) => e.payload);
+        assert.deepEqual(progress.at(-1), {
+            total: 2, done: 1, failed: 1, mode: 'isolated', inline: 0, isolated: 1, complete: true,
+            diagramMs: progress.at(-1).diagramMs, maxFrameGapMs: 0, frameCount: 0,
+        });
+
+        // A new render forgets what the old one waited for; the same diagram
+        // comes from the page's cache.
+        const old = requests[1].diagramID;
+        await h.render('```mermaid\ngraph TD; A-->B\n```');
+        assert.equal((await h.request('diagramResult', { diagramID: old, svg: '<svg></svg>' })).payload.accepted, false);
+        assert.equal(h.eventsOf('diagramRequest').length, 2);
+        assert.ok(h.article().querySelector('[data-diagram]').shadowRoot.querySelector('svg'));
+        h.close();
+    });
+});

@@ -1,0 +1,118 @@
+// A renderer page in jsdom, driven the way the reader drives it.
+
+import { JSDOM } from 'jsdom';
+import { createPage } from '../../src/page/page.js';
+import { createInlineParser } from '../../src/page/parser.js';
+import { parseDocument } from '../../src/parse/document.js';
+import { headCut } from '../../src/parse/head.js';
+
+// Block geometry for tests: every block is `blockHeight` tall, stacked from
+// the top of the page; anything inside a block sits at the block's top.
+export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, blockHeight = 100 } = {}) {
+    let scroll = 0;
+    const size = { height: viewportHeight, width: viewportWidth };
+    const blockOf = (element) => {
+        let node = element;
+        while (node && !(node.parentElement && node.parentElement.classList.contains('md-chunk'))) node = node.parentElement;
+        return node;
+    };
+    const blocksOf = (article) => (article ? Array.from(article.querySelectorAll(':scope > .md-chunk > *')) : []);
+    const articleHeight = () => {
+        const article = doc.querySelector('.md-doc:not(.md-staging)') ?? doc.querySelector('.md-doc');
+        return blocksOf(article).length * blockHeight;
+    };
+    return {
+        scrollTop: () => scroll,
+        setScrollTop(value) {
+            scroll = Math.max(0, Math.min(value, Math.max(0, articleHeight() - size.height)));
+        },
+        maxScroll: () => Math.max(0, articleHeight() - size.height),
+        viewportHeight: () => size.height,
+        viewportWidth: () => size.width,
+        top(element) {
+            if (element.classList?.contains('md-doc') || element.id === 'content') return 0;
+            const block = blockOf(element);
+            if (!block) return 0;
+            return blocksOf(block.closest('.md-doc')).indexOf(block) * blockHeight;
+        },
+        height(element) {
+            if (element.classList?.contains('md-doc')) return blocksOf(element).length * blockHeight;
+            return blockHeight;
+        },
+        resize(width, height) {
+            size.width = width;
+            size.height = height;
+        },
+    };
+}
+
+let sequence = 0;
+
+export function createHarness(options = {}) {
+    const dom = new JSDOM('<!doctype html><html><head></head><body><main id="content"></main></body></html>', {
+        pretendToBeVisual: options.visual ?? false,
+    });
+    const win = dom.window;
+    const doc = win.document;
+    const events = [];
+    const geometry = options.geometry === false ? undefined : fakeGeometry(doc, options.geometry);
+    const parser = options.parser ?? createInlineParser({
+        parseDocument,
+        now: () => performance.now(),
+        delay: options.delay,
+        headCut,
+    });
+    const page = createPage({
+        win,
+        doc,
+        parser,
+        geometry,
+        now: () => performance.now(),
+        postMessage: (envelope) => events.push(JSON.parse(JSON.stringify(envelope))),
+        parseTimeoutMs: options.parseTimeoutMs ?? 10000,
+        importSelf: options.importSelf ?? (() => Promise.resolve({})),
+    });
+
+    const session = { viewSessionID: options.session ?? 'SESSION-1', documentID: options.documentID ?? 'DOC-1', sourceRevision: 1 };
+
+    function envelope(type, payload = {}, overrides = {}) {
+        sequence += 1;
+        return {
+            protocolVersion: 1,
+            messageID: `MSG-${sequence}`,
+            viewSessionID: session.viewSessionID,
+            documentID: session.documentID,
+            sourceRevision: session.sourceRevision,
+            renderGeneration: 0,
+            type,
+            payload,
+            ...overrides,
+        };
+    }
+
+    async function request(type, payload = {}, overrides = {}) {
+        const sent = envelope(type, payload, overrides);
+        const reply = await page.handleMessage(sent);
+        // Replies must survive the trip through JSON unchanged.
+        return JSON.parse(JSON.stringify(reply));
+    }
+
+    async function render(source, extra = {}) {
+        return request('render', { source, language: 'en', ...extra });
+    }
+
+    const article = () => doc.querySelector('.md-doc:not(.md-staging)');
+    // The rendered blocks, in order.
+    const blocks = () => Array.from(article()?.querySelectorAll(':scope > .md-chunk > *') ?? []);
+
+    function eventsOf(type) {
+        return events.filter((event) => event.type === type);
+    }
+
+    function close() {
+        page.dispose();
+        win.close();
+    }
+
+    return { dom, win, doc, page, events, eventsOf, geometry, session, envelope, request, render, article, blocks, close };
+}
