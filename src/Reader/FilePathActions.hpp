@@ -1,0 +1,28 @@
+#pragma once
+
+#include <gdk/gdk.h>
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace larkspin {
+
+// What the file-path items do, for the document whose window receives their
+// actions. Both do nothing for a document without a file. Main thread.
+namespace FilePathActions {
+
+// Puts the file's path (absolute, normalised, as plain text without any
+// escaping) on `clipboard` and logs it; false, with nothing touched, when
+// there is no file.
+bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_view documentLogID,
+                  GdkClipboard* clipboard);
+
+// Logs, then shows the file in the file manager (FileManagerReveal) in the
+// background.
+void revealInFileManager(const std::optional<std::filesystem::path>& file,
+                         std::string_view documentLogID);
+
+}  // namespace FilePathActions
+
+}  // namespace larkspin
