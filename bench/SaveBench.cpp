@@ -138,20 +138,9 @@ BENCHMARK(BM_SaveJustChanged)
 // Turns the main loop until `done` holds or `limit` has passed.
 bool turnMainLoopUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
     const auto deadline = SteadyClock::now() + limit;
-    GMainContext* context = g_main_context_default();
     while (!done()) {
         if (SteadyClock::now() > deadline) return false;
-        if (g_main_context_pending(context)) {
-            g_main_context_iteration(context, FALSE);
-            continue;
-        }
-        GSource* wakeUp = g_timeout_source_new(1);
-        g_source_set_callback(
-            wakeUp, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-        g_source_attach(wakeUp, context);
-        g_main_context_iteration(context, TRUE);
-        g_source_destroy(wakeUp);
-        g_source_unref(wakeUp);
+        MainThread::turnMainLoop(std::chrono::milliseconds(1));
     }
     return true;
 }

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "Appearance/TextTrimming.hpp"
+#include "Platform/TextTrimming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/MainThread.hpp"
 

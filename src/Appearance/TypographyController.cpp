@@ -9,7 +9,7 @@
 #include <set>
 
 #include "Appearance/AppearanceController.hpp"
-#include "Appearance/TextTrimming.hpp"
+#include "Platform/TextTrimming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Appearance/TextTrimming.hpp"
+#include "Platform/TextTrimming.hpp"
 #include "Platform/Localization.hpp"
 
 namespace larkspin {

@@ -2,7 +2,9 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -80,6 +82,22 @@ std::size_t pendingCount() {
     auto& q = queue();
     std::lock_guard lock(q.mutex);
     return q.jobs.size();
+}
+
+void turnMainLoop(std::chrono::milliseconds maxWait) {
+    GMainContext* context = g_main_context_default();
+    if (g_main_context_pending(context)) {
+        g_main_context_iteration(context, FALSE);
+        return;
+    }
+    // Nothing ready: block until something is (a post from another thread
+    // wakes the context), but never longer than the wake-up timer.
+    GSource* wakeUp = g_timeout_source_new(static_cast<guint>(std::max<std::int64_t>(maxWait.count(), 0)));
+    g_source_set_callback(wakeUp, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+    g_source_attach(wakeUp, context);
+    g_main_context_iteration(context, TRUE);
+    g_source_destroy(wakeUp);
+    g_source_unref(wakeUp);
 }
 
 void drainForTesting(int maxRounds) {

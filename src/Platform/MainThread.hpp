@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include "Platform/Clock.hpp"
@@ -27,6 +28,11 @@ TimerHandle postAfter(Clock& clock, Clock::Duration delay, std::function<void()>
 // Runs queued jobs on the calling (main) thread until the queue is empty or
 // `maxRounds` turns of the main context have passed; for tests and shutdown.
 void drainForTesting(int maxRounds = 1000);
+
+// Runs one turn of the default main context on the calling (main) thread:
+// what is ready, or else waits for something to become ready, but no longer
+// than `maxWait`. For tests, benchmarks and waits that must turn the loop.
+void turnMainLoop(std::chrono::milliseconds maxWait);
 
 // Number of jobs waiting; for tests.
 std::size_t pendingCount();

@@ -405,12 +405,14 @@ requires std::invocable<Starter&, Completion<T>>
     return detail::SleepAwaiter(clock, delay, std::move(token));
 }
 
-// Runs `fn` on `executor` and resumes with its result, or rethrows what it
-// threw. When the executor refuses the job (shutting down), the co_await
-// throws BrokenPromise.
-template <typename Fn>
-requires std::invocable<Fn&>
-[[nodiscard]] auto runOn(SerialExecutor& executor, Fn fn) {
+// Runs `fn` on `executor` (a SerialExecutor, or any pool with the same
+// `submit(job)`) and resumes with its result, or rethrows what it threw. When
+// the executor refuses the job (shutting down), the co_await throws
+// BrokenPromise.
+template <typename Executor, typename Fn>
+requires std::invocable<Fn&> &&
+         requires(Executor& e, std::move_only_function<void()> job) { e.submit(std::move(job)); }
+[[nodiscard]] auto runOn(Executor& executor, Fn fn) {
     using R = std::invoke_result_t<Fn&>;
     return awaitCompletion<R>([&executor, fn = std::move(fn)](Completion<R> done) mutable {
         executor.submit([fn = std::move(fn), done = std::move(done)]() mutable {

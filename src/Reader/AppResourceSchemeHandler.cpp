@@ -129,7 +129,7 @@ Task<void> AppResourceSchemeHandler::readAndComplete(
     auto read = [file] { return readFile(file); };
     ReadResult result = SchemeFailure::readError(EIO);
     try {
-        result = co_await runOnWorkers(*workers, std::move(read));
+        result = co_await runOn(*workers, std::move(read));
     } catch (const BrokenPromise&) {
         // The workers are shutting down: the request still gets its answer.
     }

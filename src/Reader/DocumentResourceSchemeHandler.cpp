@@ -94,7 +94,7 @@ Task<void> DocumentResourceSchemeHandler::loadAndComplete(
     auto read = [fullPath, sys] { return load(fullPath, *sys); };
     LoadResult result = RejectReason::readFailed;
     try {
-        result = co_await runOnWorkers(*workers, std::move(read));
+        result = co_await runOn(*workers, std::move(read));
     } catch (const BrokenPromise&) {
         // The workers are shutting down: the request still gets its answer.
     }

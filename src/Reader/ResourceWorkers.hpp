@@ -11,7 +11,7 @@ namespace larkspin {
 
 // Where the URL scheme handlers read files: worker threads off the main
 // thread. Jobs must not touch main-thread state; they are awaited from a
-// main-thread task with runOnWorkers().
+// main-thread task with runOn(workers, fn).
 class ResourceWorkers {
 public:
     using Job = std::move_only_function<void()>;
@@ -27,28 +27,5 @@ public:
     static std::shared_ptr<ResourceWorkers> rendererFiles();
     static std::shared_ptr<ResourceWorkers> documentImages();
 };
-
-// Runs `fn` on `workers` and resumes the awaiting task (on the main thread)
-// with its result, or rethrows what it threw; BrokenPromise when the workers
-// refused the job. Await it at once: it refers to `workers`.
-template <typename Fn>
-requires std::invocable<Fn&>
-[[nodiscard]] auto runOnWorkers(ResourceWorkers& workers, Fn fn) {
-    using R = std::invoke_result_t<Fn&>;
-    return awaitCompletion<R>([&workers, fn = std::move(fn)](Completion<R> done) mutable {
-        workers.submit([fn = std::move(fn), done = std::move(done)]() mutable {
-            try {
-                if constexpr (std::is_void_v<R>) {
-                    fn();
-                    done.resolve();
-                } else {
-                    done.resolve(fn());
-                }
-            } catch (...) {
-                done.fail(std::current_exception());
-            }
-        });
-    });
-}
 
 }  // namespace larkspin

@@ -1,5 +1,7 @@
 #include "Services/FontResolver.hpp"
 
+#include "Platform/TextTrimming.hpp"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -35,35 +37,7 @@ struct Member {
     unsigned index = 0;
 };
 
-bool isSpace(gunichar c) {
-    return c == 0x0B || c == 0x85 || g_unichar_isspace(c);
-}
 
-std::string trimmed(std::string_view text) {
-    std::size_t begin = 0;
-    while (begin < text.size()) {
-        const gunichar c = g_utf8_get_char_validated(text.data() + begin,
-                                                     static_cast<gssize>(text.size() - begin));
-        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2) || c == 0 ||
-            !isSpace(c)) {
-            break;
-        }
-        begin += static_cast<std::size_t>(g_utf8_skip[static_cast<unsigned char>(text[begin])]);
-    }
-    std::size_t end = text.size();
-    while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-        const gunichar c =
-            g_utf8_get_char_validated(text.data() + start, static_cast<gssize>(end - start));
-        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2) || c == 0 ||
-            !isSpace(c)) {
-            break;
-        }
-        end = start;
-    }
-    return std::string(text.substr(begin, end - begin));
-}
 
 std::string asciiLower(std::string_view text) {
     std::string out(text);
@@ -261,7 +235,7 @@ int ResolvedFont::nearestSupportedWeight(int target) const {
 }
 
 std::optional<ResolvedFont> resolve(std::string_view name) {
-    const std::string request = trimmed(name);
+    const std::string request = trimmedWhitespace(name);
     if (request.empty()) return std::nullopt;
     const auto members = listMembers();
 

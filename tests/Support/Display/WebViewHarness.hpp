@@ -27,6 +27,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/MainThread.hpp"
+
 namespace larkspin::test {
 
 inline constexpr std::chrono::seconds webTimeout{60};
@@ -36,20 +38,9 @@ inline constexpr std::chrono::seconds webTimeout{60};
 inline bool waitFor(const std::function<bool()>& done,
                     std::chrono::milliseconds timeout = webTimeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    GMainContext* context = g_main_context_default();
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        if (g_main_context_pending(context)) {
-            g_main_context_iteration(context, FALSE);
-            continue;
-        }
-        GSource* wakeUp = g_timeout_source_new(10);
-        g_source_set_callback(
-            wakeUp, [](gpointer) { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-        g_source_attach(wakeUp, context);
-        g_main_context_iteration(context, TRUE);
-        g_source_destroy(wakeUp);
-        g_source_unref(wakeUp);
+        MainThread::turnMainLoop(std::chrono::milliseconds(10));
     }
     return true;
 }

@@ -1,4 +1,4 @@
-#include "Appearance/TextTrimming.hpp"
+#include "Platform/TextTrimming.hpp"
 
 #include <glib.h>
 
