@@ -21,6 +21,7 @@ try {
         workerURL,
         importInPage: () => import(workerURL.href),
         now: () => performance.now(),
+        onWarm: (result) => page?.warmLayout(result),
     });
     page = createPage({
         win: window,

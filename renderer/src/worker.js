@@ -8,7 +8,29 @@ export { parseDocument };
 
 const inWorker = typeof WorkerGlobalScope !== 'undefined' && globalThis instanceof WorkerGlobalScope;
 
+// The first use of the parser, the highlighter and the math typesetter is
+// several times slower than later ones. A worker parses this once as it
+// starts (the page is prewarmed long before a document arrives), so that
+// the head of the first document comes back quickly.
+const WARM_UP = [
+    '# Warm-up', '', '## Section', '', '### Part', '',
+    'Some *text* with **weight**, `code`, a [link](https://example.org) and $x^2 + y_1 = \\log n$.', '',
+    '- item', '  - nested', '- [x] done', '', '1. first', '', '| a | b |', '|---|--:|', '| 1 | 2 |', '',
+    '> quote', '', '---', '',
+    '```js', 'const x = 1; // note', '```', '', '```python', 'def f(x):', '    return "x"', '```', '',
+    '```cpp', 'int f() { return 0; }', '```', '',
+    '$$', '\\frac{a}{b} = \\sum_{k=1}^{n} k^2 = \\int_0^1 f(t)\\,dt', '$$', '',
+].join('\n');
+
 if (inWorker) {
+    try {
+        // The page lays the result out once, out of sight, for the same
+        // reason.
+        const result = parseDocument(WARM_UP, { highlight: true, math: true, diagrams: false, language: 'en' });
+        globalThis.postMessage({ type: 'warm', result });
+    } catch {
+        // A warm-up that fails changes nothing.
+    }
     globalThis.onmessage = (event) => {
         const message = event.data ?? {};
         if (message.type === 'ping') {

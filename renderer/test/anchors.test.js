@@ -52,6 +52,20 @@ describe('reading anchors', () => {
         h.close();
     });
 
+    test('a block a fraction of a pixel below the reading line is the block being read', async () => {
+        const h = createHarness();
+        await h.render(documentText());
+        // Real layout puts blocks at fractional positions; scroll offsets are
+        // whole pixels.
+        const top = h.geometry.top;
+        h.geometry.top = (element) => top(element) + 0.4;
+        h.geometry.setScrollTop(1200);
+        const { anchor } = (await h.request('captureAnchor')).payload;
+        assert.equal(anchor.blockId, 'B13');
+        assert.equal(anchor.offsetPx, 0);
+        h.close();
+    });
+
     test('moved content is found by fingerprint, then by heading, then by ratio', async () => {
         const h = createHarness();
         await h.render(documentText());

@@ -49,6 +49,15 @@ describe('blocks and source lines', () => {
         }
     });
 
+    test('a block ends at its last line of text, not at the blank lines after it', () => {
+        const result = parse('- a\n- b\n\n\npara\n\n> quote\n\n1. one\n   \n');
+        assert.deepEqual(result.blocks.map((b) => [b.kind, b.start, b.end]), [
+            ['list', 1, 2], ['paragraph', 5, 5], ['blockquote', 7, 7], ['list', 9, 9],
+        ]);
+        // The same list keeps its fingerprint wherever it stands.
+        assert.equal(parse('- a\n- b').blocks[0].fp, result.blocks[0].fp);
+    });
+
     test('front matter is hidden but keeps the line numbers', () => {
         const result = parse('---\ntitle: Secret\ntags: [a]\n---\n# Body\n');
         assert.equal(result.blocks.length, 1);

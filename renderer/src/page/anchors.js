@@ -6,13 +6,90 @@ import { isPlainObject, isInteger, isFiniteNumber, finite } from './protocol.js'
 
 export const ANCHOR_VERSION = 1;
 
+// Positions are fractional and scroll offsets whole pixels.
+const SUBPIXEL_SLACK = 1;
+
 // Page geometry in CSS pixels, read from the live layout.
+//
+// It also keeps the reader's place. WebKit has no scroll anchoring, and a
+// chunk of blocks that skips its contents (content-visibility) is laid out
+// at its estimated height until it comes near the screen, when it takes its
+// real one and moves everything below it. When a watched chunk wholly above
+// the reading line changes height, the page scrolls by as much, before the
+// frame is painted, so that what the reader sees stays where it was. The
+// heights it compares with are those the layout had when the page last
+// placed the view itself.
 export function createGeometry(win, doc) {
     const scroller = () => doc.scrollingElement ?? doc.documentElement;
+    const chunks = new Set();
+    const heights = new WeakMap();
+    let readingLine = 0;
+    // Scroll offsets are whole pixels: what a correction could not scroll
+    // is carried to the next one.
+    let carried = 0;
+
+    const rememberHeights = () => {
+        for (const chunk of chunks) heights.set(chunk, chunk.getBoundingClientRect().height);
+    };
+
+    const onResized = (entries) => {
+        const changed = [];
+        for (const entry of entries) {
+            const chunk = entry.target;
+            const height = entry.borderBoxSize?.[0]?.blockSize ?? entry.contentRect.height;
+            const before = heights.get(chunk);
+            heights.set(chunk, height);
+            if (before === undefined || height === before || !chunk.isConnected) continue;
+            if (chunk.closest('.md-staging')) continue;
+            changed.push({ chunk, delta: height - before });
+        }
+        if (changed.length === 0 || win.innerHeight <= 0) return;
+        const following = win.Node?.DOCUMENT_POSITION_FOLLOWING ?? 4;
+        changed.sort((a, b) => (a.chunk.compareDocumentPosition(b.chunk) & following ? -1 : 1));
+        let earlier = 0;
+        let shift = 0;
+        for (const { chunk, delta } of changed) {
+            // Where the chunk's bottom was before these changes (a pixel's
+            // slack: positions are fractional, scroll offsets whole).
+            const bottom = chunk.getBoundingClientRect().bottom - earlier - delta;
+            if (bottom <= readingLine + 1) shift += delta;
+            earlier += delta;
+        }
+        if (shift === 0) return;
+        carried += shift;
+        const whole = Math.round(carried);
+        carried -= whole;
+        if (whole !== 0) scroller().scrollTop += whole;
+    };
+    const observer = typeof win.ResizeObserver === 'function' ? new win.ResizeObserver(onResized) : null;
+
     return {
         scrollTop: () => scroller().scrollTop,
         setScrollTop(value) {
-            scroller().scrollTop = value;
+            scroller().scrollTop = Math.round(value);
+            carried = 0;
+            rememberHeights();
+        },
+        // The browser placed the view for the page (scrollIntoView).
+        didScroll() {
+            carried = 0;
+            rememberHeights();
+        },
+        setReadingLine(top) {
+            readingLine = top;
+        },
+        watchChunk(chunk) {
+            if (!observer) return;
+            chunks.add(chunk);
+            observer.observe(chunk);
+        },
+        forgetChunk(chunk) {
+            if (!chunks.delete(chunk)) return;
+            observer.unobserve(chunk);
+        },
+        dispose() {
+            observer?.disconnect();
+            chunks.clear();
         },
         maxScroll: () => Math.max(0, scroller().scrollHeight - win.innerHeight),
         viewportHeight: () => win.innerHeight,
@@ -20,10 +97,28 @@ export function createGeometry(win, doc) {
         top(element) {
             return element.getBoundingClientRect().top + scroller().scrollTop;
         },
+        // Blocks in a chunk off screen are not laid out (content-visibility),
+        // and measuring one lays out its whole chunk: the chunk's own box
+        // answers whenever y lies outside it.
+        topAtOrAbove(element, y) {
+            const scroll = scroller().scrollTop;
+            const chunk = element.parentElement;
+            if (chunk && chunk.classList.contains('md-chunk')) {
+                const box = chunk.getBoundingClientRect();
+                if (box.bottom + scroll <= y) return true;
+                if (box.top + scroll > y) return false;
+            }
+            return element.getBoundingClientRect().top + scroll <= y;
+        },
         height(element) {
             return element.getBoundingClientRect().height;
         },
     };
+}
+
+// Whether an element's top lies at or above y.
+export function topAtOrAbove(element, y, geometry) {
+    return geometry.topAtOrAbove ? geometry.topAtOrAbove(element, y) : geometry.top(element) <= y;
 }
 
 // Index of the last element whose top is at or above y (0 when none is).
@@ -34,7 +129,7 @@ export function blockIndexAt(elements, count, y, geometry) {
     let found = 0;
     while (low <= high) {
         const mid = (low + high) >> 1;
-        if (geometry.top(elements[mid]) <= y) {
+        if (topAtOrAbove(elements[mid], y, geometry)) {
             found = mid;
             low = mid + 1;
         } else {
@@ -63,7 +158,10 @@ export function captureAnchor(view) {
     if (count === 0) return null;
     const scrollTop = finite(geometry.scrollTop());
     const line = scrollTop + insetTop;
-    const index = blockIndexAt(elements, count, line, geometry);
+    // Scroll offsets are whole pixels and block positions are not: a block
+    // scrolled to the reading line may sit a fraction of a pixel below it,
+    // and is still the block being read.
+    const index = blockIndexAt(elements, count, line + SUBPIXEL_SLACK, geometry);
     const block = blocks[index];
     const element = elements[index];
     const top = finite(geometry.top(element));

@@ -102,6 +102,7 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
         for (const mark of marks) mark.classList.add('md-find-active');
         if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
             marks[0].scrollIntoView({ block: 'center', inline: 'nearest' });
+            geometry.didScroll?.();
         }
     }
 

@@ -18,7 +18,9 @@ import {
     isFiniteNumber, finite, round1,
 } from './protocol.js';
 import { createScheduler } from './scheduler.js';
-import { createGeometry, captureAnchor, locateAnchor, applyLocation, isValidAnchor, blockIndexAt } from './anchors.js';
+import {
+    createGeometry, captureAnchor, locateAnchor, applyLocation, isValidAnchor, blockIndexAt, topAtOrAbove,
+} from './anchors.js';
 import { appendBlocks } from './blocks.js';
 import { createSanitizer, createSVGSanitizer } from './sanitize.js';
 import { createTheme } from './theme.js';
@@ -35,7 +37,33 @@ const MAX_DIAGRAMS = 100;
 const MAX_ERROR_EVENTS = 20;
 const PIN_LIMIT_MS = 4000;
 const CHUNK_BLOCKS = 48;
+// The first chunks are smaller: a chunk on screen is laid out whole, and the
+// first screen should not wait for the layout of several screens.
+const LEADING_CHUNKS = [8, 16, 32];
+const LEADING_BLOCKS = LEADING_CHUNKS.reduce((sum, n) => sum + n, 0);
+// A visible page inserts a slice of blocks per frame. The browser's own work
+// for a slice (style, layout, paint) comes on top of it and costs several
+// times the slice for heavy markup such as typeset math, so the slice's
+// budget follows the frames actually seen: a frame longer than this shrinks
+// it, a short one lets it grow again.
+const FRAME_TARGET_MS = 34;
+const SLICE_MS = { initial: 6, min: 3, max: 10 };
 const OVERFLOW_CANDIDATES = new Set(['code', 'table', 'math', 'diagram', 'html', 'plain', 'paragraph']);
+
+// Chunk k holds blocks [chunkStart(k), chunkStart(k + 1)).
+function chunkStart(k) {
+    if (k < LEADING_CHUNKS.length) return LEADING_CHUNKS.slice(0, k).reduce((sum, n) => sum + n, 0);
+    return LEADING_BLOCKS + (k - LEADING_CHUNKS.length) * CHUNK_BLOCKS;
+}
+
+function chunkOf(index) {
+    let start = 0;
+    for (let k = 0; k < LEADING_CHUNKS.length; k++) {
+        start += LEADING_CHUNKS[k];
+        if (index < start) return k;
+    }
+    return LEADING_CHUNKS.length + Math.floor((index - LEADING_BLOCKS) / CHUNK_BLOCKS);
+}
 
 export function createPage(host) {
     const { win, doc, parser } = host;
@@ -69,6 +97,7 @@ export function createPage(host) {
         lastSize: { width: win.innerWidth, height: win.innerHeight },
         availableWidth: -1,
         disposers: [],
+        warmBox: null,
     };
 
     // ---- events -------------------------------------------------------
@@ -145,6 +174,11 @@ export function createPage(host) {
         onCopy: (text, kind) => post('copyText', { text, kind }),
     }));
 
+    function removeArticle(article) {
+        for (const chunk of article.children) geometry.forgetChunk?.(chunk);
+        article.remove();
+    }
+
     // ---- the view of the rendered document ----------------------------
 
     function makeView(result, generation) {
@@ -177,40 +211,55 @@ export function createPage(host) {
     }
 
     // Appends blocks to a view's article in chunks of a few dozen: the
-    // browser then lays out a handful of chunks per frame, not every block of
-    // a long document.
+    // browser then lays out the chunks on screen, not every block of a long
+    // document. Every chunk is made up front and sized by its blocks'
+    // estimated heights: filling a chunk off screen then changes no layout,
+    // whereas adding a chunk or resizing one lays out the whole article
+    // again, which costs tens of milliseconds a frame on a long document.
     function createBuilder(view) {
-        let chunk = null;
-        let chunkFill = 0;
-        let chunkHeight = 0;
+        const chunks = [];
+        const blocks = view.result.blocks;
         const raw = { sanitizer, documentID: state.session.documentID, counts: view.rawImages };
+        const size = (chunk, k) => {
+            let height = 0;
+            const end = Math.min(chunkStart(k + 1), blocks.length);
+            for (let i = chunkStart(k); i < end; i++) height += blocks[i].est || 40;
+            chunk.style.containIntrinsicSize = `auto ${Math.round(height)}px`;
+        };
+        const makeChunks = () => {
+            if (blocks.length === 0) return;
+            const last = chunkOf(blocks.length - 1);
+            if (chunks.length > last) return;
+            const fragment = doc.createDocumentFragment();
+            for (let k = chunks.length; k <= last; k++) {
+                const chunk = doc.createElement('div');
+                chunk.className = k < LEADING_CHUNKS.length - 1 ? 'md-chunk md-lead' : 'md-chunk';
+                size(chunk, k);
+                fragment.append(chunk);
+                chunks.push(chunk);
+                geometry.watchChunk?.(chunk);
+            }
+            view.article.append(fragment);
+        };
         return {
             append(from, to) {
+                makeChunks();
                 const placeholders = [];
                 let i = from;
                 while (i < to) {
-                    if (!chunk || chunkFill >= CHUNK_BLOCKS) {
-                        chunk = doc.createElement('div');
-                        chunk.className = 'md-chunk';
-                        view.article.append(chunk);
-                        chunkFill = 0;
-                        chunkHeight = 0;
-                    }
-                    const end = Math.min(to, i + CHUNK_BLOCKS - chunkFill);
-                    placeholders.push(...appendBlocks(doc, chunk, view.result, i, end, view.elements, raw));
-                    for (let k = i; k < end; k++) chunkHeight += view.result.blocks[k].est || 40;
-                    chunk.style.containIntrinsicSize = `auto ${Math.round(chunkHeight)}px`;
-                    chunkFill += end - i;
+                    const k = chunkOf(i);
+                    const end = Math.min(to, chunkStart(k + 1));
+                    placeholders.push(...appendBlocks(doc, chunks[k], view.result, i, end, view.elements, raw));
                     i = end;
                 }
                 return placeholders;
             },
-            // Continues after blocks that are already in the article.
-            resume(count) {
-                chunk = view.article.lastElementChild;
-                chunkFill = chunk ? chunk.children.length : 0;
-                chunkHeight = 0;
-                for (let k = count - chunkFill; k < count; k++) chunkHeight += view.result.blocks[k]?.est || 40;
+            // Continues in an article that already holds chunks (a head's):
+            // its last chunk is sized again for this document's blocks.
+            resume() {
+                chunks.length = 0;
+                chunks.push(...view.article.children);
+                if (chunks.length > 0) size(chunks[chunks.length - 1], chunks.length - 1);
             },
         };
     }
@@ -230,11 +279,15 @@ export function createPage(host) {
             kept += 1;
         }
         for (let k = kept; k < headView.count; k++) headView.elements[k]?.remove();
-        for (const chunk of Array.from(headView.article.children)) if (chunk.children.length === 0) chunk.remove();
+        for (const chunk of Array.from(headView.article.children)) {
+            if (chunk.children.length > 0) continue;
+            geometry.forgetChunk?.(chunk);
+            chunk.remove();
+        }
         for (let k = 0; k < kept; k++) view.elements[k] = headView.elements[k];
         view.article = headView.article;
         view.count = kept;
-        view.builder.resume(kept);
+        view.builder.resume();
         state.view = view;
         find.forget();
     }
@@ -318,6 +371,7 @@ export function createPage(host) {
         state.activeRender = token;
         if (previous) parser.cancel();
         const generation = ++state.generation;
+        endWarmLayout();
         state.language = request.language;
         root.lang = request.language;
         const texts = textsFor(request.language);
@@ -334,8 +388,18 @@ export function createPage(host) {
             content.append(headView.article);
             state.view = headView;
             state.activeHeading = -1;
-            const placeholders = headView.builder.append(0, head.blocks.length);
-            headView.count = head.blocks.length;
+            // Only what fills the first screen (by the blocks' estimated
+            // heights, with room to spare): its layout is what the reader
+            // waits for, and the rest comes with the full parse.
+            const height = geometry.viewportHeight();
+            let end = head.blocks.length;
+            if (height > 0) {
+                let filled = 0;
+                end = 0;
+                while (end < head.blocks.length && filled < height * 1.5) filled += head.blocks[end++].est || 40;
+            }
+            const placeholders = headView.builder.append(0, end);
+            headView.count = end;
             if (placeholders.length > 0) diagrams.request(placeholders, headView.diagramSources);
         } : undefined;
 
@@ -464,31 +528,35 @@ export function createPage(host) {
             if (committed) return;
             committed = true;
             if (old) {
-                old.article.remove();
+                removeArticle(old.article);
                 find.forget();
             }
             article.classList.remove('md-staging');
             state.view = view;
             state.activeHeading = -1;
         };
+        // Whether the blocks in place fill a screen from the top, or from
+        // the block the reader returns to. By the blocks' estimated heights,
+        // with room to spare: the chunks are sized by estimates, and
+        // measuring the blocks would lay out every chunk being filled.
+        const from = Math.max(0, targetIndex);
+        let filledTo = from;
+        let filledHeight = 0;
         const firstScreenReady = () => {
             const height = geometry.viewportHeight();
             if (height <= 0) return true;
-            const articleHeight = geometry.height(article);
-            if (targetIndex < 0) return articleHeight >= height;
-            if (view.count <= targetIndex) return false;
-            const offset = geometry.top(view.elements[targetIndex]) - geometry.top(article);
-            return articleHeight >= offset + height;
+            if (view.count <= from) return false;
+            for (; filledTo < view.count; filledTo++) filledHeight += result.blocks[filledTo].est || 40;
+            return filledHeight >= height * 1.5;
         };
 
         const total = result.blocks.length;
         let batchBytes = 16 * 1024;
-        const sizeOf = (from, to) => (result.offsets[to] - result.offsets[from]) + 2048 * countRaw(from, to);
-        const countRaw = (from, to) => {
-            let n = 0;
-            for (let i = from; i < to; i++) if (result.blocks[i].raw) n++;
-            return n;
-        };
+        // A raw block's markup is sanitised on its own, which costs about as
+        // much as 2 KB of plain markup.
+        const sizeOf = (i) => (result.offsets[i + 1] - result.offsets[i]) + (result.blocks[i].raw ? 2048 : 0);
+        let sliceBudget = SLICE_MS.initial;
+        let lastFrame = null;
 
         if (total === 0 || !staging) commit();
         // The first slice of a visible page runs until its first screen is
@@ -496,18 +564,25 @@ export function createPage(host) {
         // head already on screen was that first slice.
         let firstSlice = !hidden && !adopted;
         let previewed = false;
+        // Receiving a long document's parse already took a good part of this
+        // frame: the head on screen waits a frame for the rest.
+        if (adopted && view.count < total && !isHidden()) {
+            lastFrame = await scheduler.nextFrame();
+            if (superseded(token)) throw new PageError('superseded', 'a newer render replaced this one');
+        }
         while (view.count < total) {
             const sliceStarted = now();
-            const budget = hidden ? 40 : firstSlice ? 150 : 8;
+            const budget = hidden ? 40 : firstSlice ? 150 : sliceBudget;
             do {
                 let to = view.count + 1;
-                while (to < total && sizeOf(view.count, to + 1) <= batchBytes) to++;
+                let size = sizeOf(view.count);
+                while (to < total && size + sizeOf(to) <= batchBytes) size += sizeOf(to++);
                 const batchStarted = now();
                 const placeholders = view.builder.append(view.count, to);
                 view.count = to;
                 if (placeholders.length > 0) diagrams.request(placeholders, view.diagramSources);
                 const spent = now() - batchStarted;
-                if (spent > 4 && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
+                if (spent > Math.min(4, budget / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
                 else if (spent < 1 && batchBytes < 512 * 1024) batchBytes *= 2;
                 if (firstSlice || !committed) {
                     const ready = firstScreenReady();
@@ -524,10 +599,19 @@ export function createPage(host) {
             } while (view.count < total && now() - sliceStarted < budget);
             firstSlice = false;
             if (view.count >= total) break;
-            if (hidden || isHidden()) await scheduler.yieldTask();
-            else await scheduler.nextFrame();
+            if (hidden || isHidden()) {
+                await scheduler.yieldTask();
+            } else {
+                const frame = await scheduler.nextFrame();
+                if (frame !== null && lastFrame !== null) {
+                    const gap = frame - lastFrame;
+                    if (gap > FRAME_TARGET_MS) sliceBudget = Math.max(SLICE_MS.min, sliceBudget * 0.7);
+                    else if (gap < FRAME_TARGET_MS * 0.6) sliceBudget = Math.min(SLICE_MS.max, sliceBudget * 1.2);
+                }
+                lastFrame = frame;
+            }
             if (superseded(token)) {
-                if (!committed) article.remove();
+                if (!committed) removeArticle(article);
                 throw new PageError('superseded', 'a newer render replaced this one');
             }
         }
@@ -633,6 +717,50 @@ export function createPage(host) {
         else post('anchorRestored', restoreReport(location, view, deferred.startedAt, scrollTop));
     }
 
+    // The first layout in a new web process (fonts, text shaping, the
+    // page's style rules) costs several times a later one, and so does the
+    // first layout in each language (fonts are chosen per language). The
+    // parse worker's warm-up document is laid out once in each language the
+    // reader asks for, out of sight, as soon as it arrives, so that the
+    // first screen of the first document does not pay for it.
+    function warmLayout(result) {
+        if (state.view || state.activeRender || !result || typeof result.html !== 'string') return;
+        endWarmLayout();
+        const box = doc.createElement('div');
+        box.className = 'md-warm';
+        box.setAttribute('aria-hidden', 'true');
+        for (const language of ['en', 'zh-Hans']) {
+            const article = doc.createElement('article');
+            article.className = 'md-doc';
+            article.lang = language;
+            const chunk = doc.createElement('div');
+            chunk.className = 'md-chunk';
+            chunk.innerHTML = result.html;
+            article.append(chunk);
+            box.append(article);
+        }
+        doc.body.append(box);
+        state.warmBox = box;
+        box.getBoundingClientRect();
+        // The math fonts it asked for load meanwhile; once they are in, the
+        // text is laid out again with them.
+        const fonts = doc.fonts?.ready;
+        if (!fonts) {
+            endWarmLayout();
+            return;
+        }
+        fonts.then(() => {
+            if (state.warmBox !== box) return;
+            box.getBoundingClientRect();
+            endWarmLayout();
+        }, endWarmLayout);
+    }
+
+    function endWarmLayout() {
+        state.warmBox?.remove();
+        state.warmBox = null;
+    }
+
     // ---- headings and layout ------------------------------------------
 
     function updateActiveHeading(force = false) {
@@ -645,7 +773,7 @@ export function createPage(host) {
         while (low <= high) {
             const mid = (low + high) >> 1;
             const element = view.elements[view.headingBlocks[mid]];
-            if (element && geometry.top(element) <= line) {
+            if (element && topAtOrAbove(element, line, geometry)) {
                 active = mid;
                 low = mid + 1;
             } else {
@@ -662,18 +790,25 @@ export function createPage(host) {
         return win.CSS && typeof win.CSS.escape === 'function' ? win.CSS.escape(id) : id.replace(/[^A-Za-z0-9_-]/g, (c) => `\\${c}`);
     }
 
+    // Full-width blocks are sized from the available width. Writing the
+    // property on the root restyles every element of the page (most of a
+    // second on a long document), so it is written only while wide blocks
+    // are full, and only when it changed; before any measurement.
+    function syncAvailableWidth() {
+        const available = Math.max(0, root.clientWidth);
+        if (available > 0 && available !== state.availableWidth && typography.settings.wideBlocks === 'full') {
+            state.availableWidth = available;
+            root.style.setProperty('--md-available-width', `${available}px`);
+        }
+        return available;
+    }
+
     function sendLayoutReport(reason) {
         // A page without a size has no layout to speak of; it reports once
         // it gets one.
         if (!hasSize()) return;
         const view = state.view;
-        const available = Math.max(0, root.clientWidth);
-        // Writing the property restyles the whole page: only when it changed,
-        // and before any measurement below.
-        if (available !== state.availableWidth) {
-            state.availableWidth = available;
-            root.style.setProperty('--md-available-width', `${available}px`);
-        }
+        const available = syncAvailableWidth();
         const overflowing = [];
         const wide = [];
         const proseWidth = view ? view.article.clientWidth : 0;
@@ -741,6 +876,7 @@ export function createPage(host) {
             throw new PageError('invalidPayload', 'setViewportInsets needs finite top and bottom');
         }
         state.insets = { top: Math.max(0, payload.top), bottom: Math.max(0, payload.bottom) };
+        geometry.setReadingLine?.(state.insets.top);
         root.style.setProperty('--md-inset-top', `${state.insets.top}px`);
         root.style.setProperty('--md-inset-bottom', `${state.insets.bottom}px`);
         return { top: state.insets.top, bottom: state.insets.bottom, originOffset: finite(geometry.top(content)) };
@@ -795,6 +931,7 @@ export function createPage(host) {
         scrollToHeading,
         setTypography: (payload) => {
             const reply = typography.setTypography(payload);
+            syncAvailableWidth();
             scheduleLayout('typography');
             return reply;
         },
@@ -938,6 +1075,7 @@ export function createPage(host) {
 
     function dispose() {
         for (const fn of state.disposers.splice(0)) fn();
+        geometry.dispose?.();
         if (layoutTimer !== null) win.clearTimeout(layoutTimer);
         if (scrollTimer !== null) win.clearTimeout(scrollTimer);
         if (state.pin) win.clearTimeout(state.pin.timer);
@@ -945,5 +1083,5 @@ export function createPage(host) {
         parser.dispose?.();
     }
 
-    return { handleMessage, postReady, dispose, onResize, onScroll };
+    return { handleMessage, postReady, dispose, onResize, onScroll, warmLayout };
 }

@@ -6,7 +6,8 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 
 // Outcomes of parse(): {status: 'ok', result, waitMs}, {status: 'timeout',
 // waitMs}, {status: 'failed', message, waitMs} or {status: 'cancelled'}.
-export function createWorkerParser({ win, workerURL, importInPage, now }) {
+// onWarm(result), when given, receives the worker's warm-up parse.
+export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }) {
     let worker = null;
     let everWorked = false;
     let unavailable = false;
@@ -38,6 +39,10 @@ export function createWorkerParser({ win, workerURL, importInPage, now }) {
         worker.onmessage = (event) => {
             everWorked = true;
             const message = event.data ?? {};
+            if (message.type === 'warm') {
+                onWarm?.(message.result);
+                return;
+            }
             const entry = pending.get(message.id);
             if (!entry) return;
             if (message.type === 'head') {

@@ -69,6 +69,17 @@ function lineStartsOf(text) {
     return starts;
 }
 
+// Whether 1-based line `line` holds nothing but spaces and tabs.
+function isBlankLine(text, lineStarts, line) {
+    const from = lineStarts[line - 1];
+    const to = line < lineStarts.length ? lineStarts[line] - 1 : text.length;
+    for (let i = from; i < to; i++) {
+        const c = text.charCodeAt(i);
+        if (c !== 0x20 && c !== 0x09) return false;
+    }
+    return true;
+}
+
 function hasRawHTML(tokens, from, to) {
     for (let i = from; i <= to; i++) {
         const token = tokens[i];
@@ -173,7 +184,10 @@ export function parseDocument(source, options) {
             }
         }
         const start = map ? map[0] + 1 : Math.min(lastLine, lineCount);
-        const last = map ? Math.max(map[0] + 1, map[1]) : lineCount;
+        let last = map ? Math.max(map[0] + 1, map[1]) : lineCount;
+        // markdown-it counts the blank lines after a list as the list's own;
+        // a block's range ends at its last line that holds text.
+        while (last > start && isBlankLine(text, lineStarts, last)) last--;
         lastLine = last;
         const from = lineStarts[start - 1] ?? text.length;
         const to = last < lineCount ? lineStarts[last] - 1 : text.length;

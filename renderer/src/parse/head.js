@@ -2,7 +2,7 @@
 // blank line after `size` characters, outside fenced code and display math.
 // The head's blocks are checked against the full parse before they are kept.
 
-export const HEAD_SIZE = 12 * 1024;
+export const HEAD_SIZE = 4 * 1024;
 
 export function headCut(source, size = HEAD_SIZE) {
     if (source.length < size * 4) return 0;

@@ -1,0 +1,107 @@
+#include "GeneratedDocument.hpp"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace larkspin::bench {
+
+namespace {
+
+constexpr std::array<std::string_view, 24> words{
+    "renderer", "document",  "paragraph", "latency", "frame",    "layout",   "worker", "budget",
+    "heading",  "anchor",    "scroll",    "theme",   "pipeline", "parser",   "block",  "insert",
+    "measure",  "threshold", "reader",    "window",  "markdown", "sanitise", "chunk",  "visible"};
+
+// A small deterministic generator (xorshift), so that every run reads the
+// same text.
+class Words {
+public:
+    std::uint32_t next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+    std::string_view word() { return words[next() % words.size()]; }
+    std::string sentence(int length) {
+        std::string text;
+        for (int i = 0; i < length; ++i) {
+            if (i > 0) text += ' ';
+            text += word();
+        }
+        text[0] = static_cast<char>(text[0] - 'a' + 'A');
+        return text + '.';
+    }
+
+private:
+    std::uint32_t state_ = 2463534242u;
+};
+
+void appendSection(std::string& out, Words& words, int n) {
+    const std::string number = std::to_string(n);
+    out += "## " + number + ". The " + std::string(words.word()) + " and its " +
+           std::string(words.word()) + "\n\n";
+    out += words.sentence(14) + " It keeps *" + std::string(words.word()) + "* and **" +
+           std::string(words.word()) + "** apart, calls `step_" + number + "()` and links to [the notes](https://example.org/notes/" +
+           number + "). " + words.sentence(11) + " The cost grows as $O(n_{" + number +
+           "} \\log n)$ while " + words.sentence(9) + "\n\n";
+    out += words.sentence(18) + " " + words.sentence(12) + " With $x_{" + number + "} = \\frac{a+" +
+           number + "}{b}$ the " + std::string(words.word()) + " settles.\n\n";
+    switch (n % 4) {
+        case 0:
+            out += "- " + words.sentence(6) + "\n- " + words.sentence(8) + "\n  - " +
+                   words.sentence(5) + "\n  - " + words.sentence(7) + "\n- " + words.sentence(6) +
+                   "\n\n";
+            break;
+        case 1:
+            out += "| step | " + std::string(words.word()) + " | time (ms) | note |\n";
+            out += "|------|------|----------:|------|\n";
+            for (int row = 1; row <= 5; ++row) {
+                out += "| " + std::to_string(row) + " | " + std::string(words.word()) + " | " +
+                       std::to_string((n * 7 + row * 13) % 997) + " | " + words.sentence(3) +
+                       " |\n";
+            }
+            out += "\n";
+            break;
+        case 2: {
+            static constexpr std::array<std::string_view, 4> languages{"js", "python", "cpp", "rust"};
+            const auto language = languages[(n / 4) % languages.size()];
+            out += "```" + std::string(language) + "\n";
+            for (int line = 0; line < 10; ++line) {
+                const std::string name = std::string(words.word()) + "_" + number + "_" + std::to_string(line);
+                if (language == "python") {
+                    out += "def " + name + "(value):\n    return value * " + std::to_string(line + 1) + "  # " + std::string(words.word()) + "\n";
+                } else if (language == "rust") {
+                    out += "fn " + name + "(value: u32) -> u32 { value * " + std::to_string(line + 1) + " } // " + std::string(words.word()) + "\n";
+                } else if (language == "cpp") {
+                    out += "int " + name + "(int value) { return value * " + std::to_string(line + 1) + "; } // " + std::string(words.word()) + "\n";
+                } else {
+                    out += "const " + name + " = (value) => value * " + std::to_string(line + 1) + "; // " + std::string(words.word()) + "\n";
+                }
+            }
+            out += "```\n\n";
+            break;
+        }
+        default:
+            out += "$$\n\\sum_{k=1}^{" + number + "} \\frac{k^2}{" + std::to_string(n % 9 + 2) +
+                   "} = \\int_0^{" + number + "} f(t)\\,dt\n$$\n\n";
+            out += "> " + words.sentence(16) + "\n\n";
+            break;
+    }
+    if (n % 6 == 0) {
+        out += "### " + std::string(words.word()) + " in detail\n\n" + words.sentence(20) + "\n\n";
+    }
+}
+
+}  // namespace
+
+std::string generatedDocument(std::size_t bytes) {
+    Words words;
+    std::string out = "# Generated document\n\n" + words.sentence(20) + "\n\n";
+    out.reserve(bytes + 4096);
+    for (int n = 1; out.size() < bytes; ++n) appendSection(out, words, n);
+    return out;
+}
+
+}  // namespace larkspin::bench
