@@ -96,10 +96,8 @@ std::optional<std::filesystem::path> AppResourceSchemeHandler::filePath(
 
 void AppResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    const std::uint64_t generation = ++nextGeneration_;  // wraps at 2^64
-    const auto identity = reinterpret_cast<TaskIdentity>(task.get());
     const std::optional<std::string> requestURL = task->requestURL();
-    activeTasks_.insert_or_assign(identity, ActiveTask{std::move(task), generation});
+    const auto [identity, generation] = activeTasks_.add(std::move(task));
 
     const auto file = requestURL ? filePath(*requestURL) : std::nullopt;
     if (!file) {
@@ -114,12 +112,12 @@ void AppResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
 
 void AppResourceSchemeHandler::stop(const SchemeTask& task) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.erase(reinterpret_cast<TaskIdentity>(&task));
+    activeTasks_.stop(task);
 }
 
 void AppResourceSchemeHandler::stopAll() {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.clear();
+    activeTasks_.stopAll();
 }
 
 Task<void> AppResourceSchemeHandler::readAndComplete(
@@ -179,10 +177,8 @@ void AppResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_t gen
                                         const std::optional<std::string>& requestURL,
                                         std::string_view mimeType, ReadResult result) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    const auto entry = activeTasks_.find(identity);
-    if (entry == activeTasks_.end() || entry->second.generation != generation) return;
-    const std::shared_ptr<SchemeTask> task = std::move(entry->second.task);
-    activeTasks_.erase(entry);
+    const std::shared_ptr<SchemeTask> task = activeTasks_.take(identity, generation);
+    if (!task) return;
 
     if (auto* failure = std::get_if<SchemeFailure>(&result)) {
         task->fail(*failure);

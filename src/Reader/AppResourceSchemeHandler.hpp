@@ -10,6 +10,7 @@
 #include <string_view>
 #include <variant>
 
+#include "Reader/ActiveSchemeTasks.hpp"
 #include "Reader/SchemeHandler.hpp"
 
 namespace larkspin {
@@ -84,11 +85,7 @@ public:
     static std::string normalizedPath(const std::filesystem::path& path);
 
 private:
-    using TaskIdentity = std::uintptr_t;  // a started task's address, used only as a key
-    struct ActiveTask {
-        std::shared_ptr<SchemeTask> task;
-        std::uint64_t generation = 0;
-    };
+    using TaskIdentity = ActiveSchemeTasks::Identity;
     using ReadResult = std::variant<std::string, SchemeFailure>;
 
     AppResourceSchemeHandler(std::filesystem::path root, std::shared_ptr<ResourceWorkers> workers);
@@ -105,8 +102,7 @@ private:
 
     std::filesystem::path root_;
     std::set<std::string> manifest_;
-    std::map<TaskIdentity, ActiveTask> activeTasks_;
-    std::uint64_t nextGeneration_ = 0;
+    ActiveSchemeTasks activeTasks_;
     std::shared_ptr<ResourceWorkers> workers_;
 };
 

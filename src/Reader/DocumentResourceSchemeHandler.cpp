@@ -52,10 +52,8 @@ void DocumentResourceSchemeHandler::setAccessDeniedCallback(const std::string& d
 
 void DocumentResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    const std::uint64_t generation = ++nextGeneration_;  // wraps at 2^64
-    const auto identity = reinterpret_cast<TaskIdentity>(task.get());
     const std::optional<std::string> requestURL = task->requestURL();
-    activeTasks_.insert_or_assign(identity, ActiveTask{std::move(task), generation});
+    const auto [identity, generation] = activeTasks_.add(std::move(task));
 
     if (!requestURL) {
         complete(identity, generation, std::nullopt, std::nullopt, std::nullopt,
@@ -79,12 +77,12 @@ void DocumentResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
 
 void DocumentResourceSchemeHandler::stop(const SchemeTask& task) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.erase(reinterpret_cast<TaskIdentity>(&task));
+    activeTasks_.stop(task);
 }
 
 void DocumentResourceSchemeHandler::stopAll() {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.clear();
+    activeTasks_.stopAll();
 }
 
 Task<void> DocumentResourceSchemeHandler::loadAndComplete(
@@ -110,10 +108,8 @@ void DocumentResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_
                                              const std::optional<std::string>& documentID,
                                              LoadResult result) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    const auto entry = activeTasks_.find(identity);
-    if (entry == activeTasks_.end() || entry->second.generation != generation) return;
-    const std::shared_ptr<SchemeTask> task = std::move(entry->second.task);
-    activeTasks_.erase(entry);
+    const std::shared_ptr<SchemeTask> task = activeTasks_.take(identity, generation);
+    if (!task) return;
     const std::string urlText = requestURL.value_or("<nil>");
 
     if (const auto* reason = std::get_if<RejectReason>(&result)) {

@@ -12,6 +12,7 @@
 #include <variant>
 
 #include "Platform/SysCalls.hpp"
+#include "Reader/ActiveSchemeTasks.hpp"
 #include "Reader/SchemeHandler.hpp"
 
 namespace larkspin {
@@ -120,11 +121,7 @@ public:
     static std::optional<PixelSize> pixelSize(std::string_view bytes);
 
 private:
-    using TaskIdentity = std::uintptr_t;  // a started task's address, used only as a key
-    struct ActiveTask {
-        std::shared_ptr<SchemeTask> task;
-        std::uint64_t generation = 0;
-    };
+    using TaskIdentity = ActiveSchemeTasks::Identity;
     using LoadResult = std::variant<ServedResource, RejectReason>;
 
     DocumentResourceSchemeHandler(std::shared_ptr<ResourceWorkers> workers,
@@ -143,8 +140,7 @@ private:
 
     std::map<std::string, std::filesystem::path> documentLocations_;
     std::map<std::string, AccessDeniedCallback> accessDeniedCallbacks_;
-    std::map<TaskIdentity, ActiveTask> activeTasks_;
-    std::uint64_t nextGeneration_ = 0;
+    ActiveSchemeTasks activeTasks_;
     std::string lastOutcome_;
     std::shared_ptr<ResourceWorkers> workers_;
     std::shared_ptr<const SysCalls> sys_;

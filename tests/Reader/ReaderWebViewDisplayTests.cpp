@@ -31,22 +31,6 @@ namespace {
 using nlohmann::json;
 const std::string entryURL(AppResourceSchemeHandler::entryURL);
 
-// A PNG that WebKit can decode: `width`×`height` opaque white pixels.
-std::string decodablePng(int width, int height) {
-    std::vector<guchar> pixels(static_cast<std::size_t>(width * height * 4), 0xFF);
-    GBytes* data = g_bytes_new(pixels.data(), pixels.size());
-    GdkTexture* texture = gdk_memory_texture_new(width, height, GDK_MEMORY_R8G8B8A8, data,
-                                                 static_cast<gsize>(width) * 4);
-    GBytes* png = gdk_texture_save_to_png_bytes(texture);
-    gsize size = 0;
-    const auto* bytes = static_cast<const char*>(g_bytes_get_data(png, &size));
-    std::string result(bytes, size);
-    g_bytes_unref(png);
-    g_object_unref(texture);
-    g_bytes_unref(data);
-    return result;
-}
-
 json scriptResult(WebKitWebView* view, const std::string& body) {
     const test::ScriptOutcome outcome = test::callScript(view, body);
     EXPECT_TRUE(outcome.finished) << body;
@@ -132,7 +116,7 @@ TEST_F(ReaderWebViewTest, ModuleWorkersAndDynamicImportLoad) {
 
 TEST_F(ReaderWebViewTest, DocumentImagesComeThroughTheirScheme) {
     dir.write("notes/readme.md", "# notes");
-    dir.write("notes/img/pic.png", decodablePng(3, 2));
+    dir.write("notes/img/pic.png", test::whitePng(3, 2));
     dir.write("notes/img/fake.png", "plain text pretending to be a picture");
     documentResources->setDocumentLocation(dir.path() / "notes/readme.md", "DOC-1");
     loadEntryPage();
@@ -159,7 +143,7 @@ TEST_F(ReaderWebViewTest, AccessDeniedReachesTheDocumentsCallback) {
     };
     documentResources = DocumentResourceSchemeHandler::create(imageWorkers, sys);
     schemes->route(view.get(), nullptr, documentResources);
-    const auto image = dir.write("locked.png", decodablePng(1, 1));
+    const auto image = dir.write("locked.png", test::whitePng(1, 1));
     std::vector<std::string> denied;
     documentResources->setAccessDeniedCallback(
         "DOC-1", [&](const std::string&, const std::string& path) { denied.push_back(path); });
@@ -290,7 +274,7 @@ protected:
         manualWorkers = std::make_shared<test::ManualWorkers>();
         documentResources = DocumentResourceSchemeHandler::create(manualWorkers);
         schemes->route(view.get(), nullptr, documentResources);
-        image = dir.write("pic.png", decodablePng(2, 2));
+        image = dir.write("pic.png", test::whitePng(2, 2));
         imageURL = "document-resource://DOC-1/?path=" + image.string();
     }
 

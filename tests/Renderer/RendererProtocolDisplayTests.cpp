@@ -14,22 +14,6 @@
 namespace larkspin::test {
 namespace {
 
-// A PNG of `width`×`height` white pixels.
-std::string whitePng(int width, int height) {
-    std::vector<guchar> pixels(static_cast<std::size_t>(width * height * 4), 0xFF);
-    GBytes* data = g_bytes_new(pixels.data(), pixels.size());
-    GdkTexture* texture = gdk_memory_texture_new(width, height, GDK_MEMORY_R8G8B8A8, data,
-                                                 static_cast<gsize>(width) * 4);
-    GBytes* png = gdk_texture_save_to_png_bytes(texture);
-    gsize size = 0;
-    const auto* bytes = static_cast<const char*>(g_bytes_get_data(png, &size));
-    std::string result(bytes, size);
-    g_bytes_unref(png);
-    g_object_unref(texture);
-    g_bytes_unref(data);
-    return result;
-}
-
 // Dispatches a mouse event on the element `selector` finds (the `index`th
 // match): {prevented, found}. `init` takes type, button, ctrl, meta, alt,
 // shift and `inner` (a selector inside the element to dispatch on instead).

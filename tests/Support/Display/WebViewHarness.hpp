@@ -45,6 +45,22 @@ inline bool waitFor(const std::function<bool()>& done,
     return true;
 }
 
+// A PNG that WebKit can decode: `width`×`height` opaque white pixels.
+inline std::string whitePng(int width, int height) {
+    std::vector<guchar> pixels(static_cast<std::size_t>(width * height * 4), 0xFF);
+    GBytes* data = g_bytes_new(pixels.data(), pixels.size());
+    GdkTexture* texture = gdk_memory_texture_new(width, height, GDK_MEMORY_R8G8B8A8, data,
+                                                 static_cast<gsize>(width) * 4);
+    GBytes* png = gdk_texture_save_to_png_bytes(texture);
+    gsize size = 0;
+    const auto* bytes = static_cast<const char*>(g_bytes_get_data(png, &size));
+    std::string result(bytes, size);
+    g_bytes_unref(png);
+    g_object_unref(texture);
+    g_bytes_unref(data);
+    return result;
+}
+
 // A file beside a test source: fixturePath(__FILE__, "fixtures/dist").
 inline std::filesystem::path fixturePath(std::string_view sourceFile, std::string_view relative) {
     return std::filesystem::path(sourceFile).parent_path() / relative;
