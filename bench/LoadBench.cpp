@@ -26,8 +26,8 @@
 #include <string_view>
 
 #include "Model/DocumentTextEncoding.hpp"
-#include "Platform/Sha256.hpp"
-#include "Services/DocumentLoader.hpp"
+#include "Platform/Text/Sha256.hpp"
+#include "Storage/DocumentLoader.hpp"
 
 // ---- heap accounting -------------------------------------------------------
 

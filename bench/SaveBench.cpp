@@ -32,10 +32,10 @@
 #include <thread>
 
 #include "Model/DiskVersion.hpp"
-#include "Platform/MainThread.hpp"
-#include "Services/ContentStabilizer.hpp"
-#include "Services/FileChangeObserver.hpp"
-#include "Services/FileStore.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Storage/ContentStabilizer.hpp"
+#include "Storage/FileChangeObserver.hpp"
+#include "Storage/FileStore.hpp"
 
 namespace {
 

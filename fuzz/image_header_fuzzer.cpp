@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Reader/ImageHeaderReader.hpp"
+#include "Protocol/ImageHeaderReader.hpp"
 
 using namespace larkspin;
 

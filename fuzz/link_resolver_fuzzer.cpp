@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Platform/Utf8.hpp"
-#include "Reader/NavigationPolicy.hpp"
+#include "Platform/Text/Utf8.hpp"
+#include "Protocol/NavigationPolicy.hpp"
 
 using namespace larkspin;
 using namespace larkspin::NavigationPolicy;

@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Utf8.hpp"
-#include "Reader/AppResourceSchemeHandler.hpp"
-#include "Reader/DocumentResourceSchemeHandler.hpp"
-#include "Reader/ResourceURL.hpp"
+#include "Platform/Text/Utf8.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/ResourceURL.hpp"
 
 using namespace larkspin;
 

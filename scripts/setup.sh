@@ -13,7 +13,7 @@ packages=(
   xvfb xauth libgl1-mesa-dri
   fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon
   clang libclang-rt-14-dev
-  nodejs npm
+  nodejs npm python3
 )
 
 missing=()
@@ -29,6 +29,14 @@ if command -v node >/dev/null 2>&1 && command -v npm >/dev/null 2>&1; then
   filtered=()
   for p in "${missing[@]}"; do
     [[ "$p" == nodejs || "$p" == npm ]] || filtered+=("$p")
+  done
+  missing=("${filtered[@]}")
+fi
+# Likewise any python3 on the PATH runs the source checks.
+if command -v python3 >/dev/null 2>&1; then
+  filtered=()
+  for p in "${missing[@]}"; do
+    [[ "$p" == python3 ]] || filtered+=("$p")
   done
   missing=("${filtered[@]}")
 fi

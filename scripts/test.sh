@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
+echo "== source rules"
+python3 scripts/check-source.py
+
 echo "== renderer page"
 scripts/build-renderer.sh
 (cd renderer && npm test --silent)

@@ -45,9 +45,9 @@
 
 #include "GeneratedDocument.hpp"
 #include "Platform/Log.hpp"
-#include "Platform/MainThread.hpp"
-#include "Reader/AppResourceSchemeHandler.hpp"
-#include "Reader/RendererDirectory.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 

@@ -1,9 +1,9 @@
 #include "Appearance/AppearanceController.hpp"
 
-#include "Appearance/DesktopAppearanceMonitor.hpp"
+#include "Appearance/Desktop/DesktopAppearanceMonitor.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Log.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/UserDefaults.hpp"
 
 namespace larkspin {

@@ -9,9 +9,9 @@
 #include <set>
 
 #include "Appearance/AppearanceController.hpp"
-#include "Platform/TextTrimming.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 #include "Platform/Log.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 

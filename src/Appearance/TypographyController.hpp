@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "Appearance/FontPanel.hpp"
+#include "Appearance/Fonts/FontPanel.hpp"
 #include "Appearance/MenuItemValidation.hpp"
-#include "Appearance/TypographyFontStatus.hpp"
+#include "Appearance/Fonts/TypographyFontStatus.hpp"
 #include "Appearance/TypographySettings.hpp"
-#include "Services/FontResolver.hpp"
+#include "Appearance/Fonts/FontResolver.hpp"
 
 namespace larkspin {
 

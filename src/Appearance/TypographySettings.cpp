@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Platform/TextTrimming.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 #include "Platform/Localization.hpp"
 
 namespace larkspin {

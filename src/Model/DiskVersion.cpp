@@ -4,8 +4,8 @@
 
 #include <system_error>
 
-#include "Platform/FileReader.hpp"
-#include "Platform/Sha256.hpp"
+#include "Platform/Files/FileReader.hpp"
+#include "Platform/Text/Sha256.hpp"
 
 namespace larkspin {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/Date.hpp"
-#include "Platform/SysCalls.hpp"
+#include "Platform/Text/Date.hpp"
+#include "Platform/Files/SysCalls.hpp"
 
 namespace larkspin {
 

@@ -2,7 +2,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 
 namespace larkspin {
 

@@ -1,7 +1,7 @@
 #include "Model/DocumentPreferences.hpp"
 
 #include "Platform/Localization.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 

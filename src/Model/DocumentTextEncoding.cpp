@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "Platform/Localization.hpp"
-#include "Platform/MemoryAdvice.hpp"
-#include "Platform/Utf8.hpp"
+#include "Platform/Files/MemoryAdvice.hpp"
+#include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
 

@@ -1,6 +1,6 @@
 #include "Model/TextStorage.hpp"
 
-#include "Platform/Utf8.hpp"
+#include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
 

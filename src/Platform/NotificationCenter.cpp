@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "Platform/Log.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 
 namespace larkspin {
 
@@ -74,10 +74,11 @@ void NotificationCenter::deliver(std::string_view name, const void* sender) {
         }
     }
     const Notification notification{name, sender};
-    for (const auto& [id, callback] : targets) {
+    for (const auto& target : targets) {
+        const std::uint64_t id = target.first;
         const bool stillRegistered =
             std::any_of(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });
-        if (stillRegistered) (*callback)(notification);
+        if (stillRegistered) (*target.second)(notification);
     }
 }
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Platform/AtomicFile.hpp"
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Log.hpp"
 
 namespace larkspin {

@@ -3,7 +3,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "Appearance/AccessibilityAnnouncer.hpp"
+#include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
 #include "Appearance/AccessibilityDisplayOptions.hpp"
 #include "Appearance/AccessibilityDisplaySource.hpp"
 #include "Appearance/ThemeCatalog.hpp"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Appearance/AppearanceController.hpp"
-#include "AppearanceTestSupport.hpp"
+#include "Appearance/AppearanceTestSupport.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"

@@ -5,9 +5,9 @@
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
-#include "AppearanceTestSupport.hpp"
+#include "Appearance/AppearanceTestSupport.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Services/FontResolverTestFonts.hpp"
+#include "Appearance/Fonts/FontResolverTestFonts.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 

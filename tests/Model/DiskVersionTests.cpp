@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "Model/DiskVersion.hpp"
-#include "Platform/FileReader.hpp"
+#include "Platform/Files/FileReader.hpp"
 #include "Support/TempDir.hpp"
 
 namespace larkspin {

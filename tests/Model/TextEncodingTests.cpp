@@ -4,7 +4,7 @@
 
 #include "Model/DocumentTextEncoding.hpp"
 #include "Platform/Localization.hpp"
-#include "Platform/Utf8.hpp"
+#include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <thread>
 
-#include "Platform/AtomicFile.hpp"
-#include "Platform/SysCalls.hpp"
-#include "Platform/MainThread.hpp"
+#include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Files/SysCalls.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Support/LogCapture.hpp"

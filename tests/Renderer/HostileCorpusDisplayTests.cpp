@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "RendererPageTest.hpp"
+#include "Renderer/RendererPageTest.hpp"
 
 namespace larkspin::test {
 namespace {

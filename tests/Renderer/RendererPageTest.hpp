@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "Reader/AppResourceSchemeHandler.hpp"
-#include "Reader/DocumentResourceSchemeHandler.hpp"
-#include "Reader/ResourceWorkerPool.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/ResourceWorkerPool.hpp"
 #include "Support/Display/NetworkSink.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <set>
 
-#include "RendererPageTest.hpp"
+#include "Renderer/RendererPageTest.hpp"
 
 namespace larkspin::test {
 namespace {

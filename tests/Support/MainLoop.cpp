@@ -1,6 +1,6 @@
 #include "Support/MainLoop.hpp"
 
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 
 namespace larkspin::test {
 

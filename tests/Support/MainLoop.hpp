@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "Platform/Task.hpp"
+#include "Platform/Async/Task.hpp"
 
 namespace larkspin::test {
 

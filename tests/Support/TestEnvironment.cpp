@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 
 namespace larkspin::test {
 

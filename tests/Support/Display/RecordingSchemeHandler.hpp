@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "Reader/SchemeHandler.hpp"
+#include "Protocol/SchemeHandler.hpp"
 
 namespace larkspin::test {
 

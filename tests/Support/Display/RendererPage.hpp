@@ -24,12 +24,12 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Uuid.hpp"
-#include "Reader/AppResourceSchemeHandler.hpp"
-#include "Reader/DocumentResourceSchemeHandler.hpp"
-#include "Reader/GObjectPtr.hpp"
-#include "Reader/ReaderWebView.hpp"
-#include "Reader/ResourceSchemes.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Web/ReaderWebView.hpp"
+#include "Web/ResourceSchemes.hpp"
 #include "Support/Display/RecordingSchemeHandler.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 

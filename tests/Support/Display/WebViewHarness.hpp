@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Platform/MainThread.hpp"
+#include "Platform/Async/MainThread.hpp"
 
 namespace larkspin::test {
 

@@ -1,0 +1,90 @@
+#include "Platform/Files/FileBookmark.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace larkspin::FileBookmark {
+
+namespace {
+
+constexpr std::string_view kMagic = "LKBM";
+constexpr char kVersion = 1;
+constexpr std::size_t kHeaderSize = kMagic.size() + 1 + 8 + 8;
+
+void appendU64(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+}
+
+std::uint64_t readU64(std::string_view bytes, std::size_t at) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+bool sameFile(const struct stat& status, std::uint64_t device, std::uint64_t inode) {
+    return static_cast<std::uint64_t>(status.st_dev) == device &&
+           static_cast<std::uint64_t>(status.st_ino) == inode;
+}
+
+// The entry of `folder` that is the file (device, inode), if any.
+std::optional<std::filesystem::path> findInFolder(const std::filesystem::path& folder,
+                                                  std::uint64_t device, std::uint64_t inode) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::optional<std::filesystem::path> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat status {};
+        if (::fstatat(fd, entry->d_name, &status, 0) == 0 && sameFile(status, device, inode)) {
+            found = folder / name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+}  // namespace
+
+std::optional<std::string> make(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
+    if (ec || absolute.empty()) return std::nullopt;
+    struct stat status {};
+    if (::stat(absolute.c_str(), &status) != 0) return std::nullopt;
+    std::string out(kMagic);
+    out += kVersion;
+    appendU64(out, static_cast<std::uint64_t>(status.st_dev));
+    appendU64(out, static_cast<std::uint64_t>(status.st_ino));
+    out += absolute.native();
+    return out;
+}
+
+std::optional<std::filesystem::path> resolve(std::string_view bookmark) {
+    if (bookmark.size() <= kHeaderSize || bookmark.substr(0, kMagic.size()) != kMagic ||
+        bookmark[kMagic.size()] != kVersion) {
+        return std::nullopt;
+    }
+    const std::uint64_t device = readU64(bookmark, kMagic.size() + 1);
+    const std::uint64_t inode = readU64(bookmark, kMagic.size() + 9);
+    const std::string_view pathBytes = bookmark.substr(kHeaderSize);
+    if (pathBytes.front() != '/' || pathBytes.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    const std::filesystem::path path{std::string(pathBytes)};
+
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && sameFile(status, device, inode)) return path;
+    return findInFolder(path.parent_path(), device, inode);
+}
+
+}  // namespace larkspin::FileBookmark

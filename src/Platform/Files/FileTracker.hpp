@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "Platform/Async/SerialExecutor.hpp"
+
+namespace larkspin {
+
+// Follows one file while other programs move, replace or delete it: what a
+// file presenter learns on other platforms. It holds an O_PATH descriptor on
+// the file (no read or write access) and an inotify watch on that inode.
+//
+// - A move (rename, also into another folder of the same file system) is
+//   noticed on the inode itself; the new path is read from /proc/self/fd.
+// - When the inode loses its last name, the tracker looks at its path: if a
+//   file is there now, the file was replaced (saved atomically by another
+//   program) and the tracker follows the new file; otherwise it was deleted
+//   and the tracker stops.
+// - Any other write or attribute change is a change.
+class FileTracker {
+public:
+    enum class Change { changed, moved, deleted };
+    struct Notice {
+        Change change;
+        std::filesystem::path path;  // the file's path after the change
+    };
+    using Handler = std::function<void(const Notice&)>;
+
+    // Opens `path` and starts watching; throws std::system_error (errno
+    // values) when it cannot. `handler` runs on `queue`, one notice at a time.
+    FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue, Handler handler);
+    // Stops watching, on the queue, and waits for that: afterwards the watch
+    // is gone and no notice is handed out.
+    ~FileTracker();
+    FileTracker(const FileTracker&) = delete;
+    FileTracker& operator=(const FileTracker&) = delete;
+
+    // Where the file is now, as far as the tracker knows. Thread-safe.
+    std::filesystem::path path() const;
+
+private:
+    struct Core;
+    std::shared_ptr<Core> core_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,94 @@
+#include "Storage/FileChangeObserver.hpp"
+
+#include "Platform/Async/MainThread.hpp"
+
+namespace larkspin {
+
+// Lives on the main thread. Holds a plain pointer to the observer, which the
+// observer clears in stop() and in its destructor (all on the main thread).
+class FileChangeObserver::MainRelay {
+public:
+    void attach(FileChangeObserver* observer) { observer_ = observer; }
+    void detach() { observer_ = nullptr; }
+    bool isAttached() const { return observer_ != nullptr; }
+
+    void event(const FileChangeEvent& event) const {
+        LARKSPIN_ASSERT_MAIN_THREAD();
+        if (observer_ == nullptr || !observer_->onEvent_) return;
+        // A copy: the callback may destroy the observer.
+        const auto callback = observer_->onEvent_;
+        callback(event);
+    }
+
+    void outcome(const ContentStabilizer::Outcome& outcome) const {
+        LARKSPIN_ASSERT_MAIN_THREAD();
+        if (observer_ == nullptr || !observer_->onOutcome_) return;
+        const auto callback = observer_->onOutcome_;
+        callback(outcome);
+    }
+
+private:
+    FileChangeObserver* observer_ = nullptr;
+};
+
+FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registersPresenter,
+                                       EventCallback onEvent, OutcomeCallback onOutcome,
+                                       Clock& clock, const SysCalls& sys)
+    : url_(std::move(url)),
+      onEvent_(std::move(onEvent)),
+      onOutcome_(std::move(onOutcome)),
+      relay_(std::make_shared<MainRelay>()) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    stabilizer_ = std::make_shared<ContentStabilizer>(
+        url_, [relay = relay_](const ContentStabilizer::Outcome& o) { relay->outcome(o); }, clock,
+        sys);
+
+    // Shared by the event sources; runs on the main thread. The stabiliser
+    // is the observer's alone and goes with it.
+    auto handler = [relay = relay_, weak = std::weak_ptr<ContentStabilizer>(stabilizer_)](
+                       const FileChangeEvent& event) {
+        relay->event(event);
+        // A stopped observer wants no verdict: do not start reading again.
+        if (!relay->isAttached()) return;
+        if (auto stabilizer = weak.lock()) stabilizer->signal();
+    };
+
+    vnodeSource_ = std::make_unique<DispatchSourceFileChange>(url_.string(), handler, clock);
+    if (registersPresenter) {
+        presenter_ = std::make_unique<FilePresenterObserver>(url_, handler);
+        presenter_->registerPresenter();
+    }
+    relay_->attach(this);
+}
+
+FileChangeObserver::~FileChangeObserver() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    relay_->detach();
+}
+
+void FileChangeObserver::stop() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (vnodeSource_) {
+        vnodeSource_->stop();
+        vnodeSource_.reset();
+    }
+    if (presenter_) {
+        presenter_->unregisterPresenter();
+        presenter_.reset();
+    }
+    stabilizer_->cancel();
+    relay_->detach();
+}
+
+void FileChangeObserver::noteExternalEvent(const FileChangeEvent& event) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    MainThread::post([relay = relay_, event] { relay->event(event); });
+    if (relay_->isAttached()) stabilizer_->signal();
+}
+
+void FileChangeObserver::drainForTesting() {
+    if (vnodeSource_) vnodeSource_->drainForTesting();
+    stabilizer_->drainForTesting();
+}
+
+}  // namespace larkspin

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Files/SysCalls.hpp"
+#include "Storage/ContentStabilizer.hpp"
+#include "Storage/DispatchSourceFileChange.hpp"
+#include "Storage/FileChangeEvent.hpp"
+#include "Storage/FilePresenterObserver.hpp"
+
+namespace larkspin {
+
+// Watches one document file while it is open: file events and, once the file
+// has settled after them, the stabiliser's verdict, both delivered on the
+// main thread on a later turn of the main loop. Main thread only.
+//
+// The event sources and the stabiliser never hold the observer: they hold a
+// relay whose link to the observer is cut by stop() and by the destructor,
+// so late deliveries reach nobody. Owners pass callbacks that hold themselves
+// weakly.
+class FileChangeObserver {
+public:
+    using EventCallback = std::function<void(const FileChangeEvent&)>;
+    using OutcomeCallback = std::function<void(const ContentStabilizer::Outcome&)>;
+
+    // Starts watching `url` (and, with `registersPresenter`, follows it with
+    // the observer's own presenter). Throws std::system_error (errno values)
+    // when the file cannot be opened or watched; nothing stays registered
+    // then. Timers read `clock`; the stabiliser reads files through `sys`.
+    FileChangeObserver(std::filesystem::path url, bool registersPresenter, EventCallback onEvent,
+                       OutcomeCallback onOutcome, Clock& clock = Clock::system(),
+                       const SysCalls& sys = realSysCalls());
+    // Cuts the relay and releases the watches (the document calls stop()
+    // first).
+    ~FileChangeObserver();
+    FileChangeObserver(const FileChangeObserver&) = delete;
+    FileChangeObserver& operator=(const FileChangeObserver&) = delete;
+
+    // Stops the event sources, cancels the stabiliser and cuts the relay.
+    // Calling it twice is harmless.
+    void stop();
+
+    // Delivers an event that the owner received itself (its own presenter
+    // callbacks) as if it came from the observer's sources, on a later turn,
+    // and signals the stabiliser.
+    void noteExternalEvent(const FileChangeEvent& event);
+
+    const std::filesystem::path& url() const { return url_; }
+
+    // Blocks until the event and stabiliser queues have run what they hold;
+    // for tests.
+    void drainForTesting();
+
+private:
+    class MainRelay;
+
+    std::filesystem::path url_;
+    EventCallback onEvent_;
+    OutcomeCallback onOutcome_;
+    std::shared_ptr<MainRelay> relay_;
+    std::shared_ptr<ContentStabilizer> stabilizer_;
+    std::unique_ptr<DispatchSourceFileChange> vnodeSource_;
+    std::unique_ptr<FilePresenterObserver> presenter_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,69 @@
+#include "Storage/FilePresenterObserver.hpp"
+
+#include "Platform/Async/MainThread.hpp"
+
+namespace larkspin {
+
+FilePresenterObserver::FilePresenterObserver(std::filesystem::path url, Handler handler)
+    : location_(std::make_shared<Location>()), handler_(std::move(handler)) {
+    location_->url = std::move(url);
+}
+
+FilePresenterObserver::~FilePresenterObserver() {
+    unregisterPresenter();
+}
+
+void FilePresenterObserver::registerPresenter() {
+    std::lock_guard lock(registeredMutex_);
+    if (registered_) return;
+    auto queue = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filewatch.presenter");
+    auto deliver = [handler = handler_](FileChangeEvent event) {
+        MainThread::post([handler, event = std::move(event)] {
+            LARKSPIN_ASSERT_MAIN_THREAD();
+            handler(event);
+        });
+    };
+    tracker_ = std::make_unique<FileTracker>(
+        url(), std::move(queue),
+        [location = location_, deliver](const FileTracker::Notice& notice) {
+            switch (notice.change) {
+                case FileTracker::Change::changed:
+                    deliver(FileChangeEvent::Kind::presenterDidChange);
+                    break;
+                case FileTracker::Change::moved: {
+                    {
+                        std::lock_guard moved(location->mutex);
+                        location->url = notice.path;
+                    }
+                    deliver(FileChangeEvent::presenterDidMove(notice.path));
+                    break;
+                }
+                case FileTracker::Change::deleted:
+                    deliver(FileChangeEvent::Kind::presenterDeletion);
+                    break;
+            }
+        });
+    registered_ = true;
+}
+
+void FilePresenterObserver::unregisterPresenter() {
+    std::unique_ptr<FileTracker> stopped;
+    {
+        std::lock_guard lock(registeredMutex_);
+        if (!registered_) return;
+        registered_ = false;
+        stopped = std::move(tracker_);
+    }
+}
+
+bool FilePresenterObserver::isRegistered() const {
+    std::lock_guard lock(registeredMutex_);
+    return registered_;
+}
+
+std::filesystem::path FilePresenterObserver::url() const {
+    std::lock_guard lock(location_->mutex);
+    return location_->url;
+}
+
+}  // namespace larkspin

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "Platform/Files/FileTracker.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
+#include "Storage/FileChangeEvent.hpp"
+
+namespace larkspin {
+
+// The observer's own file presenter: follows the file with a FileTracker and
+// reports presenterDidChange, presenterDidMove(new path) and
+// presenterDeletion on the main thread, always on a later turn. Linux keeps
+// no file versions, so the version and conflict events never come from here
+// (a document may still pass them in through the observer).
+//
+// "Registering" starts the tracker, on the queue
+// "dev.corvantel.larkspin.filewatch.presenter"; unregistering stops it.
+class FilePresenterObserver {
+public:
+    using Handler = std::function<void(const FileChangeEvent&)>;
+
+    FilePresenterObserver(std::filesystem::path url, Handler handler);
+    ~FilePresenterObserver();
+    FilePresenterObserver(const FilePresenterObserver&) = delete;
+    FilePresenterObserver& operator=(const FilePresenterObserver&) = delete;
+
+    // Starts following the file, once: a second call does nothing. Throws
+    // std::system_error when the file cannot be opened (and stays
+    // unregistered).
+    void registerPresenter();
+    // Stops following it, once.
+    void unregisterPresenter();
+    bool isRegistered() const;
+
+    // The presented file's location; follows moves. Thread-safe.
+    std::filesystem::path url() const;
+
+private:
+    struct Location {
+        mutable std::mutex mutex;
+        std::filesystem::path url;
+    };
+
+    std::shared_ptr<Location> location_;
+    Handler handler_;
+    mutable std::mutex registeredMutex_;
+    bool registered_ = false;  // under registeredMutex_
+    std::unique_ptr<FileTracker> tracker_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,96 @@
+#include "Storage/RecoveryLaunch.hpp"
+
+#include <exception>
+
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Log.hpp"
+
+namespace larkspin::RecoveryLaunch {
+
+namespace {
+
+struct Opened {
+    std::shared_ptr<Document> document;
+    std::optional<std::string> error;
+};
+
+std::shared_ptr<Document> restoreAsUntitled(const RecoveryDraft& draft,
+                                            DocumentController& controller,
+                                            std::string_view reason) {
+    std::shared_ptr<Document> document;
+    try {
+        document = controller.makeUntitledDocument(markdownTypeIdentifier);
+    } catch (const std::exception& error) {
+        AppLog::recovery.error("恢复草稿 %{public}s：创建未命名文档失败 %{private}s",
+                               RecoveryDraft::shortID(draft.draftID), error.what());
+        return nullptr;
+    }
+    if (!document) return nullptr;
+    controller.addDocument(document);
+    document->makeWindowControllers();
+    document->showWindows();
+    document->applyRecoveryDraft(draft);
+    AppLog::recovery.info(reason, RecoveryDraft::shortID(draft.draftID));
+    return document;
+}
+
+constexpr std::string_view kSourceMissing = "恢复草稿 %{public}s：源文件不在，已放进未命名文档";
+constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文件只读，已放进未命名文档";
+
+Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<RecoveryStore> store,
+                                        std::shared_ptr<DocumentController> controller) {
+    if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    const auto location = draft.fileIdentity->resolveURL();
+    if (!location) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    std::error_code ec;
+    if (!std::filesystem::exists(location->path, ec)) {
+        co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    }
+
+    auto open = [controller, path = location->path](Completion<Opened> done) {
+        controller->openDocument(
+            path, true,
+            [done](std::shared_ptr<Document> document, bool, std::optional<std::string> error) {
+                done.resolve(Opened{std::move(document), std::move(error)});
+            });
+    };
+    Opened opened;
+    try {
+        opened = co_await awaitCompletion<Opened>(open);
+    } catch (const std::exception& error) {  // the controller dropped its completion
+        opened.error = error.what();
+    }
+    if (opened.error) {
+        AppLog::recovery.error("恢复草稿 %{public}s：打开源文件失败 %{private}s",
+                               RecoveryDraft::shortID(draft.draftID), *opened.error);
+    }
+    if (!opened.document) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    // Text given to a read-only document could never be saved, and closing
+    // the document would resolve the draft and lose it: keep it editable.
+    if (opened.document->isReadOnly())
+        co_return restoreAsUntitled(draft, *controller, kSourceReadOnly);
+
+    opened.document->setRecoveryStore(store);
+    opened.document->applyRecoveryDraft(draft);
+    co_return opened.document;
+}
+
+}  // namespace
+
+Task<std::vector<std::shared_ptr<Document>>> restoreUnresolvedDrafts(
+    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller) {
+    const Date now = Clock::system().wallNow();
+    co_await store->purgeExpiredResolved(now, resolvedDraftRetention);
+    const auto drafts = co_await store->unresolvedDrafts();
+    std::vector<std::shared_ptr<Document>> restored;
+    if (drafts.empty()) co_return restored;
+
+    AppLog::recovery.info("启动：发现 %ld 份未解决草稿", drafts.size());
+    for (const auto& draft : drafts) {
+        if (auto document = co_await restore(draft, store, controller))
+            restored.push_back(std::move(document));
+    }
+    co_return restored;
+}
+
+}  // namespace larkspin::RecoveryLaunch

@@ -1,0 +1,49 @@
+#include "Web/Desktop/FilePathActions.hpp"
+
+#include <glib.h>
+
+#include "Platform/Log.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Text/Utf8.hpp"
+#include "Web/Desktop/FileManagerReveal.hpp"
+
+namespace larkspin::FilePathActions {
+
+namespace {
+
+Task<void> revealDetached(std::filesystem::path file) {
+    FileManagerReveal::Port port = FileManagerReveal::systemPort();
+    co_await FileManagerReveal::reveal(std::move(file), std::move(port));
+}
+
+}  // namespace
+
+bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_view documentLogID,
+                  GdkClipboard* clipboard) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!file) return false;
+    std::error_code error;
+    const std::string path = std::filesystem::absolute(*file, error).lexically_normal().native();
+    // The clipboard carries UTF-8 text; a name in another encoding is shown
+    // the way GLib displays file names.
+    if (utf8::isValid(path) && path.find('\0') == std::string::npos) {
+        gdk_clipboard_set_text(clipboard, path.c_str());
+    } else {
+        char* display = g_filename_display_name(path.c_str());
+        gdk_clipboard_set_text(clipboard, display);
+        g_free(display);
+    }
+    AppLog::actions.info("复制文件路径：doc=%{public}s %{private}s", documentLogID, path);
+    return true;
+}
+
+void revealInFileManager(const std::optional<std::filesystem::path>& file,
+                         std::string_view documentLogID) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!file) return;
+    AppLog::actions.info("在文件管理器中显示：doc=%{public}s", documentLogID);
+    spawn(revealDetached(*file));
+}
+
+}  // namespace larkspin::FilePathActions

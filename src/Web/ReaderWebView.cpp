@@ -1,0 +1,72 @@
+#include "Web/ReaderWebView.hpp"
+
+#include "Platform/Async/MainThread.hpp"
+#include "Web/FilePathMenu.hpp"
+#include "Web/ReaderContextMenu.hpp"
+
+namespace larkspin::ReaderWebView {
+
+namespace {
+
+gboolean onContextMenu(WebKitWebView* webView, WebKitContextMenu* menu, WebKitHitTestResult*,
+                       gpointer) {
+    prepareContextMenu(webView, menu);
+    return FALSE;  // show the menu as edited
+}
+
+gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+            break;
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+            webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);  // never hold a page
+            break;
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+        case WEBKIT_SCRIPT_DIALOG_PROMPT:
+            break;  // a prompt answers null
+    }
+    return TRUE;  // handled: nothing is shown
+}
+
+GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
+    return nullptr;  // no new windows
+}
+
+void configure(WebKitSettings* settings) {
+    webkit_settings_set_enable_javascript(settings, TRUE);
+    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
+    webkit_settings_set_javascript_can_access_clipboard(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
+    webkit_settings_set_enable_page_cache(settings, FALSE);
+    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
+    webkit_settings_set_allow_top_navigation_to_data_urls(settings, FALSE);
+    webkit_settings_set_allow_modal_dialogs(settings, FALSE);
+}
+
+}  // namespace
+
+GObjectPtr<WebKitWebView> create(WebKitWebContext* context) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    auto contentManager =
+        GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
+    auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
+    configure(settings.get());
+    auto webView = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
+                     contentManager.get(), "settings", settings.get(), nullptr)));
+    g_signal_connect(webView.get(), "context-menu", G_CALLBACK(onContextMenu), nullptr);
+    g_signal_connect(webView.get(), "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
+    g_signal_connect(webView.get(), "create", G_CALLBACK(onCreate), nullptr);
+    return webView;
+}
+
+void prepareContextMenu(WebKitWebView* webView, WebKitContextMenu* menu) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    ReaderContextMenu::removeInertItems(menu);
+    FilePathMenu::append(menu, GTK_WIDGET(webView));
+}
+
+}  // namespace larkspin::ReaderWebView

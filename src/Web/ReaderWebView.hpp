@@ -1,0 +1,34 @@
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include "Platform/Glib/GObjectPtr.hpp"
+
+namespace larkspin {
+
+// The web view that shows a rendered document (also the prewarmed spare).
+// It is a plain WebKitWebView made and configured here:
+// - its own user content manager (the bridge registers its message handler
+//   there);
+// - settings for a reader: no windows opened by script, no clipboard access
+//   by script (copies go through the bridge), no developer tools, no
+//   back/forward gestures or page cache, no file access from file URLs, no
+//   top-level data URLs, no modal dialogs;
+// - script dialogs (alert, confirm, prompt) are refused without showing
+//   anything, and requests for new windows are refused;
+// - its context menu loses the items that make no sense in a reader and ends
+//   with the file-path items.
+// The window is not dragged from the web view's background: in GTK that
+// would take the pointer from text selection.
+namespace ReaderWebView {
+
+// A new reader web view in `context`. Main thread.
+GObjectPtr<WebKitWebView> create(WebKitWebContext* context);
+
+// The context menu's preparation ("context-menu" handler): the inert items
+// go, then the file-path items are appended. Exposed for tests.
+void prepareContextMenu(WebKitWebView* webView, WebKitContextMenu* menu);
+
+}  // namespace ReaderWebView
+
+}  // namespace larkspin

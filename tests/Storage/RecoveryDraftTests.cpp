@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "Platform/Files/FileBookmark.hpp"
+#include "Platform/Text/Iso8601.hpp"
+#include "Storage/RecoveryDraft.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin {
+namespace {
+
+using namespace std::chrono;
+using Resolution = RecoveryDraft::Resolution;
+
+constexpr const char* kID = "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+
+Date at(const char* text) {
+    return *Iso8601::parse(text);
+}
+
+RecoveryDraft fullDraft() {
+    RecoveryDraft draft;
+    draft.draftID = kID;
+    draft.displayName = "a \"b\".md";
+    draft.fileIdentity =
+        RecoveryDraft::FileIdentity{std::string("\x00\x01\xFF", 3), "/home/u/a.md"};
+    draft.originalDiskVersion =
+        RecoveryDraft::StoredDiskVersion{"00ab", 12, at("2024-01-02T03:04:05Z") + 678ms, "abc"};
+    draft.encoding = "utf8";
+    draft.lineEnding = "crlf";
+    draft.content = "# T\n\t\"x\"\x01 é/\\";
+    draft.sourceRevision = 7;
+    draft.createdAt = at("2024-01-02T03:04:05Z");
+    draft.updatedAt = at("2024-01-02T03:04:06Z") + 999ms;
+    return draft;
+}
+
+// The decoded draft with every field of a full draft, given as JSON members.
+std::string withMembers(std::string_view members) {
+    return std::string(R"({"createdAt":"2024-01-02T03:04:05Z","displayName":"","draftID":")") +
+           kID + R"(","encoding":"utf8","lineEnding":"lf","schemaVersion":1,"sourceRevision":3,)" +
+           std::string(members) + "}";
+}
+
+TEST(RecoveryDraftFile, IsCompactSortedJsonWithEscapedSlashesAndWholeSecondDates) {
+    EXPECT_EQ(
+        fullDraft().encoded(),
+        R"({"content":"# T\n\t\"x\"\u0001 é\/\\","createdAt":"2024-01-02T03:04:05Z",)"
+        R"("displayName":"a \"b\".md","draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
+        R"("fileIdentity":{"bookmark":"AAH\/","path":"\/home\/u\/a.md"},"lineEnding":"crlf",)"
+        R"("originalDiskVersion":{"contentDigest":"abc","modificationDate":"2024-01-02T03:04:05Z",)"
+        R"("resourceIdentifier":"00ab","size":12},"schemaVersion":1,"sourceRevision":7,)"
+        R"("updatedAt":"2024-01-02T03:04:06Z"})");
+
+    RecoveryDraft resolved = fullDraft();
+    resolved.content.reset();
+    resolved.fileIdentity->bookmark.reset();
+    resolved.originalDiskVersion.reset();
+    resolved.resolvedAt = at("2024-05-06T07:08:09Z");
+    resolved.resolution = Resolution::reloaded;
+    EXPECT_EQ(
+        resolved.encoded(),
+        R"({"createdAt":"2024-01-02T03:04:05Z","displayName":"a \"b\".md",)"
+        R"("draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
+        R"("fileIdentity":{"path":"\/home\/u\/a.md"},"lineEnding":"crlf","resolution":"reloaded",)"
+        R"("resolvedAt":"2024-05-06T07:08:09Z","schemaVersion":1,"sourceRevision":7,)"
+        R"("updatedAt":"2024-01-02T03:04:06Z"})");
+}
+
+TEST(RecoveryDraftFile, ReadsBackWhatWasWrittenWithDatesCutToSeconds) {
+    const RecoveryDraft draft = fullDraft();
+    const auto decoded = RecoveryDraft::decode(draft.encoded());
+    ASSERT_TRUE(decoded) << decoded.error();
+    RecoveryDraft expected = draft;
+    expected.updatedAt = floor<seconds>(draft.updatedAt);
+    expected.originalDiskVersion->modificationDate =
+        floor<seconds>(draft.originalDiskVersion->modificationDate);
+    EXPECT_EQ(*decoded, expected);
+    EXPECT_EQ(decoded->fileIdentity->path, "/home/u/a.md");
+    EXPECT_FALSE(decoded->isResolved());
+
+    // Two writes within one second read back as equal dates.
+    RecoveryDraft later = draft;
+    later.updatedAt = draft.updatedAt - 500ms;
+    EXPECT_EQ(RecoveryDraft::decode(later.encoded())->updatedAt, decoded->updatedAt);
+}
+
+TEST(RecoveryDraftFile, ToleratesUnknownKeysNullsAndFormerVersions) {
+    const auto draft = RecoveryDraft::decode(withMembers(
+        R"("updatedAt":"2024-01-02T03:04:05Z","extra":[1,{"x":null}],"content":null,)"
+        R"("fileIdentity":{"path":"","bookmark":null},"resolvedAt":"2024-01-03T00:00:00Z")"));
+    ASSERT_TRUE(draft) << draft.error();
+    EXPECT_FALSE(draft->content);
+    EXPECT_EQ(draft->fileIdentity, (RecoveryDraft::FileIdentity{std::nullopt, ""}));
+    EXPECT_TRUE(draft->isResolved());  // resolvedAt alone resolves
+    EXPECT_FALSE(draft->resolution);
+
+    auto old = RecoveryDraft::decode(
+        withMembers(R"("updatedAt":"2024-01-02T03:04:05Z","schemaVersion":0)"));
+    ASSERT_TRUE(old) << old.error();
+    EXPECT_EQ(old->schemaVersion, 0);
+    // Numbers written with a zero fraction are still whole numbers.
+    auto real = RecoveryDraft::decode(
+        withMembers(R"("updatedAt":"2024-01-02T03:04:05Z","sourceRevision":3.0)"));
+    ASSERT_TRUE(real) << real.error();
+    EXPECT_EQ(real->sourceRevision, 3);
+}
+
+TEST(RecoveryDraftFile, RefusesFilesThatAreNotWhatWeWrite) {
+    const std::string date = R"("updatedAt":"2024-01-02T03:04:05Z")";
+    EXPECT_TRUE(RecoveryDraft::decode(withMembers(date)));
+    const std::pair<std::string, std::string> cases[] = {
+        {"no updatedAt", withMembers(R"("content":"x")")},
+        {"null required", withMembers(R"("updatedAt":null)")},
+        {"unknown resolution", withMembers(date + R"(,"resolution":"lost")")},
+        {"fraction in date", withMembers(R"("updatedAt":"2024-01-02T03:04:05.250Z")")},
+        {"offset date", withMembers(R"("updatedAt":"2024-01-02T03:04:05+01:00")")},
+        {"text for number", withMembers(date + R"(,"sourceRevision":"3")")},
+        {"fractional number", withMembers(date + R"(,"sourceRevision":3.5)")},
+        {"beyond 64 bits", withMembers(date + R"(,"sourceRevision":9223372036854775808)")},
+        {"number for text", withMembers(date + R"(,"content":5)")},
+        {"bad base64", withMembers(date + R"(,"fileIdentity":{"path":"/a","bookmark":"AA=A"})")},
+        {"identity without path", withMembers(date + R"(,"fileIdentity":{"bookmark":"AAAA"})")},
+        {"identity not an object", withMembers(date + R"(,"fileIdentity":"/a")")},
+        {"partial disk version", withMembers(date + R"(,"originalDiskVersion":{"size":1})")},
+        {"top level array", "[1]"},
+        {"not JSON", "{\"draftID\":"},
+        {"not UTF-8", withMembers(date + ",\"content\":\"\xC3\x28\"")},
+    };
+    for (const auto& [name, bytes] : cases) {
+        EXPECT_FALSE(RecoveryDraft::decode(bytes)) << name;
+    }
+    const auto missing = RecoveryDraft::decode(withMembers(R"("content":"x")"));
+    EXPECT_NE(missing.error().find("updatedAt"), std::string::npos);
+}
+
+TEST(RecoveryDraftFile, OnlyCanonicalUpperCaseUuidsAreIdentifiers) {
+    EXPECT_TRUE(RecoveryDraft::isValidID(kID));
+    for (const char* bad :
+         {"", "../x", "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", "0F1E2D3C4B5A69788796A5B4C3D2E1F0",
+          "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0.json", "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1FG",
+          "../../../../../../../../../tmp/evil.x", "0F1E2D3C-4B5A-6978-8796/A5B4C3D2E1F"}) {
+        EXPECT_FALSE(RecoveryDraft::isValidID(bad)) << bad;
+    }
+    std::string document = withMembers(R"("updatedAt":"2024-01-02T03:04:05Z")");
+    document.replace(document.find(kID), 36, "../../outside");
+    EXPECT_FALSE(RecoveryDraft::decode(document));
+    EXPECT_EQ(RecoveryDraft::shortID(kID), "0F1E2D3C");
+    EXPECT_EQ(RecoveryDraft::shortID("草稿文件名字很长的.json"), "草稿文件名字很长");
+}
+
+TEST(RecoveryDraftFile, PathsThatAreNotUtf8StillGiveADraft) {
+    RecoveryDraft draft = fullDraft();
+    draft.fileIdentity->path = "/home/u/caf\xE9.md";  // Latin-1 bytes in a file name
+    const auto decoded = RecoveryDraft::decode(draft.encoded());
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(decoded->fileIdentity->path, "/home/u/caf\xEF\xBF\xBD.md");
+    EXPECT_EQ(decoded->fileIdentity->bookmark, draft.fileIdentity->bookmark);
+    EXPECT_EQ(decoded->content, draft.content);
+}
+
+TEST(RecoveryDraftFile, FindsItsSourceByBookmarkThenByPath) {
+    test::TempDir dir;
+    const auto file = dir.write("a.md", "x");
+    RecoveryDraft::FileIdentity identity{FileBookmark::make(file), file.string()};
+    std::filesystem::rename(file, dir / "moved.md");
+    EXPECT_EQ(identity.resolveURL(),
+              (RecoveryDraft::FileIdentity::Location{dir / "moved.md", false}));
+
+    std::filesystem::remove(dir / "moved.md");  // the bookmark no longer finds it
+    EXPECT_EQ(identity.resolveURL(), (RecoveryDraft::FileIdentity::Location{file, false}));
+    identity.path.clear();
+    EXPECT_EQ(identity.resolveURL(), std::nullopt);
+    EXPECT_EQ((RecoveryDraft::FileIdentity{std::nullopt, "/x/y.md"}.resolveURL()->path), "/x/y.md");
+}
+
+}  // namespace
+}  // namespace larkspin

@@ -1,0 +1,255 @@
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <stdexcept>
+
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Files/FileBookmark.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Storage/RecoveryLaunch.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin {
+namespace {
+
+using namespace std::chrono;
+using RecoveryLaunch::restoreUnresolvedDrafts;
+
+// Everything the fakes were asked, in order.
+using Journal = std::shared_ptr<std::vector<std::string>>;
+
+class FakeDocument final : public RecoveryLaunch::Document {
+public:
+    FakeDocument(std::string name, Journal journal)
+        : name(std::move(name)), journal_(std::move(journal)) {}
+
+    void makeWindowControllers() override { journal_->push_back(name + " makeWindowControllers"); }
+    void showWindows() override { journal_->push_back(name + " showWindows"); }
+    void applyRecoveryDraft(const RecoveryDraft& draft) override {
+        journal_->push_back(name + " apply " + draft.draftID.substr(0, 8));
+        text = draft.content.value_or("");
+    }
+    void setRecoveryStore(std::shared_ptr<RecoveryStore> s) override { store = std::move(s); }
+    bool isReadOnly() const override { return readOnly; }
+
+    std::string name;
+    std::string text;
+    std::shared_ptr<RecoveryStore> store;
+    bool readOnly = false;
+
+private:
+    Journal journal_;
+};
+
+class FakeController final : public RecoveryLaunch::DocumentController {
+public:
+    struct Answer {
+        std::shared_ptr<FakeDocument> document;
+        std::optional<std::string> error;
+        bool later = true;  // call back on a later turn of the main loop
+        bool drop = false;  // never call back
+    };
+
+    explicit FakeController(Journal journal) : journal_(std::move(journal)) {}
+
+    void openDocument(std::filesystem::path path, bool display,
+                      OpenCompletion completion) override {
+        journal_->push_back("open " + path.filename().string() + (display ? " display" : ""));
+        const auto it = answers.find(path);
+        Answer answer = it != answers.end() ? it->second : Answer{};
+        if (answer.drop) return;
+        auto finish = [completion, answer] { completion(answer.document, false, answer.error); };
+        if (answer.later) {
+            MainThread::post(finish);
+        } else {
+            finish();
+        }
+    }
+    std::shared_ptr<RecoveryLaunch::Document> makeUntitledDocument(std::string_view type) override {
+        journal_->push_back("untitled " + std::string(type));
+        if (untitledFails) throw std::runtime_error("no more documents");
+        if (untitledIsForeign) return nullptr;
+        auto document =
+            std::make_shared<FakeDocument>("untitled" + std::to_string(++untitledCount), journal_);
+        untitled.push_back(document);
+        return document;
+    }
+    void addDocument(std::shared_ptr<RecoveryLaunch::Document> document) override {
+        journal_->push_back("add " + static_cast<FakeDocument&>(*document).name);
+    }
+
+    std::map<std::filesystem::path, Answer> answers;
+    std::vector<std::shared_ptr<FakeDocument>> untitled;
+    bool untitledFails = false;
+    bool untitledIsForeign = false;
+    int untitledCount = 0;
+
+private:
+    Journal journal_;
+};
+
+std::string idFor(int n) {
+    return fmt::format("{:08X}-0000-4000-8000-000000000000", n);
+}
+
+class RecoveryLaunchTest : public ::testing::Test {
+protected:
+    // An unresolved draft updated `age` ago, of `source` when given.
+    RecoveryDraft draft(int n, seconds age,
+                        std::optional<std::filesystem::path> source = std::nullopt) {
+        RecoveryDraft d;
+        d.draftID = idFor(n);
+        d.encoding = "utf8";
+        d.lineEnding = "lf";
+        d.content = "text " + std::to_string(n);
+        d.createdAt = d.updatedAt = floor<seconds>(Clock::system().wallNow()) - age;
+        if (source)
+            d.fileIdentity =
+                RecoveryDraft::FileIdentity{FileBookmark::make(*source), source->string()};
+        return d;
+    }
+    void put(const RecoveryDraft& d) { RecoveryStore::writeAtomically(d, store->directory()); }
+    std::vector<std::shared_ptr<RecoveryLaunch::Document>> restore() {
+        return test::runTask(restoreUnresolvedDrafts(store, controller));
+    }
+
+    test::TempDir dir;
+    std::shared_ptr<RecoveryStore> store = std::make_shared<RecoveryStore>(dir / "Recovery");
+    Journal journal = std::make_shared<std::vector<std::string>>();
+    std::shared_ptr<FakeController> controller = std::make_shared<FakeController>(journal);
+};
+
+TEST_F(RecoveryLaunchTest, WithNothingToRestoreItOnlyPurges) {
+    RecoveryDraft old = draft(1, 8 * 24h);
+    old.content.reset();
+    old.resolvedAt = old.updatedAt;
+    old.resolution = RecoveryDraft::Resolution::closed;
+    put(old);
+    RecoveryDraft recent = old;
+    recent.draftID = idFor(2);
+    recent.resolvedAt = floor<seconds>(Clock::system().wallNow()) - 6 * 24h;
+    put(recent);
+    RecoveryDraft empty = draft(3, 1h);
+    empty.content.reset();  // unresolved without text: nothing to restore
+    put(empty);
+
+    test::LogCapture logs;
+    EXPECT_TRUE(restore().empty());
+    EXPECT_TRUE(journal->empty());
+    EXPECT_FALSE(std::filesystem::exists(dir / "Recovery" / (idFor(1) + ".json")));
+    EXPECT_TRUE(std::filesystem::exists(dir / "Recovery" / (idFor(2) + ".json")));
+    EXPECT_FALSE(logs.contains("recovery", "启动："));
+}
+
+TEST_F(RecoveryLaunchTest, RestoresLeastRecentlyUpdatedFirstIntoSourcesOrUntitledDocuments) {
+    const auto moved = dir.write("a.md", "old");
+    put(draft(1, 1h, moved));  // its file is renamed before the launch
+    std::filesystem::rename(moved, dir / "renamed.md");
+    put(draft(2, 3h));  // never had a file
+    put(draft(3, 2h, dir / "deleted.md"));
+    RecoveryDraft noWhere = draft(4, 30min);
+    noWhere.fileIdentity = RecoveryDraft::FileIdentity{std::string("broken"), ""};
+    put(noWhere);
+    auto source = std::make_shared<FakeDocument>("renamed", journal);
+    controller->answers[dir / "renamed.md"] = {source};
+
+    test::LogCapture logs;
+    const auto restored = restore();
+    EXPECT_EQ(*journal,
+              (std::vector<std::string>{
+                  "untitled text/markdown", "add untitled1", "untitled1 makeWindowControllers",
+                  "untitled1 showWindows", "untitled1 apply 00000002", "untitled text/markdown",
+                  "add untitled2", "untitled2 makeWindowControllers", "untitled2 showWindows",
+                  "untitled2 apply 00000003", "open renamed.md display", "renamed apply 00000001",
+                  "untitled text/markdown", "add untitled3", "untitled3 makeWindowControllers",
+                  "untitled3 showWindows", "untitled3 apply 00000004"}));
+    ASSERT_EQ(restored.size(), 4u);
+    EXPECT_EQ(restored[2], source);
+    EXPECT_EQ(source->store, store);
+    EXPECT_EQ(source->text, "text 1");
+    EXPECT_EQ(controller->untitled[1]->text, "text 3");
+    EXPECT_EQ(controller->untitled[1]->store, nullptr);  // untitled documents keep their own store
+    EXPECT_TRUE(logs.contains("recovery", "启动：发现 4 份未解决草稿"));
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000003：源文件不在，已放进未命名文档"));
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000004：源文件不在，已放进未命名文档"));
+    // Restoring resolves nothing: the drafts stay until the documents resolve them.
+    EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 4u);
+}
+
+TEST_F(RecoveryLaunchTest, ASourceThatFailsToOpenFallsBackToAnUntitledDocument) {
+    const auto a = dir.write("a.md", ""), b = dir.write("b.md", ""), c = dir.write("c.md", "");
+    put(draft(1, 3h, a));
+    put(draft(2, 2h, b));
+    put(draft(3, 1h, c));
+    controller->answers[a] = {nullptr, "POSIX 13: Permission denied"};
+    controller->answers[b] = {nullptr, std::nullopt,
+                              false};         // not one of our documents, answered at once
+    controller->answers[c] = {.drop = true};  // the completion is never called
+
+    test::LogCapture logs;
+    const auto restored = restore();
+    ASSERT_EQ(restored.size(), 3u);
+    EXPECT_EQ(controller->untitled.size(), 3u);
+    EXPECT_EQ(controller->untitled[0]->text, "text 1");
+    EXPECT_EQ(controller->untitled[2]->text, "text 3");
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000001：打开源文件失败 "));
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000003：打开源文件失败 "));
+    EXPECT_FALSE(logs.contains("recovery", "恢复草稿 00000002：打开源文件失败"));
+}
+
+TEST_F(RecoveryLaunchTest, TwoDraftsOfOneFileGoToTheSameDocumentLaterOneLast) {
+    const auto file = dir.write("a.md", "");
+    put(draft(1, 1h, file));
+    put(draft(2, 2h, file));
+    auto document = std::make_shared<FakeDocument>("a", journal);
+    controller->answers[file] = {document};
+    const auto restored = restore();
+    EXPECT_EQ(restored,
+              (std::vector<std::shared_ptr<RecoveryLaunch::Document>>{document, document}));
+    EXPECT_EQ(document->text, "text 1");
+    EXPECT_EQ(*journal, (std::vector<std::string>{"open a.md display", "a apply 00000002",
+                                                  "open a.md display", "a apply 00000001"}));
+}
+
+TEST_F(RecoveryLaunchTest, ADraftOfAReadOnlySourceGoesToAnUntitledDocument) {
+    // A restricted preview or a Latin-1 file cannot be saved: text applied
+    // there would be lost when the document closes.
+    const auto file = dir.write("latin1.md", "caf\xE9");
+    put(draft(1, 1h, file));
+    auto document = std::make_shared<FakeDocument>("latin1", journal);
+    document->readOnly = true;
+    controller->answers[file] = {document};
+
+    test::LogCapture logs;
+    const auto restored = restore();
+    ASSERT_EQ(restored.size(), 1u);
+    EXPECT_EQ(restored[0], controller->untitled.at(0));
+    EXPECT_EQ(controller->untitled[0]->text, "text 1");
+    EXPECT_TRUE(document->text.empty());
+    EXPECT_EQ(document->store, nullptr);
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000001：源文件只读，已放进未命名文档"));
+    EXPECT_FALSE(logs.contains("recovery", "源文件不在"));
+}
+
+TEST_F(RecoveryLaunchTest, ADraftWithNowhereToGoStaysForTheNextLaunch) {
+    put(draft(1, 2h));
+    put(draft(2, 1h));
+    controller->untitledFails = true;
+    test::LogCapture logs;
+    EXPECT_TRUE(restore().empty());
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000001：创建未命名文档失败 "));
+
+    controller->untitledFails = false;
+    controller->untitledIsForeign = true;
+    logs.clear();
+    EXPECT_TRUE(restore().empty());
+    EXPECT_FALSE(logs.contains("recovery", "未命名"));
+    EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 2u);
+}
+
+}  // namespace
+}  // namespace larkspin

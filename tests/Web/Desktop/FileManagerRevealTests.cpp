@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "Web/Desktop/FileManagerReveal.hpp"
+#include "Support/MainLoop.hpp"
+
+namespace larkspin {
+namespace {
+
+using Outcome = FileManagerReveal::Outcome;
+
+Task<bool> answer(bool value) {
+    co_return value;
+}
+Task<bool> broken() {
+    throw std::runtime_error("no bus");
+    co_return false;
+}
+
+struct Calls {
+    std::vector<std::string> shown;
+    std::vector<std::string> opened;
+};
+
+FileManagerReveal::Port port(std::shared_ptr<Calls> calls, bool showWorks, bool openWorks) {
+    return FileManagerReveal::Port{
+        [calls, showWorks](std::string uri) {
+            calls->shown.push_back(uri);
+            return answer(showWorks);
+        },
+        [calls, openWorks](std::string uri) {
+            calls->opened.push_back(uri);
+            return answer(openWorks);
+        },
+    };
+}
+
+TEST(FileManagerReveal, ShowItemsFirstThenTheFolder) {
+    const std::filesystem::path file = "/home/u/my notes/read me.md";
+    auto calls = std::make_shared<Calls>();
+    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, true, true))),
+              Outcome::shownInFileManager);
+    EXPECT_EQ(calls->shown, std::vector<std::string>{"file:///home/u/my%20notes/read%20me.md"});
+    EXPECT_TRUE(calls->opened.empty());
+
+    calls = std::make_shared<Calls>();
+    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, false, true))),
+              Outcome::openedFolder);
+    EXPECT_EQ(calls->opened, std::vector<std::string>{"file:///home/u/my%20notes"});
+
+    calls = std::make_shared<Calls>();
+    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, false, false))),
+              Outcome::failed);
+
+    FileManagerReveal::Port failing = port(std::make_shared<Calls>(), true, true);
+    failing.showItems = [](std::string) { return broken(); };
+    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, failing)), Outcome::openedFolder);
+}
+
+TEST(FileManagerReveal, UrisEscapeAnyBytes) {
+    EXPECT_EQ(FileManagerReveal::fileURI("/tmp/\xE4\xB8\xAD#?.md"),
+              "file:///tmp/%E4%B8%AD%23%3F.md");
+    EXPECT_EQ(FileManagerReveal::fileURI("/tmp/latin\xE9.md"), "file:///tmp/latin%E9.md");
+    EXPECT_EQ(FileManagerReveal::folderURI("/a.md"), "file:///");
+}
+
+}  // namespace
+}  // namespace larkspin
