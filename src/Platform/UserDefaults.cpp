@@ -2,13 +2,14 @@
 
 #include <glib.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/BoundedJSON.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/WholeFile.hpp"
 
 namespace larkspin {
 
@@ -38,7 +39,10 @@ std::string lowered(std::string_view text) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+UserDefaults::UserDefaults(std::filesystem::path file, const SysCalls& sys)
+    : file_(std::move(file)), sys_(sys) {
+    load();
+}
 
 std::filesystem::path UserDefaults::standardLocation() {
     return std::filesystem::path(g_get_user_config_dir()) / "Larkspin" / "preferences.json";
@@ -50,22 +54,39 @@ UserDefaults& UserDefaults::standard() {
 }
 
 void UserDefaults::load() {
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return;  // no preferences yet
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
-    auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_object()) {
-        values_ = std::move(parsed);
+    // Read like a document (FileReader): a FIFO, socket or device at the path
+    // is never opened, since opening one can block for ever.
+    const auto bytes = WholeFile::read(file_, sys_);
+    if (!bytes) {
+        const std::error_code error = bytes.error();
+        if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+            return;  // no preferences yet
+        }
+        setAside("偏好设置文件无法读取", error.message());
         return;
     }
-    // Keep the unreadable file for the user instead of overwriting it later.
+    std::string failure;
+    auto parsed = parseBoundedJSON(*bytes, failure);
+    if (parsed && parsed->is_object()) {
+        values_ = std::move(*parsed);
+        return;
+    }
+    setAside("偏好设置文件无法解析", parsed ? "不是字典" : failure);
+}
+
+// Keeps what could not be read for the user instead of overwriting it with
+// the next change; the store starts empty.
+void UserDefaults::setAside(std::string_view what, std::string_view why) {
     auto aside = file_;
     aside += ".corrupt";
-    std::error_code ec;
-    std::filesystem::rename(file_, aside, ec);
-    AppLog::document.error("偏好设置文件无法解析，已移到 %{private}s 并从默认值开始", aside);
+    if (sys_.rename(file_.c_str(), aside.c_str()) == 0) {
+        AppLog::document.error("%{public}s（%{public}s），已移到 %{private}s 并从默认值开始", what,
+                               why, aside);
+    } else {
+        const std::error_code error(errno, std::generic_category());
+        AppLog::document.error("%{public}s（%{public}s），也无法移到 %{private}s：%{public}s", what,
+                               why, aside, error.message());
+    }
 }
 
 std::optional<nlohmann::json> UserDefaults::lookup(std::string_view key) const {
@@ -149,11 +170,15 @@ void UserDefaults::store(std::string_view key, std::optional<nlohmann::json> val
     } else if (values_.erase(k) == 0) {
         return;
     }
+    writeLocked();
+}
+
+void UserDefaults::writeLocked() {
     // Invalid UTF-8 in a stored text is replaced rather than thrown about.
     const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
-    ec = writeFileAtomically(file_, text, 0600);
+    ec = writeFileAtomically(file_, text, 0600, sys_);
     lastWriteError_ = ec;
     if (ec) {
         AppLog::document.error("写入偏好设置失败 %{private}s：%{public}s", file_, ec.message());

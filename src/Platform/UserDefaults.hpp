@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "Platform/SysCalls.hpp"
+
 namespace larkspin {
 
 // The program's preference store: one JSON object of plain keys
@@ -23,8 +25,11 @@ namespace larkspin {
 class UserDefaults {
 public:
     // A store over `file`; a missing file is an empty store. A file that cannot
-    // be parsed is kept aside as "<file>.corrupt" and the store starts empty.
-    explicit UserDefaults(std::filesystem::path file);
+    // be read or parsed (also one nested deeper than maximumJSONDepth, or a
+    // FIFO, socket, device or folder, which is never opened) is kept aside as
+    // "<file>.corrupt" and the store starts empty. `sys` is copied; tests
+    // pass calls that count or fail.
+    explicit UserDefaults(std::filesystem::path file, const SysCalls& sys = realSysCalls());
 
     // The shared store of the program, created on first use.
     static UserDefaults& standard();
@@ -64,9 +69,12 @@ public:
 private:
     std::optional<nlohmann::json> lookup(std::string_view key) const;
     void store(std::string_view key, std::optional<nlohmann::json> value);
+    void writeLocked();
     void load();
+    void setAside(std::string_view what, std::string_view why);
 
     std::filesystem::path file_;
+    SysCalls sys_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
     nlohmann::json arguments_ = nlohmann::json::object();

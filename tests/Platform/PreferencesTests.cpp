@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <thread>
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/BoundedJSON.hpp"
 #include "Platform/SysCalls.hpp"
 #include "Platform/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Support/ChildProcess.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 
@@ -71,6 +75,76 @@ TEST(UserDefaults, CorruptFileIsKeptAsideNotOverwritten) {
     defaults.setBool("x", true);
     EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), "{ not json");
     EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+}
+
+// Deep nesting would exhaust the stack in the recursive operations on the
+// tree (copying a value, writing the file): such a file is refused when read,
+// like any other malformed one. Run in a child, since the fault is a crash.
+TEST(UserDefaults, NestingBeyondTheLimitIsSetAsideNotCrashedOn) {
+    const auto nested = [](std::size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    for (const std::string& text : {R"({"deep":)" + nested(70'000) + "}", nested(70'000),
+                                    R"({"deep":)" + nested(maximumJSONDepth - 1) + "}"}) {
+        SCOPED_TRACE(text.size());
+        test::TempDir dir;
+        const auto file = dir.write("prefs.json", text);
+        const bool accepted = text.size() < 1000;
+        EXPECT_EQ(test::runInChild([&] {
+                      const test::LogCapture quiet;
+                      UserDefaults defaults(file);
+                      const bool stored = defaults.value("deep").has_value();
+                      defaults.setBool("x", true);
+                      return stored == accepted && !defaults.lastWriteError() ? 0 : 1;
+                  }),
+                  "exit 0");
+        if (accepted) continue;
+        ASSERT_TRUE(std::filesystem::exists(dir / "prefs.json.corrupt"));
+        EXPECT_TRUE(test::readFile(dir / "prefs.json.corrupt") == text);
+        test::LogCapture capture;
+        EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"x", true}}));
+    }
+    test::TempDir dir;
+    const auto file = dir.write("prefs.json", R"({"deep":)" + nested(maximumJSONDepth) + "}");
+    test::LogCapture capture;
+    EXPECT_FALSE(UserDefaults(file).contains("deep"));
+    EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+}
+
+// Opening a FIFO for reading waits for a writer, for ever: what is not a
+// regular file is set aside unopened. Run in a child, since the fault is a hang.
+TEST(UserDefaults, AFileThatIsNotRegularIsSetAsideWithoutBlocking) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(test::runInChild(
+                  [&] {
+                      const test::LogCapture quiet;
+                      UserDefaults defaults(file);
+                      defaults.setBool("x", true);
+                      return defaults.boolean("x") == true && !defaults.lastWriteError() ? 0 : 1;
+                  },
+                  std::chrono::seconds(10)),
+              "exit 0");
+    struct stat status {};
+    ASSERT_EQ(::lstat((dir / "prefs.json.corrupt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(UserDefaults(file).boolean("x"), true);
+
+    // A socket, likewise.
+    std::filesystem::remove(file);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    file.native().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    test::LogCapture capture;
+    EXPECT_FALSE(UserDefaults(file).contains("x"));
+    ::close(listener);
+    ASSERT_EQ(::lstat((dir / "prefs.json.corrupt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
+    EXPECT_TRUE(capture.contains("document", "偏好设置文件无法读取"));
 }
 
 TEST(UserDefaults, ArgumentDomainWinsAndIsNotPersisted) {
