@@ -155,6 +155,16 @@ void UserDefaults::setReal(std::string_view key, double value) {
     store(key, nlohmann::json(value));
 }
 void UserDefaults::setValue(std::string_view key, nlohmann::json value) { store(key, std::move(value)); }
+void UserDefaults::setValues(nlohmann::json values) {
+    if (!values.is_object()) {
+        AppLog::document.error("批量偏好设置不是字典，忽略");
+        return;
+    }
+    if (values.empty()) return;
+    std::lock_guard lock(mutex_);
+    for (auto& [key, value] : values.items()) values_[key] = std::move(value);
+    writeLocked();
+}
 void UserDefaults::remove(std::string_view key) { store(key, std::nullopt); }
 
 nlohmann::json UserDefaults::storedValues() const {

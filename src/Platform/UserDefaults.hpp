@@ -54,6 +54,8 @@ public:
     void setInteger(std::string_view key, std::int64_t value);
     void setReal(std::string_view key, double value);
     void setValue(std::string_view key, nlohmann::json value);
+    // Sets every member of the object `values` with one write of the file.
+    void setValues(nlohmann::json values);
     void remove(std::string_view key);
 
     // The stored (persistent) values, without the argument domain.
