@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "Platform/AtomicFile.hpp"
 #include "Platform/BoundedJSON.hpp"
@@ -105,7 +106,6 @@ std::optional<std::string> UserDefaults::string(std::string_view key) const {
     const auto v = lookup(key);
     if (!v) return std::nullopt;
     if (v->is_string()) return v->get<std::string>();
-    if (v->is_number_integer()) return std::to_string(v->get<std::int64_t>());
     if (v->is_number()) return v->dump();
     return std::nullopt;
 }
@@ -126,13 +126,28 @@ std::optional<bool> UserDefaults::boolean(std::string_view key) const {
 std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
     const auto v = lookup(key);
     if (!v) return std::nullopt;
-    if (v->is_number_integer()) return v->get<std::int64_t>();
-    if (v->is_number_float()) {
-        const double d = v->get<double>();
-        if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18) return std::nullopt;
-        return static_cast<std::int64_t>(d);
-    }
     if (v->is_string()) return parseInteger(v->get<std::string>());
+    return wholeNumber(*v);
+}
+
+std::optional<std::int64_t> UserDefaults::wholeNumber(const nlohmann::json& value) {
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    constexpr auto least = std::numeric_limits<std::int64_t>::min();
+    // Unsigned first: is_number_integer() holds for unsigned numbers too, and
+    // reading one above the signed range as signed would wrap.
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        return number > static_cast<std::uint64_t>(most) ? most : static_cast<std::int64_t>(number);
+    }
+    if (value.is_number_integer()) return value.get<std::int64_t>();
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isnan(number)) return std::nullopt;
+        // ±2^63 are exact doubles; everything strictly between them converts.
+        if (number >= 9223372036854775808.0) return most;
+        if (number <= -9223372036854775808.0) return least;
+        return static_cast<std::int64_t>(number);
+    }
     return std::nullopt;
 }
 

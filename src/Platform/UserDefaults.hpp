@@ -41,7 +41,8 @@ public:
     std::optional<std::string> string(std::string_view key) const;
     // Booleans; also numbers (non-zero is true) and the texts YES/NO, true/false, 1/0.
     std::optional<bool> boolean(std::string_view key) const;
-    // Whole numbers; also a finite real (truncated) and a text that is a whole number.
+    // Whole numbers; also a real (truncated) and a text that is a whole number.
+    // A number beyond the 64-bit range reads as the nearest end of it.
     std::optional<std::int64_t> integer(std::string_view key) const;
     // Real numbers; also a text that is a number.
     std::optional<double> real(std::string_view key) const;
@@ -57,6 +58,11 @@ public:
     // Sets every member of the object `values` with one write of the file.
     void setValues(nlohmann::json values);
     void remove(std::string_view key);
+
+    // A JSON number as a whole number: integers as they are, reals
+    // truncated, anything beyond the 64-bit range saturated to its nearest
+    // end (never wrapped); nothing for NaN and for what is not a number.
+    static std::optional<std::int64_t> wholeNumber(const nlohmann::json& value);
 
     // The stored (persistent) values, without the argument domain.
     nlohmann::json storedValues() const;

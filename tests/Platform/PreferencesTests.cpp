@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <limits>
 #include <thread>
 
 #include "Platform/AtomicFile.hpp"
@@ -37,6 +38,26 @@ TEST(UserDefaults, TypedGettersFallBackSilentlyOnWrongKinds) {
     EXPECT_EQ(defaults.string("nested"), std::nullopt);
     EXPECT_EQ(defaults.real("missing"), std::nullopt);
     EXPECT_FALSE(defaults.contains("missing"));
+}
+
+TEST(UserDefaults, IntegersBeyondTheRangeSaturateInsteadOfWrapping) {
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    constexpr auto least = std::numeric_limits<std::int64_t>::min();
+    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+        {"18446744073709551615", most},  // unsigned: must not wrap to -1
+        {"9223372036854775808", most},   {"9223372036854775807", most},
+        {"-9223372036854775808", least}, {"18446744073709551616", most},  // read as a real
+        {"-9223372036854775809", least}, {"1e300", most},
+        {"-1e300", least},               {"-7.9", -7},
+    };
+    test::TempDir dir;
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        UserDefaults defaults(dir.write("prefs.json", std::string(R"({"n":)") + text + "}"));
+        EXPECT_EQ(defaults.integer("n"), expected);
+    }
+    UserDefaults defaults(dir.write("prefs.json", R"({"n":18446744073709551615})"));
+    EXPECT_EQ(defaults.string("n"), "18446744073709551615");
 }
 
 TEST(UserDefaults, WritesAtomicallyAndReadsBack) {
