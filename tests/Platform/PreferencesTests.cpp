@@ -12,6 +12,7 @@
 #include "Platform/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Platform/Uuid.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
@@ -284,6 +285,73 @@ TEST(AtomicFile, AFailureAtAnyStepLeavesTheTargetAndNoTemporaryFile) {
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
         EXPECT_EQ(entries, 1) << step;
     }
+}
+
+}  // namespace
+}  // namespace larkspin
+
+namespace larkspin {
+namespace {
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AtomicFile, OnlyOurOwnOldTemporaryFilesOfThatNameAreRemoved) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto file = dir.write("doc.md", "text");
+    const std::string uuid = makeUUID();
+    const auto ours = [](std::string_view name, std::string_view id) {
+        return temporaryFileName(name, id);
+    };
+    const std::string old = ours("doc.md", uuid);
+    const std::string young = ours("doc.md", makeUUID());
+    const std::string lower = ours("doc.md", std::string(uuid).replace(0, 8, "abcdef01"));
+    const std::vector<std::string> lookAlikes = {
+        ours("other.md", uuid),
+        ours("doc.m", uuid),
+        lower,
+        ours("doc.md", uuid.substr(1)),
+        ours("doc.md", uuid + "0"),
+        ours("doc.md", std::string(uuid).replace(8, 1, "0")),
+        ours("doc.md", std::string(uuid).replace(0, 1, "G")),
+        ours("doc.md", uuid) + ".bak",
+        ours("doc.md", uuid).substr(1),
+    };
+    dir.write(old, "killed save");
+    dir.write(young, "save in progress");
+    for (const auto& name : lookAlikes) dir.write(name, "someone else's");
+    const std::string folder = ours("doc.md", makeUUID());
+    std::filesystem::create_directory(dir / folder);
+    const std::string link = ours("doc.md", makeUUID());
+    const auto linked = dir.write("kept.txt", "not ours");
+    std::filesystem::create_symlink(linked, dir / link);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename() != young) test::setModifiedAgo(entry.path(), 2h);
+    }
+    test::setModifiedAgo(dir / young, 50min);
+
+    EXPECT_EQ(removeStaleTemporaryFiles(file), 1u);
+    auto expected = lookAlikes;
+    expected.insert(expected.end(), {"doc.md", young, folder, link, "kept.txt"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(dir.path()), expected);
+    EXPECT_EQ(test::readFile(linked), "not ours");
+
+    // A name too long for the suffix is shortened in the temporary name, and
+    // found the same way.
+    const std::string longName = std::string(230, 'n') + ".md";
+    const std::string shortened = ours(longName, uuid);
+    ASSERT_LE(shortened.size(), 255u);
+    dir.write(shortened, "killed save");
+    test::setModifiedAgo(dir / shortened, 2h);
+    EXPECT_EQ(removeStaleTemporaryFiles(dir / longName), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / shortened));
 }
 
 }  // namespace
