@@ -87,13 +87,6 @@ std::string shortestDecimal(double value) {
     return text;
 }
 
-bool isWholeNumber(const nlohmann::json& value) {
-    if (value.is_number_integer()) return true;
-    if (!value.is_number_float()) return false;
-    const double d = value.get<double>();
-    return std::isfinite(d) && std::trunc(d) == d && std::abs(d) < 9.0e18;
-}
-
 }  // namespace
 
 int pangoWeight(PlatformFontWeight weight) {
@@ -163,10 +156,10 @@ TypographySettings TypographyController::settings() const {
     s.bodyFamily = defaults_.string(bodyFamilyKey).value_or("");
     s.monoFamily = defaults_.string(monoFamilyKey).value_or("");
     s.headingFamily = defaults_.string(headingFamilyKey).value_or("");
-    if (auto weight = defaults_.value(fontWeightKey); weight && isWholeNumber(*weight)) {
-        s.fontWeight = weight->is_number_integer()
-                           ? weight->get<std::int64_t>()
-                           : static_cast<std::int64_t>(weight->get<double>());
+    // Any stored number, saturated rather than wrapped, so that the clamp
+    // below sees which side of the range it lies on.
+    if (auto weight = defaults_.value(fontWeightKey)) {
+        if (auto number = UserDefaults::wholeNumber(*weight)) s.fontWeight = *number;
     }
     if (auto raw = defaults_.string(wideBlocksKey)) {
         if (auto m = wideBlockModeFromRaw(*raw)) s.wideBlocks = *m;

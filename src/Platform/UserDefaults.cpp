@@ -2,13 +2,15 @@
 
 #include <glib.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <limits>
 
 #include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Files/WholeFile.hpp"
 
 namespace larkspin {
 
@@ -38,7 +40,10 @@ std::string lowered(std::string_view text) {
 
 }  // namespace
 
-UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) { load(); }
+UserDefaults::UserDefaults(std::filesystem::path file, const SysCalls& sys)
+    : file_(std::move(file)), sys_(sys) {
+    load();
+}
 
 std::filesystem::path UserDefaults::standardLocation() {
     return std::filesystem::path(g_get_user_config_dir()) / "Larkspin" / "preferences.json";
@@ -50,22 +55,39 @@ UserDefaults& UserDefaults::standard() {
 }
 
 void UserDefaults::load() {
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return;  // no preferences yet
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
-    auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-    if (parsed.is_object()) {
-        values_ = std::move(parsed);
+    // Read like a document (FileReader): a FIFO, socket or device at the path
+    // is never opened, since opening one can block for ever.
+    const auto bytes = WholeFile::read(file_, sys_);
+    if (!bytes) {
+        const std::error_code error = bytes.error();
+        if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+            return;  // no preferences yet
+        }
+        setAside("偏好设置文件无法读取", error.message());
         return;
     }
-    // Keep the unreadable file for the user instead of overwriting it later.
+    std::string failure;
+    auto parsed = parseBoundedJSON(*bytes, failure);
+    if (parsed && parsed->is_object()) {
+        values_ = std::move(*parsed);
+        return;
+    }
+    setAside("偏好设置文件无法解析", parsed ? "不是字典" : failure);
+}
+
+// Keeps what could not be read for the user instead of overwriting it with
+// the next change; the store starts empty.
+void UserDefaults::setAside(std::string_view what, std::string_view why) {
     auto aside = file_;
     aside += ".corrupt";
-    std::error_code ec;
-    std::filesystem::rename(file_, aside, ec);
-    AppLog::document.error("偏好设置文件无法解析，已移到 %{private}s 并从默认值开始", aside);
+    if (sys_.rename(file_.c_str(), aside.c_str()) == 0) {
+        AppLog::document.error("%{public}s（%{public}s），已移到 %{private}s 并从默认值开始", what,
+                               why, aside);
+    } else {
+        const std::error_code error(errno, std::generic_category());
+        AppLog::document.error("%{public}s（%{public}s），也无法移到 %{private}s：%{public}s", what,
+                               why, aside, error.message());
+    }
 }
 
 std::optional<nlohmann::json> UserDefaults::lookup(std::string_view key) const {
@@ -84,7 +106,6 @@ std::optional<std::string> UserDefaults::string(std::string_view key) const {
     const auto v = lookup(key);
     if (!v) return std::nullopt;
     if (v->is_string()) return v->get<std::string>();
-    if (v->is_number_integer()) return std::to_string(v->get<std::int64_t>());
     if (v->is_number()) return v->dump();
     return std::nullopt;
 }
@@ -105,13 +126,28 @@ std::optional<bool> UserDefaults::boolean(std::string_view key) const {
 std::optional<std::int64_t> UserDefaults::integer(std::string_view key) const {
     const auto v = lookup(key);
     if (!v) return std::nullopt;
-    if (v->is_number_integer()) return v->get<std::int64_t>();
-    if (v->is_number_float()) {
-        const double d = v->get<double>();
-        if (!std::isfinite(d) || d >= 9.2e18 || d <= -9.2e18) return std::nullopt;
-        return static_cast<std::int64_t>(d);
-    }
     if (v->is_string()) return parseInteger(v->get<std::string>());
+    return wholeNumber(*v);
+}
+
+std::optional<std::int64_t> UserDefaults::wholeNumber(const nlohmann::json& value) {
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    constexpr auto least = std::numeric_limits<std::int64_t>::min();
+    // Unsigned first: is_number_integer() holds for unsigned numbers too, and
+    // reading one above the signed range as signed would wrap.
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        return number > static_cast<std::uint64_t>(most) ? most : static_cast<std::int64_t>(number);
+    }
+    if (value.is_number_integer()) return value.get<std::int64_t>();
+    if (value.is_number_float()) {
+        const double number = value.get<double>();
+        if (std::isnan(number)) return std::nullopt;
+        // ±2^63 are exact doubles; everything strictly between them converts.
+        if (number >= 9223372036854775808.0) return most;
+        if (number <= -9223372036854775808.0) return least;
+        return static_cast<std::int64_t>(number);
+    }
     return std::nullopt;
 }
 
@@ -134,6 +170,16 @@ void UserDefaults::setReal(std::string_view key, double value) {
     store(key, nlohmann::json(value));
 }
 void UserDefaults::setValue(std::string_view key, nlohmann::json value) { store(key, std::move(value)); }
+void UserDefaults::setValues(nlohmann::json values) {
+    if (!values.is_object()) {
+        AppLog::document.error("批量偏好设置不是字典，忽略");
+        return;
+    }
+    if (values.empty()) return;
+    std::lock_guard lock(mutex_);
+    for (auto& [key, value] : values.items()) values_[key] = std::move(value);
+    writeLocked();
+}
 void UserDefaults::remove(std::string_view key) { store(key, std::nullopt); }
 
 nlohmann::json UserDefaults::storedValues() const {
@@ -149,11 +195,15 @@ void UserDefaults::store(std::string_view key, std::optional<nlohmann::json> val
     } else if (values_.erase(k) == 0) {
         return;
     }
+    writeLocked();
+}
+
+void UserDefaults::writeLocked() {
     // Invalid UTF-8 in a stored text is replaced rather than thrown about.
     const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
-    ec = writeFileAtomically(file_, text, 0600);
+    ec = writeFileAtomically(file_, text, 0600, sys_);
     lastWriteError_ = ec;
     if (ec) {
         AppLog::document.error("写入偏好设置失败 %{private}s：%{public}s", file_, ec.message());

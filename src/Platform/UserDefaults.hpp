@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "Platform/Files/SysCalls.hpp"
+
 namespace larkspin {
 
 // The program's preference store: one JSON object of plain keys
@@ -23,8 +25,11 @@ namespace larkspin {
 class UserDefaults {
 public:
     // A store over `file`; a missing file is an empty store. A file that cannot
-    // be parsed is kept aside as "<file>.corrupt" and the store starts empty.
-    explicit UserDefaults(std::filesystem::path file);
+    // be read or parsed (also one nested deeper than maximumJSONDepth, or a
+    // FIFO, socket, device or folder, which is never opened) is kept aside as
+    // "<file>.corrupt" and the store starts empty. `sys` is copied; tests
+    // pass calls that count or fail.
+    explicit UserDefaults(std::filesystem::path file, const SysCalls& sys = realSysCalls());
 
     // The shared store of the program, created on first use.
     static UserDefaults& standard();
@@ -36,7 +41,8 @@ public:
     std::optional<std::string> string(std::string_view key) const;
     // Booleans; also numbers (non-zero is true) and the texts YES/NO, true/false, 1/0.
     std::optional<bool> boolean(std::string_view key) const;
-    // Whole numbers; also a finite real (truncated) and a text that is a whole number.
+    // Whole numbers; also a real (truncated) and a text that is a whole number.
+    // A number beyond the 64-bit range reads as the nearest end of it.
     std::optional<std::int64_t> integer(std::string_view key) const;
     // Real numbers; also a text that is a number.
     std::optional<double> real(std::string_view key) const;
@@ -49,7 +55,14 @@ public:
     void setInteger(std::string_view key, std::int64_t value);
     void setReal(std::string_view key, double value);
     void setValue(std::string_view key, nlohmann::json value);
+    // Sets every member of the object `values` with one write of the file.
+    void setValues(nlohmann::json values);
     void remove(std::string_view key);
+
+    // A JSON number as a whole number: integers as they are, reals
+    // truncated, anything beyond the 64-bit range saturated to its nearest
+    // end (never wrapped); nothing for NaN and for what is not a number.
+    static std::optional<std::int64_t> wholeNumber(const nlohmann::json& value);
 
     // The stored (persistent) values, without the argument domain.
     nlohmann::json storedValues() const;
@@ -64,9 +77,12 @@ public:
 private:
     std::optional<nlohmann::json> lookup(std::string_view key) const;
     void store(std::string_view key, std::optional<nlohmann::json> value);
+    void writeLocked();
     void load();
+    void setAside(std::string_view what, std::string_view why);
 
     std::filesystem::path file_;
+    SysCalls sys_;
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
     nlohmann::json arguments_ = nlohmann::json::object();

@@ -191,12 +191,14 @@ Task<BridgeEnvelope> ReaderBridge::performSend(std::weak_ptr<ReaderBridge> weak,
 BridgeEnvelope ReaderBridge::validateReply(const std::string& messageID, const ReplyText& reply) {
     static constexpr const char* notAnObject = "返回值不是 JSON 对象";
     if (!reply) throw BridgeError::invalidResponse(notAnObject);
-    const JSONValue json = JSONValue::parse(*reply);  // a CodingError goes to the caller
-    if (json.kind() != JSONValue::Kind::object && json.kind() != JSONValue::Kind::array) {
-        throw BridgeError::invalidResponse(notAnObject);
-    }
+    // Every failure to decode the reply is an invalid response, whether the
+    // text itself is refused (nested too deep, say) or the envelope in it.
     BridgeEnvelope envelope;
     try {
+        const JSONValue json = JSONValue::parse(*reply);
+        if (json.kind() != JSONValue::Kind::object && json.kind() != JSONValue::Kind::array) {
+            throw BridgeError::invalidResponse(notAnObject);
+        }
         envelope = BridgeEnvelope::decode(json);
     } catch (const CodingError& error) {
         throw BridgeError::invalidResponse(error.what());

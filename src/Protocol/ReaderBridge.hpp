@@ -83,8 +83,10 @@ public:
     // Sends a request and awaits its reply envelope. Throws BridgeError
     // (notAttached, invalidRequest, invalidResponse, messageIDMismatch,
     // remote), PageCallError for a failed page call, or CodingError for an
-    // envelope that cannot be encoded. The reply's type is not compared with
-    // the request: callers do that (BridgeError::unexpectedType).
+    // envelope that cannot be encoded or an "error" reply whose payload
+    // cannot be decoded. A reply that cannot be decoded as an envelope, for
+    // whatever reason, is invalidResponse. The reply's type is not compared
+    // with the request: callers do that (BridgeError::unexpectedType).
     Task<BridgeEnvelope> send(BridgeMessageType type, JSONValue payload);
 
     // Logs the complexity limits of a "rendered" reply when any is non-zero.

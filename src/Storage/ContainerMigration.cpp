@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Text/Iso8601.hpp"
 #include "Platform/Log.hpp"
@@ -97,27 +98,39 @@ ContainerMigration::Report ContainerMigration::runIfNeeded() {
 }
 
 void ContainerMigration::importPreferences(Report& report) {
+    // A file that cannot be read or parsed is skipped: it will not get better
+    // by trying again, and the drafts must still come over.
     const auto bytes = WholeFile::read(preferencesFile(), sys_);
     if (!bytes) {
-        AppLog::migration.info("旧容器没有偏好文件，跳过偏好导入");
+        const std::error_code error = bytes.error();
+        if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+            AppLog::migration.info("旧容器没有偏好文件，跳过偏好导入");
+        } else {
+            AppLog::migration.error("旧偏好文件无法读取（%{public}s），跳过偏好导入",
+                                    error.message());
+        }
         return;
     }
-    const auto former = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
-    if (!former.is_object()) {
+    std::string failure;
+    const auto former = parseBoundedJSON(*bytes, failure);
+    if (!former || !former->is_object()) {
         AppLog::migration.error("旧偏好文件不是字典，跳过偏好导入");
         return;
     }
     const nlohmann::json current = defaults_->storedValues();
-    for (const auto& [key, value] : former.items()) {
+    auto imported = nlohmann::json::object();
+    for (const auto& [key, value] : former->items()) {
         if (key.starts_with(kBookmarkPrefix) || key.starts_with(completedKey)) {
             ++report.skippedBookmarkKeys;
         } else if (current.contains(key)) {
             ++report.skippedExistingKeys;
         } else {
-            defaults_->setValue(key, value);
+            imported[key] = value;
             ++report.importedKeys;
         }
     }
+    // One write for all of them: the store rewrites the whole file each time.
+    defaults_->setValues(std::move(imported));
 }
 
 bool ContainerMigration::copyRecoveryDrafts(Report& report) {

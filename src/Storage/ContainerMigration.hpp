@@ -62,10 +62,14 @@ public:
     // install, or when every one of its drafts was copied or was already
     // present; an unreadable former install, or a draft that could not be
     // copied, leaves it unwritten so that the next launch tries again (keys
-    // and drafts already present are never imported twice).
+    // and drafts already present are never imported twice). A former
+    // preference file that cannot be read (not a regular file, say) or
+    // parsed (also one nested too deep) is logged and skipped, and does not
+    // hold the marker back.
     Report runIfNeeded();
 
 private:
+    // The keys we do not have, stored with one write.
     void importPreferences(Report& report);
     // False when some draft was not copied.
     bool copyRecoveryDrafts(Report& report);

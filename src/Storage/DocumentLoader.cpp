@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Files/FileReader.hpp"
 #include "Platform/Files/MemoryAdvice.hpp"
 #include "Platform/Text/Utf8.hpp"
@@ -149,19 +150,34 @@ private:
     LineEndingPolicy::Counts counts_;
 };
 
+// Removes what saves of this file that were killed left beside it. The file
+// store writes beside the file a symbolic link leads to, so that is where
+// they are.
+void removeLeftoverTemporaries(const std::filesystem::path& path) noexcept {
+    try {
+        std::error_code error;
+        const auto resolved = std::filesystem::canonical(path, error);
+        removeStaleTemporaryFiles(error ? path : resolved);
+    } catch (const std::exception&) {
+        // Only tidying: the load stands either way.
+    }
+}
+
 }  // namespace
 
 namespace DocumentLoader {
 
 LoadedDocument load(const std::filesystem::path& path, const SysCalls& sys) {
+    LoadedDocument document;
     try {
         LoadSink sink;
         const auto result = FileReader::read(path, sink, sys);
-        if (!result) return failed(classify(result.error()));
-        return sink.finish(*result);
+        document = result ? sink.finish(*result) : failed(classify(result.error()));
     } catch (const std::exception& error) {
-        return failed(DocumentLoadFailure::readError(error.what()));
+        document = failed(DocumentLoadFailure::readError(error.what()));
     }
+    removeLeftoverTemporaries(path);
+    return document;
 }
 
 LoadedDocument load(std::string data) {

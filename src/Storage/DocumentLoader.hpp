@@ -20,7 +20,10 @@ namespace DocumentLoader {
 // 20 MiB is never held whole: it streams through the digest and only its
 // first 1 MiB is kept, for the preview. A FIFO, socket or device is not read
 // (readError "load.error.not_regular_file"); a folder gives isDirectory. The
-// disk version comes from fstat of the descriptor that was read.
+// disk version comes from fstat of the descriptor that was read. Then removes
+// the temporary files that killed saves of this file left beside it
+// (removeStaleTemporaryFiles), which lists the folder: call it off the main
+// thread, as every load.
 LoadedDocument load(const std::filesystem::path& path, const SysCalls& sys = realSysCalls());
 
 // Decodes bytes that are already in memory; no disk version. (Takes the

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Files/FileReader.hpp"
 #include "Platform/Localization.hpp"
@@ -69,25 +70,14 @@ std::expected<fs::path, std::error_code> resolveLinks(fs::path path) {
     }
 }
 
-// ".<name>.orvik-<UUID>.tmp", with the name shortened (never inside a UTF-8
-// sequence) where the whole would exceed the file system's 255 bytes.
-std::string temporaryName(std::string name) {
-    const std::string suffix = ".orvik-" + makeUUID() + ".tmp";
-    const std::size_t room = 255 - 1 - suffix.size();
-    if (name.size() > room) {
-        std::size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-        name.resize(cut);
-    }
-    return "." + name + suffix;
-}
-
 // The temporary file beside the destination. It is removed when this goes
 // away, unless it was moved into place.
 class TemporaryFile {
 public:
     TemporaryFile(const fs::path& destination, const SysCalls& sys)
-        : sys_(sys), path_(destination.parent_path() / temporaryName(destination.filename())) {}
+        : sys_(sys),
+          path_(destination.parent_path() /
+                temporaryFileName(destination.filename().native(), makeUUID())) {}
     ~TemporaryFile() {
         close();
         remove();
@@ -404,6 +394,23 @@ struct FileStore::State {
         return hook;
     }
 
+    // Removes the temporary files that killed saves (ours or another
+    // instance's) left beside the file `url` leads to. Runs on the store's
+    // queue once a save has handed over its outcome, so that nobody waits
+    // for the folder's listing.
+    static void removeLeftovers(const fs::path& url) noexcept {
+        try {
+            std::error_code error;
+            fs::path destination = fs::absolute(url, error);
+            if (error) destination = url;
+            if (auto target = resolveLinks(std::move(destination))) {
+                removeStaleTemporaryFiles(*target);
+            }
+        } catch (const std::exception&) {
+            // Only tidying: the save stands either way.
+        }
+    }
+
     SaveOutcome perform(const SaveRequest& request) const {
         try {
             return performSteps(request);
@@ -485,6 +492,7 @@ Task<SaveOutcome> FileStore::save(SaveRequest request, std::optional<FilePresent
 Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
                                  std::shared_ptr<State> state,
                                  std::shared_ptr<const SaveRequest> request) {
+    fs::path url = request->url;
     // The job takes the request out of its slot, so that the bytes are freed
     // on the store's thread when the save is done, not on the main thread.
     auto slot = std::make_shared<std::shared_ptr<const SaveRequest>>(std::move(request));
@@ -492,22 +500,32 @@ Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
         const auto taken = std::exchange(*slot, nullptr);
         return state->perform(*taken);
     };
+    std::optional<SaveOutcome> outcome;
     try {
-        co_return co_await runOn(*queue, job);
+        outcome = co_await runOn(*queue, job);
     } catch (const std::exception&) {
         // The queue dropped the job (it was shutting down): nothing was done.
     }
-    co_return failed(SaveFailure::coordination(L10n::text("save.error.coordination_not_run")));
+    if (!outcome) {
+        co_return failed(SaveFailure::coordination(L10n::text("save.error.coordination_not_run")));
+    }
+    queue->submit([url = std::move(url)] { State::removeLeftovers(url); });
+    co_return std::move(*outcome);
 }
 
 SaveOutcome FileStore::saveAndWait(SaveRequest request, std::optional<FilePresenterBox>) {
     auto queue = this->queue();
-    if (queue->isCurrent()) return state_->perform(request);
+    if (queue->isCurrent()) {
+        SaveOutcome outcome = state_->perform(request);
+        State::removeLeftovers(request.url);
+        return outcome;
+    }
     auto promise = std::make_shared<std::promise<SaveOutcome>>();
     auto result = promise->get_future();
     // The job owns the bytes and frees them on the store's thread.
     if (!queue->submit([state = state_, request = std::move(request), promise] {
             promise->set_value(state->perform(request));
+            State::removeLeftovers(request.url);
         })) {
         return failed(SaveFailure::coordination(L10n::text("save.error.coordination_not_run")));
     }

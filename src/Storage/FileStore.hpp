@@ -30,7 +30,10 @@ namespace larkspin {
 // - A new file (no file at the destination, no expected version) never
 //   replaces a file that appeared meanwhile: that save fails instead.
 // - The temporary file (".<name>.orvik-<UUID>.tmp", mode 0600 while written)
-//   is removed on every failure.
+//   is removed on every failure. After each save (on the queue, once its
+//   outcome is handed over), such files that killed saves left beside the
+//   destination (older than staleTemporaryAge) are removed too
+//   (removeStaleTemporaryFiles).
 class FileStore {
 public:
     using Hook = std::function<void()>;

@@ -114,8 +114,29 @@ TEST_F(TypographyControllerTest, StoredValuesAreNormalisedOrIgnored) {
         store(TypographyController::fontSizeKey, stored);
         EXPECT_EQ(controller.settings().fontSizePx, expected) << stored.dump();
     }
+    // Out of range on either side clamps to that end, whatever kind of
+    // number holds it.
     const std::pair<nlohmann::json, std::int64_t> weights[] = {
-        {449, 400}, {451, 500}, {1000, 900}, {-20, 100}, {500.0, 500}, {400.5, 400}, {"700", 400}};
+        {449, 400},
+        {451, 500},
+        {1000, 900},
+        {-20, 100},
+        {500.0, 500},
+        {400.5, 400},
+        {"700", 400},
+        {true, 400},
+        {std::numeric_limits<std::uint64_t>::max(), 900},
+        {std::uint64_t{9223372036854775808u}, 900},
+        {std::numeric_limits<std::int64_t>::max(), 900},
+        {std::numeric_limits<std::int64_t>::min(), 100},
+        {1e300, 900},
+        {-1e300, 100},
+        {1e19, 900},
+        {1000.5, 900},
+        {-0.5, 100},
+        {nlohmann::json::parse("18446744073709551616"), 900},
+        {nlohmann::json::parse("-9223372036854775809"), 100},
+    };
     for (const auto& [stored, expected] : weights) {
         store(TypographyController::fontWeightKey, stored);
         EXPECT_EQ(controller.settings().fontWeight, expected) << stored.dump();

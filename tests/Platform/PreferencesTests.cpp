@@ -1,13 +1,19 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
+#include <limits>
 #include <thread>
 
 #include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Files/SysCalls.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Support/ChildProcess.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 
@@ -33,6 +39,26 @@ TEST(UserDefaults, TypedGettersFallBackSilentlyOnWrongKinds) {
     EXPECT_EQ(defaults.string("nested"), std::nullopt);
     EXPECT_EQ(defaults.real("missing"), std::nullopt);
     EXPECT_FALSE(defaults.contains("missing"));
+}
+
+TEST(UserDefaults, IntegersBeyondTheRangeSaturateInsteadOfWrapping) {
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    constexpr auto least = std::numeric_limits<std::int64_t>::min();
+    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+        {"18446744073709551615", most},  // unsigned: must not wrap to -1
+        {"9223372036854775808", most},   {"9223372036854775807", most},
+        {"-9223372036854775808", least}, {"18446744073709551616", most},  // read as a real
+        {"-9223372036854775809", least}, {"1e300", most},
+        {"-1e300", least},               {"-7.9", -7},
+    };
+    test::TempDir dir;
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        UserDefaults defaults(dir.write("prefs.json", std::string(R"({"n":)") + text + "}"));
+        EXPECT_EQ(defaults.integer("n"), expected);
+    }
+    UserDefaults defaults(dir.write("prefs.json", R"({"n":18446744073709551615})"));
+    EXPECT_EQ(defaults.string("n"), "18446744073709551615");
 }
 
 TEST(UserDefaults, WritesAtomicallyAndReadsBack) {
@@ -71,6 +97,76 @@ TEST(UserDefaults, CorruptFileIsKeptAsideNotOverwritten) {
     defaults.setBool("x", true);
     EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), "{ not json");
     EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+}
+
+// Deep nesting would exhaust the stack in the recursive operations on the
+// tree (copying a value, writing the file): such a file is refused when read,
+// like any other malformed one. Run in a child, since the fault is a crash.
+TEST(UserDefaults, NestingBeyondTheLimitIsSetAsideNotCrashedOn) {
+    const auto nested = [](std::size_t depth) {
+        return std::string(depth, '[') + std::string(depth, ']');
+    };
+    for (const std::string& text : {R"({"deep":)" + nested(70'000) + "}", nested(70'000),
+                                    R"({"deep":)" + nested(maximumJSONDepth - 1) + "}"}) {
+        SCOPED_TRACE(text.size());
+        test::TempDir dir;
+        const auto file = dir.write("prefs.json", text);
+        const bool accepted = text.size() < 1000;
+        EXPECT_EQ(test::runInChild([&] {
+                      const test::LogCapture quiet;
+                      UserDefaults defaults(file);
+                      const bool stored = defaults.value("deep").has_value();
+                      defaults.setBool("x", true);
+                      return stored == accepted && !defaults.lastWriteError() ? 0 : 1;
+                  }),
+                  "exit 0");
+        if (accepted) continue;
+        ASSERT_TRUE(std::filesystem::exists(dir / "prefs.json.corrupt"));
+        EXPECT_TRUE(test::readFile(dir / "prefs.json.corrupt") == text);
+        test::LogCapture capture;
+        EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"x", true}}));
+    }
+    test::TempDir dir;
+    const auto file = dir.write("prefs.json", R"({"deep":)" + nested(maximumJSONDepth) + "}");
+    test::LogCapture capture;
+    EXPECT_FALSE(UserDefaults(file).contains("deep"));
+    EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+}
+
+// Opening a FIFO for reading waits for a writer, for ever: what is not a
+// regular file is set aside unopened. Run in a child, since the fault is a hang.
+TEST(UserDefaults, AFileThatIsNotRegularIsSetAsideWithoutBlocking) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(test::runInChild(
+                  [&] {
+                      const test::LogCapture quiet;
+                      UserDefaults defaults(file);
+                      defaults.setBool("x", true);
+                      return defaults.boolean("x") == true && !defaults.lastWriteError() ? 0 : 1;
+                  },
+                  std::chrono::seconds(10)),
+              "exit 0");
+    struct stat status {};
+    ASSERT_EQ(::lstat((dir / "prefs.json.corrupt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(UserDefaults(file).boolean("x"), true);
+
+    // A socket, likewise.
+    std::filesystem::remove(file);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    file.native().copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    test::LogCapture capture;
+    EXPECT_FALSE(UserDefaults(file).contains("x"));
+    ::close(listener);
+    ASSERT_EQ(::lstat((dir / "prefs.json.corrupt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
+    EXPECT_TRUE(capture.contains("document", "偏好设置文件无法读取"));
 }
 
 TEST(UserDefaults, ArgumentDomainWinsAndIsNotPersisted) {
@@ -189,6 +285,73 @@ TEST(AtomicFile, AFailureAtAnyStepLeavesTheTargetAndNoTemporaryFile) {
         for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
         EXPECT_EQ(entries, 1) << step;
     }
+}
+
+}  // namespace
+}  // namespace larkspin
+
+namespace larkspin {
+namespace {
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AtomicFile, OnlyOurOwnOldTemporaryFilesOfThatNameAreRemoved) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto file = dir.write("doc.md", "text");
+    const std::string uuid = makeUUID();
+    const auto ours = [](std::string_view name, std::string_view id) {
+        return temporaryFileName(name, id);
+    };
+    const std::string old = ours("doc.md", uuid);
+    const std::string young = ours("doc.md", makeUUID());
+    const std::string lower = ours("doc.md", std::string(uuid).replace(0, 8, "abcdef01"));
+    const std::vector<std::string> lookAlikes = {
+        ours("other.md", uuid),
+        ours("doc.m", uuid),
+        lower,
+        ours("doc.md", uuid.substr(1)),
+        ours("doc.md", uuid + "0"),
+        ours("doc.md", std::string(uuid).replace(8, 1, "0")),
+        ours("doc.md", std::string(uuid).replace(0, 1, "G")),
+        ours("doc.md", uuid) + ".bak",
+        ours("doc.md", uuid).substr(1),
+    };
+    dir.write(old, "killed save");
+    dir.write(young, "save in progress");
+    for (const auto& name : lookAlikes) dir.write(name, "someone else's");
+    const std::string folder = ours("doc.md", makeUUID());
+    std::filesystem::create_directory(dir / folder);
+    const std::string link = ours("doc.md", makeUUID());
+    const auto linked = dir.write("kept.txt", "not ours");
+    std::filesystem::create_symlink(linked, dir / link);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename() != young) test::setModifiedAgo(entry.path(), 2h);
+    }
+    test::setModifiedAgo(dir / young, 50min);
+
+    EXPECT_EQ(removeStaleTemporaryFiles(file), 1u);
+    auto expected = lookAlikes;
+    expected.insert(expected.end(), {"doc.md", young, folder, link, "kept.txt"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(dir.path()), expected);
+    EXPECT_EQ(test::readFile(linked), "not ours");
+
+    // A name too long for the suffix is shortened in the temporary name, and
+    // found the same way.
+    const std::string longName = std::string(230, 'n') + ".md";
+    const std::string shortened = ours(longName, uuid);
+    ASSERT_LE(shortened.size(), 255u);
+    dir.write(shortened, "killed save");
+    test::setModifiedAgo(dir / shortened, 2h);
+    EXPECT_EQ(removeStaleTemporaryFiles(dir / longName), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / shortened));
 }
 
 }  // namespace

@@ -279,6 +279,13 @@ TEST_F(ReaderBridgeTest, RepliesAreValidatedInOrder) {
         {"a string", [](const auto&) { return R"("{}")"; }, BridgeError::Kind::invalidResponse,
          "响应不是合法信封：返回值不是 JSON 对象"},
         {"an array", [](const auto&) { return "[1]"; }, BridgeError::Kind::invalidResponse, ""},
+        {"nested too deep",
+         [](const auto&) {
+             const std::size_t depth = JSONValue::maximumDepth + 1;
+             return std::string(depth, '[') + std::string(depth, ']');
+         },
+         BridgeError::Kind::invalidResponse,
+         "响应不是合法信封：不是合法的 JSON 值：嵌套超过 256 层"},
         {"a missing key",
          [](const BridgeEnvelope& r) {
              std::string text = replyTo(r, "capabilities");

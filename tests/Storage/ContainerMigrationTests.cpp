@@ -6,6 +6,7 @@
 #include "Platform/Text/Iso8601.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Storage/ContainerMigration.hpp"
+#include "Support/ChildProcess.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 
@@ -131,6 +132,67 @@ TEST_F(ContainerMigrationTest, PreferencesThatAreNotAnObjectStillLetTheDraftsCom
                                                       : "旧容器没有偏好文件，跳过偏好导入"));
         EXPECT_TRUE(migration().isCompleted());
     }
+}
+
+// A former file nested too deep (a crash when its values are copied) or a
+// FIFO (a hang when opened) is skipped, and the migration still completes,
+// so that it is not met again at every launch. Run in a child, since the
+// faults are a crash and a hang.
+TEST_F(ContainerMigrationTest, AFormerFileThatCannotBeTakenIsSkippedAndTheMigrationCompletes) {
+    const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
+    for (const char* former : {"deep", "fifo"}) {
+        SCOPED_TRACE(former);
+        std::filesystem::remove_all(dir / "home");
+        std::filesystem::remove_all(dir / "config");
+        std::filesystem::remove_all(dir / "data");
+        const bool fifo = std::string_view(former) == "fifo";
+        if (fifo) {
+            formerPreferences("");
+            std::filesystem::remove(migration().preferencesFile());
+            ASSERT_EQ(::mkfifo(migration().preferencesFile().c_str(), 0600), 0);
+        } else {
+            formerPreferences(R"({"deep":)" + deep + R"(,"appearance.mode":"dark"})");
+        }
+        formerDraft(kA, "draft a");
+        const auto expected = fifo ? "旧偏好文件无法读取" : "旧偏好文件不是字典，跳过偏好导入";
+        EXPECT_EQ(test::runInChild(
+                      [&] {
+                          const test::LogCapture logs;
+                          UserDefaults fresh(dir / "config/preferences.json");
+                          const auto report =
+                              ContainerMigration(root(), fresh, dir / "data").runIfNeeded();
+                          return report == Report{.ran = true, .copiedDrafts = 1} &&
+                                         logs.contains("migration", expected)
+                                     ? 0
+                                     : 1;
+                      },
+                      std::chrono::seconds(10)),
+                  "exit 0");
+        const UserDefaults after(dir / "config/preferences.json");
+        EXPECT_TRUE(after.contains(ContainerMigration::completedKey));
+        EXPECT_FALSE(after.contains("appearance.mode"));
+        EXPECT_EQ(test::readFile(target() / kA), "draft a");
+    }
+}
+
+TEST_F(ContainerMigrationTest, ImportedKeysAreWrittenAtOnce) {
+    nlohmann::json former = nlohmann::json::object();
+    for (int i = 0; i < 2000; ++i) former["key." + std::to_string(i)] = i;
+    formerPreferences(former.dump());
+    const auto file = dir / "config/counted.json";
+    int writes = 0;
+    SysCalls sys = realSysCalls();
+    sys.rename = [&](const char* from, const char* to) {
+        if (file == to) ++writes;
+        return realSysCalls().rename(from, to);
+    };
+    UserDefaults counted(file, sys);
+    EXPECT_EQ(ContainerMigration(root(), counted, dir / "data").runIfNeeded(),
+              (Report{.ran = true, .importedKeys = 2000}));
+    EXPECT_EQ(writes, 2);  // the keys, then the marker
+    former[std::string(ContainerMigration::completedKey)] =
+        *counted.string(ContainerMigration::completedKey);
+    EXPECT_EQ(UserDefaults(file).storedValues(), former);
 }
 
 TEST_F(ContainerMigrationTest, CopiesDraftsThatAreNotThereYetAndNothingElse) {

@@ -7,8 +7,10 @@
 #include <future>
 
 #include "Model/DocumentTextEncoding.hpp"
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Files/FileReader.hpp"
 #include "Platform/Localization.hpp"
+#include "Platform/Text/Uuid.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Support/TempDir.hpp"
 
@@ -283,6 +285,26 @@ TEST(DocumentLoader, FifosAndDevicesAreNeverRead) {
         return 0;
     };
     EXPECT_EQ(DocumentLoader::load(fifo, racing).failure, notRegular);
+}
+
+// Saves that were killed leave temporary files beside the file they saved;
+// opening it (through a link too) removes the old ones. Which files count is
+// removeStaleTemporaryFiles' business, tested with it.
+TEST(DocumentLoader, OpeningRemovesOldTemporaryFilesOfKilledSaves) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "notes");
+    const auto file = dir.write("notes/doc.md", "# doc\n");
+    const auto link = dir / "link.md";
+    std::filesystem::create_symlink(file, link);
+    const auto old = dir.write("notes/" + temporaryFileName("doc.md", makeUUID()), "killed");
+    const auto young = dir.write("notes/" + temporaryFileName("doc.md", makeUUID()), "saving");
+    test::setModifiedAgo(old, 2h);
+    test::setModifiedAgo(young, 10min);
+
+    EXPECT_EQ(DocumentLoader::load(link).source, "# doc\n");
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(young));
 }
 
 TEST(DocumentLoader, RestrictedDataDecodesOnlyItsPreview) {

@@ -15,7 +15,9 @@
 #include <thread>
 
 #include "Model/DiskVersion.hpp"
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Text/Uuid.hpp"
 #include "Storage/FileStore.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
@@ -401,6 +403,29 @@ TEST(FileStore, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_nlink, 1u);
+}
+
+// A save removes the old temporary files that killed saves left beside the
+// file (which files count is removeStaleTemporaryFiles' business, tested with
+// it); a young one may be another instance's save in progress.
+TEST(FileStore, ASaveRemovesOldTemporaryFilesOfKilledSaves) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto file = dir.write("doc.md", "old");
+    const auto old = dir / temporaryFileName("doc.md", makeUUID());
+    const auto young = dir.write(temporaryFileName("doc.md", makeUUID()), "saving");
+    test::setModifiedAgo(young, 10min);
+    for (const bool waiting : {true, false}) {
+        SCOPED_TRACE(waiting ? "saveAndWait" : "save");
+        test::setModifiedAgo(dir.write(old.filename().native(), "killed"), 2h);
+        {
+            FileStore store;
+            const auto outcome = waiting ? store.saveAndWait(request(file, "new"))
+                                         : test::runTask(store.save(request(file, "new")));
+            ASSERT_TRUE(outcome.asSaved());
+        }  // the tidying runs once the outcome is handed over: wait for the queue
+        EXPECT_EQ(temporaries(dir.path()), (std::vector<std::string>{young.filename()}));
+    }
 }
 
 TEST(SaveFailure, DescriptionsAndOutcomeText) {

@@ -1,6 +1,8 @@
 #include "Support/TempDir.hpp"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -33,6 +35,15 @@ std::string readFile(const std::filesystem::path& path) {
     std::ostringstream ss;
     ss << in.rdbuf();
     return ss.str();
+}
+
+void setModifiedAgo(const std::filesystem::path& path, std::chrono::seconds age) {
+    const auto then = std::chrono::system_clock::now() - age;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(then.time_since_epoch());
+    const timespec times[2] = {{seconds.count(), 0}, {seconds.count(), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        throw std::runtime_error("utimensat failed: " + path.string());
+    }
 }
 
 }  // namespace larkspin::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -26,5 +27,9 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& path);
+
+// Gives `path` itself (not what a link leads to) a modification time `age`
+// ago; throws when it cannot.
+void setModifiedAgo(const std::filesystem::path& path, std::chrono::seconds age);
 
 }  // namespace larkspin::test

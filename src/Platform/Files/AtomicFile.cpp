@@ -1,5 +1,6 @@
 #include "Platform/Files/AtomicFile.hpp"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,21 @@ namespace larkspin {
 namespace {
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
+constexpr std::string_view kTemporaryMark = ".orvik-";
+constexpr std::string_view kTemporaryExtension = ".tmp";
+constexpr std::size_t kUUIDLength = 36;
+constexpr std::size_t kLongestName = 255;
+
+// `name` cut so that its temporary name fits in kLongestName bytes.
+std::string_view shortenedForTemporary(std::string_view name) {
+    const std::size_t room =
+        kLongestName - 1 - kTemporaryMark.size() - kUUIDLength - kTemporaryExtension.size();
+    if (name.size() <= room) return name;
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
+}
+
 struct FdGuard {
     const SysCalls& sys;
     int fd = -1;
@@ -26,7 +42,7 @@ struct FdGuard {
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                                     mode_t newFileMode, const SysCalls& sys) {
     const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    const auto temp = folder / ("." + target.filename().string() + ".orvik-" + makeUUID() + ".tmp");
+    const auto temp = folder / temporaryFileName(target.filename().native(), makeUUID());
 
     mode_t mode = newFileMode;
     struct stat existing {};
@@ -58,6 +74,59 @@ std::error_code writeFileAtomically(const std::filesystem::path& target, std::st
     dir.fd = sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (dir.fd >= 0) sys.fsync(dir.fd);  // best effort: the rename itself has happened
     return {};
+}
+
+std::string temporaryFileName(std::string_view name, std::string_view uuid) {
+    std::string out = ".";
+    out += shortenedForTemporary(name);
+    out += kTemporaryMark;
+    out += uuid;
+    out += kTemporaryExtension;
+    return out;
+}
+
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
+                                      std::chrono::seconds minimumAge) {
+    const std::string name = file.filename().native();
+    if (name.empty() || name == "." || name == "..") return 0;
+    std::string prefix = ".";
+    prefix += shortenedForTemporary(name);
+    prefix += kTemporaryMark;
+    const std::size_t length = prefix.size() + kUUIDLength + kTemporaryExtension.size();
+
+    const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) return 0;
+    DIR* listing = ::fdopendir(folderFd);
+    if (!listing) {
+        ::close(folderFd);
+        return 0;
+    }
+    const auto now = std::chrono::system_clock::now();
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view entryName = entry->d_name;
+        if (entryName.size() != length || !entryName.starts_with(prefix) ||
+            !entryName.ends_with(kTemporaryExtension) ||
+            !isCanonicalUUID(entryName.substr(prefix.size(), kUUIDLength))) {
+            continue;
+        }
+        struct stat status {};
+        if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            continue;
+        }
+        const auto modified = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(status.st_mtim.tv_sec) +
+                std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+        if (now - modified < minimumAge) continue;
+        // unlinkat never follows a link: should the name have changed kind
+        // since, nothing beyond the entry itself is touched.
+        if (::unlinkat(folderFd, entry->d_name, 0) == 0) ++removed;
+    }
+    ::closedir(listing);
+    return removed;
 }
 
 }  // namespace larkspin

@@ -2,7 +2,10 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -20,5 +23,25 @@ namespace larkspin {
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                                     mode_t newFileMode = 0644,
                                     const SysCalls& sys = realSysCalls());
+
+// The name of the temporary file that our writes (these and the file
+// store's) put beside a file named `name`: ".<name>.orvik-<uuid>.tmp", the
+// name shortened (never inside a UTF-8 sequence) where the whole would exceed
+// the file system's 255 bytes.
+std::string temporaryFileName(std::string_view name, std::string_view uuid);
+
+// How long a temporary file of ours must have stood unmodified before it is
+// taken for the leftover of a write that was killed: a younger one may belong
+// to a save still in progress, in this or another instance.
+inline constexpr std::chrono::seconds staleTemporaryAge = std::chrono::hours(1);
+
+// Removes, beside `file`, the temporary files that writes of a file of that
+// name leave behind when killed: entries named exactly as temporaryFileName
+// names them (with a canonical UUID), that are regular files (a symbolic link
+// is neither followed nor removed) last modified more than `minimumAge` ago.
+// Failures are ignored. Lists the whole folder: never on the main thread.
+// Returns how many it removed.
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
+                                      std::chrono::seconds minimumAge = staleTemporaryAge);
 
 }  // namespace larkspin

@@ -14,8 +14,8 @@ namespace {
 
 constexpr std::string_view kNotJSONValue = "不是合法的 JSON 值";
 
-// Builds a JSONValue from nlohmann's SAX events, without recursion, so that
-// the depth limit is enforced before anything deep is built.
+// Builds a JSONValue from nlohmann's SAX events, without recursion, behind
+// DepthLimitedSax, so that nothing deeper than the limit is ever built.
 class Builder {
 public:
     using json = nlohmann::json;
@@ -58,9 +58,6 @@ private:
     };
 
     bool open(JSONValue container) {
-        if (frames_.size() >= JSONValue::maximumDepth) {
-            return fail(fmt::format("{}：嵌套超过 {} 层", kNotJSONValue, JSONValue::maximumDepth));
-        }
         frames_.push_back(Frame{std::move(container), {}});
         return true;
     }
@@ -148,8 +145,12 @@ nlohmann::json toJSON(const JSONValue& value, std::string& path) {
 
 JSONValue JSONValue::parse(std::string_view text) {
     Builder builder;
-    if (!nlohmann::json::sax_parse(text.begin(), text.end(), &builder)) {
-        throw CodingError(CodingError::Kind::dataCorrupted, {}, builder.failure());
+    DepthLimitedSax<Builder> limited(builder);
+    if (!nlohmann::json::sax_parse(text.begin(), text.end(), &limited)) {
+        throw CodingError(CodingError::Kind::dataCorrupted, {},
+                          limited.tooDeep() ? fmt::format("{}：嵌套超过 {} 层", kNotJSONValue,
+                                                          maximumDepth)
+                                            : builder.failure());
     }
     return builder.takeResult();
 }

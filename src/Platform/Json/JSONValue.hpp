@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "Platform/Json/BoundedJSON.hpp"
+
 namespace larkspin {
 
 // Any JSON value, as the renderer protocol carries it. Every number is a
@@ -27,7 +29,7 @@ public:
 
     // Deepest nesting of arrays and objects that `parse` accepts; deeper text
     // is refused rather than risking the stack in the recursive operations.
-    static constexpr std::size_t maximumDepth = 256;
+    static constexpr std::size_t maximumDepth = maximumJSONDepth;
 
     JSONValue() = default;  // null
     static JSONValue null() { return JSONValue(); }

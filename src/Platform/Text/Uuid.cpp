@@ -16,4 +16,17 @@ std::string makeUUID() {
     return text;
 }
 
+bool isCanonicalUUID(std::string_view text) {
+    if (text.size() != 36) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != '-') return false;
+        } else if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace larkspin
