@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building and testing Larkspin needs.
-# Safe to run again: when everything is installed it does nothing.
+# Also generates the locale de_DE.UTF-8 that the tests need. Safe to run
+# again: when everything is in place it does nothing.
 set -euo pipefail
 
 packages=(
@@ -11,7 +12,7 @@ packages=(
   libsoup-3.0-dev libxml2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
-  fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon
+  fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon locales
   clang libclang-rt-14-dev
   nodejs npm python3
 )
@@ -41,15 +42,28 @@ if command -v python3 >/dev/null 2>&1; then
   missing=("${filtered[@]}")
 fi
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The tests check that log lines keep a decimal point under a locale that
+# writes a comma, so that locale must exist. It is listed in /etc/locale.gen,
+# from which locale-gen rebuilds every locale, so that a later run of
+# locale-gen (a glibc upgrade, say) keeps it.
+if ! locale -a 2>/dev/null | grep -ix 'de_DE\.utf-\?8' >/dev/null; then
+  echo "setup: generating the locale de_DE.UTF-8"
+  if grep -Eq '^#[[:space:]]*de_DE\.UTF-8 UTF-8[[:space:]]*$' /etc/locale.gen; then
+    "${sudo_cmd[@]}" sed -i -E 's/^#[[:space:]]*(de_DE\.UTF-8 UTF-8)[[:space:]]*$/\1/' /etc/locale.gen
+  elif ! grep -Eq '^de_DE\.UTF-8 UTF-8[[:space:]]*$' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+  fi
+  "${sudo_cmd[@]}" locale-gen
+fi

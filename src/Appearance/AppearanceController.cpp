@@ -101,38 +101,6 @@ void AppearanceController::select(AppearanceMode newMode) {
     broadcast("外观模式 " + std::string(rawValue(newMode)));
 }
 
-void AppearanceController::selectThemeMenuItem(const std::optional<std::string>& target) {
-    if (!target) return;
-    if (auto id = themeIDFromRaw(*target)) select(*id);
-}
-
-void AppearanceController::selectModeMenuItem(const std::optional<std::string>& target) {
-    if (!target) return;
-    if (auto m = appearanceModeFromRaw(*target)) select(*m);
-}
-
-MenuItemValidation AppearanceController::validateMenuItem(
-    MenuAction action, const std::optional<std::string>& target) const {
-    MenuItemValidation out{.enabled = true, .state = std::nullopt};
-    if (!target) return out;
-    if (action == MenuAction::selectThemeMenuItem) {
-        if (auto id = themeIDFromRaw(*target)) {
-            if (*id == currentThemeID()) {
-                out.state = MenuItemState::on;
-            } else if (*id == selectedLightThemeID() || *id == selectedDarkThemeID()) {
-                out.state = MenuItemState::mixed;
-            } else {
-                out.state = MenuItemState::off;
-            }
-        }
-    } else if (action == MenuAction::selectModeMenuItem) {
-        if (auto m = appearanceModeFromRaw(*target)) {
-            out.state = *m == mode() ? MenuItemState::on : MenuItemState::off;
-        }
-    }
-    return out;
-}
-
 void AppearanceController::systemAppearanceDidChange() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     const ThemeID current = currentThemeID();

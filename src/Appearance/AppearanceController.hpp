@@ -8,7 +8,6 @@
 
 #include "Appearance/AppearanceMode.hpp"
 #include "Appearance/DesktopAppearanceSource.hpp"
-#include "Appearance/MenuItemValidation.hpp"
 #include "Appearance/Theme.hpp"
 #include "Appearance/ThemeID.hpp"
 #include "Platform/NotificationCenter.hpp"
@@ -30,9 +29,6 @@ public:
     static constexpr std::string_view modeKey = "appearanceMode";
     static constexpr std::string_view lightThemeKey = "selectedLightThemeID";
     static constexpr std::string_view darkThemeKey = "selectedDarkThemeID";
-
-    // The menu actions whose items the controller validates.
-    enum class MenuAction { selectThemeMenuItem, selectModeMenuItem, other };
 
     // `desktop` may be null: the desktop then counts as light. The controller
     // follows the desktop's changes for as long as it lives.
@@ -68,16 +64,6 @@ public:
     void select(ThemeID theme);
     // Stores the mode; always announces, also when it was already in force.
     void select(AppearanceMode mode);
-
-    // Menu actions: the item's target names a theme (or mode); anything else
-    // (no target, not a text, an unknown name) does nothing.
-    void selectThemeMenuItem(const std::optional<std::string>& target);
-    void selectModeMenuItem(const std::optional<std::string>& target);
-    // Always enabled. The current theme is on, the remembered theme of the
-    // other appearance mixed, others off; the current mode on, others off. An
-    // item without a text target, or with an unknown one, keeps its mark.
-    MenuItemValidation validateMenuItem(MenuAction action,
-                                        const std::optional<std::string>& target) const;
 
     // The desktop's preference may have changed: announces when the theme in
     // force is not the one last announced (or nothing was announced yet).

@@ -81,6 +81,15 @@ std::optional<std::string> parseCSSString(std::string_view text) {
     return std::nullopt;
 }
 
+// The theme's own size, width, line height and wide blocks over `s`.
+TypographySettings withThemeTypography(TypographySettings s) {
+    s.fontSizePx = TypographySettings::defaultFontSize;
+    s.widthPreset = TypographyWidthPreset::comfortable;
+    s.lineHeightPreset = TypographyLineHeightPreset::standard;
+    s.wideBlocks = WideBlockMode::aligned;
+    return s;
+}
+
 std::string shortestDecimal(double value) {
     std::string text = fmt::format("{}", value);
     if (text.find_first_of(".eEn") == std::string::npos) text += ".0";
@@ -356,12 +365,12 @@ void TypographyController::resetTypography() {
 }
 
 void TypographyController::restoreThemeTypography() {
-    TypographySettings s = settings();
-    s.fontSizePx = TypographySettings::defaultFontSize;
-    s.widthPreset = TypographyWidthPreset::comfortable;
-    s.lineHeightPreset = TypographyLineHeightPreset::standard;
-    s.wideBlocks = WideBlockMode::aligned;
-    update(s, "恢复主题排版");
+    update(withThemeTypography(settings()), "恢复主题排版");
+}
+
+bool TypographyController::canRestoreThemeTypography() const {
+    const TypographySettings s = settings();
+    return withThemeTypography(s) != s;
 }
 
 void TypographyController::restoreAllAppearanceDefaults(AppearanceController& appearance,
@@ -446,65 +455,6 @@ void TypographyController::applyFontPanelSelection(const FontPanelSelection& sel
     }
     update(s, "字体面板 " + std::string(rawValue(fontPanelRole_)) + " " + selection.familyName +
                   " " + selection.postScriptName);
-}
-
-// MARK: Menu
-
-void TypographyController::actualSizeMenuItem() {
-    setFontSize(TypographySettings::defaultFontSize);
-}
-
-void TypographyController::selectWidthPresetMenuItem(const std::optional<std::string>& target) {
-    if (!target) return;
-    if (auto preset = widthPresetFromRaw(*target)) setWidthPreset(*preset);
-}
-
-void TypographyController::selectLineHeightPresetMenuItem(
-    const std::optional<std::string>& target) {
-    if (!target) return;
-    if (auto preset = lineHeightPresetFromRaw(*target)) setLineHeightPreset(*preset);
-}
-
-void TypographyController::toggleWideBlocksMenuItem() {
-    setWideBlocks(settings().wideBlocks == WideBlockMode::full ? WideBlockMode::aligned
-                                                               : WideBlockMode::full);
-}
-
-void TypographyController::restoreAllAppearanceDefaultsMenuItem() {
-    restoreAllAppearanceDefaults(AppearanceController::shared(), UserDefaults::standard());
-}
-
-MenuItemValidation TypographyController::validateMenuItem(
-    MenuAction action, const std::optional<std::string>& target) const {
-    const TypographySettings s = settings();
-    auto checked = [](bool on) { return on ? MenuItemState::on : MenuItemState::off; };
-    switch (action) {
-        case MenuAction::increaseFontSizeMenuItem:
-            return {s.fontSizePx < TypographySettings::maximumFontSize, std::nullopt};
-        case MenuAction::decreaseFontSizeMenuItem:
-            return {s.fontSizePx > TypographySettings::minimumFontSize, std::nullopt};
-        case MenuAction::actualSizeMenuItem:
-            return {s.fontSizePx != TypographySettings::defaultFontSize, std::nullopt};
-        case MenuAction::selectWidthPresetMenuItem:
-            return {true, checked(target && *target == rawValue(s.widthPreset))};
-        case MenuAction::selectLineHeightPresetMenuItem:
-            return {true, checked(target && *target == rawValue(s.lineHeightPreset))};
-        case MenuAction::toggleWideBlocksMenuItem:
-            return {true, checked(s.wideBlocks == WideBlockMode::full)};
-        case MenuAction::restoreThemeTypographyMenuItem: {
-            const bool atThemeValues = s.fontSizePx == TypographySettings::defaultFontSize &&
-                                       s.widthPreset == TypographyWidthPreset::comfortable &&
-                                       s.lineHeightPreset == TypographyLineHeightPreset::standard &&
-                                       s.wideBlocks == WideBlockMode::aligned;
-            return {!atThemeValues, std::nullopt};
-        }
-        case MenuAction::showBodyFontPanelMenuItem:
-        case MenuAction::showMonoFontPanelMenuItem:
-        case MenuAction::restoreAllAppearanceDefaultsMenuItem:
-        case MenuAction::other:
-            return {true, std::nullopt};
-    }
-    return {true, std::nullopt};
 }
 
 // MARK: Pure helpers

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Appearance/Fonts/FontPanel.hpp"
-#include "Appearance/MenuItemValidation.hpp"
 #include "Appearance/Fonts/TypographyFontStatus.hpp"
 #include "Appearance/TypographySettings.hpp"
 #include "Appearance/Fonts/FontResolver.hpp"
@@ -39,9 +38,9 @@ int pangoWeight(PlatformFontWeight weight);
 
 // Owns the reader's typography: persists it under the "typography." keys,
 // normalises every value, tells for each role how its family will really be
-// drawn (through the font resolver), drives the font panel, answers the
-// typography menu items and announces every change with
-// "dev.corvantel.larkspin.typographyDidChange" (sender: the controller).
+// drawn (through the font resolver), drives the font panel and announces
+// every change with "dev.corvantel.larkspin.typographyDidChange" (sender: the
+// controller). The menu actions over it are in Actions/AppearanceActions.
 // Keeps no copy of the settings: every answer reads the preference store.
 // Main thread.
 class TypographyController {
@@ -67,21 +66,6 @@ public:
         std::function<std::vector<std::string>()> fixedPitchFamilies;
 
         static FontSource installed();
-    };
-
-    // The menu actions whose items the controller validates.
-    enum class MenuAction {
-        increaseFontSizeMenuItem,
-        decreaseFontSizeMenuItem,
-        actualSizeMenuItem,
-        selectWidthPresetMenuItem,
-        selectLineHeightPresetMenuItem,
-        toggleWideBlocksMenuItem,
-        showBodyFontPanelMenuItem,
-        showMonoFontPanelMenuItem,
-        restoreThemeTypographyMenuItem,
-        restoreAllAppearanceDefaultsMenuItem,
-        other,
     };
 
     TypographyController(UserDefaults& defaults, NotificationCenter& center,
@@ -128,6 +112,8 @@ public:
     // Size 16, comfortable width, standard line height, aligned wide blocks;
     // families and weight stay.
     void restoreThemeTypography();
+    // Whether restoreThemeTypography() would change anything.
+    bool canRestoreThemeTypography() const;
     // Typography reset, both remembered themes removed from
     // `appearanceDefaults`, mode back to system: two announcements.
     void restoreAllAppearanceDefaults(AppearanceController& appearance,
@@ -149,22 +135,6 @@ public:
     // Body takes the family (quoted) and the chosen weight, mono and heading
     // only the family. A choice without a family does nothing.
     void applyFontPanelSelection(const FontPanelSelection& selection);
-
-    // Menu actions. A preset item's target is the preset's raw value; any
-    // other target is ignored.
-    void increaseFontSizeMenuItem() { increaseFontSize(); }
-    void decreaseFontSizeMenuItem() { decreaseFontSize(); }
-    void actualSizeMenuItem();
-    void selectWidthPresetMenuItem(const std::optional<std::string>& target);
-    void selectLineHeightPresetMenuItem(const std::optional<std::string>& target);
-    void toggleWideBlocksMenuItem();
-    void showBodyFontPanelMenuItem(FontPanel& panel) { showFontPanel(FontRole::body, panel, true); }
-    void showMonoFontPanelMenuItem(FontPanel& panel) { showFontPanel(FontRole::mono, panel, true); }
-    void restoreThemeTypographyMenuItem() { restoreThemeTypography(); }
-    // Over the shared appearance controller and the standard store.
-    void restoreAllAppearanceDefaultsMenuItem();
-    MenuItemValidation validateMenuItem(MenuAction action,
-                                        const std::optional<std::string>& target) const;
 
     // A family as the page's CSS takes it: trimmed; empty stays empty; a name
     // already beginning with a double quote stays as it is; a name with a

@@ -1,171 +1,148 @@
 #include "Storage/RecoveryDraft.hpp"
 
-#include <cmath>
-#include <limits>
-#include <nlohmann/json.hpp>
-
-#include "Platform/Text/Base64.hpp"
 #include "Platform/Files/FileBookmark.hpp"
+#include "Platform/Json/CodingError.hpp"
+#include "Platform/Json/JSONValue.hpp"
+#include "Platform/Json/PayloadCodec.hpp"
+#include "Platform/Text/Base64.hpp"
 #include "Platform/Text/Iso8601.hpp"
 
 namespace larkspin {
 
 namespace {
 
-using nlohmann::json;
+// A draft as its file holds it, for the payload codec: dates as ISO 8601
+// texts, the bookmark in Base64. The fields are listed in key order, the
+// order of the file.
+struct StoredIdentity {
+    std::optional<std::string> bookmark;
+    std::string path;
 
-// A decoding failure; caught in decode() and turned into its message.
-struct DecodeError {
-    std::string message;
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("bookmark", self.bookmark);
+        coder.field("path", self.path);
+    }
 };
 
-[[noreturn]] void fail(std::string message) {
-    throw DecodeError{std::move(message)};
-}
+struct StoredVersion {
+    std::string contentDigest;
+    std::string modificationDate;
+    std::string resourceIdentifier;
+    std::int64_t size = 0;
 
-std::string where(std::string_view context, std::string_view key) {
-    return context.empty() ? std::string(key) : std::string(context) + "." + std::string(key);
-}
-
-// The value of `key`, or nothing when it is missing or null.
-const json* member(const json& object, std::string_view key) {
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null()) return nullptr;
-    return &*it;
-}
-
-const json& required(const json& object, std::string_view key, std::string_view context) {
-    const json* value = member(object, key);
-    if (value == nullptr) fail("missing key " + where(context, key));
-    return *value;
-}
-
-std::string asString(const json& value, std::string_view name) {
-    if (!value.is_string()) fail(std::string(name) + " is not a string");
-    return value.get<std::string>();
-}
-
-// A whole number; also a real without fraction (5.0), as any JSON writer may
-// put it. Values beyond 64 bits are refused.
-std::int64_t asInteger(const json& value, std::string_view name) {
-    if (value.is_number_integer()) {
-        if (value.is_number_unsigned() &&
-            value.get<std::uint64_t>() >
-                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            fail(std::string(name) + " does not fit in 64 bits");
-        }
-        return value.get<std::int64_t>();
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("contentDigest", self.contentDigest);
+        coder.field("modificationDate", self.modificationDate);
+        coder.field("resourceIdentifier", self.resourceIdentifier);
+        coder.field("size", self.size);
     }
-    if (value.is_number_float()) {
-        const double d = value.get<double>();
-        if (std::isfinite(d) && std::trunc(d) == d && d >= -9223372036854775808.0 &&
-            d < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(d);
-        }
+};
+
+struct StoredDraft {
+    std::optional<std::string> content;
+    std::string createdAt;
+    std::string displayName;
+    std::string draftID;
+    std::string encoding;
+    std::optional<StoredIdentity> fileIdentity;
+    std::string lineEnding;
+    std::optional<StoredVersion> originalDiskVersion;
+    std::optional<RecoveryDraft::Resolution> resolution;
+    std::optional<std::string> resolvedAt;
+    std::int64_t schemaVersion = 0;
+    std::int64_t sourceRevision = 0;
+    std::string updatedAt;
+
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("content", self.content);
+        coder.field("createdAt", self.createdAt);
+        coder.field("displayName", self.displayName);
+        coder.field("draftID", self.draftID);
+        coder.field("encoding", self.encoding);
+        coder.field("fileIdentity", self.fileIdentity);
+        coder.field("lineEnding", self.lineEnding);
+        coder.field("originalDiskVersion", self.originalDiskVersion);
+        coder.field("resolution", self.resolution);
+        coder.field("resolvedAt", self.resolvedAt);
+        coder.field("schemaVersion", self.schemaVersion);
+        coder.field("sourceRevision", self.sourceRevision);
+        coder.field("updatedAt", self.updatedAt);
     }
-    fail(std::string(name) + " is not a whole number");
+};
+
+[[noreturn]] void corrupted(std::string path, std::string message) {
+    throw CodingError(CodingError::Kind::dataCorrupted, std::move(path), std::move(message));
 }
 
-Date asDate(const json& value, std::string_view name) {
-    const auto date = Iso8601::parse(asString(value, name));
-    if (!date) fail(std::string(name) + " is not an ISO 8601 date");
+Date dateOf(const std::string& text, std::string path) {
+    const auto date = Iso8601::parse(text);
+    if (!date)
+        corrupted(std::move(path), "不是 ISO 8601 日期（须为整秒 UTC，如 2024-03-05T07:08:09Z）");
     return *date;
 }
 
-std::string requiredString(const json& object, std::string_view key,
-                           std::string_view context = {}) {
-    return asString(required(object, key, context), where(context, key));
-}
-std::int64_t requiredInteger(const json& object, std::string_view key,
-                             std::string_view context = {}) {
-    return asInteger(required(object, key, context), where(context, key));
-}
-Date requiredDate(const json& object, std::string_view key, std::string_view context = {}) {
-    return asDate(required(object, key, context), where(context, key));
-}
-
-const json& requiredObject(const json& value, std::string_view name) {
-    if (!value.is_object()) fail(std::string(name) + " is not an object");
-    return value;
-}
-
-RecoveryDraft::FileIdentity decodeFileIdentity(const json& value) {
-    const json& object = requiredObject(value, "fileIdentity");
-    RecoveryDraft::FileIdentity identity;
-    identity.path = requiredString(object, "path", "fileIdentity");
-    if (const json* bookmark = member(object, "bookmark")) {
-        auto bytes = Base64::decode(asString(*bookmark, "fileIdentity.bookmark"));
-        if (!bytes) fail("fileIdentity.bookmark is not valid Base64");
-        identity.bookmark = std::move(*bytes);
+StoredDraft stored(const RecoveryDraft& draft) {
+    StoredDraft out;
+    out.content = draft.content;
+    out.createdAt = Iso8601::format(draft.createdAt);
+    out.displayName = draft.displayName;
+    out.draftID = draft.draftID;
+    out.encoding = draft.encoding;
+    if (const auto& identity = draft.fileIdentity) {
+        out.fileIdentity = StoredIdentity{
+            identity->bookmark ? std::optional(Base64::encode(*identity->bookmark)) : std::nullopt,
+            identity->path};
     }
-    return identity;
+    out.lineEnding = draft.lineEnding;
+    if (const auto& version = draft.originalDiskVersion) {
+        out.originalDiskVersion =
+            StoredVersion{version->contentDigest, Iso8601::format(version->modificationDate),
+                          version->resourceIdentifier, version->size};
+    }
+    out.resolution = draft.resolution;
+    if (draft.resolvedAt) out.resolvedAt = Iso8601::format(*draft.resolvedAt);
+    out.schemaVersion = draft.schemaVersion;
+    out.sourceRevision = draft.sourceRevision;
+    out.updatedAt = Iso8601::format(draft.updatedAt);
+    return out;
 }
 
-RecoveryDraft::StoredDiskVersion decodeDiskVersion(const json& value) {
-    constexpr std::string_view context = "originalDiskVersion";
-    const json& object = requiredObject(value, context);
-    RecoveryDraft::StoredDiskVersion version;
-    version.resourceIdentifier = requiredString(object, "resourceIdentifier", context);
-    version.size = requiredInteger(object, "size", context);
-    version.modificationDate = requiredDate(object, "modificationDate", context);
-    version.contentDigest = requiredString(object, "contentDigest", context);
-    return version;
-}
-
-RecoveryDraft decodeDraft(const json& root) {
-    const json& object = requiredObject(root, "the draft");
+RecoveryDraft draftOf(StoredDraft stored) {
     RecoveryDraft draft;
-    draft.schemaVersion = requiredInteger(object, "schemaVersion");
-    draft.draftID = requiredString(object, "draftID");
-    if (!RecoveryDraft::isValidID(draft.draftID)) fail("draftID is not an upper-case UUID");
-    draft.displayName = requiredString(object, "displayName");
-    if (const json* identity = member(object, "fileIdentity"))
-        draft.fileIdentity = decodeFileIdentity(*identity);
-    if (const json* version = member(object, "originalDiskVersion")) {
-        draft.originalDiskVersion = decodeDiskVersion(*version);
+    draft.schemaVersion = stored.schemaVersion;
+    if (!RecoveryDraft::isValidID(stored.draftID)) corrupted("draftID", "不是大写的 UUID");
+    draft.draftID = std::move(stored.draftID);
+    draft.displayName = std::move(stored.displayName);
+    if (auto& identity = stored.fileIdentity) {
+        RecoveryDraft::FileIdentity decoded;
+        if (identity->bookmark) {
+            decoded.bookmark = Base64::decode(*identity->bookmark);
+            if (!decoded.bookmark) corrupted("fileIdentity.bookmark", "不是合法的 Base64");
+        }
+        decoded.path = std::move(identity->path);
+        draft.fileIdentity = std::move(decoded);
     }
-    draft.encoding = requiredString(object, "encoding");
-    draft.lineEnding = requiredString(object, "lineEnding");
-    if (const json* content = member(object, "content"))
-        draft.content = asString(*content, "content");
-    draft.sourceRevision = requiredInteger(object, "sourceRevision");
-    draft.createdAt = requiredDate(object, "createdAt");
-    draft.updatedAt = requiredDate(object, "updatedAt");
-    if (const json* resolvedAt = member(object, "resolvedAt"))
-        draft.resolvedAt = asDate(*resolvedAt, "resolvedAt");
-    if (const json* resolution = member(object, "resolution")) {
-        const auto raw = asString(*resolution, "resolution");
-        draft.resolution = recoveryResolutionFromRaw(raw);
-        if (!draft.resolution)
-            fail("resolution \"" + raw + "\" is not one of saved, discarded, reloaded, closed");
+    if (auto& version = stored.originalDiskVersion) {
+        draft.originalDiskVersion = RecoveryDraft::StoredDiskVersion{
+            std::move(version->resourceIdentifier), version->size,
+            dateOf(version->modificationDate, "originalDiskVersion.modificationDate"),
+            std::move(version->contentDigest)};
     }
+    draft.encoding = std::move(stored.encoding);
+    draft.lineEnding = std::move(stored.lineEnding);
+    draft.content = std::move(stored.content);
+    draft.sourceRevision = stored.sourceRevision;
+    draft.createdAt = dateOf(stored.createdAt, "createdAt");
+    draft.updatedAt = dateOf(stored.updatedAt, "updatedAt");
+    if (stored.resolvedAt) draft.resolvedAt = dateOf(*stored.resolvedAt, "resolvedAt");
+    draft.resolution = stored.resolution;
     return draft;
 }
 
 }  // namespace
-
-std::string_view rawValue(RecoveryDraft::Resolution resolution) {
-    switch (resolution) {
-        case RecoveryDraft::Resolution::saved:
-            return "saved";
-        case RecoveryDraft::Resolution::discarded:
-            return "discarded";
-        case RecoveryDraft::Resolution::reloaded:
-            return "reloaded";
-        case RecoveryDraft::Resolution::closed:
-            return "closed";
-    }
-    return "closed";
-}
-
-std::optional<RecoveryDraft::Resolution> recoveryResolutionFromRaw(std::string_view raw) {
-    using Resolution = RecoveryDraft::Resolution;
-    for (auto resolution :
-         {Resolution::saved, Resolution::discarded, Resolution::reloaded, Resolution::closed}) {
-        if (rawValue(resolution) == raw) return resolution;
-    }
-    return std::nullopt;
-}
 
 std::optional<RecoveryDraft::FileIdentity::Location> RecoveryDraft::FileIdentity::resolveURL()
     const {
@@ -211,36 +188,10 @@ std::string RecoveryDraft::shortID(std::string_view id) {
 }
 
 std::string RecoveryDraft::encoded() const {
-    // nlohmann's object keeps its keys sorted by byte, which for these ASCII
+    // The codec's object keeps its keys sorted by byte, which for these ASCII
     // keys is code-point order.
-    json object = json::object();
-    if (content) object["content"] = *content;
-    object["createdAt"] = Iso8601::format(createdAt);
-    object["displayName"] = displayName;
-    object["draftID"] = draftID;
-    object["encoding"] = encoding;
-    if (fileIdentity) {
-        json identity = json::object();
-        if (fileIdentity->bookmark) identity["bookmark"] = Base64::encode(*fileIdentity->bookmark);
-        identity["path"] = fileIdentity->path;
-        object["fileIdentity"] = std::move(identity);
-    }
-    object["lineEnding"] = lineEnding;
-    if (originalDiskVersion) {
-        object["originalDiskVersion"] = json{
-            {"contentDigest", originalDiskVersion->contentDigest},
-            {"modificationDate", Iso8601::format(originalDiskVersion->modificationDate)},
-            {"resourceIdentifier", originalDiskVersion->resourceIdentifier},
-            {"size", originalDiskVersion->size},
-        };
-    }
-    if (resolution) object["resolution"] = std::string(rawValue(*resolution));
-    if (resolvedAt) object["resolvedAt"] = Iso8601::format(*resolvedAt);
-    object["schemaVersion"] = schemaVersion;
-    object["sourceRevision"] = sourceRevision;
-    object["updatedAt"] = Iso8601::format(updatedAt);
-
-    const std::string compact = object.dump(-1, ' ', false, json::error_handler_t::replace);
+    const std::string compact =
+        PayloadCodec::encode(stored(*this)).serialized(JSONValue::InvalidText::replace);
     // Outside strings compact JSON has no "/", and no UTF-8 sequence contains
     // the byte, so every "/" here is one inside a string: escape them all.
     std::string out;
@@ -253,12 +204,10 @@ std::string RecoveryDraft::encoded() const {
 }
 
 std::expected<RecoveryDraft, std::string> RecoveryDraft::decode(std::string_view bytes) {
-    json root = json::parse(bytes, nullptr, /*allow_exceptions=*/false);
-    if (root.is_discarded()) return std::unexpected("not valid JSON");
     try {
-        return decodeDraft(root);
-    } catch (const DecodeError& error) {
-        return std::unexpected(error.message);
+        return draftOf(PayloadCodec::decode<StoredDraft>(JSONValue::parse(bytes)));
+    } catch (const CodingError& error) {
+        return std::unexpected(error.what());
     }
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Model/DiskVersion.hpp"
+#include "Platform/Json/RawValue.hpp"
 #include "Platform/Text/Date.hpp"
 
 namespace larkspin {
@@ -80,23 +83,34 @@ struct RecoveryDraft {
     // How log lines name a draft (or a draft file): its first 8 characters.
     static std::string shortID(std::string_view id);
 
-    // The file's bytes: one JSON object, keys sorted by code point at every
-    // level, no whitespace, "/" written as "\/", absent optionals left out,
-    // dates as whole-second UTC texts, the bookmark in Base64. Bytes that are
-    // not UTF-8 (a path on Linux may hold any) are written as U+FFFD; the
-    // bookmark keeps the exact path.
+    // The file's bytes, written with the payload codec: one JSON object, keys
+    // sorted by code point at every level, no whitespace, "/" written as
+    // "\/", absent optionals left out, dates as whole-second UTC texts, the
+    // bookmark in Base64. Bytes that are not UTF-8 (a path on Linux may hold
+    // any) are written as U+FFFD; the bookmark keeps the exact path. Whole
+    // numbers are exact up to 2^53 (the codec's numbers are doubles), far
+    // beyond any size or revision a draft holds.
     std::string encoded() const;
 
-    // Reads a draft file's bytes. Unknown keys are ignored and null reads as
-    // absent; a missing required key, a value of the wrong type, a date not in
-    // the written form, an unknown resolution, bad Base64 or a draft
-    // identifier that is not isValidID() make the file unreadable: the error
-    // says why. The schema version is not judged here.
+    // Reads a draft file's bytes with the payload codec's rules: unknown keys
+    // are ignored and null reads as absent; a missing required key, a value
+    // of the wrong type, a fraction in a whole number, a date not in the
+    // written form, an unknown resolution, bad Base64, a draft identifier that
+    // is not isValidID() or nesting beyond JSONValue's limit make the file
+    // unreadable: the error says why and where. The schema version is not
+    // judged here.
     static std::expected<RecoveryDraft, std::string> decode(std::string_view bytes);
 };
 
-// "saved", "discarded", "reloaded", "closed".
-std::string_view rawValue(RecoveryDraft::Resolution resolution);
-std::optional<RecoveryDraft::Resolution> recoveryResolutionFromRaw(std::string_view raw);
+template <>
+struct RawValueTable<RecoveryDraft::Resolution> {
+    using T = RecoveryDraft::Resolution;
+    static constexpr auto entries = std::to_array<std::pair<T, std::string_view>>({
+        {T::saved, "saved"},
+        {T::discarded, "discarded"},
+        {T::reloaded, "reloaded"},
+        {T::closed, "closed"},
+    });
+};
 
 }  // namespace larkspin

@@ -124,40 +124,6 @@ TEST_F(AppearanceControllerTest, StopsFollowingTheDesktopWhenDestroyed) {
     EXPECT_EQ(posts.senders, (std::vector<const void*>{&controller}));
 }
 
-TEST_F(AppearanceControllerTest, MenuItemsCarryTheirTargets) {
-    using Action = AppearanceController::MenuAction;
-    controller.select(ThemeID::mist);    // light slot, mode stays system (desktop light)
-    controller.select(ThemeID::forest);  // dark slot, mode becomes dark
-    auto themeState = [this](const char* name) {
-        return controller.validateMenuItem(Action::selectThemeMenuItem, std::string(name)).state;
-    };
-    EXPECT_EQ(themeState("forest"), MenuItemState::on);
-    EXPECT_EQ(themeState("mist"), MenuItemState::mixed);  // the other appearance's pick
-    EXPECT_EQ(themeState("porcelain"), MenuItemState::off);
-    EXPECT_EQ(themeState("unknown"), std::nullopt);
-    EXPECT_EQ(controller.validateMenuItem(Action::selectThemeMenuItem, std::nullopt),
-              (MenuItemValidation{true, std::nullopt}));
-    EXPECT_EQ(controller.validateMenuItem(Action::selectModeMenuItem, std::string("dark")).state,
-              MenuItemState::on);
-    EXPECT_EQ(controller.validateMenuItem(Action::selectModeMenuItem, std::string("system")).state,
-              MenuItemState::off);
-    EXPECT_EQ(controller.validateMenuItem(Action::selectModeMenuItem, std::string("forest")).state,
-              std::nullopt);
-    EXPECT_EQ(controller.validateMenuItem(Action::other, std::string("dark")),
-              (MenuItemValidation{true, std::nullopt}));
-
-    posts.senders.clear();
-    controller.selectThemeMenuItem(std::nullopt);
-    controller.selectThemeMenuItem(std::string("sepia"));
-    controller.selectModeMenuItem(std::string("Light"));
-    EXPECT_TRUE(posts.senders.empty());
-    controller.selectModeMenuItem(std::string("light"));
-    EXPECT_EQ(controller.currentThemeID(), ThemeID::mist);
-    controller.selectThemeMenuItem(std::string("graphite"));
-    EXPECT_EQ(controller.currentThemeID(), ThemeID::graphite);
-    EXPECT_EQ(posts.senders.size(), 2u);
-}
-
 TEST(AppearanceMode, RawValuesAndNames) {
     EXPECT_EQ(appearanceModeFromRaw("system"), AppearanceMode::system);
     EXPECT_EQ(appearanceModeFromRaw("auto"), std::nullopt);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Appearance/DesktopAppearanceSource.hpp"
+#include "Appearance/Fonts/FontPanel.hpp"
 #include "Platform/NotificationCenter.hpp"
 
 namespace larkspin::test {
@@ -41,6 +42,26 @@ public:
 
 private:
     NotificationObserver observer_;
+};
+
+// A font panel that remembers what it was shown and lets the test choose.
+class FakeFontPanel final : public FontPanel {
+public:
+    void present(const ReaderFont& font, bool monospaceOnly, bool orderFront,
+                 Choice onChoose) override {
+        shown = font;
+        monospace = monospaceOnly;
+        front = orderFront;
+        choice = std::move(onChoose);
+        ++presented;
+    }
+    void choose(FontPanelSelection selection) { choice(selection); }
+
+    ReaderFont shown;
+    bool monospace = false;
+    bool front = false;
+    int presented = 0;
+    Choice choice;
 };
 
 }  // namespace larkspin::test

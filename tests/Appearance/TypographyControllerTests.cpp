@@ -62,24 +62,6 @@ struct FakeFonts {
     }
 };
 
-// A font panel that remembers what it was shown and lets the test choose.
-class FakeFontPanel final : public FontPanel {
-public:
-    void present(const ReaderFont& font, bool monospaceOnly, bool orderFront,
-                 Choice onChoose) override {
-        shown = font;
-        monospace = monospaceOnly;
-        front = orderFront;
-        choice = std::move(onChoose);
-    }
-    void choose(FontPanelSelection selection) { choice(selection); }
-
-    ReaderFont shown;
-    bool monospace = false;
-    bool front = false;
-    Choice choice;
-};
-
 class TypographyControllerTest : public ::testing::Test {
 protected:
     TypographyControllerTest() {
@@ -225,7 +207,9 @@ TEST_F(TypographyControllerTest, SettersNameTheirChange) {
     }
     EXPECT_EQ(controller.revision(), 8);
 
+    EXPECT_TRUE(controller.canRestoreThemeTypography());
     controller.restoreThemeTypography();
+    EXPECT_FALSE(controller.canRestoreThemeTypography());  // families and weight do not count
     const auto s = controller.settings();
     EXPECT_EQ(s.fontSizePx, 16);
     EXPECT_EQ(s.widthPreset, TypographyWidthPreset::comfortable);
@@ -243,20 +227,13 @@ TEST_F(TypographyControllerTest, FontSizeStepsStopAtTheLimits) {
     const auto before = controller.revision();
     controller.increaseFontSize();
     EXPECT_EQ(controller.revision(), before);
-    using Action = TypographyController::MenuAction;
-    EXPECT_FALSE(
-        controller.validateMenuItem(Action::increaseFontSizeMenuItem, std::nullopt).enabled);
-    EXPECT_TRUE(
-        controller.validateMenuItem(Action::decreaseFontSizeMenuItem, std::nullopt).enabled);
+    EXPECT_TRUE(controller.canDecreaseFontSize());
     controller.setFontSize(13.5);
     controller.decreaseFontSize();
     controller.decreaseFontSize();
     EXPECT_EQ(controller.settings().fontSizePx, 13);
-    EXPECT_FALSE(
-        controller.validateMenuItem(Action::decreaseFontSizeMenuItem, std::nullopt).enabled);
-    controller.actualSizeMenuItem();
-    EXPECT_EQ(controller.settings().fontSizePx, 16);
-    EXPECT_FALSE(controller.validateMenuItem(Action::actualSizeMenuItem, std::nullopt).enabled);
+    EXPECT_FALSE(controller.canDecreaseFontSize());
+    EXPECT_TRUE(controller.canIncreaseFontSize());
 }
 
 TEST_F(TypographyControllerTest, FontStatusTellsHowEachRoleIsDrawn) {
@@ -352,9 +329,9 @@ TEST_F(TypographyControllerTest, CurrentFontPicksTheNearestFace) {
 }
 
 TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {
-    FakeFontPanel panel;
+    test::FakeFontPanel panel;
     test::LogCapture capture;
-    controller.showBodyFontPanelMenuItem(panel);
+    controller.showFontPanel(Role::body, panel, true);
     EXPECT_EQ(controller.fontPanelRole(), Role::body);
     EXPECT_FALSE(panel.monospace);
     EXPECT_TRUE(panel.front);
@@ -381,44 +358,6 @@ TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {
     shortLived.reset();
     panel.choose({"Code", "Code-Regular", 400});
     EXPECT_EQ(controller.settings().headingFamily, "");
-}
-
-TEST_F(TypographyControllerTest, MenuValidation) {
-    using Action = TypographyController::MenuAction;
-    const auto wide = std::optional<std::string>("wide");
-    EXPECT_EQ(
-        controller.validateMenuItem(Action::selectWidthPresetMenuItem, std::string("comfortable")),
-        (MenuItemValidation{true, MenuItemState::on}));
-    EXPECT_EQ(controller.validateMenuItem(Action::selectWidthPresetMenuItem, wide).state,
-              MenuItemState::off);
-    EXPECT_EQ(controller.validateMenuItem(Action::selectWidthPresetMenuItem, std::nullopt).state,
-              MenuItemState::off);
-    EXPECT_FALSE(
-        controller.validateMenuItem(Action::restoreThemeTypographyMenuItem, std::nullopt).enabled);
-    controller.setFontWeight(700);  // families and weight do not count
-    controller.setFamily("Code", Role::body);
-    EXPECT_FALSE(
-        controller.validateMenuItem(Action::restoreThemeTypographyMenuItem, std::nullopt).enabled);
-
-    controller.selectWidthPresetMenuItem(wide);
-    controller.selectWidthPresetMenuItem(std::string("WIDE"));
-    controller.selectLineHeightPresetMenuItem(std::string("compact"));
-    controller.selectLineHeightPresetMenuItem(std::nullopt);
-    controller.toggleWideBlocksMenuItem();
-    EXPECT_EQ(controller.validateMenuItem(Action::selectWidthPresetMenuItem, wide).state,
-              MenuItemState::on);
-    EXPECT_EQ(
-        controller.validateMenuItem(Action::selectLineHeightPresetMenuItem, std::string("compact"))
-            .state,
-        MenuItemState::on);
-    EXPECT_EQ(controller.validateMenuItem(Action::toggleWideBlocksMenuItem, std::nullopt).state,
-              MenuItemState::on);
-    EXPECT_TRUE(
-        controller.validateMenuItem(Action::restoreThemeTypographyMenuItem, std::nullopt).enabled);
-    controller.toggleWideBlocksMenuItem();
-    EXPECT_EQ(controller.settings().wideBlocks, WideBlockMode::aligned);
-    EXPECT_EQ(controller.validateMenuItem(Action::showMonoFontPanelMenuItem, std::nullopt),
-              (MenuItemValidation{true, std::nullopt}));
 }
 
 TEST_F(TypographyControllerTest, RestoringAllAppearanceDefaultsAnnouncesTwice) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
 #include "Support/LogCapture.hpp"
@@ -39,10 +42,18 @@ TEST(LogFormat, MalformedFormatsNeverCrash) {
 }
 
 TEST(LogFormat, NumbersIgnoreTheLocale) {
-    // The test main sets LC_NUMERIC to a comma locale; the output keeps its point.
-    std::setlocale(LC_ALL, "");
+    // Under a locale that writes a decimal comma the output keeps its point.
+    // scripts/setup.sh generates the locale; without it this test cannot tell.
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    struct Restore {
+        const std::string& name;
+        ~Restore() { std::setlocale(LC_NUMERIC, name.c_str()); }
+    } restore{previous};
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr)
+        << "the locale de_DE.UTF-8 is missing: run scripts/setup.sh";
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     EXPECT_EQ(render("%f", {0.25}), "0.250000");
-    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(render("%.2f %e %g", {1.5, 2.0, 0.125}), "1.50 2.000000e+00 0.125");
 }
 
 TEST(Logger, CaptureSeesCategoryLevelAndRenderedText) {

@@ -43,15 +43,32 @@ std::string withMembers(std::string_view members) {
            std::string(members) + "}";
 }
 
+// Files as the writer has always written them: a reader must take them and
+// the writer give them back unchanged.
+constexpr std::string_view kFullDraftFile =
+    R"({"content":"# T\n\t\"x\"\u0001 é\/\\","createdAt":"2024-01-02T03:04:05Z",)"
+    R"("displayName":"a \"b\".md","draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
+    R"("fileIdentity":{"bookmark":"AAH\/","path":"\/home\/u\/a.md"},"lineEnding":"crlf",)"
+    R"("originalDiskVersion":{"contentDigest":"abc","modificationDate":"2024-01-02T03:04:05Z",)"
+    R"("resourceIdentifier":"00ab","size":12},"schemaVersion":1,"sourceRevision":7,)"
+    R"("updatedAt":"2024-01-02T03:04:06Z"})";
+constexpr std::string_view kResolvedDraftFile =
+    R"({"createdAt":"2024-01-02T03:04:05Z","displayName":"a \"b\".md",)"
+    R"("draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
+    R"("fileIdentity":{"path":"\/home\/u\/a.md"},"lineEnding":"crlf","resolution":"reloaded",)"
+    R"("resolvedAt":"2024-05-06T07:08:09Z","schemaVersion":1,"sourceRevision":7,)"
+    R"("updatedAt":"2024-01-02T03:04:06Z"})";
+// Invalid UTF-8 written as U+FFFD, dates at both ends of a Date's range, the
+// largest whole number every JSON reader keeps exactly.
+constexpr std::string_view kReplacedTextFile =
+    R"({"content":"ok �","createdAt":"1677-09-21T00:12:44Z",)"
+    R"("displayName":"cut � end ��� sur �� over �� cont ����� five ���� big",)"
+    R"("draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
+    R"("fileIdentity":{"path":"\/tmp\/caf�.md"},"lineEnding":"lf","schemaVersion":1,)"
+    R"("sourceRevision":9007199254740992,"updatedAt":"2262-04-11T23:47:16Z"})";
+
 TEST(RecoveryDraftFile, IsCompactSortedJsonWithEscapedSlashesAndWholeSecondDates) {
-    EXPECT_EQ(
-        fullDraft().encoded(),
-        R"({"content":"# T\n\t\"x\"\u0001 é\/\\","createdAt":"2024-01-02T03:04:05Z",)"
-        R"("displayName":"a \"b\".md","draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
-        R"("fileIdentity":{"bookmark":"AAH\/","path":"\/home\/u\/a.md"},"lineEnding":"crlf",)"
-        R"("originalDiskVersion":{"contentDigest":"abc","modificationDate":"2024-01-02T03:04:05Z",)"
-        R"("resourceIdentifier":"00ab","size":12},"schemaVersion":1,"sourceRevision":7,)"
-        R"("updatedAt":"2024-01-02T03:04:06Z"})");
+    EXPECT_EQ(fullDraft().encoded(), kFullDraftFile);
 
     RecoveryDraft resolved = fullDraft();
     resolved.content.reset();
@@ -59,13 +76,29 @@ TEST(RecoveryDraftFile, IsCompactSortedJsonWithEscapedSlashesAndWholeSecondDates
     resolved.originalDiskVersion.reset();
     resolved.resolvedAt = at("2024-05-06T07:08:09Z");
     resolved.resolution = Resolution::reloaded;
-    EXPECT_EQ(
-        resolved.encoded(),
-        R"({"createdAt":"2024-01-02T03:04:05Z","displayName":"a \"b\".md",)"
-        R"("draftID":"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0","encoding":"utf8",)"
-        R"("fileIdentity":{"path":"\/home\/u\/a.md"},"lineEnding":"crlf","resolution":"reloaded",)"
-        R"("resolvedAt":"2024-05-06T07:08:09Z","schemaVersion":1,"sourceRevision":7,)"
-        R"("updatedAt":"2024-01-02T03:04:06Z"})");
+    EXPECT_EQ(resolved.encoded(), kResolvedDraftFile);
+
+    RecoveryDraft replaced = fullDraft();
+    replaced.displayName =
+        "cut \xE2\x82 end \xED\xA0\x80 sur \xC0\xAF over \x80\x80 cont \xF8\x88\x80\x80\x80 "
+        "five \xF4\x90\x80\x80 big";
+    replaced.fileIdentity = RecoveryDraft::FileIdentity{std::nullopt, "/tmp/caf\xE9.md"};
+    replaced.originalDiskVersion.reset();
+    replaced.lineEnding = "lf";
+    replaced.content = "ok \xE2\x82";
+    replaced.sourceRevision = std::int64_t{1} << 53;
+    replaced.createdAt = distantPast();
+    replaced.updatedAt = Date::max();
+    EXPECT_EQ(replaced.encoded(), kReplacedTextFile);
+}
+
+TEST(RecoveryDraftFile, FilesWrittenBeforeReadAndRewriteUnchanged) {
+    for (const auto file : {kFullDraftFile, kResolvedDraftFile, kReplacedTextFile}) {
+        const auto draft = RecoveryDraft::decode(file);
+        ASSERT_TRUE(draft) << draft.error() << "\n" << file;
+        EXPECT_EQ(draft->encoded(), file);
+    }
+    EXPECT_EQ(RecoveryDraft::decode(kReplacedTextFile)->sourceRevision, std::int64_t{1} << 53);
 }
 
 TEST(RecoveryDraftFile, ReadsBackWhatWasWrittenWithDatesCutToSeconds) {
@@ -127,12 +160,27 @@ TEST(RecoveryDraftFile, RefusesFilesThatAreNotWhatWeWrite) {
         {"top level array", "[1]"},
         {"not JSON", "{\"draftID\":"},
         {"not UTF-8", withMembers(date + ",\"content\":\"\xC3\x28\"")},
+        {"nested past the limit",
+         withMembers(date + ",\"extra\":" + std::string(300, '[') + std::string(300, ']'))},
     };
     for (const auto& [name, bytes] : cases) {
         EXPECT_FALSE(RecoveryDraft::decode(bytes)) << name;
     }
-    const auto missing = RecoveryDraft::decode(withMembers(R"("content":"x")"));
-    EXPECT_NE(missing.error().find("updatedAt"), std::string::npos);
+    // The error names the place.
+    const std::pair<std::string, std::string> places[] = {
+        {withMembers(R"("content":"x")"), "updatedAt"},
+        {withMembers(date + R"(,"originalDiskVersion":{"contentDigest":"","modificationDate":)"
+                            R"("2024-01-02T03:04:05Z","resourceIdentifier":"","size":1.5})"),
+         "originalDiskVersion.size"},
+        {withMembers(date + R"(,"fileIdentity":{"path":"/a","bookmark":"A"})"),
+         "fileIdentity.bookmark"},
+        {withMembers(date + R"(,"resolvedAt":"yesterday")"), "resolvedAt"},
+    };
+    for (const auto& [bytes, place] : places) {
+        const auto failed = RecoveryDraft::decode(bytes);
+        ASSERT_FALSE(failed) << place;
+        EXPECT_NE(failed.error().find(place), std::string::npos) << failed.error();
+    }
 }
 
 TEST(RecoveryDraftFile, OnlyCanonicalUpperCaseUuidsAreIdentifiers) {

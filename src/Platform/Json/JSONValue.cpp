@@ -155,11 +155,14 @@ JSONValue JSONValue::parse(std::string_view text) {
     return builder.takeResult();
 }
 
-std::string JSONValue::serialized() const {
+std::string JSONValue::serialized(InvalidText invalidText) const {
     std::string path;
     const nlohmann::json tree = toJSON(*this, path);
     try {
-        return tree.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+        return tree.dump(-1, ' ', false,
+                         invalidText == InvalidText::replace
+                             ? nlohmann::json::error_handler_t::replace
+                             : nlohmann::json::error_handler_t::strict);
     } catch (const nlohmann::json::exception& error) {
         throw CodingError(CodingError::Kind::invalidValue, {},
                           fmt::format("字符串不是合法的 UTF-8：{}", error.what()));

@@ -50,10 +50,17 @@ public:
     // number too large for a double, or nesting beyond `maximumDepth`.
     static JSONValue parse(std::string_view text);
 
-    // The compact JSON text. Integral numbers are written without a fraction.
-    // Throws CodingError (invalidValue) for a non-finite number or a string
-    // that is not UTF-8.
-    std::string serialized() const;
+    // What `serialized` does with a string that is not UTF-8.
+    enum class InvalidText {
+        refuse,   // throws CodingError (invalidValue)
+        replace,  // writes U+FFFD for each invalid sequence: for text from the
+                  // file system, which may hold any bytes
+    };
+
+    // The compact JSON text, keys in byte order. Integral numbers are written
+    // without a fraction. Throws CodingError (invalidValue) for a non-finite
+    // number, and for a string that is not UTF-8 unless told to replace.
+    std::string serialized(InvalidText invalidText = InvalidText::refuse) const;
 
     Kind kind() const { return static_cast<Kind>(storage_.index()); }
     bool isNull() const { return kind() == Kind::null; }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include "Appearance/Actions/AppearanceActions.hpp"
+#include "Appearance/AppearanceController.hpp"
 #include "Appearance/Desktop/FontChooserPanel.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Platform/NotificationCenter.hpp"
@@ -72,9 +74,11 @@ TEST(FontChooserPanel, ChoosingAFaceSetsTheBodyFamilyAndWeight) {
     UserDefaults defaults(dir / "prefs.json");
     auto center = NotificationCenter::create();
     TypographyController controller(defaults, *center);
+    AppearanceController appearance(defaults, *center, nullptr);
     FontChooserPanel panel;
+    AppearanceActions actions(appearance, controller, panel);
 
-    controller.showBodyFontPanelMenuItem(panel);
+    ASSERT_TRUE(actions.activate(AppearanceActions::showBodyFontPanel));
     GtkWidget* dialog = panel.dialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(gtk_widget_get_visible(dialog));
@@ -92,7 +96,7 @@ TEST(FontChooserPanel, ChoosingAFaceSetsTheBodyFamilyAndWeight) {
     EXPECT_EQ(controller.revision(), 1);
 
     // Mono: monospace families only; cancelling changes nothing.
-    controller.showMonoFontPanelMenuItem(panel);
+    ASSERT_TRUE(actions.activate(AppearanceActions::showMonoFontPanel));
     EXPECT_TRUE(gtk_widget_get_visible(dialog));
     test::runMainLoopUntil([] { return false; }, 10);
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);

@@ -60,7 +60,7 @@ TEST(JSONValue, NonFiniteNumbersAndBrokenTextNeverEncode) {
           -std::numeric_limits<double>::infinity()}) {
         JSONValue::Array nested{JSONValue::object({{"x", JSONValue::number(bad)}})};
         try {
-            JSONValue::array(nested).serialized();
+            JSONValue::array(nested).serialized(JSONValue::InvalidText::replace);
             ADD_FAILURE() << "encoded " << bad;
         } catch (const CodingError& error) {
             EXPECT_EQ(error.kind(), CodingError::Kind::invalidValue);
@@ -73,6 +73,10 @@ TEST(JSONValue, NonFiniteNumbersAndBrokenTextNeverEncode) {
     } catch (const CodingError& error) {
         EXPECT_EQ(error.kind(), CodingError::Kind::invalidValue);
     }
+    // Unless told to write U+FFFD instead, in keys too.
+    const auto broken = JSONValue::object({{"k\xff", JSONValue::string("a\xff\xfe b")}});
+    EXPECT_EQ(broken.serialized(JSONValue::InvalidText::replace),
+              "{\"k\xEF\xBF\xBD\":\"a\xEF\xBF\xBD\xEF\xBF\xBD b\"}");
 }
 
 TEST(JSONValue, RefusesWhatIsNotOneJSONValue) {

@@ -8,7 +8,7 @@ namespace larkspin {
 // menu layer shows what GTK can (mixed as off, or as a separate marker).
 enum class MenuItemState { off, on, mixed };
 
-// What a controller answers for one of its menu items: whether it is enabled,
+// What an action answers for one of its menu items: whether it is enabled,
 // and its check mark, or nothing to leave the item's mark as it is.
 struct MenuItemValidation {
     bool enabled = true;
