@@ -16,7 +16,7 @@ namespace {
 
 std::string lowerCased(std::string_view text) {
     std::string lower(text);
-    std::ranges::transform(lower, lower.begin(), [](unsigned char c) {
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
         return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     });
     return lower;

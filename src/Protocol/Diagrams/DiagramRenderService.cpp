@@ -149,14 +149,15 @@ void DiagramRenderService::pump() {
 void DiagramRenderService::start(Pending pending) {
     cancelIdleTimer();
     const std::uint64_t attempt = ++lastAttempt_;
-    active_.emplace();
-    active_->pending = std::move(pending);
-    active_->attempt = attempt;
-    active_->startedAt = clock_.now();
-    active_->timeout =
+    Active active;
+    active.pending = std::move(pending);
+    active.attempt = attempt;
+    active.startedAt = clock_.now();
+    active.timeout =
         MainThread::postAfter(clock_, configuration_.timeout, [weak = weak_from_this(), attempt] {
             if (auto self = weak.lock()) self->timeoutDidFire(attempt);
         });
+    active_ = std::move(active);
 
     if (host_ && hostLoaded_) {
         active_->host = host_;
