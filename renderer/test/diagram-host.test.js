@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { JSDOM } from 'jsdom';
 import {
-    createDiagramHost, svgElementID, cleanThemeVariables, watchdogMs, readRequest,
+    createDiagramHost, svgElementID, cleanThemeVariables, watchdogMs,
 } from '../src/diagram-host/host.js';
 
 // Timers that fire only when told to.
@@ -255,12 +255,4 @@ test('without mermaid every request is answered with an error', async () => {
     const reply = await host.handleMessage(envelope({}));
     assert.equal(reply.type, 'error');
     assert.equal(reply.payload.code, 'mermaidMissing');
-});
-
-test('readRequest passes the request on', () => {
-    const { request, refusal } = readRequest(envelope({ themeVariables: { primaryColor: '#123456' }, timeoutMs: 8000 }));
-    assert.equal(refusal, undefined);
-    assert.deepEqual(request, {
-        diagramID: 'D1-1', source: 'graph TD; A-->B', themeVariables: { primaryColor: '#123456' }, timeoutMs: 8000,
-    });
 });

@@ -160,12 +160,5 @@ TEST(DiagramHostProtocol, NavigationStaysOnTheRendererHost) {
     }
 }
 
-TEST(DiagramHostProtocol, ErrorDescriptions) {
-    EXPECT_STREQ(DiagramHostError::loadFailed("x").what(), "宿主页加载失败：x");
-    EXPECT_STREQ(DiagramHostError::invalidResponse("y").what(), "宿主响应不合法：y");
-    EXPECT_STREQ(DiagramHostError::notLoaded().what(), "宿主页尚未加载");
-    EXPECT_STREQ(DiagramHostError::destroyed().what(), "宿主已销毁");
-}
-
 }  // namespace
 }  // namespace larkspin

@@ -446,12 +446,6 @@ TEST(DiagramRenderServiceValues, NumbersAndTexts) {
     EXPECT_EQ(DiagramRenderService::idleReason(60s), "idle 60.0 seconds");
     EXPECT_EQ(DiagramRenderService::idleReason(1500ms), "idle 1.5 seconds");
 
-    for (const auto isolation : allCases<DiagramHostIsolation>()) {
-        EXPECT_EQ(fromRawValue<DiagramHostIsolation>(rawValue(isolation)), isolation);
-    }
-    EXPECT_EQ(rawValue(DiagramHostIsolation::nonPersistentStore), "nonpersistent");
-    EXPECT_EQ(rawValue(DiagramHostIsolation::freshProcessPool), "processpool");
-    EXPECT_FALSE(fromRawValue<DiagramHostIsolation>("Shared"));
 }
 
 }  // namespace
