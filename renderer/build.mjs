@@ -4,11 +4,16 @@
 // the page's content security policy allows no eval and no network calls;
 // the build checks both.
 //
+// The diagram host page goes beside it: diagram-host.html, diagram-host.js
+// (a plain script), diagram-host.css and mermaid's own single-file browser
+// build, mermaid.min.js, with mermaid's licence notices in licenses/ (kept
+// with the files, never served).
+//
 // dist-bench/ gets the naive baseline page that bench/render compares the
 // renderer page with; it is never shipped.
 
 import * as esbuild from 'esbuild';
-import { readFile, rm, mkdir, copyFile, cp, readdir } from 'node:fs/promises';
+import { readFile, writeFile, rm, mkdir, copyFile, cp, readdir } from 'node:fs/promises';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -18,6 +23,8 @@ const dist = path.join(here, 'dist');
 const distBench = path.join(here, 'dist-bench');
 
 const SERVED = new Set(['.html', '.js', '.css', '.json', '.png', '.svg', '.woff2']);
+// Licence notices ship in dist/licenses/ as text; the scheme does not serve them.
+const NOTICES = 'licenses';
 
 // KaTeX lists woff and ttf beside each woff2 font; only woff2 is shipped.
 const woff2Only = {
@@ -51,6 +58,7 @@ async function check(dir, needed) {
     const files = await listFiles(dir);
     for (const file of files) {
         const ext = path.extname(file).toLowerCase();
+        if (ext === '.txt' && path.relative(dir, path.dirname(file)) === NOTICES) continue;
         if (!SERVED.has(ext)) throw new Error(`${path.basename(dir)} holds a file the reader would not serve: ${path.relative(dir, file)}`);
         if (ext !== '.js') continue;
         const code = await readFile(file, 'utf8');
@@ -69,6 +77,35 @@ async function check(dir, needed) {
     for (const name of needed) {
         if (!files.includes(path.join(dir, name))) throw new Error(`${path.basename(dir)} lacks ${name}`);
     }
+}
+
+async function buildDiagramHost() {
+    await esbuild.build({
+        ...common,
+        entryPoints: { 'diagram-host': path.join(src, 'diagram-host', 'main.js') },
+        outdir: dist,
+        format: 'iife',
+    });
+    await esbuild.build({
+        ...common,
+        entryPoints: { 'diagram-host': path.join(src, 'diagram-host', 'diagram-host.css') },
+        outdir: dist,
+    });
+    await copyFile(path.join(src, 'diagram-host.html'), path.join(dist, 'diagram-host.html'));
+    const mermaid = path.join(here, 'node_modules', 'mermaid');
+    await copyFile(path.join(mermaid, 'dist', 'mermaid.min.js'), path.join(dist, 'mermaid.min.js'));
+    const { version } = JSON.parse(await readFile(path.join(mermaid, 'package.json'), 'utf8'));
+    const notice = [
+        `mermaid ${version}`,
+        '',
+        await readFile(path.join(mermaid, 'LICENSE'), 'utf8'),
+        await readFile(path.join(mermaid, 'THIRD_PARTY_NOTICES'), 'utf8'),
+        'mermaid.min.js also bundles other packages; their licence notices are kept in the',
+        'comments at the end of that file.',
+        '',
+    ].join('\n');
+    await mkdir(path.join(dist, NOTICES), { recursive: true });
+    await writeFile(path.join(dist, NOTICES, 'mermaid.txt'), notice);
 }
 
 async function main() {
@@ -94,7 +131,10 @@ async function main() {
     });
 
     await copyFile(path.join(src, 'index.html'), path.join(dist, 'index.html'));
-    await check(dist, ['index.html', 'renderer.js', 'renderer.css', 'parse-worker.js']);
+    await buildDiagramHost();
+    await check(dist, ['index.html', 'renderer.js', 'renderer.css', 'parse-worker.js',
+        'diagram-host.html', 'diagram-host.js', 'diagram-host.css', 'mermaid.min.js',
+        `${NOTICES}/mermaid.txt`]);
 
     await rm(distBench, { recursive: true, force: true });
     await mkdir(distBench, { recursive: true });

@@ -92,11 +92,13 @@ void scriptMessageReceived(WebKitUserContentManager*, JSCValue* value, gpointer 
 
 }  // namespace
 
-std::shared_ptr<WebKitBridgePort> WebKitBridgePort::create(WebKitWebView* webView) {
-    return std::shared_ptr<WebKitBridgePort>(new WebKitBridgePort(webView));
+std::shared_ptr<WebKitBridgePort> WebKitBridgePort::create(WebKitWebView* webView,
+                                                           std::string body) {
+    return std::shared_ptr<WebKitBridgePort>(new WebKitBridgePort(webView, std::move(body)));
 }
 
-WebKitBridgePort::WebKitBridgePort(WebKitWebView* webView) : webView_(webView) {
+WebKitBridgePort::WebKitBridgePort(WebKitWebView* webView, std::string body)
+    : webView_(webView), body_(std::move(body)) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     g_object_weak_ref(G_OBJECT(webView_), &WebKitBridgePort::webViewFinalized, this);
     terminated_ = SignalConnection::connect(
@@ -178,7 +180,7 @@ ReaderBridgePort::CallID WebKitBridgePort::callPageFunction(std::string messageJ
     g_variant_dict_init(&arguments, nullptr);
     g_variant_dict_insert_value(&arguments, "message", g_variant_new_string(messageJSON.c_str()));
     GVariant* argumentVariant = g_variant_ref_sink(g_variant_dict_end(&arguments));
-    webkit_web_view_call_async_javascript_function(webView_, callBody, -1, argumentVariant,
+    webkit_web_view_call_async_javascript_function(webView_, body_.c_str(), -1, argumentVariant,
                                                    nullptr /* page world */, nullptr, nullptr,
                                                    &callFinished, GSIZE_TO_POINTER(id));
     g_variant_unref(argumentVariant);

@@ -33,11 +33,14 @@ namespace larkspin {
 // Main thread only.
 class WebKitBridgePort final : public ReaderBridgePort {
 public:
-    // The body run for every call.
+    // The body run for every call of the reader's page.
     static constexpr const char* callBody =
         "return window.Orvik.handleMessage(JSON.parse(message));";
 
-    static std::shared_ptr<WebKitBridgePort> create(WebKitWebView* webView);
+    // A port whose calls run `body` (another page's entry point, such as the
+    // diagram host's) with the same "message" argument.
+    static std::shared_ptr<WebKitBridgePort> create(WebKitWebView* webView,
+                                                    std::string body = callBody);
     ~WebKitBridgePort() override;
     WebKitBridgePort(const WebKitBridgePort&) = delete;
     WebKitBridgePort& operator=(const WebKitBridgePort&) = delete;
@@ -51,12 +54,13 @@ public:
     void setPageEndHandler(PageEndHandler handler) override;
 
 private:
-    explicit WebKitBridgePort(WebKitWebView* webView);
+    WebKitBridgePort(WebKitWebView* webView, std::string body);
 
     static void webViewFinalized(gpointer data, GObject* whereTheObjectWas);
     void pageDidEnd(PageEnd end);
 
     WebKitWebView* webView_ = nullptr;  // cleared when the view is finalised
+    std::string body_;
     SignalConnection terminated_;
     SignalConnection loadChanged_;
     std::map<std::string, gulong> messageHandlers_;  // name → signal handler on the manager
