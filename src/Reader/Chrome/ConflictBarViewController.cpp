@@ -65,6 +65,9 @@ void ConflictBarViewController::build() {
     buttonBox_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
     gtk_widget_set_valign(buttonBox_, GTK_ALIGN_CENTER);
     gtk_widget_set_margin_end(buttonBox_, 12);
+    // GTK's buttons are as tall as the strip: a little air above and below.
+    gtk_widget_set_margin_top(buttonBox_, 4);
+    gtk_widget_set_margin_bottom(buttonBox_, 4);
     gtk_box_append(GTK_BOX(bar_), buttonBox_);
 
     // One provider for this bar alone, on each widget it colours (a widget's

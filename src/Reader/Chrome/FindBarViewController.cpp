@@ -88,6 +88,9 @@ void FindBarViewController::build() {
     gtk_widget_set_size_request(row, -1, kBarHeight);
     gtk_widget_set_margin_start(row, 12 - kFieldRestMargin);
     gtk_widget_set_margin_end(row, 8);
+    // GTK's entries and buttons are as tall as the strip: a little air.
+    gtk_widget_set_margin_top(row, 4);
+    gtk_widget_set_margin_bottom(row, 4);
     gtk_box_append(GTK_BOX(column), row);
     gtk_box_append(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
 

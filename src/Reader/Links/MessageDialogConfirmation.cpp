@@ -14,9 +14,11 @@ namespace {
 
 using Answer = Completion<bool>;
 
-void onResponse(AdwMessageDialog*, const char* response, gpointer data) {
-    // The completion stays with the dialog (freed with it); the first answer
-    // wins, and a dialog finalised without one breaks the promise: a no.
+void onResponse(AdwMessageDialog* dialog, const char* response, gpointer data) {
+    // The completion stays with the dialog (freed with it). Only the first
+    // answer counts: closing after a button's response may answer again. A
+    // dialog finalised without any answer breaks the promise: a no.
+    g_signal_handlers_disconnect_by_func(dialog, reinterpret_cast<gpointer>(&onResponse), data);
     static_cast<Answer*>(data)->resolve(
         std::strcmp(response, MessageDialogConfirmation::openResponse) == 0);
 }
