@@ -114,7 +114,13 @@ std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem:
     const Status status = statusOf(file, sys);
     if (status.refusal) return std::unexpected(*status.refusal);
     const std::string name = file.filename().string();
-    if (isRefusedName(name)) return std::unexpected(L10n::text("link.reject.executable"));
+    // A link named like a document may lead to a launcher: the name at the
+    // end of the links counts as much as the one in the document.
+    std::error_code ignored;
+    const std::string resolvedName = std::filesystem::canonical(file, ignored).filename().string();
+    if (isRefusedName(name) || isRefusedName(resolvedName)) {
+        return std::unexpected(L10n::text("link.reject.executable"));
+    }
 
     // Opened without blocking, so that a pipe swapped in since the look above
     // cannot hang us; its own status must be the one just looked at.
@@ -133,6 +139,7 @@ std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem:
     const auto size = static_cast<gsize>(length);
     const std::vector<std::string> types{
         guessedType(name.c_str(), nullptr, 0),        // by name alone
+        resolvedName.empty() ? std::string() : guessedType(resolvedName.c_str(), nullptr, 0),
         guessedType(nullptr, head.data(), size),      // by content alone
         guessedType(name.c_str(), head.data(), size)  // as the desktop will see it
     };

@@ -37,7 +37,7 @@ std::optional<std::string> verifyTarget(const std::filesystem::path& file,
 // the localised reason. On top of verifyTarget: the file is opened (without
 // blocking) and its first bytes read, and it is refused when its name, its
 // type by name or by content, or its execute bits make it a program
-// (refusesLaunch).
+// (refusesLaunch); through symbolic links, the final file's name counts too.
 std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem::path& file,
                                                           const SysCalls& sys = realSysCalls());
 

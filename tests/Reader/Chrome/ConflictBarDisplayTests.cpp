@@ -108,8 +108,6 @@ TEST_F(ConflictBarDisplayTest, ShowsTheMessageAsTextWithItsButtons) {
     EXPECT_EQ(labelOf(view->buttons()[0]), "知道了");
     EXPECT_EQ(AccessibilityAnnouncer::lastAnnouncement(), "第二条");
 
-    bar.show(content("没有按钮", {}));
-    EXPECT_TRUE(view->buttons().empty());
 }
 
 TEST_F(ConflictBarDisplayTest, AButtonThatSettlesTheIssueHidesTheBar) {
@@ -120,15 +118,12 @@ TEST_F(ConflictBarDisplayTest, AButtonThatSettlesTheIssueHidesTheBar) {
     EXPECT_FALSE(revealed());
     EXPECT_FALSE(bar.content());
 
-    // A button that replaces the content with new buttons, from inside its
-    // own click.
+    // Replaced from inside its own click: the old buttons go, the new come.
     ConflictBarContent chained = content("一", {"下一步"});
     chained.actions[0].handler = [this] { bar.show(content("二", {"甲", "乙"})); };
     bar.show(chained);
     click(view->buttons()[0]);
     EXPECT_EQ(view->buttons().size(), 2u);
-    EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view->messageLabel())), "二");
-    test::runMainLoopUntil([] { return false; }, 5);
 }
 
 TEST_F(ConflictBarDisplayTest, ColoursFollowTheTheme) {
