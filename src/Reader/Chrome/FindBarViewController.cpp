@@ -211,20 +211,24 @@ void FindBarViewController::fire(const std::function<void()>& callback) {
 }
 
 void FindBarViewController::searchChanged() {
+    if (settingText_) return;  // render() replacing the text passes through ""
     std::string text = gtk_editable_get_text(GTK_EDITABLE(field_));
-    if (renderedText_) {
-        const bool ours = *renderedText_ == text;
-        renderedText_.reset();
-        if (ours) return;
-    }
+    if (text == known_) return;  // the text render() put there, or nothing new
+    known_ = text;
     if (const auto run = onQueryChange) run(std::move(text));
 }
 
 void FindBarViewController::render(const FindBarState& state) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    if (gtk_editable_get_text(GTK_EDITABLE(field_)) != state.query) {
-        renderedText_ = state.query;
+    // The query changed from elsewhere (a selection to search for): show it.
+    // A field whose text the controller has not heard of yet holds the
+    // user's latest typing, which an answer to older typing never replaces.
+    const std::string current = gtk_editable_get_text(GTK_EDITABLE(field_));
+    if (current == known_ && current != state.query) {
+        known_ = state.query;
+        settingText_ = true;
         gtk_editable_set_text(GTK_EDITABLE(field_), state.query.c_str());
+        settingText_ = false;
         gtk_editable_set_position(GTK_EDITABLE(field_), -1);
     }
     gtk_label_set_text(GTK_LABEL(count_), state.countText().c_str());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "Platform/Glib/GObjectPtr.hpp"
@@ -59,9 +58,11 @@ private:
     GtkWidget* next_ = nullptr;
     GtkWidget* done_ = nullptr;
     GObjectPtr<AdwAnimation> shake_;
-    // A text that render() put in the field: its (delayed) "search-changed"
-    // is not the user's.
-    std::optional<std::string> renderedText_;
+    // The field's text as the controller knows it: the last text passed on
+    // or put there by render(). "search-changed" comes a turn after an edit,
+    // even with a delay of 0, so the field may briefly hold more.
+    std::string known_;
+    bool settingText_ = false;
     SignalConnection searchChanged_, activate_, nextMatch_, previousMatch_, stopSearch_,
         previousClicked_, nextClicked_, doneClicked_, shiftEnter_;
 };

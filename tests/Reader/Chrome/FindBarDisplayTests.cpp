@@ -9,6 +9,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "Platform/Json/PayloadCodec.hpp"
 #include "Protocol/AppResourceSchemeHandler.hpp"
@@ -248,6 +249,35 @@ TEST_F(FindBarDisplayTest, EscapeClosesClearsAndGivesThePageTheFocus) {
 
     click(view->doneButton());
     EXPECT_FALSE(bar->state().isVisible);
+}
+
+// An answer to older typing arrives while the field's newest text waits for
+// its (always later) "search-changed": the typing stays.
+TEST(FindBarViewDisplay, TypingIsNeverOverwrittenByAnOlderAnswer) {
+    auto view = FindBarViewController::create();
+    std::vector<std::string> typed;
+    view->onQueryChange = [&](std::string text) { typed.push_back(std::move(text)); };
+    GtkEditable* field = GTK_EDITABLE(view->searchField());
+    const auto settle = [] { test::runMainLoopUntil([] { return false; }, 4); };
+
+    int end = 0;
+    gtk_editable_insert_text(field, "a", -1, &end);
+    settle();
+    gtk_editable_insert_text(field, "b", -1, &end);  // typed; not passed on yet
+    FindBarState answered;
+    answered.query = "a";
+    view->render(answered);
+    EXPECT_STREQ(gtk_editable_get_text(field), "ab");
+    settle();
+    EXPECT_EQ(typed, (std::vector<std::string>{"a", "ab"}));
+
+    // A query from elsewhere (the selection) is shown, and not searched twice.
+    FindBarState selected;
+    selected.query = "word";
+    view->render(selected);
+    EXPECT_STREQ(gtk_editable_get_text(field), "word");
+    settle();
+    EXPECT_EQ(typed.size(), 2u);
 }
 
 }  // namespace
