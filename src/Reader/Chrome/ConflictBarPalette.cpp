@@ -1,0 +1,96 @@
+#include "Reader/Chrome/ConflictBarPalette.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace larkspin {
+
+namespace {
+
+using Tone = ConflictBarContent::Tone;
+
+constexpr double kSeparatorShare = 0.12;
+
+int channel(double value) {
+    return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
+}
+
+}  // namespace
+
+std::string cssHex(ColorComponents color) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", channel(color.red), channel(color.green),
+                  channel(color.blue));
+    return text;
+}
+
+HexColor ConflictBarPalette::accentColor(Tone tone, ThemeAppearance appearance) {
+    const bool dark = appearance == ThemeAppearance::dark;
+    switch (tone) {
+        case Tone::warning:
+            return HexColor(dark ? "#FFB45C" : "#9C4E00");
+        case Tone::error:
+            return HexColor(dark ? "#FF887F" : "#B33D31");
+        case Tone::info:
+            return HexColor(dark ? "#8ABEFF" : "#225DAD");
+    }
+    return HexColor(dark ? "#FFB45C" : "#9C4E00");
+}
+
+double ConflictBarPalette::accentShare(std::string_view kind) {
+    if (kind == "missing") return 0.10;
+    if (kind == "permission") return 0.14;
+    if (kind == "saveFailed") return 0.18;
+    return 0.12;
+}
+
+ColorComponents ConflictBarPalette::mix(ColorComponents a, ColorComponents b, double fraction) {
+    const auto blend = [fraction](double x, double y) { return x * (1 - fraction) + y * fraction; };
+    return {blend(a.red, b.red), blend(a.green, b.green), blend(a.blue, b.blue), 1.0};
+}
+
+ConflictBarPalette ConflictBarPalette::make(const Theme& theme, Tone tone, std::string_view kind) {
+    const ColorComponents accent = accentColor(tone, theme.appearance).nativeColor();
+    const ColorComponents base =
+        mix(theme.web.canvas.nativeColor(), theme.native.separator.nativeColor(), kSeparatorShare);
+    ConflictBarPalette palette;
+    palette.background = mix(base, accent, accentShare(kind));
+    palette.text = theme.web.text.nativeColor();
+    palette.accent = accent;
+    return palette;
+}
+
+std::string ConflictBarPalette::css() const {
+    return ".notice-bar { background-color: " + cssHex(background) +
+           "; }\n"
+           ".notice-bar-message { color: " +
+           cssHex(text) +
+           "; }\n"
+           ".notice-bar-icon { color: " +
+           cssHex(accent) + "; }\n";
+}
+
+std::string_view ConflictBarPresentation::iconFor(Tone tone) {
+    switch (tone) {
+        case Tone::warning:
+            return "dialog-warning-symbolic";
+        case Tone::error:
+            return "dialog-error-symbolic";
+        case Tone::info:
+            return "view-refresh-symbolic";
+    }
+    return "dialog-warning-symbolic";
+}
+
+ConflictBarPresentation ConflictBarPresentation::make(const ConflictBarContent& content,
+                                                      const Theme& theme) {
+    ConflictBarPresentation presentation;
+    presentation.iconName = std::string(iconFor(content.tone));
+    presentation.message = content.message;
+    for (const auto& action : content.actions) presentation.actionTitles.push_back(action.title);
+    presentation.palette = ConflictBarPalette::make(theme, content.tone, content.kind);
+    return presentation;
+}
+
+}  // namespace larkspin

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Appearance/HexColor.hpp"
+#include "Appearance/Theme.hpp"
+#include "Reader/Chrome/ConflictBarContent.hpp"
+
+namespace larkspin {
+
+// The notice bar's three colours for a theme, a tone and an issue kind: the
+// background is the page canvas lightly mixed with the separator, then tinted
+// with the tone's accent by a share that grows with the issue's weight.
+struct ConflictBarPalette {
+    ColorComponents background;
+    ColorComponents text;
+    ColorComponents accent;
+
+    static ConflictBarPalette make(const Theme& theme, ConflictBarContent::Tone tone,
+                                   std::string_view kind);
+
+    // The tone's accent for a light or dark theme.
+    static HexColor accentColor(ConflictBarContent::Tone tone, ThemeAppearance appearance);
+    // The accent's share of the background: 0.10 "missing", 0.14
+    // "permission", 0.18 "saveFailed", 0.12 for any other kind.
+    static double accentShare(std::string_view kind);
+    // Per sRGB component a·(1−f) + b·f; opaque.
+    static ColorComponents mix(ColorComponents a, ColorComponents b, double fraction);
+
+    // The style sheet of one bar: its background, its message's colour and
+    // its icon's colour, for the classes the bar's widgets carry.
+    std::string css() const;
+
+    bool operator==(const ConflictBarPalette&) const = default;
+};
+
+// "#rrggbb" of an opaque colour (components clamped to 0…1).
+std::string cssHex(ColorComponents color);
+
+// Everything the bar draws for one content, decided here so that it is the
+// same in every view: the icon, the message, the buttons' titles and the
+// colours.
+struct ConflictBarPresentation {
+    std::string iconName;  // a symbolic icon of the icon theme
+    std::string message;
+    std::vector<std::string> actionTitles;
+    ConflictBarPalette palette;
+
+    static ConflictBarPresentation make(const ConflictBarContent& content, const Theme& theme);
+    // dialog-warning-symbolic, dialog-error-symbolic, view-refresh-symbolic.
+    static std::string_view iconFor(ConflictBarContent::Tone tone);
+
+    bool operator==(const ConflictBarPresentation&) const = default;
+};
+
+}  // namespace larkspin

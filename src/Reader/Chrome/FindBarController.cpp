@@ -1,0 +1,124 @@
+#include "Reader/Chrome/FindBarController.hpp"
+
+#include <exception>
+#include <optional>
+
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+
+namespace larkspin {
+
+std::shared_ptr<FindBarController> FindBarController::create(std::shared_ptr<FindBarView> view,
+                                                             std::weak_ptr<FindTarget> target) {
+    std::shared_ptr<FindBarController> controller(
+        new FindBarController(std::move(view), std::move(target)));
+    controller->connectView();
+    return controller;
+}
+
+FindBarController::FindBarController(std::shared_ptr<FindBarView> view,
+                                     std::weak_ptr<FindTarget> target)
+    : view_(std::move(view)), target_(std::move(target)) {}
+
+void FindBarController::connectView() {
+    std::weak_ptr<FindBarController> weak = weak_from_this();
+    view_->onQueryChange = [weak](std::string text) {
+        if (auto self = weak.lock()) self->queryChanged(std::move(text));
+    };
+    view_->onNext = [weak] {
+        if (auto self = weak.lock()) self->step(FindPayload::Direction::next);
+    };
+    view_->onPrevious = [weak] {
+        if (auto self = weak.lock()) self->step(FindPayload::Direction::previous);
+    };
+    view_->onClose = [weak] {
+        if (auto self = weak.lock()) self->close();
+    };
+}
+
+void FindBarController::show() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    state_.isVisible = true;
+    view_->setRevealed(true);
+    view_->render(state_);
+    view_->focusField();
+    AppLog::actions.info("查找条显示");
+}
+
+void FindBarController::close() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!state_.isVisible) return;
+    const bool clearHighlights = state_.close();
+    view_->setRevealed(false);
+    view_->render(state_);
+    if (auto target = target_.lock()) target->focusPage();
+    if (clearHighlights) send(Request::clear());
+    AppLog::actions.info("查找条关闭");
+}
+
+void FindBarController::step(FindPayload::Direction direction) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!state_.isVisible) show();
+    if (auto request = state_.step(direction)) {
+        send(std::move(*request));
+    } else {
+        view_->focusField();
+    }
+}
+
+void FindBarController::queryChanged(std::string text) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (auto request = state_.queryChanged(std::move(text))) {
+        send(std::move(*request));
+    } else {
+        view_->render(state_);
+    }
+}
+
+void FindBarController::documentDidRender() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!state_.isVisible || state_.query.empty()) return;
+    if (auto request = state_.step(FindPayload::Direction::next)) send(std::move(*request));
+}
+
+void FindBarController::send(Request request) {
+    ++requestSerial_;
+    spawn(perform(weak_from_this(), std::move(request), requestSerial_));
+}
+
+Task<void> FindBarController::perform(std::weak_ptr<FindBarController> weak, Request request,
+                                      std::int64_t serial) {
+    // Made while the owner and the reader are held, awaited after both are
+    // let go: nothing holds them across the wait.
+    std::optional<Task<FindResultPayload>> call;
+    {
+        auto self = weak.lock();
+        if (!self) co_return;
+        auto target = self->target_.lock();
+        if (!target) co_return;  // no reader any more: the request is dropped
+        if (request.kind == Request::Kind::find) {
+            call.emplace(target->find(request.payload));
+        } else {
+            call.emplace(target->clearFind());
+        }
+    }
+    FindResultPayload reply;
+    try {
+        reply = co_await std::move(*call);
+    } catch (const std::exception& error) {
+        AppLog::actions.error("查找请求失败：%{private}s", error.what());
+        co_return;
+    } catch (...) {
+        AppLog::actions.error("查找请求失败：%{private}s", "unknown error");
+        co_return;
+    }
+    auto self = weak.lock();
+    if (!self || serial != self->requestSerial_) co_return;  // a newer request was sent
+    if (request.kind == Request::Kind::find &&
+        self->state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) {
+        self->view_->shake();
+    }
+    self->view_->render(self->state_);
+}
+
+}  // namespace larkspin

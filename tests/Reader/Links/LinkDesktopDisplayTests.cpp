@@ -1,0 +1,110 @@
+// The link opener's desktop services under Xvfb: the confirmation dialog and
+// GIO's default application.
+
+#include <adwaita.h>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Reader/Links/GioApplicationLauncher.hpp"
+#include "Reader/Links/LinkTargetCheck.hpp"
+#include "Reader/Links/MessageDialogConfirmation.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin {
+namespace {
+
+AdwMessageDialog* openDialog() {
+    AdwMessageDialog* found = nullptr;
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
+        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
+        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window))) {
+            found = ADW_MESSAGE_DIALOG(window);
+        }
+        g_object_unref(window);
+    }
+    return found;
+}
+
+void pressButton(AdwMessageDialog* dialog, const char* response) {
+    adw_message_dialog_response(dialog, response);
+    gtk_window_close(GTK_WINDOW(dialog));
+}
+
+TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
+    test::LogCapture logs;
+    GtkWindow* parent = GTK_WINDOW(gtk_window_new());
+    gtk_window_present(parent);
+    MessageDialogConfirmation confirmation([parent] { return parent; });
+    const OpenConfirmation::Question question{"用默认应用打开「<b>x</b>.pdf」？",
+                                              "这个链接指向的不是 Markdown 文件。\n\n所在文件夹：/a & b",
+                                              "打开", "取消"};
+    struct Answer {
+        std::string how;
+        std::function<void(AdwMessageDialog*)> answer;
+        bool yes;
+        bool broken;  // no answer at all
+    };
+    const std::vector<Answer> answers{
+        // A button: its response, then the dialog closes (which answers again).
+        {"打开", [](AdwMessageDialog* d) { pressButton(d, "open"); }, true, false},
+        {"取消", [](AdwMessageDialog* d) { pressButton(d, "cancel"); }, false, false},
+        {"Esc or the window's close", [](AdwMessageDialog* d) { gtk_window_close(GTK_WINDOW(d)); },
+         false, false},
+        {"destroyed", [](AdwMessageDialog* d) { gtk_window_destroy(GTK_WINDOW(d)); }, false, true},
+    };
+    for (const auto& a : answers) {
+        auto outcome = test::startTask(confirmation.confirm(question));
+        AdwMessageDialog* dialog = nullptr;
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return (dialog = openDialog()) != nullptr; }))
+            << a.how;
+        EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), parent);
+        EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+        EXPECT_STREQ(adw_message_dialog_get_heading(dialog), question.heading.c_str());
+        EXPECT_FALSE(adw_message_dialog_get_heading_use_markup(dialog));
+        EXPECT_STREQ(adw_message_dialog_get_body(dialog), question.body.c_str());
+        EXPECT_FALSE(adw_message_dialog_get_body_use_markup(dialog));
+        EXPECT_STREQ(adw_message_dialog_get_response_label(dialog, "open"), "打开");
+        EXPECT_STREQ(adw_message_dialog_get_response_label(dialog, "cancel"), "取消");
+        // Enter answers the default response, Esc the close response.
+        EXPECT_STREQ(adw_message_dialog_get_default_response(dialog), "cancel");
+        EXPECT_STREQ(adw_message_dialog_get_close_response(dialog), "cancel");
+        EXPECT_FALSE(outcome->finished) << "the question waits for its answer";
+
+        a.answer(dialog);
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; })) << a.how;
+        if (a.broken) {
+            EXPECT_TRUE(outcome->error) << a.how;
+        } else {
+            ASSERT_FALSE(outcome->error) << a.how;
+            EXPECT_EQ(*outcome->value, a.yes) << a.how;
+        }
+        ASSERT_TRUE(test::runMainLoopUntil([] { return openDialog() == nullptr; })) << a.how;
+    }
+    gtk_window_destroy(parent);
+}
+
+TEST(GioApplicationLauncher, ARefusalCarriesTheSystemsReason) {
+    GAppInfo* handler = g_app_info_get_default_for_type("application/octet-stream", FALSE);
+    if (handler) {
+        g_object_unref(handler);
+        GTEST_SKIP() << "this desktop opens any binary file; nothing to refuse";
+    }
+    test::TempDir dir;
+    const auto file = dir.write("blob.larkspin-unknown", std::string("\x00\x01\x02\x03\xFF", 5));
+    GioApplicationLauncher launcher;
+    const auto result = test::runTask(launcher.launch(LinkTargetCheck::fileURI(file)), 20000);
+    EXPECT_FALSE(result.launched);
+    EXPECT_FALSE(result.error.empty());
+}
+
+}  // namespace
+}  // namespace larkspin
