@@ -14,9 +14,13 @@ namespace {
 using Entry = std::pair<std::string_view, std::string_view>;
 
 constexpr std::array kEntries = std::to_array<Entry>({
+    {"a11y.documentStatus.label", "文档状态"},
+    {"a11y.documentStatus.preview", "只读预览"},
     {"appearance.dark", "始终深色"},
     {"appearance.light", "始终明亮"},
     {"appearance.system", "跟随系统"},
+    {"banner.close.accessibility", "关闭提示"},
+    {"banner.close.tooltip", "关闭；本次运行不再提示"},
     {"encoding.latin1",
      "文件不是 UTF-8 编码，已按 Latin-1 读取，非 ASCII 字符可能显示不正确。为避免损坏原文件，本文档只读，"
      "不能保存回原文件。"},
@@ -42,6 +46,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"model.not_writable", "文档处于受限阅读或读取失败状态，未加载完整内容，不能保存。"},
     {"preset.compact", "紧凑"},
     {"preset.loose", "宽松"},
+    {"reader.renderer_missing", "渲染器资源缺失：找不到渲染页面目录 dist。请重新安装 Larkspin，或在源码目录运行 scripts/build-renderer.sh。"},
     {"save.error.coordination", "文件协调失败：%@"},
     {"save.error.coordination_not_run", "协调块没有执行"},
     {"save.error.encoding", "文本无法按原编码序列化。"},
