@@ -137,6 +137,10 @@ void ReaderView::showStatus(const DocumentStatusContent& content, const Theme& t
     if (!statusView_) {
         statusView_ = std::make_unique<DocumentStatusView>();
         gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), statusView_->widget());
+        if (bannerView_) {  // the banner stays on top (the view holds its own reference)
+            gtk_overlay_remove_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
+            gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
+        }
     }
     statusView_->applyTheme(theme);
     statusView_->configure(content, std::move(onAction));
