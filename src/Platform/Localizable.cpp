@@ -15,6 +15,8 @@ using Entry = std::pair<std::string_view, std::string_view>;
 
 constexpr std::array kEntries = std::to_array<Entry>({
     {"a11y.conflictBar.label", "文件提示条"},
+    {"a11y.documentStatus.label", "文档状态"},
+    {"a11y.documentStatus.preview", "只读预览"},
     {"a11y.findBar.count", "第 %lld 个，共 %lld 个"},
     {"a11y.findBar.field", "查找文字"},
     {"a11y.findBar.idle", "尚未查找"},
@@ -24,6 +26,8 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"appearance.dark", "始终深色"},
     {"appearance.light", "始终明亮"},
     {"appearance.system", "跟随系统"},
+    {"banner.close.accessibility", "关闭提示"},
+    {"banner.close.tooltip", "关闭；本次运行不再提示"},
     {"common.cancel", "取消"},
     {"common.got_it", "知道了"},
     {"common.open", "打开"},
@@ -74,6 +78,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"model.not_writable", "文档处于受限阅读或读取失败状态，未加载完整内容，不能保存。"},
     {"preset.compact", "紧凑"},
     {"preset.loose", "宽松"},
+    {"reader.renderer_missing", "渲染器资源缺失：找不到渲染页面目录 dist。请重新安装 Larkspin，或在源码目录运行 scripts/build-renderer.sh。"},
     {"save.error.coordination", "文件协调失败：%@"},
     {"save.error.coordination_not_run", "协调块没有执行"},
     {"save.error.encoding", "文本无法按原编码序列化。"},

@@ -16,6 +16,7 @@
 #include "Protocol/PageCallError.hpp"
 #include "Protocol/ReaderBridge.hpp"
 #include "Protocol/ReaderTestSupport.hpp"
+#include "Support/FakeBridgePort.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 
@@ -25,75 +26,7 @@ namespace {
 using Message = ReaderBridgePort::ScriptMessage;
 using CallResult = ReaderBridgePort::CallResult;
 
-// A web view as the bridge sees it: registrations it keeps whatever becomes of
-// the bridge, calls that wait until the test answers them, and page ends on
-// command.
-class FakeWebView final : public ReaderBridgePort {
-public:
-    struct Call {
-        CallID id = 0;
-        std::string messageJSON;
-        CallCallback done;
-    };
-
-    bool isAlive() const override { return alive; }
-    const void* webViewIdentity() const override { return alive ? this : nullptr; }
-    bool registerMessageHandler(const std::string& name, MessageHandler handler) override {
-        if (!alive || handlers.contains(name)) return false;
-        handlers.emplace(name, std::move(handler));
-        return true;
-    }
-    void unregisterMessageHandler(const std::string& name) override { handlers.erase(name); }
-    CallID callPageFunction(std::string messageJSON, CallCallback done) override {
-        calls.push_back({++lastID, std::move(messageJSON), std::move(done)});
-        return lastID;
-    }
-    void abandonCall(CallID id) override { abandoned.push_back(id); }
-    void setPageEndHandler(PageEndHandler handler) override { pageEnd = std::move(handler); }
-
-    // The page posts `body` (JSON text) to the handler "orvik".
-    void post(std::optional<std::string> body, std::string handler = "orvik") {
-        Message message;
-        message.handlerName = handler;
-        message.webView = this;
-        message.bodyJSON = std::move(body);
-        deliver(message);
-    }
-    void deliver(const Message& message) {
-        const auto found = handlers.find(message.handlerName);
-        if (found == handlers.end()) return;
-        const MessageHandler handler = found->second;
-        handler(message);
-    }
-    BridgeEnvelope request(std::size_t index) const {
-        return BridgeEnvelope::decode(calls.at(index).messageJSON);
-    }
-    // Answers call `index` with `reply` (JSON text, or none).
-    void answer(std::size_t index, std::optional<std::string> reply) {
-        CallResult result;
-        result.replyJSON = std::move(reply);
-        calls.at(index).done(std::move(result));
-    }
-    void fail(std::size_t index, std::exception_ptr error) {
-        CallResult result;
-        result.error = std::move(error);
-        calls.at(index).done(std::move(result));
-    }
-    void end(PageEnd how) {
-        if (how == PageEnd::webViewGone) {
-            alive = false;
-            handlers.clear();
-        }
-        if (pageEnd) pageEnd(how);
-    }
-
-    bool alive = true;
-    std::map<std::string, MessageHandler> handlers;
-    std::vector<Call> calls;
-    std::vector<CallID> abandoned;
-    PageEndHandler pageEnd;
-    CallID lastID = 0;
-};
+using FakeWebView = test::FakeBridgePort;
 
 // Records every delegate call as one line.
 class RecordingDelegate final : public ReaderBridgeDelegate {

@@ -1,0 +1,289 @@
+// How soon a document's reader shows its first screen, against the floor of
+// WebKitGTK itself. Run by hand under Xvfb, from a build with benchmarks:
+//
+//   export GDK_BACKEND=x11 GDK_DEBUG=gl-disable LIBGL_ALWAYS_SOFTWARE=1
+//   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/reader/larkspin_reader_bench
+//
+// Options: --repeat N (runs of each measurement, 5 unless told), --only TEXT
+// (only the documents whose label holds TEXT, such as "1 MiB").
+//
+// For documents of 100 KiB and 1 MiB (GeneratedDocument.hpp), each run:
+// - reader: a cold reader (a web context of its own, so a new web process
+//   and nothing prewarmed) in a shown 1024×768 window. The clock starts just
+//   before the controller is created; it loads the entry page, completes
+//   the handshake and renders the text as the program does.
+//     first screen  until the end of the first frame whose rendering shows
+//                   content down to the bottom of the window (checked in a
+//                   task queued from each animation frame, after its paint);
+//     rendered      until the "rendered" reply reached the controller.
+// - floor: a minimal WebKitGTK program: a plain web view in a context of its
+//   own loads one static HTML page holding the same rendered content (the
+//   reader's own output of the previous run, with the page's style sheet
+//   inlined and no script), timed from creating the view to the same first
+//   screen.
+// Both run in the same process, alternating. Figures are medians.
+
+#include <adwaita.h>
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "GeneratedDocument.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+#include "Protocol/RendererDirectory.hpp"
+#include "Reader/ReaderView.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Reader/ReaderWebViewFactory.hpp"
+#include "Support/Display/WebViewHarness.hpp"
+
+namespace larkspin::bench {
+namespace {
+
+using nlohmann::json;
+
+constexpr int windowWidth = 1024;
+constexpr int windowHeight = 768;
+
+// Put at the start of every measured page: records (wall-clock milliseconds)
+// the end of the first frame whose content reaches the window's bottom.
+constexpr const char* firstScreenProbe = R"(
+(() => {
+    const after = new MessageChannel();
+    const filled = () => {
+        const content = document.getElementById('content');
+        if (!content) return false;
+        const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
+        return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
+    };
+    after.port1.onmessage = () => {
+        if (window.__firstScreen === undefined && filled()) {
+            window.__firstScreen = performance.timeOrigin + performance.now();
+        }
+    };
+    const tick = () => {
+        if (window.__firstScreen !== undefined) return;
+        after.port2.postMessage(0);
+        requestAnimationFrame(tick);
+    };
+    requestAnimationFrame(tick);
+})();
+)";
+
+double nowMs() { return static_cast<double>(g_get_real_time()) / 1000.0; }
+
+double median(std::vector<double> values) {
+    if (values.empty()) return -1;
+    std::ranges::sort(values);
+    return values[values.size() / 2];
+}
+
+std::string formatMs(double ms) {
+    if (ms < 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f ms", ms);
+    return text;
+}
+
+GtkWindow* presentWindow(GtkWidget* child) {
+    auto* window = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(window, windowWidth, windowHeight);
+    gtk_window_set_child(window, child);
+    gtk_window_present(window);
+    return window;
+}
+
+// The page's first-screen stamp, waiting for it.
+std::optional<double> firstScreenOf(WebKitWebView* view) {
+    std::optional<double> stamp;
+    test::waitFor([&] {
+        const auto outcome = test::callScript(view, "return window.__firstScreen ?? null;");
+        if (outcome.ok && outcome.json != "null") stamp = std::stod(outcome.json);
+        return stamp.has_value();
+    });
+    return stamp;
+}
+
+struct ReaderSample {
+    double firstScreen = -1;
+    double rendered = -1;
+    double ready = -1;       // from the start to the page's "ready"
+    double renderSent = -1;  // from the start to the render request
+    std::string html;        // the rendered page, for the floor
+};
+
+std::optional<ReaderSample> runReader(const std::string& text) {
+    WebKitWebContext* context = webkit_web_context_new();
+    std::optional<ReaderSample> result;
+    {
+        ReaderWebViewFactory factory(context);
+        factory.addStartScript(firstScreenProbe);
+        auto view = std::make_shared<ReaderView>(factory);
+        GtkWindow* window = presentWindow(view->widget());
+        bool rendered = false;
+        ReaderSample sample;
+
+        const double start = nowMs();
+        const auto steadyStart = Clock::system().now();
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = view;
+        auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
+        reader->onRendered = [&](const std::vector<BridgeHeading>&) {
+            if (!rendered) sample.rendered = nowMs() - start;
+            rendered = true;
+        };
+        reader->loadView();
+        reader->render(text);
+
+        const auto since = [&](const FirstScreenMarks::Instant& mark) {
+            return mark ? std::chrono::duration<double, std::milli>(*mark - steadyStart).count() : -1.0;
+        };
+        if (test::waitFor([&] { return rendered; }, std::chrono::minutes(3))) {
+            if (const auto stamp = firstScreenOf(view->webView())) {
+                sample.firstScreen = *stamp - start;
+                sample.ready = since(reader->firstScreenMarks().readyAt);
+                sample.renderSent = since(reader->firstScreenMarks().renderSentAt);
+                const auto page = test::callScript(
+                    view->webView(),
+                    "return [document.documentElement.getAttribute('style') || '',"
+                    " document.getElementById('content').outerHTML];");
+                if (page.ok) {
+                    const json parts = json::parse(page.json);
+                    sample.html = parts[1].get<std::string>();
+                    sample.html.insert(0, "<!--style:" + parts[0].get<std::string>() + "-->");
+                    result = sample;
+                }
+            }
+        } else {
+            std::fprintf(stderr, "reader: no rendered reply\n");
+        }
+        gtk_window_destroy(window);
+        reader.reset();
+        view.reset();
+        MainThread::drainForTesting();
+    }
+    g_object_unref(context);
+    return result;
+}
+
+// A static page of the reader's rendered content: its root style (the
+// theme's properties), the style sheet inlined, no script.
+std::string staticPage(const std::string& captured, const std::string& css) {
+    const auto end = captured.find("-->");
+    const std::string style = captured.substr(10, end - 10);
+    const std::string content = captured.substr(end + 3);
+    return "<!DOCTYPE html><html style=\"" + style + "\"><head><meta charset=\"utf-8\"><style>" + css +
+           "</style></head><body>" + content + "</body></html>";
+}
+
+std::optional<double> runFloor(const std::string& html) {
+    WebKitWebContext* context = webkit_web_context_new();
+    std::optional<double> result;
+    {
+        const double start = nowMs();
+        auto* manager = webkit_user_content_manager_new();
+        WebKitUserScript* script =
+            webkit_user_script_new(firstScreenProbe, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(manager, script);
+        webkit_user_script_unref(script);
+        auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context,
+                                                  "user-content-manager", manager, nullptr));
+        g_object_unref(manager);
+        GtkWindow* window = presentWindow(GTK_WIDGET(view));
+        webkit_web_view_load_html(view, html.c_str(), "about:blank");
+        if (const auto stamp = firstScreenOf(view)) result = *stamp - start;
+        gtk_window_destroy(window);
+        MainThread::drainForTesting();
+    }
+    g_object_unref(context);
+    return result;
+}
+
+}  // namespace
+}  // namespace larkspin::bench
+
+int main(int argc, char** argv) {
+    using namespace larkspin;
+    using namespace larkspin::bench;
+    int repeat = 5;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+    }
+    MainThread::initialize();
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "the reader benchmark needs a display: run it under xvfb-run\n");
+        return 2;
+    }
+    adw_init();
+    AppLog::setCaptureHook([](const LogRecord&) {});
+    const auto dist = RendererDirectory::locate();
+    if (!dist) {
+        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
+        return 1;
+    }
+    std::ifstream cssFile(*dist / "renderer.css");
+    std::stringstream css;
+    css << cssFile.rdbuf();
+
+    test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
+    struct Row {
+        std::string label;
+        std::vector<double> firstScreen, rendered, ready, renderSent, floor;
+    };
+    std::vector<Row> rows;
+    for (const auto& [label, bytes] : {std::pair{"100 KiB", 100 * 1024}, std::pair{"1 MiB", 1024 * 1024}}) {
+        if (std::string(label).find(only) == std::string::npos) continue;
+        Row row{label};
+        const std::string text = generatedDocument(static_cast<std::size_t>(bytes));
+        // One reader run first, not counted: its output is the floor's page.
+        std::optional<ReaderSample> last = runReader(text);
+        if (!last) return 1;
+        for (int round = 0; round < repeat; ++round) {
+            std::fprintf(stderr, "%s: round %d/%d\n", label, round + 1, repeat);
+            if (const auto floor = runFloor(staticPage(last->html, css.str()))) row.floor.push_back(*floor);
+            if (auto sample = runReader(text)) {
+                row.firstScreen.push_back(sample->firstScreen);
+                row.rendered.push_back(sample->rendered);
+                row.ready.push_back(sample->ready);
+                row.renderSent.push_back(sample->renderSent);
+                last = std::move(sample);
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+
+    std::printf("\nA cold reader in a %d×%d window against a static page of its output, medians of %d runs\n\n",
+                windowWidth, windowHeight, repeat);
+    std::printf("%-9s %14s %10s %12s %14s %12s %8s\n", "document", "first screen", "rendered",
+                "(ready at", "render sent)", "floor", "ratio");
+    for (const auto& row : rows) {
+        const double first = median(row.firstScreen);
+        const double floor = median(row.floor);
+        std::printf("%-9s %14s %10s %12s %14s %12s %7.2f×\n", row.label.c_str(), formatMs(first).c_str(),
+                    formatMs(median(row.rendered)).c_str(), formatMs(median(row.ready)).c_str(),
+                    formatMs(median(row.renderSent)).c_str(), formatMs(floor).c_str(),
+                    floor > 0 ? first / floor : 0.0);
+    }
+    std::printf("\nGoal\n");
+    for (const auto& row : rows) {
+        const double first = median(row.firstScreen);
+        const double floor = median(row.floor);
+        std::printf("  [%s] %s: first screen of a cold reader (%s) within 1.5× the floor's (%s)\n",
+                    first > 0 && floor > 0 && first <= 1.5 * floor ? "met" : "MISSED", row.label.c_str(),
+                    formatMs(first).c_str(), formatMs(floor).c_str());
+    }
+    return 0;
+}

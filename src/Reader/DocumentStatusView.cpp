@@ -1,0 +1,118 @@
+#include "Reader/DocumentStatusView.hpp"
+
+#include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
+#include "Platform/Localization.hpp"
+#include "Reader/ReaderWidgetStyle.hpp"
+
+namespace larkspin {
+
+namespace {
+
+GtkWidget* centredLabel() {
+    GtkWidget* label = gtk_label_new(nullptr);
+    gtk_label_set_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
+    gtk_label_set_selectable(GTK_LABEL(label), FALSE);
+    return label;
+}
+
+}  // namespace
+
+DocumentStatusView::DocumentStatusView() {
+    root_ = GObjectPtr<GtkWidget>::adopt(GTK_WIDGET(g_object_new(
+        GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_VERTICAL, "accessible-role",
+        GTK_ACCESSIBLE_ROLE_GROUP, nullptr)));
+    GtkWidget* root = root_.get();
+    gtk_widget_set_name(root, "Orvik.documentStatus");
+    gtk_widget_set_hexpand(root, TRUE);
+    gtk_widget_set_vexpand(root, TRUE);
+    gtk_accessible_update_property(GTK_ACCESSIBLE(root), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   L10n::text("a11y.documentStatus.label").c_str(), -1);
+
+    GtkWidget* stack = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
+    gtk_widget_set_halign(stack, GTK_ALIGN_CENTER);
+    gtk_widget_set_margin_top(stack, 48);
+    gtk_widget_set_margin_start(stack, 40);
+    gtk_widget_set_margin_end(stack, 40);
+    title_ = centredLabel();
+    gtk_widget_add_css_class(title_, "title-3");
+    detail_ = centredLabel();
+    action_ = gtk_button_new();
+    gtk_widget_set_name(action_, "Orvik.documentStatus.action");
+    gtk_widget_set_halign(action_, GTK_ALIGN_CENTER);
+    g_signal_connect(action_, "clicked", G_CALLBACK(&DocumentStatusView::onClicked), this);
+    gtk_box_append(GTK_BOX(stack), title_);
+    gtk_box_append(GTK_BOX(stack), detail_);
+    gtk_box_append(GTK_BOX(stack), action_);
+    gtk_box_append(GTK_BOX(root), stack);
+
+    text_ = gtk_text_view_new();
+    gtk_text_view_set_editable(GTK_TEXT_VIEW(text_), FALSE);
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(text_), FALSE);
+    gtk_text_view_set_monospace(GTK_TEXT_VIEW(text_), TRUE);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(text_), GTK_WRAP_WORD_CHAR);
+    for (auto margin : {&gtk_text_view_set_left_margin, &gtk_text_view_set_right_margin,
+                        &gtk_text_view_set_top_margin, &gtk_text_view_set_bottom_margin}) {
+        margin(GTK_TEXT_VIEW(text_), 12);
+    }
+    gtk_accessible_update_property(GTK_ACCESSIBLE(text_), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   L10n::text("a11y.documentStatus.preview").c_str(), -1);
+    scroller_ = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller_), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller_), text_);
+    gtk_widget_set_vexpand(scroller_, TRUE);
+    gtk_widget_set_margin_top(scroller_, 24);
+    gtk_widget_set_margin_start(scroller_, 40);
+    gtk_widget_set_margin_end(scroller_, 40);
+    gtk_widget_set_margin_bottom(scroller_, 40);
+    gtk_widget_set_overflow(scroller_, GTK_OVERFLOW_HIDDEN);
+    gtk_box_append(GTK_BOX(root), scroller_);
+    ReaderWidgetStyle::setWidgetCss(scroller_, "scrolledwindow { border: 1px solid alpha(currentColor, 0.15); border-radius: 6px; }");
+}
+
+void DocumentStatusView::configure(const Content& content, std::function<void()> onAction) {
+    content_ = content;
+    onAction_ = std::move(onAction);
+    gtk_label_set_text(GTK_LABEL(title_), content.title.c_str());
+    gtk_label_set_text(GTK_LABEL(detail_), content.detail.c_str());
+    gtk_button_set_label(GTK_BUTTON(action_), content.actionTitle.value_or("").c_str());
+    gtk_button_set_use_underline(GTK_BUTTON(action_), FALSE);
+    gtk_widget_set_visible(action_, content.actionTitle.has_value());
+    const std::string preview = content.preview.value_or("");
+    gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(text_)), preview.c_str(),
+                             static_cast<int>(preview.size()));
+    gtk_widget_set_visible(scroller_, content.preview.has_value());
+    AccessibilityAnnouncer::announce(content.title + "。" + content.detail,
+                                     AccessibilityAnnouncer::Priority::high, root_.get());
+}
+
+void DocumentStatusView::applyTheme(const Theme& theme) {
+    using ReaderWidgetStyle::cssColor;
+    theme_ = theme;
+    ReaderWidgetStyle::setWidgetCss(
+        root_.get(), "box { background-color: " + cssColor(theme.web.canvas.nativeColor()) + "; }");
+    ReaderWidgetStyle::setWidgetCss(
+        title_, "label { color: " + cssColor(theme.web.text.nativeColor()) + "; }");
+    ReaderWidgetStyle::setWidgetCss(
+        detail_, "label { color: " + cssColor(theme.web.textSecondary.nativeColor()) + "; }");
+    const std::string code = cssColor(theme.content.codeBackground.nativeColor());
+    ReaderWidgetStyle::setWidgetCss(
+        text_, "textview, textview text { background-color: " + code + "; color: " +
+                   cssColor(theme.content.codeText.nativeColor()) + "; caret-color: " +
+                   cssColor(theme.content.codeText.nativeColor()) + "; }");
+    ReaderWidgetStyle::setWidgetCss(
+        scroller_, "scrolledwindow { background-color: " + code + "; border: 1px solid " +
+                       cssColor(theme.native.separator.nativeColor()) + "; border-radius: 6px; }");
+}
+
+void DocumentStatusView::onClicked(GtkButton*, gpointer data) {
+    auto* self = static_cast<DocumentStatusView*>(data);
+    if (self->onAction_) {
+        const auto action = self->onAction_;  // the action may replace the content
+        action();
+    }
+}
+
+}  // namespace larkspin

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Appearance/HexColor.hpp"
+#include "Appearance/Theme.hpp"
+#include "Protocol/NavigationType.hpp"
+#include "Protocol/ReaderBridgePort.hpp"
+
+namespace larkspin {
+
+class AppResourceSchemeHandler;
+class DocumentResourceSchemeHandler;
+
+// The content of the reader's full-page status view.
+struct DocumentStatusContent {
+    std::string title;
+    std::string detail;
+    std::optional<std::string> preview;      // read-only text in a monospaced box
+    std::optional<std::string> actionTitle;  // the one button; none hides it
+    bool operator==(const DocumentStatusContent&) const = default;
+};
+
+// A navigation the web view is about to perform, as the reader judges it.
+struct NavigationRequest {
+    std::optional<std::string> url;
+    bool isMainFrame = true;
+    bool hasTargetFrame = true;
+    NavigationType type = NavigationType::other;
+};
+
+// What the web view side tells the reader view controller.
+class ReaderHostEvents {
+public:
+    virtual ~ReaderHostEvents() = default;
+    // True to let the navigation happen.
+    virtual bool webViewShouldNavigate(const NavigationRequest& request) = 0;
+    virtual void webViewDidFinishLoad() = 0;
+    // `provisional`: the load failed before the page was committed.
+    virtual void webViewDidFailLoad(bool provisional, const std::string& description) = 0;
+    virtual void webViewProcessDidTerminate(std::string_view reason) = 0;
+};
+
+// The reader's widgets as the reader view controller drives them: its root
+// (the web view as main child, the status view and the banner above it) and
+// the one web view mounted in it. `ReaderView` is the GTK form; tests use a
+// fake. Everything here only shows: the controller decides. Main thread.
+class ReaderHost {
+public:
+    virtual ~ReaderHost() = default;
+
+    virtual void setEvents(std::weak_ptr<ReaderHostEvents> events) = 0;
+
+    // The root shows only this text (the renderer's files are missing).
+    virtual void showRendererMissing(const std::string& text) = 0;
+
+    // Makes a reader web view whose two schemes go to these handlers, mounts
+    // it below the overlays (hidden while a status view is shown, with the
+    // under-page colour when one is given) and returns its bridge port.
+    virtual std::shared_ptr<ReaderBridgePort> installWebView(
+        std::shared_ptr<AppResourceSchemeHandler> appResources,
+        std::shared_ptr<DocumentResourceSchemeHandler> documentResources,
+        const std::optional<ColorComponents>& underPageColor) = 0;
+    virtual void loadEntryPage(std::string_view url) = 0;
+    virtual void stopLoading() = 0;
+    // Unmounts and drops the web view; the root shows the under-page colour.
+    virtual void discardWebView() = 0;
+    virtual void setUnderPageColor(const ColorComponents& color) = 0;
+    // The colour as text for logs.
+    virtual std::string underPageColorDescription() const = 0;
+
+    virtual void showStatus(const DocumentStatusContent& content, const Theme& theme,
+                            std::function<void()> onAction) = 0;
+    virtual void hideStatus() = 0;
+    virtual void showBanner(const std::string& message, const std::string& actionTitle,
+                            std::function<void()> onAction, std::function<void()> onDismiss) = 0;
+    virtual void hideBanner() = 0;
+};
+
+}  // namespace larkspin

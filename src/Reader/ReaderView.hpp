@@ -1,0 +1,78 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit/webkit.h>
+
+#include <memory>
+
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
+#include "Reader/DocumentStatusView.hpp"
+#include "Reader/ReaderHost.hpp"
+#include "Reader/ResourceBannerView.hpp"
+
+namespace larkspin {
+
+class ReaderWebViewFactory;
+
+// The reader's widgets: a GtkOverlay root whose main child is the web view
+// (or the renderer-missing label), with the status view and the banner as
+// overlays above it. The one place where a reader web view is mounted. It
+// reports the web view's navigations, loads and process end to the
+// controller and shows what the controller decides. Main thread.
+class ReaderView final : public ReaderHost {
+public:
+    explicit ReaderView(ReaderWebViewFactory& factory);
+    ~ReaderView() override;
+    ReaderView(const ReaderView&) = delete;
+    ReaderView& operator=(const ReaderView&) = delete;
+
+    // The root to put into the tab page. It requests no size of its own.
+    GtkWidget* widget() const { return root_.get(); }
+    WebKitWebView* webView() const { return webView_.get(); }
+    GtkWidget* missingLabel() const { return missingLabel_; }
+    DocumentStatusView* statusView() const { return statusView_.get(); }
+    ResourceBannerView* bannerView() const { return bannerView_.get(); }
+
+    void setEvents(std::weak_ptr<ReaderHostEvents> events) override { events_ = std::move(events); }
+    void showRendererMissing(const std::string& text) override;
+    std::shared_ptr<ReaderBridgePort> installWebView(
+        std::shared_ptr<AppResourceSchemeHandler> appResources,
+        std::shared_ptr<DocumentResourceSchemeHandler> documentResources,
+        const std::optional<ColorComponents>& underPageColor) override;
+    void loadEntryPage(std::string_view url) override;
+    void stopLoading() override;
+    void discardWebView() override;
+    void setUnderPageColor(const ColorComponents& color) override;
+    std::string underPageColorDescription() const override;
+    void showStatus(const DocumentStatusContent& content, const Theme& theme,
+                    std::function<void()> onAction) override;
+    void hideStatus() override;
+    void showBanner(const std::string& message, const std::string& actionTitle,
+                    std::function<void()> onAction, std::function<void()> onDismiss) override;
+    void hideBanner() override;
+
+private:
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer data);
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error,
+                                 gpointer data);
+    static void onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                             gpointer data);
+
+    ReaderWebViewFactory& factory_;
+    std::weak_ptr<ReaderHostEvents> events_;
+    GObjectPtr<GtkWidget> root_;
+    GObjectPtr<WebKitWebView> webView_;
+    SignalConnection decidePolicy_;
+    SignalConnection loadChanged_;
+    SignalConnection loadFailed_;
+    SignalConnection terminated_;
+    GtkWidget* missingLabel_ = nullptr;
+    std::unique_ptr<DocumentStatusView> statusView_;
+    std::unique_ptr<ResourceBannerView> bannerView_;
+    std::optional<ColorComponents> underPageColor_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,836 @@
+#include "Reader/ReaderViewController.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/ThemeCatalog.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Json/RawValue.hpp"
+#include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Protocol/AccessibilityDisplayOptionsFields.hpp"
+#include "Protocol/AnchorPayload.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/BridgeError.hpp"
+#include "Protocol/DiagramAppliedPayload.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/NavigationPolicy.hpp"
+#include "Protocol/RenderRequestPayload.hpp"
+#include "Protocol/RendererLanguage.hpp"
+#include "Reader/ReaderLog.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
+
+namespace larkspin {
+
+namespace {
+
+using Type = BridgeMessageType;
+
+// Sends a request through `bridge` and reads the reply as `Reply`, which must
+// come as `expected` (BridgeError::unexpectedType otherwise).
+template <typename Reply>
+Task<Reply> pageRequest(std::shared_ptr<ReaderBridge> bridge, BridgeMessageType type,
+                        JSONValue payload, BridgeMessageType expected) {
+    BridgeEnvelope reply = co_await bridge->send(type, std::move(payload));
+    if (reply.type != rawValue(expected)) throw BridgeError::unexpectedType(reply.type);
+    co_return reply.template decodePayload<Reply>();
+}
+
+JSONValue emptyObject() { return JSONValue::object(); }
+
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<ReaderViewController> ReaderViewController::create(std::string documentID,
+                                                                   Dependencies dependencies) {
+    return std::shared_ptr<ReaderViewController>(
+        new ReaderViewController(std::move(documentID), std::move(dependencies)));
+}
+
+ReaderViewController::ReaderViewController(std::string documentID, Dependencies dependencies)
+    : documentID_(std::move(documentID)),
+      dependencies_(std::move(dependencies)),
+      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
+    if (!dependencies_.makeAppResources) {
+        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+    }
+    if (!dependencies_.preferredLocalizations) {
+        dependencies_.preferredLocalizations = [] {
+            return RendererLanguage::preferredLocalizations();
+        };
+    }
+    if (!dependencies_.currentTheme) {
+        dependencies_.currentTheme = [] {
+            return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
+        };
+    }
+}
+
+ReaderViewController::~ReaderViewController() {
+    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
+    entryLoadGuard_.cancel();
+    if (bridge_) bridge_->teardown();
+}
+
+// ---- view and web view ----------------------------------------------------
+
+void ReaderViewController::loadView() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (viewLoaded_) return;
+    viewLoaded_ = true;
+    dependencies_.host->setEvents(weak_from_this());
+    schemeHandler_ = dependencies_.makeAppResources();
+    if (!schemeHandler_) {
+        dependencies_.host->showRendererMissing(L10n::text("reader.renderer_missing"));
+        return;
+    }
+    documentResourceHandler_ = DocumentResourceSchemeHandler::create();
+    applyDocumentLocation();
+    installWebView();
+    loadEntryPage();
+}
+
+void ReaderViewController::installWebView() {
+    if (!schemeHandler_ || !documentResourceHandler_) return;
+    auto port = dependencies_.host->installWebView(schemeHandler_, documentResourceHandler_,
+                                                   lastUnderPageColor_);
+    mount(std::move(port));
+    firstScreenMarks_ = FirstScreenMarks{};
+    firstScreenMarks_.webViewInstalledAt = clock_.now();
+}
+
+void ReaderViewController::mount(std::shared_ptr<ReaderBridgePort> port) {
+    auto bridge = ReaderBridge::create(documentID_, makeUUID());
+    bridge->setDelegate(weak_from_this());
+    bridge->setSourceRevision(renderRevision_);
+    bridge->attach(std::move(port));
+    bridge_ = std::move(bridge);
+}
+
+void ReaderViewController::loadEntryPage() {
+    isReady_ = false;
+    pageHasContent_ = false;
+    firstScreenMarks_.entryLoadStartedAt = clock_.now();
+    if (!bridge_) return;
+    dependencies_.host->loadEntryPage(AppResourceSchemeHandler::entryURL);
+    entryLoadGuard_.cancel();
+    entryLoadGuard_ = MainThread::postAfter(clock_, entryLoadTimeout, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->entryLoadDidTimeOut();
+    });
+}
+
+void ReaderViewController::entryLoadDidTimeOut() {
+    dependencies_.host->stopLoading();
+    AppLog::bridge.error("首次导航失败：%{private}s",
+                         fmt::format("入口页 {} 秒内没有载入完成", entryLoadTimeout.count()));
+}
+
+void ReaderViewController::discardWebView() {
+    renderQueue_.reset();
+    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
+    anchorSnapshotTask_.reset();
+    isReady_ = false;
+    pageHasContent_ = false;
+    lastViewportInsets_.reset();
+    lastViewportInsetsApplied_.reset();
+    entryLoadGuard_.cancel();
+    if (bridge_) bridge_->teardown();
+    bridge_.reset();
+    dependencies_.host->discardWebView();
+}
+
+void ReaderViewController::bridgeDidBecomeReady(ReaderBridge& bridge) {
+    if (&bridge != bridge_.get()) return;
+    isReady_ = true;
+    firstScreenMarks_.readyAt = clock_.now();
+    spawn(runHandshakeProbe(weak_from_this()));
+    spawn(runHandshakeSequence(weak_from_this()));
+}
+
+Task<void> ReaderViewController::runHandshakeProbe(Weak weak) {
+    auto self = weak.lock();
+    if (!self) co_return;
+    auto bridge = self->bridge_;
+    self.reset();
+    if (!bridge) co_return;
+    std::exception_ptr failure;
+    try {
+        auto reply = co_await pageRequest<CapabilitiesPayload>(bridge, Type::probe, emptyObject(),
+                                                               Type::capabilities);
+        if (auto owner = weak.lock()) {
+            owner->lastCapabilities_ = reply;
+            AppLog::bridge.info(
+                "capabilities: isSecureContext=%{bool}d cryptoSubtle=%{bool}d moduleWorker=%{bool}d "
+                "dynamicImport=%{bool}d cspBlockedInlineScript=%{bool}d userAgent=%{public}s",
+                reply.isSecureContext, reply.cryptoSubtle, reply.moduleWorker, reply.dynamicImport,
+                reply.cspBlockedInlineScript, reply.userAgent);
+            if (owner->onCapabilities) owner->onCapabilities(reply);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("probe 失败：%{private}s", describe(failure));
+    if (auto owner = weak.lock()) owner->firstScreenMarks_.probeDoneAt = owner->clock_.now();
+}
+
+Task<void> ReaderViewController::runHandshakeSequence(Weak weak) {
+    if (weak.expired()) co_return;
+    co_await resendThemeIfNeeded(weak);
+    if (auto self = weak.lock()) self->firstScreenMarks_.themeDoneAt = self->clock_.now();
+    co_await resendTypographyIfNeeded(weak);
+    auto self = weak.lock();
+    if (!self) co_return;
+    self->firstScreenMarks_.typographyDoneAt = self->clock_.now();
+    if (self->lastViewportInsets_) {
+        const ViewportInsetsPayload waiting = *self->lastViewportInsets_;
+        self->lastViewportInsets_.reset();
+        self->sendViewportInsets(waiting);
+    }
+    self->scheduleRender();
+}
+
+// ---- navigation and loading ----------------------------------------------
+
+bool ReaderViewController::webViewShouldNavigate(const NavigationRequest& request) {
+    const auto decision = NavigationPolicy::decideNavigation(request.url, request.isMainFrame,
+                                                             request.hasTargetFrame, request.type);
+    if (decision.kind == NavigationPolicy::NavigationDecision::Kind::allow) return true;
+    AppLog::bridge.error("拦截导航（%{private}s）：%{private}s", decision.reason,
+                         request.url.value_or("<nil>"));
+    return false;
+}
+
+void ReaderViewController::webViewDidFinishLoad() { entryLoadGuard_.cancel(); }
+
+void ReaderViewController::webViewDidFailLoad(bool provisional, const std::string& description) {
+    entryLoadGuard_.cancel();
+    if (provisional) {
+        AppLog::bridge.error("首次导航失败：%{private}s", description);
+    } else {
+        AppLog::bridge.error("导航失败：%{private}s", description);
+    }
+}
+
+void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
+    AppLog::bridge.error("Web 内容进程终止：reason=%{public}s", reason);
+    discardWebView();
+}
+
+// ---- render ----------------------------------------------------------------
+
+void ReaderViewController::render(std::string source, std::optional<RenderEnhancements> enhancements) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    source_ = std::move(source);
+    enhancements_ = enhancements;
+    ++renderRevision_;
+    if (bridge_) bridge_->setSourceRevision(renderRevision_);
+    scheduleRender();
+}
+
+void ReaderViewController::scheduleRender() {
+    if (!isReady_ || !source_) return;
+    if (const auto ticket = renderQueue_.request()) spawn(performRender(weak_from_this(), *ticket));
+}
+
+Task<void> ReaderViewController::performRender(Weak weak, RenderQueue::Ticket ticket) {
+    if (weak.expired()) co_return;
+    std::exception_ptr failure;
+    try {
+        auto self = weak.lock();
+        if (self && self->bridge_ && self->source_) {
+            RenderRequestPayload request;
+            request.source = *self->source_;
+            request.language = RendererLanguage::resolve(self->dependencies_.preferredLocalizations());
+            request.enhancements = self->enhancements_;
+            request.background = !self->isWindowActive_;
+            if (self->pendingScrollToSourceLine_) {
+                request.scrollToSourceLine = self->pendingScrollToSourceLine_;
+                self->pendingScrollToSourceLine_.reset();
+                self->lastScrolledToSource_.reset();  // the report of this request replaces it
+            } else {
+                std::optional<ReadingAnchor> anchor = self->readingAnchor_;
+                if (self->pageHasContent_) {
+                    self.reset();
+                    anchor = co_await captureAnchor(weak);
+                    self = weak.lock();
+                    if (!self) co_return;
+                }
+                if (anchor) {
+                    self->lastAnchorRestored_.reset();
+                    request.restoreAnchor = std::move(anchor);
+                }
+            }
+            auto bridge = self->bridge_;
+            if (!bridge) throw BridgeError::notAttached();
+            if (!self->firstScreenMarks_.renderSentAt) {
+                self->firstScreenMarks_.renderSentAt = self->clock_.now();
+            }
+            JSONValue payload = request.jsonValue();
+            self.reset();
+            BridgeEnvelope reply = co_await bridge->send(Type::render, std::move(payload));
+            if (auto owner = weak.lock()) owner->handleRenderedReply(reply);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("render 失败：%{private}s", describe(failure));
+    auto self = weak.lock();
+    if (self && self->renderQueue_.finish(ticket)) self->scheduleRender();
+}
+
+void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
+    if (!firstScreenMarks_.renderedReceivedAt) {
+        firstScreenMarks_.renderedReceivedAt = clock_.now();
+        if (dependencies_.restockSpare) dependencies_.restockSpare();
+    }
+    if (reply.type != rawValue(Type::rendered)) throw BridgeError::unexpectedType(reply.type);
+    auto payload = reply.decodePayload<RenderedPayload>();
+    lastHeadings_ = payload.headings;
+    lastImageSummary_ = payload.images;
+    pageHasContent_ = true;
+    if (payload.anchorRestored && !lastAnchorRestored_) recordAnchorRestored(*payload.anchorRestored);
+    if (payload.scrolledToSource) recordScrolledToSource(*payload.scrolledToSource);
+    if (payload.diagrams && payload.diagrams->total != 0) {
+        lastDiagramsProgress_.reset();
+    } else {
+        DiagramsProgressPayload finished;
+        finished.mode = "inline";
+        finished.inlineCount = 0;
+        finished.isolated = 0;
+        finished.complete = true;
+        finished.diagramMs = 0;
+        finished.maxFrameGapMs = 0;
+        finished.frameCount = 0;
+        lastDiagramsProgress_ = finished;
+    }
+    ReaderLog::rendered(payload, isWindowActive_);
+    ReaderBridge::logRenderLimits(reply);
+    lastRendered_ = std::move(payload);
+    if (onRendered) {
+        const auto headings = lastHeadings_;
+        onRendered(headings);
+    }
+}
+
+void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload& report) {
+    lastScrolledToSource_ = report;
+    ReaderLog::scrolledToSource(report);
+}
+
+void ReaderViewController::recordAnchorRestored(const AnchorRestoredPayload& report) {
+    if (lastAnchorRestored_) return;
+    lastAnchorRestored_ = report;
+    ReaderLog::anchorRestored(report);
+    if (onAnchorRestored) onAnchorRestored(report);
+}
+
+void ReaderViewController::setWindowActive(bool active) {
+    const bool wasActive = isWindowActive_;
+    isWindowActive_ = active;
+    if (!wasActive && active) retryTimedOutRenderIfNeeded();
+}
+
+void ReaderViewController::retryTimedOutRenderIfNeeded() {
+    if (renderQueue_.isRunning()) return;
+    if (!lastRendered_ || !lastRendered_->degraded || lastRendered_->degraded->reason != "timeout") {
+        return;
+    }
+    if (timeoutRetriedRevision_ == renderRevision_) return;
+    timeoutRetriedRevision_ = renderRevision_;
+    ++timeoutRetryCount_;
+    AppLog::bridge.info(
+        "窗口回到活动状态：上次 render 解析超时降级，重渲染一次（sourceRevision %ld，累计 %ld 次）",
+        renderRevision_, timeoutRetryCount_);
+    scheduleRender();
+}
+
+Task<std::optional<ReadingAnchor>> ReaderViewController::captureReadingAnchor() {
+    return captureAnchor(weak_from_this());
+}
+
+Task<std::optional<ReadingAnchor>> ReaderViewController::captureAnchor(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->isReady_ || !self->pageHasContent_ || !self->bridge_) co_return std::nullopt;
+    auto bridge = self->bridge_;
+    self.reset();
+    std::optional<ReadingAnchor> anchor;
+    std::exception_ptr failure;
+    try {
+        auto reply = co_await pageRequest<AnchorPayload>(bridge, Type::captureAnchor, emptyObject(),
+                                                         Type::anchor);
+        anchor = std::move(reply.anchor);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        AppLog::bridge.error("captureAnchor 失败：%{private}s", describe(failure));
+        co_return std::nullopt;
+    }
+    if (!anchor) co_return std::nullopt;
+    if (auto owner = weak.lock()) owner->readingAnchor_ = anchor;
+    ReaderLog::capturedAnchor(*anchor);
+    co_return anchor;
+}
+
+// ---- document location and diagrams --------------------------------------
+
+void ReaderViewController::setDocumentLocation(std::optional<std::filesystem::path> location) {
+    documentLocation_ = std::move(location);
+    hasDocumentLocation_ = true;
+    applyDocumentLocation();
+}
+
+void ReaderViewController::applyDocumentLocation() {
+    if (!documentResourceHandler_) return;  // kept until a handler exists
+    if (hasDocumentLocation_) {
+        documentResourceHandler_->setDocumentLocation(documentLocation_, documentID_);
+    }
+    documentResourceHandler_->setAccessDeniedCallback(
+        documentID_, [weak = weak_from_this()](const std::string& documentID, const std::string& path) {
+            auto self = weak.lock();
+            if (!self || documentID != self->documentID_) return;
+            if (self->onResourceAccessDenied) self->onResourceAccessDenied(path);
+        });
+}
+
+Task<void> ReaderViewController::serveDiagramRequest(Weak weak, DiagramRequestPayload request) {
+    auto self = weak.lock();
+    if (!self) co_return;
+    auto service = self->dependencies_.diagramService;
+    self.reset();
+    DiagramResultPayload result =
+        DiagramResultPayload::failure(request.diagramID, "unavailable", "独立渲染服务不可用");
+    if (service) {
+        result = co_await service->render(request.diagramID, request.source, request.themeVariables);
+    }
+    self = weak.lock();
+    if (!self || !self->bridge_ || !self->isReady_) co_return;
+    auto bridge = self->bridge_;
+    self.reset();
+    std::exception_ptr failure;
+    try {
+        auto applied = co_await pageRequest<DiagramAppliedPayload>(
+            bridge, Type::diagramResult, PayloadCodec::encode(result), Type::diagramApplied);
+        if (!applied.accepted) {
+            AppLog::diagrams.info("diagramResult %{public}s 已过期（页面不再等待）", request.diagramID);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::diagrams.error("送回 diagramResult 失败：%{private}s", describe(failure));
+}
+
+// ---- requests ---------------------------------------------------------------
+
+Task<FindResultPayload> ReaderViewController::find(FindPayload payload) {
+    return performFind(weak_from_this(), std::move(payload));
+}
+
+Task<FindResultPayload> ReaderViewController::performFind(Weak weak, FindPayload payload) {
+    auto self = weak.lock();
+    if (!self || !self->bridge_) throw BridgeError::notAttached();
+    auto bridge = self->bridge_;
+    self.reset();
+    auto reply = co_await pageRequest<FindResultPayload>(bridge, Type::find,
+                                                         PayloadCodec::encode(payload),
+                                                         Type::findResult);
+    AppLog::actions.info(
+        "find \"%{private}s\" %{public}s restart=%{bool}d → matchCount=%ld activeIndex=%ld "
+        "found=%{bool}d",
+        payload.query, rawValue(payload.direction), payload.restart, reply.matchCount,
+        reply.activeIndex, reply.found);
+    co_return reply;
+}
+
+Task<FindResultPayload> ReaderViewController::clearFind() {
+    return performClearFind(weak_from_this());
+}
+
+Task<FindResultPayload> ReaderViewController::performClearFind(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->bridge_) throw BridgeError::notAttached();
+    auto bridge = self->bridge_;
+    self.reset();
+    co_return co_await pageRequest<FindResultPayload>(bridge, Type::clearFind, emptyObject(),
+                                                      Type::findResult);
+}
+
+Task<ScrolledPayload> ReaderViewController::scrollToHeading(std::string id) {
+    return performScroll(weak_from_this(), std::move(id));
+}
+
+Task<ScrolledPayload> ReaderViewController::performScroll(Weak weak, std::string id) {
+    auto self = weak.lock();
+    if (!self || !self->bridge_) throw BridgeError::notAttached();
+    auto bridge = self->bridge_;
+    self.reset();
+    JSONValue::Object object;
+    object.emplace("id", JSONValue::string(id));
+    auto reply = co_await pageRequest<ScrolledPayload>(
+        bridge, Type::scrollToHeading, JSONValue::object(std::move(object)), Type::scrolled);
+    if (!reply.found) AppLog::bridge.error("scrollToHeading：页面里没有 id=%{private}s 的标题", id);
+    co_return reply;
+}
+
+void ReaderViewController::updateObscuredContentInsets() {
+    if (!bridge_) return;
+    // Only the banner covers the page: bars above the reader in the tab page
+    // are outside the web view.
+    sendViewportInsets(ViewportInsetsPayload{bannerShown_ ? bannerHeight : 0.0, 0.0});
+}
+
+void ReaderViewController::sendViewportInsets(ViewportInsetsPayload insets) {
+    if (lastViewportInsets_ && lastViewportInsets_->top == insets.top &&
+        lastViewportInsets_->bottom == insets.bottom) {
+        return;
+    }
+    lastViewportInsets_ = insets;
+    if (isReady_ && bridge_) spawn(exchangeViewportInsets(weak_from_this(), bridge_, insets));
+}
+
+Task<void> ReaderViewController::exchangeViewportInsets(Weak weak, std::shared_ptr<ReaderBridge> bridge,
+                                                        ViewportInsetsPayload insets) {
+    std::exception_ptr failure;
+    try {
+        auto applied = co_await pageRequest<ViewportInsetsAppliedPayload>(
+            bridge, Type::setViewportInsets, PayloadCodec::encode(insets),
+            Type::viewportInsetsApplied);
+        if (auto self = weak.lock()) {
+            self->lastViewportInsetsApplied_ = applied;
+            AppLog::bridge.info("viewportInsetsApplied top=%f bottom=%f originOffset=%f", applied.top,
+                                applied.bottom, applied.originOffset);
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("setViewportInsets 失败：%{private}s", describe(failure));
+}
+
+void ReaderViewController::scheduleAnchorSnapshot(Clock::Duration delay) {
+    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
+    anchorSnapshotTask_.emplace();
+    spawn(snapshotAnchor(weak_from_this(), delay, anchorSnapshotTask_->token()));
+}
+
+Task<void> ReaderViewController::snapshotAnchor(Weak weak, Clock::Duration delay,
+                                                CancellationToken token) {
+    bool cancelled = false;
+    {
+        auto self = weak.lock();
+        if (!self) co_return;
+        Clock& clock = self->clock_;
+        self.reset();
+        try {
+            co_await sleepFor(clock, delay, token);
+        } catch (const TaskCancelled&) {
+            cancelled = true;
+        }
+    }
+    if (cancelled || token.isCancelled()) co_return;
+    auto self = weak.lock();
+    if (!self) co_return;
+    self->anchorSnapshotTask_.reset();  // a later schedule no longer cancels this capture
+    self.reset();
+    const auto anchor = co_await captureAnchor(weak);
+    if (auto owner = weak.lock(); owner && anchor) ++owner->anchorSnapshotCount_;
+}
+
+// ---- page events ----------------------------------------------------------
+
+void ReaderViewController::bridgeDidReceiveError(ReaderBridge&, const BridgeErrorPayload& error) {
+    AppLog::bridge.error("渲染器错误 %{public}s：%{private}s", error.code, error.message);
+}
+
+void ReaderViewController::bridgeDidReportActiveHeading(ReaderBridge&,
+                                                        const ActiveHeadingPayload& payload) {
+    if (onActiveHeading) onActiveHeading(payload);
+    scheduleAnchorSnapshot(activeHeadingSnapshotDelay);
+}
+
+void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
+                                                        const LayoutReportPayload& payload) {
+    lastLayoutReport_ = payload;
+    if (firstScreenMarks_.renderedReceivedAt && !firstScreenMarks_.layoutReportAt) {
+        firstScreenMarks_.layoutReportAt = clock_.now();
+    }
+    ReaderLog::layoutReport(payload);
+    if (onLayoutReport) onLayoutReport(payload);
+}
+
+void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
+                                                           const DiagramsProgressPayload& payload) {
+    lastDiagramsProgress_ = payload;
+    ReaderLog::diagramsProgress(payload);
+    if (onDiagramsProgress) onDiagramsProgress(payload);
+}
+
+void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
+                                                   const DiagramRequestPayload& payload) {
+    spawn(serveDiagramRequest(weak_from_this(), payload));
+}
+
+void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
+    if (onCopyText) {
+        onCopyText(payload);
+        return;
+    }
+    const PasteboardService& pasteboard =
+        dependencies_.pasteboard ? *dependencies_.pasteboard : PasteboardService::general();
+    (void)pasteboard.write(payload.text, payload.kind);
+}
+
+void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
+    if (onOpenLink) {
+        onOpenLink(payload);
+        return;
+    }
+    AppLog::actions.error("openLink 没有处理者，忽略：%{private}s", payload.href);
+}
+
+void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
+                                                  const AnchorRestoredPayload& payload) {
+    recordAnchorRestored(payload);
+}
+
+// ---- appearance -------------------------------------------------------------
+
+void ReaderViewController::setUnderPage(const ColorComponents& color) {
+    lastUnderPageColor_ = color;
+    dependencies_.host->setUnderPageColor(color);
+}
+
+ColorComponents ReaderViewController::underPageColor(const Theme& theme,
+                                                     const AccessibilityDisplayOptions& accessibility) {
+    const auto& gradient = theme.background.gradient;
+    if (accessibility.prefersSolidBackground() || !gradient || gradient->empty()) {
+        return theme.background.solid.nativeColor();
+    }
+    const auto lowest = std::min_element(
+        gradient->begin(), gradient->end(),
+        [](const GradientStop& a, const GradientStop& b) { return a.position < b.position; });
+    return lowest->color.nativeColor();
+}
+
+Task<std::optional<ThemeAppliedPayload>> ReaderViewController::applyTheme(
+    SetThemePayload theme, SetBackgroundPayload background, ColorComponents underPage) {
+    return performApplyTheme(weak_from_this(), std::move(theme), std::move(background), underPage);
+}
+
+Task<std::optional<ThemeAppliedPayload>> ReaderViewController::performApplyTheme(
+    Weak weak, SetThemePayload theme, SetBackgroundPayload background, ColorComponents underPage) {
+    auto self = weak.lock();
+    if (!self) co_return std::nullopt;
+    self->lastTheme_ = theme;
+    self->lastThemeBackground_ = background;
+    self->setUnderPage(underPage);
+    if (!self->isReady_ || !self->bridge_) co_return std::nullopt;
+    auto bridge = self->bridge_;
+    self.reset();
+    auto reply = co_await pageRequest<ThemeAppliedPayload>(bridge, Type::setTheme,
+                                                           PayloadCodec::encode(theme),
+                                                           Type::themeApplied);
+    self = weak.lock();
+    if (!self) co_return std::nullopt;
+    if (!self->lastTheme_ || self->lastTheme_->themeRevision != reply.themeRevision) {
+        AppLog::bridge.info("themeApplied 已过期：revision %ld，当前 %ld", reply.themeRevision,
+                            self->lastTheme_ ? self->lastTheme_->themeRevision : std::int64_t{-1});
+        co_return std::nullopt;
+    }
+    self.reset();
+    co_await setBackground(weak, background, underPage);
+    AppLog::bridge.info("themeApplied %{public}s revision=%ld tokens=%ld", reply.themeID,
+                        reply.themeRevision, reply.appliedCount);
+    co_return reply;
+}
+
+Task<BackgroundAppliedPayload> ReaderViewController::setBackground(
+    Weak weak, SetBackgroundPayload background, std::optional<ColorComponents> underPage) {
+    auto self = weak.lock();
+    if (!self || !self->bridge_) throw BridgeError::notAttached();
+    if (underPage) self->setUnderPage(*underPage);
+    auto bridge = self->bridge_;
+    self.reset();
+    auto reply = co_await pageRequest<BackgroundAppliedPayload>(
+        bridge, Type::setBackground, PayloadCodec::encode(background), Type::backgroundApplied);
+    self = weak.lock();
+    AppLog::bridge.info(
+        "backgroundApplied page=%{public}s computed=%{public}s colorScheme=%{public}s "
+        "underPage=%{public}s",
+        reply.pageBackground, reply.computedBackground, reply.computedColorScheme,
+        self ? self->dependencies_.host->underPageColorDescription() : std::string("-"));
+    co_return reply;
+}
+
+Task<std::optional<AccessibilityAppliedPayload>> ReaderViewController::applyAccessibility(
+    AccessibilityDisplayOptions options) {
+    return performApplyAccessibility(weak_from_this(), options);
+}
+
+Task<std::optional<AccessibilityAppliedPayload>> ReaderViewController::performApplyAccessibility(
+    Weak weak, AccessibilityDisplayOptions options) {
+    auto self = weak.lock();
+    if (!self) co_return std::nullopt;
+    self->lastAccessibility_ = options;
+    if (!self->isReady_ || !self->bridge_) co_return std::nullopt;
+    auto bridge = self->bridge_;
+    self.reset();
+    auto reply = co_await pageRequest<AccessibilityAppliedPayload>(
+        bridge, Type::setAccessibility, PayloadCodec::encode(options), Type::accessibilityApplied);
+    AppLog::bridge.info(
+        "accessibilityApplied reduceMotion=%{bool}d reduceTransparency=%{bool}d "
+        "increaseContrast=%{bool}d",
+        reply.reduceMotion, reply.reduceTransparency, reply.increaseContrast);
+    co_return reply;
+}
+
+Task<std::optional<TypographyAppliedPayload>> ReaderViewController::applyTypography(
+    SetTypographyPayload payload) {
+    return performApplyTypography(weak_from_this(), std::move(payload));
+}
+
+Task<std::optional<TypographyAppliedPayload>> ReaderViewController::performApplyTypography(
+    Weak weak, SetTypographyPayload payload) {
+    auto self = weak.lock();
+    if (!self) co_return std::nullopt;
+    self->lastTypography_ = payload;
+    if (!self->isReady_ || !self->bridge_) co_return std::nullopt;
+    auto bridge = self->bridge_;
+    self.reset();
+    auto reply = co_await pageRequest<TypographyAppliedPayload>(
+        bridge, Type::setTypography, PayloadCodec::encode(payload), Type::typographyApplied);
+    self = weak.lock();
+    if (!self) co_return std::nullopt;
+    if (self->lastTypography_ != payload) {
+        AppLog::bridge.info("typographyApplied 已过期（等待期间有更新的设置）");
+        co_return std::nullopt;
+    }
+    self->lastTypographyApplied_ = reply;
+    ReaderLog::typographyApplied(reply);
+    co_return reply;
+}
+
+Task<void> ReaderViewController::applyAppearance(Theme theme, std::int64_t themeRevision,
+                                                 AccessibilityDisplayOptions accessibility) {
+    return performApplyAppearance(weak_from_this(), std::move(theme), themeRevision, accessibility);
+}
+
+Task<void> ReaderViewController::performApplyAppearance(Weak weak, Theme theme,
+                                                        std::int64_t themeRevision,
+                                                        AccessibilityDisplayOptions accessibility) {
+    const std::string themeID(rawValue(theme.id));
+    SetThemePayload payload;
+    payload.themeID = themeID;
+    payload.themeRevision = themeRevision;
+    payload.tokens = accessibility.mergingThemeTokens(theme.cssVariables());
+    SetBackgroundPayload background;
+    background.pageBackground = theme.web.canvas.hex;
+    background.colorScheme = theme.appearance == ThemeAppearance::dark ? "dark" : "light";
+    const ColorComponents underPage = underPageColor(theme, accessibility);
+    std::exception_ptr failure;
+    try {
+        co_await performApplyAccessibility(weak, accessibility);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A failed accessibility push must not keep the theme from being
+    // remembered: the next ready page would get the old one.
+    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, describe(failure));
+    failure = nullptr;
+    try {
+        co_await performApplyTheme(weak, payload, background, underPage);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, describe(failure));
+}
+
+Task<void> ReaderViewController::resendThemeIfNeeded(Weak weak) {
+    auto self = weak.lock();
+    if (!self) co_return;
+    const auto accessibility = self->lastAccessibility_;
+    self.reset();
+    std::exception_ptr failure;
+    if (accessibility) {
+        try {
+            co_await performApplyAccessibility(weak, *accessibility);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", describe(failure));
+    }
+    self = weak.lock();
+    if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->bridge_) co_return;
+    const SetThemePayload theme = *self->lastTheme_;
+    const SetBackgroundPayload background = *self->lastThemeBackground_;
+    const ColorComponents underPage = self->lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
+    self.reset();
+    failure = nullptr;
+    try {
+        co_await performApplyTheme(weak, theme, background, underPage);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("补发主题失败：%{private}s", describe(failure));
+}
+
+Task<void> ReaderViewController::resendTypographyIfNeeded(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->lastTypography_) co_return;
+    const SetTypographyPayload typography = *self->lastTypography_;
+    self.reset();
+    std::exception_ptr failure;
+    try {
+        co_await performApplyTypography(weak, typography);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("补发排版失败：%{private}s", describe(failure));
+}
+
+// ---- overlays -------------------------------------------------------------
+
+void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
+                                              std::function<void()> onAction) {
+    const std::int64_t previewCharacters =
+        content.preview ? PasteboardService::characterCount(*content.preview) : 0;
+    AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %ld 字符", content.title,
+                          content.detail, previewCharacters);
+    dependencies_.host->showStatus(content, dependencies_.currentTheme(), std::move(onAction));
+    statusContent_ = std::move(content);
+}
+
+void ReaderViewController::hideDocumentStatus() {
+    statusContent_.reset();
+    dependencies_.host->hideStatus();
+}
+
+void ReaderViewController::showBanner(std::string message, std::string actionTitle,
+                                      std::function<void()> onAction,
+                                      std::function<void()> onDismiss) {
+    bannerShown_ = true;
+    dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
+    updateObscuredContentInsets();
+    if (onBannerVisibilityChange) onBannerVisibilityChange();
+}
+
+void ReaderViewController::hideBanner() {
+    if (!bannerShown_) return;
+    bannerShown_ = false;
+    dependencies_.host->hideBanner();
+    updateObscuredContentInsets();
+    if (onBannerVisibilityChange) onBannerVisibilityChange();
+}
+
+}  // namespace larkspin

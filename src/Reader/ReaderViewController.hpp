@@ -1,0 +1,342 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Appearance/AccessibilityDisplayOptions.hpp"
+#include "Appearance/HexColor.hpp"
+#include "Appearance/Theme.hpp"
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Protocol/AccessibilityAppliedPayload.hpp"
+#include "Protocol/BackgroundAppliedPayload.hpp"
+#include "Protocol/CapabilitiesPayload.hpp"
+#include "Protocol/DiagramResultPayload.hpp"
+#include "Protocol/FindPayload.hpp"
+#include "Protocol/FindResultPayload.hpp"
+#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/ReaderBridgeDelegate.hpp"
+#include "Protocol/ReadingAnchor.hpp"
+#include "Protocol/RenderEnhancements.hpp"
+#include "Protocol/RenderedPayload.hpp"
+#include "Protocol/ScrolledPayload.hpp"
+#include "Protocol/SetBackgroundPayload.hpp"
+#include "Protocol/SetThemePayload.hpp"
+#include "Protocol/SetTypographyPayload.hpp"
+#include "Protocol/ThemeAppliedPayload.hpp"
+#include "Protocol/TypographyAppliedPayload.hpp"
+#include "Protocol/ViewportInsetsAppliedPayload.hpp"
+#include "Protocol/ViewportInsetsPayload.hpp"
+#include "Reader/ReaderHost.hpp"
+#include "Reader/RenderQueue.hpp"
+
+namespace larkspin {
+
+class AppResourceSchemeHandler;
+class DocumentResourceSchemeHandler;
+class PasteboardService;
+
+// When the current web view reached each step of its first screen. A new
+// record replaces the old one each time a web view is put in place.
+struct FirstScreenMarks {
+    using Instant = std::optional<Clock::TimePoint>;
+    Instant webViewInstalledAt;
+    Instant entryLoadStartedAt;
+    Instant readyAt;
+    Instant probeDoneAt;
+    Instant themeDoneAt;
+    Instant typographyDoneAt;
+    Instant renderSentAt;
+    Instant renderedReceivedAt;
+    Instant layoutReportAt;
+    bool usedPrewarmed = false;
+};
+
+// The reading surface of one document: it owns the web view that shows the
+// rendered document (through its `ReaderHost`), the bridge bound to it and
+// the two URL-scheme handlers, loads the renderer's entry page, completes
+// the ready handshake, pushes the appearance, renders the document's text
+// one request at a time, keeps the reading position, answers the page's
+// events and shows the status view and the banner.
+//
+// It includes no GTK or WebKit header: the widgets are behind `ReaderHost`
+// and the web view behind `ReaderBridgePort`, so that tests drive it with
+// fakes and a manual clock. Owned by a shared_ptr (its tasks hold it
+// weakly). Main thread only.
+class ReaderViewController final : public ReaderBridgeDelegate,
+                                   public ReaderHostEvents,
+                                   public std::enable_shared_from_this<ReaderViewController> {
+public:
+    // Renders one diagram of the page; never fails (errors come back inside
+    // the result).
+    class DiagramRenderer {
+    public:
+        virtual ~DiagramRenderer() = default;
+        virtual Task<DiagramResultPayload> render(std::string diagramID, std::string source,
+                                                  JSONValue themeVariables) = 0;
+    };
+
+    struct Dependencies {
+        std::shared_ptr<ReaderHost> host;
+        Clock* clock = nullptr;  // the system clock when null
+        // The renderer's files; none when they are missing. Defaults to the
+        // installed renderer directory.
+        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
+        // The page's language list; defaults to the user's languages.
+        std::function<std::vector<std::string>()> preferredLocalizations;
+        const PasteboardService* pasteboard = nullptr;  // the general pasteboard when null
+        std::shared_ptr<DiagramRenderer> diagramService;
+        // Called at the first reply of each web view, so that a new spare
+        // web view is prepared (the prewarmer, when there is one).
+        std::function<void()> restockSpare;
+        // The theme the status view is drawn in; defaults to the theme in
+        // force (the appearance controller's).
+        std::function<Theme()> currentTheme;
+    };
+
+    // How long the entry page may take to load before it is stopped.
+    static constexpr std::chrono::seconds entryLoadTimeout{60};
+    // The banner's height, the whole top inset of the page.
+    static constexpr double bannerHeight = 32;
+    static constexpr std::chrono::milliseconds activeHeadingSnapshotDelay{500};
+
+    static std::shared_ptr<ReaderViewController> create(std::string documentID,
+                                                         Dependencies dependencies);
+    ~ReaderViewController() override;
+    ReaderViewController(const ReaderViewController&) = delete;
+    ReaderViewController& operator=(const ReaderViewController&) = delete;
+
+    // Builds the view: the renderer-missing label, or a fresh web view
+    // loading the entry page. Once.
+    void loadView();
+
+    // ---- render ----
+    void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
+    bool isWindowActive() const { return isWindowActive_; }
+    // Kept equal to the window's key state by the window controller; a change
+    // to true re-renders a text whose parse timed out, once per revision.
+    void setWindowActive(bool active);
+    // A source line the next render scrolls to (leaving editing mode).
+    void setPendingScrollToSourceLine(std::optional<std::int64_t> line) {
+        pendingScrollToSourceLine_ = line;
+    }
+    Task<std::optional<ReadingAnchor>> captureReadingAnchor();
+    // Where the document lives, for its relative image paths; kept until a
+    // document-resource handler exists.
+    void setDocumentLocation(std::optional<std::filesystem::path> location);
+
+    // ---- requests ----
+    Task<FindResultPayload> find(FindPayload payload);
+    Task<FindResultPayload> clearFind();
+    Task<ScrolledPayload> scrollToHeading(std::string id);
+    void sendViewportInsets(ViewportInsetsPayload insets);
+    // The page's covered top edge (the banner's 32 points or 0) sent to it.
+    void updateObscuredContentInsets();
+    void scheduleAnchorSnapshot(Clock::Duration delay);
+
+    // ---- appearance ----
+    Task<std::optional<ThemeAppliedPayload>> applyTheme(SetThemePayload theme,
+                                                        SetBackgroundPayload background,
+                                                        ColorComponents underPage);
+    Task<std::optional<AccessibilityAppliedPayload>> applyAccessibility(
+        AccessibilityDisplayOptions options);
+    Task<std::optional<TypographyAppliedPayload>> applyTypography(SetTypographyPayload payload);
+    // The window's theme push: the accessibility options, then the theme
+    // with its background and under-page colour. A failed accessibility push
+    // is logged and the theme is still applied; failures are logged.
+    Task<void> applyAppearance(Theme theme, std::int64_t themeRevision,
+                               AccessibilityDisplayOptions accessibility);
+    // The colour behind the page: the theme background's solid colour when a
+    // solid background is preferred or there is no gradient, else the
+    // gradient stop with the lowest position; magenta when it does not parse.
+    static ColorComponents underPageColor(const Theme& theme,
+                                          const AccessibilityDisplayOptions& accessibility);
+
+    // ---- overlays ----
+    void showDocumentStatus(DocumentStatusContent content, std::function<void()> onAction = {});
+    void hideDocumentStatus();
+    void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
+                    std::function<void()> onDismiss);
+    void hideBanner();
+    bool isStatusShown() const { return statusContent_.has_value(); }
+    bool isBannerShown() const { return bannerShown_; }
+
+    // ---- callbacks (main thread, payload as received) ----
+    std::function<void(const std::string& path)> onResourceAccessDenied;
+    std::function<void(const LayoutReportPayload&)> onLayoutReport;
+    std::function<void(const DiagramsProgressPayload&)> onDiagramsProgress;
+    std::function<void()> onBannerVisibilityChange;
+    std::function<void(const CapabilitiesPayload&)> onCapabilities;
+    std::function<void(const std::vector<BridgeHeading>&)> onRendered;
+    std::function<void(const ActiveHeadingPayload&)> onActiveHeading;
+    std::function<void(const OpenLinkPayload&)> onOpenLink;
+    std::function<void(const CopyTextPayload&)> onCopyText;
+    std::function<void(const AnchorRestoredPayload&)> onAnchorRestored;
+
+    // ---- state ----
+    const std::string& documentID() const { return documentID_; }
+    bool hasWebView() const { return bridge_ != nullptr; }
+    const std::shared_ptr<ReaderBridge>& bridge() const { return bridge_; }
+    bool isReady() const { return isReady_; }
+    bool pageHasContent() const { return pageHasContent_; }
+    // The reader's count of render calls (sent in every envelope); not the
+    // document model's source revision.
+    std::int64_t renderRevision() const { return renderRevision_; }
+    const std::optional<std::string>& source() const { return source_; }
+    const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
+    bool isRendering() const { return renderQueue_.isRunning(); }
+    const std::optional<RenderedPayload>& lastRendered() const { return lastRendered_; }
+    const std::vector<BridgeHeading>& lastHeadings() const { return lastHeadings_; }
+    const std::optional<ImageSummary>& lastImageSummary() const { return lastImageSummary_; }
+    const std::optional<ReadingAnchor>& readingAnchor() const { return readingAnchor_; }
+    void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
+    const std::optional<AnchorRestoredPayload>& lastAnchorRestored() const {
+        return lastAnchorRestored_;
+    }
+    const std::optional<ScrolledToSourcePayload>& lastScrolledToSource() const {
+        return lastScrolledToSource_;
+    }
+    const std::optional<LayoutReportPayload>& lastLayoutReport() const { return lastLayoutReport_; }
+    const std::optional<DiagramsProgressPayload>& lastDiagramsProgress() const {
+        return lastDiagramsProgress_;
+    }
+    const std::optional<ViewportInsetsPayload>& lastViewportInsets() const {
+        return lastViewportInsets_;
+    }
+    const std::optional<ViewportInsetsAppliedPayload>& lastViewportInsetsApplied() const {
+        return lastViewportInsetsApplied_;
+    }
+    const std::optional<SetThemePayload>& lastTheme() const { return lastTheme_; }
+    const std::optional<SetBackgroundPayload>& lastThemeBackground() const {
+        return lastThemeBackground_;
+    }
+    const std::optional<ColorComponents>& lastUnderPageColor() const { return lastUnderPageColor_; }
+    const std::optional<AccessibilityDisplayOptions>& lastAccessibility() const {
+        return lastAccessibility_;
+    }
+    const std::optional<SetTypographyPayload>& lastTypography() const { return lastTypography_; }
+    const std::optional<TypographyAppliedPayload>& lastTypographyApplied() const {
+        return lastTypographyApplied_;
+    }
+    const std::optional<CapabilitiesPayload>& lastCapabilities() const { return lastCapabilities_; }
+    const FirstScreenMarks& firstScreenMarks() const { return firstScreenMarks_; }
+    std::int64_t anchorSnapshotCount() const { return anchorSnapshotCount_; }
+    std::int64_t timeoutRetryCount() const { return timeoutRetryCount_; }
+    const std::shared_ptr<DocumentResourceSchemeHandler>& documentResourceHandler() const {
+        return documentResourceHandler_;
+    }
+
+    // ---- ReaderBridgeDelegate ----
+    void bridgeDidBecomeReady(ReaderBridge& bridge) override;
+    void bridgeDidReceiveError(ReaderBridge& bridge, const BridgeErrorPayload& error) override;
+    void bridgeDidReportActiveHeading(ReaderBridge&, const ActiveHeadingPayload& payload) override;
+    void bridgeDidReceiveLayoutReport(ReaderBridge&, const LayoutReportPayload& payload) override;
+    void bridgeDidReportDiagramsProgress(ReaderBridge&,
+                                         const DiagramsProgressPayload& payload) override;
+    void bridgeDidRequestDiagram(ReaderBridge&, const DiagramRequestPayload& payload) override;
+    void bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) override;
+    void bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) override;
+    void bridgeDidRestoreAnchor(ReaderBridge&, const AnchorRestoredPayload& payload) override;
+
+    // ---- ReaderHostEvents ----
+    bool webViewShouldNavigate(const NavigationRequest& request) override;
+    void webViewDidFinishLoad() override;
+    void webViewDidFailLoad(bool provisional, const std::string& description) override;
+    void webViewProcessDidTerminate(std::string_view reason) override;
+
+private:
+    using Weak = std::weak_ptr<ReaderViewController>;
+
+    ReaderViewController(std::string documentID, Dependencies dependencies);
+
+    void installWebView();
+    void mount(std::shared_ptr<ReaderBridgePort> port);
+    void loadEntryPage();
+    void discardWebView();
+    void entryLoadDidTimeOut();
+    void applyDocumentLocation();
+    void scheduleRender();
+    void retryTimedOutRenderIfNeeded();
+    void recordScrolledToSource(const ScrolledToSourcePayload& report);
+    void recordAnchorRestored(const AnchorRestoredPayload& report);
+    void handleRenderedReply(const BridgeEnvelope& reply);
+    void setUnderPage(const ColorComponents& color);
+
+    static Task<void> runHandshakeProbe(Weak weak);
+    static Task<void> runHandshakeSequence(Weak weak);
+    static Task<void> performRender(Weak weak, RenderQueue::Ticket ticket);
+    static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
+    static Task<void> exchangeViewportInsets(Weak weak, std::shared_ptr<ReaderBridge> bridge,
+                                             ViewportInsetsPayload insets);
+    static Task<void> snapshotAnchor(Weak weak, Clock::Duration delay, CancellationToken token);
+    static Task<void> serveDiagramRequest(Weak weak, DiagramRequestPayload request);
+    static Task<FindResultPayload> performFind(Weak weak, FindPayload payload);
+    static Task<FindResultPayload> performClearFind(Weak weak);
+    static Task<ScrolledPayload> performScroll(Weak weak, std::string id);
+    static Task<std::optional<ThemeAppliedPayload>> performApplyTheme(
+        Weak weak, SetThemePayload theme, SetBackgroundPayload background,
+        ColorComponents underPage);
+    static Task<BackgroundAppliedPayload> setBackground(Weak weak, SetBackgroundPayload background,
+                                                        std::optional<ColorComponents> underPage);
+    static Task<std::optional<AccessibilityAppliedPayload>> performApplyAccessibility(
+        Weak weak, AccessibilityDisplayOptions options);
+    static Task<std::optional<TypographyAppliedPayload>> performApplyTypography(
+        Weak weak, SetTypographyPayload payload);
+    static Task<void> performApplyAppearance(Weak weak, Theme theme, std::int64_t themeRevision,
+                                             AccessibilityDisplayOptions accessibility);
+    static Task<void> resendThemeIfNeeded(Weak weak);
+    static Task<void> resendTypographyIfNeeded(Weak weak);
+
+    const std::string documentID_;
+    Dependencies dependencies_;
+    Clock& clock_;
+    bool viewLoaded_ = false;
+
+    std::shared_ptr<ReaderBridge> bridge_;
+    std::shared_ptr<AppResourceSchemeHandler> schemeHandler_;
+    std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler_;
+    std::optional<std::filesystem::path> documentLocation_;
+    bool hasDocumentLocation_ = false;
+    TimerHandle entryLoadGuard_;
+
+    std::optional<ImageSummary> lastImageSummary_;
+    std::optional<RenderedPayload> lastRendered_;
+    std::optional<LayoutReportPayload> lastLayoutReport_;
+    std::optional<DiagramsProgressPayload> lastDiagramsProgress_;
+    std::optional<SetTypographyPayload> lastTypography_;
+    std::optional<TypographyAppliedPayload> lastTypographyApplied_;
+    std::optional<DocumentStatusContent> statusContent_;
+    std::optional<RenderEnhancements> enhancements_;
+    bool bannerShown_ = false;
+    std::optional<CapabilitiesPayload> lastCapabilities_;
+    std::vector<BridgeHeading> lastHeadings_;
+    std::optional<ViewportInsetsPayload> lastViewportInsets_;
+    std::optional<ViewportInsetsAppliedPayload> lastViewportInsetsApplied_;
+    std::optional<SetThemePayload> lastTheme_;
+    std::optional<AccessibilityDisplayOptions> lastAccessibility_;
+    std::optional<SetBackgroundPayload> lastThemeBackground_;
+    bool isReady_ = false;
+    FirstScreenMarks firstScreenMarks_;
+    std::optional<std::string> source_;
+    std::int64_t renderRevision_ = 0;
+    RenderQueue renderQueue_;
+    bool isWindowActive_ = true;
+    std::optional<std::int64_t> timeoutRetriedRevision_;
+    std::int64_t timeoutRetryCount_ = 0;
+    std::optional<ReadingAnchor> readingAnchor_;
+    std::optional<AnchorRestoredPayload> lastAnchorRestored_;
+    bool pageHasContent_ = false;
+    std::optional<std::int64_t> pendingScrollToSourceLine_;
+    std::optional<ScrolledToSourcePayload> lastScrolledToSource_;
+    std::optional<CancellationSource> anchorSnapshotTask_;
+    std::int64_t anchorSnapshotCount_ = 0;
+    std::optional<ColorComponents> lastUnderPageColor_;
+};
+
+}  // namespace larkspin

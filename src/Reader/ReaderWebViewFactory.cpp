@@ -1,0 +1,39 @@
+#include "Reader/ReaderWebViewFactory.hpp"
+
+#include "Platform/Async/MainThread.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Web/ReaderWebView.hpp"
+#include "Web/ResourceSchemes.hpp"
+
+namespace larkspin {
+
+ReaderWebViewFactory& ReaderWebViewFactory::shared() {
+    static auto* factory = new ReaderWebViewFactory(webkit_web_context_get_default());
+    return *factory;
+}
+
+ReaderWebViewFactory::ReaderWebViewFactory(WebKitWebContext* context)
+    : context_(GObjectPtr<WebKitWebContext>::retain(context)),
+      schemes_(ResourceSchemes::install(context)) {}
+
+ReaderWebViewFactory::~ReaderWebViewFactory() = default;
+
+GObjectPtr<WebKitWebView> ReaderWebViewFactory::makeWebView(
+    std::shared_ptr<AppResourceSchemeHandler> appResources,
+    std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    auto webView = ReaderWebView::create(context_.get());
+    WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(webView.get());
+    for (const auto& source : startScripts_) {
+        WebKitUserScript* script = webkit_user_script_new(
+            source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+        webkit_user_content_manager_add_script(manager, script);
+        webkit_user_script_unref(script);
+    }
+    schemes_->route(webView.get(), std::move(appResources), std::move(documentResources));
+    return webView;
+}
+
+}  // namespace larkspin

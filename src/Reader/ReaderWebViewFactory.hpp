@@ -1,0 +1,49 @@
+#pragma once
+
+#include <webkit/webkit.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Glib/GObjectPtr.hpp"
+
+namespace larkspin {
+
+class AppResourceSchemeHandler;
+class DocumentResourceSchemeHandler;
+class ResourceSchemes;
+
+// The one maker of reader web views (a document's reader, and the spare that
+// the prewarmer keeps ready). Every view it makes lives in one shared web
+// context, on which both URL schemes are registered once; each view has a
+// user content manager of its own and the reader's settings
+// (ReaderWebView), and routes its two schemes to the handlers it was made
+// with. Each view keeps its own web process. Main thread.
+class ReaderWebViewFactory {
+public:
+    // The application's factory over the default web context.
+    static ReaderWebViewFactory& shared();
+
+    explicit ReaderWebViewFactory(WebKitWebContext* context);
+    ~ReaderWebViewFactory();
+    ReaderWebViewFactory(const ReaderWebViewFactory&) = delete;
+    ReaderWebViewFactory& operator=(const ReaderWebViewFactory&) = delete;
+
+    WebKitWebContext* context() const { return context_.get(); }
+
+    GObjectPtr<WebKitWebView> makeWebView(
+        std::shared_ptr<AppResourceSchemeHandler> appResources,
+        std::shared_ptr<DocumentResourceSchemeHandler> documentResources);
+
+    // A script put at the start of every page of the views made from now on
+    // (measurements in benchmarks); the product adds none.
+    void addStartScript(std::string source) { startScripts_.push_back(std::move(source)); }
+
+private:
+    GObjectPtr<WebKitWebContext> context_;
+    std::shared_ptr<ResourceSchemes> schemes_;
+    std::vector<std::string> startScripts_;
+};
+
+}  // namespace larkspin

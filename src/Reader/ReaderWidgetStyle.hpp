@@ -1,0 +1,21 @@
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+#include "Appearance/HexColor.hpp"
+
+// Small helpers for the reader's own widgets: colours as CSS, and CSS that
+// applies to one widget only.
+namespace larkspin::ReaderWidgetStyle {
+
+// "rgba(r,g,b,a)" with the channels in 0…255 (alpha 0…1).
+std::string cssColor(const ColorComponents& color);
+GdkRGBA rgba(const ColorComponents& color);
+
+// Replaces the CSS of `widget` (and the parts it draws) with `css`; the
+// provider is kept on the widget.
+void setWidgetCss(GtkWidget* widget, const std::string& css);
+
+}  // namespace larkspin::ReaderWidgetStyle

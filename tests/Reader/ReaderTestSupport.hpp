@@ -1,0 +1,206 @@
+#pragma once
+
+// The reader view controller against fakes: a host that records what the
+// widgets are told, fake web views (FakeBridgePort) whose page requests the
+// test answers, a manual clock and captured log lines.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Appearance/ThemeCatalog.hpp"
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Json/JSONValue.hpp"
+#include "Platform/Log.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Support/FakeBridgePort.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
+
+namespace larkspin::test {
+
+class FakeHost final : public ReaderHost {
+public:
+    void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
+    void showRendererMissing(const std::string& text) override { missingText = text; }
+    std::shared_ptr<ReaderBridgePort> installWebView(
+        std::shared_ptr<AppResourceSchemeHandler>, std::shared_ptr<DocumentResourceSchemeHandler>,
+        const std::optional<ColorComponents>&) override {
+        ports.push_back(std::make_shared<FakeBridgePort>());
+        return ports.back();
+    }
+    void loadEntryPage(std::string_view url) override { log.push_back("load " + std::string(url)); }
+    void stopLoading() override { log.push_back("stop"); }
+    void discardWebView() override { log.push_back("discard"); }
+    void setUnderPageColor(const ColorComponents& color) override { underPage = color; }
+    std::string underPageColorDescription() const override { return "colour"; }
+    void showStatus(const DocumentStatusContent& content, const Theme&,
+                    std::function<void()> onAction) override {
+        log.push_back("status " + content.title);
+        statusAction = std::move(onAction);
+    }
+    void hideStatus() override { log.push_back("hideStatus"); }
+    void showBanner(const std::string& message, const std::string&, std::function<void()>,
+                    std::function<void()>) override {
+        log.push_back("banner " + message);
+    }
+    void hideBanner() override { log.push_back("hideBanner"); }
+
+    std::weak_ptr<ReaderHostEvents> events;
+    std::vector<std::shared_ptr<FakeBridgePort>> ports;
+    std::optional<std::string> missingText;
+    std::optional<ColorComponents> underPage;
+    std::vector<std::string> log;
+    std::function<void()> statusAction;
+};
+
+class RecordingPasteboard final : public PasteboardService::Pasteboard {
+public:
+    void clearContents() override {}
+    bool setString(const std::string& text) override {
+        strings.push_back(text);
+        return true;
+    }
+    std::vector<std::string> strings;
+};
+
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AppLog::setRevealPrivateForTesting(true);
+        reader = makeReader();
+    }
+    void TearDown() override {
+        reader.reset();
+        MainThread::drainForTesting();
+        AppLog::setRevealPrivateForTesting(std::nullopt);
+    }
+
+    std::shared_ptr<ReaderViewController> makeReader(bool withRenderer = true) {
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = host;
+        dependencies.clock = &clock;
+        const auto root = dir.path();
+        dependencies.makeAppResources = [root, withRenderer] {
+            return withRenderer ? AppResourceSchemeHandler::create(root) : nullptr;
+        };
+        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        dependencies.pasteboard = &pasteboardService;
+        return ReaderViewController::create("DOC", std::move(dependencies));
+    }
+
+    FakeBridgePort& page() { return *host->ports.back(); }
+
+    std::string event(const std::string& type, const std::string& payload = "{}") {
+        const std::string session = type == "ready" ? "" : reader->bridge()->viewSessionID();
+        return R"({"protocolVersion":1,"messageID":"E","viewSessionID":")" + session +
+               R"(","documentID":"DOC","sourceRevision":0,"renderGeneration":0,"type":")" + type +
+               R"(","payload":)" + payload + "}";
+    }
+    void post(const std::string& type, const std::string& payload = "{}") {
+        page().post(event(type, payload));
+    }
+
+    // Runs the main loop until the page has been sent `count` requests.
+    void waitForCalls(std::size_t count) {
+        ASSERT_TRUE(runMainLoopUntil([&] { return page().calls.size() >= count; }))
+            << "requests so far: " << ::testing::PrintToString(sent());
+        MainThread::drainForTesting();
+    }
+    std::vector<std::string> sent() {
+        std::vector<std::string> types;
+        for (std::size_t i = 0; i < page().calls.size(); ++i) types.push_back(page().request(i).type);
+        return types;
+    }
+    JSONValue payloadOf(std::size_t index) { return page().request(index).payload; }
+
+    // Answers request `index` with `type` and `payload` (JSON text).
+    void answer(std::size_t index, const std::string& type, const std::string& payload) {
+        const BridgeEnvelope request = page().request(index);
+        answered.insert(index);
+        page().answer(index, R"({"protocolVersion":1,"messageID":")" + request.messageID +
+                                 R"(","viewSessionID":"","documentID":"","sourceRevision":0,)" +
+                                 R"("renderGeneration":1,"type":")" + type + R"(","payload":)" +
+                                 payload + "}");
+        MainThread::drainForTesting();
+    }
+    // The page's usual answer to request `index`.
+    void answerUsual(std::size_t index) {
+        const BridgeEnvelope request = page().request(index);
+        const std::string& type = request.type;
+        const std::string echo = request.payload.serialized();
+        if (type == "probe") {
+            answer(index, "capabilities",
+                   R"({"isSecureContext":true,"cryptoSubtle":true,"moduleWorker":true,)"
+                   R"("dynamicImport":true,"cspBlockedInlineScript":true,"userAgent":"UA"})");
+        } else if (type == "setAccessibility") {
+            answer(index, "accessibilityApplied", echo);
+        } else if (type == "setTheme") {
+            const auto revision = request.payload.objectValue()->at("themeRevision").serialized();
+            answer(index, "themeApplied",
+                   R"({"themeID":"porcelain","themeRevision":)" + revision + R"(,"appliedCount":31})");
+        } else if (type == "setBackground") {
+            answer(index, "backgroundApplied",
+                   R"J({"pageBackground":"#fff","computedBackground":"rgb(255, 255, 255)","computedColorScheme":"light"})J");
+        } else if (type == "setTypography") {
+            answer(index, "typographyApplied", typographyReply());
+        } else if (type == "setViewportInsets") {
+            answer(index, "viewportInsetsApplied", R"({"top":32,"bottom":0,"originOffset":0})");
+        } else if (type == "render") {
+            answer(index, "rendered", renderedReply);
+        } else if (type == "captureAnchor") {
+            answer(index, "anchor", anchorReply);
+        } else {
+            FAIL() << "no usual answer to " << type;
+        }
+    }
+    // Answers every open request the usual way, also those the answers
+    // lead to, until none is left.
+    void answerAll() {
+        MainThread::drainForTesting();
+        for (std::size_t i = 0; i < page().calls.size(); ++i) {
+            if (!answered.contains(i)) answerUsual(i);
+        }
+    }
+    static std::string typographyReply(std::string rejected = "[]") {
+        return R"({"fontSizePx":16,"widthPreset":"comfortable","lineHeightPreset":"standard",)"
+               R"("proseWidthRem":42,"lineHeight":1.7,"bodyFamily":"","monoFamily":"","headingFamily":"",)"
+               R"("fontWeight":400,"headingWeight":650,"rejected":)" +
+               rejected + "}";
+    }
+    // Loads the view, posts "ready" and answers the handshake.
+    void becomeReady() {
+        if (!reader->bridge()) reader->loadView();
+        post("ready");
+        answerAll();
+    }
+    std::vector<std::string> lines(std::string_view category) const {
+        std::vector<std::string> found;
+        for (const auto& record : logs.records()) {
+            if (record.category == category) found.push_back(record.message);
+        }
+        return found;
+    }
+
+    LogCapture logs;
+    ManualClock clock;
+    TempDir dir;
+    std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
+    std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
+    PasteboardService pasteboardService{pasteboard};
+    std::shared_ptr<ReaderViewController> reader;
+    std::set<std::size_t> answered;
+    std::string renderedReply = R"({"headings":[{"level":1,"text":"Title","id":"title"}],"renderGeneration":1})";
+    std::string anchorReply = "{}";
+};
+
+}  // namespace larkspin::test

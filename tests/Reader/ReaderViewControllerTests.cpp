@@ -1,0 +1,349 @@
+// The reader view controller's decisions against a fake page and a manual
+// clock: the handshake and its push order, render coalescing and the
+// request's optional keys, insets, anchor snapshots, stale appearance
+// replies, overlays, navigation and the entry page's load guard.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "Reader/ReaderTestSupport.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+
+namespace larkspin::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+SetThemePayload theme(std::int64_t revision) {
+    SetThemePayload payload;
+    payload.themeID = "porcelain";
+    payload.themeRevision = revision;
+    return payload;
+}
+
+const SetBackgroundPayload background{"#ffffff", "light"};
+
+bool has(const JSONValue& payload, const char* key) { return payload.objectValue()->contains(key); }
+std::string text(const JSONValue& payload, const char* key) {
+    return *payload.objectValue()->at(key).stringValue();
+}
+
+TEST_F(ReaderTest, PushesMadeBeforeReadyAreSentByTheHandshakeInOrder) {
+    reader->loadView();
+    EXPECT_THAT(host->log, ElementsAre("load app-resource://renderer/index.html"));
+    spawn([](std::shared_ptr<ReaderViewController> r) -> Task<void> {
+        const AccessibilityDisplayOptions motion{true, false, false};
+        co_await r->applyAccessibility(motion);
+        const ColorComponents grey{0.5, 0.5, 0.5, 1};
+        co_await r->applyTheme(theme(4), background, grey);
+        const SetTypographyPayload typography;
+        co_await r->applyTypography(typography);
+    }(reader));
+    for (double top : {10.0, 20.0, 32.0}) reader->sendViewportInsets({top, 0});
+    reader->render("first");
+    reader->render("second");
+    MainThread::drainForTesting();
+    EXPECT_TRUE(page().calls.empty());
+    ASSERT_TRUE(host->underPage);  // the colour behind the page follows at once
+    EXPECT_EQ(host->underPage->red, 0.5);
+
+    post("ready");
+    waitForCalls(2);
+    // The probe goes out first and on its own; the pushes wait for each other.
+    EXPECT_THAT(sent(), ElementsAre("probe", "setAccessibility"));
+    for (int round = 0; round < 6; ++round) answerAll();
+    EXPECT_THAT(sent(), ElementsAre("probe", "setAccessibility", "setTheme", "setBackground",
+                                    "setTypography", "setViewportInsets", "render"));
+    EXPECT_EQ(payloadOf(5).objectValue()->at("top").numberValue()[0], 32.0);
+    EXPECT_EQ(text(payloadOf(6), "source"), "second");
+    EXPECT_EQ(text(payloadOf(6), "language"), "en");
+    EXPECT_EQ(page().request(6).sourceRevision, 2);
+    EXPECT_TRUE(reader->lastCapabilities());
+    const auto& marks = reader->firstScreenMarks();
+    EXPECT_TRUE(marks.readyAt && marks.probeDoneAt && marks.typographyDoneAt && marks.renderSentAt &&
+                marks.renderedReceivedAt);
+}
+
+TEST_F(ReaderTest, RenderCallsWhileOneRunsCollapseIntoOneFollowUp) {
+    becomeReady();
+    reader->render("text 0", RenderEnhancements{true, true, true});
+    waitForCalls(2);
+    ASSERT_EQ(sent().back(), "render");
+    for (int i = 1; i <= 10; ++i) {
+        reader->render("text " + std::to_string(i),
+                       i == 10 ? std::nullopt : std::optional(RenderEnhancements{}));
+    }
+    MainThread::drainForTesting();
+    EXPECT_EQ(page().calls.size(), 2u);
+    EXPECT_TRUE(has(payloadOf(1), "enhancements"));
+    answer(1, "rendered", R"({"headings":[],"renderGeneration":1})");
+    // The page showed content: the follow-up asks for the anchor first.
+    waitForCalls(3);
+    answerUsual(2);
+    waitForCalls(4);
+    EXPECT_EQ(text(payloadOf(3), "source"), "text 10");
+    EXPECT_FALSE(has(payloadOf(3), "enhancements"));
+    EXPECT_EQ(reader->renderRevision(), 11);
+    answerAll();
+    EXPECT_EQ(page().calls.size(), 4u);
+    EXPECT_FALSE(reader->isRendering());
+}
+
+TEST_F(ReaderTest, TheRequestCarriesOnlyTheKeysThatApply) {
+    ReadingAnchor saved;
+    saved.blockId = "b-saved";
+    reader->setReadingAnchor(saved);
+    reader->setWindowActive(false);
+    reader->render("text");
+    becomeReady();
+    // First request after a load: the saved anchor, without asking the page.
+    ASSERT_THAT(sent(), ElementsAre("probe", "render"));
+    EXPECT_TRUE(has(payloadOf(1), "background"));
+    EXPECT_EQ(text(payloadOf(1).objectValue()->at("restoreAnchor"), "blockId"), "b-saved");
+
+    // A pending scroll line: no anchor, and the old scroll report is gone.
+    renderedReply = R"({"headings":[],"renderGeneration":2,"scrolledToSource":{"line":7,"found":true,"blockId":"b7","sourceStart":6,"sourceEnd":8,"strategy":"block"}})";
+    reader->setWindowActive(true);
+    reader->setPendingScrollToSourceLine(7);
+    reader->render("text 2");
+    waitForCalls(3);
+    EXPECT_FALSE(has(payloadOf(2), "background"));
+    EXPECT_FALSE(has(payloadOf(2), "restoreAnchor"));
+    EXPECT_EQ(payloadOf(2).objectValue()->at("scrollToSource").serialized(), R"({"line":7})");
+    answerAll();
+    ASSERT_TRUE(reader->lastScrolledToSource());
+    reader->setPendingScrollToSourceLine(9);
+    reader->render("text 3");
+    waitForCalls(4);
+    EXPECT_FALSE(reader->lastScrolledToSource()) << "a request with scrollToSource clears it";
+    answerAll();
+
+    // Content shown: the page is asked first; no anchor from it, no key.
+    renderedReply = R"({"headings":[],"renderGeneration":3})";
+    reader->render("text 4");
+    waitForCalls(5);
+    EXPECT_EQ(sent().back(), "captureAnchor");
+    answerAll();
+    waitForCalls(6);
+    EXPECT_EQ(sent().back(), "render");
+    EXPECT_FALSE(has(payloadOf(5), "scrollToSource"));
+    EXPECT_FALSE(has(payloadOf(5), "restoreAnchor"));
+}
+
+TEST_F(ReaderTest, ARenderOfADiscardedWebViewNeitherClearsNorRestartsRendering) {
+    becomeReady();
+    reader->render("one");
+    waitForCalls(2);
+    reader->render("two");  // pending behind "one"
+    host->events.lock()->webViewProcessDidTerminate("crashed");
+    MainThread::drainForTesting();
+    EXPECT_FALSE(reader->isRendering());
+    EXPECT_FALSE(reader->isReady());
+    EXPECT_THAT(host->log, ::testing::Contains("discard"));
+    EXPECT_TRUE(logs.contains("bridge", "render 失败："));
+    EXPECT_EQ(page().calls.size(), 2u) << "nothing is rendered without a page";
+    EXPECT_EQ(reader->source(), "two");
+}
+
+TEST(RenderQueueTest, TicketsOfAnEarlierGenerationChangeNothing) {
+    RenderQueue queue;
+    const auto first = queue.request();
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(queue.request());
+    queue.reset();
+    const auto second = queue.request();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(queue.request());
+    EXPECT_FALSE(queue.finish(*first));
+    EXPECT_TRUE(queue.isRunning() && queue.isPending());
+    EXPECT_TRUE(queue.finish(*second));
+    EXPECT_FALSE(queue.isRunning());
+}
+
+TEST_F(ReaderTest, ViewportInsetsAreDeduplicatedAgainstTheLastAskedFor) {
+    becomeReady();
+    reader->sendViewportInsets({32, 0});
+    reader->sendViewportInsets({32, 0});
+    waitForCalls(2);
+    answer(1, "error", R"({"code":"internal","message":"boom"})");
+    EXPECT_TRUE(logs.contains("bridge", "setViewportInsets 失败：JS 端错误 internal：boom"));
+    reader->sendViewportInsets({32, 0});
+    MainThread::drainForTesting();
+    EXPECT_EQ(page().calls.size(), 2u);
+    reader->sendViewportInsets({0, 0});
+    waitForCalls(3);
+    answerAll();
+    ASSERT_TRUE(reader->lastViewportInsetsApplied());
+    EXPECT_TRUE(logs.contains("bridge", "viewportInsetsApplied top=32.000000 bottom=0.000000"));
+}
+
+TEST_F(ReaderTest, ActiveHeadingsCaptureTheAnchorOnceAfterTheyStop) {
+    becomeReady();
+    reader->render("text");
+    waitForCalls(2);
+    answerAll();
+    ASSERT_TRUE(reader->pageHasContent());
+    std::vector<std::string> seen;
+    for (int i = 0; i < 20; ++i) {
+        if (i == 10) {
+            reader->onActiveHeading = [&](const ActiveHeadingPayload& p) { seen.push_back(p.id); };
+        }
+        post("activeHeading", R"({"id":"h)" + std::to_string(i) + R"(","index":0})");
+        MainThread::drainForTesting();
+        clock.advance(std::chrono::milliseconds(100));
+        MainThread::drainForTesting();
+    }
+    EXPECT_EQ(seen.size(), 10u);
+    EXPECT_EQ(page().calls.size(), 2u);
+    clock.advance(std::chrono::milliseconds(400));
+    waitForCalls(3);
+    EXPECT_EQ(sent().back(), "captureAnchor");
+    anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":["A","B"],"sourceRange":{"start":3,"end":4},"relativeOffset":0.25,"offsetPx":12.7,"scrollTop":1e300,"scrollRatio":0.5}})";
+    answerAll();
+    EXPECT_EQ(reader->anchorSnapshotCount(), 1);
+    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+    EXPECT_TRUE(logs.contains("bridge",
+                              "captureAnchor：block=b3 kind=p fp=f path=A › B lines=3-4 "
+                              "offset=0.250/12px scrollTop=9223372036854775807 ratio=0.500"));
+}
+
+TEST_F(ReaderTest, StaleThemeAndTypographyRepliesAreDropped) {
+    becomeReady();
+    const auto older = startTask(reader->applyTheme(theme(4), background, {}));
+    const auto newer = startTask(reader->applyTheme(theme(5), background, {}));
+    waitForCalls(3);
+    answerUsual(1);
+    EXPECT_TRUE(older->finished && !*older->value);
+    EXPECT_TRUE(logs.contains("bridge", "themeApplied 已过期：revision 4，当前 5"));
+    EXPECT_THAT(sent(), ElementsAre("probe", "setTheme", "setTheme"));
+    answerAll();
+    answerAll();
+    ASSERT_TRUE(newer->finished && *newer->value);
+    EXPECT_THAT(sent(), ElementsAre("probe", "setTheme", "setTheme", "setBackground"));
+
+    SetTypographyPayload small;
+    small.fontSizePx = 14;
+    const auto first = startTask(reader->applyTypography(small));
+    const auto second = startTask(reader->applyTypography(SetTypographyPayload{}));
+    waitForCalls(6);
+    answer(4, "typographyApplied", typographyReply());
+    EXPECT_TRUE(first->finished && !*first->value);
+    EXPECT_TRUE(logs.contains("bridge", "typographyApplied 已过期（等待期间有更新的设置）"));
+    answer(5, "typographyApplied", typographyReply(R"(["bodyFamily","monoFamily"])"));
+    ASSERT_TRUE(second->finished && *second->value);
+    EXPECT_TRUE(reader->lastTypographyApplied());
+    EXPECT_TRUE(logs.contains("bridge", "heading=默认 weight=400/650，rejected: bodyFamily; monoFamily"));
+    EXPECT_TRUE(logs.contains("bridge", "typographyApplied 有被拒字段：bodyFamily; monoFamily"));
+}
+
+TEST_F(ReaderTest, AFailedAccessibilityPushStillAppliesTheTheme) {
+    becomeReady();
+    const Theme graphite = ThemeCatalog::theme(ThemeID::graphite);
+    const auto push = startTask(reader->applyAppearance(graphite, 7, {false, true, false}));
+    waitForCalls(2);
+    answer(1, "error", R"({"code":"invalidPayload","message":"no"})");
+    waitForCalls(3);
+    EXPECT_TRUE(logs.contains("document", "应用主题 graphite 失败：JS 端错误 invalidPayload：no"));
+    EXPECT_EQ(sent().back(), "setTheme");
+    ASSERT_TRUE(reader->lastTheme());
+    EXPECT_EQ(reader->lastTheme()->themeRevision, 7);
+    EXPECT_EQ(reader->lastTheme()->tokens.at("--md-background-style"), "solid");
+    EXPECT_EQ(reader->lastThemeBackground()->colorScheme, "dark");
+    EXPECT_EQ(*reader->lastUnderPageColor(), graphite.background.solid.nativeColor());
+    answerAll();
+    answerAll();
+    EXPECT_TRUE(push->finished);
+}
+
+TEST_F(ReaderTest, ADocumentLocationSetBeforeTheViewIsKept) {
+    reader->setDocumentLocation(dir.path() / "doc.md");
+    reader->loadView();
+    ASSERT_TRUE(reader->documentResourceHandler());
+    EXPECT_EQ(reader->documentResourceHandler()->documentLocation("DOC"), dir.path() / "doc.md");
+}
+
+TEST_F(ReaderTest, ATimedOutParseIsRenderedAgainOncePerRevision) {
+    renderedReply = R"({"headings":[],"renderGeneration":1,"degraded":{"reason":"timeout","message":"slow"}})";
+    reader->render("big");
+    becomeReady();
+    answerAll();
+    EXPECT_TRUE(logs.contains("bridge", "render 降级为纯文本（timeout，parseTimeoutMs=-，窗口活动=true）：slow"));
+    const auto reactivate = [&] {
+        reader->setWindowActive(false);
+        reader->setWindowActive(true);
+        MainThread::drainForTesting();
+        answerAll();
+    };
+    reactivate();
+    EXPECT_THAT(sent(), ElementsAre("probe", "render", "captureAnchor", "render"));
+    EXPECT_EQ(page().request(3).sourceRevision, 1);
+    EXPECT_TRUE(logs.contains("bridge", "（sourceRevision 1，累计 1 次）"));
+    reactivate();
+    EXPECT_EQ(page().calls.size(), 4u);
+}
+
+TEST_F(ReaderTest, TheBannerCoversThirtyTwoPointsOnce) {
+    becomeReady();
+    int changes = 0;
+    reader->onBannerVisibilityChange = [&] { ++changes; };
+    reader->hideBanner();
+    reader->showBanner("图片被拒", "重试", {}, {});
+    reader->showBanner("图片被拒", "重试", {}, {});
+    waitForCalls(2);
+    EXPECT_EQ(payloadOf(1).objectValue()->at("top").numberValue()[0], 32.0);
+    answerAll();
+    reader->hideBanner();
+    waitForCalls(3);
+    EXPECT_EQ(payloadOf(2).objectValue()->at("top").numberValue()[0], 0.0);
+    EXPECT_EQ(page().calls.size(), 3u);
+    EXPECT_EQ(changes, 3);
+    reader->showDocumentStatus({"标题 <b>", "说明 & 细节", std::string("预览"), std::nullopt});
+    EXPECT_TRUE(reader->isStatusShown());
+    EXPECT_TRUE(logs.contains("document", "文档状态页：标题 <b>（说明 & 细节）预览 2 字符"));
+    reader->hideDocumentStatus();
+    EXPECT_THAT(host->log, ElementsAre("load app-resource://renderer/index.html", "banner 图片被拒",
+                                       "banner 图片被拒", "hideBanner", "status 标题 <b>",
+                                       "hideStatus"));
+}
+
+TEST_F(ReaderTest, OnlyTheEntryPageMayLoadAndItsLoadIsGuarded) {
+    reader->loadView();
+    auto events = host->events.lock();
+    EXPECT_TRUE(events->webViewShouldNavigate({"app-resource://renderer/index.html"}));
+    EXPECT_FALSE(events->webViewShouldNavigate(
+        {"https://example.com/", true, true, NavigationType::linkActivated}));
+    EXPECT_TRUE(logs.contains("bridge", "拦截导航（导航类型 0）：https://example.com/"));
+    clock.advance(std::chrono::seconds(59));
+    MainThread::drainForTesting();
+    EXPECT_THAT(host->log, ::testing::Not(::testing::Contains("stop")));
+    clock.advance(std::chrono::seconds(1));
+    MainThread::drainForTesting();
+    EXPECT_THAT(host->log, ::testing::Contains("stop"));
+    EXPECT_TRUE(logs.contains("bridge", "首次导航失败：入口页 60 秒内没有载入完成"));
+}
+
+TEST_F(ReaderTest, PageEventsWithoutCallbacksFallBack) {
+    becomeReady();
+    post("copyText", R"({"text":"copied","kind":"selection"})");
+    post("openLink", R"({"href":"https://example.com","kind":"external","modifiers":{"command":false,"option":false,"shift":false}})");
+    post("diagramRequest", R"({"diagramID":"d1","source":"graph TD","themeVariables":{}})");
+    waitForCalls(2);
+    EXPECT_THAT(pasteboard->strings, ElementsAre("copied"));
+    EXPECT_TRUE(logs.contains("actions", "openLink 没有处理者，忽略：https://example.com"));
+    EXPECT_EQ(payloadOf(1).serialized(),
+              R"({"diagramID":"d1","error":{"code":"unavailable","message":"独立渲染服务不可用"}})");
+    answer(1, "diagramApplied", R"({"diagramID":"d1","accepted":false})");
+    EXPECT_TRUE(logs.contains("diagrams", "diagramResult d1 已过期（页面不再等待）"));
+}
+
+TEST_F(ReaderTest, WithoutTheRendererFilesOnlyTheLabelIsShown) {
+    reader = makeReader(false);
+    reader->setDocumentLocation(dir.path() / "doc.md");
+    reader->loadView();
+    EXPECT_TRUE(host->missingText && host->missingText->find("dist") != std::string::npos);
+    EXPECT_TRUE(host->ports.empty());
+    EXPECT_FALSE(reader->hasWebView());
+}
+
+}  // namespace
+}  // namespace larkspin::test
