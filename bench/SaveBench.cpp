@@ -12,6 +12,11 @@
 //                         the main thread (real clock); "beyond_settle_ms" is what
 //                         is left after the stabiliser's own settle time (two reads
 //                         150 ms apart after the last event)
+//   BM_WatchCost/1, /20   threads and descriptors that 1 or 20 open documents
+//                         add (each a file-change observer with its presenter
+//                         and a file store that has saved once), counted in
+//                         /proc/self/task and /proc/self/fd after every file
+//                         changed once and every verdict arrived; not a timing
 //
 // Files live under the system's temporary folder: run it on the disk whose
 // figures you want.
@@ -30,6 +35,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Model/DiskVersion.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -209,5 +215,74 @@ BENCHMARK(BM_ExternalChangeAtomicReplace)
     ->UseManualTime()
     ->Iterations(10)
     ->Unit(benchmark::kMillisecond);
+
+// Entries of a /proc folder: threads in task/, descriptors in fd/.
+std::int64_t entriesOf(const char* folder) {
+    std::int64_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+void BM_WatchCost(benchmark::State& state) {
+    MainThread::initialize();
+    const auto files = static_cast<std::size_t>(state.range(0));
+    Folder folder;
+    std::vector<fs::path> paths;
+    for (std::size_t i = 0; i < files; ++i) {
+        paths.push_back(folder.path / ("doc" + std::to_string(i) + ".md"));
+        writeAndSync(paths.back(), textBytes(4096, static_cast<unsigned>(i)));
+    }
+    const std::int64_t threadsBefore = entriesOf("/proc/self/task");
+    const std::int64_t fdsBefore = entriesOf("/proc/self/fd");
+
+    struct Document {
+        std::unique_ptr<FileChangeObserver> observer;
+        FileStore store;
+        std::shared_ptr<int> verdicts = std::make_shared<int>(0);
+    };
+    std::vector<std::unique_ptr<Document>> documents;
+    for (auto _ : state) {
+        for (const auto& path : paths) {
+            auto document = std::make_unique<Document>();
+            document->observer = std::make_unique<FileChangeObserver>(
+                path, true, [](const FileChangeEvent&) {},
+                [verdicts = document->verdicts](const ContentStabilizer::Outcome&) { ++*verdicts; });
+            documents.push_back(std::move(document));
+        }
+        // Each store saves once, from a thread of its own (as the document's
+        // synchronous path would), then every file changes once more.
+        for (std::size_t i = 0; i < files; ++i) {
+            std::thread saver([&, i] {
+                documents[i]->store.saveAndWait(SaveRequest{.url = paths[i], .data = "saved\n"});
+            });
+            saver.join();
+        }
+        for (const auto& path : paths) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            if (fd >= 0) {
+                if (::write(fd, "x", 1) != 1) state.SkipWithError("append failed");
+                ::close(fd);
+            }
+        }
+        const bool settled = turnMainLoopUntil(
+            [&] {
+                for (const auto& d : documents)
+                    if (*d->verdicts == 0) return false;
+                return true;
+            },
+            std::chrono::seconds(20));
+        if (!settled) state.SkipWithError("no verdict within 20 s");
+    }
+    state.counters["threads_added"] =
+        static_cast<double>(entriesOf("/proc/self/task") - threadsBefore);
+    state.counters["fds_added"] = static_cast<double>(entriesOf("/proc/self/fd") - fdsBefore);
+    for (auto& d : documents) d->observer->stop();
+    documents.clear();
+    turnMainLoopUntil([] { return MainThread::pendingCount() == 0; }, std::chrono::seconds(1));
+}
+BENCHMARK(BM_WatchCost)->Name("BM_WatchCost")->Arg(1)->Arg(20)->Iterations(1);
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -150,6 +153,121 @@ TEST(FileStore, TheHookRunsOnTheStoreQueueBetweenTheTemporaryWriteAndTheReplace)
     store.setBeforeReplaceHook({});
     dir.write("notes.md", "original\n");
     EXPECT_TRUE(test::runTask(store.save(request(file, "mine\n", expected))).asSaved());
+}
+
+TEST(FileStore, ASameSizeRewriteThatKeepsItsModificationTimeIsStillAConflict) {
+    // Another program rewrites the file in place while we save: same size,
+    // and its modification time put back afterwards (cp -p, touch -r). Only
+    // the bytes and the change time tell it apart from what we expect.
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "version one\n");
+    const auto expected = DiskVersion::read(file);
+    struct stat original {};
+    ASSERT_EQ(::stat(file.c_str(), &original), 0);
+    // The file has rested, as a document's file usually has when it is saved.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+
+    FileStore store;
+    store.setBeforeReplaceHook([&] {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "version One\n", 12, 0), 12);
+        const struct timespec times[2] = {original.st_atim, original.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    });
+    const auto outcome = test::runTask(store.save(request(file, "mine\n", expected)));
+    ASSERT_TRUE(outcome.asConflict()) << outcome.description();
+    ASSERT_TRUE(outcome.asConflict()->found.has_value());
+    EXPECT_EQ(outcome.asConflict()->found->contentDigest, DiskVersion::digest("version One\n"));
+    EXPECT_EQ(outcome.asConflict()->found->modificationDate, expected.modificationDate);
+    EXPECT_EQ(test::readFile(file), "version One\n");
+    EXPECT_TRUE(temporaries(dir.path()).empty());
+}
+
+// The system calls a save makes, in order, as far as the folder's flush is
+// concerned: "rename", "link", "open-folder <fd>", "fsync <fd>".
+class CallLog {
+public:
+    SysCalls wrap(SysCalls sys) {
+        sys.rename = [this, real = sys.rename](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("rename");
+            return result;
+        };
+        sys.renameNoReplace = [this, real = sys.renameNoReplace](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("rename");
+            return result;
+        };
+        sys.link = [this, real = sys.link](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("link");
+            return result;
+        };
+        sys.open = [this, real = sys.open](const char* path, int flags, mode_t mode) {
+            const int fd = real(path, flags, mode);
+            if (fd >= 0 && (flags & O_DIRECTORY)) add("open-folder " + std::to_string(fd));
+            return fd;
+        };
+        sys.fsync = [this, real = sys.fsync](int fd) {
+            add("fsync " + std::to_string(fd));
+            return real(fd);
+        };
+        return sys;
+    }
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    void add(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+TEST(FileStore, FlushesTheFolderAfterTheFileIsMovedIntoIt) {
+    struct Case {
+        const char* name;
+        bool existing;       // replacing a file, or creating one
+        bool renameRefuses;  // a file system without RENAME_NOREPLACE
+        const char* moved;   // the call that puts the file in place
+    };
+    const Case cases[] = {
+        {"replace", true, false, "rename"},
+        {"new file", false, false, "rename"},
+        {"new file by hard link", false, true, "link"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const auto file = dir / "notes.md";
+        std::optional<DiskVersion> expected;
+        if (c.existing) expected = DiskVersion::read(dir.write("notes.md", "old\n"));
+        CallLog log;
+        SysCalls sys = log.wrap(realSysCalls());
+        if (c.renameRefuses) {
+            sys.renameNoReplace = [](const char*, const char*) { return errno = EINVAL, -1; };
+        }
+        FileStore store(sys);
+        const auto outcome = test::runTask(store.save(request(file, "new\n", expected)));
+        ASSERT_TRUE(outcome.asSaved()) << outcome.description();
+
+        const auto calls = log.calls();
+        const auto moved = std::find(calls.begin(), calls.end(), c.moved);
+        ASSERT_NE(moved, calls.end());
+        const auto folder = std::find_if(moved, calls.end(), [](const std::string& call) {
+            return call.starts_with("open-folder ");
+        });
+        ASSERT_NE(folder, calls.end()) << "the folder is never opened after the move";
+        const std::string fd = folder->substr(std::string("open-folder ").size());
+        EXPECT_NE(std::find(folder, calls.end(), "fsync " + fd), calls.end())
+            << "the folder is not flushed after the move";
+    }
 }
 
 struct Fault {
