@@ -4,8 +4,9 @@
 //   BM_Save/20MiB         a verified atomic save of 20 MiB over the file it
 //                         expects (conflict test, temporary file, fsync, rename,
 //                         folder fsync, read-back), the file resting in between
-//   BM_Save/20MiB/justChanged  the same, each save right after the last one, so
-//                         the conflict test must read the file again
+//   BM_Save/20MiB/justChanged  the same, each save right after the last one (the
+//                         store re-reads the file for the conflict test either
+//                         way; the pair shows whether a resting file is cheaper)
 //   BM_ExternalChangeToVerdict/inPlace        another program rewrites the file
 //   BM_ExternalChangeToVerdict/atomicReplace  another program renames a new file over it
 //                         time from the change to the stabiliser's stable verdict on
@@ -115,9 +116,8 @@ void saveLoop(benchmark::State& state, bool rested) {
     std::size_t next = 0;
     for (auto _ : state) {
         // The caller's encoded bytes are its own cost, not the store's. A
-        // document is saved over a file that has rested since it was last
-        // written (a save right after another change re-reads the file for
-        // the conflict test: see BM_Save/20MiB/justChanged).
+        // document is usually saved over a file that has rested since it was
+        // last written (see BM_Save/20MiB/justChanged for one that has not).
         state.PauseTiming();
         if (rested) std::this_thread::sleep_for(std::chrono::milliseconds(150));
         SaveRequest request{.url = file, .data = contents[next], .expectedDiskVersion = expected};

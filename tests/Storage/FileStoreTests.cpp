@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include "Storage/FileStore.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin {
 namespace {
@@ -35,6 +37,11 @@ SaveRequest request(const fs::path& url, std::string data,
                        .data = std::move(data),
                        .expectedDiskVersion = std::move(expected),
                        .revision = 7};
+}
+
+// Saves from a main-thread task, as the document does.
+SaveOutcome saveNow(FileStore& store, SaveRequest request) {
+    return test::runTask(store.save(std::move(request)));
 }
 
 // Leftover temporary files in `folder`.
@@ -68,7 +75,9 @@ TEST(FileStore, CreatesANewFileWithTheUsualModeAndReportsTheVersionReadBack) {
     const ScopedUmask mask(027);
     FileStore store;
     const auto file = dir / "new.md";
-    const auto outcome = store.saveAndWait(request(file, "# 新文件\n"));
+    // The synchronous path, from a thread that is not the main thread.
+    SaveOutcome outcome = SaveOutcome::failed(SaveFailure::replace("not run"));
+    test::runOffMainThread([&] { outcome = store.saveAndWait(request(file, "# 新文件\n")); });
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(outcome.asSaved()->version, DiskVersion::read(file));
     EXPECT_EQ(outcome.asSaved()->version.contentDigest, DiskVersion::digest("# 新文件\n"));
@@ -77,7 +86,7 @@ TEST(FileStore, CreatesANewFileWithTheUsualModeAndReportsTheVersionReadBack) {
     EXPECT_TRUE(temporaries(dir.path()).empty());
 
     // Empty bytes make an empty file that verifies with size 0.
-    const auto empty = store.saveAndWait(request(dir / "empty.md", ""));
+    const auto empty = saveNow(store, request(dir / "empty.md", ""));
     ASSERT_TRUE(empty.asSaved()) << empty.description();
     EXPECT_EQ(empty.asSaved()->version.size, 0);
     EXPECT_EQ(empty.asSaved()->version.contentDigest, DiskVersion::digest(""));
@@ -91,7 +100,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
 
     // No expected version: replaced, whatever is there.
     dir.write("notes.md", "someone else's\n");
-    auto outcome = store.saveAndWait(request(file, "mine\n"));
+    auto outcome = saveNow(store, request(file, "mine\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
 
     // Same bytes, newer date: not a conflict.
@@ -99,7 +108,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
     const auto touched = DiskVersion::read(file);
     struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-    outcome = store.saveAndWait(request(file, "version two\n", touched));
+    outcome = saveNow(store, request(file, "version two\n", touched));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(test::readFile(file), "version two\n");
 
@@ -107,7 +116,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
     // writes nothing.
     dir.write("notes.md", "version One\n");
     const auto theirs = DiskVersion::read(file);
-    outcome = store.saveAndWait(request(file, "version three\n", expected));
+    outcome = saveNow(store, request(file, "version three\n", expected));
     ASSERT_TRUE(outcome.asConflict()) << outcome.description();
     EXPECT_EQ(outcome.asConflict()->expected, expected);
     ASSERT_TRUE(outcome.asConflict()->found.has_value());
@@ -116,7 +125,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
 
     // Gone: a conflict without a found version, and nothing is created.
     fs::remove(file);
-    outcome = store.saveAndWait(request(file, "version four\n", expected));
+    outcome = saveNow(store, request(file, "version four\n", expected));
     EXPECT_EQ(outcome, SaveOutcome::conflict(expected, std::nullopt));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(temporaries(dir.path()).empty());
@@ -289,7 +298,7 @@ TEST_P(FileStoreFaults, StopAtTheirStepKeepTheOriginalAndLeaveNoTemporaryFile) {
     fault.inject(sys, fault.error);
     FileStore store(sys);
 
-    const auto outcome = store.saveAndWait(request(file, "new text\n", DiskVersion::read(file)));
+    const auto outcome = saveNow(store, request(file, "new text\n", DiskVersion::read(file)));
     const SaveFailure* failure = outcome.asFailure();
     ASSERT_NE(failure, nullptr) << outcome.description();
     EXPECT_EQ(failure->kind, fault.kind);
@@ -376,7 +385,7 @@ TEST(FileStore, AVerificationFailureSaysTheFileWasReplaced) {
         if (n > 0) static_cast<char*>(buffer)[0] ^= 0x20;
         return n;
     }));
-    auto outcome = flipping.saveAndWait(request(file, text, DiskVersion::read(file)));
+    auto outcome = saveNow(flipping, request(file, text, DiskVersion::read(file)));
     const SaveFailure* failure = outcome.asFailure();
     ASSERT_NE(failure, nullptr) << outcome.description();
     ASSERT_EQ(failure->kind, Kind::verification);
@@ -393,7 +402,7 @@ TEST(FileStore, AVerificationFailureSaysTheFileWasReplaced) {
     // The read-back fails altogether.
     FileStore failing(
         afterRename([](int, void*, std::size_t) -> ssize_t { return errno = EIO, -1; }));
-    outcome = failing.saveAndWait(request(file, "newer\n", DiskVersion::read(file)));
+    outcome = saveNow(failing, request(file, "newer\n", DiskVersion::read(file)));
     ASSERT_TRUE(outcome.asFailure()) << outcome.description();
     EXPECT_EQ(*outcome.asFailure(),
               SaveFailure::verification(DiskVersion::digest("newer\n"), std::nullopt));
@@ -411,7 +420,7 @@ TEST(FileStore, KeepsPermissionBitsOwnerAndExtendedAttributes) {
         const auto file = dir.write("private.md", "secret\n");
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         const auto outcome =
-            store.saveAndWait(request(file, "still secret\n", DiskVersion::read(file)));
+            saveNow(store, request(file, "still secret\n", DiskVersion::read(file)));
         ASSERT_TRUE(outcome.asSaved()) << outcome.description();
         EXPECT_EQ(modeOf(file), mode);
     }
@@ -423,7 +432,7 @@ TEST(FileStore, KeepsPermissionBitsOwnerAndExtendedAttributes) {
         ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
     }
     const bool xattrs = ::setxattr(file.c_str(), "user.larkspin.tag", "blue", 4, 0) == 0;
-    const auto outcome = store.saveAndWait(request(file, "more text\n"));
+    const auto outcome = saveNow(store, request(file, "more text\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
@@ -447,7 +456,7 @@ TEST(FileStore, AnOwnerItCannotKeepDropsTheSetIdBitsButNotTheSave) {
     SysCalls sys = realSysCalls();
     sys.fchown = [](int, uid_t, gid_t) { return errno = EPERM, -1; };
     FileStore store(sys);
-    const auto outcome = store.saveAndWait(request(file, "y\n"));
+    const auto outcome = saveNow(store, request(file, "y\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(modeOf(file), 0755u);
 }
@@ -460,7 +469,7 @@ TEST(FileStore, ASymbolicLinkStaysALinkAndItsTargetIsReplaced) {
     fs::create_symlink(dir / "links" / "notes.md", dir / "chain.md");  // a link to a link
     FileStore store;
 
-    auto outcome = store.saveAndWait(request(dir / "chain.md", "new\n", DiskVersion::read(target)));
+    auto outcome = saveNow(store, request(dir / "chain.md", "new\n", DiskVersion::read(target)));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_TRUE(fs::is_symlink(dir / "chain.md"));
     EXPECT_TRUE(fs::is_symlink(dir / "links" / "notes.md"));
@@ -471,7 +480,7 @@ TEST(FileStore, ASymbolicLinkStaysALinkAndItsTargetIsReplaced) {
 
     // A dangling link: the file it names is created, the link stays.
     fs::create_symlink("real/later.md", dir / "later.md");
-    outcome = store.saveAndWait(request(dir / "later.md", "created\n"));
+    outcome = saveNow(store, request(dir / "later.md", "created\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_TRUE(fs::is_symlink(dir / "later.md"));
     EXPECT_EQ(test::readFile(dir / "real" / "later.md"), "created\n");
@@ -498,7 +507,7 @@ TEST(FileStore, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
             sys.link = appear(sys.link);
         }
         FileStore store(sys);
-        const auto outcome = store.saveAndWait(request(file, "mine\n"));
+        const auto outcome = saveNow(store, request(file, "mine\n"));
         ASSERT_TRUE(outcome.asFailure()) << outcome.description();
         EXPECT_EQ(outcome.asFailure()->kind, Kind::replace);
         EXPECT_NE(outcome.asFailure()->message.find("POSIX 17: "), std::string::npos);
@@ -512,7 +521,7 @@ TEST(FileStore, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
     SysCalls sys = realSysCalls();
     sys.renameNoReplace = [](const char*, const char*) { return errno = EINVAL, -1; };
     FileStore store(sys);
-    const auto outcome = store.saveAndWait(request(file, "mine\n"));
+    const auto outcome = saveNow(store, request(file, "mine\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(test::readFile(file), "mine\n");
     EXPECT_TRUE(temporaries(dir.path()).empty());
@@ -565,19 +574,33 @@ TEST(FileStoreCrashConsistency, AKilledSaveLeavesEitherTheOldOrTheNewBytes) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(progress[0]);
-            FileStore store;
-            for (int i = 0; i < 100000; ++i) {
-                const auto outcome = store.saveAndWait(request(file, i % 2 == 0 ? second : first));
-                if (!outcome.asSaved()) ::_exit(3);
-                if (::write(progress[1], "s", 1) != 1) ::_exit(4);
-            }
+            // Saves the way the document's synchronous path does, from a
+            // thread that is not the main thread.
+            std::thread saver([&] {
+                FileStore store;
+                for (int i = 0; i < 100000; ++i) {
+                    const auto outcome =
+                        store.saveAndWait(request(file, i % 2 == 0 ? second : first));
+                    if (!outcome.asSaved()) ::_exit(3);
+                    if (::write(progress[1], "s", 1) != 1) ::_exit(4);
+                }
+            });
+            saver.join();
             ::_exit(0);
         }
         ::close(progress[1]);
         // Let it finish a few saves, then kill it somewhere in a later one.
         const int saves = 1 + static_cast<int>(random() % 3);
         char mark;
-        for (int i = 0; i < saves; ++i) ASSERT_EQ(::read(progress[0], &mark, 1), 1);
+        for (int i = 0; i < saves; ++i) {
+            struct pollfd ready = {progress[0], POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(test::waitLimit.count() * 1000)) != 1) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, nullptr, 0);
+                FAIL() << "the saving process made no progress";
+            }
+            ASSERT_EQ(::read(progress[0], &mark, 1), 1);
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 6000));  // a random moment
         ::kill(child, SIGKILL);
         int status = 0;
