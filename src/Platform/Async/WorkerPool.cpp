@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "Platform/Async/BlockingWait.hpp"
@@ -20,7 +21,7 @@ WorkerPool& WorkerPool::shared() {
     return *pool;
 }
 
-WorkerPool::WorkerPool() {
+WorkerPool::WorkerPool() : forkSpare_(new std::deque<Job>()) {
     // A child made by fork(2) has none of the pool's threads: it starts from
     // an empty pool (a test forks a process that saves).
     pthread_atfork([] { shared().mutex_.lock(); }, [] { shared().mutex_.unlock(); },
@@ -28,14 +29,16 @@ WorkerPool::WorkerPool() {
 }
 
 void WorkerPool::forkedChild() {
-    // The parent's jobs are not this process's work: they are left unrun and
-    // unfreed (freeing them might run what they hold).
-    new std::deque<Job>(std::move(jobs_));
-    new std::vector<std::shared_ptr<BlockingWait>>(std::move(idleWaiters_));
-    jobs_.clear();
-    idleWaiters_.clear();
+    // Nothing here allocates: the child may be about to exec. The parent's
+    // jobs are not this process's work; they stay unrun and unfreed in the
+    // spare queue (freeing them might run what they hold).
+    if (forkSpare_ != nullptr) {
+        jobs_.swap(*forkSpare_);
+        forkSpare_ = nullptr;
+    }
+    new (&idleWaiters_) std::vector<std::shared_ptr<BlockingWait>>();
     threads_ = idle_ = busy_ = blocked_ = 0;
-    // Its waiters are threads of the parent.
+    // Its waiters were threads of the parent.
     new (&wake_) std::condition_variable();
     mutex_.unlock();
 }
@@ -55,8 +58,14 @@ void WorkerPool::post(Job job) {
 }
 
 void WorkerPool::startThreadLocked() {
-    ++threads_;
-    std::thread([this] { run(); }).detach();
+    try {
+        std::thread([this] { run(); }).detach();
+        ++threads_;
+    } catch (const std::system_error& error) {
+        // The threads already running take the job; without any it waits for
+        // the next post.
+        AppLog::document.fault("无法启动工作线程：%{public}s", error.what());
+    }
 }
 
 std::size_t WorkerPool::threadCount() const {

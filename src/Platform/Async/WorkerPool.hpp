@@ -64,6 +64,7 @@ private:
     std::size_t busy_ = 0;     // threads running a job, blocked ones included
     std::size_t blocked_ = 0;  // busy threads blocked in a BlockingWait
     std::vector<std::shared_ptr<BlockingWait>> idleWaiters_;
+    std::deque<Job>* forkSpare_;  // an empty queue for a forked child to take
 };
 
 }  // namespace larkspin
