@@ -110,8 +110,7 @@ void AppResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
         return;
     }
     const std::string type(mimeType(lowerCasedExtension(*file)).value_or(fallbackMimeType));
-    spawn(
-        readAndComplete(weak_from_this(), identity, generation, requestURL, type, *file, workers_));
+    reads_.spawn(readAndComplete(identity, generation, requestURL, type, *file));
 }
 
 void AppResourceSchemeHandler::stop(const SchemeTask& task) {
@@ -124,21 +123,20 @@ void AppResourceSchemeHandler::stopAll() {
     activeTasks_.stopAll();
 }
 
-Task<void> AppResourceSchemeHandler::readAndComplete(
-    std::weak_ptr<AppResourceSchemeHandler> weak, TaskIdentity identity, std::uint64_t generation,
-    std::optional<std::string> requestURL, std::string mimeType, std::filesystem::path file,
-    std::shared_ptr<ResourceWorkers> workers) {
+Task<void> AppResourceSchemeHandler::readAndComplete(TaskIdentity identity,
+                                                     std::uint64_t generation,
+                                                     std::optional<std::string> requestURL,
+                                                     std::string mimeType,
+                                                     std::filesystem::path file) {
     auto read = [file] { return readFile(file); };
     ReadResult result = SchemeFailure::readError(EIO);
     try {
-        result = co_await runOn(*workers, std::move(read));
+        result = co_await runOn(*workers_, std::move(read));
     } catch (const BrokenPromise&) {
         // The workers are shutting down: the request still gets its answer.
     }
-    workers.reset();
-    auto self = weak.lock();
-    if (!self) co_return;
-    self->complete(identity, generation, requestURL, mimeType, std::move(result));
+    // Reached only while the handler lives (a task of its scope).
+    complete(identity, generation, requestURL, mimeType, std::move(result));
 }
 
 AppResourceSchemeHandler::ReadResult AppResourceSchemeHandler::readFile(

@@ -10,14 +10,13 @@
 #include <string_view>
 #include <variant>
 
+#include "Platform/Async/TaskScope.hpp"
 #include "Protocol/ActiveSchemeTasks.hpp"
 #include "Protocol/SchemeHandler.hpp"
 
 namespace larkspin {
 
 class ResourceWorkers;
-template <typename T>
-class Task;
 
 // Serves the renderer page's own files (the "dist" directory) under the URL
 // scheme "app-resource" with the single host "renderer". A request is served
@@ -90,11 +89,9 @@ private:
 
     AppResourceSchemeHandler(std::filesystem::path root, std::shared_ptr<ResourceWorkers> workers);
 
-    static Task<void> readAndComplete(std::weak_ptr<AppResourceSchemeHandler> weak,
-                                      TaskIdentity identity, std::uint64_t generation,
-                                      std::optional<std::string> requestURL, std::string mimeType,
-                                      std::filesystem::path file,
-                                      std::shared_ptr<ResourceWorkers> workers);
+    Task<void> readAndComplete(TaskIdentity identity, std::uint64_t generation,
+                               std::optional<std::string> requestURL, std::string mimeType,
+                               std::filesystem::path file);
     static ReadResult readFile(const std::filesystem::path& file);
     void complete(TaskIdentity identity, std::uint64_t generation,
                   const std::optional<std::string>& requestURL, std::string_view mimeType,
@@ -104,6 +101,7 @@ private:
     std::set<std::string> manifest_;
     ActiveSchemeTasks activeTasks_;
     std::shared_ptr<ResourceWorkers> workers_;
+    TaskScope reads_;  // last: the reads end before anything else goes
 };
 
 }  // namespace larkspin

@@ -78,8 +78,8 @@ void DocumentResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
         complete(identity, generation, requestURL, std::nullopt, request.documentID, *reason);
         return;
     }
-    spawn(loadAndComplete(weak_from_this(), identity, generation, *requestURL,
-                          std::get<std::string>(fullPath), request.documentID, workers_, sys_));
+    loads_.spawn(loadAndComplete(identity, generation, *requestURL,
+                                 std::get<std::string>(fullPath), request.documentID));
 }
 
 void DocumentResourceSchemeHandler::stop(const SchemeTask& task) {
@@ -92,21 +92,20 @@ void DocumentResourceSchemeHandler::stopAll() {
     activeTasks_.stopAll();
 }
 
-Task<void> DocumentResourceSchemeHandler::loadAndComplete(
-    std::weak_ptr<DocumentResourceSchemeHandler> weak, TaskIdentity identity,
-    std::uint64_t generation, std::string requestURL, std::string fullPath, std::string documentID,
-    std::shared_ptr<ResourceWorkers> workers, std::shared_ptr<const SysCalls> sys) {
-    auto read = [fullPath, sys] { return load(fullPath, *sys); };
+Task<void> DocumentResourceSchemeHandler::loadAndComplete(TaskIdentity identity,
+                                                          std::uint64_t generation,
+                                                          std::string requestURL,
+                                                          std::string fullPath,
+                                                          std::string documentID) {
+    auto read = [fullPath, sys = sys_] { return load(fullPath, *sys); };
     LoadResult result = RejectReason::readFailed;
     try {
-        result = co_await runOn(*workers, std::move(read));
+        result = co_await runOn(*workers_, std::move(read));
     } catch (const BrokenPromise&) {
         // The workers are shutting down: the request still gets its answer.
     }
-    workers.reset();
-    auto self = weak.lock();
-    if (!self) co_return;
-    self->complete(identity, generation, requestURL, fullPath, documentID, std::move(result));
+    // Reached only while the handler lives (a task of its scope).
+    complete(identity, generation, requestURL, fullPath, documentID, std::move(result));
 }
 
 void DocumentResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_t generation,

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <variant>
 
+#include "Platform/Async/TaskScope.hpp"
 #include "Platform/Files/SysCalls.hpp"
 #include "Protocol/ActiveSchemeTasks.hpp"
 #include "Protocol/SchemeHandler.hpp"
@@ -18,8 +19,6 @@
 namespace larkspin {
 
 class ResourceWorkers;
-template <typename T>
-class Task;
 
 // Serves the local images a rendered document refers to, under the URL scheme
 // "document-resource": the host is the document identifier, the query item
@@ -127,12 +126,9 @@ private:
     DocumentResourceSchemeHandler(std::shared_ptr<ResourceWorkers> workers,
                                   std::shared_ptr<const SysCalls> sys);
 
-    static Task<void> loadAndComplete(std::weak_ptr<DocumentResourceSchemeHandler> weak,
-                                      TaskIdentity identity, std::uint64_t generation,
-                                      std::string requestURL, std::string fullPath,
-                                      std::string documentID,
-                                      std::shared_ptr<ResourceWorkers> workers,
-                                      std::shared_ptr<const SysCalls> sys);
+    Task<void> loadAndComplete(TaskIdentity identity, std::uint64_t generation,
+                               std::string requestURL, std::string fullPath,
+                               std::string documentID);
     void complete(TaskIdentity identity, std::uint64_t generation,
                   const std::optional<std::string>& requestURL,
                   const std::optional<std::string>& fullPath,
@@ -144,6 +140,7 @@ private:
     std::string lastOutcome_;
     std::shared_ptr<ResourceWorkers> workers_;
     std::shared_ptr<const SysCalls> sys_;
+    TaskScope loads_;  // last: the loads end before anything else goes
 };
 
 }  // namespace larkspin

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <exception>
-#include <future>
+#include <mutex>
 #include <optional>
 
+#include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Files/PathLock.hpp"
@@ -23,8 +24,10 @@ std::string ContentStabilizer::Outcome::description() const {
     return "unreadable(" + unreadableReason()->detail + ")";
 }
 
-// Everything but the url, the queue and the handler is touched on the queue
-// only. Scheduled work holds the core weakly and does nothing once it is gone.
+// The sequence's state lives under the mutex, which is never held across a
+// read: signal(), cancel() and the destructor (main thread) only change it
+// and never wait for the queue. Scheduled work holds the core weakly and does
+// nothing once it is gone.
 struct ContentStabilizer::Core : std::enable_shared_from_this<Core> {
     // One read: a version, or why there is none. Two samples agree when they
     // are equal: versions in all four fields, reasons in failure and detail.
@@ -39,35 +42,40 @@ struct ContentStabilizer::Core : std::enable_shared_from_this<Core> {
 
     ~Core() { pending.cancel(); }
 
-    void restart() {
+    void restartLocked() {
         if (stopped) return;
-        withdraw();
+        withdrawLocked();
         lastSample.reset();
-        scheduleSample();
+        scheduleSampleLocked();
     }
 
-    void withdraw() {
+    void withdrawLocked() {
         pending.cancel();
-        ++generation;  // a read already handed to the queue is void too
+        ++generation;  // a read already handed to the queue, or under way, is void too
     }
 
-    void scheduleSample() {
+    void scheduleSampleLocked() {
         if (stopped) return;
         const std::uint64_t mine = ++generation;
         std::weak_ptr<Core> weak = weak_from_this();
         pending = queue->submitAfter(settleDelay, [weak, mine] {
-            auto self = weak.lock();
-            if (self && self->generation == mine) self->sample();
+            if (auto self = weak.lock()) self->sample(mine);
         });
     }
 
-    void sample() {
-        pending = {};
+    void sample(std::uint64_t mine) {
+        {
+            std::lock_guard lock(mutex);
+            if (generation != mine) return;
+            pending = {};
+        }
         Sample now = read();
+        std::lock_guard lock(mutex);
+        if (generation != mine) return;  // signalled, cancelled or gone meanwhile
         if (lastSample && *lastSample == now) {
-            emitIfChanged(now);
+            emitIfChangedLocked(now);
         } else {
-            scheduleSample();
+            scheduleSampleLocked();
         }
         lastSample = std::move(now);
     }
@@ -83,7 +91,7 @@ struct ContentStabilizer::Core : std::enable_shared_from_this<Core> {
         }
     }
 
-    void emitIfChanged(const Sample& sample) {
+    void emitIfChangedLocked(const Sample& sample) {
         if (lastEmitted && *lastEmitted == sample) return;
         lastEmitted = sample;
         Outcome outcome{sample};
@@ -96,11 +104,12 @@ struct ContentStabilizer::Core : std::enable_shared_from_this<Core> {
     const std::filesystem::path url;
     const Handler handler;
     const SysCalls sys;
-    TimerHandle pending;
-    std::uint64_t generation = 0;
-    bool stopped = false;  // the stabiliser is gone: schedule nothing more
-    std::optional<Sample> lastSample;
-    std::optional<Sample> lastEmitted;
+    std::mutex mutex;
+    TimerHandle pending;                // under mutex
+    std::uint64_t generation = 0;       // under mutex
+    bool stopped = false;               // under mutex: schedule nothing more
+    std::optional<Sample> lastSample;   // under mutex
+    std::optional<Sample> lastEmitted;  // under mutex
     // Last, so that it goes first: a job it still runs finds the core gone.
     const std::unique_ptr<SerialExecutor> queue;
 };
@@ -110,46 +119,24 @@ ContentStabilizer::ContentStabilizer(std::filesystem::path url, Handler handler,
     : url_(url), core_(std::make_shared<Core>(std::move(url), std::move(handler), clock, sys)) {}
 
 ContentStabilizer::~ContentStabilizer() {
-    // On the queue, and waited for: once this returns, nothing of the
-    // stabiliser schedules work or touches the clock (at most a read in
-    // progress finishes first).
-    const auto shutDown = [](Core& core) {
-        core.stopped = true;
-        core.withdraw();
-    };
-    if (core_->queue->isCurrent()) {
-        shutDown(*core_);
-        return;
-    }
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    core_->queue->submit([weak = std::weak_ptr<Core>(core_), done, shutDown] {
-        if (auto core = weak.lock()) shutDown(*core);
-        done->set_value();
-    });
-    finished.wait();
+    std::lock_guard lock(core_->mutex);
+    core_->stopped = true;
+    core_->withdrawLocked();
 }
 
 void ContentStabilizer::signal() {
-    core_->queue->submit([weak = std::weak_ptr<Core>(core_)] {
-        if (auto self = weak.lock()) self->restart();
-    });
+    std::lock_guard lock(core_->mutex);
+    core_->restartLocked();
 }
 
 void ContentStabilizer::cancel() {
-    core_->queue->submit([weak = std::weak_ptr<Core>(core_)] {
-        if (auto self = weak.lock()) {
-            self->withdraw();
-            self->lastSample.reset();
-        }
-    });
+    std::lock_guard lock(core_->mutex);
+    core_->withdrawLocked();
+    core_->lastSample.reset();
 }
 
-void ContentStabilizer::drainForTesting() {
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    core_->queue->submit([done] { done->set_value(); });
-    finished.wait();
+bool ContentStabilizer::drainForTesting() {
+    return larkspin::drainForTesting(*core_->queue);
 }
 
 }  // namespace larkspin

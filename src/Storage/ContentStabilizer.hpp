@@ -57,11 +57,13 @@ public:
 
     // Reads nothing yet. `handler` is called on the main thread, always on a
     // later turn of the main loop. Reads run on the stabiliser's own queue
-    // ("dev.corvantel.larkspin.filewatch.stabilizer"), timed by `clock`.
+    // ("dev.corvantel.larkspin.filewatch.stabilizer", on the shared worker
+    // pool), timed by `clock`.
     ContentStabilizer(std::filesystem::path url, Handler handler, Clock& clock = Clock::system(),
                       const SysCalls& sys = realSysCalls());
-    // Withdraws the scheduled read, on the queue, and waits for that (so at
-    // most for a read in progress); nothing is scheduled afterwards.
+    // Withdraws the scheduled read and returns at once: a read under way
+    // finishes on the pool and is dropped; nothing is scheduled, reported or
+    // asked of the clock afterwards.
     ~ContentStabilizer();
     ContentStabilizer(const ContentStabilizer&) = delete;
     ContentStabilizer& operator=(const ContentStabilizer&) = delete;
@@ -70,11 +72,13 @@ public:
     // read comes `settleDelay` after the last signal.
     void signal();
     // From any thread; returns at once. Withdraws the scheduled read and
-    // forgets the current sequence; the last verdict is still remembered.
+    // forgets the current sequence (a read under way is dropped); the last
+    // verdict is still remembered.
     void cancel();
 
-    // Blocks until everything queued so far has run; for tests.
-    void drainForTesting();
+    // Blocks (at most a few seconds) until everything queued so far has run;
+    // for tests. False when it ran out of time.
+    bool drainForTesting();
 
     const std::filesystem::path& url() const { return url_; }
 

@@ -14,16 +14,18 @@ namespace larkspin {
 // extend, attrib, link, delete and rename events; after a delete or rename it
 // opens the same path again, every 100 ms, five times at most.
 //
-// The file is held by an O_PATH descriptor (no read or write access) and
-// events are read against fstat of that descriptor: a grown size adds
+// The file is held by an InodeWatch (an O_PATH descriptor and an inotify
+// subscription, shared with the observer's presenter when it follows the
+// same file) and events are read against fstat of that descriptor: a grown size adds
 // `extend`, a changed link count is `link`, and a link count of zero is
 // `delete` at once (the kernel's own delete event waits until the last
 // descriptor, ours included, is closed). A file renamed over the watched one
 // (an atomic save by another program) therefore shows as `delete`, then
 // `reopened` on the new file.
 //
-// Events are handled on the queue "dev.corvantel.larkspin.filewatch.vnode"
-// and handed to `handler` on the main thread, always on a later turn. Events
+// Events are handled on a queue of the source's own
+// ("dev.corvantel.larkspin.filewatch.vnode", running on the shared worker
+// pool) and handed to `handler` on the main thread, always on a later turn. Events
 // that arrive while earlier ones wait for the queue are joined with them, and
 // one batch yields its events in the order write, extend, attrib, link,
 // delete, rename.
@@ -43,13 +45,16 @@ public:
     DispatchSourceFileChange(const DispatchSourceFileChange&) = delete;
     DispatchSourceFileChange& operator=(const DispatchSourceFileChange&) = delete;
 
-    // Runs on the queue and waits for it: afterwards no event is produced and
-    // no reopen is tried (events already posted to the main thread still
-    // arrive; the observer's relay drops them). Idempotent.
+    // Returns at once, without waiting for the queue: afterwards the watch is
+    // gone, no reopen is tried and the clock is not touched again. An event
+    // being handled at that moment may still be posted to the main thread
+    // (so may events posted before); the observer's relay drops them.
+    // Idempotent.
     void stop();
 
-    // Blocks until everything queued so far has run; for tests.
-    void drainForTesting();
+    // Blocks (at most a few seconds) until everything queued so far has run;
+    // for tests. False when it ran out of time.
+    bool drainForTesting();
 
     const std::string& path() const { return path_; }
 

@@ -86,9 +86,9 @@ void FileChangeObserver::noteExternalEvent(const FileChangeEvent& event) {
     if (relay_->isAttached()) stabilizer_->signal();
 }
 
-void FileChangeObserver::drainForTesting() {
-    if (vnodeSource_) vnodeSource_->drainForTesting();
-    stabilizer_->drainForTesting();
+bool FileChangeObserver::drainForTesting() {
+    const bool events = !vnodeSource_ || vnodeSource_->drainForTesting();
+    return stabilizer_->drainForTesting() && events;
 }
 
 }  // namespace larkspin

@@ -34,13 +34,14 @@ public:
                        OutcomeCallback onOutcome, Clock& clock = Clock::system(),
                        const SysCalls& sys = realSysCalls());
     // Cuts the relay and releases the watches (the document calls stop()
-    // first).
+    // first). Like stop(), never waits for a queue.
     ~FileChangeObserver();
     FileChangeObserver(const FileChangeObserver&) = delete;
     FileChangeObserver& operator=(const FileChangeObserver&) = delete;
 
-    // Stops the event sources, cancels the stabiliser and cuts the relay.
-    // Calling it twice is harmless.
+    // Stops the event sources, cancels the stabiliser and cuts the relay, at
+    // once: nothing waits for a queue, so a file on a slow or hung mount never
+    // holds up the main thread. Calling it twice is harmless.
     void stop();
 
     // Delivers an event that the owner received itself (its own presenter
@@ -50,9 +51,9 @@ public:
 
     const std::filesystem::path& url() const { return url_; }
 
-    // Blocks until the event and stabiliser queues have run what they hold;
-    // for tests.
-    void drainForTesting();
+    // Blocks (at most a few seconds each) until the event and stabiliser
+    // queues have run what they hold; for tests. False when one ran out of time.
+    bool drainForTesting();
 
 private:
     class MainRelay;

@@ -7,16 +7,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <expected>
 #include <fstream>
-#include <future>
 #include <memory>
 #include <string_view>
 #include <system_error>
 
 #include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Files/FileReader.hpp"
 #include "Platform/Localization.hpp"
@@ -223,43 +222,9 @@ std::string recheckFailed(std::error_code error) {
     return L10n::format("save.error.recheck", {describe(error)});
 }
 
-// The destination as read while the temporary file was being written.
-using EarlyLook = std::expected<FileReader::Result, std::error_code>;
-
-// True when `now` is the very state `then` described: same file, size,
-// modification and change times. Any write, truncation, rename over it or
-// attribute change moves the change time (which no program can set), so the
-// content read then is still the content now.
-bool unchangedSince(const struct stat& then, const struct stat& now) {
-    return then.st_dev == now.st_dev && then.st_ino == now.st_ino && then.st_size == now.st_size &&
-           then.st_mtim.tv_sec == now.st_mtim.tv_sec &&
-           then.st_mtim.tv_nsec == now.st_mtim.tv_nsec &&
-           then.st_ctim.tv_sec == now.st_ctim.tv_sec && then.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
-}
-
-// File times advance in clock ticks (a few milliseconds) on kernels without
-// fine-grained timestamps: a write in the same tick as the change we saw would
-// leave both times as they were. A file whose last change lies well before we
-// started reading cannot be changed again without its change time moving, so
-// only then may the early look stand in for a second read.
-bool changedWellBefore(const struct stat& status, std::chrono::system_clock::time_point started) {
-    constexpr auto margin = std::chrono::milliseconds(100);
-    const auto changed = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(status.st_ctim.tv_sec) + std::chrono::nanoseconds(status.st_ctim.tv_nsec)));
-    return changed + margin < started;
-}
-
-// The destination's current version for the conflict test: the early look
-// when nothing has touched the file since, otherwise a fresh read.
+// The destination's current version, read afresh inside the lock.
 std::expected<DiskVersion, std::error_code> currentVersion(const fs::path& destination,
-                                                           const struct stat& current,
-                                                           const EarlyLook* early,
                                                            const SysCalls& sys) {
-    if (early && early->has_value() && (*early)->settled &&
-        unchangedSince((*early)->status, current)) {
-        return DiskVersion::fromStatus((*early)->status, (*early)->contentDigest);
-    }
     auto fresh = FileReader::read(destination, sys);
     if (!fresh) return std::unexpected(fresh.error());
     return DiskVersion::fromStatus(fresh->status, std::move(fresh->contentDigest));
@@ -331,8 +296,7 @@ std::expected<ReadBack, std::error_code> readBack(const fs::path& path, std::str
 // Inside the destination's lock: the conflict test, the replace and the
 // verification.
 SaveOutcome replaceVerified(const SaveRequest& request, const fs::path& destination,
-                            TemporaryFile& temporary, const EarlyLook* early,
-                            std::future<std::string>& dataDigest, const SysCalls& sys) {
+                            TemporaryFile& temporary, const SysCalls& sys) {
     struct stat current {};
     const bool exists = sys.stat(destination.c_str(), &current) == 0;
     if (!exists && errno != ENOENT && errno != ENOTDIR) {
@@ -344,7 +308,7 @@ SaveOutcome replaceVerified(const SaveRequest& request, const fs::path& destinat
 
     if (const auto& expected = request.expectedDiskVersion) {
         if (!exists) return SaveOutcome::conflict(*expected, std::nullopt);
-        auto now = currentVersion(destination, current, early, sys);
+        auto now = currentVersion(destination, sys);
         if (!now) return failed(SaveFailure::replace(recheckFailed(now.error())));
         if (!now->hasSameContent(*expected))
             return SaveOutcome::conflict(*expected, std::move(*now));
@@ -377,7 +341,7 @@ SaveOutcome replaceVerified(const SaveRequest& request, const fs::path& destinat
 
     // From here on the destination holds the new file, whatever the
     // verification finds.
-    const std::string expectedDigest = dataDigest.get();
+    const std::string expectedDigest = DiskVersion::digest(request.data);
     const auto back = readBack(destination, request.data, sys);
     if (!back) return failed(SaveFailure::verification(expectedDigest, std::nullopt));
     if (!back->matches) return failed(SaveFailure::verification(expectedDigest, back->digest));
@@ -432,24 +396,6 @@ struct FileStore::State {
         // Our own readers and writers of the file wait for the whole save.
         const PathLock lock(target, PathLock::Mode::exclusive);
 
-        // While the temporary file is written and flushed (mostly waiting for
-        // the disk), two helpers hash: the bytes meant, and the destination
-        // as it is now. The conflict test below uses that early look only if
-        // the file's identity, size and times show that nothing touched it
-        // since; otherwise it reads the file again.
-        constexpr auto helper = std::launch::async | std::launch::deferred;
-        auto dataDigest =
-            std::async(helper, [&data = request.data] { return DiskVersion::digest(data); });
-        std::future<EarlyLook> earlyLook;
-        if (request.expectedDiskVersion) {
-            earlyLook = std::async(helper, [&target, this] {
-                const auto started = std::chrono::system_clock::now();
-                auto look = FileReader::read(target, sys);
-                if (look && !changedWellBefore(look->status, started)) look->settled = false;
-                return look;
-            });
-        }
-
         TemporaryFile temporary(target, sys);
         if (auto e = temporary.create()) return failed(SaveFailure::temporaryWrite(describe(e)));
         if (auto e = temporary.write(request.data)) {
@@ -457,12 +403,9 @@ struct FileStore::State {
         }
         if (auto e = temporary.sync()) return failed(SaveFailure::temporaryWrite(describe(e)));
 
-        std::optional<EarlyLook> early;
-        if (earlyLook.valid()) early = earlyLook.get();
         if (const Hook hook = currentHook()) hook();
 
-        return replaceVerified(request, target, temporary, early ? &*early : nullptr, dataDigest,
-                               sys);
+        return replaceVerified(request, target, temporary, sys);
     }
 
     const SysCalls sys;
@@ -470,7 +413,9 @@ struct FileStore::State {
     Hook hook;  // under hookMutex
 };
 
-FileStore::FileStore(const SysCalls& sys) : state_(std::make_shared<State>(sys)) {}
+FileStore::FileStore(const SysCalls& sys)
+    : state_(std::make_shared<State>(sys)),
+      queue_(std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filestore")) {}
 
 FileStore::~FileStore() = default;
 
@@ -479,14 +424,8 @@ void FileStore::setBeforeReplaceHook(Hook hook) {
     state_->hook = std::move(hook);
 }
 
-std::shared_ptr<SerialExecutor> FileStore::queue() {
-    std::lock_guard lock(queueMutex_);
-    if (!queue_) queue_ = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filestore");
-    return queue_;
-}
-
-Task<SaveOutcome> FileStore::save(SaveRequest request, std::optional<FilePresenterBox>) {
-    return run(queue(), state_, std::make_shared<const SaveRequest>(std::move(request)));
+Task<SaveOutcome> FileStore::save(SaveRequest request) {
+    return run(queue_, state_, std::make_shared<const SaveRequest>(std::move(request)));
 }
 
 Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
@@ -494,7 +433,7 @@ Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
                                  std::shared_ptr<const SaveRequest> request) {
     fs::path url = request->url;
     // The job takes the request out of its slot, so that the bytes are freed
-    // on the store's thread when the save is done, not on the main thread.
+    // on the store's queue when the save is done, not on the main thread.
     auto slot = std::make_shared<std::shared_ptr<const SaveRequest>>(std::move(request));
     auto job = [state, slot] {
         const auto taken = std::exchange(*slot, nullptr);
@@ -503,7 +442,7 @@ Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
     std::optional<SaveOutcome> outcome;
     try {
         outcome = co_await runOn(*queue, job);
-    } catch (const std::exception&) {
+    } catch (const BrokenPromise&) {
         // The queue dropped the job (it was shutting down): nothing was done.
     }
     if (!outcome) {
@@ -513,23 +452,19 @@ Task<SaveOutcome> FileStore::run(std::shared_ptr<SerialExecutor> queue,
     co_return std::move(*outcome);
 }
 
-SaveOutcome FileStore::saveAndWait(SaveRequest request, std::optional<FilePresenterBox>) {
-    auto queue = this->queue();
-    if (queue->isCurrent()) {
-        SaveOutcome outcome = state_->perform(request);
-        State::removeLeftovers(request.url);
-        return outcome;
-    }
-    auto promise = std::make_shared<std::promise<SaveOutcome>>();
-    auto result = promise->get_future();
-    // The job owns the bytes and frees them on the store's thread.
-    if (!queue->submit([state = state_, request = std::move(request), promise] {
-            promise->set_value(state->perform(request));
-            State::removeLeftovers(request.url);
-        })) {
+SaveOutcome FileStore::saveAndWait(SaveRequest request) {
+    const fs::path url = request.url;
+    // The job owns the bytes and frees them on the store's queue.
+    auto job = [state = state_, request = std::move(request)] { return state->perform(request); };
+    std::optional<SaveOutcome> outcome;
+    try {
+        outcome = runAndWait(*queue_, std::move(job));
+    } catch (const BrokenPromise&) {
         return failed(SaveFailure::coordination(L10n::text("save.error.coordination_not_run")));
     }
-    return result.get();
+    // Left-overs of killed saves go after the caller has its answer.
+    queue_->submit([url] { State::removeLeftovers(url); });
+    return std::move(*outcome);
 }
 
 }  // namespace larkspin

@@ -2,8 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Files/SysCalls.hpp"
@@ -21,9 +19,15 @@ namespace larkspin {
 // throws; writes no log lines.
 //
 // Each document owns one store. Saves of one store run one after another on
-// its own queue ("dev.corvantel.larkspin.filestore", started with the first
-// save). Within the process, the replace holds the destination's PathLock, so
+// its own queue ("dev.corvantel.larkspin.filestore", on the shared worker
+// pool). Within the process, the replace holds the destination's PathLock, so
 // our own readers and writers of that file wait for it.
+//
+// The conflict test reads the destination afresh inside the lock, after the
+// temporary file is on disk, and compares its bytes (size and digest) with
+// the expected version: nothing a program can do to the file in place (a
+// same-size rewrite with its times put back included) passes for the
+// expected content.
 //
 // - A symbolic link is resolved first: its target is replaced and the link
 //   stays a link.
@@ -40,7 +44,8 @@ public:
 
     // `sys` is copied; tests pass calls that fail.
     explicit FileStore(const SysCalls& sys = realSysCalls());
-    // Waits for saves already queued (a queued write is never dropped).
+    // Saves already queued still run (a queued write is never dropped); see
+    // SerialExecutor for when this waits for them.
     ~FileStore();
     FileStore(const FileStore&) = delete;
     FileStore& operator=(const FileStore&) = delete;
@@ -51,26 +56,23 @@ public:
     // none; tests use it to change the file in between.
     void setBeforeReplaceHook(Hook hook);
 
-    // Saves on the store's queue; await it from a main-thread task. The
-    // presenter is carried for the caller's sake only.
-    Task<SaveOutcome> save(SaveRequest request, std::optional<FilePresenterBox> presenter = {});
+    // Saves on the store's queue; await it from a main-thread task.
+    Task<SaveOutcome> save(SaveRequest request);
 
-    // The same save, blocking the calling thread until it is done (the
-    // document's synchronous write path). Called from a job of this store's
-    // own queue, it runs there and then.
-    SaveOutcome saveAndWait(SaveRequest request, std::optional<FilePresenterBox> presenter = {});
+    // The same save, blocking the calling thread until it is done (a
+    // BlockingWait: never on the main thread, except at quit). Called from a
+    // job of this store's own queue, it runs there and then.
+    SaveOutcome saveAndWait(SaveRequest request);
 
 private:
     struct State;
 
-    std::shared_ptr<SerialExecutor> queue();
     static Task<SaveOutcome> run(std::shared_ptr<SerialExecutor> queue,
                                  std::shared_ptr<State> state,
                                  std::shared_ptr<const SaveRequest> request);
 
     std::shared_ptr<State> state_;
-    std::mutex queueMutex_;
-    std::shared_ptr<SerialExecutor> queue_;  // made by the first save
+    std::shared_ptr<SerialExecutor> queue_;
 };
 
 }  // namespace larkspin

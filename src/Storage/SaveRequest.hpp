@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,12 +18,6 @@ struct SaveRequest {
     std::optional<DiskVersion> expectedDiskVersion;
     // The model's source revision of the saved snapshot; carried, never read.
     std::int64_t revision = 0;
-};
-
-// The object on whose behalf a save is made (the document). Linux has no
-// coordination between processes, so the store only carries it.
-struct FilePresenterBox {
-    std::weak_ptr<const void> presenter;
 };
 
 }  // namespace larkspin

@@ -7,17 +7,24 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <string>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/InotifyService.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Storage/FileChangeObserver.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin {
 namespace {
@@ -300,6 +307,83 @@ TEST(FileChangeObserver, OwnEventsArriveOnALaterTurnAndAGoneOwnerGetsNothing) {
     test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; }, 50);
     for (int i = 0; i < 4; ++i) clock.advance(ContentStabilizer::settleDelay);
     test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; }, 50);
+}
+
+// Entries of a /proc folder: threads in task/, descriptors in fd/.
+std::int64_t entriesOf(const char* folder) {
+    std::int64_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+TEST(FileChangeObserver, EachWatchedFileCostsOneDescriptorOneKernelWatchAndNoThread) {
+    test::TempDir dir;
+    ManualClock clock;
+    // Whatever the process starts once (the inotify service, the main loop's
+    // own descriptors) is started by a first observer.
+    FakeOwner::open(dir.write("warm.md", "x\n"), true, clock)->observer->stop();
+    test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; });
+
+    const auto threadsBefore = entriesOf("/proc/self/task");
+    const auto fdsBefore = entriesOf("/proc/self/fd");
+    const auto watchesBefore = InotifyService::shared().kernelWatchCount();
+    std::vector<std::shared_ptr<FakeOwner>> owners;
+    for (int i = 0; i < 20; ++i) {
+        const auto file = dir.write("doc" + std::to_string(i) + ".md", "text\n");
+        owners.push_back(FakeOwner::open(file, true, clock));  // with its presenter
+        writeAt(file, "more\n", O_APPEND);
+    }
+    for (const auto& owner : owners) {
+        ASSERT_TRUE(waitFor(owner, Kind::extend));
+        ASSERT_TRUE(waitFor(owner, Kind::presenterDidChange));
+    }
+    EXPECT_EQ(entriesOf("/proc/self/fd") - fdsBefore, 20);
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount() - watchesBefore, 20u);
+    EXPECT_LE(entriesOf("/proc/self/task") - threadsBefore,
+              static_cast<std::int64_t>(WorkerPool::maxThreads));
+
+    for (const auto& owner : owners) owner->observer->stop();
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), watchesBefore);
+    // A handler in the middle of an fstat may hold a descriptor a moment longer.
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return entriesOf("/proc/self/fd") == fdsBefore; }));
+}
+
+TEST(FileChangeObserver, StoppingNeverWaitsForAReadThatHangs) {
+    // A read that does not come back (a network mount gone away) must not
+    // hold up the main thread when the document closes.
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "text\n");
+    auto reading = std::make_shared<BlockingWait>();
+    auto release = std::make_shared<BlockingWait>();
+    auto releasedInTime = std::make_shared<std::atomic<bool>>(false);
+    SysCalls sys = realSysCalls();
+    sys.open = [=, real = sys.open](const char* path, int flags, mode_t mode) {
+        reading->signal();
+        *releasedInTime = release->waitForTesting(test::waitLimit);
+        return real(path, flags, mode);
+    };
+    ManualClock clock;
+    auto outcomes = std::make_shared<int>(0);
+    auto observer = std::make_unique<FileChangeObserver>(
+        file, false, [](const FileChangeEvent&) {},
+        [outcomes](const Outcome&) { ++*outcomes; }, clock, sys);
+    observer->noteExternalEvent(Kind::presenterDidChange);  // asks for a verdict
+    clock.advance(ContentStabilizer::settleDelay);
+    ASSERT_TRUE(reading->waitForTesting(test::waitLimit));
+
+    observer->stop();
+    observer.reset();
+    EXPECT_FALSE(release->isSignalled());
+    release->signal();
+    for (int i = 0; i < 4; ++i) clock.advance(ContentStabilizer::settleDelay);
+    test::runOffMainThread([] { SerialExecutor::finishAll(); });
+    EXPECT_TRUE(releasedInTime->load()) << "closing waited for the read";
+    test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; });
+    EXPECT_EQ(*outcomes, 0);
+    EXPECT_EQ(clock.pendingTimerCount(), 0u);
 }
 
 TEST(FileChangeEvent, LogDescriptions) {

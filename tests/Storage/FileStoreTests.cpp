@@ -1,15 +1,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -21,6 +25,7 @@
 #include "Storage/FileStore.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin {
 namespace {
@@ -34,6 +39,11 @@ SaveRequest request(const fs::path& url, std::string data,
                        .data = std::move(data),
                        .expectedDiskVersion = std::move(expected),
                        .revision = 7};
+}
+
+// Saves from a main-thread task, as the document does.
+SaveOutcome saveNow(FileStore& store, SaveRequest request) {
+    return test::runTask(store.save(std::move(request)));
 }
 
 // Leftover temporary files in `folder`.
@@ -67,7 +77,9 @@ TEST(FileStore, CreatesANewFileWithTheUsualModeAndReportsTheVersionReadBack) {
     const ScopedUmask mask(027);
     FileStore store;
     const auto file = dir / "new.md";
-    const auto outcome = store.saveAndWait(request(file, "# 新文件\n"));
+    // The synchronous path, from a thread that is not the main thread.
+    SaveOutcome outcome = SaveOutcome::failed(SaveFailure::replace("not run"));
+    test::runOffMainThread([&] { outcome = store.saveAndWait(request(file, "# 新文件\n")); });
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(outcome.asSaved()->version, DiskVersion::read(file));
     EXPECT_EQ(outcome.asSaved()->version.contentDigest, DiskVersion::digest("# 新文件\n"));
@@ -76,7 +88,7 @@ TEST(FileStore, CreatesANewFileWithTheUsualModeAndReportsTheVersionReadBack) {
     EXPECT_TRUE(temporaries(dir.path()).empty());
 
     // Empty bytes make an empty file that verifies with size 0.
-    const auto empty = store.saveAndWait(request(dir / "empty.md", ""));
+    const auto empty = saveNow(store, request(dir / "empty.md", ""));
     ASSERT_TRUE(empty.asSaved()) << empty.description();
     EXPECT_EQ(empty.asSaved()->version.size, 0);
     EXPECT_EQ(empty.asSaved()->version.contentDigest, DiskVersion::digest(""));
@@ -90,7 +102,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
 
     // No expected version: replaced, whatever is there.
     dir.write("notes.md", "someone else's\n");
-    auto outcome = store.saveAndWait(request(file, "mine\n"));
+    auto outcome = saveNow(store, request(file, "mine\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
 
     // Same bytes, newer date: not a conflict.
@@ -98,7 +110,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
     const auto touched = DiskVersion::read(file);
     struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-    outcome = store.saveAndWait(request(file, "version two\n", touched));
+    outcome = saveNow(store, request(file, "version two\n", touched));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(test::readFile(file), "version two\n");
 
@@ -106,7 +118,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
     // writes nothing.
     dir.write("notes.md", "version One\n");
     const auto theirs = DiskVersion::read(file);
-    outcome = store.saveAndWait(request(file, "version three\n", expected));
+    outcome = saveNow(store, request(file, "version three\n", expected));
     ASSERT_TRUE(outcome.asConflict()) << outcome.description();
     EXPECT_EQ(outcome.asConflict()->expected, expected);
     ASSERT_TRUE(outcome.asConflict()->found.has_value());
@@ -115,7 +127,7 @@ TEST(FileStore, TestsForAConflictOnlyAgainstAnExpectedVersionAndByContent) {
 
     // Gone: a conflict without a found version, and nothing is created.
     fs::remove(file);
-    outcome = store.saveAndWait(request(file, "version four\n", expected));
+    outcome = saveNow(store, request(file, "version four\n", expected));
     EXPECT_EQ(outcome, SaveOutcome::conflict(expected, std::nullopt));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_TRUE(temporaries(dir.path()).empty());
@@ -154,6 +166,121 @@ TEST(FileStore, TheHookRunsOnTheStoreQueueBetweenTheTemporaryWriteAndTheReplace)
     EXPECT_TRUE(test::runTask(store.save(request(file, "mine\n", expected))).asSaved());
 }
 
+TEST(FileStore, ASameSizeRewriteThatKeepsItsModificationTimeIsStillAConflict) {
+    // Another program rewrites the file in place while we save: same size,
+    // and its modification time put back afterwards (cp -p, touch -r). Only
+    // the bytes and the change time tell it apart from what we expect.
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "version one\n");
+    const auto expected = DiskVersion::read(file);
+    struct stat original {};
+    ASSERT_EQ(::stat(file.c_str(), &original), 0);
+    // The file has rested, as a document's file usually has when it is saved.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+
+    FileStore store;
+    store.setBeforeReplaceHook([&] {
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "version One\n", 12, 0), 12);
+        const struct timespec times[2] = {original.st_atim, original.st_mtim};
+        ASSERT_EQ(::futimens(fd, times), 0);
+        ::close(fd);
+    });
+    const auto outcome = test::runTask(store.save(request(file, "mine\n", expected)));
+    ASSERT_TRUE(outcome.asConflict()) << outcome.description();
+    ASSERT_TRUE(outcome.asConflict()->found.has_value());
+    EXPECT_EQ(outcome.asConflict()->found->contentDigest, DiskVersion::digest("version One\n"));
+    EXPECT_EQ(outcome.asConflict()->found->modificationDate, expected.modificationDate);
+    EXPECT_EQ(test::readFile(file), "version One\n");
+    EXPECT_TRUE(temporaries(dir.path()).empty());
+}
+
+// The system calls a save makes, in order, as far as the folder's flush is
+// concerned: "rename", "link", "open-folder <fd>", "fsync <fd>".
+class CallLog {
+public:
+    SysCalls wrap(SysCalls sys) {
+        sys.rename = [this, real = sys.rename](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("rename");
+            return result;
+        };
+        sys.renameNoReplace = [this, real = sys.renameNoReplace](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("rename");
+            return result;
+        };
+        sys.link = [this, real = sys.link](const char* from, const char* to) {
+            const int result = real(from, to);
+            if (result == 0) add("link");
+            return result;
+        };
+        sys.open = [this, real = sys.open](const char* path, int flags, mode_t mode) {
+            const int fd = real(path, flags, mode);
+            if (fd >= 0 && (flags & O_DIRECTORY)) add("open-folder " + std::to_string(fd));
+            return fd;
+        };
+        sys.fsync = [this, real = sys.fsync](int fd) {
+            add("fsync " + std::to_string(fd));
+            return real(fd);
+        };
+        return sys;
+    }
+    std::vector<std::string> calls() const {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+
+private:
+    void add(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> calls_;
+};
+
+TEST(FileStore, FlushesTheFolderAfterTheFileIsMovedIntoIt) {
+    struct Case {
+        const char* name;
+        bool existing;       // replacing a file, or creating one
+        bool renameRefuses;  // a file system without RENAME_NOREPLACE
+        const char* moved;   // the call that puts the file in place
+    };
+    const Case cases[] = {
+        {"replace", true, false, "rename"},
+        {"new file", false, false, "rename"},
+        {"new file by hard link", false, true, "link"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const auto file = dir / "notes.md";
+        std::optional<DiskVersion> expected;
+        if (c.existing) expected = DiskVersion::read(dir.write("notes.md", "old\n"));
+        CallLog log;
+        SysCalls sys = log.wrap(realSysCalls());
+        if (c.renameRefuses) {
+            sys.renameNoReplace = [](const char*, const char*) { return errno = EINVAL, -1; };
+        }
+        FileStore store(sys);
+        const auto outcome = test::runTask(store.save(request(file, "new\n", expected)));
+        ASSERT_TRUE(outcome.asSaved()) << outcome.description();
+
+        const auto calls = log.calls();
+        const auto moved = std::find(calls.begin(), calls.end(), c.moved);
+        ASSERT_NE(moved, calls.end());
+        const auto folder = std::find_if(moved, calls.end(), [](const std::string& call) {
+            return call.starts_with("open-folder ");
+        });
+        ASSERT_NE(folder, calls.end()) << "the folder is never opened after the move";
+        const std::string fd = folder->substr(std::string("open-folder ").size());
+        EXPECT_NE(std::find(folder, calls.end(), "fsync " + fd), calls.end())
+            << "the folder is not flushed after the move";
+    }
+}
+
 struct Fault {
     const char* name;
     Kind kind;
@@ -173,7 +300,7 @@ TEST_P(FileStoreFaults, StopAtTheirStepKeepTheOriginalAndLeaveNoTemporaryFile) {
     fault.inject(sys, fault.error);
     FileStore store(sys);
 
-    const auto outcome = store.saveAndWait(request(file, "new text\n", DiskVersion::read(file)));
+    const auto outcome = saveNow(store, request(file, "new text\n", DiskVersion::read(file)));
     const SaveFailure* failure = outcome.asFailure();
     ASSERT_NE(failure, nullptr) << outcome.description();
     EXPECT_EQ(failure->kind, fault.kind);
@@ -260,7 +387,7 @@ TEST(FileStore, AVerificationFailureSaysTheFileWasReplaced) {
         if (n > 0) static_cast<char*>(buffer)[0] ^= 0x20;
         return n;
     }));
-    auto outcome = flipping.saveAndWait(request(file, text, DiskVersion::read(file)));
+    auto outcome = saveNow(flipping, request(file, text, DiskVersion::read(file)));
     const SaveFailure* failure = outcome.asFailure();
     ASSERT_NE(failure, nullptr) << outcome.description();
     ASSERT_EQ(failure->kind, Kind::verification);
@@ -277,7 +404,7 @@ TEST(FileStore, AVerificationFailureSaysTheFileWasReplaced) {
     // The read-back fails altogether.
     FileStore failing(
         afterRename([](int, void*, std::size_t) -> ssize_t { return errno = EIO, -1; }));
-    outcome = failing.saveAndWait(request(file, "newer\n", DiskVersion::read(file)));
+    outcome = saveNow(failing, request(file, "newer\n", DiskVersion::read(file)));
     ASSERT_TRUE(outcome.asFailure()) << outcome.description();
     EXPECT_EQ(*outcome.asFailure(),
               SaveFailure::verification(DiskVersion::digest("newer\n"), std::nullopt));
@@ -295,7 +422,7 @@ TEST(FileStore, KeepsPermissionBitsOwnerAndExtendedAttributes) {
         const auto file = dir.write("private.md", "secret\n");
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
         const auto outcome =
-            store.saveAndWait(request(file, "still secret\n", DiskVersion::read(file)));
+            saveNow(store, request(file, "still secret\n", DiskVersion::read(file)));
         ASSERT_TRUE(outcome.asSaved()) << outcome.description();
         EXPECT_EQ(modeOf(file), mode);
     }
@@ -307,7 +434,7 @@ TEST(FileStore, KeepsPermissionBitsOwnerAndExtendedAttributes) {
         ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
     }
     const bool xattrs = ::setxattr(file.c_str(), "user.larkspin.tag", "blue", 4, 0) == 0;
-    const auto outcome = store.saveAndWait(request(file, "more text\n"));
+    const auto outcome = saveNow(store, request(file, "more text\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
@@ -331,7 +458,7 @@ TEST(FileStore, AnOwnerItCannotKeepDropsTheSetIdBitsButNotTheSave) {
     SysCalls sys = realSysCalls();
     sys.fchown = [](int, uid_t, gid_t) { return errno = EPERM, -1; };
     FileStore store(sys);
-    const auto outcome = store.saveAndWait(request(file, "y\n"));
+    const auto outcome = saveNow(store, request(file, "y\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(modeOf(file), 0755u);
 }
@@ -344,7 +471,7 @@ TEST(FileStore, ASymbolicLinkStaysALinkAndItsTargetIsReplaced) {
     fs::create_symlink(dir / "links" / "notes.md", dir / "chain.md");  // a link to a link
     FileStore store;
 
-    auto outcome = store.saveAndWait(request(dir / "chain.md", "new\n", DiskVersion::read(target)));
+    auto outcome = saveNow(store, request(dir / "chain.md", "new\n", DiskVersion::read(target)));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_TRUE(fs::is_symlink(dir / "chain.md"));
     EXPECT_TRUE(fs::is_symlink(dir / "links" / "notes.md"));
@@ -355,7 +482,7 @@ TEST(FileStore, ASymbolicLinkStaysALinkAndItsTargetIsReplaced) {
 
     // A dangling link: the file it names is created, the link stays.
     fs::create_symlink("real/later.md", dir / "later.md");
-    outcome = store.saveAndWait(request(dir / "later.md", "created\n"));
+    outcome = saveNow(store, request(dir / "later.md", "created\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_TRUE(fs::is_symlink(dir / "later.md"));
     EXPECT_EQ(test::readFile(dir / "real" / "later.md"), "created\n");
@@ -382,7 +509,7 @@ TEST(FileStore, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
             sys.link = appear(sys.link);
         }
         FileStore store(sys);
-        const auto outcome = store.saveAndWait(request(file, "mine\n"));
+        const auto outcome = saveNow(store, request(file, "mine\n"));
         ASSERT_TRUE(outcome.asFailure()) << outcome.description();
         EXPECT_EQ(outcome.asFailure()->kind, Kind::replace);
         EXPECT_NE(outcome.asFailure()->message.find("POSIX 17: "), std::string::npos);
@@ -396,7 +523,7 @@ TEST(FileStore, ANewFileNeverReplacesOneThatAppearedMeanwhile) {
     SysCalls sys = realSysCalls();
     sys.renameNoReplace = [](const char*, const char*) { return errno = EINVAL, -1; };
     FileStore store(sys);
-    const auto outcome = store.saveAndWait(request(file, "mine\n"));
+    const auto outcome = saveNow(store, request(file, "mine\n"));
     ASSERT_TRUE(outcome.asSaved()) << outcome.description();
     EXPECT_EQ(test::readFile(file), "mine\n");
     EXPECT_TRUE(temporaries(dir.path()).empty());
@@ -472,19 +599,33 @@ TEST(FileStoreCrashConsistency, AKilledSaveLeavesEitherTheOldOrTheNewBytes) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             ::close(progress[0]);
-            FileStore store;
-            for (int i = 0; i < 100000; ++i) {
-                const auto outcome = store.saveAndWait(request(file, i % 2 == 0 ? second : first));
-                if (!outcome.asSaved()) ::_exit(3);
-                if (::write(progress[1], "s", 1) != 1) ::_exit(4);
-            }
+            // Saves the way the document's synchronous path does, from a
+            // thread that is not the main thread.
+            std::thread saver([&] {
+                FileStore store;
+                for (int i = 0; i < 100000; ++i) {
+                    const auto outcome =
+                        store.saveAndWait(request(file, i % 2 == 0 ? second : first));
+                    if (!outcome.asSaved()) ::_exit(3);
+                    if (::write(progress[1], "s", 1) != 1) ::_exit(4);
+                }
+            });
+            saver.join();
             ::_exit(0);
         }
         ::close(progress[1]);
         // Let it finish a few saves, then kill it somewhere in a later one.
         const int saves = 1 + static_cast<int>(random() % 3);
         char mark;
-        for (int i = 0; i < saves; ++i) ASSERT_EQ(::read(progress[0], &mark, 1), 1);
+        for (int i = 0; i < saves; ++i) {
+            struct pollfd ready = {progress[0], POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(test::waitLimit.count() * 1000)) != 1) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, nullptr, 0);
+                FAIL() << "the saving process made no progress";
+            }
+            ASSERT_EQ(::read(progress[0], &mark, 1), 1);
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 6000));  // a random moment
         ::kill(child, SIGKILL);
         int status = 0;

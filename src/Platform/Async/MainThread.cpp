@@ -24,6 +24,7 @@ Queue& queue() {
 }
 
 std::atomic<std::thread::id> gMainThread{};
+std::atomic<bool> gQuitting{false};
 
 gboolean runBatch(gpointer) {
     auto& q = queue();
@@ -45,6 +46,10 @@ gboolean runBatch(gpointer) {
 void initialize() { gMainThread.store(std::this_thread::get_id()); }
 
 bool isMainThread() { return gMainThread.load() == std::this_thread::get_id(); }
+
+void beginQuitting() { gQuitting.store(true); }
+
+bool isQuitting() { return gQuitting.load(); }
 
 void post(std::function<void()> job) {
     auto& q = queue();

@@ -14,6 +14,12 @@ void initialize();
 // True on the thread given to initialize().
 bool isMainThread();
 
+// Marks the start of quitting: from now on the main thread may block in a
+// BlockingWait (to let queued saves and drafts reach the disk before the
+// process ends). Never undone.
+void beginQuitting();
+bool isQuitting();
+
 // Runs `job` on the main thread on a later turn of the default main context,
 // in FIFO order with every other posted job. Never runs `job` synchronously,
 // not even when called on the main thread. Safe from any thread.

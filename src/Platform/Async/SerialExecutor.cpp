@@ -1,50 +1,82 @@
 #include "Platform/Async/SerialExecutor.hpp"
 
-#include <pthread.h>
-
-#include <atomic>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
 
+#include "Platform/Async/BlockingWait.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Log.hpp"
 
 namespace larkspin {
 
-// Shared with the worker thread, so that a worker left to finish on its own
-// (the executor destroyed from one of its jobs) never touches freed memory.
-struct SerialExecutor::State {
+namespace {
+// The executor whose job runs on this thread right now.
+thread_local const void* tCurrent = nullptr;
+// Jobs one turn on a pool thread runs before the executor queues up again
+// behind other executors' work.
+constexpr int jobsPerTurn = 32;
+}  // namespace
+
+// Shared with the turns queued on the pool, so that an executor may go while
+// its queue still runs.
+struct SerialExecutor::State : std::enable_shared_from_this<State> {
     explicit State(std::string name) : label(std::move(name)) {}
 
     bool enqueue(Job job) {
+        bool accepted = false;
+        bool schedule = false;
         {
             std::lock_guard lock(mutex);
             if (!stopping) {
                 jobs.push_back(std::move(job));
-                wake.notify_one();
-                return true;
+                accepted = true;
+                schedule = !scheduled;
+                scheduled = true;
             }
+        }
+        if (accepted) {
+            if (schedule) scheduleTurn();
+            return true;
         }
         AppLog::document.error("串行队列 %{public}s 已关闭，丢弃新任务", label);
         return false;  // `job` is destroyed here, outside the lock
     }
 
-    void run() {
-        // Thread names hold 15 bytes: keep the last segment of the label.
-        const auto dot = label.rfind('.');
-        const std::string name =
-            (dot == std::string::npos ? label : label.substr(dot + 1)).substr(0, 15);
-        pthread_setname_np(pthread_self(), name.c_str());
+    // Refuses further jobs. The wait returned ends once everything queued has
+    // run; null when nothing is queued.
+    std::shared_ptr<BlockingWait> stop() {
+        std::lock_guard lock(mutex);
+        stopping = true;
+        if (!scheduled) return nullptr;
+        auto drained = std::make_shared<BlockingWait>();
+        jobs.push_back([drained] { drained->signal(); });
+        return drained;
+    }
 
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return stopping || !jobs.empty(); });
-            if (jobs.empty()) return;  // stopping, and everything queued has run
-            Job job = std::move(jobs.front());
-            jobs.pop_front();
-            lock.unlock();
+    void scheduleTurn() {
+        WorkerPool::shared().post([self = shared_from_this()] { self->runTurn(); });
+    }
+
+    void runTurn() {
+        const void* outer = std::exchange(tCurrent, this);
+        bool more = false;
+        for (int ran = 0;; ++ran) {
+            Job job;
+            {
+                std::lock_guard lock(mutex);
+                if (jobs.empty()) {
+                    scheduled = false;
+                    break;
+                }
+                if (ran == jobsPerTurn) {
+                    more = true;
+                    break;
+                }
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
             try {
                 job();
             } catch (const std::exception& error) {
@@ -53,38 +85,29 @@ struct SerialExecutor::State {
             } catch (...) {
                 AppLog::document.fault("串行队列 %{public}s 的任务抛出未知异常", label);
             }
-            job = nullptr;  // release its captures before taking the lock again
-            lock.lock();
+            job = nullptr;  // release its captures before the next job
         }
+        tCurrent = outer;
+        if (more) scheduleTurn();
     }
 
     const std::string label;
     std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<Job> jobs;
-    bool stopping = false;
-    std::atomic<std::thread::id> worker{};
-    std::thread thread;
+    std::deque<Job> jobs;     // under mutex
+    bool scheduled = false;   // a turn is queued on the pool or running; under mutex
+    bool stopping = false;    // under mutex
 };
 
 SerialExecutor::SerialExecutor(std::string label, Clock& clock)
-    : state_(std::make_shared<State>(std::move(label))), clock_(clock) {
-    state_->thread = std::thread([state = state_] { state->run(); });
-    state_->worker.store(state_->thread.get_id());
-}
+    : state_(std::make_shared<State>(std::move(label))), clock_(clock) {}
 
 SerialExecutor::~SerialExecutor() {
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->stopping = true;
-    }
-    state_->wake.notify_all();
-    if (isCurrent()) {
-        // Joining ourselves would deadlock; the worker drains the queue and ends.
-        state_->thread.detach();
-    } else {
-        state_->thread.join();
-    }
+    const auto drained = state_->stop();
+    if (!drained || isCurrent()) return;
+    // The main thread never waits for a queue (it may be writing to a slow
+    // disk); what is queued finishes on the pool.
+    if (MainThread::isMainThread() && !MainThread::isQuitting()) return;
+    drained->wait();
 }
 
 bool SerialExecutor::submit(Job job) {
@@ -99,11 +122,15 @@ TimerHandle SerialExecutor::submitAfter(Clock::Duration delay, Job job) {
 }
 
 bool SerialExecutor::isCurrent() const {
-    return state_->worker.load() == std::this_thread::get_id();
+    return tCurrent == state_.get();
 }
 
 const std::string& SerialExecutor::label() const {
     return state_->label;
+}
+
+void SerialExecutor::finishAll() {
+    WorkerPool::shared().waitUntilIdle();
 }
 
 }  // namespace larkspin

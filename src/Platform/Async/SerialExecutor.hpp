@@ -8,27 +8,31 @@
 
 namespace larkspin {
 
-// One worker thread running jobs one at a time, in the order they were
-// submitted: the program's stand-in for an actor or a serial dispatch queue.
-// Jobs must not touch main-thread state; they hand results back with
-// MainThread::post (or are awaited with runOn from a main-thread task).
+// Jobs run one at a time, in the order they were submitted: the program's
+// stand-in for an actor or a serial dispatch queue. An executor owns no
+// thread: its jobs run on the process's WorkerPool, so a queue per open
+// document costs nothing while idle. Jobs must not touch main-thread state;
+// they hand results back with MainThread::post (or are awaited with runOn
+// from a main-thread task).
 class SerialExecutor {
 public:
     using Job = std::move_only_function<void()>;
 
-    // `label` names the queue in logs (and, shortened, the thread). The clock
-    // times submitAfter().
+    // `label` names the queue in logs. The clock times submitAfter().
     explicit SerialExecutor(std::string label, Clock& clock = Clock::system());
-    // Stops accepting jobs, runs every job already queued (a queued file write
-    // is never dropped) and joins the worker. When the last owner lets go from
-    // a job on this very executor, the worker finishes the queue on its own.
+    // Stops accepting jobs; every job already queued still runs (a queued file
+    // write is never dropped). Off the main thread this waits until they have
+    // (a BlockingWait). On the main thread, and from one of its own jobs, it
+    // returns at once and the queue finishes on the pool: closing a document
+    // must not wait for a slow disk. At quit, finishAll() waits for them.
     ~SerialExecutor();
     SerialExecutor(const SerialExecutor&) = delete;
     SerialExecutor& operator=(const SerialExecutor&) = delete;
 
-    // Queues `job`. Safe from any thread, the worker included. Returns false
-    // (and logs) when the executor is shutting down: the job is then destroyed
-    // without running. A job that throws is logged and the worker goes on.
+    // Queues `job`. Safe from any thread, the executor's own jobs included.
+    // Returns false (and logs) when the executor is shutting down: the job is
+    // then destroyed without running. A job that throws is logged and the
+    // queue goes on.
     bool submit(Job job);
 
     // Queues `job` once `delay` has passed on the executor's clock; the handle
@@ -36,10 +40,15 @@ public:
     // dropped like a late submit().
     TimerHandle submitAfter(Clock::Duration delay, Job job);
 
-    // True on this executor's worker thread.
+    // True while one of this executor's jobs runs on the calling thread.
     bool isCurrent() const;
     const std::string& label() const;
     Clock& clock() const { return clock_; }
+
+    // At quit (after MainThread::beginQuitting()): blocks until every job
+    // queued on any executor has run, jobs they queue included. Delayed jobs
+    // that have not fallen due are not waited for.
+    static void finishAll();
 
 private:
     struct State;

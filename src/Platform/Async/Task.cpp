@@ -12,13 +12,26 @@ const char* BrokenPromise::what() const noexcept {
 
 void spawn(Task<void> task) {
     auto handle = std::exchange(task.handle_, {});
-    if (!handle) return;
-    handle.promise().started = true;
-    handle.promise().detached = true;
-    MainThread::post([handle] { handle.resume(); });
+    if (handle) detail::startInScope(handle, {});
 }
 
 namespace detail {
+
+void startInScope(std::coroutine_handle<TaskPromise<void>> handle, CancellationToken scope) {
+    auto& promise = handle.promise();
+    promise.started = true;
+    promise.detached = true;
+    promise.scope = std::move(scope);
+    MainThread::post([handle] {
+        // Its scope went before it could start: it has never run, so it is
+        // freed without running.
+        if (handle.promise().scope.isCancelled()) {
+            handle.destroy();
+            return;
+        }
+        handle.resume();
+    });
+}
 
 void reportDetachedTaskError(std::exception_ptr error) noexcept {
     try {
@@ -80,9 +93,9 @@ bool OperationCoreBase::isCancelled() const noexcept {
     return state_.load(std::memory_order_acquire) == cancelled;
 }
 
-void SleepAwaiter::await_suspend(std::coroutine_handle<> waiter) {
+void SleepAwaiter::start(std::coroutine_handle<> waiter) {
     createCore(waiter);
-    if (token_.isCancelled()) {
+    if (isCancelled()) {
         core_->cancel();
         return;
     }

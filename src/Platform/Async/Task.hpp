@@ -2,7 +2,7 @@
 
 // Awaited work on the main loop: C++20 coroutines returning Task<T>.
 //
-// Rules for every coroutine in the program (see docs/ARCHITECTURE.md):
+// Rules for every coroutine in the program (see src/Platform/README.md):
 // - Coroutines run on the main thread only. Each awaited operation resumes its
 //   coroutine on the main thread on a later turn of the main loop, even when it
 //   finished at once; awaiting a child Task continues as soon as the child ends.
@@ -10,10 +10,14 @@
 //   pointers to things that may die while the coroutine is suspended.
 // - No lambda coroutines with captures (the captures live in the lambda object,
 //   not in the frame). Write a function, static member or free, instead.
-// - Owners are held weakly across suspensions: a member coroutine is a static
-//   function taking std::weak_ptr<Owner> by value; after each co_await it locks
-//   the pointer, returns when the owner is gone, and drops the strong reference
-//   before the next co_await.
+// - An owner starts its coroutines through a TaskScope it holds (its last
+//   member). Once the scope is cancelled or destroyed, none of its tasks runs
+//   past the co_await it is suspended in, or starts at all: each ends with
+//   TaskCancelled. Such a coroutine may be a member function and use `this`
+//   after every co_await. A catch-all inside it must let TaskCancelled pass.
+// - A coroutine that others await without a scope of the owner's (a request
+//   its caller awaits) holds the owner weakly: a static function taking
+//   std::weak_ptr<Owner> by value, locking it after each co_await.
 // - GCC 12 destroys twice every lambda with captures and every braced
 //   aggregate (`Request{...}`) created in a statement that contains co_await,
 //   and cannot compile a braced list as an argument there. Build them in a
@@ -60,6 +64,9 @@ void reportDetachedTaskError(std::exception_ptr error) noexcept;
 struct TaskPromiseBase {
     std::coroutine_handle<> continuation;
     std::exception_ptr error;
+    // The scope the task runs in (handed down to every task it awaits); a
+    // cancelled scope ends the task at its next co_await.
+    CancellationToken scope;
     bool started = false;
     bool detached = false;        // frees itself at the end; nobody awaits it
     bool startingInline = false;  // inside the awaiter's first resume()
@@ -137,9 +144,15 @@ public:
     public:
         explicit Awaiter(std::coroutine_handle<promise_type> child) : child_(child) {}
         bool await_ready() const noexcept { return false; }
-        bool await_suspend(std::coroutine_handle<> parent) noexcept {
+        template <typename ParentPromise>
+        bool await_suspend(std::coroutine_handle<ParentPromise> parent) noexcept {
             LARKSPIN_ASSERT_MAIN_THREAD();
             if (!child_ || child_.promise().started) detail::taskMisuse("task awaited twice");
+            if constexpr (std::is_base_of_v<detail::TaskPromiseBase, ParentPromise>) {
+                scope_ = parent.promise().scope;
+                if (scope_.isCancelled()) return false;  // the child never starts
+                child_.promise().scope = scope_;
+            }
             auto& promise = child_.promise();
             promise.started = true;
             promise.continuation = parent;
@@ -149,10 +162,15 @@ public:
             promise.startingInline = false;
             return true;
         }
-        T await_resume() { return child_.promise().take(); }
+        T await_resume() {
+            // The child's result is dropped when the scope went meanwhile.
+            if (scope_.isCancelled()) throw TaskCancelled();
+            return child_.promise().take();
+        }
 
     private:
         std::coroutine_handle<promise_type> child_;
+        CancellationToken scope_;
     };
 
     Awaiter operator co_await() && noexcept { return Awaiter(handle_); }
@@ -160,6 +178,7 @@ public:
 private:
     friend promise_type;
     friend void spawn(Task<void> task);
+    friend class TaskScope;
     explicit Task(std::coroutine_handle<promise_type> handle) : handle_(handle) {}
 
     void release() noexcept {
@@ -190,8 +209,15 @@ inline Task<void> TaskPromise<void>::get_return_object() noexcept {
 
 // Starts `task` as a top-level task on a later turn of the main loop (it may be
 // called from any thread). The task frees itself when it ends; an error that
-// escapes it is logged as a fault, a TaskCancelled only at debug level.
+// escapes it is logged as a fault, a TaskCancelled only at debug level. A task
+// that works for an owner is started through the owner's TaskScope instead.
 void spawn(Task<void> task);
+
+namespace detail {
+// Starts a detached top-level task on a later turn, in `scope`; when the scope
+// is cancelled before then, the task is freed without running.
+void startInScope(std::coroutine_handle<TaskPromise<void>> handle, CancellationToken scope);
+}  // namespace detail
 
 namespace detail {
 
@@ -323,10 +349,19 @@ public:
     bool await_ready() const noexcept { return false; }
     T await_resume() {
         registration_.reset();  // before anything else can go away
+        scopeRegistration_.reset();
+        // A result that arrived just before the scope went is dropped too.
+        if (scope_.isCancelled()) throw TaskCancelled();
         return core_->take();
     }
 
 protected:
+    // Takes the waiting task's scope, which ends the wait like the token.
+    template <typename Promise>
+    void adoptScope(std::coroutine_handle<Promise> waiter) {
+        if constexpr (std::is_base_of_v<TaskPromiseBase, Promise>) scope_ = waiter.promise().scope;
+    }
+    bool isCancelled() const { return token_.isCancelled() || scope_.isCancelled(); }
     void createCore(std::coroutine_handle<> waiter) {
         LARKSPIN_ASSERT_MAIN_THREAD();
         core_ = std::make_shared<OperationCore<T>>(waiter);
@@ -334,18 +369,21 @@ protected:
     // Cancels the operation when the token is cancelled (at once when it
     // already is), then runs `alsoOnCancel` (which must not throw).
     void watchToken(std::function<void()> alsoOnCancel = {}) {
-        if (!token_.canBeCancelled()) return;
         std::weak_ptr<OperationCore<T>> weak = core_;
-        registration_ = token_.onCancel([weak, also = std::move(alsoOnCancel)] {
+        auto onCancel = [weak, also = std::move(alsoOnCancel)] {
             if (auto core = weak.lock()) core->cancel();
             if (also) also();
-        });
+        };
+        if (token_.canBeCancelled()) registration_ = token_.onCancel(onCancel);
+        if (scope_.canBeCancelled()) scopeRegistration_ = scope_.onCancel(onCancel);
     }
     Completion<T> completion() const { return Completion<T>(core_); }
 
     CancellationToken token_;
+    CancellationToken scope_;
     std::shared_ptr<OperationCore<T>> core_;
     CancellationRegistration registration_;
+    CancellationRegistration scopeRegistration_;
 };
 
 template <typename T, typename Starter>
@@ -354,7 +392,9 @@ public:
     CallbackAwaiter(Starter starter, CancellationToken token)
         : OperationAwaiter<T>(std::move(token)), starter_(std::move(starter)) {}
 
-    void await_suspend(std::coroutine_handle<> waiter) {
+    template <typename Promise>
+    void await_suspend(std::coroutine_handle<Promise> waiter) {
+        this->adoptScope(waiter);
         this->createCore(waiter);
         this->watchToken();
         if (this->core_->isFinished()) return;  // already cancelled: start nothing
@@ -376,9 +416,15 @@ class SleepAwaiter final : public OperationAwaiter<void> {
 public:
     SleepAwaiter(Clock& clock, Clock::Duration delay, CancellationToken token)
         : OperationAwaiter<void>(std::move(token)), clock_(clock), delay_(delay) {}
-    void await_suspend(std::coroutine_handle<> waiter);
+    template <typename Promise>
+    void await_suspend(std::coroutine_handle<Promise> waiter) {
+        adoptScope(waiter);
+        start(waiter);
+    }
 
 private:
+    void start(std::coroutine_handle<> waiter);
+
     Clock& clock_;
     Clock::Duration delay_;
 };
@@ -391,6 +437,7 @@ private:
 // rethrows the error. When `token` is cancelled first, the co_await throws
 // TaskCancelled at once and the operation's late result is ignored; stopping
 // the operation itself is the starter's business (the token is in its hands).
+// The task's scope ends the wait the same way.
 // The starter must not run the main loop.
 template <typename T, typename Starter>
 requires std::invocable<Starter&, Completion<T>>
@@ -399,7 +446,7 @@ requires std::invocable<Starter&, Completion<T>>
 }
 
 // Resumes after `delay` has passed on `clock`, or throws TaskCancelled as soon
-// as `token` is cancelled (at once if it already is).
+// as `token` (or the task's scope) is cancelled (at once if it already is).
 [[nodiscard]] inline detail::SleepAwaiter sleepFor(Clock& clock, Clock::Duration delay,
                                                    CancellationToken token = {}) {
     return detail::SleepAwaiter(clock, delay, std::move(token));
@@ -408,11 +455,13 @@ requires std::invocable<Starter&, Completion<T>>
 // Runs `fn` on `executor` (a SerialExecutor, or any pool with the same
 // `submit(job)`) and resumes with its result, or rethrows what it threw. When
 // the executor refuses the job (shutting down), the co_await throws
-// BrokenPromise.
+// BrokenPromise. When `token` (or the task's scope) is cancelled first, the
+// co_await throws TaskCancelled at once; the job still runs when its turn
+// comes (a queued write is never dropped) and its result is dropped.
 template <typename Executor, typename Fn>
 requires std::invocable<Fn&> &&
          requires(Executor& e, std::move_only_function<void()> job) { e.submit(std::move(job)); }
-[[nodiscard]] auto runOn(Executor& executor, Fn fn) {
+[[nodiscard]] auto runOn(Executor& executor, Fn fn, CancellationToken token = {}) {
     using R = std::invoke_result_t<Fn&>;
     return awaitCompletion<R>([&executor, fn = std::move(fn)](Completion<R> done) mutable {
         executor.submit([fn = std::move(fn), done = std::move(done)]() mutable {
@@ -427,7 +476,7 @@ requires std::invocable<Fn&> &&
                 done.fail(std::current_exception());
             }
         });
-    });
+    }, std::move(token));
 }
 
 }  // namespace larkspin

@@ -1,31 +1,19 @@
 #include "Platform/Files/FileTracker.hpp"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <future>
 #include <mutex>
-#include <string_view>
 #include <system_error>
 
-#include "Platform/Files/InotifyService.hpp"
-#include "Platform/Files/UniqueFd.hpp"
+#include "Platform/Files/InodeWatch.hpp"
 
 namespace larkspin {
 
 namespace {
-
-UniqueFd openForTracking(const std::filesystem::path& path) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return UniqueFd(fd);
-}
 
 // The path a descriptor's file has now; empty when it has none.
 std::filesystem::path currentPathOf(int fd) {
@@ -45,53 +33,69 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
+// Notices are worked out on the queue; the destructor (any thread) only takes
+// the watch away, under the mutex, so it never waits for a job.
 struct FileTracker::Core : std::enable_shared_from_this<Core> {
+    using Inbox = std::atomic<std::uint32_t>;
+
     Core(std::filesystem::path p, std::shared_ptr<SerialExecutor> q, Handler h)
         : path(std::move(p)), queue(std::move(q)), handler(std::move(h)) {}
 
-    // Opens and watches `where`; touched on the queue once started.
+    // Watches `where` from now on, in place of the file watched so far.
     std::error_code attach(const std::filesystem::path& where) {
-        UniqueFd opened = openForTracking(where);
-        if (!opened) return {errno, std::generic_category()};
-        auto newInbox = std::make_shared<std::atomic<std::uint32_t>>(0);
+        auto newInbox = std::make_shared<Inbox>(0);
         std::weak_ptr<Core> weak = weak_from_this();
-        std::weak_ptr<std::atomic<std::uint32_t>> weakInbox = newInbox;
-        auto watched =
-            InotifyService::shared().watch(opened.get(), [weak, weakInbox](std::uint32_t mask) {
-                auto pending = weakInbox.lock();
-                auto core = weak.lock();
-                if (!pending || !core) return;
-                // Events that arrive before the queue got round to the last
-                // ones join them (as a dispatch source's pending data does).
-                if (pending->fetch_or(mask) != 0) return;
-                core->queue->submit([weak, weakInbox] {
-                    auto self = weak.lock();
-                    auto box = weakInbox.lock();
-                    if (self && box && box == self->inbox) self->handle(box->exchange(0));
-                });
+        std::weak_ptr<Inbox> weakInbox = newInbox;
+        auto watched = InodeWatch::open(where, [weak, weakInbox](std::uint32_t mask) {
+            auto pending = weakInbox.lock();
+            auto core = weak.lock();
+            if (!pending || !core) return;
+            // Events that arrive before the queue got round to the last
+            // ones join them (as a dispatch source's pending data does).
+            if (pending->fetch_or(mask) != 0) return;
+            core->queue->submit([weak, weakInbox] {
+                auto self = weak.lock();
+                auto box = weakInbox.lock();
+                if (self && box) self->handle(box);
             });
+        });
         if (!watched) return watched.error();
-        watch = std::move(*watched);  // the old watch goes before the old descriptor
-        fd = std::move(opened);
+        InodeWatch previous;  // dropped after the lock
+        std::lock_guard lock(mutex);
+        if (stopped) {
+            previous = std::move(*watched);
+            return {};
+        }
+        previous = std::exchange(watch, std::move(*watched));
         inbox = std::move(newInbox);
         return {};
     }
 
     void detach() {
-        watch.reset();
-        fd.reset();
+        InodeWatch dropped;
+        std::lock_guard lock(mutex);
+        dropped = std::move(watch);
         inbox.reset();
     }
 
-    void handle(std::uint32_t mask) {
-        if (stopped.load() || !fd) return;
+    void handle(const std::shared_ptr<Inbox>& box) {
+        // Taken first, so that later events queue a job again even when this
+        // watch is not (or no longer) the one in use.
+        const std::uint32_t mask = box->exchange(0);
+        InodeWatch::File file;
+        {
+            std::lock_guard lock(mutex);
+            if (stopped || box != inbox) return;
+            file = watch.file();
+        }
+        if (!file) return;
         struct stat now {};
-        const bool known = ::fstat(fd.get(), &now) == 0;
+        const bool known = ::fstat(file->get(), &now) == 0;
         const bool lostLastName =
             !known || now.st_nlink == 0 || (mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
 
         if (!lostLastName && (mask & IN_MOVE_SELF)) {
-            auto moved = currentPathOf(fd.get());
+            auto moved = currentPathOf(file->get());
             if (!moved.empty() && moved != currentPath()) {
                 setPath(moved);
                 deliver({Change::moved, moved});
@@ -114,51 +118,44 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
     }
 
     void deliver(const Notice& notice) {
-        if (!stopped.load()) handler(notice);
+        {
+            std::lock_guard lock(mutex);
+            if (stopped) return;
+        }
+        handler(notice);
     }
 
     std::filesystem::path currentPath() const {
-        std::lock_guard lock(pathMutex);
+        std::lock_guard lock(mutex);
         return path;
     }
     void setPath(std::filesystem::path moved) {
-        std::lock_guard lock(pathMutex);
+        std::lock_guard lock(mutex);
         path = std::move(moved);
     }
 
-    mutable std::mutex pathMutex;
-    std::filesystem::path path;  // under pathMutex
+    mutable std::mutex mutex;
+    std::filesystem::path path;    // under mutex
+    InodeWatch watch;              // under mutex
+    std::shared_ptr<Inbox> inbox;  // under mutex
+    bool stopped = false;          // under mutex
     const std::shared_ptr<SerialExecutor> queue;
     const Handler handler;
-    std::atomic<bool> stopped{false};
-    // On the queue once started:
-    UniqueFd fd;
-    InotifyService::Watch watch;
-    std::shared_ptr<std::atomic<std::uint32_t>> inbox;
 };
 
 FileTracker::FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue,
                          Handler handler)
     : core_(std::make_shared<Core>(std::move(path), std::move(queue), std::move(handler))) {
-    if (auto error = core_->attach(core_->path))
-        throw std::system_error(error, core_->path.string());
+    if (auto error = core_->attach(core_->currentPath()))
+        throw std::system_error(error, core_->currentPath().string());
 }
 
 FileTracker::~FileTracker() {
-    core_->stopped.store(true);
-    // The watch and descriptor are touched on the queue: let them go there,
-    // and wait for it, so that the watch is gone when this returns.
-    if (core_->queue->isCurrent()) {
-        core_->detach();
-        return;
-    }
-    auto done = std::make_shared<std::promise<void>>();
-    auto finished = done->get_future();
-    core_->queue->submit([weak = std::weak_ptr<Core>(core_), done] {
-        if (auto core = weak.lock()) core->detach();
-        done->set_value();
-    });
-    finished.wait();
+    InodeWatch dropped;  // after the lock
+    std::lock_guard lock(core_->mutex);
+    core_->stopped = true;
+    dropped = std::move(core_->watch);
+    core_->inbox.reset();
 }
 
 std::filesystem::path FileTracker::path() const {

@@ -9,8 +9,9 @@
 namespace larkspin {
 
 // Follows one file while other programs move, replace or delete it: what a
-// file presenter learns on other platforms. It holds an O_PATH descriptor on
-// the file (no read or write access) and an inotify watch on that inode.
+// file presenter learns on other platforms. It watches the file through an
+// InodeWatch (an O_PATH descriptor and an inotify subscription, shared with
+// whoever else watches the file under that name).
 //
 // - A move (rename, also into another folder of the same file system) is
 //   noticed on the inode itself; the new path is read from /proc/self/fd.
@@ -31,8 +32,9 @@ public:
     // Opens `path` and starts watching; throws std::system_error (errno
     // values) when it cannot. `handler` runs on `queue`, one notice at a time.
     FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue, Handler handler);
-    // Stops watching, on the queue, and waits for that: afterwards the watch
-    // is gone and no notice is handed out.
+    // Stops watching at once, without waiting for the queue: afterwards the
+    // subscription is gone and no new notice starts (a handler call already
+    // under way may still finish).
     ~FileTracker();
     FileTracker(const FileTracker&) = delete;
     FileTracker& operator=(const FileTracker&) = delete;

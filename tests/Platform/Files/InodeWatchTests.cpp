@@ -1,0 +1,132 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Platform/Files/InodeWatch.hpp"
+#include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
+
+namespace larkspin {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Counts the events a watch hears, with a bounded wait for them.
+class Heard {
+public:
+    InodeWatch::Callback callback() {
+        return [self = shared()](std::uint32_t mask) {
+            if (!(mask & IN_MODIFY)) return;
+            std::lock_guard lock(self->mutex);
+            ++self->count;
+            self->changed.notify_all();
+        };
+    }
+    bool atLeast(int count) {
+        std::unique_lock lock(state_->mutex);
+        return state_->changed.wait_for(lock, test::waitLimit,
+                                        [&] { return state_->count >= count; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int count = 0;
+    };
+    std::shared_ptr<State> shared() { return state_; }
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+void append(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+}
+
+bool isOpen(const InodeWatch::File& file) {
+    return file && ::fcntl(file->get(), F_GETFD) != -1;
+}
+
+TEST(InodeWatch, WatchesOfOneFileUnderOneNameShareADescriptorAndAKernelWatch) {
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "# A\n");
+    const auto filesBefore = InodeWatch::watchedFileCount();
+    const auto kernelBefore = InotifyService::shared().kernelWatchCount();
+
+    Heard first, second;
+    auto a = InodeWatch::open(file, first.callback());
+    auto b = InodeWatch::open(dir.path() / "." / "notes.md", second.callback());
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->file(), b->file());
+    EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore + 1);
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), kernelBefore + 1);
+
+    append(file);
+    EXPECT_TRUE(first.atLeast(1));
+    EXPECT_TRUE(second.atLeast(1));
+
+    // One goes: the other still hears the file.
+    const InodeWatch::File held = a->file();
+    a->reset();
+    EXPECT_FALSE(a->isActive());
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), kernelBefore + 1);
+    append(file);
+    EXPECT_TRUE(second.atLeast(2));
+
+    // The last goes: the kernel watch at once, the descriptor with the last holder.
+    b->reset();
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), kernelBefore);
+    EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+    EXPECT_TRUE(isOpen(held));
+
+    // A new watch of the file starts afresh.
+    auto again = InodeWatch::open(file, Heard().callback());
+    ASSERT_TRUE(again);
+    EXPECT_NE(again->file(), held);
+}
+
+TEST(InodeWatch, AnotherNameOfTheFileGetsADescriptorOfItsOwn) {
+    // The name matters: a descriptor's path in /proc/self/fd is the name it
+    // was opened by, which the presenter reports after a move.
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "# A\n");
+    fs::create_hard_link(file, dir / "alias.md");
+    auto a = InodeWatch::open(file, Heard().callback());
+    auto b = InodeWatch::open(dir / "alias.md", Heard().callback());
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a->file(), b->file());
+    const auto kernelWatches = InotifyService::shared().kernelWatchCount();
+    a->reset();
+    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), kernelWatches)
+        << "the inode is still watched under its other name";
+}
+
+TEST(InodeWatch, AFileThatCannotBeOpenedIsNotWatched) {
+    test::TempDir dir;
+    const struct {
+        std::string path;
+        int error;
+    } cases[] = {
+        {(dir / "missing.md").native(), ENOENT},
+        {(dir / "dir.md").native() + std::string(1, '\0') + "x", EINVAL},
+        {(dir / "missing" / "notes.md").native(), ENOENT},
+    };
+    const auto filesBefore = InodeWatch::watchedFileCount();
+    for (const auto& c : cases) {
+        auto watched = InodeWatch::open(fs::path(c.path), Heard().callback());
+        ASSERT_FALSE(watched);
+        EXPECT_EQ(watched.error(), std::error_code(c.error, std::generic_category()));
+    }
+    EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+}
+
+}  // namespace
+}  // namespace larkspin
