@@ -904,7 +904,9 @@ export function createPage(host) {
         }
         let moduleWorker = false;
         try {
-            moduleWorker = parser.mode === 'worker' && await parser.ping(3000);
+            // A worker that is still starting on a busy machine answers
+            // after its warm-up parse.
+            moduleWorker = parser.mode === 'worker' && await parser.ping(parseTimeoutMs);
         } catch {
             moduleWorker = false;
         }
