@@ -124,9 +124,7 @@ std::optional<std::string_view> leadingScheme(std::string_view text) {
     const auto colon = text.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
     const auto scheme = text.substr(0, colon);
-    if (scheme.find_first_of("/?#") != std::string_view::npos || !isScheme(scheme)) {
-        return std::nullopt;
-    }
+    if (!isScheme(scheme)) return std::nullopt;
     return scheme;
 }
 
