@@ -45,6 +45,28 @@ describe('handshake and events', () => {
         h.close();
     });
 
+    test('script errors are reported; held-back resize notifications are not', async () => {
+        const h = createHarness();
+        await h.request('clearFind');
+        const raise = (init) => h.win.dispatchEvent(new h.win.ErrorEvent('error', init));
+        // What the browser raises when resize observers change the layout
+        // within a frame: no exception comes with it.
+        raise({ message: 'ResizeObserver loop completed with undelivered notifications.' });
+        raise({ message: 'ResizeObserver loop limit exceeded' });
+        assert.deepEqual(h.eventsOf('error'), []);
+
+        raise({ message: 'TypeError: x is not a function', error: new h.win.TypeError('x is not a function') });
+        // A thrown exception is a fault whatever its text says.
+        raise({ message: 'ResizeObserver loop completed with undelivered notifications.', error: new h.win.Error('thrown') });
+        h.win.dispatchEvent(new h.win.Event('error'));
+        assert.deepEqual(h.eventsOf('error').map((e) => e.payload), [
+            { code: 'scriptError', message: 'TypeError: x is not a function' },
+            { code: 'scriptError', message: 'ResizeObserver loop completed with undelivered notifications.' },
+            { code: 'scriptError', message: 'error' },
+        ]);
+        h.close();
+    });
+
     test('a prewarmed page adopts the session and document of every request', async () => {
         const h = createHarness();
         await h.render('# One');

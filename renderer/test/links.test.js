@@ -16,6 +16,21 @@ describe('links', () => {
         for (const [href, kind] of cases) assert.equal(linkKind(href), kind, href);
     });
 
+    test('destinations a URL cannot hold are reported as written, not encoded', async () => {
+        const h = createHarness();
+        await h.render('[s](https://example.com/search?filter[name]=x) <https://example.com/a|b> '
+            + '[x](<https://example.com/a b>) <https://example.com?find=\\*> [p](100%.md)');
+        for (const a of h.article().querySelectorAll('a')) a.click();
+        assert.deepEqual(h.eventsOf('openLink').map((e) => [e.payload.href, e.payload.kind]), [
+            ['https://example.com/search?filter[name]=x', 'external'],
+            ['https://example.com/a|b', 'external'],
+            ['https://example.com/a b', 'external'],
+            ['https://example.com?find=\\*', 'external'],
+            ['100%.md', 'relative'],
+        ]);
+        h.close();
+    });
+
     test('a click reports the destination as written, with modifiers, and never navigates', async () => {
         const h = createHarness();
         await h.render('[a](my%20file.md#Part%20Two) [b](<with space.md>) <a href="../x.md?y=1"><em>nested</em></a> [c](#sec)');

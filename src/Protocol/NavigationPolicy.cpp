@@ -90,16 +90,24 @@ LinkAction invalid() {
     return LinkAction::reject(Rejection::invalidURL());
 }
 
+LinkAction unsupported(std::string_view scheme) {
+    return LinkAction::reject(Rejection::unsupportedScheme(lowercased(scheme)));
+}
+
+// Links are written as Markdown destinations, which may hold characters a URL
+// cannot ("[", "|", a space): they are percent-encoded before parsing, and
+// the desktop is handed the encoded address.
 LinkAction resolveExternal(std::string_view href) {
     const std::string_view text = trimmed(href);
-    const auto url = ParsedURL::parse(text);
-    if (!url || !url->scheme) return invalid();
-    std::string scheme = lowercased(*url->scheme);
-    if (!isMember(scheme, externalSchemes)) {
-        return LinkAction::reject(Rejection::unsupportedScheme(std::move(scheme)));
-    }
+    const auto named = leadingScheme(text);
+    if (!named) return invalid();
+    const std::string scheme = lowercased(*named);
+    if (!isMember(scheme, externalSchemes)) return unsupported(scheme);
+    std::string encoded = encodedLinkDestination(text);
+    const auto url = ParsedURL::parse(encoded);
+    if (!url) return invalid();
     if (scheme != "mailto" && (!url->host || url->host->empty())) return invalid();
-    return LinkAction::openExternal(std::string(text));
+    return LinkAction::openExternal(std::move(encoded));
 }
 
 LinkAction resolveFragment(std::string_view href) {
@@ -115,7 +123,7 @@ LinkAction resolveFile(std::string_view href) {
 
     std::string pathText;
     if (lowercased(body.substr(0, 5)) == "file:") {
-        const auto url = ParsedURL::parse(body);
+        const auto url = ParsedURL::parse(encodedLinkDestination(body));
         if (!url || !url->scheme || lowercased(*url->scheme) != "file") return invalid();
         if (url->userInfo || url->port) return invalid();
         if (url->host && !url->host->empty()) {
@@ -137,6 +145,11 @@ LinkAction resolveFile(std::string_view href) {
 LinkAction resolveRelative(std::string_view href,
                            const std::optional<std::filesystem::path>& documentPath) {
     const std::string_view text = trimmed(href);
+    // The page calls a link relative when it names no scheme; one that does
+    // is resolved as what it names.
+    if (const auto scheme = leadingScheme(text)) {
+        return lowercased(*scheme) == "file" ? resolveFile(text) : resolveExternal(text);
+    }
     auto fragment = fragmentID(text);
     std::string_view body = text.substr(0, text.find('#'));
     body = body.substr(0, body.find('?'));
@@ -151,12 +164,8 @@ LinkAction resolveRelative(std::string_view href,
     if (isUnsafePath(*decoded)) return invalid();
     if (decoded->starts_with('/')) return localFile(standardized(*decoded), std::move(fragment));
 
-    if (const auto url = ParsedURL::parse(*decoded); url && url->scheme) {
-        std::string scheme = lowercased(*url->scheme);
-        if (lowercased(*decoded).starts_with(scheme + ":")) {
-            return LinkAction::reject(Rejection::unsupportedScheme(std::move(scheme)));
-        }
-    }
+    // A path that decodes to an address ("https%3A//…") is not opened as one.
+    if (const auto scheme = leadingScheme(*decoded)) return unsupported(*scheme);
 
     std::vector<std::string_view> pieces;
     std::string_view rest = *decoded;

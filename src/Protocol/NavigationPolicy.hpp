@@ -82,7 +82,10 @@ inline constexpr std::array<std::string_view, 2> markdownExtensions{"md", "markd
 
 // What a clicked link means. `documentPath` is the current document's file,
 // none for a document never saved (only relative links need it). The
-// modifiers of the link are not consulted.
+// modifiers of the link are not consulted. `link.href` is the destination as
+// written: web, mail and file: addresses are percent-encoded
+// (encodedLinkDestination) before they are parsed, and openExternal carries
+// the encoded address.
 LinkAction resolve(const OpenLinkPayload& link,
                    const std::optional<std::filesystem::path>& documentPath);
 

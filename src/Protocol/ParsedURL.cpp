@@ -1,5 +1,7 @@
 #include "Protocol/ParsedURL.hpp"
 
+#include <algorithm>
+
 #include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
@@ -41,21 +43,33 @@ bool isPlain(unsigned char c) {
     }
 }
 
+bool startsEscape(std::string_view text, std::size_t i) {
+    return text[i] == '%' && i + 2 < text.size() &&
+           isHex(static_cast<unsigned char>(text[i + 1])) &&
+           isHex(static_cast<unsigned char>(text[i + 2]));
+}
+
 // Every character is plain, one of `extra`, or the start of a valid escape.
 bool consistsOf(std::string_view text, std::string_view extra) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '%') {
-            if (i + 2 >= text.size() || !isHex(static_cast<unsigned char>(text[i + 1])) ||
-                !isHex(static_cast<unsigned char>(text[i + 2]))) {
-                return false;
-            }
+            if (!startsEscape(text, i)) return false;
             i += 2;
         } else if (!isPlain(c) && extra.find(static_cast<char>(c)) == std::string_view::npos) {
             return false;
         }
     }
     return true;
+}
+
+// Whether the byte at i of a path, query or fragment stays as written when
+// a link destination is encoded.
+bool keepsAsWritten(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '%') return startsEscape(text, i);
+    return isPlain(c) ||
+           std::string_view(":/?#@").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 bool isScheme(std::string_view text) {
@@ -105,6 +119,41 @@ bool parseAuthority(std::string_view authority, ParsedURL& url) {
 }
 
 }  // namespace
+
+std::optional<std::string_view> leadingScheme(std::string_view text) {
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const auto scheme = text.substr(0, colon);
+    if (!isScheme(scheme)) return std::nullopt;
+    return scheme;
+}
+
+std::string encodedLinkDestination(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    // The scheme and the authority are kept as written.
+    if (const auto scheme = leadingScheme(text)) {
+        out.append(text.substr(0, scheme->size() + 1));
+        text.remove_prefix(scheme->size() + 1);
+    }
+    if (text.starts_with("//")) {
+        const auto end = std::min(text.find_first_of("/?#", 2), text.size());
+        out.append(text.substr(0, end));
+        text.remove_prefix(end);
+    }
+    static constexpr char digits[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (keepsAsWritten(text, i)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(digits[c >> 4]);
+            out.push_back(digits[c & 0xF]);
+        }
+    }
+    return out;
+}
 
 std::optional<ParsedURL> ParsedURL::parse(std::string_view text) {
     if (!utf8::isValid(text)) return std::nullopt;

@@ -25,4 +25,16 @@ struct ParsedURL {
     static std::optional<ParsedURL> parse(std::string_view text);
 };
 
+// The scheme a text starts with, as written: what comes before its first ":"
+// when no "/", "?" or "#" comes first and it is a valid scheme. None otherwise.
+std::optional<std::string_view> leadingScheme(std::string_view text);
+
+// A link destination made into URL text the way CommonMark renderers do it:
+// in the path, query and fragment, every ASCII character a URL cannot hold
+// (controls, space, "\"<>[\\]^`{|}", DEL) and every "%" that does not start
+// a two-digit escape is percent-encoded. Valid escapes, non-ASCII text, "#",
+// the scheme and the authority stay as written: a host holding such
+// characters is not a host, and parse() refuses it.
+std::string encodedLinkDestination(std::string_view text);
+
 }  // namespace larkspin

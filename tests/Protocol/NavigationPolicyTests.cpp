@@ -65,12 +65,63 @@ TEST(NavigationPolicy, ExternalLinks) {
             {Kind::external, "https:example.com", invalid},
             {Kind::external, "https://user@:443/", invalid},
             {Kind::external, "https://exa mple.com", invalid},
-            {Kind::external, "https://example.com/%zz", invalid},
+            {Kind::external, "https://example.com/%zz", external("https://example.com/%25zz")},
             {Kind::external, "https://example.com/a#b#c", invalid},
             {Kind::external, "https://example.com:port/", invalid},
             {Kind::external, "www.example.com", invalid},
             {Kind::external, "", invalid},
             {Kind::external, "1http://x", invalid},
+        },
+        "/d/x.md");
+}
+
+// Markdown link destinations may hold characters a URL cannot; they are
+// encoded as CommonMark renderers encode them before the link is parsed.
+TEST(NavigationPolicy, DestinationsAreEncodedBeforeParsing) {
+    expectResolutions(
+        {
+            {Kind::external, "https://example.com/search?filter[name]=x",
+             external("https://example.com/search?filter%5Bname%5D=x")},
+            {Kind::external, "https://example.com/a|b", external("https://example.com/a%7Cb")},
+            {Kind::external, " https://example.com/a b ", external("https://example.com/a%20b")},
+            {Kind::external, "https://example.com?find=\\*",
+             external("https://example.com?find=%5C*")},
+            {Kind::external, "https://example.com/{x}^`\"<>\t\x7F",
+             external("https://example.com/%7Bx%7D%5E%60%22%3C%3E%09%7F")},
+            {Kind::external, "https://example.com/#list[1]",
+             external("https://example.com/#list%5B1%5D")},
+            // Valid escapes (in either letter case) stay; a stray "%" is encoded.
+            {Kind::external, "https://example.com/a%20b%7c?q=%E4%B8%AD",
+             external("https://example.com/a%20b%7c?q=%E4%B8%AD")},
+            {Kind::external, "https://example.com/100%", external("https://example.com/100%25")},
+            {Kind::external, "https://example.com/%4g", external("https://example.com/%254g")},
+            // Non-ASCII text, the scheme and an address literal stay as written.
+            {Kind::external, "HTTPS://例子.测试/路径 一", external("HTTPS://例子.测试/路径%20一")},
+            {Kind::external, "http://[::1]:8080/a[b]", external("http://[::1]:8080/a%5Bb%5D")},
+            {Kind::external, "mailto:a b@example.com?subject=[x]",
+             external("mailto:a%20b@example.com?subject=%5Bx%5D")},
+            // What encoding cannot mend is refused, for the reason that holds.
+            {Kind::external, "https://exa|mple.com/", invalid},
+            {Kind::external, "https://example.com\\evil.com/", invalid},
+            {Kind::external, "https://[::1/a", invalid},
+            {Kind::external, "https://example.com/a#b#c", invalid},
+            {Kind::external, "ftp://example.com/a b", unsupported("ftp")},
+            {Kind::external, "JavaScript:alert('[x]')", unsupported("javascript")},
+            // A relative link that names a scheme resolves as what it names.
+            {Kind::relative, "https://example.com?find=\\*",
+             external("https://example.com?find=%5C*")},
+            {Kind::relative, "https://example.com/a|b", external("https://example.com/a%7Cb")},
+            {Kind::relative, "file:///tmp/a b.md", markdown("/tmp/a b.md")},
+            {Kind::relative, "ftp://example.com/a b", unsupported("ftp")},
+            {Kind::relative, "https%3A//example.com/a.md", unsupported("https")},
+            // Paths keep spaces and brackets as written.
+            {Kind::relative, "my file.md#Part Two", markdown("/d/my file.md", "Part Two")},
+            {Kind::relative, "sub dir/notes[1].md", markdown("/d/sub dir/notes[1].md")},
+            {Kind::file, "file:///tmp/a b|c.md#x y", markdown("/tmp/a b|c.md", "x y")},
+            {Kind::file, "file:///tmp/notes[1].md", markdown("/tmp/notes[1].md")},
+            {Kind::file, "file:///tmp/a\\b.md", invalid},
+            {Kind::file, "file://local host/a.md", invalid},
+            {Kind::file, "/tmp/my file.md", markdown("/tmp/my file.md")},
         },
         "/d/x.md");
 }
@@ -122,8 +173,8 @@ TEST(NavigationPolicy, RelativeLinksResolveAgainstTheDocumentsFolder) {
             {Kind::relative, "a\\b.md", invalid},
             {Kind::relative, "a%00.md", invalid},
             {Kind::relative, "a%5Cb.md", invalid},
-            {Kind::relative, "mailto:x", unsupported("mailto")},
-            {Kind::relative, "HTTP://example.com", unsupported("http")},
+            {Kind::relative, "mailto:x", external("mailto:x")},
+            {Kind::relative, "HTTP://example.com", external("HTTP://example.com")},
             {Kind::relative, "c:notes.md", unsupported("c")},
         },
         "/d/x.md");

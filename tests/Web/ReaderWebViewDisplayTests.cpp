@@ -54,10 +54,17 @@ protected:
     }
     void TearDown() override { AppLog::setRevealPrivateForTesting(std::nullopt); }
 
+    // The fixture is ready once its module script has run. WebKit may report
+    // the load finished a moment before that (seen on a busy machine), so the
+    // load's end alone is not enough.
     void loadEntryPage() {
         const test::LoadOutcome load = test::loadAndWait(view.get(), entryURL);
         ASSERT_TRUE(load.finished);
         ASSERT_FALSE(load.failed) << load.error;
+        ASSERT_TRUE(test::waitFor([&] {
+            const auto ran = test::callScript(view.get(), "return window.fixture !== undefined;");
+            return ran.ok && ran.json == "true";
+        })) << "the fixture's main.js never ran";
     }
 
     json loadImage(const std::string& url) {

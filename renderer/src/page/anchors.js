@@ -56,6 +56,12 @@ export function createGeometry(win, doc) {
             earlier += delta;
         }
         if (shift === 0) return;
+        // The correction has to land before this frame paints, so it is made
+        // here and not a frame later (the reader would see the text jump and
+        // come back). Scrolling may bring a chunk near the screen, which the
+        // browser then lays out at its real height within this frame: it
+        // holds that chunk's notification back to the next frame and reports
+        // a "ResizeObserver loop" on the window, which the page ignores.
         carried += shift;
         const whole = Math.round(carried);
         carried -= whole;

@@ -50,6 +50,16 @@ const FRAME_TARGET_MS = 34;
 const SLICE_MS = { initial: 6, min: 3, max: 10 };
 const OVERFLOW_CANDIDATES = new Set(['code', 'table', 'math', 'diagram', 'html', 'plain', 'paragraph']);
 
+// The browser reports resize notifications that it holds back to the next
+// frame (when observers change the layout within a frame) as an error event
+// on the window that carries no exception. No script failed: the held-back
+// notifications come with the next frame.
+const RESIZE_OBSERVER_LOOP = /^ResizeObserver loop (completed with undelivered notifications|limit exceeded)/;
+
+function isResizeObserverLoop(event) {
+    return event.error == null && RESIZE_OBSERVER_LOOP.test(String(event.message ?? ''));
+}
+
 // Chunk k holds blocks [chunkStart(k), chunkStart(k + 1)).
 function chunkStart(k) {
     if (k < LEADING_CHUNKS.length) return LEADING_CHUNKS.slice(0, k).reduce((sum, n) => sum + n, 0);
@@ -894,7 +904,9 @@ export function createPage(host) {
         }
         let moduleWorker = false;
         try {
-            moduleWorker = parser.mode === 'worker' && await parser.ping(3000);
+            // A worker that is still starting on a busy machine answers
+            // after its warm-up parse.
+            moduleWorker = parser.mode === 'worker' && await parser.ping(parseTimeoutMs);
         } catch {
             moduleWorker = false;
         }
@@ -1052,7 +1064,9 @@ export function createPage(host) {
             lateLayoutChanged();
             return;
         }
-        if (event.target === win || event.target === undefined) postError('scriptError', event.message ?? 'error');
+        if (event.target !== win && event.target !== undefined) return;
+        if (isResizeObserverLoop(event)) return;
+        postError('scriptError', event.message ?? 'error');
     };
     const onRejection = (event) => postError('scriptError', event.reason?.message ?? String(event.reason));
     const onViolation = (event) => {

@@ -64,6 +64,9 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         return worker;
     }
 
+    // A parse that runs out of time leaves its worker stuck in it, and the
+    // worker is replaced; a ping that does so only found the worker busy
+    // (still starting, warming up or parsing), and the worker stays.
     function request(message, timeoutMs, onHead) {
         const started = now();
         return new Promise((resolve) => {
@@ -78,9 +81,10 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 timer = win.setTimeout(() => {
                     if (!pending.has(id)) return;
                     pending.delete(id);
-                    // The worker is stuck in this parse: replace it.
-                    discard();
-                    settleAll({ status: 'failed', message: 'worker replaced after a time-out' });
+                    if (message.type === 'parse') {
+                        discard();
+                        settleAll({ status: 'failed', message: 'worker replaced after a time-out' });
+                    }
                     finish({ status: 'timeout' });
                 }, timeoutMs);
             }
@@ -120,8 +124,11 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
             discard();
             settleAll({ status: 'cancelled' });
         },
+        // Whether module workers run here: a worker has answered, or answers
+        // within timeoutMs. One that cannot load fails at once.
         async ping(timeoutMs) {
             if (!start()) return false;
+            if (everWorked) return true;
             const outcome = await request({ type: 'ping' }, timeoutMs);
             return outcome.status === 'ok';
         },

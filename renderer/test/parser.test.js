@@ -1,0 +1,60 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { createWorkerParser } from '../src/page/parser.js';
+
+// A module worker that answers only when told to.
+function fakeWorkers() {
+    const made = [];
+    class FakeWorker {
+        constructor() {
+            this.received = [];
+            this.terminated = false;
+            made.push(this);
+        }
+        postMessage(message) {
+            this.received.push(message);
+        }
+        terminate() {
+            this.terminated = true;
+        }
+        answer(data) {
+            this.onmessage?.({ data });
+        }
+    }
+    const win = { Worker: FakeWorker, setTimeout, clearTimeout };
+    const parser = createWorkerParser({
+        win, workerURL: 'parse-worker.js', importInPage: async () => ({}), now: () => performance.now(),
+    });
+    return { parser, made };
+}
+
+describe('parse worker', () => {
+    test('a ping that finds the worker busy leaves it in place; a late parse replaces it', async () => {
+        const { parser, made } = fakeWorkers();
+        parser.warmUp();
+        // Still loading or warming up: no answer in time, but not stuck.
+        assert.equal(await parser.ping(20), false);
+        assert.equal(made.length, 1);
+        assert.equal(made[0].terminated, false);
+
+        const parsing = parser.parse('# x', {}, 0);
+        made[0].answer({ type: 'warm', result: {} });
+        made[0].answer({ type: 'result', id: made[0].received.at(-1).id, result: { blocks: [] } });
+        assert.equal((await parsing).status, 'ok');
+        // It has answered: module workers run here.
+        assert.equal(await parser.ping(20), true);
+
+        const late = await parser.parse('# y', {}, 20);
+        assert.equal(late.status, 'timeout');
+        assert.equal(made[0].terminated, true);
+        assert.equal(parser.mode, 'worker');
+    });
+
+    test('a worker that cannot load fails the ping at once and parsing moves into the page', async () => {
+        const { parser, made } = fakeWorkers();
+        const pinging = parser.ping(10000);
+        made[0].onerror({ message: 'module failed to load', preventDefault() {} });
+        assert.equal(await pinging, false);
+        assert.equal(parser.mode, 'page');
+    });
+});
