@@ -265,29 +265,35 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Fault>& info) { return std::string(info.param.name); });
 
 TEST(FileStore, AVerificationFailureSaysTheFileWasReplaced) {
-    test::TempDir dir;
-    const auto file = dir.write("notes.md", "original\n");
-    // Once the rename has happened, reads flip a bit on the way back.
-    SysCalls sys = realSysCalls();
-    auto renamed = std::make_shared<std::atomic<bool>>(false);
-    sys.rename = [renamed, real = sys.rename](const char* from, const char* to) {
-        const int result = real(from, to);
-        *renamed = result == 0;
-        return result;
-    };
-    sys.read = [renamed](int fd, void* buffer, std::size_t count) {
-        const ssize_t n = ::read(fd, buffer, count);
-        if (*renamed && n > 0) static_cast<char*>(buffer)[0] ^= 0x20;
-        return n;
-    };
-    FileStore store(sys);
-    const auto outcome = saveNow(store, request(file, "new text\n", DiskVersion::read(file)));
-    ASSERT_TRUE(outcome.asFailure()) << outcome.description();
-    EXPECT_EQ(*outcome.asFailure(), SaveFailure::verification(DiskVersion::digest("new text\n"),
-                                                              DiskVersion::digest("New text\n")));
-    EXPECT_FALSE(outcome.asFailure()->leavesOriginalUnchanged());
-    EXPECT_EQ(test::readFile(file), "new text\n");
-    EXPECT_TRUE(temporaries(dir.path()).empty());
+    // Once the rename has happened, reads flip a bit on the way back, or fail.
+    for (const bool readFails : {false, true}) {
+        SCOPED_TRACE(readFails ? "read fails" : "bit flipped");
+        test::TempDir dir;
+        const auto file = dir.write("notes.md", "original\n");
+        SysCalls sys = realSysCalls();
+        auto renamed = std::make_shared<std::atomic<bool>>(false);
+        sys.rename = [renamed, real = sys.rename](const char* from, const char* to) {
+            const int result = real(from, to);
+            *renamed = result == 0;
+            return result;
+        };
+        sys.read = [renamed, readFails](int fd, void* buffer, std::size_t count) -> ssize_t {
+            if (*renamed && readFails) return errno = EIO, -1;
+            const ssize_t n = ::read(fd, buffer, count);
+            if (*renamed && n > 0) static_cast<char*>(buffer)[0] ^= 0x20;
+            return n;
+        };
+        FileStore store(sys);
+        const auto outcome = saveNow(store, request(file, "new text\n", DiskVersion::read(file)));
+        ASSERT_TRUE(outcome.asFailure()) << outcome.description();
+        const auto found = readFails ? std::nullopt
+                                     : std::optional(DiskVersion::digest("New text\n"));
+        EXPECT_EQ(*outcome.asFailure(),
+                  SaveFailure::verification(DiskVersion::digest("new text\n"), found));
+        EXPECT_FALSE(outcome.asFailure()->leavesOriginalUnchanged());
+        EXPECT_EQ(test::readFile(file), "new text\n");
+        EXPECT_TRUE(temporaries(dir.path()).empty());
+    }
 }
 
 TEST(FileStore, KeepsPermissionBitsOwnerAndExtendedAttributes) {
