@@ -129,20 +129,12 @@ TEST_F(RecoveryLaunchTest, WithNothingToRestoreItOnlyPurges) {
     old.resolvedAt = old.updatedAt;
     old.resolution = RecoveryDraft::Resolution::closed;
     put(old);
-    RecoveryDraft recent = old;
-    recent.draftID = idFor(2);
-    recent.resolvedAt = floor<seconds>(Clock::system().wallNow()) - 6 * 24h;
-    put(recent);
-    RecoveryDraft empty = draft(3, 1h);
+    RecoveryDraft empty = draft(2, 1h);
     empty.content.reset();  // unresolved without text: nothing to restore
     put(empty);
-
-    test::LogCapture logs;
     EXPECT_TRUE(restore().empty());
     EXPECT_TRUE(journal->empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "Recovery" / (idFor(1) + ".json")));
-    EXPECT_TRUE(std::filesystem::exists(dir / "Recovery" / (idFor(2) + ".json")));
-    EXPECT_FALSE(logs.contains("recovery", "启动："));
 }
 
 TEST_F(RecoveryLaunchTest, RestoresLeastRecentlyUpdatedFirstIntoSourcesOrUntitledDocuments) {
@@ -157,7 +149,6 @@ TEST_F(RecoveryLaunchTest, RestoresLeastRecentlyUpdatedFirstIntoSourcesOrUntitle
     auto source = std::make_shared<FakeDocument>("renamed", journal);
     controller->answers[dir / "renamed.md"] = {source};
 
-    test::LogCapture logs;
     const auto restored = restore();
     EXPECT_EQ(*journal,
               (std::vector<std::string>{
@@ -173,9 +164,6 @@ TEST_F(RecoveryLaunchTest, RestoresLeastRecentlyUpdatedFirstIntoSourcesOrUntitle
     EXPECT_EQ(source->text, "text 1");
     EXPECT_EQ(controller->untitled[1]->text, "text 3");
     EXPECT_EQ(controller->untitled[1]->store, nullptr);  // untitled documents keep their own store
-    EXPECT_TRUE(logs.contains("recovery", "启动：发现 4 份未解决草稿"));
-    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000003：源文件不在，已放进未命名文档"));
-    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000004：源文件不在，已放进未命名文档"));
     // Restoring resolves nothing: the drafts stay until the documents resolve them.
     EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 4u);
 }
@@ -224,30 +212,22 @@ TEST_F(RecoveryLaunchTest, ADraftOfAReadOnlySourceGoesToAnUntitledDocument) {
     document->readOnly = true;
     controller->answers[file] = {document};
 
-    test::LogCapture logs;
     const auto restored = restore();
     ASSERT_EQ(restored.size(), 1u);
     EXPECT_EQ(restored[0], controller->untitled.at(0));
     EXPECT_EQ(controller->untitled[0]->text, "text 1");
     EXPECT_TRUE(document->text.empty());
     EXPECT_EQ(document->store, nullptr);
-    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000001：源文件只读，已放进未命名文档"));
-    EXPECT_FALSE(logs.contains("recovery", "源文件不在"));
 }
 
 TEST_F(RecoveryLaunchTest, ADraftWithNowhereToGoStaysForTheNextLaunch) {
     put(draft(1, 2h));
     put(draft(2, 1h));
     controller->untitledFails = true;
-    test::LogCapture logs;
     EXPECT_TRUE(restore().empty());
-    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000001：创建未命名文档失败 "));
-
     controller->untitledFails = false;
     controller->untitledIsForeign = true;
-    logs.clear();
     EXPECT_TRUE(restore().empty());
-    EXPECT_FALSE(logs.contains("recovery", "未命名"));
     EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 2u);
 }
 
