@@ -168,5 +168,25 @@ TEST_F(ContainerMigrationTest, ADraftThatFailsToCopyKeepsTheMigrationOpen) {
     EXPECT_FALSE(migration().isCompleted());
 }
 
+TEST_F(ContainerMigrationTest, ImportedKeysAreWrittenAtOnce) {
+    nlohmann::json former = nlohmann::json::object();
+    for (int i = 0; i < 2000; ++i) former["key." + std::to_string(i)] = i;
+    formerPreferences(former.dump());
+    const auto file = dir / "config/counted.json";
+    int writes = 0;
+    SysCalls sys = realSysCalls();
+    sys.rename = [&](const char* from, const char* to) {
+        if (file == to) ++writes;
+        return realSysCalls().rename(from, to);
+    };
+    UserDefaults counted(file, sys);
+    EXPECT_EQ(ContainerMigration(root, counted, dir / "data").runIfNeeded(),
+              (Report{.ran = true, .importedKeys = 2000}));
+    EXPECT_EQ(writes, 2);  // the keys, then the marker
+    former[std::string(ContainerMigration::completedKey)] =
+        *counted.string(ContainerMigration::completedKey);
+    EXPECT_EQ(UserDefaults(file).storedValues(), former);
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -1,3 +1,8 @@
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <random>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -419,6 +424,75 @@ TEST(FileStore, ASaveRemovesOldTemporaryFilesOfKilledSaves) {
         }
         EXPECT_EQ(temporaries(dir.path()), expected);
     }
+}
+
+// A process that saves in a loop is killed at random moments; the file must
+// always hold one save's bytes in full. (A temporary file may stay behind: a
+// killed process cleans up nothing.)
+TEST(FileStoreCrashConsistency, AKilledSaveLeavesEitherTheOldOrTheNewBytes) {
+    test::TempDir dir;
+    const auto file = dir / "doc.md";
+    std::string first;
+    std::string second;
+    for (int i = 0; first.size() < 384 * 1024; ++i)
+        first += "line " + std::to_string(i) + " of the first text\n";
+    for (int i = 0; second.size() < 256 * 1024; ++i) second += "第二版 " + std::to_string(i) + "\n";
+    std::ofstream(file) << first;
+
+    const auto seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    int killedMidSave = 0;
+    for (int round = 0; round < 16; ++round) {
+        int progress[2];
+        ASSERT_EQ(::pipe2(progress, O_CLOEXEC), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(progress[0]);
+            // Saves the way the document's synchronous path does, from a
+            // thread that is not the main thread.
+            std::thread saver([&] {
+                FileStore store;
+                for (int i = 0; i < 100000; ++i) {
+                    const auto outcome =
+                        store.saveAndWait(request(file, i % 2 == 0 ? second : first));
+                    if (!outcome.asSaved()) ::_exit(3);
+                    if (::write(progress[1], "s", 1) != 1) ::_exit(4);
+                }
+            });
+            saver.join();
+            ::_exit(0);
+        }
+        ::close(progress[1]);
+        // Let it finish a few saves, then kill it somewhere in a later one.
+        const int saves = 1 + static_cast<int>(random() % 3);
+        char mark;
+        for (int i = 0; i < saves; ++i) {
+            struct pollfd ready = {progress[0], POLLIN, 0};
+            if (::poll(&ready, 1, static_cast<int>(test::waitLimit.count() * 1000)) != 1) {
+                ::kill(child, SIGKILL);
+                ::waitpid(child, nullptr, 0);
+                FAIL() << "the saving process made no progress";
+            }
+            ASSERT_EQ(::read(progress[0], &mark, 1), 1);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 6000));  // a random moment
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ::close(progress[0]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the saving process ended on its own: " << status;
+
+        const auto content = test::readFile(file);
+        ASSERT_TRUE(content == first || content == second)
+            << "round " << round << ": " << content.size() << " bytes";
+        const auto left = temporaries(dir.path());
+        EXPECT_LE(left.size(), 1u);
+        killedMidSave += static_cast<int>(left.size());
+        for (const auto& name : left) fs::remove(dir / name);
+    }
+    RecordProperty("killedWithATemporaryFile", killedMidSave);
 }
 
 }  // namespace
