@@ -110,6 +110,17 @@ TEST(ManualClock, WallTimeFollowsAdvanceAndSetWallNow) {
     EXPECT_EQ(clock.now(), Clock::TimePoint(1h) + 91s);
 }
 
+TEST(ManualClock, DestroyingTheClockReleasesPendingCallbacks) {
+    auto captured = std::make_shared<int>(0);
+    TimerHandle handle;
+    {
+        ManualClock clock;
+        handle = clock.scheduleAfter(1h, [captured] {});
+    }
+    EXPECT_EQ(captured.use_count(), 1);
+    EXPECT_FALSE(handle.isPending());
+}
+
 TEST(ManualClock, ExceptionsFromCallbacksAreLoggedAndLaterTimersStillFire) {
     test::LogCapture logs;
     ManualClock clock;

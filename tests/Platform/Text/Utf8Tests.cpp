@@ -80,5 +80,21 @@ TEST(Utf8, LongInputsAgreeWithAReferenceDecoderAtEveryFaultPosition) {
     }
 }
 
+// Faults placed on every position around the vectorised path's block edges.
+TEST(Utf8, FaultJustAfterABlockBoundaryIsFoundExactly) {
+    for (std::size_t offset = 0; offset < 300; ++offset) {
+        SCOPED_TRACE(offset);
+        // A valid four-byte character, then a stray continuation byte.
+        std::string text = std::string(offset, 'a') + "\xF0\x9F\x98\x80\x80" + std::string(300, 'b');
+        EXPECT_EQ(utf8::validPrefixLength(text), offset + 4);
+        // A character cut short by plain ASCII, then nothing but ASCII.
+        text.replace(offset, 5, "\xE4\xB8");
+        EXPECT_EQ(utf8::validPrefixLength(text), offset);
+        text.resize(offset + 2);  // cut at the very end
+        text.insert(0, 64, 'c');
+        EXPECT_EQ(utf8::validPrefixLength(text), 64 + offset);
+    }
+}
+
 }  // namespace
 }  // namespace larkspin
