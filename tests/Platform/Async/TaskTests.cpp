@@ -338,11 +338,6 @@ Task<void> cancelledSleep(std::shared_ptr<ManualClock> clock, CancellationToken 
     *reached = true;
 }
 
-Task<void> markMainThread(std::shared_ptr<std::atomic<int>> ranOnMain) {
-    if (MainThread::isMainThread()) ++*ranOnMain;
-    co_return;
-}
-
 TEST(Spawn, ErrorsEscapingDetachedTasksAreLoggedNotFatal) {
     test::LogCapture logs;
     spawn(escapes("unhandled"));
@@ -362,13 +357,6 @@ TEST(Spawn, ErrorsEscapingDetachedTasksAreLoggedNotFatal) {
     }
     EXPECT_EQ(faults, 1);  // the error; a cancellation is a normal end
     EXPECT_TRUE(logs.contains("document", "后台任务因错误结束"));
-}
-
-TEST(Spawn, MayBeCalledFromAnyThreadAndStartsOnTheMainThread) {
-    auto ranOnMain = std::make_shared<std::atomic<int>>(0);
-    std::thread other([ranOnMain] { spawn(markMainThread(ranOnMain)); });
-    other.join();
-    EXPECT_TRUE(test::runMainLoopUntil([&] { return ranOnMain->load() == 1; }));
 }
 
 }  // namespace
