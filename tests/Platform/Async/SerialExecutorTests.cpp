@@ -4,7 +4,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,7 +11,6 @@
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
-#include "Platform/Async/WorkerPool.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/Threads.hpp"
 
@@ -33,67 +31,37 @@ private:
     std::shared_future<void> opening_ = opened_.get_future().share();
 };
 
-bool drained(SerialExecutor& executor) {
-    return drainForTesting(executor);
-}
-
 TEST(SerialExecutor, RunsJobsOneAtATimeInSubmissionOrder) {
     SerialExecutor executor("dev.corvantel.larkspin.test.fifo");
-    EXPECT_EQ(executor.label(), "dev.corvantel.larkspin.test.fifo");
     EXPECT_FALSE(executor.isCurrent());
-
-    std::vector<int> order;  // touched only by the executor's jobs
+    std::mutex mutex;
+    std::vector<int> order;
     std::atomic<int> running{0};
-    std::atomic<bool> overlapped{false};
-    std::atomic<bool> current{true};
+    std::atomic<bool> faulty{false};
     // Several threads submit; each thread's own jobs keep their order.
     std::vector<std::thread> submitters;
-    std::mutex orderMutex;
     for (int t = 0; t < 4; ++t) {
         submitters.emplace_back([&, t] {
             for (int i = 0; i < 200; ++i) {
                 executor.submit([&, value = t * 1000 + i] {
-                    if (running.fetch_add(1) != 0) overlapped = true;
-                    if (!executor.isCurrent()) current = false;
-                    {
-                        std::lock_guard lock(orderMutex);
-                        order.push_back(value);
-                    }
+                    if (running.fetch_add(1) != 0 || !executor.isCurrent()) faulty = true;
+                    std::lock_guard lock(mutex);
+                    order.push_back(value);
                     running.fetch_sub(1);
                 });
             }
         });
     }
     for (auto& s : submitters) s.join();
-    ASSERT_TRUE(drained(executor));
-
-    std::lock_guard lock(orderMutex);
+    ASSERT_TRUE(drainForTesting(executor));
+    EXPECT_FALSE(faulty);
+    std::lock_guard lock(mutex);
     ASSERT_EQ(order.size(), 800u);
-    EXPECT_FALSE(overlapped);
-    EXPECT_TRUE(current);
     std::vector<int> last(4, -1);
     for (int value : order) {
         EXPECT_GT(value % 1000, last[value / 1000]);
         last[value / 1000] = value % 1000;
     }
-}
-
-TEST(SerialExecutor, ManyExecutorsShareTheFewThreadsOfThePool) {
-    std::vector<std::unique_ptr<SerialExecutor>> executors;
-    std::mutex mutex;
-    std::set<std::thread::id> threads;
-    for (int i = 0; i < 50; ++i) {
-        executors.push_back(std::make_unique<SerialExecutor>("dev.corvantel.larkspin.test.many"));
-        for (int j = 0; j < 20; ++j) {
-            executors.back()->submit([&] {
-                std::lock_guard lock(mutex);
-                threads.insert(std::this_thread::get_id());
-            });
-        }
-    }
-    for (auto& executor : executors) ASSERT_TRUE(drained(*executor));
-    std::lock_guard lock(mutex);
-    EXPECT_LE(threads.size(), WorkerPool::maxThreads);
 }
 
 TEST(SerialExecutor, DestructionRunsEveryQueuedJobAndDropsLaterOnes) {
@@ -129,39 +97,18 @@ TEST(SerialExecutor, DestructionRunsEveryQueuedJobAndDropsLaterOnes) {
     EXPECT_EQ(lateRan.load(), lateAccepted);
 }
 
-TEST(SerialExecutor, OnTheMainThreadDestructionReturnsAtOnceAndTheQueueStillRuns) {
-    // Closing a document must not wait for its queue (a save to a slow disk).
-    auto ran = std::make_shared<std::vector<int>>();
-    auto gate = std::make_shared<Gate>();
-    auto finished = std::make_shared<BlockingWait>();
-    auto executor = std::make_unique<SerialExecutor>("dev.corvantel.larkspin.test.closing");
-    executor->submit([gate] { EXPECT_TRUE(gate->pass()); });
-    for (int i = 1; i <= 100; ++i) executor->submit([ran, i] { ran->push_back(i); });
-    executor->submit([finished] { finished->signal(); });
-    executor.reset();  // would not return before the gate opens if it waited
-    EXPECT_FALSE(finished->isSignalled());
-    gate->open();
-    ASSERT_TRUE(finished->waitForTesting(test::waitLimit));
-    ASSERT_EQ(ran->size(), 100u);
-    for (int i = 1; i <= 100; ++i) EXPECT_EQ((*ran)[i - 1], i);
-}
-
 TEST(SerialExecutor, AThrowingJobIsLoggedAndTheQueueGoesOn) {
     test::LogCapture logs;
     SerialExecutor executor("dev.corvantel.larkspin.test.throw");
-    std::promise<int> next;
-    auto value = next.get_future();
+    std::atomic<bool> ranOn{false};
     executor.submit([] { throw std::runtime_error("disk on fire"); });
     executor.submit([] { throw 42; });
-    executor.submit([&] { next.set_value(7); });
-    ASSERT_TRUE(test::isReady(value));
-    EXPECT_EQ(value.get(), 7);
-    const auto records = logs.records();
+    executor.submit([&] { ranOn = true; });
+    ASSERT_TRUE(drainForTesting(executor));
+    EXPECT_TRUE(ranOn);
     int faults = 0;
-    for (const auto& r : records) {
-        if (r.level == LogLevel::fault && r.message.find("test.throw") != std::string::npos)
-            ++faults;
-    }
+    for (const auto& r : logs.records())
+        faults += r.level == LogLevel::fault && r.message.find("test.throw") != std::string::npos;
     EXPECT_EQ(faults, 2);
 }
 
@@ -180,16 +127,13 @@ TEST(SerialExecutor, DelayedJobsGoThroughTheClockThenTheQueue) {
     executor->submitAfter(20ms, record("second"));
     executor->submitAfter(10ms, record("first"));
     TimerHandle cancelled = executor->submitAfter(15ms, record("cancelled"));
-    auto moveOnly = std::make_unique<int>(5);
-    executor->submitAfter(
-        20ms, [&, p = std::move(moveOnly)] { record("move-only " + std::to_string(*p))(); });
     cancelled.cancel();
 
     clock.advance(25ms);
-    ASSERT_TRUE(drained(*executor));
+    ASSERT_TRUE(drainForTesting(*executor));
     {
         std::lock_guard lock(mutex);
-        EXPECT_EQ(ran, (std::vector<std::string>{"first", "second", "move-only 5"}));
+        EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
     }
 
     // A delayed job falling due after shutdown is dropped, and said so.
@@ -197,7 +141,7 @@ TEST(SerialExecutor, DelayedJobsGoThroughTheClockThenTheQueue) {
     executor.reset();
     clock.advance(10ms);
     std::lock_guard lock(mutex);
-    EXPECT_EQ(ran.size(), 3u);
+    EXPECT_EQ(ran.size(), 2u);
     EXPECT_TRUE(logs.contains("document", "dev.corvantel.larkspin.test.delay"));
 }
 
@@ -234,67 +178,6 @@ TEST(SerialExecutor, FinishAllWaitsForQueuesWhoseExecutorsAreGone) {
     test::runOffMainThread([] { SerialExecutor::finishAll(); });
     EXPECT_EQ(count->load(), 80);
 }
-
-// ---- Waiting for a job ----
-
-TEST(RunAndWait, GivesTheJobsResultOrErrorAndRunsAtOnceOnItsOwnQueue) {
-    SerialExecutor executor("dev.corvantel.larkspin.test.wait");
-    test::runOffMainThread([&] {
-        EXPECT_EQ(runAndWait(executor, [] { return 6 * 7; }), 42);
-        EXPECT_THROW(runAndWait(executor, []() -> int { throw std::invalid_argument("no"); }),
-                     std::invalid_argument);
-        int ranHere = 0;
-        runAndWait(executor, [&] {
-            // From one of the queue's own jobs: run there and then, or wait for ever.
-            ranHere = runAndWait(executor, [&] { return executor.isCurrent() ? 1 : 2; });
-        });
-        EXPECT_EQ(ranHere, 1);
-    });
-
-    // A queue that refuses the job, and one that drops it unrun.
-    struct Refusing {
-        bool submit(std::move_only_function<void()>) { return false; }
-    } refusing;
-    struct Dropping {
-        bool submit(std::move_only_function<void()> job) {
-            std::thread([dropped = std::move(job)] {}).join();
-            return true;
-        }
-    } dropping;
-    test::runOffMainThread([&] {
-        EXPECT_THROW(runAndWait(refusing, [] { return 1; }), BrokenPromise);
-        EXPECT_THROW(runAndWait(dropping, [] { return 1; }), BrokenPromise);
-    });
-}
-
-TEST(RunAndWait, JobsWaitingForJobsDoNotStarveThePool) {
-    // Every pool thread waits for a job of another queue: the pool lends their
-    // places, so the jobs waited for still find a thread.
-    SerialExecutor inner("dev.corvantel.larkspin.test.inner");
-    std::vector<std::unique_ptr<SerialExecutor>> outers;
-    auto finished = std::make_shared<std::atomic<int>>(0);
-    auto gate = std::make_shared<Gate>();
-    auto all = std::make_shared<BlockingWait>();
-    const int waiters = static_cast<int>(WorkerPool::maxThreads) + 2;
-    for (int i = 0; i < waiters; ++i) {
-        outers.push_back(std::make_unique<SerialExecutor>("dev.corvantel.larkspin.test.outer"));
-        outers.back()->submit([&inner, gate, finished, all, waiters] {
-            runAndWait(inner, [gate] { EXPECT_TRUE(gate->pass()); });
-            if (++*finished == waiters) all->signal();
-        });
-    }
-    gate->open();
-    ASSERT_TRUE(all->waitForTesting(test::waitLimit)) << finished->load() << " of " << waiters;
-    for (auto& outer : outers) ASSERT_TRUE(drained(*outer));
-}
-
-#if defined(LARKSPIN_DEBUG_ASSERTS)
-TEST(BlockingWaitDeathTest, TheMainThreadMayNotWait) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    SerialExecutor executor("dev.corvantel.larkspin.test.main");
-    EXPECT_DEATH(runAndWait(executor, [] {}), "blocking wait on the main thread");
-}
-#endif
 
 }  // namespace
 }  // namespace larkspin

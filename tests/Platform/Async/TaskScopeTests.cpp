@@ -122,44 +122,36 @@ const std::vector<std::pair<const char*, Wait>> waits = {
     {"child task", Wait::child},
 };
 
+// Each kind of wait, three ways: the owner lives on, goes while the task
+// waits, or goes when the result has arrived and the resumption is queued.
 TEST(TaskScope, ATaskEndsAtItsAwaitWhenItsOwnerGoes) {
+    enum class End { never, whileWaiting, afterTheResult };
     for (const auto& [name, wait] : waits) {
-        SCOPED_TRACE(name);
-        test::LogCapture logs;
-        World world;
-        auto owner = std::make_unique<Owner>(world);
-        owner->start(wait);
-        MainThread::drainForTesting();
-        ASSERT_EQ(world.trace, Trace{"started"});
-
-        owner.reset();
-        finishWait(world, wait);
-        EXPECT_TRUE(test::runMainLoopUntil([&] { return world.frameGuard.use_count() == 1; }))
-            << "the task's frame was not freed";
-        MainThread::drainForTesting();
-        EXPECT_EQ(world.trace, (Trace{"started", "owner gone"}));
-        EXPECT_EQ(world.clock->pendingTimerCount(), 0u);
-        // Work handed to an executor still runs; only its result is dropped.
-        if (wait == Wait::executor) {
-            EXPECT_EQ(world.jobsRun->load(), 1);
+        for (const auto when : {End::never, End::whileWaiting, End::afterTheResult}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(static_cast<int>(when)));
+            test::LogCapture logs;
+            World world;
+            auto owner = std::make_unique<Owner>(world);
+            owner->start(wait);
+            MainThread::drainForTesting();
+            ASSERT_EQ(world.trace, Trace{"started"});
+            if (when == End::whileWaiting) owner.reset();
+            finishWait(world, wait);
+            if (when == End::afterTheResult) owner.reset();
+            if (when == End::never) {
+                EXPECT_TRUE(test::runMainLoopUntil([&] { return world.trace.size() == 2; }));
+                EXPECT_EQ(world.trace, (Trace{"started", "resumed"}));
+                continue;
+            }
+            EXPECT_TRUE(test::runMainLoopUntil([&] { return world.frameGuard.use_count() == 1; }))
+                << "the task's frame was not freed";
+            MainThread::drainForTesting();
+            EXPECT_EQ(world.trace, (Trace{"started", "owner gone"}));
+            EXPECT_EQ(world.clock->pendingTimerCount(), 0u);
+            // Work handed to an executor still runs; only its result is dropped.
+            EXPECT_EQ(world.jobsRun->load(), wait == Wait::executor ? 1 : 0);
+            for (const auto& r : logs.records()) EXPECT_NE(r.level, LogLevel::fault) << r.message;
         }
-        for (const auto& r : logs.records()) EXPECT_NE(r.level, LogLevel::fault) << r.message;
-    }
-}
-
-TEST(TaskScope, AResultThatArrivedJustBeforeTheOwnerWentIsDropped) {
-    // The operation has finished and its resumption waits in the main queue
-    // when the owner goes.
-    for (const auto& [name, wait] : waits) {
-        SCOPED_TRACE(name);
-        World world;
-        auto owner = std::make_unique<Owner>(world);
-        owner->start(wait);
-        MainThread::drainForTesting();
-        finishWait(world, wait);
-        owner.reset();
-        EXPECT_TRUE(test::runMainLoopUntil([&] { return world.frameGuard.use_count() == 1; }));
-        EXPECT_EQ(world.trace, (Trace{"started", "owner gone"}));
     }
 }
 
@@ -182,50 +174,6 @@ TEST(TaskScope, AChildThatEndsItsOwnerDoesNotResumeTheParent) {
     MainThread::drainForTesting();
     EXPECT_EQ(owner, nullptr);
     EXPECT_EQ(world.trace, (Trace{"owner gone", "child ended its owner"}));
-}
-
-TEST(TaskScope, TasksOfALivingOwnerRunToTheirEnd) {
-    for (const auto& [name, wait] : waits) {
-        SCOPED_TRACE(name);
-        World world;
-        Owner owner(world);
-        owner.start(wait);
-        MainThread::drainForTesting();
-        finishWait(world, wait);
-        EXPECT_TRUE(test::runMainLoopUntil([&] { return world.trace.size() == 2; }));
-        EXPECT_EQ(world.trace, (Trace{"started", "resumed"}));
-    }
-}
-
-// ---- A token on runOn ----
-
-Task<int> runBlockedJob(std::shared_ptr<SerialExecutor> executor, std::shared_future<void> opening,
-                        std::shared_ptr<std::atomic<int>> ran, CancellationToken token) {
-    auto job = [opening, ran] {
-        opening.wait_for(test::waitLimit);
-        return ++*ran;
-    };
-    co_return co_await runOn(*executor, job, token);
-}
-
-TEST(RunOnToken, ACancelEndsTheWaitAtOnceAndTheJobStillRuns) {
-    auto executor = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.test.token");
-    std::promise<void> gate;
-    auto ran = std::make_shared<std::atomic<int>>(0);
-    CancellationSource source;
-    auto outcome =
-        test::startTask(runBlockedJob(executor, gate.get_future().share(), ran, source.token()));
-    MainThread::drainForTesting();
-    source.cancel();
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; }));
-    EXPECT_FALSE(outcome->value.has_value());
-    ASSERT_TRUE(outcome->error);
-    EXPECT_THROW(std::rethrow_exception(outcome->error), TaskCancelled);
-    EXPECT_EQ(ran->load(), 0);  // still waiting at its gate
-
-    gate.set_value();
-    ASSERT_TRUE(drainForTesting(*executor));
-    EXPECT_EQ(ran->load(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "Platform/Files/AtomicFile.hpp"
+#include "Platform/Files/SysCalls.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin {
+namespace {
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(AtomicFile, KeepsModeAndFailsWithoutTouchingTheTarget) {
+    test::TempDir dir;
+    const auto target = dir.write("a.txt", "old");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    EXPECT_FALSE(writeFileAtomically(target, "new"));
+    EXPECT_EQ(test::readFile(target), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(writeFileAtomically(dir / "missing" / "b.txt", "x"),
+              std::errc::no_such_file_or_directory);
+
+    // A failure at any step leaves the target as it was and no temporary file.
+    for (const char* step : {"write", "fsync", "rename"}) {
+        SCOPED_TRACE(step);
+        SysCalls sys = realSysCalls();
+        const std::string failing = step;
+        if (failing == "write") sys.write = [](int, const void*, std::size_t) -> ssize_t { errno = ENOSPC; return -1; };
+        if (failing == "fsync") sys.fsync = [](int) { errno = EIO; return -1; };
+        if (failing == "rename") sys.rename = [](const char*, const char*) { errno = EXDEV; return -1; };
+        EXPECT_TRUE(writeFileAtomically(target, "newer", 0644, sys));
+        EXPECT_EQ(test::readFile(target), "new");
+        EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"a.txt"});
+    }
+}
+
+TEST(AtomicFile, OnlyOurOwnOldTemporaryFilesOfThatNameAreRemoved) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto file = dir.write("doc.md", "text");
+    const std::string uuid = makeUUID();
+    const auto ours = [](std::string_view name, std::string_view id) {
+        return temporaryFileName(name, id);
+    };
+    const std::string old = ours("doc.md", uuid);
+    const std::string young = ours("doc.md", makeUUID());
+    const std::vector<std::string> lookAlikes = {
+        ours("other.md", uuid),
+        ours("doc.m", uuid),
+        ours("doc.md", std::string(uuid).replace(0, 8, "abcdef01")),
+        ours("doc.md", uuid.substr(1)),
+        ours("doc.md", uuid + "0"),
+        ours("doc.md", std::string(uuid).replace(8, 1, "0")),
+        ours("doc.md", std::string(uuid).replace(0, 1, "G")),
+        ours("doc.md", uuid) + ".bak",
+        ours("doc.md", uuid).substr(1),
+    };
+    dir.write(old, "killed save");
+    dir.write(young, "save in progress");
+    for (const auto& name : lookAlikes) dir.write(name, "someone else's");
+    const std::string folder = ours("doc.md", makeUUID());
+    std::filesystem::create_directory(dir / folder);
+    const std::string link = ours("doc.md", makeUUID());
+    const auto linked = dir.write("kept.txt", "not ours");
+    std::filesystem::create_symlink(linked, dir / link);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename() != young) test::setModifiedAgo(entry.path(), 2h);
+    }
+    test::setModifiedAgo(dir / young, 50min);
+
+    EXPECT_EQ(removeStaleTemporaryFiles(file), 1u);
+    auto expected = lookAlikes;
+    expected.insert(expected.end(), {"doc.md", young, folder, link, "kept.txt"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(dir.path()), expected);
+    EXPECT_EQ(test::readFile(linked), "not ours");
+
+    // A name too long for the suffix is shortened in the temporary name, and
+    // found the same way.
+    const std::string longName = std::string(230, 'n') + ".md";
+    const std::string shortened = ours(longName, uuid);
+    ASSERT_LE(shortened.size(), 255u);
+    dir.write(shortened, "killed save");
+    test::setModifiedAgo(dir / shortened, 2h);
+    EXPECT_EQ(removeStaleTemporaryFiles(dir / longName), 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir / shortened));
+}
+
+}  // namespace
+}  // namespace larkspin

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <limits>
+
+#include "Platform/Json/BoundedJSON.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Support/ChildProcess.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin {
+namespace {
+
+std::string nested(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+TEST(UserDefaults, TypedGettersFallBackSilentlyOnWrongKinds) {
+    test::TempDir dir;
+    UserDefaults defaults(dir.write("prefs.json", R"({
+        "size": 18, "numeric": "42", "flag": "YES",
+        "mode": "dark", "nested": {"a": 1}, "junk": "big"
+    })"));
+    EXPECT_EQ(defaults.integer("size"), 18);
+    EXPECT_EQ(defaults.integer("numeric"), 42);
+    EXPECT_EQ(defaults.integer("junk"), std::nullopt);
+    EXPECT_EQ(defaults.integer("nested"), std::nullopt);
+    EXPECT_EQ(defaults.boolean("flag"), true);
+    EXPECT_EQ(defaults.boolean("junk"), std::nullopt);
+    EXPECT_EQ(defaults.string("mode"), "dark");
+    EXPECT_EQ(defaults.string("size"), "18");
+    EXPECT_EQ(defaults.string("nested"), std::nullopt);
+    EXPECT_EQ(defaults.real("missing"), std::nullopt);
+    EXPECT_FALSE(defaults.contains("missing"));
+}
+
+TEST(UserDefaults, IntegersBeyondTheRangeSaturateInsteadOfWrapping) {
+    constexpr auto most = std::numeric_limits<std::int64_t>::max();
+    constexpr auto least = std::numeric_limits<std::int64_t>::min();
+    const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+        {"18446744073709551615", most},  // unsigned: must not wrap to -1
+        {"9223372036854775808", most},   {"9223372036854775807", most},
+        {"-9223372036854775808", least}, {"18446744073709551616", most},  // read as a real
+        {"-9223372036854775809", least}, {"1e300", most},
+        {"-1e300", least},               {"-7.9", -7},
+    };
+    test::TempDir dir;
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(text);
+        UserDefaults defaults(dir.write("prefs.json", std::string(R"({"n":)") + text + "}"));
+        EXPECT_EQ(defaults.integer("n"), expected);
+    }
+    UserDefaults defaults(dir.write("prefs.json", R"({"n":18446744073709551615})"));
+    EXPECT_EQ(defaults.string("n"), "18446744073709551615");
+}
+
+TEST(UserDefaults, WritesAtomicallyAndReadsBack) {
+    test::TempDir dir;
+    const auto file = dir / "sub" / "prefs.json";
+    {
+        UserDefaults defaults(file);
+        defaults.setString("policy", "ask");
+        defaults.setInteger("width", 300);
+        defaults.setBool("visible", false);
+        defaults.setString("withNul", std::string("a\0b", 3));
+        defaults.remove("visible");
+        EXPECT_FALSE(defaults.lastWriteError());
+    }
+    UserDefaults reread(file);
+    EXPECT_EQ(reread.string("policy"), "ask");
+    EXPECT_EQ(reread.integer("width"), 300);
+    EXPECT_FALSE(reread.contains("visible"));
+    EXPECT_EQ(reread.string("withNul"), std::string("a\0b", 3));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "sub"), {}), 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(UserDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
+    for (const std::string& text :
+         {std::string("{ not json"), R"({"deep":)" + nested(maximumJSONDepth) + "}"}) {
+        SCOPED_TRACE(text.size());
+        test::TempDir dir;
+        const auto file = dir.write("prefs.json", text);
+        test::LogCapture capture;
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("deep"));
+        defaults.setBool("x", true);
+        EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), text);
+        EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+    }
+}
+
+// Deep nesting would exhaust the stack in the recursive operations on the
+// tree (copying a value, writing the file): such a file is refused when read,
+// like any other malformed one. Run in a child, since the fault is a crash.
+TEST(UserDefaults, NestingBeyondTheLimitIsSetAsideNotCrashedOn) {
+    for (const std::string& text : {R"({"deep":)" + nested(70'000) + "}", nested(70'000),
+                                    R"({"deep":)" + nested(maximumJSONDepth - 1) + "}"}) {
+        SCOPED_TRACE(text.size());
+        test::TempDir dir;
+        const auto file = dir.write("prefs.json", text);
+        const bool accepted = text.size() < 1000;
+        EXPECT_EQ(test::runInChild([&] {
+                      const test::LogCapture quiet;
+                      UserDefaults defaults(file);
+                      const bool stored = defaults.value("deep").has_value();
+                      defaults.setBool("x", true);
+                      return stored == accepted && !defaults.lastWriteError() ? 0 : 1;
+                  }),
+                  "exit 0");
+        if (accepted) continue;
+        EXPECT_TRUE(test::readFile(dir / "prefs.json.corrupt") == text);
+        test::LogCapture capture;
+        EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"x", true}}));
+    }
+}
+
+// Opening a FIFO for reading waits for a writer, for ever: what is not a
+// regular file is set aside unopened. Run in a child, since the fault is a hang.
+TEST(UserDefaults, AFileThatIsNotRegularIsSetAsideWithoutBlocking) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(test::runInChild(
+                  [&] {
+                      const test::LogCapture capture;
+                      UserDefaults defaults(file);
+                      defaults.setBool("x", true);
+                      return defaults.boolean("x") == true && !defaults.lastWriteError() &&
+                                     capture.contains("document", "偏好设置文件无法读取")
+                                 ? 0
+                                 : 1;
+                  },
+                  std::chrono::seconds(10)),
+              "exit 0");
+    struct stat status {};
+    ASSERT_EQ(::lstat((dir / "prefs.json.corrupt").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(UserDefaults(file).boolean("x"), true);
+}
+
+TEST(UserDefaults, ArgumentDomainWinsAndIsNotPersisted) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    UserDefaults defaults(file);
+    defaults.setInteger("MDWebViewHotLimit", 3);
+    const auto rest = defaults.applyArguments({"larkspin", "-MDWebViewHotLimit", "5", "notes.md",
+                                               "-MDScenario", "demo", "--gapplication-service"});
+    EXPECT_EQ(rest, (std::vector<std::string>{"larkspin", "notes.md", "--gapplication-service"}));
+    EXPECT_EQ(defaults.integer("MDWebViewHotLimit"), 5);
+    EXPECT_EQ(defaults.string("MDScenario"), "demo");
+    defaults.setBool("other", true);
+    EXPECT_EQ(UserDefaults(file).integer("MDWebViewHotLimit"), 3);
+    EXPECT_FALSE(UserDefaults(file).contains("MDScenario"));
+}
+
+}  // namespace
+}  // namespace larkspin
