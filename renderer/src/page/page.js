@@ -179,6 +179,7 @@ export function createPage(host) {
         }
         const id = payload.id;
         const view = state.view;
+        /** @type {Element | null} */
         let element = null;
         if (view) {
             const byHeading = (key) => {

@@ -36,7 +36,7 @@ const SLICE_MS = { initial: 6, min: 3, max: 10 };
  */
 
 /**
- * @param {unknown} payload
+ * @param {any} payload
  * @returns {RenderRequest}
  */
 export function readRender(payload) {
@@ -117,7 +117,7 @@ export function createRenderer({
         return state.activeRender !== token;
     }
 
-    /** @param {unknown} payload */
+    /** @param {any} payload */
     async function render(payload) {
         const request = readRender(payload);
         const started = now();
@@ -174,6 +174,7 @@ export function createRenderer({
 
         /** @type {ParseResult} */
         let result;
+        /** @type {{reason: string, message: string} | null} */
         let degraded = null;
         if (outcome.status === 'ok') {
             result = outcome.result;
