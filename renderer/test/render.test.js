@@ -1,6 +1,7 @@
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHarness } from './support/harness.js';
+import { createScheduler } from '../src/page/scheduler.js';
 
 const TIMING_KEYS = ['diagramMs', 'domMs', 'frameCount', 'maxFrameGapMs', 'parseMs', 'parseTimeoutMs', 'parseWaitMs', 'postDomMs', 'totalMs'];
 
@@ -70,6 +71,54 @@ describe('render', () => {
         assert.equal(h.blocks().at(-1).id, 'B4000');
         assert.ok(reply.payload.timings.frameCount >= 0);
         h.close();
+    });
+
+    test('a render replaced while its blocks go in answers as superseded; the newer one shows its own document', async (t) => {
+        // The newer request comes at the older render's first yield between
+        // slices, and the older one goes on only once the newer one parses.
+        let onYield = null;
+        let parsing = null;
+        const h = createHarness({
+            scheduler: (win) => {
+                const inner = createScheduler(win);
+                const hooked = (wait) => async () => {
+                    const hook = onYield;
+                    onYield = null;
+                    if (hook) await hook();
+                    return wait();
+                };
+                return { ...inner, nextFrame: hooked(inner.nextFrame), yieldTask: hooked(inner.yieldTask) };
+            },
+            delay: async (source) => {
+                if (source.startsWith('# New')) parsing?.();
+                return 0;
+            },
+        });
+        // Closed even after a failed check: the page's message port would
+        // keep the test process alive.
+        t.after(() => h.close());
+        await h.render('# Old\n\nold text');
+        const total = 2000;
+        const long = Array.from({ length: total }, (_, i) => `Long ${i} with \`code\` and **bold**.`).join('\n\n');
+        let insertedThen = -1;
+        let newer = null;
+        onYield = () => new Promise((resolve) => {
+            insertedThen = Array.from(h.doc.querySelectorAll('.md-doc')).at(-1).querySelectorAll(':scope > .md-chunk > *').length;
+            parsing = resolve;
+            newer = h.render('# New\n\nnew text');
+        });
+        const older = await h.render(long);
+        assert.ok(insertedThen > 0 && insertedThen < total, `${insertedThen} of ${total} blocks in at the newer request`);
+        assert.equal(older.type, 'error');
+        assert.equal(older.payload.code, 'superseded');
+
+        const reply = await newer;
+        assert.equal(reply.type, 'rendered');
+        assert.equal(reply.payload.renderGeneration, 3);
+        assert.deepEqual(reply.payload.blocks.map((b) => b.id), ['new', 'B2']);
+        assert.deepEqual(h.blocks().map((b) => b.id), ['new', 'B2']);
+        assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
+        assert.equal(h.doc.querySelectorAll('.md-staging').length, 0);
     });
 
     test('a long document shows its head first; the full parse keeps only what came out the same', async () => {

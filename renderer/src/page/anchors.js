@@ -1,3 +1,4 @@
+// @ts-check
 // Reading anchors: where the reader is, as a block, a position inside it and
 // the scroll position, so that the place survives a re-render. The reading
 // line is the top of the visible area below the top inset.

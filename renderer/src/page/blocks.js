@@ -1,3 +1,4 @@
+// @ts-check
 // Turning the parse result into elements, a range of blocks at a time. Plain
 // blocks are parsed from their HTML text in one go; a block with raw HTML is
 // sanitised on its own and its trusted pieces are put back.

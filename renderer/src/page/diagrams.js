@@ -1,3 +1,4 @@
+// @ts-check
 // Diagram placeholders: the page asks the reader to render each one
 // ("diagramRequest") and puts the returned SVG, sanitised, into a shadow root
 // of the placeholder, so that the diagram's own styles stay inside it.

@@ -1,3 +1,4 @@
+// @ts-check
 // Clicks on links never navigate: the page reports the destination exactly as
 // the document wrote it and the reader decides what to do.
 

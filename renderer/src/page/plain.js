@@ -1,3 +1,4 @@
+// @ts-check
 // The document as plain text, for when it could not be laid out in time:
 // chunks of lines in <pre> blocks, with their source lines.
 

@@ -1,9 +1,12 @@
+// @ts-check
 // Yielding between slices of work. A visible page yields to the next frame;
 // a hidden one (no frames come) yields through a MessageChannel, which is not
 // throttled the way nested timers are.
 
+/** @param {Window & typeof globalThis} win */
 export function createScheduler(win) {
     const Channel = win.MessageChannel ?? globalThis.MessageChannel;
+    /** @type {MessageChannel | null} */
     let channel = null;
     const waiting = [];
 

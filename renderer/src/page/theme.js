@@ -1,3 +1,4 @@
+// @ts-check
 // Theme tokens, page background, colour scheme and accessibility options.
 // The reader sends the theme's colours as "--md-…" custom properties; the
 // background gradients are the page's own knowledge, one per theme.

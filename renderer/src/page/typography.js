@@ -1,3 +1,4 @@
+// @ts-check
 // Reader typography: size, prose width, line height, families, weight and
 // the layout of wide blocks. A field that is missing or malformed is refused
 // (named in "rejected") and the value in force stays.

@@ -67,6 +67,7 @@ export function createHarness(options = {}) {
         doc,
         parser,
         geometry,
+        scheduler: options.scheduler?.(win),
         now: () => performance.now(),
         postMessage: (envelope) => events.push(JSON.parse(JSON.stringify(envelope))),
         parseTimeoutMs: options.parseTimeoutMs ?? 10000,

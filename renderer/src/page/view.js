@@ -1,0 +1,229 @@
+// @ts-check
+// The view of a rendered document: its parse result, the article its blocks
+// go into (in chunks) and the elements made so far.
+
+import { appendBlocks } from './blocks.js';
+
+/** @typedef {import('./state.js').PageState} PageState */
+/** @typedef {import('./state.js').Geometry} Geometry */
+/** @typedef {import('./state.js').ParseResult} ParseResult */
+
+/**
+ * @typedef {object} Builder
+ * @property {(from: number, to: number) => Element[]} append  appends blocks
+ *     [from, to) and returns the diagram placeholders among them
+ * @property {() => void} resume  continues in an article that holds chunks
+ */
+
+/**
+ * @typedef {object} View
+ * @property {number} generation
+ * @property {ParseResult} result
+ * @property {import('./state.js').Block[]} blocks
+ * @property {import('./state.js').Heading[]} headings
+ * @property {number[]} headingBlocks  block index of each heading
+ * @property {Element[]} elements  of blocks [0, count)
+ * @property {number} count  blocks in place
+ * @property {Map<string, number>} indexById
+ * @property {HTMLElement} article
+ * @property {import('./state.js').ImageCounts} rawImages  images in raw markup
+ * @property {Map<string, string>} diagramSources
+ * @property {Builder} builder
+ */
+
+/**
+ * What anchors.js reads of a view.
+ * @typedef {object} AnchorView
+ * @property {import('./state.js').Block[]} blocks
+ * @property {Element[]} elements
+ * @property {number} count
+ * @property {import('./state.js').Heading[]} headings
+ * @property {Geometry} geometry
+ * @property {number} insetTop
+ * @property {(id: string) => number | undefined} indexOf
+ */
+
+const CHUNK_BLOCKS = 48;
+// The first chunks are smaller: a chunk on screen is laid out whole, and the
+// first screen should not wait for the layout of several screens.
+const LEADING_CHUNKS = [8, 16, 32];
+const LEADING_BLOCKS = LEADING_CHUNKS.reduce((sum, n) => sum + n, 0);
+
+/**
+ * Chunk k holds blocks [chunkStart(k), chunkStart(k + 1)).
+ * @param {number} k
+ */
+export function chunkStart(k) {
+    if (k < LEADING_CHUNKS.length) return LEADING_CHUNKS.slice(0, k).reduce((sum, n) => sum + n, 0);
+    return LEADING_BLOCKS + (k - LEADING_CHUNKS.length) * CHUNK_BLOCKS;
+}
+
+/** @param {number} index */
+export function chunkOf(index) {
+    let start = 0;
+    for (let k = 0; k < LEADING_CHUNKS.length; k++) {
+        start += LEADING_CHUNKS[k];
+        if (index < start) return k;
+    }
+    return LEADING_CHUNKS.length + Math.floor((index - LEADING_BLOCKS) / CHUNK_BLOCKS);
+}
+
+/**
+ * @param {object} parts
+ * @param {Document} parts.doc
+ * @param {Geometry} parts.geometry
+ * @param {{sanitizeHTML: Function}} parts.sanitizer  for raw markup
+ * @param {PageState} parts.state
+ */
+export function createViews({ doc, geometry, sanitizer, state }) {
+    /**
+     * @param {ParseResult} result
+     * @param {number} generation
+     * @returns {View}
+     */
+    function makeView(result, generation) {
+        /** @type {Map<string, number>} */
+        const indexById = new Map();
+        result.blocks.forEach((block, index) => {
+            if (!indexById.has(block.id)) indexById.set(block.id, index);
+        });
+        /** @type {number[]} */
+        const headingBlocks = [];
+        result.blocks.forEach((block, index) => {
+            if (block.kind === 'heading') headingBlocks.push(index);
+        });
+        const article = doc.createElement('article');
+        article.className = 'md-doc';
+        const view = /** @type {View} */ ({
+            generation,
+            result,
+            blocks: result.blocks,
+            headings: result.headings,
+            headingBlocks,
+            elements: new Array(result.blocks.length),
+            count: 0,
+            indexById,
+            article,
+            rawImages: { local: 0, remote: 0, rejected: 0 },
+            diagramSources: new Map(result.diagrams.map((d) => [d.id, d.source])),
+        });
+        view.builder = createBuilder(view);
+        return view;
+    }
+
+    /**
+     * Appends blocks to a view's article in chunks of a few dozen: the
+     * browser then lays out the chunks on screen, not every block of a long
+     * document. Every chunk is made up front and sized by its blocks'
+     * estimated heights: filling a chunk off screen then changes no layout,
+     * whereas adding a chunk or resizing one lays out the whole article
+     * again, which costs tens of milliseconds a frame on a long document.
+     * @param {View} view
+     * @returns {Builder}
+     */
+    function createBuilder(view) {
+        /** @type {HTMLElement[]} */
+        const chunks = [];
+        const blocks = view.result.blocks;
+        const raw = { sanitizer, documentID: state.session.documentID, counts: view.rawImages };
+        /** @type {(chunk: HTMLElement, k: number) => void} */
+        const size = (chunk, k) => {
+            let height = 0;
+            const end = Math.min(chunkStart(k + 1), blocks.length);
+            for (let i = chunkStart(k); i < end; i++) height += blocks[i].est || 40;
+            chunk.style.containIntrinsicSize = `auto ${Math.round(height)}px`;
+        };
+        const makeChunks = () => {
+            if (blocks.length === 0) return;
+            const last = chunkOf(blocks.length - 1);
+            if (chunks.length > last) return;
+            const fragment = doc.createDocumentFragment();
+            for (let k = chunks.length; k <= last; k++) {
+                const chunk = doc.createElement('div');
+                chunk.className = k < LEADING_CHUNKS.length - 1 ? 'md-chunk md-lead' : 'md-chunk';
+                size(chunk, k);
+                fragment.append(chunk);
+                chunks.push(chunk);
+                geometry.watchChunk?.(chunk);
+            }
+            view.article.append(fragment);
+        };
+        return {
+            append(from, to) {
+                makeChunks();
+                /** @type {Element[]} */
+                const placeholders = [];
+                let i = from;
+                while (i < to) {
+                    const k = chunkOf(i);
+                    const end = Math.min(to, chunkStart(k + 1));
+                    placeholders.push(...appendBlocks(doc, chunks[k], view.result, i, end, view.elements, raw));
+                    i = end;
+                }
+                return placeholders;
+            },
+            // Continues in an article that already holds chunks (a head's):
+            // its last chunk is sized again for this document's blocks.
+            resume() {
+                chunks.length = 0;
+                chunks.push(.../** @type {HTMLElement[]} */ (Array.from(view.article.children)));
+                if (chunks.length > 0) size(chunks[chunks.length - 1], chunks.length - 1);
+            },
+        };
+    }
+
+    /**
+     * The full parse arrived while the head is on screen: the full view
+     * keeps the head's blocks that came out the same and its article; the
+     * rest is dropped.
+     * @param {View} headView
+     * @param {View} view
+     */
+    function adoptHead(headView, view) {
+        const head = headView.result;
+        const full = view.result;
+        let kept = 0;
+        const limit = Math.min(headView.count, full.blocks.length);
+        while (kept < limit) {
+            const a = head.blocks[kept];
+            const b = full.blocks[kept];
+            if (a.raw || b.raw || a.id !== b.id || a.kind !== b.kind || a.start !== b.start || a.end !== b.end || a.fp !== b.fp) break;
+            if (head.html.slice(head.offsets[kept], head.offsets[kept + 1]) !== full.html.slice(full.offsets[kept], full.offsets[kept + 1])) break;
+            kept += 1;
+        }
+        for (let k = kept; k < headView.count; k++) headView.elements[k]?.remove();
+        for (const chunk of Array.from(headView.article.children)) {
+            if (chunk.children.length > 0) continue;
+            geometry.forgetChunk?.(chunk);
+            chunk.remove();
+        }
+        for (let k = 0; k < kept; k++) view.elements[k] = headView.elements[k];
+        view.article = headView.article;
+        view.count = kept;
+        view.builder.resume();
+    }
+
+    /**
+     * @param {View} view
+     * @returns {AnchorView}
+     */
+    function anchorView(view) {
+        return {
+            blocks: view.blocks,
+            elements: view.elements,
+            count: view.count,
+            headings: view.headings,
+            geometry,
+            insetTop: state.insets.top,
+            indexOf: (id) => view.indexById.get(id),
+        };
+    }
+
+    /** @param {Element} article */
+    function removeArticle(article) {
+        for (const chunk of article.children) geometry.forgetChunk?.(chunk);
+        article.remove();
+    }
+
+    return { makeView, adoptHead, anchorView, removeArticle };
+}
