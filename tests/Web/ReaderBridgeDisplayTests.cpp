@@ -44,9 +44,8 @@ public:
 
 template <typename Error>
 std::optional<Error> errorOf(const SendOutcome& outcome) {
-    if (!outcome->error) return std::nullopt;
     try {
-        std::rethrow_exception(outcome->error);
+        if (outcome->error) std::rethrow_exception(outcome->error);
     } catch (const Error& error) {
         return error;
     } catch (...) {
@@ -59,10 +58,10 @@ protected:
     void SetUp() override {
         AppLog::setRevealPrivateForTesting(true);
         schemes = ResourceSchemes::install(harness.context());
-        pageFiles =
-            AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/bridge"));
-        view = newView();
-        window = harness.show(view.get());
+        view = ReaderWebView::create(harness.context());
+        schemes->route(view.get(), AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/bridge")),
+                       nullptr);
+        harness.show(view.get());
         bridge->setDelegate(delegate);
     }
     void TearDown() override {
@@ -70,27 +69,22 @@ protected:
         AppLog::setRevealPrivateForTesting(std::nullopt);
     }
 
-    GObjectPtr<WebKitWebView> newView() {
-        auto made = ReaderWebView::create(harness.context());
-        schemes->route(made.get(), pageFiles, nullptr);
-        return made;
-    }
     void loadPage(WebKitWebView* target) {
         const test::LoadOutcome load =
             test::loadAndWait(target, std::string(AppResourceSchemeHandler::entryURL));
         ASSERT_TRUE(load.finished);
         ASSERT_FALSE(load.failed) << load.error;
     }
-    json page(const std::string& body, WebKitWebView* target = nullptr) {
-        const test::ScriptOutcome outcome = test::callScript(target ? target : view.get(), body);
+    json page(const std::string& body) {
+        const test::ScriptOutcome outcome = test::callScript(view.get(), body);
         EXPECT_TRUE(outcome.ok) << body << ": " << outcome.error;
         return outcome.ok ? json::parse(outcome.json) : json();
     }
     void plan(const std::string& plans) { page("fake.plan(" + plans + "); return true;"); }
     // Sends a request and waits until the page has it.
-    SendOutcome send(BridgeMessageType type, std::shared_ptr<ReaderBridge> from = nullptr) {
+    SendOutcome send(BridgeMessageType type) {
         const int before = page("return fake.received.length;").get<int>();
-        auto outcome = test::startTask((from ? from : bridge)->send(type, JSONValue::object()));
+        auto outcome = test::startTask(bridge->send(type, JSONValue::object()));
         EXPECT_TRUE(test::waitFor([&] {
             return outcome->finished || page("return fake.received.length;").get<int>() > before;
         }));
@@ -103,9 +97,7 @@ protected:
     test::LogCapture logs;
     test::WebViewHarness harness;
     std::shared_ptr<ResourceSchemes> schemes;
-    std::shared_ptr<AppResourceSchemeHandler> pageFiles;
     GObjectPtr<WebKitWebView> view;
-    GtkWindow* window = nullptr;
     std::shared_ptr<EventLog> delegate = std::make_shared<EventLog>();
     std::shared_ptr<ReaderBridge> bridge = ReaderBridge::create("DOC", "SESSION");
 };
