@@ -18,19 +18,6 @@
 namespace larkspin::test {
 namespace {
 
-// Runs before the page's own scripts: any write to window.__pwned is kept.
-constexpr const char* trap = R"(
-    (() => {
-        const writes = [];
-        Object.defineProperty(window, '__pwned', {
-            configurable: false,
-            get() { return undefined; },
-            set(value) { writes.push(String(value)); },
-        });
-        Object.defineProperty(window, '__trap', { configurable: false, value: { writes } });
-    })();
-)";
-
 // Touches everything the rendered document holds, lets images load and
 // events settle, then reports what the document left in the page.
 constexpr const char* exercise = R"(

@@ -68,6 +68,19 @@ inline std::string sectionedDocument(int sections) {
     return text;
 }
 
+// Runs before the page's own scripts: any write to window.__pwned is kept.
+inline constexpr const char* trap = R"(
+    (() => {
+        const writes = [];
+        Object.defineProperty(window, '__pwned', {
+            configurable: false,
+            get() { return undefined; },
+            set(value) { writes.push(String(value)); },
+        });
+        Object.defineProperty(window, '__trap', { configurable: false, value: { writes } });
+    })();
+)";
+
 class RendererPageTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -40,21 +40,19 @@ FileManagerReveal::Port port(std::shared_ptr<Calls> calls, bool showWorks, bool 
 
 TEST(FileManagerReveal, ShowItemsFirstThenTheFolder) {
     const std::filesystem::path file = "/home/u/my notes/read me.md";
-    auto calls = std::make_shared<Calls>();
-    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, true, true))),
-              Outcome::shownInFileManager);
-    EXPECT_EQ(calls->shown, std::vector<std::string>{"file:///home/u/my%20notes/read%20me.md"});
-    EXPECT_TRUE(calls->opened.empty());
-
-    calls = std::make_shared<Calls>();
-    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, false, true))),
-              Outcome::openedFolder);
-    EXPECT_EQ(calls->opened, std::vector<std::string>{"file:///home/u/my%20notes"});
-
-    calls = std::make_shared<Calls>();
-    EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, false, false))),
-              Outcome::failed);
-
+    const std::vector<std::string> item{"file:///home/u/my%20notes/read%20me.md"}, folder{"file:///home/u/my%20notes"};
+    struct Case {
+        bool showWorks, openWorks;
+        Outcome outcome;
+        std::vector<std::string> opened;
+    };
+    for (const auto& c : {Case{true, true, Outcome::shownInFileManager, {}}, Case{false, true, Outcome::openedFolder, folder},
+                          Case{false, false, Outcome::failed, folder}}) {
+        auto calls = std::make_shared<Calls>();
+        EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, port(calls, c.showWorks, c.openWorks))), c.outcome);
+        EXPECT_EQ(calls->shown, item);
+        EXPECT_EQ(calls->opened, c.opened);
+    }
     FileManagerReveal::Port failing = port(std::make_shared<Calls>(), true, true);
     failing.showItems = [](std::string) { return broken(); };
     EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, failing)), Outcome::openedFolder);

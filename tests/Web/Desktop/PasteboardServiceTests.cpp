@@ -40,22 +40,13 @@ TEST(PasteboardService, ClearsThenOffersTheTextAndLogsTheOutcome) {
 }
 
 TEST(PasteboardService, CountsWhatAReaderSeesAsOneCharacter) {
-    EXPECT_EQ(PasteboardService::characterCount(""), 0);
-    EXPECT_EQ(PasteboardService::characterCount("abc"), 3);
-    EXPECT_EQ(PasteboardService::characterCount("中文"), 2);
-    EXPECT_EQ(PasteboardService::characterCount("e\xCC\x81"), 1);  // e + combining acute
-    EXPECT_EQ(PasteboardService::characterCount("\r\n"), 1);
-    EXPECT_EQ(PasteboardService::characterCount("\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"),
-              1);  // thumbs up, skin tone
-    EXPECT_EQ(PasteboardService::characterCount(
-                  "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"),
-              2);  // two flags
-    EXPECT_EQ(PasteboardService::characterCount(
-                  "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"),
-              1);  // a family joined by ZWJ
-    EXPECT_EQ(PasteboardService::characterCount(std::string("a\0b", 3)), 3);
-    EXPECT_EQ(PasteboardService::characterCount("a\xFF\xC3\xA9"),
-              3);  // not UTF-8: counted by code units
+    const std::pair<std::string, int> cases[] = {
+        {"", 0}, {"abc", 3}, {"中文", 2}, {"e\xCC\x81", 1} /* e + combining acute */, {"\r\n", 1},
+        {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", 1},                                  // thumbs up, skin tone
+        {"\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA", 2},  // two flags
+        {"\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7", 1},  // joined by ZWJ
+        {std::string("a\0b", 3), 3}, {"a\xFF\xC3\xA9", 3} /* not UTF-8: by code units */};
+    for (const auto& [text, count] : cases) EXPECT_EQ(PasteboardService::characterCount(text), count) << text;
 }
 
 }  // namespace
