@@ -311,7 +311,8 @@ TEST_F(DocumentImages, AccessDeniedCallsTheDocumentsCallbackOnce) {
     handler->setAccessDeniedCallback("mine", [&](const std::string& id, const std::string& full) {
         calls.emplace_back(id, full);
     });
-    handler->setAccessDeniedCallback("other",
+    // Registered too, and first in any order by name: only the document's own is called.
+    handler->setAccessDeniedCallback("another",
                                      [&](const std::string&, const std::string&) { ++otherCalls; });
     auto task = request("document-resource://mine/?path=locked.png");
     finish(task);
