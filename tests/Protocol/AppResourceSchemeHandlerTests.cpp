@@ -101,11 +101,7 @@ TEST(AppResourceSchemeHandler, PathCheckTable) {
     EXPECT_EQ(std::get<AppResourceSchemeHandler::PathRejection>(nul).rule, Rule::illegalSegment);
 }
 
-TEST(AppResourceSchemeHandler, ContentTypesAndPolicy) {
-    EXPECT_EQ(AppResourceSchemeHandler::mimeType("js"), "text/javascript; charset=utf-8");
-    EXPECT_EQ(AppResourceSchemeHandler::mimeType("woff2"), "font/woff2");
-    EXPECT_EQ(AppResourceSchemeHandler::mimeType("map"), std::nullopt);
-    EXPECT_EQ(AppResourceSchemeHandler::contentSecurityPolicy.size(), 288u);
+TEST(AppResourceSchemeHandler, NormalizedPathKeepsTheRoot) {
     EXPECT_EQ(AppResourceSchemeHandler::normalizedPath("/a/b//"), "/a/b");
     EXPECT_EQ(AppResourceSchemeHandler::normalizedPath("/"), "/");
 }

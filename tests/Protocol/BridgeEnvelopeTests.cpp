@@ -1,161 +1,227 @@
+// Envelopes and payloads against the golden envelopes of
+// renderer/test/golden/, which the page's tests answer and post as well:
+// every one decodes here; what this side sends encodes to exactly the golden
+// JSON, and what it receives keeps every golden member when encoded again.
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "Appearance/AccessibilityDisplayOptions.hpp"
+#include "Platform/Json/PayloadCodec.hpp"
+#include "Protocol/AccessibilityAppliedPayload.hpp"
+#include "Protocol/AccessibilityDisplayOptionsFields.hpp"
+#include "Protocol/AnchorPayload.hpp"
+#include "Protocol/BackgroundAppliedPayload.hpp"
 #include "Protocol/BridgeEnvelope.hpp"
 #include "Protocol/BridgeErrorPayload.hpp"
-#include "Protocol/BridgeMessageType.hpp"
+#include "Protocol/CapabilitiesPayload.hpp"
+#include "Protocol/DiagramAppliedPayload.hpp"
+#include "Protocol/DiagramResultPayload.hpp"
+#include "Protocol/FindPayload.hpp"
+#include "Protocol/FindResultPayload.hpp"
+#include "Protocol/ReaderBridgeDelegate.hpp"
 #include "Protocol/ReaderTestSupport.hpp"
+#include "Protocol/RenderRequestPayload.hpp"
+#include "Protocol/RenderedPayload.hpp"
+#include "Protocol/ScrolledPayload.hpp"
+#include "Protocol/SetBackgroundPayload.hpp"
+#include "Protocol/SetThemePayload.hpp"
+#include "Protocol/SetTypographyPayload.hpp"
+#include "Protocol/ThemeAppliedPayload.hpp"
+#include "Protocol/TypographyAppliedPayload.hpp"
+#include "Protocol/ViewportInsetsAppliedPayload.hpp"
+#include "Protocol/ViewportInsetsPayload.hpp"
 
 namespace larkspin {
 namespace {
 
-const char* const kEnvelope = R"({
-    "protocolVersion": 1, "messageID": "M", "viewSessionID": "S", "documentID": "D",
-    "sourceRevision": 7, "renderGeneration": 3, "type": "rendered", "payload": {"a": [1]}
-})";
+namespace fs = std::filesystem;
 
-JSONValue envelopeWith(std::string_view key, std::optional<JSONValue> value) {
-    JSONValue envelope = json(kEnvelope);
-    auto& members = *envelope.objectValue();
-    if (value) {
-        members.insert_or_assign(std::string(key), *value);
-    } else {
-        members.erase(std::string(key));
+struct Golden {
+    std::string name;  // "file: case"
+    JSONValue envelope;
+};
+
+std::vector<Golden> goldenEnvelopes() {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(rendererSourcePath("test/golden"))) {
+        if (entry.path().extension() == ".json") files.push_back(entry.path());
     }
-    return envelope;
-}
-
-CodingError::Kind decodeFailure(const JSONValue& envelope) {
-    try {
-        BridgeEnvelope::decode(envelope);
-    } catch (const CodingError& error) {
-        return error.kind();
-    }
-    ADD_FAILURE() << "decoded";
-    return CodingError::Kind::invalidValue;
-}
-
-TEST(BridgeEnvelope, RequestsCarryVersionOneAndAFreshUpperCaseUUID) {
-    const auto first = BridgeEnvelope::request(BridgeMessageType::setTheme, JSONValue::object(),
-                                               "session", "doc", 4, 9);
-    const auto second = BridgeEnvelope::request(BridgeMessageType::setTheme, JSONValue::object(),
-                                                "session", "doc", 4, 9);
-    EXPECT_EQ(first.protocolVersion, 1);
-    EXPECT_EQ(first.type, "setTheme");
-    EXPECT_EQ(first.sourceRevision, 4);
-    EXPECT_EQ(first.renderGeneration, 9);
-    const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
-    EXPECT_TRUE(std::regex_match(first.messageID, uuid)) << first.messageID;
-    EXPECT_NE(first.messageID, second.messageID);
-}
-
-TEST(BridgeEnvelope, RoundTripsThroughText) {
-    auto envelope =
-        BridgeEnvelope::request(BridgeMessageType::find, json(R"({"query":"中","restart":true})"),
-                                "S", "D", (std::int64_t{1} << 53), -(std::int64_t{1} << 53));
-    const std::string text = envelope.jsonText();
-    EXPECT_EQ(BridgeEnvelope::decode(text), envelope);
-    EXPECT_EQ(BridgeEnvelope::decode(json(kEnvelope)).jsonValue(), json(kEnvelope));
-}
-
-TEST(BridgeEnvelope, EveryOneOfTheEightKeysIsRequired) {
-    for (const char* key : {"protocolVersion", "messageID", "viewSessionID", "documentID",
-                            "sourceRevision", "renderGeneration", "type", "payload"}) {
-        EXPECT_EQ(decodeFailure(envelopeWith(key, std::nullopt)), CodingError::Kind::keyNotFound)
-            << key;
-    }
-    // A null payload is a value; a null elsewhere is not.
-    EXPECT_TRUE(
-        BridgeEnvelope::decode(envelopeWith("payload", JSONValue::null())).payload.isNull());
-    EXPECT_EQ(decodeFailure(envelopeWith("messageID", JSONValue::null())),
-              CodingError::Kind::valueNotFound);
-    // Extra keys are ignored (and lost).
-    EXPECT_EQ(BridgeEnvelope::decode(envelopeWith("extra", JSONValue::boolean(true))).jsonValue(),
-              json(kEnvelope));
-    EXPECT_EQ(decodeFailure(json("[]")), CodingError::Kind::typeMismatch);
-}
-
-TEST(BridgeEnvelope, IntegerFieldsTakeWholeNumbersWithin64Bits) {
-    struct Case {
-        const char* number;
-        std::optional<std::int64_t> expected;  // none: refused
-    };
-    const Case cases[] = {
-        {"5", 5},
-        {"5.0", 5},
-        {"-0.0", 0},
-        {"5e0", 5},
-        {"-9223372036854775808", INT64_MIN},
-        {"5.5", std::nullopt},
-        {"1e-7", std::nullopt},
-        {"9223372036854775807", std::nullopt},  // rounds to 2^63 as a double
-        {"9223372036854775808", std::nullopt},
-        {"-9223372036854777856", std::nullopt},
-        {"1e19", std::nullopt},
-        {"\"5\"", std::nullopt},
-        {"true", std::nullopt},
-    };
-    for (const auto& c : cases) {
-        const auto envelope = envelopeWith("sourceRevision", json(c.number));
-        if (c.expected) {
-            EXPECT_EQ(BridgeEnvelope::decode(envelope).sourceRevision, *c.expected) << c.number;
-        } else {
-            EXPECT_ANY_THROW(BridgeEnvelope::decode(envelope)) << c.number;
+    std::sort(files.begin(), files.end());
+    std::vector<Golden> golden;
+    for (const auto& file : files) {
+        const JSONValue cases = readJSONFile(file);
+        for (const auto& [name, envelope] : *cases.objectValue()) {
+            golden.push_back({file.stem().string() + ": " + name, envelope});
         }
     }
+    return golden;
 }
 
-TEST(BridgeEnvelope, AnUnknownTypeDecodesButNamesNoMessageType) {
-    for (const char* type : {"mystery", "Render", "RENDER", ""}) {
-        const auto envelope = BridgeEnvelope::decode(envelopeWith("type", JSONValue::string(type)));
-        EXPECT_EQ(envelope.type, type);
-        EXPECT_FALSE(envelope.messageType().has_value()) << type;
-    }
-    EXPECT_EQ(BridgeEnvelope::decode(json(kEnvelope)).messageType(), BridgeMessageType::rendered);
+template <typename T>
+JSONValue recoded(const JSONValue& payload) {
+    return PayloadCodec::encode(PayloadCodec::decode<T>(payload));
 }
 
-TEST(BridgeEnvelope, DecodePayloadAppliesThePayloadsRules) {
-    auto envelope = BridgeEnvelope::decode(
-        envelopeWith("payload", json(R"({"code":"E1","message":"bad","more":1})")));
-    const auto error = envelope.decodePayload<BridgeErrorPayload>();
-    EXPECT_EQ(error.code, "E1");
-    EXPECT_EQ(error.message, "bad");
+template <typename T>
+std::optional<T> member(const JSONValue& object, std::string_view key) {
+    const JSONValue* value = object.find(key);
+    if (!value) return std::nullopt;
+    return PayloadCodec::decode<T>(*value);
+}
 
-    envelope.payload = JSONValue::object();
-    try {
-        envelope.decodePayload<BridgeErrorPayload>();
-        ADD_FAILURE() << "decoded an empty payload";
-    } catch (const CodingError& failure) {
-        EXPECT_EQ(failure.kind(), CodingError::Kind::keyNotFound);
+// The payload read as this side's type and encoded again; none where this
+// side has no type of its own for it.
+std::optional<JSONValue> recodedPayload(BridgeMessageType type, const JSONValue& payload) {
+    using T = BridgeMessageType;
+    switch (type) {
+        case T::render: {
+            RenderRequestPayload request{*member<std::string>(payload, "source"),
+                                         *member<std::string>(payload, "language"),
+                                         member<RenderEnhancements>(payload, "enhancements"),
+                                         member<bool>(payload, "background").value_or(false),
+                                         {},
+                                         member<ReadingAnchor>(payload, "restoreAnchor")};
+            if (const JSONValue* scroll = payload.find("scrollToSource")) {
+                request.scrollToSourceLine = member<std::int64_t>(*scroll, "line");
+            }
+            return request.jsonValue();
+        }
+        case T::probe:
+        case T::clearFind:
+        case T::captureAnchor:
+            return JSONValue::object();  // the reader view sends these empty
+        case T::setTypography: {  // from the settings, as the reader view sends it
+            const auto p = PayloadCodec::decode<SetTypographyPayload>(payload);
+            return PayloadCodec::encode(SetTypographyPayload::from(
+                {p.fontSizePx, p.widthPreset, p.lineHeightPreset, p.bodyFamily, p.monoFamily,
+                 p.headingFamily, p.fontWeight, p.wideBlocks}));
+        }
+        case T::rendered: return recoded<RenderedPayload>(payload);
+        case T::capabilities: return recoded<CapabilitiesPayload>(payload);
+        case T::error: return recoded<BridgeErrorPayload>(payload);
+        case T::setBackground: return recoded<SetBackgroundPayload>(payload);
+        case T::backgroundApplied: return recoded<BackgroundAppliedPayload>(payload);
+        case T::setTheme: return recoded<SetThemePayload>(payload);
+        case T::themeApplied: return recoded<ThemeAppliedPayload>(payload);
+        case T::scrolled: return recoded<ScrolledPayload>(payload);
+        case T::activeHeading: return recoded<ActiveHeadingPayload>(payload);
+        case T::typographyApplied: return recoded<TypographyAppliedPayload>(payload);
+        case T::layoutReport: return recoded<LayoutReportPayload>(payload);
+        case T::diagramsProgress: return recoded<DiagramsProgressPayload>(payload);
+        case T::diagramRequest: return recoded<DiagramRequestPayload>(payload);
+        case T::diagramResult: return recoded<DiagramResultPayload>(payload);
+        case T::diagramApplied: return recoded<DiagramAppliedPayload>(payload);
+        case T::copyText: return recoded<CopyTextPayload>(payload);
+        case T::openLink: return recoded<OpenLinkPayload>(payload);
+        case T::find: return recoded<FindPayload>(payload);
+        case T::findResult: return recoded<FindResultPayload>(payload);
+        case T::setViewportInsets: return recoded<ViewportInsetsPayload>(payload);
+        case T::viewportInsetsApplied: return recoded<ViewportInsetsAppliedPayload>(payload);
+        case T::anchor: return recoded<AnchorPayload>(payload);
+        case T::anchorRestored: return recoded<AnchorRestoredPayload>(payload);
+        case T::setAccessibility: return recoded<AccessibilityDisplayOptions>(payload);
+        case T::accessibilityApplied: return recoded<AccessibilityAppliedPayload>(payload);
+        case T::ready:            // its payload is never read
+        case T::scrollToHeading:  // built by the reader view
+        case T::setFonts:         // the last four never travel
+        case T::fontsApplied:
+        case T::scrollToSource:
+        case T::scrolledToSource:
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Every member of `golden`, nested ones too, is in `actual` with its value.
+bool holds(const JSONValue& actual, const JSONValue& golden) {
+    if (golden.objectValue() && actual.objectValue()) {
+        return std::ranges::all_of(*golden.objectValue(), [&](const auto& member) {
+            const JSONValue* found = actual.find(member.first);
+            return found && holds(*found, member.second);
+        });
+    }
+    if (golden.arrayValue() && actual.arrayValue()) {
+        const auto& items = *golden.arrayValue();
+        return items.size() == actual.arrayValue()->size() &&
+               std::ranges::equal(*actual.arrayValue(), items, holds);
+    }
+    return actual == golden;
+}
+
+TEST(BridgeEnvelope, GoldenEnvelopesDecodeAndEncodeAsThePageDoes) {
+    const auto golden = goldenEnvelopes();
+    std::set<BridgeMessageType> seen;
+    for (const auto& [name, json] : golden) {
+        SCOPED_TRACE(name);
+        const BridgeEnvelope envelope = BridgeEnvelope::decode(json);
+        EXPECT_EQ(envelope.jsonValue(), json);
+        const auto type = envelope.messageType();
+        ASSERT_TRUE(type) << envelope.type;
+        seen.insert(*type);
+        const auto recoded = recodedPayload(*type, envelope.payload);
+        if (!recoded) continue;
+        if (expectedReply(*type)) {
+            EXPECT_EQ(*recoded, envelope.payload);  // a request: this side wrote it
+        } else {
+            EXPECT_TRUE(holds(*recoded, envelope.payload))
+                << recoded->serialized() << "\n  lacks some of\n" << envelope.payload.serialized();
+        }
+    }
+    std::set<BridgeMessageType> travelling;
+    for (const auto type : allCases<BridgeMessageType>()) {
+        if (const auto reply = expectedReply(type)) travelling.insert({type, *reply});
+        if (isPageEvent(type)) travelling.insert(type);
+    }
+    EXPECT_EQ(seen, travelling);
+}
+
+TEST(Payloads, DefaultsAndDerivedAnswers) {
+    const auto blocks = PayloadCodec::decode<RenderedPayload>(json(R"({"headings":[],
+        "renderGeneration":1,"blocks":[{"id":"a","kind":"p","sourceStart":1,"sourceEnd":2},
+        {"id":"b","kind":"p","sourceStart":3,"sourceEnd":4,"depth":2}]})")).blocks;
+    EXPECT_EQ(blocks->at(0).depth, 0);  // the page sends no depth for top-level blocks
+    EXPECT_EQ(blocks->at(1).depth, 2);
+
+    EXPECT_TRUE((RenderLimitsReport{0, 0, 0, 0}.isEmpty()));
+    for (const auto& limits : {RenderLimitsReport{1, 0, 0, 0}, RenderLimitsReport{0, 1, 0, 0},
+                               RenderLimitsReport{0, 0, 1, 0}, RenderLimitsReport{0, 0, 0, -1}}) {
+        EXPECT_FALSE(limits.isEmpty());
+    }
+    EXPECT_FALSE((LayoutReportPayload{780, 780, {}, {}, {}, {}, {}}.pageOverflows()));
+    EXPECT_TRUE((LayoutReportPayload{780.5, 780, {}, {}, {}, {}, {}}.pageOverflows()));
+    const auto complete = [](std::int64_t done, std::int64_t failed, std::optional<bool> said) {
+        return DiagramsProgressPayload{3, done, failed, "inline", {}, {}, said, {}, {}, {}}
+            .isComplete();
+    };
+    EXPECT_TRUE(complete(3, 0, std::nullopt));
+    EXPECT_FALSE(complete(2, 1, std::nullopt));  // failures are not done
+    EXPECT_TRUE(complete(2, 1, true));
+    EXPECT_FALSE(complete(3, 0, false));
+    for (const auto& [blockId, fingerprint, has] :
+         {std::tuple{"b", "f", true}, {"b", "", false}, {"", "f", false}}) {
+        ReadingAnchor anchor;
+        anchor.blockId = blockId;
+        anchor.fingerprint = fingerprint;
+        EXPECT_EQ(anchor.hasBlock(), has);
     }
 }
 
-TEST(BridgeMessageType, RolesFollowTheProtocolTable) {
-    const auto all = allCases<BridgeMessageType>();
-    ASSERT_EQ(all.size(), 36u);
-    std::set<std::string_view> events;
-    std::set<std::string_view> requests;
-    for (const auto type : all) {
-        EXPECT_EQ(fromRawValue<BridgeMessageType>(rawValue(type)), type);
-        if (isPageEvent(type)) events.insert(rawValue(type));
-        if (expectedReply(type)) requests.insert(rawValue(type));
-    }
-    EXPECT_EQ(events, (std::set<std::string_view>{"ready", "error", "activeHeading", "layoutReport",
-                                                  "diagramsProgress", "diagramRequest", "copyText",
-                                                  "openLink", "anchorRestored"}));
-    EXPECT_EQ(requests.size(), 12u);
-    EXPECT_EQ(expectedReply(BridgeMessageType::clearFind), BridgeMessageType::findResult);
-    EXPECT_EQ(expectedReply(BridgeMessageType::setAccessibility),
-              BridgeMessageType::accessibilityApplied);
-    for (const auto declaredOnly :
-         {BridgeMessageType::setFonts, BridgeMessageType::fontsApplied,
-          BridgeMessageType::scrollToSource, BridgeMessageType::scrolledToSource}) {
-        EXPECT_FALSE(isPageEvent(declaredOnly));
-        EXPECT_FALSE(expectedReply(declaredOnly));
-    }
+// The rest of a request's envelope: ReaderBridgeTests.
+TEST(BridgeEnvelope, RequestsCarryAFreshUpperCaseUUID) {
+    const auto request = [] {
+        return BridgeEnvelope::request(BridgeMessageType::probe, JSONValue::object(), "", "", 0, 0);
+    };
+    const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const std::string first = request().messageID;
+    EXPECT_TRUE(std::regex_match(first, uuid)) << first;
+    EXPECT_NE(request().messageID, first);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <typeinfo>
+#include <variant>
 #include <vector>
 
 #include "Platform/Log.hpp"
@@ -31,56 +33,55 @@ using FakeWebView = test::FakeBridgePort;
 // Records every delegate call as one line.
 class RecordingDelegate final : public ReaderBridgeDelegate {
 public:
-    void bridgeDidBecomeReady(ReaderBridge& bridge) override {
-        events.push_back("ready " + bridge.viewSessionID());
+    void bridgeDidBecomeReady(ReaderBridge& b) override { add("ready " + b.viewSessionID()); }
+    void bridgeDidReceiveError(ReaderBridge&, const BridgeErrorPayload& p) override {
+        add("error " + p.code + " " + p.message);
     }
-    void bridgeDidReceiveError(ReaderBridge&, const BridgeErrorPayload& error) override {
-        events.push_back("error " + error.code + " " + error.message);
+    void bridgeDidReportActiveHeading(ReaderBridge&, const ActiveHeadingPayload& p) override {
+        add("activeHeading " + p.id + " " + std::to_string(p.index));
     }
-    void bridgeDidReportActiveHeading(ReaderBridge&, const ActiveHeadingPayload& heading) override {
-        events.push_back("activeHeading " + heading.id + " " + std::to_string(heading.index));
+    void bridgeDidReceiveLayoutReport(ReaderBridge&, const LayoutReportPayload& p) override {
+        add("layoutReport " + p.reason.value_or("-"));
     }
-    void bridgeDidReceiveLayoutReport(ReaderBridge&, const LayoutReportPayload& report) override {
-        events.push_back("layoutReport " + report.reason.value_or("-"));
+    void bridgeDidReportDiagramsProgress(ReaderBridge&, const DiagramsProgressPayload& p) override {
+        add("diagramsProgress " + std::to_string(p.done) + "/" + std::to_string(p.total));
     }
-    void bridgeDidReportDiagramsProgress(ReaderBridge&,
-                                         const DiagramsProgressPayload& progress) override {
-        events.push_back("diagramsProgress " + std::to_string(progress.done) + "/" +
-                         std::to_string(progress.total));
+    void bridgeDidRequestDiagram(ReaderBridge&, const DiagramRequestPayload& p) override {
+        add("diagramRequest " + p.diagramID);
     }
-    void bridgeDidRequestDiagram(ReaderBridge&, const DiagramRequestPayload& request) override {
-        events.push_back("diagramRequest " + request.diagramID);
+    void bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& p) override {
+        add("copyText " + p.text);
     }
-    void bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& copy) override {
-        events.push_back("copyText " + copy.text);
+    void bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& p) override {
+        add("openLink " + p.href);
     }
-    void bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& link) override {
-        events.push_back("openLink " + link.href);
+    void bridgeDidRestoreAnchor(ReaderBridge&, const AnchorRestoredPayload& p) override {
+        add("anchorRestored " + p.blockId);
     }
-    void bridgeDidRestoreAnchor(ReaderBridge&, const AnchorRestoredPayload& restored) override {
-        events.push_back("anchorRestored " + restored.blockId);
-    }
+    void add(std::string line) { events.push_back(std::move(line)); }
 
     std::vector<std::string> events;
 };
 
-// A page event of this session as JSON text.
+// An envelope as JSON text: a page event of this session by default.
+std::string envelope(std::string_view type, std::string_view payload = "{}",
+                     std::string_view session = "SESSION", std::string_view version = "1",
+                     std::string_view messageID = "EVENT-1", std::string_view generation = "0") {
+    return std::string(R"({"protocolVersion":)") + std::string(version) + R"(,"messageID":")" +
+           std::string(messageID) + R"(","viewSessionID":")" + std::string(session) +
+           R"(","documentID":"page","sourceRevision":0,"renderGeneration":)" +
+           std::string(generation) + R"(,"type":")" + std::string(type) + R"(","payload":)" +
+           std::string(payload) + "}";
+}
 std::string event(std::string_view type, std::string_view payload = "{}",
                   std::string_view session = "SESSION", std::string_view version = "1") {
-    return std::string(R"({"protocolVersion":)") + std::string(version) +
-           R"(,"messageID":"EVENT-1","viewSessionID":")" + std::string(session) +
-           R"(","documentID":"page","sourceRevision":0,"renderGeneration":0,"type":")" +
-           std::string(type) + R"(","payload":)" + std::string(payload) + "}";
+    return envelope(type, payload, session, version);
 }
-
-// The reply to `request` with the given type, generation and payload.
+// The reply to `request` with the given type, payload and generation.
 std::string replyTo(const BridgeEnvelope& request, std::string_view type,
                     std::string_view payload = "{}", std::string_view generation = "0",
                     std::string_view version = "1") {
-    return std::string(R"({"protocolVersion":)") + std::string(version) + R"(,"messageID":")" +
-           request.messageID + R"(","viewSessionID":"","documentID":"","sourceRevision":0,)" +
-           R"("renderGeneration":)" + std::string(generation) + R"(,"type":")" + std::string(type) +
-           R"(","payload":)" + std::string(payload) + "}";
+    return envelope(type, payload, "", version, request.messageID, generation);
 }
 
 class ReaderBridgeTest : public ::testing::Test {
@@ -154,14 +155,11 @@ TEST_F(ReaderBridgeTest, RequestsCarryTheBridgesStampAndReturnTheReply) {
     auto outcome = start(BridgeMessageType::find, json(R"({"query":"x","restart":true})"));
     ASSERT_EQ(page->calls.size(), 1u);
     const BridgeEnvelope request = page->request(0);
-    EXPECT_EQ(request.protocolVersion, 1);
-    EXPECT_EQ(request.viewSessionID, "SESSION");
-    EXPECT_EQ(request.documentID, "DOC-2");
-    EXPECT_EQ(request.sourceRevision, 41);
-    EXPECT_EQ(request.renderGeneration, 0);
-    EXPECT_EQ(request.type, "find");
-    EXPECT_EQ(request.payload, json(R"({"query":"x","restart":true})"));
     EXPECT_EQ(request.messageID.size(), 36u);
+    EXPECT_EQ(request.jsonValue(), json(R"({"protocolVersion":1,"messageID":")" + request.messageID +
+                                        R"(","viewSessionID":"SESSION","documentID":"DOC-2",
+        "sourceRevision":41,"renderGeneration":0,"type":"find",
+        "payload":{"query":"x","restart":true}})"));
 
     // The reply's session, document and revision are not checked, nor is its
     // type compared with the request.
@@ -174,12 +172,9 @@ TEST_F(ReaderBridgeTest, RequestsCarryTheBridgesStampAndReturnTheReply) {
 }
 
 TEST_F(ReaderBridgeTest, AnUnboundBridgeRefusesToSend) {
-    auto fresh = ReaderBridge::create("DOC", "S2");
-    auto outcome = start(BridgeMessageType::probe, JSONValue::object(), fresh);
+    auto outcome = start(BridgeMessageType::probe, JSONValue::object(), ReaderBridge::create("D", "S"));
     finish(outcome);
-    EXPECT_EQ(bridgeError(*outcome).kind(), BridgeError::Kind::notAttached);
     EXPECT_STREQ(bridgeError(*outcome).what(), "bridge 未绑定 WKWebView");
-
     bridge->teardown();
     outcome = start(BridgeMessageType::probe);
     finish(outcome);
@@ -188,9 +183,8 @@ TEST_F(ReaderBridgeTest, AnUnboundBridgeRefusesToSend) {
 }
 
 TEST_F(ReaderBridgeTest, APayloadThatCannotBeJSONNeverReachesThePage) {
-    JSONValue::Object members;
-    members.emplace("scale", JSONValue::number(std::nan("")));
-    auto outcome = start(BridgeMessageType::setTypography, JSONValue::object(std::move(members)));
+    auto outcome = start(BridgeMessageType::setTypography,
+                         JSONValue::object({{"scale", JSONValue::number(std::nan(""))}}));
     finish(outcome);
     ASSERT_TRUE(outcome->error);
     EXPECT_THROW(std::rethrow_exception(outcome->error), CodingError);
@@ -198,82 +192,53 @@ TEST_F(ReaderBridgeTest, APayloadThatCannotBeJSONNeverReachesThePage) {
 }
 
 TEST_F(ReaderBridgeTest, RepliesAreValidatedInOrder) {
-    struct Case {
-        const char* name;
-        std::function<std::optional<std::string>(const BridgeEnvelope&)> reply;
-        BridgeError::Kind kind;
-        std::string description;  // empty: only the kind is checked
-    };
-    const std::vector<Case> cases = {
-        {"nothing", [](const auto&) { return std::nullopt; }, BridgeError::Kind::invalidResponse,
-         "响应不是合法信封：返回值不是 JSON 对象"},
-        {"a number", [](const auto&) { return "5"; }, BridgeError::Kind::invalidResponse,
-         "响应不是合法信封：返回值不是 JSON 对象"},
-        {"a string", [](const auto&) { return R"("{}")"; }, BridgeError::Kind::invalidResponse,
-         "响应不是合法信封：返回值不是 JSON 对象"},
-        {"an array", [](const auto&) { return "[1]"; }, BridgeError::Kind::invalidResponse, ""},
-        {"nested too deep",
-         [](const auto&) {
-             const std::size_t depth = JSONValue::maximumDepth + 1;
-             return std::string(depth, '[') + std::string(depth, ']');
-         },
-         BridgeError::Kind::invalidResponse,
+    using K = BridgeError::Kind;
+    const std::size_t deep = JSONValue::maximumDepth + 1;
+    std::string missingKey = envelope("capabilities", "{}", "", "1", "$ID");
+    missingKey.erase(missingKey.find(R"("documentID":"page",)"), 20);
+    std::string decodingArray;
+    try {
+        BridgeEnvelope::decode("[1]");
+    } catch (const CodingError& error) {
+        decodingArray = std::string("响应不是合法信封：") + error.what();
+    }
+    const struct {
+        std::optional<std::string> reply;  // "$ID": the request's messageID
+        K kind;
+        std::string description;  // "$ID" likewise
+    } cases[] = {
+        {std::nullopt, K::invalidResponse, "响应不是合法信封：返回值不是 JSON 对象"},
+        {"5", K::invalidResponse, "响应不是合法信封：返回值不是 JSON 对象"},
+        {R"("{}")", K::invalidResponse, "响应不是合法信封：返回值不是 JSON 对象"},
+        {"[1]", K::invalidResponse, decodingArray},
+        {std::string(deep, '[') + std::string(deep, ']'), K::invalidResponse,
          "响应不是合法信封：不是合法的 JSON 值：嵌套超过 256 层"},
-        {"a missing key",
-         [](const BridgeEnvelope& r) {
-             std::string text = replyTo(r, "capabilities");
-             return text.replace(text.find(R"("documentID":"",)"), 16, "");
-         },
-         BridgeError::Kind::invalidResponse, ""},
-        {"version 2",
-         [](const BridgeEnvelope& r) { return replyTo(r, "capabilities", "{}", "0", "2"); },
-         BridgeError::Kind::invalidResponse, "响应不是合法信封：protocolVersion = 2"},
-        {"version 2 of an error",
-         [](const BridgeEnvelope& r) {
-             return replyTo(r, "error", R"({"code":"c","message":"m"})", "0", "2");
-         },
-         BridgeError::Kind::invalidResponse, "响应不是合法信封：protocolVersion = 2"},
-        {"another message",
-         [](const BridgeEnvelope&) {
-             BridgeEnvelope other;
-             other.messageID = "OTHER";
-             return replyTo(other, "capabilities");
-         },
-         BridgeError::Kind::messageIDMismatch, ""},
-        {"an error",
-         [](const BridgeEnvelope& r) {
-             return replyTo(r, "error", R"({"code":"parse","message":"坏了"})", "9");
-         },
-         BridgeError::Kind::remote, "JS 端错误 parse：坏了"},
+        {missingKey, K::invalidResponse, ""},
+        {envelope("capabilities", "{}", "", "2", "$ID"), K::invalidResponse,
+         "响应不是合法信封：protocolVersion = 2"},
+        {envelope("error", R"({"code":"c","message":"m"})", "", "2", "$ID"), K::invalidResponse,
+         "响应不是合法信封：protocolVersion = 2"},
+        {envelope("capabilities", "{}", "", "1", "OTHER"), K::messageIDMismatch,
+         "messageID 不匹配：期望 $ID，实际 OTHER"},
+        {envelope("error", R"({"code":"parse","message":"坏了"})", "", "1", "$ID", "9"), K::remote,
+         "JS 端错误 parse：坏了"},
+    };
+    const auto withID = [](std::string text, const std::string& id) {
+        if (const auto at = text.find("$ID"); at != std::string::npos) text.replace(at, 3, id);
+        return text;
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto outcome = exchange(c.reply);
+        SCOPED_TRACE(c.reply.value_or("<none>").substr(0, 80));
+        auto outcome = exchange([&](const BridgeEnvelope& r) {
+            return c.reply ? std::optional(withID(*c.reply, r.messageID)) : std::nullopt;
+        });
         const BridgeError error = bridgeError(*outcome);
         EXPECT_EQ(error.kind(), c.kind) << error.what();
         if (!c.description.empty()) {
-            EXPECT_EQ(error.description(), c.description);
+            EXPECT_EQ(error.description(), withID(c.description, page->request(page->calls.size() - 1).messageID));
         }
         EXPECT_EQ(bridge->renderGeneration(), 0);  // a failed reply never moves it
     }
-
-    // The array fails in decoding, with the decoder's own description.
-    auto array = exchange([](const auto&) { return "[1]"; });
-    try {
-        BridgeEnvelope::decode("[1]");
-    } catch (const CodingError& expected) {
-        EXPECT_EQ(bridgeError(*array).detail(), expected.what());
-    }
-    // The mismatch names both identifiers.
-    std::string sent;
-    auto mismatch = exchange([&](const BridgeEnvelope& r) {
-        sent = r.messageID;
-        BridgeEnvelope other;
-        other.messageID = "OTHER";
-        return replyTo(other, "capabilities");
-    });
-    EXPECT_EQ(bridgeError(*mismatch).description(),
-              "messageID 不匹配：期望 " + sent + "，实际 OTHER");
 }
 
 TEST_F(ReaderBridgeTest, FailuresOfThePageCallAndOfAnErrorPayloadPassUnchanged) {
@@ -296,23 +261,23 @@ TEST_F(ReaderBridgeTest, FailuresOfThePageCallAndOfAnErrorPayloadPassUnchanged) 
 }
 
 TEST_F(ReaderBridgeTest, TheRenderGenerationOnlyRises) {
-    auto reply = [](std::string generation) {
-        return [generation](const BridgeEnvelope& r) {
-            return replyTo(r, "rendered", R"({"headings":[],"renderGeneration":0})", generation);
-        };
+    const struct {
+        const char* type;
+        const char* generation;
+        bool accepted;
+        std::int64_t after;
+    } replies[] = {
+        {"rendered", "5.0", true, 5},    // 5.0 is an integer
+        {"rendered", "3", true, 5},      // never falls
+        {"capabilities", "7", true, 7},  // any successful reply counts, whatever its type
+        {"rendered", "8.5", false, 7},   // not an integer
     };
-    ASSERT_FALSE(exchange(reply("5.0"), BridgeMessageType::render)->error);  // 5.0 is an integer
-    EXPECT_EQ(bridge->renderGeneration(), 5);
-    ASSERT_FALSE(exchange(reply("3"), BridgeMessageType::render)->error);
-    EXPECT_EQ(bridge->renderGeneration(), 5);
-    // Any successful reply counts, whatever its type.
-    ASSERT_FALSE(exchange([](const BridgeEnvelope& r) {
-                     return replyTo(r, "capabilities", "{}", "7");
-                 })->error);
-    EXPECT_EQ(bridge->renderGeneration(), 7);
-    EXPECT_FALSE(exchange(reply("8.5"), BridgeMessageType::render)->value);  // not an integer
-    EXPECT_EQ(bridge->renderGeneration(), 7);
-
+    for (const auto& c : replies) {
+        auto outcome = exchange(
+            [&](const BridgeEnvelope& r) { return replyTo(r, c.type, "{}", c.generation); });
+        EXPECT_EQ(outcome->value.has_value(), c.accepted) << c.generation;
+        EXPECT_EQ(bridge->renderGeneration(), c.after) << c.generation;
+    }
     auto next = start(BridgeMessageType::probe);
     EXPECT_EQ(page->request(page->calls.size() - 1).renderGeneration, 7);
     page->answer(page->calls.size() - 1, std::nullopt);
@@ -333,128 +298,77 @@ TEST_F(ReaderBridgeTest, ConcurrentRequestsEachTakeTheirOwnReply) {
 }
 
 TEST_F(ReaderBridgeTest, RenderedRepliesLogTheirLimitsOnlyWhenSomeWereHit) {
-    const auto rendered = [](std::string limits) {
-        return [limits](const BridgeEnvelope& r) {
-            return replyTo(r, "rendered", R"({"headings":[],"renderGeneration":1)" + limits + "}");
-        };
+    const auto limits = [](std::string counts) {
+        return R"(,"limits":{"depthClamped":)" + counts.substr(0, 1) + R"(,"nodesClamped":)" +
+               counts.substr(1, 1) + R"(,"codeTruncated":)" + counts.substr(2, 1) +
+               R"(,"diagramsSkipped":)" + counts.substr(3, 1) + "}";
     };
-    exchange(rendered(""), BridgeMessageType::render);
-    exchange(
-        rendered(
-            R"(,"limits":{"depthClamped":0,"nodesClamped":0,"codeTruncated":0,"diagramsSkipped":0})"),
-        BridgeMessageType::render);
-    EXPECT_TRUE(bridgeLines().empty());
-    exchange(
-        rendered(
-            R"(,"limits":{"depthClamped":1,"nodesClamped":0,"codeTruncated":2,"diagramsSkipped":3})"),
-        BridgeMessageType::render);
-    EXPECT_EQ(bridgeLines(),
-              std::vector<std::string>{
-                  "info: 渲染触发复杂度上限：depthClamped=1 nodesClamped=0 codeTruncated=2 "
-                  "diagramsSkipped=3"});
+    for (const std::string& member : {std::string(), limits("0000"), limits("1023")}) {
+        exchange(
+            [&](const BridgeEnvelope& r) {
+                return replyTo(r, "rendered", R"({"headings":[],"renderGeneration":1)" + member + "}");
+            },
+            BridgeMessageType::render);
+    }
+    EXPECT_EQ(bridgeLines(), std::vector<std::string>{"info: 渲染触发复杂度上限：depthClamped=1 "
+                                                      "nodesClamped=0 codeTruncated=2 diagramsSkipped=3"});
 }
 
 // --- Page events ------------------------------------------------------------
 
 TEST_F(ReaderBridgeTest, PageEventsAreCheckedInOrderAndDroppedWithTheirLine) {
-    struct Case {
-        const char* name;
-        std::function<void(FakeWebView&)> post;
-        std::string line;  // "" = no line at all
-    };
     const std::string session = "SESSION";
-    const std::vector<Case> cases = {
-        {"another handler", [&](FakeWebView& p) { p.post(event("ready"), "other"); }, ""},
-        {"a sub-frame",
-         [&](FakeWebView& p) {
-             Message message;
-             message.handlerName = "orvik";
-             message.fromMainFrame = false;
-             message.bodyJSON = "{";  // never looked at
-             p.deliver(message);
-         },
-         "error: 丢弃：消息来自非主 frame"},
-        {"another web view",
-         [&](FakeWebView& p) {
-             Message message;
-             message.handlerName = "orvik";
-             message.webView = &session;
-             message.bodyJSON = event("ready");
-             p.deliver(message);
-         },
-         "error: 丢弃：消息来自其他 WKWebView"},
-        {"no body", [&](FakeWebView& p) { p.post(std::nullopt); },
-         "error: 丢弃：body 不是 JSON 对象"},
-        {"an array body", [&](FakeWebView& p) { p.post("[" + event("ready") + "]"); },
-         "error: 丢弃：body 不是 JSON 对象"},
-        {"a string body", [&](FakeWebView& p) { p.post(R"("ready")"); },
-         "error: 丢弃：body 不是 JSON 对象"},
-        {"no payload key",
-         [&](FakeWebView& p) {
-             std::string text = event("ready");
-             p.post(text.substr(0, text.find(R"(,"payload")")) + "}");
-         },
-         "error: 丢弃：信封解码失败 <private>"},
-        {"a fractional version", [&](FakeWebView& p) { p.post(event("ready", "{}", "", "1.5")); },
-         "error: 丢弃：信封解码失败 <private>"},
-        {"version 0 of an unknown type",
-         [&](FakeWebView& p) { p.post(event("bogus", "{}", "", "0")); },
-         "error: 丢弃：protocolVersion = 0"},
-        {"an unknown type", [&](FakeWebView& p) { p.post(event("Render")); },
-         "error: 丢弃：未知类型 <private>"},
-        {"ready of another session", [&](FakeWebView& p) { p.post(event("ready", "{}", "OTHER")); },
-         "error: 丢弃：viewSessionID 不匹配（ready）"},
-        {"an event without session",
-         [&](FakeWebView& p) { p.post(event("activeHeading", R"({"id":"a","index":1})", "")); },
-         "error: 丢弃：viewSessionID 不匹配（activeHeading）"},
-        {"a reply of another session",
-         [&](FakeWebView& p) { p.post(event("rendered", "{}", "OTHER")); },
-         "error: 丢弃：viewSessionID 不匹配（rendered）"},
-        {"an unsolicited reply", [&](FakeWebView& p) { p.post(event("rendered")); },
-         "error: 丢弃：rendered 不应由 JS 主动发送"},
-        {"an unsolicited findResult",
-         [&](FakeWebView& p) {
-             p.post(event("findResult", R"({"matchCount":0,"activeIndex":-1,"found":false})"));
-         },
-         "error: 丢弃：findResult 不应由 JS 主动发送"},
-        {"a declared-only type", [&](FakeWebView& p) { p.post(event("setFonts")); },
-         "error: 丢弃：setFonts 不应由 JS 主动发送"},
-        {"a bad error", [&](FakeWebView& p) { p.post(event("error", R"({"code":"x"})")); },
-         "error: 丢弃：error payload 解码失败"},
-        {"a bad activeHeading",
-         [&](FakeWebView& p) { p.post(event("activeHeading", R"({"id":"a","index":0.5})")); },
-         "error: 丢弃：activeHeading payload 解码失败"},
-        {"a bad layoutReport", [&](FakeWebView& p) { p.post(event("layoutReport")); },
-         "error: 丢弃：layoutReport payload 解码失败 <private>"},
-        {"a bad diagramsProgress", [&](FakeWebView& p) { p.post(event("diagramsProgress")); },
-         "error: 丢弃：diagramsProgress payload 解码失败 <private>"},
-        {"a bad diagramRequest",
-         [&](FakeWebView& p) {
-             p.post(event("diagramRequest", R"({"diagramID":"d","source":""})"));
-         },
-         "error: 丢弃：diagramRequest payload 解码失败 <private>"},
-        {"a bad copyText", [&](FakeWebView& p) { p.post(event("copyText", R"({"text":"t"})")); },
-         "error: 丢弃：copyText payload 解码失败"},
-        {"a bad openLink",
-         [&](FakeWebView& p) {
-             p.post(event(
-                 "openLink",
-                 R"({"href":"x","kind":"mailto","modifiers":{"command":false,"option":false,"shift":false}})"));
-         },
-         "error: 丢弃：openLink payload 解码失败 <private>"},
-        {"a bad anchorRestored", [&](FakeWebView& p) { p.post(event("anchorRestored", "null")); },
-         "error: 丢弃：anchorRestored payload 解码失败 <private>"},
+    const auto message = [&](bool mainFrame, const void* webView) {
+        Message m;
+        m.handlerName = "orvik";
+        m.fromMainFrame = mainFrame;
+        m.webView = webView;
+        m.bodyJSON = mainFrame ? event("ready") : "{";  // a sub-frame's body is never looked at
+        return m;
+    };
+    const std::string noPayload = event("ready").substr(0, event("ready").find(R"(,"payload")")) + "}";
+    const struct {
+        std::variant<std::optional<std::string>, Message> post;  // a body for "orvik", or all
+        std::string line;  // "" = no line at all
+    } cases[] = {
+        {Message{.handlerName = "other", .bodyJSON = event("ready")}, ""},
+        {message(false, nullptr), "丢弃：消息来自非主 frame"},
+        {message(true, &session), "丢弃：消息来自其他 WKWebView"},
+        {std::nullopt, "丢弃：body 不是 JSON 对象"},
+        {"[" + event("ready") + "]", "丢弃：body 不是 JSON 对象"},
+        {R"("ready")", "丢弃：body 不是 JSON 对象"},
+        {noPayload, "丢弃：信封解码失败 <private>"},
+        {event("ready", "{}", "", "1.5"), "丢弃：信封解码失败 <private>"},
+        {event("bogus", "{}", "", "0"), "丢弃：protocolVersion = 0"},
+        {event("Render"), "丢弃：未知类型 <private>"},
+        {event("ready", "{}", "OTHER"), "丢弃：viewSessionID 不匹配（ready）"},
+        {event("activeHeading", R"({"id":"a","index":1})", ""),
+         "丢弃：viewSessionID 不匹配（activeHeading）"},
+        {event("rendered", "{}", "OTHER"), "丢弃：viewSessionID 不匹配（rendered）"},
+        {event("rendered"), "丢弃：rendered 不应由 JS 主动发送"},
+        {event("findResult"), "丢弃：findResult 不应由 JS 主动发送"},
+        {event("setFonts"), "丢弃：setFonts 不应由 JS 主动发送"},
+        {event("error", R"({"code":"x"})"), "丢弃：error payload 解码失败"},
+        {event("activeHeading", R"({"id":"a","index":0.5})"), "丢弃：activeHeading payload 解码失败"},
+        {event("layoutReport"), "丢弃：layoutReport payload 解码失败 <private>"},
+        {event("diagramsProgress"), "丢弃：diagramsProgress payload 解码失败 <private>"},
+        {event("diagramRequest", R"({"diagramID":"d","source":""})"),
+         "丢弃：diagramRequest payload 解码失败 <private>"},
+        {event("copyText", R"({"text":"t"})"), "丢弃：copyText payload 解码失败"},
+        {event("openLink", R"({"href":"x","kind":"mailto"})"),
+         "丢弃：openLink payload 解码失败 <private>"},
+        {event("anchorRestored", "null"), "丢弃：anchorRestored payload 解码失败 <private>"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.line);
         logs.clear();
-        c.post(*page);
-        const auto lines = bridgeLines();
-        if (c.line.empty()) {
-            EXPECT_TRUE(lines.empty());
+        if (const auto* body = std::get_if<std::optional<std::string>>(&c.post)) {
+            page->post(*body);
         } else {
-            EXPECT_EQ(lines, std::vector<std::string>{c.line});
+            page->deliver(std::get<Message>(c.post));
         }
+        EXPECT_EQ(bridgeLines(), c.line.empty() ? std::vector<std::string>{}
+                                                : std::vector<std::string>{"error: " + c.line});
         EXPECT_TRUE(delegate->events.empty());
     }
     EXPECT_TRUE(page->calls.empty());  // nothing is ever answered to the page
@@ -546,38 +460,27 @@ TEST_F(ReaderBridgeTest, TeardownUnregistersAndEndsWaitingRequestsAtOnce) {
 }
 
 TEST_F(ReaderBridgeTest, APageThatEndsEndsItsRequests) {
-    // What each end gives the waiting request.
-    const auto kindOf = [](const std::exception_ptr& error) -> std::string {
+    using End = ReaderBridgePort::PageEnd;
+    const auto what = [](const std::exception_ptr& error) {
         try {
             std::rethrow_exception(error);
-        } catch (const PageCallError& e) {
-            return e.kind() == PageCallError::Kind::webProcessTerminated ? "terminated"
-                   : e.kind() == PageCallError::Kind::pageReplaced       ? "replaced"
-                                                                         : "other";
-        } catch (const BridgeError& e) {
-            return e.kind() == BridgeError::Kind::notAttached ? "notAttached" : "other";
-        } catch (...) {
+        } catch (const std::exception& e) {
+            return std::string(typeid(e).name()) + " " + e.what();
         }
-        return "other";
     };
-    struct Case {
-        ReaderBridgePort::PageEnd end;
-        std::string error;
+    const std::pair<End, std::exception_ptr> cases[] = {
+        {End::webProcessTerminated, std::make_exception_ptr(PageCallError::webProcessTerminated())},
+        {End::pageReplaced, std::make_exception_ptr(PageCallError::pageReplaced())},
+        {End::webViewGone, std::make_exception_ptr(BridgeError::notAttached())},
     };
-    const std::vector<Case> cases = {
-        {ReaderBridgePort::PageEnd::webProcessTerminated, "terminated"},
-        {ReaderBridgePort::PageEnd::pageReplaced, "replaced"},
-        {ReaderBridgePort::PageEnd::webViewGone, "notAttached"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.end));
+    for (const auto& [end, error] : cases) {
         page = std::make_shared<FakeWebView>();
         bridge->attach(page);
         auto outcome = start(BridgeMessageType::render);
-        page->end(c.end);
+        page->end(end);
         finish(outcome);
         ASSERT_TRUE(outcome->error);
-        EXPECT_EQ(kindOf(outcome->error), c.error);
+        EXPECT_EQ(what(outcome->error), what(error));
         EXPECT_EQ(page->abandoned.size(), 1u);
     }
     // Only a gone web view unbinds the bridge; after a crash or a new page
@@ -648,6 +551,7 @@ TEST_F(ReaderBridgeTest, TakingOverMovesTheViewAndItsHandlerWithoutReregistering
     // owner removes the handler and ends every request on the page,
     // including the one the prewarmer sent.
     prewarm->teardown();
+    MainThread::drainForTesting();
     EXPECT_EQ(spare->handlers.size(), 1u);
     EXPECT_FALSE(inFlight->finished);
     spare->post(event("activeHeading", R"({"id":"i","index":1})"));

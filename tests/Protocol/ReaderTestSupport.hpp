@@ -1,6 +1,10 @@
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <ostream>
+#include <sstream>
+#include <stdexcept>
 #include <string_view>
 
 #include "Platform/Json/CodingError.hpp"
@@ -21,6 +25,22 @@ inline void PrintTo(const JSONValue& value, std::ostream* out) {
 inline JSONValue json(std::string_view text) {
     return JSONValue::parse(text);
 }
+
+inline JSONValue readJSONFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream text;
+    text << file.rdbuf();
+    return JSONValue::parse(text.str());
+}
+
+#ifdef LARKSPIN_RENDERER_SOURCE_DIR
+// A file of the reading page's source tree (renderer/), which the page's own
+// tests read too.
+inline std::filesystem::path rendererSourcePath(std::string_view relative) {
+    return std::filesystem::path(LARKSPIN_RENDERER_SOURCE_DIR) / relative;
+}
+#endif
 
 namespace NavigationPolicy {
 

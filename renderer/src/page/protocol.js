@@ -1,44 +1,22 @@
 // The message protocol between the reader and this page: envelopes, message
 // types, small value checks and the error type that becomes an "error" reply.
 
-export const PROTOCOL_VERSION = 1;
+import table from '../protocol.json' with { type: 'json' };
 
-export const MESSAGE_TYPES = Object.freeze([
-    'render', 'rendered', 'probe', 'capabilities', 'ready', 'error',
-    'setFonts', 'fontsApplied', 'setBackground', 'backgroundApplied',
-    'setTheme', 'themeApplied', 'scrollToHeading', 'scrolled', 'activeHeading',
-    'setTypography', 'typographyApplied', 'layoutReport', 'diagramsProgress',
-    'diagramRequest', 'diagramResult', 'diagramApplied', 'copyText', 'openLink',
-    'find', 'findResult', 'clearFind', 'setViewportInsets', 'viewportInsetsApplied',
-    'captureAnchor', 'anchor', 'anchorRestored', 'scrollToSource', 'scrolledToSource',
-    'setAccessibility', 'accessibilityApplied',
-]);
+// The message types, the request → reply pairs, the events and the envelope's
+// keys are written once, in protocol.json; the reader's tests read the same
+// file.
+export const PROTOCOL_VERSION = table.protocolVersion;
+
+export const MESSAGE_TYPES = Object.freeze([...table.messageTypes]);
 
 // Requests the reader may send, with the reply each one expects.
-export const REPLY_OF = Object.freeze({
-    render: 'rendered',
-    probe: 'capabilities',
-    setBackground: 'backgroundApplied',
-    setTheme: 'themeApplied',
-    scrollToHeading: 'scrolled',
-    setTypography: 'typographyApplied',
-    diagramResult: 'diagramApplied',
-    find: 'findResult',
-    clearFind: 'findResult',
-    setViewportInsets: 'viewportInsetsApplied',
-    captureAnchor: 'anchor',
-    setAccessibility: 'accessibilityApplied',
-});
+export const REPLY_OF = Object.freeze({ ...table.requests });
 
-export const EVENT_TYPES = Object.freeze([
-    'ready', 'error', 'activeHeading', 'layoutReport', 'diagramsProgress',
-    'diagramRequest', 'copyText', 'openLink', 'anchorRestored',
-]);
+// What the page posts on its own.
+export const EVENT_TYPES = Object.freeze([...table.events]);
 
-const ENVELOPE_KEYS = [
-    'protocolVersion', 'messageID', 'viewSessionID', 'documentID',
-    'sourceRevision', 'renderGeneration', 'type', 'payload',
-];
+const ENVELOPE_KEYS = Object.freeze([...table.envelopeKeys]);
 
 // A failure that is answered as an "error" envelope with this code.
 export class PageError extends Error {

@@ -25,20 +25,14 @@ TEST(DiagramHostProtocol, RequestEnvelopeCarriesTheRequestUnderAFreshMessageID) 
     for (const JSONValue& themeVariables : {JSONValue(), themed}) {
         const DiagramHostRequest request{"D1-2", "graph TD; A-->B", themeVariables, 8000};
         const BridgeEnvelope envelope = P::requestEnvelope(request);
-        const JSONValue json = JSONValue::parse(envelope.jsonText());
-        ASSERT_TRUE(json.objectValue());
-        EXPECT_EQ(json.objectValue()->size(), 8u);
-        EXPECT_EQ(envelope.protocolVersion, 1);
+        EXPECT_EQ(envelope.jsonValue(),
+                  JSONValue::parse(R"({"protocolVersion":1,"messageID":")" + envelope.messageID +
+                                   R"(","viewSessionID":"","documentID":"","sourceRevision":0,
+                      "renderGeneration":0,"type":"renderDiagram","payload":{"diagramID":"D1-2",
+                      "source":"graph TD; A-->B","timeoutMs":8000,"themeVariables":)" +
+                                   themeVariables.serialized() + "}}"));
         EXPECT_TRUE(std::regex_match(envelope.messageID,
                                      std::regex("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")));
-        EXPECT_EQ(envelope.viewSessionID, "");
-        EXPECT_EQ(envelope.documentID, "");
-        EXPECT_EQ(envelope.sourceRevision, 0);
-        EXPECT_EQ(envelope.renderGeneration, 0);
-        EXPECT_EQ(envelope.type, "renderDiagram");
-        EXPECT_EQ(envelope.decodePayload<DiagramHostRequest>(), request);
-        ASSERT_TRUE(json.find("payload")->find("themeVariables"));
-        EXPECT_EQ(*json.find("payload")->find("themeVariables"), themeVariables);
         EXPECT_NE(P::requestEnvelope(request).messageID, envelope.messageID);
     }
 }
