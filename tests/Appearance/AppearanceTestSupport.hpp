@@ -16,9 +16,8 @@ class FakeDesktopAppearance final : public DesktopAppearanceSource {
 public:
     bool prefersDark() const override { return dark_; }
     NotificationObserver observeChanges(std::function<void()> onChange) override {
-        return changes_->addObserver(
-            "changed", nullptr,
-            [onChange = std::move(onChange)](const Notification&) { onChange(); });
+        return changes_->addObserver("changed", nullptr,
+                                     [onChange](const Notification&) { onChange(); });
     }
     // Changes the preference and tells the observers, as the desktop does.
     void setDark(bool dark) {
@@ -32,36 +31,30 @@ private:
 };
 
 // Records the senders of one notification.
-class NotificationRecorder {
-public:
-    NotificationRecorder(NotificationCenter& center, std::string name)
-        : observer_(center.addObserver(std::move(name), nullptr, [this](const Notification& n) {
+struct NotificationRecorder {
+    NotificationRecorder(NotificationCenter& center, std::string_view name)
+        : observer(center.addObserver(std::string(name), nullptr, [this](const Notification& n) {
               senders.push_back(n.sender);
           })) {}
     std::vector<const void*> senders;
-
-private:
-    NotificationObserver observer_;
+    NotificationObserver observer;
 };
 
 // A font panel that remembers what it was shown and lets the test choose.
-class FakeFontPanel final : public FontPanel {
-public:
+struct FakeFontPanel final : FontPanel {
     void present(const ReaderFont& font, bool monospaceOnly, bool orderFront,
                  Choice onChoose) override {
         shown = font;
         monospace = monospaceOnly;
         front = orderFront;
-        choice = std::move(onChoose);
+        choose = std::move(onChoose);
         ++presented;
     }
-    void choose(FontPanelSelection selection) { choice(selection); }
-
     ReaderFont shown;
     bool monospace = false;
     bool front = false;
     int presented = 0;
-    Choice choice;
+    Choice choose;  // what the panel calls when the user picks a face
 };
 
 }  // namespace larkspin::test

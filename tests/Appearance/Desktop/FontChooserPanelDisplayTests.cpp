@@ -25,44 +25,27 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace larkspin {
 namespace {
 
-// The chooser's list of faces (it also has a list of languages).
-GtkListView* findListView(GtkWidget* widget) {
-    if (GTK_IS_LIST_VIEW(widget)) {
-        GListModel* model = G_LIST_MODEL(gtk_list_view_get_model(GTK_LIST_VIEW(widget)));
-        GObject* first = model ? static_cast<GObject*>(g_list_model_get_item(model, 0)) : nullptr;
-        const bool faces = first && PANGO_IS_FONT_FACE(first);
-        if (first) g_object_unref(first);
-        if (faces) return GTK_LIST_VIEW(widget);
+// Selects a face in the chooser's list of faces, as a click on its row does.
+bool clickFace(GtkWidget* widget, const char* family, const char* face) {
+    auto* model =
+        GTK_IS_LIST_VIEW(widget) ? gtk_list_view_get_model(GTK_LIST_VIEW(widget)) : nullptr;
+    for (guint i = 0;
+         GTK_IS_SINGLE_SELECTION(model) && i < g_list_model_get_n_items(G_LIST_MODEL(model)); ++i) {
+        auto* item = static_cast<GObject*>(g_list_model_get_item(G_LIST_MODEL(model), i));
+        const bool match =
+            PANGO_IS_FONT_FACE(item) &&
+            g_strcmp0(pango_font_face_get_face_name(PANGO_FONT_FACE(item)), face) == 0 &&
+            g_strcmp0(pango_font_family_get_name(pango_font_face_get_family(PANGO_FONT_FACE(item))),
+                      family) == 0;
+        g_object_unref(item);
+        if (match) {
+            gtk_single_selection_set_selected(GTK_SINGLE_SELECTION(model), i);
+            return true;
+        }
     }
     for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
          child = gtk_widget_get_next_sibling(child)) {
-        if (GtkListView* found = findListView(child)) return found;
-    }
-    return nullptr;
-}
-
-GtkSingleSelection* fontList(GtkWidget* dialog) {
-    GtkListView* list = findListView(dialog);
-    if (!list) return nullptr;
-    GtkSelectionModel* selection = gtk_list_view_get_model(list);
-    return GTK_IS_SINGLE_SELECTION(selection) ? GTK_SINGLE_SELECTION(selection) : nullptr;
-}
-
-// Selects a face in the list, as a click on its row does.
-bool clickFace(GtkWidget* dialog, const char* family, const char* face) {
-    GtkSingleSelection* selection = fontList(dialog);
-    if (!selection) return false;
-    const guint n = g_list_model_get_n_items(G_LIST_MODEL(selection));
-    for (guint i = 0; i < n; ++i) {
-        auto* item = static_cast<PangoFontFace*>(g_list_model_get_item(G_LIST_MODEL(selection), i));
-        const bool match =
-            PANGO_IS_FONT_FACE(item) && g_strcmp0(pango_font_face_get_face_name(item), face) == 0 &&
-            g_strcmp0(pango_font_family_get_name(pango_font_face_get_family(item)), family) == 0;
-        g_object_unref(item);
-        if (match) {
-            gtk_single_selection_set_selected(selection, i);
-            return true;
-        }
+        if (clickFace(child, family, face)) return true;
     }
     return false;
 }

@@ -8,7 +8,6 @@
 // serif.
 
 #include <fontconfig/fontconfig.h>
-#include <glib.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -17,7 +16,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
+
+#include "Support/TempDir.hpp"
 
 namespace larkspin::test {
 
@@ -30,46 +30,25 @@ public:
         ASSERT_TRUE(fonts.error_.empty()) << fonts.error_;
     }
 
-    PinnedFonts(const PinnedFonts&) = delete;
-    PinnedFonts& operator=(const PinnedFonts&) = delete;
-    ~PinnedFonts() {
-        std::error_code ignored;
-        if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
-    }
-
 private:
     PinnedFonts() {
-        char pattern[] = "/tmp/larkspin-fonts-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made == nullptr) {
-            error_ = "cannot make a folder for the test fonts";
-            return;
-        }
-        root_ = made;
         const auto fonts = root_ / "fonts";
         std::filesystem::create_directories(fonts);
-        const std::vector<std::filesystem::path> files = {
-            "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
-            "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",
-            "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf",
-            "/usr/share/fonts/truetype/dejavu/DejaVuSansMono-Bold.ttf",
-            "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf",
-            "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf",
-            "/usr/share/fonts/opentype/cantarell/Cantarell-Thin.otf",
-            "/usr/share/fonts/opentype/cantarell/Cantarell-Light.otf",
-            "/usr/share/fonts/opentype/cantarell/Cantarell-Regular.otf",
-            "/usr/share/fonts/opentype/cantarell/Cantarell-Bold.otf",
-            "/usr/share/fonts/opentype/cantarell/Cantarell-ExtraBold.otf",
-            "/usr/share/fonts/truetype/inter-vf/Inter-roman.var.ttf",
-        };
-        for (const auto& file : files) {
+        const std::string dejavu = "/usr/share/fonts/truetype/dejavu/DejaVu";
+        const std::string cantarell = "/usr/share/fonts/opentype/cantarell/Cantarell-";
+        for (const std::filesystem::path file :
+             {dejavu + "Sans.ttf", dejavu + "Sans-Bold.ttf", dejavu + "SansMono.ttf",
+              dejavu + "SansMono-Bold.ttf", dejavu + "Serif.ttf", dejavu + "Serif-Bold.ttf",
+              cantarell + "Thin.otf", cantarell + "Light.otf", cantarell + "Regular.otf",
+              cantarell + "Bold.otf", cantarell + "ExtraBold.otf",
+              std::string("/usr/share/fonts/truetype/inter-vf/Inter-roman.var.ttf")}) {
             if (!std::filesystem::exists(file)) {
                 error_ = "missing test font " + file.string() + " (run scripts/setup.sh)";
                 return;
             }
             std::filesystem::create_symlink(file, fonts / file.filename());
         }
-        if (!writeSlabCopy(files.front(), fonts / "DejaVuSlab.ttf")) return;
+        if (!writeSlabCopy(dejavu + "Sans.ttf", fonts / "DejaVuSlab.ttf")) return;
 
         const auto conf = root_ / "fonts.conf";
         std::ofstream(conf) << "<?xml version=\"1.0\"?>\n"
@@ -89,35 +68,28 @@ private:
     // DejaVu Sans renamed to "DejaVu Slab" (same length, so no offsets move)
     // with the OS/2 family class set to slab serifs (class 5).
     bool writeSlabCopy(const std::filesystem::path& from, const std::filesystem::path& to) {
-        std::ifstream in(from, std::ios::binary);
         std::stringstream buffer;
-        buffer << in.rdbuf();
+        buffer << std::ifstream(from, std::ios::binary).rdbuf();
         std::string bytes = buffer.str();
-        auto replaceAll = [&bytes](const std::string& a, const std::string& b) {
-            for (std::size_t at = bytes.find(a); at != std::string::npos;
-                 at = bytes.find(a, at + b.size())) {
-                bytes.replace(at, a.size(), b);
+        using Names = std::pair<std::string, std::string>;
+        for (const auto& [sans, slab] :
+             {Names{"DejaVu Sans", "DejaVu Slab"}, Names{"DejaVuSans", "DejaVuSlab"}}) {
+            Names utf16;  // the name table holds some names as UTF-16BE
+            for (std::size_t i = 0; i < sans.size(); ++i) {
+                utf16.first += {'\0', sans[i]};
+                utf16.second += {'\0', slab[i]};
             }
-        };
-        auto utf16 = [](const std::string& ascii) {
-            std::string out;
-            for (char c : ascii) {
-                out += '\0';
-                out += c;
+            for (const auto& [a, b] : {Names{sans, slab}, utf16}) {
+                for (auto at = bytes.find(a); at != bytes.npos; at = bytes.find(a, at + b.size()))
+                    bytes.replace(at, a.size(), b);
             }
-            return out;
-        };
-        for (auto [a, b] : {std::pair<std::string, std::string>{"DejaVu Sans", "DejaVu Slab"},
-                            {"DejaVuSans", "DejaVuSlab"}}) {
-            replaceAll(a, b);
-            replaceAll(utf16(a), utf16(b));
         }
-        auto u16 = [&bytes](std::size_t at) {
-            return static_cast<unsigned>(static_cast<unsigned char>(bytes[at]) << 8 |
-                                         static_cast<unsigned char>(bytes[at + 1]));
+        auto u32 = [&bytes](std::size_t at) {
+            std::uint32_t value = 0;
+            for (std::size_t i = 0; i < 4; ++i) value = value << 8 | std::uint8_t(bytes[at + i]);
+            return value;
         };
-        auto u32 = [&u16](std::size_t at) { return u16(at) << 16 | u16(at + 2); };
-        const unsigned tables = u16(4);
+        const unsigned tables = u32(4) >> 16;
         for (unsigned i = 0; i < tables; ++i) {
             const std::size_t record = 12 + 16 * i;
             if (bytes.compare(record, 4, "OS/2") != 0) continue;
@@ -131,7 +103,7 @@ private:
         return false;
     }
 
-    std::filesystem::path root_;
+    TempDir root_;  // removed when the process ends
     std::string error_;
 };
 
