@@ -27,6 +27,20 @@
 
 namespace larkspin::test {
 
+// A spare web view: its page is the test's FakeBridgePort.
+class FakeSpare final : public SpareWebView {
+public:
+    std::shared_ptr<ReaderBridgePort> bridgePort() override { return port; }
+    void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
+    void loadEntryPage(std::string_view) override { ++loads; }
+    void stopLoading() override { stopped = true; }
+
+    std::shared_ptr<FakeBridgePort> port = std::make_shared<FakeBridgePort>();
+    std::weak_ptr<ReaderHostEvents> events;
+    int loads = 0;
+    bool stopped = false;
+};
+
 class FakeHost final : public ReaderHost {
 public:
     void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
@@ -37,10 +51,15 @@ public:
         ports.push_back(std::make_shared<FakeBridgePort>());
         return ports.back();
     }
+    void adoptWebView(std::shared_ptr<SpareWebView> spare, const std::optional<ColorComponents>&) override {
+        ports.push_back(std::static_pointer_cast<FakeSpare>(spare)->port);
+        log.push_back("adopt");
+    }
     void loadEntryPage(std::string_view url) override { log.push_back("load " + std::string(url)); }
     void stopLoading() override { log.push_back("stop"); }
     void discardWebView() override { log.push_back("discard"); }
     void setUnderPageColor(const ColorComponents& color) override { underPage = color; }
+    void focusPage() override { log.push_back("focus"); }
     std::string underPageColorDescription() const override { return "colour"; }
     void showStatus(const DocumentStatusContent& content, const Theme&,
                     std::function<void()> onAction) override {
@@ -84,8 +103,12 @@ protected:
         AppLog::setRevealPrivateForTesting(std::nullopt);
     }
 
-    std::shared_ptr<ReaderViewController> makeReader(bool withRenderer = true) {
+    std::shared_ptr<ReaderViewController> makeReader(
+        bool withRenderer = true, std::shared_ptr<WebViewPrewarmer> prewarmer = nullptr,
+        std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
         ReaderViewController::Dependencies dependencies;
+        dependencies.prewarmer = std::move(prewarmer);
+        dependencies.diagramService = [diagrams] { return diagrams; };
         dependencies.host = host;
         dependencies.clock = &clock;
         const auto root = dir.path();
@@ -99,6 +122,11 @@ protected:
     }
 
     FakeBridgePort& page() { return *host->ports.back(); }
+    // The page's web process ends.
+    void terminate() {
+        host->events.lock()->webViewProcessDidTerminate("crashed");
+        MainThread::drainForTesting();
+    }
 
     std::string event(const std::string& type, const std::string& payload = "{}") {
         const std::string session = type == "ready" ? "" : reader->bridge()->viewSessionID();
@@ -126,7 +154,7 @@ protected:
     // Answers request `index` with `type` and `payload` (JSON text).
     void answer(std::size_t index, const std::string& type, const std::string& payload) {
         const BridgeEnvelope request = page().request(index);
-        answered.insert(index);
+        answered.insert({&page(), index});
         page().answer(index, R"({"protocolVersion":1,"messageID":")" + request.messageID +
                                  R"(","viewSessionID":"","documentID":"","sourceRevision":0,)" +
                                  R"("renderGeneration":1,"type":")" + type + R"(","payload":)" +
@@ -168,7 +196,7 @@ protected:
     void answerAll() {
         MainThread::drainForTesting();
         for (std::size_t i = 0; i < page().calls.size(); ++i) {
-            if (!answered.contains(i)) answerUsual(i);
+            if (!answered.contains({&page(), i})) answerUsual(i);
         }
     }
     static std::string typographyReply(std::string rejected = "[]") {
@@ -198,7 +226,7 @@ protected:
     std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
     PasteboardService pasteboardService{pasteboard};
     std::shared_ptr<ReaderViewController> reader;
-    std::set<std::size_t> answered;
+    std::set<std::pair<const FakeBridgePort*, std::size_t>> answered;
     std::string renderedReply = R"({"headings":[{"level":1,"text":"Title","id":"title"}],"renderGeneration":1})";
     std::string anchorReply = "{}";
 };

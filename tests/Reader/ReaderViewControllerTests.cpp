@@ -130,19 +130,195 @@ TEST_F(ReaderTest, TheRequestCarriesOnlyTheKeysThatApply) {
     EXPECT_FALSE(has(payloadOf(5), "restoreAnchor"));
 }
 
-TEST_F(ReaderTest, ARenderOfADiscardedWebViewNeitherClearsNorRestartsRendering) {
+// ---- release, rebuild, crash recovery -------------------------------------
+
+using namespace std::chrono_literals;
+
+ReadingAnchor anchorAt(std::string blockId) {
+    ReadingAnchor anchor;
+    anchor.blockId = std::move(blockId);
+    anchor.scrollTop = 120.7;
+    return anchor;
+}
+
+TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
+    for (const auto& [gap, loops] : {std::pair{2900ms, true}, std::pair{3000ms, false}}) {
+        host = std::make_shared<FakeHost>();
+        reader = makeReader();
+        reader->setReadingAnchor(anchorAt("b1"));
+        becomeReady();
+        reader->render("one");
+        waitForCalls(2);
+        reader->render("two");  // waits behind "one"
+        terminate();            // no owner told: rebuilt at once
+        EXPECT_TRUE(logs.contains("bridge", "render 失败："));
+        ASSERT_EQ(host->ports.size(), 2u);
+        EXPECT_TRUE(logs.contains("bridge", "Web 内容进程终止：count=1 hasAnchor=true anchorScrollTop=120"));
+        EXPECT_TRUE(page().calls.empty()) << "nothing is sent before the new page is ready";
+        clock.advance(gap);
+        terminate();
+        EXPECT_EQ(reader->isInCrashLoop(), loops);
+        EXPECT_EQ(host->ports.size(), loops ? 2u : 3u);
+        EXPECT_EQ(reader->rebuildCount(), loops ? 1 : 2);
+    }
+    // The second case left a rebuilt reader; the first one's loop is checked
+    // here again from the start.
+    host = std::make_shared<FakeHost>();
+    reader = makeReader();
     becomeReady();
-    reader->render("one");
+    terminate();
+    clock.advance(2900ms);
+    terminate();
+    EXPECT_TRUE(logs.contains("bridge", "Web 内容进程反复终止：count=2 sinceLastMs=2900"));
+    EXPECT_TRUE(logs.contains("document", "文档状态页：正文渲染进程反复崩溃（正文渲染进程在 3 秒内连续终止 2 次，"));
+    ASSERT_TRUE(host->statusAction);
+    host->statusAction();  // retry
+    EXPECT_FALSE(reader->isInCrashLoop());
+    EXPECT_EQ(host->ports.size(), 3u);
+    EXPECT_EQ(host->log.back(), "load app-resource://renderer/index.html");
+    EXPECT_THAT(host->log, ::testing::Contains("hideStatus"));
+    clock.advance(1s);
+    terminate();  // after a retry, a first end again
+    EXPECT_FALSE(reader->isInCrashLoop());
+    EXPECT_EQ(host->ports.size(), 4u);
+}
+
+TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) {
+    std::vector<ProcessRecoveryAction> reported;
+    reader->onWebContentProcessTerminated = [&](ProcessRecoveryAction a) { reported.push_back(a); };
+    becomeReady();
+    terminate();
+    clock.advance(1s);
+    EXPECT_EQ(host->ports.size(), 1u) << "left to the owner";
+    EXPECT_TRUE(reader->ensureWebView());
+    EXPECT_FALSE(reader->ensureWebView()) << "one web view at a time";
+    terminate();
+    host->statusAction();
+    EXPECT_THAT(reported, ElementsAre(ProcessRecoveryAction::rebuild, ProcessRecoveryAction::crashLoop,
+                                      ProcessRecoveryAction::retry));
+    EXPECT_EQ(host->ports.size(), 2u);
+
+    // Without an owner, a reader whose window is not active rebuilds only
+    // when it becomes active, with the anchor it had.
+    reader->onWebContentProcessTerminated = nullptr;
+    reader->setReadingAnchor(anchorAt("b9"));
+    EXPECT_TRUE(reader->ensureWebView());
+    reader->setWindowActive(false);
+    clock.advance(5s);
+    terminate();
+    EXPECT_EQ(host->ports.size(), 3u);
+    EXPECT_TRUE(reader->isRebuildWaitingForActivation());
+    reader->render("text");
+    reader->setWindowActive(true);
+    ASSERT_EQ(host->ports.size(), 4u);
+    EXPECT_TRUE(reader->isAwaitingRecoveryStrategy());
+    post("ready");
+    waitForCalls(3);
+    ASSERT_THAT(sent(), ElementsAre("probe", "setViewportInsets", "render"));
+    EXPECT_EQ(text(payloadOf(2).objectValue()->at("restoreAnchor"), "blockId"), "b9");
+    renderedReply = R"({"headings":[],"renderGeneration":1,"anchorRestored":{"strategy":"fingerprint","applied":true,"blockId":"b9","scrollTop":120,"elapsedMs":1}})";
+    answerAll();
+    EXPECT_EQ(reader->lastRecoveryStrategy(), ReadingAnchorStrategy::fingerprint);
+}
+
+TEST_F(ReaderTest, AReleaseCapturesTheAnchorThenGivesTheWebViewBack) {
+    EXPECT_FALSE(runTask(reader->releaseWebView())) << "no web view yet";
+    becomeReady();
+    reader->render("text");
     waitForCalls(2);
-    reader->render("two");  // pending behind "one"
-    host->events.lock()->webViewProcessDidTerminate("crashed");
+    answerAll();
+    auto release = startTask(reader->releaseWebView());
+    waitForCalls(3);
+    EXPECT_FALSE(runTask(reader->releaseWebView())) << "one release at a time";
+    EXPECT_EQ(sent().back(), "captureAnchor");
+    anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":[],"sourceRange":{"start":3,"end":4},"relativeOffset":0,"offsetPx":0,"scrollTop":480.5,"scrollRatio":0.5}})";
+    answerAll();
+    ASSERT_TRUE(release->finished);
+    EXPECT_TRUE(*release->value);
+    EXPECT_FALSE(reader->hasWebView());
+    EXPECT_EQ(host->log.back(), "discard");
+    EXPECT_TRUE(logs.contains("bridge", "释放 WKWebView（第 1 次）：anchor=b3 scrollTop=480"));
+
+    // A rebuild while the capture waits keeps the web view: the release says no.
+    EXPECT_TRUE(reader->ensureWebView());
+    EXPECT_TRUE(logs.contains("bridge", "重建 WKWebView（第 1 次）：restoreAnchor=b3 hasSource=true"));
+    post("ready");
+    answerAll();
+    release = startTask(reader->releaseWebView());
+    waitForCalls(4);
+    reader->ensureWebView();
+    answer(3, "error", R"({"code":"internal","message":"no"})");  // a failed capture
+    EXPECT_FALSE(*release->value);
+    EXPECT_TRUE(reader->hasWebView());
+    EXPECT_EQ(reader->releaseCount(), 1);
+    // A failed capture still releases, keeping the older anchor.
+    release = startTask(reader->releaseWebView());
+    waitForCalls(5);
+    answer(4, "error", R"({"code":"internal","message":"no"})");
+    EXPECT_TRUE(*release->value);
+    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+}
+
+TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
+    WebViewPrewarmer::Dependencies parts;
+    parts.clock = &clock;
+    parts.makeAppResources = [root = dir.path()] { return AppResourceSchemeHandler::create(root); };
+    std::vector<std::shared_ptr<FakeSpare>> spares;
+    parts.makeWebView = [&](auto, auto) { return spares.emplace_back(std::make_shared<FakeSpare>()); };
+    const auto prewarmer = WebViewPrewarmer::create(true, parts);
+    const auto makeReady = [&] {
+        prewarmer->schedule();
+        MainThread::drainForTesting();
+        spares.back()->port->post(event("ready"));
+    };
+    makeReady();
+    reader = makeReader(true, prewarmer);
+    reader->setDocumentLocation(dir.path() / "doc.md");
+    reader->loadView();
+    EXPECT_THAT(host->log, ElementsAre("adopt"));
+    EXPECT_EQ(reader->documentResourceHandler()->documentLocation("DOC"), dir.path() / "doc.md");
+    EXPECT_FALSE(reader->isReady()) << "the handshake runs on the next turn";
+    EXPECT_EQ(page().calls.size(), 0u);
+    waitForCalls(1);
+    EXPECT_EQ(sent().front(), "probe");
+    EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
+    EXPECT_TRUE(logs.contains("bridge", "领用预热的 WKWebView：documentID=DOC"));
+    reader->render("text");
+    answerAll();
     MainThread::drainForTesting();
-    EXPECT_FALSE(reader->isRendering());
-    EXPECT_FALSE(reader->isReady());
-    EXPECT_THAT(host->log, ::testing::Contains("discard"));
-    EXPECT_TRUE(logs.contains("bridge", "render 失败："));
-    EXPECT_EQ(page().calls.size(), 2u) << "nothing is rendered without a page";
-    EXPECT_EQ(reader->source(), "two");
+    EXPECT_EQ(prewarmer->state(), WebViewPrewarmer::State::loading) << "the first reply restocks";
+
+    // A crash rebuild prefers the next spare too.
+    spares.back()->port->post(event("ready"));
+    terminate();
+    EXPECT_EQ(host->log.back(), "adopt");
+    EXPECT_EQ(spares.back()->loads, 1);
+}
+
+TEST_F(ReaderTest, TheFindBarsTargetAndTheLinkOpenersReader) {
+    becomeReady();
+    FindTarget& target = *reader;
+    LinkReader& links = *reader;
+    target.focusPage();
+    links.showBanner("m", "知道了", {}, {});
+    links.hideBanner();
+    const auto found = startTask(target.find({"x", FindPayload::Direction::next, false, true}));
+    const auto scrolled = startTask(links.scrollToHeading("h1"));
+    waitForCalls(5);
+    EXPECT_THAT(sent(), ElementsAre("probe", "setViewportInsets", "setViewportInsets", "find",
+                                    "scrollToHeading"));
+    answer(3, "findResult", R"({"matchCount":2,"activeIndex":0,"found":true})");
+    answer(4, "scrolled", R"({"id":"h1","found":true})");
+    EXPECT_EQ(found->value->matchCount, 2);
+    EXPECT_TRUE(scrolled->value->found);
+    EXPECT_THAT(host->log, ElementsAre("load app-resource://renderer/index.html", "focus", "banner m",
+                                       "hideBanner"));
+
+    for (const auto panel : {ScriptPanel::alert, ScriptPanel::confirm, ScriptPanel::prompt}) {
+        host->events.lock()->webViewDidIgnorePanel(panel, "hi");
+    }
+    EXPECT_EQ(reader->alertCount(), 3);
+    EXPECT_TRUE(logs.contains("bridge", "忽略页面 confirm：hi"));
 }
 
 TEST(RenderQueueTest, TicketsOfAnEarlierGenerationChangeNothing) {
