@@ -375,15 +375,16 @@ export function createPage(host) {
         state.language = request.language;
         root.lang = request.language;
         const texts = textsFor(request.language);
-        const hidden = request.background || isHidden();
         diagrams.reset(generation);
 
         // The first render of a visible page shows the head of a long
-        // document while the rest is being parsed.
+        // document while the rest is being parsed. Whether the page is
+        // hidden is asked when the head comes: a page that was just shown
+        // (a spare taken into a window) learns its size meanwhile.
         let headView = null;
-        const useHead = !hidden && state.view === null && request.scrollLine === null && request.anchor === null;
+        const useHead = !request.background && state.view === null && request.scrollLine === null && request.anchor === null;
         const onHead = useHead ? (head) => {
-            if (superseded(token) || headView) return;
+            if (superseded(token) || headView || isHidden()) return;
             headView = makeView(head, generation);
             content.append(headView.article);
             state.view = headView;
@@ -448,6 +449,7 @@ export function createPage(host) {
         diagrams.setTotal(result.diagrams.length);
         if (headView && state.view === headView) adoptHead(headView, view);
         const domStarted = now();
+        const hidden = request.background || isHidden();
         const meter = hidden ? null : scheduler.frameMeter();
         try {
             await insertView(view, token, hidden, target);
