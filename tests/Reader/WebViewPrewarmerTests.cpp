@@ -14,51 +14,30 @@ namespace {
 using State = WebViewPrewarmer::State;
 using namespace std::chrono_literals;
 
-class WebViewPrewarmerTest : public ::testing::Test {
+class WebViewPrewarmerTest : public ReaderTest {
 protected:
-    void SetUp() override { AppLog::setRevealPrivateForTesting(true); }
-    void TearDown() override {
-        prewarmer.reset();
+    void start(WebViewPrewarmer& target) {
+        target.schedule();
         MainThread::drainForTesting();
-        AppLog::setRevealPrivateForTesting(std::nullopt);
-    }
-    std::shared_ptr<WebViewPrewarmer> make(bool enabled = true) {
-        WebViewPrewarmer::Dependencies dependencies;
-        dependencies.clock = &clock;
-        const auto root = dir.path();
-        dependencies.makeAppResources = [this, root] {
-            return withRenderer ? AppResourceSchemeHandler::create(root) : nullptr;
-        };
-        dependencies.makeWebView = [this](auto, auto) {
-            spares.push_back(std::make_shared<FakeSpare>());
-            return spares.back();
-        };
-        return WebViewPrewarmer::create(enabled, std::move(dependencies));
-    }
-    // The newest spare's page says "ready".
-    void ready() {
-        spares.back()->port->post(
-            R"({"protocolVersion":1,"messageID":"R","viewSessionID":"","documentID":"","sourceRevision":0,"renderGeneration":0,"type":"ready","payload":{}})");
     }
     void advance(Clock::Duration step) {
         clock.advance(step);
         MainThread::drainForTesting();
     }
-
-    LogCapture logs;
-    ManualClock clock;
-    TempDir dir;
-    bool withRenderer = true;
-    std::vector<std::shared_ptr<FakeSpare>> spares;
-    std::shared_ptr<WebViewPrewarmer> prewarmer = make();
+    std::shared_ptr<WebViewPrewarmer> prewarmer = makePrewarmer();
 };
 
-TEST(WebViewPrewarmerConfiguration, OffInATestHostElseAsThePreferenceSaysOnByDefault) {
-    EXPECT_FALSE(WebViewPrewarmer::isEnabledByConfiguration(true, true));
-    EXPECT_FALSE(WebViewPrewarmer::isEnabledByConfiguration(false, false));
-    EXPECT_TRUE(WebViewPrewarmer::isEnabledByConfiguration(false, true));
-    EXPECT_TRUE(WebViewPrewarmer::isEnabledByConfiguration(false, std::nullopt));
+TEST_F(WebViewPrewarmerTest, OffInATestHostElseAsThePreferenceSaysOnByDefault) {
+    for (const auto& [testHost, preference, enabled] :
+         {std::tuple{true, std::optional(true), false}, std::tuple{false, std::optional(false), false},
+          std::tuple{false, std::optional(true), true}, std::tuple{false, std::optional<bool>(), true}}) {
+        EXPECT_EQ(WebViewPrewarmer::isEnabledByConfiguration(testHost, preference), enabled);
+    }
     EXPECT_EQ(WebViewPrewarmer::shared()->state(), State::disabled) << "the tests are a test host";
+    const auto off = makePrewarmer(false);
+    start(*off);
+    EXPECT_EQ(off->startCount(), 0);
+    EXPECT_FALSE(off->claim());
 }
 
 TEST_F(WebViewPrewarmerTest, StartsLaterIsClaimedOnceReadyAndRestocksASecondAfter) {
@@ -67,13 +46,11 @@ TEST_F(WebViewPrewarmerTest, StartsLaterIsClaimedOnceReadyAndRestocksASecondAfte
     MainThread::drainForTesting();
     ASSERT_EQ(prewarmer->state(), State::loading);
     EXPECT_EQ(spares.back()->loads, 1);
-    prewarmer->schedule();
-    MainThread::drainForTesting();
+    start(*prewarmer);
     EXPECT_FALSE(prewarmer->claim()) << "a loading spare is never handed out";
-    ready();
+    spareSaysReady();
     EXPECT_EQ(prewarmer->state(), State::ready);
-    prewarmer->schedule();
-    MainThread::drainForTesting();
+    start(*prewarmer);
     EXPECT_EQ(prewarmer->startCount(), 1);
 
     advance(250ms);
@@ -90,48 +67,38 @@ TEST_F(WebViewPrewarmerTest, StartsLaterIsClaimedOnceReadyAndRestocksASecondAfte
     EXPECT_EQ(prewarmer->state(), State::loading);
     EXPECT_EQ(prewarmer->startCount(), 2);
     EXPECT_EQ(prewarmer->consumeCount(), 1);
-    EXPECT_EQ(prewarmer->readyCount(), 1);
 }
 
 TEST_F(WebViewPrewarmerTest, EveryFailureDropsTheSpareAndWaitsForTheNextSchedule) {
-    const auto start = [&] {
-        prewarmer->schedule();
-        MainThread::drainForTesting();
-        return spares.back();
-    };
     // Not ready within 2 s; its late "ready" changes nothing.
-    auto slow = start();
+    start(*prewarmer);
     advance(1999ms);
     EXPECT_EQ(prewarmer->state(), State::loading);
     advance(1ms);
     EXPECT_EQ(prewarmer->state(), State::idle);
-    EXPECT_TRUE(slow->stopped);
+    EXPECT_TRUE(spares.back()->stopped);
     EXPECT_TRUE(logs.contains("prewarm", "丢弃备用 WKWebView：ready 超时（2000 ms）"));
-    ready();
+    spareSaysReady();
     EXPECT_EQ(prewarmer->state(), State::idle);
 
-    struct Failure {
-        bool readyFirst;
-        std::function<void(ReaderHostEvents&)> happen;
-        std::string reason;
+    using Happen = std::function<void(ReaderHostEvents&)>;
+    const std::vector<std::tuple<bool, Happen, std::string>> failures{
+        {false, [](auto& e) { e.webViewDidFailLoad(true, "refused"); }, "入口页加载失败：refused"},
+        {false, [](auto& e) { e.webViewDidFailLoad(false, "gone"); }, "入口页导航失败：gone"},
+        {false, [](auto& e) { e.webViewProcessDidTerminate("crashed"); }, "Web 内容进程终止（预热中）"},
+        {true, [](auto& e) { e.webViewProcessDidTerminate("crashed"); }, "Web 内容进程终止（备用中）"},
     };
-    const std::vector<Failure> failures{
-        {false, [](ReaderHostEvents& e) { e.webViewDidFailLoad(true, "refused"); }, "入口页加载失败：refused"},
-        {false, [](ReaderHostEvents& e) { e.webViewDidFailLoad(false, "gone"); }, "入口页导航失败：gone"},
-        {false, [](ReaderHostEvents& e) { e.webViewProcessDidTerminate("crashed"); }, "Web 内容进程终止（预热中）"},
-        {true, [](ReaderHostEvents& e) { e.webViewProcessDidTerminate("crashed"); }, "Web 内容进程终止（备用中）"},
-    };
-    for (const auto& failure : failures) {
-        auto spare = start();
-        if (failure.readyFirst) ready();
-        failure.happen(*spare->events.lock());
-        EXPECT_EQ(prewarmer->state(), State::idle) << failure.reason;
-        EXPECT_TRUE(logs.contains("prewarm", "丢弃备用 WKWebView：" + failure.reason));
+    for (const auto& [readyFirst, happen, reason] : failures) {
+        start(*prewarmer);
+        if (readyFirst) spareSaysReady();
+        happen(*spares.back()->events.lock());
+        EXPECT_EQ(prewarmer->state(), State::idle) << reason;
+        EXPECT_TRUE(logs.contains("prewarm", "丢弃备用 WKWebView：" + reason));
         EXPECT_FALSE(prewarmer->claim());
     }
     // A ready spare's later load failure is not its entry page's.
-    start();
-    ready();
+    start(*prewarmer);
+    spareSaysReady();
     spares.back()->events.lock()->webViewDidFailLoad(false, "later");
     EXPECT_EQ(prewarmer->state(), State::ready);
     EXPECT_FALSE(spares.back()->events.lock()->webViewShouldNavigate(
@@ -139,18 +106,10 @@ TEST_F(WebViewPrewarmerTest, EveryFailureDropsTheSpareAndWaitsForTheNextSchedule
     EXPECT_TRUE(logs.contains("prewarm", "备用 WKWebView 拦截导航"));
     EXPECT_EQ(prewarmer->failureCount(), 5);
 
-    withRenderer = false;
-    auto missing = make();
-    missing->schedule();
-    MainThread::drainForTesting();
+    const auto missing = makePrewarmer(true, false);
+    start(*missing);
     EXPECT_EQ(missing->failureCount(), 1);
     EXPECT_TRUE(logs.contains("prewarm", "预热失败：渲染器资源缺失"));
-
-    auto off = make(false);
-    off->schedule();
-    MainThread::drainForTesting();
-    EXPECT_EQ(off->state(), State::disabled);
-    EXPECT_EQ(off->startCount(), 0);
 }
 
 }  // namespace
