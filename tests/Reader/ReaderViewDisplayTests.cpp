@@ -10,99 +10,24 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <nlohmann/json.hpp>
 
-#include "Appearance/ThemeCatalog.hpp"
-#include "Reader/ReaderView.hpp"
-#include "Reader/ReaderViewController.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
 #include "Reader/SpareReaderWebView.hpp"
 #include "Renderer/RendererPageTest.hpp"
-#include "Support/Display/NetworkSink.hpp"
-#include "Support/Display/WebViewHarness.hpp"
-#include "Support/LogCapture.hpp"
-#include "Support/MainLoop.hpp"
-#include "Support/TempDir.hpp"
 #include "Web/DiagramRenderServices.hpp"
 
 namespace larkspin::test {
 namespace {
 
-class ReaderViewDisplayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AppLog::setRevealPrivateForTesting(true);
-        sink.routeDefaultNetworkSession();
-        factory = std::make_unique<ReaderWebViewFactory>(harness.context());
-        view = std::make_shared<ReaderView>(*factory);
-    }
-    void TearDown() override {
-        if (window) gtk_window_destroy(window);
-        reader.reset();
-        view.reset();
-        prewarmer.reset();
-        MainThread::drainForTesting();
-        AppLog::setRevealPrivateForTesting(std::nullopt);
-    }
-
-    void makeReader(std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = view;
-        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        dependencies.diagramService = [diagrams] { return diagrams; };
-        dependencies.prewarmer = prewarmer;
-        reader = ReaderViewController::create("DOC-1", std::move(dependencies));
-        reader->onRendered = [this](const std::vector<BridgeHeading>& headings) {
-            renderedHeadings.push_back(headings);
-        };
-    }
-    void show() {
-        window = GTK_WINDOW(gtk_window_new());
-        gtk_window_set_default_size(window, 900, 700);
-        gtk_window_set_child(window, view->widget());
-        gtk_window_present(window);
-    }
-    // Renders `text` (loading the view first) and waits for the reply.
-    void render(const std::string& text) {
-        if (!reader) makeReader();
-        reader->loadView();
-        const std::size_t before = renderedHeadings.size();
-        reader->render(text);
-        ASSERT_TRUE(waitFor([&] { return renderedHeadings.size() > before; })) << "no rendered reply";
-    }
-    template <typename T>
-    T await(Task<T> task) {
-        auto outcome = startTask(std::move(task));
-        EXPECT_TRUE(waitFor([&] { return outcome->finished; }));
-        if (outcome->error) std::rethrow_exception(outcome->error);
-        return std::move(*outcome->value);
-    }
-    nlohmann::json script(const std::string& body) {
-        const ScriptOutcome outcome = callScript(view->webView(), body);
-        EXPECT_TRUE(outcome.ok) << outcome.error;
-        return nlohmann::json::parse(outcome.json, nullptr, false);
-    }
-    std::string uri() { return webkit_web_view_get_uri(view->webView()); }
-
-    LogCapture logs;
-    NetworkSink sink;
-    WebViewHarness harness;
-    TempDir dir;
-    std::unique_ptr<ReaderWebViewFactory> factory;
-    std::shared_ptr<ReaderView> view;
-    std::shared_ptr<WebViewPrewarmer> prewarmer;
-    std::shared_ptr<ReaderViewController> reader;
-    std::vector<std::vector<BridgeHeading>> renderedHeadings;
-    GtkWindow* window = nullptr;
-};
+using ReaderViewDisplayTest = ReaderDisplayTest;
+using nlohmann::json;
 
 TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsPage) {
     std::vector<OpenLinkPayload> links;
     makeReader();
     reader->onOpenLink = [&](const OpenLinkPayload& link) { links.push_back(link); };
     render(sectionedDocument(40) + "[away](https://example.com/page) and [near](other.md#part)\n");
-    const auto& headings = renderedHeadings.front();
+    const auto& headings = rendered.front();
     ASSERT_EQ(headings.size(), 41u);
     EXPECT_EQ(headings[0].text, "Guide");
     EXPECT_EQ(headings[40].text, "Section 40");
@@ -130,10 +55,10 @@ TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsP
     script("location.assign('https://example.com/'); return 0;");
     script("alert('hi'); return [confirm('sure?'), prompt('name?')];");
     ASSERT_TRUE(waitFor([&] { return reader->alertCount() == 3; }));
-    EXPECT_EQ(script("return [confirm('again?'), prompt('again?')];"), nlohmann::json({false, nullptr}));
+    EXPECT_EQ(script("return [confirm('again?'), prompt('again?')];"), json({false, nullptr}));
     EXPECT_TRUE(logs.contains("bridge", "拦截导航（"));
     EXPECT_TRUE(logs.contains("bridge", "https://example.com/"));
-    EXPECT_EQ(uri(), AppResourceSchemeHandler::entryURL);
+    EXPECT_EQ(std::string(webkit_web_view_get_uri(view->webView())), AppResourceSchemeHandler::entryURL);
     EXPECT_EQ(script("return document.querySelectorAll('#content h2').length;"), 40);
     EXPECT_TRUE(sink.requests().empty());
 }
@@ -157,7 +82,7 @@ TEST_F(ReaderViewDisplayTest, AShownReaderTakesTheAppearanceAnImageAndItsOverlay
     ASSERT_TRUE(waitFor([&] { return reader->lastTypographyApplied().has_value(); }));
     EXPECT_EQ(script("const s = getComputedStyle(document.documentElement);"
                      "return [s.backgroundColor, s.color, s.fontSize, s.colorScheme];"),
-              nlohmann::json({"rgb(25, 27, 32)", "rgb(229, 232, 239)", "20px", "dark"}));
+              json({"rgb(25, 27, 32)", "rgb(229, 232, 239)", "20px", "dark"}));
     typography.fontSizePx = 18;  // a later change is sent at once
     ASSERT_TRUE(await(reader->applyTypography(typography)));
     EXPECT_EQ(script("return getComputedStyle(document.documentElement).fontSize;"), "18px");
@@ -165,7 +90,7 @@ TEST_F(ReaderViewDisplayTest, AShownReaderTakesTheAppearanceAnImageAndItsOverlay
     EXPECT_EQ(script("const img = document.querySelector('#content img');"
                      "if (!img.complete) await new Promise((done) => { img.onload = img.onerror = done; });"
                      "return [img.naturalWidth, img.naturalHeight];"),
-              nlohmann::json({4, 3}))
+              json({4, 3}))
         << reader->documentResourceHandler()->lastOutcome();
 
     GtkWidget* web = GTK_WIDGET(view->webView());
@@ -257,14 +182,14 @@ TEST_F(ReaderViewDisplayTest, AClaimedSpareRendersWithoutLoadingTheEntryPageAgai
     int readyEvents = 0;
     for (const auto& record : logs.records()) readyEvents += record.message.starts_with("收到 ready");
     EXPECT_EQ(readyEvents, 1) << "the page said ready once, before it was claimed";
-    EXPECT_EQ(uri(), AppResourceSchemeHandler::entryURL);
+    EXPECT_EQ(std::string(webkit_web_view_get_uri(view->webView())), AppResourceSchemeHandler::entryURL);
     // The diagram came from the shared diagram service into the page.
     ASSERT_TRUE(waitFor([&] {
         return reader->lastDiagramsProgress() && reader->lastDiagramsProgress()->isComplete();
     }));
     EXPECT_EQ(script("const host = document.querySelector('#content [data-state]');"
                      "return [host.dataset.state, !!host.shadowRoot?.querySelector('svg')];"),
-              nlohmann::json({"done", true}));
+              json({"done", true}));
     EXPECT_NE(prewarmer->state(), WebViewPrewarmer::State::idle) << "restocked after the first reply";
 }
 

@@ -1,26 +1,11 @@
 // The find strip against the real renderer page under Xvfb, with the reader
 // view controller as its target: the page's own find through the bridge.
 
-#include <gtest/gtest.h>
-#include <gtk/gtk.h>
-#include <webkit/webkit.h>
-
-#include <memory>
-#include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
-
-#include "Appearance/ThemeCatalog.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/Chrome/FindBarViewController.hpp"
-#include "Reader/ReaderView.hpp"
-#include "Reader/ReaderViewController.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
-#include "Support/Display/WebViewHarness.hpp"
-#include "Support/LogCapture.hpp"
-#include "Support/MainLoop.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
 
-namespace larkspin {
+namespace larkspin::test {
 namespace {
 
 using nlohmann::json;
@@ -31,108 +16,67 @@ void click(GtkWidget* button) { g_signal_emit_by_name(button, "clicked"); }
 
 std::string needles(int count) {
     std::string text = "# Hay\n\n";
-    for (int n = 1; n <= count; ++n) {
-        text += "Paragraph " + std::to_string(n) + " hides a needle in its hay.\n\n";
-    }
+    for (int n = 1; n <= count; ++n) text += "Paragraph " + std::to_string(n) + " hides a needle in its hay.\n\n";
     return text;
 }
 
-class FindBarDisplayTest : public ::testing::Test {
+class FindBarDisplayTest : public ReaderDisplayTest {
 protected:
     void SetUp() override {
-        factory = std::make_unique<ReaderWebViewFactory>(harness.context());
-        page = std::make_shared<ReaderView>(*factory);
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = page;
-        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        dependencies.diagramService = [] { return nullptr; };
-        reader = ReaderViewController::create("DOC-1", std::move(dependencies));
-        reader->onRendered = [this](const auto&) { ++renders; };
-        bar = FindBarController::create(view, reader);
-
-        window = GTK_WINDOW(gtk_window_new());
-        gtk_window_set_default_size(window, 640, 480);
-        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-        gtk_box_append(GTK_BOX(box), view->widget());
-        gtk_box_append(GTK_BOX(box), page->widget());
-        gtk_window_set_child(window, box);
-        gtk_window_present(window);
-        reader->loadView();
+        ReaderDisplayTest::SetUp();
+        makeReader();
+        bar = FindBarController::create(findView, reader);
+        show(findView->widget());
         render(needles(4));
     }
-    void TearDown() override {
-        bar.reset();
-        gtk_window_destroy(window);
-        reader.reset();
-        MainThread::drainForTesting();
-    }
-
-    void render(const std::string& source) {
-        const int before = renders;
-        reader->render(source);
-        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
-    }
-    std::string counter() const { return gtk_label_get_text(GTK_LABEL(view->countLabel())); }
+    std::string counter() const { return gtk_label_get_text(GTK_LABEL(findView->countLabel())); }
     // Waits until the counter reads `text` (the page's answer has been drawn).
     ::testing::AssertionResult counterReads(const std::string& text) {
-        if (test::waitFor([&] { return counter() == text; })) return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "counter reads \"" << counter() << "\", not \""
-                                             << text << "\"";
+        if (waitFor([&] { return counter() == text; })) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "counter reads \"" << counter() << "\", not \"" << text << "\"";
     }
     json marks() {
-        const test::ScriptOutcome outcome = test::callScript(
-            page->webView(),
-            "return {all: document.querySelectorAll('mark.md-find').length, "
-            "active: Array.from(document.querySelectorAll('mark.md-find'))"
-            ".findIndex((m) => m.classList.contains('md-find-active'))};");
-        EXPECT_TRUE(outcome.ok) << outcome.error;
-        return outcome.ok ? json::parse(outcome.json) : json();
+        return script("return {all: document.querySelectorAll('mark.md-find').length, "
+                      "active: Array.from(document.querySelectorAll('mark.md-find'))"
+                      ".findIndex((m) => m.classList.contains('md-find-active'))};");
     }
-    void type(const char* text) { gtk_editable_set_text(GTK_EDITABLE(view->searchField()), text); }
-    void emit(const char* signal) { g_signal_emit_by_name(view->searchField(), signal); }
+    void type(const char* text) { gtk_editable_set_text(GTK_EDITABLE(findView->searchField()), text); }
+    void emit(const char* signal) { g_signal_emit_by_name(findView->searchField(), signal); }
     bool focusIsIn(GtkWidget* widget) const {
         GtkWidget* focus = gtk_window_get_focus(window);
         return focus && (focus == widget || gtk_widget_is_ancestor(focus, widget));
     }
     bool hasClass(GtkWidget* widget, const char* name) { return gtk_widget_has_css_class(widget, name); }
 
-    test::LogCapture logs;
-    test::WebViewHarness harness;
-    std::unique_ptr<ReaderWebViewFactory> factory;
-    std::shared_ptr<ReaderView> page;
-    std::shared_ptr<ReaderViewController> reader;
-    std::shared_ptr<FindBarViewController> view = FindBarViewController::create();
+    std::shared_ptr<FindBarViewController> findView = FindBarViewController::create();
     std::shared_ptr<FindBarController> bar;
-    GtkWindow* window = nullptr;
-    int renders = 0;
 };
 
 TEST_F(FindBarDisplayTest, CountsStepsMissesRendersAndClosingAreThePages) {
     bar->show();
-    EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(view->widget())));
-    EXPECT_TRUE(focusIsIn(view->searchField()));
+    EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(findView->widget())));
+    EXPECT_TRUE(focusIsIn(findView->searchField()));
     EXPECT_EQ(counter(), "0 / 0");
-    EXPECT_FALSE(gtk_widget_get_sensitive(view->nextButton()));
+    EXPECT_FALSE(gtk_widget_get_sensitive(findView->nextButton()));
 
     type("needle");
     ASSERT_TRUE(counterReads("1 / 4"));
     EXPECT_EQ(marks(), (json{{"all", 4}, {"active", 0}}));
-    EXPECT_TRUE(hasClass(view->countLabel(), "dim-label"));
-    EXPECT_TRUE(gtk_widget_get_sensitive(view->nextButton()));
-    EXPECT_TRUE(gtk_widget_get_sensitive(view->previousButton()));
+    EXPECT_TRUE(hasClass(findView->countLabel(), "dim-label"));
+    EXPECT_TRUE(gtk_widget_get_sensitive(findView->nextButton()));
+    EXPECT_TRUE(gtk_widget_get_sensitive(findView->previousButton()));
     emit("activate");  // Enter
     ASSERT_TRUE(counterReads("2 / 4"));
     emit("next-match");  // Ctrl+G
     ASSERT_TRUE(counterReads("3 / 4"));
     emit("previous-match");  // Shift+Ctrl+G
     ASSERT_TRUE(counterReads("2 / 4"));
-    click(view->previousButton());
+    click(findView->previousButton());
     ASSERT_TRUE(counterReads("1 / 4"));
-    click(view->previousButton());
+    click(findView->previousButton());
     ASSERT_TRUE(counterReads("4 / 4")) << "steps wrap around";
     EXPECT_EQ(marks()["active"], 3);
-    click(view->nextButton());
+    click(findView->nextButton());
     ASSERT_TRUE(counterReads("1 / 4"));
     emit("activate");
     ASSERT_TRUE(counterReads("2 / 4"));
@@ -145,9 +89,9 @@ TEST_F(FindBarDisplayTest, CountsStepsMissesRendersAndClosingAreThePages) {
 
     // A miss: the counter turns red, nothing to step to, no marks left.
     type("haystack");
-    ASSERT_TRUE(test::waitFor([&] { return hasClass(view->countLabel(), "error"); }));
+    ASSERT_TRUE(waitFor([&] { return hasClass(findView->countLabel(), "error"); }));
     EXPECT_EQ(counter(), "0 / 0");
-    EXPECT_FALSE(gtk_widget_get_sensitive(view->nextButton()));
+    EXPECT_FALSE(gtk_widget_get_sensitive(findView->nextButton()));
     EXPECT_EQ(marks()["all"], 0);
 
     // Esc closes, clears the page and gives it the focus; hidden, the bar
@@ -155,9 +99,9 @@ TEST_F(FindBarDisplayTest, CountsStepsMissesRendersAndClosingAreThePages) {
     type("needle");
     ASSERT_TRUE(counterReads("1 / 7"));
     emit("stop-search");
-    EXPECT_FALSE(gtk_revealer_get_reveal_child(GTK_REVEALER(view->widget())));
-    EXPECT_TRUE(focusIsIn(GTK_WIDGET(page->webView())));
-    ASSERT_TRUE(test::waitFor([&] { return marks()["all"] == 0; }));
+    EXPECT_FALSE(gtk_revealer_get_reveal_child(GTK_REVEALER(findView->widget())));
+    EXPECT_TRUE(focusIsIn(GTK_WIDGET(view->webView())));
+    ASSERT_TRUE(waitFor([&] { return marks()["all"] == 0; }));
     EXPECT_EQ(counter(), "0 / 0");
     const auto serial = bar->requestSerial();
     render(needles(2));
@@ -166,9 +110,9 @@ TEST_F(FindBarDisplayTest, CountsStepsMissesRendersAndClosingAreThePages) {
 
     // Reopened, the query is still there, and the first step searches anew.
     bar->step(FindPayload::Direction::next);
-    EXPECT_STREQ(gtk_editable_get_text(GTK_EDITABLE(view->searchField())), "needle");
+    EXPECT_STREQ(gtk_editable_get_text(GTK_EDITABLE(findView->searchField())), "needle");
     ASSERT_TRUE(counterReads("1 / 2"));
-    click(view->doneButton());
+    click(findView->doneButton());
     EXPECT_FALSE(bar->state().isVisible);
 }
 
@@ -179,7 +123,7 @@ TEST(FindBarViewDisplay, TypingIsNeverOverwrittenByAnOlderAnswer) {
     std::vector<std::string> typed;
     view->onQueryChange = [&](std::string text) { typed.push_back(std::move(text)); };
     GtkEditable* field = GTK_EDITABLE(view->searchField());
-    const auto settle = [] { test::runMainLoopUntil([] { return false; }, 4); };
+    const auto settle = [] { runMainLoopUntil([] { return false; }, 4); };
 
     int end = 0;
     gtk_editable_insert_text(field, "a", -1, &end);
@@ -202,4 +146,4 @@ TEST(FindBarViewDisplay, TypingIsNeverOverwrittenByAnOlderAnswer) {
 }
 
 }  // namespace
-}  // namespace larkspin
+}  // namespace larkspin::test
