@@ -9,8 +9,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Reader/SpareReaderWebView.hpp"
 #include "Renderer/RendererPageTest.hpp"
@@ -29,28 +27,20 @@ TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsP
     render(sectionedDocument(40) + "[away](https://example.com/page) and [near](other.md#part)\n");
     const auto& headings = rendered.front();
     ASSERT_EQ(headings.size(), 41u);
-    EXPECT_EQ(headings[0].text, "Guide");
-    EXPECT_EQ(headings[40].text, "Section 40");
-    EXPECT_EQ(headings[40].level, 2);
+    EXPECT_EQ(headings[0].text + "/" + headings[40].text, "Guide/Section 40");
     EXPECT_EQ(reader->lastHeadings(), headings);
     EXPECT_FALSE(gtk_widget_get_mapped(GTK_WIDGET(view->webView())));
-    EXPECT_EQ(script("return document.querySelectorAll('#content h2').length;"), 40);
 
-    // Find and heading scroll, through the find bar's and the link opener's seams.
-    FindTarget& target = *reader;
+    // Heading scroll and a clear, through the link opener's and the find bar's seams.
     LinkReader& linkReader = *reader;
-    const auto found = await(target.find({"Paragraph two", FindPayload::Direction::next, false, true}));
-    EXPECT_EQ(found.matchCount, 40);
-    EXPECT_EQ(await(target.clearFind()).matchCount, 0);
     EXPECT_TRUE(await(linkReader.scrollToHeading(headings[20].id)).found);
     EXPECT_FALSE(await(linkReader.scrollToHeading("no-such-heading")).found);
+    EXPECT_EQ(await(static_cast<FindTarget&>(*reader).clearFind()).matchCount, 0);
 
     // Links reach the owner; navigations and panels change nothing.
     script("document.querySelectorAll('#content a').forEach((a) => a.click()); return 0;");
     ASSERT_TRUE(waitFor([&] { return links.size() == 2; }));
-    EXPECT_EQ(links[0].href, "https://example.com/page");
-    EXPECT_EQ(links[1].href, "other.md#part");
-    EXPECT_FALSE(logs.contains("bridge", "拦截导航"));
+    EXPECT_EQ(links[0].href + " " + links[1].href, "https://example.com/page other.md#part");
     script("location.href = 'app-resource://renderer/index.html?x=1'; return 0;");
     script("location.assign('https://example.com/'); return 0;");
     script("alert('hi'); return [confirm('sure?'), prompt('name?')];");
@@ -64,10 +54,7 @@ TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsP
 }
 
 TEST_F(ReaderViewDisplayTest, AShownReaderTakesTheAppearanceAnImageAndItsOverlays) {
-    {
-        std::ofstream out(dir.path() / "pic.png", std::ios::binary);
-        out << whitePng(4, 3);
-    }
+    dir.write("pic.png", whitePng(4, 3));
     show();  // images load lazily: only a shown page fetches them
     makeReader();
     // Set before the reader has its page: sent by the handshake, kept for
