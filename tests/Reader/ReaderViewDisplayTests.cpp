@@ -106,48 +106,15 @@ TEST_F(ReaderViewDisplayTest, AShownReaderTakesTheAppearanceAnImageAndItsOverlay
     ASSERT_TRUE(waitFor([&] { return reader->lastViewportInsetsApplied()->top == 0; }));
 }
 
-TEST_F(ReaderViewDisplayTest, TheReadingPositionSurvivesAReleaseAndACrash) {
-    show();
-    render(sectionedDocument(60));
-    script("const root = document.scrollingElement;"
-           "root.scrollTop = (root.scrollHeight - innerHeight) / 2; return 0;");
-    const auto before = await(reader->captureReadingAnchor());
-    ASSERT_TRUE(before && !before->headingPath.empty());
-    ASSERT_GT(before->scrollTop, 1000);
-    // Where the page is now, once it has restored the anchor of a new web view.
-    const auto restoredAnchor = [&] {
-        EXPECT_TRUE(waitFor([&] { return reader->lastAnchorRestored().has_value(); }));
-        return await(reader->captureReadingAnchor());
-    };
-
-    ASSERT_TRUE(await(reader->releaseWebView()));
-    EXPECT_FALSE(view->webView());
-    ASSERT_TRUE(reader->ensureWebView());
-    auto after = restoredAnchor();
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->blockId, before->blockId);
-    EXPECT_EQ(after->headingPath, before->headingPath);
-
-    WebKitWebView* crashed = view->webView();
-    webkit_web_view_terminate_web_process(crashed);
-    ASSERT_TRUE(waitFor([&] { return reader->lastRecoveryStrategy().has_value(); }));
-    EXPECT_NE(view->webView(), crashed);
-    EXPECT_EQ(reader->processTerminationCount(), 1);
-    EXPECT_TRUE(logs.contains("bridge", "Web 内容进程终止：reason=terminatedByAPI"));
-    after = restoredAnchor();
-    ASSERT_TRUE(after);
-    EXPECT_EQ(after->blockId, before->blockId);
-    EXPECT_EQ(after->headingPath, before->headingPath);
-    EXPECT_FALSE(reader->isInCrashLoop());
-}
-
-TEST_F(ReaderViewDisplayTest, AClaimedSpareRendersWithoutLoadingTheEntryPageAgain) {
+// A reader opened into a ready spare renders (a diagram too) without a
+// second entry load; scrolled half-way, it comes back at the same heading
+// after it gave its web view back and after its web process ended.
+TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAndACrash) {
     int entryLoads = 0;
     ManualClock clock;  // the spare's 2 s ready time-out never runs out on a busy machine
     WebViewPrewarmer::Dependencies parts;
     parts.clock = &clock;
-    parts.makeWebView = [&](std::shared_ptr<AppResourceSchemeHandler> appResources,
-                            std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
+    parts.makeWebView = [&](auto appResources, auto documentResources) {
         auto spare = factory->makeSpare(std::move(appResources), std::move(documentResources));
         g_signal_connect(std::static_pointer_cast<SpareReaderWebView>(spare)->webView(), "load-changed",
                          G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer count) {
@@ -159,25 +126,43 @@ TEST_F(ReaderViewDisplayTest, AClaimedSpareRendersWithoutLoadingTheEntryPageAgai
     prewarmer = WebViewPrewarmer::create(true, parts);
     prewarmer->schedule();
     ASSERT_TRUE(waitFor([&] { return prewarmer->state() == WebViewPrewarmer::State::ready; }));
-
     show();
-    makeReader(DiagramRenderServices::make(harness.context(),
-                                           AppResourceSchemeHandler::createForRenderer()));
-    render("# Flow\n\n```mermaid\ngraph TD\n  A[Start] --> B[End]\n```\n");
+    makeReader(DiagramRenderServices::make(harness.context(), AppResourceSchemeHandler::createForRenderer()));
+    render("```mermaid\ngraph TD\n  A[Start] --> B[End]\n```\n\n" + sectionedDocument(60));
     EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
     EXPECT_EQ(entryLoads, 1);
     int readyEvents = 0;
     for (const auto& record : logs.records()) readyEvents += record.message.starts_with("收到 ready");
     EXPECT_EQ(readyEvents, 1) << "the page said ready once, before it was claimed";
     EXPECT_EQ(std::string(webkit_web_view_get_uri(view->webView())), AppResourceSchemeHandler::entryURL);
-    // The diagram came from the shared diagram service into the page.
-    ASSERT_TRUE(waitFor([&] {
-        return reader->lastDiagramsProgress() && reader->lastDiagramsProgress()->isComplete();
-    }));
+    ASSERT_TRUE(waitFor([&] { return reader->lastDiagramsProgress() && reader->lastDiagramsProgress()->isComplete(); }));
     EXPECT_EQ(script("const host = document.querySelector('#content [data-state]');"
                      "return [host.dataset.state, !!host.shadowRoot?.querySelector('svg')];"),
               json({"done", true}));
     EXPECT_NE(prewarmer->state(), WebViewPrewarmer::State::idle) << "restocked after the first reply";
+
+    script("const root = document.scrollingElement; root.scrollTop = (root.scrollHeight - innerHeight) / 2;");
+    const auto before = await(reader->captureReadingAnchor());
+    ASSERT_TRUE(before && !before->headingPath.empty() && before->scrollTop > 1000);
+    // Where the page is, once it has restored the anchor in a new web view.
+    const auto expectSamePlace = [&] {
+        const auto after = await(reader->captureReadingAnchor());
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->blockId, before->blockId);
+        EXPECT_EQ(after->headingPath, before->headingPath);
+    };
+    ASSERT_TRUE(await(reader->releaseWebView()));
+    EXPECT_FALSE(view->webView());
+    ASSERT_TRUE(reader->ensureWebView());
+    ASSERT_TRUE(waitFor([&] { return reader->lastAnchorRestored().has_value(); }));
+    expectSamePlace();
+    WebKitWebView* crashed = view->webView();
+    webkit_web_view_terminate_web_process(crashed);
+    ASSERT_TRUE(waitFor([&] { return reader->lastRecoveryStrategy().has_value(); }));
+    EXPECT_NE(view->webView(), crashed);
+    EXPECT_TRUE(logs.contains("bridge", "Web 内容进程终止：reason=terminatedByAPI"));
+    expectSamePlace();
+    EXPECT_FALSE(reader->isInCrashLoop());
 }
 
 }  // namespace
