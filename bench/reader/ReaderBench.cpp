@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
@@ -51,68 +52,6 @@ namespace larkspin::bench {
 namespace {
 
 using nlohmann::json;
-
-constexpr int windowWidth = 1024;
-constexpr int windowHeight = 768;
-
-// Put at the start of every measured page: records (wall-clock milliseconds)
-// the end of the first frame whose content reaches the window's bottom.
-constexpr const char* firstScreenProbe = R"(
-(() => {
-    const after = new MessageChannel();
-    const filled = () => {
-        const content = document.getElementById('content');
-        if (!content) return false;
-        const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
-        return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
-    };
-    after.port1.onmessage = () => {
-        if (window.__firstScreen === undefined && filled()) {
-            window.__firstScreen = performance.timeOrigin + performance.now();
-        }
-    };
-    const tick = () => {
-        if (window.__firstScreen !== undefined) return;
-        after.port2.postMessage(0);
-        requestAnimationFrame(tick);
-    };
-    requestAnimationFrame(tick);
-})();
-)";
-
-double nowMs() { return static_cast<double>(g_get_real_time()) / 1000.0; }
-
-double median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::ranges::sort(values);
-    return values[values.size() / 2];
-}
-
-std::string formatMs(double ms) {
-    if (ms < 0) return "-";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f ms", ms);
-    return text;
-}
-
-GtkWindow* presentWindow(GtkWidget* child) {
-    auto* window = GTK_WINDOW(gtk_window_new());
-    gtk_window_set_default_size(window, windowWidth, windowHeight);
-    gtk_window_set_child(window, child);
-    gtk_window_present(window);
-    return window;
-}
-
-// The page's first-screen stamp, waiting for it.
-std::optional<double> firstScreenOf(WebKitWebView* view) {
-    std::optional<double> stamp;
-    test::waitFor([&] {
-        const auto outcome = test::callScript(view, "return window.__firstScreen ?? null;");
-        if (outcome.ok && outcome.json != "null") stamp = std::stod(outcome.json);
-        return stamp.has_value();
-    });
-    return stamp;
-}
 
 struct ReaderSample {
     double firstScreen = -1;

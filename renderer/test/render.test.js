@@ -2,6 +2,9 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHarness } from './support/harness.js';
 import { createScheduler } from '../src/page/scheduler.js';
+import { createInlineParser } from '../src/page/parser.js';
+import { parseDocument } from '../src/parse/document.js';
+import { headCut } from '../src/parse/head.js';
 
 const TIMING_KEYS = ['diagramMs', 'domMs', 'frameCount', 'maxFrameGapMs', 'parseMs', 'parseTimeoutMs', 'parseWaitMs', 'postDomMs', 'totalMs'];
 
@@ -151,6 +154,33 @@ describe('render', () => {
         assert.ok(h.article().querySelector('[data-diagram]').shadowRoot);
         h.close();
         whole.close();
+    });
+
+    test('a page shown while its first render parses (a spare taken into a window) shows the head', async () => {
+        const source = Array.from({ length: 1200 }, (_, i) => `Paragraph ${i} with some words.`).join('\n\n');
+        for (const shownMeanwhile of [true, false]) {
+            let headSeen = null;
+            let h = null;
+            const inner = createInlineParser({
+                parseDocument, headCut, now: () => performance.now(),
+                delay: async () => { headSeen = h.blocks().length; return 0; },
+            });
+            const parser = {
+                ...inner,
+                parse: (text, options, timeoutMs, onHead) => inner.parse(text, options, timeoutMs, onHead && ((head) => {
+                    if (shownMeanwhile) h.geometry.resize(900, 700);
+                    onHead(head);
+                })),
+            };
+            h = createHarness({ parser, geometry: { viewportHeight: 0, viewportWidth: 0 } });
+            try {
+                await h.render(source);
+                assert.equal(headSeen > 0, shownMeanwhile, `head of ${headSeen} blocks`);
+                assert.equal(h.blocks().length, 1200);
+            } finally {
+                h.close();
+            }
+        }
     });
 
     test('enhancements switch highlighting, math and diagrams off', async () => {

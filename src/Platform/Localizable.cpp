@@ -31,6 +31,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"common.cancel", "取消"},
     {"common.got_it", "知道了"},
     {"common.open", "打开"},
+    {"common.retry", "重试"},
     {"encoding.latin1",
      "文件不是 UTF-8 编码，已按 Latin-1 读取，非 ASCII 字符可能显示不正确。为避免损坏原文件，本文档只读，"
      "不能保存回原文件。"},
@@ -92,6 +93,9 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"save.error.verification_none", "<无>"},
     {"settings.general.external_change.ask", "先提示"},
     {"settings.general.external_change.reload", "自动重新载入"},
+    {"status.crash_loop.detail",
+     "正文渲染进程在 %lld 秒内连续终止 %lld 次，已停止自动重建。文件与未保存的修改都没有动，可以稍后重试。"},
+    {"status.crash_loop.title", "正文渲染进程反复崩溃"},
     {"theme.forest.name", "松墨"},
     {"theme.graphite.name", "石墨"},
     {"theme.linen.name", "亚麻"},

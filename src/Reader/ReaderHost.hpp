@@ -33,6 +33,10 @@ struct NavigationRequest {
     NavigationType type = NavigationType::other;
 };
 
+// A page panel (script dialog) that the reader web view answered without
+// showing anything.
+enum class ScriptPanel { alert, confirm, prompt };
+
 // What the web view side tells the reader view controller.
 class ReaderHostEvents {
 public:
@@ -43,6 +47,24 @@ public:
     // `provisional`: the load failed before the page was committed.
     virtual void webViewDidFailLoad(bool provisional, const std::string& description) = 0;
     virtual void webViewProcessDidTerminate(std::string_view reason) = 0;
+    // The page asked for a panel; it was answered at once (confirm: false,
+    // prompt: none).
+    virtual void webViewDidIgnorePanel(ScriptPanel, const std::string& /*message*/) {}
+};
+
+// A reader web view made ahead of need, in no window, as the prewarmer and
+// then the reader that adopts it drive it. `SpareReaderWebView` is the GTK
+// form; tests use a fake. Main thread.
+class SpareWebView {
+public:
+    virtual ~SpareWebView() = default;
+    // The port for the spare's bridge (made once; the bridge attaches to it).
+    virtual std::shared_ptr<ReaderBridgePort> bridgePort() = 0;
+    // Who hears the web view's navigations, loads and process end; none
+    // disconnects them.
+    virtual void setEvents(std::weak_ptr<ReaderHostEvents> events) = 0;
+    virtual void loadEntryPage(std::string_view url) = 0;
+    virtual void stopLoading() = 0;
 };
 
 // The reader's widgets as the reader view controller drives them: its root
@@ -65,11 +87,17 @@ public:
         std::shared_ptr<AppResourceSchemeHandler> appResources,
         std::shared_ptr<DocumentResourceSchemeHandler> documentResources,
         const std::optional<ColorComponents>& underPageColor) = 0;
+    // Mounts the web view of a spare made ahead of need (its page already
+    // loaded) as `installWebView` mounts a new one.
+    virtual void adoptWebView(std::shared_ptr<SpareWebView> spare,
+                              const std::optional<ColorComponents>& underPageColor) = 0;
     virtual void loadEntryPage(std::string_view url) = 0;
     virtual void stopLoading() = 0;
     // Unmounts and drops the web view; the root shows the under-page colour.
     virtual void discardWebView() = 0;
     virtual void setUnderPageColor(const ColorComponents& color) = 0;
+    // Gives the keyboard focus to the web view, when there is one.
+    virtual void focusPage() = 0;
     // The colour as text for logs.
     virtual std::string underPageColorDescription() const = 0;
 

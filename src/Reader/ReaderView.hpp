@@ -9,6 +9,7 @@
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Reader/DocumentStatusView.hpp"
 #include "Reader/ReaderHost.hpp"
+#include "Reader/ReaderWebViewSignals.hpp"
 #include "Reader/ResourceBannerView.hpp"
 
 namespace larkspin {
@@ -17,9 +18,10 @@ class ReaderWebViewFactory;
 
 // The reader's widgets: a GtkOverlay root whose main child is the web view
 // (or the renderer-missing label), with the status view and the banner as
-// overlays above it. The one place where a reader web view is mounted. It
-// reports the web view's navigations, loads and process end to the
-// controller and shows what the controller decides. Main thread.
+// overlays above it. The one place where a reader web view is mounted, new
+// from the factory or adopted from the prewarmer. It reports the web view's
+// navigations, loads, process end and panels to the controller and shows
+// what the controller decides. Main thread.
 class ReaderView final : public ReaderHost {
 public:
     explicit ReaderView(ReaderWebViewFactory& factory);
@@ -34,16 +36,19 @@ public:
     DocumentStatusView* statusView() const { return statusView_.get(); }
     ResourceBannerView* bannerView() const { return bannerView_.get(); }
 
-    void setEvents(std::weak_ptr<ReaderHostEvents> events) override { events_ = std::move(events); }
+    void setEvents(std::weak_ptr<ReaderHostEvents> events) override;
     void showRendererMissing(const std::string& text) override;
     std::shared_ptr<ReaderBridgePort> installWebView(
         std::shared_ptr<AppResourceSchemeHandler> appResources,
         std::shared_ptr<DocumentResourceSchemeHandler> documentResources,
         const std::optional<ColorComponents>& underPageColor) override;
+    void adoptWebView(std::shared_ptr<SpareWebView> spare,
+                      const std::optional<ColorComponents>& underPageColor) override;
     void loadEntryPage(std::string_view url) override;
     void stopLoading() override;
     void discardWebView() override;
     void setUnderPageColor(const ColorComponents& color) override;
+    void focusPage() override;
     std::string underPageColorDescription() const override;
     void showStatus(const DocumentStatusContent& content, const Theme& theme,
                     std::function<void()> onAction) override;
@@ -53,22 +58,13 @@ public:
     void hideBanner() override;
 
 private:
-    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                                   WebKitPolicyDecisionType type, gpointer data);
-    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data);
-    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar* uri, GError* error,
-                                 gpointer data);
-    static void onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
-                             gpointer data);
+    void mount(GObjectPtr<WebKitWebView> webView, const std::optional<ColorComponents>& underPageColor);
 
     ReaderWebViewFactory& factory_;
     std::weak_ptr<ReaderHostEvents> events_;
     GObjectPtr<GtkWidget> root_;
     GObjectPtr<WebKitWebView> webView_;
-    SignalConnection decidePolicy_;
-    SignalConnection loadChanged_;
-    SignalConnection loadFailed_;
-    SignalConnection terminated_;
+    ReaderWebViewSignals signals_;
     GtkWidget* missingLabel_ = nullptr;
     std::unique_ptr<DocumentStatusView> statusView_;
     std::unique_ptr<ResourceBannerView> bannerView_;

@@ -16,11 +16,13 @@
 #include "Protocol/AppResourceSchemeHandler.hpp"
 #include "Protocol/BridgeError.hpp"
 #include "Protocol/DiagramAppliedPayload.hpp"
+#include "Protocol/Diagrams/DiagramRenderService.hpp"
 #include "Protocol/DocumentResourceSchemeHandler.hpp"
 #include "Protocol/NavigationPolicy.hpp"
 #include "Protocol/RenderRequestPayload.hpp"
 #include "Protocol/RendererLanguage.hpp"
 #include "Reader/ReaderLog.hpp"
+#include "Reader/SharedServices.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
@@ -71,6 +73,9 @@ ReaderViewController::ReaderViewController(std::string documentID, Dependencies 
             return RendererLanguage::preferredLocalizations();
         };
     }
+    if (!dependencies_.diagramService) {
+        dependencies_.diagramService = [] { return SharedServices::diagramService(); };
+    }
     if (!dependencies_.currentTheme) {
         dependencies_.currentTheme = [] {
             return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
@@ -91,6 +96,10 @@ void ReaderViewController::loadView() {
     if (viewLoaded_) return;
     viewLoaded_ = true;
     dependencies_.host->setEvents(weak_from_this());
+    if (auto spare = claimSpare()) {
+        adoptPrewarmedWebView(std::move(*spare));
+        return;
+    }
     schemeHandler_ = dependencies_.makeAppResources();
     if (!schemeHandler_) {
         dependencies_.host->showRendererMissing(L10n::text("reader.renderer_missing"));
@@ -102,6 +111,10 @@ void ReaderViewController::loadView() {
     loadEntryPage();
 }
 
+std::optional<WebViewPrewarmer::Instance> ReaderViewController::claimSpare() {
+    return dependencies_.prewarmer ? dependencies_.prewarmer->claim() : std::nullopt;
+}
+
 void ReaderViewController::installWebView() {
     if (!schemeHandler_ || !documentResourceHandler_) return;
     auto port = dependencies_.host->installWebView(schemeHandler_, documentResourceHandler_,
@@ -111,12 +124,47 @@ void ReaderViewController::installWebView() {
     firstScreenMarks_.webViewInstalledAt = clock_.now();
 }
 
-void ReaderViewController::mount(std::shared_ptr<ReaderBridgePort> port) {
+void ReaderViewController::adoptPrewarmedWebView(WebViewPrewarmer::Instance spare) {
+    // The document's location moves to the spare's handler.
+    if (documentResourceHandler_ && documentResourceHandler_ != spare.documentResourceHandler) {
+        documentResourceHandler_->setDocumentLocation(std::nullopt, documentID_);
+        documentResourceHandler_->setAccessDeniedCallback(documentID_, {});
+    }
+    schemeHandler_ = spare.schemeHandler;
+    documentResourceHandler_ = spare.documentResourceHandler;
+    applyDocumentLocation();
+    dependencies_.host->adoptWebView(spare.webView, lastUnderPageColor_);
+    mountTakingOver(*spare.bridge);
+    firstScreenMarks_ = FirstScreenMarks{};
+    firstScreenMarks_.webViewInstalledAt = clock_.now();
+    firstScreenMarks_.entryLoadStartedAt = firstScreenMarks_.webViewInstalledAt;
+    firstScreenMarks_.usedPrewarmed = true;
+    AppLog::bridge.info("领用预热的 WKWebView：documentID=%{public}s", documentID_);
+    // The spare's page said "ready" before it was claimed: the handshake runs
+    // on the next turn, unless the web view was replaced in between.
+    MainThread::post([weak = weak_from_this(), adopted = bridge_->webView()] {
+        auto self = weak.lock();
+        if (self && self->bridge_ && adopted && self->bridge_->webView() == adopted) {
+            self->bridgeDidBecomeReady(*self->bridge_);
+        }
+    });
+}
+
+std::shared_ptr<ReaderBridge> ReaderViewController::makeBridge() {
     auto bridge = ReaderBridge::create(documentID_, makeUUID());
     bridge->setDelegate(weak_from_this());
     bridge->setSourceRevision(renderRevision_);
-    bridge->attach(std::move(port));
-    bridge_ = std::move(bridge);
+    return bridge;
+}
+
+void ReaderViewController::mount(std::shared_ptr<ReaderBridgePort> port) {
+    bridge_ = makeBridge();
+    bridge_->attach(std::move(port));
+}
+
+void ReaderViewController::mountTakingOver(ReaderBridge& spareBridge) {
+    bridge_ = makeBridge();
+    bridge_->attachTakingOverFrom(spareBridge);
 }
 
 void ReaderViewController::loadEntryPage() {
@@ -223,9 +271,127 @@ void ReaderViewController::webViewDidFailLoad(bool provisional, const std::strin
     }
 }
 
+void ReaderViewController::webViewDidIgnorePanel(ScriptPanel panel, const std::string& message) {
+    ++alertCount_;
+    switch (panel) {
+        case ScriptPanel::alert:
+            AppLog::bridge.error("忽略页面 alert：%{private}s", message);
+            break;
+        case ScriptPanel::confirm:
+            AppLog::bridge.error("忽略页面 confirm：%{private}s", message);
+            break;
+        case ScriptPanel::prompt:
+            AppLog::bridge.error("忽略页面 prompt：%{private}s", message);
+            break;
+    }
+}
+
+// ---- release, rebuild, crash recovery --------------------------------------
+
+Task<bool> ReaderViewController::releaseWebView() { return performRelease(weak_from_this()); }
+
+Task<bool> ReaderViewController::performRelease(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->bridge_ || self->releasePending_) co_return false;
+    self->releasePending_ = true;
+    self.reset();
+    // A failed capture keeps the anchor stored before; the release goes on.
+    co_await captureAnchor(weak);
+    self = weak.lock();
+    if (!self) co_return false;
+    if (!self->releasePending_ || !self->bridge_) {
+        self->releasePending_ = false;  // a rebuild or a process end came first
+        co_return false;
+    }
+    self->releasePending_ = false;
+    self->discardWebView();
+    ++self->releaseCount_;
+    const auto& anchor = self->readingAnchor_;
+    AppLog::bridge.info("释放 WKWebView（第 %ld 次）：anchor=%{public}s scrollTop=%ld",
+                        self->releaseCount_, anchor ? anchor->blockId : std::string("<nil>"),
+                        anchor ? ReaderLog::wholeNumber(anchor->scrollTop) : std::int64_t{0});
+    co_return true;
+}
+
+bool ReaderViewController::ensureWebView() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    releasePending_ = false;  // a release still capturing its anchor discards nothing
+    rebuildWhenActive_ = false;
+    if (bridge_ || !schemeHandler_ || !viewLoaded_) return false;
+    if (isInCrashLoop_) {
+        isInCrashLoop_ = false;
+        hideDocumentStatus();
+    }
+    ++rebuildCount_;
+    AppLog::bridge.info("重建 WKWebView（第 %ld 次）：restoreAnchor=%{public}s hasSource=%{bool}d",
+                        rebuildCount_, readingAnchor_ ? readingAnchor_->blockId : std::string("<nil>"),
+                        source_.has_value());
+    if (auto spare = claimSpare()) {
+        adoptPrewarmedWebView(std::move(*spare));
+    } else {
+        installWebView();
+        loadEntryPage();
+    }
+    updateObscuredContentInsets();
+    return true;
+}
+
 void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
     AppLog::bridge.error("Web 内容进程终止：reason=%{public}s", reason);
-    discardWebView();
+    ++processTerminationCount_;
+    const Clock::TimePoint now = clock_.now();
+    const std::optional<Clock::Duration> sinceLast =
+        lastTerminationAt_ ? std::optional(now - *lastTerminationAt_) : std::nullopt;
+    lastTerminationAt_ = now;
+    releasePending_ = false;
+    if (bridge_) discardWebView();
+
+    if (sinceLast && *sinceLast < crashLoopWindow) {
+        isInCrashLoop_ = true;
+        rebuildWhenActive_ = false;
+        AppLog::bridge.fault(
+            "Web 内容进程反复终止：count=%ld sinceLastMs=%ld 停止自动重建，等用户重试",
+            processTerminationCount_,
+            std::chrono::duration_cast<std::chrono::milliseconds>(*sinceLast).count());
+        DocumentStatusContent content;
+        content.title = L10n::text("status.crash_loop.title");
+        content.detail = L10n::format(
+            "status.crash_loop.detail",
+            {std::to_string(crashLoopWindow.count()), std::to_string(processTerminationCount_)});
+        content.actionTitle = L10n::text("common.retry");
+        showDocumentStatus(std::move(content), [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->retryAfterCrashLoop();
+        });
+        if (onWebContentProcessTerminated) onWebContentProcessTerminated(ProcessRecoveryAction::crashLoop);
+        return;
+    }
+
+    awaitingRecoveryStrategy_ = readingAnchor_.has_value();
+    lastRecoveryStrategy_.reset();
+    AppLog::bridge.error("Web 内容进程终止：count=%ld hasAnchor=%{bool}d anchorScrollTop=%ld 重建 WKWebView",
+                         processTerminationCount_, readingAnchor_.has_value(),
+                         readingAnchor_ ? ReaderLog::wholeNumber(readingAnchor_->scrollTop)
+                                        : std::int64_t{0});
+    if (onWebContentProcessTerminated) {
+        onWebContentProcessTerminated(ProcessRecoveryAction::rebuild);
+    } else if (isWindowActive_) {
+        ensureWebView();
+    } else {
+        // A background reader rebuilds when it is shown again, not now.
+        rebuildWhenActive_ = true;
+    }
+}
+
+void ReaderViewController::retryAfterCrashLoop() {
+    lastTerminationAt_.reset();
+    awaitingRecoveryStrategy_ = readingAnchor_.has_value();
+    lastRecoveryStrategy_.reset();
+    AppLog::bridge.info("用户重试重建 Web 内容进程：count=%ld", processTerminationCount_);
+    if (onWebContentProcessTerminated) {
+        onWebContentProcessTerminated(ProcessRecoveryAction::retry);
+    } else {
+        ensureWebView();
+    }
 }
 
 // ---- render ----------------------------------------------------------------
@@ -293,7 +459,7 @@ Task<void> ReaderViewController::performRender(Weak weak, RenderQueue::Ticket ti
 void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
-        if (dependencies_.restockSpare) dependencies_.restockSpare();
+        if (dependencies_.prewarmer) dependencies_.prewarmer->schedule();
     }
     if (reply.type != rawValue(Type::rendered)) throw BridgeError::unexpectedType(reply.type);
     auto payload = reply.decodePayload<RenderedPayload>();
@@ -332,6 +498,10 @@ void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload&
 void ReaderViewController::recordAnchorRestored(const AnchorRestoredPayload& report) {
     if (lastAnchorRestored_) return;
     lastAnchorRestored_ = report;
+    if (awaitingRecoveryStrategy_) {
+        awaitingRecoveryStrategy_ = false;
+        lastRecoveryStrategy_ = report.strategy;
+    }
     ReaderLog::anchorRestored(report);
     if (onAnchorRestored) onAnchorRestored(report);
 }
@@ -339,7 +509,9 @@ void ReaderViewController::recordAnchorRestored(const AnchorRestoredPayload& rep
 void ReaderViewController::setWindowActive(bool active) {
     const bool wasActive = isWindowActive_;
     isWindowActive_ = active;
-    if (!wasActive && active) retryTimedOutRenderIfNeeded();
+    if (!active) return;
+    if (rebuildWhenActive_) ensureWebView();
+    if (!wasActive) retryTimedOutRenderIfNeeded();
 }
 
 void ReaderViewController::retryTimedOutRenderIfNeeded() {
@@ -407,24 +579,28 @@ void ReaderViewController::applyDocumentLocation() {
 
 Task<void> ReaderViewController::serveDiagramRequest(Weak weak, DiagramRequestPayload request) {
     auto self = weak.lock();
-    if (!self) co_return;
-    auto service = self->dependencies_.diagramService;
+    if (!self || !self->bridge_) co_return;
+    auto service = self->dependencies_.diagramService();
+    // The diagram is wanted while the page that asked is still this reader's.
+    const std::weak_ptr<ReaderBridge> asking = self->bridge_;
     self.reset();
+    const DiagramRenderService::StillWanted stillWanted = [weak, asking] {
+        auto owner = weak.lock();
+        auto bridge = asking.lock();
+        return owner && bridge && owner->bridge_ == bridge && owner->isReady_;
+    };
+    const std::string diagramID = request.diagramID;
     DiagramResultPayload result =
-        DiagramResultPayload::failure(request.diagramID, "unavailable", "独立渲染服务不可用");
-    if (service) {
-        result = co_await service->render(request.diagramID, request.source, request.themeVariables);
-    }
-    self = weak.lock();
-    if (!self || !self->bridge_ || !self->isReady_) co_return;
-    auto bridge = self->bridge_;
-    self.reset();
+        DiagramResultPayload::failure(diagramID, "unavailable", "独立渲染服务不可用");
+    if (service) result = co_await service->render(std::move(request), stillWanted);
+    if (!stillWanted()) co_return;
+    auto bridge = asking.lock();
     std::exception_ptr failure;
     try {
         auto applied = co_await pageRequest<DiagramAppliedPayload>(
             bridge, Type::diagramResult, PayloadCodec::encode(result), Type::diagramApplied);
         if (!applied.accepted) {
-            AppLog::diagrams.info("diagramResult %{public}s 已过期（页面不再等待）", request.diagramID);
+            AppLog::diagrams.info("diagramResult %{public}s 已过期（页面不再等待）", diagramID);
         }
     } catch (...) {
         failure = std::current_exception();
@@ -483,6 +659,8 @@ Task<ScrolledPayload> ReaderViewController::performScroll(Weak weak, std::string
     if (!reply.found) AppLog::bridge.error("scrollToHeading：页面里没有 id=%{private}s 的标题", id);
     co_return reply;
 }
+
+void ReaderViewController::focusPage() { dependencies_.host->focusPage(); }
 
 void ReaderViewController::updateObscuredContentInsets() {
     if (!bridge_) return;

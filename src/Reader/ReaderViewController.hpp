@@ -23,6 +23,7 @@
 #include "Protocol/ReaderBridge.hpp"
 #include "Protocol/ReaderBridgeDelegate.hpp"
 #include "Protocol/ReadingAnchor.hpp"
+#include "Protocol/ReadingAnchorStrategy.hpp"
 #include "Protocol/RenderEnhancements.hpp"
 #include "Protocol/RenderedPayload.hpp"
 #include "Protocol/ScrolledPayload.hpp"
@@ -33,12 +34,17 @@
 #include "Protocol/TypographyAppliedPayload.hpp"
 #include "Protocol/ViewportInsetsAppliedPayload.hpp"
 #include "Protocol/ViewportInsetsPayload.hpp"
+#include "Reader/Chrome/FindTarget.hpp"
+#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/ReaderHost.hpp"
 #include "Reader/RenderQueue.hpp"
+#include "Reader/WebViewPrewarmer.hpp"
 
 namespace larkspin {
 
 class AppResourceSchemeHandler;
+class DiagramRenderService;
 class DocumentResourceSchemeHandler;
 class PasteboardService;
 
@@ -63,7 +69,11 @@ struct FirstScreenMarks {
 // the two URL-scheme handlers, loads the renderer's entry page, completes
 // the ready handshake, pushes the appearance, renders the document's text
 // one request at a time, keeps the reading position, answers the page's
-// events and shows the status view and the banner.
+// events and shows the status view and the banner. It gives its web view
+// back and rebuilds it (taking the prewarmed spare when there is one), and
+// recovers from the end of its web content process, stopping with a retry
+// page when the process ends twice within 3 s. It is the find bar's target
+// and the link opener's reader.
 //
 // It includes no GTK or WebKit header: the widgets are behind `ReaderHost`
 // and the web view behind `ReaderBridgePort`, so that tests drive it with
@@ -71,16 +81,11 @@ struct FirstScreenMarks {
 // weakly). Main thread only.
 class ReaderViewController final : public ReaderBridgeDelegate,
                                    public ReaderHostEvents,
+                                   public FindTarget,
+                                   public LinkReader,
                                    public std::enable_shared_from_this<ReaderViewController> {
 public:
-    // Renders one diagram of the page; never fails (errors come back inside
-    // the result).
-    class DiagramRenderer {
-    public:
-        virtual ~DiagramRenderer() = default;
-        virtual Task<DiagramResultPayload> render(std::string diagramID, std::string source,
-                                                  JSONValue themeVariables) = 0;
-    };
+    using ProcessRecoveryAction = larkspin::ProcessRecoveryAction;
 
     struct Dependencies {
         std::shared_ptr<ReaderHost> host;
@@ -91,10 +96,12 @@ public:
         // The page's language list; defaults to the user's languages.
         std::function<std::vector<std::string>()> preferredLocalizations;
         const PasteboardService* pasteboard = nullptr;  // the general pasteboard when null
-        std::shared_ptr<DiagramRenderer> diagramService;
-        // Called at the first reply of each web view, so that a new spare
-        // web view is prepared (the prewarmer, when there is one).
-        std::function<void()> restockSpare;
+        // Renders the page's diagrams; defaults to the application's shared
+        // service, which is null when the renderer's files are missing.
+        std::function<std::shared_ptr<DiagramRenderService>()> diagramService;
+        // The source of spare web views, told to prepare the next one at the
+        // first reply of each web view; none: every web view is made here.
+        std::shared_ptr<WebViewPrewarmer> prewarmer;
         // The theme the status view is drawn in; defaults to the theme in
         // force (the appearance controller's).
         std::function<Theme()> currentTheme;
@@ -105,6 +112,8 @@ public:
     // The banner's height, the whole top inset of the page.
     static constexpr double bannerHeight = 32;
     static constexpr std::chrono::milliseconds activeHeadingSnapshotDelay{500};
+    // Two process ends closer together than this stop the automatic rebuild.
+    static constexpr std::chrono::seconds crashLoopWindow{3};
 
     static std::shared_ptr<ReaderViewController> create(std::string documentID,
                                                          Dependencies dependencies);
@@ -112,9 +121,23 @@ public:
     ReaderViewController(const ReaderViewController&) = delete;
     ReaderViewController& operator=(const ReaderViewController&) = delete;
 
-    // Builds the view: the renderer-missing label, or a fresh web view
-    // loading the entry page. Once.
+    // Builds the view: the renderer-missing label, the prewarmed spare, or a
+    // fresh web view loading the entry page. Once.
     void loadView();
+
+    // ---- release, rebuild, crash recovery ----
+    // Captures the reading anchor, then gives the web view back. False when
+    // there was none, a release already waits, or a rebuild or a process end
+    // came during the capture.
+    Task<bool> releaseWebView();
+    // Builds a web view again after a release or a process end (the spare
+    // when one is ready); the next render restores the reading anchor. False
+    // when one exists or the view has no renderer files or is not loaded.
+    bool ensureWebView();
+    // Told after the web content process ended or the user pressed retry on
+    // the crash-loop page. Without it the reader rebuilds by itself, at once
+    // while the window is active, else when it becomes active.
+    std::function<void(ProcessRecoveryAction)> onWebContentProcessTerminated;
 
     // ---- render ----
     void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
@@ -131,10 +154,11 @@ public:
     // document-resource handler exists.
     void setDocumentLocation(std::optional<std::filesystem::path> location);
 
-    // ---- requests ----
-    Task<FindResultPayload> find(FindPayload payload);
-    Task<FindResultPayload> clearFind();
-    Task<ScrolledPayload> scrollToHeading(std::string id);
+    // ---- requests (the find bar's target, the link opener's reader) ----
+    Task<FindResultPayload> find(FindPayload payload) override;
+    Task<FindResultPayload> clearFind() override;
+    void focusPage() override;
+    Task<ScrolledPayload> scrollToHeading(std::string id) override;
     void sendViewportInsets(ViewportInsetsPayload insets);
     // The page's covered top edge (the banner's 32 points or 0) sent to it.
     void updateObscuredContentInsets();
@@ -162,8 +186,8 @@ public:
     void showDocumentStatus(DocumentStatusContent content, std::function<void()> onAction = {});
     void hideDocumentStatus();
     void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
-                    std::function<void()> onDismiss);
-    void hideBanner();
+                    std::function<void()> onDismiss) override;
+    void hideBanner() override;
     bool isStatusShown() const { return statusContent_.has_value(); }
     bool isBannerShown() const { return bannerShown_; }
 
@@ -226,6 +250,19 @@ public:
     }
     const std::optional<CapabilitiesPayload>& lastCapabilities() const { return lastCapabilities_; }
     const FirstScreenMarks& firstScreenMarks() const { return firstScreenMarks_; }
+    std::int64_t processTerminationCount() const { return processTerminationCount_; }
+    std::int64_t releaseCount() const { return releaseCount_; }
+    std::int64_t rebuildCount() const { return rebuildCount_; }
+    std::int64_t alertCount() const { return alertCount_; }
+    bool isInCrashLoop() const { return isInCrashLoop_; }
+    bool isReleasePending() const { return releasePending_; }
+    // A rebuild that waits for the window to become active.
+    bool isRebuildWaitingForActivation() const { return rebuildWhenActive_; }
+    bool isAwaitingRecoveryStrategy() const { return awaitingRecoveryStrategy_; }
+    // How the page restored the anchor after the last crash rebuild.
+    const std::optional<ReadingAnchorStrategy>& lastRecoveryStrategy() const {
+        return lastRecoveryStrategy_;
+    }
     std::int64_t anchorSnapshotCount() const { return anchorSnapshotCount_; }
     std::int64_t timeoutRetryCount() const { return timeoutRetryCount_; }
     const std::shared_ptr<DocumentResourceSchemeHandler>& documentResourceHandler() const {
@@ -249,6 +286,7 @@ public:
     void webViewDidFinishLoad() override;
     void webViewDidFailLoad(bool provisional, const std::string& description) override;
     void webViewProcessDidTerminate(std::string_view reason) override;
+    void webViewDidIgnorePanel(ScriptPanel panel, const std::string& message) override;
 
 private:
     using Weak = std::weak_ptr<ReaderViewController>;
@@ -256,7 +294,12 @@ private:
     ReaderViewController(std::string documentID, Dependencies dependencies);
 
     void installWebView();
+    void adoptPrewarmedWebView(WebViewPrewarmer::Instance spare);
     void mount(std::shared_ptr<ReaderBridgePort> port);
+    void mountTakingOver(ReaderBridge& spareBridge);
+    std::shared_ptr<ReaderBridge> makeBridge();
+    std::optional<WebViewPrewarmer::Instance> claimSpare();
+    void retryAfterCrashLoop();
     void loadEntryPage();
     void discardWebView();
     void entryLoadDidTimeOut();
@@ -272,6 +315,7 @@ private:
     static Task<void> runHandshakeSequence(Weak weak);
     static Task<void> performRender(Weak weak, RenderQueue::Ticket ticket);
     static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
+    static Task<bool> performRelease(Weak weak);
     static Task<void> exchangeViewportInsets(Weak weak, std::shared_ptr<ReaderBridge> bridge,
                                              ViewportInsetsPayload insets);
     static Task<void> snapshotAnchor(Weak weak, Clock::Duration delay, CancellationToken token);
@@ -337,6 +381,16 @@ private:
     std::optional<CancellationSource> anchorSnapshotTask_;
     std::int64_t anchorSnapshotCount_ = 0;
     std::optional<ColorComponents> lastUnderPageColor_;
+    std::int64_t alertCount_ = 0;
+    std::int64_t processTerminationCount_ = 0;
+    std::int64_t releaseCount_ = 0;
+    std::int64_t rebuildCount_ = 0;
+    bool releasePending_ = false;
+    bool rebuildWhenActive_ = false;
+    std::optional<Clock::TimePoint> lastTerminationAt_;
+    bool isInCrashLoop_ = false;
+    bool awaitingRecoveryStrategy_ = false;
+    std::optional<ReadingAnchorStrategy> lastRecoveryStrategy_;
 };
 
 }  // namespace larkspin

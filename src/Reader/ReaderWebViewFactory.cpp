@@ -3,6 +3,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/AppResourceSchemeHandler.hpp"
 #include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Reader/SpareReaderWebView.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"
 
@@ -34,6 +35,13 @@ GObjectPtr<WebKitWebView> ReaderWebViewFactory::makeWebView(
     }
     schemes_->route(webView.get(), std::move(appResources), std::move(documentResources));
     return webView;
+}
+
+std::shared_ptr<SpareWebView> ReaderWebViewFactory::makeSpare(
+    std::shared_ptr<AppResourceSchemeHandler> appResources,
+    std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
+    return std::make_shared<SpareReaderWebView>(
+        makeWebView(std::move(appResources), std::move(documentResources)));
 }
 
 }  // namespace larkspin

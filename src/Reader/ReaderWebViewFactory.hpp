@@ -13,13 +13,15 @@ namespace larkspin {
 class AppResourceSchemeHandler;
 class DocumentResourceSchemeHandler;
 class ResourceSchemes;
+class SpareWebView;
 
 // The one maker of reader web views (a document's reader, and the spare that
 // the prewarmer keeps ready). Every view it makes lives in one shared web
 // context, on which both URL schemes are registered once; each view has a
 // user content manager of its own and the reader's settings
 // (ReaderWebView), and routes its two schemes to the handlers it was made
-// with. Each view keeps its own web process. Main thread.
+// with. Each view keeps its own web process (no view is related to another),
+// so that a crash ends one reader only. Main thread.
 class ReaderWebViewFactory {
 public:
     // The application's factory over the default web context.
@@ -33,6 +35,10 @@ public:
     WebKitWebContext* context() const { return context_.get(); }
 
     GObjectPtr<WebKitWebView> makeWebView(
+        std::shared_ptr<AppResourceSchemeHandler> appResources,
+        std::shared_ptr<DocumentResourceSchemeHandler> documentResources);
+    // The same web view as the prewarmer's spare (a SpareReaderWebView).
+    std::shared_ptr<SpareWebView> makeSpare(
         std::shared_ptr<AppResourceSchemeHandler> appResources,
         std::shared_ptr<DocumentResourceSchemeHandler> documentResources);
 

@@ -8,14 +8,17 @@ namespace larkspin::ReaderWebView {
 
 namespace {
 
+constexpr const char* panelObserverKey = "larkspin-panel-observer";
+
 gboolean onContextMenu(WebKitWebView* webView, WebKitContextMenu* menu, WebKitHitTestResult*,
                        gpointer) {
     prepareContextMenu(webView, menu);
     return FALSE;  // show the menu as edited
 }
 
-gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
-    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+gboolean onScriptDialog(WebKitWebView* webView, WebKitScriptDialog* dialog, gpointer) {
+    const WebKitScriptDialogType type = webkit_script_dialog_get_dialog_type(dialog);
+    switch (type) {
         case WEBKIT_SCRIPT_DIALOG_CONFIRM:
             webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
             break;
@@ -25,6 +28,12 @@ gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
         case WEBKIT_SCRIPT_DIALOG_ALERT:
         case WEBKIT_SCRIPT_DIALOG_PROMPT:
             break;  // a prompt answers null
+    }
+    const auto* observer =
+        static_cast<const PanelObserver*>(g_object_get_data(G_OBJECT(webView), panelObserverKey));
+    if (observer && type != WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) {
+        const char* message = webkit_script_dialog_get_message(dialog);
+        (*observer)(type, message ? message : "");
     }
     return TRUE;  // handled: nothing is shown
 }
@@ -61,6 +70,15 @@ GObjectPtr<WebKitWebView> create(WebKitWebContext* context) {
     g_signal_connect(webView.get(), "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
     g_signal_connect(webView.get(), "create", G_CALLBACK(onCreate), nullptr);
     return webView;
+}
+
+void setPanelObserver(WebKitWebView* webView, PanelObserver observer) {
+    if (!observer) {
+        g_object_set_data(G_OBJECT(webView), panelObserverKey, nullptr);
+        return;
+    }
+    g_object_set_data_full(G_OBJECT(webView), panelObserverKey, new PanelObserver(std::move(observer)),
+                           [](gpointer data) { delete static_cast<PanelObserver*>(data); });
 }
 
 void prepareContextMenu(WebKitWebView* webView, WebKitContextMenu* menu) {

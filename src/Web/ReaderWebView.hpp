@@ -2,6 +2,9 @@
 
 #include <webkit/webkit.h>
 
+#include <functional>
+#include <string>
+
 #include "Platform/Glib/GObjectPtr.hpp"
 
 namespace larkspin {
@@ -24,6 +27,11 @@ namespace ReaderWebView {
 
 // A new reader web view in `context`. Main thread.
 GObjectPtr<WebKitWebView> create(WebKitWebContext* context);
+
+// Told of each alert, confirm and prompt the page asked for, after it was
+// answered; an empty function removes it.
+using PanelObserver = std::function<void(WebKitScriptDialogType type, const std::string& message)>;
+void setPanelObserver(WebKitWebView* webView, PanelObserver observer);
 
 // The context menu's preparation ("context-menu" handler): the inert items
 // go, then the file-path items are appended. Exposed for tests.

@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -27,6 +28,20 @@
 
 namespace larkspin::test {
 
+// A spare web view: its page is the test's FakeBridgePort.
+class FakeSpare final : public SpareWebView {
+public:
+    std::shared_ptr<ReaderBridgePort> bridgePort() override { return port; }
+    void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
+    void loadEntryPage(std::string_view) override { ++loads; }
+    void stopLoading() override { stopped = true; }
+
+    std::shared_ptr<FakeBridgePort> port = std::make_shared<FakeBridgePort>();
+    std::weak_ptr<ReaderHostEvents> events;
+    int loads = 0;
+    bool stopped = false;
+};
+
 class FakeHost final : public ReaderHost {
 public:
     void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
@@ -37,10 +52,15 @@ public:
         ports.push_back(std::make_shared<FakeBridgePort>());
         return ports.back();
     }
+    void adoptWebView(std::shared_ptr<SpareWebView> spare, const std::optional<ColorComponents>&) override {
+        ports.push_back(std::static_pointer_cast<FakeSpare>(spare)->port);
+        log.push_back("adopt");
+    }
     void loadEntryPage(std::string_view url) override { log.push_back("load " + std::string(url)); }
     void stopLoading() override { log.push_back("stop"); }
     void discardWebView() override { log.push_back("discard"); }
     void setUnderPageColor(const ColorComponents& color) override { underPage = color; }
+    void focusPage() override { log.push_back("focus"); }
     std::string underPageColorDescription() const override { return "colour"; }
     void showStatus(const DocumentStatusContent& content, const Theme&,
                     std::function<void()> onAction) override {
@@ -84,31 +104,46 @@ protected:
         AppLog::setRevealPrivateForTesting(std::nullopt);
     }
 
-    std::shared_ptr<ReaderViewController> makeReader(bool withRenderer = true) {
+    std::shared_ptr<ReaderViewController> makeReader(bool withRenderer = true,
+                                                     std::shared_ptr<WebViewPrewarmer> prewarmer = nullptr) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = host;
         dependencies.clock = &clock;
-        const auto root = dir.path();
-        dependencies.makeAppResources = [root, withRenderer] {
-            return withRenderer ? AppResourceSchemeHandler::create(root) : nullptr;
-        };
+        dependencies.makeAppResources = appResources(withRenderer);
         dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
         dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         dependencies.pasteboard = &pasteboardService;
+        dependencies.diagramService = [] { return nullptr; };
+        dependencies.prewarmer = std::move(prewarmer);
         return ReaderViewController::create("DOC", std::move(dependencies));
     }
+    std::function<std::shared_ptr<AppResourceSchemeHandler>()> appResources(bool present) {
+        return [root = dir.path(), present] { return present ? AppResourceSchemeHandler::create(root) : nullptr; };
+    }
+    // A prewarmer on the test's clock whose spares are FakeSpares.
+    std::shared_ptr<WebViewPrewarmer> makePrewarmer(bool enabled = true, bool withRenderer = true) {
+        WebViewPrewarmer::Dependencies parts;
+        parts.clock = &clock;
+        parts.makeAppResources = appResources(withRenderer);
+        parts.makeWebView = [this](auto, auto) { return spares.emplace_back(std::make_shared<FakeSpare>()); };
+        return WebViewPrewarmer::create(enabled, std::move(parts));
+    }
+    // The newest spare's page says "ready".
+    void spareSaysReady() { spares.back()->port->post(event("ready")); }
 
     FakeBridgePort& page() { return *host->ports.back(); }
-
+    // The page's web process ends.
+    void terminate() {
+        host->events.lock()->webViewProcessDidTerminate("crashed");
+        MainThread::drainForTesting();
+    }
     std::string event(const std::string& type, const std::string& payload = "{}") {
         const std::string session = type == "ready" ? "" : reader->bridge()->viewSessionID();
         return R"({"protocolVersion":1,"messageID":"E","viewSessionID":")" + session +
                R"(","documentID":"DOC","sourceRevision":0,"renderGeneration":0,"type":")" + type +
                R"(","payload":)" + payload + "}";
     }
-    void post(const std::string& type, const std::string& payload = "{}") {
-        page().post(event(type, payload));
-    }
+    void post(const std::string& type, const std::string& payload = "{}") { page().post(event(type, payload)); }
 
     // Runs the main loop until the page has been sent `count` requests.
     void waitForCalls(std::size_t count) {
@@ -125,70 +160,52 @@ protected:
 
     // Answers request `index` with `type` and `payload` (JSON text).
     void answer(std::size_t index, const std::string& type, const std::string& payload) {
-        const BridgeEnvelope request = page().request(index);
-        answered.insert(index);
-        page().answer(index, R"({"protocolVersion":1,"messageID":")" + request.messageID +
+        answered.insert({&page(), index});
+        page().answer(index, R"({"protocolVersion":1,"messageID":")" + page().request(index).messageID +
                                  R"(","viewSessionID":"","documentID":"","sourceRevision":0,)" +
-                                 R"("renderGeneration":1,"type":")" + type + R"(","payload":)" +
-                                 payload + "}");
+                                 R"("renderGeneration":1,"type":")" + type + R"(","payload":)" + payload + "}");
         MainThread::drainForTesting();
     }
     // The page's usual answer to request `index`.
     void answerUsual(std::size_t index) {
         const BridgeEnvelope request = page().request(index);
-        const std::string& type = request.type;
         const std::string echo = request.payload.serialized();
-        if (type == "probe") {
-            answer(index, "capabilities",
-                   R"({"isSecureContext":true,"cryptoSubtle":true,"moduleWorker":true,)"
-                   R"("dynamicImport":true,"cspBlockedInlineScript":true,"userAgent":"UA"})");
-        } else if (type == "setAccessibility") {
-            answer(index, "accessibilityApplied", echo);
-        } else if (type == "setTheme") {
-            const auto revision = request.payload.objectValue()->at("themeRevision").serialized();
-            answer(index, "themeApplied",
-                   R"({"themeID":"porcelain","themeRevision":)" + revision + R"(,"appliedCount":31})");
-        } else if (type == "setBackground") {
-            answer(index, "backgroundApplied",
-                   R"J({"pageBackground":"#fff","computedBackground":"rgb(255, 255, 255)","computedColorScheme":"light"})J");
-        } else if (type == "setTypography") {
-            answer(index, "typographyApplied", typographyReply());
-        } else if (type == "setViewportInsets") {
-            answer(index, "viewportInsetsApplied", R"({"top":32,"bottom":0,"originOffset":0})");
-        } else if (type == "render") {
-            answer(index, "rendered", renderedReply);
-        } else if (type == "captureAnchor") {
-            answer(index, "anchor", anchorReply);
-        } else {
-            FAIL() << "no usual answer to " << type;
-        }
+        const std::map<std::string, std::pair<std::string, std::string>> usual{
+            {"probe", {"capabilities", R"({"isSecureContext":true,"cryptoSubtle":true,"moduleWorker":true,)"
+                                       R"("dynamicImport":true,"cspBlockedInlineScript":true,"userAgent":"UA"})"}},
+            {"setAccessibility", {"accessibilityApplied", echo}},
+            {"setTheme", {"themeApplied", R"({"themeID":"porcelain","appliedCount":31,"themeRevision":)" +
+                                              (request.type == "setTheme"
+                                                   ? request.payload.objectValue()->at("themeRevision").serialized()
+                                                   : "0") + "}"}},
+            {"setBackground", {"backgroundApplied", R"J({"pageBackground":"#fff","computedBackground":"rgb(255, 255, 255)","computedColorScheme":"light"})J"}},
+            {"setTypography", {"typographyApplied", typographyReply()}},
+            {"setViewportInsets", {"viewportInsetsApplied", R"({"top":32,"bottom":0,"originOffset":0})"}},
+            {"render", {"rendered", renderedReply}},
+            {"captureAnchor", {"anchor", anchorReply}},
+        };
+        const auto found = usual.find(request.type);
+        ASSERT_NE(found, usual.end()) << "no usual answer to " << request.type;
+        answer(index, found->second.first, found->second.second);
     }
     // Answers every open request the usual way, also those the answers
     // lead to, until none is left.
     void answerAll() {
         MainThread::drainForTesting();
         for (std::size_t i = 0; i < page().calls.size(); ++i) {
-            if (!answered.contains(i)) answerUsual(i);
+            if (!answered.contains({&page(), i})) answerUsual(i);
         }
     }
     static std::string typographyReply(std::string rejected = "[]") {
         return R"({"fontSizePx":16,"widthPreset":"comfortable","lineHeightPreset":"standard",)"
                R"("proseWidthRem":42,"lineHeight":1.7,"bodyFamily":"","monoFamily":"","headingFamily":"",)"
-               R"("fontWeight":400,"headingWeight":650,"rejected":)" +
-               rejected + "}";
+               R"("fontWeight":400,"headingWeight":650,"rejected":)" + rejected + "}";
     }
     // Loads the view, posts "ready" and answers the handshake.
     void becomeReady() {
         if (!reader->bridge()) reader->loadView();
         post("ready");
         answerAll();
-    }
-    std::vector<std::string> lines(std::string_view category) const {
-        std::vector<std::string> found;
-        for (const auto& record : logs.records()) {
-            if (record.category == category) found.push_back(record.message);
-        }
-        return found;
     }
 
     LogCapture logs;
@@ -198,7 +215,8 @@ protected:
     std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
     PasteboardService pasteboardService{pasteboard};
     std::shared_ptr<ReaderViewController> reader;
-    std::set<std::size_t> answered;
+    std::vector<std::shared_ptr<FakeSpare>> spares;
+    std::set<std::pair<const FakeBridgePort*, std::size_t>> answered;
     std::string renderedReply = R"({"headings":[{"level":1,"text":"Title","id":"title"}],"renderGeneration":1})";
     std::string anchorReply = "{}";
 };

@@ -130,17 +130,18 @@ export function createRenderer({
         state.language = request.language;
         doc.documentElement.lang = request.language;
         const texts = textsFor(request.language);
-        const hidden = request.background || isHidden(doc, geometry);
         diagrams.reset(generation);
 
         // The first render of a visible page shows the head of a long
-        // document while the rest is being parsed.
+        // document while the rest is being parsed. Whether the page is
+        // hidden is asked when the head comes: a page that was just shown
+        // (a spare taken into a window) learns its size meanwhile.
         /** @type {View | null} */
         let headView = null;
-        const useHead = !hidden && state.view === null && request.scrollLine === null && request.anchor === null;
+        const useHead = !request.background && state.view === null && request.scrollLine === null && request.anchor === null;
         /** @type {((head: ParseResult) => void) | undefined} */
         const onHead = useHead ? (head) => {
-            if (superseded(token) || headView) return;
+            if (superseded(token) || headView || isHidden(doc, geometry)) return;
             const shown = views.makeView(head, generation);
             headView = shown;
             content.append(shown.article);
@@ -211,6 +212,7 @@ export function createRenderer({
             find.forget();
         }
         const domStarted = now();
+        const hidden = request.background || isHidden(doc, geometry);
         const meter = hidden ? null : scheduler.frameMeter();
         try {
             await insertView(view, token, hidden, target);

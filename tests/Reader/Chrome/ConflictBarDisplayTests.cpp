@@ -1,5 +1,6 @@
-// The notice bar's GTK strip under Xvfb: shown and hidden in a page, its
-// buttons, its text (never markup), its colours and its accessibility.
+// The notice bar's GTK strip under Xvfb: shown, replaced and hidden in a
+// page, its buttons, its text (never markup), its colours and its
+// accessibility.
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -18,137 +19,104 @@
 namespace larkspin {
 namespace {
 
-// A press of the button as its "clicked" signal (activating a button waits
-// for a timer before it clicks).
-void click(GtkWidget* button) {
-    g_signal_emit_by_name(button, "clicked");
-}
-
 using Tone = ConflictBarContent::Tone;
 
-class ConflictBarDisplayTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        window = GTK_WINDOW(gtk_window_new());
-        gtk_window_set_default_size(window, 640, 200);
-        GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-        gtk_box_append(GTK_BOX(page), view->widget());
-        GtkWidget* content = gtk_label_new("page");
-        gtk_widget_set_vexpand(content, TRUE);
-        gtk_box_append(GTK_BOX(page), content);
-        gtk_window_set_child(window, page);
-        gtk_window_present(window);
-        AccessibilityAnnouncer::resetForTesting();
-    }
-    void TearDown() override { gtk_window_destroy(window); }
+// A press of the button as its "clicked" signal (activating a button waits
+// for a timer before it clicks).
+void click(GtkWidget* button) { g_signal_emit_by_name(button, "clicked"); }
+std::string nameOf(GtkWidget* widget) { return gtk_widget_get_name(widget); }
+std::string labelOf(GtkWidget* button) { return gtk_button_get_label(GTK_BUTTON(button)); }
+void expectColor(GtkWidget* widget, const ColorComponents& expected) {
+    GdkRGBA color;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_style_context_get_color(gtk_widget_get_style_context(widget), &color);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    EXPECT_NEAR(color.red, expected.red, 1.0 / 255);
+    EXPECT_NEAR(color.green, expected.green, 1.0 / 255);
+    EXPECT_NEAR(color.blue, expected.blue, 1.0 / 255);
+}
+ColorComponents accent(Tone tone, ThemeAppearance appearance) {
+    return ConflictBarPalette::accentColor(tone, appearance).nativeColor();
+}
 
-    ConflictBarContent content(std::string message, std::vector<std::string> titles) {
-        ConflictBarContent made;
-        made.tone = Tone::error;
-        made.kind = "missing";
-        made.message = std::move(message);
+TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt) {
+    test::LogCapture logs;
+    AccessibilityAnnouncer::resetForTesting();
+    auto view = ConflictBarViewController::create();
+    const Theme light = ThemeCatalog::theme(ThemeID::porcelain);
+    ConflictBarController bar{view, light};
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(window, 640, 200);
+    GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_append(GTK_BOX(page), view->widget());
+    gtk_box_append(GTK_BOX(page), gtk_label_new("page"));
+    gtk_window_set_child(window, page);
+    gtk_window_present(window);
+    const auto revealed = [&] { return gtk_revealer_get_reveal_child(GTK_REVEALER(view->widget())); };
+    std::vector<std::size_t> pressed;
+    const auto content = [&](std::string message, std::vector<std::string> titles) {
+        ConflictBarContent made{Tone::error, std::move(message), {}, "missing"};
         for (std::size_t i = 0; i < titles.size(); ++i) {
-            made.actions.push_back({titles[i], i == 0, [this, i] { pressed.push_back(i); }});
+            made.actions.push_back({titles[i], i == 0, [&pressed, i] { pressed.push_back(i); }});
         }
         return made;
-    }
-    bool revealed() const { return gtk_revealer_get_reveal_child(GTK_REVEALER(view->widget())); }
-    static std::string nameOf(GtkWidget* widget) { return gtk_widget_get_name(widget); }
-    static std::string labelOf(GtkWidget* button) { return gtk_button_get_label(GTK_BUTTON(button)); }
-    static GdkRGBA colorOf(GtkWidget* widget) {
-        GdkRGBA color;
-        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-        gtk_style_context_get_color(gtk_widget_get_style_context(widget), &color);
-        G_GNUC_END_IGNORE_DEPRECATIONS
-        return color;
-    }
-    static void expectColor(GtkWidget* widget, const ColorComponents& expected) {
-        const GdkRGBA color = colorOf(widget);
-        EXPECT_NEAR(color.red, expected.red, 1.0 / 255);
-        EXPECT_NEAR(color.green, expected.green, 1.0 / 255);
-        EXPECT_NEAR(color.blue, expected.blue, 1.0 / 255);
-    }
+    };
 
-    test::LogCapture logs;
-    std::shared_ptr<ConflictBarViewController> view = ConflictBarViewController::create();
-    ConflictBarController bar{view, ThemeCatalog::theme(ThemeID::porcelain)};
-    std::vector<std::size_t> pressed;
-    GtkWindow* window = nullptr;
-};
-
-TEST_F(ConflictBarDisplayTest, ShowsTheMessageAsTextWithItsButtons) {
     EXPECT_FALSE(revealed());
     const std::string message = "源文件 <b>notes</b> & 1 < 2 已被删除或移走。";
     bar.show(content(message, {"另存副本…", "重新定位…"}));
     EXPECT_TRUE(revealed());
-
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view->messageLabel())), message.c_str());
     EXPECT_STREQ(gtk_widget_get_tooltip_text(view->messageLabel()), message.c_str());
     EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(view->messageLabel())));
     EXPECT_EQ(nameOf(view->bar()), "Orvik.conflictBar");
-    EXPECT_EQ(gtk_accessible_get_accessible_role(GTK_ACCESSIBLE(view->bar())),
-              GTK_ACCESSIBLE_ROLE_ALERT);
+    EXPECT_EQ(gtk_accessible_get_accessible_role(GTK_ACCESSIBLE(view->bar())), GTK_ACCESSIBLE_ROLE_ALERT);
     EXPECT_EQ(AccessibilityAnnouncer::lastAnnouncement(), message);
-
-    const auto buttons = view->buttons();
+    auto buttons = view->buttons();
     ASSERT_EQ(buttons.size(), 2u);
     EXPECT_EQ(labelOf(buttons[0]), "另存副本…");
     EXPECT_EQ(nameOf(buttons[0]), "Orvik.conflictBar.action.0");
     EXPECT_EQ(nameOf(buttons[1]), "Orvik.conflictBar.action.1");
     EXPECT_STREQ(gtk_widget_get_tooltip_text(buttons[1]), "重新定位…");
-
     click(buttons[1]);
     click(buttons[0]);
     EXPECT_EQ(pressed, (std::vector<std::size_t>{1, 0}));
     EXPECT_TRUE(revealed()) << "a button does not hide the bar by itself";
 
-    // Shown again: new buttons only, and the new message announced.
-    bar.show(content("第二条", {"知道了"}));
-    ASSERT_EQ(view->buttons().size(), 1u);
-    EXPECT_EQ(labelOf(view->buttons()[0]), "知道了");
-    EXPECT_EQ(AccessibilityAnnouncer::lastAnnouncement(), "第二条");
-
-}
-
-TEST_F(ConflictBarDisplayTest, AButtonThatSettlesTheIssueHidesTheBar) {
-    ConflictBarContent shown = content("文件在磁盘上已被其他程序修改。", {"重新载入"});
-    shown.actions[0].handler = [this] { bar.hide(); };
-    bar.show(shown);
-    click(view->buttons()[0]);
-    EXPECT_FALSE(revealed());
-    EXPECT_FALSE(bar.content());
-
-    // Replaced from inside its own click: the old buttons go, the new come.
-    ConflictBarContent chained = content("一", {"下一步"});
-    chained.actions[0].handler = [this] { bar.show(content("二", {"甲", "乙"})); };
-    bar.show(chained);
-    click(view->buttons()[0]);
-    EXPECT_EQ(view->buttons().size(), 2u);
-}
-
-TEST_F(ConflictBarDisplayTest, ColoursFollowTheTheme) {
-    bar.show(content("m", {"a"}));
-    const Theme light = ThemeCatalog::theme(ThemeID::porcelain);
+    // Colours follow the theme; another bar keeps its own.
     expectColor(view->messageLabel(), light.web.text.nativeColor());
-    expectColor(view->icon(), ConflictBarPalette::accentColor(Tone::error, ThemeAppearance::light)
-                                  .nativeColor());
+    expectColor(view->icon(), accent(Tone::error, ThemeAppearance::light));
     EXPECT_STREQ(gtk_image_get_icon_name(GTK_IMAGE(view->icon())), "dialog-error-symbolic");
-
     const Theme dark = ThemeCatalog::theme(ThemeID::midnight);
     bar.applyTheme(dark);
     expectColor(view->messageLabel(), dark.web.text.nativeColor());
-    expectColor(view->icon(),
-                ConflictBarPalette::accentColor(Tone::error, ThemeAppearance::dark).nativeColor());
-
-    // Another bar keeps its own colours.
+    expectColor(view->icon(), accent(Tone::error, ThemeAppearance::dark));
     auto otherView = ConflictBarViewController::create();
     ConflictBarController other{otherView, light};
     ConflictBarContent info = content("i", {});
     info.tone = Tone::info;
     other.show(info);
-    expectColor(otherView->icon(),
-                ConflictBarPalette::accentColor(Tone::info, ThemeAppearance::light).nativeColor());
+    expectColor(otherView->icon(), accent(Tone::info, ThemeAppearance::light));
     expectColor(view->messageLabel(), dark.web.text.nativeColor());
+
+    // Replaced from inside its own click: the old buttons go, the new come,
+    // and the new message is announced; a button that settles the issue
+    // hides the bar.
+    ConflictBarContent chained = content("一", {"下一步"});
+    chained.actions[0].handler = [&] { bar.show(content("二", {"甲", "乙"})); };
+    bar.show(chained);
+    click(view->buttons()[0]);
+    buttons = view->buttons();
+    ASSERT_EQ(buttons.size(), 2u);
+    EXPECT_EQ(labelOf(buttons[1]), "乙");
+    EXPECT_EQ(AccessibilityAnnouncer::lastAnnouncement(), "二");
+    ConflictBarContent settling = content("文件在磁盘上已被其他程序修改。", {"重新载入"});
+    settling.actions[0].handler = [&] { bar.hide(); };
+    bar.show(settling);
+    click(view->buttons()[0]);
+    EXPECT_FALSE(revealed());
+    EXPECT_FALSE(bar.content());
+    gtk_window_destroy(window);
 }
 
 }  // namespace

@@ -26,8 +26,7 @@ public:
 
     std::vector<FindBarState> renders;
     bool revealed = false;
-    int focusCount = 0;
-    int shakeCount = 0;
+    int focusCount = 0, shakeCount = 0;
 };
 
 // A page that answers only when the test says so, in any order.
@@ -66,9 +65,7 @@ private:
 
 class FindBarControllerTest : public ::testing::Test {
 protected:
-    const std::optional<FindPayload>& sent(std::size_t index) const {
-        return target->pending.at(index).payload;
-    }
+    const std::optional<FindPayload>& sent(std::size_t index) const { return target->pending.at(index).payload; }
 
     test::LogCapture logs;
     std::shared_ptr<FakeFindView> view = std::make_shared<FakeFindView>();
@@ -79,13 +76,10 @@ protected:
 TEST_F(FindBarControllerTest, OnlyTheLatestRequestsAnswerIsShown) {
     bar->show();
     EXPECT_TRUE(view->revealed);
-    view->onQueryChange("w");
-    view->onQueryChange("wo");
-    view->onQueryChange("wor");
+    for (const char* text : {"w", "wo", "wor"}) view->onQueryChange(text);
     ASSERT_EQ(target->arrived(), 3u);
     EXPECT_EQ(sent(2), (FindPayload{"wor", Direction::next, false, true}));
     const auto rendersBefore = view->renders.size();
-
     target->answer(0, {9, 4, true});  // older, early: dropped
     EXPECT_EQ(view->renders.size(), rendersBefore);
     target->answer(2, {2, 0, true});
@@ -106,21 +100,18 @@ TEST_F(FindBarControllerTest, MissesShakeAndEmptyingTheFieldClearsOnce) {
     EXPECT_TRUE(bar->state().isVisible);
     EXPECT_EQ(view->focusCount, 2);
     EXPECT_EQ(target->arrived(), 0u);
-
     bar->queryChanged("zzz");
     ASSERT_EQ(target->arrived(), 1u);
     target->answer(0, {4, 2, false});
     EXPECT_EQ(view->shakeCount, 1);
     EXPECT_EQ(view->counter(), "0 / 0");
     EXPECT_FALSE(view->renders.back().hasActiveMatch());
-
     bar->queryChanged("");
     ASSERT_EQ(target->arrived(), 2u);
     EXPECT_FALSE(sent(1)) << "a clear";
     target->answer(1, {0, -1, false});
     EXPECT_EQ(view->shakeCount, 1) << "a clear never shakes";
     EXPECT_FALSE(view->renders.back().showsNoMatch());
-
     const auto renders = view->renders.size();
     bar->queryChanged("");  // nothing left to clear: drawn at once, nothing sent
     EXPECT_EQ(target->arrived(), 2u);
@@ -136,7 +127,6 @@ TEST_F(FindBarControllerTest, RendersRepeatAVisibleSearchAndClosingClearsIt) {
     bar->documentDidRender();
     ASSERT_EQ(target->arrived(), 2u);
     EXPECT_EQ(sent(1), (FindPayload{"x", Direction::next, false, false}));
-
     view->onClose();
     EXPECT_FALSE(view->revealed);
     EXPECT_EQ(target->pageFocusCount, 1);
@@ -147,7 +137,6 @@ TEST_F(FindBarControllerTest, RendersRepeatAVisibleSearchAndClosingClearsIt) {
     bar->documentDidRender();
     bar->close();
     EXPECT_EQ(target->arrived(), 3u) << "hidden: nothing repeated, nothing cleared again";
-
     bar->step(Direction::previous);  // reopened by a step: a new search
     ASSERT_EQ(target->arrived(), 4u);
     EXPECT_EQ(sent(3), (FindPayload{"x", Direction::previous, false, true}));
@@ -164,12 +153,10 @@ TEST_F(FindBarControllerTest, FailuresAndDepartedOwnersChangeNothing) {
     target->arrived();
     EXPECT_TRUE(logs.contains("actions", "查找请求失败"));
     EXPECT_EQ(view->counter(), "2 / 3");
-
     auto lone = FindBarController::create(std::make_shared<FakeFindView>(), {});
     lone->show();
     lone->queryChanged("x");  // no reader: dropped without a word
     target->arrived();
-
     bar->queryChanged("y");
     ASSERT_EQ(target->arrived(), 3u);
     bar.reset();  // the late answer finds nobody

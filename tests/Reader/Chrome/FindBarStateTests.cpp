@@ -8,66 +8,7 @@
 
 namespace larkspin {
 
-inline void PrintTo(const FindBarState::Request& request, std::ostream* out) {
-    if (request.kind == FindBarState::Request::Kind::clear) {
-        *out << "clear";
-    } else {
-        *out << "find(" << request.payload.query << ", " << rawValue(request.payload.direction)
-             << ", restart " << request.payload.restart << ")";
-    }
-}
-
 namespace {
-
-using Direction = FindPayload::Direction;
-using Request = FindBarState::Request;
-
-Request find(std::string query, Direction direction, bool restart) {
-    return Request::find({std::move(query), direction, false, restart});
-}
-
-TEST(FindBarState, RequestsFollowTypingSteppingAndClosing) {
-    // An action: text to type, a step, or "close" (and reopen); then the
-    // request it must send.
-    struct Action {
-        std::string type;  // "" with step none: empty the field
-        std::optional<Direction> step;
-        bool close = false;
-        std::optional<Request> expected;
-    };
-    const auto typed = [](std::string text, std::optional<Request> r) {
-        return Action{std::move(text), std::nullopt, false, std::move(r)};
-    };
-    const auto stepped = [](Direction d, std::optional<Request> r) {
-        return Action{"", d, false, std::move(r)};
-    };
-    const Action reopen{"", std::nullopt, true, std::nullopt};
-    const std::vector<std::vector<Action>> scripts{
-        {typed("a", find("a", Direction::next, true)), typed("", Request::clear())},
-        {typed("", std::nullopt), stepped(Direction::next, std::nullopt)},
-        {typed("ab", find("ab", Direction::next, true)),
-         stepped(Direction::next, find("ab", Direction::next, false)),
-         stepped(Direction::previous, find("ab", Direction::previous, false))},
-        {typed("ab", find("ab", Direction::next, true)), reopen,
-         stepped(Direction::next, find("ab", Direction::next, true))},
-        {typed("ab", find("ab", Direction::next, true)), reopen, typed("", std::nullopt)},
-    };
-    for (std::size_t n = 0; n < scripts.size(); ++n) {
-        FindBarState state;
-        state.isVisible = true;
-        for (const auto& action : scripts[n]) {
-            if (action.close) {
-                state.applyFindReply(3, 1, true);
-                state.close();
-                EXPECT_EQ(state.countText(), "0 / 0");
-                state.isVisible = true;
-                continue;
-            }
-            const auto sent = action.step ? state.step(*action.step) : state.queryChanged(action.type);
-            EXPECT_EQ(sent, action.expected) << "script " << n;
-        }
-    }
-}
 
 TEST(FindBarState, RepliesCounterAndSpokenCounter) {
     struct Case {

@@ -23,12 +23,8 @@ TEST(ModeContainerDisplay, SwitchesBetweenReaderAndEditorOnceThereIsOne) {
     EXPECT_EQ(container.editorView(), nullptr);
 
     int made = 0;
-    const auto factory = [&made] {
-        ++made;
-        return gtk_label_new("editor");
-    };
+    const auto factory = [&made] { return ++made, gtk_label_new("editor"); };
     GtkWidget* editor = container.makeEditor(factory);
-    EXPECT_EQ(made, 1);
     EXPECT_EQ(gtk_stack_get_visible_child(stack), reader) << "made, not shown";
     EXPECT_EQ(container.makeEditor(factory), editor);
     EXPECT_EQ(made, 1) << "the editor is made once";

@@ -50,8 +50,7 @@ TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
     struct Answer {
         std::string how;
         std::function<void(AdwMessageDialog*)> answer;
-        bool yes;
-        bool broken;  // no answer at all
+        bool yes, broken;  // broken: no answer at all
     };
     const std::vector<Answer> answers{
         // A button: its response, then the dialog closes (which answers again).
@@ -69,24 +68,19 @@ TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), parent);
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
         EXPECT_STREQ(adw_message_dialog_get_heading(dialog), question.heading.c_str());
-        EXPECT_FALSE(adw_message_dialog_get_heading_use_markup(dialog));
         EXPECT_STREQ(adw_message_dialog_get_body(dialog), question.body.c_str());
-        EXPECT_FALSE(adw_message_dialog_get_body_use_markup(dialog));
-        EXPECT_STREQ(adw_message_dialog_get_response_label(dialog, "open"), "打开");
-        EXPECT_STREQ(adw_message_dialog_get_response_label(dialog, "cancel"), "取消");
+        EXPECT_FALSE(adw_message_dialog_get_heading_use_markup(dialog) || adw_message_dialog_get_body_use_markup(dialog));
+        EXPECT_EQ(std::string(adw_message_dialog_get_response_label(dialog, "open")) +
+                      adw_message_dialog_get_response_label(dialog, "cancel"), "打开取消");
         // Enter answers the default response, Esc the close response.
-        EXPECT_STREQ(adw_message_dialog_get_default_response(dialog), "cancel");
-        EXPECT_STREQ(adw_message_dialog_get_close_response(dialog), "cancel");
+        EXPECT_EQ(std::string(adw_message_dialog_get_default_response(dialog)) +
+                      adw_message_dialog_get_close_response(dialog), "cancelcancel");
         EXPECT_FALSE(outcome->finished) << "the question waits for its answer";
 
         a.answer(dialog);
         ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; })) << a.how;
-        if (a.broken) {
-            EXPECT_TRUE(outcome->error) << a.how;
-        } else {
-            ASSERT_FALSE(outcome->error) << a.how;
-            EXPECT_EQ(*outcome->value, a.yes) << a.how;
-        }
+        EXPECT_EQ(bool(outcome->error), a.broken) << a.how;
+        EXPECT_EQ(outcome->value, a.broken ? std::nullopt : std::optional(a.yes)) << a.how;
         ASSERT_TRUE(test::runMainLoopUntil([] { return openDialog() == nullptr; })) << a.how;
     }
     gtk_window_destroy(parent);

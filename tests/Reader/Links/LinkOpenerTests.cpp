@@ -32,7 +32,6 @@ namespace fs = std::filesystem;
 using Kind = OpenLinkPayload::Kind;
 using Outcome = LinkOpener::Outcome;
 
-
 // ---- fakes of the opener's surroundings ------------------------------------
 
 // An answer that is already there (or an error).
@@ -42,8 +41,13 @@ Task<T> settled(T value, std::exception_ptr error = nullptr) {
     co_return value;
 }
 
-class FakeReader final : public LinkReader {
+// The document and its reader.
+class FakeDocument final : public LinkOpenerDocument, public LinkReader {
 public:
+    std::optional<fs::path> filePath() const override { return file; }
+    std::shared_ptr<LinkReader> linkReader() const override {
+        return hasReader ? std::const_pointer_cast<FakeDocument>(self.lock()) : nullptr;
+    }
     Task<ScrolledPayload> scrollToHeading(std::string id) override {
         scrolled.push_back(id);
         return settled(ScrolledPayload{id, headingExists},
@@ -53,25 +57,17 @@ public:
                     std::function<void()> onDismiss) override {
         banners.push_back(std::move(message));
         bannerAction = std::move(actionTitle);
-        onBannerAction = std::move(onAction);
-        onBannerDismiss = std::move(onDismiss);
+        bannerHandlers = {std::move(onAction), std::move(onDismiss)};
     }
     void hideBanner() override { ++hides; }
 
-    bool headingExists = true, throws = false;
+    std::weak_ptr<const FakeDocument> self;
+    std::optional<fs::path> file;
+    bool hasReader = true, headingExists = true, throws = false;
     std::vector<std::string> scrolled, banners;
     std::string bannerAction;
-    std::function<void()> onBannerAction, onBannerDismiss;
+    std::pair<std::function<void()>, std::function<void()>> bannerHandlers;
     int hides = 0;
-};
-
-class FakeDocument final : public LinkOpenerDocument {
-public:
-    std::optional<fs::path> filePath() const override { return file; }
-    std::shared_ptr<LinkReader> linkReader() const override { return reader; }
-
-    std::optional<fs::path> file;
-    std::shared_ptr<FakeReader> reader = std::make_shared<FakeReader>();
 };
 
 // The document controller, the dialog and the desktop.
@@ -82,8 +78,7 @@ public:
     Task<Opened> openMarkdownDocument(fs::path file) override {
         opened.push_back(file);
         Opened result{alreadyOpen, [this](std::string f) { fragments.push_back(f); }};
-        return settled(result, failure ? std::make_exception_ptr(std::runtime_error(*failure))
-                                       : nullptr);
+        return settled(result, failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr);
     }
     Task<bool> confirm(Question question) override {
         asked.push_back(question);
@@ -95,41 +90,29 @@ public:
         return settled(result);
     }
 
-    bool alreadyOpen = false;
-    std::optional<std::string> failure;
-    std::vector<fs::path> opened;
-    std::vector<std::string> fragments;
-    bool agrees = true;
+    bool alreadyOpen = false, agrees = true;
     bool dialogVanishes = false;         // destroyed without an answer
     std::function<void()> beforeAnswer;  // what happens while the question stands
+    std::optional<std::string> failure;
+    std::vector<fs::path> opened;
+    std::vector<std::string> fragments, launched;
     std::vector<Question> asked;
     Result result{true, {}};
-    std::vector<std::string> launched;
 };
 
 // ---- files of every kind ------------------------------------------------------
 
-void writeFile(const fs::path& file, std::string_view bytes) {
+void writeFile(const fs::path& file, std::string_view bytes, bool executable = false) {
     fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(file, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (executable) fs::permissions(file, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add);
 }
-
-void makeExecutable(const fs::path& file) {
-    fs::permissions(file, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                    fs::perm_options::add);
-}
-
-void makeFifo(const fs::path& file) {
-    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0) << std::strerror(errno);
-}
-
+void makeFifo(const fs::path& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0) << std::strerror(errno); }
 void makeSocket(const fs::path& file) {
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
     ASSERT_LT(file.string().size(), sizeof address.sun_path);
+    address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, file.c_str(), sizeof address.sun_path - 1);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(fd);
@@ -141,25 +124,22 @@ const std::string kPng = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
 class LinkOpenerTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        document->self = document;
         document->file = dir / "notes/doc.md";
         dir.write("notes/doc.md", "# Doc\n");
     }
-
     Outcome open(Kind kind, std::string href) {
         return test::runTask(opener->handle({std::move(href), kind, {false, false, false}}));
     }
-    FakeReader& reader() { return *document->reader; }
-    std::string banner(const std::string& message, const std::string& detail) {
+    static std::string banner(const std::string& message, const std::string& detail) {
         return "链接未打开：" + message + "（" + detail + "）";
     }
 
     test::LogCapture logs;
     test::TempDir dir;
     std::shared_ptr<FakeDocument> document = std::make_shared<FakeDocument>();
+    FakeDocument& reader = *document;
     std::shared_ptr<FakeServices> desktop = std::make_shared<FakeServices>();
-    FakeServices* const documents = desktop.get();
-    FakeServices* const confirmation = desktop.get();
-    FakeServices* const launcher = desktop.get();
     std::shared_ptr<LinkOpener> opener = LinkOpener::create(document, {desktop, desktop, desktop});
 };
 
@@ -168,136 +148,111 @@ TEST_F(LinkOpenerTest, AddressesGoToTheirDefaultApplicationUnlessTheyAttachFiles
               Outcome::openedExternal("https://example.com/a?b#c"));
     EXPECT_EQ(open(Kind::external, "mailto:me@example.com?subject=attach"),
               Outcome::openedExternal("mailto:me@example.com?subject=attach"));
-    EXPECT_EQ(launcher->launched.size(), 2u);
-    EXPECT_TRUE(reader().banners.empty());
+    EXPECT_EQ(desktop->launched.size(), 2u);
+    EXPECT_TRUE(reader.banners.empty());
 
     const std::string attaches = "邮件链接要求附上本机文件，Larkspin 不会打开它";
     const std::string href = "mailto:a@example.com?subject=x&Attachment=%2Fetc%2Fshadow";
     EXPECT_EQ(open(Kind::external, href), Outcome::rejected(attaches));
-    EXPECT_EQ(reader().banners.back(), banner(attaches, href));
-    EXPECT_EQ(open(Kind::external, "javascript:alert(1)"),
-              Outcome::rejected("不支持的协议 javascript:"));
-    EXPECT_EQ(launcher->launched.size(), 2u);
+    EXPECT_EQ(reader.banners.back(), banner(attaches, href));
+    EXPECT_EQ(open(Kind::external, "javascript:alert(1)"), Outcome::rejected("不支持的协议 javascript:"));
+    EXPECT_EQ(desktop->launched.size(), 2u);
 
     // The desktop could not open it: said in the banner, not only logged.
-    launcher->result = {false, "No application is registered as handling this file"};
-    EXPECT_EQ(open(Kind::external, "https://example.com"),
-              Outcome::failed("系统未能打开 https://example.com"));
-    EXPECT_EQ(reader().banners.back(),
-              banner("系统未能打开 https://example.com",
-                     "No application is registered as handling this file"));
+    const std::string reason = "No application is registered as handling this file";
+    desktop->result = {false, reason};
+    EXPECT_EQ(open(Kind::external, "https://example.com"), Outcome::failed("系统未能打开 https://example.com"));
+    EXPECT_EQ(reader.banners.back(), banner("系统未能打开 https://example.com", reason));
     dir.write("notes/report.pdf", kPdf);
     EXPECT_EQ(open(Kind::relative, "report.pdf"), Outcome::failed("系统未能打开 report.pdf"));
-    EXPECT_EQ(reader().banners.back(),
-              banner("系统未能打开 report.pdf", "No application is registered as handling this file"));
+    EXPECT_EQ(reader.banners.back(), banner("系统未能打开 report.pdf", reason));
 
     // The banner's button and its close both hide it.
-    EXPECT_EQ(reader().bannerAction, "知道了");
-    reader().onBannerAction();
-    reader().onBannerDismiss();
-    EXPECT_EQ(reader().hides, 2);
+    EXPECT_EQ(reader.bannerAction, "知道了");
+    reader.bannerHandlers.first();
+    reader.bannerHandlers.second();
+    EXPECT_EQ(reader.hides, 2);
     EXPECT_TRUE(logs.contains("actions", "openLink kind=external"));
 }
 
-TEST_F(LinkOpenerTest, MarkdownFilesOpenAsDocumentsAtTheirFragment) {
+TEST_F(LinkOpenerTest, MarkdownFilesOpenAsDocumentsAndFragmentsScrollThisOne) {
     const auto other = dir.write("notes/sub/other.md", "# Other\n");
     const auto upper = dir.write("guide.MARKDOWN", "# Guide\n");
-
     EXPECT_EQ(open(Kind::relative, "sub/other.md"), Outcome::openedMarkdown(other, false));
-    documents->alreadyOpen = true;
-    EXPECT_EQ(open(Kind::relative, "./sub/other.md#Intro%20Part"),
-              Outcome::openedMarkdown(other, true));
-    EXPECT_EQ(open(Kind::file, "file://" + upper.string() + "#top"),
-              Outcome::openedMarkdown(upper, true));
-    EXPECT_EQ(documents->opened, (std::vector<fs::path>{other, other, upper}));
-    EXPECT_EQ(documents->fragments, (std::vector<std::string>{"Intro Part", "top"}));
-    EXPECT_TRUE(confirmation->asked.empty()) << "Markdown opens without a question";
-    EXPECT_TRUE(launcher->launched.empty());
-
-    documents->failure = "无法读取";
+    desktop->alreadyOpen = true;
+    EXPECT_EQ(open(Kind::relative, "./sub/other.md#Intro%20Part"), Outcome::openedMarkdown(other, true));
+    EXPECT_EQ(open(Kind::file, "file://" + upper.string() + "#top"), Outcome::openedMarkdown(upper, true));
+    EXPECT_EQ(desktop->opened, (std::vector<fs::path>{other, other, upper}));
+    EXPECT_EQ(desktop->fragments, (std::vector<std::string>{"Intro Part", "top"}));
+    EXPECT_TRUE(desktop->asked.empty() && desktop->launched.empty()) << "Markdown opens without a question";
+    desktop->failure = "无法读取";
     EXPECT_EQ(open(Kind::relative, "sub/other.md"), Outcome::failed("无法读取"));
-    EXPECT_EQ(reader().banners.back(), banner("other.md", "无法读取"));
+    EXPECT_EQ(reader.banners.back(), banner("other.md", "无法读取"));
     EXPECT_TRUE(logs.contains("actions", "打开本地链接失败"));
-}
 
-TEST_F(LinkOpenerTest, FragmentsScrollThisDocumentsReader) {
     EXPECT_EQ(open(Kind::fragment, "#Setup%20Steps"), Outcome::scrolled("Setup Steps", true));
-    EXPECT_EQ(reader().scrolled, std::vector<std::string>{"Setup Steps"});
-    EXPECT_TRUE(reader().banners.empty());
-
-    reader().headingExists = false;
+    EXPECT_EQ(reader.scrolled, std::vector<std::string>{"Setup Steps"});
+    reader.headingExists = false;
     EXPECT_EQ(open(Kind::fragment, "#nope"), Outcome::rejected("文档里没有这个标题"));
-    EXPECT_EQ(reader().banners.back(), banner("文档里没有这个标题", "#nope"));
-
-    reader().throws = true;
+    EXPECT_EQ(reader.banners.back(), banner("文档里没有这个标题", "#nope"));
+    reader.throws = true;
     const Outcome thrown = open(Kind::fragment, "#x");
-    EXPECT_EQ(thrown.kind, Outcome::Kind::failed);
-    EXPECT_TRUE(thrown.message.starts_with("scrollToHeading 失败：")) << thrown.message;
-    EXPECT_EQ(reader().banners.size(), 1u) << "no banner for a page that did not answer";
-
-    document->reader.reset();
+    EXPECT_TRUE(thrown.kind == Outcome::Kind::failed && thrown.message.starts_with("scrollToHeading 失败："))
+        << thrown.message;
+    EXPECT_EQ(reader.banners.size(), 2u) << "no banner for a page that did not answer";
+    reader.hasReader = false;
     EXPECT_EQ(open(Kind::fragment, "#x"), Outcome::failed("没有阅读视图"));
 }
 
 TEST_F(LinkOpenerTest, OtherFilesOpenOnlyAfterTheUserAgrees) {
     const auto report = dir.write("elsewhere/deep/report.pdf", kPdf);
     EXPECT_EQ(open(Kind::relative, "../elsewhere/deep/report.pdf"), Outcome::openedOther(report));
-    ASSERT_EQ(confirmation->asked.size(), 1u);
-    const auto& question = confirmation->asked[0];
+    ASSERT_EQ(desktop->asked.size(), 1u);
+    const auto& question = desktop->asked[0];
     EXPECT_EQ(question.heading, "用默认应用打开「report.pdf」？");
-    EXPECT_TRUE(question.body.starts_with("这个链接指向的不是 Markdown 文件。Larkspin 不会自动执行任何文件"))
-        << question.body;
-    EXPECT_TRUE(question.body.ends_with("所在文件夹：" + report.parent_path().string()))
-        << question.body;
-    EXPECT_EQ(question.openLabel, "打开");
-    EXPECT_EQ(question.cancelLabel, "取消");
-    EXPECT_EQ(launcher->launched, std::vector<std::string>{LinkTargetCheck::fileURI(report)});
+    EXPECT_TRUE(question.body.starts_with("这个链接指向的不是 Markdown 文件。Larkspin 不会自动执行任何文件"));
+    EXPECT_TRUE(question.body.ends_with("所在文件夹：" + report.parent_path().string())) << question.body;
+    EXPECT_EQ(question.openLabel + question.cancelLabel, "打开取消");
+    EXPECT_EQ(desktop->launched, std::vector<std::string>{LinkTargetCheck::fileURI(report)});
 
     // A picture with execute bits (as files copied from a FAT stick have)
     // is still only a picture.
-    const auto photo = dir.write("notes/photo.png", kPng);
-    makeExecutable(photo);
+    const auto photo = dir / "notes/photo.png";
+    writeFile(photo, kPng, true);
     EXPECT_EQ(open(Kind::relative, "photo.png"), Outcome::openedOther(photo));
+    desktop->agrees = false;
+    EXPECT_EQ(open(Kind::relative, "photo.png"), Outcome::cancelled(photo));
+    desktop->agrees = true;
+    desktop->dialogVanishes = true;
+    EXPECT_EQ(open(Kind::relative, "photo.png"), Outcome::cancelled(photo));
+    EXPECT_EQ(desktop->launched.size(), 2u);
+    EXPECT_TRUE(reader.banners.empty());
 
-    confirmation->agrees = false;
-    EXPECT_EQ(open(Kind::relative, "photo.png"), Outcome::cancelled(photo));
-    confirmation->agrees = true;
-    confirmation->dialogVanishes = true;
-    EXPECT_EQ(open(Kind::relative, "photo.png"), Outcome::cancelled(photo));
-    EXPECT_EQ(launcher->launched.size(), 2u);
-    EXPECT_TRUE(reader().banners.empty());
+    // Without a file to resolve against, or a dialog to ask with.
+    auto unasked = LinkOpener::create(document, {desktop, nullptr, desktop});
+    EXPECT_EQ(test::runTask(unasked->handle({report.string(), Kind::file, {}})), Outcome::cancelled(report));
+    document->file.reset();
+    EXPECT_EQ(open(Kind::relative, "other.md"), Outcome::rejected("当前文档尚未保存到磁盘，无法解析相对链接"));
+    EXPECT_EQ(desktop->launched.size(), 2u);
 }
 
 TEST_F(LinkOpenerTest, OnlyRegularFilesThatAreNoProgramsAreEverHandedOn) {
-    const std::string missing = "链接目标不存在";
-    const std::string folder = "链接目标不是文件";
+    const std::string missing = "链接目标不存在", folder = "链接目标不是文件";
     const std::string special = "链接目标不是普通文件（管道、套接字或设备）";
     const std::string program = "这是程序、脚本、启动器或安装包，Larkspin 不会打开它";
     // Each case makes one link target under notes/, linked relatively.
     using Make = std::function<void(const fs::path&)>;
-    struct Refusal {
-        std::string name;
-        Make make;
-        std::string message;
-    };
     const Make nothing = [](const fs::path&) {};
     const Make directory = [](const fs::path& at) { fs::create_directory(at); };
-    const auto linkTo = [](std::string to) -> Make {
-        return [to](const fs::path& at) { fs::create_symlink(to, at); };
-    };
+    const auto linkTo = [](std::string to) -> Make { return [to](const fs::path& at) { fs::create_symlink(to, at); }; };
     const auto holding = [](std::string bytes, bool executable = false) -> Make {
-        return [bytes, executable](const fs::path& at) {
-            writeFile(at, bytes);
-            if (executable) makeExecutable(at);
-        };
+        return [bytes, executable](const fs::path& at) { writeFile(at, bytes, executable); };
     };
-    std::vector<Refusal> cases;
-    for (const std::string name : {"editor.desktop", "Setup.EXE", "setup.msi", "tool.jar",
-                                   "App.AppImage", "app.flatpakref", "pkg.deb", "pkg.rpm",
-                                   "install.sh", "libthing.so.1.2"}) {
-        cases.push_back({name, holding("data"), program});
+    std::vector<std::tuple<std::string, Make, std::string>> cases;
+    for (const std::string name : {"editor.desktop", "Setup.EXE", "setup.msi", "tool.jar", "App.AppImage",
+                                   "app.flatpakref", "pkg.deb", "pkg.rpm", "install.sh", "libthing.so.1.2"}) {
+        cases.emplace_back(name, holding("data"), program);
     }
-    const std::string launcherEntry = "[Desktop Entry]\nType=Application\nExec=sh -c id\n";
     cases.insert(cases.end(), {
         {"gone.pdf", nothing, missing},
         {"gone.md", nothing, missing},
@@ -305,16 +260,13 @@ TEST_F(LinkOpenerTest, OnlyRegularFilesThatAreNoProgramsAreEverHandedOn) {
         {"folder.pdf", directory, folder},
         {"folder.md", directory, folder},
         {"pipe.txt", makeFifo, special},
-        {"pipe.md", [](const fs::path& at) {
-             makeFifo(at.parent_path() / ".fifo");
-             fs::create_symlink(".fifo", at);
-         }, special},
+        {"pipe.md", [](const fs::path& at) { makeFifo(at.parent_path() / ".fifo"); fs::create_symlink(".fifo", at); }, special},
         {"socket.txt", makeSocket, special},
         {"zero.txt", linkTo("/dev/zero"), special},
         {"null.md", linkTo("/dev/null"), special},
         // By content, whatever the name says; by execute bits on what can run.
         {"notes.txt", holding("#!/bin/sh\nrm -rf ~\n"), program},
-        {"innocent.pdf", holding(launcherEntry), program},
+        {"innocent.pdf", holding("[Desktop Entry]\nType=Application\nExec=sh -c id\n"), program},
         {"linked.pdf", linkTo("editor.desktop"), program},
         {"program", [](const fs::path& at) {
              fs::copy_file("/bin/true", at);
@@ -322,70 +274,42 @@ TEST_F(LinkOpenerTest, OnlyRegularFilesThatAreNoProgramsAreEverHandedOn) {
          }, program},
         {"run-me.txt", holding("echo hi\n", true), program},
     });
-    for (const auto& c : cases) {
-        const fs::path target = dir / ("notes/" + c.name);
-        c.make(target);
+    for (const auto& [name, make, message] : cases) {
+        make(dir / ("notes/" + name));
         if (::testing::Test::HasFatalFailure()) return;
-        const Outcome outcome = open(Kind::relative, c.name);
-        EXPECT_EQ(outcome, Outcome::rejected(c.message)) << c.name;
-        ASSERT_FALSE(reader().banners.empty()) << c.name;
-        EXPECT_EQ(reader().banners.back(), banner(c.message, c.name));
+        EXPECT_EQ(open(Kind::relative, name), Outcome::rejected(message)) << name;
+        ASSERT_FALSE(reader.banners.empty());
+        EXPECT_EQ(reader.banners.back(), banner(message, name));
     }
-    EXPECT_TRUE(confirmation->asked.empty());
-    EXPECT_TRUE(documents->opened.empty());
-    EXPECT_TRUE(launcher->launched.empty());
+    EXPECT_TRUE(desktop->asked.empty() && desktop->opened.empty() && desktop->launched.empty());
     EXPECT_TRUE(logs.contains("actions", "链接被拒绝"));
 }
 
 TEST_F(LinkOpenerTest, TheAnswerCountsOnlyForTheFileThatWasAskedAbout) {
-    const auto target = dir.write("notes/plan.txt", "plan\n");
-    const auto other = dir.write("notes/other.txt", "other\n");
-    struct Swap {
-        std::string what;
-        std::function<void()> act;
-        std::string message;
-    };
-    const std::vector<Swap> swaps{
+    const auto target = dir / "notes/plan.txt", other = dir / "notes/other.txt";
+    const std::vector<std::tuple<std::string, std::function<void()>, std::string>> swaps{
         {"renamed over", [&] { fs::rename(other, target); }, "链接目标在确认之后被替换了，没有打开"},
-        {"a pipe now", [&] {
-             fs::remove(target);
-             makeFifo(target);
-         }, "链接目标不是普通文件（管道、套接字或设备）"},
-        {"made a script", [&] {
-             writeFile(target, "#!/bin/sh\nid\n");
-             makeExecutable(target);
-         }, "这是程序、脚本、启动器或安装包，Larkspin 不会打开它"},
+        {"a pipe now", [&] { fs::remove(target); makeFifo(target); }, "链接目标不是普通文件（管道、套接字或设备）"},
+        {"made a script", [&] { writeFile(target, "#!/bin/sh\nid\n", true); },
+         "这是程序、脚本、启动器或安装包，Larkspin 不会打开它"},
         {"deleted", [&] { fs::remove(target); }, "链接目标不存在"},
     };
-    for (const auto& swap : swaps) {
+    for (const auto& [what, act, message] : swaps) {
         fs::remove(target);
         writeFile(target, "plan\n");
         writeFile(other, "other\n");
-        confirmation->beforeAnswer = swap.act;
-        EXPECT_EQ(open(Kind::relative, "plan.txt"), Outcome::rejected(swap.message)) << swap.what;
-        EXPECT_EQ(reader().banners.back(), banner(swap.message, "plan.txt")) << swap.what;
+        desktop->beforeAnswer = act;
+        EXPECT_EQ(open(Kind::relative, "plan.txt"), Outcome::rejected(message)) << what;
+        EXPECT_EQ(reader.banners.back(), banner(message, "plan.txt")) << what;
     }
-    EXPECT_EQ(confirmation->asked.size(), swaps.size());
-    EXPECT_TRUE(launcher->launched.empty());
+    EXPECT_EQ(desktop->asked.size(), swaps.size());
+    EXPECT_TRUE(desktop->launched.empty());
 
     // Rewritten in place is the same file: the user agreed to open it.
     fs::remove(target);
     writeFile(target, "plan\n");
-    confirmation->beforeAnswer = [&] { writeFile(target, "plan, revised\n"); };
+    desktop->beforeAnswer = [&] { writeFile(target, "plan, revised\n"); };
     EXPECT_EQ(open(Kind::relative, "plan.txt"), Outcome::openedOther(target));
-}
-
-TEST_F(LinkOpenerTest, WithoutAFileOrADialog) {
-    document->file.reset();
-    EXPECT_EQ(open(Kind::relative, "other.md"),
-              Outcome::rejected("当前文档尚未保存到磁盘，无法解析相对链接"));
-
-    // No dialog to ask with: the file is not opened.
-    auto unasked = LinkOpener::create(document, {desktop, nullptr, desktop});
-    const auto file = dir.write("abs.txt", "x");
-    EXPECT_EQ(test::runTask(unasked->handle({file.string(), Kind::file, {}})),
-              Outcome::cancelled(file));
-    EXPECT_TRUE(launcher->launched.empty());
 }
 
 }  // namespace

@@ -1,0 +1,369 @@
+// The reader's lifecycle in figures. Run by hand under Xvfb, from a build with
+// benchmarks:
+//
+//   export GDK_BACKEND=x11 GDK_DEBUG=gl-disable LIBGL_ALWAYS_SOFTWARE=1
+//   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/reader/larkspin_lifecycle_bench
+//
+// Options: --repeat N (runs of each timing, 5 unless told).
+//
+// - open: from creating a reader to its first screen (FirstScreen.hpp) for
+//   a 100 KiB document in a shown 1024×768 window, with a ready spare from
+//   the prewarmer and without (cold). Each run has a web context of its
+//   own, so nothing else is warm. Goal: the spare at most half the cold time.
+// - memory: the proportional set size (smaps_rollup) of the program and all
+//   its descendant processes (web, network, sandbox) with 1 and with 10
+//   documents of 100 KiB opened one after the other as tabs are, in the
+//   working set's default configuration (3 live web views, a spare), each
+//   measured in a fresh child process once its releases have settled.
+//   Goal: 10 documents at most 3.5 times one.
+// - rebuild: a reader scrolled half-way gives its web view back; from its
+//   rebuild (with the spare, as configured by default, and cold) to the
+//   first frame after the page restored the reading position.
+// Figures are medians.
+
+#include <adwaita.h>
+#include <gtk/gtk.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <webkit/webkit.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FirstScreen.hpp"
+#include "GeneratedDocument.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+#include "Protocol/RendererDirectory.hpp"
+#include "Reader/ReaderView.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/WebViewPrewarmer.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
+#include "Support/Display/WebViewHarness.hpp"
+#include "Support/MainLoop.hpp"
+
+namespace larkspin::bench {
+namespace {
+
+const std::string& document100k() {
+    static const std::string text = generatedDocument(100 * 1024);
+    return text;
+}
+
+// One reader in a view, as a document window holds it.
+struct Tab final : WebViewWorkingSetMember {
+    std::shared_ptr<ReaderView> view;
+    std::shared_ptr<ReaderViewController> reader;
+    int rendered = 0;
+    std::optional<double> restoredAt;
+
+    Tab(ReaderWebViewFactory& factory, std::shared_ptr<WebViewPrewarmer> prewarmer, std::string id)
+        : view(std::make_shared<ReaderView>(factory)) {
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = view;
+        dependencies.prewarmer = std::move(prewarmer);
+        reader = ReaderViewController::create(std::move(id), std::move(dependencies));
+        reader->onRendered = [this](const std::vector<BridgeHeading>&) { ++rendered; };
+        reader->onAnchorRestored = [this](const AnchorRestoredPayload&) { restoredAt = nowMs(); };
+    }
+    std::string readerDocumentID() const override { return reader->documentID(); }
+    bool readerHasWebView() const override { return reader->hasWebView(); }
+    Task<bool> releaseReader() override { return reader->releaseWebView(); }
+    bool rebuildReader() override { return reader->ensureWebView(); }
+
+    bool renderAndWait(const std::string& text) {
+        const int before = rendered;
+        reader->render(text);
+        return test::waitFor([&] { return rendered > before; }, std::chrono::minutes(3));
+    }
+};
+
+template <typename T>
+std::optional<T> awaitTask(Task<T> task) {
+    auto outcome = test::startTask(std::move(task));
+    test::waitFor([&] { return outcome->finished; });
+    if (!outcome->finished || outcome->error) return std::nullopt;
+    return *outcome->value;
+}
+
+// A prewarmer over `factory` whose ready time-out is the product's.
+std::shared_ptr<WebViewPrewarmer> makePrewarmer(ReaderWebViewFactory& factory) {
+    WebViewPrewarmer::Dependencies parts;
+    parts.makeWebView = [&factory](auto appResources, auto documentResources) {
+        return factory.makeSpare(std::move(appResources), std::move(documentResources));
+    };
+    return WebViewPrewarmer::create(true, std::move(parts));
+}
+
+// Waits for a ready spare, starting another when one fails.
+bool spareReady(WebViewPrewarmer& prewarmer) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        prewarmer.schedule();
+        test::waitFor([&] {
+            return prewarmer.state() == WebViewPrewarmer::State::ready ||
+                   (prewarmer.state() == WebViewPrewarmer::State::idle && MainThread::pendingCount() == 0);
+        });
+        if (prewarmer.state() == WebViewPrewarmer::State::ready) return true;
+    }
+    return false;
+}
+
+// ---- open: spare against cold ----------------------------------------------
+
+struct OpenSample {
+    double firstScreen = -1;
+    double renderSent = -1;  // from the start to the render request
+    double rendered = -1;    // from the start to the "rendered" reply
+};
+
+std::optional<OpenSample> openOnce(bool withSpare) {
+    WebKitWebContext* context = webkit_web_context_new();
+    std::optional<OpenSample> result;
+    {
+        ReaderWebViewFactory factory(context);
+        factory.addStartScript(firstScreenProbe);
+        auto prewarmer = withSpare ? makePrewarmer(factory) : nullptr;
+        if (!prewarmer || spareReady(*prewarmer)) {
+            const double start = nowMs();
+            const auto steadyStart = Clock::system().now();
+            Tab tab(factory, prewarmer, "BENCH");
+            GtkWindow* window = presentWindow(tab.view->widget());
+            tab.reader->loadView();
+            if (tab.renderAndWait(document100k())) {
+                if (const auto stamp = firstScreenOf(tab.view->webView())) {
+                    const auto since = [&](const FirstScreenMarks::Instant& mark) {
+                        return mark ? std::chrono::duration<double, std::milli>(*mark - steadyStart).count()
+                                    : -1.0;
+                    };
+                    const auto& marks = tab.reader->firstScreenMarks();
+                    result = OpenSample{*stamp - start, since(marks.renderSentAt),
+                                        since(marks.renderedReceivedAt)};
+                }
+            }
+            gtk_window_destroy(window);
+        }
+        prewarmer.reset();
+        MainThread::drainForTesting();
+    }
+    g_object_unref(context);
+    return result;
+}
+
+// ---- rebuild of a released reader ------------------------------------------
+
+std::optional<double> rebuildOnce(bool withSpare) {
+    WebKitWebContext* context = webkit_web_context_new();
+    std::optional<double> result;
+    {
+        ReaderWebViewFactory factory(context);
+        auto prewarmer = withSpare ? makePrewarmer(factory) : nullptr;
+        Tab tab(factory, prewarmer, "BENCH");
+        GtkWindow* window = presentWindow(tab.view->widget());
+        tab.reader->loadView();
+        bool ready = tab.renderAndWait(document100k());
+        test::callScript(tab.view->webView(),
+                         "const root = document.scrollingElement;"
+                         "root.scrollTop = (root.scrollHeight - innerHeight) / 2; return 0;");
+        const auto anchor = awaitTask(tab.reader->captureReadingAnchor());
+        ready = ready && anchor && *anchor && awaitTask(tab.reader->releaseWebView()).value_or(false);
+        if (ready && (!prewarmer || spareReady(*prewarmer))) {
+            tab.restoredAt.reset();
+            const double start = nowMs();
+            tab.reader->ensureWebView();
+            if (test::waitFor([&] { return tab.restoredAt.has_value(); }, std::chrono::minutes(3))) {
+                if (const auto frame = nextFrameOf(tab.view->webView())) result = *frame - start;
+            }
+        }
+        gtk_window_destroy(window);
+        prewarmer.reset();
+        MainThread::drainForTesting();
+    }
+    g_object_unref(context);
+    return result;
+}
+
+// ---- memory ----------------------------------------------------------------
+
+// The kilobytes of "Pss:" in /proc/<pid>/smaps_rollup; 0 when unreadable.
+long pssKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Pss:", 0) == 0) return std::stol(line.substr(4));
+    }
+    return 0;
+}
+
+// This process and all its descendants.
+std::vector<pid_t> processTree() {
+    std::map<pid_t, std::vector<pid_t>> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        pid_t parent;
+        if (rest >> state >> parent) children[parent].push_back(std::stoi(name));
+    }
+    std::vector<pid_t> tree{getpid()};
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+        for (pid_t child : children[tree[i]]) tree.push_back(child);
+    }
+    return tree;
+}
+
+// Child mode: opens `count` documents, settles, prints "pss <KiB> processes <n>".
+int measureMemory(int count) {
+    auto& factory = ReaderWebViewFactory::shared();
+    const auto& prewarmer = WebViewPrewarmer::shared();
+    const auto& workingSet = WebViewWorkingSet::shared();
+    prewarmer->schedule();  // as the application does once it has launched
+    GtkWidget* holder = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    GtkWindow* window = presentWindow(holder);
+    std::vector<std::shared_ptr<Tab>> tabs;
+    for (int i = 0; i < count; ++i) {
+        auto tab = std::make_shared<Tab>(factory, prewarmer, "DOC-" + std::to_string(i));
+        for (const auto& other : tabs) {
+            other->reader->setWindowActive(false);
+            if (gtk_widget_get_parent(other->view->widget())) gtk_box_remove(GTK_BOX(holder), other->view->widget());
+        }
+        gtk_box_append(GTK_BOX(holder), tab->view->widget());
+        tab->reader->loadView();
+        workingSet->registerMember(tab);
+        workingSet->activate(tab, true);  // the new tab is key
+        if (!tab->renderAndWait(document100k())) {
+            std::fprintf(stderr, "memory: document %d did not render\n", i);
+            return 1;
+        }
+        tabs.push_back(tab);
+    }
+    // Releases and the restocked spare settle; then a few quiet seconds.
+    test::waitFor([&] {
+        return MainThread::pendingCount() == 0 && prewarmer->state() != WebViewPrewarmer::State::loading;
+    });
+    const double until = nowMs() + 3000;
+    test::waitFor([&] { return nowMs() >= until; }, std::chrono::seconds(10));
+    long total = 0;
+    const auto tree = processTree();
+    for (pid_t pid : tree) total += pssKiB(pid);
+    int live = 0;
+    for (const auto& tab : tabs) live += tab->reader->hasWebView();
+    std::printf("pss %ld processes %zu live %d\n", total, tree.size(), live);
+    gtk_window_destroy(window);
+    return 0;
+}
+
+struct Memory {
+    long kib = -1;
+    std::string detail;
+};
+
+Memory memoryOf(const char* self, int count) {
+    Memory memory;
+    const std::string countText = std::to_string(count);
+    char* argv[] = {const_cast<char*>(self), const_cast<char*>("--memory"),
+                    const_cast<char*>(countText.c_str()), nullptr};
+    gchar* out = nullptr;
+    gint status = 0;
+    if (g_spawn_sync(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out, nullptr,
+                     &status, nullptr) &&
+        g_spawn_check_wait_status(status, nullptr)) {
+        long processes = 0, live = 0;
+        if (std::sscanf(out, "pss %ld processes %ld live %ld", &memory.kib, &processes, &live) == 3) {
+            memory.detail = std::to_string(processes) + " processes, " + std::to_string(live) +
+                            " live web views";
+        }
+    }
+    g_free(out);
+    return memory;
+}
+
+}  // namespace
+}  // namespace larkspin::bench
+
+int main(int argc, char** argv) {
+    using namespace larkspin;
+    using namespace larkspin::bench;
+    int repeat = 5;
+    int memoryCount = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+        if (std::strcmp(argv[i], "--memory") == 0 && i + 1 < argc) memoryCount = std::atoi(argv[++i]);
+    }
+    // The product's defaults, whatever the user's own preferences say.
+    char config[] = "/tmp/larkspin-bench-XXXXXX";
+    if (!mkdtemp(config)) return 1;
+    setenv("XDG_CONFIG_HOME", config, 1);
+    unsetenv("XCTestConfigurationFilePath");
+    MainThread::initialize();
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "the lifecycle benchmark needs a display: run it under xvfb-run\n");
+        return 2;
+    }
+    adw_init();
+    AppLog::setCaptureHook([](const LogRecord&) {});
+    if (!RendererDirectory::locate()) {
+        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
+        return 1;
+    }
+    test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
+    int result = 0;
+    if (memoryCount > 0) {
+        result = measureMemory(memoryCount);
+    } else {
+        std::vector<double> spare, cold, rebuildSpare, rebuildCold;
+        std::vector<double> spareSent, coldSent, spareRendered, coldRendered;
+        for (int round = 0; round < repeat; ++round) {
+            std::fprintf(stderr, "round %d/%d\n", round + 1, repeat);
+            if (auto sample = openOnce(false)) {
+                cold.push_back(sample->firstScreen);
+                coldSent.push_back(sample->renderSent);
+                coldRendered.push_back(sample->rendered);
+            }
+            if (auto sample = openOnce(true)) {
+                spare.push_back(sample->firstScreen);
+                spareSent.push_back(sample->renderSent);
+                spareRendered.push_back(sample->rendered);
+            }
+            if (auto ms = rebuildOnce(true)) rebuildSpare.push_back(*ms);
+            if (auto ms = rebuildOnce(false)) rebuildCold.push_back(*ms);
+        }
+        const Memory one = memoryOf(argv[0], 1);
+        const Memory ten = memoryOf(argv[0], 10);
+        const double openRatio = median(spare) / median(cold);
+        const double memoryRatio = one.kib > 0 ? static_cast<double>(ten.kib) / one.kib : 0;
+        std::printf("\nReader lifecycle, 100 KiB documents, %d×%d window, medians of %d runs\n\n",
+                    windowWidth, windowHeight, repeat);
+        std::printf("open to first screen     cold %8s   with a ready spare %8s   (%.2f×)\n",
+                    formatMs(median(cold)).c_str(), formatMs(median(spare)).c_str(), openRatio);
+        std::printf("  (render sent at        cold %8s   with a ready spare %8s)\n",
+                    formatMs(median(coldSent)).c_str(), formatMs(median(spareSent)).c_str());
+        std::printf("  (rendered at           cold %8s   with a ready spare %8s)\n",
+                    formatMs(median(coldRendered)).c_str(), formatMs(median(spareRendered)).c_str());
+        std::printf("rebuild at its position  cold %8s   with a ready spare %8s\n",
+                    formatMs(median(rebuildCold)).c_str(), formatMs(median(rebuildSpare)).c_str());
+        std::printf("memory (PSS, all processes)  1 document %7.1f MiB (%s)\n", one.kib / 1024.0,
+                    one.detail.c_str());
+        std::printf("                            10 documents %7.1f MiB (%s)   (%.2f×)\n",
+                    ten.kib / 1024.0, ten.detail.c_str(), memoryRatio);
+        std::printf("\nGoal\n  [%s] open with a spare at most 0.5× the cold open\n"
+                    "  [%s] 10 documents at most 3.5× the memory of one\n",
+                    openRatio > 0 && openRatio <= 0.5 ? "met" : "MISSED",
+                    memoryRatio > 0 && memoryRatio <= 3.5 ? "met" : "MISSED");
+    }
+    std::filesystem::remove_all(config);
+    return result;
+}

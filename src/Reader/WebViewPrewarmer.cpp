@@ -1,0 +1,169 @@
+#include "Reader/WebViewPrewarmer.hpp"
+
+#include <fmt/format.h>
+
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/NavigationPolicy.hpp"
+
+namespace larkspin {
+
+namespace {
+
+std::int64_t wholeMilliseconds(Clock::Duration duration) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
+}  // namespace
+
+bool WebViewPrewarmer::isEnabledByConfiguration(bool isTestHost, std::optional<bool> preference) {
+    if (isTestHost) return false;
+    return preference.value_or(true);
+}
+
+std::shared_ptr<WebViewPrewarmer> WebViewPrewarmer::create(bool isEnabled, Dependencies dependencies) {
+    return std::shared_ptr<WebViewPrewarmer>(new WebViewPrewarmer(isEnabled, std::move(dependencies)));
+}
+
+WebViewPrewarmer::WebViewPrewarmer(bool isEnabled, Dependencies dependencies)
+    : isEnabled_(isEnabled),
+      dependencies_(std::move(dependencies)),
+      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
+    if (!dependencies_.makeAppResources) {
+        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+    }
+}
+
+WebViewPrewarmer::~WebViewPrewarmer() {
+    timeoutTask_.cancel();
+    for (auto* spare : {&pending_, &readyInstance_}) {
+        if (!*spare) continue;
+        (*spare)->bridge->teardown();
+        (*spare)->webView->setEvents({});
+        (*spare)->webView->stopLoading();
+    }
+}
+
+WebViewPrewarmer::State WebViewPrewarmer::state() const {
+    if (!isEnabled_) return State::disabled;
+    if (pending_) return State::loading;
+    if (readyInstance_) return State::ready;
+    return State::idle;
+}
+
+void WebViewPrewarmer::schedule() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!isEnabled_ || readyInstance_ || pending_) return;
+    MainThread::post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->startIfNeeded();
+    });
+}
+
+void WebViewPrewarmer::startIfNeeded() {
+    if (!isEnabled_ || readyInstance_ || pending_) return;
+    auto schemeHandler = dependencies_.makeAppResources();
+    if (!schemeHandler) {
+        ++failureCount_;
+        AppLog::prewarm.error("预热失败：渲染器资源缺失");
+        return;
+    }
+    auto documentResourceHandler = DocumentResourceSchemeHandler::create();
+    auto webView = dependencies_.makeWebView(schemeHandler, documentResourceHandler);
+    webView->setEvents(weak_from_this());
+    auto bridge = ReaderBridge::create("prewarm", makeUUID());
+    bridge->setDelegate(weak_from_this());
+    bridge->attach(webView->bridgePort());
+    const Clock::TimePoint startedAt = clock_.now();
+    pending_ = Instance{webView, std::move(schemeHandler), std::move(documentResourceHandler),
+                        std::move(bridge), startedAt};
+    ++startCount_;
+    webView->loadEntryPage(AppResourceSchemeHandler::entryURL);
+    AppLog::prewarm.info("开始预热备用 WKWebView（第 %ld 次）", startCount_);
+    timeoutTask_.cancel();
+    timeoutTask_ = MainThread::postAfter(
+        clock_, readyTimeout,
+        [weak = weak_from_this(), view = std::weak_ptr<SpareWebView>(webView), startedAt] {
+            auto self = weak.lock();
+            auto webView = view.lock();
+            if (self && webView) self->readyDidTimeOut(webView, startedAt);
+        });
+}
+
+void WebViewPrewarmer::readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView,
+                                       Clock::TimePoint startedAt) {
+    if (!pending_ || pending_->webView != webView) return;
+    discard(*pending_,
+            fmt::format("ready 超时（{} ms）", wholeMilliseconds(clock_.now() - startedAt)));
+}
+
+void WebViewPrewarmer::bridgeDidBecomeReady(ReaderBridge& bridge) {
+    if (!pending_ || pending_->bridge.get() != &bridge) return;
+    timeoutTask_.cancel();
+    Instance ready = std::move(*pending_);
+    pending_.reset();
+    ready.readyAt = clock_.now();
+    readyInstance_ = std::move(ready);
+    ++readyCount_;
+    AppLog::prewarm.info("备用 WKWebView 已 ready（第 %ld 次）", readyCount_);
+}
+
+std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!isEnabled_ || !readyInstance_) return std::nullopt;
+    Instance spare = std::move(*readyInstance_);
+    readyInstance_.reset();
+    spare.webView->setEvents({});
+    ++consumeCount_;
+    MainThread::postAfter(clock_, restockDelay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->schedule();
+    });
+    AppLog::prewarm.info("领用备用 WKWebView（第 %ld 次），ready 后等了 %ld ms", consumeCount_,
+                         wholeMilliseconds(clock_.now() - spare.readyAt));
+    return spare;
+}
+
+void WebViewPrewarmer::discard(Instance instance, const std::string& reason) {
+    if (pending_ && pending_->webView == instance.webView) pending_.reset();
+    if (readyInstance_ && readyInstance_->webView == instance.webView) readyInstance_.reset();
+    timeoutTask_.cancel();
+    instance.bridge->teardown();
+    instance.webView->setEvents({});
+    instance.webView->stopLoading();
+    ++failureCount_;
+    AppLog::prewarm.error("丢弃备用 WKWebView：%{private}s", reason);
+    // Dropped on a later turn: this may run inside one of the web view's own
+    // signals.
+    MainThread::post([dropped = std::move(instance.webView)] {});
+}
+
+void WebViewPrewarmer::bridgeDidReceiveError(ReaderBridge&, const BridgeErrorPayload& error) {
+    AppLog::prewarm.error("备用 WKWebView 报错 %{public}s：%{private}s", error.code, error.message);
+}
+
+bool WebViewPrewarmer::webViewShouldNavigate(const NavigationRequest& request) {
+    const auto decision = NavigationPolicy::decideNavigation(request.url, request.isMainFrame,
+                                                             request.hasTargetFrame, request.type);
+    if (decision.kind == NavigationPolicy::NavigationDecision::Kind::allow) return true;
+    AppLog::prewarm.error("备用 WKWebView 拦截导航（%{private}s）", decision.reason);
+    return false;
+}
+
+void WebViewPrewarmer::webViewDidFailLoad(bool provisional, const std::string& description) {
+    // Only the loading spare's entry page counts; the ready one's later
+    // navigations are refused anyway.
+    if (!pending_) return;
+    discard(*pending_, (provisional ? "入口页加载失败：" : "入口页导航失败：") + description);
+}
+
+void WebViewPrewarmer::webViewProcessDidTerminate(std::string_view) {
+    if (pending_) {
+        discard(*pending_, "Web 内容进程终止（预热中）");
+    } else if (readyInstance_) {
+        discard(*readyInstance_, "Web 内容进程终止（备用中）");
+    }
+}
+
+}  // namespace larkspin

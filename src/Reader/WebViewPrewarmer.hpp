@@ -1,0 +1,116 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Platform/Async/Clock.hpp"
+#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/ReaderBridgeDelegate.hpp"
+#include "Reader/ReaderHost.hpp"
+
+namespace larkspin {
+
+class AppResourceSchemeHandler;
+class DocumentResourceSchemeHandler;
+
+// Keeps one spare reader web view that has loaded the renderer's entry page
+// and said "ready", so that the next reader needing a web view adopts it at
+// once. A spare starts on a later turn after `schedule()`, counts as failed
+// when it is not ready within 2 s, when its entry page fails to load or when
+// its web process ends, and is handed over by `claim()`, after which the
+// next one is started 1 s later. Only `schedule()` ever starts one.
+//
+// Deciding code only: the web view comes from `makeWebView`, timers read the
+// injected clock. Main thread. Create with `create`.
+class WebViewPrewarmer final : public ReaderBridgeDelegate,
+                              public ReaderHostEvents,
+                              public std::enable_shared_from_this<WebViewPrewarmer> {
+public:
+    // Everything a reader needs to adopt the spare. Two instances are the
+    // same spare when their web view is the same object.
+    struct Instance {
+        std::shared_ptr<SpareWebView> webView;
+        std::shared_ptr<AppResourceSchemeHandler> schemeHandler;
+        std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler;
+        std::shared_ptr<ReaderBridge> bridge;  // document "prewarm", a session of its own
+        Clock::TimePoint readyAt;              // the start, then the moment it said "ready"
+    };
+
+    enum class State { disabled, idle, loading, ready };
+
+    struct Dependencies {
+        // Makes the spare's web view routed to these handlers.
+        std::function<std::shared_ptr<SpareWebView>(std::shared_ptr<AppResourceSchemeHandler>,
+                                                    std::shared_ptr<DocumentResourceSchemeHandler>)>
+            makeWebView;
+        // The renderer's files; none when they are missing. Defaults to the
+        // installed renderer directory.
+        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
+        Clock* clock = nullptr;  // the system clock when null
+    };
+
+    static constexpr std::chrono::seconds readyTimeout{2};
+    static constexpr std::chrono::seconds restockDelay{1};
+    static constexpr const char* preferenceKey = "MDWebViewPrewarm";
+    static constexpr const char* testHostVariable = "XCTestConfigurationFilePath";
+
+    // The application's prewarmer over the application's web view factory,
+    // made on first use: off in a test host (the environment holds
+    // "XCTestConfigurationFilePath"), else as "MDWebViewPrewarm" says, on by
+    // default. The application schedules it once it has launched.
+    static const std::shared_ptr<WebViewPrewarmer>& shared();
+    static bool isEnabledByConfiguration(bool isTestHost, std::optional<bool> preference);
+    static std::shared_ptr<WebViewPrewarmer> create(bool isEnabled, Dependencies dependencies);
+    ~WebViewPrewarmer() override;
+    WebViewPrewarmer(const WebViewPrewarmer&) = delete;
+    WebViewPrewarmer& operator=(const WebViewPrewarmer&) = delete;
+
+    // Asks for a spare soon: queued for a later turn when enabled and none
+    // is loading or ready; otherwise nothing.
+    void schedule();
+    // The ready spare, now the caller's (its events are disconnected); none
+    // when disabled or when no spare is ready.
+    std::optional<Instance> claim();
+
+    bool isEnabled() const { return isEnabled_; }
+    State state() const;
+    std::int64_t startCount() const { return startCount_; }
+    std::int64_t readyCount() const { return readyCount_; }
+    std::int64_t consumeCount() const { return consumeCount_; }
+    std::int64_t failureCount() const { return failureCount_; }
+
+    // ---- the spare's bridge ----
+    void bridgeDidBecomeReady(ReaderBridge& bridge) override;
+    void bridgeDidReceiveError(ReaderBridge& bridge, const BridgeErrorPayload& error) override;
+    // ---- the spare's web view ----
+    bool webViewShouldNavigate(const NavigationRequest& request) override;
+    void webViewDidFinishLoad() override {}
+    void webViewDidFailLoad(bool provisional, const std::string& description) override;
+    void webViewProcessDidTerminate(std::string_view reason) override;
+
+private:
+    WebViewPrewarmer(bool isEnabled, Dependencies dependencies);
+
+    void startIfNeeded();
+    void readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView, Clock::TimePoint startedAt);
+    // Drops the spare as a failure: it is the pending or the ready one.
+    void discard(Instance instance, const std::string& reason);
+
+    const bool isEnabled_;
+    Dependencies dependencies_;
+    Clock& clock_;
+    std::optional<Instance> readyInstance_;
+    std::optional<Instance> pending_;
+    TimerHandle timeoutTask_;
+    std::int64_t startCount_ = 0;
+    std::int64_t readyCount_ = 0;
+    std::int64_t consumeCount_ = 0;
+    std::int64_t failureCount_ = 0;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Async/Task.hpp"
+#include "Reader/ProcessRecoveryAction.hpp"
+#include "Reader/WebViewBudget.hpp"
+
+namespace larkspin {
+
+// What the working set needs of a document window (its window controller):
+// the reader's document identifier, whether the reader holds a web view, and
+// the release and rebuild of that web view.
+class WebViewWorkingSetMember {
+public:
+    virtual ~WebViewWorkingSetMember() = default;
+    virtual std::string readerDocumentID() const = 0;
+    virtual bool readerHasWebView() const = 0;
+    // True when a web view was given back.
+    virtual Task<bool> releaseReader() = 0;
+    // True when a new web view was built.
+    virtual bool rebuildReader() = 0;
+};
+
+// The application's set of documents that keep a live reader web view. It
+// binds a `WebViewBudget` to the document windows (held weakly) and carries
+// out its decisions: a window that becomes key with its reader showing gets
+// its web view back at once, and the windows it evicts give theirs up
+// afterwards, each in a task of its own. Main thread.
+class WebViewWorkingSet : public std::enable_shared_from_this<WebViewWorkingSet> {
+public:
+    using Member = WebViewWorkingSetMember;
+
+    static constexpr std::int64_t defaultHotLimit = 3;
+    static constexpr const char* hotLimitKey = "MDWebViewHotLimit";
+
+    // The instance made on first use with the limit of "MDWebViewHotLimit".
+    static const std::shared_ptr<WebViewWorkingSet>& shared();
+    // The stored limit as the shared instance reads it: missing or below 1
+    // gives the default.
+    static std::int64_t configuredHotLimit(std::optional<std::int64_t> stored);
+    // A set whose limit is `hotLimit` raised to at least 1.
+    static std::shared_ptr<WebViewWorkingSet> create(std::int64_t hotLimit);
+
+    // A new window: hot when its reader already holds a web view.
+    void registerMember(const std::shared_ptr<Member>& member);
+    // The window became key (`wantsHot`: it shows its reader), returned to
+    // reading mode, or its crash recovery decided to rebuild.
+    void activate(const std::shared_ptr<Member>& member, bool wantsHot);
+    // The window entered (true) or left editing mode; only an existing entry
+    // changes.
+    void setEditing(const Member& member, bool editing);
+    // The reader lost its web view and gets no new one now.
+    void noteReleased(const Member& member);
+    // The window closed.
+    void unregister(const Member& member);
+
+    // What a window does with its reader's report after a web content
+    // process ended. A rebuild happens only for the key window in reading
+    // mode; any other window only gives its entry up and rebuilds through
+    // `activate` when it becomes key, so that a background crash never makes
+    // its window the most recent one and evicts the window being read.
+    void handleProcessRecovery(const std::shared_ptr<Member>& member, ProcessRecoveryAction action,
+                               bool isKey, bool isEditing);
+
+    const WebViewBudget& budget() const { return budget_; }
+    // Web views actually released for an eviction, and rebuilt on activation.
+    std::int64_t releaseCount() const { return releaseCount_; }
+    std::int64_t rebuildCount() const { return rebuildCount_; }
+    // Called after every change.
+    std::function<void()> onChange;
+
+private:
+    explicit WebViewWorkingSet(std::int64_t hotLimit) : budget_(hotLimit) {}
+
+    void apply(const std::vector<std::string>& release);
+    void changed();
+    static Task<void> release(std::weak_ptr<WebViewWorkingSet> weakSet, std::weak_ptr<Member> weakMember);
+
+    WebViewBudget budget_;
+    std::map<std::string, std::weak_ptr<Member>> members_;
+    std::int64_t releaseCount_ = 0;
+    std::int64_t rebuildCount_ = 0;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,93 @@
+#pragma once
+
+// A reader view controller over the real ReaderView and renderer page in a
+// WebKitGTK web view under Xvfb, as display tests drive it: a web context of
+// the test's own, the network sent to a local sink, and bounded waits.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <nlohmann/json.hpp>
+
+#include "Appearance/ThemeCatalog.hpp"
+#include "Reader/ReaderView.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Reader/ReaderWebViewFactory.hpp"
+#include "Support/Display/NetworkSink.hpp"
+#include "Support/Display/WebViewHarness.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
+
+namespace larkspin::test {
+
+class ReaderDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AppLog::setRevealPrivateForTesting(true);
+        sink.routeDefaultNetworkSession();
+    }
+    void TearDown() override {
+        if (window) gtk_window_destroy(window);
+        reader.reset();
+        view.reset();
+        prewarmer.reset();
+        MainThread::drainForTesting();
+        AppLog::setRevealPrivateForTesting(std::nullopt);
+    }
+
+    void makeReader(std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = view;
+        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        dependencies.diagramService = [diagrams] { return diagrams; };
+        dependencies.prewarmer = prewarmer;
+        reader = ReaderViewController::create("DOC-1", std::move(dependencies));
+        reader->onRendered = [this](const std::vector<BridgeHeading>& headings) { rendered.push_back(headings); };
+    }
+    // Shows `above` (when given) over the reader in a window of 900×700.
+    void show(GtkWidget* above = nullptr) {
+        window = GTK_WINDOW(gtk_window_new());
+        gtk_window_set_default_size(window, 900, 700);
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        if (above) gtk_box_append(GTK_BOX(box), above);
+        gtk_box_append(GTK_BOX(box), view->widget());
+        gtk_window_set_child(window, box);
+        gtk_window_present(window);
+    }
+    // Renders `text` (making the reader and loading its view first) and
+    // waits for the reply.
+    void render(const std::string& text) {
+        if (!reader) makeReader();
+        reader->loadView();
+        const std::size_t before = rendered.size();
+        reader->render(text);
+        ASSERT_TRUE(waitFor([&] { return rendered.size() > before; })) << "no rendered reply";
+    }
+    template <typename T>
+    T await(Task<T> task) {
+        auto outcome = startTask(std::move(task));
+        EXPECT_TRUE(waitFor([&] { return outcome->finished; }));
+        if (outcome->error) std::rethrow_exception(outcome->error);
+        return std::move(*outcome->value);
+    }
+    nlohmann::json script(const std::string& body) {
+        const ScriptOutcome outcome = callScript(view->webView(), body);
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        return nlohmann::json::parse(outcome.json, nullptr, false);
+    }
+
+    LogCapture logs;
+    NetworkSink sink;
+    WebViewHarness harness;
+    TempDir dir;
+    std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context());
+    std::shared_ptr<ReaderView> view = std::make_shared<ReaderView>(*factory);
+    std::shared_ptr<WebViewPrewarmer> prewarmer;
+    std::shared_ptr<ReaderViewController> reader;
+    std::vector<std::vector<BridgeHeading>> rendered;
+    GtkWindow* window = nullptr;
+};
+
+}  // namespace larkspin::test
