@@ -6,6 +6,7 @@
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/ThemeCatalog.hpp"
+#include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Json/RawValue.hpp"
 #include "Platform/Localization.hpp"
@@ -42,16 +43,6 @@ Task<Reply> pageRequest(std::shared_ptr<ReaderBridge> bridge, BridgeMessageType 
 }
 
 JSONValue emptyObject() { return JSONValue::object(); }
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 }  // namespace
 
@@ -229,7 +220,7 @@ Task<void> ReaderViewController::runHandshakeProbe(Weak weak) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("probe 失败：%{private}s", describe(failure));
+    if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
     if (auto owner = weak.lock()) owner->firstScreenMarks_.probeDoneAt = owner->clock_.now();
 }
 
@@ -451,7 +442,7 @@ Task<void> ReaderViewController::performRender(Weak weak, RenderQueue::Ticket ti
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("render 失败：%{private}s", describe(failure));
+    if (failure) AppLog::bridge.error("render 失败：%{private}s", ErrorText::describe(failure));
     auto self = weak.lock();
     if (self && self->renderQueue_.finish(ticket)) self->scheduleRender();
 }
@@ -547,7 +538,7 @@ Task<std::optional<ReadingAnchor>> ReaderViewController::captureAnchor(Weak weak
         failure = std::current_exception();
     }
     if (failure) {
-        AppLog::bridge.error("captureAnchor 失败：%{private}s", describe(failure));
+        AppLog::bridge.error("captureAnchor 失败：%{private}s", ErrorText::describe(failure));
         co_return std::nullopt;
     }
     if (!anchor) co_return std::nullopt;
@@ -605,7 +596,7 @@ Task<void> ReaderViewController::serveDiagramRequest(Weak weak, DiagramRequestPa
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::diagrams.error("送回 diagramResult 失败：%{private}s", describe(failure));
+    if (failure) AppLog::diagrams.error("送回 diagramResult 失败：%{private}s", ErrorText::describe(failure));
 }
 
 // ---- requests ---------------------------------------------------------------
@@ -693,7 +684,7 @@ Task<void> ReaderViewController::exchangeViewportInsets(Weak weak, std::shared_p
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("setViewportInsets 失败：%{private}s", describe(failure));
+    if (failure) AppLog::bridge.error("setViewportInsets 失败：%{private}s", ErrorText::describe(failure));
 }
 
 void ReaderViewController::scheduleAnchorSnapshot(Clock::Duration delay) {
@@ -924,14 +915,14 @@ Task<void> ReaderViewController::performApplyAppearance(Weak weak, Theme theme,
     }
     // A failed accessibility push must not keep the theme from being
     // remembered: the next ready page would get the old one.
-    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, describe(failure));
+    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, ErrorText::describe(failure));
     failure = nullptr;
     try {
         co_await performApplyTheme(weak, payload, background, underPage);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, describe(failure));
+    if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, ErrorText::describe(failure));
 }
 
 Task<void> ReaderViewController::resendThemeIfNeeded(Weak weak) {
@@ -946,7 +937,7 @@ Task<void> ReaderViewController::resendThemeIfNeeded(Weak weak) {
         } catch (...) {
             failure = std::current_exception();
         }
-        if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", describe(failure));
+        if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", ErrorText::describe(failure));
     }
     self = weak.lock();
     if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->bridge_) co_return;
@@ -960,7 +951,7 @@ Task<void> ReaderViewController::resendThemeIfNeeded(Weak weak) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("补发主题失败：%{private}s", describe(failure));
+    if (failure) AppLog::bridge.error("补发主题失败：%{private}s", ErrorText::describe(failure));
 }
 
 Task<void> ReaderViewController::resendTypographyIfNeeded(Weak weak) {
@@ -974,7 +965,7 @@ Task<void> ReaderViewController::resendTypographyIfNeeded(Weak weak) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("补发排版失败：%{private}s", describe(failure));
+    if (failure) AppLog::bridge.error("补发排版失败：%{private}s", ErrorText::describe(failure));
 }
 
 // ---- overlays -------------------------------------------------------------

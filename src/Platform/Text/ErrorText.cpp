@@ -25,4 +25,14 @@ std::string describe(std::error_code error) {
     return fmt::format("{}: {}", domainAndCode(error), message);
 }
 
+std::string describe(const std::exception_ptr& error, std::string_view fallback) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+    }
+    return std::string(fallback);
+}
+
 }  // namespace larkspin::ErrorText

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <exception>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace larkspin {
@@ -21,6 +23,10 @@ std::string domainAndCode(std::error_code error);
 // errno values, which GLib gives in UTF-8 and in the user's language):
 // "POSIX 2: No such file or directory".
 std::string describe(std::error_code error);
+
+// What a caught error says of itself: its what() text, or `fallback` when it
+// is not a std::exception.
+std::string describe(const std::exception_ptr& error, std::string_view fallback = "unknown error");
 
 // The errno value as a std::generic_category code.
 inline std::error_code fromErrno(int value) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
@@ -16,16 +17,6 @@ namespace larkspin {
 namespace {
 
 constexpr std::string_view unavailable = "unavailable";
-
-std::string describe(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "未知错误";
-    }
-}
 
 }  // namespace
 
@@ -249,7 +240,7 @@ void DiagramRenderService::finishWithError(std::exception_ptr error) {
     active_.reset();
     active.timeout.cancel();
     const std::string& diagramID = active.pending.request.diagramID;
-    const std::string description = describe(error);
+    const std::string description = ErrorText::describe(error, "未知错误");
     stats_.destroyedForFailure += 1;
     stats_.failed += 1;
     AppLog::diagrams.error("图表 %{public}s 独立渲染失败：%{private}s，销毁宿主", diagramID,

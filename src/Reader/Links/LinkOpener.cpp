@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
@@ -28,16 +29,6 @@ std::string describe(const LinkAction& action) {
             return "reject(" + action.rejection.description() + ")";
     }
     return "?";
-}
-
-std::string whatOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-    }
-    return "unknown error";
 }
 
 }  // namespace
@@ -235,7 +226,7 @@ Task<LinkOpener::Outcome> LinkOpener::scroll(std::weak_ptr<LinkOpener> weak, std
     } catch (...) {
         error = std::current_exception();
     }
-    if (error) co_return Outcome::failed("scrollToHeading 失败：" + whatOf(error));
+    if (error) co_return Outcome::failed("scrollToHeading 失败：" + ErrorText::describe(error));
     if (reply.found) co_return Outcome::scrolled(id, true);
     const auto self = weak.lock();
     if (!self) co_return Outcome::rejected(L10n::text("link.reject.no_heading"));
@@ -264,7 +255,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         error = std::current_exception();
     }
     if (error) {
-        const std::string reason = whatOf(error);
+        const std::string reason = ErrorText::describe(error);
         AppLog::actions.error("打开本地链接失败：%{private}s", reason);
         if (const auto self = weak.lock()) {
             self->showBanner(L10n::format("link.banner.not_opened", {name, reason}));
