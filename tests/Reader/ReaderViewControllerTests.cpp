@@ -229,7 +229,7 @@ TEST_F(ReaderTest, AReleaseCapturesTheAnchorThenGivesTheWebViewBack) {
         EXPECT_NE(reader->hasWebView(), *release->value);
     }
     EXPECT_EQ(reader->releaseCount(), 2);
-    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+    EXPECT_EQ(reader->readingAnchor().value_or(ReadingAnchor{}).blockId, "b3");
 }
 
 TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
@@ -306,7 +306,7 @@ TEST_F(ReaderTest, ActiveHeadingsCaptureTheAnchorOnceAfterTheyStop) {
     anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":["A","B"],"sourceRange":{"start":3,"end":4},"relativeOffset":0.25,"offsetPx":12.7,"scrollTop":1e300,"scrollRatio":0.5}})";
     answerAll();
     EXPECT_EQ(reader->anchorSnapshotCount(), 1);
-    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+    EXPECT_EQ(reader->readingAnchor().value_or(ReadingAnchor{}).blockId, "b3");
     EXPECT_TRUE(logs.contains("bridge", "captureAnchor：block=b3 kind=p fp=f path=A › B lines=3-4 "
                                         "offset=0.250/12px scrollTop=9223372036854775807 ratio=0.500"));
 }
