@@ -386,6 +386,8 @@ TEST_F(ReaderTest, PageEventsWithoutCallbacksFallBack) {
               R"({"diagramID":"d1","error":{"code":"unavailable","message":"独立渲染服务不可用"}})");
     answer(1, "diagramApplied", R"({"diagramID":"d1","accepted":false})");
     EXPECT_TRUE(logs.contains("diagrams", "diagramResult d1 已过期（页面不再等待）"));
+    host->events.lock()->webViewDidRefuseNewWindow("https://example.com/w");
+    EXPECT_TRUE(logs.contains("bridge", "拦截新窗口请求：https://example.com/w"));
 }
 
 TEST_F(ReaderTest, WithoutTheRendererFilesOnlyTheLabelIsShown) {

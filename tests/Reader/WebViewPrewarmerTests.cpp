@@ -83,7 +83,9 @@ TEST_F(WebViewPrewarmerTest, EveryFailureDropsTheSpareAndWaitsForTheNextSchedule
     turn();
     spareSaysReady();
     spares.back()->events.lock()->webViewDidFailLoad(false, "later");
+    spares.back()->events.lock()->webViewDidRefuseNewWindow(std::nullopt);
     EXPECT_EQ(prewarmer->state(), State::ready);
+    EXPECT_TRUE(logs.contains("prewarm", "备用 WKWebView 拦截新窗口请求"));
     EXPECT_FALSE(spares.back()->events.lock()->webViewShouldNavigate({"https://example.com/", true, true, NavigationType::linkActivated}));
     EXPECT_EQ(prewarmer->failureCount(), 5);
     const auto missing = makePrewarmer(true, false);
