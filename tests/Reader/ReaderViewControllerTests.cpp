@@ -296,7 +296,7 @@ TEST_F(ReaderTest, ActiveHeadingsCaptureTheAnchorOnceAfterTheyStop) {
                                         "offset=0.250/12px scrollTop=9223372036854775807 ratio=0.500"));
 }
 
-TEST_F(ReaderTest, StaleThemeAndTypographyRepliesAreDropped) {
+TEST_F(ReaderTest, StaleAppearanceRepliesAreDroppedAndAFailedPushStopsNoTheme) {
     becomeReady();
     const auto older = startTask(reader->applyTheme(theme(4), background, {}));
     const auto newer = startTask(reader->applyTheme(theme(5), background, {}));
@@ -321,15 +321,13 @@ TEST_F(ReaderTest, StaleThemeAndTypographyRepliesAreDropped) {
     EXPECT_TRUE(second->finished && *second->value && reader->lastTypographyApplied());
     EXPECT_TRUE(logs.contains("bridge", "heading=默认 weight=400/650，rejected: bodyFamily; monoFamily"));
     EXPECT_TRUE(logs.contains("bridge", "typographyApplied 有被拒字段：bodyFamily; monoFamily"));
-}
 
-TEST_F(ReaderTest, AFailedAccessibilityPushStillAppliesTheTheme) {
-    becomeReady();
+    // A failed accessibility push still applies the theme.
     const Theme graphite = ThemeCatalog::theme(ThemeID::graphite);
     const auto push = startTask(reader->applyAppearance(graphite, 7, {false, true, false}));
-    waitForCalls(2);
-    answer(1, "error", R"({"code":"invalidPayload","message":"no"})");
-    waitForCalls(3);
+    waitForCalls(7);
+    answer(6, "error", R"({"code":"invalidPayload","message":"no"})");
+    waitForCalls(8);
     EXPECT_TRUE(logs.contains("document", "应用主题 graphite 失败：JS 端错误 invalidPayload：no"));
     EXPECT_EQ(sent().back(), "setTheme");
     EXPECT_EQ(reader->lastTheme()->themeRevision, 7);
@@ -359,8 +357,8 @@ TEST_F(ReaderTest, ATimedOutParseIsRenderedAgainOncePerRevision) {
 
 // ---- navigation, page events, missing files -------------------------------
 
-TEST_F(ReaderTest, OnlyTheEntryPageMayLoadAndItsLoadIsGuarded) {
-    reader->loadView();
+TEST_F(ReaderTest, OnlyTheEntryPageLoadsItsLoadIsGuardedAndEventsFallBack) {
+    becomeReady();
     auto events = host->events.lock();
     EXPECT_TRUE(events->webViewShouldNavigate({"app-resource://renderer/index.html"}));
     EXPECT_FALSE(events->webViewShouldNavigate({"https://example.com/", true, true, NavigationType::linkActivated}));
@@ -372,10 +370,7 @@ TEST_F(ReaderTest, OnlyTheEntryPageMayLoadAndItsLoadIsGuarded) {
     MainThread::drainForTesting();
     EXPECT_THAT(host->log, ::testing::Contains("stop"));
     EXPECT_TRUE(logs.contains("bridge", "首次导航失败：入口页 60 秒内没有载入完成"));
-}
 
-TEST_F(ReaderTest, PageEventsWithoutCallbacksFallBack) {
-    becomeReady();
     post("copyText", R"({"text":"copied","kind":"selection"})");
     post("openLink", R"({"href":"https://example.com","kind":"external","modifiers":{"command":false,"option":false,"shift":false}})");
     post("diagramRequest", R"({"diagramID":"d1","source":"graph TD","themeVariables":{}})");
