@@ -98,7 +98,7 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     EXPECT_EQ(colorOf(view->messageLabel()), hex(dark.web.text));
 
     // Replaced from inside its own click: the old buttons go, the new come,
-    // and the new message is announced; a button that settles the issue
+    // and the new message is announced; a button that settles the problem
     // hides the bar.
     ConflictBarContent chained = content("一", {"下一步"});
     chained.actions[0].handler = [&] { bar.show(content("二", {"甲", "乙"})); };
