@@ -50,6 +50,8 @@ public:
     // The page asked for a panel; it was answered at once (confirm: false,
     // prompt: none).
     virtual void webViewDidIgnorePanel(ScriptPanel, const std::string& /*message*/) {}
+    // The page asked for a new window (none is ever made).
+    virtual void webViewDidRefuseNewWindow(const std::optional<std::string>& /*url*/) {}
 };
 
 // A reader web view made ahead of need, in no window, as the prewarmer and

@@ -277,6 +277,10 @@ void ReaderViewController::webViewDidIgnorePanel(ScriptPanel panel, const std::s
     }
 }
 
+void ReaderViewController::webViewDidRefuseNewWindow(const std::optional<std::string>& url) {
+    AppLog::bridge.error("拦截新窗口请求：%{private}s", url.value_or("<nil>"));
+}
+
 // ---- release, rebuild, crash recovery --------------------------------------
 
 Task<bool> ReaderViewController::releaseWebView() { return performRelease(weak_from_this()); }

@@ -287,6 +287,7 @@ public:
     void webViewDidFailLoad(bool provisional, const std::string& description) override;
     void webViewProcessDidTerminate(std::string_view reason) override;
     void webViewDidIgnorePanel(ScriptPanel panel, const std::string& message) override;
+    void webViewDidRefuseNewWindow(const std::optional<std::string>& url) override;
 
 private:
     using Weak = std::weak_ptr<ReaderViewController>;

@@ -60,6 +60,8 @@ void ReaderWebViewSignals::connect(WebKitWebView* webView, std::weak_ptr<ReaderH
                                             G_CALLBACK(&ReaderWebViewSignals::onLoadFailed), this);
     terminated_ = SignalConnection::connect(webView, "web-process-terminated",
                                             G_CALLBACK(&ReaderWebViewSignals::onTerminated), this);
+    // After the web view's own handler, which makes no window either.
+    create_ = SignalConnection::connect(webView, "create", G_CALLBACK(&ReaderWebViewSignals::onCreate), this);
     ReaderWebView::setPanelObserver(
         webView, [this](WebKitScriptDialogType type, const std::string& message) {
             const ScriptPanel panel = type == WEBKIT_SCRIPT_DIALOG_ALERT     ? ScriptPanel::alert
@@ -74,6 +76,7 @@ void ReaderWebViewSignals::disconnect() {
     loadChanged_.disconnect();
     loadFailed_.disconnect();
     terminated_.disconnect();
+    create_.disconnect();
     if (auto* view = static_cast<WebKitWebView*>(g_weak_ref_get(&webView_))) {
         ReaderWebView::setPanelObserver(view, {});
         g_object_unref(view);
@@ -128,6 +131,15 @@ void ReaderWebViewSignals::onTerminated(WebKitWebView* view, WebKitWebProcessTer
     if (auto events = static_cast<ReaderWebViewSignals*>(data)->events_.lock()) {
         events->webViewProcessDidTerminate(terminationReason(reason));
     }
+}
+
+GtkWidget* ReaderWebViewSignals::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data) {
+    std::optional<std::string> url;
+    if (const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action))) url = uri;
+    if (auto events = static_cast<ReaderWebViewSignals*>(data)->events_.lock()) {
+        events->webViewDidRefuseNewWindow(url);
+    }
+    return nullptr;
 }
 
 }  // namespace larkspin

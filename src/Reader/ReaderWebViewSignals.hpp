@@ -37,6 +37,7 @@ private:
                                  GError* error, gpointer data);
     static void onTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
                              gpointer data);
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer data);
 
     GWeakRef webView_;  // for the panel observer, which refers to this object
     std::weak_ptr<ReaderHostEvents> events_;
@@ -44,6 +45,7 @@ private:
     SignalConnection loadChanged_;
     SignalConnection loadFailed_;
     SignalConnection terminated_;
+    SignalConnection create_;
 };
 
 }  // namespace larkspin

@@ -151,6 +151,10 @@ bool WebViewPrewarmer::webViewShouldNavigate(const NavigationRequest& request) {
     return false;
 }
 
+void WebViewPrewarmer::webViewDidRefuseNewWindow(const std::optional<std::string>&) {
+    AppLog::prewarm.error("备用 WKWebView 拦截新窗口请求");
+}
+
 void WebViewPrewarmer::webViewDidFailLoad(bool provisional, const std::string& description) {
     // Only the loading spare's entry page counts; the ready one's later
     // navigations are refused anyway.

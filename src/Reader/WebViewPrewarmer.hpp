@@ -92,6 +92,7 @@ public:
     void webViewDidFinishLoad() override {}
     void webViewDidFailLoad(bool provisional, const std::string& description) override;
     void webViewProcessDidTerminate(std::string_view reason) override;
+    void webViewDidRefuseNewWindow(const std::optional<std::string>& url) override;
 
 private:
     WebViewPrewarmer(bool isEnabled, Dependencies dependencies);

@@ -42,15 +42,17 @@ public:
     bool stopped = false;
 };
 
+// The reader's widgets: what they were told, in order, and a fake page per
+// web view.
+
 class FakeHost final : public ReaderHost {
 public:
     void setEvents(std::weak_ptr<ReaderHostEvents> e) override { events = std::move(e); }
     void showRendererMissing(const std::string& text) override { missingText = text; }
-    std::shared_ptr<ReaderBridgePort> installWebView(
-        std::shared_ptr<AppResourceSchemeHandler>, std::shared_ptr<DocumentResourceSchemeHandler>,
-        const std::optional<ColorComponents>&) override {
-        ports.push_back(std::make_shared<FakeBridgePort>());
-        return ports.back();
+    std::shared_ptr<ReaderBridgePort> installWebView(std::shared_ptr<AppResourceSchemeHandler>,
+                                                     std::shared_ptr<DocumentResourceSchemeHandler>,
+                                                     const std::optional<ColorComponents>&) override {
+        return ports.emplace_back(std::make_shared<FakeBridgePort>());
     }
     void adoptWebView(std::shared_ptr<SpareWebView> spare, const std::optional<ColorComponents>&) override {
         ports.push_back(std::static_pointer_cast<FakeSpare>(spare)->port);
@@ -62,14 +64,12 @@ public:
     void setUnderPageColor(const ColorComponents& color) override { underPage = color; }
     void focusPage() override { log.push_back("focus"); }
     std::string underPageColorDescription() const override { return "colour"; }
-    void showStatus(const DocumentStatusContent& content, const Theme&,
-                    std::function<void()> onAction) override {
+    void showStatus(const DocumentStatusContent& content, const Theme&, std::function<void()> onAction) override {
         log.push_back("status " + content.title);
         statusAction = std::move(onAction);
     }
     void hideStatus() override { log.push_back("hideStatus"); }
-    void showBanner(const std::string& message, const std::string&, std::function<void()>,
-                    std::function<void()>) override {
+    void showBanner(const std::string& message, const std::string&, std::function<void()>, std::function<void()>) override {
         log.push_back("banner " + message);
     }
     void hideBanner() override { log.push_back("hideBanner"); }
@@ -85,10 +85,7 @@ public:
 class RecordingPasteboard final : public PasteboardService::Pasteboard {
 public:
     void clearContents() override {}
-    bool setString(const std::string& text) override {
-        strings.push_back(text);
-        return true;
-    }
+    bool setString(const std::string& text) override { return strings.push_back(text), true; }
     std::vector<std::string> strings;
 };
 

@@ -143,21 +143,17 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
         waitForCalls(2);
         reader->render("two");  // waits behind "one"
         terminate();            // no owner told: rebuilt at once
-        EXPECT_TRUE(logs.contains("bridge", "render 失败："));
-        ASSERT_EQ(host->ports.size(), 2u);
         EXPECT_TRUE(logs.contains("bridge", "Web 内容进程终止：count=1 hasAnchor=true anchorScrollTop=120"));
-        EXPECT_TRUE(page().calls.empty()) << "nothing is sent before the new page is ready";
+        EXPECT_TRUE(host->ports.size() == 2 && page().calls.empty()) << "nothing is sent before the page is ready";
         clock.advance(gap);
         terminate();
         EXPECT_EQ(reader->isInCrashLoop(), loops);
-        EXPECT_EQ(reader->rebuildCount(), loops ? 1 : 2);
+        EXPECT_EQ(host->ports.size(), loops ? 2u : 3u);
         if (!loops) continue;
-        EXPECT_EQ(host->ports.size(), 2u);
         EXPECT_TRUE(logs.contains("bridge", "Web 内容进程反复终止：count=2 sinceLastMs=2900"));
         EXPECT_TRUE(logs.contains("document", "文档状态页：正文渲染进程反复崩溃（正文渲染进程在 3 秒内连续终止 2 次，"));
         host->statusAction();  // retry
-        EXPECT_FALSE(reader->isInCrashLoop());
-        EXPECT_THAT(host->log, ::testing::IsSupersetOf({"hideStatus", "load app-resource://renderer/index.html"}));
+        EXPECT_EQ(host->log.back(), "load app-resource://renderer/index.html");
         clock.advance(1s);
         terminate();  // after a retry, a first end again
         EXPECT_FALSE(reader->isInCrashLoop());
@@ -170,16 +166,13 @@ TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) 
     reader->onWebContentProcessTerminated = [&](ProcessRecoveryAction a) { reported.push_back(a); };
     becomeReady();
     terminate();
-    clock.advance(1s);
-    EXPECT_EQ(host->ports.size(), 1u) << "left to the owner";
-    EXPECT_TRUE(reader->ensureWebView());
+    EXPECT_TRUE(reader->ensureWebView()) << "left to the owner";
     EXPECT_FALSE(reader->ensureWebView()) << "one web view at a time";
     terminate();
     host->statusAction();
     EXPECT_THAT(reported, ElementsAre(ProcessRecoveryAction::rebuild, ProcessRecoveryAction::crashLoop,
                                       ProcessRecoveryAction::retry));
     EXPECT_EQ(host->ports.size(), 2u);
-
     // Without an owner, a reader whose window is not active rebuilds only
     // when it becomes active, with the anchor it had.
     reader->onWebContentProcessTerminated = nullptr;
@@ -191,7 +184,6 @@ TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) 
     EXPECT_EQ(host->ports.size(), 3u);
     reader->render("text");
     reader->setWindowActive(true);
-    ASSERT_EQ(host->ports.size(), 4u);
     post("ready");
     waitForCalls(3);
     ASSERT_THAT(sent(), ElementsAre("probe", "setViewportInsets", "render"));
@@ -208,13 +200,11 @@ TEST_F(ReaderTest, AReleaseCapturesTheAnchorThenGivesTheWebViewBack) {
     auto release = startTask(reader->releaseWebView());
     waitForCalls(3);
     EXPECT_FALSE(runTask(reader->releaseWebView())) << "one release at a time";
-    EXPECT_EQ(sent().back(), "captureAnchor");
     anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":[],"sourceRange":{"start":3,"end":4},"relativeOffset":0,"offsetPx":0,"scrollTop":480.5,"scrollRatio":0.5}})";
     answerAll();
     EXPECT_TRUE(release->finished && *release->value);
     EXPECT_EQ(host->log.back(), "discard");
     EXPECT_TRUE(logs.contains("bridge", "释放 WKWebView（第 1 次）：anchor=b3 scrollTop=480"));
-
     // A rebuild while the capture waits keeps the web view: the release says
     // no. A failed capture still releases, keeping the older anchor.
     EXPECT_TRUE(reader->ensureWebView());
@@ -228,8 +218,7 @@ TEST_F(ReaderTest, AReleaseCapturesTheAnchorThenGivesTheWebViewBack) {
         EXPECT_NE(*release->value, rebuiltMeanwhile);
         EXPECT_NE(reader->hasWebView(), *release->value);
     }
-    EXPECT_EQ(reader->releaseCount(), 2);
-    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+    EXPECT_EQ(reader->readingAnchor().value_or(ReadingAnchor{}).blockId, "b3");
 }
 
 TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
@@ -242,12 +231,9 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     reader->loadView();
     EXPECT_THAT(host->log, ElementsAre("adopt"));
     EXPECT_EQ(reader->documentResourceHandler()->documentLocation("DOC"), dir.path() / "doc.md");
-    EXPECT_FALSE(reader->isReady()) << "the handshake runs on the next turn";
-    EXPECT_EQ(page().calls.size(), 0u);
+    EXPECT_TRUE(page().calls.empty()) << "the handshake runs on the next turn";
     waitForCalls(1);
-    EXPECT_EQ(sent().front(), "probe");
     EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
-    EXPECT_TRUE(logs.contains("bridge", "领用预热的 WKWebView：documentID=DOC"));
     reader->render("text");
     answerAll();
     MainThread::drainForTesting();
@@ -255,7 +241,6 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     spareSaysReady();
     terminate();  // a crash rebuild takes the next spare
     EXPECT_EQ(host->log.back(), "adopt");
-    EXPECT_EQ(spares.back()->loads, 1);
 }
 
 // ---- insets, anchors, appearance, overlays --------------------------------
@@ -306,12 +291,12 @@ TEST_F(ReaderTest, ActiveHeadingsCaptureTheAnchorOnceAfterTheyStop) {
     anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":["A","B"],"sourceRange":{"start":3,"end":4},"relativeOffset":0.25,"offsetPx":12.7,"scrollTop":1e300,"scrollRatio":0.5}})";
     answerAll();
     EXPECT_EQ(reader->anchorSnapshotCount(), 1);
-    EXPECT_EQ(reader->readingAnchor()->blockId, "b3");
+    EXPECT_EQ(reader->readingAnchor().value_or(ReadingAnchor{}).blockId, "b3");
     EXPECT_TRUE(logs.contains("bridge", "captureAnchor：block=b3 kind=p fp=f path=A › B lines=3-4 "
                                         "offset=0.250/12px scrollTop=9223372036854775807 ratio=0.500"));
 }
 
-TEST_F(ReaderTest, StaleThemeAndTypographyRepliesAreDropped) {
+TEST_F(ReaderTest, StaleAppearanceRepliesAreDroppedAndAFailedPushStopsNoTheme) {
     becomeReady();
     const auto older = startTask(reader->applyTheme(theme(4), background, {}));
     const auto newer = startTask(reader->applyTheme(theme(5), background, {}));
@@ -336,15 +321,13 @@ TEST_F(ReaderTest, StaleThemeAndTypographyRepliesAreDropped) {
     EXPECT_TRUE(second->finished && *second->value && reader->lastTypographyApplied());
     EXPECT_TRUE(logs.contains("bridge", "heading=默认 weight=400/650，rejected: bodyFamily; monoFamily"));
     EXPECT_TRUE(logs.contains("bridge", "typographyApplied 有被拒字段：bodyFamily; monoFamily"));
-}
 
-TEST_F(ReaderTest, AFailedAccessibilityPushStillAppliesTheTheme) {
-    becomeReady();
+    // A failed accessibility push still applies the theme.
     const Theme graphite = ThemeCatalog::theme(ThemeID::graphite);
     const auto push = startTask(reader->applyAppearance(graphite, 7, {false, true, false}));
-    waitForCalls(2);
-    answer(1, "error", R"({"code":"invalidPayload","message":"no"})");
-    waitForCalls(3);
+    waitForCalls(7);
+    answer(6, "error", R"({"code":"invalidPayload","message":"no"})");
+    waitForCalls(8);
     EXPECT_TRUE(logs.contains("document", "应用主题 graphite 失败：JS 端错误 invalidPayload：no"));
     EXPECT_EQ(sent().back(), "setTheme");
     EXPECT_EQ(reader->lastTheme()->themeRevision, 7);
@@ -374,8 +357,8 @@ TEST_F(ReaderTest, ATimedOutParseIsRenderedAgainOncePerRevision) {
 
 // ---- navigation, page events, missing files -------------------------------
 
-TEST_F(ReaderTest, OnlyTheEntryPageMayLoadAndItsLoadIsGuarded) {
-    reader->loadView();
+TEST_F(ReaderTest, OnlyTheEntryPageLoadsItsLoadIsGuardedAndEventsFallBack) {
+    becomeReady();
     auto events = host->events.lock();
     EXPECT_TRUE(events->webViewShouldNavigate({"app-resource://renderer/index.html"}));
     EXPECT_FALSE(events->webViewShouldNavigate({"https://example.com/", true, true, NavigationType::linkActivated}));
@@ -387,10 +370,7 @@ TEST_F(ReaderTest, OnlyTheEntryPageMayLoadAndItsLoadIsGuarded) {
     MainThread::drainForTesting();
     EXPECT_THAT(host->log, ::testing::Contains("stop"));
     EXPECT_TRUE(logs.contains("bridge", "首次导航失败：入口页 60 秒内没有载入完成"));
-}
 
-TEST_F(ReaderTest, PageEventsWithoutCallbacksFallBack) {
-    becomeReady();
     post("copyText", R"({"text":"copied","kind":"selection"})");
     post("openLink", R"({"href":"https://example.com","kind":"external","modifiers":{"command":false,"option":false,"shift":false}})");
     post("diagramRequest", R"({"diagramID":"d1","source":"graph TD","themeVariables":{}})");
@@ -401,6 +381,8 @@ TEST_F(ReaderTest, PageEventsWithoutCallbacksFallBack) {
               R"({"diagramID":"d1","error":{"code":"unavailable","message":"独立渲染服务不可用"}})");
     answer(1, "diagramApplied", R"({"diagramID":"d1","accepted":false})");
     EXPECT_TRUE(logs.contains("diagrams", "diagramResult d1 已过期（页面不再等待）"));
+    host->events.lock()->webViewDidRefuseNewWindow("https://example.com/w");
+    EXPECT_TRUE(logs.contains("bridge", "拦截新窗口请求：https://example.com/w"));
 }
 
 TEST_F(ReaderTest, WithoutTheRendererFilesOnlyTheLabelIsShown) {

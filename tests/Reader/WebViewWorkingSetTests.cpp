@@ -11,7 +11,6 @@
 namespace larkspin {
 namespace {
 
-using ::testing::ElementsAre;
 using Ids = std::vector<std::string>;
 using Plan = WebViewBudget::Plan;
 
@@ -20,7 +19,6 @@ TEST(WebViewBudget, LimitsEvictionOrderAndNoDoubleEviction) {
         EXPECT_EQ(WebViewWorkingSet::configuredHotLimit(stored), limit);
     }
     EXPECT_EQ(WebViewWorkingSet::create(0)->budget().hotLimit, 1);
-
     WebViewBudget budget(3);
     for (const char* id : {"a", "b", "c"}) EXPECT_EQ(budget.activate(id, true), (Plan{id, true, {}}));
     EXPECT_EQ(budget.activate("a", true), (Plan{"a", false, {}}));  // a is the newest now
@@ -29,33 +27,25 @@ TEST(WebViewBudget, LimitsEvictionOrderAndNoDoubleEviction) {
     budget.entries.at("d").isEditing = true;  // the newest, but showing its editor
     EXPECT_EQ(budget.activate("e", true).release, Ids{"d"});
     EXPECT_EQ(budget.activate("b", true).release, Ids{"c"});
-    EXPECT_EQ(budget.hotCount(), 3);
     // Shown without needing a web view: a hot entry stays hot, a new one is cold.
     EXPECT_EQ(budget.activate("a", false), (Plan{"a", false, {}}));
     EXPECT_EQ(budget.activate("f", false), (Plan{"f", false, {}}));
-    EXPECT_TRUE(budget.entries.at("a").isHot);
-    EXPECT_FALSE(budget.entries.at("f").isHot);
-    EXPECT_EQ(budget.clock, 9);
+    EXPECT_TRUE(budget.entries.at("a").isHot && !budget.entries.at("f").isHot);
+    EXPECT_EQ(budget.hotCount(), 3);
 }
 
 Task<bool> settled(bool value) { co_return value; }
 
 class FakeWindow final : public WebViewWorkingSetMember {
 public:
-    FakeWindow(std::string id, bool hasWebView, Ids& journal)
-        : id(std::move(id)), hasWebView(hasWebView), journal(journal) {}
+    FakeWindow(std::string id, bool hasWebView, Ids& journal) : id(std::move(id)), hasWebView(hasWebView), journal(journal) {}
     std::string readerDocumentID() const override { return id; }
     bool readerHasWebView() const override { return hasWebView; }
     Task<bool> releaseReader() override {
         journal.push_back("release " + id);
-        const bool released = hasWebView && releases;
-        hasWebView = hasWebView && !releases;
-        return settled(released);
+        return settled(std::exchange(hasWebView, hasWebView && !releases) && releases);
     }
-    bool rebuildReader() override {
-        journal.push_back("rebuild " + id);
-        return !std::exchange(hasWebView, true);
-    }
+    bool rebuildReader() override { return journal.push_back("rebuild " + id), !std::exchange(hasWebView, true); }
 
     std::string id;
     bool hasWebView, releases = true;
@@ -69,9 +59,7 @@ protected:
     }
     Ids hot() const {
         Ids ids;
-        for (const auto& [id, entry] : set->budget().entries) {
-            if (entry.isHot) ids.push_back(id);
-        }
+        for (const auto& [id, entry] : set->budget().entries) if (entry.isHot) ids.push_back(id);
         return ids;
     }
 
@@ -80,40 +68,24 @@ protected:
 };
 
 TEST_F(WebViewWorkingSetTest, TheActivatedWindowRebuildsBeforeTheEvictedRelease) {
-    int changes = 0;
-    set->onChange = [&] { ++changes; };
     auto a = window("a"), b = window("b", false), c = window("c", false);
     set->registerMember(a);
     set->registerMember(b);  // no web view: cold, nothing evicted
-    EXPECT_EQ(hot(), Ids{"a"});
     set->activate(b, true);
     set->activate(c, true);
-    EXPECT_THAT(journal, ElementsAre("rebuild b", "rebuild c"));
+    set->activate(c, true);  // already hot: asked again, built nothing
     MainThread::drainForTesting();
-    EXPECT_THAT(journal, ElementsAre("rebuild b", "rebuild c", "release a"));
+    EXPECT_EQ(journal, (Ids{"rebuild b", "rebuild c", "rebuild c", "release a"}));
     EXPECT_EQ(hot(), (Ids{"b", "c"}));
     EXPECT_EQ(set->rebuildCount(), 2);
-    EXPECT_EQ(set->releaseCount(), 1);
-
-    // Already hot: rebuilt again all the same, counted only when it built one.
-    set->activate(c, true);
-    EXPECT_EQ(set->rebuildCount(), 2);
-    // A refused release is not counted and leaves the entry cold.
-    b->releases = false;
+    b->releases = false;  // a refused release is not counted; the entry stays cold
     set->activate(a, true);
-    MainThread::drainForTesting();
-    EXPECT_EQ(journal.back(), "release b");
-    EXPECT_EQ(set->releaseCount(), 1);
-    EXPECT_EQ(hot(), (Ids{"a", "c"}));
-    // A window closed without a word: its entry goes instead of a release.
-    c.reset();
+    c.reset();  // a window closed without a word: its entry goes instead of a release
     set->activate(b, true);
     MainThread::drainForTesting();
-    EXPECT_EQ(journal.back(), "rebuild b");
+    EXPECT_EQ(set->releaseCount(), 1);
+    EXPECT_EQ(hot(), (Ids{"a", "b"}));
     EXPECT_FALSE(set->budget().entries.contains("c"));
-    set->unregister(*b);
-    EXPECT_EQ(hot(), Ids{"a"});
-    EXPECT_EQ(changes, 9);
 }
 
 TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
@@ -125,20 +97,15 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
     MainThread::drainForTesting();
     EXPECT_TRUE(journal.empty()) << "nothing rebuilt, nothing evicted";
     EXPECT_EQ(hot(), Ids{"reading"});
-    EXPECT_GT(set->budget().entries.at("reading").lastActive,
-              set->budget().entries.at("background").lastActive);
-    set->activate(background, true);  // it becomes key
-    EXPECT_THAT(journal, ElementsAre("rebuild background"));
-
+    EXPECT_GT(set->budget().entries.at("reading").lastActive, set->budget().entries.at("background").lastActive);
     using Action = ProcessRecoveryAction;
-    for (const auto& [action, isEditing, rebuilds] :
-         {std::tuple{Action::rebuild, false, true}, {Action::rebuild, true, false},
-          {Action::crashLoop, false, false}, {Action::retry, false, true}}) {
+    for (const auto& [action, isEditing, rebuilds] : {std::tuple{Action::rebuild, false, true}, {Action::rebuild, true, false},
+                                                      {Action::crashLoop, false, false}, {Action::retry, false, true}}) {
         journal.clear();
         reading->hasWebView = false;
         set->handleProcessRecovery(reading, action, true, isEditing);
-        EXPECT_EQ(!journal.empty(), rebuilds) << rawValue(action) << " editing " << isEditing;
-        EXPECT_EQ(set->budget().entries.at("reading").isHot, rebuilds) << rawValue(action);
+        EXPECT_EQ(set->budget().entries.at("reading").isHot, rebuilds) << rawValue(action) << isEditing;
+        EXPECT_EQ(journal.size(), rebuilds ? 1u : 0u) << rawValue(action);
     }
 }
 

@@ -15,20 +15,17 @@ TEST(ModeContainerDisplay, SwitchesBetweenReaderAndEditorOnceThereIsOne) {
     GtkStack* stack = GTK_STACK(container.widget());
     EXPECT_EQ(gtk_stack_get_transition_type(stack), GTK_STACK_TRANSITION_TYPE_NONE);
     EXPECT_EQ(gtk_stack_get_visible_child(stack), reader);
-
     // No editor yet: editing is not reachable.
     container.show(DocumentMode::editing);
     EXPECT_EQ(container.mode(), DocumentMode::reading);
     EXPECT_EQ(gtk_stack_get_visible_child(stack), reader);
     EXPECT_EQ(container.editorView(), nullptr);
-
     int made = 0;
     const auto factory = [&made] { return ++made, gtk_label_new("editor"); };
     GtkWidget* editor = container.makeEditor(factory);
     EXPECT_EQ(gtk_stack_get_visible_child(stack), reader) << "made, not shown";
     EXPECT_EQ(container.makeEditor(factory), editor);
     EXPECT_EQ(made, 1) << "the editor is made once";
-
     container.show(DocumentMode::editing);
     EXPECT_EQ(container.mode(), DocumentMode::editing);
     EXPECT_EQ(gtk_stack_get_visible_child(stack), editor);

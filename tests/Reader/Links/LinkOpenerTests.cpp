@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -108,15 +106,6 @@ void writeFile(const fs::path& file, std::string_view bytes, bool executable = f
     if (executable) fs::permissions(file, fs::perms::owner_exec | fs::perms::group_exec, fs::perm_options::add);
 }
 void makeFifo(const fs::path& file) { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0) << std::strerror(errno); }
-void makeSocket(const fs::path& file) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    ASSERT_LT(file.string().size(), sizeof address.sun_path);
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, file.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(fd);
-}
 
 const std::string kPdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<< >>\nendobj\n";
 const std::string kPng = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
@@ -261,8 +250,6 @@ TEST_F(LinkOpenerTest, OnlyRegularFilesThatAreNoProgramsAreEverHandedOn) {
         {"folder.md", directory, folder},
         {"pipe.txt", makeFifo, special},
         {"pipe.md", [](const fs::path& at) { makeFifo(at.parent_path() / ".fifo"); fs::create_symlink(".fifo", at); }, special},
-        {"socket.txt", makeSocket, special},
-        {"zero.txt", linkTo("/dev/zero"), special},
         {"null.md", linkTo("/dev/null"), special},
         // By content, whatever the name says; by execute bits on what can run.
         {"notes.txt", holding("#!/bin/sh\nrm -rf ~\n"), program},
