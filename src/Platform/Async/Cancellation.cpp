@@ -6,6 +6,21 @@ const char* TaskCancelled::what() const noexcept {
     return "task cancelled";
 }
 
+bool isCancellation(const std::exception_ptr& error) noexcept {
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TaskCancelled&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void rethrowIfCancelled(const std::exception_ptr& error) {
+    if (isCancellation(error)) std::rethrow_exception(error);
+}
+
 void CancellationToken::throwIfCancelled() const {
     if (isCancelled()) throw TaskCancelled();
 }

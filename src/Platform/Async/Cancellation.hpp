@@ -13,6 +13,15 @@ public:
     const char* what() const noexcept override;
 };
 
+// For every catch block that can see a TaskCancelled (`catch (...)`,
+// `catch (const std::exception&)`) in a coroutine: its first statement is
+//     rethrowIfCancelled(std::current_exception());
+// so a cancelled task ends there and never runs its handling for an owner that
+// may be gone. Does nothing for any other error.
+void rethrowIfCancelled(const std::exception_ptr& error);
+// True when `error` is a TaskCancelled.
+bool isCancellation(const std::exception_ptr& error) noexcept;
+
 // Keeps a cancellation callback registered; destroying it (or reset()) removes
 // the callback. Removal waits if the callback is running on another thread at
 // that moment, so what it captured may be destroyed right after.
