@@ -3,6 +3,7 @@
 #include <set>
 
 #include "Model/DocumentModel.hpp"
+#include "Model/ExternalIssueKind.hpp"
 #include "Model/DocumentPreferences.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/NotificationCenter.hpp"
@@ -123,6 +124,14 @@ TEST(ModelRawValues, DistinctAndReadBack) {
     readBack(std::array{LineEnding::lf, LineEnding::crlf, LineEnding::mixed}, lineEndingFromRaw);
     readBack(allDocumentTextEncodings, documentTextEncodingFromRaw);
     readBack(allExternalChangePolicies, externalChangePolicyFromRaw);
+    using K = ExternalIssueKind;
+    const std::array kinds{K::conflict, K::externalChanged, K::unreadable, K::permission,
+                           K::saveFailed, K::recovered, K::missing};
+    EXPECT_EQ(count(K::conflict, K::externalChanged, K::unreadable, K::permission, K::saveFailed,
+                    K::recovered, K::missing),
+              kinds.size());
+    readBack(kinds, [](std::string_view raw) { return externalIssueKindFromRawValue(raw).value(); });
+    EXPECT_FALSE(externalIssueKindFromRawValue("Missing"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "Model/ExternalIssueKind.hpp"
+
 namespace larkspin {
 
 // What the notice bar shows for a problem with the file behind a document:
@@ -22,8 +24,8 @@ struct ConflictBarContent {
     std::string message;  // plain text, never markup
     std::vector<Action> actions;  // the buttons, start to end
     // The issue's kind; the bar uses it only for the strength of its tint
-    // ("missing", "permission", "saveFailed"; anything else is the default).
-    std::string kind;
+    // (missing, permission and saveFailed have their own; the rest share one).
+    ExternalIssueKind kind = ExternalIssueKind::conflict;
 };
 
 }  // namespace larkspin

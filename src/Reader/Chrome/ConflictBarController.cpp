@@ -30,7 +30,7 @@ void ConflictBarController::show(Content content) {
         if (!titles.empty()) titles += "/";
         titles += action.title;
     }
-    AppLog::document.info("提示条显示：kind=%{public}s actions=%{public}s", content_->kind, titles);
+    AppLog::document.info("提示条显示：kind=%{public}s actions=%{public}s", rawValue(content_->kind), titles);
     if (onVisibilityChange) onVisibilityChange(true);
 }
 

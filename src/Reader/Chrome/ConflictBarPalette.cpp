@@ -38,10 +38,10 @@ HexColor ConflictBarPalette::accentColor(Tone tone, ThemeAppearance appearance) 
     return HexColor(dark ? "#FFB45C" : "#9C4E00");
 }
 
-double ConflictBarPalette::accentShare(std::string_view kind) {
-    if (kind == "missing") return 0.10;
-    if (kind == "permission") return 0.14;
-    if (kind == "saveFailed") return 0.18;
+double ConflictBarPalette::accentShare(ExternalIssueKind kind) {
+    if (kind == ExternalIssueKind::missing) return 0.10;
+    if (kind == ExternalIssueKind::permission) return 0.14;
+    if (kind == ExternalIssueKind::saveFailed) return 0.18;
     return 0.12;
 }
 
@@ -50,7 +50,7 @@ ColorComponents ConflictBarPalette::mix(ColorComponents a, ColorComponents b, do
     return {blend(a.red, b.red), blend(a.green, b.green), blend(a.blue, b.blue), 1.0};
 }
 
-ConflictBarPalette ConflictBarPalette::make(const Theme& theme, Tone tone, std::string_view kind) {
+ConflictBarPalette ConflictBarPalette::make(const Theme& theme, Tone tone, ExternalIssueKind kind) {
     const ColorComponents accent = accentColor(tone, theme.appearance).nativeColor();
     const ColorComponents base =
         mix(theme.web.canvas.nativeColor(), theme.native.separator.nativeColor(), kSeparatorShare);

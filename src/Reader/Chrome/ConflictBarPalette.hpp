@@ -19,13 +19,13 @@ struct ConflictBarPalette {
     ColorComponents accent;
 
     static ConflictBarPalette make(const Theme& theme, ConflictBarContent::Tone tone,
-                                   std::string_view kind);
+                                   ExternalIssueKind kind);
 
     // The tone's accent for a light or dark theme.
     static HexColor accentColor(ConflictBarContent::Tone tone, ThemeAppearance appearance);
-    // The accent's share of the background: 0.10 "missing", 0.14
-    // "permission", 0.18 "saveFailed", 0.12 for any other kind.
-    static double accentShare(std::string_view kind);
+    // The accent's share of the background: 0.10 missing, 0.14 permission,
+    // 0.18 saveFailed, 0.12 for any other kind.
+    static double accentShare(ExternalIssueKind kind);
     // Per sRGB component a·(1−f) + b·f; opaque.
     static ColorComponents mix(ColorComponents a, ColorComponents b, double fraction);
 

@@ -32,27 +32,27 @@ ColorComponents rgb(int red, int green, int blue) { return {red / 255.0, green /
 TEST(ConflictBarPresentation, IconAccentAndTintPerToneThemeAndKind) {
     const Theme light = ThemeCatalog::theme(ThemeID::porcelain), dark = ThemeCatalog::theme(ThemeID::graphite);
     const std::string warning = "dialog-warning-symbolic", error = "dialog-error-symbolic", info = "view-refresh-symbolic";
-    const std::vector<std::tuple<Tone, const Theme*, std::string, std::string, ColorComponents, double>> cases{
-        {Tone::warning, &light, "conflict", warning, rgb(0x9C, 0x4E, 0x00), 0.12},
-        {Tone::warning, &dark, "conflict", warning, rgb(0xFF, 0xB4, 0x5C), 0.12},
-        {Tone::error, &light, "missing", error, rgb(0xB3, 0x3D, 0x31), 0.10},
-        {Tone::error, &dark, "saveFailed", error, rgb(0xFF, 0x88, 0x7F), 0.18},
-        {Tone::error, &light, "permission", error, rgb(0xB3, 0x3D, 0x31), 0.14},
-        {Tone::info, &light, "recovered", info, rgb(0x22, 0x5D, 0xAD), 0.12},
-        {Tone::info, &dark, "externalChanged", info, rgb(0x8A, 0xBE, 0xFF), 0.12},
+    const std::vector<std::tuple<Tone, const Theme*, ExternalIssueKind, std::string, ColorComponents, double>> cases{
+        {Tone::warning, &light, ExternalIssueKind::conflict, warning, rgb(0x9C, 0x4E, 0x00), 0.12},
+        {Tone::warning, &dark, ExternalIssueKind::conflict, warning, rgb(0xFF, 0xB4, 0x5C), 0.12},
+        {Tone::error, &light, ExternalIssueKind::missing, error, rgb(0xB3, 0x3D, 0x31), 0.10},
+        {Tone::error, &dark, ExternalIssueKind::saveFailed, error, rgb(0xFF, 0x88, 0x7F), 0.18},
+        {Tone::error, &light, ExternalIssueKind::permission, error, rgb(0xB3, 0x3D, 0x31), 0.14},
+        {Tone::info, &light, ExternalIssueKind::recovered, info, rgb(0x22, 0x5D, 0xAD), 0.12},
+        {Tone::info, &dark, ExternalIssueKind::externalChanged, info, rgb(0x8A, 0xBE, 0xFF), 0.12},
     };
     for (const auto& [tone, theme, kind, icon, accent, share] : cases) {
         const auto shown = ConflictBarPresentation::make({tone, "m", {{"一", false, nullptr}}, kind}, *theme);
-        EXPECT_EQ(shown.iconName, icon) << kind;
+        EXPECT_EQ(shown.iconName, icon) << rawValue(kind);
         EXPECT_EQ(shown.actionTitles, std::vector<std::string>{"一"});
         const auto base = ConflictBarPalette::mix(theme->web.canvas.nativeColor(), theme->native.separator.nativeColor(), 0.12);
-        EXPECT_EQ(cssHex(shown.palette.accent), cssHex(accent)) << kind;
-        EXPECT_EQ(cssHex(shown.palette.background), cssHex(ConflictBarPalette::mix(base, accent, share))) << kind;
-        EXPECT_EQ(cssHex(shown.palette.text), cssHex(theme->web.text.nativeColor())) << kind;
+        EXPECT_EQ(cssHex(shown.palette.accent), cssHex(accent)) << rawValue(kind);
+        EXPECT_EQ(cssHex(shown.palette.background), cssHex(ConflictBarPalette::mix(base, accent, share))) << rawValue(kind);
+        EXPECT_EQ(cssHex(shown.palette.text), cssHex(theme->web.text.nativeColor())) << rawValue(kind);
     }
     Theme broken = light;
     broken.web.text = HexColor("not a colour");
-    EXPECT_EQ(cssHex(ConflictBarPalette::make(broken, Tone::info, "x").text), "#ff00ff");
+    EXPECT_EQ(cssHex(ConflictBarPalette::make(broken, Tone::info, ExternalIssueKind::recovered).text), "#ff00ff");
 }
 
 TEST(ConflictBarController, ShowReplaceAndHide) {
@@ -63,7 +63,7 @@ TEST(ConflictBarController, ShowReplaceAndHide) {
     std::vector<std::size_t> pressed;
     bar.onVisibilityChange = [&](bool shown) { visibility.push_back(shown); };
     const auto content = [&](std::string message, std::vector<std::string> titles) {
-        ConflictBarContent made{Tone::warning, std::move(message), {}, "conflict"};
+        ConflictBarContent made{Tone::warning, std::move(message), {}, ExternalIssueKind::conflict};
         for (std::size_t i = 0; i < titles.size(); ++i) {
             made.actions.push_back({titles[i], false, [&pressed, i] { pressed.push_back(i); }});
         }

@@ -55,7 +55,7 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     const auto revealed = [&] { return gtk_revealer_get_reveal_child(GTK_REVEALER(view->widget())); };
     std::vector<std::size_t> pressed;
     const auto content = [&](std::string message, std::vector<std::string> titles) {
-        ConflictBarContent made{Tone::error, std::move(message), {}, "missing"};
+        ConflictBarContent made{Tone::error, std::move(message), {}, ExternalIssueKind::missing};
         for (std::size_t i = 0; i < titles.size(); ++i) {
             made.actions.push_back({titles[i], i == 0, [&pressed, i] { pressed.push_back(i); }});
         }
