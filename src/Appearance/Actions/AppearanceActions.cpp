@@ -1,6 +1,8 @@
 #include "Appearance/Actions/AppearanceActions.hpp"
 
-#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
@@ -41,10 +43,13 @@ AppAction plain(std::string_view name, std::function<void()> activate,
 // value: activating selects the value, `state` gives the item's mark. A
 // missing target, or one that names no value, does nothing, and its item
 // gets `unknownState` (none: keeps its mark).
-template <typename Value>
-AppAction selecting(std::string_view name, std::optional<Value> (*fromRaw)(std::string_view),
+template <typename Value, std::size_t count>
+AppAction selecting(std::string_view name, const std::array<Value, count>& values,
+                    std::optional<Value> (*fromRaw)(std::string_view),
                     std::function<void(Value)> select, std::function<MenuItemState(Value)> state,
                     std::optional<MenuItemState> unknownState) {
+    std::vector<std::string> targets;
+    for (const Value value : values) targets.emplace_back(rawValue(value));
     return AppAction{
         .name = name,
         .takesTarget = true,
@@ -58,6 +63,7 @@ AppAction selecting(std::string_view name, std::optional<Value> (*fromRaw)(std::
                 const auto value = target ? fromRaw(*target) : std::nullopt;
                 return MenuItemValidation{true, value ? state(*value) : unknownState};
             },
+        .targets = std::move(targets),
     };
 }
 
@@ -69,12 +75,12 @@ AppearanceActions::AppearanceActions(AppearanceController& appearance,
     auto& a = appearance;
     auto& t = typography;
     auto& panel = fontPanel;
-    actions_ = {
+    table_ = ActionTable({
         // The theme in force is on; the theme remembered for the other
         // appearance is mixed. Theme and mode items without a known target
         // keep their mark; preset items show off.
         selecting<ThemeID>(
-            selectTheme, themeIDFromRaw, [&a](ThemeID id) { a.select(id); },
+            selectTheme, allThemeIDs, themeIDFromRaw, [&a](ThemeID id) { a.select(id); },
             [&a](ThemeID id) {
                 if (id == a.currentThemeID()) return MenuItemState::on;
                 if (id == a.selectedLightThemeID() || id == a.selectedDarkThemeID())
@@ -83,7 +89,7 @@ AppearanceActions::AppearanceActions(AppearanceController& appearance,
             },
             std::nullopt),
         selecting<AppearanceMode>(
-            selectAppearanceMode, appearanceModeFromRaw,
+            selectAppearanceMode, allAppearanceModes, appearanceModeFromRaw,
             [&a](AppearanceMode mode) { a.select(mode); },
             [&a](AppearanceMode mode) { return checked(mode == a.mode()); }, std::nullopt),
         plain(
@@ -98,14 +104,14 @@ AppearanceActions::AppearanceActions(AppearanceController& appearance,
                 return enabledIf(t.settings().fontSizePx != TypographySettings::defaultFontSize);
             }),
         selecting<TypographyWidthPreset>(
-            selectWidthPreset, widthPresetFromRaw,
+            selectWidthPreset, allWidthPresets, widthPresetFromRaw,
             [&t](TypographyWidthPreset preset) { t.setWidthPreset(preset); },
             [&t](TypographyWidthPreset preset) {
                 return checked(preset == t.settings().widthPreset);
             },
             MenuItemState::off),
         selecting<TypographyLineHeightPreset>(
-            selectLineHeightPreset, lineHeightPresetFromRaw,
+            selectLineHeightPreset, allLineHeightPresets, lineHeightPresetFromRaw,
             [&t](TypographyLineHeightPreset preset) { t.setLineHeightPreset(preset); },
             [&t](TypographyLineHeightPreset preset) {
                 return checked(preset == t.settings().lineHeightPreset);
@@ -129,26 +135,7 @@ AppearanceActions::AppearanceActions(AppearanceController& appearance,
             [&t] { return enabledIf(t.canRestoreThemeTypography()); }),
         plain(restoreAllAppearanceDefaults,
               [&t, &a] { t.restoreAllAppearanceDefaults(a, a.defaults()); }),
-    };
-}
-
-const AppAction* AppearanceActions::find(std::string_view name) const {
-    const auto it = std::find_if(actions_.begin(), actions_.end(),
-                                 [name](const AppAction& action) { return action.name == name; });
-    return it == actions_.end() ? nullptr : &*it;
-}
-
-bool AppearanceActions::activate(std::string_view name, const AppAction::Target& target) const {
-    const AppAction* action = find(name);
-    if (!action) return false;
-    action->activate(target);
-    return true;
-}
-
-MenuItemValidation AppearanceActions::validate(std::string_view name,
-                                               const AppAction::Target& target) const {
-    const AppAction* action = find(name);
-    return action ? action->validate(target) : MenuItemValidation{true, std::nullopt};
+    });
 }
 
 }  // namespace larkspin

@@ -6,27 +6,13 @@
 #include <string_view>
 #include <vector>
 
-#include "Appearance/Actions/MenuItemValidation.hpp"
+#include "Platform/Actions/ActionTable.hpp"
 
 namespace larkspin {
 
 class AppearanceController;
 class FontPanel;
 class TypographyController;
-
-// One action of the menus, in the terms a menu layer turns into a GAction: a
-// name, whether its items carry a text target (a theme, a preset), what
-// activating it does and how each of its items shows.
-struct AppAction {
-    using Target = std::optional<std::string>;
-
-    std::string_view name;
-    bool takesTarget = false;
-    // Does what the item asks; a target the action does not know does nothing.
-    std::function<void(const Target&)> activate;
-    // Whether the item with `target` is enabled, and its check mark.
-    std::function<MenuItemValidation(const Target&)> validate;
-};
 
 // The actions of the appearance and typography menus, over the two
 // controllers, which keep the operations and the state; the actions only
@@ -60,19 +46,24 @@ public:
     AppearanceActions(const AppearanceActions&) = delete;
     AppearanceActions& operator=(const AppearanceActions&) = delete;
 
-    // Every action, in menu order.
-    const std::vector<AppAction>& all() const { return actions_; }
-    const AppAction* find(std::string_view name) const;
+    // Every action, in menu order, for the GAction binder.
+    const ActionTable& table() const { return table_; }
+    const std::vector<AppAction>& all() const { return table_.all(); }
+    const AppAction* find(std::string_view name) const { return table_.find(name); }
 
     // Activates the named action; false (and nothing done) for an unknown name.
-    bool activate(std::string_view name, const AppAction::Target& target = std::nullopt) const;
+    bool activate(std::string_view name, const AppAction::Target& target = std::nullopt) const {
+        return table_.activate(name, target);
+    }
     // The named action's answer for the item with `target`; an unknown name
     // is enabled and leaves the mark as it is.
     MenuItemValidation validate(std::string_view name,
-                                const AppAction::Target& target = std::nullopt) const;
+                                const AppAction::Target& target = std::nullopt) const {
+        return table_.validate(name, target);
+    }
 
 private:
-    std::vector<AppAction> actions_;
+    ActionTable table_;
 };
 
 }  // namespace larkspin
