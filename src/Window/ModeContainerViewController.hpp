@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "Platform/Glib/GObjectPtr.hpp"
-#include "Reader/Chrome/DocumentMode.hpp"
+#include "Window/DocumentMode.hpp"
 
 typedef struct _GtkWidget GtkWidget;
 

@@ -1,4 +1,4 @@
-#include "Web/Desktop/FilePathActions.hpp"
+#include "Window/Desktop/FilePathActions.hpp"
 
 #include <glib.h>
 

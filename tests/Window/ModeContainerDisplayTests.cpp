@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "Reader/Chrome/ModeContainerViewController.hpp"
+#include "Window/ModeContainerViewController.hpp"
 
 namespace larkspin {
 namespace {

@@ -1,4 +1,4 @@
-#include "Reader/Chrome/DocumentMode.hpp"
+#include "Window/DocumentMode.hpp"
 
 namespace larkspin {
 

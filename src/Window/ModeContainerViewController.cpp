@@ -1,4 +1,4 @@
-#include "Reader/Chrome/ModeContainerViewController.hpp"
+#include "Window/ModeContainerViewController.hpp"
 
 #include <gtk/gtk.h>
 
