@@ -150,6 +150,17 @@ TypographyController& TypographyController::shared() {
 
 // MARK: Reading
 
+namespace {
+
+// An integer, or a real without a fraction (the largest reals all are).
+bool isWholeValue(const nlohmann::json& value) {
+    if (!value.is_number_float()) return value.is_number();
+    const double number = value.get<double>();
+    return std::isinf(number) || (std::isfinite(number) && std::trunc(number) == number);
+}
+
+}  // namespace
+
 TypographySettings TypographyController::settings() const {
     TypographySettings s = TypographySettings::defaults;
     if (auto size = defaults_.value(fontSizeKey); size && size->is_number()) {
@@ -165,9 +176,10 @@ TypographySettings TypographyController::settings() const {
     s.bodyFamily = defaults_.string(bodyFamilyKey).value_or("");
     s.monoFamily = defaults_.string(monoFamilyKey).value_or("");
     s.headingFamily = defaults_.string(headingFamilyKey).value_or("");
-    // Any stored number, saturated rather than wrapped, so that the clamp
-    // below sees which side of the range it lies on.
-    if (auto weight = defaults_.value(fontWeightKey)) {
+    // Any stored number with a whole value, saturated rather than wrapped, so
+    // that the clamp below sees which side of the range it lies on. A
+    // fraction is no weight we wrote: it is ignored, not rounded.
+    if (auto weight = defaults_.value(fontWeightKey); weight && isWholeValue(*weight)) {
         if (auto number = UserDefaults::wholeNumber(*weight)) s.fontWeight = *number;
     }
     if (auto raw = defaults_.string(wideBlocksKey)) {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include <fmt/format.h>
+
 #include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Log.hpp"
@@ -56,12 +58,18 @@ UserDefaults& UserDefaults::standard() {
 
 void UserDefaults::load() {
     // Read like a document (FileReader): a FIFO, socket or device at the path
-    // is never opened, since opening one can block for ever.
-    const auto bytes = WholeFile::read(file_, sys_);
+    // is never opened, since opening one can block for ever. A file larger
+    // than any preferences we write is refused by its size before it is read:
+    // reading and parsing it would take several times its size in memory.
+    const auto bytes = WholeFile::readAtMost(file_, maximumFileSize, sys_);
     if (!bytes) {
         const std::error_code error = bytes.error();
         if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
             return;  // no preferences yet
+        }
+        if (error == std::errc::file_too_large) {
+            setAside("偏好设置文件过大", fmt::format("超过 {} 字节", maximumFileSize));
+            return;
         }
         setAside("偏好设置文件无法读取", error.message());
         return;

@@ -27,9 +27,14 @@ public:
     // A store over `file`; a missing file is an empty store. A file that cannot
     // be read or parsed (also one nested deeper than maximumJSONDepth, or a
     // FIFO, socket, device or folder, which is never opened) is kept aside as
-    // "<file>.corrupt" and the store starts empty. `sys` is copied; tests
-    // pass calls that count or fail.
+    // "<file>.corrupt" and the store starts empty; so is a file larger than
+    // maximumFileSize, refused by the size of the opened file before it is
+    // read. `sys` is copied; tests pass calls that count or fail.
     explicit UserDefaults(std::filesystem::path file, const SysCalls& sys = realSysCalls());
+
+    // The largest preference file read: far beyond what the program's few
+    // dozen keys take, far below what would strain memory at launch.
+    static constexpr std::uint64_t maximumFileSize = 4 * 1024 * 1024;
 
     // The shared store of the program, created on first use.
     static UserDefaults& standard();

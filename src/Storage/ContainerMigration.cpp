@@ -100,7 +100,7 @@ ContainerMigration::Report ContainerMigration::runIfNeeded() {
 void ContainerMigration::importPreferences(Report& report) {
     // A file that cannot be read or parsed is skipped: it will not get better
     // by trying again, and the drafts must still come over.
-    const auto bytes = WholeFile::read(preferencesFile(), sys_);
+    const auto bytes = WholeFile::readAtMost(preferencesFile(), UserDefaults::maximumFileSize, sys_);
     if (!bytes) {
         const std::error_code error = bytes.error();
         if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
@@ -169,7 +169,13 @@ bool ContainerMigration::copyRecoveryDrafts(Report& report) {
         }
         // Copied through a temporary file and a rename, so that a copy cut
         // short never leaves a partial draft that a later run takes as present.
-        auto bytes = WholeFile::read(source / name, sys_);
+        auto bytes = WholeFile::readAtMost(source / name, RecoveryStore::maximumFileSize, sys_);
+        if (!bytes && bytes.error() == std::errc::file_too_large) {
+            // No draft we would ever read: copying it again at each launch
+            // would not make it one.
+            AppLog::migration.error("草稿过大，不复制：%{public}s…", RecoveryDraft::shortID(name));
+            continue;
+        }
         std::error_code error =
             bytes ? writeFileAtomically(destination, *bytes, 0600, sys_) : bytes.error();
         if (error) {

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <string>
+#include <unordered_set>
 
 #include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Files/FileReader.hpp"
@@ -150,14 +153,48 @@ private:
     LineEndingPolicy::Counts counts_;
 };
 
-// Removes what saves of this file that were killed left beside it. The file
-// store writes beside the file a symbolic link leads to, so that is where
-// they are.
+// The folders whose leftovers loads have looked for in this process. Listing
+// a folder costs time that grows with its entries (tens of milliseconds for
+// 100,000), so loads list each folder once per launch; a save tidies beside
+// its file again each time (FileStore).
+class SweptFolders {
+public:
+    static SweptFolders& shared() {
+        static auto* folders = new SweptFolders;  // never destroyed: loads may run at exit
+        return *folders;
+    }
+
+    // True the first time `folder` is asked for.
+    bool claim(const std::filesystem::path& folder) {
+        std::lock_guard lock(mutex_);
+        if (!folders_.insert(folder.native()).second) return false;
+        ++scans_;
+        return true;
+    }
+
+    std::size_t scans() const {
+        std::lock_guard lock(mutex_);
+        return scans_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::unordered_set<std::string> folders_;
+    std::size_t scans_ = 0;
+};
+
+// Removes what killed writes left in the folder of the file, unless a load
+// already did in this process. The file store writes beside the file a
+// symbolic link leads to, so that is where they are.
 void removeLeftoverTemporaries(const std::filesystem::path& path) noexcept {
     try {
         std::error_code error;
-        const auto resolved = std::filesystem::canonical(path, error);
-        removeStaleTemporaryFiles(error ? path : resolved);
+        auto file = std::filesystem::canonical(path, error);
+        if (error) file = std::filesystem::absolute(path, error);
+        if (error) file = path;
+        auto folder = file.parent_path();
+        if (folder.empty()) folder = ".";
+        if (SweptFolders::shared().claim(folder)) removeStaleTemporaryFilesIn(folder);
     } catch (const std::exception&) {
         // Only tidying: the load stands either way.
     }
@@ -198,6 +235,8 @@ LoadedDocument load(std::string data) {
     document.source = std::move(decoded.text);
     return document;
 }
+
+std::size_t folderScanCount() { return SweptFolders::shared().scans(); }
 
 DocumentLoadFailure classify(std::error_code error) {
     if (error.category() == std::generic_category() || error.category() == std::system_category()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -20,11 +21,16 @@ namespace DocumentLoader {
 // 20 MiB is never held whole: it streams through the digest and only its
 // first 1 MiB is kept, for the preview. A FIFO, socket or device is not read
 // (readError "load.error.not_regular_file"); a folder gives isDirectory. The
-// disk version comes from fstat of the descriptor that was read. Then removes
-// the temporary files that killed saves of this file left beside it
-// (removeStaleTemporaryFiles), which lists the folder: call it off the main
+// disk version comes from fstat of the descriptor that was read. Then, the
+// first time in this process that a load meets the folder of the file (after
+// symbolic links), removes the temporary files that killed writes left there
+// (removeStaleTemporaryFilesIn), which lists the folder: call it off the main
 // thread, as every load.
 LoadedDocument load(const std::filesystem::path& path, const SysCalls& sys = realSysCalls());
+
+// How many folders loads have listed for leftover temporary files in this
+// process.
+std::size_t folderScanCount();
 
 // Decodes bytes that are already in memory; no disk version. (Takes the
 // bytes, not a path: pass a std::filesystem::path to read a file.)

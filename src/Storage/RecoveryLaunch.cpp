@@ -2,12 +2,23 @@
 
 #include <exception>
 
+#include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Log.hpp"
 
 namespace larkspin::RecoveryLaunch {
 
 namespace {
+
+std::string describeException(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
 
 struct Opened {
     std::shared_ptr<Document> document;
@@ -78,7 +89,9 @@ Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<Rec
 }  // namespace
 
 Task<std::vector<std::shared_ptr<Document>>> restoreUnresolvedDrafts(
-    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller) {
+    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller,
+    std::vector<std::filesystem::path> otherFolders) {
+    co_await store->removeStaleTemporaryFiles(std::move(otherFolders));
     const Date now = Clock::system().wallNow();
     co_await store->purgeExpiredResolved(now, resolvedDraftRetention);
     const auto drafts = co_await store->unresolvedDrafts();
@@ -87,8 +100,17 @@ Task<std::vector<std::shared_ptr<Document>>> restoreUnresolvedDrafts(
 
     AppLog::recovery.info("启动：发现 %ld 份未解决草稿", drafts.size());
     for (const auto& draft : drafts) {
-        if (auto document = co_await restore(draft, store, controller))
-            restored.push_back(std::move(document));
+        // A draft whose restore fails in a way nobody foresaw stays on disk
+        // for the next launch; the drafts after it are still restored.
+        try {
+            if (auto document = co_await restore(draft, store, controller))
+                restored.push_back(std::move(document));
+        } catch (...) {
+            rethrowIfCancelled(std::current_exception());
+            AppLog::recovery.error("恢复草稿 %{public}s 失败：%{private}s，留待下次启动",
+                                   RecoveryDraft::shortID(draft.draftID),
+                                   describeException(std::current_exception()));
+        }
     }
     co_return restored;
 }

@@ -61,13 +61,17 @@ inline constexpr std::string_view markdownTypeIdentifier = "text/markdown";
 // How long resolved drafts are kept: seven days, in seconds.
 inline constexpr double resolvedDraftRetention = 604800;
 
-// Deletes resolved drafts older than the retention, then restores every
-// unresolved draft with content, least recently updated first, one after
-// another. Returns the documents that received a draft, in that order.
-// Never fails: a draft that could not be restored stays on disk for the next
-// launch.
+// Removes the stale temporary files that killed writes left in the drafts
+// folder and in `otherFolders` (the shell passes the preferences' folder), on
+// the store's queue; deletes resolved drafts older than the retention; then
+// restores every unresolved draft with content, least recently updated
+// first, one after another. Returns the documents that received a draft, in
+// that order. Never fails: a draft that could not be restored (whatever went
+// wrong with it) stays on disk for the next launch, and the others are still
+// restored.
 Task<std::vector<std::shared_ptr<Document>>> restoreUnresolvedDrafts(
-    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller);
+    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller,
+    std::vector<std::filesystem::path> otherFolders = {});
 
 }  // namespace RecoveryLaunch
 

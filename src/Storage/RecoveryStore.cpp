@@ -34,10 +34,16 @@ std::filesystem::path fileOf(const std::filesystem::path& directory, std::string
     return directory / (std::string(id) + std::string(RecoveryStore::fileExtension));
 }
 
-std::optional<RecoveryDraft> readDraft(const std::filesystem::path& file, const SysCalls& sys) {
-    auto bytes = WholeFile::read(file, sys);
-    if (!bytes) return std::nullopt;  // missing, unreadable, a folder: not a draft, not news
+std::optional<RecoveryDraft> decodeDraft(const std::filesystem::path& file, const SysCalls& sys) {
     const std::string name = RecoveryDraft::shortID(file.filename().native());
+    auto bytes = WholeFile::readAtMost(file, RecoveryStore::maximumFileSize, sys);
+    if (!bytes) {
+        if (bytes.error() == std::errc::file_too_large) {
+            AppLog::recovery.error("草稿 %{public}s 超过 %ld 字节，不是本程序写的草稿，跳过", name,
+                                   RecoveryStore::maximumFileSize);
+        }
+        return std::nullopt;  // missing, unreadable, a folder: not a draft, not news
+    }
     auto draft = RecoveryDraft::decode(*bytes);
     if (!draft) {
         AppLog::recovery.error("草稿 %{public}s 解析失败：%{private}s，跳过", name, draft.error());
@@ -49,6 +55,21 @@ std::optional<RecoveryDraft> readDraft(const std::filesystem::path& file, const 
         return std::nullopt;
     }
     return std::move(*draft);
+}
+
+// One file that cannot be had as a draft, for whatever reason (memory
+// included), is skipped: it never keeps the others from being listed.
+std::optional<RecoveryDraft> readDraft(const std::filesystem::path& file, const SysCalls& sys) {
+    try {
+        return decodeDraft(file, sys);
+    } catch (const std::exception& error) {
+        AppLog::recovery.error("草稿 %{public}s 读取失败：%{private}s，跳过",
+                               RecoveryDraft::shortID(file.filename().native()), error.what());
+    } catch (...) {
+        AppLog::recovery.error("草稿 %{public}s 读取失败，跳过",
+                               RecoveryDraft::shortID(file.filename().native()));
+    }
+    return std::nullopt;
 }
 
 std::vector<ListedDraft> listDrafts(const std::filesystem::path& directory, const SysCalls& sys) {
@@ -136,8 +157,13 @@ void RecoveryStore::writeAtomically(const RecoveryDraft& draft,
     if (!RecoveryDraft::isValidID(draft.draftID)) {
         throw std::system_error(EINVAL, std::generic_category(), "draft identifier is not a UUID");
     }
-    if (auto ec = createDirectory(directory)) throw std::system_error(ec);
     const std::string bytes = draft.encoded();
+    // A larger file would be skipped by every listing: refuse it here, where
+    // the caller hears of it.
+    if (bytes.size() > maximumFileSize) {
+        throw std::system_error(EFBIG, std::generic_category(), "draft larger than any draft read");
+    }
+    if (auto ec = createDirectory(directory)) throw std::system_error(ec);
     if (auto ec =
             writeFileAtomically(fileOf(directory, draft.draftID), bytes, kDraftFileMode, sys)) {
         throw std::system_error(ec);
@@ -227,6 +253,17 @@ Task<std::int64_t> RecoveryStore::purgeExpiredResolved(Date now, double retentio
         });
         if (count > 0) AppLog::recovery.info("清理过期的已解决草稿 %ld 条", count);
         return count;
+    };
+    return onExecutor(executor_, std::move(job));
+}
+
+Task<std::size_t> RecoveryStore::removeStaleTemporaryFiles(
+    std::vector<std::filesystem::path> otherFolders) const {
+    auto job = [context = context_, folders = std::move(otherFolders)] {
+        std::size_t removed = removeStaleTemporaryFilesIn(context->directory);
+        for (const auto& folder : folders) removed += removeStaleTemporaryFilesIn(folder);
+        if (removed > 0) AppLog::recovery.info("清理中断写入留下的临时文件 %ld 个", removed);
+        return removed;
     };
     return onExecutor(executor_, std::move(job));
 }

@@ -21,8 +21,10 @@ class UserDefaults;
 // and deletes them. Every instance operation runs on the store's own serial
 // executor and is awaited from the main thread; nothing is cached, each
 // operation reads the folder afresh. A missing or unreadable folder is an
-// empty store. Files that cannot be read as drafts are skipped (and logged)
-// every time, and never deleted.
+// empty store. Files that cannot be read as drafts (malformed, of a newer
+// schema, larger than maximumFileSize, or failing in any other way) are
+// skipped (and logged) every time, and never deleted; one such file never
+// keeps the others from being listed.
 class RecoveryStore {
 public:
     // Stores the folder; touches no file (the first write creates it, 0700).
@@ -65,13 +67,20 @@ public:
     Task<std::int64_t> purgeExpiredResolved(Date now, double retention) const;
     // Deletes the files of all resolved drafts; returns how many it tried.
     Task<std::int64_t> clearResolved() const;
+    // Removes the temporary files that killed writes left in the drafts
+    // folder and in `otherFolders` (the folders of the program's other files,
+    // such as the preferences), as removeStaleTemporaryFilesIn does: only
+    // ours, only regular files, only stale ones. Returns how many went.
+    Task<std::size_t> removeStaleTemporaryFiles(
+        std::vector<std::filesystem::path> otherFolders = {}) const;
 
     // Writes the draft's file in `directory` (created with its parents, 0700):
     // a temporary file beside it, created exclusively 0600, written, flushed,
     // renamed over "<draftID>.json", then the folder flushed. On failure no
     // temporary file is left and std::system_error is thrown (std::generic
     // category); a draft identifier that is not isValidID() is refused with
-    // EINVAL before anything is touched. Runs on the caller's thread.
+    // EINVAL, and a draft whose file would exceed maximumFileSize with EFBIG,
+    // before anything is touched. Runs on the caller's thread.
     static void writeAtomically(const RecoveryDraft& draft, const std::filesystem::path& directory,
                                 const SysCalls& sys = realSysCalls());
     // Every readable draft of `directory`, in listing order.
@@ -81,6 +90,14 @@ public:
     static std::error_code createDirectory(const std::filesystem::path& directory);
 
     static constexpr std::string_view fileExtension = ".json";
+
+    // The largest draft file written or read. A draft holds a document's
+    // text, and the largest document that opens editable is 20 MiB (above
+    // that it is a read-only preview, which keeps no draft); the draft's JSON
+    // writes a character in at most six bytes ("\u001F" for one byte), so
+    // 120 MiB, plus room for the other fields and for the text's growth while
+    // edited. A larger file is skipped with a log line and never read.
+    static constexpr std::uint64_t maximumFileSize = 128 * 1024 * 1024;
 
 private:
     struct Context {

@@ -78,12 +78,14 @@ TEST_F(TypographyControllerTest, StoredValuesAreNormalisedOrIgnored) {
         EXPECT_EQ(controller.settings().fontSizePx, expected) << stored;
     }
     // Hundreds, halves away from zero; out of range on either side clamps to
-    // that end, whatever kind of number holds it.
+    // that end, whatever kind of number holds it. A number with a fraction is
+    // no weight at all: the default.
     using Weight = std::pair<const char*, std::int64_t>;
     const Weight weights[] = {{"449", 400},     {"451", 500},    {"150", 200},   {"149", 100},
                               {"1000", 900},    {"-20", 100},    {"500.0", 500}, {"400.5", 400},
                               {"\"700\"", 400}, {"true", 400},   {"1e300", 900}, {"-1e300", 100},
-                              {"1e19", 900},    {"1000.5", 900}, {"-0.5", 100}};
+                              {"1e19", 900},    {"1000.5", 400}, {"-0.5", 400},  {"650.5", 400},
+                              {"700.0", 700},   {"650.25", 400}, {"2e3", 900}};
     const Weight extremes[] = {{"9223372036854775807", 900},  {"-9223372036854775808", 100},
                                {"9223372036854775808", 900},  {"18446744073709551615", 900},
                                {"18446744073709551616", 900}, {"-9223372036854775809", 100}};

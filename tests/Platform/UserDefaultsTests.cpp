@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -90,6 +91,62 @@ TEST(UserDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
         defaults.setBool("x", true);
         EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), text);
         EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
+    }
+}
+
+// A preference file far larger than any we write would take several times
+// its size in memory to read and parse: it is refused by the size of the
+// opened file, before a byte is read, and set aside like a corrupt one. A file
+// that grows past the limit while read is refused too. Sparse files: the
+// huge one costs no disk.
+TEST(UserDefaults, AFileLargerThanTheLimitIsSetAsideUnread) {
+    constexpr auto limit = UserDefaults::maximumFileSize;
+    const std::string atLimit =
+        R"({"k":")" + std::string(limit - 8, 'a') + R"("})";  // exactly the limit
+    ASSERT_EQ(atLimit.size(), limit);
+    const struct {
+        const char* name;
+        std::uint64_t sparseSize;  // 0: the file holds `text`
+        bool shrinkFstat;          // the opened file claims to be small
+        bool accepted;
+    } cases[] = {
+        {"5 GiB", 5ull << 30, false, false},
+        {"one byte over", limit + 1, false, false},
+        {"grows past the limit while read", limit + 1, true, false},
+        {"at the limit", 0, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const auto file = dir.write("prefs.json", c.sparseSize ? "" : atLimit);
+        if (c.sparseSize) std::filesystem::resize_file(file, c.sparseSize);
+        std::size_t bytesRead = 0;
+        SysCalls sys = realSysCalls();
+        sys.read = [&](int fd, void* buffer, std::size_t count) {
+            const ssize_t n = ::read(fd, buffer, count);
+            if (n > 0) bytesRead += static_cast<std::size_t>(n);
+            return n;
+        };
+        if (c.shrinkFstat) {
+            sys.fstat = [](int fd, struct stat* status) {
+                const int result = ::fstat(fd, status);
+                status->st_size = 10;
+                return result;
+            };
+        }
+        test::LogCapture capture;
+        UserDefaults defaults(file, sys);
+        EXPECT_EQ(defaults.contains("k"), c.accepted);
+        EXPECT_EQ(std::filesystem::exists(dir / "prefs.json.corrupt"), !c.accepted);
+        if (c.accepted) continue;
+        EXPECT_LE(bytesRead, limit + 64 * 1024);  // never the whole of a huge file
+        if (!c.shrinkFstat) {
+            EXPECT_EQ(bytesRead, 0u);
+        }
+        EXPECT_TRUE(capture.contains("document", "偏好设置文件过大"));
+        EXPECT_EQ(std::filesystem::file_size(dir / "prefs.json.corrupt"), c.sparseSize);
+        defaults.setBool("x", true);  // a fresh file, the old one kept aside
+        EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"x", true}}));
     }
 }
 

@@ -90,7 +90,7 @@ TEST_F(ContainerMigrationTest, ImportsOnlyKeysWeDoNotHave) {
 TEST_F(ContainerMigrationTest, PreferencesThatCannotBeTakenStillLetTheDraftsCome) {
     const std::string deep = std::string(70'000, '[') + std::string(70'000, ']');
     for (const std::string& former : std::vector<std::string>{"none", "[1,2]", "{\"broken\":", R"({"deep":)" + deep + R"(,"appearance.mode":"dark"})",
-          "fifo"}) {
+          "fifo", "huge"}) {
         SCOPED_TRACE(former.substr(0, 12));
         fs::remove_all(dir / "home");
         fs::remove_all(dir / "config");
@@ -99,6 +99,9 @@ TEST_F(ContainerMigrationTest, PreferencesThatCannotBeTakenStillLetTheDraftsCome
         if (former == "fifo") {
             fs::create_directories(migration().preferencesFile().parent_path());
             ASSERT_EQ(::mkfifo(migration().preferencesFile().c_str(), 0600), 0);
+        } else if (former == "huge") {
+            formerPreferences(R"({"appearance.mode":"dark"})");
+            fs::resize_file(migration().preferencesFile(), 5ull << 30);  // sparse: no disk
         } else if (former != "none") {
             formerPreferences(former);
         }
@@ -166,6 +169,19 @@ TEST_F(ContainerMigrationTest, ADraftThatFailsToCopyKeepsTheMigrationOpen) {
     dir.write("data/Larkspin", "a file where the folder belongs");
     EXPECT_EQ(migration().runIfNeeded(), (Report{.ran = true}));
     EXPECT_FALSE(migration().isCompleted());
+}
+
+// A former draft larger than any draft we read is no draft: it is skipped
+// unread and does not keep the migration open for ever.
+TEST_F(ContainerMigrationTest, ADraftTooLargeToBeOneIsSkippedUnread) {
+    formerDraft(kA, "draft a");
+    formerDraft(kB, "");
+    fs::resize_file(root / "data/Larkspin/Recovery" / kB, 5ull << 30);  // sparse: no disk
+    test::LogCapture logs;
+    EXPECT_EQ(migration().runIfNeeded(), (Report{.ran = true, .copiedDrafts = 1}));
+    EXPECT_TRUE(migration().isCompleted());
+    EXPECT_EQ(targetNames(), std::vector{kA});
+    EXPECT_TRUE(logs.contains("migration", "草稿过大，不复制：BBBBBBBB"));
 }
 
 TEST_F(ContainerMigrationTest, ImportedKeysAreWrittenAtOnce) {

@@ -199,5 +199,34 @@ TEST(DocumentLoader, OpeningRemovesOldTemporaryFilesOfKilledSaves) {
     EXPECT_TRUE(fs::exists(young));
 }
 
+// Listing a folder costs time that grows with its entries: loads list each
+// folder once per launch (then for every file's leftovers at once), however
+// many of its files open.
+TEST(DocumentLoader, LoadsListEachFolderForLeftoversOncePerLaunch) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto first = dir.write("notes/a.md", "a");
+    const auto second = dir.write("notes/b.md", "b");
+    const auto elsewhere = dir.write("other/c.md", "c");
+    const auto ofOther = dir.write("notes/" + temporaryFileName("b.md", makeUUID()), "killed");
+    test::setModifiedAgo(ofOther, 2h);
+
+    const std::size_t before = DocumentLoader::folderScanCount();
+    EXPECT_EQ(DocumentLoader::load(first).source, "a");
+    EXPECT_EQ(DocumentLoader::folderScanCount(), before + 1);
+    EXPECT_FALSE(fs::exists(ofOther));  // every name of the folder at once
+
+    const auto later = dir.write("notes/" + temporaryFileName("b.md", makeUUID()), "killed");
+    test::setModifiedAgo(later, 2h);
+    EXPECT_EQ(DocumentLoader::load(second).source, "b");
+    EXPECT_EQ(DocumentLoader::load(first).source, "a");
+    EXPECT_EQ(DocumentLoader::load(dir / "notes" / "." / "a.md").source, "a");
+    EXPECT_EQ(DocumentLoader::folderScanCount(), before + 1);
+    EXPECT_TRUE(fs::exists(later));  // left for the save of b.md or the next launch
+
+    EXPECT_EQ(DocumentLoader::load(elsewhere).source, "c");
+    EXPECT_EQ(DocumentLoader::folderScanCount(), before + 2);
+}
+
 }  // namespace
 }  // namespace larkspin

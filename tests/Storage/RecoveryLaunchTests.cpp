@@ -6,8 +6,10 @@
 #include <stdexcept>
 
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Files/FileBookmark.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Text/Uuid.hpp"
 #include "Storage/RecoveryLaunch.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -30,6 +32,7 @@ public:
     void makeWindowControllers() override { journal_->push_back(name + " makeWindowControllers"); }
     void showWindows() override { journal_->push_back(name + " showWindows"); }
     void applyRecoveryDraft(const RecoveryDraft& draft) override {
+        if (draft.draftID == failingDraft) throw std::runtime_error("cannot take it");
         journal_->push_back(name + " apply " + draft.draftID.substr(0, 8));
         text = draft.content.value_or("");
     }
@@ -40,6 +43,7 @@ public:
     std::string text;
     std::shared_ptr<RecoveryStore> store;
     bool readOnly = false;
+    std::string failingDraft;  // applying this one throws
 
 private:
     Journal journal_;
@@ -75,6 +79,7 @@ public:
         if (untitledIsForeign) return nullptr;
         auto document =
             std::make_shared<FakeDocument>("untitled" + std::to_string(++untitledCount), journal_);
+        document->failingDraft = failingDraft;
         untitled.push_back(document);
         return document;
     }
@@ -87,6 +92,7 @@ public:
     bool untitledFails = false;
     bool untitledIsForeign = false;
     int untitledCount = 0;
+    std::string failingDraft;
 
 private:
     Journal journal_;
@@ -229,6 +235,46 @@ TEST_F(RecoveryLaunchTest, ADraftWithNowhereToGoStaysForTheNextLaunch) {
     controller->untitledIsForeign = true;
     EXPECT_TRUE(restore().empty());
     EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 2u);
+}
+
+// One draft whose restore fails in a way nobody foresaw (here: the document
+// throws) stays for the next launch; the drafts after it are restored.
+TEST_F(RecoveryLaunchTest, ADraftThatFailsUnexpectedlyDoesNotStopTheOthers) {
+    put(draft(1, 3h));
+    put(draft(2, 2h));
+    put(draft(3, 1h));
+    controller->failingDraft = idFor(2);
+    test::LogCapture logs;
+    const auto restored = restore();
+    ASSERT_EQ(restored.size(), 2u);
+    EXPECT_EQ(controller->untitled.at(0)->text, "text 1");
+    EXPECT_EQ(controller->untitled.at(2)->text, "text 3");
+    EXPECT_TRUE(logs.contains("recovery", "恢复草稿 00000002 失败"));
+    EXPECT_EQ(test::runTask(store->unresolvedDrafts()).size(), 3u);  // nothing resolved
+}
+
+// Writes killed at launch leave temporary files in the drafts folder and
+// beside the preferences: the restore removes the stale ones of ours, and
+// nothing else.
+TEST_F(RecoveryLaunchTest, StaleTemporaryFilesOfKilledWritesGoAtLaunch) {
+    put(draft(1, 1h));
+    const auto drafts = store->directory();
+    const auto stale = dir.write("Recovery/" + temporaryFileName(idFor(1) + ".json", makeUUID()), "x");
+    const auto young = dir.write("Recovery/" + temporaryFileName(idFor(1) + ".json", makeUUID()), "x");
+    const auto prefs =
+        dir.write("config/" + temporaryFileName("preferences.json", makeUUID()), "{}");
+    const auto notOurs = dir.write("config/.preferences.json.tmp", "{}");
+    for (const auto& file : {stale, prefs, notOurs}) test::setModifiedAgo(file, 2h);
+    test::setModifiedAgo(young, 30min);
+
+    const auto restored =
+        test::runTask(restoreUnresolvedDrafts(store, controller, {dir / "config"}));
+    EXPECT_EQ(restored.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_FALSE(std::filesystem::exists(prefs));
+    EXPECT_TRUE(std::filesystem::exists(young));
+    EXPECT_TRUE(std::filesystem::exists(notOurs));
+    EXPECT_TRUE(std::filesystem::exists(drafts / (idFor(1) + ".json")));
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <system_error>
 
 #include "Platform/Text/Iso8601.hpp"
@@ -117,6 +120,70 @@ TEST_F(RecoveryStoreTest, ListsOnlyDraftFilesAndSkipsButNeverDeletesWhatItCannot
     EXPECT_EQ(runTask(store.purgeExpiredResolved(kNow, 0)), 0);
     EXPECT_TRUE(fs::exists(folder() / "other.json") && fs::exists(fileOf(kC)) &&
                 fs::exists(fileOf(kD)));
+}
+
+// A draft file larger than any draft written (a sparse one: it costs no
+// disk) is skipped unread, and one whose reading throws anything is skipped:
+// neither keeps the others from being listed, loaded or resolved.
+TEST_F(RecoveryStoreTest, NoSingleBadDraftFileKeepsTheOthersFromBeingListed) {
+    put(draft(kA, kNow));
+    put(draft(kB, kNow));
+    put(draft(kC, kNow));
+    put(draft(kD, kNow));
+    fs::resize_file(fileOf(kB), 5ull << 30);
+    std::set<int> throwing, foreign;
+    std::size_t bytesRead = 0;
+    SysCalls sys = realSysCalls();
+    sys.open = [&](const char* path, int flags, mode_t mode) {
+        const int fd = ::open(path, flags, mode);
+        if (fileOf(kC) == path) throwing.insert(fd);
+        if (fileOf(kD) == path) foreign.insert(fd);
+        return fd;
+    };
+    sys.read = [&](int fd, void* buffer, std::size_t count) -> ssize_t {
+        if (throwing.erase(fd)) throw std::bad_alloc();
+        if (foreign.erase(fd)) throw 42;  // not even a std::exception
+        const ssize_t n = ::read(fd, buffer, count);
+        if (n > 0) bytesRead += static_cast<std::size_t>(n);
+        return n;
+    };
+    sys.close = [&](int fd) {
+        throwing.erase(fd);
+        foreign.erase(fd);
+        return ::close(fd);
+    };
+    RecoveryStore failing(folder(), sys);
+
+    test::LogCapture logs;
+    EXPECT_EQ(ids(runTask(failing.unresolvedDrafts())), std::vector{kA});
+    EXPECT_LT(bytesRead, 1024u);  // nothing of the huge file
+    EXPECT_TRUE(logs.contains("recovery", "草稿 BBBBBBBB 超过 134217728 字节"));
+    EXPECT_TRUE(logs.contains("recovery", "草稿 CCCCCCCC 读取失败"));
+    EXPECT_TRUE(logs.contains("recovery", "草稿 DDDDDDDD 读取失败"));
+    EXPECT_EQ(runTask(failing.load(kB)), std::nullopt);
+    EXPECT_EQ(runTask(failing.load(kC)), std::nullopt);
+    runTask(failing.markResolved(kD, Resolution::saved, kNow));
+    EXPECT_EQ(runTask(failing.purgeExpiredResolved(kNow, 0)), 0);
+    EXPECT_EQ(files(), (std::vector{kA, kB, kC, kD}));  // never deleted
+    EXPECT_EQ(fs::file_size(fileOf(kB)), 5ull << 30);
+}
+
+// What could not be read back is never written: a text whose draft exceeds
+// the limit (each control character takes six bytes) is refused.
+TEST_F(RecoveryStoreTest, ADraftLargerThanTheLimitIsRefusedBeforeAnythingIsWritten) {
+    put(draft(kA, kNow, "kept"));
+    RecoveryDraft huge = draft(kA, kNow, std::string(RecoveryStore::maximumFileSize / 6 + 1, '\x01'));
+    try {
+        put(huge);
+        ADD_FAILURE() << "written";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::file_too_large);
+    }
+    huge.content->resize(1000);
+    EXPECT_EQ(runTask(store.load(kA))->content, "kept");
+    EXPECT_EQ(files(), std::vector{kA});
+    put(huge);
+    EXPECT_EQ(runTask(store.load(kA)), huge);
 }
 
 TEST_F(RecoveryStoreTest, MarkingResolvedDropsTheTextAndKeepsTheRest) {

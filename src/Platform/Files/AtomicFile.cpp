@@ -85,16 +85,14 @@ std::string temporaryFileName(std::string_view name, std::string_view uuid) {
     return out;
 }
 
-std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
-                                      std::chrono::seconds minimumAge) {
-    const std::string name = file.filename().native();
-    if (name.empty() || name == "." || name == "..") return 0;
-    std::string prefix = ".";
-    prefix += shortenedForTemporary(name);
-    prefix += kTemporaryMark;
-    const std::size_t length = prefix.size() + kUUIDLength + kTemporaryExtension.size();
+namespace {
 
-    const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+// Removes the entries of `folder` that `isOurs` names, that are regular files
+// (a symbolic link is neither followed nor removed) and that were last
+// modified more than `minimumAge` ago.
+template <typename Predicate>
+std::size_t removeStaleEntries(const std::filesystem::path& folder, std::chrono::seconds minimumAge,
+                               Predicate isOurs) {
     const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0) return 0;
     DIR* listing = ::fdopendir(folderFd);
@@ -105,12 +103,7 @@ std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
     const auto now = std::chrono::system_clock::now();
     std::size_t removed = 0;
     while (const dirent* entry = ::readdir(listing)) {
-        const std::string_view entryName = entry->d_name;
-        if (entryName.size() != length || !entryName.starts_with(prefix) ||
-            !entryName.ends_with(kTemporaryExtension) ||
-            !isCanonicalUUID(entryName.substr(prefix.size(), kUUIDLength))) {
-            continue;
-        }
+        if (!isOurs(std::string_view(entry->d_name))) continue;
         struct stat status {};
         if (::fstatat(folderFd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(status.st_mode)) {
@@ -127,6 +120,43 @@ std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
     }
     ::closedir(listing);
     return removed;
+}
+
+// ".<name>.orvik-<UUID>.tmp" with a non-empty name and a canonical UUID.
+bool isTemporaryFileName(std::string_view entryName) {
+    constexpr std::size_t tail = kTemporaryMark.size() + kUUIDLength + kTemporaryExtension.size();
+    if (entryName.size() < 2 + tail || !entryName.starts_with('.') ||
+        !entryName.ends_with(kTemporaryExtension)) {
+        return false;
+    }
+    const std::string_view rest = entryName.substr(entryName.size() - tail);
+    return rest.starts_with(kTemporaryMark) &&
+           isCanonicalUUID(rest.substr(kTemporaryMark.size(), kUUIDLength));
+}
+
+}  // namespace
+
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
+                                      std::chrono::seconds minimumAge) {
+    const std::string name = file.filename().native();
+    if (name.empty() || name == "." || name == "..") return 0;
+    std::string prefix = ".";
+    prefix += shortenedForTemporary(name);
+    prefix += kTemporaryMark;
+    const std::size_t length = prefix.size() + kUUIDLength + kTemporaryExtension.size();
+
+    const auto folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    return removeStaleEntries(folder, minimumAge, [&](std::string_view entryName) {
+        return entryName.size() == length && entryName.starts_with(prefix) &&
+               entryName.ends_with(kTemporaryExtension) &&
+               isCanonicalUUID(entryName.substr(prefix.size(), kUUIDLength));
+    });
+}
+
+std::size_t removeStaleTemporaryFilesIn(const std::filesystem::path& folder,
+                                        std::chrono::seconds minimumAge) {
+    if (folder.empty()) return 0;
+    return removeStaleEntries(folder, minimumAge, isTemporaryFileName);
 }
 
 }  // namespace larkspin

@@ -44,4 +44,13 @@ inline constexpr std::chrono::seconds staleTemporaryAge = std::chrono::hours(1);
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
                                       std::chrono::seconds minimumAge = staleTemporaryAge);
 
+// The same for every file of `folder`: removes the entries named
+// ".<any name>.orvik-<UUID>.tmp" (a canonical UUID) that are regular files
+// last modified more than `minimumAge` ago. For the folders of the program's
+// own files (drafts, preferences) and a document's folder once per launch.
+// Lists the whole folder: never on the main thread. Returns how many it
+// removed.
+std::size_t removeStaleTemporaryFilesIn(const std::filesystem::path& folder,
+                                        std::chrono::seconds minimumAge = staleTemporaryAge);
+
 }  // namespace larkspin

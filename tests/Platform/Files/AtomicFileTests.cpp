@@ -98,5 +98,52 @@ TEST(AtomicFile, OnlyOurOwnOldTemporaryFilesOfThatNameAreRemoved) {
     EXPECT_FALSE(std::filesystem::exists(dir / shortened));
 }
 
+// The folder-wide sweep (the program's own folders, and a document's folder
+// once per launch) takes our temporary files of any name, by the same rules:
+// exact pattern, regular files only, stale only.
+TEST(AtomicFile, TheFolderSweepTakesOurOldTemporaryFilesOfEveryName) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const std::string uuid = makeUUID();
+    const struct {
+        std::string name;
+        bool removed;
+    } files[] = {
+        {temporaryFileName("preferences.json", uuid), true},
+        {temporaryFileName(uuid + ".json", makeUUID()), true},
+        {temporaryFileName("x", makeUUID()), true},
+        {temporaryFileName(std::string(240, 'n'), makeUUID()), true},  // shortened
+        {"preferences.json", false},
+        {".orvik-" + uuid + ".tmp", false},  // no name
+        {temporaryFileName("a", uuid).substr(1), false},
+        {temporaryFileName("a", std::string(uuid).replace(0, 8, "abcdef01")), false},
+        {temporaryFileName("a", uuid.substr(1)), false},
+        {temporaryFileName("a", uuid) + ".bak", false},
+        {"." + uuid + ".json.tmp-" + uuid, false},
+    };
+    for (const auto& f : files) dir.write(f.name, "bytes");
+    const std::string young = temporaryFileName("preferences.json", makeUUID());
+    dir.write(young, "write in progress");
+    const std::string folder = temporaryFileName("drafts", makeUUID());
+    std::filesystem::create_directory(dir / folder);
+    const std::string link = temporaryFileName("link", makeUUID());
+    const auto linked = dir.write("target.txt", "not ours");
+    std::filesystem::create_symlink(linked, dir / link);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename() != young) test::setModifiedAgo(entry.path(), 2h);
+    }
+    test::setModifiedAgo(dir / young, 59min);
+
+    EXPECT_EQ(removeStaleTemporaryFilesIn(dir.path()), 4u);
+    std::vector<std::string> expected = {young, folder, link, "target.txt"};
+    for (const auto& f : files)
+        if (!f.removed) expected.push_back(f.name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(namesIn(dir.path()), expected);
+    EXPECT_EQ(test::readFile(linked), "not ours");
+    EXPECT_EQ(removeStaleTemporaryFilesIn(dir / "missing"), 0u);
+    EXPECT_EQ(removeStaleTemporaryFilesIn(""), 0u);
+}
+
 }  // namespace
 }  // namespace larkspin
