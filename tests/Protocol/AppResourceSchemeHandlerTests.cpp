@@ -3,6 +3,11 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -195,6 +200,48 @@ TEST_F(RendererRoot, ServesFilesWithTheirHeaders) {
     EXPECT_EQ(page->response->headers, headers);
     EXPECT_EQ(empty->header("Content-Length"), "0");
     EXPECT_EQ(logo->response->contentType, "image/png");
+}
+
+// The diagram host page draws what a document's diagrams say: under its
+// policy it loads nothing from outside the renderer, whichever way its
+// address is written, while the reading page keeps its remote images.
+TEST_F(RendererRoot, DiagramHostPageIsServedWithAPolicyThatAllowsNoRemoteLoads) {
+    dir.write("dist/diagram-host.html", "<!doctype html>");
+    const auto handler = make(std::make_shared<ResourceWorkerPool>("test", 2));
+    auto host = std::make_shared<FakeSchemeTask>("app-resource://renderer/diagram-host.html");
+    auto spelled = std::make_shared<FakeSchemeTask>("APP-RESOURCE://Renderer/diagram%2Dhost.html?x#y");
+    auto page = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html");
+    for (const auto& task : {host, spelled, page}) handler->start(task);
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return host->answers && spelled->answers && page->answers; }));
+
+    const auto policy = host->header("Content-Security-Policy");
+    ASSERT_TRUE(policy);
+    EXPECT_EQ(spelled->header("Content-Security-Policy"), policy);
+    EXPECT_EQ(page->header("Content-Security-Policy"), AppResourceSchemeHandler::contentSecurityPolicy);
+
+    // Directive by directive: every source is the renderer itself or a keyword.
+    std::map<std::string, std::vector<std::string>> directives;
+    std::istringstream clauses(*policy);
+    for (std::string clause; std::getline(clauses, clause, ';');) {
+        std::istringstream words(clause);
+        std::string name;
+        if (!(words >> name)) continue;
+        for (std::string source; words >> source;) directives[name].push_back(source);
+    }
+    EXPECT_EQ(directives["default-src"], std::vector<std::string>{"'none'"});
+    for (const char* name : {"connect-src", "media-src", "worker-src", "frame-src", "object-src"}) {
+        EXPECT_EQ(directives[name], std::vector<std::string>{"'none'"}) << name;
+    }
+    const std::set<std::string> allowed{"'none'", "app-resource://renderer"};
+    for (const auto& [name, sources] : directives) {
+        for (const auto& source : sources) {
+            const bool inlineStyle = name == "style-src" && source == "'unsafe-inline'";
+            EXPECT_TRUE(allowed.contains(source) || inlineStyle) << name << " " << source;
+        }
+    }
+    for (const char* name : {"script-src", "style-src", "img-src", "font-src"}) {
+        EXPECT_TRUE(directives.contains(name)) << name;
+    }
 }
 
 TEST_F(RendererRoot, RefusalsAndReadErrorsFail) {
