@@ -29,7 +29,8 @@ const FONT = 'system-ui, sans-serif';
 
 function makeHost() {
     // Real timers: the host's own watchdog bounds a render that never ends
-    // (a label waiting for an image jsdom never loads).
+    // (a label waiting for an image jsdom never loads). Generous, since a
+    // first render under load is slow; it only turns a hang into a failure.
     const timers = { setTimeout: (fn, ms) => setTimeout(fn, ms), clearTimeout: (id) => clearTimeout(id) };
     // A fresh stage each time: the host clears it, but a failed test should
     // not leave anything for the next.
@@ -43,7 +44,7 @@ function makeHost() {
         const reply = await host.handleMessage({
             protocolVersion: 1, messageID: `M-${count}`, viewSessionID: '', documentID: '',
             sourceRevision: 0, renderGeneration: 0, type: 'renderDiagram',
-            payload: { diagramID: `D1-${count}`, source, themeVariables, timeoutMs: 4000 },
+            payload: { diagramID: `D1-${count}`, source, themeVariables, timeoutMs: 120000 },
         });
         return reply.payload;
     };
