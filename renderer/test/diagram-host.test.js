@@ -207,12 +207,15 @@ test('svg ids are valid, prefixed and tell apart ids that clean up alike', () =>
     }
 });
 
-test('the watchdog answers timeout a little before the program gives up, then the page reports busy', async () => {
+test('the watchdog answers timeout a little before the program gives up, the page reports busy until the render settles', async () => {
     assert.equal(watchdogMs(8000), 7500);
     assert.ok(watchdogMs(100) < 100 && watchdogMs(100) > 0);
 
     let finish;
-    const { host, timers, doc } = setUp({ render: () => new Promise((resolve) => { finish = resolve; }) });
+    let hang = true;
+    const { host, timers, doc } = setUp({
+        render: (id) => (hang ? new Promise((resolve) => { hang = false; finish = resolve; }) : { svg: `<svg id="${id}"></svg>` }),
+    });
     const first = host.handleMessage(envelope({ diagramID: 'D1-1' }));
     for (let turn = 0; turn < 100 && timers.count === 0; turn += 1) {
         await new Promise((resolve) => setImmediate(resolve));
@@ -230,6 +233,11 @@ test('the watchdog answers timeout a little before the program gives up, then th
     finish({ svg: '<svg></svg>' });
     await new Promise((resolve) => setImmediate(resolve));
     assert.equal(doc.getElementById('stage').childNodes.length, 0);
+
+    // Settled: the page takes requests again.
+    const next = await host.handleMessage(envelope({ diagramID: 'D1-3' }, { messageID: 'M-3' }));
+    assert.equal(next.type, 'diagramRendered');
+    assert.equal(next.payload.svg, `<svg id="${svgElementID('D1-3')}"></svg>`);
 });
 
 test('requests are drawn one at a time, in order', async () => {

@@ -32,6 +32,15 @@ std::string lowerCasedExtension(const std::filesystem::path& file) {
     return extension;
 }
 
+// The policy for a request URL that passed the path check: the same
+// decoding names the file served and the policy sent with it.
+std::string_view policyFor(std::string_view requestURL) {
+    const auto relative = AppResourceSchemeHandler::relativePath(requestURL);
+    const auto* path = std::get_if<std::string>(&relative);
+    return AppResourceSchemeHandler::contentSecurityPolicyFor(path ? std::string_view(*path)
+                                                                  : std::string_view());
+}
+
 std::filesystem::path resolvedRoot(const std::filesystem::path& root) {
     std::error_code error;
     auto absolute = std::filesystem::absolute(root, error);
@@ -198,9 +207,13 @@ void AppResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_t gen
         {"Content-Type", response.contentType},
         {"Content-Length", std::to_string(response.body.size())},
         {"Cache-Control", "no-store"},
-        {"Content-Security-Policy", std::string(contentSecurityPolicy)},
+        {"Content-Security-Policy", std::string(policyFor(*requestURL))},
     };
     task->respond(std::move(response));
+}
+
+std::string_view AppResourceSchemeHandler::contentSecurityPolicyFor(std::string_view relativePath) {
+    return relativePath == diagramHostPath ? diagramHostContentSecurityPolicy : contentSecurityPolicy;
 }
 
 namespace {

@@ -38,7 +38,19 @@ public:
         "app-resource://renderer 'unsafe-inline'; img-src app-resource: document-resource: "
         "https: http:; font-src app-resource://renderer; connect-src 'none'; frame-src 'none'; "
         "object-src 'none'; base-uri 'none'; form-action 'none'";
+    // The diagram host page draws what a document's diagrams say and shows
+    // nothing: it loads nothing from outside the renderer, images included.
+    static constexpr std::string_view diagramHostPath = "diagram-host.html";
+    static constexpr std::string_view diagramHostContentSecurityPolicy =
+        "default-src 'none'; script-src app-resource://renderer; style-src "
+        "app-resource://renderer 'unsafe-inline'; img-src app-resource://renderer; font-src "
+        "app-resource://renderer; connect-src 'none'; media-src 'none'; worker-src 'none'; "
+        "frame-src 'none'; object-src 'none'; base-uri 'none'; form-action 'none'";
     static constexpr std::string_view fallbackMimeType = "application/octet-stream";
+
+    // The policy served with the file at `relativePath` (as `relativePath`
+    // gives it): the diagram host page's own, else the reading page's.
+    static std::string_view contentSecurityPolicyFor(std::string_view relativePath);
 
     // The Content-Type for a lower-case extension ("html", "js", "css", "json",
     // "png", "svg", "woff2"); none for any other.

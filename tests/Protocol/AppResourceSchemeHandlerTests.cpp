@@ -3,6 +3,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
 
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -195,6 +198,38 @@ TEST_F(RendererRoot, ServesFilesWithTheirHeaders) {
     EXPECT_EQ(page->response->headers, headers);
     EXPECT_EQ(empty->header("Content-Length"), "0");
     EXPECT_EQ(logo->response->contentType, "image/png");
+}
+
+// The diagram host page draws what a document's diagrams say: under its
+// policy it loads nothing from outside the renderer, whichever way its
+// address is written, while the reading page keeps its remote images.
+TEST_F(RendererRoot, DiagramHostPageIsServedWithAPolicyThatAllowsNoRemoteLoads) {
+    dir.write("dist/diagram-host.html", "<!doctype html>");
+    const auto handler = make(std::make_shared<ResourceWorkerPool>("test", 2));
+    auto host = std::make_shared<FakeSchemeTask>("app-resource://renderer/diagram-host.html");
+    auto spelled = std::make_shared<FakeSchemeTask>("APP-RESOURCE://Renderer/diagram%2Dhost.html?x#y");
+    auto page = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html");
+    for (const auto& task : {host, spelled, page}) handler->start(task);
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return host->answers && spelled->answers && page->answers; }));
+
+    const auto policy = host->header("Content-Security-Policy");
+    ASSERT_TRUE(policy);
+    EXPECT_EQ(spelled->header("Content-Security-Policy"), policy);
+    EXPECT_EQ(page->header("Content-Security-Policy"), AppResourceSchemeHandler::contentSecurityPolicy);
+
+    // Every source is the renderer itself or a keyword; nothing falls back on
+    // a default that allows more.
+    std::istringstream words(*policy);
+    std::set<std::string> sources;
+    for (std::string word; words >> word;) {
+        if (!word.ends_with("-src") && !word.ends_with("-uri") && word != "form-action") sources.insert(word);
+    }
+    const std::set<std::string> allowed{"'none';", "'none'", "app-resource://renderer",
+                                        "app-resource://renderer;", "'unsafe-inline';"};
+    for (const auto& source : sources) EXPECT_TRUE(allowed.contains(source)) << source;
+    for (const char* directive : {"default-src 'none';", "connect-src 'none';", "img-src app-resource://renderer;"}) {
+        EXPECT_NE(policy->find(directive), std::string::npos) << directive;
+    }
 }
 
 TEST_F(RendererRoot, RefusalsAndReadErrorsFail) {

@@ -49,6 +49,11 @@ constexpr const char* flowchart = "flowchart LR\n  Start[Open file] --> Check{Re
                                   "  Check -->|yes| Show[Render]\n  Check -->|no| Notice[Notice bar]\n";
 constexpr const char* sequence = "sequenceDiagram\n  participant Alice\n  participant Bob\n"
                                  "  Alice->>Bob: Hello Bob\n  Bob-->>Alice: Hi Alice\n";
+// A diagram that asks for HTML labels (drawn in foreignObject, which the
+// reading page removes) and puts a remote image in one.
+constexpr const char* htmlLabelsAsked =
+    "%%{init: {\"htmlLabels\": true, \"flowchart\": {\"htmlLabels\": true}}}%%\n"
+    "flowchart LR\n  A[\"First label <img src='https://example.invalid/x.png'>\"] --> B[Second label]\n";
 constexpr const char* gantt = "gantt\n  title Release\n  dateFormat YYYY-MM-DD\n  section Build\n"
                               "  Design :a1, 2024-01-01, 10d\n  Code   :after a1, 20d\n";
 
@@ -101,6 +106,7 @@ TEST_F(DiagramHostDisplayTest, RendersDiagramsToSVGAndSyntaxErrorsAsPageErrorsOn
         {"D1-1", {flowchart, {"Open", "file", "Readable?", "Notice"}}},
         {"D1-2", {sequence, {"Alice", "Hello", "Bob"}}},
         {"D1-3", {gantt, {"Design", "Code"}}},
+        {"D1-7", {htmlLabelsAsked, {"First", "Second", "label"}}},
     };
     for (const auto& [id, diagram] : diagrams) {
         SCOPED_TRACE(id);
@@ -111,6 +117,7 @@ TEST_F(DiagramHostDisplayTest, RendersDiagramsToSVGAndSyntaxErrorsAsPageErrorsOn
             << svg.substr(0, 300);
         for (const auto& label : diagram.second) EXPECT_NE(svg.find(label), std::string::npos) << label;
         EXPECT_EQ(svg.find("foreignObject"), std::string::npos) << "labels must be SVG text";
+        EXPECT_EQ(svg.find("<img"), std::string::npos);
         EXPECT_EQ(svg.find("NaN"), std::string::npos) << "a layout without a width";
     }
     // Errors of the diagram are not failures of the host: it stays.
@@ -120,7 +127,7 @@ TEST_F(DiagramHostDisplayTest, RendersDiagramsToSVGAndSyntaxErrorsAsPageErrorsOn
     EXPECT_FALSE(broken.error->message.empty());
     EXPECT_EQ(render("D1-5", " \n").error->code, "empty");
     EXPECT_EQ(render("D1-6", "notADiagramType\n  x").error->code, "parse");
-    EXPECT_EQ(service->stats(), (DiagramRenderService::Stats{.hostsCreated = 1, .rendered = 3, .failed = 3}));
+    EXPECT_EQ(service->stats(), (DiagramRenderService::Stats{.hostsCreated = 1, .rendered = 4, .failed = 3}));
     EXPECT_TRUE(logs.contains("diagrams", "独立渲染宿主 ready"));
 }
 

@@ -109,10 +109,24 @@ export function watchdogMs(timeoutMs) {
     return Math.max(1, timeoutMs - Math.min(500, timeoutMs / 10));
 }
 
+// Settings a diagram may not change with its own init directive or front
+// matter: mermaid drops these keys, at every level, from what a diagram
+// asks for. Without it a diagram could turn HTML labels back on (drawn in
+// foreignObject, which the reading page removes with all the text in it, and
+// which loads the images a label names), loosen the security level, or bring
+// its own theme, fonts and style sheet. The first six are mermaid's own
+// defaults, which a list given here replaces.
+export const SECURE_CONFIG_KEYS = Object.freeze([
+    'secure', 'securityLevel', 'startOnLoad', 'maxTextSize', 'maxEdges', 'suppressErrorRendering',
+    'htmlLabels', 'dompurifyConfig', 'arrowMarkerAbsolute', 'deterministicIds', 'deterministicIDSeed',
+    'theme', 'themeVariables', 'themeCSS', 'darkMode', 'fontFamily', 'altFontFamily',
+]);
+
 export function mermaidConfig(themeVariables, fontFamily) {
     const config = {
         startOnLoad: false,
         securityLevel: 'strict',
+        secure: [...SECURE_CONFIG_KEYS],
         // Labels as SVG text: the reading page drops foreignObject.
         htmlLabels: false,
         flowchart: { htmlLabels: false },

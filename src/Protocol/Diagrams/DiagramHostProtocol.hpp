@@ -61,6 +61,9 @@ inline constexpr std::string_view hostURL = "app-resource://renderer/diagram-hos
 inline constexpr std::string_view handlerName = "orvikDiagramHost";
 inline constexpr std::string_view requestType = "renderDiagram";
 inline constexpr std::string_view replyType = "diagramRendered";
+// The code of an "error" reply from a page still drawing an earlier diagram
+// that overran the page's own watchdog: the request was not looked at.
+inline constexpr std::string_view busyCode = "busy";
 // The body of every page call; the envelope is JSON text in the argument
 // "message", as the reader bridge sends it.
 inline constexpr const char* callBody =

@@ -10,6 +10,7 @@
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
+#include "Protocol/BridgeError.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
 
 namespace larkspin {
@@ -155,6 +156,10 @@ void DiagramRenderService::start(Pending pending) {
         sendRender(attempt);
         return;
     }
+    loadNewHost(attempt);
+}
+
+void DiagramRenderService::loadNewHost(std::uint64_t attempt) {
     std::shared_ptr<DiagramHostDriving> host;
     try {
         host = makeHost_ ? makeHost_() : nullptr;
@@ -202,6 +207,10 @@ void DiagramRenderService::sendRender(std::uint64_t attempt) {
 void DiagramRenderService::renderDidEnd(std::uint64_t attempt,
                                         DiagramHostDriving::RenderOutcome outcome) {
     if (!active_ || active_->attempt != attempt) return;  // a late answer after the time-out
+    if (outcome.error && !active_->replacedBusyHost && isBusyRefusal(outcome.error)) {
+        replaceBusyHost(attempt);
+        return;
+    }
     if (outcome.error || !outcome.response) {
         finishWithError(outcome.error ? outcome.error
                                       : std::make_exception_ptr(
@@ -209,6 +218,30 @@ void DiagramRenderService::renderDidEnd(std::uint64_t attempt,
         return;
     }
     finishWithResponse(*outcome.response);
+}
+
+bool DiagramRenderService::isBusyRefusal(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const BridgeError& refusal) {
+        return refusal.kind() == BridgeError::Kind::remote &&
+               refusal.code() == DiagramHostProtocol::busyCode;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The page is still busy with a diagram it gave up on earlier, which is no
+// fault of this request: that host ends and the request gets a new one. The
+// time-out started with the request keeps running.
+void DiagramRenderService::replaceBusyHost(std::uint64_t attempt) {
+    active_->replacedBusyHost = true;
+    stats_.destroyedForFailure += 1;
+    AppLog::diagrams.error("宿主仍在绘制此前超时的图表，图表 %{public}s 改由新宿主渲染",
+                           active_->pending.request.diagramID);
+    endHosts(*active_, "busy");
+    active_->host.reset();
+    loadNewHost(attempt);
 }
 
 void DiagramRenderService::timeoutDidFire(std::uint64_t attempt) {

@@ -23,7 +23,12 @@ struct DiagramResultBox;
 // a time in arrival order. One host is made when the first request needs it
 // and reused while requests keep coming; a render that overruns the time-out
 // (host creation and loading included) or fails ends the host and its web
-// process, and a host without work for the idle time-out is torn down.
+// process, and a host without work for the idle time-out is torn down. A host
+// page whose own watchdog gave up on a diagram answers that one "timeout" and
+// stays; while the abandoned drawing goes on it refuses work as "busy", and
+// the request it refused goes to a new host within its own time budget
+// (once), so no diagram is lost to it. Once the drawing settles the page
+// takes requests again.
 //
 // Every request ends in exactly one DiagramResultPayload carrying the
 // request's own diagram identifier and either the SVG or an error:
@@ -118,6 +123,7 @@ private:
         Clock::TimePoint startedAt;
         TimerHandle timeout;
         std::shared_ptr<DiagramHostDriving> host;  // the host this render uses
+        bool replacedBusyHost = false;               // a busy page sent it to a new host
     };
     enum class Ending { timedOut, failed, answered };
 
@@ -128,6 +134,9 @@ private:
     void schedulePump();
     void pump();
     void start(Pending pending);
+    void loadNewHost(std::uint64_t attempt);
+    void replaceBusyHost(std::uint64_t attempt);
+    static bool isBusyRefusal(const std::exception_ptr& error);
     void hostDidLoad(std::uint64_t attempt, std::exception_ptr error);
     void sendRender(std::uint64_t attempt);
     void renderDidEnd(std::uint64_t attempt, DiagramHostDriving::RenderOutcome outcome);

@@ -309,6 +309,110 @@ TEST_F(DiagramRenderServiceTest, IdleHostIsReleasedSixtySecondsAfterTheLastAnswe
     EXPECT_EQ(service->stats().destroyedForIdle, 0);
 }
 
+TEST_F(DiagramRenderServiceTest, RenderStartedJustBeforeTheIdleDeadlineKeepsItsHost) {
+    submit("D1-1");
+    drain();
+    ASSERT_TRUE(results.at("D1-1").svg);
+    host().answerAtOnce = false;
+    advance(59s);
+    submit("D1-2");
+    drain();
+    ASSERT_EQ(host().requests.size(), 2u);
+    advance(2s);  // past the deadline the first answer set, with the second still drawing
+    EXPECT_TRUE(service->hasHost());
+    EXPECT_EQ(host().destroys, 0);
+    host().answer(svgFor("D1-2"));
+    drain();
+    EXPECT_EQ(results.at("D1-2").svg, "<svg/>");
+    EXPECT_EQ(service->stats(), (Stats{.hostsCreated = 1, .rendered = 2}));
+}
+
+// A page whose own watchdog gave up on a diagram answers it "timeout" and its
+// host stays; the drawing it abandoned may still be going on. Settled by the
+// next request, the page takes it; still busy, it refuses it and the request
+// goes to a new host. Either way no later diagram is lost.
+TEST_F(DiagramRenderServiceTest, HostPageThatOverranItsWatchdogTakesWorkOnceSettledAndIsReplacedWhileBusy) {
+    const DiagramHostResponse pageTimeout{
+        "D1-1", std::nullopt, DiagramResultError{"timeout", "the diagram did not finish within 7500 ms"},
+        std::nullopt, 7500.0};
+    const auto busy = std::make_exception_ptr(
+        BridgeError::remote("busy", "an earlier diagram is still being drawn"));
+    for (const bool settled : {true, false}) {
+        SCOPED_TRACE(settled ? "settled" : "still busy");
+        logs.clear();
+        answerAtOnce = false;
+        makeService({});
+        submit("D1-1");
+        drain();
+        advance(7500ms);
+        host().answer(pageTimeout);
+        drain();
+        EXPECT_EQ(results.at("D1-1").error, pageTimeout.error);
+        ASSERT_TRUE(service->hasHost()) << "the page answered: its host stays";
+
+        for (const char* id : {"D1-2", "D1-3", "D1-4"}) {
+            submit(id);
+            drain();
+            if (!settled && hosts.size() == 1) {
+                host(0).fail(busy);
+                drain();
+                ASSERT_EQ(hosts.size(), 2u);
+                EXPECT_EQ(host(0).destroys, 1);
+                EXPECT_FALSE(hasResult(id)) << "a refusal is not the diagram's result";
+            }
+            FakeHost& current = *hosts.back();
+            ASSERT_FALSE(current.requests.empty());
+            EXPECT_EQ(current.requests.back().diagramID, id);
+            current.answer(svgFor(id));
+            drain();
+            EXPECT_EQ(results.at(id).svg, "<svg/>");
+            EXPECT_EQ(deliveries[id], 1);
+        }
+        EXPECT_EQ(hosts.size(), settled ? 1u : 2u);
+        EXPECT_EQ(service->stats(), (Stats{.hostsCreated = settled ? 1 : 2,
+                                           .destroyedForFailure = settled ? 0 : 1,
+                                           .rendered = 3,
+                                           .failed = 1}));
+        EXPECT_EQ(logs.contains("diagrams", "销毁独立渲染 WebView（busy）"), !settled);
+    }
+}
+
+// The new host gets what is left of the request's budget, and one new host
+// only: a second refusal fails the request like any other error.
+TEST_F(DiagramRenderServiceTest, BusyRefusalMovesTheRequestOnceWithinItsBudget) {
+    const auto busy = [] {
+        return std::make_exception_ptr(BridgeError::remote("busy", "an earlier diagram is still being drawn"));
+    };
+    answerAtOnce = false;
+    makeService({});
+    submit("D1-1");
+    drain();
+    advance(5s);
+    host(0).fail(busy());
+    drain();
+    ASSERT_EQ(hosts.size(), 2u);
+    ASSERT_EQ(host(1).requests.size(), 1u);
+    advance(2999ms);
+    EXPECT_FALSE(hasResult("D1-1"));
+    advance(1ms);
+    EXPECT_EQ(results.at("D1-1"), DiagramResultPayload::failure("D1-1", "timeout", "独立渲染超过 8 s，已终止渲染进程"));
+    EXPECT_EQ(host(1).destroys, 1);
+
+    makeService({});
+    submit("D1-2");
+    drain();
+    host(0).fail(busy());
+    drain();
+    ASSERT_EQ(hosts.size(), 2u);
+    host(1).fail(busy());
+    drain();
+    EXPECT_EQ(results.at("D1-2"), DiagramResultPayload::failure("D1-2", "unavailable",
+                                                                "JS 端错误 busy：an earlier diagram is still being drawn"));
+    EXPECT_EQ(hosts.size(), 2u);
+    EXPECT_EQ(host(1).destroys, 1);
+    EXPECT_EQ(service->stats(), (Stats{.hostsCreated = 2, .destroyedForFailure = 2, .failed = 1}));
+}
+
 TEST_F(DiagramRenderServiceTest, DisabledIsolationAnswersAtOnceWithoutAHost) {
     makeService({.isolation = DiagramHostIsolation::disabled});
     submit("D1-1");
