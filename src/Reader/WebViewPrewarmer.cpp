@@ -38,7 +38,6 @@ WebViewPrewarmer::WebViewPrewarmer(bool isEnabled, Dependencies dependencies)
 }
 
 WebViewPrewarmer::~WebViewPrewarmer() {
-    timeoutTask_.cancel();
     for (auto* spare : {&pending_, &readyInstance_}) {
         if (!*spare) continue;
         (*spare)->bridge->teardown();
@@ -57,9 +56,19 @@ WebViewPrewarmer::State WebViewPrewarmer::state() const {
 void WebViewPrewarmer::schedule() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!isEnabled_ || readyInstance_ || pending_) return;
-    MainThread::post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->startIfNeeded();
-    });
+    tasks_.spawn(startSoon());
+}
+
+Task<void> WebViewPrewarmer::startSoon() {
+    startIfNeeded();
+    co_return;
+}
+
+Task<void> WebViewPrewarmer::restockAt(Clock::TimePoint due) {
+    if (const auto left = due - clock_.now(); left > Clock::Duration::zero()) {
+        co_await sleepFor(clock_, left);
+    }
+    schedule();
 }
 
 void WebViewPrewarmer::startIfNeeded() {
@@ -82,26 +91,22 @@ void WebViewPrewarmer::startIfNeeded() {
     ++startCount_;
     webView->loadEntryPage(AppResourceSchemeHandler::entryURL);
     AppLog::prewarm.info("开始预热备用 WKWebView（第 %ld 次）", startCount_);
-    timeoutTask_.cancel();
-    timeoutTask_ = MainThread::postAfter(
-        clock_, readyTimeout,
-        [weak = weak_from_this(), view = std::weak_ptr<SpareWebView>(webView), startedAt] {
-            auto self = weak.lock();
-            auto webView = view.lock();
-            if (self && webView) self->readyDidTimeOut(webView, startedAt);
-        });
+    readyGuard_.spawn(guardReady(webView, startedAt));
 }
 
-void WebViewPrewarmer::readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView,
-                                       Clock::TimePoint startedAt) {
-    if (!pending_ || pending_->webView != webView) return;
+Task<void> WebViewPrewarmer::guardReady(std::weak_ptr<SpareWebView> view, Clock::TimePoint startedAt) {
+    if (const auto left = startedAt + readyTimeout - clock_.now(); left > Clock::Duration::zero()) {
+        co_await sleepFor(clock_, left);
+    }
+    const auto webView = view.lock();
+    if (!webView || !pending_ || pending_->webView != webView) co_return;
     discard(*pending_,
             fmt::format("ready 超时（{} ms）", wholeMilliseconds(clock_.now() - startedAt)));
 }
 
 void WebViewPrewarmer::bridgeDidBecomeReady(ReaderBridge& bridge) {
     if (!pending_ || pending_->bridge.get() != &bridge) return;
-    timeoutTask_.cancel();
+    readyGuard_.cancel();
     Instance ready = std::move(*pending_);
     pending_.reset();
     ready.readyAt = clock_.now();
@@ -117,9 +122,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
     readyInstance_.reset();
     spare.webView->setEvents({});
     ++consumeCount_;
-    MainThread::postAfter(clock_, restockDelay, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->schedule();
-    });
+    tasks_.spawn(restockAt(clock_.now() + restockDelay));
     AppLog::prewarm.info("领用备用 WKWebView（第 %ld 次），ready 后等了 %ld ms", consumeCount_,
                          wholeMilliseconds(clock_.now() - spare.readyAt));
     return spare;
@@ -128,7 +131,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
 void WebViewPrewarmer::discard(Instance instance, const std::string& reason) {
     if (pending_ && pending_->webView == instance.webView) pending_.reset();
     if (readyInstance_ && readyInstance_->webView == instance.webView) readyInstance_.reset();
-    timeoutTask_.cancel();
+    readyGuard_.cancel();
     instance.bridge->teardown();
     instance.webView->setEvents({});
     instance.webView->stopLoading();

@@ -9,6 +9,9 @@
 #include <string_view>
 
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/Async/TaskSlot.hpp"
 #include "Protocol/ReaderBridge.hpp"
 #include "Protocol/ReaderBridgeDelegate.hpp"
 #include "Reader/ReaderHost.hpp"
@@ -97,8 +100,10 @@ public:
 private:
     WebViewPrewarmer(bool isEnabled, Dependencies dependencies);
 
+    Task<void> startSoon();
+    Task<void> restockAt(Clock::TimePoint due);
     void startIfNeeded();
-    void readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView, Clock::TimePoint startedAt);
+    Task<void> guardReady(std::weak_ptr<SpareWebView> view, Clock::TimePoint startedAt);
     // Drops the spare as a failure: it is the pending or the ready one.
     void discard(Instance instance, const std::string& reason);
 
@@ -107,11 +112,12 @@ private:
     Clock& clock_;
     std::optional<Instance> readyInstance_;
     std::optional<Instance> pending_;
-    TimerHandle timeoutTask_;
     std::int64_t startCount_ = 0;
     std::int64_t readyCount_ = 0;
     std::int64_t consumeCount_ = 0;
     std::int64_t failureCount_ = 0;
+    TaskSlot readyGuard_;
+    TaskScope tasks_;  // last: its tasks end first
 };
 
 }  // namespace larkspin

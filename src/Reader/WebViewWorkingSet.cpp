@@ -81,7 +81,7 @@ void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
         const auto found = members_.find(id);
         std::shared_ptr<Member> member = found == members_.end() ? nullptr : found->second.lock();
         if (member) {
-            spawn(WebViewWorkingSet::release(weak_from_this(), member));
+            tasks_.spawn(releaseMember(member));
         } else {
             // A window closed without unregistering: its entry goes.
             budget_.entries.erase(id);
@@ -91,17 +91,14 @@ void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
     changed();
 }
 
-Task<void> WebViewWorkingSet::release(std::weak_ptr<WebViewWorkingSet> weakSet,
-                                      std::weak_ptr<Member> weakMember) {
+Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember) {
     auto member = weakMember.lock();
     if (!member) co_return;
     Task<bool> releasing = member->releaseReader();
     member.reset();
-    const bool released = co_await std::move(releasing);
-    auto set = weakSet.lock();
-    if (!released || !set) co_return;
-    ++set->releaseCount_;
-    set->changed();
+    if (!co_await std::move(releasing)) co_return;
+    ++releaseCount_;
+    changed();
 }
 
 void WebViewWorkingSet::changed() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/WebViewBudget.hpp"
 
@@ -80,12 +81,13 @@ private:
 
     void apply(const std::vector<std::string>& release);
     void changed();
-    static Task<void> release(std::weak_ptr<WebViewWorkingSet> weakSet, std::weak_ptr<Member> weakMember);
+    Task<void> releaseMember(std::weak_ptr<Member> weakMember);
 
     WebViewBudget budget_;
     std::map<std::string, std::weak_ptr<Member>> members_;
     std::int64_t releaseCount_ = 0;
     std::int64_t rebuildCount_ = 0;
+    TaskScope tasks_;  // last: its releases end first
 };
 
 }  // namespace larkspin
