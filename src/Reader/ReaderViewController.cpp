@@ -3,9 +3,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <stdexcept>
 
-#include "Appearance/AppearanceController.hpp"
-#include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Json/RawValue.hpp"
@@ -23,7 +22,6 @@
 #include "Protocol/RenderRequestPayload.hpp"
 #include "Protocol/RendererLanguage.hpp"
 #include "Reader/ReaderLog.hpp"
-#include "Reader/SharedServices.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
@@ -55,23 +53,15 @@ std::shared_ptr<ReaderViewController> ReaderViewController::create(std::string d
 ReaderViewController::ReaderViewController(std::string documentID, Dependencies dependencies)
     : documentID_(std::move(documentID)),
       dependencies_(std::move(dependencies)),
-      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
-    if (!dependencies_.makeAppResources) {
-        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+      clock_(requiredClock(dependencies_)) {}
+
+Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
+    const ReaderEnvironment& environment = dependencies.environment;
+    if (!dependencies.host || !environment.clock || !environment.pasteboard ||
+        !environment.preferredLocalizations || !environment.currentTheme) {
+        throw std::invalid_argument("reader without its host, clock, pasteboard, languages or theme");
     }
-    if (!dependencies_.preferredLocalizations) {
-        dependencies_.preferredLocalizations = [] {
-            return RendererLanguage::preferredLocalizations();
-        };
-    }
-    if (!dependencies_.diagramService) {
-        dependencies_.diagramService = [] { return SharedServices::diagramService(); };
-    }
-    if (!dependencies_.currentTheme) {
-        dependencies_.currentTheme = [] {
-            return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
-        };
-    }
+    return *environment.clock;
 }
 
 ReaderViewController::~ReaderViewController() {
@@ -89,7 +79,8 @@ void ReaderViewController::loadView() {
         adoptPrewarmedWebView(std::move(*spare));
         return;
     }
-    schemeHandler_ = dependencies_.makeAppResources();
+    const auto& rendererFiles = dependencies_.environment.rendererFiles;
+    schemeHandler_ = rendererFiles ? rendererFiles->sibling() : nullptr;
     if (!schemeHandler_) {
         dependencies_.host->showRendererMissing(L10n::text("reader.renderer_missing"));
         return;
@@ -101,7 +92,7 @@ void ReaderViewController::loadView() {
 }
 
 std::optional<WebViewPrewarmer::Instance> ReaderViewController::claimSpare() {
-    return dependencies_.prewarmer ? dependencies_.prewarmer->claim() : std::nullopt;
+    return dependencies_.environment.prewarmer ? dependencies_.environment.prewarmer->claim() : std::nullopt;
 }
 
 void ReaderViewController::installWebView() {
@@ -401,7 +392,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
         if (bridge_ && source_) {
             RenderRequestPayload request;
             request.source = *source_;
-            request.language = RendererLanguage::resolve(dependencies_.preferredLocalizations());
+            request.language = RendererLanguage::resolve(dependencies_.environment.preferredLocalizations());
             request.enhancements = enhancements_;
             request.background = !isWindowActive_;
             if (pendingScrollToSourceLine_) {
@@ -434,7 +425,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
 void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
-        if (dependencies_.prewarmer) dependencies_.prewarmer->schedule();
+        if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
     }
     if (reply.type != rawValue(Type::rendered)) throw BridgeError::unexpectedType(reply.type);
     auto payload = reply.decodePayload<RenderedPayload>();
@@ -555,7 +546,7 @@ void ReaderViewController::applyDocumentLocation() {
 
 Task<void> ReaderViewController::serveDiagramRequest(DiagramRequestPayload request) {
     if (!bridge_) co_return;
-    auto service = dependencies_.diagramService();
+    auto service = dependencies_.environment.diagramService;
     // The diagram is wanted while the page that asked is still this reader's.
     const std::weak_ptr<ReaderBridge> asking = bridge_;
     const DiagramRenderService::StillWanted stillWanted = [weak = weak_from_this(), asking] {
@@ -724,9 +715,7 @@ void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPay
         onCopyText(payload);
         return;
     }
-    const PasteboardService& pasteboard =
-        dependencies_.pasteboard ? *dependencies_.pasteboard : PasteboardService::general();
-    (void)pasteboard.write(payload.text, payload.kind);
+    (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
 }
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
@@ -942,7 +931,7 @@ void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
         content.preview ? PasteboardService::characterCount(*content.preview) : 0;
     AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %ld 字符", content.title,
                           content.detail, previewCharacters);
-    dependencies_.host->showStatus(content, dependencies_.currentTheme(), std::move(onAction));
+    dependencies_.host->showStatus(content, dependencies_.environment.currentTheme(), std::move(onAction));
     statusContent_ = std::move(content);
 }
 

@@ -39,6 +39,7 @@
 #include "Reader/Chrome/FindTarget.hpp"
 #include "Reader/Links/LinkOpenerSeams.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
+#include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
 #include "Reader/RenderQueue.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
@@ -90,24 +91,13 @@ class ReaderViewController final : public ReaderBridgeDelegate,
 public:
     using ProcessRecoveryAction = larkspin::ProcessRecoveryAction;
 
+    // The reader's widgets and the process's services (the environment's
+    // clock, pasteboard, language list and theme source are required:
+    // `create` throws std::invalid_argument without them). The prewarmer is
+    // told to prepare the next spare at the first reply of each web view.
     struct Dependencies {
         std::shared_ptr<ReaderHost> host;
-        Clock* clock = nullptr;  // the system clock when null
-        // The renderer's files; none when they are missing. Defaults to the
-        // installed renderer directory.
-        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
-        // The page's language list; defaults to the user's languages.
-        std::function<std::vector<std::string>()> preferredLocalizations;
-        const PasteboardService* pasteboard = nullptr;  // the general pasteboard when null
-        // Renders the page's diagrams; defaults to the application's shared
-        // service, which is null when the renderer's files are missing.
-        std::function<std::shared_ptr<DiagramRenderService>()> diagramService;
-        // The source of spare web views, told to prepare the next one at the
-        // first reply of each web view; none: every web view is made here.
-        std::shared_ptr<WebViewPrewarmer> prewarmer;
-        // The theme the status view is drawn in; defaults to the theme in
-        // force (the appearance controller's).
-        std::function<Theme()> currentTheme;
+        ReaderEnvironment environment;
     };
 
     // How long the entry page may take to load before it is stopped.
@@ -296,6 +286,7 @@ private:
     using Weak = std::weak_ptr<ReaderViewController>;
 
     ReaderViewController(std::string documentID, Dependencies dependencies);
+    static Clock& requiredClock(const Dependencies& dependencies);
 
     void installWebView();
     void adoptPrewarmedWebView(WebViewPrewarmer::Instance spare);

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <stdexcept>
+
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/Uuid.hpp"
@@ -31,10 +33,13 @@ std::shared_ptr<WebViewPrewarmer> WebViewPrewarmer::create(bool isEnabled, Depen
 WebViewPrewarmer::WebViewPrewarmer(bool isEnabled, Dependencies dependencies)
     : isEnabled_(isEnabled),
       dependencies_(std::move(dependencies)),
-      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
-    if (!dependencies_.makeAppResources) {
-        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+      clock_(requiredClock(dependencies_)) {}
+
+Clock& WebViewPrewarmer::requiredClock(const Dependencies& dependencies) {
+    if (!dependencies.clock || !dependencies.makeWebView) {
+        throw std::invalid_argument("prewarmer without its clock or web view maker");
     }
+    return *dependencies.clock;
 }
 
 WebViewPrewarmer::~WebViewPrewarmer() {
@@ -73,7 +78,7 @@ Task<void> WebViewPrewarmer::restockAt(Clock::TimePoint due) {
 
 void WebViewPrewarmer::startIfNeeded() {
     if (!isEnabled_ || readyInstance_ || pending_) return;
-    auto schemeHandler = dependencies_.makeAppResources();
+    auto schemeHandler = dependencies_.rendererFiles ? dependencies_.rendererFiles->sibling() : nullptr;
     if (!schemeHandler) {
         ++failureCount_;
         AppLog::prewarm.error("预热失败：渲染器资源缺失");

@@ -51,10 +51,10 @@ public:
         std::function<std::shared_ptr<SpareWebView>(std::shared_ptr<AppResourceSchemeHandler>,
                                                     std::shared_ptr<DocumentResourceSchemeHandler>)>
             makeWebView;
-        // The renderer's files; none when they are missing. Defaults to the
-        // installed renderer directory.
-        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
-        Clock* clock = nullptr;  // the system clock when null
+        // The process's renderer files (each spare serves them through a
+        // sibling handler); none when they are missing.
+        std::shared_ptr<AppResourceSchemeHandler> rendererFiles;
+        Clock* clock = nullptr;  // required
     };
 
     static constexpr std::chrono::seconds readyTimeout{2};
@@ -62,12 +62,10 @@ public:
     static constexpr const char* preferenceKey = "MDWebViewPrewarm";
     static constexpr const char* testHostVariable = "XCTestConfigurationFilePath";
 
-    // The application's prewarmer over the application's web view factory,
-    // made on first use: off in a test host (the environment holds
-    // "XCTestConfigurationFilePath"), else as "MDWebViewPrewarm" says, on by
-    // default. The application schedules it once it has launched.
-    static const std::shared_ptr<WebViewPrewarmer>& shared();
+    // Off in a test host (the environment holds "XCTestConfigurationFilePath"),
+    // else as "MDWebViewPrewarm" says, on by default.
     static bool isEnabledByConfiguration(bool isTestHost, std::optional<bool> preference);
+    // Throws std::invalid_argument without a clock or a web view maker.
     static std::shared_ptr<WebViewPrewarmer> create(bool isEnabled, Dependencies dependencies);
     ~WebViewPrewarmer() override;
     WebViewPrewarmer(const WebViewPrewarmer&) = delete;
@@ -99,6 +97,7 @@ public:
 
 private:
     WebViewPrewarmer(bool isEnabled, Dependencies dependencies);
+    static Clock& requiredClock(const Dependencies& dependencies);
 
     Task<void> startSoon();
     Task<void> restockAt(Clock::TimePoint due);

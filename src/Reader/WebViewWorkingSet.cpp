@@ -1,16 +1,8 @@
 #include "Reader/WebViewWorkingSet.hpp"
 
 #include "Platform/Async/MainThread.hpp"
-#include "Platform/UserDefaults.hpp"
 
 namespace larkspin {
-
-const std::shared_ptr<WebViewWorkingSet>& WebViewWorkingSet::shared() {
-    LARKSPIN_ASSERT_MAIN_THREAD();
-    static const auto instance =
-        create(configuredHotLimit(UserDefaults::standard().integer(hotLimitKey)));
-    return instance;
-}
 
 std::int64_t WebViewWorkingSet::configuredHotLimit(std::optional<std::int64_t> stored) {
     return stored && *stored >= 1 ? *stored : defaultHotLimit;

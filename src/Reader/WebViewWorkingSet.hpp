@@ -40,10 +40,8 @@ public:
     static constexpr std::int64_t defaultHotLimit = 3;
     static constexpr const char* hotLimitKey = "MDWebViewHotLimit";
 
-    // The instance made on first use with the limit of "MDWebViewHotLimit".
-    static const std::shared_ptr<WebViewWorkingSet>& shared();
-    // The stored limit as the shared instance reads it: missing or below 1
-    // gives the default.
+    // The limit for a stored "MDWebViewHotLimit": missing or below 1 gives
+    // the default.
     static std::int64_t configuredHotLimit(std::optional<std::int64_t> stored);
     // A set whose limit is `hotLimit` raised to at least 1.
     static std::shared_ptr<WebViewWorkingSet> create(std::int64_t hotLimit);
