@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "App/ApplicationServices.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -65,11 +66,11 @@ struct Tab final : WebViewWorkingSetMember {
     int rendered = 0;
     std::optional<double> restoredAt;
 
-    Tab(ReaderWebViewFactory& factory, std::shared_ptr<WebViewPrewarmer> prewarmer, std::string id)
-        : view(std::make_shared<ReaderView>(factory)) {
+    Tab(ApplicationServices& services, std::string id)
+        : view(std::make_shared<ReaderView>(services.webViewFactory())) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
-        dependencies.prewarmer = std::move(prewarmer);
+        dependencies.environment = services.readerEnvironment();
         reader = ReaderViewController::create(std::move(id), std::move(dependencies));
         reader->onRendered = [this](const std::vector<BridgeHeading>&) { ++rendered; };
         reader->onAnchorRestored = [this](const AnchorRestoredPayload&) { restoredAt = nowMs(); };
@@ -92,15 +93,6 @@ std::optional<T> awaitTask(Task<T> task) {
     test::waitFor([&] { return outcome->finished; });
     if (!outcome->finished || outcome->error) return std::nullopt;
     return *outcome->value;
-}
-
-// A prewarmer over `factory` whose ready time-out is the product's.
-std::shared_ptr<WebViewPrewarmer> makePrewarmer(ReaderWebViewFactory& factory) {
-    WebViewPrewarmer::Dependencies parts;
-    parts.makeWebView = [&factory](auto appResources, auto documentResources) {
-        return factory.makeSpare(std::move(appResources), std::move(documentResources));
-    };
-    return WebViewPrewarmer::create(true, std::move(parts));
 }
 
 // Waits for a ready spare, starting another when one fails.
@@ -128,13 +120,13 @@ std::optional<OpenSample> openOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<OpenSample> result;
     {
-        ReaderWebViewFactory factory(context);
-        factory.addStartScript(firstScreenProbe);
-        auto prewarmer = withSpare ? makePrewarmer(factory) : nullptr;
+        ApplicationServices services({context, withSpare});
+        services.webViewFactory().addStartScript(firstScreenProbe);
+        auto prewarmer = withSpare ? services.prewarmer() : nullptr;
         if (!prewarmer || spareReady(*prewarmer)) {
             const double start = nowMs();
             const auto steadyStart = Clock::system().now();
-            Tab tab(factory, prewarmer, "BENCH");
+            Tab tab(services, "BENCH");
             GtkWindow* window = presentWindow(tab.view->widget());
             tab.reader->loadView();
             if (tab.renderAndWait(document100k())) {
@@ -163,9 +155,9 @@ std::optional<double> rebuildOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<double> result;
     {
-        ReaderWebViewFactory factory(context);
-        auto prewarmer = withSpare ? makePrewarmer(factory) : nullptr;
-        Tab tab(factory, prewarmer, "BENCH");
+        ApplicationServices services({context, withSpare});
+        auto prewarmer = withSpare ? services.prewarmer() : nullptr;
+        Tab tab(services, "BENCH");
         GtkWindow* window = presentWindow(tab.view->widget());
         tab.reader->loadView();
         bool ready = tab.renderAndWait(document100k());
@@ -227,15 +219,15 @@ std::vector<pid_t> processTree() {
 
 // Child mode: opens `count` documents, settles, prints "pss <KiB> processes <n>".
 int measureMemory(int count) {
-    auto& factory = ReaderWebViewFactory::shared();
-    const auto& prewarmer = WebViewPrewarmer::shared();
-    const auto& workingSet = WebViewWorkingSet::shared();
-    prewarmer->schedule();  // as the application does once it has launched
+    ApplicationServices services;
+    const auto& prewarmer = services.prewarmer();
+    const auto& workingSet = services.workingSet();
+    services.startPrewarming();  // as the application does once it has launched
     GtkWidget* holder = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     GtkWindow* window = presentWindow(holder);
     std::vector<std::shared_ptr<Tab>> tabs;
     for (int i = 0; i < count; ++i) {
-        auto tab = std::make_shared<Tab>(factory, prewarmer, "DOC-" + std::to_string(i));
+        auto tab = std::make_shared<Tab>(services, "DOC-" + std::to_string(i));
         for (const auto& other : tabs) {
             other->reader->setWindowActive(false);
             if (gtk_widget_get_parent(other->view->widget())) gtk_box_remove(GTK_BOX(holder), other->view->widget());

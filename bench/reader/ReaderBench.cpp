@@ -43,6 +43,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/RendererDirectory.hpp"
+#include "App/ApplicationServices.hpp"
 #include "Reader/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/ReaderWebViewFactory.hpp"
@@ -65,9 +66,9 @@ std::optional<ReaderSample> runReader(const std::string& text) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<ReaderSample> result;
     {
-        ReaderWebViewFactory factory(context);
-        factory.addStartScript(firstScreenProbe);
-        auto view = std::make_shared<ReaderView>(factory);
+        ApplicationServices services({context, false});
+        services.webViewFactory().addStartScript(firstScreenProbe);
+        auto view = std::make_shared<ReaderView>(services.webViewFactory());
         GtkWindow* window = presentWindow(view->widget());
         bool rendered = false;
         ReaderSample sample;
@@ -76,6 +77,7 @@ std::optional<ReaderSample> runReader(const std::string& text) {
         const auto steadyStart = Clock::system().now();
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
+        dependencies.environment = services.readerEnvironment();
         auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
         reader->onRendered = [&](const std::vector<BridgeHeading>&) {
             if (!rendered) sample.rendered = nowMs() - start;

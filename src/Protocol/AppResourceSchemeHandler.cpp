@@ -74,6 +74,16 @@ AppResourceSchemeHandler::AppResourceSchemeHandler(std::filesystem::path root,
                                                    std::shared_ptr<ResourceWorkers> workers)
     : root_(std::move(root)), manifest_(enumerateManifest(root_)), workers_(std::move(workers)) {}
 
+AppResourceSchemeHandler::AppResourceSchemeHandler(std::filesystem::path root,
+                                                   std::set<std::string> manifest,
+                                                   std::shared_ptr<ResourceWorkers> workers)
+    : root_(std::move(root)), manifest_(std::move(manifest)), workers_(std::move(workers)) {}
+
+std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::sibling() const {
+    return std::shared_ptr<AppResourceSchemeHandler>(
+        new AppResourceSchemeHandler(root_, manifest_, workers_));
+}
+
 std::optional<std::filesystem::path> AppResourceSchemeHandler::filePath(
     std::string_view requestURL) const {
     auto checked = relativePath(requestURL);

@@ -64,6 +64,11 @@ public:
     static std::shared_ptr<AppResourceSchemeHandler> create(
         const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers = nullptr);
 
+    // A handler over the same root and manifest with requests of its own,
+    // for one more web view (a view that goes stops only its own requests);
+    // it reads nothing from the disk.
+    std::shared_ptr<AppResourceSchemeHandler> sibling() const;
+
     const std::filesystem::path& rootPath() const { return root_; }
     const std::set<std::string>& manifest() const { return manifest_; }
 
@@ -100,6 +105,8 @@ private:
     using ReadResult = std::variant<std::string, SchemeFailure>;
 
     AppResourceSchemeHandler(std::filesystem::path root, std::shared_ptr<ResourceWorkers> workers);
+    AppResourceSchemeHandler(std::filesystem::path root, std::set<std::string> manifest,
+                             std::shared_ptr<ResourceWorkers> workers);
 
     Task<void> readAndComplete(TaskIdentity identity, std::uint64_t generation,
                                std::optional<std::string> requestURL, std::string mimeType,

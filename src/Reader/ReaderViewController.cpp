@@ -3,9 +3,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <stdexcept>
 
-#include "Appearance/AppearanceController.hpp"
-#include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Json/RawValue.hpp"
@@ -23,7 +22,6 @@
 #include "Protocol/RenderRequestPayload.hpp"
 #include "Protocol/RendererLanguage.hpp"
 #include "Reader/ReaderLog.hpp"
-#include "Reader/SharedServices.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
@@ -55,28 +53,18 @@ std::shared_ptr<ReaderViewController> ReaderViewController::create(std::string d
 ReaderViewController::ReaderViewController(std::string documentID, Dependencies dependencies)
     : documentID_(std::move(documentID)),
       dependencies_(std::move(dependencies)),
-      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
-    if (!dependencies_.makeAppResources) {
-        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+      clock_(requiredClock(dependencies_)) {}
+
+Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
+    const ReaderEnvironment& environment = dependencies.environment;
+    if (!dependencies.host || !environment.clock || !environment.pasteboard ||
+        !environment.preferredLocalizations || !environment.currentTheme) {
+        throw std::invalid_argument("reader without its host, clock, pasteboard, languages or theme");
     }
-    if (!dependencies_.preferredLocalizations) {
-        dependencies_.preferredLocalizations = [] {
-            return RendererLanguage::preferredLocalizations();
-        };
-    }
-    if (!dependencies_.diagramService) {
-        dependencies_.diagramService = [] { return SharedServices::diagramService(); };
-    }
-    if (!dependencies_.currentTheme) {
-        dependencies_.currentTheme = [] {
-            return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
-        };
-    }
+    return *environment.clock;
 }
 
 ReaderViewController::~ReaderViewController() {
-    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
-    entryLoadGuard_.cancel();
     if (bridge_) bridge_->teardown();
 }
 
@@ -91,7 +79,8 @@ void ReaderViewController::loadView() {
         adoptPrewarmedWebView(std::move(*spare));
         return;
     }
-    schemeHandler_ = dependencies_.makeAppResources();
+    const auto& rendererFiles = dependencies_.environment.rendererFiles;
+    schemeHandler_ = rendererFiles ? rendererFiles->sibling() : nullptr;
     if (!schemeHandler_) {
         dependencies_.host->showRendererMissing(L10n::text("reader.renderer_missing"));
         return;
@@ -103,7 +92,7 @@ void ReaderViewController::loadView() {
 }
 
 std::optional<WebViewPrewarmer::Instance> ReaderViewController::claimSpare() {
-    return dependencies_.prewarmer ? dependencies_.prewarmer->claim() : std::nullopt;
+    return dependencies_.environment.prewarmer ? dependencies_.environment.prewarmer->claim() : std::nullopt;
 }
 
 void ReaderViewController::installWebView() {
@@ -133,12 +122,12 @@ void ReaderViewController::adoptPrewarmedWebView(WebViewPrewarmer::Instance spar
     AppLog::bridge.info("领用预热的 WKWebView：documentID=%{public}s", documentID_);
     // The spare's page said "ready" before it was claimed: the handshake runs
     // on the next turn, unless the web view was replaced in between.
-    MainThread::post([weak = weak_from_this(), adopted = bridge_->webView()] {
-        auto self = weak.lock();
-        if (self && self->bridge_ && adopted && self->bridge_->webView() == adopted) {
-            self->bridgeDidBecomeReady(*self->bridge_);
-        }
-    });
+    tasks_.spawn(announceAdoptedReady(bridge_));
+}
+
+Task<void> ReaderViewController::announceAdoptedReady(std::shared_ptr<ReaderBridge> adopted) {
+    if (bridge_ && bridge_ == adopted) bridgeDidBecomeReady(*bridge_);
+    co_return;
 }
 
 std::shared_ptr<ReaderBridge> ReaderViewController::makeBridge() {
@@ -164,13 +153,13 @@ void ReaderViewController::loadEntryPage() {
     firstScreenMarks_.entryLoadStartedAt = clock_.now();
     if (!bridge_) return;
     dependencies_.host->loadEntryPage(AppResourceSchemeHandler::entryURL);
-    entryLoadGuard_.cancel();
-    entryLoadGuard_ = MainThread::postAfter(clock_, entryLoadTimeout, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->entryLoadDidTimeOut();
-    });
+    entryLoadGuard_.spawn(guardEntryLoad(clock_.now() + entryLoadTimeout));
 }
 
-void ReaderViewController::entryLoadDidTimeOut() {
+Task<void> ReaderViewController::guardEntryLoad(Clock::TimePoint due) {
+    if (const auto left = due - clock_.now(); left > Clock::Duration::zero()) {
+        co_await sleepFor(clock_, left);
+    }
     dependencies_.host->stopLoading();
     AppLog::bridge.error("首次导航失败：%{private}s",
                          fmt::format("入口页 {} 秒内没有载入完成", entryLoadTimeout.count()));
@@ -178,8 +167,7 @@ void ReaderViewController::entryLoadDidTimeOut() {
 
 void ReaderViewController::discardWebView() {
     renderQueue_.reset();
-    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
-    anchorSnapshotTask_.reset();
+    anchorSnapshot_.cancel();
     isReady_ = false;
     pageHasContent_ = false;
     lastViewportInsets_.reset();
@@ -194,50 +182,43 @@ void ReaderViewController::bridgeDidBecomeReady(ReaderBridge& bridge) {
     if (&bridge != bridge_.get()) return;
     isReady_ = true;
     firstScreenMarks_.readyAt = clock_.now();
-    spawn(runHandshakeProbe(weak_from_this()));
-    spawn(runHandshakeSequence(weak_from_this()));
+    tasks_.spawn(runHandshakeProbe());
+    tasks_.spawn(runHandshakeSequence());
 }
 
-Task<void> ReaderViewController::runHandshakeProbe(Weak weak) {
-    auto self = weak.lock();
-    if (!self) co_return;
-    auto bridge = self->bridge_;
-    self.reset();
+Task<void> ReaderViewController::runHandshakeProbe() {
+    auto bridge = bridge_;
     if (!bridge) co_return;
     std::exception_ptr failure;
     try {
         auto reply = co_await pageRequest<CapabilitiesPayload>(bridge, Type::probe, emptyObject(),
                                                                Type::capabilities);
-        if (auto owner = weak.lock()) {
-            owner->lastCapabilities_ = reply;
-            AppLog::bridge.info(
-                "capabilities: isSecureContext=%{bool}d cryptoSubtle=%{bool}d moduleWorker=%{bool}d "
-                "dynamicImport=%{bool}d cspBlockedInlineScript=%{bool}d userAgent=%{public}s",
-                reply.isSecureContext, reply.cryptoSubtle, reply.moduleWorker, reply.dynamicImport,
-                reply.cspBlockedInlineScript, reply.userAgent);
-            if (owner->onCapabilities) owner->onCapabilities(reply);
-        }
+        lastCapabilities_ = reply;
+        AppLog::bridge.info(
+            "capabilities: isSecureContext=%{bool}d cryptoSubtle=%{bool}d moduleWorker=%{bool}d "
+            "dynamicImport=%{bool}d cspBlockedInlineScript=%{bool}d userAgent=%{public}s",
+            reply.isSecureContext, reply.cryptoSubtle, reply.moduleWorker, reply.dynamicImport,
+            reply.cspBlockedInlineScript, reply.userAgent);
+        if (onCapabilities) onCapabilities(reply);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
-    if (auto owner = weak.lock()) owner->firstScreenMarks_.probeDoneAt = owner->clock_.now();
+    firstScreenMarks_.probeDoneAt = clock_.now();
 }
 
-Task<void> ReaderViewController::runHandshakeSequence(Weak weak) {
-    if (weak.expired()) co_return;
-    co_await resendThemeIfNeeded(weak);
-    if (auto self = weak.lock()) self->firstScreenMarks_.themeDoneAt = self->clock_.now();
-    co_await resendTypographyIfNeeded(weak);
-    auto self = weak.lock();
-    if (!self) co_return;
-    self->firstScreenMarks_.typographyDoneAt = self->clock_.now();
-    if (self->lastViewportInsets_) {
-        const ViewportInsetsPayload waiting = *self->lastViewportInsets_;
-        self->lastViewportInsets_.reset();
-        self->sendViewportInsets(waiting);
+Task<void> ReaderViewController::runHandshakeSequence() {
+    co_await resendThemeIfNeeded();
+    firstScreenMarks_.themeDoneAt = clock_.now();
+    co_await resendTypographyIfNeeded();
+    firstScreenMarks_.typographyDoneAt = clock_.now();
+    if (lastViewportInsets_) {
+        const ViewportInsetsPayload waiting = *lastViewportInsets_;
+        lastViewportInsets_.reset();
+        sendViewportInsets(waiting);
     }
-    self->scheduleRender();
+    scheduleRender();
 }
 
 // ---- navigation and loading ----------------------------------------------
@@ -402,59 +383,49 @@ void ReaderViewController::render(std::string source, std::optional<RenderEnhanc
 
 void ReaderViewController::scheduleRender() {
     if (!isReady_ || !source_) return;
-    if (const auto ticket = renderQueue_.request()) spawn(performRender(weak_from_this(), *ticket));
+    if (const auto ticket = renderQueue_.request()) tasks_.spawn(performRender(*ticket));
 }
 
-Task<void> ReaderViewController::performRender(Weak weak, RenderQueue::Ticket ticket) {
-    if (weak.expired()) co_return;
+Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
     std::exception_ptr failure;
     try {
-        auto self = weak.lock();
-        if (self && self->bridge_ && self->source_) {
+        if (bridge_ && source_) {
             RenderRequestPayload request;
-            request.source = *self->source_;
-            request.language = RendererLanguage::resolve(self->dependencies_.preferredLocalizations());
-            request.enhancements = self->enhancements_;
-            request.background = !self->isWindowActive_;
-            if (self->pendingScrollToSourceLine_) {
-                request.scrollToSourceLine = self->pendingScrollToSourceLine_;
-                self->pendingScrollToSourceLine_.reset();
-                self->lastScrolledToSource_.reset();  // the report of this request replaces it
+            request.source = *source_;
+            request.language = RendererLanguage::resolve(dependencies_.environment.preferredLocalizations());
+            request.enhancements = enhancements_;
+            request.background = !isWindowActive_;
+            if (pendingScrollToSourceLine_) {
+                request.scrollToSourceLine = pendingScrollToSourceLine_;
+                pendingScrollToSourceLine_.reset();
+                lastScrolledToSource_.reset();  // the report of this request replaces it
             } else {
-                std::optional<ReadingAnchor> anchor = self->readingAnchor_;
-                if (self->pageHasContent_) {
-                    self.reset();
-                    anchor = co_await captureAnchor(weak);
-                    self = weak.lock();
-                    if (!self) co_return;
-                }
+                std::optional<ReadingAnchor> anchor = readingAnchor_;
+                if (pageHasContent_) anchor = co_await captureAnchor(weak_from_this());
                 if (anchor) {
-                    self->lastAnchorRestored_.reset();
+                    lastAnchorRestored_.reset();
                     request.restoreAnchor = std::move(anchor);
                 }
             }
-            auto bridge = self->bridge_;
+            auto bridge = bridge_;
             if (!bridge) throw BridgeError::notAttached();
-            if (!self->firstScreenMarks_.renderSentAt) {
-                self->firstScreenMarks_.renderSentAt = self->clock_.now();
-            }
+            if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
             JSONValue payload = request.jsonValue();
-            self.reset();
             BridgeEnvelope reply = co_await bridge->send(Type::render, std::move(payload));
-            if (auto owner = weak.lock()) owner->handleRenderedReply(reply);
+            handleRenderedReply(reply);
         }
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("render 失败：%{private}s", ErrorText::describe(failure));
-    auto self = weak.lock();
-    if (self && self->renderQueue_.finish(ticket)) self->scheduleRender();
+    if (renderQueue_.finish(ticket)) scheduleRender();
 }
 
 void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
-        if (dependencies_.prewarmer) dependencies_.prewarmer->schedule();
+        if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
     }
     if (reply.type != rawValue(Type::rendered)) throw BridgeError::unexpectedType(reply.type);
     auto payload = reply.decodePayload<RenderedPayload>();
@@ -539,6 +510,7 @@ Task<std::optional<ReadingAnchor>> ReaderViewController::captureAnchor(Weak weak
                                                          Type::anchor);
         anchor = std::move(reply.anchor);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) {
@@ -572,14 +544,12 @@ void ReaderViewController::applyDocumentLocation() {
         });
 }
 
-Task<void> ReaderViewController::serveDiagramRequest(Weak weak, DiagramRequestPayload request) {
-    auto self = weak.lock();
-    if (!self || !self->bridge_) co_return;
-    auto service = self->dependencies_.diagramService();
+Task<void> ReaderViewController::serveDiagramRequest(DiagramRequestPayload request) {
+    if (!bridge_) co_return;
+    auto service = dependencies_.environment.diagramService;
     // The diagram is wanted while the page that asked is still this reader's.
-    const std::weak_ptr<ReaderBridge> asking = self->bridge_;
-    self.reset();
-    const DiagramRenderService::StillWanted stillWanted = [weak, asking] {
+    const std::weak_ptr<ReaderBridge> asking = bridge_;
+    const DiagramRenderService::StillWanted stillWanted = [weak = weak_from_this(), asking] {
         auto owner = weak.lock();
         auto bridge = asking.lock();
         return owner && bridge && owner->bridge_ == bridge && owner->isReady_;
@@ -598,6 +568,7 @@ Task<void> ReaderViewController::serveDiagramRequest(Weak weak, DiagramRequestPa
             AppLog::diagrams.info("diagramResult %{public}s 已过期（页面不再等待）", diagramID);
         }
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::diagrams.error("送回 diagramResult 失败：%{private}s", ErrorText::describe(failure));
@@ -670,54 +641,39 @@ void ReaderViewController::sendViewportInsets(ViewportInsetsPayload insets) {
         return;
     }
     lastViewportInsets_ = insets;
-    if (isReady_ && bridge_) spawn(exchangeViewportInsets(weak_from_this(), bridge_, insets));
+    if (isReady_ && bridge_) tasks_.spawn(exchangeViewportInsets(bridge_, insets));
 }
 
-Task<void> ReaderViewController::exchangeViewportInsets(Weak weak, std::shared_ptr<ReaderBridge> bridge,
+Task<void> ReaderViewController::exchangeViewportInsets(std::shared_ptr<ReaderBridge> bridge,
                                                         ViewportInsetsPayload insets) {
     std::exception_ptr failure;
     try {
         auto applied = co_await pageRequest<ViewportInsetsAppliedPayload>(
             bridge, Type::setViewportInsets, PayloadCodec::encode(insets),
             Type::viewportInsetsApplied);
-        if (auto self = weak.lock()) {
-            self->lastViewportInsetsApplied_ = applied;
-            AppLog::bridge.info("viewportInsetsApplied top=%f bottom=%f originOffset=%f", applied.top,
-                                applied.bottom, applied.originOffset);
-        }
+        lastViewportInsetsApplied_ = applied;
+        AppLog::bridge.info("viewportInsetsApplied top=%f bottom=%f originOffset=%f", applied.top,
+                            applied.bottom, applied.originOffset);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("setViewportInsets 失败：%{private}s", ErrorText::describe(failure));
 }
 
 void ReaderViewController::scheduleAnchorSnapshot(Clock::Duration delay) {
-    if (anchorSnapshotTask_) anchorSnapshotTask_->cancel();
-    anchorSnapshotTask_.emplace();
-    spawn(snapshotAnchor(weak_from_this(), delay, anchorSnapshotTask_->token()));
+    anchorSnapshot_.spawn(snapshotAnchorAfter(delay));
 }
 
-Task<void> ReaderViewController::snapshotAnchor(Weak weak, Clock::Duration delay,
-                                                CancellationToken token) {
-    bool cancelled = false;
-    {
-        auto self = weak.lock();
-        if (!self) co_return;
-        Clock& clock = self->clock_;
-        self.reset();
-        try {
-            co_await sleepFor(clock, delay, token);
-        } catch (const TaskCancelled&) {
-            cancelled = true;
-        }
-    }
-    if (cancelled || token.isCancelled()) co_return;
-    auto self = weak.lock();
-    if (!self) co_return;
-    self->anchorSnapshotTask_.reset();  // a later schedule no longer cancels this capture
-    self.reset();
-    const auto anchor = co_await captureAnchor(weak);
-    if (auto owner = weak.lock(); owner && anchor) ++owner->anchorSnapshotCount_;
+Task<void> ReaderViewController::snapshotAnchorAfter(Clock::Duration delay) {
+    co_await sleepFor(clock_, delay);
+    // Once the wait is over a later schedule no longer cancels this capture.
+    tasks_.spawn(takeAnchorSnapshot());
+}
+
+Task<void> ReaderViewController::takeAnchorSnapshot() {
+    const auto anchor = co_await captureAnchor(weak_from_this());
+    if (anchor) ++anchorSnapshotCount_;
 }
 
 // ---- page events ----------------------------------------------------------
@@ -751,7 +707,7 @@ void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
 
 void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
                                                    const DiagramRequestPayload& payload) {
-    spawn(serveDiagramRequest(weak_from_this(), payload));
+    tasks_.spawn(serveDiagramRequest(payload));
 }
 
 void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
@@ -759,9 +715,7 @@ void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPay
         onCopyText(payload);
         return;
     }
-    const PasteboardService& pasteboard =
-        dependencies_.pasteboard ? *dependencies_.pasteboard : PasteboardService::general();
-    (void)pasteboard.write(payload.text, payload.kind);
+    (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
 }
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
@@ -915,6 +869,7 @@ Task<void> ReaderViewController::performApplyAppearance(Weak weak, Theme theme,
     try {
         co_await performApplyAccessibility(weak, accessibility);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     // A failed accessibility push must not keep the theme from being
@@ -924,49 +879,45 @@ Task<void> ReaderViewController::performApplyAppearance(Weak weak, Theme theme,
     try {
         co_await performApplyTheme(weak, payload, background, underPage);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, ErrorText::describe(failure));
 }
 
-Task<void> ReaderViewController::resendThemeIfNeeded(Weak weak) {
-    auto self = weak.lock();
-    if (!self) co_return;
-    const auto accessibility = self->lastAccessibility_;
-    self.reset();
+Task<void> ReaderViewController::resendThemeIfNeeded() {
     std::exception_ptr failure;
-    if (accessibility) {
+    if (const auto accessibility = lastAccessibility_) {
         try {
-            co_await performApplyAccessibility(weak, *accessibility);
+            co_await performApplyAccessibility(weak_from_this(), *accessibility);
         } catch (...) {
+            rethrowIfCancelled(std::current_exception());
             failure = std::current_exception();
         }
         if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", ErrorText::describe(failure));
     }
-    self = weak.lock();
-    if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->bridge_) co_return;
-    const SetThemePayload theme = *self->lastTheme_;
-    const SetBackgroundPayload background = *self->lastThemeBackground_;
-    const ColorComponents underPage = self->lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
-    self.reset();
+    if (!lastTheme_ || !lastThemeBackground_ || !bridge_) co_return;
+    const SetThemePayload theme = *lastTheme_;
+    const SetBackgroundPayload background = *lastThemeBackground_;
+    const ColorComponents underPage = lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
     failure = nullptr;
     try {
-        co_await performApplyTheme(weak, theme, background, underPage);
+        co_await performApplyTheme(weak_from_this(), theme, background, underPage);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("补发主题失败：%{private}s", ErrorText::describe(failure));
 }
 
-Task<void> ReaderViewController::resendTypographyIfNeeded(Weak weak) {
-    auto self = weak.lock();
-    if (!self || !self->lastTypography_) co_return;
-    const SetTypographyPayload typography = *self->lastTypography_;
-    self.reset();
+Task<void> ReaderViewController::resendTypographyIfNeeded() {
+    if (!lastTypography_) co_return;
+    const SetTypographyPayload typography = *lastTypography_;
     std::exception_ptr failure;
     try {
-        co_await performApplyTypography(weak, typography);
+        co_await performApplyTypography(weak_from_this(), typography);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("补发排版失败：%{private}s", ErrorText::describe(failure));
@@ -980,7 +931,7 @@ void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
         content.preview ? PasteboardService::characterCount(*content.preview) : 0;
     AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %ld 字符", content.title,
                           content.detail, previewCharacters);
-    dependencies_.host->showStatus(content, dependencies_.currentTheme(), std::move(onAction));
+    dependencies_.host->showStatus(content, dependencies_.environment.currentTheme(), std::move(onAction));
     statusContent_ = std::move(content);
 }
 

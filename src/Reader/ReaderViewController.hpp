@@ -14,6 +14,8 @@
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/Async/TaskSlot.hpp"
 #include "Protocol/AccessibilityAppliedPayload.hpp"
 #include "Protocol/BackgroundAppliedPayload.hpp"
 #include "Protocol/CapabilitiesPayload.hpp"
@@ -37,6 +39,7 @@
 #include "Reader/Chrome/FindTarget.hpp"
 #include "Reader/Links/LinkOpenerSeams.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
+#include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
 #include "Reader/RenderQueue.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
@@ -77,8 +80,9 @@ struct FirstScreenMarks {
 //
 // It includes no GTK or WebKit header: the widgets are behind `ReaderHost`
 // and the web view behind `ReaderBridgePort`, so that tests drive it with
-// fakes and a manual clock. Owned by a shared_ptr (its tasks hold it
-// weakly). Main thread only.
+// fakes and a manual clock. Owned by a shared_ptr; its own tasks end with it
+// (a task scope), and the requests others await hold it weakly. Main thread
+// only.
 class ReaderViewController final : public ReaderBridgeDelegate,
                                    public ReaderHostEvents,
                                    public FindTarget,
@@ -87,24 +91,13 @@ class ReaderViewController final : public ReaderBridgeDelegate,
 public:
     using ProcessRecoveryAction = larkspin::ProcessRecoveryAction;
 
+    // The reader's widgets and the process's services (the environment's
+    // clock, pasteboard, language list and theme source are required:
+    // `create` throws std::invalid_argument without them). The prewarmer is
+    // told to prepare the next spare at the first reply of each web view.
     struct Dependencies {
         std::shared_ptr<ReaderHost> host;
-        Clock* clock = nullptr;  // the system clock when null
-        // The renderer's files; none when they are missing. Defaults to the
-        // installed renderer directory.
-        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
-        // The page's language list; defaults to the user's languages.
-        std::function<std::vector<std::string>()> preferredLocalizations;
-        const PasteboardService* pasteboard = nullptr;  // the general pasteboard when null
-        // Renders the page's diagrams; defaults to the application's shared
-        // service, which is null when the renderer's files are missing.
-        std::function<std::shared_ptr<DiagramRenderService>()> diagramService;
-        // The source of spare web views, told to prepare the next one at the
-        // first reply of each web view; none: every web view is made here.
-        std::shared_ptr<WebViewPrewarmer> prewarmer;
-        // The theme the status view is drawn in; defaults to the theme in
-        // force (the appearance controller's).
-        std::function<Theme()> currentTheme;
+        ReaderEnvironment environment;
     };
 
     // How long the entry page may take to load before it is stopped.
@@ -293,6 +286,7 @@ private:
     using Weak = std::weak_ptr<ReaderViewController>;
 
     ReaderViewController(std::string documentID, Dependencies dependencies);
+    static Clock& requiredClock(const Dependencies& dependencies);
 
     void installWebView();
     void adoptPrewarmedWebView(WebViewPrewarmer::Instance spare);
@@ -303,7 +297,6 @@ private:
     void retryAfterCrashLoop();
     void loadEntryPage();
     void discardWebView();
-    void entryLoadDidTimeOut();
     void applyDocumentLocation();
     void scheduleRender();
     void retryTimedOutRenderIfNeeded();
@@ -312,15 +305,22 @@ private:
     void handleRenderedReply(const BridgeEnvelope& reply);
     void setUnderPage(const ColorComponents& color);
 
-    static Task<void> runHandshakeProbe(Weak weak);
-    static Task<void> runHandshakeSequence(Weak weak);
-    static Task<void> performRender(Weak weak, RenderQueue::Ticket ticket);
+    Task<void> announceAdoptedReady(std::shared_ptr<ReaderBridge> adopted);
+    Task<void> guardEntryLoad(Clock::TimePoint due);
+    Task<void> runHandshakeProbe();
+    Task<void> runHandshakeSequence();
+    Task<void> performRender(RenderQueue::Ticket ticket);
+    Task<void> exchangeViewportInsets(std::shared_ptr<ReaderBridge> bridge,
+                                      ViewportInsetsPayload insets);
+    Task<void> snapshotAnchorAfter(Clock::Duration delay);
+    Task<void> takeAnchorSnapshot();
+    Task<void> serveDiagramRequest(DiagramRequestPayload request);
+    Task<void> resendThemeIfNeeded();
+    Task<void> resendTypographyIfNeeded();
+
+    // Work that others await: it holds the reader weakly.
     static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
     static Task<bool> performRelease(Weak weak);
-    static Task<void> exchangeViewportInsets(Weak weak, std::shared_ptr<ReaderBridge> bridge,
-                                             ViewportInsetsPayload insets);
-    static Task<void> snapshotAnchor(Weak weak, Clock::Duration delay, CancellationToken token);
-    static Task<void> serveDiagramRequest(Weak weak, DiagramRequestPayload request);
     static Task<FindResultPayload> performFind(Weak weak, FindPayload payload);
     static Task<FindResultPayload> performClearFind(Weak weak);
     static Task<ScrolledPayload> performScroll(Weak weak, std::string id);
@@ -335,8 +335,6 @@ private:
         Weak weak, SetTypographyPayload payload);
     static Task<void> performApplyAppearance(Weak weak, Theme theme, std::int64_t themeRevision,
                                              AccessibilityDisplayOptions accessibility);
-    static Task<void> resendThemeIfNeeded(Weak weak);
-    static Task<void> resendTypographyIfNeeded(Weak weak);
 
     const std::string documentID_;
     Dependencies dependencies_;
@@ -348,7 +346,6 @@ private:
     std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler_;
     std::optional<std::filesystem::path> documentLocation_;
     bool hasDocumentLocation_ = false;
-    TimerHandle entryLoadGuard_;
 
     std::optional<ImageSummary> lastImageSummary_;
     std::optional<RenderedPayload> lastRendered_;
@@ -379,7 +376,6 @@ private:
     bool pageHasContent_ = false;
     std::optional<std::int64_t> pendingScrollToSourceLine_;
     std::optional<ScrolledToSourcePayload> lastScrolledToSource_;
-    std::optional<CancellationSource> anchorSnapshotTask_;
     std::int64_t anchorSnapshotCount_ = 0;
     std::optional<ColorComponents> lastUnderPageColor_;
     std::int64_t alertCount_ = 0;
@@ -392,6 +388,10 @@ private:
     bool isInCrashLoop_ = false;
     bool awaitingRecoveryStrategy_ = false;
     std::optional<ReadingAnchorStrategy> lastRecoveryStrategy_;
+
+    TaskSlot entryLoadGuard_;
+    TaskSlot anchorSnapshot_;
+    TaskScope tasks_;  // last: the reader's own tasks end first
 };
 
 }  // namespace larkspin

@@ -9,11 +9,6 @@
 
 namespace larkspin {
 
-ReaderWebViewFactory& ReaderWebViewFactory::shared() {
-    static auto* factory = new ReaderWebViewFactory(webkit_web_context_get_default());
-    return *factory;
-}
-
 ReaderWebViewFactory::ReaderWebViewFactory(WebKitWebContext* context)
     : context_(GObjectPtr<WebKitWebContext>::retain(context)),
       schemes_(ResourceSchemes::install(context)) {}

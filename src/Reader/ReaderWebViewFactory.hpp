@@ -24,9 +24,6 @@ class SpareWebView;
 // so that a crash ends one reader only. Main thread.
 class ReaderWebViewFactory {
 public:
-    // The application's factory over the default web context.
-    static ReaderWebViewFactory& shared();
-
     explicit ReaderWebViewFactory(WebKitWebContext* context);
     ~ReaderWebViewFactory();
     ReaderWebViewFactory(const ReaderWebViewFactory&) = delete;

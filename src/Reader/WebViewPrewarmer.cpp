@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <stdexcept>
+
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/Uuid.hpp"
@@ -31,14 +33,16 @@ std::shared_ptr<WebViewPrewarmer> WebViewPrewarmer::create(bool isEnabled, Depen
 WebViewPrewarmer::WebViewPrewarmer(bool isEnabled, Dependencies dependencies)
     : isEnabled_(isEnabled),
       dependencies_(std::move(dependencies)),
-      clock_(dependencies_.clock ? *dependencies_.clock : Clock::system()) {
-    if (!dependencies_.makeAppResources) {
-        dependencies_.makeAppResources = [] { return AppResourceSchemeHandler::createForRenderer(); };
+      clock_(requiredClock(dependencies_)) {}
+
+Clock& WebViewPrewarmer::requiredClock(const Dependencies& dependencies) {
+    if (!dependencies.clock || !dependencies.makeWebView) {
+        throw std::invalid_argument("prewarmer without its clock or web view maker");
     }
+    return *dependencies.clock;
 }
 
 WebViewPrewarmer::~WebViewPrewarmer() {
-    timeoutTask_.cancel();
     for (auto* spare : {&pending_, &readyInstance_}) {
         if (!*spare) continue;
         (*spare)->bridge->teardown();
@@ -57,14 +61,24 @@ WebViewPrewarmer::State WebViewPrewarmer::state() const {
 void WebViewPrewarmer::schedule() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!isEnabled_ || readyInstance_ || pending_) return;
-    MainThread::post([weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->startIfNeeded();
-    });
+    tasks_.spawn(startSoon());
+}
+
+Task<void> WebViewPrewarmer::startSoon() {
+    startIfNeeded();
+    co_return;
+}
+
+Task<void> WebViewPrewarmer::restockAt(Clock::TimePoint due) {
+    if (const auto left = due - clock_.now(); left > Clock::Duration::zero()) {
+        co_await sleepFor(clock_, left);
+    }
+    schedule();
 }
 
 void WebViewPrewarmer::startIfNeeded() {
     if (!isEnabled_ || readyInstance_ || pending_) return;
-    auto schemeHandler = dependencies_.makeAppResources();
+    auto schemeHandler = dependencies_.rendererFiles ? dependencies_.rendererFiles->sibling() : nullptr;
     if (!schemeHandler) {
         ++failureCount_;
         AppLog::prewarm.error("预热失败：渲染器资源缺失");
@@ -82,26 +96,22 @@ void WebViewPrewarmer::startIfNeeded() {
     ++startCount_;
     webView->loadEntryPage(AppResourceSchemeHandler::entryURL);
     AppLog::prewarm.info("开始预热备用 WKWebView（第 %ld 次）", startCount_);
-    timeoutTask_.cancel();
-    timeoutTask_ = MainThread::postAfter(
-        clock_, readyTimeout,
-        [weak = weak_from_this(), view = std::weak_ptr<SpareWebView>(webView), startedAt] {
-            auto self = weak.lock();
-            auto webView = view.lock();
-            if (self && webView) self->readyDidTimeOut(webView, startedAt);
-        });
+    readyGuard_.spawn(guardReady(webView, startedAt));
 }
 
-void WebViewPrewarmer::readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView,
-                                       Clock::TimePoint startedAt) {
-    if (!pending_ || pending_->webView != webView) return;
+Task<void> WebViewPrewarmer::guardReady(std::weak_ptr<SpareWebView> view, Clock::TimePoint startedAt) {
+    if (const auto left = startedAt + readyTimeout - clock_.now(); left > Clock::Duration::zero()) {
+        co_await sleepFor(clock_, left);
+    }
+    const auto webView = view.lock();
+    if (!webView || !pending_ || pending_->webView != webView) co_return;
     discard(*pending_,
             fmt::format("ready 超时（{} ms）", wholeMilliseconds(clock_.now() - startedAt)));
 }
 
 void WebViewPrewarmer::bridgeDidBecomeReady(ReaderBridge& bridge) {
     if (!pending_ || pending_->bridge.get() != &bridge) return;
-    timeoutTask_.cancel();
+    readyGuard_.cancel();
     Instance ready = std::move(*pending_);
     pending_.reset();
     ready.readyAt = clock_.now();
@@ -117,9 +127,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
     readyInstance_.reset();
     spare.webView->setEvents({});
     ++consumeCount_;
-    MainThread::postAfter(clock_, restockDelay, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) self->schedule();
-    });
+    tasks_.spawn(restockAt(clock_.now() + restockDelay));
     AppLog::prewarm.info("领用备用 WKWebView（第 %ld 次），ready 后等了 %ld ms", consumeCount_,
                          wholeMilliseconds(clock_.now() - spare.readyAt));
     return spare;
@@ -128,7 +136,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
 void WebViewPrewarmer::discard(Instance instance, const std::string& reason) {
     if (pending_ && pending_->webView == instance.webView) pending_.reset();
     if (readyInstance_ && readyInstance_->webView == instance.webView) readyInstance_.reset();
-    timeoutTask_.cancel();
+    readyGuard_.cancel();
     instance.bridge->teardown();
     instance.webView->setEvents({});
     instance.webView->stopLoading();

@@ -9,6 +9,9 @@
 #include <string_view>
 
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/Async/TaskSlot.hpp"
 #include "Protocol/ReaderBridge.hpp"
 #include "Protocol/ReaderBridgeDelegate.hpp"
 #include "Reader/ReaderHost.hpp"
@@ -48,10 +51,10 @@ public:
         std::function<std::shared_ptr<SpareWebView>(std::shared_ptr<AppResourceSchemeHandler>,
                                                     std::shared_ptr<DocumentResourceSchemeHandler>)>
             makeWebView;
-        // The renderer's files; none when they are missing. Defaults to the
-        // installed renderer directory.
-        std::function<std::shared_ptr<AppResourceSchemeHandler>()> makeAppResources;
-        Clock* clock = nullptr;  // the system clock when null
+        // The process's renderer files (each spare serves them through a
+        // sibling handler); none when they are missing.
+        std::shared_ptr<AppResourceSchemeHandler> rendererFiles;
+        Clock* clock = nullptr;  // required
     };
 
     static constexpr std::chrono::seconds readyTimeout{2};
@@ -59,12 +62,10 @@ public:
     static constexpr const char* preferenceKey = "MDWebViewPrewarm";
     static constexpr const char* testHostVariable = "XCTestConfigurationFilePath";
 
-    // The application's prewarmer over the application's web view factory,
-    // made on first use: off in a test host (the environment holds
-    // "XCTestConfigurationFilePath"), else as "MDWebViewPrewarm" says, on by
-    // default. The application schedules it once it has launched.
-    static const std::shared_ptr<WebViewPrewarmer>& shared();
+    // Off in a test host (the environment holds "XCTestConfigurationFilePath"),
+    // else as "MDWebViewPrewarm" says, on by default.
     static bool isEnabledByConfiguration(bool isTestHost, std::optional<bool> preference);
+    // Throws std::invalid_argument without a clock or a web view maker.
     static std::shared_ptr<WebViewPrewarmer> create(bool isEnabled, Dependencies dependencies);
     ~WebViewPrewarmer() override;
     WebViewPrewarmer(const WebViewPrewarmer&) = delete;
@@ -96,9 +97,12 @@ public:
 
 private:
     WebViewPrewarmer(bool isEnabled, Dependencies dependencies);
+    static Clock& requiredClock(const Dependencies& dependencies);
 
+    Task<void> startSoon();
+    Task<void> restockAt(Clock::TimePoint due);
     void startIfNeeded();
-    void readyDidTimeOut(const std::shared_ptr<SpareWebView>& webView, Clock::TimePoint startedAt);
+    Task<void> guardReady(std::weak_ptr<SpareWebView> view, Clock::TimePoint startedAt);
     // Drops the spare as a failure: it is the pending or the ready one.
     void discard(Instance instance, const std::string& reason);
 
@@ -107,11 +111,12 @@ private:
     Clock& clock_;
     std::optional<Instance> readyInstance_;
     std::optional<Instance> pending_;
-    TimerHandle timeoutTask_;
     std::int64_t startCount_ = 0;
     std::int64_t readyCount_ = 0;
     std::int64_t consumeCount_ = 0;
     std::int64_t failureCount_ = 0;
+    TaskSlot readyGuard_;
+    TaskScope tasks_;  // last: its tasks end first
 };
 
 }  // namespace larkspin

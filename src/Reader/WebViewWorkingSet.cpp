@@ -1,16 +1,8 @@
 #include "Reader/WebViewWorkingSet.hpp"
 
 #include "Platform/Async/MainThread.hpp"
-#include "Platform/UserDefaults.hpp"
 
 namespace larkspin {
-
-const std::shared_ptr<WebViewWorkingSet>& WebViewWorkingSet::shared() {
-    LARKSPIN_ASSERT_MAIN_THREAD();
-    static const auto instance =
-        create(configuredHotLimit(UserDefaults::standard().integer(hotLimitKey)));
-    return instance;
-}
 
 std::int64_t WebViewWorkingSet::configuredHotLimit(std::optional<std::int64_t> stored) {
     return stored && *stored >= 1 ? *stored : defaultHotLimit;
@@ -81,7 +73,7 @@ void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
         const auto found = members_.find(id);
         std::shared_ptr<Member> member = found == members_.end() ? nullptr : found->second.lock();
         if (member) {
-            spawn(WebViewWorkingSet::release(weak_from_this(), member));
+            tasks_.spawn(releaseMember(member));
         } else {
             // A window closed without unregistering: its entry goes.
             budget_.entries.erase(id);
@@ -91,17 +83,14 @@ void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
     changed();
 }
 
-Task<void> WebViewWorkingSet::release(std::weak_ptr<WebViewWorkingSet> weakSet,
-                                      std::weak_ptr<Member> weakMember) {
+Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember) {
     auto member = weakMember.lock();
     if (!member) co_return;
     Task<bool> releasing = member->releaseReader();
     member.reset();
-    const bool released = co_await std::move(releasing);
-    auto set = weakSet.lock();
-    if (!released || !set) co_return;
-    ++set->releaseCount_;
-    set->changed();
+    if (!co_await std::move(releasing)) co_return;
+    ++releaseCount_;
+    changed();
 }
 
 void WebViewWorkingSet::changed() {

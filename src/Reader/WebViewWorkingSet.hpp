@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/WebViewBudget.hpp"
 
@@ -39,10 +40,8 @@ public:
     static constexpr std::int64_t defaultHotLimit = 3;
     static constexpr const char* hotLimitKey = "MDWebViewHotLimit";
 
-    // The instance made on first use with the limit of "MDWebViewHotLimit".
-    static const std::shared_ptr<WebViewWorkingSet>& shared();
-    // The stored limit as the shared instance reads it: missing or below 1
-    // gives the default.
+    // The limit for a stored "MDWebViewHotLimit": missing or below 1 gives
+    // the default.
     static std::int64_t configuredHotLimit(std::optional<std::int64_t> stored);
     // A set whose limit is `hotLimit` raised to at least 1.
     static std::shared_ptr<WebViewWorkingSet> create(std::int64_t hotLimit);
@@ -80,12 +79,13 @@ private:
 
     void apply(const std::vector<std::string>& release);
     void changed();
-    static Task<void> release(std::weak_ptr<WebViewWorkingSet> weakSet, std::weak_ptr<Member> weakMember);
+    Task<void> releaseMember(std::weak_ptr<Member> weakMember);
 
     WebViewBudget budget_;
     std::map<std::string, std::weak_ptr<Member>> members_;
     std::int64_t releaseCount_ = 0;
     std::int64_t rebuildCount_ = 0;
+    TaskScope tasks_;  // last: its releases end first
 };
 
 }  // namespace larkspin

@@ -13,15 +13,10 @@ class AppResourceSchemeHandler;
 
 namespace DiagramRenderServices {
 
-// The program's one diagram render service, made on first use over the
-// default web context (the one the reader's web views share) with the
-// default configuration; null for the life of the process when the renderer
-// resources are missing (the reader then answers diagram requests
-// "unavailable" itself). Main thread only.
-std::shared_ptr<DiagramRenderService> shared();
-
 // A service whose hosts are DiagramHostWebViews in `context`, all served by
-// `schemeHandler`. For the shared instance, tests and benchmarks.
+// `schemeHandler`. The application's services make the program's one
+// instance (over the web context the reader's web views share); tests and
+// benchmarks make their own. Main thread only.
 std::shared_ptr<DiagramRenderService> make(
     WebKitWebContext* context, std::shared_ptr<AppResourceSchemeHandler> schemeHandler,
     DiagramRenderService::Configuration configuration = {}, Clock& clock = Clock::system());

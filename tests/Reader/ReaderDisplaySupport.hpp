@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Appearance/ThemeCatalog.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
 #include "Reader/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/ReaderWebViewFactory.hpp"
@@ -18,8 +19,16 @@
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin::test {
+
+// A pasteboard that keeps nothing: display tests never reach the desktop's.
+class NullPasteboard final : public PasteboardService::Pasteboard {
+public:
+    void clearContents() override {}
+    bool setString(const std::string&) override { return true; }
+};
 
 class ReaderDisplayTest : public ::testing::Test {
 protected:
@@ -39,10 +48,14 @@ protected:
     void makeReader(std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
-        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        dependencies.diagramService = [diagrams] { return diagrams; };
-        dependencies.prewarmer = prewarmer;
+        ReaderEnvironment& environment = dependencies.environment;
+        environment.clock = &Clock::system();
+        environment.rendererFiles = rendererFiles;
+        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        environment.pasteboard = &pasteboardService;
+        environment.diagramService = std::move(diagrams);
+        environment.prewarmer = prewarmer;
         reader = ReaderViewController::create("DOC-1", std::move(dependencies));
         reader->onRendered = [this](const std::vector<BridgeHeading>& headings) { rendered.push_back(headings); };
     }
@@ -82,6 +95,9 @@ protected:
     NetworkSink sink;
     WebViewHarness harness;
     TempDir dir;
+    std::shared_ptr<AppResourceSchemeHandler> rendererFiles = AppResourceSchemeHandler::createForRenderer();
+    std::shared_ptr<NullPasteboard> pasteboard = std::make_shared<NullPasteboard>();
+    PasteboardService pasteboardService{pasteboard};
     std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context());
     std::shared_ptr<ReaderView> view = std::make_shared<ReaderView>(*factory);
     std::shared_ptr<WebViewPrewarmer> prewarmer;

@@ -105,23 +105,23 @@ protected:
                                                      std::shared_ptr<WebViewPrewarmer> prewarmer = nullptr) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = host;
-        dependencies.clock = &clock;
-        dependencies.makeAppResources = appResources(withRenderer);
-        dependencies.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        dependencies.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        dependencies.pasteboard = &pasteboardService;
-        dependencies.diagramService = [] { return nullptr; };
-        dependencies.prewarmer = std::move(prewarmer);
+        ReaderEnvironment& environment = dependencies.environment;
+        environment.clock = &clock;
+        environment.rendererFiles = rendererFiles(withRenderer);
+        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        environment.pasteboard = &pasteboardService;
+        environment.prewarmer = std::move(prewarmer);
         return ReaderViewController::create("DOC", std::move(dependencies));
     }
-    std::function<std::shared_ptr<AppResourceSchemeHandler>()> appResources(bool present) {
-        return [root = dir.path(), present] { return present ? AppResourceSchemeHandler::create(root) : nullptr; };
+    std::shared_ptr<AppResourceSchemeHandler> rendererFiles(bool present) {
+        return present ? AppResourceSchemeHandler::create(dir.path()) : nullptr;
     }
     // A prewarmer on the test's clock whose spares are FakeSpares.
     std::shared_ptr<WebViewPrewarmer> makePrewarmer(bool enabled = true, bool withRenderer = true) {
         WebViewPrewarmer::Dependencies parts;
         parts.clock = &clock;
-        parts.makeAppResources = appResources(withRenderer);
+        parts.rendererFiles = rendererFiles(withRenderer);
         parts.makeWebView = [this](auto, auto) { return spares.emplace_back(std::make_shared<FakeSpare>()); };
         return WebViewPrewarmer::create(enabled, std::move(parts));
     }

@@ -99,6 +99,7 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     ManualClock clock;  // the spare's 2 s ready time-out never runs out on a busy machine
     WebViewPrewarmer::Dependencies parts;
     parts.clock = &clock;
+    parts.rendererFiles = rendererFiles;
     parts.makeWebView = [&](auto appResources, auto documentResources) {
         auto spare = factory->makeSpare(std::move(appResources), std::move(documentResources));
         g_signal_connect(std::static_pointer_cast<SpareReaderWebView>(spare)->webView(), "load-changed",
@@ -112,7 +113,7 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     prewarmer->schedule();
     ASSERT_TRUE(waitFor([&] { return prewarmer->state() == WebViewPrewarmer::State::ready; }));
     show();
-    makeReader(DiagramRenderServices::make(harness.context(), AppResourceSchemeHandler::createForRenderer()));
+    makeReader(DiagramRenderServices::make(harness.context(), rendererFiles->sibling()));
     render("```mermaid\ngraph TD\n  A[Start] --> B[End]\n```\n\n" + sectionedDocument(60));
     EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
     EXPECT_EQ(entryLoads, 1);

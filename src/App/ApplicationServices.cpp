@@ -1,0 +1,71 @@
+#include "App/ApplicationServices.hpp"
+
+#include <cstdlib>
+
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/ThemeCatalog.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/RendererLanguage.hpp"
+#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/WebViewPrewarmer.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
+#include "Web/DiagramRenderServices.hpp"
+
+namespace larkspin {
+
+ApplicationServices::ApplicationServices(Options options) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    WebKitWebContext* context =
+        options.webContext ? options.webContext : webkit_web_context_get_default();
+    rendererFiles_ = AppResourceSchemeHandler::createForRenderer();
+    webViewFactory_ = std::make_shared<ReaderWebViewFactory>(context);
+    if (rendererFiles_) {
+        const DiagramRenderService::Configuration configuration;
+        AppLog::diagrams.info("独立渲染服务：isolation=%{public}s timeout=%ld ms",
+                              rawValue(configuration.isolation), configuration.timeoutMs());
+        diagramService_ = DiagramRenderServices::make(context, rendererFiles_->sibling(), configuration);
+    }
+    const bool prewarm = options.prewarm.value_or(WebViewPrewarmer::isEnabledByConfiguration(
+        std::getenv(WebViewPrewarmer::testHostVariable) != nullptr,
+        UserDefaults::standard().boolean(WebViewPrewarmer::preferenceKey)));
+    WebViewPrewarmer::Dependencies spares;
+    spares.rendererFiles = rendererFiles_;
+    spares.clock = &Clock::system();
+    // The factory outlives the prewarmer's use of it: the prewarmer holds it.
+    spares.makeWebView = [factory = webViewFactory_](
+                             std::shared_ptr<AppResourceSchemeHandler> appResources,
+                             std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
+        return factory->makeSpare(std::move(appResources), std::move(documentResources));
+    };
+    prewarmer_ = WebViewPrewarmer::create(prewarm, std::move(spares));
+    workingSet_ = WebViewWorkingSet::create(WebViewWorkingSet::configuredHotLimit(
+        UserDefaults::standard().integer(WebViewWorkingSet::hotLimitKey)));
+}
+
+ApplicationServices::ApplicationServices() : ApplicationServices(Options{}) {}
+
+ApplicationServices::~ApplicationServices() = default;
+
+ReaderEnvironment ApplicationServices::readerEnvironment() const {
+    ReaderEnvironment environment;
+    environment.clock = &Clock::system();
+    environment.rendererFiles = rendererFiles_;
+    environment.preferredLocalizations = [] { return RendererLanguage::preferredLocalizations(); };
+    environment.pasteboard = &PasteboardService::general();
+    environment.diagramService = diagramService_;
+    environment.prewarmer = prewarmer_;
+    environment.workingSet = workingSet_;
+    environment.currentTheme = [] {
+        return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
+    };
+    environment.webViewFactory = webViewFactory_.get();
+    return environment;
+}
+
+void ApplicationServices::startPrewarming() { prewarmer_->schedule(); }
+
+}  // namespace larkspin
