@@ -12,6 +12,33 @@ function documentText(prefix = '') {
     return parts.filter(Boolean).join('\n\n');
 }
 
+// The page's timers, fired only when told to: the limit of a held place
+// among them.
+function manualTimers(win) {
+    let next = 1;
+    const pending = new Map();
+    win.setTimeout = (fn) => {
+        const id = next++;
+        pending.set(id, fn);
+        return id;
+    };
+    win.clearTimeout = (id) => pending.delete(id);
+    return {
+        fireAll() {
+            const due = Array.from(pending.values());
+            pending.clear();
+            for (const fn of due) fn();
+        },
+    };
+}
+
+function resize(h, width, height) {
+    h.geometry.resize(width, height);
+    h.win.innerWidth = width;
+    h.win.innerHeight = height;
+    h.page.onResize();
+}
+
 const ANCHOR_KEYS = ['blockId', 'fingerprint', 'headingPath', 'kind', 'offsetPx', 'relativeOffset', 'scrollRatio', 'scrollTop', 'sourceRange', 'version'];
 
 describe('reading anchors', () => {
@@ -145,6 +172,64 @@ describe('reading anchors', () => {
         await new Promise((resolve) => setTimeout(resolve, 80));
         const reports = h.eventsOf('layoutReport').slice(reportsBefore);
         assert.ok(reports.some((r) => r.payload.reason === 'resize'));
+        h.close();
+    });
+
+    test('a newer render without an anchor drops the older place, waiting for a size or held for an image', async () => {
+        const h = createHarness();
+        const timers = manualTimers(h.win);
+        await h.render(documentText());
+        h.geometry.setScrollTop(2000);
+        const { anchor } = (await h.request('captureAnchor')).payload;
+        h.geometry.setScrollTop(0);
+
+        // A hidden page keeps the place for when it gets a size.
+        resize(h, 0, 0);
+        let reply = await h.render(documentText(), { restoreAnchor: anchor });
+        assert.equal(reply.payload.anchorRestored, undefined);
+        await h.render(documentText());
+        resize(h, 900, 700);
+        timers.fireAll();
+        assert.equal(h.geometry.scrollTop(), 0);
+        assert.equal(h.eventsOf('anchorRestored').length, 0);
+
+        // A page with a size holds the place while an image may move it.
+        const withImage = documentText('![Chart](chart.png)');
+        reply = await h.render(withImage, { restoreAnchor: anchor });
+        assert.equal(reply.payload.anchorRestored, undefined);
+        assert.ok(h.geometry.scrollTop() > 0);
+        await h.render(withImage);
+        h.geometry.setScrollTop(0);
+        h.article().querySelector('img').dispatchEvent(new h.win.Event('load'));
+        timers.fireAll();
+        assert.equal(h.geometry.scrollTop(), 0);
+        assert.equal(h.eventsOf('anchorRestored').length, 0);
+        h.close();
+    });
+
+    test('a place held for an image that never loads is reported once, at the limit', async () => {
+        const h = createHarness();
+        const timers = manualTimers(h.win);
+        const text = documentText('![Chart](chart.png)');
+        await h.render(text);
+        h.geometry.setScrollTop(1200);
+        const { anchor } = (await h.request('captureAnchor')).payload;
+        h.geometry.setScrollTop(0);
+        const reply = await h.render(text, { restoreAnchor: anchor });
+        assert.equal(reply.payload.anchorRestored, undefined, 'held while the image may move the layout');
+        assert.equal(h.eventsOf('anchorRestored').length, 0);
+        timers.fireAll();
+        const [event, ...more] = h.eventsOf('anchorRestored');
+        assert.deepEqual(more, []);
+        assert.equal(event.payload.strategy, 'exact');
+        assert.equal(event.payload.applied, true);
+        assert.equal(event.payload.blockId, anchor.blockId);
+        assert.equal(event.payload.scrollTop, 1200);
+        // Nothing after it reports again: a key, the image failing, time.
+        h.win.dispatchEvent(new h.win.KeyboardEvent('keydown'));
+        h.article().querySelector('img').dispatchEvent(new h.win.Event('error'));
+        timers.fireAll();
+        assert.equal(h.eventsOf('anchorRestored').length, 1);
         h.close();
     });
 

@@ -124,6 +124,52 @@ describe('render', () => {
         assert.equal(h.doc.querySelectorAll('.md-staging').length, 0);
     });
 
+    test('a render replaced while its document is still built out of sight leaves only the newer one', async (t) => {
+        // The older render returns to a line near the end of a long document,
+        // so it stays staged behind the old one for several slices; a clock
+        // that moves 10 ms at each reading ends its first slice early.
+        let clock = 0;
+        let onYield = null;
+        let parsing = null;
+        const h = createHarness({
+            now: () => (clock += 10),
+            scheduler: (win) => {
+                const inner = createScheduler(win);
+                const hooked = (wait) => async () => {
+                    const hook = onYield;
+                    onYield = null;
+                    if (hook) await hook();
+                    return wait();
+                };
+                return { ...inner, nextFrame: hooked(inner.nextFrame), yieldTask: hooked(inner.yieldTask) };
+            },
+            delay: async (source) => {
+                if (source.startsWith('# New')) parsing?.();
+                return 0;
+            },
+        });
+        t.after(() => h.close());
+        await h.render('# Old\n\nold text');
+        const total = 2000;
+        const long = Array.from({ length: total }, (_, i) => `Long ${i} with \`code\` and **bold**.`).join('\n\n');
+        let seen = null;
+        let newer = null;
+        onYield = () => new Promise((resolve) => {
+            seen = { docs: h.doc.querySelectorAll('.md-doc').length, staged: h.doc.querySelectorAll('.md-staging').length };
+            parsing = resolve;
+            newer = h.render('# New\n\nnew text');
+        });
+        const older = await h.render(long, { scrollToSource: { line: 2 * total - 5 } });
+        assert.deepEqual(seen, { docs: 2, staged: 1 }, 'the older render was still staged at the newer request');
+        assert.equal(older.type, 'error');
+        assert.equal(older.payload.code, 'superseded');
+        const reply = await newer;
+        assert.equal(reply.type, 'rendered');
+        assert.deepEqual(h.blocks().map((b) => b.id), ['new', 'B2']);
+        assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
+        assert.equal(h.doc.querySelectorAll('.md-staging').length, 0);
+    });
+
     test('a long document shows its head first; the full parse keeps only what came out the same', async () => {
         const parts = ['# Start', 'A [reference][later] and a note[^n].', '```mermaid\ngraph TD; A-->B\n```'];
         for (let i = 0; i < 1200; i++) parts.push(i % 50 === 0 ? `## Part ${i}` : `Paragraph ${i} with $x_{${i}}$ and \`code\` and some more words.`);

@@ -243,6 +243,25 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     EXPECT_EQ(host->log.back(), "adopt");
 }
 
+TEST_F(ReaderTest, ASpareLostInTheTurnItWasAdoptedLeavesItsReplacementAlone) {
+    const auto prewarmer = makePrewarmer();
+    prewarmer->schedule();
+    MainThread::drainForTesting();
+    spareSaysReady();
+    reader = makeReader(true, prewarmer);
+    reader->render("text");
+    reader->loadView();
+    host->events.lock()->webViewProcessDidTerminate("crashed");  // before the adopted page's handshake
+    MainThread::drainForTesting();
+    ASSERT_EQ(host->ports.size(), 2u);
+    EXPECT_EQ(host->log.back(), "load app-resource://renderer/index.html") << "no spare left: a new page";
+    EXPECT_TRUE(page().calls.empty()) << "the replacement has not said ready";
+    EXPECT_TRUE(spares[0]->port->calls.empty());
+    post("ready");
+    waitForCalls(1);
+    EXPECT_EQ(sent().front(), "probe");
+}
+
 // ---- insets, anchors, appearance, overlays --------------------------------
 
 TEST_F(ReaderTest, TheBannerCoversThirtyTwoPointsAndInsetsGoOutOnce) {
@@ -358,6 +377,15 @@ TEST_F(ReaderTest, ATimedOutParseIsRenderedAgainOncePerRevision) {
 // ---- navigation, page events, missing files -------------------------------
 
 TEST_F(ReaderTest, OnlyTheEntryPageLoadsItsLoadIsGuardedAndEventsFallBack) {
+    // A finished load ends the guard; an unfinished one is stopped at 60 s.
+    reader->loadView();
+    host->events.lock()->webViewDidFinishLoad();
+    clock.advance(61s);
+    MainThread::drainForTesting();
+    EXPECT_THAT(host->log, ElementsAre("load app-resource://renderer/index.html"));
+    EXPECT_FALSE(logs.contains("bridge", "首次导航失败"));
+    host = std::make_shared<FakeHost>();
+    reader = makeReader();
     becomeReady();
     auto events = host->events.lock();
     EXPECT_TRUE(events->webViewShouldNavigate({"app-resource://renderer/index.html"}));

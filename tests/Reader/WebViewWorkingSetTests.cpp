@@ -15,7 +15,7 @@ using Ids = std::vector<std::string>;
 using Plan = WebViewBudget::Plan;
 
 TEST(WebViewBudget, LimitsEvictionOrderAndNoDoubleEviction) {
-    for (const auto& [stored, limit] : {std::pair{std::optional<std::int64_t>(), 3}, {0, 3}, {-4, 3}, {7, 7}}) {
+    for (const auto& [stored, limit] : {std::pair{std::optional<std::int64_t>(), 3}, {0, 3}, {-4, 3}, {1, 1}, {7, 7}}) {
         EXPECT_EQ(WebViewWorkingSet::configuredHotLimit(stored), limit);
     }
     EXPECT_EQ(WebViewWorkingSet::create(0)->budget().hotLimit, 1);

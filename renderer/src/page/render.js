@@ -120,6 +120,7 @@ export function createRenderer({
     /** @param {any} payload */
     async function render(payload) {
         const request = readRender(payload);
+        restore.forget();
         const started = now();
         const previous = state.activeRender;
         const token = {};

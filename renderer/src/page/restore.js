@@ -171,6 +171,16 @@ export function createRestore({ win, geometry, now, state, post, diagrams, ancho
         post('anchorRestored', report(cancelled.location, cancelled.view, cancelled.startedAt, geometry.scrollTop()));
     }
 
+    // A newer render replaces the document: the older one's place, held or
+    // waiting for a size, is no longer wanted and is not reported (the
+    // reader would take the report for the newer render's).
+    function forget() {
+        deferred = null;
+        const dropped = pin;
+        pin = null;
+        if (dropped && dropped.timer !== null) win.clearTimeout(dropped.timer);
+    }
+
     // An image or a diagram came in.
     function lateLayoutChanged() {
         const held = pin;
@@ -200,5 +210,5 @@ export function createRestore({ win, geometry, now, state, post, diagrams, ancho
         if (pin?.timer != null) win.clearTimeout(pin.timer);
     }
 
-    return { applySource, restoreAnchor, preview, cancelPin, lateLayoutChanged, runDeferred, dispose };
+    return { applySource, restoreAnchor, preview, cancelPin, forget, lateLayoutChanged, runDeferred, dispose };
 }

@@ -68,7 +68,7 @@ export function createHarness(options = {}) {
         parser,
         geometry,
         scheduler: options.scheduler?.(win),
-        now: () => performance.now(),
+        now: options.now ?? (() => performance.now()),
         postMessage: (envelope) => events.push(JSON.parse(JSON.stringify(envelope))),
         parseTimeoutMs: options.parseTimeoutMs ?? 10000,
         importSelf: options.importSelf ?? (() => Promise.resolve({})),

@@ -35,25 +35,34 @@ TEST(WorkerPool, ManyExecutorsShareTheFewThreadsOfThePool) {
 }
 
 TEST(WorkerPool, JobsWaitingForJobsDoNotStarveThePool) {
-    // Every pool thread waits for a job of another queue: the pool lends their
-    // places, so the jobs waited for still find a thread.
-    SerialExecutor inner("dev.corvantel.larkspin.test.inner");
+    // Every pool thread is held by a job of its own queue before any of them
+    // queues the job it waits for; two more such jobs wait behind them. Only
+    // the places the pool lends to blocked threads can run the rest.
+    const int holders = static_cast<int>(WorkerPool::maxThreads);
+    const int waiters = holders + 2;
+    auto inner = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.test.inner");
     std::vector<std::unique_ptr<SerialExecutor>> outers;
+    auto started = std::make_shared<std::atomic<int>>(0);
     auto finished = std::make_shared<std::atomic<int>>(0);
+    auto held = std::make_shared<BlockingWait>();
+    auto all = std::make_shared<BlockingWait>();
     std::promise<void> gate;
     std::shared_future<void> opening = gate.get_future().share();
-    auto all = std::make_shared<BlockingWait>();
-    const int waiters = static_cast<int>(WorkerPool::maxThreads) + 2;
-    for (int i = 0; i < waiters; ++i) {
+    const auto submit = [&] {
         outers.push_back(std::make_unique<SerialExecutor>("dev.corvantel.larkspin.test.outer"));
-        outers.back()->submit([&inner, opening, finished, all, waiters] {
-            runAndWait(inner, [opening] {
-                EXPECT_EQ(opening.wait_for(test::waitLimit), std::future_status::ready);
-            });
+        outers.back()->submit([inner, opening, started, finished, held, all, holders, waiters] {
+            if (++*started == holders) held->signal();
+            // Not a BlockingWait: the thread keeps its place meanwhile.
+            if (opening.wait_for(test::waitLimit) != std::future_status::ready) return;
+            runAndWait(*inner, [] {});
             if (++*finished == waiters) all->signal();
         });
-    }
+    };
+    for (int i = 0; i < holders; ++i) submit();
+    const bool allHeld = held->waitForTesting(test::waitLimit);
+    for (int i = holders; i < waiters; ++i) submit();
     gate.set_value();
+    ASSERT_TRUE(allHeld) << started->load() << " of " << holders << " threads held";
     ASSERT_TRUE(all->waitForTesting(test::waitLimit)) << finished->load() << " of " << waiters;
     for (auto& outer : outers) ASSERT_TRUE(drainForTesting(*outer));
 }

@@ -130,14 +130,20 @@ TEST_F(FindBarControllerTest, FailuresAndDepartedOwnersChangeNothing) {
     answer(2, "error", R"({"code":"internal","message":"page gone"})");
     EXPECT_TRUE(logs.contains("actions", "查找请求失败"));
     EXPECT_EQ(view->counter(), "2 / 3");
-    auto lone = FindBarController::create(std::make_shared<FakeFindView>(), {});
+    const auto loneView = std::make_shared<FakeFindView>();
+    auto lone = FindBarController::create(loneView, {});
     lone->show();
     lone->queryChanged("x");  // no reader: dropped without a word
-    arrived();
+    EXPECT_EQ(arrived(), 2u);
+    EXPECT_EQ(loneView->renders.size(), 1u) << "only the show";
     bar->queryChanged("y");
     ASSERT_EQ(arrived(), 3u);
+    const auto renders = view->renders.size();
     bar.reset();  // the late answer finds nobody
     reply(2, 1, 0, true);
+    EXPECT_EQ(view->renders.size(), renders);
+    EXPECT_EQ(view->counter(), "2 / 3");
+    EXPECT_EQ(view->shakeCount, 0);
 }
 
 }  // namespace
