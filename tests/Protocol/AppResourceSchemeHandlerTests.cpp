@@ -231,19 +231,6 @@ TEST_F(RendererRoot, LateResultsAreDropped) {
     EXPECT_EQ(stopped->answers, 0);
     EXPECT_EQ(restarted->answers, 1);  // only the newer read was delivered
 
-    // One web view's end stops its own reads, not another view's.
-    auto gone = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html", 0x10);
-    auto staying = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html", 0x20);
-    handler->start(gone);
-    handler->start(staying);
-    test::runMainLoopUntil([&] { return workers->pending() == 2; });
-    handler->stopAll(0x10);
-    workers->runAll();
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return staying->answers > 0; }));
-    MainThread::drainForTesting();
-    EXPECT_EQ(gone->answers, 0);
-    EXPECT_EQ(staying->response->status, 200);
-
     // A handler that is gone before its read ends delivers nothing.
     auto orphan = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html");
     auto other = make(workers);
