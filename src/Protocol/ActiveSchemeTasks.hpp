@@ -23,7 +23,8 @@ public:
 
     Ticket add(std::shared_ptr<SchemeTask> task) {
         const Ticket ticket{reinterpret_cast<Identity>(task.get()), ++nextGeneration_};  // wraps at 2^64
-        tasks_.insert_or_assign(ticket.identity, Entry{std::move(task), ticket.generation});
+        const SchemeTask::WebViewKey webView = task->webView();
+        tasks_.insert_or_assign(ticket.identity, Entry{std::move(task), ticket.generation, webView});
         return ticket;
     }
 
@@ -38,12 +39,16 @@ public:
     }
 
     void stop(const SchemeTask& task) { tasks_.erase(reinterpret_cast<Identity>(&task)); }
-    void stopAll() { tasks_.clear(); }
+    // Forgets the requests of one web view; the others stay.
+    void stopAll(SchemeTask::WebViewKey webView) {
+        std::erase_if(tasks_, [webView](const auto& entry) { return entry.second.webView == webView; });
+    }
 
 private:
     struct Entry {
         std::shared_ptr<SchemeTask> task;
         std::uint64_t generation = 0;
+        SchemeTask::WebViewKey webView = 0;
     };
     std::map<Identity, Entry> tasks_;
     std::uint64_t nextGeneration_ = 0;

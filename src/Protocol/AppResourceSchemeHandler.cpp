@@ -137,9 +137,9 @@ void AppResourceSchemeHandler::stop(const SchemeTask& task) {
     activeTasks_.stop(task);
 }
 
-void AppResourceSchemeHandler::stopAll() {
+void AppResourceSchemeHandler::stopAll(SchemeTask::WebViewKey webView) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.stopAll();
+    activeTasks_.stopAll(webView);
 }
 
 Task<void> AppResourceSchemeHandler::readAndComplete(TaskIdentity identity,

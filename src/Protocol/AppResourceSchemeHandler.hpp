@@ -78,7 +78,7 @@ public:
 
     void start(std::shared_ptr<SchemeTask> task) override;
     void stop(const SchemeTask& task) override;
-    void stopAll() override;
+    void stopAll(SchemeTask::WebViewKey webView) override;
 
     // The first four rules of the path check, free of state (scheme and
     // host, decoding, illegal segments): the relative path, or the rule that

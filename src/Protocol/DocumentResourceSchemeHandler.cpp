@@ -87,9 +87,9 @@ void DocumentResourceSchemeHandler::stop(const SchemeTask& task) {
     activeTasks_.stop(task);
 }
 
-void DocumentResourceSchemeHandler::stopAll() {
+void DocumentResourceSchemeHandler::stopAll(SchemeTask::WebViewKey webView) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    activeTasks_.stopAll();
+    activeTasks_.stopAll(webView);
 }
 
 Task<void> DocumentResourceSchemeHandler::loadAndComplete(TaskIdentity identity,

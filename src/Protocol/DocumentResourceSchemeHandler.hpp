@@ -104,7 +104,7 @@ public:
 
     void start(std::shared_ptr<SchemeTask> task) override;
     void stop(const SchemeTask& task) override;
-    void stopAll() override;
+    void stopAll(SchemeTask::WebViewKey webView) override;
 
     // The state-free steps; load() and the two tests it uses run on workers.
     static std::variant<ParsedRequest, RejectReason> parse(std::string_view requestURL);

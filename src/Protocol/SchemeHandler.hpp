@@ -16,8 +16,9 @@ public:
     // Forgets a started request: nothing more is sent to it, and a read still
     // running is dropped when it ends.
     virtual void stop(const SchemeTask& task) = 0;
-    // Forgets every started request (the web view is gone).
-    virtual void stopAll() = 0;
+    // Forgets every started request of one web view (it is gone); the
+    // requests of other web views go on.
+    virtual void stopAll(SchemeTask::WebViewKey webView) = 0;
 };
 
 }  // namespace larkspin

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -38,7 +39,14 @@ struct SchemeFailure {
 // also drop it unanswered once its web view is gone.
 class SchemeTask {
 public:
+    // Which web view made a request: the view's address, used only as a key
+    // while the view lives (0: none known). One handler may serve several
+    // web views at once (a reader keeps its handlers across rebuilds), so
+    // the end of one view stops only the requests that carry its key.
+    using WebViewKey = std::uintptr_t;
+
     virtual ~SchemeTask() = default;
+    virtual WebViewKey webView() const = 0;
     // The request's URL as WebKit hands it over (absent only for a malformed
     // request object).
     virtual std::optional<std::string> requestURL() const = 0;

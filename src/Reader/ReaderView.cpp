@@ -1,6 +1,7 @@
 #include "Reader/ReaderView.hpp"
 
 #include <string>
+#include <utility>
 
 #include "Platform/Log.hpp"
 #include "Reader/ReaderWebViewFactory.hpp"
@@ -69,6 +70,11 @@ void ReaderView::mount(GObjectPtr<WebKitWebView> webView,
     gtk_widget_set_visible(GTK_WIDGET(view), statusView_ == nullptr);
     signals_.connect(view, events_);
     gtk_overlay_set_child(GTK_OVERLAY(root_.get()), GTK_WIDGET(view));
+    // The page had the focus when its view went, and nothing took it since.
+    if (std::exchange(refocusNextView_, false)) {
+        GtkRoot* root = gtk_widget_get_root(root_.get());
+        if (root && !gtk_root_get_focus(root)) gtk_widget_grab_focus(GTK_WIDGET(view));
+    }
 }
 
 void ReaderView::loadEntryPage(std::string_view url) {
@@ -83,7 +89,19 @@ void ReaderView::discardWebView() {
     if (!webView_) return;
     signals_.disconnect();
     webkit_web_view_stop_loading(webView_.get());
-    if (gtk_overlay_get_child(GTK_OVERLAY(root_.get())) == GTK_WIDGET(webView_.get())) {
+    GtkWidget* web = GTK_WIDGET(webView_.get());
+    // A window keeps a reference to its focus widget, and moves the focus
+    // off a widget that leaves it only when it lays out again: a hidden
+    // window would keep the view, and its web process, until it is shown.
+    // So the focus goes first; the next view mounted takes it back.
+    if (GtkRoot* root = gtk_widget_get_root(web)) {
+        GtkWidget* focus = gtk_root_get_focus(root);
+        if (focus && (focus == web || gtk_widget_is_ancestor(focus, web))) {
+            gtk_root_set_focus(root, nullptr);
+            refocusNextView_ = true;
+        }
+    }
+    if (gtk_overlay_get_child(GTK_OVERLAY(root_.get())) == web) {
         gtk_overlay_set_child(GTK_OVERLAY(root_.get()), nullptr);
     }
     webView_ = {};

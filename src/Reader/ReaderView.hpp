@@ -69,6 +69,7 @@ private:
     std::unique_ptr<DocumentStatusView> statusView_;
     std::unique_ptr<ResourceBannerView> bannerView_;
     std::optional<ColorComponents> underPageColor_;
+    bool refocusNextView_ = false;  // the discarded view had the focus
 };
 
 }  // namespace larkspin

@@ -43,4 +43,9 @@ void setWidgetCss(GtkWidget* widget, const std::string& css) {
     gtk_css_provider_load_from_data(provider, css.c_str(), static_cast<gssize>(css.size()));
 }
 
+void setStripControl(GtkWidget* widget) {
+    setWidgetCss(widget, fmt::format("* {{ min-height: {}px; padding-top: 0; padding-bottom: 0; }}",
+                                     stripControlHeight));
+}
+
 }  // namespace larkspin::ReaderWidgetStyle

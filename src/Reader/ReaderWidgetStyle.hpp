@@ -18,4 +18,14 @@ GdkRGBA rgba(const ColorComponents& color);
 // provider is kept on the widget.
 void setWidgetCss(GtkWidget* widget, const std::string& css);
 
+// The height of the strips above the page (notice bar, find strip), and of
+// the buttons and fields in them: GTK's own are 34 pixels tall, which with a
+// little air would make the strips 42 and more.
+inline constexpr int stripHeight = 36;
+inline constexpr int stripControlHeight = 28;
+
+// Makes a button or an entry `stripControlHeight` tall, its content centred
+// (sets the widget's CSS).
+void setStripControl(GtkWidget* widget);
+
 }  // namespace larkspin::ReaderWidgetStyle

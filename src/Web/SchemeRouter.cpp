@@ -11,14 +11,16 @@ SchemeRouter::SchemeRouter(std::string scheme) : scheme_(std::move(scheme)) {}
 SchemeRouter::~SchemeRouter() {
     // Web views still routed keep their weak-reference data, which now points
     // at nothing and is freed when they go.
-    for (auto& [view, route] : routes_) route.handler->stopAll();
+    for (auto& [view, route] : routes_) route.handler->stopAll(WebKitSchemeTask::keyOf(view));
 }
 
 void SchemeRouter::route(WebKitWebView* webView, std::shared_ptr<SchemeHandler> handler) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     auto found = routes_.find(webView);
     if (found != routes_.end()) {
-        if (found->second.handler != handler) found->second.handler->stopAll();
+        if (found->second.handler != handler) {
+            found->second.handler->stopAll(WebKitSchemeTask::keyOf(webView));
+        }
         found->second.handler = std::move(handler);
         return;
     }
@@ -35,7 +37,7 @@ void SchemeRouter::unroute(WebKitWebView* webView) {
     routes_.erase(found);
     g_object_weak_unref(G_OBJECT(webView), &SchemeRouter::webViewGone, route.watch);
     delete route.watch;
-    route.handler->stopAll();
+    route.handler->stopAll(WebKitSchemeTask::keyOf(webView));
 }
 
 std::shared_ptr<SchemeHandler> SchemeRouter::handlerFor(WebKitWebView* webView) const {
@@ -52,7 +54,9 @@ void SchemeRouter::webViewGone(gpointer data, GObject* webView) {
     if (found == router->routes_.end()) return;
     const std::shared_ptr<SchemeHandler> handler = std::move(found->second.handler);
     router->routes_.erase(found);
-    handler->stopAll();
+    // Only this view's requests: the handler may serve the view that
+    // replaced it, whose requests are still on their way.
+    handler->stopAll(WebKitSchemeTask::keyOf(reinterpret_cast<WebKitWebView*>(webView)));
 }
 
 void SchemeRouter::dispatch(WebKitURISchemeRequest* request) {

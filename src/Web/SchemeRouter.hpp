@@ -12,10 +12,11 @@ namespace larkspin {
 
 // The one entry point of a URL scheme in a web context: WebKit registers
 // scheme handlers per context, not per web view, so the router hands each
-// request to the handler routed for the web view that made it. A handler
-// lives as long as its route: until the web view is destroyed or unrouted,
-// when its unanswered requests are dropped (WebKit has no "stop" of its own).
-// A request from a web view without a route is refused. Main thread only.
+// request to the handler routed for the web view that made it. A route lasts
+// until its web view is destroyed or unrouted; then that view's unanswered
+// requests are dropped (WebKit has no "stop" of its own), while a handler
+// routed for other views too goes on serving theirs. A request from a web
+// view without a route is refused. Main thread only.
 class SchemeRouter : public std::enable_shared_from_this<SchemeRouter> {
 public:
     explicit SchemeRouter(std::string scheme);

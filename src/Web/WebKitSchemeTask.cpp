@@ -6,7 +6,8 @@
 namespace larkspin {
 
 WebKitSchemeTask::WebKitSchemeTask(WebKitURISchemeRequest* request)
-    : request_(GObjectPtr<WebKitURISchemeRequest>::retain(request)) {}
+    : request_(GObjectPtr<WebKitURISchemeRequest>::retain(request)),
+      webView_(keyOf(webkit_uri_scheme_request_get_web_view(request))) {}
 
 GQuark WebKitSchemeTask::urlLoadingErrorQuark() {
     return g_quark_from_static_string("larkspin-url-loading-error-quark");

@@ -13,6 +13,12 @@ class WebKitSchemeTask final : public SchemeTask {
 public:
     explicit WebKitSchemeTask(WebKitURISchemeRequest* request);
 
+    // The key under which a handler keeps the requests of `webView`.
+    static WebViewKey keyOf(const WebKitWebView* webView) {
+        return reinterpret_cast<WebViewKey>(webView);
+    }
+
+    WebViewKey webView() const override { return webView_; }
     std::optional<std::string> requestURL() const override;
     void respond(SchemeResponse response) override;
     void fail(SchemeFailure failure) override;
@@ -23,6 +29,7 @@ public:
 
 private:
     GObjectPtr<WebKitURISchemeRequest> request_;
+    WebViewKey webView_ = 0;
 };
 
 }  // namespace larkspin

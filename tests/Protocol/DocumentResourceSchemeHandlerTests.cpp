@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
@@ -345,16 +346,50 @@ TEST_F(DocumentImages, StoppedAndReplacedRequestsGetNothingLate) {
     MainThread::drainForTesting();
     EXPECT_EQ(stopped->answers, 0);
     EXPECT_EQ(replaced->answers, 1);
+}
 
-    // stopAll (the web view is gone) drops everything still running.
-    auto dropped = request(url);
+// A reader keeps its handler across rebuilds: the old web view's end, which
+// may come while the new one still loads its images, stops only the old
+// view's requests. Those get nothing and leave no outcome; the new view's
+// are all served, the ones started after the old view went too.
+TEST_F(DocumentImages, TheEndOfOneWebViewStopsOnlyItsOwnRequests) {
+    auto workers = std::make_shared<test::ManualWorkers>();
+    handler = Handler::create(workers);
+    const auto image = dir.write("a.png", test::pngHeader(2, 1));
+    const std::string url = "document-resource://d/?path=" + image.string();
+    constexpr FakeSchemeTask::WebViewKey oldView = 0x10, newView = 0x20;
+    std::vector<std::shared_ptr<FakeSchemeTask>> olds, news;
+    for (int n = 0; n < 3; ++n) {
+        for (auto [key, list] : {std::pair{oldView, &olds}, std::pair{newView, &news}}) {
+            list->push_back(std::make_shared<FakeSchemeTask>(url, key));
+            handler->start(list->back());
+        }
+    }
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 6; }));
+    handler->stopAll(oldView);
+    news.push_back(std::make_shared<FakeSchemeTask>(url, newView));
+    handler->start(news.back());
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 7; }));
+    workers->runAll();
+    ASSERT_TRUE(test::runMainLoopUntil([&] {
+        return std::ranges::all_of(news, [](const auto& task) { return task->answers > 0; });
+    }));
+    MainThread::drainForTesting();
+    for (const auto& task : news) {
+        EXPECT_EQ(task->answers, 1);
+        EXPECT_EQ(task->header("Content-Type"), "image/png");
+    }
+    for (const auto& task : olds) EXPECT_EQ(task->answers, 0);
+    EXPECT_EQ(handler->lastOutcome(), "served " + url + " image/png 2x1 33B");
+
+    // Once the new view goes too, a read still running is dropped.
+    auto late = std::make_shared<FakeSchemeTask>(url, newView);
+    handler->start(late);
     ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 1; }));
-    handler->stopAll();
-    const std::string outcome = handler->lastOutcome();
+    handler->stopAll(newView);
     workers->runAll();
     MainThread::drainForTesting();
-    EXPECT_EQ(dropped->answers, 0);
-    EXPECT_EQ(handler->lastOutcome(), outcome);
+    EXPECT_EQ(late->answers, 0);
 }
 
 TEST(ResourceWorkerPool, RunsAtMostItsThreadsAtOnce) {

@@ -14,11 +14,14 @@
 
 namespace larkspin::test {
 
-// A request that records how it was answered.
+// A request that records how it was answered; `webView` is the key of the
+// web view that made it.
 class FakeSchemeTask final : public SchemeTask {
 public:
-    explicit FakeSchemeTask(std::optional<std::string> url) : url_(std::move(url)) {}
+    explicit FakeSchemeTask(std::optional<std::string> url, WebViewKey webView = 1)
+        : url_(std::move(url)), webView_(webView) {}
 
+    WebViewKey webView() const override { return webView_; }
     std::optional<std::string> requestURL() const override { return url_; }
     void respond(SchemeResponse response) override {
         ++answers;
@@ -43,6 +46,7 @@ public:
 
 private:
     std::optional<std::string> url_;
+    WebViewKey webView_;
 };
 
 // Workers that run nothing until the test says so, on the test's thread.

@@ -151,5 +151,32 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     EXPECT_FALSE(reader->isInCrashLoop());
 }
 
+// A window that hides and gives its reader's web view back while the page
+// has the keyboard focus: the view (whose web process is its own) is
+// finalised at once, not when the window is shown again. The next view mounted takes the focus back.
+TEST_F(ReaderViewDisplayTest, AReleasedViewWithTheFocusEndsWhileItsWindowStaysHidden) {
+    show();
+    render("# Focus\n\nText.\n");
+    WebKitWebView* released = view->webView();
+    view->focusPage();
+    ASSERT_EQ(gtk_window_get_focus(window), GTK_WIDGET(released));
+    gtk_widget_set_visible(GTK_WIDGET(window), FALSE);
+    GWeakRef watch;
+    g_weak_ref_init(&watch, released);
+
+    ASSERT_TRUE(await(reader->releaseWebView()));
+    EXPECT_TRUE(waitFor([&] {
+        gpointer alive = g_weak_ref_get(&watch);
+        if (alive) g_object_unref(alive);
+        return alive == nullptr;
+    })) << "the hidden window still holds the released web view";
+    g_weak_ref_clear(&watch);
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window)));
+    EXPECT_EQ(gtk_window_get_focus(window), nullptr);
+
+    ASSERT_TRUE(reader->ensureWebView());
+    EXPECT_EQ(gtk_window_get_focus(window), GTK_WIDGET(view->webView()));
+}
+
 }  // namespace
 }  // namespace larkspin::test

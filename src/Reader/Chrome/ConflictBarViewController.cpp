@@ -7,14 +7,9 @@
 #include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
+#include "Reader/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
-
-namespace {
-
-constexpr int kBarHeight = 36;
-
-}  // namespace
 
 std::shared_ptr<ConflictBarViewController> ConflictBarViewController::create() {
     std::shared_ptr<ConflictBarViewController> view(new ConflictBarViewController());
@@ -39,7 +34,7 @@ void ConflictBarViewController::build() {
                                    nullptr));
     gtk_widget_set_name(bar_, "Orvik.conflictBar");
     gtk_widget_add_css_class(bar_, "notice-bar");
-    gtk_widget_set_size_request(bar_, -1, kBarHeight);
+    gtk_widget_set_size_request(bar_, -1, ReaderWidgetStyle::stripHeight);
     gtk_accessible_update_property(GTK_ACCESSIBLE(bar_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("a11y.conflictBar.label").c_str(), -1);
     gtk_revealer_set_child(GTK_REVEALER(revealer_.get()), bar_);
@@ -65,9 +60,6 @@ void ConflictBarViewController::build() {
     buttonBox_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
     gtk_widget_set_valign(buttonBox_, GTK_ALIGN_CENTER);
     gtk_widget_set_margin_end(buttonBox_, 12);
-    // GTK's buttons are as tall as the strip: a little air above and below.
-    gtk_widget_set_margin_top(buttonBox_, 4);
-    gtk_widget_set_margin_bottom(buttonBox_, 4);
     gtk_box_append(GTK_BOX(bar_), buttonBox_);
 
     // One provider for this bar alone, on each widget it colours (a widget's
@@ -102,6 +94,7 @@ void ConflictBarViewController::render(const ConflictBarPresentation& presentati
         const std::string& title = presentation.actionTitles[index];
         GtkWidget* button = gtk_button_new_with_label(title.c_str());
         gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
+        ReaderWidgetStyle::setStripControl(button);
         gtk_widget_set_name(button, ("Orvik.conflictBar.action." + std::to_string(index)).c_str());
         gtk_widget_set_tooltip_text(button, title.c_str());
         gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,

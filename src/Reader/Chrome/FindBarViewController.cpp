@@ -9,12 +9,12 @@
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
+#include "Reader/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 
 namespace {
 
-constexpr int kBarHeight = 36;
 constexpr int kFieldRestMargin = 6;  // room for the shake on either side
 constexpr guint kShakeMilliseconds = 320;
 constexpr std::array<double, 8> kShakeFrames{0, -6, 6, -4, 4, -2, 2, 0};
@@ -38,6 +38,7 @@ bool animationsEnabled(GtkWidget* widget) {
 GtkWidget* iconButton(const char* icon, const char* name, std::string_view labelKey,
                       std::string_view tooltipKey) {
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
+    ReaderWidgetStyle::setStripControl(button);
     gtk_widget_set_name(button, name);
     gtk_widget_set_tooltip_text(button, L10n::text(tooltipKey).c_str());
     gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
@@ -85,12 +86,10 @@ void FindBarViewController::build() {
     gtk_widget_set_name(row, "Orvik.findBar");
     gtk_accessible_update_property(GTK_ACCESSIBLE(row), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("a11y.findBar.label").c_str(), -1);
-    gtk_widget_set_size_request(row, -1, kBarHeight);
+    // The hairline under the row is part of the strip's height.
+    gtk_widget_set_size_request(row, -1, ReaderWidgetStyle::stripHeight - 1);
     gtk_widget_set_margin_start(row, 12 - kFieldRestMargin);
     gtk_widget_set_margin_end(row, 8);
-    // GTK's entries and buttons are as tall as the strip: a little air.
-    gtk_widget_set_margin_top(row, 4);
-    gtk_widget_set_margin_bottom(row, 4);
     gtk_box_append(GTK_BOX(column), row);
     gtk_box_append(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
 
@@ -102,6 +101,7 @@ void FindBarViewController::build() {
                                    L10n::text("a11y.findBar.field").c_str(), -1);
     gtk_widget_set_size_request(field_, 220, -1);
     gtk_widget_set_valign(field_, GTK_ALIGN_CENTER);
+    ReaderWidgetStyle::setStripControl(field_);
     setFieldOffset(field_, 0);
     gtk_box_append(GTK_BOX(row), field_);
 
@@ -131,6 +131,7 @@ void FindBarViewController::build() {
     gtk_widget_set_name(done_, "Orvik.findDone");
     gtk_widget_set_tooltip_text(done_, L10n::text("find.done.tooltip").c_str());
     gtk_widget_set_valign(done_, GTK_ALIGN_CENTER);
+    ReaderWidgetStyle::setStripControl(done_);
     gtk_box_append(GTK_BOX(row), done_);
 
     searchChanged_ = SignalConnection::connect(

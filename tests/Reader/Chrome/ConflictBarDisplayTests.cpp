@@ -13,6 +13,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/Chrome/ConflictBarViewController.hpp"
+#include "Reader/Chrome/StripLayout.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 
@@ -76,6 +77,14 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     EXPECT_EQ(labelOf(buttons[0]) + nameOf(buttons[1]), "另存副本…Orvik.conflictBar.action.1");
     EXPECT_EQ(std::string(gtk_widget_get_tooltip_text(buttons[1])) + gtk_widget_get_tooltip_text(view->messageLabel()),
               "重新定位…" + message);
+    // 36 pixels with its buttons, which are not clipped; text and buttons centred.
+    ASSERT_TRUE(test::runMainLoopUntil([&] {
+        return gtk_revealer_get_child_revealed(GTK_REVEALER(view->widget())) &&
+               gtk_widget_get_height(view->bar()) > 0 &&
+               gtk_widget_get_height(view->widget()) == gtk_widget_get_height(view->bar());
+    }));
+    EXPECT_TRUE(test::fitsCentred(view->widget(), view->bar(),
+                                  {view->icon(), view->messageLabel(), buttons[0], buttons[1]}));
     click(buttons[1]);
     click(buttons[0]);
     EXPECT_EQ(pressed, (std::vector<std::size_t>{1, 0}));

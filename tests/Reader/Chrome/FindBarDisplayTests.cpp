@@ -3,6 +3,7 @@
 
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/Chrome/StripLayout.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 
 namespace larkspin::test {
@@ -53,6 +54,16 @@ TEST_F(FindBarDisplayTest, CountsStepsMissesAndClosingAreThePages) {
     EXPECT_TRUE(focusIsIn(findView->searchField()));
     EXPECT_EQ(counter(), "0 / 0");
     EXPECT_FALSE(gtk_widget_get_sensitive(findView->nextButton()));
+    // 36 pixels with its hairline; field, counter and buttons centred, not clipped.
+    GtkWidget* strip = findView->widget();
+    GtkWidget* row = gtk_widget_get_parent(findView->searchField());
+    ASSERT_TRUE(waitFor([&] {
+        return gtk_revealer_get_child_revealed(GTK_REVEALER(strip)) && gtk_widget_get_height(row) > 0 &&
+               gtk_widget_get_height(strip) == gtk_widget_get_height(gtk_widget_get_parent(row));
+    }));
+    EXPECT_TRUE(fitsCentred(strip, row,
+                            {findView->searchField(), findView->countLabel(), findView->previousButton(),
+                             findView->nextButton(), findView->doneButton()}));
     type("needle");
     ASSERT_TRUE(counterReads("1 / 4"));
     EXPECT_EQ(marks(), 4);

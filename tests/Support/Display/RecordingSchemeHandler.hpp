@@ -24,7 +24,7 @@ public:
         inner_->start(std::move(task));
     }
     void stop(const SchemeTask& task) override { inner_->stop(task); }
-    void stopAll() override { inner_->stopAll(); }
+    void stopAll(SchemeTask::WebViewKey webView) override { inner_->stopAll(webView); }
 
     // Every request's address, in the order they came.
     const std::vector<std::string>& requests() const { return requests_; }
