@@ -152,11 +152,23 @@ TEMPORARY_ALLOWED = (
     "Reader/Links/LinkOpener.cpp",
     "Reader/Links/LinkOpener.hpp",
 )
-# A call of the free function: not a member call (`.spawn(`, `->spawn(`), not
-# a declaration or definition (`void spawn(`, `TaskScope::spawn(`).
-SPAWN = re.compile(r"(?<![\w.>])(?:(?:larkspin)?::)?\bspawn\s*\(")
+SPAWN = re.compile(r"\bspawn\s*\(")
+QUALIFIER = re.compile(r"(\w*)\s*::\s*$")
 DECLARING_WORD = re.compile(r"(\w+)\s*$")
 STATEMENT_WORDS = ("return", "co_return", "co_await", "else", "do")
+
+
+def is_free_spawn(before):
+    """Whether `spawn(` after the code `before` calls the free function: not a
+    member call (`.spawn(`, `->spawn(`, `TaskScope::spawn(`) and not a
+    declaration (`void spawn(`)."""
+    if re.search(r"(\.|->)\s*$", before):
+        return False
+    qualifier = QUALIFIER.search(before)
+    if qualifier:
+        return qualifier.group(1) in ("", "larkspin")
+    word = DECLARING_WORD.search(before)
+    return not word or word.group(1) in STATEMENT_WORDS
 
 
 def check_free_spawn(path, code, problems):
@@ -166,9 +178,8 @@ def check_free_spawn(path, code, problems):
     if allowed(rel, FREE_SPAWN_FOLDERS) or rel in TEMPORARY_ALLOWED:
         return
     for match in SPAWN.finditer(code):
-        word = DECLARING_WORD.search(code[:match.start()])
-        if word and word.group(1) not in STATEMENT_WORDS and not code[:match.start()].endswith("::"):
-            continue  # `Task<void> spawn(` and the like: a declaration
+        if not is_free_spawn(code[:match.start()]):
+            continue
         line = code.count("\n", 0, match.start()) + 1
         problems.append(f"{path}:{line}: free spawn(): start the task through the owner's "
                         "TaskScope or TaskSlot")

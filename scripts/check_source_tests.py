@@ -22,6 +22,7 @@ CASES = [
     ("free spawn where allowed", "Platform/Async/A.cpp", "void f() { spawn(g()); }", 0),
     ("free spawn in the application", "App/A.cpp", "void f() { spawn(g()); }", 0),
     ("a member declared spawn", "Web/A.hpp", "class X { void spawn(Task<void> t); };", 0),
+    ("a class's own spawn", "Web/A.cpp", "void X::spawn(Task<void> t) { Pool::spawn(t); }", 0),
     ("free spawn in a comment", "Web/A.cpp", "// spawn(g());\nvoid f() {}", 0),
     ("catch-all without the rethrow", "Web/A.cpp",
      CORO % "try { co_await g(); } catch (...) { log(); }", 1),
