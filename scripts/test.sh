@@ -8,6 +8,7 @@ scripts/setup.sh
 
 echo "== source rules"
 python3 scripts/check-source.py
+python3 scripts/check_source_tests.py
 
 echo "== renderer page"
 scripts/build-renderer.sh

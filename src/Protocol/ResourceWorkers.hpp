@@ -1,9 +1,9 @@
 #pragma once
 
-#include <exception>
+#include <cstddef>
 #include <functional>
 #include <memory>
-#include <type_traits>
+#include <string>
 
 #include "Platform/Async/Task.hpp"
 
@@ -21,11 +21,33 @@ public:
     // destroyed without running).
     virtual bool submit(Job job) = 0;
 
-    // The process's shared workers: one thread for the renderer's own files,
-    // and a small pool for document images, so that a page full of large
-    // images never holds more than a few of them in memory at once.
+    // The process's shared queues, both on the process's WorkerPool: the
+    // renderer's own files one at a time, and document images at most two at
+    // a time, so that a page full of large images never holds more than a
+    // couple of them in memory at once, nor more than two of the pool's
+    // threads while a slow disk answers.
     static std::shared_ptr<ResourceWorkers> rendererFiles();
     static std::shared_ptr<ResourceWorkers> documentImages();
+};
+
+// A FIFO of jobs run on the process's WorkerPool, at most `limit` of them at
+// the same time; the rest wait in the order they came. Owns no thread. Jobs
+// already queued still run after the object is destroyed.
+class PooledResourceWorkers final : public ResourceWorkers {
+public:
+    PooledResourceWorkers(std::string label, std::size_t limit);
+    PooledResourceWorkers(const PooledResourceWorkers&) = delete;
+    PooledResourceWorkers& operator=(const PooledResourceWorkers&) = delete;
+
+    // Always queues (true).
+    bool submit(Job job) override;
+    std::size_t limit() const;
+
+private:
+    struct State;
+    static void runNext(std::shared_ptr<State> state, Job job);
+
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace larkspin

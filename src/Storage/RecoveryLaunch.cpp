@@ -69,6 +69,7 @@ Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<Rec
     try {
         opened = co_await awaitCompletion<Opened>(open);
     } catch (const std::exception& error) {  // the controller dropped its completion
+        rethrowIfCancelled(std::current_exception());
         opened.error = error.what();
     }
     if (opened.error) {

@@ -12,7 +12,7 @@
 #include "Protocol/AppResourceSchemeHandler.hpp"
 #include "Protocol/RendererDirectory.hpp"
 #include "Protocol/ResourceURL.hpp"
-#include "Protocol/ResourceWorkerPool.hpp"
+#include "Protocol/ResourceWorkers.hpp"
 #include "Protocol/SchemeTestSupport.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -173,7 +173,7 @@ TEST_F(RendererRoot, FilePathChecksManifestAndResolution) {
 }
 
 TEST_F(RendererRoot, ServesFilesWithTheirHeaders) {
-    const auto handler = make(std::make_shared<ResourceWorkerPool>("test", 2));
+    const auto handler = make(std::make_shared<PooledResourceWorkers>("test", 2));
     auto page = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html?x#y");
     auto empty = std::make_shared<FakeSchemeTask>("app-resource://renderer/empty.css");
     auto logo = std::make_shared<FakeSchemeTask>("app-resource://renderer/img/Logo.PNG");
@@ -234,7 +234,7 @@ TEST_F(RendererRoot, DiagramHostPageIsServedWithAPolicyThatAllowsNoRemoteLoads) 
 
 TEST_F(RendererRoot, RefusalsAndReadErrorsFail) {
     test::LogCapture logs;
-    const auto handler = make(std::make_shared<ResourceWorkerPool>("test", 1));
+    const auto handler = make(std::make_shared<PooledResourceWorkers>("test", 1));
     auto refused = std::make_shared<FakeSchemeTask>("app-resource://renderer/notes.txt");
     handler->start(refused);
     EXPECT_EQ(refused->failure, SchemeFailure::fileDoesNotExist());  // at once

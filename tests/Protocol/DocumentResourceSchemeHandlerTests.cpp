@@ -13,7 +13,7 @@
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/DocumentResourceSchemeHandler.hpp"
-#include "Protocol/ResourceWorkerPool.hpp"
+#include "Protocol/ResourceWorkers.hpp"
 #include "Protocol/SchemeTestSupport.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -229,7 +229,7 @@ protected:
     test::TempDir dir;
     test::LogCapture logs;
     std::shared_ptr<Handler> handler =
-        Handler::create(std::make_shared<ResourceWorkerPool>("test", 2));
+        Handler::create(std::make_shared<PooledResourceWorkers>("test", 2));
 };
 
 TEST_F(DocumentImages, RegistryOfDocumentLocations) {
@@ -304,7 +304,7 @@ TEST_F(DocumentImages, AccessDeniedCallsTheDocumentsCallbackOnce) {
         errno = EACCES;
         return -1;
     };
-    handler = Handler::create(std::make_shared<ResourceWorkerPool>("test", 1), sys);
+    handler = Handler::create(std::make_shared<PooledResourceWorkers>("test", 1), sys);
     const auto image = dir.write("docs/locked.png", test::pngHeader(1, 1));
     handler->setDocumentLocation(dir.path() / "docs/readme.md", "mine");
     std::vector<std::pair<std::string, std::string>> calls;
@@ -390,35 +390,6 @@ TEST_F(DocumentImages, TheEndOfOneWebViewStopsOnlyItsOwnRequests) {
     workers->runAll();
     MainThread::drainForTesting();
     EXPECT_EQ(late->answers, 0);
-}
-
-TEST(ResourceWorkerPool, RunsAtMostItsThreadsAtOnce) {
-    constexpr int threads = 3;
-    std::mutex mutex;
-    std::condition_variable changed;
-    int running = 0;
-    int most = 0;
-    int finished = 0;
-    bool release = false;
-    {
-        ResourceWorkerPool pool("test", threads);
-        for (int i = 0; i < threads + 4; ++i) {
-            pool.submit([&] {
-                std::unique_lock lock(mutex);
-                most = std::max(most, ++running);
-                changed.notify_all();
-                changed.wait(lock, [&] { return release; });
-                --running;
-                ++finished;
-            });
-        }
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return running == threads; });
-        release = true;
-        changed.notify_all();
-    }  // joins after running every queued job
-    EXPECT_EQ(finished, threads + 4);
-    EXPECT_EQ(most, threads);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 #include "Protocol/AppResourceSchemeHandler.hpp"
 #include "Protocol/DocumentResourceSchemeHandler.hpp"
-#include "Protocol/ResourceWorkerPool.hpp"
+#include "Protocol/ResourceWorkers.hpp"
 #include "Support/Display/NetworkSink.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
@@ -87,7 +87,7 @@ protected:
         sink.routeDefaultNetworkSession();
         appResources = AppResourceSchemeHandler::createForRenderer();
         ASSERT_TRUE(appResources) << "the renderer page is not built: run scripts/build-renderer.sh";
-        imageWorkers = std::make_shared<ResourceWorkerPool>("test.images", 2);
+        imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
         documentResources = DocumentResourceSchemeHandler::create(imageWorkers);
         documentResources->setDocumentLocation(dir.path() / "doc.md", "DOC-1");
         page = std::make_unique<RendererPage>(harness.context(), appResources, documentResources);

@@ -17,7 +17,7 @@
 #include "Web/ReaderContextMenu.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"
-#include "Protocol/ResourceWorkerPool.hpp"
+#include "Protocol/ResourceWorkers.hpp"
 #include "Protocol/SchemeTestSupport.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/LogCapture.hpp"
@@ -45,7 +45,7 @@ protected:
         view = ReaderWebView::create(harness.context());
         appResources =
             AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/dist"));
-        imageWorkers = std::make_shared<ResourceWorkerPool>("test.images", 2);
+        imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
         documentResources = DocumentResourceSchemeHandler::create(imageWorkers);
         schemes->route(view.get(), appResources, documentResources);
         window = harness.show(view.get());

@@ -91,6 +91,7 @@ Task<DiagramResultPayload> DiagramRenderService::awaitResult(std::shared_ptr<Dia
     try {
         co_return co_await awaitCompletion<DiagramResultPayload>(std::move(wait));
     } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
         // Only a result that can never come (the main loop shut down) gets here.
         AppLog::diagrams.error("图表 %{public}s 没有得到结果：%{public}s", diagramID, error.what());
     }

@@ -3,6 +3,7 @@
 #include <exception>
 #include <optional>
 
+#include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 
@@ -83,18 +84,14 @@ void FindBarController::documentDidRender() {
 
 void FindBarController::send(Request request) {
     ++requestSerial_;
-    spawn(perform(weak_from_this(), std::move(request), requestSerial_));
+    tasks_.spawn(perform(std::move(request), requestSerial_));
 }
 
-Task<void> FindBarController::perform(std::weak_ptr<FindBarController> weak, Request request,
-                                      std::int64_t serial) {
-    // Made while the owner and the reader are held, awaited after both are
-    // let go: nothing holds them across the wait.
+Task<void> FindBarController::perform(Request request, std::int64_t serial) {
+    // The reader is held only while the call is made, not across the wait.
     std::optional<Task<FindResultPayload>> call;
     {
-        auto self = weak.lock();
-        if (!self) co_return;
-        auto target = self->target_.lock();
+        auto target = target_.lock();
         if (!target) co_return;  // no reader any more: the request is dropped
         if (request.kind == Request::Kind::find) {
             call.emplace(target->find(request.payload));
@@ -106,19 +103,20 @@ Task<void> FindBarController::perform(std::weak_ptr<FindBarController> weak, Req
     try {
         reply = co_await std::move(*call);
     } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
         AppLog::actions.error("查找请求失败：%{private}s", error.what());
         co_return;
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         AppLog::actions.error("查找请求失败：%{private}s", "unknown error");
         co_return;
     }
-    auto self = weak.lock();
-    if (!self || serial != self->requestSerial_) co_return;  // a newer request was sent
+    if (serial != requestSerial_) co_return;  // a newer request was sent
     if (request.kind == Request::Kind::find &&
-        self->state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) {
-        self->view_->shake();
+        state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) {
+        view_->shake();
     }
-    self->view_->render(self->state_);
+    view_->render(state_);
 }
 
 }  // namespace larkspin

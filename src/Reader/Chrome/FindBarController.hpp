@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Reader/Chrome/FindBarState.hpp"
 #include "Reader/Chrome/FindBarView.hpp"
 #include "Reader/Chrome/FindTarget.hpp"
@@ -18,8 +19,8 @@ namespace larkspin {
 // protocol), so the bar's counter is exactly the page's.
 //
 // Holds its view strongly and its reader weakly; every request runs in a task
-// of its own that holds the controller weakly and ends quietly when the
-// controller is gone. Main thread. Create with `create`.
+// of the controller's scope, so a reply that comes after the controller went
+// is dropped. Main thread. Create with `create`.
 class FindBarController : public std::enable_shared_from_this<FindBarController> {
 public:
     static std::shared_ptr<FindBarController> create(std::shared_ptr<FindBarView> view,
@@ -54,13 +55,13 @@ private:
     FindBarController(std::shared_ptr<FindBarView> view, std::weak_ptr<FindTarget> target);
     void connectView();
     void send(Request request);
-    static Task<void> perform(std::weak_ptr<FindBarController> weak, Request request,
-                              std::int64_t serial);
+    Task<void> perform(Request request, std::int64_t serial);
 
     FindBarState state_;
     std::shared_ptr<FindBarView> view_;
     std::weak_ptr<FindTarget> target_;
     std::int64_t requestSerial_ = 0;
+    TaskScope tasks_;  // last: its requests end before the rest goes
 };
 
 }  // namespace larkspin

@@ -115,6 +115,7 @@ Task<Outcome> reveal(std::filesystem::path file, Port port) {
     try {
         shown = co_await port.showItems(fileText);
     } catch (const std::exception&) {
+        rethrowIfCancelled(std::current_exception());
         shown = false;
     }
     if (shown) co_return Outcome::shownInFileManager;
@@ -122,6 +123,7 @@ Task<Outcome> reveal(std::filesystem::path file, Port port) {
     try {
         opened = co_await port.openFolder(folderText);
     } catch (const std::exception&) {
+        rethrowIfCancelled(std::current_exception());
         opened = false;
     }
     co_return opened ? Outcome::openedFolder : Outcome::failed;

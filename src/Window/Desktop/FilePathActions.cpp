@@ -5,6 +5,7 @@
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Platform/Text/Utf8.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 
@@ -12,7 +13,7 @@ namespace larkspin::FilePathActions {
 
 namespace {
 
-Task<void> revealDetached(std::filesystem::path file) {
+Task<void> showFile(std::filesystem::path file) {
     FileManagerReveal::Port port = FileManagerReveal::systemPort();
     co_await FileManagerReveal::reveal(std::move(file), std::move(port));
 }
@@ -39,11 +40,11 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
 }
 
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
-                         std::string_view documentLogID) {
+                         std::string_view documentLogID, TaskScope& tasks) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!file) return;
     AppLog::actions.info("在文件管理器中显示：doc=%{public}s", documentLogID);
-    spawn(revealDetached(*file));
+    tasks.spawn(showFile(*file));
 }
 
 }  // namespace larkspin::FilePathActions

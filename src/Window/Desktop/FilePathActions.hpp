@@ -8,6 +8,8 @@
 
 namespace larkspin {
 
+class TaskScope;
+
 // What the file-path items do, for the document whose window receives their
 // actions. Both do nothing for a document without a file. Main thread.
 namespace FilePathActions {
@@ -19,9 +21,10 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
                   GdkClipboard* clipboard);
 
 // Logs, then shows the file in the file manager (FileManagerReveal) in the
-// background.
+// background, as a task of `tasks` (the scope of the window or document that
+// offered the item: the fallback is not tried once it has gone).
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
-                         std::string_view documentLogID);
+                         std::string_view documentLogID, TaskScope& tasks);
 
 }  // namespace FilePathActions
 

@@ -61,9 +61,13 @@ inline std::string whitePng(int width, int height) {
     return result;
 }
 
-// A file beside a test source: fixturePath(__FILE__, "fixtures/dist").
+// A file beside a test source: fixturePath(__FILE__, "fixtures/dist"). A
+// compiler cache that rewrites paths (CCACHE_BASEDIR) makes __FILE__ relative
+// to the build tree, whatever folder the test runs in.
 inline std::filesystem::path fixturePath(std::string_view sourceFile, std::string_view relative) {
-    return std::filesystem::path(sourceFile).parent_path() / relative;
+    std::filesystem::path source(sourceFile);
+    if (source.is_relative()) source = std::filesystem::path(LARKSPIN_TEST_BUILD_DIR) / source;
+    return source.parent_path() / relative;
 }
 
 struct LoadOutcome {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 #include "Support/MainLoop.hpp"
 
@@ -18,6 +21,17 @@ Task<bool> answer(bool value) {
 Task<bool> broken() {
     throw std::runtime_error("no bus");
     co_return false;
+}
+
+using HeldAnswer = std::shared_ptr<std::optional<Completion<bool>>>;
+// An answer that comes when the test gives it.
+Task<bool> later(HeldAnswer held) {
+    auto start = [held](Completion<bool> done) { *held = std::move(done); };
+    co_return co_await awaitCompletion<bool>(start);
+}
+Task<void> revealInto(std::filesystem::path file, FileManagerReveal::Port port,
+                      std::shared_ptr<std::optional<Outcome>> outcome) {
+    *outcome = co_await FileManagerReveal::reveal(std::move(file), std::move(port));
 }
 
 struct Calls {
@@ -56,6 +70,22 @@ TEST(FileManagerReveal, ShowItemsFirstThenTheFolder) {
     FileManagerReveal::Port failing = port(std::make_shared<Calls>(), true, true);
     failing.showItems = [](std::string) { return broken(); };
     EXPECT_EQ(test::runTask(FileManagerReveal::reveal(file, failing)), Outcome::openedFolder);
+}
+
+TEST(FileManagerReveal, ACancelledRevealTriesNoFallback) {
+    auto calls = std::make_shared<Calls>();
+    auto held = std::make_shared<std::optional<Completion<bool>>>();
+    FileManagerReveal::Port waiting = port(calls, false, true);
+    waiting.showItems = [held](std::string) { return later(held); };
+    auto outcome = std::make_shared<std::optional<Outcome>>();
+    TaskScope scope;  // the window that asked
+    scope.spawn(revealInto("/a/b.md", waiting, outcome));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return held->has_value(); }));
+    scope.cancel();
+    (*held)->resolve(false);  // the bus answers after all
+    MainThread::drainForTesting();
+    EXPECT_FALSE(*outcome);
+    EXPECT_TRUE(calls->opened.empty()) << "no folder opens for a window that went";
 }
 
 TEST(FileManagerReveal, UrisEscapeAnyBytes) {

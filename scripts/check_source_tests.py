@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Cases for the lifetime rules of check-source.py (free spawn, catch blocks
+in coroutines): what must be refused and what must pass."""
+import importlib.util
+import pathlib
+import sys
+import unittest
+
+HERE = pathlib.Path(__file__).resolve().parent
+spec = importlib.util.spec_from_file_location("check_source", HERE / "check-source.py")
+check = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(check)
+
+CORO = "Task<void> Owner::run() {\n    %s\n}\n"
+
+CASES = [
+    # (name, file under src/, code, problems expected)
+    ("member spawns", "Web/A.cpp", "void f() { tasks_.spawn(g()); slot->spawn(g()); }", 0),
+    ("free spawn", "Web/A.cpp", "void f() { spawn(g()); }", 1),
+    ("qualified free spawn", "Web/A.cpp", "void f() { larkspin::spawn(g()); }", 1),
+    ("returned free spawn", "Web/A.cpp", "void f() { return spawn(g()); }", 1),
+    ("free spawn where allowed", "Platform/Async/A.cpp", "void f() { spawn(g()); }", 0),
+    ("free spawn in the application", "App/A.cpp", "void f() { spawn(g()); }", 0),
+    ("a member declared spawn", "Web/A.hpp", "class X { void spawn(Task<void> t); };", 0),
+    ("a class's own spawn", "Web/A.cpp", "void X::spawn(Task<void> t) { Pool::spawn(t); }", 0),
+    ("free spawn in a comment", "Web/A.cpp", "// spawn(g());\nvoid f() {}", 0),
+    ("catch-all without the rethrow", "Web/A.cpp",
+     CORO % "try { co_await g(); } catch (...) { log(); }", 1),
+    ("std::exception without the rethrow", "Web/A.cpp",
+     CORO % "try { co_await g(); } catch (const std::exception& e) { log(e); }", 1),
+    ("inside a condition's block", "Web/A.cpp",
+     CORO % "if (x) { try { co_await g(); } catch (...) { log(); } }", 1),
+    ("both handlers begin with the rethrow", "Web/A.cpp",
+     CORO % ("try { co_await g(); } catch (const std::exception& e) {\n"
+             "rethrowIfCancelled(std::current_exception()); log(e); }\n"
+             "catch (...) { rethrowIfCancelled(std::current_exception()); }"), 0),
+    ("cancellation caught first", "Web/A.cpp",
+     CORO % "try { co_await g(); } catch (const TaskCancelled&) { throw; } catch (...) {}", 0),
+    ("a narrower catch", "Web/A.cpp",
+     CORO % "try { co_await g(); } catch (const std::system_error&) { log(); }", 0),
+    ("a plain function beside a coroutine", "Web/A.cpp",
+     "int f() try { return 1; } catch (...) { return 0; }\n"
+     "int h() { try { return 1; } catch (...) { return 0; } }\n" + CORO % "co_await g();", 0),
+    ("a worker's lambda inside a coroutine", "Web/A.cpp",
+     CORO % ("auto read = [path] { try { return load(path); } catch (...) { return 0; } };\n"
+             "co_await runOn(pool, read);"), 0),
+    ("a lambda with a trailing return type", "Web/A.cpp",
+     CORO % ("auto read = [path]() mutable -> int { try { return 1; } catch (...) { return 0; } };\n"
+             "co_await runOn(pool, read);"), 0),
+    ("tests are not held to it", None,
+     CORO % "try { co_await g(); } catch (...) {}", 0),
+    ("a file on the temporary list", "Reader/ReaderViewController.cpp",
+     "void f() { spawn(g()); }\n" + CORO % "try { co_await g(); } catch (...) {}", 0),
+]
+
+
+class LifetimeRules(unittest.TestCase):
+    def test_cases(self):
+        for name, rel, text, expected in CASES:
+            with self.subTest(name):
+                path = check.ROOT / ("tests/A.cpp" if rel is None else "src/" + rel)
+                code = check.strip_comments_and_strings(text)
+                problems = []
+                check.check_free_spawn(path, code, problems)
+                check.check_catch_blocks(path, code, problems)
+                self.assertEqual(len(problems), expected, problems)
+
+
+if __name__ == "__main__":
+    sys.exit(unittest.main(verbosity=1))
