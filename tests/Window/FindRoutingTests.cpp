@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,35 +53,6 @@ TEST(FindRouting, SelectionQuery) {
     EXPECT_EQ(FindRouting::selectionQuery("\u3000两个 词\u00a0"), "两个 词");
 }
 
-TEST(ModeSwitch, EnteringEditingChecksInOrder) {
-    using ModeSwitch::EditingStep;
-    struct Case {
-        ModeSwitch::EditingRequest request;
-        EditingStep step;
-        std::string refusal;
-    };
-    const std::vector<Case> cases{
-        {{false, reading, true, true, "", true, false}, EditingStep::refuseWithoutDocument, "窗口没有挂文档"},
-        {{true, editing, true, false, "", true, false}, EditingStep::alreadyEditing, ""},
-        {{true, reading, true, false, "", true, false}, EditingStep::refuseReadOnly, "文档不能编辑。"},
-        {{true, reading, false, true, "只读卷", false, false}, EditingStep::refuseReadOnly, "只读卷"},
-        {{true, reading, false, false, "", true, false}, EditingStep::confirmMixedLineEndings, ""},
-        {{true, reading, false, false, "", true, true}, EditingStep::enter, ""},
-        {{true, reading, false, false, "", false, false}, EditingStep::enter, ""},
-    };
-    for (const auto& c : cases) {
-        const auto decision = ModeSwitch::decideEditing(c.request);
-        EXPECT_EQ(decision.step, c.step) << c.refusal;
-        EXPECT_EQ(decision.refusal, c.refusal);
-    }
-    EXPECT_EQ(ModeSwitch::readingLine(0), 1);
-    EXPECT_EQ(ModeSwitch::readingLine(12), 12);
-    // The switch is off: nothing opens for editing by itself.
-    EXPECT_FALSE(ModeSwitch::opensUntitledForEditing(true, false, false, reading));
-    EXPECT_TRUE(ModeSwitch::canEditHere(reading));
-    EXPECT_FALSE(ModeSwitch::canEditHere(editing));
-}
-
 TEST(WindowActions, ActionsRouteFindCommandsAndValidate) {
     DocumentMode mode = reading;
     bool hasEditor = false;
@@ -113,25 +83,6 @@ TEST(WindowActions, ActionsRouteFindCommandsAndValidate) {
     EXPECT_EQ(routed, expected);
     EXPECT_EQ(toggles, 1);
 
-    // A page that cannot find has its find items disabled, not crashing.
-    const auto bare = WindowActions::make({});
-    EXPECT_TRUE(bare.activate("find-next"));
-    EXPECT_FALSE(bare.validate("find-next").enabled);
-    EXPECT_FALSE(bare.validate("toggle-sidebar").enabled);
-}
-
-TEST(WindowActions, EveryShortcutNamesAnActionAndNoneRepeats) {
-    const auto table = WindowActions::make({});
-    std::set<std::string_view> accelerators;
-    for (const auto& shortcut : WindowActions::shortcuts()) {
-        ASSERT_TRUE(shortcut.action.starts_with("win.")) << shortcut.action;
-        EXPECT_NE(table.find(shortcut.action.substr(4)), nullptr) << shortcut.action;
-        for (const auto accel : shortcut.accelerators) {
-            EXPECT_TRUE(accelerators.insert(accel).second) << accel;
-        }
-    }
-    EXPECT_EQ(accelerators, (std::set<std::string_view>{"F9", "<Control>f", "<Control>g",
-                                                        "<Shift><Control>g", "<Control>e"}));
 }
 
 }  // namespace

@@ -63,29 +63,5 @@ TEST(SessionPlanner, BuildsEachGroupsFinalLayout) {
     }
 }
 
-TEST(SessionPlanner, PathsToCheckAreListedOnce) {
-    const SessionSnapshot session{
-        {{1000, 800, {tab("/a", 1, 0, true), tab("/b", 1, 1, false)}}, {1000, 800, {tab("/a", 2, 0, true)}}}};
-    EXPECT_EQ(SessionPlanner::paths(session), (std::vector<std::string>{"/a", "/b"}));
-}
-
-TEST(TabRestorationInfo, PlaceInTheGroup) {
-    struct Case {
-        std::int64_t page;
-        std::vector<std::int64_t> group;
-        std::optional<std::int64_t> selected;
-        TabRestorationInfo info;
-    };
-    const std::vector<Case> cases{
-        {42, {}, std::nullopt, {42, 0, true}},
-        {12, {10, 11, 12}, 11, {10, 2, false}},
-        {11, {10, 11, 12}, 11, {10, 1, true}},
-        {13, {10, 11}, 10, {10, 0, false}},  // not (yet) in the list
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(TabRestorationInfo::current(c.page, c.group, c.selected), c.info) << c.page;
-    }
-}
-
 }  // namespace
 }  // namespace larkspin

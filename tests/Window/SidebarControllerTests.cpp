@@ -83,21 +83,6 @@ TEST_F(SidebarFixture, TogglesResizesAndDividerCollapsesFollowTheNarrowRule) {
     }
 }
 
-TEST_F(SidebarFixture, CollapseThatMatchesTheRuleIsNotAUserChange) {
-    SidebarController sidebar(defaults, clock);
-    EXPECT_FALSE(sidebar.collapsedChanged(true, 800));  // the policy's own collapse
-    EXPECT_FALSE(sidebar.collapsedChanged(false, 1000));
-    EXPECT_TRUE(sidebar.policy().preferredVisible);
-    EXPECT_FALSE(defaults.contains("sidebarVisible"));
-}
-
-TEST_F(SidebarFixture, StoredVisibilityMustBeABoolean) {
-    defaults.setInteger("sidebarVisible", 0);
-    EXPECT_TRUE(loadSidebarPolicy(defaults).preferredVisible);
-    defaults.setBool("sidebarVisible", false);
-    EXPECT_FALSE(loadSidebarPolicy(defaults).preferredVisible);
-}
-
 TEST_F(SidebarFixture, RestoredWidthAndLegacyMigration) {
     struct Case {
         std::optional<nlohmann::json> legacy;

@@ -53,10 +53,6 @@ TEST(WindowStateReporter, SummaryLine) {
         EXPECT_EQ(WindowStateReporter::summary(c.snapshot), c.line) << c.name;
     }
 
-    WindowStateSnapshot key;
-    key.keyPage = 9;
-    key.pages = {titled};
-    EXPECT_EQ(WindowStateReporter::summary(key), "文档数=0 标签组数=0 key=设置 front=<无> ");
 }
 
 TEST(WindowStateReporter, LogsWithTheReason) {
