@@ -1,0 +1,126 @@
+#include "Window/SessionSnapshot.hpp"
+
+#include <cmath>
+
+#include "Platform/Json/CodingError.hpp"
+#include "Platform/Json/JSONValue.hpp"
+#include "Platform/Json/PayloadCodec.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/Utf8.hpp"
+
+namespace larkspin {
+
+bool SessionSnapshot::empty() const {
+    for (const auto& group : groups) {
+        if (!group.tabs.empty()) return false;
+    }
+    return true;
+}
+
+namespace {
+
+struct TabRecord {
+    std::string path;
+    std::optional<bool> present;
+    std::optional<std::int64_t> groupToken;
+    std::optional<std::int64_t> index;
+    std::optional<bool> isSelected;
+
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("path", self.path);
+        coder.field("Orvik.tab.present", self.present);
+        coder.field("Orvik.tab.groupToken", self.groupToken);
+        coder.field("Orvik.tab.index", self.index);
+        coder.field("Orvik.tab.isSelected", self.isSelected);
+    }
+};
+
+struct GroupRecord {
+    double width = 0;
+    double height = 0;
+    std::vector<TabRecord> tabs;
+
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("width", self.width);
+        coder.field("height", self.height);
+        coder.field("tabs", self.tabs);
+    }
+};
+
+struct SessionRecord {
+    std::int64_t version = 0;
+    std::vector<GroupRecord> groups;
+
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        coder.field("version", self.version);
+        coder.field("groups", self.groups);
+    }
+};
+
+}  // namespace
+
+namespace SessionCodec {
+
+std::string encode(const SessionSnapshot& snapshot) {
+    SessionRecord record;
+    record.version = version;
+    for (const auto& group : snapshot.groups) {
+        GroupRecord out;
+        // A size JSON cannot carry is left for the planner's default.
+        out.width = std::isfinite(group.width) ? group.width : 0;
+        out.height = std::isfinite(group.height) ? group.height : 0;
+        for (const auto& tab : group.tabs) {
+            if (tab.path.empty() || !utf8::isValid(tab.path)) {
+                AppLog::document.error("会话快照略过无法记录的路径：%{private}s", tab.path);
+                continue;
+            }
+            TabRecord entry;
+            entry.path = tab.path;
+            if (tab.info) {
+                entry.present = true;
+                entry.groupToken = tab.info->groupToken;
+                entry.index = tab.info->index;
+                entry.isSelected = tab.info->isSelected;
+            }
+            out.tabs.push_back(std::move(entry));
+        }
+        record.groups.push_back(std::move(out));
+    }
+    return PayloadCodec::encode(record).serialized();
+}
+
+std::expected<SessionSnapshot, std::string> decode(std::string_view text) {
+    SessionRecord record;
+    try {
+        record = PayloadCodec::decode<SessionRecord>(JSONValue::parse(text));
+    } catch (const CodingError& error) {
+        return std::unexpected(std::string(error.what()));
+    }
+    if (record.version != version) {
+        return std::unexpected("unsupported version " + std::to_string(record.version));
+    }
+    SessionSnapshot snapshot;
+    for (auto& group : record.groups) {
+        SessionGroup out;
+        out.width = group.width;
+        out.height = group.height;
+        for (auto& tab : group.tabs) {
+            SessionTab entry;
+            entry.path = std::move(tab.path);
+            if (tab.present.value_or(false)) {
+                entry.info = TabRestorationInfo{tab.groupToken.value_or(0), tab.index.value_or(0),
+                                                tab.isSelected.value_or(false)};
+            }
+            out.tabs.push_back(std::move(entry));
+        }
+        snapshot.groups.push_back(std::move(out));
+    }
+    return snapshot;
+}
+
+}  // namespace SessionCodec
+
+}  // namespace larkspin

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Actions/ActionTable.hpp"
+#include "Window/DocumentMode.hpp"
+#include "Window/FindRouting.hpp"
+
+namespace larkspin {
+
+// What a document page does for its window actions; the page fills these
+// with its own members.
+struct WindowActionHandlers {
+    // The sidebar toggle command.
+    std::function<void()> toggleSidebar;
+    // Carries out a find command where the routing sent it; `tag` is the
+    // command's, for the editor's own find.
+    std::function<void(FindRoute route, std::int64_t tag)> find;
+    std::function<DocumentMode()> mode;
+    std::function<bool()> hasEditor;
+};
+
+// The window actions of a document page ("win." actions of the selected page),
+// in menu order, with their validation.
+namespace WindowActions {
+
+inline constexpr std::string_view toggleSidebar = "toggle-sidebar";
+inline constexpr std::string_view showFindBar = "show-find-bar";
+inline constexpr std::string_view findNext = "find-next";
+inline constexpr std::string_view findPrevious = "find-previous";
+inline constexpr std::string_view useSelectionForFind = "use-selection-for-find";
+
+ActionTable make(WindowActionHandlers handlers);
+
+// A window action's keyboard shortcuts, in GTK's accelerator notation.
+struct Shortcut {
+    std::string_view action;  // with its "win." prefix
+    std::vector<std::string_view> accelerators;
+};
+const std::vector<Shortcut>& shortcuts();
+
+}  // namespace WindowActions
+
+}  // namespace larkspin

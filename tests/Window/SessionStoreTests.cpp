@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
+#include "Window/SessionStore.hpp"
+
+namespace larkspin {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+SessionSnapshot sample() {
+    return SessionSnapshot{{{1180.5, 820, {{"/home/u/a.md", TabRestorationInfo{17, 0, false}},
+                                           {"/home/u/日记.md", TabRestorationInfo{17, 1, true}}}},
+                            {900, 600, {{"/tmp/b.md", std::nullopt}}}}};
+}
+
+TEST(SessionCodec, RoundTripsAndReadsThePlaceKeys) {
+    const auto decoded = SessionCodec::decode(SessionCodec::encode(sample()));
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(*decoded, sample());
+
+    struct Case {
+        std::string tab;
+        std::optional<TabRestorationInfo> info;
+    };
+    const std::vector<Case> cases{
+        {R"({"path":"/x"})", std::nullopt},
+        {R"({"path":"/x","Orvik.tab.present":false,"Orvik.tab.index":3})", std::nullopt},
+        {R"({"path":"/x","Orvik.tab.present":true,"Orvik.tab.groupToken":4,"Orvik.tab.index":2.0,"Orvik.tab.isSelected":true})",
+         TabRestorationInfo{4, 2, true}},
+    };
+    for (const auto& c : cases) {
+        const auto text = R"({"version":1,"groups":[{"width":1,"height":1,"tabs":[)" + c.tab + "]}]}";
+        const auto snapshot = SessionCodec::decode(text);
+        ASSERT_TRUE(snapshot) << c.tab << ": " << snapshot.error();
+        EXPECT_EQ(snapshot->groups.at(0).tabs.at(0).info, c.info) << c.tab;
+    }
+}
+
+TEST(SessionCodec, RefusesWhatIsNotASession) {
+    const std::vector<std::string> texts{
+        "",
+        "{",
+        "[]",
+        R"({"version":2,"groups":[]})",
+        R"({"version":1,"groups":[{"width":1,"height":1,"tabs":[{"path":"/x","Orvik.tab.index":1.5,"Orvik.tab.present":true}]}]})",
+        std::string(300, '[') + std::string(300, ']'),
+    };
+    for (const auto& text : texts) EXPECT_FALSE(SessionCodec::decode(text)) << text.substr(0, 40);
+}
+
+TEST(SessionStore, BrokenOrOversizedFileIsSetAsideAndReadsEmpty) {
+    test::TempDir dir;
+    test::LogCapture logs;
+    const std::vector<std::string> contents{"{not json", std::string(SessionCodec::maximumFileSize + 1, ' ')};
+    for (const auto& bytes : contents) {
+        const auto file = dir.write(SessionStore::fileName, bytes);
+        EXPECT_TRUE(SessionStore::readFile(file).empty());
+        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_EQ(std::filesystem::file_size(dir / "session.json.corrupt"), bytes.size());
+    }
+    EXPECT_TRUE(logs.contains("document", "会话文件无法使用"));
+    EXPECT_TRUE(SessionStore::readFile(dir / "absent.json").empty());
+}
+
+struct SessionStoreFixture : ::testing::Test {
+    test::TempDir dir;
+    ManualClock clock;
+    std::shared_ptr<SerialExecutor> executor = std::make_shared<SerialExecutor>("session-test", clock);
+    SessionSnapshot current = sample();
+    int snapshotsTaken = 0;
+    std::filesystem::path folder = dir / "state" / "Larkspin";
+
+    std::unique_ptr<SessionStore> makeStore() {
+        return std::make_unique<SessionStore>(folder, clock, executor, [this] {
+            ++snapshotsTaken;
+            return current;
+        });
+    }
+    SessionSnapshot load() { return test::runTask(SessionStore::load(folder, executor)); }
+};
+
+TEST_F(SessionStoreFixture, ChangesAreWrittenOnceTheyPause) {
+    auto store = makeStore();
+    store->noteChanged();
+    store->noteChanged();
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return clock.pendingTimerCount() == 1; }));
+    clock.advance(SessionStore::writeDelay - 1ms);
+    EXPECT_EQ(snapshotsTaken, 0);
+    clock.advance(1ms);
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return snapshotsTaken == 1; }));
+    EXPECT_EQ(load(), sample());
+    EXPECT_EQ(std::filesystem::status(store->file()).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(SessionStoreFixture, FreezeWritesTheLastSnapshotAndIgnoresLaterChanges) {
+    auto store = makeStore();
+    store->noteChanged();
+    store->freeze();
+    EXPECT_EQ(snapshotsTaken, 1);
+    current.groups.clear();  // the windows close one by one after quit began
+    store->noteChanged();
+    clock.advance(SessionStore::writeDelay * 4);
+    EXPECT_EQ(load(), sample());
+    EXPECT_EQ(snapshotsTaken, 1);
+    EXPECT_EQ(clock.pendingTimerCount(), 0u);
+}
+
+}  // namespace
+}  // namespace larkspin
