@@ -143,12 +143,6 @@ FREE_SPAWN_FOLDERS = ("Platform/Async", "App")
 # Being converted on other branches; the lead removes these entries when
 # merging them. TEMPORARY: do not add to this list.
 TEMPORARY_ALLOWED = (
-    "Reader/ReaderViewController.cpp",
-    "Reader/ReaderViewController.hpp",
-    "Reader/WebViewWorkingSet.cpp",
-    "Reader/WebViewWorkingSet.hpp",
-    "Reader/WebViewPrewarmer.cpp",
-    "Reader/WebViewPrewarmer.hpp",
     "Reader/Links/LinkOpener.cpp",
     "Reader/Links/LinkOpener.hpp",
 )
