@@ -121,7 +121,8 @@ protected:
         return outcome;
     }
     // The BridgeError a finished request ended with.
-    static BridgeError bridgeError(const test::TaskOutcome<BridgeEnvelope>& outcome) {
+    template <typename T>
+    static BridgeError bridgeError(const test::TaskOutcome<T>& outcome) {
         try {
             if (outcome.error) std::rethrow_exception(outcome.error);
         } catch (const BridgeError& error) {
@@ -417,18 +418,19 @@ TEST_F(ReaderBridgeTest, RepliesAndEventsAreHandledInTheOrderTheyArrive) {
         SCOPED_TRACE(limit);
         bridge->setInlineCodingLimit(limit);
         delegate->events.clear();
+        const std::size_t index = page->calls.size();
         auto task = test::startTask(noteReply(bridge, delegate));
-        ASSERT_TRUE(test::runMainLoopUntil([&] { return !page->calls.empty(); }));
-        const std::size_t index = page->calls.size() - 1;
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() > index; }));
         const std::string padding(limit == 0 ? 10 : 4 * limit, ' ');
 
         page->post(event("activeHeading", R"({"id":"a","index":0})") + padding);
         page->answer(index, replyTo(page->request(index), "capabilities") + padding);
         page->post(event("activeHeading", R"({"id":"b","index":1})"));
-        page->post(event("copyText", R"({"text":")" + std::string(2 * ReaderBridge::inlineCodingLimit, 'c') + R"("})"));
+        page->post(event("copyText", R"({"text":")" + std::string(2 * ReaderBridge::inlineCodingLimit, 'c') + R"(","kind":"code"})"));
         page->post(event("activeHeading", R"({"id":"c","index":2})"));
         EXPECT_TRUE(delegate->events.empty()) << "nothing large is read on the spot";
-        ASSERT_TRUE(test::runMainLoopUntil([&] { return delegate->events.size() == 5; }));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return delegate->events.size() == 5; }))
+            << ::testing::PrintToString(delegate->events) << ::testing::PrintToString(bridgeLines());
         EXPECT_EQ(delegate->events,
                   (std::vector<std::string>{"activeHeading a 0", "reply capabilities", "activeHeading b 1",
                                             "copyText " + std::string(2 * ReaderBridge::inlineCodingLimit, 'c'),
