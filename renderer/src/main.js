@@ -4,13 +4,12 @@
 
 import { createPage } from './page/page.js';
 import { createWorkerParser } from './page/parser.js';
-import { makeEnvelope, newMessageID } from './page/protocol.js';
+import { makeEnvelope, newMessageID, postAsText, textEntry } from './page/protocol.js';
 
 const workerURL = new URL('./parse-worker.js', import.meta.url);
 
 function postToReader(envelope) {
-    const handler = window.webkit?.messageHandlers?.orvik;
-    if (handler) handler.postMessage(envelope);
+    postAsText(window.webkit?.messageHandlers?.orvik, envelope);
 }
 
 let page = null;
@@ -48,8 +47,12 @@ function unavailable(envelope) {
     }));
 }
 
+// The reader calls handleMessageText (JSON text both ways); handleMessage
+// takes and answers the envelope itself, for scripts in the page.
+const handleMessage = page ? page.handleMessage : unavailable;
 window.Orvik = Object.freeze({
-    handleMessage: page ? page.handleMessage : unavailable,
+    handleMessage,
+    handleMessageText: textEntry(handleMessage),
 });
 
 if (page) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -8,12 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Protocol/BridgeEnvelope.hpp"
 #include "Protocol/BridgeMessageType.hpp"
 #include "Platform/Json/JSONValue.hpp"
 #include "Protocol/ReaderBridgeDelegate.hpp"
 #include "Protocol/ReaderBridgePort.hpp"
+#include "Protocol/RenderedPayload.hpp"
 
 namespace larkspin {
 
@@ -36,6 +40,16 @@ namespace larkspin {
 // view destroyed, its web process ended, another page loaded) or when the
 // bridge is released ends at once with an error: the web view itself would
 // never answer it.
+//
+// Texts crossing the bridge may be large (a render request holds the whole
+// document; its reply every heading and block), so their coding is kept off
+// the main thread: a request's JSON text is written, and a reply's or an
+// event's text is read (envelope and payload), on a serial queue of the
+// shared worker pool, and the main thread gets only the finished text or the
+// decoded value. Texts of at most `inlineDecodeLimit` bytes are coded at once
+// when nothing waits ahead of them. Replies and events are handled in the
+// order they arrive, and an event that arrives after a reply is handled only
+// after the task awaiting that reply has taken it.
 //
 // Main thread only. Create with `create`; the bridge must be owned by a
 // shared_ptr.
@@ -86,31 +100,87 @@ public:
     // envelope that cannot be encoded or an "error" reply whose payload
     // cannot be decoded. A reply that cannot be decoded as an envelope, for
     // whatever reason, is invalidResponse. The reply's type is not compared
-    // with the request: callers do that (BridgeError::unexpectedType).
+    // with the request: callers do that (BridgeError::unexpectedType). A
+    // "rendered" reply's complexity limits are logged here, once, when any
+    // was hit.
     Task<BridgeEnvelope> send(BridgeMessageType type, JSONValue payload);
 
-    // Logs the complexity limits of a "rendered" reply when any is non-zero.
-    static void logRenderLimits(const BridgeEnvelope& reply);
+    // Sends a request and awaits its reply's payload read as `Reply`; the
+    // reply must be of type `expected`. The payload is read off the main
+    // thread with the envelope, and only the value reaches the caller. Throws
+    // what `send` throws, then BridgeError::unexpectedType for a reply of
+    // another type and CodingError for a payload that does not fit `Reply`
+    // (the reply's render generation counts either way).
+    template <typename Reply>
+    Task<Reply> request(BridgeMessageType type, JSONValue payload, BridgeMessageType expected) {
+        return performRequest<Reply>(weak_from_this(), type, std::move(payload), expected);
+    }
+
+    // Texts up to this size are coded on the main thread when nothing waits
+    // ahead of them; larger ones always on the worker queue.
+    static constexpr std::size_t inlineCodingLimit = 32 * 1024;
+    // Changes that limit for this bridge (0: every text goes to the worker
+    // queue). For tests.
+    void setInlineCodingLimit(std::size_t bytes) { inlineCodingLimit_ = bytes; }
 
 private:
     class ScriptMessageProxy;
     struct PendingCall;
+    struct DecodedEvent;
+    struct Inbound;
+    class EncodingMark;
     using ReplyText = std::optional<std::string>;
+    // Reads a reply's payload as the caller's type (any thread).
+    using PayloadReader = std::shared_ptr<void> (*)(const BridgeEnvelope&);
+
+    // A reply as the worker queue hands it to the main thread.
+    struct DecodedReply {
+        BridgeEnvelope envelope;  // without its payload when a reader took it
+        std::shared_ptr<void> value;      // what the reader made of the payload
+        std::exception_ptr payloadError;  // the reader's failure, or the wrong type
+        std::optional<RenderLimitsReport> limits;  // of a "rendered" reply
+    };
 
     ReaderBridge(std::string documentID, std::string viewSessionID);
 
+    template <typename Reply>
+    static std::shared_ptr<void> readPayload(const BridgeEnvelope& reply) {
+        return std::make_shared<Reply>(reply.decodePayload<Reply>());
+    }
+    template <typename Reply>
+    static Task<Reply> performRequest(std::weak_ptr<ReaderBridge> weak, BridgeMessageType type,
+                                      JSONValue payload, BridgeMessageType expected) {
+        const PayloadReader reader = &readPayload<Reply>;
+        DecodedReply reply =
+            co_await performExchange(std::move(weak), type, std::move(payload), expected, reader);
+        co_return std::move(*std::static_pointer_cast<Reply>(reply.value));
+    }
     static Task<BridgeEnvelope> performSend(std::weak_ptr<ReaderBridge> weak,
                                             BridgeMessageType type, JSONValue payload);
+    static Task<DecodedReply> performExchange(std::weak_ptr<ReaderBridge> weak,
+                                              BridgeMessageType type, JSONValue payload,
+                                              std::optional<BridgeMessageType> expected,
+                                              PayloadReader reader);
+    static std::string encodeRequest(const BridgeEnvelope& request);
     static BridgeEnvelope validateReply(const std::string& messageID, const ReplyText& reply);
+    static DecodedReply decodeReply(const Inbound& item);
+    static DecodedEvent decodeEvent(const std::optional<std::string>& body);
+    static void decode(Inbound& item);
+    static void logRenderLimits(const RenderLimitsReport& limits);
     static void finishCall(const std::shared_ptr<PendingCall>& call,
                            ReaderBridgePort::CallResult result);
+    std::shared_ptr<SerialExecutor> codingQueue();
     void startCall(const std::shared_ptr<PendingCall>& call, std::string messageJSON);
+    void receiveReply(const std::shared_ptr<PendingCall>& call, ReaderBridgePort::CallResult result);
+    void receive(std::shared_ptr<Inbound> item, std::size_t size);
+    void deliverInbound();
     void listenForPageEnd();
     void pageDidEnd(ReaderBridgePort::PageEnd end);
     void failPendingCalls(std::exception_ptr error);
     void handle(const ReaderBridgePort::ScriptMessage& message);
+    void handleEvent(DecodedEvent& event);
     template <typename Payload>
-    void deliver(const BridgeEnvelope& envelope, std::string_view dropText, bool withDetail,
+    void deliver(const DecodedEvent& event, std::string_view dropText, bool withDetail,
                  void (ReaderBridgeDelegate::*operation)(ReaderBridge&, const Payload&));
 
     std::string viewSessionID_;
@@ -121,6 +191,14 @@ private:
     std::shared_ptr<ReaderBridgePort> port_;  // the binding to the web view, which it holds weakly
     std::shared_ptr<ScriptMessageProxy> proxy_;
     std::vector<std::shared_ptr<PendingCall>> pending_;
+    std::size_t inlineCodingLimit_ = inlineCodingLimit;
+    std::shared_ptr<SerialExecutor> codingQueue_;  // made on first use
+    // Requests whose text is being written on the queue: later ones queue behind.
+    int requestsEncoding_ = 0;
+    // Replies and events in the order they arrived, until handled.
+    std::deque<std::shared_ptr<Inbound>> inbound_;
+    // A reply was handed to its waiting task, which has not run yet.
+    bool replyBeingTaken_ = false;
 };
 
 }  // namespace larkspin

@@ -21,8 +21,9 @@ public:
         // The web view the message came from (its address, for comparison
         // only); null when the platform does not say.
         const void* webView = nullptr;
-        // The body as JSON text; none when it cannot be written as JSON
-        // (undefined, a function).
+        // The body as JSON text: a string body is taken as that text itself
+        // (the page posts its envelopes as strings), anything else is
+        // written as JSON; none when it cannot be (undefined, a function).
         std::optional<std::string> bodyJSON;
     };
 
@@ -31,8 +32,10 @@ public:
         // The call failed: the platform's error (PageCallError), passed on
         // unchanged.
         std::exception_ptr error;
-        // Otherwise the returned value as JSON text when it is an object or an
-        // array; none for anything else (undefined, null, a number, a string).
+        // Otherwise the returned value as JSON text: a string is taken as
+        // that text itself (the reading page answers so), an object or an
+        // array is written as JSON; none for anything else (undefined, null,
+        // a number).
         std::optional<std::string> replyJSON;
     };
 
@@ -61,9 +64,9 @@ public:
     // Removes the handler `name` (nothing when there is none or the view is gone).
     virtual void unregisterMessageHandler(const std::string& name) = 0;
 
-    // Calls `window.Orvik.handleMessage(JSON.parse(message))` in the main
-    // frame and page world, with the request's JSON text as `message`, and
-    // awaits a returned promise. `done` is called later, at most once. The
+    // Calls the page's entry (`window.Orvik.handleMessageText(message)`) in
+    // the main frame and page world, with the request's JSON text as
+    // `message`, and awaits a returned promise. `done` is called later, at most once. The
     // web view never answers a call whose page or view is gone, so the caller
     // ends such calls itself and abandons them.
     virtual CallID callPageFunction(std::string messageJSON, CallCallback done) = 0;

@@ -35,9 +35,7 @@ using Type = BridgeMessageType;
 template <typename Reply>
 Task<Reply> pageRequest(std::shared_ptr<ReaderBridge> bridge, BridgeMessageType type,
                         JSONValue payload, BridgeMessageType expected) {
-    BridgeEnvelope reply = co_await bridge->send(type, std::move(payload));
-    if (reply.type != rawValue(expected)) throw BridgeError::unexpectedType(reply.type);
-    co_return reply.template decodePayload<Reply>();
+    co_return co_await bridge->template request<Reply>(type, std::move(payload), expected);
 }
 
 JSONValue emptyObject() { return JSONValue::object(); }
@@ -411,8 +409,9 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
             if (!bridge) throw BridgeError::notAttached();
             if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
             JSONValue payload = request.jsonValue();
-            BridgeEnvelope reply = co_await bridge->send(Type::render, std::move(payload));
-            handleRenderedReply(reply);
+            RenderedPayload reply = co_await bridge->request<RenderedPayload>(
+                Type::render, std::move(payload), Type::rendered);
+            handleRenderedReply(std::move(reply));
         }
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
@@ -422,14 +421,15 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
     if (renderQueue_.finish(ticket)) scheduleRender();
 }
 
-void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
+void ReaderViewController::handleRenderedReply(RenderedPayload reply) {
+    const auto keep = shared_from_this();  // the callbacks below may let go of the reader
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
         if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
     }
-    if (reply.type != rawValue(Type::rendered)) throw BridgeError::unexpectedType(reply.type);
-    auto payload = reply.decodePayload<RenderedPayload>();
-    lastHeadings_ = payload.headings;
+    // Kept whole, headings included: they are handed on, never copied.
+    lastRendered_ = std::move(reply);
+    const RenderedPayload& payload = *lastRendered_;
     lastImageSummary_ = payload.images;
     pageHasContent_ = true;
     if (payload.anchorRestored && !lastAnchorRestored_) recordAnchorRestored(*payload.anchorRestored);
@@ -448,12 +448,7 @@ void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
         lastDiagramsProgress_ = finished;
     }
     ReaderLog::rendered(payload, isWindowActive_);
-    ReaderBridge::logRenderLimits(reply);
-    lastRendered_ = std::move(payload);
-    if (onRendered) {
-        const auto headings = lastHeadings_;
-        onRendered(headings);
-    }
+    if (onRendered) onRendered(payload.headings);
 }
 
 void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload& report) {

@@ -209,7 +209,10 @@ public:
     const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
     bool isRendering() const { return renderQueue_.isRunning(); }
     const std::optional<RenderedPayload>& lastRendered() const { return lastRendered_; }
-    const std::vector<BridgeHeading>& lastHeadings() const { return lastHeadings_; }
+    const std::vector<BridgeHeading>& lastHeadings() const {
+        static const std::vector<BridgeHeading> none;
+        return lastRendered_ ? lastRendered_->headings : none;
+    }
     const std::optional<ImageSummary>& lastImageSummary() const { return lastImageSummary_; }
     const std::optional<ReadingAnchor>& readingAnchor() const { return readingAnchor_; }
     void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
@@ -302,7 +305,7 @@ private:
     void retryTimedOutRenderIfNeeded();
     void recordScrolledToSource(const ScrolledToSourcePayload& report);
     void recordAnchorRestored(const AnchorRestoredPayload& report);
-    void handleRenderedReply(const BridgeEnvelope& reply);
+    void handleRenderedReply(RenderedPayload reply);
     void setUnderPage(const ColorComponents& color);
 
     Task<void> announceAdoptedReady(std::shared_ptr<ReaderBridge> adopted);
@@ -357,7 +360,6 @@ private:
     std::optional<RenderEnhancements> enhancements_;
     bool bannerShown_ = false;
     std::optional<CapabilitiesPayload> lastCapabilities_;
-    std::vector<BridgeHeading> lastHeadings_;
     std::optional<ViewportInsetsPayload> lastViewportInsets_;
     std::optional<ViewportInsetsAppliedPayload> lastViewportInsetsApplied_;
     std::optional<SetThemePayload> lastTheme_;

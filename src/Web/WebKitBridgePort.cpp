@@ -31,6 +31,14 @@ ReaderBridgePort::CallID nextCallID() {
 // The value as JSON text; none when it has none (undefined, a function, a
 // value whose serialisation throws).
 std::optional<std::string> jsonText(JSCValue* value) {
+    if (jsc_value_is_string(value)) {
+        // The page's own form: the JSON text itself, taken as it is.
+        gchar* text = jsc_value_to_string(value);
+        if (text == nullptr) return std::nullopt;
+        std::string copy(text);
+        g_free(text);
+        return copy;
+    }
     gchar* json = jsc_value_to_json(value, 0);
     if (json == nullptr) {
         if (JSCContext* context = jsc_value_get_context(value)) {
@@ -61,7 +69,7 @@ void callFinished(GObject* source, GAsyncResult* result, gpointer data) {
     ReaderBridgePort::CallResult outcome;
     if (value == nullptr) {
         outcome.error = std::make_exception_ptr(callError(error));
-    } else if (jsc_value_is_object(value)) {
+    } else if (jsc_value_is_string(value) || jsc_value_is_object(value)) {
         outcome.replyJSON = jsonText(value);
     }
     if (error) g_error_free(error);
@@ -178,7 +186,14 @@ ReaderBridgePort::CallID WebKitBridgePort::callPageFunction(std::string messageJ
     waitingCalls().emplace(id, std::move(done));
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);
-    g_variant_dict_insert_value(&arguments, "message", g_variant_new_string(messageJSON.c_str()));
+    // The text is handed over without a copy or a second UTF-8 check: the
+    // strict codec wrote it, so it is UTF-8 with every control character
+    // escaped (no NUL inside).
+    auto* text = new std::string(std::move(messageJSON));
+    GVariant* message = g_variant_new_from_data(
+        G_VARIANT_TYPE_STRING, text->c_str(), text->size() + 1, TRUE,
+        +[](gpointer data) { delete static_cast<std::string*>(data); }, text);
+    g_variant_dict_insert_value(&arguments, "message", message);
     GVariant* argumentVariant = g_variant_ref_sink(g_variant_dict_end(&arguments));
     webkit_web_view_call_async_javascript_function(webView_, body_.c_str(), -1, argumentVariant,
                                                    nullptr /* page world */, nullptr, nullptr,

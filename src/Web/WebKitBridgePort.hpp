@@ -22,8 +22,13 @@ namespace larkspin {
 //   sub-frames, so every message counts as the main frame's.
 // - Calls: webkit_web_view_call_async_javascript_function in the main frame
 //   and page world, with the request's JSON text in the argument "message"
-//   (GVariant arguments carry only numbers, strings and dictionaries); the
-//   result comes back through jsc_value_to_json.
+//   (GVariant arguments carry only numbers, strings and dictionaries). The
+//   reading page answers with the reply's JSON text, a string, which is
+//   taken as it is; an object or array result (the diagram host's) comes
+//   back through jsc_value_to_json. Message bodies likewise: a string is the
+//   JSON text, anything else is written as JSON. WebKit rebuilds a result or
+//   a message body on the main thread before handing it over, and a string
+//   costs a copy where an object graph of a large document costs seconds.
 // - Page ends: "web-process-terminated", a committed load (the old page is
 //   gone), and the web view's finalisation. WebKit does not answer a call
 //   whose page was replaced or whose view was dropped, at best much later
@@ -34,8 +39,7 @@ namespace larkspin {
 class WebKitBridgePort final : public ReaderBridgePort {
 public:
     // The body run for every call of the reader's page.
-    static constexpr const char* callBody =
-        "return window.Orvik.handleMessage(JSON.parse(message));";
+    static constexpr const char* callBody = "return window.Orvik.handleMessageText(message);";
 
     // A port whose calls run `body` (another page's entry point, such as the
     // diagram host's) with the same "message" argument.

@@ -205,7 +205,7 @@ TEST_F(RendererRoot, ServesFilesWithTheirHeaders) {
 // address is written, while the reading page keeps its remote images.
 TEST_F(RendererRoot, DiagramHostPageIsServedWithAPolicyThatAllowsNoRemoteLoads) {
     dir.write("dist/diagram-host.html", "<!doctype html>");
-    const auto handler = make(std::make_shared<ResourceWorkerPool>("test", 2));
+    const auto handler = make(std::make_shared<PooledResourceWorkers>("test", 2));
     auto host = std::make_shared<FakeSchemeTask>("app-resource://renderer/diagram-host.html");
     auto spelled = std::make_shared<FakeSchemeTask>("APP-RESOURCE://Renderer/diagram%2Dhost.html?x#y");
     auto page = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html");

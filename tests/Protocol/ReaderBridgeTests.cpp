@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -12,12 +13,14 @@
 #include <variant>
 #include <vector>
 
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/BridgeError.hpp"
 #include "Platform/Json/CodingError.hpp"
 #include "Protocol/PageCallError.hpp"
 #include "Protocol/ReaderBridge.hpp"
 #include "Protocol/ReaderTestSupport.hpp"
+#include "Protocol/RenderedPayload.hpp"
 #include "Support/FakeBridgePort.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -118,7 +121,8 @@ protected:
         return outcome;
     }
     // The BridgeError a finished request ended with.
-    static BridgeError bridgeError(const test::TaskOutcome<BridgeEnvelope>& outcome) {
+    template <typename T>
+    static BridgeError bridgeError(const test::TaskOutcome<T>& outcome) {
         try {
             if (outcome.error) std::rethrow_exception(outcome.error);
         } catch (const BridgeError& error) {
@@ -312,6 +316,166 @@ TEST_F(ReaderBridgeTest, RenderedRepliesLogTheirLimitsOnlyWhenSomeWereHit) {
     }
     EXPECT_EQ(bridgeLines(), std::vector<std::string>{"info: 渲染触发复杂度上限：depthClamped=1 "
                                                       "nodesClamped=0 codeTruncated=2 diagramsSkipped=3"});
+
+    // Read as a typed reply too, large or not, the line comes once.
+    logs.clear();
+    for (const std::size_t limit : {ReaderBridge::inlineCodingLimit, std::size_t{0}}) {
+        bridge->setInlineCodingLimit(limit);
+        const std::size_t index = page->calls.size();
+        auto outcome = test::startTask(bridge->request<RenderedPayload>(
+            BridgeMessageType::render, JSONValue::object(), BridgeMessageType::rendered));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() > index; }));
+        page->answer(index, replyTo(page->request(index), "rendered",
+                                    R"({"headings":[{"level":1,"text":"T","id":"t"}],"renderGeneration":1)" +
+                                        limits("0100") + "}"));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; }));
+        ASSERT_FALSE(outcome->error);
+        ASSERT_EQ(outcome->value->headings.size(), 1u);
+        ASSERT_TRUE(outcome->value->limits);
+        EXPECT_EQ(outcome->value->limits->nodesClamped, 1);
+    }
+    EXPECT_EQ(bridgeLines(), std::vector<std::string>(2, "info: 渲染触发复杂度上限：depthClamped=0 "
+                                                         "nodesClamped=1 codeTruncated=0 diagramsSkipped=0"));
+}
+
+// --- Large texts: read off the main thread, handled in order ----------------
+
+// A reply payload that counts the threads it was read on.
+struct ThreadNotingPayload {
+    std::string text;
+    static inline std::atomic<int> readOnMainThread{0};
+    static inline std::atomic<int> readElsewhere{0};
+
+    template <typename Self, typename Coder>
+    static void codingFields(Self& self, Coder& coder) {
+        (MainThread::isMainThread() ? readOnMainThread : readElsewhere) += 1;
+        coder.field("text", self.text);
+    }
+};
+
+// Awaits a reply through `bridge` and notes its type in `log` when the
+// waiting task has it.
+Task<void> noteReply(std::shared_ptr<ReaderBridge> bridge, std::shared_ptr<RecordingDelegate> log) {
+    BridgeEnvelope reply = co_await bridge->send(BridgeMessageType::probe, JSONValue::object());
+    log->add("reply " + reply.type);
+}
+
+TEST_F(ReaderBridgeTest, LargeRepliesAreReadOffTheMainThreadWithTheirPayload) {
+    const std::string large(3 * ReaderBridge::inlineCodingLimit, 'x');
+    for (const std::string& text : {std::string("small"), large}) {
+        ThreadNotingPayload::readOnMainThread = 0;
+        ThreadNotingPayload::readElsewhere = 0;
+        const std::size_t index = page->calls.size();
+        auto outcome = test::startTask(bridge->request<ThreadNotingPayload>(
+            BridgeMessageType::probe, JSONValue::object(), BridgeMessageType::capabilities));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() > index; }));
+        page->answer(index, replyTo(page->request(index), "capabilities",
+                                    R"({"text":")" + text + R"("})", "4"));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; }));
+        ASSERT_FALSE(outcome->error);
+        EXPECT_EQ(outcome->value->text, text);
+        // A small text is read at once; a large one only on the worker queue.
+        const bool isLarge = text.size() > ReaderBridge::inlineCodingLimit;
+        EXPECT_EQ(ThreadNotingPayload::readOnMainThread, isLarge ? 0 : 1);
+        EXPECT_EQ(ThreadNotingPayload::readElsewhere, isLarge ? 1 : 0);
+    }
+    EXPECT_EQ(bridge->renderGeneration(), 4);
+}
+
+TEST_F(ReaderBridgeTest, TypedRequestsRefuseAnotherTypeOrAMisfitAfterCountingTheGeneration) {
+    const struct {
+        const char* type;
+        const char* payload;
+        const char* generation;
+        bool unexpectedType;
+    } cases[] = {
+        {"anchor", R"({"text":"t"})", "2", true},
+        {"capabilities", R"({"text":5})", "3", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const std::size_t index = page->calls.size();
+        auto outcome = test::startTask(bridge->request<ThreadNotingPayload>(
+            BridgeMessageType::probe, JSONValue::object(), BridgeMessageType::capabilities));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() > index; }));
+        page->answer(index, replyTo(page->request(index), c.type, c.payload, c.generation));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; }));
+        ASSERT_TRUE(outcome->error);
+        if (c.unexpectedType) {
+            EXPECT_EQ(bridgeError(*outcome).kind(), BridgeError::Kind::unexpectedType);
+        } else {
+            EXPECT_THROW(std::rethrow_exception(outcome->error), CodingError);
+        }
+        EXPECT_EQ(bridge->renderGeneration(), std::stoll(c.generation));
+    }
+}
+
+TEST_F(ReaderBridgeTest, RepliesAndEventsAreHandledInTheOrderTheyArrive) {
+    // Everything through the worker queue: whatever arrives after a text
+    // being read waits for it, and an event after a reply waits until the
+    // task awaiting the reply has it.
+    for (const std::size_t limit : {std::size_t{0}, ReaderBridge::inlineCodingLimit}) {
+        SCOPED_TRACE(limit);
+        bridge->setInlineCodingLimit(limit);
+        delegate->events.clear();
+        const std::size_t index = page->calls.size();
+        auto task = test::startTask(noteReply(bridge, delegate));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() > index; }));
+        const std::string padding(limit == 0 ? 10 : 4 * limit, ' ');
+
+        page->post(event("activeHeading", R"({"id":"a","index":0})") + padding);
+        page->answer(index, replyTo(page->request(index), "capabilities") + padding);
+        page->post(event("activeHeading", R"({"id":"b","index":1})"));
+        page->post(event("copyText", R"({"text":")" + std::string(2 * ReaderBridge::inlineCodingLimit, 'c') + R"(","kind":"code"})"));
+        page->post(event("activeHeading", R"({"id":"c","index":2})"));
+        EXPECT_TRUE(delegate->events.empty()) << "nothing large is read on the spot";
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return delegate->events.size() == 5; }))
+            << ::testing::PrintToString(delegate->events) << ::testing::PrintToString(bridgeLines());
+        EXPECT_EQ(delegate->events,
+                  (std::vector<std::string>{"activeHeading a 0", "reply capabilities", "activeHeading b 1",
+                                            "copyText " + std::string(2 * ReaderBridge::inlineCodingLimit, 'c'),
+                                            "activeHeading c 2"}));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return task->finished; }));
+    }
+    // Alone, a small event is still handled at once.
+    delegate->events.clear();
+    page->post(event("activeHeading", R"({"id":"d","index":3})"));
+    EXPECT_EQ(delegate->events, std::vector<std::string>{"activeHeading d 3"});
+}
+
+TEST_F(ReaderBridgeTest, AnAnswerBeingReadWhenItsRequestEndsIsDropped) {
+    bridge->setInlineCodingLimit(0);
+    auto outcome = start(BridgeMessageType::render);
+    page->answer(0, replyTo(page->request(0), "rendered", R"({"headings":[],"renderGeneration":1})", "6"));
+    page->post(event("activeHeading", R"({"id":"a","index":0})"));
+    bridge->teardown();  // while both are on the worker queue
+    finish(outcome);
+    EXPECT_EQ(bridgeError(*outcome).kind(), BridgeError::Kind::notAttached);
+    // A new binding's event is read after them, on the same queue.
+    page = std::make_shared<FakeWebView>();
+    bridge->attach(page);
+    page->post(event("activeHeading", R"({"id":"b","index":1})"));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return !delegate->events.empty(); }));
+    MainThread::drainForTesting();
+    EXPECT_EQ(delegate->events, std::vector<std::string>{"activeHeading b 1"});
+    EXPECT_EQ(bridge->renderGeneration(), 0);
+    for (const auto& record : logs.records())
+        EXPECT_NE(record.level, LogLevel::fault) << record.message;
+}
+
+TEST_F(ReaderBridgeTest, ALargeRequestIsWrittenOffTheMainThreadAndKeepsItsPlace) {
+    JSONValue::Object large;
+    large["source"] = JSONValue::string(std::string(4 * ReaderBridge::inlineCodingLimit, 's'));
+    auto first = test::startTask(bridge->send(BridgeMessageType::render, JSONValue::object(large)));
+    auto second = test::startTask(bridge->send(BridgeMessageType::probe, JSONValue::object()));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() == 2; }));
+    EXPECT_EQ(page->request(0).type, "render");
+    EXPECT_EQ(page->request(0).payload, JSONValue::object(large));
+    EXPECT_EQ(page->request(1).type, "probe");
+    page->answer(0, std::nullopt);
+    page->answer(1, std::nullopt);
+    finish(first);
+    finish(second);
 }
 
 // --- Page events ------------------------------------------------------------

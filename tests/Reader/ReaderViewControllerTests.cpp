@@ -90,6 +90,24 @@ TEST_F(ReaderTest, RenderCallsWhileOneRunsCollapseIntoOneFollowUp) {
     EXPECT_FALSE(reader->isRendering());
 }
 
+TEST_F(ReaderTest, ARenderedReplyLogsItsLimitsOnceAndHandsItsHeadingsOn) {
+    std::vector<std::vector<BridgeHeading>> handed;
+    reader->onRendered = [&](const std::vector<BridgeHeading>& headings) { handed.push_back(headings); };
+    renderedReply = R"({"headings":[{"level":1,"text":"One","id":"one"},{"level":2,"text":"Two","id":"two"}],)"
+                    R"("renderGeneration":1,"limits":{"depthClamped":0,"nodesClamped":4,"codeTruncated":0,"diagramsSkipped":0}})";
+    reader->render("text");
+    becomeReady();
+    ASSERT_THAT(sent(), ElementsAre("probe", "render"));
+    std::size_t lines = 0;
+    for (const auto& record : logs.records()) lines += record.message.find("渲染触发复杂度上限") != std::string::npos;
+    EXPECT_EQ(lines, 1u);
+    ASSERT_EQ(handed.size(), 1u);
+    ASSERT_EQ(handed[0].size(), 2u);
+    EXPECT_EQ(handed[0][1].id, "two");
+    EXPECT_EQ(reader->lastHeadings(), handed[0]);
+    EXPECT_EQ(reader->lastRendered()->limits->nodesClamped, 4);
+}
+
 TEST(RenderQueueTest, TicketsOfAnEarlierGenerationChangeNothing) {
     RenderQueue queue;
     const auto first = queue.request();

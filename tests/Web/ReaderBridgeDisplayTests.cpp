@@ -130,9 +130,10 @@ TEST_F(ReaderBridgeDisplayTest, HandshakeRequestsAndEventsCrossThePage) {
     ASSERT_TRUE(errorOf<BridgeError>(number));
     EXPECT_EQ(errorOf<BridgeError>(number)->detail(), "返回值不是 JSON 对象");
 
-    // Events on command: one of this session, one that is no object.
-    page(R"(fake.post(fake.event("activeHeading", {id: "h1", index: 0}, "SESSION"));
-            fake.post("activeHeading"); return true;)");
+    // Events on command: one of this session, as the page posts it (JSON
+    // text), and one whose text is no object.
+    page(R"(fake.post(JSON.stringify(fake.event("activeHeading", {id: "h1", index: 0}, "SESSION")));
+            fake.post(JSON.stringify("activeHeading")); return true;)");
     ASSERT_TRUE(test::waitFor([&] { return delegate->events.size() == 2; }));
     EXPECT_EQ(delegate->events.back(), "activeHeading h1");
     ASSERT_TRUE(test::waitFor([&] { return logs.contains("bridge", "丢弃：body 不是 JSON 对象"); }));

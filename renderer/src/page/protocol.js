@@ -113,3 +113,38 @@ export function newMessageID(cryptoObject = globalThis.crypto) {
     const hex = Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('').toUpperCase();
     return `${hex.slice(0, 8)}-${hex.slice(8, 12)}-${hex.slice(12, 16)}-${hex.slice(16, 20)}-${hex.slice(20)}`;
 }
+
+// The reader's calls and this page's events cross the web view's boundary as
+// JSON text. One string crosses cheaply, where an object graph (a render's
+// reply holds every heading and block) would be rebuilt value by value on the
+// reader's main thread before the reader could even look at it.
+
+/**
+ * The entry the reader calls: the request as JSON text in, the reply envelope
+ * as JSON text out. Text that is not JSON is answered like a message that is
+ * not an object.
+ * @param {(value: unknown) => Promise<object>} handleMessage
+ * @returns {(text: unknown) => Promise<string>}
+ */
+export function textEntry(handleMessage) {
+    return (text) => {
+        let value = null;
+        if (typeof text === 'string') {
+            try {
+                value = JSON.parse(text);
+            } catch {
+                value = null;
+            }
+        }
+        return Promise.resolve(handleMessage(value)).then((reply) => JSON.stringify(reply));
+    };
+}
+
+/**
+ * Hands an event envelope to the reader's message handler as JSON text.
+ * @param {{postMessage: (body: string) => void} | undefined} handler
+ * @param {object} envelope
+ */
+export function postAsText(handler, envelope) {
+    if (handler) handler.postMessage(JSON.stringify(envelope));
+}

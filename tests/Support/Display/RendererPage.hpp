@@ -214,7 +214,9 @@ public:
 private:
     static void onMessage(WebKitUserContentManager*, JSCValue* value, gpointer data) {
         auto* self = static_cast<RendererPage*>(data);
-        gchar* text = jsc_value_to_json(value, 0);
+        // The page posts its envelopes as JSON text.
+        gchar* text = jsc_value_is_string(value) ? jsc_value_to_string(value)
+                                                 : jsc_value_to_json(value, 0);
         json message = text ? json::parse(text, nullptr, false) : json();
         g_free(text);
         if (message.is_discarded() || message.is_null()) message = {{"unreadable", true}};

@@ -66,7 +66,9 @@ inline std::string whitePng(int width, int height) {
 // to the build tree, whatever folder the test runs in.
 inline std::filesystem::path fixturePath(std::string_view sourceFile, std::string_view relative) {
     std::filesystem::path source(sourceFile);
+#ifdef LARKSPIN_TEST_BUILD_DIR
     if (source.is_relative()) source = std::filesystem::path(LARKSPIN_TEST_BUILD_DIR) / source;
+#endif
     return source.parent_path() / relative;
 }
 
