@@ -22,10 +22,11 @@ namespace larkspin {
 // at once (every reader sees it); the file is rewritten atomically on a
 // background queue shortly after, one write for a burst of changes: a write
 // that has not started yet takes every change made before it starts.
-// SerialExecutor::finishAll() at quit waits for the last one. Getters never fail: a missing key or a value of the wrong kind reads
-// as absent and the caller falls back to its default. Values given on the
-// command line as "-Key value" (the argument domain) win over stored ones and
-// are never written. Thread-safe.
+// SerialExecutor::finishAll() at quit waits for the last one. Getters never
+// fail: a missing key or a value of the wrong kind reads as absent and the
+// caller falls back to its default. Values given on the command line as
+// "-Key value" (the argument domain) win over stored ones and are never
+// written. Thread-safe.
 class UserDefaults {
 public:
     // A store over `file`; a missing file is an empty store. A file that cannot

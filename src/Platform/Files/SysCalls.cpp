@@ -21,18 +21,46 @@ namespace larkspin {
 
 const SysCalls& realSysCalls() {
     static const SysCalls calls{
-        .open = [](const char* path, int flags, mode_t mode) { CHECKED("open"); return ::open(path, flags, mode); },
-        .stat = [](const char* path, struct stat* status) { CHECKED("stat"); return ::stat(path, status); },
+        .open =
+            [](const char* path, int flags, mode_t mode) {
+                CHECKED("open");
+                return ::open(path, flags, mode);
+            },
+        .stat =
+            [](const char* path, struct stat* status) {
+                CHECKED("stat");
+                return ::stat(path, status);
+            },
         .fstat = [](int fd, struct stat* status) { CHECKED("fstat"); return ::fstat(fd, status); },
-        .read = [](int fd, void* buffer, std::size_t count) { CHECKED("read"); return ::read(fd, buffer, count); },
+        .read =
+            [](int fd, void* buffer, std::size_t count) {
+                CHECKED("read");
+                return ::read(fd, buffer, count);
+            },
         .close = [](int fd) { CHECKED("close"); return ::close(fd); },
-        .write = [](int fd, const void* buffer, std::size_t count) { CHECKED("write"); return ::write(fd, buffer, count); },
+        .write =
+            [](int fd, const void* buffer, std::size_t count) {
+                CHECKED("write");
+                return ::write(fd, buffer, count);
+            },
         .fsync = [](int fd) { CHECKED("fsync"); return ::fsync(fd); },
         .fchmod = [](int fd, mode_t mode) { CHECKED("fchmod"); return ::fchmod(fd, mode); },
-        .rename = [](const char* from, const char* to) { CHECKED("rename"); return ::rename(from, to); },
+        .rename =
+            [](const char* from, const char* to) {
+                CHECKED("rename");
+                return ::rename(from, to);
+            },
         .unlink = [](const char* path) { CHECKED("unlink"); return ::unlink(path); },
-        .access = [](const char* path, int mode) { CHECKED("access"); return ::access(path, mode); },
-        .fchown = [](int fd, uid_t owner, gid_t group) { CHECKED("fchown"); return ::fchown(fd, owner, group); },
+        .access =
+            [](const char* path, int mode) {
+                CHECKED("access");
+                return ::access(path, mode);
+            },
+        .fchown =
+            [](int fd, uid_t owner, gid_t group) {
+                CHECKED("fchown");
+                return ::fchown(fd, owner, group);
+            },
         .renameNoReplace =
             [](const char* from, const char* to) {
                 CHECKED("renameat2");

@@ -340,7 +340,8 @@ TEST_F(LinkOpenerTest, ChecksRunOnAWorkerAndWhatHappensMeanwhileIsSafe) {
     {
         SCOPED_TRACE("the opener goes");
         auto disk = std::make_shared<SlowDisk>();
-        auto slow = LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
         auto outcome = test::startTask(slow->handle(markdown));
         ASSERT_TRUE(disk->waitUntilEntered());
         slow.reset();
@@ -352,7 +353,8 @@ TEST_F(LinkOpenerTest, ChecksRunOnAWorkerAndWhatHappensMeanwhileIsSafe) {
     {
         SCOPED_TRACE("the click's owner goes");
         auto disk = std::make_shared<SlowDisk>();
-        auto slow = LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
         auto result = std::make_shared<std::optional<Outcome>>();
         auto owner = std::make_unique<TaskScope>();
         owner->spawn(recordInto(slow->handle(pdf), result));
@@ -368,7 +370,8 @@ TEST_F(LinkOpenerTest, ChecksRunOnAWorkerAndWhatHappensMeanwhileIsSafe) {
     {
         SCOPED_TRACE("two clicks at once");
         auto disk = std::make_shared<SlowDisk>();
-        auto slow = LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
         auto first = test::startTask(slow->handle(pdf));
         auto second = test::startTask(slow->handle(markdown));
         ASSERT_TRUE(disk->waitUntilEntered());
