@@ -2,7 +2,6 @@
 
 #include <exception>
 #include <expected>
-#include <functional>
 
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -35,19 +34,6 @@ std::string describe(const LinkAction& action) {
     return "?";
 }
 
-// The process's shared worker threads, in the form runOn takes.
-struct SharedWorkers {
-    bool submit(std::move_only_function<void()> job) {
-        WorkerPool::shared().post(std::move(job));
-        return true;
-    }
-};
-
-SharedWorkers& sharedWorkers() {
-    static SharedWorkers workers;
-    return workers;
-}
-
 // The checks stat, open and read the target: on a network mount that has
 // stalled that can take for ever, so they run on the shared workers and the
 // main thread only awaits them. An error they throw is the refusal's reason.
@@ -57,7 +43,7 @@ Task<std::optional<std::string>> verifyTargetAway(std::filesystem::path file, Sy
     };
     std::optional<std::string> refusal;
     try {
-        refusal = co_await runOn(sharedWorkers(), std::move(check));
+        refusal = co_await runOn(WorkerPool::shared(), std::move(check));
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         refusal = ErrorText::describe(std::current_exception());
@@ -72,7 +58,7 @@ Task<std::expected<LinkTargetCheck::FileIdentity, std::string>> inspectOtherFile
     };
     std::expected<LinkTargetCheck::FileIdentity, std::string> checked;
     try {
-        checked = co_await runOn(sharedWorkers(), std::move(check));
+        checked = co_await runOn(WorkerPool::shared(), std::move(check));
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         checked = std::unexpected(ErrorText::describe(std::current_exception()));
