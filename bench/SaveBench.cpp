@@ -164,6 +164,7 @@ void externalChangeToVerdict(benchmark::State& state, bool atomicReplace) {
         [latest](const ContentStabilizer::Outcome& outcome) {
             if (const auto* version = outcome.stableVersion()) *latest = version->contentDigest;
         });
+    observer.drainForTesting();  // the watch starts in the background
     double beyondSettle = 0;
     unsigned round = 1;
     for (auto _ : state) {
@@ -254,6 +255,7 @@ void BM_WatchCost(benchmark::State& state) {
                 [verdicts = document->verdicts](const ContentStabilizer::Outcome&) { ++*verdicts; });
             documents.push_back(std::move(document));
         }
+        for (const auto& d : documents) d->observer->drainForTesting();  // watching now
         // Each store saves once, from a thread of its own (as the document's
         // synchronous path would), then every file changes once more.
         for (std::size_t i = 0; i < files; ++i) {

@@ -143,8 +143,6 @@ FREE_SPAWN_FOLDERS = ("Platform/Async", "App")
 # Being converted on other branches; the lead removes these entries when
 # merging them. TEMPORARY: do not add to this list.
 TEMPORARY_ALLOWED = (
-    "Reader/Links/LinkOpener.cpp",
-    "Reader/Links/LinkOpener.hpp",
 )
 SPAWN = re.compile(r"\bspawn\s*\(")
 QUALIFIER = re.compile(r"(\w*)\s*::\s*$")

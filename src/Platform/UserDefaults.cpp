@@ -6,9 +6,12 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include <fmt/format.h>
 
+#include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Log.hpp"
@@ -42,8 +45,58 @@ std::string lowered(std::string_view text) {
 
 }  // namespace
 
+// The state of the file's writes. `pending` holds the values that a queued
+// write has not taken yet: a change made while it waits replaces them, so a
+// burst of changes costs one write (two when one is already under way).
+struct UserDefaults::Writer {
+    Writer(std::filesystem::path f, const SysCalls& s) : file(std::move(f)), sys(s) {}
+
+    // Returns true when a write has to be queued for `values`.
+    bool offer(nlohmann::json values) {
+        std::lock_guard lock(mutex);
+        const bool queued = pending.has_value();
+        pending = std::move(values);
+        return !queued;
+    }
+
+    // On the queue.
+    void writePending() {
+        std::optional<nlohmann::json> values;
+        {
+            std::lock_guard lock(mutex);
+            values = std::exchange(pending, std::nullopt);
+        }
+        if (!values) return;
+        // Invalid UTF-8 in a stored text is replaced rather than thrown about.
+        const std::string text =
+            values->dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        values.reset();
+        std::error_code ec;
+        std::filesystem::create_directories(file.parent_path(), ec);
+        ec = writeFileAtomically(file, text, 0600, sys);
+        {
+            std::lock_guard lock(mutex);
+            lastError = ec;
+            ++writes;
+        }
+        if (ec) {
+            AppLog::document.error("写入偏好设置失败 %{private}s：%{public}s", file, ec.message());
+        }
+    }
+
+    const std::filesystem::path file;
+    const SysCalls sys;
+    mutable std::mutex mutex;
+    std::optional<nlohmann::json> pending;  // under mutex
+    std::error_code lastError;              // under mutex
+    std::size_t writes = 0;                 // under mutex
+};
+
 UserDefaults::UserDefaults(std::filesystem::path file, const SysCalls& sys)
-    : file_(std::move(file)), sys_(sys) {
+    : file_(std::move(file)),
+      sys_(sys),
+      writer_(std::make_shared<Writer>(file_, sys_)),
+      queue_(std::make_unique<SerialExecutor>("dev.corvantel.larkspin.preferences")) {
     load();
 }
 
@@ -206,21 +259,24 @@ void UserDefaults::store(std::string_view key, std::optional<nlohmann::json> val
     writeLocked();
 }
 
+// Under mutex_, so that offers reach the writer in the order of the changes.
 void UserDefaults::writeLocked() {
-    // Invalid UTF-8 in a stored text is replaced rather than thrown about.
-    const std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::error_code ec;
-    std::filesystem::create_directories(file_.parent_path(), ec);
-    ec = writeFileAtomically(file_, text, 0600, sys_);
-    lastWriteError_ = ec;
-    if (ec) {
-        AppLog::document.error("写入偏好设置失败 %{private}s：%{public}s", file_, ec.message());
-    }
+    if (!writer_->offer(values_)) return;  // the queued write takes this state too
+    queue_->submit([writer = writer_] { writer->writePending(); });
 }
 
 std::error_code UserDefaults::lastWriteError() const {
-    std::lock_guard lock(mutex_);
-    return lastWriteError_;
+    std::lock_guard lock(writer_->mutex);
+    return writer_->lastError;
+}
+
+std::size_t UserDefaults::writeCount() const {
+    std::lock_guard lock(writer_->mutex);
+    return writer_->writes;
+}
+
+bool UserDefaults::drainForTesting() {
+    return larkspin::drainForTesting(*queue_);
 }
 
 std::vector<std::string> UserDefaults::applyArguments(const std::vector<std::string>& arguments) {

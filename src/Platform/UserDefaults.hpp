@@ -11,17 +11,22 @@
 #include <system_error>
 #include <vector>
 
+#include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Files/SysCalls.hpp"
 
 namespace larkspin {
 
 // The program's preference store: one JSON object of plain keys
 // ("typography.fontSizePx", "document.externalChangePolicy", …) in
-// $XDG_CONFIG_HOME/Larkspin/preferences.json, rewritten atomically on every
-// change. Getters never fail: a missing key or a value of the wrong kind reads
-// as absent and the caller falls back to its default. Values given on the
-// command line as "-Key value" (the argument domain) win over stored ones and
-// are never written. Thread-safe.
+// $XDG_CONFIG_HOME/Larkspin/preferences.json. A change takes effect in memory
+// at once (every reader sees it); the file is rewritten atomically on a
+// background queue shortly after, one write for a burst of changes: a write
+// that has not started yet takes every change made before it starts.
+// SerialExecutor::finishAll() at quit waits for the last one. Getters never
+// fail: a missing key or a value of the wrong kind reads as absent and the
+// caller falls back to its default. Values given on the command line as
+// "-Key value" (the argument domain) win over stored ones and are never
+// written. Thread-safe.
 class UserDefaults {
 public:
     // A store over `file`; a missing file is an empty store. A file that cannot
@@ -76,12 +81,21 @@ public:
     // Returns the arguments that are not such pairs, in order (argv[0] first).
     std::vector<std::string> applyArguments(const std::vector<std::string>& arguments);
 
-    // The error of the last failed write, cleared by a successful one.
+    // The error of the last failed write, cleared by a successful one; only
+    // writes that have run count.
     std::error_code lastWriteError() const;
+
+    // Blocks (at most a few seconds) until the writes queued so far have
+    // run; for tests. False when it ran out of time.
+    bool drainForTesting();
+    // Writes of the file run so far, failed ones included; for tests.
+    std::size_t writeCount() const;
 
 private:
     std::optional<nlohmann::json> lookup(std::string_view key) const;
     void store(std::string_view key, std::optional<nlohmann::json> value);
+    struct Writer;
+
     void writeLocked();
     void load();
     void setAside(std::string_view what, std::string_view why);
@@ -91,7 +105,10 @@ private:
     mutable std::mutex mutex_;
     nlohmann::json values_ = nlohmann::json::object();
     nlohmann::json arguments_ = nlohmann::json::object();
-    std::error_code lastWriteError_;
+    // Shared with the queued write, which may outlive the store.
+    std::shared_ptr<Writer> writer_;
+    // Last, so that it goes first; never waits on the main thread.
+    std::unique_ptr<SerialExecutor> queue_;
 };
 
 }  // namespace larkspin

@@ -922,10 +922,11 @@ Task<void> ReaderViewController::resendTypographyIfNeeded() {
 
 void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
                                               std::function<void()> onAction) {
-    const std::int64_t previewCharacters =
-        content.preview ? PasteboardService::characterCount(*content.preview) : 0;
-    AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %ld 字符", content.title,
-                          content.detail, previewCharacters);
+    // The byte count: counting characters would walk the whole preview (up
+    // to 1 MiB) on the main thread only for this line.
+    const std::size_t previewBytes = content.preview ? content.preview->size() : 0;
+    AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %zu 字节", content.title,
+                          content.detail, previewBytes);
     dependencies_.host->showStatus(content, dependencies_.environment.currentTheme(), std::move(onAction));
     statusContent_ = std::move(content);
 }

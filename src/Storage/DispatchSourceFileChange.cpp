@@ -97,6 +97,30 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
         }
     }
 
+    // On the queue.
+    void startNow(const StartHandler& done) {
+        {
+            std::lock_guard lock(mutex);
+            if (isStopped || source) return;
+        }
+        auto made = makeSource();
+        std::shared_ptr<Source> unused;  // released after the lock
+        {
+            std::lock_guard lock(mutex);
+            if (isStopped) {
+                if (made) unused = std::move(*made);
+                return;
+            }
+            if (made) source = std::move(*made);
+        }
+        if (!done) return;
+        if (made) {
+            done({});
+        } else {
+            done(made.error() ? made.error() : std::error_code(EIO, std::generic_category()));
+        }
+    }
+
     void scheduleReopenLocked() {
         reopenTimer = queue->submitAfter(reopenDelay, [weak = weak_from_this()] {
             if (auto self = weak.lock()) self->attemptReopen();
@@ -159,11 +183,12 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
 };
 
 DispatchSourceFileChange::DispatchSourceFileChange(std::string path, Handler handler, Clock& clock)
-    : path_(path), core_(std::make_shared<Core>(std::move(path), std::move(handler), clock)) {
-    auto made = core_->makeSource();
-    if (!made) throw std::system_error(made.error(), path_);
-    std::lock_guard lock(core_->mutex);
-    core_->source = std::move(*made);
+    : path_(path), core_(std::make_shared<Core>(std::move(path), std::move(handler), clock)) {}
+
+void DispatchSourceFileChange::start(StartHandler done) {
+    core_->queue->submit([weak = std::weak_ptr<Core>(core_), done = std::move(done)] {
+        if (auto self = weak.lock()) self->startNow(done);
+    });
 }
 
 DispatchSourceFileChange::~DispatchSourceFileChange() {

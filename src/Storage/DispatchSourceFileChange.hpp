@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "Platform/Async/Clock.hpp"
 #include "Storage/FileChangeEvent.hpp"
@@ -32,18 +33,25 @@ namespace larkspin {
 class DispatchSourceFileChange {
 public:
     using Handler = std::function<void(const FileChangeEvent&)>;
+    // Runs on the source's queue once start() has opened the path (an empty
+    // code) or failed to (errno values, EIO when there is none).
+    using StartHandler = std::function<void(std::error_code)>;
 
     static constexpr Clock::Duration reopenDelay = std::chrono::milliseconds(100);
     static constexpr int maxReopenAttempts = 5;
 
-    // Opens `path` and starts watching. Throws std::system_error with the
-    // errno value (EIO when there is none) when the path cannot be opened or
-    // watched; nothing is left behind then. The reopen timer runs on `clock`.
+    // Opens nothing yet (see start()). The reopen timer runs on `clock`.
     DispatchSourceFileChange(std::string path, Handler handler, Clock& clock = Clock::system());
     // Stops (see stop()).
     ~DispatchSourceFileChange();
     DispatchSourceFileChange(const DispatchSourceFileChange&) = delete;
     DispatchSourceFileChange& operator=(const DispatchSourceFileChange&) = delete;
+
+    // Opens the path and starts watching, on the source's queue; returns at
+    // once. `done` hears how it went, unless stop() came first. A path that
+    // cannot be opened or watched leaves nothing behind and is not tried
+    // again. Call once.
+    void start(StartHandler done);
 
     // Returns at once, without waiting for the queue: afterwards the watch is
     // gone, no reopen is tried and the clock is not touched again. An event

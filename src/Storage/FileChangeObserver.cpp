@@ -53,12 +53,28 @@ FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registers
         if (auto stabilizer = weak.lock()) stabilizer->signal();
     };
 
-    vnodeSource_ = std::make_unique<DispatchSourceFileChange>(url_.string(), handler, clock);
-    if (registersPresenter) {
-        presenter_ = std::make_unique<FilePresenterObserver>(url_, handler);
-        presenter_->registerPresenter();
-    }
+    vnodeSource_ = std::make_shared<DispatchSourceFileChange>(url_.string(), handler, clock);
+    if (registersPresenter) presenter_ = std::make_shared<FilePresenterObserver>(url_, handler);
     relay_->attach(this);
+
+    // The descriptors are opened and the watches added on the source's queue;
+    // the main thread never waits for the disk. stop() before or during the
+    // start leaves nothing behind: the source makes nothing once stopped, and
+    // an unregistered presenter never registers.
+    auto started = [relay = relay_, source = std::weak_ptr<DispatchSourceFileChange>(vnodeSource_),
+                    presenter = std::weak_ptr<FilePresenterObserver>(presenter_)](
+                       std::error_code error) {
+        if (!error) {
+            if (auto follower = presenter.lock()) error = follower->registerPresenter();
+        }
+        if (!error) return;
+        if (auto watching = source.lock()) watching->stop();
+        if (auto follower = presenter.lock()) follower->unregisterPresenter();
+        auto verdict =
+            ContentStabilizer::Outcome::unreadable(ContentStabilizer::UnreadableReason(error));
+        MainThread::post([relay, verdict = std::move(verdict)] { relay->outcome(verdict); });
+    };
+    vnodeSource_->start(std::move(started));
 }
 
 FileChangeObserver::~FileChangeObserver() {

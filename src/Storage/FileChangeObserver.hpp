@@ -27,9 +27,13 @@ public:
     using OutcomeCallback = std::function<void(const ContentStabilizer::Outcome&)>;
 
     // Starts watching `url` (and, with `registersPresenter`, follows it with
-    // the observer's own presenter). Throws std::system_error (errno values)
-    // when the file cannot be opened or watched; nothing stays registered
-    // then. Timers read `clock`; the stabiliser reads files through `sys`.
+    // the observer's own presenter) in the background: construction opens
+    // nothing and never fails. When the file cannot be opened or watched
+    // (missing, no permission, no inotify watch left), nothing stays
+    // registered and the failure arrives as the verdict
+    // `Outcome::unreadable` with the error, on a later turn, as any verdict
+    // does; no event follows. Timers read `clock`; the stabiliser reads files
+    // through `sys`.
     FileChangeObserver(std::filesystem::path url, bool registersPresenter, EventCallback onEvent,
                        OutcomeCallback onOutcome, Clock& clock = Clock::system(),
                        const SysCalls& sys = realSysCalls());
@@ -63,8 +67,9 @@ private:
     OutcomeCallback onOutcome_;
     std::shared_ptr<MainRelay> relay_;
     std::shared_ptr<ContentStabilizer> stabilizer_;
-    std::unique_ptr<DispatchSourceFileChange> vnodeSource_;
-    std::unique_ptr<FilePresenterObserver> presenter_;
+    // Shared with the start job, which holds them weakly.
+    std::shared_ptr<DispatchSourceFileChange> vnodeSource_;
+    std::shared_ptr<FilePresenterObserver> presenter_;
 };
 
 }  // namespace larkspin

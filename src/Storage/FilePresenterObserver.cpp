@@ -13,9 +13,11 @@ FilePresenterObserver::~FilePresenterObserver() {
     unregisterPresenter();
 }
 
-void FilePresenterObserver::registerPresenter() {
-    std::lock_guard lock(registeredMutex_);
-    if (registered_) return;
+std::error_code FilePresenterObserver::registerPresenter() {
+    {
+        std::lock_guard lock(registeredMutex_);
+        if (registered_ || closed_) return {};
+    }
     auto queue = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filewatch.presenter");
     auto deliver = [handler = handler_](FileChangeEvent event) {
         MainThread::post([handler, event = std::move(event)] {
@@ -23,33 +25,47 @@ void FilePresenterObserver::registerPresenter() {
             handler(event);
         });
     };
-    tracker_ = std::make_unique<FileTracker>(
-        url(), std::move(queue),
-        [location = location_, deliver](const FileTracker::Notice& notice) {
-            switch (notice.change) {
-                case FileTracker::Change::changed:
-                    deliver(FileChangeEvent::Kind::presenterDidChange);
-                    break;
-                case FileTracker::Change::moved: {
-                    {
-                        std::lock_guard moved(location->mutex);
-                        location->url = notice.path;
-                    }
-                    deliver(FileChangeEvent::presenterDidMove(notice.path));
-                    break;
+    auto onNotice = [location = location_, deliver](const FileTracker::Notice& notice) {
+        switch (notice.change) {
+            case FileTracker::Change::changed:
+                deliver(FileChangeEvent::Kind::presenterDidChange);
+                break;
+            case FileTracker::Change::moved: {
+                {
+                    std::lock_guard moved(location->mutex);
+                    location->url = notice.path;
                 }
-                case FileTracker::Change::deleted:
-                    deliver(FileChangeEvent::Kind::presenterDeletion);
-                    break;
+                deliver(FileChangeEvent::presenterDidMove(notice.path));
+                break;
             }
-        });
+            case FileTracker::Change::deleted:
+                deliver(FileChangeEvent::Kind::presenterDeletion);
+                break;
+        }
+    };
+    // Opened outside the lock: unregistering never waits for a slow disk.
+    std::unique_ptr<FileTracker> tracker;
+    try {
+        tracker = std::make_unique<FileTracker>(url(), std::move(queue), std::move(onNotice));
+    } catch (const std::system_error& error) {
+        return error.code();
+    }
+    std::unique_ptr<FileTracker> unused;  // released after the lock
+    std::lock_guard lock(registeredMutex_);
+    if (registered_ || closed_) {
+        unused = std::move(tracker);
+        return {};
+    }
+    tracker_ = std::move(tracker);
     registered_ = true;
+    return {};
 }
 
 void FilePresenterObserver::unregisterPresenter() {
     std::unique_ptr<FileTracker> stopped;
     {
         std::lock_guard lock(registeredMutex_);
+        closed_ = true;
         if (!registered_) return;
         registered_ = false;
         stopped = std::move(tracker_);

@@ -28,11 +28,13 @@ public:
     FilePresenterObserver(const FilePresenterObserver&) = delete;
     FilePresenterObserver& operator=(const FilePresenterObserver&) = delete;
 
-    // Starts following the file, once: a second call does nothing. Throws
-    // std::system_error when the file cannot be opened (and stays
-    // unregistered).
-    void registerPresenter();
-    // Stops following it, once.
+    // Starts following the file, once: a second call, and a call after
+    // unregisterPresenter(), does nothing. Returns the error (errno values)
+    // when the file cannot be opened; it stays unregistered then. Opens the
+    // file: never on the main thread. From any thread.
+    std::error_code registerPresenter();
+    // Stops following it, for good; never waits for a registration under way
+    // elsewhere (that one then ends unregistered). From any thread.
     void unregisterPresenter();
     bool isRegistered() const;
 
@@ -49,6 +51,7 @@ private:
     Handler handler_;
     mutable std::mutex registeredMutex_;
     bool registered_ = false;  // under registeredMutex_
+    bool closed_ = false;      // under registeredMutex_: unregistered for good
     std::unique_ptr<FileTracker> tracker_;
 };
 

@@ -4,6 +4,7 @@
 
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Log.hpp"
 
 namespace larkspin::RecoveryLaunch {
@@ -51,14 +52,18 @@ constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文�
 Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<RecoveryStore> store,
                                         std::shared_ptr<DocumentController> controller) {
     if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
-    const auto location = draft.fileIdentity->resolveURL();
-    if (!location) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
-    std::error_code ec;
-    if (!std::filesystem::exists(location->path, ec)) {
-        co_return restoreAsUntitled(draft, *controller, kSourceMissing);
-    }
+    // Resolving the bookmark lists a folder: on the shared workers, not on
+    // the main thread.
+    auto find = [identity = *draft.fileIdentity]() -> std::optional<std::filesystem::path> {
+        const auto location = identity.resolveURL();
+        std::error_code ec;
+        if (!location || !std::filesystem::exists(location->path, ec)) return std::nullopt;
+        return location->path;
+    };
+    const std::optional<std::filesystem::path> found = co_await runOn(WorkerPool::shared(), find);
+    if (!found) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
 
-    auto open = [controller, path = location->path](Completion<Opened> done) {
+    auto open = [controller, path = *found](Completion<Opened> done) {
         controller->openDocument(
             path, true,
             [done](std::shared_ptr<Document> document, bool, std::optional<std::string> error) {

@@ -65,6 +65,7 @@ TEST(AccessibilityDisplayOptions, OverrideFromPreferencesWinsOverEnvironmentAndD
     // Looked up afresh on every call.
     defaults.remove("MDA11yOverride");
     EXPECT_EQ(Options::current(desktop, defaults, env), (Options{false, false, true}));
+    EXPECT_TRUE(defaults.drainForTesting());  // before the folder goes
 }
 
 TEST(AccessibilityDisplayOptions, SolidBackgroundJoinsThemeTokensWithoutOverwriting) {

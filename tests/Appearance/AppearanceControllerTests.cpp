@@ -16,6 +16,8 @@ class AppearanceControllerTest : public ::testing::Test {
 protected:
     test::TempDir dir;
     UserDefaults defaults{dir / "prefs.json"};
+    // Writes run on a queue: let them end before the folder goes.
+    void TearDown() override { EXPECT_TRUE(defaults.drainForTesting()); }
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     std::shared_ptr<test::FakeDesktopAppearance> desktop =
         std::make_shared<test::FakeDesktopAppearance>();

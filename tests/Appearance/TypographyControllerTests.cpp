@@ -61,6 +61,8 @@ class TypographyControllerTest : public ::testing::Test {
 protected:
     test::TempDir dir;
     UserDefaults defaults{dir / "prefs.json"};
+    // Writes run on a queue: let them end before the folder goes.
+    void TearDown() override { EXPECT_TRUE(defaults.drainForTesting()); }
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     FakeFonts fonts;
     TypographyController controller{defaults, *center, fonts.source()};

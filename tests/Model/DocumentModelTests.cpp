@@ -105,6 +105,7 @@ TEST(DocumentPreferences, ReadsFallsBackWritesAndAnnouncesRealChangesOnly) {
     prefs.setExternalChangePolicy(ExternalChangePolicy::ask);
     prefs.setExternalChangePolicy(ExternalChangePolicy::ask);
     EXPECT_EQ(posts, 1);
+    ASSERT_TRUE(defaults.drainForTesting());
     EXPECT_EQ(UserDefaults(dir / "prefs.json").string("document.externalChangePolicy"), "ask");
 }
 

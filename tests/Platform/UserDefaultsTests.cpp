@@ -2,13 +2,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <limits>
+#include <memory>
 
+#include "Platform/Async/BlockingWait.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Support/ChildProcess.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin {
 namespace {
@@ -66,6 +71,7 @@ TEST(UserDefaults, WritesAtomicallyAndReadsBack) {
         defaults.setBool("visible", false);
         defaults.setString("withNul", std::string("a\0b", 3));
         defaults.remove("visible");
+        EXPECT_TRUE(defaults.drainForTesting());
         EXPECT_FALSE(defaults.lastWriteError());
     }
     UserDefaults reread(file);
@@ -89,6 +95,7 @@ TEST(UserDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
         UserDefaults defaults(file);
         EXPECT_FALSE(defaults.contains("deep"));
         defaults.setBool("x", true);
+        EXPECT_TRUE(defaults.drainForTesting());
         EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), text);
         EXPECT_TRUE(capture.contains("document", "偏好设置文件无法解析"));
     }
@@ -165,7 +172,10 @@ TEST(UserDefaults, NestingBeyondTheLimitIsSetAsideNotCrashedOn) {
                       UserDefaults defaults(file);
                       const bool stored = defaults.value("deep").has_value();
                       defaults.setBool("x", true);
-                      return stored == accepted && !defaults.lastWriteError() ? 0 : 1;
+                      return stored == accepted && defaults.drainForTesting() &&
+                                     !defaults.lastWriteError()
+                                 ? 0
+                                 : 1;
                   }),
                   "exit 0");
         if (accepted) continue;
@@ -186,7 +196,8 @@ TEST(UserDefaults, AFileThatIsNotRegularIsSetAsideWithoutBlocking) {
                       const test::LogCapture capture;
                       UserDefaults defaults(file);
                       defaults.setBool("x", true);
-                      return defaults.boolean("x") == true && !defaults.lastWriteError() &&
+                      return defaults.boolean("x") == true && defaults.drainForTesting() &&
+                                     !defaults.lastWriteError() &&
                                      capture.contains("document", "偏好设置文件无法读取")
                                  ? 0
                                  : 1;
@@ -210,8 +221,88 @@ TEST(UserDefaults, ArgumentDomainWinsAndIsNotPersisted) {
     EXPECT_EQ(defaults.integer("MDWebViewHotLimit"), 5);
     EXPECT_EQ(defaults.string("MDScenario"), "demo");
     defaults.setBool("other", true);
+    ASSERT_TRUE(defaults.drainForTesting());
     EXPECT_EQ(UserDefaults(file).integer("MDWebViewHotLimit"), 3);
     EXPECT_FALSE(UserDefaults(file).contains("MDScenario"));
+}
+
+// Writes of the file run on a queue, one for a burst of changes; readers see
+// each change at once.
+TEST(UserDefaults, ABurstOfChangesIsWrittenOnceWithTheLastValues) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    // The first write stops in its open() until released, so that the burst
+    // certainly arrives while it is under way.
+    auto writing = std::make_shared<BlockingWait>();
+    auto release = std::make_shared<BlockingWait>();
+    auto opens = std::make_shared<std::atomic<int>>(0);
+    SysCalls sys = realSysCalls();
+    sys.open = [=, real = sys.open](const char* path, int flags, mode_t mode) {
+        if (opens->fetch_add(1) == 0) {
+            writing->signal();
+            release->waitForTesting(test::waitLimit);
+        }
+        return real(path, flags, mode);
+    };
+    UserDefaults defaults(file, sys);
+    opens->store(0);  // the load's open does not count
+    defaults.setInteger("width", 0);
+    ASSERT_TRUE(writing->waitForTesting(test::waitLimit));
+    for (int width = 1; width <= 100; ++width) {
+        defaults.setInteger("width", width);
+        EXPECT_EQ(defaults.integer("width"), width);
+    }
+    defaults.setValues({{"a", 1}, {"b", "two"}});
+    defaults.remove("a");
+    EXPECT_FALSE(defaults.contains("a"));
+    release->signal();
+    ASSERT_TRUE(defaults.drainForTesting());
+    // The one under way, then one for all the rest.
+    EXPECT_EQ(defaults.writeCount(), 2u);
+    EXPECT_FALSE(defaults.lastWriteError());
+    EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"width", 100}, {"b", "two"}}));
+}
+
+// At quit the last change reaches the disk, also from a store already gone.
+TEST(UserDefaults, TheLastChangesReachTheFileByTheEndOfQuitting) {
+    test::TempDir dir;
+    const auto file = dir / "sub" / "prefs.json";
+    {
+        UserDefaults defaults(file);
+        for (int i = 0; i < 20; ++i) defaults.setInteger("n" + std::to_string(i % 4), i);
+        defaults.setString("policy", "ask");
+    }  // dropped on the main thread: returns without waiting for the queue
+    test::runOffMainThread([] { SerialExecutor::finishAll(); });
+    const UserDefaults reread(file);
+    EXPECT_EQ(reread.storedValues(), (nlohmann::json{{"n0", 16}, {"n1", 17}, {"n2", 18},
+                                                     {"n3", 19}, {"policy", "ask"}}));
+}
+
+TEST(UserDefaults, AFailedWriteIsLoggedAndTheNextOneMendsIt) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    auto failing = std::make_shared<std::atomic<bool>>(true);
+    SysCalls sys = realSysCalls();
+    sys.rename = [=, real = sys.rename](const char* from, const char* to) {
+        if (failing->load()) return errno = EIO, -1;
+        return real(from, to);
+    };
+    test::LogCapture capture;
+    UserDefaults defaults(file, sys);
+    defaults.setBool("visible", true);
+    ASSERT_TRUE(defaults.drainForTesting());
+    EXPECT_EQ(defaults.lastWriteError(), std::errc::io_error);
+    EXPECT_TRUE(capture.contains("document", "写入偏好设置失败"));
+    EXPECT_EQ(defaults.boolean("visible"), true);  // still there for this run
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0)
+        << "the temporary file is gone";
+
+    failing->store(false);
+    defaults.setInteger("width", 3);
+    ASSERT_TRUE(defaults.drainForTesting());
+    EXPECT_FALSE(defaults.lastWriteError());
+    EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"visible", true}, {"width", 3}}));
 }
 
 }  // namespace

@@ -303,7 +303,7 @@ TEST_F(ReaderTest, TheBannerCoversThirtyTwoPointsAndInsetsGoOutOnce) {
     EXPECT_EQ(changes, 3);
     reader->showDocumentStatus({"标题 <b>", "说明 & 细节", std::string("预览"), std::nullopt});
     EXPECT_TRUE(reader->isStatusShown());
-    EXPECT_TRUE(logs.contains("document", "文档状态页：标题 <b>（说明 & 细节）预览 2 字符"));
+    EXPECT_TRUE(logs.contains("document", "文档状态页：标题 <b>（说明 & 细节）预览 6 字节"));
     reader->hideDocumentStatus();
     EXPECT_THAT(host->log, ElementsAre("load app-resource://renderer/index.html", "banner 图片被拒",
                                        "banner 图片被拒", "hideBanner", "status 标题 <b>", "hideStatus"));

@@ -43,6 +43,8 @@ protected:
     }
 
     UserDefaults defaults{dir / "config/preferences.json"};
+
+    void TearDown() override { EXPECT_TRUE(defaults.drainForTesting()); }
 };
 
 TEST_F(ContainerMigrationTest, WithoutAFormerInstallItMarksItselfDoneAndThenTouchesNothing) {
@@ -110,7 +112,10 @@ TEST_F(ContainerMigrationTest, PreferencesThatCannotBeTakenStillLetTheDraftsCome
                           UserDefaults fresh(dir / "config/preferences.json");
                           const auto report =
                               ContainerMigration(root, fresh, dir / "data").runIfNeeded();
-                          return report == Report{.ran = true, .copiedDrafts = 1} ? 0 : 1;
+                          return report == Report{.ran = true, .copiedDrafts = 1} &&
+                                         fresh.drainForTesting()
+                                     ? 0
+                                     : 1;
                       },
                       std::chrono::seconds(10)),
                   "exit 0");
@@ -198,7 +203,10 @@ TEST_F(ContainerMigrationTest, ImportedKeysAreWrittenAtOnce) {
     UserDefaults counted(file, sys);
     EXPECT_EQ(ContainerMigration(root, counted, dir / "data").runIfNeeded(),
               (Report{.ran = true, .importedKeys = 2000}));
-    EXPECT_EQ(writes, 2);  // the keys, then the marker
+    ASSERT_TRUE(counted.drainForTesting());
+    // The keys, then the marker; the two may share a write.
+    EXPECT_GE(writes, 1);
+    EXPECT_LE(writes, 2);
     former[std::string(ContainerMigration::completedKey)] =
         *counted.string(ContainerMigration::completedKey);
     EXPECT_EQ(UserDefaults(file).storedValues(), former);

@@ -17,6 +17,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Files/InodeWatch.hpp"
 #include "Platform/Files/InotifyService.hpp"
 #include "Storage/FileChangeObserver.hpp"
 #include "Support/MainLoop.hpp"
@@ -41,7 +42,13 @@ struct FakeOwner {
     std::vector<Outcome> outcomes;
     std::unique_ptr<FileChangeObserver> observer;
 
+    // Returns once the observer has started watching (or failed to).
     static std::shared_ptr<FakeOwner> open(const fs::path& file, bool presenter, Clock& clock) {
+        auto owner = make(file, presenter, clock);
+        EXPECT_TRUE(owner->observer->drainForTesting());
+        return owner;
+    }
+    static std::shared_ptr<FakeOwner> make(const fs::path& file, bool presenter, Clock& clock) {
         auto owner = std::make_shared<FakeOwner>();
         std::weak_ptr<FakeOwner> weak = owner;
         owner->observer = std::make_unique<FileChangeObserver>(
@@ -186,12 +193,43 @@ TEST(FileChangeObserver, StoppingDuringTheReopenWindowEndsEverything) {
     EXPECT_EQ(clock.pendingTimerCount(), 0u);
 }
 
-TEST(FileChangeObserver, AMissingFileCannotBeObservedAndLeavesNothingBehind) {
+// Starting opens descriptors and adds watches, off the main thread: a file
+// that cannot be watched is reported as unreadable, once, with the error,
+// and leaves nothing behind; stopping before or during the start leaves
+// nothing either.
+TEST(FileChangeObserver, StartsInTheBackgroundAndReportsAFileItCannotWatch) {
     test::TempDir dir;
     ManualClock clock;
+    const auto file = dir.write("notes.md", "text\n");
     const auto watchesBefore = InotifyService::shared().kernelWatchCount();
-    EXPECT_THROW(FakeOwner::open(dir / "missing.md", true, clock), std::system_error);
-    EXPECT_EQ(InotifyService::shared().kernelWatchCount(), watchesBefore);
+    const auto filesBefore = InodeWatch::watchedFileCount();
+    for (const bool presenter : {false, true}) {
+        SCOPED_TRACE(presenter);
+        std::shared_ptr<FakeOwner> owner;
+        EXPECT_NO_THROW(owner = FakeOwner::open(dir / "missing.md", presenter, clock));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return !owner->outcomes.empty(); }));
+        mainThreadIdle();
+        ASSERT_EQ(owner->outcomes.size(), 1u);
+        const auto* reason = owner->outcomes[0].unreadableReason();
+        ASSERT_NE(reason, nullptr);
+        EXPECT_EQ(reason->failure.kind, DocumentLoadFailure::Kind::notFound);
+        EXPECT_EQ(reason->detail, "POSIX 2");
+        EXPECT_TRUE(owner->events.empty());
+        EXPECT_EQ(InotifyService::shared().kernelWatchCount(), watchesBefore);
+        EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+        owner->observer->stop();
+
+        // Stopped at once, whether the start has run by then or not.
+        auto stopped = FakeOwner::make(file, presenter, clock);
+        stopped->observer->stop();
+        EXPECT_TRUE(stopped->observer->drainForTesting());
+        append(file, "more\n");
+        mainThreadIdle();
+        EXPECT_EQ(InotifyService::shared().kernelWatchCount(), watchesBefore);
+        EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+        EXPECT_TRUE(stopped->events.empty());
+        EXPECT_TRUE(stopped->outcomes.empty());
+    }
 }
 
 std::int64_t entriesOf(const char* folder) {

@@ -35,6 +35,12 @@ public:
     // Runs `job` on a pool thread as soon as one is free. Safe from any thread.
     // A job that throws is logged (fault) and the thread goes on.
     void post(Job job);
+    // The same, in the form runOn() takes: `co_await runOn(WorkerPool::shared(),
+    // fn)` runs `fn` on the shared workers. Always accepts.
+    bool submit(Job job) {
+        post(std::move(job));
+        return true;
+    }
 
     // True on a thread of the pool.
     static bool isPoolThread();

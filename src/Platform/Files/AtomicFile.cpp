@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "Platform/Text/Uuid.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
 
 namespace larkspin {
 
@@ -41,6 +42,7 @@ struct FdGuard {
 
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
                                     mode_t newFileMode, const SysCalls& sys) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     const auto temp = folder / temporaryFileName(target.filename().native(), makeUUID());
 
@@ -138,6 +140,7 @@ bool isTemporaryFileName(std::string_view entryName) {
 
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
                                       std::chrono::seconds minimumAge) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     const std::string name = file.filename().native();
     if (name.empty() || name == "." || name == "..") return 0;
     std::string prefix = ".";
@@ -155,6 +158,7 @@ std::size_t removeStaleTemporaryFiles(const std::filesystem::path& file,
 
 std::size_t removeStaleTemporaryFilesIn(const std::filesystem::path& folder,
                                         std::chrono::seconds minimumAge) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     if (folder.empty()) return 0;
     return removeStaleEntries(folder, minimumAge, isTemporaryFileName);
 }

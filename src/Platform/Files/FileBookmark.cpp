@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "Platform/Files/FileAccessCheck.hpp"
+
 namespace larkspin::FileBookmark {
 
 namespace {
@@ -57,6 +59,7 @@ std::optional<std::filesystem::path> findInFolder(const std::filesystem::path& f
 }  // namespace
 
 std::optional<std::string> make(const std::filesystem::path& path) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     std::error_code ec;
     const auto absolute = std::filesystem::absolute(path, ec).lexically_normal();
     if (ec || absolute.empty()) return std::nullopt;
@@ -71,6 +74,7 @@ std::optional<std::string> make(const std::filesystem::path& path) {
 }
 
 std::optional<std::filesystem::path> resolve(std::string_view bookmark) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     if (bookmark.size() <= kHeaderSize || bookmark.substr(0, kMagic.size()) != kMagic ||
         bookmark[kMagic.size()] != kVersion) {
         return std::nullopt;

@@ -7,6 +7,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Text/Sha256.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
 
 namespace larkspin {
 
@@ -78,6 +79,7 @@ std::error_code make_error_code(FileReadError error) {
 
 std::expected<FileReader::Result, std::error_code> FileReader::read(
     const std::filesystem::path& path, Sink& sink, const SysCalls& sys) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     // The native form holds the path's bytes as they are; only a NUL cannot be
     // passed on (it would name a different file).
     const std::string& native = path.native();

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "Platform/Files/FileAccessCheck.hpp"
+
 namespace larkspin {
 
 namespace {
@@ -103,6 +105,7 @@ InodeWatch& InodeWatch::operator=(InodeWatch&& other) noexcept {
 
 std::expected<InodeWatch, std::error_code> InodeWatch::open(const std::filesystem::path& path,
                                                             Callback callback) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     const std::string& native = path.native();
     if (native.find('\0') != std::string::npos) {
         return std::unexpected(std::error_code(EINVAL, std::generic_category()));

@@ -4,6 +4,8 @@
 #include <shared_mutex>
 #include <unordered_map>
 
+#include "Platform/Files/FileAccessCheck.hpp"
+
 namespace larkspin {
 
 struct PathLock::Entry {
@@ -24,6 +26,7 @@ Registry& registry() {
 }  // namespace
 
 std::filesystem::path PathLock::canonicalKey(const std::filesystem::path& path) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     std::error_code error;
     auto key = std::filesystem::weakly_canonical(path, error);
     if (!error) return key;

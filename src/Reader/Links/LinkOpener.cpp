@@ -1,9 +1,12 @@
 #include "Reader/Links/LinkOpener.hpp"
 
 #include <exception>
+#include <expected>
 
-#include "Platform/Text/ErrorText.hpp"
+#include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Text/ErrorText.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/Links/LinkTargetCheck.hpp"
@@ -29,6 +32,38 @@ std::string describe(const LinkAction& action) {
             return "reject(" + action.rejection.description() + ")";
     }
     return "?";
+}
+
+// The checks stat, open and read the target: on a network mount that has
+// stalled that can take for ever, so they run on the shared workers and the
+// main thread only awaits them. An error they throw is the refusal's reason.
+Task<std::optional<std::string>> verifyTargetAway(std::filesystem::path file, SysCalls sys) {
+    auto check = [file = std::move(file), sys = std::move(sys)] {
+        return LinkTargetCheck::verifyTarget(file, sys);
+    };
+    std::optional<std::string> refusal;
+    try {
+        refusal = co_await runOn(WorkerPool::shared(), std::move(check));
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        refusal = ErrorText::describe(std::current_exception());
+    }
+    co_return refusal;
+}
+
+Task<std::expected<LinkTargetCheck::FileIdentity, std::string>> inspectOtherFileAway(
+    std::filesystem::path file, SysCalls sys) {
+    auto check = [file = std::move(file), sys = std::move(sys)] {
+        return LinkTargetCheck::inspectOtherFile(file, sys);
+    };
+    std::expected<LinkTargetCheck::FileIdentity, std::string> checked;
+    try {
+        checked = co_await runOn(WorkerPool::shared(), std::move(check));
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        checked = std::unexpected(ErrorText::describe(std::current_exception()));
+    }
+    co_return checked;
 }
 
 }  // namespace
@@ -224,6 +259,7 @@ Task<LinkOpener::Outcome> LinkOpener::scroll(std::weak_ptr<LinkOpener> weak, std
     try {
         reply = co_await std::move(*request);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         error = std::current_exception();
     }
     if (error) co_return Outcome::failed("scrollToHeading 失败：" + ErrorText::describe(error));
@@ -237,13 +273,18 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
                                                    std::filesystem::path file,
                                                    std::optional<std::string> fragment) {
     const std::string name = LinkTargetCheck::displayName(file);
-    std::shared_ptr<MarkdownDocumentOpener> documents;
+    SysCalls sys;
     {
         const auto self = weak.lock();
         if (!self) co_return Outcome::failed("链接打开器已释放");
-        if (auto refusal = LinkTargetCheck::verifyTarget(file, self->sys_)) {
-            co_return self->reject(*refusal, name);
-        }
+        sys = self->sys_;
+    }
+    std::shared_ptr<MarkdownDocumentOpener> documents;
+    const std::optional<std::string> refusal = co_await verifyTargetAway(file, std::move(sys));
+    {
+        const auto self = weak.lock();
+        if (!self) co_return Outcome::failed("链接打开器已释放");
+        if (refusal) co_return self->reject(*refusal, name);
         documents = self->services_.documents;
     }
     if (!documents) co_return Outcome::failed("没有文档控制器");
@@ -252,6 +293,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
     try {
         opened = co_await documents->openMarkdownDocument(file);
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         error = std::current_exception();
     }
     if (error) {
@@ -269,13 +311,19 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
 Task<LinkOpener::Outcome> LinkOpener::openOther(std::weak_ptr<LinkOpener> weak,
                                                 std::filesystem::path file) {
     const std::string name = LinkTargetCheck::displayName(file);
+    SysCalls sys;
+    {
+        const auto self = weak.lock();
+        if (!self) co_return Outcome::failed("链接打开器已释放");
+        sys = self->sys_;
+    }
     LinkTargetCheck::FileIdentity asked;
+    const auto checked = co_await inspectOtherFileAway(file, sys);
     std::shared_ptr<OpenConfirmation> confirmation;
     OpenConfirmation::Question question;
     {
         const auto self = weak.lock();
         if (!self) co_return Outcome::failed("链接打开器已释放");
-        const auto checked = LinkTargetCheck::inspectOtherFile(file, self->sys_);
         if (!checked) co_return self->reject(checked.error(), name);
         asked = *checked;
         confirmation = self->services_.confirmation;
@@ -292,19 +340,21 @@ Task<LinkOpener::Outcome> LinkOpener::openOther(std::weak_ptr<LinkOpener> weak,
     try {
         confirmed = co_await confirmation->confirm(std::move(question));
     } catch (...) {
+        rethrowIfCancelled(std::current_exception());
         confirmed = false;  // a dialog that went away answered nothing
     }
     if (!confirmed) co_return Outcome::cancelled(file);
 
     // The question may have stood for minutes: look again, and insist on the
     // very file the user was asked about.
+    if (!weak.lock()) co_return Outcome::cancelled(file);
+    const auto again = co_await inspectOtherFileAway(file, std::move(sys));
     std::shared_ptr<DefaultApplicationLauncher> launcher;
     {
         const auto self = weak.lock();
         if (!self) co_return Outcome::cancelled(file);
-        const auto checked = LinkTargetCheck::inspectOtherFile(file, self->sys_);
-        if (!checked) co_return self->reject(checked.error(), name);
-        if (*checked != asked) {
+        if (!again) co_return self->reject(again.error(), name);
+        if (*again != asked) {
             co_return self->reject(L10n::text("link.reject.target_changed"), name);
         }
         launcher = self->services_.launcher;

@@ -27,6 +27,8 @@ class AppearanceActionsTest : public ::testing::Test {
 protected:
     test::TempDir dir;
     UserDefaults defaults{dir / "prefs.json"};
+    // Writes run on a queue: let them end before the folder goes.
+    void TearDown() override { EXPECT_TRUE(defaults.drainForTesting()); }
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     AppearanceController appearance{defaults, *center, nullptr};
     TypographyController typography{defaults, *center, TypographyController::FontSource{}};

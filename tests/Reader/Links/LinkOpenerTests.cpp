@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,12 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Async/BlockingWait.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Protocol/BridgeError.hpp"
 #include "Reader/Links/LinkOpener.hpp"
 #include "Reader/Links/LinkTargetCheck.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin {
 
@@ -301,6 +306,85 @@ TEST_F(LinkOpenerTest, TheAnswerCountsOnlyForTheFileThatWasAskedAbout) {
     writeFile(target, "plan\n");
     desktop->beforeAnswer = [&] { writeFile(target, "plan, revised\n"); };
     EXPECT_EQ(open(Kind::relative, "plan.txt"), Outcome::openedOther(target));
+}
+
+// A check that stops in its first stat() until released: a disk that hangs.
+struct SlowDisk {
+    BlockingWait entered, release;
+    std::atomic<bool> onMainThread{false};
+
+    static SysCalls calls(const std::shared_ptr<SlowDisk>& disk) {
+        SysCalls sys = realSysCalls();
+        sys.stat = [disk, real = sys.stat](const char* path, struct stat* status) {
+            if (MainThread::isMainThread()) disk->onMainThread = true;
+            disk->entered.signal();
+            disk->release.waitForTesting(test::waitLimit);
+            return real(path, status);
+        };
+        return sys;
+    }
+    bool waitUntilEntered() {
+        return test::runMainLoopUntil([this] { return entered.isSignalled(); });
+    }
+};
+
+Task<void> recordInto(Task<Outcome> task, std::shared_ptr<std::optional<Outcome>> result) {
+    *result = co_await std::move(task);
+}
+
+// The checks stat, open and read on a worker while the main loop goes on;
+// what happens meanwhile (the opener goes, the click's owner goes, another
+// click comes) is safe.
+TEST_F(LinkOpenerTest, ChecksRunOnAWorkerAndWhatHappensMeanwhileIsSafe) {
+    const auto other = dir.write("notes/other.md", "# Other\n");
+    const auto report = dir.write("notes/report.pdf", kPdf);
+    const OpenLinkPayload markdown{"other.md", Kind::relative, {}};
+    const OpenLinkPayload pdf{"report.pdf", Kind::relative, {}};
+
+    {
+        SCOPED_TRACE("the opener goes");
+        auto disk = std::make_shared<SlowDisk>();
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto outcome = test::startTask(slow->handle(markdown));
+        ASSERT_TRUE(disk->waitUntilEntered());
+        slow.reset();
+        disk->release.signal();
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; }));
+        EXPECT_EQ(outcome->value, Outcome::failed("链接打开器已释放"));
+        EXPECT_FALSE(disk->onMainThread);
+    }
+    {
+        SCOPED_TRACE("the click's owner goes");
+        auto disk = std::make_shared<SlowDisk>();
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto result = std::make_shared<std::optional<Outcome>>();
+        auto owner = std::make_unique<TaskScope>();
+        owner->spawn(recordInto(slow->handle(pdf), result));
+        ASSERT_TRUE(disk->waitUntilEntered());
+        owner.reset();
+        disk->release.signal();
+        (void)test::runMainLoopUntil([] { return false; }, 20);  // the cancelled task ends
+        EXPECT_FALSE(result->has_value());
+        EXPECT_FALSE(disk->onMainThread);
+    }
+    EXPECT_TRUE(desktop->opened.empty() && desktop->asked.empty() && desktop->launched.empty());
+    EXPECT_TRUE(reader.banners.empty());
+    {
+        SCOPED_TRACE("two clicks at once");
+        auto disk = std::make_shared<SlowDisk>();
+        auto slow =
+            LinkOpener::create(document, {desktop, desktop, desktop}, SlowDisk::calls(disk));
+        auto first = test::startTask(slow->handle(pdf));
+        auto second = test::startTask(slow->handle(markdown));
+        ASSERT_TRUE(disk->waitUntilEntered());
+        disk->release.signal();
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return first->finished && second->finished; }));
+        EXPECT_EQ(first->value, Outcome::openedOther(report));
+        EXPECT_EQ(second->value, Outcome::openedMarkdown(other, false));
+        EXPECT_FALSE(disk->onMainThread);
+    }
 }
 
 }  // namespace
