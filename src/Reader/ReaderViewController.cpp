@@ -65,7 +65,42 @@ Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
 }
 
 ReaderViewController::~ReaderViewController() {
+    *alive_ = false;
     if (bridge_) bridge_->teardown();
+}
+
+ReaderDiagnostics ReaderViewController::diagnostics() const {
+    ReaderDiagnostics d;
+    d.firstScreenMarks = firstScreenMarks_;
+    d.isRendering = renderQueue_.isRunning();
+    d.pageHasContent = pageHasContent_;
+    d.lastCapabilities = lastCapabilities_;
+    d.lastRendered = lastRendered_;
+    d.lastImageSummary = lastImageSummary_;
+    d.lastAnchorRestored = lastAnchorRestored_;
+    d.lastScrolledToSource = lastScrolledToSource_;
+    d.lastLayoutReport = lastLayoutReport_;
+    d.lastDiagramsProgress = lastDiagramsProgress_;
+    d.lastViewportInsets = lastViewportInsets_;
+    d.lastViewportInsetsApplied = lastViewportInsetsApplied_;
+    d.lastTheme = lastTheme_;
+    d.lastThemeBackground = lastThemeBackground_;
+    d.lastUnderPageColor = lastUnderPageColor_;
+    d.lastAccessibility = lastAccessibility_;
+    d.lastTypography = lastTypography_;
+    d.lastTypographyApplied = lastTypographyApplied_;
+    d.processTerminationCount = processTerminationCount_;
+    d.releaseCount = releaseCount_;
+    d.rebuildCount = rebuildCount_;
+    d.alertCount = alertCount_;
+    d.anchorSnapshotCount = anchorSnapshotCount_;
+    d.timeoutRetryCount = timeoutRetryCount_;
+    d.isInCrashLoop = isInCrashLoop_;
+    d.isReleasePending = releasePending_;
+    d.isAwaitingRecoveryStrategy = awaitingRecoveryStrategy_;
+    d.lastRecoveryStrategy = lastRecoveryStrategy_;
+    d.documentResourceHandler = documentResourceHandler_;
+    return d;
 }
 
 // ---- view and web view ----------------------------------------------------
@@ -105,10 +140,10 @@ void ReaderViewController::installWebView() {
 }
 
 void ReaderViewController::adoptPrewarmedWebView(WebViewPrewarmer::Instance spare) {
-    // The document's location moves to the spare's handler.
+    // The document's location goes to the spare's handler; the old handler
+    // leaves with its web view.
     if (documentResourceHandler_ && documentResourceHandler_ != spare.documentResourceHandler) {
-        documentResourceHandler_->setDocumentLocation(std::nullopt, documentID_);
-        documentResourceHandler_->setAccessDeniedCallback(documentID_, {});
+        documentResourceHandler_->setAccessDeniedCallback({});
     }
     schemeHandler_ = spare.schemeHandler;
     documentResourceHandler_ = spare.documentResourceHandler;
@@ -199,13 +234,16 @@ Task<void> ReaderViewController::runHandshakeProbe() {
             "dynamicImport=%{bool}d cspBlockedInlineScript=%{bool}d userAgent=%{public}s",
             reply.isSecureContext, reply.cryptoSubtle, reply.moduleWorker, reply.dynamicImport,
             reply.cspBlockedInlineScript, reply.userAgent);
-        if (onCapabilities) onCapabilities(reply);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
     firstScreenMarks_.probeDoneAt = clock_.now();
+    if (!failure && lastCapabilities_) {
+        const CapabilitiesPayload reply = *lastCapabilities_;
+        notifyOwner(onCapabilities, reply);
+    }
 }
 
 Task<void> ReaderViewController::runHandshakeSequence() {
@@ -292,11 +330,11 @@ Task<bool> ReaderViewController::performRelease(Weak weak) {
 bool ReaderViewController::ensureWebView() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     releasePending_ = false;  // a release still capturing its anchor discards nothing
-    rebuildWhenActive_ = false;
     if (bridge_ || !schemeHandler_ || !viewLoaded_) return false;
     if (isInCrashLoop_) {
         isInCrashLoop_ = false;
-        hideDocumentStatus();
+        crashLoopStatus_.reset();  // only its own page: the document's stays
+        presentStatus();
     }
     ++rebuildCount_;
     AppLog::bridge.info("重建 WKWebView（第 %ld 次）：restoreAnchor=%{public}s hasSource=%{bool}d",
@@ -324,7 +362,6 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
 
     if (sinceLast && *sinceLast < crashLoopWindow) {
         isInCrashLoop_ = true;
-        rebuildWhenActive_ = false;
         AppLog::bridge.fault(
             "Web 内容进程反复终止：count=%ld sinceLastMs=%ld 停止自动重建，等用户重试",
             processTerminationCount_,
@@ -335,10 +372,11 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
             "status.crash_loop.detail",
             {std::to_string(crashLoopWindow.count()), std::to_string(processTerminationCount_)});
         content.actionTitle = L10n::text("common.retry");
-        showDocumentStatus(std::move(content), [weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->retryAfterCrashLoop();
-        });
-        if (onWebContentProcessTerminated) onWebContentProcessTerminated(ProcessRecoveryAction::crashLoop);
+        crashLoopStatus_ = StatusPage{std::move(content), [weak = weak_from_this()] {
+                                          if (auto self = weak.lock()) self->retryAfterCrashLoop();
+                                      }};
+        presentStatus();
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
         return;
     }
 
@@ -348,13 +386,12 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
                          processTerminationCount_, readingAnchor_.has_value(),
                          readingAnchor_ ? ReaderLog::wholeNumber(readingAnchor_->scrollTop)
                                         : std::int64_t{0});
+    // The owner decides when (a background window waits until it is shown);
+    // a reader on its own rebuilds at once.
     if (onWebContentProcessTerminated) {
-        onWebContentProcessTerminated(ProcessRecoveryAction::rebuild);
-    } else if (isWindowActive_) {
-        ensureWebView();
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::rebuild);
     } else {
-        // A background reader rebuilds when it is shown again, not now.
-        rebuildWhenActive_ = true;
+        ensureWebView();
     }
 }
 
@@ -364,7 +401,7 @@ void ReaderViewController::retryAfterCrashLoop() {
     lastRecoveryStrategy_.reset();
     AppLog::bridge.info("用户重试重建 Web 内容进程：count=%ld", processTerminationCount_);
     if (onWebContentProcessTerminated) {
-        onWebContentProcessTerminated(ProcessRecoveryAction::retry);
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::retry);
     } else {
         ensureWebView();
     }
@@ -412,7 +449,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
             if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
             JSONValue payload = request.jsonValue();
             BridgeEnvelope reply = co_await bridge->send(Type::render, std::move(payload));
-            handleRenderedReply(reply);
+            if (!handleRenderedReply(reply)) co_return;  // an owner's callback took the reader
         }
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
@@ -422,7 +459,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
     if (renderQueue_.finish(ticket)) scheduleRender();
 }
 
-void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
+bool ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
         if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
@@ -432,7 +469,8 @@ void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     lastHeadings_ = payload.headings;
     lastImageSummary_ = payload.images;
     pageHasContent_ = true;
-    if (payload.anchorRestored && !lastAnchorRestored_) recordAnchorRestored(*payload.anchorRestored);
+    const bool restored = payload.anchorRestored && !lastAnchorRestored_;
+    if (restored) noteAnchorRestored(*payload.anchorRestored);
     if (payload.scrolledToSource) recordScrolledToSource(*payload.scrolledToSource);
     if (payload.diagrams && payload.diagrams->total != 0) {
         lastDiagramsProgress_.reset();
@@ -450,10 +488,9 @@ void ReaderViewController::handleRenderedReply(const BridgeEnvelope& reply) {
     ReaderLog::rendered(payload, isWindowActive_);
     ReaderBridge::logRenderLimits(reply);
     lastRendered_ = std::move(payload);
-    if (onRendered) {
-        const auto headings = lastHeadings_;
-        onRendered(headings);
-    }
+    if (restored && !notifyOwner(onAnchorRestored, *lastAnchorRestored_)) return false;
+    const auto headings = lastHeadings_;
+    return notifyOwner(onRendered, headings);
 }
 
 void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload& report) {
@@ -461,23 +498,19 @@ void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload&
     ReaderLog::scrolledToSource(report);
 }
 
-void ReaderViewController::recordAnchorRestored(const AnchorRestoredPayload& report) {
-    if (lastAnchorRestored_) return;
+void ReaderViewController::noteAnchorRestored(const AnchorRestoredPayload& report) {
     lastAnchorRestored_ = report;
     if (awaitingRecoveryStrategy_) {
         awaitingRecoveryStrategy_ = false;
         lastRecoveryStrategy_ = report.strategy;
     }
     ReaderLog::anchorRestored(report);
-    if (onAnchorRestored) onAnchorRestored(report);
 }
 
 void ReaderViewController::setWindowActive(bool active) {
     const bool wasActive = isWindowActive_;
     isWindowActive_ = active;
-    if (!active) return;
-    if (rebuildWhenActive_) ensureWebView();
-    if (!wasActive) retryTimedOutRenderIfNeeded();
+    if (active && !wasActive) retryTimedOutRenderIfNeeded();
 }
 
 void ReaderViewController::retryTimedOutRenderIfNeeded() {
@@ -527,20 +560,17 @@ Task<std::optional<ReadingAnchor>> ReaderViewController::captureAnchor(Weak weak
 
 void ReaderViewController::setDocumentLocation(std::optional<std::filesystem::path> location) {
     documentLocation_ = std::move(location);
-    hasDocumentLocation_ = true;
-    applyDocumentLocation();
+    if (documentResourceHandler_) documentResourceHandler_->setDocumentLocation(documentLocation_);
 }
 
 void ReaderViewController::applyDocumentLocation() {
-    if (!documentResourceHandler_) return;  // kept until a handler exists
-    if (hasDocumentLocation_) {
-        documentResourceHandler_->setDocumentLocation(documentLocation_, documentID_);
-    }
+    if (!documentResourceHandler_) return;
+    documentResourceHandler_->setDocumentLocation(documentLocation_);
     documentResourceHandler_->setAccessDeniedCallback(
-        documentID_, [weak = weak_from_this()](const std::string& documentID, const std::string& path) {
+        [weak = weak_from_this()](const std::string& documentID, const std::string& path) {
             auto self = weak.lock();
             if (!self || documentID != self->documentID_) return;
-            if (self->onResourceAccessDenied) self->onResourceAccessDenied(path);
+            self->notifyOwner(self->onResourceAccessDenied, path);
         });
 }
 
@@ -684,8 +714,8 @@ void ReaderViewController::bridgeDidReceiveError(ReaderBridge&, const BridgeErro
 
 void ReaderViewController::bridgeDidReportActiveHeading(ReaderBridge&,
                                                         const ActiveHeadingPayload& payload) {
-    if (onActiveHeading) onActiveHeading(payload);
     scheduleAnchorSnapshot(activeHeadingSnapshotDelay);
+    notifyOwner(onActiveHeading, payload);
 }
 
 void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
@@ -695,14 +725,14 @@ void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
         firstScreenMarks_.layoutReportAt = clock_.now();
     }
     ReaderLog::layoutReport(payload);
-    if (onLayoutReport) onLayoutReport(payload);
+    notifyOwner(onLayoutReport, payload);
 }
 
 void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
                                                            const DiagramsProgressPayload& payload) {
     lastDiagramsProgress_ = payload;
     ReaderLog::diagramsProgress(payload);
-    if (onDiagramsProgress) onDiagramsProgress(payload);
+    notifyOwner(onDiagramsProgress, payload);
 }
 
 void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
@@ -712,7 +742,7 @@ void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
 
 void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
     if (onCopyText) {
-        onCopyText(payload);
+        notifyOwner(onCopyText, payload);
         return;
     }
     (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
@@ -720,7 +750,7 @@ void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPay
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
     if (onOpenLink) {
-        onOpenLink(payload);
+        notifyOwner(onOpenLink, payload);
         return;
     }
     AppLog::actions.error("openLink 没有处理者，忽略：%{private}s", payload.href);
@@ -728,7 +758,9 @@ void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLin
 
 void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
                                                   const AnchorRestoredPayload& payload) {
-    recordAnchorRestored(payload);
+    if (lastAnchorRestored_) return;
+    noteAnchorRestored(payload);
+    notifyOwner(onAnchorRestored, payload);
 }
 
 // ---- appearance -------------------------------------------------------------
@@ -927,17 +959,29 @@ Task<void> ReaderViewController::resendTypographyIfNeeded() {
 
 void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
                                               std::function<void()> onAction) {
+    documentStatus_ = StatusPage{std::move(content), std::move(onAction)};
+    presentStatus();
+}
+
+void ReaderViewController::hideDocumentStatus() {
+    if (!documentStatus_) return;
+    documentStatus_.reset();
+    presentStatus();
+}
+
+void ReaderViewController::presentStatus() {
+    const std::optional<StatusPage>& page = crashLoopStatus_ ? crashLoopStatus_ : documentStatus_;
+    if (!page) {
+        dependencies_.host->hideStatus();
+        return;
+    }
+    const DocumentStatusContent& content = page->content;
     const std::int64_t previewCharacters =
         content.preview ? PasteboardService::characterCount(*content.preview) : 0;
     AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %ld 字符", content.title,
                           content.detail, previewCharacters);
-    dependencies_.host->showStatus(content, dependencies_.environment.currentTheme(), std::move(onAction));
-    statusContent_ = std::move(content);
-}
-
-void ReaderViewController::hideDocumentStatus() {
-    statusContent_.reset();
-    dependencies_.host->hideStatus();
+    dependencies_.host->showStatus(page->content, dependencies_.environment.currentTheme(),
+                                   page->onAction);
 }
 
 void ReaderViewController::showBanner(std::string message, std::string actionTitle,
@@ -946,7 +990,7 @@ void ReaderViewController::showBanner(std::string message, std::string actionTit
     bannerShown_ = true;
     dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
     updateObscuredContentInsets();
-    if (onBannerVisibilityChange) onBannerVisibilityChange();
+    notifyOwner(onBannerVisibilityChange);
 }
 
 void ReaderViewController::hideBanner() {
@@ -954,7 +998,7 @@ void ReaderViewController::hideBanner() {
     bannerShown_ = false;
     dependencies_.host->hideBanner();
     updateObscuredContentInsets();
-    if (onBannerVisibilityChange) onBannerVisibilityChange();
+    notifyOwner(onBannerVisibilityChange);
 }
 
 }  // namespace larkspin
