@@ -77,6 +77,8 @@ struct Tab final : WebViewWorkingSetMember {
     }
     std::string readerDocumentID() const override { return reader->documentID(); }
     bool readerHasWebView() const override { return reader->hasWebView(); }
+    bool isWindowKey() const override { return reader->isWindowActive(); }
+    bool isEditing() const override { return false; }
     Task<bool> releaseReader() override { return reader->releaseWebView(); }
     bool rebuildReader() override { return reader->ensureWebView(); }
 
@@ -135,7 +137,7 @@ std::optional<OpenSample> openOnce(bool withSpare) {
                         return mark ? std::chrono::duration<double, std::milli>(*mark - steadyStart).count()
                                     : -1.0;
                     };
-                    const auto& marks = tab.reader->firstScreenMarks();
+                    const auto marks = tab.reader->diagnostics().firstScreenMarks;
                     result = OpenSample{*stamp - start, since(marks.renderSentAt),
                                         since(marks.renderedReceivedAt)};
                 }

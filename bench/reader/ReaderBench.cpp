@@ -92,8 +92,8 @@ std::optional<ReaderSample> runReader(const std::string& text) {
         if (test::waitFor([&] { return rendered; }, std::chrono::minutes(3))) {
             if (const auto stamp = firstScreenOf(view->webView())) {
                 sample.firstScreen = *stamp - start;
-                sample.ready = since(reader->firstScreenMarks().readyAt);
-                sample.renderSent = since(reader->firstScreenMarks().renderSentAt);
+                sample.ready = since(reader->diagnostics().firstScreenMarks.readyAt);
+                sample.renderSent = since(reader->diagnostics().firstScreenMarks.renderSentAt);
                 const auto page = test::callScript(
                     view->webView(),
                     "return [document.documentElement.getAttribute('style') || '',"

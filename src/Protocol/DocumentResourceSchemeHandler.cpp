@@ -29,32 +29,20 @@ DocumentResourceSchemeHandler::DocumentResourceSchemeHandler(
     : workers_(std::move(workers)), sys_(std::move(sys)) {}
 
 void DocumentResourceSchemeHandler::setDocumentLocation(
-    const std::optional<std::filesystem::path>& location, const std::string& documentID) {
+    const std::optional<std::filesystem::path>& location) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (location && location->is_absolute()) {
-        documentLocations_.insert_or_assign(documentID, location->lexically_normal());
-        AppLog::resources.info("文档 %{public}s 的位置：%{private}s", documentID, *location);
+        location_ = location->lexically_normal();
+        AppLog::resources.info("文档的位置：%{private}s", *location);
     } else {
-        documentLocations_.erase(documentID);
-        AppLog::resources.info("文档 %{public}s 没有位置，相对图片不可用", documentID);
+        location_.reset();
+        AppLog::resources.info("文档没有位置，相对图片不可用");
     }
 }
 
-std::optional<std::filesystem::path> DocumentResourceSchemeHandler::documentLocation(
-    const std::string& documentID) const {
-    const auto found = documentLocations_.find(documentID);
-    if (found == documentLocations_.end()) return std::nullopt;
-    return found->second;
-}
-
-void DocumentResourceSchemeHandler::setAccessDeniedCallback(const std::string& documentID,
-                                                            AccessDeniedCallback callback) {
+void DocumentResourceSchemeHandler::setAccessDeniedCallback(AccessDeniedCallback callback) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    if (callback) {
-        accessDeniedCallbacks_.insert_or_assign(documentID, std::move(callback));
-    } else {
-        accessDeniedCallbacks_.erase(documentID);
-    }
+    accessDenied_ = std::move(callback);
 }
 
 void DocumentResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
@@ -73,7 +61,7 @@ void DocumentResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
         return;
     }
     const ParsedRequest& request = std::get<ParsedRequest>(parsed);
-    auto fullPath = resolveFullPath(request, documentLocation(request.documentID));
+    auto fullPath = resolveFullPath(request, location_);
     if (auto* reason = std::get_if<RejectReason>(&fullPath)) {
         complete(identity, generation, requestURL, std::nullopt, request.documentID, *reason);
         return;
@@ -125,9 +113,8 @@ void DocumentResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_
         AppLog::resources.error("拒绝：%{private}s（%{public}@：%{public}s）",
                                 fullPath.value_or(urlText), errorObject, message(*reason));
         if (*reason == RejectReason::accessDenied && documentID && fullPath) {
-            const auto callback = accessDeniedCallbacks_.find(*documentID);
-            if (callback != accessDeniedCallbacks_.end()) {
-                const AccessDeniedCallback call = callback->second;  // may replace itself
+            if (accessDenied_) {
+                const AccessDeniedCallback call = accessDenied_;  // may replace itself
                 call(*documentID, *fullPath);
             }
         }

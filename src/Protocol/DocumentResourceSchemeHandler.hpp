@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,17 +85,17 @@ public:
         std::shared_ptr<ResourceWorkers> workers = nullptr,
         std::shared_ptr<const SysCalls> sys = nullptr);
 
-    // Records the document's file (made absolute and normalised) for resolving
-    // relative image paths; none, or a path that is not absolute, removes the
-    // identifier's entry. Logs either way.
-    void setDocumentLocation(const std::optional<std::filesystem::path>& location,
-                             const std::string& documentID);
-    std::optional<std::filesystem::path> documentLocation(const std::string& documentID) const;
+    // Each handler serves the one document its web view shows; that
+    // document's owner pushes where the file lives (on open, move and save
+    // as). The location is made absolute and normalised; none, or a path
+    // that is not absolute, forgets it. Logs either way.
+    void setDocumentLocation(const std::optional<std::filesystem::path>& location);
+    const std::optional<std::filesystem::path>& documentLocation() const { return location_; }
 
-    // The callback for the document's images that the system refuses to open
-    // (EACCES, EPERM): called with the identifier and the full path, before
-    // the request fails. One per document; an empty callback removes it.
-    void setAccessDeniedCallback(const std::string& documentID, AccessDeniedCallback callback);
+    // The callback for images that the system refuses to open (EACCES,
+    // EPERM): called with the request's document identifier and the full
+    // path, before the request fails. An empty callback removes it.
+    void setAccessDeniedCallback(AccessDeniedCallback callback);
 
     // A one-line account of the last completed request ("served …" or
     // "rejected …"); for diagnostics and tests.
@@ -134,8 +133,8 @@ private:
                   const std::optional<std::string>& fullPath,
                   const std::optional<std::string>& documentID, LoadResult result);
 
-    std::map<std::string, std::filesystem::path> documentLocations_;
-    std::map<std::string, AccessDeniedCallback> accessDeniedCallbacks_;
+    std::optional<std::filesystem::path> location_;
+    AccessDeniedCallback accessDenied_;
     ActiveSchemeTasks activeTasks_;
     std::string lastOutcome_;
     std::shared_ptr<ResourceWorkers> workers_;

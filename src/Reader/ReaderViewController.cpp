@@ -63,7 +63,42 @@ Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
 }
 
 ReaderViewController::~ReaderViewController() {
+    *alive_ = false;
     if (bridge_) bridge_->teardown();
+}
+
+ReaderDiagnostics ReaderViewController::diagnostics() const {
+    ReaderDiagnostics d;
+    d.firstScreenMarks = firstScreenMarks_;
+    d.isRendering = renderQueue_.isRunning();
+    d.pageHasContent = pageHasContent_;
+    d.lastCapabilities = lastCapabilities_;
+    d.lastRendered = lastRendered_;
+    d.lastImageSummary = lastImageSummary_;
+    d.lastAnchorRestored = lastAnchorRestored_;
+    d.lastScrolledToSource = lastScrolledToSource_;
+    d.lastLayoutReport = lastLayoutReport_;
+    d.lastDiagramsProgress = lastDiagramsProgress_;
+    d.lastViewportInsets = lastViewportInsets_;
+    d.lastViewportInsetsApplied = lastViewportInsetsApplied_;
+    d.lastTheme = lastTheme_;
+    d.lastThemeBackground = lastThemeBackground_;
+    d.lastUnderPageColor = lastUnderPageColor_;
+    d.lastAccessibility = lastAccessibility_;
+    d.lastTypography = lastTypography_;
+    d.lastTypographyApplied = lastTypographyApplied_;
+    d.processTerminationCount = processTerminationCount_;
+    d.releaseCount = releaseCount_;
+    d.rebuildCount = rebuildCount_;
+    d.alertCount = alertCount_;
+    d.anchorSnapshotCount = anchorSnapshotCount_;
+    d.timeoutRetryCount = timeoutRetryCount_;
+    d.isInCrashLoop = isInCrashLoop_;
+    d.isReleasePending = releasePending_;
+    d.isAwaitingRecoveryStrategy = awaitingRecoveryStrategy_;
+    d.lastRecoveryStrategy = lastRecoveryStrategy_;
+    d.documentResourceHandler = documentResourceHandler_;
+    return d;
 }
 
 // ---- view and web view ----------------------------------------------------
@@ -103,10 +138,10 @@ void ReaderViewController::installWebView() {
 }
 
 void ReaderViewController::adoptPrewarmedWebView(WebViewPrewarmer::Instance spare) {
-    // The document's location moves to the spare's handler.
+    // The document's location goes to the spare's handler; the old handler
+    // leaves with its web view.
     if (documentResourceHandler_ && documentResourceHandler_ != spare.documentResourceHandler) {
-        documentResourceHandler_->setDocumentLocation(std::nullopt, documentID_);
-        documentResourceHandler_->setAccessDeniedCallback(documentID_, {});
+        documentResourceHandler_->setAccessDeniedCallback({});
     }
     schemeHandler_ = spare.schemeHandler;
     documentResourceHandler_ = spare.documentResourceHandler;
@@ -197,13 +232,16 @@ Task<void> ReaderViewController::runHandshakeProbe() {
             "dynamicImport=%{bool}d cspBlockedInlineScript=%{bool}d userAgent=%{public}s",
             reply.isSecureContext, reply.cryptoSubtle, reply.moduleWorker, reply.dynamicImport,
             reply.cspBlockedInlineScript, reply.userAgent);
-        if (onCapabilities) onCapabilities(reply);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
     firstScreenMarks_.probeDoneAt = clock_.now();
+    if (!failure && lastCapabilities_) {
+        const CapabilitiesPayload reply = *lastCapabilities_;
+        notifyOwner(onCapabilities, reply);
+    }
 }
 
 Task<void> ReaderViewController::runHandshakeSequence() {
@@ -290,11 +328,11 @@ Task<bool> ReaderViewController::performRelease(Weak weak) {
 bool ReaderViewController::ensureWebView() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     releasePending_ = false;  // a release still capturing its anchor discards nothing
-    rebuildWhenActive_ = false;
     if (bridge_ || !schemeHandler_ || !viewLoaded_) return false;
     if (isInCrashLoop_) {
         isInCrashLoop_ = false;
-        hideDocumentStatus();
+        crashLoopStatus_.reset();  // only its own page: the document's stays
+        presentStatus();
     }
     ++rebuildCount_;
     AppLog::bridge.info("重建 WKWebView（第 %ld 次）：restoreAnchor=%{public}s hasSource=%{bool}d",
@@ -322,7 +360,6 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
 
     if (sinceLast && *sinceLast < crashLoopWindow) {
         isInCrashLoop_ = true;
-        rebuildWhenActive_ = false;
         AppLog::bridge.fault(
             "Web 内容进程反复终止：count=%ld sinceLastMs=%ld 停止自动重建，等用户重试",
             processTerminationCount_,
@@ -333,10 +370,11 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
             "status.crash_loop.detail",
             {std::to_string(crashLoopWindow.count()), std::to_string(processTerminationCount_)});
         content.actionTitle = L10n::text("common.retry");
-        showDocumentStatus(std::move(content), [weak = weak_from_this()] {
-            if (auto self = weak.lock()) self->retryAfterCrashLoop();
-        });
-        if (onWebContentProcessTerminated) onWebContentProcessTerminated(ProcessRecoveryAction::crashLoop);
+        crashLoopStatus_ = StatusPage{std::move(content), [weak = weak_from_this()] {
+                                          if (auto self = weak.lock()) self->retryAfterCrashLoop();
+                                      }};
+        presentStatus();
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
         return;
     }
 
@@ -346,13 +384,12 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
                          processTerminationCount_, readingAnchor_.has_value(),
                          readingAnchor_ ? ReaderLog::wholeNumber(readingAnchor_->scrollTop)
                                         : std::int64_t{0});
+    // The owner decides when (a background window waits until it is shown);
+    // a reader on its own rebuilds at once.
     if (onWebContentProcessTerminated) {
-        onWebContentProcessTerminated(ProcessRecoveryAction::rebuild);
-    } else if (isWindowActive_) {
-        ensureWebView();
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::rebuild);
     } else {
-        // A background reader rebuilds when it is shown again, not now.
-        rebuildWhenActive_ = true;
+        ensureWebView();
     }
 }
 
@@ -362,7 +399,7 @@ void ReaderViewController::retryAfterCrashLoop() {
     lastRecoveryStrategy_.reset();
     AppLog::bridge.info("用户重试重建 Web 内容进程：count=%ld", processTerminationCount_);
     if (onWebContentProcessTerminated) {
-        onWebContentProcessTerminated(ProcessRecoveryAction::retry);
+        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::retry);
     } else {
         ensureWebView();
     }
@@ -411,7 +448,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
             JSONValue payload = request.jsonValue();
             RenderedPayload reply = co_await bridge->request<RenderedPayload>(
                 Type::render, std::move(payload), Type::rendered);
-            handleRenderedReply(std::move(reply));
+            if (!handleRenderedReply(std::move(reply))) co_return;  // an owner's callback took the reader
         }
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
@@ -421,8 +458,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
     if (renderQueue_.finish(ticket)) scheduleRender();
 }
 
-void ReaderViewController::handleRenderedReply(RenderedPayload reply) {
-    const auto keep = shared_from_this();  // the callbacks below may let go of the reader
+bool ReaderViewController::handleRenderedReply(RenderedPayload reply) {
     if (!firstScreenMarks_.renderedReceivedAt) {
         firstScreenMarks_.renderedReceivedAt = clock_.now();
         if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
@@ -432,7 +468,8 @@ void ReaderViewController::handleRenderedReply(RenderedPayload reply) {
     const RenderedPayload& payload = *lastRendered_;
     lastImageSummary_ = payload.images;
     pageHasContent_ = true;
-    if (payload.anchorRestored && !lastAnchorRestored_) recordAnchorRestored(*payload.anchorRestored);
+    const bool restored = payload.anchorRestored && !lastAnchorRestored_;
+    if (restored) noteAnchorRestored(*payload.anchorRestored);
     if (payload.scrolledToSource) recordScrolledToSource(*payload.scrolledToSource);
     if (payload.diagrams && payload.diagrams->total != 0) {
         lastDiagramsProgress_.reset();
@@ -448,7 +485,9 @@ void ReaderViewController::handleRenderedReply(RenderedPayload reply) {
         lastDiagramsProgress_ = finished;
     }
     ReaderLog::rendered(payload, isWindowActive_);
-    if (onRendered) onRendered(payload.headings);
+    if (restored && !notifyOwner(onAnchorRestored, *lastAnchorRestored_)) return false;
+    // Handed on by reference, never copied: valid while the callback runs.
+    return notifyOwner(onRendered, lastRendered_->headings);
 }
 
 void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload& report) {
@@ -456,23 +495,19 @@ void ReaderViewController::recordScrolledToSource(const ScrolledToSourcePayload&
     ReaderLog::scrolledToSource(report);
 }
 
-void ReaderViewController::recordAnchorRestored(const AnchorRestoredPayload& report) {
-    if (lastAnchorRestored_) return;
+void ReaderViewController::noteAnchorRestored(const AnchorRestoredPayload& report) {
     lastAnchorRestored_ = report;
     if (awaitingRecoveryStrategy_) {
         awaitingRecoveryStrategy_ = false;
         lastRecoveryStrategy_ = report.strategy;
     }
     ReaderLog::anchorRestored(report);
-    if (onAnchorRestored) onAnchorRestored(report);
 }
 
 void ReaderViewController::setWindowActive(bool active) {
     const bool wasActive = isWindowActive_;
     isWindowActive_ = active;
-    if (!active) return;
-    if (rebuildWhenActive_) ensureWebView();
-    if (!wasActive) retryTimedOutRenderIfNeeded();
+    if (active && !wasActive) retryTimedOutRenderIfNeeded();
 }
 
 void ReaderViewController::retryTimedOutRenderIfNeeded() {
@@ -522,20 +557,17 @@ Task<std::optional<ReadingAnchor>> ReaderViewController::captureAnchor(Weak weak
 
 void ReaderViewController::setDocumentLocation(std::optional<std::filesystem::path> location) {
     documentLocation_ = std::move(location);
-    hasDocumentLocation_ = true;
-    applyDocumentLocation();
+    if (documentResourceHandler_) documentResourceHandler_->setDocumentLocation(documentLocation_);
 }
 
 void ReaderViewController::applyDocumentLocation() {
-    if (!documentResourceHandler_) return;  // kept until a handler exists
-    if (hasDocumentLocation_) {
-        documentResourceHandler_->setDocumentLocation(documentLocation_, documentID_);
-    }
+    if (!documentResourceHandler_) return;
+    documentResourceHandler_->setDocumentLocation(documentLocation_);
     documentResourceHandler_->setAccessDeniedCallback(
-        documentID_, [weak = weak_from_this()](const std::string& documentID, const std::string& path) {
+        [weak = weak_from_this()](const std::string& documentID, const std::string& path) {
             auto self = weak.lock();
             if (!self || documentID != self->documentID_) return;
-            if (self->onResourceAccessDenied) self->onResourceAccessDenied(path);
+            self->notifyOwner(self->onResourceAccessDenied, path);
         });
 }
 
@@ -679,8 +711,8 @@ void ReaderViewController::bridgeDidReceiveError(ReaderBridge&, const BridgeErro
 
 void ReaderViewController::bridgeDidReportActiveHeading(ReaderBridge&,
                                                         const ActiveHeadingPayload& payload) {
-    if (onActiveHeading) onActiveHeading(payload);
     scheduleAnchorSnapshot(activeHeadingSnapshotDelay);
+    notifyOwner(onActiveHeading, payload);
 }
 
 void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
@@ -690,14 +722,14 @@ void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
         firstScreenMarks_.layoutReportAt = clock_.now();
     }
     ReaderLog::layoutReport(payload);
-    if (onLayoutReport) onLayoutReport(payload);
+    notifyOwner(onLayoutReport, payload);
 }
 
 void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
                                                            const DiagramsProgressPayload& payload) {
     lastDiagramsProgress_ = payload;
     ReaderLog::diagramsProgress(payload);
-    if (onDiagramsProgress) onDiagramsProgress(payload);
+    notifyOwner(onDiagramsProgress, payload);
 }
 
 void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
@@ -707,7 +739,7 @@ void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
 
 void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
     if (onCopyText) {
-        onCopyText(payload);
+        notifyOwner(onCopyText, payload);
         return;
     }
     (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
@@ -715,7 +747,7 @@ void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPay
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
     if (onOpenLink) {
-        onOpenLink(payload);
+        notifyOwner(onOpenLink, payload);
         return;
     }
     AppLog::actions.error("openLink 没有处理者，忽略：%{private}s", payload.href);
@@ -723,7 +755,9 @@ void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLin
 
 void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
                                                   const AnchorRestoredPayload& payload) {
-    recordAnchorRestored(payload);
+    if (lastAnchorRestored_) return;
+    noteAnchorRestored(payload);
+    notifyOwner(onAnchorRestored, payload);
 }
 
 // ---- appearance -------------------------------------------------------------
@@ -922,18 +956,30 @@ Task<void> ReaderViewController::resendTypographyIfNeeded() {
 
 void ReaderViewController::showDocumentStatus(DocumentStatusContent content,
                                               std::function<void()> onAction) {
+    documentStatus_ = StatusPage{std::move(content), std::move(onAction)};
+    presentStatus();
+}
+
+void ReaderViewController::hideDocumentStatus() {
+    if (!documentStatus_) return;
+    documentStatus_.reset();
+    presentStatus();
+}
+
+void ReaderViewController::presentStatus() {
+    const std::optional<StatusPage>& page = crashLoopStatus_ ? crashLoopStatus_ : documentStatus_;
+    if (!page) {
+        dependencies_.host->hideStatus();
+        return;
+    }
+    const DocumentStatusContent& content = page->content;
     // The byte count: counting characters would walk the whole preview (up
     // to 1 MiB) on the main thread only for this line.
     const std::size_t previewBytes = content.preview ? content.preview->size() : 0;
     AppLog::document.info("文档状态页：%{public}s（%{private}s）预览 %zu 字节", content.title,
                           content.detail, previewBytes);
-    dependencies_.host->showStatus(content, dependencies_.environment.currentTheme(), std::move(onAction));
-    statusContent_ = std::move(content);
-}
-
-void ReaderViewController::hideDocumentStatus() {
-    statusContent_.reset();
-    dependencies_.host->hideStatus();
+    dependencies_.host->showStatus(page->content, dependencies_.environment.currentTheme(),
+                                   page->onAction);
 }
 
 void ReaderViewController::showBanner(std::string message, std::string actionTitle,
@@ -942,7 +988,7 @@ void ReaderViewController::showBanner(std::string message, std::string actionTit
     bannerShown_ = true;
     dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
     updateObscuredContentInsets();
-    if (onBannerVisibilityChange) onBannerVisibilityChange();
+    notifyOwner(onBannerVisibilityChange);
 }
 
 void ReaderViewController::hideBanner() {
@@ -950,7 +996,7 @@ void ReaderViewController::hideBanner() {
     bannerShown_ = false;
     dependencies_.host->hideBanner();
     updateObscuredContentInsets();
-    if (onBannerVisibilityChange) onBannerVisibilityChange();
+    notifyOwner(onBannerVisibilityChange);
 }
 
 }  // namespace larkspin

@@ -67,6 +67,42 @@ struct FirstScreenMarks {
     bool usedPrewarmed = false;
 };
 
+// What the reader last heard and did, read by tests, benchmarks and logs;
+// no caller decides anything from it. One copy per `diagnostics()` call.
+struct ReaderDiagnostics {
+    FirstScreenMarks firstScreenMarks;
+    bool isRendering = false;
+    bool pageHasContent = false;
+    std::optional<CapabilitiesPayload> lastCapabilities;
+    std::optional<RenderedPayload> lastRendered;
+    std::optional<ImageSummary> lastImageSummary;
+    std::optional<AnchorRestoredPayload> lastAnchorRestored;
+    std::optional<ScrolledToSourcePayload> lastScrolledToSource;
+    std::optional<LayoutReportPayload> lastLayoutReport;
+    std::optional<DiagramsProgressPayload> lastDiagramsProgress;
+    std::optional<ViewportInsetsPayload> lastViewportInsets;
+    std::optional<ViewportInsetsAppliedPayload> lastViewportInsetsApplied;
+    std::optional<SetThemePayload> lastTheme;
+    std::optional<SetBackgroundPayload> lastThemeBackground;
+    std::optional<ColorComponents> lastUnderPageColor;
+    std::optional<AccessibilityDisplayOptions> lastAccessibility;
+    std::optional<SetTypographyPayload> lastTypography;
+    std::optional<TypographyAppliedPayload> lastTypographyApplied;
+    std::int64_t processTerminationCount = 0;
+    std::int64_t releaseCount = 0;
+    std::int64_t rebuildCount = 0;
+    std::int64_t alertCount = 0;
+    std::int64_t anchorSnapshotCount = 0;
+    std::int64_t timeoutRetryCount = 0;
+    bool isInCrashLoop = false;
+    bool isReleasePending = false;
+    bool isAwaitingRecoveryStrategy = false;
+    // How the page restored the anchor after the last crash rebuild.
+    std::optional<ReadingAnchorStrategy> lastRecoveryStrategy;
+    // The current web view's handler of the document's images.
+    std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler;
+};
+
 // The reading surface of one document: it owns the web view that shows the
 // rendered document (through its `ReaderHost`), the bridge bound to it and
 // the two URL-scheme handlers, loads the renderer's entry page, completes
@@ -128,23 +164,26 @@ public:
     // when one exists or the view has no renderer files or is not loaded.
     bool ensureWebView();
     // Told after the web content process ended or the user pressed retry on
-    // the crash-loop page. Without it the reader rebuilds by itself, at once
-    // while the window is active, else when it becomes active.
+    // the crash-loop page; the owner decides when to rebuild (the working
+    // set: at once for the key window, else when the window is shown).
+    // Without it the reader rebuilds at once.
     std::function<void(ProcessRecoveryAction)> onWebContentProcessTerminated;
 
     // ---- render ----
     void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
     bool isWindowActive() const { return isWindowActive_; }
-    // Kept equal to the window's key state by the window controller; a change
-    // to true re-renders a text whose parse timed out, once per revision.
+    // The window's key state, kept here only: the window controller sets it,
+    // and the working set asks it through the window. A change to true
+    // re-renders a text whose parse timed out, once per revision.
     void setWindowActive(bool active);
     // A source line the next render scrolls to (leaving editing mode).
     void setPendingScrollToSourceLine(std::optional<std::int64_t> line) {
         pendingScrollToSourceLine_ = line;
     }
     Task<std::optional<ReadingAnchor>> captureReadingAnchor();
-    // Where the document lives, for its relative image paths; kept until a
-    // document-resource handler exists.
+    // Where the document lives, for its relative image paths, pushed by the
+    // document on open, move and save-as; the reader hands it on to the
+    // handler of each web view it installs or adopts.
     void setDocumentLocation(std::optional<std::filesystem::path> location);
 
     // ---- requests (the find bar's target, the link opener's reader) ----
@@ -176,15 +215,19 @@ public:
                                           const AccessibilityDisplayOptions& accessibility);
 
     // ---- overlays ----
+    // The document's own status page (a restricted preview, …). The reader's
+    // crash-loop page has a slot of its own and covers it while it is up;
+    // a rebuild hides only the crash-loop page.
     void showDocumentStatus(DocumentStatusContent content, std::function<void()> onAction = {});
     void hideDocumentStatus();
     void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
                     std::function<void()> onDismiss) override;
     void hideBanner() override;
-    bool isStatusShown() const { return statusContent_.has_value(); }
+    bool isStatusShown() const { return documentStatus_ || crashLoopStatus_; }
     bool isBannerShown() const { return bannerShown_; }
 
     // ---- callbacks (main thread, payload as received) ----
+    // Each is called last in its step; one may destroy the reader.
     std::function<void(const std::string& path)> onResourceAccessDenied;
     std::function<void(const LayoutReportPayload&)> onLayoutReport;
     std::function<void(const DiagramsProgressPayload&)> onDiagramsProgress;
@@ -201,69 +244,18 @@ public:
     bool hasWebView() const { return bridge_ != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return bridge_; }
     bool isReady() const { return isReady_; }
-    bool pageHasContent() const { return pageHasContent_; }
     // The reader's count of render calls (sent in every envelope); not the
     // document model's source revision.
     std::int64_t renderRevision() const { return renderRevision_; }
     const std::optional<std::string>& source() const { return source_; }
     const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
-    bool isRendering() const { return renderQueue_.isRunning(); }
-    const std::optional<RenderedPayload>& lastRendered() const { return lastRendered_; }
     const std::vector<BridgeHeading>& lastHeadings() const {
         static const std::vector<BridgeHeading> none;
         return lastRendered_ ? lastRendered_->headings : none;
     }
-    const std::optional<ImageSummary>& lastImageSummary() const { return lastImageSummary_; }
     const std::optional<ReadingAnchor>& readingAnchor() const { return readingAnchor_; }
     void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
-    const std::optional<AnchorRestoredPayload>& lastAnchorRestored() const {
-        return lastAnchorRestored_;
-    }
-    const std::optional<ScrolledToSourcePayload>& lastScrolledToSource() const {
-        return lastScrolledToSource_;
-    }
-    const std::optional<LayoutReportPayload>& lastLayoutReport() const { return lastLayoutReport_; }
-    const std::optional<DiagramsProgressPayload>& lastDiagramsProgress() const {
-        return lastDiagramsProgress_;
-    }
-    const std::optional<ViewportInsetsPayload>& lastViewportInsets() const {
-        return lastViewportInsets_;
-    }
-    const std::optional<ViewportInsetsAppliedPayload>& lastViewportInsetsApplied() const {
-        return lastViewportInsetsApplied_;
-    }
-    const std::optional<SetThemePayload>& lastTheme() const { return lastTheme_; }
-    const std::optional<SetBackgroundPayload>& lastThemeBackground() const {
-        return lastThemeBackground_;
-    }
-    const std::optional<ColorComponents>& lastUnderPageColor() const { return lastUnderPageColor_; }
-    const std::optional<AccessibilityDisplayOptions>& lastAccessibility() const {
-        return lastAccessibility_;
-    }
-    const std::optional<SetTypographyPayload>& lastTypography() const { return lastTypography_; }
-    const std::optional<TypographyAppliedPayload>& lastTypographyApplied() const {
-        return lastTypographyApplied_;
-    }
-    const std::optional<CapabilitiesPayload>& lastCapabilities() const { return lastCapabilities_; }
-    const FirstScreenMarks& firstScreenMarks() const { return firstScreenMarks_; }
-    std::int64_t processTerminationCount() const { return processTerminationCount_; }
-    std::int64_t releaseCount() const { return releaseCount_; }
-    std::int64_t rebuildCount() const { return rebuildCount_; }
-    std::int64_t alertCount() const { return alertCount_; }
-    bool isInCrashLoop() const { return isInCrashLoop_; }
-    bool isReleasePending() const { return releasePending_; }
-    // A rebuild that waits for the window to become active.
-    bool isRebuildWaitingForActivation() const { return rebuildWhenActive_; }
-    bool isAwaitingRecoveryStrategy() const { return awaitingRecoveryStrategy_; }
-    // How the page restored the anchor after the last crash rebuild.
-    const std::optional<ReadingAnchorStrategy>& lastRecoveryStrategy() const {
-        return lastRecoveryStrategy_;
-    }
-    std::int64_t anchorSnapshotCount() const { return anchorSnapshotCount_; }
-    std::int64_t timeoutRetryCount() const { return timeoutRetryCount_; }
-    const std::shared_ptr<DocumentResourceSchemeHandler>& documentResourceHandler() const {
-        return documentResourceHandler_;
-    }
+    ReaderDiagnostics diagnostics() const;
 
     // ---- ReaderBridgeDelegate ----
     void bridgeDidBecomeReady(ReaderBridge& bridge) override;
@@ -304,8 +296,9 @@ private:
     void scheduleRender();
     void retryTimedOutRenderIfNeeded();
     void recordScrolledToSource(const ScrolledToSourcePayload& report);
-    void recordAnchorRestored(const AnchorRestoredPayload& report);
-    void handleRenderedReply(RenderedPayload reply);
+    void noteAnchorRestored(const AnchorRestoredPayload& report);
+    // False when an owner's callback destroyed the reader.
+    bool handleRenderedReply(RenderedPayload reply);
     void setUnderPage(const ColorComponents& color);
 
     Task<void> announceAdoptedReady(std::shared_ptr<ReaderBridge> adopted);
@@ -320,6 +313,18 @@ private:
     Task<void> serveDiagramRequest(DiagramRequestPayload request);
     Task<void> resendThemeIfNeeded();
     Task<void> resendTypographyIfNeeded();
+    void presentStatus();
+
+    // Calls an owner's callback, which may destroy the reader: false when it
+    // did, and the caller then returns at once without touching a member.
+    template <typename Callback, typename... Args>
+    bool notifyOwner(const Callback& callback, const Args&... args) {
+        if (!callback) return true;
+        const std::shared_ptr<bool> alive = alive_;
+        const Callback call = callback;  // the reader may take the original with it
+        call(args...);
+        return *alive;
+    }
 
     // Work that others await: it holds the reader weakly.
     static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
@@ -348,7 +353,6 @@ private:
     std::shared_ptr<AppResourceSchemeHandler> schemeHandler_;
     std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler_;
     std::optional<std::filesystem::path> documentLocation_;
-    bool hasDocumentLocation_ = false;
 
     std::optional<ImageSummary> lastImageSummary_;
     std::optional<RenderedPayload> lastRendered_;
@@ -356,7 +360,12 @@ private:
     std::optional<DiagramsProgressPayload> lastDiagramsProgress_;
     std::optional<SetTypographyPayload> lastTypography_;
     std::optional<TypographyAppliedPayload> lastTypographyApplied_;
-    std::optional<DocumentStatusContent> statusContent_;
+    struct StatusPage {
+        DocumentStatusContent content;
+        std::function<void()> onAction;
+    };
+    std::optional<StatusPage> documentStatus_;   // the document's writers
+    std::optional<StatusPage> crashLoopStatus_;  // the reader's own
     std::optional<RenderEnhancements> enhancements_;
     bool bannerShown_ = false;
     std::optional<CapabilitiesPayload> lastCapabilities_;
@@ -385,12 +394,12 @@ private:
     std::int64_t releaseCount_ = 0;
     std::int64_t rebuildCount_ = 0;
     bool releasePending_ = false;
-    bool rebuildWhenActive_ = false;
     std::optional<Clock::TimePoint> lastTerminationAt_;
     bool isInCrashLoop_ = false;
     bool awaitingRecoveryStrategy_ = false;
     std::optional<ReadingAnchorStrategy> lastRecoveryStrategy_;
 
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     TaskSlot entryLoadGuard_;
     TaskSlot anchorSnapshot_;
     TaskScope tasks_;  // last: the reader's own tasks end first

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,20 +12,28 @@ namespace larkspin {
 // them. Activating a document stamps it with the logical clock; when one
 // more document wants a web view than the limit allows, the others give
 // theirs up, documents whose window shows the editor first, then the least
-// recently active. Knows only document identifiers. A plain value.
+// recently active. It keeps only identifiers and the order of activation;
+// whether a document holds a web view and whether its window shows the
+// editor it asks (`Facts`) of those who keep them. A plain value.
 struct WebViewBudget {
     struct Entry {
         std::string id;
-        bool isHot = false;      // holds, or is about to hold, a live web view
-        bool isEditing = false;  // its window shows the editor
         std::int64_t lastActive = 0;
         bool operator==(const Entry&) const = default;
+    };
+
+    // What the budget asks about a document.
+    struct Facts {
+        // It holds a live web view that is not being given up.
+        std::function<bool(const std::string&)> isHot;
+        // Its window shows the editor.
+        std::function<bool(const std::string&)> isEditing;
     };
 
     // What one activation decided.
     struct Plan {
         std::string id;
-        bool becameHot = false;            // it was not hot and now is
+        bool becameHot = false;            // it was not hot and now wants to be
         std::vector<std::string> release;  // web views to give up, in this order
         bool operator==(const Plan&) const = default;
     };
@@ -32,16 +41,14 @@ struct WebViewBudget {
     // A limit below 1 counts as 1.
     explicit WebViewBudget(std::int64_t limit);
 
-    // The document was shown (`wantsHot`: it needs its web view). Without
-    // `wantsHot` a hot document stays hot and nothing is evicted; an unknown
-    // document gets a cold entry.
-    Plan activate(const std::string& id, bool wantsHot);
-    // Marks the oldest hot documents other than `protecting` not hot until the
-    // limit holds, editing ones first; returns them in eviction order.
-    std::vector<std::string> evict(const std::string& protecting);
-    std::int64_t hotCount() const;
-
-    bool operator==(const WebViewBudget&) const = default;
+    // The document was shown (`wantsHot`: it needs its web view, and counts
+    // as hot from now on). Without `wantsHot` nothing is evicted; an unknown
+    // document gets an entry.
+    Plan activate(const std::string& id, bool wantsHot, const Facts& facts);
+    // The oldest hot documents other than `protecting` (counted hot) that go
+    // until the limit holds, editing ones first, in eviction order.
+    std::vector<std::string> evict(const std::string& protecting, const Facts& facts) const;
+    std::int64_t hotCount(const Facts& facts) const;
 
     std::int64_t hotLimit;
     std::map<std::string, Entry> entries;

@@ -12,52 +12,71 @@ std::shared_ptr<WebViewWorkingSet> WebViewWorkingSet::create(std::int64_t hotLim
     return std::shared_ptr<WebViewWorkingSet>(new WebViewWorkingSet(hotLimit));
 }
 
+std::shared_ptr<WebViewWorkingSet::Member> WebViewWorkingSet::member(const std::string& id) const {
+    const auto found = members_.find(id);
+    return found == members_.end() ? nullptr : found->second.lock();
+}
+
+bool WebViewWorkingSet::isHot(const std::string& id) const {
+    if (releasing_.contains(id)) return false;
+    const auto window = member(id);
+    return window && window->readerHasWebView();
+}
+
+WebViewBudget::Facts WebViewWorkingSet::facts() const {
+    WebViewBudget::Facts facts;
+    facts.isHot = [this](const std::string& id) { return isHot(id); };
+    facts.isEditing = [this](const std::string& id) {
+        const auto window = member(id);
+        return window && window->isEditing();
+    };
+    return facts;
+}
+
 void WebViewWorkingSet::registerMember(const std::shared_ptr<Member>& member) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     const std::string id = member->readerDocumentID();
     members_[id] = member;
-    const bool hot = member->readerHasWebView();
+    releasing_.erase(id);
     ++budget_.clock;
-    budget_.entries.insert_or_assign(id, WebViewBudget::Entry{id, hot, false, budget_.clock});
-    apply(hot ? budget_.evict(id) : std::vector<std::string>{});
+    budget_.entries.insert_or_assign(id, WebViewBudget::Entry{id, budget_.clock});
+    apply(isHot(id) ? budget_.evict(id, facts()) : std::vector<std::string>{});
 }
 
 void WebViewWorkingSet::activate(const std::shared_ptr<Member>& member, bool wantsHot) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     const std::string id = member->readerDocumentID();
     members_[id] = member;
-    const WebViewBudget::Plan plan = budget_.activate(id, wantsHot);
+    forgetClosedWindows();
     // The activated document gets its web view before the evicted ones give
-    // theirs up.
-    if (wantsHot && member->rebuildReader()) ++rebuildCount_;
+    // theirs up; a release of its own still capturing its anchor says no.
+    if (wantsHot) {
+        releasing_.erase(id);
+        if (member->rebuildReader()) ++rebuildCount_;
+    }
+    const WebViewBudget::Plan plan = budget_.activate(id, wantsHot, facts());
     apply(plan.release);
 }
 
-void WebViewWorkingSet::setEditing(const Member& member, bool editing) {
-    const auto found = budget_.entries.find(member.readerDocumentID());
-    if (found != budget_.entries.end()) found->second.isEditing = editing;
-}
-
-void WebViewWorkingSet::noteReleased(const Member& member) {
-    const auto found = budget_.entries.find(member.readerDocumentID());
-    if (found != budget_.entries.end()) found->second.isHot = false;
-    changed();
-}
+void WebViewWorkingSet::noteReleased(const Member&) { changed(); }
 
 void WebViewWorkingSet::unregister(const Member& member) {
     const std::string id = member.readerDocumentID();
     members_.erase(id);
+    releasing_.erase(id);
     budget_.entries.erase(id);
     changed();
 }
 
 void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& member,
-                                              ProcessRecoveryAction action, bool isKey,
-                                              bool isEditing) {
+                                              ProcessRecoveryAction action) {
     switch (action) {
         case ProcessRecoveryAction::rebuild:
-            noteReleased(*member);
-            if (isKey && !isEditing) activate(member, true);
+            if (member->isWindowKey() && !member->isEditing()) {
+                activate(member, true);
+            } else {
+                noteReleased(*member);
+            }
             return;
         case ProcessRecoveryAction::crashLoop:
             noteReleased(*member);
@@ -68,27 +87,40 @@ void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& mem
     }
 }
 
+void WebViewWorkingSet::forgetClosedWindows() {
+    // A window closed without unregistering: its entry goes.
+    for (auto it = members_.begin(); it != members_.end();) {
+        if (it->second.expired()) {
+            budget_.entries.erase(it->first);
+            releasing_.erase(it->first);
+            it = members_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
     for (const std::string& id : release) {
-        const auto found = members_.find(id);
-        std::shared_ptr<Member> member = found == members_.end() ? nullptr : found->second.lock();
-        if (member) {
-            tasks_.spawn(releaseMember(member));
-        } else {
-            // A window closed without unregistering: its entry goes.
-            budget_.entries.erase(id);
-            if (found != members_.end()) members_.erase(found);
+        if (auto window = member(id)) {
+            releasing_.insert(id);
+            tasks_.spawn(releaseMember(window, id));
         }
     }
     changed();
 }
 
-Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember) {
+Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember, std::string id) {
     auto member = weakMember.lock();
-    if (!member) co_return;
+    if (!member) {
+        releasing_.erase(id);
+        co_return;
+    }
     Task<bool> releasing = member->releaseReader();
     member.reset();
-    if (!co_await std::move(releasing)) co_return;
+    const bool released = co_await std::move(releasing);
+    releasing_.erase(id);
+    if (!released) co_return;
     ++releaseCount_;
     changed();
 }

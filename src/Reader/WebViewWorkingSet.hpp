@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "Platform/Async/Task.hpp"
@@ -15,13 +16,16 @@
 namespace larkspin {
 
 // What the working set needs of a document window (its window controller):
-// the reader's document identifier, whether the reader holds a web view, and
-// the release and rebuild of that web view.
+// the reader's document identifier, whether the reader holds a web view,
+// whether the window is key and shows the editor (asked each time, never
+// copied), and the release and rebuild of that web view.
 class WebViewWorkingSetMember {
 public:
     virtual ~WebViewWorkingSetMember() = default;
     virtual std::string readerDocumentID() const = 0;
     virtual bool readerHasWebView() const = 0;
+    virtual bool isWindowKey() const = 0;
+    virtual bool isEditing() const = 0;
     // True when a web view was given back.
     virtual Task<bool> releaseReader() = 0;
     // True when a new web view was built.
@@ -51,23 +55,21 @@ public:
     // The window became key (`wantsHot`: it shows its reader), returned to
     // reading mode, or its crash recovery decided to rebuild.
     void activate(const std::shared_ptr<Member>& member, bool wantsHot);
-    // The window entered (true) or left editing mode; only an existing entry
-    // changes.
-    void setEditing(const Member& member, bool editing);
     // The reader lost its web view and gets no new one now.
     void noteReleased(const Member& member);
     // The window closed.
     void unregister(const Member& member);
 
-    // What a window does with its reader's report after a web content
-    // process ended. A rebuild happens only for the key window in reading
-    // mode; any other window only gives its entry up and rebuilds through
-    // `activate` when it becomes key, so that a background crash never makes
-    // its window the most recent one and evicts the window being read.
-    void handleProcessRecovery(const std::shared_ptr<Member>& member, ProcessRecoveryAction action,
-                               bool isKey, bool isEditing);
+    // The one decider of crash rebuilds, told a reader's report after its
+    // web content process ended. A rebuild happens only for the key window in
+    // reading mode; any other window rebuilds through `activate` when it
+    // becomes key, so that a background crash never makes its window the
+    // most recent one and evicts the window being read.
+    void handleProcessRecovery(const std::shared_ptr<Member>& member, ProcessRecoveryAction action);
 
     const WebViewBudget& budget() const { return budget_; }
+    // The document's reader holds a web view that is not being given up.
+    bool isHot(const std::string& id) const;
     // Web views actually released for an eviction, and rebuilt on activation.
     std::int64_t releaseCount() const { return releaseCount_; }
     std::int64_t rebuildCount() const { return rebuildCount_; }
@@ -79,10 +81,14 @@ private:
 
     void apply(const std::vector<std::string>& release);
     void changed();
-    Task<void> releaseMember(std::weak_ptr<Member> weakMember);
+    void forgetClosedWindows();
+    WebViewBudget::Facts facts() const;
+    std::shared_ptr<Member> member(const std::string& id) const;
+    Task<void> releaseMember(std::weak_ptr<Member> weakMember, std::string id);
 
     WebViewBudget budget_;
     std::map<std::string, std::weak_ptr<Member>> members_;
+    std::set<std::string> releasing_;  // web views being given up
     std::int64_t releaseCount_ = 0;
     std::int64_t rebuildCount_ = 0;
     TaskScope tasks_;  // last: its releases end first

@@ -232,21 +232,19 @@ protected:
         Handler::create(std::make_shared<PooledResourceWorkers>("test", 2));
 };
 
-TEST_F(DocumentImages, RegistryOfDocumentLocations) {
-    handler->setDocumentLocation(fs::path("/docs/./a/readme.md"), "DOC");
-    EXPECT_EQ(handler->documentLocation("DOC"), fs::path("/docs/a/readme.md"));
-    EXPECT_TRUE(logs.contains("resources", "文档 DOC 的位置：/docs/./a/readme.md"));
-    handler->setDocumentLocation(fs::path("relative.md"), "DOC");  // not a file location
-    EXPECT_EQ(handler->documentLocation("DOC"), std::nullopt);
-    EXPECT_TRUE(logs.contains("resources", "文档 DOC 没有位置，相对图片不可用"));
-    handler->setDocumentLocation(std::nullopt, "OTHER");
-    EXPECT_EQ(handler->documentLocation("OTHER"), std::nullopt);
+TEST_F(DocumentImages, TheDocumentsOneLocation) {
+    handler->setDocumentLocation(fs::path("/docs/./a/readme.md"));
+    EXPECT_EQ(handler->documentLocation(), fs::path("/docs/a/readme.md"));
+    EXPECT_TRUE(logs.contains("resources", "文档的位置：/docs/./a/readme.md"));
+    handler->setDocumentLocation(fs::path("relative.md"));  // not a file location
+    EXPECT_EQ(handler->documentLocation(), std::nullopt);
+    EXPECT_TRUE(logs.contains("resources", "文档没有位置，相对图片不可用"));
 }
 
 TEST_F(DocumentImages, ServesRelativeAndAbsolutePaths) {
     dir.write("docs/readme.md", "# hi");
     const auto image = dir.write("shared/pic.png", test::pngHeader(3, 2));
-    handler->setDocumentLocation(dir.path() / "docs/readme.md", "doc-1");
+    handler->setDocumentLocation(dir.path() / "docs/readme.md");
 
     // Out of the document's folder with "..", and a percent-encoded host.
     const std::string url = "document-resource://doc%2D1/?path=../shared/pic.png";
@@ -306,25 +304,20 @@ TEST_F(DocumentImages, AccessDeniedCallsTheDocumentsCallbackOnce) {
     };
     handler = Handler::create(std::make_shared<PooledResourceWorkers>("test", 1), sys);
     const auto image = dir.write("docs/locked.png", test::pngHeader(1, 1));
-    handler->setDocumentLocation(dir.path() / "docs/readme.md", "mine");
+    handler->setDocumentLocation(dir.path() / "docs/readme.md");
     std::vector<std::pair<std::string, std::string>> calls;
-    int otherCalls = 0;
-    handler->setAccessDeniedCallback("mine", [&](const std::string& id, const std::string& full) {
+    handler->setAccessDeniedCallback([&](const std::string& id, const std::string& full) {
         calls.emplace_back(id, full);
     });
-    // Registered too, and first in any order by name: only the document's own is called.
-    handler->setAccessDeniedCallback("another",
-                                     [&](const std::string&, const std::string&) { ++otherCalls; });
     auto task = request("document-resource://mine/?path=locked.png");
     finish(task);
     EXPECT_EQ(task->failure, SchemeFailure::fileDoesNotExist());
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], (std::pair<std::string, std::string>{"mine", image.string()}));
-    EXPECT_EQ(otherCalls, 0);
     EXPECT_EQ(handler->lastOutcome(),
               "rejected document-resource://mine/?path=locked.png accessDenied");
 
-    handler->setAccessDeniedCallback("mine", nullptr);
+    handler->setAccessDeniedCallback(nullptr);
     auto again = request("document-resource://mine/?path=locked.png");
     finish(again);
     EXPECT_EQ(calls.size(), 1u);

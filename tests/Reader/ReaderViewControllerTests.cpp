@@ -9,6 +9,7 @@
 
 #include "Protocol/DocumentResourceSchemeHandler.hpp"
 #include "Reader/ReaderTestSupport.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
 
 namespace larkspin::test {
 namespace {
@@ -61,8 +62,8 @@ TEST_F(ReaderTest, PushesMadeBeforeReadyAreSentByTheHandshakeInOrder) {
     EXPECT_EQ(text(payloadOf(6), "source"), "second");
     EXPECT_EQ(text(payloadOf(6), "language"), "en");
     EXPECT_EQ(page().request(6).sourceRevision, 2);
-    EXPECT_TRUE(reader->lastCapabilities());
-    const auto& marks = reader->firstScreenMarks();
+    EXPECT_TRUE(reader->diagnostics().lastCapabilities);
+    const auto marks = reader->diagnostics().firstScreenMarks;
     EXPECT_TRUE(marks.readyAt && marks.probeDoneAt && marks.typographyDoneAt && marks.renderSentAt &&
                 marks.renderedReceivedAt && !marks.usedPrewarmed);
 }
@@ -87,7 +88,7 @@ TEST_F(ReaderTest, RenderCallsWhileOneRunsCollapseIntoOneFollowUp) {
     EXPECT_EQ(reader->renderRevision(), 11);
     answerAll();
     EXPECT_EQ(page().calls.size(), 4u);
-    EXPECT_FALSE(reader->isRendering());
+    EXPECT_FALSE(reader->diagnostics().isRendering);
 }
 
 TEST_F(ReaderTest, ARenderedReplyLogsItsLimitsOnceAndHandsItsHeadingsOn) {
@@ -105,7 +106,7 @@ TEST_F(ReaderTest, ARenderedReplyLogsItsLimitsOnceAndHandsItsHeadingsOn) {
     ASSERT_EQ(handed[0].size(), 2u);
     EXPECT_EQ(handed[0][1].id, "two");
     EXPECT_EQ(reader->lastHeadings(), handed[0]);
-    EXPECT_EQ(reader->lastRendered()->limits->nodesClamped, 4);
+    EXPECT_EQ(reader->diagnostics().lastRendered->limits->nodesClamped, 4);
 }
 
 TEST(RenderQueueTest, TicketsOfAnEarlierGenerationChangeNothing) {
@@ -137,11 +138,11 @@ TEST_F(ReaderTest, TheRequestCarriesOnlyTheKeysThatApply) {
     EXPECT_FALSE(has(payloadOf(2), "background") || has(payloadOf(2), "restoreAnchor"));
     EXPECT_EQ(payloadOf(2).objectValue()->at("scrollToSource").serialized(), R"({"line":7})");
     answerAll();
-    ASSERT_TRUE(reader->lastScrolledToSource());
+    ASSERT_TRUE(reader->diagnostics().lastScrolledToSource);
     reader->setPendingScrollToSourceLine(9);
     reader->render("text 3");
     waitForCalls(4);
-    EXPECT_FALSE(reader->lastScrolledToSource()) << "a request with scrollToSource clears it";
+    EXPECT_FALSE(reader->diagnostics().lastScrolledToSource) << "a request with scrollToSource clears it";
     answerAll();
     reader->render("text 4");
     answerAll();  // the anchor first, then the render
@@ -165,7 +166,7 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
         EXPECT_TRUE(host->ports.size() == 2 && page().calls.empty()) << "nothing is sent before the page is ready";
         clock.advance(gap);
         terminate();
-        EXPECT_EQ(reader->isInCrashLoop(), loops);
+        EXPECT_EQ(reader->diagnostics().isInCrashLoop, loops);
         EXPECT_EQ(host->ports.size(), loops ? 2u : 3u);
         if (!loops) continue;
         EXPECT_TRUE(logs.contains("bridge", "Web 内容进程反复终止：count=2 sinceLastMs=2900"));
@@ -174,10 +175,23 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
         EXPECT_EQ(host->log.back(), "load app-resource://renderer/index.html");
         clock.advance(1s);
         terminate();  // after a retry, a first end again
-        EXPECT_FALSE(reader->isInCrashLoop());
+        EXPECT_FALSE(reader->diagnostics().isInCrashLoop);
         EXPECT_EQ(host->ports.size(), 4u);
     }
 }
+
+// A document window as the working set sees it, over the reader.
+class ReaderWindow final : public WebViewWorkingSetMember {
+public:
+    explicit ReaderWindow(std::weak_ptr<ReaderViewController> reader) : reader(std::move(reader)) {}
+    std::string readerDocumentID() const override { return "DOC"; }
+    bool readerHasWebView() const override { return reader.lock()->hasWebView(); }
+    bool isWindowKey() const override { return reader.lock()->isWindowActive(); }
+    bool isEditing() const override { return false; }
+    Task<bool> releaseReader() override { return reader.lock()->releaseWebView(); }
+    bool rebuildReader() override { return reader.lock()->ensureWebView(); }
+    std::weak_ptr<ReaderViewController> reader;
+};
 
 TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) {
     std::vector<ProcessRecoveryAction> reported;
@@ -191,24 +205,57 @@ TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) 
     EXPECT_THAT(reported, ElementsAre(ProcessRecoveryAction::rebuild, ProcessRecoveryAction::crashLoop,
                                       ProcessRecoveryAction::retry));
     EXPECT_EQ(host->ports.size(), 2u);
-    // Without an owner, a reader whose window is not active rebuilds only
-    // when it becomes active, with the anchor it had.
-    reader->onWebContentProcessTerminated = nullptr;
+    // The working set decides: a reader whose window is not key rebuilds
+    // only when its window is shown, with the anchor it had.
+    const auto set = WebViewWorkingSet::create(3);
+    const auto window = std::make_shared<ReaderWindow>(reader);
+    reader->onWebContentProcessTerminated = [&](ProcessRecoveryAction a) { set->handleProcessRecovery(window, a); };
     reader->setReadingAnchor(anchorAt("b9"));
     reader->ensureWebView();
+    set->registerMember(window);
     reader->setWindowActive(false);
     clock.advance(5s);
     terminate();
     EXPECT_EQ(host->ports.size(), 3u);
     reader->render("text");
     reader->setWindowActive(true);
+    set->activate(window, true);
+    EXPECT_EQ(host->ports.size(), 4u);
     post("ready");
     waitForCalls(3);
     ASSERT_THAT(sent(), ElementsAre("probe", "setViewportInsets", "render"));
     EXPECT_EQ(text(payloadOf(2).objectValue()->at("restoreAnchor"), "blockId"), "b9");
     renderedReply = R"({"headings":[],"renderGeneration":1,"anchorRestored":{"strategy":"fingerprint","applied":true,"blockId":"b9","scrollTop":120,"elapsedMs":1}})";
     answerAll();
-    EXPECT_EQ(reader->lastRecoveryStrategy(), ReadingAnchorStrategy::fingerprint);
+    EXPECT_EQ(reader->diagnostics().lastRecoveryStrategy, ReadingAnchorStrategy::fingerprint);
+}
+
+TEST_F(ReaderTest, AnOwnerMayDestroyTheReaderFromItsCallbacks) {
+    // Each callback drops the last reference while a step of the reader is
+    // under way; the sanitizer build catches a member touched afterwards.
+    const std::vector<std::pair<const char*, std::function<void(ReaderViewController&)>>> cases{
+        {"capabilities", [&](ReaderViewController& r) { r.onCapabilities = [&](const CapabilitiesPayload&) { reader.reset(); }; }},
+        {"rendered", [&](ReaderViewController& r) { r.onRendered = [&](const auto&) { reader.reset(); }; }},
+        {"anchor restored", [&](ReaderViewController& r) { r.onAnchorRestored = [&](const auto&) { reader.reset(); }; }},
+    };
+    renderedReply = R"({"headings":[],"renderGeneration":1,"anchorRestored":{"strategy":"fingerprint","applied":true,"blockId":"b1","scrollTop":0,"elapsedMs":1}})";
+    for (const auto& [name, install] : cases) {
+        answered.clear();
+        host = std::make_shared<FakeHost>();
+        reader = makeReader();
+        install(*reader);
+        reader->setReadingAnchor(anchorAt("b1"));
+        reader->render("text");
+        reader->loadView();
+        post("ready");
+        answerAll();
+        if (reader) {
+            waitForCalls(2);  // the render
+            answerAll();
+        }
+        EXPECT_FALSE(reader) << name;
+        MainThread::drainForTesting();
+    }
 }
 
 TEST_F(ReaderTest, AReleaseCapturesTheAnchorThenGivesTheWebViewBack) {
@@ -248,10 +295,10 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     reader->setDocumentLocation(dir.path() / "doc.md");
     reader->loadView();
     EXPECT_THAT(host->log, ElementsAre("adopt"));
-    EXPECT_EQ(reader->documentResourceHandler()->documentLocation("DOC"), dir.path() / "doc.md");
+    EXPECT_EQ(reader->diagnostics().documentResourceHandler->documentLocation(), dir.path() / "doc.md");
     EXPECT_TRUE(page().calls.empty()) << "the handshake runs on the next turn";
     waitForCalls(1);
-    EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
+    EXPECT_TRUE(reader->diagnostics().firstScreenMarks.usedPrewarmed);
     reader->render("text");
     answerAll();
     MainThread::drainForTesting();
@@ -327,7 +374,7 @@ TEST_F(ReaderTest, ActiveHeadingsCaptureTheAnchorOnceAfterTheyStop) {
     EXPECT_EQ(sent().back(), "captureAnchor");
     anchorReply = R"({"anchor":{"version":1,"blockId":"b3","kind":"p","fingerprint":"f","headingPath":["A","B"],"sourceRange":{"start":3,"end":4},"relativeOffset":0.25,"offsetPx":12.7,"scrollTop":1e300,"scrollRatio":0.5}})";
     answerAll();
-    EXPECT_EQ(reader->anchorSnapshotCount(), 1);
+    EXPECT_EQ(reader->diagnostics().anchorSnapshotCount, 1);
     EXPECT_EQ(reader->readingAnchor().value_or(ReadingAnchor{}).blockId, "b3");
     EXPECT_TRUE(logs.contains("bridge", "captureAnchor：block=b3 kind=p fp=f path=A › B lines=3-4 "
                                         "offset=0.250/12px scrollTop=9223372036854775807 ratio=0.500"));
@@ -355,7 +402,7 @@ TEST_F(ReaderTest, StaleAppearanceRepliesAreDroppedAndAFailedPushStopsNoTheme) {
     EXPECT_TRUE(first->finished && !*first->value);
     EXPECT_TRUE(logs.contains("bridge", "typographyApplied 已过期（等待期间有更新的设置）"));
     answer(5, "typographyApplied", typographyReply(R"(["bodyFamily","monoFamily"])"));
-    EXPECT_TRUE(second->finished && *second->value && reader->lastTypographyApplied());
+    EXPECT_TRUE(second->finished && *second->value && reader->diagnostics().lastTypographyApplied);
     EXPECT_TRUE(logs.contains("bridge", "heading=默认 weight=400/650，rejected: bodyFamily; monoFamily"));
     EXPECT_TRUE(logs.contains("bridge", "typographyApplied 有被拒字段：bodyFamily; monoFamily"));
 
@@ -367,10 +414,10 @@ TEST_F(ReaderTest, StaleAppearanceRepliesAreDroppedAndAFailedPushStopsNoTheme) {
     waitForCalls(8);
     EXPECT_TRUE(logs.contains("document", "应用主题 graphite 失败：JS 端错误 invalidPayload：no"));
     EXPECT_EQ(sent().back(), "setTheme");
-    EXPECT_EQ(reader->lastTheme()->themeRevision, 7);
-    EXPECT_EQ(reader->lastTheme()->tokens.at("--md-background-style"), "solid");
-    EXPECT_EQ(reader->lastThemeBackground()->colorScheme, "dark");
-    EXPECT_EQ(*reader->lastUnderPageColor(), graphite.background.solid.nativeColor());
+    EXPECT_EQ(reader->diagnostics().lastTheme->themeRevision, 7);
+    EXPECT_EQ(reader->diagnostics().lastTheme->tokens.at("--md-background-style"), "solid");
+    EXPECT_EQ(reader->diagnostics().lastThemeBackground->colorScheme, "dark");
+    EXPECT_EQ(*reader->diagnostics().lastUnderPageColor, graphite.background.solid.nativeColor());
     answerAll();
     answerAll();
     EXPECT_TRUE(push->finished);

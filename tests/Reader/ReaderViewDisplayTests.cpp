@@ -44,7 +44,7 @@ TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsP
     script("location.href = 'app-resource://renderer/index.html?x=1'; return 0;");
     script("location.assign('https://example.com/'); return 0;");
     script("alert('hi'); return [confirm('sure?'), prompt('name?')];");
-    ASSERT_TRUE(waitFor([&] { return reader->alertCount() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return reader->diagnostics().alertCount == 3; }));
     EXPECT_TRUE(logs.contains("bridge", "拦截导航（"));
     EXPECT_TRUE(logs.contains("bridge", "https://example.com/"));
     EXPECT_EQ(std::string(webkit_web_view_get_uri(view->webView())), AppResourceSchemeHandler::entryURL);
@@ -58,12 +58,12 @@ TEST_F(ReaderViewDisplayTest, AShownReaderShowsADocumentImageAndItsOverlays) {
     makeReader();
     reader->setDocumentLocation(dir.path() / "doc.md");  // before the reader has its scheme handler
     render("# Pictures\n\n![a picture](pic.png)\n");
-    EXPECT_EQ(reader->lastImageSummary()->local, 1);
+    EXPECT_EQ(reader->diagnostics().lastImageSummary->local, 1);
     EXPECT_EQ(script("const img = document.querySelector('#content img');"
                      "if (!img.complete) await new Promise((done) => { img.onload = img.onerror = done; });"
                      "return [img.naturalWidth, img.naturalHeight];"),
               json({4, 3}))
-        << reader->documentResourceHandler()->lastOutcome();
+        << reader->diagnostics().documentResourceHandler->lastOutcome();
 
     GtkWidget* web = GTK_WIDGET(view->webView());
     reader->showDocumentStatus({"文件 <太大> & 只读", "只显示前 1 MiB", std::string("# Title\n"),
@@ -82,13 +82,13 @@ TEST_F(ReaderViewDisplayTest, AShownReaderShowsADocumentImageAndItsOverlays) {
     EXPECT_TRUE(dismissed);
     EXPECT_TRUE(view->bannerView()) << "the banner stays until its owner hides it";
     ASSERT_TRUE(waitFor([&] {
-        return reader->lastViewportInsetsApplied() && reader->lastViewportInsetsApplied()->top == 32;
+        return reader->diagnostics().lastViewportInsetsApplied && reader->diagnostics().lastViewportInsetsApplied->top == 32;
     }));
     EXPECT_TRUE(waitFor([&] { return gtk_widget_get_height(view->bannerView()->widget()) > 0; }));
     EXPECT_EQ(gtk_widget_get_height(view->bannerView()->widget()), ResourceBannerView::height);
     reader->hideBanner();
     EXPECT_FALSE(view->bannerView());
-    ASSERT_TRUE(waitFor([&] { return reader->lastViewportInsetsApplied()->top == 0; }));
+    ASSERT_TRUE(waitFor([&] { return reader->diagnostics().lastViewportInsetsApplied->top == 0; }));
 }
 
 // A reader opened into a ready spare renders (a diagram too) without a
@@ -115,13 +115,13 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     show();
     makeReader(DiagramRenderServices::make(harness.context(), rendererFiles->sibling()));
     render("```mermaid\ngraph TD\n  A[Start] --> B[End]\n```\n\n" + sectionedDocument(60));
-    EXPECT_TRUE(reader->firstScreenMarks().usedPrewarmed);
+    EXPECT_TRUE(reader->diagnostics().firstScreenMarks.usedPrewarmed);
     EXPECT_EQ(entryLoads, 1);
     int readyEvents = 0;
     for (const auto& record : logs.records()) readyEvents += record.message.starts_with("收到 ready");
     EXPECT_EQ(readyEvents, 1) << "the page said ready once, before it was claimed";
     EXPECT_EQ(std::string(webkit_web_view_get_uri(view->webView())), AppResourceSchemeHandler::entryURL);
-    ASSERT_TRUE(waitFor([&] { return reader->lastDiagramsProgress() && reader->lastDiagramsProgress()->isComplete(); }));
+    ASSERT_TRUE(waitFor([&] { return reader->diagnostics().lastDiagramsProgress && reader->diagnostics().lastDiagramsProgress->isComplete(); }));
     EXPECT_EQ(script("const host = document.querySelector('#content [data-state]');"
                      "return [host.dataset.state, !!host.shadowRoot?.querySelector('svg')];"),
               json({"done", true}));
@@ -140,15 +140,15 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     ASSERT_TRUE(await(reader->releaseWebView()));
     EXPECT_FALSE(view->webView());
     ASSERT_TRUE(reader->ensureWebView());
-    ASSERT_TRUE(waitFor([&] { return reader->lastAnchorRestored().has_value(); }));
+    ASSERT_TRUE(waitFor([&] { return reader->diagnostics().lastAnchorRestored.has_value(); }));
     expectSamePlace();
     WebKitWebView* crashed = view->webView();
     webkit_web_view_terminate_web_process(crashed);
-    ASSERT_TRUE(waitFor([&] { return reader->lastRecoveryStrategy().has_value(); }));
+    ASSERT_TRUE(waitFor([&] { return reader->diagnostics().lastRecoveryStrategy.has_value(); }));
     EXPECT_NE(view->webView(), crashed);
     EXPECT_TRUE(logs.contains("bridge", "Web 内容进程终止：reason=terminatedByAPI"));
     expectSamePlace();
-    EXPECT_FALSE(reader->isInCrashLoop());
+    EXPECT_FALSE(reader->diagnostics().isInCrashLoop);
 }
 
 // A window that hides and gives its reader's web view back while the page

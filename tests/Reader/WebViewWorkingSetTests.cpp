@@ -8,11 +8,28 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 
+#include <set>
+
 namespace larkspin {
 namespace {
 
 using Ids = std::vector<std::string>;
 using Plan = WebViewBudget::Plan;
+
+// The facts the budget asks, kept by the test as their owners would: an
+// activation wanting a web view gets one, a release gives it up.
+struct FakeFacts {
+    std::set<std::string> hot, editing;
+    WebViewBudget::Facts facts() {
+        return {[this](const std::string& id) { return hot.contains(id); },
+                [this](const std::string& id) { return editing.contains(id); }};
+    }
+    Plan carryOut(Plan plan, bool wantsHot) {
+        if (wantsHot) hot.insert(plan.id);
+        for (const auto& id : plan.release) hot.erase(id);
+        return plan;
+    }
+};
 
 TEST(WebViewBudget, LimitsEvictionOrderAndNoDoubleEviction) {
     for (const auto& [stored, limit] : {std::pair{std::optional<std::int64_t>(), 3}, {0, 3}, {-4, 3}, {1, 1}, {7, 7}}) {
@@ -20,18 +37,22 @@ TEST(WebViewBudget, LimitsEvictionOrderAndNoDoubleEviction) {
     }
     EXPECT_EQ(WebViewWorkingSet::create(0)->budget().hotLimit, 1);
     WebViewBudget budget(3);
-    for (const char* id : {"a", "b", "c"}) EXPECT_EQ(budget.activate(id, true), (Plan{id, true, {}}));
-    EXPECT_EQ(budget.activate("a", true), (Plan{"a", false, {}}));  // a is the newest now
-    EXPECT_EQ(budget.activate("d", true), (Plan{"d", true, {"b"}}));
-    EXPECT_EQ(budget.evict("d"), Ids{}) << "the limit holds: nothing more goes";
-    budget.entries.at("d").isEditing = true;  // the newest, but showing its editor
-    EXPECT_EQ(budget.activate("e", true).release, Ids{"d"});
-    EXPECT_EQ(budget.activate("b", true).release, Ids{"c"});
+    FakeFacts world;
+    const auto activate = [&](const char* id, bool wantsHot) {
+        return world.carryOut(budget.activate(id, wantsHot, world.facts()), wantsHot);
+    };
+    for (const char* id : {"a", "b", "c"}) EXPECT_EQ(activate(id, true), (Plan{id, true, {}}));
+    EXPECT_EQ(activate("a", true), (Plan{"a", false, {}}));  // a is the newest now
+    EXPECT_EQ(activate("d", true), (Plan{"d", true, {"b"}}));
+    EXPECT_EQ(budget.evict("d", world.facts()), Ids{}) << "the limit holds: nothing more goes";
+    world.editing.insert("d");  // the newest, but showing its editor
+    EXPECT_EQ(activate("e", true).release, Ids{"d"});
+    EXPECT_EQ(activate("b", true).release, Ids{"c"});
     // Shown without needing a web view: a hot entry stays hot, a new one is cold.
-    EXPECT_EQ(budget.activate("a", false), (Plan{"a", false, {}}));
-    EXPECT_EQ(budget.activate("f", false), (Plan{"f", false, {}}));
-    EXPECT_TRUE(budget.entries.at("a").isHot && !budget.entries.at("f").isHot);
-    EXPECT_EQ(budget.hotCount(), 3);
+    EXPECT_EQ(activate("a", false), (Plan{"a", false, {}}));
+    EXPECT_EQ(activate("f", false), (Plan{"f", false, {}}));
+    EXPECT_TRUE(world.hot.contains("a") && !world.hot.contains("f") && budget.entries.contains("f"));
+    EXPECT_EQ(budget.hotCount(world.facts()), 3);
 }
 
 Task<bool> settled(bool value) { co_return value; }
@@ -41,6 +62,8 @@ public:
     FakeWindow(std::string id, bool hasWebView, Ids& journal) : id(std::move(id)), hasWebView(hasWebView), journal(journal) {}
     std::string readerDocumentID() const override { return id; }
     bool readerHasWebView() const override { return hasWebView; }
+    bool isWindowKey() const override { return key; }
+    bool isEditing() const override { return editing; }
     Task<bool> releaseReader() override {
         journal.push_back("release " + id);
         return settled(std::exchange(hasWebView, hasWebView && !releases) && releases);
@@ -48,7 +71,7 @@ public:
     bool rebuildReader() override { return journal.push_back("rebuild " + id), !std::exchange(hasWebView, true); }
 
     std::string id;
-    bool hasWebView, releases = true;
+    bool hasWebView, releases = true, key = false, editing = false;
     Ids& journal;
 };
 
@@ -59,7 +82,7 @@ protected:
     }
     Ids hot() const {
         Ids ids;
-        for (const auto& [id, entry] : set->budget().entries) if (entry.isHot) ids.push_back(id);
+        for (const auto& [id, entry] : set->budget().entries) if (set->isHot(id)) ids.push_back(id);
         return ids;
     }
 
@@ -93,7 +116,7 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
     set->registerMember(background);
     set->registerMember(reading);
     background->hasWebView = false;  // its web process ended
-    set->handleProcessRecovery(background, ProcessRecoveryAction::rebuild, false, false);
+    set->handleProcessRecovery(background, ProcessRecoveryAction::rebuild);
     MainThread::drainForTesting();
     EXPECT_TRUE(journal.empty()) << "nothing rebuilt, nothing evicted";
     EXPECT_EQ(hot(), Ids{"reading"});
@@ -103,8 +126,10 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
                                                       {Action::crashLoop, false, false}, {Action::retry, false, true}}) {
         journal.clear();
         reading->hasWebView = false;
-        set->handleProcessRecovery(reading, action, true, isEditing);
-        EXPECT_EQ(set->budget().entries.at("reading").isHot, rebuilds) << rawValue(action) << isEditing;
+        reading->key = true;
+        reading->editing = isEditing;
+        set->handleProcessRecovery(reading, action);
+        EXPECT_EQ(set->isHot("reading"), rebuilds) << rawValue(action) << isEditing;
         EXPECT_EQ(journal.size(), rebuilds ? 1u : 0u) << rawValue(action);
     }
 }

@@ -89,7 +89,7 @@ protected:
         ASSERT_TRUE(appResources) << "the renderer page is not built: run scripts/build-renderer.sh";
         imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
         documentResources = DocumentResourceSchemeHandler::create(imageWorkers);
-        documentResources->setDocumentLocation(dir.path() / "doc.md", "DOC-1");
+        documentResources->setDocumentLocation(dir.path() / "doc.md");
         page = std::make_unique<RendererPage>(harness.context(), appResources, documentResources);
     }
 

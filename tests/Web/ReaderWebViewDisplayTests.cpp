@@ -128,7 +128,7 @@ TEST_F(ReaderWebViewTest, ARefusedDocumentImageFailsAndReachesTheDocumentsCallba
     const auto image = dir.write("locked.png", test::whitePng(1, 1));
     std::vector<std::string> denied;
     documentResources->setAccessDeniedCallback(
-        "DOC-1", [&](const std::string&, const std::string& path) { denied.push_back(path); });
+        [&](const std::string&, const std::string& path) { denied.push_back(path); });
     loadEntryPage();
     EXPECT_EQ(loadImage("document-resource://DOC-1/?path=" + image.string()), json({{"ok", false}}));
     EXPECT_EQ(denied, std::vector<std::string>{image.string()});
