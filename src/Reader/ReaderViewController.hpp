@@ -37,12 +37,14 @@
 #include "Protocol/ViewportInsetsAppliedPayload.hpp"
 #include "Protocol/ViewportInsetsPayload.hpp"
 #include "Reader/Chrome/FindTarget.hpp"
+#include "Reader/Controller/PageAppearance.hpp"
+#include "Reader/Controller/ReaderPage.hpp"
+#include "Reader/Controller/RenderSession.hpp"
+#include "Reader/Controller/WebViewLifecycle.hpp"
 #include "Reader/Links/LinkOpenerSeams.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
-#include "Reader/RenderQueue.hpp"
-#include "Reader/WebViewPrewarmer.hpp"
 
 namespace larkspin {
 
@@ -119,10 +121,20 @@ struct ReaderDiagnostics {
 // fakes and a manual clock. Owned by a shared_ptr; its own tasks end with it
 // (a task scope), and the requests others await hold it weakly. Main thread
 // only.
+//
+// It is the face of three parts it owns and wires together: the web view's
+// lifecycle (`WebViewLifecycle`), the page's appearance (`PageAppearance`)
+// and the render session (`RenderSession`). The parts know one another only
+// through it: it answers their questions about the page (`ReaderPage`) and
+// hears what they report; the page's events, the requests, the handshake,
+// the overlays and the owner's callbacks stay here.
 class ReaderViewController final : public ReaderBridgeDelegate,
                                    public ReaderHostEvents,
                                    public FindTarget,
                                    public LinkReader,
+                                   private ReaderPage,
+                                   private WebViewLifecycleEvents,
+                                   private RenderSessionEvents,
                                    public std::enable_shared_from_this<ReaderViewController> {
 public:
     using ProcessRecoveryAction = larkspin::ProcessRecoveryAction;
@@ -137,12 +149,12 @@ public:
     };
 
     // How long the entry page may take to load before it is stopped.
-    static constexpr std::chrono::seconds entryLoadTimeout{60};
+    static constexpr std::chrono::seconds entryLoadTimeout = WebViewLifecycle::entryLoadTimeout;
     // The banner's height, the whole top inset of the page.
     static constexpr double bannerHeight = 32;
     static constexpr std::chrono::milliseconds activeHeadingSnapshotDelay{500};
     // Two process ends closer together than this stop the automatic rebuild.
-    static constexpr std::chrono::seconds crashLoopWindow{3};
+    static constexpr std::chrono::seconds crashLoopWindow = WebViewLifecycle::crashLoopWindow;
 
     static std::shared_ptr<ReaderViewController> create(std::string documentID,
                                                          Dependencies dependencies);
@@ -171,14 +183,14 @@ public:
 
     // ---- render ----
     void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
-    bool isWindowActive() const { return isWindowActive_; }
+    bool isWindowActive() const { return session_->isWindowActive(); }
     // The window's key state, kept here only: the window controller sets it,
     // and the working set asks it through the window. A change to true
     // re-renders a text whose parse timed out, once per revision.
     void setWindowActive(bool active);
     // A source line the next render scrolls to (leaving editing mode).
     void setPendingScrollToSourceLine(std::optional<std::int64_t> line) {
-        pendingScrollToSourceLine_ = line;
+        session_->setPendingScrollToSourceLine(line);
     }
     Task<std::optional<ReadingAnchor>> captureReadingAnchor();
     // Where the document lives, for its relative image paths, pushed by the
@@ -223,7 +235,7 @@ public:
     void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
                     std::function<void()> onDismiss) override;
     void hideBanner() override;
-    bool isStatusShown() const { return documentStatus_ || crashLoopStatus_; }
+    bool isStatusShown() const { return documentStatus_ || lifecycle_.crashLoopStatus(); }
     bool isBannerShown() const { return bannerShown_; }
 
     // ---- callbacks (main thread, payload as received) ----
@@ -241,20 +253,25 @@ public:
 
     // ---- state ----
     const std::string& documentID() const { return documentID_; }
-    bool hasWebView() const { return bridge_ != nullptr; }
-    const std::shared_ptr<ReaderBridge>& bridge() const { return bridge_; }
-    bool isReady() const { return isReady_; }
+    bool hasWebView() const { return lifecycle_.bridge() != nullptr; }
+    const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
+    bool isReady() const { return lifecycle_.isReady(); }
     // The reader's count of render calls (sent in every envelope); not the
     // document model's source revision.
-    std::int64_t renderRevision() const { return renderRevision_; }
-    const std::optional<std::string>& source() const { return source_; }
-    const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
+    std::int64_t renderRevision() const { return session_->renderRevision(); }
+    const std::optional<std::string>& source() const { return session_->source(); }
+    const std::optional<RenderEnhancements>& enhancements() const {
+        return session_->enhancements();
+    }
     const std::vector<BridgeHeading>& lastHeadings() const {
         static const std::vector<BridgeHeading> none;
-        return lastRendered_ ? lastRendered_->headings : none;
+        const auto& rendered = session_->lastRendered();
+        return rendered ? rendered->headings : none;
     }
-    const std::optional<ReadingAnchor>& readingAnchor() const { return readingAnchor_; }
-    void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
+    const std::optional<ReadingAnchor>& readingAnchor() const { return session_->readingAnchor(); }
+    void setReadingAnchor(std::optional<ReadingAnchor> anchor) {
+        session_->setReadingAnchor(std::move(anchor));
+    }
     ReaderDiagnostics diagnostics() const;
 
     // ---- ReaderBridgeDelegate ----
@@ -279,40 +296,39 @@ public:
 
 private:
     using Weak = std::weak_ptr<ReaderViewController>;
+    using StatusPage = WebViewLifecycle::StatusPage;
 
     ReaderViewController(std::string documentID, Dependencies dependencies);
     static Clock& requiredClock(const Dependencies& dependencies);
 
-    void installWebView();
-    void adoptPrewarmedWebView(WebViewPrewarmer::Instance spare);
-    void mount(std::shared_ptr<ReaderBridgePort> port);
-    void mountTakingOver(ReaderBridge& spareBridge);
-    std::shared_ptr<ReaderBridge> makeBridge();
-    std::optional<WebViewPrewarmer::Instance> claimSpare();
-    void retryAfterCrashLoop();
-    void loadEntryPage();
-    void discardWebView();
-    void applyDocumentLocation();
-    void scheduleRender();
-    void retryTimedOutRenderIfNeeded();
-    void recordScrolledToSource(const ScrolledToSourcePayload& report);
-    void noteAnchorRestored(const AnchorRestoredPayload& report);
-    // False when an owner's callback destroyed the reader.
-    bool handleRenderedReply(RenderedPayload reply);
-    void setUnderPage(const ColorComponents& color);
+    // ---- ReaderPage ----
+    std::shared_ptr<ReaderBridge> pageBridge() const override { return lifecycle_.bridge(); }
+    bool isPageReady() const override { return lifecycle_.isReady(); }
 
-    Task<void> announceAdoptedReady(std::shared_ptr<ReaderBridge> adopted);
-    Task<void> guardEntryLoad(Clock::TimePoint due);
+    // ---- WebViewLifecycleEvents ----
+    std::shared_ptr<ReaderBridge> makeBridge() override;
+    std::optional<ColorComponents> startingUnderPageColor() const override;
+    void webViewPutInPlace(bool adopted) override;
+    void entryPageLoading() override;
+    void webViewDiscarded() override;
+    void adoptedPageReady(ReaderBridge& bridge) override;
+    void crashLoopPageHidden() override;
+    void crashLoopRetryRequested() override;
+    void documentResourceAccessDenied(const std::string& path) override;
+
+    // ---- RenderSessionEvents ----
+    void renderWillBeSent() override;
+    void renderedReplyReceived() override;
+    bool anchorRestoredByRender(const AnchorRestoredPayload& report) override;
+    bool rendered(const std::vector<BridgeHeading>& headings) override;
+
+    // The owner's rebuild after a process end or a retry: at once without one.
+    void recoverAfterProcessEnd(ProcessRecoveryAction action);
     Task<void> runHandshakeProbe();
     Task<void> runHandshakeSequence();
-    Task<void> performRender(RenderQueue::Ticket ticket);
     Task<void> exchangeViewportInsets(std::shared_ptr<ReaderBridge> bridge,
                                       ViewportInsetsPayload insets);
-    Task<void> snapshotAnchorAfter(Clock::Duration delay);
-    Task<void> takeAnchorSnapshot();
     Task<void> serveDiagramRequest(DiagramRequestPayload request);
-    Task<void> resendThemeIfNeeded();
-    Task<void> resendTypographyIfNeeded();
     void presentStatus();
 
     // Calls an owner's callback, which may destroy the reader: false when it
@@ -327,81 +343,30 @@ private:
     }
 
     // Work that others await: it holds the reader weakly.
-    static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
     static Task<bool> performRelease(Weak weak);
     static Task<FindResultPayload> performFind(Weak weak, FindPayload payload);
     static Task<FindResultPayload> performClearFind(Weak weak);
     static Task<ScrolledPayload> performScroll(Weak weak, std::string id);
-    static Task<std::optional<ThemeAppliedPayload>> performApplyTheme(
-        Weak weak, SetThemePayload theme, SetBackgroundPayload background,
-        ColorComponents underPage);
-    static Task<BackgroundAppliedPayload> setBackground(Weak weak, SetBackgroundPayload background,
-                                                        std::optional<ColorComponents> underPage);
-    static Task<std::optional<AccessibilityAppliedPayload>> performApplyAccessibility(
-        Weak weak, AccessibilityDisplayOptions options);
-    static Task<std::optional<TypographyAppliedPayload>> performApplyTypography(
-        Weak weak, SetTypographyPayload payload);
-    static Task<void> performApplyAppearance(Weak weak, Theme theme, std::int64_t themeRevision,
-                                             AccessibilityDisplayOptions accessibility);
 
     const std::string documentID_;
     Dependencies dependencies_;
     Clock& clock_;
-    bool viewLoaded_ = false;
 
-    std::shared_ptr<ReaderBridge> bridge_;
-    std::shared_ptr<AppResourceSchemeHandler> schemeHandler_;
-    std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler_;
-    std::optional<std::filesystem::path> documentLocation_;
-
-    std::optional<ImageSummary> lastImageSummary_;
-    std::optional<RenderedPayload> lastRendered_;
     std::optional<LayoutReportPayload> lastLayoutReport_;
-    std::optional<DiagramsProgressPayload> lastDiagramsProgress_;
-    std::optional<SetTypographyPayload> lastTypography_;
-    std::optional<TypographyAppliedPayload> lastTypographyApplied_;
-    struct StatusPage {
-        DocumentStatusContent content;
-        std::function<void()> onAction;
-    };
-    std::optional<StatusPage> documentStatus_;   // the document's writers
-    std::optional<StatusPage> crashLoopStatus_;  // the reader's own
-    std::optional<RenderEnhancements> enhancements_;
+    std::optional<StatusPage> documentStatus_;  // the document's writers
     bool bannerShown_ = false;
     std::optional<CapabilitiesPayload> lastCapabilities_;
     std::optional<ViewportInsetsPayload> lastViewportInsets_;
     std::optional<ViewportInsetsAppliedPayload> lastViewportInsetsApplied_;
-    std::optional<SetThemePayload> lastTheme_;
-    std::optional<AccessibilityDisplayOptions> lastAccessibility_;
-    std::optional<SetBackgroundPayload> lastThemeBackground_;
-    bool isReady_ = false;
     FirstScreenMarks firstScreenMarks_;
-    std::optional<std::string> source_;
-    std::int64_t renderRevision_ = 0;
-    RenderQueue renderQueue_;
-    bool isWindowActive_ = true;
-    std::optional<std::int64_t> timeoutRetriedRevision_;
-    std::int64_t timeoutRetryCount_ = 0;
-    std::optional<ReadingAnchor> readingAnchor_;
-    std::optional<AnchorRestoredPayload> lastAnchorRestored_;
-    bool pageHasContent_ = false;
-    std::optional<std::int64_t> pendingScrollToSourceLine_;
-    std::optional<ScrolledToSourcePayload> lastScrolledToSource_;
-    std::int64_t anchorSnapshotCount_ = 0;
-    std::optional<ColorComponents> lastUnderPageColor_;
     std::int64_t alertCount_ = 0;
-    std::int64_t processTerminationCount_ = 0;
-    std::int64_t releaseCount_ = 0;
-    std::int64_t rebuildCount_ = 0;
-    bool releasePending_ = false;
-    std::optional<Clock::TimePoint> lastTerminationAt_;
-    bool isInCrashLoop_ = false;
-    bool awaitingRecoveryStrategy_ = false;
-    std::optional<ReadingAnchorStrategy> lastRecoveryStrategy_;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-    TaskSlot entryLoadGuard_;
-    TaskSlot anchorSnapshot_;
+    // The parts: each holds this reader's interfaces, never another part,
+    // and ends before the reader's own state.
+    const std::shared_ptr<PageAppearance> appearance_;
+    const std::shared_ptr<RenderSession> session_;
+    WebViewLifecycle lifecycle_;
     TaskScope tasks_;  // last: the reader's own tasks end first
 };
 

@@ -180,6 +180,18 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
     }
 }
 
+TEST_F(ReaderTest, TheCrashLoopPagesRetryOutlivingTheReaderDoesNothing) {
+    becomeReady();
+    terminate();
+    terminate();
+    ASSERT_TRUE(reader->diagnostics().isInCrashLoop);
+    const std::function<void()> retry = host->statusAction;  // the status view keeps its button
+    const std::size_t ports = host->ports.size();
+    reader.reset();
+    retry();
+    EXPECT_EQ(host->ports.size(), ports) << "no web view for a reader that is gone";
+}
+
 // A document window as the working set sees it, over the reader.
 class ReaderWindow final : public WebViewWorkingSetMember {
 public:

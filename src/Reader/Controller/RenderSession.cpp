@@ -1,0 +1,199 @@
+#include "Reader/Controller/RenderSession.hpp"
+
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/ErrorText.hpp"
+#include "Protocol/AnchorPayload.hpp"
+#include "Protocol/BridgeError.hpp"
+#include "Protocol/RenderRequestPayload.hpp"
+#include "Protocol/RendererLanguage.hpp"
+#include "Reader/Controller/PageRequest.hpp"
+#include "Reader/ReaderLog.hpp"
+
+namespace larkspin {
+
+using reader::emptyObject;
+using reader::pageRequest;
+using Type = BridgeMessageType;
+
+RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events, Clock& clock,
+                             Languages preferredLocalizations)
+    : page_(page),
+      events_(events),
+      clock_(clock),
+      preferredLocalizations_(std::move(preferredLocalizations)) {}
+
+void RenderSession::render(std::string source, std::optional<RenderEnhancements> enhancements) {
+    source_ = std::move(source);
+    enhancements_ = enhancements;
+    ++renderRevision_;
+    if (const auto bridge = page_.pageBridge()) bridge->setSourceRevision(renderRevision_);
+    scheduleRender();
+}
+
+void RenderSession::scheduleRender() {
+    if (!page_.isPageReady() || !source_) return;
+    if (const auto ticket = renderQueue_.request()) tasks_.spawn(performRender(*ticket));
+}
+
+Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
+    std::exception_ptr failure;
+    try {
+        if (page_.pageBridge() && source_) {
+            RenderRequestPayload request;
+            request.source = *source_;
+            request.language = RendererLanguage::resolve(preferredLocalizations_());
+            request.enhancements = enhancements_;
+            request.background = !isWindowActive_;
+            if (pendingScrollToSourceLine_) {
+                request.scrollToSourceLine = pendingScrollToSourceLine_;
+                pendingScrollToSourceLine_.reset();
+                lastScrolledToSource_.reset();  // the report of this request replaces it
+            } else {
+                std::optional<ReadingAnchor> anchor = readingAnchor_;
+                if (pageHasContent_) anchor = co_await captureAnchor(weak_from_this());
+                if (anchor) {
+                    lastAnchorRestored_.reset();
+                    request.restoreAnchor = std::move(anchor);
+                }
+            }
+            auto bridge = page_.pageBridge();
+            if (!bridge) throw BridgeError::notAttached();
+            events_.renderWillBeSent();
+            JSONValue payload = request.jsonValue();
+            RenderedPayload reply = co_await bridge->request<RenderedPayload>(
+                Type::render, std::move(payload), Type::rendered);
+            if (!handleRenderedReply(std::move(reply))) co_return;  // an owner's callback took the reader
+        }
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("render 失败：%{private}s", ErrorText::describe(failure));
+    if (renderQueue_.finish(ticket)) scheduleRender();
+}
+
+bool RenderSession::handleRenderedReply(RenderedPayload reply) {
+    events_.renderedReplyReceived();
+    // Kept whole, headings included: they are handed on, never copied.
+    lastRendered_ = std::move(reply);
+    const RenderedPayload& payload = *lastRendered_;
+    lastImageSummary_ = payload.images;
+    pageHasContent_ = true;
+    const bool restored = payload.anchorRestored && !lastAnchorRestored_;
+    if (restored) noteAnchorRestored(*payload.anchorRestored);
+    if (payload.scrolledToSource) recordScrolledToSource(*payload.scrolledToSource);
+    if (payload.diagrams && payload.diagrams->total != 0) {
+        lastDiagramsProgress_.reset();
+    } else {
+        DiagramsProgressPayload finished;
+        finished.mode = "inline";
+        finished.inlineCount = 0;
+        finished.isolated = 0;
+        finished.complete = true;
+        finished.diagramMs = 0;
+        finished.maxFrameGapMs = 0;
+        finished.frameCount = 0;
+        lastDiagramsProgress_ = finished;
+    }
+    ReaderLog::rendered(payload, isWindowActive_);
+    if (restored && !events_.anchorRestoredByRender(*lastAnchorRestored_)) return false;
+    // Handed on by reference, never copied: valid while the callback runs.
+    return events_.rendered(lastRendered_->headings);
+}
+
+void RenderSession::recordScrolledToSource(const ScrolledToSourcePayload& report) {
+    lastScrolledToSource_ = report;
+    ReaderLog::scrolledToSource(report);
+}
+
+void RenderSession::noteAnchorRestored(const AnchorRestoredPayload& report) {
+    lastAnchorRestored_ = report;
+    if (awaitingRecoveryStrategy_) {
+        awaitingRecoveryStrategy_ = false;
+        lastRecoveryStrategy_ = report.strategy;
+    }
+    ReaderLog::anchorRestored(report);
+}
+
+bool RenderSession::noteAnchorRestoredByPage(const AnchorRestoredPayload& report) {
+    if (lastAnchorRestored_) return false;
+    noteAnchorRestored(report);
+    return true;
+}
+
+void RenderSession::awaitRecoveryStrategy() {
+    awaitingRecoveryStrategy_ = readingAnchor_.has_value();
+    lastRecoveryStrategy_.reset();
+}
+
+void RenderSession::pageDiscarded() {
+    renderQueue_.reset();
+    anchorSnapshot_.cancel();
+    pageHasContent_ = false;
+}
+
+void RenderSession::setWindowActive(bool active) {
+    const bool wasActive = isWindowActive_;
+    isWindowActive_ = active;
+    if (active && !wasActive) retryTimedOutRenderIfNeeded();
+}
+
+void RenderSession::retryTimedOutRenderIfNeeded() {
+    if (renderQueue_.isRunning()) return;
+    if (!lastRendered_ || !lastRendered_->degraded || lastRendered_->degraded->reason != "timeout") {
+        return;
+    }
+    if (timeoutRetriedRevision_ == renderRevision_) return;
+    timeoutRetriedRevision_ = renderRevision_;
+    ++timeoutRetryCount_;
+    AppLog::bridge.info(
+        "窗口回到活动状态：上次 render 解析超时降级，重渲染一次（sourceRevision %ld，累计 %ld 次）",
+        renderRevision_, timeoutRetryCount_);
+    scheduleRender();
+}
+
+// ---- the reading anchor -------------------------------------------------------
+
+Task<std::optional<ReadingAnchor>> RenderSession::captureAnchor(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->page_.isPageReady() || !self->pageHasContent_) co_return std::nullopt;
+    auto bridge = self->page_.pageBridge();
+    if (!bridge) co_return std::nullopt;
+    self.reset();
+    std::optional<ReadingAnchor> anchor;
+    std::exception_ptr failure;
+    try {
+        auto reply = co_await pageRequest<AnchorPayload>(bridge, Type::captureAnchor, emptyObject(),
+                                                         Type::anchor);
+        anchor = std::move(reply.anchor);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        failure = std::current_exception();
+    }
+    if (failure) {
+        AppLog::bridge.error("captureAnchor 失败：%{private}s", ErrorText::describe(failure));
+        co_return std::nullopt;
+    }
+    if (!anchor) co_return std::nullopt;
+    if (auto owner = weak.lock()) owner->readingAnchor_ = anchor;
+    ReaderLog::capturedAnchor(*anchor);
+    co_return anchor;
+}
+
+void RenderSession::scheduleAnchorSnapshot(Clock::Duration delay) {
+    anchorSnapshot_.spawn(snapshotAnchorAfter(delay));
+}
+
+Task<void> RenderSession::snapshotAnchorAfter(Clock::Duration delay) {
+    co_await sleepFor(clock_, delay);
+    // Once the wait is over a later schedule no longer cancels this capture.
+    tasks_.spawn(takeAnchorSnapshot());
+}
+
+Task<void> RenderSession::takeAnchorSnapshot() {
+    const auto anchor = co_await captureAnchor(weak_from_this());
+    if (anchor) ++anchorSnapshotCount_;
+}
+
+}  // namespace larkspin
