@@ -31,7 +31,7 @@ SOURCES = ("src", "tests", "bench", "fuzz")
 GTK_HEADER = re.compile(r'#\s*include\s*[<"](gtk/|gdk/|adwaita\.h|webkit/|jsc/|libsoup/)')
 WEBKIT_HEADER = re.compile(r'#\s*include\s*[<"](webkit/|jsc/)')
 # Folders of src/ that may include GTK and libadwaita; the WebKit ones are a subset.
-GTK_FOLDERS = ("Appearance/Desktop", "Web", "Reader", "Editor", "Document", "Window",
+GTK_FOLDERS = ("Appearance/Desktop", "Web", "Reader", "Editor", "Window",
                "Settings", "App")
 WEBKIT_FOLDERS = ("Web", "Reader", "Window", "App")
 

@@ -37,7 +37,7 @@
 #include "Protocol/ViewportInsetsAppliedPayload.hpp"
 #include "Protocol/ViewportInsetsPayload.hpp"
 #include "Reader/Chrome/FindTarget.hpp"
-#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Reader/LinkReader.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
