@@ -3,13 +3,13 @@
 #include <exception>
 #include <expected>
 
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
-#include "Document/Links/LinkTargetCheck.hpp"
 
 namespace larkspin {
 

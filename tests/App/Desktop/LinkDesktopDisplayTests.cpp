@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "App/Desktop/GioApplicationLauncher.hpp"
-#include "Document/Links/LinkTargetCheck.hpp"
 #include "App/Desktop/MessageDialogConfirmation.hpp"
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
