@@ -99,7 +99,7 @@ public:
     Task<Opened> openDocument(fs::path file, bool display) override {
         opened.push_back(file);
         displayed.push_back(display);
-        Opened result{std::make_shared<FakeOpenedDocument>(fragments), alreadyOpen};
+        Opened result{foreign ? nullptr : std::make_shared<FakeOpenedDocument>(fragments), alreadyOpen};
         return settled(result, failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr);
     }
     std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view) override {
@@ -117,6 +117,7 @@ public:
     }
 
     bool alreadyOpen = false, agrees = true;
+    bool foreign = false;                // what opens is not one of our documents
     bool dialogVanishes = false;         // destroyed without an answer
     std::function<void()> beforeAnswer;  // what happens while the question stands
     std::optional<std::string> failure;
@@ -209,6 +210,10 @@ TEST_F(LinkOpenerTest, MarkdownFilesOpenAsDocumentsAndFragmentsScrollThisOne) {
     EXPECT_EQ(desktop->displayed, (std::vector<bool>{true, true, true})) << "opened documents show";
     EXPECT_EQ(desktop->fragments, (std::vector<std::string>{"Intro Part", "top"}));
     EXPECT_TRUE(desktop->asked.empty() && desktop->launched.empty()) << "Markdown opens without a question";
+    desktop->foreign = true;  // opened, but nothing of ours to scroll
+    EXPECT_EQ(open(Kind::relative, "sub/other.md#Elsewhere"), Outcome::openedMarkdown(other, true));
+    EXPECT_EQ(desktop->fragments.size(), 2u);
+    desktop->foreign = false;
     desktop->failure = "无法读取";
     EXPECT_EQ(open(Kind::relative, "sub/other.md"), Outcome::failed("无法读取"));
     EXPECT_EQ(lastBanner(), banner("other.md", "无法读取"));
