@@ -31,7 +31,7 @@ SOURCES = ("src", "tests", "bench", "fuzz")
 GTK_HEADER = re.compile(r'#\s*include\s*[<"](gtk/|gdk/|adwaita\.h|webkit/|jsc/|libsoup/)')
 WEBKIT_HEADER = re.compile(r'#\s*include\s*[<"](webkit/|jsc/)')
 # Folders of src/ that may include GTK and libadwaita; the WebKit ones are a subset.
-GTK_FOLDERS = ("Appearance/Desktop", "Web", "Reader", "Editor", "Document", "Window",
+GTK_FOLDERS = ("Appearance/Desktop", "Web", "Reader", "Editor", "Window",
                "Settings", "App")
 WEBKIT_FOLDERS = ("Web", "Reader", "Window", "App")
 
@@ -140,10 +140,6 @@ def check_co_await(path, text, problems):
 
 
 FREE_SPAWN_FOLDERS = ("Platform/Async", "App")
-# Being converted on other branches; the lead removes these entries when
-# merging them. TEMPORARY: do not add to this list.
-TEMPORARY_ALLOWED = (
-)
 SPAWN = re.compile(r"\bspawn\s*\(")
 QUALIFIER = re.compile(r"(\w*)\s*::\s*$")
 DECLARING_WORD = re.compile(r"(\w+)\s*$")
@@ -167,7 +163,7 @@ def check_free_spawn(path, code, problems):
     if not path.is_relative_to(ROOT / "src"):
         return
     rel = folder_of(path)
-    if allowed(rel, FREE_SPAWN_FOLDERS) or rel in TEMPORARY_ALLOWED:
+    if allowed(rel, FREE_SPAWN_FOLDERS):
         return
     for match in SPAWN.finditer(code):
         if not is_free_spawn(code[:match.start()]):
@@ -244,8 +240,6 @@ def innermost(bodies, at):
 
 def check_catch_blocks(path, code, problems):
     if not path.is_relative_to(ROOT / "src") or not COROUTINE_WORD.search(code):
-        return
-    if folder_of(path) in TEMPORARY_ALLOWED:
         return
     bodies = function_bodies(code)
     coroutines = set()

@@ -49,8 +49,6 @@ CASES = [
              "co_await runOn(pool, read);"), 0),
     ("tests are not held to it", None,
      CORO % "try { co_await g(); } catch (...) {}", 0),
-    ("a file on the temporary list", "Reader/ReaderViewController.cpp",
-     "void f() { spawn(g()); }\n" + CORO % "try { co_await g(); } catch (...) {}", 0),
 ]
 
 

@@ -41,7 +41,7 @@
 #include "Reader/Controller/ReaderPage.hpp"
 #include "Reader/Controller/RenderSession.hpp"
 #include "Reader/Controller/WebViewLifecycle.hpp"
-#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Reader/LinkReader.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"

@@ -1,15 +1,15 @@
-#include "Reader/Links/LinkOpener.hpp"
+#include "Document/Links/LinkOpener.hpp"
 
 #include <exception>
 #include <expected>
 
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
-#include "Reader/Links/LinkTargetCheck.hpp"
 
 namespace larkspin {
 
@@ -279,7 +279,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         if (!self) co_return Outcome::failed("链接打开器已释放");
         sys = self->sys_;
     }
-    std::shared_ptr<MarkdownDocumentOpener> documents;
+    std::shared_ptr<DocumentController> documents;
     const std::optional<std::string> refusal = co_await verifyTargetAway(file, std::move(sys));
     {
         const auto self = weak.lock();
@@ -288,10 +288,10 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         documents = self->services_.documents;
     }
     if (!documents) co_return Outcome::failed("没有文档控制器");
-    MarkdownDocumentOpener::Opened opened;
+    DocumentController::Opened opened;
     std::exception_ptr error;
     try {
-        opened = co_await documents->openMarkdownDocument(file);
+        opened = co_await documents->openDocument(file, true);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         error = std::current_exception();
@@ -304,7 +304,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         }
         co_return Outcome::failed(reason);
     }
-    if (fragment && opened.scrollToFragment) opened.scrollToFragment(*fragment);
+    if (fragment && opened.document) opened.document->scrollToFragment(*fragment);
     co_return Outcome::openedMarkdown(file, opened.alreadyOpen);
 }
 

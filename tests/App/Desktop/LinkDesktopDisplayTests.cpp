@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "Reader/Links/GioApplicationLauncher.hpp"
-#include "Reader/Links/LinkTargetCheck.hpp"
-#include "Reader/Links/MessageDialogConfirmation.hpp"
+#include "App/Desktop/GioApplicationLauncher.hpp"
+#include "App/Desktop/MessageDialogConfirmation.hpp"
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"

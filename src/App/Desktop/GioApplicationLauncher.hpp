@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Document/Links/LinkOpenerSeams.hpp"
 
 namespace larkspin {
 

@@ -9,15 +9,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "Document/Links/LinkOpener.hpp"
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Protocol/BridgeError.hpp"
-#include "Reader/Links/LinkOpener.hpp"
-#include "Reader/Links/LinkTargetCheck.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
@@ -73,16 +75,37 @@ public:
     int hides = 0;
 };
 
+// A document the controller opened: it records the fragments it scrolls to.
+class FakeOpenedDocument final : public OpenedDocument {
+public:
+    explicit FakeOpenedDocument(std::vector<std::string>& fragments) : fragments_(fragments) {}
+
+    void makeWindowControllers() override {}
+    void showWindows() override {}
+    void applyRecoveryDraft(const RecoveryDraft&) override {}
+    void setRecoveryStore(std::shared_ptr<RecoveryStore>) override {}
+    bool isReadOnly() const override { return false; }
+    void scrollToFragment(std::string fragment) override { fragments_.push_back(std::move(fragment)); }
+
+private:
+    std::vector<std::string>& fragments_;
+};
+
 // The document controller, the dialog and the desktop.
-class FakeServices final : public MarkdownDocumentOpener,
+class FakeServices final : public DocumentController,
                            public OpenConfirmation,
                            public DefaultApplicationLauncher {
 public:
-    Task<Opened> openMarkdownDocument(fs::path file) override {
+    Task<Opened> openDocument(fs::path file, bool display) override {
         opened.push_back(file);
-        Opened result{alreadyOpen, [this](std::string f) { fragments.push_back(f); }};
+        displayed.push_back(display);
+        Opened result{foreign ? nullptr : std::make_shared<FakeOpenedDocument>(fragments), alreadyOpen};
         return settled(result, failure ? std::make_exception_ptr(std::runtime_error(*failure)) : nullptr);
     }
+    std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view) override {
+        throw std::logic_error("links never make untitled documents");
+    }
+    void addDocument(std::shared_ptr<OpenedDocument>) override {}
     Task<bool> confirm(Question question) override {
         asked.push_back(question);
         if (beforeAnswer) beforeAnswer();
@@ -94,10 +117,12 @@ public:
     }
 
     bool alreadyOpen = false, agrees = true;
+    bool foreign = false;                // what opens is not one of our documents
     bool dialogVanishes = false;         // destroyed without an answer
     std::function<void()> beforeAnswer;  // what happens while the question stands
     std::optional<std::string> failure;
     std::vector<fs::path> opened;
+    std::vector<bool> displayed;
     std::vector<std::string> fragments, launched;
     std::vector<Question> asked;
     Result result{true, {}};
@@ -182,8 +207,13 @@ TEST_F(LinkOpenerTest, MarkdownFilesOpenAsDocumentsAndFragmentsScrollThisOne) {
     EXPECT_EQ(open(Kind::relative, "./sub/other.md#Intro%20Part"), Outcome::openedMarkdown(other, true));
     EXPECT_EQ(open(Kind::file, "file://" + upper.string() + "#top"), Outcome::openedMarkdown(upper, true));
     EXPECT_EQ(desktop->opened, (std::vector<fs::path>{other, other, upper}));
+    EXPECT_EQ(desktop->displayed, (std::vector<bool>{true, true, true})) << "opened documents show";
     EXPECT_EQ(desktop->fragments, (std::vector<std::string>{"Intro Part", "top"}));
     EXPECT_TRUE(desktop->asked.empty() && desktop->launched.empty()) << "Markdown opens without a question";
+    desktop->foreign = true;  // opened, but nothing of ours to scroll
+    EXPECT_EQ(open(Kind::relative, "sub/other.md#Elsewhere"), Outcome::openedMarkdown(other, true));
+    EXPECT_EQ(desktop->fragments.size(), 2u);
+    desktop->foreign = false;
     desktop->failure = "无法读取";
     EXPECT_EQ(open(Kind::relative, "sub/other.md"), Outcome::failed("无法读取"));
     EXPECT_EQ(lastBanner(), banner("other.md", "无法读取"));

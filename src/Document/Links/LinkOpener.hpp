@@ -9,7 +9,8 @@
 #include "Platform/Files/SysCalls.hpp"
 #include "Protocol/NavigationPolicy.hpp"
 #include "Protocol/OpenLinkPayload.hpp"
-#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Document/DocumentOpening.hpp"
+#include "Document/Links/LinkOpenerSeams.hpp"
 
 namespace larkspin {
 
@@ -66,7 +67,7 @@ public:
     // and a link that needs a missing one fails (or, for the question, is
     // cancelled).
     struct Services {
-        std::shared_ptr<MarkdownDocumentOpener> documents;
+        std::shared_ptr<DocumentController> documents;
         std::shared_ptr<OpenConfirmation> confirmation;
         std::shared_ptr<DefaultApplicationLauncher> launcher;
     };

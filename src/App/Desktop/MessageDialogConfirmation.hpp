@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "Reader/Links/LinkOpenerSeams.hpp"
+#include "Document/Links/LinkOpenerSeams.hpp"
 
 typedef struct _GtkWindow GtkWindow;
 

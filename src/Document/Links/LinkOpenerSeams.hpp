@@ -1,36 +1,21 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "Platform/Async/Task.hpp"
-#include "Protocol/ScrolledPayload.hpp"
+#include "Reader/LinkReader.hpp"
 
 // What the link opener needs of the program around it, each behind a small
-// interface: the document that owns it, that document's reader, the document
-// controller, the confirmation dialog and the desktop's default
-// applications. The GTK and GIO forms are MessageDialogConfirmation and
+// interface: the document that owns it, that document's reader (`LinkReader`,
+// which the reader implements), the confirmation dialog and the desktop's
+// default applications. Markdown files open through the document controller
+// (Document/DocumentOpening.hpp). The GTK and GIO forms of the dialog and the
+// launcher are App/Desktop's MessageDialogConfirmation and
 // GioApplicationLauncher; tests use fakes. Main thread throughout.
 namespace larkspin {
-
-// The reader of the document's first page, as far as links go.
-class LinkReader {
-public:
-    virtual ~LinkReader() = default;
-
-    // Asks the page to scroll to the heading `id`; `found` false when the
-    // page has no such heading. Throws what the bridge throws.
-    virtual Task<ScrolledPayload> scrollToHeading(std::string id) = 0;
-    // The reader's banner: the message, one button, and what the button and
-    // the banner's close do.
-    virtual void showBanner(std::string message, std::string actionTitle,
-                            std::function<void()> onAction, std::function<void()> onDismiss) = 0;
-    // Hides the banner; nothing when none is shown.
-    virtual void hideBanner() = 0;
-};
 
 // The document that owns the link opener (held weakly).
 class LinkOpenerDocument {
@@ -41,24 +26,6 @@ public:
     virtual std::optional<std::filesystem::path> filePath() const = 0;
     // The reader of its first page; null when it has none.
     virtual std::shared_ptr<LinkReader> linkReader() const = 0;
-};
-
-// The document controller's open of a Markdown file as a document.
-class MarkdownDocumentOpener {
-public:
-    struct Opened {
-        bool alreadyOpen = false;
-        // Scrolls the opened document to a heading (at once when it has
-        // rendered, else after its first render); empty when it cannot.
-        std::function<void(std::string fragment)> scrollToFragment;
-    };
-
-    virtual ~MarkdownDocumentOpener() = default;
-
-    // Opens `file` as a document and shows it, or shows the document already
-    // open for it. Failure throws an exception whose what() is the localised
-    // reason shown to the user.
-    virtual Task<Opened> openMarkdownDocument(std::filesystem::path file) = 0;
 };
 
 // The question asked before another local file goes to its default

@@ -1,4 +1,4 @@
-#include "Reader/Links/GioApplicationLauncher.hpp"
+#include "App/Desktop/GioApplicationLauncher.hpp"
 
 #include <gio/gio.h>
 #include <gtk/gtk.h>

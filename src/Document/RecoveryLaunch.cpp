@@ -1,6 +1,9 @@
-#include "Storage/RecoveryLaunch.hpp"
+#include "Document/RecoveryLaunch.hpp"
 
 #include <exception>
+#include <optional>
+#include <string>
+#include <system_error>
 
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/Clock.hpp"
@@ -21,15 +24,10 @@ std::string describeException(std::exception_ptr error) {
     }
 }
 
-struct Opened {
-    std::shared_ptr<Document> document;
-    std::optional<std::string> error;
-};
-
-std::shared_ptr<Document> restoreAsUntitled(const RecoveryDraft& draft,
-                                            DocumentController& controller,
-                                            std::string_view reason) {
-    std::shared_ptr<Document> document;
+std::shared_ptr<OpenedDocument> restoreAsUntitled(const RecoveryDraft& draft,
+                                                  DocumentController& controller,
+                                                  std::string_view reason) {
+    std::shared_ptr<OpenedDocument> document;
     try {
         document = controller.makeUntitledDocument(markdownTypeIdentifier);
     } catch (const std::exception& error) {
@@ -49,8 +47,9 @@ std::shared_ptr<Document> restoreAsUntitled(const RecoveryDraft& draft,
 constexpr std::string_view kSourceMissing = "恢复草稿 %{public}s：源文件不在，已放进未命名文档";
 constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文件只读，已放进未命名文档";
 
-Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<RecoveryStore> store,
-                                        std::shared_ptr<DocumentController> controller) {
+Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
+                                              std::shared_ptr<RecoveryStore> store,
+                                              std::shared_ptr<DocumentController> controller) {
     if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
     // Resolving the bookmark lists a folder: on the shared workers, not on
     // the main thread.
@@ -63,45 +62,36 @@ Task<std::shared_ptr<Document>> restore(RecoveryDraft draft, std::shared_ptr<Rec
     const std::optional<std::filesystem::path> found = co_await runOn(WorkerPool::shared(), find);
     if (!found) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
 
-    auto open = [controller, path = *found](Completion<Opened> done) {
-        controller->openDocument(
-            path, true,
-            [done](std::shared_ptr<Document> document, bool, std::optional<std::string> error) {
-                done.resolve(Opened{std::move(document), std::move(error)});
-            });
-    };
-    Opened opened;
+    std::shared_ptr<OpenedDocument> document;
     try {
-        opened = co_await awaitCompletion<Opened>(open);
-    } catch (const std::exception& error) {  // the controller dropped its completion
+        DocumentController::Opened opened = co_await controller->openDocument(*found, true);
+        document = std::move(opened.document);
+    } catch (const std::exception& error) {
         rethrowIfCancelled(std::current_exception());
-        opened.error = error.what();
-    }
-    if (opened.error) {
         AppLog::recovery.error("恢复草稿 %{public}s：打开源文件失败 %{private}s",
-                               RecoveryDraft::shortID(draft.draftID), *opened.error);
+                               RecoveryDraft::shortID(draft.draftID), error.what());
     }
-    if (!opened.document) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    if (!document) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
     // Text given to a read-only document could never be saved, and closing
     // the document would resolve the draft and lose it: keep it editable.
-    if (opened.document->isReadOnly())
+    if (document->isReadOnly())
         co_return restoreAsUntitled(draft, *controller, kSourceReadOnly);
 
-    opened.document->setRecoveryStore(store);
-    opened.document->applyRecoveryDraft(draft);
-    co_return opened.document;
+    document->setRecoveryStore(store);
+    document->applyRecoveryDraft(draft);
+    co_return document;
 }
 
 }  // namespace
 
-Task<std::vector<std::shared_ptr<Document>>> restoreUnresolvedDrafts(
+Task<std::vector<std::shared_ptr<OpenedDocument>>> restoreUnresolvedDrafts(
     std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller,
     std::vector<std::filesystem::path> otherFolders) {
     co_await store->removeStaleTemporaryFiles(std::move(otherFolders));
     const Date now = Clock::system().wallNow();
     co_await store->purgeExpiredResolved(now, resolvedDraftRetention);
     const auto drafts = co_await store->unresolvedDrafts();
-    std::vector<std::shared_ptr<Document>> restored;
+    std::vector<std::shared_ptr<OpenedDocument>> restored;
     if (drafts.empty()) co_return restored;
 
     AppLog::recovery.info("启动：发现 %ld 份未解决草稿", drafts.size());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Reader/Links/LinkTargetCheck.hpp"
+#include "Document/Links/LinkTargetCheck.hpp"
 #include "Support/TempDir.hpp"
 
 namespace larkspin {

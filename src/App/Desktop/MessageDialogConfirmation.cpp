@@ -1,4 +1,4 @@
-#include "Reader/Links/MessageDialogConfirmation.hpp"
+#include "App/Desktop/MessageDialogConfirmation.hpp"
 
 #include <adwaita.h>
 #include <gtk/gtk.h>

@@ -5,12 +5,12 @@
 #include <map>
 #include <stdexcept>
 
+#include "Document/RecoveryLaunch.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Files/FileBookmark.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Text/Uuid.hpp"
-#include "Storage/RecoveryLaunch.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
@@ -24,7 +24,7 @@ using RecoveryLaunch::restoreUnresolvedDrafts;
 // Everything the fakes were asked, in order.
 using Journal = std::shared_ptr<std::vector<std::string>>;
 
-class FakeDocument final : public RecoveryLaunch::Document {
+class FakeDocument final : public OpenedDocument {
 public:
     FakeDocument(std::string name, Journal journal)
         : name(std::move(name)), journal_(std::move(journal)) {}
@@ -38,6 +38,9 @@ public:
     }
     void setRecoveryStore(std::shared_ptr<RecoveryStore> s) override { store = std::move(s); }
     bool isReadOnly() const override { return readOnly; }
+    void scrollToFragment(std::string fragment) override {
+        journal_->push_back(name + " scroll " + fragment);
+    }
 
     std::string name;
     std::string text;
@@ -49,31 +52,27 @@ private:
     Journal journal_;
 };
 
-class FakeController final : public RecoveryLaunch::DocumentController {
+class FakeController final : public DocumentController {
 public:
     struct Answer {
         std::shared_ptr<FakeDocument> document;
         std::optional<std::string> error;
-        bool later = true;  // call back on a later turn of the main loop
-        bool drop = false;  // never call back
+        bool later = true;  // answer on a later turn of the main loop
+        bool drop = false;  // never answer: the wait ends with a broken promise
     };
 
     explicit FakeController(Journal journal) : journal_(std::move(journal)) {}
 
-    void openDocument(std::filesystem::path path, bool display,
-                      OpenCompletion completion) override {
+    Task<Opened> openDocument(std::filesystem::path path, bool display) override {
         journal_->push_back("open " + path.filename().string() + (display ? " display" : ""));
         const auto it = answers.find(path);
-        Answer answer = it != answers.end() ? it->second : Answer{};
-        if (answer.drop) return;
-        auto finish = [completion, answer] { completion(answer.document, false, answer.error); };
-        if (answer.later) {
-            MainThread::post(finish);
-        } else {
-            finish();
-        }
+        const Answer answer = it != answers.end() ? it->second : Answer{};
+        if (answer.drop) co_await awaitCompletion<bool>(&dropAnswer);
+        if (answer.later) co_await awaitCompletion<bool>(&answerLater);
+        if (answer.error) throw std::runtime_error(*answer.error);
+        co_return Opened{answer.document, false};
     }
-    std::shared_ptr<RecoveryLaunch::Document> makeUntitledDocument(std::string_view type) override {
+    std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view type) override {
         journal_->push_back("untitled " + std::string(type));
         if (untitledFails) throw std::runtime_error("no more documents");
         if (untitledIsForeign) return nullptr;
@@ -83,7 +82,7 @@ public:
         untitled.push_back(document);
         return document;
     }
-    void addDocument(std::shared_ptr<RecoveryLaunch::Document> document) override {
+    void addDocument(std::shared_ptr<OpenedDocument> document) override {
         journal_->push_back("add " + static_cast<FakeDocument&>(*document).name);
     }
 
@@ -95,6 +94,11 @@ public:
     std::string failingDraft;
 
 private:
+    static void dropAnswer(Completion<bool>) {}
+    static void answerLater(Completion<bool> done) {
+        MainThread::post([done] { done.resolve(true); });
+    }
+
     Journal journal_;
 };
 
@@ -119,7 +123,7 @@ protected:
         return d;
     }
     void put(const RecoveryDraft& d) { RecoveryStore::writeAtomically(d, store->directory()); }
-    std::vector<std::shared_ptr<RecoveryLaunch::Document>> restore() {
+    std::vector<std::shared_ptr<OpenedDocument>> restore() {
         return test::runTask(restoreUnresolvedDrafts(store, controller));
     }
 
@@ -203,7 +207,7 @@ TEST_F(RecoveryLaunchTest, TwoDraftsOfOneFileGoToTheSameDocumentLaterOneLast) {
     controller->answers[file] = {document};
     const auto restored = restore();
     EXPECT_EQ(restored,
-              (std::vector<std::shared_ptr<RecoveryLaunch::Document>>{document, document}));
+              (std::vector<std::shared_ptr<OpenedDocument>>{document, document}));
     EXPECT_EQ(document->text, "text 1");
     EXPECT_EQ(*journal, (std::vector<std::string>{"open a.md display", "a apply 00000002",
                                                   "open a.md display", "a apply 00000001"}));

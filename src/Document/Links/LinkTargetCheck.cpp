@@ -1,4 +1,4 @@
-#include "Reader/Links/LinkTargetCheck.hpp"
+#include "Document/Links/LinkTargetCheck.hpp"
 
 #include <fcntl.h>
 #include <gio/gio.h>

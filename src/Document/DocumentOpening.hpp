@@ -1,0 +1,63 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Platform/Async/Task.hpp"
+#include "Storage/RecoveryDraft.hpp"
+#include "Storage/RecoveryStore.hpp"
+
+// The one way to open a document: what the document controller offers to
+// those who open documents (the launch restore, the link opener), and what a
+// document it opened offers them. The program's document and controller
+// implement these; tests use fakes. Main thread throughout.
+namespace larkspin {
+
+// A document as its openers see it.
+class OpenedDocument {
+public:
+    virtual ~OpenedDocument() = default;
+
+    // Sets up the document's window; `showWindows` then shows it.
+    virtual void makeWindowControllers() = 0;
+    virtual void showWindows() = 0;
+    // Takes the draft's text, identifier and creation date and shows its notice.
+    virtual void applyRecoveryDraft(const RecoveryDraft& draft) = 0;
+    // The store that the document's drafts go to from now on.
+    virtual void setRecoveryStore(std::shared_ptr<RecoveryStore> store) = 0;
+    // True when the document shows its file read-only (a restricted preview
+    // of a very large file, Latin-1): text given to it could never be saved.
+    virtual bool isReadOnly() const = 0;
+    // Scrolls to the heading `fragment`: at once when the document has
+    // rendered, else after its first render.
+    virtual void scrollToFragment(std::string fragment) = 0;
+};
+
+// The program's document controller.
+class DocumentController {
+public:
+    struct Opened {
+        // Null when what was opened is not a document of this program.
+        std::shared_ptr<OpenedDocument> document;
+        // The document was open already and was only found (and, with
+        // `display`, shown).
+        bool alreadyOpen = false;
+    };
+
+    virtual ~DocumentController() = default;
+
+    // Opens the document of `path`, or finds the one already open for it,
+    // and with `display` shows its window. Failure throws an exception whose
+    // what() is the localised reason shown to the user.
+    virtual Task<Opened> openDocument(std::filesystem::path path, bool display) = 0;
+    // A new untitled document of `typeIdentifier`, not yet added; null when
+    // it is not a document of this program. Throws (std::exception) when
+    // none can be made.
+    virtual std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view typeIdentifier) = 0;
+    // Registers a document made with `makeUntitledDocument`.
+    virtual void addDocument(std::shared_ptr<OpenedDocument> document) = 0;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "Platform/Async/Task.hpp"
+#include "Protocol/ScrolledPayload.hpp"
+
+namespace larkspin {
+
+// What the link opener above asks of a document's reader: the reader of its
+// first page, as far as links go. Main thread.
+class LinkReader {
+public:
+    virtual ~LinkReader() = default;
+
+    // Asks the page to scroll to the heading `id`; `found` false when the
+    // page has no such heading. Throws what the bridge throws.
+    virtual Task<ScrolledPayload> scrollToHeading(std::string id) = 0;
+    // The reader's banner: the message, one button, and what the button and
+    // the banner's close do.
+    virtual void showBanner(std::string message, std::string actionTitle,
+                            std::function<void()> onAction, std::function<void()> onDismiss) = 0;
+    // Hides the banner; nothing when none is shown.
+    virtual void hideBanner() = 0;
+};
+
+}  // namespace larkspin
