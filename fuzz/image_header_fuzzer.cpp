@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "Protocol/ImageHeaderReader.hpp"
+#include "Protocol/Schemes/ImageHeaderReader.hpp"
 
 using namespace larkspin;
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "Platform/Text/Utf8.hpp"
-#include "Protocol/NavigationPolicy.hpp"
+#include "Protocol/Navigation/NavigationPolicy.hpp"
 
 using namespace larkspin;
 using namespace larkspin::NavigationPolicy;

@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "Platform/Text/Utf8.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
-#include "Protocol/ResourceURL.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceURL.hpp"
 
 using namespace larkspin;
 

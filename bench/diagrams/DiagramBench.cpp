@@ -31,7 +31,7 @@
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Web/DiagramRenderServices.hpp"
 

@@ -29,7 +29,7 @@
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/RendererDirectory.hpp"
+#include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Reader/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/ReaderWebViewFactory.hpp"

@@ -46,8 +46,8 @@
 #include "GeneratedDocument.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/RendererDirectory.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 

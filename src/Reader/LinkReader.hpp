@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Platform/Async/Task.hpp"
-#include "Protocol/ScrolledPayload.hpp"
+#include "Protocol/Payloads/ScrolledPayload.hpp"
 
 namespace larkspin {
 

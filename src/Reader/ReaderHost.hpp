@@ -8,8 +8,8 @@
 
 #include "Appearance/HexColor.hpp"
 #include "Appearance/Theme.hpp"
-#include "Protocol/NavigationType.hpp"
-#include "Protocol/ReaderBridgePort.hpp"
+#include "Protocol/Navigation/NavigationType.hpp"
+#include "Protocol/Bridge/ReaderBridgePort.hpp"
 
 namespace larkspin {
 

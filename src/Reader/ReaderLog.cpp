@@ -7,7 +7,7 @@
 
 #include "Platform/Json/RawValue.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/TypographyRawValues.hpp"
+#include "Protocol/Payloads/TypographyRawValues.hpp"
 
 namespace larkspin::ReaderLog {
 

@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 
-#include "Protocol/AnchorRestoredPayload.hpp"
-#include "Protocol/DiagramsProgressPayload.hpp"
-#include "Protocol/LayoutReportPayload.hpp"
-#include "Protocol/ReadingAnchor.hpp"
-#include "Protocol/RenderedPayload.hpp"
-#include "Protocol/TypographyAppliedPayload.hpp"
+#include "Protocol/Payloads/AnchorRestoredPayload.hpp"
+#include "Protocol/Payloads/DiagramsProgressPayload.hpp"
+#include "Protocol/Payloads/LayoutReportPayload.hpp"
+#include "Protocol/Payloads/ReadingAnchor.hpp"
+#include "Protocol/Payloads/RenderedPayload.hpp"
+#include "Protocol/Payloads/TypographyAppliedPayload.hpp"
 
 // The reader view's longer log lines, built from the page's payloads. The
 // page's numbers are doubles of any size: every one that a line writes as a

@@ -1,8 +1,8 @@
 #include "Reader/ReaderWebViewFactory.hpp"
 
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 #include "Reader/SpareReaderWebView.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"

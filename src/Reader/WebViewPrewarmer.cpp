@@ -7,9 +7,9 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/Uuid.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
-#include "Protocol/NavigationPolicy.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Navigation/NavigationPolicy.hpp"
 
 namespace larkspin {
 

@@ -12,8 +12,8 @@
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Async/TaskSlot.hpp"
-#include "Protocol/ReaderBridge.hpp"
-#include "Protocol/ReaderBridgeDelegate.hpp"
+#include "Protocol/Bridge/ReaderBridge.hpp"
+#include "Protocol/Bridge/ReaderBridgeDelegate.hpp"
 #include "Reader/ReaderHost.hpp"
 
 namespace larkspin {

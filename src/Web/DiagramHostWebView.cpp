@@ -4,9 +4,9 @@
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
-#include "Protocol/PageCallError.hpp"
+#include "Protocol/Envelope/PageCallError.hpp"
 #include "Web/ResourceSchemes.hpp"
 #include "Web/WebKitBridgePort.hpp"
 

@@ -8,7 +8,7 @@
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Protocol/Diagrams/DiagramHostDriving.hpp"
 #include "Protocol/Diagrams/DiagramHostIsolation.hpp"
-#include "Protocol/ReaderBridgePort.hpp"
+#include "Protocol/Bridge/ReaderBridgePort.hpp"
 
 namespace larkspin {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Protocol/ContextMenuEntry.hpp"
+#include "Protocol/Navigation/ContextMenuEntry.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 
 typedef struct _WebKitContextMenu WebKitContextMenu;

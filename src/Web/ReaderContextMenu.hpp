@@ -3,7 +3,7 @@
 #include <span>
 #include <vector>
 
-#include "Protocol/ContextMenuEntry.hpp"
+#include "Protocol/Navigation/ContextMenuEntry.hpp"
 
 typedef struct _WebKitContextMenu WebKitContextMenu;
 

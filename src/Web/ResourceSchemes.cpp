@@ -1,8 +1,8 @@
 #include "Web/ResourceSchemes.hpp"
 
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 
 namespace larkspin {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "Protocol/SchemeHandler.hpp"
+#include "Protocol/Schemes/SchemeHandler.hpp"
 
 namespace larkspin {
 

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/BridgeError.hpp"
-#include "Protocol/PageCallError.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
+#include "Protocol/Envelope/PageCallError.hpp"
 
 namespace larkspin {
 

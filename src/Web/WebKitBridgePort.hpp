@@ -7,7 +7,7 @@
 #include <string>
 
 #include "Platform/Glib/SignalConnection.hpp"
-#include "Protocol/ReaderBridgePort.hpp"
+#include "Protocol/Bridge/ReaderBridgePort.hpp"
 
 typedef struct _GObject GObject;
 typedef struct _WebKitWebView WebKitWebView;

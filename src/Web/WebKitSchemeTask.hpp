@@ -3,7 +3,7 @@
 #include <webkit/webkit.h>
 
 #include "Platform/Glib/GObjectPtr.hpp"
-#include "Protocol/SchemeTask.hpp"
+#include "Protocol/Schemes/SchemeTask.hpp"
 
 namespace larkspin {
 

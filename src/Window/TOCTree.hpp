@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Protocol/BridgeHeading.hpp"
+#include "Protocol/Payloads/BridgeHeading.hpp"
 
 namespace larkspin {
 

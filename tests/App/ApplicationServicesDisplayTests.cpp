@@ -7,7 +7,7 @@
 
 #include "App/ApplicationServices.hpp"
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/WebViewPrewarmer.hpp"

@@ -9,7 +9,7 @@
 
 #include "Platform/Json/CodingError.hpp"
 #include "Platform/Json/JSONValue.hpp"
-#include "Protocol/NavigationPolicy.hpp"
+#include "Protocol/Navigation/NavigationPolicy.hpp"
 
 // Readable failure output for the reader's value types.
 namespace larkspin {

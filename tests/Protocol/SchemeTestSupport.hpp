@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "Protocol/ResourceWorkers.hpp"
-#include "Protocol/SchemeTask.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
+#include "Protocol/Schemes/SchemeTask.hpp"
 
 namespace larkspin::test {
 

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Appearance/ThemeCatalog.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/ReaderWebViewFactory.hpp"

@@ -18,7 +18,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Json/JSONValue.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Support/FakeBridgePort.hpp"
 #include "Support/LogCapture.hpp"

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 #include "Reader/ReaderTestSupport.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 

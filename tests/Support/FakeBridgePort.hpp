@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Protocol/BridgeEnvelope.hpp"
-#include "Protocol/ReaderBridgePort.hpp"
+#include "Protocol/Envelope/BridgeEnvelope.hpp"
+#include "Protocol/Bridge/ReaderBridgePort.hpp"
 
 namespace larkspin::test {
 

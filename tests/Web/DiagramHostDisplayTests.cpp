@@ -17,9 +17,9 @@
 #include <string>
 
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Diagrams/DiagramRenderService.hpp"
-#include "Protocol/RendererDirectory.hpp"
+#include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/LogCapture.hpp"

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/BridgeError.hpp"
-#include "Protocol/PageCallError.hpp"
-#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
+#include "Protocol/Envelope/PageCallError.hpp"
+#include "Protocol/Bridge/ReaderBridge.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/WebKitBridgePort.hpp"
 #include "Web/ResourceSchemes.hpp"

@@ -7,8 +7,8 @@
 
 #include "Platform/Async/Task.hpp"
 #include "Platform/Files/SysCalls.hpp"
-#include "Protocol/NavigationPolicy.hpp"
-#include "Protocol/OpenLinkPayload.hpp"
+#include "Protocol/Navigation/NavigationPolicy.hpp"
+#include "Protocol/Payloads/OpenLinkPayload.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Document/Links/LinkOpenerSeams.hpp"
 

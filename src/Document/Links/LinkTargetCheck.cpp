@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "Platform/Localization.hpp"
-#include "Protocol/PercentDecoding.hpp"
+#include "Protocol/Navigation/PercentDecoding.hpp"
 
 namespace larkspin::LinkTargetCheck {
 

@@ -5,10 +5,10 @@
 #include "Platform/Json/CodingError.hpp"
 #include "Platform/Json/PayloadCodec.hpp"
 #include "Platform/Text/Uuid.hpp"
-#include "Protocol/BridgeError.hpp"
-#include "Protocol/BridgeErrorPayload.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
+#include "Protocol/Payloads/BridgeErrorPayload.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
-#include "Protocol/ResourceURL.hpp"
+#include "Protocol/Schemes/ResourceURL.hpp"
 
 namespace larkspin::DiagramHostProtocol {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "Platform/Json/JSONValue.hpp"
-#include "Protocol/BridgeEnvelope.hpp"
-#include "Protocol/DiagramResultPayload.hpp"
+#include "Protocol/Envelope/BridgeEnvelope.hpp"
+#include "Protocol/Payloads/DiagramResultPayload.hpp"
 
 // The contract between the program and the diagram host page
 // ("app-resource://renderer/diagram-host.html"): the page posts {type:

@@ -10,7 +10,7 @@
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/BridgeError.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
 
 namespace larkspin {

@@ -10,8 +10,8 @@
 
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
-#include "Protocol/DiagramRequestPayload.hpp"
-#include "Protocol/DiagramResultPayload.hpp"
+#include "Protocol/Payloads/DiagramRequestPayload.hpp"
+#include "Protocol/Payloads/DiagramResultPayload.hpp"
 #include "Protocol/Diagrams/DiagramHostDriving.hpp"
 #include "Protocol/Diagrams/DiagramHostIsolation.hpp"
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "Protocol/FindPayload.hpp"
+#include "Protocol/Payloads/FindPayload.hpp"
 
 namespace larkspin {
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Platform/Async/Task.hpp"
-#include "Protocol/FindPayload.hpp"
-#include "Protocol/FindResultPayload.hpp"
+#include "Protocol/Payloads/FindPayload.hpp"
+#include "Protocol/Payloads/FindResultPayload.hpp"
 
 namespace larkspin {
 

@@ -6,8 +6,8 @@
 #include "Platform/Json/RawValue.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/ErrorText.hpp"
-#include "Protocol/AccessibilityDisplayOptionsFields.hpp"
-#include "Protocol/BridgeError.hpp"
+#include "Protocol/Payloads/AccessibilityDisplayOptionsFields.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
 #include "Reader/Controller/PageRequest.hpp"
 #include "Reader/ReaderLog.hpp"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "Platform/Async/Task.hpp"
-#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/Bridge/ReaderBridge.hpp"
 
 namespace larkspin::reader {
 

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/Bridge/ReaderBridge.hpp"
 
 namespace larkspin {
 

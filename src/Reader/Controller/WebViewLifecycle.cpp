@@ -4,8 +4,8 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 
 namespace larkspin {
 

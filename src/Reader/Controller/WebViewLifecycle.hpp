@@ -14,7 +14,7 @@
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Async/TaskSlot.hpp"
-#include "Protocol/ReaderBridge.hpp"
+#include "Protocol/Bridge/ReaderBridge.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
 #include "Reader/WebViewPrewarmer.hpp"

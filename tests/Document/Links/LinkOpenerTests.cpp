@@ -19,7 +19,7 @@
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/TaskScope.hpp"
-#include "Protocol/BridgeError.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"

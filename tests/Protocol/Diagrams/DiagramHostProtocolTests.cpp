@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Platform/Json/CodingError.hpp"
-#include "Protocol/BridgeError.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
 #include "Protocol/Diagrams/DiagramHostProtocol.hpp"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Platform/Async/MainThread.hpp"
-#include "Protocol/BridgeError.hpp"
+#include "Protocol/Envelope/BridgeError.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
 #include "Protocol/Diagrams/DiagramRenderService.hpp"
 #include "Support/LogCapture.hpp"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "Protocol/SchemeHandler.hpp"
+#include "Protocol/Schemes/SchemeHandler.hpp"
 
 namespace larkspin::test {
 

@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "Platform/Text/Uuid.hpp"
-#include "Protocol/AppResourceSchemeHandler.hpp"
-#include "Protocol/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"
