@@ -30,10 +30,11 @@ SOURCES = ("src", "tests", "bench", "fuzz")
 
 GTK_HEADER = re.compile(r'#\s*include\s*[<"](gtk/|gdk/|adwaita\.h|webkit/|jsc/|libsoup/)')
 WEBKIT_HEADER = re.compile(r'#\s*include\s*[<"](webkit/|jsc/)')
-# Folders of src/ that may include GTK and libadwaita; the WebKit ones are a subset.
-GTK_FOLDERS = ("Appearance/Desktop", "Web", "Reader", "Editor", "Window",
-               "Settings", "App")
-WEBKIT_FOLDERS = ("Web", "Reader", "Window", "App")
+# Glue lives in the GUI layers and in folders named Widgets or Desktop: only
+# there may GTK and libadwaita be included; the WebKit folders are a subset.
+GTK_FOLDERS = ("Web", "Window", "App")
+GLUE_FOLDER_NAMES = ("Widgets", "Desktop")
+WEBKIT_FOLDERS = ("Web", "Reader/Widgets", "Window", "App")
 
 
 def folder_of(path):
@@ -52,7 +53,9 @@ def check_includes(path, text, problems):
     for number, line in enumerate(text.splitlines(), 1):
         if WEBKIT_HEADER.search(line) and not allowed(rel, WEBKIT_FOLDERS):
             problems.append(f"{path}:{number}: WebKit header outside {', '.join(WEBKIT_FOLDERS)}")
-        elif GTK_HEADER.search(line) and not allowed(rel, GTK_FOLDERS):
+        elif GTK_HEADER.search(line) and not (allowed(rel, GTK_FOLDERS) or
+                                               any(part in GLUE_FOLDER_NAMES
+                                                   for part in rel.split("/")[:-1])):
             problems.append(f"{path}:{number}: GTK/libadwaita header outside the widget layers")
 
 

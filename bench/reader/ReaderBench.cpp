@@ -44,9 +44,9 @@
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "App/ApplicationServices.hpp"
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 
 namespace larkspin::bench {

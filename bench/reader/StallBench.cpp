@@ -30,9 +30,9 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 
 namespace larkspin::bench {

@@ -9,7 +9,7 @@
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Payloads/RendererLanguage.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Web/Desktop/PasteboardService.hpp"

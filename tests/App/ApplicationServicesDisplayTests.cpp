@@ -8,7 +8,7 @@
 #include "App/ApplicationServices.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Support/Display/WebViewHarness.hpp"

@@ -11,9 +11,9 @@
 
 #include "Appearance/ThemeCatalog.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/NetworkSink.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/LogCapture.hpp"

@@ -12,7 +12,7 @@
 #include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/Chrome/ConflictBarViewController.hpp"
+#include "Reader/Widgets/ConflictBarViewController.hpp"
 #include "Reader/Chrome/StripLayout.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"

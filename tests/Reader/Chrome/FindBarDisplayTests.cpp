@@ -2,7 +2,7 @@
 // view controller as its target: the page's own find through the bridge.
 
 #include "Reader/Chrome/FindBarController.hpp"
-#include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/Chrome/StripLayout.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 

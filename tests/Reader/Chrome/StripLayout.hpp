@@ -8,7 +8,7 @@
 #include <cmath>
 #include <vector>
 
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin::test {
 

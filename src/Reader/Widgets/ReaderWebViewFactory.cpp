@@ -1,9 +1,9 @@
-#include "Reader/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
 
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
-#include "Reader/SpareReaderWebView.hpp"
+#include "Reader/Widgets/SpareReaderWebView.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"
 

@@ -1,4 +1,4 @@
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 #include <fmt/format.h>
 

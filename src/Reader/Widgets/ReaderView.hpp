@@ -7,10 +7,10 @@
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
-#include "Reader/DocumentStatusView.hpp"
+#include "Reader/Widgets/DocumentStatusView.hpp"
 #include "Reader/ReaderHost.hpp"
-#include "Reader/ReaderWebViewSignals.hpp"
-#include "Reader/ResourceBannerView.hpp"
+#include "Reader/Widgets/ReaderWebViewSignals.hpp"
+#include "Reader/Widgets/ResourceBannerView.hpp"
 
 namespace larkspin {
 

@@ -1,4 +1,4 @@
-#include "Reader/Chrome/ConflictBarViewController.hpp"
+#include "Reader/Widgets/ConflictBarViewController.hpp"
 
 #include <gtk/gtk.h>
 
@@ -7,7 +7,7 @@
 #include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 

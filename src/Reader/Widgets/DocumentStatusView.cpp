@@ -1,8 +1,8 @@
-#include "Reader/DocumentStatusView.hpp"
+#include "Reader/Widgets/DocumentStatusView.hpp"
 
 #include "Appearance/Desktop/AccessibilityAnnouncer.hpp"
 #include "Platform/Localization.hpp"
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 

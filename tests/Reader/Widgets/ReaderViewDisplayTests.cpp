@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Reader/ReaderDisplaySupport.hpp"
-#include "Reader/SpareReaderWebView.hpp"
+#include "Reader/Widgets/SpareReaderWebView.hpp"
 #include "Renderer/RendererPageTest.hpp"
 #include "Web/DiagramRenderServices.hpp"
 

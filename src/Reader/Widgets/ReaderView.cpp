@@ -1,12 +1,12 @@
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 
 #include <string>
 #include <utility>
 
 #include "Platform/Log.hpp"
-#include "Reader/ReaderWebViewFactory.hpp"
-#include "Reader/ReaderWidgetStyle.hpp"
-#include "Reader/SpareReaderWebView.hpp"
+#include "Reader/Widgets/ReaderWebViewFactory.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/SpareReaderWebView.hpp"
 #include "Web/WebKitBridgePort.hpp"
 
 namespace larkspin {

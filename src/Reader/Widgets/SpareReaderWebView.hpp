@@ -6,7 +6,7 @@
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Reader/ReaderHost.hpp"
-#include "Reader/ReaderWebViewSignals.hpp"
+#include "Reader/Widgets/ReaderWebViewSignals.hpp"
 
 namespace larkspin {
 

@@ -1,4 +1,4 @@
-#include "Reader/SpareReaderWebView.hpp"
+#include "Reader/Widgets/SpareReaderWebView.hpp"
 
 #include <string>
 

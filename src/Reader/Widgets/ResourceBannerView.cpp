@@ -1,7 +1,7 @@
-#include "Reader/ResourceBannerView.hpp"
+#include "Reader/Widgets/ResourceBannerView.hpp"
 
 #include "Platform/Localization.hpp"
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 

@@ -1,4 +1,4 @@
-#include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/Widgets/FindBarViewController.hpp"
 
 #include <adwaita.h>
 #include <gtk/gtk.h>
@@ -9,7 +9,7 @@
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
-#include "Reader/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 

@@ -1,4 +1,4 @@
-#include "Reader/ReaderWebViewSignals.hpp"
+#include "Reader/Widgets/ReaderWebViewSignals.hpp"
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
