@@ -153,6 +153,7 @@ TEST(UserDefaults, AFileLargerThanTheLimitIsSetAsideUnread) {
         EXPECT_TRUE(capture.contains("document", "偏好设置文件过大"));
         EXPECT_EQ(std::filesystem::file_size(dir / "prefs.json.corrupt"), c.sparseSize);
         defaults.setBool("x", true);  // a fresh file, the old one kept aside
+        EXPECT_TRUE(defaults.drainForTesting());
         EXPECT_EQ(UserDefaults(file).storedValues(), (nlohmann::json{{"x", true}}));
     }
 }
