@@ -6,6 +6,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Log.hpp"
@@ -31,10 +32,12 @@ WorkerPool::WorkerPool() : forkSpare_(new std::deque<Job>()) {
 void WorkerPool::forkedChild() {
     // Nothing here allocates: the child may be about to exec. The parent's
     // jobs are not this process's work; they stay unrun and unfreed in the
-    // spare queue (freeing them might run what they hold).
+    // spare queue (freeing them might run what they hold). The pool keeps
+    // pointing at that queue: memory the child still holds stays reachable,
+    // so a leak check in a child that exits normally finds nothing of ours.
     if (forkSpare_ != nullptr) {
         jobs_.swap(*forkSpare_);
-        forkSpare_ = nullptr;
+        parentJobs_ = std::exchange(forkSpare_, nullptr);
     }
     new (&idleWaiters_) std::vector<std::shared_ptr<BlockingWait>>();
     threads_ = idle_ = busy_ = blocked_ = 0;

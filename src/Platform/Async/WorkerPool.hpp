@@ -71,6 +71,7 @@ private:
     std::size_t blocked_ = 0;  // busy threads blocked in a BlockingWait
     std::vector<std::shared_ptr<BlockingWait>> idleWaiters_;
     std::deque<Job>* forkSpare_;  // an empty queue for a forked child to take
+    std::deque<Job>* parentJobs_ = nullptr;  // in a forked child: the parent's jobs, never run
 };
 
 }  // namespace larkspin

@@ -1,8 +1,13 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+
+#include <csignal>
+#include <string>
 
 #include "Appearance/Desktop/DesktopAppearanceMonitor.hpp"
 #include "Support/MainLoop.hpp"
+#include "Support/TempDir.hpp"
 
 namespace larkspin {
 namespace {
@@ -86,14 +91,64 @@ private:
     guint owner_ = 0;
 };
 
+// A message bus of the test's own: a dbus-daemon started by exec, so that no
+// copy of this process (and of the pool threads it has lost in the copy) runs
+// beside it and checks for leaks when it exits. It ends with the test, or
+// with this process if that dies first.
+class PrivateBus {
+public:
+    PrivateBus() {
+        const auto config = folder_.write(
+            "bus.conf",
+            "<busconfig><type>session</type><listen>unix:dir=" + folder_.path().string() +
+                "</listen><policy context='default'><allow send_destination='*'/>"
+                "<allow receive_sender='*'/>"
+                "<allow own='*'/></policy></busconfig>");
+        GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE);
+        g_subprocess_launcher_set_child_setup(launcher, endWithParent, nullptr, nullptr);
+        const std::string configArgument = "--config-file=" + config.string();
+        daemon_ = g_subprocess_launcher_spawn(launcher, nullptr, "dbus-daemon", "--nofork",
+                                              "--print-address=1", configArgument.c_str(),
+                                              nullptr);
+        g_object_unref(launcher);
+        if (daemon_ == nullptr) return;
+        // The daemon prints its address once it listens, or ends (and the read
+        // ends with it).
+        GDataInputStream* output =
+            g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
+        if (char* line = g_data_input_stream_read_line(output, nullptr, nullptr, nullptr)) {
+            address_ = line;
+            g_free(line);
+        }
+        g_object_unref(output);
+    }
+    ~PrivateBus() {
+        if (daemon_ == nullptr) return;
+        g_subprocess_send_signal(daemon_, SIGTERM);
+        g_subprocess_wait(daemon_, nullptr, nullptr);
+        g_object_unref(daemon_);
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    // Empty when the daemon did not start.
+    const std::string& address() const { return address_; }
+
+private:
+    static void endWithParent(gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }
+
+    test::TempDir folder_;
+    GSubprocess* daemon_ = nullptr;
+    std::string address_;
+};
+
 class DesktopAppearanceMonitorBus : public ::testing::Test {
 protected:
     void SetUp() override {
-        bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
-        g_test_dbus_up(bus_);
+        ASSERT_FALSE(bus_.address().empty()) << "dbus-daemon did not start";
         for (GDBusConnection** c : {&service_, &client_}) {
             *c = g_dbus_connection_new_for_address_sync(
-                g_test_dbus_get_bus_address(bus_),
+                bus_.address().c_str(),
                 static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
                 nullptr, nullptr, nullptr);
@@ -107,11 +162,9 @@ protected:
                 g_object_unref(c);
             }
         }
-        g_test_dbus_down(bus_);
-        g_object_unref(bus_);
     }
 
-    GTestDBus* bus_ = nullptr;
+    PrivateBus bus_;
     GDBusConnection* service_ = nullptr;
     GDBusConnection* client_ = nullptr;
 };

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -13,8 +16,54 @@
 #include "Platform/Async/WorkerPool.hpp"
 #include "Support/Threads.hpp"
 
+#if defined(LARKSPIN_SANITIZED)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace larkspin {
 namespace {
+
+#if defined(LARKSPIN_SANITIZED)
+// Runs in a process of its own (see below): every pool thread is busy and one
+// job is queued when the process forks; the child then checks for leaks as a
+// child that exits normally would. Ends the process with the child's verdict.
+[[noreturn]] void forkWithBusyPoolAndCheckTheChild() {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<std::size_t> started = 0;
+    for (std::size_t i = 0; i < WorkerPool::maxThreads; ++i) {
+        WorkerPool::shared().post([released, &started] {
+            ++started;
+            released.wait();
+        });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + test::waitLimit;
+    while (started < WorkerPool::maxThreads) {
+        if (std::chrono::steady_clock::now() >= deadline) ::_exit(3);
+        std::this_thread::yield();
+    }
+    // Queued behind the busy threads; its capture lives on the heap.
+    WorkerPool::shared().post([held = std::make_unique<std::vector<int>>(64, 1)] {});
+
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(__lsan_do_recoverable_leak_check() == 0 ? 0 : 1);
+    int status = 0;
+    const bool waited = child > 0 && ::waitpid(child, &status, 0) == child;
+    release.set_value();
+    ::_exit(waited && WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+}
+#endif
+
+TEST(WorkerPool, AForkedChildHoldsNothingUnreachableOfTheParentsPool) {
+#if defined(LARKSPIN_SANITIZED)
+    // A fresh process, so that no earlier test has left per-thread data of
+    // other libraries on the pool's threads (which a child never has).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(forkWithBusyPoolAndCheckTheChild(), ::testing::ExitedWithCode(0), "");
+#else
+    GTEST_SKIP() << "needs the leak checker of the sanitizer build";
+#endif
+}
 
 TEST(WorkerPool, ManyExecutorsShareTheFewThreadsOfThePool) {
     std::vector<std::unique_ptr<SerialExecutor>> executors;
