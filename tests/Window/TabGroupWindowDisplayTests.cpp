@@ -3,8 +3,10 @@
 #include <gtk/gtk.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Platform/UserDefaults.hpp"
@@ -22,11 +24,12 @@ namespace {
 class TestDocument final : public PageDocument {
 public:
     std::string displayName() const override { return name; }
-    std::optional<std::filesystem::path> filePath() const override { return std::nullopt; }
+    std::optional<std::filesystem::path> filePath() const override { return path; }
     std::shared_ptr<ReaderViewController> reader() const override { return controller; }
     std::shared_ptr<ReaderView> readerView() const override { return view; }
 
     std::string name;
+    std::optional<std::filesystem::path> path;
     std::shared_ptr<ReaderView> view;
     std::shared_ptr<ReaderViewController> controller;
 };
@@ -54,6 +57,7 @@ protected:
     DocumentPage& addPage(TabGroupWindow& group, const std::string& name) {
         auto document = std::make_shared<TestDocument>();
         document->name = name;
+        if (name != "untitled") document->path = "/notes/" + name;
         document->view = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;
         dependencies.host = document->view;
@@ -161,6 +165,29 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
         return text.is_string() && text.get<std::string>().find("after the move") != std::string::npos;
     }));
 
+    // The session keeps each group's titled pages in tab order.
+    DocumentPage& untitled = addPage(second, "untitled");
+    adw_tab_view_set_selected_page(second.tabView(), adw_tab_view_get_nth_page(second.tabView(), 0));
+    int changes = 0;
+    TabGroupWindow::onSessionChanged() = [&changes] { ++changes; };
+    addPage(first, "gamma.md");
+    EXPECT_GT(changes, 0);
+    TabGroupWindow::onSessionChanged() = nullptr;
+    const SessionSnapshot session = TabGroupWindow::sessionSnapshot();
+    ASSERT_EQ(session.groups.size(), 2u);
+    ASSERT_EQ(session.groups[0].tabs.size(), 2u);
+    EXPECT_EQ(session.groups[0].tabs[0],
+              (SessionTab{"/notes/beta.md", TabRestorationInfo{1, 0, false}}));
+    EXPECT_EQ(session.groups[0].tabs[1],
+              (SessionTab{"/notes/gamma.md", TabRestorationInfo{1, 1, true}}));
+    ASSERT_EQ(session.groups[1].tabs.size(), 1u) << "an untitled page is not kept";
+    EXPECT_EQ(session.groups[1].tabs[0],
+              (SessionTab{"/notes/alpha.md", TabRestorationInfo{2, 0, true}}));
+    EXPECT_GT(session.groups[1].width, 0);
+    adw_tab_view_close_page(second.tabView(), adw_tab_view_get_page(second.tabView(), untitled.widget()));
+    adw_tab_view_close_page(first.tabView(), adw_tab_view_get_nth_page(first.tabView(), 1));
+    ASSERT_EQ(first.selectedPage(), &beta);
+
     // Each window's actions reach its own selected page.
     const bool alphaShown = alpha.isSidebarShown();
     const bool betaShown = beta.isSidebarShown();
@@ -210,6 +237,34 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     EXPECT_EQ(ChromeTheme::providersInstalled(), 1);
     EXPECT_EQ(adw_style_manager_get_color_scheme(adw_style_manager_get_default()),
               ADW_COLOR_SCHEME_FORCE_LIGHT);
+}
+
+TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToClose) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "kept.md");
+    std::shared_ptr<TestDocument> document = documents.back();
+    EXPECT_TRUE(document->controller->onActiveHeading);
+
+    std::function<void(bool)> pending;
+    page.onCloseRequest = [&pending](std::function<void(bool)> done) { pending = std::move(done); };
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(group.pages().size(), 1u) << "the close waits for the page's answer";
+    std::exchange(pending, nullptr)(false);
+    EXPECT_EQ(group.pages().size(), 1u);
+
+    // The widgets outlive the page here, as in a window still being torn down.
+    GObjectPtr<GtkWidget> paned = GObjectPtr<GtkWidget>::retain(GTK_WIDGET(page.paned()));
+    GObjectPtr<GtkSingleSelection> selection =
+        GObjectPtr<GtkSingleSelection>::retain(page.outline().selection());
+    page.onCloseRequest = nullptr;
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
+    EXPECT_TRUE(group.pages().empty());
+    MainThread::drainForTesting();
+    EXPECT_FALSE(document->controller->onActiveHeading) << "the reader no longer calls the page";
+    gtk_paned_set_position(GTK_PANED(paned.get()), 300);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
+    EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);
 }
 
 TEST_F(TabGroupWindowDisplay, TheOutlineShowsTheRenderedHeadingsAndAClickScrollsThePage) {

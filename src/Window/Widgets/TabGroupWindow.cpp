@@ -44,6 +44,15 @@ GtkWidget* headerButton(const char* icon, const char* action, const char* labelK
     return button;
 }
 
+std::vector<TabGroupWindow*>& liveGroups() {
+    static std::vector<TabGroupWindow*> groups;
+    return groups;
+}
+
+void sessionChanged() {
+    if (const auto& changed = TabGroupWindow::onSessionChanged()) changed();
+}
+
 // The tab of `child` in `view`, or null (adw_tab_view_get_page complains
 // about a child it does not hold).
 AdwTabPage* tabOf(AdwTabView* view, GtkWidget* child) {
@@ -73,7 +82,45 @@ DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) {
     return found == livePages().end() ? nullptr : found->second.get();
 }
 
-TabGroupWindow::TabGroupWindow(GtkApplication* application) : application_(application) {}
+std::vector<TabGroupWindow*> TabGroupWindow::all() { return liveGroups(); }
+
+std::function<void()>& TabGroupWindow::onSessionChanged() {
+    static std::function<void()> changed;
+    return changed;
+}
+
+SessionSnapshot TabGroupWindow::sessionSnapshot() {
+    SessionSnapshot snapshot;
+    std::int64_t token = 0;
+    for (const TabGroupWindow* group : liveGroups()) {
+        SessionGroup kept = group->sessionGroup(++token);
+        if (!kept.tabs.empty()) snapshot.groups.push_back(std::move(kept));
+    }
+    return snapshot;
+}
+
+SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
+    SessionGroup group;
+    int width = 0, height = 0;
+    gtk_window_get_default_size(window_, &width, &height);
+    group.width = width_ > 0 ? width_ : width;
+    group.height = height_ > 0 ? height_ : height;
+    const DocumentPage* selected = selectedPage();
+    std::int64_t index = 0;
+    for (const DocumentPage* page : pages()) {
+        const auto path = page->document().filePath();
+        if (!path || path->empty()) continue;
+        SessionTab tab;
+        tab.path = path->string();
+        tab.info = TabRestorationInfo{token, index++, page == selected};
+        group.tabs.push_back(std::move(tab));
+    }
+    return group;
+}
+
+TabGroupWindow::TabGroupWindow(GtkApplication* application) : application_(application) {
+    liveGroups().push_back(this);
+}
 
 TabGroupWindow::~TabGroupWindow() {
     destroy_.disconnect();
@@ -90,6 +137,8 @@ TabGroupWindow::~TabGroupWindow() {
         releasePage(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)));
     }
     g_object_set_data(G_OBJECT(window_), groupKey, nullptr);
+    std::erase(liveGroups(), this);
+    sessionChanged();
 }
 
 void TabGroupWindow::build() {
@@ -212,6 +261,7 @@ void TabGroupWindow::selectionChanged() {
     gtk_window_set_title(window_, page ? page->title().c_str() : "Larkspin");
     if (page && width_ > 0) page->setWindowWidth(width_);
     bindSelected();
+    sessionChanged();
 }
 
 void TabGroupWindow::bindSelected() {
@@ -222,10 +272,13 @@ void TabGroupWindow::bindSelected() {
     if (page) binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), page->actions());
 }
 
-void TabGroupWindow::widthChanged(double width) {
-    if (width <= 0 || width == width_) return;
+void TabGroupWindow::widthChanged(double width, double height) {
+    if (width <= 0 || (width == width_ && height == height_)) return;
+    const bool widthMoved = width != width_;
     width_ = width;
-    if (DocumentPage* page = selectedPage()) page->setWindowWidth(width);
+    height_ = height;
+    if (DocumentPage* page = selectedPage(); page && widthMoved) page->setWindowWidth(width);
+    sessionChanged();
 }
 
 void TabGroupWindow::destroyed(GtkWidget*, gpointer self) { delete static_cast<TabGroupWindow*>(self); }
@@ -278,8 +331,8 @@ AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
     return target.view_;
 }
 
-void TabGroupWindow::resized(GtkWidget*, int width, int, gpointer self) {
-    static_cast<TabGroupWindow*>(self)->widthChanged(width);
+void TabGroupWindow::resized(GtkWidget*, int width, int height, gpointer self) {
+    static_cast<TabGroupWindow*>(self)->widthChanged(width, height);
 }
 
 }  // namespace larkspin

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
+#include "Window/SessionSnapshot.hpp"
 
 typedef struct _AdwTabPage AdwTabPage;
 typedef struct _AdwTabView AdwTabView;
@@ -34,6 +37,19 @@ public:
     static TabGroupWindow* of(GtkWindow* window);
     // The page whose root is `child`, or null.
     static DocumentPage* pageOf(GtkWidget* child);
+
+    // Every group window alive, oldest first.
+    static std::vector<TabGroupWindow*> all();
+    // The session as the windows stand: per group its size and its titled
+    // pages (a page without a file is left out) in tab order, each with the
+    // group's token (its place among the groups, from 1), its index and
+    // whether it is selected.
+    static SessionSnapshot sessionSnapshot();
+    // Called whenever what the session keeps may have changed: a page came,
+    // went or was selected, or a window changed size. One for the process
+    // (the session store's noteChanged); none by default. Whoever sets it
+    // clears it before what it calls goes.
+    static std::function<void()>& onSessionChanged();
 
     TabGroupWindow(const TabGroupWindow&) = delete;
     TabGroupWindow& operator=(const TabGroupWindow&) = delete;
@@ -65,7 +81,8 @@ private:
     void build();
     void selectionChanged();
     void bindSelected();
-    void widthChanged(double width);
+    void widthChanged(double width, double height);
+    SessionGroup sessionGroup(std::int64_t token) const;
 
     static void destroyed(GtkWidget*, gpointer self);
     static void selectedPageChanged(GObject*, GParamSpec*, gpointer self);
@@ -88,6 +105,7 @@ private:
     GtkWidget* sensor_ = nullptr;
     GtkEventController* shortcuts_ = nullptr;
     double width_ = 0;
+    double height_ = 0;
     DocumentPage* bound_ = nullptr;
     std::unique_ptr<ActionMapBinding> binding_;
     SignalConnection destroy_, selected_, attached_, detached_, close_, create_, resize_;
