@@ -304,6 +304,17 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
         group->bound_ = nullptr;
     }
     group->selectionChanged();
+    if (adw_tab_view_get_n_pages(group->view_) == 0) {
+        // The last tab left (closed, or dragged to another window): the
+        // window goes too, a turn later, unless a tab came back meanwhile.
+        auto window = GObjectPtr<GtkWindow>::retain(group->window_);
+        MainThread::post([window] {
+            TabGroupWindow* emptied = TabGroupWindow::of(window.get());
+            if (emptied && adw_tab_view_get_n_pages(emptied->view_) == 0) {
+                gtk_window_destroy(window.get());
+            }
+        });
+    }
 }
 
 gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer) {
