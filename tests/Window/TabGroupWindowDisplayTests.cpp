@@ -135,6 +135,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     DocumentPage& beta = addPage(first, "beta.md");
     EXPECT_EQ(first.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(first.window()), "beta.md");
+    EXPECT_FALSE(alpha.document().reader()->isWindowActive()) << "not the selected page";
     renderIn(alpha, "# Alpha\n\nbefore the move\n");
     WebKitWebView* webView = alpha.document().readerView()->webView();
     ASSERT_NE(webView, nullptr);
@@ -166,6 +167,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_STREQ(gtk_window_get_title(second.window()), "alpha.md");
     EXPECT_EQ(alpha.document().readerView()->webView(), webView) << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
+    // Only the selected page of the active window is the key page.
+    EXPECT_FALSE(beta.document().reader()->isWindowActive() && !gtk_window_is_active(first.window()));
+    EXPECT_EQ(alpha.document().reader()->isWindowActive(), static_cast<bool>(gtk_window_is_active(second.window())));
 
     // It still renders, in the same view.
     renderIn(alpha, "# Alpha\n\nafter the move\n");
@@ -209,10 +213,11 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     TabGroupWindow& third = first.tearOff(beta);
     track(third.window());
     EXPECT_TRUE(first.pages().empty());
-    GtkWindow* emptied = first.window();
-    MainThread::drainForTesting();
-    EXPECT_EQ(std::count(windows.begin(), windows.end(), emptied), 0)
-        << "a window whose last tab left closes";
+    const TabGroupWindow* emptied = &first;
+    EXPECT_TRUE(test::waitFor([emptied] {
+        const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+        return std::count(groups.begin(), groups.end(), emptied) == 0;
+    })) << "a window whose last tab left closes";
     EXPECT_EQ(third.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(third.window()), "beta.md");
     adw_tab_view_close_page(third.tabView(), adw_tab_view_get_nth_page(third.tabView(), 0));
@@ -273,8 +278,7 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     page.onCloseRequest = nullptr;
     adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
     EXPECT_TRUE(group.pages().empty());
-    MainThread::drainForTesting();
-    EXPECT_FALSE(document->controller->onActiveHeading) << "the reader no longer calls the page";
+    EXPECT_TRUE(test::waitFor([&] { return !document->controller->onActiveHeading; })) << "the reader no longer calls the page";
     gtk_paned_set_position(GTK_PANED(paned.get()), 300);
     gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
     EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);

@@ -93,6 +93,13 @@ void DocumentPage::setWindowWidth(double width) {
 
 void DocumentPage::toggleSidebar() { applySidebar(sidebar_.userToggled(windowWidth_)); }
 
+void DocumentPage::setWindowActive(bool active) {
+    if (active == active_) return;
+    active_ = active;
+    if (!active) reader_->scheduleAnchorSnapshot(Clock::Duration::zero());
+    reader_->setWindowActive(active);
+}
+
 void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings) {
     outline_.update(headings);
     findBar_->documentDidRender();

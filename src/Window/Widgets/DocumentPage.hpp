@@ -63,6 +63,10 @@ public:
     void setWindowWidth(double width);
     double windowWidth() const { return windowWidth_; }
     void toggleSidebar();
+    // Whether this is the key page: the selected page of the active window.
+    // Losing it snapshots the reading position at once; gaining it lets the
+    // reader retry a render that timed out.
+    void setWindowActive(bool active);
     // The document rendered: the outline takes the headings, the find bar
     // searches again.
     void documentDidRender(const std::vector<BridgeHeading>& headings);
@@ -93,6 +97,7 @@ private:
     ActionTable actions_;
     double windowWidth_ = 1180;
     bool applying_ = false;
+    bool active_ = true;  // as a new reader assumes
     SignalConnection position_;
     TaskSlot scrollSlot_;  // last: a scroll in flight ends before the rest goes
 };

@@ -124,6 +124,7 @@ TabGroupWindow::TabGroupWindow(GtkApplication* application) : application_(appli
 
 TabGroupWindow::~TabGroupWindow() {
     destroy_.disconnect();
+    active_.disconnect();
     selected_.disconnect();
     attached_.disconnect();
     detached_.disconnect();
@@ -207,6 +208,7 @@ void TabGroupWindow::build() {
     gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
 
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
+    active_ = SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
     selected_ = SignalConnection::connect(view_, "notify::selected-page",
                                           G_CALLBACK(selectedPageChanged), this);
     attached_ = SignalConnection::connect(view_, "page-attached", G_CALLBACK(pageAttached), this);
@@ -261,7 +263,14 @@ void TabGroupWindow::selectionChanged() {
     gtk_window_set_title(window_, page ? page->title().c_str() : "Larkspin");
     if (page && width_ > 0) page->setWindowWidth(width_);
     bindSelected();
+    updateActive();
     sessionChanged();
+}
+
+void TabGroupWindow::updateActive() {
+    const DocumentPage* selected = selectedPage();
+    const bool active = gtk_window_is_active(window_);
+    for (DocumentPage* page : pages()) page->setWindowActive(active && page == selected);
 }
 
 void TabGroupWindow::bindSelected() {
@@ -340,6 +349,10 @@ AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
     TabGroupWindow& target = create(static_cast<TabGroupWindow*>(self)->application_);
     gtk_window_present(target.window());
     return target.view_;
+}
+
+void TabGroupWindow::activeChanged(GObject*, GParamSpec*, gpointer self) {
+    static_cast<TabGroupWindow*>(self)->updateActive();
 }
 
 void TabGroupWindow::resized(GtkWidget*, int width, int height, gpointer self) {

@@ -81,6 +81,7 @@ private:
     void build();
     void selectionChanged();
     void bindSelected();
+    void updateActive();
     void widthChanged(double width, double height);
     SessionGroup sessionGroup(std::int64_t token) const;
 
@@ -90,6 +91,7 @@ private:
     static void pageDetached(AdwTabView*, AdwTabPage* page, int, gpointer self);
     static gboolean closePage(AdwTabView* view, AdwTabPage* page, gpointer self);
     static AdwTabView* createWindow(AdwTabView*, gpointer self);
+    static void activeChanged(GObject*, GParamSpec*, gpointer self);
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
     GtkApplication* application_ = nullptr;
@@ -108,7 +110,7 @@ private:
     double height_ = 0;
     DocumentPage* bound_ = nullptr;
     std::unique_ptr<ActionMapBinding> binding_;
-    SignalConnection destroy_, selected_, attached_, detached_, close_, create_, resize_;
+    SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;
 };
 
 }  // namespace larkspin
