@@ -28,7 +28,9 @@ ColorComponents sidebarBackground(const Theme& theme) {
     return theme.background.solid.nativeColor();
 }
 
-bool isDark(const Theme& theme) { return theme.appearance == ThemeAppearance::dark; }
+bool isDark(const Theme& theme) {
+    return theme.appearance == ThemeAppearance::dark;
+}
 
 std::string cssColor(const ColorComponents& color) {
     const double alpha = std::isfinite(color.alpha) ? std::clamp(color.alpha, 0.0, 1.0) : 1.0;

@@ -30,12 +30,13 @@ TEST(ChromeStyle, SidebarFillTakesTheEarliestStopOrTheSolidColour) {
         {"no gradient", std::nullopt, "#ffffff", white},
         {"no stops", std::vector<GradientStop>{}, "#ffffff", white},
         {"smallest position, first of a tie",
-         std::vector<GradientStop>{{HexColor("#ff0000"), 40}, {HexColor("#00ff00"), 0},
-                                   {HexColor("#0000ff"), 0}},
+         std::vector<GradientStop>{
+             {HexColor("#ff0000"), 40}, {HexColor("#00ff00"), 0}, {HexColor("#0000ff"), 0}},
          "#ffffff", green},
         {"one stop", std::vector<GradientStop>{{HexColor("#0000ff"), 70}}, "#ffffff", blue},
-        {"ascending", std::vector<GradientStop>{{HexColor("#ff0000"), 0}, {HexColor("#00ff00"), 100}},
-         "#ffffff", red},
+        {"ascending",
+         std::vector<GradientStop>{{HexColor("#ff0000"), 0}, {HexColor("#00ff00"), 100}}, "#ffffff",
+         red},
         {"unparsable solid", std::nullopt, "white", magenta},
         {"unparsable stop", std::vector<GradientStop>{{HexColor("#12"), 0}}, "#ffffff", magenta},
     };
@@ -62,10 +63,12 @@ TEST(ChromeStyle, CssNamesTheChromeColoursOfTheTheme) {
     theme.native.separator = HexColor("not a colour");
     const std::string css = ChromeStyle::css(theme);
     EXPECT_NE(css.find("window.larkspin-document { background-color: rgba(10,11,12,1.000); }"),
-              std::string::npos) << css;
+              std::string::npos)
+        << css;
     EXPECT_NE(css.find(".larkspin-outline, .larkspin-outline listview { background-color: "
                        "rgba(16,32,48,1.000); }"),
-              std::string::npos) << css;
+              std::string::npos)
+        << css;
     // A broken colour shows as magenta rather than hiding.
     EXPECT_NE(css.find("separator { background-color: rgba(255,0,255,1.000); }"), std::string::npos)
         << css;

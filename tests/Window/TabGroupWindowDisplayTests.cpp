@@ -98,7 +98,8 @@ protected:
     }
 
     nlohmann::json scriptIn(DocumentPage& page, const std::string& body) {
-        const test::ScriptOutcome outcome = test::callScript(page.document().readerView()->webView(), body);
+        const test::ScriptOutcome outcome =
+            test::callScript(page.document().readerView()->webView(), body);
         EXPECT_TRUE(outcome.ok) << outcome.error;
         return nlohmann::json::parse(outcome.json, nullptr, false);
     }
@@ -141,8 +142,11 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     ASSERT_NE(webView, nullptr);
 
     if (const char* shot = std::getenv("LARKSPIN_WINDOW_SCREENSHOT")) {
-        renderIn(beta, "# Beta\n\nSome text.\n\n## Part one\n\nMore.\n\n### Deeper\n\n## Part two\n");
-        adw_tab_view_set_selected_page(first.tabView(), adw_tab_view_get_nth_page(first.tabView(), 1));
+        ChromeTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
+        renderIn(beta,
+                 "# Beta\n\nSome text.\n\n## Part one\n\nMore.\n\n### Deeper\n\n## Part two\n");
+        adw_tab_view_set_selected_page(first.tabView(),
+                                       adw_tab_view_get_nth_page(first.tabView(), 1));
         test::waitFor([] { return false; }, std::chrono::milliseconds(1500));
         GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(first.window()));
         GtkSnapshot* snapshot = gtk_snapshot_new();
@@ -165,23 +169,28 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(second.pages(), std::vector<DocumentPage*>{&alpha});
     EXPECT_EQ(second.selectedPage(), &alpha);
     EXPECT_STREQ(gtk_window_get_title(second.window()), "alpha.md");
-    EXPECT_EQ(alpha.document().readerView()->webView(), webView) << "the web view survives the move";
+    EXPECT_EQ(alpha.document().readerView()->webView(), webView)
+        << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
     // Only the selected page of the active window is the key page.
-    EXPECT_FALSE(beta.document().reader()->isWindowActive() && !gtk_window_is_active(first.window()));
-    EXPECT_EQ(alpha.document().reader()->isWindowActive(), static_cast<bool>(gtk_window_is_active(second.window())));
+    EXPECT_FALSE(beta.document().reader()->isWindowActive() &&
+                 !gtk_window_is_active(first.window()));
+    EXPECT_EQ(alpha.document().reader()->isWindowActive(),
+              static_cast<bool>(gtk_window_is_active(second.window())));
 
     // It still renders, in the same view.
     renderIn(alpha, "# Alpha\n\nafter the move\n");
     EXPECT_EQ(alpha.document().readerView()->webView(), webView);
     EXPECT_TRUE(test::waitFor([&] {
         const auto text = scriptIn(alpha, "return document.body.innerText;");
-        return text.is_string() && text.get<std::string>().find("after the move") != std::string::npos;
+        return text.is_string() &&
+               text.get<std::string>().find("after the move") != std::string::npos;
     }));
 
     // The session keeps each group's titled pages in tab order.
     DocumentPage& untitled = addPage(second, "untitled");
-    adw_tab_view_set_selected_page(second.tabView(), adw_tab_view_get_nth_page(second.tabView(), 0));
+    adw_tab_view_set_selected_page(second.tabView(),
+                                   adw_tab_view_get_nth_page(second.tabView(), 0));
     int changes = 0;
     TabGroupWindow::onSessionChanged() = [&changes] { ++changes; };
     addPage(first, "gamma.md");
@@ -198,7 +207,8 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(session.groups[1].tabs[0],
               (SessionTab{"/notes/alpha.md", TabRestorationInfo{2, 0, true}}));
     EXPECT_GT(session.groups[1].width, 0);
-    adw_tab_view_close_page(second.tabView(), adw_tab_view_get_page(second.tabView(), untitled.widget()));
+    adw_tab_view_close_page(second.tabView(),
+                            adw_tab_view_get_page(second.tabView(), untitled.widget()));
     adw_tab_view_close_page(first.tabView(), adw_tab_view_get_nth_page(first.tabView(), 1));
     ASSERT_EQ(first.selectedPage(), &beta);
 
@@ -278,7 +288,8 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     page.onCloseRequest = nullptr;
     adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
     EXPECT_TRUE(group.pages().empty());
-    EXPECT_TRUE(test::waitFor([&] { return !document->controller->onActiveHeading; })) << "the reader no longer calls the page";
+    EXPECT_TRUE(test::waitFor([&] { return !document->controller->onActiveHeading; }))
+        << "the reader no longer calls the page";
     gtk_paned_set_position(GTK_PANED(paned.get()), 300);
     gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
     EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);
@@ -303,8 +314,9 @@ TEST_F(TabGroupWindowDisplay, TheOutlineShowsTheRenderedHeadingsAndAClickScrolls
     // A user's pick scrolls the page to the heading.
     ASSERT_EQ(scriptIn(page, "return window.scrollY;").get<double>(), 0.0);
     gtk_selection_model_select_item(GTK_SELECTION_MODEL(outline.selection()), 2, TRUE);
-    EXPECT_TRUE(test::waitFor([&] { return scriptIn(page, "return window.scrollY;").get<double>() > 0; }))
-        << "the page did not scroll";
+    EXPECT_TRUE(test::waitFor([&] {
+        return scriptIn(page, "return window.scrollY;").get<double>() > 0;
+    })) << "the page did not scroll";
     // The page's active heading follows, and the highlight with it.
     EXPECT_TRUE(test::waitFor([&] { return outline.outline().currentHeadingID().has_value(); }));
 }

@@ -37,11 +37,13 @@ void apply(const Theme& theme) {
     }
     const std::string text = ChromeStyle::css(theme);
     gtk_css_provider_load_from_data(css, text.c_str(), static_cast<gssize>(text.size()));
-    adw_style_manager_set_color_scheme(adw_style_manager_get_default(),
-                                       ChromeStyle::isDark(theme) ? ADW_COLOR_SCHEME_FORCE_DARK
-                                                                  : ADW_COLOR_SCHEME_FORCE_LIGHT);
+    adw_style_manager_set_color_scheme(
+        adw_style_manager_get_default(),
+        ChromeStyle::isDark(theme) ? ADW_COLOR_SCHEME_FORCE_DARK : ADW_COLOR_SCHEME_FORCE_LIGHT);
 }
 
-int providersInstalled() { return installed; }
+int providersInstalled() {
+    return installed;
+}
 
 }  // namespace larkspin::ChromeTheme

@@ -45,8 +45,8 @@ DocumentPage::DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults&
     gtk_widget_set_hexpand(container_.widget(), TRUE);
     gtk_paned_set_position(GTK_PANED(paned_), static_cast<int>(sidebar_.restoreWidth()));
     gtk_box_append(GTK_BOX(root_.get()), paned_);
-    position_ = SignalConnection::connect(paned_, "notify::position", G_CALLBACK(positionChanged),
-                                          this);
+    position_ =
+        SignalConnection::connect(paned_, "notify::position", G_CALLBACK(positionChanged), this);
 
     WindowActionHandlers handlers;
     handlers.toggleSidebar = [this] { toggleSidebar(); };
@@ -75,15 +75,22 @@ DocumentPage::~DocumentPage() {
     // The reader's widget belongs to the document: it leaves the page so that
     // it can be mounted again.
     if (GtkWidget* stack = container_.widget()) {
-        if (gtk_widget_get_parent(stack) == paned_) gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
+        if (gtk_widget_get_parent(stack) == paned_)
+            gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
     }
 }
 
-GtkPaned* DocumentPage::paned() const { return GTK_PANED(paned_); }
+GtkPaned* DocumentPage::paned() const {
+    return GTK_PANED(paned_);
+}
 
-std::string DocumentPage::title() const { return document_->displayName(); }
+std::string DocumentPage::title() const {
+    return document_->displayName();
+}
 
-bool DocumentPage::isSidebarShown() const { return gtk_widget_get_visible(outline_.widget()); }
+bool DocumentPage::isSidebarShown() const {
+    return gtk_widget_get_visible(outline_.widget());
+}
 
 void DocumentPage::setWindowWidth(double width) {
     if (width <= 0) return;
@@ -91,7 +98,9 @@ void DocumentPage::setWindowWidth(double width) {
     applySidebar(sidebar_.windowResized(width));
 }
 
-void DocumentPage::toggleSidebar() { applySidebar(sidebar_.userToggled(windowWidth_)); }
+void DocumentPage::toggleSidebar() {
+    applySidebar(sidebar_.userToggled(windowWidth_));
+}
 
 void DocumentPage::setWindowActive(bool active) {
     if (active == active_) return;
@@ -144,7 +153,8 @@ void DocumentPage::find(FindRoute route) {
 Task<void> DocumentPage::scrollReader(std::string identifier) {
     try {
         const ScrolledPayload scrolled = co_await reader_->scrollToHeading(identifier);
-        if (!scrolled.found) AppLog::document.info("目录跳转：页面没有标题 %{private}s", identifier);
+        if (!scrolled.found)
+            AppLog::document.info("目录跳转：页面没有标题 %{private}s", identifier);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         AppLog::document.error("目录跳转失败：%{private}s", identifier);

@@ -53,7 +53,9 @@ GListModel* childrenOf(gpointer item, gpointer data) {
     return G_LIST_MODEL(storeOf(*tree, tree->nodes[*node].children));
 }
 
-void deleteTree(gpointer data) { delete static_cast<TOCTree*>(data); }
+void deleteTree(gpointer data) {
+    delete static_cast<TOCTree*>(data);
+}
 
 }  // namespace
 
@@ -111,7 +113,9 @@ OutlineSidebar::~OutlineSidebar() {
     gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
 }
 
-GtkListView* OutlineSidebar::listView() const { return GTK_LIST_VIEW(list_); }
+GtkListView* OutlineSidebar::listView() const {
+    return GTK_LIST_VIEW(list_);
+}
 
 void OutlineSidebar::update(const std::vector<BridgeHeading>& headings) {
     const bool changed = outline_.update(headings);
@@ -143,8 +147,8 @@ void OutlineSidebar::select(std::size_t node) {
     GListModel* rows = G_LIST_MODEL(selection_.get());
     const unsigned count = g_list_model_get_n_items(rows);
     for (unsigned position = 0; position < count; ++position) {
-        GObjectPtr<GObject> row =
-            GObjectPtr<GObject>::adopt(static_cast<GObject*>(g_list_model_get_item(rows, position)));
+        GObjectPtr<GObject> row = GObjectPtr<GObject>::adopt(
+            static_cast<GObject*>(g_list_model_get_item(rows, position)));
         if (nodeOfItem(row.get()) != node) continue;
         if (gtk_single_selection_get_selected(selection_.get()) == position) return;
         programmatic_ = true;
@@ -202,10 +206,14 @@ void OutlineSidebar::bindRow(GtkSignalListItemFactory*, GObject* item, gpointer 
     gtk_label_set_text(GTK_LABEL(label), TOCRow::displayText(heading).c_str());
     const std::string tooltip = TOCRow::tooltip(heading);
     gtk_widget_set_tooltip_text(label, tooltip.empty() ? nullptr : tooltip.c_str());
-    if (TOCRow::isEmphasized(heading)) gtk_widget_add_css_class(label, "heading");
-    else gtk_widget_remove_css_class(label, "heading");
-    if (TOCRow::isSecondary(heading)) gtk_widget_add_css_class(label, "dim-label");
-    else gtk_widget_remove_css_class(label, "dim-label");
+    if (TOCRow::isEmphasized(heading))
+        gtk_widget_add_css_class(label, "heading");
+    else
+        gtk_widget_remove_css_class(label, "heading");
+    if (TOCRow::isSecondary(heading))
+        gtk_widget_add_css_class(label, "dim-label");
+    else
+        gtk_widget_remove_css_class(label, "dim-label");
     gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    TOCRow::accessibilityLabel(heading).c_str(), -1);
 }

@@ -9,8 +9,8 @@
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Localization.hpp"
-#include "Window/WindowActions.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
+#include "Window/WindowActions.hpp"
 
 namespace larkspin {
 
@@ -82,7 +82,9 @@ DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) {
     return found == livePages().end() ? nullptr : found->second.get();
 }
 
-std::vector<TabGroupWindow*> TabGroupWindow::all() { return liveGroups(); }
+std::vector<TabGroupWindow*> TabGroupWindow::all() {
+    return liveGroups();
+}
 
 std::function<void()>& TabGroupWindow::onSessionChanged() {
     static std::function<void()> changed;
@@ -208,7 +210,8 @@ void TabGroupWindow::build() {
     gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
 
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
-    active_ = SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
+    active_ =
+        SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
     selected_ = SignalConnection::connect(view_, "notify::selected-page",
                                           G_CALLBACK(selectedPageChanged), this);
     attached_ = SignalConnection::connect(view_, "page-attached", G_CALLBACK(pageAttached), this);
@@ -238,7 +241,8 @@ std::vector<DocumentPage*> TabGroupWindow::pages() const {
     std::vector<DocumentPage*> result;
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
-        if (DocumentPage* page = pageOf(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)))) {
+        if (DocumentPage* page =
+                pageOf(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)))) {
             result.push_back(page);
         }
     }
@@ -290,7 +294,9 @@ void TabGroupWindow::widthChanged(double width, double height) {
     sessionChanged();
 }
 
-void TabGroupWindow::destroyed(GtkWidget*, gpointer self) { delete static_cast<TabGroupWindow*>(self); }
+void TabGroupWindow::destroyed(GtkWidget*, gpointer self) {
+    delete static_cast<TabGroupWindow*>(self);
+}
 
 void TabGroupWindow::selectedPageChanged(GObject*, GParamSpec*, gpointer self) {
     static_cast<TabGroupWindow*>(self)->selectionChanged();

@@ -28,7 +28,8 @@ class DocumentPage;
 // comes or goes. A tab dragged out of the bar becomes a new group window; a
 // tab moved between windows keeps its page (and the reader in it). Pages are
 // owned here by their root widget and go when their tab closes or their
-// window is destroyed; a window whose last tab left closes. The window owns this object. Main thread.
+// window is destroyed; a window whose last tab left closes. The window owns this object. Main
+// thread.
 class TabGroupWindow {
 public:
     // A new, not yet presented window; `application` may be null.
