@@ -1,0 +1,171 @@
+#include "Window/Widgets/DocumentPage.hpp"
+
+#include <gtk/gtk.h>
+
+#include <exception>
+
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Log.hpp"
+#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Chrome/ConflictBarViewController.hpp"
+#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/ReaderView.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Window/WindowActions.hpp"
+
+namespace larkspin {
+
+DocumentPage::DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults& defaults,
+                           Clock& clock, Theme theme)
+    : document_(std::move(document)),
+      reader_(document_->reader()),
+      readerView_(document_->readerView()),
+      sidebar_(defaults, clock),
+      container_(readerView_->widget()) {
+    findBarView_ = FindBarViewController::create();
+    findBar_ = FindBarController::create(findBarView_, reader_);
+    noticeView_ = ConflictBarViewController::create();
+    noticeBar_ = std::make_shared<ConflictBarController>(noticeView_, std::move(theme));
+
+    root_ = GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
+    gtk_widget_set_name(root_.get(), "Orvik.documentPage");
+    gtk_box_append(GTK_BOX(root_.get()), noticeView_->widget());
+    gtk_box_append(GTK_BOX(root_.get()), findBarView_->widget());
+
+    paned_ = gtk_paned_new(GTK_ORIENTATION_HORIZONTAL);
+    gtk_widget_add_css_class(paned_, "larkspin-page");
+    gtk_paned_set_start_child(GTK_PANED(paned_), outline_.widget());
+    gtk_paned_set_end_child(GTK_PANED(paned_), container_.widget());
+    gtk_paned_set_resize_start_child(GTK_PANED(paned_), FALSE);
+    gtk_paned_set_shrink_start_child(GTK_PANED(paned_), FALSE);
+    gtk_paned_set_resize_end_child(GTK_PANED(paned_), TRUE);
+    gtk_paned_set_shrink_end_child(GTK_PANED(paned_), FALSE);
+    gtk_widget_set_vexpand(paned_, TRUE);
+    gtk_widget_set_hexpand(container_.widget(), TRUE);
+    gtk_paned_set_position(GTK_PANED(paned_), static_cast<int>(sidebar_.restoreWidth()));
+    gtk_box_append(GTK_BOX(root_.get()), paned_);
+    position_ =
+        SignalConnection::connect(paned_, "notify::position", G_CALLBACK(positionChanged), this);
+
+    WindowActionHandlers handlers;
+    handlers.toggleSidebar = [this] { toggleSidebar(); };
+    handlers.find = [this](FindRoute route, std::int64_t) { find(route); };
+    handlers.mode = [this] { return container_.mode(); };
+    handlers.hasEditor = [this] { return container_.editorView() != nullptr; };
+    actions_ = WindowActions::make(std::move(handlers));
+
+    outline_.onSelectHeading = [this](const BridgeHeading& heading) {
+        scrollSlot_.spawn(scrollReader(heading.id));
+    };
+    // The reader outlives neither the page's hold nor this callback's owner:
+    // the page clears it when it goes.
+    reader_->onActiveHeading = [this](const ActiveHeadingPayload& payload) {
+        outline_.highlight(payload.id);
+    };
+    if (auto notice = document_->notice()) noticeBar_->show(std::move(*notice));
+    applySidebar(sidebar_.isVisible(windowWidth_));
+}
+
+DocumentPage::~DocumentPage() {
+    position_.disconnect();
+    sidebar_.flushWidth();
+    reader_->onActiveHeading = nullptr;
+    findBar_->close();
+    // The reader's widget belongs to the document: it leaves the page so that
+    // it can be mounted again.
+    if (GtkWidget* stack = container_.widget()) {
+        if (gtk_widget_get_parent(stack) == paned_)
+            gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
+    }
+}
+
+GtkPaned* DocumentPage::paned() const {
+    return GTK_PANED(paned_);
+}
+
+std::string DocumentPage::title() const {
+    return document_->displayName();
+}
+
+bool DocumentPage::isSidebarShown() const {
+    return gtk_widget_get_visible(outline_.widget());
+}
+
+void DocumentPage::setWindowWidth(double width) {
+    if (width <= 0) return;
+    windowWidth_ = width;
+    applySidebar(sidebar_.windowResized(width));
+}
+
+void DocumentPage::toggleSidebar() {
+    applySidebar(sidebar_.userToggled(windowWidth_));
+}
+
+void DocumentPage::setWindowActive(bool active) {
+    if (active == active_) return;
+    active_ = active;
+    if (!active) reader_->scheduleAnchorSnapshot(Clock::Duration::zero());
+    reader_->setWindowActive(active);
+}
+
+void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings) {
+    outline_.update(headings);
+    findBar_->documentDidRender();
+}
+
+void DocumentPage::requestClose(std::function<void(bool)> done) {
+    if (onCloseRequest) {
+        onCloseRequest(std::move(done));
+        return;
+    }
+    done(true);
+}
+
+void DocumentPage::applySidebar(bool visible) {
+    if (visible == isSidebarShown()) return;
+    applying_ = true;
+    gtk_widget_set_visible(outline_.widget(), visible);
+    applying_ = false;
+}
+
+void DocumentPage::find(FindRoute route) {
+    switch (route) {
+        case FindRoute::showFindBar:
+            findBar_->show();
+            break;
+        case FindRoute::findNext:
+            findBar_->step(FindPayload::Direction::next);
+            break;
+        case FindRoute::findPrevious:
+            findBar_->step(FindPayload::Direction::previous);
+            break;
+        case FindRoute::useSelection:
+            // The reader offers no selection yet: show the bar with what it
+            // holds rather than clearing the query.
+            findBar_->show();
+            break;
+        case FindRoute::forwardToEditor:
+            break;
+    }
+}
+
+Task<void> DocumentPage::scrollReader(std::string identifier) {
+    try {
+        const ScrolledPayload scrolled = co_await reader_->scrollToHeading(identifier);
+        if (!scrolled.found)
+            AppLog::document.info("目录跳转：页面没有标题 %{private}s", identifier);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::document.error("目录跳转失败：%{private}s", identifier);
+    }
+}
+
+void DocumentPage::positionChanged(GObject* paned, GParamSpec*, gpointer self) {
+    auto* page = static_cast<DocumentPage*>(self);
+    if (page->applying_) return;
+    const bool collapsed = !gtk_widget_get_visible(page->outline_.widget());
+    page->sidebar_.dividerMoved(gtk_paned_get_position(GTK_PANED(paned)), collapsed, false);
+}
+
+}  // namespace larkspin

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Appearance/Theme.hpp"
+#include "Platform/Actions/ActionTable.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskSlot.hpp"
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
+#include "Protocol/BridgeHeading.hpp"
+#include "Window/FindRouting.hpp"
+#include "Window/ModeContainerViewController.hpp"
+#include "Window/SidebarController.hpp"
+#include "Window/Widgets/OutlineSidebar.hpp"
+#include "Window/Widgets/PageDocument.hpp"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkPaned GtkPaned;
+
+namespace larkspin {
+
+class Clock;
+class ConflictBarController;
+class ConflictBarViewController;
+class FindBarController;
+class FindBarViewController;
+class UserDefaults;
+
+// The tab page of one document: from top to bottom the notice bar, the find
+// bar, and a pane of the heading outline beside the mode container that holds
+// the reader. Its window actions (sidebar, find, next, previous, use
+// selection) are a table the group window binds while the page is selected.
+// The group window tells it the window's width; the sidebar controller
+// decides what shows. Every signal handler it connects goes with it. Main
+// thread.
+class DocumentPage {
+public:
+    DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults& defaults, Clock& clock,
+                 Theme theme);
+    ~DocumentPage();
+    DocumentPage(const DocumentPage&) = delete;
+    DocumentPage& operator=(const DocumentPage&) = delete;
+
+    // The page's root (a vertical box), the tab view's child.
+    GtkWidget* widget() const { return root_.get(); }
+    GtkPaned* paned() const;
+    PageDocument& document() const { return *document_; }
+    std::string title() const;
+    const ActionTable& actions() const { return actions_; }
+    OutlineSidebar& outline() { return outline_; }
+    ModeContainerViewController& modeContainer() { return container_; }
+    SidebarController& sidebar() { return sidebar_; }
+    const std::shared_ptr<FindBarController>& findBar() const { return findBar_; }
+    const std::shared_ptr<FindBarViewController>& findBarView() const { return findBarView_; }
+    const std::shared_ptr<ConflictBarController>& noticeBar() const { return noticeBar_; }
+    bool isSidebarShown() const;
+
+    // The window's width changed (or the page came to a window).
+    void setWindowWidth(double width);
+    double windowWidth() const { return windowWidth_; }
+    void toggleSidebar();
+    // Whether this is the key page: the selected page of the active window.
+    // Losing it snapshots the reading position at once; gaining it lets the
+    // reader retry a render that timed out.
+    void setWindowActive(bool active);
+    // The document rendered: the outline takes the headings, the find bar
+    // searches again.
+    void documentDidRender(const std::vector<BridgeHeading>& headings);
+
+    // The tab is being closed: `done(true)` closes it, `done(false)` keeps it.
+    // Asks `onCloseRequest` when set, else closes.
+    void requestClose(std::function<void(bool)> done);
+    std::function<void(std::function<void(bool)> done)> onCloseRequest;
+
+private:
+    void applySidebar(bool visible);
+    void find(FindRoute route);
+    Task<void> scrollReader(std::string identifier);
+    static void positionChanged(GObject* paned, GParamSpec*, gpointer self);
+
+    std::shared_ptr<PageDocument> document_;
+    std::shared_ptr<ReaderViewController> reader_;
+    std::shared_ptr<ReaderView> readerView_;
+    SidebarController sidebar_;
+    OutlineSidebar outline_;
+    ModeContainerViewController container_;
+    std::shared_ptr<FindBarViewController> findBarView_;
+    std::shared_ptr<FindBarController> findBar_;
+    std::shared_ptr<ConflictBarViewController> noticeView_;
+    std::shared_ptr<ConflictBarController> noticeBar_;
+    GObjectPtr<GtkWidget> root_;
+    GtkWidget* paned_ = nullptr;  // owned by the root's tree
+    ActionTable actions_;
+    double windowWidth_ = 1180;
+    bool applying_ = false;
+    bool active_ = true;  // as a new reader assumes
+    SignalConnection position_;
+    TaskSlot scrollSlot_;  // last: a scroll in flight ends before the rest goes
+};
+
+}  // namespace larkspin

@@ -1,0 +1,221 @@
+#include "Window/Widgets/OutlineSidebar.hpp"
+
+#include <gtk/gtk.h>
+
+#include <charconv>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Platform/Localization.hpp"
+
+namespace larkspin {
+
+namespace {
+
+// Rows carry their node's position in the tree as a string object.
+GtkStringObject* nodeItem(std::size_t node) {
+    return gtk_string_object_new(std::to_string(node).c_str());
+}
+
+std::optional<std::size_t> nodeOfItem(gpointer item) {
+    if (GTK_IS_TREE_LIST_ROW(item)) {
+        GObjectPtr<GObject> inner = GObjectPtr<GObject>::adopt(
+            static_cast<GObject*>(gtk_tree_list_row_get_item(GTK_TREE_LIST_ROW(item))));
+        return nodeOfItem(inner.get());
+    }
+    if (!GTK_IS_STRING_OBJECT(item)) return std::nullopt;
+    const char* text = gtk_string_object_get_string(GTK_STRING_OBJECT(item));
+    std::size_t node = 0;
+    const char* end = text + std::char_traits<char>::length(text);
+    const auto [rest, error] = std::from_chars(text, end, node);
+    if (error != std::errc{} || rest != end) return std::nullopt;
+    return node;
+}
+
+GListStore* storeOf(const TOCTree& tree, const std::vector<std::size_t>& nodes) {
+    GListStore* store = g_list_store_new(GTK_TYPE_STRING_OBJECT);
+    for (const std::size_t node : nodes) {
+        if (node >= tree.nodes.size()) continue;
+        GtkStringObject* item = nodeItem(node);
+        g_list_store_append(store, item);
+        g_object_unref(item);
+    }
+    return store;
+}
+
+// The children of a row, from the tree the model was made of (the model keeps
+// its own copy, so a row made late never reads a newer tree).
+GListModel* childrenOf(gpointer item, gpointer data) {
+    const auto* tree = static_cast<const TOCTree*>(data);
+    const std::optional<std::size_t> node = nodeOfItem(item);
+    if (!node || *node >= tree->nodes.size() || tree->nodes[*node].children.empty()) return nullptr;
+    return G_LIST_MODEL(storeOf(*tree, tree->nodes[*node].children));
+}
+
+void deleteTree(gpointer data) {
+    delete static_cast<TOCTree*>(data);
+}
+
+}  // namespace
+
+OutlineSidebar::OutlineSidebar() {
+    root_ = GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
+    gtk_widget_add_css_class(root_.get(), "larkspin-outline");
+    gtk_widget_set_size_request(root_.get(), 180, -1);
+
+    factory_ = GObjectPtr<GtkSignalListItemFactory>::adopt(
+        GTK_SIGNAL_LIST_ITEM_FACTORY(gtk_signal_list_item_factory_new()));
+    setup_ = SignalConnection::connect(factory_.get(), "setup", G_CALLBACK(setupRow), this);
+    bind_ = SignalConnection::connect(factory_.get(), "bind", G_CALLBACK(bindRow), this);
+
+    selection_ = GObjectPtr<GtkSingleSelection>::adopt(gtk_single_selection_new(nullptr));
+    gtk_single_selection_set_autoselect(selection_.get(), FALSE);
+    gtk_single_selection_set_can_unselect(selection_.get(), TRUE);
+    selectionChanged_ = SignalConnection::connect(selection_.get(), "selection-changed",
+                                                  G_CALLBACK(selectionChanged), this);
+
+    g_object_ref(selection_.get());  // the view takes one reference
+    g_object_ref(factory_.get());
+    list_ = gtk_list_view_new(GTK_SELECTION_MODEL(selection_.get()),
+                              GTK_LIST_ITEM_FACTORY(factory_.get()));
+    gtk_widget_set_name(list_, "Orvik.tocOutline");
+    gtk_widget_add_css_class(list_, "navigation-sidebar");
+    gtk_accessible_update_property(GTK_ACCESSIBLE(list_), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   L10n::text("toc.accessibility").c_str(), -1);
+    activate_ = SignalConnection::connect(list_, "activate", G_CALLBACK(activated), this);
+
+    scroller_ = gtk_scrolled_window_new();
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller_), GTK_POLICY_NEVER,
+                                   GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller_), list_);
+    gtk_widget_set_vexpand(scroller_, TRUE);
+    gtk_widget_set_visible(scroller_, FALSE);
+    gtk_box_append(GTK_BOX(root_.get()), scroller_);
+
+    emptyLabel_ = gtk_label_new(L10n::text("toc.empty").c_str());
+    gtk_widget_set_name(emptyLabel_, "toc.empty");
+    gtk_widget_add_css_class(emptyLabel_, "dim-label");
+    gtk_widget_set_vexpand(emptyLabel_, TRUE);
+    gtk_widget_set_valign(emptyLabel_, GTK_ALIGN_CENTER);
+    gtk_widget_set_margin_start(emptyLabel_, 12);
+    gtk_widget_set_visible(emptyLabel_, FALSE);
+    gtk_box_append(GTK_BOX(root_.get()), emptyLabel_);
+}
+
+OutlineSidebar::~OutlineSidebar() {
+    // The root may outlive the sidebar in a parent being torn down: it must
+    // not call back into it.
+    setup_.disconnect();
+    bind_.disconnect();
+    activate_.disconnect();
+    selectionChanged_.disconnect();
+    gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
+}
+
+GtkListView* OutlineSidebar::listView() const {
+    return GTK_LIST_VIEW(list_);
+}
+
+void OutlineSidebar::update(const std::vector<BridgeHeading>& headings) {
+    const bool changed = outline_.update(headings);
+    gtk_widget_set_visible(emptyLabel_, outline_.showsEmptyState());
+    gtk_widget_set_visible(scroller_, outline_.hasHeadingList() && !outline_.tree().empty());
+    if (!changed) return;
+    rebuild();
+    if (const auto node = outline_.selectedNode()) select(*node);
+}
+
+void OutlineSidebar::rebuild() {
+    ++rebuilds_;
+    const TOCTree& tree = outline_.tree();
+    GListStore* roots = storeOf(tree, tree.roots);
+    GtkTreeListModel* model = gtk_tree_list_model_new(G_LIST_MODEL(roots), FALSE, TRUE, childrenOf,
+                                                      new TOCTree(tree), deleteTree);
+    programmatic_ = true;
+    gtk_single_selection_set_model(selection_.get(), G_LIST_MODEL(model));
+    gtk_single_selection_set_selected(selection_.get(), GTK_INVALID_LIST_POSITION);
+    programmatic_ = false;
+    g_object_unref(model);
+}
+
+void OutlineSidebar::highlight(std::string identifier) {
+    if (const auto node = outline_.highlight(std::move(identifier))) select(*node);
+}
+
+void OutlineSidebar::select(std::size_t node) {
+    GListModel* rows = G_LIST_MODEL(selection_.get());
+    const unsigned count = g_list_model_get_n_items(rows);
+    for (unsigned position = 0; position < count; ++position) {
+        GObjectPtr<GObject> row = GObjectPtr<GObject>::adopt(
+            static_cast<GObject*>(g_list_model_get_item(rows, position)));
+        if (nodeOfItem(row.get()) != node) continue;
+        if (gtk_single_selection_get_selected(selection_.get()) == position) return;
+        programmatic_ = true;
+        gtk_single_selection_set_selected(selection_.get(), position);
+        programmatic_ = false;
+        gtk_widget_activate_action(list_, "list.scroll-to-item", "u", position);
+        return;
+    }
+}
+
+void OutlineSidebar::picked(unsigned position) {
+    GObjectPtr<GObject> row = GObjectPtr<GObject>::adopt(
+        static_cast<GObject*>(g_list_model_get_item(G_LIST_MODEL(selection_.get()), position)));
+    if (!row) return;
+    const std::optional<std::size_t> node = nodeOfItem(row.get());
+    if (!node) return;
+    const std::optional<BridgeHeading> heading = outline_.userPicked(*node);
+    if (heading && onSelectHeading) onSelectHeading(*heading);
+}
+
+void OutlineSidebar::selectionChanged(GtkSingleSelection* selection, unsigned, unsigned,
+                                      gpointer self) {
+    auto* sidebar = static_cast<OutlineSidebar*>(self);
+    if (sidebar->programmatic_) return;
+    const unsigned position = gtk_single_selection_get_selected(selection);
+    if (position != GTK_INVALID_LIST_POSITION) sidebar->picked(position);
+}
+
+void OutlineSidebar::activated(GtkListView*, unsigned position, gpointer self) {
+    static_cast<OutlineSidebar*>(self)->picked(position);
+}
+
+void OutlineSidebar::setupRow(GtkSignalListItemFactory*, GObject* item, gpointer) {
+    GtkWidget* expander = gtk_tree_expander_new();
+    GtkWidget* label = gtk_label_new("");
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    gtk_widget_set_margin_end(label, 4);
+    gtk_tree_expander_set_child(GTK_TREE_EXPANDER(expander), label);
+    gtk_list_item_set_child(GTK_LIST_ITEM(item), expander);
+}
+
+void OutlineSidebar::bindRow(GtkSignalListItemFactory*, GObject* item, gpointer self) {
+    auto* sidebar = static_cast<OutlineSidebar*>(self);
+    GtkListItem* listItem = GTK_LIST_ITEM(item);
+    GtkWidget* expander = gtk_list_item_get_child(listItem);
+    gpointer row = gtk_list_item_get_item(listItem);
+    if (!expander || !GTK_IS_TREE_LIST_ROW(row)) return;
+    gtk_tree_expander_set_list_row(GTK_TREE_EXPANDER(expander), GTK_TREE_LIST_ROW(row));
+    const std::optional<std::size_t> node = nodeOfItem(row);
+    const TOCTree& tree = sidebar->outline_.tree();
+    if (!node || *node >= tree.nodes.size()) return;
+    const BridgeHeading& heading = tree.nodes[*node].heading;
+    GtkWidget* label = gtk_tree_expander_get_child(GTK_TREE_EXPANDER(expander));
+    gtk_label_set_text(GTK_LABEL(label), TOCRow::displayText(heading).c_str());
+    const std::string tooltip = TOCRow::tooltip(heading);
+    gtk_widget_set_tooltip_text(label, tooltip.empty() ? nullptr : tooltip.c_str());
+    if (TOCRow::isEmphasized(heading))
+        gtk_widget_add_css_class(label, "heading");
+    else
+        gtk_widget_remove_css_class(label, "heading");
+    if (TOCRow::isSecondary(heading))
+        gtk_widget_add_css_class(label, "dim-label");
+    else
+        gtk_widget_remove_css_class(label, "dim-label");
+    gtk_accessible_update_property(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   TOCRow::accessibilityLabel(heading).c_str(), -1);
+}
+
+}  // namespace larkspin

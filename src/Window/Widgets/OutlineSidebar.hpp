@@ -1,0 +1,70 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
+#include "Protocol/BridgeHeading.hpp"
+#include "Window/TOCTree.hpp"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkListView GtkListView;
+typedef struct _GtkSingleSelection GtkSingleSelection;
+typedef struct _GtkSignalListItemFactory GtkSignalListItemFactory;
+
+namespace larkspin {
+
+// The heading outline of a page: a list view over a tree list model (always
+// expanded) of the page's headings, with a single selection that follows the
+// reader's active heading. `TOCOutline` decides; this shows it. A selection
+// made by the highlight never reaches `onSelectHeading`; one the user makes
+// (click or keys, or Enter on a row) does, once. Main thread.
+class OutlineSidebar {
+public:
+    OutlineSidebar();
+    ~OutlineSidebar();
+    OutlineSidebar(const OutlineSidebar&) = delete;
+    OutlineSidebar& operator=(const OutlineSidebar&) = delete;
+
+    // The root (class "larkspin-outline"): the list in a scrolled window, or
+    // the empty-state label; neither before the first heading list.
+    GtkWidget* widget() const { return root_.get(); }
+    GtkListView* listView() const;
+    GtkWidget* emptyLabel() const { return emptyLabel_; }
+    GtkSingleSelection* selection() const { return selection_.get(); }
+    const TOCOutline& outline() const { return outline_; }
+    // How many times the list was rebuilt.
+    int rebuildCount() const { return rebuilds_; }
+
+    // The page's headings after a render; the list is rebuilt only when they
+    // changed, and keeps the active heading selected.
+    void update(const std::vector<BridgeHeading>& headings);
+    // The reader's active heading: selects its row and scrolls it into view.
+    void highlight(std::string identifier);
+
+    std::function<void(const BridgeHeading&)> onSelectHeading;
+
+private:
+    void rebuild();
+    void select(std::size_t node);
+    void picked(unsigned position);
+    static void selectionChanged(GtkSingleSelection* selection, unsigned, unsigned, gpointer self);
+    static void activated(GtkListView* view, unsigned position, gpointer self);
+    static void setupRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
+    static void bindRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
+
+    TOCOutline outline_;
+    GObjectPtr<GtkWidget> root_;
+    GtkWidget* scroller_ = nullptr;  // owned by the root's tree
+    GtkWidget* list_ = nullptr;
+    GtkWidget* emptyLabel_ = nullptr;
+    GObjectPtr<GtkSignalListItemFactory> factory_;
+    GObjectPtr<GtkSingleSelection> selection_;
+    bool programmatic_ = false;
+    int rebuilds_ = 0;
+    SignalConnection setup_, bind_, activate_, selectionChanged_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,368 @@
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+#include <adwaita.h>
+#include <gtk/gtk.h>
+
+#include <unordered_map>
+
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Glib/ActionMapBinding.hpp"
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Localization.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/WindowActions.hpp"
+
+namespace larkspin {
+
+namespace {
+
+constexpr const char* groupKey = "larkspin-tab-group";
+
+// Every page of every group window, by its root widget: a page moves between
+// windows with its tab, so no one window owns it.
+std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>>& livePages() {
+    static std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>> pages;
+    return pages;
+}
+
+// Ends a page a turn later, out of whatever call of it asked for its end.
+void releasePage(GtkWidget* child) {
+    auto found = livePages().find(child);
+    if (found == livePages().end()) return;
+    std::shared_ptr<DocumentPage> page(std::move(found->second));
+    livePages().erase(found);
+    MainThread::post([page] {});
+}
+
+GtkWidget* headerButton(const char* icon, const char* action, const char* labelKey,
+                        const char* tooltipKey) {
+    GtkWidget* button = gtk_button_new_from_icon_name(icon);
+    gtk_actionable_set_action_name(GTK_ACTIONABLE(button), action);
+    gtk_widget_set_tooltip_text(button, L10n::text(tooltipKey).c_str());
+    gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
+                                   L10n::text(labelKey).c_str(), -1);
+    return button;
+}
+
+std::vector<TabGroupWindow*>& liveGroups() {
+    static std::vector<TabGroupWindow*> groups;
+    return groups;
+}
+
+void sessionChanged() {
+    if (const auto& changed = TabGroupWindow::onSessionChanged()) changed();
+}
+
+// The tab of `child` in `view`, or null (adw_tab_view_get_page complains
+// about a child it does not hold).
+AdwTabPage* tabOf(AdwTabView* view, GtkWidget* child) {
+    const int count = adw_tab_view_get_n_pages(view);
+    for (int index = 0; index < count; ++index) {
+        AdwTabPage* tab = adw_tab_view_get_nth_page(view, index);
+        if (adw_tab_page_get_child(tab) == child) return tab;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TabGroupWindow& TabGroupWindow::create(GtkApplication* application) {
+    auto* group = new TabGroupWindow(application);
+    group->build();
+    return *group;
+}
+
+TabGroupWindow* TabGroupWindow::of(GtkWindow* window) {
+    if (!window) return nullptr;
+    return static_cast<TabGroupWindow*>(g_object_get_data(G_OBJECT(window), groupKey));
+}
+
+DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) {
+    auto found = livePages().find(child);
+    return found == livePages().end() ? nullptr : found->second.get();
+}
+
+std::vector<TabGroupWindow*> TabGroupWindow::all() {
+    return liveGroups();
+}
+
+std::function<void()>& TabGroupWindow::onSessionChanged() {
+    static std::function<void()> changed;
+    return changed;
+}
+
+SessionSnapshot TabGroupWindow::sessionSnapshot() {
+    SessionSnapshot snapshot;
+    std::int64_t token = 0;
+    for (const TabGroupWindow* group : liveGroups()) {
+        SessionGroup kept = group->sessionGroup(++token);
+        if (!kept.tabs.empty()) snapshot.groups.push_back(std::move(kept));
+    }
+    return snapshot;
+}
+
+SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
+    SessionGroup group;
+    int width = 0, height = 0;
+    gtk_window_get_default_size(window_, &width, &height);
+    group.width = width_ > 0 ? width_ : width;
+    group.height = height_ > 0 ? height_ : height;
+    const DocumentPage* selected = selectedPage();
+    std::int64_t index = 0;
+    for (const DocumentPage* page : pages()) {
+        const auto path = page->document().filePath();
+        if (!path || path->empty()) continue;
+        SessionTab tab;
+        tab.path = path->string();
+        tab.info = TabRestorationInfo{token, index++, page == selected};
+        group.tabs.push_back(std::move(tab));
+    }
+    return group;
+}
+
+TabGroupWindow::TabGroupWindow(GtkApplication* application) : application_(application) {
+    liveGroups().push_back(this);
+}
+
+TabGroupWindow::~TabGroupWindow() {
+    destroy_.disconnect();
+    active_.disconnect();
+    selected_.disconnect();
+    attached_.disconnect();
+    detached_.disconnect();
+    close_.disconnect();
+    create_.disconnect();
+    resize_.disconnect();
+    binding_.reset();
+    // Pages still in the window go with it.
+    const int count = adw_tab_view_get_n_pages(view_);
+    for (int index = 0; index < count; ++index) {
+        releasePage(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)));
+    }
+    g_object_set_data(G_OBJECT(window_), groupKey, nullptr);
+    std::erase(liveGroups(), this);
+    sessionChanged();
+}
+
+void TabGroupWindow::build() {
+    window_ = GTK_WINDOW(application_ ? adw_application_window_new(application_)
+                                      : g_object_new(ADW_TYPE_APPLICATION_WINDOW, nullptr));
+    g_object_set_data(G_OBJECT(window_), groupKey, this);
+    gtk_widget_add_css_class(GTK_WIDGET(window_), "larkspin-document");
+    gtk_window_set_default_size(window_, 1180, 820);
+    gtk_widget_set_size_request(GTK_WIDGET(window_), 760, 520);
+
+    GtkWidget* header = adw_header_bar_new();
+    sidebarButton_ = headerButton("sidebar-show-symbolic", "win.toggle-sidebar",
+                                  "toolbar.toc.label", "toolbar.toc.tooltip");
+    findButton_ = headerButton("edit-find-symbolic", "win.show-find-bar", "toolbar.find.label",
+                               "toolbar.find.tooltip");
+    GMenu* menu = g_menu_new();
+    g_menu_append(menu, L10n::text("toolbar.toc.label").c_str(), "win.toggle-sidebar");
+    g_menu_append(menu, L10n::text("toolbar.find.label").c_str(), "win.show-find-bar");
+    menuButton_ = gtk_menu_button_new();
+    gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menuButton_), "open-menu-symbolic");
+    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menuButton_), G_MENU_MODEL(menu));
+    gtk_menu_button_set_primary(GTK_MENU_BUTTON(menuButton_), TRUE);
+    gtk_widget_set_tooltip_text(menuButton_, L10n::text("toolbar.menu.tooltip").c_str());
+    g_object_unref(menu);
+    adw_header_bar_pack_start(ADW_HEADER_BAR(header), sidebarButton_);
+    adw_header_bar_pack_end(ADW_HEADER_BAR(header), menuButton_);
+    adw_header_bar_pack_end(ADW_HEADER_BAR(header), findButton_);
+
+    view_ = adw_tab_view_new();
+    viewHold_ = GObjectPtr<AdwTabView>::adopt(view_);
+    gtk_widget_set_vexpand(GTK_WIDGET(view_), TRUE);
+    bar_ = GTK_WIDGET(adw_tab_bar_new());
+    adw_tab_bar_set_view(ADW_TAB_BAR(bar_), view_);
+
+    // GTK has no resize signal for windows: a drawing area over the content,
+    // drawing nothing and taking no input, reports the width it is given.
+    sensor_ = gtk_drawing_area_new();
+    gtk_widget_set_can_target(sensor_, FALSE);
+    gtk_widget_set_can_focus(sensor_, FALSE);
+    GtkWidget* overlay = gtk_overlay_new();
+    GtkWidget* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_box_append(GTK_BOX(content), header);
+    gtk_box_append(GTK_BOX(content), bar_);
+    gtk_box_append(GTK_BOX(content), GTK_WIDGET(view_));
+    gtk_overlay_set_child(GTK_OVERLAY(overlay), content);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), sensor_);
+    adw_application_window_set_content(ADW_APPLICATION_WINDOW(window_), overlay);
+
+    GtkEventController* shortcuts = gtk_shortcut_controller_new();
+    gtk_event_controller_set_name(shortcuts, "Orvik.windowShortcuts");
+    gtk_event_controller_set_propagation_phase(shortcuts, GTK_PHASE_CAPTURE);
+    for (const WindowActions::Shortcut& shortcut : WindowActions::shortcuts()) {
+        for (const std::string_view accelerator : shortcut.accelerators) {
+            GtkShortcutTrigger* trigger =
+                gtk_shortcut_trigger_parse_string(std::string(accelerator).c_str());
+            GtkShortcutAction* action = gtk_named_action_new(std::string(shortcut.action).c_str());
+            if (!trigger) {
+                g_object_unref(action);
+                continue;
+            }
+            gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(shortcuts),
+                                                 gtk_shortcut_new(trigger, action));
+        }
+    }
+    shortcuts_ = shortcuts;
+    gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
+
+    destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
+    active_ =
+        SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
+    selected_ = SignalConnection::connect(view_, "notify::selected-page",
+                                          G_CALLBACK(selectedPageChanged), this);
+    attached_ = SignalConnection::connect(view_, "page-attached", G_CALLBACK(pageAttached), this);
+    detached_ = SignalConnection::connect(view_, "page-detached", G_CALLBACK(pageDetached), this);
+    close_ = SignalConnection::connect(view_, "close-page", G_CALLBACK(closePage), this);
+    create_ = SignalConnection::connect(view_, "create-window", G_CALLBACK(createWindow), this);
+    resize_ = SignalConnection::connect(sensor_, "resize", G_CALLBACK(resized), this);
+    selectionChanged();
+}
+
+AdwTabPage* TabGroupWindow::add(std::unique_ptr<DocumentPage> page, bool select) {
+    GtkWidget* child = page->widget();
+    const std::string title = page->title();
+    livePages()[child] = std::move(page);
+    AdwTabPage* tab = adw_tab_view_append(view_, child);
+    adw_tab_page_set_title(tab, title.c_str());
+    if (select) adw_tab_view_set_selected_page(view_, tab);
+    return tab;
+}
+
+DocumentPage* TabGroupWindow::selectedPage() const {
+    AdwTabPage* selected = adw_tab_view_get_selected_page(view_);
+    return selected ? pageOf(adw_tab_page_get_child(selected)) : nullptr;
+}
+
+std::vector<DocumentPage*> TabGroupWindow::pages() const {
+    std::vector<DocumentPage*> result;
+    const int count = adw_tab_view_get_n_pages(view_);
+    for (int index = 0; index < count; ++index) {
+        if (DocumentPage* page =
+                pageOf(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)))) {
+            result.push_back(page);
+        }
+    }
+    return result;
+}
+
+void TabGroupWindow::movePage(DocumentPage& page, TabGroupWindow& target, int position) {
+    AdwTabPage* tab = tabOf(view_, page.widget());
+    if (!tab || &target == this) return;
+    adw_tab_view_transfer_page(view_, tab, target.view_, position);
+}
+
+TabGroupWindow& TabGroupWindow::tearOff(DocumentPage& page) {
+    TabGroupWindow& target = create(application_);
+    movePage(page, target, 0);
+    gtk_window_present(target.window());
+    return target;
+}
+
+void TabGroupWindow::selectionChanged() {
+    DocumentPage* page = selectedPage();
+    gtk_window_set_title(window_, page ? page->title().c_str() : "Larkspin");
+    if (page && width_ > 0) page->setWindowWidth(width_);
+    bindSelected();
+    updateActive();
+    sessionChanged();
+}
+
+void TabGroupWindow::updateActive() {
+    const DocumentPage* selected = selectedPage();
+    const bool active = gtk_window_is_active(window_);
+    for (DocumentPage* page : pages()) page->setWindowActive(active && page == selected);
+}
+
+void TabGroupWindow::bindSelected() {
+    DocumentPage* page = selectedPage();
+    if (page == bound_ && (binding_ || !page)) return;
+    binding_.reset();
+    bound_ = page;
+    if (page) binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), page->actions());
+}
+
+void TabGroupWindow::widthChanged(double width, double height) {
+    if (width <= 0 || (width == width_ && height == height_)) return;
+    const bool widthMoved = width != width_;
+    width_ = width;
+    height_ = height;
+    if (DocumentPage* page = selectedPage(); page && widthMoved) page->setWindowWidth(width);
+    sessionChanged();
+}
+
+void TabGroupWindow::destroyed(GtkWidget*, gpointer self) {
+    delete static_cast<TabGroupWindow*>(self);
+}
+
+void TabGroupWindow::selectedPageChanged(GObject*, GParamSpec*, gpointer self) {
+    static_cast<TabGroupWindow*>(self)->selectionChanged();
+}
+
+void TabGroupWindow::pageAttached(AdwTabView*, AdwTabPage* tab, int, gpointer self) {
+    auto* group = static_cast<TabGroupWindow*>(self);
+    if (DocumentPage* page = pageOf(adw_tab_page_get_child(tab))) {
+        adw_tab_page_set_title(tab, page->title().c_str());
+        if (group->width_ > 0) page->setWindowWidth(group->width_);
+    }
+    group->selectionChanged();
+}
+
+void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer self) {
+    auto* group = static_cast<TabGroupWindow*>(self);
+    // The page's actions leave this window with it.
+    if (group->bound_ && group->bound_->widget() == adw_tab_page_get_child(tab)) {
+        group->binding_.reset();
+        group->bound_ = nullptr;
+    }
+    group->selectionChanged();
+    if (adw_tab_view_get_n_pages(group->view_) == 0) {
+        // The last tab left (closed, or dragged to another window): the
+        // window goes too, a turn later, unless a tab came back meanwhile.
+        auto window = GObjectPtr<GtkWindow>::retain(group->window_);
+        MainThread::post([window] {
+            TabGroupWindow* emptied = TabGroupWindow::of(window.get());
+            if (emptied && adw_tab_view_get_n_pages(emptied->view_) == 0) {
+                gtk_window_destroy(window.get());
+            }
+        });
+    }
+}
+
+gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer) {
+    GtkWidget* child = adw_tab_page_get_child(tab);
+    DocumentPage* page = pageOf(child);
+    if (!page) {
+        adw_tab_view_close_page_finish(view, tab, TRUE);
+        return GDK_EVENT_STOP;
+    }
+    auto viewRef = GObjectPtr<AdwTabView>::retain(view);
+    auto tabRef = GObjectPtr<AdwTabPage>::retain(tab);
+    page->requestClose([viewRef, tabRef](bool close) {
+        GtkWidget* closing = adw_tab_page_get_child(tabRef.get());
+        // The tab may have moved to another window, or gone, meanwhile.
+        if (tabOf(viewRef.get(), closing) != tabRef.get()) return;
+        adw_tab_view_close_page_finish(viewRef.get(), tabRef.get(), close);
+        if (close) releasePage(closing);
+    });
+    return GDK_EVENT_STOP;
+}
+
+AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
+    TabGroupWindow& target = create(static_cast<TabGroupWindow*>(self)->application_);
+    gtk_window_present(target.window());
+    return target.view_;
+}
+
+void TabGroupWindow::activeChanged(GObject*, GParamSpec*, gpointer self) {
+    static_cast<TabGroupWindow*>(self)->updateActive();
+}
+
+void TabGroupWindow::resized(GtkWidget*, int width, int height, gpointer self) {
+    static_cast<TabGroupWindow*>(self)->widthChanged(width, height);
+}
+
+}  // namespace larkspin

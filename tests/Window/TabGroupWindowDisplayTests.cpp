@@ -1,0 +1,325 @@
+#include <adwaita.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/UserDefaults.hpp"
+#include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
+#include "Window/Widgets/ChromeTheme.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/PageDocument.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin {
+namespace {
+
+// A document as the pages see it: a name and a reader of its own.
+class TestDocument final : public PageDocument {
+public:
+    std::string displayName() const override { return name; }
+    std::optional<std::filesystem::path> filePath() const override { return path; }
+    std::shared_ptr<ReaderViewController> reader() const override { return controller; }
+    std::shared_ptr<ReaderView> readerView() const override { return view; }
+
+    std::string name;
+    std::optional<std::filesystem::path> path;
+    std::shared_ptr<ReaderView> view;
+    std::shared_ptr<ReaderViewController> controller;
+};
+
+class TabGroupWindowDisplay : public test::ReaderDisplayTest {
+protected:
+    void TearDown() override {
+        // Windows first: they end their pages, which let go of the readers.
+        for (GtkWindow* group : windows) {
+            if (group) gtk_window_destroy(group);
+        }
+        MainThread::drainForTesting();
+        windows.clear();
+        MainThread::drainForTesting();
+        documents.clear();
+        ReaderDisplayTest::TearDown();
+    }
+
+    TabGroupWindow& makeWindow() {
+        TabGroupWindow& group = TabGroupWindow::create(nullptr);
+        track(group.window());
+        gtk_window_present(group.window());
+        return group;
+    }
+    // Windows may go by themselves (their last tab left): held weakly.
+    void track(GtkWindow* window) {
+        windows.push_back(window);
+        g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&windows.back()));
+    }
+
+    // A page over a new reader, added to `group`; the reader's renders reach
+    // the page as the document will pass them.
+    DocumentPage& addPage(TabGroupWindow& group, const std::string& name) {
+        auto document = std::make_shared<TestDocument>();
+        document->name = name;
+        if (name != "untitled") document->path = "/notes/" + name;
+        document->view = std::make_shared<ReaderView>(*factory);
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = document->view;
+        ReaderEnvironment& environment = dependencies.environment;
+        environment.clock = &Clock::system();
+        environment.rendererFiles = rendererFiles;
+        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        environment.pasteboard = &pasteboardService;
+        document->controller = ReaderViewController::create(name, std::move(dependencies));
+        documents.push_back(document);
+        auto page = std::make_unique<DocumentPage>(document, defaults, Clock::system(),
+                                                   ThemeCatalog::theme(ThemeID::porcelain));
+        DocumentPage& added = *page;
+        document->controller->onRendered = [this, &added](const std::vector<BridgeHeading>& list) {
+            added.documentDidRender(list);
+            ++renders;
+        };
+        group.add(std::move(page));
+        return added;
+    }
+
+    void renderIn(DocumentPage& page, const std::string& text) {
+        const int before = renders;
+        page.document().reader()->loadView();
+        page.document().reader()->render(text);
+        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
+    }
+
+    nlohmann::json scriptIn(DocumentPage& page, const std::string& body) {
+        const test::ScriptOutcome outcome =
+            test::callScript(page.document().readerView()->webView(), body);
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        return nlohmann::json::parse(outcome.json, nullptr, false);
+    }
+
+    // Runs the named window action the way its shortcut does.
+    static bool pressShortcut(TabGroupWindow& group, const char* accelerator) {
+        GListModel* shortcuts = G_LIST_MODEL(group.shortcuts());
+        for (unsigned index = 0; index < g_list_model_get_n_items(shortcuts); ++index) {
+            auto* shortcut = GTK_SHORTCUT(g_list_model_get_item(shortcuts, index));
+            char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut));
+            const bool match = std::string(trigger) == accelerator;
+            g_free(trigger);
+            bool done = false;
+            if (match) {
+                done = gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut),
+                                                    GTK_SHORTCUT_ACTION_EXCLUSIVE,
+                                                    GTK_WIDGET(group.window()), nullptr);
+            }
+            g_object_unref(shortcut);
+            if (match) return done;
+        }
+        return false;
+    }
+
+    UserDefaults defaults{dir.path() / "preferences.json"};
+    std::vector<std::shared_ptr<TestDocument>> documents;
+    std::list<GtkWindow*> windows;
+    int renders = 0;
+};
+
+TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelection) {
+    TabGroupWindow& first = makeWindow();
+    DocumentPage& alpha = addPage(first, "alpha.md");
+    DocumentPage& beta = addPage(first, "beta.md");
+    EXPECT_EQ(first.selectedPage(), &beta);
+    EXPECT_STREQ(gtk_window_get_title(first.window()), "beta.md");
+    EXPECT_FALSE(alpha.document().reader()->isWindowActive()) << "not the selected page";
+    renderIn(alpha, "# Alpha\n\nbefore the move\n");
+    WebKitWebView* webView = alpha.document().readerView()->webView();
+    ASSERT_NE(webView, nullptr);
+
+    if (const char* shot = std::getenv("LARKSPIN_WINDOW_SCREENSHOT")) {
+        ChromeTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
+        renderIn(beta,
+                 "# Beta\n\nSome text.\n\n## Part one\n\nMore.\n\n### Deeper\n\n## Part two\n");
+        adw_tab_view_set_selected_page(first.tabView(),
+                                       adw_tab_view_get_nth_page(first.tabView(), 1));
+        test::waitFor([] { return false; }, std::chrono::milliseconds(1500));
+        GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(first.window()));
+        GtkSnapshot* snapshot = gtk_snapshot_new();
+        gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
+                               gdk_paintable_get_intrinsic_height(paintable));
+        GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+        if (node) {
+            GdkTexture* texture = gsk_renderer_render_texture(
+                gtk_native_get_renderer(GTK_NATIVE(first.window())), node, nullptr);
+            gdk_texture_save_to_png(texture, shot);
+            g_object_unref(texture);
+            gsk_render_node_unref(node);
+        }
+        g_object_unref(paintable);
+    }
+
+    TabGroupWindow& second = makeWindow();
+    first.movePage(alpha, second, 0);
+    EXPECT_EQ(first.pages(), std::vector<DocumentPage*>{&beta});
+    EXPECT_EQ(second.pages(), std::vector<DocumentPage*>{&alpha});
+    EXPECT_EQ(second.selectedPage(), &alpha);
+    EXPECT_STREQ(gtk_window_get_title(second.window()), "alpha.md");
+    EXPECT_EQ(alpha.document().readerView()->webView(), webView)
+        << "the web view survives the move";
+    EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
+    // Only the selected page of the active window is the key page.
+    EXPECT_FALSE(beta.document().reader()->isWindowActive() &&
+                 !gtk_window_is_active(first.window()));
+    EXPECT_EQ(alpha.document().reader()->isWindowActive(),
+              static_cast<bool>(gtk_window_is_active(second.window())));
+
+    // It still renders, in the same view.
+    renderIn(alpha, "# Alpha\n\nafter the move\n");
+    EXPECT_EQ(alpha.document().readerView()->webView(), webView);
+    EXPECT_TRUE(test::waitFor([&] {
+        const auto text = scriptIn(alpha, "return document.body.innerText;");
+        return text.is_string() &&
+               text.get<std::string>().find("after the move") != std::string::npos;
+    }));
+
+    // The session keeps each group's titled pages in tab order.
+    DocumentPage& untitled = addPage(second, "untitled");
+    adw_tab_view_set_selected_page(second.tabView(),
+                                   adw_tab_view_get_nth_page(second.tabView(), 0));
+    int changes = 0;
+    TabGroupWindow::onSessionChanged() = [&changes] { ++changes; };
+    addPage(first, "gamma.md");
+    EXPECT_GT(changes, 0);
+    TabGroupWindow::onSessionChanged() = nullptr;
+    const SessionSnapshot session = TabGroupWindow::sessionSnapshot();
+    ASSERT_EQ(session.groups.size(), 2u);
+    ASSERT_EQ(session.groups[0].tabs.size(), 2u);
+    EXPECT_EQ(session.groups[0].tabs[0],
+              (SessionTab{"/notes/beta.md", TabRestorationInfo{1, 0, false}}));
+    EXPECT_EQ(session.groups[0].tabs[1],
+              (SessionTab{"/notes/gamma.md", TabRestorationInfo{1, 1, true}}));
+    ASSERT_EQ(session.groups[1].tabs.size(), 1u) << "an untitled page is not kept";
+    EXPECT_EQ(session.groups[1].tabs[0],
+              (SessionTab{"/notes/alpha.md", TabRestorationInfo{2, 0, true}}));
+    EXPECT_GT(session.groups[1].width, 0);
+    adw_tab_view_close_page(second.tabView(),
+                            adw_tab_view_get_page(second.tabView(), untitled.widget()));
+    adw_tab_view_close_page(first.tabView(), adw_tab_view_get_nth_page(first.tabView(), 1));
+    ASSERT_EQ(first.selectedPage(), &beta);
+
+    // Each window's actions reach its own selected page.
+    const bool alphaShown = alpha.isSidebarShown();
+    const bool betaShown = beta.isSidebarShown();
+    gtk_widget_activate_action(GTK_WIDGET(second.window()), "win.toggle-sidebar", nullptr);
+    EXPECT_NE(alpha.isSidebarShown(), alphaShown);
+    EXPECT_EQ(beta.isSidebarShown(), betaShown);
+
+    // Torn off into a window of its own, then closed there.
+    TabGroupWindow& third = first.tearOff(beta);
+    track(third.window());
+    EXPECT_TRUE(first.pages().empty());
+    const TabGroupWindow* emptied = &first;
+    EXPECT_TRUE(test::waitFor([emptied] {
+        const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+        return std::count(groups.begin(), groups.end(), emptied) == 0;
+    })) << "a window whose last tab left closes";
+    EXPECT_EQ(third.selectedPage(), &beta);
+    EXPECT_STREQ(gtk_window_get_title(third.window()), "beta.md");
+    adw_tab_view_close_page(third.tabView(), adw_tab_view_get_nth_page(third.tabView(), 0));
+    EXPECT_EQ(TabGroupWindow::pageOf(beta.widget()), nullptr);
+}
+
+TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "notes.md");
+    ASSERT_TRUE(test::waitFor([&] { return group.width() > 0; }));
+    ASSERT_GE(group.width(), 900) << "a wide window shows the sidebar by default";
+    EXPECT_TRUE(page.isSidebarShown());
+
+    ASSERT_TRUE(pressShortcut(group, "F9"));
+    EXPECT_FALSE(page.isSidebarShown());
+    EXPECT_EQ(defaults.boolean("sidebarVisible"), false);
+    ASSERT_TRUE(pressShortcut(group, "F9"));
+    EXPECT_TRUE(page.isSidebarShown());
+    EXPECT_EQ(defaults.boolean("sidebarVisible"), true);
+
+    ASSERT_TRUE(pressShortcut(group, "<Control>f"));
+    EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));
+
+    // The header buttons name their shortcuts and act on the same page.
+    EXPECT_NE(std::string(gtk_widget_get_tooltip_text(group.sidebarButton())).find("F9"),
+              std::string::npos);
+    EXPECT_NE(std::string(gtk_widget_get_tooltip_text(group.findButton())).find("Ctrl+F"),
+              std::string::npos);
+    g_signal_emit_by_name(group.sidebarButton(), "clicked");
+    EXPECT_FALSE(page.isSidebarShown());
+
+    // The chrome's theme goes on the display once, however often it changes.
+    ChromeTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
+    ChromeTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
+    EXPECT_EQ(ChromeTheme::providersInstalled(), 1);
+    EXPECT_EQ(adw_style_manager_get_color_scheme(adw_style_manager_get_default()),
+              ADW_COLOR_SCHEME_FORCE_LIGHT);
+}
+
+TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToClose) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "kept.md");
+    std::shared_ptr<TestDocument> document = documents.back();
+    EXPECT_TRUE(document->controller->onActiveHeading);
+
+    std::function<void(bool)> pending;
+    page.onCloseRequest = [&pending](std::function<void(bool)> done) { pending = std::move(done); };
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
+    ASSERT_TRUE(pending);
+    EXPECT_EQ(group.pages().size(), 1u) << "the close waits for the page's answer";
+    std::exchange(pending, nullptr)(false);
+    EXPECT_EQ(group.pages().size(), 1u);
+
+    // The widgets outlive the page here, as in a window still being torn down.
+    GObjectPtr<GtkWidget> paned = GObjectPtr<GtkWidget>::retain(GTK_WIDGET(page.paned()));
+    GObjectPtr<GtkSingleSelection> selection =
+        GObjectPtr<GtkSingleSelection>::retain(page.outline().selection());
+    page.onCloseRequest = nullptr;
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
+    EXPECT_TRUE(group.pages().empty());
+    EXPECT_TRUE(test::waitFor([&] { return !document->controller->onActiveHeading; }))
+        << "the reader no longer calls the page";
+    gtk_paned_set_position(GTK_PANED(paned.get()), 300);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
+    EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);
+}
+
+TEST_F(TabGroupWindowDisplay, TheOutlineShowsTheRenderedHeadingsAndAClickScrollsThePage) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "long.md");
+    std::string text = "# First\n\n";
+    for (int i = 0; i < 120; ++i) text += "Paragraph " + std::to_string(i) + " of filler text.\n\n";
+    text += "## Second\n\nmore\n\n# Last\n\n";
+    for (int i = 0; i < 40; ++i) text += "Tail " + std::to_string(i) + ".\n\n";
+    renderIn(page, text);
+
+    OutlineSidebar& outline = page.outline();
+    GListModel* rows = G_LIST_MODEL(outline.selection());
+    ASSERT_EQ(g_list_model_get_n_items(rows), 3u);
+    EXPECT_FALSE(gtk_widget_get_visible(outline.emptyLabel()));
+    ASSERT_EQ(outline.outline().tree().nodes.size(), 3u);
+    EXPECT_EQ(outline.outline().tree().nodes[2].heading.text, "Last");
+
+    // A user's pick scrolls the page to the heading.
+    ASSERT_EQ(scriptIn(page, "return window.scrollY;").get<double>(), 0.0);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(outline.selection()), 2, TRUE);
+    EXPECT_TRUE(test::waitFor([&] {
+        return scriptIn(page, "return window.scrollY;").get<double>() > 0;
+    })) << "the page did not scroll";
+    // The page's active heading follows, and the highlight with it.
+    EXPECT_TRUE(test::waitFor([&] { return outline.outline().currentHeadingID().has_value(); }));
+}
+
+}  // namespace
+}  // namespace larkspin
