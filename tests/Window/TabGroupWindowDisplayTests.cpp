@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Platform/UserDefaults.hpp"
-#include "Reader/Chrome/FindBarViewController.hpp"
+#include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 #include "Window/Widgets/DocumentPage.hpp"

@@ -7,10 +7,10 @@
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/Chrome/ConflictBarViewController.hpp"
+#include "Reader/Widgets/ConflictBarViewController.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
-#include "Reader/Chrome/FindBarViewController.hpp"
-#include "Reader/ReaderView.hpp"
+#include "Reader/Widgets/FindBarViewController.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Window/WindowActions.hpp"
 

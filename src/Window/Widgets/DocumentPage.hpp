@@ -11,7 +11,7 @@
 #include "Platform/Async/TaskSlot.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
-#include "Protocol/BridgeHeading.hpp"
+#include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Window/FindRouting.hpp"
 #include "Window/ModeContainerViewController.hpp"
 #include "Window/SidebarController.hpp"

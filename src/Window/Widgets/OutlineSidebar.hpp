@@ -6,7 +6,7 @@
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
-#include "Protocol/BridgeHeading.hpp"
+#include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Window/TOCTree.hpp"
 
 typedef struct _GtkWidget GtkWidget;
