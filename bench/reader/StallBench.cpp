@@ -88,7 +88,7 @@ std::vector<Sample> runRenders(const std::string& text, int repeat) {
     std::vector<Sample> samples;
     WebKitWebContext* context = webkit_web_context_new();
     {
-        ReaderWebViewFactory factory(context);
+        ReaderWebViewFactory factory(context, {});
         auto view = std::make_shared<ReaderView>(factory);
         GtkWindow* window = presentWindow(view->widget());
         ReaderViewController::Dependencies dependencies;

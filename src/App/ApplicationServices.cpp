@@ -14,6 +14,7 @@
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 #include "Web/DiagramRenderServices.hpp"
+#include "Window/FilePathMenu.hpp"
 
 namespace larkspin {
 
@@ -22,7 +23,7 @@ ApplicationServices::ApplicationServices(Options options) {
     WebKitWebContext* context =
         options.webContext ? options.webContext : webkit_web_context_get_default();
     rendererFiles_ = AppResourceSchemeHandler::createForRenderer();
-    webViewFactory_ = std::make_shared<ReaderWebViewFactory>(context);
+    webViewFactory_ = std::make_shared<ReaderWebViewFactory>(context, FilePathMenu::describeItems());
     if (rendererFiles_) {
         const DiagramRenderService::Configuration configuration;
         AppLog::diagrams.info("独立渲染服务：isolation=%{public}s timeout=%ld ms",

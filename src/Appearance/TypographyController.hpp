@@ -20,7 +20,7 @@ class AppearanceController;
 class NotificationCenter;
 class UserDefaults;
 
-// The desktop's font weights that the design names, lightest first.
+// The desktop's named font weights, lightest first.
 enum class PlatformFontWeight {
     ultraLight,
     thin,

@@ -49,7 +49,7 @@ LogArgument toLogArgument(T v) {
 }  // namespace detail
 
 // A logger of one category under the subsystem "dev.corvantel.larkspin".
-// Formats use the markers of the design's log texts: "%{public}s",
+// Formats use the markers of our log texts: "%{public}s",
 // "%{private}s" (and a bare "%s", private by default), "%{bool}d", "%d",
 // "%ld", "%lld", "%u", "%lu", "%zu", "%f" (with optional precision), "%x",
 // "%%". Numbers are public and never depend on the locale. Private values

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "Platform/Async/MainThread.hpp"
 
@@ -11,10 +12,41 @@ namespace larkspin::ReaderContextMenu {
 
 namespace {
 
-// Those the design names (open image in new window, download image, open
-// link, open link in new window, download linked file, reload) and those with
-// the same purpose here. The design's copy-subject, reveal-image and
-// copy-link-with-highlight items have no counterpart in WebKitGTK.
+struct Activation {
+    GWeakRef source;
+    std::string action;
+};
+
+void activate(GSimpleAction*, GVariant*, gpointer data) {
+    auto* activation = static_cast<Activation*>(data);
+    auto* source = static_cast<GtkWidget*>(g_weak_ref_get(&activation->source));
+    if (source == nullptr) return;
+    gtk_widget_activate_action(source, activation->action.c_str(), nullptr);
+    g_object_unref(source);
+}
+
+void freeActivation(gpointer data, GClosure*) {
+    auto* activation = static_cast<Activation*>(data);
+    g_weak_ref_clear(&activation->source);
+    delete activation;
+}
+
+WebKitContextMenuItem* makeWebItem(const ReaderContextMenu::WindowItem& item, GtkWidget* actionSource) {
+    const std::string& identifier = item.identifier;
+    GSimpleAction* action = g_simple_action_new(identifier.c_str(), nullptr);
+    auto* activation = new Activation{{}, item.action};
+    g_weak_ref_init(&activation->source, actionSource);
+    g_signal_connect_data(action, "activate", G_CALLBACK(activate), activation, freeActivation,
+                          GConnectFlags{});
+    WebKitContextMenuItem* menuItem =
+        webkit_context_menu_item_new_from_gaction(G_ACTION(action), item.title.c_str(), nullptr);
+    g_object_unref(action);  // the item holds it
+    return menuItem;
+}
+
+
+// Everything that opens, downloads, navigates or reloads: the reader's only
+// navigation is its entry page.
 constexpr std::array inertActions{
     WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
     WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
@@ -65,6 +97,26 @@ void removeInertItems(WebKitContextMenu* menu) {
         if (!kept[index]) doomed.push_back(static_cast<WebKitContextMenuItem*>(node->data));
     }
     for (auto* item : doomed) webkit_context_menu_remove(menu, item);
+}
+
+AppendPlan planAppend(std::span<const ContextMenuEntry> entries, std::string_view firstIdentifier) {
+    const bool present = std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
+        return entry.identifier == firstIdentifier;
+    });
+    if (present) return {};
+    return {.separator = !entries.empty(), .items = true};
+}
+
+void appendWindowItems(WebKitContextMenu* menu, GtkWidget* actionSource,
+                       const std::vector<WindowItem>& items) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (items.empty()) return;
+    const AppendPlan plan = planAppend(entriesOf(menu), items.front().identifier);
+    if (plan.separator) webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+    if (!plan.items) return;
+    for (const WindowItem& item : items) {
+        webkit_context_menu_append(menu, makeWebItem(item, actionSource));
+    }
 }
 
 }  // namespace larkspin::ReaderContextMenu

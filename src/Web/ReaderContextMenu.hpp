@@ -1,11 +1,14 @@
 #pragma once
 
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "Protocol/Navigation/ContextMenuEntry.hpp"
 
 typedef struct _WebKitContextMenu WebKitContextMenu;
+typedef struct _GtkWidget GtkWidget;
 
 namespace larkspin {
 
@@ -25,6 +28,32 @@ void removeInertItems(WebKitContextMenu* menu);
 
 // The entries of a WebKit menu's top level.
 std::vector<ContextMenuEntry> entriesOf(WebKitContextMenu* menu);
+
+// An item the window adds at the end of the menu: it activates the window
+// action `action` ("win.…") from the widget the menu opened on, so that it
+// reaches the window of that widget's document. The window layer says which.
+struct WindowItem {
+    std::string title;       // localised
+    std::string action;      // detailed action name
+    std::string identifier;  // the item's own identifier
+    bool operator==(const WindowItem&) const = default;
+};
+
+// What appendWindowItems() does to a menu with these top-level entries:
+// nothing when the first window item is already there; otherwise a separator
+// when the menu is not empty, then the items.
+struct AppendPlan {
+    bool separator = false;
+    bool items = false;
+    friend bool operator==(const AppendPlan&, const AppendPlan&) = default;
+};
+AppendPlan planAppend(std::span<const ContextMenuEntry> entries, std::string_view firstIdentifier);
+
+// Adds `items` to a menu that is about to open, as planAppend() says.
+// Activating one activates its window action from `actionSource`, when that
+// widget still exists. Main thread.
+void appendWindowItems(WebKitContextMenu* menu, GtkWidget* actionSource,
+                       const std::vector<WindowItem>& items);
 
 }  // namespace ReaderContextMenu
 

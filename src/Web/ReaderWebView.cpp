@@ -1,7 +1,6 @@
 #include "Web/ReaderWebView.hpp"
 
 #include "Platform/Async/MainThread.hpp"
-#include "Web/FilePathMenu.hpp"
 #include "Web/ReaderContextMenu.hpp"
 
 namespace larkspin::ReaderWebView {
@@ -9,6 +8,7 @@ namespace larkspin::ReaderWebView {
 namespace {
 
 constexpr const char* panelObserverKey = "larkspin-panel-observer";
+constexpr const char* windowItemsKey = "larkspin-window-items";
 
 gboolean onContextMenu(WebKitWebView* webView, WebKitContextMenu* menu, WebKitHitTestResult*,
                        gpointer) {
@@ -57,7 +57,8 @@ void configure(WebKitSettings* settings) {
 
 }  // namespace
 
-GObjectPtr<WebKitWebView> create(WebKitWebContext* context) {
+GObjectPtr<WebKitWebView> create(WebKitWebContext* context,
+                                 std::vector<ReaderContextMenu::WindowItem> windowItems) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     auto contentManager =
         GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
@@ -69,6 +70,12 @@ GObjectPtr<WebKitWebView> create(WebKitWebContext* context) {
     g_signal_connect(webView.get(), "context-menu", G_CALLBACK(onContextMenu), nullptr);
     g_signal_connect(webView.get(), "script-dialog", G_CALLBACK(onScriptDialog), nullptr);
     g_signal_connect(webView.get(), "create", G_CALLBACK(onCreate), nullptr);
+    if (!windowItems.empty()) {
+        g_object_set_data_full(
+            G_OBJECT(webView.get()), windowItemsKey,
+            new std::vector<ReaderContextMenu::WindowItem>(std::move(windowItems)),
+            [](gpointer data) { delete static_cast<std::vector<ReaderContextMenu::WindowItem>*>(data); });
+    }
     return webView;
 }
 
@@ -84,7 +91,10 @@ void setPanelObserver(WebKitWebView* webView, PanelObserver observer) {
 void prepareContextMenu(WebKitWebView* webView, WebKitContextMenu* menu) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     ReaderContextMenu::removeInertItems(menu);
-    FilePathMenu::append(menu, GTK_WIDGET(webView));
+    if (const auto* items = static_cast<const std::vector<ReaderContextMenu::WindowItem>*>(
+            g_object_get_data(G_OBJECT(webView), windowItemsKey))) {
+        ReaderContextMenu::appendWindowItems(menu, GTK_WIDGET(webView), *items);
+    }
 }
 
 }  // namespace larkspin::ReaderWebView

@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Web/ReaderContextMenu.hpp"
 
 namespace larkspin {
 
@@ -20,13 +22,15 @@ namespace larkspin {
 // - script dialogs (alert, confirm, prompt) are refused without showing
 //   anything, and requests for new windows are refused;
 // - its context menu loses the items that make no sense in a reader and ends
-//   with the file-path items.
+//   with the items the window layer gives (its file-path items).
 // The window is not dragged from the web view's background: in GTK that
 // would take the pointer from text selection.
 namespace ReaderWebView {
 
-// A new reader web view in `context`. Main thread.
-GObjectPtr<WebKitWebView> create(WebKitWebContext* context);
+// A new reader web view in `context` whose context menu ends with
+// `windowItems`. Main thread.
+GObjectPtr<WebKitWebView> create(WebKitWebContext* context,
+                                 std::vector<ReaderContextMenu::WindowItem> windowItems = {});
 
 // Told of each alert, confirm and prompt the page asked for, after it was
 // answered; an empty function removes it.
@@ -34,7 +38,7 @@ using PanelObserver = std::function<void(WebKitScriptDialogType type, const std:
 void setPanelObserver(WebKitWebView* webView, PanelObserver observer);
 
 // The context menu's preparation ("context-menu" handler): the inert items
-// go, then the file-path items are appended. Exposed for tests.
+// go, then the view's window items are appended. Exposed for tests.
 void prepareContextMenu(WebKitWebView* webView, WebKitContextMenu* menu);
 
 }  // namespace ReaderWebView

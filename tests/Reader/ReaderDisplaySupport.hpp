@@ -98,7 +98,7 @@ protected:
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles = AppResourceSchemeHandler::createForRenderer();
     std::shared_ptr<NullPasteboard> pasteboard = std::make_shared<NullPasteboard>();
     PasteboardService pasteboardService{pasteboard};
-    std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context());
+    std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context(), std::vector<ReaderContextMenu::WindowItem>{});
     std::shared_ptr<ReaderView> view = std::make_shared<ReaderView>(*factory);
     std::shared_ptr<WebViewPrewarmer> prewarmer;
     std::shared_ptr<ReaderViewController> reader;

@@ -13,7 +13,6 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
-#include "Web/FilePathMenu.hpp"
 #include "Web/ReaderContextMenu.hpp"
 #include "Web/ReaderWebView.hpp"
 #include "Web/ResourceSchemes.hpp"
@@ -25,6 +24,14 @@
 
 namespace larkspin {
 namespace {
+
+// The window's file-path items, as the application gives them to every view.
+constexpr const char* copyPathIdentifier = "Orvik.file.copyPath";
+constexpr const char* revealIdentifier = "Orvik.file.revealInFinder";
+std::vector<ReaderContextMenu::WindowItem> windowItems() {
+    return {{"复制路径", "win.copy-file-path", copyPathIdentifier},
+            {"在文件管理器中显示", "win.reveal-in-file-manager", revealIdentifier}};
+}
 
 using nlohmann::json;
 const std::string entryURL(AppResourceSchemeHandler::entryURL);
@@ -42,7 +49,7 @@ protected:
     void SetUp() override {
         AppLog::setRevealPrivateForTesting(true);
         schemes = ResourceSchemes::install(harness.context());
-        view = ReaderWebView::create(harness.context());
+        view = ReaderWebView::create(harness.context(), windowItems());
         appResources =
             AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/dist"));
         imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
@@ -155,8 +162,8 @@ TEST_F(ReaderWebViewTest, ContextMenuLosesInertItemsAndEndsWithFilePathItems) {
                            : ContextMenuEntry{false, WebKitContextMenuAction(action), ""};
     };
     const std::vector<ContextMenuEntry> ours{
-        {false, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM, std::string(FilePathMenu::copyPathIdentifier)},
-        {false, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM, std::string(FilePathMenu::revealIdentifier)}};
+        {false, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM, std::string(copyPathIdentifier)},
+        {false, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM, std::string(revealIdentifier)}};
     const std::vector<std::pair<std::vector<int>, std::vector<int>>> cases = {
         {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD, S,
           WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD, S},

@@ -15,7 +15,7 @@ namespace larkspin {
 // thread.
 namespace AccessibilityAnnouncer {
 
-// How urgent an announcement is (the values of the design's priority levels).
+// How urgent an announcement is (its priority levels).
 enum class Priority : int { low = 10, medium = 50, high = 90 };
 
 // Trims white space and line breaks at both ends; an empty result announces

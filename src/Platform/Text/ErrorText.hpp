@@ -7,7 +7,7 @@
 
 namespace larkspin {
 
-// How errors become text where the design flattens them: a domain, its code,
+// How errors become text where a log line flattens them: a domain, its code,
 // and the system's description. errno values (std::generic_category or
 // std::system_category) have the domain "POSIX"; other categories use their
 // own name.

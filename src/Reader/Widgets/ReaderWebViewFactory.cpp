@@ -9,8 +9,10 @@
 
 namespace larkspin {
 
-ReaderWebViewFactory::ReaderWebViewFactory(WebKitWebContext* context)
+ReaderWebViewFactory::ReaderWebViewFactory(WebKitWebContext* context,
+                                           std::vector<ReaderContextMenu::WindowItem> windowItems)
     : context_(GObjectPtr<WebKitWebContext>::retain(context)),
+      windowItems_(std::move(windowItems)),
       schemes_(ResourceSchemes::install(context)) {}
 
 ReaderWebViewFactory::~ReaderWebViewFactory() = default;
@@ -19,7 +21,7 @@ GObjectPtr<WebKitWebView> ReaderWebViewFactory::makeWebView(
     std::shared_ptr<AppResourceSchemeHandler> appResources,
     std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    auto webView = ReaderWebView::create(context_.get());
+    auto webView = ReaderWebView::create(context_.get(), windowItems_);
     WebKitUserContentManager* manager = webkit_web_view_get_user_content_manager(webView.get());
     for (const auto& source : startScripts_) {
         WebKitUserScript* script = webkit_user_script_new(

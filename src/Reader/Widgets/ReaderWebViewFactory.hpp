@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Web/ReaderContextMenu.hpp"
 
 namespace larkspin {
 
@@ -24,7 +25,9 @@ class SpareWebView;
 // so that a crash ends one reader only. Main thread.
 class ReaderWebViewFactory {
 public:
-    explicit ReaderWebViewFactory(WebKitWebContext* context);
+    // Every web view it makes ends its context menu with `windowItems`.
+    ReaderWebViewFactory(WebKitWebContext* context,
+                         std::vector<ReaderContextMenu::WindowItem> windowItems);
     ~ReaderWebViewFactory();
     ReaderWebViewFactory(const ReaderWebViewFactory&) = delete;
     ReaderWebViewFactory& operator=(const ReaderWebViewFactory&) = delete;
@@ -45,6 +48,7 @@ public:
 
 private:
     GObjectPtr<WebKitWebContext> context_;
+    std::vector<ReaderContextMenu::WindowItem> windowItems_;
     std::shared_ptr<ResourceSchemes> schemes_;
     std::vector<std::string> startScripts_;
 };

@@ -12,7 +12,7 @@
 
 namespace larkspin::test {
 
-// The strip (a revealer's child) is as tall as the design says; every
+// The strip (a revealer's child) is as tall as the strips are meant to be; every
 // control lies whole inside it, its middle within a pixel of the middle of
 // `row` (the strip, or the strip less its hairline); buttons and fields are
 // the compact ones, with air above and below.

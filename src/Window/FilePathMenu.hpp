@@ -1,18 +1,14 @@
 #pragma once
 
 #include <gio/gio.h>
-#include <gtk/gtk.h>
 
 #include <array>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "Protocol/Navigation/ContextMenuEntry.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
-
-typedef struct _WebKitContextMenu WebKitContextMenu;
+#include "Web/ReaderContextMenu.hpp"
 
 namespace larkspin {
 
@@ -32,34 +28,14 @@ inline constexpr std::string_view revealAction = "win.reveal-in-file-manager";
 // The GMenu attribute that carries an item's identifier.
 inline constexpr const char* identifierAttribute = "identifier";
 
-struct Item {
-    std::string title;  // localised
-    std::string_view action;
-    std::string_view identifier;
-};
-
-// The pair, copy first: "menu.file.copy_path" and "menu.file.reveal_in_finder".
-std::array<Item, 2> describeItems();
-
-// What append() does to a menu with these top-level entries: nothing when
-// one of them is the copy item; otherwise a separator when the menu is not
-// empty, then the pair.
-struct AppendPlan {
-    bool separator = false;
-    bool items = false;
-    friend bool operator==(const AppendPlan&, const AppendPlan&) = default;
-};
-AppendPlan planAppend(std::span<const ContextMenuEntry> entries);
+// The pair, copy first: "menu.file.copy_path" and "menu.file.reveal_in_finder",
+// as the reader web views' factory appends them to every context menu.
+std::vector<ReaderContextMenu::WindowItem> describeItems();
 
 // A new pair of GMenu items (label, detailed action, identifier attribute).
 std::vector<GObjectPtr<GMenuItem>> makeItems();
 // A new menu holding a new pair; the heading sidebar's context menu.
 GObjectPtr<GMenu> makeContextMenu();
-
-// Adds the pair to a web view's context menu that is about to open, as
-// planAppend() says. Activating an item activates its window action from
-// `actionSource` (the web view), when that widget still exists. Main thread.
-void append(WebKitContextMenu* menu, GtkWidget* actionSource);
 
 }  // namespace FilePathMenu
 
