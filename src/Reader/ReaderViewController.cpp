@@ -337,7 +337,7 @@ bool ReaderViewController::ensureWebView() {
     ++rebuildCount_;
     AppLog::bridge.info("重建 WKWebView（第 %ld 次）：restoreAnchor=%{public}s hasSource=%{bool}d",
                         rebuildCount_, readingAnchor_ ? readingAnchor_->blockId : std::string("<nil>"),
-                        source_.has_value());
+                        source_ != nullptr);
     if (auto spare = claimSpare()) {
         adoptPrewarmedWebView(std::move(*spare));
     } else {
@@ -409,7 +409,7 @@ void ReaderViewController::retryAfterCrashLoop() {
 
 void ReaderViewController::render(std::string source, std::optional<RenderEnhancements> enhancements) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    source_ = std::move(source);
+    source_ = std::make_shared<const std::string>(std::move(source));
     enhancements_ = enhancements;
     ++renderRevision_;
     if (bridge_) bridge_->setSourceRevision(renderRevision_);
@@ -426,7 +426,7 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
     try {
         if (bridge_ && source_) {
             RenderRequestPayload request;
-            request.source = *source_;
+            request.source = source_;
             request.language = RendererLanguage::resolve(dependencies_.environment.preferredLocalizations());
             request.enhancements = enhancements_;
             request.background = !isWindowActive_;
@@ -445,7 +445,8 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
             auto bridge = bridge_;
             if (!bridge) throw BridgeError::notAttached();
             if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
-            JSONValue payload = request.jsonValue();
+            // Written as JSON on the bridge's worker queue: the source is shared, not copied here.
+            ReaderBridge::PayloadWriter payload = [request = std::move(request)] { return request.jsonValue(); };
             RenderedPayload reply = co_await bridge->request<RenderedPayload>(
                 Type::render, std::move(payload), Type::rendered);
             if (!handleRenderedReply(std::move(reply))) co_return;  // an owner's callback took the reader

@@ -247,7 +247,7 @@ public:
     // The reader's count of render calls (sent in every envelope); not the
     // document model's source revision.
     std::int64_t renderRevision() const { return renderRevision_; }
-    const std::optional<std::string>& source() const { return source_; }
+    const std::shared_ptr<const std::string>& source() const { return source_; }
     const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
     const std::vector<BridgeHeading>& lastHeadings() const {
         static const std::vector<BridgeHeading> none;
@@ -376,7 +376,7 @@ private:
     std::optional<SetBackgroundPayload> lastThemeBackground_;
     bool isReady_ = false;
     FirstScreenMarks firstScreenMarks_;
-    std::optional<std::string> source_;
+    std::shared_ptr<const std::string> source_;  // shared with the render requests' writers
     std::int64_t renderRevision_ = 0;
     RenderQueue renderQueue_;
     bool isWindowActive_ = true;
