@@ -350,7 +350,7 @@ Task<BridgeEnvelope> ReaderBridge::send(BridgeMessageType type, JSONValue payloa
 Task<BridgeEnvelope> ReaderBridge::performSend(std::weak_ptr<ReaderBridge> weak,
                                                BridgeMessageType type, JSONValue payload) {
     DecodedReply reply = co_await performExchange(std::move(weak), type, std::move(payload),
-                                                  nullptr, std::nullopt, nullptr);
+                                                  nullptr, 0, std::nullopt, nullptr);
     co_return std::move(reply.envelope);
 }
 
@@ -362,7 +362,8 @@ std::string ReaderBridge::encodeRequest(const BridgeEnvelope& request) {
 
 Task<ReaderBridge::DecodedReply> ReaderBridge::performExchange(
     std::weak_ptr<ReaderBridge> weak, BridgeMessageType type, JSONValue payload,
-    PayloadWriter write, std::optional<BridgeMessageType> expected, PayloadReader reader) {
+    PayloadWriter write, std::size_t approximateBytes, std::optional<BridgeMessageType> expected,
+    PayloadReader reader) {
     auto self = weak.lock();
     if (!self || !self->isAttached()) throw BridgeError::notAttached();
     BridgeEnvelope request =
@@ -371,10 +372,10 @@ Task<ReaderBridge::DecodedReply> ReaderBridge::performExchange(
     const std::string messageID = request.messageID;
     std::string messageJSON;
     // A small request is written at once, unless a larger one is still being
-    // written: requests reach the page in the order they were sent. A payload
-    // with a writer is always written on the queue.
-    if (!write && self->requestsEncoding_ == 0 &&
-        estimatedSize(request.payload) <= self->inlineCodingLimit_) {
+    // written: requests reach the page in the order they were sent.
+    const std::size_t size = write ? approximateBytes : estimatedSize(request.payload);
+    if (self->requestsEncoding_ == 0 && size <= self->inlineCodingLimit_) {
+        if (write) request.payload = write();
         messageJSON = encodeRequest(request);
         self.reset();
     } else {

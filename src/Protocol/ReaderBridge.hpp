@@ -133,12 +133,15 @@ public:
     // Writes a request's payload; run on the worker queue.
     using PayloadWriter = std::function<JSONValue()>;
 
-    // As `request`, with the payload written on the worker queue by `write`
-    // (which holds what it needs, such as a document's text shared, never
-    // copied on the main thread).
+    // As `request`, with the payload written by `write` (which holds what it
+    // needs, such as a document's text shared, never copied on the main
+    // thread): on the worker queue, or at once when `approximateBytes` is
+    // within the inline coding limit and nothing waits ahead of it.
     template <typename Reply>
-    Task<Reply> request(BridgeMessageType type, PayloadWriter write, BridgeMessageType expected) {
-        return performRequest<Reply>(weak_from_this(), type, std::move(write), expected);
+    Task<Reply> request(BridgeMessageType type, PayloadWriter write, std::size_t approximateBytes,
+                        BridgeMessageType expected) {
+        return performRequest<Reply>(weak_from_this(), type, std::move(write), approximateBytes,
+                                     expected);
     }
 
     // The longest text one page call carries, either way.
@@ -182,22 +185,24 @@ private:
                                       JSONValue payload, BridgeMessageType expected) {
         const PayloadReader reader = &readPayload<Reply>;
         DecodedReply reply = co_await performExchange(std::move(weak), type, std::move(payload),
-                                                      nullptr, expected, reader);
+                                                      nullptr, 0, expected, reader);
         co_return std::move(*std::static_pointer_cast<Reply>(reply.value));
     }
     template <typename Reply>
     static Task<Reply> performRequest(std::weak_ptr<ReaderBridge> weak, BridgeMessageType type,
-                                      PayloadWriter write, BridgeMessageType expected) {
+                                      PayloadWriter write, std::size_t approximateBytes,
+                                      BridgeMessageType expected) {
         const PayloadReader reader = &readPayload<Reply>;
         DecodedReply reply = co_await performExchange(std::move(weak), type, JSONValue(),
-                                                      std::move(write), expected, reader);
+                                                      std::move(write), approximateBytes, expected,
+                                                      reader);
         co_return std::move(*std::static_pointer_cast<Reply>(reply.value));
     }
     static Task<BridgeEnvelope> performSend(std::weak_ptr<ReaderBridge> weak,
                                             BridgeMessageType type, JSONValue payload);
     static Task<DecodedReply> performExchange(std::weak_ptr<ReaderBridge> weak,
                                               BridgeMessageType type, JSONValue payload,
-                                              PayloadWriter write,
+                                              PayloadWriter write, std::size_t approximateBytes,
                                               std::optional<BridgeMessageType> expected,
                                               PayloadReader reader);
     static std::string encodeRequest(const BridgeEnvelope& request);

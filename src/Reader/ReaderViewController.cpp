@@ -445,10 +445,11 @@ Task<void> ReaderViewController::performRender(RenderQueue::Ticket ticket) {
             auto bridge = bridge_;
             if (!bridge) throw BridgeError::notAttached();
             if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
-            // Written as JSON on the bridge's worker queue: the source is shared, not copied here.
+            // A large source is written as JSON on the bridge's worker queue: shared, not copied here.
+            const std::size_t sourceBytes = request.source->size();
             ReaderBridge::PayloadWriter payload = [request = std::move(request)] { return request.jsonValue(); };
             RenderedPayload reply = co_await bridge->request<RenderedPayload>(
-                Type::render, std::move(payload), Type::rendered);
+                Type::render, std::move(payload), sourceBytes, Type::rendered);
             if (!handleRenderedReply(std::move(reply))) co_return;  // an owner's callback took the reader
         }
     } catch (...) {
