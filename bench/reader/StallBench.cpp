@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "App/ApplicationServices.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -88,11 +89,12 @@ std::vector<Sample> runRenders(const std::string& text, int repeat) {
     std::vector<Sample> samples;
     WebKitWebContext* context = webkit_web_context_new();
     {
-        ReaderWebViewFactory factory(context, {});
-        auto view = std::make_shared<ReaderView>(factory);
+        ApplicationServices services({context, false});
+        auto view = std::make_shared<ReaderView>(services.webViewFactory());
         GtkWindow* window = presentWindow(view->widget());
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
+        dependencies.environment = services.readerEnvironment();
         auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
         int renderedCount = 0;
         reader->onRendered = [&](const std::vector<BridgeHeading>&) { ++renderedCount; };

@@ -4,7 +4,7 @@
 
 import { createPage } from './page/page.js';
 import { createWorkerParser } from './page/parser.js';
-import { makeEnvelope, newMessageID, postAsText, textEntry } from './page/protocol.js';
+import { createTextTransport, makeEnvelope, newMessageID, postAsText } from './page/protocol.js';
 
 const workerURL = new URL('./parse-worker.js', import.meta.url);
 
@@ -47,12 +47,16 @@ function unavailable(envelope) {
     }));
 }
 
-// The reader calls handleMessageText (JSON text both ways); handleMessage
-// takes and answers the envelope itself, for scripts in the page.
+// The reader calls handleMessageText (JSON text both ways, long texts in
+// slices through appendMessageText and takeReplyText); handleMessage takes and
+// answers the envelope itself, for scripts in the page.
 const handleMessage = page ? page.handleMessage : unavailable;
+const transport = createTextTransport(handleMessage);
 window.Orvik = Object.freeze({
     handleMessage,
-    handleMessageText: textEntry(handleMessage),
+    handleMessageText: transport.handleMessageText,
+    appendMessageText: transport.appendMessageText,
+    takeReplyText: transport.takeReplyText,
 });
 
 if (page) {

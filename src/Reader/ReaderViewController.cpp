@@ -239,7 +239,7 @@ bool ReaderViewController::ensureWebView() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     const auto& anchor = session_->readingAnchor();
     if (!lifecycle_.rebuild(anchor ? anchor->blockId : std::string("<nil>"),
-                            session_->source().has_value())) {
+                            session_->source() != nullptr)) {
         return false;
     }
     updateObscuredContentInsets();

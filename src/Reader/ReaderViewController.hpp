@@ -259,7 +259,7 @@ public:
     // The reader's count of render calls (sent in every envelope); not the
     // document model's source revision.
     std::int64_t renderRevision() const { return session_->renderRevision(); }
-    const std::optional<std::string>& source() const { return session_->source(); }
+    const std::shared_ptr<const std::string>& source() const { return session_->source(); }
     const std::optional<RenderEnhancements>& enhancements() const {
         return session_->enhancements();
     }

@@ -173,29 +173,70 @@ void WebKitBridgePort::unregisterMessageHandler(const std::string& name) {
     messageHandlers_.erase(found);
 }
 
+namespace {
+
+// The text as a GVariant string, handed over without a copy or a second UTF-8
+// check: the strict codec wrote it (or the bridge cut it on a character
+// boundary), so it is UTF-8 with every control character escaped (no NUL).
+GVariant* textVariant(std::string text) {
+    auto* owned = new std::string(std::move(text));
+    return g_variant_new_from_data(
+        G_VARIANT_TYPE_STRING, owned->c_str(), owned->size() + 1, TRUE,
+        +[](gpointer data) { delete static_cast<std::string*>(data); }, owned);
+}
+
+// The reading page's transport entries (see ReaderBridgePort::PageCall).
+constexpr const char* messageBody =
+    "return window.Orvik.handleMessageText(message, transfer, index, replySliceBytes);";
+constexpr const char* appendSliceBody =
+    "return window.Orvik.appendMessageText(transfer, index, message);";
+constexpr const char* takeReplySliceBody = "return window.Orvik.takeReplyText(transfer, index);";
+
+}  // namespace
+
 ReaderBridgePort::CallID WebKitBridgePort::callPageFunction(std::string messageJSON,
                                                             CallCallback done) {
+    GVariantDict arguments;
+    g_variant_dict_init(&arguments, nullptr);
+    g_variant_dict_insert_value(&arguments, "message", textVariant(std::move(messageJSON)));
+    return startCall(body_.c_str(), &arguments, std::move(done));
+}
+
+ReaderBridgePort::CallID WebKitBridgePort::callPage(PageCall call, CallCallback done) {
+    GVariantDict arguments;
+    g_variant_dict_init(&arguments, nullptr);
+    const char* body = messageBody;
+    switch (call.entry) {
+        case PageCall::Entry::message:
+            g_variant_dict_insert_value(&arguments, "replySliceBytes",
+                                        g_variant_new_double(static_cast<double>(call.replySliceBytes)));
+            break;
+        case PageCall::Entry::appendSlice: body = appendSliceBody; break;
+        case PageCall::Entry::takeReplySlice: body = takeReplySliceBody; break;
+    }
+    if (call.entry != PageCall::Entry::takeReplySlice) {
+        g_variant_dict_insert_value(&arguments, "message", textVariant(std::move(call.text)));
+    }
+    g_variant_dict_insert_value(&arguments, "transfer", textVariant(std::move(call.transfer)));
+    g_variant_dict_insert_value(&arguments, "index",
+                                g_variant_new_double(static_cast<double>(call.index)));
+    return startCall(body, &arguments, std::move(done));
+}
+
+ReaderBridgePort::CallID WebKitBridgePort::startCall(const char* body, GVariantDict* arguments,
+                                                     CallCallback done) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     const CallID id = nextCallID();
+    GVariant* argumentVariant = g_variant_ref_sink(g_variant_dict_end(arguments));
     if (webView_ == nullptr) {
+        g_variant_unref(argumentVariant);
         CallResult result;
         result.error = std::make_exception_ptr(BridgeError::notAttached());
         done(std::move(result));
         return id;
     }
     waitingCalls().emplace(id, std::move(done));
-    GVariantDict arguments;
-    g_variant_dict_init(&arguments, nullptr);
-    // The text is handed over without a copy or a second UTF-8 check: the
-    // strict codec wrote it, so it is UTF-8 with every control character
-    // escaped (no NUL inside).
-    auto* text = new std::string(std::move(messageJSON));
-    GVariant* message = g_variant_new_from_data(
-        G_VARIANT_TYPE_STRING, text->c_str(), text->size() + 1, TRUE,
-        +[](gpointer data) { delete static_cast<std::string*>(data); }, text);
-    g_variant_dict_insert_value(&arguments, "message", message);
-    GVariant* argumentVariant = g_variant_ref_sink(g_variant_dict_end(&arguments));
-    webkit_web_view_call_async_javascript_function(webView_, body_.c_str(), -1, argumentVariant,
+    webkit_web_view_call_async_javascript_function(webView_, body, -1, argumentVariant,
                                                    nullptr /* page world */, nullptr, nullptr,
                                                    &callFinished, GSIZE_TO_POINTER(id));
     g_variant_unref(argumentVariant);

@@ -54,6 +54,9 @@ public:
     bool registerMessageHandler(const std::string& name, MessageHandler handler) override;
     void unregisterMessageHandler(const std::string& name) override;
     CallID callPageFunction(std::string messageJSON, CallCallback done) override;
+    // The reading page's entries: `handleMessageText`, `appendMessageText`
+    // and `takeReplyText` of `window.Orvik`.
+    CallID callPage(PageCall call, CallCallback done) override;
     void abandonCall(CallID call) override;
     void setPageEndHandler(PageEndHandler handler) override;
 
@@ -62,6 +65,7 @@ private:
 
     static void webViewFinalized(gpointer data, GObject* whereTheObjectWas);
     void pageDidEnd(PageEnd end);
+    CallID startCall(const char* body, GVariantDict* arguments, CallCallback done);
 
     WebKitWebView* webView_ = nullptr;  // cleared when the view is finalised
     std::string body_;

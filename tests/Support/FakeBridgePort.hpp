@@ -20,6 +20,7 @@ public:
         CallID id = 0;
         std::string messageJSON;
         CallCallback done;
+        PageCall page;  // how it was called (entry message with the text for callPageFunction)
     };
 
     bool isAlive() const override { return alive; }
@@ -31,7 +32,14 @@ public:
     }
     void unregisterMessageHandler(const std::string& name) override { handlers.erase(name); }
     CallID callPageFunction(std::string messageJSON, CallCallback done) override {
-        calls.push_back({++lastID, std::move(messageJSON), std::move(done)});
+        PageCall page;
+        page.text = messageJSON;
+        calls.push_back({++lastID, std::move(messageJSON), std::move(done), std::move(page)});
+        return lastID;
+    }
+    CallID callPage(PageCall call, CallCallback done) override {
+        std::string text = call.text;
+        calls.push_back({++lastID, std::move(text), std::move(done), std::move(call)});
         return lastID;
     }
     void abandonCall(CallID id) override { abandoned.push_back(id); }

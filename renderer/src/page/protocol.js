@@ -148,3 +148,96 @@ export function textEntry(handleMessage) {
 export function postAsText(handler, envelope) {
     if (handler) handler.postMessage(JSON.stringify(envelope));
 }
+
+// No single call carries a very long text either way: WebKit converts a
+// call's argument and its result on the reader's main thread. A long request
+// arrives in slices (appendMessageText, then the last one with
+// handleMessageText naming the transfer), and a long reply is kept here and
+// answered with its first slice under a header, "#<count> <transfer>\n"; the
+// reader takes the others with takeReplyText.
+
+// Replies kept for the reader at once, at most (an abandoned one goes first).
+const KEPT_REPLIES = 4;
+
+/**
+ * Cuts a text into slices of at most `units` UTF-16 code units, never
+ * between the two halves of a surrogate pair.
+ * @param {string} text
+ * @param {number} units
+ * @returns {string[]}
+ */
+export function sliceText(text, units) {
+    const size = Math.max(2, Math.floor(units));
+    const slices = [];
+    let start = 0;
+    while (start < text.length) {
+        let end = Math.min(text.length, start + size);
+        const last = text.charCodeAt(end - 1);
+        if (end < text.length && last >= 0xd800 && last <= 0xdbff) end -= 1;
+        slices.push(text.slice(start, end));
+        start = end;
+    }
+    return slices.length > 0 ? slices : [''];
+}
+
+/**
+ * The reader's entries over `handleMessage`: handleMessageText (JSON text in,
+ * the reply's JSON text out, optionally in slices), appendMessageText and
+ * takeReplyText.
+ * @param {(value: unknown) => Promise<object>} handleMessage
+ */
+export function createTextTransport(handleMessage) {
+    const entry = textEntry(handleMessage);
+    /** @type {{id: string, parts: string[]} | null} */
+    let incoming = null;
+    /** @type {Map<string, string[]>} */
+    const kept = new Map();
+    let nextReply = 0;
+
+    function appendMessageText(transfer, index, slice) {
+        if (typeof transfer !== 'string' || transfer === '' || typeof slice !== 'string') return false;
+        // A slice of another transfer replaces a partial one: that one was abandoned.
+        if (index === 0 || incoming?.id !== transfer) incoming = { id: transfer, parts: [] };
+        if (index !== incoming.parts.length) {
+            incoming = null;  // a slice went missing: the whole transfer is refused
+            return false;
+        }
+        incoming.parts.push(slice);
+        return true;
+    }
+
+    function keepReply(text, sliceBytes) {
+        // At most three bytes of UTF-8 per code unit.
+        const slices = sliceText(text, sliceBytes / 3);
+        if (slices.length === 1) return text;
+        const transfer = `reply-${++nextReply}`;
+        kept.set(transfer, slices);
+        while (kept.size > KEPT_REPLIES) kept.delete(kept.keys().next().value);
+        return `#${slices.length} ${transfer}\n${slices[0]}`;
+    }
+
+    function handleMessageText(text, transfer, index, replySliceBytes) {
+        let whole = text;
+        if (typeof transfer === 'string' && transfer !== '') {
+            const parts = incoming?.id === transfer ? incoming.parts : null;
+            incoming = null;
+            if (!parts || parts.length !== index || typeof text !== 'string') {
+                return Promise.reject(new Error(`incomplete transfer ${transfer}`));
+            }
+            whole = parts.join('') + text;
+        }
+        const reply = entry(whole);
+        if (!(typeof replySliceBytes === 'number' && replySliceBytes > 0)) return reply;
+        return reply.then((replyText) => keepReply(replyText, replySliceBytes));
+    }
+
+    function takeReplyText(transfer, index) {
+        const slices = kept.get(transfer);
+        if (!slices || !Number.isInteger(index) || index < 1 || index >= slices.length) return null;
+        const slice = slices[index];
+        if (index === slices.length - 1) kept.delete(transfer);
+        return slice;
+    }
+
+    return { handleMessageText, appendMessageText, takeReplyText };
+}

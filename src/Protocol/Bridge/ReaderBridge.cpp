@@ -42,6 +42,38 @@ std::size_t estimatedSize(const JSONValue& value) {
     }
 }
 
+// The end of a slice that starts at `begin` and holds at most `limit` bytes,
+// moved back so that it does not cut a UTF-8 sequence.
+std::size_t sliceEnd(const std::string& text, std::size_t begin, std::size_t limit) {
+    std::size_t end = begin + limit;
+    if (end >= text.size()) return text.size();
+    std::size_t cut = end;
+    while (cut > begin && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return cut > begin ? cut : end;
+}
+
+// The header of a reply the page answers in slices: "#<count> <transfer>\n",
+// then the first slice. False when the text does not start with one.
+bool readSlicedReplyHeader(const std::string& text, std::int64_t& count, std::string& transfer,
+                           std::size_t& headerLength) {
+    if (text.empty() || text[0] != '#') return false;
+    const std::size_t space = text.find(' ');
+    const std::size_t newline = text.find('\n');
+    if (space == std::string::npos || newline == std::string::npos || space > newline ||
+        space == 1 || space > 10 || newline == space + 1) {
+        return false;
+    }
+    count = 0;
+    for (std::size_t i = 1; i < space; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        count = count * 10 + (text[i] - '0');
+    }
+    if (count < 1) return false;
+    transfer = text.substr(space + 1, newline - space - 1);
+    headerLength = newline + 1;
+    return true;
+}
+
 }  // namespace
 
 // What the web view's registration holds: it reaches the bridge only while
@@ -67,6 +99,11 @@ struct ReaderBridge::PendingCall {
     std::string messageID;
     std::optional<BridgeMessageType> expected;
     PayloadReader reader = nullptr;
+    // A reply that comes in slices: its place among the inbound texts and
+    // the slices so far.
+    std::shared_ptr<Inbound> assembling;
+    std::string replyTransfer;
+    std::int64_t replySlices = 0;
 };
 
 // A page event as the worker queue hands it to the main thread: the envelope
@@ -94,6 +131,8 @@ struct ReaderBridge::Inbound {
     std::optional<BridgeMessageType> expected;
     PayloadReader reader = nullptr;
     ReaderBridgePort::CallResult result;
+    // A reply that came in slices: joined into `result` by decode().
+    std::vector<std::string> replySlices;
     // An event: the body's text.
     std::optional<std::string> body;
 
@@ -175,7 +214,9 @@ void ReaderBridge::attachTakingOverFrom(ReaderBridge& other) {
     pending_ = std::exchange(other.pending_, {});
     std::erase_if(pending_, [](const auto& call) { return !call->done; });
     for (const auto& call : pending_) call->owner = weak_from_this();
+    outbound_ = std::exchange(other.outbound_, {});
     listenForPageEnd();
+    if (!outbound_.empty()) scheduleOutbound();
 }
 
 void ReaderBridge::teardown() {
@@ -209,11 +250,17 @@ void ReaderBridge::pageDidEnd(ReaderBridgePort::PageEnd end) {
             failPendingCalls(std::make_exception_ptr(BridgeError::notAttached()));
             break;
     }
+    deliverInbound();  // what waited behind a reply that was still coming in
 }
 
 void ReaderBridge::failPendingCalls(std::exception_ptr error) {
     auto calls = std::exchange(pending_, {});
+    outbound_.clear();  // slices and calls not yet made belong to the ended calls
     for (const auto& call : calls) {
+        if (const auto item = std::exchange(call->assembling, nullptr)) {
+            // Its slices stop coming: the place it held is given up.
+            item->decoded.store(true, std::memory_order_release);
+        }
         if (!call->done) continue;
         if (port_ && call->callID) port_->abandonCall(*call->callID);
         ReaderBridgePort::CallResult result;
@@ -238,11 +285,62 @@ void ReaderBridge::startCall(const std::shared_ptr<PendingCall>& call, std::stri
     std::erase_if(pending_, [](const auto& waiting) { return !waiting->done; });
     pending_.push_back(call);
     call->owner = weak_from_this();
-    call->callID = port_->callPageFunction(
-        std::move(messageJSON), [call](ReaderBridgePort::CallResult result) {
-            // A bridge that is gone has ended its calls already.
-            if (auto owner = call->owner.lock()) owner->receiveReply(call, std::move(result));
-        });
+    // Moved, not copied: the slices are cut from it as they leave.
+    auto text = std::make_shared<const std::string>(std::move(messageJSON));
+    const bool sliced = text->size() > transferSliceBytes_;
+    std::size_t begin = 0;
+    std::int64_t index = 0;
+    while (text->size() - begin > transferSliceBytes_) {
+        const std::size_t end = sliceEnd(*text, begin, transferSliceBytes_);
+        outbound_.push_back({call, text, begin, end, index++, true, false});
+        begin = end;
+    }
+    outbound_.push_back({call, text, begin, text->size(), index, sliced, true});
+    if (!outboundScheduled_) sendNextOutbound();
+}
+
+void ReaderBridge::scheduleOutbound() {
+    if (outboundScheduled_) return;
+    outboundScheduled_ = true;
+    MainThread::post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->outboundScheduled_ = false;
+            self->sendNextOutbound();
+        }
+    });
+}
+
+// Makes the first waiting page call (one per turn: WebKit converts each
+// call's text on the main thread).
+void ReaderBridge::sendNextOutbound() {
+    while (!outbound_.empty() && port_) {
+        Outbound item = std::move(outbound_.front());
+        outbound_.pop_front();
+        const std::shared_ptr<PendingCall> call = item.call;
+        if (!call->done) continue;  // ended meanwhile
+        ReaderBridgePort::PageCall page;
+        page.entry = item.last ? ReaderBridgePort::PageCall::Entry::message
+                               : ReaderBridgePort::PageCall::Entry::appendSlice;
+        page.text = item.begin == 0 && item.end == item.text->size()
+                        ? *item.text
+                        : item.text->substr(item.begin, item.end - item.begin);
+        if (item.sliced) page.transfer = call->messageID;
+        page.index = item.index;
+        item.text.reset();
+        if (item.last) {
+            page.replySliceBytes = transferSliceBytes_;
+            call->callID = port_->callPage(std::move(page), [call](ReaderBridgePort::CallResult result) {
+                // A bridge that is gone has ended its calls already.
+                if (auto owner = call->owner.lock()) owner->receiveReply(call, std::move(result));
+            });
+        } else {
+            // A slice's answer is not needed: the page refuses a transfer
+            // that misses one, and the last call fails.
+            call->callID = port_->callPage(std::move(page), [](ReaderBridgePort::CallResult) {});
+        }
+        break;
+    }
+    if (!outbound_.empty()) scheduleOutbound();
 }
 
 Task<BridgeEnvelope> ReaderBridge::send(BridgeMessageType type, JSONValue payload) {
@@ -252,7 +350,7 @@ Task<BridgeEnvelope> ReaderBridge::send(BridgeMessageType type, JSONValue payloa
 Task<BridgeEnvelope> ReaderBridge::performSend(std::weak_ptr<ReaderBridge> weak,
                                                BridgeMessageType type, JSONValue payload) {
     DecodedReply reply = co_await performExchange(std::move(weak), type, std::move(payload),
-                                                  std::nullopt, nullptr);
+                                                  nullptr, 0, std::nullopt, nullptr);
     co_return std::move(reply.envelope);
 }
 
@@ -264,7 +362,8 @@ std::string ReaderBridge::encodeRequest(const BridgeEnvelope& request) {
 
 Task<ReaderBridge::DecodedReply> ReaderBridge::performExchange(
     std::weak_ptr<ReaderBridge> weak, BridgeMessageType type, JSONValue payload,
-    std::optional<BridgeMessageType> expected, PayloadReader reader) {
+    PayloadWriter write, std::size_t approximateBytes, std::optional<BridgeMessageType> expected,
+    PayloadReader reader) {
     auto self = weak.lock();
     if (!self || !self->isAttached()) throw BridgeError::notAttached();
     BridgeEnvelope request =
@@ -274,15 +373,19 @@ Task<ReaderBridge::DecodedReply> ReaderBridge::performExchange(
     std::string messageJSON;
     // A small request is written at once, unless a larger one is still being
     // written: requests reach the page in the order they were sent.
-    if (self->requestsEncoding_ == 0 &&
-        estimatedSize(request.payload) <= self->inlineCodingLimit_) {
+    const std::size_t size = write ? approximateBytes : estimatedSize(request.payload);
+    if (self->requestsEncoding_ == 0 && size <= self->inlineCodingLimit_) {
+        if (write) request.payload = write();
         messageJSON = encodeRequest(request);
         self.reset();
     } else {
         const std::shared_ptr<SerialExecutor> queue = self->codingQueue();
         self.reset();
         const EncodingMark mark(weak);
-        auto encode = [request = std::move(request)] { return encodeRequest(request); };
+        auto encode = [request = std::move(request), write = std::move(write)]() mutable {
+            if (write) request.payload = write();
+            return encodeRequest(request);
+        };
         messageJSON = co_await runOn(*queue, std::move(encode));
     }
 
@@ -319,6 +422,27 @@ void ReaderBridge::receiveReply(const std::shared_ptr<PendingCall>& call,
                                 ReaderBridgePort::CallResult result) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!call->done) return;  // ended already (abandoned): the answer is dropped unread
+    std::int64_t count = 0;
+    std::string transfer;
+    std::size_t headerLength = 0;
+    if (!result.error && result.replyJSON &&
+        readSlicedReplyHeader(*result.replyJSON, count, transfer, headerLength)) {
+        // The page keeps the rest: the reply takes its place now and is read
+        // once every slice is in.
+        auto item = std::make_shared<Inbound>();
+        item->call = call;
+        item->messageID = call->messageID;
+        item->expected = call->expected;
+        item->reader = call->reader;
+        result.replyJSON->erase(0, headerLength);
+        item->replySlices.push_back(std::move(*result.replyJSON));
+        inbound_.push_back(item);
+        call->assembling = item;
+        call->replyTransfer = std::move(transfer);
+        call->replySlices = count;
+        takeReplySlice(call);
+        return;
+    }
     auto item = std::make_shared<Inbound>();
     item->call = call;
     item->messageID = call->messageID;
@@ -329,9 +453,53 @@ void ReaderBridge::receiveReply(const std::shared_ptr<PendingCall>& call,
     receive(std::move(item), size);
 }
 
+void ReaderBridge::takeReplySlice(const std::shared_ptr<PendingCall>& call) {
+    const auto taken = static_cast<std::int64_t>(call->assembling->replySlices.size());
+    if (taken >= call->replySlices) {
+        std::shared_ptr<Inbound> item = std::exchange(call->assembling, nullptr);
+        std::size_t size = 0;
+        for (const auto& slice : item->replySlices) size += slice.size();
+        item->result.replyJSON.emplace();  // joined by decode()
+        startDecoding(std::move(item), size);
+        return;
+    }
+    if (!port_) return;  // unbound: its calls have ended
+    ReaderBridgePort::PageCall page;
+    page.entry = ReaderBridgePort::PageCall::Entry::takeReplySlice;
+    page.transfer = call->replyTransfer;
+    page.index = taken;
+    call->callID = port_->callPage(std::move(page), [call](ReaderBridgePort::CallResult result) {
+        if (auto owner = call->owner.lock()) owner->receiveReplySlice(call, std::move(result));
+    });
+}
+
+void ReaderBridge::receiveReplySlice(const std::shared_ptr<PendingCall>& call,
+                                     ReaderBridgePort::CallResult result) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!call->done || !call->assembling) return;
+    if (result.error || !result.replyJSON) {
+        // The page failed or lost the reply: the request fails in its place.
+        std::shared_ptr<Inbound> item = std::exchange(call->assembling, nullptr);
+        item->replySlices.clear();
+        item->result = std::move(result);
+        if (!item->result.error) {
+            item->result.error = std::make_exception_ptr(
+                BridgeError::invalidResponse("回复分片缺失：" + call->replyTransfer));
+        }
+        startDecoding(std::move(item), 0);
+        return;
+    }
+    call->assembling->replySlices.push_back(std::move(*result.replyJSON));
+    takeReplySlice(call);
+}
+
 void ReaderBridge::receive(std::shared_ptr<Inbound> item, std::size_t size) {
     inbound_.push_back(item);
-    if (inbound_.size() == 1 && !replyBeingTaken_ && size <= inlineCodingLimit_) {
+    startDecoding(std::move(item), size);
+}
+
+void ReaderBridge::startDecoding(std::shared_ptr<Inbound> item, std::size_t size) {
+    if (!inbound_.empty() && inbound_.front() == item && !replyBeingTaken_ && size <= inlineCodingLimit_) {
         decode(*item);
         deliverInbound();
         return;
@@ -352,6 +520,14 @@ void ReaderBridge::receive(std::shared_ptr<Inbound> item, std::size_t size) {
 
 void ReaderBridge::decode(Inbound& item) {
     if (item.call) {
+        if (!item.replySlices.empty()) {
+            std::string& text = item.result.replyJSON.emplace();
+            std::size_t size = 0;
+            for (const auto& slice : item.replySlices) size += slice.size();
+            text.reserve(size);
+            for (const auto& slice : item.replySlices) text += slice;
+            item.replySlices.clear();
+        }
         if (!item.result.error) {
             try {
                 item.reply = decodeReply(item);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -50,6 +52,18 @@ namespace larkspin {
 // when nothing waits ahead of them. Replies and events are handled in the
 // order they arrive, and an event that arrives after a reply is handled only
 // after the task awaiting that reply has taken it.
+//
+// No single call carries more than `transferSliceBytes` of text either way,
+// since WebKit converts a call's argument and its result on the main thread.
+// A longer request text crosses in slices cut on character boundaries, one
+// page call per main-loop turn (`appendMessageText`, then the last slice with
+// `handleMessageText` naming the transfer); the page puts them together and
+// handles the whole. Page calls leave in the order their requests were sent,
+// so a request sent during a transfer follows it. A longer reply is kept by
+// the page, which answers with its first slice under a header
+// ("#<count> <transfer>\n"); the bridge takes the others one call each and
+// reads the joined text on the worker queue. The reply keeps its place among
+// the page's events from the arrival of its first slice.
 //
 // Main thread only. Create with `create`; the bridge must be owned by a
 // shared_ptr.
@@ -116,6 +130,25 @@ public:
         return performRequest<Reply>(weak_from_this(), type, std::move(payload), expected);
     }
 
+    // Writes a request's payload; run on the worker queue.
+    using PayloadWriter = std::function<JSONValue()>;
+
+    // As `request`, with the payload written by `write` (which holds what it
+    // needs, such as a document's text shared, never copied on the main
+    // thread): on the worker queue, or at once when `approximateBytes` is
+    // within the inline coding limit and nothing waits ahead of it.
+    template <typename Reply>
+    Task<Reply> request(BridgeMessageType type, PayloadWriter write, std::size_t approximateBytes,
+                        BridgeMessageType expected) {
+        return performRequest<Reply>(weak_from_this(), type, std::move(write), approximateBytes,
+                                     expected);
+    }
+
+    // The longest text one page call carries, either way.
+    static constexpr std::size_t transferSliceBytes = 512 * 1024;
+    // Changes that size for this bridge (at least 4 bytes). For tests.
+    void setTransferSliceBytes(std::size_t bytes) { transferSliceBytes_ = std::max<std::size_t>(bytes, 4); }
+
     // Texts up to this size are coded on the main thread when nothing waits
     // ahead of them; larger ones always on the worker queue.
     static constexpr std::size_t inlineCodingLimit = 32 * 1024;
@@ -151,14 +184,25 @@ private:
     static Task<Reply> performRequest(std::weak_ptr<ReaderBridge> weak, BridgeMessageType type,
                                       JSONValue payload, BridgeMessageType expected) {
         const PayloadReader reader = &readPayload<Reply>;
-        DecodedReply reply =
-            co_await performExchange(std::move(weak), type, std::move(payload), expected, reader);
+        DecodedReply reply = co_await performExchange(std::move(weak), type, std::move(payload),
+                                                      nullptr, 0, expected, reader);
+        co_return std::move(*std::static_pointer_cast<Reply>(reply.value));
+    }
+    template <typename Reply>
+    static Task<Reply> performRequest(std::weak_ptr<ReaderBridge> weak, BridgeMessageType type,
+                                      PayloadWriter write, std::size_t approximateBytes,
+                                      BridgeMessageType expected) {
+        const PayloadReader reader = &readPayload<Reply>;
+        DecodedReply reply = co_await performExchange(std::move(weak), type, JSONValue(),
+                                                      std::move(write), approximateBytes, expected,
+                                                      reader);
         co_return std::move(*std::static_pointer_cast<Reply>(reply.value));
     }
     static Task<BridgeEnvelope> performSend(std::weak_ptr<ReaderBridge> weak,
                                             BridgeMessageType type, JSONValue payload);
     static Task<DecodedReply> performExchange(std::weak_ptr<ReaderBridge> weak,
                                               BridgeMessageType type, JSONValue payload,
+                                              PayloadWriter write, std::size_t approximateBytes,
                                               std::optional<BridgeMessageType> expected,
                                               PayloadReader reader);
     static std::string encodeRequest(const BridgeEnvelope& request);
@@ -172,7 +216,13 @@ private:
     std::shared_ptr<SerialExecutor> codingQueue();
     void startCall(const std::shared_ptr<PendingCall>& call, std::string messageJSON);
     void receiveReply(const std::shared_ptr<PendingCall>& call, ReaderBridgePort::CallResult result);
+    void receiveReplySlice(const std::shared_ptr<PendingCall>& call,
+                           ReaderBridgePort::CallResult result);
+    void takeReplySlice(const std::shared_ptr<PendingCall>& call);
+    void sendNextOutbound();
+    void scheduleOutbound();
     void receive(std::shared_ptr<Inbound> item, std::size_t size);
+    void startDecoding(std::shared_ptr<Inbound> item, std::size_t size);
     void deliverInbound();
     void listenForPageEnd();
     void pageDidEnd(ReaderBridgePort::PageEnd end);
@@ -192,6 +242,20 @@ private:
     std::shared_ptr<ScriptMessageProxy> proxy_;
     std::vector<std::shared_ptr<PendingCall>> pending_;
     std::size_t inlineCodingLimit_ = inlineCodingLimit;
+    std::size_t transferSliceBytes_ = transferSliceBytes;
+    // Page calls not yet made, in order: slices of a request text, then its
+    // last call. One leaves per main-loop turn.
+    struct Outbound {
+        std::shared_ptr<PendingCall> call;
+        std::shared_ptr<const std::string> text;  // the whole request text, shared by its slices
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        std::int64_t index = 0;
+        bool sliced = false;  // part of a transfer
+        bool last = false;    // the call that takes the reply
+    };
+    std::deque<Outbound> outbound_;
+    bool outboundScheduled_ = false;
     std::shared_ptr<SerialExecutor> codingQueue_;  // made on first use
     // Requests whose text is being written on the queue: later ones queue behind.
     int requestsEncoding_ = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -70,6 +71,33 @@ public:
     // web view never answers a call whose page or view is gone, so the caller
     // ends such calls itself and abandons them.
     virtual CallID callPageFunction(std::string messageJSON, CallCallback done) = 0;
+    // One call of the reading page's text transport (`WebKitBridgePort` names
+    // the page functions). A text too large for one call crosses in slices,
+    // each a call of its own.
+    struct PageCall {
+        enum class Entry {
+            // `handleMessageText(text, transfer, index, replySliceBytes)`: the
+            // request's text, or the last slice of transfer `transfer` (slice
+            // `index`, the earlier ones appended before). A reply longer than
+            // `replySliceBytes` (0: no limit) is kept by the page and answered
+            // with its first slice and a header (see ReaderBridge).
+            message,
+            // `appendMessageText(transfer, index, text)`: slice `index` of the
+            // request text `transfer`.
+            appendSlice,
+            // `takeReplyText(transfer, index)`: slice `index` of the kept reply
+            // `transfer`.
+            takeReplySlice,
+        };
+        Entry entry = Entry::message;
+        std::string text;
+        std::string transfer;  // empty: a whole text, no transfer
+        std::int64_t index = 0;
+        std::size_t replySliceBytes = 0;
+    };
+    // Calls the reading page's transport entry `call.entry` in the main frame
+    // and page world, as `callPageFunction` does.
+    virtual CallID callPage(PageCall call, CallCallback done) = 0;
     // Forgets a call: its callback will not be called.
     virtual void abandonCall(CallID call) = 0;
 

@@ -8,7 +8,7 @@ namespace larkspin {
 
 JSONValue RenderRequestPayload::jsonValue() const {
     JSONValue::Object object;
-    object.emplace("source", JSONValue::string(source));
+    object.emplace("source", JSONValue::string(source ? *source : std::string()));
     object.emplace("language", JSONValue::string(language));
     if (enhancements) object.emplace("enhancements", PayloadCodec::encode(*enhancements));
     if (background) object.emplace("background", JSONValue::boolean(true));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,9 @@ namespace larkspin {
 // key, so that a member the reader view does not have is absent rather than
 // false or null.
 struct RenderRequestPayload {
-    std::string source;    // the Markdown text
+    // The Markdown text, shared with its owner and never copied until it is
+    // written as JSON (on the bridge's worker queue); none is written as "".
+    std::shared_ptr<const std::string> source;
     std::string language;  // RendererLanguage::resolve(...): "en" or "zh-Hans"
     std::optional<RenderEnhancements> enhancements;
     bool background = false;                         // the window is not the active one

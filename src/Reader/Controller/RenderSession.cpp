@@ -24,7 +24,7 @@ RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events
       preferredLocalizations_(std::move(preferredLocalizations)) {}
 
 void RenderSession::render(std::string source, std::optional<RenderEnhancements> enhancements) {
-    source_ = std::move(source);
+    source_ = std::make_shared<const std::string>(std::move(source));
     enhancements_ = enhancements;
     ++renderRevision_;
     if (const auto bridge = page_.pageBridge()) bridge->setSourceRevision(renderRevision_);
@@ -41,7 +41,7 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
     try {
         if (page_.pageBridge() && source_) {
             RenderRequestPayload request;
-            request.source = *source_;
+            request.source = source_;
             request.language = RendererLanguage::resolve(preferredLocalizations_());
             request.enhancements = enhancements_;
             request.background = !isWindowActive_;
@@ -60,9 +60,11 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
             auto bridge = page_.pageBridge();
             if (!bridge) throw BridgeError::notAttached();
             events_.renderWillBeSent();
-            JSONValue payload = request.jsonValue();
+            // A large source is written as JSON on the bridge's worker queue: shared, not copied here.
+            const std::size_t sourceBytes = request.source->size();
+            ReaderBridge::PayloadWriter payload = [request = std::move(request)] { return request.jsonValue(); };
             RenderedPayload reply = co_await bridge->request<RenderedPayload>(
-                Type::render, std::move(payload), Type::rendered);
+                Type::render, std::move(payload), sourceBytes, Type::rendered);
             if (!handleRenderedReply(std::move(reply))) co_return;  // an owner's callback took the reader
         }
     } catch (...) {

@@ -85,7 +85,7 @@ public:
     bool isRendering() const { return renderQueue_.isRunning(); }
     bool pageHasContent() const { return pageHasContent_; }
     std::int64_t renderRevision() const { return renderRevision_; }
-    const std::optional<std::string>& source() const { return source_; }
+    const std::shared_ptr<const std::string>& source() const { return source_; }
     const std::optional<RenderEnhancements>& enhancements() const { return enhancements_; }
     const std::optional<ReadingAnchor>& readingAnchor() const { return readingAnchor_; }
     const std::optional<RenderedPayload>& lastRendered() const { return lastRendered_; }
@@ -122,7 +122,7 @@ private:
     Clock& clock_;
     const Languages preferredLocalizations_;
 
-    std::optional<std::string> source_;
+    std::shared_ptr<const std::string> source_;
     std::optional<RenderEnhancements> enhancements_;
     std::int64_t renderRevision_ = 0;
     RenderQueue renderQueue_;

@@ -17,6 +17,7 @@
 #include "Platform/Log.hpp"
 #include "Protocol/Envelope/BridgeError.hpp"
 #include "Platform/Json/CodingError.hpp"
+#include "Platform/Text/Utf8.hpp"
 #include "Protocol/Envelope/PageCallError.hpp"
 #include "Protocol/Bridge/ReaderBridge.hpp"
 #include "Protocol/ReaderTestSupport.hpp"
@@ -476,6 +477,133 @@ TEST_F(ReaderBridgeTest, ALargeRequestIsWrittenOffTheMainThreadAndKeepsItsPlace)
     page->answer(1, std::nullopt);
     finish(first);
     finish(second);
+}
+
+// --- Long texts in slices ---------------------------------------------------
+
+using PageEntry = ReaderBridgePort::PageCall::Entry;
+
+// A source with two-, three- and four-byte characters at every offset.
+std::string mixedSource(std::size_t repeats) {
+    std::string text;
+    for (std::size_t i = 0; i < repeats; ++i) text += "é中🌸a\"\\";
+    return text;
+}
+
+TEST_F(ReaderBridgeTest, ALongRequestCrossesInWholeCharacterSlicesAheadOfALaterRequest) {
+    // Long enough for a render, short enough for a probe's envelope.
+    bridge->setTransferSliceBytes(256);
+    JSONValue::Object large;
+    large["source"] = JSONValue::string(mixedSource(100));
+    auto render = test::startTask(bridge->send(BridgeMessageType::render, JSONValue::object(large)));
+    auto probe = test::startTask(bridge->send(BridgeMessageType::probe, JSONValue::object()));
+    ASSERT_TRUE(test::runMainLoopUntil([&] {
+        return !page->calls.empty() && page->calls.back().page.entry == PageEntry::message &&
+               page->calls.back().page.transfer.empty();
+    }));
+
+    // Slices 0…n-2, the last one with the entry that answers, then the probe.
+    const std::size_t count = page->calls.size() - 1;
+    ASSERT_GT(count, 3u);
+    std::string joined;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& call = page->calls[i].page;
+        EXPECT_EQ(call.entry, i + 1 < count ? PageEntry::appendSlice : PageEntry::message) << i;
+        EXPECT_EQ(call.index, static_cast<std::int64_t>(i));
+        EXPECT_EQ(call.transfer, page->calls[0].page.transfer);
+        EXPECT_LE(call.text.size(), 256u);
+        EXPECT_TRUE(utf8::isValid(call.text)) << "slice " << i << " cuts a character";
+        joined += call.text;
+    }
+    EXPECT_EQ(page->calls[count - 1].page.replySliceBytes, 256u);
+    const BridgeEnvelope sent = BridgeEnvelope::decode(joined);
+    EXPECT_EQ(page->calls[0].page.transfer, sent.messageID);
+    EXPECT_EQ(sent.payload, JSONValue::object(large));
+    EXPECT_EQ(page->request(count).type, "probe");
+
+    page->answer(count, replyTo(page->request(count), "capabilities"));
+    page->answer(count - 1, replyTo(sent, "rendered"));
+    finish(render);
+    finish(probe);
+    EXPECT_FALSE(render->error);
+    EXPECT_FALSE(probe->error);
+}
+
+TEST_F(ReaderBridgeTest, ALongReplyIsTakenInSlicesAndKeepsItsPlaceBeforeLaterEvents) {
+    auto outcome = start(BridgeMessageType::probe);
+    const std::string whole = replyTo(page->request(0), "capabilities",
+                                      R"({"text":)" + JSONValue::string(mixedSource(10)).serialized() + "}");
+    const std::string parts[] = {whole.substr(0, 40), whole.substr(40, 100), whole.substr(140)};
+    page->answer(0, "#3 reply-7\n" + parts[0]);
+    // An event posted after the reply's first slice waits behind the reply.
+    page->post(event("activeHeading", R"({"id":"h","index":2})"));
+    for (std::int64_t index = 1; index < 3; ++index) {
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() == static_cast<std::size_t>(index) + 1; }));
+        const auto& call = page->calls.back().page;
+        EXPECT_EQ(call.entry, PageEntry::takeReplySlice);
+        EXPECT_EQ(call.transfer, "reply-7");
+        EXPECT_EQ(call.index, index);
+        EXPECT_TRUE(delegate->events.empty()) << "the event passed a reply still coming in";
+        page->answer(page->calls.size() - 1, parts[index]);
+    }
+    finish(outcome);
+    ASSERT_FALSE(outcome->error) << bridgeError(*outcome).what();
+    EXPECT_EQ(outcome->value->payload, *JSONValue::parse(whole).find("payload"));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return !delegate->events.empty(); }));
+    EXPECT_EQ(delegate->events, std::vector<std::string>{"activeHeading h 2"});
+}
+
+TEST_F(ReaderBridgeTest, ATransferCutShortFailsItsRequestAndHoldsNothingUp) {
+    using End = ReaderBridgePort::PageEnd;
+    struct Case {
+        const char* name;
+        bool duringReply;  // else while the request's slices go out
+        std::optional<End> end;  // else the page answers a slice with nothing
+    };
+    const Case cases[] = {
+        {"page replaced while sending", false, End::pageReplaced},
+        {"process ended while sending", false, End::webProcessTerminated},
+        {"page replaced while taking the reply", true, End::pageReplaced},
+        {"reply slice lost", true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        page = std::make_shared<FakeWebView>();
+        bridge->attach(page);
+        bridge->setTransferSliceBytes(c.duringReply ? ReaderBridge::transferSliceBytes : 256);
+        JSONValue::Object large;
+        large["source"] = JSONValue::string(mixedSource(100));
+        auto outcome = test::startTask(bridge->send(BridgeMessageType::render, JSONValue::object(large)));
+        const std::size_t sentBefore = c.duringReply ? 1 : 2;
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() >= sentBefore || outcome->finished; }));
+        if (c.duringReply) {
+            page->answer(0, "#2 reply-1\n{");
+            ASSERT_TRUE(test::runMainLoopUntil([&] { return page->calls.size() == 2; }));
+        }
+        if (c.end) {
+            page->end(*c.end);
+        } else {
+            page->answer(1, std::nullopt);
+        }
+        finish(outcome);
+        EXPECT_TRUE(outcome->error);
+        if (c.end) {
+            EXPECT_FALSE(page->abandoned.empty());
+        }
+
+        // No slice of the failed request follows; the next request and the
+        // page's events go through.
+        const std::size_t before = page->calls.size();
+        auto next = start(BridgeMessageType::probe);
+        EXPECT_EQ(page->calls.size(), before + 1);
+        EXPECT_TRUE(page->calls.back().page.transfer.empty());
+        page->answer(page->calls.size() - 1, replyTo(page->request(page->calls.size() - 1), "capabilities"));
+        finish(next);
+        EXPECT_FALSE(next->error);
+        delegate->events.clear();
+        page->post(event("activeHeading", R"({"id":"h","index":1})"));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return !delegate->events.empty(); }));
+    }
 }
 
 // --- Page events ------------------------------------------------------------

@@ -82,7 +82,7 @@ std::optional<JSONValue> recodedPayload(BridgeMessageType type, const JSONValue&
     using T = BridgeMessageType;
     switch (type) {
         case T::render: {
-            RenderRequestPayload request{*member<std::string>(payload, "source"),
+            RenderRequestPayload request{std::make_shared<const std::string>(*member<std::string>(payload, "source")),
                                          *member<std::string>(payload, "language"),
                                          member<RenderEnhancements>(payload, "enhancements"),
                                          member<bool>(payload, "background").value_or(false),

@@ -16,7 +16,7 @@ TEST(RenderRequest, AnAnchorThatCannotBecomeJSONIsLeftOutAndLogged) {
     test::LogCapture log;
     ReadingAnchor anchor;
     anchor.scrollRatio = std::numeric_limits<double>::quiet_NaN();
-    const RenderRequestPayload request{"text", "zh-Hans", {}, false, {}, anchor};
+    const RenderRequestPayload request{std::make_shared<const std::string>("text"), "zh-Hans", {}, false, {}, anchor};
     EXPECT_EQ(request.jsonValue(), json(R"({"source":"text","language":"zh-Hans"})"));
     EXPECT_TRUE(log.contains("bridge", "restoreAnchor")) << "the dropped anchor is logged";
 }
