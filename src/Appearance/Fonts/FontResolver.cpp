@@ -1,6 +1,7 @@
 #include "Appearance/Fonts/FontResolver.hpp"
 
 #include "Platform/Text/TextTrimming.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -38,12 +39,6 @@ struct Member {
 };
 
 
-
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = g_ascii_tolower(c);
-    return out;
-}
 
 // fontconfig's family comparison: letter case and blanks do not count.
 bool sameFamily(std::string_view a, std::string_view b) {
@@ -352,7 +347,7 @@ bool nameLooksSerif(std::string_view name) {
         "songti",      "song",    "宋",       "times",    "georgia", "serif",
         "baskerville", "didot",   "palatino", "garamond", "bodoni",  "charter",
         "minion",      "mingliu", "明朝",     "mincho",   "batang"};
-    const std::string lower = asciiLower(name);
+    const std::string lower = asciiLowercased(name);
     if (lower.find("sans") != std::string::npos) return false;
     return std::any_of(fragments.begin(), fragments.end(), [&lower](std::string_view fragment) {
         return lower.find(fragment) != std::string::npos;

@@ -33,4 +33,12 @@ std::string trimmedWhitespace(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string asciiLowercased(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
 }  // namespace larkspin

@@ -13,4 +13,8 @@ std::string trimmedWhitespace(std::string_view text);
 // True for a character that `trimmedWhitespace` removes.
 bool isWhitespaceOrNewline(char32_t c);
 
+// `text` with A–Z turned into a–z and every other byte kept: for schemes,
+// hosts, file extensions and family names, never for text shown to a person.
+std::string asciiLowercased(std::string_view text);
+
 }  // namespace larkspin

@@ -9,18 +9,11 @@
 #include "Protocol/Payloads/BridgeErrorPayload.hpp"
 #include "Protocol/Diagrams/DiagramHostError.hpp"
 #include "Protocol/Schemes/ResourceURL.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin::DiagramHostProtocol {
 
 namespace {
-
-std::string lowerCased(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return lower;
-}
 
 }  // namespace
 
@@ -72,8 +65,8 @@ HostMessage readHostMessage(const std::optional<std::string>& bodyJSON) {
 bool allowsNavigation(const std::optional<std::string>& url) {
     if (!url) return false;
     const auto parsed = ResourceURL::parse(*url);
-    return parsed && lowerCased(parsed->scheme) == "app-resource" && parsed->host &&
-           lowerCased(*parsed->host) == "renderer";
+    return parsed && asciiLowercased(parsed->scheme) == "app-resource" && parsed->host &&
+           asciiLowercased(*parsed->host) == "renderer";
 }
 
 }  // namespace larkspin::DiagramHostProtocol

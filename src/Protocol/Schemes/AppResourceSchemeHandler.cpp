@@ -16,6 +16,7 @@
 #include <utility>
 #include "Protocol/Navigation/PercentDecoding.hpp"
 #include "Protocol/Schemes/ResourceURL.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin {
 
@@ -228,14 +229,6 @@ std::string_view AppResourceSchemeHandler::contentSecurityPolicyFor(std::string_
 
 namespace {
 
-std::string lowerCased(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return lower;
-}
-
 // The extension of a file name, without the dot; empty for none (also for a
 // name that only begins with a dot).
 std::string_view extensionOf(std::string_view name) {
@@ -277,7 +270,7 @@ std::variant<std::string, AppResourceSchemeHandler::PathRejection>
 AppResourceSchemeHandler::relativePath(std::string_view requestURL) {
     using Rule = PathRejection::Rule;
     const auto url = ResourceURL::parse(requestURL);
-    if (!url || lowerCased(url->scheme) != scheme || !url->host || lowerCased(*url->host) != host) {
+    if (!url || asciiLowercased(url->scheme) != scheme || !url->host || asciiLowercased(*url->host) != host) {
         return PathRejection{Rule::schemeOrHost, std::string(requestURL)};
     }
     const auto decoded = percentDecoded(url->path);
@@ -322,7 +315,7 @@ std::set<std::string> AppResourceSchemeHandler::enumerateManifest(
         const std::string resolvedText = normalizedPath(resolved);
         if (!resolvedText.starts_with(rootPrefix)) continue;
         std::string relative = resolvedText.substr(rootPrefix.size());
-        if (!mimeType(lowerCased(extensionOf(fs::path(relative).filename().native())))) continue;
+        if (!mimeType(asciiLowercased(extensionOf(fs::path(relative).filename().native())))) continue;
         manifest.insert(std::move(relative));
     }
     return manifest;

@@ -13,6 +13,7 @@
 #include "Protocol/Schemes/ImageHeaderReader.hpp"
 #include "Protocol/Navigation/PercentDecoding.hpp"
 #include "Protocol/Schemes/ResourceURL.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin {
 
@@ -150,14 +151,6 @@ namespace {
 
 using RejectReason = DocumentResourceSchemeHandler::RejectReason;
 
-std::string lowerCased(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return lower;
-}
-
 // The extension of a path's last component (trailing "/" ignored), without
 // the dot; empty for none, also for a name that only begins with a dot.
 std::string_view extensionOf(std::string_view path) {
@@ -255,7 +248,7 @@ std::string_view DocumentResourceSchemeHandler::caseName(RejectReason reason) {
 std::variant<DocumentResourceSchemeHandler::ParsedRequest, RejectReason>
 DocumentResourceSchemeHandler::parse(std::string_view requestURL) {
     const auto url = ResourceURL::parse(requestURL);
-    if (!url || lowerCased(url->scheme) != scheme || !url->host) return RejectReason::badScheme;
+    if (!url || asciiLowercased(url->scheme) != scheme || !url->host) return RejectReason::badScheme;
     auto documentID = percentDecoded(*url->host);
     if (!documentID || documentID->empty()) return RejectReason::badScheme;
 
@@ -264,7 +257,7 @@ DocumentResourceSchemeHandler::parse(std::string_view requestURL) {
         path->find('\\') != std::string::npos || path->starts_with('~')) {
         return RejectReason::badPath;
     }
-    const std::string extension = lowerCased(extensionOf(*path));
+    const std::string extension = asciiLowercased(extensionOf(*path));
     if (std::find(allowedExtensions.begin(), allowedExtensions.end(), extension) ==
         allowedExtensions.end()) {
         return RejectReason::extensionNotAllowed;
