@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -17,12 +18,16 @@ public:
     // Asks the page to scroll to the heading `id`; `found` false when the
     // page has no such heading. Throws what the bridge throws.
     virtual Task<ScrolledPayload> scrollToHeading(std::string id) = 0;
+    // Which banner: each showing has its own, so a writer hides only its own.
+    using BannerID = std::uint64_t;
+
     // The reader's banner: the message, one button, and what the button and
-    // the banner's close do.
-    virtual void showBanner(std::string message, std::string actionTitle,
-                            std::function<void()> onAction, std::function<void()> onDismiss) = 0;
-    // Hides the banner; nothing when none is shown.
-    virtual void hideBanner() = 0;
+    // the banner's close do. It replaces any banner shown.
+    virtual BannerID showBanner(std::string message, std::string actionTitle,
+                                std::function<void()> onAction,
+                                std::function<void()> onDismiss) = 0;
+    // Hides the banner `banner`; nothing when another one (or none) is shown.
+    virtual void hideBanner(BannerID banner) = 0;
 };
 
 }  // namespace larkspin

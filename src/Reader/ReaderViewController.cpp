@@ -407,7 +407,7 @@ void ReaderViewController::updateObscuredContentInsets() {
     if (!lifecycle_.bridge()) return;
     // Only the banner covers the page: bars above the reader in the tab page
     // are outside the web view.
-    sendViewportInsets(ViewportInsetsPayload{bannerShown_ ? bannerHeight : 0.0, 0.0});
+    sendViewportInsets(ViewportInsetsPayload{shownBanner_ != 0 ? bannerHeight : 0.0, 0.0});
 }
 
 void ReaderViewController::sendViewportInsets(ViewportInsetsPayload insets) {
@@ -558,18 +558,25 @@ void ReaderViewController::presentStatus() {
                                    page->onAction);
 }
 
-void ReaderViewController::showBanner(std::string message, std::string actionTitle,
-                                      std::function<void()> onAction,
-                                      std::function<void()> onDismiss) {
-    bannerShown_ = true;
+ReaderViewController::BannerID ReaderViewController::showBanner(std::string message,
+                                                               std::string actionTitle,
+                                                               std::function<void()> onAction,
+                                                               std::function<void()> onDismiss) {
+    const BannerID banner = ++lastBannerID_;
+    shownBanner_ = banner;
     dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
     updateObscuredContentInsets();
     notifyOwner(onBannerVisibilityChange);
+    return banner;
+}
+
+void ReaderViewController::hideBanner(BannerID banner) {
+    if (banner == shownBanner_) hideBanner();
 }
 
 void ReaderViewController::hideBanner() {
-    if (!bannerShown_) return;
-    bannerShown_ = false;
+    if (shownBanner_ == 0) return;
+    shownBanner_ = 0;
     dependencies_.host->hideBanner();
     updateObscuredContentInsets();
     notifyOwner(onBannerVisibilityChange);

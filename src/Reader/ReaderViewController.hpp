@@ -232,11 +232,15 @@ public:
     // a rebuild hides only the crash-loop page.
     void showDocumentStatus(DocumentStatusContent content, std::function<void()> onAction = {});
     void hideDocumentStatus();
-    void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
-                    std::function<void()> onDismiss) override;
-    void hideBanner() override;
+    // Banners: the one shown is the latest; a writer's hide takes away only
+    // its own (a late "got it" leaves a newer banner up). hideBanner() hides
+    // whatever is shown.
+    BannerID showBanner(std::string message, std::string actionTitle,
+                        std::function<void()> onAction, std::function<void()> onDismiss) override;
+    void hideBanner(BannerID banner) override;
+    void hideBanner();
     bool isStatusShown() const { return documentStatus_ || lifecycle_.crashLoopStatus(); }
-    bool isBannerShown() const { return bannerShown_; }
+    bool isBannerShown() const { return shownBanner_ != 0; }
 
     // ---- callbacks (main thread, payload as received) ----
     // Each is called last in its step; one may destroy the reader.
@@ -354,7 +358,8 @@ private:
 
     std::optional<LayoutReportPayload> lastLayoutReport_;
     std::optional<StatusPage> documentStatus_;  // the document's writers
-    bool bannerShown_ = false;
+    BannerID lastBannerID_ = 0;
+    BannerID shownBanner_ = 0;  // 0: none
     std::optional<CapabilitiesPayload> lastCapabilities_;
     std::optional<ViewportInsetsPayload> lastViewportInsets_;
     std::optional<ViewportInsetsAppliedPayload> lastViewportInsetsApplied_;

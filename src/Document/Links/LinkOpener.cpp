@@ -167,10 +167,13 @@ void LinkOpener::showBanner(const std::string& text) const {
     const auto target = reader();
     if (!target) return;  // no reader: the refusal is only in the log
     std::weak_ptr<LinkReader> weak = target;
-    auto hide = [weak] {
-        if (auto again = weak.lock()) again->hideBanner();
+    // Its own banner only: a newer one (a document's) stays when this one's
+    // button comes late.
+    auto shown = std::make_shared<LinkReader::BannerID>(0);
+    auto hide = [weak, shown] {
+        if (auto again = weak.lock()) again->hideBanner(*shown);
     };
-    target->showBanner(text, L10n::text("common.got_it"), hide, hide);
+    *shown = target->showBanner(text, L10n::text("common.got_it"), hide, hide);
 }
 
 LinkOpener::Outcome LinkOpener::reject(const std::string& message,

@@ -58,13 +58,17 @@ public:
         return settled(ScrolledPayload{id, headingExists},
                        throws ? std::make_exception_ptr(BridgeError::notAttached()) : nullptr);
     }
-    void showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
-                    std::function<void()> onDismiss) override {
+    BannerID showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
+                        std::function<void()> onDismiss) override {
         banners.push_back(std::move(message));
         bannerAction = std::move(actionTitle);
         bannerHandlers = {std::move(onAction), std::move(onDismiss)};
+        return banners.size();
     }
-    void hideBanner() override { ++hides; }
+    void hideBanner(BannerID banner) override {
+        EXPECT_EQ(banner, banners.size()) << "a hide names the banner it showed";
+        ++hides;
+    }
 
     std::weak_ptr<const FakeDocument> self;
     std::optional<fs::path> file;
