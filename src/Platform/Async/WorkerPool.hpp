@@ -74,4 +74,13 @@ private:
     std::deque<Job>* parentJobs_ = nullptr;  // in a forked child: the parent's jobs, never run
 };
 
+// Lets `value` go on a pool thread: for a large value (a document's text, a
+// reply with every heading) whose freeing would hold up the main thread.
+template <class T>
+void releaseOnWorker(T value) {
+    WorkerPool::shared().post([held = std::move(value)]() mutable {
+        [[maybe_unused]] T released = std::move(held);
+    });
+}
+
 }  // namespace larkspin

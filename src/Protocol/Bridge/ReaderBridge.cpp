@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Envelope/BridgeError.hpp"
 #include "Platform/Json/CodingError.hpp"
@@ -326,6 +327,8 @@ void ReaderBridge::sendNextOutbound() {
                         : item.text->substr(item.begin, item.end - item.begin);
         if (item.sliced) page.transfer = call->messageID;
         page.index = item.index;
+        // After the last slice the whole text would be freed here: on a worker instead.
+        if (item.sliced && item.text.use_count() == 1) releaseOnWorker(std::move(item.text));
         item.text.reset();
         if (item.last) {
             page.replySliceBytes = transferSliceBytes_;

@@ -1,6 +1,7 @@
 #include "Reader/Controller/RenderSession.hpp"
 
 #include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Protocol/Payloads/AnchorPayload.hpp"
@@ -24,6 +25,8 @@ RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events
       preferredLocalizations_(std::move(preferredLocalizations)) {}
 
 void RenderSession::render(std::string source, std::optional<RenderEnhancements> enhancements) {
+    // The previous text (a whole document) is freed on a worker.
+    if (source_) releaseOnWorker(std::exchange(source_, nullptr));
     source_ = std::make_shared<const std::string>(std::move(source));
     enhancements_ = enhancements;
     ++renderRevision_;
@@ -77,7 +80,9 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
 
 bool RenderSession::handleRenderedReply(RenderedPayload reply) {
     events_.renderedReplyReceived();
-    // Kept whole, headings included: they are handed on, never copied.
+    // Kept whole, headings included: they are handed on, never copied. The
+    // previous reply (every heading and block) is freed on a worker.
+    if (lastRendered_) releaseOnWorker(std::exchange(lastRendered_, std::nullopt));
     lastRendered_ = std::move(reply);
     const RenderedPayload& payload = *lastRendered_;
     lastImageSummary_ = payload.images;

@@ -116,5 +116,28 @@ TEST(WorkerPool, JobsWaitingForJobsDoNotStarveThePool) {
     for (auto& outer : outers) ASSERT_TRUE(drainForTesting(*outer));
 }
 
+// Records the thread its last holder let it go on.
+struct ReleaseWitness {
+    std::atomic<int>& onPool;
+    std::atomic<int>& elsewhere;
+    ~ReleaseWitness() { ++(WorkerPool::isPoolThread() ? onPool : elsewhere); }
+};
+
+TEST(WorkerPool, ReleasedValuesAreFreedOnAPoolThread) {
+    std::atomic<int> onPool = 0;
+    std::atomic<int> elsewhere = 0;
+    releaseOnWorker(std::make_shared<const ReleaseWitness>(onPool, elsewhere));
+    releaseOnWorker(std::make_unique<ReleaseWitness>(onPool, elsewhere));
+    std::vector<std::shared_ptr<ReleaseWitness>> many;
+    for (int i = 0; i < 3; ++i) many.push_back(std::make_shared<ReleaseWitness>(onPool, elsewhere));
+    releaseOnWorker(std::move(many));
+    const auto deadline = std::chrono::steady_clock::now() + test::waitLimit;
+    while (onPool + elsewhere < 5 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(onPool.load(), 5);
+    EXPECT_EQ(elsewhere.load(), 0);
+}
+
 }  // namespace
 }  // namespace larkspin
