@@ -50,6 +50,7 @@
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/MainLoop.hpp"
+#include "BenchSetup.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -302,17 +303,7 @@ int main(int argc, char** argv) {
     if (!mkdtemp(config)) return 1;
     setenv("XDG_CONFIG_HOME", config, 1);
     unsetenv("XCTestConfigurationFilePath");
-    MainThread::initialize();
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "the lifecycle benchmark needs a display: run it under xvfb-run\n");
-        return 2;
-    }
-    adw_init();
-    AppLog::setCaptureHook([](const LogRecord&) {});
-    if (!RendererDirectory::locate()) {
-        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
-        return 1;
-    }
+    if (!startOnDisplay("lifecycle")) return 2;
     test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
     int result = 0;
     if (memoryCount > 0) {

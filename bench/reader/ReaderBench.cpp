@@ -48,6 +48,7 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/WebViewHarness.hpp"
+#include "BenchSetup.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -157,24 +158,9 @@ std::optional<double> runFloor(const std::string& html) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    int repeat = 5;
-    std::string only;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
-    }
-    MainThread::initialize();
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "the reader benchmark needs a display: run it under xvfb-run\n");
-        return 2;
-    }
-    adw_init();
-    AppLog::setCaptureHook([](const LogRecord&) {});
-    const auto dist = RendererDirectory::locate();
-    if (!dist) {
-        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
-        return 1;
-    }
+    const auto [repeat, only] = readOptions(argc, argv, 5);
+    const auto dist = startOnDisplay("reader");
+    if (!dist) return 2;
     std::ifstream cssFile(*dist / "renderer.css");
     std::stringstream css;
     css << cssFile.rdbuf();

@@ -35,6 +35,7 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/WebViewHarness.hpp"
+#include "BenchSetup.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -136,23 +137,8 @@ std::vector<Sample> runRenders(const std::string& text, int repeat) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    int repeat = 3;
-    std::string only;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
-    }
-    MainThread::initialize();
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "the stall benchmark needs a display: run it under xvfb-run\n");
-        return 2;
-    }
-    adw_init();
-    AppLog::setCaptureHook([](const LogRecord&) {});
-    if (!RendererDirectory::locate()) {
-        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
-        return 1;
-    }
+    const auto [repeat, only] = readOptions(argc, argv, 3);
+    if (!startOnDisplay("stall")) return 2;
 
     test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
     struct Row {

@@ -50,6 +50,7 @@
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
+#include "BenchSetup.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -236,25 +237,9 @@ std::string formatMs(double value) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    int repeat = 3;
-    std::string only;  // measure only the variants whose name holds this
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
-    }
-    MainThread::initialize();
-    if (!gtk_init_check()) {
-        std::fprintf(stderr, "the renderer benchmark needs a display: run it under xvfb-run\n");
-        return 2;
-    }
-    adw_init();
-    AppLog::setCaptureHook([](const LogRecord&) {});  // the handlers' log lines stay out of the figures
-
-    const auto dist = RendererDirectory::locate();
-    if (!dist) {
-        std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
-        return 1;
-    }
+    const auto [repeat, only] = readOptions(argc, argv, 3);  // --only: the variants whose name holds it
+    const auto dist = startOnDisplay("renderer");
+    if (!dist) return 2;
     const auto benchDist = dist->parent_path() / "dist-bench";
     if (!std::filesystem::exists(benchDist / "baseline.html")) {
         std::fprintf(stderr, "%s lacks baseline.html: run scripts/build-renderer.sh\n", benchDist.c_str());

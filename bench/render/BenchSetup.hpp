@@ -1,0 +1,56 @@
+#pragma once
+
+// What every benchmark with a real web view does before it measures: read
+// its options, start GTK and libadwaita on the display, keep log lines out of
+// the figures, and find the reading page's files.
+
+#include <adwaita.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Log.hpp"
+#include "Protocol/Schemes/RendererDirectory.hpp"
+
+namespace larkspin::bench {
+
+struct BenchOptions {
+    int repeat = 3;    // --repeat N
+    std::string only;  // --only TEXT: only what is labelled with TEXT
+};
+
+inline BenchOptions readOptions(int argc, char** argv, int defaultRepeat) {
+    BenchOptions options;
+    options.repeat = defaultRepeat;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
+            options.repeat = std::max(1, std::atoi(argv[++i]));
+        }
+        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) options.only = argv[++i];
+    }
+    return options;
+}
+
+// The reading page's folder once GTK runs on a display; none (with a word on
+// standard error) when there is no display or no built page.
+inline std::optional<std::filesystem::path> startOnDisplay(const char* benchmark) {
+    MainThread::initialize();
+    if (!gtk_init_check()) {
+        std::fprintf(stderr, "the %s benchmark needs a display: run it under xvfb-run\n", benchmark);
+        return std::nullopt;
+    }
+    adw_init();
+    AppLog::setCaptureHook([](const LogRecord&) {});
+    auto dist = RendererDirectory::locate();
+    if (!dist) std::fprintf(stderr, "renderer/dist not found: run scripts/build-renderer.sh\n");
+    return dist;
+}
+
+}  // namespace larkspin::bench
