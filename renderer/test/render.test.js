@@ -6,6 +6,39 @@ import { createInlineParser } from '../src/page/parser.js';
 import { parseDocument } from '../src/parse/document.js';
 import { headCut } from '../src/parse/head.js';
 
+// A harness whose render can be interrupted at its next yield between slices:
+// `atFirstYield(fn)` runs `fn` there (which sends a newer "# New…" request),
+// and the interrupted render goes on only once that newer one parses.
+// `options` go to the harness.
+function interruptibleHarness(options = {}) {
+    let onYield = null;
+    let parsing = null;
+    const h = createHarness({
+        ...options,
+        scheduler: (win) => {
+            const inner = createScheduler(win);
+            const hooked = (wait) => async () => {
+                const hook = onYield;
+                onYield = null;
+                if (hook) await hook();
+                return wait();
+            };
+            return { ...inner, nextFrame: hooked(inner.nextFrame), yieldTask: hooked(inner.yieldTask) };
+        },
+        delay: async (source) => {
+            if (source.startsWith('# New')) parsing?.();
+            return 0;
+        },
+    });
+    const atFirstYield = (fn) => {
+        onYield = () => new Promise((resolve) => {
+            parsing = resolve;
+            fn();
+        });
+    };
+    return { h, atFirstYield };
+}
+
 const TIMING_KEYS = ['diagramMs', 'domMs', 'frameCount', 'maxFrameGapMs', 'parseMs', 'parseTimeoutMs', 'parseWaitMs', 'postDomMs', 'totalMs'];
 
 describe('render', () => {
@@ -79,24 +112,7 @@ describe('render', () => {
     test('a render replaced while its blocks go in answers as superseded; the newer one shows its own document', async (t) => {
         // The newer request comes at the older render's first yield between
         // slices, and the older one goes on only once the newer one parses.
-        let onYield = null;
-        let parsing = null;
-        const h = createHarness({
-            scheduler: (win) => {
-                const inner = createScheduler(win);
-                const hooked = (wait) => async () => {
-                    const hook = onYield;
-                    onYield = null;
-                    if (hook) await hook();
-                    return wait();
-                };
-                return { ...inner, nextFrame: hooked(inner.nextFrame), yieldTask: hooked(inner.yieldTask) };
-            },
-            delay: async (source) => {
-                if (source.startsWith('# New')) parsing?.();
-                return 0;
-            },
-        });
+        const { h, atFirstYield } = interruptibleHarness();
         // Closed even after a failed check: the page's message port would
         // keep the test process alive.
         t.after(() => h.close());
@@ -105,9 +121,8 @@ describe('render', () => {
         const long = Array.from({ length: total }, (_, i) => `Long ${i} with \`code\` and **bold**.`).join('\n\n');
         let insertedThen = -1;
         let newer = null;
-        onYield = () => new Promise((resolve) => {
+        atFirstYield(() => {
             insertedThen = Array.from(h.doc.querySelectorAll('.md-doc')).at(-1).querySelectorAll(':scope > .md-chunk > *').length;
-            parsing = resolve;
             newer = h.render('# New\n\nnew text');
         });
         const older = await h.render(long);
@@ -129,34 +144,15 @@ describe('render', () => {
         // so it stays staged behind the old one for several slices; a clock
         // that moves 10 ms at each reading ends its first slice early.
         let clock = 0;
-        let onYield = null;
-        let parsing = null;
-        const h = createHarness({
-            now: () => (clock += 10),
-            scheduler: (win) => {
-                const inner = createScheduler(win);
-                const hooked = (wait) => async () => {
-                    const hook = onYield;
-                    onYield = null;
-                    if (hook) await hook();
-                    return wait();
-                };
-                return { ...inner, nextFrame: hooked(inner.nextFrame), yieldTask: hooked(inner.yieldTask) };
-            },
-            delay: async (source) => {
-                if (source.startsWith('# New')) parsing?.();
-                return 0;
-            },
-        });
+        const { h, atFirstYield } = interruptibleHarness({ now: () => (clock += 10) });
         t.after(() => h.close());
         await h.render('# Old\n\nold text');
         const total = 2000;
         const long = Array.from({ length: total }, (_, i) => `Long ${i} with \`code\` and **bold**.`).join('\n\n');
         let seen = null;
         let newer = null;
-        onYield = () => new Promise((resolve) => {
+        atFirstYield(() => {
             seen = { docs: h.doc.querySelectorAll('.md-doc').length, staged: h.doc.querySelectorAll('.md-staging').length };
-            parsing = resolve;
             newer = h.render('# New\n\nnew text');
         });
         const older = await h.render(long, { scrollToSource: { line: 2 * total - 5 } });
