@@ -8,6 +8,7 @@
 
 #include "Appearance/HexColor.hpp"
 #include "Appearance/Theme.hpp"
+#include "Platform/Async/Task.hpp"
 #include "Protocol/Navigation/NavigationType.hpp"
 #include "Protocol/Bridge/ReaderBridgePort.hpp"
 
@@ -102,6 +103,11 @@ public:
     virtual void focusPage() = 0;
     // The colour as text for logs.
     virtual std::string underPageColorDescription() const = 0;
+    // Runs `body` as an asynchronous function in the page's own content
+    // world of the mounted web view: its result when that is a string, none
+    // for any other value. Throws BridgeError (no web view) or what the call
+    // failed with. A host without web views keeps the default: no web view.
+    virtual Task<std::optional<std::string>> runPageScript(std::string body);
 
     virtual void showStatus(const DocumentStatusContent& content, const Theme& theme,
                             std::function<void()> onAction) = 0;

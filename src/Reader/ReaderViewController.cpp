@@ -403,6 +403,20 @@ Task<ScrolledPayload> ReaderViewController::performScroll(Weak weak, std::string
 
 void ReaderViewController::focusPage() { dependencies_.host->focusPage(); }
 
+Task<std::string> ReaderViewController::selectedText() {
+    return performSelectedText(weak_from_this());
+}
+
+Task<std::string> ReaderViewController::performSelectedText(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->lifecycle_.bridge()) throw BridgeError::notAttached();
+    Task<std::optional<std::string>> call =
+        self->dependencies_.host->runPageScript("return String(window.getSelection() ?? '');");
+    self.reset();
+    const std::optional<std::string> text = co_await std::move(call);
+    co_return text.value_or(std::string());
+}
+
 void ReaderViewController::updateObscuredContentInsets() {
     if (!lifecycle_.bridge()) return;
     // Only the banner covers the page: bars above the reader in the tab page

@@ -202,6 +202,8 @@ public:
     Task<FindResultPayload> find(FindPayload payload) override;
     Task<FindResultPayload> clearFind() override;
     void focusPage() override;
+    // Runs the selection script in the page's own world through the host.
+    Task<std::string> selectedText() override;
     Task<ScrolledPayload> scrollToHeading(std::string id) override;
     void sendViewportInsets(ViewportInsetsPayload insets);
     // The page's covered top edge (the banner's 32 points or 0) sent to it.
@@ -257,7 +259,7 @@ public:
 
     // ---- state ----
     const std::string& documentID() const { return documentID_; }
-    bool hasWebView() const { return lifecycle_.bridge() != nullptr; }
+    bool hasWebView() const override { return lifecycle_.bridge() != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
     bool isReady() const { return lifecycle_.isReady(); }
     // The reader's count of render calls (sent in every envelope); not the
@@ -350,6 +352,7 @@ private:
     static Task<bool> performRelease(Weak weak);
     static Task<FindResultPayload> performFind(Weak weak, FindPayload payload);
     static Task<FindResultPayload> performClearFind(Weak weak);
+    static Task<std::string> performSelectedText(Weak weak);
     static Task<ScrolledPayload> performScroll(Weak weak, std::string id);
 
     const std::string documentID_;

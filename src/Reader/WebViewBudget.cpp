@@ -22,7 +22,10 @@ std::vector<std::string> WebViewBudget::evict(const std::string& protecting,
         if (id != protecting && facts.isHot(id)) candidates.push_back(&entry);
     }
     std::vector<std::pair<bool, const Entry*>> ordered;
-    for (const Entry* entry : candidates) ordered.emplace_back(facts.isEditing(entry->id), entry);
+    for (const Entry* entry : candidates) {
+        if (facts.isBeingRead && facts.isBeingRead(entry->id)) continue;  // hot, but stays
+        ordered.emplace_back(facts.isEditing(entry->id), entry);
+    }
     std::ranges::stable_sort(ordered, [](const auto& a, const auto& b) {
         if (a.first != b.first) return a.first;
         return a.second->lastActive < b.second->lastActive;

@@ -28,6 +28,10 @@ struct WebViewBudget {
         std::function<bool(const std::string&)> isHot;
         // Its window shows the editor.
         std::function<bool(const std::string&)> isEditing;
+        // It is the document being read (the key window, in reading mode):
+        // it counts as hot but is never evicted for another document, even
+        // when the limit then does not hold. None protects nothing.
+        std::function<bool(const std::string&)> isBeingRead = {};
     };
 
     // What one activation decided.
@@ -45,8 +49,9 @@ struct WebViewBudget {
     // as hot from now on). Without `wantsHot` nothing is evicted; an unknown
     // document gets an entry.
     Plan activate(const std::string& id, bool wantsHot, const Facts& facts);
-    // The oldest hot documents other than `protecting` (counted hot) that go
-    // until the limit holds, editing ones first, in eviction order.
+    // The oldest hot documents other than `protecting` (counted hot) and the
+    // one being read that go until the limit holds, editing ones first, in
+    // eviction order.
     std::vector<std::string> evict(const std::string& protecting, const Facts& facts) const;
     std::int64_t hotCount(const Facts& facts) const;
 

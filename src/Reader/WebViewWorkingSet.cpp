@@ -30,6 +30,10 @@ WebViewBudget::Facts WebViewWorkingSet::facts() const {
         const auto window = member(id);
         return window && window->isEditing();
     };
+    facts.isBeingRead = [this](const std::string& id) {
+        const auto window = member(id);
+        return window && window->isWindowKey() && !window->isEditing();
+    };
     return facts;
 }
 

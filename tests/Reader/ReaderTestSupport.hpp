@@ -73,8 +73,20 @@ public:
         log.push_back("banner " + message);
     }
     void hideBanner() override { log.push_back("hideBanner"); }
+    // The page's answer to a script: `pageScript`'s result or what it throws;
+    // without one the host has no web view to ask.
+    Task<std::optional<std::string>> runPageScript(std::string body) override {
+        if (!pageScript) return ReaderHost::runPageScript(std::move(body));
+        scripts.push_back(std::move(body));
+        return answerScript(pageScript);
+    }
+    static Task<std::optional<std::string>> answerScript(std::function<std::optional<std::string>()> answer) {
+        co_return answer();
+    }
 
     std::weak_ptr<ReaderHostEvents> events;
+    std::function<std::optional<std::string>()> pageScript;
+    std::vector<std::string> scripts;
     std::vector<std::shared_ptr<FakeBridgePort>> ports;
     std::optional<std::string> missingText;
     std::optional<ColorComponents> underPage;

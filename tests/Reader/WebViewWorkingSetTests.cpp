@@ -134,5 +134,45 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
     }
 }
 
+TEST_F(WebViewWorkingSetTest, ARebuildElsewhereNeverEvictsThePageBeingRead) {
+    // The page being read became key first, a tab opened behind it since is
+    // newer, and a third tab's web process ended in the background.
+    auto reading = window("reading"), behind = window("behind"), crashed = window("crashed", false);
+    set->registerMember(crashed);
+    reading->key = true;
+    set->activate(reading, true);
+    set->registerMember(behind);
+    MainThread::drainForTesting();
+    journal.clear();
+    ASSERT_EQ(hot(), (Ids{"behind", "reading"}));
+    ASSERT_LT(set->budget().entries.at("reading").lastActive, set->budget().entries.at("behind").lastActive);
+
+    set->handleProcessRecovery(crashed, ProcessRecoveryAction::rebuild);  // not key: waits
+    MainThread::drainForTesting();
+    EXPECT_TRUE(journal.empty());
+    // Its retry (or any activation of another tab while the page is read)
+    // rebuilds it and evicts the oldest web view other than the page's.
+    set->handleProcessRecovery(crashed, ProcessRecoveryAction::retry);
+    MainThread::drainForTesting();
+    EXPECT_EQ(journal, (Ids{"rebuild crashed", "release behind"}));
+    EXPECT_EQ(hot(), (Ids{"crashed", "reading"}));
+
+    // At a limit of 1 the page being read stays even over the limit; shown
+    // with its editor, it is no longer being read and goes.
+    for (const bool editing : {false, true}) {
+        journal.clear();
+        auto one = WebViewWorkingSet::create(1);
+        auto page = window("page"), other = window("other", false);
+        page->key = true;
+        page->editing = editing;
+        one->activate(page, true);
+        one->activate(other, true);
+        MainThread::drainForTesting();
+        EXPECT_EQ(journal, editing ? (Ids{"rebuild page", "rebuild other", "release page"})
+                                   : (Ids{"rebuild page", "rebuild other"})) << editing;
+        EXPECT_EQ(one->isHot("page"), !editing);
+    }
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -69,5 +69,64 @@ TEST(OutlineSidebarDisplay, ShowsTheTreeExpandedAndSeparatesHighlightsFromPicks)
     gtk_window_destroy(window);
 }
 
+// A right click opens the file-path menu, whose items reach the window's
+// "win." actions up the widget tree.
+TEST(OutlineSidebarDisplay, ARightClickOpensTheFilePathMenu) {
+    OutlineSidebar sidebar;
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(window, 260, 400);
+    gtk_window_set_child(window, sidebar.widget());
+    std::vector<std::string> activated;
+    GSimpleActionGroup* actions = g_simple_action_group_new();
+    for (const char* name : {"copy-file-path", "reveal-in-file-manager"}) {
+        GSimpleAction* action = g_simple_action_new(name, nullptr);
+        g_signal_connect(action, "activate", G_CALLBACK(+[](GSimpleAction* a, GVariant*, gpointer list) {
+            static_cast<std::vector<std::string>*>(list)->push_back(g_action_get_name(G_ACTION(a)));
+        }), &activated);
+        g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(action));
+        g_object_unref(action);
+    }
+    gtk_widget_insert_action_group(GTK_WIDGET(window), "win", G_ACTION_GROUP(actions));
+    gtk_window_present(window);
+    sidebar.update(headings({{1, "a"}}));
+
+    GtkWidget* menu = sidebar.contextMenu();
+    ASSERT_TRUE(GTK_IS_POPOVER_MENU(menu));
+    EXPECT_EQ(gtk_widget_get_parent(menu), sidebar.widget());
+    GMenuModel* model = gtk_popover_menu_get_menu_model(GTK_POPOVER_MENU(menu));
+    ASSERT_EQ(g_menu_model_get_n_items(model), 2);
+    std::vector<std::string> names;
+    for (int index = 0; index < 2; ++index) {
+        gchar* action = nullptr;
+        ASSERT_TRUE(g_menu_model_get_item_attribute(model, index, G_MENU_ATTRIBUTE_ACTION, "s", &action));
+        names.push_back(action);
+        g_free(action);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"win.copy-file-path", "win.reveal-in-file-manager"}));
+
+    // The secondary button's press on the sidebar pops the menu up.
+    GtkGesture* secondary = nullptr;
+    GListModel* controllers = gtk_widget_observe_controllers(sidebar.widget());
+    for (unsigned index = 0; index < g_list_model_get_n_items(controllers); ++index) {
+        auto* controller = static_cast<GObject*>(g_list_model_get_item(controllers, index));
+        if (GTK_IS_GESTURE_CLICK(controller) &&
+            gtk_gesture_single_get_button(GTK_GESTURE_SINGLE(controller)) == GDK_BUTTON_SECONDARY) {
+            secondary = GTK_GESTURE(controller);
+        }
+        g_object_unref(controller);
+    }
+    g_object_unref(controllers);
+    ASSERT_NE(secondary, nullptr);
+    EXPECT_FALSE(gtk_widget_get_visible(menu));
+    g_signal_emit_by_name(secondary, "pressed", 1, 20.0, 30.0);
+    EXPECT_TRUE(gtk_widget_get_visible(menu));
+    EXPECT_TRUE(gtk_widget_activate_action(menu, "win.copy-file-path", nullptr));
+    EXPECT_TRUE(gtk_widget_activate_action(menu, "win.reveal-in-file-manager", nullptr));
+    EXPECT_EQ(activated, (std::vector<std::string>{"copy-file-path", "reveal-in-file-manager"}));
+    gtk_popover_popdown(GTK_POPOVER(menu));
+    gtk_window_destroy(window);
+    g_object_unref(actions);
+}
+
 }  // namespace
 }  // namespace larkspin

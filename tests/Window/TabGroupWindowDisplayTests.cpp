@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "Platform/UserDefaults.hpp"
+#include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/PageDocument.hpp"
@@ -265,6 +267,43 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     EXPECT_EQ(ChromeTheme::providersInstalled(), 1);
     EXPECT_EQ(adw_style_manager_get_color_scheme(adw_style_manager_get_default()),
               ADW_COLOR_SCHEME_FORCE_LIGHT);
+}
+
+TEST_F(TabGroupWindowDisplay, CtrlESearchesForThePagesSelection) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "hay.md");
+    renderIn(page, "# Hay\n\nOne needle\n\nAnother needle there.\n");
+    // The last word of the first paragraph with the space before it and the
+    // paragraph's break after it.
+    const nlohmann::json selected = scriptIn(page, R"(
+        const text = document.querySelectorAll('p')[0].firstChild;
+        const start = text.data.indexOf(' needle');
+        const range = document.createRange();
+        range.setStart(text, start);
+        range.setEnd(document.querySelectorAll('p')[1].firstChild, 0);
+        const selection = window.getSelection();
+        selection.removeAllRanges();
+        selection.addRange(range);
+        return String(selection);)");
+    ASSERT_TRUE(selected.is_string());
+    ASSERT_NE(selected.get<std::string>().find('\n'), std::string::npos) << selected;
+    EXPECT_FALSE(page.findBar()->state().isVisible);
+
+    ASSERT_TRUE(pressShortcut(group, "<Control>e"));
+    GtkWidget* counter = page.findBarView()->countLabel();
+    ASSERT_TRUE(test::waitFor([&] { return std::string(gtk_label_get_text(GTK_LABEL(counter))) == "1 / 2"; }))
+        << gtk_label_get_text(GTK_LABEL(counter));
+    EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));
+    EXPECT_STREQ(gtk_editable_get_text(GTK_EDITABLE(page.findBarView()->searchField())), "needle");
+    EXPECT_EQ(page.findBar()->state().query, "needle");
+    EXPECT_EQ(scriptIn(page, "return document.querySelectorAll('mark.md-find').length;"), 2);
+
+    // Nothing selected: the bar keeps its query.
+    scriptIn(page, "window.getSelection().removeAllRanges(); return 0;");
+    ASSERT_TRUE(pressShortcut(group, "<Control>e"));
+    scriptIn(page, "return 0;");  // answered after the selection script
+    test::runMainLoopUntil([] { return false; }, 4);
+    EXPECT_EQ(page.findBar()->state().query, "needle");
 }
 
 TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToClose) {

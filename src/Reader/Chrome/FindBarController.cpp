@@ -6,6 +6,7 @@
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin {
 
@@ -80,6 +81,40 @@ void FindBarController::documentDidRender() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!state_.isVisible || state_.query.empty()) return;
     if (auto request = state_.step(FindPayload::Direction::next)) send(std::move(*request));
+}
+
+std::optional<std::string> FindBarController::selectionQuery(std::string_view selection) {
+    std::string query = trimmedWhitespace(selection);
+    if (query.empty()) return std::nullopt;
+    return query;
+}
+
+void FindBarController::useSelection() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    auto target = target_.lock();
+    if (!target || !target->hasWebView()) return;
+    selectionRead_.spawn(searchSelection(target->selectedText()));
+}
+
+Task<void> FindBarController::searchSelection(Task<std::string> reading) {
+    std::string selection;
+    try {
+        selection = co_await std::move(reading);
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::actions.error("读取选区失败：%{private}s", error.what());
+        co_return;
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::actions.error("读取选区失败：%{private}s", "unknown error");
+        co_return;
+    }
+    std::optional<std::string> query = selectionQuery(selection);
+    if (!query) co_return;
+    if (!state_.isVisible) show();
+    queryChanged(std::move(*query));
+    // The field shows the new query now; the counter follows the page's answer.
+    view_->render(state_);
 }
 
 void FindBarController::send(Request request) {

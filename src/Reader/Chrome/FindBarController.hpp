@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
+#include "Platform/Async/TaskSlot.hpp"
 #include "Reader/Chrome/FindBarState.hpp"
 #include "Reader/Chrome/FindBarView.hpp"
 #include "Reader/Chrome/FindTarget.hpp"
@@ -48,6 +51,13 @@ public:
     // The document rendered again: while the strip shows a query, the search
     // is repeated (the page keeps the active match where it was).
     void documentDidRender();
+    // Use selection for find: reads the page's selection and searches for it
+    // trimmed of white space and line breaks, showing the strip when hidden.
+    // An empty selection changes nothing; without a web view nothing is
+    // asked; a failed read is logged. A newer call replaces a pending read.
+    void useSelection();
+    // The query a page selection gives: none when it is only white space.
+    static std::optional<std::string> selectionQuery(std::string_view selection);
 
 private:
     using Request = FindBarState::Request;
@@ -56,11 +66,13 @@ private:
     void connectView();
     void send(Request request);
     Task<void> perform(Request request, std::int64_t serial);
+    Task<void> searchSelection(Task<std::string> reading);
 
     FindBarState state_;
     std::shared_ptr<FindBarView> view_;
     std::weak_ptr<FindTarget> target_;
     std::int64_t requestSerial_ = 0;
+    TaskSlot selectionRead_;
     TaskScope tasks_;  // last: its requests end before the rest goes
 };
 

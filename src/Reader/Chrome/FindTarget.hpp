@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "Platform/Async/Task.hpp"
 #include "Protocol/Payloads/FindPayload.hpp"
 #include "Protocol/Payloads/FindResultPayload.hpp"
@@ -8,7 +10,8 @@ namespace larkspin {
 
 // What the find bar needs of the reader it searches: the page's own find
 // through the protocol ("find" and "clearFind", both answered by
-// "findResult"), and the keyboard focus back on the page when the bar closes.
+// "findResult"), the keyboard focus back on the page when the bar closes, and
+// the page's selection for "use selection for find".
 // The reader view controller implements it; the find bar holds it weakly.
 // Main thread.
 class FindTarget {
@@ -22,6 +25,11 @@ public:
     virtual Task<FindResultPayload> clearFind() = 0;
     // Gives the keyboard focus to the page, when the reader has a web view.
     virtual void focusPage() = 0;
+    // Whether there is a page to read a selection from (a live web view).
+    virtual bool hasWebView() const = 0;
+    // The page's selected text as the page gives it (empty without a
+    // selection). Throws when the page cannot be asked or its script fails.
+    virtual Task<std::string> selectedText() = 0;
 };
 
 }  // namespace larkspin

@@ -7,6 +7,7 @@
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
 #include "Reader/Widgets/SpareReaderWebView.hpp"
+#include "Web/PageScript.hpp"
 #include "Web/WebKitBridgePort.hpp"
 
 namespace larkspin {
@@ -83,6 +84,11 @@ void ReaderView::loadEntryPage(std::string_view url) {
 
 void ReaderView::stopLoading() {
     if (webView_) webkit_web_view_stop_loading(webView_.get());
+}
+
+Task<std::optional<std::string>> ReaderView::runPageScript(std::string body) {
+    if (!webView_) return ReaderHost::runPageScript(std::move(body));
+    return larkspin::runPageScript(webView_.get(), std::move(body));
 }
 
 void ReaderView::discardWebView() {

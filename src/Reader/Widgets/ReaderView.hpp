@@ -50,6 +50,7 @@ public:
     void setUnderPageColor(const ColorComponents& color) override;
     void focusPage() override;
     std::string underPageColorDescription() const override;
+    Task<std::optional<std::string>> runPageScript(std::string body) override;
     void showStatus(const DocumentStatusContent& content, const Theme& theme,
                     std::function<void()> onAction) override;
     void hideStatus() override;

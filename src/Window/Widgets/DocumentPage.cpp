@@ -141,9 +141,7 @@ void DocumentPage::find(FindRoute route) {
             findBar_->step(FindPayload::Direction::previous);
             break;
         case FindRoute::useSelection:
-            // The reader offers no selection yet: show the bar with what it
-            // holds rather than clearing the query.
-            findBar_->show();
+            findBar_->useSelection();
             break;
         case FindRoute::forwardToEditor:
             break;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform/Localization.hpp"
+#include "Window/FilePathMenu.hpp"
 
 namespace larkspin {
 
@@ -101,6 +102,24 @@ OutlineSidebar::OutlineSidebar() {
     gtk_widget_set_margin_start(emptyLabel_, 12);
     gtk_widget_set_visible(emptyLabel_, FALSE);
     gtk_box_append(GTK_BOX(root_.get()), emptyLabel_);
+
+    // The file-path menu on a right click or a long press anywhere in the
+    // sidebar; its "win." items reach the window up the widget tree.
+    const GObjectPtr<GMenu> menu = FilePathMenu::makeContextMenu();
+    contextMenu_ = gtk_popover_menu_new_from_model(G_MENU_MODEL(menu.get()));
+    gtk_widget_set_name(contextMenu_, "Orvik.tocContextMenu");
+    gtk_popover_set_has_arrow(GTK_POPOVER(contextMenu_), FALSE);
+    gtk_widget_set_halign(contextMenu_, GTK_ALIGN_START);
+    gtk_widget_set_parent(contextMenu_, root_.get());
+    GtkGesture* click = gtk_gesture_click_new();
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_SECONDARY);
+    secondaryClick_ =
+        SignalConnection::connect(click, "pressed", G_CALLBACK(secondaryPressed), this);
+    gtk_widget_add_controller(root_.get(), GTK_EVENT_CONTROLLER(click));
+    GtkGesture* press = gtk_gesture_long_press_new();
+    gtk_gesture_single_set_touch_only(GTK_GESTURE_SINGLE(press), TRUE);
+    longPress_ = SignalConnection::connect(press, "pressed", G_CALLBACK(longPressed), this);
+    gtk_widget_add_controller(root_.get(), GTK_EVENT_CONTROLLER(press));
 }
 
 OutlineSidebar::~OutlineSidebar() {
@@ -110,7 +129,26 @@ OutlineSidebar::~OutlineSidebar() {
     bind_.disconnect();
     activate_.disconnect();
     selectionChanged_.disconnect();
+    secondaryClick_.disconnect();
+    longPress_.disconnect();
+    gtk_widget_unparent(contextMenu_);
     gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
+}
+
+void OutlineSidebar::showContextMenu(double x, double y) {
+    const GdkRectangle at{static_cast<int>(x), static_cast<int>(y), 1, 1};
+    gtk_popover_set_pointing_to(GTK_POPOVER(contextMenu_), &at);
+    gtk_popover_popup(GTK_POPOVER(contextMenu_));
+}
+
+void OutlineSidebar::secondaryPressed(GtkGestureClick* gesture, int, double x, double y,
+                                      gpointer self) {
+    gtk_gesture_set_state(GTK_GESTURE(gesture), GTK_EVENT_SEQUENCE_CLAIMED);
+    static_cast<OutlineSidebar*>(self)->showContextMenu(x, y);
+}
+
+void OutlineSidebar::longPressed(GtkGestureLongPress*, double x, double y, gpointer self) {
+    static_cast<OutlineSidebar*>(self)->showContextMenu(x, y);
 }
 
 GtkListView* OutlineSidebar::listView() const {

@@ -13,6 +13,8 @@ typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkListView GtkListView;
 typedef struct _GtkSingleSelection GtkSingleSelection;
 typedef struct _GtkSignalListItemFactory GtkSignalListItemFactory;
+typedef struct _GtkGestureClick GtkGestureClick;
+typedef struct _GtkGestureLongPress GtkGestureLongPress;
 
 namespace larkspin {
 
@@ -20,7 +22,9 @@ namespace larkspin {
 // expanded) of the page's headings, with a single selection that follows the
 // reader's active heading. `TOCOutline` decides; this shows it. A selection
 // made by the highlight never reaches `onSelectHeading`; one the user makes
-// (click or keys, or Enter on a row) does, once. Main thread.
+// (click or keys, or Enter on a row) does, once. A right click or a long
+// press opens the file-path menu (`FilePathMenu`), whose items are the
+// window's "win." actions. Main thread.
 class OutlineSidebar {
 public:
     OutlineSidebar();
@@ -37,6 +41,10 @@ public:
     const TOCOutline& outline() const { return outline_; }
     // How many times the list was rebuilt.
     int rebuildCount() const { return rebuilds_; }
+    // The context menu (a GtkPopoverMenu over the file-path menu model).
+    GtkWidget* contextMenu() const { return contextMenu_; }
+    // Opens the context menu pointing at (x, y) in the root's coordinates.
+    void showContextMenu(double x, double y);
 
     // The page's headings after a render; the list is rebuilt only when they
     // changed, and keeps the active heading selected.
@@ -54,17 +62,20 @@ private:
     static void activated(GtkListView* view, unsigned position, gpointer self);
     static void setupRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
     static void bindRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
+    static void secondaryPressed(GtkGestureClick* gesture, int, double x, double y, gpointer self);
+    static void longPressed(GtkGestureLongPress*, double x, double y, gpointer self);
 
     TOCOutline outline_;
     GObjectPtr<GtkWidget> root_;
     GtkWidget* scroller_ = nullptr;  // owned by the root's tree
     GtkWidget* list_ = nullptr;
     GtkWidget* emptyLabel_ = nullptr;
+    GtkWidget* contextMenu_ = nullptr;  // parented to the root; unparented here
     GObjectPtr<GtkSignalListItemFactory> factory_;
     GObjectPtr<GtkSingleSelection> selection_;
     bool programmatic_ = false;
     int rebuilds_ = 0;
-    SignalConnection setup_, bind_, activate_, selectionChanged_;
+    SignalConnection setup_, bind_, activate_, selectionChanged_, secondaryClick_, longPress_;
 };
 
 }  // namespace larkspin

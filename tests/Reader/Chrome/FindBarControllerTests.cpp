@@ -120,6 +120,63 @@ TEST_F(FindBarControllerTest, RendersRepeatAVisibleSearchAndClosingClearsIt) {
     EXPECT_EQ(sent(3), (FindPayload{"x", Direction::previous, false, true}));
 }
 
+TEST_F(FindBarControllerTest, UseSelectionSearchesTheTrimmedSelection) {
+    struct Case {
+        std::optional<std::string> selection;  // none: the script gave no text
+        std::optional<std::string> searched;   // none: nothing happens
+    };
+    const Case cases[] = {
+        {"", std::nullopt},
+        {" \n\t\r\n ", std::nullopt},  // only spaces and line breaks
+        {std::nullopt, std::nullopt},
+        {"  word \n", "word"},
+        {"\u00a0two words\u3000\u2028", "two words"},
+        {"a\nb", "a\nb"},  // inner line breaks stay
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selection.value_or("<none>"));
+        const auto caseView = std::make_shared<FakeFindView>();
+        auto caseBar = FindBarController::create(caseView, reader);
+        const std::size_t before = arrived();
+        host->pageScript = [&c] { return c.selection; };
+        caseBar->useSelection();
+        EXPECT_EQ(arrived(), before + (c.searched ? 1 : 0));
+        EXPECT_EQ(caseBar->state().isVisible, c.searched.has_value());
+        if (!c.searched) {
+            EXPECT_TRUE(caseView->renders.empty());
+            continue;
+        }
+        EXPECT_TRUE(caseView->revealed);
+        EXPECT_EQ(sent(before), (FindPayload{*c.searched, Direction::next, false, true}));
+        ASSERT_FALSE(caseView->renders.empty());
+        EXPECT_EQ(caseView->renders.back().query, *c.searched) << "the field shows it at once";
+    }
+    EXPECT_EQ(host->scripts.back(), "return String(window.getSelection() ?? '');");
+
+    // A visible bar keeps its query when the selection is blank.
+    bar->show();
+    bar->queryChanged("kept");
+    host->pageScript = [] { return std::optional<std::string>(" \n"); };
+    bar->useSelection();
+    MainThread::drainForTesting();
+    EXPECT_EQ(bar->state().query, "kept");
+
+    host->pageScript = []() -> std::optional<std::string> { throw std::runtime_error("script failed"); };
+    bar->useSelection();
+    MainThread::drainForTesting();
+    EXPECT_TRUE(logs.contains("actions", "读取选区失败：script failed"));
+    EXPECT_EQ(bar->state().query, "kept");
+
+    const std::size_t asked = host->scripts.size();
+    reader->onWebContentProcessTerminated = [](ProcessRecoveryAction) {};  // no rebuild
+    terminate();  // no web view now: nothing is asked, nothing logged
+    logs.clear();
+    bar->useSelection();
+    MainThread::drainForTesting();
+    EXPECT_EQ(host->scripts.size(), asked);
+    EXPECT_FALSE(logs.contains("actions", "读取选区失败"));
+}
+
 TEST_F(FindBarControllerTest, FailuresAndDepartedOwnersChangeNothing) {
     bar->show();
     bar->queryChanged("x");
