@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "App/ApplicationServices.hpp"
+#include "Appearance/ThemeCatalog.hpp"
 #include "BenchSetup.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
