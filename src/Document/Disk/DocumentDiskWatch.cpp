@@ -99,13 +99,19 @@ void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outc
 
 void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome) {
     using A = DiskChangeAction;
-    auto& model = client_.diskModel();
+    // A verdict set aside changes nothing until the save's end replays it.
+    if (action == A::park) {
+        parked_ = outcome;
+        return;
+    }
+    if (action == A::awaitGrace) return;
     // A newer verdict overrides a reload under way, unless it reloads again
-    // (and so replaces it) or is set aside.
-    if (action != A::park && action != A::reload && action != A::awaitGrace) {
+    // (and so replaces it).
+    if (action != A::reload) {
         reloadSlot_.cancel();
         reloading_ = false;
     }
+    auto& model = client_.diskModel();
     const DiskVersion* found = outcome.stableVersion();
     const auto* reason = outcome.unreadableReason();
     if (found) {
@@ -114,8 +120,6 @@ void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::
     }
     switch (action) {
         case A::park:
-            parked_ = outcome;
-            return;
         case A::awaitGrace:
             return;
         case A::permission:

@@ -200,6 +200,12 @@ TEST(DocumentDiskWatch, MissingAfterARenameWaitsForTheGracePeriod) {
         {"nothing comes", [](Fixture&) {}, true},
         {"another file-gone verdict changes nothing",
          [](Fixture& f) { f.watch.handleDiskOutcome(failed(DocumentLoadFailure::notFound())); }, true},
+        {"a verdict parked by a save changes nothing",
+         [](Fixture& f) {
+             f.client.model.beginSave();
+             f.watch.handleDiskOutcome(Outcome::stable(f.baseline()));
+         },
+         true},
         {"the file is back", [](Fixture& f) { f.watch.handleDiskOutcome(Outcome::stable(f.baseline())); }, false},
         {"permission refused", [](Fixture& f) { f.watch.handleDiskOutcome(failed(DocumentLoadFailure::permissionDenied())); }, false},
         {"a move is seen", [](Fixture& f) { f.watch.fileDidMove(f.file); }, false},
