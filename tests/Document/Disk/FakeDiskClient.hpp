@@ -11,29 +11,24 @@
 
 namespace larkspin::test {
 
-// Stands in for the document: a real model, the notice as the document keeps
-// it (one issue, cleared by kind), and a record of what the watch asked for.
+// Stands in for the document: a real model, one notice cleared by kind, and
+// what the watch asked for.
 struct FakeDiskClient final : DocumentDiskWatch::Client {
     DocumentModel model;
     ExternalChangePolicy policy = ExternalChangePolicy::reload;
     std::optional<ExternalIssue> issue;
     int issuesRaised = 0;
-    std::vector<std::string> adopted;  // the text of each reload adopted
+    std::vector<std::string> adopted;  // each reload's text
     std::vector<std::filesystem::path> moves;
 
-    // Opens `path` as the document does: its text and baseline.
     void open(const std::filesystem::path& path) { model.adopt(DocumentLoader::load(path)); }
-
-    std::optional<ExternalIssueKind> issueKind() const {
+    std::optional<ExternalIssueKind> kind() const {
         return issue ? std::optional(issue->kind()) : std::nullopt;
     }
 
     DocumentModel& diskModel() override { return model; }
     ExternalChangePolicy externalChangePolicy() const override { return policy; }
-    void setExternalIssue(ExternalIssue newIssue) override {
-        issue = std::move(newIssue);
-        ++issuesRaised;
-    }
+    void setExternalIssue(ExternalIssue i) override { issue = std::move(i), ++issuesRaised; }
     void clearExternalIssue(const ExternalIssueKinds& kinds) override {
         if (issue && clears(kinds, issue->kind())) issue.reset();
     }
