@@ -129,6 +129,12 @@ void ContentStabilizer::signal() {
     core_->restartLocked();
 }
 
+void ContentStabilizer::resample() {
+    std::lock_guard lock(core_->mutex);
+    core_->lastEmitted.reset();
+    core_->restartLocked();
+}
+
 void ContentStabilizer::cancel() {
     std::lock_guard lock(core_->mutex);
     core_->withdrawLocked();

@@ -71,6 +71,10 @@ public:
     // From any thread; returns at once. Restarts the read sequence: the first
     // read comes `settleDelay` after the last signal.
     void signal();
+    // From any thread; returns at once. As signal(), and the verdict that
+    // follows is reported even when it equals the last one (an owner that
+    // set a verdict aside asks for it again).
+    void resample();
     // From any thread; returns at once. Withdraws the scheduled read and
     // forgets the current sequence (a read under way is dropped); the last
     // verdict is still remembered.

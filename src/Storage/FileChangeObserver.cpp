@@ -102,6 +102,11 @@ void FileChangeObserver::noteExternalEvent(const FileChangeEvent& event) {
     if (relay_->isAttached()) stabilizer_->signal();
 }
 
+void FileChangeObserver::sampleAgain() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (relay_->isAttached()) stabilizer_->resample();
+}
+
 bool FileChangeObserver::drainForTesting() {
     const bool events = !vnodeSource_ || vnodeSource_->drainForTesting();
     return stabilizer_->drainForTesting() && events;

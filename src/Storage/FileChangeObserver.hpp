@@ -53,6 +53,10 @@ public:
     // and signals the stabiliser.
     void noteExternalEvent(const FileChangeEvent& event);
 
+    // Asks the stabiliser to read the file again and report its verdict,
+    // even one it reported before. Nothing once stopped.
+    void sampleAgain();
+
     const std::filesystem::path& url() const { return url_; }
 
     // Blocks (at most a few seconds each) until the event and stabiliser

@@ -83,6 +83,13 @@ TEST(ContentStabilizer, ReportsOnceTwoReadsAfterTheLastSignalAgreeAndNotAgainFor
     h.signalAndSettle();
     EXPECT_EQ(h.reads, 7);
     EXPECT_EQ(h.outcomes.size(), 1u);
+
+    // Asked for again, the same verdict is reported once more.
+    h.stabilizer->resample();
+    h.pass(ContentStabilizer::settleDelay);
+    h.pass(ContentStabilizer::settleDelay);
+    EXPECT_EQ(h.outcomes.size(), 2u);
+    EXPECT_EQ(h.outcomes.back(), h.outcomes.front());
 }
 
 TEST(ContentStabilizer, KeepsReadingWhileTheFileChangesAndReportsTheStateItSettlesOn) {

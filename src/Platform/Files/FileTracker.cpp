@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "Platform/Files/InodeWatch.hpp"
@@ -24,6 +25,9 @@ std::filesystem::path currentPathOf(int fd) {
     if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
     target.resize(static_cast<std::size_t>(length));
     if (target.empty() || target.front() != '/') return {};  // not a path (anon inode…)
+    // The name the file had when its last name went: no place to follow.
+    constexpr std::string_view deleted = " (deleted)";
+    if (target.ends_with(deleted)) return {};
     return target;
 }
 

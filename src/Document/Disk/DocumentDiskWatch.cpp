@@ -1,0 +1,269 @@
+#include "Document/Disk/DocumentDiskWatch.hpp"
+
+#include <utility>
+
+#include "Model/DocumentModel.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
+#include "Storage/DocumentLoader.hpp"
+
+namespace larkspin {
+
+namespace {
+
+// The log word of an event's source.
+std::string_view sourceWord(FileChangeEvent::Kind kind) {
+    return kind >= FileChangeEvent::Kind::presenterDidChange ? "presenter" : "vnode";
+}
+
+// A failure's text for a log line.
+std::string failureText(const DocumentLoadFailure& failure) {
+    switch (failure.kind) {
+        case DocumentLoadFailure::Kind::readError: return "readError(" + failure.message + ")";
+        case DocumentLoadFailure::Kind::notFound: return "notFound";
+        case DocumentLoadFailure::Kind::permissionDenied: return "permissionDenied";
+        case DocumentLoadFailure::Kind::isDirectory: return "isDirectory";
+    }
+    return "unknown";
+}
+
+}  // namespace
+
+DocumentDiskWatch::DocumentDiskWatch(Client& client, Clock& clock, const SysCalls& sys)
+    : client_(client), clock_(clock), sys_(sys) {}
+
+DocumentDiskWatch::~DocumentDiskWatch() {
+    stop();
+}
+
+void DocumentDiskWatch::start(std::filesystem::path path) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    stop();
+    path_ = std::move(path);
+    startObserver();
+}
+
+void DocumentDiskWatch::startObserver() {
+    if (observer_) observer_->stop();
+    cancelGrace();
+    lastLoss_ = FileLoss::none;
+    parked_.reset();
+    lastVerdictUnreadable_ = false;
+    // The observer's relay is cut when it stops or goes (before this object
+    // does: it is a member), so the callbacks never outlive the watch.
+    auto onEvent = [this](const FileChangeEvent& event) { handleFileEvent(event); };
+    auto onOutcome = [this](const ContentStabilizer::Outcome& o) { handleDiskOutcome(o); };
+    observer_ = std::make_unique<FileChangeObserver>(path_, true, std::move(onEvent),
+                                                     std::move(onOutcome), clock_, sys_);
+}
+
+void DocumentDiskWatch::stop() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (observer_) {
+        observer_->stop();
+        observer_.reset();
+    }
+    cancelGrace();
+    reloadSlot_.cancel();
+    reloading_ = false;
+    lastLoss_ = FileLoss::none;
+    parked_.reset();
+}
+
+void DocumentDiskWatch::sampleAgain() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!observer_) return;
+    if (lastVerdictUnreadable_) startObserver();
+    observer_->sampleAgain();
+}
+
+void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    using Kind = FileChangeEvent::Kind;
+    if (event.kind == Kind::delete_) lastLoss_ = FileLoss::deleted;
+    if (event.kind == Kind::rename) lastLoss_ = FileLoss::renamed;
+    if (event.kind == Kind::reopened) lastLoss_ = FileLoss::none;
+    log(LogLevel::debug, "文件事件 %{public}s %{private}s", sourceWord(event.kind),
+        event.description());
+    if (event.kind == Kind::presenterDidMove && !event.url.empty()) fileDidMove(event.url);
+}
+
+void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    lastVerdictUnreadable_ = outcome.unreadableReason() != nullptr;
+    const auto situation = describeSituation(client_.diskModel(), outcome,
+                                             client_.externalChangePolicy(), lastLoss_,
+                                             gracePending_);
+    apply(decideDiskChange(situation), outcome);
+}
+
+void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome) {
+    using A = DiskChangeAction;
+    // A verdict set aside changes nothing until the save's end replays it.
+    if (action == A::park) {
+        parked_ = outcome;
+        return;
+    }
+    if (action == A::awaitGrace) return;
+    // A newer verdict overrides a reload under way, unless it reloads again
+    // (and so replaces it).
+    if (action != A::reload) {
+        reloadSlot_.cancel();
+        reloading_ = false;
+    }
+    auto& model = client_.diskModel();
+    const DiskVersion* found = outcome.stableVersion();
+    const auto* reason = outcome.unreadableReason();
+    if (found) {
+        cancelGrace();
+        lastLoss_ = FileLoss::none;
+    }
+    switch (action) {
+        case A::park:
+        case A::awaitGrace:
+            return;
+        case A::permission:
+            cancelGrace();
+            model.noteAccessDenied(true);
+            client_.setExternalIssue(ExternalIssue::unreadable(reason->failure));
+            log(LogLevel::error, "源文件读不到（权限）：%{private}s；文本保留", reason->detail);
+            return;
+        case A::readError:
+            client_.setExternalIssue(ExternalIssue::unreadable(reason->failure));
+            log(LogLevel::error, "源文件读取出错：%{private}s", reason->detail);
+            return;
+        case A::missingNow:
+            markMissing(reason->detail);
+            return;
+        case A::startGrace:
+            gracePending_ = true;
+            graceSlot_.spawn(waitOutGrace());
+            return;
+        case A::keepConflict:
+            log(LogLevel::debug, "磁盘内容未变，冲突保持");
+            return;
+        case A::clearIssues:
+            client_.clearExternalIssue(issuesClearedByKnownContent());
+            return;
+        case A::acceptVersion:
+        case A::acceptRecovered:
+            model.acceptDiskVersion(*found);
+            if (action == A::acceptRecovered) log(LogLevel::info, "源文件恢复为已知内容，清除提示");
+            client_.clearExternalIssue(issuesClearedByKnownContent());
+            return;
+        case A::ask:
+            if (model.isAccessDenied()) model.noteAccessDenied(false);
+            client_.setExternalIssue(ExternalIssue::externalChanged(*found));
+            log(LogLevel::info, "外部修改，按设置先提示：磁盘 %{public}s", found->description());
+            return;
+        case A::reload:
+            reloadFromDisk("外部修改");
+            return;
+        case A::conflict:
+            if (model.isAccessDenied()) model.noteAccessDenied(false);
+            model.noteConflict(*found);
+            client_.setExternalIssue(ExternalIssue::conflict(*found));
+            log(LogLevel::info, "外部修改 + 本地修改 → conflict：磁盘 %{public}s",
+                found->description());
+            return;
+    }
+}
+
+void DocumentDiskWatch::saveDidEnd() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!parked_) return;
+    auto outcome = std::move(*parked_);
+    parked_.reset();
+    handleDiskOutcome(outcome);
+}
+
+void DocumentDiskWatch::fileDidMove(std::filesystem::path path) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    cancelGrace();
+    lastLoss_ = FileLoss::none;
+    client_.fileDidMove(path);
+    log(LogLevel::info, "源文件已移动 / 重命名，跟踪到新位置：%{private}s",
+        path.filename().string());
+    auto& model = client_.diskModel();
+    if (model.isMissing()) {
+        model.noteMissing(false);
+        client_.clearExternalIssue(issuesClearedByMove());
+    }
+    path_ = std::move(path);
+    startObserver();
+    observer_->sampleAgain();
+}
+
+bool DocumentDiskWatch::reloadFromDisk(std::string reason) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (path_.empty()) return false;
+    reloading_ = true;
+    reloadSlot_.spawn(reload(std::move(reason)));
+    return true;
+}
+
+Task<void> DocumentDiskWatch::reload(std::string reason) {
+    const std::int64_t revision = client_.diskModel().sourceRevision();
+    auto read = [path = path_, sys = sys_] { return DocumentLoader::load(path, sys); };
+    LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(read));
+    reloading_ = false;
+
+    auto& model = client_.diskModel();
+    if (model.sourceRevision() != revision || model.isSaving()) {
+        // What was read no longer answers the text: adopting it would throw
+        // away an edit, or judge a file our save is writing.
+        log(LogLevel::info, "重新载入（%{public}s）作废：读取期间文本已改动或开始保存",
+            reason);
+        if (observer_) observer_->sampleAgain();
+        co_return;
+    }
+    if (loaded.failure) {
+        const DocumentLoadFailure failure = *loaded.failure;
+        log(LogLevel::error, "重新载入失败：%{private}s", failureText(failure));
+        switch (failure.kind) {
+            case DocumentLoadFailure::Kind::notFound:
+            case DocumentLoadFailure::Kind::isDirectory:
+                markMissing("重新载入时不存在");
+                break;
+            case DocumentLoadFailure::Kind::permissionDenied:
+                model.noteAccessDenied(true);
+                client_.setExternalIssue(ExternalIssue::unreadable(failure));
+                break;
+            case DocumentLoadFailure::Kind::readError:
+                client_.setExternalIssue(ExternalIssue::unreadable(failure));
+                break;
+        }
+        co_return;
+    }
+    const std::int64_t byteCount = loaded.byteCount;
+    client_.adoptReload(std::move(loaded));
+    ++reloadCount_;
+    client_.clearExternalIssue(issuesClearedByReload());
+    log(LogLevel::info, "重新载入（%{public}s）：%ld 字节 revision=%ld 第 %ld 次", reason,
+        byteCount, client_.diskModel().sourceRevision(), reloadCount_);
+}
+
+Task<void> DocumentDiskWatch::waitOutGrace() {
+    co_await sleepFor(clock_, missingGrace);
+    gracePending_ = false;
+    markMissing("重命名后未收到新路径");
+}
+
+void DocumentDiskWatch::markMissing(std::string_view reason) {
+    auto& model = client_.diskModel();
+    model.noteMissing(true);
+    client_.setExternalIssue(ExternalIssue::missing());
+    log(LogLevel::error, "源文件丢失（%{private}s）dirty=%{bool}d；缓冲区保留", reason,
+        model.isDirty());
+}
+
+void DocumentDiskWatch::cancelGrace() {
+    graceSlot_.cancel();
+    gracePending_ = false;
+}
+
+bool DocumentDiskWatch::drainForTesting() {
+    return !observer_ || observer_->drainForTesting();
+}
+
+}  // namespace larkspin
