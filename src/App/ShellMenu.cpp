@@ -108,6 +108,7 @@ GObjectPtr<GMenu> presetMenu(std::string_view action,
 GObjectPtr<GMenu> viewMenu() {
     auto menu = GObjectPtr<GMenu>::adopt(g_menu_new());
     auto theme = section();
+    append(theme.get(), "toolbar.toc.label", winAction(WindowActions::toggleSidebar));
     auto themes = themeMenu();
     appendSubmenu(theme.get(), "menu.view.theme", themes.get());
     appendSection(menu.get(), theme.get());
