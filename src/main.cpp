@@ -11,6 +11,7 @@
 
 int main(int argc, char** argv) {
     using namespace larkspin;
+    MainThread::initialize();
     AppLog::installWriter();
     g_set_application_name(BuildInfo::name);
     {

@@ -1,11 +1,13 @@
-// The real program, started as a test host in a temporary home on its own
-// D-Bus session bus: it shows a window and ends cleanly when asked.
-#include <gio/gio.h>
+// The real program, started as a test host in a temporary home on a session
+// bus of its own: it shows a window and ends cleanly when asked. The bus and
+// the calls on it are separate processes (dbus-daemon, gdbus), so that this
+// process starts no GLib worker threads of its own.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <string>
 
 #include "Support/LaunchedProgram.hpp"
@@ -22,33 +24,32 @@ constexpr std::string_view windowShown = "首个窗口已显示";
 class LarkspinProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The bus fixture takes DISPLAY away from this process; the program needs it.
-        if (const char* display = g_getenv("DISPLAY")) display_ = display;
-        bus_ = g_test_dbus_new(G_TEST_DBUS_NONE);
-        g_test_dbus_up(bus_);
-        GError* error = nullptr;
-        connection_ = g_dbus_connection_new_for_address_sync(
-            g_test_dbus_get_bus_address(bus_),
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
-        ASSERT_NE(connection_, nullptr) << (error ? error->message : "");
+        bus_ = std::make_unique<test::LaunchedProgram>(
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"},
+            std::map<std::string, std::string>{});
+        ASSERT_TRUE(bus_->started());
+        ASSERT_TRUE(bus_->waitForOutput("\n", bound)) << bus_->output();
+        std::smatch match;
+        const std::string output = bus_->output();
+        ASSERT_TRUE(std::regex_search(output, match, std::regex("unix:[^\\s]+"))) << output;
+        address_ = match.str();
     }
 
-    void TearDown() override {
-        program_.reset();
-        if (connection_) g_object_unref(connection_);
-        g_test_dbus_down(bus_);
-        g_object_unref(bus_);
-        if (!display_.empty()) g_setenv("DISPLAY", display_.c_str(), TRUE);
+    // Runs gdbus on the test's bus; its output, empty when it failed.
+    std::string gdbus(std::vector<std::string> arguments) {
+        std::vector<std::string> argv{"gdbus", "call", "--session"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        test::LaunchedProgram call(argv, {{"DBUS_SESSION_BUS_ADDRESS", address_}});
+        const auto status = call.waitForExit(bound);
+        if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) return {};
+        return call.output();
     }
 
     // Starts the program on a file that does not exist: the error it shows
     // is its first window.
     void launch() {
         const std::map<std::string, std::string> environment{
-            {"DBUS_SESSION_BUS_ADDRESS", g_test_dbus_get_bus_address(bus_)},
-            {"DISPLAY", display_},
+            {"DBUS_SESSION_BUS_ADDRESS", address_},
             {"XCTestConfigurationFilePath", "larkspin-tests"},
             {"HOME", (home_ / "home").string()},
             {"XDG_CONFIG_HOME", (home_ / "config").string()},
@@ -67,30 +68,21 @@ protected:
 
     // The program's unique name on the bus, found by its process id.
     std::string busNameOfProgram() {
-        GVariant* names = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "ListNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
-            nullptr);
-        std::string found;
-        if (!names) return found;
-        GVariantIter* iter = nullptr;
-        const char* name = nullptr;
-        g_variant_get(names, "(as)", &iter);
-        while (found.empty() && g_variant_iter_next(iter, "&s", &name)) {
-            if (name[0] != ':') continue;
-            GVariant* pid = g_dbus_connection_call_sync(
-                connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                "org.freedesktop.DBus", "GetConnectionUnixProcessID", g_variant_new("(s)", name),
-                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            if (!pid) continue;
-            guint32 value = 0;
-            g_variant_get(pid, "(u)", &value);
-            g_variant_unref(pid);
-            if (static_cast<pid_t>(value) == program_->pid()) found = name;
+        const std::string names =
+            gdbus({"--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                   "--method", "org.freedesktop.DBus.ListNames"});
+        const std::regex unique("'(:[0-9.]+)'");
+        for (auto it = std::sregex_iterator(names.begin(), names.end(), unique);
+             it != std::sregex_iterator(); ++it) {
+            const std::string name = (*it)[1].str();
+            const std::string pid = gdbus({"--dest", "org.freedesktop.DBus", "--object-path",
+                                           "/org/freedesktop/DBus", "--method",
+                                           "org.freedesktop.DBus.GetConnectionUnixProcessID", name});
+            if (pid.find("uint32 " + std::to_string(program_->pid()) + ",") != std::string::npos) {
+                return name;
+            }
         }
-        g_variant_iter_free(iter);
-        g_variant_unref(names);
-        return found;
+        return {};
     }
 
     void expectCleanExit() {
@@ -104,11 +96,10 @@ protected:
             << program_->output();
     }
 
-    std::string display_;
-    test::TempDir home_dir_;
-    const std::filesystem::path& home_ = home_dir_.path();
-    GTestDBus* bus_ = nullptr;
-    GDBusConnection* connection_ = nullptr;
+    test::TempDir homeDir_;
+    const std::filesystem::path& home_ = homeDir_.path();
+    std::unique_ptr<test::LaunchedProgram> bus_;
+    std::string address_;
     std::unique_ptr<test::LaunchedProgram> program_;
 };
 
@@ -122,13 +113,9 @@ TEST_F(LarkspinProgram, QuitsOnTheQuitActionOverDBus) {
     ASSERT_NO_FATAL_FAILURE(launch());
     const std::string name = busNameOfProgram();
     ASSERT_FALSE(name.empty()) << program_->output();
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection_, name.c_str(), "/dev/corvantel/larkspin", "org.gtk.Actions", "Activate",
-        g_variant_new("(sava{sv})", "quit", nullptr, nullptr), nullptr, G_DBUS_CALL_FLAGS_NONE,
-        10000, nullptr, &error);
-    ASSERT_NE(reply, nullptr) << (error ? error->message : "");
-    g_variant_unref(reply);
+    EXPECT_FALSE(gdbus({"--dest", name, "--object-path", "/dev/corvantel/larkspin", "--method",
+                        "org.gtk.Actions.Activate", "quit", "[]", "{}"})
+                     .empty());
     expectCleanExit();
 }
 

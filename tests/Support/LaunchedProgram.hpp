@@ -25,7 +25,7 @@ namespace larkspin::test {
 // goes is killed.
 class LaunchedProgram {
 public:
-    // Starts `argv[0]` with this process's environment, changed by
+    // Starts `argv[0]` (found on the PATH) with this process's environment, changed by
     // `environment` (an empty value removes the variable).
     LaunchedProgram(std::vector<std::string> argv, const std::map<std::string, std::string>& environment) {
         std::map<std::string, std::string> merged;
@@ -55,7 +55,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+        if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         output_ = fds[0];
