@@ -10,6 +10,7 @@ packages=(
   libgtk-4-dev libadwaita-1-dev libwebkitgtk-6.0-dev
   libfontconfig-dev libfreetype-dev libharfbuzz-dev
   libsoup-3.0-dev libxml2-dev
+  desktop-file-utils appstream libglib2.0-bin
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libgl1-mesa-dri
   fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon locales

@@ -10,6 +10,10 @@ echo "== source rules"
 python3 scripts/check-source.py
 python3 scripts/check_source_tests.py
 
+echo "== desktop files"
+desktop-file-validate data/dev.corvantel.larkspin.desktop
+appstreamcli validate --no-net data/dev.corvantel.larkspin.metainfo.xml
+
 echo "== renderer page"
 scripts/build-renderer.sh
 (cd renderer && npm test --silent)

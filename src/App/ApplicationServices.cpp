@@ -1,10 +1,14 @@
 #include "App/ApplicationServices.hpp"
 
+#include <glib.h>
+
 #include <cstdlib>
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/ThemeCatalog.hpp"
+#include "Model/DocumentPreferences.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
@@ -12,9 +16,12 @@
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
+#include "Storage/RecoveryStore.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 #include "Web/DiagramRenderServices.hpp"
 #include "Window/FilePathMenu.hpp"
+#include "Window/SessionStore.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 
@@ -45,11 +52,22 @@ ApplicationServices::ApplicationServices(Options options) {
     prewarmer_ = WebViewPrewarmer::create(prewarm, std::move(spares));
     workingSet_ = WebViewWorkingSet::create(WebViewWorkingSet::configuredHotLimit(
         UserDefaults::standard().integer(WebViewWorkingSet::hotLimitKey)));
+    recoveryStore_ = RecoveryStore::shared();
+    documentPreferences_ = &DocumentPreferences::shared();
+    if (options.keepSession) {
+        sessionQueue_ = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.session");
+        sessionStore_ = std::make_unique<SessionStore>(
+            std::filesystem::path(g_get_user_state_dir()) / "Larkspin", Clock::system(),
+            sessionQueue_, [] { return TabGroupWindow::sessionSnapshot(); });
+        TabGroupWindow::onSessionChanged() = [store = sessionStore_.get()] { store->noteChanged(); };
+    }
 }
 
 ApplicationServices::ApplicationServices() : ApplicationServices(Options{}) {}
 
-ApplicationServices::~ApplicationServices() = default;
+ApplicationServices::~ApplicationServices() {
+    if (sessionStore_) TabGroupWindow::onSessionChanged() = nullptr;
+}
 
 ReaderEnvironment ApplicationServices::readerEnvironment() const {
     ReaderEnvironment environment;

@@ -11,6 +11,10 @@ namespace larkspin {
 
 class AppResourceSchemeHandler;
 class DiagramRenderService;
+class DocumentPreferences;
+class RecoveryStore;
+class SerialExecutor;
+class SessionStore;
 class PasteboardService;
 class ReaderWebViewFactory;
 class WebViewPrewarmer;
@@ -20,9 +24,11 @@ class WebViewWorkingSet;
 // and handed to each reader as one `ReaderEnvironment`: the renderer's files
 // (walked once), the web view factory over one web context, the diagram
 // service in that context, the prewarmer of spare web views, the working set
-// of live web views, the clipboard and the theme in force. Readers, spares
-// and windows hold what they need; these services live until the last of
-// them lets go. Main thread.
+// of live web views, the clipboard and the theme in force; and the program's
+// other shared instances: the recovery store, the document preferences and,
+// for the program itself, the session store. Readers, spares and windows
+// hold what they need; these services live until the last of them lets go.
+// Main thread.
 class ApplicationServices {
 public:
     struct Options {
@@ -32,6 +38,9 @@ public:
         // The prewarmer's switch; by the configuration when unset (off in a
         // test host, else "MDWebViewPrewarm", on by default).
         std::optional<bool> prewarm;
+        // Keeps the session file (g_get_user_state_dir()/Larkspin) up to date
+        // with the group windows; only the program itself does.
+        bool keepSession = false;
     };
 
     ApplicationServices();
@@ -50,6 +59,10 @@ public:
     const std::shared_ptr<DiagramRenderService>& diagramService() const { return diagramService_; }
     const std::shared_ptr<WebViewPrewarmer>& prewarmer() const { return prewarmer_; }
     const std::shared_ptr<WebViewWorkingSet>& workingSet() const { return workingSet_; }
+    const std::shared_ptr<RecoveryStore>& recoveryStore() const { return recoveryStore_; }
+    DocumentPreferences& documentPreferences() const { return *documentPreferences_; }
+    // Null unless `Options::keepSession`.
+    SessionStore* sessionStore() const { return sessionStore_.get(); }
 
 private:
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles_;
@@ -57,6 +70,10 @@ private:
     std::shared_ptr<DiagramRenderService> diagramService_;
     std::shared_ptr<WebViewPrewarmer> prewarmer_;
     std::shared_ptr<WebViewWorkingSet> workingSet_;
+    std::shared_ptr<RecoveryStore> recoveryStore_;
+    DocumentPreferences* documentPreferences_ = nullptr;
+    std::shared_ptr<SerialExecutor> sessionQueue_;
+    std::unique_ptr<SessionStore> sessionStore_;
 };
 
 }  // namespace larkspin

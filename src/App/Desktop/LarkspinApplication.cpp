@@ -1,0 +1,591 @@
+#include "App/Desktop/LarkspinApplication.hpp"
+
+#include <adwaita.h>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <system_error>
+
+#include "App/AppActions.hpp"
+#include "App/ApplicationServices.hpp"
+#include "App/BuildInfo.hpp"
+#include "App/Desktop/GioApplicationLauncher.hpp"
+#include "App/HelpLinks.hpp"
+#include "App/LaunchSequence.hpp"
+#include "App/RecentFiles.hpp"
+#include "App/ShellMenu.hpp"
+#include "App/ShellShortcuts.hpp"
+#include "Appearance/Actions/AppearanceActions.hpp"
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/Desktop/FontChooserPanel.hpp"
+#include "Appearance/TypographyController.hpp"
+#include "Document/RecoveryLaunch.hpp"
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Glib/ActionMapBinding.hpp"
+#include "Platform/Localization.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Storage/ContainerMigration.hpp"
+#include "Window/SessionStore.hpp"
+#include "Window/WindowStateReporter.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin {
+
+// What holds the application besides its visible windows: the launch until
+// the draft restore has run, an open dialog, an open still being checked.
+// Each hold is also a GApplication hold; the last one let go asks the quit
+// rule again.
+struct LarkspinApplication::Holds {
+    LarkspinApplication* owner = nullptr;
+    int count = 0;
+};
+
+class LarkspinApplication::Hold {
+public:
+    explicit Hold(std::shared_ptr<Holds> holds) : holds_(holds) {
+        ++holds->count;
+        g_application_hold(G_APPLICATION(holds->owner->application_.get()));
+    }
+    Hold(Hold&& other) noexcept : holds_(std::move(other.holds_)) { other.holds_.reset(); }
+    Hold& operator=(Hold&&) = delete;
+    ~Hold() { release(); }
+    void release() {
+        auto holds = holds_.lock();
+        holds_.reset();
+        if (!holds || !holds->owner) return;
+        --holds->count;
+        holds->owner->scheduleQuitCheck();
+        g_application_release(G_APPLICATION(holds->owner->application_.get()));
+    }
+
+private:
+    std::weak_ptr<Holds> holds_;
+};
+
+namespace {
+
+void runAfter(std::chrono::milliseconds delay, std::function<void()> step) {
+    if (!step) return;
+    auto* held = new std::function<void()>(std::move(step));
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(delay.count()),
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        held, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
+}  // namespace
+
+LarkspinApplication::LarkspinApplication(DocumentsFactory documents)
+    : makeDocuments_(std::move(documents)), holds_(std::make_shared<Holds>()) {
+    holds_->owner = this;
+    GApplicationFlags flags = G_APPLICATION_HANDLES_OPEN;
+    // A test host runs beside others and beside the user's own instance.
+    if (isTestHost()) flags = static_cast<GApplicationFlags>(flags | G_APPLICATION_NON_UNIQUE);
+    application_ = GObjectPtr<AdwApplication>::adopt(adw_application_new(BuildInfo::applicationId, flags));
+    g_object_set(application_.get(), "register-session", TRUE, nullptr);
+    g_signal_connect(application_.get(), "startup", G_CALLBACK(onStartup), this);
+    g_signal_connect(application_.get(), "activate", G_CALLBACK(onActivate), this);
+    g_signal_connect(application_.get(), "open", G_CALLBACK(onOpen), this);
+    g_signal_connect(application_.get(), "shutdown", G_CALLBACK(onShutdown), this);
+    g_signal_connect(application_.get(), "query-end", G_CALLBACK(onQueryEnd), this);
+    g_signal_connect(application_.get(), "window-added", G_CALLBACK(onWindowAdded), this);
+    g_signal_connect(application_.get(), "window-removed", G_CALLBACK(onWindowRemoved), this);
+}
+
+LarkspinApplication::~LarkspinApplication() {
+    holds_->owner = nullptr;
+    tasks_.cancel();
+    for (guint source : signalSources_) g_source_remove(source);
+    if (quitCheck_) g_source_remove(quitCheck_);
+    if (activityCheck_) g_source_remove(activityCheck_);
+    g_signal_handlers_disconnect_by_data(application_.get(), this);
+}
+
+bool LarkspinApplication::isTestHost() {
+    return std::getenv("XCTestConfigurationFilePath") != nullptr;
+}
+
+LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }
+
+int LarkspinApplication::run(int argc, char** argv) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        signalSources_.push_back(g_unix_signal_add(signal, onTerminationSignal, this));
+    }
+    return g_application_run(G_APPLICATION(application_.get()), argc, argv);
+}
+
+// Launch and end
+
+void LarkspinApplication::startup() {
+    const bool testHost = isTestHost();
+    // Held until the draft restore has run, so that a launch without windows
+    // does not end before it.
+    auto launchHold = std::make_shared<Hold>(hold());
+    LaunchSteps steps;
+    steps.migrate = [] {
+        // Before any document or preference reader: synchronously, as at
+        // program start.
+        FileAccessCheck::Allowance allowance;
+        if (auto migration = ContainerMigration::forCurrentApp(BuildInfo::applicationId)) {
+            (void)migration->runIfNeeded();
+        }
+    };
+    LaunchSequence::willFinish(testHost, steps);
+
+    {
+        // The renderer's files are walked once, before the first window.
+        FileAccessCheck::Allowance allowance;
+        ApplicationServices::Options options;
+        options.keepSession = true;
+        services_ = std::make_unique<ApplicationServices>(options);
+    }
+    documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
+    documents_.shell->setChangeHandler([this] { refreshActions(); });
+
+    steps.installMenus = [this] { installMenus(); };
+    steps.schedulePrewarm = [this] { services_->startPrewarming(); };
+    steps.after = runAfter;
+    steps.logWindowState = [this] {
+        if (documents_.shell) WindowStateReporter::log("启动 2s 后", documents_.shell->windowState());
+    };
+    steps.restoreDrafts = [this, launchHold] {
+        tasks_.spawn(restoreDrafts(std::move(*launchHold)));
+    };
+    steps.releaseLaunchHold = [launchHold] { launchHold->release(); };
+    LaunchSequence::didFinish(testHost, steps);
+}
+
+Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
+    try {
+        std::vector<std::filesystem::path> otherFolders{UserDefaults::standard().file().parent_path()};
+        auto restored = co_await RecoveryLaunch::restoreUnresolvedDrafts(
+            services_->recoveryStore(), documents_.controller, std::move(otherFolders));
+        if (!restored.empty()) {
+            AppLog::recovery.info("启动恢复完成：%ld 份文档", static_cast<long>(restored.size()));
+        }
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::recovery.error("启动恢复失败");
+    }
+    launchHold.release();
+}
+
+void LarkspinApplication::activate() {
+    // Never an untitled document: a window of ours, or the open dialog.
+    if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(application_.get()))) {
+        gtk_window_present(window);
+        return;
+    }
+    showOpenDialog();
+}
+
+void LarkspinApplication::open(std::vector<GFile*> files) {
+    for (GFile* file : files) openLocation(file);
+}
+
+void LarkspinApplication::shutdown() {
+    terminate("退出");
+    // The windows go before the services their pages use.
+    GList* windows = gtk_application_get_windows(GTK_APPLICATION(application_.get()));
+    std::vector<GtkWindow*> open;
+    for (GList* item = windows; item; item = item->next) open.push_back(GTK_WINDOW(item->data));
+    for (GtkWindow* window : open) gtk_window_destroy(window);
+    if (recent_ && recentHandler_) g_signal_handler_disconnect(recent_, recentHandler_);
+    recentHandler_ = 0;
+    if (openDialog_) gtk_native_dialog_destroy(openDialog_.get());
+    openDialog_ = {};
+    appearanceChanged_ = {};
+    typographyChanged_ = {};
+    appearanceBinding_.reset();
+    appBinding_.reset();
+    if (documents_.shell) documents_.shell->setChangeHandler(nullptr);
+}
+
+void LarkspinApplication::requestQuit() {
+    if (reviewing_ || terminating_) return;
+    reviewing_ = true;
+    std::weak_ptr<Holds> holds = holds_;
+    documents_.shell->reviewBeforeQuit([holds](bool proceed) {
+        auto alive = holds.lock();
+        if (!alive || !alive->owner) return;
+        alive->owner->reviewing_ = false;
+        if (!proceed) return;
+        alive->owner->terminate("退出");
+        g_application_quit(G_APPLICATION(alive->owner->application_.get()));
+    });
+}
+
+void LarkspinApplication::terminate(const char* reason) {
+    if (terminating_) return;
+    terminating_ = true;
+    flushDrafts(reason);
+    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
+}
+
+void LarkspinApplication::flushDrafts(const char* reason) {
+    if (!documents_.shell || documents_.shell->documentCount() == 0) return;
+    const std::size_t flushed = documents_.shell->flushDraftsNow();
+    if (flushed > 0) {
+        AppLog::recovery.info("%{public}s：刷新 %ld 份文档的草稿", reason, static_cast<long>(flushed));
+    }
+}
+
+std::vector<ShellWindow> LarkspinApplication::windows(GtkWindow* except) const {
+    std::vector<ShellWindow> list;
+    for (GList* item = gtk_application_get_windows(GTK_APPLICATION(application_.get())); item;
+         item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (window == except) continue;
+        list.push_back({gtk_widget_get_visible(GTK_WIDGET(window)) != FALSE,
+                        TabGroupWindow::of(window) != nullptr});
+    }
+    return list;
+}
+
+void LarkspinApplication::scheduleQuitCheck() {
+    if (quitCheck_) return;
+    quitCheck_ = g_idle_add(
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<LarkspinApplication*>(data);
+            self->quitCheck_ = 0;
+            if (!self->services_) return G_SOURCE_REMOVE;  // not started yet
+            if (QuitRule::shouldQuit(self->windows(), self->holds_->count)) {
+                self->terminate("退出");
+                g_application_quit(G_APPLICATION(self->application_.get()));
+            }
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+void LarkspinApplication::scheduleActivityCheck() {
+    if (activityCheck_) return;
+    activityCheck_ = g_idle_add(
+        [](gpointer data) -> gboolean {
+            auto* self = static_cast<LarkspinApplication*>(data);
+            self->activityCheck_ = 0;
+            bool anyActive = false;
+            for (GList* item = gtk_application_get_windows(GTK_APPLICATION(self->application_.get()));
+                 item; item = item->next) {
+                if (gtk_window_is_active(GTK_WINDOW(item->data))) anyActive = true;
+            }
+            if (self->activity_.update(anyActive, static_cast<bool>(self->openDialog_))) {
+                self->flushDrafts("失活");
+            }
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+// Menus and actions
+
+void LarkspinApplication::installMenus() {
+    GtkApplication* app = GTK_APPLICATION(application_.get());
+    fontPanel_ = std::make_unique<FontChooserPanel>();
+    appearanceActions_ = std::make_unique<AppearanceActions>(
+        AppearanceController::shared(), TypographyController::shared(), *fontPanel_);
+
+    ShellCommands commands;
+    commands.about = [this] { showAbout(); };
+    // No settings window exists yet: the item stays disabled.
+    commands.quit = [this] { requestQuit(); };
+    commands.open = [this] { showOpenDialog(); };
+    commands.openRecent = [this](std::string path) { openPath(std::move(path)); };
+    commands.help = [this] { tasks_.spawn(openHelp()); };
+    commands.documents = documents_.shell.get();
+    appActions_ = AppActions::make(std::move(commands));
+    appBinding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appActions_);
+    appearanceBinding_ =
+        std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appearanceActions_->table());
+    appearanceChanged_ = NotificationCenter::defaultCenter().addObserver(
+        std::string(AppearanceController::didChangeNotification), nullptr,
+        [this](const Notification&) { refreshActions(); });
+    typographyChanged_ = NotificationCenter::defaultCenter().addObserver(
+        std::string(TypographyController::didChangeNotification), nullptr,
+        [this](const Notification&) { refreshActions(); });
+
+    for (const auto& entry : ShellShortcuts::all()) {
+        std::vector<const char*> accelerators;
+        std::vector<std::string> owned(entry.accelerators.begin(), entry.accelerators.end());
+        for (const auto& accelerator : owned) accelerators.push_back(accelerator.c_str());
+        accelerators.push_back(nullptr);
+        gtk_application_set_accels_for_action(app, std::string(entry.action).c_str(),
+                                              accelerators.data());
+    }
+
+    recentMenu_ = GObjectPtr<GMenu>::adopt(g_menu_new());
+    menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()));
+    // Where each new group window finds it.
+    g_object_set_data(G_OBJECT(app), "larkspin-menu", menu_.get());
+    recent_ = gtk_recent_manager_get_default();
+    recentHandler_ = g_signal_connect(recent_, "changed", G_CALLBACK(onRecentChanged), this);
+    refreshRecent();
+    // Windows made before the menus were ready get them now.
+    for (GList* item = gtk_application_get_windows(app); item; item = item->next) {
+        if (auto* group = TabGroupWindow::of(GTK_WINDOW(item->data))) {
+            gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
+                                           G_MENU_MODEL(menu_.get()));
+        }
+    }
+}
+
+void LarkspinApplication::refreshActions() {
+    if (appBinding_) appBinding_->refresh();
+    if (appearanceBinding_) appearanceBinding_->refresh();
+}
+
+void LarkspinApplication::refreshRecent() {
+    if (!recent_ || !recentMenu_) return;
+    std::vector<RecentEntry> entries;
+    const char* ourName = g_get_application_name();
+    GList* items = gtk_recent_manager_get_items(recent_);
+    for (GList* item = items; item; item = item->next) {
+        auto* info = static_cast<GtkRecentInfo*>(item->data);
+        RecentEntry entry;
+        if (gtk_recent_info_is_local(info)) {
+            if (char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr)) {
+                entry.path = path;
+                g_free(path);
+            }
+        }
+        if (const char* mime = gtk_recent_info_get_mime_type(info)) entry.mimeType = mime;
+        entry.registeredByUs = ourName && gtk_recent_info_has_application(info, ourName);
+        if (GDateTime* modified = gtk_recent_info_get_modified(info)) {
+            entry.modified = g_date_time_to_unix(modified);
+        }
+        entries.push_back(std::move(entry));
+    }
+    g_list_free_full(items, reinterpret_cast<GDestroyNotify>(gtk_recent_info_unref));
+    ShellMenu::fillRecent(recentMenu_.get(), RecentFiles::menuEntries(std::move(entries)));
+}
+
+// Opening
+
+void LarkspinApplication::showOpenDialog() {
+    if (openDialog_) {
+        gtk_native_dialog_show(openDialog_.get());
+        return;
+    }
+    GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()));
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        L10n::text("open.dialog.title").c_str(), parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr,
+        nullptr);
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), TRUE);
+    GtkFileFilter* markdown = gtk_file_filter_new();
+    gtk_file_filter_set_name(markdown, L10n::text("open.filter.markdown").c_str());
+    gtk_file_filter_add_mime_type(markdown, "text/markdown");
+    gtk_file_filter_add_mime_type(markdown, "text/x-markdown");
+    gtk_file_filter_add_suffix(markdown, "md");
+    gtk_file_filter_add_suffix(markdown, "markdown");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), markdown);
+    GtkFileFilter* text = gtk_file_filter_new();
+    gtk_file_filter_set_name(text, L10n::text("open.filter.text").c_str());
+    gtk_file_filter_add_mime_type(text, "text/plain");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), text);
+    g_object_unref(markdown);
+    g_object_unref(text);
+    openDialog_ = GObjectPtr<GtkNativeDialog>::adopt(GTK_NATIVE_DIALOG(chooser));
+    // Held while it is up: the dialog is no window of the application.
+    auto* dialogHold = new Hold(hold());
+    g_object_set_data_full(G_OBJECT(chooser), "larkspin-hold", dialogHold,
+                           [](gpointer data) { delete static_cast<Hold*>(data); });
+    g_signal_connect(chooser, "response", G_CALLBACK(onOpenResponse), this);
+    gtk_native_dialog_show(openDialog_.get());
+}
+
+void LarkspinApplication::openLocation(GFile* file) {
+    char* path = g_file_get_path(file);
+    if (!path) {
+        char* uri = g_file_get_uri(file);
+        showError(L10n::format("open.error.not_local", {uri ? uri : ""}));
+        g_free(uri);
+        return;
+    }
+    openPath(path);
+    g_free(path);
+}
+
+void LarkspinApplication::openPath(std::filesystem::path path) {
+    tasks_.spawn(openChecked(std::move(path), hold()));
+}
+
+Task<void> LarkspinApplication::openChecked(std::filesystem::path path, Hold openHold) {
+    // Whether the file is there is asked off the main thread.
+    auto check = [path] {
+        std::error_code error;
+        return std::filesystem::exists(path, error);
+    };
+    const bool exists = co_await runOn(WorkerPool::shared(), std::move(check));
+    if (!exists) {
+        AppLog::document.error("打开 %{private}s 失败：文件不存在", path.filename().string());
+        showError(L10n::format("open.error.missing", {path.string()}));
+        co_return;
+    }
+    std::string message;
+    try {
+        co_await documents_.controller->openDocument(path, true);
+        if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
+            gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
+            g_free(uri);
+        }
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        message = error.what();
+    }
+    if (!message.empty()) showError(message);
+    openHold.release();
+}
+
+Task<void> LarkspinApplication::openHelp() {
+    std::vector<std::string_view> languages;
+    for (const char* const* name = g_get_language_names(); name && *name; ++name) {
+        languages.emplace_back(*name);
+    }
+    const std::string address(HelpLinks::address(languages));
+    GioApplicationLauncher launcher;
+    const auto result = co_await launcher.launch(address);
+    AppLog::help.info("帮助：打开 %{public}s 结果=%{bool}d", address, result.launched);
+}
+
+void LarkspinApplication::showAbout() {
+    GtkWidget* about = adw_about_window_new();
+    const std::string version =
+        std::string(BuildInfo::shortVersion) + " (" + BuildInfo::buildNumber + ")";
+    g_object_set(about, "application-name", BuildInfo::name, "application-icon",
+                 BuildInfo::applicationId, "version", version.c_str(), "website",
+                 "https://larkspin.corvantel.dev/", "developer-name", "Corvantel", nullptr);
+    if (GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()))) {
+        gtk_window_set_transient_for(GTK_WINDOW(about), parent);
+    }
+    gtk_window_set_application(GTK_WINDOW(about), GTK_APPLICATION(application_.get()));
+    gtk_window_present(GTK_WINDOW(about));
+}
+
+void LarkspinApplication::showError(const std::string& message) {
+    GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()));
+    GtkWidget* dialog =
+        adw_message_dialog_new(parent, L10n::text("open.error.title").c_str(), message.c_str());
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "ok", L10n::text("common.ok").c_str());
+    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "ok");
+    adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "ok");
+    // A window of the application: it keeps the program alive while it shows.
+    gtk_window_set_application(GTK_WINDOW(dialog), GTK_APPLICATION(application_.get()));
+    gtk_window_present(GTK_WINDOW(dialog));
+}
+
+// Signal glue
+
+void LarkspinApplication::onStartup(GApplication*, gpointer self) {
+    static_cast<LarkspinApplication*>(self)->startup();
+}
+
+void LarkspinApplication::onActivate(GApplication*, gpointer self) {
+    static_cast<LarkspinApplication*>(self)->activate();
+}
+
+void LarkspinApplication::onOpen(GApplication*, GFile** files, int count, const char*,
+                                 gpointer self) {
+    static_cast<LarkspinApplication*>(self)->open(std::vector<GFile*>(files, files + count));
+}
+
+void LarkspinApplication::onShutdown(GApplication*, gpointer self) {
+    static_cast<LarkspinApplication*>(self)->shutdown();
+}
+
+void LarkspinApplication::onQueryEnd(GtkApplication*, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    self->terminate("会话结束");
+    g_application_quit(G_APPLICATION(self->application_.get()));
+}
+
+gboolean LarkspinApplication::onTerminationSignal(gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    self->terminate("信号");
+    g_application_quit(G_APPLICATION(self->application_.get()));
+    return G_SOURCE_CONTINUE;
+}
+
+void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    g_signal_connect(window, "notify::is-active", G_CALLBACK(onWindowChanged), self);
+    g_signal_connect(window, "notify::visible", G_CALLBACK(onWindowChanged), self);
+    g_signal_connect(window, "close-request", G_CALLBACK(onCloseRequest), self);
+    g_signal_connect(window, "map", G_CALLBACK(onWindowMapped), self);
+    // A group window is built after it joins the application: its menu button
+    // gets the menu a turn later.
+    g_idle_add_full(
+        G_PRIORITY_HIGH_IDLE,
+        [](gpointer held) -> gboolean {
+            auto* window = GTK_WINDOW(held);
+            auto* group = TabGroupWindow::of(window);
+            auto* app = gtk_window_get_application(window);
+            if (group && app) {
+                if (auto* menu = g_object_get_data(G_OBJECT(app), "larkspin-menu")) {
+                    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
+                                                   G_MENU_MODEL(menu));
+                }
+            }
+            return G_SOURCE_REMOVE;
+        },
+        g_object_ref(window), g_object_unref);
+}
+
+void LarkspinApplication::onWindowRemoved(GtkApplication*, GtkWindow* window, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    g_signal_handlers_disconnect_by_data(window, self);
+    self->scheduleQuitCheck();
+    self->scheduleActivityCheck();
+}
+
+gboolean LarkspinApplication::onCloseRequest(GtkWindow* window, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    const ShellWindow closing{true, TabGroupWindow::of(window) != nullptr};
+    if (self->terminating_ || !QuitRule::closeIsQuit(self->windows(window), closing)) return FALSE;
+    // The last window's close is a quit: the quit review decides.
+    self->requestQuit();
+    return TRUE;
+}
+
+void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    if (self->firstWindowShown_) return;
+    self->firstWindowShown_ = true;
+    ShellLog::shell.info("首个窗口已显示");
+}
+
+void LarkspinApplication::onWindowChanged(GObject*, GParamSpec*, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    self->scheduleQuitCheck();
+    self->scheduleActivityCheck();
+}
+
+void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, gpointer data) {
+    auto* self = static_cast<LarkspinApplication*>(data);
+    if (response == GTK_RESPONSE_ACCEPT) {
+        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        const guint count = g_list_model_get_n_items(files);
+        for (guint index = 0; index < count; ++index) {
+            auto* file = static_cast<GFile*>(g_list_model_get_item(files, index));
+            self->openLocation(file);
+            g_object_unref(file);
+        }
+        g_object_unref(files);
+    }
+    // Dropping the dialog lets go of its hold.
+    self->openDialog_ = {};
+    self->scheduleActivityCheck();
+}
+
+void LarkspinApplication::onRecentChanged(GtkRecentManager*, gpointer self) {
+    static_cast<LarkspinApplication*>(self)->refreshRecent();
+}
+
+}  // namespace larkspin

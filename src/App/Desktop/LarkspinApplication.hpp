@@ -1,0 +1,137 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "App/ShellDocuments.hpp"
+#include "App/ShellPolicy.hpp"
+#include "Document/DocumentOpening.hpp"
+#include "Platform/Actions/ActionTable.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/NotificationCenter.hpp"
+
+typedef struct _AdwApplication AdwApplication;
+typedef struct _GApplication GApplication;
+typedef struct _GFile GFile;
+typedef struct _GMenu GMenu;
+typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkWindow GtkWindow;
+typedef struct _GtkNativeDialog GtkNativeDialog;
+typedef struct _GtkRecentManager GtkRecentManager;
+
+namespace larkspin {
+
+class ActionMapBinding;
+class AppearanceActions;
+class ApplicationServices;
+class FontChooserPanel;
+
+namespace ShellLog {
+inline constexpr Logger shell{"shell"};
+}
+
+// The program: one AdwApplication "dev.corvantel.larkspin" (single instance
+// over D-Bus, each process on its own in a test host) that opens the files it
+// is given, runs the launch sequence, carries the menus, shortcuts and the
+// open dialog, and ends by the quit rule: when no window of it is visible and
+// nothing holds it, or on Quit after the quit review; on SIGTERM, SIGINT,
+// SIGHUP or the session's end it flushes drafts, writes the session and
+// exits without closing documents. Main thread.
+class LarkspinApplication {
+public:
+    // What the program's documents are: the controller that opens them and
+    // what the shell asks of them.
+    struct Documents {
+        std::shared_ptr<DocumentController> controller;
+        std::shared_ptr<ShellDocuments> shell;
+    };
+    // Makes the documents once the application's services exist.
+    using DocumentsFactory = std::function<Documents(ApplicationServices&, GtkApplication*)>;
+
+    explicit LarkspinApplication(DocumentsFactory documents);
+    ~LarkspinApplication();
+    LarkspinApplication(const LarkspinApplication&) = delete;
+    LarkspinApplication& operator=(const LarkspinApplication&) = delete;
+
+    // Runs the application to its end; the exit status.
+    int run(int argc, char** argv);
+
+private:
+    struct Holds;
+    class Hold;
+
+    static bool isTestHost();
+    Hold hold();
+
+    void startup();
+    void activate();
+    void open(std::vector<GFile*> files);
+    void shutdown();
+    void installMenus();
+    void refreshActions();
+    void refreshRecent();
+
+    void showOpenDialog();
+    void openLocation(GFile* file);
+    void openPath(std::filesystem::path path);
+    Task<void> openChecked(std::filesystem::path path, Hold hold);
+    Task<void> restoreDrafts(Hold hold);
+    Task<void> openHelp();
+    void showAbout();
+    void showError(const std::string& message);
+
+    void requestQuit();
+    void terminate(const char* reason);
+    void flushDrafts(const char* reason);
+    std::vector<ShellWindow> windows(GtkWindow* except = nullptr) const;
+    void scheduleQuitCheck();
+    void scheduleActivityCheck();
+
+    static void onStartup(GApplication*, gpointer self);
+    static void onActivate(GApplication*, gpointer self);
+    static void onOpen(GApplication*, GFile** files, int count, const char*, gpointer self);
+    static void onShutdown(GApplication*, gpointer self);
+    static void onQueryEnd(GtkApplication*, gpointer self);
+    static void onWindowAdded(GtkApplication*, GtkWindow* window, gpointer self);
+    static void onWindowRemoved(GtkApplication*, GtkWindow* window, gpointer self);
+    static gboolean onCloseRequest(GtkWindow* window, gpointer self);
+    static void onWindowMapped(GtkWindow* window, gpointer self);
+    static void onWindowChanged(GObject*, GParamSpec*, gpointer self);
+    static void onOpenResponse(GtkNativeDialog* dialog, int response, gpointer self);
+    static void onRecentChanged(GtkRecentManager*, gpointer self);
+    static gboolean onTerminationSignal(gpointer self);
+
+    DocumentsFactory makeDocuments_;
+    GObjectPtr<AdwApplication> application_;
+    std::shared_ptr<Holds> holds_;
+    std::unique_ptr<ApplicationServices> services_;
+    Documents documents_;
+    std::unique_ptr<FontChooserPanel> fontPanel_;
+    std::unique_ptr<AppearanceActions> appearanceActions_;
+    ActionTable appActions_;
+    std::unique_ptr<ActionMapBinding> appBinding_;
+    std::unique_ptr<ActionMapBinding> appearanceBinding_;
+    NotificationObserver appearanceChanged_;
+    NotificationObserver typographyChanged_;
+    GObjectPtr<GMenu> menu_;
+    GObjectPtr<GMenu> recentMenu_;
+    GtkRecentManager* recent_ = nullptr;
+    gulong recentHandler_ = 0;
+    GObjectPtr<GtkNativeDialog> openDialog_;
+    ActivityTracker activity_;
+    bool firstWindowShown_ = false;
+    bool terminating_ = false;
+    bool reviewing_ = false;
+    guint quitCheck_ = 0;
+    guint activityCheck_ = 0;
+    std::vector<guint> signalSources_;
+    TaskScope tasks_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,19 @@
+#include "App/LaunchSequence.hpp"
+
+namespace larkspin::LaunchSequence {
+
+void willFinish(bool isTestHost, const LaunchSteps& steps) {
+    // A migrated preference or draft must be in place before anything reads it.
+    if (!isTestHost && steps.migrate) steps.migrate();
+}
+
+void didFinish(bool isTestHost, const LaunchSteps& steps) {
+    if (steps.installMenus) steps.installMenus();
+    if (steps.schedulePrewarm) steps.schedulePrewarm();
+    if (!steps.after) return;
+    // Both armed from the same moment: the restore comes first.
+    steps.after(windowStateDelay, steps.logWindowState);
+    steps.after(draftRestoreDelay, isTestHost ? steps.releaseLaunchHold : steps.restoreDrafts);
+}
+
+}  // namespace larkspin::LaunchSequence

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <span>
+
+namespace larkspin {
+
+// One window of the application as the quit rule sees it.
+struct ShellWindow {
+    bool visible = false;
+    // A tab-group window of documents (not a dialog or the settings window).
+    bool documentGroup = false;
+};
+
+// When the application ends on its own, and when it has resigned active.
+namespace QuitRule {
+
+// The process ends when no window of it is visible and nothing holds it (the
+// launch, an open dialog, a pending open). A hidden window (the settings
+// window once closed) does not keep it alive.
+bool shouldQuit(std::span<const ShellWindow> windows, int holds);
+
+// Closing `closing` quits the application (and so asks the quit review
+// first) when it is a group window and no other window would stay visible.
+bool closeIsQuit(std::span<const ShellWindow> others, const ShellWindow& closing);
+
+}  // namespace QuitRule
+
+// Follows whether the application is active: some window of it has the
+// focus, or a dialog of its own is open (a file chooser is no window of the
+// application but still ours). Fed on an idle after each focus change, so
+// that moving between our own windows, which passes through "none active",
+// is never seen.
+class ActivityTracker {
+public:
+    // True exactly when the application has just resigned active.
+    bool update(bool anyWindowActive, bool ownDialogOpen);
+    bool isActive() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
+}  // namespace larkspin
