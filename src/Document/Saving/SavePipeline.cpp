@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
 
@@ -76,29 +77,36 @@ void SavePipeline::start(Target target, std::vector<Completion> completions) {
     }
 
     DocumentSnapshot snapshot = model.snapshot();
-    auto data = snapshot.encodedData();
+    running_ = true;
+    model.beginSave();
+    tasks_.spawn(run(std::move(target), std::move(snapshot), decision.expected, std::move(completions)));
+}
+
+Task<void> SavePipeline::run(Target target, DocumentSnapshot snapshot, std::optional<DiskVersion> expected,
+                             std::vector<Completion> completions) {
+    // Encoding grows with the text: on the workers, never on the main thread.
+    const auto shared = std::make_shared<const DocumentSnapshot>(std::move(snapshot));
+    auto encode = [shared] { return shared->encodedData(); };
+    std::optional<std::string> data = co_await runOn(WorkerPool::shared(), encode);
     if (!data) {
+        client_.model().endSave();
+        running_ = false;
+        client_.saveDidEnd();
         answer(completions, SaveError::notWritable(L10n::text("save.error.encoding")));
-        return;
+        startQueued();
+        co_return;
     }
     SaveRequest request;
     request.url = target.path;
     request.data = std::move(*data);
-    request.expectedDiskVersion = decision.expected;
-    request.revision = snapshot.revision;
-
-    running_ = true;
-    model.beginSave();
+    request.expectedDiskVersion = std::move(expected);
+    request.revision = shared->revision;
     AppLog::document.info(
         "文档 doc=%{public}s %{private}s 开始保存：operation=%lu revision=%ld bytes=%ld encoding=%{public}s "
         "lineEnding=%{public}s",
-        id, name, static_cast<unsigned long>(target.operation), snapshot.revision, request.data.size(),
-        rawValue(snapshot.encoding), rawValue(snapshot.lineEnding));
-    tasks_.spawn(run(std::move(target), std::move(snapshot), std::move(request), std::move(completions)));
-}
+        client_.logID(), client_.displayName(), static_cast<unsigned long>(target.operation), shared->revision,
+        request.data.size(), rawValue(shared->encoding), rawValue(shared->lineEnding));
 
-Task<void> SavePipeline::run(Target target, DocumentSnapshot snapshot, SaveRequest request,
-                             std::vector<Completion> completions) {
     std::shared_ptr<FileStore> store = store_;
     SaveOutcome outcome = SaveOutcome::failed(SaveFailure::replace("no outcome"));
     try {
@@ -109,7 +117,7 @@ Task<void> SavePipeline::run(Target target, DocumentSnapshot snapshot, SaveReque
         // quit) is a failure that wrote nothing of ours.
         outcome = SaveOutcome::failed(SaveFailure::replace("the save did not run"));
     }
-    const auto error = finish(outcome, snapshot, target);
+    const auto error = finish(outcome, *shared, target);
     answer(completions, error);
     startQueued();
 }

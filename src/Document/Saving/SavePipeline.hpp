@@ -51,9 +51,11 @@ public:
     virtual void saveDidEnd() = 0;
 };
 
-// The one way a document writes its text: decides, snapshots and encodes on
-// the main thread, writes through its FileStore (the only writer), and applies
-// the outcome to the model, the notice bar and the draft.
+// The one way a document writes its text: decides and snapshots on the main
+// thread, encodes on the workers, writes through its FileStore (the only
+// writer), and applies the outcome to the model, the notice bar and the
+// draft. A text its encoding cannot hold is refused once encoded (the model
+// says it is saving until then).
 //
 // One save runs at a time. A request that comes while one runs is queued and
 // answered only once a save that covers it has ended: when the running save
@@ -73,8 +75,8 @@ public:
     SavePipeline(const SavePipeline&) = delete;
     SavePipeline& operator=(const SavePipeline&) = delete;
 
-    // Refusals and "nothing to do" answer before this returns; a write
-    // answers after its outcome is applied.
+    // Refusals and "nothing to do" answer before this returns; a write (or a
+    // text found not to fit its encoding) answers later.
     void save(std::filesystem::path target, SaveOperation operation, Completion done);
 
     // The notice bar's retry: clears the failed-save notice and saves again to
@@ -102,7 +104,7 @@ private:
     };
 
     void start(Target target, std::vector<Completion> completions);
-    Task<void> run(Target target, DocumentSnapshot snapshot, SaveRequest request,
+    Task<void> run(Target target, DocumentSnapshot snapshot, std::optional<DiskVersion> expected,
                    std::vector<Completion> completions);
     std::optional<SaveError> finish(const SaveOutcome& outcome, const DocumentSnapshot& snapshot,
                                     const Target& target);
