@@ -161,6 +161,7 @@ Task<void> DraftScheduler::writeNow(bool barrierOnly) {
 }
 
 void DraftScheduler::didWrite(std::int64_t revision) {
+    draftOnDisk_ = true;
     if (!lastDraftRevision_ || *lastDraftRevision_ < revision) lastDraftRevision_ = revision;
     DocumentModel& model = client_.model();
     if (model.recoveryState() != RecoveryState::restoredFromDraft &&
@@ -206,8 +207,11 @@ void DraftScheduler::resolve(RecoveryDraft::Resolution resolution) {
     slot_.cancel();
     scheduledDraftRevision_.reset();
     DocumentModel& model = client_.model();
-    const bool existed = lastDraftRevision_ || queuedWrites_ > 0 ||
+    // A draft written before the user typed during a save is still on disk
+    // though no revision is recorded for it any more: it is resolved too.
+    const bool existed = draftOnDisk_ || lastDraftRevision_ || queuedWrites_ > 0 ||
                          model.recoveryState() == RecoveryState::restoredFromDraft;
+    draftOnDisk_ = false;
     lastDraftRevision_.reset();
     std::optional<Date> createdAt = draftCreatedAt_;
     draftCreatedAt_.reset();
@@ -245,15 +249,17 @@ void DraftScheduler::restart() {
     scheduledDraftRevision_.reset();
 }
 
-ExternalIssue DraftScheduler::applyDraft(const RecoveryDraft& draft) {
+std::optional<ExternalIssue> DraftScheduler::applyDraft(const RecoveryDraft& draft) {
+    if (!draft.content) return std::nullopt;
     DocumentModel& model = client_.model();
+    draftOnDisk_ = true;
     draftID_ = draft.draftID;
     draftCreatedAt_ = draft.createdAt;
     slot_.cancel();
     // The draft on disk already holds the restored text.
     lastDraftRevision_ = model.sourceRevision() + 1;
     scheduledDraftRevision_ = lastDraftRevision_;
-    if (draft.content) model.replaceAll(*draft.content);
+    model.replaceAll(*draft.content);
     lastDraftRevision_ = model.sourceRevision();
     scheduledDraftRevision_ = lastDraftRevision_;
     model.setRecoveryState(RecoveryState::restoredFromDraft);

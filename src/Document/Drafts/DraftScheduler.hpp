@@ -112,9 +112,10 @@ public:
 
     // Takes a draft that launch recovery gives the document: replaces the
     // whole text (an edit), takes the draft's identifier and creation date,
-    // and counts the restored text as written. Returns the notice to show.
-    // The caller has checked with canTakeDraft (or chose an untitled document).
-    ExternalIssue applyDraft(const RecoveryDraft& draft);
+    // and counts the restored text as written. Returns the notice to show;
+    // nothing (and no change) for a draft without content. The caller has
+    // checked with canTakeDraft (or chose an untitled document).
+    std::optional<ExternalIssue> applyDraft(const RecoveryDraft& draft);
 
     // The draft as it would be written now (for tests and the writer).
     RecoveryDraft makeDraft(const DocumentSnapshot& snapshot, Date now);
@@ -135,6 +136,7 @@ private:
     std::optional<std::int64_t> lastDraftRevision_;
     std::uint64_t generation_ = 1;
     int queuedWrites_ = 0;
+    bool draftOnDisk_ = false;  // written (or applied) and not yet resolved
     bool isClosing_ = false;
     TaskSlot slot_;  // last: the debounced write
 };

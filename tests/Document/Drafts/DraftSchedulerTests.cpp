@@ -134,6 +134,19 @@ TEST_F(DraftSchedulerTest, ResolvingLandsAfterTheWritesQueuedBeforeIt) {
     EXPECT_TRUE(onDisk()->isResolved());
 }
 
+TEST_F(DraftSchedulerTest, ADraftLeftFromBeforeASaveIsResolvedByTheNextCleanSave) {
+    edit("before the save");
+    test::runTask(drafts.flush());
+    // The user typed while a save ran: the next draft starts afresh...
+    drafts.restart();
+    // ...and the next save leaves the text clean before it is written.
+    document.model().markSaved(document.model().snapshot(), *document.model().diskVersion());
+    drafts.resolve(RecoveryDraft::Resolution::saved);
+    settle();
+    ASSERT_TRUE(onDisk());
+    EXPECT_TRUE(onDisk()->isResolved()) << "a stale draft would come back at the next launch";
+}
+
 TEST_F(DraftSchedulerTest, ResolvingWithoutADraftWritesNothing) {
     drafts.resolve(RecoveryDraft::Resolution::closed);
     settle();
@@ -177,7 +190,8 @@ TEST_F(DraftSchedulerTest, AnAppliedDraftCountsAsWrittenAndShowsItsNotice) {
     draft.draftID = "0F0F0F0F-0000-4000-8000-000000000002";
     draft.content = "restored";
     const auto notice = drafts.applyDraft(draft);
-    EXPECT_EQ(notice.kind(), ExternalIssueKind::recovered);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->kind(), ExternalIssueKind::recovered);
     EXPECT_EQ(drafts.draftID(), draft.draftID);
     EXPECT_EQ(document.model().sourceText(), "restored");
     EXPECT_TRUE(document.model().isDirty());
@@ -187,12 +201,14 @@ TEST_F(DraftSchedulerTest, AnAppliedDraftCountsAsWrittenAndShowsItsNotice) {
     // In an untitled document, a draft that had a file shows the missing notice.
     FakeDocument untitled;
     DraftScheduler other(untitled, dir.path() / "Recovery", clock, writer);
-    EXPECT_EQ(other.applyDraft(draft).kind(), ExternalIssueKind::missing);
+    EXPECT_EQ(other.applyDraft(draft)->kind(), ExternalIssueKind::missing);
     EXPECT_TRUE(untitled.model().isMissing());
     draft.fileIdentity.reset();
     FakeDocument untitled2;
     DraftScheduler third(untitled2, dir.path() / "Recovery", clock, writer);
-    EXPECT_EQ(third.applyDraft(draft).kind(), ExternalIssueKind::recovered);
+    EXPECT_EQ(third.applyDraft(draft)->kind(), ExternalIssueKind::recovered);
+    draft.content.reset();
+    EXPECT_FALSE(third.applyDraft(draft)) << "a draft without content is ignored";
 }
 
 TEST_F(DraftSchedulerTest, ADocumentTakesADraftOnlyWhenWritableAndItsFileIsUnchanged) {
