@@ -30,6 +30,14 @@ public:
     // True when the document shows its file read-only (a restricted preview
     // of a very large file, Latin-1): text given to it could never be saved.
     virtual bool isReadOnly() const = 0;
+    // True when the document can take `draft` in place: it is not read-only
+    // and its file still holds the content the draft was taken from (the
+    // program's document answers with canTakeDraft). Otherwise the draft
+    // goes into a new untitled document.
+    virtual bool canTakeRecoveryDraft(const RecoveryDraft& draft) const {
+        (void)draft;
+        return !isReadOnly();
+    }
     // Scrolls to the heading `fragment`: at once when the document has
     // rendered, else after its first render.
     virtual void scrollToFragment(std::string fragment) = 0;

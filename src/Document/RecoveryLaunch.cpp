@@ -1,5 +1,6 @@
 #include "Document/RecoveryLaunch.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string>
@@ -45,11 +46,17 @@ std::shared_ptr<OpenedDocument> restoreAsUntitled(const RecoveryDraft& draft,
 }
 
 constexpr std::string_view kSourceMissing = "恢复草稿 %{public}s：源文件不在，已放进未命名文档";
-constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文件只读，已放进未命名文档";
+constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文件只读或已改动，已放进未命名文档";
+
+constexpr std::string_view kSourceTaken = "恢复草稿 %{public}s：源文件已有别的草稿，已放进未命名文档";
+
+// The documents that already took a draft in this restore.
+using Taken = std::shared_ptr<std::vector<std::shared_ptr<OpenedDocument>>>;
 
 Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
                                               std::shared_ptr<RecoveryStore> store,
-                                              std::shared_ptr<DocumentController> controller) {
+                                              std::shared_ptr<DocumentController> controller,
+                                              Taken taken) {
     if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
     // Resolving the bookmark lists a folder: on the shared workers, not on
     // the main thread.
@@ -74,9 +81,15 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
     if (!document) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
     // Text given to a read-only document could never be saved, and closing
     // the document would resolve the draft and lose it: keep it editable.
-    if (document->isReadOnly())
+    // A document that cannot take it (read-only, or its file changed since
+    // the draft) leaves it to an untitled document, as does one that already
+    // took another draft: applying the second would replace the first's text.
+    if (!document->canTakeRecoveryDraft(draft))
         co_return restoreAsUntitled(draft, *controller, kSourceReadOnly);
+    if (std::find(taken->begin(), taken->end(), document) != taken->end())
+        co_return restoreAsUntitled(draft, *controller, kSourceTaken);
 
+    taken->push_back(document);
     document->setRecoveryStore(store);
     document->applyRecoveryDraft(draft);
     co_return document;
@@ -95,11 +108,12 @@ Task<std::vector<std::shared_ptr<OpenedDocument>>> restoreUnresolvedDrafts(
     if (drafts.empty()) co_return restored;
 
     AppLog::recovery.info("启动：发现 %ld 份未解决草稿", drafts.size());
+    auto taken = std::make_shared<std::vector<std::shared_ptr<OpenedDocument>>>();
     for (const auto& draft : drafts) {
         // A draft whose restore fails in a way nobody foresaw stays on disk
         // for the next launch; the drafts after it are still restored.
         try {
-            if (auto document = co_await restore(draft, store, controller))
+            if (auto document = co_await restore(draft, store, controller, taken))
                 restored.push_back(std::move(document));
         } catch (...) {
             rethrowIfCancelled(std::current_exception());
