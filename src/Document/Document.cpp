@@ -124,6 +124,8 @@ void Document::attachWindow(DocumentWindowHost& host) {
     if (host_ && host_ != &host) detachWindow(*host_);
     host_ = &host;
     reader_ = host.reader();
+    // An issue raised before the page existed shows now.
+    presentExternalIssue();
     if (!reader_) return;
     std::weak_ptr<Document> weak = weak_from_this();
     reader_->onRendered = [weak](const std::vector<BridgeHeading>& headings) {
@@ -138,7 +140,6 @@ void Document::attachWindow(DocumentWindowHost& host) {
         if (document && document->services_.pasteboard)
             document->services_.pasteboard->write(payload.text, payload.kind);
     };
-    presentExternalIssue();
     reader_->setDocumentLocation(path_);
     reader_->onResourceAccessDenied = [weak](const std::string& path) {
         if (auto document = weak.lock()) document->showAccessDeniedBanner(path);
