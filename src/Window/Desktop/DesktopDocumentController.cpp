@@ -188,7 +188,12 @@ void DesktopDocumentController::makeWindow(Document& document) {
                                                std::move(view), *dependencies_.defaults,
                                                *dependencies_.clock, theme);
     TabGroupWindow* group = frontmostGroup();
-    if (!group) group = &TabGroupWindow::create(dependencies_.application);
+    if (!group) {
+        // GTK takes the window into its toplevels when it is presented; until
+        // then nothing holds it.
+        group = &TabGroupWindow::create(dependencies_.application);
+        gtk_window_present(group->window());
+    }
     group->add(std::move(page), true);
 }
 
