@@ -67,7 +67,8 @@ Task<DocumentController::Opened> DesktopDocumentController::performOpen(Weak wea
         }
         document = self->makeDocument(standard);
     }
-    co_await Document::read(document);
+    Task<void> reading = Document::read(document);
+    co_await std::move(reading);
     auto self = weak.lock();
     if (!self) throw BrokenPromise();
     // Another open of the same file may have finished while this one read.
