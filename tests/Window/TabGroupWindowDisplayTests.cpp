@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
@@ -18,22 +19,15 @@
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
-#include "Window/Widgets/PageDocument.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 namespace {
 
-// A document as the pages see it: a name and a reader of its own.
-class TestDocument final : public PageDocument {
-public:
-    std::string displayName() const override { return name; }
-    std::optional<std::filesystem::path> filePath() const override { return path; }
-    std::shared_ptr<ReaderViewController> reader() const override { return controller; }
-    std::shared_ptr<ReaderView> readerView() const override { return view; }
-
-    std::string name;
-    std::optional<std::filesystem::path> path;
+// A document as the pages see it: a real document (its file never read,
+// not watched) and a reader of its own.
+struct TestDocument {
+    std::shared_ptr<Document> document;
     std::shared_ptr<ReaderView> view;
     std::shared_ptr<ReaderViewController> controller;
 };
@@ -68,8 +62,11 @@ protected:
     // the page as the document will pass them.
     DocumentPage& addPage(TabGroupWindow& group, const std::string& name) {
         auto document = std::make_shared<TestDocument>();
-        document->name = name;
-        if (name != "untitled") document->path = "/notes/" + name;
+        Document::Services services;
+        services.observesFile = false;
+        std::optional<std::filesystem::path> path;
+        if (name != "untitled") path = "/notes/" + name;
+        document->document = Document::create(services, path);
         document->view = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;
         dependencies.host = document->view;
@@ -81,7 +78,8 @@ protected:
         environment.pasteboard = &pasteboardService;
         document->controller = ReaderViewController::create(name, std::move(dependencies));
         documents.push_back(document);
-        auto page = std::make_unique<DocumentPage>(document, defaults, Clock::system(),
+        auto page = std::make_unique<DocumentPage>(document->document, document->controller,
+                                                   document->view, defaults, Clock::system(),
                                                    ThemeCatalog::theme(ThemeID::porcelain));
         DocumentPage& added = *page;
         document->controller->onRendered = [this, &added](const std::vector<BridgeHeading>& list) {
@@ -94,14 +92,14 @@ protected:
 
     void renderIn(DocumentPage& page, const std::string& text) {
         const int before = renders;
-        page.document().reader()->loadView();
-        page.document().reader()->render(text);
+        page.reader()->loadView();
+        page.reader()->render(text);
         ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
     }
 
     nlohmann::json scriptIn(DocumentPage& page, const std::string& body) {
         const test::ScriptOutcome outcome =
-            test::callScript(page.document().readerView()->webView(), body);
+            test::callScript(page.readerView()->webView(), body);
         EXPECT_TRUE(outcome.ok) << outcome.error;
         return nlohmann::json::parse(outcome.json, nullptr, false);
     }
@@ -138,9 +136,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     DocumentPage& beta = addPage(first, "beta.md");
     EXPECT_EQ(first.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(first.window()), "beta.md");
-    EXPECT_FALSE(alpha.document().reader()->isWindowActive()) << "not the selected page";
+    EXPECT_FALSE(alpha.reader()->isWindowActive()) << "not the selected page";
     renderIn(alpha, "# Alpha\n\nbefore the move\n");
-    WebKitWebView* webView = alpha.document().readerView()->webView();
+    WebKitWebView* webView = alpha.readerView()->webView();
     ASSERT_NE(webView, nullptr);
 
     if (const char* shot = std::getenv("LARKSPIN_WINDOW_SCREENSHOT")) {
@@ -171,18 +169,18 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(second.pages(), std::vector<DocumentPage*>{&alpha});
     EXPECT_EQ(second.selectedPage(), &alpha);
     EXPECT_STREQ(gtk_window_get_title(second.window()), "alpha.md");
-    EXPECT_EQ(alpha.document().readerView()->webView(), webView)
+    EXPECT_EQ(alpha.readerView()->webView(), webView)
         << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
     // Only the selected page of the active window is the key page.
-    EXPECT_FALSE(beta.document().reader()->isWindowActive() &&
+    EXPECT_FALSE(beta.reader()->isWindowActive() &&
                  !gtk_window_is_active(first.window()));
-    EXPECT_EQ(alpha.document().reader()->isWindowActive(),
+    EXPECT_EQ(alpha.reader()->isWindowActive(),
               static_cast<bool>(gtk_window_is_active(second.window())));
 
     // It still renders, in the same view.
     renderIn(alpha, "# Alpha\n\nafter the move\n");
-    EXPECT_EQ(alpha.document().readerView()->webView(), webView);
+    EXPECT_EQ(alpha.readerView()->webView(), webView);
     EXPECT_TRUE(test::waitFor([&] {
         const auto text = scriptIn(alpha, "return document.body.innerText;");
         return text.is_string() &&

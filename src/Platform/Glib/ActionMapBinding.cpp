@@ -41,9 +41,9 @@ GSimpleAction* makeAction(const AppAction& action) {
 
 }  // namespace
 
-ActionMapBinding::ActionMapBinding(GActionMap* map, const ActionTable& table)
-    : map_(GObjectPtr<GObject>::retain(G_OBJECT(map))) {
+ActionMapBinding::ActionMapBinding(GActionMap* map, const ActionTable& table) {
     LARKSPIN_ASSERT_MAIN_THREAD();
+    g_weak_ref_init(&map_, map);
     for (const AppAction& action : table.all()) {
         auto bound = std::make_unique<Bound>();
         bound->action = &action;
@@ -59,13 +59,17 @@ ActionMapBinding::ActionMapBinding(GActionMap* map, const ActionTable& table)
 
 ActionMapBinding::~ActionMapBinding() {
     *alive_ = false;
+    // A map already gone took its actions with it.
+    auto map = GObjectPtr<GObject>::adopt(static_cast<GObject*>(g_weak_ref_get(&map_)));
+    g_weak_ref_clear(&map_);
     for (const auto& bound : bound_) {
         g_signal_handlers_disconnect_by_data(bound->gaction.get(), bound.get());
+        if (!map) continue;
         GAction* present =
-            g_action_map_lookup_action(G_ACTION_MAP(map_.get()), g_action_get_name(G_ACTION(bound->gaction.get())));
+            g_action_map_lookup_action(G_ACTION_MAP(map.get()), g_action_get_name(G_ACTION(bound->gaction.get())));
         // Only ours: another binding may have put an action of that name since.
         if (present == G_ACTION(bound->gaction.get())) {
-            g_action_map_remove_action(G_ACTION_MAP(map_.get()),
+            g_action_map_remove_action(G_ACTION_MAP(map.get()),
                                        g_action_get_name(G_ACTION(bound->gaction.get())));
         }
     }

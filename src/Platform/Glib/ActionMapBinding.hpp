@@ -42,7 +42,9 @@ private:
     void refresh(Bound& bound);
     static void activated(GSimpleAction* action, GVariant* parameter, gpointer data);
 
-    GObjectPtr<GObject> map_;
+    // Held weakly: a strong hold would keep a window alive (never disposed,
+    // its "destroy" never emitted) for as long as its owner keeps the binding.
+    GWeakRef map_;
     // False once the binding is gone (an activation may end its owner).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::vector<std::unique_ptr<Bound>> bound_;

@@ -1,9 +1,11 @@
 #include "Window/Widgets/DocumentPage.hpp"
 
+#include <adwaita.h>
 #include <gtk/gtk.h>
 
 #include <exception>
 
+#include "Document/Document.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
@@ -12,15 +14,20 @@
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
+#include "Window/Desktop/DiscardConfirmation.hpp"
+#include "Window/Desktop/SourceFileChooser.hpp"
 #include "Window/WindowActions.hpp"
 
 namespace larkspin {
 
-DocumentPage::DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults& defaults,
-                           Clock& clock, Theme theme)
+DocumentPage::DocumentPage(std::shared_ptr<Document> document,
+                           std::shared_ptr<ReaderViewController> reader,
+                           std::shared_ptr<ReaderView> readerView, UserDefaults& defaults,
+                           Clock& clock, Theme theme, Dialogs dialogs)
     : document_(std::move(document)),
-      reader_(document_->reader()),
-      readerView_(document_->readerView()),
+      dialogs_(std::move(dialogs)),
+      reader_(std::move(reader)),
+      readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()) {
     findBarView_ = FindBarViewController::create();
@@ -63,11 +70,16 @@ DocumentPage::DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults&
     reader_->onActiveHeading = [this](const ActiveHeadingPayload& payload) {
         outline_.highlight(payload.id);
     };
-    if (auto notice = document_->notice()) noticeBar_->show(std::move(*notice));
     applySidebar(sidebar_.isVisible(windowWidth_));
+    // Last: the document wires the reader, shows its notice and renders.
+    document_->attachWindow(*this);
 }
 
 DocumentPage::~DocumentPage() {
+    // The page's end is the document's: its tab closed or its window went.
+    const std::shared_ptr<Document> document = document_;
+    document->detachWindow(*this);
+    document->close();
     position_.disconnect();
     sidebar_.flushWidth();
     reader_->onActiveHeading = nullptr;
@@ -112,6 +124,40 @@ void DocumentPage::setWindowActive(bool active) {
 void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings) {
     outline_.update(headings);
     findBar_->documentDidRender();
+}
+
+void DocumentPage::documentTitleChanged() {
+    auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
+    if (!view) return;
+    if (AdwTabPage* page = adw_tab_view_get_page(view, root_.get())) {
+        const std::string name = title();
+        adw_tab_page_set_title(page, name.c_str());
+        if (adw_tab_view_get_selected_page(view) == page) {
+            if (auto* window = GTK_WINDOW(gtk_widget_get_root(root_.get())))
+                gtk_window_set_title(window, name.c_str());
+        }
+    }
+}
+
+void DocumentPage::present() {
+    auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
+    if (view) {
+        if (AdwTabPage* page = adw_tab_view_get_page(view, root_.get()))
+            adw_tab_view_set_selected_page(view, page);
+    }
+    if (GtkRoot* root = gtk_widget_get_root(root_.get())) {
+        if (GTK_IS_WINDOW(root)) gtk_window_present(GTK_WINDOW(root));
+    }
+}
+
+Task<std::optional<std::filesystem::path>> DocumentPage::chooseSourceFile(SourceRequest request) {
+    if (dialogs_.chooseSourceFile) return dialogs_.chooseSourceFile(root_.get(), std::move(request));
+    return SourceFileChooser::choose(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(request));
+}
+
+Task<bool> DocumentPage::confirmDiscard(OpenConfirmation::Question question) {
+    if (dialogs_.confirmDiscard) return dialogs_.confirmDiscard(root_.get(), std::move(question));
+    return DiscardConfirmation::ask(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(question));
 }
 
 void DocumentPage::requestClose(std::function<void(bool)> done) {

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "Appearance/Theme.hpp"
+#include "Document/Document.hpp"
+#include "Document/DocumentWindowHost.hpp"
 #include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskSlot.hpp"
@@ -16,7 +18,6 @@
 #include "Window/ModeContainerViewController.hpp"
 #include "Window/SidebarController.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
-#include "Window/Widgets/PageDocument.hpp"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkPaned GtkPaned;
@@ -25,6 +26,8 @@ namespace larkspin {
 
 class Clock;
 class ConflictBarController;
+class ReaderView;
+class ReaderViewController;
 class ConflictBarViewController;
 class FindBarController;
 class FindBarViewController;
@@ -35,20 +38,34 @@ class UserDefaults;
 // the reader. Its window actions (sidebar, find, next, previous, use
 // selection) are a table the group window binds while the page is selected.
 // The group window tells it the window's width; the sidebar controller
-// decides what shows. Every signal handler it connects goes with it. Main
-// thread.
-class DocumentPage {
+// decides what shows. Every signal handler it connects goes with it.
+//
+// It is its document's window host: built, it attaches the document (which
+// wires the reader and starts rendering); ended (its tab closed or its window
+// destroyed), it detaches and closes the document. Main thread.
+class DocumentPage final : public DocumentWindowHost {
 public:
-    DocumentPage(std::shared_ptr<PageDocument> document, UserDefaults& defaults, Clock& clock,
-                 Theme theme);
-    ~DocumentPage();
+    // The dialogs a page asks (the relocation panel, the confirmation before
+    // unsaved text is thrown away); the desktop's when not given.
+    struct Dialogs {
+        std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SourceRequest)>
+            chooseSourceFile;
+        std::function<Task<bool>(GtkWidget* page, OpenConfirmation::Question)> confirmDiscard;
+    };
+
+    DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderViewController> reader,
+                 std::shared_ptr<ReaderView> readerView, UserDefaults& defaults, Clock& clock,
+                 Theme theme, Dialogs dialogs = {});
+    ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
     DocumentPage& operator=(const DocumentPage&) = delete;
 
     // The page's root (a vertical box), the tab view's child.
     GtkWidget* widget() const { return root_.get(); }
     GtkPaned* paned() const;
-    PageDocument& document() const { return *document_; }
+    Document& document() const { return *document_; }
+    const std::shared_ptr<Document>& sharedDocument() const { return document_; }
+    const std::shared_ptr<ReaderView>& readerView() const { return readerView_; }
     std::string title() const;
     const ActionTable& actions() const { return actions_; }
     OutlineSidebar& outline() { return outline_; }
@@ -69,7 +86,15 @@ public:
     void setWindowActive(bool active);
     // The document rendered: the outline takes the headings, the find bar
     // searches again.
-    void documentDidRender(const std::vector<BridgeHeading>& headings);
+    void documentDidRender(const std::vector<BridgeHeading>& headings) override;
+
+    // ---- DocumentWindowHost ----
+    std::shared_ptr<ReaderViewController> reader() const override { return reader_; }
+    ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
+    void documentTitleChanged() override;
+    void present() override;
+    Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override;
+    Task<bool> confirmDiscard(OpenConfirmation::Question question) override;
 
     // The tab is being closed: `done(true)` closes it, `done(false)` keeps it.
     // Asks `onCloseRequest` when set, else closes.
@@ -82,7 +107,8 @@ private:
     Task<void> scrollReader(std::string identifier);
     static void positionChanged(GObject* paned, GParamSpec*, gpointer self);
 
-    std::shared_ptr<PageDocument> document_;
+    std::shared_ptr<Document> document_;
+    Dialogs dialogs_;
     std::shared_ptr<ReaderViewController> reader_;
     std::shared_ptr<ReaderView> readerView_;
     SidebarController sidebar_;

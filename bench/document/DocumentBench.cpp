@@ -1,0 +1,115 @@
+// Opening a 25 MiB Markdown file through the document controller until its
+// read-only preview page shows (the file is over the 20 MiB limit: its text
+// never reaches the web view), and the process's resident memory afterwards.
+//
+//   xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
+//       build/release/bench/document/larkspin_document_bench
+//
+// Counters: rss_MiB (VmRSS after the open, the page still shown),
+// rss_growth_MiB (against before the first open), hwm_MiB (VmHWM: the peak).
+
+#include <adwaita.h>
+#include <benchmark/benchmark.h>
+#include <gtk/gtk.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <webkit/webkit.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "App/ApplicationServices.hpp"
+#include "BenchSetup.hpp"
+#include "Document/Document.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Support/Display/WebViewHarness.hpp"
+#include "Support/MainLoop.hpp"
+#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin::bench {
+namespace {
+
+double statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size()));
+    }
+    return 0;
+}
+
+std::filesystem::path writeLargeFile(const std::filesystem::path& folder) {
+    const auto path = folder / "large.md";
+    std::ofstream out(path, std::ios::binary);
+    std::string paragraph = "## Section\n\n";
+    for (int i = 0; i < 40; ++i) paragraph += "Some *text* with `code` and a [link](#section) here. ";
+    paragraph += "\n\n";
+    std::size_t written = 0;
+    while (written < 25u * 1024 * 1024) {
+        out << paragraph;
+        written += paragraph.size();
+    }
+    return path;
+}
+
+void BM_OpenRestrictedPreview(benchmark::State& state) {
+    char folder[] = "/tmp/larkspin-document-bench-XXXXXX";
+    if (!mkdtemp(folder)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const auto file = writeLargeFile(folder);
+    test::WebViewHarness harness;
+    ApplicationServices services({harness.context(), false});
+    UserDefaults defaults(std::filesystem::path(folder) / "preferences.json");
+    const double before = statusKiB("VmRSS");
+    double after = 0;
+    for (auto _ : state) {
+        DesktopDocumentController::Dependencies dependencies;
+        dependencies.environment = services.readerEnvironment();
+        dependencies.defaults = &defaults;
+        dependencies.clock = &Clock::system();
+        auto controller = DesktopDocumentController::create(std::move(dependencies));
+        const auto start = std::chrono::steady_clock::now();
+        auto opened = test::startTask(controller->openDocument(file, true));
+        bool shown = test::waitFor([&] {
+            if (!opened->finished || opened->error || !opened->value) return opened->finished;
+            auto* document = dynamic_cast<Document*>(opened->value->document.get());
+            return document && document->reader() && document->reader()->isStatusShown();
+        }, std::chrono::minutes(1));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        if (!shown || opened->error) {
+            state.SkipWithError("the preview did not show");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+        after = std::max(after, statusKiB("VmRSS"));
+        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
+        test::waitFor([] { return TabGroupWindow::all().empty(); });
+        MainThread::drainForTesting();
+    }
+    state.counters["rss_MiB"] = after / 1024;
+    state.counters["rss_growth_MiB"] = (after - before) / 1024;
+    state.counters["hwm_MiB"] = statusKiB("VmHWM") / 1024;
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_OpenRestrictedPreview)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+}  // namespace larkspin::bench
+
+int main(int argc, char** argv) {
+    char config[] = "/tmp/larkspin-bench-XXXXXX";
+    if (!mkdtemp(config)) return 1;
+    setenv("XDG_CONFIG_HOME", config, 1);
+    if (!larkspin::bench::startOnDisplay("document")) return 2;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,537 @@
+#include "Document/Document.hpp"
+
+#include <atomic>
+#include <exception>
+
+#include "Document/DocumentRegistry.hpp"
+#include "Document/RenderTier.hpp"
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/Sha256.hpp"
+#include "Platform/Text/Uuid.hpp"
+#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Storage/DocumentLoader.hpp"
+#include "Storage/FileChangeObserver.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
+
+namespace larkspin {
+
+namespace {
+
+std::atomic<std::int64_t> nextUntitledLogSequence{0};
+
+std::string untitledLogID() {
+    return "untitled-" + std::to_string(++nextUntitledLogSequence);
+}
+
+}  // namespace
+
+std::shared_ptr<Document> Document::create(Services services,
+                                           std::optional<std::filesystem::path> file) {
+    return std::shared_ptr<Document>(new Document(std::move(services), std::move(file)));
+}
+
+Document::Document(Services services, std::optional<std::filesystem::path> file)
+    : services_(std::move(services)),
+      path_(file ? std::optional(standardizedPath(*file)) : std::nullopt),
+      documentID_(makeUUID()) {
+    model_.onChange = [this](DocumentModel&) {
+        if (host_) host_->documentTitleChanged();
+    };
+}
+
+Document::~Document() {
+    model_.onChange = nullptr;
+    if (reader_) {
+        reader_->onRendered = nullptr;
+        reader_->onOpenLink = nullptr;
+        reader_->onCopyText = nullptr;
+        reader_->onResourceAccessDenied = nullptr;
+    }
+    if (fileObserver_) fileObserver_->stop();
+}
+
+std::string Document::displayName() const {
+    if (path_ && path_->has_filename()) return path_->filename().string();
+    return L10n::text("document.untitled");
+}
+
+const std::string& Document::logID() const {
+    if (!logID_) {
+        if (path_)
+            logID_ = sha256Hex(path_->string()).substr(0, 8);
+        else
+            logID_ = untitledLogID();
+    }
+    return *logID_;
+}
+
+// ---- reading ----
+
+Task<void> Document::read(std::shared_ptr<Document> document) {
+    const std::optional<std::filesystem::path> path = document->path_;
+    if (!path) co_return;
+    auto load = [file = *path] { return DocumentLoader::load(file); };
+    LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(load));
+    document->takeLoad(std::move(loaded));
+}
+
+void Document::readData(std::string bytes) {
+    takeLoad(DocumentLoader::load(std::move(bytes)));
+}
+
+void Document::takeLoad(LoadedDocument loaded) {
+    {
+        std::lock_guard lock(loadMutex_);
+        loadedSource_ = std::move(loaded);
+    }
+    if (MainThread::isMainThread()) {
+        adoptLoadedIfNeeded();
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    MainThread::post([weak] {
+        if (auto document = weak.lock()) document->adoptLoadedIfNeeded();
+    });
+}
+
+bool Document::adoptLoadedIfNeeded() {
+    std::optional<LoadedDocument> taken;
+    {
+        std::lock_guard lock(loadMutex_);
+        taken.swap(loadedSource_);
+    }
+    if (!taken) return false;
+    loaded_ = std::move(*taken);
+    model_.adopt(loaded_);
+    AppLog::document.info(
+        "文档 doc=%{public}s %{private}s 进模型：%ld 字节 encoding=%{public}s lineEnding=%{public}s "
+        "revision=%ld writable=%{bool}d",
+        logID(), displayName(), loaded_.byteCount, rawValue(loaded_.encoding),
+        rawValue(loaded_.lineEnding), model_.sourceRevision(), model_.isWritable());
+    if (!loaded_.failure) startObservingFile();
+    return true;
+}
+
+// ---- the page ----
+
+void Document::attachWindow(DocumentWindowHost& host) {
+    adoptLoadedIfNeeded();
+    if (host_ && host_ != &host) detachWindow(*host_);
+    host_ = &host;
+    reader_ = host.reader();
+    // An issue raised before the page existed shows now.
+    presentExternalIssue();
+    if (!reader_) return;
+    std::weak_ptr<Document> weak = weak_from_this();
+    reader_->onRendered = [weak](const std::vector<BridgeHeading>& headings) {
+        if (auto document = weak.lock()) document->renderDidComplete(headings);
+    };
+    reader_->onOpenLink = [weak](const OpenLinkPayload& payload) {
+        auto document = weak.lock();
+        if (document && document->hooks_.openLink) document->hooks_.openLink(*document, payload);
+    };
+    reader_->onCopyText = [weak](const CopyTextPayload& payload) {
+        auto document = weak.lock();
+        if (document && document->services_.pasteboard)
+            document->services_.pasteboard->write(payload.text, payload.kind);
+    };
+    reader_->setDocumentLocation(path_);
+    reader_->onResourceAccessDenied = [weak](const std::string& path) {
+        if (auto document = weak.lock()) document->showAccessDeniedBanner(path);
+    };
+    startRendering();
+}
+
+void Document::detachWindow(DocumentWindowHost& host) {
+    if (host_ != &host) return;
+    if (reader_) {
+        reader_->onRendered = nullptr;
+        reader_->onOpenLink = nullptr;
+        reader_->onCopyText = nullptr;
+        reader_->onResourceAccessDenied = nullptr;
+    }
+    reader_.reset();
+    host_ = nullptr;
+}
+
+void Document::renderDidComplete(const std::vector<BridgeHeading>& headings) {
+    ++renderCount_;
+    AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
+                          displayName(), static_cast<std::int64_t>(headings.size()));
+    syncDegradationBanner();
+    if (pendingFragment_) {
+        std::string fragment = std::move(*pendingFragment_);
+        pendingFragment_.reset();
+        scrollToFragment(std::move(fragment));
+    }
+    if (host_) host_->documentDidRender(headings);
+}
+
+// ---- OpenedDocument ----
+
+void Document::makeWindowControllers() {
+    adoptLoadedIfNeeded();
+    if (host_) return;
+    if (hooks_.makeWindow) hooks_.makeWindow(*this);
+}
+
+void Document::showWindows() {
+    if (!host_) return;
+    host_->present();
+    AppLog::document.info("文档 doc=%{public}s %{private}s 窗口已显示", logID(), displayName());
+}
+
+void Document::applyRecoveryDraft(const RecoveryDraft& draft) {
+    adoptLoadedIfNeeded();
+    if (hooks_.applyRecoveryDraft) {
+        hooks_.applyRecoveryDraft(*this, draft);
+        return;
+    }
+    // The draft stays unresolved in its store and is offered again.
+    AppLog::recovery.error("文档 doc=%{public}s %{private}s 草稿 %{public}s 无人套用，留待下次", logID(),
+                           displayName(), draft.draftID);
+}
+
+void Document::setRecoveryStore(std::shared_ptr<RecoveryStore> store) {
+    services_.recoveryStore = std::move(store);
+}
+
+bool Document::isReadOnly() const {
+    return loaded_.failure.has_value() || !model_.isWritable();
+}
+
+std::shared_ptr<LinkReader> Document::linkReader() const {
+    return reader_;
+}
+
+// ---- rendering ----
+
+void Document::showDismissableBanner(std::string message, std::uint64_t& slot) {
+    if (!reader_) return;
+    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    auto banner = std::make_shared<std::uint64_t>(0);
+    auto hide = [weakReader, banner] {
+        if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
+    };
+    *banner = reader_->showBanner(std::move(message), L10n::text("common.got_it"), hide, hide);
+    slot = *banner;
+}
+
+void Document::startRendering() {
+    if (!reader_) return;
+    const RenderPlan plan = planRendering(loaded_);
+    if (tierBanner_) reader_->hideBanner(tierBanner_);
+    tierBanner_ = 0;
+    isReducedRendering_ = false;
+    switch (plan.kind) {
+        case RenderPlan::Kind::failure:
+            AppLog::document.error("文档 doc=%{public}s %{private}s 读取失败：%{private}s", logID(),
+                                   displayName(), plan.status->detail);
+            reader_->showDocumentStatus(*plan.status);
+            return;
+        case RenderPlan::Kind::restricted:
+            AppLog::document.info("文档 doc=%{public}s %{private}s %{public}s MiB 超过受限阅读阈值，不进 WebView",
+                                  logID(), displayName(), formatMebibytes(loaded_.byteCount));
+            reader_->showDocumentStatus(*plan.status);
+            return;
+        case RenderPlan::Kind::large:
+            isReducedRendering_ = true;
+            AppLog::document.info(
+                "文档 doc=%{public}s %{private}s %{public}s MiB 超过精简阈值，关闭高亮 / 公式 / 图表",
+                logID(), displayName(), formatMebibytes(loaded_.byteCount));
+            break;
+        case RenderPlan::Kind::normal:
+            break;
+    }
+    reader_->hideDocumentStatus();
+    reader_->render(model_.sourceText(), plan.enhancements);
+    if (!plan.banner) return;
+    if (plan.banner->action == RenderBanner::Action::dismiss) {
+        showDismissableBanner(plan.banner->message, tierBanner_);
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    auto banner = std::make_shared<std::uint64_t>(0);
+    auto renderFully = [weak] {
+        if (auto document = weak.lock()) document->enableFullRendering();
+    };
+    auto dismiss = [weakReader, banner] {
+        if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
+    };
+    *banner = reader_->showBanner(plan.banner->message, plan.banner->actionTitle, renderFully, dismiss);
+    tierBanner_ = *banner;
+}
+
+void Document::enableFullRendering() {
+    if (!reader_ || !isReducedRendering_) return;
+    isReducedRendering_ = false;
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户要求完整渲染（高亮 / 公式 / 图表）", logID(),
+                          displayName());
+    if (tierBanner_) reader_->hideBanner(tierBanner_);
+    tierBanner_ = 0;
+    reader_->render(model_.sourceText(), RenderEnhancements{true, true, true});
+}
+
+void Document::syncDegradationBanner() {
+    if (!reader_) return;
+    const auto& rendered = reader_->diagnostics().lastRendered;
+    if (rendered && rendered->degraded) {
+        degradationBannerMessage_ = rendered->degraded->message;
+        showDismissableBanner(rendered->degraded->message, degradationBanner_);
+        return;
+    }
+    if (!degradationBannerMessage_) return;
+    degradationBannerMessage_.reset();
+    // Only our own banner goes: a newer one (the large-file banner) stays.
+    if (degradationBanner_) reader_->hideBanner(degradationBanner_);
+    degradationBanner_ = 0;
+}
+
+void Document::showAccessDeniedBanner(const std::string& path) {
+    if (accessDeniedBannerShown_ || !reader_) return;
+    accessDeniedBannerShown_ = true;
+    AppLog::document.info("文档 doc=%{public}s %{private}s 图片被拒绝读取：%{private}s，显示提示条", logID(),
+                          displayName(), path);
+    showDismissableBanner(accessDeniedBannerMessage(services_.sandboxed), accessBanner_);
+}
+
+void Document::scrollToFragment(std::string fragment) {
+    if (renderCount_ >= 1 && reader_) {
+        tasks_.spawn(scrollTask(std::move(fragment)));
+        return;
+    }
+    pendingFragment_ = std::move(fragment);
+}
+
+Task<void> Document::scrollTask(std::string fragment) {
+    std::shared_ptr<ReaderViewController> reader = reader_;
+    try {
+        const ScrolledPayload scrolled = co_await reader->scrollToHeading(fragment);
+        AppLog::actions.info("文档 doc=%{public}s %{private}s 片段定位 %{private}s：found=%{bool}d",
+                             logID(), displayName(), fragment, scrolled.found);
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::actions.error("文档 doc=%{public}s 片段定位失败：%{private}s", logID(),
+                              std::string(error.what()));
+    }
+}
+
+// ---- external issues ----
+
+void Document::setExternalIssue(ExternalIssue issue) {
+    externalIssue_ = std::move(issue);
+    presentExternalIssue();
+}
+
+void Document::clearExternalIssue(const ExternalIssueKinds& kinds) {
+    if (!externalIssue_ || !clears(kinds, externalIssue_->kind())) return;
+    externalIssue_.reset();
+    if (host_ && host_->noticeBarController()) host_->noticeBarController()->hide();
+}
+
+void Document::presentExternalIssue() {
+    if (!externalIssue_ || !host_ || !host_->noticeBarController()) return;
+    host_->noticeBarController()->show(barContent(*externalIssue_));
+}
+
+ConflictBarContent Document::barContent(const ExternalIssue& issue) {
+    std::weak_ptr<Document> weak = weak_from_this();
+    auto bind = [weak](void (Document::*action)()) {
+        return [weak, action] {
+            if (auto document = weak.lock()) ((*document).*action)();
+        };
+    };
+    NoticeHandlers handlers;
+    handlers.reloadDiscarding = bind(&Document::resolveConflictByReloading);
+    handlers.keepMine = bind(&Document::resolveConflictKeepingMine);
+    handlers.acceptExternal = bind(&Document::acceptExternalChange);
+    handlers.sampleAgain = bind(&Document::sampleAgain);
+    handlers.relocate = bind(&Document::relocateSourceFile);
+    handlers.retrySave = bind(&Document::retrySave);
+    handlers.dismissRecovered = bind(&Document::dismissRecovered);
+    handlers.saveElsewhere = bind(&Document::saveElsewhere);
+    return noticeContent(issue, NoticeContext{path_.has_value(), model_.isDirty()}, handlers);
+}
+
+void Document::acceptExternalChange() {
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户接受外部修改，重新载入", logID(), displayName());
+    if (hooks_.reloadFromDisk) hooks_.reloadFromDisk(*this, "用户接受外部修改");
+}
+
+void Document::resolveConflictByReloading() {
+    tasks_.spawn(reloadDiscardingTask());
+}
+
+Task<void> Document::reloadDiscardingTask() {
+    if (model_.isDirty()) {
+        // Unsaved text goes only with the user's yes, asked once.
+        if (!host_) co_return;
+        OpenConfirmation::Question question{L10n::text("bar.reload_confirm.heading"),
+                                            L10n::text("bar.reload_confirm.body"),
+                                            L10n::text("bar.reload_confirm.discard"),
+                                            L10n::text("common.cancel")};
+        Task<bool> asking = host_->confirmDiscard(std::move(question));
+        bool discard = false;
+        try {
+            discard = co_await std::move(asking);
+        } catch (...) {
+            rethrowIfCancelled(std::current_exception());
+            discard = false;
+        }
+        if (!discard) {
+            AppLog::document.info("文档 doc=%{public}s %{private}s 用户取消重新载入，保留本地修改", logID(),
+                                  displayName());
+            co_return;
+        }
+    }
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择重新载入（丢弃本地修改）", logID(),
+                          displayName());
+    if (hooks_.reloadFromDisk) hooks_.reloadFromDisk(*this, "用户重新载入");
+}
+
+void Document::resolveConflictKeepingMine() {
+    if (const auto& version = model_.conflictVersion()) model_.acceptDiskVersion(*version);
+    clearExternalIssue({ExternalIssueKind::conflict});
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择保留本地修改，磁盘现状记为基准 dirty=%{bool}d",
+                          logID(), displayName(), model_.isDirty());
+}
+
+void Document::saveElsewhere() {
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择另存为", logID(), displayName());
+    if (hooks_.saveAs) hooks_.saveAs(*this);
+}
+
+void Document::sampleAgain() {
+    if (hooks_.sampleAgain) {
+        hooks_.sampleAgain(*this);
+        return;
+    }
+    if (fileObserver_) fileObserver_->noteExternalEvent(FileChangeEvent::Kind::presenterDidChange);
+}
+
+void Document::retrySave() {
+    clearExternalIssue({ExternalIssueKind::saveFailed});
+    if (hooks_.save) hooks_.save(*this);
+}
+
+void Document::dismissRecovered() {
+    clearExternalIssue({ExternalIssueKind::recovered});
+}
+
+void Document::relocateSourceFile() {
+    if (!host_) return;
+    tasks_.spawn(relocateTask());
+}
+
+Task<void> Document::relocateTask() {
+    if (!host_) co_return;
+    DocumentWindowHost::SourceRequest request;
+    if (path_) request.startFolder = path_->parent_path();
+    request.prompt = L10n::text("relocate.prompt");
+    request.message = L10n::format("relocate.message", {displayName()});
+    Task<std::optional<std::filesystem::path>> choosing = host_->chooseSourceFile(std::move(request));
+    std::optional<std::filesystem::path> chosen;
+    try {
+        chosen = co_await std::move(choosing);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+    }
+    if (!chosen) co_return;
+    if (hooks_.openElsewhere) {
+        // Two documents never share a file: the one already open on it comes
+        // forward and this one keeps its notice.
+        Task<bool> asking = hooks_.openElsewhere(shared_from_this(), *chosen);
+        bool elsewhere = false;
+        try {
+            elsewhere = co_await std::move(asking);
+        } catch (...) {
+            rethrowIfCancelled(std::current_exception());
+        }
+        if (elsewhere) {
+            AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
+                                  logID(), displayName(), chosen->filename().string());
+            co_return;
+        }
+    }
+    adoptRelocatedSource(std::move(*chosen));
+}
+
+void Document::adoptRelocatedSource(std::filesystem::path path) {
+    path_ = standardizedPath(path);
+    if (reader_) reader_->setDocumentLocation(path_);
+    model_.noteMissing(false);
+    model_.noteAccessDenied(false);
+    clearExternalIssue({ExternalIssueKind::missing, ExternalIssueKind::unreadable,
+                        ExternalIssueKind::permission});
+    AppLog::document.info("文档 doc=%{public}s %{private}s 用户重新定位源文件：%{private}s", logID(),
+                          displayName(), path.filename().string());
+    if (hooks_.fileChanged) hooks_.fileChanged(*this);
+    if (host_) host_->documentTitleChanged();
+    startObservingFile();
+    if (fileObserver_) sampleAgain();
+}
+
+// ---- the file watch ----
+
+void Document::startObservingFile() {
+    if (fileObserver_) fileObserver_->stop();
+    fileObserver_.reset();
+    if (!path_ || !services_.observesFile) return;
+    std::weak_ptr<Document> weak = weak_from_this();
+    auto onEvent = [weak](const FileChangeEvent& event) {
+        if (auto document = weak.lock()) document->handleFileEvent(event);
+    };
+    auto onOutcome = [weak](const ContentStabilizer::Outcome& outcome) {
+        if (auto document = weak.lock()) document->handleDiskOutcome(outcome);
+    };
+    // The observer's own tracker follows moves: on Linux the document is no
+    // file presenter of its own. Construction never fails; a watch that
+    // cannot start reports an unreadable verdict.
+    fileObserver_ = std::make_unique<FileChangeObserver>(
+        *path_, true, std::move(onEvent), std::move(onOutcome),
+        services_.clock ? *services_.clock : Clock::system());
+    AppLog::document.info("文档 doc=%{public}s %{private}s 开始观察源文件（inotify + 跟踪器）基准=%{public}s",
+                          logID(), displayName(),
+                          model_.diskVersion() ? model_.diskVersion()->description() : std::string("nil"));
+}
+
+void Document::handleFileEvent(const FileChangeEvent& event) {
+    if (hooks_.fileEvent) hooks_.fileEvent(*this, event);
+}
+
+void Document::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
+    if (hooks_.diskOutcome) {
+        hooks_.diskOutcome(*this, outcome);
+        return;
+    }
+    if (const auto* reason = outcome.unreadableReason()) observationFailed(*reason);
+}
+
+void Document::observationFailed(const ContentStabilizer::UnreadableReason& reason) {
+    AppLog::document.error("文档 doc=%{public}s %{private}s 打开观察描述符失败：%{private}s", logID(),
+                           displayName(), reason.description());
+    setExternalIssue(ExternalIssue::unreadable(reason.failure));
+}
+
+// ---- closing ----
+
+void Document::close() {
+    if (isClosing_) return;
+    AppLog::document.info("文档 doc=%{public}s %{private}s 关闭，isDocumentEdited=%{bool}d", logID(),
+                          displayName(), isEdited());
+    isClosing_ = true;
+    if (hooks_.closing) hooks_.closing(*this);
+    if (fileObserver_) fileObserver_->stop();
+    fileObserver_.reset();
+    tasks_.cancel();
+    std::shared_ptr<Document> self = shared_from_this();
+    if (hooks_.closed) hooks_.closed(*this);
+}
+
+}  // namespace larkspin

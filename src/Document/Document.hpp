@@ -1,0 +1,227 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Document/DocumentOpening.hpp"
+#include "Document/DocumentWindowHost.hpp"
+#include "Document/ExternalIssue.hpp"
+#include "Document/Links/LinkOpenerSeams.hpp"
+#include "Document/NoticeContent.hpp"
+#include "Model/DocumentModel.hpp"
+#include "Model/LoadedDocument.hpp"
+#include "Platform/Async/Clock.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Protocol/Payloads/BridgeHeading.hpp"
+#include "Protocol/Payloads/CopyTextPayload.hpp"
+#include "Protocol/Payloads/OpenLinkPayload.hpp"
+#include "Reader/LinkReader.hpp"
+#include "Storage/ContentStabilizer.hpp"
+#include "Storage/FileChangeEvent.hpp"
+#include "Storage/RecoveryDraft.hpp"
+#include "Storage/RecoveryStore.hpp"
+
+namespace larkspin {
+
+class FileChangeObserver;
+class PasteboardService;
+class ReaderViewController;
+
+// One open Markdown file: its text model, what it loaded, its file watch,
+// the issue its notice bar shows, and the wiring of its tab page's reader.
+// Free of GTK and WebKit: the page is behind `DocumentWindowHost`. The file
+// is read on the worker pool and adopted into the model on the main thread,
+// exactly once per read. Owned by a shared_ptr (the registry and its page
+// hold it); its own tasks end with it. Main thread, except the loader.
+//
+// Saving, recovery drafts, the disk reactions and the close review are units
+// of their own; the document reaches them through `Hooks`, which the
+// integration connects. An unconnected hook leaves its action a logged no-op.
+class Document final : public OpenedDocument,
+                       public LinkOpenerDocument,
+                       public std::enable_shared_from_this<Document> {
+public:
+    struct Services {
+        Clock* clock = nullptr;  // the file watch's timers; the system clock when null
+        std::shared_ptr<RecoveryStore> recoveryStore;
+        // Runs inside a Flatpak sandbox: the access-denied banner says how to
+        // grant access there.
+        bool sandboxed = false;
+        // Whether an adopted file is watched for changes (off in some tests).
+        bool observesFile = true;
+        // Copies from the page go here; none drops them.
+        const PasteboardService* pasteboard = nullptr;
+    };
+
+    // The seams to the units around the document. Each is called on the main
+    // thread with the document; each may be empty.
+    struct Hooks {
+        // Makes the document's tab page, which attaches itself.
+        std::function<void(Document&)> makeWindow;
+        // Reads the file again and adopts it (the disk unit); `reason` is
+        // logged. A successful reload clears the disk issues.
+        std::function<void(Document&, std::string reason)> reloadFromDisk;
+        // Runs the save pipeline (the saving unit); the failed-save retry.
+        std::function<void(Document&)> save;
+        // Asks where to save and saves there (the saving unit).
+        std::function<void(Document&)> saveAs;
+        // Samples the file again; without it the file watch's stabiliser is
+        // signalled directly.
+        std::function<void(Document&)> sampleAgain;
+        // The file watch's events and verdicts (the disk unit). Without a
+        // verdict hook, an unreadable verdict raises the unreadable notice.
+        std::function<void(Document&, const FileChangeEvent&)> fileEvent;
+        std::function<void(Document&, const ContentStabilizer::Outcome&)> diskOutcome;
+        // Applies a recovery draft (the drafts unit).
+        std::function<void(Document&, const RecoveryDraft&)> applyRecoveryDraft;
+        // The document closes: its draft is resolved (the drafts unit).
+        std::function<void(Document&)> closing;
+        // After closing: the registry lets it go.
+        std::function<void(Document&)> closed;
+        // The file location changed (relocation): the registry follows.
+        std::function<void(Document&)> fileChanged;
+        // A relocation chose `path`: true when another open document uses
+        // that file and was brought forward instead.
+        std::function<Task<bool>(std::shared_ptr<Document>, std::filesystem::path)> openElsewhere;
+        // A link clicked in the page (the link opener).
+        std::function<void(Document&, const OpenLinkPayload&)> openLink;
+    };
+
+    static std::shared_ptr<Document> create(Services services,
+                                            std::optional<std::filesystem::path> file = std::nullopt);
+    ~Document() override;
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    Hooks& hooks() { return hooks_; }
+
+    // ---- identity ----
+    // The standardised file, none for an untitled document.
+    const std::optional<std::filesystem::path>& path() const { return path_; }
+    std::string displayName() const;
+    // Unsaved changes: the model's dirty state.
+    bool isEdited() const { return model_.isDirty(); }
+    // The first 8 hex digits of the SHA-256 of the standardised path (symbolic
+    // links not resolved), or "untitled-N" from a process-wide count from 1;
+    // fixed at first use.
+    const std::string& logID() const;
+    const std::string& documentID() const { return documentID_; }
+
+    DocumentModel& model() { return model_; }
+    const DocumentModel& model() const { return model_; }
+    const LoadedDocument& loaded() const { return loaded_; }
+
+    // ---- reading ----
+    // Reads the document's file on the worker pool and adopts it here.
+    // Holds the document until done; never throws a load failure (it travels
+    // in the LoadedDocument).
+    static Task<void> read(std::shared_ptr<Document> document);
+    // Takes bytes already read (no file location is set).
+    void readData(std::string bytes);
+    // Hands a load over for adoption (any thread) and adopts it when on the
+    // main thread; `adoptLoadedIfNeeded` takes it otherwise.
+    void takeLoad(LoadedDocument loaded);
+    // Adopts a load handed over and not yet adopted; true when it did.
+    bool adoptLoadedIfNeeded();
+
+    // ---- the page ----
+    void attachWindow(DocumentWindowHost& host);
+    void detachWindow(DocumentWindowHost& host);
+    DocumentWindowHost* window() const { return host_; }
+    const std::shared_ptr<ReaderViewController>& reader() const { return reader_; }
+    int renderCount() const { return renderCount_; }
+
+    // ---- OpenedDocument ----
+    void makeWindowControllers() override;
+    void showWindows() override;
+    void applyRecoveryDraft(const RecoveryDraft& draft) override;
+    void setRecoveryStore(std::shared_ptr<RecoveryStore> store) override;
+    bool isReadOnly() const override;
+    void scrollToFragment(std::string fragment) override;
+
+    // ---- LinkOpenerDocument ----
+    std::optional<std::filesystem::path> filePath() const override { return path_; }
+    std::shared_ptr<LinkReader> linkReader() const override;
+
+    // ---- rendering ----
+    void startRendering();
+    void enableFullRendering();
+    void syncDegradationBanner();
+    void showAccessDeniedBanner(const std::string& path);
+    bool isReducedRendering() const { return isReducedRendering_; }
+    const std::optional<std::string>& pendingFragment() const { return pendingFragment_; }
+
+    // ---- external issues ----
+    const std::optional<ExternalIssue>& externalIssue() const { return externalIssue_; }
+    void setExternalIssue(ExternalIssue issue);
+    // Removes the issue when its kind is in `kinds`; an empty set removes any.
+    void clearExternalIssue(const ExternalIssueKinds& kinds);
+    ConflictBarContent barContent(const ExternalIssue& issue);
+
+    // The bar's actions.
+    void acceptExternalChange();
+    // Asks before throwing unsaved text away, then reloads.
+    void resolveConflictByReloading();
+    void resolveConflictKeepingMine();
+    void saveElsewhere();
+    void sampleAgain();
+    void retrySave();
+    void dismissRecovered();
+    void relocateSourceFile();
+    void adoptRelocatedSource(std::filesystem::path path);
+
+    // ---- the file watch ----
+    void startObservingFile();
+    FileChangeObserver* fileObserver() const { return fileObserver_.get(); }
+    // The watch could not be started (the disk unit recognises it): the
+    // document stays open and shows the unreadable notice.
+    void observationFailed(const ContentStabilizer::UnreadableReason& reason);
+
+    // ---- closing ----
+    void close();
+    bool isClosing() const { return isClosing_; }
+
+private:
+    Document(Services services, std::optional<std::filesystem::path> file);
+
+    void presentExternalIssue();
+    void renderDidComplete(const std::vector<BridgeHeading>& headings);
+    void showDismissableBanner(std::string message, std::uint64_t& slot);
+    void handleFileEvent(const FileChangeEvent& event);
+    void handleDiskOutcome(const ContentStabilizer::Outcome& outcome);
+    Task<void> scrollTask(std::string fragment);
+    Task<void> reloadDiscardingTask();
+    Task<void> relocateTask();
+
+    Services services_;
+    Hooks hooks_;
+    std::optional<std::filesystem::path> path_;
+    mutable std::optional<std::string> logID_;
+    std::string documentID_;
+    std::mutex loadMutex_;
+    std::optional<LoadedDocument> loadedSource_;  // under loadMutex_
+    DocumentModel model_;
+    LoadedDocument loaded_;
+    bool isReducedRendering_ = false;
+    std::optional<std::string> degradationBannerMessage_;
+    std::uint64_t degradationBanner_ = 0;
+    std::uint64_t tierBanner_ = 0;
+    std::uint64_t accessBanner_ = 0;
+    bool accessDeniedBannerShown_ = false;
+    int renderCount_ = 0;
+    std::optional<std::string> pendingFragment_;
+    DocumentWindowHost* host_ = nullptr;
+    std::shared_ptr<ReaderViewController> reader_;
+    std::unique_ptr<FileChangeObserver> fileObserver_;
+    std::optional<ExternalIssue> externalIssue_;
+    bool isClosing_ = false;
+    TaskScope tasks_;  // last: the document's tasks end first
+};
+
+}  // namespace larkspin

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace larkspin {
+
+class Document;
+
+// Which file a path names: the device and inode of what stat found.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path`, or none when it cannot be stat'ed.
+// Touches the disk: call it off the main thread.
+std::optional<FileIdentity> readFileIdentity(const std::filesystem::path& path);
+
+// A path made absolute (against the working folder) and lexically
+// normalised; symbolic links are not resolved.
+std::filesystem::path standardizedPath(const std::filesystem::path& path);
+
+// The open documents in the order they were opened, no two on one file: a
+// file is known first by its standardised path, then by its device and inode
+// (a hard link, or a path through a symbolic link). The registry touches no
+// file: callers pass the identity they read off the main thread. Main thread.
+class DocumentRegistry {
+public:
+    struct Entry {
+        std::shared_ptr<Document> document;
+        std::optional<std::filesystem::path> path;  // standardised
+        std::optional<FileIdentity> identity;
+    };
+
+    // The document open on the file of `path` (standardised), or, failing
+    // that, on the file with `identity`; null when there is none.
+    std::shared_ptr<Document> find(const std::filesystem::path& path,
+                                   const std::optional<FileIdentity>& identity = std::nullopt) const;
+    // Adds `document` (once) with its file. Returns the document already open
+    // on that file instead, without adding, when there is one.
+    std::shared_ptr<Document> add(std::shared_ptr<Document> document,
+                                  std::optional<std::filesystem::path> path,
+                                  std::optional<FileIdentity> identity);
+    // The document's file changed (relocated, saved elsewhere).
+    void update(const Document& document, std::optional<std::filesystem::path> path,
+                std::optional<FileIdentity> identity);
+    void remove(const Document& document);
+    bool contains(const Document& document) const;
+
+    std::vector<std::shared_ptr<Document>> documents() const;
+    std::size_t size() const { return entries_.size(); }
+
+private:
+    std::vector<Entry> entries_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Document/Links/LinkOpenerSeams.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Protocol/Payloads/BridgeHeading.hpp"
+
+namespace larkspin {
+
+class ConflictBarController;
+class ReaderViewController;
+
+// What the window side gives a document for its page: the reader, the
+// notice bar, where the rendered headings go, and the two questions that need
+// a window (the relocation panel, the confirmation before unsaved text is
+// thrown away). The Window layer implements it (the document's tab page);
+// tests use fakes. The document holds it only while the page lives. Main
+// thread.
+class DocumentWindowHost {
+public:
+    // What the relocation panel is asked with.
+    struct SourceRequest {
+        std::optional<std::filesystem::path> startFolder;  // the current file's folder
+        std::string prompt;   // the accept button: "选择源文件"
+        std::string message;  // "重新选择「name」的源文件位置。…"
+    };
+
+    virtual ~DocumentWindowHost() = default;
+
+    virtual std::shared_ptr<ReaderViewController> reader() const = 0;
+    // Null when the page has no notice bar.
+    virtual ConflictBarController* noticeBarController() const = 0;
+    // A render completed: the outline takes the headings, an open find
+    // searches again.
+    virtual void documentDidRender(const std::vector<BridgeHeading>& headings) = 0;
+    // The document's name or file changed: the tab's title follows.
+    virtual void documentTitleChanged() = 0;
+    // Brings the page forward: its tab selected, its window presented.
+    virtual void present() = 0;
+
+    // The relocation panel: the file chosen, or none when cancelled.
+    virtual Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) = 0;
+    // Asks once before unsaved text is thrown away; true to go on.
+    virtual Task<bool> confirmDiscard(OpenConfirmation::Question question) = 0;
+};
+
+}  // namespace larkspin

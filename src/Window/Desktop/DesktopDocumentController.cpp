@@ -1,0 +1,201 @@
+#include "Window/Desktop/DesktopDocumentController.hpp"
+
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Log.hpp"
+#include "Reader/ReaderViewController.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin {
+
+namespace {
+
+bool isDocumentType(std::string_view type) {
+    return type == "text/markdown" || type == "text/x-markdown" || type == "text/plain" ||
+           type == "net.daringfireball.markdown" || type == "public.plain-text";
+}
+
+}  // namespace
+
+std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
+    Dependencies dependencies) {
+    if (!dependencies.defaults || !dependencies.clock || !dependencies.environment.webViewFactory)
+        throw std::invalid_argument("document controller: defaults, clock and web view factory");
+    return std::shared_ptr<DesktopDocumentController>(
+        new DesktopDocumentController(std::move(dependencies)));
+}
+
+DesktopDocumentController::DesktopDocumentController(Dependencies dependencies)
+    : dependencies_(std::move(dependencies)) {
+    if (!dependencies_.sandboxed) dependencies_.sandboxed = std::getenv("FLATPAK_ID") != nullptr;
+}
+
+DesktopDocumentController::~DesktopDocumentController() = default;
+
+Task<DocumentController::Opened> DesktopDocumentController::openDocument(std::filesystem::path path,
+                                                                         bool display) {
+    return performOpen(weak_from_this(), std::move(path), display);
+}
+
+Task<DocumentController::Opened> DesktopDocumentController::performOpen(Weak weak,
+                                                                        std::filesystem::path path,
+                                                                        bool display) {
+    const std::filesystem::path standard = standardizedPath(path);
+    {
+        auto self = weak.lock();
+        if (!self) throw BrokenPromise();
+        if (auto open = self->registry_.find(standard)) {
+            if (display) open->showWindows();
+            co_return Opened{open, true};
+        }
+    }
+    auto stat = [standard] { return readFileIdentity(standard); };
+    const std::optional<FileIdentity> identity = co_await runOn(WorkerPool::shared(), stat);
+    std::shared_ptr<Document> document;
+    {
+        auto self = weak.lock();
+        if (!self) throw BrokenPromise();
+        if (auto open = self->registry_.find(standard, identity)) {
+            if (display) open->showWindows();
+            co_return Opened{open, true};
+        }
+        document = self->makeDocument(standard);
+    }
+    Task<void> reading = Document::read(document);
+    co_await std::move(reading);
+    auto self = weak.lock();
+    if (!self) throw BrokenPromise();
+    // Another open of the same file may have finished while this one read.
+    if (auto open = self->registry_.add(document, standard, identity)) {
+        document->close();
+        if (display) open->showWindows();
+        co_return Opened{open, true};
+    }
+    if (display) {
+        document->makeWindowControllers();
+        document->showWindows();
+    }
+    co_return Opened{document, false};
+}
+
+std::shared_ptr<OpenedDocument> DesktopDocumentController::makeUntitledDocument(
+    std::string_view typeIdentifier) {
+    if (!isDocumentType(typeIdentifier)) return nullptr;
+    return makeDocument(std::nullopt);
+}
+
+void DesktopDocumentController::addDocument(std::shared_ptr<OpenedDocument> document) {
+    auto ours = std::dynamic_pointer_cast<Document>(std::move(document));
+    if (!ours) return;
+    const auto path = ours->path();
+    registry_.add(std::move(ours), path, std::nullopt);
+}
+
+std::shared_ptr<Document> DesktopDocumentController::makeDocument(
+    std::optional<std::filesystem::path> path) {
+    Document::Services services;
+    services.clock = dependencies_.clock;
+    services.recoveryStore = dependencies_.recoveryStore;
+    services.sandboxed = dependencies_.sandboxed.value_or(false);
+    services.observesFile = dependencies_.observesFiles;
+    services.pasteboard = dependencies_.environment.pasteboard;
+    auto document = Document::create(std::move(services), std::move(path));
+
+    Weak weak = weak_from_this();
+    Document::Hooks& hooks = document->hooks();
+    hooks.makeWindow = [weak](Document& made) {
+        if (auto self = weak.lock()) self->makeWindow(made);
+    };
+    hooks.closed = [weak](Document& closed) {
+        if (auto self = weak.lock()) self->registry_.remove(closed);
+    };
+    hooks.fileChanged = [weak](Document& moved) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->registry_.update(moved, moved.path(), std::nullopt);
+        self->tasks_.spawn(self->followFile(moved.shared_from_this()));
+    };
+    hooks.openElsewhere = [weak](std::shared_ptr<Document> asking, std::filesystem::path chosen) {
+        return bringForwardIfOpen(weak, std::move(asking), std::move(chosen));
+    };
+    if (onDocumentMade) onDocumentMade(*document);
+    return document;
+}
+
+Task<void> DesktopDocumentController::followFile(std::shared_ptr<Document> document) {
+    const std::optional<std::filesystem::path> path = document->path();
+    if (!path) co_return;
+    auto stat = [file = *path] { return readFileIdentity(file); };
+    const std::optional<FileIdentity> identity = co_await runOn(WorkerPool::shared(), stat);
+    // A later move wins: only the path that was stat'ed gets its identity.
+    if (registry_.contains(*document) && document->path() == path)
+        registry_.update(*document, path, identity);
+}
+
+Task<bool> DesktopDocumentController::bringForwardIfOpen(Weak weak, std::shared_ptr<Document> asking,
+                                                         std::filesystem::path path) {
+    const std::filesystem::path standard = standardizedPath(path);
+    {
+        auto self = weak.lock();
+        if (!self) co_return false;
+        auto open = self->registry_.find(standard);
+        if (open && open != asking) {
+            open->showWindows();
+            co_return true;
+        }
+        if (open) co_return false;
+    }
+    auto stat = [standard] { return readFileIdentity(standard); };
+    const std::optional<FileIdentity> identity = co_await runOn(WorkerPool::shared(), stat);
+    auto self = weak.lock();
+    if (!self || !identity) co_return false;
+    auto open = self->registry_.find(standard, identity);
+    if (!open || open == asking) co_return false;
+    open->showWindows();
+    co_return true;
+}
+
+TabGroupWindow* DesktopDocumentController::frontmostGroup() const {
+    const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+    for (TabGroupWindow* group : groups) {
+        if (gtk_window_is_active(group->window())) return group;
+    }
+    if (dependencies_.application) {
+        // GTK keeps the application's windows most recently focused first.
+        for (GList* item = gtk_application_get_windows(dependencies_.application); item;
+             item = item->next) {
+            if (TabGroupWindow* group = TabGroupWindow::of(GTK_WINDOW(item->data))) return group;
+        }
+    }
+    return groups.empty() ? nullptr : groups.back();
+}
+
+void DesktopDocumentController::makeWindow(Document& document) {
+    const ReaderEnvironment& environment = dependencies_.environment;
+    auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
+    ReaderViewController::Dependencies readerDependencies;
+    readerDependencies.host = view;
+    readerDependencies.environment = environment;
+    auto reader = ReaderViewController::create(document.documentID(), std::move(readerDependencies));
+    reader->loadView();
+    const Theme theme = environment.currentTheme();
+    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
+                                               std::move(view), *dependencies_.defaults,
+                                               *dependencies_.clock, theme);
+    TabGroupWindow* group = frontmostGroup();
+    if (!group) {
+        // GTK takes the window into its toplevels when it is presented; until
+        // then nothing holds it.
+        group = &TabGroupWindow::create(dependencies_.application);
+        gtk_window_present(group->window());
+    }
+    group->add(std::move(page), true);
+}
+
+}  // namespace larkspin

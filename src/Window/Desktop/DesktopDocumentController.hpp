@@ -1,0 +1,82 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "Document/Document.hpp"
+#include "Document/DocumentOpening.hpp"
+#include "Document/DocumentRegistry.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Reader/ReaderEnvironment.hpp"
+
+typedef struct _GtkApplication GtkApplication;
+
+namespace larkspin {
+
+class Clock;
+class RecoveryStore;
+class TabGroupWindow;
+class UserDefaults;
+
+// The program's document controller: opens files as documents (no two on one
+// file: the registry knows them by path, then by device and inode, stat'ed
+// on the worker pool), makes each document's tab page with its reader, and
+// puts a new page into the frontmost group window, or a new group window
+// when there is none. Opening a file already open brings its tab forward.
+// Owned by a shared_ptr; an open in flight holds it weakly. Main thread.
+class DesktopDocumentController final
+    : public DocumentController,
+      public std::enable_shared_from_this<DesktopDocumentController> {
+public:
+    struct Dependencies {
+        ReaderEnvironment environment;  // each reader's (its factory makes the web views)
+        UserDefaults* defaults = nullptr;
+        Clock* clock = nullptr;
+        std::shared_ptr<RecoveryStore> recoveryStore;
+        // New group windows belong to it; may be null (tests).
+        GtkApplication* application = nullptr;
+        // Inside a Flatpak sandbox (FLATPAK_ID set) when unset.
+        std::optional<bool> sandboxed;
+        // Whether documents watch their files (off in some tests).
+        bool observesFiles = true;
+    };
+
+    static std::shared_ptr<DesktopDocumentController> create(Dependencies dependencies);
+    ~DesktopDocumentController() override;
+    DesktopDocumentController(const DesktopDocumentController&) = delete;
+    DesktopDocumentController& operator=(const DesktopDocumentController&) = delete;
+
+    // ---- DocumentController ----
+    Task<Opened> openDocument(std::filesystem::path path, bool display) override;
+    std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view typeIdentifier) override;
+    void addDocument(std::shared_ptr<OpenedDocument> document) override;
+
+    const DocumentRegistry& registry() const { return registry_; }
+    // Called with each document this controller makes, before it reads:
+    // where the saving, drafts, disk and link units connect their hooks.
+    std::function<void(Document&)> onDocumentMade;
+
+    // The group window a new page joins: the active one, else the most
+    // recently focused, else the newest; null when there is none.
+    TabGroupWindow* frontmostGroup() const;
+
+private:
+    using Weak = std::weak_ptr<DesktopDocumentController>;
+
+    explicit DesktopDocumentController(Dependencies dependencies);
+    std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path);
+    void makeWindow(Document& document);
+    Task<void> followFile(std::shared_ptr<Document> document);
+
+    static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);
+    static Task<bool> bringForwardIfOpen(Weak weak, std::shared_ptr<Document> asking,
+                                         std::filesystem::path path);
+
+    Dependencies dependencies_;
+    DocumentRegistry registry_;
+    TaskScope tasks_;  // last
+};
+
+}  // namespace larkspin
