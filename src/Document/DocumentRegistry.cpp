@@ -14,16 +14,6 @@ std::optional<FileIdentity> readFileIdentity(const std::filesystem::path& path) 
                         static_cast<std::uint64_t>(status.st_ino)};
 }
 
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) absolute = path;
-    std::filesystem::path normal = absolute.lexically_normal();
-    // "/notes/" and "/notes" are one folder.
-    if (normal.has_filename() || normal == normal.root_path()) return normal;
-    return normal.parent_path();
-}
-
 std::shared_ptr<Document> DocumentRegistry::find(const std::filesystem::path& path,
                                                  const std::optional<FileIdentity>& identity) const {
     const std::filesystem::path standard = standardizedPath(path);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "Document/StandardizedPath.hpp"
+
 namespace larkspin {
 
 class Document;
@@ -20,10 +22,6 @@ struct FileIdentity {
 // The identity of the file at `path`, or none when it cannot be stat'ed.
 // Touches the disk: call it off the main thread.
 std::optional<FileIdentity> readFileIdentity(const std::filesystem::path& path);
-
-// A path made absolute (against the working folder) and lexically
-// normalised; symbolic links are not resolved.
-std::filesystem::path standardizedPath(const std::filesystem::path& path);
 
 // The open documents in the order they were opened, no two on one file: a
 // file is known first by its standardised path, then by its device and inode

@@ -20,13 +20,6 @@ std::string SaveError::description() const {
     return message;
 }
 
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code ec;
-    auto absolute = std::filesystem::absolute(path, ec);
-    if (ec) absolute = path;
-    return absolute.lexically_normal();
-}
-
 bool isOwnFile(const std::optional<std::filesystem::path>& fileURL, const std::filesystem::path& target,
                SaveOperation operation) {
     return operation == SaveOperation::save && fileURL &&

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "Document/StandardizedPath.hpp"
 #include "Model/DiskVersion.hpp"
 #include "Model/DocumentModel.hpp"
 #include "Storage/SaveOutcome.hpp"
@@ -35,9 +36,6 @@ struct SaveError {
 // description. A failure after the file was replaced (the read-back differs)
 // does not claim that the original is unchanged.
 std::string saveFailedText(const SaveFailure& failure);
-
-// The lexically normalised absolute form of a path, as save targets compare.
-std::filesystem::path standardizedPath(const std::filesystem::path& path);
 
 // True when a save of `operation` to `target` writes the document's own file
 // in place: a plain save to the standardised path of `fileURL`. A save as or
