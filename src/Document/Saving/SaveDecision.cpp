@@ -20,12 +20,8 @@ std::string SaveError::description() const {
     return message;
 }
 
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code ec;
-    auto absolute = std::filesystem::absolute(path, ec);
-    if (ec) absolute = path;
-    return absolute.lexically_normal();
-}
+// standardizedPath: one definition for the layer, beside the registry's
+// identity (DocumentRegistry.cpp), so that saves and the registry agree.
 
 bool isOwnFile(const std::optional<std::filesystem::path>& fileURL, const std::filesystem::path& target,
                SaveOperation operation) {
