@@ -120,13 +120,14 @@ Task<void> GeneralSettingsPage::loadCount() {
 }
 
 Task<void> GeneralSettingsPage::clearDrafts() {
+    std::int64_t cleared = -1;
     try {
-        const std::int64_t cleared = co_await model_.clearResolvedDrafts();
-        settingsLog.info("恢复记录：清除 %ld 条", static_cast<long>(cleared));
+        cleared = co_await model_.clearResolvedDrafts();
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         settingsLog.error("恢复记录：清除失败");
     }
+    if (cleared >= 0) settingsLog.info("恢复记录：清除 %ld 条", static_cast<long>(cleared));
     co_await loadCount();
 }
 
