@@ -33,7 +33,8 @@ GtkWidget* switchRow(const std::string& title, const std::string& detail, GtkWid
 }
 
 GtkWidget* boxRow(GtkWidget* child, int verticalMargin) {
-    GtkWidget* row = gtk_list_box_row_new();
+    // A preference row, so that the group puts it into its card.
+    GtkWidget* row = adw_preferences_row_new();
     gtk_list_box_row_set_activatable(GTK_LIST_BOX_ROW(row), FALSE);
     gtk_list_box_row_set_selectable(GTK_LIST_BOX_ROW(row), FALSE);
     gtk_widget_set_margin_start(child, 14);
