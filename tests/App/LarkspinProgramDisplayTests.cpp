@@ -119,5 +119,23 @@ TEST_F(LarkspinProgram, QuitsOnTheQuitActionOverDBus) {
     expectCleanExit();
 }
 
+TEST_F(LarkspinProgram, OpensTheSettingsWindowAndStillQuitsCleanly) {
+    ASSERT_NO_FATAL_FAILURE(launch());
+    const std::string name = busNameOfProgram();
+    ASSERT_FALSE(name.empty()) << program_->output();
+    const std::vector<std::string> object{"--dest", name, "--object-path", "/dev/corvantel/larkspin"};
+    auto call = [&](std::vector<std::string> method) {
+        std::vector<std::string> arguments = object;
+        arguments.insert(arguments.end(), method.begin(), method.end());
+        return gdbus(arguments);
+    };
+    // Enabled now that the window exists to be opened.
+    EXPECT_EQ(call({"--method", "org.gtk.Actions.Describe", "settings"}).rfind("((true,", 0), 0u)
+        << program_->output();
+    EXPECT_FALSE(call({"--method", "org.gtk.Actions.Activate", "settings", "[]", "{}"}).empty());
+    EXPECT_FALSE(call({"--method", "org.gtk.Actions.Activate", "quit", "[]", "{}"}).empty());
+    expectCleanExit();
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -29,7 +29,10 @@
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Settings/SettingsModel.hpp"
+#include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Storage/ContainerMigration.hpp"
+#include "Window/FindRouting.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -295,7 +298,16 @@ void LarkspinApplication::installMenus() {
 
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
-    // No settings window exists yet: the item stays disabled.
+    settingsModel_ = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
+        AppearanceController::shared(), TypographyController::shared(),
+        services_->documentPreferences(), services_->recoveryStore(),
+        AppearanceController::shared().defaults(), UserDefaults::standard(),
+        NotificationCenter::defaultCenter(), fontPanel_.get()});
+    settings_ = std::make_unique<SettingsWindowController>(
+        *settingsModel_, AppearanceController::shared().defaults(),
+        SettingsWindowController::Options{{BuildInfo::name, BuildInfo::shortVersion, BuildInfo::buildNumber},
+                                          ModeSwitch::sourceEditing, app});
+    commands.settings = [this] { settings_->show(); };
     commands.quit = [this] { requestQuit(); };
     commands.open = [this] { showOpenDialog(); };
     commands.openRecent = [this](std::string path) { openPath(std::move(path)); };

@@ -31,6 +31,8 @@ class ActionMapBinding;
 class AppearanceActions;
 class ApplicationServices;
 class FontChooserPanel;
+class SettingsModel;
+class SettingsWindowController;
 
 namespace ShellLog {
 inline constexpr Logger shell{"shell"};
@@ -131,6 +133,10 @@ private:
     guint quitCheck_ = 0;
     guint activityCheck_ = 0;
     std::vector<guint> signalSources_;
+    // The settings window (made on first use) over its model; the updater
+    // puts its group on the About page through setUpdateGroup.
+    std::unique_ptr<SettingsModel> settingsModel_;
+    std::unique_ptr<SettingsWindowController> settings_;
     TaskScope tasks_;
 };
 

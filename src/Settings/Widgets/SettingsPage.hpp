@@ -1,0 +1,43 @@
+#pragma once
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace larkspin {
+
+class SettingsModel;
+
+// One page of the settings window. A page keeps no copy of a preference:
+// `refresh` reads the model and sets every control, with the controls'
+// handlers blocked, so that showing a value never stores it again. Main
+// thread. A page's destructor touches no widget: the window may be gone.
+class SettingsPage {
+public:
+    explicit SettingsPage(SettingsModel& model);
+    virtual ~SettingsPage() = default;
+    SettingsPage(const SettingsPage&) = delete;
+    SettingsPage& operator=(const SettingsPage&) = delete;
+
+    // The page's root (a vertical box); the window's stack holds it.
+    GtkWidget* widget() const { return root_; }
+
+    void refresh();
+    // The page came into view.
+    virtual void shown() {}
+    // From now on no handler acts (the window is going).
+    void freeze() { frozen_ = true; }
+
+protected:
+    virtual void update() = 0;
+    // True while controls are set from the model, or once frozen: handlers
+    // then do nothing.
+    bool quiet() const { return refreshing_ || frozen_; }
+
+    SettingsModel& model_;
+    GtkWidget* root_ = nullptr;
+
+private:
+    bool refreshing_ = false;
+    bool frozen_ = false;
+};
+
+}  // namespace larkspin
