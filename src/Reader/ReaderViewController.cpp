@@ -419,9 +419,9 @@ Task<std::string> ReaderViewController::performSelectedText(Weak weak) {
 
 void ReaderViewController::updateObscuredContentInsets() {
     if (!lifecycle_.bridge()) return;
-    // Only the banner covers the page: bars above the reader in the tab page
-    // are outside the web view.
-    sendViewportInsets(ViewportInsetsPayload{shownBanner_ != 0 ? bannerHeight : 0.0, 0.0});
+    // Nothing covers the page: the strips above the reader in the tab page
+    // and the banner above the web view are all outside it.
+    sendViewportInsets(ViewportInsetsPayload{0.0, 0.0});
 }
 
 void ReaderViewController::sendViewportInsets(ViewportInsetsPayload insets) {

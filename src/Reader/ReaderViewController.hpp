@@ -150,8 +150,6 @@ public:
 
     // How long the entry page may take to load before it is stopped.
     static constexpr std::chrono::seconds entryLoadTimeout = WebViewLifecycle::entryLoadTimeout;
-    // The banner's height, the whole top inset of the page.
-    static constexpr double bannerHeight = 32;
     static constexpr std::chrono::milliseconds activeHeadingSnapshotDelay{500};
     // Two process ends closer together than this stop the automatic rebuild.
     static constexpr std::chrono::seconds crashLoopWindow = WebViewLifecycle::crashLoopWindow;

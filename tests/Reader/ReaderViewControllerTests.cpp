@@ -341,7 +341,7 @@ TEST_F(ReaderTest, ASpareLostInTheTurnItWasAdoptedLeavesItsReplacementAlone) {
 
 // ---- insets, anchors, appearance, overlays --------------------------------
 
-TEST_F(ReaderTest, TheBannerCoversThirtyTwoPointsAndInsetsGoOutOnce) {
+TEST_F(ReaderTest, TheBannerCoversNothingAndInsetsGoOutOnce) {
     becomeReady();
     int changes = 0;
     reader->onBannerVisibilityChange = [&] { ++changes; };
@@ -351,15 +351,16 @@ TEST_F(ReaderTest, TheBannerCoversThirtyTwoPointsAndInsetsGoOutOnce) {
     reader->hideBanner(first);  // a late hide of a replaced banner leaves the newer one up
     EXPECT_TRUE(reader->isBannerShown());
     waitForCalls(2);
-    EXPECT_EQ(top(payloadOf(1)), 32.0);
+    EXPECT_EQ(top(payloadOf(1)), 0.0) << "the banner sits above the web view, not over the page";
     answer(1, "error", R"({"code":"internal","message":"boom"})");
     EXPECT_TRUE(logs.contains("bridge", "setViewportInsets 失败：JS 端错误 internal：boom"));
-    reader->sendViewportInsets({32, 0});  // the same as last asked for, failed or not
+    reader->sendViewportInsets({0, 0});  // the same as last asked for, failed or not
     reader->hideBanner();
+    reader->sendViewportInsets({12, 0});
     waitForCalls(3);
-    EXPECT_EQ(top(payloadOf(2)), 0.0);
-    answerAll();
-    EXPECT_TRUE(logs.contains("bridge", "viewportInsetsApplied top=32.000000 bottom=0.000000"));
+    EXPECT_EQ(top(payloadOf(2)), 12.0);
+    answer(2, "viewportInsetsApplied", R"({"top":12,"bottom":0,"originOffset":0})");
+    EXPECT_TRUE(logs.contains("bridge", "viewportInsetsApplied top=12.000000 bottom=0.000000"));
     EXPECT_EQ(page().calls.size(), 3u);
     EXPECT_EQ(changes, 3);
     reader->showDocumentStatus({"标题 <b>", "说明 & 细节", std::string("预览"), std::nullopt});

@@ -58,17 +58,26 @@ ConflictBarPalette ConflictBarPalette::make(const Theme& theme, Tone tone, Exter
     palette.background = mix(base, accent, accentShare(kind));
     palette.text = theme.web.text.nativeColor();
     palette.accent = accent;
+    palette.button = mix(palette.background, palette.text, buttonShare);
+    palette.buttonHover = mix(palette.background, palette.text, buttonHoverShare);
+    palette.buttonActive = mix(palette.background, palette.text, buttonActiveShare);
     return palette;
 }
 
 std::string ConflictBarPalette::css() const {
-    return ".notice-bar { background-color: " + cssHex(background) +
-           "; }\n"
-           ".notice-bar-message { color: " +
-           cssHex(text) +
-           "; }\n"
-           ".notice-bar-icon { color: " +
-           cssHex(accent) + "; }\n";
+    const std::string ink = cssHex(text);
+    const std::string ring = cssHex(accent);
+    // The buttons' look replaces the theme's outright (no image, shadow or
+    // border of the desktop's scheme shows through).
+    return ".notice-bar { background-color: " + cssHex(background) + "; }\n" +
+           ".notice-bar-message { color: " + ink + "; }\n" +
+           ".notice-bar-icon { color: " + ring + "; }\n" +
+           ".notice-bar-button { color: " + ink + "; background-color: " + cssHex(button) +
+           "; background-image: none; border: none; box-shadow: none; text-shadow: none; }\n" +
+           ".notice-bar-button:hover { background-color: " + cssHex(buttonHover) + "; }\n" +
+           ".notice-bar-button:active { background-color: " + cssHex(buttonActive) + "; }\n" +
+           ".notice-bar-button:focus-visible { outline: 2px solid " + ring +
+           "; outline-offset: -2px; }\n";
 }
 
 std::string_view ConflictBarPresentation::iconFor(Tone tone) {

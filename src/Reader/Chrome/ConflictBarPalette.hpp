@@ -10,13 +10,25 @@
 
 namespace larkspin {
 
-// The notice bar's three colours for a theme, a tone and an issue kind: the
+// The notice bar's colours for a theme, a tone and an issue kind: the
 // background is the page canvas lightly mixed with the separator, then tinted
-// with the tone's accent by a share that grows with the issue's weight.
+// with the tone's accent by a share that grows with the issue's weight. Its
+// buttons are drawn from the same colours, whatever the desktop's colour
+// scheme: their fill is the background mixed with the text (more when
+// hovered, more again when pressed), their label the text, their focus ring
+// the accent.
 struct ConflictBarPalette {
     ColorComponents background;
     ColorComponents text;
     ColorComponents accent;
+    ColorComponents button;
+    ColorComponents buttonHover;
+    ColorComponents buttonActive;
+
+    // The text's share of a button's fill at rest, hovered and pressed.
+    static constexpr double buttonShare = 0.10;
+    static constexpr double buttonHoverShare = 0.16;
+    static constexpr double buttonActiveShare = 0.24;
 
     static ConflictBarPalette make(const Theme& theme, ConflictBarContent::Tone tone,
                                    ExternalIssueKind kind);
@@ -29,8 +41,9 @@ struct ConflictBarPalette {
     // Per sRGB component a·(1−f) + b·f; opaque.
     static ColorComponents mix(ColorComponents a, ColorComponents b, double fraction);
 
-    // The style sheet of one bar: its background, its message's colour and
-    // its icon's colour, for the classes the bar's widgets carry.
+    // The style sheet of one bar: its background, its message's colour, its
+    // icon's colour and its buttons in every state, for the classes the bar's
+    // widgets carry.
     std::string css() const;
 
     bool operator==(const ConflictBarPalette&) const = default;

@@ -50,6 +50,11 @@ std::string FindBarState::countText() const {
     return std::to_string(activeIndex + 1) + " / " + std::to_string(matchCount);
 }
 
+int FindBarState::countWidthChars() const {
+    const int digits = static_cast<int>(std::to_string(std::max<std::int64_t>(matchCount, 0)).size());
+    return 2 * digits + 3;
+}
+
 std::string FindBarState::countAccessibilityLabel() const {
     if (hasActiveMatch()) {
         return L10n::format("a11y.findBar.count",

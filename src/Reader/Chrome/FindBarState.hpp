@@ -55,6 +55,9 @@ struct FindBarState {
 
     // "2 / 7" for the second of seven matches; "0 / 0" without an active match.
     std::string countText() const;
+    // The characters the counter keeps room for: the widest text its count
+    // can give ("342 / 342"), so that stepping never moves what follows it.
+    int countWidthChars() const;
     // Whether there is an active match to step from (an index the count
     // cannot hold counts as none).
     bool hasActiveMatch() const {

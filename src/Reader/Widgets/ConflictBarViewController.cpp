@@ -44,6 +44,7 @@ void ConflictBarViewController::build() {
     gtk_image_set_pixel_size(GTK_IMAGE(icon_), 16);
     gtk_widget_add_css_class(icon_, "notice-bar-icon");
     gtk_widget_set_margin_start(icon_, 14);
+    gtk_widget_set_valign(icon_, GTK_ALIGN_CENTER);
     gtk_box_append(GTK_BOX(bar_), icon_);
 
     label_ = gtk_label_new(nullptr);
@@ -51,8 +52,13 @@ void ConflictBarViewController::build() {
     gtk_widget_add_css_class(label_, "notice-bar-message");
     gtk_label_set_use_markup(GTK_LABEL(label_), FALSE);
     gtk_label_set_use_underline(GTK_LABEL(label_), FALSE);
-    gtk_label_set_single_line_mode(GTK_LABEL(label_), TRUE);
+    // Two lines at most: a narrow window wraps the message rather than
+    // cutting off its reason, and only a longer one ends in an ellipsis.
+    gtk_label_set_wrap(GTK_LABEL(label_), TRUE);
+    gtk_label_set_wrap_mode(GTK_LABEL(label_), PANGO_WRAP_WORD_CHAR);
+    gtk_label_set_lines(GTK_LABEL(label_), 2);
     gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_END);
+    gtk_widget_set_valign(label_, GTK_ALIGN_CENTER);
     gtk_label_set_xalign(GTK_LABEL(label_), 0.0f);
     gtk_widget_set_hexpand(label_, TRUE);
     gtk_box_append(GTK_BOX(bar_), label_);
@@ -95,6 +101,10 @@ void ConflictBarViewController::render(const ConflictBarPresentation& presentati
         GtkWidget* button = gtk_button_new_with_label(title.c_str());
         gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
         ReaderWidgetStyle::setStripControl(button);
+        gtk_widget_add_css_class(button, "notice-bar-button");
+        gtk_style_context_add_provider(gtk_widget_get_style_context(button),
+                                       GTK_STYLE_PROVIDER(style_.get()),
+                                       GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
         gtk_widget_set_name(button, ("Orvik.conflictBar.action." + std::to_string(index)).c_str());
         gtk_widget_set_tooltip_text(button, title.c_str());
         gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,

@@ -11,10 +11,14 @@
 
 namespace larkspin {
 
-// The reader's full-page status view, shown instead of the web view: a
-// title, a detail, an optional action button and an optional read-only
-// monospaced preview. Texts are plain text (never markup). Widget name
-// "Orvik.documentStatus", accessible role group. Main thread.
+// The reader's full-page status view, shown instead of the web view and laid
+// out as a GNOME status page: a symbolic icon for its kind, a title, a
+// detail and an optional suggested-action button, centred in the view; with
+// an optional read-only monospaced preview the icon is smaller, the texts sit
+// at the top and the preview fills the rest. Everything lies in a scroller,
+// so the view never asks for more height than its reader has. Texts are plain
+// text (never markup). Widget name "Orvik.documentStatus", accessible role
+// group. Main thread.
 class DocumentStatusView {
 public:
     using Content = DocumentStatusContent;
@@ -32,6 +36,12 @@ public:
     // Colours from the theme (an invalid colour shows magenta).
     void applyTheme(const Theme& theme);
 
+    // The icon for a content's kind: a document preview, a page that offers
+    // to retry (the web content keeps failing), or a document that cannot be
+    // shown at all.
+    static const char* iconName(const Content& content);
+
+    GtkWidget* icon() const { return icon_; }
     GtkWidget* titleLabel() const { return title_; }
     GtkWidget* detailLabel() const { return detail_; }
     GtkWidget* actionButton() const { return action_; }
@@ -42,6 +52,8 @@ private:
     static void onClicked(GtkButton*, gpointer data);
 
     GObjectPtr<GtkWidget> root_;
+    GtkWidget* header_ = nullptr;
+    GtkWidget* icon_ = nullptr;
     GtkWidget* title_ = nullptr;
     GtkWidget* detail_ = nullptr;
     GtkWidget* action_ = nullptr;

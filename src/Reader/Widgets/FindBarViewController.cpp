@@ -76,8 +76,11 @@ void FindBarViewController::build() {
     gtk_revealer_set_transition_type(revealer, GTK_REVEALER_TRANSITION_TYPE_SLIDE_DOWN);
     gtk_revealer_set_reveal_child(revealer, FALSE);
 
+    // A search bar under the header: the header's colours and a shade line
+    // under it, as libadwaita draws its own search bars.
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_widget_add_css_class(column, "background");
+    ReaderWidgetStyle::setWidgetCss(
+        column, "box { background-color: @headerbar_bg_color; color: @headerbar_fg_color; }");
     gtk_revealer_set_child(revealer, column);
 
     GtkWidget* row = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_HORIZONTAL,
@@ -91,7 +94,9 @@ void FindBarViewController::build() {
     gtk_widget_set_margin_start(row, 12 - kFieldRestMargin);
     gtk_widget_set_margin_end(row, 8);
     gtk_box_append(GTK_BOX(column), row);
-    gtk_box_append(GTK_BOX(column), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
+    GtkWidget* shade = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
+    ReaderWidgetStyle::setWidgetCss(shade, "separator { background-color: @headerbar_shade_color; }");
+    gtk_box_append(GTK_BOX(column), shade);
 
     field_ = gtk_search_entry_new();
     gtk_widget_set_name(field_, "Orvik.findField");
@@ -108,7 +113,8 @@ void FindBarViewController::build() {
     count_ = gtk_label_new("0 / 0");
     gtk_widget_set_name(count_, "Orvik.findCount");
     gtk_widget_add_css_class(count_, "numeric");
-    gtk_widget_add_css_class(count_, "dim-label");
+    // Dimmed only as far as a text stays readable (GTK's dim-label is not).
+    ReaderWidgetStyle::setWidgetCss(count_, "label:not(.error) { color: alpha(currentColor, 0.75); }");
     gtk_label_set_xalign(GTK_LABEL(count_), 1.0f);
     gtk_widget_set_size_request(count_, 56, -1);
     gtk_box_append(GTK_BOX(row), count_);
@@ -233,12 +239,11 @@ void FindBarViewController::render(const FindBarState& state) {
         gtk_editable_set_position(GTK_EDITABLE(field_), -1);
     }
     gtk_label_set_text(GTK_LABEL(count_), state.countText().c_str());
+    gtk_label_set_width_chars(GTK_LABEL(count_), state.countWidthChars());
     if (state.showsNoMatch()) {
-        gtk_widget_remove_css_class(count_, "dim-label");
         gtk_widget_add_css_class(count_, "error");
     } else {
         gtk_widget_remove_css_class(count_, "error");
-        gtk_widget_add_css_class(count_, "dim-label");
     }
     gtk_accessible_update_property(GTK_ACCESSIBLE(count_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    state.countAccessibilityLabel().c_str(), -1);

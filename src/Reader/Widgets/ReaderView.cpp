@@ -13,7 +13,7 @@
 namespace larkspin {
 
 ReaderView::ReaderView(ReaderWebViewFactory& factory) : factory_(factory) {
-    root_ = GObjectPtr<GtkWidget>::adopt(gtk_overlay_new());
+    root_ = GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
     gtk_widget_set_hexpand(root_.get(), TRUE);
     gtk_widget_set_vexpand(root_.get(), TRUE);
 }
@@ -21,6 +21,10 @@ ReaderView::ReaderView(ReaderWebViewFactory& factory) : factory_(factory) {
 ReaderView::~ReaderView() { discardWebView(); }
 
 void ReaderView::showRendererMissing(const std::string& text) {
+    if (missingLabel_) {
+        gtk_label_set_text(GTK_LABEL(missingLabel_), text.c_str());
+        return;
+    }
     missingLabel_ = gtk_label_new(text.c_str());
     gtk_label_set_wrap(GTK_LABEL(missingLabel_), TRUE);
     gtk_label_set_wrap_mode(GTK_LABEL(missingLabel_), PANGO_WRAP_WORD_CHAR);
@@ -29,7 +33,9 @@ void ReaderView::showRendererMissing(const std::string& text) {
     gtk_widget_set_valign(missingLabel_, GTK_ALIGN_CENTER);
     gtk_widget_set_margin_start(missingLabel_, 24);
     gtk_widget_set_margin_end(missingLabel_, 24);
-    gtk_overlay_set_child(GTK_OVERLAY(root_.get()), missingLabel_);
+    gtk_widget_set_vexpand(missingLabel_, TRUE);
+    gtk_widget_set_visible(missingLabel_, statusView_ == nullptr);
+    gtk_box_append(GTK_BOX(root_.get()), missingLabel_);
 }
 
 void ReaderView::setEvents(std::weak_ptr<ReaderHostEvents> events) {
@@ -60,6 +66,10 @@ void ReaderView::adoptWebView(std::shared_ptr<SpareWebView> spare,
 void ReaderView::mount(GObjectPtr<WebKitWebView> webView,
                        const std::optional<ColorComponents>& underPageColor) {
     discardWebView();
+    if (missingLabel_) {  // the page is there after all
+        gtk_box_remove(GTK_BOX(root_.get()), missingLabel_);
+        missingLabel_ = nullptr;
+    }
     webView_ = std::move(webView);
     WebKitWebView* view = webView_.get();
     gtk_widget_set_hexpand(GTK_WIDGET(view), TRUE);
@@ -70,7 +80,9 @@ void ReaderView::mount(GObjectPtr<WebKitWebView> webView,
     }
     gtk_widget_set_visible(GTK_WIDGET(view), statusView_ == nullptr);
     signals_.connect(view, events_);
-    gtk_overlay_set_child(GTK_OVERLAY(root_.get()), GTK_WIDGET(view));
+    // Under the banner, if one is shown; the status view, if any, stays last.
+    gtk_box_insert_child_after(GTK_BOX(root_.get()), GTK_WIDGET(view),
+                               bannerView_ ? bannerView_->widget() : nullptr);
     // The page had the focus when its view went, and nothing took it since.
     if (std::exchange(refocusNextView_, false)) {
         GtkRoot* root = gtk_widget_get_root(root_.get());
@@ -107,9 +119,7 @@ void ReaderView::discardWebView() {
             refocusNextView_ = true;
         }
     }
-    if (gtk_overlay_get_child(GTK_OVERLAY(root_.get())) == web) {
-        gtk_overlay_set_child(GTK_OVERLAY(root_.get()), nullptr);
-    }
+    if (gtk_widget_get_parent(web) == root_.get()) gtk_box_remove(GTK_BOX(root_.get()), web);
     webView_ = {};
 }
 
@@ -121,7 +131,7 @@ void ReaderView::setUnderPageColor(const ColorComponents& color) {
     }
     // Shown where no web view is (released, crashed).
     ReaderWidgetStyle::setWidgetCss(
-        root_.get(), "overlay { background-color: " + ReaderWidgetStyle::cssColor(color) + "; }");
+        root_.get(), "box { background-color: " + ReaderWidgetStyle::cssColor(color) + "; }");
 }
 
 void ReaderView::focusPage() {
@@ -141,38 +151,40 @@ std::string ReaderView::underPageColorDescription() const {
 void ReaderView::showStatus(const DocumentStatusContent& content, const Theme& theme,
                             std::function<void()> onAction) {
     if (!statusView_) {
+        // In the page's place, below the banner: it gets exactly the
+        // rectangle the page would have.
         statusView_ = std::make_unique<DocumentStatusView>();
-        gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), statusView_->widget());
-        if (bannerView_) {  // the banner stays on top (the view holds its own reference)
-            gtk_overlay_remove_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
-            gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
-        }
+        gtk_box_append(GTK_BOX(root_.get()), statusView_->widget());
     }
     statusView_->applyTheme(theme);
     statusView_->configure(content, std::move(onAction));
     if (webView_) gtk_widget_set_visible(GTK_WIDGET(webView_.get()), FALSE);
+    if (missingLabel_) gtk_widget_set_visible(missingLabel_, FALSE);
 }
 
 void ReaderView::hideStatus() {
     if (statusView_) {
-        gtk_overlay_remove_overlay(GTK_OVERLAY(root_.get()), statusView_->widget());
+        gtk_box_remove(GTK_BOX(root_.get()), statusView_->widget());
         statusView_.reset();
     }
     if (webView_) gtk_widget_set_visible(GTK_WIDGET(webView_.get()), TRUE);
+    if (missingLabel_) gtk_widget_set_visible(missingLabel_, TRUE);
 }
 
 void ReaderView::showBanner(const std::string& message, const std::string& actionTitle,
                             std::function<void()> onAction, std::function<void()> onDismiss) {
     if (!bannerView_) {
+        // Above the page, which it pushes down: it covers nothing, the
+        // page's scroll bar included.
         bannerView_ = std::make_unique<ResourceBannerView>();
-        gtk_overlay_add_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
+        gtk_box_prepend(GTK_BOX(root_.get()), bannerView_->widget());
     }
     bannerView_->configure(message, actionTitle, std::move(onAction), std::move(onDismiss));
 }
 
 void ReaderView::hideBanner() {
     if (!bannerView_) return;
-    gtk_overlay_remove_overlay(GTK_OVERLAY(root_.get()), bannerView_->widget());
+    gtk_box_remove(GTK_BOX(root_.get()), bannerView_->widget());
     bannerView_.reset();
 }
 

@@ -16,9 +16,9 @@ namespace larkspin {
 
 class ReaderWebViewFactory;
 
-// The reader's widgets: a GtkOverlay root whose main child is the web view
-// (or the renderer-missing label), with the status view and the banner as
-// overlays above it. The one place where a reader web view is mounted, new
+// The reader's widgets: a vertical box of the banner (when shown) above the
+// web view (or the renderer-missing label), whose place the status view takes
+// while it is shown; nothing lies over the page. The one place where a reader web view is mounted, new
 // from the factory or adopted from the prewarmer. It reports the web view's
 // navigations, loads, process end and panels to the controller and shows
 // what the controller decides. Main thread.

@@ -1,17 +1,11 @@
 #include "Reader/Widgets/ResourceBannerView.hpp"
 
+#include <fmt/format.h>
+
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
-
-namespace {
-
-// Buttons small enough for a 32-pixel strip.
-constexpr const char* smallButtonCss =
-    "button { min-height: 22px; min-width: 22px; padding: 0 8px; margin: 0; font-size: 0.85em; }";
-
-}  // namespace
 
 ResourceBannerView::ResourceBannerView() {
     root_ = GObjectPtr<GtkWidget>::adopt(GTK_WIDGET(g_object_new(
@@ -19,40 +13,56 @@ ResourceBannerView::ResourceBannerView() {
         GTK_ACCESSIBLE_ROLE_GROUP, nullptr)));
     GtkWidget* root = root_.get();
     gtk_widget_set_name(root, "Orvik.resourceBanner");
+    gtk_widget_add_css_class(root, "resource-banner");
     gtk_widget_set_valign(root, GTK_ALIGN_START);
-    gtk_widget_set_size_request(root, -1, height);
-    ReaderWidgetStyle::setWidgetCss(root, "box { background-color: @window_bg_color; }");
+    gtk_widget_set_vexpand(root, FALSE);
+    // The look of the find strip: the header's colours, a shade line under it.
+    ReaderWidgetStyle::setWidgetCss(
+        root, "box { background-color: @headerbar_bg_color; color: @headerbar_fg_color; }");
 
-    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-    gtk_widget_set_vexpand(row, TRUE);
-    gtk_widget_set_margin_start(row, 20);
-    gtk_widget_set_margin_end(row, 8);
+    // Laid out as the notice bar is: the icon 14 pixels in, the text after
+    // it at the same place, the buttons at the end.
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 10);
+    gtk_widget_set_size_request(row, -1, height - 1);
+    gtk_widget_set_margin_start(row, 14);
+    gtk_widget_set_margin_end(row, 12);
+    icon_ = GTK_WIDGET(g_object_new(GTK_TYPE_IMAGE, "accessible-role",
+                                    GTK_ACCESSIBLE_ROLE_PRESENTATION, "icon-name",
+                                    "dialog-information-symbolic", "pixel-size", 16, nullptr));
+    gtk_widget_set_valign(icon_, GTK_ALIGN_CENTER);
+    ReaderWidgetStyle::setWidgetCss(icon_, "image { color: @accent_color; }");
     label_ = gtk_label_new(nullptr);
     gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_END);
     gtk_label_set_xalign(GTK_LABEL(label_), 0);
     gtk_widget_set_hexpand(label_, TRUE);
     gtk_widget_set_valign(label_, GTK_ALIGN_CENTER);
-    ReaderWidgetStyle::setWidgetCss(label_, "label { font-size: 0.85em; }");
 
+    GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_widget_set_valign(buttons, GTK_ALIGN_CENTER);
     action_ = gtk_button_new();
-    gtk_widget_set_valign(action_, GTK_ALIGN_CENTER);
-    ReaderWidgetStyle::setWidgetCss(action_, smallButtonCss);
+    ReaderWidgetStyle::setStripControl(action_);
     g_signal_connect(action_, "clicked", G_CALLBACK(&ResourceBannerView::onActionClicked), this);
 
     close_ = gtk_button_new_from_icon_name("window-close-symbolic");
     gtk_widget_add_css_class(close_, "flat");
-    gtk_widget_set_valign(close_, GTK_ALIGN_CENTER);
+    gtk_widget_add_css_class(close_, "circular");
     gtk_widget_set_tooltip_text(close_, L10n::text("banner.close.tooltip").c_str());
     gtk_accessible_update_property(GTK_ACCESSIBLE(close_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("banner.close.accessibility").c_str(), -1);
-    ReaderWidgetStyle::setWidgetCss(close_, smallButtonCss);
+    ReaderWidgetStyle::setWidgetCss(
+        close_, fmt::format("button {{ min-height: {0}px; min-width: {0}px; padding: 0; }}",
+                            ReaderWidgetStyle::stripControlHeight));
     g_signal_connect(close_, "clicked", G_CALLBACK(&ResourceBannerView::onCloseClicked), this);
 
+    gtk_box_append(GTK_BOX(row), icon_);
     gtk_box_append(GTK_BOX(row), label_);
-    gtk_box_append(GTK_BOX(row), action_);
-    gtk_box_append(GTK_BOX(row), close_);
+    gtk_box_append(GTK_BOX(buttons), action_);
+    gtk_box_append(GTK_BOX(buttons), close_);
+    gtk_box_append(GTK_BOX(row), buttons);
     gtk_box_append(GTK_BOX(root), row);
-    gtk_box_append(GTK_BOX(root), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL));
+    GtkWidget* shade = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
+    ReaderWidgetStyle::setWidgetCss(shade, "separator { background-color: @headerbar_shade_color; }");
+    gtk_box_append(GTK_BOX(root), shade);
 }
 
 void ResourceBannerView::configure(const std::string& message, const std::string& actionTitle,

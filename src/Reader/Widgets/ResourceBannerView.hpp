@@ -6,16 +6,18 @@
 #include <string>
 
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
 
-// The reader's one-line banner, 32 pixels high at the top of the reader: a
-// message, one small action button and a close button. It does not remove
+// The reader's one-line banner above the page, as tall as the strips above
+// it (the shade line under it included): an information icon, a message, one
+// action button and a close button. It does not remove
 // itself: its owner decides (usually from `onDismiss`). Plain text only.
 // Widget name "Orvik.resourceBanner", accessible role group. Main thread.
 class ResourceBannerView {
 public:
-    static constexpr int height = 32;
+    static constexpr int height = ReaderWidgetStyle::stripHeight;
 
     ResourceBannerView();
     ResourceBannerView(const ResourceBannerView&) = delete;
@@ -26,6 +28,7 @@ public:
     void configure(const std::string& message, const std::string& actionTitle,
                    std::function<void()> onAction, std::function<void()> onDismiss);
 
+    GtkWidget* icon() const { return icon_; }
     GtkWidget* label() const { return label_; }
     GtkWidget* actionButton() const { return action_; }
     GtkWidget* closeButton() const { return close_; }
@@ -35,6 +38,7 @@ private:
     static void onCloseClicked(GtkButton*, gpointer data);
 
     GObjectPtr<GtkWidget> root_;
+    GtkWidget* icon_ = nullptr;
     GtkWidget* label_ = nullptr;
     GtkWidget* action_ = nullptr;
     GtkWidget* close_ = nullptr;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Appearance/ColorContrast.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
 #include "Support/LogCapture.hpp"
@@ -53,6 +54,33 @@ TEST(ConflictBarPresentation, IconAccentAndTintPerToneThemeAndKind) {
     Theme broken = light;
     broken.web.text = HexColor("not a colour");
     EXPECT_EQ(cssHex(ConflictBarPalette::make(broken, Tone::info, ExternalIssueKind::recovered).text), "#ff00ff");
+}
+
+// The bar's message and buttons are readable in every state, and its icon
+// stands out, in every theme, tone and kind.
+TEST(ConflictBarPresentation, EveryThemeToneAndKindIsReadable) {
+    for (const ThemeID id : allThemeIDs) {
+        const Theme theme = ThemeCatalog::theme(id);
+        for (const Tone tone : {Tone::warning, Tone::error, Tone::info}) {
+            for (const auto kind : {ExternalIssueKind::missing, ExternalIssueKind::permission,
+                                    ExternalIssueKind::saveFailed, ExternalIssueKind::conflict}) {
+                const auto palette = ConflictBarPalette::make(theme, tone, kind);
+                for (const ColorComponents& behind :
+                     {palette.background, palette.button, palette.buttonHover, palette.buttonActive}) {
+                    EXPECT_GE(ColorContrast::ratio(palette.text, behind), ColorContrast::minimumForText)
+                        << rawValue(id) << " " << rawValue(kind) << " " << cssHex(behind);
+                }
+                EXPECT_GE(ColorContrast::ratio(palette.accent, palette.background), ColorContrast::minimumForIcons)
+                    << rawValue(id) << " " << rawValue(kind);
+            }
+        }
+    }
+    const auto css = ConflictBarPalette::make(ThemeCatalog::theme(ThemeID::graphite), Tone::error,
+                                              ExternalIssueKind::conflict).css();
+    for (const char* rule : {".notice-bar-button {", ".notice-bar-button:hover {", ".notice-bar-button:active {",
+                             ".notice-bar-button:focus-visible {"}) {
+        EXPECT_NE(css.find(rule), std::string::npos) << rule;
+    }
 }
 
 TEST(ConflictBarController, ShowReplaceAndHide) {

@@ -10,6 +10,16 @@ namespace larkspin {
 
 namespace {
 
+// The counter keeps room for the widest text of its total: "342 / 342".
+TEST(FindBarState, CounterWidthFollowsTheTotalsDigits) {
+    for (const auto& [count, chars] : std::vector<std::pair<std::int64_t, int>>{
+             {0, 5}, {-3, 5}, {7, 5}, {10, 7}, {342, 9}, {1000, 11}}) {
+        FindBarState state;
+        state.matchCount = count;
+        EXPECT_EQ(state.countWidthChars(), chars) << count;
+    }
+}
+
 TEST(FindBarState, RepliesCounterAndSpokenCounter) {
     struct Case {
         std::int64_t count, active;

@@ -24,9 +24,10 @@ inline ::testing::AssertionResult fitsCentred(GtkWidget* revealer, GtkWidget* ro
         return ::testing::AssertionFailure() << "the strip is " << height << " px tall";
     }
     for (GtkWidget* control : controls) {
-        int minimum = 0;
-        gtk_widget_measure(control, GTK_ORIENTATION_VERTICAL, -1, &minimum, nullptr, nullptr, nullptr);
         if (!gtk_widget_compute_bounds(control, revealer, &box)) return ::testing::AssertionFailure();
+        int minimum = 0;  // at the width it has (a wrapping text needs fewer lines than at its narrowest)
+        gtk_widget_measure(control, GTK_ORIENTATION_VERTICAL, static_cast<int>(box.size.width), &minimum,
+                           nullptr, nullptr, nullptr);
         const float top = box.origin.y, bottom = top + box.size.height;
         const bool compact = !(GTK_IS_BUTTON(control) || GTK_IS_EDITABLE(control)) ||
                              box.size.height <= ReaderWidgetStyle::stripControlHeight;
