@@ -20,7 +20,7 @@ import { installLinkHandling } from './links.js';
 import { DEFAULT_PARSE_TIMEOUT_MS } from './parser.js';
 import { createState } from './state.js';
 import { createViews } from './view.js';
-import { createLayout } from './layout.js';
+import { createLayout, isHidden } from './layout.js';
 import { createRestore } from './restore.js';
 import { createRenderer } from './render.js';
 import { showUnavailableImage } from './images.js';
@@ -239,6 +239,8 @@ export function createPage(host) {
             return true;
         };
         place();
+        // A hidden page has no frames and lays nothing out meanwhile.
+        if (isHidden(doc, geometry)) return { id, found: true };
         let still = 0;
         for (let frame = 0; frame < HEADING_SETTLE_LIMIT && still < HEADING_SETTLED_FRAMES; frame++) {
             const stamp = await scheduler.nextFrame();
