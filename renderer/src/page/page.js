@@ -239,10 +239,10 @@ export function createPage(host) {
             return true;
         };
         place();
-        // A hidden page has no frames and lays nothing out meanwhile.
-        if (isHidden(doc, geometry)) return { id, found: true };
         let still = 0;
-        for (let frame = 0; frame < HEADING_SETTLE_LIMIT && still < HEADING_SETTLED_FRAMES; frame++) {
+        // A hidden page has no frames and lays nothing out meanwhile.
+        const settling = !isHidden(doc, geometry);
+        for (let frame = 0; settling && frame < HEADING_SETTLE_LIMIT && still < HEADING_SETTLED_FRAMES; frame++) {
             const stamp = await scheduler.nextFrame();
             if (run.cancelled || state.view !== view || !element.isConnected) break;
             const moved = place();
