@@ -7,6 +7,9 @@ const TEXTS = {
         diagramFailed: 'The diagram could not be rendered',
         parseTimeout: 'The document took too long to lay out, so it is shown as plain text.',
         parseFailed: 'The document could not be laid out, so it is shown as plain text.',
+        imageNotAllowed: 'Image address not allowed',
+        imageUnavailable: 'Image not shown: missing, unreadable, too large or not a supported format',
+        imageNotLoaded: 'Image could not be loaded',
     },
     'zh-Hans': {
         copy: '复制',
@@ -14,6 +17,9 @@ const TEXTS = {
         diagramFailed: '图表无法渲染',
         parseTimeout: '文档排版耗时过长，已按纯文本显示。',
         parseFailed: '文档无法排版，已按纯文本显示。',
+        imageNotAllowed: '图片地址不受支持',
+        imageUnavailable: '图片无法显示：文件缺失、无法读取、过大或格式不受支持',
+        imageNotLoaded: '图片无法加载',
     },
 };
 

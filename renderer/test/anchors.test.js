@@ -79,6 +79,28 @@ describe('reading anchors', () => {
         h.close();
     });
 
+    test('an anchor taken above the first block (the page\'s top margin) returns there, not to the block\'s top', async () => {
+        // The first block starts 28 px below the top inset, as the body's padding puts it.
+        for (const [scrollTop, inset] of [[0, 0], [0, 40], [12, 0]]) {
+            const h = createHarness({ geometry: { origin: 28 + inset } });
+            await h.request('setViewportInsets', { top: inset, bottom: 0 });
+            await h.render(documentText());
+            h.geometry.setScrollTop(scrollTop);
+            const { anchor } = (await h.request('captureAnchor')).payload;
+            assert.equal(anchor.blockId, 'section-1');
+            assert.equal(anchor.offsetPx, 0);
+            h.geometry.setScrollTop(500);
+            const restored = (await h.render(documentText(), { restoreAnchor: anchor })).payload.anchorRestored;
+            assert.equal(restored.strategy, 'exact');
+            assert.equal(restored.scrollTop, scrollTop, `${scrollTop} under ${inset}`);
+            assert.equal(h.geometry.scrollTop(), scrollTop);
+            // Text added above: the block is no longer first and comes to the reading line.
+            await h.render(documentText('Preface'), { restoreAnchor: anchor });
+            assert.equal(h.geometry.scrollTop(), 28 + 100);
+            h.close();
+        }
+    });
+
     test('a block a fraction of a pixel below the reading line is the block being read', async () => {
         const h = createHarness();
         await h.render(documentText());

@@ -2,7 +2,7 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHarness } from './support/harness.js';
 import { isValidFamily, familyStack, DEFAULT_STACKS } from '../src/page/typography.js';
-import { gradientCSS, GRADIENTS } from '../src/page/theme.js';
+import { gradientCSS, GRADIENTS, contrastRatio } from '../src/page/theme.js';
 
 const TYPOGRAPHY = {
     fontSizePx: 17.5, widthPreset: 'wide', lineHeightPreset: 'loose', bodyFamily: '"Noto Serif"',
@@ -94,6 +94,29 @@ describe('theme, background and accessibility', () => {
         // Reduced transparency also means solid.
         await h.request('setAccessibility', { reduceMotion: true, reduceTransparency: true, increaseContrast: false });
         assert.equal(style.getPropertyValue('--md-page-gradient'), 'none');
+        h.close();
+    });
+
+    test('code is outlined only in themes whose code background is close to the page', async () => {
+        const h = createHarness();
+        const root = h.doc.documentElement;
+        // canvas, code background: the six themes' own.
+        const themes = [
+            ['porcelain', '#FAFBFC', '#EEF1F5', false], ['linen', '#F7F3EB', '#F0E8DC', false],
+            ['mist', '#EFF5F3', '#E6EFEB', false], ['graphite', '#191B20', '#17191E', true],
+            ['midnight', '#141B2B', '#111927', true], ['forest', '#15231F', '#111E19', true],
+            // A translucent code background is judged as it looks over the canvas.
+            ['porcelain', '#FAFBFC', '#20242C04', true],
+            // Without a code background nothing is outlined.
+            ['graphite', '#191B20', null, false],
+        ];
+        for (const [themeID, canvas, code, outlined] of themes) {
+            const tokens = { '--md-canvas': canvas, '--md-table-border': '#383D47' };
+            if (code) tokens['--md-code-bg'] = code;
+            await h.request('setTheme', { themeID, themeRevision: 1, tokens });
+            assert.equal(root.hasAttribute('data-code-edge'), outlined, `${themeID} ${code}`);
+        }
+        assert.ok(contrastRatio('#000000', '#FFFFFF') > 20.9 && contrastRatio('#777777', '#777777') === 1);
         h.close();
     });
 

@@ -2,6 +2,7 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { linkKind } from '../src/page/links.js';
 import { createHarness } from './support/harness.js';
+import { createScheduler } from '../src/page/scheduler.js';
 
 describe('links', () => {
     test('kinds from the raw destination', () => {
@@ -90,5 +91,66 @@ describe('links', () => {
         const missing = await h.request('scrollToHeading', { id: 'nope' });
         assert.deepEqual(missing.payload, { id: 'nope', found: false });
         h.close();
+    });
+
+    test('scrollToHeading finds named anchors of raw markup, under the name as written or as sanitised', async () => {
+        const h = createHarness({ geometry: { viewportHeight: 200, blockHeight: 100 } });
+        await h.render('# Intro\n\na\n\nb\n\n## <a name="arc" href="#arc">#</a> Arc\n\nc\n\n<p><a name="deep"></a>deep</p>\n\nd\n\ne');
+        for (const [id, top] of [['arc', 300], ['user-content-arc', 300], ['deep', 500], ['user-content-deep', 500]]) {
+            h.geometry.setScrollTop(0);
+            const reply = await h.request('scrollToHeading', { id });
+            assert.deepEqual(reply.payload, { id, found: true });
+            assert.equal(h.geometry.scrollTop(), top, id);
+        }
+        // A name outside the document is not a target.
+        h.doc.body.insertAdjacentHTML('beforeend', '<a name="user-content-outside"></a>');
+        assert.equal((await h.request('scrollToHeading', { id: 'outside' })).payload.found, false);
+        h.close();
+    });
+
+    test('a heading scroll is placed again while the chunks around it take their real heights', async () => {
+        // A changelog: 28 sections of one item each. Blocks measure 40 px
+        // (their estimate) until the first frame after the scroll lays them
+        // out at 100 px; a wheel turn at that frame leaves the place to the reader.
+        const changelog = ['# CHANGELOG'];
+        for (let minor = 28; minor >= 1; minor--) changelog.push(`## 1.${minor}.0`, `- change ${minor}`);
+        for (const interrupted of [false, true]) {
+            let laidOut = false;
+            let armed = false;
+            let frames = 0;
+            const h = createHarness({
+                geometry: { viewportHeight: 300, heightOf: () => (laidOut ? 100 : 40) },
+                scheduler: (win) => ({
+                    ...createScheduler(win),
+                    nextFrame: async () => {
+                        frames += 1;
+                        if (armed && !laidOut) {
+                            laidOut = true;
+                            if (interrupted) win.dispatchEvent(new win.Event('wheel'));
+                        }
+                        return frames;
+                    },
+                }),
+            });
+            await h.request('setViewportInsets', { top: 20, bottom: 0 });
+            await h.render(changelog.join('\n\n'));
+            armed = true;
+            const startFrames = frames;
+            // "## 1.2.0", the 54th block.
+            const reply = await h.request('scrollToHeading', { id: '120' });
+            assert.deepEqual(reply.payload, { id: '120', found: true });
+            const heading = h.doc.getElementById('120');
+            if (interrupted) {
+                // Where the first placing put it: the end of the estimated layout.
+                assert.equal(h.geometry.scrollTop(), 57 * 40 - 300);
+            } else {
+                assert.equal(h.geometry.top(heading) - h.geometry.scrollTop(), 20, 'at the reading line');
+                // The last heading cannot reach the reading line: as near as the end allows.
+                await h.request('scrollToHeading', { id: '110' });
+                assert.equal(h.geometry.scrollTop(), h.geometry.maxScroll());
+            }
+            assert.ok(frames - startFrames < 20, `${frames - startFrames} frames`);
+            h.close();
+        }
     });
 });

@@ -33,6 +33,18 @@ describe('heading ids', () => {
         assert.deepEqual(a.headings.map((h) => h.id), b.headings.slice(0, 3).map((h) => h.id));
     });
 
+    test('images count in a heading\'s text and id only when it has no other text', () => {
+        const result = parse([
+            '# cssesc [![Build status](https://x.org/b.svg)](https://x.org) [![Coverage](https://x.org/c.svg)](https://x.org)',
+            '## ![Logo](logo.png)',
+            '## ![](logo.png) `api` ![Badge](b.png)',
+            '## [![A](a.png)](x) [![B](b.png)](y)',
+        ].join('\n\n'));
+        assert.deepEqual(result.headings.map((h) => [h.text, h.id]), [
+            ['cssesc', 'cssesc'], ['Logo', 'logo'], ['api', 'api'], ['A B', 'a-b'],
+        ]);
+    });
+
     test('a heading that cannot collide with block ids even when it reads like one', () => {
         const result = parse('# B2\n\nparagraph');
         assert.deepEqual(result.blocks.map((b) => b.id), ['b2', 'B2']);
@@ -117,6 +129,20 @@ describe('GitHub-flavoured constructs', () => {
         assert.match(plain.html, /<pre class="md-math-source">\$\$c\n\$\$<\/pre>/);
     });
 
+    test('untypeset display math inside a paragraph stays in the paragraph, as text', async () => {
+        const h = createHarness();
+        for (const source of ['Before $$x^2$$ after.', '- item $$a < b$$ end', 'Raw <b>bold</b> and $$y$$ too.']) {
+            const result = parse(source, { math: false });
+            assert.ok(!result.html.includes('<pre') && !JSON.stringify(result.blocks).includes('<pre'), source);
+            const reply = await h.render(source, { enhancements: { highlight: true, math: false, diagrams: true } });
+            const blocks = h.blocks();
+            assert.deepEqual(blocks.map((b) => b.id), reply.payload.blocks.map((b) => b.id), source);
+            assert.equal(h.article().querySelectorAll('[id]').length, 1, source);
+            assert.match(blocks[0].textContent, /\$\$.+\$\$/, source);
+        }
+        h.close();
+    });
+
     test('code is highlighted only when the fence names a known language', () => {
         const result = parse('```python\ndef f(): pass\n```\n\n```\ndef f(): pass\n```\n\n```nosuchlang\nx\n```\n\n    indented code');
         assert.match(blockHTML(result, 0), /<code class="language-python hljs"><span class="hljs-keyword">def<\/span>/);
@@ -170,7 +196,7 @@ describe('images', () => {
         const result = parse('![a](a.png) ![b](https://x.org/b.png) ![c](data:image/gif;base64,R0lG) ![d](javascript:x)');
         // A javascript: destination makes no image at all.
         assert.deepEqual(result.images, { local: 1, remote: 1, rejected: 1 });
-        assert.match(result.html, /<span class="md-image-rejected">c<\/span>/);
+        assert.match(result.html, /<span class="md-image-rejected" data-reason="Image address not allowed">c<\/span>/);
         assert.ok(!/src="(?:data|javascript):/i.test(result.html));
         assert.match(result.html, /<img src="https:\/\/x\.org\/b\.png" alt="b" loading="lazy" decoding="async" referrerpolicy="no-referrer">/);
     });
@@ -185,7 +211,26 @@ describe('images', () => {
             'https://x.org/y.png',
             'document-resource://DOC-1/?path=m.png',
         ]);
-        assert.equal(h.article().querySelector('.md-image-rejected').textContent, 'no');
+        const refused = h.article().querySelector('.md-image-rejected');
+        assert.equal(refused.textContent, 'no');
+        assert.equal(refused.getAttribute('data-reason'), 'Image address not allowed');
+        h.close();
+    });
+
+    test('an image that fails to load gives way to its text and the reason', async () => {
+        const h = createHarness();
+        await h.render('![wide map](map.png "The map") [![build](https://x.org/b.svg)](https://x.org)\n\n<p><img src="big.png"></p>', { language: 'zh-Hans' });
+        for (const img of Array.from(h.article().querySelectorAll('img'))) img.dispatchEvent(new h.win.Event('error'));
+        assert.equal(h.article().querySelectorAll('img').length, 0);
+        const shown = Array.from(h.article().querySelectorAll('.md-image-unavailable'), (span) => [
+            span.textContent, span.getAttribute('data-reason'), span.getAttribute('title'), span.parentElement.localName,
+        ]);
+        assert.deepEqual(shown, [
+            ['wide map', '图片无法显示：文件缺失、无法读取、过大或格式不受支持', 'The map', 'p'],
+            ['build', '图片无法加载', null, 'a'],
+            ['', '图片无法显示：文件缺失、无法读取、过大或格式不受支持', null, 'p'],
+        ]);
+        assert.equal(h.eventsOf('error').length, 0);
         h.close();
     });
 });

@@ -211,7 +211,7 @@ export function locateAnchor(anchor, view) {
 
     const exact = view.indexOf(anchor.blockId);
     if (exact !== undefined && exact < count && blocks[exact].fp === anchor.fingerprint) {
-        return { strategy: 'exact', index: exact, fraction: anchor.relativeOffset };
+        return withLimit({ strategy: 'exact', index: exact, fraction: anchor.relativeOffset }, anchor);
     }
     if (anchor.fingerprint !== '') {
         let best = -1;
@@ -224,7 +224,7 @@ export function locateAnchor(anchor, view) {
                 distance = d;
             }
         }
-        if (best >= 0) return { strategy: 'fingerprint', index: best, fraction: anchor.relativeOffset };
+        if (best >= 0) return withLimit({ strategy: 'fingerprint', index: best, fraction: anchor.relativeOffset }, anchor);
     }
     for (let p = anchor.headingPath.length - 1; p >= 0; p--) {
         const name = anchor.headingPath[p];
@@ -245,6 +245,14 @@ export function locateAnchor(anchor, view) {
     return { strategy: 'ratio', ratio: Math.min(1, Math.max(0, anchor.scrollRatio)) };
 }
 
+// A reading line at or above the top of the first block (the page's own
+// margin above it, at the top of the document) is kept where it was: the
+// block's top alone would bring the reader back that margin lower.
+function withLimit(location, anchor) {
+    if (location.index !== 0 || anchor.offsetPx > 0 || anchor.relativeOffset > 0) return location;
+    return { ...location, scrollLimit: Math.max(0, anchor.scrollTop) };
+}
+
 // Scrolls to a located anchor; returns the scroll position it set.
 export function applyLocation(location, view) {
     const { elements, geometry, insetTop } = view;
@@ -254,6 +262,7 @@ export function applyLocation(location, view) {
     } else {
         const element = elements[location.index];
         target = geometry.top(element) + location.fraction * geometry.height(element) - insetTop;
+        if (location.scrollLimit !== undefined) target = Math.min(target, location.scrollLimit);
     }
     target = Math.max(0, Math.min(finite(target), Math.max(0, finite(geometry.maxScroll()))));
     geometry.setScrollTop(target);

@@ -13,14 +13,14 @@ function parseHTML(doc, html) {
 }
 
 // The element of one raw block, with its sanitised content.
-export function rawBlockElement(doc, block, sanitizer, documentID, counts) {
+export function rawBlockElement(doc, block, sanitizer, documentID, counts, refusedReason = '') {
     const raw = block.raw;
     const element = doc.createElement(RAW_TAGS.has(raw.tag) ? raw.tag : 'div');
     for (const [name, value] of Object.entries(raw.attrs ?? {})) {
         if (RAW_ATTRIBUTES.has(name)) element.setAttribute(name, String(value));
     }
     element.id = block.id;
-    const fragment = sanitizer.sanitizeHTML(raw.html, documentID, counts);
+    const fragment = sanitizer.sanitizeHTML(raw.html, documentID, counts, refusedReason);
 
     // Pieces and ids count only where they carry this render's nonce.
     for (const holder of Array.from(fragment.querySelectorAll('[data-md-piece]'))) {
@@ -51,7 +51,7 @@ export function appendBlocks(doc, container, result, from, to, elements, raw) {
     while (i < to) {
         const block = result.blocks[i];
         if (block.raw) {
-            const element = rawBlockElement(doc, block, raw.sanitizer, raw.documentID, raw.counts);
+            const element = rawBlockElement(doc, block, raw.sanitizer, raw.documentID, raw.counts, raw.refusedReason);
             for (const placeholder of element.querySelectorAll('[data-diagram]')) diagrams.push(placeholder);
             container.append(element);
             elements[i] = element;

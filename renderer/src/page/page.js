@@ -20,9 +20,10 @@ import { installLinkHandling } from './links.js';
 import { DEFAULT_PARSE_TIMEOUT_MS } from './parser.js';
 import { createState } from './state.js';
 import { createViews } from './view.js';
-import { createLayout } from './layout.js';
+import { createLayout, isHidden } from './layout.js';
 import { createRestore } from './restore.js';
 import { createRenderer } from './render.js';
+import { showUnavailableImage } from './images.js';
 import { textsFor } from '../texts.js';
 import { slug } from 'github-slugger';
 
@@ -40,6 +41,12 @@ import { slug } from 'github-slugger';
  */
 
 const MAX_ERROR_EVENTS = 20;
+
+// A heading scroll is placed again each frame until the layout around it
+// holds still for this many frames (chunks off screen are laid out only
+// when they come near it, at their real heights), for at most so many.
+const HEADING_SETTLED_FRAMES = 3;
+const HEADING_SETTLE_LIMIT = 120;
 
 // The browser reports resize notifications that it holds back to the next
 // frame (when observers change the layout within a frame) as an error event
@@ -173,31 +180,77 @@ export function createPage(host) {
 
     // ---- other requests -----------------------------------------------
 
-    function scrollToHeading(payload) {
+    /** @type {{cancelled: boolean} | null} */
+    let headingScroll = null;
+
+    function cancelHeadingScroll() {
+        if (headingScroll) headingScroll.cancelled = true;
+        headingScroll = null;
+    }
+
+    /**
+     * The heading, element or named anchor an identifier names: a heading's
+     * id, any id in the document, the id's slug, then the ids and names that
+     * the sanitiser gave raw markup ("user-content-…").
+     * @param {import('./view.js').View} view
+     * @param {string} id
+     * @returns {Element | null}
+     */
+    function targetOf(view, id) {
+        const byHeading = (key) => {
+            const index = view.indexById.get(key);
+            return index !== undefined && view.blocks[index].kind === 'heading' ? view.elements[index] ?? null : null;
+        };
+        const inArticle = (key) => {
+            const found = key ? doc.getElementById(key) : null;
+            return found && view.article.contains(found) ? found : null;
+        };
+        const named = (key) => {
+            if (!key) return null;
+            for (const found of Array.from(doc.getElementsByName(key))) if (view.article.contains(found)) return found;
+            return null;
+        };
+        const prefixed = `user-content-${id}`;
+        return byHeading(id) ?? inArticle(id) ?? byHeading(slug(id)) ?? inArticle(prefixed)
+            ?? named(prefixed) ?? named(id);
+    }
+
+    // Puts the target at the reading line, or as near as the end of the
+    // document allows, and keeps it there while the chunks around it take
+    // their real heights; the reply comes once it holds still, the frames
+    // stop (a hidden page), the reader scrolls or another scroll or render
+    // takes over.
+    async function scrollToHeading(payload) {
         if (!isPlainObject(payload) || typeof payload.id !== 'string') {
             throw new PageError('invalidPayload', 'scrollToHeading needs an id');
         }
         const id = payload.id;
         const view = state.view;
-        /** @type {Element | null} */
-        let element = null;
-        if (view) {
-            const byHeading = (key) => {
-                const index = view.indexById.get(key);
-                return index !== undefined && view.blocks[index].kind === 'heading' ? view.elements[index] ?? null : null;
-            };
-            const inArticle = (key) => {
-                const found = key ? doc.getElementById(key) : null;
-                return found && view.article.contains(found) ? found : null;
-            };
-            element = byHeading(id) ?? inArticle(id) ?? byHeading(slug(id)) ?? inArticle(`user-content-${id}`);
-        }
-        if (element) {
-            restore.cancelPin();
+        const element = view ? targetOf(view, id) : null;
+        if (!view || !element) return { id, found: false };
+        restore.cancelPin();
+        cancelHeadingScroll();
+        const run = { cancelled: false };
+        headingScroll = run;
+        const place = () => {
             const target = Math.max(0, Math.min(geometry.top(element) - state.insets.top, geometry.maxScroll()));
+            if (Math.abs(geometry.scrollTop() - Math.round(target)) < 1) return false;
             geometry.setScrollTop(target);
+            return true;
+        };
+        place();
+        let still = 0;
+        // A hidden page has no frames and lays nothing out meanwhile.
+        const settling = !isHidden(doc, geometry);
+        for (let frame = 0; settling && frame < HEADING_SETTLE_LIMIT && still < HEADING_SETTLED_FRAMES; frame++) {
+            const stamp = await scheduler.nextFrame();
+            if (run.cancelled || state.view !== view || !element.isConnected) break;
+            const moved = place();
+            if (stamp === null) break;
+            still = moved ? 0 : still + 1;
         }
-        return { id, found: Boolean(element) };
+        if (headingScroll === run) headingScroll = null;
+        return { id, found: true };
     }
 
     function setViewportInsets(payload) {
@@ -355,12 +408,16 @@ export function createPage(host) {
     }
 
     const onScroll = () => layout.onScroll();
-    const onInteraction = () => restore.cancelPin();
+    const onInteraction = () => {
+        restore.cancelPin();
+        cancelHeadingScroll();
+    };
     const onLoad = (event) => {
         if (event.target && event.target.localName === 'img') restore.lateLayoutChanged();
     };
     const onError = (event) => {
         if (event.target && event.target.localName === 'img') {
+            if (event.target.isConnected) showUnavailableImage(doc, event.target, textsFor(state.language));
             restore.lateLayoutChanged();
             return;
         }

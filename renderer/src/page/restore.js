@@ -20,6 +20,7 @@ const PIN_LIMIT_MS = 4000;
  * @property {number} [index]
  * @property {number} [fraction]
  * @property {number} [ratio]
+ * @property {number} [scrollLimit]  scroll no further (the reader was above the first block)
  * @property {string} [reason]  why there is none
  */
 

@@ -65,8 +65,8 @@ export function createSanitizer(win) {
 
     // Sanitises raw HTML to a fragment of the page's document. Counts the
     // images it met in counts {local, remote, rejected}; refused images show
-    // their alternative text.
-    function sanitizeHTML(html, documentID, counts) {
+    // their alternative text and `refusedReason`.
+    function sanitizeHTML(html, documentID, counts, refusedReason = '') {
         context = { documentID };
         let fragment;
         try {
@@ -89,6 +89,7 @@ export function createSanitizer(win) {
                 const span = doc.createElement('span');
                 span.className = 'md-image-rejected';
                 span.textContent = img.getAttribute('alt') ?? '';
+                if (refusedReason) span.setAttribute('data-reason', refusedReason);
                 img.replaceWith(span);
                 continue;
             }

@@ -17,6 +17,43 @@ export const GRADIENTS = Object.freeze({
 const COLOR = /^#(?:[0-9A-Fa-f]{6}|[0-9A-Fa-f]{8})$/;
 const TOKEN_NAME = /^--md-[a-z0-9-]{1,64}$/;
 
+// Code boxes are drawn with the theme's table border when their background
+// is this close to the page behind them (a contrast ratio): in the dark
+// themes the code background is a shade or two from the canvas.
+export const CODE_EDGE_CONTRAST = 1.04;
+
+/** @param {string} hex  #RRGGBB or #RRGGBBAA */
+function channels(hex) {
+    return [1, 3, 5, 7].map((at) => (at < hex.length ? parseInt(hex.slice(at, at + 2), 16) / 255 : 1));
+}
+
+/** @param {number[]} rgb  sRGB channels in [0, 1] */
+function luminance([r, g, b]) {
+    const linear = (v) => (v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4);
+    return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
+}
+
+// The contrast ratio of a colour (its alpha laid over `under`) with `under`.
+export function contrastRatio(color, under) {
+    const [r, g, b, a] = channels(color);
+    const back = channels(under);
+    const over = [r, g, b].map((v, i) => v * a + back[i] * (1 - a));
+    const one = luminance(over);
+    const two = luminance(back);
+    return (Math.max(one, two) + 0.05) / (Math.min(one, two) + 0.05);
+}
+
+// Whether a theme's code background is too close to its page (its canvas
+// and each stop of its background gradient) to be seen without an edge.
+export function needsCodeEdge(tokens, themeID) {
+    const code = tokens['--md-code-bg'];
+    const canvas = tokens['--md-canvas'];
+    if (!code || !canvas) return false;
+    const stops = Object.hasOwn(GRADIENTS, themeID) ? GRADIENTS[themeID] ?? [] : [];
+    const pages = [canvas, ...stops.map(([color]) => color)];
+    return pages.some((page) => contrastRatio(code, page) < CODE_EDGE_CONTRAST);
+}
+
 export function gradientCSS(themeID) {
     const stops = Object.hasOwn(GRADIENTS, themeID) ? GRADIENTS[themeID] : null;
     if (!stops || stops.length === 0) return 'none';
@@ -63,6 +100,7 @@ export function createTheme(doc) {
         tokens = accepted;
         themeID = payload.themeID;
         solidByTokens = solid;
+        root.toggleAttribute('data-code-edge', needsCodeEdge(accepted, themeID));
         refreshBackgroundStyle();
         return { themeID: payload.themeID, themeRevision: payload.themeRevision, appliedCount: next.size };
     }

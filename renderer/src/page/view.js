@@ -3,6 +3,7 @@
 // go into (in chunks) and the elements made so far.
 
 import { appendBlocks } from './blocks.js';
+import { textsFor } from '../texts.js';
 
 /** @typedef {import('./state.js').PageState} PageState */
 /** @typedef {import('./state.js').Geometry} Geometry */
@@ -125,7 +126,12 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         /** @type {HTMLElement[]} */
         const chunks = [];
         const blocks = view.result.blocks;
-        const raw = { sanitizer, documentID: state.session.documentID, counts: view.rawImages };
+        const raw = {
+            sanitizer,
+            documentID: state.session.documentID,
+            counts: view.rawImages,
+            refusedReason: textsFor(state.language).imageNotAllowed,
+        };
         /** @type {(chunk: HTMLElement, k: number) => void} */
         const size = (chunk, k) => {
             let height = 0;

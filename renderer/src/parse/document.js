@@ -34,8 +34,15 @@ function makeNonce() {
     return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
-// The text of a heading as shown: text, code and math source, without markup.
+// The text of a heading as shown: text, code and math source, without
+// markup. Images (badges beside a title) count only in a heading that has
+// no other text, by their alternative text.
 export function inlineText(children) {
+    const text = inlineTextOf(children, false);
+    return text !== '' ? text : inlineTextOf(children, true);
+}
+
+function inlineTextOf(children, withImages) {
     let text = '';
     for (const token of children ?? []) {
         switch (token.type) {
@@ -50,7 +57,7 @@ export function inlineText(children) {
                 text += ' ';
                 break;
             case 'image':
-                text += inlineText(token.children);
+                if (withImages) text += inlineTextOf(token.children, true);
                 break;
             default:
                 break;

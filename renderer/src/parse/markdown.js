@@ -90,10 +90,12 @@ const KATEX_OPTIONS = {
     maxExpand: 500,
 };
 
-export function typesetMath(tex, display, env) {
+// Math in a paragraph ("inline", display or not) stays inline when it is
+// not typeset: a block element there would split the paragraph in two.
+export function typesetMath(tex, display, env, inline = false) {
     if (!env.opts.math) {
         const source = display ? `$$${tex}$$` : `$${tex}$`;
-        return display ? `<pre class="md-math-source">${escapeHtml(source)}</pre>` : escapeHtml(source);
+        return display && !inline ? `<pre class="md-math-source">${escapeHtml(source)}</pre>` : escapeHtml(source);
     }
     const key = (display ? 'D' : 'I') + tex;
     let html = env.mathCache.get(key);
@@ -159,7 +161,7 @@ rules.fence = (tokens, idx, options, env) => {
 };
 
 rules.math_inline = (tokens, idx, options, env) =>
-    trusted(typesetMath(tokens[idx].content, tokens[idx].meta.display, env), env);
+    trusted(typesetMath(tokens[idx].content, tokens[idx].meta.display, env, true), env);
 
 rules.math_block = (tokens, idx, options, env) =>
     trusted(`<div class="md-math">${typesetMath(tokens[idx].content, true, env)}</div>`, env);
@@ -175,7 +177,8 @@ rules.image = (tokens, idx, options, env, self) => {
     const title = token.attrGet('title');
     const titleAttr = title ? ` title="${escapeHtml(title)}"` : '';
     if (decision.kind === 'rejected') {
-        return trusted(`<span class="md-image-rejected"${titleAttr}>${escapeHtml(alt)}</span>`, env);
+        return trusted(`<span class="md-image-rejected"${titleAttr} data-reason="${escapeHtml(env.texts.imageNotAllowed)}">`
+            + `${escapeHtml(alt)}</span>`, env);
     }
     const referrer = decision.kind === 'remote' ? ' referrerpolicy="no-referrer"' : '';
     return trusted(`<img src="${escapeHtml(decision.src)}" alt="${escapeHtml(alt)}"${titleAttr}`

@@ -6,9 +6,16 @@ import { createInlineParser } from '../../src/page/parser.js';
 import { parseDocument } from '../../src/parse/document.js';
 import { headCut } from '../../src/parse/head.js';
 
-// Block geometry for tests: every block is `blockHeight` tall, stacked from
+// Block geometry for tests: every block is `blockHeight` tall (or
+// `heightOf(index)`, read at each measure), stacked from `origin` px below
 // the top of the page; anything inside a block sits at the block's top.
-export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, blockHeight = 100 } = {}) {
+export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, blockHeight = 100, origin = 0, heightOf = null } = {}) {
+    const heightAt = (index) => (heightOf ? heightOf(index) : blockHeight);
+    const sumTo = (count) => {
+        let sum = 0;
+        for (let i = 0; i < count; i++) sum += heightAt(i);
+        return sum;
+    };
     let scroll = 0;
     const size = { height: viewportHeight, width: viewportWidth };
     const blockOf = (element) => {
@@ -19,7 +26,7 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
     const blocksOf = (article) => (article ? Array.from(article.querySelectorAll(':scope > .md-chunk > *')) : []);
     const articleHeight = () => {
         const article = doc.querySelector('.md-doc:not(.md-staging)') ?? doc.querySelector('.md-doc');
-        return blocksOf(article).length * blockHeight;
+        return origin + sumTo(blocksOf(article).length);
     };
     return {
         scrollTop: () => scroll,
@@ -33,11 +40,12 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
             if (element.classList?.contains('md-doc') || element.id === 'content') return 0;
             const block = blockOf(element);
             if (!block) return 0;
-            return blocksOf(block.closest('.md-doc')).indexOf(block) * blockHeight;
+            return origin + sumTo(blocksOf(block.closest('.md-doc')).indexOf(block));
         },
         height(element) {
-            if (element.classList?.contains('md-doc')) return blocksOf(element).length * blockHeight;
-            return blockHeight;
+            if (element.classList?.contains('md-doc')) return sumTo(blocksOf(element).length);
+            const block = blockOf(element);
+            return block ? heightAt(blocksOf(block.closest('.md-doc')).indexOf(block)) : blockHeight;
         },
         resize(width, height) {
             size.width = width;
