@@ -87,6 +87,8 @@ public:
     void setAutomaticallyChecks(bool on);
 
     const Configuration& configuration() const { return configuration_; }
+    // The calendar time of the updater's clock, for texts relative to now.
+    Date wallNow() const { return clock_.wallNow(); }
     std::string feedURL() const;
 
     // Who shows the results of checks the user asked for.
