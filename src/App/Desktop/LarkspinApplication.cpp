@@ -316,7 +316,7 @@ void LarkspinApplication::installMenus() {
 #if LARKSPIN_UPDATER
     // Outside a test host only: a test host makes no network request.
     if (!isTestHost()) {
-        updates_ = std::make_unique<UpdateShell>(app, [this] {
+        updates_ = std::make_shared<UpdateShell>(app, [this] {
             if (menu_) ShellMenu::setUpdateItemTitle(menu_.get(), updates_->updater().menuTitle());
             refreshActions();
         });

@@ -123,7 +123,8 @@ private:
     ActionTable appActions_;
     std::unique_ptr<ActionMapBinding> appBinding_;
     std::unique_ptr<ActionMapBinding> appearanceBinding_;
-    std::unique_ptr<UpdateShell> updates_;
+    // Shared only so that a build without the updater needs no UpdateShell.
+    std::shared_ptr<UpdateShell> updates_;
     NotificationObserver appearanceChanged_;
     NotificationObserver typographyChanged_;
     GObjectPtr<GMenu> menu_;
