@@ -67,6 +67,14 @@ ActionTable make(ShellCommands given) {
     actions.push_back(documentCommand(copy, DocumentCommand::copy, commands));
     actions.push_back(documentCommand(selectAll, DocumentCommand::selectAll, commands));
     actions.push_back(plain(help, &ShellCommands::help, commands));
+
+    AppAction updates = plain(checkForUpdates, &ShellCommands::checkForUpdates, commands);
+    updates.validate = [commands](const AppAction::Target&) {
+        return MenuItemValidation{commands->checkForUpdates && commands->canCheckForUpdates &&
+                                      commands->canCheckForUpdates(),
+                                  std::nullopt};
+    };
+    actions.push_back(std::move(updates));
     return ActionTable(std::move(actions));
 }
 

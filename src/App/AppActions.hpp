@@ -18,6 +18,9 @@ struct ShellCommands {
     std::function<void()> open;
     std::function<void(std::string path)> openRecent;
     std::function<void()> help;
+    // The update check; null without an updater. Enabled while the second says so.
+    std::function<void()> checkForUpdates;
+    std::function<bool()> canCheckForUpdates;
     // The documents the File and Edit commands act on; must outlive the table.
     ShellDocuments* documents = nullptr;
 };
@@ -41,6 +44,7 @@ inline constexpr std::string_view revert = "revert";
 inline constexpr std::string_view copy = "copy";
 inline constexpr std::string_view selectAll = "select-all";
 inline constexpr std::string_view help = "help";
+inline constexpr std::string_view checkForUpdates = "check-for-updates";
 
 ActionTable make(ShellCommands commands);
 

@@ -149,7 +149,7 @@ GObjectPtr<GMenu> viewMenu() {
 
 }  // namespace
 
-GObjectPtr<GMenu> make(GMenuModel* recent) {
+GObjectPtr<GMenu> make(GMenuModel* recent, bool updateItem) {
     auto menu = GObjectPtr<GMenu>::adopt(g_menu_new());
     auto areas = section();
     auto file = fileMenu(recent);
@@ -164,11 +164,37 @@ GObjectPtr<GMenu> make(GMenuModel* recent) {
     append(application.get(), "menu.app.settings", appAction(AppActions::settings));
     append(application.get(), "menu.help", appAction(AppActions::help));
     append(application.get(), "menu.app.about", appAction(AppActions::about));
+    if (updateItem) {
+        append(application.get(), "update.action.check", appAction(AppActions::checkForUpdates));
+    }
     appendSection(menu.get(), application.get());
     auto quit = section();
     append(quit.get(), "menu.app.quit", appAction(AppActions::quit));
     appendSection(menu.get(), quit.get());
     return menu;
+}
+
+void setUpdateItemTitle(GMenu* menu, const std::string& title) {
+    const std::string action = appAction(AppActions::checkForUpdates);
+    const int sections = g_menu_model_get_n_items(G_MENU_MODEL(menu));
+    for (int s = 0; s < sections; ++s) {
+        GMenuModel* part = g_menu_model_get_item_link(G_MENU_MODEL(menu), s, G_MENU_LINK_SECTION);
+        if (!part) continue;
+        const int count = g_menu_model_get_n_items(part);
+        for (int index = 0; index < count; ++index) {
+            char* name = nullptr;
+            if (g_menu_model_get_item_attribute(part, index, G_MENU_ATTRIBUTE_ACTION, "s", &name) &&
+                name && action == name && G_IS_MENU(part)) {
+                g_menu_remove(G_MENU(part), index);
+                g_menu_insert(G_MENU(part), index, title.c_str(), action.c_str());
+                g_free(name);
+                g_object_unref(part);
+                return;
+            }
+            g_free(name);
+        }
+        g_object_unref(part);
+    }
 }
 
 void fillRecent(GMenu* recent, const std::vector<std::filesystem::path>& paths) {

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "Platform/Glib/GObjectPtr.hpp"
@@ -15,8 +16,12 @@ namespace larkspin {
 // marks come from the actions' states. Main thread.
 namespace ShellMenu {
 
-// The whole menu; "Open Recent" shows `recent` (see `fillRecent`).
-GObjectPtr<GMenu> make(GMenuModel* recent);
+// The whole menu; "Open Recent" shows `recent` (see `fillRecent`). With
+// `updateItem`, "检查更新…" follows About.
+GObjectPtr<GMenu> make(GMenuModel* recent, bool updateItem = false);
+// Retitles the update item ("更新到 1.2…" while an update waits); nothing
+// when the menu has none.
+void setUpdateItemTitle(GMenu* menu, const std::string& title);
 // Replaces the items of the "Open Recent" submenu with `paths` (file names
 // as labels, "app.open-recent" with the path as target).
 void fillRecent(GMenu* recent, const std::vector<std::filesystem::path>& paths);

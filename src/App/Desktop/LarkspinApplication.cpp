@@ -37,6 +37,11 @@
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
+#if LARKSPIN_UPDATER
+#include "App/Desktop/UpdateShell.hpp"
+#include "Updates/Desktop/AboutUpdateGroup.hpp"
+#endif
+
 namespace larkspin {
 
 // What holds the application besides its visible windows: the launch until
@@ -117,6 +122,13 @@ bool LarkspinApplication::isTestHost() {
 }
 
 LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }
+
+AppUpdater* LarkspinApplication::updater() {
+#if LARKSPIN_UPDATER
+    if (updates_) return &updates_->updater();
+#endif
+    return nullptr;
+}
 
 int LarkspinApplication::run(int argc, char** argv) {
     for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -201,6 +213,7 @@ void LarkspinApplication::shutdown() {
     std::vector<GtkWindow*> open;
     for (GList* item = windows; item; item = item->next) open.push_back(GTK_WINDOW(item->data));
     for (GtkWindow* window : open) gtk_window_destroy(window);
+    updates_.reset();
     if (recent_ && recentHandler_) g_signal_handler_disconnect(recent_, recentHandler_);
     recentHandler_ = 0;
     if (openDialog_) gtk_native_dialog_destroy(openDialog_.get());
@@ -313,6 +326,18 @@ void LarkspinApplication::installMenus() {
     commands.openRecent = [this](std::string path) { openPath(std::move(path)); };
     commands.help = [this] { tasks_.spawn(openHelp()); };
     commands.documents = documents_.shell.get();
+#if LARKSPIN_UPDATER
+    // Outside a test host only: a test host makes no network request.
+    if (!isTestHost()) {
+        updates_ = std::make_shared<UpdateShell>(app, [this] {
+            if (menu_) ShellMenu::setUpdateItemTitle(menu_.get(), updates_->updater().menuTitle());
+            refreshActions();
+        });
+        commands.checkForUpdates = [this] { updates_->updater().checkForUpdates(); };
+        commands.canCheckForUpdates = [this] { return updates_->updater().canCheckForUpdates(); };
+        settings_->setUpdateGroup([this] { return AboutUpdateGroup::make(updates_->updater()); });
+    }
+#endif
     appActions_ = AppActions::make(std::move(commands));
     appBinding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appActions_);
     appearanceBinding_ =
@@ -334,7 +359,7 @@ void LarkspinApplication::installMenus() {
     }
 
     recentMenu_ = GObjectPtr<GMenu>::adopt(g_menu_new());
-    menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()));
+    menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()), updates_ != nullptr);
     // Where each new group window finds it.
     g_object_set_data(G_OBJECT(app), "larkspin-menu", menu_.get());
     recent_ = gtk_recent_manager_get_default();

@@ -31,6 +31,8 @@ class ActionMapBinding;
 class AppearanceActions;
 class ApplicationServices;
 class FontChooserPanel;
+class AppUpdater;
+class UpdateShell;
 class SettingsModel;
 class SettingsWindowController;
 
@@ -63,6 +65,10 @@ public:
 
     // Runs the application to its end; the exit status.
     int run(int argc, char** argv);
+
+    // The program's updater, for the About page's update group; null in a
+    // test host and in a build without the updater.
+    AppUpdater* updater();
 
 private:
     struct Holds;
@@ -119,6 +125,8 @@ private:
     ActionTable appActions_;
     std::unique_ptr<ActionMapBinding> appBinding_;
     std::unique_ptr<ActionMapBinding> appearanceBinding_;
+    // Shared only so that a build without the updater needs no UpdateShell.
+    std::shared_ptr<UpdateShell> updates_;
     NotificationObserver appearanceChanged_;
     NotificationObserver typographyChanged_;
     GObjectPtr<GMenu> menu_;
