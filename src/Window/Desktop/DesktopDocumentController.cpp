@@ -176,6 +176,13 @@ TabGroupWindow* DesktopDocumentController::frontmostGroup() const {
     return groups.empty() ? nullptr : groups.back();
 }
 
+void DesktopDocumentController::placePage(OpenedDocument& document, TabGroupWindow& group,
+                                          bool select) {
+    placement_ = Placement{&group, select};
+    document.makeWindowControllers();
+    placement_.reset();
+}
+
 void DesktopDocumentController::makeWindow(Document& document) {
     const ReaderEnvironment& environment = dependencies_.environment;
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
@@ -188,6 +195,10 @@ void DesktopDocumentController::makeWindow(Document& document) {
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
                                                std::move(view), *dependencies_.defaults,
                                                *dependencies_.clock, theme);
+    if (placement_) {
+        placement_->group->add(std::move(page), placement_->select);
+        return;
+    }
     TabGroupWindow* group = frontmostGroup();
     if (!group) {
         // GTK takes the window into its toplevels when it is presented; until
