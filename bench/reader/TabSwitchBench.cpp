@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "App/ApplicationServices.hpp"
+#include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "BenchSetup.hpp"
 #include "FirstScreen.hpp"
@@ -45,7 +46,6 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
-#include "Window/Widgets/PageDocument.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin::bench {
@@ -56,27 +56,30 @@ const std::string& document100k() {
     return text;
 }
 
-// A document as a tab page and the working set see it; local to this bench.
-struct BenchDocument final : PageDocument, WebViewWorkingSetMember {
-    std::string name;
+// A tab's document and its reader as the working set sees them; local to
+// this bench. The page is driven by a real (untitled) document.
+struct BenchDocument final : WebViewWorkingSetMember {
+    std::shared_ptr<Document> document;
     std::shared_ptr<ReaderView> view;
     std::shared_ptr<ReaderViewController> controller;
     int rendered = 0;
     std::optional<double> restoredAt;
 
-    BenchDocument(ApplicationServices& services, std::string id) : name(id) {
+    BenchDocument(ApplicationServices& services, std::string id) {
+        Document::Services documentServices;
+        documentServices.observesFile = false;
+        document = Document::create(std::move(documentServices));
         view = std::make_shared<ReaderView>(services.webViewFactory());
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
         dependencies.environment = services.readerEnvironment();
         controller = ReaderViewController::create(std::move(id), std::move(dependencies));
+    }
+    // After the page attached the document, which wired the reader.
+    void countRenders() {
         controller->onRendered = [this](const std::vector<BridgeHeading>&) { ++rendered; };
         controller->onAnchorRestored = [this](const AnchorRestoredPayload&) { restoredAt = nowMs(); };
     }
-    std::string displayName() const override { return name; }
-    std::optional<std::filesystem::path> filePath() const override { return std::nullopt; }
-    std::shared_ptr<ReaderViewController> reader() const override { return controller; }
-    std::shared_ptr<ReaderView> readerView() const override { return view; }
 
     std::string readerDocumentID() const override { return controller->documentID(); }
     bool readerHasWebView() const override { return controller->hasWebView(); }
@@ -130,9 +133,10 @@ std::optional<Sample> switchOnce(bool released) {
         for (const char* id : {"FIRST", "SECOND"}) {
             auto document = std::make_shared<BenchDocument>(services, id);
             documents.push_back(document);
-            tabs.push_back(group.add(std::make_unique<DocumentPage>(document, UserDefaults::standard(),
-                                                                     Clock::system(),
-                                                                     ThemeCatalog::theme(ThemeID::porcelain))));
+            tabs.push_back(group.add(std::make_unique<DocumentPage>(
+                document->document, document->controller, document->view, UserDefaults::standard(),
+                Clock::system(), ThemeCatalog::theme(ThemeID::porcelain))));
+            document->countRenders();
             document->controller->loadView();
             const int before = document->rendered;
             document->controller->render(document100k());

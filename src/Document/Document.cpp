@@ -41,6 +41,7 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
       documentID_(makeUUID()) {
     model_.onChange = [this](DocumentModel&) {
         if (host_) host_->documentTitleChanged();
+        if (hooks_.stateChanged) hooks_.stateChanged(*this);
     };
 }
 
@@ -472,6 +473,7 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户重新定位源文件：%{private}s", logID(),
                           displayName(), path.filename().string());
     if (hooks_.fileChanged) hooks_.fileChanged(*this);
+    if (hooks_.stateChanged) hooks_.stateChanged(*this);
     if (host_) host_->documentTitleChanged();
     startObservingFile();
     if (fileObserver_) sampleAgain();
@@ -517,6 +519,44 @@ void Document::observationFailed(const ContentStabilizer::UnreadableReason& reas
     AppLog::document.error("文档 doc=%{public}s %{private}s 打开观察描述符失败：%{private}s", logID(),
                            displayName(), reason.description());
     setExternalIssue(ExternalIssue::unreadable(reason.failure));
+}
+
+// ---- the file commands ----
+
+bool Document::canSave() const {
+    return !isClosing_ && !isReadOnly();
+}
+
+void Document::save(SaveCompletion done) {
+    if (hooks_.save) hooks_.save(*this);
+    if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+}
+
+bool Document::canSaveAs() const {
+    return !isClosing_ && !loaded_.failure.has_value();
+}
+
+void Document::saveAs(SaveCompletion done) {
+    if (hooks_.saveAs) hooks_.saveAs(*this);
+    if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+}
+
+bool Document::canRevert() const {
+    return !isClosing_ && path_.has_value() && isEdited();
+}
+
+void Document::revert() {
+    if (canRevert()) resolveConflictByReloading();
+}
+
+Task<void> Document::flushDraft() {
+    co_return;
+}
+
+void Document::flushDraftAndWait() {}
+
+void Document::showCloseFailure(std::string message) {
+    showDismissableBanner(std::move(message), closeFailureBanner_);
 }
 
 // ---- closing ----

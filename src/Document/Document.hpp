@@ -13,6 +13,7 @@
 #include "Document/ExternalIssue.hpp"
 #include "Document/Links/LinkOpenerSeams.hpp"
 #include "Document/NoticeContent.hpp"
+#include "Document/Saving/SaveDecision.hpp"
 #include "Model/DocumentModel.hpp"
 #include "Model/LoadedDocument.hpp"
 #include "Platform/Async/Clock.hpp"
@@ -89,6 +90,8 @@ public:
         // A relocation chose `path`: true when another open document uses
         // that file and was brought forward instead.
         std::function<Task<bool>(std::shared_ptr<Document>, std::filesystem::path)> openElsewhere;
+        // The edited state or the file may have changed (menus follow).
+        std::function<void(Document&)> stateChanged;
         // A link clicked in the page (the link opener).
         std::function<void(Document&, const OpenLinkPayload&)> openLink;
     };
@@ -183,6 +186,27 @@ public:
     // document stays open and shows the unreadable notice.
     void observationFailed(const ContentStabilizer::UnreadableReason& reason);
 
+    // ---- the file commands (Save, Save As, Revert) and the draft ----
+    // Called once per request: nothing when saved, else why not.
+    using SaveCompletion = std::function<void(std::optional<SaveError>)>;
+    // A save of the text to its own file (an untitled document asks where).
+    bool canSave() const;
+    void save(SaveCompletion done = {});
+    // Asks where to save and saves there; the document moves to that file.
+    bool canSaveAs() const;
+    void saveAs(SaveCompletion done = {});
+    // Throws the unsaved text away after the user says so, and reads the
+    // file again.
+    bool canRevert() const;
+    void revert();
+    // Writes the recovery draft now when the text differs from what was
+    // saved; resumes once it is on disk.
+    Task<void> flushDraft();
+    // The same, blocking: at termination only (after beginQuitting()).
+    void flushDraftAndWait();
+    // Tells the user, on the page, why the document stays open.
+    void showCloseFailure(std::string message);
+
     // ---- closing ----
     void close();
     bool isClosing() const { return isClosing_; }
@@ -213,6 +237,7 @@ private:
     std::uint64_t degradationBanner_ = 0;
     std::uint64_t tierBanner_ = 0;
     std::uint64_t accessBanner_ = 0;
+    std::uint64_t closeFailureBanner_ = 0;
     bool accessDeniedBannerShown_ = false;
     int renderCount_ = 0;
     std::optional<std::string> pendingFragment_;

@@ -1,14 +1,19 @@
 #include "Window/Desktop/DesktopDocumentController.hpp"
 
+#include <adwaita.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Document/Closing/DocumentClosing.hpp"
+#include "Document/Drafts/DraftScheduler.hpp"
+#include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
+#include "Window/Desktop/MessageDialogCloseQuestion.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -34,6 +39,13 @@ std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
 DesktopDocumentController::DesktopDocumentController(Dependencies dependencies)
     : dependencies_(std::move(dependencies)) {
     if (!dependencies_.sandboxed) dependencies_.sandboxed = std::getenv("FLATPAK_ID") != nullptr;
+    closeQuestion_ = std::make_unique<MessageDialogCloseQuestion>([](ClosingDocument& closing) -> GtkWindow* {
+        auto* ours = dynamic_cast<DocumentClosing*>(&closing);
+        auto* page = ours ? dynamic_cast<DocumentPage*>(ours->document()->window()) : nullptr;
+        if (!page) return nullptr;
+        return GTK_WINDOW(gtk_widget_get_root(page->widget()));
+    });
+    closeReview_ = std::make_unique<CloseReview>(*closeQuestion_);
 }
 
 DesktopDocumentController::~DesktopDocumentController() = default;
@@ -113,13 +125,19 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
         if (auto self = weak.lock()) self->makeWindow(made);
     };
     hooks.closed = [weak](Document& closed) {
-        if (auto self = weak.lock()) self->registry_.remove(closed);
+        auto self = weak.lock();
+        if (!self) return;
+        self->registry_.remove(closed);
+        self->documentsChanged();
     };
     hooks.fileChanged = [weak](Document& moved) {
         auto self = weak.lock();
         if (!self) return;
         self->registry_.update(moved, moved.path(), std::nullopt);
         self->tasks_.spawn(self->followFile(moved.shared_from_this()));
+    };
+    hooks.stateChanged = [weak](Document&) {
+        if (auto self = weak.lock()) self->documentsChanged();
     };
     hooks.openElsewhere = [weak](std::shared_ptr<Document> asking, std::filesystem::path chosen) {
         return bringForwardIfOpen(weak, std::move(asking), std::move(chosen));
@@ -195,6 +213,17 @@ void DesktopDocumentController::makeWindow(Document& document) {
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
                                                std::move(view), *dependencies_.defaults,
                                                *dependencies_.clock, theme);
+    std::weak_ptr<Document> weakDocument = document.weak_from_this();
+    Weak weak = weak_from_this();
+    page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {
+        auto self = weak.lock();
+        auto closing = weakDocument.lock();
+        if (!self || !closing) {
+            done(true);
+            return;
+        }
+        self->reviewClose(std::move(closing), std::move(done));
+    };
     if (placement_) {
         placement_->group->add(std::move(page), placement_->select);
         return;
@@ -207,6 +236,110 @@ void DesktopDocumentController::makeWindow(Document& document) {
         gtk_window_present(group->window());
     }
     group->add(std::move(page), true);
+}
+
+// ---- the shell's entries ----
+
+std::vector<std::shared_ptr<Document>> DesktopDocumentController::documents() const {
+    return registry_.documents();
+}
+
+std::shared_ptr<Document> DesktopDocumentController::keyDocument() const {
+    TabGroupWindow* group = frontmostGroup();
+    DocumentPage* page = group ? group->selectedPage() : nullptr;
+    return page ? page->sharedDocument() : nullptr;
+}
+
+namespace {
+
+// Holds the document until its flush is done.
+Task<void> flushDocumentDraft(std::shared_ptr<Document> document) {
+    try {
+        co_await document->flushDraft();
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::recovery.error("文档 doc=%{public}s 草稿写入失败：%{private}s", document->logID(),
+                               std::string(error.what()));
+    }
+}
+
+}  // namespace
+
+std::size_t DesktopDocumentController::flushDraftsNow() {
+    std::size_t flushed = 0;
+    for (const std::shared_ptr<Document>& document : registry_.documents()) {
+        if (!document->isEdited() || document->isClosing()) continue;
+        ++flushed;
+        tasks_.spawn(flushDocumentDraft(document));
+    }
+    return flushed;
+}
+
+void DesktopDocumentController::reviewBeforeQuit(std::function<void(bool proceed)> done) {
+    std::vector<std::shared_ptr<ClosingDocument>> closing;
+    for (const std::shared_ptr<Document>& document : registry_.documents()) {
+        if (!document->isClosing()) closing.push_back(std::make_shared<DocumentClosing>(document));
+    }
+    closeReview_->reviewQuit(std::move(closing), std::move(done));
+}
+
+void DesktopDocumentController::flushEveryDraftAndWait() {
+    DraftScheduler::flushEveryDraftAndWait();
+}
+
+void DesktopDocumentController::reviewClose(std::shared_ptr<Document> document,
+                                            std::function<void(bool)> done) {
+    if (!document || document->isClosing()) {
+        if (done) done(true);
+        return;
+    }
+    closeReview_->reviewClose(std::make_shared<DocumentClosing>(std::move(document)), std::move(done));
+}
+
+bool DesktopDocumentController::canPerform(KeyDocumentCommand command) const {
+    const std::shared_ptr<Document> document = keyDocument();
+    if (!document) return false;
+    switch (command) {
+        case KeyDocumentCommand::close:
+            return !closeReview_->isReviewing();
+        case KeyDocumentCommand::save:
+            return document->canSave();
+        case KeyDocumentCommand::saveAs:
+            return document->canSaveAs();
+        case KeyDocumentCommand::revert:
+            return document->canRevert();
+    }
+    return false;
+}
+
+void DesktopDocumentController::perform(KeyDocumentCommand command) {
+    if (!canPerform(command)) return;
+    const std::shared_ptr<Document> document = keyDocument();
+    switch (command) {
+        case KeyDocumentCommand::close: {
+            // The tab's own close, which asks the review first.
+            auto* page = dynamic_cast<DocumentPage*>(document->window());
+            GtkRoot* root = page ? gtk_widget_get_root(page->widget()) : nullptr;
+            TabGroupWindow* group = root ? TabGroupWindow::of(GTK_WINDOW(root)) : nullptr;
+            if (!group) return;
+            if (AdwTabPage* tab = adw_tab_view_get_page(group->tabView(), page->widget()))
+                adw_tab_view_close_page(group->tabView(), tab);
+            return;
+        }
+        case KeyDocumentCommand::save:
+            document->save();
+            return;
+        case KeyDocumentCommand::saveAs:
+            document->saveAs();
+            return;
+        case KeyDocumentCommand::revert:
+            document->revert();
+            return;
+    }
+}
+
+void DesktopDocumentController::documentsChanged() {
+    if (onDocumentsChanged) onDocumentsChanged();
 }
 
 }  // namespace larkspin

@@ -5,7 +5,9 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
+#include "Document/Closing/CloseReview.hpp"
 #include "Document/Document.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Document/DocumentRegistry.hpp"
@@ -20,6 +22,9 @@ class Clock;
 class RecoveryStore;
 class TabGroupWindow;
 class UserDefaults;
+
+// The commands the shell carries out on the key document.
+enum class KeyDocumentCommand { close, save, saveAs, revert };
 
 // The program's document controller: opens files as documents (no two on one
 // file: the registry knows them by path, then by device and inode, stat'ed
@@ -59,6 +64,33 @@ public:
     // where the saving, drafts, disk and link units connect their hooks.
     std::function<void(Document&)> onDocumentMade;
 
+    // ---- the shell's entries ----
+    // The open documents, in the order they were opened.
+    std::vector<std::shared_ptr<Document>> documents() const;
+    // The key document: the selected page's of the frontmost group window.
+    std::shared_ptr<Document> keyDocument() const;
+    // Starts writing, at once, the recovery draft of every document whose text
+    // differs from what was saved; returns how many.
+    std::size_t flushDraftsNow();
+    // The quit review over every open document: `done(true)` once each edited
+    // one is saved or discarded (all are then closed), `done(false)` when the
+    // user cancelled or a save failed (nothing closed).
+    void reviewBeforeQuit(std::function<void(bool proceed)> done);
+    // Every draft of the process written before returning; documents stay
+    // open and drafts unresolved. At termination only, after
+    // MainThread::beginQuitting().
+    static void flushEveryDraftAndWait();
+    // Whether the key document can carry out `command` now, and doing it.
+    // Close goes through the close review, as a tab's close does.
+    bool canPerform(KeyDocumentCommand command) const;
+    void perform(KeyDocumentCommand command);
+    // The close review of one page's document (a tab's close): `done(true)`
+    // when it may close.
+    void reviewClose(std::shared_ptr<Document> document, std::function<void(bool)> done);
+    // Called when a document opens or closes, or its edited state or file
+    // changes (the shell re-validates its menu actions).
+    std::function<void()> onDocumentsChanged;
+
     // The group window a new page joins: the active one, else the most
     // recently focused, else the newest; null when there is none.
     TabGroupWindow* frontmostGroup() const;
@@ -81,6 +113,8 @@ private:
     static Task<bool> bringForwardIfOpen(Weak weak, std::shared_ptr<Document> asking,
                                          std::filesystem::path path);
 
+    void documentsChanged();
+
     Dependencies dependencies_;
     DocumentRegistry registry_;
     // Where the page being made goes, during `placePage` only.
@@ -89,6 +123,8 @@ private:
         bool select = true;
     };
     std::optional<Placement> placement_;
+    std::unique_ptr<CloseQuestion> closeQuestion_;
+    std::unique_ptr<CloseReview> closeReview_;
     TaskScope tasks_;  // last
 };
 
