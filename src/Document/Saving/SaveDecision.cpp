@@ -20,12 +20,8 @@ std::string SaveError::description() const {
     return message;
 }
 
-std::filesystem::path standardizedPath(const std::filesystem::path& path) {
-    std::error_code ec;
-    auto absolute = std::filesystem::absolute(path, ec);
-    if (ec) absolute = path;
-    return absolute.lexically_normal();
-}
+// standardizedPath: the registry's (DocumentRegistry.cpp), one definition for
+// the whole program.
 
 bool isOwnFile(const std::optional<std::filesystem::path>& fileURL, const std::filesystem::path& target,
                SaveOperation operation) {
