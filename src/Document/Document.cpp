@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "Document/DocumentRegistry.hpp"
+#include "Document/DocumentUnits.hpp"
 #include "Document/RenderTier.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -15,7 +16,7 @@
 #include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Storage/DocumentLoader.hpp"
-#include "Storage/FileChangeObserver.hpp"
+#include "Storage/FileStore.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
@@ -26,6 +27,12 @@ std::atomic<std::int64_t> nextUntitledLogSequence{0};
 
 std::string untitledLogID() {
     return "untitled-" + std::to_string(++nextUntitledLogSequence);
+}
+
+// The writer of every document's saves unless one is given.
+const std::shared_ptr<FileStore>& sharedFileStore() {
+    static const std::shared_ptr<FileStore> store = std::make_shared<FileStore>();
+    return store;
 }
 
 }  // namespace
@@ -39,7 +46,13 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
     : services_(std::move(services)),
       path_(file ? std::optional(standardizedPath(*file)) : std::nullopt),
       documentID_(makeUUID()) {
+    std::optional<std::filesystem::path> draftDirectory;
+    if (services_.recoveryStore) draftDirectory = services_.recoveryStore->directory();
+    units_ = std::make_unique<DocumentUnits>(
+        *this, services_.clock ? *services_.clock : Clock::system(),
+        services_.fileStore ? services_.fileStore : sharedFileStore(), std::move(draftDirectory));
     model_.onChange = [this](DocumentModel&) {
+        if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();
         if (hooks_.stateChanged) hooks_.stateChanged(*this);
     };
@@ -53,7 +66,7 @@ Document::~Document() {
         reader_->onCopyText = nullptr;
         reader_->onResourceAccessDenied = nullptr;
     }
-    if (fileObserver_) fileObserver_->stop();
+    units_->disk().stop();
 }
 
 std::string Document::displayName() const {
@@ -193,6 +206,13 @@ void Document::applyRecoveryDraft(const RecoveryDraft& draft) {
         hooks_.applyRecoveryDraft(*this, draft);
         return;
     }
+    if (DraftScheduler* drafts = units_->drafts()) {
+        std::optional<ExternalIssue> notice = drafts->applyDraft(draft);
+        if (!notice) return;
+        setExternalIssue(std::move(*notice));
+        startRendering();
+        return;
+    }
     // The draft stays unresolved in its store and is offered again.
     AppLog::recovery.error("文档 doc=%{public}s %{private}s 草稿 %{public}s 无人套用，留待下次", logID(),
                            displayName(), draft.draftID);
@@ -200,6 +220,13 @@ void Document::applyRecoveryDraft(const RecoveryDraft& draft) {
 
 void Document::setRecoveryStore(std::shared_ptr<RecoveryStore> store) {
     services_.recoveryStore = std::move(store);
+    units_->setDraftDirectory(services_.recoveryStore
+                                  ? std::optional(services_.recoveryStore->directory())
+                                  : std::nullopt);
+}
+
+bool Document::canTakeRecoveryDraft(const RecoveryDraft& draft) const {
+    return !isReadOnly() && canTakeDraft(model_, draft);
 }
 
 bool Document::isReadOnly() const {
@@ -362,7 +389,7 @@ ConflictBarContent Document::barContent(const ExternalIssue& issue) {
 
 void Document::acceptExternalChange() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户接受外部修改，重新载入", logID(), displayName());
-    if (hooks_.reloadFromDisk) hooks_.reloadFromDisk(*this, "用户接受外部修改");
+    reloadFromDisk("用户接受外部修改");
 }
 
 void Document::resolveConflictByReloading() {
@@ -393,7 +420,7 @@ Task<void> Document::reloadDiscardingTask() {
     }
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择重新载入（丢弃本地修改）", logID(),
                           displayName());
-    if (hooks_.reloadFromDisk) hooks_.reloadFromDisk(*this, "用户重新载入");
+    reloadFromDisk("用户重新载入");
 }
 
 void Document::resolveConflictKeepingMine() {
@@ -413,12 +440,17 @@ void Document::sampleAgain() {
         hooks_.sampleAgain(*this);
         return;
     }
-    if (fileObserver_) fileObserver_->noteExternalEvent(FileChangeEvent::Kind::presenterDidChange);
+    units_->disk().sampleAgain();
 }
 
 void Document::retrySave() {
     clearExternalIssue({ExternalIssueKind::saveFailed});
-    if (hooks_.save) hooks_.save(*this);
+    if (hooks_.save) {
+        hooks_.save(*this);
+        return;
+    }
+    // The pipeline raises the notice again if it fails again.
+    units_->saving().retryFailedSave([](std::optional<SaveError>) {});
 }
 
 void Document::dismissRecovered() {
@@ -476,43 +508,29 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
     if (hooks_.stateChanged) hooks_.stateChanged(*this);
     if (host_) host_->documentTitleChanged();
     startObservingFile();
-    if (fileObserver_) sampleAgain();
+    if (isObservingFile()) sampleAgain();
 }
 
 // ---- the file watch ----
 
 void Document::startObservingFile() {
-    if (fileObserver_) fileObserver_->stop();
-    fileObserver_.reset();
+    units_->disk().stop();
     if (!path_ || !services_.observesFile) return;
-    std::weak_ptr<Document> weak = weak_from_this();
-    auto onEvent = [weak](const FileChangeEvent& event) {
-        if (auto document = weak.lock()) document->handleFileEvent(event);
-    };
-    auto onOutcome = [weak](const ContentStabilizer::Outcome& outcome) {
-        if (auto document = weak.lock()) document->handleDiskOutcome(outcome);
-    };
-    // The observer's own tracker follows moves: on Linux the document is no
-    // file presenter of its own. Construction never fails; a watch that
-    // cannot start reports an unreadable verdict.
-    fileObserver_ = std::make_unique<FileChangeObserver>(
-        *path_, true, std::move(onEvent), std::move(onOutcome),
-        services_.clock ? *services_.clock : Clock::system());
+    // The watch's observer has its own tracker, which follows moves: on Linux
+    // the document is no file presenter of its own. A watch that cannot
+    // start reports an unreadable verdict.
+    units_->disk().start(*path_);
     AppLog::document.info("文档 doc=%{public}s %{private}s 开始观察源文件（inotify + 跟踪器）基准=%{public}s",
                           logID(), displayName(),
                           model_.diskVersion() ? model_.diskVersion()->description() : std::string("nil"));
 }
 
-void Document::handleFileEvent(const FileChangeEvent& event) {
-    if (hooks_.fileEvent) hooks_.fileEvent(*this, event);
+bool Document::isObservingFile() const {
+    return units_->disk().isWatching();
 }
 
-void Document::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
-    if (hooks_.diskOutcome) {
-        hooks_.diskOutcome(*this, outcome);
-        return;
-    }
-    if (const auto* reason = outcome.unreadableReason()) observationFailed(*reason);
+ExternalChangePolicy Document::externalChangePolicy() const {
+    return services_.externalChangePolicy ? services_.externalChangePolicy() : ExternalChangePolicy::reload;
 }
 
 void Document::observationFailed(const ContentStabilizer::UnreadableReason& reason) {
@@ -528,32 +546,142 @@ bool Document::canSave() const {
 }
 
 void Document::save(SaveCompletion done) {
-    if (hooks_.save) hooks_.save(*this);
-    if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+    if (hooks_.save) {
+        // Replaced (tests): whoever set it answers nothing.
+        hooks_.save(*this);
+        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+        return;
+    }
+    if (!path_) {
+        saveAs(std::move(done));
+        return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    const bool command = !done;
+    units_->saving().save(*path_, SaveOperation::save,
+                          [weak, command, done = std::move(done)](std::optional<SaveError> error) {
+                              auto document = weak.lock();
+                              if (document && command) document->reportSaveError(error);
+                              if (done) done(std::move(error));
+                          });
 }
 
 bool Document::canSaveAs() const {
-    return !isClosing_ && !loaded_.failure.has_value();
+    return !isClosing_ && !loaded_.failure.has_value() && model_.isWritable();
 }
 
 void Document::saveAs(SaveCompletion done) {
-    if (hooks_.saveAs) hooks_.saveAs(*this);
-    if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+    if (hooks_.saveAs) {
+        hooks_.saveAs(*this);
+        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
+        return;
+    }
+    tasks_.spawn(saveAsTask(std::move(done)));
+}
+
+Task<void> Document::saveAsTask(SaveCompletion done) {
+    std::optional<std::filesystem::path> chosen;
+    if (host_) {
+        DocumentWindowHost::SaveRequest request;
+        request.name = displayName();
+        // An untitled document is proposed as a Markdown file.
+        if (!path_) request.name += ".md";
+        if (path_) request.folder = path_->parent_path();
+        Task<std::optional<std::filesystem::path>> choosing = host_->chooseSaveLocation(std::move(request));
+        try {
+            chosen = co_await std::move(choosing);
+        } catch (...) {
+            rethrowIfCancelled(std::current_exception());
+        }
+    }
+    if (!chosen) {
+        AppLog::document.info("文档 doc=%{public}s %{private}s 另存为已取消", logID(), displayName());
+        if (done) done(SaveError::notWritable(L10n::text("close.not_saved")));
+        co_return;
+    }
+    std::weak_ptr<Document> weak = weak_from_this();
+    const bool command = !done;
+    auto finished = [weak, command, done = std::move(done)](std::optional<SaveError> error) {
+        auto document = weak.lock();
+        if (document && command) document->reportSaveError(error);
+        if (done) done(std::move(error));
+    };
+    units_->saving().save(*chosen, SaveOperation::saveAs, std::move(finished));
+}
+
+void Document::reportSaveError(const std::optional<SaveError>& error) {
+    if (!error) return;
+    AppLog::document.error("文档 doc=%{public}s %{private}s 保存未完成：%{private}s", logID(), displayName(),
+                           error->description());
+    if (host_) host_->showSaveError(error->description());
 }
 
 bool Document::canRevert() const {
-    return !isClosing_ && path_.has_value() && isEdited();
+    return !isClosing_ && path_.has_value() && isEdited() && isObservingFile();
 }
 
 void Document::revert() {
+    // Asks before the unsaved text goes, then reads the file again.
     if (canRevert()) resolveConflictByReloading();
 }
 
 Task<void> Document::flushDraft() {
-    co_return;
+    DraftScheduler* drafts = units_->drafts();
+    if (!drafts) co_return;
+    // Holds the document while the flush runs.
+    std::shared_ptr<Document> self = shared_from_this();
+    co_await drafts->flush();
 }
 
-void Document::flushDraftAndWait() {}
+void Document::flushDraftAndWait() {
+    if (DraftScheduler* drafts = units_->drafts()) drafts->flushAndWait();
+}
+
+void Document::reloadFromDisk(std::string reason) {
+    if (hooks_.reloadFromDisk) {
+        hooks_.reloadFromDisk(*this, std::move(reason));
+        return;
+    }
+    if (!units_->disk().reloadFromDisk(reason))
+        AppLog::document.error("文档 doc=%{public}s %{private}s 未观察源文件，不能重新载入（%{public}s）",
+                               logID(), displayName(), reason);
+}
+
+void Document::adoptReload(LoadedDocument loaded) {
+    loaded_ = std::move(loaded);
+    model_.adopt(loaded_);
+    if (DraftScheduler* drafts = units_->drafts()) drafts->resolve(RecoveryDraft::Resolution::reloaded);
+    AppLog::document.info("文档 doc=%{public}s %{private}s 重新载入：%ld 字节 revision=%ld", logID(),
+                          displayName(), loaded_.byteCount, model_.sourceRevision());
+    // The reader keeps its reading position across a render of its document.
+    startRendering();
+    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+}
+
+void Document::takeLocation(const std::filesystem::path& path) {
+    path_ = standardizedPath(path);
+    if (reader_) reader_->setDocumentLocation(path_);
+    if (hooks_.fileChanged) hooks_.fileChanged(*this);
+    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    if (host_) host_->documentTitleChanged();
+}
+
+void Document::followMove(const std::filesystem::path& path) {
+    AppLog::document.info("文档 doc=%{public}s %{private}s 源文件已移动：%{private}s", logID(), displayName(),
+                          path.filename().string());
+    takeLocation(path);
+}
+
+void Document::didSave(const std::filesystem::path& target, SaveOperation operation) {
+    if (operation == SaveOperation::saveAs && standardizedPath(target) != path_) {
+        takeLocation(target);
+        startObservingFile();
+    } else if (operation == SaveOperation::saveAs && !isObservingFile()) {
+        startObservingFile();
+    }
+    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    if (host_) host_->documentTitleChanged();
+}
 
 void Document::showCloseFailure(std::string message) {
     showDismissableBanner(std::move(message), closeFailureBanner_);
@@ -567,8 +695,13 @@ void Document::close() {
                           displayName(), isEdited());
     isClosing_ = true;
     if (hooks_.closing) hooks_.closing(*this);
-    if (fileObserver_) fileObserver_->stop();
-    fileObserver_.reset();
+    if (DraftScheduler* drafts = units_->drafts()) {
+        drafts->beginClosing();
+        // At termination documents are not closed by the user: their drafts
+        // stay for the next launch.
+        if (!MainThread::isQuitting()) drafts->resolve(RecoveryDraft::Resolution::closed);
+    }
+    units_->disk().stop();
     tasks_.cancel();
     std::shared_ptr<Document> self = shared_from_this();
     if (hooks_.closed) hooks_.closed(*this);

@@ -15,6 +15,7 @@
 #include "Document/NoticeContent.hpp"
 #include "Document/Saving/SaveDecision.hpp"
 #include "Model/DocumentModel.hpp"
+#include "Model/DocumentPreferences.hpp"
 #include "Model/LoadedDocument.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
@@ -30,7 +31,8 @@
 
 namespace larkspin {
 
-class FileChangeObserver;
+class DocumentUnits;
+class FileStore;
 class PasteboardService;
 class ReaderViewController;
 
@@ -58,10 +60,16 @@ public:
         bool observesFile = true;
         // Copies from the page go here; none drops them.
         const PasteboardService* pasteboard = nullptr;
+        // The writer of saves; a process-wide one when null.
+        std::shared_ptr<FileStore> fileStore;
+        // The preference "document.externalChangePolicy"; "reload" when null.
+        std::function<ExternalChangePolicy()> externalChangePolicy;
     };
 
-    // The seams to the units around the document. Each is called on the main
-    // thread with the document; each may be empty.
+    // The seams to what lies around the document. Each is called on the main
+    // thread with the document; each may be empty. The reload, save, save
+    // as, sample-again and draft hooks, when set, replace what the document's
+    // own units do (tests).
     struct Hooks {
         // Makes the document's tab page, which attaches itself.
         std::function<void(Document&)> makeWindow;
@@ -75,10 +83,6 @@ public:
         // Samples the file again; without it the file watch's stabiliser is
         // signalled directly.
         std::function<void(Document&)> sampleAgain;
-        // The file watch's events and verdicts (the disk unit). Without a
-        // verdict hook, an unreadable verdict raises the unreadable notice.
-        std::function<void(Document&, const FileChangeEvent&)> fileEvent;
-        std::function<void(Document&, const ContentStabilizer::Outcome&)> diskOutcome;
         // Applies a recovery draft (the drafts unit).
         std::function<void(Document&, const RecoveryDraft&)> applyRecoveryDraft;
         // The document closes: its draft is resolved (the drafts unit).
@@ -181,7 +185,8 @@ public:
 
     // ---- the file watch ----
     void startObservingFile();
-    FileChangeObserver* fileObserver() const { return fileObserver_.get(); }
+    bool isObservingFile() const;
+    ExternalChangePolicy externalChangePolicy() const;
     // The watch could not be started (the disk unit recognises it): the
     // document stays open and shows the unreadable notice.
     void observationFailed(const ContentStabilizer::UnreadableReason& reason);
@@ -207,6 +212,19 @@ public:
     // Tells the user, on the page, why the document stays open.
     void showCloseFailure(std::string message);
 
+    // ---- for its units ----
+    DocumentUnits& units() { return *units_; }
+    // Reads the file again (the conflict's and the revert's reload).
+    void reloadFromDisk(std::string reason);
+    // A reload read the file afresh: adopted, the draft resolved, rendered
+    // again keeping the reading position.
+    void adoptReload(LoadedDocument loaded);
+    // The file moved to `path` (the watch follows it by itself).
+    void followMove(const std::filesystem::path& path);
+    // A save wrote `target`; a save as moves the document there.
+    void didSave(const std::filesystem::path& target, SaveOperation operation);
+    bool canTakeRecoveryDraft(const RecoveryDraft& draft) const override;
+
     // ---- closing ----
     void close();
     bool isClosing() const { return isClosing_; }
@@ -217,8 +235,9 @@ private:
     void presentExternalIssue();
     void renderDidComplete(const std::vector<BridgeHeading>& headings);
     void showDismissableBanner(std::string message, std::uint64_t& slot);
-    void handleFileEvent(const FileChangeEvent& event);
-    void handleDiskOutcome(const ContentStabilizer::Outcome& outcome);
+    void takeLocation(const std::filesystem::path& path);
+    void reportSaveError(const std::optional<SaveError>& error);
+    Task<void> saveAsTask(SaveCompletion done);
     Task<void> scrollTask(std::string fragment);
     Task<void> reloadDiscardingTask();
     Task<void> relocateTask();
@@ -243,9 +262,9 @@ private:
     std::optional<std::string> pendingFragment_;
     DocumentWindowHost* host_ = nullptr;
     std::shared_ptr<ReaderViewController> reader_;
-    std::unique_ptr<FileChangeObserver> fileObserver_;
     std::optional<ExternalIssue> externalIssue_;
     bool isClosing_ = false;
+    std::unique_ptr<DocumentUnits> units_;  // after what its clients read
     TaskScope tasks_;  // last: the document's tasks end first
 };
 

@@ -47,6 +47,21 @@ public:
     virtual Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) = 0;
     // Asks once before unsaved text is thrown away; true to go on.
     virtual Task<bool> confirmDiscard(OpenConfirmation::Question question) = 0;
+
+    // What the save panel is asked with.
+    struct SaveRequest {
+        std::string name;                                 // the proposed file name
+        std::optional<std::filesystem::path> folder;      // the current file's folder
+    };
+    // The save panel: the file chosen, or none when cancelled (and without a
+    // window to ask in).
+    virtual Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request);
+    // Tells the user why a Save or Save As did not end saved.
+    virtual void showSaveError(std::string message) { (void)message; }
 };
+
+inline Task<std::optional<std::filesystem::path>> DocumentWindowHost::chooseSaveLocation(SaveRequest) {
+    co_return std::nullopt;
+}
 
 }  // namespace larkspin

@@ -25,6 +25,20 @@ AppAction findAction(std::string_view name, std::int64_t tag,
     return action;
 }
 
+AppAction fileAction(std::string_view name, WindowActionHandlers::FileCommand command) {
+    AppAction action;
+    action.name = name;
+    auto shared = std::make_shared<const WindowActionHandlers::FileCommand>(std::move(command));
+    action.activate = [shared](const AppAction::Target&) {
+        if (shared->perform && shared->canPerform && shared->canPerform()) shared->perform();
+    };
+    action.validate = [shared](const AppAction::Target&) {
+        return MenuItemValidation{shared->perform && shared->canPerform && shared->canPerform(),
+                                  std::nullopt};
+    };
+    return action;
+}
+
 }  // namespace
 
 ActionTable make(WindowActionHandlers handlers) {
@@ -43,6 +57,9 @@ ActionTable make(WindowActionHandlers handlers) {
     actions.push_back(findAction(findNext, FindPanelTag::next, shared));
     actions.push_back(findAction(findPrevious, FindPanelTag::previous, shared));
     actions.push_back(findAction(useSelectionForFind, FindPanelTag::setFindString, shared));
+    actions.push_back(fileAction(save, shared->save));
+    actions.push_back(fileAction(saveAs, shared->saveAs));
+    actions.push_back(fileAction(revert, shared->revert));
     return ActionTable(std::move(actions));
 }
 
@@ -53,6 +70,8 @@ const std::vector<Shortcut>& shortcuts() {
         {"win.find-next", {"<Control>g"}},
         {"win.find-previous", {"<Shift><Control>g"}},
         {"win.use-selection-for-find", {"<Control>e"}},
+        {"win.save", {"<Control>s"}},
+        {"win.save-as", {"<Shift><Control>s"}},
     };
     return table;
 }

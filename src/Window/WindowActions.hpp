@@ -21,6 +21,14 @@ struct WindowActionHandlers {
     std::function<void(FindRoute route, std::int64_t tag)> find;
     std::function<DocumentMode()> mode;
     std::function<bool()> hasEditor;
+    // The document's file commands and whether each can run now.
+    struct FileCommand {
+        std::function<void()> perform;
+        std::function<bool()> canPerform;
+    };
+    FileCommand save;
+    FileCommand saveAs;
+    FileCommand revert;
 };
 
 // The window actions of a document page ("win." actions of the selected page),
@@ -32,6 +40,9 @@ inline constexpr std::string_view showFindBar = "show-find-bar";
 inline constexpr std::string_view findNext = "find-next";
 inline constexpr std::string_view findPrevious = "find-previous";
 inline constexpr std::string_view useSelectionForFind = "use-selection-for-find";
+inline constexpr std::string_view save = "save";
+inline constexpr std::string_view saveAs = "save-as";
+inline constexpr std::string_view revert = "revert";
 
 ActionTable make(WindowActionHandlers handlers);
 

@@ -4,7 +4,9 @@
 
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Text/Sha256.hpp"
+#include "Document/Drafts/DraftScheduler.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
+#include "Storage/DocumentLoader.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
@@ -102,7 +104,7 @@ TEST(Document, AFileIsReadOffTheMainThreadAndAdoptedOnce) {
     test::runTask(Document::read(missing));
     ASSERT_TRUE(missing->loaded().failure);
     EXPECT_TRUE(missing->isReadOnly());
-    EXPECT_EQ(missing->fileObserver(), nullptr);
+    EXPECT_FALSE(missing->isObservingFile());
 }
 
 TEST(Document, IssuesShowWhenTheWindowComesAndClearByKind) {
@@ -254,6 +256,96 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     EXPECT_EQ(document->path(), moved);
     EXPECT_TRUE(document->externalIssue());
     document->detachWindow(host);
+}
+
+}  // namespace
+}  // namespace larkspin
+
+namespace larkspin {
+namespace {
+
+// A document over a real file with its own units: a draft folder, a watch off.
+struct Wired {
+    test::TempDir dir;
+    std::filesystem::path file;
+    std::shared_ptr<RecoveryStore> store;
+    std::shared_ptr<Document> document;
+
+    explicit Wired(const std::string& text) {
+        file = dir.write("notes.md", text);
+        store = std::make_shared<RecoveryStore>(dir / "drafts");
+        Document::Services services;
+        services.observesFile = false;
+        services.recoveryStore = store;
+        document = Document::create(services, file);
+        test::runTask(Document::read(document));
+    }
+    std::vector<RecoveryDraft> drafts() const { return RecoveryStore::allDrafts(dir / "drafts"); }
+    std::string onDisk() const { return test::readFile(file); }
+    bool resolved() const {
+        const auto all = drafts();
+        return all.size() == 1 && !all[0].content;
+    }
+};
+
+TEST(DocumentWiring, SaveWritesTheFileAndResolvesTheDraftACloseFlushesThenResolves) {
+    struct Case {
+        const char* name;
+        bool save;  // else the document closes unsaved
+    };
+    for (const Case& c : {Case{"saved", true}, Case{"closed", false}}) {
+        SCOPED_TRACE(c.name);
+        Wired wired("# Old\n");
+        wired.document->model().replaceAll("# New\n");
+        ASSERT_TRUE(wired.document->isEdited());
+        test::runTask(wired.document->flushDraft());
+        ASSERT_EQ(wired.drafts().size(), 1u) << "the flush wrote the draft at once";
+        EXPECT_TRUE(wired.drafts()[0].content);
+
+        if (c.save) {
+            std::optional<std::optional<SaveError>> answer;
+            wired.document->save([&](std::optional<SaveError> error) { answer = std::move(error); });
+            ASSERT_TRUE(test::runMainLoopUntil([&] { return answer.has_value(); }));
+            EXPECT_FALSE(*answer);
+            EXPECT_EQ(wired.onDisk(), "# New\n");
+            EXPECT_FALSE(wired.document->isEdited());
+        } else {
+            wired.document->close();
+            EXPECT_EQ(wired.onDisk(), "# Old\n") << "closing never writes the file";
+        }
+        EXPECT_TRUE(test::runMainLoopUntil([&] { return wired.resolved(); })) << "resolved";
+    }
+}
+
+TEST(DocumentWiring, AReloadAdoptsTheTextResolvesTheDraftAndRendersAgain) {
+    Wired wired("# One\n");
+    FakeHost host;
+    wired.document->attachWindow(host);
+    wired.document->model().replaceAll("# Mine\n");
+    test::runTask(wired.document->flushDraft());
+    wired.document->adoptReload(DocumentLoader::load(std::string("# Two\n")));
+    EXPECT_EQ(wired.document->model().sourceText(), "# Two\n");
+    EXPECT_FALSE(wired.document->isEdited());
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return wired.resolved(); }));
+    wired.document->detachWindow(host);
+}
+
+TEST(DocumentWiring, CommandsFollowTheDocumentsState) {
+    Wired wired("# A\n");
+    EXPECT_TRUE(wired.document->canSave());
+    EXPECT_TRUE(wired.document->canSaveAs());
+    EXPECT_FALSE(wired.document->canRevert()) << "nothing to revert";
+    wired.document->model().replaceAll("# B\n");
+    EXPECT_FALSE(wired.document->canRevert()) << "no watch to read the file again with";
+
+    // A save as without a window to ask in saves nothing and says so.
+    std::optional<std::optional<SaveError>> answer;
+    wired.document->saveAs([&](std::optional<SaveError> error) { answer = std::move(error); });
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return answer.has_value(); }));
+    EXPECT_TRUE(*answer);
+    EXPECT_EQ(wired.onDisk(), "# A\n");
+    wired.document->close();
+    EXPECT_FALSE(wired.document->canSave());
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ std::string SaveError::description() const {
     return message;
 }
 
-// standardizedPath: the registry's (DocumentRegistry.cpp), one definition for
-// the whole program.
+// standardizedPath: one definition for the layer, beside the registry's
+// identity (DocumentRegistry.cpp), so that saves and the registry agree.
 
 bool isOwnFile(const std::optional<std::filesystem::path>& fileURL, const std::filesystem::path& target,
                SaveOperation operation) {

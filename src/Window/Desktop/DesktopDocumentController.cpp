@@ -10,6 +10,7 @@
 #include "Document/Drafts/DraftScheduler.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/WorkerPool.hpp"
+#include "Model/DocumentPreferences.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
@@ -117,6 +118,8 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
     services.sandboxed = dependencies_.sandboxed.value_or(false);
     services.observesFile = dependencies_.observesFiles;
     services.pasteboard = dependencies_.environment.pasteboard;
+    UserDefaults* defaults = dependencies_.defaults;
+    services.externalChangePolicy = [defaults] { return DocumentPreferences(*defaults).externalChangePolicy(); };
     auto document = Document::create(std::move(services), std::move(path));
 
     Weak weak = weak_from_this();

@@ -15,8 +15,10 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Window/Desktop/DiscardConfirmation.hpp"
+#include "Window/Desktop/SaveFileChooser.hpp"
 #include "Window/Desktop/SourceFileChooser.hpp"
 #include "Window/WindowActions.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 
@@ -60,6 +62,9 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     handlers.find = [this](FindRoute route, std::int64_t) { find(route); };
     handlers.mode = [this] { return container_.mode(); };
     handlers.hasEditor = [this] { return container_.editorView() != nullptr; };
+    handlers.save = {[this] { document_->save(); }, [this] { return document_->canSave(); }};
+    handlers.saveAs = {[this] { document_->saveAs(); }, [this] { return document_->canSaveAs(); }};
+    handlers.revert = {[this] { document_->revert(); }, [this] { return document_->canRevert(); }};
     actions_ = WindowActions::make(std::move(handlers));
 
     outline_.onSelectHeading = [this](const BridgeHeading& heading) {
@@ -129,6 +134,10 @@ void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings)
 void DocumentPage::documentTitleChanged() {
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     if (!view) return;
+    // Save and Revert follow the edited state.
+    if (GtkRoot* root = gtk_widget_get_root(root_.get())) {
+        if (TabGroupWindow* group = TabGroupWindow::of(GTK_WINDOW(root))) group->refreshActions();
+    }
     if (AdwTabPage* page = adw_tab_view_get_page(view, root_.get())) {
         const std::string name = title();
         adw_tab_page_set_title(page, name.c_str());
@@ -158,6 +167,19 @@ Task<std::optional<std::filesystem::path>> DocumentPage::chooseSourceFile(Source
 Task<bool> DocumentPage::confirmDiscard(OpenConfirmation::Question question) {
     if (dialogs_.confirmDiscard) return dialogs_.confirmDiscard(root_.get(), std::move(question));
     return DiscardConfirmation::ask(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(question));
+}
+
+Task<std::optional<std::filesystem::path>> DocumentPage::chooseSaveLocation(SaveRequest request) {
+    if (dialogs_.chooseSaveLocation) return dialogs_.chooseSaveLocation(root_.get(), std::move(request));
+    return SaveFileChooser::choose(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(request));
+}
+
+void DocumentPage::showSaveError(std::string message) {
+    if (dialogs_.showSaveError) {
+        dialogs_.showSaveError(root_.get(), std::move(message));
+        return;
+    }
+    SaveFileChooser::showError(GTK_WINDOW(gtk_widget_get_root(root_.get())), message);
 }
 
 void DocumentPage::requestClose(std::function<void(bool)> done) {

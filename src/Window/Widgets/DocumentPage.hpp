@@ -51,6 +51,9 @@ public:
         std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SourceRequest)>
             chooseSourceFile;
         std::function<Task<bool>(GtkWidget* page, OpenConfirmation::Question)> confirmDiscard;
+        std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SaveRequest)>
+            chooseSaveLocation;
+        std::function<void(GtkWidget* page, std::string message)> showSaveError;
     };
 
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderViewController> reader,
@@ -95,6 +98,8 @@ public:
     void present() override;
     Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override;
     Task<bool> confirmDiscard(OpenConfirmation::Question question) override;
+    Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) override;
+    void showSaveError(std::string message) override;
 
     // The tab is being closed: `done(true)` closes it, `done(false)` keeps it.
     // Asks `onCloseRequest` when set, else closes.

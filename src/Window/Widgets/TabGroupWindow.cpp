@@ -336,6 +336,10 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
     }
 }
 
+void TabGroupWindow::refreshActions() {
+    if (binding_) binding_->refresh();
+}
+
 gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer) {
     GtkWidget* child = adw_tab_page_get_child(tab);
     DocumentPage* page = pageOf(child);

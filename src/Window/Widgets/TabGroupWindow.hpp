@@ -69,6 +69,8 @@ public:
     // Adds a page at the end, selected when `select`.
     AdwTabPage* add(std::unique_ptr<DocumentPage> page, bool select = true);
     DocumentPage* selectedPage() const;
+    // Asks the bound page's actions again whether they are enabled.
+    void refreshActions();
     std::vector<DocumentPage*> pages() const;
     // Moves `page` into `target` at `position` (as a tab dragged between
     // windows).
