@@ -293,10 +293,14 @@ TEST_F(LarkspinProgram, ADraftLeftByAKilledInstanceComesBackAndQuittingAsksAbout
     ASSERT_TRUE(program_->waitForOutput("启动恢复完成：1 份文档", bound)) << program_->output();
     EXPECT_TRUE(activateAppAction("quit")) << program_->output();
     EXPECT_TRUE(program_->waitForOutput("关闭前询问：doc.md", bound)) << program_->output();
-    // Still there, unanswered; ended from outside, the draft stays for next time.
+    // Still there, unanswered, when it is ended from outside.
     EXPECT_FALSE(program_->waitForExit(0ms).has_value());
     terminate();
-    EXPECT_FALSE(fs::is_empty(folder / "Recovery"));
+    // Ended without closing its document: the draft is still unresolved and
+    // comes back again.
+    program_ = start({folder / "doc.md"}, false);
+    EXPECT_TRUE(program_->waitForOutput("启动恢复完成：1 份文档", bound)) << program_->output();
+    terminate();
 }
 
 TEST_F(LarkspinProgram, RestoresTwoGroupWindowsFromTheSessionExactlyAsSaved) {
