@@ -321,11 +321,16 @@ TEST_F(LarkspinProgram, RestoresTwoGroupWindowsFromTheSessionExactlyAsSaved) {
          {{{"width", 900}, {"height", 700},
            {"tabs", {tab(0, 1, 0, false), tab(1, 1, 1, true), tab(2, 1, 2, false)}}},
           {{"width", 1000}, {"height", 640}, {"tabs", {tab(3, 2, 0, true), tab(4, 2, 1, false)}}}}}};
+    // A file gone since is left out, and nothing else changes.
+    nlohmann::json given = saved;
+    paths.push_back(home_ / "docs" / "gone.md");
+    given["groups"][1]["tabs"].push_back(tab(5, 2, 2, false));
     fs::create_directories(sessionFile().parent_path());
-    std::ofstream(sessionFile()) << saved.dump();
+    std::ofstream(sessionFile()) << given.dump();
 
     program_ = start({}, true);
-    ASSERT_TRUE(program_->waitForOutput("会话已恢复：2 个窗口，5 份文档", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("会话已恢复：2 个窗口，5 份文档，1 个文件已不在", bound))
+        << program_->output();
     for (const char* name : {"two.md", "four.md"}) {
         EXPECT_TRUE(program_->waitForOutput(rendered(name, 1), bound)) << name << program_->output();
     }
