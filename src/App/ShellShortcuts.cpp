@@ -13,6 +13,8 @@ const std::vector<Entry>& applicationShortcuts() {
     static const std::vector<Entry> table{
         {"app.open", {"<Control>o"}},
         {"app.close", {"<Control>w"}},
+        {"app.save", {"<Control>s"}},
+        {"app.save-as", {"<Shift><Control>s"}},
         {"app.quit", {"<Control>q"}},
         {"app.settings", {"<Control>comma"}},
         {"app.help", {"F1"}},

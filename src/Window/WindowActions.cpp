@@ -70,8 +70,6 @@ const std::vector<Shortcut>& shortcuts() {
         {"win.find-next", {"<Control>g"}},
         {"win.find-previous", {"<Shift><Control>g"}},
         {"win.use-selection-for-find", {"<Control>e"}},
-        {"win.save", {"<Control>s"}},
-        {"win.save-as", {"<Shift><Control>s"}},
     };
     return table;
 }
