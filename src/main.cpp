@@ -1,13 +1,17 @@
 #include <glib.h>
 
 #include "App/BuildInfo.hpp"
+#include "App/ApplicationServices.hpp"
 #include "App/Desktop/LarkspinApplication.hpp"
-#include "App/PlaceholderDocuments.hpp"
+#include "App/Desktop/ProgramDocuments.hpp"
+#include "Platform/Async/Clock.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
 
 int main(int argc, char** argv) {
     using namespace larkspin;
@@ -21,10 +25,30 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     {
-        LarkspinApplication application([](ApplicationServices&, GtkApplication*) {
-            // Until the program's documents exist, a stand-in that opens none.
-            auto placeholder = std::make_shared<PlaceholderDocuments>();
-            return LarkspinApplication::Documents{placeholder, placeholder};
+        LarkspinApplication application([](ApplicationServices& services, GtkApplication* app) {
+            DesktopDocumentController::Dependencies dependencies;
+            dependencies.environment = services.readerEnvironment();
+            dependencies.defaults = &UserDefaults::standard();
+            dependencies.clock = &Clock::system();
+            dependencies.recoveryStore = services.recoveryStore();
+            dependencies.application = app;
+            auto controller = DesktopDocumentController::create(std::move(dependencies));
+            auto shell = std::make_shared<ProgramDocuments>(controller, app);
+            // Pages coming, going or selected change what the menus offer,
+            // besides the session (the services' hook, which it keeps).
+            auto& sessionChanged = TabGroupWindow::onSessionChanged();
+            sessionChanged = [previous = sessionChanged, weak = std::weak_ptr(shell)] {
+                if (previous) previous();
+                if (auto documents = weak.lock()) documents->noteChanged();
+            };
+            LarkspinApplication::Documents documents;
+            documents.controller = controller;
+            documents.shell = shell;
+            documents.placePage = [weak = std::weak_ptr(controller)](
+                                      OpenedDocument& document, TabGroupWindow& group, bool select) {
+                if (auto alive = weak.lock()) alive->placePage(document, group, select);
+            };
+            return documents;
         });
         status = application.run(argc, argv);
     }

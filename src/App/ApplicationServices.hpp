@@ -63,6 +63,8 @@ public:
     DocumentPreferences& documentPreferences() const { return *documentPreferences_; }
     // Null unless `Options::keepSession`.
     SessionStore* sessionStore() const { return sessionStore_.get(); }
+    // The session store's queue (its reads and writes); null with it.
+    const std::shared_ptr<SerialExecutor>& sessionQueue() const { return sessionQueue_; }
 
 private:
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles_;

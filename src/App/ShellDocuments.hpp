@@ -13,8 +13,8 @@ namespace larkspin {
 enum class DocumentCommand { close, save, saveAs, revert, copy, selectAll };
 
 // What the application shell needs of the open documents beyond opening them
-// (which goes through `DocumentController`). The document layer implements it;
-// until it does, `PlaceholderDocuments` stands in. Main thread.
+// (which goes through `DocumentController`). `ProgramDocuments` implements it
+// over the program's document controller. Main thread.
 class ShellDocuments {
 public:
     virtual ~ShellDocuments() = default;
@@ -25,6 +25,9 @@ public:
     // from what was last saved; returns how many were flushed. Synchronous as
     // far as the shell is concerned (it may be the last thing before exit).
     virtual std::size_t flushDraftsNow() = 0;
+    // At termination, after MainThread::beginQuitting(): writes every
+    // pending draft and waits until they are on disk.
+    virtual void flushEveryDraftAndWait() = 0;
     // Asks about unsaved documents before quitting; calls `done` once with
     // true when quitting may go on (documents reviewed, saved or discarded),
     // false when the user cancelled. May answer before returning.

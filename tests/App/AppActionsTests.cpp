@@ -19,6 +19,7 @@ public:
 
     std::size_t documentCount() const override { return 0; }
     std::size_t flushDraftsNow() override { return 0; }
+    void flushEveryDraftAndWait() override {}
     void reviewBeforeQuit(std::function<void(bool)> done) override { done(true); }
     bool canPerform(DocumentCommand command) const override { return allowed.contains(command); }
     void perform(DocumentCommand command) override { performed.push_back(command); }

@@ -4,7 +4,11 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <system_error>
@@ -22,8 +26,11 @@
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/Desktop/FontChooserPanel.hpp"
 #include "Appearance/TypographyController.hpp"
+#include "Document/DocumentRegistry.hpp"
 #include "Document/RecoveryLaunch.hpp"
 #include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Glib/ActionMapBinding.hpp"
@@ -33,6 +40,7 @@
 #include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Storage/ContainerMigration.hpp"
 #include "Window/FindRouting.hpp"
+#include "Window/SessionPlanner.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -164,6 +172,11 @@ void LarkspinApplication::startup() {
     }
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
     documents_.shell->setChangeHandler([this] { refreshActions(); });
+    // The kept session's windows come back beside what the command line opens.
+    if (services_->sessionStore() && documents_.placePage) {
+        restoringSession_ = true;
+        tasks_.spawn(restoreSession(hold()));
+    }
 
     steps.installMenus = [this] { installMenus(); };
     steps.schedulePrewarm = [this] { services_->startPrewarming(); };
@@ -193,7 +206,103 @@ Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
     launchHold.release();
 }
 
+Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
+    try {
+        co_await layOutSession();
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        ShellLog::shell.error("会话恢复失败");
+    }
+    restoringSession_ = false;
+    // An activation during the restore is answered now that its windows are there.
+    if (activateAfterRestore_) {
+        activateAfterRestore_ = false;
+        activate();
+    }
+    sessionHold.release();
+}
+
+Task<void> LarkspinApplication::layOutSession() {
+    const std::filesystem::path folder = services_->sessionStore()->file().parent_path();
+    SessionSnapshot snapshot;
+    try {
+        snapshot = co_await SessionStore::load(folder, services_->sessionQueue());
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        ShellLog::shell.error("会话读取失败：%{public}s", std::string(error.what()));
+    }
+    if (snapshot.empty()) co_return;
+    // Which files are still there is asked off the main thread.
+    auto check = [paths = SessionPlanner::paths(snapshot)] {
+        std::set<std::string> existing;
+        for (const auto& path : paths) {
+            std::error_code error;
+            if (std::filesystem::is_regular_file(path, error)) existing.insert(path);
+        }
+        return existing;
+    };
+    const std::set<std::string> existing = co_await runOn(WorkerPool::shared(), std::move(check));
+
+    // Files open already come back as they are; files being opened are the
+    // command line's.
+    const std::set<std::string> alreadyOpen(pendingOpens_.begin(), pendingOpens_.end());
+    const SessionPlan plan = SessionPlanner::plan(snapshot, existing, alreadyOpen);
+
+    // Every document is read first; then each window is laid out in full and
+    // shown once: its pages in order, its selection, its size.
+    struct Opening {
+        std::shared_ptr<OpenedDocument> document;
+        bool selected = false;
+    };
+    std::vector<std::vector<Opening>> groups;
+    std::size_t count = 0;
+    for (const PlannedGroup& planned : plan.groups) {
+        std::vector<Opening> pages;
+        for (std::size_t index = 0; index < planned.paths.size(); ++index) {
+            const std::string path = planned.paths[index];
+            if (pendingOpens_.contains(path)) continue;
+            DocumentController::Opened opened;
+            try {
+                opened = co_await documents_.controller->openDocument(path, false);
+            } catch (const std::exception& error) {
+                rethrowIfCancelled(std::current_exception());
+                AppLog::document.error("会话恢复：打开 %{private}s 失败：%{private}s",
+                                       std::filesystem::path(path).filename().string(),
+                                       std::string(error.what()));
+                continue;
+            }
+            // Opened meanwhile by the command line or the draft restore: its
+            // page is theirs.
+            if (!opened.document || opened.alreadyOpen) continue;
+            pages.push_back(Opening{opened.document, index == planned.selected});
+        }
+        groups.push_back(std::move(pages));
+    }
+    std::size_t windows = 0;
+    for (std::size_t index = 0; index < groups.size(); ++index) {
+        std::vector<Opening>& pages = groups[index];
+        if (pages.empty()) continue;
+        const bool anySelected =
+            std::any_of(pages.begin(), pages.end(), [](const Opening& page) { return page.selected; });
+        if (!anySelected) pages.front().selected = true;
+        const PlannedGroup& planned = plan.groups[index];
+        TabGroupWindow& group = TabGroupWindow::create(GTK_APPLICATION(application_.get()));
+        gtk_window_set_default_size(group.window(), static_cast<int>(planned.width),
+                                    static_cast<int>(planned.height));
+        for (const Opening& page : pages) documents_.placePage(*page.document, group, page.selected);
+        gtk_window_present(group.window());
+        ++windows;
+        count += pages.size();
+    }
+    ShellLog::shell.info("会话已恢复：%ld 个窗口，%ld 份文档，%ld 个文件已不在", static_cast<long>(windows),
+                         static_cast<long>(count), static_cast<long>(plan.missing.size()));
+}
+
 void LarkspinApplication::activate() {
+    if (restoringSession_) {
+        activateAfterRestore_ = true;
+        return;
+    }
     // Never an untitled document: a window of ours, or the open dialog.
     if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(application_.get()))) {
         gtk_window_present(window);
@@ -246,6 +355,19 @@ void LarkspinApplication::terminate(const char* reason) {
     if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
 }
 
+void LarkspinApplication::endNow(const char* reason) {
+    // The documents stay open: closing one resolves its draft, and the
+    // unsaved text must come back at the next launch.
+    terminate(reason);
+    MainThread::beginQuitting();
+    if (documents_.shell) documents_.shell->flushEveryDraftAndWait();
+    SerialExecutor::finishAll();
+    ShellLog::shell.info("%{public}s：草稿与会话已写入，结束", reason);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(0);
+}
+
 void LarkspinApplication::flushDrafts(const char* reason) {
     if (!documents_.shell || documents_.shell->documentCount() == 0) return;
     const std::size_t flushed = documents_.shell->flushDraftsNow();
@@ -293,6 +415,8 @@ void LarkspinApplication::scheduleActivityCheck() {
                  item; item = item->next) {
                 if (gtk_window_is_active(GTK_WINDOW(item->data))) anyActive = true;
             }
+            // The key document may have changed with the active window.
+            self->refreshActions();
             if (self->activity_.update(anyActive, static_cast<bool>(self->openDialog_))) {
                 self->flushDrafts("失活");
             }
@@ -455,6 +579,13 @@ void LarkspinApplication::openPath(std::filesystem::path path) {
 }
 
 Task<void> LarkspinApplication::openChecked(std::filesystem::path path, Hold openHold) {
+    // Known as being opened until this ends, however it ends.
+    struct Pending {
+        std::multiset<std::string>& opens;
+        std::multiset<std::string>::iterator entry;
+        ~Pending() { opens.erase(entry); }
+    };
+    const Pending pending{pendingOpens_, pendingOpens_.insert(standardizedPath(path).string())};
     // Whether the file is there is asked off the main thread.
     auto check = [path] {
         std::error_code error;
@@ -538,16 +669,11 @@ void LarkspinApplication::onShutdown(GApplication*, gpointer self) {
 }
 
 void LarkspinApplication::onQueryEnd(GtkApplication*, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    self->terminate("会话结束");
-    g_application_quit(G_APPLICATION(self->application_.get()));
+    static_cast<LarkspinApplication*>(data)->endNow("会话结束");
 }
 
 gboolean LarkspinApplication::onTerminationSignal(gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    self->terminate("信号");
-    g_application_quit(G_APPLICATION(self->application_.get()));
-    return G_SOURCE_CONTINUE;
+    static_cast<LarkspinApplication*>(data)->endNow("信号");
 }
 
 void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpointer data) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ class AppUpdater;
 class UpdateShell;
 class SettingsModel;
 class SettingsWindowController;
+class TabGroupWindow;
 
 namespace ShellLog {
 inline constexpr Logger shell{"shell"};
@@ -54,6 +56,10 @@ public:
     struct Documents {
         std::shared_ptr<DocumentController> controller;
         std::shared_ptr<ShellDocuments> shell;
+        // Makes the page of a document opened without display at the end of
+        // a group window, selected or not, presenting nothing (the session
+        // restore lays each window out in full before showing it).
+        std::function<void(OpenedDocument&, TabGroupWindow&, bool select)> placePage;
     };
     // Makes the documents once the application's services exist.
     using DocumentsFactory = std::function<Documents(ApplicationServices&, GtkApplication*)>;
@@ -90,12 +96,15 @@ private:
     void openPath(std::filesystem::path path);
     Task<void> openChecked(std::filesystem::path path, Hold hold);
     Task<void> restoreDrafts(Hold hold);
+    Task<void> restoreSession(Hold hold);
+    Task<void> layOutSession();
     Task<void> openHelp();
     void showAbout();
     void showError(const std::string& message);
 
     void requestQuit();
     void terminate(const char* reason);
+    [[noreturn]] void endNow(const char* reason);
     void flushDrafts(const char* reason);
     std::vector<ShellWindow> windows(GtkWindow* except = nullptr) const;
     void scheduleQuitCheck();
@@ -134,10 +143,15 @@ private:
     GtkRecentManager* recent_ = nullptr;
     gulong recentHandler_ = 0;
     GObjectPtr<GtkNativeDialog> openDialog_;
+    // The files being checked and opened (standardised): the session
+    // restore leaves them to their open.
+    std::multiset<std::string> pendingOpens_;
     ActivityTracker activity_;
     bool firstWindowShown_ = false;
     bool terminating_ = false;
     bool reviewing_ = false;
+    bool restoringSession_ = false;
+    bool activateAfterRestore_ = false;
     guint quitCheck_ = 0;
     guint activityCheck_ = 0;
     std::vector<guint> signalSources_;

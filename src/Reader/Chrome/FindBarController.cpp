@@ -147,9 +147,10 @@ Task<void> FindBarController::perform(Request request, std::int64_t serial) {
         co_return;
     }
     if (serial != requestSerial_) co_return;  // a newer request was sent
-    if (request.kind == Request::Kind::find &&
-        state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) {
-        view_->shake();
+    if (request.kind == Request::Kind::find) {
+        AppLog::actions.debug("查找结果：%ld 处，当前第 %ld 处", static_cast<long>(reply.matchCount),
+                              static_cast<long>(reply.activeIndex));
+        if (state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) view_->shake();
     }
     view_->render(state_);
 }

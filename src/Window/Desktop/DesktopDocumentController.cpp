@@ -197,6 +197,13 @@ TabGroupWindow* DesktopDocumentController::frontmostGroup() const {
     return groups.empty() ? nullptr : groups.back();
 }
 
+void DesktopDocumentController::placePage(OpenedDocument& document, TabGroupWindow& group,
+                                          bool select) {
+    placement_ = Placement{&group, select};
+    document.makeWindowControllers();
+    placement_.reset();
+}
+
 void DesktopDocumentController::makeWindow(Document& document) {
     const ReaderEnvironment& environment = dependencies_.environment;
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
@@ -220,6 +227,10 @@ void DesktopDocumentController::makeWindow(Document& document) {
         }
         self->reviewClose(std::move(closing), std::move(done));
     };
+    if (placement_) {
+        placement_->group->add(std::move(page), placement_->select);
+        return;
+    }
     TabGroupWindow* group = frontmostGroup();
     if (!group) {
         // GTK takes the window into its toplevels when it is presented; until

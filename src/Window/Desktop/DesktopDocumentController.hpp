@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -94,6 +95,12 @@ public:
     // recently focused, else the newest; null when there is none.
     TabGroupWindow* frontmostGroup() const;
 
+    // Makes the page of `document` (opened without display) at the end of
+    // `group`, selected when `select`, without presenting anything: how a
+    // group window is laid out in full before it is shown. Nothing happens
+    // when the document has its page already.
+    void placePage(OpenedDocument& document, TabGroupWindow& group, bool select);
+
 private:
     using Weak = std::weak_ptr<DesktopDocumentController>;
 
@@ -110,6 +117,12 @@ private:
 
     Dependencies dependencies_;
     DocumentRegistry registry_;
+    // Where the page being made goes, during `placePage` only.
+    struct Placement {
+        TabGroupWindow* group = nullptr;
+        bool select = true;
+    };
+    std::optional<Placement> placement_;
     std::unique_ptr<CloseQuestion> closeQuestion_;
     std::unique_ptr<CloseReview> closeReview_;
     TaskScope tasks_;  // last

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
 
 namespace larkspin {
 
@@ -45,6 +46,7 @@ void MessageDialogCloseQuestion::ask(ClosingDocument& document, std::function<vo
     GtkWindow* parent = windowOf_ ? windowOf_(document) : nullptr;
     const std::string heading = L10n::format("close.review.message", {document.displayName()});
     const std::string body = L10n::text("close.review.detail");
+    AppLog::document.info("关闭前询问：%{private}s", document.displayName());
     GtkWidget* dialog = adw_message_dialog_new(parent, nullptr, nullptr);
     AdwMessageDialog* message = ADW_MESSAGE_DIALOG(dialog);
     adw_message_dialog_set_heading_use_markup(message, FALSE);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
 #include "Window/FilePathMenu.hpp"
 
 namespace larkspin {
@@ -167,6 +168,12 @@ void OutlineSidebar::update(const std::vector<BridgeHeading>& headings) {
 void OutlineSidebar::rebuild() {
     ++rebuilds_;
     const TOCTree& tree = outline_.tree();
+    std::string rows;
+    for (const TOCNode& node : tree.nodes) {
+        if (!rows.empty()) rows += " / ";
+        rows += TOCRow::displayText(node.heading);
+    }
+    AppLog::layout.debug("目录：%ld 行 %{private}s", static_cast<long>(tree.nodes.size()), rows);
     GListStore* roots = storeOf(tree, tree.roots);
     GtkTreeListModel* model = gtk_tree_list_model_new(G_LIST_MODEL(roots), FALSE, TRUE, childrenOf,
                                                       new TOCTree(tree), deleteTree);

@@ -103,10 +103,14 @@ SessionSnapshot TabGroupWindow::sessionSnapshot() {
 
 SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
     SessionGroup group;
+    // The window's own size, as it opens with it again: GTK keeps the default
+    // size at the unmaximised size the window has. The sensor measures only
+    // the content beneath the bars, so a session kept by it would shrink the
+    // window at each launch; it stands in before a default size is known.
     int width = 0, height = 0;
     gtk_window_get_default_size(window_, &width, &height);
-    group.width = width_ > 0 ? width_ : width;
-    group.height = height_ > 0 ? height_ : height;
+    group.width = width > 0 ? width : width_;
+    group.height = height > 0 ? height : height_;
     const DocumentPage* selected = selectedPage();
     std::int64_t index = 0;
     for (const DocumentPage* page : pages()) {

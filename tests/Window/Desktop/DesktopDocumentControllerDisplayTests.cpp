@@ -113,6 +113,34 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_TRUE(alphaDocument->isClosing());
 }
 
+TEST_F(DesktopDocumentControllerDisplay, PlacedPagesGoIntoTheirGroupInOrderWithTheChosenSelection) {
+    std::vector<std::shared_ptr<OpenedDocument>> documents;
+    for (const char* name : {"one.md", "two.md", "three.md"}) {
+        const auto opened = await(controller->openDocument(dir.write(name, "# Heading\n"), false));
+        ASSERT_TRUE(opened.document);
+        documents.push_back(opened.document);
+    }
+    EXPECT_TRUE(TabGroupWindow::all().empty()) << "opened without display: no page yet";
+
+    // Another window is frontmost: placed pages still go where they are told.
+    TabGroupWindow& other = TabGroupWindow::create(nullptr);
+    gtk_window_present(other.window());
+    TabGroupWindow& group = TabGroupWindow::create(nullptr);
+    controller->placePage(*documents[0], group, false);
+    controller->placePage(*documents[1], group, true);
+    controller->placePage(*documents[2], group, false);
+    controller->placePage(*documents[1], group, false);  // has its page: nothing
+
+    ASSERT_EQ(group.pages().size(), 3u);
+    for (std::size_t index = 0; index < documents.size(); ++index) {
+        EXPECT_EQ(&group.pages()[index]->document(), documents[index].get()) << index;
+    }
+    EXPECT_EQ(group.selectedPage(), group.pages()[1]);
+    EXPECT_TRUE(other.pages().empty());
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(group.window()))) << "placing presents nothing";
+    gtk_window_destroy(group.window());
+}
+
 TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreviewAndRendersNothing) {
     std::string text = "# Big\n\n";
     const std::string line(99, 'x');

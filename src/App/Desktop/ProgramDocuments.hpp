@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "App/ShellDocuments.hpp"
+
+typedef struct _GtkApplication GtkApplication;
+
+namespace larkspin {
+
+class DesktopDocumentController;
+class DocumentPage;
+class TabGroupWindow;
+
+// The shell's view of the program's documents, over the document controller
+// and the group windows: the key document is the selected page's of the
+// frontmost group window (the active one, else the most recently focused).
+// Close, Save, Save As and Revert are the controller's (Close through the
+// close review); Copy and Select All act on the key page's web view. Changes
+// of documents, pages and selection reach the change handler once, on a
+// later turn. Main thread.
+class ProgramDocuments final : public ShellDocuments {
+public:
+    ProgramDocuments(std::shared_ptr<DesktopDocumentController> controller,
+                     GtkApplication* application);
+    ~ProgramDocuments() override;
+    ProgramDocuments(const ProgramDocuments&) = delete;
+    ProgramDocuments& operator=(const ProgramDocuments&) = delete;
+
+    std::size_t documentCount() const override;
+    std::size_t flushDraftsNow() override;
+    void flushEveryDraftAndWait() override;
+    void reviewBeforeQuit(std::function<void(bool proceed)> done) override;
+    bool canPerform(DocumentCommand command) const override;
+    void perform(DocumentCommand command) override;
+    WindowStateSnapshot windowState() const override;
+    void setChangeHandler(std::function<void()> handler) override;
+
+    // Something the menus depend on may have changed: the handler runs once
+    // on a later turn however often this is called before.
+    void noteChanged();
+
+private:
+    DocumentPage* keyPage() const;
+    std::int64_t numberOf(const DocumentPage* page) const;
+
+    std::shared_ptr<DesktopDocumentController> controller_;
+    GtkApplication* application_ = nullptr;
+    std::function<void()> changed_;
+    unsigned changeSource_ = 0;
+    // Each page's number in the window-state line, given on first sight.
+    mutable std::map<const DocumentPage*, std::int64_t> numbers_;
+    mutable std::int64_t nextNumber_ = 1;
+};
+
+}  // namespace larkspin

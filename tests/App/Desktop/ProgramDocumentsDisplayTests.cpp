@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "App/Desktop/ProgramDocuments.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
+#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin {
+namespace {
+
+// The shell's view of real documents in real group windows.
+class ProgramDocumentsDisplay : public test::ReaderDisplayTest {
+protected:
+    void SetUp() override {
+        ReaderDisplayTest::SetUp();
+        DesktopDocumentController::Dependencies dependencies;
+        ReaderEnvironment& environment = dependencies.environment;
+        environment.clock = &Clock::system();
+        environment.rendererFiles = rendererFiles;
+        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        environment.pasteboard = &pasteboardService;
+        environment.webViewFactory = factory.get();
+        dependencies.defaults = &defaults;
+        dependencies.clock = &Clock::system();
+        dependencies.sandboxed = false;
+        dependencies.observesFiles = false;
+        controller = DesktopDocumentController::create(std::move(dependencies));
+        documents = std::make_unique<ProgramDocuments>(controller, nullptr);
+        documents->setChangeHandler([this] { ++changes; });
+    }
+    void TearDown() override {
+        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
+        EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }));
+        MainThread::drainForTesting();
+        documents.reset();
+        controller.reset();
+        MainThread::drainForTesting();
+        ReaderDisplayTest::TearDown();
+    }
+
+    UserDefaults defaults{dir.path() / "preferences.json"};
+    std::shared_ptr<DesktopDocumentController> controller;
+    std::unique_ptr<ProgramDocuments> documents;
+    int changes = 0;
+};
+
+TEST_F(ProgramDocumentsDisplay, TheWindowStateNamesEveryPageOnceAcrossGroups) {
+    EXPECT_FALSE(documents->canPerform(DocumentCommand::copy)) << "no key page";
+    await(controller->openDocument(dir.write("alpha.md", "# Alpha\n"), true));
+    await(controller->openDocument(dir.write("beta.md", "# Beta\n"), true));
+    EXPECT_TRUE(test::waitFor([&] { return changes > 0; })) << "opening reached the change handler";
+    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
+    TabGroupWindow& first = *TabGroupWindow::all().front();
+    TabGroupWindow& second = first.tearOff(*first.pages().front());
+    EXPECT_TRUE(documents->canPerform(DocumentCommand::copy));
+    EXPECT_TRUE(documents->canPerform(DocumentCommand::close));
+
+    const WindowStateSnapshot state = documents->windowState();
+    EXPECT_EQ(state.documentCount, 2u);
+    ASSERT_EQ(state.pages.size(), 2u);
+    std::set<std::int64_t> numbers;
+    for (const WindowStateEntry& page : state.pages) {
+        numbers.insert(page.number);
+        EXPECT_TRUE(page.hasDocument);
+        ASSERT_EQ(page.groupPages.size(), 1u) << "each page alone in its group now";
+        EXPECT_EQ(page.groupPages.front(), page.number);
+        EXPECT_EQ(page.selectedPage, page.number);
+    }
+    EXPECT_EQ(numbers.size(), 2u);
+    ASSERT_EQ(state.documentPages.size(), 2u);
+    for (const auto& pages : state.documentPages) EXPECT_EQ(pages.size(), 1u);
+    EXPECT_EQ(std::set<std::int64_t>(state.frontToBack.begin(), state.frontToBack.end()), numbers);
+    const std::string names = WindowStateReporter::summary(state);
+    EXPECT_NE(names.find("alpha.md"), std::string::npos) << names;
+    EXPECT_NE(names.find("beta.md"), std::string::npos) << names;
+
+    // The same pages keep their numbers.
+    const WindowStateSnapshot again = documents->windowState();
+    ASSERT_EQ(again.pages.size(), 2u);
+    EXPECT_EQ(again.pages[0].number, state.pages[0].number);
+    EXPECT_EQ(again.pages[1].number, state.pages[1].number);
+    EXPECT_EQ(second.pages().size(), 1u);
+}
+
+}  // namespace
+}  // namespace larkspin
