@@ -12,7 +12,7 @@ packages=(
   libsoup-3.0-dev libxml2-dev
   desktop-file-utils appstream libglib2.0-bin
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth libgl1-mesa-dri
+  xvfb xauth libgl1-mesa-dri libxtst6
   fonts-dejavu-core fonts-cantarell fonts-inter-variable dbus-daemon locales
   clang libclang-rt-14-dev
   nodejs npm python3
