@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,11 @@ protected:
         controller = DesktopDocumentController::create(std::move(dependencies));
     }
     void TearDown() override {
+        // A failure shows what the documents logged.
+        if (HasFailure()) {
+            for (const auto& record : logs.records())
+                std::cerr << record.category << ": " << record.message << "\n";
+        }
         for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
         EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }))
             << "a group window outlived the test";
@@ -181,6 +187,11 @@ TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheR
     Document& document = openRendered(path);
     DocumentPage* page = pageOf(document);
     ASSERT_NE(page, nullptr);
+    // The page's fonts in place first: the position is compared in pixels.
+    ASSERT_TRUE(test::waitFor([&] {
+        return test::callScript(page->readerView()->webView(), "return document.fonts.status;").json ==
+               "\"loaded\"";
+    }));
     test::callScript(page->readerView()->webView(), "window.scrollTo(0, 1500); return 0;");
     ASSERT_TRUE(test::waitFor([&] { return std::abs(scrollTop(*page) - 1500) < 1; }))
         << "the page did not scroll";
@@ -190,7 +201,8 @@ TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheR
     writeInPlace(path, longText("The end as written by another program."));
     ASSERT_TRUE(test::waitFor([&] {
         return document.renderCount() > renders &&
-               pageText(*page).find("another program") != std::string::npos;
+               test::callScript(page->readerView()->webView(), "return document.body.textContent;")
+                       .json.find("another program") != std::string::npos;
     })) << "the external edit never showed";
     EXPECT_FALSE(document.isEdited());
     EXPECT_NEAR(scrollTop(*page), before, 4) << "the reading position moved";
@@ -229,9 +241,9 @@ TEST_F(DesktopDocumentControllerDisplay, ClosingAnEditedTabDoesWhatTheAnswerSays
         DocumentPage* page = pageOf(document);
         ASSERT_NE(page, nullptr);
         ASSERT_TRUE(document.model().replaceAll("# Edited\n\nunsaved\n"));
-        const std::size_t before = controller->registry().size();
         // Another tab is selected: the question selects the edited one.
         Document& other = openRendered(otherPath);
+        const std::size_t before = controller->registry().size();
         TabGroupWindow& group = *TabGroupWindow::all().front();
         ASSERT_EQ(group.selectedPage(), pageOf(other));
 
