@@ -4,6 +4,7 @@
 #include "App/ApplicationServices.hpp"
 #include "App/Desktop/LarkspinApplication.hpp"
 #include "App/Desktop/ProgramDocuments.hpp"
+#include "App/DocumentLinks.hpp"
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
             dependencies.clock = &Clock::system();
             dependencies.recoveryStore = services.recoveryStore();
             dependencies.application = app;
+            provideDocumentLinks(dependencies);
             auto controller = DesktopDocumentController::create(std::move(dependencies));
             auto shell = std::make_shared<ProgramDocuments>(controller, app);
             // Pages coming, going or selected change what the menus offer,

@@ -115,6 +115,30 @@ describe('reading anchors', () => {
         h.close();
     });
 
+    test('a reading line in the space below a block is restored there, not at the block\'s end', async () => {
+        const h = createHarness();
+        await h.render(documentText());
+        // Blocks of 80 px every 100 px: a 20 px margin below each.
+        h.geometry.height = () => 80;
+        h.geometry.setScrollTop(1290); // block 12's margin, 10 px past its end
+        const { anchor } = (await h.request('captureAnchor')).payload;
+        assert.equal(anchor.blockId, 'B13');
+        assert.equal(anchor.relativeOffset, 1);
+        h.geometry.setScrollTop(0);
+        let reply = await h.render(documentText(), { restoreAnchor: anchor });
+        assert.equal(reply.payload.anchorRestored.strategy, 'exact');
+        assert.equal(h.geometry.scrollTop(), 1290);
+        // Found by fingerprint after content moved: the same place past it.
+        reply = await h.render(documentText('New one\n\nNew two'), { restoreAnchor: anchor });
+        assert.equal(reply.payload.anchorRestored.strategy, 'fingerprint');
+        assert.equal(h.geometry.scrollTop(), 1490);
+        // Never past where the next block begins.
+        h.geometry.height = () => 20;
+        reply = await h.render(documentText(), { restoreAnchor: { ...anchor, offsetPx: 180 } });
+        assert.equal(h.geometry.scrollTop(), 1300);
+        h.close();
+    });
+
     test('moved content is found by fingerprint, then by heading, then by ratio', async () => {
         const h = createHarness();
         await h.render(documentText());

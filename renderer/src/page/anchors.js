@@ -211,7 +211,7 @@ export function locateAnchor(anchor, view) {
 
     const exact = view.indexOf(anchor.blockId);
     if (exact !== undefined && exact < count && blocks[exact].fp === anchor.fingerprint) {
-        return withLimit({ strategy: 'exact', index: exact, fraction: anchor.relativeOffset }, anchor);
+        return withLimit({ strategy: 'exact', index: exact, fraction: anchor.relativeOffset, offsetPx: anchor.offsetPx }, anchor);
     }
     if (anchor.fingerprint !== '') {
         let best = -1;
@@ -224,7 +224,7 @@ export function locateAnchor(anchor, view) {
                 distance = d;
             }
         }
-        if (best >= 0) return withLimit({ strategy: 'fingerprint', index: best, fraction: anchor.relativeOffset }, anchor);
+        if (best >= 0) return withLimit({ strategy: 'fingerprint', index: best, fraction: anchor.relativeOffset, offsetPx: anchor.offsetPx }, anchor);
     }
     for (let p = anchor.headingPath.length - 1; p >= 0; p--) {
         const name = anchor.headingPath[p];
@@ -261,7 +261,17 @@ export function applyLocation(location, view) {
         target = location.ratio * geometry.maxScroll();
     } else {
         const element = elements[location.index];
-        target = geometry.top(element) + location.fraction * geometry.height(element) - insetTop;
+        const top = finite(geometry.top(element));
+        const height = finite(geometry.height(element));
+        let offset = location.fraction * height;
+        // A reading line in the space below a block (its margin) was taken as
+        // the block's end: the pixels past the end stay, up to the next block.
+        if (location.fraction >= 1 && isFiniteNumber(location.offsetPx) && location.offsetPx > height) {
+            const next = location.index + 1 < view.count ? elements[location.index + 1] : null;
+            const room = next ? finite(geometry.top(next)) - top : location.offsetPx;
+            offset = Math.max(height, Math.min(location.offsetPx, room));
+        }
+        target = top + offset - insetTop;
         if (location.scrollLimit !== undefined) target = Math.min(target, location.scrollLimit);
     }
     target = Math.max(0, Math.min(finite(target), Math.max(0, finite(geometry.maxScroll()))));

@@ -19,6 +19,7 @@ const PIN_LIMIT_MS = 4000;
  * @property {string} strategy  exact, fingerprint, heading, ratio or none
  * @property {number} [index]
  * @property {number} [fraction]
+ * @property {number} [offsetPx]  the reading line's pixels below the block's top when taken
  * @property {number} [ratio]
  * @property {number} [scrollLimit]  scroll no further (the reader was above the first block)
  * @property {string} [reason]  why there is none

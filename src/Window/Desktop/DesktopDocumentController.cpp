@@ -8,6 +8,7 @@
 
 #include "Document/Closing/DocumentClosing.hpp"
 #include "Document/Drafts/DraftScheduler.hpp"
+#include "Document/Links/LinkOpener.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Model/DocumentPreferences.hpp"
@@ -27,7 +28,38 @@ bool isDocumentType(std::string_view type) {
            type == "net.daringfireball.markdown" || type == "public.plain-text";
 }
 
+// A document's link opener and the links it is carrying out, which end with
+// the document (its hooks hold them).
+struct DocumentLinks {
+    std::shared_ptr<LinkOpener> opener;
+    TaskScope tasks;  // last
+};
+
+// The outcome is the opener's to show and log.
+Task<void> followLink(std::shared_ptr<LinkOpener> opener, OpenLinkPayload payload) {
+    co_await opener->handle(std::move(payload));
+}
+
 }  // namespace
+
+class DesktopDocumentController::WeakOpening final : public DocumentController {
+public:
+    explicit WeakOpening(Weak controller) : controller_(std::move(controller)) {}
+
+    Task<Opened> openDocument(std::filesystem::path path, bool display) override {
+        return performOpen(controller_, std::move(path), display);
+    }
+    std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view typeIdentifier) override {
+        auto controller = controller_.lock();
+        return controller ? controller->makeUntitledDocument(typeIdentifier) : nullptr;
+    }
+    void addDocument(std::shared_ptr<OpenedDocument> document) override {
+        if (auto controller = controller_.lock()) controller->addDocument(std::move(document));
+    }
+
+private:
+    Weak controller_;
+};
 
 std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
     Dependencies dependencies) {
@@ -145,8 +177,30 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
     hooks.openElsewhere = [weak](std::shared_ptr<Document> asking, std::filesystem::path chosen) {
         return bringForwardIfOpen(weak, std::move(asking), std::move(chosen));
     };
+    connectLinks(*document);
     if (onDocumentMade) onDocumentMade(*document);
     return document;
+}
+
+void DesktopDocumentController::connectLinks(Document& document) {
+    if (!linkOpening_) linkOpening_ = std::make_shared<WeakOpening>(weak_from_this());
+    std::weak_ptr<Document> weakDocument = document.weak_from_this();
+    LinkOpener::Services services;
+    services.documents = linkOpening_;
+    services.launcher = dependencies_.linkLauncher;
+    if (dependencies_.makeLinkConfirmation) {
+        services.confirmation = dependencies_.makeLinkConfirmation([weakDocument]() -> GtkWindow* {
+            auto asking = weakDocument.lock();
+            auto* page = asking ? dynamic_cast<DocumentPage*>(asking->window()) : nullptr;
+            GtkRoot* root = page ? gtk_widget_get_root(page->widget()) : nullptr;
+            return root ? GTK_WINDOW(root) : nullptr;
+        });
+    }
+    auto links = std::make_shared<DocumentLinks>();
+    links->opener = LinkOpener::create(weakDocument, std::move(services));
+    document.hooks().openLink = [links](Document&, const OpenLinkPayload& payload) {
+        links->tasks.spawn(followLink(links->opener, payload));
+    };
 }
 
 Task<void> DesktopDocumentController::followFile(std::shared_ptr<Document> document) {

@@ -11,10 +11,12 @@
 #include "Document/Document.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Document/DocumentRegistry.hpp"
+#include "Document/Links/LinkOpenerSeams.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 
 typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkWindow GtkWindow;
 
 namespace larkspin {
 
@@ -47,6 +49,14 @@ public:
         std::optional<bool> sandboxed;
         // Whether documents watch their files (off in some tests).
         bool observesFiles = true;
+        // Links clicked in a page: Markdown files open through this
+        // controller; other files and addresses go to the desktop through
+        // these. Each document gets its own question, asked on its window
+        // at the time (`parent`). Either may be empty: a link that needs the
+        // launcher fails, and one that needs the question is cancelled.
+        std::function<std::shared_ptr<OpenConfirmation>(std::function<GtkWindow*()> parent)>
+            makeLinkConfirmation;
+        std::shared_ptr<DefaultApplicationLauncher> linkLauncher;
     };
 
     static std::shared_ptr<DesktopDocumentController> create(Dependencies dependencies);
@@ -103,10 +113,12 @@ public:
 
 private:
     using Weak = std::weak_ptr<DesktopDocumentController>;
+    class WeakOpening;
 
     explicit DesktopDocumentController(Dependencies dependencies);
     std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path);
     void makeWindow(Document& document);
+    void connectLinks(Document& document);
     Task<void> followFile(std::shared_ptr<Document> document);
 
     static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);
@@ -125,6 +137,9 @@ private:
     std::optional<Placement> placement_;
     std::unique_ptr<CloseQuestion> closeQuestion_;
     std::unique_ptr<CloseReview> closeReview_;
+    // This controller as the link openers reach it: weakly, so that the
+    // documents' openers keep no controller alive.
+    std::shared_ptr<DocumentController> linkOpening_;
     TaskScope tasks_;  // last
 };
 

@@ -4,11 +4,16 @@
 
 #include <unistd.h>
 
+#include <cmath>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Document/StandardizedPath.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Storage/RecoveryStore.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
@@ -34,9 +39,15 @@ protected:
         dependencies.defaults = &defaults;
         dependencies.clock = &Clock::system();
         dependencies.sandboxed = false;
+        dependencies.recoveryStore = store;
         controller = DesktopDocumentController::create(std::move(dependencies));
     }
     void TearDown() override {
+        // A failure shows what the documents logged.
+        if (HasFailure()) {
+            for (const auto& record : logs.records())
+                std::cerr << record.category << ": " << record.message << "\n";
+        }
         for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
         EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }))
             << "a group window outlived the test";
@@ -59,9 +70,52 @@ protected:
         return outcome.json;
     }
 
+    Document& openRendered(const std::filesystem::path& path) {
+        const auto opened = open(path);
+        auto* document = dynamic_cast<Document*>(opened.document.get());
+        EXPECT_NE(document, nullptr);
+        EXPECT_TRUE(test::waitFor([&] { return document && document->renderCount() >= 1; }))
+            << "no render";
+        return *document;
+    }
+    static double scrollTop(DocumentPage& page) {
+        const test::ScriptOutcome outcome = test::callScript(
+            page.readerView()->webView(), "return document.scrollingElement.scrollTop;");
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        return outcome.ok ? std::stod(outcome.json) : -1;
+    }
+    static std::string fileText(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Another program's write, in place.
+    static void writeInPlace(const std::filesystem::path& path, const std::string& text) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+
+    std::shared_ptr<RecoveryStore> store = std::make_shared<RecoveryStore>(dir.path() / "Recovery");
     UserDefaults defaults{dir.path() / "preferences.json"};
     std::shared_ptr<DesktopDocumentController> controller;
 };
+
+AdwMessageDialog* openDialog() {
+    AdwMessageDialog* found = nullptr;
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
+        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
+        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
+            found = ADW_MESSAGE_DIALOG(window);
+        g_object_unref(window);
+    }
+    return found;
+}
+
+std::string longText(const std::string& last) {
+    std::string text = "# Long\n\n";
+    for (int i = 0; i < 200; ++i) text += "Paragraph " + std::to_string(i) + " of the long file.\n\n";
+    return text + last + "\n";
+}
 
 TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAgainSelectsIt) {
     const auto alphaPath = dir.write("alpha.md", "# Alpha heading\n\nfirst body\n");
@@ -154,6 +208,121 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     ASSERT_NE(document->reader(), nullptr);
     EXPECT_TRUE(document->reader()->isStatusShown());
     EXPECT_EQ(document->reader()->renderRevision(), 0) << "the text never reaches the page";
+}
+
+TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheReadingPosition) {
+    const auto path = dir.write("long.md", longText("The end as first written."));
+    Document& document = openRendered(path);
+    DocumentPage* page = pageOf(document);
+    ASSERT_NE(page, nullptr);
+    // The page's fonts in place first: the position is compared in pixels.
+    ASSERT_TRUE(test::waitFor([&] {
+        return test::callScript(page->readerView()->webView(), "return document.fonts.status;").json ==
+               "\"loaded\"";
+    }));
+    test::callScript(page->readerView()->webView(), "window.scrollTo(0, 1500); return 0;");
+    ASSERT_TRUE(test::waitFor([&] { return std::abs(scrollTop(*page) - 1500) < 1; }))
+        << "the page did not scroll";
+    const double before = scrollTop(*page);
+    const int renders = document.renderCount();
+
+    writeInPlace(path, longText("The end as written by another program."));
+    ASSERT_TRUE(test::waitFor([&] {
+        return document.renderCount() > renders &&
+               test::callScript(page->readerView()->webView(), "return document.body.textContent;")
+                       .json.find("another program") != std::string::npos;
+    })) << "the external edit never showed";
+    EXPECT_FALSE(document.isEdited());
+    EXPECT_NEAR(scrollTop(*page), before, 4) << "the reading position moved";
+}
+
+TEST_F(DesktopDocumentControllerDisplay, TheSaveCommandWritesTheEditedModel) {
+    const auto path = dir.write("notes.md", "# Notes\n\nfirst\n");
+    Document& document = openRendered(path);
+    ASSERT_TRUE(document.model().replaceAll("# Notes\n\nsecond\n"));
+    ASSERT_TRUE(document.isEdited());
+    ASSERT_TRUE(controller->canPerform(KeyDocumentCommand::save));
+    controller->perform(KeyDocumentCommand::save);
+    ASSERT_TRUE(test::waitFor([&] { return !document.isEdited(); })) << "never saved";
+    EXPECT_EQ(fileText(path), "# Notes\n\nsecond\n");
+    EXPECT_EQ(controller->registry().size(), 1u);
+}
+
+// A tab with unsaved text closed, answering the real question each way.
+TEST_F(DesktopDocumentControllerDisplay, ClosingAnEditedTabDoesWhatTheAnswerSays) {
+    struct Case {
+        const char* answer;
+        bool closes;
+        bool written;
+    };
+    const std::vector<Case> cases{
+        {"save", true, true},
+        {"discard", true, false},
+        {"cancel", false, false},
+    };
+    const auto otherPath = dir.write("other.md", "# Other\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        const std::string original = "# Edited\n\nas on disk\n";
+        const auto path = dir.write(std::string("edited-") + c.answer + ".md", original);
+        Document& document = openRendered(path);
+        DocumentPage* page = pageOf(document);
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(document.model().replaceAll("# Edited\n\nunsaved\n"));
+        // Another tab is selected: the question selects the edited one.
+        Document& other = openRendered(otherPath);
+        const std::size_t before = controller->registry().size();
+        TabGroupWindow& group = *TabGroupWindow::all().front();
+        ASSERT_EQ(group.selectedPage(), pageOf(other));
+
+        adw_tab_view_close_page(group.tabView(), adw_tab_view_get_page(group.tabView(), page->widget()));
+        AdwMessageDialog* dialog = nullptr;
+        ASSERT_TRUE(test::waitFor([&] { return (dialog = openDialog()) != nullptr; })) << "no question";
+        EXPECT_EQ(group.selectedPage(), page);
+        adw_message_dialog_response(dialog, c.answer);
+        gtk_window_close(GTK_WINDOW(dialog));
+        ASSERT_TRUE(test::waitFor([] { return openDialog() == nullptr; }));
+
+        if (c.closes) {
+            ASSERT_TRUE(test::waitFor([&] { return controller->registry().size() == before - 1; }))
+                << "the tab stayed";
+            EXPECT_EQ(fileText(path), c.written ? "# Edited\n\nunsaved\n" : original);
+            // Its draft, if one was written, is resolved: nothing to restore.
+            EXPECT_TRUE(test::waitFor([&] { return await(store->unresolvedDrafts()).empty(); }));
+        } else {
+            // Nothing happens later either: give the main loop a few turns.
+            for (int i = 0; i < 20; ++i) MainThread::turnMainLoop(std::chrono::milliseconds(10));
+            EXPECT_EQ(controller->registry().size(), before);
+            EXPECT_EQ(group.selectedPage(), page);
+            EXPECT_TRUE(document.isEdited());
+            EXPECT_EQ(fileText(path), original);
+        }
+    }
+}
+
+TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab) {
+    dir.write("docs/target.md", "# Target heading\n\ntarget body\n");
+    const auto sourcePath = dir.write("source.md", "# Source\n\n[next](docs/target.md)\n");
+    Document& source = openRendered(sourcePath);
+    ASSERT_NE(source.reader(), nullptr);
+    ASSERT_TRUE(source.reader()->onOpenLink) << "the document took no links";
+    source.reader()->onOpenLink(OpenLinkPayload{"docs/target.md", OpenLinkPayload::Kind::relative, {}});
+
+    ASSERT_TRUE(test::waitFor([&] { return controller->registry().size() == 2; })) << "nothing opened";
+    auto target = controller->registry().find(standardizedPath(dir / "docs" / "target.md"));
+    ASSERT_TRUE(target);
+    ASSERT_TRUE(test::waitFor([&] { return target->renderCount() >= 1; }));
+    TabGroupWindow& group = *TabGroupWindow::all().front();
+    EXPECT_EQ(group.pages().size(), 2u);
+    EXPECT_EQ(group.selectedPage(), pageOf(*target));
+    EXPECT_NE(pageText(*pageOf(*target)).find("target body"), std::string::npos);
+
+    // The same link again brings the open tab forward.
+    adw_tab_view_set_selected_page(group.tabView(),
+                                   adw_tab_view_get_page(group.tabView(), pageOf(source)->widget()));
+    source.reader()->onOpenLink(OpenLinkPayload{"docs/target.md", OpenLinkPayload::Kind::relative, {}});
+    ASSERT_TRUE(test::waitFor([&] { return group.selectedPage() == pageOf(*target); }));
+    EXPECT_EQ(controller->registry().size(), 2u);
 }
 
 }  // namespace
