@@ -34,6 +34,7 @@
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Web/DiagramRenderServices.hpp"
+#include "BenchSetup.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -70,13 +71,6 @@ std::vector<Diagram> mixedDocument() {
     return document;
 }
 
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t mid = values.size() / 2;
-    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
 double ms(Wall::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -87,10 +81,7 @@ double ms(Wall::duration d) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    int repeat = 5;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-    }
+    const int repeat = readOptions(argc, argv, 5).repeat;
     MainThread::initialize();
     if (!gtk_init_check()) {
         std::fprintf(stderr, "the diagram benchmark needs a display: run it under xvfb-run\n");

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSetup.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 
 namespace larkspin::bench {
@@ -45,12 +46,6 @@ constexpr const char* firstScreenProbe = R"(
 )";
 
 inline double nowMs() { return static_cast<double>(g_get_real_time()) / 1000.0; }
-
-inline double median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::ranges::sort(values);
-    return values[values.size() / 2];
-}
 
 inline std::string formatMs(double ms) {
     if (ms < 0) return "-";

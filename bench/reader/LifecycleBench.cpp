@@ -292,11 +292,10 @@ Memory memoryOf(const char* self, int count) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    int repeat = 5;
-    int memoryCount = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-        if (std::strcmp(argv[i], "--memory") == 0 && i + 1 < argc) memoryCount = std::atoi(argv[++i]);
+    const int repeat = readOptions(argc, argv, 5).repeat;
+    int memoryCount = 0;  // --memory N: the child that opens N documents
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--memory") == 0) memoryCount = std::atoi(argv[++i]);
     }
     // The product's defaults, whatever the user's own preferences say.
     char config[] = "/tmp/larkspin-bench-XXXXXX";

@@ -1,8 +1,8 @@
 #pragma once
 
-// What every benchmark with a real web view does before it measures: read
-// its options, start GTK and libadwaita on the display, keep log lines out of
-// the figures, and find the reading page's files.
+// What every benchmark with a real web view shares: reading its options,
+// starting GTK and libadwaita on the display, keeping log lines out of the
+// figures, finding the reading page's files, and the median of its runs.
 
 #include <adwaita.h>
 #include <gtk/gtk.h>
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
@@ -36,6 +37,15 @@ inline BenchOptions readOptions(int argc, char** argv, int defaultRepeat) {
         if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) options.only = argv[++i];
     }
     return options;
+}
+
+// The middle value (the mean of the two middle ones for an even count); -1
+// for no values.
+inline double median(std::vector<double> values) {
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 // The reading page's folder once GTK runs on a display; none (with a word on

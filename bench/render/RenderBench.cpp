@@ -145,12 +145,6 @@ struct Sample {
     int pageFrames = 0;
 };
 
-double median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::ranges::sort(values);
-    return values[values.size() / 2];
-}
-
 class Bench {
 public:
     Bench(test::WebViewHarness& harness, const std::filesystem::path& dist,

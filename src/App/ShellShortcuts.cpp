@@ -6,6 +6,7 @@
 #include <set>
 
 #include "Window/WindowActions.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin::ShellShortcuts {
 
@@ -60,17 +61,14 @@ std::string normalized(std::string_view accelerator) {
     while (rest.starts_with('<')) {
         const auto close = rest.find('>');
         if (close == std::string_view::npos) break;
-        std::string name(rest.substr(1, close - 1));
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        std::string name = asciiLowercased(rest.substr(1, close - 1));
         if (name == "primary" || name == "ctrl" || name == "control") name = "control";
         else if (name == "mod1" || name == "alt") name = "alt";
         else if (name == "meta" || name == "super") name = "super";
         modifiers.insert(name);
         rest.remove_prefix(close + 1);
     }
-    std::string key(rest);
-    if (key.size() == 1) key[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[0])));
+    const std::string key = rest.size() == 1 ? asciiLowercased(rest) : std::string(rest);
     std::string result;
     for (const auto& modifier : modifiers) result += modifier + "+";
     return result + key;

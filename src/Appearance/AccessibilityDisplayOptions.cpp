@@ -5,6 +5,7 @@
 
 #include "Appearance/AccessibilityDisplaySource.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin {
 
@@ -48,10 +49,7 @@ AccessibilityDisplayOptions AccessibilityDisplayOptions::parseOverride(std::stri
         const std::string_view piece = text.substr(
             start, end == std::string_view::npos ? std::string_view::npos : end - start);
         if (!piece.empty()) {
-            std::string token(piece);
-            for (char& c : token) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
+            const std::string token = asciiLowercased(piece);
             if (token == "reducemotion" || token == "reduce-motion" || token == "motion") {
                 out.reduceMotion = true;
             } else if (token == "reducetransparency" || token == "reduce-transparency" ||

@@ -1,6 +1,5 @@
 #include "Appearance/AppearanceController.hpp"
 
-#include "Appearance/Desktop/DesktopAppearanceMonitor.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -15,18 +14,6 @@ AppearanceController::AppearanceController(UserDefaults& defaults, NotificationC
         // The observer is a member: it ends with the controller.
         desktopObservation_ = desktop_->observeChanges([this] { systemAppearanceDidChange(); });
     }
-}
-
-AppearanceController& AppearanceController::shared() {
-    static auto* controller = [] {
-        std::shared_ptr<DesktopAppearanceMonitor> desktop(std::shared_ptr<void>(),
-                                                          &DesktopAppearanceMonitor::shared());
-        auto* made = new AppearanceController(UserDefaults::standard(),
-                                              NotificationCenter::defaultCenter(), desktop);
-        made->lastBroadcastThemeID_ = made->currentThemeID();
-        return made;
-    }();
-    return *controller;
 }
 
 AppearanceMode AppearanceController::mode() const {

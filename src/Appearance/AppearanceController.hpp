@@ -38,7 +38,8 @@ public:
     AppearanceController& operator=(const AppearanceController&) = delete;
 
     // Over the standard preference store, the default notification centre and
-    // the desktop's appearance, created on first use.
+    // the desktop's appearance, created on first use. Defined in the desktop
+    // part (`larkspin_appearance_desktop`), which follows the desktop.
     static AppearanceController& shared();
 
     UserDefaults& defaults() const { return defaults_; }

@@ -16,6 +16,7 @@
 #include "Platform/Json/BoundedJSON.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Files/WholeFile.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin {
 
@@ -34,12 +35,6 @@ std::optional<double> parseReal(std::string_view text) {
     const auto* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, out);
     if (ec != std::errc() || ptr != end || text.empty() || !std::isfinite(out)) return std::nullopt;
-    return out;
-}
-
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(g_ascii_tolower(c));
     return out;
 }
 
@@ -177,7 +172,7 @@ std::optional<bool> UserDefaults::boolean(std::string_view key) const {
     if (v->is_boolean()) return v->get<bool>();
     if (v->is_number()) return v->get<double>() != 0.0;
     if (v->is_string()) {
-        const auto text = lowered(v->get<std::string>());
+        const auto text = asciiLowercased(v->get<std::string>());
         if (text == "yes" || text == "true" || text == "1") return true;
         if (text == "no" || text == "false" || text == "0") return false;
     }

@@ -249,6 +249,9 @@ bool ReaderViewController::ensureWebView() {
 void ReaderViewController::crashLoopPageHidden() { presentStatus(); }
 
 void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
+    // The one listener of the process end: the bridge hears it from here,
+    // before any rebuild replaces the page it was talking to.
+    if (const auto& bridge = lifecycle_.bridge()) bridge->webProcessDidTerminate();
     if (lifecycle_.processTerminated(reason) == WebViewLifecycle::Termination::crashLoop) {
         presentStatus();
         notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);

@@ -171,9 +171,12 @@ void WebViewPrewarmer::webViewDidFailLoad(bool provisional, const std::string& d
 }
 
 void WebViewPrewarmer::webViewProcessDidTerminate(std::string_view) {
+    // The spare's bridge hears the process end from here (its port does not).
     if (pending_) {
+        if (pending_->bridge) pending_->bridge->webProcessDidTerminate();
         discard(*pending_, "Web 内容进程终止（预热中）");
     } else if (readyInstance_) {
+        if (readyInstance_->bridge) readyInstance_->bridge->webProcessDidTerminate();
         discard(*readyInstance_, "Web 内容进程终止（备用中）");
     }
 }

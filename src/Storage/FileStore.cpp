@@ -247,11 +247,7 @@ std::expected<ReadBack, std::error_code> readBack(const fs::path& path, std::str
         fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::unexpected(lastError());
-    struct Closer {
-        const SysCalls& sys;
-        int fd;
-        ~Closer() { sys.close(fd); }
-    } const closer{sys, fd};
+    const UniqueFd closer(fd, sys);
 
     ReadBack result;
     struct stat before {};

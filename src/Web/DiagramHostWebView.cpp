@@ -9,6 +9,7 @@
 #include "Protocol/Envelope/PageCallError.hpp"
 #include "Web/ResourceSchemes.hpp"
 #include "Web/WebKitBridgePort.hpp"
+#include "Web/WebViewSettings.hpp"
 
 namespace larkspin {
 
@@ -33,23 +34,6 @@ gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
 
 GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
     return nullptr;
-}
-
-void configure(WebKitSettings* settings) {
-    webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
-    webkit_settings_set_javascript_can_access_clipboard(settings, FALSE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
-    webkit_settings_set_enable_fullscreen(settings, FALSE);
-    webkit_settings_set_enable_page_cache(settings, FALSE);
-    webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
-    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
-    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
-    webkit_settings_set_allow_top_navigation_to_data_urls(settings, FALSE);
-    webkit_settings_set_allow_modal_dialogs(settings, FALSE);
-    webkit_settings_set_enable_webaudio(settings, FALSE);
-    webkit_settings_set_enable_webgl(settings, FALSE);
-    webkit_settings_set_enable_media(settings, FALSE);
 }
 
 // Callbacks of the host are never called inside the call that was given them.
@@ -89,8 +73,7 @@ void DiagramHostWebView::makeWebView() {
         context_ = GObjectPtr<WebKitWebContext>::adopt(webkit_web_context_new());
     }
     auto manager = GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
-    auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
-    configure(settings.get());
+    auto settings = WebViewSettings::make();
     GObjectPtr<WebKitNetworkSession> session;
     if (isolation_ == DiagramHostIsolation::nonPersistentStore) {
         session = GObjectPtr<WebKitNetworkSession>::adopt(webkit_network_session_new_ephemeral());
@@ -109,6 +92,9 @@ void DiagramHostWebView::makeWebView() {
     g_signal_connect(view, "load-failed", G_CALLBACK(&DiagramHostWebView::onLoadFailed), this);
     g_signal_connect(view, "script-dialog", G_CALLBACK(onScriptDialog), this);
     g_signal_connect(view, "create", G_CALLBACK(onCreate), this);
+    // The one listener of the process end (the port does not hear it).
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(&DiagramHostWebView::onTerminated),
+                     this);
 
     port_ = WebKitBridgePort::create(view, DiagramHostProtocol::callBody);
     std::weak_ptr<DiagramHostWebView> weak = weak_from_this();
@@ -252,6 +238,11 @@ void DiagramHostWebView::pageDidEnd(ReaderBridgePort::PageEnd end) {
             failRender(std::make_exception_ptr(DiagramHostError::destroyed()));
             break;
     }
+}
+
+void DiagramHostWebView::onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                      gpointer data) {
+    static_cast<DiagramHostWebView*>(data)->pageDidEnd(ReaderBridgePort::PageEnd::webProcessTerminated);
 }
 
 gboolean DiagramHostWebView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,

@@ -70,6 +70,8 @@ private:
 
     static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer data);
+    static void onTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                             gpointer data);
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri,
                                  GError* error, gpointer data);
 

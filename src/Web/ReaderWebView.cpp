@@ -2,6 +2,7 @@
 
 #include "Platform/Async/MainThread.hpp"
 #include "Web/ReaderContextMenu.hpp"
+#include "Web/WebViewSettings.hpp"
 
 namespace larkspin::ReaderWebView {
 
@@ -42,19 +43,6 @@ GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer) {
     return nullptr;  // no new windows
 }
 
-void configure(WebKitSettings* settings) {
-    webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_javascript_can_open_windows_automatically(settings, FALSE);
-    webkit_settings_set_javascript_can_access_clipboard(settings, FALSE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
-    webkit_settings_set_enable_back_forward_navigation_gestures(settings, FALSE);
-    webkit_settings_set_enable_page_cache(settings, FALSE);
-    webkit_settings_set_allow_file_access_from_file_urls(settings, FALSE);
-    webkit_settings_set_allow_universal_access_from_file_urls(settings, FALSE);
-    webkit_settings_set_allow_top_navigation_to_data_urls(settings, FALSE);
-    webkit_settings_set_allow_modal_dialogs(settings, FALSE);
-}
-
 }  // namespace
 
 GObjectPtr<WebKitWebView> create(WebKitWebContext* context,
@@ -62,8 +50,7 @@ GObjectPtr<WebKitWebView> create(WebKitWebContext* context,
     LARKSPIN_ASSERT_MAIN_THREAD();
     auto contentManager =
         GObjectPtr<WebKitUserContentManager>::adopt(webkit_user_content_manager_new());
-    auto settings = GObjectPtr<WebKitSettings>::adopt(webkit_settings_new());
-    configure(settings.get());
+    auto settings = WebViewSettings::make();
     auto webView = GObjectPtr<WebKitWebView>::adopt(WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "user-content-manager",
                      contentManager.get(), "settings", settings.get(), nullptr)));

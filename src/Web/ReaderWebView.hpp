@@ -15,10 +15,7 @@ namespace larkspin {
 // It is a plain WebKitWebView made and configured here:
 // - its own user content manager (the bridge registers its message handler
 //   there);
-// - settings for a reader: no windows opened by script, no clipboard access
-//   by script (copies go through the bridge), no developer tools, no
-//   back/forward gestures or page cache, no file access from file URLs, no
-//   top-level data URLs, no modal dialogs;
+// - the settings of every web view (`WebViewSettings::make`);
 // - script dialogs (alert, confirm, prompt) are refused without showing
 //   anything, and requests for new windows are refused;
 // - its context menu loses the items that make no sense in a reader and ends

@@ -109,12 +109,6 @@ WebKitBridgePort::WebKitBridgePort(WebKitWebView* webView, std::string body)
     : webView_(webView), body_(std::move(body)) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     g_object_weak_ref(G_OBJECT(webView_), &WebKitBridgePort::webViewFinalized, this);
-    terminated_ = SignalConnection::connect(
-        webView_, "web-process-terminated",
-        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self) {
-            static_cast<WebKitBridgePort*>(self)->pageDidEnd(PageEnd::webProcessTerminated);
-        }),
-        this);
     loadChanged_ = SignalConnection::connect(
         webView_, "load-changed",
         G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {

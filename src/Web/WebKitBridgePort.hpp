@@ -29,8 +29,11 @@ namespace larkspin {
 //   JSON text, anything else is written as JSON. WebKit rebuilds a result or
 //   a message body on the main thread before handing it over, and a string
 //   costs a copy where an object graph of a large document costs seconds.
-// - Page ends: "web-process-terminated", a committed load (the old page is
-//   gone), and the web view's finalisation. WebKit does not answer a call
+// - Page ends: a committed load (the old page is gone) and the web view's
+//   finalisation. The end of the web process is not heard here: the view's
+//   owner (the reader's signals, the diagram host) is its one listener and
+//   tells the bridge, so the order of the two never depends on the order of
+//   connections. WebKit does not answer a call
 //   whose page was replaced or whose view was dropped, at best much later
 //   when the page's script engine collects the promise; a waiting call also
 //   keeps its web view alive. The bridge therefore ends such calls itself,
@@ -69,7 +72,6 @@ private:
 
     WebKitWebView* webView_ = nullptr;  // cleared when the view is finalised
     std::string body_;
-    SignalConnection terminated_;
     SignalConnection loadChanged_;
     std::map<std::string, gulong> messageHandlers_;  // name → signal handler on the manager
     PageEndHandler pageEnd_;

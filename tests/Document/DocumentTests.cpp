@@ -50,8 +50,8 @@ public:
     }
 
     std::shared_ptr<NullBarView> view = std::make_shared<NullBarView>();
-    std::unique_ptr<ConflictBarController> bar =
-        std::make_unique<ConflictBarController>(view, ThemeCatalog::theme(ThemeID::porcelain));
+    std::shared_ptr<ConflictBarController> bar =
+        ConflictBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
     std::optional<std::filesystem::path> chosen;
     bool discard = false;
     std::vector<SourceRequest> requests;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Envelope/PageCallError.hpp"
 #include "Reader/ReaderTestSupport.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 
@@ -178,6 +179,26 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
         EXPECT_FALSE(reader->diagnostics().isInCrashLoop);
         EXPECT_EQ(host->ports.size(), 4u);
     }
+}
+
+// The port does not hear a process end: the reader does, once, and tells
+// its bridge before it rebuilds, so a waiting request ends as a process end.
+TEST_F(ReaderTest, AProcessEndReachesTheBridgeThroughTheReaderBeforeTheRebuild) {
+    becomeReady();
+    const std::size_t before = page().calls.size();
+    auto cleared = startTask(reader->clearFind());
+    waitForCalls(before + 1);
+    terminate();
+    ASSERT_TRUE(runMainLoopUntil([&] { return cleared->finished; }));
+    ASSERT_TRUE(cleared->error);
+    try {
+        std::rethrow_exception(cleared->error);
+    } catch (const PageCallError& error) {
+        EXPECT_EQ(error.kind(), PageCallError::Kind::webProcessTerminated);
+    } catch (const std::exception& other) {
+        ADD_FAILURE() << "ended with " << other.what();
+    }
+    EXPECT_EQ(host->ports.size(), 2u) << "rebuilt after";
 }
 
 TEST_F(ReaderTest, TheCrashLoopPagesRetryOutlivingTheReaderDoesNothing) {

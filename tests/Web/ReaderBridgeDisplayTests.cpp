@@ -166,10 +166,19 @@ TEST_F(ReaderBridgeDisplayTest, ThePageTakenOverEndsItsRequestsWhenReplacedEnded
     EXPECT_EQ(errorOf<PageCallError>(replaced)->kind(), PageCallError::Kind::pageReplaced);
     plan(R"({kind: "never"})");
     auto pending = send(BridgeMessageType::render);
+    // The port does not hear the process end: the view's owner tells the
+    // bridge, as the reader's signals do.
+    const gulong terminated = g_signal_connect(
+        view.get(), "web-process-terminated",
+        G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+            static_cast<ReaderBridge*>(data)->webProcessDidTerminate();
+        }),
+        bridge.get());
     webkit_web_view_terminate_web_process(view.get());
     finish(pending);
     ASSERT_TRUE(errorOf<PageCallError>(pending));
     EXPECT_EQ(errorOf<PageCallError>(pending)->kind(), PageCallError::Kind::webProcessTerminated);
+    g_signal_handler_disconnect(view.get(), terminated);
 
     // Without a page a request fails at once; a reload brings the handshake.
     auto orphan = test::startTask(bridge->send(BridgeMessageType::probe, JSONValue::object()));

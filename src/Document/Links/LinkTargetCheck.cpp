@@ -12,6 +12,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Protocol/Navigation/PercentDecoding.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin::LinkTargetCheck {
 
@@ -59,14 +60,6 @@ constexpr std::array<std::string_view, 27> kRefusedTypes{
     "application/x-rpm",
     "application/x-redhat-package-manager",
 };
-
-std::string lowercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(std::tolower(c));
-    });
-    return out;
-}
 
 bool allDigits(std::string_view text) {
     return !text.empty() &&
@@ -151,7 +144,7 @@ std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem:
 }
 
 bool isRefusedName(std::string_view fileName) {
-    const std::string name = lowercased(fileName);
+    const std::string name = asciiLowercased(fileName);
     // A shared library with its version: "libx.so.1.2".
     if (const auto at = name.find(".so."); at != std::string::npos && at > 0) {
         std::string_view rest = std::string_view(name).substr(at + 4);
@@ -197,7 +190,7 @@ bool refusesLaunch(std::string_view fileName, const std::vector<std::string>& co
 }
 
 bool mailtoCarriesAttachment(std::string_view url) {
-    if (lowercased(url.substr(0, 7)) != "mailto:") return false;
+    if (asciiLowercased(url.substr(0, 7)) != "mailto:") return false;
     std::string_view rest = url.substr(7);
     rest = rest.substr(0, rest.find('#'));
     const auto question = rest.find('?');
@@ -207,7 +200,7 @@ bool mailtoCarriesAttachment(std::string_view url) {
         const auto end = rest.find_first_of("&;");
         const std::string_view pair = rest.substr(0, end);
         const std::string_view rawName = pair.substr(0, pair.find('='));
-        const std::string name = lowercased(percentDecoded(rawName).value_or(std::string(rawName)));
+        const std::string name = asciiLowercased(percentDecoded(rawName).value_or(std::string(rawName)));
         const auto first = name.find_first_not_of(" \t");
         const auto last = name.find_last_not_of(" \t");
         if (first != std::string::npos) {

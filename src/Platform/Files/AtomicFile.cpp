@@ -10,6 +10,7 @@
 
 #include "Platform/Text/Uuid.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Files/UniqueFd.hpp"
 
 namespace larkspin {
 
@@ -30,14 +31,6 @@ std::string_view shortenedForTemporary(std::string_view name) {
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
     return name.substr(0, cut);
 }
-
-struct FdGuard {
-    const SysCalls& sys;
-    int fd = -1;
-    ~FdGuard() {
-        if (fd >= 0) sys.close(fd);
-    }
-};
 }  // namespace
 
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
@@ -50,9 +43,8 @@ std::error_code writeFileAtomically(const std::filesystem::path& target, std::st
     struct stat existing {};
     if (sys.stat(target.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
 
-    FdGuard file{sys};
-    file.fd = sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (file.fd < 0) return lastError();
+    UniqueFd file(sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), sys);
+    if (!file) return lastError();
 
     auto fail = [&](std::error_code ec) {
         sys.unlink(temp.c_str());
@@ -60,21 +52,20 @@ std::error_code writeFileAtomically(const std::filesystem::path& target, std::st
     };
     std::size_t written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = sys.write(file.fd, bytes.data() + written, bytes.size() - written);
+        const ssize_t n = sys.write(file.get(), bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             return fail(lastError());
         }
         written += static_cast<std::size_t>(n);
     }
-    if (sys.fsync(file.fd) != 0) return fail(lastError());
-    if (sys.fchmod(file.fd, mode) != 0) return fail(lastError());
-    if (sys.close(std::exchange(file.fd, -1)) != 0) return fail(lastError());
+    if (sys.fsync(file.get()) != 0) return fail(lastError());
+    if (sys.fchmod(file.get(), mode) != 0) return fail(lastError());
+    if (sys.close(file.release()) != 0) return fail(lastError());
     if (sys.rename(temp.c_str(), target.c_str()) != 0) return fail(lastError());
 
-    FdGuard dir{sys};
-    dir.fd = sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (dir.fd >= 0) sys.fsync(dir.fd);  // best effort: the rename itself has happened
+    const UniqueFd dir(sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0), sys);
+    if (dir) sys.fsync(dir.get());  // best effort: the rename itself has happened
     return {};
 }
 

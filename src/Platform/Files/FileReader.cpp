@@ -8,6 +8,7 @@
 #include "Platform/Localization.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Files/UniqueFd.hpp"
 
 namespace larkspin {
 
@@ -39,19 +40,6 @@ bool unchanged(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
-
-class Descriptor {
-public:
-    Descriptor(int fd, const SysCalls& sys) : fd_(fd), sys_(sys) {}
-    ~Descriptor() { sys_.close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-    const SysCalls& sys_;
-};
 
 class DigestOnlySink final : public FileReader::Sink {
 public:
@@ -98,7 +86,7 @@ std::expected<FileReader::Result, std::error_code> FileReader::read(
             fd = sys.open(cpath, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) return std::unexpected(lastError());
-        const Descriptor descriptor(fd, sys);
+        const UniqueFd descriptor(fd, sys);
 
         struct stat before {};
         if (sys.fstat(fd, &before) != 0) return std::unexpected(lastError());

@@ -233,6 +233,11 @@ void ReaderBridge::teardown() {
     port_.reset();
 }
 
+void ReaderBridge::webProcessDidTerminate() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    pageDidEnd(ReaderBridgePort::PageEnd::webProcessTerminated);
+}
+
 void ReaderBridge::listenForPageEnd() {
     port_->setPageEndHandler([weak = weak_from_this()](ReaderBridgePort::PageEnd end) {
         if (auto self = weak.lock()) self->pageDidEnd(end);

@@ -107,6 +107,11 @@ public:
     // Unbinds: removes "orvik" from a live web view, and ends every request
     // still waiting with BridgeError::notAttached. Safe to repeat.
     void teardown();
+    // The web view's process ended: every request still waiting ends with
+    // PageCallError::webProcessTerminated; the bridge stays bound. The port
+    // does not hear this itself: the web view's owner, the one listener of
+    // the process end, tells the bridge before it acts on the end itself.
+    void webProcessDidTerminate();
 
     // Sends a request and awaits its reply envelope. Throws BridgeError
     // (notAttached, invalidRequest, invalidResponse, messageIDMismatch,

@@ -41,7 +41,10 @@ public:
     };
 
     enum class PageEnd {
-        webProcessTerminated,  // the page's web content process ended
+        // The page's web content process ended. The WebKit port does not
+        // report it: the view's owner tells the bridge
+        // (ReaderBridge::webProcessDidTerminate).
+        webProcessTerminated,
         pageReplaced,          // another page was committed in the view
         webViewGone,           // the web view was destroyed
     };

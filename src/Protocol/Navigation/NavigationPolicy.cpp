@@ -7,18 +7,11 @@
 #include "Platform/Localization.hpp"
 #include "Protocol/Navigation/ParsedURL.hpp"
 #include "Protocol/Navigation/PercentDecoding.hpp"
+#include "Platform/Text/TextTrimming.hpp"
 
 namespace larkspin::NavigationPolicy {
 
 namespace {
-
-std::string lowercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return out;
-}
 
 // White space and line breaks beyond ASCII, as UTF-8: U+0085, U+00A0, U+1680,
 // U+2000–U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
@@ -75,7 +68,7 @@ std::filesystem::path standardized(const std::filesystem::path& path) {
 }
 
 LinkAction localFile(const std::filesystem::path& file, std::optional<std::string> fragment) {
-    std::string extension = lowercased(file.extension().string());
+    std::string extension = asciiLowercased(file.extension().string());
     if (!extension.empty()) extension.erase(0, 1);  // the dot
     if (isMember(extension, markdownExtensions)) {
         return LinkAction::openMarkdown(file, std::move(fragment));
@@ -91,7 +84,7 @@ LinkAction invalid() {
 }
 
 LinkAction unsupported(std::string_view scheme) {
-    return LinkAction::reject(Rejection::unsupportedScheme(lowercased(scheme)));
+    return LinkAction::reject(Rejection::unsupportedScheme(asciiLowercased(scheme)));
 }
 
 // Links are written as Markdown destinations, which may hold characters a URL
@@ -101,7 +94,7 @@ LinkAction resolveExternal(std::string_view href) {
     const std::string_view text = trimmed(href);
     const auto named = leadingScheme(text);
     if (!named) return invalid();
-    const std::string scheme = lowercased(*named);
+    const std::string scheme = asciiLowercased(*named);
     if (!isMember(scheme, externalSchemes)) return unsupported(scheme);
     std::string encoded = encodedLinkDestination(text);
     const auto url = ParsedURL::parse(encoded);
@@ -122,13 +115,13 @@ LinkAction resolveFile(std::string_view href) {
     const std::string_view body = text.substr(0, text.find('#'));
 
     std::string pathText;
-    if (lowercased(body.substr(0, 5)) == "file:") {
+    if (asciiLowercased(body.substr(0, 5)) == "file:") {
         const auto url = ParsedURL::parse(encodedLinkDestination(body));
-        if (!url || !url->scheme || lowercased(*url->scheme) != "file") return invalid();
+        if (!url || !url->scheme || asciiLowercased(*url->scheme) != "file") return invalid();
         if (url->userInfo || url->port) return invalid();
         if (url->host && !url->host->empty()) {
             const auto host = percentDecoded(*url->host);
-            if (!host || lowercased(*host) != "localhost") return invalid();
+            if (!host || asciiLowercased(*host) != "localhost") return invalid();
         }
         auto decodedPath = percentDecoded(url->path);
         if (!decodedPath) return invalid();
@@ -148,7 +141,7 @@ LinkAction resolveRelative(std::string_view href,
     // The page calls a link relative when it names no scheme; one that does
     // is resolved as what it names.
     if (const auto scheme = leadingScheme(text)) {
-        return lowercased(*scheme) == "file" ? resolveFile(text) : resolveExternal(text);
+        return asciiLowercased(*scheme) == "file" ? resolveFile(text) : resolveExternal(text);
     }
     auto fragment = fragmentID(text);
     std::string_view body = text.substr(0, text.find('#'));
@@ -264,10 +257,10 @@ std::optional<std::string> fragmentID(std::string_view text) {
 
 bool isEntryPage(std::string_view text) {
     const auto url = ParsedURL::parse(text);
-    if (!url || !url->scheme || lowercased(*url->scheme) != "app-resource") return false;
+    if (!url || !url->scheme || asciiLowercased(*url->scheme) != "app-resource") return false;
     if (!url->host || url->userInfo || url->port || url->query || url->fragment) return false;
     const auto host = percentDecoded(*url->host);
-    if (!host || lowercased(*host) != "renderer") return false;
+    if (!host || asciiLowercased(*host) != "renderer") return false;
     const auto path = percentDecoded(url->path);
     return path && *path == "/index.html";
 }

@@ -1,21 +1,11 @@
 #pragma once
 
+#include "Protocol/Payloads/AccessibilityDisplayOptionsFields.hpp"
+
 namespace larkspin {
 
-// The reply "accessibilityApplied": the display options the page applied.
-struct AccessibilityAppliedPayload {
-    bool reduceMotion = false;
-    bool reduceTransparency = false;
-    bool increaseContrast = false;
-
-    bool operator==(const AccessibilityAppliedPayload&) const = default;
-
-    template <typename Self, typename Coder>
-    static void codingFields(Self& self, Coder& coder) {
-        coder.field("reduceMotion", self.reduceMotion);
-        coder.field("reduceTransparency", self.reduceTransparency);
-        coder.field("increaseContrast", self.increaseContrast);
-    }
-};
+// The reply "accessibilityApplied": the display options the page applied,
+// the same three booleans as the request "setAccessibility", coded the same.
+using AccessibilityAppliedPayload = AccessibilityDisplayOptions;
 
 }  // namespace larkspin

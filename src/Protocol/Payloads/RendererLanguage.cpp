@@ -6,22 +6,16 @@
 #include <optional>
 #include <string_view>
 
+#include "Platform/Text/TextTrimming.hpp"
+
 namespace larkspin::RendererLanguage {
 
 namespace {
 
-std::string lowercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(g_ascii_tolower(static_cast<gchar>(c)));
-    });
-    return out;
-}
-
 // The shipped localisation for one locale name ("language[_territory][.codeset][@modifier]",
 // or a BCP 47 tag such as "zh-Hans"), if we have one.
 std::optional<std::string> shippedLocalization(std::string_view name) {
-    std::string locale = lowercased(name.substr(0, name.find_first_of(".@")));
+    std::string locale = asciiLowercased(name.substr(0, name.find_first_of(".@")));
     std::replace(locale.begin(), locale.end(), '-', '_');
     const auto separator = locale.find('_');
     const std::string_view language = std::string_view(locale).substr(0, separator);
@@ -43,7 +37,7 @@ std::optional<std::string> shippedLocalization(std::string_view name) {
 
 std::string resolve(std::span<const std::string> preferredLocalizations) {
     if (preferredLocalizations.empty()) return "zh-Hans";
-    const std::string first = lowercased(preferredLocalizations.front());
+    const std::string first = asciiLowercased(preferredLocalizations.front());
     if (first == "en" || first.starts_with("en-") || first.starts_with("en_")) return "en";
     return "zh-Hans";
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "Platform/Log.hpp"
+#include "Platform/Files/UniqueFd.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
@@ -26,11 +27,7 @@ std::string lowerCasedExtension(const std::filesystem::path& file) {
     const std::string name = file.filename().native();
     const auto dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return {};
-    std::string extension = name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return extension;
+    return asciiLowercased(std::string_view(name).substr(dot + 1));
 }
 
 // The policy for a request URL that passed the path check: the same
@@ -168,10 +165,7 @@ AppResourceSchemeHandler::ReadResult AppResourceSchemeHandler::readFile(
         fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return SchemeFailure::readError(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const UniqueFd closer(fd);
 
     struct stat status {};
     if (::fstat(fd, &status) != 0) return SchemeFailure::readError(errno);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "Platform/Log.hpp"
+#include "Platform/Files/UniqueFd.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Protocol/Schemes/ResourceWorkers.hpp"
@@ -167,18 +168,6 @@ RejectReason openFailure(int error) {
                                              : RejectReason::openFailed;
 }
 
-class Descriptor {
-public:
-    Descriptor(int fd, const SysCalls& sys) : fd_(fd), sys_(sys) {}
-    ~Descriptor() { sys_.close(fd_); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-private:
-    int fd_;
-    const SysCalls& sys_;
-};
-
 }  // namespace
 
 std::string_view DocumentResourceSchemeHandler::message(RejectReason reason) {
@@ -292,7 +281,7 @@ DocumentResourceSchemeHandler::load(const std::string& fullPath, const SysCalls&
         fd = sys.open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return openFailure(errno);
-    const Descriptor descriptor(fd, sys);
+    const UniqueFd descriptor(fd, sys);
 
     if (sys.fstat(fd, &status) != 0) return RejectReason::openFailed;
     if (!S_ISREG(status.st_mode)) return RejectReason::notRegularFile;

@@ -1,61 +1,44 @@
 #include "Protocol/Schemes/ResourceURL.hpp"
 
+#include <glib.h>
+
 #include "Protocol/Navigation/PercentDecoding.hpp"
 
 namespace larkspin {
 
 namespace {
 
-bool isAlpha(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// "user@host:port" → "host". A port is digits after the last ":" outside an
-// IPv6 literal.
-std::string hostOf(std::string_view authority) {
-    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
-        authority.remove_prefix(at + 1);
+// A GLib string, freed when it goes.
+struct OwnedText {
+    gchar* text = nullptr;
+    ~OwnedText() { g_free(text); }
+    std::optional<std::string> value() const {
+        return text ? std::optional<std::string>(text) : std::nullopt;
     }
-    const auto colon = authority.rfind(':');
-    const auto bracket = authority.rfind(']');
-    if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
-        bool digits = true;
-        for (char c : authority.substr(colon + 1)) digits = digits && isDigit(c);
-        if (digits) authority = authority.substr(0, colon);
-    }
-    return std::string(authority);
-}
+};
 
 }  // namespace
 
 std::optional<ResourceURL> ResourceURL::parse(std::string_view text) {
-    const auto colon = text.find(':');
-    if (colon == std::string_view::npos || colon == 0 || !isAlpha(text[0])) return std::nullopt;
-    for (char c : text.substr(0, colon)) {
-        if (!isAlpha(c) && !isDigit(c) && c != '+' && c != '-' && c != '.') return std::nullopt;
+    // GLib's splitter, relaxed as WebKit's parser is, every part kept
+    // percent-encoded; a text with a NUL is no URL.
+    if (text.find('\0') != std::string_view::npos) return std::nullopt;
+    const std::string terminated(text);
+    OwnedText scheme, host, path, query, fragment;
+    if (!g_uri_split(terminated.c_str(),
+                     GUriFlags(G_URI_FLAGS_ENCODED | G_URI_FLAGS_PARSE_RELAXED |
+                               G_URI_FLAGS_NON_DNS),
+                     &scheme.text, nullptr, &host.text, nullptr, &path.text, &query.text,
+                     &fragment.text, nullptr) ||
+        scheme.text == nullptr) {
+        return std::nullopt;
     }
     ResourceURL url;
-    url.scheme = std::string(text.substr(0, colon));
-    std::string_view rest = text.substr(colon + 1);
-
-    if (const auto hash = rest.find('#'); hash != std::string_view::npos) {
-        url.fragment = std::string(rest.substr(hash + 1));
-        rest = rest.substr(0, hash);
-    }
-    if (const auto question = rest.find('?'); question != std::string_view::npos) {
-        url.query = std::string(rest.substr(question + 1));
-        rest = rest.substr(0, question);
-    }
-    if (rest.starts_with("//")) {
-        rest.remove_prefix(2);
-        const auto slash = rest.find('/');
-        url.host = hostOf(rest.substr(0, slash));
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
-    }
-    url.path = std::string(rest);
+    url.scheme = scheme.text;
+    url.host = host.value();
+    url.path = path.text ? path.text : "";
+    url.query = query.value();
+    url.fragment = fragment.value();
     return url;
 }
 

@@ -5,13 +5,21 @@
 
 namespace larkspin {
 
+std::shared_ptr<ConflictBarController> ConflictBarController::create(
+    std::shared_ptr<ConflictBarView> view, Theme theme) {
+    std::shared_ptr<ConflictBarController> controller(
+        new ConflictBarController(std::move(view), std::move(theme)));
+    controller->connectView();
+    return controller;
+}
+
 ConflictBarController::ConflictBarController(std::shared_ptr<ConflictBarView> view, Theme theme)
-    : view_(std::move(view)),
-      theme_(std::move(theme)),
-      alive_(std::make_shared<ConflictBarController*>(this)) {
-    std::weak_ptr<ConflictBarController*> weak = alive_;
+    : view_(std::move(view)), theme_(std::move(theme)) {}
+
+void ConflictBarController::connectView() {
+    std::weak_ptr<ConflictBarController> weak = weak_from_this();
     view_->onActionPressed = [weak](std::size_t index) {
-        if (auto self = weak.lock()) (*self)->actionPressed(index);
+        if (auto self = weak.lock()) self->actionPressed(index);
     };
 }
 

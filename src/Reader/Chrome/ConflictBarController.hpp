@@ -15,14 +15,17 @@ namespace larkspin {
 // message and the issue's buttons, shown while the document has a problem
 // with its file on disk. Which content belongs to which issue is the
 // document's decision; the bar shows it, recolours it with the theme, runs a
-// button's handler and says when it appears and goes. Main thread.
-class ConflictBarController {
+// button's handler and says when it appears and goes. Holds its view
+// strongly; the view's callback holds the controller weakly (the view may
+// outlive it). Main thread. Create with `create`.
+class ConflictBarController : public std::enable_shared_from_this<ConflictBarController> {
 public:
     using Tone = ConflictBarContent::Tone;
     using Action = ConflictBarContent::Action;
     using Content = ConflictBarContent;
 
-    ConflictBarController(std::shared_ptr<ConflictBarView> view, Theme theme);
+    static std::shared_ptr<ConflictBarController> create(std::shared_ptr<ConflictBarView> view,
+                                                         Theme theme);
     ~ConflictBarController();
     ConflictBarController(const ConflictBarController&) = delete;
     ConflictBarController& operator=(const ConflictBarController&) = delete;
@@ -44,13 +47,13 @@ public:
     std::function<void(bool)> onVisibilityChange;
 
 private:
+    ConflictBarController(std::shared_ptr<ConflictBarView> view, Theme theme);
+    void connectView();
     void actionPressed(std::size_t index);
 
     std::shared_ptr<ConflictBarView> view_;
     Theme theme_;
     std::optional<Content> content_;
-    // Guards the view's callback: it may outlive this controller.
-    std::shared_ptr<ConflictBarController*> alive_;
 };
 
 }  // namespace larkspin

@@ -54,7 +54,7 @@ std::shared_ptr<ReaderBridgePort> ReaderView::installWebView(
 
 void ReaderView::adoptWebView(std::shared_ptr<SpareWebView> spare,
                               const std::optional<ColorComponents>& underPageColor) {
-    auto* made = dynamic_cast<SpareReaderWebView*>(spare.get());
+    auto* made = spare ? factory_.madeSpare(*spare) : nullptr;
     if (!made) {
         AppLog::bridge.fault("备用 WKWebView 不是本程序的 web view，未挂载");
         return;

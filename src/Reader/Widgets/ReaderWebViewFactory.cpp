@@ -37,8 +37,20 @@ GObjectPtr<WebKitWebView> ReaderWebViewFactory::makeWebView(
 std::shared_ptr<SpareWebView> ReaderWebViewFactory::makeSpare(
     std::shared_ptr<AppResourceSchemeHandler> appResources,
     std::shared_ptr<DocumentResourceSchemeHandler> documentResources) {
-    return std::make_shared<SpareReaderWebView>(
+    auto spare = std::make_shared<SpareReaderWebView>(
         makeWebView(std::move(appResources), std::move(documentResources)));
+    std::erase_if(spares_, [](const auto& made) { return made.expired(); });
+    spares_.push_back(spare);
+    return spare;
+}
+
+SpareReaderWebView* ReaderWebViewFactory::madeSpare(const SpareWebView& spare) const {
+    std::erase_if(spares_, [](const auto& made) { return made.expired(); });
+    for (const auto& made : spares_) {
+        const auto alive = made.lock();
+        if (alive && static_cast<const SpareWebView*>(alive.get()) == &spare) return alive.get();
+    }
+    return nullptr;
 }
 
 }  // namespace larkspin

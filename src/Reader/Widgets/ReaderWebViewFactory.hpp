@@ -14,6 +14,7 @@ namespace larkspin {
 class AppResourceSchemeHandler;
 class DocumentResourceSchemeHandler;
 class ResourceSchemes;
+class SpareReaderWebView;
 class SpareWebView;
 
 // The one maker of reader web views (a document's reader, and the spare that
@@ -41,6 +42,9 @@ public:
     std::shared_ptr<SpareWebView> makeSpare(
         std::shared_ptr<AppResourceSchemeHandler> appResources,
         std::shared_ptr<DocumentResourceSchemeHandler> documentResources);
+    // The GTK form of a spare this factory made and that still lives; null
+    // for any other (a reader adopts only its own factory's spares).
+    SpareReaderWebView* madeSpare(const SpareWebView& spare) const;
 
     // A script put at the start of every page of the views made from now on
     // (measurements in benchmarks); the product adds none.
@@ -51,6 +55,7 @@ private:
     std::vector<ReaderContextMenu::WindowItem> windowItems_;
     std::shared_ptr<ResourceSchemes> schemes_;
     std::vector<std::string> startScripts_;
+    mutable std::vector<std::weak_ptr<SpareReaderWebView>> spares_;
 };
 
 }  // namespace larkspin

@@ -10,7 +10,8 @@ SpareReaderWebView::SpareReaderWebView(GObjectPtr<WebKitWebView> webView)
     : webView_(std::move(webView)) {}
 
 std::shared_ptr<ReaderBridgePort> SpareReaderWebView::bridgePort() {
-    return WebKitBridgePort::create(webView_.get());
+    if (!port_) port_ = WebKitBridgePort::create(webView_.get());
+    return port_;
 }
 
 void SpareReaderWebView::setEvents(std::weak_ptr<ReaderHostEvents> events) {

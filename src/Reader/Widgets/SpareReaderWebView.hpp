@@ -12,7 +12,8 @@ namespace larkspin {
 
 // The prewarmer's spare in GTK: a reader web view from the factory that
 // lives in no window (hidden, 0×0; its page says "ready" without a frame)
-// until a `ReaderView` adopts it. Main thread.
+// until a `ReaderView` adopts it. Its bridge port is made once, on first
+// request. Main thread.
 class SpareReaderWebView final : public SpareWebView {
 public:
     explicit SpareReaderWebView(GObjectPtr<WebKitWebView> webView);
@@ -26,6 +27,7 @@ public:
 
 private:
     GObjectPtr<WebKitWebView> webView_;
+    std::shared_ptr<ReaderBridgePort> port_;
     ReaderWebViewSignals signals_;
 };
 

@@ -35,7 +35,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
     noticeView_ = ConflictBarViewController::create();
-    noticeBar_ = std::make_shared<ConflictBarController>(noticeView_, std::move(theme));
+    noticeBar_ = ConflictBarController::create(noticeView_, std::move(theme));
 
     root_ = GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
     gtk_widget_set_name(root_.get(), "Orvik.documentPage");

@@ -28,7 +28,7 @@ using test::FakeSchemeTask;
 TEST(ResourceURL, SplitsWithoutDecoding) {
     const auto url = ResourceURL::parse("App-Resource://user@Renderer:8080/a%20b/c.js?x=1&y#top");
     ASSERT_TRUE(url);
-    EXPECT_EQ(url->scheme, "App-Resource");
+    EXPECT_EQ(url->scheme, "app-resource");
     EXPECT_EQ(url->host, "Renderer");
     EXPECT_EQ(url->path, "/a%20b/c.js");
     EXPECT_EQ(url->query, "x=1&y");
@@ -38,7 +38,10 @@ TEST(ResourceURL, SplitsWithoutDecoding) {
     EXPECT_EQ(ResourceURL::parse("1x://a/b"), std::nullopt);
     EXPECT_EQ(ResourceURL::parse("x:/path")->host, std::nullopt);
     EXPECT_EQ(ResourceURL::parse("x://")->host, "");
-    EXPECT_EQ(ResourceURL::parse("x://[::1]:9/p")->host, "[::1]");
+    EXPECT_EQ(ResourceURL::parse("x://[::1]:9/p")->host, "::1");
+    EXPECT_EQ(ResourceURL::parse("x://h:port/p"), std::nullopt);
+    EXPECT_EQ(ResourceURL::parse(std::string_view("x://h/a\0b", 10)), std::nullopt);
+    EXPECT_EQ(ResourceURL::parse("x://h/a|b?q=^|#f")->query, "q=^|");
 }
 
 TEST(ResourceURL, FirstQueryValueDecodesAndTakesTheFirst) {

@@ -59,11 +59,11 @@ protected:
         findView->setRevealed(true);
     }
     void showNotice(Tone tone, const Theme& theme, std::string message = "文件在磁盘上已被其他程序修改。") {
-        bar.applyTheme(theme);
+        bar->applyTheme(theme);
         ConflictBarContent content{tone, std::move(message), {}, ExternalIssueKind::saveFailed};
         content.actions.push_back({"重新载入", false, [] {}});
         content.actions.push_back({"保留我的版本", false, [] {}});
-        bar.show(content);
+        bar->show(content);
     }
     graphene_rect_t bounds(GtkWidget* widget, GtkWidget* in) {
         graphene_rect_t rect = GRAPHENE_RECT_INIT(0, 0, 0, 0);
@@ -73,7 +73,8 @@ protected:
 
     std::shared_ptr<FindBarViewController> findView = FindBarViewController::create();
     std::shared_ptr<ConflictBarViewController> barView = ConflictBarViewController::create();
-    ConflictBarController bar{barView, ThemeCatalog::theme(ThemeID::porcelain)};
+    std::shared_ptr<ConflictBarController> bar =
+        ConflictBarController::create(barView, ThemeCatalog::theme(ThemeID::porcelain));
 };
 
 // The contrast failures of one drawn strip: every text against what lies

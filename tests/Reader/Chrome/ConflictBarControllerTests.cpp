@@ -86,10 +86,10 @@ TEST(ConflictBarPresentation, EveryThemeToneAndKindIsReadable) {
 TEST(ConflictBarController, ShowReplaceAndHide) {
     test::LogCapture logs;
     auto view = std::make_shared<FakeBarView>();
-    ConflictBarController bar{view, ThemeCatalog::theme(ThemeID::porcelain)};
+    auto bar = ConflictBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
     std::vector<bool> visibility;
     std::vector<std::size_t> pressed;
-    bar.onVisibilityChange = [&](bool shown) { visibility.push_back(shown); };
+    bar->onVisibilityChange = [&](bool shown) { visibility.push_back(shown); };
     const auto content = [&](std::string message, std::vector<std::string> titles) {
         ConflictBarContent made{Tone::warning, std::move(message), {}, ExternalIssueKind::conflict};
         for (std::size_t i = 0; i < titles.size(); ++i) {
@@ -97,21 +97,27 @@ TEST(ConflictBarController, ShowReplaceAndHide) {
         }
         return made;
     };
-    bar.hide();
+    bar->hide();
     EXPECT_TRUE(visibility.empty()) << "hiding nothing is silent";
-    bar.show(content("文件变了", {"重新载入", "保留我的"}));
-    bar.show(content("又变了", {"知道了"}));
+    bar->show(content("文件变了", {"重新载入", "保留我的"}));
+    bar->show(content("又变了", {"知道了"}));
     EXPECT_TRUE(view->revealed);
     EXPECT_EQ(view->announcements, (std::vector<std::string>{"文件变了", "又变了"}));
     EXPECT_TRUE(logs.contains("document", "提示条显示：kind=conflict actions=重新载入/保留我的"));
     view->press(0);
     view->press(1);  // the second button went with the first content
-    bar.hide();
-    bar.hide();
+    bar->hide();
+    bar->hide();
     view->press(0);  // a stale press on a hidden bar
     EXPECT_FALSE(view->revealed);
     EXPECT_EQ(pressed, std::vector<std::size_t>{0});
     EXPECT_EQ(visibility, (std::vector<bool>{true, true, false}));
+
+    // The view may outlive its controller: a press then reaches nobody.
+    bar->show(content("再次", {"知道了"}));
+    bar.reset();
+    view->press(0);
+    EXPECT_EQ(pressed, std::vector<std::size_t>{0});
 }
 
 }  // namespace

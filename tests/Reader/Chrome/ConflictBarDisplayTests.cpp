@@ -45,7 +45,7 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     AccessibilityAnnouncer::resetForTesting();
     auto view = ConflictBarViewController::create();
     const Theme light = ThemeCatalog::theme(ThemeID::porcelain);
-    ConflictBarController bar{view, light};
+    auto bar = ConflictBarController::create(view, light);
     GtkWindow* window = GTK_WINDOW(gtk_window_new());
     gtk_window_set_default_size(window, 640, 200);
     GtkWidget* page = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
@@ -65,7 +65,7 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
 
     EXPECT_FALSE(revealed());
     const std::string message = "源文件 <b>notes</b> & 1 < 2 已被删除或移走。";
-    bar.show(content(message, {"另存副本…", "重新定位…"}));
+    bar->show(content(message, {"另存副本…", "重新定位…"}));
     EXPECT_TRUE(revealed());
     EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(view->messageLabel())), message.c_str());
     EXPECT_FALSE(gtk_label_get_use_markup(GTK_LABEL(view->messageLabel())));
@@ -95,14 +95,14 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     EXPECT_EQ(colorOf(view->icon()), accent(Tone::error, ThemeAppearance::light));
     EXPECT_STREQ(gtk_image_get_icon_name(GTK_IMAGE(view->icon())), "dialog-error-symbolic");
     const Theme dark = ThemeCatalog::theme(ThemeID::midnight);
-    bar.applyTheme(dark);
+    bar->applyTheme(dark);
     EXPECT_EQ(colorOf(view->messageLabel()), hex(dark.web.text));
     EXPECT_EQ(colorOf(view->icon()), accent(Tone::error, ThemeAppearance::dark));
     auto otherView = ConflictBarViewController::create();
-    ConflictBarController other{otherView, light};
+    auto other = ConflictBarController::create(otherView, light);
     ConflictBarContent info = content("i", {});
     info.tone = Tone::info;
-    other.show(info);
+    other->show(info);
     EXPECT_EQ(colorOf(otherView->icon()), accent(Tone::info, ThemeAppearance::light));
     EXPECT_EQ(colorOf(view->messageLabel()), hex(dark.web.text));
 
@@ -110,19 +110,19 @@ TEST(ConflictBarDisplay, ShowsTextButtonsAndColoursAndHidesWhenAButtonSettlesIt)
     // and the new message is announced; a button that settles the problem
     // hides the bar.
     ConflictBarContent chained = content("一", {"下一步"});
-    chained.actions[0].handler = [&] { bar.show(content("二", {"甲", "乙"})); };
-    bar.show(chained);
+    chained.actions[0].handler = [&] { bar->show(content("二", {"甲", "乙"})); };
+    bar->show(chained);
     click(view->buttons()[0]);
     buttons = view->buttons();
     ASSERT_EQ(buttons.size(), 2u);
     EXPECT_EQ(labelOf(buttons[1]), "乙");
     EXPECT_EQ(AccessibilityAnnouncer::lastAnnouncement(), "二");
     ConflictBarContent settling = content("文件在磁盘上已被其他程序修改。", {"重新载入"});
-    settling.actions[0].handler = [&] { bar.hide(); };
-    bar.show(settling);
+    settling.actions[0].handler = [&] { bar->hide(); };
+    bar->show(settling);
     click(view->buttons()[0]);
     EXPECT_FALSE(revealed());
-    EXPECT_FALSE(bar.content());
+    EXPECT_FALSE(bar->content());
     gtk_window_destroy(window);
 }
 
