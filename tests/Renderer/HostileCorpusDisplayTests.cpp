@@ -102,7 +102,10 @@ constexpr const char* exercise = R"(
         head: document.head.innerHTML,
         location: location.href,
         writes: window.__trap.writes.slice(),
-        remoteImages: images.map((img) => img.src).filter((src) => /^https?:/i.test(src)),
+        // An image that failed gave way to its alternative text, keeping its address.
+        remoteImages: images.map((img) => img.src)
+            .concat(Array.from(document.querySelectorAll('.md-image-unavailable'), (s) => s.dataset.src ?? ''))
+            .filter((src) => /^https?:/i.test(src)),
     };
 )";
 

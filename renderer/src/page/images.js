@@ -15,6 +15,8 @@ export function showUnavailableImage(doc, img, texts) {
     span.className = 'md-image-unavailable';
     span.textContent = img.getAttribute('alt') ?? '';
     span.setAttribute('data-reason', local ? texts.imageUnavailable : texts.imageNotLoaded);
+    // The address it stood for, kept for whoever checks what the page showed.
+    span.setAttribute('data-src', img.src);
     const title = img.getAttribute('title');
     if (title) span.setAttribute('title', title);
     img.replaceWith(span);
