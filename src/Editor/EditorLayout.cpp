@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "Appearance/Fonts/FontResolver.hpp"
+
 namespace larkspin {
 
 EditorTheme EditorTheme::from(const Theme& theme) {
@@ -66,3 +68,20 @@ std::string EditorPositioning::description() const {
 }
 
 }  // namespace larkspin
+
+namespace larkspin::EditorFont {
+
+std::string family(std::string_view requested) {
+    static constexpr std::string_view fallback = "monospace";
+    const auto first = requested.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return std::string(fallback);
+    const auto last = requested.find_last_not_of(" \t\r\n");
+    const auto resolved = FontResolver::resolve(requested.substr(first, last - first + 1));
+    if (!resolved) return std::string(fallback);
+    const bool serif = std::any_of(resolved->faces.begin(), resolved->faces.end(),
+                                   [](const FontResolver::Face& face) { return face.isSerif; });
+    if (serif || FontResolver::nameLooksSerif(resolved->familyName)) return std::string(fallback);
+    return resolved->familyName;
+}
+
+}  // namespace larkspin::EditorFont

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "Appearance/HexColor.hpp"
@@ -72,3 +73,12 @@ struct EditorPositioning {
 };
 
 }  // namespace larkspin
+
+namespace larkspin::EditorFont {
+
+// The family the editor draws with: the installed family for `family`
+// (trimmed), or "monospace" when it is empty, unknown or serif (by any face
+// or by its name).
+std::string family(std::string_view family);
+
+}  // namespace larkspin::EditorFont

@@ -62,6 +62,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"common.open", "打开"},
     {"common.retry", "重试"},
     {"document.untitled", "未命名"},
+    {"editor.readonly.nul", "文本含有空字符（U+0000），编辑器只能只读显示；在阅读模式下可以照常查看。"},
     {"encoding.latin1",
      "文件不是 UTF-8 编码，已按 Latin-1 读取，非 ASCII 字符可能显示不正确。为避免损坏原文件，本文档只读，"
      "不能保存回原文件。"},
