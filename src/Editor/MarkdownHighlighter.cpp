@@ -315,8 +315,7 @@ void MarkdownHighlighter::noteEdit(const TextStorage::Edit& edit) {
     }
 
     if (!isSuspended()) {
-        highlight(paragraph);
-        if (parityChanged) startPass(paragraph.location + paragraph.length, now());
+        highlightEdited(paragraph, parityChanged);
         return;
     }
     if (pendingRange_) {
@@ -331,6 +330,20 @@ void MarkdownHighlighter::noteEdit(const TextStorage::Edit& edit) {
     pendingParityChange_ = pendingParityChange_ != parityChanged;
 }
 
+void MarkdownHighlighter::highlightEdited(TextRange paragraph, bool parityChanged) {
+    if (paragraph.length > chunkLength) {
+        // A long edit (a reload replaces everything): one chunk now, the rest
+        // and everything after it in the pass, so the main loop never waits
+        // for the whole text.
+        const TextRange first = paragraphRange({paragraph.location, chunkLength});
+        highlight(first);
+        startPass(first.location + first.length, now());
+        return;
+    }
+    highlight(paragraph);
+    if (parityChanged) startPass(paragraph.location + paragraph.length, now());
+}
+
 void MarkdownHighlighter::flushPending() {
     if (pendingRange_) {
         const TextRange pending = *pendingRange_;
@@ -342,9 +355,7 @@ void MarkdownHighlighter::flushPending() {
         const std::int64_t end = std::clamp<std::int64_t>(pending.location + pending.length, location, total);
         if (end > location || total == 0) {
             fenceCacheValid_ = false;
-            const TextRange paragraph = paragraphRange({location, end - location});
-            highlight(paragraph);
-            if (parityChanged) startPass(paragraph.location + paragraph.length, now());
+            highlightEdited(paragraphRange({location, end - location}), parityChanged);
         } else if (parityChanged) {
             startPass(location, now());
         }

@@ -81,6 +81,9 @@ private:
     void ensureFenceCache();
     bool updateFenceCache(TextRange paragraph, std::int64_t delta);
     void highlight(TextRange range);
+    // An edited paragraph: coloured now when short, else its first chunk now
+    // and the rest in a pass; a parity change colours everything after it.
+    void highlightEdited(TextRange paragraph, bool parityChanged);
     void startPass(std::int64_t from, double started);
     void finishPass();
 

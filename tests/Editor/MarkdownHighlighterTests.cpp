@@ -215,6 +215,13 @@ TEST(MarkdownHighlighter, ReplacingTheWholeTextRecolours) {
     EXPECT_FALSE(f.sink.has(0, R::heading));
     f.runPass();
     EXPECT_TRUE(f.sink.has(6, R::fencedCode));
+
+    // A long replacement (a reload) colours one chunk at once, the rest later.
+    ASSERT_TRUE(f.storage.replaceAll(plainLines(6000) + "## end\n"));
+    EXPECT_LE(f.highlighter.lastHighlightedRange()->length, MarkdownHighlighter::chunkLength + 64);
+    EXPECT_TRUE(f.highlighter.isPassRunning());
+    f.runPass();
+    EXPECT_TRUE(f.sink.has(f.at("## end"), R::heading));
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <exception>
 
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
 #include "Editor/Widgets/EditorFindTarget.hpp"
@@ -36,8 +38,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
-      defaults_(defaults),
-      editorTheme_(EditorTheme::from(theme)) {
+      defaults_(defaults) {
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
     noticeView_ = ConflictBarViewController::create();
@@ -299,7 +300,9 @@ Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
     if (anchor && anchor->hasBlock()) anchorLine = anchor->sourceRange.start;
 
     if (!editor_) {
-        editor_ = std::make_unique<EditorViewController>(model, defaults_, editorTheme_,
+        const EditorTheme theme =
+            EditorTheme::from(ThemeCatalog::theme(AppearanceController::shared().currentThemeID()));
+        editor_ = std::make_unique<EditorViewController>(model, defaults_, theme,
                                                          TypographyController::shared().settings());
         editor_->followAppearance();
         editorFind_ = std::make_shared<EditorFindTarget>(editor_->textView());

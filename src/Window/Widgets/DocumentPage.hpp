@@ -9,7 +9,6 @@
 #include "Appearance/Theme.hpp"
 #include "Document/Document.hpp"
 #include "Document/DocumentWindowHost.hpp"
-#include "Editor/EditorLayout.hpp"
 #include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskSlot.hpp"
@@ -152,7 +151,6 @@ private:
     bool active_ = true;  // as a new reader assumes
     SignalConnection position_;
     UserDefaults& defaults_;
-    EditorTheme editorTheme_;  // until the editor follows the application's
     std::unique_ptr<EditorViewController> editor_;
     std::shared_ptr<EditorFindTarget> editorFind_;
     std::optional<std::string> lastModeRefusal_;
