@@ -63,6 +63,12 @@ TEST(EditorPositioning, FirstRuleThatApplies) {
     EXPECT_EQ(restored.description(), "restoredSelection(3, 4)");
 }
 
+TEST(EditorFont, FallsBackToMonospace) {
+    for (const char* family : {"", " \n\t", "No Such Family 9c1f"}) {
+        EXPECT_EQ(EditorFont::family(family), "monospace") << family;
+    }
+}
+
 TEST(EditorTheme, TakesTheEditorColoursFromTheTheme) {
     const Theme theme = ThemeCatalog::theme(ThemeID::porcelain);
     const EditorTheme editor = EditorTheme::from(theme);

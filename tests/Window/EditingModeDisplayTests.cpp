@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -23,6 +25,10 @@ protected:
     void SetUp() override {
         ReaderDisplayTest::SetUp();
         ModeSwitch::setSourceEditingForTesting(true);
+        // The program makes these at launch, before its loop runs; the
+        // editor only asks them.
+        AppearanceController::shared();
+        TypographyController::shared();
     }
     void TearDown() override {
         if (group) gtk_window_destroy(group);
