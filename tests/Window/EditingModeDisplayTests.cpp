@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <list>
 #include <memory>
 #include <string>
@@ -127,18 +128,27 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
     EXPECT_EQ(caretLine, anchor->sourceRange.start);
     EXPECT_GT(caretLine, 100);
 
+    // An outline pick while editing puts the caret on the heading's line.
+    const std::string text = longDocument();
+    const auto secondLine = std::count(text.begin(), text.begin() + static_cast<long>(text.find("## Second")), '\n') + 1;
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 0, TRUE);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 1, TRUE);
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), secondLine);
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::editing);
+
     // Typing reaches the document's model.
     const auto revision = document->model().sourceRevision();
     ASSERT_TRUE(view.insertPlainText("x"));
     EXPECT_EQ(document->model().sourceRevision(), revision + 1);
 
+    const std::int64_t leavingLine = view.lineForOffset(view.selectedRange().location);
     const int before = renders;
     page.enterReading("用户切换");
     EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
     EXPECT_EQ(editor->savedSelection, view.selectedRange());
     ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
     ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
-    EXPECT_EQ(page.reader()->diagnostics().lastScrolledToSource->line, caretLine);
+    EXPECT_EQ(page.reader()->diagnostics().lastScrolledToSource->line, leavingLine);
 
     // The next entry prefers the kept selection; the editor is the same one.
     ASSERT_TRUE(enter(page));
