@@ -33,7 +33,19 @@ std::optional<std::string> DocumentSnapshot::encodedData() const {
 }
 
 DocumentModel::DocumentModel() {
-    textStorage_.setEditObserver([this](TextStorage&, const TextStorage::Edit&) { textDidChange(); });
+    textStorage_.setEditObserver([this](TextStorage&, const TextStorage::Edit& edit) { textDidChange(edit); });
+}
+
+std::uint64_t DocumentModel::addTextObserver(TextObserver observer) {
+    const std::uint64_t id = nextTextObserver_++;
+    textObservers_.emplace_back(id, std::move(observer));
+    return id;
+}
+
+void DocumentModel::removeTextObserver(std::uint64_t id) {
+    for (auto& entry : textObservers_) {
+        if (entry.first == id) entry.second = nullptr;
+    }
 }
 
 bool DocumentModel::isWritable() const {
@@ -57,9 +69,22 @@ void DocumentModel::changed() {
     if (onChange) onChange(*this);
 }
 
-void DocumentModel::textDidChange() {
+void DocumentModel::textDidChange(const TextStorage::Edit& edit) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     ++sourceRevision_;
+    // By index: an observer may add or remove observers, or edit, while it
+    // runs; removed ones are dropped once the outermost call is done.
+    ++notifyingTextObservers_;
+    const std::size_t count = textObservers_.size();
+    for (std::size_t i = 0; i < count && i < textObservers_.size(); ++i) {
+        if (textObservers_[i].second) {
+            const TextObserver observer = textObservers_[i].second;
+            observer(edit);
+        }
+    }
+    if (--notifyingTextObservers_ == 0) {
+        std::erase_if(textObservers_, [](const auto& entry) { return !entry.second; });
+    }
     if (!isAdopting_) changed();
 }
 

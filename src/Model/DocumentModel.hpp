@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "Model/DiskVersion.hpp"
 #include "Model/DocumentTextEncoding.hpp"
@@ -70,6 +72,13 @@ public:
     // Set by the owning document.
     std::function<void(DocumentModel&)> onChange;
 
+    // Views of the text (the editor) learn of every edit of the characters,
+    // whoever made it, before `onChange`. An observer may be removed from
+    // inside a call; one added there is first called for the next edit.
+    using TextObserver = std::function<void(const TextStorage::Edit&)>;
+    std::uint64_t addTextObserver(TextObserver observer);
+    void removeTextObserver(std::uint64_t id);
+
     // Takes a loader's result: the text becomes clean at the new revision, and
     // `onChange` runs once.
     void adopt(const LoadedDocument& loaded);
@@ -95,7 +104,7 @@ public:
 private:
     void adoptMetadata(const LoadedDocument& loaded);
     void adoptText(std::string text);
-    void textDidChange();
+    void textDidChange(const TextStorage::Edit& edit);
     void changed();
 
     TextStorage textStorage_;
@@ -111,6 +120,9 @@ private:
     RecoveryState recoveryState_ = RecoveryState::noDraft;
     bool isSaving_ = false;
     bool isAdopting_ = false;
+    std::vector<std::pair<std::uint64_t, TextObserver>> textObservers_;
+    std::uint64_t nextTextObserver_ = 1;
+    int notifyingTextObservers_ = 0;
 };
 
 std::string_view rawValue(DocumentModel::State state);

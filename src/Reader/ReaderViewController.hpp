@@ -272,6 +272,8 @@ public:
         const auto& rendered = session_->lastRendered();
         return rendered ? rendered->headings : none;
     }
+    // The page's last "rendered" reply (its headings and blocks).
+    const std::optional<RenderedPayload>& lastRendered() const { return session_->lastRendered(); }
     const std::optional<ReadingAnchor>& readingAnchor() const { return session_->readingAnchor(); }
     void setReadingAnchor(std::optional<ReadingAnchor> anchor) {
         session_->setReadingAnchor(std::move(anchor));

@@ -35,6 +35,14 @@ std::optional<std::string> selectionQuery(std::string_view selection) {
 
 namespace ModeSwitch {
 
+namespace {
+bool sourceEditingForTesting = false;
+}  // namespace
+
+bool sourceEditingEnabled() { return sourceEditing || sourceEditingForTesting; }
+
+void setSourceEditingForTesting(bool enabled) { sourceEditingForTesting = enabled; }
+
 EditingDecision decideEditing(const EditingRequest& request) {
     if (!request.hasDocument) return {EditingStep::refuseWithoutDocument, "窗口没有挂文档"};
     if (request.mode == DocumentMode::editing) return {EditingStep::alreadyEditing, {}};
@@ -52,7 +60,7 @@ EditingDecision decideEditing(const EditingRequest& request) {
 std::string declinedMixedLineEndings() { return "用户取消：混合换行文件未确认继续编辑"; }
 
 bool opensUntitledForEditing(bool untitled, bool isLatin1, bool isRestricted, DocumentMode mode) {
-    return sourceEditing && untitled && !isLatin1 && !isRestricted && mode == DocumentMode::reading;
+    return sourceEditingEnabled() && untitled && !isLatin1 && !isRestricted && mode == DocumentMode::reading;
 }
 
 std::int64_t readingLine(std::int64_t cursorLine) { return std::max<std::int64_t>(cursorLine, 1); }

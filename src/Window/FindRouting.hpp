@@ -51,6 +51,9 @@ namespace ModeSwitch {
 // Off in this build: no toolbar item, menu item or default leads into
 // editing mode.
 inline constexpr bool sourceEditing = false;
+// Whether editing is on: the build switch, or tests that turn it on.
+bool sourceEditingEnabled();
+void setSourceEditingForTesting(bool enabled);
 
 // What the page knows when the user asks for editing mode.
 struct EditingRequest {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "Model/DocumentModel.hpp"
 #include "Model/ExternalIssueKind.hpp"
@@ -39,6 +41,25 @@ TEST(DocumentModel, AdoptIsOneCleanChangeAndEditsCountCharacters) {
     EXPECT_EQ(model.sourceText(), std::string("中字\0x!", 9));
     EXPECT_EQ(model.sourceRevision(), adopted + 2);
     EXPECT_EQ(changes, 3);
+}
+
+TEST(DocumentModel, TextObserversSeeEveryEditBeforeOnChangeAndMayLeaveMidCall) {
+    DocumentModel model;
+    std::vector<std::string> calls;
+    model.onChange = [&calls](DocumentModel&) { calls.push_back("change"); };
+    std::uint64_t second = 0;
+    const auto first = model.addTextObserver([&](const TextStorage::Edit& edit) {
+        calls.push_back("first " + std::to_string(edit.replacedRange.location) + "+" +
+                        std::to_string(edit.changeInLength));
+        model.removeTextObserver(second);
+    });
+    second = model.addTextObserver([&](const TextStorage::Edit&) { calls.push_back("second"); });
+    model.adopt({.source = "ab"});
+    EXPECT_TRUE(model.replaceCharacters({1, 0}, "é"));
+    model.removeTextObserver(first);
+    EXPECT_FALSE(model.replaceCharacters({9, 0}, "x"));
+    EXPECT_TRUE(model.replaceCharacters({0, 1}, ""));
+    EXPECT_EQ(calls, (std::vector<std::string>{"first 0+2", "change", "first 1+1", "change", "change"}));
 }
 
 TEST(DocumentModel, StatePrecedenceAndWritability) {

@@ -36,6 +36,9 @@ public:
     // How many requests have been sent; the latest one's serial.
     std::int64_t requestSerial() const { return requestSerial_; }
 
+    // What the bar searches from now on (the page, or the source editor in
+    // editing mode). Requests already sent are answered by their target.
+    void retarget(std::weak_ptr<FindTarget> target) { target_ = std::move(target); }
     // Shows the strip and focuses its field with the text selected. Sends
     // nothing: a query left in the field is searched again on the next
     // keystroke or step.

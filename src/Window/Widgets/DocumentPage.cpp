@@ -5,7 +5,12 @@
 
 #include <exception>
 
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/ThemeCatalog.hpp"
+#include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Editor/Widgets/EditorFindTarget.hpp"
+#include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
@@ -15,6 +20,7 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Window/Desktop/DiscardConfirmation.hpp"
+#include "Window/Desktop/EditingQuestions.hpp"
 #include "Window/Desktop/SaveFileChooser.hpp"
 #include "Window/Desktop/SourceFileChooser.hpp"
 #include "Window/WindowActions.hpp"
@@ -31,7 +37,8 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       reader_(std::move(reader)),
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
-      container_(readerView_->widget()) {
+      container_(readerView_->widget()),
+      defaults_(defaults) {
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
     noticeView_ = ConflictBarViewController::create();
@@ -59,7 +66,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
 
     WindowActionHandlers handlers;
     handlers.toggleSidebar = [this] { toggleSidebar(); };
-    handlers.find = [this](FindRoute route, std::int64_t) { find(route); };
+    handlers.find = [this](FindRoute route, std::int64_t tag) { find(route, tag); };
     handlers.mode = [this] { return container_.mode(); };
     handlers.hasEditor = [this] { return container_.editorView() != nullptr; };
     handlers.save = {[this] { document_->save(); }, [this] { return document_->canSave(); }};
@@ -68,6 +75,10 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     actions_ = WindowActions::make(std::move(handlers));
 
     outline_.onSelectHeading = [this](const BridgeHeading& heading) {
+        if (container_.mode() == DocumentMode::editing && editor_) {
+            placeEditorAtHeading(heading.id);
+            return;
+        }
         scrollSlot_.spawn(scrollReader(heading.id));
     };
     // The reader outlives neither the page's hold nor this callback's owner:
@@ -89,6 +100,7 @@ DocumentPage::~DocumentPage() {
     sidebar_.flushWidth();
     reader_->onActiveHeading = nullptr;
     findBar_->close();
+    findBar_->retarget(reader_);
     // The reader's widget belongs to the document: it leaves the page so that
     // it can be mounted again.
     if (GtkWidget* stack = container_.widget()) {
@@ -197,7 +209,18 @@ void DocumentPage::applySidebar(bool visible) {
     applying_ = false;
 }
 
-void DocumentPage::find(FindRoute route) {
+void DocumentPage::find(FindRoute route, std::int64_t tag) {
+    if (route == FindRoute::forwardToEditor) {
+        // The editor has no find of its own on GTK: the same find bar
+        // searches its buffer, with the same commands.
+        switch (tag) {
+            case FindPanelTag::next: route = FindRoute::findNext; break;
+            case FindPanelTag::previous: route = FindRoute::findPrevious; break;
+            case FindPanelTag::setFindString: route = FindRoute::useSelection; break;
+            case FindPanelTag::hideFindInterface: findBar_->close(); return;
+            default: route = FindRoute::showFindBar; break;
+        }
+    }
     switch (route) {
         case FindRoute::showFindBar:
             findBar_->show();
@@ -214,6 +237,133 @@ void DocumentPage::find(FindRoute route) {
         case FindRoute::forwardToEditor:
             break;
     }
+}
+
+Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
+    if (!ModeSwitch::sourceEditingEnabled()) co_return false;
+    DocumentModel& model = document_->model();
+    ModeSwitch::EditingRequest request;
+    request.hasDocument = true;
+    request.mode = container_.mode();
+    request.isLatin1 = model.encoding() == DocumentTextEncoding::latin1;
+    request.isRestricted = model.isRestricted();
+    request.writabilityProblem = model.writabilityProblem().value_or(std::string());
+    request.hasMixedLineEndings = model.requiresNormalizationConfirm();
+    request.normalizationConfirmed = normalizationConfirmed_;
+    const ModeSwitch::EditingDecision decision = ModeSwitch::decideEditing(request);
+    switch (decision.step) {
+        case ModeSwitch::EditingStep::refuseWithoutDocument:
+            lastModeRefusal_ = decision.refusal;
+            co_return false;
+        case ModeSwitch::EditingStep::alreadyEditing:
+            co_return true;
+        case ModeSwitch::EditingStep::refuseReadOnly:
+            lastModeRefusal_ = decision.refusal;
+            AppLog::editor.error("拒绝进入编辑（%{public}s）：%{public}s", reason, decision.refusal);
+            if (dialogs_.showReadOnly) {
+                dialogs_.showReadOnly(root_.get(), decision.refusal);
+            } else {
+                EditingQuestions::showReadOnly(GTK_WINDOW(gtk_widget_get_root(root_.get())), decision.refusal);
+            }
+            co_return false;
+        case ModeSwitch::EditingStep::confirmMixedLineEndings: {
+            Task<bool> question = dialogs_.confirmMixedLineEndings
+                                      ? dialogs_.confirmMixedLineEndings(root_.get())
+                                      : EditingQuestions::confirmMixedLineEndings(
+                                            GTK_WINDOW(gtk_widget_get_root(root_.get())));
+            const bool confirmed = co_await std::move(question);
+            if (!confirmed) {
+                lastModeRefusal_ = ModeSwitch::declinedMixedLineEndings();
+                AppLog::editor.info("用户取消进入编辑（混合换行确认）");
+                co_return false;
+            }
+            normalizationConfirmed_ = true;
+            break;
+        }
+        case ModeSwitch::EditingStep::enter:
+            break;
+    }
+    lastModeRefusal_.reset();
+    findBar_->close();
+
+    std::optional<ReadingAnchor> anchor;
+    try {
+        anchor = co_await reader_->captureReadingAnchor();
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::editor.error("进入编辑时读取阅读位置失败");
+    }
+    if (!anchor) anchor = reader_->readingAnchor();
+    // Another switch may have gone first while the page answered.
+    if (container_.mode() == DocumentMode::editing) co_return true;
+    std::optional<std::int64_t> anchorLine;
+    if (anchor && anchor->hasBlock()) anchorLine = anchor->sourceRange.start;
+
+    if (!editor_) {
+        const EditorTheme theme =
+            EditorTheme::from(ThemeCatalog::theme(AppearanceController::shared().currentThemeID()));
+        editor_ = std::make_unique<EditorViewController>(model, defaults_, theme,
+                                                         TypographyController::shared().settings());
+        editor_->followAppearance();
+        editorFind_ = std::make_shared<EditorFindTarget>(editor_->textView());
+        GtkWidget* editorWidget = editor_->widget();
+        container_.makeEditor([editorWidget] { return editorWidget; });
+    }
+    const EditorPositioning positioning = editor_->positionForEntering(anchorLine, editHere);
+    container_.show(DocumentMode::editing);
+    editor_->apply(positioning);
+    findBar_->retarget(editorFind_);
+    gtk_widget_grab_focus(editor_->textView().widget());
+    AppLog::editor.info("进入编辑模式（%{public}s）：anchorLine=%ld positioning=%{public}s revision=%ld dirty=%{bool}d",
+                        reason, static_cast<long>(anchorLine.value_or(0)), positioning.description(),
+                        static_cast<long>(model.sourceRevision()), model.isDirty());
+    co_return true;
+}
+
+void DocumentPage::enterReading(std::string reason) {
+    if (container_.mode() != DocumentMode::editing || !editor_) return;
+    EditorTextView& view = editor_->textView();
+    const bool committed = view.commitPreedit();
+    const TextRange selection = view.selectedRange();
+    editor_->savedSelection = selection;
+    findBar_->close();
+    findBar_->retarget(reader_);
+    const std::int64_t cursorLine = view.lineForOffset(selection.location);
+    container_.show(DocumentMode::reading);
+    // The page comes back at the caret's line.
+    const DocumentModel& model = document_->model();
+    reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
+    reader_->render(model.sourceText(), reader_->enhancements());
+    gtk_widget_grab_focus(readerView_->widget());
+    AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
+                        reason, static_cast<long>(cursorLine), committed,
+                        static_cast<long>(model.sourceRevision()), model.isDirty());
+}
+
+void DocumentPage::placeEditorAtHeading(const std::string& identifier) {
+    // The k-th heading of the outline is the k-th heading block the page
+    // reported; its source line is where the caret goes.
+    const auto& rendered = reader_->lastRendered();
+    std::vector<std::int64_t> headingLines;
+    if (rendered && rendered->blocks) {
+        for (const RenderedBlock& block : *rendered->blocks) {
+            if (block.kind == "heading") headingLines.push_back(block.sourceStart);
+        }
+    }
+    const std::vector<BridgeHeading>& headings = reader_->lastHeadings();
+    std::size_t k = 0;
+    while (k < headings.size() && headings[k].id != identifier) ++k;
+    if (k >= headings.size() || k >= headingLines.size()) {
+        AppLog::editor.error("TOC 定位源码失败：%{private}s 在 blocks 里没有对应的标题块", identifier);
+        return;
+    }
+    const std::int64_t line = std::max<std::int64_t>(headingLines[k], 1);
+    EditorTextView& view = editor_->textView();
+    const std::int64_t offset = view.offsetForLine(line);
+    view.select({offset, 0});
+    editor_->scrollLineToTop(offset);
+    gtk_widget_grab_focus(view.widget());
+    AppLog::editor.info("TOC 定位源码：%{private}s → 第 %ld 行", identifier, static_cast<long>(line));
 }
 
 Task<void> DocumentPage::scrollReader(std::string identifier) {

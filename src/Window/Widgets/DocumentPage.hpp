@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ class ConflictBarViewController;
 class FindBarController;
 class FindBarViewController;
 class UserDefaults;
+class EditorViewController;
+class EditorFindTarget;
 
 // The tab page of one document: from top to bottom the notice bar, the find
 // bar, and a pane of the heading outline beside the mode container that holds
@@ -54,6 +57,10 @@ public:
         std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SaveRequest)>
             chooseSaveLocation;
         std::function<void(GtkWidget* page, std::string message)> showSaveError;
+        // The switch into editing mode: the mixed line-ending question and
+        // the read-only refusal.
+        std::function<Task<bool>(GtkWidget* page)> confirmMixedLineEndings;
+        std::function<void(GtkWidget* page, std::string problem)> showReadOnly;
     };
 
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderViewController> reader,
@@ -101,6 +108,18 @@ public:
     Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) override;
     void showSaveError(std::string message) override;
 
+    // Editing mode, only while `ModeSwitch::sourceEditingEnabled()`: the
+    // switch's checks (a read-only document is refused with a notice, mixed
+    // line endings are confirmed once per page), then the source editor, made
+    // on the first entry and kept, placed at the reading position (or the
+    // last selection, or the line asked for). True when the page is in
+    // editing mode afterwards.
+    Task<bool> enterEditing(bool editHere, std::string reason);
+    // Back to the rendered page at the caret's source line.
+    void enterReading(std::string reason);
+    EditorViewController* editor() const { return editor_.get(); }
+    const std::optional<std::string>& lastModeRefusal() const { return lastModeRefusal_; }
+
     // The tab is being closed: `done(true)` closes it, `done(false)` keeps it.
     // Asks `onCloseRequest` when set, else closes.
     void requestClose(std::function<void(bool)> done);
@@ -108,7 +127,8 @@ public:
 
 private:
     void applySidebar(bool visible);
-    void find(FindRoute route);
+    void find(FindRoute route, std::int64_t tag);
+    void placeEditorAtHeading(const std::string& identifier);
     Task<void> scrollReader(std::string identifier);
     static void positionChanged(GObject* paned, GParamSpec*, gpointer self);
 
@@ -130,6 +150,11 @@ private:
     bool applying_ = false;
     bool active_ = true;  // as a new reader assumes
     SignalConnection position_;
+    UserDefaults& defaults_;
+    std::unique_ptr<EditorViewController> editor_;
+    std::shared_ptr<EditorFindTarget> editorFind_;
+    std::optional<std::string> lastModeRefusal_;
+    bool normalizationConfirmed_ = false;
     TaskSlot scrollSlot_;  // last: a scroll in flight ends before the rest goes
 };
 

@@ -1,0 +1,87 @@
+#include "Editor/EditorLayout.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "Appearance/Fonts/FontResolver.hpp"
+
+namespace larkspin {
+
+EditorTheme EditorTheme::from(const Theme& theme) {
+    return EditorTheme{theme.id,
+                       theme.appearance,
+                       theme.web.canvas,
+                       theme.web.text,
+                       theme.web.textSecondary,
+                       theme.content.headingColor,
+                       theme.content.codeText,
+                       theme.content.codeBackground,
+                       theme.content.quoteText,
+                       theme.content.quoteBorder,
+                       theme.web.link,
+                       theme.web.selection,
+                       theme.native.separator};
+}
+
+namespace EditorLayout {
+
+int leftInset(bool showsLineNumbers, double gutterWidth) {
+    return showsLineNumbers ? static_cast<int>(std::ceil(gutterWidth)) + textInset : textInset;
+}
+
+int fontSize(double fontSizePx) {
+    if (!std::isfinite(fontSizePx)) return fontSizePx > 0 ? 28 : 10;
+    return static_cast<int>(std::clamp(std::round(fontSizePx * 0.8125), 10.0, 28.0));
+}
+
+double gutterWidth(std::int64_t lineCount, double digitWidth) {
+    int digits = 1;
+    for (std::int64_t n = std::max<std::int64_t>(lineCount, 0); n >= 10; n /= 10) ++digits;
+    return std::ceil(digitWidth * std::max(digits, 3)) + 20;
+}
+
+bool gutterWidthChanged(double current, double updated) { return std::abs(current - updated) > 0.5; }
+
+}  // namespace EditorLayout
+
+EditorPositioning EditorPositioning::forEntering(std::optional<std::int64_t> anchorLine, bool editHere,
+                                                 std::optional<TextRange> savedSelection,
+                                                 std::int64_t textLength) {
+    if (editHere && anchorLine && *anchorLine >= 1) return {EditHere{*anchorLine}};
+    if (savedSelection && savedSelection->location >= 0 && savedSelection->length >= 0 &&
+        savedSelection->location + savedSelection->length <= textLength) {
+        return {RestoredSelection{*savedSelection}};
+    }
+    if (!anchorLine || *anchorLine < 1) return {Top{}};
+    return {AnchorLine{*anchorLine}};
+}
+
+std::string EditorPositioning::description() const {
+    if (const auto* a = std::get_if<AnchorLine>(&value)) return fmt::format("anchorLine({})", a->line);
+    if (const auto* r = std::get_if<RestoredSelection>(&value)) {
+        return fmt::format("restoredSelection({}, {})", r->range.location, r->range.length);
+    }
+    if (const auto* e = std::get_if<EditHere>(&value)) return fmt::format("editHere({})", e->line);
+    return "top";
+}
+
+}  // namespace larkspin
+
+namespace larkspin::EditorFont {
+
+std::string family(std::string_view requested) {
+    static constexpr std::string_view fallback = "monospace";
+    const auto first = requested.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return std::string(fallback);
+    const auto last = requested.find_last_not_of(" \t\r\n");
+    const auto resolved = FontResolver::resolve(requested.substr(first, last - first + 1));
+    if (!resolved) return std::string(fallback);
+    const bool serif = std::any_of(resolved->faces.begin(), resolved->faces.end(),
+                                   [](const FontResolver::Face& face) { return face.isSerif; });
+    if (serif || FontResolver::nameLooksSerif(resolved->familyName)) return std::string(fallback);
+    return resolved->familyName;
+}
+
+}  // namespace larkspin::EditorFont

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Appearance/TypographySettings.hpp"
+#include "Editor/EditorLayout.hpp"
+#include "Editor/MarkdownHighlighter.hpp"
+#include "Editor/Widgets/EditorTextView.hpp"
+#include "Platform/NotificationCenter.hpp"
+
+typedef struct _GtkCssProvider GtkCssProvider;
+typedef struct _GtkTextTag GtkTextTag;
+
+namespace larkspin {
+
+class UserDefaults;
+
+// The editing mode of a document page: the source text view in a scrolled
+// window, coloured by the Markdown highlighter (one GtkTextTag per role, made
+// once and re-coloured on a theme change; long texts coloured a chunk per idle
+// turn), in the theme's colours and a monospace font of the reading size's
+// 81.25 % in logical pixels, with room for line numbers at the left while they
+// are on. A text holding U+0000 shows a notice above the view: it opens read
+// only. Made once per page on the first switch to editing and kept.
+// Main thread.
+class EditorViewController {
+public:
+    EditorViewController(DocumentModel& model, UserDefaults& defaults, const EditorTheme& theme,
+                         const TypographySettings& typography);
+    ~EditorViewController();
+    EditorViewController(const EditorViewController&) = delete;
+    EditorViewController& operator=(const EditorViewController&) = delete;
+
+    // Follows the application's theme and typography from now on.
+    void followAppearance();
+
+    GtkWidget* widget() const { return root_.get(); }
+    EditorTextView& textView() { return *textView_; }
+    MarkdownHighlighter& highlighter() { return *highlighter_; }
+
+    EditorPositioning positionForEntering(std::optional<std::int64_t> anchorLine, bool editHere) const;
+    void apply(const EditorPositioning& positioning);
+    // Caret's line at the top with one line of context above it.
+    void scrollLineToTop(std::int64_t offset);
+
+    void applyTheme(const EditorTheme& theme);
+    void applyTypography(const TypographySettings& typography);
+    const EditorTheme& theme() const { return theme_; }
+    int fontSize() const { return fontSize_; }
+
+    bool showsLineNumbers() const { return showsLineNumbers_; }
+    void setShowsLineNumbers(bool shows);
+    double gutterWidth() const { return gutterWidth_; }
+
+    // Kept by the page when editing is left; preferred on the next entry.
+    std::optional<TextRange> savedSelection;
+    const std::optional<EditorPositioning>& lastPositioning() const { return lastPositioning_; }
+
+private:
+    class TagSink;
+    static int runChunk(void* self);
+
+    void scheduleChunk();
+    bool updateGutterWidth();
+    void layoutGutter();
+    void applyStyle();
+
+    DocumentModel& model_;
+    UserDefaults& defaults_;
+    EditorTheme theme_;
+    std::string fontFamily_;
+    int fontSize_ = 13;
+    bool showsLineNumbers_ = false;
+    double gutterWidth_ = 44;
+    std::optional<EditorPositioning> lastPositioning_;
+
+    GObjectPtr<GtkWidget> root_;
+    GObjectPtr<GtkWidget> notice_;
+    GObjectPtr<GtkWidget> scroller_;
+    GObjectPtr<GtkCssProvider> css_;
+    std::unique_ptr<EditorTextView> textView_;
+    std::unique_ptr<TagSink> sink_;
+    std::unique_ptr<MarkdownHighlighter> highlighter_;
+    unsigned chunkSource_ = 0;
+    std::vector<NotificationObserver> observers_;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/TypographyController.hpp"
+#include "Document/Document.hpp"
+#include "Editor/Widgets/EditorViewController.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
+#include "Support/MainLoop.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin {
+namespace {
+
+// Editing mode with the build switch turned on for the test.
+class EditingModeDisplay : public test::ReaderDisplayTest {
+protected:
+    void SetUp() override {
+        ReaderDisplayTest::SetUp();
+        ModeSwitch::setSourceEditingForTesting(true);
+        // The program makes these at launch, before its loop runs; the
+        // editor only asks them.
+        AppearanceController::shared();
+        TypographyController::shared();
+    }
+    void TearDown() override {
+        if (group) gtk_window_destroy(group);
+        MainThread::drainForTesting();
+        readerController.reset();
+        readerView.reset();
+        document.reset();
+        ModeSwitch::setSourceEditingForTesting(false);
+        ReaderDisplayTest::TearDown();
+    }
+
+    DocumentPage& makePage(LoadedDocument loaded) {
+        Document::Services services;
+        services.observesFile = false;
+        document = Document::create(services, std::filesystem::path("/notes/edit.md"));
+        document->model().adopt(std::move(loaded));
+        readerView = std::make_shared<ReaderView>(*factory);
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = readerView;
+        ReaderEnvironment& environment = dependencies.environment;
+        environment.clock = &Clock::system();
+        environment.rendererFiles = rendererFiles;
+        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+        environment.pasteboard = &pasteboardService;
+        readerController = ReaderViewController::create("edit.md", std::move(dependencies));
+        DocumentPage::Dialogs dialogs;
+        dialogs.showReadOnly = [this](GtkWidget*, std::string problem) { readOnlyNotices.push_back(problem); };
+        dialogs.confirmMixedLineEndings = [this](GtkWidget*) -> Task<bool> {
+            ++questions;
+            return answer(confirmAnswer);
+        };
+        auto page = std::make_unique<DocumentPage>(document, readerController, readerView, defaults,
+                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
+                                                   std::move(dialogs));
+        DocumentPage& made = *page;
+        readerController->onRendered = [this, &made](const std::vector<BridgeHeading>& list) {
+            made.documentDidRender(list);
+            ++renders;
+        };
+        TabGroupWindow& window = TabGroupWindow::create(nullptr);
+        group = window.window();
+        g_object_add_weak_pointer(G_OBJECT(group), reinterpret_cast<gpointer*>(&group));
+        gtk_window_present(group);
+        window.add(std::move(page));
+        return made;
+    }
+    static Task<bool> answer(bool yes) { co_return yes; }
+
+    bool enter(DocumentPage& page, bool editHere = false) {
+        auto outcome = test::startTask(page.enterEditing(editHere, "用户切换"));
+        EXPECT_TRUE(test::waitFor([&] { return outcome->finished; }));
+        return outcome->value.value_or(false);
+    }
+    void render(DocumentPage& page) {
+        const int before = renders;
+        page.reader()->loadView();
+        page.reader()->render(document->model().sourceText());
+        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
+    }
+
+    UserDefaults defaults{dir.path() / "preferences.json"};
+    std::shared_ptr<Document> document;
+    std::shared_ptr<ReaderView> readerView;
+    std::shared_ptr<ReaderViewController> readerController;
+    GtkWindow* group = nullptr;
+    std::vector<std::string> readOnlyNotices;
+    bool confirmAnswer = false;
+    int questions = 0;
+    int renders = 0;
+};
+
+std::string longDocument() {
+    std::string text = "# First\n\n";
+    for (int i = 0; i < 120; ++i) text += "Paragraph " + std::to_string(i) + " of filler text.\n\n";
+    text += "## Second\n\nneedle one\n\n";
+    for (int i = 0; i < 60; ++i) text += "Tail " + std::to_string(i) + ".\n\n";
+    return text + "needle two\n";
+}
+
+TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
+    DocumentPage& page = makePage({.source = longDocument()});
+    render(page);
+    // Read down to the second heading.
+    auto scrolled = test::startTask(page.reader()->scrollToHeading("second"));
+    ASSERT_TRUE(test::waitFor([&] { return scrolled->finished; }));
+
+    ASSERT_TRUE(enter(page));
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::editing);
+    EditorViewController* editor = page.editor();
+    ASSERT_NE(editor, nullptr);
+    const auto anchor = page.reader()->readingAnchor();
+    ASSERT_TRUE(anchor && anchor->hasBlock());
+    EditorTextView& view = editor->textView();
+    const std::int64_t caretLine = view.lineForOffset(view.selectedRange().location);
+    EXPECT_EQ(caretLine, anchor->sourceRange.start);
+    EXPECT_GT(caretLine, 100);
+
+    // An outline pick while editing puts the caret on the heading's line.
+    const std::string text = longDocument();
+    const auto secondLine = std::count(text.begin(), text.begin() + static_cast<long>(text.find("## Second")), '\n') + 1;
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 0, TRUE);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 1, TRUE);
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), secondLine);
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::editing);
+
+    // Typing reaches the document's model.
+    const auto revision = document->model().sourceRevision();
+    ASSERT_TRUE(view.insertPlainText("x"));
+    EXPECT_EQ(document->model().sourceRevision(), revision + 1);
+
+    const std::int64_t leavingLine = view.lineForOffset(view.selectedRange().location);
+    const int before = renders;
+    page.enterReading("用户切换");
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
+    EXPECT_EQ(editor->savedSelection, view.selectedRange());
+    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
+    EXPECT_EQ(page.reader()->diagnostics().lastScrolledToSource->line, leavingLine);
+
+    // The next entry prefers the kept selection; the editor is the same one.
+    ASSERT_TRUE(enter(page));
+    EXPECT_EQ(page.editor(), editor);
+    EXPECT_EQ(editor->lastPositioning(),
+              (EditorPositioning{EditorPositioning::RestoredSelection{*editor->savedSelection}}));
+}
+
+TEST_F(EditingModeDisplay, FindInEditingModeSearchesTheSource) {
+    DocumentPage& page = makePage({.source = longDocument()});
+    ASSERT_TRUE(enter(page));
+    const std::shared_ptr<FindBarController>& bar = page.findBar();
+    bar->show();
+    bar->queryChanged("NEEDLE");
+    ASSERT_TRUE(test::waitFor([&] { return bar->state().matchCount == 2; }));
+    EXPECT_EQ(bar->state().activeIndex, 0);
+    bar->step(FindPayload::Direction::next);
+    ASSERT_TRUE(test::waitFor([&] { return bar->state().activeIndex == 1; }));
+    const TextRange selected = page.editor()->textView().selectedRange();
+    EXPECT_EQ(selected.length, 6);
+    EXPECT_GT(selected.location, page.editor()->textView().offsetForLine(200));
+    bar->step(FindPayload::Direction::next);
+    ASSERT_TRUE(test::waitFor([&] { return bar->state().activeIndex == 0; }));  // wraps
+}
+
+TEST_F(EditingModeDisplay, RefusesReadOnlyAndAsksOnceAboutMixedLineEndings) {
+    {
+        DocumentPage& page = makePage({.source = "caf\xC3\xA9", .encoding = DocumentTextEncoding::latin1});
+        EXPECT_FALSE(enter(page));
+        EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
+        ASSERT_EQ(readOnlyNotices.size(), 1u);
+        EXPECT_EQ(page.lastModeRefusal(), readOnlyNotices[0]);
+        EXPECT_EQ(page.editor(), nullptr);
+    }
+    gtk_window_destroy(group);
+    MainThread::drainForTesting();
+
+    DocumentPage& page = makePage({.source = "a\r\nb\n", .lineEnding = LineEnding::mixed});
+    confirmAnswer = false;
+    EXPECT_FALSE(enter(page));
+    EXPECT_EQ(page.lastModeRefusal(), ModeSwitch::declinedMixedLineEndings());
+    confirmAnswer = true;
+    EXPECT_TRUE(enter(page));
+    EXPECT_FALSE(page.lastModeRefusal());
+    page.enterReading("用户切换");
+    EXPECT_TRUE(enter(page));
+    EXPECT_EQ(questions, 2);
+}
+
+TEST_F(EditingModeDisplay, OffInTheShippedBuild) {
+    ModeSwitch::setSourceEditingForTesting(false);
+    EXPECT_FALSE(ModeSwitch::sourceEditing);
+    DocumentPage& page = makePage({.source = "# a\n"});
+    EXPECT_FALSE(enter(page));
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
+    EXPECT_EQ(page.editor(), nullptr);
+}
+
+}  // namespace
+}  // namespace larkspin
