@@ -241,7 +241,7 @@ TEST_F(ReaderTest, AFirstWebViewDeferredUntilShownGetsTheLatestTextOnceBuilt) {
 TEST_F(ReaderTest, ADeferredViewWithoutRendererFilesShowsTheMissingLabel) {
     reader = makeReader(false);
     reader->loadView(ReaderViewController::FirstWebView::whenShown);
-    EXPECT_FALSE(host->missingText.empty());
+    EXPECT_TRUE(host->missingText.has_value());
     EXPECT_FALSE(reader->ensureWebView());
     EXPECT_TRUE(host->ports.empty());
 }

@@ -88,7 +88,9 @@ TEST_F(PageWebViewTest, OnlyShownPagesGetAWebViewAndTheWorkingSetKeepsItsLimit) 
         const auto set = c.limit > 0 ? WebViewWorkingSet::create(c.limit) : nullptr;
         makeTabs(set);
         EXPECT_EQ(live(), "") << "no page shown yet";
-        if (set) EXPECT_EQ(set->budget().entries.size(), 3u);
+        if (set) {
+            EXPECT_EQ(set->budget().entries.size(), 3u);
+        }
         for (const Step& step : c.steps) {
             select(step.shown);
             EXPECT_EQ(live(), step.live) << "after showing " << step.shown;
