@@ -81,6 +81,7 @@ ReaderDiagnostics ReaderViewController::diagnostics() const {
     d.timeoutRetryCount = session.timeoutRetryCount();
     d.isInCrashLoop = lifecycle_.isInCrashLoop();
     d.isReleasePending = lifecycle_.isReleasePending();
+    d.isFirstWebViewDeferred = lifecycle_.isFirstWebViewDeferred();
     d.isAwaitingRecoveryStrategy = session.isAwaitingRecoveryStrategy();
     d.lastRecoveryStrategy = session.lastRecoveryStrategy();
     d.documentResourceHandler = lifecycle_.documentResourceHandler();
@@ -89,11 +90,15 @@ ReaderDiagnostics ReaderViewController::diagnostics() const {
 
 // ---- view and web view ----------------------------------------------------
 
-void ReaderViewController::loadView() {
+void ReaderViewController::loadView(FirstWebView first) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!lifecycle_.beginLoadingView()) return;
     dependencies_.host->setEvents(weak_from_this());
-    lifecycle_.putFirstWebView();
+    if (first == FirstWebView::whenShown) {
+        lifecycle_.deferFirstWebView();
+    } else {
+        lifecycle_.putFirstWebView();
+    }
 }
 
 std::shared_ptr<ReaderBridge> ReaderViewController::makeBridge() {

@@ -98,6 +98,8 @@ struct ReaderDiagnostics {
     std::int64_t timeoutRetryCount = 0;
     bool isInCrashLoop = false;
     bool isReleasePending = false;
+    // The first web view waits for the page to be shown.
+    bool isFirstWebViewDeferred = false;
     bool isAwaitingRecoveryStrategy = false;
     // How the page restored the anchor after the last crash rebuild.
     std::optional<ReadingAnchorStrategy> lastRecoveryStrategy;
@@ -160,9 +162,16 @@ public:
     ReaderViewController(const ReaderViewController&) = delete;
     ReaderViewController& operator=(const ReaderViewController&) = delete;
 
+    // When the view's first web view is made.
+    enum class FirstWebView {
+        now,        // at once
+        whenShown,  // at the first `ensureWebView`: the page is shown
+    };
     // Builds the view: the renderer-missing label, the prewarmed spare, or a
-    // fresh web view loading the entry page. Once.
-    void loadView();
+    // fresh web view loading the entry page (with `whenShown`, that web view
+    // waits for `ensureWebView`; renders asked for meanwhile keep their text
+    // and go to the page once it is ready). Once.
+    void loadView(FirstWebView first = FirstWebView::now);
 
     // ---- release, rebuild, crash recovery ----
     // Captures the reading anchor, then gives the web view back. False when
@@ -170,8 +179,9 @@ public:
     // came during the capture.
     Task<bool> releaseWebView();
     // Builds a web view again after a release or a process end (the spare
-    // when one is ready); the next render restores the reading anchor. False
-    // when one exists or the view has no renderer files or is not loaded.
+    // when one is ready), or the first one when it waited for the page to be
+    // shown; the next render restores the reading anchor. False when one
+    // exists or the view has no renderer files or is not loaded.
     bool ensureWebView();
     // Told after the web content process ended or the user pressed retry on
     // the crash-loop page; the owner decides when to rebuild (the working
@@ -260,6 +270,8 @@ public:
     bool hasWebView() const override { return lifecycle_.bridge() != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
     bool isReady() const { return lifecycle_.isReady(); }
+    // The first web view waits for the page to be shown (`ensureWebView`).
+    bool isFirstWebViewDeferred() const { return lifecycle_.isFirstWebViewDeferred(); }
     // The reader's count of render calls (sent in every envelope); not the
     // document model's source revision.
     std::int64_t renderRevision() const { return session_->renderRevision(); }

@@ -242,17 +242,29 @@ TEST_F(LarkspinProgram, OpensTheSettingsWindowAndStillQuitsCleanly) {
     expectCleanExit();
 }
 
-// Two files render, with their outlines; a second launch hands its file to
-// the running instance, which adds a tab; a file changed on disk is shown
-// again.
+// Two files become tabs in the order given, the last one selected and
+// rendered, with its outline (the other renders once it is shown); a second
+// launch hands its file to the running instance, which adds a tab; a file
+// changed on disk is shown again.
 TEST_F(LarkspinProgram, OpensFilesFromTheCommandLineAndFromASecondLaunchAndFollowsTheirChanges) {
-    const fs::path alpha = document("alpha.md", "# Alpha\n\nfirst\n\n## Alpha two\n\nmore\n");
-    const fs::path beta = document("beta.md", "# Beta\n\nsecond\n");
+    // The first file is the larger: its read tends to end last.
+    std::string longer = "# Alpha\n\nfirst\n\n## Alpha two\n\n";
+    for (int line = 0; line < 20000; ++line) longer += "more text of the first file\n";
+    const fs::path alpha = document("alpha.md", longer);
+    const fs::path beta = document("beta.md", "# Beta\n\nsecond\n\n## Beta two\n");
     const fs::path gamma = document("gamma.md", "# Gamma\n");
     program_ = start({alpha, beta}, false);
-    ASSERT_TRUE(program_->waitForOutput(rendered("alpha.md", 2), bound)) << program_->output();
-    ASSERT_TRUE(program_->waitForOutput(rendered("beta.md", 1), bound)) << program_->output();
-    EXPECT_TRUE(program_->waitForOutput("目录：2 行 Alpha / Alpha two", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(rendered("beta.md", 2), bound)) << program_->output();
+    EXPECT_TRUE(program_->waitForOutput("目录：2 行 Beta / Beta two", bound)) << program_->output();
+    {
+        // Each page comes in the order given.
+        const std::string output = program_->output();
+        const auto first = output.find("alpha.md 窗口已显示");
+        const auto second = output.find("beta.md 窗口已显示");
+        ASSERT_NE(first, std::string::npos) << output;
+        ASSERT_NE(second, std::string::npos) << output;
+        EXPECT_LT(first, second) << output;
+    }
 
     auto second = start({gamma}, false);
     const auto status = second->waitForExit(bound);
@@ -260,7 +272,8 @@ TEST_F(LarkspinProgram, OpensFilesFromTheCommandLineAndFromASecondLaunchAndFollo
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << second->output();
     EXPECT_TRUE(program_->waitForOutput(rendered("gamma.md", 1), bound)) << program_->output();
 
-    std::ofstream(alpha, std::ios::binary | std::ios::trunc) << "# Changed\n\n## Twice\n\n### Thrice\n";
+    // Beta, hidden behind gamma now, keeps its web view and follows its file.
+    std::ofstream(beta, std::ios::binary | std::ios::trunc) << "# Changed\n\n## Twice\n\n### Thrice\n";
     EXPECT_TRUE(program_->waitForOutput("目录：3 行 Changed / Twice / Thrice", bound))
         << program_->output();
     EXPECT_TRUE(program_->waitForOutput("启动 2s 后", bound)) << program_->output();

@@ -213,6 +213,60 @@ TEST_F(ReaderTest, TheCrashLoopPagesRetryOutlivingTheReaderDoesNothing) {
     EXPECT_EQ(host->ports.size(), ports) << "no web view for a reader that is gone";
 }
 
+// A page never shown costs no web view: renders keep their text, the first
+// showing builds the web view (a spare when one is ready, no rebuild) and the
+// page then gets the latest text.
+TEST_F(ReaderTest, AFirstWebViewDeferredUntilShownGetsTheLatestTextOnceBuilt) {
+    for (const bool spare : {false, true}) {
+        SCOPED_TRACE(spare ? "with a ready spare" : "fresh");
+        host->ports.clear();
+        host->log.clear();
+        std::shared_ptr<WebViewPrewarmer> prewarmer;
+        if (spare) {
+            prewarmer = makePrewarmer();
+            prewarmer->schedule();
+            MainThread::drainForTesting();
+            spareSaysReady();
+        }
+        reader = makeReader(true, prewarmer);
+        reader->loadView(ReaderViewController::FirstWebView::whenShown);
+        reader->setDocumentLocation(dir.path() / "doc.md");
+        reader->render("first");
+        reader->render("second");
+        MainThread::drainForTesting();
+        EXPECT_TRUE(host->ports.empty());
+        EXPECT_TRUE(host->log.empty()) << "the spare stays for a page that is shown";
+        EXPECT_TRUE(reader->isFirstWebViewDeferred());
+        EXPECT_TRUE(reader->diagnostics().isFirstWebViewDeferred);
+        EXPECT_FALSE(runTask(reader->releaseWebView())) << "nothing to give back";
+
+        EXPECT_TRUE(reader->ensureWebView());
+        EXPECT_FALSE(reader->ensureWebView()) << "one web view";
+        EXPECT_FALSE(reader->isFirstWebViewDeferred());
+        ASSERT_EQ(host->ports.size(), 1u);
+        EXPECT_EQ(reader->diagnostics().rebuildCount, 0) << "a first web view is no rebuild";
+        EXPECT_EQ(reader->diagnostics().documentResourceHandler->documentLocation(),
+                  dir.path() / "doc.md");
+        if (!spare) post("ready");
+        waitForCalls(2);
+        for (int round = 0; round < 6; ++round) answerAll();
+        ASSERT_EQ(sent().back(), "render");
+        EXPECT_EQ(text(payloadOf(page().calls.size() - 1), "source"), "second");
+        reader.reset();
+        MainThread::drainForTesting();
+    }
+}
+
+// Without renderer files the deferred view shows the missing label at once
+// and no showing builds a web view.
+TEST_F(ReaderTest, ADeferredViewWithoutRendererFilesShowsTheMissingLabel) {
+    reader = makeReader(false);
+    reader->loadView(ReaderViewController::FirstWebView::whenShown);
+    EXPECT_TRUE(host->missingText.has_value());
+    EXPECT_FALSE(reader->ensureWebView());
+    EXPECT_TRUE(host->ports.empty());
+}
+
 // A document window as the working set sees it, over the reader.
 class ReaderWindow final : public WebViewWorkingSetMember {
 public:

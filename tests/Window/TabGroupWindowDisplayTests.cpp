@@ -60,7 +60,10 @@ protected:
 
     // A page over a new reader, added to `group`; the reader's renders reach
     // the page as the document will pass them.
-    DocumentPage& addPage(TabGroupWindow& group, const std::string& name) {
+    // With `deferred`, the reader's first web view waits for the page to be
+    // shown, as the program's pages do, and the page's text is given at once.
+    DocumentPage& addPage(TabGroupWindow& group, const std::string& name, bool select = true,
+                          bool deferred = false) {
         auto document = std::make_shared<TestDocument>();
         Document::Services services;
         services.observesFile = false;
@@ -77,6 +80,7 @@ protected:
         environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         environment.pasteboard = &pasteboardService;
         document->controller = ReaderViewController::create(name, std::move(dependencies));
+        if (deferred) document->controller->loadView(PageWebView::firstWebView);
         documents.push_back(document);
         auto page = std::make_unique<DocumentPage>(document->document, document->controller,
                                                    document->view, defaults, Clock::system(),
@@ -86,7 +90,8 @@ protected:
             added.documentDidRender(list);
             ++renders;
         };
-        group.add(std::move(page));
+        if (deferred) document->controller->render("# " + name + "\n\ntext\n");
+        group.add(std::move(page), select);
         return added;
     }
 
@@ -232,6 +237,30 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_STREQ(gtk_window_get_title(third.window()), "beta.md");
     adw_tab_view_close_page(third.tabView(), adw_tab_view_get_nth_page(third.tabView(), 0));
     EXPECT_EQ(TabGroupWindow::pageOf(beta.widget()), nullptr);
+}
+
+// Pages added unselected and then one selected, as a restored window is laid
+// out: only the selected page's reader gets a web view and renders; another
+// page gets its own when it is selected, and renders then.
+TEST_F(TabGroupWindowDisplay, OnlyTheShownPageLoadsItsWebViewAndAnotherLoadsWhenSelected) {
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& one = addPage(group, "one.md", false, true);
+    DocumentPage& two = addPage(group, "two.md", false, true);
+    DocumentPage& three = addPage(group, "three.md", true, true);
+    ASSERT_TRUE(test::waitFor([&] { return renders == 1; })) << "the selected page renders";
+    EXPECT_TRUE(three.reader()->hasWebView());
+    EXPECT_FALSE(one.reader()->hasWebView()) << "selected while the window was laid out, never shown";
+    EXPECT_FALSE(two.reader()->hasWebView());
+    ASSERT_EQ(three.reader()->lastHeadings().size(), 1u);
+    EXPECT_EQ(three.reader()->lastHeadings()[0].text, "three.md");
+
+    adw_tab_view_set_selected_page(group.tabView(), adw_tab_view_get_page(group.tabView(), one.widget()));
+    ASSERT_TRUE(test::waitFor([&] { return renders == 2; })) << "the page selected renders";
+    EXPECT_TRUE(one.reader()->hasWebView());
+    ASSERT_EQ(one.reader()->lastHeadings().size(), 1u);
+    EXPECT_EQ(one.reader()->lastHeadings()[0].text, "one.md");
+    EXPECT_FALSE(two.reader()->hasWebView());
+    EXPECT_TRUE(three.reader()->hasWebView()) << "without a working set nothing is given up";
 }
 
 TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {

@@ -575,10 +575,12 @@ void LarkspinApplication::openLocation(GFile* file) {
 }
 
 void LarkspinApplication::openPath(std::filesystem::path path) {
-    tasks_.spawn(openChecked(std::move(path), hold()));
+    tasks_.spawn(openChecked(std::move(path), openOrder_.begin(), hold()));
 }
 
-Task<void> LarkspinApplication::openChecked(std::filesystem::path path, Hold openHold) {
+Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
+                                            OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
+                                            Hold openHold) {
     // Known as being opened until this ends, however it ends.
     struct Pending {
         std::multiset<std::string>& opens;
@@ -595,11 +597,15 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path, Hold ope
     if (!exists) {
         AppLog::document.error("打开 %{private}s 失败：文件不存在", path.filename().string());
         showError(L10n::format("open.error.missing", {path.string()}));
+        showInOrder(ticket, nullptr);
         co_return;
     }
     std::string message;
+    std::shared_ptr<OpenedDocument> opened;
     try {
-        co_await documents_.controller->openDocument(path, true);
+        // Opened without display: its page comes in its turn.
+        DocumentController::Opened result = co_await documents_.controller->openDocument(path, false);
+        opened = std::move(result.document);
         if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
             gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
             g_free(uri);
@@ -608,8 +614,20 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path, Hold ope
         rethrowIfCancelled(std::current_exception());
         message = error.what();
     }
+    showInOrder(ticket, std::move(opened));
     if (!message.empty()) showError(message);
     openHold.release();
+}
+
+void LarkspinApplication::showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
+                                      std::shared_ptr<OpenedDocument> document) {
+    std::optional<std::shared_ptr<OpenedDocument>> result;
+    if (document) result = std::move(document);
+    for (const std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
+        // A document open already has its page: it is brought forward.
+        ready->makeWindowControllers();
+        ready->showWindows();
+    }
 }
 
 Task<void> LarkspinApplication::openHelp() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "App/OpenOrder.hpp"
 #include "App/ShellDocuments.hpp"
 #include "App/ShellPolicy.hpp"
 #include "Document/DocumentOpening.hpp"
@@ -94,7 +95,12 @@ private:
     void showOpenDialog();
     void openLocation(GFile* file);
     void openPath(std::filesystem::path path);
-    Task<void> openChecked(std::filesystem::path path, Hold hold);
+    Task<void> openChecked(std::filesystem::path path, OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
+                           Hold hold);
+    // An open ended (with its document, or none when it failed): the
+    // documents whose turn it is get their pages, in the order asked.
+    void showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
+                     std::shared_ptr<OpenedDocument> document);
     Task<void> restoreDrafts(Hold hold);
     Task<void> restoreSession(Hold hold);
     Task<void> layOutSession();
@@ -146,6 +152,8 @@ private:
     // The files being checked and opened (standardised): the session
     // restore leaves them to their open.
     std::multiset<std::string> pendingOpens_;
+    // Files opened together show in the order given, however their reads end.
+    OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
     ActivityTracker activity_;
     bool firstWindowShown_ = false;
     bool terminating_ = false;

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <utility>
+
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
@@ -51,6 +53,18 @@ void WebViewLifecycle::putFirstWebView() {
     applyDocumentLocation();
     installWebView();
     loadEntryPage();
+}
+
+void WebViewLifecycle::deferFirstWebView() {
+    const auto& rendererFiles = environment_.rendererFiles;
+    schemeHandler_ = rendererFiles ? rendererFiles->sibling() : nullptr;
+    if (!schemeHandler_) {
+        host_->showRendererMissing(L10n::text("reader.renderer_missing"));
+        return;
+    }
+    documentResourceHandler_ = DocumentResourceSchemeHandler::create();
+    applyDocumentLocation();
+    firstDeferred_ = true;
 }
 
 std::optional<WebViewPrewarmer::Instance> WebViewLifecycle::claimSpare() {
@@ -144,6 +158,12 @@ bool WebViewLifecycle::finishRelease() {
 bool WebViewLifecycle::rebuild(const std::string& restoreAnchor, bool hasSource) {
     releasePending_ = false;  // a release still capturing its anchor discards nothing
     if (bridge_ || !schemeHandler_ || !viewLoaded_) return false;
+    if (std::exchange(firstDeferred_, false)) {
+        AppLog::bridge.info("标签首次显示，建立 WKWebView：documentID=%{public}s hasSource=%{bool}d",
+                            documentID_, hasSource);
+        putFirstWebView();
+        return true;
+    }
     if (isInCrashLoop_) {
         isInCrashLoop_ = false;
         crashLoopStatus_.reset();  // only its own page: the document's stays

@@ -82,14 +82,20 @@ public:
     // The view's first web view: the spare, or a fresh one loading the entry
     // page; the renderer-missing label without renderer files.
     void putFirstWebView();
+    // The view without a web view yet: the handlers are made (or the
+    // renderer-missing label shown) and the first web view waits for
+    // `rebuild`, the page's first showing. A tab never shown costs no web
+    // content process.
+    void deferFirstWebView();
 
     // A release starts: false without a web view or when one already waits.
     bool beginRelease();
     // The release's anchor is captured: gives the web view back, false when
     // a rebuild or a process end came in between.
     bool finishRelease();
-    // A web view again (the spare when one is ready). False when one exists,
-    // the view is not loaded or has no renderer files. `restoreAnchor` and
+    // A web view again (the spare when one is ready), or the first one when
+    // it was deferred (not counted as a rebuild). False when one exists, the
+    // view is not loaded or has no renderer files. `restoreAnchor` and
     // `hasSource` only go to the log.
     bool rebuild(const std::string& restoreAnchor, bool hasSource);
     // The web content process ended (the web view is given back).
@@ -106,6 +112,8 @@ public:
     const std::optional<StatusPage>& crashLoopStatus() const { return crashLoopStatus_; }
     bool isInCrashLoop() const { return isInCrashLoop_; }
     bool isReleasePending() const { return releasePending_; }
+    // The first web view waits for the page to be shown.
+    bool isFirstWebViewDeferred() const { return firstDeferred_; }
     std::int64_t processTerminationCount() const { return processTerminationCount_; }
     std::int64_t releaseCount() const { return releaseCount_; }
     std::int64_t rebuildCount() const { return rebuildCount_; }
@@ -134,6 +142,7 @@ private:
     WebViewLifecycleEvents& events_;
 
     bool viewLoaded_ = false;
+    bool firstDeferred_ = false;
     std::shared_ptr<ReaderBridge> bridge_;
     std::shared_ptr<AppResourceSchemeHandler> schemeHandler_;
     std::shared_ptr<DocumentResourceSchemeHandler> documentResourceHandler_;

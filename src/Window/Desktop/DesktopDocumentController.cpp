@@ -265,11 +265,14 @@ void DesktopDocumentController::makeWindow(Document& document) {
     readerDependencies.host = view;
     readerDependencies.environment = environment;
     auto reader = ReaderViewController::create(document.documentID(), std::move(readerDependencies));
-    reader->loadView();
+    // The web view waits until the page is first shown: a window laid out
+    // with many tabs renders the one it shows first.
+    reader->loadView(PageWebView::firstWebView);
     const Theme theme = environment.currentTheme();
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
                                                std::move(view), *dependencies_.defaults,
-                                               *dependencies_.clock, theme);
+                                               *dependencies_.clock, theme, DocumentPage::Dialogs{},
+                                               environment.workingSet);
     std::weak_ptr<Document> weakDocument = document.weak_from_this();
     Weak weak = weak_from_this();
     page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {

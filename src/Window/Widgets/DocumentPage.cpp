@@ -31,7 +31,8 @@ namespace larkspin {
 DocumentPage::DocumentPage(std::shared_ptr<Document> document,
                            std::shared_ptr<ReaderViewController> reader,
                            std::shared_ptr<ReaderView> readerView, UserDefaults& defaults,
-                           Clock& clock, Theme theme, Dialogs dialogs)
+                           Clock& clock, Theme theme, Dialogs dialogs,
+                           std::shared_ptr<WebViewWorkingSet> workingSet)
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
       reader_(std::move(reader)),
@@ -87,6 +88,10 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
         outline_.highlight(payload.id);
     };
     applySidebar(sidebar_.isVisible(windowWidth_));
+    PageWebView::Page shownPage;
+    shownPage.isSelected = [this] { return isSelected(); };
+    shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
+    webView_ = PageWebView::create(reader_, std::move(workingSet), std::move(shownPage));
     // Last: the document wires the reader, shows its notice and renders.
     document_->attachWindow(*this);
 }
@@ -96,6 +101,7 @@ DocumentPage::~DocumentPage() {
     const std::shared_ptr<Document> document = document_;
     document->detachWindow(*this);
     document->close();
+    webView_->ended();
     position_.disconnect();
     sidebar_.flushWidth();
     reader_->onActiveHeading = nullptr;
@@ -136,6 +142,14 @@ void DocumentPage::setWindowActive(bool active) {
     active_ = active;
     if (!active) reader_->scheduleAnchorSnapshot(Clock::Duration::zero());
     reader_->setWindowActive(active);
+}
+
+void DocumentPage::shown() { webView_->shown(); }
+
+bool DocumentPage::isSelected() const {
+    auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
+    AdwTabPage* selected = view ? adw_tab_view_get_selected_page(view) : nullptr;
+    return selected && adw_tab_page_get_child(selected) == root_.get();
 }
 
 void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings) {

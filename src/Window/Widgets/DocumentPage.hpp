@@ -17,6 +17,7 @@
 #include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Window/FindRouting.hpp"
 #include "Window/ModeContainerViewController.hpp"
+#include "Window/PageWebView.hpp"
 #include "Window/SidebarController.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
 
@@ -35,6 +36,7 @@ class FindBarViewController;
 class UserDefaults;
 class EditorViewController;
 class EditorFindTarget;
+class WebViewWorkingSet;
 
 // The tab page of one document: from top to bottom the notice bar, the find
 // bar, and a pane of the heading outline beside the mode container that holds
@@ -65,7 +67,8 @@ public:
 
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderViewController> reader,
                  std::shared_ptr<ReaderView> readerView, UserDefaults& defaults, Clock& clock,
-                 Theme theme, Dialogs dialogs = {});
+                 Theme theme, Dialogs dialogs = {},
+                 std::shared_ptr<WebViewWorkingSet> workingSet = nullptr);
     ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
     DocumentPage& operator=(const DocumentPage&) = delete;
@@ -94,6 +97,12 @@ public:
     // Losing it snapshots the reading position at once; gaining it lets the
     // reader retry a render that timed out.
     void setWindowActive(bool active);
+    // The page is shown, selected in its window: its reader gets a web view
+    // when it has none (a page's first web view waits for this), and the
+    // working set counts it most recent.
+    void shown();
+    // Whether the page is its tab view's selected page.
+    bool isSelected() const;
     // The document rendered: the outline takes the headings, the find bar
     // searches again.
     void documentDidRender(const std::vector<BridgeHeading>& headings) override;
@@ -136,6 +145,7 @@ private:
     Dialogs dialogs_;
     std::shared_ptr<ReaderViewController> reader_;
     std::shared_ptr<ReaderView> readerView_;
+    std::shared_ptr<PageWebView> webView_;
     SidebarController sidebar_;
     OutlineSidebar outline_;
     ModeContainerViewController container_;

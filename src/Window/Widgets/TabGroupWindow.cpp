@@ -272,7 +272,20 @@ void TabGroupWindow::selectionChanged() {
     if (page && width_ > 0) page->setWindowWidth(width_);
     bindSelected();
     updateActive();
+    scheduleShowSelected();
     sessionChanged();
+}
+
+void TabGroupWindow::scheduleShowSelected() {
+    if (showScheduled_) return;
+    showScheduled_ = true;
+    auto window = GObjectPtr<GtkWindow>::retain(window_);
+    MainThread::post([window] {
+        TabGroupWindow* group = TabGroupWindow::of(window.get());
+        if (!group) return;
+        group->showScheduled_ = false;
+        if (DocumentPage* page = group->selectedPage()) page->shown();
+    });
 }
 
 void TabGroupWindow::updateActive() {

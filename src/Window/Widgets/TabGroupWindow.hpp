@@ -83,6 +83,10 @@ private:
     ~TabGroupWindow();
     void build();
     void selectionChanged();
+    // The selected page is told it is shown a turn later, once the window is
+    // laid out: the tab view selects the first page it is given, which may
+    // not be the one selected after it.
+    void scheduleShowSelected();
     void bindSelected();
     void updateActive();
     void widthChanged(double width, double height);
@@ -112,6 +116,7 @@ private:
     double width_ = 0;
     double height_ = 0;
     DocumentPage* bound_ = nullptr;
+    bool showScheduled_ = false;
     std::unique_ptr<ActionMapBinding> binding_;
     SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;
 };

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Reader/ReaderViewController.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
+
+namespace larkspin {
+
+// A tab page's reader as the working set sees it, and when the reader gets
+// its web view. A page is made without one (`firstWebView`); it gets it
+// when it is first shown (selected in its window), so that a window laid out
+// with many tabs loads and renders only the tab it shows, and a tab never
+// shown costs no web content process. Every showing activates the page in
+// the working set, which builds the web view when it has none (the same
+// path as a tab whose web view was given up) and asks the least recently
+// shown hidden tabs to give theirs up when more are live than its limit
+// allows. A page on screen (selected in its window, in reading mode) counts
+// as the one being read: the working set never takes its web view.
+// Without a working set a showing builds the web view directly.
+//
+// No GTK: the page answers whether it is selected and whether it shows the
+// editor. Owned by a shared_ptr (the working set holds it weakly). Main
+// thread.
+class PageWebView final : public WebViewWorkingSetMember,
+                          public std::enable_shared_from_this<PageWebView> {
+public:
+    struct Page {
+        std::function<bool()> isSelected;  // selected in its window
+        std::function<bool()> isEditing;   // shows the editor
+    };
+
+    // How a page's reader loads its view: its first web view waits for the
+    // first showing.
+    static constexpr ReaderViewController::FirstWebView firstWebView =
+        ReaderViewController::FirstWebView::whenShown;
+
+    // Registers the page (cold, since it has no web view yet) when there is a
+    // working set.
+    static std::shared_ptr<PageWebView> create(std::shared_ptr<ReaderViewController> reader,
+                                               std::shared_ptr<WebViewWorkingSet> workingSet,
+                                               Page page);
+    ~PageWebView() override;
+    PageWebView(const PageWebView&) = delete;
+    PageWebView& operator=(const PageWebView&) = delete;
+
+    // The page is shown (selected in its window): its reader gets a web view
+    // when it has none, and the working set counts it most recent.
+    void shown();
+    // The page ends: it leaves the working set.
+    void ended();
+
+    // ---- WebViewWorkingSetMember ----
+    std::string readerDocumentID() const override;
+    bool readerHasWebView() const override;
+    bool isWindowKey() const override;
+    bool isEditing() const override;
+    Task<bool> releaseReader() override;
+    // True only for a web view built again: a page's first one is no rebuild.
+    bool rebuildReader() override;
+
+private:
+    PageWebView(std::shared_ptr<ReaderViewController> reader,
+                std::shared_ptr<WebViewWorkingSet> workingSet, Page page);
+
+    std::weak_ptr<ReaderViewController> reader_;
+    const std::string documentID_;
+    std::shared_ptr<WebViewWorkingSet> workingSet_;
+    Page page_;
+    bool registered_ = false;
+};
+
+}  // namespace larkspin

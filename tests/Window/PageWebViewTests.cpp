@@ -1,0 +1,118 @@
+#include "Window/PageWebView.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Reader/ReaderTestSupport.hpp"
+
+namespace larkspin {
+namespace {
+
+// Three tab pages of one window over readers whose first web view waits for
+// the page to be shown, with or without a working set.
+class PageWebViewTest : public test::ReaderTest {
+protected:
+    struct Tab {
+        std::shared_ptr<test::FakeHost> host = std::make_shared<test::FakeHost>();
+        std::shared_ptr<ReaderViewController> reader;
+        std::shared_ptr<PageWebView> page;
+    };
+
+    void makeTabs(std::shared_ptr<WebViewWorkingSet> set) {
+        for (const std::string id : {"A", "B", "C"}) {
+            Tab& tab = tabs[id];
+            ReaderViewController::Dependencies dependencies;
+            dependencies.host = tab.host;
+            ReaderEnvironment& environment = dependencies.environment;
+            environment.clock = &clock;
+            environment.rendererFiles = rendererFiles(true);
+            environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
+            environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
+            environment.pasteboard = &pasteboardService;
+            tab.reader = ReaderViewController::create(id, std::move(dependencies));
+            tab.reader->loadView(PageWebView::firstWebView);
+            tab.reader->render("# " + id);
+            PageWebView::Page page;
+            page.isSelected = [this, id] { return selected == id; };
+            page.isEditing = [this, id] { return editing == id; };
+            tab.page = PageWebView::create(tab.reader, set, std::move(page));
+        }
+    }
+    void select(const std::string& id) {
+        selected = id;
+        tabs.at(id).page->shown();
+        MainThread::drainForTesting();
+    }
+    // The pages whose reader holds a web view, in name order.
+    std::string live() const {
+        std::string names;
+        for (const auto& [id, tab] : tabs) names += tab.reader->hasWebView() ? id : "";
+        return names;
+    }
+    void TearDown() override {
+        tabs.clear();
+        test::ReaderTest::TearDown();
+    }
+
+    std::map<std::string, Tab> tabs;
+    std::string selected;
+    std::string editing;
+};
+
+TEST_F(PageWebViewTest, OnlyShownPagesGetAWebViewAndTheWorkingSetKeepsItsLimit) {
+    struct Step {
+        std::string shown;
+        std::string live;
+    };
+    struct Case {
+        const char* name;
+        std::int64_t limit;  // 0: no working set
+        std::vector<Step> steps;
+        std::int64_t rebuilds;  // web views built again after a release
+    };
+    const std::vector<Case> cases{
+        {"no working set: every page shown keeps its web view", 0,
+         {{"C", "C"}, {"A", "AC"}, {"C", "AC"}, {"B", "ABC"}}, 0},
+        {"limit 2: the least recently shown hidden page gives its up", 2,
+         {{"C", "C"}, {"B", "BC"}, {"A", "AB"}, {"C", "AC"}, {"C", "AC"}}, 1},
+        {"limit 1: the page on screen keeps its web view", 1,
+         {{"B", "B"}, {"A", "A"}, {"B", "B"}}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tabs.clear();
+        selected.clear();
+        const auto set = c.limit > 0 ? WebViewWorkingSet::create(c.limit) : nullptr;
+        makeTabs(set);
+        EXPECT_EQ(live(), "") << "no page shown yet";
+        if (set) {
+            EXPECT_EQ(set->budget().entries.size(), 3u);
+        }
+        for (const Step& step : c.steps) {
+            select(step.shown);
+            EXPECT_EQ(live(), step.live) << "after showing " << step.shown;
+        }
+        if (set) {
+            EXPECT_EQ(set->rebuildCount(), c.rebuilds) << "first web views are no rebuilds";
+            tabs.at("A").page->ended();
+            EXPECT_EQ(set->budget().entries.size(), 2u) << "an ended page leaves the set";
+        }
+    }
+}
+
+TEST_F(PageWebViewTest, APageShownInEditingModeGetsNoWebViewUntilItReadsAgain) {
+    const auto set = WebViewWorkingSet::create(3);
+    makeTabs(set);
+    editing = "A";
+    select("A");
+    EXPECT_EQ(live(), "");
+    editing.clear();
+    select("A");
+    EXPECT_EQ(live(), "A");
+}
+
+}  // namespace
+}  // namespace larkspin
