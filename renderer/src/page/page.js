@@ -152,7 +152,12 @@ export function createPage(host) {
     const typography = createTypography(doc);
     const find = createFind({
         doc,
-        getBlocks: () => (state.view ? state.view.elements.slice(0, state.view.count) : []),
+        // A search reads the text as shown: the blocks' highlighting and
+        // math first.
+        getBlocks: () => {
+            state.view?.settle?.();
+            return state.view ? state.view.elements.slice(0, state.view.count) : [];
+        },
         geometry,
         getInsetTop: () => state.insets.top,
         getGeneration: () => state.view?.generation ?? 0,

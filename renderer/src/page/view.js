@@ -30,6 +30,8 @@ import { textsFor } from '../texts.js';
  * @property {import('./state.js').ImageCounts} rawImages  images in raw markup
  * @property {Map<string, string>} diagramSources
  * @property {Builder} builder
+ * @property {() => void} [settle]  puts in place at once the highlighting
+ *     and math still waiting for their blocks to come near the screen
  */
 
 /**
