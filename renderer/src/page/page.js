@@ -174,7 +174,7 @@ export function createPage(host) {
     const views = createViews({ doc, geometry, sanitizer, state });
     const layout = createLayout({ win, doc, geometry, typography, state, post });
     const restore = createRestore({ win, geometry, now, state, post, diagrams, anchorView: views.anchorView });
-    const { render } = createRenderer({
+    const { render, dispose: disposeRender } = createRenderer({
         doc, content, geometry, now, parser, scheduler, parseTimeoutMs, state, views, diagrams, find, restore, layout,
     });
 
@@ -451,6 +451,7 @@ export function createPage(host) {
 
     function dispose() {
         for (const fn of disposers.splice(0)) fn();
+        disposeRender();
         geometry.dispose?.();
         layout.dispose();
         restore.dispose();

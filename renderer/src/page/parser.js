@@ -167,13 +167,14 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
 }
 
 // A parser that runs in the calling thread; tests use it, with an optional
-// delay, in place of the worker.
-export function createInlineParser({ parseDocument, now, delay, headCut }) {
+// delay, in place of the worker. With `later`, highlighting and math come
+// after the result, all at once in a task, as the worker sends them.
+export function createInlineParser({ parseDocument, now, delay, headCut, later: enhanceLater = false }) {
     let cancelled = null;
     return {
         mode: 'inline',
         warmUp() {},
-        async parse(source, options, timeoutMs, onHead) {
+        async parse(source, options, timeoutMs, onHead, onEnhanced) {
             const started = now();
             const token = {};
             cancelled = token;
@@ -183,7 +184,14 @@ export function createInlineParser({ parseDocument, now, delay, headCut }) {
             if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
             if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
             try {
-                return { status: 'ok', result: parseDocument(source, options), later: 0, waitMs: now() - started };
+                const later = enhanceLater && onEnhanced ? [] : undefined;
+                const result = parseDocument(source, options, later);
+                if (later && later.length > 0) {
+                    setTimeout(() => {
+                        if (cancelled === token) onEnhanced(later.map((entry) => ({ index: entry.index, html: entry.render() })), true);
+                    }, 0);
+                }
+                return { status: 'ok', result, later: later?.length ?? 0, waitMs: now() - started };
             } catch (error) {
                 return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
             }

@@ -561,5 +561,10 @@ export function createRenderer({
         if (stopEnhancing === stop) stop();
     }
 
-    return { render };
+    // Ends the highlighting and math still coming (the page is closing).
+    function dispose() {
+        stopEnhancing?.();
+    }
+
+    return { render, dispose };
 }
