@@ -294,6 +294,25 @@ describe('highlighting and math after the blocks', () => {
         h.close();
     });
 
+    test('a search stepping while they land keeps its matches and its place', async () => {
+        const h = createHarness({ later: true });
+        await h.render(source);
+        const step = (restart) => h.request('find', { query: 'paragraph', direction: 'next', caseSensitive: false, restart })
+            .then((r) => r.payload);
+        assert.deepEqual(await step(true), { matchCount: 100, activeIndex: 0, found: true });
+        assert.ok(await until(() => enhanced(h) === 150));
+        assert.deepEqual(await step(false), { matchCount: 100, activeIndex: 1, found: true });
+        assert.equal(h.article().querySelectorAll('mark.md-find').length, 100);
+        h.close();
+    });
+
+    test('a render that returns to a place has them at once', async () => {
+        const h = createHarness({ later: true });
+        await h.render(source, { scrollToSource: { line: 40 } });
+        assert.equal(enhanced(h), 150);
+        h.close();
+    });
+
     test('a newer render drops what is still coming for the older one', async () => {
         const h = createHarness({ later: true });
         await h.render(source);

@@ -164,6 +164,7 @@ protected:
     // Touches the rendered document and checks what it left behind.
     void exerciseAndCheck(const std::string& name) {
         SCOPED_TRACE(name);
+        settleEnhancements();
         const json outcome = page->script(exercise);
         ASSERT_TRUE(outcome.contains("problems")) << outcome.dump();
         EXPECT_GT(outcome["elements"].get<int>(), 0);

@@ -110,6 +110,26 @@ protected:
         return page->request("render", std::move(payload));
     }
 
+    // Highlighting and math come after "rendered": waits (within a bound)
+    // until the document holds still, then has a search put in place what
+    // still waits for its blocks to come near the screen.
+    void settleEnhancements() {
+        page->script(R"(
+            const article = document.querySelector('#content > article.md-doc');
+            let last = performance.now();
+            const watch = new MutationObserver(() => { last = performance.now(); });
+            if (article) watch.observe(article, { subtree: true, childList: true });
+            const limit = performance.now() + 5000;  // an upper bound, not a delay
+            while (performance.now() - last < 200 && performance.now() < limit) {
+                await new Promise((done) => setTimeout(done, 20));
+            }
+            watch.disconnect();
+            return true;
+        )");
+        page->request("find", {{"query", "x"}, {"direction", "next"}, {"caseSensitive", false}, {"restart", true}});
+        page->request("clearFind");
+    }
+
     // Only the loaded page was ever navigated to.
     void expectNoNavigationButTheEntryPage() {
         ASSERT_FALSE(page->navigations().empty());

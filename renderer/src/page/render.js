@@ -172,8 +172,8 @@ export function createRenderer({
             if (placeholders.length > 0) diagrams.request(placeholders, shown.diagramSources);
         } : undefined;
 
-        // Highlighting and math come after the plain blocks are in place;
-        // they are kept here until then.
+        // Highlighting and math come after the plain blocks are in place
+        // (and the reply has gone); they are kept here until then.
         /** @type {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} */
         const feed = { items: [], next: 0, done: false, wake: null };
         /** @type {(items: {index: number, html: string}[], done: boolean) => void} */
@@ -184,7 +184,10 @@ export function createRenderer({
             feed.wake = null;
             wake?.();
         };
-        const enhancing = request.switches.highlight || request.switches.math;
+        // A render that returns the reader to a place has them at once: the
+        // place is set, and reported, with every block as it stays.
+        const enhancing = (request.switches.highlight || request.switches.math)
+            && request.scrollLine === null && request.anchor === null;
 
         const outcome = await parser.parse(request.source, {
             documentID: state.session.documentID,
@@ -504,7 +507,7 @@ export function createRenderer({
             parked.clear();
             observer?.disconnect();
             eager = true;
-            replace(items);
+            if (replace(items)) view.revision += 1;
         };
         view.settle = settle;
 
@@ -543,8 +546,8 @@ export function createRenderer({
                 }
                 if (replace(group)) replaced = true;
             }
-            // Marks of an earlier search may have been in the replaced blocks.
-            if (replaced) find.forget();
+            // A search under way looks again at its next step.
+            if (replaced) view.revision += 1;
             if (isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
                 lastFrame = null;
