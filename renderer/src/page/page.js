@@ -160,11 +160,12 @@ export function createPage(host) {
         },
         geometry,
         getInsetTop: () => state.insets.top,
+        getGeneration: () => state.view?.generation ?? 0,
         // A search that the blocks' highlighting and math changed under is
-        // made again, as after a new render.
-        getGeneration: () => {
+        // made again at its next step.
+        getRevision: () => {
             state.view?.settle?.();
-            return state.view ? `${state.view.generation}.${state.view.revision}` : '0';
+            return state.view?.revision ?? 0;
         },
     });
     const diagrams = createDiagrams({
