@@ -111,21 +111,20 @@ protected:
     }
 
     // Highlighting and math come after "rendered": waits (within a bound)
-    // until the document holds still, then has a search put in place what
-    // still waits for its blocks to come near the screen.
+    // until the worker has sent them all, then has a search put in place
+    // what still waits for its blocks to come near the screen.
+    // (A document with none is left as it is at once: its remote images are
+    // still loading.)
     void settleEnhancements() {
-        page->script(R"(
+        const json any = page->script(R"(
             const article = document.querySelector('#content > article.md-doc');
-            let last = performance.now();
-            const watch = new MutationObserver(() => { last = performance.now(); });
-            if (article) watch.observe(article, { subtree: true, childList: true });
             const limit = performance.now() + 5000;  // an upper bound, not a delay
-            while (performance.now() - last < 200 && performance.now() < limit) {
-                await new Promise((done) => setTimeout(done, 20));
+            while (article?.enhancementsComing && performance.now() < limit) {
+                await new Promise((done) => setTimeout(done, 10));
             }
-            watch.disconnect();
-            return true;
+            return article?.enhancementsComing !== undefined;
         )");
+        if (any != true) return;
         page->request("find", {{"query", "x"}, {"direction", "next"}, {"caseSensitive", false}, {"restart", true}});
         page->request("clearFind");
     }

@@ -434,6 +434,9 @@ export function createRenderer({
      */
     async function applyEnhancements(view, feed) {
         const template = doc.createElement('template');
+        // Whether more is coming from the worker; the page's tests wait for it.
+        const coming = /** @type {any} */ (view.article);
+        coming.enhancementsComing = !feed.done;
         let stopped = false;
         /** @type {Set<Element>} */
         const near = new Set();
@@ -466,6 +469,7 @@ export function createRenderer({
         };
         const stop = () => {
             stopped = true;
+            coming.enhancementsComing = false;
             observer?.disconnect();
             parked.clear();
             if (stopEnhancing === stop) stopEnhancing = null;
@@ -516,6 +520,7 @@ export function createRenderer({
         /** @type {number | null} */
         let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
         while (!stopped && state.view === view) {
+            if (feed.done) coming.enhancementsComing = false;
             if (feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
