@@ -113,8 +113,6 @@ protected:
     // Highlighting and math come after "rendered": waits (within a bound)
     // until the worker has sent them all, then has a search put in place
     // what still waits for its blocks to come near the screen.
-    // (A document with none is left as it is at once: its remote images are
-    // still loading.)
     void settleEnhancements() {
         const json any = page->script(R"(
             const article = document.querySelector('#content > article.md-doc');
