@@ -491,16 +491,34 @@ export function createRenderer({
                 indexes.push(item.index);
                 html += item.html;
             }
-            template.innerHTML = html;
-            const made = Array.from(template.content.children);
-            template.innerHTML = '';
-            // Not one element per block: those blocks stay plain.
-            if (made.length !== indexes.length) return false;
-            for (let k = 0; k < made.length; k++) {
-                view.elements[indexes[k]].replaceWith(made[k]);
-                view.elements[indexes[k]] = made[k];
+            /** @param {string} markup */
+            const parse = (markup) => {
+                template.innerHTML = markup;
+                const made = Array.from(template.content.children);
+                template.innerHTML = '';
+                return made;
+            };
+            /** @type {(Element | null)[]} */
+            let made = parse(html);
+            if (made.length !== indexes.length) {
+                // Not one element per block: block by block, and a block
+                // that does not make one element stays plain.
+                made = [];
+                for (const item of items) {
+                    if (!view.elements[item.index]?.isConnected) continue;
+                    const one = parse(item.html);
+                    made.push(one.length === 1 ? one[0] : null);
+                }
             }
-            return made.length > 0;
+            let replaced = false;
+            for (let k = 0; k < indexes.length; k++) {
+                const element = made[k];
+                if (!element) continue;
+                view.elements[indexes[k]].replaceWith(element);
+                view.elements[indexes[k]] = element;
+                replaced = true;
+            }
+            return replaced;
         };
         // Everything the worker has sent, in place now.
         const settle = () => {
