@@ -9,8 +9,8 @@
 // build, mermaid.min.js, with mermaid's licence notices in licenses/ (kept
 // with the files, never served).
 //
-// dist-bench/ gets the naive baseline page that bench/render compares the
-// renderer page with; it is never shipped.
+// dist-bench/ gets the naive baseline pages (plain, and with highlighting and
+// math) that bench/render compares the renderer page with; never shipped.
 
 import * as esbuild from 'esbuild';
 import { readFile, writeFile, rm, mkdir, copyFile, cp, readdir } from 'node:fs/promises';
@@ -140,14 +140,18 @@ async function main() {
     await mkdir(distBench, { recursive: true });
     await esbuild.build({
         ...common,
-        entryPoints: { baseline: path.join(here, 'bench', 'baseline.js') },
+        entryPoints: {
+            baseline: path.join(here, 'bench', 'baseline.js'),
+            'baseline-full': path.join(here, 'bench', 'baseline-full.js'),
+        },
         outdir: distBench,
         format: 'esm',
     });
     await copyFile(path.join(here, 'bench', 'baseline.html'), path.join(distBench, 'baseline.html'));
+    await copyFile(path.join(here, 'bench', 'baseline-full.html'), path.join(distBench, 'baseline-full.html'));
     await cp(path.join(dist, 'renderer.css'), path.join(distBench, 'renderer.css'));
     await cp(path.join(dist, 'fonts'), path.join(distBench, 'fonts'), { recursive: true });
-    await check(distBench, ['baseline.html', 'baseline.js', 'renderer.css']);
+    await check(distBench, ['baseline.html', 'baseline.js', 'baseline-full.html', 'baseline-full.js', 'renderer.css']);
 }
 
 main().catch((error) => {

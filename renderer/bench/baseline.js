@@ -1,44 +1,11 @@
 // The naive page that bench/render measures the renderer page against:
-// markdown-it over the whole text and one innerHTML assignment. It speaks
-// just enough of the protocol: "ready", and "render" answered by "rendered".
+// markdown-it over the whole text and one innerHTML assignment, without
+// highlighting or math.
 
 import MarkdownIt from 'markdown-it';
+import { answer, announce } from './baseline-protocol.js';
 
 const md = new MarkdownIt('default', { html: true, linkify: true });
-let generation = 0;
 
-function envelope(request, type, payload) {
-    return {
-        protocolVersion: 1,
-        messageID: request.messageID ?? '',
-        viewSessionID: request.viewSessionID ?? '',
-        documentID: request.documentID ?? '',
-        sourceRevision: request.sourceRevision ?? 0,
-        renderGeneration: generation,
-        type,
-        payload,
-    };
-}
-
-window.Orvik = Object.freeze({
-    handleMessage(request) {
-        if (!request || request.type !== 'render' || typeof request.payload?.source !== 'string') {
-            return Promise.resolve(envelope(request ?? {}, 'error', { code: 'unsupported', message: 'the baseline page only renders' }));
-        }
-        const started = performance.now();
-        generation += 1;
-        document.getElementById('content').innerHTML = md.render(request.payload.source);
-        // Let the layout happen before answering, as a page that shows the
-        // whole document at once must.
-        void document.documentElement.scrollHeight;
-        const totalMs = performance.now() - started;
-        return Promise.resolve(envelope(request, 'rendered', {
-            headings: [],
-            renderGeneration: generation,
-            parserMode: 'baseline',
-            timings: { parseMs: 0, parseWaitMs: 0, domMs: totalMs, diagramMs: 0, maxFrameGapMs: 0, frameCount: 0, totalMs },
-        }));
-    },
-});
-
-window.webkit?.messageHandlers?.orvik?.postMessage(envelope({}, 'ready', {}));
+answer((source) => md.render(source));
+announce();

@@ -31,6 +31,34 @@ if (inWorker) {
     } catch {
         // A warm-up that fails changes nothing.
     }
+    // The blocks' highlighting and math, when the page asked for them
+    // later: in batches of about BATCH_MS of work, each posted as it is
+    // done, yielding between them so that a newer request (which ends this
+    // one) is read.
+    const BATCH_MS = 40;
+    let current = 0;
+    const tick = new MessageChannel();
+    const queued = [];
+    tick.port1.onmessage = () => queued.shift()?.();
+    const yieldTask = () => new Promise((resolve) => {
+        queued.push(resolve);
+        tick.port2.postMessage(0);
+    });
+    const enhance = async (id, later) => {
+        let next = 0;
+        while (next < later.length) {
+            await yieldTask();
+            if (current !== id) return;
+            const started = performance.now();
+            const items = [];
+            do {
+                const entry = later[next++];
+                items.push({ index: entry.index, html: entry.render() });
+            } while (next < later.length && performance.now() - started < BATCH_MS);
+            globalThis.postMessage({ type: 'enhanced', id, items, done: next >= later.length });
+        }
+    };
+
     globalThis.onmessage = (event) => {
         const message = event.data ?? {};
         if (message.type === 'ping') {
@@ -38,16 +66,20 @@ if (inWorker) {
             return;
         }
         if (message.type !== 'parse') return;
+        current = message.id;
         try {
             // A long document's head first, so that its first screen can be
             // shown while the rest is parsed.
+            const options = message.options ?? {};
+            const later = message.later ? [] : undefined;
             const cut = message.head ? headCut(message.source) : 0;
             if (cut > 0) {
-                const head = parseDocument(message.source.slice(0, cut), message.options ?? {});
+                const head = parseDocument(message.source.slice(0, cut), options, later ? [] : undefined);
                 globalThis.postMessage({ type: 'head', id: message.id, result: head });
             }
-            const result = parseDocument(message.source, message.options ?? {});
-            globalThis.postMessage({ type: 'result', id: message.id, result });
+            const result = parseDocument(message.source, options, later);
+            globalThis.postMessage({ type: 'result', id: message.id, result, later: later?.length ?? 0 });
+            if (later && later.length > 0) void enhance(message.id, later);
         } catch (error) {
             globalThis.postMessage({ type: 'failure', id: message.id, message: String(error?.message ?? error) });
         }

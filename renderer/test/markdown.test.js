@@ -4,7 +4,8 @@ import { parseDocument } from '../src/parse/document.js';
 import { classifyImage } from '../src/parse/images.js';
 import { createHarness } from './support/harness.js';
 
-const parse = (source, options = {}) => parseDocument(source, { documentID: 'DOC', language: 'en', generation: 1, ...options });
+const parse = (source, options = {}, later = undefined) =>
+    parseDocument(source, { documentID: 'DOC', language: 'en', generation: 1, ...options }, later);
 const blockHTML = (result, index) => result.html.slice(result.offsets[index], result.offsets[index + 1]);
 
 describe('heading ids', () => {
@@ -253,5 +254,43 @@ describe('rendering into the page', () => {
         assert.ok(footnote, 'footnote id restored in a raw footnote block');
         assert.equal(footnote.querySelector('b').textContent, 'b');
         h.close();
+    });
+});
+
+describe('highlighting and math later', () => {
+    const withoutNonce = (value) => JSON.parse(JSON.stringify(value).replace(/[0-9a-f]{32}/g, 'NONCE'));
+    const cases = [
+        { name: 'code with a named language', source: '```js\nconst a = 1;\n```', later: 1 },
+        { name: 'inline math in a paragraph, a heading and a list', source: '# Sum $a+b$\n\nText $x^2$ here.\n\n- item $y$\n- other', later: 3 },
+        { name: 'display math and a math fence', source: '$$\n\\frac{a}{b}\n$$\n\n```math\nx\n```', later: 2 },
+        { name: 'an image beside math counts once', source: 'See ![a](pic.png) and $z$.', later: 1 },
+        { name: 'plain text, code without a language', source: 'Just text.\n\n```\nplain\n```', later: 0 },
+        { name: 'diagrams and raw markup come in full at once; footnotes later', source: '```mermaid\ngraph TD\n```\n\n<div>$m$ `c`</div>\n\nNote[^n].\n\n[^n]: With $f$.', later: 1 },
+        { name: 'a diagram inside a list comes at once with the list', source: '- item $x$\n\n  ```mermaid\n  graph TD\n  ```', later: 0 },
+    ];
+    for (const { name, source, later: expected } of cases) {
+        test(name, () => {
+            const full = parse(source);
+            const later = [];
+            const first = parse(source, {}, later);
+            assert.equal(later.length, expected);
+            // The reply's figures come from the first pass: they must be the full one's.
+            for (const key of ['blocks', 'headings', 'images', 'diagrams', 'limits', 'offsets', 'lineCount']) {
+                if (key !== 'offsets' || later.length === 0) assert.deepEqual(withoutNonce(first[key]), withoutNonce(full[key]), key);
+            }
+            const deferred = new Map(later.map((entry) => [entry.index, entry.render()]));
+            for (let i = 0; i < full.blocks.length; i++) {
+                const plain = blockHTML(first, i);
+                if (deferred.has(i)) assert.doesNotMatch(plain, /class="(katex|hljs)/, `block ${i} waits`);
+                assert.equal(deferred.get(i) ?? plain, blockHTML(full, i), `block ${i}`);
+            }
+            assert.deepEqual(first.images, full.images, 'rendering again counts nothing twice');
+        });
+    }
+
+    test('switched-off enhancements are not deferred', () => {
+        const later = [];
+        parse('```js\nx\n```\n\n$y$', { highlight: false, math: false }, later);
+        assert.equal(later.length, 0);
     });
 });

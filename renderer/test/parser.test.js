@@ -57,4 +57,31 @@ describe('parse worker', () => {
         assert.equal(await pinging, false);
         assert.equal(parser.mode, 'page');
     });
+
+    test('highlighting and math stream to the parse that asked for them until a newer parse or a failure', async () => {
+        const { parser, made } = fakeWorkers();
+        const received = [];
+        const parsing = parser.parse('a', {}, 0, undefined, (items, done) => received.push(['a', items.length, done]));
+        const first = made[0].received.at(-1);
+        assert.equal(first.later, true);
+        made[0].answer({ type: 'result', id: first.id, result: { blocks: [] }, later: 3 });
+        assert.equal((await parsing).later, 3);
+        made[0].answer({ type: 'enhanced', id: first.id, items: [{ index: 0, html: '<p></p>' }], done: false });
+        // A newer parse ends the older one's stream; what the worker still
+        // sends for it goes nowhere.
+        const next = parser.parse('b', {}, 0, undefined, (items, done) => received.push(['b', items.length, done]));
+        const second = made[0].received.at(-1);
+        made[0].answer({ type: 'enhanced', id: first.id, items: [{ index: 1, html: '<p></p>' }], done: true });
+        made[0].answer({ type: 'result', id: second.id, result: { blocks: [] }, later: 2 });
+        await next;
+        made[0].onerror({ message: 'crashed', preventDefault() {} });
+        assert.deepEqual(received, [['a', 1, false], ['a', 0, true], ['b', 0, true]]);
+
+        // Without a receiver nothing is deferred.
+        const { parser: plain, made: plainMade } = fakeWorkers();
+        const whole = plain.parse('c', {}, 0);
+        assert.equal(plainMade[0].received.at(-1).later, false);
+        plainMade[0].answer({ type: 'result', id: plainMade[0].received.at(-1).id, result: { blocks: [] }, later: 2 });
+        assert.equal((await whole).later, 0);
+    });
 });

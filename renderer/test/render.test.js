@@ -239,6 +239,92 @@ describe('render', () => {
     });
 });
 
+describe('highlighting and math after the blocks', () => {
+    const source = Array.from({ length: 150 }, (_, i) => (i % 3 === 0
+        ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``
+        : `Paragraph ${i} with $x_{${i}}$.`)).join('\n\n');
+    // Waits (a bounded number of tasks) until `done()` holds.
+    const until = async (done) => {
+        for (let i = 0; i < 200 && !done(); i++) await new Promise((resolve) => setTimeout(resolve, 1));
+        return done();
+    };
+    const enhanced = (h) => h.article().querySelectorAll('.katex, code.hljs').length;
+
+    test('the reply comes with plain blocks; the page ends as a full render does', async () => {
+        const h = createHarness({ later: true });
+        const whole = createHarness();
+        const reply = await h.render(source);
+        assert.equal(enhanced(h), 0);
+        const wholeReply = await whole.render(source);
+        assert.deepEqual(reply.payload.blocks, wholeReply.payload.blocks);
+        assert.deepEqual(reply.payload.headings, wholeReply.payload.headings);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        assert.deepEqual(h.blocks().map((b) => b.outerHTML), whole.blocks().map((b) => b.outerHTML));
+        h.close();
+        whole.close();
+    });
+
+    test('only chunks near the screen get theirs at once; a search puts the rest in place first', async () => {
+        const h = createHarness({ later: true });
+        /** @type {{callback: Function, watched: Set<Element>}[]} */
+        const observers = [];
+        h.win.IntersectionObserver = class {
+            constructor(callback) {
+                this.watched = new Set();
+                this.callback = callback;
+                observers.push(this);
+            }
+            observe(element) { this.watched.add(element); }
+            unobserve(element) { this.watched.delete(element); }
+            disconnect() { this.watched.clear(); }
+        };
+        await h.render(source);
+        const chunks = Array.from(h.article().children);
+        const report = (chunk, near) => observers[0].callback([{ target: chunk, isIntersecting: near }]);
+        report(chunks[1], true);
+        report(chunks[2], false);
+        const nearOnes = chunks[1].children.length;
+        assert.ok(await until(() => enhanced(h) === nearOnes), `${enhanced(h)} of ${nearOnes} near blocks enhanced`);
+        assert.equal(chunks[2].querySelectorAll('.katex, code.hljs').length, 0);
+
+        const found = await h.request('find', { query: 'Paragraph', direction: 'next', caseSensitive: false, restart: true });
+        assert.equal(found.payload.matchCount, 100);
+        assert.equal(enhanced(h), 150, 'all blocks in place before the search');
+        assert.equal(h.article().querySelectorAll('mark.md-find').length, 100);
+        h.close();
+    });
+
+    test('a search stepping while they land keeps its matches and its place', async () => {
+        const h = createHarness({ later: true });
+        await h.render(source);
+        const step = (restart) => h.request('find', { query: 'paragraph', direction: 'next', caseSensitive: false, restart })
+            .then((r) => r.payload);
+        assert.deepEqual(await step(true), { matchCount: 100, activeIndex: 0, found: true });
+        assert.ok(await until(() => enhanced(h) === 150));
+        assert.deepEqual(await step(false), { matchCount: 100, activeIndex: 1, found: true });
+        assert.equal(h.article().querySelectorAll('mark.md-find').length, 100);
+        h.close();
+    });
+
+    test('a render that returns to a place has them at once', async () => {
+        const h = createHarness({ later: true });
+        await h.render(source, { scrollToSource: { line: 40 } });
+        assert.equal(enhanced(h), 150);
+        h.close();
+    });
+
+    test('a newer render drops what is still coming for the older one', async () => {
+        const h = createHarness({ later: true });
+        await h.render(source);
+        await h.render('# New\n\nText $y$.');
+        assert.ok(await until(() => enhanced(h) === 1));
+        await until(() => false);
+        assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
+        assert.equal(enhanced(h), 1);
+        h.close();
+    });
+});
+
 describe('diagrams', () => {
     test('placeholders ask for diagrams; results are applied once and progress is reported', async () => {
         const h = createHarness();

@@ -110,6 +110,23 @@ protected:
         return page->request("render", std::move(payload));
     }
 
+    // Highlighting and math come after "rendered": waits (within a bound)
+    // until the worker has sent them all, then has a search put in place
+    // what still waits for its blocks to come near the screen.
+    void settleEnhancements() {
+        const json any = page->script(R"(
+            const article = document.querySelector('#content > article.md-doc');
+            const limit = performance.now() + 5000;  // an upper bound, not a delay
+            while (article?.enhancementsComing && performance.now() < limit) {
+                await new Promise((done) => setTimeout(done, 10));
+            }
+            return article?.enhancementsComing !== undefined;
+        )");
+        if (any != true) return;
+        page->request("find", {{"query", "x"}, {"direction", "next"}, {"caseSensitive", false}, {"restart", true}});
+        page->request("clearFind");
+    }
+
     // Only the loaded page was ever navigated to.
     void expectNoNavigationButTheEntryPage() {
         ASSERT_FALSE(page->navigations().empty());

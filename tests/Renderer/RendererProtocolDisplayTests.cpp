@@ -127,11 +127,13 @@ TEST_F(RendererProtocolTest, RenderedDescribesTheDocumentAndLinksOnlyReportTheir
     EXPECT_EQ(payload["renderGeneration"], 1);
     EXPECT_EQ(payload["parserMode"], "worker");  // the real module worker parsed it
     EXPECT_EQ(payload["images"], json({{"local", 1}, {"remote", 1}, {"rejected", 1}}));
-    // The blocks are in the page in that order, typeset and highlighted.
+    // The blocks are in the page in that order, typeset and highlighted once
+    // their highlighting and math have come.
     EXPECT_EQ(blockIds(), json({"title", "B2", "title-1", "B4", "B5", "B6", "B7", "ünïcode--code"}));
     std::vector<std::string> ids;
     for (const auto& block : payload["blocks"]) ids.push_back(block["id"]);
     EXPECT_EQ(blockIds(), json(ids));
+    settleEnhancements();
     const json dom = page->script(R"(return {
         articles: document.querySelectorAll('#content > article').length,
         katex: document.querySelectorAll('#B7 .katex-display').length,

@@ -12,8 +12,8 @@ function escapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 }
 
-export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneration }) {
-    let state = null; // {query, caseSensitive, generation, matches: [[mark…]…], active}
+export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneration, getRevision = () => 0 }) {
+    let state = null; // {query, caseSensitive, generation, revision, matches: [[mark…]…], active}
 
     function clearMarks() {
         if (!state) return;
@@ -133,13 +133,14 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
             throw new PageError('invalidPayload', 'find needs query, direction, caseSensitive and restart');
         }
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
+        const revision = getRevision();
         const generation = getGeneration();
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive;
         const stale = same && state.generation !== generation;
         if (!same || payload.restart || stale) {
             const previous = stale ? state.active : -1;
             clearMarks();
-            state = { query: payload.query, caseSensitive: payload.caseSensitive, generation, matches: [], active: -1 };
+            state = { query: payload.query, caseSensitive: payload.caseSensitive, generation, revision, matches: [], active: -1 };
             state.matches = search(payload.query, payload.caseSensitive);
             if (state.matches.length > 0) {
                 // After a re-render the active match stays where it was.
@@ -147,6 +148,17 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
                 setActive(index);
             }
             return result();
+        }
+        if (state.revision !== revision) {
+            // Blocks of this document changed (highlighting and math came
+            // in): the matches are found again and the step goes on from the
+            // one that was active.
+            const previous = state.active;
+            clearMarks();
+            state.revision = revision;
+            state.matches = search(payload.query, payload.caseSensitive);
+            state.active = -1;
+            if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
         }
         const count = state.matches.length;
         if (count > 0) {

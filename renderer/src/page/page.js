@@ -152,10 +152,21 @@ export function createPage(host) {
     const typography = createTypography(doc);
     const find = createFind({
         doc,
-        getBlocks: () => (state.view ? state.view.elements.slice(0, state.view.count) : []),
+        // A search reads the text as shown: the blocks' highlighting and
+        // math first.
+        getBlocks: () => {
+            state.view?.settle?.();
+            return state.view ? state.view.elements.slice(0, state.view.count) : [];
+        },
         geometry,
         getInsetTop: () => state.insets.top,
         getGeneration: () => state.view?.generation ?? 0,
+        // A search that the blocks' highlighting and math changed under is
+        // made again at its next step.
+        getRevision: () => {
+            state.view?.settle?.();
+            return state.view?.revision ?? 0;
+        },
     });
     const diagrams = createDiagrams({
         doc,
@@ -169,7 +180,7 @@ export function createPage(host) {
     const views = createViews({ doc, geometry, sanitizer, state });
     const layout = createLayout({ win, doc, geometry, typography, state, post });
     const restore = createRestore({ win, geometry, now, state, post, diagrams, anchorView: views.anchorView });
-    const { render } = createRenderer({
+    const { render, dispose: disposeRender } = createRenderer({
         doc, content, geometry, now, parser, scheduler, parseTimeoutMs, state, views, diagrams, find, restore, layout,
     });
 
@@ -446,6 +457,7 @@ export function createPage(host) {
 
     function dispose() {
         for (const fn of disposers.splice(0)) fn();
+        disposeRender();
         geometry.dispose?.();
         layout.dispose();
         restore.dispose();

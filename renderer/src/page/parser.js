@@ -4,8 +4,10 @@
 
 export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 
-// Outcomes of parse(): {status: 'ok', result, waitMs}, {status: 'timeout',
-// waitMs}, {status: 'failed', message, waitMs} or {status: 'cancelled'}.
+// Outcomes of parse(): {status: 'ok', result, later, waitMs}, {status:
+// 'timeout', waitMs}, {status: 'failed', message, waitMs} or {status:
+// 'cancelled'}. `later` counts the blocks whose highlighting and math come
+// afterwards through onEnhanced(items, done), when it was given.
 // onWarm(result), when given, receives the worker's warm-up parse.
 export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }) {
     let worker = null;
@@ -13,10 +15,20 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
     let unavailable = false;
     let sequence = 0;
     const pending = new Map();
+    // Parses whose blocks' enhancements are still coming, by request id.
+    const enhancing = new Map();
+
+    // Ends the enhancements under way: their receivers hear that no more come.
+    function endEnhancing() {
+        const receivers = Array.from(enhancing.values());
+        enhancing.clear();
+        for (const onEnhanced of receivers) onEnhanced([], true);
+    }
 
     function settleAll(outcome) {
         for (const entry of pending.values()) entry.finish(outcome);
         pending.clear();
+        endEnhancing();
     }
 
     function discard() {
@@ -43,6 +55,13 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 onWarm?.(message.result);
                 return;
             }
+            if (message.type === 'enhanced') {
+                const onEnhanced = enhancing.get(message.id);
+                if (!onEnhanced) return;
+                if (message.done) enhancing.delete(message.id);
+                onEnhanced(message.items ?? [], Boolean(message.done));
+                return;
+            }
             const entry = pending.get(message.id);
             if (!entry) return;
             if (message.type === 'head') {
@@ -50,7 +69,11 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 return;
             }
             pending.delete(message.id);
-            if (message.type === 'result') entry.finish({ status: 'ok', result: message.result });
+            if (message.type === 'result') {
+                const later = entry.onEnhanced ? Number(message.later) || 0 : 0;
+                if (later > 0) enhancing.set(message.id, entry.onEnhanced);
+                entry.finish({ status: 'ok', result: message.result, later });
+            }
             else if (message.type === 'pong') entry.finish({ status: 'ok' });
             else entry.finish({ status: 'failed', message: String(message.message ?? 'parse failed') });
         };
@@ -67,7 +90,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
     // A parse that runs out of time leaves its worker stuck in it, and the
     // worker is replaced; a ping that does so only found the worker busy
     // (still starting, warming up or parsing), and the worker stays.
-    function request(message, timeoutMs, onHead) {
+    function request(message, timeoutMs, onHead, onEnhanced) {
         const started = now();
         return new Promise((resolve) => {
             const id = ++sequence;
@@ -76,7 +99,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 if (timer !== null) win.clearTimeout(timer);
                 resolve({ ...outcome, waitMs: now() - started });
             };
-            pending.set(id, { finish, onHead });
+            pending.set(id, { finish, onHead, onEnhanced });
             if (timeoutMs > 0) {
                 timer = win.setTimeout(() => {
                     if (!pending.has(id)) return;
@@ -97,7 +120,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         const started = now();
         try {
             inPageModule ??= await importInPage();
-            return { status: 'ok', result: inPageModule.parseDocument(source, options), waitMs: now() - started };
+            return { status: 'ok', result: inPageModule.parseDocument(source, options), later: 0, waitMs: now() - started };
         } catch (error) {
             return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
         }
@@ -111,15 +134,19 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
             start();
         },
         // onHead, when given, receives the parse of a long document's head
-        // before the whole result.
-        async parse(source, options, timeoutMs, onHead) {
+        // before the whole result; onEnhanced, when given, the blocks'
+        // highlighting and math after it.
+        async parse(source, options, timeoutMs, onHead, onEnhanced) {
             if (!start()) return parseInPage(source, options);
-            const outcome = await request({ type: 'parse', source, options, head: Boolean(onHead) }, timeoutMs, onHead);
+            endEnhancing();
+            const outcome = await request({ type: 'parse', source, options, head: Boolean(onHead), later: Boolean(onEnhanced) },
+                timeoutMs, onHead, onEnhanced);
             if (outcome.status === 'failed' && unavailable) return parseInPage(source, options);
             return outcome;
         },
         // Drops the parse under way (a newer render replaced it).
         cancel() {
+            endEnhancing();
             if (pending.size === 0) return;
             discard();
             settleAll({ status: 'cancelled' });
@@ -140,13 +167,14 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
 }
 
 // A parser that runs in the calling thread; tests use it, with an optional
-// delay, in place of the worker.
-export function createInlineParser({ parseDocument, now, delay, headCut }) {
+// delay, in place of the worker. With `later`, highlighting and math come
+// after the result, all at once in a task, as the worker sends them.
+export function createInlineParser({ parseDocument, now, delay, headCut, later: enhanceLater = false }) {
     let cancelled = null;
     return {
         mode: 'inline',
         warmUp() {},
-        async parse(source, options, timeoutMs, onHead) {
+        async parse(source, options, timeoutMs, onHead, onEnhanced) {
             const started = now();
             const token = {};
             cancelled = token;
@@ -156,7 +184,14 @@ export function createInlineParser({ parseDocument, now, delay, headCut }) {
             if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
             if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
             try {
-                return { status: 'ok', result: parseDocument(source, options), waitMs: now() - started };
+                const later = enhanceLater && onEnhanced ? [] : undefined;
+                const result = parseDocument(source, options, later);
+                if (later && later.length > 0) {
+                    setTimeout(() => {
+                        if (cancelled === token) onEnhanced(later.map((entry) => ({ index: entry.index, html: entry.render() })), true);
+                    }, 0);
+                }
+                return { status: 'ok', result, later: later?.length ?? 0, waitMs: now() - started };
             } catch (error) {
                 return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
             }

@@ -24,6 +24,14 @@ const MAX_DIAGRAMS = 100;
 // it, a short one lets it grow again.
 const FRAME_TARGET_MS = 34;
 const SLICE_MS = { initial: 6, min: 3, max: 10 };
+// Highlighting and math arrive from the worker after the blocks are in
+// place and replace blocks in slices of this much time per frame.
+// The slice's budget covers the browser's work for the new elements, taken
+// as this many times the time to make them; it shrinks when a frame comes
+// later than the target and grows again when frames come sooner.
+const ENHANCE_MS = { initial: 10, min: 4, max: 30, target: 40 };
+const ENHANCE_LAYOUT_FACTOR = 3.5;
+const ENHANCE_GROUP_CHARS = 8 * 1024;
 
 /**
  * @typedef {object} RenderRequest
@@ -120,6 +128,7 @@ export function createRenderer({
     /** @param {any} payload */
     async function render(payload) {
         const request = readRender(payload);
+        stopEnhancing?.();
         restore.forget();
         const started = now();
         const previous = state.activeRender;
@@ -163,6 +172,23 @@ export function createRenderer({
             if (placeholders.length > 0) diagrams.request(placeholders, shown.diagramSources);
         } : undefined;
 
+        // Highlighting and math come after the plain blocks are in place
+        // (and the reply has gone); they are kept here until then.
+        /** @type {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} */
+        const feed = { items: [], next: 0, done: false, wake: null };
+        /** @type {(items: {index: number, html: string}[], done: boolean) => void} */
+        const onEnhanced = (items, done) => {
+            for (const item of items) feed.items.push(item);
+            if (done) feed.done = true;
+            const wake = feed.wake;
+            feed.wake = null;
+            wake?.();
+        };
+        // A render that returns the reader to a place has them at once: the
+        // place is set, and reported, with every block as it stays.
+        const enhancing = (request.switches.highlight || request.switches.math)
+            && request.scrollLine === null && request.anchor === null;
+
         const outcome = await parser.parse(request.source, {
             documentID: state.session.documentID,
             language: request.language,
@@ -171,7 +197,7 @@ export function createRenderer({
             diagrams: request.switches.diagrams,
             generation,
             maxDiagrams: MAX_DIAGRAMS,
-        }, parseTimeoutMs, onHead);
+        }, parseTimeoutMs, onHead, enhancing ? onEnhanced : undefined);
         if (superseded(token) || outcome.status === 'cancelled') throw supersededError();
 
         /** @type {ParseResult} */
@@ -263,6 +289,7 @@ export function createRenderer({
         if (anchorRestored) reply.anchorRestored = anchorRestored;
         if (scrolledToSource) reply.scrolledToSource = scrolledToSource;
         if (state.activeRender === token) state.activeRender = null;
+        if (outcome.status === 'ok' && (outcome.later ?? 0) > 0) void applyEnhancements(view, feed);
         return reply;
     }
 
@@ -389,5 +416,181 @@ export function createRenderer({
         commit();
     }
 
-    return { render };
+    /** @type {(() => void) | null} */
+    let stopEnhancing = null;
+
+    /**
+     * Puts the blocks' highlighting and math in place as they come, until
+     * the worker has sent them all or another render began. A block's new
+     * element takes the place of its plain one, in slices, a slice per frame
+     * (or per task on a hidden page). The browser's own work for the new
+     * elements (styles, boxes) is several times the time spent making them,
+     * even in chunks off screen, so only the chunks near the screen get
+     * theirs at once; the others keep them until they come near, or until
+     * a search needs the text as shown (view.settle). The chunks' size watch
+     * keeps the reader's place when blocks above it grow.
+     * @param {View} view
+     * @param {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} feed
+     */
+    async function applyEnhancements(view, feed) {
+        const template = doc.createElement('template');
+        // Whether more is coming from the worker; the page's tests wait for it.
+        const coming = /** @type {any} */ (view.article);
+        coming.enhancementsComing = !feed.done;
+        let stopped = false;
+        /** @type {Set<Element>} */
+        const near = new Set();
+        /** @type {Map<Element, {index: number, html: string}[]>} */
+        const parked = new Map();
+        const Observer = doc.defaultView?.IntersectionObserver;
+        const observer = Observer ? new Observer((entries) => {
+            for (const entry of entries) {
+                if (!entry.isIntersecting) {
+                    near.delete(entry.target);
+                    continue;
+                }
+                near.add(entry.target);
+                const waiting = parked.get(entry.target);
+                if (!waiting) continue;
+                parked.delete(entry.target);
+                observer?.unobserve(entry.target);
+                for (const item of waiting) feed.items.push(item);
+            }
+            wake();
+        }, { rootMargin: '100% 0px' }) : null;
+        for (const chunk of view.article.children) observer?.observe(chunk);
+        // Without a watch on the screen, or once settled, every block is
+        // replaced as its markup comes.
+        let eager = !observer;
+        const wake = () => {
+            const resume = feed.wake;
+            feed.wake = null;
+            resume?.();
+        };
+        const stop = () => {
+            stopped = true;
+            coming.enhancementsComing = false;
+            observer?.disconnect();
+            parked.clear();
+            if (stopEnhancing === stop) stopEnhancing = null;
+            if (view.settle === settle) delete view.settle;
+            wake();
+        };
+        stopEnhancing?.();
+        stopEnhancing = stop;
+
+        /**
+         * Replaces the items' blocks with their new markup.
+         * @param {{index: number, html: string}[]} items
+         */
+        const replace = (items) => {
+            const indexes = [];
+            let html = '';
+            for (const item of items) {
+                if (!view.elements[item.index]?.isConnected) continue;
+                indexes.push(item.index);
+                html += item.html;
+            }
+            /** @param {string} markup */
+            const parse = (markup) => {
+                template.innerHTML = markup;
+                const made = Array.from(template.content.children);
+                template.innerHTML = '';
+                return made;
+            };
+            /** @type {(Element | null)[]} */
+            let made = parse(html);
+            if (made.length !== indexes.length) {
+                // Not one element per block: block by block, and a block
+                // that does not make one element stays plain.
+                made = [];
+                for (const item of items) {
+                    if (!view.elements[item.index]?.isConnected) continue;
+                    const one = parse(item.html);
+                    made.push(one.length === 1 ? one[0] : null);
+                }
+            }
+            let replaced = false;
+            for (let k = 0; k < indexes.length; k++) {
+                const element = made[k];
+                if (!element) continue;
+                view.elements[indexes[k]].replaceWith(element);
+                view.elements[indexes[k]] = element;
+                replaced = true;
+            }
+            return replaced;
+        };
+        // Everything the worker has sent, in place now.
+        const settle = () => {
+            const items = feed.items.slice(feed.next);
+            for (const waiting of parked.values()) items.push(...waiting);
+            feed.items = [];
+            feed.next = 0;
+            parked.clear();
+            observer?.disconnect();
+            eager = true;
+            if (replace(items)) view.revision += 1;
+        };
+        view.settle = settle;
+
+        let budget = ENHANCE_MS.initial;
+        // The reply goes first, in a frame of its own.
+        /** @type {number | null} */
+        let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
+        while (!stopped && state.view === view) {
+            if (feed.done) coming.enhancementsComing = false;
+            if (feed.next >= feed.items.length) {
+                feed.items = [];
+                feed.next = 0;
+                if (feed.done && parked.size === 0) break;
+                await new Promise((resolve) => { feed.wake = () => resolve(undefined); });
+                lastFrame = null;
+                continue;
+            }
+            const sliceStarted = now();
+            let replaced = false;
+            while (feed.next < feed.items.length && now() - sliceStarted < budget / ENHANCE_LAYOUT_FACTOR) {
+                // A few blocks at a time, parsed in one go: typeset math is
+                // long markup, slow to parse, so a group is kept short.
+                const group = [];
+                let length = 0;
+                while (feed.next < feed.items.length && length < ENHANCE_GROUP_CHARS) {
+                    const item = feed.items[feed.next++];
+                    const chunk = view.elements[item.index]?.parentElement;
+                    if (!chunk) continue;
+                    if (!eager && !near.has(chunk)) {
+                        const waiting = parked.get(chunk);
+                        if (waiting) waiting.push(item);
+                        else parked.set(chunk, [item]);
+                        continue;
+                    }
+                    group.push(item);
+                    length += item.html.length;
+                }
+                if (replace(group)) replaced = true;
+            }
+            // A search under way looks again at its next step.
+            if (replaced) view.revision += 1;
+            if (isHidden(doc, geometry)) {
+                await scheduler.yieldTask();
+                lastFrame = null;
+                continue;
+            }
+            const frame = await scheduler.nextFrame();
+            if (frame !== null && lastFrame !== null) {
+                const gap = frame - lastFrame;
+                if (gap > ENHANCE_MS.target) budget = Math.max(ENHANCE_MS.min, budget * 0.7);
+                else if (gap < ENHANCE_MS.target * 0.75) budget = Math.min(ENHANCE_MS.max, budget * 1.2);
+            }
+            lastFrame = frame;
+        }
+        if (stopEnhancing === stop) stop();
+    }
+
+    // Ends the highlighting and math still coming (the page is closing).
+    function dispose() {
+        stopEnhancing?.();
+    }
+
+    return { render, dispose };
 }

@@ -66,7 +66,7 @@
  */
 
 /**
- * @typedef {{status: 'ok', result: ParseResult, waitMs: number}
+ * @typedef {{status: 'ok', result: ParseResult, later?: number, waitMs: number}
  *     | {status: 'timeout', waitMs: number}
  *     | {status: 'failed', message: string, waitMs: number}
  *     | {status: 'cancelled', waitMs?: number}} ParseOutcome
@@ -76,7 +76,8 @@
  * See parser.js.
  * @typedef {object} Parser
  * @property {string} mode
- * @property {(source: string, options: object, timeoutMs: number, onHead?: (head: ParseResult) => void) => Promise<ParseOutcome>} parse
+ * @property {(source: string, options: object, timeoutMs: number, onHead?: (head: ParseResult) => void,
+ *     onEnhanced?: (items: {index: number, html: string}[], done: boolean) => void) => Promise<ParseOutcome>} parse
  * @property {() => void} cancel
  * @property {(timeoutMs: number) => Promise<boolean>} ping
  * @property {() => void} [dispose]

@@ -30,6 +30,10 @@ import { textsFor } from '../texts.js';
  * @property {import('./state.js').ImageCounts} rawImages  images in raw markup
  * @property {Map<string, string>} diagramSources
  * @property {Builder} builder
+ * @property {number} revision  counts the changes to blocks in place
+ *     (highlighting and math put in)
+ * @property {() => void} [settle]  puts in place at once the highlighting
+ *     and math still waiting for their blocks to come near the screen
  */
 
 /**
@@ -103,6 +107,7 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             headingBlocks,
             elements: new Array(result.blocks.length),
             count: 0,
+            revision: 0,
             indexById,
             article,
             rawImages: { local: 0, remote: 0, rejected: 0 },

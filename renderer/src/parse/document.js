@@ -109,9 +109,35 @@ function estimateHeight(kind, lines, chars) {
     }
 }
 
+// Whether a block's tokens [from, to] hold highlighting or math that can
+// come later: 'later', 'now' (a diagram, whose placeholder must be made in
+// the first pass) or 'none'.
+function enhancementOf(tokens, from, to, opts) {
+    let later = false;
+    for (let k = from; k <= to && k < tokens.length; k++) {
+        const token = tokens[k];
+        if (token.type === 'fence') {
+            const language = fenceLanguage(token).toLowerCase();
+            if (language === 'mermaid') return 'now';
+            if (language === 'math' ? opts.math : language !== '' && opts.highlight) later = true;
+        } else if (token.type === 'math_block') {
+            if (opts.math) later = true;
+        } else if (token.type === 'inline' && token.children && opts.math) {
+            for (const child of token.children) if (child.type === 'math_inline') later = true;
+        }
+    }
+    return later ? 'later' : 'none';
+}
+
 // Options: documentID, language, highlight, math, diagrams (booleans),
 // generation (for diagram ids), maxDiagrams.
-export function parseDocument(source, options) {
+//
+// With `later` (an array), plain blocks are first rendered without
+// highlighting and math, and each block that has some gets an entry
+// {index, render} in `later`: render() gives the block's full HTML. Blocks
+// with raw HTML, diagrams or no source lines of their own are rendered in
+// full at once.
+export function parseDocument(source, options, later) {
     const started = now();
     const opts = {
         documentID: String(options.documentID ?? ''),
@@ -134,6 +160,20 @@ export function parseDocument(source, options) {
         diagramsSkipped: 0,
         mathCache,
         docId: FOOTNOTE_PREFIX,
+    };
+
+    const fullOpts = opts;
+    const plainOpts = later && (opts.highlight || opts.math) ? { ...opts, highlight: false, math: false } : opts;
+    env.opts = plainOpts;
+    // Renders in full: a deferred block later, or a block that cannot wait.
+    const inFull = (render) => {
+        if (env.opts === fullOpts) return render();
+        env.opts = fullOpts;
+        try {
+            return render();
+        } finally {
+            env.opts = plainOpts;
+        }
     };
 
     const tokens = md.parse(text, env);
@@ -222,44 +262,67 @@ export function parseDocument(source, options) {
         };
         block.est = estimateHeight(kind, last - start + 1, sourceText.length);
 
+        const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts);
+        // A deferred block renders again with counts of its own, so that
+        // images are not counted twice.
+        const deferRender = (render) => {
+            later.push({
+                index,
+                render: () => inFull(() => {
+                    const counts = env.images;
+                    env.images = { local: 0, remote: 0, rejected: 0 };
+                    try {
+                        return render();
+                    } finally {
+                        env.images = counts;
+                    }
+                }),
+            });
+        };
+
         if (token.nesting === 0) {
             // Self-contained block tokens.
-            let html;
-            switch (token.type) {
-                case 'fence':
-                case 'code_block': {
-                    const language = token.type === 'fence' ? fenceLanguage(token) : '';
-                    const fk = token.type === 'fence' ? fenceKind(language, env) : 'code';
-                    if (fk === 'math') {
+            const renderSelf = () => {
+                let html;
+                switch (token.type) {
+                    case 'fence':
+                    case 'code_block': {
+                        const language = token.type === 'fence' ? fenceLanguage(token) : '';
+                        const fk = token.type === 'fence' ? fenceKind(language, env) : 'code';
+                        if (fk === 'math') {
+                            kind = 'math';
+                            html = `<div id="${id}" class="md-math">${typesetMath(token.content, true, env)}</div>`;
+                        } else if (fk === 'diagram') {
+                            kind = 'diagram';
+                            html = renderDiagram(token.content, env, ` id="${id}"`);
+                        } else {
+                            kind = 'code';
+                            html = `<div id="${id}" class="md-code">`
+                                + `<button class="md-copy" type="button">${escapeHtml(texts.copy)}</button>`
+                                + `${renderCode(token.content, language, env)}</div>`;
+                        }
+                        break;
+                    }
+                    case 'math_block':
                         kind = 'math';
                         html = `<div id="${id}" class="md-math">${typesetMath(token.content, true, env)}</div>`;
-                    } else if (fk === 'diagram') {
-                        kind = 'diagram';
-                        html = renderDiagram(token.content, env, ` id="${id}"`);
-                    } else {
-                        kind = 'code';
-                        html = `<div id="${id}" class="md-code">`
-                            + `<button class="md-copy" type="button">${escapeHtml(texts.copy)}</button>`
-                            + `${renderCode(token.content, language, env)}</div>`;
-                    }
-                    break;
+                        break;
+                    case 'hr':
+                        kind = 'rule';
+                        html = `<hr id="${id}">`;
+                        break;
+                    case 'html_block':
+                        kind = 'html';
+                        block.raw = { tag: 'div', attrs: { class: 'md-html' }, html: token.content, pieces: [] };
+                        break;
+                    default:
+                        html = `<div id="${id}">${md.renderer.render([token], md.options, env)}</div>`;
+                        break;
                 }
-                case 'math_block':
-                    kind = 'math';
-                    html = `<div id="${id}" class="md-math">${typesetMath(token.content, true, env)}</div>`;
-                    break;
-                case 'hr':
-                    kind = 'rule';
-                    html = `<hr id="${id}">`;
-                    break;
-                case 'html_block':
-                    kind = 'html';
-                    block.raw = { tag: 'div', attrs: { class: 'md-html' }, html: token.content, pieces: [] };
-                    break;
-                default:
-                    html = `<div id="${id}">${md.renderer.render([token], md.options, env)}</div>`;
-                    break;
-            }
+                return html;
+            };
+            const html = enhancement === 'now' ? inFull(renderSelf) : renderSelf();
+            if (enhancement === 'later') deferRender(renderSelf);
             block.kind = kind;
             block.est = estimateHeight(kind, last - start + 1, sourceText.length);
             block.fp = fingerprint(kind + '\n' + sourceText);
@@ -270,7 +333,7 @@ export function parseDocument(source, options) {
         // Container blocks: tokens i..end.
         block.fp = fingerprint(kind + '\n' + (map ? sourceText : ''));
         const isTable = token.type === 'table_open';
-        if (hasRawHTML(tokens, i, end)) {
+        if (hasRawHTML(tokens, i, end)) inFull(() => {
             env.raw = true;
             env.pieces = [];
             let tag = token.tag || 'div';
@@ -293,17 +356,19 @@ export function parseDocument(source, options) {
             env.pieces = [];
             if (!map) block.fp = fingerprint(kind + '\n' + inner);
             emit(block, '');
-            continue;
-        }
+        });
+        if (block.raw) continue;
 
-        let html;
-        if (isTable) {
-            html = `<div id="${id}" class="md-table">`
-                + md.renderer.render(tokens.slice(i, end + 1), md.options, env) + '</div>';
-        } else {
+        const renderContainer = () => {
+            if (isTable) {
+                return `<div id="${id}" class="md-table">`
+                    + md.renderer.render(tokens.slice(i, end + 1), md.options, env) + '</div>';
+            }
             token.attrSet('id', id);
-            html = md.renderer.render(tokens.slice(i, end + 1), md.options, env);
-        }
+            return md.renderer.render(tokens.slice(i, end + 1), md.options, env);
+        };
+        const html = enhancement === 'now' ? inFull(renderContainer) : renderContainer();
+        if (enhancement === 'later') deferRender(renderContainer);
         if (!map) block.fp = fingerprint(kind + '\n' + html);
         emit(block, html);
     }

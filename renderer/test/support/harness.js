@@ -69,6 +69,7 @@ export function createHarness(options = {}) {
         now: () => performance.now(),
         delay: options.delay,
         headCut,
+        later: options.later ?? false,
     });
     const page = createPage({
         win,
