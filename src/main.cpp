@@ -12,6 +12,7 @@
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Desktop/ReaderAppearanceFeed.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
 int main(int argc, char** argv) {
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
             dependencies.recoveryStore = services.recoveryStore();
             dependencies.application = app;
             provideDocumentLinks(dependencies);
+            dependencies.appearance = ReaderAppearanceFeed::program();
             auto controller = DesktopDocumentController::create(std::move(dependencies));
             auto shell = std::make_shared<ProgramDocuments>(controller, app);
             // Pages coming, going or selected change what the menus offer,

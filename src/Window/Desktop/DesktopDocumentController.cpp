@@ -16,6 +16,7 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Window/Desktop/MessageDialogCloseQuestion.hpp"
+#include "Window/Desktop/ReaderAppearanceFeed.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -268,6 +269,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
     reader->loadView(PageWebView::firstWebView);
+    if (dependencies_.appearance) dependencies_.appearance->follow(reader);
     const Theme theme = environment.currentTheme();
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
                                                std::move(view), *dependencies_.defaults,

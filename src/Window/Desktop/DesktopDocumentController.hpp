@@ -22,6 +22,7 @@ namespace larkspin {
 
 class Clock;
 class RecoveryStore;
+class ReaderAppearanceFeed;
 class TabGroupWindow;
 class UserDefaults;
 
@@ -57,6 +58,9 @@ public:
         std::function<std::shared_ptr<OpenConfirmation>(std::function<GtkWindow*()> parent)>
             makeLinkConfirmation;
         std::shared_ptr<DefaultApplicationLauncher> linkLauncher;
+        // Keeps each new reader in the theme and typography in force; none
+        // in tests that push their own.
+        std::shared_ptr<ReaderAppearanceFeed> appearance;
     };
 
     static std::shared_ptr<DesktopDocumentController> create(Dependencies dependencies);

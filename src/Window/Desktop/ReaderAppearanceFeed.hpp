@@ -1,0 +1,66 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Appearance/Theme.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/NotificationCenter.hpp"
+#include "Protocol/Payloads/SetTypographyPayload.hpp"
+
+namespace larkspin {
+
+class AccessibilityDisplaySource;
+class AppearanceController;
+class ReaderViewController;
+class TypographyController;
+class UserDefaults;
+
+// Keeps every open reader's page and the windows' chrome in the look in
+// force: a reader it follows is told the theme (with the accessibility
+// options) and the typography at once and again after each change of the
+// appearance, the typography or the desktop's accessibility flags; the
+// chrome is given the theme at once and after each change. Readers are held
+// weakly: a closed one drops out. Main thread.
+class ReaderAppearanceFeed {
+public:
+    struct Sources {
+        AppearanceController& appearance;
+        TypographyController& typography;
+        AccessibilityDisplaySource& accessibility;
+        const UserDefaults& defaults;  // the accessibility override
+        NotificationCenter& center;    // where the two controllers announce
+    };
+
+    // `applyChrome` (may be empty) themes the windows' chrome.
+    ReaderAppearanceFeed(Sources sources, std::function<void(const Theme&)> applyChrome);
+    ReaderAppearanceFeed(const ReaderAppearanceFeed&) = delete;
+    ReaderAppearanceFeed& operator=(const ReaderAppearanceFeed&) = delete;
+
+    // Over the program's shared controllers and desktop monitor, with
+    // `ChromeTheme::apply`.
+    static std::shared_ptr<ReaderAppearanceFeed> program();
+
+    void follow(const std::shared_ptr<ReaderViewController>& reader);
+    std::size_t followedCount();
+
+private:
+    void appearanceChanged();
+    void typographyChanged();
+    void pushAppearance(const std::shared_ptr<ReaderViewController>& reader);
+    void pushTypography(const std::shared_ptr<ReaderViewController>& reader);
+    static Task<void> sendTypography(std::weak_ptr<ReaderViewController> weak,
+                                     SetTypographyPayload payload);
+    // The live readers; the dead are dropped.
+    std::vector<std::shared_ptr<ReaderViewController>> live();
+
+    Sources sources_;
+    std::function<void(const Theme&)> applyChrome_;
+    std::vector<std::weak_ptr<ReaderViewController>> readers_;
+    std::vector<NotificationObserver> observers_;
+    TaskScope tasks_;  // last: pushes in flight end first
+};
+
+}  // namespace larkspin

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Appearance/AccessibilityDisplaySource.hpp"
+#include "Appearance/AppearanceController.hpp"
+#include "Appearance/AppearanceTestSupport.hpp"
+#include "Appearance/ThemeCatalog.hpp"
+#include "Appearance/TypographyController.hpp"
+#include "Platform/UserDefaults.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
+#include "Window/Desktop/ReaderAppearanceFeed.hpp"
+
+namespace larkspin {
+namespace {
+
+using test::waitFor;
+
+class Accessibility final : public AccessibilityDisplaySource {
+public:
+    bool contrast = false;
+    bool shouldReduceMotion() const override { return false; }
+    bool shouldReduceTransparency() const override { return false; }
+    bool shouldIncreaseContrast() const override { return contrast; }
+    NotificationObserver observeChanges(std::function<void()> onChange) override {
+        return changes->addObserver("changed", nullptr, [onChange](const Notification&) { onChange(); });
+    }
+    void change() { changes->post("changed", nullptr); }
+    std::shared_ptr<NotificationCenter> changes = NotificationCenter::create();
+};
+
+// The program's open pages and its chrome follow the appearance, the
+// typography and the desktop's accessibility flags, over stores of the
+// test's own.
+class ReaderAppearanceFeedDisplayTest : public test::ReaderDisplayTest {
+protected:
+    void TearDown() override {
+        feed.reset();
+        test::ReaderDisplayTest::TearDown();
+        EXPECT_TRUE(defaults.drainForTesting());
+    }
+    void makeFeed() {
+        feed = std::make_unique<ReaderAppearanceFeed>(
+            ReaderAppearanceFeed::Sources{appearance, typography, accessibility, defaults, *center},
+            [this](const Theme& theme) { chrome.push_back(theme.id); });
+    }
+    std::string pageCanvas() {
+        const auto value = script("return getComputedStyle(document.documentElement)"
+                                  ".getPropertyValue('--md-canvas').trim();");
+        return value.is_string() ? value.get<std::string>() : value.dump();
+    }
+    static std::string canvasOf(ThemeID id) {
+        return ThemeCatalog::theme(id).cssVariables().at("--md-canvas");
+    }
+
+    UserDefaults defaults{dir / "preferences.json"};
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
+    AppearanceController appearance{defaults, *center, std::make_shared<test::FakeDesktopAppearance>()};
+    TypographyController typography{defaults, *center};
+    Accessibility accessibility;
+    std::vector<ThemeID> chrome;
+    std::unique_ptr<ReaderAppearanceFeed> feed;
+};
+
+TEST_F(ReaderAppearanceFeedDisplayTest, APageMadeInADarkModeRendersDarkAndFollowsEachChange) {
+    appearance.select(AppearanceMode::dark);
+    makeFeed();
+    EXPECT_EQ(chrome, std::vector<ThemeID>{ThemeID::graphite});
+    show();
+    makeReader();
+    feed->follow(reader);  // before its page is ready, as a new tab's reader is
+    render("# Title\n\nText.\n");
+    EXPECT_TRUE(waitFor([&] { return pageCanvas() == canvasOf(ThemeID::graphite); })) << pageCanvas();
+    EXPECT_TRUE(waitFor([&] { return reader->diagnostics().lastTypographyApplied.has_value(); }));
+
+    appearance.select(AppearanceMode::light);
+    EXPECT_EQ(chrome.back(), ThemeID::porcelain);
+    EXPECT_TRUE(waitFor([&] { return pageCanvas() == canvasOf(ThemeID::porcelain); })) << pageCanvas();
+
+    const double larger = typography.settings().fontSizePx + 1;
+    typography.increaseFontSize();
+    EXPECT_TRUE(waitFor([&] {
+        const auto& applied = reader->diagnostics().lastTypographyApplied;
+        return applied && applied->fontSizePx == larger;
+    }));
+
+    accessibility.contrast = true;
+    accessibility.change();
+    EXPECT_TRUE(waitFor([&] {
+        const auto& options = reader->diagnostics().lastAccessibility;
+        return options && options->increaseContrast;
+    }));
+}
+
+TEST_F(ReaderAppearanceFeedDisplayTest, AClosedReaderDropsOut) {
+    makeFeed();
+    makeReader();
+    feed->follow(reader);
+    EXPECT_EQ(feed->followedCount(), 1u);
+    reader.reset();
+    EXPECT_EQ(feed->followedCount(), 0u);
+    appearance.select(AppearanceMode::dark);  // nothing left to push to
+    EXPECT_EQ(chrome.back(), ThemeID::graphite);
+}
+
+}  // namespace
+}  // namespace larkspin
