@@ -40,6 +40,7 @@
 
 #include "Model/DiskVersion.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "SaveBenchFiles.hpp"
 #include "Storage/ContentStabilizer.hpp"
 #include "Storage/FileChangeObserver.hpp"
 #include "Storage/FileStore.hpp"
@@ -50,64 +51,18 @@ using namespace larkspin;
 namespace fs = std::filesystem;
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::size_t kMiB = 1024 * 1024;
+using bench::Folder;
+using bench::kMiB;
+using bench::textBytes;
+using bench::writeAndSync;
 
-struct Folder {
-    fs::path path;
-    Folder() {
-        std::string pattern = (fs::path(g_get_tmp_dir()) / "larkspin-save-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
+constexpr const char* kFolderPrefix = "larkspin-save-bench";
 
-// Text-like bytes; `seed` makes two contents differ throughout.
-std::string textBytes(std::size_t size, unsigned seed) {
-    std::string out;
-    out.reserve(size + 128);
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (out.size() < size) {
-        state = state * 1664525u + 1013904223u;
-        out += "Line " + std::to_string(state % 1000000) + " of a long Markdown document，第 " +
-               std::to_string(state >> 20) + " 行。\n";
-    }
-    out.resize(size, '\n');
-    return out;
-}
-
-void writeAndSync(const fs::path& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::runtime_error("open failed");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) throw std::runtime_error("write failed");
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) throw std::runtime_error("fsync failed");
-    ::close(fd);
-}
-
-void BM_WriteFsync(benchmark::State& state) {
-    Folder folder;
-    const std::string bytes = textBytes(20 * kMiB, 1);
-    const auto file = folder.path / "floor.md";
-    for (auto _ : state) {
-        writeAndSync(file, bytes);
-        state.PauseTiming();
-        fs::remove(file);
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
-}
+void BM_WriteFsync(benchmark::State& state) { bench::writeFsyncFloor(state, kFolderPrefix); }
 BENCHMARK(BM_WriteFsync)->Name("BM_WriteFsync/20MiB")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void saveLoop(benchmark::State& state, std::size_t size, bool rested) {
-    Folder folder;
+    Folder folder(kFolderPrefix);
     const std::string contents[2] = {textBytes(size, 1), textBytes(size, 2)};
     const auto file = folder.path / "document.md";
     writeAndSync(file, contents[1]);
@@ -155,7 +110,7 @@ bool turnMainLoopUntil(const std::function<bool()>& done, std::chrono::seconds l
 
 void externalChangeToVerdict(benchmark::State& state, bool atomicReplace) {
     MainThread::initialize();  // the benchmark thread runs the main loop
-    Folder folder;
+    Folder folder(kFolderPrefix);
     const auto file = folder.path / "watched.md";
     writeAndSync(file, textBytes(64 * 1024, 0));
     auto latest = std::make_shared<std::string>();
@@ -232,7 +187,7 @@ std::int64_t entriesOf(const char* folder) {
 void BM_WatchCost(benchmark::State& state) {
     MainThread::initialize();
     const auto files = static_cast<std::size_t>(state.range(0));
-    Folder folder;
+    Folder folder(kFolderPrefix);
     std::vector<fs::path> paths;
     for (std::size_t i = 0; i < files; ++i) {
         paths.push_back(folder.path / ("doc" + std::to_string(i) + ".md"));

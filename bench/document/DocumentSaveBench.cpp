@@ -15,10 +15,6 @@
 // Files live under the system's temporary folder.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <glib.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -31,6 +27,7 @@
 #include "Document/Saving/SavePipeline.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/TaskScope.hpp"
+#include "SaveBenchFiles.hpp"
 #include "Storage/DocumentLoader.hpp"
 
 namespace {
@@ -38,46 +35,12 @@ namespace {
 using namespace larkspin;
 namespace fs = std::filesystem;
 
-constexpr std::size_t kMiB = 1024 * 1024;
+using bench::Folder;
+using bench::kMiB;
+using bench::textBytes;
+using bench::writeAndSync;
 
-struct Folder {
-    fs::path path;
-    Folder() {
-        std::string pattern = (fs::path(g_get_tmp_dir()) / "larkspin-document-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-};
-
-std::string textBytes(std::size_t size, unsigned seed) {
-    std::string out;
-    out.reserve(size + 128);
-    std::uint32_t state = seed * 2654435761u + 1;
-    while (out.size() < size) {
-        state = state * 1664525u + 1013904223u;
-        out += "Line " + std::to_string(state % 1000000) + " of a long Markdown document，第 " +
-               std::to_string(state >> 20) + " 行。\n";
-    }
-    out.resize(size, '\n');
-    return out;
-}
-
-void writeAndSync(const fs::path& path, const std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::runtime_error("open failed");
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) throw std::runtime_error("write failed");
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) throw std::runtime_error("fsync failed");
-    ::close(fd);
-}
+constexpr const char* kFolderPrefix = "larkspin-document-bench";
 
 void turnUntil(const bool& done) {
     for (int i = 0; i < 100000 && !done; ++i) MainThread::turnMainLoop(std::chrono::milliseconds(5));
@@ -104,18 +67,7 @@ private:
     DocumentModel model_;
 };
 
-void BM_WriteFsync(benchmark::State& state) {
-    Folder folder;
-    const std::string bytes = textBytes(20 * kMiB, 1);
-    const auto file = folder.path / "floor.md";
-    for (auto _ : state) {
-        writeAndSync(file, bytes);
-        state.PauseTiming();
-        fs::remove(file);
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
-}
+void BM_WriteFsync(benchmark::State& state) { bench::writeFsyncFloor(state, kFolderPrefix); }
 BENCHMARK(BM_WriteFsync)->Name("BM_WriteFsync/20MiB")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 Task<void> flushOnce(DraftScheduler* drafts, bool* done) {
@@ -124,7 +76,7 @@ Task<void> flushOnce(DraftScheduler* drafts, bool* done) {
 }
 
 void BM_DraftFlush(benchmark::State& state) {
-    Folder folder;
+    Folder folder(kFolderPrefix);
     const std::string texts[2] = {textBytes(kMiB, 1), textBytes(kMiB, 2)};
     BenchDocument document;
     document.model().adopt(DocumentLoader::load(std::string(texts[1])));
@@ -145,7 +97,7 @@ void BM_DraftFlush(benchmark::State& state) {
 BENCHMARK(BM_DraftFlush)->Name("BM_DraftFlush/1MiB")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_SavePipeline(benchmark::State& state) {
-    Folder folder;
+    Folder folder(kFolderPrefix);
     const std::string texts[2] = {textBytes(20 * kMiB, 1), textBytes(20 * kMiB, 2)};
     const auto file = folder.path / "document.md";
     writeAndSync(file, texts[1]);

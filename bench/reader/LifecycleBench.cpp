@@ -40,6 +40,7 @@
 #include "App/ApplicationServices.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
+#include "ReaderBenchSupport.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
@@ -54,11 +55,6 @@
 
 namespace larkspin::bench {
 namespace {
-
-const std::string& document100k() {
-    static const std::string text = generatedDocument(100 * 1024);
-    return text;
-}
 
 // One reader in a view, as a document window holds it.
 struct Tab final : WebViewWorkingSetMember {
@@ -96,19 +92,6 @@ std::optional<T> awaitTask(Task<T> task) {
     test::waitFor([&] { return outcome->finished; });
     if (!outcome->finished || outcome->error) return std::nullopt;
     return *outcome->value;
-}
-
-// Waits for a ready spare, starting another when one fails.
-bool spareReady(WebViewPrewarmer& prewarmer) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        prewarmer.schedule();
-        test::waitFor([&] {
-            return prewarmer.state() == WebViewPrewarmer::State::ready ||
-                   (prewarmer.state() == WebViewPrewarmer::State::idle && MainThread::pendingCount() == 0);
-        });
-        if (prewarmer.state() == WebViewPrewarmer::State::ready) return true;
-    }
-    return false;
 }
 
 // ---- open: spare against cold ----------------------------------------------

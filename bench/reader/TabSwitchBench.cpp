@@ -39,6 +39,7 @@
 #include "BenchSetup.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
+#include "ReaderBenchSupport.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
@@ -50,11 +51,6 @@
 
 namespace larkspin::bench {
 namespace {
-
-const std::string& document100k() {
-    static const std::string text = generatedDocument(100 * 1024);
-    return text;
-}
 
 // A tab's document and its reader as the working set sees them; local to
 // this bench. The page is driven by a real (untitled) document.
@@ -103,18 +99,6 @@ struct Sample {
     double ms = -1;
     double drift = 0;
 };
-
-bool spareReady(WebViewPrewarmer& prewarmer) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        prewarmer.schedule();
-        test::waitFor([&] {
-            return prewarmer.state() == WebViewPrewarmer::State::ready ||
-                   (prewarmer.state() == WebViewPrewarmer::State::idle && MainThread::pendingCount() == 0);
-        });
-        if (prewarmer.state() == WebViewPrewarmer::State::ready) return true;
-    }
-    return false;
-}
 
 std::optional<Sample> switchOnce(bool released) {
     WebKitWebContext* context = webkit_web_context_new();

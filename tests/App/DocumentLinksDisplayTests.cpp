@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "App/DocumentLinks.hpp"
-#include "Platform/UserDefaults.hpp"
-#include "Reader/ReaderDisplaySupport.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
+#include "Support/Display/MessageDialogs.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
-#include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 namespace {
@@ -27,50 +26,18 @@ public:
     std::vector<std::string> launched;
 };
 
-AdwMessageDialog* openDialog() {
-    AdwMessageDialog* found = nullptr;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
-        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
-            found = ADW_MESSAGE_DIALOG(window);
-        g_object_unref(window);
-    }
-    return found;
-}
-
-class DocumentLinksDisplay : public test::ReaderDisplayTest {
+class DocumentLinksDisplay : public test::DocumentControllerDisplayTest {
 protected:
     void SetUp() override {
-        ReaderDisplayTest::SetUp();
-        DesktopDocumentController::Dependencies dependencies;
-        ReaderEnvironment& environment = dependencies.environment;
-        environment.clock = &Clock::system();
-        environment.rendererFiles = rendererFiles;
-        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        environment.pasteboard = &pasteboardService;
-        environment.webViewFactory = factory.get();
-        dependencies.defaults = &defaults;
-        dependencies.clock = &Clock::system();
-        dependencies.sandboxed = false;
+        DocumentControllerDisplayTest::SetUp();
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
         provideDocumentLinks(dependencies);
         EXPECT_TRUE(dependencies.linkLauncher) << "no desktop launcher";
         dependencies.linkLauncher = launcher;
-        controller = DesktopDocumentController::create(std::move(dependencies));
-    }
-    void TearDown() override {
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }));
-        MainThread::drainForTesting();
-        controller.reset();
-        MainThread::drainForTesting();
-        ReaderDisplayTest::TearDown();
+        makeController(std::move(dependencies));
     }
 
-    UserDefaults defaults{dir.path() / "preferences.json"};
     std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
-    std::shared_ptr<DesktopDocumentController> controller;
 };
 
 // Another local file: the question on the document's window; only "打开"
@@ -90,12 +57,11 @@ TEST_F(DocumentLinksDisplay, AnotherFileIsHandedOnOnlyAfterTheQuestionOnTheDocum
         SCOPED_TRACE(answer);
         document->reader()->onOpenLink(OpenLinkPayload{"report.txt", OpenLinkPayload::Kind::relative, {}});
         AdwMessageDialog* dialog = nullptr;
-        ASSERT_TRUE(test::waitFor([&] { return (dialog = openDialog()) != nullptr; })) << "no question";
+        ASSERT_TRUE(test::waitFor([&] { return (dialog = test::openMessageDialog()) != nullptr; })) << "no question";
         EXPECT_EQ(GTK_ROOT(gtk_window_get_transient_for(GTK_WINDOW(dialog))), groupWindow);
         EXPECT_TRUE(launcher->launched.empty());
-        adw_message_dialog_response(dialog, answer);
-        gtk_window_close(GTK_WINDOW(dialog));
-        ASSERT_TRUE(test::waitFor([] { return openDialog() == nullptr; }));
+        test::pressMessageButton(dialog, answer);
+        ASSERT_TRUE(test::waitFor([] { return test::openMessageDialog() == nullptr; }));
     }
     ASSERT_TRUE(test::waitFor([&] { return !launcher->launched.empty(); })) << "never handed on";
     std::unique_ptr<char, decltype(&g_free)> uri(g_filename_to_uri(report.c_str(), nullptr, nullptr), g_free);

@@ -223,13 +223,26 @@ TEST_F(RecoveryLaunchTest, TheSecondDraftOfOneFileGoesToAnUntitledDocument) {
                                                   "untitled1 showWindows", "untitled1 apply 00000001"}));
 }
 
-TEST_F(RecoveryLaunchTest, ADraftOfAReadOnlySourceGoesToAnUntitledDocument) {
-    // A restricted preview or a Latin-1 file cannot be saved: text applied
-    // there would be lost when the document closes.
-    const auto file = dir.write("latin1.md", "caf\xE9");
+// A source the draft cannot go back to: a restricted preview or a Latin-1
+// file cannot be saved (text applied there would be lost when the document
+// closes), and a file changed since is no longer the text typed over.
+struct UnfitSource {
+    const char* name;
+    const char* contents;
+    bool readOnly;
+    bool fileChanged;
+};
+
+class RecoveryLaunchUnfitSourceTest : public RecoveryLaunchTest,
+                                      public ::testing::WithParamInterface<UnfitSource> {};
+
+TEST_P(RecoveryLaunchUnfitSourceTest, ADraftOfItGoesToAnUntitledDocument) {
+    const UnfitSource& source = GetParam();
+    const auto file = dir.write("source.md", source.contents);
     put(draft(1, 1h, file));
-    auto document = std::make_shared<FakeDocument>("latin1", journal);
-    document->readOnly = true;
+    auto document = std::make_shared<FakeDocument>("source", journal);
+    document->readOnly = source.readOnly;
+    document->fileChanged = source.fileChanged;
     controller->answers[file] = {document};
 
     const auto restored = restore();
@@ -240,19 +253,11 @@ TEST_F(RecoveryLaunchTest, ADraftOfAReadOnlySourceGoesToAnUntitledDocument) {
     EXPECT_EQ(document->store, nullptr);
 }
 
-TEST_F(RecoveryLaunchTest, ADraftOfAFileChangedSinceGoesToAnUntitledDocument) {
-    const auto file = dir.write("a.md", "rewritten by another program");
-    put(draft(1, 1h, file));
-    auto document = std::make_shared<FakeDocument>("a", journal);
-    document->fileChanged = true;
-    controller->answers[file] = {document};
-
-    const auto restored = restore();
-    ASSERT_EQ(restored.size(), 1u);
-    EXPECT_EQ(restored[0], controller->untitled.at(0));
-    EXPECT_EQ(controller->untitled[0]->text, "text 1");
-    EXPECT_TRUE(document->text.empty());
-}
+INSTANTIATE_TEST_SUITE_P(Sources, RecoveryLaunchUnfitSourceTest,
+                         ::testing::Values(UnfitSource{"ReadOnly", "caf\xE9", true, false},
+                                           UnfitSource{"ChangedSince", "rewritten by another program",
+                                                       false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecoveryLaunchTest, ADraftWithNowhereToGoStaysForTheNextLaunch) {
     put(draft(1, 2h));

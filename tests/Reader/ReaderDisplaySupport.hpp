@@ -45,15 +45,21 @@ protected:
         AppLog::setRevealPrivateForTesting(std::nullopt);
     }
 
-    void makeReader(std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = view;
-        ReaderEnvironment& environment = dependencies.environment;
+    // What every reader of these tests is given: the system clock, the
+    // renderer's files, English, the porcelain theme and the pasteboard that
+    // keeps nothing.
+    void fillEnvironment(ReaderEnvironment& environment) {
         environment.clock = &Clock::system();
         environment.rendererFiles = rendererFiles;
         environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
         environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         environment.pasteboard = &pasteboardService;
+    }
+    void makeReader(std::shared_ptr<DiagramRenderService> diagrams = nullptr) {
+        ReaderViewController::Dependencies dependencies;
+        dependencies.host = view;
+        ReaderEnvironment& environment = dependencies.environment;
+        fillEnvironment(environment);
         environment.diagramService = std::move(diagrams);
         environment.prewarmer = prewarmer;
         reader = ReaderViewController::create("DOC-1", std::move(dependencies));

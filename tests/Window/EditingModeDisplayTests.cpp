@@ -49,12 +49,7 @@ protected:
         readerView = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;
         dependencies.host = readerView;
-        ReaderEnvironment& environment = dependencies.environment;
-        environment.clock = &Clock::system();
-        environment.rendererFiles = rendererFiles;
-        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        environment.pasteboard = &pasteboardService;
+        fillEnvironment(dependencies.environment);
         readerController = ReaderViewController::create("edit.md", std::move(dependencies));
         DocumentPage::Dialogs dialogs;
         dialogs.showReadOnly = [this](GtkWidget*, std::string problem) { readOnlyNotices.push_back(problem); };

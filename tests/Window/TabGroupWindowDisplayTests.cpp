@@ -73,12 +73,7 @@ protected:
         document->view = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;
         dependencies.host = document->view;
-        ReaderEnvironment& environment = dependencies.environment;
-        environment.clock = &Clock::system();
-        environment.rendererFiles = rendererFiles;
-        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        environment.pasteboard = &pasteboardService;
+        fillEnvironment(dependencies.environment);
         document->controller = ReaderViewController::create(name, std::move(dependencies));
         if (deferred) document->controller->loadView(PageWebView::firstWebView);
         documents.push_back(document);

@@ -1,62 +1,23 @@
 #include "App/Desktop/MessageDialogConfirmation.hpp"
 
-#include <adwaita.h>
-#include <gtk/gtk.h>
-
-#include <cstring>
-
-#include "Platform/Async/MainThread.hpp"
-#include "Platform/Glib/GObjectPtr.hpp"
+#include "Window/Desktop/MessageQuestion.hpp"
 
 namespace larkspin {
-
-namespace {
-
-using Answer = Completion<bool>;
-
-void onResponse(AdwMessageDialog* dialog, const char* response, gpointer data) {
-    // The completion stays with the dialog (freed with it). Only the first
-    // answer counts: closing after a button's response may answer again. A
-    // dialog finalised without any answer breaks the promise: a no.
-    g_signal_handlers_disconnect_by_func(dialog, reinterpret_cast<gpointer>(&onResponse), data);
-    static_cast<Answer*>(data)->resolve(
-        std::strcmp(response, MessageDialogConfirmation::openResponse) == 0);
-}
-
-Task<bool> ask(GObjectPtr<GtkWindow> parent, OpenConfirmation::Question question) {
-    auto start = [parent, question](Answer answer) {
-        GtkWidget* dialog = adw_message_dialog_new(parent.get(), nullptr, nullptr);
-        AdwMessageDialog* message = ADW_MESSAGE_DIALOG(dialog);
-        adw_message_dialog_set_heading_use_markup(message, FALSE);
-        adw_message_dialog_set_heading(message, question.heading.c_str());
-        adw_message_dialog_set_body_use_markup(message, FALSE);
-        adw_message_dialog_set_body(message, question.body.c_str());
-        adw_message_dialog_add_response(message, MessageDialogConfirmation::cancelResponse,
-                                        question.cancelLabel.c_str());
-        adw_message_dialog_add_response(message, MessageDialogConfirmation::openResponse,
-                                        question.openLabel.c_str());
-        // Enter answers the default and Esc the close response: both cancel.
-        adw_message_dialog_set_default_response(message, MessageDialogConfirmation::cancelResponse);
-        adw_message_dialog_set_close_response(message, MessageDialogConfirmation::cancelResponse);
-        gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-        if (parent) gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
-        auto* held = new Answer(std::move(answer));
-        g_object_set_data_full(G_OBJECT(dialog), "larkspin-answer", held,
-                               [](gpointer data) { delete static_cast<Answer*>(data); });
-        g_signal_connect(dialog, "response", G_CALLBACK(onResponse), held);
-        gtk_window_present(GTK_WINDOW(dialog));
-    };
-    co_return co_await awaitCompletion<bool>(start);
-}
-
-}  // namespace
 
 MessageDialogConfirmation::MessageDialogConfirmation(std::function<GtkWindow*()> parent)
     : parent_(std::move(parent)) {}
 
 Task<bool> MessageDialogConfirmation::confirm(Question question) {
     GtkWindow* parent = parent_ ? parent_() : nullptr;
-    return ask(GObjectPtr<GtkWindow>::retain(parent), std::move(question));
+    MessageQuestion::YesNo asked;
+    asked.heading = std::move(question.heading);
+    asked.body = std::move(question.body);
+    asked.answers = {{cancelResponse, std::move(question.cancelLabel)},
+                     {openResponse, std::move(question.openLabel)}};
+    asked.yes = openResponse;
+    // Enter answers the default and Esc the close response: both cancel.
+    asked.cancel = cancelResponse;
+    return MessageQuestion::ask(parent, std::move(asked));
 }
 
 }  // namespace larkspin

@@ -8,6 +8,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
+#include "Window/Desktop/MessageQuestion.hpp"
 
 namespace larkspin {
 
@@ -47,12 +48,7 @@ void MessageDialogCloseQuestion::ask(ClosingDocument& document, std::function<vo
     const std::string heading = L10n::format("close.review.message", {document.displayName()});
     const std::string body = L10n::text("close.review.detail");
     AppLog::document.info("关闭前询问：%{private}s", document.displayName());
-    GtkWidget* dialog = adw_message_dialog_new(parent, nullptr, nullptr);
-    AdwMessageDialog* message = ADW_MESSAGE_DIALOG(dialog);
-    adw_message_dialog_set_heading_use_markup(message, FALSE);
-    adw_message_dialog_set_heading(message, heading.c_str());
-    adw_message_dialog_set_body_use_markup(message, FALSE);
-    adw_message_dialog_set_body(message, body.c_str());
+    AdwMessageDialog* message = MessageQuestion::make(parent, heading, body);
     adw_message_dialog_add_response(message, cancelResponse, L10n::text("common.cancel").c_str());
     adw_message_dialog_add_response(message, discardResponse, L10n::text("close.review.dont_save").c_str());
     adw_message_dialog_add_response(message, saveResponse, L10n::text("close.review.save").c_str());
@@ -60,13 +56,11 @@ void MessageDialogCloseQuestion::ask(ClosingDocument& document, std::function<vo
     adw_message_dialog_set_response_appearance(message, saveResponse, ADW_RESPONSE_SUGGESTED);
     adw_message_dialog_set_default_response(message, saveResponse);
     adw_message_dialog_set_close_response(message, cancelResponse);
-    gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-    if (parent) gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
     auto* pending = new PendingAnswer{std::move(answer)};
-    g_object_set_data_full(G_OBJECT(dialog), "larkspin-close-answer", pending,
+    g_object_set_data_full(G_OBJECT(message), "larkspin-close-answer", pending,
                            [](gpointer data) { delete static_cast<PendingAnswer*>(data); });
-    g_signal_connect(dialog, "response", G_CALLBACK(onResponse), pending);
-    gtk_window_present(GTK_WINDOW(dialog));
+    g_signal_connect(message, "response", G_CALLBACK(onResponse), pending);
+    gtk_window_present(GTK_WINDOW(message));
 }
 
 }  // namespace larkspin

@@ -14,30 +14,13 @@
 #include "App/Desktop/GioApplicationLauncher.hpp"
 #include "App/Desktop/MessageDialogConfirmation.hpp"
 #include "Document/Links/LinkTargetCheck.hpp"
+#include "Support/Display/MessageDialogs.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
 
 namespace larkspin {
 namespace {
-
-AdwMessageDialog* openDialog() {
-    AdwMessageDialog* found = nullptr;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
-        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window))) {
-            found = ADW_MESSAGE_DIALOG(window);
-        }
-        g_object_unref(window);
-    }
-    return found;
-}
-
-void pressButton(AdwMessageDialog* dialog, const char* response) {
-    adw_message_dialog_response(dialog, response);
-    gtk_window_close(GTK_WINDOW(dialog));
-}
 
 TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
     test::LogCapture logs;
@@ -54,8 +37,8 @@ TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
     };
     const std::vector<Answer> answers{
         // A button: its response, then the dialog closes (which answers again).
-        {"打开", [](AdwMessageDialog* d) { pressButton(d, "open"); }, true, false},
-        {"取消", [](AdwMessageDialog* d) { pressButton(d, "cancel"); }, false, false},
+        {"打开", [](AdwMessageDialog* d) { test::pressMessageButton(d, "open"); }, true, false},
+        {"取消", [](AdwMessageDialog* d) { test::pressMessageButton(d, "cancel"); }, false, false},
         {"Esc or the window's close", [](AdwMessageDialog* d) { gtk_window_close(GTK_WINDOW(d)); },
          false, false},
         {"destroyed", [](AdwMessageDialog* d) { gtk_window_destroy(GTK_WINDOW(d)); }, false, true},
@@ -63,7 +46,7 @@ TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
     for (const auto& a : answers) {
         auto outcome = test::startTask(confirmation.confirm(question));
         AdwMessageDialog* dialog = nullptr;
-        ASSERT_TRUE(test::runMainLoopUntil([&] { return (dialog = openDialog()) != nullptr; }))
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return (dialog = test::openMessageDialog()) != nullptr; }))
             << a.how;
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), parent);
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
@@ -81,7 +64,7 @@ TEST(MessageDialogConfirmation, OnlyTheOpenButtonSaysYes) {
         ASSERT_TRUE(test::runMainLoopUntil([&] { return outcome->finished; })) << a.how;
         EXPECT_EQ(bool(outcome->error), a.broken) << a.how;
         EXPECT_EQ(outcome->value, a.broken ? std::nullopt : std::optional(a.yes)) << a.how;
-        ASSERT_TRUE(test::runMainLoopUntil([] { return openDialog() == nullptr; })) << a.how;
+        ASSERT_TRUE(test::runMainLoopUntil([] { return test::openMessageDialog() == nullptr; })) << a.how;
     }
     gtk_window_destroy(parent);
 }

@@ -7,48 +7,29 @@
 #include <vector>
 
 #include "App/Desktop/ProgramDocuments.hpp"
-#include "Platform/UserDefaults.hpp"
-#include "Reader/ReaderDisplaySupport.hpp"
-#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
-#include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 namespace {
 
 // The shell's view of real documents in real group windows.
-class ProgramDocumentsDisplay : public test::ReaderDisplayTest {
+class ProgramDocumentsDisplay : public test::DocumentControllerDisplayTest {
 protected:
     void SetUp() override {
-        ReaderDisplayTest::SetUp();
-        DesktopDocumentController::Dependencies dependencies;
-        ReaderEnvironment& environment = dependencies.environment;
-        environment.clock = &Clock::system();
-        environment.rendererFiles = rendererFiles;
-        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        environment.pasteboard = &pasteboardService;
-        environment.webViewFactory = factory.get();
-        dependencies.defaults = &defaults;
-        dependencies.clock = &Clock::system();
-        dependencies.sandboxed = false;
+        DocumentControllerDisplayTest::SetUp();
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
         dependencies.observesFiles = false;
-        controller = DesktopDocumentController::create(std::move(dependencies));
+        makeController(std::move(dependencies));
         documents = std::make_unique<ProgramDocuments>(controller, nullptr);
         documents->setChangeHandler([this] { ++changes; });
     }
     void TearDown() override {
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }));
-        MainThread::drainForTesting();
+        closeGroupWindows();
         documents.reset();
-        controller.reset();
-        MainThread::drainForTesting();
-        ReaderDisplayTest::TearDown();
+        DocumentControllerDisplayTest::TearDown();
     }
 
-    UserDefaults defaults{dir.path() / "preferences.json"};
-    std::shared_ptr<DesktopDocumentController> controller;
     std::unique_ptr<ProgramDocuments> documents;
     int changes = 0;
 };

@@ -12,35 +12,23 @@
 #include <vector>
 
 #include "Document/StandardizedPath.hpp"
-#include "Platform/UserDefaults.hpp"
 #include "Storage/RecoveryStore.hpp"
-#include "Reader/ReaderDisplaySupport.hpp"
-#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
+#include "Support/Display/MessageDialogs.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
-#include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin {
 namespace {
 
 // Documents opened from real files through the program's controller, shown
 // in tabs of group windows over the real renderer page.
-class DesktopDocumentControllerDisplay : public test::ReaderDisplayTest {
+class DesktopDocumentControllerDisplay : public test::DocumentControllerDisplayTest {
 protected:
     void SetUp() override {
-        ReaderDisplayTest::SetUp();
-        DesktopDocumentController::Dependencies dependencies;
-        ReaderEnvironment& environment = dependencies.environment;
-        environment.clock = &Clock::system();
-        environment.rendererFiles = rendererFiles;
-        environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
-        environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
-        environment.pasteboard = &pasteboardService;
-        environment.webViewFactory = factory.get();
-        dependencies.defaults = &defaults;
-        dependencies.clock = &Clock::system();
-        dependencies.sandboxed = false;
+        DocumentControllerDisplayTest::SetUp();
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
         dependencies.recoveryStore = store;
-        controller = DesktopDocumentController::create(std::move(dependencies));
+        makeController(std::move(dependencies));
     }
     void TearDown() override {
         // A failure shows what the documents logged.
@@ -48,13 +36,7 @@ protected:
             for (const auto& record : logs.records())
                 std::cerr << record.category << ": " << record.message << "\n";
         }
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(test::waitFor([] { return TabGroupWindow::all().empty(); }))
-            << "a group window outlived the test";
-        MainThread::drainForTesting();
-        controller.reset();
-        MainThread::drainForTesting();
-        ReaderDisplayTest::TearDown();
+        DocumentControllerDisplayTest::TearDown();
     }
 
     DocumentController::Opened open(const std::filesystem::path& path) {
@@ -95,21 +77,7 @@ protected:
     }
 
     std::shared_ptr<RecoveryStore> store = std::make_shared<RecoveryStore>(dir.path() / "Recovery");
-    UserDefaults defaults{dir.path() / "preferences.json"};
-    std::shared_ptr<DesktopDocumentController> controller;
 };
-
-AdwMessageDialog* openDialog() {
-    AdwMessageDialog* found = nullptr;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
-        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
-            found = ADW_MESSAGE_DIALOG(window);
-        g_object_unref(window);
-    }
-    return found;
-}
 
 std::string longText(const std::string& last) {
     std::string text = "# Long\n\n";
@@ -277,11 +245,10 @@ TEST_F(DesktopDocumentControllerDisplay, ClosingAnEditedTabDoesWhatTheAnswerSays
 
         adw_tab_view_close_page(group.tabView(), adw_tab_view_get_page(group.tabView(), page->widget()));
         AdwMessageDialog* dialog = nullptr;
-        ASSERT_TRUE(test::waitFor([&] { return (dialog = openDialog()) != nullptr; })) << "no question";
+        ASSERT_TRUE(test::waitFor([&] { return (dialog = test::openMessageDialog()) != nullptr; })) << "no question";
         EXPECT_EQ(group.selectedPage(), page);
-        adw_message_dialog_response(dialog, c.answer);
-        gtk_window_close(GTK_WINDOW(dialog));
-        ASSERT_TRUE(test::waitFor([] { return openDialog() == nullptr; }));
+        test::pressMessageButton(dialog, c.answer);
+        ASSERT_TRUE(test::waitFor([] { return test::openMessageDialog() == nullptr; }));
 
         if (c.closes) {
             ASSERT_TRUE(test::waitFor([&] { return controller->registry().size() == before - 1; }))

@@ -9,30 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "Support/Display/MessageDialogs.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Desktop/MessageDialogCloseQuestion.hpp"
 
 namespace larkspin {
 namespace {
-
-AdwMessageDialog* openDialog() {
-    AdwMessageDialog* found = nullptr;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
-        if (ADW_IS_MESSAGE_DIALOG(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
-            found = ADW_MESSAGE_DIALOG(window);
-        g_object_unref(window);
-    }
-    return found;
-}
-
-// A button: its response, then the dialog closes (which answers again).
-void press(AdwMessageDialog* dialog, const char* response) {
-    adw_message_dialog_response(dialog, response);
-    gtk_window_close(GTK_WINDOW(dialog));
-}
 
 class NamedDocument final : public ClosingDocument {
 public:
@@ -57,9 +40,9 @@ TEST(MessageDialogCloseQuestion, EachWayOutGivesOneAnswer) {
         CloseAnswer expected;
     };
     const std::vector<Way> ways{
-        {"保存", [](AdwMessageDialog* d) { press(d, "save"); }, CloseAnswer::save},
-        {"不保存", [](AdwMessageDialog* d) { press(d, "discard"); }, CloseAnswer::dontSave},
-        {"取消", [](AdwMessageDialog* d) { press(d, "cancel"); }, CloseAnswer::cancel},
+        {"保存", [](AdwMessageDialog* d) { test::pressMessageButton(d, "save"); }, CloseAnswer::save},
+        {"不保存", [](AdwMessageDialog* d) { test::pressMessageButton(d, "discard"); }, CloseAnswer::dontSave},
+        {"取消", [](AdwMessageDialog* d) { test::pressMessageButton(d, "cancel"); }, CloseAnswer::cancel},
         {"Esc", [](AdwMessageDialog* d) { gtk_window_close(GTK_WINDOW(d)); }, CloseAnswer::cancel},
         {"destroyed", [](AdwMessageDialog* d) { gtk_window_destroy(GTK_WINDOW(d)); }, CloseAnswer::cancel},
     };
@@ -68,7 +51,7 @@ TEST(MessageDialogCloseQuestion, EachWayOutGivesOneAnswer) {
         std::vector<CloseAnswer> answers;
         question.ask(document, [&answers](CloseAnswer a) { answers.push_back(a); });
         AdwMessageDialog* dialog = nullptr;
-        ASSERT_TRUE(test::runMainLoopUntil([&] { return (dialog = openDialog()) != nullptr; }));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return (dialog = test::openMessageDialog()) != nullptr; }));
         EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), parent);
         EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
         EXPECT_STREQ(adw_message_dialog_get_heading(dialog), "“notes.md”有未保存的修改。关闭前要保存吗？");
@@ -81,7 +64,7 @@ TEST(MessageDialogCloseQuestion, EachWayOutGivesOneAnswer) {
         EXPECT_TRUE(answers.empty());
 
         way.act(dialog);
-        ASSERT_TRUE(test::runMainLoopUntil([] { return openDialog() == nullptr; }));
+        ASSERT_TRUE(test::runMainLoopUntil([] { return test::openMessageDialog() == nullptr; }));
         ASSERT_TRUE(test::runMainLoopUntil([&] { return !answers.empty(); }));
         EXPECT_EQ(answers, std::vector<CloseAnswer>{way.expected});
     }

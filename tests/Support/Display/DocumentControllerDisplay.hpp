@@ -1,0 +1,55 @@
+#pragma once
+
+// The program's document controller over the real reading page, as the
+// display tests of the layers above Window drive it: real files open in tabs
+// of real group windows, and every group window is closed after each test.
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "Platform/UserDefaults.hpp"
+#include "Reader/ReaderDisplaySupport.hpp"
+#include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Widgets/TabGroupWindow.hpp"
+
+namespace larkspin::test {
+
+class DocumentControllerDisplayTest : public ReaderDisplayTest {
+protected:
+    void TearDown() override {
+        closeGroupWindows();
+        controller.reset();
+        MainThread::drainForTesting();
+        ReaderDisplayTest::TearDown();
+    }
+
+    // The controller's dependencies with this test's reader environment,
+    // preferences and the system clock, unsandboxed; a test adds its own and
+    // calls makeController.
+    DesktopDocumentController::Dependencies controllerDependencies() {
+        DesktopDocumentController::Dependencies dependencies;
+        fillEnvironment(dependencies.environment);
+        dependencies.environment.webViewFactory = factory.get();
+        dependencies.defaults = &defaults;
+        dependencies.clock = &Clock::system();
+        dependencies.sandboxed = false;
+        return dependencies;
+    }
+    void makeController(DesktopDocumentController::Dependencies dependencies) {
+        controller = DesktopDocumentController::create(std::move(dependencies));
+    }
+    // Closes every group window and waits until they are gone.
+    void closeGroupWindows() {
+        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
+        EXPECT_TRUE(waitFor([] { return TabGroupWindow::all().empty(); }))
+            << "a group window outlived the test";
+        MainThread::drainForTesting();
+    }
+
+    UserDefaults defaults{dir.path() / "preferences.json"};
+    std::shared_ptr<DesktopDocumentController> controller;
+};
+
+}  // namespace larkspin::test
