@@ -38,7 +38,7 @@ class KeyTyper {
     using KeyCode = unsigned char;
 
 public:
-    KeyTyper() {
+    explicit KeyTyper(const std::string& displayName) {
         x11_ = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
         xtst_ = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
         if (!x11_ || !xtst_) return;
@@ -49,7 +49,7 @@ public:
         fakeKey_ = reinterpret_cast<FakeKey>(::dlsym(xtst_, "XTestFakeKeyEvent"));
         fakeMotion_ = reinterpret_cast<FakeMotion>(::dlsym(xtst_, "XTestFakeMotionEvent"));
         if (openDisplay_ && closeDisplay_ && keycode_ && flush_ && fakeKey_ && fakeMotion_) {
-            display_ = openDisplay_(nullptr);
+            display_ = openDisplay_(displayName.c_str());
         }
     }
     ~KeyTyper() {
@@ -142,10 +142,34 @@ protected:
         };
     }
 
-    std::unique_ptr<test::LaunchedProgram> start(std::vector<fs::path> files, bool testHost) {
+    std::unique_ptr<test::LaunchedProgram> start(std::vector<fs::path> files, bool testHost,
+                                                 std::string display = {}) {
         std::vector<std::string> argv{std::string(LARKSPIN_TEST_BUILD_DIR) + "/larkspin"};
         for (const auto& file : files) argv.push_back(file.string());
-        return std::make_unique<test::LaunchedProgram>(argv, environment(testHost));
+        auto variables = environment(testHost);
+        if (!display.empty()) variables["DISPLAY"] = display;
+        return std::make_unique<test::LaunchedProgram>(argv, variables);
+    }
+
+    // A display of the test's own: keys typed through XTest go to the window
+    // under the pointer, which on the display the test run shares may belong
+    // to another test's process. Empty when no server could start.
+    std::string startPrivateDisplay() {
+        display_ = std::make_unique<test::LaunchedProgram>(
+            std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+                                     "tcp"},
+            std::map<std::string, std::string>{});
+        // The server writes its display number on a line of its own once it
+        // takes connections; its warnings may come before.
+        const std::regex number("(^|\n)([0-9]+)\n");
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        std::smatch match;
+        while (display_->started() && std::chrono::steady_clock::now() < deadline) {
+            const std::string output = display_->output();
+            if (std::regex_search(output, match, number)) return ":" + match[2].str();
+            display_->waitForOutput("\n", 200ms);
+        }
+        return {};
     }
 
     // Starts the program as a test host on a file that does not exist: the
@@ -210,6 +234,7 @@ protected:
     const fs::path& home_ = homeDir_.path();
     std::unique_ptr<test::LaunchedProgram> bus_;
     std::string address_;
+    std::unique_ptr<test::LaunchedProgram> display_;  // before the program: goes after it
     std::unique_ptr<test::LaunchedProgram> program_;
 };
 
@@ -281,10 +306,12 @@ TEST_F(LarkspinProgram, OpensFilesFromTheCommandLineAndFromASecondLaunchAndFollo
 }
 
 TEST_F(LarkspinProgram, CtrlFFindsAWordTypedIntoTheFindBar) {
-    KeyTyper keys;
+    const std::string display = startPrivateDisplay();
+    ASSERT_FALSE(display.empty()) << "no display of its own";
+    KeyTyper keys(display);
     if (!keys.available()) GTEST_SKIP() << "no XTest on this display";
     const fs::path path = document("wind.md", "# Winds\n\nThe zephyr rose; a second zephyr fell.\n");
-    program_ = start({path}, true);
+    program_ = start({path}, true, display);
     ASSERT_TRUE(program_->waitForOutput(rendered("wind.md", 1), bound)) << program_->output();
     keys.pointAtWindow();
     // The window may take the keyboard a moment after its first render.
