@@ -107,6 +107,14 @@ GObjectPtr<GMenu> presetMenu(std::string_view action,
 
 GObjectPtr<GMenu> viewMenu() {
     auto menu = GObjectPtr<GMenu>::adopt(g_menu_new());
+    // Only with source editing on: otherwise no item leads into editing.
+    if (ModeSwitch::sourceEditingEnabled()) {
+        auto editing = section();
+        append(editing.get(), "menu.view.toggle_mode", winAction(WindowActions::toggleEditing));
+        append(editing.get(), "menu.view.edit_here", winAction(WindowActions::editHere));
+        append(editing.get(), "menu.view.line_numbers", winAction(WindowActions::toggleLineNumbers));
+        appendSection(menu.get(), editing.get());
+    }
     auto theme = section();
     append(theme.get(), "toolbar.toc.label", winAction(WindowActions::toggleSidebar));
     auto themes = themeMenu();

@@ -26,7 +26,8 @@ struct EditorTheme {
 namespace EditorLayout {
 
 // Around the text: the right margin and the top and bottom stay fixed; the
-// left one grows by the gutter's width while line numbers are shown.
+// left one grows by the gutter's width while line numbers are shown (the
+// gutter, then the text view's own left margin of `textInset`).
 inline constexpr int textInset = 14;
 inline constexpr int verticalInset = 12;
 int leftInset(bool showsLineNumbers, double gutterWidth);
@@ -36,8 +37,10 @@ int leftInset(bool showsLineNumbers, double gutterWidth);
 int fontSize(double fontSizePx);
 
 // The width reserved for line numbers: the widest digit times the digits of
-// the line count (at least three), rounded up, plus 20.
+// the line count (at least three), rounded up, plus 20: half of it on each
+// side of the right-aligned numbers.
 double gutterWidth(std::int64_t lineCount, double digitWidth);
+inline constexpr int gutterPadding = 10;
 // Whether a new width is worth a new layout.
 bool gutterWidthChanged(double current, double updated);
 

@@ -39,6 +39,47 @@ AppAction fileAction(std::string_view name, WindowActionHandlers::FileCommand co
     return action;
 }
 
+std::vector<AppAction> editingActions(const std::shared_ptr<const WindowActionHandlers>& handlers) {
+    std::vector<AppAction> actions;
+    AppAction toggle;
+    toggle.name = toggleEditing;
+    toggle.activate = [handlers](const AppAction::Target&) {
+        if (handlers->toggleEditing) handlers->toggleEditing();
+    };
+    toggle.validate = [handlers](const AppAction::Target&) {
+        return MenuItemValidation{static_cast<bool>(handlers->toggleEditing), std::nullopt};
+    };
+    actions.push_back(std::move(toggle));
+
+    // Editing at the reading position applies only while reading.
+    AppAction here;
+    here.name = editHere;
+    const auto canEditHere = [handlers] {
+        return handlers->editHere && handlers->mode && ModeSwitch::canEditHere(handlers->mode());
+    };
+    here.activate = [handlers, canEditHere](const AppAction::Target&) {
+        if (canEditHere()) handlers->editHere();
+    };
+    here.validate = [canEditHere](const AppAction::Target&) {
+        return MenuItemValidation{canEditHere(), std::nullopt};
+    };
+    actions.push_back(std::move(here));
+
+    // A check item: marked while line numbers show.
+    AppAction numbers;
+    numbers.name = toggleLineNumbers;
+    numbers.activate = [handlers](const AppAction::Target&) {
+        if (handlers->toggleLineNumbers) handlers->toggleLineNumbers();
+    };
+    numbers.validate = [handlers](const AppAction::Target&) {
+        const bool shows = handlers->showsLineNumbers && handlers->showsLineNumbers();
+        return MenuItemValidation{static_cast<bool>(handlers->toggleLineNumbers),
+                                  shows ? MenuItemState::on : MenuItemState::off};
+    };
+    actions.push_back(std::move(numbers));
+    return actions;
+}
+
 }  // namespace
 
 ActionTable make(WindowActionHandlers handlers) {
@@ -60,17 +101,24 @@ ActionTable make(WindowActionHandlers handlers) {
     actions.push_back(fileAction(save, shared->save));
     actions.push_back(fileAction(saveAs, shared->saveAs));
     actions.push_back(fileAction(revert, shared->revert));
+    if (ModeSwitch::sourceEditingEnabled()) {
+        for (auto& action : editingActions(shared)) actions.push_back(std::move(action));
+    }
     return ActionTable(std::move(actions));
 }
 
-const std::vector<Shortcut>& shortcuts() {
-    static const std::vector<Shortcut> table{
+std::vector<Shortcut> shortcuts() {
+    std::vector<Shortcut> table{
         {"win.toggle-sidebar", {"F9"}},
         {"win.show-find-bar", {"<Control>f"}},
         {"win.find-next", {"<Control>g"}},
         {"win.find-previous", {"<Shift><Control>g"}},
         {"win.use-selection-for-find", {"<Control>e"}},
     };
+    if (ModeSwitch::sourceEditingEnabled()) {
+        table.push_back({"win.toggle-editing", {"<Shift><Control>e"}});
+        table.push_back({"win.edit-here", {"<Alt><Shift><Control>e"}});
+    }
     return table;
 }
 

@@ -29,6 +29,13 @@ struct WindowActionHandlers {
     FileCommand save;
     FileCommand saveAs;
     FileCommand revert;
+    // Editing mode, only while source editing is on: the switch between
+    // reading and editing, editing at the reading position, and the editor's
+    // line numbers (shown or not, as stored).
+    std::function<void()> toggleEditing;
+    std::function<void()> editHere;
+    std::function<void()> toggleLineNumbers;
+    std::function<bool()> showsLineNumbers;
 };
 
 // The window actions of a document page ("win." actions of the selected page),
@@ -43,7 +50,13 @@ inline constexpr std::string_view useSelectionForFind = "use-selection-for-find"
 inline constexpr std::string_view save = "save";
 inline constexpr std::string_view saveAs = "save-as";
 inline constexpr std::string_view revert = "revert";
+// Only with source editing on (`ModeSwitch::sourceEditingEnabled()`).
+inline constexpr std::string_view toggleEditing = "toggle-editing";
+inline constexpr std::string_view editHere = "edit-here";
+inline constexpr std::string_view toggleLineNumbers = "toggle-line-numbers";
 
+// The table; the editing actions are in it only while source editing is on
+// when it is made, so with the switch off nothing leads into editing.
 ActionTable make(WindowActionHandlers handlers);
 
 // A window action's keyboard shortcuts, in GTK's accelerator notation.
@@ -51,7 +64,8 @@ struct Shortcut {
     std::string_view action;  // with its "win." prefix
     std::vector<std::string_view> accelerators;
 };
-const std::vector<Shortcut>& shortcuts();
+// The editing keys are in it only while source editing is on.
+std::vector<Shortcut> shortcuts();
 
 }  // namespace WindowActions
 

@@ -65,7 +65,9 @@ std::set<std::string> knownActions() {
         known.insert("app." + std::string(name));
     }
     for (auto name : {WindowActions::toggleSidebar, WindowActions::showFindBar, WindowActions::findNext,
-                      WindowActions::findPrevious, WindowActions::useSelectionForFind}) {
+                      WindowActions::findPrevious, WindowActions::useSelectionForFind,
+                      WindowActions::toggleEditing, WindowActions::editHere,
+                      WindowActions::toggleLineNumbers}) {
         known.insert("win." + std::string(name));
     }
     known.insert(std::string(FilePathMenu::copyPathAction));
@@ -119,6 +121,29 @@ TEST(ShellMenu, RadioItemsCarryTheirTargetsInOrder) {
               (std::vector<std::string>{"comfortable", "compact", "wide"}));
     EXPECT_EQ(targetsOf(AppearanceActions::selectLineHeightPreset),
               (std::vector<std::string>{"standard", "compact", "loose"}));
+}
+
+TEST(ShellMenu, EditingItemsAndKeysExistOnlyWithSourceEditingOn) {
+    const std::set<std::string> editingActions{"win.toggle-editing", "win.edit-here",
+                                               "win.toggle-line-numbers"};
+    for (const bool on : {false, true}) {
+        SCOPED_TRACE(on ? "switch on" : "switch off");
+        ModeSwitch::setSourceEditingForTesting(on);
+        auto recent = GObjectPtr<GMenu>::adopt(g_menu_new());
+        auto menu = ShellMenu::make(G_MENU_MODEL(recent.get()));
+        std::set<std::string> shown;
+        for (const auto& item : itemsOf(G_MENU_MODEL(menu.get()))) shown.insert(item.action);
+        for (const auto& action : editingActions) EXPECT_EQ(shown.contains(action), on) << action;
+        // Every key has its item.
+        std::set<std::string> keyed;
+        for (const auto& entry : ShellShortcuts::all()) {
+            EXPECT_TRUE(shown.contains(std::string(entry.action))) << entry.action;
+            keyed.insert(std::string(entry.action));
+        }
+        EXPECT_EQ(keyed.contains("win.toggle-editing"), on);
+        EXPECT_EQ(keyed.contains("win.edit-here"), on);
+    }
+    ModeSwitch::setSourceEditingForTesting(false);
 }
 
 TEST(ShellMenu, RecentSubmenuIsRefilledWithPaths) {

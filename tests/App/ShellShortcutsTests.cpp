@@ -1,4 +1,5 @@
 #include "App/ShellShortcuts.hpp"
+#include "Window/FindRouting.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,14 @@ namespace larkspin {
 namespace {
 
 TEST(ShellShortcuts, TheProgramsTableIsFreeOfConflicts) {
-    EXPECT_EQ(ShellShortcuts::conflicts(ShellShortcuts::all(), ShellShortcuts::reserved()),
-              std::vector<std::string>{});
+    // As shipped, and with the editing keys of source editing.
+    for (const bool editing : {false, true}) {
+        SCOPED_TRACE(editing ? "source editing on" : "source editing off");
+        ModeSwitch::setSourceEditingForTesting(editing);
+        EXPECT_EQ(ShellShortcuts::conflicts(ShellShortcuts::all(), ShellShortcuts::reserved()),
+                  std::vector<std::string>{});
+    }
+    ModeSwitch::setSourceEditingForTesting(false);
 }
 
 TEST(ShellShortcuts, TheTableHoldsTheWindowsAndTheViewKeys) {

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <vector>
 
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -192,18 +193,92 @@ TEST_F(EditorView, LineNumbersWidenOnlyTheLeftInset) {
     for (int i = 0; i < 998; ++i) text += "x\n";  // 999 line starts
     open(text);
     GtkTextView* view = GTK_TEXT_VIEW(editor->textView().widget());
+    // Where the text starts in the view: after the gutter and the view's margin.
+    const auto textLeft = [&] {
+        int x = 0;
+        int y = 0;
+        gtk_text_view_buffer_to_window_coords(view, GTK_TEXT_WINDOW_WIDGET, 0, 0, &x, &y);
+        return x + gtk_text_view_get_left_margin(view);
+    };
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(view)); }));
+    const int hiddenLeft = textLeft();
     EXPECT_EQ(gtk_text_view_get_left_margin(view), 14);
+    const auto insetIs = [&](int inset) {
+        return test::runMainLoopUntil([&] { return textLeft() - hiddenLeft + EditorLayout::textInset == inset; });
+    };
     editor->setShowsLineNumbers(true);
     const double width = editor->gutterWidth();
-    EXPECT_EQ(gtk_text_view_get_left_margin(view), EditorLayout::leftInset(true, width));
+    EXPECT_TRUE(insetIs(EditorLayout::leftInset(true, width)));
     EXPECT_EQ(gtk_text_view_get_right_margin(view), 14);
     EXPECT_EQ(defaults.boolean("editor.showLineNumbers"), true);
     // The thousandth line start adds a digit.
     typeAt(0, "y\n");
     EXPECT_GT(editor->gutterWidth(), width);
-    EXPECT_EQ(gtk_text_view_get_left_margin(view), EditorLayout::leftInset(true, editor->gutterWidth()));
+    EXPECT_TRUE(insetIs(EditorLayout::leftInset(true, editor->gutterWidth())));
     editor->setShowsLineNumbers(false);
-    EXPECT_EQ(gtk_text_view_get_left_margin(view), 14);
+    EXPECT_TRUE(insetIs(EditorLayout::textInset));
+    EXPECT_TRUE(editor->gutter().visibleRows().empty());
+}
+
+TEST_F(EditorView, GutterNumbersTheLinesInViewAfterAScroll) {
+    std::string text;
+    for (int i = 1; i <= 400; ++i) text += "line " + std::to_string(i) + "\n";  // 401 lines, the last empty
+    open(text);
+    editor->setShowsLineNumbers(true);
+    const LineNumberGutter& gutter = editor->gutter();
+    GtkWidget* viewWidget = editor->textView().widget();
+    GtkTextView* view = GTK_TEXT_VIEW(viewWidget);
+    // Each number stands beside its own line: the text view finds that line
+    // at the number's height.
+    const auto check = [&](const std::vector<LineNumberGutter::Row>& rows) {
+        ASSERT_FALSE(rows.empty());
+        const int height = gtk_widget_get_height(gutter.widget());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i].line);
+            if (i > 0) {
+                EXPECT_EQ(rows[i].line, rows[i - 1].line + 1);
+            }
+            EXPECT_LT(rows[i].y, height);
+            double x = 0;
+            double y = 0;
+            ASSERT_TRUE(gtk_widget_translate_coordinates(gutter.widget(), viewWidget, 0,
+                                                         rows[i].y + rows[i].height / 2.0, &x, &y));
+            int bufferX = 0;
+            int bufferY = 0;
+            gtk_text_view_window_to_buffer_coords(view, GTK_TEXT_WINDOW_WIDGET, 0, static_cast<int>(y), &bufferX,
+                                                  &bufferY);
+            GtkTextIter iter;
+            gtk_text_view_get_line_at_y(view, &iter, bufferY, nullptr);
+            EXPECT_EQ(gtk_text_iter_get_line(&iter) + 1, rows[i].line);
+        }
+        // Only what the view shows: about a window's height of lines.
+        EXPECT_LE(static_cast<int>(rows.size()), height / rows.front().height + 2);
+    };
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return !gutter.visibleRows().empty(); }));
+    const auto top = gutter.visibleRows();
+    EXPECT_EQ(top.front().line, 1);
+    check(top);
+    // The whole text laid out (the view does it a part per turn) before it scrolls.
+    GtkAdjustment* scroll = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return gtk_adjustment_get_upper(scroll) >= 401.0 * top.front().height; }));
+
+    // The caret on line 300, at the top with one line of context above it.
+    editor->apply({EditorPositioning::AnchorLine{300}});
+    ASSERT_TRUE(test::runMainLoopUntil([&] {
+        const auto rows = gutter.visibleRows();
+        return !rows.empty() && rows.front().line >= 299;
+    }));
+    const auto scrolled = gutter.visibleRows();
+    EXPECT_EQ(scrolled.front().line, 299);
+    check(scrolled);
+
+    // At the end, the empty line after the last line break is numbered too.
+    editor->apply({EditorPositioning::AnchorLine{401}});
+    ASSERT_TRUE(test::runMainLoopUntil([&] {
+        const auto rows = gutter.visibleRows();
+        return !rows.empty() && rows.back().line == 401;
+    }));
+    check(gutter.visibleRows());
 }
 
 }  // namespace

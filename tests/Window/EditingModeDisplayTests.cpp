@@ -5,6 +5,8 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
@@ -193,6 +195,74 @@ TEST_F(EditingModeDisplay, RefusesReadOnlyAndAsksOnceAboutMixedLineEndings) {
     EXPECT_EQ(questions, 2);
 }
 
+// The window's keys, each as "trigger=action".
+std::vector<std::string> windowKeys(GtkWindow* window) {
+    std::vector<std::string> keys;
+    GListModel* shortcuts = G_LIST_MODEL(TabGroupWindow::of(window)->shortcuts());
+    for (unsigned index = 0; index < g_list_model_get_n_items(shortcuts); ++index) {
+        auto* shortcut = GTK_SHORTCUT(g_list_model_get_item(shortcuts, index));
+        char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut));
+        GtkShortcutAction* action = gtk_shortcut_get_action(shortcut);
+        keys.push_back(std::string(trigger) + "=" +
+                       (GTK_IS_NAMED_ACTION(action) ? gtk_named_action_get_action_name(GTK_NAMED_ACTION(action)) : ""));
+        g_free(trigger);
+        g_object_unref(shortcut);
+    }
+    return keys;
+}
+
+// Runs the window's shortcut for `accelerator` the way a key press does.
+bool press(GtkWindow* window, const std::string& accelerator) {
+    GListModel* shortcuts = G_LIST_MODEL(TabGroupWindow::of(window)->shortcuts());
+    for (unsigned index = 0; index < g_list_model_get_n_items(shortcuts); ++index) {
+        auto* shortcut = GTK_SHORTCUT(g_list_model_get_item(shortcuts, index));
+        char* trigger = gtk_shortcut_trigger_to_string(gtk_shortcut_get_trigger(shortcut));
+        const bool match = accelerator == trigger;
+        g_free(trigger);
+        const bool done = match && gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut),
+                                                                GTK_SHORTCUT_ACTION_EXCLUSIVE, GTK_WIDGET(window),
+                                                                nullptr);
+        g_object_unref(shortcut);
+        if (match) return done;
+    }
+    return false;
+}
+
+TEST_F(EditingModeDisplay, WindowActionsEnterAndLeaveEditingAndShowLineNumbers) {
+    DocumentPage& page = makePage({.source = longDocument()});
+    render(page);
+    GActionGroup* actions = G_ACTION_GROUP(group);
+    const auto enabled = [&](const char* name) { return g_action_group_get_action_enabled(actions, name); };
+    EXPECT_TRUE(enabled("toggle-editing"));
+    EXPECT_TRUE(enabled("edit-here"));
+
+    // Shift+Ctrl+E into editing, and back.
+    ASSERT_TRUE(press(group, "<Shift><Control>e"));
+    ASSERT_TRUE(test::waitFor([&] { return page.modeContainer().mode() == DocumentMode::editing; }));
+    ASSERT_NE(page.editor(), nullptr);
+    EXPECT_FALSE(enabled("edit-here"));
+    EXPECT_FALSE(page.editor()->showsLineNumbers());
+    g_action_group_activate_action(actions, "toggle-line-numbers", nullptr);
+    EXPECT_TRUE(page.editor()->showsLineNumbers());
+    EXPECT_EQ(defaults.boolean("editor.showLineNumbers"), true);
+    GVariant* state = g_action_group_get_action_state(actions, "toggle-line-numbers");
+    ASSERT_NE(state, nullptr);
+    EXPECT_TRUE(g_variant_get_boolean(state));
+    g_variant_unref(state);
+    // Edit here does nothing while editing.
+    g_action_group_activate_action(actions, "edit-here", nullptr);
+    g_action_group_activate_action(actions, "toggle-editing", nullptr);
+    EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
+    EXPECT_TRUE(enabled("edit-here"));
+
+    // Alt+Shift+Ctrl+E edits at the reading position.
+    ASSERT_TRUE(press(group, "<Shift><Control><Alt>e"));
+    ASSERT_TRUE(test::waitFor([&] { return page.modeContainer().mode() == DocumentMode::editing; }));
+    ASSERT_TRUE(page.editor()->lastPositioning());
+    EXPECT_TRUE(std::holds_alternative<EditorPositioning::EditHere>(page.editor()->lastPositioning()->value))
+        << page.editor()->lastPositioning()->description();
+}
+
 TEST_F(EditingModeDisplay, OffInTheShippedBuild) {
     ModeSwitch::setSourceEditingForTesting(false);
     EXPECT_FALSE(ModeSwitch::sourceEditing);
@@ -200,6 +270,15 @@ TEST_F(EditingModeDisplay, OffInTheShippedBuild) {
     EXPECT_FALSE(enter(page));
     EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
     EXPECT_EQ(page.editor(), nullptr);
+    // No action or key of the window leads into editing.
+    for (const char* name : {"toggle-editing", "edit-here", "toggle-line-numbers"}) {
+        EXPECT_FALSE(g_action_group_has_action(G_ACTION_GROUP(group), name)) << name;
+    }
+    for (const auto& key : windowKeys(group)) {
+        EXPECT_EQ(key.find("editing"), std::string::npos) << key;
+        EXPECT_EQ(key.find("edit-here"), std::string::npos) << key;
+    }
+    EXPECT_FALSE(windowKeys(group).empty());
 }
 
 }  // namespace

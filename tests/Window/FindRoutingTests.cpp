@@ -85,5 +85,70 @@ TEST(WindowActions, ActionsRouteFindCommandsAndValidate) {
 
 }
 
+// The build switch for one test, turned off again however the test ends.
+struct SourceEditingSwitch {
+    explicit SourceEditingSwitch(bool on) { ModeSwitch::setSourceEditingForTesting(on); }
+    ~SourceEditingSwitch() { ModeSwitch::setSourceEditingForTesting(false); }
+};
+
+TEST(WindowActions, EditingActionsExistOnlyWithSourceEditingOn) {
+    for (const bool on : {false, true}) {
+        SCOPED_TRACE(on ? "switch on" : "switch off");
+        SourceEditingSwitch editingSwitch(on);
+        WindowActionHandlers handlers;
+        handlers.toggleEditing = [] {};
+        handlers.editHere = [] {};
+        handlers.toggleLineNumbers = [] {};
+        const auto table = WindowActions::make(std::move(handlers));
+        for (const auto name : {WindowActions::toggleEditing, WindowActions::editHere,
+                                WindowActions::toggleLineNumbers}) {
+            EXPECT_EQ(table.find(name) != nullptr, on) << name;
+        }
+    }
+}
+
+TEST(WindowActions, EditingActionsFollowTheModeAndTheLineNumbers) {
+    SourceEditingSwitch editingSwitch(true);
+    DocumentMode mode = reading;
+    bool showsNumbers = false;
+    std::vector<std::string> calls;
+    WindowActionHandlers handlers;
+    handlers.mode = [&] { return mode; };
+    handlers.toggleEditing = [&] { calls.push_back("toggle"); };
+    handlers.editHere = [&] { calls.push_back("here"); };
+    handlers.toggleLineNumbers = [&] {
+        showsNumbers = !showsNumbers;
+        calls.push_back("numbers");
+    };
+    handlers.showsLineNumbers = [&] { return showsNumbers; };
+    const auto table = WindowActions::make(std::move(handlers));
+
+    struct Step {
+        DocumentMode mode;
+        const char* action;
+        bool editHereEnabled;
+        MenuItemState numbersAfter;
+        const char* call;  // what the action did; empty for nothing
+    };
+    const std::vector<Step> steps{
+        {reading, "edit-here", true, MenuItemState::off, "here"},
+        {editing, "edit-here", false, MenuItemState::off, ""},  // editing: edit here does nothing
+        {editing, "toggle-editing", false, MenuItemState::off, "toggle"},
+        {editing, "toggle-line-numbers", false, MenuItemState::on, "numbers"},
+        {reading, "toggle-line-numbers", true, MenuItemState::off, "numbers"},
+        {reading, "toggle-editing", true, MenuItemState::off, "toggle"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.action);
+        mode = step.mode;
+        calls.clear();
+        EXPECT_TRUE(table.activate(step.action));
+        EXPECT_EQ(calls, *step.call ? std::vector<std::string>{step.call} : std::vector<std::string>{});
+        EXPECT_EQ(table.validate("edit-here").enabled, step.editHereEnabled);
+        EXPECT_EQ(table.validate("toggle-line-numbers"),
+                  (MenuItemValidation{true, step.numbersAfter}));
+    }
+}
+
 }  // namespace
 }  // namespace larkspin

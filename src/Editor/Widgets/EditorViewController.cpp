@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cmath>
+
 #include <fmt/format.h>
 
 #include "Appearance/AppearanceController.hpp"
@@ -124,6 +126,8 @@ EditorViewController::EditorViewController(DocumentModel& model, UserDefaults& d
     gtk_widget_add_css_class(scroller_.get(), "larkspin-editor-scroller");
     gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller_.get()), textView_->widget());
     gtk_box_append(GTK_BOX(root_.get()), scroller_.get());
+    gutter_ = std::make_unique<LineNumberGutter>(GTK_TEXT_VIEW(textView_->widget()));
+    gutter_->setFont(fontFamily_, fontSize_);
     gtk_widget_set_visible(notice_.get(), textView_->isReadOnly());
     gtk_accessible_update_property(GTK_ACCESSIBLE(textView_->widget()), GTK_ACCESSIBLE_PROPERTY_LABEL, "Markdown",
                                    -1);
@@ -156,6 +160,7 @@ EditorViewController::EditorViewController(DocumentModel& model, UserDefaults& d
     updateGutterWidth();
     layoutGutter();
     applyStyle();
+    gutter_->setColors(theme_.background, theme_.textSecondary);
     sink_->setPalette(theme_);
     highlighter_->highlightAll();
 }
@@ -239,6 +244,7 @@ void EditorViewController::applyTheme(const EditorTheme& theme) {
     if (theme == theme_) return;
     theme_ = theme;
     applyStyle();
+    gutter_->setColors(theme_.background, theme_.textSecondary);
     // The tags change colour in place: nothing is coloured again.
     sink_->setPalette(theme_);
 }
@@ -250,6 +256,7 @@ void EditorViewController::applyTypography(const TypographySettings& typography)
     fontFamily_ = std::move(family);
     fontSize_ = size;
     applyStyle();
+    gutter_->setFont(fontFamily_, fontSize_);
     if (updateGutterWidth()) layoutGutter();
 }
 
@@ -272,26 +279,21 @@ void EditorViewController::setShowsLineNumbers(bool shows) {
 }
 
 bool EditorViewController::updateGutterWidth() {
-    // The digits' font: the editor's size less three, at least nine.
-    PangoLayout* layout = gtk_widget_create_pango_layout(textView_->widget(), "8");
-    PangoFontDescription* font = pango_font_description_from_string("monospace");
-    pango_font_description_set_absolute_size(font, std::max(fontSize_ - 3, 9) * PANGO_SCALE);
-    pango_layout_set_font_description(layout, font);
-    int width = 0;
-    int height = 0;
-    pango_layout_get_pixel_size(layout, &width, &height);
-    pango_font_description_free(font);
-    g_object_unref(layout);
     const double updated =
-        EditorLayout::gutterWidth(gtk_text_buffer_get_line_count(textView_->buffer()), static_cast<double>(width));
+        EditorLayout::gutterWidth(gtk_text_buffer_get_line_count(textView_->buffer()), gutter_->digitWidth());
     if (!EditorLayout::gutterWidthChanged(gutterWidth_, updated)) return false;
     gutterWidth_ = updated;
     return true;
 }
 
 void EditorViewController::layoutGutter() {
+    // The gutter takes its width beside the text window; the text keeps its
+    // own inset after it.
     GtkTextView* view = GTK_TEXT_VIEW(textView_->widget());
-    const int left = EditorLayout::leftInset(showsLineNumbers_, gutterWidth_);
+    gutter_->setWidth(gutterWidth_);
+    gutter_->setShown(showsLineNumbers_);
+    const int left = EditorLayout::leftInset(showsLineNumbers_, gutterWidth_) -
+                     (showsLineNumbers_ ? static_cast<int>(std::ceil(gutterWidth_)) : 0);
     if (gtk_text_view_get_left_margin(view) != left) gtk_text_view_set_left_margin(view, left);
 }
 

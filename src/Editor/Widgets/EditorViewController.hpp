@@ -9,6 +9,7 @@
 #include "Editor/EditorLayout.hpp"
 #include "Editor/MarkdownHighlighter.hpp"
 #include "Editor/Widgets/EditorTextView.hpp"
+#include "Editor/Widgets/LineNumberGutter.hpp"
 #include "Platform/NotificationCenter.hpp"
 
 typedef struct _GtkCssProvider GtkCssProvider;
@@ -22,8 +23,8 @@ class UserDefaults;
 // window, coloured by the Markdown highlighter (one GtkTextTag per role, made
 // once and re-coloured on a theme change; long texts coloured a chunk per idle
 // turn), in the theme's colours and a monospace font of the reading size's
-// 81.25 % in logical pixels, with room for line numbers at the left while they
-// are on. A text holding U+0000 shows a notice above the view: it opens read
+// 81.25 % in logical pixels, with the line numbers of the lines in view in a
+// gutter at the left while they are on. A text holding U+0000 shows a notice above the view: it opens read
 // only. Made once per page on the first switch to editing and kept.
 // Main thread.
 class EditorViewController {
@@ -54,6 +55,7 @@ public:
     bool showsLineNumbers() const { return showsLineNumbers_; }
     void setShowsLineNumbers(bool shows);
     double gutterWidth() const { return gutterWidth_; }
+    const LineNumberGutter& gutter() const { return *gutter_; }
 
     // Kept by the page when editing is left; preferred on the next entry.
     std::optional<TextRange> savedSelection;
@@ -82,6 +84,7 @@ private:
     GObjectPtr<GtkWidget> scroller_;
     GObjectPtr<GtkCssProvider> css_;
     std::unique_ptr<EditorTextView> textView_;
+    std::unique_ptr<LineNumberGutter> gutter_;  // after the view: goes before it
     std::unique_ptr<TagSink> sink_;
     std::unique_ptr<MarkdownHighlighter> highlighter_;
     unsigned chunkSource_ = 0;

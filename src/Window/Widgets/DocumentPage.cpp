@@ -9,10 +9,12 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Editor/EditorPreferences.hpp"
 #include "Editor/Widgets/EditorFindTarget.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/Widgets/ConflictBarViewController.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
@@ -73,6 +75,14 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     handlers.save = {[this] { document_->save(); }, [this] { return document_->canSave(); }};
     handlers.saveAs = {[this] { document_->saveAs(); }, [this] { return document_->canSaveAs(); }};
     handlers.revert = {[this] { document_->revert(); }, [this] { return document_->canRevert(); }};
+    handlers.toggleEditing = [this] { toggleEditing(); };
+    handlers.editHere = [this] {
+        if (container_.mode() == DocumentMode::reading) modeSlot_.spawn(switchToEditing(true, "在此处编辑"));
+    };
+    handlers.toggleLineNumbers = [this] { toggleLineNumbers(); };
+    handlers.showsLineNumbers = [this] {
+        return defaults_.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
+    };
     actions_ = WindowActions::make(std::move(handlers));
 
     outline_.onSelectHeading = [this](const BridgeHeading& heading) {
@@ -331,6 +341,7 @@ Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
     AppLog::editor.info("进入编辑模式（%{public}s）：anchorLine=%ld positioning=%{public}s revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(anchorLine.value_or(0)), positioning.description(),
                         static_cast<long>(model.sourceRevision()), model.isDirty());
+    refreshWindowActions();
     co_return true;
 }
 
@@ -352,6 +363,40 @@ void DocumentPage::enterReading(std::string reason) {
     AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(cursorLine), committed,
                         static_cast<long>(model.sourceRevision()), model.isDirty());
+    refreshWindowActions();
+}
+
+void DocumentPage::toggleEditing() {
+    if (container_.mode() == DocumentMode::reading) {
+        modeSlot_.spawn(switchToEditing(false, "用户切换"));
+        return;
+    }
+    // A switch into editing still on its way is overtaken.
+    modeSlot_.cancel();
+    enterReading("用户切换");
+}
+
+Task<void> DocumentPage::switchToEditing(bool editHere, std::string reason) {
+    try {
+        co_await enterEditing(editHere, std::move(reason));
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::editor.error("进入编辑模式失败");
+    }
+}
+
+void DocumentPage::toggleLineNumbers() {
+    // Stored straight away, so that an editor made later starts with it.
+    const bool shows = !defaults_.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
+    defaults_.setBool(EditorPreferences::showLineNumbersKey, shows);
+    if (editor_) editor_->setShowsLineNumbers(shows);
+}
+
+void DocumentPage::refreshWindowActions() {
+    if (GtkRoot* root = gtk_widget_get_root(root_.get())) {
+        if (!GTK_IS_WINDOW(root)) return;
+        if (TabGroupWindow* group = TabGroupWindow::of(GTK_WINDOW(root))) group->refreshActions();
+    }
 }
 
 void DocumentPage::placeEditorAtHeading(const std::string& identifier) {

@@ -41,7 +41,8 @@ class WebViewWorkingSet;
 // The tab page of one document: from top to bottom the notice bar, the find
 // bar, and a pane of the heading outline beside the mode container that holds
 // the reader. Its window actions (sidebar, find, next, previous, use
-// selection) are a table the group window binds while the page is selected.
+// selection; with source editing on, the switch into editing and the line
+// numbers) are a table the group window binds while the page is selected.
 // The group window tells it the window's width; the sidebar controller
 // decides what shows. Every signal handler it connects goes with it.
 //
@@ -138,6 +139,13 @@ private:
     void applySidebar(bool visible);
     void find(FindRoute route, std::int64_t tag);
     void placeEditorAtHeading(const std::string& identifier);
+    // The window's editing actions: reading ↔ editing (a newer request
+    // replaces one on its way), and the editor's line numbers.
+    void toggleEditing();
+    Task<void> switchToEditing(bool editHere, std::string reason);
+    void toggleLineNumbers();
+    // The window's actions answer again (edit here follows the mode).
+    void refreshWindowActions();
     Task<void> scrollReader(std::string identifier);
     static void positionChanged(GObject* paned, GParamSpec*, gpointer self);
 
@@ -165,6 +173,7 @@ private:
     std::shared_ptr<EditorFindTarget> editorFind_;
     std::optional<std::string> lastModeRefusal_;
     bool normalizationConfirmed_ = false;
+    TaskSlot modeSlot_;    // the latest switch into editing the user asked for
     TaskSlot scrollSlot_;  // last: a scroll in flight ends before the rest goes
 };
 
