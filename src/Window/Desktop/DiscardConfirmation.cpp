@@ -5,15 +5,7 @@
 namespace larkspin::DiscardConfirmation {
 
 Task<bool> ask(GtkWindow* parent, OpenConfirmation::Question question) {
-    MessageQuestion::YesNo asked;
-    asked.heading = std::move(question.heading);
-    asked.body = std::move(question.body);
-    asked.answers = {{cancelResponse, std::move(question.cancelLabel)},
-                     {discardResponse, std::move(question.openLabel)}};
-    asked.yes = discardResponse;
-    asked.cancel = cancelResponse;
-    asked.destructive = true;
-    return MessageQuestion::ask(parent, std::move(asked));
+    return MessageQuestion::ask(parent, MessageQuestion::confirmation(std::move(question), discardResponse, true));
 }
 
 }  // namespace larkspin::DiscardConfirmation

@@ -59,4 +59,15 @@ Task<bool> ask(GtkWindow* parent, YesNo question) {
     return present(GObjectPtr<GtkWindow>::retain(parent), std::move(question));
 }
 
+YesNo confirmation(OpenConfirmation::Question question, std::string yesId, bool destructive) {
+    YesNo asked;
+    asked.heading = std::move(question.heading);
+    asked.body = std::move(question.body);
+    asked.answers = {{"cancel", std::move(question.cancelLabel)}, {yesId, std::move(question.openLabel)}};
+    asked.yes = std::move(yesId);
+    asked.cancel = "cancel";
+    asked.destructive = destructive;
+    return asked;
+}
+
 }  // namespace larkspin::MessageQuestion

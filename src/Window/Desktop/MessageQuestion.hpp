@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Document/Links/LinkOpenerSeams.hpp"
 #include "Platform/Async/Task.hpp"
 
 typedef struct _GtkWindow GtkWindow;
@@ -30,6 +31,10 @@ struct YesNo {
     std::string cancel;           // what Enter and Esc answer
     bool destructive = false;     // `yes` looks destructive
 };
+
+// A confirmation as a yes/no question: "cancel" (`cancelLabel`) first, then
+// `yesId` (`openLabel`); Enter and Esc cancel.
+YesNo confirmation(OpenConfirmation::Question question, std::string yesId, bool destructive);
 
 // Shows `question` and says whether `yes` was answered. Only the first
 // answer counts (closing after a button answers again); a dialog that goes
