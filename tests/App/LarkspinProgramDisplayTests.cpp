@@ -167,7 +167,8 @@ protected:
         while (display_->started() && std::chrono::steady_clock::now() < deadline) {
             const std::string output = display_->output();
             if (std::regex_search(output, match, number)) return ":" + match[2].str();
-            display_->waitForOutput("\n", 200ms);
+            // Reads on for a moment: the output may already hold warning lines.
+            display_->waitForOutput("\x01", 200ms);
         }
         return {};
     }
