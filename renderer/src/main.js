@@ -4,7 +4,7 @@
 
 import { createPage } from './page/page.js';
 import { createWorkerParser } from './page/parser.js';
-import { createTextTransport, makeEnvelope, newMessageID, postAsText } from './page/protocol.js';
+import { createTextTransport, makeEnvelope, postAsText, readyEnvelope } from './page/protocol.js';
 
 const workerURL = new URL('./parse-worker.js', import.meta.url);
 
@@ -63,13 +63,5 @@ if (page) {
     page.postReady();
     parser.warmUp();
 } else {
-    postToReader(makeEnvelope({
-        messageID: newMessageID(window.crypto),
-        viewSessionID: '',
-        documentID: '',
-        sourceRevision: 0,
-        renderGeneration: 0,
-        type: 'ready',
-        payload: {},
-    }));
+    postToReader(readyEnvelope(window.crypto));
 }

@@ -7,7 +7,7 @@
 // layout.js; they share the state of state.js.
 
 import {
-    REPLY_OF, PageError, readRequest, makeEnvelope, newMessageID, isPlainObject, isFiniteNumber, finite,
+    REPLY_OF, PageError, readRequest, makeEnvelope, newMessageID, readyEnvelope, isPlainObject, isFiniteNumber, finite,
 } from './protocol.js';
 import { createScheduler } from './scheduler.js';
 import { createGeometry, captureAnchor } from './anchors.js';
@@ -120,15 +120,7 @@ export function createPage(host) {
 
     function postReady() {
         try {
-            host.postMessage(makeEnvelope({
-                messageID: newMessageID(win.crypto),
-                viewSessionID: '',
-                documentID: '',
-                sourceRevision: 0,
-                renderGeneration: 0,
-                type: 'ready',
-                payload: {},
-            }));
+            host.postMessage(readyEnvelope(win.crypto));
         } catch {
             // No reader to tell.
         }

@@ -97,21 +97,23 @@ export function makeEnvelope(fields) {
     };
 }
 
-// Upper-case canonical UUID text.
+// Upper-case canonical UUID text. The page runs in a secure context, where
+// crypto.randomUUID is always there.
 export function newMessageID(cryptoObject = globalThis.crypto) {
-    if (cryptoObject && typeof cryptoObject.randomUUID === 'function') {
-        return cryptoObject.randomUUID().toUpperCase();
-    }
-    const bytes = new Uint8Array(16);
-    if (cryptoObject && typeof cryptoObject.getRandomValues === 'function') {
-        cryptoObject.getRandomValues(bytes);
-    } else {
-        for (let i = 0; i < 16; i++) bytes[i] = Math.floor(Math.random() * 256);
-    }
-    bytes[6] = (bytes[6] & 0x0f) | 0x40;
-    bytes[8] = (bytes[8] & 0x3f) | 0x80;
-    const hex = Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('').toUpperCase();
-    return `${hex.slice(0, 8)}-${hex.slice(8, 12)}-${hex.slice(12, 16)}-${hex.slice(16, 20)}-${hex.slice(20)}`;
+    return cryptoObject.randomUUID().toUpperCase();
+}
+
+// The page's first word, posted before any request has named a session.
+export function readyEnvelope(cryptoObject = globalThis.crypto) {
+    return makeEnvelope({
+        messageID: newMessageID(cryptoObject),
+        viewSessionID: '',
+        documentID: '',
+        sourceRevision: 0,
+        renderGeneration: 0,
+        type: 'ready',
+        payload: {},
+    });
 }
 
 // The reader's calls and this page's events cross the web view's boundary as
