@@ -23,6 +23,12 @@ const TEXTS = {
     },
 };
 
+/** @typedef {typeof TEXTS.en} Texts */
+
+/**
+ * @param {string} language
+ * @returns {Texts}
+ */
 export function textsFor(language) {
-    return TEXTS[language] ?? TEXTS['zh-Hans'];
+    return language === 'en' || language === 'zh-Hans' ? TEXTS[language] : TEXTS['zh-Hans'];
 }

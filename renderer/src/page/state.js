@@ -61,7 +61,7 @@
  * @property {Heading[]} headings
  * @property {ImageCounts} images
  * @property {{id: string, source: string}[]} diagrams
- * @property {object} limits
+ * @property {import('../protocol.js').Payloads['rendered']['limits']} limits
  * @property {number} parseMs
  */
 
