@@ -12,7 +12,9 @@ function postToReader(envelope) {
     postAsText(window.webkit?.messageHandlers?.orvik, envelope);
 }
 
+/** @type {ReturnType<typeof createPage> | null} */
 let page = null;
+/** @type {ReturnType<typeof createWorkerParser> | null} */
 let parser = null;
 try {
     parser = createWorkerParser({
@@ -61,7 +63,7 @@ window.Orvik = Object.freeze({
 
 if (page) {
     page.postReady();
-    parser.warmUp();
+    parser?.warmUp();
 } else {
     postToReader(readyEnvelope(window.crypto));
 }

@@ -154,6 +154,7 @@ class Failure extends Error {
 export function createDiagramHost({ win, doc, mermaid, post, now, fontFamily }) {
     const stage = doc.getElementById('stage');
     // The render that is running, if any, and whether it overran its watchdog.
+    /** @type {{overran: boolean, settled: boolean} | null} */
     let running = null;
 
     function reply(echo, type, payload) {

@@ -10,6 +10,7 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 // afterwards through onEnhanced(items, done), when it was given.
 // onWarm(result), when given, receives the worker's warm-up parse.
 export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }) {
+    /** @type {any} a Worker or null; replaced from callbacks, which tsc cannot follow */
     let worker = null;
     let everWorked = false;
     let unavailable = false;
@@ -115,6 +116,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         });
     }
 
+    /** @type {any} the worker's module, once imported in the page */
     let inPageModule = null;
     async function parseInPage(source, options) {
         const started = now();
@@ -170,6 +172,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
 // delay, in place of the worker. With `later`, highlighting and math come
 // after the result, all at once in a task, as the worker sends them.
 export function createInlineParser({ parseDocument, now, delay, headCut, later: enhanceLater = false }) {
+    /** @type {object | null} */
     let cancelled = null;
     return {
         mode: 'inline',
@@ -184,6 +187,7 @@ export function createInlineParser({ parseDocument, now, delay, headCut, later: 
             if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
             if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
             try {
+                /** @type {{index: number, render: () => string}[] | undefined} */
                 const later = enhanceLater && onEnhanced ? [] : undefined;
                 const result = parseDocument(source, options, later);
                 if (later && later.length > 0) {

@@ -47,7 +47,7 @@ const ENHANCE_GROUP_CHARS = 8 * 1024;
  */
 
 /**
- * @param {any} payload
+ * @param {import('../protocol.js').RequestPayload<'render'>} payload
  * @returns {RenderRequest}
  */
 export function readRender(payload) {
@@ -64,6 +64,7 @@ export function readRender(payload) {
             else if (value !== undefined) throw new PageError('invalidPayload', `enhancements.${key} must be a boolean`);
         }
     }
+    /** @type {number | null} */
     let scrollLine = null;
     if (payload.scrollToSource !== undefined && payload.scrollToSource !== null) {
         if (!isPlainObject(payload.scrollToSource) || !isInteger(payload.scrollToSource.line)) {

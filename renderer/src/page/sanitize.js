@@ -134,7 +134,7 @@ export function createSVGSanitizer(win) {
     }
 
     function sanitizeSVG(svgText) {
-        const fragment = purifier.sanitize(String(svgText), config);
+        const fragment = /** @type {DocumentFragment | null} */ (/** @type {unknown} */ (purifier.sanitize(String(svgText), config)));
         if (!fragment || typeof fragment.querySelectorAll !== 'function') return null;
         for (const style of Array.from(fragment.querySelectorAll('style'))) {
             style.textContent = cleanStyleSheet(style.textContent);

@@ -27,6 +27,7 @@
  * @property {(top: number) => void} [setReadingLine]
  * @property {(chunk: Element) => void} [watchChunk]
  * @property {(chunk: Element) => void} [forgetChunk]
+ * @property {() => void} [didScroll]  the page scrolled itself
  * @property {() => void} [dispose]
  */
 
@@ -39,6 +40,7 @@
  * @property {number} [est]  estimated height in pixels
  * @property {boolean} [raw]  raw markup, sanitised on its own
  * @property {string} [fp]  fingerprint of the content
+ * @property {number} [heading]  index of the heading it sits under, -1 before the first
  */
 
 /**
@@ -63,6 +65,7 @@
  * @property {{id: string, source: string}[]} diagrams
  * @property {import('../protocol.js').Payloads['rendered']['limits']} limits
  * @property {number} parseMs
+ * @property {number} [lineCount]  lines of the source
  */
 
 /**

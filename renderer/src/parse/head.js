@@ -6,6 +6,7 @@ export const HEAD_SIZE = 4 * 1024;
 
 export function headCut(source, size = HEAD_SIZE) {
     if (source.length < size * 4) return 0;
+    /** @type {string | null} */
     let fence = null;
     let math = false;
     let pos = 0;

@@ -73,6 +73,7 @@ import lang_armasm from 'highlight.js/lib/languages/armasm';
 import lang_verilog from 'highlight.js/lib/languages/verilog';
 import lang_vhdl from 'highlight.js/lib/languages/vhdl';
 
+/** @type {Record<string, (hljs: any) => any>} */
 const LANGUAGES = {
     'xml': lang_xml,
     'bash': lang_bash,

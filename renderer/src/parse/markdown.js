@@ -61,7 +61,7 @@ md.use(taskListPlugin);
 md.use(footnotePlugin);
 
 // Table alignment as the align attribute, which survives sanitising.
-md.core.ruler.push('table_align', (state) => {
+md.core.ruler.push('table_align', (/** @type {any} */ state) => {
     for (const token of state.tokens) {
         if (token.type !== 'th_open' && token.type !== 'td_open') continue;
         const style = token.attrGet('style');
@@ -80,6 +80,7 @@ export function trusted(html, env) {
     return `<span data-md-piece="${env.pieces.length - 1}" data-md-k="${env.nonce}"></span>`;
 }
 
+/** @type {import('katex').KatexOptions} */
 const KATEX_OPTIONS = {
     throwOnError: false,
     errorColor: 'var(--md-error-text)',
@@ -145,6 +146,7 @@ export function fenceKind(language, env) {
     return 'code';
 }
 
+/** @type {Record<string, any>} */
 const rules = md.renderer.rules;
 
 rules.fence = (tokens, idx, options, env) => {
