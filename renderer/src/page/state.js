@@ -38,10 +38,22 @@
  * @property {number} start  first source line
  * @property {number} end  last source line
  * @property {number} [est]  estimated height in pixels
- * @property {boolean} [raw]  raw markup, sanitised on its own
- * @property {string} [fp]  fingerprint of the content
- * @property {number} [heading]  index of the heading it sits under, -1 before the first
+ * @property {RawMarkup} [raw]  raw markup, sanitised on its own
+ * @property {string} fp  fingerprint of the content
+ * @property {number} heading  index of the heading it sits under, -1 before the first
  */
+
+/**
+ * A block of raw markup: its outer element, and its inner HTML in which the
+ * trusted pieces are placeholders that carry the render's nonce.
+ * @typedef {object} RawMarkup
+ * @property {string} tag
+ * @property {Record<string, string>} [attrs]
+ * @property {string} html
+ * @property {string[]} pieces
+ * @property {string} [nonce]
+ */
+
 
 /**
  * @typedef {object} Heading
