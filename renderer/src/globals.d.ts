@@ -11,9 +11,16 @@ interface Window {
     Orvik?: unknown;
     /** mermaid's browser build, in the diagram host page. */
     mermaid?: any;
+
     /** The diagram host page's entry for the reader. */
     OrvikDiagramHost?: unknown;
 }
 
 /** Defined only inside a worker. */
 declare var WorkerGlobalScope: { prototype: object; new (): object } | undefined;
+
+/** markdown-it-footnote ships no types of its own. */
+declare module 'markdown-it-footnote' {
+    const footnotePlugin: import('markdown-it').PluginSimple;
+    export default footnotePlugin;
+}

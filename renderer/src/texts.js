@@ -26,8 +26,9 @@ const TEXTS = {
 /** @typedef {typeof TEXTS.en} Texts */
 
 /**
- * @param {string} language
+ * @param {string} [language]  the other texts are Chinese
  * @returns {Texts}
+
  */
 export function textsFor(language) {
     return language === 'en' || language === 'zh-Hans' ? TEXTS[language] : TEXTS['zh-Hans'];

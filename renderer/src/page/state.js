@@ -48,7 +48,7 @@
  * trusted pieces are placeholders that carry the render's nonce.
  * @typedef {object} RawMarkup
  * @property {string} tag
- * @property {Record<string, string>} [attrs]
+ * @property {Record<string, string | number>} [attrs]
  * @property {string} html
  * @property {string[]} pieces
  * @property {string} [nonce]

@@ -12,8 +12,55 @@ export { fingerprint };
 
 export const MAX_DIAGRAMS = 100;
 
+/** @typedef {import('markdown-it').Token} Token */
+
+/**
+ * What a parse is asked for; missing switches are on.
+ * @typedef {object} ParseOptions
+ * @property {string} [documentID]  the document's images belong to
+ * @property {string} [language]  of the page's own texts
+ * @property {boolean} [highlight]
+ * @property {boolean} [math]
+ * @property {boolean} [diagrams]
+ * @property {number} [generation]  goes into the diagram ids
+ * @property {number} [maxDiagrams]
+ */
+
+/**
+ * The switches in force while rendering.
+ * @typedef {object} RenderOptions
+ * @property {string} documentID
+ * @property {boolean} highlight
+ * @property {boolean} math
+ * @property {boolean} diagrams
+ * @property {number} maxDiagrams
+ */
+
+/**
+ * What the renderer rules share during one parse (markdown-it's env).
+ * @typedef {object} RenderEnv
+ * @property {RenderOptions} opts  a deferred block renders later with the full ones
+ * @property {import('../texts.js').Texts} texts
+ * @property {number} generation
+ * @property {boolean} raw  inside a block of raw markup: trusted pieces become placeholders
+ * @property {string} nonce  the placeholders' mark
+ * @property {string[]} pieces  the trusted pieces of the raw block under way
+ * @property {import('../page/state.js').ImageCounts} images
+ * @property {{id: string, source: string}[]} diagrams
+ * @property {number} diagramsSkipped
+ * @property {Map<string, string>} mathCache  typeset math by display mode and source
+ * @property {string} docId  the footnote plugin's prefix of its ids
+ */
+
+/**
+ * A block whose highlighting and math come later: render() gives its full HTML.
+ * @typedef {{index: number, render: () => string}} Deferred
+ */
+
+/** @type {Map<string, string>} */
 const mathCache = new Map();
 
+/** @type {Record<string, string>} */
 const CONTAINER_KINDS = {
     heading_open: 'heading',
     paragraph_open: 'paragraph',
@@ -37,11 +84,17 @@ function makeNonce() {
 // The text of a heading as shown: text, code and math source, without
 // markup. Images (badges beside a title) count only in a heading that has
 // no other text, by their alternative text.
+/** @param {Token[] | null | undefined} children */
 export function inlineText(children) {
     const text = inlineTextOf(children, false);
     return text !== '' ? text : inlineTextOf(children, true);
 }
 
+/**
+ * @param {Token[] | null | undefined} children
+ * @param {boolean} withImages
+ * @returns {string}
+ */
 function inlineTextOf(children, withImages) {
     let text = '';
     for (const token of children ?? []) {
@@ -66,6 +119,7 @@ function inlineTextOf(children, withImages) {
     return text.trim();
 }
 
+/** @param {string} text */
 function lineStartsOf(text) {
     const starts = [0];
     let pos = text.indexOf('\n');
@@ -77,6 +131,11 @@ function lineStartsOf(text) {
 }
 
 // Whether 1-based line `line` holds nothing but spaces and tabs.
+/**
+ * @param {string} text
+ * @param {number[]} lineStarts
+ * @param {number} line
+ */
 function isBlankLine(text, lineStarts, line) {
     const from = lineStarts[line - 1];
     const to = line < lineStarts.length ? lineStarts[line] - 1 : text.length;
@@ -87,6 +146,11 @@ function isBlankLine(text, lineStarts, line) {
     return true;
 }
 
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {number} to
+ */
 function hasRawHTML(tokens, from, to) {
     for (let i = from; i <= to; i++) {
         const token = tokens[i];
@@ -98,6 +162,11 @@ function hasRawHTML(tokens, from, to) {
     return false;
 }
 
+/**
+ * @param {string} kind
+ * @param {number} lines
+ * @param {number} chars
+ */
 function estimateHeight(kind, lines, chars) {
     const wrapped = Math.max(lines, Math.ceil(chars / 90));
     switch (kind) {
@@ -112,6 +181,12 @@ function estimateHeight(kind, lines, chars) {
 // Whether a block's tokens [from, to] hold highlighting or math that can
 // come later: 'later', 'now' (a diagram, whose placeholder must be made in
 // the first pass) or 'none'.
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {number} to
+ * @param {RenderOptions} opts
+ */
 function enhancementOf(tokens, from, to, opts) {
     let later = false;
     for (let k = from; k <= to && k < tokens.length; k++) {
@@ -137,8 +212,15 @@ function enhancementOf(tokens, from, to, opts) {
 // {index, render} in `later`: render() gives the block's full HTML. Blocks
 // with raw HTML, diagrams or no source lines of their own are rendered in
 // full at once.
+/**
+ * @param {string} source
+ * @param {ParseOptions} options
+ * @param {Deferred[]} [later]
+ * @returns {import('../page/state.js').ParseResult}
+ */
 export function parseDocument(source, options, later) {
     const started = now();
+    /** @type {RenderOptions} */
     const opts = {
         documentID: String(options.documentID ?? ''),
         highlight: options.highlight !== false,
@@ -148,6 +230,7 @@ export function parseDocument(source, options, later) {
     };
     const texts = textsFor(options.language);
     const text = String(source).replace(/\r\n?/g, '\n');
+    /** @type {RenderEnv} */
     const env = {
         opts,
         texts,
@@ -166,6 +249,11 @@ export function parseDocument(source, options, later) {
     const plainOpts = later && (opts.highlight || opts.math) ? { ...opts, highlight: false, math: false } : opts;
     env.opts = plainOpts;
     // Renders in full: a deferred block later, or a block that cannot wait.
+    /**
+     * @template T
+     * @param {() => T} render
+     * @returns {T}
+     */
     const inFull = (render) => {
         if (env.opts === fullOpts) return render();
         env.opts = fullOpts;
@@ -182,14 +270,21 @@ export function parseDocument(source, options, later) {
     const slugger = new GithubSlugger();
     const maxNesting = md.options.maxNesting;
 
+    /** @type {string[]} */
     const parts = [];
     const offsets = [0];
     let length = 0;
+    /** @type {import('../page/state.js').Block[]} */
     const blocks = [];
+    /** @type {import('../page/state.js').Heading[]} */
     const headings = [];
     let depthClamped = 0;
     let lastLine = 1;
 
+    /**
+     * @param {import('../page/state.js').Block} block
+     * @param {string | undefined} html  none for raw markup
+     */
     const emit = (block, html) => {
         blocks.push(block);
         if (html) {
@@ -251,6 +346,7 @@ export function parseDocument(source, options, later) {
             headingIndex = headings.length - 1;
         }
 
+        /** @type {import('../page/state.js').Block} */
         const block = {
             id,
             kind,
@@ -265,8 +361,9 @@ export function parseDocument(source, options, later) {
         const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts);
         // A deferred block renders again with counts of its own, so that
         // images are not counted twice.
+        /** @param {() => string} render */
         const deferRender = (render) => {
-            later.push({
+            /** @type {Deferred[]} */ (later).push({
                 index,
                 render: () => inFull(() => {
                     const counts = env.images;
@@ -283,6 +380,7 @@ export function parseDocument(source, options, later) {
         if (token.nesting === 0) {
             // Self-contained block tokens.
             const renderSelf = () => {
+                /** @type {string | undefined} */
                 let html;
                 switch (token.type) {
                     case 'fence':
@@ -322,7 +420,8 @@ export function parseDocument(source, options, later) {
                 return html;
             };
             const html = enhancement === 'now' ? inFull(renderSelf) : renderSelf();
-            if (enhancement === 'later') deferRender(renderSelf);
+            // Raw markup (the only block without HTML here) is never deferred.
+            if (enhancement === 'later') deferRender(/** @type {() => string} */ (renderSelf));
             block.kind = kind;
             block.est = estimateHeight(kind, last - start + 1, sourceText.length);
             block.fp = fingerprint(kind + '\n' + sourceText);
@@ -337,7 +436,10 @@ export function parseDocument(source, options, later) {
             env.raw = true;
             env.pieces = [];
             let tag = token.tag || 'div';
+            /** @type {Record<string, string | number>} */
             const attrs = {};
+
+
             let inner;
             if (isTable) {
                 tag = 'div';

@@ -151,12 +151,19 @@ for (const [name, definition] of Object.entries(LANGUAGES)) hljs.registerLanguag
 // A language name fit to appear in a class attribute.
 export const SAFE_LANGUAGE = /^[A-Za-z0-9_+#.-]{1,40}$/;
 
+/** @param {string} name */
 export function knownLanguage(name) {
     return SAFE_LANGUAGE.test(name) && hljs.getLanguage(name) !== undefined;
 }
 
 // Highlighted HTML of the code, or null when the language is unknown.
+/**
+ * @param {string} code
+ * @param {string} language
+ * @returns {string | null}
+ */
 export function highlightCode(code, language) {
+
     if (!knownLanguage(language)) return null;
     try {
         return hljs.highlight(code, { language, ignoreIllegals: true }).value;
