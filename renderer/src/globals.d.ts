@@ -10,7 +10,7 @@ interface Window {
     /** The reading page's entries for the reader. */
     Orvik?: unknown;
     /** mermaid's browser build, in the diagram host page. */
-    mermaid?: any;
+    mermaid?: unknown;
 
     /** The diagram host page's entry for the reader. */
     OrvikDiagramHost?: unknown;
