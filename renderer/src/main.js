@@ -8,6 +8,7 @@ import { createTextTransport, makeEnvelope, postAsText, readyEnvelope } from './
 
 const workerURL = new URL('./parse-worker.js', import.meta.url);
 
+/** @param {object} envelope */
 function postToReader(envelope) {
     postAsText(window.webkit?.messageHandlers?.orvik, envelope);
 }
@@ -36,13 +37,15 @@ try {
     console.error('renderer page failed to start', error);
 }
 
+/** @param {unknown} envelope  the reader's request, as far as it can be read */
 function unavailable(envelope) {
-    const source = envelope && typeof envelope === 'object' ? envelope : {};
+    const source = /** @type {Record<string, unknown>} */ (envelope && typeof envelope === 'object' ? envelope : {});
     return Promise.resolve(makeEnvelope({
         messageID: typeof source.messageID === 'string' ? source.messageID : '',
         viewSessionID: typeof source.viewSessionID === 'string' ? source.viewSessionID : '',
         documentID: typeof source.documentID === 'string' ? source.documentID : '',
-        sourceRevision: Number.isInteger(source.sourceRevision) ? source.sourceRevision : 0,
+        sourceRevision: Number.isInteger(source.sourceRevision) ? /** @type {number} */ (source.sourceRevision) : 0,
+
         renderGeneration: 0,
         type: 'error',
         payload: { code: 'pageUnavailable', message: 'the renderer page failed to start' },

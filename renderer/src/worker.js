@@ -38,13 +38,19 @@ if (inWorker) {
     const BATCH_MS = 40;
     let current = 0;
     const tick = new MessageChannel();
+    /** @type {((value?: unknown) => void)[]} */
     const queued = [];
     tick.port1.onmessage = () => queued.shift()?.();
     const yieldTask = () => new Promise((resolve) => {
         queued.push(resolve);
         tick.port2.postMessage(0);
     });
+    /**
+     * @param {number} id  the request's
+     * @param {import('./parse/document.js').Deferred[]} later
+     */
     const enhance = async (id, later) => {
+
         let next = 0;
         while (next < later.length) {
             await yieldTask();
