@@ -253,7 +253,7 @@ void EditorViewController::scrollLineToTop(std::int64_t offset) {
     gtk_text_buffer_move_mark(buffer, mark, &iter);
     gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(textView_->widget()), mark, 0, TRUE, 0, 0);
     settler_.begin();
-    if (quietSource_ == 0) quietSource_ = g_idle_add_full(G_PRIORITY_LOW, &EditorViewController::onQuiet, this, nullptr);
+    scheduleQuietCheck();
 }
 
 ScrollMeasure EditorViewController::measureScroll() const {
@@ -292,6 +292,9 @@ void EditorViewController::settle(TopLineSettler::Step step, const ScrollMeasure
             AppLog::editor.error("行置顶校正次数已尽（%d 次），停在当前位置", settler_.corrections());
             break;
     }
+}
+
+void EditorViewController::scheduleQuietCheck() {
     if (settler_.isActive() && quietSource_ == 0) {
         quietSource_ = g_idle_add_full(G_PRIORITY_LOW, &EditorViewController::onQuiet, this, nullptr);
     }
@@ -307,6 +310,8 @@ void EditorViewController::onAdjustmentChanged(void*, void* data) {
     if (!self->settler_.isActive()) return;
     const ScrollMeasure measure = self->measureScroll();
     self->settle(self->settler_.layoutChanged(measure), measure);
+    // GTK is measuring: look again once it is done.
+    self->scheduleQuietCheck();
 }
 
 int EditorViewController::onQuiet(void* data) {
@@ -314,7 +319,11 @@ int EditorViewController::onQuiet(void* data) {
     auto* self = static_cast<EditorViewController*>(data);
     self->quietSource_ = 0;
     const ScrollMeasure measure = self->measureScroll();
-    self->settle(self->settler_.quiet(measure), measure);
+    const TopLineSettler::Step step = self->settler_.quiet(measure);
+    self->settle(step, measure);
+    // Only after a scroll: a view not laid out yet waits for its size (the
+    // adjustment changes then) instead of spinning at idle.
+    if (step == TopLineSettler::Step::scroll) self->scheduleQuietCheck();
     return G_SOURCE_REMOVE;
 }
 

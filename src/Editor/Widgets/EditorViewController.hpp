@@ -76,6 +76,7 @@ private:
     ScrollMeasure measureScroll() const;
     void settle(TopLineSettler::Step step, const ScrollMeasure& measure);
     void stopSettling();
+    void scheduleQuietCheck();
     static void onAdjustmentChanged(void* adjustment, void* self);
     static int onQuiet(void* self);
     static int onInputEvent(void* controller, void* event, void* self);
