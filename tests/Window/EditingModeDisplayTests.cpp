@@ -159,7 +159,9 @@ std::string sectionedDocument() {
     std::string text;
     for (int section = 1; section <= 100; ++section) {
         text += "## Section " + std::to_string(section) + "\n\n";
-        for (int i = 0; i < 24; ++i) text += "Line " + std::to_string(i) + " of section " + std::to_string(section) + ".\n\n";
+        for (int i = 0; i < 24; ++i) {
+            text += "Line " + std::to_string(i) + " of section " + std::to_string(section) + ".\n\n";
+        }
     }
     return text;
 }

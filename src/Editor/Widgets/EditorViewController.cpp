@@ -289,7 +289,8 @@ void EditorViewController::settle(TopLineSettler::Step step, const ScrollMeasure
             AppLog::editor.debug("行已置顶：校正 %d 次", settler_.corrections());
             break;
         case TopLineSettler::Step::gaveUp:
-            AppLog::editor.error("行置顶校正次数已尽（%d 次），停在当前位置", settler_.corrections());
+            AppLog::editor.error("行置顶校正次数已尽（%d 次），停在当前位置",
+                                 settler_.corrections());
             break;
     }
 }
