@@ -4,13 +4,25 @@
 
 export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 
+// A worker with nothing to do for this long after a parse (and its
+// highlighting and math) is ended, giving back its heap and the code it
+// loaded; the next parse starts a new one. A document edited beside the
+// reader is parsed again on each save, usually more often than this, and
+// keeps its worker; after a minute without a parse the reader is being read,
+// and its next parse pays for a worker's start (about a tenth of a second)
+// while the old content stays on screen. A page that has never parsed (a
+// spare) keeps its warm worker.
+export const IDLE_WORKER_MS = 60000;
+
 // Outcomes of parse(): {status: 'ok', result, later, waitMs}, {status:
 // 'timeout', waitMs}, {status: 'failed', message, waitMs} or {status:
 // 'cancelled'}. `later` counts the blocks whose highlighting and math come
 // afterwards through onEnhanced(items, done), when it was given.
-// onWarm(result), when given, receives the worker's warm-up parse.
-export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }) {
+// onWarm(result), when given, receives the worker's warm-up parse (again
+// from each new worker).
+export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS }) {
     let worker = null;
+    let idleTimer = null;
     let everWorked = false;
     let unavailable = false;
     let sequence = 0;
@@ -31,7 +43,24 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         endEnhancing();
     }
 
+    function stopIdle() {
+        if (idleTimer === null) return;
+        win.clearTimeout(idleTimer);
+        idleTimer = null;
+    }
+
+    // Ends the worker once it has been idle for idleMs.
+    function armIdle() {
+        stopIdle();
+        if (!worker || !(idleMs > 0)) return;
+        idleTimer = win.setTimeout(() => {
+            idleTimer = null;
+            if (pending.size === 0 && enhancing.size === 0) discard();
+        }, idleMs);
+    }
+
     function discard() {
+        stopIdle();
         if (worker) {
             worker.onmessage = null;
             worker.onerror = null;
@@ -60,6 +89,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 if (!onEnhanced) return;
                 if (message.done) enhancing.delete(message.id);
                 onEnhanced(message.items ?? [], Boolean(message.done));
+                if (message.done && enhancing.size === 0 && pending.size === 0) armIdle();
                 return;
             }
             const entry = pending.get(message.id);
@@ -72,6 +102,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
             if (message.type === 'result') {
                 const later = entry.onEnhanced ? Number(message.later) || 0 : 0;
                 if (later > 0) enhancing.set(message.id, entry.onEnhanced);
+                else if (pending.size === 0 && enhancing.size === 0) armIdle();
                 entry.finish({ status: 'ok', result: message.result, later });
             }
             else if (message.type === 'pong') entry.finish({ status: 'ok' });
@@ -99,6 +130,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 if (timer !== null) win.clearTimeout(timer);
                 resolve({ ...outcome, waitMs: now() - started });
             };
+            stopIdle();
             pending.set(id, { finish, onHead, onEnhanced });
             if (timeoutMs > 0) {
                 timer = win.setTimeout(() => {
@@ -120,7 +152,8 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         const started = now();
         try {
             inPageModule ??= await importInPage();
-            return { status: 'ok', result: inPageModule.parseDocument(source, options), later: 0, waitMs: now() - started };
+            const { result } = await inPageModule.parseLoaded(source, options);
+            return { status: 'ok', result, later: 0, waitMs: now() - started };
         } catch (error) {
             return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
         }
@@ -147,7 +180,10 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         // Drops the parse under way (a newer render replaced it).
         cancel() {
             endEnhancing();
-            if (pending.size === 0) return;
+            if (pending.size === 0) {
+                armIdle();
+                return;
+            }
             discard();
             settleAll({ status: 'cancelled' });
         },
