@@ -11,6 +11,7 @@ import { highlightCode, languageKey, languageLoaded, loadLanguages } from '../sr
 import { parseDocument } from '../src/parse/document.js';
 import { MATH } from '../src/parse/markdown.js';
 import { parseLoaded } from '../src/worker.js';
+import { createWorkerParser } from '../src/page/parser.js';
 
 // highlight.js as the page had it before: every language registered at once.
 const eager = core.newInstance();
@@ -101,5 +102,28 @@ describe('the language table', () => {
         assert.equal(languageKey('nosuchlanguage'), null);
         assert.equal(languageKey('c"++'), null);
         assert.equal(highlightCode(code, 'nosuchlanguage'), null);
+    });
+});
+
+describe('the page without module workers', () => {
+    test('parses in the page with the code the document needs loaded', async () => {
+        class BrokenWorker {
+            constructor() {
+                queueMicrotask(() => this.onerror?.({ message: 'module workers unavailable', preventDefault() {} }));
+            }
+            postMessage() {}
+            terminate() {}
+        }
+        const parser = createWorkerParser({
+            win: { Worker: BrokenWorker, setTimeout, clearTimeout },
+            workerURL: 'parse-worker.js',
+            importInPage: () => import('../src/worker.js'),
+            now: () => performance.now(),
+        });
+        assert.equal(await parser.ping(1000), false);
+        const outcome = await parser.parse('```rust\nfn main() {}\n```\n\n$$a^2$$\n', options, 0);
+        assert.equal(outcome.status, 'ok');
+        assert.equal(parser.mode, 'page');
+        assert.ok(outcome.result.html.includes('hljs-keyword') && outcome.result.html.includes('class="katex'));
     });
 });
