@@ -4,15 +4,18 @@
 
 import { createPage } from './page/page.js';
 import { createWorkerParser } from './page/parser.js';
-import { createTextTransport, makeEnvelope, newMessageID, postAsText } from './page/protocol.js';
+import { createTextTransport, makeEnvelope, postAsText, readyEnvelope } from './page/protocol.js';
 
 const workerURL = new URL('./parse-worker.js', import.meta.url);
 
+/** @param {object} envelope */
 function postToReader(envelope) {
     postAsText(window.webkit?.messageHandlers?.orvik, envelope);
 }
 
+/** @type {ReturnType<typeof createPage> | null} */
 let page = null;
+/** @type {ReturnType<typeof createWorkerParser> | null} */
 let parser = null;
 try {
     parser = createWorkerParser({
@@ -34,13 +37,15 @@ try {
     console.error('renderer page failed to start', error);
 }
 
+/** @param {unknown} envelope  the reader's request, as far as it can be read */
 function unavailable(envelope) {
-    const source = envelope && typeof envelope === 'object' ? envelope : {};
+    const source = /** @type {Record<string, unknown>} */ (envelope && typeof envelope === 'object' ? envelope : {});
     return Promise.resolve(makeEnvelope({
         messageID: typeof source.messageID === 'string' ? source.messageID : '',
         viewSessionID: typeof source.viewSessionID === 'string' ? source.viewSessionID : '',
         documentID: typeof source.documentID === 'string' ? source.documentID : '',
-        sourceRevision: Number.isInteger(source.sourceRevision) ? source.sourceRevision : 0,
+        sourceRevision: Number.isInteger(source.sourceRevision) ? /** @type {number} */ (source.sourceRevision) : 0,
+
         renderGeneration: 0,
         type: 'error',
         payload: { code: 'pageUnavailable', message: 'the renderer page failed to start' },
@@ -61,15 +66,7 @@ window.Orvik = Object.freeze({
 
 if (page) {
     page.postReady();
-    parser.warmUp();
+    parser?.warmUp();
 } else {
-    postToReader(makeEnvelope({
-        messageID: newMessageID(window.crypto),
-        viewSessionID: '',
-        documentID: '',
-        sourceRevision: 0,
-        renderGeneration: 0,
-        type: 'ready',
-        payload: {},
-    }));
+    postToReader(readyEnvelope(window.crypto));
 }

@@ -23,6 +23,13 @@ const TEXTS = {
     },
 };
 
+/** @typedef {typeof TEXTS.en} Texts */
+
+/**
+ * @param {string} [language]  the other texts are Chinese
+ * @returns {Texts}
+
+ */
 export function textsFor(language) {
-    return TEXTS[language] ?? TEXTS['zh-Hans'];
+    return language === 'en' || language === 'zh-Hans' ? TEXTS[language] : TEXTS['zh-Hans'];
 }

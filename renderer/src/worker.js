@@ -9,7 +9,10 @@ import { headCut } from './parse/head.js';
 import { loadLanguages } from './parse/highlight.js';
 import { loadMath, MATH } from './parse/markdown.js';
 
+/** @typedef {import('./parse/document.js').Deferred} Deferred */
+
 // Loads the code behind `keys` (MATH and highlight.js languages).
+/** @param {Set<string>} keys */
 export async function loadNeeds(keys) {
     const languages = [...keys].filter((key) => key !== MATH);
     await Promise.all([keys.has(MATH) ? loadMath() : null, loadLanguages(languages)]);
@@ -18,13 +21,21 @@ export async function loadNeeds(keys) {
 // parseDocument with the code it needs loaded: a parse that lacked some loads
 // it and runs again (once; the same source needs the same code). The entries
 // of `later`, when given, need `needs.later` loaded before they are called.
+/**
+ * @param {string} source
+ * @param {import('./parse/document.js').ParseOptions} options
+ * @param {Deferred[]} [later]
+ * @returns {Promise<{result: import('./page/state.js').ParseResult, needs: import('./parse/document.js').Needs}>}
+ */
 export async function parseLoaded(source, options, later) {
     for (let attempt = 0; ; attempt++) {
+        /** @type {import('./parse/document.js').Needs} */
         const needs = { missing: new Set(), later: new Set() };
+        /** @type {Deferred[] | undefined} */
         const entries = later ? [] : undefined;
         const result = parseDocument(source, options, entries, needs);
         if (needs.missing.size === 0) {
-            if (entries) later.push(...entries);
+            if (later && entries) later.push(...entries);
             return { result, needs };
         }
         if (attempt > 0) throw new Error('highlighting or math code missing after loading it');
@@ -65,12 +76,18 @@ if (inWorker) {
     const BATCH_MS = 40;
     let current = 0;
     const tick = new MessageChannel();
+    /** @type {((value?: unknown) => void)[]} */
     const queued = [];
     tick.port1.onmessage = () => queued.shift()?.();
     const yieldTask = () => new Promise((resolve) => {
         queued.push(resolve);
         tick.port2.postMessage(0);
     });
+    /**
+     * @param {number} id  the request's
+     * @param {import('./parse/document.js').Deferred[]} later
+     * @param {Set<string>} needs  what the entries of `later` need loaded
+     */
     const enhance = async (id, later, needs) => {
         try {
             await loadNeeds(needs);

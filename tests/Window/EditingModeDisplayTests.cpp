@@ -154,6 +154,66 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
               (EditorPositioning{EditorPositioning::RestoredSelection{*editor->savedSelection}}));
 }
 
+// Several thousand lines, a "## Section n" heading every 50 lines.
+std::string sectionedDocument() {
+    std::string text;
+    for (int section = 1; section <= 100; ++section) {
+        text += "## Section " + std::to_string(section) + "\n\n";
+        for (int i = 0; i < 24; ++i) {
+            text += "Line " + std::to_string(i) + " of section " + std::to_string(section) + ".\n\n";
+        }
+    }
+    return text;
+}
+std::int64_t sectionLine(int section) { return 1 + (section - 1) * 50; }
+
+// The line at the top of what the editor shows.
+std::int64_t topLine(EditorViewController& editor) {
+    GtkTextView* view = GTK_TEXT_VIEW(editor.textView().widget());
+    GdkRectangle visible;
+    gtk_text_view_get_visible_rect(view, &visible);
+    GtkTextIter iter;
+    gtk_text_view_get_line_at_y(view, &iter, visible.y, nullptr);
+    return gtk_text_iter_get_line(&iter) + 1;
+}
+
+TEST_F(EditingModeDisplay, LongDocumentEntersWithTheReadLineAtTheTopAndLeavesAtTheSameHeading) {
+    DocumentPage& page = makePage({.source = sectionedDocument()});
+    render(page);
+    auto scrolled = test::startTask(page.reader()->scrollToHeading("section-70"));
+    ASSERT_TRUE(test::waitFor([&] { return scrolled->finished; }));
+    ASSERT_TRUE(scrolled->value && scrolled->value->found);
+
+    // Straight away: the new editor has measured none of its lines yet.
+    ASSERT_TRUE(enter(page));
+    EditorViewController* editor = page.editor();
+    ASSERT_NE(editor, nullptr);
+    EditorTextView& view = editor->textView();
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), sectionLine(70));
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    // The heading with one line of context above it.
+    EXPECT_NEAR(topLine(*editor), sectionLine(70) - 1, 1);
+
+    // An outline pick while editing lands the same way.
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 39, TRUE);
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), sectionLine(40));
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    EXPECT_NEAR(topLine(*editor), sectionLine(40) - 1, 1);
+
+    // Leaving: the page comes back at the same heading.
+    const int before = renders;
+    page.enterReading("用户切换");
+    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
+    const ScrolledToSourcePayload landed = *page.reader()->diagnostics().lastScrolledToSource;
+    EXPECT_TRUE(landed.found);
+    EXPECT_EQ(landed.sourceStart, sectionLine(40));
+    auto anchor = test::startTask(page.reader()->captureReadingAnchor());
+    ASSERT_TRUE(test::waitFor([&] { return anchor->finished; }));
+    ASSERT_TRUE(anchor->value && *anchor->value && (*anchor->value)->hasBlock());
+    EXPECT_EQ((*anchor->value)->sourceRange.start, sectionLine(40));
+}
+
 TEST_F(EditingModeDisplay, FindInEditingModeSearchesTheSource) {
     DocumentPage& page = makePage({.source = longDocument()});
     ASSERT_TRUE(enter(page));

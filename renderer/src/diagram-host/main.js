@@ -5,13 +5,16 @@
 import { createDiagramHost, watchPageErrors, HANDLER_NAME } from './host.js';
 import { DEFAULT_STACKS } from '../page/typography.js';
 
+/** @param {object} message */
 function post(message) {
     const handler = window.webkit?.messageHandlers?.[HANDLER_NAME];
     if (handler) handler.postMessage(message);
 }
 
 const report = watchPageErrors(window, post);
-const mermaid = window.mermaid && typeof window.mermaid.render === 'function' ? window.mermaid : null;
+const loaded = /** @type {{render?: unknown} | undefined} */ (window.mermaid);
+const mermaid = loaded && typeof loaded.render === 'function' ? /** @type {import('./host.js').Mermaid} */ (loaded) : null;
+
 
 const host = createDiagramHost({
     win: window,

@@ -5,6 +5,11 @@
 
 import { isPlainObject, isInteger, isFiniteNumber, finite } from './protocol.js';
 
+/** @typedef {import('./state.js').Geometry} Geometry */
+/** @typedef {import('./view.js').AnchorView} AnchorView */
+/** @typedef {import('./restore.js').Location} Location */
+/** @typedef {NonNullable<import('../protocol.js').Payloads['anchor']['anchor']>} Anchor */
+
 export const ANCHOR_VERSION = 1;
 
 // Positions are fractional and scroll offsets whole pixels.
@@ -20,9 +25,16 @@ const SUBPIXEL_SLACK = 1;
 // frame is painted, so that what the reader sees stays where it was. The
 // heights it compares with are those the layout had when the page last
 // placed the view itself.
+/**
+ * @param {Window & typeof globalThis} win
+ * @param {Document} doc
+ * @returns {Geometry}
+ */
 export function createGeometry(win, doc) {
     const scroller = () => doc.scrollingElement ?? doc.documentElement;
+    /** @type {Set<Element>} */
     const chunks = new Set();
+    /** @type {WeakMap<Element, number>} */
     const heights = new WeakMap();
     let readingLine = 0;
     // Scroll offsets are whole pixels: what a correction could not scroll
@@ -33,7 +45,9 @@ export function createGeometry(win, doc) {
         for (const chunk of chunks) heights.set(chunk, chunk.getBoundingClientRect().height);
     };
 
+    /** @param {ResizeObserverEntry[]} entries */
     const onResized = (entries) => {
+        /** @type {{chunk: Element, delta: number}[]} */
         const changed = [];
         for (const entry of entries) {
             const chunk = entry.target;
@@ -91,7 +105,7 @@ export function createGeometry(win, doc) {
             observer.observe(chunk);
         },
         forgetChunk(chunk) {
-            if (!chunks.delete(chunk)) return;
+            if (!observer || !chunks.delete(chunk)) return;
             observer.unobserve(chunk);
         },
         dispose() {
@@ -124,12 +138,23 @@ export function createGeometry(win, doc) {
 }
 
 // Whether an element's top lies at or above y.
+/**
+ * @param {Element} element
+ * @param {number} y
+ * @param {Geometry} geometry
+ */
 export function topAtOrAbove(element, y, geometry) {
     return geometry.topAtOrAbove ? geometry.topAtOrAbove(element, y) : geometry.top(element) <= y;
 }
 
 // Index of the last element whose top is at or above y (0 when none is).
 // Elements are in document order, so their tops do not decrease.
+/**
+ * @param {Element[]} elements
+ * @param {number} count
+ * @param {number} y
+ * @param {Geometry} geometry
+ */
 export function blockIndexAt(elements, count, y, geometry) {
     let low = 0;
     let high = count - 1;
@@ -146,10 +171,17 @@ export function blockIndexAt(elements, count, y, geometry) {
     return found;
 }
 
+/**
+ * The texts of the headings a block sits under, outermost first.
+ * @param {import('./state.js').Heading[]} headings
+ * @param {number | undefined} headingIndex  the innermost one's; -1 or none
+ *     before the first heading
+ * @returns {string[]}
+ */
 export function headingPath(headings, headingIndex) {
     const path = [];
     let level = Infinity;
-    for (let i = headingIndex; i >= 0; i--) {
+    for (let i = headingIndex ?? -1; i >= 0; i--) {
         if (headings[i].level < level) {
             path.unshift(headings[i].text);
             level = headings[i].level;
@@ -159,7 +191,10 @@ export function headingPath(headings, headingIndex) {
     return path;
 }
 
-// view: {blocks, elements, count, headings, geometry, insetTop}
+/**
+ * @param {AnchorView} view
+ * @returns {Anchor | null}
+ */
 export function captureAnchor(view) {
     const { blocks, elements, count, geometry, insetTop } = view;
     if (count === 0) return null;
@@ -189,6 +224,10 @@ export function captureAnchor(view) {
     };
 }
 
+/**
+ * @param {unknown} anchor
+ * @returns {anchor is Anchor}
+ */
 export function isValidAnchor(anchor) {
     return isPlainObject(anchor)
         && isInteger(anchor.version)
@@ -204,6 +243,11 @@ export function isValidAnchor(anchor) {
 // Finds where an anchor points in the current blocks: exact (same id and
 // fingerprint), fingerprint (the same content elsewhere, nearest to the old
 // lines), heading (the innermost heading of its path), ratio, or none.
+/**
+ * @param {unknown} anchor  as the reader sent it
+ * @param {AnchorView} view
+ * @returns {Location}
+ */
 export function locateAnchor(anchor, view) {
     const { blocks, count, headings } = view;
     if (!isValidAnchor(anchor)) return { strategy: 'none', reason: 'invalidAnchor' };
@@ -248,26 +292,40 @@ export function locateAnchor(anchor, view) {
 // A reading line at or above the top of the first block (the page's own
 // margin above it, at the top of the document) is kept where it was: the
 // block's top alone would bring the reader back that margin lower.
+/**
+ * @param {Location} location
+ * @param {Anchor} anchor
+ * @returns {Location}
+ */
 function withLimit(location, anchor) {
     if (location.index !== 0 || anchor.offsetPx > 0 || anchor.relativeOffset > 0) return location;
     return { ...location, scrollLimit: Math.max(0, anchor.scrollTop) };
 }
 
-// Scrolls to a located anchor; returns the scroll position it set.
+// Scrolls to a located anchor; returns the scroll position it set. A
+// location of strategy "none" is never applied: every other has a ratio or
+// an index.
+/**
+ * @param {Location} location
+ * @param {AnchorView} view
+ */
 export function applyLocation(location, view) {
     const { elements, geometry, insetTop } = view;
     let target;
     if (location.strategy === 'ratio') {
-        target = location.ratio * geometry.maxScroll();
+        target = /** @type {number} */ (location.ratio) * geometry.maxScroll();
     } else {
-        const element = elements[location.index];
+        const index = /** @type {number} */ (location.index);
+        const fraction = /** @type {number} */ (location.fraction);
+        const element = elements[index];
         const top = finite(geometry.top(element));
         const height = finite(geometry.height(element));
-        let offset = location.fraction * height;
+        let offset = fraction * height;
+
         // A reading line in the space below a block (its margin) was taken as
         // the block's end: the pixels past the end stay, up to the next block.
-        if (location.fraction >= 1 && isFiniteNumber(location.offsetPx) && location.offsetPx > height) {
-            const next = location.index + 1 < view.count ? elements[location.index + 1] : null;
+        if (fraction >= 1 && isFiniteNumber(location.offsetPx) && location.offsetPx > height) {
+            const next = index + 1 < view.count ? elements[index + 1] : null;
             const room = next ? finite(geometry.top(next)) - top : location.offsetPx;
             offset = Math.max(height, Math.min(location.offsetPx, room));
         }

@@ -6,6 +6,24 @@
 const RAW_TAGS = new Set(['p', 'ul', 'ol', 'blockquote', 'div', 'section', 'h1', 'h2', 'h3', 'h4', 'h5', 'h6']);
 const RAW_ATTRIBUTES = new Set(['class', 'start', 'data-tasks']);
 
+/** @typedef {import('./state.js').Block} Block */
+/** @typedef {import('./state.js').ImageCounts} ImageCounts */
+/** @typedef {import('./sanitize.js').Sanitizer} Sanitizer */
+
+/**
+ * What raw blocks need: the sanitiser, the document their images belong to,
+ * the counts of those images, and what a refused image says.
+ * @typedef {object} RawContext
+ * @property {Sanitizer} sanitizer
+ * @property {string} documentID
+ * @property {ImageCounts} counts
+ * @property {string} refusedReason
+ */
+
+/**
+ * @param {Document} doc
+ * @param {string} html
+ */
 function parseHTML(doc, html) {
     const template = doc.createElement('template');
     template.innerHTML = html;
@@ -13,6 +31,14 @@ function parseHTML(doc, html) {
 }
 
 // The element of one raw block, with its sanitised content.
+/**
+ * @param {Document} doc
+ * @param {Block & {raw: import('./state.js').RawMarkup}} block
+ * @param {Sanitizer} sanitizer
+ * @param {string} documentID
+ * @param {ImageCounts} counts
+ * @param {string} [refusedReason]
+ */
 export function rawBlockElement(doc, block, sanitizer, documentID, counts, refusedReason = '') {
     const raw = block.raw;
     const element = doc.createElement(RAW_TAGS.has(raw.tag) ? raw.tag : 'div');
@@ -45,13 +71,27 @@ export function rawBlockElement(doc, block, sanitizer, documentID, counts, refus
 
 // Appends blocks [from, to) of the result to the container, filling
 // elements[from..to). Returns the diagram placeholders among them.
+/**
+ * @param {Document} doc
+ * @param {Element} container
+ * @param {import('./state.js').ParseResult} result
+ * @param {number} from
+ * @param {number} to
+ * @param {Element[]} elements
+ * @param {RawContext} raw
+ * @returns {Element[]}
+ */
 export function appendBlocks(doc, container, result, from, to, elements, raw) {
+    /** @type {Element[]} */
     const diagrams = [];
+
     let i = from;
     while (i < to) {
         const block = result.blocks[i];
         if (block.raw) {
-            const element = rawBlockElement(doc, block, raw.sanitizer, raw.documentID, raw.counts, raw.refusedReason);
+            const withMarkup = /** @type {Block & {raw: import('./state.js').RawMarkup}} */ (block);
+            const element = rawBlockElement(doc, withMarkup, raw.sanitizer,
+ raw.documentID, raw.counts, raw.refusedReason);
             for (const placeholder of element.querySelectorAll('[data-diagram]')) diagrams.push(placeholder);
             container.append(element);
             elements[i] = element;

@@ -7,15 +7,32 @@ import { PageError, isPlainObject, round1 } from './protocol.js';
 
 const CACHE_LIMIT = 64;
 
+/**
+ * @param {object} parts
+ * @param {Document} parts.doc
+ * @param {import('./page.js').Post} parts.post
+ * @param {(svgText: string) => SVGSVGElement | null} parts.sanitizeSVG
+ * @param {() => import('../protocol.js').Payloads['diagramRequest']['themeVariables']} parts.themeVariables
+ * @param {() => string} parts.themeKey  changes with the theme's diagram colours
+ * @param {() => number} parts.now
+ * @param {() => ReturnType<typeof import('../texts.js').textsFor>} parts.texts
+ */
 export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKey, now, texts }) {
-    let waiting = new Map(); // diagramID → {element, source, requestedAt}
+    /** @type {Map<string, {element: Element, source: string}>} diagramID → its placeholder */
+    let waiting = new Map();
     let totals = { total: 0, done: 0, failed: 0, generation: 0, startedAt: 0, diagramMs: 0 };
-    const cache = new Map(); // source + theme → sanitised SVG markup
+    /** @type {Map<string, string>} source + theme → sanitised SVG markup */
+    const cache = new Map();
 
+    /** @param {string} source */
     function cacheKey(source) {
         return `${themeKey()}\n${source}`;
     }
 
+    /**
+     * @param {Element} element
+     * @param {SVGSVGElement} svg
+     */
     function showSVG(element, svg) {
         const root = element.shadowRoot ?? element.attachShadow({ mode: 'open' });
         root.replaceChildren();
@@ -25,6 +42,10 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         element.setAttribute('data-state', 'done');
     }
 
+    /**
+     * @param {Element} element
+     * @param {string} message
+     */
     function showFailure(element, message) {
         element.setAttribute('data-state', 'failed');
         const status = element.querySelector('.md-diagram-status');
@@ -47,24 +68,32 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         });
     }
 
+    /** @type {Set<string>} */
     let settled = new Set();
 
     // A new render: forget what the previous one waited for.
+    /** @param {number} generation */
     function reset(generation) {
         waiting = new Map();
         settled = new Set();
         totals = { total: 0, done: 0, failed: 0, generation, startedAt: now(), diagramMs: 0 };
     }
 
+    /** @param {number} total */
     function setTotal(total) {
         totals.total = total;
     }
 
     // Placeholders just inserted; cached diagrams are shown at once. A
     // placeholder that replaces one already asked for takes over its request.
+    /**
+     * @param {Element[]} elements
+     * @param {Map<string, string>} sources  by diagram id
+     */
     function request(elements, sources) {
         for (const element of elements) {
             const id = element.getAttribute('data-diagram');
+            if (id === null) continue;
             const source = sources.get(id);
             if (source === undefined) continue;
             const entry = waiting.get(id);
@@ -90,6 +119,10 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         }
     }
 
+    /**
+     * @param {unknown} payload  the reader's, checked here
+     * @returns {import('../protocol.js').Payloads['diagramApplied']}
+     */
     function apply(payload) {
         if (!isPlainObject(payload) || typeof payload.diagramID !== 'string') {
             throw new PageError('invalidPayload', 'diagramResult needs a diagramID');
@@ -105,7 +138,8 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
             const key = cacheKey(entry.source);
             cache.delete(key);
             cache.set(key, payload.svg);
-            if (cache.size > CACHE_LIMIT) cache.delete(cache.keys().next().value);
+            if (cache.size > CACHE_LIMIT) cache.delete(/** @type {string} */ (cache.keys().next().value));
+
         } else {
             const error = isPlainObject(payload.error) && typeof payload.error.message === 'string'
                 ? payload.error.message : '';

@@ -8,12 +8,29 @@ export const MAX_MATCHES = 10000;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 
+/** @param {string} text */
 function escapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
 }
 
+/**
+ * A search under way; each match is the marks that wrap its text.
+ * @typedef {{query: string, caseSensitive: boolean, generation: number, revision: number,
+ *     matches: HTMLElement[][], active: number}} FindState
+ */
+
+/**
+ * @param {object} parts
+ * @param {Document} parts.doc
+ * @param {() => Element[]} parts.getBlocks  the blocks in place, as shown
+ * @param {import('./state.js').Geometry} parts.geometry
+ * @param {() => number} parts.getInsetTop
+ * @param {() => number} parts.getGeneration
+ * @param {() => number} [parts.getRevision]
+ */
 export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneration, getRevision = () => 0 }) {
-    let state = null; // {query, caseSensitive, generation, revision, matches: [[mark…]…], active}
+    /** @type {FindState | null} */
+    let state = null;
 
     function clearMarks() {
         if (!state) return;
@@ -29,18 +46,26 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
         state.matches = [];
     }
 
+    /** @param {Element} block */
     function textNodesOf(block) {
+        /** @type {Text[]} */
         const nodes = [];
         const walker = doc.createTreeWalker(block, 4 /* SHOW_TEXT */);
         for (let node = walker.nextNode(); node; node = walker.nextNode()) {
             const parent = node.parentElement;
             if (parent && parent.closest(SKIP)) continue;
-            nodes.push(node);
+            nodes.push(/** @type {Text} */ (node));
         }
         return nodes;
     }
 
     // Wraps [start, end) of the block's joined text, which may span nodes.
+    /**
+     * @param {Text[]} nodes
+     * @param {number[]} starts
+     * @param {number} start
+     * @param {number} end
+     */
     function wrap(nodes, starts, start, end) {
         const marks = [];
         for (let i = 0; i < nodes.length; i++) {
@@ -54,14 +79,19 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
             if (from > 0) node = node.splitText(from);
             const mark = doc.createElement('mark');
             mark.className = 'md-find';
-            node.parentNode.insertBefore(mark, node);
+            node.parentNode?.insertBefore(mark, node);
             mark.appendChild(node);
             marks.push(mark);
         }
         return marks;
     }
 
+    /**
+     * @param {string} query
+     * @param {boolean} caseSensitive
+     */
     function search(query, caseSensitive) {
+        /** @type {HTMLElement[][]} */
         const matches = [];
         if (query === '') return matches;
         const pattern = new RegExp(escapeRegExp(query), caseSensitive ? 'gu' : 'giu');
@@ -75,6 +105,7 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
                 starts.push(text.length);
                 text += node.data;
             }
+            /** @type {[number, number][]} */
             const ranges = [];
             pattern.lastIndex = 0;
             for (let m = pattern.exec(text); m; m = pattern.exec(text)) {
@@ -87,6 +118,7 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
             }
             // Wrap from the end: splitting a text node keeps its head in the
             // original node, so the offsets of earlier matches stay valid.
+            /** @type {HTMLElement[][]} */
             const wrapped = new Array(ranges.length);
             for (let r = ranges.length - 1; r >= 0; r--) wrapped[r] = wrap(nodes, starts, ranges[r][0], ranges[r][1]);
             for (const match of wrapped) matches.push(match);
@@ -94,6 +126,7 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
         return matches;
     }
 
+    /** @param {number} index */
     function setActive(index) {
         if (!state) return;
         for (const mark of state.matches[state.active] ?? []) mark.classList.remove('md-find-active');
@@ -108,7 +141,11 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
 
     // The first match at or below the reading line, or the last one above
     // the bottom of the view when going backwards.
-    function startIndex(direction) {
+    /**
+     * @param {FindState} state
+     * @param {string} direction
+     */
+    function startIndex(state, direction) {
         const count = state.matches.length;
         const line = geometry.scrollTop() + getInsetTop();
         if (direction === 'previous') {
@@ -122,10 +159,11 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
 
     function result() {
         const count = state ? state.matches.length : 0;
-        const active = count > 0 ? state.active : -1;
+        const active = state && count > 0 ? state.active : -1;
         return { matchCount: count, activeIndex: active, found: count > 0 };
     }
 
+    /** @param {import('../protocol.js').RequestPayload<'find'>} payload */
     function find(payload) {
         if (!isPlainObject(payload) || typeof payload.query !== 'string'
             || typeof payload.caseSensitive !== 'boolean' || typeof payload.restart !== 'boolean'
@@ -135,20 +173,23 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
         const revision = getRevision();
         const generation = getGeneration();
-        const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive;
-        const stale = same && state.generation !== generation;
+        const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
+        const stale = same !== null && same.generation !== generation;
         if (!same || payload.restart || stale) {
-            const previous = stale ? state.active : -1;
+            const previous = stale ? same.active : -1;
             clearMarks();
-            state = { query: payload.query, caseSensitive: payload.caseSensitive, generation, revision, matches: [], active: -1 };
-            state.matches = search(payload.query, payload.caseSensitive);
-            if (state.matches.length > 0) {
+            /** @type {FindState} */
+            const fresh = { query: payload.query, caseSensitive: payload.caseSensitive, generation, revision, matches: [], active: -1 };
+            state = fresh;
+            fresh.matches = search(payload.query, payload.caseSensitive);
+            if (fresh.matches.length > 0) {
                 // After a re-render the active match stays where it was.
-                const index = stale && previous >= 0 ? Math.min(previous, state.matches.length - 1) : startIndex(payload.direction);
+                const index = stale && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
                 setActive(index);
             }
             return result();
         }
+        state = same;
         if (state.revision !== revision) {
             // Blocks of this document changed (highlighting and math came
             // in): the matches are found again and the step goes on from the

@@ -33,7 +33,7 @@ export function isHidden(doc, geometry) {
  * @param {Geometry} parts.geometry
  * @param {{settings: {wideBlocks: string}}} parts.typography
  * @param {PageState} parts.state
- * @param {(type: string, payload: object) => void} parts.post
+ * @param {import('./page.js').Post} parts.post
  */
 export function createLayout({ win, doc, geometry, typography, state, post }) {
     const root = doc.documentElement;

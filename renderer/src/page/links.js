@@ -4,6 +4,7 @@
 
 const XLINK = 'http://www.w3.org/1999/xlink';
 
+/** @param {string} href */
 export function linkKind(href) {
     const text = href.trim();
     if (text.startsWith('#')) return 'fragment';
@@ -13,20 +14,29 @@ export function linkKind(href) {
 }
 
 // The raw destination of a link element (HTML or SVG), or null.
+/**
+ * @param {Element} element
+ * @returns {string | null}
+ */
 export function rawHref(element) {
     const href = element.getAttribute('href');
     if (href !== null) return href;
     return element.getAttributeNS ? element.getAttributeNS(XLINK, 'href') : null;
 }
 
+/**
+ * @param {Event} event
+ * @returns {Element | null}
+ */
 function findLink(event) {
     const path = typeof event.composedPath === 'function' ? event.composedPath() : [];
     const candidates = path.length > 0 ? path : [event.target];
-    for (const node of candidates) {
+    for (const target of candidates) {
+        const node = /** @type {Element | null} */ (target);
         if (!node || node.nodeType !== 1) continue;
         if (node.localName === 'a' && rawHref(node) !== null) return node;
     }
-    const target = event.target;
+    const target = /** @type {Element | null} */ (event.target);
     if (target && typeof target.closest === 'function') {
         const link = target.closest('a');
         if (link && rawHref(link) !== null) return link;
@@ -36,7 +46,15 @@ function findLink(event) {
 
 // Installs the click handlers; onLink({href, kind, modifiers}) and
 // onCopy(text, kind) receive what the reader must hear about.
+/**
+ * @param {Document} doc
+ * @param {object} handlers
+ * @param {(link: import('../protocol.js').EventPayload<'openLink'>) => void} handlers.onLink
+ * @param {(text: string, kind: string) => void} handlers.onCopy
+ * @returns {() => void}  removes the handlers
+ */
 export function installLinkHandling(doc, { onLink, onCopy }) {
+    /** @param {any} event  a click or an auxiliary click */
     const handle = (event) => {
         const copy = event.type === 'click' && event.target?.closest?.('button.md-copy');
         if (copy) {
@@ -50,7 +68,8 @@ export function installLinkHandling(doc, { onLink, onCopy }) {
         event.preventDefault();
         // Only the primary and the middle button open a link.
         if (event.type === 'auxclick' && event.button !== 1) return;
-        const href = rawHref(link);
+        // findLink only gives links that have a destination.
+        const href = rawHref(link) ?? '';
         onLink({
             href,
             kind: linkKind(href),

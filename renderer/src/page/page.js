@@ -7,7 +7,7 @@
 // layout.js; they share the state of state.js.
 
 import {
-    REPLY_OF, PageError, readRequest, makeEnvelope, newMessageID, isPlainObject, isFiniteNumber, finite,
+    REPLY_OF, PageError, readRequest, makeEnvelope, newMessageID, readyEnvelope, isPlainObject, isFiniteNumber, finite,
 } from './protocol.js';
 import { createScheduler } from './scheduler.js';
 import { createGeometry, captureAnchor } from './anchors.js';
@@ -26,6 +26,31 @@ import { createRenderer } from './render.js';
 import { showUnavailableImage } from './images.js';
 import { textsFor } from '../texts.js';
 import { slug } from 'github-slugger';
+
+/**
+ * @typedef {import('../protocol.js').RequestType} RequestType
+ * @typedef {import('../protocol.js').EventType} EventType
+ */
+/**
+ * @template {RequestType} T
+ * @typedef {import('../protocol.js').RequestPayload<T>} RequestPayload
+ */
+/**
+ * @template {RequestType} T
+ * @typedef {import('../protocol.js').ReplyPayload<T>} ReplyPayload
+ */
+/**
+ * @template {EventType} T
+ * @typedef {import('../protocol.js').EventPayload<T>} EventPayload
+ */
+/**
+ * What answers each request: its payload in, the reply's payload out.
+ * @typedef {{[T in RequestType]: (payload: RequestPayload<T>) => ReplyPayload<T> | Promise<ReplyPayload<T>>}} Handlers
+ */
+/**
+ * Posts an event to the reader.
+ * @typedef {<T extends EventType>(type: T, payload: EventPayload<T>) => void} Post
+ */
 
 /**
  * @typedef {object} Host
@@ -77,7 +102,7 @@ export function createPage(host) {
 
     const state = createState();
     // Events wait here until the first request names the session.
-    /** @type {[string, object][]} */
+    /** @type {[EventType, EventPayload<EventType>][]} */
     let queue = [];
     let seenRequest = false;
     let errorEvents = 0;
@@ -89,10 +114,7 @@ export function createPage(host) {
 
     // ---- events -------------------------------------------------------
 
-    /**
-     * @param {string} type
-     * @param {object} payload
-     */
+    /** @type {Post} */
     function send(type, payload) {
         try {
             host.postMessage(makeEnvelope({
@@ -109,10 +131,7 @@ export function createPage(host) {
         }
     }
 
-    /**
-     * @param {string} type
-     * @param {object} payload
-     */
+    /** @type {Post} */
     function post(type, payload) {
         if (!seenRequest) queue.push([type, payload]);
         else send(type, payload);
@@ -120,15 +139,7 @@ export function createPage(host) {
 
     function postReady() {
         try {
-            host.postMessage(makeEnvelope({
-                messageID: newMessageID(win.crypto),
-                viewSessionID: '',
-                documentID: '',
-                sourceRevision: 0,
-                renderGeneration: 0,
-                type: 'ready',
-                payload: {},
-            }));
+            host.postMessage(readyEnvelope(win.crypto));
         } catch {
             // No reader to tell.
         }
@@ -208,14 +219,17 @@ export function createPage(host) {
      * @returns {Element | null}
      */
     function targetOf(view, id) {
+        /** @param {string} key */
         const byHeading = (key) => {
             const index = view.indexById.get(key);
             return index !== undefined && view.blocks[index].kind === 'heading' ? view.elements[index] ?? null : null;
         };
+        /** @param {string} key */
         const inArticle = (key) => {
             const found = key ? doc.getElementById(key) : null;
             return found && view.article.contains(found) ? found : null;
         };
+        /** @param {string} key */
         const named = (key) => {
             if (!key) return null;
             for (const found of Array.from(doc.getElementsByName(key))) if (view.article.contains(found)) return found;
@@ -231,6 +245,7 @@ export function createPage(host) {
     // their real heights; the reply comes once it holds still, the frames
     // stop (a hidden page), the reader scrolls or another scroll or render
     // takes over.
+    /** @type {Handlers['scrollToHeading']} */
     async function scrollToHeading(payload) {
         if (!isPlainObject(payload) || typeof payload.id !== 'string') {
             throw new PageError('invalidPayload', 'scrollToHeading needs an id');
@@ -264,6 +279,7 @@ export function createPage(host) {
         return { id, found: true };
     }
 
+    /** @type {Handlers['setViewportInsets']} */
     function setViewportInsets(payload) {
         if (!isPlainObject(payload) || !isFiniteNumber(payload.top) || !isFiniteNumber(payload.bottom)) {
             throw new PageError('invalidPayload', 'setViewportInsets needs finite top and bottom');
@@ -307,17 +323,19 @@ export function createPage(host) {
     // policy it must not run.
     function inlineScriptBlocked() {
         const flag = '__larkspinInlineProbe';
-        win[flag] = false;
+        const globals = /** @type {Record<string, unknown>} */ (/** @type {unknown} */ (win));
+        globals[flag] = false;
         probeGuardUntil = now() + 1000;
         const script = doc.createElement('script');
         script.textContent = `window.${flag} = true;`;
         (doc.head ?? root).append(script);
         script.remove();
-        const ran = win[flag] === true;
-        delete win[flag];
+        const ran = globals[flag] === true;
+        delete globals[flag];
         return !ran;
     }
 
+    /** @type {Handlers} */
     const handlers = {
         render,
         probe: capabilities,
@@ -348,6 +366,11 @@ export function createPage(host) {
 
     // ---- entry point --------------------------------------------------
 
+    /**
+     * @param {Partial<import('./protocol.js').Echo>} echo
+     * @param {unknown} code
+     * @param {unknown} message
+     */
     function errorEnvelope(echo, code, message) {
         return makeEnvelope({
             messageID: echo.messageID ?? '',
@@ -360,6 +383,10 @@ export function createPage(host) {
         });
     }
 
+    /**
+     * @param {unknown} value  an envelope as the reader sent it
+     * @returns {Promise<object>}  the reply envelope
+     */
     function handleMessage(value) {
         let read;
         try {
@@ -384,19 +411,26 @@ export function createPage(host) {
             for (const [type, payload] of queued) send(type, payload);
         }
 
-        const answer = (type, payload) => makeEnvelope({
+        /**
+         * @param {RequestType} request
+         * @param {object} payload
+         */
+        const answer = (request, payload) => makeEnvelope({
             messageID: envelope.messageID,
             viewSessionID: envelope.viewSessionID,
             documentID: envelope.documentID,
             sourceRevision: envelope.sourceRevision,
             renderGeneration: state.generation,
-            type,
-            payload,
+            type: REPLY_OF[request],
+            payload: /** @type {any} */ (payload),
         });
+        // Each handler's payload and reply are checked where the handler is
+        // written; here the request's type picks its handler.
+        const handler = /** @type {(payload: unknown) => unknown} */ (handlers[envelope.type]);
         return Promise.resolve()
-            .then(() => handlers[envelope.type](envelope.payload))
+            .then(() => handler(envelope.payload))
             .then(
-                (payload) => answer(REPLY_OF[envelope.type], payload ?? {}),
+                (payload) => answer(envelope.type, payload ?? {}),
                 (error) => errorEnvelope(
                     envelope,
                     error instanceof PageError ? error.code : 'internal',
@@ -423,9 +457,11 @@ export function createPage(host) {
         restore.cancelPin();
         cancelHeadingScroll();
     };
+    /** @param {Event} event */
     const onLoad = (event) => {
-        if (event.target && event.target.localName === 'img') restore.lateLayoutChanged();
+        if (/** @type {Element | null} */ (event.target)?.localName === 'img') restore.lateLayoutChanged();
     };
+    /** @param {any} event  a window's ErrorEvent or an image's error */
     const onError = (event) => {
         if (event.target && event.target.localName === 'img') {
             if (event.target.isConnected) showUnavailableImage(doc, event.target, textsFor(state.language));
@@ -436,12 +472,20 @@ export function createPage(host) {
         if (isResizeObserverLoop(event)) return;
         postError('scriptError', event.message ?? 'error');
     };
+    /** @param {PromiseRejectionEvent} event */
     const onRejection = (event) => postError('scriptError', event.reason?.message ?? String(event.reason));
+    /** @param {SecurityPolicyViolationEvent} event */
     const onViolation = (event) => {
         if (now() < probeGuardUntil && String(event.violatedDirective ?? '').startsWith('script-src')) return;
         postError('cspViolation', `${event.violatedDirective ?? ''} ${event.blockedURI ?? ''}`.trim());
     };
 
+    /**
+     * @param {EventTarget} target
+     * @param {string} type
+     * @param {(event: any) => void} fn
+     * @param {boolean | AddEventListenerOptions} [options]
+     */
     const listen = (target, type, fn, options) => {
         target.addEventListener(type, fn, options);
         disposers.push(() => target.removeEventListener(type, fn, options));

@@ -14,20 +14,46 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 // spare) keeps its warm worker.
 export const IDLE_WORKER_MS = 60000;
 
+/** @typedef {import('./state.js').ParseResult} ParseResult */
+/** @typedef {import('./state.js').ParseOutcome} ParseOutcome */
+/** @typedef {import('../parse/document.js').ParseOptions} ParseOptions */
+/** @typedef {(head: ParseResult) => void} OnHead */
+/** @typedef {(items: {index: number, html: string}[], done: boolean) => void} OnEnhanced */
+
+/**
+ * What the worker's answer settles a request with (a ping's "ok" has no
+ * result).
+ * @typedef {{status: 'ok', result?: ParseResult, later?: number} | {status: 'timeout'}
+ *     | {status: 'failed', message: string} | {status: 'cancelled'}} Answer
+ */
+
 // Outcomes of parse(): {status: 'ok', result, later, waitMs}, {status:
 // 'timeout', waitMs}, {status: 'failed', message, waitMs} or {status:
 // 'cancelled'}. `later` counts the blocks whose highlighting and math come
 // afterwards through onEnhanced(items, done), when it was given.
 // onWarm(result), when given, receives the worker's warm-up parse (again
 // from each new worker).
+/**
+ * @param {object} parts
+ * @param {Window & typeof globalThis} parts.win
+ * @param {URL} parts.workerURL
+ * @param {() => Promise<unknown>} parts.importInPage  the worker's module, in the page
+ * @param {() => number} parts.now
+ * @param {(result: ParseResult) => void} [parts.onWarm]
+ * @param {number} [parts.idleMs]  none when 0
+ */
 export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS }) {
+    /** @type {any} a Worker or null; replaced from callbacks, which tsc cannot follow */
     let worker = null;
+    /** @type {number | null} */
     let idleTimer = null;
     let everWorked = false;
     let unavailable = false;
     let sequence = 0;
+    /** @type {Map<number, {finish: (answer: Answer) => void, onHead?: OnHead, onEnhanced?: OnEnhanced}>} */
     const pending = new Map();
     // Parses whose blocks' enhancements are still coming, by request id.
+    /** @type {Map<number, OnEnhanced>} */
     const enhancing = new Map();
 
     // Ends the enhancements under way: their receivers hear that no more come.
@@ -37,6 +63,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
         for (const onEnhanced of receivers) onEnhanced([], true);
     }
 
+    /** @param {Answer} outcome */
     function settleAll(outcome) {
         for (const entry of pending.values()) entry.finish(outcome);
         pending.clear();
@@ -77,7 +104,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
             unavailable = true;
             return null;
         }
-        worker.onmessage = (event) => {
+        worker.onmessage = (/** @type {MessageEvent} */ event) => {
             everWorked = true;
             const message = event.data ?? {};
             if (message.type === 'warm') {
@@ -101,14 +128,14 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
             pending.delete(message.id);
             if (message.type === 'result') {
                 const later = entry.onEnhanced ? Number(message.later) || 0 : 0;
-                if (later > 0) enhancing.set(message.id, entry.onEnhanced);
+                if (later > 0 && entry.onEnhanced) enhancing.set(message.id, entry.onEnhanced);
                 else if (pending.size === 0 && enhancing.size === 0) armIdle();
                 entry.finish({ status: 'ok', result: message.result, later });
             }
             else if (message.type === 'pong') entry.finish({ status: 'ok' });
             else entry.finish({ status: 'failed', message: String(message.message ?? 'parse failed') });
         };
-        worker.onerror = (event) => {
+        worker.onerror = (/** @type {ErrorEvent} */ event) => {
             event?.preventDefault?.();
             discard();
             // A worker that never answered could not load: parse in the page.
@@ -121,14 +148,23 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
     // A parse that runs out of time leaves its worker stuck in it, and the
     // worker is replaced; a ping that does so only found the worker busy
     // (still starting, warming up or parsing), and the worker stays.
+    /**
+     * @param {{type: 'parse', source: string, options: ParseOptions, head: boolean, later: boolean} | {type: 'ping'}} message
+     * @param {number} timeoutMs  none when 0
+     * @param {OnHead} [onHead]
+     * @param {OnEnhanced} [onEnhanced]
+     * @returns {Promise<ParseOutcome>}  a ping's "ok" without a result
+     */
     function request(message, timeoutMs, onHead, onEnhanced) {
         const started = now();
         return new Promise((resolve) => {
             const id = ++sequence;
+            /** @type {number | null} */
             let timer = null;
+            /** @param {Answer} outcome */
             const finish = (outcome) => {
                 if (timer !== null) win.clearTimeout(timer);
-                resolve({ ...outcome, waitMs: now() - started });
+                resolve(/** @type {ParseOutcome} */ ({ ...outcome, waitMs: now() - started }));
             };
             stopIdle();
             pending.set(id, { finish, onHead, onEnhanced });
@@ -147,11 +183,18 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
         });
     }
 
+    /** @typedef {{parseLoaded: typeof import('../worker.js').parseLoaded}} InPageModule */
+    /** @type {InPageModule | null} the worker's module, once imported in the page */
     let inPageModule = null;
+    /**
+     * @param {string} source
+     * @param {ParseOptions} options
+     * @returns {Promise<ParseOutcome>}
+     */
     async function parseInPage(source, options) {
         const started = now();
         try {
-            inPageModule ??= await importInPage();
+            inPageModule ??= /** @type {InPageModule} */ (await importInPage());
             const { result } = await inPageModule.parseLoaded(source, options);
             return { status: 'ok', result, later: 0, waitMs: now() - started };
         } catch (error) {
@@ -169,6 +212,14 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
         // onHead, when given, receives the parse of a long document's head
         // before the whole result; onEnhanced, when given, the blocks'
         // highlighting and math after it.
+        /**
+         * @param {string} source
+         * @param {ParseOptions} options
+         * @param {number} timeoutMs
+         * @param {OnHead} [onHead]
+         * @param {OnEnhanced} [onEnhanced]
+         * @returns {Promise<ParseOutcome>}
+         */
         async parse(source, options, timeoutMs, onHead, onEnhanced) {
             if (!start()) return parseInPage(source, options);
             endEnhancing();
@@ -189,6 +240,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
         },
         // Whether module workers run here: a worker has answered, or answers
         // within timeoutMs. One that cannot load fails at once.
+        /** @param {number} timeoutMs */
         async ping(timeoutMs) {
             if (!start()) return false;
             if (everWorked) return true;
@@ -205,26 +257,46 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
 // A parser that runs in the calling thread; tests use it, with an optional
 // delay, in place of the worker. With `later`, highlighting and math come
 // after the result, all at once in a task, as the worker sends them.
+/**
+ * @param {object} parts
+ * @param {typeof import('../parse/document.js').parseDocument} parts.parseDocument
+ * @param {() => number} parts.now
+ * @param {(source: string, options: ParseOptions) => Promise<number>} [parts.delay]
+ *     how long the parse took, in milliseconds
+ * @param {(source: string) => number} [parts.headCut]
+ * @param {boolean} [parts.later]
+ */
 export function createInlineParser({ parseDocument, now, delay, headCut, later: enhanceLater = false }) {
+    /** @type {object | null} */
     let cancelled = null;
     return {
         mode: 'inline',
         warmUp() {},
+        /**
+         * @param {string} source
+         * @param {ParseOptions} options
+         * @param {number} timeoutMs
+         * @param {OnHead} [onHead]
+         * @param {OnEnhanced} [onEnhanced]
+         * @returns {Promise<ParseOutcome>}
+         */
         async parse(source, options, timeoutMs, onHead, onEnhanced) {
+
             const started = now();
             const token = {};
             cancelled = token;
             const cut = onHead && headCut ? headCut(source) : 0;
-            if (cut > 0) onHead(parseDocument(source.slice(0, cut), options));
+            if (cut > 0 && onHead) onHead(parseDocument(source.slice(0, cut), options));
             const wait = delay ? await delay(source, options) : 0;
             if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
             if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
             try {
+                /** @type {{index: number, render: () => string}[] | undefined} */
                 const later = enhanceLater && onEnhanced ? [] : undefined;
                 const result = parseDocument(source, options, later);
                 if (later && later.length > 0) {
                     setTimeout(() => {
-                        if (cancelled === token) onEnhanced(later.map((entry) => ({ index: entry.index, html: entry.render() })), true);
+                        if (cancelled === token && onEnhanced) onEnhanced(later.map((entry) => ({ index: entry.index, html: entry.render() })), true);
                     }, 0);
                 }
                 return { status: 'ok', result, later: later?.length ?? 0, waitMs: now() - started };

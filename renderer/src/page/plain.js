@@ -6,12 +6,18 @@ import { fingerprint } from '../parse/fingerprint.js';
 
 const LINES_PER_BLOCK = 200;
 
+/** @param {string} text */
 export function escapeHTML(text) {
     return text.replace(/[&<>"]/g, (c) => (c === '&' ? '&amp;' : c === '<' ? '&lt;' : c === '>' ? '&gt;' : '&quot;'));
 }
 
+/**
+ * @param {string} source
+ * @returns {import('./state.js').ParseResult}
+ */
 export function plainResult(source) {
     const lines = String(source).split(/\r\n|\n|\r/);
+    /** @type {import('./state.js').Block[]} */
     const blocks = [];
     const offsets = [0];
     const parts = [];

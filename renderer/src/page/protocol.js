@@ -3,46 +3,83 @@
 
 import table from '../protocol.json' with { type: 'json' };
 
+/**
+ * @typedef {keyof import('../protocol.js').Payloads} MessageType  the messages the page receives or sends
+ * @typedef {import('../protocol.js').RequestType} RequestType
+ * @typedef {import('../protocol.js').EventType} EventType
+ * @typedef {import('../protocol.js').Payloads} Payloads
+ */
+/**
+ * @template {MessageType} [T=MessageType]
+ * @typedef {import('../protocol.js').Envelope<T>} Envelope
+ */
+/**
+ * What could be read of a refused request's identifiers.
+ * @typedef {{messageID: string, viewSessionID?: string, documentID?: string, sourceRevision?: number}} Echo
+ */
+
 // The message types, the request → reply pairs, the events and the envelope's
 // keys are written once, in protocol.json; the reader's tests read the same
 // file.
-export const PROTOCOL_VERSION = table.protocolVersion;
+export const PROTOCOL_VERSION = /** @type {import('../protocol.js').ProtocolVersion} */ (table.protocolVersion);
 
 export const MESSAGE_TYPES = Object.freeze([...table.messageTypes]);
 
 // Requests the reader may send, with the reply each one expects.
-export const REPLY_OF = Object.freeze({ ...table.requests });
+export const REPLY_OF = Object.freeze(/** @type {import('../protocol.js').Replies} */ ({ ...table.requests }));
 
 // What the page posts on its own.
-export const EVENT_TYPES = Object.freeze([...table.events]);
+export const EVENT_TYPES = Object.freeze(/** @type {import('../protocol.js').EventType[]} */ ([...table.events]));
 
 const ENVELOPE_KEYS = Object.freeze([...table.envelopeKeys]);
 
 // A failure that is answered as an "error" envelope with this code.
 export class PageError extends Error {
+    /**
+     * @param {string} code
+     * @param {string} message
+     */
     constructor(code, message) {
         super(message);
         this.code = code;
     }
 }
 
+/**
+ * @param {unknown} value
+ * @returns {value is Record<string, any>}
+ */
 export function isPlainObject(value) {
     return value !== null && typeof value === 'object' && !Array.isArray(value);
 }
 
+/**
+ * @param {unknown} value
+ * @returns {value is number}
+ */
 export function isInteger(value) {
     return typeof value === 'number' && Number.isInteger(value);
 }
 
+/**
+ * @param {unknown} value
+ * @returns {value is number}
+ */
 export function isFiniteNumber(value) {
     return typeof value === 'number' && Number.isFinite(value);
 }
 
 // Numbers in our payloads must be finite; anything else is reported as 0.
+/**
+ * @param {unknown} value
+ * @param {number} [fallback]
+ * @returns {number}
+ */
 export function finite(value, fallback = 0) {
-    return Number.isFinite(value) ? value : fallback;
+    return typeof value === 'number' && Number.isFinite(value) ? value : fallback;
 }
 
+/** @param {unknown} value */
 export function round1(value) {
     return Math.round(finite(value) * 10) / 10;
 }
@@ -50,6 +87,11 @@ export function round1(value) {
 // Checks a received envelope. Returns {ok: true, envelope} or {ok: false,
 // code, message, echo} where echo holds whatever identifiers could be read,
 // so that even a refused request gets a reply it can be matched with.
+/**
+ * @param {unknown} value
+ * @returns {{ok: true, envelope: Envelope<RequestType>, echo: Echo}
+ *   | {ok: false, code: string, message: string, echo: Partial<Echo>}}
+ */
 export function readRequest(value) {
     if (!isPlainObject(value)) {
         return { ok: false, code: 'invalidEnvelope', message: 'the message is not an object', echo: {} };
@@ -81,9 +123,14 @@ export function readRequest(value) {
     if (!(value.type in REPLY_OF)) {
         return { ok: false, code: 'notARequest', message: `${value.type} is not a request`, echo };
     }
-    return { ok: true, envelope: value, echo };
+    return { ok: true, envelope: /** @type {Envelope<RequestType>} */ (value), echo };
 }
 
+/**
+ * @template {MessageType} T
+ * @param {Omit<Envelope<T>, 'protocolVersion' | 'payload'> & {payload?: Payloads[T]}} fields
+ * @returns {Envelope<T>}
+ */
 export function makeEnvelope(fields) {
     return {
         protocolVersion: PROTOCOL_VERSION,
@@ -93,25 +140,32 @@ export function makeEnvelope(fields) {
         sourceRevision: fields.sourceRevision,
         renderGeneration: fields.renderGeneration,
         type: fields.type,
-        payload: fields.payload ?? {},
+        payload: fields.payload ?? /** @type {Payloads[T]} */ ({}),
     };
 }
 
-// Upper-case canonical UUID text.
+// Upper-case canonical UUID text. The page runs in a secure context, where
+// crypto.randomUUID is always there.
+/** @param {Crypto} [cryptoObject] */
 export function newMessageID(cryptoObject = globalThis.crypto) {
-    if (cryptoObject && typeof cryptoObject.randomUUID === 'function') {
-        return cryptoObject.randomUUID().toUpperCase();
-    }
-    const bytes = new Uint8Array(16);
-    if (cryptoObject && typeof cryptoObject.getRandomValues === 'function') {
-        cryptoObject.getRandomValues(bytes);
-    } else {
-        for (let i = 0; i < 16; i++) bytes[i] = Math.floor(Math.random() * 256);
-    }
-    bytes[6] = (bytes[6] & 0x0f) | 0x40;
-    bytes[8] = (bytes[8] & 0x3f) | 0x80;
-    const hex = Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('').toUpperCase();
-    return `${hex.slice(0, 8)}-${hex.slice(8, 12)}-${hex.slice(12, 16)}-${hex.slice(16, 20)}-${hex.slice(20)}`;
+    return cryptoObject.randomUUID().toUpperCase();
+}
+
+// The page's first word, posted before any request has named a session.
+/**
+ * @param {Crypto} [cryptoObject]
+ * @returns {Envelope<'ready'>}
+ */
+export function readyEnvelope(cryptoObject = globalThis.crypto) {
+    return makeEnvelope({
+        messageID: newMessageID(cryptoObject),
+        viewSessionID: '',
+        documentID: '',
+        sourceRevision: 0,
+        renderGeneration: 0,
+        type: 'ready',
+        payload: {},
+    });
 }
 
 // The reader's calls and this page's events cross the web view's boundary as
@@ -194,6 +248,11 @@ export function createTextTransport(handleMessage) {
     const kept = new Map();
     let nextReply = 0;
 
+    /**
+     * @param {unknown} transfer
+     * @param {unknown} index
+     * @param {unknown} slice
+     */
     function appendMessageText(transfer, index, slice) {
         if (typeof transfer !== 'string' || transfer === '' || typeof slice !== 'string') return false;
         // A slice of another transfer replaces a partial one: that one was abandoned.
@@ -206,16 +265,27 @@ export function createTextTransport(handleMessage) {
         return true;
     }
 
+    /**
+     * @param {string} text
+     * @param {number} sliceBytes
+     */
     function keepReply(text, sliceBytes) {
         // At most three bytes of UTF-8 per code unit.
         const slices = sliceText(text, sliceBytes / 3);
         if (slices.length === 1) return text;
         const transfer = `reply-${++nextReply}`;
         kept.set(transfer, slices);
-        while (kept.size > KEPT_REPLIES) kept.delete(kept.keys().next().value);
+        while (kept.size > KEPT_REPLIES) kept.delete(/** @type {string} */ (kept.keys().next().value));
         return `#${slices.length} ${transfer}\n${slices[0]}`;
     }
 
+    /**
+     * @param {unknown} text
+     * @param {unknown} [transfer]
+     * @param {unknown} [index]
+     * @param {unknown} [replySliceBytes]
+     * @returns {Promise<string>}
+     */
     function handleMessageText(text, transfer, index, replySliceBytes) {
         let whole = text;
         if (typeof transfer === 'string' && transfer !== '') {
@@ -231,11 +301,16 @@ export function createTextTransport(handleMessage) {
         return reply.then((replyText) => keepReply(replyText, replySliceBytes));
     }
 
+    /**
+     * @param {unknown} transfer
+     * @param {unknown} index
+     * @returns {string | null}
+     */
     function takeReplyText(transfer, index) {
-        const slices = kept.get(transfer);
-        if (!slices || !Number.isInteger(index) || index < 1 || index >= slices.length) return null;
+        const slices = typeof transfer === 'string' ? kept.get(transfer) : undefined;
+        if (!slices || typeof index !== 'number' || !Number.isInteger(index) || index < 1 || index >= slices.length) return null;
         const slice = slices[index];
-        if (index === slices.length - 1) kept.delete(transfer);
+        if (index === slices.length - 1) kept.delete(/** @type {string} */ (transfer));
         return slice;
     }
 

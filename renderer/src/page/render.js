@@ -15,6 +15,9 @@ import { textsFor } from '../texts.js';
 /** @typedef {import('./state.js').ParseResult} ParseResult */
 /** @typedef {import('./view.js').View} View */
 /** @typedef {import('./restore.js').Target} Target */
+/** @typedef {import('../protocol.js').ReplyPayload<'render'>} RenderedReply */
+/** @typedef {{index: number, html: string}} EnhancedItem  a block's highlighted or typeset markup */
+/** @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null}} Feed */
 
 const MAX_DIAGRAMS = 100;
 // A visible page inserts a slice of blocks per frame. The browser's own work
@@ -44,7 +47,7 @@ const ENHANCE_GROUP_CHARS = 8 * 1024;
  */
 
 /**
- * @param {any} payload
+ * @param {import('../protocol.js').RequestPayload<'render'>} payload
  * @returns {RenderRequest}
  */
 export function readRender(payload) {
@@ -61,6 +64,7 @@ export function readRender(payload) {
             else if (value !== undefined) throw new PageError('invalidPayload', `enhancements.${key} must be a boolean`);
         }
     }
+    /** @type {number | null} */
     let scrollLine = null;
     if (payload.scrollToSource !== undefined && payload.scrollToSource !== null) {
         if (!isPlainObject(payload.scrollToSource) || !isInteger(payload.scrollToSource.line)) {
@@ -97,6 +101,21 @@ export function blockForLine(blocks, line) {
     return null;
 }
 
+/**
+ * The time for the next slice of insertion: less after a frame that came
+ * late, more after one that came early.
+ * @param {number} budget
+ * @param {number | null} frame  this frame's time stamp
+ * @param {number | null} lastFrame  the one before
+ */
+function nextSliceBudget(budget, frame, lastFrame) {
+    if (frame === null || lastFrame === null) return budget;
+    const gap = frame - lastFrame;
+    if (gap > FRAME_TARGET_MS) return Math.max(SLICE_MS.min, budget * 0.7);
+    if (gap < FRAME_TARGET_MS * 0.6) return Math.min(SLICE_MS.max, budget * 1.2);
+    return budget;
+}
+
 function supersededError() {
     return new PageError('superseded', 'a newer render replaced this one');
 }
@@ -125,9 +144,12 @@ export function createRenderer({
         return state.activeRender !== token;
     }
 
-    /** @param {any} payload */
-    async function render(payload) {
-        const request = readRender(payload);
+    /**
+     * Makes the request the page's current render: the one under way is
+     * superseded, and the generation, language and diagrams start afresh.
+     * @param {RenderRequest} request
+     */
+    function begin(request) {
         stopEnhancing?.();
         restore.forget();
         const started = now();
@@ -139,21 +161,29 @@ export function createRenderer({
         layout.endWarm();
         state.language = request.language;
         doc.documentElement.lang = request.language;
-        const texts = textsFor(request.language);
         diagrams.reset(generation);
+        return { token, generation, started, texts: textsFor(request.language) };
+    }
 
-        // The first render of a visible page shows the head of a long
-        // document while the rest is being parsed. Whether the page is
-        // hidden is asked when the head comes: a page that was just shown
-        // (a spare taken into a window) learns its size meanwhile.
-        /** @type {View | null} */
-        let headView = null;
+    /**
+     * The first render of a visible page shows the head of a long document
+     * while the rest is being parsed. Whether the page is hidden is asked
+     * when the head comes: a page that was just shown (a spare taken into a
+     * window) learns its size meanwhile.
+     * @param {RenderRequest} request
+     * @param {object} token
+     * @param {number} generation
+     * @returns {{view: View | null, onHead: ((head: ParseResult) => void) | undefined}}
+     */
+    function headPreview(request, token, generation) {
+        /** @type {{view: View | null, onHead: ((head: ParseResult) => void) | undefined}} */
+        const head = { view: null, onHead: undefined };
         const useHead = !request.background && state.view === null && request.scrollLine === null && request.anchor === null;
-        /** @type {((head: ParseResult) => void) | undefined} */
-        const onHead = useHead ? (head) => {
-            if (superseded(token) || headView || isHidden(doc, geometry)) return;
-            const shown = views.makeView(head, generation);
-            headView = shown;
+        if (!useHead) return head;
+        head.onHead = (parsed) => {
+            if (superseded(token) || head.view || isHidden(doc, geometry)) return;
+            const shown = views.makeView(parsed, generation);
+            head.view = shown;
             content.append(shown.article);
             state.view = shown;
             state.activeHeading = -1;
@@ -161,22 +191,28 @@ export function createRenderer({
             // heights, with room to spare): its layout is what the reader
             // waits for, and the rest comes with the full parse.
             const height = geometry.viewportHeight();
-            let end = head.blocks.length;
+            let end = parsed.blocks.length;
             if (height > 0) {
                 let filled = 0;
                 end = 0;
-                while (end < head.blocks.length && filled < height * 1.5) filled += head.blocks[end++].est || 40;
+                while (end < parsed.blocks.length && filled < height * 1.5) filled += parsed.blocks[end++].est || 40;
             }
             const placeholders = shown.builder.append(0, end);
             shown.count = end;
             if (placeholders.length > 0) diagrams.request(placeholders, shown.diagramSources);
-        } : undefined;
+        };
+        return head;
+    }
 
-        // Highlighting and math come after the plain blocks are in place
-        // (and the reply has gone); they are kept here until then.
-        /** @type {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} */
+    /**
+     * Highlighting and math come after the plain blocks are in place (and
+     * the reply has gone); they are kept in the feed until then.
+     * @returns {{feed: Feed, onEnhanced: (items: EnhancedItem[], done: boolean) => void}}
+     */
+    function enhancementFeed() {
+        /** @type {Feed} */
         const feed = { items: [], next: 0, done: false, wake: null };
-        /** @type {(items: {index: number, html: string}[], done: boolean) => void} */
+        /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
             for (const item of items) feed.items.push(item);
             if (done) feed.done = true;
@@ -184,6 +220,141 @@ export function createRenderer({
             feed.wake = null;
             wake?.();
         };
+        return { feed, onEnhanced };
+    }
+
+    /**
+     * The blocks to show: the parse's, or the source as plain text when the
+     * parse ran out of time or failed.
+     * @param {import('./state.js').ParseOutcome & {status: 'ok' | 'timeout' | 'failed'}} outcome
+     * @param {string} source
+     * @param {import('../texts.js').Texts} texts
+     * @returns {{result: ParseResult, degraded: {reason: string, message: string} | null}}
+     */
+    function resultOf(outcome, source, texts) {
+        if (outcome.status === 'ok') return { result: outcome.result, degraded: null };
+        const degraded = outcome.status === 'timeout'
+            ? { reason: 'timeout', message: texts.parseTimeout }
+            : { reason: 'parseFailed', message: `${texts.parseFailed} (${outcome.message})` };
+        return { result: plainResult(source), degraded };
+    }
+
+    /**
+     * Where the reader wants to be once the blocks are in place.
+     * @param {RenderRequest} request
+     * @param {ParseResult} result
+     * @returns {{target: Target | null, scrolledToSource: RenderedReply['scrolledToSource']}}
+     */
+    function targetOf(request, result) {
+        if (request.scrollLine !== null) {
+            const hit = blockForLine(result.blocks, request.scrollLine);
+            if (!hit) {
+                return {
+                    target: null,
+                    scrolledToSource: { line: request.scrollLine, found: false, blockId: '', sourceStart: 0, sourceEnd: 0, strategy: 'none' },
+                };
+            }
+            const block = result.blocks[hit.index];
+            return {
+                target: { kind: 'source', location: { strategy: 'exact', index: hit.index, fraction: 0 } },
+                scrolledToSource: {
+                    line: request.scrollLine, found: true, blockId: block.id,
+                    sourceStart: block.start, sourceEnd: block.end, strategy: hit.strategy,
+                },
+            };
+        }
+        if (request.anchor !== null) return { target: { kind: 'anchor', anchor: request.anchor, startedAt: now() }, scrolledToSource: undefined };
+        return { target: null, scrolledToSource: undefined };
+    }
+
+    /**
+     * Inserts the view's blocks, measuring the frames of a visible page.
+     * @param {View} view
+     * @param {object} token
+     * @param {boolean} hidden
+     * @param {Target | null} target
+     */
+    async function insertMeasured(view, token, hidden, target) {
+        const domStarted = now();
+        const meter = hidden ? null : scheduler.frameMeter();
+        try {
+            await insertView(view, token, hidden, target);
+        } catch (error) {
+            meter?.stop();
+            throw error;
+        }
+        const frames = meter ? meter.stop() : { frameCount: 0, maxFrameGapMs: 0 };
+        return { frames, domMs: now() - domStarted };
+    }
+
+    /**
+     * After the elements are in place: the reader's place, the diagrams'
+     * progress, the layout report and the active heading.
+     * @param {View} view
+     * @param {ParseResult} result
+     * @param {Target | null} target
+     * @returns {import('./restore.js').RestoreReport | undefined}
+     */
+    function settleInPlace(view, result, target) {
+        let anchorRestored;
+        if (target?.kind === 'source') restore.applySource(target.location, view);
+        else if (target?.kind === 'anchor') anchorRestored = restore.restoreAnchor(view, target);
+        if (result.diagrams.length > 0 && diagrams.pending === 0) diagrams.progress();
+        layout.sendReport('render');
+        layout.updateActiveHeading(true);
+        return anchorRestored;
+    }
+
+    /**
+     * @param {object} made
+     * @param {View} made.view
+     * @param {ParseResult} made.result
+     * @param {number} made.generation
+     * @param {{reason: string, message: string} | null} made.degraded
+     * @param {number} made.waitMs
+     * @param {{frameCount: number, maxFrameGapMs: number}} made.frames
+     * @param {number} made.domMs
+     * @param {number} made.started
+     * @param {number} made.postStarted
+     * @returns {RenderedReply}
+     */
+    function replyOf({ view, result, generation, degraded, waitMs, frames, domMs, started, postStarted }) {
+        const images = {
+            local: result.images.local + view.rawImages.local,
+            remote: result.images.remote + view.rawImages.remote,
+            rejected: result.images.rejected + view.rawImages.rejected,
+        };
+        return {
+            headings: result.headings.map((h) => ({ level: h.level, text: h.text, id: h.id })),
+            renderGeneration: generation,
+            images,
+            parserMode: degraded ? 'plain' : parser.mode,
+            timings: {
+                parseMs: round1(result.parseMs),
+                parseWaitMs: round1(waitMs),
+                parseTimeoutMs: parseTimeoutMs,
+                domMs: round1(domMs),
+                diagramMs: 0,
+                maxFrameGapMs: round1(frames.maxFrameGapMs),
+                frameCount: frames.frameCount,
+                totalMs: round1(now() - started),
+                postDomMs: round1(now() - postStarted),
+            },
+            diagrams: { total: result.diagrams.length, failed: diagrams.summary.failed },
+            blocks: result.blocks.map((b) => ({ id: b.id, kind: b.kind, sourceStart: b.start, sourceEnd: b.end })),
+            limits: result.limits,
+        };
+    }
+
+    /**
+     * @param {import('../protocol.js').RequestPayload<'render'>} payload
+     * @returns {Promise<RenderedReply>}
+     */
+    async function render(payload) {
+        const request = readRender(payload);
+        const { token, generation, started, texts } = begin(request);
+        const head = headPreview(request, token, generation);
+        const { feed, onEnhanced } = enhancementFeed();
         // A render that returns the reader to a place has them at once: the
         // place is set, and reported, with every block as it stays.
         const enhancing = (request.switches.highlight || request.switches.math)
@@ -197,100 +368,118 @@ export function createRenderer({
             diagrams: request.switches.diagrams,
             generation,
             maxDiagrams: MAX_DIAGRAMS,
-        }, parseTimeoutMs, onHead, enhancing ? onEnhanced : undefined);
+        }, parseTimeoutMs, head.onHead, enhancing ? onEnhanced : undefined);
         if (superseded(token) || outcome.status === 'cancelled') throw supersededError();
 
-        /** @type {ParseResult} */
-        let result;
-        /** @type {{reason: string, message: string} | null} */
-        let degraded = null;
-        if (outcome.status === 'ok') {
-            result = outcome.result;
-        } else {
-            result = plainResult(request.source);
-            degraded = outcome.status === 'timeout'
-                ? { reason: 'timeout', message: texts.parseTimeout }
-                : { reason: 'parseFailed', message: `${texts.parseFailed} (${outcome.message})` };
-        }
-
-        // Where the reader wants to be once the blocks are in place.
-        /** @type {Target | null} */
-        let target = null;
-        let scrolledToSource;
-        if (request.scrollLine !== null) {
-            const hit = blockForLine(result.blocks, request.scrollLine);
-            scrolledToSource = hit
-                ? {
-                    line: request.scrollLine, found: true, blockId: result.blocks[hit.index].id,
-                    sourceStart: result.blocks[hit.index].start, sourceEnd: result.blocks[hit.index].end,
-                    strategy: hit.strategy,
-                }
-                : { line: request.scrollLine, found: false, blockId: '', sourceStart: 0, sourceEnd: 0, strategy: 'none' };
-            if (hit) target = { kind: 'source', location: { strategy: 'exact', index: hit.index, fraction: 0 } };
-        } else if (request.anchor !== null) {
-            target = { kind: 'anchor', anchor: request.anchor, startedAt: now() };
-        }
+        const { result, degraded } = resultOf(outcome, request.source, texts);
+        const { target, scrolledToSource } = targetOf(request, result);
 
         const view = views.makeView(result, generation);
         diagrams.setTotal(result.diagrams.length);
-        if (headView && state.view === headView) {
-            views.adoptHead(headView, view);
+        if (head.view && state.view === head.view) {
+            views.adoptHead(head.view, view);
             state.view = view;
             find.forget();
         }
-        const domStarted = now();
         const hidden = request.background || isHidden(doc, geometry);
-        const meter = hidden ? null : scheduler.frameMeter();
-        try {
-            await insertView(view, token, hidden, target);
-        } catch (error) {
-            meter?.stop();
-            throw error;
-        }
-        const frames = meter ? meter.stop() : { frameCount: 0, maxFrameGapMs: 0 };
-        const domMs = now() - domStarted;
+        const { frames, domMs } = await insertMeasured(view, token, hidden, target);
 
-        // After the elements are in place.
         const postStarted = now();
-        let anchorRestored;
-        if (target?.kind === 'source') restore.applySource(target.location, view);
-        else if (target?.kind === 'anchor') anchorRestored = restore.restoreAnchor(view, target);
-        if (result.diagrams.length > 0 && diagrams.pending === 0) diagrams.progress();
-        layout.sendReport('render');
-        layout.updateActiveHeading(true);
-
-        const images = {
-            local: result.images.local + view.rawImages.local,
-            remote: result.images.remote + view.rawImages.remote,
-            rejected: result.images.rejected + view.rawImages.rejected,
-        };
-        /** @type {Record<string, unknown>} */
-        const reply = {
-            headings: result.headings.map((h) => ({ level: h.level, text: h.text, id: h.id })),
-            renderGeneration: generation,
-            images,
-            parserMode: degraded ? 'plain' : parser.mode,
-            timings: {
-                parseMs: round1(result.parseMs),
-                parseWaitMs: round1(outcome.waitMs),
-                parseTimeoutMs: parseTimeoutMs,
-                domMs: round1(domMs),
-                diagramMs: 0,
-                maxFrameGapMs: round1(frames.maxFrameGapMs),
-                frameCount: frames.frameCount,
-                totalMs: round1(now() - started),
-                postDomMs: round1(now() - postStarted),
-            },
-            diagrams: { total: result.diagrams.length, failed: diagrams.summary.failed },
-            blocks: result.blocks.map((b) => ({ id: b.id, kind: b.kind, sourceStart: b.start, sourceEnd: b.end })),
-            limits: result.limits,
-        };
+        const anchorRestored = settleInPlace(view, result, target);
+        const reply = replyOf({ view, result, generation, degraded, waitMs: outcome.waitMs, frames, domMs, started, postStarted });
         if (degraded) reply.degraded = degraded;
         if (anchorRestored) reply.anchorRestored = anchorRestored;
         if (scrolledToSource) reply.scrolledToSource = scrolledToSource;
         if (state.activeRender === token) state.activeRender = null;
         if (outcome.status === 'ok' && (outcome.later ?? 0) > 0) void applyEnhancements(view, feed);
         return reply;
+    }
+
+    /**
+     * The block the reader returns to, if the target names one already.
+     * @param {View} view
+     * @param {Target | null} target
+     */
+    function targetIndexOf(view, target) {
+        if (target?.kind === 'source') return target.location.index ?? -1;
+        if (target?.kind === 'anchor') {
+            const early = locateAnchor(target.anchor, { ...views.anchorView(view), count: view.result.blocks.length });
+            if (early.index !== undefined) return early.index;
+        }
+        return -1;
+    }
+
+    /**
+     * Where a view's new article stands: built out of sight while an older
+     * document is on screen (staging), then put in its place (commit).
+     * @param {View} view
+     * @param {boolean} hidden
+     */
+    function stage(view, hidden) {
+        const { article } = view;
+        const adopted = state.view === view;
+        const old = adopted ? null : state.view;
+        const staging = Boolean(old && old.article.isConnected && !hidden);
+        if (staging) article.classList.add('md-staging');
+        if (!article.isConnected) content.append(article);
+        const stand = {
+            adopted,
+            staging,
+            committed: adopted,
+            commit() {
+                if (stand.committed) return;
+                stand.committed = true;
+                if (old) {
+                    views.removeArticle(old.article);
+                    find.forget();
+                }
+                article.classList.remove('md-staging');
+                state.view = view;
+                state.activeHeading = -1;
+            },
+        };
+        return stand;
+    }
+
+    /**
+     * Whether the blocks in place fill a screen from the top, or from the
+     * block the reader returns to. By the blocks' estimated heights, with
+     * room to spare: the chunks are sized by estimates, and measuring the
+     * blocks would lay out every chunk being filled.
+     * @param {View} view
+     * @param {number} targetIndex
+     * @returns {() => boolean}
+     */
+    function firstScreenWatch(view, targetIndex) {
+        const from = Math.max(0, targetIndex);
+        let filledTo = from;
+        let filledHeight = 0;
+        return () => {
+            const height = geometry.viewportHeight();
+            if (height <= 0) return true;
+            if (view.count <= from) return false;
+            for (; filledTo < view.count; filledTo++) filledHeight += view.result.blocks[filledTo].est || 40;
+            return filledHeight >= height * 1.5;
+        };
+    }
+
+    /**
+     * Appends the next batch of blocks, of about `batchBytes` of markup, and
+     * asks for their diagrams; returns the time it took.
+     * @param {View} view
+     * @param {(i: number) => number} sizeOf
+     * @param {number} batchBytes
+     */
+    function appendBatch(view, sizeOf, batchBytes) {
+        const total = view.result.blocks.length;
+        let to = view.count + 1;
+        let size = sizeOf(view.count);
+        while (to < total && size + sizeOf(to) <= batchBytes) size += sizeOf(to++);
+        const batchStarted = now();
+        const placeholders = view.builder.append(view.count, to);
+        view.count = to;
+        if (placeholders.length > 0) diagrams.request(placeholders, view.diagramSources);
+        return now() - batchStarted;
     }
 
     /**
@@ -306,45 +495,9 @@ export function createRenderer({
      */
     async function insertView(view, token, hidden, target) {
         const { result, article } = view;
-        const adopted = state.view === view;
-        const old = adopted ? null : state.view;
-        let committed = adopted;
-        const staging = Boolean(old && old.article.isConnected && !hidden);
-        if (staging) article.classList.add('md-staging');
-        if (!article.isConnected) content.append(article);
-
-        let targetIndex = -1;
-        if (target?.kind === 'source') targetIndex = target.location.index ?? -1;
-        if (target?.kind === 'anchor') {
-            const early = locateAnchor(target.anchor, { ...views.anchorView(view), count: result.blocks.length });
-            if (early.index !== undefined) targetIndex = early.index;
-        }
-
-        const commit = () => {
-            if (committed) return;
-            committed = true;
-            if (old) {
-                views.removeArticle(old.article);
-                find.forget();
-            }
-            article.classList.remove('md-staging');
-            state.view = view;
-            state.activeHeading = -1;
-        };
-        // Whether the blocks in place fill a screen from the top, or from
-        // the block the reader returns to. By the blocks' estimated heights,
-        // with room to spare: the chunks are sized by estimates, and
-        // measuring the blocks would lay out every chunk being filled.
-        const from = Math.max(0, targetIndex);
-        let filledTo = from;
-        let filledHeight = 0;
-        const firstScreenReady = () => {
-            const height = geometry.viewportHeight();
-            if (height <= 0) return true;
-            if (view.count <= from) return false;
-            for (; filledTo < view.count; filledTo++) filledHeight += result.blocks[filledTo].est || 40;
-            return filledHeight >= height * 1.5;
-        };
+        const stand = stage(view, hidden);
+        const targetIndex = targetIndexOf(view, target);
+        const firstScreenReady = firstScreenWatch(view, targetIndex);
 
         const total = result.blocks.length;
         let batchBytes = 16 * 1024;
@@ -356,15 +509,15 @@ export function createRenderer({
         /** @type {number | null} */
         let lastFrame = null;
 
-        if (total === 0 || !staging) commit();
+        if (total === 0 || !stand.staging) stand.commit();
         // The first slice of a visible page runs until its first screen is
         // filled (within reason), then yields so that the screen paints. A
         // head already on screen was that first slice.
-        let firstSlice = !hidden && !adopted;
+        let firstSlice = !hidden && !stand.adopted;
         let previewed = false;
         // Receiving a long document's parse already took a good part of this
         // frame: the head on screen waits a frame for the rest.
-        if (adopted && view.count < total && !isHidden(doc, geometry)) {
+        if (stand.adopted && view.count < total && !isHidden(doc, geometry)) {
             lastFrame = await scheduler.nextFrame();
             if (superseded(token)) throw supersededError();
         }
@@ -372,25 +525,18 @@ export function createRenderer({
             const sliceStarted = now();
             const budget = hidden ? 40 : firstSlice ? 150 : sliceBudget;
             do {
-                let to = view.count + 1;
-                let size = sizeOf(view.count);
-                while (to < total && size + sizeOf(to) <= batchBytes) size += sizeOf(to++);
-                const batchStarted = now();
-                const placeholders = view.builder.append(view.count, to);
-                view.count = to;
-                if (placeholders.length > 0) diagrams.request(placeholders, view.diagramSources);
-                const spent = now() - batchStarted;
+                const spent = appendBatch(view, sizeOf, batchBytes);
                 if (spent > Math.min(4, budget / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
                 else if (spent < 1 && batchBytes < 512 * 1024) batchBytes *= 2;
-                if (firstSlice || !committed) {
+                if (firstSlice || !stand.committed) {
                     const ready = firstScreenReady();
-                    if (!committed && ready) commit();
+                    if (!stand.committed && ready) stand.commit();
                     if (ready && firstSlice) {
                         firstSlice = false;
                         break;
                     }
                 }
-                if (committed && !previewed && target && view.count > targetIndex && targetIndex >= 0) {
+                if (stand.committed && !previewed && target && view.count > targetIndex && targetIndex >= 0) {
                     previewed = true;
                     restore.preview(view, target, targetIndex);
                 }
@@ -401,19 +547,15 @@ export function createRenderer({
                 await scheduler.yieldTask();
             } else {
                 const frame = await scheduler.nextFrame();
-                if (frame !== null && lastFrame !== null) {
-                    const gap = frame - lastFrame;
-                    if (gap > FRAME_TARGET_MS) sliceBudget = Math.max(SLICE_MS.min, sliceBudget * 0.7);
-                    else if (gap < FRAME_TARGET_MS * 0.6) sliceBudget = Math.min(SLICE_MS.max, sliceBudget * 1.2);
-                }
+                sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame);
                 lastFrame = frame;
             }
             if (superseded(token)) {
-                if (!committed) views.removeArticle(article);
+                if (!stand.committed) views.removeArticle(article);
                 throw supersededError();
             }
         }
-        commit();
+        stand.commit();
     }
 
     /** @type {(() => void) | null} */

@@ -47,7 +47,7 @@ const PIN_LIMIT_MS = 4000;
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.now
  * @param {PageState} parts.state
- * @param {(type: string, payload: object) => void} parts.post
+ * @param {import('./page.js').Post} parts.post
  * @param {{pending: number}} parts.diagrams
  * @param {(view: View) => import('./view.js').AnchorView} parts.anchorView
  */

@@ -29,6 +29,16 @@ const ALLOWED_URI = /^(?:(?:https?|mailto|file):|[^a-z]|[a-z+.-]+(?:[^a-z+.\-:]|
 
 const URL_ATTRIBUTES = new Set(['href', 'xlink:href', 'src', 'action', 'data', 'poster', 'cite', 'longdesc']);
 
+/**
+ * @typedef {object} Sanitizer
+ * @property {(html: string, documentID: string, counts: import('./state.js').ImageCounts,
+ *     refusedReason?: string) => DocumentFragment} sanitizeHTML
+ */
+
+/**
+ * @param {Window & typeof globalThis} win
+ * @returns {Sanitizer}
+ */
 export function createSanitizer(win) {
     const purifier = createDOMPurify(win);
     let context = { documentID: '' };
@@ -54,6 +64,7 @@ export function createSanitizer(win) {
         }
     });
 
+    /** @type {import('dompurify').Config & {RETURN_DOM_FRAGMENT: true}} */
     const config = {
         FORBID_TAGS,
         FORBID_ATTR,
@@ -66,6 +77,13 @@ export function createSanitizer(win) {
     // Sanitises raw HTML to a fragment of the page's document. Counts the
     // images it met in counts {local, remote, rejected}; refused images show
     // their alternative text and `refusedReason`.
+    /**
+     * @param {string} html
+     * @param {string} documentID
+     * @param {import('./state.js').ImageCounts} counts
+     * @param {string} [refusedReason]
+     * @returns {DocumentFragment}
+     */
     function sanitizeHTML(html, documentID, counts, refusedReason = '') {
         context = { documentID };
         let fragment;
@@ -104,6 +122,7 @@ export function createSanitizer(win) {
 
 // Diagram SVG: scripts, handlers, external references and foreign content go;
 // the SVG's own style sheet stays but is kept to itself by a shadow root.
+/** @param {Window & typeof globalThis} win */
 export function createSVGSanitizer(win) {
     const purifier = createDOMPurify(win);
     purifier.addHook('uponSanitizeAttribute', (node, event) => {
@@ -125,6 +144,7 @@ export function createSVGSanitizer(win) {
         RETURN_DOM_FRAGMENT: true,
     };
 
+    /** @param {string | null} text */
     function cleanStyleSheet(text) {
         return String(text)
             .replace(/@import[^;]*;?/gi, '')
@@ -133,8 +153,13 @@ export function createSVGSanitizer(win) {
             .replace(/expression\s*\(/gi, '(');
     }
 
+    /**
+     * @param {string} svgText
+     * @returns {SVGSVGElement | null}
+     */
     function sanitizeSVG(svgText) {
-        const fragment = purifier.sanitize(String(svgText), config);
+
+        const fragment = /** @type {DocumentFragment | null} */ (/** @type {unknown} */ (purifier.sanitize(String(svgText), config)));
         if (!fragment || typeof fragment.querySelectorAll !== 'function') return null;
         for (const style of Array.from(fragment.querySelectorAll('style'))) {
             style.textContent = cleanStyleSheet(style.textContent);

@@ -8,6 +8,7 @@ export function createScheduler(win) {
     const Channel = win.MessageChannel ?? globalThis.MessageChannel;
     /** @type {MessageChannel | null} */
     let channel = null;
+    /** @type {(() => void)[]} */
     const waiting = [];
 
     function port() {
@@ -26,7 +27,7 @@ export function createScheduler(win) {
         return new Promise((resolve) => {
             const c = port();
             if (c) {
-                waiting.push(resolve);
+                waiting.push(() => resolve(undefined));
                 c.port2.postMessage(0);
             } else {
                 win.setTimeout(resolve, 0);
@@ -57,9 +58,11 @@ export function createScheduler(win) {
     // Counts frames and the longest gap between two of them while running.
     function frameMeter() {
         let running = typeof win.requestAnimationFrame === 'function';
+        /** @type {number | null} */
         let last = null;
         let count = 0;
         let maxGap = 0;
+        /** @param {number} stamp */
         const tick = (stamp) => {
             if (!running) return;
             if (last !== null) maxGap = Math.max(maxGap, stamp - last);
@@ -83,7 +86,7 @@ export function createScheduler(win) {
             channel.port2.close();
             channel = null;
         }
-        while (waiting.length) waiting.shift()();
+        for (const resolve of waiting.splice(0)) resolve();
     }
 
     return { yieldTask, nextFrame, frameMeter, dispose };

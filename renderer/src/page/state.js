@@ -27,6 +27,7 @@
  * @property {(top: number) => void} [setReadingLine]
  * @property {(chunk: Element) => void} [watchChunk]
  * @property {(chunk: Element) => void} [forgetChunk]
+ * @property {() => void} [didScroll]  the page scrolled itself
  * @property {() => void} [dispose]
  */
 
@@ -37,9 +38,22 @@
  * @property {number} start  first source line
  * @property {number} end  last source line
  * @property {number} [est]  estimated height in pixels
- * @property {boolean} [raw]  raw markup, sanitised on its own
- * @property {string} [fp]  fingerprint of the content
+ * @property {RawMarkup} [raw]  raw markup, sanitised on its own
+ * @property {string} fp  fingerprint of the content
+ * @property {number} heading  index of the heading it sits under, -1 before the first
  */
+
+/**
+ * A block of raw markup: its outer element, and its inner HTML in which the
+ * trusted pieces are placeholders that carry the render's nonce.
+ * @typedef {object} RawMarkup
+ * @property {string} tag
+ * @property {Record<string, string | number>} [attrs]
+ * @property {string} html
+ * @property {string[]} pieces
+ * @property {string} [nonce]
+ */
+
 
 /**
  * @typedef {object} Heading
@@ -61,8 +75,9 @@
  * @property {Heading[]} headings
  * @property {ImageCounts} images
  * @property {{id: string, source: string}[]} diagrams
- * @property {object} limits
+ * @property {import('../protocol.js').Payloads['rendered']['limits']} limits
  * @property {number} parseMs
+ * @property {number} [lineCount]  lines of the source
  */
 
 /**

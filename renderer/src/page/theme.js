@@ -5,6 +5,11 @@
 
 import { PageError, isPlainObject, isInteger } from './protocol.js';
 
+/**
+ * Each theme's background gradient, as [colour, position in %] stops; null
+ * for a plain background.
+ * @type {Readonly<Record<string, [string, number][] | null>>}
+ */
 export const GRADIENTS = Object.freeze({
     porcelain: [['#FFFFFF', 0], ['#FAFBFC', 50], ['#FFFFFF', 100]],
     linen: [['#FFFBF3', 0], ['#F7F3EB', 50], ['#FFFBF3', 100]],
@@ -29,11 +34,15 @@ function channels(hex) {
 
 /** @param {number[]} rgb  sRGB channels in [0, 1] */
 function luminance([r, g, b]) {
-    const linear = (v) => (v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4);
+    const linear = (/** @type {number} */ v) => (v <= 0.04045 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4);
     return 0.2126 * linear(r) + 0.7152 * linear(g) + 0.0722 * linear(b);
 }
 
 // The contrast ratio of a colour (its alpha laid over `under`) with `under`.
+/**
+ * @param {string} color  #RRGGBB or #RRGGBBAA
+ * @param {string} under  #RRGGBB
+ */
 export function contrastRatio(color, under) {
     const [r, g, b, a] = channels(color);
     const back = channels(under);
@@ -45,6 +54,10 @@ export function contrastRatio(color, under) {
 
 // Whether a theme's code background is too close to its page (its canvas
 // and each stop of its background gradient) to be seen without an edge.
+/**
+ * @param {Record<string, string>} tokens  the theme's accepted colours
+ * @param {string} themeID
+ */
 export function needsCodeEdge(tokens, themeID) {
     const code = tokens['--md-code-bg'];
     const canvas = tokens['--md-canvas'];
@@ -54,18 +67,22 @@ export function needsCodeEdge(tokens, themeID) {
     return pages.some((page) => contrastRatio(code, page) < CODE_EDGE_CONTRAST);
 }
 
+/** @param {string} themeID */
 export function gradientCSS(themeID) {
     const stops = Object.hasOwn(GRADIENTS, themeID) ? GRADIENTS[themeID] : null;
     if (!stops || stops.length === 0) return 'none';
     return `linear-gradient(180deg, ${stops.map(([color, at]) => `${color} ${at}%`).join(', ')})`;
 }
 
+/** @param {Document} doc */
 export function createTheme(doc) {
     const root = doc.documentElement;
+    /** @type {Set<string>} */
     let appliedTokens = new Set();
     let themeID = '';
     let solidByTokens = false;
     const accessibility = { reduceMotion: false, reduceTransparency: false, increaseContrast: false };
+    /** @type {Record<string, string>} the accepted colours, by token name */
     let tokens = {};
 
     function refreshBackgroundStyle() {
@@ -74,13 +91,19 @@ export function createTheme(doc) {
         root.toggleAttribute('data-solid', solid);
     }
 
+    /**
+     * @param {unknown} payload  the reader's, checked here
+     * @returns {import('../protocol.js').Payloads['themeApplied']}
+     */
     function setTheme(payload) {
         if (!isPlainObject(payload) || typeof payload.themeID !== 'string'
             || !isInteger(payload.themeRevision) || !isPlainObject(payload.tokens)) {
             throw new PageError('invalidPayload', 'setTheme needs themeID, an integer themeRevision and tokens');
         }
+        /** @type {Set<string>} */
         const next = new Set();
         let solid = false;
+        /** @type {Record<string, string>} */
         const accepted = {};
         for (const [name, value] of Object.entries(payload.tokens)) {
             if (typeof value !== 'string' || !TOKEN_NAME.test(name)) continue;
@@ -105,6 +128,11 @@ export function createTheme(doc) {
         return { themeID: payload.themeID, themeRevision: payload.themeRevision, appliedCount: next.size };
     }
 
+    /**
+     * @param {unknown} payload  the reader's, checked here
+     * @param {Window} win
+     * @returns {import('../protocol.js').Payloads['backgroundApplied']}
+     */
     function setBackground(payload, win) {
         if (!isPlainObject(payload) || typeof payload.pageBackground !== 'string'
             || !/^#[0-9A-Fa-f]{6}$/.test(payload.pageBackground)) {
@@ -127,7 +155,12 @@ export function createTheme(doc) {
         };
     }
 
+    /**
+     * @param {unknown} payload  the reader's, checked here
+     * @returns {import('../protocol.js').Payloads['accessibilityApplied']}
+     */
     function setAccessibility(payload) {
+        /** @type {(keyof typeof accessibility)[]} */
         const keys = ['reduceMotion', 'reduceTransparency', 'increaseContrast'];
         if (!isPlainObject(payload) || keys.some((key) => typeof payload[key] !== 'boolean')) {
             throw new PageError('invalidPayload', 'setAccessibility needs the three booleans');
@@ -141,10 +174,13 @@ export function createTheme(doc) {
 
     // Colours for the diagram renderer, from the theme in force; null before
     // any theme arrived.
+    /** @returns {import('../protocol.js').Payloads['diagramRequest']['themeVariables']} */
     function diagramThemeVariables() {
         if (!tokens['--md-canvas']) return null;
         const dark = root.getAttribute('data-scheme') === 'dark';
+        /** @param {string} name */
         const pick = (name) => tokens[name] ?? null;
+
         return {
             darkMode: dark,
             background: pick('--md-canvas'),

@@ -5,7 +5,9 @@
 
 import { PageError, isPlainObject, isInteger, isFiniteNumber } from './protocol.js';
 
+/** @type {Readonly<Record<string, number>>} prose width in rem, by preset */
 export const WIDTH_REM = Object.freeze({ comfortable: 44, compact: 36, wide: 58 });
+/** @type {Readonly<Record<string, number>>} by preset */
 export const LINE_HEIGHT = Object.freeze({ standard: 1.7, compact: 1.5, loose: 1.9 });
 
 export const DEFAULT_STACKS = Object.freeze({
@@ -19,6 +21,7 @@ const IDENT = /^-?[A-Za-z_\u00A0-\uFFFF][-A-Za-z0-9_\u00A0-\uFFFF]*$/;
 
 // A CSS font-family value: comma-separated names, each a quoted string or a
 // run of identifiers. Anything that could end the declaration is refused.
+/** @param {unknown} value */
 export function isValidFamily(value) {
     if (typeof value !== 'string') return false;
     const text = value.trim();
@@ -53,15 +56,21 @@ export function isValidFamily(value) {
     return names.length > 0;
 }
 
+/**
+ * @param {string} value  a valid family list, or empty for the default
+ * @param {keyof typeof DEFAULT_STACKS} role
+ */
 export function familyStack(value, role) {
     const text = value.trim();
     return text === '' ? DEFAULT_STACKS[role] : `${text}, ${DEFAULT_STACKS[role]}`;
 }
 
+/** @param {number} weight  the body's */
 export function headingWeightFor(weight) {
     return Math.min(900, Math.max(600, Math.round((weight + 200) / 100) * 100));
 }
 
+/** @param {Document} doc */
 export function createTypography(doc) {
     const root = doc.documentElement;
     const current = {
@@ -88,6 +97,10 @@ export function createTypography(doc) {
         root.setAttribute('data-wide-blocks', current.wideBlocks);
     }
 
+    /**
+     * @param {string[]} rejected
+     * @returns {import('../protocol.js').Payloads['typographyApplied']}
+     */
     function reply(rejected) {
         return {
             fontSizePx: current.fontSizePx,
@@ -105,10 +118,19 @@ export function createTypography(doc) {
         };
     }
 
+    /** @param {unknown} payload  the reader's, checked here */
     function setTypography(payload) {
         if (!isPlainObject(payload)) throw new PageError('invalidPayload', 'setTypography needs an object');
+        /** @type {string[]} */
         const rejected = [];
+        /**
+         * @template {keyof typeof current} K
+         * @param {K} name
+         * @param {(value: unknown) => boolean} valid
+         * @param {(value: (typeof current)[K]) => (typeof current)[K]} [normalise]
+         */
         const take = (name, valid, normalise = (v) => v) => {
+
             if (valid(payload[name])) current[name] = normalise(payload[name]);
             else rejected.push(name);
         };

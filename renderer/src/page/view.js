@@ -77,7 +77,8 @@ export function chunkOf(index) {
  * @param {object} parts
  * @param {Document} parts.doc
  * @param {Geometry} parts.geometry
- * @param {{sanitizeHTML: Function}} parts.sanitizer  for raw markup
+ * @param {import('./sanitize.js').Sanitizer} parts.sanitizer  for raw markup
+
  * @param {PageState} parts.state
  */
 export function createViews({ doc, geometry, sanitizer, state }) {

@@ -13,8 +13,62 @@ export { fingerprint };
 
 export const MAX_DIAGRAMS = 100;
 
+/** @typedef {import('markdown-it').Token} Token */
+
+/**
+ * What a parse is asked for; missing switches are on.
+ * @typedef {object} ParseOptions
+ * @property {string} [documentID]  the document's images belong to
+ * @property {string} [language]  of the page's own texts
+ * @property {boolean} [highlight]
+ * @property {boolean} [math]
+ * @property {boolean} [diagrams]
+ * @property {number} [generation]  goes into the diagram ids
+ * @property {number} [maxDiagrams]
+ */
+
+/**
+ * The switches in force while rendering.
+ * @typedef {object} RenderOptions
+ * @property {string} documentID
+ * @property {boolean} highlight
+ * @property {boolean} math
+ * @property {boolean} diagrams
+ * @property {number} maxDiagrams
+ */
+
+/**
+ * What the renderer rules share during one parse (markdown-it's env).
+ * @typedef {object} RenderEnv
+ * @property {RenderOptions} opts  a deferred block renders later with the full ones
+ * @property {import('../texts.js').Texts} texts
+ * @property {number} generation
+ * @property {boolean} raw  inside a block of raw markup: trusted pieces become placeholders
+ * @property {string} nonce  the placeholders' mark
+ * @property {string[]} pieces  the trusted pieces of the raw block under way
+ * @property {import('../page/state.js').ImageCounts} images
+ * @property {{id: string, source: string}[]} diagrams
+ * @property {number} diagramsSkipped
+ * @property {Map<string, string>} mathCache  typeset math by display mode and source
+ * @property {string} docId  the footnote plugin's prefix of its ids
+ * @property {Set<string>} missing  the code this render lacked (MATH, highlight.js languages)
+ */
+
+/**
+ * The code a parse needs loaded on demand (MATH and highlight.js languages'
+ * table names): what it lacked, and what its deferred blocks will need.
+ * @typedef {{missing: Set<string>, later: Set<string>}} Needs
+ */
+
+/**
+ * A block whose highlighting and math come later: render() gives its full HTML.
+ * @typedef {{index: number, render: () => string}} Deferred
+ */
+
+/** @type {Map<string, string>} */
 const mathCache = new Map();
 
+/** @type {Record<string, string>} */
 const CONTAINER_KINDS = {
     heading_open: 'heading',
     paragraph_open: 'paragraph',
@@ -38,11 +92,17 @@ function makeNonce() {
 // The text of a heading as shown: text, code and math source, without
 // markup. Images (badges beside a title) count only in a heading that has
 // no other text, by their alternative text.
+/** @param {Token[] | null | undefined} children */
 export function inlineText(children) {
     const text = inlineTextOf(children, false);
     return text !== '' ? text : inlineTextOf(children, true);
 }
 
+/**
+ * @param {Token[] | null | undefined} children
+ * @param {boolean} withImages
+ * @returns {string}
+ */
 function inlineTextOf(children, withImages) {
     let text = '';
     for (const token of children ?? []) {
@@ -67,6 +127,7 @@ function inlineTextOf(children, withImages) {
     return text.trim();
 }
 
+/** @param {string} text */
 function lineStartsOf(text) {
     const starts = [0];
     let pos = text.indexOf('\n');
@@ -78,6 +139,11 @@ function lineStartsOf(text) {
 }
 
 // Whether 1-based line `line` holds nothing but spaces and tabs.
+/**
+ * @param {string} text
+ * @param {number[]} lineStarts
+ * @param {number} line
+ */
 function isBlankLine(text, lineStarts, line) {
     const from = lineStarts[line - 1];
     const to = line < lineStarts.length ? lineStarts[line] - 1 : text.length;
@@ -88,6 +154,11 @@ function isBlankLine(text, lineStarts, line) {
     return true;
 }
 
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {number} to
+ */
 function hasRawHTML(tokens, from, to) {
     for (let i = from; i <= to; i++) {
         const token = tokens[i];
@@ -99,6 +170,11 @@ function hasRawHTML(tokens, from, to) {
     return false;
 }
 
+/**
+ * @param {string} kind
+ * @param {number} lines
+ * @param {number} chars
+ */
 function estimateHeight(kind, lines, chars) {
     const wrapped = Math.max(lines, Math.ceil(chars / 90));
     switch (kind) {
@@ -114,8 +190,16 @@ function estimateHeight(kind, lines, chars) {
 // come later: 'later', 'now' (a diagram, whose placeholder must be made in
 // the first pass) or 'none'. The code that later rendering needs (MATH and
 // highlight.js languages) goes into `needs`.
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {number} to
+ * @param {RenderOptions} opts
+ * @param {Set<string>} needs
+ */
 function enhancementOf(tokens, from, to, opts, needs) {
     let later = false;
+    /** @type {(string | null)[]} */
     const wanted = [];
     for (let k = from; k <= to && k < tokens.length; k++) {
         const token = tokens[k];
@@ -154,8 +238,16 @@ function enhancementOf(tokens, from, to, opts, needs) {
 // {index, render} in `later`: render() gives the block's full HTML. Blocks
 // with raw HTML, diagrams or no source lines of their own are rendered in
 // full at once.
+/**
+ * @param {string} source
+ * @param {ParseOptions} options
+ * @param {Deferred[]} [later]
+ * @param {Needs} [needs]
+ * @returns {import('../page/state.js').ParseResult}
+ */
 export function parseDocument(source, options, later, needs = { missing: new Set(), later: new Set() }) {
     const started = now();
+    /** @type {RenderOptions} */
     const opts = {
         documentID: String(options.documentID ?? ''),
         highlight: options.highlight !== false,
@@ -165,6 +257,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
     };
     const texts = textsFor(options.language);
     const text = String(source).replace(/\r\n?/g, '\n');
+    /** @type {RenderEnv} */
     const env = {
         opts,
         texts,
@@ -184,6 +277,11 @@ export function parseDocument(source, options, later, needs = { missing: new Set
     const plainOpts = later && (opts.highlight || opts.math) ? { ...opts, highlight: false, math: false } : opts;
     env.opts = plainOpts;
     // Renders in full: a deferred block later, or a block that cannot wait.
+    /**
+     * @template T
+     * @param {() => T} render
+     * @returns {T}
+     */
     const inFull = (render) => {
         if (env.opts === fullOpts) return render();
         env.opts = fullOpts;
@@ -200,14 +298,21 @@ export function parseDocument(source, options, later, needs = { missing: new Set
     const slugger = new GithubSlugger();
     const maxNesting = md.options.maxNesting;
 
+    /** @type {string[]} */
     const parts = [];
     const offsets = [0];
     let length = 0;
+    /** @type {import('../page/state.js').Block[]} */
     const blocks = [];
+    /** @type {import('../page/state.js').Heading[]} */
     const headings = [];
     let depthClamped = 0;
     let lastLine = 1;
 
+    /**
+     * @param {import('../page/state.js').Block} block
+     * @param {string | undefined} html  none for raw markup
+     */
     const emit = (block, html) => {
         blocks.push(block);
         if (html) {
@@ -269,6 +374,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             headingIndex = headings.length - 1;
         }
 
+        /** @type {import('../page/state.js').Block} */
         const block = {
             id,
             kind,
@@ -283,8 +389,9 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts, needs.later);
         // A deferred block renders again with counts of its own, so that
         // images are not counted twice.
+        /** @param {() => string} render */
         const deferRender = (render) => {
-            later.push({
+            /** @type {Deferred[]} */ (later).push({
                 index,
                 render: () => inFull(() => {
                     const counts = env.images;
@@ -301,6 +408,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         if (token.nesting === 0) {
             // Self-contained block tokens.
             const renderSelf = () => {
+                /** @type {string | undefined} */
                 let html;
                 switch (token.type) {
                     case 'fence':
@@ -340,7 +448,8 @@ export function parseDocument(source, options, later, needs = { missing: new Set
                 return html;
             };
             const html = enhancement === 'now' ? inFull(renderSelf) : renderSelf();
-            if (enhancement === 'later') deferRender(renderSelf);
+            // Raw markup (the only block without HTML here) is never deferred.
+            if (enhancement === 'later') deferRender(/** @type {() => string} */ (renderSelf));
             block.kind = kind;
             block.est = estimateHeight(kind, last - start + 1, sourceText.length);
             block.fp = fingerprint(kind + '\n' + sourceText);
@@ -355,7 +464,10 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             env.raw = true;
             env.pieces = [];
             let tag = token.tag || 'div';
+            /** @type {Record<string, string | number>} */
             const attrs = {};
+
+
             let inner;
             if (isTable) {
                 tag = 'div';

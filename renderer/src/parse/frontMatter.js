@@ -2,9 +2,15 @@
 // the next "---" or "..." line. It becomes a hidden token, so the lines keep
 // their numbers and the block never shows as body text.
 
+/**
+ * @param {import('markdown-it').StateBlock} state
+ * @param {number} startLine
+ * @param {number} endLine
+ * @param {boolean} silent
+ */
 function frontMatter(state, startLine, endLine, silent) {
     if (startLine !== 0 || state.blkIndent !== 0 || state.parentType !== 'root') return false;
-    const lineText = (line) => state.src.slice(state.bMarks[line], state.eMarks[line]);
+    const lineText = (/** @type {number} */ line) => state.src.slice(state.bMarks[line], state.eMarks[line]);
     if (lineText(0).trimEnd() !== '---') return false;
 
     for (let line = 1; line < endLine; line++) {
@@ -23,7 +29,9 @@ function frontMatter(state, startLine, endLine, silent) {
     return false;
 }
 
+/** @param {import('markdown-it').MarkdownIt} md */
 export default function frontMatterPlugin(md) {
+
     md.block.ruler.before('table', 'front_matter', frontMatter, {
         alt: ['paragraph', 'reference', 'blockquote', 'list'],
     });

@@ -4,8 +4,15 @@
 
 export const HEAD_SIZE = 4 * 1024;
 
+/**
+ * @param {string} source
+ * @param {number} [size]
+ * @returns {number}  where the head ends, or 0 to parse the whole at once
+ */
 export function headCut(source, size = HEAD_SIZE) {
+
     if (source.length < size * 4) return 0;
+    /** @type {string | null} */
     let fence = null;
     let math = false;
     let pos = 0;

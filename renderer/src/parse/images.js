@@ -5,6 +5,7 @@
 
 const SCHEME = /^([a-z][a-z0-9+.-]*):/i;
 
+/** @param {string} text */
 function safeDecode(text) {
     try {
         return decodeURIComponent(text);
@@ -14,11 +15,19 @@ function safeDecode(text) {
 }
 
 // The image URL for a local path, exactly as the reader's scheme expects it.
+/**
+ * @param {string} documentID
+ * @param {string} path
+ */
 export function documentResourceURL(documentID, path) {
     return `document-resource://${encodeURIComponent(documentID)}/?path=${encodeURIComponent(path)}`;
 }
 
-// Returns {kind: 'local' | 'remote' | 'rejected', src?: string}.
+/**
+ * @param {unknown} rawSource
+ * @param {string} documentID
+ * @returns {{kind: 'local' | 'remote', src: string} | {kind: 'rejected'}}
+ */
 export function classifyImage(rawSource, documentID) {
     const source = String(rawSource ?? '').trim();
     // Browsers drop tabs and line breaks inside addresses; judge the scheme

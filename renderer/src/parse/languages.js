@@ -1,9 +1,17 @@
 // The highlight.js languages a fence may name, each loaded only when a
 // document names it or one of its aliases: its module, its aliases and the
 // languages it embeds (a sub-language that is not loaded is left plain, so
-// those come with it). test/highlight.test.js checks the aliases and embedded
+// those come with it). test/lazy.test.js checks the aliases and embedded
 // languages against highlight.js's own definitions.
 
+/**
+ * @typedef {object} LanguageEntry
+ * @property {string[]} aliases
+ * @property {string[]} uses  the languages it embeds, by table name
+ * @property {() => Promise<{default: import('highlight.js').LanguageFn}>} load  its module
+ */
+
+/** @type {Record<string, LanguageEntry>} */
 export const LANGUAGES = {
     'xml': { aliases: ['html', 'xhtml', 'rss', 'atom', 'xjb', 'xsd', 'xsl', 'plist', 'wsf', 'svg'], uses: ['css', 'javascript'], load: () => import('highlight.js/lib/languages/xml') },
     'bash': { aliases: ['sh', 'zsh'], uses: [], load: () => import('highlight.js/lib/languages/bash') },

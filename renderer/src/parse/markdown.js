@@ -19,8 +19,10 @@ import { highlightCode, SAFE_LANGUAGE } from './highlight.js';
 // KaTeX is loaded only for a document that has math: until then a render
 // that meets math notes MATH in its `missing` set (see highlight.js).
 export const MATH = 'math';
+/** @type {typeof import('katex').default | null} */
 let katex = null;
 
+/** @returns {Promise<void>} */
 export async function loadMath() {
     katex ??= (await import('katex')).default;
 }
@@ -29,6 +31,18 @@ export const FOOTNOTE_PREFIX = 'F';
 
 const DANGEROUS_LINK = /^(?:javascript|vbscript|data):/i;
 
+/** @typedef {import('markdown-it').Token} Token */
+/** @typedef {import('./document.js').RenderEnv} RenderEnv */
+
+/**
+ * A renderer rule, given the env of our parses; T is what it knows of its
+ * tokens beyond markdown-it's type.
+ * @template [T=Token]
+ * @typedef {(tokens: T[], idx: number, options: Required<import('markdown-it').MarkdownItOptions>,
+ *     env: RenderEnv, self: import('markdown-it').Renderer) => string} Rule
+ */
+
+/** @param {string | number} url  an attribute's value */
 function compactScheme(url) {
     return String(url).replace(/[\u0000-\u0020]/g, '');
 }
@@ -69,25 +83,30 @@ md.use(taskListPlugin);
 md.use(footnotePlugin);
 
 // Table alignment as the align attribute, which survives sanitising.
-md.core.ruler.push('table_align', (state) => {
+md.core.ruler.push('table_align', (/** @type {any} */ state) => {
     for (const token of state.tokens) {
         if (token.type !== 'th_open' && token.type !== 'td_open') continue;
         const style = token.attrGet('style');
         if (!style) continue;
         const match = /text-align:(left|right|center)/.exec(style);
-        token.attrs = token.attrs.filter(([name]) => name !== 'style');
+        token.attrs = token.attrs.filter((/** @type {[string, string]} */ [name]) => name !== 'style');
         if (match) token.attrSet('align', match[1]);
     }
 });
 
 // A trusted fragment: direct HTML in a plain block, a placeholder in a block
 // that will be sanitised.
+/**
+ * @param {string} html
+ * @param {RenderEnv} env
+ */
 export function trusted(html, env) {
     if (!env.raw) return html;
     env.pieces.push(html);
     return `<span data-md-piece="${env.pieces.length - 1}" data-md-k="${env.nonce}"></span>`;
 }
 
+/** @type {import('katex').KatexOptions} */
 const KATEX_OPTIONS = {
     throwOnError: false,
     errorColor: 'var(--md-error-text)',
@@ -100,6 +119,13 @@ const KATEX_OPTIONS = {
 
 // Math in a paragraph ("inline", display or not) stays inline when it is
 // not typeset: a block element there would split the paragraph in two.
+/**
+ * @param {string} tex
+ * @param {boolean} display
+ * @param {RenderEnv} env
+ * @param {boolean} [inline]  inside a paragraph
+ * @returns {string}
+ */
 export function typesetMath(tex, display, env, inline = false) {
     if (!env.opts.math) {
         const source = display ? `$$${tex}$$` : `$${tex}$`;
@@ -123,12 +149,18 @@ export function typesetMath(tex, display, env, inline = false) {
     return html;
 }
 
+/** @param {Token} token */
 export function fenceLanguage(token) {
     const info = token.info ? unescapeAll(token.info).trim() : '';
     return info.split(/\s+/)[0] || '';
 }
 
 // <pre><code> for a fence: highlighted only when it names a known language.
+/**
+ * @param {string} code
+ * @param {string} language
+ * @param {RenderEnv} env
+ */
 export function renderCode(code, language, env) {
     const safe = SAFE_LANGUAGE.test(language);
     const highlighted = env.opts.highlight && language && code.length <= 512 * 1024
@@ -139,6 +171,11 @@ export function renderCode(code, language, env) {
 }
 
 // A diagram placeholder; the page asks the reader to render it.
+/**
+ * @param {string} source
+ * @param {RenderEnv} env
+ * @param {string} [attrs]  for the placeholder's element
+ */
 export function renderDiagram(source, env, attrs = '') {
     const id = `D${env.generation}-${env.diagrams.length + 1}`;
     env.diagrams.push({ id, source });
@@ -147,6 +184,11 @@ export function renderDiagram(source, env, attrs = '') {
         + `<pre class="md-diagram-source"><code>${escapeHtml(source)}</code></pre></div>`;
 }
 
+/**
+ * @param {string} language
+ * @param {RenderEnv} env
+ * @returns {'math' | 'diagram' | 'code'}
+ */
 export function fenceKind(language, env) {
     const lower = language.toLowerCase();
     if (lower === 'math') return 'math';
@@ -157,8 +199,10 @@ export function fenceKind(language, env) {
     return 'code';
 }
 
+/** @type {Record<string, any>} */
 const rules = md.renderer.rules;
 
+/** @type {Rule} */
 rules.fence = (tokens, idx, options, env) => {
     const token = tokens[idx];
     const language = fenceLanguage(token);
@@ -172,16 +216,23 @@ rules.fence = (tokens, idx, options, env) => {
     }
 };
 
+/** @type {Rule<Token & {meta: {display: boolean}}>} set by the math plugin */
 rules.math_inline = (tokens, idx, options, env) =>
     trusted(typesetMath(tokens[idx].content, tokens[idx].meta.display, env, true), env);
 
+/** @type {Rule} */
 rules.math_block = (tokens, idx, options, env) =>
     trusted(`<div class="md-math">${typesetMath(tokens[idx].content, true, env)}</div>`, env);
 
+/** @type {Rule<Token & {meta: {checked: boolean}}>} set by the task list plugin */
 rules.task_checkbox = (tokens, idx, options, env) =>
     trusted(`<input type="checkbox" disabled${tokens[idx].meta.checked ? ' checked' : ''}> `, env);
 
+// markdown-it's parser gives an image its alternative text as children and
+// texts as attribute values.
+/** @type {Rule<{children: Token[], attrGet(name: string): string | null} & Token>} */
 rules.image = (tokens, idx, options, env, self) => {
+
     const token = tokens[idx];
     const alt = self.renderInlineAsText(token.children, options, env);
     const decision = classifyImage(token.attrGet('src'), env.opts.documentID);
@@ -197,7 +248,9 @@ rules.image = (tokens, idx, options, env, self) => {
         + ` loading="lazy" decoding="async"${referrer}>`, env);
 };
 
+/** @type {Rule} */
 const defaultLinkOpen = rules.link_open ?? ((tokens, idx, options, env, self) => self.renderToken(tokens, idx, options));
+/** @type {Rule} */
 rules.link_open = (tokens, idx, options, env, self) => {
     const href = tokens[idx].attrGet('href');
     if (href !== null && DANGEROUS_LINK.test(compactScheme(href))) tokens[idx].attrSet('href', '');
@@ -205,13 +258,17 @@ rules.link_open = (tokens, idx, options, env, self) => {
 };
 
 const footnoteRef = rules.footnote_ref;
+/** @type {Rule} */
 rules.footnote_ref = (tokens, idx, options, env, self) => trusted(footnoteRef(tokens, idx, options, env, self), env);
 
+/** @type {Rule} */
 rules.footnote_block_open = (tokens, idx, options, env, self) =>
     `<section${self.renderAttrs(tokens[idx])} class="md-footnotes">\n<ol class="footnotes-list">\n`;
 
 const footnoteOpen = rules.footnote_open;
+/** @type {Rule} */
 rules.footnote_open = (tokens, idx, options, env, self) => {
+
     const html = footnoteOpen(tokens, idx, options, env, self);
     if (!env.raw) return html;
     // The id is restored after sanitising, only where the nonce matches.

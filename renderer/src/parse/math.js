@@ -4,14 +4,21 @@
 // "$$" inside a paragraph is display math; a block starting with "$$" runs to
 // the line that ends with "$$". Typesetting happens in the renderer rules.
 
+/** @param {number} code */
 function isWhitespace(code) {
     return code === 0x20 || code === 0x09 || code === 0x0a;
 }
 
+/** @param {number} code */
 function isDigit(code) {
     return code >= 0x30 && code <= 0x39;
 }
 
+/**
+ * @param {import('markdown-it').StateInline & {mathNoCloserFrom?: [number, number]}} state
+ *     the first position past which no closer exists, inline and display
+ * @param {boolean} silent
+ */
 function mathInline(state, silent) {
     const src = state.src;
     const start = state.pos;
@@ -71,6 +78,12 @@ function mathInline(state, silent) {
     return false;
 }
 
+/**
+ * @param {import('markdown-it').StateBlock} state
+ * @param {number} startLine
+ * @param {number} endLine
+ * @param {boolean} silent
+ */
 function mathBlock(state, startLine, endLine, silent) {
     let pos = state.bMarks[startLine] + state.tShift[startLine];
     let max = state.eMarks[startLine];
@@ -117,7 +130,9 @@ function mathBlock(state, startLine, endLine, silent) {
     return true;
 }
 
+/** @param {import('markdown-it').MarkdownIt} md */
 export default function mathPlugin(md) {
+
     md.inline.ruler.after('escape', 'math_inline', mathInline);
     md.block.ruler.after('blockquote', 'math_block', mathBlock, {
         alt: ['paragraph', 'reference', 'blockquote', 'list'],

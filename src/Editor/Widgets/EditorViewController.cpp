@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <cmath>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -152,10 +153,19 @@ EditorViewController::EditorViewController(DocumentModel& model, UserDefaults& d
         if (!hasPreedit) highlighter_->flushPending();
     };
     textView_->onEdit = [this](const TextStorage::Edit& edit) {
+        stopSettling();
         highlighter_->noteEdit(edit);
         if (showsLineNumbers_ && updateGutterWidth()) layoutGutter();
     };
     textView_->onReadOnlyChange = [this](bool readOnly) { gtk_widget_set_visible(notice_.get(), readOnly); };
+
+    // Held lines follow GTK's measuring of lines until the user acts.
+    adjustmentChanged_ = SignalConnection::connect(gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view)), "changed",
+                                                   G_CALLBACK(onAdjustmentChanged), this);
+    GtkEventController* input = gtk_event_controller_legacy_new();
+    gtk_event_controller_set_propagation_phase(input, GTK_PHASE_CAPTURE);
+    inputEvent_ = SignalConnection::connect(input, "event", G_CALLBACK(onInputEvent), this);
+    gtk_widget_add_controller(scroller_.get(), input);
 
     updateGutterWidth();
     layoutGutter();
@@ -168,6 +178,9 @@ EditorViewController::EditorViewController(DocumentModel& model, UserDefaults& d
 EditorViewController::~EditorViewController() {
     observers_.clear();
     if (chunkSource_ != 0) g_source_remove(chunkSource_);
+    if (quietSource_ != 0) g_source_remove(quietSource_);
+    adjustmentChanged_.disconnect();
+    inputEvent_.disconnect();
     highlighter_->cancel();
 }
 
@@ -210,6 +223,7 @@ EditorPositioning EditorViewController::positionForEntering(std::optional<std::i
 
 void EditorViewController::apply(const EditorPositioning& positioning) {
     lastPositioning_ = positioning;
+    stopSettling();  // a line held from before gives way to this placing
     GtkTextView* view = GTK_TEXT_VIEW(textView_->widget());
     std::optional<std::int64_t> line;
     if (const auto* a = std::get_if<EditorPositioning::AnchorLine>(&positioning.value)) line = a->line;
@@ -238,6 +252,97 @@ void EditorViewController::scrollLineToTop(std::int64_t offset) {
     const GtkTextIter iter = iterAt(buffer, target);
     gtk_text_buffer_move_mark(buffer, mark, &iter);
     gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(textView_->widget()), mark, 0, TRUE, 0, 0);
+    settler_.begin();
+    scheduleQuietCheck();
+}
+
+ScrollMeasure EditorViewController::measureScroll() const {
+    GtkTextView* view = GTK_TEXT_VIEW(textView_->widget());
+    GtkAdjustment* adjustment = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view));
+    GtkTextBuffer* buffer = textView_->buffer();
+    GtkTextIter iter;
+    gtk_text_buffer_get_iter_at_mark(buffer, &iter, gtk_text_buffer_get_mark(buffer, scrollMarkName));
+    int y = 0;
+    int height = 0;
+    gtk_text_view_get_line_yrange(view, &iter, &y, &height);
+    GdkRectangle visible;
+    gtk_text_view_get_visible_rect(view, &visible);
+    ScrollMeasure measure;
+    measure.value = gtk_adjustment_get_value(adjustment);
+    // The line's top in the adjustment's pixels: the visible rectangle's top
+    // stands the text's top inset away from the value.
+    measure.lineTop = y + (measure.value - visible.y);
+    measure.upper = gtk_adjustment_get_upper(adjustment);
+    measure.pageSize = gtk_adjustment_get_page_size(adjustment);
+    return measure;
+}
+
+void EditorViewController::settle(TopLineSettler::Step step, const ScrollMeasure& measure) {
+    switch (step) {
+        case TopLineSettler::Step::none:
+            break;
+        case TopLineSettler::Step::scroll:
+            gtk_adjustment_set_value(gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(textView_->widget())),
+                                     TopLineSettler::wantedValue(measure));
+            break;
+        case TopLineSettler::Step::settled:
+            AppLog::editor.debug("行已置顶：校正 %d 次", settler_.corrections());
+            break;
+        case TopLineSettler::Step::gaveUp:
+            AppLog::editor.error("行置顶校正次数已尽（%d 次），停在当前位置",
+                                 settler_.corrections());
+            break;
+    }
+}
+
+void EditorViewController::scheduleQuietCheck() {
+    if (settler_.isActive() && quietSource_ == 0) {
+        quietSource_ = g_idle_add_full(G_PRIORITY_LOW, &EditorViewController::onQuiet, this, nullptr);
+    }
+}
+
+void EditorViewController::stopSettling() {
+    settler_.stop();
+    if (quietSource_ != 0) g_source_remove(std::exchange(quietSource_, 0));
+}
+
+void EditorViewController::onAdjustmentChanged(void*, void* data) {
+    auto* self = static_cast<EditorViewController*>(data);
+    if (!self->settler_.isActive()) return;
+    const ScrollMeasure measure = self->measureScroll();
+    self->settle(self->settler_.layoutChanged(measure), measure);
+    // GTK is measuring: look again once it is done.
+    self->scheduleQuietCheck();
+}
+
+int EditorViewController::onQuiet(void* data) {
+    // Below every other source: GTK has measured what it meant to for now.
+    auto* self = static_cast<EditorViewController*>(data);
+    self->quietSource_ = 0;
+    const ScrollMeasure measure = self->measureScroll();
+    const TopLineSettler::Step step = self->settler_.quiet(measure);
+    self->settle(step, measure);
+    // Only after a scroll: a view not laid out yet waits for its size (the
+    // adjustment changes then) instead of spinning at idle.
+    if (step == TopLineSettler::Step::scroll) self->scheduleQuietCheck();
+    return G_SOURCE_REMOVE;
+}
+
+int EditorViewController::onInputEvent(void*, void* event, void* data) {
+    auto* self = static_cast<EditorViewController*>(data);
+    switch (gdk_event_get_event_type(static_cast<GdkEvent*>(event))) {
+        case GDK_BUTTON_PRESS:
+        case GDK_TOUCH_BEGIN:
+        case GDK_SCROLL:
+        case GDK_KEY_PRESS:
+        case GDK_TOUCHPAD_SWIPE:
+            // The user moves the view: it is theirs from now on.
+            if (self->settler_.isActive()) self->stopSettling();
+            break;
+        default:
+            break;
+    }
+    return FALSE;
 }
 
 void EditorViewController::applyTheme(const EditorTheme& theme) {

@@ -8,8 +8,10 @@
 #include "Appearance/TypographySettings.hpp"
 #include "Editor/EditorLayout.hpp"
 #include "Editor/MarkdownHighlighter.hpp"
+#include "Editor/TopLineSettler.hpp"
 #include "Editor/Widgets/EditorTextView.hpp"
 #include "Editor/Widgets/LineNumberGutter.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
 #include "Platform/NotificationCenter.hpp"
 
 typedef struct _GtkCssProvider GtkCssProvider;
@@ -44,8 +46,13 @@ public:
 
     EditorPositioning positionForEntering(std::optional<std::int64_t> anchorLine, bool editHere) const;
     void apply(const EditorPositioning& positioning);
-    // Caret's line at the top with one line of context above it.
+    // Caret's line at the top with one line of context above it. On a long
+    // text GTK measures lines after the first scroll: the line is scrolled
+    // back to the top as they are measured, until it stands there or the
+    // user scrolls, clicks or types.
     void scrollLineToTop(std::int64_t offset);
+    // Whether a line is still being held at the top.
+    bool isSettlingScroll() const { return settler_.isActive(); }
 
     void applyTheme(const EditorTheme& theme);
     void applyTypography(const TypographySettings& typography);
@@ -66,6 +73,13 @@ private:
     static int runChunk(void* self);
 
     void scheduleChunk();
+    ScrollMeasure measureScroll() const;
+    void settle(TopLineSettler::Step step, const ScrollMeasure& measure);
+    void stopSettling();
+    void scheduleQuietCheck();
+    static void onAdjustmentChanged(void* adjustment, void* self);
+    static int onQuiet(void* self);
+    static int onInputEvent(void* controller, void* event, void* self);
     bool updateGutterWidth();
     void layoutGutter();
     void applyStyle();
@@ -88,6 +102,10 @@ private:
     std::unique_ptr<TagSink> sink_;
     std::unique_ptr<MarkdownHighlighter> highlighter_;
     unsigned chunkSource_ = 0;
+    TopLineSettler settler_;
+    unsigned quietSource_ = 0;
+    SignalConnection adjustmentChanged_;
+    SignalConnection inputEvent_;
     std::vector<NotificationObserver> observers_;
 };
 
