@@ -1,8 +1,11 @@
 // Builds the renderer page into dist/: index.html, renderer.js (the page),
 // parse-worker.js (the module worker), renderer.css and KaTeX's fonts as
-// woff2. The reader serves only .html .js .css .json .png .svg .woff2, and
-// the page's content security policy allows no eval and no network calls;
-// the build checks both.
+// woff2. highlight.js (its core and each language) and KaTeX go into chunks
+// of their own in dist/chunks/, which the worker imports only for a document
+// that needs them; code shared by the page and the worker goes there too.
+// The reader serves only .html .js .css .json .png .svg .woff2, and the
+// page's content security policy allows no eval and no network calls; the
+// build checks both, and that neither entry holds highlight.js or KaTeX.
 //
 // The diagram host page goes beside it: diagram-host.html, diagram-host.js
 // (a plain script), diagram-host.css and mermaid's own single-file browser
@@ -79,6 +82,24 @@ async function check(dir, needed) {
     }
 }
 
+// Marks of code that must stay out of the entries, loaded only on demand.
+const LAZY_MARKS = [
+    ['KaTeX parse error', 'KaTeX'],
+    ['Could not find the language', 'highlight.js'],
+];
+
+async function checkLazy(dir, entries) {
+    for (const entry of entries) {
+        const code = await readFile(path.join(dir, entry), 'utf8');
+        for (const [mark, name] of LAZY_MARKS) {
+            if (code.includes(mark)) throw new Error(`${entry} holds ${name}, which must load on demand`);
+        }
+    }
+    const chunks = await readdir(path.join(dir, 'chunks'));
+    if (!chunks.some((name) => name.startsWith('katex-'))) throw new Error('dist/chunks lacks the KaTeX chunk');
+    if (!chunks.some((name) => name.startsWith('python-'))) throw new Error('dist/chunks lacks the language chunks');
+}
+
 async function buildDiagramHost() {
     await esbuild.build({
         ...common,
@@ -117,7 +138,8 @@ async function main() {
         entryPoints: { renderer: path.join(src, 'main.js'), 'parse-worker': path.join(src, 'worker.js') },
         outdir: dist,
         format: 'esm',
-        splitting: false,
+        splitting: true,
+        chunkNames: 'chunks/[name]-[hash]',
         outExtension: { '.js': '.js' },
     });
 
@@ -131,6 +153,7 @@ async function main() {
     });
 
     await copyFile(path.join(src, 'index.html'), path.join(dist, 'index.html'));
+    await checkLazy(dist, ['renderer.js', 'parse-worker.js']);
     await buildDiagramHost();
     await check(dist, ['index.html', 'renderer.js', 'renderer.css', 'parse-worker.js',
         'diagram-host.html', 'diagram-host.js', 'diagram-host.css', 'mermaid.min.js',

@@ -9,7 +9,8 @@ import footnotePlugin from 'markdown-it-footnote';
 import katex from 'katex';
 import mathPlugin from '../src/parse/math.js';
 import taskListPlugin from '../src/parse/tasks.js';
-import { highlightCode } from '../src/parse/highlight.js';
+import { highlightCode, loadLanguages } from '../src/parse/highlight.js';
+import { LANGUAGES } from '../src/parse/languages.js';
 import { answer, announce } from './baseline-protocol.js';
 
 const md = new MarkdownIt('default', {
@@ -36,6 +37,8 @@ const fontsLoaded = Promise.all(FONTS.flatMap((family) => [
     document.fonts.load(`16px ${family}`),
     document.fonts.load(`italic 16px ${family}`),
 ])).catch(() => {});
+// Every language up front (bundled into this page), as the naive page would.
+const languagesLoaded = loadLanguages(Object.keys(LANGUAGES));
 
 answer((source) => md.render(source));
-fontsLoaded.then(announce);
+Promise.all([fontsLoaded, languagesLoaded]).then(announce);

@@ -1,17 +1,55 @@
 // The parse worker: Markdown text in, block list out. The same module can be
 // imported by the page itself when module workers are unavailable.
+//
+// highlight.js and KaTeX are not part of this module: they come as chunks of
+// their own, loaded when a document needs them (see parse/highlight.js).
 
 import { parseDocument } from './parse/document.js';
 import { headCut } from './parse/head.js';
+import { loadLanguages } from './parse/highlight.js';
+import { loadMath, MATH } from './parse/markdown.js';
 
-export { parseDocument };
+/** @typedef {import('./parse/document.js').Deferred} Deferred */
+
+// Loads the code behind `keys` (MATH and highlight.js languages).
+/** @param {Set<string>} keys */
+export async function loadNeeds(keys) {
+    const languages = [...keys].filter((key) => key !== MATH);
+    await Promise.all([keys.has(MATH) ? loadMath() : null, loadLanguages(languages)]);
+}
+
+// parseDocument with the code it needs loaded: a parse that lacked some loads
+// it and runs again (once; the same source needs the same code). The entries
+// of `later`, when given, need `needs.later` loaded before they are called.
+/**
+ * @param {string} source
+ * @param {import('./parse/document.js').ParseOptions} options
+ * @param {Deferred[]} [later]
+ * @returns {Promise<{result: import('./page/state.js').ParseResult, needs: import('./parse/document.js').Needs}>}
+ */
+export async function parseLoaded(source, options, later) {
+    for (let attempt = 0; ; attempt++) {
+        /** @type {import('./parse/document.js').Needs} */
+        const needs = { missing: new Set(), later: new Set() };
+        /** @type {Deferred[] | undefined} */
+        const entries = later ? [] : undefined;
+        const result = parseDocument(source, options, entries, needs);
+        if (needs.missing.size === 0) {
+            if (later && entries) later.push(...entries);
+            return { result, needs };
+        }
+        if (attempt > 0) throw new Error('highlighting or math code missing after loading it');
+        await loadNeeds(needs.missing);
+    }
+}
 
 const inWorker = typeof WorkerGlobalScope !== 'undefined' && globalThis instanceof WorkerGlobalScope;
 
-// The first use of the parser, the highlighter and the math typesetter is
-// several times slower than later ones. A worker parses this once as it
-// starts (the page is prewarmed long before a document arrives), so that
-// the head of the first document comes back quickly.
+// The first use of the parser is several times slower than later ones. A
+// worker parses this once as it starts (the page is prewarmed long before a
+// document arrives), so that the head of the first document comes back
+// quickly. Without highlighting and math: those load only for a document
+// that has some, and come after its plain first pass.
 const WARM_UP = [
     '# Warm-up', '', '## Section', '', '### Part', '',
     'Some *text* with **weight**, `code`, a [link](https://example.org) and $x^2 + y_1 = \\log n$.', '',
@@ -26,7 +64,7 @@ if (inWorker) {
     try {
         // The page lays the result out once, out of sight, for the same
         // reason.
-        const result = parseDocument(WARM_UP, { highlight: true, math: true, diagrams: false, language: 'en' });
+        const result = parseDocument(WARM_UP, { highlight: false, math: false, diagrams: false, language: 'en' });
         globalThis.postMessage({ type: 'warm', result });
     } catch {
         // A warm-up that fails changes nothing.
@@ -48,9 +86,16 @@ if (inWorker) {
     /**
      * @param {number} id  the request's
      * @param {import('./parse/document.js').Deferred[]} later
+     * @param {Set<string>} needs  what the entries of `later` need loaded
      */
-    const enhance = async (id, later) => {
-
+    const enhance = async (id, later, needs) => {
+        try {
+            await loadNeeds(needs);
+        } catch {
+            // The blocks stay as they are, without highlighting and math.
+            globalThis.postMessage({ type: 'enhanced', id, items: [], done: true });
+            return;
+        }
         let next = 0;
         while (next < later.length) {
             await yieldTask();
@@ -65,7 +110,7 @@ if (inWorker) {
         }
     };
 
-    globalThis.onmessage = (event) => {
+    globalThis.onmessage = async (event) => {
         const message = event.data ?? {};
         if (message.type === 'ping') {
             globalThis.postMessage({ type: 'pong', id: message.id });
@@ -80,12 +125,12 @@ if (inWorker) {
             const later = message.later ? [] : undefined;
             const cut = message.head ? headCut(message.source) : 0;
             if (cut > 0) {
-                const head = parseDocument(message.source.slice(0, cut), options, later ? [] : undefined);
-                globalThis.postMessage({ type: 'head', id: message.id, result: head });
+                const head = await parseLoaded(message.source.slice(0, cut), options, later ? [] : undefined);
+                globalThis.postMessage({ type: 'head', id: message.id, result: head.result });
             }
-            const result = parseDocument(message.source, options, later);
+            const { result, needs } = await parseLoaded(message.source, options, later);
             globalThis.postMessage({ type: 'result', id: message.id, result, later: later?.length ?? 0 });
-            if (later && later.length > 0) void enhance(message.id, later);
+            if (later && later.length > 0) void enhance(message.id, later, needs.later);
         } catch (error) {
             globalThis.postMessage({ type: 'failure', id: message.id, message: String(error?.message ?? error) });
         }

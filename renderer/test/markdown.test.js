@@ -1,6 +1,6 @@
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { parseDocument } from '../src/parse/document.js';
+import { parseDocument } from './support/loaded.js';
 import { classifyImage } from '../src/parse/images.js';
 import { createHarness } from './support/harness.js';
 

@@ -2,8 +2,9 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createWorkerParser } from '../src/page/parser.js';
 
-// A module worker that answers only when told to.
-function fakeWorkers() {
+// A module worker that answers only when told to; with `timers`, the
+// parser's timers wait until the test fires them.
+function fakeWorkers({ timers = null, idleMs } = {}) {
     const made = [];
     class FakeWorker {
         constructor() {
@@ -21,9 +22,15 @@ function fakeWorkers() {
             this.onmessage?.({ data });
         }
     }
-    const win = { Worker: FakeWorker, setTimeout, clearTimeout };
+    const win = timers
+        ? {
+            Worker: FakeWorker,
+            setTimeout: (fn, ms) => timers.push({ fn, ms }) - 1,
+            clearTimeout: (index) => { if (timers[index]) timers[index].fn = null; },
+        }
+        : { Worker: FakeWorker, setTimeout, clearTimeout };
     const parser = createWorkerParser({
-        win, workerURL: 'parse-worker.js', importInPage: async () => ({}), now: () => performance.now(),
+        win, workerURL: 'parse-worker.js', importInPage: async () => ({}), now: () => performance.now(), idleMs,
     });
     return { parser, made };
 }
@@ -83,5 +90,44 @@ describe('parse worker', () => {
         assert.equal(plainMade[0].received.at(-1).later, false);
         plainMade[0].answer({ type: 'result', id: plainMade[0].received.at(-1).id, result: { blocks: [] }, later: 2 });
         assert.equal((await whole).later, 0);
+    });
+
+    test('a worker idle after its last parse ends and the next parse starts another; a spare keeps its own', async () => {
+        const timers = [];
+        const pendingIdle = () => timers.filter((t) => t.fn && t.ms === 500);
+        const { parser, made } = fakeWorkers({ timers, idleMs: 500 });
+        const answer = (worker, later = 0) => {
+            const { id } = worker.received.at(-1);
+            worker.answer({ type: 'result', id, result: { blocks: [] }, later });
+            return id;
+        };
+        // Warm and probed but never parsed, as a spare is: no idle timer.
+        parser.warmUp();
+        const ping = parser.ping(0);
+        made[0].answer({ type: 'pong', id: made[0].received.at(-1).id });
+        assert.equal(await ping, true);
+        assert.equal(pendingIdle().length, 0);
+
+        // Highlighting and math still coming keep the worker; their end arms
+        // the timer, and a newer parse stops it.
+        const first = parser.parse('a', {}, 0, undefined, () => {});
+        const id = answer(made[0], 2);
+        await first;
+        assert.equal(pendingIdle().length, 0);
+        made[0].answer({ type: 'enhanced', id, items: [], done: true });
+        assert.equal(pendingIdle().length, 1);
+        const second = parser.parse('b', {}, 0);
+        assert.equal(pendingIdle().length, 0);
+        answer(made[0]);
+        await second;
+
+        pendingIdle()[0].fn();
+        assert.equal(made[0].terminated, true);
+        assert.equal(parser.mode, 'worker');
+        const third = parser.parse('c', {}, 0);
+        assert.equal(made.length, 2, 'a new worker for the next parse');
+        answer(made[1]);
+        assert.equal((await third).status, 'ok');
+        assert.equal(await parser.ping(0), true, 'still known to work');
     });
 });

@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import { createHarness } from './support/harness.js';
 import { createScheduler } from '../src/page/scheduler.js';
 import { createInlineParser } from '../src/page/parser.js';
-import { parseDocument } from '../src/parse/document.js';
+import { parseDocument } from './support/loaded.js';
 import { headCut } from '../src/parse/head.js';
 
 // A harness whose render can be interrupted at its next yield between slices:

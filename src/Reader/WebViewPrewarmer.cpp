@@ -10,6 +10,9 @@
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
 #include "Protocol/Navigation/NavigationPolicy.hpp"
+#include "Protocol/Payloads/CapabilitiesPayload.hpp"
+#include "Reader/Controller/PageRequest.hpp"
+#include "Platform/Async/Cancellation.hpp"
 
 namespace larkspin {
 
@@ -110,8 +113,24 @@ Task<void> WebViewPrewarmer::guardReady(std::weak_ptr<SpareWebView> view, Clock:
 }
 
 void WebViewPrewarmer::bridgeDidBecomeReady(ReaderBridge& bridge) {
-    if (!pending_ || pending_->bridge.get() != &bridge) return;
+    if (!pending_ || pending_->bridge.get() != &bridge || !readyGuard_.holdsTask()) return;
     readyGuard_.cancel();
+    warming_.spawn(warmUp(pending_->bridge, pending_->webView));
+}
+
+Task<void> WebViewPrewarmer::warmUp(std::shared_ptr<ReaderBridge> bridge, std::weak_ptr<SpareWebView> view) {
+    std::exception_ptr failure;
+    try {
+        co_await reader::pageRequest<CapabilitiesPayload>(bridge, BridgeMessageType::probe,
+                                                          reader::emptyObject(),
+                                                          BridgeMessageType::capabilities);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        failure = std::current_exception();
+    }
+    const auto webView = view.lock();
+    if (!webView || !pending_ || pending_->webView != webView) co_return;
+    if (failure) AppLog::prewarm.error("备用 WKWebView 的 probe 失败，解析 worker 未预热");
     Instance ready = std::move(*pending_);
     pending_.reset();
     ready.readyAt = clock_.now();
@@ -137,6 +156,7 @@ void WebViewPrewarmer::discard(Instance instance, const std::string& reason) {
     if (pending_ && pending_->webView == instance.webView) pending_.reset();
     if (readyInstance_ && readyInstance_->webView == instance.webView) readyInstance_.reset();
     readyGuard_.cancel();
+    warming_.cancel();
     instance.bridge->teardown();
     instance.webView->setEvents({});
     instance.webView->stopLoading();

@@ -21,12 +21,15 @@ namespace larkspin {
 class AppResourceSchemeHandler;
 class DocumentResourceSchemeHandler;
 
-// Keeps one spare reader web view that has loaded the renderer's entry page
-// and said "ready", so that the next reader needing a web view adopts it at
-// once. A spare starts on a later turn after `schedule()`, counts as failed
-// when it is not ready within 2 s, when its entry page fails to load or when
-// its web process ends, and is handed over by `claim()`, after which the
-// next one is started 1 s later. Only `schedule()` ever starts one.
+// Keeps one spare reader web view that has loaded the renderer's entry page,
+// said "ready" and answered a probe (which the page answers once its parse
+// worker has started and parsed its warm-up text), so that the next reader
+// needing a web view adopts it at once and parses at once. A spare starts on
+// a later turn after `schedule()`, counts as failed when it has not said
+// "ready" within 2 s, when its entry page fails to load or when its web
+// process ends (a failed probe only leaves its worker cold), and is handed
+// over by `claim()`, after which the next one is started 1 s later. Only
+// `schedule()` ever starts one.
 //
 // Deciding code only: the web view comes from `makeWebView`, timers read the
 // injected clock. Main thread. Create with `create`.
@@ -103,6 +106,8 @@ private:
     Task<void> restockAt(Clock::TimePoint due);
     void startIfNeeded();
     Task<void> guardReady(std::weak_ptr<SpareWebView> view, Clock::TimePoint startedAt);
+    // Probes the page that said "ready", then makes it the ready spare.
+    Task<void> warmUp(std::shared_ptr<ReaderBridge> bridge, std::weak_ptr<SpareWebView> view);
     // Drops the spare as a failure: it is the pending or the ready one.
     void discard(Instance instance, const std::string& reason);
 
@@ -116,6 +121,7 @@ private:
     std::int64_t consumeCount_ = 0;
     std::int64_t failureCount_ = 0;
     TaskSlot readyGuard_;
+    TaskSlot warming_;  // the probe of the pending spare that said "ready"
     TaskScope tasks_;  // last: its tasks end first
 };
 

@@ -137,8 +137,29 @@ protected:
         parts.makeWebView = [this](auto, auto) { return spares.emplace_back(std::make_shared<FakeSpare>()); };
         return WebViewPrewarmer::create(enabled, std::move(parts));
     }
-    // The newest spare's page says "ready".
-    void spareSaysReady() { spares.back()->port->post(event("ready")); }
+    // The newest spare's page says "ready" and, when `warm`, answers the
+    // prewarmer's probe (its worker has warmed up).
+    void spareSaysReady(bool warm = true) {
+        FakeBridgePort& port = *spares.back()->port;
+        const bool attached = port.handlers.contains("orvik");
+        port.post(event("ready"));
+        MainThread::drainForTesting();
+        if (!warm || !attached || !runMainLoopUntil([&] { return !port.calls.empty(); })) return;
+        answerSpareProbe();
+    }
+    // Answers the newest spare's probe, when it is its last request.
+    void answerSpareProbe() {
+        FakeBridgePort& port = *spares.back()->port;
+        const std::size_t probe = port.calls.size() - 1;
+        if (port.calls.empty() || port.request(probe).type != "probe") return;
+        answered.insert({&port, probe});
+        port.answer(probe, R"({"protocolVersion":1,"messageID":")" + port.request(probe).messageID +
+                               R"(","viewSessionID":"","documentID":"","sourceRevision":0,)"
+                               R"("renderGeneration":0,"type":"capabilities","payload":{"isSecureContext":true,)"
+                               R"("cryptoSubtle":true,"moduleWorker":true,"dynamicImport":true,)"
+                               R"("cspBlockedInlineScript":true,"userAgent":"UA"}})");
+        MainThread::drainForTesting();
+    }
 
     FakeBridgePort& page() { return *host->ports.back(); }
     // The page's web process ends.

@@ -1,6 +1,6 @@
 // The prewarmer's states and restock timing on a manual clock, against fake
-// spare web views: start on a later turn, ready, claim, the next spare a
-// second later, and every way a spare fails.
+// spare web views: start on a later turn, ready once its worker is warm,
+// claim, the next spare a second later, and every way a spare fails.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -55,6 +55,34 @@ TEST_F(WebViewPrewarmerTest, StartsLaterIsClaimedOnceReadyAndRestocksASecondAfte
     turn(1ms);
     EXPECT_EQ(prewarmer->state(), State::loading);
     EXPECT_EQ(prewarmer->startCount(), 2);
+}
+
+TEST_F(WebViewPrewarmerTest, ReadyOnceItsProbeAnswersAfterTheWorkersWarmUpOrFails) {
+    for (const bool probeFails : {false, true}) {
+        SCOPED_TRACE(probeFails ? "the probe fails" : "the probe answers");
+        prewarmer->schedule();
+        turn();
+        spareSaysReady(false);
+        FakeBridgePort& port = *spares.back()->port;
+        ASSERT_TRUE(runMainLoopUntil([&] { return !port.calls.empty(); }));
+        EXPECT_EQ(port.request(0).type, "probe");
+        turn(2s);
+        EXPECT_EQ(prewarmer->state(), State::loading) << "the worker warms up; past the ready guard, no time-out";
+        EXPECT_FALSE(prewarmer->claim());
+        if (probeFails) {
+            port.fail(0, std::make_exception_ptr(std::runtime_error("page gone")));
+            MainThread::drainForTesting();
+        } else {
+            answerSpareProbe();
+        }
+        EXPECT_EQ(prewarmer->state(), State::ready);
+        EXPECT_EQ(logs.contains("prewarm", "备用 WKWebView 的 probe 失败，解析 worker 未预热"), probeFails);
+        spareSaysReady();  // said twice: asks nothing more
+        EXPECT_EQ(port.calls.size(), 1u);
+        ASSERT_TRUE(prewarmer->claim());
+        turn(1s);
+    }
+    EXPECT_EQ(prewarmer->failureCount(), 0);
 }
 
 TEST_F(WebViewPrewarmerTest, EveryFailureDropsTheSpareAndWaitsForTheNextSchedule) {

@@ -4,6 +4,16 @@
 
 export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 
+// A worker with nothing to do for this long after a parse (and its
+// highlighting and math) is ended, giving back its heap and the code it
+// loaded; the next parse starts a new one. A document edited beside the
+// reader is parsed again on each save, usually more often than this, and
+// keeps its worker; after a minute without a parse the reader is being read,
+// and its next parse pays for a worker's start (about a tenth of a second)
+// while the old content stays on screen. A page that has never parsed (a
+// spare) keeps its warm worker.
+export const IDLE_WORKER_MS = 60000;
+
 /** @typedef {import('./state.js').ParseResult} ParseResult */
 /** @typedef {import('./state.js').ParseOutcome} ParseOutcome */
 /** @typedef {import('../parse/document.js').ParseOptions} ParseOptions */
@@ -21,7 +31,8 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 // 'timeout', waitMs}, {status: 'failed', message, waitMs} or {status:
 // 'cancelled'}. `later` counts the blocks whose highlighting and math come
 // afterwards through onEnhanced(items, done), when it was given.
-// onWarm(result), when given, receives the worker's warm-up parse.
+// onWarm(result), when given, receives the worker's warm-up parse (again
+// from each new worker).
 /**
  * @param {object} parts
  * @param {Window & typeof globalThis} parts.win
@@ -29,10 +40,13 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
  * @param {() => Promise<unknown>} parts.importInPage  the worker's module, in the page
  * @param {() => number} parts.now
  * @param {(result: ParseResult) => void} [parts.onWarm]
+ * @param {number} [parts.idleMs]  none when 0
  */
-export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }) {
+export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS }) {
     /** @type {any} a Worker or null; replaced from callbacks, which tsc cannot follow */
     let worker = null;
+    /** @type {number | null} */
+    let idleTimer = null;
     let everWorked = false;
     let unavailable = false;
     let sequence = 0;
@@ -56,7 +70,24 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         endEnhancing();
     }
 
+    function stopIdle() {
+        if (idleTimer === null) return;
+        win.clearTimeout(idleTimer);
+        idleTimer = null;
+    }
+
+    // Ends the worker once it has been idle for idleMs.
+    function armIdle() {
+        stopIdle();
+        if (!worker || !(idleMs > 0)) return;
+        idleTimer = win.setTimeout(() => {
+            idleTimer = null;
+            if (pending.size === 0 && enhancing.size === 0) discard();
+        }, idleMs);
+    }
+
     function discard() {
+        stopIdle();
         if (worker) {
             worker.onmessage = null;
             worker.onerror = null;
@@ -85,6 +116,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 if (!onEnhanced) return;
                 if (message.done) enhancing.delete(message.id);
                 onEnhanced(message.items ?? [], Boolean(message.done));
+                if (message.done && enhancing.size === 0 && pending.size === 0) armIdle();
                 return;
             }
             const entry = pending.get(message.id);
@@ -97,6 +129,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
             if (message.type === 'result') {
                 const later = entry.onEnhanced ? Number(message.later) || 0 : 0;
                 if (later > 0 && entry.onEnhanced) enhancing.set(message.id, entry.onEnhanced);
+                else if (pending.size === 0 && enhancing.size === 0) armIdle();
                 entry.finish({ status: 'ok', result: message.result, later });
             }
             else if (message.type === 'pong') entry.finish({ status: 'ok' });
@@ -133,6 +166,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
                 if (timer !== null) win.clearTimeout(timer);
                 resolve(/** @type {ParseOutcome} */ ({ ...outcome, waitMs: now() - started }));
             };
+            stopIdle();
             pending.set(id, { finish, onHead, onEnhanced });
             if (timeoutMs > 0) {
                 timer = win.setTimeout(() => {
@@ -149,7 +183,8 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         });
     }
 
-    /** @type {any} the worker's module, once imported in the page */
+    /** @typedef {{parseLoaded: typeof import('../worker.js').parseLoaded}} InPageModule */
+    /** @type {InPageModule | null} the worker's module, once imported in the page */
     let inPageModule = null;
     /**
      * @param {string} source
@@ -159,8 +194,9 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
     async function parseInPage(source, options) {
         const started = now();
         try {
-            inPageModule ??= await importInPage();
-            return { status: 'ok', result: inPageModule.parseDocument(source, options), later: 0, waitMs: now() - started };
+            inPageModule ??= /** @type {InPageModule} */ (await importInPage());
+            const { result } = await inPageModule.parseLoaded(source, options);
+            return { status: 'ok', result, later: 0, waitMs: now() - started };
         } catch (error) {
             return { status: 'failed', message: String(error?.message ?? error), waitMs: now() - started };
         }
@@ -195,7 +231,10 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm }
         // Drops the parse under way (a newer render replaced it).
         cancel() {
             endEnhancing();
-            if (pending.size === 0) return;
+            if (pending.size === 0) {
+                armIdle();
+                return;
+            }
             discard();
             settleAll({ status: 'cancelled' });
         },

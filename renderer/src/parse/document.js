@@ -4,7 +4,8 @@
 // cut by offsets); blocks holding raw HTML arrive apart, to be sanitised.
 
 import GithubSlugger, { slug } from 'github-slugger';
-import { md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, FOOTNOTE_PREFIX } from './markdown.js';
+import { md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, FOOTNOTE_PREFIX, MATH } from './markdown.js';
+import { languageKey } from './highlight.js';
 import { textsFor } from '../texts.js';
 import { fingerprint } from './fingerprint.js';
 
@@ -50,6 +51,13 @@ export const MAX_DIAGRAMS = 100;
  * @property {number} diagramsSkipped
  * @property {Map<string, string>} mathCache  typeset math by display mode and source
  * @property {string} docId  the footnote plugin's prefix of its ids
+ * @property {Set<string>} missing  the code this render lacked (MATH, highlight.js languages)
+ */
+
+/**
+ * The code a parse needs loaded on demand (MATH and highlight.js languages'
+ * table names): what it lacked, and what its deferred blocks will need.
+ * @typedef {{missing: Set<string>, later: Set<string>}} Needs
  */
 
 /**
@@ -180,32 +188,50 @@ function estimateHeight(kind, lines, chars) {
 
 // Whether a block's tokens [from, to] hold highlighting or math that can
 // come later: 'later', 'now' (a diagram, whose placeholder must be made in
-// the first pass) or 'none'.
+// the first pass) or 'none'. The code that later rendering needs (MATH and
+// highlight.js languages) goes into `needs`.
 /**
  * @param {Token[]} tokens
  * @param {number} from
  * @param {number} to
  * @param {RenderOptions} opts
+ * @param {Set<string>} needs
  */
-function enhancementOf(tokens, from, to, opts) {
+function enhancementOf(tokens, from, to, opts, needs) {
     let later = false;
+    /** @type {(string | null)[]} */
+    const wanted = [];
     for (let k = from; k <= to && k < tokens.length; k++) {
         const token = tokens[k];
         if (token.type === 'fence') {
             const language = fenceLanguage(token).toLowerCase();
             if (language === 'mermaid') return 'now';
-            if (language === 'math' ? opts.math : language !== '' && opts.highlight) later = true;
+            if (language === 'math' ? opts.math : language !== '' && opts.highlight) {
+                later = true;
+                wanted.push(language === 'math' ? MATH : languageKey(language));
+            }
         } else if (token.type === 'math_block') {
             if (opts.math) later = true;
+            if (opts.math) wanted.push(MATH);
         } else if (token.type === 'inline' && token.children && opts.math) {
-            for (const child of token.children) if (child.type === 'math_inline') later = true;
+            for (const child of token.children) {
+                if (child.type !== 'math_inline') continue;
+                later = true;
+                wanted.push(MATH);
+            }
         }
     }
+    for (const key of wanted) if (key !== null) needs.add(key);
     return later ? 'later' : 'none';
 }
 
 // Options: documentID, language, highlight, math, diagrams (booleans),
 // generation (for diagram ids), maxDiagrams.
+//
+// Highlighting and math need code loaded on demand (highlight.js, markdown.js).
+// What this render needed and lacked goes into `needs.missing` (the result is
+// then incomplete: load it and parse again); what the `later` entries will
+// need goes into `needs.later` (load it before calling them).
 //
 // With `later` (an array), plain blocks are first rendered without
 // highlighting and math, and each block that has some gets an entry
@@ -216,9 +242,10 @@ function enhancementOf(tokens, from, to, opts) {
  * @param {string} source
  * @param {ParseOptions} options
  * @param {Deferred[]} [later]
+ * @param {Needs} [needs]
  * @returns {import('../page/state.js').ParseResult}
  */
-export function parseDocument(source, options, later) {
+export function parseDocument(source, options, later, needs = { missing: new Set(), later: new Set() }) {
     const started = now();
     /** @type {RenderOptions} */
     const opts = {
@@ -243,6 +270,7 @@ export function parseDocument(source, options, later) {
         diagramsSkipped: 0,
         mathCache,
         docId: FOOTNOTE_PREFIX,
+        missing: needs.missing,
     };
 
     const fullOpts = opts;
@@ -358,7 +386,7 @@ export function parseDocument(source, options, later) {
         };
         block.est = estimateHeight(kind, last - start + 1, sourceText.length);
 
-        const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts);
+        const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts, needs.later);
         // A deferred block renders again with counts of its own, so that
         // images are not counted twice.
         /** @param {() => string} render */

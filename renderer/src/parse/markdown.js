@@ -10,12 +10,22 @@
 
 import MarkdownIt from 'markdown-it';
 import footnotePlugin from 'markdown-it-footnote';
-import katex from 'katex';
 import mathPlugin from './math.js';
 import taskListPlugin from './tasks.js';
 import frontMatterPlugin from './frontMatter.js';
 import { classifyImage } from './images.js';
 import { highlightCode, SAFE_LANGUAGE } from './highlight.js';
+
+// KaTeX is loaded only for a document that has math: until then a render
+// that meets math notes MATH in its `missing` set (see highlight.js).
+export const MATH = 'math';
+/** @type {typeof import('katex').default | null} */
+let katex = null;
+
+/** @returns {Promise<void>} */
+export async function loadMath() {
+    katex ??= (await import('katex')).default;
+}
 
 export const FOOTNOTE_PREFIX = 'F';
 
@@ -121,6 +131,10 @@ export function typesetMath(tex, display, env, inline = false) {
         const source = display ? `$$${tex}$$` : `$${tex}$`;
         return display && !inline ? `<pre class="md-math-source">${escapeHtml(source)}</pre>` : escapeHtml(source);
     }
+    if (katex === null) {
+        env.missing.add(MATH);
+        return escapeHtml(tex);
+    }
     const key = (display ? 'D' : 'I') + tex;
     let html = env.mathCache.get(key);
     if (html === undefined) {
@@ -150,7 +164,7 @@ export function fenceLanguage(token) {
 export function renderCode(code, language, env) {
     const safe = SAFE_LANGUAGE.test(language);
     const highlighted = env.opts.highlight && language && code.length <= 512 * 1024
-        ? highlightCode(code, language)
+        ? highlightCode(code, language, env.missing)
         : null;
     const cls = safe ? ` class="language-${escapeHtml(language)}${highlighted !== null ? ' hljs' : ''}"` : '';
     return `<pre><code${cls}>${highlighted ?? escapeHtml(code)}</code></pre>`;

@@ -3,7 +3,7 @@
 import { JSDOM } from 'jsdom';
 import { createPage } from '../../src/page/page.js';
 import { createInlineParser } from '../../src/page/parser.js';
-import { parseDocument } from '../../src/parse/document.js';
+import { parseDocument } from './loaded.js';
 import { headCut } from '../../src/parse/head.js';
 
 // Block geometry for tests: every block is `blockHeight` tall (or

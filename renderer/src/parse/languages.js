@@ -1,0 +1,85 @@
+// The highlight.js languages a fence may name, each loaded only when a
+// document names it or one of its aliases: its module, its aliases and the
+// languages it embeds (a sub-language that is not loaded is left plain, so
+// those come with it). test/lazy.test.js checks the aliases and embedded
+// languages against highlight.js's own definitions.
+
+/**
+ * @typedef {object} LanguageEntry
+ * @property {string[]} aliases
+ * @property {string[]} uses  the languages it embeds, by table name
+ * @property {() => Promise<{default: import('highlight.js').LanguageFn}>} load  its module
+ */
+
+/** @type {Record<string, LanguageEntry>} */
+export const LANGUAGES = {
+    'xml': { aliases: ['html', 'xhtml', 'rss', 'atom', 'xjb', 'xsd', 'xsl', 'plist', 'wsf', 'svg'], uses: ['css', 'javascript'], load: () => import('highlight.js/lib/languages/xml') },
+    'bash': { aliases: ['sh', 'zsh'], uses: [], load: () => import('highlight.js/lib/languages/bash') },
+    'c': { aliases: ['h'], uses: [], load: () => import('highlight.js/lib/languages/c') },
+    'cpp': { aliases: ['cc', 'c++', 'h++', 'hpp', 'hh', 'hxx', 'cxx'], uses: [], load: () => import('highlight.js/lib/languages/cpp') },
+    'csharp': { aliases: ['cs', 'c#'], uses: [], load: () => import('highlight.js/lib/languages/csharp') },
+    'css': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/css') },
+    'markdown': { aliases: ['md', 'mkdown', 'mkd'], uses: ['xml'], load: () => import('highlight.js/lib/languages/markdown') },
+    'diff': { aliases: ['patch'], uses: [], load: () => import('highlight.js/lib/languages/diff') },
+    'ruby': { aliases: ['rb', 'gemspec', 'podspec', 'thor', 'irb'], uses: [], load: () => import('highlight.js/lib/languages/ruby') },
+    'go': { aliases: ['golang'], uses: [], load: () => import('highlight.js/lib/languages/go') },
+    'graphql': { aliases: ['gql'], uses: [], load: () => import('highlight.js/lib/languages/graphql') },
+    'ini': { aliases: ['toml'], uses: [], load: () => import('highlight.js/lib/languages/ini') },
+    'java': { aliases: ['jsp'], uses: [], load: () => import('highlight.js/lib/languages/java') },
+    'javascript': { aliases: ['js', 'jsx', 'mjs', 'cjs'], uses: ['xml', 'css', 'graphql'], load: () => import('highlight.js/lib/languages/javascript') },
+    'json': { aliases: ['jsonc', 'json5'], uses: [], load: () => import('highlight.js/lib/languages/json') },
+    'kotlin': { aliases: ['kt', 'kts', 'ktm', 'ktx'], uses: [], load: () => import('highlight.js/lib/languages/kotlin') },
+    'less': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/less') },
+    'lua': { aliases: ['pluto'], uses: [], load: () => import('highlight.js/lib/languages/lua') },
+    'makefile': { aliases: ['mk', 'mak', 'make'], uses: [], load: () => import('highlight.js/lib/languages/makefile') },
+    'perl': { aliases: ['pl', 'pm'], uses: [], load: () => import('highlight.js/lib/languages/perl') },
+    'objectivec': { aliases: ['mm', 'objc', 'obj-c', 'obj-c++', 'objective-c++'], uses: [], load: () => import('highlight.js/lib/languages/objectivec') },
+    'php': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/php') },
+    'php-template': { aliases: [], uses: ['xml', 'php'], load: () => import('highlight.js/lib/languages/php-template') },
+    'plaintext': { aliases: ['text', 'txt'], uses: [], load: () => import('highlight.js/lib/languages/plaintext') },
+    'python': { aliases: ['py', 'gyp', 'ipython'], uses: [], load: () => import('highlight.js/lib/languages/python') },
+    'python-repl': { aliases: ['pycon'], uses: ['python'], load: () => import('highlight.js/lib/languages/python-repl') },
+    'r': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/r') },
+    'rust': { aliases: ['rs'], uses: [], load: () => import('highlight.js/lib/languages/rust') },
+    'scss': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/scss') },
+    'shell': { aliases: ['console', 'shellsession'], uses: ['bash'], load: () => import('highlight.js/lib/languages/shell') },
+    'sql': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/sql') },
+    'swift': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/swift') },
+    'yaml': { aliases: ['yml'], uses: ['ruby'], load: () => import('highlight.js/lib/languages/yaml') },
+    'typescript': { aliases: ['ts', 'tsx', 'mts', 'cts'], uses: ['xml', 'css', 'graphql'], load: () => import('highlight.js/lib/languages/typescript') },
+    'vbnet': { aliases: ['vb'], uses: [], load: () => import('highlight.js/lib/languages/vbnet') },
+    'wasm': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/wasm') },
+    'apache': { aliases: ['apacheconf'], uses: [], load: () => import('highlight.js/lib/languages/apache') },
+    'awk': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/awk') },
+    'clojure': { aliases: ['clj', 'edn'], uses: [], load: () => import('highlight.js/lib/languages/clojure') },
+    'cmake': { aliases: ['cmake.in'], uses: [], load: () => import('highlight.js/lib/languages/cmake') },
+    'dart': { aliases: [], uses: ['markdown'], load: () => import('highlight.js/lib/languages/dart') },
+    'dockerfile': { aliases: ['docker'], uses: ['bash'], load: () => import('highlight.js/lib/languages/dockerfile') },
+    'elixir': { aliases: ['ex', 'exs'], uses: [], load: () => import('highlight.js/lib/languages/elixir') },
+    'erlang': { aliases: ['erl'], uses: [], load: () => import('highlight.js/lib/languages/erlang') },
+    'fortran': { aliases: ['f90', 'f95'], uses: [], load: () => import('highlight.js/lib/languages/fortran') },
+    'fsharp': { aliases: ['fs', 'f#'], uses: [], load: () => import('highlight.js/lib/languages/fsharp') },
+    'groovy': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/groovy') },
+    'haskell': { aliases: ['hs'], uses: [], load: () => import('highlight.js/lib/languages/haskell') },
+    'http': { aliases: ['https'], uses: [], load: () => import('highlight.js/lib/languages/http') },
+    'julia': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/julia') },
+    'latex': { aliases: ['tex'], uses: [], load: () => import('highlight.js/lib/languages/latex') },
+    'lisp': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/lisp') },
+    'llvm': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/llvm') },
+    'matlab': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/matlab') },
+    'nginx': { aliases: ['nginxconf'], uses: [], load: () => import('highlight.js/lib/languages/nginx') },
+    'nix': { aliases: ['nixos'], uses: ['markdown'], load: () => import('highlight.js/lib/languages/nix') },
+    'ocaml': { aliases: ['ml'], uses: [], load: () => import('highlight.js/lib/languages/ocaml') },
+    'pgsql': { aliases: ['postgres', 'postgresql'], uses: ['perl', 'python', 'tcl', 'r', 'lua', 'java', 'php', 'ruby', 'bash', 'scheme', 'xml', 'json'], load: () => import('highlight.js/lib/languages/pgsql') },
+    'powershell': { aliases: ['pwsh', 'ps', 'ps1'], uses: [], load: () => import('highlight.js/lib/languages/powershell') },
+    'properties': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/properties') },
+    'protobuf': { aliases: ['proto'], uses: [], load: () => import('highlight.js/lib/languages/protobuf') },
+    'scala': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/scala') },
+    'scheme': { aliases: ['scm'], uses: [], load: () => import('highlight.js/lib/languages/scheme') },
+    'tcl': { aliases: ['tk'], uses: [], load: () => import('highlight.js/lib/languages/tcl') },
+    'vim': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/vim') },
+    'x86asm': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/x86asm') },
+    'armasm': { aliases: ['arm'], uses: [], load: () => import('highlight.js/lib/languages/armasm') },
+    'verilog': { aliases: ['v', 'sv', 'svh'], uses: [], load: () => import('highlight.js/lib/languages/verilog') },
+    'vhdl': { aliases: [], uses: [], load: () => import('highlight.js/lib/languages/vhdl') },
+};
