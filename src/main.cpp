@@ -9,6 +9,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     using namespace larkspin;
     MainThread::initialize();
     AppLog::installWriter();
+    LaunchTiming::mark("main");
     g_set_application_name(BuildInfo::name);
     {
         // The preferences are read once, before the main loop runs.

@@ -16,7 +16,9 @@
 //   rendered.
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- \
-//       build/release/bench/launch/larkspin_launch_bench [runs]
+//       build/release/bench/launch/larkspin_launch_bench [runs [program]]
+//
+// `program` replaces the `larkspin` of this build (another build's).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,6 +80,7 @@ void writeSession(const fs::path& home) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    static const std::string programPath = argc > 2 ? argv[2] : LARKSPIN_PROGRAM;
     char cachePattern[] = "/tmp/larkspin-launch-cache-XXXXXX";
     const char* cache = ::mkdtemp(cachePattern);
     if (!cache) return 1;
@@ -86,13 +89,13 @@ int main(int argc, char** argv) {
     std::vector<Scenario> scenarios;
     scenarios.push_back({"first window (missing file: its error dialog)",
                          [](const fs::path& home) {
-                             return std::vector<std::string>{LARKSPIN_PROGRAM,
+                             return std::vector<std::string>{programPath,
                                                              (home / "missing.md").string()};
                          },
                          nullptr, {"首个窗口已显示"}, {}});
     scenarios.push_back({"100 KiB document to its first screen rendered",
                          [](const fs::path& home) {
-                             return std::vector<std::string>{LARKSPIN_PROGRAM, (home / "doc.md").string()};
+                             return std::vector<std::string>{programPath, (home / "doc.md").string()};
                          },
                          [&](const fs::path& home) { writeFile(home / "doc.md", document); },
                          {"rendered："}, {}});
@@ -106,7 +109,7 @@ int main(int argc, char** argv) {
     scenarios.push_back({"session of 10 documents in 2 windows, both selected rendered",
                          nullptr, writeSession,
                          {"会话已恢复：2 个窗口，10 份文档", "doc2.md 渲染完成", "doc9.md 渲染完成"}, {}});
-    scenarios.back().argv = [](const fs::path&) { return std::vector<std::string>{LARKSPIN_PROGRAM}; };
+    scenarios.back().argv = [](const fs::path&) { return std::vector<std::string>{programPath}; };
 
     for (int run = 0; run <= runs; ++run) {
         for (Scenario& scenario : scenarios) {

@@ -9,11 +9,12 @@ void willFinish(bool isTestHost, const LaunchSteps& steps) {
 
 void didFinish(bool isTestHost, const LaunchSteps& steps) {
     if (steps.installMenus) steps.installMenus();
-    if (steps.schedulePrewarm) steps.schedulePrewarm();
     if (!steps.after) return;
-    // Both armed from the same moment: the restore comes first.
+    // All armed from the same moment: the restore comes first, the spare
+    // last, so that it never competes with the first document's load.
     steps.after(windowStateDelay, steps.logWindowState);
     steps.after(draftRestoreDelay, isTestHost ? steps.releaseLaunchHold : steps.restoreDrafts);
+    steps.after(spareDelay, steps.schedulePrewarm);
 }
 
 }  // namespace larkspin::LaunchSequence

@@ -11,7 +11,8 @@ struct LaunchSteps {
     std::function<void()> migrate;
     // The application menu and its actions and shortcuts.
     std::function<void()> installMenus;
-    // Asks for the first spare web view (the prewarmer decides whether).
+    // Asks for the first spare web view (the prewarmer decides whether)
+    // unless a document is open: the first reader's "rendered" asks for it.
     std::function<void()> schedulePrewarm;
     // Runs `step` once on the main loop after `delay` (a plain timeout, not a
     // cancellable task).
@@ -26,13 +27,16 @@ struct LaunchSteps {
 };
 
 // The order of the launch: the migration first (never in a test host), then
-// the menus, the spare web view, and from one moment both delayed steps: the
-// draft restore after 0.8 s (in a test host only the launch hold is let go)
-// and the window-state line after 2.0 s.
+// the menus, and from one moment the delayed steps: the draft restore after
+// 0.8 s (in a test host only the launch hold is let go), the window-state
+// line after 2.0 s and the spare web view after 2.5 s. The spare waits so
+// that a document given at launch loads and renders alone; its reader asks
+// for the spare once it has rendered.
 namespace LaunchSequence {
 
 inline constexpr std::chrono::milliseconds draftRestoreDelay{800};
 inline constexpr std::chrono::milliseconds windowStateDelay{2000};
+inline constexpr std::chrono::milliseconds spareDelay{2500};
 
 // Before the application's first turn (GApplication "startup").
 void willFinish(bool isTestHost, const LaunchSteps& steps);

@@ -5,6 +5,7 @@
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Json/RawValue.hpp"
+#include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/Uuid.hpp"
 #include "Protocol/Envelope/BridgeError.hpp"
@@ -135,6 +136,7 @@ void ReaderViewController::adoptedPageReady(ReaderBridge& bridge) { bridgeDidBec
 
 void ReaderViewController::bridgeDidBecomeReady(ReaderBridge& bridge) {
     if (!lifecycle_.markReady(bridge)) return;
+    LaunchTiming::mark("ready");
     firstScreenMarks_.readyAt = clock_.now();
     tasks_.spawn(runHandshakeProbe());
     tasks_.spawn(runHandshakeSequence());
@@ -189,7 +191,10 @@ bool ReaderViewController::webViewShouldNavigate(const NavigationRequest& reques
     return false;
 }
 
-void ReaderViewController::webViewDidFinishLoad() { lifecycle_.entryLoadEnded(); }
+void ReaderViewController::webViewDidFinishLoad() {
+    LaunchTiming::mark("入口页已加载");
+    lifecycle_.entryLoadEnded();
+}
 
 void ReaderViewController::webViewDidFailLoad(bool provisional, const std::string& description) {
     lifecycle_.entryLoadEnded();
@@ -294,11 +299,13 @@ void ReaderViewController::render(std::string source, std::optional<RenderEnhanc
 }
 
 void ReaderViewController::renderWillBeSent() {
+    LaunchTiming::mark("渲染请求已发出");
     if (!firstScreenMarks_.renderSentAt) firstScreenMarks_.renderSentAt = clock_.now();
 }
 
 void ReaderViewController::renderedReplyReceived() {
     if (firstScreenMarks_.renderedReceivedAt) return;
+    LaunchTiming::mark("rendered");
     firstScreenMarks_.renderedReceivedAt = clock_.now();
     if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
 }

@@ -34,6 +34,7 @@
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Glib/ActionMapBinding.hpp"
+#include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Settings/SettingsModel.hpp"
@@ -148,6 +149,7 @@ int LarkspinApplication::run(int argc, char** argv) {
 // Launch and end
 
 void LarkspinApplication::startup() {
+    LaunchTiming::mark("startup");
     const bool testHost = isTestHost();
     // Held until the draft restore has run, so that a launch without windows
     // does not end before it.
@@ -179,7 +181,12 @@ void LarkspinApplication::startup() {
     }
 
     steps.installMenus = [this] { installMenus(); };
-    steps.schedulePrewarm = [this] { services_->startPrewarming(); };
+    steps.schedulePrewarm = [this] {
+        // An open document's reader asks for the spare once it has rendered.
+        if (documents_.shell && documents_.shell->documentCount() > 0) return;
+        LaunchTiming::mark("备用网页视图已安排");
+        services_->startPrewarming();
+    };
     steps.after = runAfter;
     steps.logWindowState = [this] {
         if (documents_.shell) WindowStateReporter::log("启动 2s 后", documents_.shell->windowState());
@@ -189,6 +196,7 @@ void LarkspinApplication::startup() {
     };
     steps.releaseLaunchHold = [launchHold] { launchHold->release(); };
     LaunchSequence::didFinish(testHost, steps);
+    LaunchTiming::mark("startup 完成");
 }
 
 Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
@@ -299,6 +307,7 @@ Task<void> LarkspinApplication::layOutSession() {
 }
 
 void LarkspinApplication::activate() {
+    LaunchTiming::mark("activate");
     if (restoringSession_) {
         activateAfterRestore_ = true;
         return;
@@ -312,6 +321,7 @@ void LarkspinApplication::activate() {
 }
 
 void LarkspinApplication::open(std::vector<GFile*> files) {
+    LaunchTiming::mark("open");
     for (GFile* file : files) openLocation(file);
 }
 
@@ -594,6 +604,7 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
         return std::filesystem::exists(path, error);
     };
     const bool exists = co_await runOn(WorkerPool::shared(), std::move(check));
+    LaunchTiming::mark("文件已检查");
     if (!exists) {
         AppLog::document.error("打开 %{private}s 失败：文件不存在", path.filename().string());
         showError(L10n::format("open.error.missing", {path.string()}));
@@ -606,6 +617,7 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
         // Opened without display: its page comes in its turn.
         DocumentController::Opened result = co_await documents_.controller->openDocument(path, false);
         opened = std::move(result.document);
+        LaunchTiming::mark("文档已读取");
         if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
             gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
             g_free(uri);
@@ -625,8 +637,10 @@ void LarkspinApplication::showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>
     if (document) result = std::move(document);
     for (const std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
         // A document open already has its page: it is brought forward.
+        LaunchTiming::mark("文档页开始创建");
         ready->makeWindowControllers();
         ready->showWindows();
+        LaunchTiming::mark("窗口已呈现");
     }
 }
 
@@ -739,6 +753,7 @@ void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
     auto* self = static_cast<LarkspinApplication*>(data);
     if (self->firstWindowShown_) return;
     self->firstWindowShown_ = true;
+    LaunchTiming::mark("首个窗口已映射");
     ShellLog::shell.info("首个窗口已显示");
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "Platform/Localization.hpp"
+#include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
@@ -73,6 +74,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewLifecycle::claimSpare() {
 
 void WebViewLifecycle::installWebView() {
     if (!schemeHandler_ || !documentResourceHandler_) return;
+    LaunchTiming::mark("网页视图创建");
     auto port = host_->installWebView(schemeHandler_, documentResourceHandler_,
                                       events_.startingUnderPageColor());
     bridge_ = events_.makeBridge();
@@ -89,6 +91,7 @@ void WebViewLifecycle::adoptPrewarmedWebView(WebViewPrewarmer::Instance spare) {
     schemeHandler_ = spare.schemeHandler;
     documentResourceHandler_ = spare.documentResourceHandler;
     applyDocumentLocation();
+    LaunchTiming::mark("领用备用网页视图");
     host_->adoptWebView(spare.webView, events_.startingUnderPageColor());
     bridge_ = events_.makeBridge();
     bridge_->attachTakingOverFrom(*spare.bridge);
@@ -108,6 +111,7 @@ void WebViewLifecycle::loadEntryPage() {
     isReady_ = false;
     events_.entryPageLoading();
     if (!bridge_) return;
+    LaunchTiming::mark("入口页开始加载");
     host_->loadEntryPage(AppResourceSchemeHandler::entryURL);
     entryLoadGuard_.spawn(guardEntryLoad(clock_.now() + entryLoadTimeout));
 }

@@ -292,6 +292,10 @@ void DesktopDocumentController::makeWindow(Document& document) {
     }
     TabGroupWindow* group = frontmostGroup();
     if (!group) {
+        // The first page of a new window (the launch's document) is about to
+        // show: its web view and reading page start loading now, while the
+        // window is built and mapped, instead of a turn after.
+        page->shown();
         // GTK takes the window into its toplevels when it is presented; until
         // then nothing holds it.
         group = &TabGroupWindow::create(dependencies_.application);

@@ -135,6 +135,40 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_TRUE(alphaDocument->isClosing());
 }
 
+// The first page of a window the controller makes starts its web view before
+// the window exists, so that the page loads while the window is built; a page
+// joining that window later gets its web view when it shows.
+TEST_F(DesktopDocumentControllerDisplay, TheFirstPageOfANewWindowHasItsWebViewBeforeTheWindow) {
+    struct Probe {
+        DesktopDocumentController* controller = nullptr;
+        int windowsAdded = 0;
+        int pagesWithWebView = 0;
+    } probe{controller.get()};
+    GListModel* toplevels = gtk_window_get_toplevels();
+    const gulong handler = g_signal_connect(
+        toplevels, "items-changed",
+        G_CALLBACK(+[](GListModel*, guint, guint, guint added, gpointer data) {
+            auto* seen = static_cast<Probe*>(data);
+            if (added == 0) return;
+            ++seen->windowsAdded;
+            for (const auto& document : seen->controller->documents()) {
+                auto* page = dynamic_cast<DocumentPage*>(document->window());
+                if (page && page->readerView()->webView()) ++seen->pagesWithWebView;
+            }
+        }),
+        &probe);
+    Document& first = openRendered(dir.write("first.md", "# First\n"));
+    g_signal_handler_disconnect(toplevels, handler);
+    EXPECT_EQ(probe.windowsAdded, 1);
+    EXPECT_EQ(probe.pagesWithWebView, 1) << "the web view came only after the window";
+    ASSERT_NE(pageOf(first), nullptr);
+
+    // The second page goes into the same window and renders once shown.
+    Document& second = openRendered(dir.write("second.md", "# Second\n"));
+    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
+    EXPECT_EQ(TabGroupWindow::all().front()->selectedPage(), pageOf(second));
+}
+
 TEST_F(DesktopDocumentControllerDisplay, PlacedPagesGoIntoTheirGroupInOrderWithTheChosenSelection) {
     std::vector<std::shared_ptr<OpenedDocument>> documents;
     for (const char* name : {"one.md", "two.md", "three.md"}) {
