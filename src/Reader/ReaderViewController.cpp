@@ -139,7 +139,7 @@ void ReaderViewController::bridgeDidBecomeReady(ReaderBridge& bridge) {
     LaunchTiming::mark("ready");
     firstScreenMarks_.readyAt = clock_.now();
     tasks_.spawn(runHandshakeProbe());
-    tasks_.spawn(runHandshakeSequence());
+    sendHandshakeSequence();
 }
 
 Task<void> ReaderViewController::runHandshakeProbe() {
@@ -167,17 +167,31 @@ Task<void> ReaderViewController::runHandshakeProbe() {
     }
 }
 
-Task<void> ReaderViewController::runHandshakeSequence() {
-    co_await PageAppearance::resendTheme(appearance_);
-    firstScreenMarks_.themeDoneAt = clock_.now();
-    co_await PageAppearance::resendTypography(appearance_);
-    firstScreenMarks_.typographyDoneAt = clock_.now();
+// The page takes requests in the order they arrive and applies the
+// appearance at once, so the appearance and then the render go out back to
+// back: the render is laid out with that appearance in force, and the first
+// screen does not wait for a round trip per request.
+void ReaderViewController::sendHandshakeSequence() {
+    tasks_.spawn(PageAppearance::resendAccessibility(appearance_));
+    tasks_.spawn(resendThemeAndMark());
+    tasks_.spawn(PageAppearance::resendBackground(appearance_));
+    tasks_.spawn(resendTypographyAndMark());
     if (lastViewportInsets_) {
         const ViewportInsetsPayload waiting = *lastViewportInsets_;
         lastViewportInsets_.reset();
         sendViewportInsets(waiting);
     }
     session_->scheduleRender();
+}
+
+Task<void> ReaderViewController::resendThemeAndMark() {
+    co_await PageAppearance::resendTheme(appearance_);
+    firstScreenMarks_.themeDoneAt = clock_.now();
+}
+
+Task<void> ReaderViewController::resendTypographyAndMark() {
+    co_await PageAppearance::resendTypography(appearance_);
+    firstScreenMarks_.typographyDoneAt = clock_.now();
 }
 
 // ---- navigation and loading ----------------------------------------------

@@ -343,7 +343,9 @@ private:
     // The owner's rebuild after a process end or a retry: at once without one.
     void recoverAfterProcessEnd(ProcessRecoveryAction action);
     Task<void> runHandshakeProbe();
-    Task<void> runHandshakeSequence();
+    void sendHandshakeSequence();
+    Task<void> resendThemeAndMark();
+    Task<void> resendTypographyAndMark();
     Task<void> exchangeViewportInsets(std::shared_ptr<ReaderBridge> bridge,
                                       ViewportInsetsPayload insets);
     Task<void> serveDiagramRequest(DiagramRequestPayload request);

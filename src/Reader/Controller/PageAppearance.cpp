@@ -154,36 +154,56 @@ Task<void> PageAppearance::applyAppearance(Weak weak, Theme theme, std::int64_t 
     if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, ErrorText::describe(failure));
 }
 
-Task<void> PageAppearance::resendTheme(Weak weak) {
-    std::exception_ptr failure;
+Task<void> PageAppearance::resendAccessibility(Weak weak) {
     auto self = weak.lock();
-    if (!self) co_return;
-    if (const auto accessibility = self->lastAccessibility_) {
-        self.reset();
-        try {
-            co_await applyAccessibility(weak, *accessibility);
-        } catch (...) {
-            rethrowIfCancelled(std::current_exception());
-            failure = std::current_exception();
-        }
-        if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", ErrorText::describe(failure));
-        self = weak.lock();
-    }
-    if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->page_.pageBridge()) {
-        co_return;
-    }
-    const SetThemePayload theme = *self->lastTheme_;
-    const SetBackgroundPayload background = *self->lastThemeBackground_;
-    const ColorComponents underPage = self->lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
+    if (!self || !self->lastAccessibility_) co_return;
+    const AccessibilityDisplayOptions accessibility = *self->lastAccessibility_;
     self.reset();
-    failure = nullptr;
+    std::exception_ptr failure;
     try {
-        co_await applyTheme(weak, theme, background, underPage);
+        co_await applyAccessibility(weak, accessibility);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", ErrorText::describe(failure));
+}
+
+Task<void> PageAppearance::resendTheme(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->lastTheme_ || !self->lastThemeBackground_) co_return;
+    const SetThemePayload theme = *self->lastTheme_;
+    auto bridge = self->readyBridge();
+    if (!bridge) co_return;
+    self.reset();
+    std::exception_ptr failure;
+    try {
+        auto reply = co_await pageRequest<ThemeAppliedPayload>(bridge, Type::setTheme,
+                                                               PayloadCodec::encode(theme),
+                                                               Type::themeApplied);
+        AppLog::bridge.info("themeApplied %{public}s revision=%ld tokens=%ld", reply.themeID,
+                            reply.themeRevision, reply.appliedCount);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
     if (failure) AppLog::bridge.error("补发主题失败：%{private}s", ErrorText::describe(failure));
+}
+
+Task<void> PageAppearance::resendBackground(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->readyBridge()) co_return;
+    const SetBackgroundPayload background = *self->lastThemeBackground_;
+    const ColorComponents underPage = self->lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
+    self.reset();
+    std::exception_ptr failure;
+    try {
+        co_await setBackground(weak, background, underPage);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        failure = std::current_exception();
+    }
+    if (failure) AppLog::bridge.error("补发背景失败：%{private}s", ErrorText::describe(failure));
 }
 
 Task<void> PageAppearance::resendTypography(Weak weak) {

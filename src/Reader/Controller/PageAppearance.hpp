@@ -53,9 +53,14 @@ public:
     // is still applied.
     static Task<void> applyAppearance(Weak weak, Theme theme, std::int64_t themeRevision,
                                       AccessibilityDisplayOptions accessibility);
-    // What a page that just said "ready" is sent again: the accessibility
-    // options and the theme, then the typography. Failures are logged.
+    // What a page that just said "ready" is sent again, in this order: the
+    // accessibility options, the theme, its background, the typography. Each
+    // sends its request as soon as it starts, so a caller that starts them
+    // one after another has them on their way back to back; the page takes
+    // requests in the order they arrive. Failures are logged.
+    static Task<void> resendAccessibility(Weak weak);
     static Task<void> resendTheme(Weak weak);
+    static Task<void> resendBackground(Weak weak);
     static Task<void> resendTypography(Weak weak);
 
     const std::optional<SetThemePayload>& lastTheme() const { return lastTheme_; }
