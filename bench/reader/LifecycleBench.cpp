@@ -11,8 +11,9 @@
 //   a 100 KiB document in a shown 1024×768 window, with a ready spare from
 //   the prewarmer and without (cold). Each run has a web context of its
 //   own, so nothing else is warm. Goal: the spare at most half the cold time.
-// - memory: the proportional set size (smaps_rollup) of the program and all
-//   its descendant processes (web, network, sandbox) with 1 and with 10
+// - memory: the proportional set size (smaps_rollup), and the private part
+//   of it (USS, which other programs on the machine do not move), of the
+//   program and all its descendant processes (web, network, sandbox) with 1 and with 10
 //   documents of 100 KiB opened one after the other as tabs are, in the
 //   working set's default configuration (3 live web views, a spare), each
 //   measured in a fresh child process once its releases have settled.
@@ -183,14 +184,33 @@ std::optional<double> rebuildOnce(bool withSpare) {
 
 // ---- memory ----------------------------------------------------------------
 
-// The kilobytes of "Pss:" in /proc/<pid>/smaps_rollup; 0 when unreadable.
-long pssKiB(pid_t pid) {
+// A process's memory from /proc/<pid>/smaps_rollup, in KiB (0 when
+// unreadable): its proportional set size, and what is its own alone
+// (private pages, the USS). PSS shares a library's pages among every process
+// on the machine that maps them, so it moves with what else runs (other
+// WebKit programs: tens of MiB here); the private part does not.
+struct Footprint {
+    long pss = 0;
+    long uss = 0;
+    Footprint& operator+=(const Footprint& other) {
+        pss += other.pss;
+        uss += other.uss;
+        return *this;
+    }
+};
+
+Footprint footprintOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
     std::string line;
+    Footprint footprint;
+    const auto value = [&](const char* key) {
+        return line.rfind(key, 0) == 0 ? std::stol(line.substr(std::strlen(key))) : 0L;
+    };
     while (std::getline(in, line)) {
-        if (line.rfind("Pss:", 0) == 0) return std::stol(line.substr(4));
+        footprint.pss += value("Pss:");
+        footprint.uss += value("Private_Clean:") + value("Private_Dirty:");
     }
-    return 0;
+    return footprint;
 }
 
 // This process and all its descendants.
@@ -216,14 +236,16 @@ std::vector<pid_t> processTree() {
     return tree;
 }
 
-// The PSS of the largest web process in `tree` (the one showing the page).
-long webProcessKiB(const std::vector<pid_t>& tree) {
-    long largest = 0;
+// The largest web process in `tree` (the one showing the page).
+Footprint webProcessOf(const std::vector<pid_t>& tree) {
+    Footprint largest;
     for (pid_t pid : tree) {
         std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
         std::string name;
         std::getline(in, name);
-        if (name.rfind("WebKitWebProces", 0) == 0) largest = std::max(largest, pssKiB(pid));
+        if (name.rfind("WebKitWebProces", 0) != 0) continue;
+        const Footprint web = footprintOf(pid);
+        if (web.pss > largest.pss) largest = web;
     }
     return largest;
 }
@@ -233,26 +255,33 @@ long webProcessKiB(const std::vector<pid_t>& tree) {
 constexpr double pageIdleWorkerMs = 60000;
 constexpr double idleMeasureMs = pageIdleWorkerMs + 5000;
 
-// The tree's PSS once `waitMs` have passed since `since` (nowMs()).
-std::vector<pid_t> measureAt(double since, double waitMs, long& total, long& web) {
+struct Sample {
+    Footprint tree;  // the program and all its processes
+    Footprint web;   // its largest web process
+};
+
+// The tree's memory once `waitMs` have passed since `since` (nowMs()).
+Sample measureAt(double since, double waitMs, std::size_t& processes) {
     const double until = since + waitMs;
     test::waitFor([&] { return nowMs() >= until; }, std::chrono::milliseconds(static_cast<long>(waitMs) + 10000));
-    total = 0;
+    Sample sample;
     const auto tree = processTree();
-    for (pid_t pid : tree) total += pssKiB(pid);
-    web = webProcessKiB(tree);
-    return tree;
+    for (pid_t pid : tree) sample.tree += footprintOf(pid);
+    sample.web = webProcessOf(tree);
+    processes = tree.size();
+    return sample;
 }
 
-// The figures a child prints: "pss <KiB> processes <n> live <n> web <KiB>
-// idle <KiB> idleweb <KiB>", 3 s after `since` and once the page's idle
-// worker has ended.
+// What a child prints: "processes <n> live <n> rendered <pss> <web pss>
+// <uss> <web uss> idle <the same four>", 3 s after `since` and once the
+// page's idle worker has ended.
 void measureAndPrint(double since, int live) {
-    long total = 0, web = 0, idle = 0, idleWeb = 0;
-    const auto tree = measureAt(since, 3000, total, web);
-    measureAt(since, idleMeasureMs, idle, idleWeb);
-    std::printf("pss %ld processes %zu live %d web %ld idle %ld idleweb %ld\n", total, tree.size(), live,
-                web, idle, idleWeb);
+    std::size_t processes = 0, idleProcesses = 0;
+    const Sample rendered = measureAt(since, 3000, processes);
+    const Sample idle = measureAt(since, idleMeasureMs, idleProcesses);
+    std::printf("processes %zu live %d rendered %ld %ld %ld %ld idle %ld %ld %ld %ld\n", processes, live,
+                rendered.tree.pss, rendered.web.pss, rendered.tree.uss, rendered.web.uss, idle.tree.pss,
+                idle.web.pss, idle.tree.uss, idle.web.uss);
 }
 
 // Child mode: a plain web view showing the static page in `pagePath`.
@@ -339,10 +368,8 @@ int measureMemory(int count, bool withSpare, const char* pageOut) {
 }
 
 struct Memory {
-    long kib = -1;
-    long webKiB = -1;
-    long idleKiB = -1;     // once the page's idle parse worker has ended
-    long idleWebKiB = -1;
+    Sample rendered;
+    Sample idle;  // once the page's idle parse worker has ended
     std::string detail;
 };
 
@@ -364,8 +391,11 @@ Memory memoryOf(const char* self, const char* mode, const std::string& argument,
                      &status, nullptr) &&
         g_spawn_check_wait_status(status, nullptr)) {
         long processes = 0, live = 0;
-        if (std::sscanf(out, "pss %ld processes %ld live %ld web %ld idle %ld idleweb %ld", &memory.kib,
-                        &processes, &live, &memory.webKiB, &memory.idleKiB, &memory.idleWebKiB) == 6) {
+        Sample& a = memory.rendered;
+        Sample& b = memory.idle;
+        if (std::sscanf(out, "processes %ld live %ld rendered %ld %ld %ld %ld idle %ld %ld %ld %ld", &processes,
+                        &live, &a.tree.pss, &a.web.pss, &a.tree.uss, &a.web.uss, &b.tree.pss, &b.web.pss,
+                        &b.tree.uss, &b.web.uss) == 10) {
             memory.detail = std::to_string(processes) + " processes, " + std::to_string(live) +
                             " live web views";
         }
@@ -431,40 +461,50 @@ int main(int argc, char** argv) {
         const Memory one = memoryOf(argv[0], "--memory", "1");
         const Memory ten = memoryOf(argv[0], "--memory", "10");
         const double openRatio = median(spare) / median(cold);
-        const double memoryRatio = one.kib > 0 ? static_cast<double>(ten.kib) / one.kib : 0;
-        const double plainRatio = plain.kib > 0 ? static_cast<double>(alone.kib) / plain.kib : 0;
-        const double webRatio = plain.webKiB > 0 ? static_cast<double>(alone.webKiB) / plain.webKiB : 0;
-        const double idleMemoryRatio = one.idleKiB > 0 ? static_cast<double>(ten.idleKiB) / one.idleKiB : 0;
-        const double idlePlainRatio = plain.idleKiB > 0 ? static_cast<double>(alone.idleKiB) / plain.idleKiB : 0;
-        const double idleWebRatio =
-            plain.idleWebKiB > 0 ? static_cast<double>(alone.idleWebKiB) / plain.idleWebKiB : 0;
+        const auto ratio = [](long part, long whole) { return whole > 0 ? static_cast<double>(part) / whole : 0.0; };
         std::printf("\nReader lifecycle, 100 KiB documents, %d×%d window, medians of %d runs\n\n",
                     windowWidth, windowHeight, repeat);
-        std::printf("open to first screen     cold %8s   with a ready spare %8s   (%.2f×)\n",
-                    formatMs(median(cold)).c_str(), formatMs(median(spare)).c_str(), openRatio);
-        std::printf("  (render sent at        cold %8s   with a ready spare %8s)\n",
-                    formatMs(median(coldSent)).c_str(), formatMs(median(spareSent)).c_str());
-        std::printf("  (rendered at           cold %8s   with a ready spare %8s)\n",
-                    formatMs(median(coldRendered)).c_str(), formatMs(median(spareRendered)).c_str());
-        std::printf("rebuild at its position  cold %8s   with a ready spare %8s\n",
-                    formatMs(median(rebuildCold)).c_str(), formatMs(median(rebuildSpare)).c_str());
-        std::printf("memory (PSS, all processes), just rendered / idle (its parse worker ended)\n");
-        std::printf("  1 document                %7.1f / %7.1f MiB (%s)\n", one.kib / 1024.0,
-                    one.idleKiB / 1024.0, one.detail.c_str());
-        std::printf("  10 documents              %7.1f / %7.1f MiB (%s)   (%.2f× / %.2f×)\n",
-                    ten.kib / 1024.0, ten.idleKiB / 1024.0, ten.detail.c_str(), memoryRatio, idleMemoryRatio);
-        std::printf("  one reader, no spare      %7.1f / %7.1f MiB (web process %.1f / %.1f MiB)\n",
-                    alone.kib / 1024.0, alone.idleKiB / 1024.0, alone.webKiB / 1024.0, alone.idleWebKiB / 1024.0);
-        std::printf("  plain web view, same page %7.1f / %7.1f MiB (web process %.1f / %.1f MiB)\n",
-                    plain.kib / 1024.0, plain.idleKiB / 1024.0, plain.webKiB / 1024.0, plain.idleWebKiB / 1024.0);
-        std::printf("  one reader / plain view   %.2f× / %.2f× (web process %.2f× / %.2f×)\n", plainRatio,
-                    idlePlainRatio, webRatio, idleWebRatio);
-        const auto verdict = [](double ratio, double goal) { return ratio > 0 && ratio <= goal ? "met" : "MISSED"; };
-        std::printf("\nGoal\n  [%s] open with a spare at most 0.5× the cold open\n"
-                    "  [%s / %s] one reader at most 1.2× the memory of a plain web view (rendered / idle)\n"
-                    "  [%s / %s] 10 documents at most 2× the memory of one (rendered / idle)\n",
-                    memoryOnly ? "not run" : verdict(openRatio, 0.5), verdict(plainRatio, 1.2),
-                    verdict(idlePlainRatio, 1.2), verdict(memoryRatio, 2), verdict(idleMemoryRatio, 2));
+        if (!memoryOnly) {
+            std::printf("open to first screen     cold %8s   with a ready spare %8s   (%.2f×)\n",
+                        formatMs(median(cold)).c_str(), formatMs(median(spare)).c_str(), openRatio);
+            std::printf("  (render sent at        cold %8s   with a ready spare %8s)\n",
+                        formatMs(median(coldSent)).c_str(), formatMs(median(spareSent)).c_str());
+            std::printf("  (rendered at           cold %8s   with a ready spare %8s)\n",
+                        formatMs(median(coldRendered)).c_str(), formatMs(median(spareRendered)).c_str());
+            std::printf("rebuild at its position  cold %8s   with a ready spare %8s\n",
+                        formatMs(median(rebuildCold)).c_str(), formatMs(median(rebuildSpare)).c_str());
+        }
+        const auto verdict = [](double value, double goal) { return value > 0 && value <= goal ? "met" : "MISSED"; };
+        // Each figure just rendered / idle (its parse worker ended).
+        std::printf("memory of all processes, just rendered / idle, MiB   PSS | private (USS)\n");
+        for (const auto& [label, memory] : {std::pair<const char*, const Memory*>{"1 document", &one},
+                                            {"10 documents", &ten},
+                                            {"one reader, no spare", &alone},
+                                            {"plain web view, same page", &plain}}) {
+            std::printf("  %-26s %7.1f / %7.1f | %7.1f / %7.1f   web process %.1f / %.1f | %.1f / %.1f   (%s)\n",
+                        label, memory->rendered.tree.pss / 1024.0, memory->idle.tree.pss / 1024.0,
+                        memory->rendered.tree.uss / 1024.0, memory->idle.tree.uss / 1024.0,
+                        memory->rendered.web.pss / 1024.0, memory->idle.web.pss / 1024.0,
+                        memory->rendered.web.uss / 1024.0, memory->idle.web.uss / 1024.0, memory->detail.c_str());
+        }
+        const auto ratios = [&](const char* label, const Memory& part, const Memory& whole, double goal) {
+            const double values[4] = {ratio(part.rendered.tree.pss, whole.rendered.tree.pss),
+                                      ratio(part.idle.tree.pss, whole.idle.tree.pss),
+                                      ratio(part.rendered.tree.uss, whole.rendered.tree.uss),
+                                      ratio(part.idle.tree.uss, whole.idle.tree.uss)};
+            std::printf("  %-26s %.2f× / %.2f× | %.2f× / %.2f×   web process %.2f× / %.2f× | %.2f× / %.2f×"
+                        "   goal ≤ %.1f: %s / %s | %s / %s\n",
+                        label, values[0], values[1], values[2], values[3],
+                        ratio(part.rendered.web.pss, whole.rendered.web.pss), ratio(part.idle.web.pss, whole.idle.web.pss),
+                        ratio(part.rendered.web.uss, whole.rendered.web.uss), ratio(part.idle.web.uss, whole.idle.web.uss),
+                        goal, verdict(values[0], goal), verdict(values[1], goal), verdict(values[2], goal),
+                        verdict(values[3], goal));
+        };
+        ratios("10 documents / 1", ten, one, 2);
+        ratios("one reader / plain view", alone, plain, 1.2);
+        if (!memoryOnly) {
+            std::printf("\nGoal\n  [%s] open with a spare at most 0.5× the cold open\n", verdict(openRatio, 0.5));
+        }
     }
     std::filesystem::remove_all(config);
     return result;
