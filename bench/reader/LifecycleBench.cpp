@@ -4,14 +4,16 @@
 //   export GDK_BACKEND=x11 GDK_DEBUG=gl-disable LIBGL_ALWAYS_SOFTWARE=1
 //   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/reader/larkspin_lifecycle_bench
 //
-// Options: --repeat N (runs of each timing, 5 unless told).
+// Options: --repeat N (runs of each timing, 5 unless told); --only memory
+// (the memory figures alone).
 //
 // - open: from creating a reader to its first screen (FirstScreen.hpp) for
 //   a 100 KiB document in a shown 1024×768 window, with a ready spare from
 //   the prewarmer and without (cold). Each run has a web context of its
 //   own, so nothing else is warm. Goal: the spare at most half the cold time.
-// - memory: the proportional set size (smaps_rollup) of the program and all
-//   its descendant processes (web, network, sandbox) with 1 and with 10
+// - memory: the proportional set size (smaps_rollup), and the private part
+//   of it (USS, which other programs on the machine do not move), of the
+//   program and all its descendant processes (web, network, sandbox) with 1 and with 10
 //   documents of 100 KiB opened one after the other as tabs are, in the
 //   working set's default configuration (3 live web views, a spare), each
 //   measured in a fresh child process once its releases have settled.
@@ -19,6 +21,10 @@
 //   (WebKitWebView, nothing else) showing that reader's rendered page as
 //   static HTML with the style sheet inlined, each the whole process tree of
 //   a fresh child, and each one's web process alone.
+//   Each child measures twice: 3 s after its last render ("rendered"), and
+//   once the page has ended its idle parse worker ("idle", the page's
+//   IDLE_WORKER_MS and a few seconds more), which is how a reader that is
+//   being read lives.
 //   Goals: one reader at most 1.2 times the plain web view, 10 documents at
 //   most 2 times one.
 // - rebuild: a reader scrolled half-way gives its web view back; from its
@@ -178,14 +184,33 @@ std::optional<double> rebuildOnce(bool withSpare) {
 
 // ---- memory ----------------------------------------------------------------
 
-// The kilobytes of "Pss:" in /proc/<pid>/smaps_rollup; 0 when unreadable.
-long pssKiB(pid_t pid) {
+// A process's memory from /proc/<pid>/smaps_rollup, in KiB (0 when
+// unreadable): its proportional set size, and what is its own alone
+// (private pages, the USS). PSS shares a library's pages among every process
+// on the machine that maps them, so it moves with what else runs (other
+// WebKit programs: tens of MiB here); the private part does not.
+struct Footprint {
+    long pss = 0;
+    long uss = 0;
+    Footprint& operator+=(const Footprint& other) {
+        pss += other.pss;
+        uss += other.uss;
+        return *this;
+    }
+};
+
+Footprint footprintOf(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
     std::string line;
+    Footprint footprint;
+    const auto value = [&](const char* key) {
+        return line.rfind(key, 0) == 0 ? std::stol(line.substr(std::strlen(key))) : 0L;
+    };
     while (std::getline(in, line)) {
-        if (line.rfind("Pss:", 0) == 0) return std::stol(line.substr(4));
+        footprint.pss += value("Pss:");
+        footprint.uss += value("Private_Clean:") + value("Private_Dirty:");
     }
-    return 0;
+    return footprint;
 }
 
 // This process and all its descendants.
@@ -211,27 +236,52 @@ std::vector<pid_t> processTree() {
     return tree;
 }
 
-// The PSS of the largest web process in `tree` (the one showing the page).
-long webProcessKiB(const std::vector<pid_t>& tree) {
-    long largest = 0;
+// The largest web process in `tree` (the one showing the page).
+Footprint webProcessOf(const std::vector<pid_t>& tree) {
+    Footprint largest;
     for (pid_t pid : tree) {
         std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
         std::string name;
         std::getline(in, name);
-        if (name.rfind("WebKitWebProces", 0) == 0) largest = std::max(largest, pssKiB(pid));
+        if (name.rfind("WebKitWebProces", 0) != 0) continue;
+        const Footprint web = footprintOf(pid);
+        if (web.pss > largest.pss) largest = web;
     }
     return largest;
 }
 
-// A few quiet seconds, then the tree's PSS: "pss <KiB> processes <n> web <KiB>".
-std::vector<pid_t> settleAndMeasure(long& total, long& web) {
-    const double until = nowMs() + 3000;
-    test::waitFor([&] { return nowMs() >= until; }, std::chrono::seconds(10));
-    total = 0;
+// The page ends a parse worker idle for this long (IDLE_WORKER_MS in
+// renderer/src/page/parser.js); "idle" is measured a few seconds after it.
+constexpr double pageIdleWorkerMs = 60000;
+constexpr double idleMeasureMs = pageIdleWorkerMs + 5000;
+
+struct Sample {
+    Footprint tree;  // the program and all its processes
+    Footprint web;   // its largest web process
+};
+
+// The tree's memory once `waitMs` have passed since `since` (nowMs()).
+Sample measureAt(double since, double waitMs, std::size_t& processes) {
+    const double until = since + waitMs;
+    test::waitFor([&] { return nowMs() >= until; }, std::chrono::milliseconds(static_cast<long>(waitMs) + 10000));
+    Sample sample;
     const auto tree = processTree();
-    for (pid_t pid : tree) total += pssKiB(pid);
-    web = webProcessKiB(tree);
-    return tree;
+    for (pid_t pid : tree) sample.tree += footprintOf(pid);
+    sample.web = webProcessOf(tree);
+    processes = tree.size();
+    return sample;
+}
+
+// What a child prints: "processes <n> live <n> rendered <pss> <web pss>
+// <uss> <web uss> idle <the same four>", 3 s after `since` and once the
+// page's idle worker has ended.
+void measureAndPrint(double since, int live) {
+    std::size_t processes = 0, idleProcesses = 0;
+    const Sample rendered = measureAt(since, 3000, processes);
+    const Sample idle = measureAt(since, idleMeasureMs, idleProcesses);
+    std::printf("processes %zu live %d rendered %ld %ld %ld %ld idle %ld %ld %ld %ld\n", processes, live,
+                rendered.tree.pss, rendered.web.pss, rendered.tree.uss, rendered.web.uss, idle.tree.pss,
+                idle.web.pss, idle.tree.uss, idle.web.uss);
 }
 
 // Child mode: a plain web view showing the static page in `pagePath`.
@@ -247,9 +297,7 @@ int measurePlainMemory(const char* pagePath) {
     }), &loaded);
     webkit_web_view_load_html(view, page.str().c_str(), "about:blank");
     if (!test::waitFor([&] { return loaded; }, std::chrono::minutes(1))) return 1;
-    long total = 0, web = 0;
-    const auto tree = settleAndMeasure(total, web);
-    std::printf("pss %ld processes %zu live 1 web %ld\n", total, tree.size(), web);
+    measureAndPrint(nowMs(), 1);
     gtk_window_destroy(window);
     return 0;
 }
@@ -306,23 +354,22 @@ int measureMemory(int count, bool withSpare, const char* pageOut) {
         return MainThread::pendingCount() == 0 &&
                (!prewarmer || prewarmer->state() != WebViewPrewarmer::State::loading);
     });
+    const double settled = nowMs();
     if (pageOut) {
         const auto page = staticPageOf(tabs.front()->view->webView());
         if (!page) return 1;
         std::ofstream(pageOut) << *page;
     }
-    long total = 0, web = 0;
-    const auto tree = settleAndMeasure(total, web);
     int live = 0;
     for (const auto& tab : tabs) live += tab->reader->hasWebView();
-    std::printf("pss %ld processes %zu live %d web %ld\n", total, tree.size(), live, web);
+    measureAndPrint(settled, live);
     gtk_window_destroy(window);
     return 0;
 }
 
 struct Memory {
-    long kib = -1;
-    long webKiB = -1;
+    Sample rendered;
+    Sample idle;  // once the page's idle parse worker has ended
     std::string detail;
 };
 
@@ -344,8 +391,11 @@ Memory memoryOf(const char* self, const char* mode, const std::string& argument,
                      &status, nullptr) &&
         g_spawn_check_wait_status(status, nullptr)) {
         long processes = 0, live = 0;
-        if (std::sscanf(out, "pss %ld processes %ld live %ld web %ld", &memory.kib, &processes, &live,
-                        &memory.webKiB) == 4) {
+        Sample& a = memory.rendered;
+        Sample& b = memory.idle;
+        if (std::sscanf(out, "processes %ld live %ld rendered %ld %ld %ld %ld idle %ld %ld %ld %ld", &processes,
+                        &live, &a.tree.pss, &a.web.pss, &a.tree.uss, &a.web.uss, &b.tree.pss, &b.web.pss,
+                        &b.tree.uss, &b.web.uss) == 10) {
             memory.detail = std::to_string(processes) + " processes, " + std::to_string(live) +
                             " live web views";
         }
@@ -360,7 +410,9 @@ Memory memoryOf(const char* self, const char* mode, const std::string& argument,
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    const int repeat = readOptions(argc, argv, 5).repeat;
+    const auto options = readOptions(argc, argv, 5);
+    const int repeat = options.repeat;
+    const bool memoryOnly = options.only == "memory";
     int memoryCount = 0;  // --memory N: the child that opens N documents
     bool memoryWithSpare = true;  // --memory-alone N: the same without a spare
     const char* pageOut = nullptr;  // --page-out <file>: the first reader's page as static HTML
@@ -388,7 +440,7 @@ int main(int argc, char** argv) {
     } else {
         std::vector<double> spare, cold, rebuildSpare, rebuildCold;
         std::vector<double> spareSent, coldSent, spareRendered, coldRendered;
-        for (int round = 0; round < repeat; ++round) {
+        for (int round = 0; round < (memoryOnly ? 0 : repeat); ++round) {
             std::fprintf(stderr, "round %d/%d\n", round + 1, repeat);
             if (auto sample = openOnce(false)) {
                 cold.push_back(sample->firstScreen);
@@ -409,33 +461,50 @@ int main(int argc, char** argv) {
         const Memory one = memoryOf(argv[0], "--memory", "1");
         const Memory ten = memoryOf(argv[0], "--memory", "10");
         const double openRatio = median(spare) / median(cold);
-        const double memoryRatio = one.kib > 0 ? static_cast<double>(ten.kib) / one.kib : 0;
-        const double plainRatio = plain.kib > 0 ? static_cast<double>(alone.kib) / plain.kib : 0;
-        const double webRatio = plain.webKiB > 0 ? static_cast<double>(alone.webKiB) / plain.webKiB : 0;
+        const auto ratio = [](long part, long whole) { return whole > 0 ? static_cast<double>(part) / whole : 0.0; };
         std::printf("\nReader lifecycle, 100 KiB documents, %d×%d window, medians of %d runs\n\n",
                     windowWidth, windowHeight, repeat);
-        std::printf("open to first screen     cold %8s   with a ready spare %8s   (%.2f×)\n",
-                    formatMs(median(cold)).c_str(), formatMs(median(spare)).c_str(), openRatio);
-        std::printf("  (render sent at        cold %8s   with a ready spare %8s)\n",
-                    formatMs(median(coldSent)).c_str(), formatMs(median(spareSent)).c_str());
-        std::printf("  (rendered at           cold %8s   with a ready spare %8s)\n",
-                    formatMs(median(coldRendered)).c_str(), formatMs(median(spareRendered)).c_str());
-        std::printf("rebuild at its position  cold %8s   with a ready spare %8s\n",
-                    formatMs(median(rebuildCold)).c_str(), formatMs(median(rebuildSpare)).c_str());
-        std::printf("memory (PSS, all processes)  1 document %7.1f MiB (%s)\n", one.kib / 1024.0,
-                    one.detail.c_str());
-        std::printf("                            10 documents %7.1f MiB (%s)   (%.2f×)\n",
-                    ten.kib / 1024.0, ten.detail.c_str(), memoryRatio);
-        std::printf("one reader, no spare        %7.1f MiB (web process %.1f MiB)\n",
-                    alone.kib / 1024.0, alone.webKiB / 1024.0);
-        std::printf("plain web view, same page   %7.1f MiB (web process %.1f MiB)   (%.2f×, web process %.2f×)\n",
-                    plain.kib / 1024.0, plain.webKiB / 1024.0, plainRatio, webRatio);
-        std::printf("\nGoal\n  [%s] open with a spare at most 0.5× the cold open\n"
-                    "  [%s] one reader at most 1.2× the memory of a plain web view\n"
-                    "  [%s] 10 documents at most 2× the memory of one\n",
-                    openRatio > 0 && openRatio <= 0.5 ? "met" : "MISSED",
-                    plainRatio > 0 && plainRatio <= 1.2 ? "met" : "MISSED",
-                    memoryRatio > 0 && memoryRatio <= 2 ? "met" : "MISSED");
+        if (!memoryOnly) {
+            std::printf("open to first screen     cold %8s   with a ready spare %8s   (%.2f×)\n",
+                        formatMs(median(cold)).c_str(), formatMs(median(spare)).c_str(), openRatio);
+            std::printf("  (render sent at        cold %8s   with a ready spare %8s)\n",
+                        formatMs(median(coldSent)).c_str(), formatMs(median(spareSent)).c_str());
+            std::printf("  (rendered at           cold %8s   with a ready spare %8s)\n",
+                        formatMs(median(coldRendered)).c_str(), formatMs(median(spareRendered)).c_str());
+            std::printf("rebuild at its position  cold %8s   with a ready spare %8s\n",
+                        formatMs(median(rebuildCold)).c_str(), formatMs(median(rebuildSpare)).c_str());
+        }
+        const auto verdict = [](double value, double goal) { return value > 0 && value <= goal ? "met" : "MISSED"; };
+        // Each figure just rendered / idle (its parse worker ended).
+        std::printf("memory of all processes, just rendered / idle, MiB   PSS | private (USS)\n");
+        for (const auto& [label, memory] : {std::pair<const char*, const Memory*>{"1 document", &one},
+                                            {"10 documents", &ten},
+                                            {"one reader, no spare", &alone},
+                                            {"plain web view, same page", &plain}}) {
+            std::printf("  %-26s %7.1f / %7.1f | %7.1f / %7.1f   web process %.1f / %.1f | %.1f / %.1f   (%s)\n",
+                        label, memory->rendered.tree.pss / 1024.0, memory->idle.tree.pss / 1024.0,
+                        memory->rendered.tree.uss / 1024.0, memory->idle.tree.uss / 1024.0,
+                        memory->rendered.web.pss / 1024.0, memory->idle.web.pss / 1024.0,
+                        memory->rendered.web.uss / 1024.0, memory->idle.web.uss / 1024.0, memory->detail.c_str());
+        }
+        const auto ratios = [&](const char* label, const Memory& part, const Memory& whole, double goal) {
+            const double values[4] = {ratio(part.rendered.tree.pss, whole.rendered.tree.pss),
+                                      ratio(part.idle.tree.pss, whole.idle.tree.pss),
+                                      ratio(part.rendered.tree.uss, whole.rendered.tree.uss),
+                                      ratio(part.idle.tree.uss, whole.idle.tree.uss)};
+            std::printf("  %-26s %.2f× / %.2f× | %.2f× / %.2f×   web process %.2f× / %.2f× | %.2f× / %.2f×"
+                        "   goal ≤ %.1f: %s / %s | %s / %s\n",
+                        label, values[0], values[1], values[2], values[3],
+                        ratio(part.rendered.web.pss, whole.rendered.web.pss), ratio(part.idle.web.pss, whole.idle.web.pss),
+                        ratio(part.rendered.web.uss, whole.rendered.web.uss), ratio(part.idle.web.uss, whole.idle.web.uss),
+                        goal, verdict(values[0], goal), verdict(values[1], goal), verdict(values[2], goal),
+                        verdict(values[3], goal));
+        };
+        ratios("10 documents / 1", ten, one, 2);
+        ratios("one reader / plain view", alone, plain, 1.2);
+        if (!memoryOnly) {
+            std::printf("\nGoal\n  [%s] open with a spare at most 0.5× the cold open\n", verdict(openRatio, 0.5));
+        }
     }
     std::filesystem::remove_all(config);
     return result;

@@ -4,7 +4,7 @@ import { createWorkerParser } from '../src/page/parser.js';
 
 // A module worker that answers only when told to; with `timers`, the
 // parser's timers wait until the test fires them.
-function fakeWorkers({ timers = null, idleMs } = {}) {
+function fakeWorkers({ timers = null, idleMs, hiddenIdleMs, document } = {}) {
     const made = [];
     class FakeWorker {
         constructor() {
@@ -27,10 +27,11 @@ function fakeWorkers({ timers = null, idleMs } = {}) {
             Worker: FakeWorker,
             setTimeout: (fn, ms) => timers.push({ fn, ms }) - 1,
             clearTimeout: (index) => { if (timers[index]) timers[index].fn = null; },
+            document,
         }
         : { Worker: FakeWorker, setTimeout, clearTimeout };
     const parser = createWorkerParser({
-        win, workerURL: 'parse-worker.js', importInPage: async () => ({}), now: () => performance.now(), idleMs,
+        win, workerURL: 'parse-worker.js', importInPage: async () => ({}), now: () => performance.now(), idleMs, hiddenIdleMs,
     });
     return { parser, made };
 }
@@ -129,5 +130,54 @@ describe('parse worker', () => {
         answer(made[1]);
         assert.equal((await third).status, 'ok');
         assert.equal(await parser.ping(0), true, 'still known to work');
+    });
+
+    test('a hidden page ends its idle worker sooner; its visibility changing restarts the wait', async () => {
+        const timers = [];
+        const listeners = new Set();
+        const document = {
+            hidden: true,
+            addEventListener: (type, fn) => type === 'visibilitychange' && listeners.add(fn),
+            removeEventListener: (type, fn) => listeners.delete(fn),
+        };
+        const setHidden = (hidden) => {
+            document.hidden = hidden;
+            for (const fn of listeners) fn();
+        };
+        const armed = () => timers.filter((t) => t.fn).map((t) => t.ms);
+        const { parser, made } = fakeWorkers({ timers, idleMs: 500, hiddenIdleMs: 20, document });
+        // A hidden spare, warm and never parsed, keeps its worker.
+        parser.warmUp();
+
+        const parse = async () => {
+            const parsing = parser.parse('a', {}, 0);
+            const worker = made.at(-1);
+            worker.answer({ type: 'result', id: worker.received.at(-1).id, result: { blocks: [] } });
+            await parsing;
+        };
+        setHidden(false);
+        setHidden(true);
+        assert.deepEqual(armed(), []);
+        await parse();
+        assert.deepEqual(armed(), [20], 'parsed while hidden');
+        for (const [hidden, delay] of [[false, 500], [true, 20], [false, 500]]) {
+            setHidden(hidden);
+            assert.deepEqual(armed(), [delay]);
+        }
+        setHidden(true);
+        const due = timers.find((t) => t.fn);
+        const fire = due.fn;
+        due.fn = null;
+        fire();
+        assert.equal(made[0].terminated, true);
+        // Ended, nothing is armed by a change of visibility.
+        setHidden(false);
+        assert.deepEqual(armed(), []);
+
+        await parse();
+        assert.equal(made.length, 2);
+        assert.deepEqual(armed(), [500], 'parsed while shown');
+        parser.dispose();
+        assert.equal(listeners.size, 0);
     });
 });

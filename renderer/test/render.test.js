@@ -239,6 +239,58 @@ describe('render', () => {
     });
 });
 
+describe('what a shown document keeps', () => {
+    // The parse results the page received, through a parser that notes them.
+    function notingHarness(options = {}) {
+        const results = [];
+        const inner = createInlineParser({ parseDocument, now: () => performance.now(), headCut, later: options.later ?? false });
+        const parser = {
+            ...inner,
+            async parse(source, parseOptions, timeoutMs, onHead, onEnhanced) {
+                const outcome = await inner.parse(source, parseOptions, timeoutMs, onHead, onEnhanced);
+                if (outcome.status === 'ok') results.push(outcome.result);
+                return outcome;
+            },
+        };
+        return { h: createHarness({ ...options, parser }), results };
+    }
+
+    test('the markup goes once the blocks are in; outline, search, anchors and headings still answer', async () => {
+        const { h, results } = notingHarness({ geometry: { viewportHeight: 200, blockHeight: 100 } });
+        const source = '# Intro\n\nalpha\n\n## Part Two\n\nbeta\n\n<div>raw</div>\n\ngamma';
+        const reply = await h.render(source);
+        assert.equal(results.length, 1);
+        assert.equal(results[0].html, '');
+        assert.deepEqual(results[0].offsets, []);
+        assert.deepEqual(reply.payload.headings.map((heading) => heading.id), ['intro', 'part-two']);
+        assert.equal(h.blocks().length, results[0].blocks.length);
+        assert.equal((await h.request('find', { query: 'beta', direction: 'next', caseSensitive: false, restart: true })).payload.matchCount, 1);
+        assert.equal((await h.request('scrollToHeading', { id: 'part-two' })).payload.found, true);
+        const scrolled = h.geometry.scrollTop();
+        const { anchor } = (await h.request('captureAnchor')).payload;
+        // The same text again, and an edited one, render in full from their own parses.
+        h.geometry.setScrollTop(0);
+        const again = await h.render(source, { restoreAnchor: anchor });
+        assert.equal(again.payload.anchorRestored.strategy, 'exact');
+        assert.equal(h.geometry.scrollTop(), scrolled);
+        await h.render(source.replace('beta', 'delta'));
+        assert.equal(h.article().textContent.includes('delta'), true);
+        assert.equal(h.blocks().length, results[2].blocks.length);
+        h.close();
+    });
+
+    test('a long document\'s head keeps its markup until the full parse has taken what came out the same', async () => {
+        const { h, results } = notingHarness({ visual: true });
+        const source = Array.from({ length: 400 }, (_, i) => `Paragraph ${i} ${'words '.repeat(30)}`).join('\n\n');
+        await h.render(source);
+        const full = results[results.length - 1];
+        assert.equal(full.html, '');
+        assert.equal(h.blocks().length, full.blocks.length);
+        assert.ok(h.blocks().every((block, i) => block.textContent.startsWith(`Paragraph ${i} `)));
+        h.close();
+    });
+});
+
 describe('highlighting and math after the blocks', () => {
     const source = Array.from({ length: 150 }, (_, i) => (i % 3 === 0
         ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``

@@ -13,6 +13,10 @@ export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 // while the old content stays on screen. A page that has never parsed (a
 // spare) keeps its warm worker.
 export const IDLE_WORKER_MS = 60000;
+// A hidden page (a tab in the background, a minimised window) parses again
+// only when its document changes, and nobody watches that render: its idle
+// worker goes sooner, and such a parse starts a new one out of sight.
+export const HIDDEN_IDLE_WORKER_MS = 2000;
 
 /** @typedef {import('./state.js').ParseResult} ParseResult */
 /** @typedef {import('./state.js').ParseOutcome} ParseOutcome */
@@ -41,8 +45,11 @@ export const IDLE_WORKER_MS = 60000;
  * @param {() => number} parts.now
  * @param {(result: ParseResult) => void} [parts.onWarm]
  * @param {number} [parts.idleMs]  none when 0
+ * @param {number} [parts.hiddenIdleMs]  the same while the page is hidden
  */
-export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS }) {
+export function createWorkerParser({
+    win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS, hiddenIdleMs = HIDDEN_IDLE_WORKER_MS,
+}) {
     /** @type {any} a Worker or null; replaced from callbacks, which tsc cannot follow */
     let worker = null;
     /** @type {number | null} */
@@ -76,15 +83,24 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
         idleTimer = null;
     }
 
-    // Ends the worker once it has been idle for idleMs.
+    // Ends the worker once it has been idle for idleMs (hiddenIdleMs while
+    // the page is hidden).
     function armIdle() {
         stopIdle();
-        if (!worker || !(idleMs > 0)) return;
+        const delay = win.document?.hidden ? hiddenIdleMs : idleMs;
+        if (!worker || !(delay > 0)) return;
         idleTimer = win.setTimeout(() => {
             idleTimer = null;
             if (pending.size === 0 && enhancing.size === 0) discard();
-        }, idleMs);
+        }, delay);
     }
+
+    // An idle worker's time runs again from a change of visibility, with
+    // the delay of the new one.
+    function onVisibility() {
+        if (idleTimer !== null) armIdle();
+    }
+    win.document?.addEventListener?.('visibilitychange', onVisibility);
 
     function discard() {
         stopIdle();
@@ -248,6 +264,7 @@ export function createWorkerParser({ win, workerURL, importInPage, now, onWarm, 
             return outcome.status === 'ok';
         },
         dispose() {
+            win.document?.removeEventListener?.('visibilitychange', onVisibility);
             discard();
             settleAll({ status: 'cancelled' });
         },

@@ -383,6 +383,7 @@ export function createRenderer({
         }
         const hidden = request.background || isHidden(doc, geometry);
         const { frames, domMs } = await insertMeasured(view, token, hidden, target);
+        views.dropMarkup(view);
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);

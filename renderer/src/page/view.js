@@ -231,11 +231,25 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         };
     }
 
+    /**
+     * Once every block of a view is in its article, the parse's markup is
+     * read no more (the elements hold the document, the blocks what anchors,
+     * find and the outline need): it goes, rather than staying as long as
+     * the document is shown. It is several times the size of a long
+     * document's source.
+     * @param {View} view
+     */
+    function dropMarkup(view) {
+        if (view.count < view.result.blocks.length) return;
+        view.result.html = '';
+        view.result.offsets = [];
+    }
+
     /** @param {Element} article */
     function removeArticle(article) {
         for (const chunk of article.children) geometry.forgetChunk?.(chunk);
         article.remove();
     }
 
-    return { makeView, adoptHead, anchorView, removeArticle };
+    return { makeView, adoptHead, anchorView, removeArticle, dropMarkup };
 }
