@@ -114,8 +114,9 @@ export function createGeometry(win, doc) {
         // once. The browser reports the new height only at the next frame,
         // when the reader (or a script) may have scrolled elsewhere already,
         // and that report must move nothing: the chunk's remembered height
-        // takes the change now. A chunk that skips its contents keeps its
-        // size, and moves nothing until it comes near the screen.
+        // takes the change now, with any change of the chunk not reported
+        // yet. A chunk that skips its contents keeps its size, and moves
+        // nothing until it comes near the screen.
         keepPlace(element, change) {
             const chunk = element.closest('.md-chunk');
             if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging') || win.innerHeight <= 0) {
@@ -124,11 +125,12 @@ export function createGeometry(win, doc) {
             }
             const before = chunk.getBoundingClientRect();
             change();
-            const delta = chunk.getBoundingClientRect().height - before.height;
-            if (delta === 0) return;
-            const known = heights.get(chunk);
-            if (known !== undefined) heights.set(chunk, known + delta);
-            if (before.bottom <= readingLine + 1) scrollBy(delta);
+            const height = chunk.getBoundingClientRect().height;
+            const known = heights.get(chunk) ?? before.height;
+            heights.set(chunk, height);
+            // Where the chunk's bottom was at the height last remembered.
+            const bottom = before.bottom - (before.height - known);
+            if (bottom <= readingLine + 1) scrollBy(height - known);
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;
