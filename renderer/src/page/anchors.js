@@ -24,7 +24,7 @@ const SUBPIXEL_SLACK = 1;
 // the reading line changes height, the page scrolls by as much, before the
 // frame is painted, so that what the reader sees stays where it was. The
 // heights it compares with are those the layout had when the page last
-// placed the view itself.
+// placed the view, or changed a block, itself (keepPlace).
 /**
  * @param {Window & typeof globalThis} win
  * @param {Document} doc
@@ -70,13 +70,17 @@ export function createGeometry(win, doc) {
             if (bottom <= readingLine + 1) shift += delta;
             earlier += delta;
         }
-        if (shift === 0) return;
         // The correction has to land before this frame paints, so it is made
         // here and not a frame later (the reader would see the text jump and
         // come back). Scrolling may bring a chunk near the screen, which the
         // browser then lays out at its real height within this frame: it
         // holds that chunk's notification back to the next frame and reports
         // a "ResizeObserver loop" on the window, which the page ignores.
+        scrollBy(shift);
+    };
+    /** @param {number} shift */
+    const scrollBy = (shift) => {
+        if (shift === 0) return;
         carried += shift;
         const whole = Math.round(carried);
         carried -= whole;
@@ -103,6 +107,30 @@ export function createGeometry(win, doc) {
             if (!observer) return;
             chunks.add(chunk);
             observer.observe(chunk);
+        },
+        // A change the page makes itself inside a block (a diagram shown) is
+        // measured as it is made, at the scroll position it is made at: a
+        // chunk wholly above the reading line scrolls the page by as much at
+        // once. The browser reports the new height only at the next frame,
+        // when the reader (or a script) may have scrolled elsewhere already,
+        // and that report must move nothing: the chunk's remembered height
+        // takes the change now, with any change of the chunk not reported
+        // yet. A chunk that skips its contents keeps its size, and moves
+        // nothing until it comes near the screen.
+        keepPlace(element, change) {
+            const chunk = element.closest('.md-chunk');
+            if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging') || win.innerHeight <= 0) {
+                change();
+                return;
+            }
+            const before = chunk.getBoundingClientRect();
+            change();
+            const height = chunk.getBoundingClientRect().height;
+            const known = heights.get(chunk) ?? before.height;
+            heights.set(chunk, height);
+            // Where the chunk's bottom was at the height last remembered.
+            const bottom = before.bottom - (before.height - known);
+            if (bottom <= readingLine + 1) scrollBy(height - known);
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;

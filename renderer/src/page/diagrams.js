@@ -16,8 +16,10 @@ const CACHE_LIMIT = 64;
  * @param {() => string} parts.themeKey  changes with the theme's diagram colours
  * @param {() => number} parts.now
  * @param {() => ReturnType<typeof import('../texts.js').textsFor>} parts.texts
+ * @param {(element: Element, change: () => void) => void} [parts.keepPlace]  a late
+ *     diagram changes its block's height: the reading line stays where it is
  */
-export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKey, now, texts }) {
+export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKey, now, texts, keepPlace = (_, change) => change() }) {
     /** @type {Map<string, {element: Element, source: string}>} diagramID → its placeholder */
     let waiting = new Map();
     let totals = { total: 0, done: 0, failed: 0, generation: 0, startedAt: 0, diagramMs: 0 };
@@ -133,7 +135,7 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         const svg = typeof payload.svg === 'string' ? sanitizeSVG(payload.svg) : null;
         settled.add(payload.diagramID);
         if (svg) {
-            showSVG(entry.element, svg);
+            keepPlace(entry.element, () => showSVG(entry.element, svg));
             totals.done += 1;
             const key = cacheKey(entry.source);
             cache.delete(key);
@@ -143,7 +145,7 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         } else {
             const error = isPlainObject(payload.error) && typeof payload.error.message === 'string'
                 ? payload.error.message : '';
-            showFailure(entry.element, error);
+            keepPlace(entry.element, () => showFailure(entry.element, error));
             totals.failed += 1;
         }
         totals.diagramMs = now() - totals.startedAt;

@@ -187,6 +187,7 @@ export function createPage(host) {
         themeKey: () => theme.themeKey,
         now,
         texts: () => textsFor(state.language),
+        keepPlace: (element, change) => (geometry.keepPlace ? geometry.keepPlace(element, change) : change()),
     });
     const views = createViews({ doc, geometry, sanitizer, state });
     const layout = createLayout({ win, doc, geometry, typography, state, post });

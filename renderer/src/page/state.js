@@ -27,6 +27,8 @@
  * @property {(top: number) => void} [setReadingLine]
  * @property {(chunk: Element) => void} [watchChunk]
  * @property {(chunk: Element) => void} [forgetChunk]
+ * @property {(element: Element, change: () => void) => void} [keepPlace]  makes
+ *     a change inside a block, the reading line staying where it is
  * @property {() => void} [didScroll]  the page scrolled itself
  * @property {() => void} [dispose]
  */

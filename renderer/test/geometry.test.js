@@ -1,0 +1,123 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { JSDOM } from 'jsdom';
+import { createGeometry } from '../src/page/anchors.js';
+import { createDiagrams } from '../src/page/diagrams.js';
+
+// Three chunks of 1000, 1000 and 3000 px, stacked from the top of the page.
+// A diagram placeholder is 40 px until its diagram is shown (150 px) or has
+// failed (100 px); `grown` adds pixels to a chunk as a loaded image would.
+// The browser's ResizeObserver is stood in for: `frame()` reports what
+// changed since its last report, as a frame does.
+function pageWithChunks() {
+    const dom = new JSDOM('<!doctype html><html><body><main id="content"><article class="md-doc"></article></main></body></html>');
+    const doc = dom.window.document;
+    const article = doc.querySelector('.md-doc');
+    const base = [1000, 1000, 3000];
+    const grown = [0, 0, 0];
+    const chunks = base.map(() => {
+        const chunk = doc.createElement('div');
+        chunk.className = 'md-chunk';
+        article.append(chunk);
+        return chunk;
+    });
+    const extra = { pending: 40, done: 150, failed: 100 };
+    const heightOf = (k) => base[k] + grown[k]
+        + Array.from(chunks[k].querySelectorAll('[data-diagram]'), (d) => extra[d.getAttribute('data-state') ?? 'pending']).reduce((a, b) => a + b, 0);
+    const scroller = doc.documentElement;
+    Object.defineProperty(doc, 'scrollingElement', { get: () => scroller });
+    chunks.forEach((chunk, k) => {
+        chunk.getBoundingClientRect = () => {
+            let top = -scroller.scrollTop;
+            for (let i = 0; i < k; i++) top += heightOf(i);
+            const height = heightOf(k);
+            return { top, bottom: top + height, height, left: 0, right: 900, width: 900, x: 0, y: top };
+        };
+    });
+
+    /** @type {{callback: Function, reported: Map<Element, number>}[]} */
+    const observers = [];
+    class FakeResizeObserver {
+        constructor(callback) {
+            this.entry = { callback, reported: new Map(), targets: [] };
+            observers.push(this.entry);
+        }
+        observe(target) { this.entry.targets.push(target); }
+        unobserve(target) { this.entry.targets = this.entry.targets.filter((t) => t !== target); }
+        disconnect() { this.entry.targets = []; }
+    }
+    const win = { ResizeObserver: FakeResizeObserver, innerHeight: 700, innerWidth: 900, Node: dom.window.Node };
+    const geometry = createGeometry(/** @type {any} */ (win), doc);
+    chunks.forEach((chunk) => geometry.watchChunk(chunk));
+
+    function frame() {
+        for (const observer of observers) {
+            const entries = [];
+            for (const target of observer.targets) {
+                const height = target.getBoundingClientRect().height;
+                if (observer.reported.get(target) === height) continue;
+                observer.reported.set(target, height);
+                entries.push({ target, borderBoxSize: [{ blockSize: height }], contentRect: { height } });
+            }
+            if (entries.length > 0) observer.callback(entries);
+        }
+    }
+
+    function addDiagram(k, id) {
+        const element = doc.createElement('div');
+        element.className = 'md-diagram';
+        element.setAttribute('data-diagram', id);
+        chunks[k].prepend(element);
+        return element;
+    }
+
+    const diagrams = createDiagrams({
+        doc,
+        post: () => {},
+        sanitizeSVG: (text) => new dom.window.DOMParser().parseFromString(text, 'image/svg+xml').documentElement,
+        themeVariables: () => ({}),
+        themeKey: () => 'theme',
+        now: () => 0,
+        texts: () => ({ diagramFailed: 'failed' }),
+        keepPlace: geometry.keepPlace,
+    });
+
+    return { doc, geometry, scroller, grown, frame, addDiagram, diagrams };
+}
+
+const SVG = '<svg xmlns="http://www.w3.org/2000/svg"><text>A</text></svg>';
+
+describe('a late diagram keeps the reader where they are', () => {
+    const cases = [
+        // Above the reading line: the page scrolls by the growth at once.
+        { name: 'a diagram shown above the reading line', chunk: 0, scroll: 1500, result: { svg: SVG }, moved: 110 },
+        { name: 'a diagram that failed above the reading line', chunk: 1, scroll: 2500, result: { error: { message: 'bad' } }, moved: 60 },
+        // In the chunk the reader is in, or below it, nothing moves.
+        { name: 'a diagram in the chunk of the reading line', chunk: 0, scroll: 0, result: { svg: SVG }, moved: 0 },
+        { name: 'a diagram below the reading line', chunk: 2, scroll: 1200, result: { svg: SVG }, moved: 0 },
+        // The chunk had grown before the diagram came (an image), and the
+        // browser has not reported it yet: it is taken with the diagram,
+        // where the reader is then.
+        { name: 'an unreported change above the reading line', chunk: 0, grown: 50, scroll: 1500, result: { svg: SVG }, moved: 160 },
+        { name: 'an unreported change holding the reading line', chunk: 0, grown: 50, scroll: 0, result: { svg: SVG }, moved: 0 },
+    ];
+    for (const c of cases) {
+        test(c.name, () => {
+            const p = pageWithChunks();
+            const element = p.addDiagram(c.chunk, 'D1');
+            p.frame();
+            p.geometry.setScrollTop(c.scroll);
+            p.grown[c.chunk] = c.grown ?? 0;
+            p.diagrams.setTotal(1);
+            p.diagrams.request([element], new Map([['D1', 'graph TD']]));
+            assert.equal(p.diagrams.apply({ diagramID: 'D1', ...c.result }).accepted, true);
+            assert.equal(p.scroller.scrollTop, c.scroll + c.moved);
+
+            // Before the browser reports the new height, something else
+            // places the view: the report must not move it again.
+            p.scroller.scrollTop = 3200;
+            p.frame();
+            assert.equal(p.scroller.scrollTop, 3200);
+        });
+    }
+});
