@@ -154,71 +154,64 @@ Task<void> PageAppearance::applyAppearance(Weak weak, Theme theme, std::int64_t 
     if (failure) AppLog::document.error("应用主题 %{public}s 失败：%{private}s", themeID, ErrorText::describe(failure));
 }
 
-Task<void> PageAppearance::resendAccessibility(Weak weak) {
-    auto self = weak.lock();
-    if (!self || !self->lastAccessibility_) co_return;
-    const AccessibilityDisplayOptions accessibility = *self->lastAccessibility_;
-    self.reset();
+namespace {
+
+// Awaits one push sent again to a new page. A failure is logged under `what`
+// and ends nothing else: the pushes after it still go.
+template <typename Result>
+Task<void> loggingFailure(Task<Result> push, const char* what) {
     std::exception_ptr failure;
     try {
-        co_await applyAccessibility(weak, accessibility);
+        co_await std::move(push);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("补发辅助功能开关失败：%{private}s", ErrorText::describe(failure));
+    if (failure) AppLog::bridge.error("补发%{public}s失败：%{private}s", what, ErrorText::describe(failure));
+}
+
+Task<ThemeAppliedPayload> sendTheme(std::shared_ptr<ReaderBridge> bridge, SetThemePayload theme) {
+    auto reply = co_await pageRequest<ThemeAppliedPayload>(bridge, Type::setTheme, PayloadCodec::encode(theme),
+                                                           Type::themeApplied);
+    AppLog::bridge.info("themeApplied %{public}s revision=%ld tokens=%ld", reply.themeID, reply.themeRevision,
+                        reply.appliedCount);
+    co_return reply;
+}
+
+}  // namespace
+
+Task<void> PageAppearance::resendAccessibility(Weak weak) {
+    auto self = weak.lock();
+    if (!self || !self->lastAccessibility_) co_return;
+    auto push = applyAccessibility(weak, *self->lastAccessibility_);
+    self.reset();
+    co_await loggingFailure(std::move(push), "辅助功能开关");
 }
 
 Task<void> PageAppearance::resendTheme(Weak weak) {
     auto self = weak.lock();
-    if (!self || !self->lastTheme_ || !self->lastThemeBackground_) co_return;
-    const SetThemePayload theme = *self->lastTheme_;
-    auto bridge = self->readyBridge();
-    if (!bridge) co_return;
+    auto bridge = self ? self->readyBridge() : nullptr;
+    if (!bridge || !self->lastTheme_ || !self->lastThemeBackground_) co_return;
+    auto push = sendTheme(std::move(bridge), *self->lastTheme_);
     self.reset();
-    std::exception_ptr failure;
-    try {
-        auto reply = co_await pageRequest<ThemeAppliedPayload>(bridge, Type::setTheme,
-                                                               PayloadCodec::encode(theme),
-                                                               Type::themeApplied);
-        AppLog::bridge.info("themeApplied %{public}s revision=%ld tokens=%ld", reply.themeID,
-                            reply.themeRevision, reply.appliedCount);
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-        failure = std::current_exception();
-    }
-    if (failure) AppLog::bridge.error("补发主题失败：%{private}s", ErrorText::describe(failure));
+    co_await loggingFailure(std::move(push), "主题");
 }
 
 Task<void> PageAppearance::resendBackground(Weak weak) {
     auto self = weak.lock();
     if (!self || !self->lastTheme_ || !self->lastThemeBackground_ || !self->readyBridge()) co_return;
-    const SetBackgroundPayload background = *self->lastThemeBackground_;
     const ColorComponents underPage = self->lastUnderPageColor_.value_or(ColorComponents{1, 1, 1, 1});
+    auto push = setBackground(weak, *self->lastThemeBackground_, underPage);
     self.reset();
-    std::exception_ptr failure;
-    try {
-        co_await setBackground(weak, background, underPage);
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-        failure = std::current_exception();
-    }
-    if (failure) AppLog::bridge.error("补发背景失败：%{private}s", ErrorText::describe(failure));
+    co_await loggingFailure(std::move(push), "背景");
 }
 
 Task<void> PageAppearance::resendTypography(Weak weak) {
     auto self = weak.lock();
     if (!self || !self->lastTypography_) co_return;
-    const SetTypographyPayload typography = *self->lastTypography_;
+    auto push = applyTypography(weak, *self->lastTypography_);
     self.reset();
-    std::exception_ptr failure;
-    try {
-        co_await applyTypography(weak, typography);
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-        failure = std::current_exception();
-    }
-    if (failure) AppLog::bridge.error("补发排版失败：%{private}s", ErrorText::describe(failure));
+    co_await loggingFailure(std::move(push), "排版");
 }
 
 }  // namespace larkspin
