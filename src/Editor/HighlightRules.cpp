@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Platform/Log.hpp"
+#include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
 namespace {
@@ -81,36 +82,6 @@ Pattern& linkPattern() {
     return p;
 }
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = text.size();
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len = 0;
-        std::uint32_t cp = 0;
-        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
 // Every match of `pattern` over line[from, end), with each match found anew
 // from the end of the last (an empty match steps one byte on).
 template <typename OnMatch>
@@ -148,7 +119,7 @@ bool isFenceLine(std::string_view line) {
 
 std::vector<LineSpan> lineSpans(std::string_view line) {
     std::vector<LineSpan> spans;
-    if (line.empty() || !isValidUtf8(line)) return spans;
+    if (line.empty() || !utf8::isValid(line)) return spans;
 
     if (headingPattern().match(line, 0) && headingPattern().begin(0) == 0) {
         spans.push_back({HighlightRole::heading, 0, line.size()});

@@ -44,28 +44,25 @@ void WebViewLifecycle::putFirstWebView() {
         adoptPrewarmedWebView(std::move(*spare));
         return;
     }
-    const auto& rendererFiles = environment_.rendererFiles;
-    schemeHandler_ = rendererFiles ? rendererFiles->sibling() : nullptr;
-    if (!schemeHandler_) {
-        host_->showRendererMissing(L10n::text("reader.renderer_missing"));
-        return;
-    }
-    documentResourceHandler_ = DocumentResourceSchemeHandler::create();
-    applyDocumentLocation();
+    if (!prepareOwnSchemes()) return;
     installWebView();
     loadEntryPage();
 }
 
 void WebViewLifecycle::deferFirstWebView() {
+    if (prepareOwnSchemes()) firstDeferred_ = true;
+}
+
+bool WebViewLifecycle::prepareOwnSchemes() {
     const auto& rendererFiles = environment_.rendererFiles;
     schemeHandler_ = rendererFiles ? rendererFiles->sibling() : nullptr;
     if (!schemeHandler_) {
         host_->showRendererMissing(L10n::text("reader.renderer_missing"));
-        return;
+        return false;
     }
     documentResourceHandler_ = DocumentResourceSchemeHandler::create();
     applyDocumentLocation();
-    firstDeferred_ = true;
+    return true;
 }
 
 std::optional<WebViewPrewarmer::Instance> WebViewLifecycle::claimSpare() {

@@ -128,6 +128,10 @@ private:
     void loadEntryPage();
     void discardWebView();
     void applyDocumentLocation();
+    // The scheme handlers of a web view this reader makes itself; false, with
+    // the "renderer missing" page shown, when the reading page's files are not
+    // there.
+    bool prepareOwnSchemes();
     void retryAfterCrashLoop();
     // A callback handed out of the lifecycle that does nothing once it is gone.
     std::function<void()> guarded(void (WebViewLifecycle::*step)());
