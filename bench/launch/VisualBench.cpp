@@ -55,6 +55,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using larkspin::test::LaunchedProgram;
+using larkspin::test::startPrivateXServer;
 
 constexpr auto pollEvery = milliseconds(40);
 constexpr auto stableFor = seconds(2);
@@ -74,21 +75,9 @@ struct Launch {
 class Server {
 public:
     Server() {
-        process_ = std::make_unique<LaunchedProgram>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
-                                     "tcp"},
-            std::map<std::string, std::string>{});
-        const std::regex number("(^|\n)([0-9]+)\n");
-        const auto deadline = steady_clock::now() + seconds(30);
-        std::smatch match;
-        while (process_->started() && steady_clock::now() < deadline) {
-            const std::string output = process_->output();
-            if (std::regex_search(output, match, number)) {
-                name_ = ":" + match[2].str();
-                break;
-            }
-            process_->waitForOutput("\x01", milliseconds(100));
-        }
+        auto server = startPrivateXServer(seconds(30));
+        process_ = std::move(server.process);
+        name_ = std::move(server.name);
     }
     ~Server() {
         if (process_->started()) {

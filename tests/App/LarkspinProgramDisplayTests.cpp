@@ -155,22 +155,9 @@ protected:
     // under the pointer, which on the display the test run shares may belong
     // to another test's process. Empty when no server could start.
     std::string startPrivateDisplay() {
-        display_ = std::make_unique<test::LaunchedProgram>(
-            std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
-                                     "tcp"},
-            std::map<std::string, std::string>{});
-        // The server writes its display number on a line of its own once it
-        // takes connections; its warnings may come before.
-        const std::regex number("(^|\n)([0-9]+)\n");
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        std::smatch match;
-        while (display_->started() && std::chrono::steady_clock::now() < deadline) {
-            const std::string output = display_->output();
-            if (std::regex_search(output, match, number)) return ":" + match[2].str();
-            // Reads on for a moment: the output may already hold warning lines.
-            display_->waitForOutput("\x01", 200ms);
-        }
-        return {};
+        auto server = test::startPrivateXServer(bound);
+        display_ = std::move(server.process);
+        return server.name;
     }
 
     // Starts the program as a test host on a file that does not exist: the

@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -126,5 +128,34 @@ private:
     std::string text_;
     std::optional<int> status_;
 };
+
+// Xvfb on a display of its own (-displayfd): the server, and the display's
+// name (":N"), empty when no server took connections within `bound`. The
+// server writes the number on a line of its own once it takes connections;
+// warnings may come before it.
+struct PrivateXServer {
+    std::unique_ptr<LaunchedProgram> process;
+    std::string name;
+};
+
+inline PrivateXServer startPrivateXServer(std::chrono::milliseconds bound) {
+    PrivateXServer server;
+    server.process = std::make_unique<LaunchedProgram>(
+        std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"},
+        std::map<std::string, std::string>{});
+    const std::regex number("(^|\n)([0-9]+)\n");
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    std::smatch match;
+    while (server.process->started() && std::chrono::steady_clock::now() < deadline) {
+        const std::string output = server.process->output();
+        if (std::regex_search(output, match, number)) {
+            server.name = ":" + match[2].str();
+            break;
+        }
+        // Reads on for a moment: the output may already hold warning lines.
+        server.process->waitForOutput("\x01", std::chrono::milliseconds(100));
+    }
+    return server;
+}
 
 }  // namespace larkspin::test
