@@ -8,7 +8,10 @@
 // its pixels. First window: the first screen that differs from the empty
 // server's. Visually complete: the last change of the screen before it stays
 // the same for 2 s while the program's processes are idle (together under
-// 10 % of one core over those 2 s). Memory: the PSS of the program and every
+// 10 % of one core over those 2 s). Visible complete: the same, leaving out
+// changes no one can see (no colour channel moved by more than 2 of 255),
+// which WebKit's repaints over the theme's gradient make now and then; both
+// are reported. Memory: the PSS of the program and every
 // process under it (WebKit's web and network processes), read at the last
 // change and again once settled. The program runs as it does for a user (no
 // test host), so its spare web view counts where it has one. Both show
@@ -20,6 +23,8 @@
 // `program` replaces the `larkspin` of this build (another build's, to
 // compare two in one run of the floor).
 // No outer Xvfb or bus is needed: the bench starts its own.
+// LARKSPIN_BENCH_VERBOSE=1 lists every change of the screen;
+// LARKSPIN_BENCH_FRAMES=<folder> keeps each changed screen as a PPM image.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -61,12 +66,21 @@ constexpr auto pollEvery = milliseconds(40);
 constexpr auto stableFor = seconds(2);
 constexpr auto giveUpAfter = seconds(60);
 constexpr double idleShare = 0.10;  // of one core, over the stable window
+// A change where no colour channel of any pixel moved by more than this
+// (of 255) cannot be seen: WebKit repainting a block over the theme's
+// gradient now and then draws the gradient beneath it one level off.
+// "Visually complete" counts every change; "visible complete" not these.
+constexpr int invisibleLevels = 2;
 // LARKSPIN_BENCH_VERBOSE=1 lists every change of the screen on stderr.
 const bool verbose = std::getenv("LARKSPIN_BENCH_VERBOSE") != nullptr;
+// LARKSPIN_BENCH_FRAMES=<folder> keeps every changed screen there as a PPM
+// named by its time, to see what changed when.
+const char* const framesFolder = std::getenv("LARKSPIN_BENCH_FRAMES");
 
 struct Launch {
     double firstWindowMs = 0;
     double completeMs = 0;
+    double visibleCompleteMs = 0;  // the last change of more than `invisibleLevels`
     double pssAtCompleteMiB = 0;
     double pssSettledMiB = 0;
 };
@@ -116,8 +130,41 @@ private:
     std::string address_;
 };
 
-// The screen's pixels, hashed; none when the image could not be read.
-std::optional<std::uint64_t> screenHash(Display* display) {
+void writeFrame(XImage* image, int width, int height, const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << ' ' << height << "\n255\n";
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            const char rgb[3] = {static_cast<char>((pixel >> 16) & 0xff), static_cast<char>((pixel >> 8) & 0xff),
+                                 static_cast<char>(pixel & 0xff)};
+            out.write(rgb, 3);
+        }
+    }
+}
+
+// The largest difference of one colour channel between two screens of the
+// same size (256 when they differ in size).
+int largestDifference(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    if (a.size() != b.size()) return 256;
+    int largest = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i]) continue;
+        for (int shift = 0; shift < 24; shift += 8) {
+            const int x = static_cast<int>((a[i] >> shift) & 0xff);
+            const int y = static_cast<int>((b[i] >> shift) & 0xff);
+            largest = std::max(largest, x > y ? x - y : y - x);
+        }
+    }
+    return largest;
+}
+
+// The screen's pixels, hashed; none when the image could not be read. With
+// `frame`, a changed screen (against `previous`) is also written there; with
+// `pixels`, a changed screen's pixels are kept there.
+std::optional<std::uint64_t> screenHash(Display* display, const std::string& frame = {},
+                                        std::optional<std::uint64_t> previous = std::nullopt,
+                                        std::vector<std::uint32_t>* pixels = nullptr) {
     const Window root = DefaultRootWindow(display);
     const int width = DisplayWidth(display, DefaultScreen(display));
     const int height = DisplayHeight(display, DefaultScreen(display));
@@ -131,6 +178,16 @@ std::optional<std::uint64_t> screenHash(Display* display) {
         std::uint64_t word;
         std::memcpy(&word, data + offset, 8);
         hash = (hash ^ word) * 1099511628211ull;
+    }
+    if (!frame.empty() && hash != previous) writeFrame(image, width, height, frame);
+    if (pixels && hash != previous) {
+        pixels->resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                (*pixels)[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+                    static_cast<std::uint32_t>(XGetPixel(image, x, y) & 0xffffff);
+            }
+        }
     }
     XDestroyImage(image);
     return hash;
@@ -248,28 +305,44 @@ std::optional<Launch> launch(const std::string& program, const std::string& docu
     };
     const std::optional<std::uint64_t> blank = screenHash(display);
 
+    static int launchNumber = 0;
+    ++launchNumber;
     const auto start = steady_clock::now();
     LaunchedProgram launched({program, (home / "doc.md").string()}, environment);
     std::optional<std::uint64_t> last = blank;
     std::optional<steady_clock::time_point> firstWindow;
     steady_clock::time_point lastChange = start;
+    steady_clock::time_point lastVisibleChange = start;
+    std::vector<std::uint32_t> pixels, shown;  // the last screen read, the last visibly different one
     double pssAtChange = 0;
     std::vector<std::pair<steady_clock::time_point, double>> cpu;  // the stable window's samples
     std::optional<Launch> result;
     while (launched.started() && steady_clock::now() - start < giveUpAfter) {
         const auto tick = steady_clock::now();
-        const std::optional<std::uint64_t> hash = screenHash(display);
+        std::string frame;
+        if (framesFolder) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/%02d-%s-%05.0f.ppm", launchNumber, fs::path(program).filename().c_str(),
+                          duration<double, std::milli>(tick - start).count());
+            frame = framesFolder + std::string(name);
+        }
+        const std::optional<std::uint64_t> hash = screenHash(display, frame, last, &pixels);
         const auto now = steady_clock::now();
         const std::vector<pid_t> tree = processTree(launched.pid());
         if (hash && hash != last) {
             last = hash;
             lastChange = now;
+            if (largestDifference(pixels, shown) > invisibleLevels) {
+                lastVisibleChange = now;
+                shown = pixels;
+            }
             if (!firstWindow && hash != blank) firstWindow = now;
             pssAtChange = pssMiB(tree);
             cpu.clear();
             if (verbose) {
-                std::fprintf(stderr, "  %s: screen changed at %.0f ms\n", fs::path(program).filename().c_str(),
-                             duration<double, std::milli>(now - start).count());
+                std::fprintf(stderr, "  %s: screen changed at %.0f ms%s\n", fs::path(program).filename().c_str(),
+                             duration<double, std::milli>(now - start).count(),
+                             lastVisibleChange == now ? "" : " (not visibly)");
             }
         }
         cpu.emplace_back(now, cpuSeconds(tree));
@@ -279,7 +352,8 @@ std::optional<Launch> launch(const std::string& program, const std::string& docu
             const double used = cpu.back().second - cpu.front().second;
             if (span > 0 && used <= idleShare * span) {
                 result = Launch{duration<double, std::milli>(*firstWindow - start).count(),
-                                duration<double, std::milli>(lastChange - start).count(), pssAtChange,
+                                duration<double, std::milli>(lastChange - start).count(),
+                                duration<double, std::milli>(lastVisibleChange - start).count(), pssAtChange,
                                 pssMiB(tree)};
                 break;
             }
@@ -303,10 +377,11 @@ double median(std::vector<double> values) {
 }
 
 struct Series {
-    std::vector<double> firstWindow, complete, pssAtComplete, pssSettled;
+    std::vector<double> firstWindow, complete, visibleComplete, pssAtComplete, pssSettled;
     void add(const Launch& launch) {
         firstWindow.push_back(launch.firstWindowMs);
         complete.push_back(launch.completeMs);
+        visibleComplete.push_back(launch.visibleCompleteMs);
         pssAtComplete.push_back(launch.pssAtCompleteMiB);
         pssSettled.push_back(launch.pssSettledMiB);
     }
@@ -353,6 +428,10 @@ int main(int argc, char** argv) {
         std::printf("    visually complete  %6.0f / %6.0f ms = %.2f   goal <= %.0f ms: %s\n", complete,
                     median(f.complete), complete / median(f.complete), size.goalMs,
                     complete <= size.goalMs ? "met" : "not met");
+        const double visibleMs = median(o.visibleComplete);
+        std::printf("    visible complete   %6.0f / %6.0f ms = %.2f   goal <= %.0f ms: %s\n", visibleMs,
+                    median(f.visibleComplete), visibleMs / median(f.visibleComplete), size.goalMs,
+                    visibleMs <= size.goalMs ? "met" : "not met");
         std::printf("    PSS at complete    %6.1f / %6.1f MiB = %.2f   goal <= floor: %s\n",
                     median(o.pssAtComplete), median(f.pssAtComplete),
                     median(o.pssAtComplete) / median(f.pssAtComplete),

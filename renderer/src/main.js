@@ -24,6 +24,7 @@ try {
         importInPage: () => import(workerURL.href),
         now: () => performance.now(),
         onWarm: (result) => page?.warmLayout(result),
+        onMath: () => page?.preloadMathFonts(),
     });
     page = createPage({
         win: window,

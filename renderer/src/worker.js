@@ -126,10 +126,15 @@ if (inWorker) {
             const cut = message.head ? headCut(message.source) : 0;
             if (cut > 0) {
                 const head = await parseLoaded(message.source.slice(0, cut), options, later ? [] : undefined);
-                globalThis.postMessage({ type: 'head', id: message.id, result: head.result });
+                globalThis.postMessage({ type: 'head', id: message.id, result: head.result, math: head.needs.later.has(MATH) });
+                // What the first screen's highlighting and math need starts
+                // loading now, while the whole is parsed, instead of after.
+                if (later && head.needs.later.size > 0) loadNeeds(head.needs.later).catch(() => {});
             }
             const { result, needs } = await parseLoaded(message.source, options, later);
-            globalThis.postMessage({ type: 'result', id: message.id, result, later: later?.length ?? 0 });
+            globalThis.postMessage({
+                type: 'result', id: message.id, result, later: later?.length ?? 0, math: needs.later.has(MATH),
+            });
             if (later && later.length > 0) void enhance(message.id, later, needs.later);
         } catch (error) {
             globalThis.postMessage({ type: 'failure', id: message.id, message: String(error?.message ?? error) });

@@ -316,6 +316,31 @@ describe('highlighting and math after the blocks', () => {
         whole.close();
     });
 
+    test('on a visible page they start with the first screen; a block still to come gets its own once in', async () => {
+        // 3000 blocks take many frames to go in; the worker's markup for
+        // all of them is there long before.
+        const long = Array.from({ length: 3000 }, (_, i) => (i % 3 === 0
+            ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``
+            : `Paragraph ${i} with $x_{${i}}$.`)).join('\n\n');
+        const h = createHarness({ later: true, visual: true, geometry: { viewportHeight: 300 } });
+        const whole = createHarness();
+        const pending = h.render(long);
+        let early = 0;
+        while (h.blocks().length < 3000) {
+            await new Promise((resolve) => setTimeout(resolve, 1));
+            if (h.blocks().length < 3000) early = Math.max(early, enhanced(h));
+        }
+        const reply = await pending;
+        assert.equal(reply.type, 'rendered');
+        assert.ok(early > 0, 'some blocks enhanced while the rest went in');
+        const wholeReply = await whole.render(long);
+        assert.deepEqual(reply.payload.blocks, wholeReply.payload.blocks);
+        assert.ok(await until(() => enhanced(h) === 3000), `${enhanced(h)} blocks enhanced`);
+        assert.deepEqual(h.blocks().map((b) => b.outerHTML), whole.blocks().map((b) => b.outerHTML));
+        h.close();
+        whole.close();
+    });
+
     test('only chunks near the screen get theirs at once; a search puts the rest in place first', async () => {
         const h = createHarness({ later: true });
         /** @type {{callback: Function, watched: Set<Element>}[]} */

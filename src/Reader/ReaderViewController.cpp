@@ -321,7 +321,9 @@ void ReaderViewController::renderedReplyReceived() {
     if (firstScreenMarks_.renderedReceivedAt) return;
     LaunchTiming::mark("rendered");
     firstScreenMarks_.renderedReceivedAt = clock_.now();
-    if (dependencies_.environment.prewarmer) dependencies_.environment.prewarmer->schedule();
+    if (dependencies_.environment.prewarmer) {
+        dependencies_.environment.prewarmer->scheduleAfter(WebViewPrewarmer::afterFirstRenderDelay);
+    }
 }
 
 bool ReaderViewController::anchorRestoredByRender(const AnchorRestoredPayload& report) {

@@ -67,6 +67,12 @@ void WebViewPrewarmer::schedule() {
     tasks_.spawn(startSoon());
 }
 
+void WebViewPrewarmer::scheduleAfter(Clock::Duration delay) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (!isEnabled_ || readyInstance_ || pending_) return;
+    tasks_.spawn(restockAt(clock_.now() + delay));
+}
+
 Task<void> WebViewPrewarmer::startSoon() {
     startIfNeeded();
     co_return;

@@ -62,6 +62,10 @@ public:
 
     static constexpr std::chrono::seconds readyTimeout{2};
     static constexpr std::chrono::seconds restockDelay{1};
+    // A page's first render asks for the spare this long after its reply:
+    // the page is still putting highlighting, math and the outline on
+    // screen, and a web process starting beside it slows that down.
+    static constexpr std::chrono::seconds afterFirstRenderDelay{2};
     static constexpr const char* preferenceKey = "MDWebViewPrewarm";
     static constexpr const char* testHostVariable = "XCTestConfigurationFilePath";
 
@@ -77,6 +81,8 @@ public:
     // Asks for a spare soon: queued for a later turn when enabled and none
     // is loading or ready; otherwise nothing.
     void schedule();
+    // The same, `delay` from now.
+    void scheduleAfter(Clock::Duration delay);
     // The ready spare, now the caller's (its events are disconnected); none
     // when disabled or when no spare is ready.
     std::optional<Instance> claim();

@@ -390,6 +390,9 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     reader->render("text");
     answerAll();
     MainThread::drainForTesting();
+    EXPECT_EQ(prewarmer->state(), WebViewPrewarmer::State::idle) << "not beside the page finishing its screen";
+    clock.advance(WebViewPrewarmer::afterFirstRenderDelay);
+    MainThread::drainForTesting();
     EXPECT_EQ(prewarmer->state(), WebViewPrewarmer::State::loading) << "the first reply restocks";
     spareSaysReady();
     terminate();  // a crash rebuild takes the next spare

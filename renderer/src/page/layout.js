@@ -12,6 +12,9 @@ import { finite } from './protocol.js';
 const OVERFLOW_CANDIDATES = new Set(['code', 'table', 'math', 'diagram', 'html', 'plain', 'paragraph']);
 const LAYOUT_DELAY_MS = 50;
 const SCROLL_DELAY_MS = 80;
+// The math faces nearly every formula uses: text and operators, italic
+// letters, and the first sizes of large operators and delimiters.
+const MATH_FACES = ['1em KaTeX_Main', 'italic 1em KaTeX_Math', '1em KaTeX_Size1', '1em KaTeX_Size2'];
 
 /** @param {Geometry} geometry */
 export function hasSize(geometry) {
@@ -192,6 +195,18 @@ export function createLayout({ win, doc, geometry, typography, state, post }) {
         }, endWarm);
     }
 
+    let mathFontsAsked = false;
+    /**
+     * A document with math: the faces its formulas use most start loading
+     * now, while the worker typesets them, rather than when the typeset
+     * blocks are first laid out, which would show them blank for a moment.
+     */
+    function preloadMathFonts() {
+        if (mathFontsAsked || typeof doc.fonts?.load !== 'function') return;
+        mathFontsAsked = true;
+        for (const face of MATH_FACES) doc.fonts.load(face).catch(() => {});
+    }
+
     function endWarm() {
         warmBox?.remove();
         warmBox = null;
@@ -202,5 +217,7 @@ export function createLayout({ win, doc, geometry, typography, state, post }) {
         if (scrollTimer !== null) win.clearTimeout(scrollTimer);
     }
 
-    return { updateActiveHeading, syncAvailableWidth, sendReport, scheduleReport, onScroll, warm, endWarm, dispose };
+    return {
+        updateActiveHeading, syncAvailableWidth, sendReport, scheduleReport, onScroll, warm, endWarm, preloadMathFonts, dispose,
+    };
 }

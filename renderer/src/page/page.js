@@ -510,5 +510,5 @@ export function createPage(host) {
         parser.dispose?.();
     }
 
-    return { handleMessage, postReady, dispose, onResize, onScroll, warmLayout: layout.warm };
+    return { handleMessage, postReady, dispose, onResize, onScroll, warmLayout: layout.warm, preloadMathFonts: layout.preloadMathFonts };
 }

@@ -36,7 +36,8 @@ export const HIDDEN_IDLE_WORKER_MS = 2000;
 // 'cancelled'}. `later` counts the blocks whose highlighting and math come
 // afterwards through onEnhanced(items, done), when it was given.
 // onWarm(result), when given, receives the worker's warm-up parse (again
-// from each new worker).
+// from each new worker); onMath(), when given, hears that a document being
+// parsed has math, as soon as the worker knows (its head, else its whole).
 /**
  * @param {object} parts
  * @param {Window & typeof globalThis} parts.win
@@ -44,11 +45,12 @@ export const HIDDEN_IDLE_WORKER_MS = 2000;
  * @param {() => Promise<unknown>} parts.importInPage  the worker's module, in the page
  * @param {() => number} parts.now
  * @param {(result: ParseResult) => void} [parts.onWarm]
+ * @param {() => void} [parts.onMath]
  * @param {number} [parts.idleMs]  none when 0
  * @param {number} [parts.hiddenIdleMs]  the same while the page is hidden
  */
 export function createWorkerParser({
-    win, workerURL, importInPage, now, onWarm, idleMs = IDLE_WORKER_MS, hiddenIdleMs = HIDDEN_IDLE_WORKER_MS,
+    win, workerURL, importInPage, now, onWarm, onMath, idleMs = IDLE_WORKER_MS, hiddenIdleMs = HIDDEN_IDLE_WORKER_MS,
 }) {
     /** @type {any} a Worker or null; replaced from callbacks, which tsc cannot follow */
     let worker = null;
@@ -137,6 +139,7 @@ export function createWorkerParser({
             }
             const entry = pending.get(message.id);
             if (!entry) return;
+            if (message.math === true) onMath?.();
             if (message.type === 'head') {
                 entry.onHead?.(message.result);
                 return;

@@ -205,8 +205,8 @@ export function createRenderer({
     }
 
     /**
-     * Highlighting and math come after the plain blocks are in place (and
-     * the reply has gone); they are kept in the feed until then.
+     * Highlighting and math come after the plain blocks of the first screen
+     * are in place; they are kept in the feed until then.
      * @returns {{feed: Feed, onEnhanced: (items: EnhancedItem[], done: boolean) => void}}
      */
     function enhancementFeed() {
@@ -273,12 +273,13 @@ export function createRenderer({
      * @param {object} token
      * @param {boolean} hidden
      * @param {Target | null} target
+     * @param {() => void} onShown  called once the view is the page's and its first screen is in
      */
-    async function insertMeasured(view, token, hidden, target) {
+    async function insertMeasured(view, token, hidden, target, onShown) {
         const domStarted = now();
         const meter = hidden ? null : scheduler.frameMeter();
         try {
-            await insertView(view, token, hidden, target);
+            await insertView(view, token, hidden, target, onShown);
         } catch (error) {
             meter?.stop();
             throw error;
@@ -382,7 +383,16 @@ export function createRenderer({
             find.forget();
         }
         const hidden = request.background || isHidden(doc, geometry);
-        const { frames, domMs } = await insertMeasured(view, token, hidden, target);
+        // Highlighting and math start once the first screen is in, beside
+        // the insertion of the rest, so that the screen is complete with
+        // the reply rather than a while after it.
+        let enhancementsStarted = false;
+        const startEnhancing = () => {
+            if (enhancementsStarted || outcome.status !== 'ok' || !((outcome.later ?? 0) > 0) || superseded(token)) return;
+            enhancementsStarted = true;
+            void applyEnhancements(view, feed);
+        };
+        const { frames, domMs } = await insertMeasured(view, token, hidden, target, startEnhancing);
         views.dropMarkup(view);
 
         const postStarted = now();
@@ -392,7 +402,6 @@ export function createRenderer({
         if (anchorRestored) reply.anchorRestored = anchorRestored;
         if (scrolledToSource) reply.scrolledToSource = scrolledToSource;
         if (state.activeRender === token) state.activeRender = null;
-        if (outcome.status === 'ok' && (outcome.later ?? 0) > 0) void applyEnhancements(view, feed);
         return reply;
     }
 
@@ -493,8 +502,9 @@ export function createRenderer({
      * @param {object} token  the render's; a newer render replaces it
      * @param {boolean} hidden
      * @param {Target | null} target
+     * @param {() => void} onShown  called once the view is the page's and its first screen is in
      */
-    async function insertView(view, token, hidden, target) {
+    async function insertView(view, token, hidden, target, onShown) {
         const { result, article } = view;
         const stand = stage(view, hidden);
         const targetIndex = targetIndexOf(view, target);
@@ -544,6 +554,7 @@ export function createRenderer({
             } while (view.count < total && now() - sliceStarted < budget);
             firstSlice = false;
             if (view.count >= total) break;
+            if (stand.committed) onShown();
             if (hidden || isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
             } else {
@@ -557,6 +568,7 @@ export function createRenderer({
             }
         }
         stand.commit();
+        onShown();
     }
 
     /** @type {(() => void) | null} */
@@ -601,7 +613,16 @@ export function createRenderer({
             }
             wake();
         }, { rootMargin: '100% 0px' }) : null;
-        for (const chunk of view.article.children) observer?.observe(chunk);
+        // The blocks may still be going in: new chunks are watched as they
+        // come, and a block's markup waits until the block is in.
+        let watched = 0;
+        const watchNewChunks = () => {
+            const chunks = view.article.children;
+            for (; watched < chunks.length; watched++) observer?.observe(chunks[watched]);
+        };
+        watchNewChunks();
+        /** @type {{index: number, html: string}[]} */
+        let notInYet = [];
         // Without a watch on the screen, or once settled, every block is
         // replaced as its markup comes.
         let eager = !observer;
@@ -665,6 +686,7 @@ export function createRenderer({
         };
         // Everything the worker has sent, in place now.
         const settle = () => {
+            // (Those of blocks not in yet follow them in, eagerly from now.)
             const items = feed.items.slice(feed.next);
             for (const waiting of parked.values()) items.push(...waiting);
             feed.items = [];
@@ -677,14 +699,30 @@ export function createRenderer({
         view.settle = settle;
 
         let budget = ENHANCE_MS.initial;
-        // The reply goes first, in a frame of its own.
+        // The first screen goes first, in a frame of its own.
         /** @type {number | null} */
         let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
         while (!stopped && state.view === view) {
-            if (feed.done) coming.enhancementsComing = false;
+            watchNewChunks();
+            if (notInYet.length > 0 && (feed.next >= feed.items.length || view.count >= view.result.blocks.length)) {
+                const waiting = notInYet;
+                notInYet = [];
+                for (const item of waiting) {
+                    if (item.index < view.count) feed.items.push(item);
+                    else notInYet.push(item);
+                }
+            }
+            if (feed.done && notInYet.length === 0) coming.enhancementsComing = false;
             if (feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
+                if (notInYet.length > 0) {
+                    // The blocks they belong to go in a frame at a time.
+                    if (isHidden(doc, geometry)) await scheduler.yieldTask();
+                    else await scheduler.nextFrame();
+                    lastFrame = null;
+                    continue;
+                }
                 if (feed.done && parked.size === 0) break;
                 await new Promise((resolve) => { feed.wake = () => resolve(undefined); });
                 lastFrame = null;
@@ -699,6 +737,10 @@ export function createRenderer({
                 let length = 0;
                 while (feed.next < feed.items.length && length < ENHANCE_GROUP_CHARS) {
                     const item = feed.items[feed.next++];
+                    if (item.index >= view.count && item.index < view.result.blocks.length) {
+                        notInYet.push(item);
+                        continue;
+                    }
                     const chunk = view.elements[item.index]?.parentElement;
                     if (!chunk) continue;
                     if (!eager && !near.has(chunk)) {

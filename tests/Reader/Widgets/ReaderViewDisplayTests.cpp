@@ -131,7 +131,9 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     EXPECT_EQ(script("const host = document.querySelector('#content [data-state]');"
                      "return [host.dataset.state, !!host.shadowRoot?.querySelector('svg')];"),
               json({"done", true}));
-    EXPECT_NE(prewarmer->state(), WebViewPrewarmer::State::idle) << "restocked after the first reply";
+    clock.advance(WebViewPrewarmer::afterFirstRenderDelay);
+    EXPECT_TRUE(waitFor([&] { return prewarmer->state() != WebViewPrewarmer::State::idle; }))
+        << "restocked after the first reply";
 
     script("const root = document.scrollingElement; root.scrollTop = (root.scrollHeight - innerHeight) / 2;");
     const auto before = await(reader->captureReadingAnchor());
