@@ -18,7 +18,7 @@
 import * as esbuild from 'esbuild';
 import { readFile, writeFile, rm, mkdir, copyFile, cp, readdir } from 'node:fs/promises';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const src = path.join(here, 'src');
@@ -129,12 +129,23 @@ async function buildDiagramHost() {
     await writeFile(path.join(dist, NOTICES, 'mermaid.txt'), notice);
 }
 
+// Typeset math as the worker makes it, which the page lays out while it
+// warms up (src/page/layout.js): an inline and a display formula.
+async function mathWarmup() {
+    const { parseLoaded } = await import(pathToFileURL(path.join(src, 'worker.js')).href);
+    const source = 'Grows as $O(n_1 \\log n)$.\n\n$$\nx_1 = \\frac{a+1}{b} = \\sum_{k=1}^{n} k^2 = \\int_0^1 f(t)\\,dt\n$$\n';
+    const { result } = await parseLoaded(source, { highlight: false, math: true, diagrams: false, language: 'en' });
+    if (!result.html.includes('class="katex')) throw new Error('the math warm-up was not typeset');
+    return result.html;
+}
+
 async function main() {
     await rm(dist, { recursive: true, force: true });
     await mkdir(dist, { recursive: true });
 
     await esbuild.build({
         ...common,
+        define: { __MATH_WARMUP__: JSON.stringify(await mathWarmup()) },
         entryPoints: { renderer: path.join(src, 'main.js'), 'parse-worker': path.join(src, 'worker.js') },
         outdir: dist,
         format: 'esm',

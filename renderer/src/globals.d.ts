@@ -24,3 +24,6 @@ declare module 'markdown-it-footnote' {
     const footnotePlugin: import('markdown-it').PluginSimple;
     export default footnotePlugin;
 }
+
+/** Typeset math for the page's warm-up layout, put in by the build (build.mjs). */
+declare const __MATH_WARMUP__: string | undefined;

@@ -27,6 +27,9 @@ const MAX_DIAGRAMS = 100;
 // it, a short one lets it grow again.
 const FRAME_TARGET_MS = 34;
 const SLICE_MS = { initial: 6, min: 3, max: 10 };
+// The browser's own work for the blocks of a slice, at most this many times
+// the slice (typeset math and tables near the screen).
+const SLICE_LAYOUT_FACTOR = 3;
 // Highlighting and math arrive from the worker after the blocks are in
 // place and replace blocks in slices of this much time per frame.
 // The slice's budget covers the browser's work for the new elements, taken
@@ -103,14 +106,19 @@ export function blockForLine(blocks, line) {
 
 /**
  * The time for the next slice of insertion: less after a frame that came
- * late, more after one that came early.
+ * late because of the slice, more after one that came early. A frame late
+ * by far more than the slice and the browser's work for it could make it
+ * (a slow paint, a busy machine) keeps the budget: a smaller slice would
+ * not bring the frames back, only make the insertion take more of them.
  * @param {number} budget
  * @param {number | null} frame  this frame's time stamp
  * @param {number | null} lastFrame  the one before
+ * @param {number} spent  the time the slice took
  */
-function nextSliceBudget(budget, frame, lastFrame) {
+function nextSliceBudget(budget, frame, lastFrame, spent) {
     if (frame === null || lastFrame === null) return budget;
     const gap = frame - lastFrame;
+    if (gap > FRAME_TARGET_MS && gap - FRAME_TARGET_MS > spent * (1 + SLICE_LAYOUT_FACTOR)) return budget;
     if (gap > FRAME_TARGET_MS) return Math.max(SLICE_MS.min, budget * 0.7);
     if (gap < FRAME_TARGET_MS * 0.6) return Math.min(SLICE_MS.max, budget * 1.2);
     return budget;
@@ -552,6 +560,7 @@ export function createRenderer({
                     restore.preview(view, target, targetIndex);
                 }
             } while (view.count < total && now() - sliceStarted < budget);
+            const sliceSpent = now() - sliceStarted;
             firstSlice = false;
             if (view.count >= total) break;
             if (stand.committed) onShown();
@@ -559,7 +568,7 @@ export function createRenderer({
                 await scheduler.yieldTask();
             } else {
                 const frame = await scheduler.nextFrame();
-                sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame);
+                sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
                 lastFrame = frame;
             }
             if (superseded(token)) {
@@ -752,7 +761,7 @@ export function createRenderer({
                     group.push(item);
                     length += item.html.length;
                 }
-                if (replace(group)) replaced = true;
+                { const t0 = performance.now(); if (replace(group)) replaced = true; console.log(`TMP replace ${group.length} ${group.reduce((a, b) => a + b.html.length, 0)} chars ${Math.round(performance.now() - t0)} ms at ${Math.round(t0)}`); }
             }
             // A search under way looks again at its next step.
             if (replaced) view.revision += 1;
