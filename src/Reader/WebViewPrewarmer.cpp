@@ -152,7 +152,7 @@ std::optional<WebViewPrewarmer::Instance> WebViewPrewarmer::claim() {
     readyInstance_.reset();
     spare.webView->setEvents({});
     ++consumeCount_;
-    tasks_.spawn(restockAt(clock_.now() + restockDelay));
+    scheduleAfter(restockDelay);
     AppLog::prewarm.info("领用备用 WKWebView（第 %ld 次），ready 后等了 %ld ms", consumeCount_,
                          wholeMilliseconds(clock_.now() - spare.readyAt));
     return spare;

@@ -81,7 +81,8 @@ public:
     // Asks for a spare soon: queued for a later turn when enabled and none
     // is loading or ready; otherwise nothing.
     void schedule();
-    // The same, `delay` from now.
+    // The same, `delay` from now (a claim restocks this way, after
+    // `restockDelay`).
     void scheduleAfter(Clock::Duration delay);
     // The ready spare, now the caller's (its events are disconnected); none
     // when disabled or when no spare is ready.

@@ -761,7 +761,7 @@ export function createRenderer({
                     group.push(item);
                     length += item.html.length;
                 }
-                { const t0 = performance.now(); if (replace(group)) replaced = true; console.log(`TMP replace ${group.length} ${group.reduce((a, b) => a + b.html.length, 0)} chars ${Math.round(performance.now() - t0)} ms at ${Math.round(t0)}`); }
+                if (replace(group)) replaced = true;
             }
             // A search under way looks again at its next step.
             if (replaced) view.revision += 1;
