@@ -134,15 +134,17 @@ void UserDefaults::load() {
 // Keeps what could not be read for the user instead of overwriting it with
 // the next change; the store starts empty.
 void UserDefaults::setAside(std::string_view what, std::string_view why) {
-    auto aside = file_;
-    aside += ".corrupt";
-    if (sys_.rename(file_.c_str(), aside.c_str()) == 0) {
-        AppLog::document.error("%{public}s（%{public}s），已移到 %{private}s 并从默认值开始", what,
-                               why, aside);
-    } else {
-        const std::error_code error(errno, std::generic_category());
-        AppLog::document.error("%{public}s（%{public}s），也无法移到 %{private}s：%{public}s", what,
-                               why, aside, error.message());
+    const auto aside = setAsideUnusableFile(file_, sys_);
+    if (!aside) {
+        AppLog::document.error("%{public}s（%{public}s），也无法另存：%{public}s", what, why,
+                               aside.error().message());
+        return;
+    }
+    AppLog::document.error("%{public}s（%{public}s），已移到 %{private}s 并从默认值开始", what, why,
+                           *aside);
+    if (aside->native() != file_.native() + ".corrupt") {
+        AppLog::document.error("之前另存的偏好设置文件仍在，这一份另存为 %{private}s，两份都保留",
+                               aside->filename().string());
     }
 }
 

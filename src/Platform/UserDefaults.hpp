@@ -32,7 +32,8 @@ public:
     // A store over `file`; a missing file is an empty store. A file that cannot
     // be read or parsed (also one nested deeper than maximumJSONDepth, or a
     // FIFO, socket, device or folder, which is never opened) is kept aside as
-    // "<file>.corrupt" and the store starts empty; so is a file larger than
+    // "<file>.corrupt" (or "<file>.corrupt-2"…, an earlier one being kept)
+    // and the store starts empty; so is a file larger than
     // maximumFileSize, refused by the size of the opened file before it is
     // read. `sys` is copied; tests pass calls that count or fail.
     explicit UserDefaults(std::filesystem::path file, const SysCalls& sys = realSysCalls());

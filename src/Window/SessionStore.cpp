@@ -35,12 +35,17 @@ void writeSession(const std::filesystem::path& folder, const std::filesystem::pa
 }
 
 void setAside(const std::filesystem::path& file, const std::string& why) {
-    auto aside = file;
-    aside += ".corrupt";
-    std::error_code error;
-    std::filesystem::rename(file, aside, error);
-    AppLog::document.error("会话文件无法使用，已另存为 %{private}s：%{public}s%{public}s", aside, why,
-                           error ? "（另存失败：" + error.message() + "）" : std::string());
+    const auto aside = setAsideUnusableFile(file);
+    if (!aside) {
+        AppLog::document.error("会话文件无法使用，也无法另存：%{public}s（另存失败：%{public}s）", why,
+                               aside.error().message());
+        return;
+    }
+    AppLog::document.error("会话文件无法使用，已另存为 %{private}s：%{public}s", *aside, why);
+    if (aside->native() != file.native() + ".corrupt") {
+        AppLog::document.error("之前另存的会话文件仍在，这一份另存为 %{private}s，两份都保留",
+                               aside->filename().string());
+    }
 }
 
 }  // namespace

@@ -46,9 +46,9 @@ public:
     void freeze();
 
     // The kept session. A missing file is an empty session; a file that is
-    // too large or not a session is set aside as "<file>.corrupt", logged and
-    // read as empty; one that cannot be read is logged, left, and read as
-    // empty.
+    // too large or not a session is set aside as "<file>.corrupt" (or
+    // "<file>.corrupt-2"…, beside an earlier one), logged and read as empty;
+    // one that cannot be read is logged, left, and read as empty.
     static Task<SessionSnapshot> load(std::filesystem::path folder,
                                       std::shared_ptr<SerialExecutor> executor);
     // The same work, for the queue: never on the main thread.

@@ -101,6 +101,20 @@ TEST(UserDefaults, AMalformedFileIsKeptAsideNotOverwritten) {
     }
 }
 
+TEST(UserDefaults, ASecondCorruptFileKeepsTheFirstSetAsideCopy) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    test::LogCapture capture;
+    for (const char* text : {"{ first", "{ second"}) {
+        dir.write("prefs.json", text);
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.contains("x"));
+    }
+    EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), "{ first");
+    EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt-2"), "{ second");
+    EXPECT_TRUE(capture.contains("document", "两份都保留"));
+}
+
 // A preference file far larger than any we write would take several times
 // its size in memory to read and parse: it is refused by the size of the
 // opened file, before a byte is read, and set aside like a corrupt one. A file

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
@@ -67,9 +68,12 @@ TEST(SessionStore, BrokenOrOversizedFileIsSetAsideAndReadsEmpty) {
         const auto file = dir.write(SessionStore::fileName, bytes);
         EXPECT_TRUE(SessionStore::readFile(file).empty());
         EXPECT_FALSE(std::filesystem::exists(file));
-        EXPECT_EQ(std::filesystem::file_size(dir / "session.json.corrupt"), bytes.size());
     }
+    // The second keeps the first.
+    EXPECT_EQ(test::readFile(dir / "session.json.corrupt"), contents[0]);
+    EXPECT_EQ(std::filesystem::file_size(dir / "session.json.corrupt-2"), contents[1].size());
     EXPECT_TRUE(logs.contains("document", "会话文件无法使用"));
+    EXPECT_TRUE(logs.contains("document", "两份都保留"));
     EXPECT_TRUE(SessionStore::readFile(dir / "absent.json").empty());
 }
 
@@ -115,6 +119,23 @@ TEST_F(SessionStoreFixture, FreezeWritesTheLastSnapshotAndIgnoresLaterChanges) {
     EXPECT_EQ(load(), sample());
     EXPECT_EQ(snapshotsTaken, 1);
     EXPECT_EQ(clock.pendingTimerCount(), 0u);
+}
+
+TEST_F(SessionStoreFixture, ASessionFileLinkedToADeviceIsReplacedByAFileOfOurOwnMode) {
+    // The link is neither read through nor written through, and the new file
+    // does not take the device's mode (0666).
+    std::filesystem::create_directories(folder);
+    std::filesystem::create_symlink("/dev/zero", folder / SessionStore::fileName);
+    test::LogCapture logs;
+    EXPECT_TRUE(load().empty());
+    EXPECT_TRUE(logs.contains("document", "会话文件无法读取"));
+    auto store = makeStore();
+    store->freeze();
+    EXPECT_EQ(load(), sample());
+    struct stat written {};
+    ASSERT_EQ(::lstat(store->file().c_str(), &written), 0);
+    EXPECT_TRUE(S_ISREG(written.st_mode));
+    EXPECT_EQ(written.st_mode & 07777, 0600u);
 }
 
 }  // namespace

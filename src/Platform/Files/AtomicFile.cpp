@@ -34,14 +34,12 @@ std::string_view shortenedForTemporary(std::string_view name) {
 }  // namespace
 
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
-                                    mode_t newFileMode, const SysCalls& sys) {
+                                    mode_t mode, const SysCalls& sys) {
     LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     const auto folder = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     const auto temp = folder / temporaryFileName(target.filename().native(), makeUUID());
-
-    mode_t mode = newFileMode;
-    struct stat existing {};
-    if (sys.stat(target.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+    // Never the mode of what the path held or led to: a link to /dev/zero
+    // (0666) would make a state file anyone can write.
 
     UniqueFd file(sys.open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), sys);
     if (!file) return lastError();
@@ -67,6 +65,25 @@ std::error_code writeFileAtomically(const std::filesystem::path& target, std::st
     const UniqueFd dir(sys.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0), sys);
     if (dir) sys.fsync(dir.get());  // best effort: the rename itself has happened
     return {};
+}
+
+std::expected<std::filesystem::path, std::error_code> setAsideUnusableFile(
+    const std::filesystem::path& file, const SysCalls& sys) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
+    constexpr int kMostKept = 1000;
+    for (int number = 1; number <= kMostKept; ++number) {
+        auto aside = file;
+        aside += number == 1 ? std::string(".corrupt") : ".corrupt-" + std::to_string(number);
+        if (sys.renameNoReplace(file.c_str(), aside.c_str()) == 0) return aside;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL) return std::unexpected(lastError());
+        // A file system without RENAME_NOREPLACE: look first, then rename.
+        struct stat existing {};
+        if (::lstat(aside.c_str(), &existing) == 0) continue;
+        if (sys.rename(file.c_str(), aside.c_str()) == 0) return aside;
+        return std::unexpected(lastError());
+    }
+    return std::unexpected(std::error_code(EEXIST, std::generic_category()));
 }
 
 std::string temporaryFileName(std::string_view name, std::string_view uuid) {

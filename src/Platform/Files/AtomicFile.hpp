@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <expected>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -16,13 +17,22 @@ namespace larkspin {
 // Replaces the file at `target` with `bytes` so that, whatever happens, the
 // file holds either its old or its new contents: a temporary file beside it
 // (".<name>.orvik-<UUID>.tmp", created exclusively with mode 0600), written in
-// full, flushed to disk, given the target's mode (or `newFileMode` for a new
-// file), renamed over the target, then the folder flushed. On failure the
-// temporary file is removed and the target is untouched. For the program's own
-// files (preferences, session); documents go through the file store.
+// full, flushed to disk, given `mode`, renamed over the target, then the
+// folder flushed. On failure the temporary file is removed and the target is
+// untouched. For the program's own files (preferences, session, drafts):
+// they always get our own `mode`, whatever the path held before, and a
+// symbolic link at the path is replaced, never followed (into a device or
+// someone else's file). Documents go through the file store, which keeps a
+// document's own mode and its links.
 std::error_code writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
-                                    mode_t newFileMode = 0644,
-                                    const SysCalls& sys = realSysCalls());
+                                    mode_t mode = 0600, const SysCalls& sys = realSysCalls());
+
+// Moves a file of ours that could not be used (unparsable, too large, not a
+// regular file) out of the way, keeping it for the user: to "<file>.corrupt",
+// or, when an earlier one is kept there, "<file>.corrupt-2", "-3"… (never
+// replacing one). Returns the name it went to.
+std::expected<std::filesystem::path, std::error_code> setAsideUnusableFile(
+    const std::filesystem::path& file, const SysCalls& sys = realSysCalls());
 
 // The name of the temporary file that our writes (these and the file
 // store's) put beside a file named `name`: ".<name>.orvik-<uuid>.tmp", the

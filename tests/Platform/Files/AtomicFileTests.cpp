@@ -20,15 +20,26 @@ std::vector<std::string> namesIn(const std::filesystem::path& folder) {
     return names;
 }
 
-TEST(AtomicFile, KeepsModeAndFailsWithoutTouchingTheTarget) {
+TEST(AtomicFile, GivesOurOwnModeAndFailsWithoutTouchingTheTarget) {
     test::TempDir dir;
     const auto target = dir.write("a.txt", "old");
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    EXPECT_FALSE(writeFileAtomically(target, "new"));
-    EXPECT_EQ(test::readFile(target), "new");
-    struct stat st {};
-    ASSERT_EQ(::stat(target.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Whatever the path held or led to: a world-writable file or a link to a
+    // device (mode 0666) makes no world-writable file of ours.
+    ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "link.json");
+    for (const auto& written : {target, dir / "link.json"}) {
+        SCOPED_TRACE(written);
+        EXPECT_FALSE(writeFileAtomically(written, "new"));
+        EXPECT_EQ(test::readFile(written), "new");
+        struct stat st {};
+        ASSERT_EQ(::lstat(written.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
+    struct stat device {};
+    ASSERT_EQ(::stat("/dev/zero", &device), 0);
+    EXPECT_TRUE(S_ISCHR(device.st_mode));
+    std::filesystem::remove(dir / "link.json");
     EXPECT_EQ(writeFileAtomically(dir / "missing" / "b.txt", "x"),
               std::errc::no_such_file_or_directory);
 
@@ -44,6 +55,30 @@ TEST(AtomicFile, KeepsModeAndFailsWithoutTouchingTheTarget) {
         EXPECT_EQ(test::readFile(target), "new");
         EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"a.txt"});
     }
+}
+
+TEST(AtomicFile, AnUnusableFileSetAsideNeverReplacesAnEarlierOne) {
+    test::TempDir dir;
+    const auto file = dir / "prefs.json";
+    const std::vector<std::string> names{"prefs.json.corrupt", "prefs.json.corrupt-2",
+                                         "prefs.json.corrupt-3"};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        dir.write("prefs.json", "broken " + std::to_string(i));
+        const auto aside = setAsideUnusableFile(file);
+        ASSERT_TRUE(aside);
+        EXPECT_EQ(aside->filename(), names[i]);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(test::readFile(dir / names[i]), "broken " + std::to_string(i));
+    // Without RENAME_NOREPLACE (some file systems) the same names are taken.
+    SysCalls sys = realSysCalls();
+    sys.renameNoReplace = [](const char*, const char*) { errno = EINVAL; return -1; };
+    dir.write("prefs.json", "broken 3");
+    const auto aside = setAsideUnusableFile(file, sys);
+    ASSERT_TRUE(aside);
+    EXPECT_EQ(aside->filename(), "prefs.json.corrupt-4");
+    EXPECT_EQ(test::readFile(dir / "prefs.json.corrupt"), "broken 0");
 }
 
 TEST(AtomicFile, OnlyOurOwnOldTemporaryFilesOfThatNameAreRemoved) {
