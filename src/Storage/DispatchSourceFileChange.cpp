@@ -25,9 +25,10 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
         struct stat last {};  // on the queue only
     };
 
-    Core(std::string p, Handler h, Clock& clock)
+    Core(std::string p, Handler h, Clock& clock, const SysCalls& s)
         : path(std::move(p)),
           handler(std::move(h)),
+          sys(s),
           queue(std::make_unique<SerialExecutor>("dev.corvantel.larkspin.filewatch.vnode", clock)) {
     }
 
@@ -48,9 +49,9 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
                 auto current = weakSource.lock();
                 if (self && current) self->handle(current);
             });
-        });
+        }, sys);
         if (!watched) return std::unexpected(watched.error());
-        if (::fstat(watched->file()->get(), &source->last) != 0) {
+        if (sys.fstat(watched->file()->get(), &source->last) != 0) {
             return std::unexpected(std::error_code(errno, std::generic_category()));
         }
         source->watch = std::move(*watched);
@@ -68,7 +69,7 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
             file = current->watch.file();
         }
         struct stat now {};
-        const bool known = file && ::fstat(file->get(), &now) == 0;
+        const bool known = file && sys.fstat(file->get(), &now) == 0;
         // Lost events (queue overflow) count as a write, so that the content
         // is looked at again.
         const bool write = mask & (IN_MODIFY | IN_Q_OVERFLOW);
@@ -173,6 +174,7 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
 
     const std::string path;
     const Handler handler;
+    const SysCalls sys;
     std::mutex mutex;
     std::shared_ptr<Source> source;  // under mutex
     bool isStopped = false;          // under mutex
@@ -182,8 +184,10 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
     const std::unique_ptr<SerialExecutor> queue;
 };
 
-DispatchSourceFileChange::DispatchSourceFileChange(std::string path, Handler handler, Clock& clock)
-    : path_(path), core_(std::make_shared<Core>(std::move(path), std::move(handler), clock)) {}
+DispatchSourceFileChange::DispatchSourceFileChange(std::string path, Handler handler, Clock& clock,
+                                                   const SysCalls& sys)
+    : path_(path),
+      core_(std::make_shared<Core>(std::move(path), std::move(handler), clock, sys)) {}
 
 void DispatchSourceFileChange::start(StartHandler done) {
     core_->queue->submit([weak = std::weak_ptr<Core>(core_), done = std::move(done)] {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Platform/Async/Clock.hpp"
+#include "Platform/Files/SysCalls.hpp"
 #include "Storage/FileChangeEvent.hpp"
 
 namespace larkspin {
@@ -30,6 +31,10 @@ namespace larkspin {
 // that arrive while earlier ones wait for the queue are joined with them, and
 // one batch yields its events in the order write, extend, attrib, link,
 // delete, rename.
+//
+// A reopen watches only a file that is still the one at the path, with a
+// name (see InodeWatch::open): a file replaced again while it is being
+// opened is never followed, or nothing would be heard from it again.
 class DispatchSourceFileChange {
 public:
     using Handler = std::function<void(const FileChangeEvent&)>;
@@ -40,8 +45,10 @@ public:
     static constexpr Clock::Duration reopenDelay = std::chrono::milliseconds(100);
     static constexpr int maxReopenAttempts = 5;
 
-    // Opens nothing yet (see start()). The reopen timer runs on `clock`.
-    DispatchSourceFileChange(std::string path, Handler handler, Clock& clock = Clock::system());
+    // Opens nothing yet (see start()). The reopen timer runs on `clock`; the
+    // file is opened and looked at through `sys`.
+    DispatchSourceFileChange(std::string path, Handler handler, Clock& clock = Clock::system(),
+                             const SysCalls& sys = realSysCalls());
     // Stops (see stop()).
     ~DispatchSourceFileChange();
     DispatchSourceFileChange(const DispatchSourceFileChange&) = delete;

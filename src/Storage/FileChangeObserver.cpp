@@ -9,6 +9,9 @@ namespace larkspin {
 class FileChangeObserver::MainRelay {
 public:
     void attach(FileChangeObserver* observer) { observer_ = observer; }
+    // The watch could not start: nothing is watched.
+    void noteWatchFailed() { watchFailed_ = true; }
+    bool watchFailed() const { return watchFailed_; }
     void detach() { observer_ = nullptr; }
     bool isAttached() const { return observer_ != nullptr; }
 
@@ -29,6 +32,7 @@ public:
 
 private:
     FileChangeObserver* observer_ = nullptr;
+    bool watchFailed_ = false;
 };
 
 FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registersPresenter,
@@ -53,8 +57,9 @@ FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registers
         if (auto stabilizer = weak.lock()) stabilizer->signal();
     };
 
-    vnodeSource_ = std::make_shared<DispatchSourceFileChange>(url_.string(), handler, clock);
-    if (registersPresenter) presenter_ = std::make_shared<FilePresenterObserver>(url_, handler);
+    vnodeSource_ = std::make_shared<DispatchSourceFileChange>(url_.string(), handler, clock, sys);
+    if (registersPresenter)
+        presenter_ = std::make_shared<FilePresenterObserver>(url_, handler, sys);
     relay_->attach(this);
 
     // The descriptors are opened and the watches added on the source's queue;
@@ -72,7 +77,10 @@ FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registers
         if (auto follower = presenter.lock()) follower->unregisterPresenter();
         auto verdict =
             ContentStabilizer::Outcome::unreadable(ContentStabilizer::UnreadableReason(error));
-        MainThread::post([relay, verdict = std::move(verdict)] { relay->outcome(verdict); });
+        MainThread::post([relay, verdict = std::move(verdict)] {
+            relay->noteWatchFailed();
+            relay->outcome(verdict);
+        });
     };
     vnodeSource_->start(std::move(started));
 }
@@ -105,6 +113,11 @@ void FileChangeObserver::noteExternalEvent(const FileChangeEvent& event) {
 void FileChangeObserver::sampleAgain() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (relay_->isAttached()) stabilizer_->resample();
+}
+
+bool FileChangeObserver::couldNotWatch() const {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    return relay_->watchFailed();
 }
 
 bool FileChangeObserver::drainForTesting() {

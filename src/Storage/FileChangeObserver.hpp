@@ -32,8 +32,8 @@ public:
     // (missing, no permission, no inotify watch left), nothing stays
     // registered and the failure arrives as the verdict
     // `Outcome::unreadable` with the error, on a later turn, as any verdict
-    // does; no event follows. Timers read `clock`; the stabiliser reads files
-    // through `sys`.
+    // does; no event follows. Timers read `clock`; every file is opened,
+    // watched and read through `sys`.
     FileChangeObserver(std::filesystem::path url, bool registersPresenter, EventCallback onEvent,
                        OutcomeCallback onOutcome, Clock& clock = Clock::system(),
                        const SysCalls& sys = realSysCalls());
@@ -56,6 +56,11 @@ public:
     // Asks the stabiliser to read the file again and report its verdict,
     // even one it reported before. Nothing once stopped.
     void sampleAgain();
+
+    // True once the watch failed to start (set just before its unreadable
+    // verdict is delivered): nothing is watched, and nothing will be heard
+    // of the file until a new observer is made.
+    bool couldNotWatch() const;
 
     const std::filesystem::path& url() const { return url_; }
 

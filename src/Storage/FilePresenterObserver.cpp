@@ -4,8 +4,9 @@
 
 namespace larkspin {
 
-FilePresenterObserver::FilePresenterObserver(std::filesystem::path url, Handler handler)
-    : location_(std::make_shared<Location>()), handler_(std::move(handler)) {
+FilePresenterObserver::FilePresenterObserver(std::filesystem::path url, Handler handler,
+                                             const SysCalls& sys)
+    : location_(std::make_shared<Location>()), handler_(std::move(handler)), sys_(sys) {
     location_->url = std::move(url);
 }
 
@@ -46,7 +47,7 @@ std::error_code FilePresenterObserver::registerPresenter() {
     // Opened outside the lock: unregistering never waits for a slow disk.
     std::unique_ptr<FileTracker> tracker;
     try {
-        tracker = std::make_unique<FileTracker>(url(), std::move(queue), std::move(onNotice));
+        tracker = std::make_unique<FileTracker>(url(), std::move(queue), std::move(onNotice), sys_);
     } catch (const std::system_error& error) {
         return error.code();
     }

@@ -23,7 +23,9 @@ class FilePresenterObserver {
 public:
     using Handler = std::function<void(const FileChangeEvent&)>;
 
-    FilePresenterObserver(std::filesystem::path url, Handler handler);
+    // The tracker opens and looks at the file through `sys`.
+    FilePresenterObserver(std::filesystem::path url, Handler handler,
+                          const SysCalls& sys = realSysCalls());
     ~FilePresenterObserver();
     FilePresenterObserver(const FilePresenterObserver&) = delete;
     FilePresenterObserver& operator=(const FilePresenterObserver&) = delete;
@@ -49,6 +51,7 @@ private:
 
     std::shared_ptr<Location> location_;
     Handler handler_;
+    const SysCalls sys_;
     mutable std::mutex registeredMutex_;
     bool registered_ = false;  // under registeredMutex_
     bool closed_ = false;      // under registeredMutex_: unregistered for good

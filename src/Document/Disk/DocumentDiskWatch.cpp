@@ -44,17 +44,33 @@ void DocumentDiskWatch::start(std::filesystem::path path) {
 }
 
 void DocumentDiskWatch::startObserver() {
-    if (observer_) observer_->stop();
     cancelGrace();
     lastLoss_ = FileLoss::none;
     parked_.reset();
     lastVerdictUnreadable_ = false;
+    unwatchedOutcome_.reset();
+    makeObserver();
+}
+
+void DocumentDiskWatch::makeObserver() {
+    if (observer_) observer_->stop();
     // The observer's relay is cut when it stops or goes (before this object
     // does: it is a member), so the callbacks never outlive the watch.
     auto onEvent = [this](const FileChangeEvent& event) { handleFileEvent(event); };
     auto onOutcome = [this](const ContentStabilizer::Outcome& o) { handleDiskOutcome(o); };
     observer_ = std::make_unique<FileChangeObserver>(path_, true, std::move(onEvent),
                                                      std::move(onOutcome), clock_, sys_);
+}
+
+Task<void> DocumentDiskWatch::retryWatch() {
+    co_await sleepFor(clock_, watchRetryDelay);
+    watchRetryPending_ = false;
+    if (!observer_ || !observer_->couldNotWatch()) co_return;
+    log(LogLevel::debug, "重新尝试观察源文件");
+    // Whatever the new watch finds is judged as a verdict; one equal to the
+    // last says nothing again.
+    makeObserver();
+    observer_->sampleAgain();
 }
 
 void DocumentDiskWatch::stop() {
@@ -66,6 +82,9 @@ void DocumentDiskWatch::stop() {
     cancelGrace();
     reloadSlot_.cancel();
     reloading_ = false;
+    watchRetrySlot_.cancel();
+    watchRetryPending_ = false;
+    unwatchedOutcome_.reset();
     lastLoss_ = FileLoss::none;
     parked_.reset();
 }
@@ -91,6 +110,16 @@ void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
 void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     lastVerdictUnreadable_ = outcome.unreadableReason() != nullptr;
+    // A file that could not be watched is tried again until it can be: left
+    // unwatched, a chmod or a file put back would never be seen.
+    const bool unwatched = observer_ && observer_->couldNotWatch();
+    if (unwatched && !watchRetryPending_) {
+        watchRetryPending_ = true;
+        watchRetrySlot_.spawn(retryWatch());
+    }
+    if (unwatchedOutcome_ && *unwatchedOutcome_ == outcome) return;
+    unwatchedOutcome_.reset();
+    if (unwatched) unwatchedOutcome_ = outcome;
     const auto situation = describeSituation(client_.diskModel(), outcome,
                                              client_.externalChangePolicy(), lastLoss_,
                                              gracePending_);

@@ -69,6 +69,10 @@ public:
 
     // Grace period after a rename before the file counts as missing.
     static constexpr Clock::Duration missingGrace = std::chrono::milliseconds(1500);
+    // How long a file that could not be watched (no permission, not there)
+    // waits before its watch is tried again; tried for as long as it fails,
+    // so that the file is followed once it can be (a chmod, a file put back).
+    static constexpr Clock::Duration watchRetryDelay = std::chrono::seconds(2);
 
     // Watches nothing yet. The grace period and the stabiliser's timers read
     // `clock`; the files are read through `sys`.
@@ -115,6 +119,7 @@ public:
     // Successful reloads so far.
     int externalReloadCount() const { return reloadCount_; }
     bool isGracePending() const { return gracePending_; }
+    bool isWatchRetryPending() const { return watchRetryPending_; }
     bool hasParkedOutcome() const { return parked_.has_value(); }
 
     // Blocks (a few seconds at most) until the observer's queues have run
@@ -124,10 +129,12 @@ public:
 private:
     Task<void> reload(std::string reason);
     Task<void> waitOutGrace();
+    Task<void> retryWatch();
     void apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome);
     void markMissing(std::string_view reason);
     void cancelGrace();
     void startObserver();
+    void makeObserver();
 
     template <typename... Args>
     void log(LogLevel level, std::string_view message, const Args&... args) const {
@@ -145,10 +152,15 @@ private:
     std::optional<ContentStabilizer::Outcome> parked_;
     bool lastVerdictUnreadable_ = false;
     bool gracePending_ = false;
+    bool watchRetryPending_ = false;
+    // The verdict that came with a watch that could not start: a retry that
+    // ends the same way says nothing again.
+    std::optional<ContentStabilizer::Outcome> unwatchedOutcome_;
     bool reloading_ = false;
     int reloadCount_ = 0;
     TaskSlot reloadSlot_;
     TaskSlot graceSlot_;
+    TaskSlot watchRetrySlot_;
 };
 
 }  // namespace larkspin

@@ -42,8 +42,8 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 struct FileTracker::Core : std::enable_shared_from_this<Core> {
     using Inbox = std::atomic<std::uint32_t>;
 
-    Core(std::filesystem::path p, std::shared_ptr<SerialExecutor> q, Handler h)
-        : path(std::move(p)), queue(std::move(q)), handler(std::move(h)) {}
+    Core(std::filesystem::path p, std::shared_ptr<SerialExecutor> q, Handler h, const SysCalls& s)
+        : path(std::move(p)), queue(std::move(q)), handler(std::move(h)), sys(s) {}
 
     // Watches `where` from now on, in place of the file watched so far.
     std::error_code attach(const std::filesystem::path& where) {
@@ -62,7 +62,7 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
                 auto box = weakInbox.lock();
                 if (self && box) self->handle(box);
             });
-        });
+        }, sys);
         if (!watched) return watched.error();
         InodeWatch previous;  // dropped after the lock
         std::lock_guard lock(mutex);
@@ -94,7 +94,7 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
         }
         if (!file) return;
         struct stat now {};
-        const bool known = ::fstat(file->get(), &now) == 0;
+        const bool known = sys.fstat(file->get(), &now) == 0;
         const bool lostLastName =
             !known || now.st_nlink == 0 || (mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
 
@@ -108,7 +108,7 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
         if (lostLastName) {
             const auto where = currentPath();
             struct stat there {};
-            if (::stat(where.c_str(), &there) == 0 && !(known && sameFile(there, now)) &&
+            if (sys.stat(where.c_str(), &there) == 0 && !(known && sameFile(there, now)) &&
                 !attach(where)) {
                 deliver({Change::changed, where});  // replaced: follow the new file
             } else {
@@ -145,11 +145,12 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
     bool stopped = false;          // under mutex
     const std::shared_ptr<SerialExecutor> queue;
     const Handler handler;
+    const SysCalls sys;
 };
 
 FileTracker::FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue,
-                         Handler handler)
-    : core_(std::make_shared<Core>(std::move(path), std::move(queue), std::move(handler))) {
+                         Handler handler, const SysCalls& sys)
+    : core_(std::make_shared<Core>(std::move(path), std::move(queue), std::move(handler), sys)) {
     if (auto error = core_->attach(core_->currentPath()))
         throw std::system_error(error, core_->currentPath().string());
 }

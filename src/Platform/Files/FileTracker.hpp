@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Platform/Async/SerialExecutor.hpp"
+#include "Platform/Files/SysCalls.hpp"
 
 namespace larkspin {
 
@@ -18,7 +19,9 @@ namespace larkspin {
 // - When the inode loses its last name, the tracker looks at its path: if a
 //   file is there now, the file was replaced (saved atomically by another
 //   program) and the tracker follows the new file; otherwise it was deleted
-//   and the tracker stops.
+//   and the tracker stops. The new file is watched only once it is known to
+//   be the one at the path (see InodeWatch::open), so a replacement racing
+//   the next one never leaves the tracker on a file without a name.
 // - Any other write or attribute change is a change.
 class FileTracker {
 public:
@@ -31,7 +34,9 @@ public:
 
     // Opens `path` and starts watching; throws std::system_error (errno
     // values) when it cannot. `handler` runs on `queue`, one notice at a time.
-    FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue, Handler handler);
+    // Files are opened and looked at through `sys` (kept by copy).
+    FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue, Handler handler,
+                const SysCalls& sys = realSysCalls());
     // Stops watching at once, without waiting for the queue: afterwards the
     // subscription is gone and no new notice starts (a handler call already
     // under way may still finish).

@@ -104,25 +104,54 @@ InodeWatch& InodeWatch::operator=(InodeWatch&& other) noexcept {
 }
 
 std::expected<InodeWatch, std::error_code> InodeWatch::open(const std::filesystem::path& path,
-                                                            Callback callback) {
+                                                            Callback callback,
+                                                            const SysCalls& sys) {
     LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     const std::string& native = path.native();
     if (native.find('\0') != std::string::npos) {
         return std::unexpected(std::error_code(EINVAL, std::generic_category()));
     }
+    auto subscriber = std::make_shared<const Callback>(std::move(callback));
+    for (int attempt = 1;; ++attempt) {
+        auto watched = subscribe(path, subscriber, sys);
+        if (!watched) return watched;
+        // Subscribed: from here on every change of the held file is heard.
+        // It must still be the file at the path, with a name.
+        struct stat held {};
+        if (sys.fstat(watched->file()->get(), &held) != 0) {
+            return std::unexpected(
+                std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
+        }
+        struct stat there {};
+        const bool atPath = sys.stat(native.c_str(), &there) == 0 &&
+                            there.st_dev == held.st_dev && there.st_ino == held.st_ino;
+        if (held.st_nlink > 0 && atPath) return watched;
+        // Replaced, moved or deleted while the watch was being made: watch
+        // what the path names now (a deleted file fails to open again).
+        watched->reset();
+        if (attempt >= maxAttempts) {
+            return std::unexpected(std::error_code(EAGAIN, std::generic_category()));
+        }
+    }
+}
+
+std::expected<InodeWatch, std::error_code> InodeWatch::subscribe(
+    const std::filesystem::path& path, std::shared_ptr<const Callback> subscriber,
+    const SysCalls& sys) {
     int opened;
     do {
-        opened = ::open(native.c_str(), O_PATH | O_CLOEXEC);
+        opened = sys.open(path.c_str(), O_PATH | O_CLOEXEC, 0);
     } while (opened < 0 && errno == EINTR);
     const auto lastError = [] {
         return std::unexpected(std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
     };
     if (opened < 0) return lastError();
+    // Closed with close(2) whoever holds it last: the seam need not outlive
+    // the watch.
     UniqueFd fd(opened);
     struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return lastError();
+    if (sys.fstat(fd.get(), &status) != 0) return lastError();
     Key key{status.st_dev, status.st_ino, nameOf(fd.get(), path)};
-    auto subscriber = std::make_shared<const Callback>(std::move(callback));
 
     auto& files = registry();
     std::lock_guard lock(files.mutex);

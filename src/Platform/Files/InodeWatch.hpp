@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Platform/Files/InotifyService.hpp"
+#include "Platform/Files/SysCalls.hpp"
 #include "Platform/Files/UniqueFd.hpp"
 
 namespace larkspin {
@@ -40,8 +41,20 @@ public:
 
     // Watches the file `path` names now (opened O_PATH | O_CLOEXEC, or
     // shared). Errors are errno values (EINVAL for a path holding a NUL).
+    //
+    // The file may be replaced or deleted between the open and the moment
+    // the kernel watch is in place, and the events of that moment are lost:
+    // a watch made then would follow a file that has already lost its name,
+    // kept alive by our own descriptor, and hear nothing ever again. So once
+    // subscribed, the held file is checked against the path (same device
+    // and inode, a link count above zero) and the watch made again when it
+    // is not the file there; after `maxAttempts` such losses the error is
+    // EAGAIN. Anything that happens to the file after the check is heard.
+    // Opens and checks through `sys`.
     static std::expected<InodeWatch, std::error_code> open(const std::filesystem::path& path,
-                                                           Callback callback);
+                                                           Callback callback,
+                                                           const SysCalls& sys = realSysCalls());
+    static constexpr int maxAttempts = 8;
 
     // Ends this subscription at once; the kernel watch goes with the last one
     // of the file, the descriptor with the last File held.
@@ -57,6 +70,9 @@ private:
     struct Shared;
     struct Registry;
     static Registry& registry();
+    static std::expected<InodeWatch, std::error_code> subscribe(
+        const std::filesystem::path& path, std::shared_ptr<const Callback> subscriber,
+        const SysCalls& sys);
     InodeWatch(std::shared_ptr<Shared> shared, std::uint64_t id)
         : shared_(std::move(shared)), id_(id) {}
 

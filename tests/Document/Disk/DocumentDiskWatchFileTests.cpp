@@ -43,6 +43,10 @@ struct Open {
     test::TempDir dir;
     fs::path file;
     std::atomic<bool> refuseReads{false};
+    // Opens for a watch after which another program replaces the file at
+    // once, before the watch is in place.
+    std::atomic<int> racingReplacements{0};
+    std::atomic<int> replacementsMade{0};
     ManualClock clock;
     test::FakeDiskClient client;
     DocumentDiskWatch watch{client, clock, faultySys()};
@@ -58,8 +62,22 @@ struct Open {
     SysCalls faultySys() {
         SysCalls sys = realSysCalls();
         sys.open = [this](const char* path, int flags, mode_t mode) {
-            if (refuseReads && fs::path(path).filename() == "note.md") return errno = EACCES, -1;
-            return realSysCalls().open(path, flags, mode);
+            const bool ours = fs::path(path).filename() == "note.md";
+            if (refuseReads && ours) return errno = EACCES, -1;
+            const int fd = realSysCalls().open(path, flags, mode);
+            if (fd >= 0 && ours && (flags & O_PATH) && racingReplacements > 0) {
+                --racingReplacements;
+                const auto next = file.parent_path() / ".note.md.race";
+                const std::string bytes = "raced " + std::to_string(++replacementsMade) + "\n";
+                const int out =
+                    ::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                if (out >= 0) {
+                    [[maybe_unused]] const auto written = ::write(out, bytes.data(), bytes.size());
+                    ::close(out);
+                    ::rename(next.c_str(), file.c_str());
+                }
+            }
+            return fd;
         };
         return sys;
     }
@@ -135,6 +153,20 @@ TEST(DocumentDiskWatchFiles, OtherProgramsChangesReachTheDocument) {
     }
 }
 
+TEST(DocumentDiskWatchFiles, AReplacementRacingTheWatchOfTheNewFileIsFollowed) {
+    // Replaced again while the watch of the replacing file is being made
+    // (as a program saving a hundred times a second does): the watch ends on
+    // the file at the path, not on one without a name.
+    Open o;
+    o.racingReplacements = 2;  // the tracker's re-attach and the source's reopen
+    replace(o.file, "replaced\n");
+    EXPECT_TRUE(o.until([&] { return o.racingReplacements == 0; }));
+    EXPECT_TRUE(o.reloadedTo("raced 2\n"));
+    append(o.file, "more\n");
+    EXPECT_TRUE(o.reloadedTo("raced 2\nmore\n"));
+    EXPECT_FALSE(o.client.issue);
+}
+
 TEST(DocumentDiskWatchFiles, AFileThatCannotBeWatchedReachesTheDocumentAndTheRetryWatchesIt) {
     Open o(false);
     EXPECT_TRUE(o.until([&] { return o.client.issue.has_value(); }, 5));
@@ -145,6 +177,27 @@ TEST(DocumentDiskWatchFiles, AFileThatCannotBeWatchedReachesTheDocumentAndTheRet
     EXPECT_FALSE(o.client.issue);
     append(o.file, "more\n");  // and watched from now on
     EXPECT_TRUE(o.reloadedTo("found\nmore\n"));
+}
+
+TEST(DocumentDiskWatchFiles, AWatchThatCannotStartIsTriedAgainUntilItCan) {
+    // As a relocation onto a file that is still unreadable: the watch cannot
+    // start (no permission), so nothing would be heard of a later chmod.
+    Open o;
+    o.refuseReads = true;
+    o.watch.start(o.file);
+    EXPECT_TRUE(o.until([&] { return o.client.kind() == K::permission; }));
+    const int raised = o.client.issuesRaised;
+    o.until([] { return false; }, 40);  // two retries fail: no new notice
+    EXPECT_EQ(o.client.issuesRaised, raised);
+    EXPECT_TRUE(o.watch.isWatchRetryPending());
+
+    o.refuseReads = false;  // chmod 644
+    append(o.file, "more\n");
+    EXPECT_TRUE(o.reloadedTo("hello\nmore\n"));
+    EXPECT_FALSE(o.client.issue);
+    EXPECT_FALSE(o.watch.isWatchRetryPending());
+    append(o.file, "again\n");  // watched from now on
+    EXPECT_TRUE(o.reloadedTo("hello\nmore\nagain\n"));
 }
 
 TEST(DocumentDiskWatchFiles, OurOwnAtomicSaveIsNotAnExternalChange) {

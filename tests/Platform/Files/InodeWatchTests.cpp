@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -117,6 +118,68 @@ TEST(InodeWatch, AFileThatCannotBeOpenedIsNotWatched) {
         EXPECT_EQ(watched.error(), std::error_code(c.error, std::generic_category()));
     }
     EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+}
+
+ino_t inodeOf(const fs::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+TEST(InodeWatch, AFileReplacedOrDeletedWhileItsWatchIsMadeIsNeverWatchedWithoutAName) {
+    // Another program acts right after our open and before the kernel watch
+    // is in place: the events of that moment are lost, so a watch of the
+    // opened file would hear nothing ever again.
+    test::TempDir dir;
+    const auto file = dir.write("notes.md", "# A\n");
+    const auto filesBefore = InodeWatch::watchedFileCount();
+    const struct {
+        const char* name;
+        int races;  // opens followed at once by the other program's act
+        bool deletes;
+        int error;  // 0: watched
+    } cases[] = {
+        {"replaced once", 1, false, 0},
+        {"replaced at every attempt but the last", InodeWatch::maxAttempts - 1, false, 0},
+        {"replaced at every attempt", InodeWatch::maxAttempts, false, EAGAIN},
+        {"deleted", 1, true, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.write("notes.md", "# A\n");
+        int racesLeft = c.races;
+        int generation = 0;
+        SysCalls sys = realSysCalls();
+        sys.open = [&](const char* path, int flags, mode_t mode) {
+            const int fd = realSysCalls().open(path, flags, mode);
+            if (fd >= 0 && racesLeft > 0) {
+                --racesLeft;
+                if (c.deletes) {
+                    fs::remove(file);
+                } else {
+                    dir.write("next.md", "# " + std::to_string(++generation) + "\n");
+                    fs::rename(dir / "next.md", file);
+                }
+            }
+            return fd;
+        };
+        Heard heard;
+        auto watched = InodeWatch::open(file, heard.callback(), sys);
+        if (c.error != 0) {
+            ASSERT_FALSE(watched);
+            EXPECT_EQ(watched.error(), std::error_code(c.error, std::generic_category()));
+            EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+            continue;
+        }
+        ASSERT_TRUE(watched);
+        struct stat held {};
+        ASSERT_EQ(::fstat(watched->file()->get(), &held), 0);
+        EXPECT_EQ(held.st_ino, inodeOf(file));
+        EXPECT_GT(held.st_nlink, 0u);
+        append(file);  // and heard from then on
+        EXPECT_TRUE(heard.atLeast(1));
+        watched->reset();
+        EXPECT_EQ(InodeWatch::watchedFileCount(), filesBefore);
+    }
 }
 
 }  // namespace
