@@ -159,6 +159,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"open.dialog.title", "打开"},
     {"open.error.missing", "找不到文件“%@”。"},
     {"open.error.not_local", "“%@”不是本机上的文件。Larkspin 只能打开本机文件。"},
+    {"open.error.symlink_loop", "“%@”是一个循环的符号链接（链接最终又指回自己），没有可以打开的文件。"},
     {"open.error.title", "无法打开文件"},
     {"open.error.unavailable", "这一版本还不能打开文档（%@）。"},
     {"open.error.unavailable.untitled", "这一版本还不能新建文档。"},

@@ -217,6 +217,19 @@ protected:
         expectCleanExit();
     }
     fs::path sessionFile() const { return home_ / "state" / "Larkspin" / "session.json"; }
+    // Whether the session file names `path` within the bound (it is written
+    // half a second after a change).
+    bool sessionSoonNames(const fs::path& path) const {
+        const auto end = std::chrono::steady_clock::now() + bound;
+        while (std::chrono::steady_clock::now() < end) {
+            if (fs::exists(sessionFile()) &&
+                test::readFile(sessionFile()).find(path.string()) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
 
     test::TempDir homeDir_;
     const fs::path& home_ = homeDir_.path();
@@ -228,6 +241,20 @@ protected:
 
 TEST_F(LarkspinProgram, QuitsOnTermination) {
     ASSERT_NO_FATAL_FAILURE(launch());
+    terminate();
+}
+
+TEST_F(LarkspinProgram, AFileThatCannotBeOpenedIsReportedForWhatItIs) {
+    // A link leading back to itself is there by name: not "missing".
+    fs::create_symlink("loop.md", home_ / "docs" / "loop.md");
+    program_ = start({home_ / "docs" / "loop.md", home_ / "docs" / "absent.md"}, true);
+    ASSERT_TRUE(program_->started());
+    EXPECT_TRUE(program_->waitForOutput("打开 absent.md 失败：文件不存在", bound))
+        << program_->output();
+    EXPECT_TRUE(program_->waitForOutput("打开 loop.md 失败：符号链接循环", bound))
+        << program_->output();
+    EXPECT_EQ(program_->output().find("打开 loop.md 失败：文件不存在"), std::string::npos)
+        << program_->output();
     terminate();
 }
 
@@ -290,6 +317,14 @@ TEST_F(LarkspinProgram, OpensFilesFromTheCommandLineAndFromASecondLaunchAndFollo
     EXPECT_TRUE(program_->waitForOutput("目录：3 行 Changed / Twice / Thrice", bound))
         << program_->output();
     EXPECT_TRUE(program_->waitForOutput("启动 2s 后", bound)) << program_->output();
+
+    // A followed move reaches the session file, which a relaunch after a
+    // kill reads.
+    const fs::path moved = home_ / "docs" / "gamma-moved.md";
+    fs::rename(gamma, moved);
+    EXPECT_TRUE(program_->waitForOutput("源文件已移动：gamma-moved.md", bound))
+        << program_->output();
+    EXPECT_TRUE(sessionSoonNames(moved)) << test::readFile(sessionFile());
     terminate();
 }
 

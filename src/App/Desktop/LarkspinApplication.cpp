@@ -3,10 +3,12 @@
 #include <adwaita.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -598,19 +600,29 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
         ~Pending() { opens.erase(entry); }
     };
     const Pending pending{pendingOpens_, pendingOpens_.insert(standardizedPath(path).string())};
-    // Whether the file is there is asked off the main thread.
+    // Whether the file is there is asked off the main thread: the error of
+    // stat(2) on the path, 0 when there is something to open.
     auto check = [path] {
-        std::error_code error;
-        return std::filesystem::exists(path, error);
+        struct stat status {};
+        return ::stat(path.c_str(), &status) == 0 ? 0 : errno;
     };
-    const bool exists = co_await runOn(WorkerPool::shared(), std::move(check));
+    const int missing = co_await runOn(WorkerPool::shared(), std::move(check));
     LaunchTiming::mark("文件已检查");
-    if (!exists) {
+    if (missing == ENOENT || missing == ENOTDIR) {
         AppLog::document.error("打开 %{private}s 失败：文件不存在", path.filename().string());
         showError(L10n::format("open.error.missing", {path.string()}));
         showInOrder(ticket, nullptr);
         co_return;
     }
+    if (missing == ELOOP) {
+        // A link that leads back to itself: there is a name, but no file.
+        AppLog::document.error("打开 %{private}s 失败：符号链接循环", path.filename().string());
+        showError(L10n::format("open.error.symlink_loop", {path.string()}));
+        showInOrder(ticket, nullptr);
+        co_return;
+    }
+    // Any other failure (no permission on a folder…) is the opening's to
+    // report, with what is true of it.
     std::string message;
     std::shared_ptr<OpenedDocument> opened;
     try {

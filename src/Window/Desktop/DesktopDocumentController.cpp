@@ -171,6 +171,9 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
         if (!self) return;
         self->registry_.update(moved, moved.path(), std::nullopt);
         self->tasks_.spawn(self->followFile(moved.shared_from_this()));
+        // The session names the file where it is now (a followed move, a
+        // relocation, a Save As): a relaunch after a kill finds it there.
+        TabGroupWindow::noteSessionChanged();
     };
     hooks.stateChanged = [weak](Document&) {
         if (auto self = weak.lock()) self->documentsChanged();

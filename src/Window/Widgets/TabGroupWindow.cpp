@@ -91,6 +91,10 @@ std::function<void()>& TabGroupWindow::onSessionChanged() {
     return changed;
 }
 
+void TabGroupWindow::noteSessionChanged() {
+    sessionChanged();
+}
+
 SessionSnapshot TabGroupWindow::sessionSnapshot() {
     SessionSnapshot snapshot;
     std::int64_t token = 0;

@@ -47,10 +47,13 @@ public:
     // whether it is selected.
     static SessionSnapshot sessionSnapshot();
     // Called whenever what the session keeps may have changed: a page came,
-    // went or was selected, or a window changed size. One for the process
+    // went or was selected, a window changed size, or a page's file moved. One for the process
     // (the session store's noteChanged); none by default. Whoever sets it
     // clears it before what it calls goes.
     static std::function<void()>& onSessionChanged();
+    // Calls onSessionChanged(), if set: for what changes the session outside
+    // the windows (a page's file moved).
+    static void noteSessionChanged();
 
     TabGroupWindow(const TabGroupWindow&) = delete;
     TabGroupWindow& operator=(const TabGroupWindow&) = delete;
