@@ -145,6 +145,33 @@ TEST(DocumentDiskWatch, MissingAfterARenameWaitsForTheGracePeriod) {
     }
 }
 
+TEST(DocumentDiskWatch, AFileFoundAtANewPlaceAfterItsMissingNoticeIsNoLongerMissing) {
+    // The move is reported only after the grace period ran out.
+    Fixture f;
+    f.watch->handleFileEvent(Kind::rename);
+    f.watch->handleDiskOutcome(failed(Load::notFound()));
+    f.idle();
+    f.clock.advance(DocumentDiskWatch::missingGrace);
+    f.idle();
+    ASSERT_EQ(f.client.kind(), K::missing);
+    ASSERT_TRUE(f.client.model.isMissing());
+
+    const fs::path found = f.dir.write("found.md", "hello\n");
+    f.watch->handleFileEvent(FileChangeEvent::presenterDidMove(found));
+    EXPECT_FALSE(f.client.model.isMissing());
+    EXPECT_FALSE(f.client.issue);
+    EXPECT_EQ(f.client.moves, std::vector{found});
+    EXPECT_EQ(f.watch->path(), found);
+    // And the verdict on the file found keeps it so.
+    for (int step = 0; step < 10; ++step) {
+        f.watch->drainForTesting();
+        f.clock.advance(ContentStabilizer::settleDelay);
+        f.idle();
+    }
+    EXPECT_FALSE(f.client.model.isMissing());
+    EXPECT_FALSE(f.client.issue);
+}
+
 TEST(DocumentDiskWatch, AVerdictDuringASaveIsJudgedAtItsEnd) {
     Fixture f;
     f.client.model.replaceAll("mine\n");
