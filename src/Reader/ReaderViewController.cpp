@@ -149,6 +149,7 @@ Task<void> ReaderViewController::runHandshakeProbe() {
     try {
         auto reply = co_await pageRequest<CapabilitiesPayload>(bridge, Type::probe, emptyObject(),
                                                                Type::capabilities);
+        lifecycle_.pageAnswered(*bridge);
         lastCapabilities_ = reply;
         AppLog::bridge.info(
             "capabilities: isSecureContext=%{bool}d cryptoSubtle=%{bool}d moduleWorker=%{bool}d "
@@ -276,10 +277,16 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
     // The one listener of the process end: the bridge hears it from here,
     // before any rebuild replaces the page it was talking to.
     if (const auto& bridge = lifecycle_.bridge()) bridge->webProcessDidTerminate();
-    if (lifecycle_.processTerminated(reason) == WebViewLifecycle::Termination::crashLoop) {
-        presentStatus();
-        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
-        return;
+    switch (lifecycle_.processTerminated(reason)) {
+        case WebViewLifecycle::Termination::spareLost:
+            updateObscuredContentInsets();
+            return;
+        case WebViewLifecycle::Termination::crashLoop:
+            presentStatus();
+            notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
+            return;
+        case WebViewLifecycle::Termination::rebuild:
+            break;
     }
     session_->awaitRecoveryStrategy();
     const auto& anchor = session_->readingAnchor();
@@ -318,6 +325,7 @@ void ReaderViewController::renderWillBeSent() {
 }
 
 void ReaderViewController::renderedReplyReceived() {
+    if (const auto& bridge = lifecycle_.bridge()) lifecycle_.pageAnswered(*bridge);
     if (firstScreenMarks_.renderedReceivedAt) return;
     LaunchTiming::mark("rendered");
     firstScreenMarks_.renderedReceivedAt = clock_.now();

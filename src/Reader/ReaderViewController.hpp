@@ -270,6 +270,8 @@ public:
     bool hasWebView() const override { return lifecycle_.bridge() != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
     bool isReady() const { return lifecycle_.isReady(); }
+    // Web content process ends so far (each one counts, the spare's never).
+    std::int64_t processTerminationCount() const { return lifecycle_.processTerminationCount(); }
     // The first web view waits for the page to be shown (`ensureWebView`).
     bool isFirstWebViewDeferred() const { return lifecycle_.isFirstWebViewDeferred(); }
     // The reader's count of render calls (sent in every envelope); not the

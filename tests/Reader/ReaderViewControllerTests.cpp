@@ -399,6 +399,75 @@ TEST_F(ReaderTest, AReadySpareIsAdoptedWithoutLoadingTheEntryPageAgain) {
     EXPECT_EQ(host->log.back(), "adopt");
 }
 
+TEST_F(ReaderTest, TheFirstAnswerToARenderRestocksTheSpareWhateverItSays) {
+    struct Case {
+        const char* name;
+        std::string type;
+        std::string payload;
+    };
+    const std::vector<Case> cases{
+        {"an error reply", "error", R"({"code":"internal","message":"parser died"})"},
+        {"a reply of another type", "anchor", "{}"},
+        {"a rendered reply that does not read", "rendered", R"({"headings":7})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        spares.clear();
+        host = std::make_shared<test::FakeHost>();
+        const auto prewarmer = makePrewarmer();
+        reader = makeReader(true, prewarmer);
+        becomeReady();
+        reader->render("text");
+        waitForCalls(page().calls.size() + 1);
+        ASSERT_EQ(sent().back(), "render");
+        answer(page().calls.size() - 1, c.type, c.payload);
+        EXPECT_TRUE(logs.contains("bridge", "render 失败"));
+        clock.advance(WebViewPrewarmer::afterFirstRenderDelay);
+        MainThread::drainForTesting();
+        EXPECT_EQ(prewarmer->state(), WebViewPrewarmer::State::loading) << "the first answer restocks";
+        reader.reset();
+        MainThread::drainForTesting();
+    }
+}
+
+// One kill of every web process: the page's end comes first, its rebuild
+// adopts the spare, whose own end follows. That end is the spare's, not a
+// second crash of the reader; once the adopted page has answered, its end is
+// the reader's.
+TEST_F(ReaderTest, ASpareThatDiesWithThePageIsNotASecondCrash) {
+    const auto prewarmer = makePrewarmer();
+    reader = makeReader(true, prewarmer);
+    becomeReady();
+    reader->render("text");
+    answerAll();
+    prewarmer->schedule();
+    MainThread::drainForTesting();
+    spareSaysReady();
+    host->events.lock()->webViewProcessDidTerminate("crashed");
+    ASSERT_EQ(host->log.back(), "adopt") << "the rebuild takes the spare";
+    host->events.lock()->webViewProcessDidTerminate("crashed");
+    MainThread::drainForTesting();
+    EXPECT_EQ(host->log.back(), "load app-resource://renderer/index.html") << "a fresh page replaces the spare";
+    EXPECT_FALSE(reader->diagnostics().isInCrashLoop);
+    EXPECT_EQ(reader->processTerminationCount(), 1);
+    EXPECT_FALSE(reader->isStatusShown());
+    post("ready");
+    answerAll();
+    EXPECT_TRUE(reader->diagnostics().pageHasContent) << "the text is rendered on the fresh page";
+
+    // A spare whose page answered the reader is the reader's own.
+    clock.advance(5s);
+    MainThread::drainForTesting();
+    spareSaysReady();
+    terminate();
+    ASSERT_EQ(host->log.back(), "adopt");
+    waitForCalls(2);
+    answerAll();
+    terminate();
+    EXPECT_EQ(reader->processTerminationCount(), 3);
+    EXPECT_TRUE(reader->diagnostics().isInCrashLoop);
+}
+
 TEST_F(ReaderTest, ASpareLostInTheTurnItWasAdoptedLeavesItsReplacementAlone) {
     const auto prewarmer = makePrewarmer();
     prewarmer->schedule();

@@ -30,7 +30,8 @@ public:
     virtual ~RenderSessionEvents() = default;
     // A render request is about to be sent.
     virtual void renderWillBeSent() = 0;
-    // A rendered reply came, before the session looks at it.
+    // The page answered a render (a "rendered" reply, an error or a reply of
+    // another type), before the session looks at the answer.
     virtual void renderedReplyReceived() = 0;
     virtual bool anchorRestoredByRender(const AnchorRestoredPayload& report) = 0;
     virtual bool rendered(const std::vector<BridgeHeading>& headings) = 0;

@@ -101,7 +101,9 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     PageWebView::Page shownPage;
     shownPage.isSelected = [this] { return isSelected(); };
     shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
+    shownPage.document = document_;
     webView_ = PageWebView::create(reader_, std::move(workingSet), std::move(shownPage));
+
     // Last: the document wires the reader, shows its notice and renders.
     document_->attachWindow(*this);
 }
@@ -359,6 +361,8 @@ void DocumentPage::enterReading(std::string reason) {
     const DocumentModel& model = document_->model();
     reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
     reader_->render(model.sourceText(), reader_->enhancements());
+    // A web view lost or given up while the editor showed comes back now.
+    if (isSelected()) webView_->shown();
     gtk_widget_grab_focus(readerView_->widget());
     AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(cursorLine), committed,
