@@ -576,6 +576,8 @@ Task<std::optional<TypographyAppliedPayload>> ReaderViewController::applyTypogra
 
 Task<void> ReaderViewController::applyAppearance(Theme theme, std::int64_t themeRevision,
                                                  AccessibilityDisplayOptions accessibility) {
+    // The status page is drawn outside the page: it follows at once.
+    dependencies_.host->applyTheme(theme);
     return PageAppearance::applyAppearance(appearance_, std::move(theme), themeRevision,
                                            accessibility);
 }

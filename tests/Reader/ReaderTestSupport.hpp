@@ -69,6 +69,7 @@ public:
         statusAction = std::move(onAction);
     }
     void hideStatus() override { log.push_back("hideStatus"); }
+    void applyTheme(const Theme& theme) override { log.push_back("theme " + std::string(rawValue(theme.id))); }
     void showBanner(const std::string& message, const std::string&, std::function<void()>, std::function<void()>) override {
         log.push_back("banner " + message);
     }

@@ -275,6 +275,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
                                                std::move(view), *dependencies_.defaults,
                                                *dependencies_.clock, theme, DocumentPage::Dialogs{},
                                                environment.workingSet);
+    if (dependencies_.appearance) dependencies_.appearance->follow(page->noticeBar());
     std::weak_ptr<Document> weakDocument = document.weak_from_this();
     Weak weak = weak_from_this();
     page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {
