@@ -17,7 +17,6 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Storage/FileStore.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
 
@@ -60,12 +59,6 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
 
 Document::~Document() {
     model_.onChange = nullptr;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
     units_->disk().stop();
 }
 
@@ -141,36 +134,18 @@ void Document::attachWindow(DocumentWindowHost& host) {
     // An issue raised before the page existed shows now.
     presentExternalIssue();
     if (!reader_) return;
-    std::weak_ptr<Document> weak = weak_from_this();
-    reader_->onRendered = [weak](const std::vector<BridgeHeading>& headings) {
-        if (auto document = weak.lock()) document->renderDidComplete(headings);
-    };
-    reader_->onOpenLink = [weak](const OpenLinkPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->hooks_.openLink) document->hooks_.openLink(*document, payload);
-    };
-    reader_->onCopyText = [weak](const CopyTextPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->services_.pasteboard)
-            document->services_.pasteboard->write(payload.text, payload.kind);
-    };
     reader_->setDocumentLocation(path_);
-    reader_->onResourceAccessDenied = [weak](const std::string& path) {
-        if (auto document = weak.lock()) document->showAccessDeniedBanner(path);
-    };
     startRendering();
 }
 
 void Document::detachWindow(DocumentWindowHost& host) {
     if (host_ != &host) return;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
     reader_.reset();
     host_ = nullptr;
+}
+
+void Document::openLink(const OpenLinkPayload& link) {
+    if (hooks_.openLink) hooks_.openLink(*this, link);
 }
 
 void Document::renderDidComplete(const std::vector<BridgeHeading>& headings) {

@@ -21,7 +21,6 @@
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Protocol/Payloads/BridgeHeading.hpp"
-#include "Protocol/Payloads/CopyTextPayload.hpp"
 #include "Protocol/Payloads/OpenLinkPayload.hpp"
 #include "Reader/LinkReader.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -33,7 +32,6 @@ namespace larkspin {
 
 class DocumentUnits;
 class FileStore;
-class PasteboardService;
 class ReaderViewController;
 
 // One open Markdown file: its text model, what it loaded, its file watch,
@@ -58,8 +56,6 @@ public:
         bool sandboxed = false;
         // Whether an adopted file is watched for changes (off in some tests).
         bool observesFile = true;
-        // Copies from the page go here; none drops them.
-        const PasteboardService* pasteboard = nullptr;
         // The writer of saves; a process-wide one when null.
         std::shared_ptr<FileStore> fileStore;
         // The preference "document.externalChangePolicy"; "reload" when null.
@@ -156,6 +152,13 @@ public:
     std::optional<std::filesystem::path> filePath() const override { return path_; }
     std::shared_ptr<LinkReader> linkReader() const override;
 
+    // ---- what its page's reader reports (the page hands it on) ----
+    // A render completed: the degradation banner follows, a waiting
+    // fragment is scrolled to, the page takes the headings.
+    void renderDidComplete(const std::vector<BridgeHeading>& headings);
+    // A link clicked in the page goes to the link opener.
+    void openLink(const OpenLinkPayload& link);
+
     // ---- rendering ----
     void startRendering();
     void enableFullRendering();
@@ -233,7 +236,6 @@ private:
     Document(Services services, std::optional<std::filesystem::path> file);
 
     void presentExternalIssue();
-    void renderDidComplete(const std::vector<BridgeHeading>& headings);
     void showDismissableBanner(std::string message, std::uint64_t& slot);
     void takeLocation(const std::filesystem::path& path);
     void reportSaveError(const std::optional<SaveError>& error);

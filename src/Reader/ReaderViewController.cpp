@@ -42,9 +42,11 @@ ReaderViewController::ReaderViewController(std::string documentID, Dependencies 
 
 Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
     const ReaderEnvironment& environment = dependencies.environment;
-    if (!dependencies.host || !environment.clock || !environment.pasteboard ||
-        !environment.preferredLocalizations || !environment.currentTheme) {
-        throw std::invalid_argument("reader without its host, clock, pasteboard, languages or theme");
+    if (!dependencies.host || dependencies.owner.expired() || !environment.clock ||
+        !environment.pasteboard || !environment.preferredLocalizations ||
+        !environment.currentTheme) {
+        throw std::invalid_argument(
+            "reader without its host, owner, clock, pasteboard, languages or theme");
     }
     return *environment.clock;
 }
@@ -162,10 +164,6 @@ Task<void> ReaderViewController::runHandshakeProbe() {
     }
     if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
     firstScreenMarks_.probeDoneAt = clock_.now();
-    if (!failure && lastCapabilities_) {
-        const CapabilitiesPayload reply = *lastCapabilities_;
-        notifyOwner(onCapabilities, reply);
-    }
 }
 
 // The page takes requests in the order they arrive and applies the
@@ -283,7 +281,7 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
             return;
         case WebViewLifecycle::Termination::crashLoop:
             presentStatus();
-            notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
+            notifyOwner(&ReaderOwner::readerNeedsProcessRecovery, ProcessRecoveryAction::crashLoop);
             return;
         case WebViewLifecycle::Termination::rebuild:
             break;
@@ -303,13 +301,8 @@ void ReaderViewController::crashLoopRetryRequested() {
 }
 
 void ReaderViewController::recoverAfterProcessEnd(ProcessRecoveryAction action) {
-    // The owner decides when (a background window waits until it is shown);
-    // a reader on its own rebuilds at once.
-    if (onWebContentProcessTerminated) {
-        notifyOwner(onWebContentProcessTerminated, action);
-    } else {
-        ensureWebView();
-    }
+    // The owner decides when (a background window waits until it is shown).
+    notifyOwner(&ReaderOwner::readerNeedsProcessRecovery, action);
 }
 
 // ---- render ----------------------------------------------------------------
@@ -334,12 +327,8 @@ void ReaderViewController::renderedReplyReceived() {
     }
 }
 
-bool ReaderViewController::anchorRestoredByRender(const AnchorRestoredPayload& report) {
-    return notifyOwner(onAnchorRestored, report);
-}
-
 bool ReaderViewController::rendered(const std::vector<BridgeHeading>& headings) {
-    return notifyOwner(onRendered, headings);
+    return notifyOwner(&ReaderOwner::readerDidRender, headings);
 }
 
 void ReaderViewController::setWindowActive(bool active) { session_->setWindowActive(active); }
@@ -355,7 +344,7 @@ void ReaderViewController::setDocumentLocation(std::optional<std::filesystem::pa
 }
 
 void ReaderViewController::documentResourceAccessDenied(const std::string& path) {
-    notifyOwner(onResourceAccessDenied, path);
+    notifyOwner(&ReaderOwner::readerWasDeniedResource, path);
 }
 
 Task<void> ReaderViewController::serveDiagramRequest(DiagramRequestPayload request) {
@@ -504,7 +493,7 @@ void ReaderViewController::bridgeDidReceiveError(ReaderBridge&, const BridgeErro
 void ReaderViewController::bridgeDidReportActiveHeading(ReaderBridge&,
                                                         const ActiveHeadingPayload& payload) {
     scheduleAnchorSnapshot(activeHeadingSnapshotDelay);
-    notifyOwner(onActiveHeading, payload);
+    notifyOwner(&ReaderOwner::readerDidReportActiveHeading, payload);
 }
 
 void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
@@ -514,14 +503,12 @@ void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
         firstScreenMarks_.layoutReportAt = clock_.now();
     }
     ReaderLog::layoutReport(payload);
-    notifyOwner(onLayoutReport, payload);
 }
 
 void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
                                                            const DiagramsProgressPayload& payload) {
     session_->noteDiagramsProgress(payload);
     ReaderLog::diagramsProgress(payload);
-    notifyOwner(onDiagramsProgress, payload);
 }
 
 void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
@@ -530,25 +517,17 @@ void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
 }
 
 void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
-    if (onCopyText) {
-        notifyOwner(onCopyText, payload);
-        return;
-    }
+    // The process's pasteboard, the one every copy of the program goes to.
     (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
 }
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
-    if (onOpenLink) {
-        notifyOwner(onOpenLink, payload);
-        return;
-    }
-    AppLog::actions.error("openLink 没有处理者，忽略：%{private}s", payload.href);
+    notifyOwner(&ReaderOwner::readerDidRequestOpenLink, payload);
 }
 
 void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
                                                   const AnchorRestoredPayload& payload) {
-    if (!session_->noteAnchorRestoredByPage(payload)) return;
-    notifyOwner(onAnchorRestored, payload);
+    session_->noteAnchorRestoredByPage(payload);
 }
 
 // ---- appearance -------------------------------------------------------------
@@ -621,7 +600,6 @@ ReaderViewController::BannerID ReaderViewController::showBanner(std::string mess
     shownBanner_ = banner;
     dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
     updateObscuredContentInsets();
-    notifyOwner(onBannerVisibilityChange);
     return banner;
 }
 
@@ -634,7 +612,6 @@ void ReaderViewController::hideBanner() {
     shownBanner_ = 0;
     dependencies_.host->hideBanner();
     updateObscuredContentInsets();
-    notifyOwner(onBannerVisibilityChange);
 }
 
 }  // namespace larkspin

@@ -17,14 +17,6 @@ std::shared_ptr<PageWebView> PageWebView::create(std::shared_ptr<ReaderViewContr
         made->workingSet_->registerMember(made);
         made->registered_ = true;
     }
-    // The page decides when a reader whose web content process ended gets a
-    // new web view; the page's end takes the callback away.
-    if (const auto owned = made->reader_.lock()) {
-        owned->onWebContentProcessTerminated = [weak = std::weak_ptr<PageWebView>(made)](
-                                                   ProcessRecoveryAction action) {
-            if (const auto page = weak.lock()) page->processRecovery(action);
-        };
-    }
     return made;
 }
 
@@ -47,7 +39,6 @@ void PageWebView::shown() {
 }
 
 void PageWebView::ended() {
-    if (const auto reader = reader_.lock()) reader->onWebContentProcessTerminated = nullptr;
     if (!std::exchange(registered_, false)) return;
     workingSet_->unregister(*this);
 }

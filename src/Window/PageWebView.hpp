@@ -23,8 +23,9 @@ class Document;
 // as the one being read: the working set never takes its web view.
 // Without a working set a showing builds the web view directly.
 //
-// It is also where the reader's crash recovery goes: after a web content
-// process end (or the retry of the crash-loop page) the working set decides
+// It is also where the reader's crash recovery goes (its page, the reader's
+// owner, hands it over): after a web content process end (or the retry of
+// the crash-loop page) the working set decides
 // whether the reader rebuilds now (the page on screen in reading mode) or
 // when it is next shown.
 //
@@ -48,7 +49,7 @@ public:
         ReaderViewController::FirstWebView::whenShown;
 
     // Registers the page (cold, since it has no web view yet) when there is a
-    // working set, and takes the reader's crash recovery (`processRecovery`).
+    // working set.
     static std::shared_ptr<PageWebView> create(std::shared_ptr<ReaderViewController> reader,
                                                std::shared_ptr<WebViewWorkingSet> workingSet,
                                                Page page);
@@ -59,7 +60,7 @@ public:
     // The page is shown (selected in its window): its reader gets a web view
     // when it has none, and the working set counts it most recent.
     void shown();
-    // The page ends: it leaves the working set and its reader's recovery.
+    // The page ends: it leaves the working set.
     void ended();
     // The reader's web content process ended, or the user pressed retry on
     // its crash-loop page: logged, and the working set decides the rebuild

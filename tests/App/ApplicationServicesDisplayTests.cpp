@@ -12,6 +12,7 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Document/Document.hpp"
+#include "Reader/RecordingOwner.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/WebViewHarness.hpp"
@@ -37,12 +38,16 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
         // Two readers, each with a handler of its own over the one manifest.
         std::vector<std::shared_ptr<ReaderViewController>> readers;
         std::vector<std::shared_ptr<ReaderView>> views;
+        const auto owner = std::make_shared<RecordingOwner>();
         for (const char* id : {"A", "B"}) {
             views.push_back(std::make_shared<ReaderView>(*environment.webViewFactory));
-            readers.push_back(ReaderViewController::create(id, {views.back(), environment}));
+            readers.push_back(ReaderViewController::create(id, {views.back(), environment, owner}));
             readers.back()->loadView();
         }
         EXPECT_TRUE(readers[0]->hasWebView() && readers[1]->hasWebView());
+        EXPECT_THROW(ReaderViewController::create("D", {views.back(), environment, {}}),
+                     std::invalid_argument)
+            << "a reader without its owner";
         const auto sibling = environment.rendererFiles->sibling();
         EXPECT_NE(sibling, environment.rendererFiles);
         EXPECT_EQ(sibling->manifest(), environment.rendererFiles->manifest());
@@ -52,7 +57,8 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
     }
     // A reader refuses an environment that would fall back to the desktop.
     ReaderEnvironment partial;
-    EXPECT_THROW(ReaderViewController::create("C", {nullptr, partial}), std::invalid_argument);
+    const auto owner = std::make_shared<RecordingOwner>();
+    EXPECT_THROW(ReaderViewController::create("C", {nullptr, partial, owner}), std::invalid_argument);
 }
 
 // Documents opened through the program's controller over the services the

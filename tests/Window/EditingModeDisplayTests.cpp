@@ -49,24 +49,19 @@ protected:
         document = Document::create(services, std::filesystem::path("/notes/edit.md"));
         document->model().adopt(std::move(loaded));
         readerView = std::make_shared<ReaderView>(*factory);
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = readerView;
-        fillEnvironment(dependencies.environment);
-        readerController = ReaderViewController::create("edit.md", std::move(dependencies));
+        ReaderEnvironment environment;
+        fillEnvironment(environment);
         DocumentPage::Dialogs dialogs;
         dialogs.showReadOnly = [this](GtkWidget*, std::string problem) { readOnlyNotices.push_back(problem); };
         dialogs.confirmMixedLineEndings = [this](GtkWidget*) -> Task<bool> {
             ++questions;
             return answer(confirmAnswer);
         };
-        auto page = std::make_unique<DocumentPage>(document, readerController, readerView, defaults,
+        auto page = std::make_unique<DocumentPage>(document, readerView, environment, defaults,
                                                    Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
                                                    std::move(dialogs));
         DocumentPage& made = *page;
-        readerController->onRendered = [this, &made](const std::vector<BridgeHeading>& list) {
-            made.documentDidRender(list);
-            ++renders;
-        };
+        readerController = made.reader();
         TabGroupWindow& window = TabGroupWindow::create(nullptr);
         group = window.window();
         g_object_add_weak_pointer(G_OBJECT(group), reinterpret_cast<gpointer*>(&group));
@@ -82,10 +77,10 @@ protected:
         return outcome->value.value_or(false);
     }
     void render(DocumentPage& page) {
-        const int before = renders;
+        const int before = document->renderCount();
         page.reader()->loadView();
         page.reader()->render(document->model().sourceText());
-        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
+        ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; })) << "no rendered reply";
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
@@ -96,7 +91,6 @@ protected:
     std::vector<std::string> readOnlyNotices;
     bool confirmAnswer = false;
     int questions = 0;
-    int renders = 0;
 };
 
 std::string longDocument() {
@@ -139,11 +133,11 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
     EXPECT_EQ(document->model().sourceRevision(), revision + 1);
 
     const std::int64_t leavingLine = view.lineForOffset(view.selectedRange().location);
-    const int before = renders;
+    const int before = document->renderCount();
     page.enterReading("用户切换");
     EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
     EXPECT_EQ(editor->savedSelection, view.selectedRange());
-    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; }));
     ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
     EXPECT_EQ(page.reader()->diagnostics().lastScrolledToSource->line, leavingLine);
 
@@ -201,9 +195,9 @@ TEST_F(EditingModeDisplay, LongDocumentEntersWithTheReadLineAtTheTopAndLeavesAtT
     EXPECT_NEAR(topLine(*editor), sectionLine(40) - 1, 1);
 
     // Leaving: the page comes back at the same heading.
-    const int before = renders;
+    const int before = document->renderCount();
     page.enterReading("用户切换");
-    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; }));
     ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
     const ScrolledToSourcePayload landed = *page.reader()->diagnostics().lastScrolledToSource;
     EXPECT_TRUE(landed.found);

@@ -19,6 +19,8 @@ class PageWebViewTest : public test::ReaderTest {
 protected:
     struct Tab {
         std::shared_ptr<test::FakeHost> host = std::make_shared<test::FakeHost>();
+        // Hands a process end to the page, as a tab page does.
+        std::shared_ptr<test::RecordingOwner> owner = std::make_shared<test::RecordingOwner>();
         std::shared_ptr<ReaderViewController> reader;
         std::shared_ptr<PageWebView> page;
     };
@@ -34,6 +36,7 @@ protected:
             environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
             environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
             environment.pasteboard = &pasteboardService;
+            dependencies.owner = tab.owner;
             tab.reader = ReaderViewController::create(id, std::move(dependencies));
             tab.reader->loadView(PageWebView::firstWebView);
             tab.reader->render("# " + id);
@@ -41,6 +44,9 @@ protected:
             page.isSelected = [this, id] { return selected == id; };
             page.isEditing = [this, id] { return editing == id; };
             tab.page = PageWebView::create(tab.reader, set, std::move(page));
+            tab.owner->recover = [weak = std::weak_ptr<PageWebView>(tab.page)](ProcessRecoveryAction action) {
+                if (const auto shown = weak.lock()) shown->processRecovery(action);
+            };
         }
     }
     void select(const std::string& id) {

@@ -138,7 +138,6 @@ bool RenderSession::handleRenderedReply(RenderedPayload reply) {
         lastDiagramsProgress_ = finished;
     }
     ReaderLog::rendered(payload, isWindowActive_);
-    if (restored && !events_.anchorRestoredByRender(*lastAnchorRestored_)) return false;
     // Handed on by reference, never copied: valid while the callback runs.
     return events_.rendered(lastRendered_->headings);
 }

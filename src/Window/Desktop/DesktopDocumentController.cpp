@@ -150,7 +150,6 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
     services.recoveryStore = dependencies_.recoveryStore;
     services.sandboxed = dependencies_.sandboxed.value_or(false);
     services.observesFile = dependencies_.observesFiles;
-    services.pasteboard = dependencies_.environment.pasteboard;
     UserDefaults* defaults = dependencies_.defaults;
     services.externalChangePolicy = [defaults] { return DocumentPreferences(*defaults).externalChangePolicy(); };
     auto document = Document::create(std::move(services), std::move(path));
@@ -262,20 +261,17 @@ void DesktopDocumentController::placePage(OpenedDocument& document, TabGroupWind
 void DesktopDocumentController::makeWindow(Document& document) {
     const ReaderEnvironment& environment = dependencies_.environment;
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
-    ReaderViewController::Dependencies readerDependencies;
-    readerDependencies.host = view;
-    readerDependencies.environment = environment;
-    auto reader = ReaderViewController::create(document.documentID(), std::move(readerDependencies));
+    const Theme theme = environment.currentTheme();
+    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view),
+                                               environment, *dependencies_.defaults,
+                                               *dependencies_.clock, theme);
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
-    reader->loadView(PageWebView::firstWebView);
-    if (dependencies_.appearance) dependencies_.appearance->follow(reader);
-    const Theme theme = environment.currentTheme();
-    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
-                                               std::move(view), *dependencies_.defaults,
-                                               *dependencies_.clock, theme, DocumentPage::Dialogs{},
-                                               environment.workingSet);
-    if (dependencies_.appearance) dependencies_.appearance->follow(page->noticeBar());
+    page->reader()->loadView(PageWebView::firstWebView);
+    if (dependencies_.appearance) {
+        dependencies_.appearance->follow(page->reader());
+        dependencies_.appearance->follow(page->noticeBar());
+    }
     std::weak_ptr<Document> weakDocument = document.weak_from_this();
     Weak weak = weak_from_this();
     page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {

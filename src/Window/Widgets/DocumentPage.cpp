@@ -30,14 +30,53 @@
 
 namespace larkspin {
 
+// The page as its reader's owner. It lives exactly as long as the page.
+class DocumentPage::ReaderEvents final : public ReaderOwner {
+public:
+    explicit ReaderEvents(DocumentPage& page) : page_(page) {}
+    void readerDidRender(const std::vector<BridgeHeading>& headings) override {
+        page_.document_->renderDidComplete(headings);
+    }
+    void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) override {
+        page_.outline_.highlight(heading.id);
+    }
+    void readerDidRequestOpenLink(const OpenLinkPayload& link) override {
+        page_.document_->openLink(link);
+    }
+    void readerWasDeniedResource(const std::string& path) override {
+        page_.document_->showAccessDeniedBanner(path);
+    }
+    void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
+        page_.webView_->processRecovery(action);
+    }
+
+private:
+    DocumentPage& page_;
+};
+
+namespace {
+
+std::shared_ptr<ReaderViewController> makeReader(const Document& document,
+                                                 std::shared_ptr<ReaderView> view,
+                                                 const ReaderEnvironment& environment,
+                                                 std::weak_ptr<ReaderOwner> owner) {
+    ReaderViewController::Dependencies dependencies;
+    dependencies.host = std::move(view);
+    dependencies.environment = environment;
+    dependencies.owner = std::move(owner);
+    return ReaderViewController::create(document.documentID(), std::move(dependencies));
+}
+
+}  // namespace
+
 DocumentPage::DocumentPage(std::shared_ptr<Document> document,
-                           std::shared_ptr<ReaderViewController> reader,
-                           std::shared_ptr<ReaderView> readerView, UserDefaults& defaults,
-                           Clock& clock, Theme theme, Dialogs dialogs,
-                           std::shared_ptr<WebViewWorkingSet> workingSet)
+                           std::shared_ptr<ReaderView> readerView,
+                           const ReaderEnvironment& environment, UserDefaults& defaults,
+                           Clock& clock, Theme theme, Dialogs dialogs)
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
-      reader_(std::move(reader)),
+      readerEvents_(std::make_shared<ReaderEvents>(*this)),
+      reader_(makeReader(*document_, readerView, environment, readerEvents_)),
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
@@ -92,23 +131,21 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
         }
         scrollSlot_.spawn(scrollReader(heading.id));
     };
-    // The reader outlives neither the page's hold nor this callback's owner:
-    // the page clears it when it goes.
-    reader_->onActiveHeading = [this](const ActiveHeadingPayload& payload) {
-        outline_.highlight(payload.id);
-    };
     applySidebar(sidebar_.isVisible(windowWidth_));
     PageWebView::Page shownPage;
     shownPage.isSelected = [this] { return isSelected(); };
     shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
     shownPage.document = document_;
-    webView_ = PageWebView::create(reader_, std::move(workingSet), std::move(shownPage));
+    webView_ = PageWebView::create(reader_, environment.workingSet, std::move(shownPage));
 
-    // Last: the document wires the reader, shows its notice and renders.
+    // Last: the document gives the reader its location, shows its notice
+    // and renders.
     document_->attachWindow(*this);
 }
 
 DocumentPage::~DocumentPage() {
+    // The reader's events go nowhere from now on (it may outlive the page).
+    readerEvents_.reset();
     // The page's end is the document's: its tab closed or its window went.
     const std::shared_ptr<Document> document = document_;
     document->detachWindow(*this);
@@ -116,7 +153,6 @@ DocumentPage::~DocumentPage() {
     webView_->ended();
     position_.disconnect();
     sidebar_.flushWidth();
-    reader_->onActiveHeading = nullptr;
     findBar_->close();
     findBar_->retarget(reader_);
     // The reader's widget belongs to the document: it leaves the page so that
