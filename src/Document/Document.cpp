@@ -14,7 +14,6 @@
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Text/Uuid.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/ReaderViewController.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Storage/FileStore.hpp"
 #include "Web/Desktop/PasteboardService.hpp"
@@ -27,12 +26,6 @@ std::atomic<std::int64_t> nextUntitledLogSequence{0};
 
 std::string untitledLogID() {
     return "untitled-" + std::to_string(++nextUntitledLogSequence);
-}
-
-// The writer of every document's saves unless one is given.
-const std::shared_ptr<FileStore>& sharedFileStore() {
-    static const std::shared_ptr<FileStore> store = std::make_shared<FileStore>();
-    return store;
 }
 
 }  // namespace
@@ -48,9 +41,8 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
       documentID_(makeUUID()) {
     std::optional<std::filesystem::path> draftDirectory;
     if (services_.recoveryStore) draftDirectory = services_.recoveryStore->directory();
-    units_ = std::make_unique<DocumentUnits>(
-        *this, services_.clock ? *services_.clock : Clock::system(),
-        services_.fileStore ? services_.fileStore : sharedFileStore(), std::move(draftDirectory));
+    units_ = std::make_unique<DocumentUnits>(*this, services_.clock ? *services_.clock : Clock::system(),
+                                             services_.sys, std::move(draftDirectory));
     model_.onChange = [this](DocumentModel&) {
         if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();
@@ -60,12 +52,7 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
 
 Document::~Document() {
     model_.onChange = nullptr;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
+    if (reader_) reader_->setOwner({});
     units_->disk().stop();
 }
 
@@ -92,10 +79,6 @@ Task<void> Document::read(std::shared_ptr<Document> document) {
     auto load = [file = *path] { return DocumentLoader::load(file); };
     LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(load));
     document->takeLoad(std::move(loaded));
-}
-
-void Document::readData(std::string bytes) {
-    takeLoad(DocumentLoader::load(std::move(bytes)));
 }
 
 void Document::takeLoad(LoadedDocument loaded) {
@@ -141,39 +124,31 @@ void Document::attachWindow(DocumentWindowHost& host) {
     // An issue raised before the page existed shows now.
     presentExternalIssue();
     if (!reader_) return;
-    std::weak_ptr<Document> weak = weak_from_this();
-    reader_->onRendered = [weak](const std::vector<BridgeHeading>& headings) {
-        if (auto document = weak.lock()) document->renderDidComplete(headings);
-    };
-    reader_->onOpenLink = [weak](const OpenLinkPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->hooks_.openLink) document->hooks_.openLink(*document, payload);
-    };
-    reader_->onCopyText = [weak](const CopyTextPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->services_.pasteboard)
-            document->services_.pasteboard->write(payload.text, payload.kind);
-    };
+    reader_->setOwner(std::weak_ptr<DocumentReader::Owner>(shared_from_this()));
     reader_->setDocumentLocation(path_);
-    reader_->onResourceAccessDenied = [weak](const std::string& path) {
-        if (auto document = weak.lock()) document->showAccessDeniedBanner(path);
-    };
     startRendering();
 }
 
 void Document::detachWindow(DocumentWindowHost& host) {
     if (host_ != &host) return;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
+    if (reader_) reader_->setOwner({});
     reader_.reset();
     host_ = nullptr;
 }
 
-void Document::renderDidComplete(const std::vector<BridgeHeading>& headings) {
+void Document::readerOpensLink(const OpenLinkPayload& payload) {
+    if (hooks_.openLink) hooks_.openLink(*this, payload);
+}
+
+void Document::readerCopiesText(const CopyTextPayload& payload) {
+    if (services_.pasteboard) services_.pasteboard->write(payload.text, payload.kind);
+}
+
+void Document::readerWasDeniedResource(const std::string& path) {
+    showAccessDeniedBanner(path);
+}
+
+void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
     ++renderCount_;
     AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
                           displayName(), static_cast<std::int64_t>(headings.size()));
@@ -200,14 +175,10 @@ void Document::showWindows() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 窗口已显示", logID(), displayName());
 }
 
-void Document::applyRecoveryDraft(const RecoveryDraft& draft) {
+void Document::applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) {
     adoptLoadedIfNeeded();
-    if (hooks_.applyRecoveryDraft) {
-        hooks_.applyRecoveryDraft(*this, draft);
-        return;
-    }
     if (DraftScheduler* drafts = units_->drafts()) {
-        std::optional<ExternalIssue> notice = drafts->applyDraft(draft);
+        std::optional<ExternalIssue> notice = drafts->applyDraft(draft, setAside);
         if (!notice) return;
         setExternalIssue(std::move(*notice));
         startRendering();
@@ -225,8 +196,10 @@ void Document::setRecoveryStore(std::shared_ptr<RecoveryStore> store) {
                                   : std::nullopt);
 }
 
-bool Document::canTakeRecoveryDraft(const RecoveryDraft& draft) const {
-    return !isReadOnly() && canTakeDraft(model_, draft);
+std::optional<DraftSetAside> Document::recoveryDraftRefusal(const RecoveryDraft& draft) const {
+    if (isReadOnly() || !model_.isWritable()) return DraftSetAside::sourceReadOnly;
+    if (!canTakeDraft(model_, draft)) return DraftSetAside::sourceChanged;
+    return std::nullopt;
 }
 
 bool Document::isReadOnly() const {
@@ -241,7 +214,7 @@ std::shared_ptr<LinkReader> Document::linkReader() const {
 
 void Document::showDismissableBanner(std::string message, std::uint64_t& slot) {
     if (!reader_) return;
-    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    std::weak_ptr<DocumentReader> weakReader = reader_;
     auto banner = std::make_shared<std::uint64_t>(0);
     auto hide = [weakReader, banner] {
         if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
@@ -284,7 +257,7 @@ void Document::startRendering() {
         return;
     }
     std::weak_ptr<Document> weak = weak_from_this();
-    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    std::weak_ptr<DocumentReader> weakReader = reader_;
     auto banner = std::make_shared<std::uint64_t>(0);
     auto renderFully = [weak] {
         if (auto document = weak.lock()) document->enableFullRendering();
@@ -308,10 +281,9 @@ void Document::enableFullRendering() {
 
 void Document::syncDegradationBanner() {
     if (!reader_) return;
-    const auto& rendered = reader_->diagnostics().lastRendered;
-    if (rendered && rendered->degraded) {
-        degradationBannerMessage_ = rendered->degraded->message;
-        showDismissableBanner(rendered->degraded->message, degradationBanner_);
+    if (std::optional<std::string> degraded = reader_->lastRenderDegradation()) {
+        degradationBannerMessage_ = degraded;
+        showDismissableBanner(std::move(*degraded), degradationBanner_);
         return;
     }
     if (!degradationBannerMessage_) return;
@@ -338,7 +310,7 @@ void Document::scrollToFragment(std::string fragment) {
 }
 
 Task<void> Document::scrollTask(std::string fragment) {
-    std::shared_ptr<ReaderViewController> reader = reader_;
+    std::shared_ptr<DocumentReader> reader = reader_;
     try {
         const ScrolledPayload scrolled = co_await reader->scrollToHeading(fragment);
         AppLog::actions.info("文档 doc=%{public}s %{private}s 片段定位 %{private}s：found=%{bool}d",
@@ -432,23 +404,16 @@ void Document::resolveConflictKeepingMine() {
 
 void Document::saveElsewhere() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择另存为", logID(), displayName());
-    if (hooks_.saveAs) hooks_.saveAs(*this);
+    // The notice stays until a later event clears it.
+    saveAs();
 }
 
 void Document::sampleAgain() {
-    if (hooks_.sampleAgain) {
-        hooks_.sampleAgain(*this);
-        return;
-    }
     units_->disk().sampleAgain();
 }
 
 void Document::retrySave() {
     clearExternalIssue({ExternalIssueKind::saveFailed});
-    if (hooks_.save) {
-        hooks_.save(*this);
-        return;
-    }
     // The pipeline raises the notice again if it fails again.
     units_->saving().retryFailedSave([](std::optional<SaveError>) {});
 }
@@ -546,12 +511,6 @@ bool Document::canSave() const {
 }
 
 void Document::save(SaveCompletion done) {
-    if (hooks_.save) {
-        // Replaced (tests): whoever set it answers nothing.
-        hooks_.save(*this);
-        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
-        return;
-    }
     if (!path_) {
         saveAs(std::move(done));
         return;
@@ -571,11 +530,6 @@ bool Document::canSaveAs() const {
 }
 
 void Document::saveAs(SaveCompletion done) {
-    if (hooks_.saveAs) {
-        hooks_.saveAs(*this);
-        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
-        return;
-    }
     tasks_.spawn(saveAsTask(std::move(done)));
 }
 
@@ -638,10 +592,6 @@ void Document::flushDraftAndWait() {
 }
 
 void Document::reloadFromDisk(std::string reason) {
-    if (hooks_.reloadFromDisk) {
-        hooks_.reloadFromDisk(*this, std::move(reason));
-        return;
-    }
     if (!units_->disk().reloadFromDisk(reason))
         AppLog::document.error("文档 doc=%{public}s %{private}s 未观察源文件，不能重新载入（%{public}s）",
                                logID(), displayName(), reason);
@@ -694,7 +644,6 @@ void Document::close() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 关闭，isDocumentEdited=%{bool}d", logID(),
                           displayName(), isEdited());
     isClosing_ = true;
-    if (hooks_.closing) hooks_.closing(*this);
     if (DraftScheduler* drafts = units_->drafts()) {
         drafts->beginClosing();
         // At termination documents are not closed by the user: their drafts

@@ -13,7 +13,7 @@
 namespace larkspin {
 
 class ConflictBarController;
-class ReaderViewController;
+class DocumentReader;
 
 // What the window side gives a document for its page: the reader, the
 // notice bar, where the rendered headings go, and the two questions that need
@@ -32,7 +32,8 @@ public:
 
     virtual ~DocumentWindowHost() = default;
 
-    virtual std::shared_ptr<ReaderViewController> reader() const = 0;
+    // The page's reader; null when the page has none.
+    virtual std::shared_ptr<DocumentReader> reader() const = 0;
     // Null when the page has no notice bar.
     virtual ConflictBarController* noticeBarController() const = 0;
     // A render completed: the outline takes the headings, an open find

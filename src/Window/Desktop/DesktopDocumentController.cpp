@@ -179,7 +179,6 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
         return bringForwardIfOpen(weak, std::move(asking), std::move(chosen));
     };
     connectLinks(*document);
-    if (onDocumentMade) onDocumentMade(*document);
     return document;
 }
 

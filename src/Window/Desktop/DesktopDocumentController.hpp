@@ -74,9 +74,6 @@ public:
     void addDocument(std::shared_ptr<OpenedDocument> document) override;
 
     const DocumentRegistry& registry() const { return registry_; }
-    // Called with each document this controller makes, before it reads:
-    // where the saving, drafts, disk and link units connect their hooks.
-    std::function<void(Document&)> onDocumentMade;
 
     // ---- the shell's entries ----
     // The open documents, in the order they were opened.

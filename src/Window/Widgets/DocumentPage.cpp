@@ -9,6 +9,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Document/PageReader.hpp"
 #include "Editor/EditorPreferences.hpp"
 #include "Editor/Widgets/EditorFindTarget.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
@@ -38,6 +39,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
       reader_(std::move(reader)),
+      documentReader_(PageReader::create(reader_)),
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
@@ -123,6 +125,10 @@ DocumentPage::~DocumentPage() {
         if (gtk_widget_get_parent(stack) == paned_)
             gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
     }
+}
+
+std::shared_ptr<DocumentReader> DocumentPage::reader() const {
+    return documentReader_;
 }
 
 GtkPaned* DocumentPage::paned() const {

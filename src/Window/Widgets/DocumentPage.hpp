@@ -28,6 +28,7 @@ namespace larkspin {
 
 class Clock;
 class ConflictBarController;
+class PageReader;
 class ReaderView;
 class ReaderViewController;
 class ConflictBarViewController;
@@ -109,7 +110,9 @@ public:
     void documentDidRender(const std::vector<BridgeHeading>& headings) override;
 
     // ---- DocumentWindowHost ----
-    std::shared_ptr<ReaderViewController> reader() const override { return reader_; }
+    std::shared_ptr<DocumentReader> reader() const override;
+    // The reader behind it.
+    const std::shared_ptr<ReaderViewController>& readerController() const { return reader_; }
     ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
     void documentTitleChanged() override;
     void present() override;
@@ -152,6 +155,7 @@ private:
     std::shared_ptr<Document> document_;
     Dialogs dialogs_;
     std::shared_ptr<ReaderViewController> reader_;
+    std::shared_ptr<PageReader> documentReader_;  // the reader as the document sees it
     std::shared_ptr<ReaderView> readerView_;
     std::shared_ptr<PageWebView> webView_;
     SidebarController sidebar_;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+
+#include "Document/DocumentReader.hpp"
+
+namespace larkspin {
+
+class ReaderViewController;
+
+// The program's reader as a document sees it: the page's
+// `ReaderViewController`, whose render, link, copy and refused-image events
+// go to the document that owns it while it does. Made by the page; main
+// thread.
+class PageReader final : public DocumentReader, public std::enable_shared_from_this<PageReader> {
+public:
+    static std::shared_ptr<PageReader> create(std::shared_ptr<ReaderViewController> reader);
+    ~PageReader() override;
+    PageReader(const PageReader&) = delete;
+    PageReader& operator=(const PageReader&) = delete;
+
+    const std::shared_ptr<ReaderViewController>& controller() const { return reader_; }
+
+    // ---- DocumentReader ----
+    void setOwner(std::weak_ptr<Owner> owner) override;
+    void render(std::string text, std::optional<RenderEnhancements> enhancements) override;
+    void showDocumentStatus(DocumentStatusContent content) override;
+    void hideDocumentStatus() override;
+    void setDocumentLocation(std::optional<std::filesystem::path> location) override;
+    std::optional<std::string> lastRenderDegradation() const override;
+
+    // ---- LinkReader ----
+    Task<ScrolledPayload> scrollToHeading(std::string id) override;
+    BannerID showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
+                        std::function<void()> onDismiss) override;
+    void hideBanner(BannerID banner) override;
+
+private:
+    explicit PageReader(std::shared_ptr<ReaderViewController> reader);
+
+    std::shared_ptr<ReaderViewController> reader_;
+};
+
+}  // namespace larkspin
