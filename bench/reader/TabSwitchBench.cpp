@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "App/ApplicationServices.hpp"
 #include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
@@ -64,7 +65,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
     BenchDocument(ApplicationServices& services, std::string id) {
         Document::Services documentServices;
         documentServices.observesFile = false;
-        document = Document::create(std::move(documentServices));
+        document = Document::create(std::move(documentServices), std::make_shared<test::FakeDocumentKeeper>());
         view = std::make_shared<ReaderView>(services.webViewFactory());
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;

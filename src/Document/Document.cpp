@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <stdexcept>
 
 #include "Document/DocumentRegistry.hpp"
 #include "Document/DocumentUnits.hpp"
@@ -30,13 +31,16 @@ std::string untitledLogID() {
 
 }  // namespace
 
-std::shared_ptr<Document> Document::create(Services services,
+std::shared_ptr<Document> Document::create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                            std::optional<std::filesystem::path> file) {
-    return std::shared_ptr<Document>(new Document(std::move(services), std::move(file)));
+    if (!keeper) throw std::invalid_argument("document: a keeper is required");
+    return std::shared_ptr<Document>(new Document(std::move(services), std::move(keeper), std::move(file)));
 }
 
-Document::Document(Services services, std::optional<std::filesystem::path> file)
+Document::Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
+                   std::optional<std::filesystem::path> file)
     : services_(std::move(services)),
+      keeper_(std::move(keeper)),
       path_(file ? std::optional(standardizedPath(*file)) : std::nullopt),
       documentID_(makeUUID()) {
     std::optional<std::filesystem::path> draftDirectory;
@@ -46,7 +50,7 @@ Document::Document(Services services, std::optional<std::filesystem::path> file)
     model_.onChange = [this](DocumentModel&) {
         if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();
-        if (hooks_.stateChanged) hooks_.stateChanged(*this);
+        keeper_->documentStateChanged(*this);
     };
 }
 
@@ -137,7 +141,7 @@ void Document::detachWindow(DocumentWindowHost& host) {
 }
 
 void Document::readerOpensLink(const OpenLinkPayload& payload) {
-    if (hooks_.openLink) hooks_.openLink(*this, payload);
+    keeper_->openLink(*this, payload);
 }
 
 void Document::readerCopiesText(const CopyTextPayload& payload) {
@@ -166,7 +170,7 @@ void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
 void Document::makeWindowControllers() {
     adoptLoadedIfNeeded();
     if (host_) return;
-    if (hooks_.makeWindow) hooks_.makeWindow(*this);
+    keeper_->makeWindow(*this);
 }
 
 void Document::showWindows() {
@@ -441,21 +445,19 @@ Task<void> Document::relocateTask() {
         rethrowIfCancelled(std::current_exception());
     }
     if (!chosen) co_return;
-    if (hooks_.openElsewhere) {
-        // Two documents never share a file: the one already open on it comes
-        // forward and this one keeps its notice.
-        Task<bool> asking = hooks_.openElsewhere(shared_from_this(), *chosen);
-        bool elsewhere = false;
-        try {
-            elsewhere = co_await std::move(asking);
-        } catch (...) {
-            rethrowIfCancelled(std::current_exception());
-        }
-        if (elsewhere) {
-            AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
-                                  logID(), displayName(), chosen->filename().string());
-            co_return;
-        }
+    // Two documents never share a file: the one already open on it comes
+    // forward and this one keeps its notice.
+    Task<bool> asking = keeper_->bringForwardIfOpen(shared_from_this(), *chosen);
+    bool elsewhere = false;
+    try {
+        elsewhere = co_await std::move(asking);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+    }
+    if (elsewhere) {
+        AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
+                              logID(), displayName(), chosen->filename().string());
+        co_return;
     }
     adoptRelocatedSource(std::move(*chosen));
 }
@@ -469,8 +471,8 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
                         ExternalIssueKind::permission});
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户重新定位源文件：%{private}s", logID(),
                           displayName(), path.filename().string());
-    if (hooks_.fileChanged) hooks_.fileChanged(*this);
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentFileChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
     startObservingFile();
     if (isObservingFile()) sampleAgain();
@@ -605,14 +607,14 @@ void Document::adoptReload(LoadedDocument loaded) {
                           displayName(), loaded_.byteCount, model_.sourceRevision());
     // The reader keeps its reading position across a render of its document.
     startRendering();
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentStateChanged(*this);
 }
 
 void Document::takeLocation(const std::filesystem::path& path) {
     path_ = standardizedPath(path);
     if (reader_) reader_->setDocumentLocation(path_);
-    if (hooks_.fileChanged) hooks_.fileChanged(*this);
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentFileChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
 }
 
@@ -629,7 +631,7 @@ void Document::didSave(const std::filesystem::path& target, SaveOperation operat
     } else if (operation == SaveOperation::saveAs && !isObservingFile()) {
         startObservingFile();
     }
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
 }
 
@@ -653,7 +655,7 @@ void Document::close() {
     units_->disk().stop();
     tasks_.cancel();
     std::shared_ptr<Document> self = shared_from_this();
-    if (hooks_.closed) hooks_.closed(*this);
+    keeper_->documentClosed(*this);
 }
 
 }  // namespace larkspin

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Document/DocumentKeeper.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Document/DocumentReader.hpp"
 #include "Document/DocumentWindowHost.hpp"
@@ -45,7 +46,7 @@ class PasteboardService;
 //
 // Saving, recovery drafts and the disk reactions are units the document owns
 // and drives (`DocumentUnits`); what lies outside it (the window, the
-// registry, links) it reaches through `Hooks`.
+// registry, links) it reaches through its `DocumentKeeper`.
 class Document final : public OpenedDocument,
                        public LinkOpenerDocument,
                        public DocumentReader::Owner,
@@ -68,32 +69,13 @@ public:
         std::function<ExternalChangePolicy()> externalChangePolicy;
     };
 
-    // The seams to what lies around the document: the window, the registry,
-    // links and menus. Each is called on the main thread with the document;
-    // each may be empty.
-    struct Hooks {
-        // Makes the document's tab page, which attaches itself.
-        std::function<void(Document&)> makeWindow;
-        // After closing: the registry lets it go.
-        std::function<void(Document&)> closed;
-        // The file location changed (relocation): the registry follows.
-        std::function<void(Document&)> fileChanged;
-        // A relocation chose `path`: true when another open document uses
-        // that file and was brought forward instead.
-        std::function<Task<bool>(std::shared_ptr<Document>, std::filesystem::path)> openElsewhere;
-        // The edited state or the file may have changed (menus follow).
-        std::function<void(Document&)> stateChanged;
-        // A link clicked in the page (the link opener).
-        std::function<void(Document&, const OpenLinkPayload&)> openLink;
-    };
-
-    static std::shared_ptr<Document> create(Services services,
+    // `keeper` is required (std::invalid_argument otherwise).
+    static std::shared_ptr<Document> create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                             std::optional<std::filesystem::path> file = std::nullopt);
     ~Document() override;
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
-    Hooks& hooks() { return hooks_; }
 
     // ---- identity ----
     // The standardised file, none for an untitled document.
@@ -221,7 +203,8 @@ public:
     bool isClosing() const { return isClosing_; }
 
 private:
-    Document(Services services, std::optional<std::filesystem::path> file);
+    Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
+             std::optional<std::filesystem::path> file);
 
     void presentExternalIssue();
     void showDismissableBanner(std::string message, std::uint64_t& slot);
@@ -233,7 +216,7 @@ private:
     Task<void> relocateTask();
 
     Services services_;
-    Hooks hooks_;
+    std::shared_ptr<DocumentKeeper> keeper_;
     std::optional<std::filesystem::path> path_;
     mutable std::optional<std::string> logID_;
     std::string documentID_;

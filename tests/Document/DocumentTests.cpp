@@ -1,5 +1,7 @@
 #include "Document/Document.hpp"
 
+#include "Document/FakeDocumentKeeper.hpp"
+
 #include <gtest/gtest.h>
 
 #include "Appearance/ThemeCatalog.hpp"
@@ -146,7 +148,7 @@ public:
 std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path = std::nullopt) {
     Document::Services services;
     services.observesFile = false;
-    return Document::create(services, std::move(path));
+    return Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::move(path));
 }
 
 TEST(Document, LogIDIsTheStandardizedPathsDigestOrAnUntitledCount) {
@@ -338,9 +340,8 @@ TEST(Document, TheReadersEventsReachTheDocument) {
     Document::Services services;
     services.observesFile = false;
     services.pasteboard = &pasteboard;
-    auto document = Document::create(std::move(services), std::filesystem::path("/notes/a.md"));
-    std::vector<std::string> links;
-    document->hooks().openLink = [&](Document&, const OpenLinkPayload& payload) { links.push_back(payload.href); };
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    auto document = Document::create(std::move(services), keeper, std::filesystem::path("/notes/a.md"));
     FakeHost host;
     host.page = std::make_shared<FakeReader>();
     FakeReader& reader = *host.page;
@@ -375,7 +376,7 @@ TEST(Document, TheReadersEventsReachTheDocument) {
     EXPECT_FALSE(reader.banner);
 
     reader.currentOwner()->readerOpensLink(OpenLinkPayload{"b.md", OpenLinkPayload::Kind::relative, {}});
-    EXPECT_EQ(links, (std::vector<std::string>{"b.md"}));
+    EXPECT_EQ(keeper->links, (std::vector<std::string>{"b.md"}));
     reader.currentOwner()->readerCopiesText(CopyTextPayload{"copied", "selection"});
     EXPECT_EQ(clipboard->copied, (std::vector<std::string>{"copied"}));
 
@@ -388,19 +389,16 @@ TEST(Document, TheReadersEventsReachTheDocument) {
 TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     test::TempDir dir;
     const auto moved = dir.write("moved.md", "# A\n");
-    auto document = makeDocument(dir / "a.md");
+    Document::Services services;
+    services.observesFile = false;
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    auto document = Document::create(services, keeper, dir / "a.md");
     FakeHost host;
     document->attachWindow(host);
     document->model().noteMissing(true);
     document->setExternalIssue(ExternalIssue::missing());
-    bool openElsewhere = true;
-    std::vector<std::filesystem::path> asked;
-    document->hooks().openElsewhere = [&](std::shared_ptr<Document>, std::filesystem::path path) {
-        asked.push_back(path);
-        return answer(openElsewhere);
-    };
-    int followed = 0;
-    document->hooks().fileChanged = [&](Document&) { ++followed; };
+    keeper->openElsewhere = true;
+    const std::vector<std::filesystem::path>& asked = keeper->asked;
 
     host.chosen = moved;
     document->relocateSourceFile();
@@ -413,12 +411,12 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     EXPECT_EQ(host.requests[0].prompt, "选择源文件");
     EXPECT_EQ(host.requests[0].message, "重新选择「a.md」的源文件位置。你的文本不会被改动。");
 
-    openElsewhere = false;
+    keeper->openElsewhere = false;
     document->relocateSourceFile();
     ASSERT_TRUE(test::runMainLoopUntil([&] { return document->path() == moved; }));
     EXPECT_FALSE(document->externalIssue());
     EXPECT_FALSE(document->model().isMissing());
-    EXPECT_EQ(followed, 1);
+    EXPECT_EQ(keeper->fileChanges, 1) << "the registry follows";
 
     // Cancelled: nothing changes.
     host.chosen.reset();
@@ -455,7 +453,7 @@ struct Wired {
         services.observesFile = watch;
         services.recoveryStore = store;
         services.sys = std::move(sys);
-        document = Document::create(std::move(services), file);
+        document = Document::create(std::move(services), std::make_shared<test::FakeDocumentKeeper>(), file);
         test::runTask(Document::read(document));
     }
     ~Wired() { document->close(); }
@@ -601,7 +599,7 @@ TEST(DocumentWiring, ADraftSetAsideFromItsFileSaysWhy) {
         Document::Services services;
         services.observesFile = false;
         services.recoveryStore = std::make_shared<RecoveryStore>(dir / "drafts");
-        auto untitled = Document::create(std::move(services));
+        auto untitled = Document::create(std::move(services), std::make_shared<test::FakeDocumentKeeper>());
         FakeHost host;
         untitled->attachWindow(host);
         RecoveryDraft draft;

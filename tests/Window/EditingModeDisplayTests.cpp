@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
@@ -46,7 +47,7 @@ protected:
     DocumentPage& makePage(LoadedDocument loaded) {
         Document::Services services;
         services.observesFile = false;
-        document = Document::create(services, std::filesystem::path("/notes/edit.md"));
+        document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::filesystem::path("/notes/edit.md"));
         document->model().adopt(std::move(loaded));
         readerView = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
@@ -69,7 +70,7 @@ protected:
         services.observesFile = false;
         std::optional<std::filesystem::path> path;
         if (name != "untitled") path = "/notes/" + name;
-        document->document = Document::create(services, path);
+        document->document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), path);
         document->view = std::make_shared<ReaderView>(*factory);
         ReaderViewController::Dependencies dependencies;
         dependencies.host = document->view;

@@ -115,11 +115,12 @@ public:
 private:
     using Weak = std::weak_ptr<DesktopDocumentController>;
     class WeakOpening;
+    class Keeper;
 
     explicit DesktopDocumentController(Dependencies dependencies);
     std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path);
     void makeWindow(Document& document);
-    void connectLinks(Document& document);
+    void connectLinks(Document& document, Keeper& keeper);
     Task<void> followFile(std::shared_ptr<Document> document);
 
     static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);
