@@ -54,15 +54,10 @@ public:
         std::string name;                                 // the proposed file name
         std::optional<std::filesystem::path> folder;      // the current file's folder
     };
-    // The save panel: the file chosen, or none when cancelled (and without a
-    // window to ask in).
-    virtual Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request);
+    // The save panel: the file chosen, or none when cancelled.
+    virtual Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) = 0;
     // Tells the user why a Save or Save As did not end saved.
-    virtual void showSaveError(std::string message) { (void)message; }
+    virtual void showSaveError(std::string message) = 0;
 };
-
-inline Task<std::optional<std::filesystem::path>> DocumentWindowHost::chooseSaveLocation(SaveRequest) {
-    co_return std::nullopt;
-}
 
 }  // namespace larkspin
