@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "App/ApplicationServices.hpp"
 #include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
@@ -62,7 +63,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
     BenchDocument() {
         Document::Services documentServices;
         documentServices.observesFile = false;
-        document = Document::create(std::move(documentServices));
+        document = Document::create(std::move(documentServices), std::make_shared<test::FakeDocumentKeeper>());
     }
     // The page made over `view` with the services' environment, whose working
     // set is the bench's own.
@@ -72,7 +73,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
         environment.workingSet = nullptr;
         auto page = std::make_unique<DocumentPage>(document, view, environment, UserDefaults::standard(),
                                                    Clock::system(), ThemeCatalog::theme(ThemeID::porcelain));
-        controller = page->reader();
+        controller = page->readerController();
         return page;
     }
 

@@ -83,6 +83,9 @@ protected:
         EXPECT_TRUE(waitFor([&] { return document && document->renderCount() >= 1; })) << "no render";
         return *document;
     }
+    static const std::shared_ptr<ReaderViewController>& controllerOf(Document& document) {
+        return dynamic_cast<DocumentPage*>(document.window())->readerController();
+    }
     static WebKitWebView* webViewOf(Document& document) {
         return dynamic_cast<DocumentPage*>(document.window())->readerView()->webView();
     }
@@ -101,9 +104,9 @@ TEST_F(ProgramReadersDisplay, AKillOfEveryWebProcessRebuildsTheTabReadOnceAndThe
     ASSERT_TRUE(waitFor([&] { return services->prewarmer()->state() == WebViewPrewarmer::State::ready; }));
 
     webkit_web_view_terminate_web_process(webViewOf(hidden));
-    ASSERT_TRUE(waitFor([&] { return hidden.reader()->processTerminationCount() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return controllerOf(hidden)->processTerminationCount() == 1; }));
     EXPECT_TRUE(logs.contains("document", "Web 内容进程终止处置：action=rebuild count=1 mode=reading"));
-    EXPECT_FALSE(hidden.reader()->hasWebView()) << "a hidden tab waits until it is shown";
+    EXPECT_FALSE(controllerOf(hidden)->hasWebView()) << "a hidden tab waits until it is shown";
 
     // The read tab's process ends, its rebuild takes the spare, and the
     // spare's process ends with it.
@@ -114,12 +117,12 @@ TEST_F(ProgramReadersDisplay, AKillOfEveryWebProcessRebuildsTheTabReadOnceAndThe
     ASSERT_EQ(services->prewarmer()->state(), WebViewPrewarmer::State::idle) << "with the spare";
     webkit_web_view_terminate_web_process(webViewOf(read));
     EXPECT_TRUE(waitFor([&] { return read.renderCount() > renders; })) << "rendered again";
-    EXPECT_FALSE(read.reader()->diagnostics().isInCrashLoop);
-    EXPECT_FALSE(read.reader()->isStatusShown());
-    EXPECT_EQ(read.reader()->processTerminationCount(), 1);
+    EXPECT_FALSE(controllerOf(read)->diagnostics().isInCrashLoop);
+    EXPECT_FALSE(controllerOf(read)->isStatusShown());
+    EXPECT_EQ(controllerOf(read)->processTerminationCount(), 1);
 
     hidden.showWindows();
-    EXPECT_TRUE(waitFor([&] { return hidden.reader()->hasWebView(); })) << "shown, it rebuilds";
+    EXPECT_TRUE(waitFor([&] { return controllerOf(hidden)->hasWebView(); })) << "shown, it rebuilds";
     EXPECT_TRUE(logs.contains("document", "标签回到热工作集，重建 WKWebView：hidden.md"));
     EXPECT_TRUE(waitFor([&] { return hidden.renderCount() >= 2; })) << "rendered again";
 }

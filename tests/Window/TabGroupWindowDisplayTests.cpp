@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
@@ -69,7 +70,7 @@ protected:
         services.observesFile = false;
         std::optional<std::filesystem::path> path;
         if (name != "untitled") path = "/notes/" + name;
-        document->document = Document::create(services, path);
+        document->document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), path);
         document->view = std::make_shared<ReaderView>(*factory);
         ReaderEnvironment environment;
         fillEnvironment(environment);
@@ -78,7 +79,7 @@ protected:
                                                    defaults, Clock::system(),
                                                    ThemeCatalog::theme(ThemeID::porcelain));
         DocumentPage& added = *page;
-        document->controller = added.reader();
+        document->controller = added.readerController();
         if (deferred) document->controller->loadView(PageWebView::firstWebView);
         if (deferred) document->controller->render("# " + name + "\n\ntext\n");
         group.add(std::move(page), select);
@@ -87,8 +88,8 @@ protected:
 
     void renderIn(DocumentPage& page, const std::string& text) {
         const int before = renders();
-        page.reader()->loadView();
-        page.reader()->render(text);
+        page.readerController()->loadView();
+        page.readerController()->render(text);
         ASSERT_TRUE(test::waitFor([&] { return renders() > before; })) << "no rendered reply";
     }
 
@@ -136,7 +137,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     DocumentPage& beta = addPage(first, "beta.md");
     EXPECT_EQ(first.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(first.window()), "beta.md");
-    EXPECT_FALSE(alpha.reader()->isWindowActive()) << "not the selected page";
+    EXPECT_FALSE(alpha.readerController()->isWindowActive()) << "not the selected page";
     renderIn(alpha, "# Alpha\n\nbefore the move\n");
     WebKitWebView* webView = alpha.readerView()->webView();
     ASSERT_NE(webView, nullptr);
@@ -173,9 +174,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
         << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
     // Only the selected page of the active window is the key page.
-    EXPECT_FALSE(beta.reader()->isWindowActive() &&
+    EXPECT_FALSE(beta.readerController()->isWindowActive() &&
                  !gtk_window_is_active(first.window()));
-    EXPECT_EQ(alpha.reader()->isWindowActive(),
+    EXPECT_EQ(alpha.readerController()->isWindowActive(),
               static_cast<bool>(gtk_window_is_active(second.window())));
 
     // It still renders, in the same view.
@@ -243,19 +244,19 @@ TEST_F(TabGroupWindowDisplay, OnlyTheShownPageLoadsItsWebViewAndAnotherLoadsWhen
     DocumentPage& two = addPage(group, "two.md", false, true);
     DocumentPage& three = addPage(group, "three.md", true, true);
     ASSERT_TRUE(test::waitFor([&] { return renders() == 1; })) << "the selected page renders";
-    EXPECT_TRUE(three.reader()->hasWebView());
-    EXPECT_FALSE(one.reader()->hasWebView()) << "selected while the window was laid out, never shown";
-    EXPECT_FALSE(two.reader()->hasWebView());
-    ASSERT_EQ(three.reader()->lastHeadings().size(), 1u);
-    EXPECT_EQ(three.reader()->lastHeadings()[0].text, "three.md");
+    EXPECT_TRUE(three.readerController()->hasWebView());
+    EXPECT_FALSE(one.readerController()->hasWebView()) << "selected while the window was laid out, never shown";
+    EXPECT_FALSE(two.readerController()->hasWebView());
+    ASSERT_EQ(three.readerController()->lastHeadings().size(), 1u);
+    EXPECT_EQ(three.readerController()->lastHeadings()[0].text, "three.md");
 
     adw_tab_view_set_selected_page(group.tabView(), adw_tab_view_get_page(group.tabView(), one.widget()));
     ASSERT_TRUE(test::waitFor([&] { return renders() == 2; })) << "the page selected renders";
-    EXPECT_TRUE(one.reader()->hasWebView());
-    ASSERT_EQ(one.reader()->lastHeadings().size(), 1u);
-    EXPECT_EQ(one.reader()->lastHeadings()[0].text, "one.md");
-    EXPECT_FALSE(two.reader()->hasWebView());
-    EXPECT_TRUE(three.reader()->hasWebView()) << "without a working set nothing is given up";
+    EXPECT_TRUE(one.readerController()->hasWebView());
+    ASSERT_EQ(one.readerController()->lastHeadings().size(), 1u);
+    EXPECT_EQ(one.readerController()->lastHeadings()[0].text, "one.md");
+    EXPECT_FALSE(two.readerController()->hasWebView());
+    EXPECT_TRUE(three.readerController()->hasWebView()) << "without a working set nothing is given up";
 }
 
 TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {

@@ -9,6 +9,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Document/PageReader.hpp"
 #include "Editor/EditorPreferences.hpp"
 #include "Editor/Widgets/EditorFindTarget.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
@@ -34,17 +35,18 @@ namespace larkspin {
 class DocumentPage::ReaderEvents final : public ReaderOwner {
 public:
     explicit ReaderEvents(DocumentPage& page) : page_(page) {}
+    // What the document hears goes through the reader it knows.
     void readerDidRender(const std::vector<BridgeHeading>& headings) override {
-        page_.document_->renderDidComplete(headings);
+        page_.documentReader_->readerDidRender(headings);
     }
     void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) override {
         page_.outline_.highlight(heading.id);
     }
     void readerDidRequestOpenLink(const OpenLinkPayload& link) override {
-        page_.document_->openLink(link);
+        page_.documentReader_->readerOpensLink(link);
     }
     void readerWasDeniedResource(const std::string& path) override {
-        page_.document_->showAccessDeniedBanner(path);
+        page_.documentReader_->readerWasDeniedResource(path);
     }
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
         page_.webView_->processRecovery(action);
@@ -77,6 +79,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       dialogs_(std::move(dialogs)),
       readerEvents_(std::make_shared<ReaderEvents>(*this)),
       reader_(makeReader(*document_, readerView, environment, readerEvents_)),
+      documentReader_(PageReader::create(reader_)),
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
@@ -161,6 +164,10 @@ DocumentPage::~DocumentPage() {
         if (gtk_widget_get_parent(stack) == paned_)
             gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
     }
+}
+
+std::shared_ptr<DocumentReader> DocumentPage::reader() const {
+    return documentReader_;
 }
 
 GtkPaned* DocumentPage::paned() const {

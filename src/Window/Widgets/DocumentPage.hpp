@@ -29,6 +29,7 @@ namespace larkspin {
 
 class Clock;
 class ConflictBarController;
+class PageReader;
 class ReaderView;
 class ReaderViewController;
 class ConflictBarViewController;
@@ -115,7 +116,9 @@ public:
     void documentDidRender(const std::vector<BridgeHeading>& headings) override;
 
     // ---- DocumentWindowHost ----
-    std::shared_ptr<ReaderViewController> reader() const override { return reader_; }
+    std::shared_ptr<DocumentReader> reader() const override;
+    // The reader behind it.
+    const std::shared_ptr<ReaderViewController>& readerController() const { return reader_; }
     ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
     void documentTitleChanged() override;
     void present() override;
@@ -161,6 +164,7 @@ private:
     Dialogs dialogs_;
     std::shared_ptr<ReaderEvents> readerEvents_;  // the reader's owner, held weakly by it
     std::shared_ptr<ReaderViewController> reader_;
+    std::shared_ptr<PageReader> documentReader_;  // the reader as the document sees it
     std::shared_ptr<ReaderView> readerView_;
     std::shared_ptr<PageWebView> webView_;
     SidebarController sidebar_;
