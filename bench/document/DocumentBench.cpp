@@ -28,6 +28,7 @@
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
 namespace larkspin::bench {
@@ -80,7 +81,8 @@ void BM_OpenRestrictedPreview(benchmark::State& state) {
         bool shown = test::waitFor([&] {
             if (!opened->finished || opened->error || !opened->value) return opened->finished;
             auto* document = dynamic_cast<Document*>(opened->value->document.get());
-            return document && document->reader() && document->reader()->isStatusShown();
+            auto* page = document ? dynamic_cast<DocumentPage*>(document->window()) : nullptr;
+            return page && page->readerController()->isStatusShown();
         }, std::chrono::minutes(1));
         const auto elapsed = std::chrono::steady_clock::now() - start;
         if (!shown || opened->error) {

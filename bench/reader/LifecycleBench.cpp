@@ -54,6 +54,7 @@
 #include "App/ApplicationServices.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
+#include "BenchReaderOwner.hpp"
 #include "ReaderBenchSupport.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
@@ -73,19 +74,20 @@ namespace {
 // One reader in a view, as a document window holds it.
 struct Tab final : WebViewWorkingSetMember {
     std::shared_ptr<ReaderView> view;
+    std::shared_ptr<BenchReaderOwner> owner = std::make_shared<BenchReaderOwner>();
     std::shared_ptr<ReaderViewController> reader;
-    int rendered = 0;
-    std::optional<double> restoredAt;
+    const int& rendered = owner->rendered;
 
     Tab(ApplicationServices& services, std::string id)
         : view(std::make_shared<ReaderView>(services.webViewFactory())) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
         dependencies.environment = services.readerEnvironment();
+        dependencies.owner = owner;
         reader = ReaderViewController::create(std::move(id), std::move(dependencies));
-        reader->onRendered = [this](const std::vector<BridgeHeading>&) { ++rendered; };
-        reader->onAnchorRestored = [this](const AnchorRestoredPayload&) { restoredAt = nowMs(); };
+        owner->reader = reader;
     }
+
     std::string readerDocumentID() const override { return reader->documentID(); }
     bool readerHasWebView() const override { return reader->hasWebView(); }
     bool isWindowKey() const override { return reader->isWindowActive(); }
@@ -167,10 +169,10 @@ std::optional<double> rebuildOnce(bool withSpare) {
         const auto anchor = awaitTask(tab.reader->captureReadingAnchor());
         ready = ready && anchor && *anchor && awaitTask(tab.reader->releaseWebView()).value_or(false);
         if (ready && (!prewarmer || spareReady(*prewarmer))) {
-            tab.restoredAt.reset();
             const double start = nowMs();
             tab.reader->ensureWebView();
-            if (test::waitFor([&] { return tab.restoredAt.has_value(); }, std::chrono::minutes(3))) {
+            if (test::waitFor([&] { return tab.reader->lastAnchorRestored().has_value(); },
+                              std::chrono::minutes(3))) {
                 if (const auto frame = nextFrameOf(tab.view->webView())) result = *frame - start;
             }
         }

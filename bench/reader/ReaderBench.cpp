@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchReaderOwner.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -79,11 +80,14 @@ std::optional<ReaderSample> runReader(const std::string& text) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
         dependencies.environment = services.readerEnvironment();
-        auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
-        reader->onRendered = [&](const std::vector<BridgeHeading>&) {
+        const auto owner = std::make_shared<BenchReaderOwner>();
+        owner->onRendered = [&] {
             if (!rendered) sample.rendered = nowMs() - start;
             rendered = true;
         };
+        dependencies.owner = owner;
+        auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
+        owner->reader = reader;
         reader->loadView();
         reader->render(text);
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchReaderOwner.hpp"
 #include "App/ApplicationServices.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
@@ -96,9 +97,11 @@ std::vector<Sample> runRenders(const std::string& text, int repeat) {
         ReaderViewController::Dependencies dependencies;
         dependencies.host = view;
         dependencies.environment = services.readerEnvironment();
+        const auto owner = std::make_shared<BenchReaderOwner>();
+        dependencies.owner = owner;
         auto reader = ReaderViewController::create("BENCH", std::move(dependencies));
-        int renderedCount = 0;
-        reader->onRendered = [&](const std::vector<BridgeHeading>&) { ++renderedCount; };
+        owner->reader = reader;
+        const int& renderedCount = owner->rendered;
         reader->loadView();
         if (!test::waitFor([&] { return reader->isReady(); }, std::chrono::minutes(1))) {
             std::fprintf(stderr, "reader: no ready\n");

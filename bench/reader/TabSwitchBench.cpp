@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "App/ApplicationServices.hpp"
 #include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
@@ -57,24 +58,23 @@ namespace {
 struct BenchDocument final : WebViewWorkingSetMember {
     std::shared_ptr<Document> document;
     std::shared_ptr<ReaderView> view;
-    std::shared_ptr<ReaderViewController> controller;
-    int rendered = 0;
-    std::optional<double> restoredAt;
+    std::shared_ptr<ReaderViewController> controller;  // the page's
 
-    BenchDocument(ApplicationServices& services, std::string id) {
+    BenchDocument() {
         Document::Services documentServices;
         documentServices.observesFile = false;
-        document = Document::create(std::move(documentServices));
-        view = std::make_shared<ReaderView>(services.webViewFactory());
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = view;
-        dependencies.environment = services.readerEnvironment();
-        controller = ReaderViewController::create(std::move(id), std::move(dependencies));
+        document = Document::create(std::move(documentServices), std::make_shared<test::FakeDocumentKeeper>());
     }
-    // After the page attached the document, which wired the reader.
-    void countRenders() {
-        controller->onRendered = [this](const std::vector<BridgeHeading>&) { ++rendered; };
-        controller->onAnchorRestored = [this](const AnchorRestoredPayload&) { restoredAt = nowMs(); };
+    // The page made over `view` with the services' environment, whose working
+    // set is the bench's own.
+    std::unique_ptr<DocumentPage> makePage(ApplicationServices& services) {
+        view = std::make_shared<ReaderView>(services.webViewFactory());
+        ReaderEnvironment environment = services.readerEnvironment();
+        environment.workingSet = nullptr;
+        auto page = std::make_unique<DocumentPage>(document, view, environment, UserDefaults::standard(),
+                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain));
+        controller = page->readerController();
+        return page;
     }
 
     std::string readerDocumentID() const override { return controller->documentID(); }
@@ -114,17 +114,15 @@ std::optional<Sample> switchOnce(bool released) {
         std::vector<AdwTabPage*> tabs;
         std::vector<double> saved;
         bool ready = true;
-        for (const char* id : {"FIRST", "SECOND"}) {
-            auto document = std::make_shared<BenchDocument>(services, id);
+        for (int made = 0; made < 2; ++made) {
+            auto document = std::make_shared<BenchDocument>();
             documents.push_back(document);
-            tabs.push_back(group.add(std::make_unique<DocumentPage>(
-                document->document, document->controller, document->view, UserDefaults::standard(),
-                Clock::system(), ThemeCatalog::theme(ThemeID::porcelain))));
-            document->countRenders();
+            tabs.push_back(group.add(document->makePage(services)));
             document->controller->loadView();
-            const int before = document->rendered;
+            const int before = document->document->renderCount();
             document->controller->render(document100k());
-            ready = ready && test::waitFor([&] { return document->rendered > before; }, std::chrono::minutes(3));
+            ready = ready && test::waitFor([&] { return document->document->renderCount() > before; },
+                                           std::chrono::minutes(3));
             test::callScript(document->view->webView(),
                              "const root = document.scrollingElement;"
                              "root.scrollTop = (root.scrollHeight - innerHeight) / 2; return 0;");
@@ -143,13 +141,13 @@ std::optional<Sample> switchOnce(bool released) {
         }
         settle();
         if (ready) {
-            second.restoredAt.reset();
             const double start = nowMs();
             adw_tab_view_set_selected_page(group.tabView(), tabs[1]);
             workingSet->activate(documents[1], true);
             bool shown = true;
             if (released) {
-                shown = test::waitFor([&] { return second.restoredAt.has_value(); }, std::chrono::minutes(3));
+                shown = test::waitFor([&] { return second.controller->lastAnchorRestored().has_value(); },
+                                      std::chrono::minutes(3));
             }
             if (shown) {
                 if (const auto frame = nextFrameOf(second.view->webView())) {

@@ -438,4 +438,55 @@ describe('diagrams', () => {
         assert.ok(h.article().querySelector('[data-diagram]').shadowRoot.querySelector('svg'));
         h.close();
     });
+
+    test('a theme change draws the diagrams again in its colours, the old drawing kept until then', async () => {
+        const h = createHarness();
+        const light = { '--md-canvas': '#FAFBFC', '--md-diagram-node': '#E8EEFA' };
+        const dark = { '--md-canvas': '#101418', '--md-diagram-node': '#243447' };
+        const svg = (label) => `<svg xmlns="http://www.w3.org/2000/svg"><text>${label}</text></svg>`;
+        const drawn = (i) => h.article().querySelectorAll('[data-diagram]')[i].shadowRoot?.querySelector('text')?.textContent;
+        const requests = () => h.eventsOf('diagramRequest').map((e) => e.payload);
+        const answer = async (request, label) => (await h.request('diagramResult', { diagramID: request.diagramID, svg: svg(label) })).payload.accepted;
+
+        await h.request('setTheme', { themeID: 'porcelain', themeRevision: 1, tokens: light });
+        await h.request('setBackground', { pageBackground: '#FAFBFC', colorScheme: 'light' });
+        await h.render('```mermaid\ngraph TD; A-->B\n```\n\n```mermaid\nbroken\n```\n\n```mermaid\ngraph LR; C\n```');
+        const [first, broken, third] = requests();
+        assert.equal(await answer(first, 'light A'), true);
+        assert.equal((await h.request('diagramResult', { diagramID: broken.diagramID, error: { code: 'render', message: 'Parse error' } })).payload.accepted, true);
+
+        // Switching to a dark theme: the drawn diagram is asked for again with
+        // the new colours and scheme; the failed one is not; the one still
+        // awaited is asked for again and its earlier answer is not shown.
+        await h.request('setTheme', { themeID: 'graphite', themeRevision: 2, tokens: dark });
+        await h.request('setBackground', { pageBackground: '#101418', colorScheme: 'dark' });
+        const redrawn = requests().slice(3);
+        const last = (id) => redrawn.filter((r) => r.diagramID === id).at(-1);
+        assert.deepEqual([...new Set(redrawn.map((r) => r.diagramID))].sort(), [first.diagramID, third.diagramID].sort());
+        assert.equal(last(first.diagramID).themeVariables.primaryColor, '#243447');
+        assert.equal(last(first.diagramID).themeVariables.darkMode, true);
+        assert.equal(drawn(0), 'light A', 'the old drawing stays until the new one comes');
+        for (const request of [third, ...redrawn.filter((r) => r !== last(r.diagramID))]) {
+            assert.equal(await answer(request, 'stale'), false);
+        }
+        assert.equal(drawn(0), 'light A');
+        assert.equal(await answer(last(first.diagramID), 'dark A'), true);
+        assert.equal(drawn(0), 'dark A');
+        assert.equal(await answer(last(third.diagramID), 'dark C'), true);
+        assert.equal(drawn(2), 'dark C');
+        assert.equal(h.article().querySelectorAll('[data-diagram]')[1].getAttribute('data-state'), 'failed');
+
+        // Back to the first theme: its drawings come from the page's cache,
+        // and the answers to what was asked for on the way are not shown.
+        const before = requests().length;
+        await h.request('setTheme', { themeID: 'porcelain', themeRevision: 3, tokens: light });
+        await h.request('setBackground', { pageBackground: '#FAFBFC', colorScheme: 'light' });
+        assert.equal(drawn(0), 'light A');
+        const onTheWay = requests().slice(before);
+        for (const request of onTheWay.filter((r) => r.diagramID === first.diagramID)) {
+            assert.equal(await answer(request, 'stale'), false);
+        }
+        assert.equal(drawn(0), 'light A');
+        h.close();
+    });
 });

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <exception>
+#include <stdexcept>
 
 #include "Document/DocumentRegistry.hpp"
 #include "Document/DocumentUnits.hpp"
@@ -14,10 +15,8 @@
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Text/Uuid.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/ReaderViewController.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Storage/FileStore.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
 
 namespace larkspin {
 
@@ -29,43 +28,34 @@ std::string untitledLogID() {
     return "untitled-" + std::to_string(++nextUntitledLogSequence);
 }
 
-// The writer of every document's saves unless one is given.
-const std::shared_ptr<FileStore>& sharedFileStore() {
-    static const std::shared_ptr<FileStore> store = std::make_shared<FileStore>();
-    return store;
-}
-
 }  // namespace
 
-std::shared_ptr<Document> Document::create(Services services,
+std::shared_ptr<Document> Document::create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                            std::optional<std::filesystem::path> file) {
-    return std::shared_ptr<Document>(new Document(std::move(services), std::move(file)));
+    if (!keeper) throw std::invalid_argument("document: a keeper is required");
+    return std::shared_ptr<Document>(new Document(std::move(services), std::move(keeper), std::move(file)));
 }
 
-Document::Document(Services services, std::optional<std::filesystem::path> file)
+Document::Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
+                   std::optional<std::filesystem::path> file)
     : services_(std::move(services)),
+      keeper_(std::move(keeper)),
       path_(file ? std::optional(standardizedPath(*file)) : std::nullopt),
       documentID_(makeUUID()) {
     std::optional<std::filesystem::path> draftDirectory;
     if (services_.recoveryStore) draftDirectory = services_.recoveryStore->directory();
-    units_ = std::make_unique<DocumentUnits>(
-        *this, services_.clock ? *services_.clock : Clock::system(),
-        services_.fileStore ? services_.fileStore : sharedFileStore(), std::move(draftDirectory));
+    units_ = std::make_unique<DocumentUnits>(*this, services_.clock ? *services_.clock : Clock::system(),
+                                             services_.sys, std::move(draftDirectory));
     model_.onChange = [this](DocumentModel&) {
         if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();
-        if (hooks_.stateChanged) hooks_.stateChanged(*this);
+        keeper_->documentStateChanged(*this);
     };
 }
 
 Document::~Document() {
     model_.onChange = nullptr;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
+    if (reader_) reader_->setOwner({});
     units_->disk().stop();
 }
 
@@ -92,10 +82,6 @@ Task<void> Document::read(std::shared_ptr<Document> document) {
     auto load = [file = *path] { return DocumentLoader::load(file); };
     LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(load));
     document->takeLoad(std::move(loaded));
-}
-
-void Document::readData(std::string bytes) {
-    takeLoad(DocumentLoader::load(std::move(bytes)));
 }
 
 void Document::takeLoad(LoadedDocument loaded) {
@@ -141,39 +127,27 @@ void Document::attachWindow(DocumentWindowHost& host) {
     // An issue raised before the page existed shows now.
     presentExternalIssue();
     if (!reader_) return;
-    std::weak_ptr<Document> weak = weak_from_this();
-    reader_->onRendered = [weak](const std::vector<BridgeHeading>& headings) {
-        if (auto document = weak.lock()) document->renderDidComplete(headings);
-    };
-    reader_->onOpenLink = [weak](const OpenLinkPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->hooks_.openLink) document->hooks_.openLink(*document, payload);
-    };
-    reader_->onCopyText = [weak](const CopyTextPayload& payload) {
-        auto document = weak.lock();
-        if (document && document->services_.pasteboard)
-            document->services_.pasteboard->write(payload.text, payload.kind);
-    };
+    reader_->setOwner(std::weak_ptr<DocumentReader::Owner>(shared_from_this()));
     reader_->setDocumentLocation(path_);
-    reader_->onResourceAccessDenied = [weak](const std::string& path) {
-        if (auto document = weak.lock()) document->showAccessDeniedBanner(path);
-    };
     startRendering();
 }
 
 void Document::detachWindow(DocumentWindowHost& host) {
     if (host_ != &host) return;
-    if (reader_) {
-        reader_->onRendered = nullptr;
-        reader_->onOpenLink = nullptr;
-        reader_->onCopyText = nullptr;
-        reader_->onResourceAccessDenied = nullptr;
-    }
+    if (reader_) reader_->setOwner({});
     reader_.reset();
     host_ = nullptr;
 }
 
-void Document::renderDidComplete(const std::vector<BridgeHeading>& headings) {
+void Document::readerOpensLink(const OpenLinkPayload& payload) {
+    keeper_->openLink(*this, payload);
+}
+
+void Document::readerWasDeniedResource(const std::string& path) {
+    showAccessDeniedBanner(path);
+}
+
+void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
     ++renderCount_;
     AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
                           displayName(), static_cast<std::int64_t>(headings.size()));
@@ -191,7 +165,7 @@ void Document::renderDidComplete(const std::vector<BridgeHeading>& headings) {
 void Document::makeWindowControllers() {
     adoptLoadedIfNeeded();
     if (host_) return;
-    if (hooks_.makeWindow) hooks_.makeWindow(*this);
+    keeper_->makeWindow(*this);
 }
 
 void Document::showWindows() {
@@ -200,14 +174,10 @@ void Document::showWindows() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 窗口已显示", logID(), displayName());
 }
 
-void Document::applyRecoveryDraft(const RecoveryDraft& draft) {
+void Document::applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) {
     adoptLoadedIfNeeded();
-    if (hooks_.applyRecoveryDraft) {
-        hooks_.applyRecoveryDraft(*this, draft);
-        return;
-    }
     if (DraftScheduler* drafts = units_->drafts()) {
-        std::optional<ExternalIssue> notice = drafts->applyDraft(draft);
+        std::optional<ExternalIssue> notice = drafts->applyDraft(draft, setAside);
         if (!notice) return;
         setExternalIssue(std::move(*notice));
         startRendering();
@@ -225,8 +195,10 @@ void Document::setRecoveryStore(std::shared_ptr<RecoveryStore> store) {
                                   : std::nullopt);
 }
 
-bool Document::canTakeRecoveryDraft(const RecoveryDraft& draft) const {
-    return !isReadOnly() && canTakeDraft(model_, draft);
+std::optional<DraftSetAside> Document::recoveryDraftRefusal(const RecoveryDraft& draft) const {
+    if (isReadOnly() || !model_.isWritable()) return DraftSetAside::sourceReadOnly;
+    if (!canTakeDraft(model_, draft)) return DraftSetAside::sourceChanged;
+    return std::nullopt;
 }
 
 bool Document::isReadOnly() const {
@@ -241,7 +213,7 @@ std::shared_ptr<LinkReader> Document::linkReader() const {
 
 void Document::showDismissableBanner(std::string message, std::uint64_t& slot) {
     if (!reader_) return;
-    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    std::weak_ptr<DocumentReader> weakReader = reader_;
     auto banner = std::make_shared<std::uint64_t>(0);
     auto hide = [weakReader, banner] {
         if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
@@ -284,7 +256,7 @@ void Document::startRendering() {
         return;
     }
     std::weak_ptr<Document> weak = weak_from_this();
-    std::weak_ptr<ReaderViewController> weakReader = reader_;
+    std::weak_ptr<DocumentReader> weakReader = reader_;
     auto banner = std::make_shared<std::uint64_t>(0);
     auto renderFully = [weak] {
         if (auto document = weak.lock()) document->enableFullRendering();
@@ -308,10 +280,9 @@ void Document::enableFullRendering() {
 
 void Document::syncDegradationBanner() {
     if (!reader_) return;
-    const auto& rendered = reader_->diagnostics().lastRendered;
-    if (rendered && rendered->degraded) {
-        degradationBannerMessage_ = rendered->degraded->message;
-        showDismissableBanner(rendered->degraded->message, degradationBanner_);
+    if (std::optional<std::string> degraded = reader_->lastRenderDegradation()) {
+        degradationBannerMessage_ = degraded;
+        showDismissableBanner(std::move(*degraded), degradationBanner_);
         return;
     }
     if (!degradationBannerMessage_) return;
@@ -338,7 +309,7 @@ void Document::scrollToFragment(std::string fragment) {
 }
 
 Task<void> Document::scrollTask(std::string fragment) {
-    std::shared_ptr<ReaderViewController> reader = reader_;
+    std::shared_ptr<DocumentReader> reader = reader_;
     try {
         const ScrolledPayload scrolled = co_await reader->scrollToHeading(fragment);
         AppLog::actions.info("文档 doc=%{public}s %{private}s 片段定位 %{private}s：found=%{bool}d",
@@ -432,23 +403,16 @@ void Document::resolveConflictKeepingMine() {
 
 void Document::saveElsewhere() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择另存为", logID(), displayName());
-    if (hooks_.saveAs) hooks_.saveAs(*this);
+    // The notice stays until a later event clears it.
+    saveAs();
 }
 
 void Document::sampleAgain() {
-    if (hooks_.sampleAgain) {
-        hooks_.sampleAgain(*this);
-        return;
-    }
     units_->disk().sampleAgain();
 }
 
 void Document::retrySave() {
     clearExternalIssue({ExternalIssueKind::saveFailed});
-    if (hooks_.save) {
-        hooks_.save(*this);
-        return;
-    }
     // The pipeline raises the notice again if it fails again.
     units_->saving().retryFailedSave([](std::optional<SaveError>) {});
 }
@@ -476,21 +440,19 @@ Task<void> Document::relocateTask() {
         rethrowIfCancelled(std::current_exception());
     }
     if (!chosen) co_return;
-    if (hooks_.openElsewhere) {
-        // Two documents never share a file: the one already open on it comes
-        // forward and this one keeps its notice.
-        Task<bool> asking = hooks_.openElsewhere(shared_from_this(), *chosen);
-        bool elsewhere = false;
-        try {
-            elsewhere = co_await std::move(asking);
-        } catch (...) {
-            rethrowIfCancelled(std::current_exception());
-        }
-        if (elsewhere) {
-            AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
-                                  logID(), displayName(), chosen->filename().string());
-            co_return;
-        }
+    // Two documents never share a file: the one already open on it comes
+    // forward and this one keeps its notice.
+    Task<bool> asking = keeper_->bringForwardIfOpen(shared_from_this(), *chosen);
+    bool elsewhere = false;
+    try {
+        elsewhere = co_await std::move(asking);
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+    }
+    if (elsewhere) {
+        AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
+                              logID(), displayName(), chosen->filename().string());
+        co_return;
     }
     adoptRelocatedSource(std::move(*chosen));
 }
@@ -504,8 +466,8 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
                         ExternalIssueKind::permission});
     AppLog::document.info("文档 doc=%{public}s %{private}s 用户重新定位源文件：%{private}s", logID(),
                           displayName(), path.filename().string());
-    if (hooks_.fileChanged) hooks_.fileChanged(*this);
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentFileChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
     startObservingFile();
     if (isObservingFile()) sampleAgain();
@@ -546,12 +508,6 @@ bool Document::canSave() const {
 }
 
 void Document::save(SaveCompletion done) {
-    if (hooks_.save) {
-        // Replaced (tests): whoever set it answers nothing.
-        hooks_.save(*this);
-        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
-        return;
-    }
     if (!path_) {
         saveAs(std::move(done));
         return;
@@ -571,11 +527,6 @@ bool Document::canSaveAs() const {
 }
 
 void Document::saveAs(SaveCompletion done) {
-    if (hooks_.saveAs) {
-        hooks_.saveAs(*this);
-        if (done) done(SaveError::notWritable(L10n::text("save.error.not_writable")));
-        return;
-    }
     tasks_.spawn(saveAsTask(std::move(done)));
 }
 
@@ -638,10 +589,6 @@ void Document::flushDraftAndWait() {
 }
 
 void Document::reloadFromDisk(std::string reason) {
-    if (hooks_.reloadFromDisk) {
-        hooks_.reloadFromDisk(*this, std::move(reason));
-        return;
-    }
     if (!units_->disk().reloadFromDisk(reason))
         AppLog::document.error("文档 doc=%{public}s %{private}s 未观察源文件，不能重新载入（%{public}s）",
                                logID(), displayName(), reason);
@@ -655,14 +602,14 @@ void Document::adoptReload(LoadedDocument loaded) {
                           displayName(), loaded_.byteCount, model_.sourceRevision());
     // The reader keeps its reading position across a render of its document.
     startRendering();
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentStateChanged(*this);
 }
 
 void Document::takeLocation(const std::filesystem::path& path) {
     path_ = standardizedPath(path);
     if (reader_) reader_->setDocumentLocation(path_);
-    if (hooks_.fileChanged) hooks_.fileChanged(*this);
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentFileChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
 }
 
@@ -679,7 +626,7 @@ void Document::didSave(const std::filesystem::path& target, SaveOperation operat
     } else if (operation == SaveOperation::saveAs && !isObservingFile()) {
         startObservingFile();
     }
-    if (hooks_.stateChanged) hooks_.stateChanged(*this);
+    keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
 }
 
@@ -694,7 +641,6 @@ void Document::close() {
     AppLog::document.info("文档 doc=%{public}s %{private}s 关闭，isDocumentEdited=%{bool}d", logID(),
                           displayName(), isEdited());
     isClosing_ = true;
-    if (hooks_.closing) hooks_.closing(*this);
     if (DraftScheduler* drafts = units_->drafts()) {
         drafts->beginClosing();
         // At termination documents are not closed by the user: their drafts
@@ -704,7 +650,7 @@ void Document::close() {
     units_->disk().stop();
     tasks_.cancel();
     std::shared_ptr<Document> self = shared_from_this();
-    if (hooks_.closed) hooks_.closed(*this);
+    keeper_->documentClosed(*this);
 }
 
 }  // namespace larkspin

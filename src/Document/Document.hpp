@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "Document/DocumentKeeper.hpp"
 #include "Document/DocumentOpening.hpp"
+#include "Document/DocumentReader.hpp"
 #include "Document/DocumentWindowHost.hpp"
 #include "Document/ExternalIssue.hpp"
 #include "Document/Links/LinkOpenerSeams.hpp"
@@ -20,8 +22,8 @@
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
+#include "Platform/Files/SysCalls.hpp"
 #include "Protocol/Payloads/BridgeHeading.hpp"
-#include "Protocol/Payloads/CopyTextPayload.hpp"
 #include "Protocol/Payloads/OpenLinkPayload.hpp"
 #include "Reader/LinkReader.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -32,9 +34,6 @@
 namespace larkspin {
 
 class DocumentUnits;
-class FileStore;
-class PasteboardService;
-class ReaderViewController;
 
 // One open Markdown file: its text model, what it loaded, its file watch,
 // the issue its notice bar shows, and the wiring of its tab page's reader.
@@ -43,11 +42,12 @@ class ReaderViewController;
 // exactly once per read. Owned by a shared_ptr (the registry and its page
 // hold it); its own tasks end with it. Main thread, except the loader.
 //
-// Saving, recovery drafts, the disk reactions and the close review are units
-// of their own; the document reaches them through `Hooks`, which the
-// integration connects. An unconnected hook leaves its action a logged no-op.
+// Saving, recovery drafts and the disk reactions are units the document owns
+// and drives (`DocumentUnits`); what lies outside it (the window, the
+// registry, links) it reaches through its `DocumentKeeper`.
 class Document final : public OpenedDocument,
                        public LinkOpenerDocument,
+                       public DocumentReader::Owner,
                        public std::enable_shared_from_this<Document> {
 public:
     struct Services {
@@ -58,55 +58,20 @@ public:
         bool sandboxed = false;
         // Whether an adopted file is watched for changes (off in some tests).
         bool observesFile = true;
-        // Copies from the page go here; none drops them.
-        const PasteboardService* pasteboard = nullptr;
-        // The writer of saves; a process-wide one when null.
-        std::shared_ptr<FileStore> fileStore;
+        // The system calls through which the file is watched, read and saved
+        // (tests pass calls that fail).
+        SysCalls sys = realSysCalls();
         // The preference "document.externalChangePolicy"; "reload" when null.
         std::function<ExternalChangePolicy()> externalChangePolicy;
     };
 
-    // The seams to what lies around the document. Each is called on the main
-    // thread with the document; each may be empty. The reload, save, save
-    // as, sample-again and draft hooks, when set, replace what the document's
-    // own units do (tests).
-    struct Hooks {
-        // Makes the document's tab page, which attaches itself.
-        std::function<void(Document&)> makeWindow;
-        // Reads the file again and adopts it (the disk unit); `reason` is
-        // logged. A successful reload clears the disk issues.
-        std::function<void(Document&, std::string reason)> reloadFromDisk;
-        // Runs the save pipeline (the saving unit); the failed-save retry.
-        std::function<void(Document&)> save;
-        // Asks where to save and saves there (the saving unit).
-        std::function<void(Document&)> saveAs;
-        // Samples the file again; without it the file watch's stabiliser is
-        // signalled directly.
-        std::function<void(Document&)> sampleAgain;
-        // Applies a recovery draft (the drafts unit).
-        std::function<void(Document&, const RecoveryDraft&)> applyRecoveryDraft;
-        // The document closes: its draft is resolved (the drafts unit).
-        std::function<void(Document&)> closing;
-        // After closing: the registry lets it go.
-        std::function<void(Document&)> closed;
-        // The file location changed (relocation): the registry follows.
-        std::function<void(Document&)> fileChanged;
-        // A relocation chose `path`: true when another open document uses
-        // that file and was brought forward instead.
-        std::function<Task<bool>(std::shared_ptr<Document>, std::filesystem::path)> openElsewhere;
-        // The edited state or the file may have changed (menus follow).
-        std::function<void(Document&)> stateChanged;
-        // A link clicked in the page (the link opener).
-        std::function<void(Document&, const OpenLinkPayload&)> openLink;
-    };
-
-    static std::shared_ptr<Document> create(Services services,
+    // `keeper` is required (std::invalid_argument otherwise).
+    static std::shared_ptr<Document> create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                             std::optional<std::filesystem::path> file = std::nullopt);
     ~Document() override;
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
-    Hooks& hooks() { return hooks_; }
 
     // ---- identity ----
     // The standardised file, none for an untitled document.
@@ -129,8 +94,6 @@ public:
     // Holds the document until done; never throws a load failure (it travels
     // in the LoadedDocument).
     static Task<void> read(std::shared_ptr<Document> document);
-    // Takes bytes already read (no file location is set).
-    void readData(std::string bytes);
     // Hands a load over for adoption (any thread) and adopts it when on the
     // main thread; `adoptLoadedIfNeeded` takes it otherwise.
     void takeLoad(LoadedDocument loaded);
@@ -141,13 +104,13 @@ public:
     void attachWindow(DocumentWindowHost& host);
     void detachWindow(DocumentWindowHost& host);
     DocumentWindowHost* window() const { return host_; }
-    const std::shared_ptr<ReaderViewController>& reader() const { return reader_; }
+    const std::shared_ptr<DocumentReader>& reader() const { return reader_; }
     int renderCount() const { return renderCount_; }
 
     // ---- OpenedDocument ----
     void makeWindowControllers() override;
     void showWindows() override;
-    void applyRecoveryDraft(const RecoveryDraft& draft) override;
+    void applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) override;
     void setRecoveryStore(std::shared_ptr<RecoveryStore> store) override;
     bool isReadOnly() const override;
     void scrollToFragment(std::string fragment) override;
@@ -155,6 +118,11 @@ public:
     // ---- LinkOpenerDocument ----
     std::optional<std::filesystem::path> filePath() const override { return path_; }
     std::shared_ptr<LinkReader> linkReader() const override;
+
+    // ---- what its page's reader tells it ----
+    void readerDidRender(const std::vector<BridgeHeading>& headings) override;
+    void readerOpensLink(const OpenLinkPayload& payload) override;
+    void readerWasDeniedResource(const std::string& path) override;
 
     // ---- rendering ----
     void startRendering();
@@ -223,17 +191,17 @@ public:
     void followMove(const std::filesystem::path& path);
     // A save wrote `target`; a save as moves the document there.
     void didSave(const std::filesystem::path& target, SaveOperation operation);
-    bool canTakeRecoveryDraft(const RecoveryDraft& draft) const override;
+    std::optional<DraftSetAside> recoveryDraftRefusal(const RecoveryDraft& draft) const override;
 
     // ---- closing ----
     void close();
     bool isClosing() const { return isClosing_; }
 
 private:
-    Document(Services services, std::optional<std::filesystem::path> file);
+    Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
+             std::optional<std::filesystem::path> file);
 
     void presentExternalIssue();
-    void renderDidComplete(const std::vector<BridgeHeading>& headings);
     void showDismissableBanner(std::string message, std::uint64_t& slot);
     void takeLocation(const std::filesystem::path& path);
     void reportSaveError(const std::optional<SaveError>& error);
@@ -243,7 +211,7 @@ private:
     Task<void> relocateTask();
 
     Services services_;
-    Hooks hooks_;
+    std::shared_ptr<DocumentKeeper> keeper_;
     std::optional<std::filesystem::path> path_;
     mutable std::optional<std::string> logID_;
     std::string documentID_;
@@ -261,7 +229,7 @@ private:
     int renderCount_ = 0;
     std::optional<std::string> pendingFragment_;
     DocumentWindowHost* host_ = nullptr;
-    std::shared_ptr<ReaderViewController> reader_;
+    std::shared_ptr<DocumentReader> reader_;
     std::optional<ExternalIssue> externalIssue_;
     bool isClosing_ = false;
     std::unique_ptr<DocumentUnits> units_;  // after what its clients read

@@ -2,9 +2,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "Document/ExternalIssue.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Storage/RecoveryDraft.hpp"
 #include "Storage/RecoveryStore.hpp"
@@ -23,20 +25,23 @@ public:
     // Sets up the document's window; `showWindows` then shows it.
     virtual void makeWindowControllers() = 0;
     virtual void showWindows() = 0;
-    // Takes the draft's text, identifier and creation date and shows its notice.
-    virtual void applyRecoveryDraft(const RecoveryDraft& draft) = 0;
+    // Takes the draft's text, identifier and creation date and shows its
+    // notice; `setAside` says why the draft came to this untitled document
+    // instead of its own file (none when it is in its file, or was untitled).
+    virtual void applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) = 0;
     // The store that the document's drafts go to from now on.
     virtual void setRecoveryStore(std::shared_ptr<RecoveryStore> store) = 0;
     // True when the document shows its file read-only (a restricted preview
     // of a very large file, Latin-1): text given to it could never be saved.
     virtual bool isReadOnly() const = 0;
-    // True when the document can take `draft` in place: it is not read-only
-    // and its file still holds the content the draft was taken from (the
-    // program's document answers with canTakeDraft). Otherwise the draft
-    // goes into a new untitled document.
-    virtual bool canTakeRecoveryDraft(const RecoveryDraft& draft) const {
+    // Why the document cannot take `draft` in place (read-only, or its file
+    // no longer holds the content the draft was taken from: the program's
+    // document answers with canTakeDraft); none when it can. Refused, the
+    // draft goes into a new untitled document.
+    virtual std::optional<DraftSetAside> recoveryDraftRefusal(const RecoveryDraft& draft) const {
         (void)draft;
-        return !isReadOnly();
+        if (isReadOnly()) return DraftSetAside::sourceReadOnly;
+        return std::nullopt;
     }
     // Scrolls to the heading `fragment`: at once when the document has
     // rendered, else after its first render.

@@ -1,12 +1,16 @@
 #include "Document/DocumentUnits.hpp"
 
 #include "Document/Document.hpp"
+#include "Storage/FileStore.hpp"
 
 namespace larkspin {
 
-DocumentUnits::DocumentUnits(Document& document, Clock& clock, std::shared_ptr<FileStore> store,
+DocumentUnits::DocumentUnits(Document& document, Clock& clock, const SysCalls& sys,
                              std::optional<std::filesystem::path> draftDirectory)
-    : document_(document), clock_(clock), disk_(*this, clock), saving_(*this, std::move(store)) {
+    : document_(document),
+      clock_(clock),
+      disk_(*this, clock, sys),
+      saving_(*this, std::make_shared<FileStore>(sys)) {
     setDraftDirectory(std::move(draftDirectory));
 }
 

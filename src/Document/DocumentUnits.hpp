@@ -18,7 +18,9 @@ class Document;
 // each one's client. Owned by the document; main thread.
 class DocumentUnits final : public DocumentDiskWatch::Client, public SaveClient, public DraftClient {
 public:
-    DocumentUnits(Document& document, Clock& clock, std::shared_ptr<FileStore> store,
+    // The watch reads and the save pipeline's own file store writes through
+    // `sys`.
+    DocumentUnits(Document& document, Clock& clock, const SysCalls& sys,
                   std::optional<std::filesystem::path> draftDirectory);
     ~DocumentUnits() override;
     DocumentUnits(const DocumentUnits&) = delete;

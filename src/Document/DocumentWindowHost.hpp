@@ -13,7 +13,7 @@
 namespace larkspin {
 
 class ConflictBarController;
-class ReaderViewController;
+class DocumentReader;
 
 // What the window side gives a document for its page: the reader, the
 // notice bar, where the rendered headings go, and the two questions that need
@@ -32,7 +32,8 @@ public:
 
     virtual ~DocumentWindowHost() = default;
 
-    virtual std::shared_ptr<ReaderViewController> reader() const = 0;
+    // The page's reader; null when the page has none.
+    virtual std::shared_ptr<DocumentReader> reader() const = 0;
     // Null when the page has no notice bar.
     virtual ConflictBarController* noticeBarController() const = 0;
     // A render completed: the outline takes the headings, an open find
@@ -53,15 +54,10 @@ public:
         std::string name;                                 // the proposed file name
         std::optional<std::filesystem::path> folder;      // the current file's folder
     };
-    // The save panel: the file chosen, or none when cancelled (and without a
-    // window to ask in).
-    virtual Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request);
+    // The save panel: the file chosen, or none when cancelled.
+    virtual Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) = 0;
     // Tells the user why a Save or Save As did not end saved.
-    virtual void showSaveError(std::string message) { (void)message; }
+    virtual void showSaveError(std::string message) = 0;
 };
-
-inline Task<std::optional<std::filesystem::path>> DocumentWindowHost::chooseSaveLocation(SaveRequest) {
-    co_return std::nullopt;
-}
 
 }  // namespace larkspin

@@ -12,6 +12,11 @@
 
 namespace larkspin {
 
+// Why a recovery draft went into a new untitled document instead of its own
+// file: the file is gone, it changed since the draft was taken, it opens only
+// read-only (or not at all), or it took another draft in the same restore.
+enum class DraftSetAside { sourceGone, sourceChanged, sourceReadOnly, sourceTaken };
+
 // The one problem with a document's file, or with saving it, that the
 // document's notice bar shows. A newer issue replaces the older one; an issue
 // is cleared by its kind.
@@ -30,13 +35,19 @@ struct ExternalIssue {
     };
     struct SaveFailed {
         std::string text;  // the failure's text
+        // The file was replaced before the failure (the read-back differs):
+        // the original is no longer on disk.
+        bool originalReplaced = false;
         bool operator==(const SaveFailed&) const = default;
     };
     struct Recovered {
         std::chrono::system_clock::time_point draftUpdated;
         bool operator==(const Recovered&) const = default;
     };
+    // The file is gone; for an untitled document holding a recovered draft,
+    // `setAside` says why the draft is not in its file.
     struct Missing {
+        DraftSetAside setAside = DraftSetAside::sourceGone;
         bool operator==(const Missing&) const = default;
     };
 
@@ -52,9 +63,13 @@ struct ExternalIssue {
     static ExternalIssue conflict(DiskVersion found) { return {Conflict{std::move(found)}}; }
     static ExternalIssue externalChanged(DiskVersion found) { return {ExternalChanged{std::move(found)}}; }
     static ExternalIssue unreadable(DocumentLoadFailure failure) { return {Unreadable{std::move(failure)}}; }
-    static ExternalIssue saveFailed(std::string text) { return {SaveFailed{std::move(text)}}; }
+    static ExternalIssue saveFailed(std::string text, bool originalReplaced = false) {
+        return {SaveFailed{std::move(text), originalReplaced}};
+    }
     static ExternalIssue recovered(std::chrono::system_clock::time_point date) { return {Recovered{date}}; }
-    static ExternalIssue missing() { return {Missing{}}; }
+    static ExternalIssue missing(DraftSetAside setAside = DraftSetAside::sourceGone) {
+        return {Missing{setAside}};
+    }
 };
 
 // A set of issue kinds to clear; empty means any issue.

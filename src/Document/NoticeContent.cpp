@@ -15,6 +15,17 @@ Action action(std::string_view key, const std::function<void()>& handler, bool d
     return Action{L10n::text(key), destructive, handler};
 }
 
+// What an untitled document holding a recovered draft says about its file.
+std::string_view setAsideKey(DraftSetAside setAside) {
+    switch (setAside) {
+        case DraftSetAside::sourceGone: return "bar.missing.recovered";
+        case DraftSetAside::sourceChanged: return "bar.set_aside.changed";
+        case DraftSetAside::sourceReadOnly: return "bar.set_aside.read_only";
+        case DraftSetAside::sourceTaken: return "bar.set_aside.taken";
+    }
+    return "bar.missing.recovered";
+}
+
 }  // namespace
 
 std::string formatNoticeDate(std::chrono::system_clock::time_point date) {
@@ -66,7 +77,9 @@ ConflictBarContent noticeContent(const ExternalIssue& issue, NoticeContext conte
                     ExternalIssueKind::unreadable};
         }
         Content operator()(const ExternalIssue::SaveFailed& issue) const {
-            return {Content::Tone::error, L10n::format("save.error.failed", {issue.text}),
+            // Never "unchanged" about a file the save replaced.
+            const char* key = issue.originalReplaced ? "save.error.failed_replaced" : "save.error.failed";
+            return {Content::Tone::error, L10n::format(key, {issue.text}),
                     {action("common.retry", handlers.retrySave), save},
                     ExternalIssueKind::saveFailed};
         }
@@ -76,9 +89,9 @@ ConflictBarContent noticeContent(const ExternalIssue& issue, NoticeContext conte
                     {action("common.got_it", handlers.dismissRecovered)},
                     ExternalIssueKind::recovered};
         }
-        Content operator()(const ExternalIssue::Missing&) const {
+        Content operator()(const ExternalIssue::Missing& issue) const {
             if (!context.hasFile)
-                return {Content::Tone::error, L10n::text("bar.missing.recovered"), {save},
+                return {Content::Tone::error, L10n::text(setAsideKey(issue.setAside)), {save},
                         ExternalIssueKind::missing};
             return {Content::Tone::error,
                     L10n::text(context.isDirty ? "bar.missing.dirty" : "bar.missing.clean"),

@@ -25,9 +25,20 @@ std::string describeException(std::exception_ptr error) {
     }
 }
 
+std::string_view setAsideLine(DraftSetAside setAside) {
+    switch (setAside) {
+        case DraftSetAside::sourceGone: return "恢复草稿 %{public}s：源文件不在，已放进未命名文档";
+        case DraftSetAside::sourceChanged: return "恢复草稿 %{public}s：源文件已改动，已放进未命名文档";
+        case DraftSetAside::sourceReadOnly:
+            return "恢复草稿 %{public}s：源文件只读或打不开，已放进未命名文档";
+        case DraftSetAside::sourceTaken: return "恢复草稿 %{public}s：源文件已有别的草稿，已放进未命名文档";
+    }
+    return "恢复草稿 %{public}s：已放进未命名文档";
+}
+
 std::shared_ptr<OpenedDocument> restoreAsUntitled(const RecoveryDraft& draft,
                                                   DocumentController& controller,
-                                                  std::string_view reason) {
+                                                  DraftSetAside setAside) {
     std::shared_ptr<OpenedDocument> document;
     try {
         document = controller.makeUntitledDocument(markdownTypeIdentifier);
@@ -40,15 +51,11 @@ std::shared_ptr<OpenedDocument> restoreAsUntitled(const RecoveryDraft& draft,
     controller.addDocument(document);
     document->makeWindowControllers();
     document->showWindows();
-    document->applyRecoveryDraft(draft);
-    AppLog::recovery.info(reason, RecoveryDraft::shortID(draft.draftID));
+    // An untitled draft has no file to be set aside from.
+    document->applyRecoveryDraft(draft, draft.fileIdentity ? std::optional(setAside) : std::nullopt);
+    AppLog::recovery.info(setAsideLine(setAside), RecoveryDraft::shortID(draft.draftID));
     return document;
 }
-
-constexpr std::string_view kSourceMissing = "恢复草稿 %{public}s：源文件不在，已放进未命名文档";
-constexpr std::string_view kSourceReadOnly = "恢复草稿 %{public}s：源文件只读或已改动，已放进未命名文档";
-
-constexpr std::string_view kSourceTaken = "恢复草稿 %{public}s：源文件已有别的草稿，已放进未命名文档";
 
 // The documents that already took a draft in this restore.
 using Taken = std::shared_ptr<std::vector<std::shared_ptr<OpenedDocument>>>;
@@ -57,7 +64,7 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
                                               std::shared_ptr<RecoveryStore> store,
                                               std::shared_ptr<DocumentController> controller,
                                               Taken taken) {
-    if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, DraftSetAside::sourceGone);
     // Resolving the bookmark lists a folder: on the shared workers, not on
     // the main thread.
     auto find = [identity = *draft.fileIdentity]() -> std::optional<std::filesystem::path> {
@@ -67,7 +74,7 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
         return location->path;
     };
     const std::optional<std::filesystem::path> found = co_await runOn(WorkerPool::shared(), find);
-    if (!found) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    if (!found) co_return restoreAsUntitled(draft, *controller, DraftSetAside::sourceGone);
 
     std::shared_ptr<OpenedDocument> document;
     try {
@@ -78,20 +85,21 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
         AppLog::recovery.error("恢复草稿 %{public}s：打开源文件失败 %{private}s",
                                RecoveryDraft::shortID(draft.draftID), error.what());
     }
-    if (!document) co_return restoreAsUntitled(draft, *controller, kSourceMissing);
+    // Found but not opened: the file is there, only not to be edited.
+    if (!document) co_return restoreAsUntitled(draft, *controller, DraftSetAside::sourceReadOnly);
     // Text given to a read-only document could never be saved, and closing
     // the document would resolve the draft and lose it: keep it editable.
     // A document that cannot take it (read-only, or its file changed since
     // the draft) leaves it to an untitled document, as does one that already
     // took another draft: applying the second would replace the first's text.
-    if (!document->canTakeRecoveryDraft(draft))
-        co_return restoreAsUntitled(draft, *controller, kSourceReadOnly);
+    if (const std::optional<DraftSetAside> refusal = document->recoveryDraftRefusal(draft))
+        co_return restoreAsUntitled(draft, *controller, *refusal);
     if (std::find(taken->begin(), taken->end(), document) != taken->end())
-        co_return restoreAsUntitled(draft, *controller, kSourceTaken);
+        co_return restoreAsUntitled(draft, *controller, DraftSetAside::sourceTaken);
 
     taken->push_back(document);
     document->setRecoveryStore(store);
-    document->applyRecoveryDraft(draft);
+    document->applyRecoveryDraft(draft, std::nullopt);
     co_return document;
 }
 

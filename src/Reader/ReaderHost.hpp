@@ -112,6 +112,9 @@ public:
     virtual void showStatus(const DocumentStatusContent& content, const Theme& theme,
                             std::function<void()> onAction) = 0;
     virtual void hideStatus() = 0;
+    // The theme in force changed: a status page shown takes its colours (one
+    // shown later is given the theme in force).
+    virtual void applyTheme(const Theme& theme) = 0;
     virtual void showBanner(const std::string& message, const std::string& actionTitle,
                             std::function<void()> onAction, std::function<void()> onDismiss) = 0;
     virtual void hideBanner() = 0;

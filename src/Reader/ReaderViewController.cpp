@@ -42,9 +42,11 @@ ReaderViewController::ReaderViewController(std::string documentID, Dependencies 
 
 Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
     const ReaderEnvironment& environment = dependencies.environment;
-    if (!dependencies.host || !environment.clock || !environment.pasteboard ||
-        !environment.preferredLocalizations || !environment.currentTheme) {
-        throw std::invalid_argument("reader without its host, clock, pasteboard, languages or theme");
+    if (!dependencies.host || dependencies.owner.expired() || !environment.clock ||
+        !environment.pasteboard || !environment.preferredLocalizations ||
+        !environment.currentTheme) {
+        throw std::invalid_argument(
+            "reader without its host, owner, clock, pasteboard, languages or theme");
     }
     return *environment.clock;
 }
@@ -149,6 +151,7 @@ Task<void> ReaderViewController::runHandshakeProbe() {
     try {
         auto reply = co_await pageRequest<CapabilitiesPayload>(bridge, Type::probe, emptyObject(),
                                                                Type::capabilities);
+        lifecycle_.pageAnswered(*bridge);
         lastCapabilities_ = reply;
         AppLog::bridge.info(
             "capabilities: isSecureContext=%{bool}d cryptoSubtle=%{bool}d moduleWorker=%{bool}d "
@@ -161,10 +164,6 @@ Task<void> ReaderViewController::runHandshakeProbe() {
     }
     if (failure) AppLog::bridge.error("probe 失败：%{private}s", ErrorText::describe(failure));
     firstScreenMarks_.probeDoneAt = clock_.now();
-    if (!failure && lastCapabilities_) {
-        const CapabilitiesPayload reply = *lastCapabilities_;
-        notifyOwner(onCapabilities, reply);
-    }
 }
 
 // The page takes requests in the order they arrive and applies the
@@ -276,10 +275,16 @@ void ReaderViewController::webViewProcessDidTerminate(std::string_view reason) {
     // The one listener of the process end: the bridge hears it from here,
     // before any rebuild replaces the page it was talking to.
     if (const auto& bridge = lifecycle_.bridge()) bridge->webProcessDidTerminate();
-    if (lifecycle_.processTerminated(reason) == WebViewLifecycle::Termination::crashLoop) {
-        presentStatus();
-        notifyOwner(onWebContentProcessTerminated, ProcessRecoveryAction::crashLoop);
-        return;
+    switch (lifecycle_.processTerminated(reason)) {
+        case WebViewLifecycle::Termination::spareLost:
+            updateObscuredContentInsets();
+            return;
+        case WebViewLifecycle::Termination::crashLoop:
+            presentStatus();
+            notifyOwner(&ReaderOwner::readerNeedsProcessRecovery, ProcessRecoveryAction::crashLoop);
+            return;
+        case WebViewLifecycle::Termination::rebuild:
+            break;
     }
     session_->awaitRecoveryStrategy();
     const auto& anchor = session_->readingAnchor();
@@ -296,13 +301,8 @@ void ReaderViewController::crashLoopRetryRequested() {
 }
 
 void ReaderViewController::recoverAfterProcessEnd(ProcessRecoveryAction action) {
-    // The owner decides when (a background window waits until it is shown);
-    // a reader on its own rebuilds at once.
-    if (onWebContentProcessTerminated) {
-        notifyOwner(onWebContentProcessTerminated, action);
-    } else {
-        ensureWebView();
-    }
+    // The owner decides when (a background window waits until it is shown).
+    notifyOwner(&ReaderOwner::readerNeedsProcessRecovery, action);
 }
 
 // ---- render ----------------------------------------------------------------
@@ -318,6 +318,7 @@ void ReaderViewController::renderWillBeSent() {
 }
 
 void ReaderViewController::renderedReplyReceived() {
+    if (const auto& bridge = lifecycle_.bridge()) lifecycle_.pageAnswered(*bridge);
     if (firstScreenMarks_.renderedReceivedAt) return;
     LaunchTiming::mark("rendered");
     firstScreenMarks_.renderedReceivedAt = clock_.now();
@@ -326,12 +327,8 @@ void ReaderViewController::renderedReplyReceived() {
     }
 }
 
-bool ReaderViewController::anchorRestoredByRender(const AnchorRestoredPayload& report) {
-    return notifyOwner(onAnchorRestored, report);
-}
-
 bool ReaderViewController::rendered(const std::vector<BridgeHeading>& headings) {
-    return notifyOwner(onRendered, headings);
+    return notifyOwner(&ReaderOwner::readerDidRender, headings);
 }
 
 void ReaderViewController::setWindowActive(bool active) { session_->setWindowActive(active); }
@@ -347,7 +344,7 @@ void ReaderViewController::setDocumentLocation(std::optional<std::filesystem::pa
 }
 
 void ReaderViewController::documentResourceAccessDenied(const std::string& path) {
-    notifyOwner(onResourceAccessDenied, path);
+    notifyOwner(&ReaderOwner::readerWasDeniedResource, path);
 }
 
 Task<void> ReaderViewController::serveDiagramRequest(DiagramRequestPayload request) {
@@ -496,7 +493,7 @@ void ReaderViewController::bridgeDidReceiveError(ReaderBridge&, const BridgeErro
 void ReaderViewController::bridgeDidReportActiveHeading(ReaderBridge&,
                                                         const ActiveHeadingPayload& payload) {
     scheduleAnchorSnapshot(activeHeadingSnapshotDelay);
-    notifyOwner(onActiveHeading, payload);
+    notifyOwner(&ReaderOwner::readerDidReportActiveHeading, payload);
 }
 
 void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
@@ -506,14 +503,12 @@ void ReaderViewController::bridgeDidReceiveLayoutReport(ReaderBridge&,
         firstScreenMarks_.layoutReportAt = clock_.now();
     }
     ReaderLog::layoutReport(payload);
-    notifyOwner(onLayoutReport, payload);
 }
 
 void ReaderViewController::bridgeDidReportDiagramsProgress(ReaderBridge&,
                                                            const DiagramsProgressPayload& payload) {
     session_->noteDiagramsProgress(payload);
     ReaderLog::diagramsProgress(payload);
-    notifyOwner(onDiagramsProgress, payload);
 }
 
 void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
@@ -522,25 +517,17 @@ void ReaderViewController::bridgeDidRequestDiagram(ReaderBridge&,
 }
 
 void ReaderViewController::bridgeDidRequestCopy(ReaderBridge&, const CopyTextPayload& payload) {
-    if (onCopyText) {
-        notifyOwner(onCopyText, payload);
-        return;
-    }
+    // The process's pasteboard, the one every copy of the program goes to.
     (void)dependencies_.environment.pasteboard->write(payload.text, payload.kind);
 }
 
 void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLinkPayload& payload) {
-    if (onOpenLink) {
-        notifyOwner(onOpenLink, payload);
-        return;
-    }
-    AppLog::actions.error("openLink 没有处理者，忽略：%{private}s", payload.href);
+    notifyOwner(&ReaderOwner::readerDidRequestOpenLink, payload);
 }
 
 void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
                                                   const AnchorRestoredPayload& payload) {
-    if (!session_->noteAnchorRestoredByPage(payload)) return;
-    notifyOwner(onAnchorRestored, payload);
+    session_->noteAnchorRestoredByPage(payload);
 }
 
 // ---- appearance -------------------------------------------------------------
@@ -568,6 +555,8 @@ Task<std::optional<TypographyAppliedPayload>> ReaderViewController::applyTypogra
 
 Task<void> ReaderViewController::applyAppearance(Theme theme, std::int64_t themeRevision,
                                                  AccessibilityDisplayOptions accessibility) {
+    // The status page is drawn outside the page: it follows at once.
+    dependencies_.host->applyTheme(theme);
     return PageAppearance::applyAppearance(appearance_, std::move(theme), themeRevision,
                                            accessibility);
 }
@@ -611,7 +600,6 @@ ReaderViewController::BannerID ReaderViewController::showBanner(std::string mess
     shownBanner_ = banner;
     dependencies_.host->showBanner(message, actionTitle, std::move(onAction), std::move(onDismiss));
     updateObscuredContentInsets();
-    notifyOwner(onBannerVisibilityChange);
     return banner;
 }
 
@@ -624,7 +612,6 @@ void ReaderViewController::hideBanner() {
     shownBanner_ = 0;
     dependencies_.host->hideBanner();
     updateObscuredContentInsets();
-    notifyOwner(onBannerVisibilityChange);
 }
 
 }  // namespace larkspin

@@ -45,6 +45,7 @@
 #include "Reader/ProcessRecoveryAction.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Reader/ReaderHost.hpp"
+#include "Reader/ReaderOwner.hpp"
 
 namespace larkspin {
 
@@ -141,13 +142,16 @@ class ReaderViewController final : public ReaderBridgeDelegate,
 public:
     using ProcessRecoveryAction = larkspin::ProcessRecoveryAction;
 
-    // The reader's widgets and the process's services (the environment's
-    // clock, pasteboard, language list and theme source are required:
-    // `create` throws std::invalid_argument without them). The prewarmer is
-    // told to prepare the next spare at the first reply of each web view.
+    // The reader's widgets, the process's services and its owner (the host,
+    // the owner and the environment's clock, pasteboard, language list and
+    // theme source are required: `create` throws std::invalid_argument
+    // without them). The owner is held weakly: it owns the reader. The
+    // prewarmer is told to prepare the next spare at the first reply of each
+    // web view.
     struct Dependencies {
         std::shared_ptr<ReaderHost> host;
         ReaderEnvironment environment;
+        std::weak_ptr<ReaderOwner> owner;
     };
 
     // How long the entry page may take to load before it is stopped.
@@ -183,11 +187,6 @@ public:
     // shown; the next render restores the reading anchor. False when one
     // exists or the view has no renderer files or is not loaded.
     bool ensureWebView();
-    // Told after the web content process ended or the user pressed retry on
-    // the crash-loop page; the owner decides when to rebuild (the working
-    // set: at once for the key window, else when the window is shown).
-    // Without it the reader rebuilds at once.
-    std::function<void(ProcessRecoveryAction)> onWebContentProcessTerminated;
 
     // ---- render ----
     void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
@@ -252,24 +251,13 @@ public:
     bool isStatusShown() const { return documentStatus_ || lifecycle_.crashLoopStatus(); }
     bool isBannerShown() const { return shownBanner_ != 0; }
 
-    // ---- callbacks (main thread, payload as received) ----
-    // Each is called last in its step; one may destroy the reader.
-    std::function<void(const std::string& path)> onResourceAccessDenied;
-    std::function<void(const LayoutReportPayload&)> onLayoutReport;
-    std::function<void(const DiagramsProgressPayload&)> onDiagramsProgress;
-    std::function<void()> onBannerVisibilityChange;
-    std::function<void(const CapabilitiesPayload&)> onCapabilities;
-    std::function<void(const std::vector<BridgeHeading>&)> onRendered;
-    std::function<void(const ActiveHeadingPayload&)> onActiveHeading;
-    std::function<void(const OpenLinkPayload&)> onOpenLink;
-    std::function<void(const CopyTextPayload&)> onCopyText;
-    std::function<void(const AnchorRestoredPayload&)> onAnchorRestored;
-
     // ---- state ----
     const std::string& documentID() const { return documentID_; }
     bool hasWebView() const override { return lifecycle_.bridge() != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
     bool isReady() const { return lifecycle_.isReady(); }
+    // Web content process ends so far (each one counts, the spare's never).
+    std::int64_t processTerminationCount() const { return lifecycle_.processTerminationCount(); }
     // The first web view waits for the page to be shown (`ensureWebView`).
     bool isFirstWebViewDeferred() const { return lifecycle_.isFirstWebViewDeferred(); }
     // The reader's count of render calls (sent in every envelope); not the
@@ -283,6 +271,11 @@ public:
         static const std::vector<BridgeHeading> none;
         const auto& rendered = session_->lastRendered();
         return rendered ? rendered->headings : none;
+    }
+    // The page's report of the reading position it restored, since the last
+    // render that asked for one.
+    const std::optional<AnchorRestoredPayload>& lastAnchorRestored() const {
+        return session_->lastAnchorRestored();
     }
     // The page's last "rendered" reply (its headings and blocks).
     const std::optional<RenderedPayload>& lastRendered() const { return session_->lastRendered(); }
@@ -337,10 +330,9 @@ private:
     // ---- RenderSessionEvents ----
     void renderWillBeSent() override;
     void renderedReplyReceived() override;
-    bool anchorRestoredByRender(const AnchorRestoredPayload& report) override;
     bool rendered(const std::vector<BridgeHeading>& headings) override;
 
-    // The owner's rebuild after a process end or a retry: at once without one.
+    // The owner decides the rebuild after a process end or a retry.
     void recoverAfterProcessEnd(ProcessRecoveryAction action);
     Task<void> runHandshakeProbe();
     void sendHandshakeSequence();
@@ -351,14 +343,15 @@ private:
     Task<void> serveDiagramRequest(DiagramRequestPayload request);
     void presentStatus();
 
-    // Calls an owner's callback, which may destroy the reader: false when it
+    // Tells the owner, whose handler may destroy the reader: false when it
     // did, and the caller then returns at once without touching a member.
-    template <typename Callback, typename... Args>
-    bool notifyOwner(const Callback& callback, const Args&... args) {
-        if (!callback) return true;
+    // An owner gone (its page ended) hears nothing.
+    template <typename... Params, typename... Args>
+    bool notifyOwner(void (ReaderOwner::*event)(Params...), const Args&... args) {
+        const std::shared_ptr<ReaderOwner> owner = dependencies_.owner.lock();
+        if (!owner) return true;
         const std::shared_ptr<bool> alive = alive_;
-        const Callback call = callback;  // the reader may take the original with it
-        call(args...);
+        ((*owner).*event)(args...);
         return *alive;
     }
 

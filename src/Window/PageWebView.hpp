@@ -9,6 +9,8 @@
 
 namespace larkspin {
 
+class Document;
+
 // A tab page's reader as the working set sees it, and when the reader gets
 // its web view. A page is made without one (`firstWebView`); it gets it
 // when it is first shown (selected in its window), so that a window laid out
@@ -21,6 +23,12 @@ namespace larkspin {
 // as the one being read: the working set never takes its web view.
 // Without a working set a showing builds the web view directly.
 //
+// It is also where the reader's crash recovery goes (its page, the reader's
+// owner, hands it over): after a web content process end (or the retry of
+// the crash-loop page) the working set decides
+// whether the reader rebuilds now (the page on screen in reading mode) or
+// when it is next shown.
+//
 // No GTK: the page answers whether it is selected and whether it shows the
 // editor. Owned by a shared_ptr (the working set holds it weakly). Main
 // thread.
@@ -30,6 +38,9 @@ public:
     struct Page {
         std::function<bool()> isSelected;  // selected in its window
         std::function<bool()> isEditing;   // shows the editor
+        // The page's document, for the log lines (none: the reader's
+        // document identifier, revision -1).
+        std::weak_ptr<const Document> document;
     };
 
     // How a page's reader loads its view: its first web view waits for the
@@ -51,6 +62,10 @@ public:
     void shown();
     // The page ends: it leaves the working set.
     void ended();
+    // The reader's web content process ended, or the user pressed retry on
+    // its crash-loop page: logged, and the working set decides the rebuild
+    // (without one, the page on screen in reading mode rebuilds at once).
+    void processRecovery(ProcessRecoveryAction action);
 
     // ---- WebViewWorkingSetMember ----
     std::string readerDocumentID() const override;
@@ -64,12 +79,19 @@ public:
 private:
     PageWebView(std::shared_ptr<ReaderViewController> reader,
                 std::shared_ptr<WebViewWorkingSet> workingSet, Page page);
+    // The document's name in log lines: its display name, or the reader's
+    // document identifier without a document.
+    std::string logName() const;
+    static std::string blockOf(const std::optional<ReadingAnchor>& anchor);
+    static Task<bool> release(std::weak_ptr<PageWebView> weak);
 
     std::weak_ptr<ReaderViewController> reader_;
     const std::string documentID_;
     std::shared_ptr<WebViewWorkingSet> workingSet_;
     Page page_;
     bool registered_ = false;
+    // The reader's anchor when its web view was last given up or lost.
+    std::optional<ReadingAnchor> suspendedReadingAnchor_;
 };
 
 }  // namespace larkspin

@@ -11,7 +11,12 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
+#include "Document/Document.hpp"
+#include "Reader/RecordingOwner.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/WebViewHarness.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
 
 namespace larkspin::test {
 namespace {
@@ -33,12 +38,16 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
         // Two readers, each with a handler of its own over the one manifest.
         std::vector<std::shared_ptr<ReaderViewController>> readers;
         std::vector<std::shared_ptr<ReaderView>> views;
+        const auto owner = std::make_shared<RecordingOwner>();
         for (const char* id : {"A", "B"}) {
             views.push_back(std::make_shared<ReaderView>(*environment.webViewFactory));
-            readers.push_back(ReaderViewController::create(id, {views.back(), environment}));
+            readers.push_back(ReaderViewController::create(id, {views.back(), environment, owner}));
             readers.back()->loadView();
         }
         EXPECT_TRUE(readers[0]->hasWebView() && readers[1]->hasWebView());
+        EXPECT_THROW(ReaderViewController::create("D", {views.back(), environment, {}}),
+                     std::invalid_argument)
+            << "a reader without its owner";
         const auto sibling = environment.rendererFiles->sibling();
         EXPECT_NE(sibling, environment.rendererFiles);
         EXPECT_EQ(sibling->manifest(), environment.rendererFiles->manifest());
@@ -48,7 +57,74 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
     }
     // A reader refuses an environment that would fall back to the desktop.
     ReaderEnvironment partial;
-    EXPECT_THROW(ReaderViewController::create("C", {nullptr, partial}), std::invalid_argument);
+    const auto owner = std::make_shared<RecordingOwner>();
+    EXPECT_THROW(ReaderViewController::create("C", {nullptr, partial, owner}), std::invalid_argument);
+}
+
+// Documents opened through the program's controller over the services the
+// program makes, with a spare web view kept ready.
+class ProgramReadersDisplay : public DocumentControllerDisplayTest {
+protected:
+    void SetUp() override {
+        DocumentControllerDisplayTest::SetUp();
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+        dependencies.environment = services->readerEnvironment();
+        makeController(std::move(dependencies));
+    }
+    void TearDown() override {
+        DocumentControllerDisplayTest::TearDown();
+        services.reset();
+        MainThread::drainForTesting();
+    }
+    Document& openRendered(const std::string& name) {
+        const auto opened = await(controller->openDocument(dir.write(name, "# " + name + "\n\ntext\n"), true));
+        auto* document = dynamic_cast<Document*>(opened.document.get());
+        EXPECT_NE(document, nullptr);
+        EXPECT_TRUE(waitFor([&] { return document && document->renderCount() >= 1; })) << "no render";
+        return *document;
+    }
+    static const std::shared_ptr<ReaderViewController>& controllerOf(Document& document) {
+        return dynamic_cast<DocumentPage*>(document.window())->readerController();
+    }
+    static WebKitWebView* webViewOf(Document& document) {
+        return dynamic_cast<DocumentPage*>(document.window())->readerView()->webView();
+    }
+
+    std::unique_ptr<ApplicationServices> services =
+        std::make_unique<ApplicationServices>(ApplicationServices::Options{harness.context(), true});
+};
+
+// One kill of every web process (pkill): the tab read rebuilds at once and
+// only once, whatever its rebuild adopted; a hidden tab rebuilds when it is
+// shown; the working set decides both and says so.
+TEST_F(ProgramReadersDisplay, AKillOfEveryWebProcessRebuildsTheTabReadOnceAndTheOthersWhenShown) {
+    Document& hidden = openRendered("hidden.md");
+    Document& read = openRendered("read.md");
+    services->startPrewarming();
+    ASSERT_TRUE(waitFor([&] { return services->prewarmer()->state() == WebViewPrewarmer::State::ready; }));
+
+    webkit_web_view_terminate_web_process(webViewOf(hidden));
+    ASSERT_TRUE(waitFor([&] { return controllerOf(hidden)->processTerminationCount() == 1; }));
+    EXPECT_TRUE(logs.contains("document", "Web 内容进程终止处置：action=rebuild count=1 mode=reading"));
+    EXPECT_FALSE(controllerOf(hidden)->hasWebView()) << "a hidden tab waits until it is shown";
+
+    // The read tab's process ends, its rebuild takes the spare, and the
+    // spare's process ends with it.
+    const int renders = read.renderCount();
+    WebKitWebView* crashed = webViewOf(read);
+    webkit_web_view_terminate_web_process(crashed);
+    ASSERT_NE(webViewOf(read), crashed) << "rebuilt at once";
+    ASSERT_EQ(services->prewarmer()->state(), WebViewPrewarmer::State::idle) << "with the spare";
+    webkit_web_view_terminate_web_process(webViewOf(read));
+    EXPECT_TRUE(waitFor([&] { return read.renderCount() > renders; })) << "rendered again";
+    EXPECT_FALSE(controllerOf(read)->diagnostics().isInCrashLoop);
+    EXPECT_FALSE(controllerOf(read)->isStatusShown());
+    EXPECT_EQ(controllerOf(read)->processTerminationCount(), 1);
+
+    hidden.showWindows();
+    EXPECT_TRUE(waitFor([&] { return controllerOf(hidden)->hasWebView(); })) << "shown, it rebuilds";
+    EXPECT_TRUE(logs.contains("document", "标签回到热工作集，重建 WKWebView：hidden.md"));
+    EXPECT_TRUE(waitFor([&] { return hidden.renderCount() >= 2; })) << "rendered again";
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ TEST_F(DocumentLinksDisplay, AnotherFileIsHandedOnOnlyAfterTheQuestionOnTheDocum
 
     for (const char* answer : {"cancel", "open"}) {
         SCOPED_TRACE(answer);
-        document->reader()->onOpenLink(OpenLinkPayload{"report.txt", OpenLinkPayload::Kind::relative, {}});
+        page->readerController()->bridgeDidRequestOpenLink(
+            *page->readerController()->bridge(), OpenLinkPayload{"report.txt", OpenLinkPayload::Kind::relative, {}});
         AdwMessageDialog* dialog = nullptr;
         ASSERT_TRUE(test::waitFor([&] { return (dialog = test::openMessageDialog()) != nullptr; })) << "no question";
         EXPECT_EQ(GTK_ROOT(gtk_window_get_transient_for(GTK_WINDOW(dialog))), groupWindow);

@@ -328,6 +328,20 @@ TEST_F(LarkspinProgram, OpensFilesFromTheCommandLineAndFromASecondLaunchAndFollo
     terminate();
 }
 
+// A file that is not there is said so, and holds up no other open: the one
+// named after it on the command line, and one a second launch hands over.
+TEST_F(LarkspinProgram, AMissingFileOnTheCommandLineHoldsUpNoLaterOpen) {
+    const fs::path present = document("present.md", "# Present\n");
+    const fs::path later = document("later.md", "# Later\n");
+    program_ = start({home_ / "missing.md", present}, false);
+    ASSERT_TRUE(program_->waitForOutput("missing.md 失败：文件不存在", bound)) << program_->output();
+    EXPECT_TRUE(program_->waitForOutput(rendered("present.md", 1), bound)) << program_->output();
+    auto second = start({later}, false);
+    ASSERT_TRUE(second->waitForExit(bound).has_value()) << second->output();
+    EXPECT_TRUE(program_->waitForOutput(rendered("later.md", 1), bound)) << program_->output();
+    terminate();
+}
+
 TEST_F(LarkspinProgram, CtrlFFindsAWordTypedIntoTheFindBar) {
     const std::string display = startPrivateDisplay();
     ASSERT_FALSE(display.empty()) << "no display of its own";

@@ -1,3 +1,4 @@
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Document/DocumentRegistry.hpp"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@ namespace {
 std::shared_ptr<Document> documentAt(const std::filesystem::path& path) {
     Document::Services services;
     services.observesFile = false;
-    return Document::create(services, path);
+    return Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), path);
 }
 
 TEST(DocumentRegistry, NoTwoDocumentsShareAFile) {
@@ -66,8 +67,8 @@ TEST(DocumentRegistry, NoTwoDocumentsShareAFile) {
 TEST(DocumentRegistry, UntitledDocumentsAndStandardizedPaths) {
     DocumentRegistry registry;
     Document::Services services;
-    auto one = Document::create(services);
-    auto two = Document::create(services);
+    auto one = Document::create(services, std::make_shared<test::FakeDocumentKeeper>());
+    auto two = Document::create(services, std::make_shared<test::FakeDocumentKeeper>());
     EXPECT_EQ(registry.add(one, std::nullopt, std::nullopt), nullptr);
     EXPECT_EQ(registry.add(two, std::nullopt, std::nullopt), nullptr);
     EXPECT_EQ(registry.documents(), (std::vector<std::shared_ptr<Document>>{one, two}));

@@ -1,15 +1,23 @@
 #include "Document/Document.hpp"
 
+#include "Document/FakeDocumentKeeper.hpp"
+
 #include <gtest/gtest.h>
 
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Document/Drafts/DraftScheduler.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
+#include "Web/Desktop/PasteboardService.hpp"
+#include "Document/RenderTier.hpp"
+#include "Platform/Localization.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+
+#include <atomic>
+#include <unistd.h>
 
 namespace larkspin {
 namespace {
@@ -31,13 +39,69 @@ Task<std::optional<std::filesystem::path>> pick(std::optional<std::filesystem::p
     co_return path;
 }
 
-// A page without a reader: a notice bar, and the two questions answered as
-// the test says.
+// A page's reader as the document sees it: what it was asked to show, and
+// the page's replies sent on the test's word.
+class FakeReader final : public DocumentReader {
+public:
+    struct Render {
+        std::string text;
+        std::optional<RenderEnhancements> enhancements;
+    };
+    struct Banner {
+        BannerID id = 0;
+        std::string message;
+        std::string actionTitle;
+        std::function<void()> onAction;
+        std::function<void()> onDismiss;
+    };
+
+    void setOwner(std::weak_ptr<Owner> value) override { owner = std::move(value); }
+    void render(std::string text, std::optional<RenderEnhancements> enhancements) override {
+        renders.push_back({std::move(text), enhancements});
+    }
+    void showDocumentStatus(DocumentStatusContent content) override { status = std::move(content); }
+    void hideDocumentStatus() override { status.reset(); }
+    void setDocumentLocation(std::optional<std::filesystem::path> value) override { location = std::move(value); }
+    std::optional<std::string> lastRenderDegradation() const override { return degradation; }
+    Task<ScrolledPayload> scrollToHeading(std::string id) override {
+        scrolls.push_back(id);
+        co_return ScrolledPayload{id, true};
+    }
+    BannerID showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
+                        std::function<void()> onDismiss) override {
+        banner = Banner{++lastBanner, std::move(message), std::move(actionTitle), std::move(onAction),
+                        std::move(onDismiss)};
+        return lastBanner;
+    }
+    void hideBanner(BannerID id) override {
+        if (banner && banner->id == id) banner.reset();
+    }
+
+    // The page's reply to a render.
+    void rendered(std::vector<BridgeHeading> headings = {}) {
+        if (auto alive = owner.lock()) alive->readerDidRender(headings);
+    }
+    std::shared_ptr<Owner> currentOwner() const { return owner.lock(); }
+
+    std::weak_ptr<Owner> owner;
+    std::vector<Render> renders;
+    std::optional<DocumentStatusContent> status;
+    std::optional<std::filesystem::path> location;
+    std::optional<std::string> degradation;
+    std::vector<std::string> scrolls;
+    std::optional<Banner> banner;
+    BannerID lastBanner = 0;
+};
+
+// A page: a notice bar, a reader when the test gives one, and the questions
+// answered as the test says.
 class FakeHost final : public DocumentWindowHost {
 public:
-    std::shared_ptr<ReaderViewController> reader() const override { return nullptr; }
+    std::shared_ptr<DocumentReader> reader() const override { return page; }
     ConflictBarController* noticeBarController() const override { return bar.get(); }
-    void documentDidRender(const std::vector<BridgeHeading>&) override {}
+    void documentDidRender(const std::vector<BridgeHeading>& headings) override {
+        renderedHeadings.push_back(headings.size());
+    }
     void documentTitleChanged() override { ++titleChanges; }
     void present() override { ++presented; }
     Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override {
@@ -48,13 +112,34 @@ public:
         questions.push_back(question);
         return answer(discard);
     }
+    Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) override {
+        saveRequests.push_back(request);
+        return pick(saveTo);
+    }
+    void showSaveError(std::string message) override { saveErrors.push_back(message); }
 
+    // The bar's button titled `title` pressed; false when the bar shows none.
+    bool press(const std::string& title) const {
+        if (!bar->content()) return false;
+        for (const auto& action : bar->content()->actions) {
+            if (action.title != title) continue;
+            action.handler();
+            return true;
+        }
+        return false;
+    }
+
+    std::shared_ptr<FakeReader> page;
+    std::vector<std::size_t> renderedHeadings;
     std::shared_ptr<NullBarView> view = std::make_shared<NullBarView>();
     std::shared_ptr<ConflictBarController> bar =
         ConflictBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
     std::optional<std::filesystem::path> chosen;
+    std::optional<std::filesystem::path> saveTo;
     bool discard = false;
     std::vector<SourceRequest> requests;
+    std::vector<SaveRequest> saveRequests;
+    std::vector<std::string> saveErrors;
     std::vector<OpenConfirmation::Question> questions;
     int titleChanges = 0;
     int presented = 0;
@@ -63,7 +148,7 @@ public:
 std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path = std::nullopt) {
     Document::Services services;
     services.observesFile = false;
-    return Document::create(services, std::move(path));
+    return Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::move(path));
 }
 
 TEST(Document, LogIDIsTheStandardizedPathsDigestOrAnUntitledCount) {
@@ -142,92 +227,165 @@ TEST(Document, IssuesShowWhenTheWindowComesAndClearByKind) {
     document->detachWindow(host);
 }
 
-TEST(Document, TheConflictsReloadAsksBeforeThrowingUnsavedTextAway) {
+TEST(Document, TheBarsActionsKeepOrClearTheirNotices) {
     auto document = makeDocument("/notes/a.md");
     FakeHost host;
     document->attachWindow(host);
-    std::vector<std::string> reloads;
-    document->hooks().reloadFromDisk = [&](Document&, std::string reason) { reloads.push_back(reason); };
-
-    // Clean: nothing to lose, no question.
-    document->resolveConflictByReloading();
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return reloads.size() == 1; }));
-    EXPECT_TRUE(host.questions.empty());
-
-    document->model().replaceAll("unsaved");
-    host.discard = false;
-    document->resolveConflictByReloading();
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return host.questions.size() == 1; }));
-    test::runMainLoopUntil([] { return false; }, 20);
-    EXPECT_EQ(reloads.size(), 1u) << "a no keeps the text";
-    EXPECT_EQ(document->model().sourceText(), "unsaved");
-    EXPECT_EQ(host.questions[0].openLabel, "丢弃并重新载入");
-
-    host.discard = true;
-    document->resolveConflictByReloading();
-    ASSERT_TRUE(test::runMainLoopUntil([&] { return reloads.size() == 2; }));
-    EXPECT_EQ(host.questions.size(), 2u) << "asked once per reload";
-    EXPECT_EQ(reloads[1], "用户重新载入");
-    document->detachWindow(host);
-
-    // Without a window to ask in, unsaved text is never thrown away.
-    document->resolveConflictByReloading();
-    test::runMainLoopUntil([] { return false; }, 20);
-    EXPECT_EQ(reloads.size(), 2u);
-}
-
-TEST(Document, ActionsReachTheirHooksAndClearTheirNotices) {
-    auto document = makeDocument("/notes/a.md");
-    std::vector<std::string> calls;
-    document->hooks().save = [&](Document& d) {
-        calls.push_back(d.externalIssue() ? "save with notice" : "save");
-    };
-    document->hooks().saveAs = [&](Document&) { calls.push_back("saveAs"); };
-    document->hooks().sampleAgain = [&](Document&) { calls.push_back("sample"); };
-    document->setExternalIssue(ExternalIssue::saveFailed("disk full"));
-    document->retrySave();
-    document->saveElsewhere();
-    document->sampleAgain();
-    EXPECT_EQ(calls, (std::vector<std::string>{"save", "saveAs", "sample"}))
-        << "the failed-save notice goes before the save starts";
-
     // Keeping mine takes the disk's version as the baseline and keeps the text.
     document->model().replaceAll("mine");
     const DiskVersion found{"ab", 4, {}, "ff"};
     document->model().noteConflict(found);
     document->setExternalIssue(ExternalIssue::conflict(found));
-    document->resolveConflictKeepingMine();
+    ASSERT_TRUE(host.press("保留我的"));
     EXPECT_FALSE(document->externalIssue());
+    EXPECT_FALSE(host.bar->content());
     EXPECT_EQ(document->model().diskVersion(), found);
     EXPECT_EQ(document->model().sourceText(), "mine");
 
     document->setExternalIssue(ExternalIssue::recovered(std::chrono::system_clock::now()));
-    document->dismissRecovered();
+    ASSERT_TRUE(host.press("知道了"));
     EXPECT_FALSE(document->externalIssue());
 
-    // A watch that cannot start shows the unreadable notice.
+    // A watch that cannot start shows the unreadable notice; its retry, with
+    // nothing watched, leaves it until a verdict comes.
     document->observationFailed(
         ContentStabilizer::UnreadableReason(DocumentLoadFailure::readError("EIO"), "POSIX 5"));
     ASSERT_TRUE(document->externalIssue());
     EXPECT_EQ(document->externalIssue()->kind(), ExternalIssueKind::unreadable);
+    ASSERT_TRUE(host.press("重试"));
+    EXPECT_TRUE(document->externalIssue());
+    document->detachWindow(host);
+}
+
+// Each size tier shows as it should: rendered whole, rendered without
+// enhancements behind a banner that renders fully, or a status page with
+// nothing sent to the page.
+TEST(Document, RendersAtItsSizeTierWithItsBannerOrStatusPage) {
+    test::TempDir dir;
+    const std::string line(99, 'x');
+    auto sized = [&](const char* name, std::int64_t bytes) {
+        std::string text = "# Big\n\n";
+        while (static_cast<std::int64_t>(text.size()) <= bytes) text += line + "\n";
+        return dir.write(name, text);
+    };
+    struct Case {
+        const char* name;
+        std::filesystem::path file;
+        bool renders;
+        std::optional<RenderEnhancements> enhancements;
+        std::string banner;  // its button; empty for none
+        std::string status;  // the status page's title; empty for none
+    };
+    const Case cases[] = {
+        {"normal", dir.write("small.md", "# Small\n"), true, std::nullopt, "", ""},
+        {"large", sized("large.md", largeDocumentThreshold), true, RenderEnhancements{false, false, false},
+         L10n::text("banner.large_file.render_full"), ""},
+        {"restricted", sized("huge.md", restrictedDocumentThreshold), false, std::nullopt, "",
+         L10n::text("status.restricted.title")},
+        {"failure", dir / "gone.md", false, std::nullopt, "",
+         DocumentLoadFailure::notFound().title()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto document = makeDocument(c.file);
+        test::runTask(Document::read(document));
+        FakeHost host;
+        host.page = std::make_shared<FakeReader>();
+        FakeReader& reader = *host.page;
+        document->attachWindow(host);
+        EXPECT_EQ(reader.location, c.file);
+        EXPECT_EQ(reader.currentOwner().get(), document.get());
+        ASSERT_EQ(reader.renders.size(), c.renders ? 1u : 0u);
+        EXPECT_EQ(reader.status.has_value(), !c.status.empty());
+        if (reader.status) {
+            EXPECT_EQ(reader.status->title, c.status);
+        }
+        EXPECT_EQ(reader.banner.has_value(), !c.banner.empty());
+        if (c.renders) {
+            EXPECT_EQ(reader.renders[0].text, document->model().sourceText());
+            EXPECT_EQ(reader.renders[0].enhancements, c.enhancements);
+        }
+        if (reader.banner) {
+            // The large file's banner renders it fully, once.
+            EXPECT_EQ(reader.banner->actionTitle, c.banner);
+            EXPECT_TRUE(document->isReducedRendering());
+            reader.banner->onAction();
+            ASSERT_EQ(reader.renders.size(), 2u);
+            EXPECT_EQ(reader.renders[1].enhancements, (RenderEnhancements{true, true, true}));
+            EXPECT_FALSE(reader.banner) << "the banner goes with its answer";
+            EXPECT_FALSE(document->isReducedRendering());
+            document->enableFullRendering();
+            EXPECT_EQ(reader.renders.size(), 2u);
+        }
+        document->detachWindow(host);
+        EXPECT_FALSE(reader.currentOwner()) << "a page left hears nothing more";
+    }
+}
+
+// What the page's reader reports reaches the document: a render (the outline,
+// a pending fragment, the degradation banner), links and a refused image; a
+// closing failure shows as a banner. (The page's copies go to the reader's
+// own pasteboard.)
+TEST(Document, TheReadersEventsReachTheDocument) {
+    Document::Services services;
+    services.observesFile = false;
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    auto document = Document::create(std::move(services), keeper, std::filesystem::path("/notes/a.md"));
+    FakeHost host;
+    host.page = std::make_shared<FakeReader>();
+    FakeReader& reader = *host.page;
+    document->scrollToFragment("later");
+    document->attachWindow(host);
+
+    reader.rendered({BridgeHeading{}, BridgeHeading{}});
+    EXPECT_EQ(document->renderCount(), 1);
+    EXPECT_EQ(host.renderedHeadings, (std::vector<std::size_t>{2}));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return reader.scrolls.size() == 1; }));
+    EXPECT_EQ(reader.scrolls[0], "later") << "the fragment asked before the first render";
+    document->scrollToFragment("now");
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return reader.scrolls.size() == 2; }));
+
+    // A degraded render puts up its banner; a whole one takes it down.
+    reader.degradation = "图表未能渲染";
+    reader.rendered();
+    ASSERT_TRUE(reader.banner);
+    EXPECT_EQ(reader.banner->message, "图表未能渲染");
+    EXPECT_EQ(reader.banner->actionTitle, "知道了");
+    reader.degradation.reset();
+    reader.rendered();
+    EXPECT_FALSE(reader.banner);
+
+    // A refused image says so once.
+    document->readerWasDeniedResource("/private/a.png");
+    ASSERT_TRUE(reader.banner);
+    EXPECT_EQ(reader.banner->message, accessDeniedBannerMessage(false));
+    reader.banner->onDismiss();
+    EXPECT_FALSE(reader.banner);
+    document->readerWasDeniedResource("/private/b.png");
+    EXPECT_FALSE(reader.banner);
+
+    reader.currentOwner()->readerOpensLink(OpenLinkPayload{"b.md", OpenLinkPayload::Kind::relative, {}});
+    EXPECT_EQ(keeper->links, (std::vector<std::string>{"b.md"}));
+
+    document->showCloseFailure("未能保存，文档未关闭");
+    ASSERT_TRUE(reader.banner);
+    EXPECT_EQ(reader.banner->message, "未能保存，文档未关闭");
+    document->detachWindow(host);
 }
 
 TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     test::TempDir dir;
     const auto moved = dir.write("moved.md", "# A\n");
-    auto document = makeDocument(dir / "a.md");
+    Document::Services services;
+    services.observesFile = false;
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    auto document = Document::create(services, keeper, dir / "a.md");
     FakeHost host;
     document->attachWindow(host);
     document->model().noteMissing(true);
     document->setExternalIssue(ExternalIssue::missing());
-    bool openElsewhere = true;
-    std::vector<std::filesystem::path> asked;
-    document->hooks().openElsewhere = [&](std::shared_ptr<Document>, std::filesystem::path path) {
-        asked.push_back(path);
-        return answer(openElsewhere);
-    };
-    int followed = 0;
-    document->hooks().fileChanged = [&](Document&) { ++followed; };
+    keeper->openElsewhere = true;
+    const std::vector<std::filesystem::path>& asked = keeper->asked;
 
     host.chosen = moved;
     document->relocateSourceFile();
@@ -240,12 +398,12 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     EXPECT_EQ(host.requests[0].prompt, "选择源文件");
     EXPECT_EQ(host.requests[0].message, "重新选择「a.md」的源文件位置。你的文本不会被改动。");
 
-    openElsewhere = false;
+    keeper->openElsewhere = false;
     document->relocateSourceFile();
     ASSERT_TRUE(test::runMainLoopUntil([&] { return document->path() == moved; }));
     EXPECT_FALSE(document->externalIssue());
     EXPECT_FALSE(document->model().isMissing());
-    EXPECT_EQ(followed, 1);
+    EXPECT_EQ(keeper->fileChanges, 1) << "the registry follows";
 
     // Cancelled: nothing changes.
     host.chosen.reset();
@@ -264,22 +422,28 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
 namespace larkspin {
 namespace {
 
-// A document over a real file with its own units: a draft folder, a watch off.
+// A document over a real file with its own units: a draft folder, a watch
+// on a clock that does not move unless asked (off unless asked), the system
+// calls given.
 struct Wired {
     test::TempDir dir;
     std::filesystem::path file;
     std::shared_ptr<RecoveryStore> store;
+    ManualClock clock;
     std::shared_ptr<Document> document;
 
-    explicit Wired(const std::string& text) {
+    explicit Wired(const std::string& text, bool watch = false, SysCalls sys = realSysCalls()) {
         file = dir.write("notes.md", text);
         store = std::make_shared<RecoveryStore>(dir / "drafts");
         Document::Services services;
-        services.observesFile = false;
+        services.clock = &clock;
+        services.observesFile = watch;
         services.recoveryStore = store;
-        document = Document::create(services, file);
+        services.sys = std::move(sys);
+        document = Document::create(std::move(services), std::make_shared<test::FakeDocumentKeeper>(), file);
         test::runTask(Document::read(document));
     }
+    ~Wired() { document->close(); }
     std::vector<RecoveryDraft> drafts() const { return RecoveryStore::allDrafts(dir / "drafts"); }
     std::string onDisk() const { return test::readFile(file); }
     bool resolved() const {
@@ -287,6 +451,160 @@ struct Wired {
         return all.size() == 1 && !all[0].content;
     }
 };
+
+// Turns the main loop a little: for what must not happen.
+void settle() {
+    test::runMainLoopUntil([] { return false; }, 20);
+}
+
+TEST(DocumentWiring, TheConflictsReloadAsksBeforeThrowingUnsavedTextAway) {
+    Wired wired("# Disk\n", true);
+    FakeHost host;
+    wired.document->attachWindow(host);
+    ASSERT_TRUE(wired.document->isObservingFile());
+    wired.document->model().replaceAll("unsaved");
+    const DiskVersion found{"ab", 4, {}, "ff"};
+    wired.document->setExternalIssue(ExternalIssue::conflict(found));
+
+    host.discard = false;
+    ASSERT_TRUE(host.press("重新载入"));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return host.questions.size() == 1; })) << "never asked";
+    settle();
+    EXPECT_EQ(wired.document->model().sourceText(), "unsaved") << "a no keeps the text";
+    EXPECT_EQ(host.questions[0].openLabel, "丢弃并重新载入");
+    EXPECT_TRUE(wired.document->externalIssue());
+
+    host.discard = true;
+    ASSERT_TRUE(host.press("重新载入"));
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return wired.document->model().sourceText() == "# Disk\n"; }));
+    EXPECT_EQ(host.questions.size(), 2u) << "asked once per reload";
+    EXPECT_FALSE(wired.document->isEdited());
+    EXPECT_FALSE(wired.document->externalIssue()) << "a reload clears the notice";
+
+    // Clean, nothing is lost: no question. Without a window, unsaved text
+    // is never thrown away.
+    wired.document->setExternalIssue(ExternalIssue::conflict(found));
+    wired.document->resolveConflictByReloading();
+    settle();
+    EXPECT_EQ(host.questions.size(), 2u);
+    wired.document->detachWindow(host);
+    wired.document->model().replaceAll("unsaved again");
+    wired.document->resolveConflictByReloading();
+    settle();
+    EXPECT_EQ(wired.document->model().sourceText(), "unsaved again");
+}
+
+// Every notice that offers "另存副本…" or "另存为…" asks where to save, and
+// the text goes there; the document follows it.
+TEST(DocumentWiring, TheNoticesSaveButtonAsksWhereAndSavesThere) {
+    const DiskVersion found{"ab", 4, {}, "ff"};
+    struct Case {
+        const char* name;
+        ExternalIssue issue;
+        bool edited;
+        const char* button;
+    };
+    const Case cases[] = {
+        {"missing", ExternalIssue::missing(), false, "另存副本…"},
+        {"unreadable", ExternalIssue::unreadable(DocumentLoadFailure::readError("EIO")), true, "另存为…"},
+        {"permission", ExternalIssue::unreadable(DocumentLoadFailure::permissionDenied()), false, "另存副本…"},
+        {"conflict", ExternalIssue::conflict(found), true, "另存为…"},
+        {"save failed", ExternalIssue::saveFailed("disk full"), true, "另存为…"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Wired wired("# Kept\n");
+        FakeHost host;
+        wired.document->attachWindow(host);
+        if (c.edited) wired.document->model().replaceAll("# Edited\n");
+        const std::string text = wired.document->model().sourceText();
+        wired.document->setExternalIssue(c.issue);
+        const auto copy = wired.dir / "copy.md";
+        host.saveTo = copy;
+        ASSERT_TRUE(host.press(c.button));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return wired.document->path() == copy; }))
+            << "nothing saved";
+        ASSERT_EQ(host.saveRequests.size(), 1u);
+        EXPECT_EQ(host.saveRequests[0].name, "notes.md");
+        EXPECT_EQ(host.saveRequests[0].folder, wired.dir.path());
+        EXPECT_EQ(test::readFile(copy), text);
+        EXPECT_FALSE(wired.document->isEdited());
+        EXPECT_TRUE(host.saveErrors.empty());
+        wired.document->detachWindow(host);
+    }
+}
+
+// A save whose read-back differs has replaced the file: neither the notice
+// nor the error says that the original is unchanged.
+TEST(DocumentWiring, AFailedReadBackSaysTheFileWasReplaced) {
+    SysCalls sys = realSysCalls();
+    auto renamed = std::make_shared<std::atomic<bool>>(false);
+    sys.rename = [renamed, real = sys.rename](const char* from, const char* to) {
+        const int result = real(from, to);
+        *renamed = result == 0;
+        return result;
+    };
+    sys.read = [renamed](int fd, void* buffer, std::size_t count) -> ssize_t {
+        const ssize_t n = ::read(fd, buffer, count);
+        if (*renamed && n > 0) static_cast<char*>(buffer)[0] ^= 0x20;
+        return n;
+    };
+    Wired wired("# Old\n", false, sys);
+    FakeHost host;
+    wired.document->attachWindow(host);
+    wired.document->model().replaceAll("# New\n");
+    wired.document->save();
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return !host.saveErrors.empty(); }));
+    ASSERT_TRUE(host.bar->content());
+    EXPECT_EQ(host.bar->content()->kind, ExternalIssueKind::saveFailed);
+    for (const std::string& said : {host.bar->content()->message, host.saveErrors[0]}) {
+        EXPECT_NE(said.find("原文件已被替换"), std::string::npos) << said;
+        EXPECT_EQ(said.find("原文件未改动"), std::string::npos) << said;
+    }
+    EXPECT_EQ(wired.onDisk(), "# New\n");
+    EXPECT_TRUE(wired.document->isEdited());
+    wired.document->detachWindow(host);
+}
+
+// A recovered draft given to an untitled document says why it is not in its
+// file; only a file that is gone counts as missing.
+TEST(DocumentWiring, ADraftSetAsideFromItsFileSaysWhy) {
+    struct Case {
+        DraftSetAside why;
+        const char* says;
+        bool missing;
+    };
+    const Case cases[] = {
+        {DraftSetAside::sourceGone, "源文件已不存在", true},
+        {DraftSetAside::sourceChanged, "源文件在这份草稿之后已被改动", false},
+        {DraftSetAside::sourceReadOnly, "源文件现在不能以可编辑方式打开", false},
+        {DraftSetAside::sourceTaken, "源文件已恢复了另一份草稿", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        test::TempDir dir;
+        Document::Services services;
+        services.observesFile = false;
+        services.recoveryStore = std::make_shared<RecoveryStore>(dir / "drafts");
+        auto untitled = Document::create(std::move(services), std::make_shared<test::FakeDocumentKeeper>());
+        FakeHost host;
+        untitled->attachWindow(host);
+        RecoveryDraft draft;
+        draft.draftID = "00000001-0000-0000-0000-000000000000";
+        draft.fileIdentity = RecoveryDraft::FileIdentity{std::nullopt, (dir / "notes.md").string()};
+        draft.content = "# Typed\n";
+        untitled->applyRecoveryDraft(draft, c.why);
+        EXPECT_EQ(untitled->model().sourceText(), "# Typed\n");
+        ASSERT_TRUE(host.bar->content());
+        EXPECT_EQ(host.bar->content()->kind, ExternalIssueKind::missing);
+        EXPECT_NE(host.bar->content()->message.find(c.says), std::string::npos) << host.bar->content()->message;
+        EXPECT_EQ(untitled->model().isMissing(), c.missing);
+        ASSERT_EQ(host.bar->content()->actions.size(), 1u);
+        EXPECT_EQ(host.bar->content()->actions[0].title, "另存为…");
+        untitled->detachWindow(host);
+        untitled->close();
+    }
+}
 
 TEST(DocumentWiring, SaveWritesTheFileAndResolvesTheDraftACloseFlushesThenResolves) {
     struct Case {

@@ -31,15 +31,17 @@ public:
 
     void makeWindowControllers() override { journal_->push_back(name + " makeWindowControllers"); }
     void showWindows() override { journal_->push_back(name + " showWindows"); }
-    void applyRecoveryDraft(const RecoveryDraft& draft) override {
+    void applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> why) override {
         if (draft.draftID == failingDraft) throw std::runtime_error("cannot take it");
         journal_->push_back(name + " apply " + draft.draftID.substr(0, 8));
+        setAside = why;
         text = draft.content.value_or("");
     }
     void setRecoveryStore(std::shared_ptr<RecoveryStore> s) override { store = std::move(s); }
     bool isReadOnly() const override { return readOnly; }
-    bool canTakeRecoveryDraft(const RecoveryDraft& draft) const override {
-        return !fileChanged && OpenedDocument::canTakeRecoveryDraft(draft);
+    std::optional<DraftSetAside> recoveryDraftRefusal(const RecoveryDraft& draft) const override {
+        if (fileChanged) return DraftSetAside::sourceChanged;
+        return OpenedDocument::recoveryDraftRefusal(draft);
     }
     void scrollToFragment(std::string fragment) override {
         journal_->push_back(name + " scroll " + fragment);
@@ -47,6 +49,7 @@ public:
 
     std::string name;
     std::string text;
+    std::optional<DraftSetAside> setAside;
     std::shared_ptr<RecoveryStore> store;
     bool readOnly = false;
     bool fileChanged = false;  // since the draft was taken
@@ -231,6 +234,7 @@ struct UnfitSource {
     const char* contents;
     bool readOnly;
     bool fileChanged;
+    DraftSetAside why;  // what the untitled document is told
 };
 
 class RecoveryLaunchUnfitSourceTest : public RecoveryLaunchTest,
@@ -249,14 +253,16 @@ TEST_P(RecoveryLaunchUnfitSourceTest, ADraftOfItGoesToAnUntitledDocument) {
     ASSERT_EQ(restored.size(), 1u);
     EXPECT_EQ(restored[0], controller->untitled.at(0));
     EXPECT_EQ(controller->untitled[0]->text, "text 1");
+    EXPECT_EQ(controller->untitled[0]->setAside, source.why);
     EXPECT_TRUE(document->text.empty());
     EXPECT_EQ(document->store, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, RecoveryLaunchUnfitSourceTest,
-                         ::testing::Values(UnfitSource{"ReadOnly", "caf\xE9", true, false},
+                         ::testing::Values(UnfitSource{"ReadOnly", "caf\xE9", true, false,
+                                                       DraftSetAside::sourceReadOnly},
                                            UnfitSource{"ChangedSince", "rewritten by another program",
-                                                       false, true}),
+                                                       false, true, DraftSetAside::sourceChanged}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RecoveryLaunchTest, ADraftWithNowhereToGoStaysForTheNextLaunch) {

@@ -13,6 +13,7 @@
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
+#include "Reader/RecordingOwner.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Support/Display/NetworkSink.hpp"
 #include "Support/Display/WebViewHarness.hpp"
@@ -62,8 +63,9 @@ protected:
         fillEnvironment(environment);
         environment.diagramService = std::move(diagrams);
         environment.prewarmer = prewarmer;
+        dependencies.owner = owner;
         reader = ReaderViewController::create("DOC-1", std::move(dependencies));
-        reader->onRendered = [this](const std::vector<BridgeHeading>& headings) { rendered.push_back(headings); };
+        owner->reader = reader;
     }
     // Shows `above` (when given) over the reader in a window of 900×700.
     void show(GtkWidget* above = nullptr) {
@@ -107,8 +109,9 @@ protected:
     std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context(), std::vector<ReaderContextMenu::WindowItem>{});
     std::shared_ptr<ReaderView> view = std::make_shared<ReaderView>(*factory);
     std::shared_ptr<WebViewPrewarmer> prewarmer;
+    std::shared_ptr<RecordingOwner> owner = std::make_shared<RecordingOwner>();
     std::shared_ptr<ReaderViewController> reader;
-    std::vector<std::vector<BridgeHeading>> rendered;
+    std::vector<std::vector<BridgeHeading>>& rendered = owner->rendered;
     GtkWindow* window = nullptr;
 };
 

@@ -20,6 +20,7 @@
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/ReaderViewController.hpp"
+#include "Reader/RecordingOwner.hpp"
 #include "Support/FakeBridgePort.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -69,6 +70,7 @@ public:
         statusAction = std::move(onAction);
     }
     void hideStatus() override { log.push_back("hideStatus"); }
+    void applyTheme(const Theme& theme) override { log.push_back("theme " + std::string(rawValue(theme.id))); }
     void showBanner(const std::string& message, const std::string&, std::function<void()>, std::function<void()>) override {
         log.push_back("banner " + message);
     }
@@ -124,7 +126,10 @@ protected:
         environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         environment.pasteboard = &pasteboardService;
         environment.prewarmer = std::move(prewarmer);
-        return ReaderViewController::create("DOC", std::move(dependencies));
+        dependencies.owner = owner;
+        auto made = ReaderViewController::create("DOC", std::move(dependencies));
+        owner->reader = made;
+        return made;
     }
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles(bool present) {
         return present ? AppResourceSchemeHandler::create(dir.path()) : nullptr;
@@ -242,6 +247,7 @@ protected:
     ManualClock clock;
     TempDir dir;
     std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
+    std::shared_ptr<RecordingOwner> owner = std::make_shared<RecordingOwner>();
     std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
     PasteboardService pasteboardService{pasteboard};
     std::shared_ptr<ReaderViewController> reader;

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
@@ -46,27 +47,22 @@ protected:
     DocumentPage& makePage(LoadedDocument loaded) {
         Document::Services services;
         services.observesFile = false;
-        document = Document::create(services, std::filesystem::path("/notes/edit.md"));
+        document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::filesystem::path("/notes/edit.md"));
         document->model().adopt(std::move(loaded));
         readerView = std::make_shared<ReaderView>(*factory);
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = readerView;
-        fillEnvironment(dependencies.environment);
-        readerController = ReaderViewController::create("edit.md", std::move(dependencies));
+        ReaderEnvironment environment;
+        fillEnvironment(environment);
         DocumentPage::Dialogs dialogs;
         dialogs.showReadOnly = [this](GtkWidget*, std::string problem) { readOnlyNotices.push_back(problem); };
         dialogs.confirmMixedLineEndings = [this](GtkWidget*) -> Task<bool> {
             ++questions;
             return answer(confirmAnswer);
         };
-        auto page = std::make_unique<DocumentPage>(document, readerController, readerView, defaults,
+        auto page = std::make_unique<DocumentPage>(document, readerView, environment, defaults,
                                                    Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
                                                    std::move(dialogs));
         DocumentPage& made = *page;
-        readerController->onRendered = [this, &made](const std::vector<BridgeHeading>& list) {
-            made.documentDidRender(list);
-            ++renders;
-        };
+        readerController = made.readerController();
         TabGroupWindow& window = TabGroupWindow::create(nullptr);
         group = window.window();
         g_object_add_weak_pointer(G_OBJECT(group), reinterpret_cast<gpointer*>(&group));
@@ -82,10 +78,10 @@ protected:
         return outcome->value.value_or(false);
     }
     void render(DocumentPage& page) {
-        const int before = renders;
-        page.reader()->loadView();
-        page.reader()->render(document->model().sourceText());
-        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
+        const int before = document->renderCount();
+        page.readerController()->loadView();
+        page.readerController()->render(document->model().sourceText());
+        ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; })) << "no rendered reply";
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
@@ -96,7 +92,6 @@ protected:
     std::vector<std::string> readOnlyNotices;
     bool confirmAnswer = false;
     int questions = 0;
-    int renders = 0;
 };
 
 std::string longDocument() {
@@ -111,14 +106,14 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
     DocumentPage& page = makePage({.source = longDocument()});
     render(page);
     // Read down to the second heading.
-    auto scrolled = test::startTask(page.reader()->scrollToHeading("second"));
+    auto scrolled = test::startTask(page.readerController()->scrollToHeading("second"));
     ASSERT_TRUE(test::waitFor([&] { return scrolled->finished; }));
 
     ASSERT_TRUE(enter(page));
     EXPECT_EQ(page.modeContainer().mode(), DocumentMode::editing);
     EditorViewController* editor = page.editor();
     ASSERT_NE(editor, nullptr);
-    const auto anchor = page.reader()->readingAnchor();
+    const auto anchor = page.readerController()->readingAnchor();
     ASSERT_TRUE(anchor && anchor->hasBlock());
     EditorTextView& view = editor->textView();
     const std::int64_t caretLine = view.lineForOffset(view.selectedRange().location);
@@ -139,13 +134,13 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
     EXPECT_EQ(document->model().sourceRevision(), revision + 1);
 
     const std::int64_t leavingLine = view.lineForOffset(view.selectedRange().location);
-    const int before = renders;
+    const int before = document->renderCount();
     page.enterReading("用户切换");
     EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
     EXPECT_EQ(editor->savedSelection, view.selectedRange());
-    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
-    ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
-    EXPECT_EQ(page.reader()->diagnostics().lastScrolledToSource->line, leavingLine);
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return page.readerController()->diagnostics().lastScrolledToSource.has_value(); }));
+    EXPECT_EQ(page.readerController()->diagnostics().lastScrolledToSource->line, leavingLine);
 
     // The next entry prefers the kept selection; the editor is the same one.
     ASSERT_TRUE(enter(page));
@@ -180,7 +175,7 @@ std::int64_t topLine(EditorViewController& editor) {
 TEST_F(EditingModeDisplay, LongDocumentEntersWithTheReadLineAtTheTopAndLeavesAtTheSameHeading) {
     DocumentPage& page = makePage({.source = sectionedDocument()});
     render(page);
-    auto scrolled = test::startTask(page.reader()->scrollToHeading("section-70"));
+    auto scrolled = test::startTask(page.readerController()->scrollToHeading("section-70"));
     ASSERT_TRUE(test::waitFor([&] { return scrolled->finished; }));
     ASSERT_TRUE(scrolled->value && scrolled->value->found);
 
@@ -201,14 +196,14 @@ TEST_F(EditingModeDisplay, LongDocumentEntersWithTheReadLineAtTheTopAndLeavesAtT
     EXPECT_NEAR(topLine(*editor), sectionLine(40) - 1, 1);
 
     // Leaving: the page comes back at the same heading.
-    const int before = renders;
+    const int before = document->renderCount();
     page.enterReading("用户切换");
-    ASSERT_TRUE(test::waitFor([&] { return renders > before; }));
-    ASSERT_TRUE(test::waitFor([&] { return page.reader()->diagnostics().lastScrolledToSource.has_value(); }));
-    const ScrolledToSourcePayload landed = *page.reader()->diagnostics().lastScrolledToSource;
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() > before; }));
+    ASSERT_TRUE(test::waitFor([&] { return page.readerController()->diagnostics().lastScrolledToSource.has_value(); }));
+    const ScrolledToSourcePayload landed = *page.readerController()->diagnostics().lastScrolledToSource;
     EXPECT_TRUE(landed.found);
     EXPECT_EQ(landed.sourceStart, sectionLine(40));
-    auto anchor = test::startTask(page.reader()->captureReadingAnchor());
+    auto anchor = test::startTask(page.readerController()->captureReadingAnchor());
     ASSERT_TRUE(test::waitFor([&] { return anchor->finished; }));
     ASSERT_TRUE(anchor->value && *anchor->value && (*anchor->value)->hasBlock());
     EXPECT_EQ((*anchor->value)->sourceRange.start, sectionLine(40));

@@ -8,6 +8,8 @@
 
 #include "Reader/ReaderTestSupport.hpp"
 
+using namespace std::chrono_literals;
+
 namespace larkspin {
 namespace {
 
@@ -17,6 +19,8 @@ class PageWebViewTest : public test::ReaderTest {
 protected:
     struct Tab {
         std::shared_ptr<test::FakeHost> host = std::make_shared<test::FakeHost>();
+        // Hands a process end to the page, as a tab page does.
+        std::shared_ptr<test::RecordingOwner> owner = std::make_shared<test::RecordingOwner>();
         std::shared_ptr<ReaderViewController> reader;
         std::shared_ptr<PageWebView> page;
     };
@@ -32,6 +36,7 @@ protected:
             environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
             environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
             environment.pasteboard = &pasteboardService;
+            dependencies.owner = tab.owner;
             tab.reader = ReaderViewController::create(id, std::move(dependencies));
             tab.reader->loadView(PageWebView::firstWebView);
             tab.reader->render("# " + id);
@@ -39,6 +44,9 @@ protected:
             page.isSelected = [this, id] { return selected == id; };
             page.isEditing = [this, id] { return editing == id; };
             tab.page = PageWebView::create(tab.reader, set, std::move(page));
+            tab.owner->recover = [weak = std::weak_ptr<PageWebView>(tab.page)](ProcessRecoveryAction action) {
+                if (const auto shown = weak.lock()) shown->processRecovery(action);
+            };
         }
     }
     void select(const std::string& id) {
@@ -112,6 +120,56 @@ TEST_F(PageWebViewTest, APageShownInEditingModeGetsNoWebViewUntilItReadsAgain) {
     editing.clear();
     select("A");
     EXPECT_EQ(live(), "A");
+}
+
+// A page's reader whose web content process ends: the working set decides
+// when it gets a web view again (the page on screen in reading mode at once,
+// any other when it is next shown in reading mode), and each decision and
+// each release and rebuild is logged under the page's name.
+TEST_F(PageWebViewTest, AReaderWhoseProcessEndedRebuildsWhenItsPageIsReadAgain) {
+    const auto set = WebViewWorkingSet::create(2);
+    makeTabs(set);
+    select("C");
+    select("B");
+    const auto crash = [&](const std::string& id) {
+        tabs.at(id).host->events.lock()->webViewProcessDidTerminate("crashed");
+        MainThread::drainForTesting();
+    };
+
+    // The page on screen gets its web view back at once.
+    crash("B");
+    EXPECT_EQ(live(), "BC");
+    EXPECT_TRUE(logs.contains("document", "Web 内容进程终止处置：action=rebuild count=1 mode=reading revision=-1 dirty=false"));
+    EXPECT_TRUE(logs.contains("document", "标签回到热工作集，重建 WKWebView：B restoreAnchor=<nil>"));
+    EXPECT_EQ(set->rebuildCount(), 1);
+
+    // A hidden page waits until it is shown, and is not made the most recent
+    // page: the one being read keeps its web view.
+    crash("C");
+    EXPECT_EQ(live(), "B") << "a hidden page does not rebuild";
+    select("A");
+    EXPECT_EQ(live(), "AB");
+    select("C");
+    EXPECT_EQ(live(), "AC") << "shown again, it rebuilds and the oldest hidden page gives its up";
+    MainThread::drainForTesting();
+    EXPECT_TRUE(logs.contains("document", "标签退出热工作集：B anchor=<nil>"));
+
+    // In editing mode nothing comes back until the page reads again.
+    editing = "C";
+    clock.advance(5s);
+    crash("C");
+    EXPECT_TRUE(logs.contains("document", "Web 内容进程终止处置：action=rebuild count=2 mode=editing"));
+    EXPECT_EQ(live(), "A");
+    editing.clear();
+    select("C");
+    EXPECT_EQ(live(), "AC");
+
+    // Two ends within 3 s: the crash-loop page, and only retry rebuilds.
+    crash("C");
+    EXPECT_EQ(live(), "A");
+    EXPECT_TRUE(logs.contains("document", "action=crashLoop count=3 mode=reading"));
+    select("C");
+    EXPECT_EQ(live(), "AC") << "a showing through the working set still rebuilds";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
@@ -58,8 +59,8 @@ protected:
         g_object_add_weak_pointer(G_OBJECT(window), reinterpret_cast<gpointer*>(&windows.back()));
     }
 
-    // A page over a new reader, added to `group`; the reader's renders reach
-    // the page as the document will pass them.
+    // A page with its new reader, added to `group`; the reader's renders
+    // reach the page through its document, as in the program.
     // With `deferred`, the reader's first web view waits for the page to be
     // shown, as the program's pages do, and the page's text is given at once.
     DocumentPage& addPage(TabGroupWindow& group, const std::string& name, bool select = true,
@@ -69,32 +70,27 @@ protected:
         services.observesFile = false;
         std::optional<std::filesystem::path> path;
         if (name != "untitled") path = "/notes/" + name;
-        document->document = Document::create(services, path);
+        document->document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), path);
         document->view = std::make_shared<ReaderView>(*factory);
-        ReaderViewController::Dependencies dependencies;
-        dependencies.host = document->view;
-        fillEnvironment(dependencies.environment);
-        document->controller = ReaderViewController::create(name, std::move(dependencies));
-        if (deferred) document->controller->loadView(PageWebView::firstWebView);
+        ReaderEnvironment environment;
+        fillEnvironment(environment);
         documents.push_back(document);
-        auto page = std::make_unique<DocumentPage>(document->document, document->controller,
-                                                   document->view, defaults, Clock::system(),
+        auto page = std::make_unique<DocumentPage>(document->document, document->view, environment,
+                                                   defaults, Clock::system(),
                                                    ThemeCatalog::theme(ThemeID::porcelain));
         DocumentPage& added = *page;
-        document->controller->onRendered = [this, &added](const std::vector<BridgeHeading>& list) {
-            added.documentDidRender(list);
-            ++renders;
-        };
+        document->controller = added.readerController();
+        if (deferred) document->controller->loadView(PageWebView::firstWebView);
         if (deferred) document->controller->render("# " + name + "\n\ntext\n");
         group.add(std::move(page), select);
         return added;
     }
 
     void renderIn(DocumentPage& page, const std::string& text) {
-        const int before = renders;
-        page.reader()->loadView();
-        page.reader()->render(text);
-        ASSERT_TRUE(test::waitFor([&] { return renders > before; })) << "no rendered reply";
+        const int before = renders();
+        page.readerController()->loadView();
+        page.readerController()->render(text);
+        ASSERT_TRUE(test::waitFor([&] { return renders() > before; })) << "no rendered reply";
     }
 
     nlohmann::json scriptIn(DocumentPage& page, const std::string& body) {
@@ -127,7 +123,12 @@ protected:
     UserDefaults defaults{dir.path() / "preferences.json"};
     std::vector<std::shared_ptr<TestDocument>> documents;
     std::list<GtkWindow*> windows;
-    int renders = 0;
+    // Renders completed, all pages together.
+    int renders() const {
+        int total = 0;
+        for (const auto& document : documents) total += document->document->renderCount();
+        return total;
+    }
 };
 
 TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelection) {
@@ -136,7 +137,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     DocumentPage& beta = addPage(first, "beta.md");
     EXPECT_EQ(first.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(first.window()), "beta.md");
-    EXPECT_FALSE(alpha.reader()->isWindowActive()) << "not the selected page";
+    EXPECT_FALSE(alpha.readerController()->isWindowActive()) << "not the selected page";
     renderIn(alpha, "# Alpha\n\nbefore the move\n");
     WebKitWebView* webView = alpha.readerView()->webView();
     ASSERT_NE(webView, nullptr);
@@ -173,9 +174,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
         << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
     // Only the selected page of the active window is the key page.
-    EXPECT_FALSE(beta.reader()->isWindowActive() &&
+    EXPECT_FALSE(beta.readerController()->isWindowActive() &&
                  !gtk_window_is_active(first.window()));
-    EXPECT_EQ(alpha.reader()->isWindowActive(),
+    EXPECT_EQ(alpha.readerController()->isWindowActive(),
               static_cast<bool>(gtk_window_is_active(second.window())));
 
     // It still renders, in the same view.
@@ -242,20 +243,20 @@ TEST_F(TabGroupWindowDisplay, OnlyTheShownPageLoadsItsWebViewAndAnotherLoadsWhen
     DocumentPage& one = addPage(group, "one.md", false, true);
     DocumentPage& two = addPage(group, "two.md", false, true);
     DocumentPage& three = addPage(group, "three.md", true, true);
-    ASSERT_TRUE(test::waitFor([&] { return renders == 1; })) << "the selected page renders";
-    EXPECT_TRUE(three.reader()->hasWebView());
-    EXPECT_FALSE(one.reader()->hasWebView()) << "selected while the window was laid out, never shown";
-    EXPECT_FALSE(two.reader()->hasWebView());
-    ASSERT_EQ(three.reader()->lastHeadings().size(), 1u);
-    EXPECT_EQ(three.reader()->lastHeadings()[0].text, "three.md");
+    ASSERT_TRUE(test::waitFor([&] { return renders() == 1; })) << "the selected page renders";
+    EXPECT_TRUE(three.readerController()->hasWebView());
+    EXPECT_FALSE(one.readerController()->hasWebView()) << "selected while the window was laid out, never shown";
+    EXPECT_FALSE(two.readerController()->hasWebView());
+    ASSERT_EQ(three.readerController()->lastHeadings().size(), 1u);
+    EXPECT_EQ(three.readerController()->lastHeadings()[0].text, "three.md");
 
     adw_tab_view_set_selected_page(group.tabView(), adw_tab_view_get_page(group.tabView(), one.widget()));
-    ASSERT_TRUE(test::waitFor([&] { return renders == 2; })) << "the page selected renders";
-    EXPECT_TRUE(one.reader()->hasWebView());
-    ASSERT_EQ(one.reader()->lastHeadings().size(), 1u);
-    EXPECT_EQ(one.reader()->lastHeadings()[0].text, "one.md");
-    EXPECT_FALSE(two.reader()->hasWebView());
-    EXPECT_TRUE(three.reader()->hasWebView()) << "without a working set nothing is given up";
+    ASSERT_TRUE(test::waitFor([&] { return renders() == 2; })) << "the page selected renders";
+    EXPECT_TRUE(one.readerController()->hasWebView());
+    ASSERT_EQ(one.readerController()->lastHeadings().size(), 1u);
+    EXPECT_EQ(one.readerController()->lastHeadings()[0].text, "one.md");
+    EXPECT_FALSE(two.readerController()->hasWebView());
+    EXPECT_TRUE(three.readerController()->hasWebView()) << "without a working set nothing is given up";
 }
 
 TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
@@ -332,7 +333,6 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     TabGroupWindow& group = makeWindow();
     DocumentPage& page = addPage(group, "kept.md");
     std::shared_ptr<TestDocument> document = documents.back();
-    EXPECT_TRUE(document->controller->onActiveHeading);
 
     std::function<void(bool)> pending;
     page.onCloseRequest = [&pending](std::function<void(bool)> done) { pending = std::move(done); };
@@ -349,8 +349,9 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     page.onCloseRequest = nullptr;
     adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
     EXPECT_TRUE(group.pages().empty());
-    EXPECT_TRUE(test::waitFor([&] { return !document->controller->onActiveHeading; }))
-        << "the reader no longer calls the page";
+    // The reader, still held, tells the page nothing any more.
+    const auto stray = ReaderBridge::create("kept.md", "stray");
+    document->controller->bridgeDidReportActiveHeading(*stray, ActiveHeadingPayload{"gone", 0});
     gtk_paned_set_position(GTK_PANED(paned.get()), 300);
     gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
     EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);

@@ -20,8 +20,20 @@ const CACHE_LIMIT = 64;
  *     diagram changes its block's height: the reading line stays where it is
  */
 export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKey, now, texts, keepPlace = (_, change) => change() }) {
-    /** @type {Map<string, {element: Element, source: string}>} diagramID → its placeholder */
+    /**
+     * diagramID → its placeholder awaiting an answer. `outstanding`: requests
+     * made and not yet answered (answers come in order, so all but the last
+     * are of an earlier theme and are not shown); `redraw`: it shows a drawing
+     * of an earlier theme, kept until the new one comes; `satisfied`: the
+     * page's cache drew it meanwhile, its answers are not shown.
+     * @typedef {{element: Element, source: string, outstanding: number, redraw?: boolean, satisfied?: boolean}} Waiting
+     * @type {Map<string, Waiting>}
+     */
     let waiting = new Map();
+    /** @type {Map<string, {element: Element, source: string}>} every placeholder of this render */
+    let placed = new Map();
+    /** the theme key of the diagrams drawn or asked for */
+    let drawnKey = '';
     let totals = { total: 0, done: 0, failed: 0, generation: 0, startedAt: 0, diagramMs: 0 };
     /** @type {Map<string, string>} source + theme → sanitised SVG markup */
     const cache = new Map();
@@ -77,6 +89,7 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
     /** @param {number} generation */
     function reset(generation) {
         waiting = new Map();
+        placed = new Map();
         settled = new Set();
         totals = { total: 0, done: 0, failed: 0, generation, startedAt: now(), diagramMs: 0 };
     }
@@ -98,6 +111,8 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
             if (id === null) continue;
             const source = sources.get(id);
             if (source === undefined) continue;
+            placed.set(id, { element, source });
+            drawnKey = themeKey();
             const entry = waiting.get(id);
             if (entry && entry.source === source) {
                 entry.element = element;
@@ -116,7 +131,7 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
                     continue;
                 }
             }
-            waiting.set(id, { element, source });
+            waiting.set(id, { element, source, outstanding: 1 });
             post('diagramRequest', { diagramID: id, source, themeVariables: themeVariables() });
         }
     }
@@ -131,17 +146,27 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         }
         const entry = waiting.get(payload.diagramID);
         if (!entry) return { diagramID: payload.diagramID, accepted: false };
+        entry.outstanding -= 1;
+        if (entry.outstanding > 0 || entry.satisfied) {
+            // The answer to a request of an earlier theme.
+            if (entry.outstanding <= 0) waiting.delete(payload.diagramID);
+            return { diagramID: payload.diagramID, accepted: false };
+        }
         waiting.delete(payload.diagramID);
         const svg = typeof payload.svg === 'string' ? sanitizeSVG(payload.svg) : null;
+        if (entry.redraw) {
+            // A drawing in the new theme; a failure keeps the earlier one.
+            if (svg) {
+                keepPlace(entry.element, () => showSVG(entry.element, svg));
+                remember(entry.source, payload.svg);
+            }
+            return { diagramID: payload.diagramID, accepted: true };
+        }
         settled.add(payload.diagramID);
         if (svg) {
             keepPlace(entry.element, () => showSVG(entry.element, svg));
             totals.done += 1;
-            const key = cacheKey(entry.source);
-            cache.delete(key);
-            cache.set(key, payload.svg);
-            if (cache.size > CACHE_LIMIT) cache.delete(/** @type {string} */ (cache.keys().next().value));
-
+            remember(entry.source, payload.svg);
         } else {
             const error = isPlainObject(payload.error) && typeof payload.error.message === 'string'
                 ? payload.error.message : '';
@@ -153,11 +178,54 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
         return { diagramID: payload.diagramID, accepted: true };
     }
 
+    /**
+     * @param {string} source
+     * @param {string} svgText
+     */
+    function remember(source, svgText) {
+        const key = cacheKey(source);
+        cache.delete(key);
+        cache.set(key, svgText);
+        if (cache.size > CACHE_LIMIT) cache.delete(/** @type {string} */ (cache.keys().next().value));
+    }
+
+    // The theme's diagram colours changed: every diagram on the page is drawn
+    // again in them (from the cache when it has them); a drawing stays until
+    // its successor comes, a diagram that failed stays failed, and one still
+    // asked for is asked for again, its earlier answer not shown.
+    function redraw() {
+        const key = themeKey();
+        if (key === drawnKey) return;
+        drawnKey = key;
+        for (const [id, { element, source }] of placed) {
+            if (!element.isConnected) continue;
+            const entry = waiting.get(id);
+            if (!entry && element.getAttribute('data-state') !== 'done') continue;
+            if (!entry || entry.redraw) {
+                const cached = cache.get(cacheKey(source));
+                const svg = cached ? sanitizeSVG(cached) : null;
+                if (svg) {
+                    keepPlace(element, () => showSVG(element, svg));
+                    if (entry) entry.satisfied = true;
+                    continue;
+                }
+            }
+            if (entry) {
+                entry.outstanding += 1;
+                entry.satisfied = false;
+            } else {
+                waiting.set(id, { element, source, outstanding: 1, redraw: true });
+            }
+            post('diagramRequest', { diagramID: id, source, themeVariables: themeVariables() });
+        }
+    }
+
     return {
         reset,
         setTotal,
         request,
         apply,
+        redraw,
         progress,
         get summary() {
             return { total: totals.total, failed: totals.failed, done: totals.done };

@@ -340,8 +340,17 @@ export function createPage(host) {
     const handlers = {
         render,
         probe: capabilities,
-        setBackground: (payload) => theme.setBackground(payload, win),
-        setTheme: (payload) => theme.setTheme(payload),
+        // Diagrams already drawn follow the theme's colours and scheme.
+        setBackground: (payload) => {
+            const reply = theme.setBackground(payload, win);
+            diagrams.redraw();
+            return reply;
+        },
+        setTheme: (payload) => {
+            const reply = theme.setTheme(payload);
+            diagrams.redraw();
+            return reply;
+        },
         scrollToHeading,
         setTypography: (payload) => {
             const reply = typography.setTypography(payload);

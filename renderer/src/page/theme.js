@@ -202,8 +202,9 @@ export function createTheme(doc) {
         setBackground,
         setAccessibility,
         diagramThemeVariables,
+        // Changes with anything the diagram colours are made of.
         get themeKey() {
-            return `${themeID}|${tokens['--md-diagram-node'] ?? ''}|${tokens['--md-diagram-label'] ?? ''}`;
+            return JSON.stringify([themeID, root.getAttribute('data-scheme'), diagramThemeVariables()]);
         },
         get reduceMotion() {
             return accessibility.reduceMotion;

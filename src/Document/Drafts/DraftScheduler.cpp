@@ -249,7 +249,8 @@ void DraftScheduler::restart() {
     scheduledDraftRevision_.reset();
 }
 
-std::optional<ExternalIssue> DraftScheduler::applyDraft(const RecoveryDraft& draft) {
+std::optional<ExternalIssue> DraftScheduler::applyDraft(const RecoveryDraft& draft,
+                                                        std::optional<DraftSetAside> setAside) {
     if (!draft.content) return std::nullopt;
     DocumentModel& model = client_.model();
     draftOnDisk_ = true;
@@ -264,8 +265,9 @@ std::optional<ExternalIssue> DraftScheduler::applyDraft(const RecoveryDraft& dra
     scheduledDraftRevision_ = lastDraftRevision_;
     model.setRecoveryState(RecoveryState::restoredFromDraft);
     if (!client_.fileURL() && draft.fileIdentity) {
-        model.noteMissing(true);
-        return ExternalIssue::missing();
+        const DraftSetAside why = setAside.value_or(DraftSetAside::sourceGone);
+        if (why == DraftSetAside::sourceGone) model.noteMissing(true);
+        return ExternalIssue::missing(why);
     }
     return ExternalIssue::recovered(draft.updatedAt);
 }

@@ -114,8 +114,12 @@ public:
     // whole text (an edit), takes the draft's identifier and creation date,
     // and counts the restored text as written. Returns the notice to show;
     // nothing (and no change) for a draft without content. The caller has
-    // checked with canTakeDraft (or chose an untitled document).
-    std::optional<ExternalIssue> applyDraft(const RecoveryDraft& draft);
+    // checked with canTakeDraft (or chose an untitled document, `setAside`
+    // saying why: an untitled document then shows the missing notice with
+    // that reason, and the model counts as missing only when the file is
+    // gone).
+    std::optional<ExternalIssue> applyDraft(const RecoveryDraft& draft,
+                                            std::optional<DraftSetAside> setAside = std::nullopt);
 
     // The draft as it would be written now (for tests and the writer).
     RecoveryDraft makeDraft(const DocumentSnapshot& snapshot, Date now);

@@ -155,9 +155,11 @@ std::optional<SaveError> SavePipeline::finish(const SaveOutcome& outcome, const 
         error = SaveError::conflict(conflict->found);
     } else if (const auto* failure = outcome.asFailure()) {
         failed_ = target;
-        client_.setExternalIssue(ExternalIssue::saveFailed(failure->description()));
-        AppLog::document.error("文档 doc=%{public}s %{private}s 保存失败：%{private}s；原文件未改动，dirty=%{bool}d，草稿保留",
-                               id, name, failure->description(), model.isDirty());
+        const bool replaced = !failure->leavesOriginalUnchanged();
+        client_.setExternalIssue(ExternalIssue::saveFailed(failure->description(), replaced));
+        AppLog::document.error("文档 doc=%{public}s %{private}s 保存失败：%{private}s；%{public}s，dirty=%{bool}d，草稿保留",
+                               id, name, failure->description(),
+                               std::string(replaced ? "原文件已被替换" : "原文件未改动"), model.isDirty());
         error = SaveError::failed(*failure);
     }
 

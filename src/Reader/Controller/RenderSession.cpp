@@ -2,6 +2,7 @@
 
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/WorkerPool.hpp"
+#include "Platform/Json/CodingError.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Protocol/Payloads/AnchorPayload.hpp"
@@ -16,6 +17,34 @@ namespace larkspin {
 using reader::emptyObject;
 using reader::pageRequest;
 using Type = BridgeMessageType;
+
+namespace {
+
+// Whether a failed render still had the page's answer: an error reply, a
+// reply of another type or one that does not read. A page gone, a bridge torn
+// down or a cancelled render had none.
+bool pageAnswered(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BridgeError& error) {
+        switch (error.kind()) {
+            case BridgeError::Kind::invalidResponse:
+            case BridgeError::Kind::messageIDMismatch:
+            case BridgeError::Kind::unexpectedType:
+            case BridgeError::Kind::remote:
+                return true;
+            case BridgeError::Kind::notAttached:
+            case BridgeError::Kind::invalidRequest:
+                return false;
+        }
+    } catch (const CodingError&) {
+        return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+}  // namespace
 
 RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events, Clock& clock,
                              Languages preferredLocalizations)
@@ -74,7 +103,12 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
-    if (failure) AppLog::bridge.error("render 失败：%{private}s", ErrorText::describe(failure));
+    if (failure) {
+        // The page answered: what follows its first answer (the next spare)
+        // does not depend on what the answer said.
+        if (pageAnswered(failure)) events_.renderedReplyReceived();
+        AppLog::bridge.error("render 失败：%{private}s", ErrorText::describe(failure));
+    }
     if (renderQueue_.finish(ticket)) scheduleRender();
 }
 
@@ -104,7 +138,6 @@ bool RenderSession::handleRenderedReply(RenderedPayload reply) {
         lastDiagramsProgress_ = finished;
     }
     ReaderLog::rendered(payload, isWindowActive_);
-    if (restored && !events_.anchorRestoredByRender(*lastAnchorRestored_)) return false;
     // Handed on by reference, never copied: valid while the callback runs.
     return events_.rendered(lastRendered_->headings);
 }

@@ -22,17 +22,17 @@
 
 namespace larkspin {
 
-// What the render session tells the reader that owns it. The two `bool`
-// calls hand a reply on to the reader's owner and answer false when that
-// owner destroyed the reader (and with it the session).
+// What the render session tells the reader that owns it. `rendered` hands
+// the headings on to the reader's owner and answers false when that owner
+// destroyed the reader (and with it the session).
 class RenderSessionEvents {
 public:
     virtual ~RenderSessionEvents() = default;
     // A render request is about to be sent.
     virtual void renderWillBeSent() = 0;
-    // A rendered reply came, before the session looks at it.
+    // The page answered a render (a "rendered" reply, an error or a reply of
+    // another type), before the session looks at the answer.
     virtual void renderedReplyReceived() = 0;
-    virtual bool anchorRestoredByRender(const AnchorRestoredPayload& report) = 0;
     virtual bool rendered(const std::vector<BridgeHeading>& headings) = 0;
 };
 

@@ -76,6 +76,7 @@ void WebViewLifecycle::installWebView() {
                                       events_.startingUnderPageColor());
     bridge_ = events_.makeBridge();
     bridge_->attach(std::move(port));
+    adoptedUnanswered_ = false;
     events_.webViewPutInPlace(false);
 }
 
@@ -92,6 +93,7 @@ void WebViewLifecycle::adoptPrewarmedWebView(WebViewPrewarmer::Instance spare) {
     host_->adoptWebView(spare.webView, events_.startingUnderPageColor());
     bridge_ = events_.makeBridge();
     bridge_->attachTakingOverFrom(*spare.bridge);
+    adoptedUnanswered_ = true;
     events_.webViewPutInPlace(true);
     AppLog::bridge.info("领用预热的 WKWebView：documentID=%{public}s", documentID_);
     // The spare's page said "ready" before it was claimed: the handshake runs
@@ -135,6 +137,10 @@ bool WebViewLifecycle::markReady(const ReaderBridge& bridge) {
     if (&bridge != bridge_.get()) return false;
     isReady_ = true;
     return true;
+}
+
+void WebViewLifecycle::pageAnswered(const ReaderBridge& bridge) {
+    if (&bridge == bridge_.get()) adoptedUnanswered_ = false;
 }
 
 // ---- release, rebuild, process end -----------------------------------------
@@ -184,6 +190,18 @@ bool WebViewLifecycle::rebuild(const std::string& restoreAnchor, bool hasSource)
 
 WebViewLifecycle::Termination WebViewLifecycle::processTerminated(std::string_view reason) {
     AppLog::bridge.error("Web 内容进程终止：reason=%{public}s", reason);
+    if (bridge_ && std::exchange(adoptedUnanswered_, false)) {
+        // The spare died with whatever ended before it (one kill of every web
+        // process): its end is not this reader's, and a fresh web view, not
+        // another spare, takes its place.
+        AppLog::bridge.error("领用的备用 WKWebView 未及应答即终止，不计入本标签，换新的 WKWebView：documentID=%{public}s",
+                             documentID_);
+        releasePending_ = false;
+        discardWebView();
+        installWebView();
+        loadEntryPage();
+        return Termination::spareLost;
+    }
     ++processTerminationCount_;
     const Clock::TimePoint now = clock_.now();
     const std::optional<Clock::Duration> sinceLast =

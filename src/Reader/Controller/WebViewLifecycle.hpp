@@ -62,8 +62,11 @@ public:
     static constexpr std::chrono::seconds entryLoadTimeout{60};
     static constexpr std::chrono::seconds crashLoopWindow{3};
 
-    // How a process end is answered.
-    enum class Termination { rebuild, crashLoop };
+    // How a process end is answered: a rebuild left to the owner, the
+    // crash-loop page, or none of the reader's own (`spareLost`: the adopted
+    // spare's process ended before its page answered the reader, and a
+    // fresh web view took its place at once).
+    enum class Termination { rebuild, crashLoop, spareLost };
 
     struct StatusPage {
         DocumentStatusContent content;
@@ -103,6 +106,9 @@ public:
 
     // The page said "ready"; false when `bridge` is not the current one.
     bool markReady(const ReaderBridge& bridge);
+    // The current page answered a request of the reader's: an adopted spare
+    // is alive, and the end of its process from now on is the reader's.
+    void pageAnswered(const ReaderBridge& bridge);
     // The entry page loaded or failed: its guard stands down.
     void entryLoadEnded() { entryLoadGuard_.cancel(); }
     void setDocumentLocation(std::optional<std::filesystem::path> location);
@@ -159,6 +165,10 @@ private:
     std::optional<Clock::TimePoint> lastTerminationAt_;
     bool isInCrashLoop_ = false;
     std::optional<StatusPage> crashLoopStatus_;
+    // The web view in place is an adopted spare whose page has not answered
+    // the reader yet: a process end now is the spare's (one kill may take
+    // the reader's process and the spare's together).
+    bool adoptedUnanswered_ = false;
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     TaskSlot entryLoadGuard_;

@@ -35,6 +35,7 @@ public:
     void configure(const Content& content, std::function<void()> onAction);
     // Colours from the theme (an invalid colour shows magenta).
     void applyTheme(const Theme& theme);
+    const std::optional<Theme>& theme() const { return theme_; }
 
     // The icon for a content's kind: a document preview, a page that offers
     // to retry (the web content keeps failing), or a document that cannot be

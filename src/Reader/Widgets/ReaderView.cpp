@@ -162,6 +162,10 @@ void ReaderView::showStatus(const DocumentStatusContent& content, const Theme& t
     if (missingLabel_) gtk_widget_set_visible(missingLabel_, FALSE);
 }
 
+void ReaderView::applyTheme(const Theme& theme) {
+    if (statusView_) statusView_->applyTheme(theme);
+}
+
 void ReaderView::hideStatus() {
     if (statusView_) {
         gtk_box_remove(GTK_BOX(root_.get()), statusView_->widget());

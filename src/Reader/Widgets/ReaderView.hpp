@@ -54,6 +54,7 @@ public:
     void showStatus(const DocumentStatusContent& content, const Theme& theme,
                     std::function<void()> onAction) override;
     void hideStatus() override;
+    void applyTheme(const Theme& theme) override;
     void showBanner(const std::string& message, const std::string& actionTitle,
                     std::function<void()> onAction, std::function<void()> onDismiss) override;
     void hideBanner() override;

@@ -30,7 +30,7 @@ bool isDocumentType(std::string_view type) {
 }
 
 // A document's link opener and the links it is carrying out, which end with
-// the document (its hooks hold them).
+// the document (its keeper holds them).
 struct DocumentLinks {
     std::shared_ptr<LinkOpener> opener;
     TaskScope tasks;  // last
@@ -57,6 +57,47 @@ public:
     void addDocument(std::shared_ptr<OpenedDocument> document) override {
         if (auto controller = controller_.lock()) controller->addDocument(std::move(document));
     }
+
+private:
+    Weak controller_;
+};
+
+// What each document it makes keeps of the controller: the controller
+// weakly (documents keep no controller alive), and the document's link
+// opener with the links it is carrying out, which end with the document.
+class DesktopDocumentController::Keeper final : public DocumentKeeper {
+public:
+    explicit Keeper(Weak controller) : controller_(std::move(controller)) {}
+
+    void makeWindow(Document& document) override {
+        if (auto self = controller_.lock()) self->makeWindow(document);
+    }
+    void documentClosed(Document& closed) override {
+        auto self = controller_.lock();
+        if (!self) return;
+        self->registry_.remove(closed);
+        self->documentsChanged();
+    }
+    void documentFileChanged(Document& moved) override {
+        auto self = controller_.lock();
+        if (!self) return;
+        self->registry_.update(moved, moved.path(), std::nullopt);
+        self->tasks_.spawn(self->followFile(moved.shared_from_this()));
+        // The session names the file where it is now (a followed move, a
+        // relocation, a Save As): a relaunch after a kill finds it there.
+        TabGroupWindow::noteSessionChanged();
+    }
+    void documentStateChanged(Document&) override {
+        if (auto self = controller_.lock()) self->documentsChanged();
+    }
+    Task<bool> bringForwardIfOpen(std::shared_ptr<Document> asking, std::filesystem::path path) override {
+        return DesktopDocumentController::bringForwardIfOpen(controller_, std::move(asking), std::move(path));
+    }
+    void openLink(Document&, const OpenLinkPayload& payload) override {
+        if (links.opener) links.tasks.spawn(followLink(links.opener, payload));
+    }
+
+    DocumentLinks links;
 
 private:
     Weak controller_;
@@ -150,43 +191,15 @@ std::shared_ptr<Document> DesktopDocumentController::makeDocument(
     services.recoveryStore = dependencies_.recoveryStore;
     services.sandboxed = dependencies_.sandboxed.value_or(false);
     services.observesFile = dependencies_.observesFiles;
-    services.pasteboard = dependencies_.environment.pasteboard;
     UserDefaults* defaults = dependencies_.defaults;
     services.externalChangePolicy = [defaults] { return DocumentPreferences(*defaults).externalChangePolicy(); };
-    auto document = Document::create(std::move(services), std::move(path));
-
-    Weak weak = weak_from_this();
-    Document::Hooks& hooks = document->hooks();
-    hooks.makeWindow = [weak](Document& made) {
-        if (auto self = weak.lock()) self->makeWindow(made);
-    };
-    hooks.closed = [weak](Document& closed) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->registry_.remove(closed);
-        self->documentsChanged();
-    };
-    hooks.fileChanged = [weak](Document& moved) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->registry_.update(moved, moved.path(), std::nullopt);
-        self->tasks_.spawn(self->followFile(moved.shared_from_this()));
-        // The session names the file where it is now (a followed move, a
-        // relocation, a Save As): a relaunch after a kill finds it there.
-        TabGroupWindow::noteSessionChanged();
-    };
-    hooks.stateChanged = [weak](Document&) {
-        if (auto self = weak.lock()) self->documentsChanged();
-    };
-    hooks.openElsewhere = [weak](std::shared_ptr<Document> asking, std::filesystem::path chosen) {
-        return bringForwardIfOpen(weak, std::move(asking), std::move(chosen));
-    };
-    connectLinks(*document);
-    if (onDocumentMade) onDocumentMade(*document);
+    auto keeper = std::make_shared<Keeper>(weak_from_this());
+    auto document = Document::create(std::move(services), keeper, std::move(path));
+    connectLinks(*document, *keeper);
     return document;
 }
 
-void DesktopDocumentController::connectLinks(Document& document) {
+void DesktopDocumentController::connectLinks(Document& document, Keeper& keeper) {
     if (!linkOpening_) linkOpening_ = std::make_shared<WeakOpening>(weak_from_this());
     std::weak_ptr<Document> weakDocument = document.weak_from_this();
     LinkOpener::Services services;
@@ -200,11 +213,7 @@ void DesktopDocumentController::connectLinks(Document& document) {
             return root ? GTK_WINDOW(root) : nullptr;
         });
     }
-    auto links = std::make_shared<DocumentLinks>();
-    links->opener = LinkOpener::create(weakDocument, std::move(services));
-    document.hooks().openLink = [links](Document&, const OpenLinkPayload& payload) {
-        links->tasks.spawn(followLink(links->opener, payload));
-    };
+    keeper.links.opener = LinkOpener::create(weakDocument, std::move(services));
 }
 
 Task<void> DesktopDocumentController::followFile(std::shared_ptr<Document> document) {
@@ -265,19 +274,17 @@ void DesktopDocumentController::placePage(OpenedDocument& document, TabGroupWind
 void DesktopDocumentController::makeWindow(Document& document) {
     const ReaderEnvironment& environment = dependencies_.environment;
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
-    ReaderViewController::Dependencies readerDependencies;
-    readerDependencies.host = view;
-    readerDependencies.environment = environment;
-    auto reader = ReaderViewController::create(document.documentID(), std::move(readerDependencies));
+    const Theme theme = environment.currentTheme();
+    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view),
+                                               environment, *dependencies_.defaults,
+                                               *dependencies_.clock, theme);
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
-    reader->loadView(PageWebView::firstWebView);
-    if (dependencies_.appearance) dependencies_.appearance->follow(reader);
-    const Theme theme = environment.currentTheme();
-    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(reader),
-                                               std::move(view), *dependencies_.defaults,
-                                               *dependencies_.clock, theme, DocumentPage::Dialogs{},
-                                               environment.workingSet);
+    page->readerController()->loadView(PageWebView::firstWebView);
+    if (dependencies_.appearance) {
+        dependencies_.appearance->follow(page->readerController());
+        dependencies_.appearance->follow(page->noticeBar());
+    }
     std::weak_ptr<Document> weakDocument = document.weak_from_this();
     Weak weak = weak_from_this();
     page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {

@@ -74,9 +74,6 @@ public:
     void addDocument(std::shared_ptr<OpenedDocument> document) override;
 
     const DocumentRegistry& registry() const { return registry_; }
-    // Called with each document this controller makes, before it reads:
-    // where the saving, drafts, disk and link units connect their hooks.
-    std::function<void(Document&)> onDocumentMade;
 
     // ---- the shell's entries ----
     // The open documents, in the order they were opened.
@@ -118,11 +115,12 @@ public:
 private:
     using Weak = std::weak_ptr<DesktopDocumentController>;
     class WeakOpening;
+    class Keeper;
 
     explicit DesktopDocumentController(Dependencies dependencies);
     std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path);
     void makeWindow(Document& document);
-    void connectLinks(Document& document);
+    void connectLinks(Document& document, Keeper& keeper);
     Task<void> followFile(std::shared_ptr<Document> document);
 
     static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);

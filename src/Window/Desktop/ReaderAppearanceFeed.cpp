@@ -15,6 +15,7 @@
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Payloads/SetTypographyPayload.hpp"
+#include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 
@@ -49,6 +50,12 @@ void ReaderAppearanceFeed::follow(const std::shared_ptr<ReaderViewController>& r
     pushTypography(reader);
 }
 
+void ReaderAppearanceFeed::follow(const std::shared_ptr<ConflictBarController>& noticeBar) {
+    if (!noticeBar) return;
+    noticeBars_.push_back(noticeBar);
+    noticeBar->applyTheme(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
+}
+
 std::size_t ReaderAppearanceFeed::followedCount() {
     return live().size();
 }
@@ -65,7 +72,13 @@ std::vector<std::shared_ptr<ReaderViewController>> ReaderAppearanceFeed::live() 
 }
 
 void ReaderAppearanceFeed::appearanceChanged() {
-    if (applyChrome_) applyChrome_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
+    const Theme theme = ThemeCatalog::theme(sources_.appearance.currentThemeID());
+    if (applyChrome_) applyChrome_(theme);
+    std::erase_if(noticeBars_, [&](const std::weak_ptr<ConflictBarController>& weak) {
+        const auto bar = weak.lock();
+        if (bar) bar->applyTheme(theme);
+        return !bar;
+    });
     for (const auto& reader : live()) pushAppearance(reader);
 }
 

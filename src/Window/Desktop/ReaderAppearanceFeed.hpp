@@ -14,6 +14,7 @@ namespace larkspin {
 
 class AccessibilityDisplaySource;
 class AppearanceController;
+class ConflictBarController;
 class ReaderViewController;
 class TypographyController;
 class UserDefaults;
@@ -21,8 +22,9 @@ class UserDefaults;
 // Keeps every open reader's page and the windows' chrome in the look in
 // force: a reader it follows is told the theme (with the accessibility
 // options) and the typography at once and again after each change of the
-// appearance, the typography or the desktop's accessibility flags; the
-// chrome is given the theme at once and after each change. Readers are held
+// appearance, the typography or the desktop's accessibility flags (its
+// status page with it); a page's notice bar it follows, and the chrome, are
+// given the theme at once and after each change. Readers and bars are held
 // weakly: a closed one drops out. Main thread.
 class ReaderAppearanceFeed {
 public:
@@ -44,6 +46,8 @@ public:
     static std::shared_ptr<ReaderAppearanceFeed> program();
 
     void follow(const std::shared_ptr<ReaderViewController>& reader);
+    // A page's notice bar: the bar shown and every later one take the theme.
+    void follow(const std::shared_ptr<ConflictBarController>& noticeBar);
     std::size_t followedCount();
 
 private:
@@ -59,6 +63,7 @@ private:
     Sources sources_;
     std::function<void(const Theme&)> applyChrome_;
     std::vector<std::weak_ptr<ReaderViewController>> readers_;
+    std::vector<std::weak_ptr<ConflictBarController>> noticeBars_;
     std::vector<NotificationObserver> observers_;
     TaskScope tasks_;  // last: pushes in flight end first
 };

@@ -9,6 +9,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Document/PageReader.hpp"
 #include "Editor/EditorPreferences.hpp"
 #include "Editor/Widgets/EditorFindTarget.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
@@ -30,14 +31,55 @@
 
 namespace larkspin {
 
+// The page as its reader's owner. It lives exactly as long as the page.
+class DocumentPage::ReaderEvents final : public ReaderOwner {
+public:
+    explicit ReaderEvents(DocumentPage& page) : page_(page) {}
+    // What the document hears goes through the reader it knows.
+    void readerDidRender(const std::vector<BridgeHeading>& headings) override {
+        page_.documentReader_->readerDidRender(headings);
+    }
+    void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) override {
+        page_.outline_.highlight(heading.id);
+    }
+    void readerDidRequestOpenLink(const OpenLinkPayload& link) override {
+        page_.documentReader_->readerOpensLink(link);
+    }
+    void readerWasDeniedResource(const std::string& path) override {
+        page_.documentReader_->readerWasDeniedResource(path);
+    }
+    void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
+        page_.webView_->processRecovery(action);
+    }
+
+private:
+    DocumentPage& page_;
+};
+
+namespace {
+
+std::shared_ptr<ReaderViewController> makeReader(const Document& document,
+                                                 std::shared_ptr<ReaderView> view,
+                                                 const ReaderEnvironment& environment,
+                                                 std::weak_ptr<ReaderOwner> owner) {
+    ReaderViewController::Dependencies dependencies;
+    dependencies.host = std::move(view);
+    dependencies.environment = environment;
+    dependencies.owner = std::move(owner);
+    return ReaderViewController::create(document.documentID(), std::move(dependencies));
+}
+
+}  // namespace
+
 DocumentPage::DocumentPage(std::shared_ptr<Document> document,
-                           std::shared_ptr<ReaderViewController> reader,
-                           std::shared_ptr<ReaderView> readerView, UserDefaults& defaults,
-                           Clock& clock, Theme theme, Dialogs dialogs,
-                           std::shared_ptr<WebViewWorkingSet> workingSet)
+                           std::shared_ptr<ReaderView> readerView,
+                           const ReaderEnvironment& environment, UserDefaults& defaults,
+                           Clock& clock, Theme theme, Dialogs dialogs)
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
-      reader_(std::move(reader)),
+      readerEvents_(std::make_shared<ReaderEvents>(*this)),
+      reader_(makeReader(*document_, readerView, environment, readerEvents_)),
+      documentReader_(PageReader::create(reader_)),
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
@@ -92,21 +134,21 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
         }
         scrollSlot_.spawn(scrollReader(heading.id));
     };
-    // The reader outlives neither the page's hold nor this callback's owner:
-    // the page clears it when it goes.
-    reader_->onActiveHeading = [this](const ActiveHeadingPayload& payload) {
-        outline_.highlight(payload.id);
-    };
     applySidebar(sidebar_.isVisible(windowWidth_));
     PageWebView::Page shownPage;
     shownPage.isSelected = [this] { return isSelected(); };
     shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
-    webView_ = PageWebView::create(reader_, std::move(workingSet), std::move(shownPage));
-    // Last: the document wires the reader, shows its notice and renders.
+    shownPage.document = document_;
+    webView_ = PageWebView::create(reader_, environment.workingSet, std::move(shownPage));
+
+    // Last: the document gives the reader its location, shows its notice
+    // and renders.
     document_->attachWindow(*this);
 }
 
 DocumentPage::~DocumentPage() {
+    // The reader's events go nowhere from now on (it may outlive the page).
+    readerEvents_.reset();
     // The page's end is the document's: its tab closed or its window went.
     const std::shared_ptr<Document> document = document_;
     document->detachWindow(*this);
@@ -114,7 +156,6 @@ DocumentPage::~DocumentPage() {
     webView_->ended();
     position_.disconnect();
     sidebar_.flushWidth();
-    reader_->onActiveHeading = nullptr;
     findBar_->close();
     findBar_->retarget(reader_);
     // The reader's widget belongs to the document: it leaves the page so that
@@ -123,6 +164,10 @@ DocumentPage::~DocumentPage() {
         if (gtk_widget_get_parent(stack) == paned_)
             gtk_paned_set_end_child(GTK_PANED(paned_), nullptr);
     }
+}
+
+std::shared_ptr<DocumentReader> DocumentPage::reader() const {
+    return documentReader_;
 }
 
 GtkPaned* DocumentPage::paned() const {
@@ -359,6 +404,8 @@ void DocumentPage::enterReading(std::string reason) {
     const DocumentModel& model = document_->model();
     reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
     reader_->render(model.sourceText(), reader_->enhancements());
+    // A web view lost or given up while the editor showed comes back now.
+    if (isSelected()) webView_->shown();
     gtk_widget_grab_focus(readerView_->widget());
     AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(cursorLine), committed,

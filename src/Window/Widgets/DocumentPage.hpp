@@ -15,6 +15,7 @@
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Protocol/Payloads/BridgeHeading.hpp"
+#include "Reader/ReaderEnvironment.hpp"
 #include "Window/FindRouting.hpp"
 #include "Window/ModeContainerViewController.hpp"
 #include "Window/PageWebView.hpp"
@@ -28,6 +29,7 @@ namespace larkspin {
 
 class Clock;
 class ConflictBarController;
+class PageReader;
 class ReaderView;
 class ReaderViewController;
 class ConflictBarViewController;
@@ -47,8 +49,11 @@ class WebViewWorkingSet;
 // decides what shows. Every signal handler it connects goes with it.
 //
 // It is its document's window host: built, it attaches the document (which
-// wires the reader and starts rendering); ended (its tab closed or its window
-// destroyed), it detaches and closes the document. Main thread.
+// gives the reader its location and starts rendering); ended (its tab closed
+// or its window destroyed), it detaches and closes the document. It makes its
+// reader and is the reader's owner: the rendered headings, clicked links and
+// refused files go to the document, the active heading to the outline, and a
+// web process end to the working set (`PageWebView`). Main thread.
 class DocumentPage final : public DocumentWindowHost {
 public:
     // The dialogs a page asks (the relocation panel, the confirmation before
@@ -66,10 +71,12 @@ public:
         std::function<void(GtkWidget* page, std::string problem)> showReadOnly;
     };
 
-    DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderViewController> reader,
-                 std::shared_ptr<ReaderView> readerView, UserDefaults& defaults, Clock& clock,
-                 Theme theme, Dialogs dialogs = {},
-                 std::shared_ptr<WebViewWorkingSet> workingSet = nullptr);
+    // The reader is made over `readerView` with `environment` (whose
+    // working set, when it has one, decides when it holds a web view); its
+    // view is not loaded yet.
+    DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderView> readerView,
+                 const ReaderEnvironment& environment, UserDefaults& defaults, Clock& clock,
+                 Theme theme, Dialogs dialogs = {});
     ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
     DocumentPage& operator=(const DocumentPage&) = delete;
@@ -109,7 +116,9 @@ public:
     void documentDidRender(const std::vector<BridgeHeading>& headings) override;
 
     // ---- DocumentWindowHost ----
-    std::shared_ptr<ReaderViewController> reader() const override { return reader_; }
+    std::shared_ptr<DocumentReader> reader() const override;
+    // The reader behind it.
+    const std::shared_ptr<ReaderViewController>& readerController() const { return reader_; }
     ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
     void documentTitleChanged() override;
     void present() override;
@@ -149,9 +158,13 @@ private:
     Task<void> scrollReader(std::string identifier);
     static void positionChanged(GObject* paned, GParamSpec*, gpointer self);
 
+    class ReaderEvents;
+
     std::shared_ptr<Document> document_;
     Dialogs dialogs_;
+    std::shared_ptr<ReaderEvents> readerEvents_;  // the reader's owner, held weakly by it
     std::shared_ptr<ReaderViewController> reader_;
+    std::shared_ptr<PageReader> documentReader_;  // the reader as the document sees it
     std::shared_ptr<ReaderView> readerView_;
     std::shared_ptr<PageWebView> webView_;
     SidebarController sidebar_;

@@ -154,7 +154,17 @@ TEST(DraftCrashConsistency, TerminationFlushesEveryTypedText) {
 
         HelperRun run = start(folder, random());
         ASSERT_GT(run.pid, 0);
-        readUntil(run, SteadyClock::now() + std::chrono::milliseconds(200 + random() % 800));
+        // Ended once a draft is on disk and more text was typed after it: the
+        // flush must write what the draft does not hold yet.
+        const auto limit = SteadyClock::now() + std::chrono::seconds(20);
+        auto typedAfterADraft = [&] {
+            const auto draft = run.lines.rfind("\nD ");
+            return draft != std::string::npos && run.lines.find("\nT ", draft + 1) != std::string::npos;
+        };
+        while (!typedAfterADraft() && SteadyClock::now() < limit)
+            readUntil(run, SteadyClock::now() + std::chrono::milliseconds(20));
+        ASSERT_TRUE(typedAfterADraft()) << "no draft within 20 s:\n" << run.lines;
+        readUntil(run, SteadyClock::now() + std::chrono::milliseconds(random() % 100));
         ::kill(run.pid, SIGTERM);
         readUntil(run, SteadyClock::now() + std::chrono::seconds(10));  // until it closes its output
         int status = 0;

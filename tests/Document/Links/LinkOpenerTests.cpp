@@ -86,7 +86,7 @@ public:
 
     void makeWindowControllers() override {}
     void showWindows() override {}
-    void applyRecoveryDraft(const RecoveryDraft&) override {}
+    void applyRecoveryDraft(const RecoveryDraft&, std::optional<DraftSetAside>) override {}
     void setRecoveryStore(std::shared_ptr<RecoveryStore>) override {}
     bool isReadOnly() const override { return false; }
     void scrollToFragment(std::string fragment) override { fragments_.push_back(std::move(fragment)); }

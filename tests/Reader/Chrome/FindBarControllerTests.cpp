@@ -168,7 +168,7 @@ TEST_F(FindBarControllerTest, UseSelectionSearchesTheTrimmedSelection) {
     EXPECT_EQ(bar->state().query, "kept");
 
     const std::size_t asked = host->scripts.size();
-    reader->onWebContentProcessTerminated = [](ProcessRecoveryAction) {};  // no rebuild
+    owner->recover = [](ProcessRecoveryAction) {};  // no rebuild
     terminate();  // no web view now: nothing is asked, nothing logged
     logs.clear();
     bar->useSelection();

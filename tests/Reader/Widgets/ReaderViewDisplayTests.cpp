@@ -21,9 +21,8 @@ using ReaderViewDisplayTest = ReaderDisplayTest;
 using nlohmann::json;
 
 TEST_F(ReaderViewDisplayTest, AHiddenReaderRendersFindsScrollsAndNeverLeavesItsPage) {
-    std::vector<OpenLinkPayload> links;
+    const std::vector<OpenLinkPayload>& links = owner->links;
     makeReader();
-    reader->onOpenLink = [&](const OpenLinkPayload& link) { links.push_back(link); };
     render(sectionedDocument(40) + "[away](https://example.com/page) and [near](other.md#part)\n");
     const auto& headings = rendered.front();
     ASSERT_EQ(headings.size(), 41u);

@@ -135,6 +135,27 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_TRUE(alphaDocument->isClosing());
 }
 
+// Two opens of one file at once: both read it, the second to finish finds
+// the first registered and gives its document up. One tab, one document, and
+// it is the registered one.
+TEST_F(DesktopDocumentControllerDisplay, TheSameFileOpenedTwiceAtOnceMakesOneTab) {
+    const auto path = dir.write("twice.md", "# Twice\n\nbody\n");
+    auto first = test::startTask(controller->openDocument(path, true));
+    auto second = test::startTask(controller->openDocument(dir / "." / "twice.md", true));
+    ASSERT_TRUE(test::waitFor([&] { return first->finished && second->finished; }));
+    ASSERT_FALSE(first->error);
+    ASSERT_FALSE(second->error);
+    EXPECT_EQ(first->value->document, second->value->document);
+    EXPECT_NE(first->value->alreadyOpen, second->value->alreadyOpen) << "exactly one of them made it";
+    EXPECT_EQ(controller->registry().size(), 1u);
+    EXPECT_EQ(controller->registry().find(standardizedPath(path)), first->value->document);
+    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
+    EXPECT_EQ(TabGroupWindow::all().front()->pages().size(), 1u);
+    auto* document = dynamic_cast<Document*>(first->value->document.get());
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(pageOf(*document), TabGroupWindow::all().front()->pages().front());
+}
+
 // The first page of a window the controller makes starts its web view before
 // the window exists, so that the page loads while the window is built; a page
 // joining that window later gets its web view when it shows.
@@ -207,9 +228,10 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(document->loaded().tier, DocumentSizeTier::restricted);
     EXPECT_TRUE(document->isReadOnly());
-    ASSERT_NE(document->reader(), nullptr);
-    EXPECT_TRUE(document->reader()->isStatusShown());
-    EXPECT_EQ(document->reader()->renderRevision(), 0) << "the text never reaches the page";
+    ASSERT_NE(pageOf(*document), nullptr);
+    const auto& reader = pageOf(*document)->readerController();
+    EXPECT_TRUE(reader->isStatusShown());
+    EXPECT_EQ(reader->renderRevision(), 0) << "the text never reaches the page";
 }
 
 TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheReadingPosition) {
@@ -305,9 +327,14 @@ TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab
     dir.write("docs/target.md", "# Target heading\n\ntarget body\n");
     const auto sourcePath = dir.write("source.md", "# Source\n\n[next](docs/target.md)\n");
     Document& source = openRendered(sourcePath);
-    ASSERT_NE(source.reader(), nullptr);
-    ASSERT_TRUE(source.reader()->onOpenLink) << "the document took no links";
-    source.reader()->onOpenLink(OpenLinkPayload{"docs/target.md", OpenLinkPayload::Kind::relative, {}});
+    const auto& reader = pageOf(source)->readerController();
+    // The page reports the click to its reader, which hands it to its owner.
+    const auto click = [&] {
+        reader->bridgeDidRequestOpenLink(
+            *reader->bridge(), OpenLinkPayload{"docs/target.md", OpenLinkPayload::Kind::relative, {}});
+    };
+    ASSERT_TRUE(reader->bridge());
+    click();
 
     ASSERT_TRUE(test::waitFor([&] { return controller->registry().size() == 2; })) << "nothing opened";
     auto target = controller->registry().find(standardizedPath(dir / "docs" / "target.md"));
@@ -321,7 +348,7 @@ TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab
     // The same link again brings the open tab forward.
     adw_tab_view_set_selected_page(group.tabView(),
                                    adw_tab_view_get_page(group.tabView(), pageOf(source)->widget()));
-    source.reader()->onOpenLink(OpenLinkPayload{"docs/target.md", OpenLinkPayload::Kind::relative, {}});
+    click();
     ASSERT_TRUE(test::waitFor([&] { return group.selectedPage() == pageOf(*target); }));
     EXPECT_EQ(controller->registry().size(), 2u);
 }

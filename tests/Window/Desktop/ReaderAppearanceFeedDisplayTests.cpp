@@ -9,8 +9,13 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Document/Document.hpp"
+#include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Reader/Widgets/DocumentStatusView.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Window/Desktop/ReaderAppearanceFeed.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
 
 namespace larkspin {
 namespace {
@@ -102,6 +107,55 @@ TEST_F(ReaderAppearanceFeedDisplayTest, AClosedReaderDropsOut) {
     EXPECT_EQ(feed->followedCount(), 0u);
     appearance.select(AppearanceMode::dark);  // nothing left to push to
     EXPECT_EQ(chrome.back(), ThemeID::graphite);
+}
+
+// A document opened through the program's controller, with the feed the
+// program gives it: what its page draws outside the reading page (the
+// notice bar, the status page) follows the theme too.
+class DocumentAppearanceDisplayTest : public test::DocumentControllerDisplayTest {
+protected:
+    void SetUp() override {
+        test::DocumentControllerDisplayTest::SetUp();
+        feed = std::make_shared<ReaderAppearanceFeed>(
+            ReaderAppearanceFeed::Sources{appearance, typography, accessibility, defaults, *center},
+            nullptr);
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+        dependencies.appearance = feed;
+        makeController(std::move(dependencies));
+    }
+    void TearDown() override {
+        test::DocumentControllerDisplayTest::TearDown();
+        feed.reset();
+    }
+
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
+    AppearanceController appearance{defaults, *center, std::make_shared<test::FakeDesktopAppearance>()};
+    TypographyController typography{defaults, *center};
+    Accessibility accessibility;
+    std::shared_ptr<ReaderAppearanceFeed> feed;
+};
+
+TEST_F(DocumentAppearanceDisplayTest, TheNoticeBarAndTheStatusPageShownTakeANewTheme) {
+    const auto opened = await(controller->openDocument(dir.write("a.md", "# A\n"), true));
+    auto* document = dynamic_cast<Document*>(opened.document.get());
+    ASSERT_NE(document, nullptr);
+    auto* page = dynamic_cast<DocumentPage*>(document->window());
+    ASSERT_NE(page, nullptr);
+    document->setExternalIssue(ExternalIssue::missing());
+    ASSERT_TRUE(page->noticeBar()->content().has_value());
+    DocumentStatusContent status;
+    status.title = "Status";
+    document->reader()->showDocumentStatus(status);
+    const DocumentStatusView* statusView = page->readerView()->statusView();
+    ASSERT_NE(statusView, nullptr);
+    ASSERT_EQ(statusView->theme()->id, ThemeID::porcelain);
+
+    appearance.select(AppearanceMode::dark);
+    EXPECT_EQ(page->noticeBar()->theme().id, ThemeID::graphite) << "the bar shown";
+    EXPECT_EQ(statusView->theme()->id, ThemeID::graphite) << "the status page shown";
+    document->clearExternalIssue({});
+    document->setExternalIssue(ExternalIssue::saveFailed("disk full"));
+    EXPECT_EQ(page->noticeBar()->theme().id, ThemeID::graphite) << "a later bar";
 }
 
 }  // namespace

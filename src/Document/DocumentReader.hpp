@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Protocol/Payloads/BridgeHeading.hpp"
+#include "Protocol/Payloads/OpenLinkPayload.hpp"
+#include "Protocol/Payloads/RenderEnhancements.hpp"
+#include "Reader/LinkReader.hpp"
+#include "Reader/ReaderHost.hpp"
+
+namespace larkspin {
+
+// What a document asks of its page's reader: render its text, show its
+// status page instead, put up and take down banners, know where the file is
+// (for relative images), scroll to a heading (as a link reader); and what
+// the reader tells its document back (`Owner`). The page gives the program's
+// reader behind it (`PageReader`); tests give a fake. Main thread.
+class DocumentReader : public LinkReader {
+public:
+    // What the reader tells the document it shows.
+    class Owner {
+    public:
+        virtual ~Owner() = default;
+        // A render completed with these headings.
+        virtual void readerDidRender(const std::vector<BridgeHeading>& headings) = 0;
+        // A link was clicked in the page.
+        virtual void readerOpensLink(const OpenLinkPayload& payload) = 0;
+        // The page was refused an image of the document (`path`).
+        virtual void readerWasDeniedResource(const std::string& path) = 0;
+    };
+
+    // Whom the reader tells; an expired one (or none) hears nothing.
+    virtual void setOwner(std::weak_ptr<Owner> owner) = 0;
+    // Renders `text` with the enhancements given (none: the page's own
+    // choice).
+    virtual void render(std::string text, std::optional<RenderEnhancements> enhancements) = 0;
+    // The status page in place of the rendered text, and back.
+    virtual void showDocumentStatus(DocumentStatusContent content) = 0;
+    virtual void hideDocumentStatus() = 0;
+    // The document's file, none for an untitled document.
+    virtual void setDocumentLocation(std::optional<std::filesystem::path> location) = 0;
+    // The message of the last render's degradation, none when it rendered
+    // whole (or has not rendered).
+    virtual std::optional<std::string> lastRenderDegradation() const = 0;
+};
+
+}  // namespace larkspin

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include "Document/DocumentReader.hpp"
+
+namespace larkspin {
+
+class ReaderViewController;
+
+// The program's reader as a document sees it: the page's
+// `ReaderViewController`. The page, the reader's owner, hands the reader's
+// render, link and refused-image events on through it to the document that
+// owns it while it does. Made by the page; main thread.
+class PageReader final : public DocumentReader, public std::enable_shared_from_this<PageReader> {
+public:
+    static std::shared_ptr<PageReader> create(std::shared_ptr<ReaderViewController> reader);
+    ~PageReader() override;
+    PageReader(const PageReader&) = delete;
+    PageReader& operator=(const PageReader&) = delete;
+
+    const std::shared_ptr<ReaderViewController>& controller() const { return reader_; }
+
+    // What the reader reported, for the document (nothing without one).
+    void readerDidRender(const std::vector<BridgeHeading>& headings) const;
+    void readerOpensLink(const OpenLinkPayload& payload) const;
+    void readerWasDeniedResource(const std::string& path) const;
+
+    // ---- DocumentReader ----
+    void setOwner(std::weak_ptr<Owner> owner) override;
+    void render(std::string text, std::optional<RenderEnhancements> enhancements) override;
+    void showDocumentStatus(DocumentStatusContent content) override;
+    void hideDocumentStatus() override;
+    void setDocumentLocation(std::optional<std::filesystem::path> location) override;
+    std::optional<std::string> lastRenderDegradation() const override;
+
+    // ---- LinkReader ----
+    Task<ScrolledPayload> scrollToHeading(std::string id) override;
+    BannerID showBanner(std::string message, std::string actionTitle, std::function<void()> onAction,
+                        std::function<void()> onDismiss) override;
+    void hideBanner(BannerID banner) override;
+
+private:
+    explicit PageReader(std::shared_ptr<ReaderViewController> reader);
+
+    std::shared_ptr<ReaderViewController> reader_;
+    std::weak_ptr<Owner> owner_;
+};
+
+}  // namespace larkspin
