@@ -119,7 +119,8 @@ std::optional<Sample> switchOnce(bool released) {
             documents.push_back(document);
             tabs.push_back(group.add(std::make_unique<DocumentPage>(
                 document->document, document->controller, document->view, UserDefaults::standard(),
-                Clock::system(), ThemeCatalog::theme(ThemeID::porcelain))));
+                Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
+                FileManagerReveal::systemPort())));
             document->countRenders();
             document->controller->loadView();
             const int before = document->rendered;

@@ -39,7 +39,10 @@ public:
     ConflictBarController* noticeBarController() const override { return bar.get(); }
     void documentDidRender(const std::vector<BridgeHeading>&) override {}
     void documentTitleChanged() override { ++titleChanges; }
-    void present() override { ++presented; }
+    Presented present() override {
+        ++presented;
+        return {};
+    }
     Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override {
         requests.push_back(request);
         return pick(chosen);

@@ -16,6 +16,7 @@
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
+#include "Support/Display/RecordingFileManager.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -61,7 +62,7 @@ protected:
         };
         auto page = std::make_unique<DocumentPage>(document, readerController, readerView, defaults,
                                                    Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
-                                                   std::move(dialogs));
+                                                   test::RecordingFileManager().port(), std::move(dialogs));
         DocumentPage& made = *page;
         readerController->onRendered = [this, &made](const std::vector<BridgeHeading>& list) {
             made.documentDidRender(list);

@@ -18,6 +18,7 @@
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
+#include "Support/Display/RecordingFileManager.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -79,7 +80,8 @@ protected:
         documents.push_back(document);
         auto page = std::make_unique<DocumentPage>(document->document, document->controller,
                                                    document->view, defaults, Clock::system(),
-                                                   ThemeCatalog::theme(ThemeID::porcelain));
+                                                   ThemeCatalog::theme(ThemeID::porcelain),
+                                                   test::RecordingFileManager().port());
         DocumentPage& added = *page;
         document->controller->onRendered = [this, &added](const std::vector<BridgeHeading>& list) {
             added.documentDidRender(list);
