@@ -9,12 +9,9 @@ namespace larkspin::AppIcon {
 std::vector<std::filesystem::path> candidates(const std::filesystem::path& executable) {
     std::vector<std::filesystem::path> list;
     if (executable.empty()) return list;
-    std::filesystem::path level = executable.parent_path();
-    for (int up = 0; up < 6 && !level.empty(); ++up) {
-        list.push_back(level / "data" / "icons");
-        if (level == level.root_path()) break;
-        level = level.parent_path();
-    }
+    const std::filesystem::path folder = executable.parent_path();
+    list.push_back(folder / "share" / "icons");
+    list.push_back((folder / ".." / "share" / "icons").lexically_normal());
     return list;
 }
 
@@ -22,10 +19,11 @@ std::optional<std::filesystem::path> locateFolder() {
     std::error_code error;
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return std::nullopt;
-    const std::string file = std::string(BuildInfo::applicationId) + ".svg";
+    const std::filesystem::path icon = std::filesystem::path("hicolor") / "scalable" / "apps" /
+                                       (std::string(BuildInfo::applicationId) + ".svg");
     for (const auto& candidate : candidates(executable)) {
         std::error_code kind;
-        if (std::filesystem::is_regular_file(candidate / file, kind)) return candidate;
+        if (std::filesystem::is_regular_file(candidate / icon, kind)) return candidate;
     }
     return std::nullopt;
 }

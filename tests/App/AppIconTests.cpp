@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "App/AppIcon.hpp"
 #include "App/BuildInfo.hpp"
@@ -10,15 +10,18 @@ namespace larkspin {
 namespace {
 
 // The run command starts build/release/larkspin; a test runs from the same
-// build tree, so it finds the repository's icon the way the program does.
-TEST(AppIcon, TheBuildTreeFindsTheRepositoryIcon) {
-    const auto list = AppIcon::candidates("/src/larkspin/build/release/larkspin");
-    EXPECT_NE(std::find(list.begin(), list.end(), "/src/larkspin/data/icons"), list.end());
+// build tree (one folder down), so it finds the icon the way the program does.
+TEST(AppIcon, TheBuildTreeHoldsTheIconAsAThemeBesideTheProgram) {
+    EXPECT_EQ(AppIcon::candidates("/src/larkspin/build/release/larkspin"),
+              (std::vector<std::filesystem::path>{"/src/larkspin/build/release/share/icons",
+                                                  "/src/larkspin/build/share/icons"}));
     EXPECT_TRUE(AppIcon::candidates({}).empty());
 
     const auto folder = AppIcon::locateFolder();
     ASSERT_TRUE(folder.has_value());
-    EXPECT_TRUE(std::filesystem::is_regular_file(*folder / (std::string(BuildInfo::applicationId) + ".svg")));
+    EXPECT_EQ(folder->filename(), "icons");
+    EXPECT_TRUE(std::filesystem::is_regular_file(*folder / "hicolor" / "scalable" / "apps" /
+                                                 (std::string(BuildInfo::applicationId) + ".svg")));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <system_error>
 
 #include "App/AppActions.hpp"
-#include "App/AppIcon.hpp"
 #include "App/ApplicationServices.hpp"
 #include "App/BuildInfo.hpp"
+#include "App/Desktop/ApplicationIcon.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
@@ -182,14 +182,8 @@ void LarkspinApplication::startup() {
         options.keepSession = true;
         services_ = std::make_unique<ApplicationServices>(options);
         // Run from its build tree, the program's icon is in no icon theme:
-        // the About window and the settings take it from the repository.
-        GdkDisplay* display = gdk_display_get_default();
-        GtkIconTheme* icons = display ? gtk_icon_theme_get_for_display(display) : nullptr;
-        if (icons && !gtk_icon_theme_has_icon(icons, BuildInfo::applicationId)) {
-            if (auto folder = AppIcon::locateFolder()) {
-                gtk_icon_theme_add_search_path(icons, folder->c_str());
-            }
-        }
+        // the About window and the settings take it from beside the program.
+        ApplicationIcon::makeKnown(gdk_display_get_default());
     }
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
     followToplevels();
