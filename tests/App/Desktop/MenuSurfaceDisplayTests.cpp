@@ -24,6 +24,7 @@
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/Desktop/FontChooserPanel.hpp"
 #include "Appearance/TypographyController.hpp"
+#include "Appearance/TypographySettings.hpp"
 #include "Document/Document.hpp"
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
@@ -276,6 +277,56 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
     ASSERT_NE(state, nullptr);
     EXPECT_STREQ(g_variant_get_string(state, nullptr), "graphite");
     g_variant_unref(state);
+
+    // The appearance and typography items, each to the controllers' state;
+    // the last one puts every default back for the tests after this one.
+    TypographyController& typography = TypographyController::shared();
+    activate(item("app.increase-font-size"));
+    EXPECT_GT(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
+    appearanceBinding->refresh();
+    EXPECT_TRUE(enabled("app.actual-size"));
+    EXPECT_TRUE(enabled("app.restore-theme-typography"));
+    activate(item("app.actual-size"));
+    EXPECT_EQ(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
+    activate(item("app.decrease-font-size"));
+    EXPECT_LT(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
+    activate(item("app.restore-theme-typography"));
+    EXPECT_EQ(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
+    const auto wide = typography.settings().wideBlocks;
+    activate(item("app.toggle-wide-blocks"));
+    EXPECT_NE(typography.settings().wideBlocks, wide);
+    for (const MenuItem& radio : items) {
+        if (!radio.target || radio.action == "app.open-recent") continue;
+        SCOPED_TRACE(radio.label + " → " + radio.action + " " + *radio.target);
+        activate(radio);
+        GVariant* now = g_action_group_get_action_state(groupOf(radio.action), nameOf(radio.action).c_str());
+        ASSERT_NE(now, nullptr);
+        EXPECT_EQ(std::string(g_variant_get_string(now, nullptr)), *radio.target);
+        g_variant_unref(now);
+    }
+    for (const char* panel : {"app.show-body-font-panel", "app.show-mono-font-panel"}) {
+        SCOPED_TRACE(panel);
+        activate(item(panel));
+        GtkWindow* chooser = nullptr;
+        EXPECT_TRUE(test::waitFor([&] {
+            GListModel* toplevels = gtk_window_get_toplevels();
+            for (guint index = 0; index < g_list_model_get_n_items(toplevels) && !chooser; ++index) {
+                auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
+                if (GTK_IS_FONT_CHOOSER(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
+                    chooser = GTK_WINDOW(window);
+                g_object_unref(window);
+            }
+            return chooser != nullptr;
+        })) << "no font panel";
+        if (chooser) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        MainThread::drainForTesting();
+    }
+    activate(item("app.restore-all-appearance-defaults"));
+    EXPECT_EQ(typography.settings(), TypographySettings::defaults);
+
+    // Save of an unchanged document is a no-op, said so.
+    activate(item("app.save"));
+    EXPECT_TRUE(test::waitFor([&] { return logs.contains("document", "保存为 no-op"); }));
 
     // Save As asks for a place.
     activate(item("app.save-as"));
