@@ -12,6 +12,7 @@
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Web/Desktop/FileManagerReveal.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Desktop/ReaderAppearanceFeed.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
             dependencies.application = app;
             provideDocumentLinks(dependencies);
             dependencies.appearance = ReaderAppearanceFeed::program();
+            dependencies.fileManager = FileManagerReveal::systemPort();
             auto controller = DesktopDocumentController::create(std::move(dependencies));
             auto shell = std::make_shared<ProgramDocuments>(controller, app);
             // Pages coming, going or selected change what the menus offer,

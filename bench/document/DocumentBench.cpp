@@ -75,6 +75,7 @@ void BM_OpenRestrictedPreview(benchmark::State& state) {
         dependencies.environment = services.readerEnvironment();
         dependencies.defaults = &defaults;
         dependencies.clock = &Clock::system();
+        dependencies.fileManager = FileManagerReveal::systemPort();
         auto controller = DesktopDocumentController::create(std::move(dependencies));
         const auto start = std::chrono::steady_clock::now();
         auto opened = test::startTask(controller->openDocument(file, true));

@@ -72,7 +72,8 @@ struct BenchDocument final : WebViewWorkingSetMember {
         ReaderEnvironment environment = services.readerEnvironment();
         environment.workingSet = nullptr;
         auto page = std::make_unique<DocumentPage>(document, view, environment, UserDefaults::standard(),
-                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain));
+                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
+                                                   FileManagerReveal::systemPort());
         controller = page->readerController();
         return page;
     }

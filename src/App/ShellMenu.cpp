@@ -10,6 +10,8 @@
 #include "Appearance/TypographySettings.hpp"
 #include "App/AppActions.hpp"
 #include "Platform/Localization.hpp"
+#include "Platform/Text/FileNameText.hpp"
+#include "Platform/Text/Utf8.hpp"
 #include "Window/FilePathMenu.hpp"
 #include "Window/WindowActions.hpp"
 
@@ -208,8 +210,24 @@ void setUpdateItemTitle(GMenu* menu, const std::string& title) {
 void fillRecent(GMenu* recent, const std::vector<std::filesystem::path>& paths) {
     g_menu_remove_all(recent);
     for (const auto& path : paths) {
-        appendTargeted(recent, path.filename().string(), AppActions::openRecent, path.string());
+        std::string target = path.string();
+        if (!utf8::isValid(target)) {
+            gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+            target = uri ? uri : "";
+            g_free(uri);
+        }
+        if (target.empty()) continue;
+        appendTargeted(recent, FileNameText::baseName(path), AppActions::openRecent, target);
     }
+}
+
+std::optional<std::filesystem::path> recentPath(const std::string& target) {
+    if (target.starts_with("/")) return std::filesystem::path(target);
+    gchar* path = g_filename_from_uri(target.c_str(), nullptr, nullptr);
+    if (!path) return std::nullopt;
+    std::filesystem::path file(path);
+    g_free(path);
+    return file;
 }
 
 }  // namespace larkspin::ShellMenu

@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,12 @@ GObjectPtr<GMenu> make(GMenuModel* recent, bool updateItem = false);
 // when the menu has none.
 void setUpdateItemTitle(GMenu* menu, const std::string& title);
 // Replaces the items of the "Open Recent" submenu with `paths` (file names
-// as labels, "app.open-recent" with the path as target).
+// as labels, "app.open-recent" with the path as target; a menu's texts are
+// UTF-8, so a path that is not is carried as its "file://" URI).
 void fillRecent(GMenu* recent, const std::vector<std::filesystem::path>& paths);
+// The path an "app.open-recent" target names; none for a target that names
+// no local file.
+std::optional<std::filesystem::path> recentPath(const std::string& target);
 
 }  // namespace ShellMenu
 

@@ -16,8 +16,8 @@ bool QuitRule::closeIsQuit(std::span<const ShellWindow> others, const ShellWindo
                         [](const ShellWindow& window) { return window.visible; });
 }
 
-bool ActivityTracker::update(bool anyWindowActive, bool ownDialogOpen) {
-    const bool active = anyWindowActive || ownDialogOpen;
+bool ActivityTracker::update(bool anyWindowActive) {
+    const bool active = anyWindowActive;
     const bool resigned = active_ && !active;
     active_ = active;
     return resigned;

@@ -25,15 +25,16 @@ bool closeIsQuit(std::span<const ShellWindow> others, const ShellWindow& closing
 
 }  // namespace QuitRule
 
-// Follows whether the application is active: some window of it has the
-// focus, or a dialog of its own is open (a file chooser is no window of the
-// application but still ours). Fed on an idle after each focus change, so
-// that moving between our own windows, which passes through "none active",
-// is never seen.
+// Follows whether the application is active: some window of the process has
+// the focus (a group window, the settings window, a message or the open
+// dialog). An open dialog that does not have the focus does not keep it
+// active: leaving the application with a dialog up is resigning. Fed on an
+// idle after each focus change, so that moving between our own windows,
+// which passes through "none active", is never seen.
 class ActivityTracker {
 public:
     // True exactly when the application has just resigned active.
-    bool update(bool anyWindowActive, bool ownDialogOpen);
+    bool update(bool anyWindowActive);
     bool isActive() const { return active_; }
 
 private:

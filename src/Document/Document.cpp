@@ -12,6 +12,7 @@
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Text/FileNameText.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Text/Uuid.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
@@ -60,7 +61,8 @@ Document::~Document() {
 }
 
 std::string Document::displayName() const {
-    if (path_ && path_->has_filename()) return path_->filename().string();
+    // Shown in titles, tabs, dialogs and notices: always UTF-8.
+    if (path_ && path_->has_filename()) return FileNameText::baseName(*path_);
     return L10n::text("document.untitled");
 }
 
@@ -170,8 +172,9 @@ void Document::makeWindowControllers() {
 
 void Document::showWindows() {
     if (!host_) return;
-    host_->present();
-    AppLog::document.info("文档 doc=%{public}s %{private}s 窗口已显示", logID(), displayName());
+    const DocumentWindowHost::Presented shown = host_->present();
+    AppLog::document.info("文档 doc=%{public}s %{private}s 窗口已显示，显式并入标签组=%{bool}d，所在标签组含 %ld 个标签",
+                          logID(), displayName(), shown.joinedGroup, static_cast<long>(shown.tabCount));
 }
 
 void Document::applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) {

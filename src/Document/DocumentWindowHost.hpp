@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -41,8 +42,15 @@ public:
     virtual void documentDidRender(const std::vector<BridgeHeading>& headings) = 0;
     // The document's name or file changed: the tab's title follows.
     virtual void documentTitleChanged() = 0;
+    // Where a presented page stands: whether it joined a tab group that was
+    // there before it (rather than starting a window of its own), and how
+    // many tabs its group holds now.
+    struct Presented {
+        bool joinedGroup = false;
+        std::int64_t tabCount = 1;
+    };
     // Brings the page forward: its tab selected, its window presented.
-    virtual void present() = 0;
+    virtual Presented present() = 0;
 
     // The relocation panel: the file chosen, or none when cancelled.
     virtual Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) = 0;

@@ -82,6 +82,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"find.placeholder", "查找"},
     {"find.previous", "上一个"},
     {"find.previous.tooltip", "上一个（Shift+Ctrl+G）"},
+    {"help.failed.title", "无法打开帮助"},
     {"line_height.standard", "标准"},
     {"link.banner.not_opened", "链接未打开：%1$@（%2$@）"},
     {"link.failed.system_open", "系统未能打开 %@"},

@@ -101,6 +101,8 @@ ActionTable make(WindowActionHandlers handlers) {
     actions.push_back(fileAction(save, shared->save));
     actions.push_back(fileAction(saveAs, shared->saveAs));
     actions.push_back(fileAction(revert, shared->revert));
+    actions.push_back(fileAction(copyFilePath, shared->copyFilePath));
+    actions.push_back(fileAction(revealInFileManager, shared->revealInFileManager));
     if (ModeSwitch::sourceEditingEnabled()) {
         for (auto& action : editingActions(shared)) actions.push_back(std::move(action));
     }

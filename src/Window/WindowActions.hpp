@@ -29,6 +29,10 @@ struct WindowActionHandlers {
     FileCommand save;
     FileCommand saveAs;
     FileCommand revert;
+    // The file-path items: copy the file's path, show the file in the file
+    // manager; each can run while the document has a file.
+    FileCommand copyFilePath;
+    FileCommand revealInFileManager;
     // Editing mode, only while source editing is on: the switch between
     // reading and editing, editing at the reading position, and the editor's
     // line numbers (shown or not, as stored).
@@ -50,6 +54,9 @@ inline constexpr std::string_view useSelectionForFind = "use-selection-for-find"
 inline constexpr std::string_view save = "save";
 inline constexpr std::string_view saveAs = "save-as";
 inline constexpr std::string_view revert = "revert";
+// The file-path items' actions (`FilePathMenu`).
+inline constexpr std::string_view copyFilePath = "copy-file-path";
+inline constexpr std::string_view revealInFileManager = "reveal-in-file-manager";
 // Only with source editing on (`ModeSwitch::sourceEditingEnabled()`).
 inline constexpr std::string_view toggleEditing = "toggle-editing";
 inline constexpr std::string_view editHere = "edit-here";

@@ -103,7 +103,10 @@ public:
         renderedHeadings.push_back(headings.size());
     }
     void documentTitleChanged() override { ++titleChanges; }
-    void present() override { ++presented; }
+    Presented present() override {
+        ++presented;
+        return {};
+    }
     Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override {
         requests.push_back(request);
         return pick(chosen);

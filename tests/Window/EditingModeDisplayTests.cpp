@@ -17,6 +17,7 @@
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
+#include "Support/Display/RecordingFileManager.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -60,7 +61,7 @@ protected:
         };
         auto page = std::make_unique<DocumentPage>(document, readerView, environment, defaults,
                                                    Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
-                                                   std::move(dialogs));
+                                                   test::RecordingFileManager().port(), std::move(dialogs));
         DocumentPage& made = *page;
         readerController = made.readerController();
         TabGroupWindow& window = TabGroupWindow::create(nullptr);

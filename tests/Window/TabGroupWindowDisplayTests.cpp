@@ -19,6 +19,7 @@
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
+#include "Support/Display/RecordingFileManager.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -77,7 +78,8 @@ protected:
         documents.push_back(document);
         auto page = std::make_unique<DocumentPage>(document->document, document->view, environment,
                                                    defaults, Clock::system(),
-                                                   ThemeCatalog::theme(ThemeID::porcelain));
+                                                   ThemeCatalog::theme(ThemeID::porcelain),
+                                                   test::RecordingFileManager().port());
         DocumentPage& added = *page;
         document->controller = added.readerController();
         if (deferred) document->controller->loadView(PageWebView::firstWebView);

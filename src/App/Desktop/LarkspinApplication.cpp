@@ -18,6 +18,7 @@
 #include "App/AppActions.hpp"
 #include "App/ApplicationServices.hpp"
 #include "App/BuildInfo.hpp"
+#include "App/Desktop/ApplicationIcon.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
@@ -38,6 +39,7 @@
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
+#include "Platform/Text/FileNameText.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Settings/SettingsModel.hpp"
 #include "Settings/Widgets/SettingsWindowController.hpp"
@@ -126,6 +128,14 @@ LarkspinApplication::~LarkspinApplication() {
     if (quitCheck_) g_source_remove(quitCheck_);
     if (activityCheck_) g_source_remove(activityCheck_);
     g_signal_handlers_disconnect_by_data(application_.get(), this);
+    GListModel* toplevels = gtk_window_get_toplevels();
+    g_signal_handlers_disconnect_by_data(toplevels, this);
+    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
+        g_signal_handlers_disconnect_by_data(window, this);
+        g_object_set_data(window, "larkspin-followed", nullptr);
+        g_object_unref(window);
+    }
 }
 
 bool LarkspinApplication::isTestHost() {
@@ -173,8 +183,12 @@ void LarkspinApplication::startup() {
         ApplicationServices::Options options;
         options.keepSession = true;
         services_ = std::make_unique<ApplicationServices>(options);
+        // Run from its build tree, the program's icon is in no icon theme:
+        // the About window and the settings take it from beside the program.
+        ApplicationIcon::makeKnown(gdk_display_get_default());
     }
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
+    followToplevels();
     documents_.shell->setChangeHandler([this] { refreshActions(); });
     // The kept session's windows come back beside what the command line opens.
     if (services_->sessionStore() && documents_.placePage) {
@@ -196,7 +210,11 @@ void LarkspinApplication::startup() {
     steps.restoreDrafts = [this, launchHold] {
         tasks_.spawn(restoreDrafts(std::move(*launchHold)));
     };
-    steps.releaseLaunchHold = [launchHold] { launchHold->release(); };
+    steps.releaseLaunchHold = [this, launchHold] {
+        launchHold->release();
+        restoringDrafts_ = false;
+        answerHeldActivation();
+    };
     LaunchSequence::didFinish(testHost, steps);
     LaunchTiming::mark("startup 完成");
 }
@@ -213,6 +231,8 @@ Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
         rethrowIfCancelled(std::current_exception());
         AppLog::recovery.error("启动恢复失败");
     }
+    restoringDrafts_ = false;
+    answerHeldActivation();
     launchHold.release();
 }
 
@@ -224,12 +244,18 @@ Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
         ShellLog::shell.error("会话恢复失败");
     }
     restoringSession_ = false;
-    // An activation during the restore is answered now that its windows are there.
-    if (activateAfterRestore_) {
-        activateAfterRestore_ = false;
-        activate();
-    }
+    // What the user named at launch comes before the windows of last time.
+    if (auto asked = shownDuringRestore_.lock()) asked->showWindows();
+    shownDuringRestore_.reset();
+    answerHeldActivation();
     sessionHold.release();
+}
+
+void LarkspinApplication::answerHeldActivation() {
+    // An activation during the restore is answered now that its windows are there.
+    if (restoringSession_ || restoringDrafts_ || !activateAfterRestore_) return;
+    activateAfterRestore_ = false;
+    activate();
 }
 
 Task<void> LarkspinApplication::layOutSession() {
@@ -277,7 +303,7 @@ Task<void> LarkspinApplication::layOutSession() {
             } catch (const std::exception& error) {
                 rethrowIfCancelled(std::current_exception());
                 AppLog::document.error("会话恢复：打开 %{private}s 失败：%{private}s",
-                                       std::filesystem::path(path).filename().string(),
+                                       FileNameText::baseName(path),
                                        std::string(error.what()));
                 continue;
             }
@@ -310,7 +336,9 @@ Task<void> LarkspinApplication::layOutSession() {
 
 void LarkspinApplication::activate() {
     LaunchTiming::mark("activate");
-    if (restoringSession_) {
+    // The launch may still bring documents back (the session, the drafts):
+    // the open dialog only once nothing did.
+    if (restoringSession_ || restoringDrafts_) {
         activateAfterRestore_ = true;
         return;
     }
@@ -422,14 +450,18 @@ void LarkspinApplication::scheduleActivityCheck() {
         [](gpointer data) -> gboolean {
             auto* self = static_cast<LarkspinApplication*>(data);
             self->activityCheck_ = 0;
+            // Every toplevel counts, the open dialog's too (it is no window
+            // of the application).
             bool anyActive = false;
-            for (GList* item = gtk_application_get_windows(GTK_APPLICATION(self->application_.get()));
-                 item; item = item->next) {
-                if (gtk_window_is_active(GTK_WINDOW(item->data))) anyActive = true;
+            GListModel* toplevels = gtk_window_get_toplevels();
+            for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+                auto* window = static_cast<GtkWindow*>(g_list_model_get_item(toplevels, index));
+                if (gtk_window_is_active(window)) anyActive = true;
+                g_object_unref(window);
             }
             // The key document may have changed with the active window.
             self->refreshActions();
-            if (self->activity_.update(anyActive, static_cast<bool>(self->openDialog_))) {
+            if (self->activity_.update(anyActive)) {
                 self->flushDrafts("失活");
             }
             return G_SOURCE_REMOVE;
@@ -459,7 +491,9 @@ void LarkspinApplication::installMenus() {
     commands.settings = [this] { settings_->show(); };
     commands.quit = [this] { requestQuit(); };
     commands.open = [this] { showOpenDialog(); };
-    commands.openRecent = [this](std::string path) { openPath(std::move(path)); };
+    commands.openRecent = [this](std::string target) {
+        if (auto path = ShellMenu::recentPath(target)) openPath(std::move(*path));
+    };
     commands.help = [this] { tasks_.spawn(openHelp()); };
     commands.documents = documents_.shell.get();
 #if LARKSPIN_UPDATER
@@ -572,6 +606,7 @@ void LarkspinApplication::showOpenDialog() {
                            [](gpointer data) { delete static_cast<Hold*>(data); });
     g_signal_connect(chooser, "response", G_CALLBACK(onOpenResponse), this);
     gtk_native_dialog_show(openDialog_.get());
+    ShellLog::shell.info("打开面板已显示");
 }
 
 void LarkspinApplication::openLocation(GFile* file) {
@@ -609,15 +644,15 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
     const int missing = co_await runOn(WorkerPool::shared(), std::move(check));
     LaunchTiming::mark("文件已检查");
     if (missing == ENOENT || missing == ENOTDIR) {
-        AppLog::document.error("打开 %{private}s 失败：文件不存在", path.filename().string());
-        showError(L10n::format("open.error.missing", {path.string()}));
+        AppLog::document.error("打开 %{private}s 失败：文件不存在", FileNameText::baseName(path));
+        showError(L10n::format("open.error.missing", {FileNameText::path(path)}));
         showInOrder(ticket, nullptr);
         co_return;
     }
     if (missing == ELOOP) {
         // A link that leads back to itself: there is a name, but no file.
-        AppLog::document.error("打开 %{private}s 失败：符号链接循环", path.filename().string());
-        showError(L10n::format("open.error.symlink_loop", {path.string()}));
+        AppLog::document.error("打开 %{private}s 失败：符号链接循环", FileNameText::baseName(path));
+        showError(L10n::format("open.error.symlink_loop", {FileNameText::path(path)}));
         showInOrder(ticket, nullptr);
         co_return;
     }
@@ -652,6 +687,7 @@ void LarkspinApplication::showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>
         LaunchTiming::mark("文档页开始创建");
         ready->makeWindowControllers();
         ready->showWindows();
+        if (restoringSession_) shownDuringRestore_ = ready;
         LaunchTiming::mark("窗口已呈现");
     }
 }
@@ -665,6 +701,12 @@ Task<void> LarkspinApplication::openHelp() {
     GioApplicationLauncher launcher;
     const auto result = co_await launcher.launch(address);
     AppLog::help.info("帮助：打开 %{public}s 结果=%{bool}d", address, result.launched);
+    if (!result.launched) {
+        const std::string reason =
+            result.error.empty() ? L10n::text("link.failed.unknown_reason") : result.error;
+        showMessage(L10n::text("help.failed.title"),
+                    L10n::format("link.banner.not_opened", {address, reason}));
+    }
 }
 
 void LarkspinApplication::showAbout() {
@@ -682,9 +724,13 @@ void LarkspinApplication::showAbout() {
 }
 
 void LarkspinApplication::showError(const std::string& message) {
+    showMessage(L10n::text("open.error.title"), message);
+}
+
+void LarkspinApplication::showMessage(const std::string& title, const std::string& message) {
+    ShellLog::shell.info("提示：%{public}s", title);
     GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()));
-    GtkWidget* dialog =
-        adw_message_dialog_new(parent, L10n::text("open.error.title").c_str(), message.c_str());
+    GtkWidget* dialog = adw_message_dialog_new(parent, title.c_str(), message.c_str());
     adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "ok", L10n::text("common.ok").c_str());
     adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "ok");
     adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "ok");
@@ -767,6 +813,31 @@ void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
     self->firstWindowShown_ = true;
     LaunchTiming::mark("首个窗口已映射");
     ShellLog::shell.info("首个窗口已显示");
+}
+
+void LarkspinApplication::followToplevels() {
+    GListModel* toplevels = gtk_window_get_toplevels();
+    if (!g_signal_handler_find(toplevels, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this)) {
+        g_signal_connect(toplevels, "items-changed", G_CALLBACK(onToplevelsChanged), this);
+    }
+    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
+        if (!g_object_get_data(window, "larkspin-followed")) {
+            g_object_set_data(window, "larkspin-followed", this);
+            g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](gpointer self) {
+                                         static_cast<LarkspinApplication*>(self)->scheduleActivityCheck();
+                                     }),
+                                     this);
+        }
+        g_object_unref(window);
+    }
+}
+
+void LarkspinApplication::onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self) {
+    auto* application = static_cast<LarkspinApplication*>(self);
+    application->followToplevels();
+    // A dialog that went may have had the focus.
+    application->scheduleActivityCheck();
 }
 
 void LarkspinApplication::onWindowChanged(GObject*, GParamSpec*, gpointer data) {

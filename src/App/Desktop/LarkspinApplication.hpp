@@ -22,6 +22,7 @@ typedef struct _AdwApplication AdwApplication;
 typedef struct _GApplication GApplication;
 typedef struct _GFile GFile;
 typedef struct _GMenu GMenu;
+typedef struct _GListModel GListModel;
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkNativeDialog GtkNativeDialog;
@@ -107,6 +108,15 @@ private:
     Task<void> openHelp();
     void showAbout();
     void showError(const std::string& message);
+    // A message transient for the active window, logged with its title.
+    void showMessage(const std::string& title, const std::string& message);
+    // An activation held back while the launch restores (the session, the
+    // drafts) is answered once both have run.
+    void answerHeldActivation();
+    // Every toplevel of the process (our windows, the open dialog, message
+    // dialogs) tells whether it has the focus.
+    void followToplevels();
+    static void onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self);
 
     void requestQuit();
     void terminate(const char* reason);
@@ -159,7 +169,14 @@ private:
     bool terminating_ = false;
     bool reviewing_ = false;
     bool restoringSession_ = false;
+    // Until the launch's draft restore has run (in a test host, until its
+    // hold goes).
+    bool restoringDrafts_ = true;
     bool activateAfterRestore_ = false;
+    // The last document the launch's opens (command line, second launch)
+    // showed while the session was restored: brought forward again once the
+    // session's windows are up.
+    std::weak_ptr<OpenedDocument> shownDuringRestore_;
     guint quitCheck_ = 0;
     guint activityCheck_ = 0;
     std::vector<guint> signalSources_;

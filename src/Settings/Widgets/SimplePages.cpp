@@ -32,9 +32,16 @@ void SettingsPage::refresh() {
 }
 
 GtkWidget* makeAppIcon(int size) {
+    // GTK tries every name of a list in one theme before the next theme, so
+    // the stand-ins would win over our icon whenever the desktop's theme has
+    // them: they are named only when no theme has ours.
+    GdkDisplay* display = gdk_display_get_default();
+    GtkIconTheme* theme = display ? gtk_icon_theme_get_for_display(display) : nullptr;
+    const bool ours = theme && gtk_icon_theme_has_icon(theme, applicationIconName);
     const char* names[] = {applicationIconName, "accessories-text-editor", "text-x-generic",
                            nullptr};
-    GIcon* icon = g_themed_icon_new_from_names(const_cast<char**>(names), -1);
+    GIcon* icon = ours ? g_themed_icon_new(applicationIconName)
+                       : g_themed_icon_new_from_names(const_cast<char**>(names + 1), -1);
     GtkWidget* image = gtk_image_new_from_gicon(icon);
     g_object_unref(icon);
     gtk_image_set_pixel_size(GTK_IMAGE(image), size);

@@ -13,6 +13,7 @@
 #include "Platform/Async/WorkerPool.hpp"
 #include "Model/DocumentPreferences.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Text/FileNameText.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Window/Desktop/MessageDialogCloseQuestion.hpp"
@@ -105,8 +106,10 @@ private:
 
 std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
     Dependencies dependencies) {
-    if (!dependencies.defaults || !dependencies.clock || !dependencies.environment.webViewFactory)
-        throw std::invalid_argument("document controller: defaults, clock and web view factory");
+    if (!dependencies.defaults || !dependencies.clock || !dependencies.environment.webViewFactory ||
+        !dependencies.fileManager.showItems || !dependencies.fileManager.openFolder)
+        throw std::invalid_argument(
+            "document controller: defaults, clock, web view factory and file manager");
     return std::shared_ptr<DesktopDocumentController>(
         new DesktopDocumentController(std::move(dependencies)));
 }
@@ -127,7 +130,33 @@ DesktopDocumentController::~DesktopDocumentController() = default;
 
 Task<DocumentController::Opened> DesktopDocumentController::openDocument(std::filesystem::path path,
                                                                          bool display) {
-    return performOpen(weak_from_this(), std::move(path), display);
+    return loggedOpen(weak_from_this(), std::move(path), display);
+}
+
+Task<DocumentController::Opened> DesktopDocumentController::loggedOpen(Weak weak,
+                                                                       std::filesystem::path path,
+                                                                       bool display) {
+    const std::string name = FileNameText::baseName(path);
+    {
+        auto self = weak.lock();
+        if (!self) throw BrokenPromise();
+        const bool open = self->registry_.find(standardizedPath(path)) != nullptr;
+        AppLog::document.info("打开请求 %{private}s：已打开=%{bool}d 打开前文档数=%ld", name, open,
+                              static_cast<long>(self->registry_.documents().size()));
+    }
+    Opened opened;
+    try {
+        opened = co_await performOpen(weak, std::move(path), display);
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::document.error("打开 %{private}s 失败：%{private}s", name, std::string(error.what()));
+        throw;
+    }
+    auto self = weak.lock();
+    const long count = self ? static_cast<long>(self->registry_.documents().size()) : -1;
+    AppLog::document.info("打开完成 %{private}s：documentWasAlreadyOpen=%{bool}d 打开后文档数=%ld", name,
+                          opened.alreadyOpen, count);
+    co_return opened;
 }
 
 Task<DocumentController::Opened> DesktopDocumentController::performOpen(Weak weak,
@@ -277,7 +306,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
     const Theme theme = environment.currentTheme();
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view),
                                                environment, *dependencies_.defaults,
-                                               *dependencies_.clock, theme);
+                                               *dependencies_.clock, theme, dependencies_.fileManager);
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
     page->readerController()->loadView(PageWebView::firstWebView);

@@ -14,6 +14,7 @@
 #include "Document/Links/LinkOpenerSeams.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Reader/ReaderEnvironment.hpp"
+#include "Web/Desktop/FileManagerReveal.hpp"
 
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
@@ -61,6 +62,9 @@ public:
         // Keeps each new reader in the theme and typography in force; none
         // in tests that push their own.
         std::shared_ptr<ReaderAppearanceFeed> appearance;
+        // Shows a document's file in the file manager (each page's item);
+        // required.
+        FileManagerReveal::Port fileManager;
     };
 
     static std::shared_ptr<DesktopDocumentController> create(Dependencies dependencies);
@@ -123,6 +127,8 @@ private:
     void connectLinks(Document& document, Keeper& keeper);
     Task<void> followFile(std::shared_ptr<Document> document);
 
+    // The open with its two log lines (asked, and done or failed).
+    static Task<Opened> loggedOpen(Weak weak, std::filesystem::path path, bool display);
     static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);
     static Task<bool> bringForwardIfOpen(Weak weak, std::shared_ptr<Document> asking,
                                          std::filesystem::path path);

@@ -6,15 +6,14 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
-#include "Platform/Text/Utf8.hpp"
+#include "Platform/Text/FileNameText.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 
 namespace larkspin::FilePathActions {
 
 namespace {
 
-Task<void> showFile(std::filesystem::path file) {
-    FileManagerReveal::Port port = FileManagerReveal::systemPort();
+Task<void> showFile(std::filesystem::path file, FileManagerReveal::Port port) {
     co_await FileManagerReveal::reveal(std::move(file), std::move(port));
 }
 
@@ -28,23 +27,18 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
     const std::string path = std::filesystem::absolute(*file, error).lexically_normal().native();
     // The clipboard carries UTF-8 text; a name in another encoding is shown
     // the way GLib displays file names.
-    if (utf8::isValid(path) && path.find('\0') == std::string::npos) {
-        gdk_clipboard_set_text(clipboard, path.c_str());
-    } else {
-        char* display = g_filename_display_name(path.c_str());
-        gdk_clipboard_set_text(clipboard, display);
-        g_free(display);
-    }
+    gdk_clipboard_set_text(clipboard, FileNameText::path(path).c_str());
     AppLog::actions.info("复制文件路径：doc=%{public}s %{private}s", documentLogID, path);
     return true;
 }
 
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
-                         std::string_view documentLogID, TaskScope& tasks) {
+                         std::string_view documentLogID, TaskScope& tasks,
+                         FileManagerReveal::Port fileManager) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!file) return;
     AppLog::actions.info("在文件管理器中显示：doc=%{public}s", documentLogID);
-    tasks.spawn(showFile(*file));
+    tasks.spawn(showFile(*file, std::move(fileManager)));
 }
 
 }  // namespace larkspin::FilePathActions

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string_view>
 
+#include "Web/Desktop/FileManagerReveal.hpp"
+
 namespace larkspin {
 
 class TaskScope;
@@ -20,11 +22,13 @@ namespace FilePathActions {
 bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_view documentLogID,
                   GdkClipboard* clipboard);
 
-// Logs, then shows the file in the file manager (FileManagerReveal) in the
-// background, as a task of `tasks` (the scope of the window or document that
-// offered the item: the fallback is not tried once it has gone).
+// Logs, then shows the file in the file manager through `fileManager`
+// (FileManagerReveal) in the background, as a task of `tasks` (the scope of
+// the window or document that offered the item: the fallback is not tried
+// once it has gone).
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
-                         std::string_view documentLogID, TaskScope& tasks);
+                         std::string_view documentLogID, TaskScope& tasks,
+                         FileManagerReveal::Port fileManager);
 
 }  // namespace FilePathActions
 

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <exception>
+#include <stdexcept>
 
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/ThemeCatalog.hpp"
@@ -24,6 +25,7 @@
 #include "Reader/ReaderViewController.hpp"
 #include "Window/Desktop/DiscardConfirmation.hpp"
 #include "Window/Desktop/EditingQuestions.hpp"
+#include "Window/Desktop/FilePathActions.hpp"
 #include "Window/Desktop/SaveFileChooser.hpp"
 #include "Window/Desktop/SourceFileChooser.hpp"
 #include "Window/WindowActions.hpp"
@@ -74,7 +76,8 @@ std::shared_ptr<ReaderViewController> makeReader(const Document& document,
 DocumentPage::DocumentPage(std::shared_ptr<Document> document,
                            std::shared_ptr<ReaderView> readerView,
                            const ReaderEnvironment& environment, UserDefaults& defaults,
-                           Clock& clock, Theme theme, Dialogs dialogs)
+                           Clock& clock, Theme theme, FileManagerReveal::Port fileManager,
+                           Dialogs dialogs)
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
       readerEvents_(std::make_shared<ReaderEvents>(*this)),
@@ -83,7 +86,11 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       readerView_(std::move(readerView)),
       sidebar_(defaults, clock),
       container_(readerView_->widget()),
-      defaults_(defaults) {
+      defaults_(defaults),
+      fileManager_(std::move(fileManager)) {
+    if (!fileManager_.showItems || !fileManager_.openFolder) {
+        throw std::invalid_argument("document page: the file manager");
+    }
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
     noticeView_ = ConflictBarViewController::create();
@@ -117,6 +124,17 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     handlers.save = {[this] { document_->save(); }, [this] { return document_->canSave(); }};
     handlers.saveAs = {[this] { document_->saveAs(); }, [this] { return document_->canSaveAs(); }};
     handlers.revert = {[this] { document_->revert(); }, [this] { return document_->canRevert(); }};
+    const auto hasFile = [this] { return document_->path().has_value(); };
+    handlers.copyFilePath = {[this] {
+                                 FilePathActions::copyFilePath(document_->path(), document_->logID(),
+                                                               gtk_widget_get_clipboard(root_.get()));
+                             },
+                             hasFile};
+    handlers.revealInFileManager = {[this] {
+                                        FilePathActions::revealInFileManager(
+                                            document_->path(), document_->logID(), tasks_, fileManager_);
+                                    },
+                                    hasFile};
     handlers.toggleEditing = [this] { toggleEditing(); };
     handlers.editHere = [this] {
         if (container_.mode() == DocumentMode::reading) modeSlot_.spawn(switchToEditing(true, "在此处编辑"));
@@ -229,15 +247,18 @@ void DocumentPage::documentTitleChanged() {
     }
 }
 
-void DocumentPage::present() {
+DocumentWindowHost::Presented DocumentPage::present() {
+    Presented presented{joinedGroup_, 1};
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     if (view) {
         if (AdwTabPage* page = adw_tab_view_get_page(view, root_.get()))
             adw_tab_view_set_selected_page(view, page);
+        presented.tabCount = adw_tab_view_get_n_pages(view);
     }
     if (GtkRoot* root = gtk_widget_get_root(root_.get())) {
         if (GTK_IS_WINDOW(root)) gtk_window_present(GTK_WINDOW(root));
     }
+    return presented;
 }
 
 Task<std::optional<std::filesystem::path>> DocumentPage::chooseSourceFile(SourceRequest request) {

@@ -11,6 +11,7 @@
 #include "Document/DocumentWindowHost.hpp"
 #include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 #include "Platform/Async/TaskSlot.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
@@ -20,6 +21,7 @@
 #include "Window/ModeContainerViewController.hpp"
 #include "Window/PageWebView.hpp"
 #include "Window/SidebarController.hpp"
+#include "Web/Desktop/FileManagerReveal.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
 
 typedef struct _GtkWidget GtkWidget;
@@ -73,10 +75,12 @@ public:
 
     // The reader is made over `readerView` with `environment` (whose
     // working set, when it has one, decides when it holds a web view); its
-    // view is not loaded yet.
+    // view is not loaded yet. `fileManager` shows the document's file for
+    // the page's "show in the file manager" item (both of its ways are
+    // required).
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderView> readerView,
                  const ReaderEnvironment& environment, UserDefaults& defaults, Clock& clock,
-                 Theme theme, Dialogs dialogs = {});
+                 Theme theme, FileManagerReveal::Port fileManager, Dialogs dialogs = {});
     ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
     DocumentPage& operator=(const DocumentPage&) = delete;
@@ -121,7 +125,10 @@ public:
     const std::shared_ptr<ReaderViewController>& readerController() const { return reader_; }
     ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
     void documentTitleChanged() override;
-    void present() override;
+    Presented present() override;
+    // Set by the group window the page first joins: whether that window held
+    // other pages already.
+    void setJoinedGroup(bool joined) { joinedGroup_ = joined; }
     Task<std::optional<std::filesystem::path>> chooseSourceFile(SourceRequest request) override;
     Task<bool> confirmDiscard(OpenConfirmation::Question question) override;
     Task<std::optional<std::filesystem::path>> chooseSaveLocation(SaveRequest request) override;
@@ -186,6 +193,9 @@ private:
     std::shared_ptr<EditorFindTarget> editorFind_;
     std::optional<std::string> lastModeRefusal_;
     bool normalizationConfirmed_ = false;
+    bool joinedGroup_ = false;
+    FileManagerReveal::Port fileManager_;
+    TaskScope tasks_;      // the file manager's reveal
     TaskSlot modeSlot_;    // the latest switch into editing the user asked for
     TaskSlot scrollSlot_;  // last: a scroll in flight ends before the rest goes
 };

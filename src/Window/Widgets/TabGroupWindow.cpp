@@ -233,6 +233,7 @@ void TabGroupWindow::build() {
 AdwTabPage* TabGroupWindow::add(std::unique_ptr<DocumentPage> page, bool select) {
     GtkWidget* child = page->widget();
     const std::string title = page->title();
+    page->setJoinedGroup(adw_tab_view_get_n_pages(view_) > 0);
     livePages()[child] = std::move(page);
     AdwTabPage* tab = adw_tab_view_append(view_, child);
     adw_tab_page_set_title(tab, title.c_str());

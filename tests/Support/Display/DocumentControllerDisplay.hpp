@@ -11,6 +11,7 @@
 
 #include "Platform/UserDefaults.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Support/Display/RecordingFileManager.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -35,6 +36,7 @@ protected:
         dependencies.defaults = &defaults;
         dependencies.clock = &Clock::system();
         dependencies.sandboxed = false;
+        dependencies.fileManager = fileManager.port();
         return dependencies;
     }
     void makeController(DesktopDocumentController::Dependencies dependencies) {
@@ -49,6 +51,7 @@ protected:
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
+    RecordingFileManager fileManager;
     std::shared_ptr<DesktopDocumentController> controller;
 };
 

@@ -88,6 +88,7 @@ std::string longText(const std::string& last) {
 TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAgainSelectsIt) {
     const auto alphaPath = dir.write("alpha.md", "# Alpha heading\n\nfirst body\n");
     const auto betaPath = dir.write("beta.md", "# Beta heading\n\nsecond body\n");
+    AppLog::setRevealPrivateForTesting(true);
 
     const auto alpha = open(alphaPath);
     ASSERT_TRUE(alpha.document);
@@ -119,6 +120,14 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_EQ(controller->registry().size(), 2u);
     EXPECT_EQ(group.pages().size(), 2u);
     EXPECT_EQ(group.selectedPage(), alphaPage);
+    // Each open is logged as asked and as done, with the number of documents
+    // before and after; the shown pages say how they joined the window.
+    EXPECT_TRUE(logs.contains("document", "打开请求 alpha.md：已打开=false 打开前文档数=0"));
+    EXPECT_TRUE(logs.contains("document", "打开完成 alpha.md：documentWasAlreadyOpen=false 打开后文档数=1"));
+    EXPECT_TRUE(logs.contains("document", "打开请求 alpha.md：已打开=true 打开前文档数=2"));
+    EXPECT_TRUE(logs.contains("document", "打开完成 alpha.md：documentWasAlreadyOpen=true 打开后文档数=2"));
+    EXPECT_TRUE(logs.contains("document", "alpha.md 窗口已显示，显式并入标签组=false，所在标签组含 1 个标签"));
+    EXPECT_TRUE(logs.contains("document", "beta.md 窗口已显示，显式并入标签组=true，所在标签组含 2 个标签"));
 
     // Through a hard link: the same file by device and inode.
     const auto link = dir / "alpha-link.md";
