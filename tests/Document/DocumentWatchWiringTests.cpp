@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "Document/Document.hpp"
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Storage/ContentStabilizer.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
@@ -28,14 +29,15 @@ Task<bool> answer(bool value) {
 // A page that saves where the test says and asks nothing else.
 class SavingHost final : public DocumentWindowHost {
 public:
-    std::shared_ptr<ReaderViewController> reader() const override { return nullptr; }
+    std::shared_ptr<DocumentReader> reader() const override { return nullptr; }
     ConflictBarController* noticeBarController() const override { return nullptr; }
     void documentDidRender(const std::vector<BridgeHeading>&) override {}
     void documentTitleChanged() override {}
-    void present() override {}
+    Presented present() override { return {}; }
     Task<std::optional<fs::path>> chooseSourceFile(SourceRequest) override { return pick(std::nullopt); }
     Task<bool> confirmDiscard(OpenConfirmation::Question) override { return answer(false); }
     Task<std::optional<fs::path>> chooseSaveLocation(SaveRequest) override { return pick(saveTo); }
+    void showSaveError(std::string) override {}
 
     std::optional<fs::path> saveTo;
 };
@@ -53,7 +55,7 @@ TEST(DocumentWatchWiring, AfterSaveAsTheNewFileIsWatchedAndTheOldOneNoLonger) {
     const fs::path old = dir.write("old.md", "# Old\n");
     Document::Services services;
     services.clock = &clock;
-    auto document = Document::create(services, old);
+    auto document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), old);
     test::runTask(Document::read(document));
     SavingHost host;
     host.saveTo = dir / "new.md";
