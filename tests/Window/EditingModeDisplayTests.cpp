@@ -154,6 +154,29 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
               (EditorPositioning{EditorPositioning::RestoredSelection{*editor->savedSelection}}));
 }
 
+// Entering at the first line shows the text from its very top, the editor's
+// top inset included; so does a pick of the first heading while editing.
+TEST_F(EditingModeDisplay, TheFirstLineEntersWithTheTopInsetInView) {
+    DocumentPage& page = makePage({.source = longDocument()});
+    render(page);
+    ASSERT_TRUE(enter(page));
+    EditorViewController* editor = page.editor();
+    ASSERT_NE(editor, nullptr);
+    EditorTextView& view = editor->textView();
+    ASSERT_EQ(view.lineForOffset(view.selectedRange().location), 1);
+    GtkAdjustment* scroll =
+        gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view.widget()));
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    EXPECT_EQ(gtk_adjustment_get_value(scroll), 0);
+
+    gtk_adjustment_set_value(scroll, 400);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 1, TRUE);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 0, TRUE);
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), 1);
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    EXPECT_EQ(gtk_adjustment_get_value(scroll), 0);
+}
+
 // Several thousand lines, a "## Section n" heading every 50 lines.
 std::string sectionedDocument() {
     std::string text;
