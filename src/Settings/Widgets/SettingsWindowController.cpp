@@ -141,6 +141,12 @@ void SettingsWindowController::show(std::optional<SettingsTab> tab) {
     if (made) window_ = makeWindow();
     if (tab && !selection_.setTab(*tab) && made) tabChanged(selection_.tab());
     if (!tab && made) tabChanged(selection_.tab());
+    if (made) {
+        // The first focus goes to the selected tab's row: a list given the
+        // focus otherwise selects its first row, which would switch tabs.
+        const auto row = parts_->rows.find(selection_.tab());
+        if (row != parts_->rows.end()) gtk_window_set_focus(window_, row->second);
+    }
     gtk_window_present(window_);
 }
 

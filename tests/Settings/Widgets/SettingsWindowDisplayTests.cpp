@@ -12,6 +12,7 @@
 #include "Settings/Widgets/SimplePages.hpp"
 #include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Settings/Widgets/TypographyPage.hpp"
+#include "Support/MainLoop.hpp"
 
 namespace larkspin {
 namespace {
@@ -303,6 +304,17 @@ TEST_F(SettingsWindowDisplayTest, AnOverLongStoredFamilyShowsTheSystemStack) {
     GtkWidget* body = typography.familyPicker(TypographyFontRole::body);
     EXPECT_EQ(gtk_drop_down_get_selected(GTK_DROP_DOWN(body)), 0u);
     EXPECT_EQ(g_list_model_get_n_items(gtk_drop_down_get_model(GTK_DROP_DOWN(body))), 4u);
+}
+
+// Opened for the first time straight onto a tab, the window stays there once
+// it is shown and has the focus.
+TEST_F(SettingsWindowDisplayTest, TheFirstShowingOpensOnTheTabAskedFor) {
+    open(SettingsTab::about);
+    GtkWindow* window = controller->window();
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+    test::runMainLoopUntil([] { return false; }, 20);
+    EXPECT_EQ(controller->selection().tab(), SettingsTab::about);
+    EXPECT_STREQ(gtk_window_get_title(window), title(SettingsTab::about).c_str());
 }
 
 TEST_F(SettingsWindowDisplayTest, TheAboutPageCarriesTheUpdatersGroup) {
