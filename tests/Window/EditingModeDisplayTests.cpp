@@ -177,6 +177,36 @@ TEST_F(EditingModeDisplay, TheFirstLineEntersWithTheTopInsetInView) {
     EXPECT_EQ(gtk_adjustment_get_value(scroll), 0);
 }
 
+// Undo back to the text last read leaves the document unchanged; redo
+// changes it again. Only the way back to that very text counts.
+TEST_F(EditingModeDisplay, UndoingBackToTheSavedTextLeavesTheDocumentUnchanged) {
+    DocumentPage& page = makePage({.source = "# Title\n\nSome text.\n"});
+    render(page);
+    ASSERT_TRUE(enter(page));
+    EditorTextView& view = page.editor()->textView();
+    ASSERT_FALSE(document->isEdited());
+    ASSERT_TRUE(view.insertPlainText("x"));
+    EXPECT_TRUE(document->isEdited());
+    auto undo = [&](const char* action) {
+        ASSERT_TRUE(gtk_widget_activate_action(view.widget(), action, nullptr)) << action;
+    };
+    undo("text.undo");
+    EXPECT_EQ(document->model().sourceText(), "# Title\n\nSome text.\n");
+    EXPECT_FALSE(document->isEdited()) << "revision " << document->model().sourceRevision()
+                                       << ", saved " << document->model().lastSavedRevision();
+    undo("text.redo");
+    EXPECT_TRUE(document->isEdited());
+    undo("text.undo");
+    EXPECT_FALSE(document->isEdited());
+
+    // Typed, then the same text typed back by hand: still changed.
+    ASSERT_TRUE(view.insertPlainText("y"));
+    view.select({view.selectedRange().location - 1, 1});
+    ASSERT_TRUE(gtk_text_buffer_delete_selection(view.buffer(), TRUE, TRUE));
+    EXPECT_EQ(document->model().sourceText(), "# Title\n\nSome text.\n");
+    EXPECT_TRUE(document->isEdited());
+}
+
 // Several thousand lines, a "## Section n" heading every 50 lines.
 std::string sectionedDocument() {
     std::string text;

@@ -169,6 +169,7 @@ void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings)
 }
 
 void DocumentPage::documentTitleChanged() {
+    if (editor_) editor_->textView().modelStateChanged();
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     if (!view) return;
     // Save and Revert follow the edited state.
