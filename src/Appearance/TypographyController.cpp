@@ -173,9 +173,9 @@ TypographySettings TypographyController::settings() const {
     if (auto raw = defaults_.string(lineHeightPresetKey)) {
         if (auto p = lineHeightPresetFromRaw(*raw)) s.lineHeightPreset = *p;
     }
-    s.bodyFamily = defaults_.string(bodyFamilyKey).value_or("");
-    s.monoFamily = defaults_.string(monoFamilyKey).value_or("");
-    s.headingFamily = defaults_.string(headingFamilyKey).value_or("");
+    s.bodyFamily = storedFamily(bodyFamilyKey);
+    s.monoFamily = storedFamily(monoFamilyKey);
+    s.headingFamily = storedFamily(headingFamilyKey);
     // Any stored number with a whole value, saturated rather than wrapped, so
     // that the clamp below sees which side of the range it lies on. A
     // fraction is no weight we wrote: it is ignored, not rounded.
@@ -186,6 +186,22 @@ TypographySettings TypographyController::settings() const {
         if (auto m = wideBlockModeFromRaw(*raw)) s.wideBlocks = *m;
     }
     return s.clamped();
+}
+
+std::string TypographyController::storedFamily(std::string_view key) const {
+    std::string family = defaults_.string(key).value_or("");
+    if (family.size() <= TypographySettings::maximumFamilyLength) return family;
+    // No font has such a name, and every use of it (matching, quoting, the
+    // page's styles, the settings window's lists) grows with its length.
+    const std::size_t seen = std::hash<std::string>{}(family);
+    auto [entry, added] = refusedFamilies_.try_emplace(std::string(key), seen);
+    if (added || entry->second != seen) {
+        entry->second = seen;
+        AppLog::document.error("偏好设置 %{public}s 的字体名过长（%ld 字节，上限 %ld），忽略", key,
+                               static_cast<long>(family.size()),
+                               static_cast<long>(TypographySettings::maximumFamilyLength));
+    }
+    return {};
 }
 
 const std::optional<FontResolver::ResolvedFont>& TypographyController::resolved(
@@ -348,6 +364,12 @@ void TypographyController::setLineHeightPreset(TypographyLineHeightPreset preset
 void TypographyController::setFamily(std::string_view family, FontRole role) {
     TypographySettings s = settings();
     const std::string value = trimmedWhitespace(family);
+    if (value.size() > TypographySettings::maximumFamilyLength) {
+        AppLog::document.error("字体名过长（%ld 字节，上限 %ld），不保存",
+                               static_cast<long>(value.size()),
+                               static_cast<long>(TypographySettings::maximumFamilyLength));
+        return;
+    }
     (role == FontRole::body   ? s.bodyFamily
      : role == FontRole::mono ? s.monoFamily
                               : s.headingFamily) = value;

@@ -150,6 +150,9 @@ public:
 
 private:
     const std::optional<FontResolver::ResolvedFont>& resolved(const std::string& family) const;
+    // The family stored under `key`; one longer than any font's name is
+    // logged (once per value) and read as the system stack.
+    std::string storedFamily(std::string_view key) const;
     void broadcast(std::string_view reason);
 
     UserDefaults& defaults_;
@@ -159,6 +162,7 @@ private:
     std::map<FontRole, std::vector<std::string>> familyCache_;
     mutable std::map<std::string, std::optional<FontResolver::ResolvedFont>, std::less<>>
         resolveCache_;
+    mutable std::map<std::string, std::size_t, std::less<>> refusedFamilies_;
     FontRole fontPanelRole_ = FontRole::body;
     // Lets a font panel's late callback find out that the controller is gone.
     std::shared_ptr<TypographyController*> self_;

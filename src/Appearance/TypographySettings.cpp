@@ -99,9 +99,12 @@ TypographySettings TypographySettings::clamped() const {
     TypographySettings out = *this;
     out.fontSizePx = clampFontSize(fontSizePx);
     out.fontWeight = clampFontWeight(fontWeight);
-    out.bodyFamily = trimmedWhitespace(bodyFamily);
-    out.monoFamily = trimmedWhitespace(monoFamily);
-    out.headingFamily = trimmedWhitespace(headingFamily);
+    auto family = [](const std::string& name) {
+        return name.size() > maximumFamilyLength ? std::string() : trimmedWhitespace(name);
+    };
+    out.bodyFamily = family(bodyFamily);
+    out.monoFamily = family(monoFamily);
+    out.headingFamily = family(headingFamily);
     return out;
 }
 

@@ -42,6 +42,8 @@ struct TypographySettings {
     static constexpr double maximumFontSize = 24;
     static constexpr double defaultFontSize = 16;
     static constexpr std::int64_t defaultFontWeight = 400;
+    // Longer than this (in bytes) is no font's family name.
+    static constexpr std::size_t maximumFamilyLength = 256;
 
     double fontSizePx = defaultFontSize;
     TypographyWidthPreset widthPreset = TypographyWidthPreset::comfortable;
@@ -58,7 +60,8 @@ struct TypographySettings {
     static double clampFontSize(double size);
     // Whole hundreds within 100…900, halves rounded away from zero.
     static std::int64_t clampFontWeight(std::int64_t weight);
-    // Size and weight clamped, families trimmed of white space and line breaks.
+    // Size and weight clamped, families trimmed of white space and line
+    // breaks; a family longer than maximumFamilyLength is the system stack.
     TypographySettings clamped() const;
 
     bool operator==(const TypographySettings&) const = default;

@@ -138,6 +138,12 @@ DocumentSnapshot DocumentModel::snapshot() const {
     return DocumentSnapshot{sourceText(), sourceRevision_, encoding_, lineEnding_, diskVersion_};
 }
 
+void DocumentModel::noteTextIsSavedText() {
+    if (!isDirty()) return;
+    lastSavedRevision_ = sourceRevision_;
+    changed();
+}
+
 void DocumentModel::markSaved(const DocumentSnapshot& snapshot, DiskVersion diskVersion) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     lastSavedRevision_ = snapshot.revision;

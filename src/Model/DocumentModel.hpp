@@ -93,6 +93,9 @@ public:
     DocumentSnapshot snapshot() const;
 
     void markSaved(const DocumentSnapshot& snapshot, DiskVersion diskVersion);
+    // The text is again the text last saved or read (an undo or redo went
+    // back to it): clean at the current revision. Nothing when clean.
+    void noteTextIsSavedText();
     void noteConflict(std::optional<DiskVersion> version);
     void acceptDiskVersion(DiskVersion version);
     void noteMissing(bool missing);

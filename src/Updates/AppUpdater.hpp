@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -45,7 +46,7 @@ class AppUpdater {
 public:
     struct Configuration {
         // The program's major version: names the feed file.
-        int appMajor = 1;
+        std::int64_t appMajor = 1;
         // With false the updater exists but never checks.
         bool starts = true;
         std::string feedBase = std::string(UpdateFeed::baseAddress);

@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -78,8 +79,36 @@ void initialiseOnce() {
 
 }  // namespace
 
-std::string urlString(std::string_view base, int major) {
-    return std::string(base) + "/appcast-v" + std::to_string(std::max(major, 1)) + ".xml";
+std::string urlString(std::string_view base, std::int64_t major) {
+    return std::string(base) + "/appcast-v" + std::to_string(std::max<std::int64_t>(major, 1)) +
+           ".xml";
+}
+
+std::int64_t majorVersion(std::string_view shortVersion) {
+    std::string_view text = shortVersion;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    // The leading run of numeric characters, whatever their script.
+    std::size_t end = 0;
+    bool asciiOnly = true;
+    while (end < text.size()) {
+        const char* at = text.data() + end;
+        const gunichar c = g_utf8_get_char_validated(at, static_cast<gssize>(text.size() - end));
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2)) break;
+        const GUnicodeType type = g_unichar_type(c);
+        if (type != G_UNICODE_DECIMAL_NUMBER && type != G_UNICODE_LETTER_NUMBER &&
+            type != G_UNICODE_OTHER_NUMBER) {
+            break;
+        }
+        if (c < '0' || c > '9') asciiOnly = false;
+        end = static_cast<std::size_t>(g_utf8_next_char(at) - text.data());
+    }
+    if (end == 0 || !asciiOnly) return 1;
+    std::int64_t value = 0;
+    const auto [rest, error] = std::from_chars(text.data(), text.data() + end, value);
+    if (error != std::errc{} || rest != text.data() + end) return 1;
+    return std::max<std::int64_t>(value, 1);
 }
 
 Parsed parse(std::string_view bytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +41,13 @@ inline constexpr std::string_view namespaceURI = "https://larkspin.corvantel.dev
 inline constexpr std::string_view baseAddress = "https://larkspin.corvantel.dev/updates";
 
 // The feed of a major version: base + "/appcast-v" + major (at least 1) + ".xml".
-std::string urlString(std::string_view base, int major);
+std::string urlString(std::string_view base, std::int64_t major);
+
+// The major version of a short version ("2.5.1" → 2): the leading run of
+// numeric characters after blanks and tabs, in decimal; 1 when there is none,
+// when it holds a numeric character other than 0-9, when it is beyond a
+// signed 64-bit integer, or when it is below 1.
+std::int64_t majorVersion(std::string_view shortVersion);
 
 struct Parsed {
     std::vector<FeedItem> items;

@@ -9,6 +9,7 @@
 #include "Appearance/Fonts/FontResolverTestFonts.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 
 namespace larkspin {
@@ -110,6 +111,41 @@ TEST_F(TypographyControllerTest, StoredValuesAreNormalisedOrIgnored) {
     defaults.setValue(TypographyController::bodyFamilyKey, "  \"Wide Grotesk\"\n");
     EXPECT_EQ(controller.settings(), (TypographySettings{16, W::wide, L::loose, "\"Wide Grotesk\"",
                                                          "", "", 100, WideBlockMode::full}));
+}
+
+// A family name longer than any font's is refused where it is read (logged
+// once, the system stack used, nothing asked of the fonts) and where it
+// would be stored; one at the limit is an ordinary (missing) family.
+TEST_F(TypographyControllerTest, AnOverLongFamilyIsLoggedAndIgnored) {
+    test::LogCapture log;
+    const std::string huge(100000, 'F');
+    defaults.setValue(TypographyController::bodyFamilyKey, huge);
+    defaults.setValue(TypographyController::monoFamilyKey, "Code");
+    EXPECT_EQ(controller.settings().bodyFamily, "");
+    EXPECT_EQ(controller.settings().monoFamily, "Code");
+    EXPECT_EQ(controller.fontStatus(Role::body).kind, Kind::defaultStack);
+    const int asked = fonts.resolveCalls;
+    EXPECT_EQ(controller.effectiveSettings().bodyFamily, "");
+    EXPECT_EQ(fonts.resolveCalls, asked + 1) << "only the code font was looked up";
+    int lines = 0;
+    for (const auto& record : log.records()) {
+        if (record.message.find("typography.bodyFamily 的字体名过长（100000 字节") !=
+            std::string::npos) {
+            ++lines;
+        }
+    }
+    EXPECT_EQ(lines, 1) << "logged once, not at every read";
+
+    const std::string longest(TypographySettings::maximumFamilyLength, 'G');
+    defaults.setValue(TypographyController::headingFamilyKey, longest);
+    EXPECT_EQ(controller.settings().headingFamily, longest);
+    EXPECT_EQ(controller.fontStatus(Role::heading).kind, Kind::familyMissing);
+
+    // Choosing such a name changes nothing.
+    const std::size_t announced = posts.senders.size();
+    controller.setFamily(longest + "G", Role::mono);
+    EXPECT_EQ(controller.settings().monoFamily, "Code");
+    EXPECT_EQ(posts.senders.size(), announced);
 }
 
 TEST_F(TypographyControllerTest, SettersWriteAndAnnounceOnlyRealChanges) {

@@ -17,6 +17,21 @@ TEST(UpdateFeed, NamesTheFeedOfTheMajorVersion) {
     EXPECT_EQ(UpdateFeed::urlString("https://example.org/u", -4), "https://example.org/u/appcast-v1.xml");
 }
 
+// The program's short version names its feed: the leading number after
+// blanks, strictly, and 1 for anything that is not a usable major version.
+TEST(UpdateFeed, TheMajorVersionOfAShortVersion) {
+    const std::pair<std::string_view, std::int64_t> cases[] = {
+        {"2.5.1", 2},   {" 10 ", 10},  {"\t7\t", 7},   {"a1", 1},    {"0.9", 1},
+        {"", 1},        {"12abc", 12}, {"-3", 1},       {"99999999999", 99999999999},
+        {"9223372036854775807", 9223372036854775807}, {"99999999999999999999", 1},
+        {"\u0661\u0662", 1}, {"3\u0661", 1}, {"\u00bd", 1}, {"3\n", 3}};
+    for (const auto& [version, major] : cases) {
+        EXPECT_EQ(UpdateFeed::majorVersion(version), major) << version;
+    }
+    EXPECT_EQ(UpdateFeed::urlString("https://example.org/u", UpdateFeed::majorVersion(" 10 ")),
+              "https://example.org/u/appcast-v10.xml");
+}
+
 TEST(UpdateFeed, ReadsItemsByNamespaceAndLocalName) {
     const std::string feed = R"(<?xml version="1.0"?>
 <rss version="2.0" xmlns:other="https://larkspin.corvantel.dev/xmlns/update-feed"

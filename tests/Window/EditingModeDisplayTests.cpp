@@ -150,6 +150,59 @@ TEST_F(EditingModeDisplay, EntersAtTheReadingPositionAndLeavesAtTheSameLine) {
               (EditorPositioning{EditorPositioning::RestoredSelection{*editor->savedSelection}}));
 }
 
+// Entering at the first line shows the text from its very top, the editor's
+// top inset included; so does a pick of the first heading while editing.
+TEST_F(EditingModeDisplay, TheFirstLineEntersWithTheTopInsetInView) {
+    DocumentPage& page = makePage({.source = longDocument()});
+    render(page);
+    ASSERT_TRUE(enter(page));
+    EditorViewController* editor = page.editor();
+    ASSERT_NE(editor, nullptr);
+    EditorTextView& view = editor->textView();
+    ASSERT_EQ(view.lineForOffset(view.selectedRange().location), 1);
+    GtkAdjustment* scroll =
+        gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view.widget()));
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    EXPECT_EQ(gtk_adjustment_get_value(scroll), 0);
+
+    gtk_adjustment_set_value(scroll, 400);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 1, TRUE);
+    gtk_selection_model_select_item(GTK_SELECTION_MODEL(page.outline().selection()), 0, TRUE);
+    EXPECT_EQ(view.lineForOffset(view.selectedRange().location), 1);
+    ASSERT_TRUE(test::waitFor([&] { return !editor->isSettlingScroll(); }));
+    EXPECT_EQ(gtk_adjustment_get_value(scroll), 0);
+}
+
+// Undo back to the text last read leaves the document unchanged; redo
+// changes it again. Only the way back to that very text counts.
+TEST_F(EditingModeDisplay, UndoingBackToTheSavedTextLeavesTheDocumentUnchanged) {
+    DocumentPage& page = makePage({.source = "# Title\n\nSome text.\n"});
+    render(page);
+    ASSERT_TRUE(enter(page));
+    EditorTextView& view = page.editor()->textView();
+    ASSERT_FALSE(document->isEdited());
+    ASSERT_TRUE(view.insertPlainText("x"));
+    EXPECT_TRUE(document->isEdited());
+    auto undo = [&](const char* action) {
+        ASSERT_TRUE(gtk_widget_activate_action(view.widget(), action, nullptr)) << action;
+    };
+    undo("text.undo");
+    EXPECT_EQ(document->model().sourceText(), "# Title\n\nSome text.\n");
+    EXPECT_FALSE(document->isEdited()) << "revision " << document->model().sourceRevision()
+                                       << ", saved " << document->model().lastSavedRevision();
+    undo("text.redo");
+    EXPECT_TRUE(document->isEdited());
+    undo("text.undo");
+    EXPECT_FALSE(document->isEdited());
+
+    // Typed, then the same text typed back by hand: still changed.
+    ASSERT_TRUE(view.insertPlainText("y"));
+    view.select({view.selectedRange().location - 1, 1});
+    ASSERT_TRUE(gtk_text_buffer_delete_selection(view.buffer(), TRUE, TRUE));
+    EXPECT_EQ(document->model().sourceText(), "# Title\n\nSome text.\n");
+    EXPECT_TRUE(document->isEdited());
+}
+
 // Several thousand lines, a "## Section n" heading every 50 lines.
 std::string sectionedDocument() {
     std::string text;

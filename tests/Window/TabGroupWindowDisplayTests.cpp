@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <list>
@@ -17,6 +18,7 @@
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
@@ -383,6 +385,81 @@ TEST_F(TabGroupWindowDisplay, TheOutlineShowsTheRenderedHeadingsAndAClickScrolls
     })) << "the page did not scroll";
     // The page's active heading follows, and the highlight with it.
     EXPECT_TRUE(test::waitFor([&] { return outline.outline().currentHeadingID().has_value(); }));
+}
+
+// The list's own click gesture, as a click at the middle of row `position`.
+void clickRow(OutlineSidebar& outline, unsigned position) {
+    GtkWidget* list = GTK_WIDGET(outline.listView());
+    GtkWidget* rowWidget = nullptr;
+    for (GtkWidget* child = gtk_widget_get_first_child(list); child && !rowWidget;
+         child = gtk_widget_get_next_sibling(child)) {
+        GtkWidget* expander = gtk_widget_get_first_child(child);
+        if (!expander || !GTK_IS_TREE_EXPANDER(expander)) continue;
+        GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(expander));
+        if (row && gtk_tree_list_row_get_position(row) == position) rowWidget = child;
+    }
+    ASSERT_NE(rowWidget, nullptr) << "row " << position;
+    graphene_rect_t bounds;
+    ASSERT_TRUE(gtk_widget_compute_bounds(rowWidget, list, &bounds));
+    const double x = bounds.origin.x + bounds.size.width / 2;
+    const double y = bounds.origin.y + bounds.size.height / 2;
+    GtkGesture* primary = nullptr;
+    GListModel* controllers = gtk_widget_observe_controllers(list);
+    for (unsigned index = 0; index < g_list_model_get_n_items(controllers); ++index) {
+        auto* controller = static_cast<GObject*>(g_list_model_get_item(controllers, index));
+        if (GTK_IS_GESTURE_CLICK(controller) &&
+            gtk_gesture_single_get_button(GTK_GESTURE_SINGLE(controller)) == GDK_BUTTON_PRIMARY) {
+            primary = GTK_GESTURE(controller);
+        }
+        g_object_unref(controller);
+    }
+    g_object_unref(controllers);
+    ASSERT_NE(primary, nullptr);
+    g_signal_emit_by_name(primary, "pressed", 1, x, y);
+    g_signal_emit_by_name(primary, "released", 1, x, y);
+}
+
+// Every click on a row scrolls the page to its heading, the highlighted row's
+// too (back to the heading after reading on inside its section), and says
+// so in the log; the sidebar is never wider than 360.
+TEST_F(TabGroupWindowDisplay, EveryClickOnARowScrollsAndTheSidebarHasAMaximum) {
+    test::LogCapture log;
+    AppLog::setRevealPrivateForTesting(true);
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "long.md");
+    std::string text = "# First\n\n";
+    for (int i = 0; i < 120; ++i) text += "Paragraph " + std::to_string(i) + " of filler text.\n\n";
+    text += "# Last\n\n";
+    for (int i = 0; i < 120; ++i) text += "Tail " + std::to_string(i) + ".\n\n";
+    renderIn(page, text);
+    OutlineSidebar& outline = page.outline();
+    ASSERT_EQ(g_list_model_get_n_items(G_LIST_MODEL(outline.selection())), 2u);
+    const std::string last = outline.outline().tree().nodes[1].heading.id;
+    auto scrollY = [&] { return scriptIn(page, "return window.scrollY;").get<double>(); };
+
+    ASSERT_TRUE(test::waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(outline.listView())); }));
+    clickRow(outline, 1);
+    ASSERT_TRUE(test::waitFor([&] { return scrollY() > 0; })) << "the page did not scroll";
+    ASSERT_TRUE(test::waitFor([&] {
+        return outline.outline().currentHeadingID() == last &&
+               gtk_single_selection_get_selected(outline.selection()) == 1u;
+    }));
+    const double headingTop = scrollY();
+    EXPECT_TRUE(log.contains("document", "TOC 定位 " + last + "：found=true"));
+
+    // Read on inside the section: the row stays highlighted.
+    scriptIn(page, "window.scrollBy(0, 400); return window.scrollY;");
+    ASSERT_TRUE(test::waitFor([&] { return scrollY() > headingTop + 300; }));
+    ASSERT_EQ(gtk_single_selection_get_selected(outline.selection()), 1u);
+    clickRow(outline, 1);
+    EXPECT_TRUE(test::waitFor([&] { return std::abs(scrollY() - headingTop) < 2; }))
+        << "a click on the highlighted row brings its heading back";
+
+    gtk_paned_set_position(page.paned(), 600);
+    EXPECT_EQ(gtk_paned_get_position(page.paned()), 360);
+    gtk_paned_set_position(page.paned(), 300);
+    EXPECT_EQ(gtk_paned_get_position(page.paned()), 300);
+    AppLog::setRevealPrivateForTesting(std::nullopt);
 }
 
 }  // namespace

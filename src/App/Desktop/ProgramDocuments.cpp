@@ -57,7 +57,22 @@ std::optional<KeyDocumentCommand> keyCommand(DocumentCommand command) {
 
 }  // namespace
 
+GtkWindow* ProgramDocuments::focusedOtherWindow() {
+    GListModel* windows = gtk_window_get_toplevels();
+    GtkWindow* found = nullptr;
+    for (guint index = 0; index < g_list_model_get_n_items(windows) && !found; ++index) {
+        auto* window = static_cast<GtkWindow*>(g_list_model_get_item(windows, index));
+        if (gtk_window_is_active(window) && gtk_widget_get_visible(GTK_WIDGET(window)) &&
+            !TabGroupWindow::of(window)) {
+            found = window;
+        }
+        g_object_unref(window);
+    }
+    return found;
+}
+
 bool ProgramDocuments::canPerform(DocumentCommand command) const {
+    if (command == DocumentCommand::close && focusedOtherWindow()) return true;
     if (const auto document = keyCommand(command)) return controller_->canPerform(*document);
     // Copy and Select All act on the key page's web view.
     return keyPage() != nullptr;
@@ -65,6 +80,12 @@ bool ProgramDocuments::canPerform(DocumentCommand command) const {
 
 void ProgramDocuments::perform(DocumentCommand command) {
     if (!canPerform(command)) return;
+    if (command == DocumentCommand::close) {
+        if (GtkWindow* window = focusedOtherWindow()) {
+            gtk_window_close(window);
+            return;
+        }
+    }
     if (const auto document = keyCommand(command)) {
         controller_->perform(*document);
         return;

@@ -8,6 +8,7 @@
 #include "App/ShellDocuments.hpp"
 
 typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkWindow GtkWindow;
 
 namespace larkspin {
 
@@ -45,6 +46,10 @@ public:
 
 private:
     DocumentPage* keyPage() const;
+    // A window of ours with the focus that is not a document window (the
+    // About window, a dialog): the close command closes it, not the tab
+    // behind it.
+    static GtkWindow* focusedOtherWindow();
     std::int64_t numberOf(const DocumentPage* page) const;
 
     std::shared_ptr<DesktopDocumentController> controller_;

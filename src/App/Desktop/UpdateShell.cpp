@@ -11,20 +11,11 @@
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Updates/Desktop/SoupFeedFetcher.hpp"
+#include "Updates/UpdateFeed.hpp"
 
 namespace larkspin {
 
 namespace {
-
-int majorVersion(std::string_view version) {
-    int major = 0;
-    for (char c : version) {
-        if (c < '0' || c > '9') break;
-        major = major * 10 + (c - '0');
-        if (major > 100000) break;
-    }
-    return major;
-}
 
 // What a dialog's response does, kept on the dialog.
 struct Choice {
@@ -39,7 +30,7 @@ UpdateShell::UpdateShell(GtkApplication* application, std::function<void()> menu
     SoupFeedFetcher::Options options;
     options.userAgent = std::string(BuildInfo::name) + "/" + BuildInfo::shortVersion;
     AppUpdater::Configuration configuration;
-    configuration.appMajor = majorVersion(BuildInfo::shortVersion);
+    configuration.appMajor = UpdateFeed::majorVersion(BuildInfo::shortVersion);
     configuration.currentVersion = BuildInfo::shortVersion;
 #if defined(LARKSPIN_AUTOMATIC_UPDATE_CHECKS) && LARKSPIN_AUTOMATIC_UPDATE_CHECKS
     configuration.automaticChecksByDefault = true;

@@ -57,6 +57,9 @@ EditorTextView::EditorTextView(DocumentModel& model)
     deleteAfter_ = SignalConnection(buffer, g_signal_connect_after(buffer, "delete-range",
                                                                    G_CALLBACK(onDeleteRangeAfter), this));
     markSet_ = SignalConnection::connect(buffer, "mark-set", G_CALLBACK(onMarkSet), this);
+    modifiedChanged_ =
+        SignalConnection::connect(buffer, "modified-changed", G_CALLBACK(onModifiedChanged), this);
+    modelStateChanged();
     preeditChanged_ = SignalConnection::connect(view, "preedit-changed", G_CALLBACK(onPreeditChanged), this);
     paste_ = SignalConnection::connect(view, "paste-clipboard", G_CALLBACK(onPasteClipboard), this);
 
@@ -84,6 +87,21 @@ EditorTextView::~EditorTextView() {
         g_object_unref(controller);
     }
     g_object_unref(controllers);
+}
+
+void EditorTextView::modelStateChanged() {
+    if (model_.isDirty() || !gtk_text_buffer_get_modified(buffer_.get())) return;
+    markingUnmodified_ = true;
+    gtk_text_buffer_set_modified(buffer_.get(), FALSE);
+    markingUnmodified_ = false;
+}
+
+// GTK marks the buffer unmodified when an undo or redo brings it back to the
+// point marked above, after the step's edits reached the model.
+void EditorTextView::onModifiedChanged(GtkTextBuffer* buffer, void* data) {
+    auto* self = static_cast<EditorTextView*>(data);
+    if (self->markingUnmodified_ || self->applyingToBuffer_ || gtk_text_buffer_get_modified(buffer)) return;
+    self->model_.noteTextIsSavedText();
 }
 
 void EditorTextView::reloadFromModel() {

@@ -41,6 +41,12 @@ public:
     std::function<void(bool readOnly)> onReadOnlyChange;
     std::function<void()> onSelectionChange;
 
+    // The model's edited state changed (a save, a reload, an edit). While
+    // the model is clean the buffer is marked unmodified, so that undo and
+    // redo know the point of the text last saved: reaching it again (the
+    // buffer unmodified once more) makes the model clean.
+    void modelStateChanged();
+
     // The model's text holds U+0000: shown, not editable.
     bool isReadOnly() const { return readOnly_; }
     bool hasPreedit() const { return !preedit_.empty(); }
@@ -70,6 +76,7 @@ private:
     static void onPreeditChanged(GtkWidget*, const char* preedit, void* self);
     static void onPasteClipboard(GtkWidget*, void* self);
     static void onMarkSet(GtkTextBuffer*, void* iter, void* mark, void* self);
+    static void onModifiedChanged(GtkTextBuffer*, void* self);
     static int onKeyPressed(GtkEventController*, unsigned keyval, unsigned keycode, int state, void* self);
 
     void modelDidEdit(const TextStorage::Edit& edit);
@@ -84,12 +91,14 @@ private:
     // An edit on its way from the buffer to the model, or back.
     bool applyingToModel_ = false;
     bool applyingToBuffer_ = false;
+    bool markingUnmodified_ = false;
     bool readOnly_ = false;
     std::int64_t pendingDeleteStart_ = 0;
     std::int64_t pendingDeleteEnd_ = 0;
     std::string preedit_;
     int insertsWhileResetting_ = -1;
     SignalConnection insertText_, deleteBefore_, deleteAfter_, preeditChanged_, paste_, markSet_;
+    SignalConnection modifiedChanged_;
 };
 
 }  // namespace larkspin

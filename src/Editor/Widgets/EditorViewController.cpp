@@ -244,14 +244,21 @@ void EditorViewController::apply(const EditorPositioning& positioning) {
 }
 
 void EditorViewController::scrollLineToTop(std::int64_t offset) {
-    // One line of context stays above the target line.
+    // One line of context stays above the target line; for the first line
+    // that is the very top, the text's top inset included.
     const std::int64_t line = textView_->lineForOffset(offset);
+    scrollsToTextTop_ = line <= 1;
     const std::int64_t target = textView_->offsetForLine(std::max<std::int64_t>(line - 1, 1));
     GtkTextBuffer* buffer = textView_->buffer();
     GtkTextMark* mark = gtk_text_buffer_get_mark(buffer, scrollMarkName);
     const GtkTextIter iter = iterAt(buffer, target);
     gtk_text_buffer_move_mark(buffer, mark, &iter);
-    gtk_text_view_scroll_to_mark(GTK_TEXT_VIEW(textView_->widget()), mark, 0, TRUE, 0, 0);
+    GtkTextView* view = GTK_TEXT_VIEW(textView_->widget());
+    if (scrollsToTextTop_) {
+        gtk_adjustment_set_value(gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view)), 0);
+    } else {
+        gtk_text_view_scroll_to_mark(view, mark, 0, TRUE, 0, 0);
+    }
     settler_.begin();
     scheduleQuietCheck();
 }
@@ -271,7 +278,7 @@ ScrollMeasure EditorViewController::measureScroll() const {
     measure.value = gtk_adjustment_get_value(adjustment);
     // The line's top in the adjustment's pixels: the visible rectangle's top
     // stands the text's top inset away from the value.
-    measure.lineTop = y + (measure.value - visible.y);
+    measure.lineTop = scrollsToTextTop_ ? 0 : y + (measure.value - visible.y);
     measure.upper = gtk_adjustment_get_upper(adjustment);
     measure.pageSize = gtk_adjustment_get_page_size(adjustment);
     return measure;

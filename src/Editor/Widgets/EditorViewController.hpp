@@ -103,6 +103,7 @@ private:
     std::unique_ptr<MarkdownHighlighter> highlighter_;
     unsigned chunkSource_ = 0;
     TopLineSettler settler_;
+    bool scrollsToTextTop_ = false;  // the line being placed is the first
     unsigned quietSource_ = 0;
     SignalConnection adjustmentChanged_;
     SignalConnection inputEvent_;

@@ -104,6 +104,7 @@ struct SettingsWindowController::Parts {
     GtkWidget* list = nullptr;
     GtkWidget* aboutList = nullptr;
     GtkWidget* stack = nullptr;
+    GtkWidget* scroller = nullptr;
     GtkWidget* pageTitle = nullptr;
     AboutSettingsPage* about = nullptr;
     bool updateGroupPlaced = false;
@@ -140,6 +141,12 @@ void SettingsWindowController::show(std::optional<SettingsTab> tab) {
     if (made) window_ = makeWindow();
     if (tab && !selection_.setTab(*tab) && made) tabChanged(selection_.tab());
     if (!tab && made) tabChanged(selection_.tab());
+    if (made) {
+        // The first focus goes to the selected tab's row: a list given the
+        // focus otherwise selects its first row, which would switch tabs.
+        const auto row = parts_->rows.find(selection_.tab());
+        if (row != parts_->rows.end()) gtk_window_set_focus(window_, row->second);
+    }
     gtk_window_present(window_);
 }
 
@@ -152,6 +159,10 @@ void SettingsWindowController::placeUpdateGroup() {
     if (!parts_ || !parts_->about || parts_->updateGroupPlaced || !makeUpdateGroup_) return;
     parts_->updateGroupPlaced = true;
     parts_->about->setUpdateGroup(makeUpdateGroup_());
+}
+
+GtkScrolledWindow* SettingsWindowController::pageScroller() const {
+    return parts_ ? GTK_SCROLLED_WINDOW(parts_->scroller) : nullptr;
 }
 
 SettingsPage* SettingsWindowController::page(SettingsTab tab) const {
@@ -251,18 +262,35 @@ GtkWindow* SettingsWindowController::makeWindow() {
     gtk_widget_set_margin_start(parts_->pageTitle, 26);
     gtk_widget_set_margin_bottom(parts_->pageTitle, 4);
     gtk_box_append(GTK_BOX(content), parts_->pageTitle);
+    // One scroller for every page, as tall as the page shown: each page
+    // opens at its top (tabChanged).
+    gtk_stack_set_vhomogeneous(GTK_STACK(parts_->stack), FALSE);
     GtkWidget* scroller = gtk_scrolled_window_new();
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
                                    GTK_POLICY_AUTOMATIC);
     gtk_widget_set_vexpand(scroller, TRUE);
     gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(scroller), parts_->stack);
     gtk_box_append(GTK_BOX(content), scroller);
+    parts_->scroller = scroller;
 
     GtkWidget* split = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_box_append(GTK_BOX(split), makeSidebar());
     gtk_box_append(GTK_BOX(split), gtk_separator_new(GTK_ORIENTATION_VERTICAL));
     gtk_box_append(GTK_BOX(split), content);
     adw_window_set_content(ADW_WINDOW(window), split);
+
+    // Ctrl+W and Escape close this window (closing hides it). The window's
+    // own shortcuts come before the application's: Ctrl+W is also the
+    // application's close command, which acts on the document windows.
+    GtkEventController* keys = gtk_shortcut_controller_new();
+    gtk_event_controller_set_name(keys, "larkspin-settings-keys");
+    gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+    gtk_shortcut_controller_set_scope(GTK_SHORTCUT_CONTROLLER(keys), GTK_SHORTCUT_SCOPE_LOCAL);
+    gtk_shortcut_controller_add_shortcut(
+        GTK_SHORTCUT_CONTROLLER(keys),
+        gtk_shortcut_new(gtk_shortcut_trigger_parse_string("<Control>w|Escape"),
+                         gtk_named_action_new("window.close")));
+    gtk_widget_add_controller(window, keys);
 
     // After the size is set: only the user's changes are remembered.
     g_signal_connect(window, "notify::default-width", G_CALLBACK(onSizeChanged), this);
@@ -292,6 +320,9 @@ void SettingsWindowController::tabChanged(SettingsTab tab) {
 
     const std::string text = title(tab);
     gtk_stack_set_visible_child_name(GTK_STACK(parts_->stack), std::string(rawValue(tab)).c_str());
+    GtkAdjustment* scroll =
+        gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(parts_->scroller));
+    gtk_adjustment_set_value(scroll, gtk_adjustment_get_lower(scroll));
     gtk_label_set_text(GTK_LABEL(parts_->pageTitle), text.c_str());
     gtk_window_set_title(window_, text.c_str());
     if (SettingsPage* shown = page(tab)) {

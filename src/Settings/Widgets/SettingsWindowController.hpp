@@ -13,6 +13,7 @@ typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkListBox GtkListBox;
+typedef struct _GtkScrolledWindow GtkScrolledWindow;
 typedef struct _GtkListBoxRow GtkListBoxRow;
 typedef struct _GObject GObject;
 typedef struct _GParamSpec GParamSpec;
@@ -58,6 +59,8 @@ public:
     SettingsSelection& selection() { return selection_; }
     // A page, once the window exists; for tests.
     SettingsPage* page(SettingsTab tab) const;
+    // What scrolls the page shown, once the window exists; for tests.
+    GtkScrolledWindow* pageScroller() const;
 
 private:
     struct Parts;

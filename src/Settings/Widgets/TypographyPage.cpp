@@ -335,8 +335,17 @@ void TypographySettingsPage::onFamily(GObject* picker, GParamSpec*, void* data) 
         if (G_OBJECT(font.picker) != picker) continue;
         const guint index = gtk_drop_down_get_selected(GTK_DROP_DOWN(font.picker));
         if (index == GTK_INVALID_LIST_POSITION || index > font.options.size()) return;
-        self->model_.setFamily(index == 0 ? std::string() : font.options[index - 1], font.role);
+        // Stored on the next turn: storing refreshes the page, which may
+        // replace this picker's list, and the picker is still in the middle
+        // of handling the choice (its popup's row, its selection).
+        std::string family = index == 0 ? std::string() : font.options[index - 1];
+        self->familyChoice_.spawn(self->chooseFamily(font.role, std::move(family)));
     }
+}
+
+Task<void> TypographySettingsPage::chooseFamily(TypographyFontRole role, std::string family) {
+    co_await nextTurn();
+    if (!quiet()) model_.setFamily(family, role);
 }
 
 void TypographySettingsPage::onFontPanel(GtkWidget* button, void* data) {

@@ -59,6 +59,7 @@ private:
     void cancelPause();
     void updateFontRow(FontRow& row);
     Task<void> loadFamilies();
+    Task<void> chooseFamily(TypographyFontRole role, std::string family);
 
     static void onSliderValue(GtkWidget*, void* self);
     static int onSliderEvent(GtkEventControllerLegacy*, GdkEvent* event, void* self);
@@ -87,6 +88,7 @@ private:
     std::map<TypographyFontRole, std::vector<std::string>> families_;
     FontSizeSliderCommit commit_;
     guint pause_ = 0;
+    TaskSlot familyChoice_;
     TaskSlot familyTask_;
 };
 

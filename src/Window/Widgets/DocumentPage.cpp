@@ -16,6 +16,7 @@
 #include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Text/ErrorText.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
 #include "Reader/Widgets/ConflictBarViewController.hpp"
@@ -231,6 +232,7 @@ void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings)
 }
 
 void DocumentPage::documentTitleChanged() {
+    if (editor_) editor_->textView().modelStateChanged();
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     if (!view) return;
     // Save and Revert follow the edited state.
@@ -496,11 +498,11 @@ void DocumentPage::placeEditorAtHeading(const std::string& identifier) {
 Task<void> DocumentPage::scrollReader(std::string identifier) {
     try {
         const ScrolledPayload scrolled = co_await reader_->scrollToHeading(identifier);
-        if (!scrolled.found)
-            AppLog::document.info("目录跳转：页面没有标题 %{private}s", identifier);
+        AppLog::document.info("TOC 定位 %{private}s：found=%{bool}d", identifier, scrolled.found);
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
-        AppLog::document.error("目录跳转失败：%{private}s", identifier);
+        AppLog::document.error("TOC 定位失败：%{private}s",
+                               ErrorText::describe(std::current_exception()));
     }
 }
 
@@ -508,7 +510,14 @@ void DocumentPage::positionChanged(GObject* paned, GParamSpec*, gpointer self) {
     auto* page = static_cast<DocumentPage*>(self);
     if (page->applying_) return;
     const bool collapsed = !gtk_widget_get_visible(page->outline_.widget());
-    page->sidebar_.dividerMoved(gtk_paned_get_position(GTK_PANED(paned)), collapsed, false);
+    const int position = gtk_paned_get_position(GTK_PANED(paned));
+    // The pane has no maximum of its own: a divider dragged past the widest
+    // sidebar stops there (this runs again for the corrected position).
+    if (!collapsed && position > static_cast<int>(SidebarWidth::maximum)) {
+        gtk_paned_set_position(GTK_PANED(paned), static_cast<int>(SidebarWidth::maximum));
+        return;
+    }
+    page->sidebar_.dividerMoved(position, collapsed, false);
 }
 
 }  // namespace larkspin

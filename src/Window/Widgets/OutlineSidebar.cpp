@@ -86,6 +86,17 @@ OutlineSidebar::OutlineSidebar() {
     gtk_accessible_update_property(GTK_ACCESSIBLE(list_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("toc.accessibility").c_str(), -1);
     activate_ = SignalConnection::connect(list_, "activate", G_CALLBACK(activated), this);
+    // A click picks the row under the pointer, whether or not it was already
+    // selected. The gesture runs before the row's own (capture), so the
+    // selection change the row makes for the click is not a second pick.
+    GtkGesture* primary = gtk_gesture_click_new();
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(primary), GDK_BUTTON_PRIMARY);
+    gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(primary), GTK_PHASE_CAPTURE);
+    primaryPress_ = SignalConnection::connect(primary, "pressed", G_CALLBACK(primaryPressed), this);
+    primaryRelease_ =
+        SignalConnection::connect(primary, "released", G_CALLBACK(primaryReleased), this);
+    primaryStop_ = SignalConnection::connect(primary, "stopped", G_CALLBACK(primaryStopped), this);
+    gtk_widget_add_controller(list_, GTK_EVENT_CONTROLLER(primary));
 
     scroller_ = gtk_scrolled_window_new();
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller_), GTK_POLICY_NEVER,
@@ -132,6 +143,9 @@ OutlineSidebar::~OutlineSidebar() {
     selectionChanged_.disconnect();
     secondaryClick_.disconnect();
     longPress_.disconnect();
+    primaryPress_.disconnect();
+    primaryRelease_.disconnect();
+    primaryStop_.disconnect();
     gtk_widget_unparent(contextMenu_);
     gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
 }
@@ -217,13 +231,57 @@ void OutlineSidebar::picked(unsigned position) {
 void OutlineSidebar::selectionChanged(GtkSingleSelection* selection, unsigned, unsigned,
                                       gpointer self) {
     auto* sidebar = static_cast<OutlineSidebar*>(self);
-    if (sidebar->programmatic_) return;
     const unsigned position = gtk_single_selection_get_selected(selection);
+    // A click's own selection of its row: the click picked it already.
+    const bool clicked = sidebar->clicking_ || sidebar->clickedRow_ == position;
+    sidebar->clickedRow_.reset();
+    if (sidebar->programmatic_ || clicked) return;
     if (position != GTK_INVALID_LIST_POSITION) sidebar->picked(position);
 }
 
 void OutlineSidebar::activated(GtkListView*, unsigned position, gpointer self) {
     static_cast<OutlineSidebar*>(self)->picked(position);
+}
+
+void OutlineSidebar::primaryPressed(GtkGestureClick*, int, double, double, gpointer self) {
+    auto* sidebar = static_cast<OutlineSidebar*>(self);
+    sidebar->clicking_ = true;
+    sidebar->clickedRow_.reset();
+}
+
+void OutlineSidebar::primaryReleased(GtkGestureClick*, int, double x, double y, gpointer self) {
+    auto* sidebar = static_cast<OutlineSidebar*>(self);
+    if (!sidebar->clicking_) return;
+    sidebar->clicking_ = false;
+    const std::optional<unsigned> position = sidebar->rowAt(x, y);
+    if (!position) return;
+    sidebar->clickedRow_ = *position;
+    sidebar->picked(*position);
+}
+
+void OutlineSidebar::primaryStopped(GtkGestureClick*, gpointer self) {
+    static_cast<OutlineSidebar*>(self)->clicking_ = false;
+}
+
+// The row at (x, y) in the list's coordinates: the tree expander of the row
+// widget under the point (the widget picked, or the row widget around it).
+std::optional<unsigned> OutlineSidebar::rowAt(double x, double y) const {
+    GtkWidget* widget = gtk_widget_pick(list_, x, y, GTK_PICK_DEFAULT);
+    GtkWidget* rowWidget = nullptr;
+    for (; widget && widget != list_; widget = gtk_widget_get_parent(widget)) {
+        if (GTK_IS_TREE_EXPANDER(widget)) break;
+        rowWidget = widget;
+    }
+    if (!widget || widget == list_) {
+        // Between the row's edge and its content.
+        widget = rowWidget ? gtk_widget_get_first_child(rowWidget) : nullptr;
+        if (!widget || !GTK_IS_TREE_EXPANDER(widget)) return std::nullopt;
+    }
+    GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(widget));
+    if (!row) return std::nullopt;
+    const unsigned position = gtk_tree_list_row_get_position(row);
+    if (position >= g_list_model_get_n_items(G_LIST_MODEL(selection_.get()))) return std::nullopt;
+    return position;
 }
 
 void OutlineSidebar::setupRow(GtkSignalListItemFactory*, GObject* item, gpointer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ namespace larkspin {
 // expanded) of the page's headings, with a single selection that follows the
 // reader's active heading. `TOCOutline` decides; this shows it. A selection
 // made by the highlight never reaches `onSelectHeading`; one the user makes
-// (click or keys, or Enter on a row) does, once. A right click or a long
+// (keys, or Enter on a row) does, once, and so does every click on a row,
+// the selected one included (it brings its heading back into view). A right click or a long
 // press opens the file-path menu (`FilePathMenu`), whose items are the
 // window's "win." actions. Main thread.
 class OutlineSidebar {
@@ -60,6 +62,10 @@ private:
     void picked(unsigned position);
     static void selectionChanged(GtkSingleSelection* selection, unsigned, unsigned, gpointer self);
     static void activated(GtkListView* view, unsigned position, gpointer self);
+    static void primaryPressed(GtkGestureClick* gesture, int, double, double, gpointer self);
+    static void primaryReleased(GtkGestureClick* gesture, int, double x, double y, gpointer self);
+    static void primaryStopped(GtkGestureClick* gesture, gpointer self);
+    std::optional<unsigned> rowAt(double x, double y) const;
     static void setupRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
     static void bindRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
     static void secondaryPressed(GtkGestureClick* gesture, int, double x, double y, gpointer self);
@@ -74,8 +80,11 @@ private:
     GObjectPtr<GtkSignalListItemFactory> factory_;
     GObjectPtr<GtkSingleSelection> selection_;
     bool programmatic_ = false;
+    bool clicking_ = false;  // a primary button is down on the list
+    std::optional<unsigned> clickedRow_;  // picked by the last click, until the selection moves
     int rebuilds_ = 0;
     SignalConnection setup_, bind_, activate_, selectionChanged_, secondaryClick_, longPress_;
+    SignalConnection primaryPress_, primaryRelease_, primaryStop_;
 };
 
 }  // namespace larkspin

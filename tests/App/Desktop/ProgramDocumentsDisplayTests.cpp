@@ -72,5 +72,29 @@ TEST_F(ProgramDocumentsDisplay, TheWindowStateNamesEveryPageOnceAcrossGroups) {
     EXPECT_EQ(second.pages().size(), 1u);
 }
 
+// The close command (Ctrl+W) closes the window that has the focus: a window
+// of ours that is no document window goes, the tab behind it stays.
+TEST_F(ProgramDocumentsDisplay, CloseActsOnTheFocusedWindow) {
+    await(controller->openDocument(dir.write("alpha.md", "# Alpha\n"), true));
+    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
+    GtkWindow* group = TabGroupWindow::all().front()->window();
+    gtk_window_present(group);
+    ASSERT_TRUE(test::waitFor([&] { return gtk_window_is_active(group); }));
+
+    GtkWindow* other = GTK_WINDOW(gtk_window_new());
+    g_object_add_weak_pointer(G_OBJECT(other), reinterpret_cast<gpointer*>(&other));
+    gtk_window_present(other);
+    ASSERT_TRUE(test::waitFor([&] { return gtk_window_is_active(other); }));
+    EXPECT_TRUE(documents->canPerform(DocumentCommand::close));
+    documents->perform(DocumentCommand::close);
+    EXPECT_TRUE(test::waitFor([&] { return other == nullptr; })) << "the focused window closed";
+    EXPECT_EQ(controller->registry().size(), 1u) << "the document stayed";
+
+    gtk_window_present(group);
+    ASSERT_TRUE(test::waitFor([&] { return gtk_window_is_active(group); }));
+    documents->perform(DocumentCommand::close);
+    EXPECT_TRUE(test::waitFor([&] { return controller->registry().size() == 0; }));
+}
+
 }  // namespace
 }  // namespace larkspin

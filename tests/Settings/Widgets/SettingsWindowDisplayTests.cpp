@@ -12,6 +12,7 @@
 #include "Settings/Widgets/SimplePages.hpp"
 #include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Settings/Widgets/TypographyPage.hpp"
+#include "Support/MainLoop.hpp"
 
 namespace larkspin {
 namespace {
@@ -177,6 +178,143 @@ TEST_F(SettingsWindowDisplayTest, TheSizeSurvivesARelaunchAndClosingOnlyHides) {
     EXPECT_EQ(width, 1040);
     EXPECT_EQ(height, 720);
     EXPECT_EQ(controller->selection().tab(), SettingsTab::general);
+}
+
+// Each page opens at its top, whatever the page before was scrolled to; the
+// window's own Ctrl+W and Escape close it, ahead of the application's
+// shortcuts (Ctrl+W is the application's close command too).
+TEST_F(SettingsWindowDisplayTest, EachPageOpensAtItsTopAndItsOwnKeysCloseIt) {
+    open(SettingsTab::typography);
+    GtkWindow* window = controller->window();
+    GtkAdjustment* scroll = gtk_scrolled_window_get_vadjustment(controller->pageScroller());
+    ASSERT_TRUE(waitFor([&] {
+        return gtk_adjustment_get_upper(scroll) > gtk_adjustment_get_page_size(scroll) + 40;
+    })) << "the typography page is taller than the window";
+    gtk_adjustment_set_value(scroll, gtk_adjustment_get_upper(scroll));
+    ASSERT_GT(gtk_adjustment_get_value(scroll), 0);
+    for (SettingsTab tab : {SettingsTab::general, SettingsTab::typography}) {
+        open(tab);
+        ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(controller->page(tab)->widget()); }));
+        EXPECT_EQ(gtk_adjustment_get_value(scroll), 0) << rawValue(tab);
+        gtk_adjustment_set_value(scroll, gtk_adjustment_get_upper(scroll));
+    }
+
+    GtkShortcutController* keys = nullptr;
+    GListModel* controllers = gtk_widget_observe_controllers(GTK_WIDGET(window));
+    for (guint i = 0; i < g_list_model_get_n_items(controllers); ++i) {
+        auto* item = static_cast<GtkEventController*>(g_list_model_get_item(controllers, i));
+        if (GTK_IS_SHORTCUT_CONTROLLER(item) &&
+            std::string_view(gtk_event_controller_get_name(item) ?: "") == "larkspin-settings-keys") {
+            keys = GTK_SHORTCUT_CONTROLLER(item);
+        }
+        g_object_unref(item);
+    }
+    g_object_unref(controllers);
+    ASSERT_NE(keys, nullptr);
+    EXPECT_EQ(gtk_shortcut_controller_get_scope(keys), GTK_SHORTCUT_SCOPE_LOCAL);
+    EXPECT_EQ(gtk_event_controller_get_propagation_phase(GTK_EVENT_CONTROLLER(keys)),
+              GTK_PHASE_CAPTURE);
+    for (const char* key : {"<Control>w", "Escape"}) {
+        open();
+        ASSERT_TRUE(gtk_widget_get_visible(GTK_WIDGET(window)));
+        bool ran = false;
+        for (guint i = 0; i < g_list_model_get_n_items(G_LIST_MODEL(keys)); ++i) {
+            auto* shortcut = GTK_SHORTCUT(g_list_model_get_item(G_LIST_MODEL(keys), i));
+            GtkShortcutTrigger* trigger = gtk_shortcut_trigger_parse_string(key);
+            GtkShortcutTrigger* alternatives = gtk_shortcut_get_trigger(shortcut);
+            bool matches = false;
+            if (GTK_IS_ALTERNATIVE_TRIGGER(alternatives)) {
+                for (GtkShortcutTrigger* one :
+                     {gtk_alternative_trigger_get_first(GTK_ALTERNATIVE_TRIGGER(alternatives)),
+                      gtk_alternative_trigger_get_second(GTK_ALTERNATIVE_TRIGGER(alternatives))}) {
+                    matches = matches || gtk_shortcut_trigger_equal(one, trigger);
+                }
+            } else {
+                matches = gtk_shortcut_trigger_equal(alternatives, trigger);
+            }
+            g_object_unref(trigger);
+            if (matches) {
+                ran = gtk_shortcut_action_activate(gtk_shortcut_get_action(shortcut),
+                                                   GTK_SHORTCUT_ACTION_EXCLUSIVE, GTK_WIDGET(window),
+                                                   nullptr);
+            }
+            g_object_unref(shortcut);
+        }
+        EXPECT_TRUE(ran) << key;
+        EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(window))) << key;
+    }
+}
+
+// Choosing a family while the stored one is not installed changes the
+// picker's list: the page does it after the picker has finished with the
+// choice made in its popup (the sanitizer build sees a use after free).
+TEST_F(SettingsWindowDisplayTest, ChoosingAFamilyFromThePopupReplacesTheListSafely) {
+    // What GObject says of a freed object it was handed.
+    struct Complaints {
+        int count = 0;
+        guint handler = g_log_set_handler(
+            "GLib-GObject", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer self) {
+                ++static_cast<Complaints*>(self)->count;
+            },
+            this);
+        ~Complaints() { g_log_remove_handler("GLib-GObject", handler); }
+    } complaints;
+    defaults.setValues({{"typography.bodyFamily", "Gone Sans"}});
+    open(SettingsTab::typography);
+    auto& typography = page<TypographySettingsPage>(SettingsTab::typography);
+    ASSERT_TRUE(waitFor([&] { return typography.familiesLoaded(); }));
+    GtkWidget* body = typography.familyPicker(TypographyFontRole::body);
+    GListModel* items = gtk_drop_down_get_model(GTK_DROP_DOWN(body));
+    // "系统默认", the stored family, then Code, Duo, Wide Grotesk.
+    ASSERT_EQ(g_list_model_get_n_items(items), 5u);
+    ASSERT_EQ(gtk_drop_down_get_selected(GTK_DROP_DOWN(body)), 1u);
+
+    // The popup's list.
+    g_signal_emit_by_name(body, "activate");
+    GtkWidget* list = nullptr;
+    std::vector<GtkWidget*> pending{body};
+    while (!pending.empty() && !list) {
+        GtkWidget* widget = pending.back();
+        pending.pop_back();
+        if (GTK_IS_LIST_VIEW(widget)) list = widget;
+        for (GtkWidget* child = gtk_widget_get_first_child(widget); child;
+             child = gtk_widget_get_next_sibling(child)) {
+            pending.push_back(child);
+        }
+    }
+    ASSERT_NE(list, nullptr);
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(list); }));
+    // The pointer over the row selects it in the popup; the click activates it.
+    gtk_selection_model_select_item(gtk_list_view_get_model(GTK_LIST_VIEW(list)), 4, TRUE);
+    g_signal_emit_by_name(list, "activate", 4u);
+    ASSERT_TRUE(waitFor([&] { return model.family(TypographyFontRole::body) == "Wide Grotesk"; }));
+    ASSERT_TRUE(waitFor([&] { return g_list_model_get_n_items(gtk_drop_down_get_model(GTK_DROP_DOWN(body))) == 4u; }));
+    EXPECT_EQ(gtk_drop_down_get_selected(GTK_DROP_DOWN(body)), 3u);
+    EXPECT_EQ(complaints.count, 0);
+}
+
+// A family name longer than any font's, left in the preference file, is
+// shown as the system stack, and the page opens at once.
+TEST_F(SettingsWindowDisplayTest, AnOverLongStoredFamilyShowsTheSystemStack) {
+    defaults.setValues({{"typography.bodyFamily", std::string(100000, 'F')}});
+    open(SettingsTab::typography);
+    auto& typography = page<TypographySettingsPage>(SettingsTab::typography);
+    ASSERT_TRUE(waitFor([&] { return typography.familiesLoaded(); }));
+    GtkWidget* body = typography.familyPicker(TypographyFontRole::body);
+    EXPECT_EQ(gtk_drop_down_get_selected(GTK_DROP_DOWN(body)), 0u);
+    EXPECT_EQ(g_list_model_get_n_items(gtk_drop_down_get_model(GTK_DROP_DOWN(body))), 4u);
+}
+
+// Opened for the first time straight onto a tab, the window stays there once
+// it is shown and has the focus.
+TEST_F(SettingsWindowDisplayTest, TheFirstShowingOpensOnTheTabAskedFor) {
+    open(SettingsTab::about);
+    GtkWindow* window = controller->window();
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+    test::runMainLoopUntil([] { return false; }, 20);
+    EXPECT_EQ(controller->selection().tab(), SettingsTab::about);
+    EXPECT_STREQ(gtk_window_get_title(window), title(SettingsTab::about).c_str());
 }
 
 TEST_F(SettingsWindowDisplayTest, TheAboutPageCarriesTheUpdatersGroup) {
