@@ -62,8 +62,11 @@ GtkWindow* ProgramDocuments::focusedOtherWindow() {
     GtkWindow* found = nullptr;
     for (guint index = 0; index < g_list_model_get_n_items(windows) && !found; ++index) {
         auto* window = static_cast<GtkWindow*>(g_list_model_get_item(windows, index));
+        // GTK's own passing alerts (a file chooser's error, parented to no
+        // window of ours) are left to their buttons.
+        const bool gtkAlert = GTK_IS_MESSAGE_DIALOG(window) && !gtk_window_get_application(window);
         if (gtk_window_is_active(window) && gtk_widget_get_visible(GTK_WIDGET(window)) &&
-            !TabGroupWindow::of(window)) {
+            !gtkAlert && !TabGroupWindow::of(window)) {
             found = window;
         }
         g_object_unref(window);
