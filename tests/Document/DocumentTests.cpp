@@ -17,6 +17,8 @@
 #include "Support/TempDir.hpp"
 
 #include <atomic>
+#include <fstream>
+#include <functional>
 #include <unistd.h>
 
 namespace larkspin {
@@ -495,6 +497,42 @@ TEST(DocumentWiring, TheConflictsReloadAsksBeforeThrowingUnsavedTextAway) {
     wired.document->resolveConflictByReloading();
     settle();
     EXPECT_EQ(wired.document->model().sourceText(), "unsaved again");
+}
+
+// The notice buttons that read, save or relocate reach the document's own
+// units and questions.
+TEST(DocumentWiring, TheNoticesOtherButtonsReachTheirEffects) {
+    const DiskVersion found{"ab", 4, {}, "ff"};
+    struct Case {
+        const char* name;
+        ExternalIssue issue;
+        bool edited;
+        const char* button;
+        std::function<bool(Wired&, FakeHost&)> done;
+    };
+    const Case cases[] = {
+        {"external change", ExternalIssue::externalChanged(found), false, "重新载入",
+         [](Wired& w, FakeHost&) { return w.document->model().sourceText() == w.onDisk(); }},
+        {"save failed", ExternalIssue::saveFailed("disk full"), true, "重试",
+         [](Wired& w, FakeHost&) { return w.onDisk() == "# Edited\n" && !w.document->isEdited(); }},
+        {"permission", ExternalIssue::unreadable(DocumentLoadFailure::permissionDenied()), false, "重新授权…",
+         [](Wired&, FakeHost& host) { return host.requests.size() == 1; }},
+        {"missing", ExternalIssue::missing(), true, "重新定位…",
+         [](Wired&, FakeHost& host) { return host.requests.size() == 1; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Wired wired("# Kept\n", true);
+        FakeHost host;
+        wired.document->attachWindow(host);
+        if (c.edited) wired.document->model().replaceAll("# Edited\n");
+        wired.document->setExternalIssue(c.issue);
+        // Another program wrote the file meanwhile.
+        if (!c.edited) std::ofstream(wired.file, std::ios::binary | std::ios::trunc) << "# Changed on disk\n";
+        ASSERT_TRUE(host.press(c.button));
+        EXPECT_TRUE(test::runMainLoopUntil([&] { return c.done(wired, host); })) << "no effect";
+        wired.document->detachWindow(host);
+    }
 }
 
 // Every notice that offers "另存副本…" or "另存为…" asks where to save, and

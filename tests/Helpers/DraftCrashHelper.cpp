@@ -1,5 +1,6 @@
-// A document that types and saves until it is killed, for the crash tests of
-// drafts and saves (tests/Document/Drafts/DraftCrashTests.cpp).
+// The program's document, typed into and saved until it is killed, for the
+// crash tests of drafts and saves (tests/Document/Drafts/DraftCrashTests.cpp
+// and the program's tests).
 //
 //   draft_crash_helper <folder> <seed>
 //
@@ -25,8 +26,9 @@
 #include <random>
 #include <string>
 
+#include "Document/Document.hpp"
+#include "Document/DocumentUnits.hpp"
 #include "Document/Drafts/DraftScheduler.hpp"
-#include "Document/Saving/SavePipeline.hpp"
 #include "Helpers/DraftCrashText.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Storage/DocumentLoader.hpp"
@@ -53,42 +55,57 @@ void report(char what, std::int64_t k) {
     std::fflush(stdout);
 }
 
-class Typist final : public SaveClient, public DraftClient {
+// The program's document over doc.md, typed into and saved as a user would;
+// what it does is reported from what its keeper hears.
+class Typist final : public DocumentKeeper {
 public:
-    Typist(fs::path file, unsigned seed)
-        : file_(std::move(file)), random_(seed), drafts_(*this, file_.parent_path() / "Recovery", clock_) {
-        model_.adopt(DocumentLoader::load(file_));
-        model_.onChange = [this](DocumentModel&) { changed(); };
+    Typist(fs::path file, unsigned seed) : file_(std::move(file)), random_(seed) {}
+
+    void open(std::shared_ptr<Typist> self) {
+        Document::Services services;
+        services.clock = &clock_;
+        services.observesFile = false;
+        services.recoveryStore = std::make_shared<RecoveryStore>(file_.parent_path() / "Recovery");
+        document_ = Document::create(std::move(services), std::move(self), file_);
+        document_->takeLoad(DocumentLoader::load(file_));
     }
 
-    DocumentModel& model() override { return model_; }
-    std::optional<fs::path> fileURL() const override { return file_; }
-    std::string logID() const override { return "crash"; }
-    std::string displayName() const override { return "doc.md"; }
-    void setExternalIssue(ExternalIssue) override {}
-    void clearExternalIssue(ExternalIssueKinds) override {}
-    void documentDidSave(const fs::path&, SaveOperation, const DiskVersion&) override {
-        report('S', textOf(model_.lastSavedRevision()));
+    // ---- DocumentKeeper ----
+    void makeWindow(Document&) override {}
+    void documentClosed(Document&) override {}
+    void documentFileChanged(Document&) override {}
+    void documentStateChanged(Document& document) override {
+        DraftScheduler* drafts = document.units().drafts();
+        const auto written = drafts ? drafts->lastDraftRevision() : std::nullopt;
+        if (written && written != reportedDraft_) {
+            reportedDraft_ = written;
+            report('D', textOf(*written));
+        }
+        const std::int64_t saved = document.model().lastSavedRevision();
+        if (saved != reportedSave_ && textOf(saved) > 0) {
+            reportedSave_ = saved;
+            report('S', textOf(saved));
+        }
     }
-    void resolveDraft(RecoveryDraft::Resolution resolution) override { drafts_.resolve(resolution); }
-    void restartDraft() override { drafts_.restart(); }
-    void scheduleDraftIfNeeded() override { drafts_.scheduleIfNeeded(); }
-    void saveDidEnd() override {}
+    Task<bool> bringForwardIfOpen(std::shared_ptr<Document>, fs::path) override { return no(); }
+    void openLink(Document&, const OpenLinkPayload&) override {}
 
     void typeBurst() {
         const int keys = 1 + static_cast<int>(random_() % 8);
         for (int i = 0; i < keys; ++i) {
             ++typed_;
-            model_.replaceAll(crashText(typed_));
-            revisionText_[model_.sourceRevision()] = typed_;
+            document_->model().replaceAll(crashText(typed_));
+            revisionText_[document_->model().sourceRevision()] = typed_;
             report('T', typed_);
         }
-        if (random_() % 3 == 0) saves_.save(file_, SaveOperation::save, nullptr);
+        if (random_() % 3 == 0) document_->save([](std::optional<SaveError>) {});
         // Quiet long enough for a draft now and then.
         const auto pause = std::chrono::milliseconds(random_() % 500);
         MainThread::postAfter(Clock::system(), pause, [this] { typeBurst(); });
     }
 
+    // As the program ends on a signal: every draft flushed, documents left
+    // open.
     void terminate() {
         MainThread::beginQuitting();
         DraftScheduler::flushEveryDraftAndWait();
@@ -97,28 +114,20 @@ public:
     }
 
 private:
+    static Task<bool> no() { co_return false; }
     std::int64_t textOf(std::int64_t revision) const {
         const auto it = revisionText_.find(revision);
         return it == revisionText_.end() ? 0 : it->second;
-    }
-    void changed() {
-        drafts_.scheduleIfNeeded();
-        const auto written = drafts_.lastDraftRevision();
-        if (written && written != reportedDraft_) {
-            reportedDraft_ = written;
-            report('D', textOf(*written));
-        }
     }
 
     fs::path file_;
     std::mt19937 random_;
     FastClock clock_;
-    DocumentModel model_;
     std::int64_t typed_ = 0;
     std::map<std::int64_t, std::int64_t> revisionText_;
     std::optional<std::int64_t> reportedDraft_;
-    SavePipeline saves_{*this, std::make_shared<FileStore>()};
-    DraftScheduler drafts_;
+    std::int64_t reportedSave_ = 0;
+    std::shared_ptr<Document> document_;
 };
 
 gboolean onTerminate(gpointer data) {
@@ -133,7 +142,9 @@ int main(int argc, char** argv) {
     using namespace larkspin;
     if (argc != 3) return 2;
     MainThread::initialize();
-    auto typist = std::make_unique<Typist>(std::filesystem::path(argv[1]) / "doc.md", static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    auto typist = std::make_shared<Typist>(std::filesystem::path(argv[1]) / "doc.md",
+                                           static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    typist->open(typist);
     g_unix_signal_add(SIGTERM, onTerminate, typist.get());
     MainThread::post([&] { typist->typeBurst(); });
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);

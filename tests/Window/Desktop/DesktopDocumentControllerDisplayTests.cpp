@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "Document/RecoveryLaunch.hpp"
 #include "Document/StandardizedPath.hpp"
+#include "Platform/Files/FileBookmark.hpp"
+#include "Reader/Chrome/ConflictBarController.hpp"
 #include "Storage/RecoveryStore.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/MessageDialogs.hpp"
@@ -330,6 +333,42 @@ TEST_F(DesktopDocumentControllerDisplay, ClosingAnEditedTabDoesWhatTheAnswerSays
             EXPECT_EQ(fileText(path), original);
         }
     }
+}
+
+// A draft whose file changed since it was taken goes to an untitled tab,
+// whose notice says why, not that the file is gone; the file opens as it is.
+TEST_F(DesktopDocumentControllerDisplay, ADraftWhoseFileChangedComesBackUntitledSayingWhy) {
+    const auto path = dir.write("notes.md", "# Notes\n\nas the draft saw it\n");
+    RecoveryDraft draft;
+    draft.draftID = "00000001-0000-4000-8000-000000000000";
+    draft.displayName = "notes.md";
+    draft.fileIdentity = RecoveryDraft::FileIdentity{FileBookmark::make(path), path.string()};
+    draft.originalDiskVersion = RecoveryDraft::StoredDiskVersion::from(DiskVersion::read(path));
+    draft.encoding = "utf8";
+    draft.lineEnding = "lf";
+    draft.content = "# Notes\n\ntyped before the crash\n";
+    draft.sourceRevision = 2;
+    draft.createdAt = draft.updatedAt = Clock::system().wallNow();
+    RecoveryStore::writeAtomically(draft, store->directory());
+    writeInPlace(path, "# Notes\n\nrewritten by another program\n");
+
+    const auto restored = await(RecoveryLaunch::restoreUnresolvedDrafts(store, controller));
+    ASSERT_EQ(restored.size(), 1u);
+    auto* untitled = dynamic_cast<Document*>(restored[0].get());
+    ASSERT_NE(untitled, nullptr);
+    EXPECT_FALSE(untitled->path());
+    EXPECT_EQ(untitled->model().sourceText(), "# Notes\n\ntyped before the crash\n");
+    EXPECT_FALSE(untitled->model().isMissing()) << "the file is there";
+    ASSERT_NE(pageOf(*untitled), nullptr);
+    const auto& shown = pageOf(*untitled)->noticeBar()->content();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->message, "源文件在这份草稿之后已被改动，恢复的内容放在这里以免覆盖，需要另存。");
+    ASSERT_EQ(shown->actions.size(), 1u);
+    EXPECT_EQ(shown->actions[0].title, "另存为…");
+    auto file = controller->registry().find(standardizedPath(path));
+    ASSERT_TRUE(file) << "the file opened too";
+    EXPECT_EQ(file->model().sourceText(), "# Notes\n\nrewritten by another program\n");
+    EXPECT_FALSE(file->isEdited());
 }
 
 TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab) {
