@@ -6,6 +6,8 @@
 #include "Platform/Json/JSONValue.hpp"
 #include "Platform/Json/PayloadCodec.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/Text/Base64.hpp"
+#include "Platform/Text/FileNameText.hpp"
 #include "Platform/Text/Utf8.hpp"
 
 namespace larkspin {
@@ -20,7 +22,10 @@ bool SessionSnapshot::empty() const {
 namespace {
 
 struct TabRecord {
+    // A path JSON cannot carry as text (its name is not UTF-8) is written
+    // as its bytes in Base64, beside its shown form.
     std::string path;
+    std::optional<std::string> pathBytes;
     std::optional<bool> present;
     std::optional<std::int64_t> groupToken;
     std::optional<std::int64_t> index;
@@ -29,6 +34,7 @@ struct TabRecord {
     template <typename Self, typename Coder>
     static void codingFields(Self& self, Coder& coder) {
         coder.field("path", self.path);
+        coder.field("pathBytes", self.pathBytes);
         coder.field("Orvik.tab.present", self.present);
         coder.field("Orvik.tab.groupToken", self.groupToken);
         coder.field("Orvik.tab.index", self.index);
@@ -73,12 +79,17 @@ std::string encode(const SessionSnapshot& snapshot) {
         out.width = std::isfinite(group.width) ? group.width : 0;
         out.height = std::isfinite(group.height) ? group.height : 0;
         for (const auto& tab : group.tabs) {
-            if (tab.path.empty() || !utf8::isValid(tab.path)) {
-                AppLog::document.error("会话快照略过无法记录的路径：%{private}s", tab.path);
+            if (tab.path.empty()) {
+                AppLog::document.error("会话快照略过空路径");
                 continue;
             }
             TabRecord entry;
-            entry.path = tab.path;
+            if (utf8::isValid(tab.path)) {
+                entry.path = tab.path;
+            } else {
+                entry.path = FileNameText::path(tab.path);
+                entry.pathBytes = Base64::encode(tab.path);
+            }
             if (tab.info) {
                 entry.present = true;
                 entry.groupToken = tab.info->groupToken;
@@ -110,6 +121,14 @@ std::expected<SessionSnapshot, std::string> decode(std::string_view text) {
         for (auto& tab : group.tabs) {
             SessionTab entry;
             entry.path = std::move(tab.path);
+            if (tab.pathBytes) {
+                std::optional<std::string> bytes = Base64::decode(*tab.pathBytes);
+                if (!bytes || bytes->empty() || bytes->find('\0') != std::string::npos) {
+                    AppLog::document.error("会话快照的路径字节无法解读，略过该标签");
+                    continue;
+                }
+                entry.path = std::move(*bytes);
+            }
             if (tab.present.value_or(false)) {
                 entry.info = TabRestorationInfo{tab.groupToken.value_or(0), tab.index.value_or(0),
                                                 tab.isSelected.value_or(false)};

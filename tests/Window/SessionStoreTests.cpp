@@ -11,6 +11,7 @@
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Platform/Text/Utf8.hpp"
 #include "Window/SessionStore.hpp"
 
 namespace larkspin {
@@ -46,6 +47,27 @@ TEST(SessionCodec, RoundTripsAndReadsThePlaceKeys) {
         ASSERT_TRUE(snapshot) << c.tab << ": " << snapshot.error();
         EXPECT_EQ(snapshot->groups.at(0).tabs.at(0).info, c.info) << c.tab;
     }
+}
+
+// A file whose name is not UTF-8 keeps its tab: its bytes come back exactly.
+TEST(SessionCodec, KeepsAPathWhoseNameIsNotUtf8) {
+    const std::string latin1 = "/home/u/caf\xe9.md";
+    const SessionSnapshot snapshot{{{800, 600, {{latin1, TabRestorationInfo{3, 0, true}}, {"/home/u/a.md", std::nullopt}}}}};
+    const std::string text = SessionCodec::encode(snapshot);
+    EXPECT_TRUE(utf8::isValid(text));
+    const auto decoded = SessionCodec::decode(text);
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(*decoded, snapshot);
+    // Bytes that are no Base64 lose that tab only.
+    std::string broken = text;
+    const auto at = broken.find("\"pathBytes\":\"");
+    ASSERT_NE(at, std::string::npos) << text;
+    broken.insert(at + 13, "!");
+    const auto partial = SessionCodec::decode(broken);
+    ASSERT_TRUE(partial) << partial.error();
+    ASSERT_EQ(partial->groups.size(), 1u);
+    ASSERT_EQ(partial->groups[0].tabs.size(), 1u);
+    EXPECT_EQ(partial->groups[0].tabs[0].path, "/home/u/a.md");
 }
 
 TEST(SessionCodec, RefusesWhatIsNotASession) {
