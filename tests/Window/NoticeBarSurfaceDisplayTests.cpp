@@ -27,15 +27,7 @@ namespace {
 // The file chooser on screen (the native chooser's own dialog when no portal
 // is used); null when none is.
 GtkWindow* openFileChooser() {
-    GtkWindow* found = nullptr;
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint i = 0; i < g_list_model_get_n_items(toplevels) && !found; ++i) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, i));
-        if (GTK_IS_FILE_CHOOSER(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
-            found = GTK_WINDOW(window);
-        g_object_unref(window);
-    }
-    return found;
+    return test::visibleToplevel([](GtkWindow* window) { return GTK_IS_FILE_CHOOSER(window); });
 }
 
 G_GNUC_BEGIN_IGNORE_DEPRECATIONS

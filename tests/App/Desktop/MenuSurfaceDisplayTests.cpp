@@ -151,18 +151,10 @@ protected:
     // A file chooser the page asked for: the toplevel that is a dialog of
     // GTK's file chooser; cancelled when found.
     bool cancelFileChooser() {
-        bool found = false;
-        GListModel* toplevels = gtk_window_get_toplevels();
-        for (guint index = 0; index < g_list_model_get_n_items(toplevels) && !found; ++index) {
-            auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
-            if (GTK_IS_FILE_CHOOSER(window) && GTK_IS_DIALOG(window) &&
-                gtk_widget_get_visible(GTK_WIDGET(window))) {
-                gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_CANCEL);
-                found = true;
-            }
-            g_object_unref(window);
-        }
-        return found;
+        GtkWindow* chooser = test::visibleToplevel(
+            [](GtkWindow* window) { return GTK_IS_FILE_CHOOSER(window) && GTK_IS_DIALOG(window); });
+        if (chooser) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        return chooser != nullptr;
     }
 
     std::filesystem::path recentFile = dir.write("recent.md", "# Recent\n");
@@ -309,13 +301,7 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
         activate(item(panel));
         GtkWindow* chooser = nullptr;
         EXPECT_TRUE(test::waitFor([&] {
-            GListModel* toplevels = gtk_window_get_toplevels();
-            for (guint index = 0; index < g_list_model_get_n_items(toplevels) && !chooser; ++index) {
-                auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
-                if (GTK_IS_FONT_CHOOSER(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
-                    chooser = GTK_WINDOW(window);
-                g_object_unref(window);
-            }
+            chooser = test::visibleToplevel([](GtkWindow* window) { return GTK_IS_FONT_CHOOSER(window); });
             return chooser != nullptr;
         })) << "no font panel";
         if (chooser) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
