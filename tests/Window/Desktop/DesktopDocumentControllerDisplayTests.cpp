@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Reader/Widgets/DocumentStatusView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Storage/RecoveryStore.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
@@ -210,6 +212,27 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     ASSERT_NE(document->reader(), nullptr);
     EXPECT_TRUE(document->reader()->isStatusShown());
     EXPECT_EQ(document->reader()->renderRevision(), 0) << "the text never reaches the page";
+}
+
+// A file of one 21 MiB line: the preview's text view gets lines it lays out
+// a little at a time (a line of a megabyte blocked the main loop for a
+// second when shown and at every resize).
+TEST_F(DesktopDocumentControllerDisplay, AOneLineFileOverTwentyMebibytesIsPreviewedInShortLines) {
+    const auto path = dir.write("line.md", std::string(21 * 1024 * 1024, 'x'));
+    auto* document = dynamic_cast<Document*>(open(path).document.get());
+    ASSERT_NE(document, nullptr);
+    DocumentPage* page = pageOf(*document);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(document->reader()->isStatusShown());
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(page->readerView()->statusView()->previewText());
+    EXPECT_EQ(gtk_text_buffer_get_char_count(buffer), 1024 * 1024 + gtk_text_buffer_get_line_count(buffer) - 1);
+    GtkTextIter line;
+    gtk_text_buffer_get_start_iter(buffer, &line);
+    int longest = 0;
+    do {
+        longest = std::max(longest, gtk_text_iter_get_chars_in_line(&line));
+    } while (gtk_text_iter_forward_line(&line));
+    EXPECT_LE(longest, static_cast<int>(restrictedPreviewLineBytes) + 1);
 }
 
 TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheReadingPosition) {
