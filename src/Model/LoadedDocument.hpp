@@ -52,6 +52,9 @@ struct DocumentLoadFailure {
 // to open, or why nothing could be read.
 struct LoadedDocument {
     std::string source;  // empty for a restricted file and after a failure
+    // The characters of `source`, when the loader counted them (its text is
+    // then valid UTF-8): the model takes the text without looking again.
+    std::optional<std::int64_t> characterCount;
     std::int64_t byteCount = 0;
     DocumentSizeTier tier = DocumentSizeTier::normal;
     DocumentTextEncoding encoding = DocumentTextEncoding::utf8;

@@ -152,6 +152,7 @@ public:
         document.lineEnding =
             rawCountsHold ? counts_.style() : LineEndingPolicy::detect(decoded.text);
         document.encoding = decoded.encoding;
+        document.characterCount = utf8::countCharacters(decoded.text);
         document.source = std::move(decoded.text);
         return document;
     }
@@ -262,6 +263,7 @@ LoadedDocument load(std::string data) {
     auto decoded = TextEncodingPolicy::decode(std::move(data), false);
     document.lineEnding = LineEndingPolicy::detect(decoded.text);
     document.encoding = decoded.encoding;
+    document.characterCount = utf8::countCharacters(decoded.text);
     document.source = std::move(decoded.text);
     return document;
 }

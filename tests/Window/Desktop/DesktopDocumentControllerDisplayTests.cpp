@@ -214,6 +214,18 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     EXPECT_EQ(document->reader()->renderRevision(), 0) << "the text never reaches the page";
 }
 
+// The text read is held once: the model took the loader's text, and the
+// reader renders that same text, not a copy.
+TEST_F(DesktopDocumentControllerDisplay, AnOpenedTextIsHeldOnceByTheModelAndItsReader) {
+    const auto path = dir.write("one.md", "# One\n\n" + std::string(1000, 'x') + "\n");
+    auto* document = dynamic_cast<Document*>(open(path).document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_NE(document->reader(), nullptr);
+    EXPECT_TRUE(document->loaded().source.empty());
+    EXPECT_EQ(document->model().sourceText().size(), 1008u);
+    EXPECT_EQ(document->reader()->source().get(), &document->model().sourceText());
+}
+
 // A file of one 21 MiB line: the preview's text view gets lines it lays out
 // a little at a time (a line of a megabyte blocked the main loop for a
 // second when shown and at every resize).
