@@ -358,7 +358,7 @@ void DocumentPage::enterReading(std::string reason) {
     // The page comes back at the caret's line.
     const DocumentModel& model = document_->model();
     reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
-    reader_->render(model.sourceText(), reader_->enhancements());
+    reader_->render(model.sharedSourceText(), reader_->enhancements());
     gtk_widget_grab_focus(readerView_->widget());
     AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(cursorLine), committed,
