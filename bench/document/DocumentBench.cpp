@@ -1,6 +1,7 @@
 // Opening a 25 MiB Markdown file through the document controller until its
 // read-only preview page shows (the file is over the 20 MiB limit: its text
-// never reaches the web view), and the process's resident memory afterwards.
+// never reaches the web view), and the process's resident memory afterwards;
+// and a 19 MiB text adopted on the main thread (BM_AdoptLargeText).
 //
 //   xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp"
 //       build/release/bench/document/larkspin_document_bench
@@ -25,6 +26,7 @@
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/ReaderViewController.hpp"
+#include "Storage/DocumentLoader.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
@@ -102,6 +104,54 @@ void BM_OpenRestrictedPreview(benchmark::State& state) {
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_OpenRestrictedPreview)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// A 19 MiB file's text adopted on the main thread, as a reload adopts it:
+// the load (read and decoded on a worker beforehand, not timed) goes into the
+// document's model and to its page's reader. The document is opened
+// through the controller first, so that its page and reader are the
+// program's own; the reader's render of the text goes on meanwhile.
+void BM_AdoptLargeText(benchmark::State& state) {
+    char folder[] = "/tmp/larkspin-document-bench-XXXXXX";
+    if (!mkdtemp(folder)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const auto file = std::filesystem::path(folder) / "text.md";
+    {
+        std::ofstream out(file, std::ios::binary);
+        const std::string paragraph = "Some *text* with `code`, 中文 and a [link](#section) here.\n\n";
+        for (std::size_t written = 0; written + paragraph.size() < 19u * 1024 * 1024; written += paragraph.size())
+            out << paragraph;
+    }
+    test::WebViewHarness harness;
+    ApplicationServices services({harness.context(), false});
+    UserDefaults defaults(std::filesystem::path(folder) / "preferences.json");
+    DesktopDocumentController::Dependencies dependencies;
+    dependencies.environment = services.readerEnvironment();
+    dependencies.defaults = &defaults;
+    dependencies.clock = &Clock::system();
+    auto controller = DesktopDocumentController::create(std::move(dependencies));
+    auto opened = test::startTask(controller->openDocument(file, true));
+    test::waitFor([&] { return opened->finished; }, std::chrono::minutes(1));
+    auto* document = opened->value ? dynamic_cast<Document*>(opened->value->document.get()) : nullptr;
+    if (!document || !document->reader()) {
+        state.SkipWithError("the document did not open");
+        return;
+    }
+    for (auto _ : state) {
+        LoadedDocument loaded = DocumentLoader::load(file);
+        MainThread::drainForTesting();
+        const auto start = std::chrono::steady_clock::now();
+        document->adoptReload(std::move(loaded));
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        MainThread::drainForTesting();
+    }
+    for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
+    test::waitFor([] { return TabGroupWindow::all().empty(); });
+    MainThread::drainForTesting();
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_AdoptLargeText)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
 
 }  // namespace
 }  // namespace larkspin::bench

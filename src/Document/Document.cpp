@@ -109,7 +109,9 @@ bool Document::adoptLoadedIfNeeded() {
     }
     if (!taken) return false;
     loaded_ = std::move(*taken);
-    model_.adopt(loaded_);
+    // The text moves into the model: held once, not here as well.
+    model_.adopt(std::move(loaded_));
+    loaded_.source.clear();
     AppLog::document.info(
         "文档 doc=%{public}s %{private}s 进模型：%ld 字节 encoding=%{public}s lineEnding=%{public}s "
         "revision=%ld writable=%{bool}d",
@@ -252,7 +254,7 @@ void Document::startRendering() {
             break;
     }
     reader_->hideDocumentStatus();
-    reader_->render(model_.sourceText(), plan.enhancements);
+    reader_->render(model_.sharedSourceText(), plan.enhancements);
     if (!plan.banner) return;
     if (plan.banner->action == RenderBanner::Action::dismiss) {
         showDismissableBanner(plan.banner->message, tierBanner_);
@@ -278,7 +280,7 @@ void Document::enableFullRendering() {
                           displayName());
     if (tierBanner_) reader_->hideBanner(tierBanner_);
     tierBanner_ = 0;
-    reader_->render(model_.sourceText(), RenderEnhancements{true, true, true});
+    reader_->render(model_.sharedSourceText(), RenderEnhancements{true, true, true});
 }
 
 void Document::syncDegradationBanner() {
@@ -599,7 +601,8 @@ void Document::reloadFromDisk(std::string reason) {
 
 void Document::adoptReload(LoadedDocument loaded) {
     loaded_ = std::move(loaded);
-    model_.adopt(loaded_);
+    model_.adopt(std::move(loaded_));
+    loaded_.source.clear();
     if (DraftScheduler* drafts = units_->drafts()) drafts->resolve(RecoveryDraft::Resolution::reloaded);
     AppLog::document.info("文档 doc=%{public}s %{private}s 重新载入：%ld 字节 revision=%ld", logID(),
                           displayName(), loaded_.byteCount, model_.sourceRevision());

@@ -98,9 +98,11 @@ void DocumentModel::adoptMetadata(const LoadedDocument& loaded) {
     isAccessDenied_ = false;
 }
 
-void DocumentModel::adoptText(std::string text) {
+void DocumentModel::adoptText(std::string text, std::optional<std::int64_t> characterCount) {
     isAdopting_ = true;
-    if (!textStorage_.replaceAll(std::move(text))) {
+    if (characterCount) {
+        textStorage_.adoptChecked(std::move(text), *characterCount);
+    } else if (!textStorage_.replaceAll(std::move(text))) {
         // The loader only hands over valid UTF-8; anything else is a fault
         // upstream. Show nothing rather than a broken text, and never save it.
         AppLog::document.fault("载入的文本不是有效的 UTF-8，按受限文档处理");
@@ -115,13 +117,13 @@ void DocumentModel::adoptText(std::string text) {
 void DocumentModel::adopt(const LoadedDocument& loaded) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     adoptMetadata(loaded);
-    adoptText(loaded.source);
+    adoptText(loaded.source, std::nullopt);
 }
 
 void DocumentModel::adopt(LoadedDocument&& loaded) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     adoptMetadata(loaded);
-    adoptText(std::move(loaded.source));
+    adoptText(std::move(loaded.source), loaded.characterCount);
 }
 
 bool DocumentModel::replaceAll(std::string text) {

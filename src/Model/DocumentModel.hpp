@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,8 @@ public:
 
     const TextStorage& textStorage() const { return textStorage_; }
     const std::string& sourceText() const { return textStorage_.string(); }
+    // The text as it is now, shared without a copy (for the reader).
+    std::shared_ptr<const std::string> sharedSourceText() const { return textStorage_.shared(); }
 
     std::int64_t sourceRevision() const { return sourceRevision_; }
     std::int64_t lastSavedRevision() const { return lastSavedRevision_; }
@@ -80,7 +83,8 @@ public:
     void removeTextObserver(std::uint64_t id);
 
     // Takes a loader's result: the text becomes clean at the new revision, and
-    // `onChange` runs once.
+    // `onChange` runs once. Taken from an rvalue with its character count,
+    // the text is moved in without another check or count.
     void adopt(const LoadedDocument& loaded);
     void adopt(LoadedDocument&& loaded);
 
@@ -106,7 +110,7 @@ public:
 
 private:
     void adoptMetadata(const LoadedDocument& loaded);
-    void adoptText(std::string text);
+    void adoptText(std::string text, std::optional<std::int64_t> characterCount);
     void textDidChange(const TextStorage::Edit& edit);
     void changed();
 

@@ -308,6 +308,11 @@ void ReaderViewController::recoverAfterProcessEnd(ProcessRecoveryAction action) 
 // ---- render ----------------------------------------------------------------
 
 void ReaderViewController::render(std::string source, std::optional<RenderEnhancements> enhancements) {
+    render(std::make_shared<const std::string>(std::move(source)), std::move(enhancements));
+}
+
+void ReaderViewController::render(std::shared_ptr<const std::string> source,
+                                  std::optional<RenderEnhancements> enhancements) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     session_->render(std::move(source), std::move(enhancements));
 }

@@ -190,6 +190,9 @@ public:
 
     // ---- render ----
     void render(std::string source, std::optional<RenderEnhancements> enhancements = std::nullopt);
+    // The same with a document's text shared, not copied (the model's).
+    void render(std::shared_ptr<const std::string> source,
+                std::optional<RenderEnhancements> enhancements = std::nullopt);
     bool isWindowActive() const { return session_->isWindowActive(); }
     // The window's key state, kept here only: the window controller sets it,
     // and the working set asks it through the window. A change to true

@@ -33,6 +33,36 @@ LoadedDocument failed(DocumentLoadFailure failure) {
     return document;
 }
 
+// The preview's text with a line break put in wherever a line would run past
+// `restrictedPreviewLineBytes`, always before a character (never inside one).
+// CR, LF and CRLF end lines, as in a text view.
+std::string previewLines(std::string text) {
+    std::size_t column = 0;
+    bool tooLong = false;
+    for (const char c : text) {
+        if (c == '\n' || c == '\r') column = 0;
+        else if (++column > restrictedPreviewLineBytes) tooLong = true;
+    }
+    if (!tooLong) return text;
+    std::string lines;
+    lines.reserve(text.size() + text.size() / restrictedPreviewLineBytes + 1);
+    column = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n' || c == '\r') {
+            column = 0;
+        } else {
+            if (column >= restrictedPreviewLineBytes && (byte & 0xC0) != 0x80) {
+                lines += '\n';
+                column = 0;
+            }
+            ++column;
+        }
+        lines += c;
+    }
+    return lines;
+}
+
 bool startsWithUtf16Mark(std::string_view bytes) {
     return bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF");
 }
@@ -106,7 +136,7 @@ public:
             auto decoded = TextEncodingPolicy::decode(std::move(kept_), true);
             document.tier = DocumentSizeTier::restricted;
             document.encoding = decoded.encoding;
-            document.preview = std::move(decoded.text);
+            document.preview = previewLines(std::move(decoded.text));
             return document;
         }
         document.tier = classifySizeTier(total_);
@@ -122,6 +152,7 @@ public:
         document.lineEnding =
             rawCountsHold ? counts_.style() : LineEndingPolicy::detect(decoded.text);
         document.encoding = decoded.encoding;
+        document.characterCount = utf8::countCharacters(decoded.text);
         document.source = std::move(decoded.text);
         return document;
     }
@@ -226,12 +257,13 @@ LoadedDocument load(std::string data) {
         data.shrink_to_fit();
         auto decoded = TextEncodingPolicy::decode(std::move(data), true);
         document.encoding = decoded.encoding;
-        document.preview = std::move(decoded.text);
+        document.preview = previewLines(std::move(decoded.text));
         return document;
     }
     auto decoded = TextEncodingPolicy::decode(std::move(data), false);
     document.lineEnding = LineEndingPolicy::detect(decoded.text);
     document.encoding = decoded.encoding;
+    document.characterCount = utf8::countCharacters(decoded.text);
     document.source = std::move(decoded.text);
     return document;
 }

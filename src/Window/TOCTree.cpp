@@ -17,10 +17,12 @@ TOCTree TOCTree::build(const std::vector<BridgeHeading>& headings) {
             stack.pop_back();
         }
         if (stack.empty()) {
+            node.siblingIndex = tree.roots.size();
             tree.roots.push_back(i);
         } else {
             node.parent = stack.back();
             node.depth = tree.nodes[stack.back()].depth + 1;
+            node.siblingIndex = tree.nodes[stack.back()].children.size();
             tree.nodes[stack.back()].children.push_back(i);
         }
         tree.nodes.push_back(std::move(node));

@@ -20,6 +20,7 @@ struct TOCNode {
     std::optional<std::size_t> parent;    // none for a root
     std::vector<std::size_t> children;    // in document order
     std::size_t depth = 0;                // 0 for a root
+    std::size_t siblingIndex = 0;         // position among its parent's children, or the roots
 
     bool operator==(const TOCNode&) const = default;
 };

@@ -43,6 +43,29 @@ TEST(DocumentModel, AdoptIsOneCleanChangeAndEditsCountCharacters) {
     EXPECT_EQ(changes, 3);
 }
 
+// A loader's text with its count moves in as it is, and the text handed out
+// stays as it was when the model is edited; the model's own copy is made
+// only then, and only once.
+TEST(DocumentModel, AdoptedTextIsHeldOnceAndWhatWasHandedOutNeverChanges) {
+    DocumentModel model;
+    const std::string tail(100, 'x');
+    std::string text = "中文 " + tail;
+    const char* bytes = text.data();
+    model.adopt({.source = std::move(text), .characterCount = 103});
+    EXPECT_EQ(model.sourceText().data(), bytes) << "moved, not copied";
+    EXPECT_EQ(model.textStorage().length(), 103);
+    const std::shared_ptr<const std::string> shown = model.sharedSourceText();
+    EXPECT_EQ(shown.get(), &model.sourceText());
+
+    EXPECT_TRUE(model.replaceCharacters({0, 1}, "字"));
+    EXPECT_EQ(*shown, "中文 " + tail);
+    EXPECT_EQ(model.sourceText(), "字文 " + tail);
+    const std::string* copy = &model.sourceText();
+    EXPECT_TRUE(model.replaceCharacters({2, 0}, "!"));
+    EXPECT_EQ(&model.sourceText(), copy) << "edited in place once no one else holds it";
+    EXPECT_EQ(model.sourceText(), "字文! " + tail);
+}
+
 TEST(DocumentModel, TextObserversSeeEveryEditBeforeOnChangeAndMayLeaveMidCall) {
     DocumentModel model;
     std::vector<std::string> calls;

@@ -71,6 +71,31 @@ TEST(DocumentLoader, ReadingAFileGivesWhatDecodingItsBytesGives) {
     }
 }
 
+// A preview's text without its LF line breaks, after checking that every
+// line (up to a CR or LF) is short and whole UTF-8: a text view lays out a
+// line whole.
+std::string joined(const std::optional<std::string>& preview) {
+    if (!preview) return "<none>";
+    std::string text;
+    std::size_t begin = 0;
+    while (begin <= preview->size()) {
+        std::size_t end = preview->find_first_of("\r\n", begin);
+        if (end == std::string::npos) end = preview->size();
+        const std::string_view line(preview->data() + begin, end - begin);
+        EXPECT_LE(line.size(), restrictedPreviewLineBytes + 3) << "a line at byte " << begin;
+        EXPECT_TRUE(g_utf8_validate(line.data(), static_cast<gssize>(line.size()), nullptr));
+        text += line;
+        if (end < preview->size() && (*preview)[end] == '\r') text += '\r';
+        begin = end + 1;
+    }
+    return text;
+}
+
+std::string withoutLineFeeds(std::string text) {
+    std::erase(text, '\n');
+    return text;
+}
+
 TEST(DocumentLoader, AFileOverTheLimitStreamsThroughTheDigestAndPreviewsItsFirstMebibyte) {
     test::TempDir dir;
     const LoadedDocument large = DocumentLoader::load(dir.write("a.md", std::string(20 * MiB, 'a')));
@@ -87,7 +112,7 @@ TEST(DocumentLoader, AFileOverTheLimitStreamsThroughTheDigestAndPreviewsItsFirst
     EXPECT_EQ(loaded.tier, DocumentSizeTier::restricted);
     EXPECT_EQ(loaded.byteCount, static_cast<std::int64_t>(bytes.size()));
     EXPECT_EQ(loaded.source, "");
-    EXPECT_EQ(loaded.preview, std::string(MiB - 1, 'a'));
+    EXPECT_EQ(joined(loaded.preview), std::string(MiB - 1, 'a'));
     ASSERT_TRUE(loaded.diskVersion.has_value());
     EXPECT_EQ(loaded.diskVersion->contentDigest, DiskVersion::digest(bytes));
     LoadedDocument fromBytes = loadBytes(bytes);
@@ -98,6 +123,28 @@ TEST(DocumentLoader, AFileOverTheLimitStreamsThroughTheDigestAndPreviewsItsFirst
     const LoadedDocument latin = DocumentLoader::load(dir.write("big.md", bytes));
     EXPECT_EQ(latin.encoding, DocumentTextEncoding::latin1);
     EXPECT_EQ(latin.preview->substr(0, 12), "aaaaaaaaaa\xC3\xA9");
+}
+
+// A file of one long line: its preview comes in lines a text view can lay
+// out, broken between characters; lines that end in time keep their ends.
+TEST(DocumentLoader, APreviewBreaksLongLinesBetweenCharacters) {
+    test::TempDir dir;
+    std::string line;
+    while (line.size() < 21 * MiB) line += "a中文";
+    const LoadedDocument cjk = DocumentLoader::load(dir.write("line.md", line));
+    ASSERT_EQ(cjk.tier, DocumentSizeTier::restricted);
+    const std::string text = joined(cjk.preview);
+    EXPECT_EQ(text, line.substr(0, text.size()));
+    EXPECT_GT(text.size(), MiB - 4);
+
+    std::string lines = "short\r\n" + std::string(restrictedPreviewLineBytes, 'b') + "\r" +
+                        std::string(restrictedPreviewLineBytes, 'c') + "\n";
+    lines.resize(21 * MiB, 'd');
+    const LoadedDocument mixed = DocumentLoader::load(dir.write("mixed.md", lines));
+    ASSERT_TRUE(mixed.preview);
+    EXPECT_EQ(mixed.preview->substr(0, 2 * restrictedPreviewLineBytes + 10), lines.substr(0, 2 * restrictedPreviewLineBytes + 10))
+        << "lines of the full length stay whole";
+    EXPECT_EQ(joined(mixed.preview), withoutLineFeeds(lines.substr(0, MiB)));
 }
 
 TEST(DocumentLoader, TextAndVersionMatchWhenTheFileChangesDuringTheRead) {
@@ -117,7 +164,7 @@ TEST(DocumentLoader, TextAndVersionMatchWhenTheFileChangesDuringTheRead) {
     });
     EXPECT_EQ(grown.tier, DocumentSizeTier::restricted);
     EXPECT_EQ(grown.source, "");
-    EXPECT_EQ(grown.preview, std::string(MiB, 'a'));
+    EXPECT_EQ(joined(grown.preview), std::string(MiB, 'a'));
     EXPECT_EQ(grown.byteCount, static_cast<std::int64_t>(21 * MiB - 10));
     EXPECT_EQ(grown.diskVersion, DiskVersion::read(growing));
 }

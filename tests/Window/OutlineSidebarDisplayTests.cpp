@@ -69,6 +69,39 @@ TEST(OutlineSidebarDisplay, ShowsTheTreeExpandedAndSeparatesHighlightsFromPicks)
     gtk_window_destroy(window);
 }
 
+// The active heading's row is found down its path: deep and late rows, rows
+// after a collapsed one, and no row for a heading a collapsed row hides.
+TEST(OutlineSidebarDisplay, HighlightFindsTheRowThroughCollapsedParents) {
+    OutlineSidebar sidebar;
+    GtkWindow* window = GTK_WINDOW(gtk_window_new());
+    gtk_window_set_default_size(window, 260, 400);
+    gtk_window_set_child(window, sidebar.widget());
+    gtk_window_present(window);
+    std::vector<std::pair<int, std::string>> levels{{1, "a"}, {2, "b"}, {3, "c"}, {2, "d"}};
+    for (int i = 0; i < 300; ++i) levels.push_back({2 + i % 2, "s" + std::to_string(i)});
+    levels.push_back({1, "z"});
+    levels.push_back({4, "z1"});
+    sidebar.update(headings(levels));
+
+    sidebar.highlight("s299");
+    EXPECT_EQ(selected(sidebar), 303u);
+    sidebar.highlight("z1");
+    EXPECT_EQ(selected(sidebar), 305u) << "a deeper level under a skipped one";
+
+    // Collapsing "s0" hides the row under it and moves those after it.
+    GListModel* rows = G_LIST_MODEL(sidebar.selection());
+    GtkTreeListRow* s0 = GTK_TREE_LIST_ROW(g_list_model_get_item(rows, 4));
+    gtk_tree_list_row_set_expanded(s0, FALSE);
+    g_object_unref(s0);
+    sidebar.highlight("z");
+    EXPECT_EQ(selected(sidebar), 303u);
+    sidebar.highlight("s1");
+    EXPECT_EQ(selected(sidebar), 303u) << "a hidden heading leaves the selection";
+    sidebar.highlight("c");
+    EXPECT_EQ(selected(sidebar), 2u);
+    gtk_window_destroy(window);
+}
+
 // A right click opens the file-path menu, whose items reach the window's
 // "win." actions up the widget tree.
 TEST(OutlineSidebarDisplay, ARightClickOpensTheFilePathMenu) {

@@ -53,24 +53,52 @@ const CHUNK_BLOCKS = 48;
 // first screen should not wait for the layout of several screens.
 const LEADING_CHUNKS = [8, 16, 32];
 const LEADING_BLOCKS = LEADING_CHUNKS.reduce((sum, n) => sum + n, 0);
+// A chunk that skips its contents costs the browser time at every frame that
+// changes or scrolls the page, and that time grows with the square of their
+// number (WebKitGTK here: about 8 ms a frame with 1000 chunks, 200 ms with
+// 4000, over a second with the 7000 of 340,000 blocks, so that inserting
+// such a document took minutes). Beyond its first chunks a long document's
+// chunks hold more blocks, so that it has at most MAX_CHUNKS of them.
+const MAX_CHUNKS = 400;
+// The first chunks hold the same blocks whatever the document's length, so
+// that a head's chunks are the full document's too (adoptHead).
+const STANDARD_CHUNKS = 64;
+const STANDARD_BLOCKS = LEADING_BLOCKS + (STANDARD_CHUNKS - LEADING_CHUNKS.length) * CHUNK_BLOCKS;
+
+/**
+ * The blocks of each chunk after the first STANDARD_CHUNKS, for a document
+ * of `total` blocks.
+ * @param {number} total
+ */
+export function chunkBlocksFor(total) {
+    const rest = total - STANDARD_BLOCKS;
+    if (rest <= 0) return CHUNK_BLOCKS;
+    return Math.max(CHUNK_BLOCKS, Math.ceil(rest / (MAX_CHUNKS - STANDARD_CHUNKS)));
+}
 
 /**
  * Chunk k holds blocks [chunkStart(k), chunkStart(k + 1)).
  * @param {number} k
+ * @param {number} [wide]  blocks of a chunk after the standard ones
  */
-export function chunkStart(k) {
+export function chunkStart(k, wide = CHUNK_BLOCKS) {
     if (k < LEADING_CHUNKS.length) return LEADING_CHUNKS.slice(0, k).reduce((sum, n) => sum + n, 0);
-    return LEADING_BLOCKS + (k - LEADING_CHUNKS.length) * CHUNK_BLOCKS;
+    if (k <= STANDARD_CHUNKS) return LEADING_BLOCKS + (k - LEADING_CHUNKS.length) * CHUNK_BLOCKS;
+    return STANDARD_BLOCKS + (k - STANDARD_CHUNKS) * wide;
 }
 
-/** @param {number} index */
-export function chunkOf(index) {
+/**
+ * @param {number} index
+ * @param {number} [wide]  blocks of a chunk after the standard ones
+ */
+export function chunkOf(index, wide = CHUNK_BLOCKS) {
     let start = 0;
     for (let k = 0; k < LEADING_CHUNKS.length; k++) {
         start += LEADING_CHUNKS[k];
         if (index < start) return k;
     }
-    return LEADING_CHUNKS.length + Math.floor((index - LEADING_BLOCKS) / CHUNK_BLOCKS);
+    if (index < STANDARD_BLOCKS) return LEADING_CHUNKS.length + Math.floor((index - LEADING_BLOCKS) / CHUNK_BLOCKS);
+    return STANDARD_CHUNKS + Math.floor((index - STANDARD_BLOCKS) / wide);
 }
 
 /**
@@ -132,6 +160,7 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         /** @type {HTMLElement[]} */
         const chunks = [];
         const blocks = view.result.blocks;
+        const wide = chunkBlocksFor(blocks.length);
         const raw = {
             sanitizer,
             documentID: state.session.documentID,
@@ -141,13 +170,13 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         /** @type {(chunk: HTMLElement, k: number) => void} */
         const size = (chunk, k) => {
             let height = 0;
-            const end = Math.min(chunkStart(k + 1), blocks.length);
-            for (let i = chunkStart(k); i < end; i++) height += blocks[i].est || 40;
+            const end = Math.min(chunkStart(k + 1, wide), blocks.length);
+            for (let i = chunkStart(k, wide); i < end; i++) height += blocks[i].est || 40;
             chunk.style.containIntrinsicSize = `auto ${Math.round(height)}px`;
         };
         const makeChunks = () => {
             if (blocks.length === 0) return;
-            const last = chunkOf(blocks.length - 1);
+            const last = chunkOf(blocks.length - 1, wide);
             if (chunks.length > last) return;
             const fragment = doc.createDocumentFragment();
             for (let k = chunks.length; k <= last; k++) {
@@ -167,8 +196,8 @@ export function createViews({ doc, geometry, sanitizer, state }) {
                 const placeholders = [];
                 let i = from;
                 while (i < to) {
-                    const k = chunkOf(i);
-                    const end = Math.min(to, chunkStart(k + 1));
+                    const k = chunkOf(i, wide);
+                    const end = Math.min(to, chunkStart(k + 1, wide));
                     placeholders.push(...appendBlocks(doc, chunks[k], view.result, i, end, view.elements, raw));
                     i = end;
                 }
@@ -195,7 +224,9 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         const head = headView.result;
         const full = view.result;
         let kept = 0;
-        const limit = Math.min(headView.count, full.blocks.length);
+        // Beyond the standard chunks a head's chunks hold as many blocks as
+        // its own length gives them, not the full document's.
+        const limit = Math.min(headView.count, full.blocks.length, STANDARD_BLOCKS);
         while (kept < limit) {
             const a = head.blocks[kept];
             const b = full.blocks[kept];

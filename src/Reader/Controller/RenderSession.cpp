@@ -53,10 +53,12 @@ RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events
       clock_(clock),
       preferredLocalizations_(std::move(preferredLocalizations)) {}
 
-void RenderSession::render(std::string source, std::optional<RenderEnhancements> enhancements) {
-    // The previous text (a whole document) is freed on a worker.
+void RenderSession::render(std::shared_ptr<const std::string> source,
+                           std::optional<RenderEnhancements> enhancements) {
+    // The previous text (a whole document) is freed on a worker, when this
+    // was its last holder.
     if (source_) releaseOnWorker(std::exchange(source_, nullptr));
-    source_ = std::make_shared<const std::string>(std::move(source));
+    source_ = source ? std::move(source) : std::make_shared<const std::string>();
     enhancements_ = enhancements;
     ++renderRevision_;
     if (const auto bridge = page_.pageBridge()) bridge->setSourceRevision(renderRevision_);

@@ -54,7 +54,7 @@ public:
     RenderSession& operator=(const RenderSession&) = delete;
 
     // A new text: counts the revision and renders it when the page is ready.
-    void render(std::string source, std::optional<RenderEnhancements> enhancements);
+    void render(std::shared_ptr<const std::string> source, std::optional<RenderEnhancements> enhancements);
     // Starts a render of the text when the page is ready and one is due.
     void scheduleRender();
     void setWindowActive(bool active);

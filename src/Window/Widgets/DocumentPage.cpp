@@ -426,7 +426,7 @@ void DocumentPage::enterReading(std::string reason) {
     // The page comes back at the caret's line.
     const DocumentModel& model = document_->model();
     reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
-    reader_->render(model.sourceText(), reader_->enhancements());
+    reader_->render(model.sharedSourceText(), reader_->enhancements());
     // A web view lost or given up while the editor showed comes back now.
     if (isSelected()) webView_->shown();
     gtk_widget_grab_focus(readerView_->widget());

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
@@ -202,20 +203,34 @@ void OutlineSidebar::highlight(std::string identifier) {
     if (const auto node = outline_.highlight(std::move(identifier))) select(*node);
 }
 
-void OutlineSidebar::select(std::size_t node) {
-    GListModel* rows = G_LIST_MODEL(selection_.get());
-    const unsigned count = g_list_model_get_n_items(rows);
-    for (unsigned position = 0; position < count; ++position) {
-        GObjectPtr<GObject> row = GObjectPtr<GObject>::adopt(
-            static_cast<GObject*>(g_list_model_get_item(rows, position)));
-        if (nodeOfItem(row.get()) != node) continue;
-        if (gtk_single_selection_get_selected(selection_.get()) == position) return;
-        programmatic_ = true;
-        gtk_single_selection_set_selected(selection_.get(), position);
-        programmatic_ = false;
-        gtk_widget_activate_action(list_, "list.scroll-to-item", "u", position);
-        return;
+std::optional<unsigned> OutlineSidebar::rowPosition(std::size_t node) const {
+    // The row is found down the node's path from its root, a level at a
+    // time, rather than by reading every row before it (which cost tens of
+    // milliseconds at each new active heading of a long document). A node
+    // under a collapsed row has no row.
+    const TOCTree& tree = outline_.tree();
+    auto* model = GTK_TREE_LIST_MODEL(gtk_single_selection_get_model(selection_.get()));
+    if (!model || node >= tree.nodes.size()) return std::nullopt;
+    std::vector<std::size_t> path;
+    for (std::optional<std::size_t> at = node; at; at = tree.nodes[*at].parent) path.push_back(*at);
+    GObjectPtr<GtkTreeListRow> row = GObjectPtr<GtkTreeListRow>::adopt(gtk_tree_list_model_get_child_row(
+        model, static_cast<unsigned>(tree.nodes[path.back()].siblingIndex)));
+    for (auto step = path.rbegin() + 1; row && step != path.rend(); ++step) {
+        row = GObjectPtr<GtkTreeListRow>::adopt(gtk_tree_list_row_get_child_row(
+            row.get(), static_cast<unsigned>(tree.nodes[*step].siblingIndex)));
     }
+    if (!row || nodeOfItem(row.get()) != node) return std::nullopt;
+    return gtk_tree_list_row_get_position(row.get());
+}
+
+void OutlineSidebar::select(std::size_t node) {
+    const std::optional<unsigned> position = rowPosition(node);
+    if (!position) return;
+    if (gtk_single_selection_get_selected(selection_.get()) == *position) return;
+    programmatic_ = true;
+    gtk_single_selection_set_selected(selection_.get(), *position);
+    programmatic_ = false;
+    gtk_widget_activate_action(list_, "list.scroll-to-item", "u", *position);
 }
 
 void OutlineSidebar::picked(unsigned position) {

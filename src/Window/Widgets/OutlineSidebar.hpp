@@ -59,6 +59,8 @@ public:
 private:
     void rebuild();
     void select(std::size_t node);
+    // The list position of a node's row, none when a collapsed row hides it.
+    std::optional<unsigned> rowPosition(std::size_t node) const;
     void picked(unsigned position);
     static void selectionChanged(GtkSingleSelection* selection, unsigned, unsigned, gpointer self);
     static void activated(GtkListView* view, unsigned position, gpointer self);

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "Document/RecoveryLaunch.hpp"
+#include "Reader/Widgets/DocumentStatusView.hpp"
+#include "Reader/Widgets/ReaderView.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Files/FileBookmark.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
@@ -244,6 +246,39 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     const auto& reader = pageOf(*document)->readerController();
     EXPECT_TRUE(reader->isStatusShown());
     EXPECT_EQ(reader->renderRevision(), 0) << "the text never reaches the page";
+}
+
+// The text read is held once: the model took the loader's text, and the
+// reader renders that same text, not a copy.
+TEST_F(DesktopDocumentControllerDisplay, AnOpenedTextIsHeldOnceByTheModelAndItsReader) {
+    const auto path = dir.write("one.md", "# One\n\n" + std::string(1000, 'x') + "\n");
+    auto* document = dynamic_cast<Document*>(open(path).document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_NE(document->reader(), nullptr);
+    EXPECT_TRUE(document->loaded().source.empty());
+    EXPECT_EQ(document->model().sourceText().size(), 1008u);
+    EXPECT_EQ(document->reader()->source().get(), &document->model().sourceText());
+}
+
+// A file of one 21 MiB line: the preview's text view gets lines it lays out
+// a little at a time (a line of a megabyte blocked the main loop for a
+// second when shown and at every resize).
+TEST_F(DesktopDocumentControllerDisplay, AOneLineFileOverTwentyMebibytesIsPreviewedInShortLines) {
+    const auto path = dir.write("line.md", std::string(21 * 1024 * 1024, 'x'));
+    auto* document = dynamic_cast<Document*>(open(path).document.get());
+    ASSERT_NE(document, nullptr);
+    DocumentPage* page = pageOf(*document);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(document->reader()->isStatusShown());
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(page->readerView()->statusView()->previewText());
+    EXPECT_EQ(gtk_text_buffer_get_char_count(buffer), 1024 * 1024 + gtk_text_buffer_get_line_count(buffer) - 1);
+    GtkTextIter line;
+    gtk_text_buffer_get_start_iter(buffer, &line);
+    int longest = 0;
+    do {
+        longest = std::max(longest, gtk_text_iter_get_chars_in_line(&line));
+    } while (gtk_text_iter_forward_line(&line));
+    EXPECT_LE(longest, static_cast<int>(restrictedPreviewLineBytes) + 1);
 }
 
 TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheReadingPosition) {
