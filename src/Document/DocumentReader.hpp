@@ -35,9 +35,10 @@ public:
 
     // Whom the reader tells; an expired one (or none) hears nothing.
     virtual void setOwner(std::weak_ptr<Owner> owner) = 0;
-    // Renders `text` with the enhancements given (none: the page's own
-    // choice).
-    virtual void render(std::string text, std::optional<RenderEnhancements> enhancements) = 0;
+    // Renders `text` (the model's own, shared, never changed) with the
+    // enhancements given (none: the page's own choice).
+    virtual void render(std::shared_ptr<const std::string> text,
+                        std::optional<RenderEnhancements> enhancements) = 0;
     // The status page in place of the rendered text, and back.
     virtual void showDocumentStatus(DocumentStatusContent content) = 0;
     virtual void hideDocumentStatus() = 0;

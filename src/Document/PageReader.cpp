@@ -26,7 +26,8 @@ void PageReader::readerWasDeniedResource(const std::string& path) const {
     if (const auto owner = owner_.lock()) owner->readerWasDeniedResource(path);
 }
 
-void PageReader::render(std::string text, std::optional<RenderEnhancements> enhancements) {
+void PageReader::render(std::shared_ptr<const std::string> text,
+                        std::optional<RenderEnhancements> enhancements) {
     reader_->render(std::move(text), enhancements);
 }
 

@@ -28,7 +28,8 @@ public:
 
     // ---- DocumentReader ----
     void setOwner(std::weak_ptr<Owner> owner) override;
-    void render(std::string text, std::optional<RenderEnhancements> enhancements) override;
+    void render(std::shared_ptr<const std::string> text,
+                std::optional<RenderEnhancements> enhancements) override;
     void showDocumentStatus(DocumentStatusContent content) override;
     void hideDocumentStatus() override;
     void setDocumentLocation(std::optional<std::filesystem::path> location) override;

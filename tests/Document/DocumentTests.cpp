@@ -58,8 +58,8 @@ public:
     };
 
     void setOwner(std::weak_ptr<Owner> value) override { owner = std::move(value); }
-    void render(std::string text, std::optional<RenderEnhancements> enhancements) override {
-        renders.push_back({std::move(text), enhancements});
+    void render(std::shared_ptr<const std::string> text, std::optional<RenderEnhancements> enhancements) override {
+        renders.push_back({*text, enhancements});
     }
     void showDocumentStatus(DocumentStatusContent content) override { status = std::move(content); }
     void hideDocumentStatus() override { status.reset(); }

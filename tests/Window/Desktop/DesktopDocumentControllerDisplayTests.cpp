@@ -254,10 +254,10 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedTextIsHeldOnceByTheModelAndItsR
     const auto path = dir.write("one.md", "# One\n\n" + std::string(1000, 'x') + "\n");
     auto* document = dynamic_cast<Document*>(open(path).document.get());
     ASSERT_NE(document, nullptr);
-    ASSERT_NE(document->reader(), nullptr);
+    ASSERT_NE(pageOf(*document), nullptr);
     EXPECT_TRUE(document->loaded().source.empty());
     EXPECT_EQ(document->model().sourceText().size(), 1008u);
-    EXPECT_EQ(document->reader()->source().get(), &document->model().sourceText());
+    EXPECT_EQ(pageOf(*document)->readerController()->source().get(), &document->model().sourceText());
 }
 
 // A file of one 21 MiB line: the preview's text view gets lines it lays out
@@ -269,7 +269,7 @@ TEST_F(DesktopDocumentControllerDisplay, AOneLineFileOverTwentyMebibytesIsPrevie
     ASSERT_NE(document, nullptr);
     DocumentPage* page = pageOf(*document);
     ASSERT_NE(page, nullptr);
-    ASSERT_TRUE(document->reader()->isStatusShown());
+    ASSERT_TRUE(page->readerController()->isStatusShown());
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(page->readerView()->statusView()->previewText());
     EXPECT_EQ(gtk_text_buffer_get_char_count(buffer), 1024 * 1024 + gtk_text_buffer_get_line_count(buffer) - 1);
     GtkTextIter line;
