@@ -8,9 +8,9 @@
 namespace larkspin {
 
 ResourceBannerView::ResourceBannerView() {
-    root_ = GObjectPtr<GtkWidget>::adopt(GTK_WIDGET(g_object_new(
-        GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_VERTICAL, "accessible-role",
-        GTK_ACCESSIBLE_ROLE_GROUP, nullptr)));
+    root_ = GObjectPtr<GtkWidget>::adopt(
+        GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_VERTICAL,
+                                "accessible-role", GTK_ACCESSIBLE_ROLE_GROUP, nullptr)));
     GtkWidget* root = root_.get();
     gtk_widget_set_name(root, "Orvik.resourceBanner");
     gtk_widget_add_css_class(root, "resource-banner");
@@ -41,7 +41,8 @@ ResourceBannerView::ResourceBannerView() {
     gtk_widget_set_valign(buttons, GTK_ALIGN_CENTER);
     action_ = gtk_button_new();
     ReaderWidgetStyle::setStripControl(action_);
-    g_signal_connect(action_, "clicked", G_CALLBACK(&ResourceBannerView::onActionClicked), this);
+    actionClicked_ = SignalConnection::connect(
+        action_, "clicked", G_CALLBACK(&ResourceBannerView::onActionClicked), this);
 
     close_ = gtk_button_new_from_icon_name("window-close-symbolic");
     gtk_widget_add_css_class(close_, "flat");
@@ -52,7 +53,8 @@ ResourceBannerView::ResourceBannerView() {
     ReaderWidgetStyle::setWidgetCss(
         close_, fmt::format("button {{ min-height: {0}px; min-width: {0}px; padding: 0; }}",
                             ReaderWidgetStyle::stripControlHeight));
-    g_signal_connect(close_, "clicked", G_CALLBACK(&ResourceBannerView::onCloseClicked), this);
+    closeClicked_ = SignalConnection::connect(
+        close_, "clicked", G_CALLBACK(&ResourceBannerView::onCloseClicked), this);
 
     gtk_box_append(GTK_BOX(row), icon_);
     gtk_box_append(GTK_BOX(row), label_);
@@ -61,12 +63,14 @@ ResourceBannerView::ResourceBannerView() {
     gtk_box_append(GTK_BOX(row), buttons);
     gtk_box_append(GTK_BOX(root), row);
     GtkWidget* shade = gtk_separator_new(GTK_ORIENTATION_HORIZONTAL);
-    ReaderWidgetStyle::setWidgetCss(shade, "separator { background-color: @headerbar_shade_color; }");
+    ReaderWidgetStyle::setWidgetCss(shade,
+                                    "separator { background-color: @headerbar_shade_color; }");
     gtk_box_append(GTK_BOX(root), shade);
 }
 
 void ResourceBannerView::configure(const std::string& message, const std::string& actionTitle,
-                                   std::function<void()> onAction, std::function<void()> onDismiss) {
+                                   std::function<void()> onAction,
+                                   std::function<void()> onDismiss) {
     gtk_label_set_text(GTK_LABEL(label_), message.c_str());
     gtk_widget_set_tooltip_text(label_, message.c_str());
     gtk_button_set_label(GTK_BUTTON(action_), actionTitle.c_str());

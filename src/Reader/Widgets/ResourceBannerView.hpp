@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
 
 namespace larkspin {
@@ -44,6 +45,9 @@ private:
     GtkWidget* close_ = nullptr;
     std::function<void()> onAction_;
     std::function<void()> onDismiss_;
+    // Last, so the buttons stop calling in before anything else goes.
+    SignalConnection actionClicked_;
+    SignalConnection closeClicked_;
 };
 
 }  // namespace larkspin

@@ -80,7 +80,7 @@ AppearanceSettingsPage::AppearanceSettingsPage(SettingsModel& model) : SettingsP
         modes_[i] = gtk_toggle_button_new_with_label(localizedName(allAppearanceModes[i]).c_str());
         gtk_widget_set_hexpand(modes_[i], TRUE);
         if (i > 0) gtk_toggle_button_set_group(GTK_TOGGLE_BUTTON(modes_[i]), GTK_TOGGLE_BUTTON(modes_[0]));
-        g_signal_connect(modes_[i], "toggled", G_CALLBACK(onMode), this);
+        connect(modes_[i], "toggled", G_CALLBACK(onMode));
         gtk_box_append(GTK_BOX(modeBox), modes_[i]);
     }
     GtkWidget* modeGroup = SettingsRows::group(L10n::text("settings.appearance.mode"));
@@ -95,7 +95,7 @@ AppearanceSettingsPage::AppearanceSettingsPage(SettingsModel& model) : SettingsP
 
     const std::string restoreTitle = L10n::text("menu.view.restore_all_appearance");
     restore_ = gtk_button_new_with_label(restoreTitle.c_str());
-    g_signal_connect(restore_, "clicked", G_CALLBACK(onRestore), this);
+    connect(restore_, "clicked", G_CALLBACK(onRestore));
     adw_preferences_group_add(
         ADW_PREFERENCES_GROUP(themes),
         SettingsRows::row(restoreTitle, L10n::text("menu.view.restore_all_appearance.tooltip"),
@@ -125,7 +125,7 @@ GtkWidget* AppearanceSettingsPage::themeGrid(ThemeAppearance appearance) {
         gtk_button_set_child(GTK_BUTTON(card->button), card->area);
         gtk_accessible_update_property(GTK_ACCESSIBLE(card->button), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                        card->theme.localizedName.c_str(), -1);
-        g_signal_connect(card->button, "clicked", G_CALLBACK(onCard), card.get());
+        connect(card->button, "clicked", G_CALLBACK(onCard), card.get());
         gtk_grid_attach(GTK_GRID(grid), card->button, index % 3, index / 3, 1, 1);
         ++index;
         cards_.push_back(std::move(card));

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <vector>
+
+#include "Platform/Glib/SignalConnection.hpp"
+
 typedef struct _GtkWidget GtkWidget;
 
 namespace larkspin {
@@ -31,6 +35,16 @@ protected:
     // True while controls are set from the model, or once frozen: handlers
     // then do nothing.
     bool quiet() const { return refreshing_ || frozen_; }
+    // Connects a control's signal to a handler given `data` (the page by
+    // default); the handler is disconnected when the page goes, so a control
+    // that outlives the page never calls into it.
+    void connect(void* instance, const char* signal, GCallback callback, void* data = nullptr) {
+        signals_.push_back(
+            SignalConnection::connect(instance, signal, callback, data ? data : this));
+    }
+    // Disconnects every handler `connect` made; a page's destructor calls it
+    // before its own members go.
+    void disconnectSignals() { signals_.clear(); }
 
     SettingsModel& model_;
     GtkWidget* root_ = nullptr;
@@ -38,6 +52,7 @@ protected:
 private:
     bool refreshing_ = false;
     bool frozen_ = false;
+    std::vector<SignalConnection> signals_;
 };
 
 }  // namespace larkspin

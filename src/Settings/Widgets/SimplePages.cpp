@@ -60,7 +60,7 @@ GeneralSettingsPage::GeneralSettingsPage(SettingsModel& model) : SettingsPage(mo
     }
     const std::string policyTitle = L10n::text("settings.general.external_change");
     policy_ = SettingsRows::dropDown(names, policyTitle, 160);
-    g_signal_connect(policy_, "notify::selected", G_CALLBACK(onPolicy), this);
+    connect(policy_, "notify::selected", G_CALLBACK(onPolicy));
     GtkWidget* files = SettingsRows::group(L10n::text("settings.general.files"));
     adw_preferences_group_add(
         ADW_PREFERENCES_GROUP(files),
@@ -69,7 +69,7 @@ GeneralSettingsPage::GeneralSettingsPage(SettingsModel& model) : SettingsPage(mo
     gtk_box_append(GTK_BOX(root_), files);
 
     clear_ = gtk_button_new_with_label(L10n::text("settings.general.recovery.clear").c_str());
-    g_signal_connect(clear_, "clicked", G_CALLBACK(onClear), this);
+    connect(clear_, "clicked", G_CALLBACK(onClear));
     countRow_ = SettingsRows::row(L10n::format("settings.general.recovery.count", {"0"}), "", clear_);
     GtkWidget* recovery = SettingsRows::group(L10n::text("settings.general.recovery.title"));
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(recovery), countRow_);
@@ -147,7 +147,7 @@ EditorSettingsPage::EditorSettingsPage(SettingsModel& model) : SettingsPage(mode
         ADW_PREFERENCES_GROUP(spelling),
         SettingsRows::switchRow(L10n::text("settings.editor.spell_checking"),
                                 L10n::text("settings.editor.spell_checking.detail"), &switch_));
-    g_signal_connect(switch_, "notify::active", G_CALLBACK(onSwitch), this);
+    connect(switch_, "notify::active", G_CALLBACK(onSwitch));
     gtk_box_append(GTK_BOX(root_), spelling);
     refresh();
 }

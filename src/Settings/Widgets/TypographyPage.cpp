@@ -84,10 +84,10 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
     gtk_widget_set_hexpand(slider_, TRUE);
     gtk_accessible_update_property(GTK_ACCESSIBLE(slider_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    sizeTitle.c_str(), -1);
-    g_signal_connect(slider_, "value-changed", G_CALLBACK(onSliderValue), this);
+    connect(slider_, "value-changed", G_CALLBACK(onSliderValue));
     GtkEventController* pointer = gtk_event_controller_legacy_new();
     gtk_event_controller_set_propagation_phase(pointer, GTK_PHASE_CAPTURE);
-    g_signal_connect(pointer, "event", G_CALLBACK(onSliderEvent), this);
+    connect(pointer, "event", G_CALLBACK(onSliderEvent));
     gtk_widget_add_controller(slider_, pointer);
     sizeLabel_ = gtk_label_new(nullptr);
     gtk_label_set_xalign(GTK_LABEL(sizeLabel_), 1);
@@ -99,8 +99,8 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
                                    L10n::text("menu.view.zoom_out").c_str(), -1);
     gtk_accessible_update_property(GTK_ACCESSIBLE(up_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("menu.view.zoom_in").c_str(), -1);
-    g_signal_connect(down_, "clicked", G_CALLBACK(onStep), this);
-    g_signal_connect(up_, "clicked", G_CALLBACK(onStep), this);
+    connect(down_, "clicked", G_CALLBACK(onStep));
+    connect(up_, "clicked", G_CALLBACK(onStep));
     GtkWidget* stepper = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_widget_add_css_class(stepper, "linked");
     gtk_widget_set_valign(stepper, GTK_ALIGN_CENTER);
@@ -119,18 +119,18 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
     GtkWidget* layout = SettingsRows::group(L10n::text("settings.typography.layout"));
     const std::string widthTitle = L10n::text("menu.view.body_width");
     width_ = SettingsRows::dropDown(presetNames(allWidthPresets), widthTitle, 140);
-    g_signal_connect(width_, "notify::selected", G_CALLBACK(onWidth), this);
+    connect(width_, "notify::selected", G_CALLBACK(onWidth));
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(layout), SettingsRows::row(widthTitle, "", width_));
     const std::string lineTitle = L10n::text("menu.view.line_height");
     lineHeight_ = SettingsRows::dropDown(presetNames(allLineHeightPresets), lineTitle, 140);
-    g_signal_connect(lineHeight_, "notify::selected", G_CALLBACK(onLineHeight), this);
+    connect(lineHeight_, "notify::selected", G_CALLBACK(onLineHeight));
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(layout),
                               SettingsRows::row(lineTitle, "", lineHeight_));
     adw_preferences_group_add(
         ADW_PREFERENCES_GROUP(layout),
         SettingsRows::switchRow(L10n::text("menu.view.wide_blocks"),
                                 L10n::text("menu.view.wide_blocks.tooltip"), &wideBlocks_));
-    g_signal_connect(wideBlocks_, "notify::active", G_CALLBACK(onWideBlocks), this);
+    connect(wideBlocks_, "notify::active", G_CALLBACK(onWideBlocks));
     gtk_box_append(GTK_BOX(root_), layout);
 
     // Fonts.
@@ -143,11 +143,11 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
         g_signal_connect(factory, "bind", G_CALLBACK(bindFamilyItem), font.picker);
         gtk_drop_down_set_list_factory(GTK_DROP_DOWN(font.picker), factory);
         g_object_unref(factory);
-        g_signal_connect(font.picker, "notify::selected", G_CALLBACK(onFamily), this);
+        connect(font.picker, "notify::selected", G_CALLBACK(onFamily));
         GtkWidget* panel =
             gtk_button_new_with_label(L10n::text("settings.typography.font_panel").c_str());
         g_object_set_data(G_OBJECT(panel), "larkspin-role", &font);
-        g_signal_connect(panel, "clicked", G_CALLBACK(onFontPanel), this);
+        connect(panel, "clicked", G_CALLBACK(onFontPanel));
         GtkWidget* controls = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
         gtk_box_append(GTK_BOX(controls), font.picker);
         gtk_box_append(GTK_BOX(controls), panel);
@@ -156,12 +156,12 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
     }
     const std::string weightTitleText = L10n::text("settings.typography.weight");
     weight_ = SettingsRows::dropDown({}, weightTitleText, 140);
-    g_signal_connect(weight_, "notify::selected", G_CALLBACK(onWeight), this);
+    connect(weight_, "notify::selected", G_CALLBACK(onWeight));
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(fonts),
                               SettingsRows::row(weightTitleText, "", weight_));
     const std::string restoreTitle = L10n::text("menu.view.restore_theme_typography");
     GtkWidget* restore = gtk_button_new_with_label(restoreTitle.c_str());
-    g_signal_connect(restore, "clicked", G_CALLBACK(onRestore), this);
+    connect(restore, "clicked", G_CALLBACK(onRestore));
     adw_preferences_group_add(
         ADW_PREFERENCES_GROUP(fonts),
         SettingsRows::row(restoreTitle, L10n::text("menu.view.restore_theme_typography.tooltip"),
@@ -170,7 +170,10 @@ TypographySettingsPage::TypographySettingsPage(SettingsModel& model) : SettingsP
     refresh();
 }
 
-TypographySettingsPage::~TypographySettingsPage() { cancelPause(); }
+TypographySettingsPage::~TypographySettingsPage() {
+    disconnectSignals();
+    cancelPause();
+}
 
 GtkWidget* TypographySettingsPage::familyPicker(TypographyFontRole role) const {
     for (const FontRow& font : fonts_) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Reader/Widgets/ResourceBannerView.hpp"
 #include "Reader/Widgets/SpareReaderWebView.hpp"
 #include "Renderer/RendererPageTest.hpp"
 #include "Web/DiagramRenderServices.hpp"
@@ -94,6 +95,24 @@ TEST_F(ReaderViewDisplayTest, AShownReaderShowsADocumentImageAndItsOverlays) {
     reader->hideBanner();
     EXPECT_FALSE(view->bannerView());
     EXPECT_TRUE(waitFor([&] { return gtk_widget_compute_bounds(web, view->widget(), &page) && page.origin.y == 0; }));
+}
+
+// The banner's buttons may outlive it while their parent is still held: a
+// click then reaches no handler of the banner that is gone.
+TEST(ResourceBannerViewDisplayTest, ButtonsThatOutliveTheBannerCallNothing) {
+    int calls = 0;
+    auto banner = std::make_unique<ResourceBannerView>();
+    banner->configure("Message", "Action", [&] { ++calls; }, [&] { ++calls; });
+    GtkWidget* root = GTK_WIDGET(g_object_ref(banner->widget()));
+    GtkWidget* action = banner->actionButton();
+    GtkWidget* close = banner->closeButton();
+    g_signal_emit_by_name(action, "clicked");
+    EXPECT_EQ(calls, 1);
+    banner.reset();
+    g_signal_emit_by_name(action, "clicked");
+    g_signal_emit_by_name(close, "clicked");
+    EXPECT_EQ(calls, 1);
+    g_object_unref(root);
 }
 
 // A reader opened into a ready spare renders (a diagram too) without a

@@ -116,6 +116,40 @@ TEST_F(SettingsWindowDisplayTest, ShowingEveryPageStoresNothing) {
     EXPECT_EQ(model.revision(), revision);
 }
 
+// A page's controls may outlive the page (their box is still referenced): a
+// click or a change on them afterwards reaches no handler and stores nothing.
+TEST_F(SettingsWindowDisplayTest, ControlsThatOutliveTheirPageCallNothing) {
+    const std::int64_t revision = model.revision();
+    std::vector<GtkWidget*> kept;
+    auto keep = [&](SettingsPage& page) { kept.push_back(GTK_WIDGET(g_object_ref_sink(page.widget()))); };
+
+    auto general = std::make_unique<GeneralSettingsPage>(model);
+    keep(*general);
+    GtkWidget* clear = general->clearButton();
+    general.reset();
+
+    auto appearancePage = std::make_unique<AppearanceSettingsPage>(model);
+    keep(*appearancePage);
+    GtkWidget* dark = appearancePage->modeButton(AppearanceMode::dark);
+    GtkWidget* card = appearancePage->cards().back()->button;
+    GtkWidget* restore = appearancePage->restoreButton();
+    appearancePage.reset();
+
+    auto typography = std::make_unique<TypographySettingsPage>(model);
+    keep(*typography);
+    GtkWidget* larger = typography->stepButton(1);
+    GtkWidget* slider = typography->slider();
+    typography.reset();
+
+    gtk_widget_set_sensitive(clear, TRUE);
+    for (GtkWidget* button : {clear, card, restore, larger}) g_signal_emit_by_name(button, "clicked");
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dark), TRUE);
+    gtk_range_set_value(GTK_RANGE(slider), 20);
+    MainThread::drainForTesting();
+    EXPECT_EQ(model.revision(), revision);
+    for (GtkWidget* root : kept) g_object_unref(root);
+}
+
 TEST_F(SettingsWindowDisplayTest, TheSliderStoresOncePerDragAndTheStepperStopsAtTheEnds) {
     test::NotificationRecorder stored{*center, TypographyController::didChangeNotification};
     open(SettingsTab::typography);
