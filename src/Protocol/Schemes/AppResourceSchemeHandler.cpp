@@ -82,7 +82,7 @@ std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::sibling() co
         new AppResourceSchemeHandler(root_, manifest_, workers_));
 }
 
-std::optional<std::filesystem::path> AppResourceSchemeHandler::filePath(
+std::optional<std::string> AppResourceSchemeHandler::listedPath(
     std::string_view requestURL) const {
     auto checked = relativePath(requestURL);
     if (auto* rejection = std::get_if<PathRejection>(&checked)) {
@@ -100,16 +100,21 @@ std::optional<std::filesystem::path> AppResourceSchemeHandler::filePath(
         }
         return std::nullopt;
     }
-    const std::string& relative = std::get<std::string>(checked);
+    std::string& relative = std::get<std::string>(checked);
     if (!manifest_.contains(relative)) {
         AppLog::resources.error("拒绝：不在清单 %{private}s", relative);
         return std::nullopt;
     }
+    return std::move(relative);
+}
+
+std::optional<std::filesystem::path> AppResourceSchemeHandler::resolvedInside(
+    const std::filesystem::path& root, std::string_view relative) {
     std::error_code error;
-    std::filesystem::path resolved = std::filesystem::weakly_canonical(root_ / relative, error);
-    if (error) resolved = (root_ / relative).lexically_normal();
-    if (!normalizedPath(resolved).starts_with(normalizedPath(root_) + "/")) {
-        AppLog::resources.error("拒绝：解析后越出根目录 %{private}s", relative);
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(root / relative, error);
+    if (error) resolved = (root / relative).lexically_normal();
+    if (!normalizedPath(resolved).starts_with(normalizedPath(root) + "/")) {
+        AppLog::resources.error("拒绝：解析后越出根目录 %{private}s", std::string(relative));
         return std::nullopt;
     }
     return resolved;
@@ -120,14 +125,17 @@ void AppResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
     const std::optional<std::string> requestURL = task->requestURL();
     const auto [identity, generation] = activeTasks_.add(std::move(task));
 
-    const auto file = requestURL ? filePath(*requestURL) : std::nullopt;
-    if (!file) {
+    // Only the text of the request is checked here; where the file leads is
+    // resolved by the worker that reads it.
+    auto relative = requestURL ? listedPath(*requestURL) : std::nullopt;
+    if (!relative) {
         complete(identity, generation, requestURL, fallbackMimeType,
                  SchemeFailure::fileDoesNotExist());
         return;
     }
-    const std::string type(mimeType(lowerCasedExtension(*file)).value_or(fallbackMimeType));
-    reads_.spawn(readAndComplete(identity, generation, requestURL, type, *file));
+    const std::string type(
+        mimeType(lowerCasedExtension(std::filesystem::path(*relative))).value_or(fallbackMimeType));
+    reads_.spawn(readAndComplete(identity, generation, requestURL, type, std::move(*relative)));
 }
 
 void AppResourceSchemeHandler::stop(const SchemeTask& task) {
@@ -144,8 +152,12 @@ Task<void> AppResourceSchemeHandler::readAndComplete(TaskIdentity identity,
                                                      std::uint64_t generation,
                                                      std::optional<std::string> requestURL,
                                                      std::string mimeType,
-                                                     std::filesystem::path file) {
-    auto read = [file] { return readFile(file); };
+                                                     std::string relative) {
+    auto read = [root = root_, relative = std::move(relative)]() -> ReadResult {
+        const auto file = resolvedInside(root, relative);
+        if (!file) return SchemeFailure::fileDoesNotExist();
+        return readFile(*file);
+    };
     ReadResult result = SchemeFailure::readError(EIO);
     try {
         result = co_await runOn(*workers_, std::move(read));

@@ -22,7 +22,8 @@ class ResourceWorkers;
 // scheme "app-resource" with the single host "renderer". A request is served
 // only when its decoded path is a clean relative path, is listed in the
 // manifest taken when the handler was created, and still resolves inside the
-// root. Files are read on worker threads; results come back on the main
+// root (checked on the worker, just before the read). Files are read on
+// worker threads; results come back on the main
 // thread and reach the request only while it is still the one started under
 // that generation. Main thread only, except the static functions.
 class AppResourceSchemeHandler final
@@ -72,9 +73,15 @@ public:
     const std::filesystem::path& rootPath() const { return root_; }
     const std::set<std::string>& manifest() const { return manifest_; }
 
-    // The file a request URL names inside the root, or none after one error
-    // line on the resources log (the path check, in its fixed order).
-    std::optional<std::filesystem::path> filePath(std::string_view requestURL) const;
+    // The manifest's path a request URL names, or none after one error line
+    // on the resources log (the path check, in its fixed order). Reads
+    // nothing from the disk.
+    std::optional<std::string> listedPath(std::string_view requestURL) const;
+    // The file at `relative` below `root` with its links resolved, or none
+    // after an error line when it leads out of the root. Touches the disk:
+    // called on the workers, for each request just before its read.
+    static std::optional<std::filesystem::path> resolvedInside(const std::filesystem::path& root,
+                                                               std::string_view relative);
 
     void start(std::shared_ptr<SchemeTask> task) override;
     void stop(const SchemeTask& task) override;
@@ -110,7 +117,7 @@ private:
 
     Task<void> readAndComplete(TaskIdentity identity, std::uint64_t generation,
                                std::optional<std::string> requestURL, std::string mimeType,
-                               std::filesystem::path file);
+                               std::string relative);
     static ReadResult readFile(const std::filesystem::path& file);
     void complete(TaskIdentity identity, std::uint64_t generation,
                   const std::optional<std::string>& requestURL, std::string_view mimeType,

@@ -150,27 +150,47 @@ TEST_F(RendererRoot, ManifestHoldsOnlyServableFiles) {
     EXPECT_TRUE(AppResourceSchemeHandler::enumerateManifest(dir.path() / "missing").empty());
 }
 
-TEST_F(RendererRoot, FilePathChecksManifestAndResolution) {
+TEST_F(RendererRoot, RequestPathsAreCheckedAgainstTheManifest) {
     test::LogCapture logs;
     AppLog::setRevealPrivateForTesting(true);
     const auto handler = make(std::make_shared<test::ManualWorkers>());
-    EXPECT_EQ(handler->filePath("app-resource://renderer/js/app.js"),
-              fs::canonical(root / "js/app.js"));
-    EXPECT_EQ(handler->filePath("app-resource://renderer/Index.html"), std::nullopt);
+    EXPECT_EQ(handler->listedPath("app-resource://renderer/js/app.js"), "js/app.js");
+    EXPECT_EQ(handler->listedPath("app-resource://renderer/Index.html"), std::nullopt);
     EXPECT_TRUE(logs.contains("resources", "拒绝：不在清单 Index.html"));
-    EXPECT_EQ(handler->filePath("app-resource://renderer/link.js"), std::nullopt);
-    EXPECT_EQ(handler->filePath("app-resource://renderer//x"), std::nullopt);
+    EXPECT_EQ(handler->listedPath("app-resource://renderer/link.js"), std::nullopt);
+    EXPECT_EQ(handler->listedPath("app-resource://renderer//x"), std::nullopt);
     EXPECT_TRUE(logs.contains("resources", "拒绝：路径含非法片段 //x"));
-    EXPECT_EQ(handler->filePath("app-resource://renderer"), std::nullopt);
+    EXPECT_EQ(handler->listedPath("app-resource://renderer"), std::nullopt);
     EXPECT_TRUE(logs.contains("resources", "拒绝：路径无法解码 "));
-    EXPECT_EQ(handler->filePath("app-resource://x/index.html"), std::nullopt);
+    EXPECT_EQ(handler->listedPath("app-resource://x/index.html"), std::nullopt);
     EXPECT_TRUE(
         logs.contains("resources", "拒绝：scheme 或 host 不符 app-resource://x/index.html"));
+    AppLog::setRevealPrivateForTesting(std::nullopt);
+}
 
-    // Replaced after the manifest was taken by a link that leads out.
+// Where a listed file leads is looked at by the worker that reads it, so a
+// link put in place after the manifest was taken still cannot lead out.
+TEST_F(RendererRoot, AFileThatNowLeadsOutOfTheRootIsRefusedAtTheRead) {
+    test::LogCapture logs;
+    AppLog::setRevealPrivateForTesting(true);
+    auto workers = std::make_shared<test::ManualWorkers>();
+    const auto handler = make(workers);
+    EXPECT_EQ(AppResourceSchemeHandler::resolvedInside(handler->rootPath(), "js/app.js"),
+              fs::canonical(root / "js/app.js"));
+
     fs::remove(root / "js/app.js");
     fs::create_symlink(dir.path() / "outside.js", root / "js/app.js");
-    EXPECT_EQ(handler->filePath("app-resource://renderer/js/app.js"), std::nullopt);
+    EXPECT_EQ(AppResourceSchemeHandler::resolvedInside(handler->rootPath(), "up/outside.js"),
+              std::nullopt);
+
+    auto escaping = std::make_shared<FakeSchemeTask>("app-resource://renderer/js/app.js");
+    handler->start(escaping);
+    EXPECT_EQ(escaping->answers, 0);  // nothing is resolved before the worker runs
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 1; }));
+    workers->runAll();
+    MainThread::drainForTesting();
+    EXPECT_EQ(escaping->failure, SchemeFailure::fileDoesNotExist());
+    EXPECT_FALSE(escaping->response);
     EXPECT_TRUE(logs.contains("resources", "拒绝：解析后越出根目录 js/app.js"));
     AppLog::setRevealPrivateForTesting(std::nullopt);
 }
