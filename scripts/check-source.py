@@ -18,6 +18,11 @@
    `rethrowIfCancelled(`. A catch in a plain function (a job run on a worker,
    a helper) is not held to it, nor one after a `catch (const TaskCancelled&`
    of the same try.
+5. The main thread touches no disk: a function body that asserts the main
+   thread (`LARKSPIN_ASSERT_MAIN_THREAD()`) calls no std::filesystem function
+   that reads or changes the file system (canonical, exists, status, …).
+   Lambdas inside it are not held to it: they may be the jobs it hands to a
+   worker.
 
 Exits 1 and prints file:line: reason for each breach.
 """
@@ -273,6 +278,30 @@ def check_catch_blocks(path, code, problems):
                         "rethrowIfCancelled(std::current_exception());")
 
 
+MAIN_THREAD_ASSERT = re.compile(r"\bLARKSPIN_ASSERT_MAIN_THREAD\s*\(")
+DISK_CALL = re.compile(
+    r"\b(?:std::)?(?:filesystem|fs)::(canonical|weakly_canonical|exists|is_regular_file|"
+    r"is_directory|is_symlink|is_empty|is_fifo|is_other|is_socket|is_block_file|"
+    r"is_character_file|status|symlink_status|file_size|hard_link_count|last_write_time|"
+    r"permissions|read_symlink|equivalent|space|remove|remove_all|rename|resize_file|copy|"
+    r"copy_file|copy_symlink|create_directory|create_directories|create_symlink|"
+    r"create_directory_symlink|create_hard_link|directory_iterator|"
+    r"recursive_directory_iterator)\s*[({]")
+
+
+def check_main_thread_disk(path, code, problems):
+    if not path.is_relative_to(ROOT / "src") or not MAIN_THREAD_ASSERT.search(code):
+        return
+    bodies = function_bodies(code)
+    asserting = {innermost(bodies, m.start()) for m in MAIN_THREAD_ASSERT.finditer(code)}
+    asserting.discard(None)
+    for m in DISK_CALL.finditer(code):
+        if innermost(bodies, m.start()) in asserting:
+            line = code.count("\n", 0, m.start()) + 1
+            problems.append(f"{path}:{line}: std::filesystem::{m.group(1)} touches the disk "
+                            "in a main-thread function; run it on a worker")
+
+
 def main():
     problems = []
     for folder in SOURCES:
@@ -285,6 +314,7 @@ def main():
             code = strip_comments_and_strings(text)
             check_free_spawn(path, code, problems)
             check_catch_blocks(path, code, problems)
+            check_main_thread_disk(path, code, problems)
     for problem in problems:
         print(problem)
     if problems:

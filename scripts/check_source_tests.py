@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Cases for the lifetime rules of check-source.py (free spawn, catch blocks
-in coroutines): what must be refused and what must pass."""
+in coroutines, the disk in main-thread functions): what must be refused and
+what must pass."""
 import pathlib
 import runpy
 import sys
@@ -49,6 +50,20 @@ CASES = [
              "co_await runOn(pool, read);"), 0),
     ("tests are not held to it", None,
      CORO % "try { co_await g(); } catch (...) {}", 0),
+    ("resolving a path on the main thread", "Protocol/A.cpp",
+     "void X::start() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "auto p = std::filesystem::weakly_canonical(root_ / r, e); }", 1),
+    ("type checks under a short namespace name", "Web/A.cpp",
+     "void X::f() {\n LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "if (fs::exists(p) && fs::is_regular_file(p)) {} }", 2),
+    ("the same call in a worker's job", "Web/A.cpp",
+     "void X::f() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "auto job = [p] { return std::filesystem::canonical(p); }; runOn(pool, job); }", 0),
+    ("path arithmetic only", "Web/A.cpp",
+     "void X::f() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "auto q = (std::filesystem::path(a) / b).lexically_normal(); }", 0),
+    ("a function that does not assert the main thread", "Web/A.cpp",
+     "void X::g() { fs::exists(p); }\nvoid X::f() { LARKSPIN_ASSERT_MAIN_THREAD(); }", 0),
 ]
 
 
@@ -61,6 +76,7 @@ class LifetimeRules(unittest.TestCase):
                 problems = []
                 check.check_free_spawn(path, code, problems)
                 check.check_catch_blocks(path, code, problems)
+                check.check_main_thread_disk(path, code, problems)
                 self.assertEqual(len(problems), expected, problems)
 
 
