@@ -12,6 +12,7 @@
 #include "Platform/Text/TextTrimming.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 
@@ -282,19 +283,35 @@ const std::vector<std::string>& TypographyController::candidateFamilies(FontRole
     return it->second;
 }
 
+Task<std::vector<std::string>> TypographyController::loadCandidateFamilies(FontRole role) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (auto it = familyCache_.find(role); it != familyCache_.end()) co_return it->second;
+    const std::weak_ptr<TypographyController*> alive = self_;
+    auto list = [fonts = fonts_, role] { return listCandidateFamilies(fonts, role); };
+    std::vector<std::string> families = co_await runOn(WorkerPool::shared(), std::move(list));
+    const auto self = alive.lock();
+    if (self && *self) (*self)->familyCache_.try_emplace(role, families);
+    co_return families;
+}
+
 std::vector<std::string> TypographyController::enumerateCandidateFamilies(FontRole role) const {
+    return listCandidateFamilies(fonts_, role);
+}
+
+std::vector<std::string> TypographyController::listCandidateFamilies(const FontSource& fonts,
+                                                                     FontRole role) {
     std::set<std::string> names;
-    if (fonts_.families) {
+    if (fonts.families) {
         for (auto location : FontResolver::candidateLocations) {
-            for (auto& name : fonts_.families(location, true)) {
+            for (auto& name : fonts.families(location, true)) {
                 if (!name.empty() && name.front() != '.') names.insert(std::move(name));
             }
         }
     }
     if (role == FontRole::mono) {
         std::set<std::string> fixed;
-        if (fonts_.fixedPitchFamilies) {
-            for (auto& name : fonts_.fixedPitchFamilies()) fixed.insert(std::move(name));
+        if (fonts.fixedPitchFamilies) {
+            for (auto& name : fonts.fixedPitchFamilies()) fixed.insert(std::move(name));
         }
         std::erase_if(names, [&fixed](const std::string& n) { return !fixed.contains(n); });
     }

@@ -13,6 +13,7 @@
 #include "Appearance/Fonts/TypographyFontStatus.hpp"
 #include "Appearance/TypographySettings.hpp"
 #include "Appearance/Fonts/FontResolver.hpp"
+#include "Platform/Async/Task.hpp"
 
 namespace larkspin {
 
@@ -95,6 +96,9 @@ public:
     std::vector<int> availableBodyWeights() const;
     // Candidate families of a role's picker; built once per role.
     const std::vector<std::string>& candidateFamilies(FontRole role);
+    // The same, listed on the shared workers when not built yet: listing
+    // reads fontconfig's configuration and looks at every font file.
+    Task<std::vector<std::string>> loadCandidateFamilies(FontRole role);
     std::vector<std::string> enumerateCandidateFamilies(FontRole role) const;
 
     // Normalises `settings`; when the result differs from `settings()`, stores
@@ -149,6 +153,7 @@ public:
     static PlatformFontWeight platformWeight(std::int64_t cssWeight);
 
 private:
+    static std::vector<std::string> listCandidateFamilies(const FontSource& fonts, FontRole role);
     const std::optional<FontResolver::ResolvedFont>& resolved(const std::string& family) const;
     // The family stored under `key`; one longer than any font's name is
     // logged (once per value) and read as the system stack.

@@ -66,8 +66,8 @@ void SettingsModel::setFamily(std::string_view name, TypographyFontRole role) {
     c_.typography.setFamily(TypographyController::quotedFamily(name), role);
 }
 
-std::vector<std::string> SettingsModel::candidateFamilies(TypographyFontRole role) {
-    return c_.typography.candidateFamilies(role);
+Task<std::vector<std::string>> SettingsModel::candidateFamilies(TypographyFontRole role) {
+    return c_.typography.loadCandidateFamilies(role);
 }
 
 std::vector<int> SettingsModel::availableBodyWeights() const {

@@ -81,8 +81,8 @@ public:
     // Stores `name` for the role, quoted as the page's CSS needs it.
     void setFamily(std::string_view name, TypographyFontRole role);
     // The installed families offered for the role; enumerated once per role
-    // per process (the controller keeps them).
-    std::vector<std::string> candidateFamilies(TypographyFontRole role);
+    // per process on the shared workers (the controller keeps them).
+    Task<std::vector<std::string>> candidateFamilies(TypographyFontRole role);
     std::vector<int> availableBodyWeights() const;
     void setFontSize(double size);
     void setFontWeight(std::int64_t weight);

@@ -8,7 +8,9 @@
 #include "Appearance/AppearanceTestSupport.hpp"
 #include "Appearance/Fonts/FontResolverTestFonts.hpp"
 #include "Appearance/TypographyController.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Support/MainLoop.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TempDir.hpp"
 
@@ -33,7 +35,7 @@ struct FakeFonts {
         {"Code", {{"Code-Regular", 400}, {"Code-Bold", 700}}}};
     std::map<Location, std::vector<std::string>> byLocation;
     std::vector<std::string> fixedPitch;
-    int resolveCalls = 0, familiesCalls = 0;
+    int resolveCalls = 0, familiesCalls = 0, familiesOnWorkers = 0;
 
     TypographyController::FontSource source() {
         return {.resolve = [this](std::string_view name) -> std::optional<ResolvedFont> {
@@ -51,6 +53,7 @@ struct FakeFonts {
                 .families =
                     [this](Location location, bool excludingSerif) {
                         ++familiesCalls;
+                        if (WorkerPool::isPoolThread()) ++familiesOnWorkers;
                         EXPECT_TRUE(excludingSerif);
                         return byLocation[location];
                     },
@@ -259,6 +262,20 @@ TEST_F(TypographyControllerTest, CandidateListsAreFilteredSortedAndBuiltOnce) {
     EXPECT_EQ(controller.candidateFamilies(Role::mono), (std::vector<std::string>{"Code"}));
     controller.candidateFamilies(Role::body);
     EXPECT_EQ(fonts.familiesCalls, 8);  // four locations for each of two roles, once
+}
+
+// The settings page's lists come from the workers: listing reads fontconfig
+// and looks at every font file. What was listed is kept for later asks.
+TEST_F(TypographyControllerTest, PickerListsAreListedOnTheWorkersOnce) {
+    fonts.byLocation[Location::user] = {"Wide Grotesk", "Code"};
+    fonts.fixedPitch = {"Code"};
+    EXPECT_EQ(test::runTask(controller.loadCandidateFamilies(Role::mono)),
+              std::vector<std::string>{"Code"});
+    EXPECT_EQ(fonts.familiesOnWorkers, 4);
+    EXPECT_EQ(test::runTask(controller.loadCandidateFamilies(Role::mono)),
+              std::vector<std::string>{"Code"});
+    EXPECT_EQ(controller.candidateFamilies(Role::mono), std::vector<std::string>{"Code"});
+    EXPECT_EQ(fonts.familiesCalls, 4);
 }
 
 TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {

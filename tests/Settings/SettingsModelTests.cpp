@@ -81,7 +81,7 @@ TEST_F(SettingsModelTest, FamiliesAreShownBareAndStoredQuoted) {
     model.setFamily("", Role::mono);
     EXPECT_EQ(model.family(Role::mono), "");
     // Code fonts only for the code role.
-    EXPECT_EQ(model.candidateFamilies(Role::mono), std::vector<std::string>{"Code"});
+    EXPECT_EQ(runTask(model.candidateFamilies(Role::mono)), std::vector<std::string>{"Code"});
 }
 
 TEST_F(SettingsModelTest, RestoringThemeTypographyKeepsFamiliesAndWeight) {

@@ -190,7 +190,7 @@ void TypographySettingsPage::shown() {
 Task<void> TypographySettingsPage::loadFamilies() {
     co_await nextTurn();
     for (TypographyFontRole role : allTypographyFontRoles) {
-        families_[role] = model_.candidateFamilies(role);
+        families_[role] = co_await model_.candidateFamilies(role);
         refresh();
         co_await nextTurn();
     }
