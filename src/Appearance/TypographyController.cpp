@@ -294,6 +294,18 @@ Task<std::vector<std::string>> TypographyController::loadCandidateFamilies(FontR
     co_return families;
 }
 
+Task<void> TypographyController::prepareFamily(std::string family) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    family = unquotedFamily(family);
+    if (family.empty() || !fonts_.resolve || resolveCache_.contains(family)) co_return;
+    const std::weak_ptr<TypographyController*> alive = self_;
+    auto resolve = [fonts = fonts_, family] { return fonts.resolve(family); };
+    std::optional<FontResolver::ResolvedFont> font =
+        co_await runOn(WorkerPool::shared(), std::move(resolve));
+    const auto self = alive.lock();
+    if (self && *self) (*self)->resolveCache_.try_emplace(family, std::move(font));
+}
+
 std::vector<std::string> TypographyController::enumerateCandidateFamilies(FontRole role) const {
     return listCandidateFamilies(fonts_, role);
 }

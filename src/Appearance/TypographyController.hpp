@@ -100,6 +100,9 @@ public:
     // reads fontconfig's configuration and looks at every font file.
     Task<std::vector<std::string>> loadCandidateFamilies(FontRole role);
     std::vector<std::string> enumerateCandidateFamilies(FontRole role) const;
+    // Resolves `family` on the shared workers unless it is known already, so
+    // that the answers about it that follow come from memory.
+    Task<void> prepareFamily(std::string family);
 
     // Normalises `settings`; when the result differs from `settings()`, stores
     // it and announces with `reason`, otherwise does nothing.

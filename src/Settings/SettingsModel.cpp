@@ -62,6 +62,10 @@ std::string SettingsModel::family(TypographyFontRole role) const {
     return {};
 }
 
+Task<void> SettingsModel::prepareFamily(std::string name) {
+    return c_.typography.prepareFamily(std::move(name));
+}
+
 void SettingsModel::setFamily(std::string_view name, TypographyFontRole role) {
     c_.typography.setFamily(TypographyController::quotedFamily(name), role);
 }

@@ -80,6 +80,9 @@ public:
     std::string family(TypographyFontRole role) const;
     // Stores `name` for the role, quoted as the page's CSS needs it.
     void setFamily(std::string_view name, TypographyFontRole role);
+    // Looks `name` up among the installed fonts on the workers, ahead of
+    // storing it.
+    Task<void> prepareFamily(std::string name);
     // The installed families offered for the role; enumerated once per role
     // per process on the shared workers (the controller keeps them).
     Task<std::vector<std::string>> candidateFamilies(TypographyFontRole role);

@@ -35,11 +35,12 @@ struct FakeFonts {
         {"Code", {{"Code-Regular", 400}, {"Code-Bold", 700}}}};
     std::map<Location, std::vector<std::string>> byLocation;
     std::vector<std::string> fixedPitch;
-    int resolveCalls = 0, familiesCalls = 0, familiesOnWorkers = 0;
+    int resolveCalls = 0, familiesCalls = 0, familiesOnWorkers = 0, resolvesOnWorkers = 0;
 
     TypographyController::FontSource source() {
         return {.resolve = [this](std::string_view name) -> std::optional<ResolvedFont> {
                     ++resolveCalls;
+                    if (WorkerPool::isPoolThread()) ++resolvesOnWorkers;
                     const auto it = installed.find(std::string(name));
                     if (it == installed.end()) return std::nullopt;
                     ResolvedFont font{.familyName = it->first, .location = Location::user};
@@ -264,9 +265,9 @@ TEST_F(TypographyControllerTest, CandidateListsAreFilteredSortedAndBuiltOnce) {
     EXPECT_EQ(fonts.familiesCalls, 8);  // four locations for each of two roles, once
 }
 
-// The settings page's lists come from the workers: listing reads fontconfig
-// and looks at every font file. What was listed is kept for later asks.
-TEST_F(TypographyControllerTest, PickerListsAreListedOnTheWorkersOnce) {
+// The settings page's lists and the family it chooses come from the workers:
+// they read fontconfig and the font files. What was read is kept.
+TEST_F(TypographyControllerTest, PickerListsAndChosenFamiliesAreReadOnTheWorkersOnce) {
     fonts.byLocation[Location::user] = {"Wide Grotesk", "Code"};
     fonts.fixedPitch = {"Code"};
     EXPECT_EQ(test::runTask(controller.loadCandidateFamilies(Role::mono)),
@@ -276,6 +277,14 @@ TEST_F(TypographyControllerTest, PickerListsAreListedOnTheWorkersOnce) {
               std::vector<std::string>{"Code"});
     EXPECT_EQ(controller.candidateFamilies(Role::mono), std::vector<std::string>{"Code"});
     EXPECT_EQ(fonts.familiesCalls, 4);
+
+    // A family prepared ahead of its choice is resolved there too, once.
+    test::runTask(controller.prepareFamily("\"Duo\""));
+    test::runTask(controller.prepareFamily("Duo"));
+    controller.setFamily("Duo", Role::body);
+    EXPECT_NE(controller.fontStatus(Role::body).kind, TypographyFontStatus::Kind::familyMissing);
+    EXPECT_EQ(fonts.resolveCalls, 1);
+    EXPECT_EQ(fonts.resolvesOnWorkers, 1);
 }
 
 TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {

@@ -348,6 +348,9 @@ void TypographySettingsPage::onFamily(GObject* picker, GParamSpec*, void* data) 
 
 Task<void> TypographySettingsPage::chooseFamily(TypographyFontRole role, std::string family) {
     co_await nextTurn();
+    // The family's fonts are read on the workers; storing it then finds
+    // them in memory.
+    co_await model_.prepareFamily(family);
     if (!quiet()) model_.setFamily(family, role);
 }
 
