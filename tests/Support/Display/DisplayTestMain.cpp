@@ -1,5 +1,6 @@
 // Main of the test executables that need a display (the test command runs
-// them under Xvfb): the plain test environment, then GTK and libadwaita.
+// them under Xvfb): the plain test environment, a private X server when the
+// test entry asks for one, then GTK and libadwaita.
 
 #include <adwaita.h>
 #include <gtest/gtest.h>
@@ -7,12 +8,15 @@
 
 #include <cstdio>
 
+#include "Support/Display/PrivateDisplay.hpp"
 #include "Support/TestEnvironment.hpp"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     const auto base = larkspin::test::prepareTestEnvironment();
+    if (!larkspin::test::startPrivateDisplayIfAsked()) return 2;
     if (!gtk_init_check()) {
+        larkspin::test::stopPrivateDisplay();
         std::fprintf(stderr, "display tests need a display (run them under xvfb-run)\n");
         return 2;
     }
