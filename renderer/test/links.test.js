@@ -108,6 +108,29 @@ describe('links', () => {
         h.close();
     });
 
+    test('scrollToHeading finds a heading by its id and by the id slugged from its trimmed text', async () => {
+        const h = createHarness({ geometry: { viewportHeight: 200, blockHeight: 100 } });
+        await h.render([
+            '# Intro', 'a', '## ![npm](b.svg) Opts', 'b', '## <a name="x"></a> Opts', 'c',
+            '## Opts', 'd', '## Team ✨ <a name="team"></a>', 'e', '## Team', 'f',
+        ].join('\n\n'));
+        const ids = Array.from(h.article().querySelectorAll('h2'), (e) => e.id);
+        assert.deepEqual(ids, ['-opts', '-opts-1', 'opts', 'team--', 'team']);
+        for (const [id, top] of [
+            // "opts" was the first heading's id: the one that has it now wins.
+            ['-opts', 200], ['-opts-1', 400], ['opts', 600], ['team--', 800], ['team', 1000],
+            // The ids as they were: "opts", "opts-1", "opts-2", "team-", "team".
+            ['opts-1', 400], ['opts-2', 600], ['Opts 2', 600], ['team-', 800],
+        ]) {
+            h.geometry.setScrollTop(0);
+            const reply = await h.request('scrollToHeading', { id });
+            assert.deepEqual(reply.payload, { id, found: true });
+            assert.equal(h.geometry.scrollTop(), top, id);
+        }
+        assert.equal((await h.request('scrollToHeading', { id: 'opts-3' })).payload.found, false);
+        h.close();
+    });
+
     test('a heading scroll is placed again while the chunks around it take their real heights', async () => {
         // A changelog: 28 sections of one item each. Blocks measure 40 px
         // (their estimate) until the first frame after the scroll lays them

@@ -42,8 +42,36 @@ describe('heading ids', () => {
             '## [![A](a.png)](x) [![B](b.png)](y)',
         ].join('\n\n'));
         assert.deepEqual(result.headings.map((h) => [h.text, h.id]), [
-            ['cssesc', 'cssesc'], ['Logo', 'logo'], ['api', 'api'], ['A B', 'a-b'],
+            // The spaces beside the badges stay in the id, as on GitHub.
+            ['cssesc', 'cssesc--'], ['Logo', 'logo'], ['api', '-api-'], ['A B', 'a-b'],
         ]);
+    });
+
+    test('keep the hyphens that raw tags and badges leave at either end, shown trimmed', () => {
+        const result = parse([
+            '## Contributors ✨ <a name="contributors"></a>',
+            '## ![npm](https://x.org/b.svg) opts for libnpmorg commands',
+            '## Usage <img src="x.png">',
+            '## <a name="u"></a> Usage',
+            '## <a name="v"></a> Usage',
+            '## Usage',
+            '## <a name="w"></a> ✨',
+            '## [![A](a.png)](x) [![B](b.png)](y)',
+        ].join('\n\n'));
+        assert.deepEqual(result.headings.map((h) => [h.text, h.id]), [
+            ['Contributors ✨', 'contributors--'],
+            ['opts for libnpmorg commands', '-opts-for-libnpmorg-commands'],
+            ['Usage', 'usage-'],
+            ['Usage', '-usage'],
+            ['Usage', '-usage-1'],
+            ['Usage', 'usage'],
+            // Nothing to slug, and a heading of badges only: as before.
+            ['✨', 'section'],
+            ['A B', 'a-b'],
+        ]);
+        const headingBlocks = result.blocks.filter((b) => b.kind === 'heading');
+        assert.deepEqual(headingBlocks.map((b) => b.id), result.headings.map((h) => h.id));
+        assert.match(blockHTML(result, 1), /^<h2 id="-opts-for-libnpmorg-commands"/);
     });
 
     test('a heading that cannot collide with block ids even when it reads like one', () => {

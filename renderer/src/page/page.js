@@ -26,6 +26,7 @@ import { createRenderer } from './render.js';
 import { showUnavailableImage } from './images.js';
 import { textsFor } from '../texts.js';
 import { slug } from 'github-slugger';
+import { trimmedIds } from '../slugs.js';
 
 /**
  * @typedef {import('../protocol.js').RequestType} RequestType
@@ -211,10 +212,16 @@ export function createPage(host) {
         headingScroll = null;
     }
 
+    // The headings' former ids by view, worked out on the first miss.
+    /** @type {WeakMap<import('./view.js').View, Map<string, string>>} */
+    const formerIds = new WeakMap();
+
     /**
      * The heading, element or named anchor an identifier names: a heading's
-     * id, any id in the document, the id's slug, then the ids and names that
-     * the sanitiser gave raw markup ("user-content-…").
+     * id, any id in the document, the id's slug, the ids and names that the
+     * sanitiser gave raw markup ("user-content-…"), then a heading's id as
+     * slugged from its trimmed text (without the hyphens that spaces left
+     * by raw tags or badges at either end give).
      * @param {import('./view.js').View} view
      * @param {string} id
      * @returns {Element | null}
@@ -236,9 +243,19 @@ export function createPage(host) {
             for (const found of Array.from(doc.getElementsByName(key))) if (view.article.contains(found)) return found;
             return null;
         };
+        /** @param {string} key */
+        const byFormerId = (key) => {
+            let ids = formerIds.get(view);
+            if (!ids) {
+                ids = trimmedIds(view.headings);
+                formerIds.set(view, ids);
+            }
+            const current = ids.get(key);
+            return current === undefined ? null : byHeading(current);
+        };
         const prefixed = `user-content-${id}`;
         return byHeading(id) ?? inArticle(id) ?? byHeading(slug(id)) ?? inArticle(prefixed)
-            ?? named(prefixed) ?? named(id);
+            ?? named(prefixed) ?? named(id) ?? byFormerId(id) ?? byFormerId(slug(id));
     }
 
     // Puts the target at the reading line, or as near as the end of the

@@ -3,7 +3,8 @@
 // line range. Plain blocks arrive as HTML text (one string for all of them,
 // cut by offsets); blocks holding raw HTML arrive apart, to be sanitised.
 
-import GithubSlugger, { slug } from 'github-slugger';
+import GithubSlugger from 'github-slugger';
+import { headingSlug } from '../slugs.js';
 import { md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, FOOTNOTE_PREFIX, MATH } from './markdown.js';
 import { languageKey } from './highlight.js';
 import { textsFor } from '../texts.js';
@@ -89,13 +90,21 @@ function makeNonce() {
     return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
-// The text of a heading as shown: text, code and math source, without
-// markup. Images (badges beside a title) count only in a heading that has
-// no other text, by their alternative text.
-/** @param {Token[] | null | undefined} children */
+// The text of a heading: text, code and math source, without markup.
+// Images (badges beside a title) count only in a heading that has no other
+// text, by their alternative text. `text` is shown, trimmed; `raw` keeps the
+// spaces that raw tags and badges leave at either end, as links written for
+// GitHub count them in the heading's id.
+/**
+ * @param {Token[] | null | undefined} children
+ * @returns {{text: string, raw: string}}
+ */
 export function inlineText(children) {
-    const text = inlineTextOf(children, false);
-    return text !== '' ? text : inlineTextOf(children, true);
+    const raw = inlineTextOf(children, false);
+    const text = raw.trim();
+    if (text !== '') return { text, raw };
+    const images = inlineTextOf(children, true).trim();
+    return { text: images, raw: images };
 }
 
 /**
@@ -124,7 +133,7 @@ function inlineTextOf(children, withImages) {
                 break;
         }
     }
-    return text.trim();
+    return text;
 }
 
 /** @param {string} text */
@@ -368,8 +377,8 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         let headingIndex = headings.length - 1;
 
         if (token.type === 'heading_open') {
-            const title = inlineText(tokens[i + 1]?.children);
-            id = slug(title) === '' ? slugger.slug('section') : slugger.slug(title);
+            const { text: title, raw } = inlineText(tokens[i + 1]?.children);
+            id = headingSlug(slugger, title, raw);
             headings.push({ level: Number(token.tag.slice(1)) || 1, text: title, id });
             headingIndex = headings.length - 1;
         }
