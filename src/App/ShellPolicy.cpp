@@ -17,9 +17,8 @@ bool QuitRule::closeIsQuit(std::span<const ShellWindow> others, const ShellWindo
 }
 
 bool ActivityTracker::update(bool anyWindowActive) {
-    const bool active = anyWindowActive;
-    const bool resigned = active_ && !active;
-    active_ = active;
+    const bool resigned = active_ && !anyWindowActive;
+    active_ = anyWindowActive;
     return resigned;
 }
 
