@@ -102,6 +102,18 @@ void runAfter(std::chrono::milliseconds delay, std::function<void()> step) {
         held, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
 }
 
+// Calls `visit` with each toplevel of the process (our windows, the open
+// dialog, message dialogs).
+template <typename Visit>
+void forEachToplevel(Visit visit) {
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+        auto* window = static_cast<GtkWindow*>(g_list_model_get_item(toplevels, index));
+        visit(window);
+        g_object_unref(window);
+    }
+}
+
 }  // namespace
 
 LarkspinApplication::LarkspinApplication(DocumentsFactory documents)
@@ -128,14 +140,11 @@ LarkspinApplication::~LarkspinApplication() {
     if (quitCheck_) g_source_remove(quitCheck_);
     if (activityCheck_) g_source_remove(activityCheck_);
     g_signal_handlers_disconnect_by_data(application_.get(), this);
-    GListModel* toplevels = gtk_window_get_toplevels();
-    g_signal_handlers_disconnect_by_data(toplevels, this);
-    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
+    g_signal_handlers_disconnect_by_data(gtk_window_get_toplevels(), this);
+    forEachToplevel([this](GtkWindow* window) {
         g_signal_handlers_disconnect_by_data(window, this);
-        g_object_set_data(window, "larkspin-followed", nullptr);
-        g_object_unref(window);
-    }
+        g_object_set_data(G_OBJECT(window), "larkspin-followed", nullptr);
+    });
 }
 
 bool LarkspinApplication::isTestHost() {
@@ -453,12 +462,9 @@ void LarkspinApplication::scheduleActivityCheck() {
             // Every toplevel counts, the open dialog's too (it is no window
             // of the application).
             bool anyActive = false;
-            GListModel* toplevels = gtk_window_get_toplevels();
-            for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
-                auto* window = static_cast<GtkWindow*>(g_list_model_get_item(toplevels, index));
+            forEachToplevel([&](GtkWindow* window) {
                 if (gtk_window_is_active(window)) anyActive = true;
-                g_object_unref(window);
-            }
+            });
             // The key document may have changed with the active window.
             self->refreshActions();
             if (self->activity_.update(anyActive)) {
@@ -820,17 +826,14 @@ void LarkspinApplication::followToplevels() {
     if (!g_signal_handler_find(toplevels, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this)) {
         g_signal_connect(toplevels, "items-changed", G_CALLBACK(onToplevelsChanged), this);
     }
-    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
-        auto* window = static_cast<GObject*>(g_list_model_get_item(toplevels, index));
-        if (!g_object_get_data(window, "larkspin-followed")) {
-            g_object_set_data(window, "larkspin-followed", this);
-            g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](gpointer self) {
-                                         static_cast<LarkspinApplication*>(self)->scheduleActivityCheck();
-                                     }),
-                                     this);
-        }
-        g_object_unref(window);
-    }
+    forEachToplevel([this](GtkWindow* window) {
+        if (g_object_get_data(G_OBJECT(window), "larkspin-followed")) return;
+        g_object_set_data(G_OBJECT(window), "larkspin-followed", this);
+        g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](gpointer self) {
+                                     static_cast<LarkspinApplication*>(self)->scheduleActivityCheck();
+                                 }),
+                                 this);
+    });
 }
 
 void LarkspinApplication::onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self) {
