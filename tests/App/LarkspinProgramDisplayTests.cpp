@@ -237,6 +237,17 @@ protected:
         expectCleanExit();
     }
     fs::path sessionFile() const { return home_ / "state" / "Larkspin" / "session.json"; }
+    // Does `act` (a key) until the program logs `line`, within the bound:
+    // the window may take the keyboard a moment after its first render.
+    template <typename Act>
+    bool actUntilLogged(std::string_view line, Act act) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (!program_->waitForOutput(line, 500ms)) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            act();
+        }
+        return true;
+    }
     // Whether the session file names `path` within the bound (it is written
     // half a second after a change).
     bool sessionSoonNames(const fs::path& path) const {
@@ -393,12 +404,7 @@ TEST_F(LarkspinProgram, CtrlFFindsAWordTypedIntoTheFindBar) {
     program_ = start({path}, true, display);
     ASSERT_TRUE(program_->waitForOutput(rendered("wind.md", 1), bound)) << program_->output();
     keys.pointAtWindow();
-    // The window may take the keyboard a moment after its first render.
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!program_->waitForOutput("查找条显示", 500ms)) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << program_->output();
-        keys.press(XK_f, true);
-    }
+    ASSERT_TRUE(actUntilLogged("查找条显示", [&] { keys.press(XK_f, true); })) << program_->output();
     keys.type("zephyr");
     EXPECT_TRUE(program_->waitForOutput("查找结果：2 处", bound)) << program_->output();
     terminate();
@@ -561,11 +567,9 @@ TEST_F(LarkspinProgram, CopiesTheFilePathByItsKey) {
     program_ = start({path}, true, display);
     ASSERT_TRUE(program_->waitForOutput(rendered("path.md", 1), bound)) << program_->output();
     keys.pointAtWindow();
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!program_->waitForOutput("复制文件路径：doc=", 500ms)) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << program_->output();
-        keys.chord({XK_Control_L, XK_Shift_L, XK_Alt_L}, XK_c);
-    }
+    ASSERT_TRUE(actUntilLogged("复制文件路径：doc=",
+                               [&] { keys.chord({XK_Control_L, XK_Shift_L, XK_Alt_L}, XK_c); }))
+        << program_->output();
     EXPECT_TRUE(program_->waitForOutput(path.string(), bound)) << program_->output();
     terminate();
 }
