@@ -12,14 +12,12 @@ class ReaderViewController;
 // `ReaderViewController`. The page, the reader's owner, hands the reader's
 // render, link and refused-image events on through it to the document that
 // owns it while it does. Made by the page; main thread.
-class PageReader final : public DocumentReader, public std::enable_shared_from_this<PageReader> {
+class PageReader final : public DocumentReader {
 public:
     static std::shared_ptr<PageReader> create(std::shared_ptr<ReaderViewController> reader);
     ~PageReader() override;
     PageReader(const PageReader&) = delete;
     PageReader& operator=(const PageReader&) = delete;
-
-    const std::shared_ptr<ReaderViewController>& controller() const { return reader_; }
 
     // What the reader reported, for the document (nothing without one).
     void readerDidRender(const std::vector<BridgeHeading>& headings) const;
