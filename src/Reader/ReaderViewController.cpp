@@ -532,7 +532,7 @@ void ReaderViewController::bridgeDidRequestOpenLink(ReaderBridge&, const OpenLin
 
 void ReaderViewController::bridgeDidRestoreAnchor(ReaderBridge&,
                                                   const AnchorRestoredPayload& payload) {
-    session_->noteAnchorRestoredByPage(payload);
+    session_->noteAnchorRestored(payload);
 }
 
 // ---- appearance -------------------------------------------------------------

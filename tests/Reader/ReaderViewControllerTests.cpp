@@ -320,25 +320,17 @@ TEST_F(ReaderTest, AnOwnerDecidesTheRebuildAndABackgroundReaderWaitsUntilShown) 
 TEST_F(ReaderTest, AnOwnerMayDestroyTheReaderFromItsCallbacks) {
     // Each event drops the last reference while a step of the reader is
     // under way; the sanitizer build catches a member touched afterwards.
-    const std::vector<std::pair<const char*, std::function<void(ReaderViewController&)>>> cases{
-        {"rendered", [&](ReaderViewController&) {
-             owner->onEvent = [&](const std::string& event) { if (event == "rendered") reader.reset(); };
-         }},
-        {"recovery", [&](ReaderViewController&) {
-             owner->onEvent = [&](const std::string& event) { if (event == "recovery") reader.reset(); };
-             owner->recover = [](ProcessRecoveryAction) {};
-         }},
-    };
     renderedReply = R"({"headings":[],"renderGeneration":1,"anchorRestored":{"strategy":"fingerprint","applied":true,"blockId":"b1","scrollTop":0,"elapsedMs":1}})";
-    for (const auto& [name, install] : cases) {
+    for (const std::string name : {"rendered", "recovery"}) {
         answered.clear();
         host = std::make_shared<FakeHost>();
         reader = makeReader();
-        install(*reader);
+        owner->onEvent = [this, name](const std::string& event) { if (event == name) reader.reset(); };
+        owner->recover = [](ProcessRecoveryAction) {};  // the owner rebuilds nothing
         reader->setReadingAnchor(anchorAt("b1"));
         reader->render("text");
         reader->loadView();
-        if (std::string(name) == "recovery") terminate();
+        if (name == "recovery") terminate();
         if (reader) post("ready");
         if (reader) answerAll();
         if (reader) {

@@ -38,9 +38,12 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
     /** @type {Map<string, string>} source + theme → sanitised SVG markup */
     const cache = new Map();
 
-    /** @param {string} source */
-    function cacheKey(source) {
-        return `${themeKey()}\n${source}`;
+    /**
+     * @param {string} source
+     * @param {string} key  the theme's
+     */
+    function cacheKey(source, key = themeKey()) {
+        return `${key}\n${source}`;
     }
 
     /**
@@ -106,19 +109,20 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
      * @param {Map<string, string>} sources  by diagram id
      */
     function request(elements, sources) {
+        const key = themeKey();
         for (const element of elements) {
             const id = element.getAttribute('data-diagram');
             if (id === null) continue;
             const source = sources.get(id);
             if (source === undefined) continue;
             placed.set(id, { element, source });
-            drawnKey = themeKey();
+            drawnKey = key;
             const entry = waiting.get(id);
             if (entry && entry.source === source) {
                 entry.element = element;
                 continue;
             }
-            const cached = cache.get(cacheKey(source));
+            const cached = cache.get(cacheKey(source, key));
             if (cached) {
                 const svg = sanitizeSVG(cached);
                 if (svg) {
@@ -202,7 +206,7 @@ export function createDiagrams({ doc, post, sanitizeSVG, themeVariables, themeKe
             const entry = waiting.get(id);
             if (!entry && element.getAttribute('data-state') !== 'done') continue;
             if (!entry || entry.redraw) {
-                const cached = cache.get(cacheKey(source));
+                const cached = cache.get(cacheKey(source, key));
                 const svg = cached ? sanitizeSVG(cached) : null;
                 if (svg) {
                     keepPlace(element, () => showSVG(element, svg));

@@ -123,8 +123,7 @@ bool RenderSession::handleRenderedReply(RenderedPayload reply) {
     const RenderedPayload& payload = *lastRendered_;
     lastImageSummary_ = payload.images;
     pageHasContent_ = true;
-    const bool restored = payload.anchorRestored && !lastAnchorRestored_;
-    if (restored) noteAnchorRestored(*payload.anchorRestored);
+    if (payload.anchorRestored) noteAnchorRestored(*payload.anchorRestored);
     if (payload.scrolledToSource) recordScrolledToSource(*payload.scrolledToSource);
     if (payload.diagrams && payload.diagrams->total != 0) {
         lastDiagramsProgress_.reset();
@@ -150,18 +149,13 @@ void RenderSession::recordScrolledToSource(const ScrolledToSourcePayload& report
 }
 
 void RenderSession::noteAnchorRestored(const AnchorRestoredPayload& report) {
+    if (lastAnchorRestored_) return;
     lastAnchorRestored_ = report;
     if (awaitingRecoveryStrategy_) {
         awaitingRecoveryStrategy_ = false;
         lastRecoveryStrategy_ = report.strategy;
     }
     ReaderLog::anchorRestored(report);
-}
-
-bool RenderSession::noteAnchorRestoredByPage(const AnchorRestoredPayload& report) {
-    if (lastAnchorRestored_) return false;
-    noteAnchorRestored(report);
-    return true;
 }
 
 void RenderSession::awaitRecoveryStrategy() {

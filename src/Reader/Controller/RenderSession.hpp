@@ -67,9 +67,9 @@ public:
     void scheduleAnchorSnapshot(Clock::Duration delay);
     void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
 
-    // The page's own report of a restored anchor: false when one was already
-    // noted for this render.
-    bool noteAnchorRestoredByPage(const AnchorRestoredPayload& report);
+    // The page's report of a restored anchor (its own or in a rendered
+    // reply): only the first of a render is kept.
+    void noteAnchorRestored(const AnchorRestoredPayload& report);
     void noteDiagramsProgress(const DiagramsProgressPayload& payload) {
         lastDiagramsProgress_ = payload;
     }
@@ -109,7 +109,6 @@ public:
 private:
     void retryTimedOutRenderIfNeeded();
     void recordScrolledToSource(const ScrolledToSourcePayload& report);
-    void noteAnchorRestored(const AnchorRestoredPayload& report);
     // False when an owner's callback destroyed the reader.
     bool handleRenderedReply(RenderedPayload reply);
 
