@@ -276,13 +276,6 @@ std::vector<int> TypographyController::availableBodyWeights() const {
     return {100, 200, 300, 400, 500, 600, 700, 800, 900};
 }
 
-const std::vector<std::string>& TypographyController::candidateFamilies(FontRole role) {
-    auto it = familyCache_.find(role);
-    if (it == familyCache_.end())
-        it = familyCache_.emplace(role, enumerateCandidateFamilies(role)).first;
-    return it->second;
-}
-
 Task<std::vector<std::string>> TypographyController::loadCandidateFamilies(FontRole role) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (auto it = familyCache_.find(role); it != familyCache_.end()) co_return it->second;
@@ -304,10 +297,6 @@ Task<void> TypographyController::prepareFamily(std::string family) {
         co_await runOn(WorkerPool::shared(), std::move(resolve));
     const auto self = alive.lock();
     if (self && *self) (*self)->resolveCache_.try_emplace(family, std::move(font));
-}
-
-std::vector<std::string> TypographyController::enumerateCandidateFamilies(FontRole role) const {
-    return listCandidateFamilies(fonts_, role);
 }
 
 std::vector<std::string> TypographyController::listCandidateFamilies(const FontSource& fonts,

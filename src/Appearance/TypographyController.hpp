@@ -94,12 +94,10 @@ public:
 
     TypographyFontStatus fontStatus(FontRole role) const;
     std::vector<int> availableBodyWeights() const;
-    // Candidate families of a role's picker; built once per role.
-    const std::vector<std::string>& candidateFamilies(FontRole role);
-    // The same, listed on the shared workers when not built yet: listing
-    // reads fontconfig's configuration and looks at every font file.
+    // Candidate families of a role's picker, listed on the shared workers
+    // once per role (listing reads fontconfig's configuration and looks at
+    // every font file).
     Task<std::vector<std::string>> loadCandidateFamilies(FontRole role);
-    std::vector<std::string> enumerateCandidateFamilies(FontRole role) const;
     // Resolves `family` on the shared workers unless it is known already, so
     // that the answers about it that follow come from memory.
     Task<void> prepareFamily(std::string family);

@@ -141,6 +141,7 @@ DocumentSnapshot DocumentModel::snapshot() const {
 }
 
 void DocumentModel::noteTextIsSavedText() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
     if (!isDirty()) return;
     lastSavedRevision_ = sourceRevision_;
     changed();
