@@ -295,9 +295,11 @@ describe('highlighting and math after the blocks', () => {
     const source = Array.from({ length: 150 }, (_, i) => (i % 3 === 0
         ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``
         : `Paragraph ${i} with $x_{${i}}$.`)).join('\n\n');
-    // Waits (a bounded number of tasks) until `done()` holds.
+    // Waits (a bounded number of tasks) until `done()` holds. The page's
+    // slices keep to a time budget, so on a busy machine each does less: the
+    // bound leaves room for that, and still ends a page that never finishes.
     const until = async (done) => {
-        for (let i = 0; i < 200 && !done(); i++) await new Promise((resolve) => setTimeout(resolve, 1));
+        for (let i = 0; i < 5000 && !done(); i++) await new Promise((resolve) => setTimeout(resolve, 1));
         return done();
     };
     const enhanced = (h) => h.article().querySelectorAll('.katex, code.hljs').length;
