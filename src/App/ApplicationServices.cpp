@@ -17,7 +17,7 @@
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Storage/RecoveryStore.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 #include "Web/DiagramRenderServices.hpp"
 #include "Window/FilePathMenu.hpp"
 #include "Window/SessionStore.hpp"

@@ -14,7 +14,7 @@
 #include "Protocol/Navigation/NavigationPolicy.hpp"
 #include "Reader/Controller/PageRequest.hpp"
 #include "Reader/ReaderLog.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 
 namespace larkspin {
 

@@ -36,7 +36,7 @@
 #include "Protocol/Payloads/TypographyAppliedPayload.hpp"
 #include "Protocol/Payloads/ViewportInsetsAppliedPayload.hpp"
 #include "Protocol/Payloads/ViewportInsetsPayload.hpp"
-#include "Reader/Chrome/FindTarget.hpp"
+#include "Protocol/Bridge/FindTarget.hpp"
 #include "Reader/Controller/PageAppearance.hpp"
 #include "Reader/Controller/ReaderPage.hpp"
 #include "Reader/Controller/RenderSession.hpp"

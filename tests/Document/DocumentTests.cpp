@@ -8,7 +8,7 @@
 #include "Platform/Text/Sha256.hpp"
 #include "Document/Drafts/DraftScheduler.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 #include "Document/RenderTier.hpp"
 #include "Platform/Localization.hpp"
 #include "Storage/DocumentLoader.hpp"

@@ -25,7 +25,7 @@
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 
 namespace larkspin::test {
 

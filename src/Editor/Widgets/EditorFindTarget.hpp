@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "Reader/Chrome/FindTarget.hpp"
+#include "Protocol/Bridge/FindTarget.hpp"
 #include "Model/TextStorage.hpp"
 
 namespace larkspin {

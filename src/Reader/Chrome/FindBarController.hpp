@@ -11,7 +11,7 @@
 #include "Platform/Async/TaskSlot.hpp"
 #include "Reader/Chrome/FindBarState.hpp"
 #include "Reader/Chrome/FindBarView.hpp"
-#include "Reader/Chrome/FindTarget.hpp"
+#include "Protocol/Bridge/FindTarget.hpp"
 
 namespace larkspin {
 

@@ -25,7 +25,8 @@ public:
     explicit PasteboardService(std::shared_ptr<Pasteboard> pasteboard);
 
     // The service over the default display's clipboard (GdkClipboard), created
-    // on first use. Without a display every write returns false.
+    // on first use (Widgets/DisplayPasteboard). Without a display every write
+    // returns false.
     static const PasteboardService& general();
 
     // Clears the clipboard, offers `text` and returns whether the clipboard

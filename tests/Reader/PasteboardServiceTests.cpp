@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 #include "Support/LogCapture.hpp"
 
 namespace larkspin {

@@ -7,7 +7,7 @@
 #include "Platform/Log.hpp"
 #include "Support/Display/Clipboard.hpp"
 #include "Support/LogCapture.hpp"
-#include "Web/Desktop/PasteboardService.hpp"
+#include "Reader/PasteboardService.hpp"
 
 namespace larkspin {
 namespace {
