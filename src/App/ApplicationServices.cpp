@@ -1,6 +1,7 @@
 #include "App/ApplicationServices.hpp"
 
 #include <glib.h>
+#include <webkit/webkit.h>
 
 #include <cstdlib>
 

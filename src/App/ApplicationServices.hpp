@@ -1,11 +1,11 @@
 #pragma once
 
-#include <webkit/webkit.h>
-
 #include <memory>
 #include <optional>
 
 #include "Reader/ReaderEnvironment.hpp"
+
+typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace larkspin {
 
