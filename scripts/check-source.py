@@ -18,7 +18,13 @@
    `rethrowIfCancelled(`. A catch in a plain function (a job run on a worker,
    a helper) is not held to it, nor one after a `catch (const TaskCancelled&`
    of the same try.
-5. The main thread touches no disk: a function body that asserts the main
+5. Includes run down the layers: a file of src/ includes headers of its own
+   library and of the libraries it links (directly or through them), as the
+   `larkspin_layer(...)` calls of CMakeLists.txt declare them; the folder of
+   a library is the longest one named there (`Reader/Widgets` apart from
+   `Reader`), so a pure core cannot include its own widgets. The libraries'
+   links hold no cycle.
+6. The main thread touches no disk: a function body that asserts the main
    thread (`LARKSPIN_ASSERT_MAIN_THREAD()`) calls no std::filesystem function
    that reads or changes the file system (canonical, exists, status, …).
    Lambdas inside it are not held to it: they may be the jobs it hands to a
@@ -62,6 +68,65 @@ def check_includes(path, text, problems):
                                                any(part in GLUE_FOLDER_NAMES
                                                    for part in rel.split("/")[:-1])):
             problems.append(f"{path}:{number}: GTK/libadwaita header outside the widget layers")
+
+
+LAYER_CALL = re.compile(r"^\s*larkspin_layer\(([^)]*)\)", re.M)
+LAYER_SET = re.compile(r"^\s*set\((\w+)\s+(larkspin_\w+)\)", re.M)
+QUOTED_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)
+
+
+def read_layers(cmake_text):
+    """{folder: (library, {libraries it links})} from the larkspin_layer calls."""
+    variables = dict(LAYER_SET.findall(cmake_text))
+    layers = {}
+    for call in LAYER_CALL.finditer(cmake_text):
+        words = [variables.get(w[2:-1], w) if w.startswith("${") else w
+                 for w in call.group(1).split()]
+        name, folder = words[0], words[1]
+        layers[folder] = (name, {w for w in words[2:] if w.startswith("larkspin_")} - {"larkspin_options"})
+    return layers
+
+
+def reachable(layers):
+    """{library: every library it links, directly or through others}."""
+    links = {name: deps for name, deps in layers.values()}
+    closure = {}
+    for name in links:
+        seen, stack = set(), list(links[name])
+        while stack:
+            lib = stack.pop()
+            if lib not in seen:
+                seen.add(lib)
+                stack.extend(links.get(lib, ()))
+        closure[name] = seen
+    return closure
+
+
+def library_of(rel, layers):
+    """The library whose folder holds the src/-relative path `rel`."""
+    folders = [f for f in layers if rel.startswith(f + "/")]
+    return layers[max(folders, key=len)][0] if folders else None
+
+
+def check_layer_cycles(layers, problems):
+    for name, links in reachable(layers).items():
+        if name in links:
+            problems.append(f"{ROOT / 'CMakeLists.txt'}: {name} links itself through its libraries")
+
+
+def check_layer_includes(path, text, layers, closure, problems):
+    if not path.is_relative_to(ROOT / "src"):
+        return
+    own = library_of(folder_of(path), layers)
+    if own is None:
+        return  # src/main.cpp: the program links every layer
+    for match in QUOTED_INCLUDE.finditer(text):
+        target = library_of(match.group(1), layers)
+        if target is None or target == own or target in closure[own]:
+            continue
+        line = text.count("\n", 0, match.start()) + 1
+        problems.append(f"{path}:{line}: {own} includes {match.group(1)} of {target}, "
+                        "which it does not link")
 
 
 def strip_comments_and_strings(text):
@@ -304,12 +369,16 @@ def check_main_thread_disk(path, code, problems):
 
 def main():
     problems = []
+    layers = read_layers((ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
+    closure = reachable(layers)
+    check_layer_cycles(layers, problems)
     for folder in SOURCES:
         for path in sorted((ROOT / folder).rglob("*")):
             if path.suffix not in (".cpp", ".hpp", ".h"):
                 continue
             text = path.read_text(encoding="utf-8", errors="replace")
             check_includes(path, text, problems)
+            check_layer_includes(path, text, layers, closure, problems)
             check_co_await(path, text, problems)
             code = strip_comments_and_strings(text)
             check_free_spawn(path, code, problems)

@@ -67,6 +67,50 @@ CASES = [
 ]
 
 
+# (name, file under src/, its includes, problems expected), against the
+# layers CMakeLists.txt declares.
+INCLUDE_CASES = [
+    ("down the layers, through other libraries", "Document/A.cpp",
+     '#include "Platform/Log.hpp"\n#include "Reader/ReaderHost.hpp"\n#include "A.hpp"', 0),
+    ("widgets include their core", "Reader/Widgets/A.cpp", '#include "Reader/ReaderHost.hpp"', 0),
+    ("a folder of the same library", "Window/Widgets/A.cpp", '#include "Window/Desktop/B.hpp"', 0),
+    ("a core includes its widgets", "Reader/A.cpp", '#include "Reader/Widgets/ReaderView.hpp"', 1),
+    ("up a layer", "Storage/A.cpp", '#include "Document/Document.hpp"', 1),
+    ("a sibling it does not link", "Document/A.cpp",
+     '#include "Editor/EditorLayout.hpp"\n#include "Web/ReaderWebView.hpp"', 2),
+]
+
+LAYERS = """
+larkspin_layer(larkspin_a A PUBLIC larkspin_options)
+set(_b larkspin_b)
+larkspin_layer(larkspin_b B PUBLIC larkspin_a
+  PRIVATE PkgConfig::GTK)
+larkspin_layer(larkspin_c C PUBLIC ${_b})
+"""
+
+
+class LayerRules(unittest.TestCase):
+    def test_includes(self):
+        layers = check.read_layers((check.ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
+        closure = check.reachable(layers)
+        for name, rel, text, expected in INCLUDE_CASES:
+            with self.subTest(name):
+                problems = []
+                check.check_layer_includes(check.ROOT / "src" / rel, text, layers, closure, problems)
+                self.assertEqual(len(problems), expected, problems)
+
+    def test_links_read_from_the_calls(self):
+        layers = check.read_layers(LAYERS)
+        self.assertEqual(layers["B"], ("larkspin_b", {"larkspin_a"}))
+        self.assertEqual(check.reachable(layers)["larkspin_c"], {"larkspin_a", "larkspin_b"})
+        problems = []
+        check.check_layer_cycles(layers, problems)
+        self.assertEqual(problems, [])
+        check.check_layer_cycles(check.read_layers(LAYERS + "larkspin_layer(larkspin_a A PUBLIC larkspin_c)"),
+                                 problems)
+        self.assertEqual(len(problems), 3, problems)
+
+
 class LifetimeRules(unittest.TestCase):
     def test_cases(self):
         for name, rel, text, expected in CASES:
