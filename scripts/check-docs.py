@@ -14,7 +14,8 @@ of every folder) must still name something:
 - A name of code, that is a CamelCase word, a name with an underscore, a
   qualified `A::b` or a call `name()` / `name(args)`, appears as a token in
   the sources: C++ (comments left out), the reading page's JavaScript, the
-  CMake files and the scripts. Names of the libraries we build on (GTK,
+  CMake files and the scripts. In `A::b`, `b` must be written as `A::b`
+  somewhere or appear in a file that declares `A` or is named after it. Names of the libraries we build on (GTK,
   GLib, libadwaita, WebKit, Pango, the C++ standard library) are not checked.
 
 Plain words, texts and dotted expressions are left alone.
@@ -80,33 +81,67 @@ def doc_files(files):
     return sorted(docs)
 
 
-def source_tokens(files):
-    tokens = set()
-    patterns = []
-    for name in files:
+DECLARATION = re.compile(r"\b(?:class|struct|namespace|union|enum(?:\s+class|\s+struct)?)\s+"
+                         r"(?:\[\[[^\]]*\]\]\s*)?(\w+)")
+QUALIFIED = re.compile(r"(\w+)\s*::\s*(~?\w+)")
+
+
+class Sources:
+    """The tokens of the sources, which scope holds which names, and the
+    names CMake makes."""
+
+    def __init__(self):
+        self.tokens = set()
+        self.pairs = set()   # (scope, name) written as scope::name
+        self.scopes = {}     # scope -> the tokens of the files that declare it or bear its name
+        self.patterns = []
+        self._made = None
+
+    def add(self, name, text):
         path = pathlib.PurePosixPath(name)
-        if any(part in SKIP_FOLDERS for part in path.parts) or name.startswith("renderer/test/golden"):
-            continue
-        is_cmake = path.name == "CMakeLists.txt"
-        if path.suffix not in CPP_SUFFIXES and path.suffix not in OTHER_SOURCE_SUFFIXES and not is_cmake:
-            continue
-        text = (ROOT / name).read_text(encoding="utf-8", errors="replace")
         if path.suffix in CPP_SUFFIXES:
             # Strings stay (texts, keys); comments go: a name only a comment
             # still mentions is gone from the code.
             text = CPP_COMMENTS.sub(lambda m: m.group(0) if m.group(0).startswith(('"', 'R"')) else " ",
                                     text)
-        tokens.update(re.findall(r"~?\w+", text))
-        if is_cmake:
+        found = set(re.findall(r"~?\w+", text))
+        self.tokens |= found
+        self.tokens.add(path.stem)  # test and benchmark names follow their files
+        if path.suffix in CPP_SUFFIXES:
+            self.pairs.update(QUALIFIED.findall(text))
+            for scope in set(DECLARATION.findall(text)) | {path.stem}:
+                self.scopes.setdefault(scope, set()).update(found)
+        if path.name == "CMakeLists.txt":
             # Names CMake makes (`larkspin_${_bench}_bench`), as patterns.
-            for made in re.findall(r"[\w${}]*\$\{\w+\}[\w${}]*", text):
-                patterns.append(re.escape(made).replace(r"\$", "$").replace(r"\{", "{").replace(r"\}", "}"))
-        tokens.add(path.stem)  # test and benchmark names follow their files
-    # A pattern needs a fixed part of its own: `${name}` alone matches anything.
-    kept = sorted({re.sub(r"\$\{\w+\}", r"\\w+", p) for p in patterns
-                   if len(re.sub(r"\$\{\w+\}", "", p)) >= 4})
-    made_by_cmake = re.compile("|".join(kept) or "(?!)")
-    return tokens, made_by_cmake
+            self.patterns += re.findall(r"[\w${}]*\$\{\w+\}[\w${}]*", text)
+        self._made = None
+
+    def made_by_cmake(self, name):
+        if self._made is None:
+            # A pattern needs a fixed part of its own: `${name}` alone matches anything.
+            kept = sorted({re.sub(r"\$\{\w+\}", r"\\w+", p) for p in self.patterns
+                           if len(re.sub(r"\$\{\w+\}", "", p)) >= 4})
+            self._made = re.compile("|".join(kept) or "(?!)")
+        return self._made.fullmatch(name) is not None
+
+    def knows(self, name):
+        return name in self.tokens or name in ALLOWED or FOREIGN.match(name) or self.made_by_cmake(name)
+
+    def has_member(self, scope, name):
+        return (scope, name) in self.pairs or name in self.scopes.get(scope, ())
+
+
+def read_sources(files):
+    sources = Sources()
+    for name in files:
+        path = pathlib.PurePosixPath(name)
+        if any(part in SKIP_FOLDERS for part in path.parts) or name.startswith("renderer/test/golden"):
+            continue
+        if path.suffix not in CPP_SUFFIXES and path.suffix not in OTHER_SOURCE_SUFFIXES and \
+                path.name != "CMakeLists.txt":
+            continue
+        sources.add(name, (ROOT / name).read_text(encoding="utf-8", errors="replace"))
+    return sources
 
 
 class Paths:
@@ -192,7 +227,7 @@ def spans_of(text):
         yield line, span
 
 
-def problems_in(doc, text, paths, tokens, made_by_cmake):
+def problems_in(doc, text, paths, sources):
     """file:line: reason for each backticked name of `text` (the doc at
     `doc`, relative to the root) that does not exist."""
     problems = []
@@ -201,21 +236,26 @@ def problems_in(doc, text, paths, tokens, made_by_cmake):
             if not span.startswith(GENERATED) and not paths.exists(span, doc):
                 problems.append(f"{doc}:{line}: no file or folder `{span}`")
             continue
-        for name in code_names(span):
-            if name and name not in tokens and name not in ALLOWED and not FOREIGN.match(name) \
-                    and not made_by_cmake.fullmatch(name):
-                problems.append(f"{doc}:{line}: `{name}` (in `{span}`) is not in the sources")
+        parts = code_names(span)
+        missing = [name for name in parts if name and not sources.knows(name)]
+        for name in missing:
+            problems.append(f"{doc}:{line}: `{name}` (in `{span}`) is not in the sources")
+        if missing:
+            continue
+        for scope, name in zip(parts, parts[1:]):
+            if not sources.has_member(scope, name):
+                problems.append(f"{doc}:{line}: `{scope}` has no `{name}` (in `{span}`)")
     return problems
 
 
 def main():
     files = repository_files()
     paths = Paths(files)
-    tokens, made_by_cmake = source_tokens(files)
+    sources = read_sources(files)
     problems = []
     for doc in doc_files(files):
         text = (ROOT / doc).read_text(encoding="utf-8")
-        problems += problems_in(doc, text, paths, tokens, made_by_cmake)
+        problems += problems_in(doc, text, paths, sources)
     for problem in problems:
         print(problem)
     if not problems:
