@@ -10,6 +10,10 @@ echo "== source rules"
 python3 scripts/check-source.py
 python3 scripts/check_source_tests.py
 
+echo "== docs name what exists"
+python3 scripts/check-docs.py
+python3 scripts/check_docs_tests.py
+
 echo "== desktop files"
 desktop-file-validate data/dev.corvantel.larkspin.desktop
 appstreamcli validate --no-net data/dev.corvantel.larkspin.metainfo.xml

@@ -52,6 +52,7 @@
 #include <nlohmann/json.hpp>
 
 #include "App/ApplicationServices.hpp"
+#include "Platform/TestHost.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "BenchReaderOwner.hpp"
@@ -431,7 +432,7 @@ int main(int argc, char** argv) {
     char config[] = "/tmp/larkspin-bench-XXXXXX";
     if (!mkdtemp(config)) return 1;
     setenv("XDG_CONFIG_HOME", config, 1);
-    unsetenv("XCTestConfigurationFilePath");
+    unsetenv(testHostVariable);
     if (!startOnDisplay("lifecycle")) return 2;
     test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
     int result = 0;

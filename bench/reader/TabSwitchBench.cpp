@@ -35,6 +35,7 @@
 
 #include "Document/FakeDocumentKeeper.hpp"
 #include "App/ApplicationServices.hpp"
+#include "Platform/TestHost.hpp"
 #include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "BenchSetup.hpp"
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
     char config[] = "/tmp/larkspin-bench-XXXXXX";
     if (!mkdtemp(config)) return 1;
     setenv("XDG_CONFIG_HOME", config, 1);
-    unsetenv("XCTestConfigurationFilePath");
+    unsetenv(testHostVariable);
     if (!startOnDisplay("tab switch")) return 2;
     test::WebViewHarness harness;  // turns WebKit's sandbox off only where it cannot start
     std::vector<double> hot, released;

@@ -11,6 +11,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/TestHost.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Payloads/RendererLanguage.hpp"
@@ -39,7 +40,7 @@ ApplicationServices::ApplicationServices(Options options) {
         diagramService_ = DiagramRenderServices::make(context, rendererFiles_->sibling(), configuration);
     }
     const bool prewarm = options.prewarm.value_or(WebViewPrewarmer::isEnabledByConfiguration(
-        std::getenv(WebViewPrewarmer::testHostVariable) != nullptr,
+        isTestHost(),
         UserDefaults::standard().boolean(WebViewPrewarmer::preferenceKey)));
     WebViewPrewarmer::Dependencies spares;
     spares.rendererFiles = rendererFiles_;

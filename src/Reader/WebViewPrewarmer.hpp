@@ -67,9 +67,8 @@ public:
     // screen, and a web process starting beside it slows that down.
     static constexpr std::chrono::seconds afterFirstRenderDelay{2};
     static constexpr const char* preferenceKey = "MDWebViewPrewarm";
-    static constexpr const char* testHostVariable = "XCTestConfigurationFilePath";
 
-    // Off in a test host (the environment holds "XCTestConfigurationFilePath"),
+    // Off in a test host (`isTestHost()`),
     // else as "MDWebViewPrewarm" says, on by default.
     static bool isEnabledByConfiguration(bool isTestHost, std::optional<bool> preference);
     // Throws std::invalid_argument without a clock or a web view maker.

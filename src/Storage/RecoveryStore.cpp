@@ -10,6 +10,7 @@
 
 #include "Platform/Files/AtomicFile.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/TestHost.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Platform/Files/WholeFile.hpp"
 
@@ -132,7 +133,7 @@ const std::shared_ptr<RecoveryStore>& RecoveryStore::shared() {
 
 std::filesystem::path RecoveryStore::defaultDirectory() {
     return defaultDirectory(UserDefaults::standard(),
-                            std::getenv("XCTestConfigurationFilePath") != nullptr);
+                            isTestHost());
 }
 
 std::filesystem::path RecoveryStore::defaultDirectory(const UserDefaults& defaults,

@@ -35,8 +35,8 @@ public:
     // The program's store over defaultDirectory(), created on first use.
     static const std::shared_ptr<RecoveryStore>& shared();
 
-    // $XDG_DATA_HOME/Larkspin/ + "Recovery-tests" in a test host (the
-    // environment holds XCTestConfigurationFilePath), else "Recovery-scenario"
+    // $XDG_DATA_HOME/Larkspin/ + "Recovery-tests" in a test host
+    // (`isTestHost()`), else "Recovery-scenario"
     // when the preference "MDScenario" holds a text, else "Recovery".
     // Creates nothing.
     static std::filesystem::path defaultDirectory();

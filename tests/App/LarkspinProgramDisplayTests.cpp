@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "Platform/TestHost.hpp"
 #include "Support/LaunchedProgram.hpp"
 #include "Support/TempDir.hpp"
 
@@ -149,7 +150,7 @@ protected:
     std::map<std::string, std::string> environment(bool testHost) const {
         return {
             {"DBUS_SESSION_BUS_ADDRESS", address_},
-            {"XCTestConfigurationFilePath", testHost ? "larkspin-tests" : ""},
+            {testHostVariable, testHost ? "larkspin-tests" : ""},
             {"HOME", (home_ / "home").string()},
             {"XDG_CONFIG_HOME", (home_ / "config").string()},
             {"XDG_DATA_HOME", (home_ / "data").string()},

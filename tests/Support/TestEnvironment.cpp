@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/TestHost.hpp"
 
 namespace larkspin::test {
 
@@ -22,7 +23,7 @@ std::filesystem::path prepareTestEnvironment() {
     }
     std::filesystem::create_directories(base / "home");
     setenv("HOME", (base / "home").c_str(), 1);
-    setenv("XCTestConfigurationFilePath", "larkspin-tests", 0);
+    setenv(testHostVariable, "larkspin-tests", 0);
     setenv("LC_NUMERIC", "de_DE.UTF-8", 1);  // numbers in logs must not follow the locale
     return base;
 }

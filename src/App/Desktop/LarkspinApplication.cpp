@@ -39,6 +39,7 @@
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
+#include "Platform/TestHost.hpp"
 #include "Platform/Text/FileNameText.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Settings/SettingsModel.hpp"
@@ -145,10 +146,6 @@ LarkspinApplication::~LarkspinApplication() {
         g_signal_handlers_disconnect_by_data(window, this);
         g_object_set_data(G_OBJECT(window), "larkspin-followed", nullptr);
     });
-}
-
-bool LarkspinApplication::isTestHost() {
-    return std::getenv("XCTestConfigurationFilePath") != nullptr;
 }
 
 LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }

@@ -82,7 +82,6 @@ private:
     struct Holds;
     class Hold;
 
-    static bool isTestHost();
     Hold hold();
 
     void startup();
