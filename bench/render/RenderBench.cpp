@@ -14,7 +14,7 @@
 //   --only TEXT    one section ("render", "paging", "find" or "table"), or
 //                  the rows whose page and document hold TEXT, such as
 //                  "1 MiB" or "renderer 5 MiB"
-//   --pages N      screens to page through (60)
+//   --pages N      screens to page through (60; 0: to the end)
 //   --step-ms N    time between two screens while paging (50; 0: one
 //                  screen each animation frame)
 //
@@ -122,18 +122,21 @@ constexpr const char* prelude = R"(
             },
             stop() { running = false; },
             // The longest gap between two frames from the one before `from`
-            // to the third frame after `to`, and the gaps counted.
+            // to the third frame after `to`, the gaps counted and those over
+            // 50 ms.
             longest(from, to) {
                 let gap = 0;
                 let count = 0;
+                let over = 0;
                 let after = 0;
                 for (let i = 1; i < frames.length; i++) {
                     if (frames[i] < from) continue;
                     if (frames[i - 1] > to && ++after > 2) break;
                     gap = Math.max(gap, frames[i] - frames[i - 1]);
                     count += 1;
+                    if (frames[i] - frames[i - 1] > 50) over += 1;
                 }
-                return { gap, count };
+                return { gap, count, over };
             },
         };
     };
@@ -207,7 +210,7 @@ constexpr const char* measureRender = R"(
 // Pages through the document from the top, `pages` screens or to its end,
 // one each `stepMs` (each frame if 0).
 constexpr const char* measurePaging = R"(
-    const pages = Number(pagesText);
+    const pages = Number(pagesText) || Infinity;
     const stepMs = Number(stepText);
     const deadline = performance.now() + 180000;
     const scroller = document.scrollingElement ?? document.documentElement;
@@ -236,6 +239,7 @@ constexpr const char* measurePaging = R"(
         settleMs: end - lastStep,
         maxGapMs: longest.gap,
         frames: longest.count,
+        over: longest.over,
         top: scroller.scrollTop,
         height: scroller.scrollHeight,
     };
@@ -384,6 +388,10 @@ public:
                 sample["pagingSteps"] = paging["steps"].get<double>();
                 sample["pagingMs"] = paging["pagingMs"].get<double>();
                 sample["pagingFrames"] = paging["frames"].get<double>();
+                sample["pagingOver"] = paging["over"].get<double>();
+                if (paging["steps"].get<int>() > 0 && paging["top"].get<double>() <= 0) {
+                    std::fprintf(stderr, "%s: the page did not scroll\n", job.key().c_str());
+                }
             }
         }
         if (!job.query.empty()) {
@@ -562,12 +570,12 @@ void printRender(const std::vector<Job>& jobs, const Results& results) {
 }
 
 void printPaging(const std::vector<Job>& jobs, const Results& results, const Settings& settings) {
-    std::printf("\nPaging: a screen %s from the top, up to %d screens, until the content held still\n\n",
+    std::printf("\nPaging: a screen %s from the top, %s, until the content held still\n\n",
                 settings.stepMs > 0 ? ("every " + std::to_string(settings.stepMs) + " ms").c_str() : "each frame",
-                settings.pages);
-    std::printf("%-24s %7s %10s %12s %9s %7s %12s\n", "page / document", "screens", "paging", "longest fr.",
-                "(worst)", "frames", "worst / plain");
-    std::printf("%-24s %7s %10s %12s %9s %7s %12s\n", "", "", "", "outside", "", "", "baseline's");
+                settings.pages > 0 ? ("up to " + std::to_string(settings.pages) + " screens").c_str() : "to the end");
+    std::printf("%-24s %7s %10s %12s %9s %7s %9s %12s\n", "page / document", "screens", "paging", "longest fr.",
+                "(worst)", "frames", "> 50 ms", "worst / plain");
+    std::printf("%-24s %7s %10s %12s %9s %7s %9s %12s\n", "", "", "", "outside", "", "", "", "baseline's");
     for (const auto& job : jobs) {
         if (job.section != Section::Render || !job.paging) continue;
         const std::string key = job.key();
@@ -576,9 +584,9 @@ void printPaging(const std::vector<Job>& jobs, const Results& results, const Set
             continue;
         }
         const double worst = results.worst(key, "pagingGap");
-        std::printf("%-24s %7.0f %10s %12s %9s %7.0f %12s\n", key.c_str(), results.median(key, "pagingSteps"),
+        std::printf("%-24s %7.0f %10s %12s %9s %7.0f %9.0f %12s\n", key.c_str(), results.median(key, "pagingSteps"),
                     formatMs(results.median(key, "pagingMs")).c_str(), formatMs(results.median(key, "pagingGap")).c_str(),
-                    formatMs(worst).c_str(), results.median(key, "pagingFrames"),
+                    formatMs(worst).c_str(), results.median(key, "pagingFrames"), results.median(key, "pagingOver"),
                     formatRatio(worst, results.worst("baseline " + job.label.substr(0, job.label.find(" plain")), "pagingGap")).c_str());
     }
     std::printf("\nPaging goals (ratios within this run)\n");
@@ -678,7 +686,7 @@ int main(int argc, char** argv) {
     const auto [repeat, only] = readOptions(argc, argv, 3);
     Settings settings;
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--pages") == 0) settings.pages = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--pages") == 0) settings.pages = std::max(0, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--step-ms") == 0) settings.stepMs = std::max(0, std::atoi(argv[i + 1]));
     }
     const auto dist = startOnDisplay("renderer");
