@@ -14,7 +14,7 @@
 //   --only TEXT    one section ("render", "paging", "find" or "table"), or
 //                  the rows whose page and document hold TEXT, such as
 //                  "1 MiB" or "renderer 5 MiB"
-//   --pages N      screens to page through (60; 0: to the end)
+//   --pages N      screens to page through (100; 0: to the end)
 //   --step-ms N    time between two screens while paging (50; 0: one
 //                  screen each animation frame)
 //
@@ -309,7 +309,7 @@ struct Job {
 using Sample = std::map<std::string, double>;
 
 struct Settings {
-    int pages = 60;
+    int pages = 100;
     int stepMs = 50;
 };
 
