@@ -21,7 +21,8 @@
 // Each measurement loads the page in a web view of its own, in a visible
 // 1024×768 window, waits for "ready" (and, for the renderer, for its parse
 // worker to answer a probe), then sends one render request the way the
-// reader does (JSON text handed to window.Orvik.handleMessage). Frames are
+// reader does (JSON text handed to window.Orvik.handleMessageText; the naive
+// pages take the envelope through window.Orvik.handleMessage). Frames are
 // seen from outside the page's code: a loop of animation frames run by the
 // bench's own script in the page world, started before each request, which
 // records every frame's time stamp. A long task, or a long style and layout
@@ -154,6 +155,13 @@ constexpr const char* prelude = R"(
         }
     };
     const settle = async () => { for (let i = 0; i < 3; i++) await nextFrame(); };
+    // A request as the reader sends it: JSON text in, the reply's JSON text
+    // out (the naive pages take the envelope itself). The reply is read
+    // once the frames are counted, as the reader reads it outside the page.
+    const send = async (message) => window.Orvik.handleMessageText
+        ? { text: await window.Orvik.handleMessageText(message) }
+        : { reply: await window.Orvik.handleMessage(JSON.parse(message)) };
+    const read = (sent) => sent.reply ?? JSON.parse(sent.text);
 )";
 
 // The measured render request; `message` is the envelope as JSON text.
@@ -180,7 +188,7 @@ constexpr const char* measureRender = R"(
 
     const started = performance.now();
     const changes = watchChanges();
-    const reply = await window.Orvik.handleMessage(JSON.parse(message));
+    const sent = await send(message);
     const replied = performance.now();
     const deadline = replied + 30000;
     while (firstScreen === null && performance.now() < deadline) await nextFrame();
@@ -192,6 +200,7 @@ constexpr const char* measureRender = R"(
     await frames.after(complete, 3, deadline + 5000);
     frames.stop();
     const longest = frames.longest(started, complete);
+    const reply = read(sent);
     return {
         type: reply.type,
         code: reply.payload?.code ?? null,
@@ -254,7 +263,7 @@ constexpr const char* measureFind = R"(
     const frames = watchFrames();
     await settle();
     const started = performance.now();
-    const reply = await window.Orvik.handleMessage(JSON.parse(message));
+    const sent = await send(message);
     const replied = performance.now();
     const deadline = replied + 60000;
     await holdStill(changes, replied, 500, deadline);
@@ -264,6 +273,7 @@ constexpr const char* measureFind = R"(
     frames.stop();
     const toReply = frames.longest(started, replied);
     const toEnd = frames.longest(started, end);
+    const reply = read(sent);
     return {
         type: reply.type,
         code: reply.payload?.code ?? null,
