@@ -41,6 +41,12 @@
 //                           bottom of the window (checked in a task queued
 //                           from each animation frame, so after that
 //                           frame's layout and paint);
+//             screen still  from the request to the end of the last frame
+//                           that changed what the first screen shows (the
+//                           elements hit at a grid of points, an element
+//                           replaced by another counting as a change): a
+//                           first screen shown in its final form, with its
+//                           highlighting and math, has the two equal;
 //             reply         from the request to the reply ("rendered");
 //             complete      from the request to the last change to the
 //                           content (a mutation observer's, once it held
@@ -170,10 +176,47 @@ constexpr const char* measureRender = R"(
         const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
         return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
     };
+    // What the screen shows: the elements hit at a grid of points, each
+    // element known by a number of its own, so that an element put in
+    // another's place (a block replaced by its highlighted or typeset form)
+    // changes it as well as a different layout does.
+    const numbers = new WeakMap();
+    let nextNumber = 1;
+    const numberOf = (element) => {
+        if (!element) return 0;
+        if (!numbers.has(element)) numbers.set(element, nextNumber++);
+        return numbers.get(element);
+    };
+    const screenPrint = () => {
+        let print = '';
+        for (let row = 0; row < 16; row++) {
+            for (let column = 0; column < 6; column++) {
+                const x = innerWidth * (0.15 + 0.7 * column / 5);
+                const y = innerHeight * (row + 0.5) / 16;
+                print += numberOf(document.elementFromPoint(x, y)) + ',';
+            }
+        }
+        return print;
+    };
+    let started = null;
     let firstScreen = null;
+    let lastPrint = null;
+    let screenStill = null;
     const afterFrame = new MessageChannel();
     afterFrame.port1.onmessage = () => {
-        if (firstScreen === null && filled()) firstScreen = performance.now();
+        if (started === null) return;
+        if (firstScreen === null) {
+            if (!filled()) return;
+            firstScreen = performance.now();
+            screenStill = firstScreen;
+            lastPrint = screenPrint();
+            return;
+        }
+        const print = screenPrint();
+        if (print !== lastPrint) {
+            lastPrint = print;
+            screenStill = performance.now();
+        }
     };
     let checking = true;
     const check = () => {
@@ -186,7 +229,7 @@ constexpr const char* measureRender = R"(
     requestAnimationFrame(check);
     await nextFrame();
 
-    const started = performance.now();
+    started = performance.now();
     const changes = watchChanges();
     const sent = await send(message);
     const replied = performance.now();
@@ -206,6 +249,7 @@ constexpr const char* measureRender = R"(
         code: reply.payload?.code ?? null,
         message: reply.payload?.message ?? null,
         firstScreenMs: firstScreen === null ? null : firstScreen - started,
+        screenStillMs: screenStill === null ? null : screenStill - started,
         replyMs: replied - started,
         completeMs: complete - started,
         maxGapMs: longest.gap,
@@ -380,6 +424,7 @@ public:
         }
         Sample sample;
         if (result["firstScreenMs"].is_number()) sample["firstScreen"] = result["firstScreenMs"].get<double>();
+        if (result["screenStillMs"].is_number()) sample["screenStill"] = result["screenStillMs"].get<double>();
         sample["reply"] = result["replyMs"].get<double>();
         sample["complete"] = result["completeMs"].get<double>();
         sample["gap"] = result["maxGapMs"].get<double>();
@@ -504,10 +549,11 @@ void goal(bool met, const std::string& text) { std::printf("  [%s] %s\n", met ? 
 
 void printRender(const std::vector<Job>& jobs, const Results& results) {
     std::printf("\nRender: request to the last change (\"plain\": no highlighting, math or diagrams)\n\n");
-    std::printf("%-24s %12s %10s %10s %11s %9s %11s %9s %7s %7s   %s\n", "page / document", "first screen", "reply",
-                "complete", "longest fr.", "(worst)", "page meter", "(worst)", "meter/", "frames",
-                "page's parse wait, DOM");
-    std::printf("%-24s %12s %10s %10s %11s %9s %11s %9s %7s\n", "", "", "", "", "outside", "", "", "", "outside");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s %7s   %s\n", "page / document", "first screen",
+                "screen still", "reply", "complete", "longest fr.", "(worst)", "page meter", "(worst)", "meter/",
+                "frames", "page's parse wait, DOM");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s\n", "", "", "", "", "", "outside", "", "", "",
+                "outside");
     for (const auto& job : jobs) {
         if (job.section != Section::Render) continue;
         const std::string key = job.key();
@@ -517,8 +563,9 @@ void printRender(const std::vector<Job>& jobs, const Results& results) {
         }
         const double gap = results.median(key, "gap");
         const double meter = results.median(key, "pageGap");
-        std::printf("%-24s %12s %10s %10s %11s %9s %11s %9s %7s %7.0f", key.c_str(),
-                    formatMs(results.median(key, "firstScreen")).c_str(), formatMs(results.median(key, "reply")).c_str(),
+        std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s %7.0f", key.c_str(),
+                    formatMs(results.median(key, "firstScreen")).c_str(),
+                    formatMs(results.median(key, "screenStill")).c_str(), formatMs(results.median(key, "reply")).c_str(),
                     formatMs(results.median(key, "complete")).c_str(), formatMs(gap).c_str(),
                     formatMs(results.worst(key, "gap")).c_str(), formatMs(meter).c_str(),
                     formatMs(results.worst(key, "pageGap")).c_str(), formatRatio(meter, gap).c_str(),
@@ -654,9 +701,9 @@ void printFind(const std::vector<Job>& jobs, const Results& results) {
 
 void printTable(const std::vector<Job>& jobs, const Results& results) {
     std::printf("\nTable of 5,000 rows × 12 columns\n\n");
-    std::printf("%-24s %12s %10s %10s %11s %9s %11s %9s\n", "page / document", "first screen", "reply", "complete",
-                "longest fr.", "(worst)", "page meter", "(worst)");
-    std::printf("%-24s %12s %10s %10s %11s\n", "", "", "", "", "outside");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s\n", "page / document", "first screen", "screen still",
+                "reply", "complete", "longest fr.", "(worst)", "page meter", "(worst)");
+    std::printf("%-24s %12s %12s %10s %10s %11s\n", "", "", "", "", "", "outside");
     for (const auto& job : jobs) {
         if (job.section != Section::Table) continue;
         const std::string key = job.key();
@@ -664,8 +711,9 @@ void printTable(const std::vector<Job>& jobs, const Results& results) {
             std::printf("%-24s failed\n", key.c_str());
             continue;
         }
-        std::printf("%-24s %12s %10s %10s %11s %9s %11s %9s\n", key.c_str(),
-                    formatMs(results.median(key, "firstScreen")).c_str(), formatMs(results.median(key, "reply")).c_str(),
+        std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s\n", key.c_str(),
+                    formatMs(results.median(key, "firstScreen")).c_str(),
+                    formatMs(results.median(key, "screenStill")).c_str(), formatMs(results.median(key, "reply")).c_str(),
                     formatMs(results.median(key, "complete")).c_str(), formatMs(results.median(key, "gap")).c_str(),
                     formatMs(results.worst(key, "gap")).c_str(), formatMs(results.median(key, "pageGap")).c_str(),
                     formatMs(results.worst(key, "pageGap")).c_str());
