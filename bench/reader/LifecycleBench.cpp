@@ -52,6 +52,7 @@
 #include <nlohmann/json.hpp>
 
 #include "App/ApplicationServices.hpp"
+#include "BenchPreferences.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "BenchReaderOwner.hpp"
@@ -122,7 +123,8 @@ std::optional<OpenSample> openOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<OpenSample> result;
     {
-        ApplicationServices services({context, withSpare});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, withSpare});
         services.webViewFactory().addStartScript(firstScreenProbe);
         auto prewarmer = withSpare ? services.prewarmer() : nullptr;
         if (!prewarmer || spareReady(*prewarmer)) {
@@ -157,7 +159,8 @@ std::optional<double> rebuildOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<double> result;
     {
-        ApplicationServices services({context, withSpare});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, withSpare});
         auto prewarmer = withSpare ? services.prewarmer() : nullptr;
         Tab tab(services, "BENCH");
         GtkWindow* window = presentWindow(tab.view->widget());
@@ -328,7 +331,8 @@ std::optional<std::string> staticPageOf(WebKitWebView* view) {
 int measureMemory(int count, bool withSpare, const char* pageOut) {
     ApplicationServices::Options options;
     options.prewarm = withSpare;
-    ApplicationServices services(options);
+    bench::BenchPreferences preferences;
+    ApplicationServices services(preferences.defaults(), preferences.notifications(), options);
     const auto& prewarmer = services.prewarmer();
     const auto& workingSet = services.workingSet();
     if (withSpare) services.startPrewarming();  // as the application does once it has launched

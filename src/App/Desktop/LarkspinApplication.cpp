@@ -116,8 +116,12 @@ void forEachToplevel(Visit visit) {
 
 }  // namespace
 
-LarkspinApplication::LarkspinApplication(DocumentsFactory documents)
-    : makeDocuments_(std::move(documents)), holds_(std::make_shared<Holds>()) {
+LarkspinApplication::LarkspinApplication(UserDefaults& defaults, NotificationCenter& notifications,
+                                         DocumentsFactory documents)
+    : defaults_(defaults),
+      notifications_(notifications),
+      makeDocuments_(std::move(documents)),
+      holds_(std::make_shared<Holds>()) {
     holds_->owner = this;
     GApplicationFlags flags = G_APPLICATION_HANDLES_OPEN;
     // A test host runs beside others and beside the user's own instance.
@@ -176,11 +180,11 @@ void LarkspinApplication::startup() {
     // does not end before it.
     auto launchHold = std::make_shared<Hold>(hold());
     LaunchSteps steps;
-    steps.migrate = [] {
+    steps.migrate = [this] {
         // Before any document or preference reader: synchronously, as at
         // program start.
         FileAccessCheck::Allowance allowance;
-        if (auto migration = ContainerMigration::forCurrentApp(BuildInfo::applicationId)) {
+        if (auto migration = ContainerMigration::forCurrentApp(defaults_, BuildInfo::applicationId)) {
             (void)migration->runIfNeeded();
         }
     };
@@ -191,7 +195,7 @@ void LarkspinApplication::startup() {
         FileAccessCheck::Allowance allowance;
         ApplicationServices::Options options;
         options.keepSession = true;
-        services_ = std::make_unique<ApplicationServices>(options);
+        services_ = std::make_unique<ApplicationServices>(defaults_, notifications_, options);
         // Run from its build tree, the program's icon is in no icon theme:
         // the About window and the settings take it from beside the program.
         ApplicationIcon::makeKnown(gdk_display_get_default());
@@ -230,7 +234,7 @@ void LarkspinApplication::startup() {
 
 Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
     try {
-        std::vector<std::filesystem::path> otherFolders{UserDefaults::standard().file().parent_path()};
+        std::vector<std::filesystem::path> otherFolders{defaults_.file().parent_path()};
         auto restored = co_await RecoveryLaunch::restoreUnresolvedDrafts(
             services_->recoveryStore(), documents_.controller, std::move(otherFolders));
         if (!restored.empty()) {
@@ -331,7 +335,8 @@ Task<void> LarkspinApplication::layOutSession() {
             std::any_of(pages.begin(), pages.end(), [](const Opening& page) { return page.selected; });
         if (!anySelected) pages.front().selected = true;
         const PlannedGroup& planned = plan.groups[index];
-        TabGroupWindow& group = TabGroupWindow::create(GTK_APPLICATION(application_.get()));
+        TabGroupWindow& group =
+            TabGroupWindow::create(GTK_APPLICATION(application_.get()), services_->sessionChanges());
         gtk_window_set_default_size(group.window(), static_cast<int>(planned.width),
                                     static_cast<int>(planned.height));
         for (const Opening& page : pages) documents_.placePage(*page.document, group, page.selected);
@@ -480,18 +485,17 @@ void LarkspinApplication::scheduleActivityCheck() {
 void LarkspinApplication::installMenus() {
     GtkApplication* app = GTK_APPLICATION(application_.get());
     fontPanel_ = std::make_unique<FontChooserPanel>();
-    appearanceActions_ = std::make_unique<AppearanceActions>(
-        AppearanceController::shared(), TypographyController::shared(), *fontPanel_);
+    appearanceActions_ = std::make_unique<AppearanceActions>(services_->appearance(), services_->typography(),
+                                                             *fontPanel_);
 
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
     settingsModel_ = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
-        AppearanceController::shared(), TypographyController::shared(),
-        services_->documentPreferences(), services_->recoveryStore(),
-        AppearanceController::shared().defaults(), UserDefaults::standard(),
-        NotificationCenter::defaultCenter(), fontPanel_.get()});
+        services_->appearance(), services_->typography(), services_->documentPreferences(),
+        services_->recoveryStore(), services_->defaults(), services_->defaults(), services_->notifications(),
+        fontPanel_.get()});
     settings_ = std::make_unique<SettingsWindowController>(
-        *settingsModel_, AppearanceController::shared().defaults(),
+        *settingsModel_, services_->defaults(),
         SettingsWindowController::Options{{BuildInfo::name, BuildInfo::shortVersion, BuildInfo::buildNumber},
                                           ModeSwitch::sourceEditing, app});
     commands.settings = [this] { settings_->show(); };
@@ -505,7 +509,7 @@ void LarkspinApplication::installMenus() {
 #if LARKSPIN_UPDATER
     // Outside a test host only: a test host makes no network request.
     if (!isTestHost()) {
-        updates_ = std::make_shared<UpdateShell>(app, [this] {
+        updates_ = std::make_shared<UpdateShell>(app, services_->defaults(), services_->notifications(), [this] {
             if (menu_) ShellMenu::setUpdateItemTitle(menu_.get(), updates_->updater().menuTitle());
             refreshActions();
         });
@@ -518,10 +522,10 @@ void LarkspinApplication::installMenus() {
     appBinding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appActions_);
     appearanceBinding_ =
         std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appearanceActions_->table());
-    appearanceChanged_ = NotificationCenter::defaultCenter().addObserver(
+    appearanceChanged_ = services_->notifications().addObserver(
         std::string(AppearanceController::didChangeNotification), nullptr,
         [this](const Notification&) { refreshActions(); });
-    typographyChanged_ = NotificationCenter::defaultCenter().addObserver(
+    typographyChanged_ = services_->notifications().addObserver(
         std::string(TypographyController::didChangeNotification), nullptr,
         [this](const Notification&) { refreshActions(); });
 
@@ -536,8 +540,6 @@ void LarkspinApplication::installMenus() {
 
     recentMenu_ = GObjectPtr<GMenu>::adopt(g_menu_new());
     menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()), updates_ != nullptr);
-    // Where each new group window finds it.
-    g_object_set_data(G_OBJECT(app), "larkspin-menu", menu_.get());
     recent_ = gtk_recent_manager_get_default();
     recentHandler_ = g_signal_connect(recent_, "changed", G_CALLBACK(onRecentChanged), this);
     refreshRecent();
@@ -779,22 +781,25 @@ void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpoi
     g_signal_connect(window, "close-request", G_CALLBACK(onCloseRequest), self);
     g_signal_connect(window, "map", G_CALLBACK(onWindowMapped), self);
     // A group window is built after it joins the application: its menu button
-    // gets the menu a turn later.
+    // gets the menu a turn later (the application's, while it lives).
+    struct MenuFor {
+        std::weak_ptr<Holds> holds;
+        GObjectPtr<GtkWindow> window;
+    };
     g_idle_add_full(
         G_PRIORITY_HIGH_IDLE,
         [](gpointer held) -> gboolean {
-            auto* window = GTK_WINDOW(held);
-            auto* group = TabGroupWindow::of(window);
-            auto* app = gtk_window_get_application(window);
-            if (group && app) {
-                if (auto* menu = g_object_get_data(G_OBJECT(app), "larkspin-menu")) {
-                    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
-                                                   G_MENU_MODEL(menu));
-                }
+            auto* pending = static_cast<MenuFor*>(held);
+            auto holds = pending->holds.lock();
+            LarkspinApplication* owner = holds ? holds->owner : nullptr;
+            auto* group = TabGroupWindow::of(pending->window.get());
+            if (owner && group && owner->menu()) {
+                gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()), G_MENU_MODEL(owner->menu()));
             }
             return G_SOURCE_REMOVE;
         },
-        g_object_ref(window), g_object_unref);
+        new MenuFor{self->holds_, GObjectPtr<GtkWindow>::retain(window)},
+        [](gpointer held) { delete static_cast<MenuFor*>(held); });
 }
 
 void LarkspinApplication::onWindowRemoved(GtkApplication*, GtkWindow* window, gpointer data) {

@@ -39,6 +39,7 @@ class UpdateShell;
 class SettingsModel;
 class SettingsWindowController;
 class TabGroupWindow;
+class UserDefaults;
 
 namespace ShellLog {
 inline constexpr Logger shell{"shell"};
@@ -66,7 +67,9 @@ public:
     // Makes the documents once the application's services exist.
     using DocumentsFactory = std::function<Documents(ApplicationServices&, GtkApplication*)>;
 
-    explicit LarkspinApplication(DocumentsFactory documents);
+    // `defaults` (read already) and `notifications` are the program's and
+    // outlive it; the services it makes at startup hand them on.
+    LarkspinApplication(UserDefaults& defaults, NotificationCenter& notifications, DocumentsFactory documents);
     ~LarkspinApplication();
     LarkspinApplication(const LarkspinApplication&) = delete;
     LarkspinApplication& operator=(const LarkspinApplication&) = delete;
@@ -77,6 +80,10 @@ public:
     // The program's updater, for the About page's update group; null in a
     // test host and in a build without the updater.
     AppUpdater* updater();
+
+    // The primary menu each group window's menu button shows; null until the
+    // menus are installed.
+    GMenu* menu() const { return menu_.get(); }
 
 private:
     struct Holds;
@@ -140,6 +147,8 @@ private:
     static void onRecentChanged(GtkRecentManager*, gpointer self);
     static gboolean onTerminationSignal(gpointer self);
 
+    UserDefaults& defaults_;
+    NotificationCenter& notifications_;
     DocumentsFactory makeDocuments_;
     GObjectPtr<AdwApplication> application_;
     std::shared_ptr<Holds> holds_;

@@ -21,7 +21,10 @@ namespace larkspin {
 // thread.
 class UpdateShell {
 public:
-    UpdateShell(GtkApplication* application, std::function<void()> menuChanged);
+    // The updater keeps its preferences in `defaults` and announces on
+    // `notifications`.
+    UpdateShell(GtkApplication* application, UserDefaults& defaults, NotificationCenter& notifications,
+                std::function<void()> menuChanged);
     ~UpdateShell();
     UpdateShell(const UpdateShell&) = delete;
     UpdateShell& operator=(const UpdateShell&) = delete;

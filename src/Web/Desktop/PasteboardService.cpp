@@ -41,9 +41,8 @@ private:
 PasteboardService::PasteboardService(std::shared_ptr<Pasteboard> pasteboard)
     : pasteboard_(std::move(pasteboard)) {}
 
-const PasteboardService& PasteboardService::general() {
-    static const auto* service = new PasteboardService(std::make_shared<DisplayClipboard>());
-    return *service;
+std::shared_ptr<PasteboardService::Pasteboard> PasteboardService::displayClipboard() {
+    return std::make_shared<DisplayClipboard>();
 }
 
 bool PasteboardService::write(std::string_view text, std::string_view kind) const {
