@@ -20,15 +20,10 @@
 #include "App/BuildInfo.hpp"
 #include "App/Desktop/ApplicationIcon.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
+#include "App/Desktop/ShellMenus.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
-#include "App/RecentFiles.hpp"
 #include "App/ShellMenu.hpp"
-#include "App/ShellShortcuts.hpp"
-#include "Appearance/Actions/AppearanceActions.hpp"
-#include "Appearance/AppearanceController.hpp"
-#include "Appearance/Desktop/FontChooserPanel.hpp"
-#include "Appearance/TypographyController.hpp"
 #include "Document/DocumentRegistry.hpp"
 #include "Document/RecoveryLaunch.hpp"
 #include "Platform/Async/Cancellation.hpp"
@@ -36,24 +31,16 @@
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
-#include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/Text/FileNameText.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Settings/SettingsModel.hpp"
-#include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Storage/ContainerMigration.hpp"
-#include "Window/FindRouting.hpp"
-#include "Window/SessionPlanner.hpp"
+#include "Window/Desktop/SessionRestore.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
-#if LARKSPIN_UPDATER
-#include "App/Desktop/UpdateShell.hpp"
-#include "Updates/Desktop/AboutUpdateGroup.hpp"
-#endif
 
 namespace larkspin {
 
@@ -158,10 +145,11 @@ bool LarkspinApplication::isTestHost() {
 LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }
 
 AppUpdater* LarkspinApplication::updater() {
-#if LARKSPIN_UPDATER
-    if (updates_) return &updates_->updater();
-#endif
-    return nullptr;
+    return menus_ ? menus_->updater() : nullptr;
+}
+
+GMenu* LarkspinApplication::menu() const {
+    return menus_ ? menus_->menu() : nullptr;
 }
 
 int LarkspinApplication::run(int argc, char** argv) {
@@ -206,6 +194,11 @@ void LarkspinApplication::startup() {
     // The kept session's windows come back beside what the command line opens.
     if (services_->sessionStore() && documents_.placePage) {
         restoringSession_ = true;
+        sessionRestore_ = std::make_unique<SessionRestore>(
+            SessionRestore::Dependencies{services_->sessionStore()->file().parent_path(), services_->sessionQueue(),
+                                         documents_.controller, documents_.placePage,
+                                         GTK_APPLICATION(application_.get()), services_->sessionChanges()},
+            pendingOpens_);
         tasks_.spawn(restoreSession(hold()));
     }
 
@@ -251,7 +244,7 @@ Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
 
 Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
     try {
-        co_await layOutSession();
+        co_await sessionRestore_->run();
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         ShellLog::shell.error("会话恢复失败");
@@ -269,83 +262,6 @@ void LarkspinApplication::answerHeldActivation() {
     if (restoringSession_ || restoringDrafts_ || !activateAfterRestore_) return;
     activateAfterRestore_ = false;
     activate();
-}
-
-Task<void> LarkspinApplication::layOutSession() {
-    const std::filesystem::path folder = services_->sessionStore()->file().parent_path();
-    SessionSnapshot snapshot;
-    try {
-        snapshot = co_await SessionStore::load(folder, services_->sessionQueue());
-    } catch (const std::exception& error) {
-        rethrowIfCancelled(std::current_exception());
-        ShellLog::shell.error("会话读取失败：%{public}s", std::string(error.what()));
-    }
-    if (snapshot.empty()) co_return;
-    // Which files are still there is asked off the main thread.
-    auto check = [paths = SessionPlanner::paths(snapshot)] {
-        std::set<std::string> existing;
-        for (const auto& path : paths) {
-            std::error_code error;
-            if (std::filesystem::is_regular_file(path, error)) existing.insert(path);
-        }
-        return existing;
-    };
-    const std::set<std::string> existing = co_await runOn(WorkerPool::shared(), std::move(check));
-
-    // Files open already come back as they are; files being opened are the
-    // command line's.
-    const std::set<std::string> alreadyOpen(pendingOpens_.begin(), pendingOpens_.end());
-    const SessionPlan plan = SessionPlanner::plan(snapshot, existing, alreadyOpen);
-
-    // Every document is read first; then each window is laid out in full and
-    // shown once: its pages in order, its selection, its size.
-    struct Opening {
-        std::shared_ptr<OpenedDocument> document;
-        bool selected = false;
-    };
-    std::vector<std::vector<Opening>> groups;
-    std::size_t count = 0;
-    for (const PlannedGroup& planned : plan.groups) {
-        std::vector<Opening> pages;
-        for (std::size_t index = 0; index < planned.paths.size(); ++index) {
-            const std::string path = planned.paths[index];
-            if (pendingOpens_.contains(path)) continue;
-            DocumentController::Opened opened;
-            try {
-                opened = co_await documents_.controller->openDocument(path, false);
-            } catch (const std::exception& error) {
-                rethrowIfCancelled(std::current_exception());
-                AppLog::document.error("会话恢复：打开 %{private}s 失败：%{private}s",
-                                       FileNameText::baseName(path),
-                                       std::string(error.what()));
-                continue;
-            }
-            // Opened meanwhile by the command line or the draft restore: its
-            // page is theirs.
-            if (!opened.document || opened.alreadyOpen) continue;
-            pages.push_back(Opening{opened.document, index == planned.selected});
-        }
-        groups.push_back(std::move(pages));
-    }
-    std::size_t windows = 0;
-    for (std::size_t index = 0; index < groups.size(); ++index) {
-        std::vector<Opening>& pages = groups[index];
-        if (pages.empty()) continue;
-        const bool anySelected =
-            std::any_of(pages.begin(), pages.end(), [](const Opening& page) { return page.selected; });
-        if (!anySelected) pages.front().selected = true;
-        const PlannedGroup& planned = plan.groups[index];
-        TabGroupWindow& group =
-            TabGroupWindow::create(GTK_APPLICATION(application_.get()), services_->sessionChanges());
-        gtk_window_set_default_size(group.window(), static_cast<int>(planned.width),
-                                    static_cast<int>(planned.height));
-        for (const Opening& page : pages) documents_.placePage(*page.document, group, page.selected);
-        gtk_window_present(group.window());
-        ++windows;
-        count += pages.size();
-    }
-    ShellLog::shell.info("会话已恢复：%ld 个窗口，%ld 份文档，%ld 个文件已不在", static_cast<long>(windows),
-                         static_cast<long>(count), static_cast<long>(plan.missing.size()));
 }
 
 void LarkspinApplication::activate() {
@@ -376,15 +292,9 @@ void LarkspinApplication::shutdown() {
     std::vector<GtkWindow*> open;
     for (GList* item = windows; item; item = item->next) open.push_back(GTK_WINDOW(item->data));
     for (GtkWindow* window : open) gtk_window_destroy(window);
-    updates_.reset();
-    if (recent_ && recentHandler_) g_signal_handler_disconnect(recent_, recentHandler_);
-    recentHandler_ = 0;
+    if (menus_) menus_->shutdown();
     if (openDialog_) gtk_native_dialog_destroy(openDialog_.get());
     openDialog_ = {};
-    appearanceChanged_ = {};
-    typographyChanged_ = {};
-    appearanceBinding_.reset();
-    appBinding_.reset();
     if (documents_.shell) documents_.shell->setChangeHandler(nullptr);
 }
 
@@ -483,22 +393,8 @@ void LarkspinApplication::scheduleActivityCheck() {
 // Menus and actions
 
 void LarkspinApplication::installMenus() {
-    GtkApplication* app = GTK_APPLICATION(application_.get());
-    fontPanel_ = std::make_unique<FontChooserPanel>();
-    appearanceActions_ = std::make_unique<AppearanceActions>(services_->appearance(), services_->typography(),
-                                                             *fontPanel_);
-
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
-    settingsModel_ = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
-        services_->appearance(), services_->typography(), services_->documentPreferences(),
-        services_->recoveryStore(), services_->defaults(), services_->defaults(), services_->notifications(),
-        fontPanel_.get()});
-    settings_ = std::make_unique<SettingsWindowController>(
-        *settingsModel_, services_->defaults(),
-        SettingsWindowController::Options{{BuildInfo::name, BuildInfo::shortVersion, BuildInfo::buildNumber},
-                                          ModeSwitch::sourceEditing, app});
-    commands.settings = [this] { settings_->show(); };
     commands.quit = [this] { requestQuit(); };
     commands.open = [this] { showOpenDialog(); };
     commands.openRecent = [this](std::string target) {
@@ -506,80 +402,13 @@ void LarkspinApplication::installMenus() {
     };
     commands.help = [this] { tasks_.spawn(openHelp()); };
     commands.documents = documents_.shell.get();
-#if LARKSPIN_UPDATER
-    // Outside a test host only: a test host makes no network request.
-    if (!isTestHost()) {
-        updates_ = std::make_shared<UpdateShell>(app, services_->defaults(), services_->notifications(), [this] {
-            if (menu_) ShellMenu::setUpdateItemTitle(menu_.get(), updates_->updater().menuTitle());
-            refreshActions();
-        });
-        commands.checkForUpdates = [this] { updates_->updater().checkForUpdates(); };
-        commands.canCheckForUpdates = [this] { return updates_->updater().canCheckForUpdates(); };
-        settings_->setUpdateGroup([this] { return AboutUpdateGroup::make(updates_->updater()); });
-    }
-#endif
-    appActions_ = AppActions::make(std::move(commands));
-    appBinding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appActions_);
-    appearanceBinding_ =
-        std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appearanceActions_->table());
-    appearanceChanged_ = services_->notifications().addObserver(
-        std::string(AppearanceController::didChangeNotification), nullptr,
-        [this](const Notification&) { refreshActions(); });
-    typographyChanged_ = services_->notifications().addObserver(
-        std::string(TypographyController::didChangeNotification), nullptr,
-        [this](const Notification&) { refreshActions(); });
-
-    for (const auto& entry : ShellShortcuts::all()) {
-        std::vector<const char*> accelerators;
-        std::vector<std::string> owned(entry.accelerators.begin(), entry.accelerators.end());
-        for (const auto& accelerator : owned) accelerators.push_back(accelerator.c_str());
-        accelerators.push_back(nullptr);
-        gtk_application_set_accels_for_action(app, std::string(entry.action).c_str(),
-                                              accelerators.data());
-    }
-
-    recentMenu_ = GObjectPtr<GMenu>::adopt(g_menu_new());
-    menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()), updates_ != nullptr);
-    recent_ = gtk_recent_manager_get_default();
-    recentHandler_ = g_signal_connect(recent_, "changed", G_CALLBACK(onRecentChanged), this);
-    refreshRecent();
-    // Windows made before the menus were ready get them now.
-    for (GList* item = gtk_application_get_windows(app); item; item = item->next) {
-        if (auto* group = TabGroupWindow::of(GTK_WINDOW(item->data))) {
-            gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
-                                           G_MENU_MODEL(menu_.get()));
-        }
-    }
+    // The updater outside a test host only: a test host makes no network request.
+    menus_ = std::make_unique<ShellMenus>(GTK_APPLICATION(application_.get()), *services_, std::move(commands),
+                                          !isTestHost());
 }
 
 void LarkspinApplication::refreshActions() {
-    if (appBinding_) appBinding_->refresh();
-    if (appearanceBinding_) appearanceBinding_->refresh();
-}
-
-void LarkspinApplication::refreshRecent() {
-    if (!recent_ || !recentMenu_) return;
-    std::vector<RecentEntry> entries;
-    const char* ourName = g_get_application_name();
-    GList* items = gtk_recent_manager_get_items(recent_);
-    for (GList* item = items; item; item = item->next) {
-        auto* info = static_cast<GtkRecentInfo*>(item->data);
-        RecentEntry entry;
-        if (gtk_recent_info_is_local(info)) {
-            if (char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr)) {
-                entry.path = path;
-                g_free(path);
-            }
-        }
-        if (const char* mime = gtk_recent_info_get_mime_type(info)) entry.mimeType = mime;
-        entry.registeredByUs = ourName && gtk_recent_info_has_application(info, ourName);
-        if (GDateTime* modified = gtk_recent_info_get_modified(info)) {
-            entry.modified = g_date_time_to_unix(modified);
-        }
-        entries.push_back(std::move(entry));
-    }
-    g_list_free_full(items, reinterpret_cast<GDestroyNotify>(gtk_recent_info_unref));
-    ShellMenu::fillRecent(recentMenu_.get(), RecentFiles::menuEntries(std::move(entries)));
+    if (menus_) menus_->refreshActions();
 }
 
 // Opening
@@ -869,10 +698,6 @@ void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, 
     // Dropping the dialog lets go of its hold.
     self->openDialog_ = {};
     self->scheduleActivityCheck();
-}
-
-void LarkspinApplication::onRecentChanged(GtkRecentManager*, gpointer self) {
-    static_cast<LarkspinApplication*>(self)->refreshRecent();
 }
 
 }  // namespace larkspin

@@ -11,7 +11,6 @@
 #include "App/ShellDocuments.hpp"
 #include "App/ShellPolicy.hpp"
 #include "Document/DocumentOpening.hpp"
-#include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
@@ -26,18 +25,13 @@ typedef struct _GListModel GListModel;
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkNativeDialog GtkNativeDialog;
-typedef struct _GtkRecentManager GtkRecentManager;
 
 namespace larkspin {
 
-class ActionMapBinding;
-class AppearanceActions;
 class ApplicationServices;
-class FontChooserPanel;
 class AppUpdater;
-class UpdateShell;
-class SettingsModel;
-class SettingsWindowController;
+class SessionRestore;
+class ShellMenus;
 class TabGroupWindow;
 class UserDefaults;
 
@@ -83,7 +77,7 @@ public:
 
     // The primary menu each group window's menu button shows; null until the
     // menus are installed.
-    GMenu* menu() const { return menu_.get(); }
+    GMenu* menu() const;
 
 private:
     struct Holds;
@@ -98,7 +92,6 @@ private:
     void shutdown();
     void installMenus();
     void refreshActions();
-    void refreshRecent();
 
     void showOpenDialog();
     void openLocation(GFile* file);
@@ -111,7 +104,6 @@ private:
                      std::shared_ptr<OpenedDocument> document);
     Task<void> restoreDrafts(Hold hold);
     Task<void> restoreSession(Hold hold);
-    Task<void> layOutSession();
     Task<void> openHelp();
     void showAbout();
     void showError(const std::string& message);
@@ -144,7 +136,6 @@ private:
     static void onWindowMapped(GtkWindow* window, gpointer self);
     static void onWindowChanged(GObject*, GParamSpec*, gpointer self);
     static void onOpenResponse(GtkNativeDialog* dialog, int response, gpointer self);
-    static void onRecentChanged(GtkRecentManager*, gpointer self);
     static gboolean onTerminationSignal(gpointer self);
 
     UserDefaults& defaults_;
@@ -154,19 +145,8 @@ private:
     std::shared_ptr<Holds> holds_;
     std::unique_ptr<ApplicationServices> services_;
     Documents documents_;
-    std::unique_ptr<FontChooserPanel> fontPanel_;
-    std::unique_ptr<AppearanceActions> appearanceActions_;
-    ActionTable appActions_;
-    std::unique_ptr<ActionMapBinding> appBinding_;
-    std::unique_ptr<ActionMapBinding> appearanceBinding_;
-    // Shared only so that a build without the updater needs no UpdateShell.
-    std::shared_ptr<UpdateShell> updates_;
-    NotificationObserver appearanceChanged_;
-    NotificationObserver typographyChanged_;
-    GObjectPtr<GMenu> menu_;
-    GObjectPtr<GMenu> recentMenu_;
-    GtkRecentManager* recent_ = nullptr;
-    gulong recentHandler_ = 0;
+    // The menus, actions and accelerators, once installed.
+    std::unique_ptr<ShellMenus> menus_;
     GObjectPtr<GtkNativeDialog> openDialog_;
     // The files being checked and opened (standardised): the session
     // restore leaves them to their open.
@@ -189,10 +169,8 @@ private:
     guint quitCheck_ = 0;
     guint activityCheck_ = 0;
     std::vector<guint> signalSources_;
-    // The settings window (made on first use) over its model; the updater
-    // puts its group on the About page through setUpdateGroup.
-    std::unique_ptr<SettingsModel> settingsModel_;
-    std::unique_ptr<SettingsWindowController> settings_;
+    // The launch's restore of the kept session.
+    std::unique_ptr<SessionRestore> sessionRestore_;
     TaskScope tasks_;
 };
 
