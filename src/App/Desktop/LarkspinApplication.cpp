@@ -20,6 +20,7 @@
 #include "App/BuildInfo.hpp"
 #include "App/Desktop/ApplicationIcon.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
+#include "App/Desktop/QuitControl.hpp"
 #include "App/Desktop/ShellMenus.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
@@ -43,37 +44,6 @@
 
 
 namespace larkspin {
-
-// What holds the application besides its visible windows: the launch until
-// the draft restore has run, an open dialog, an open still being checked.
-// Each hold is also a GApplication hold; the last one let go asks the quit
-// rule again.
-struct LarkspinApplication::Holds {
-    LarkspinApplication* owner = nullptr;
-    int count = 0;
-};
-
-class LarkspinApplication::Hold {
-public:
-    explicit Hold(std::shared_ptr<Holds> holds) : holds_(holds) {
-        ++holds->count;
-        g_application_hold(G_APPLICATION(holds->owner->application_.get()));
-    }
-    Hold(Hold&& other) noexcept : holds_(std::move(other.holds_)) { other.holds_.reset(); }
-    Hold& operator=(Hold&&) = delete;
-    ~Hold() { release(); }
-    void release() {
-        auto holds = holds_.lock();
-        holds_.reset();
-        if (!holds || !holds->owner) return;
-        --holds->count;
-        holds->owner->scheduleQuitCheck();
-        g_application_release(G_APPLICATION(holds->owner->application_.get()));
-    }
-
-private:
-    std::weak_ptr<Holds> holds_;
-};
 
 namespace {
 
@@ -108,13 +78,13 @@ LarkspinApplication::LarkspinApplication(UserDefaults& defaults, NotificationCen
     : defaults_(defaults),
       notifications_(notifications),
       makeDocuments_(std::move(documents)),
-      holds_(std::make_shared<Holds>()) {
-    holds_->owner = this;
+      alive_(std::make_shared<LarkspinApplication*>(this)) {
     GApplicationFlags flags = G_APPLICATION_HANDLES_OPEN;
     // A test host runs beside others and beside the user's own instance.
     if (isTestHost()) flags = static_cast<GApplicationFlags>(flags | G_APPLICATION_NON_UNIQUE);
     application_ = GObjectPtr<AdwApplication>::adopt(adw_application_new(BuildInfo::applicationId, flags));
     g_object_set(application_.get(), "register-session", TRUE, nullptr);
+    quit_ = std::make_unique<QuitControl>(G_APPLICATION(application_.get()), static_cast<QuitControl::Shell&>(*this));
     g_signal_connect(application_.get(), "startup", G_CALLBACK(onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(onActivate), this);
     g_signal_connect(application_.get(), "open", G_CALLBACK(onOpen), this);
@@ -125,24 +95,18 @@ LarkspinApplication::LarkspinApplication(UserDefaults& defaults, NotificationCen
 }
 
 LarkspinApplication::~LarkspinApplication() {
-    holds_->owner = nullptr;
+    *alive_ = nullptr;
     tasks_.cancel();
     for (guint source : signalSources_) g_source_remove(source);
-    if (quitCheck_) g_source_remove(quitCheck_);
-    if (activityCheck_) g_source_remove(activityCheck_);
     g_signal_handlers_disconnect_by_data(application_.get(), this);
-    g_signal_handlers_disconnect_by_data(gtk_window_get_toplevels(), this);
-    forEachToplevel([this](GtkWindow* window) {
-        g_signal_handlers_disconnect_by_data(window, this);
-        g_object_set_data(G_OBJECT(window), "larkspin-followed", nullptr);
-    });
+    forEachToplevel([this](GtkWindow* window) { g_signal_handlers_disconnect_by_data(window, this); });
 }
 
 bool LarkspinApplication::isTestHost() {
     return std::getenv("XCTestConfigurationFilePath") != nullptr;
 }
 
-LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }
+QuitControl::Hold LarkspinApplication::hold() { return quit_->hold(); }
 
 AppUpdater* LarkspinApplication::updater() {
     return menus_ ? menus_->updater() : nullptr;
@@ -189,7 +153,7 @@ void LarkspinApplication::startup() {
         ApplicationIcon::makeKnown(gdk_display_get_default());
     }
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
-    followToplevels();
+    quit_->followToplevels();
     documents_.shell->setChangeHandler([this] { refreshActions(); });
     // The kept session's windows come back beside what the command line opens.
     if (services_->sessionStore() && documents_.placePage) {
@@ -286,7 +250,7 @@ void LarkspinApplication::open(std::vector<GFile*> files) {
 }
 
 void LarkspinApplication::shutdown() {
-    terminate("退出");
+    quit_->terminate("退出");
     // The windows go before the services their pages use.
     GList* windows = gtk_application_get_windows(GTK_APPLICATION(application_.get()));
     std::vector<GtkWindow*> open;
@@ -298,104 +262,12 @@ void LarkspinApplication::shutdown() {
     if (documents_.shell) documents_.shell->setChangeHandler(nullptr);
 }
 
-void LarkspinApplication::requestQuit() {
-    if (reviewing_ || terminating_) return;
-    reviewing_ = true;
-    std::weak_ptr<Holds> holds = holds_;
-    documents_.shell->reviewBeforeQuit([holds](bool proceed) {
-        auto alive = holds.lock();
-        if (!alive || !alive->owner) return;
-        alive->owner->reviewing_ = false;
-        if (!proceed) return;
-        alive->owner->terminate("退出");
-        g_application_quit(G_APPLICATION(alive->owner->application_.get()));
-    });
-}
-
-void LarkspinApplication::terminate(const char* reason) {
-    if (terminating_) return;
-    terminating_ = true;
-    flushDrafts(reason);
-    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
-}
-
-void LarkspinApplication::endNow(const char* reason) {
-    // The documents stay open: closing one resolves its draft, and the
-    // unsaved text must come back at the next launch.
-    terminate(reason);
-    MainThread::beginQuitting();
-    if (documents_.shell) documents_.shell->flushEveryDraftAndWait();
-    SerialExecutor::finishAll();
-    ShellLog::shell.info("%{public}s：草稿与会话已写入，结束", reason);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(0);
-}
-
-void LarkspinApplication::flushDrafts(const char* reason) {
-    if (!documents_.shell || documents_.shell->documentCount() == 0) return;
-    const std::size_t flushed = documents_.shell->flushDraftsNow();
-    if (flushed > 0) {
-        AppLog::recovery.info("%{public}s：刷新 %ld 份文档的草稿", reason, static_cast<long>(flushed));
-    }
-}
-
-std::vector<ShellWindow> LarkspinApplication::windows(GtkWindow* except) const {
-    std::vector<ShellWindow> list;
-    for (GList* item = gtk_application_get_windows(GTK_APPLICATION(application_.get())); item;
-         item = item->next) {
-        auto* window = GTK_WINDOW(item->data);
-        if (window == except) continue;
-        list.push_back({gtk_widget_get_visible(GTK_WIDGET(window)) != FALSE,
-                        TabGroupWindow::of(window) != nullptr});
-    }
-    return list;
-}
-
-void LarkspinApplication::scheduleQuitCheck() {
-    if (quitCheck_) return;
-    quitCheck_ = g_idle_add(
-        [](gpointer data) -> gboolean {
-            auto* self = static_cast<LarkspinApplication*>(data);
-            self->quitCheck_ = 0;
-            if (!self->services_) return G_SOURCE_REMOVE;  // not started yet
-            if (QuitRule::shouldQuit(self->windows(), self->holds_->count)) {
-                self->terminate("退出");
-                g_application_quit(G_APPLICATION(self->application_.get()));
-            }
-            return G_SOURCE_REMOVE;
-        },
-        this);
-}
-
-void LarkspinApplication::scheduleActivityCheck() {
-    if (activityCheck_) return;
-    activityCheck_ = g_idle_add(
-        [](gpointer data) -> gboolean {
-            auto* self = static_cast<LarkspinApplication*>(data);
-            self->activityCheck_ = 0;
-            // Every toplevel counts, the open dialog's too (it is no window
-            // of the application).
-            bool anyActive = false;
-            forEachToplevel([&](GtkWindow* window) {
-                if (gtk_window_is_active(window)) anyActive = true;
-            });
-            // The key document may have changed with the active window.
-            self->refreshActions();
-            if (self->activity_.update(anyActive)) {
-                self->flushDrafts("失活");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        this);
-}
-
 // Menus and actions
 
 void LarkspinApplication::installMenus() {
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
-    commands.quit = [this] { requestQuit(); };
+    commands.quit = [this] { quit_->requestQuit(); };
     commands.open = [this] { showOpenDialog(); };
     commands.openRecent = [this](std::string target) {
         if (auto path = ShellMenu::recentPath(target)) openPath(std::move(*path));
@@ -409,6 +281,14 @@ void LarkspinApplication::installMenus() {
 
 void LarkspinApplication::refreshActions() {
     if (menus_) menus_->refreshActions();
+}
+
+ShellDocuments* LarkspinApplication::documents() {
+    return documents_.shell.get();
+}
+
+void LarkspinApplication::freezeSession() {
+    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
 }
 
 // Opening
@@ -596,11 +476,11 @@ void LarkspinApplication::onShutdown(GApplication*, gpointer self) {
 }
 
 void LarkspinApplication::onQueryEnd(GtkApplication*, gpointer data) {
-    static_cast<LarkspinApplication*>(data)->endNow("会话结束");
+    static_cast<LarkspinApplication*>(data)->quit_->endNow("会话结束");
 }
 
 gboolean LarkspinApplication::onTerminationSignal(gpointer data) {
-    static_cast<LarkspinApplication*>(data)->endNow("信号");
+    static_cast<LarkspinApplication*>(data)->quit_->endNow("信号");
 }
 
 void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpointer data) {
@@ -612,39 +492,34 @@ void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpoi
     // A group window is built after it joins the application: its menu button
     // gets the menu a turn later (the application's, while it lives).
     struct MenuFor {
-        std::weak_ptr<Holds> holds;
+        std::weak_ptr<LarkspinApplication*> application;
         GObjectPtr<GtkWindow> window;
     };
     g_idle_add_full(
         G_PRIORITY_HIGH_IDLE,
         [](gpointer held) -> gboolean {
             auto* pending = static_cast<MenuFor*>(held);
-            auto holds = pending->holds.lock();
-            LarkspinApplication* owner = holds ? holds->owner : nullptr;
+            auto alive = pending->application.lock();
+            LarkspinApplication* owner = alive ? *alive : nullptr;
             auto* group = TabGroupWindow::of(pending->window.get());
             if (owner && group && owner->menu()) {
                 gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()), G_MENU_MODEL(owner->menu()));
             }
             return G_SOURCE_REMOVE;
         },
-        new MenuFor{self->holds_, GObjectPtr<GtkWindow>::retain(window)},
+        new MenuFor{self->alive_, GObjectPtr<GtkWindow>::retain(window)},
         [](gpointer held) { delete static_cast<MenuFor*>(held); });
 }
 
 void LarkspinApplication::onWindowRemoved(GtkApplication*, GtkWindow* window, gpointer data) {
     auto* self = static_cast<LarkspinApplication*>(data);
     g_signal_handlers_disconnect_by_data(window, self);
-    self->scheduleQuitCheck();
-    self->scheduleActivityCheck();
+    self->quit_->windowsChanged();
 }
 
 gboolean LarkspinApplication::onCloseRequest(GtkWindow* window, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    const ShellWindow closing{true, TabGroupWindow::of(window) != nullptr};
-    if (self->terminating_ || !QuitRule::closeIsQuit(self->windows(window), closing)) return FALSE;
     // The last window's close is a quit: the quit review decides.
-    self->requestQuit();
-    return TRUE;
+    return static_cast<LarkspinApplication*>(data)->quit_->closeIsQuit(window) ? TRUE : FALSE;
 }
 
 void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
@@ -655,32 +530,8 @@ void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
     ShellLog::shell.info("首个窗口已显示");
 }
 
-void LarkspinApplication::followToplevels() {
-    GListModel* toplevels = gtk_window_get_toplevels();
-    if (!g_signal_handler_find(toplevels, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this)) {
-        g_signal_connect(toplevels, "items-changed", G_CALLBACK(onToplevelsChanged), this);
-    }
-    forEachToplevel([this](GtkWindow* window) {
-        if (g_object_get_data(G_OBJECT(window), "larkspin-followed")) return;
-        g_object_set_data(G_OBJECT(window), "larkspin-followed", this);
-        g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](gpointer self) {
-                                     static_cast<LarkspinApplication*>(self)->scheduleActivityCheck();
-                                 }),
-                                 this);
-    });
-}
-
-void LarkspinApplication::onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self) {
-    auto* application = static_cast<LarkspinApplication*>(self);
-    application->followToplevels();
-    // A dialog that went may have had the focus.
-    application->scheduleActivityCheck();
-}
-
 void LarkspinApplication::onWindowChanged(GObject*, GParamSpec*, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    self->scheduleQuitCheck();
-    self->scheduleActivityCheck();
+    static_cast<LarkspinApplication*>(data)->quit_->windowsChanged();
 }
 
 void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, gpointer data) {
@@ -697,7 +548,7 @@ void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, 
     }
     // Dropping the dialog lets go of its hold.
     self->openDialog_ = {};
-    self->scheduleActivityCheck();
+    self->quit_->windowsChanged();
 }
 
 }  // namespace larkspin

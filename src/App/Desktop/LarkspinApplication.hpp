@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "App/Desktop/QuitControl.hpp"
 #include "App/OpenOrder.hpp"
 #include "App/ShellDocuments.hpp"
 #include "App/ShellPolicy.hpp"
@@ -45,8 +46,11 @@ inline constexpr Logger shell{"shell"};
 // open dialog, and ends by the quit rule: when no window of it is visible and
 // nothing holds it, or on Quit after the quit review; on SIGTERM, SIGINT,
 // SIGHUP or the session's end it flushes drafts, writes the session and
-// exits without closing documents. Main thread.
-class LarkspinApplication {
+// exits without closing documents. It adapts the GApplication's signals to
+// its parts: the services (`ApplicationServices`), the menus and
+// accelerators (`ShellMenus`), the session restore (`SessionRestore`) and
+// the program's end (`QuitControl`). Main thread.
+class LarkspinApplication final : private QuitControl::Shell {
 public:
     // What the program's documents are: the controller that opens them and
     // what the shell asks of them.
@@ -64,7 +68,7 @@ public:
     // `defaults` (read already) and `notifications` are the program's and
     // outlive it; the services it makes at startup hand them on.
     LarkspinApplication(UserDefaults& defaults, NotificationCenter& notifications, DocumentsFactory documents);
-    ~LarkspinApplication();
+    ~LarkspinApplication() override;
     LarkspinApplication(const LarkspinApplication&) = delete;
     LarkspinApplication& operator=(const LarkspinApplication&) = delete;
 
@@ -80,8 +84,7 @@ public:
     GMenu* menu() const;
 
 private:
-    struct Holds;
-    class Hold;
+    using Hold = QuitControl::Hold;
 
     static bool isTestHost();
     Hold hold();
@@ -91,7 +94,11 @@ private:
     void open(std::vector<GFile*> files);
     void shutdown();
     void installMenus();
-    void refreshActions();
+
+    // ---- QuitControl::Shell ----
+    ShellDocuments* documents() override;
+    void freezeSession() override;
+    void refreshActions() override;
 
     void showOpenDialog();
     void openLocation(GFile* file);
@@ -112,18 +119,6 @@ private:
     // An activation held back while the launch restores (the session, the
     // drafts) is answered once both have run.
     void answerHeldActivation();
-    // Every toplevel of the process (our windows, the open dialog, message
-    // dialogs) tells whether it has the focus.
-    void followToplevels();
-    static void onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self);
-
-    void requestQuit();
-    void terminate(const char* reason);
-    [[noreturn]] void endNow(const char* reason);
-    void flushDrafts(const char* reason);
-    std::vector<ShellWindow> windows(GtkWindow* except = nullptr) const;
-    void scheduleQuitCheck();
-    void scheduleActivityCheck();
 
     static void onStartup(GApplication*, gpointer self);
     static void onActivate(GApplication*, gpointer self);
@@ -142,7 +137,9 @@ private:
     NotificationCenter& notifications_;
     DocumentsFactory makeDocuments_;
     GObjectPtr<AdwApplication> application_;
-    std::shared_ptr<Holds> holds_;
+    // This application while it lives, for what a later turn runs.
+    std::shared_ptr<LarkspinApplication*> alive_;
+    std::unique_ptr<QuitControl> quit_;
     std::unique_ptr<ApplicationServices> services_;
     Documents documents_;
     // The menus, actions and accelerators, once installed.
@@ -153,10 +150,7 @@ private:
     std::multiset<std::string> pendingOpens_;
     // Files opened together show in the order given, however their reads end.
     OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
-    ActivityTracker activity_;
     bool firstWindowShown_ = false;
-    bool terminating_ = false;
-    bool reviewing_ = false;
     bool restoringSession_ = false;
     // Until the launch's draft restore has run (in a test host, until its
     // hold goes).
@@ -166,8 +160,6 @@ private:
     // showed while the session was restored: brought forward again once the
     // session's windows are up.
     std::weak_ptr<OpenedDocument> shownDuringRestore_;
-    guint quitCheck_ = 0;
-    guint activityCheck_ = 0;
     std::vector<guint> signalSources_;
     // The launch's restore of the kept session.
     std::unique_ptr<SessionRestore> sessionRestore_;
