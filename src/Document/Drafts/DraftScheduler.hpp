@@ -21,11 +21,12 @@
 namespace larkspin {
 
 // The one queue that writes and resolves recovery drafts, shared by every
-// document of the process (the program makes one and hands it to each): a draft's writes and its resolution reach the disk
-// in the order they were queued. It also keeps, per draft identifier, the
-// rules that hold whatever order the main thread queued things in: a draft of
-// a lower source revision never replaces one of a higher revision, and a
-// write queued before the draft was resolved never lands after it.
+// document of the process (the program makes one and hands it to each): a
+// draft's writes and its resolution reach the disk in the order they were
+// queued. It also keeps, per draft identifier, the rules that hold whatever
+// order the main thread queued things in: a draft of a lower source revision
+// never replaces one of a higher revision, and a write queued before the
+// draft was resolved never lands after it.
 class DraftWriter {
 public:
     explicit DraftWriter(std::string label = "dev.corvantel.larkspin.drafts");
