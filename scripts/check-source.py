@@ -29,6 +29,13 @@
    that reads or changes the file system (canonical, exists, status, …).
    Lambdas inside it are not held to it: they may be the jobs it hands to a
    worker.
+6. One composition root: the program's shared instances are made in src/App
+   (its services) and src/main.cpp and handed down; elsewhere in src/ no
+   process singleton is reached (`X::shared()`, `X::standard()`,
+   `X::general()`, `defaultCenter()`). Allowed by name: the worker pool
+   (`WorkerPool::shared()`) and the one inotify descriptor
+   (`InotifyService::shared()`), both Platform's own threads, and the system
+   clock (`Clock::system()`). Tests and benches make their own instances.
 
 Exits 1 and prints file:line: reason for each breach.
 """
@@ -367,6 +374,23 @@ def check_main_thread_disk(path, code, problems):
                             "in a main-thread function; run it on a worker")
 
 
+SINGLETON_CALL = re.compile(r"\b(?:(\w+)::(shared|standard|general)\s*\(\s*\)|(defaultCenter)\s*\()")
+SINGLETONS_ALLOWED = {"WorkerPool", "InotifyService"}
+COMPOSITION_ROOT = ("App", "main.cpp")
+
+
+def check_singletons(path, code, problems):
+    if not path.is_relative_to(ROOT / "src") or allowed(folder_of(path), COMPOSITION_ROOT):
+        return
+    for m in SINGLETON_CALL.finditer(code):
+        if m.group(1) in SINGLETONS_ALLOWED:
+            continue
+        line = code.count("\n", 0, m.start()) + 1
+        name = f"{m.group(1)}::{m.group(2)}()" if m.group(1) else "defaultCenter()"
+        problems.append(f"{path}:{line}: {name} outside src/App and src/main.cpp; "
+                        "take the instance from whoever makes this object")
+
+
 def main():
     problems = []
     layers = read_layers((ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
@@ -384,12 +408,13 @@ def main():
             check_free_spawn(path, code, problems)
             check_catch_blocks(path, code, problems)
             check_main_thread_disk(path, code, problems)
+            check_singletons(path, code, problems)
     for problem in problems:
         print(problem)
     if problems:
         print(f"check-source: {len(problems)} problem(s)", file=sys.stderr)
         return 1
-    print("check-source: layering and coroutine rules hold")
+    print("check-source: layering, coroutine and composition rules hold")
     return 0
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Cases for the lifetime rules of check-source.py (free spawn, catch blocks
-in coroutines, the disk in main-thread functions): what must be refused and
-what must pass."""
+in coroutines, the disk in main-thread functions, process singletons outside
+the composition root): what must be refused and what must pass."""
 import pathlib
 import runpy
 import sys
@@ -64,6 +64,17 @@ CASES = [
      "auto q = (std::filesystem::path(a) / b).lexically_normal(); }", 0),
     ("a function that does not assert the main thread", "Web/A.cpp",
      "void X::g() { fs::exists(p); }\nvoid X::f() { LARKSPIN_ASSERT_MAIN_THREAD(); }", 0),
+    ("singletons below the composition root", "Window/A.cpp",
+     "void f() { UserDefaults::standard(); larkspin::AppearanceController::shared();\n"
+     "PasteboardService::general(); auto& c = NotificationCenter::defaultCenter(); }", 4),
+    ("singletons in the composition root", "App/Desktop/A.cpp",
+     "void f() { UserDefaults::standard(); NotificationCenter::defaultCenter(); }", 0),
+    ("singletons in main", "main.cpp", "int main() { UserDefaults::standard(); }", 0),
+    ("the worker pool, the inotify service and the clock", "Storage/A.cpp",
+     "void f() { runOn(WorkerPool::shared(), job); InotifyService::shared(); Clock::system(); }", 0),
+    ("a shared pointer and a mention in a comment", "Document/A.cpp",
+     "std::shared_ptr<X> x; // DraftWriter::shared()\nvoid f() { y.shared(); }", 0),
+    ("tests make their own instances", None, "void f() { TypographyController::shared(); }", 0),
 ]
 
 
@@ -121,6 +132,7 @@ class LifetimeRules(unittest.TestCase):
                 check.check_free_spawn(path, code, problems)
                 check.check_catch_blocks(path, code, problems)
                 check.check_main_thread_disk(path, code, problems)
+                check.check_singletons(path, code, problems)
                 self.assertEqual(len(problems), expected, problems)
 
 

@@ -5,12 +5,12 @@
 #include "App/Desktop/LarkspinApplication.hpp"
 #include "App/Desktop/ProgramDocuments.hpp"
 #include "App/DocumentLinks.hpp"
-#include "Platform/Async/Clock.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
+#include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
@@ -23,32 +23,30 @@ int main(int argc, char** argv) {
     AppLog::installWriter();
     LaunchTiming::mark("main");
     g_set_application_name(BuildInfo::name);
+    // The program's preferences and notification centre. The preferences are
+    // never destroyed (a page released at exit may still read them): a static
+    // keeps them reachable.
+    static UserDefaults* preferences = nullptr;
     {
         // The preferences are read once, before the main loop runs.
         FileAccessCheck::Allowance allowance;
-        (void)UserDefaults::standard();
+        preferences = new UserDefaults(UserDefaults::standardLocation());
     }
+    const std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create();
     int status = 0;
     {
-        LarkspinApplication application([](ApplicationServices& services, GtkApplication* app) {
+        LarkspinApplication application(*preferences, *notifications, [](ApplicationServices& services,
+                                                                         GtkApplication* app) {
             DesktopDocumentController::Dependencies dependencies;
             dependencies.environment = services.readerEnvironment();
-            dependencies.defaults = &UserDefaults::standard();
-            dependencies.clock = &Clock::system();
-            dependencies.recoveryStore = services.recoveryStore();
             dependencies.application = app;
             provideDocumentLinks(dependencies);
-            dependencies.appearance = ReaderAppearanceFeed::program();
+            dependencies.appearance = ReaderAppearanceFeed::program(
+                {services.appearance(), services.typography(), services.accessibility(), services.defaults(),
+                 services.notifications()});
             dependencies.fileManager = FileManagerReveal::systemPort();
-            auto controller = DesktopDocumentController::create(std::move(dependencies));
-            auto shell = std::make_shared<ProgramDocuments>(controller, app);
-            // Pages coming, going or selected change what the menus offer,
-            // besides the session (the services' hook, which it keeps).
-            auto& sessionChanged = TabGroupWindow::onSessionChanged();
-            sessionChanged = [previous = sessionChanged, weak = std::weak_ptr(shell)] {
-                if (previous) previous();
-                if (auto documents = weak.lock()) documents->noteChanged();
-            };
+            auto controller = DesktopDocumentController::create(services.windowServices(), std::move(dependencies));
+            auto shell = std::make_shared<ProgramDocuments>(controller, app, services.sessionChanges());
             LarkspinApplication::Documents documents;
             documents.controller = controller;
             documents.shell = shell;

@@ -24,6 +24,7 @@
 #include "App/ApplicationServices.hpp"
 #include "BenchSetup.hpp"
 #include "Document/Document.hpp"
+#include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Storage/DocumentLoader.hpp"
@@ -68,17 +69,16 @@ void BM_OpenRestrictedPreview(benchmark::State& state) {
     }
     const auto file = writeLargeFile(folder);
     test::WebViewHarness harness;
-    ApplicationServices services({harness.context(), false});
     UserDefaults defaults(std::filesystem::path(folder) / "preferences.json");
+    const auto center = NotificationCenter::create();
+    ApplicationServices services(defaults, *center, {harness.context(), false});
     const double before = statusKiB("VmRSS");
     double after = 0;
     for (auto _ : state) {
         DesktopDocumentController::Dependencies dependencies;
         dependencies.environment = services.readerEnvironment();
-        dependencies.defaults = &defaults;
-        dependencies.clock = &Clock::system();
         dependencies.fileManager = FileManagerReveal::systemPort();
-        auto controller = DesktopDocumentController::create(std::move(dependencies));
+        auto controller = DesktopDocumentController::create(services.windowServices(), std::move(dependencies));
         const auto start = std::chrono::steady_clock::now();
         auto opened = test::startTask(controller->openDocument(file, true));
         bool shown = test::waitFor([&] {
@@ -124,13 +124,13 @@ void BM_AdoptLargeText(benchmark::State& state) {
             out << paragraph;
     }
     test::WebViewHarness harness;
-    ApplicationServices services({harness.context(), false});
     UserDefaults defaults(std::filesystem::path(folder) / "preferences.json");
+    const auto center = NotificationCenter::create();
+    ApplicationServices services(defaults, *center, {harness.context(), false});
     DesktopDocumentController::Dependencies dependencies;
     dependencies.environment = services.readerEnvironment();
-    dependencies.defaults = &defaults;
-    dependencies.clock = &Clock::system();
-    auto controller = DesktopDocumentController::create(std::move(dependencies));
+    dependencies.fileManager = FileManagerReveal::systemPort();
+    auto controller = DesktopDocumentController::create(services.windowServices(), std::move(dependencies));
     auto opened = test::startTask(controller->openDocument(file, true));
     test::waitFor([&] { return opened->finished; }, std::chrono::minutes(1));
     auto* document = opened->value ? dynamic_cast<Document*>(opened->value->document.get()) : nullptr;

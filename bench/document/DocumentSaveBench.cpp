@@ -80,7 +80,7 @@ void BM_DraftFlush(benchmark::State& state) {
     const std::string texts[2] = {textBytes(kMiB, 1), textBytes(kMiB, 2)};
     BenchDocument document;
     document.model().adopt(DocumentLoader::load(std::string(texts[1])));
-    DraftScheduler drafts(document, folder.path / "Recovery");
+    DraftScheduler drafts(document, folder.path / "Recovery", Clock::system(), std::make_shared<DraftWriter>());
     TaskScope scope;
     std::size_t next = 0;
     for (auto _ : state) {

@@ -53,6 +53,7 @@
 
 #include "App/ApplicationServices.hpp"
 #include "Platform/TestHost.hpp"
+#include "BenchPreferences.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "BenchReaderOwner.hpp"
@@ -123,7 +124,8 @@ std::optional<OpenSample> openOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<OpenSample> result;
     {
-        ApplicationServices services({context, withSpare});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, withSpare});
         services.webViewFactory().addStartScript(firstScreenProbe);
         auto prewarmer = withSpare ? services.prewarmer() : nullptr;
         if (!prewarmer || spareReady(*prewarmer)) {
@@ -158,7 +160,8 @@ std::optional<double> rebuildOnce(bool withSpare) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<double> result;
     {
-        ApplicationServices services({context, withSpare});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, withSpare});
         auto prewarmer = withSpare ? services.prewarmer() : nullptr;
         Tab tab(services, "BENCH");
         GtkWindow* window = presentWindow(tab.view->widget());
@@ -329,7 +332,8 @@ std::optional<std::string> staticPageOf(WebKitWebView* view) {
 int measureMemory(int count, bool withSpare, const char* pageOut) {
     ApplicationServices::Options options;
     options.prewarm = withSpare;
-    ApplicationServices services(options);
+    bench::BenchPreferences preferences;
+    ApplicationServices services(preferences.defaults(), preferences.notifications(), options);
     const auto& prewarmer = services.prewarmer();
     const auto& workingSet = services.workingSet();
     if (withSpare) services.startPrewarming();  // as the application does once it has launched

@@ -45,6 +45,7 @@
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "App/ApplicationServices.hpp"
+#include "BenchPreferences.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
@@ -68,7 +69,8 @@ std::optional<ReaderSample> runReader(const std::string& text) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<ReaderSample> result;
     {
-        ApplicationServices services({context, false});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, false});
         services.webViewFactory().addStartScript(firstScreenProbe);
         auto view = std::make_shared<ReaderView>(services.webViewFactory());
         GtkWindow* window = presentWindow(view->widget());

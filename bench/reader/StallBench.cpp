@@ -27,6 +27,7 @@
 
 #include "BenchReaderOwner.hpp"
 #include "App/ApplicationServices.hpp"
+#include "BenchPreferences.hpp"
 #include "FirstScreen.hpp"
 #include "GeneratedDocument.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -91,7 +92,8 @@ std::vector<Sample> runRenders(const std::string& text, int repeat) {
     std::vector<Sample> samples;
     WebKitWebContext* context = webkit_web_context_new();
     {
-        ApplicationServices services({context, false});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, false});
         auto view = std::make_shared<ReaderView>(services.webViewFactory());
         GtkWindow* window = presentWindow(view->widget());
         ReaderViewController::Dependencies dependencies;

@@ -33,9 +33,11 @@
 #include <string>
 #include <vector>
 
+#include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 #include "App/ApplicationServices.hpp"
 #include "Platform/TestHost.hpp"
+#include "BenchPreferences.hpp"
 #include "Document/Document.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "BenchSetup.hpp"
@@ -63,6 +65,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
 
     BenchDocument() {
         Document::Services documentServices;
+        documentServices.draftWriter = std::make_shared<DraftWriter>();
         documentServices.observesFile = false;
         document = Document::create(std::move(documentServices), std::make_shared<test::FakeDocumentKeeper>());
     }
@@ -72,8 +75,8 @@ struct BenchDocument final : WebViewWorkingSetMember {
         view = std::make_shared<ReaderView>(services.webViewFactory());
         ReaderEnvironment environment = services.readerEnvironment();
         environment.workingSet = nullptr;
-        auto page = std::make_unique<DocumentPage>(document, view, environment, UserDefaults::standard(),
-                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
+        auto page = std::make_unique<DocumentPage>(document, view, environment, services.windowServices(),
+                                                   ThemeCatalog::theme(ThemeID::porcelain),
                                                    FileManagerReveal::systemPort());
         controller = page->readerController();
         return page;
@@ -106,9 +109,10 @@ std::optional<Sample> switchOnce(bool released) {
     WebKitWebContext* context = webkit_web_context_new();
     std::optional<Sample> result;
     {
-        ApplicationServices services({context, true});
+        bench::BenchPreferences preferences;
+        ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, true});
         auto workingSet = WebViewWorkingSet::create(released ? 1 : 2);
-        TabGroupWindow& group = TabGroupWindow::create(nullptr);
+        TabGroupWindow& group = TabGroupWindow::create(nullptr, services.sessionChanges());
         GtkWindow* window = group.window();
         gtk_window_set_default_size(window, windowWidth, windowHeight);
         gtk_window_present(window);

@@ -6,7 +6,11 @@
 #include <cstdlib>
 
 #include "Appearance/AppearanceController.hpp"
+#include "Appearance/Desktop/DesktopAccessibilityMonitor.hpp"
 #include "Appearance/ThemeCatalog.hpp"
+#include "Appearance/TypographyController.hpp"
+#include "Document/Drafts/DraftScheduler.hpp"
+#include "Editor/EditorPreferences.hpp"
 #include "Model/DocumentPreferences.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
@@ -27,7 +31,19 @@
 
 namespace larkspin {
 
-ApplicationServices::ApplicationServices(Options options) {
+ApplicationServices::ApplicationServices(UserDefaults& defaults, NotificationCenter& notifications,
+                                         Options options)
+    : defaults_(defaults),
+      notifications_(notifications),
+      appearance_(AppearanceController::followingDesktop(defaults, notifications)),
+      typography_(std::make_unique<TypographyController>(defaults, notifications)),
+      editorPreferences_(std::make_unique<EditorPreferences>(defaults, notifications)),
+      documentPreferences_(std::make_unique<DocumentPreferences>(defaults, notifications)),
+      accessibility_(std::make_unique<DesktopAccessibilityMonitor>()),
+      pasteboard_(std::make_unique<PasteboardService>(PasteboardService::displayClipboard())),
+      recoveryStore_(std::make_shared<RecoveryStore>(RecoveryStore::defaultDirectory(
+          defaults, isTestHost()))),
+      draftWriter_(std::make_shared<DraftWriter>()) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     WebKitWebContext* context =
         options.webContext ? options.webContext : webkit_web_context_get_default();
@@ -41,7 +57,7 @@ ApplicationServices::ApplicationServices(Options options) {
     }
     const bool prewarm = options.prewarm.value_or(WebViewPrewarmer::isEnabledByConfiguration(
         isTestHost(),
-        UserDefaults::standard().boolean(WebViewPrewarmer::preferenceKey)));
+        defaults_.boolean(WebViewPrewarmer::preferenceKey)));
     WebViewPrewarmer::Dependencies spares;
     spares.rendererFiles = rendererFiles_;
     spares.clock = &Clock::system();
@@ -53,38 +69,46 @@ ApplicationServices::ApplicationServices(Options options) {
     };
     prewarmer_ = WebViewPrewarmer::create(prewarm, std::move(spares));
     workingSet_ = WebViewWorkingSet::create(WebViewWorkingSet::configuredHotLimit(
-        UserDefaults::standard().integer(WebViewWorkingSet::hotLimitKey)));
-    recoveryStore_ = RecoveryStore::shared();
-    documentPreferences_ = &DocumentPreferences::shared();
+        defaults_.integer(WebViewWorkingSet::hotLimitKey)));
     if (options.keepSession) {
         sessionQueue_ = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.session");
         sessionStore_ = std::make_unique<SessionStore>(
             std::filesystem::path(g_get_user_state_dir()) / "Larkspin", Clock::system(),
             sessionQueue_, [] { return TabGroupWindow::sessionSnapshot(); });
-        TabGroupWindow::onSessionChanged() = [store = sessionStore_.get()] { store->noteChanged(); };
+        sessionSubscription_ = sessionChanges_.subscribe([store = sessionStore_.get()] { store->noteChanged(); });
     }
 }
 
-ApplicationServices::ApplicationServices() : ApplicationServices(Options{}) {}
-
-ApplicationServices::~ApplicationServices() {
-    if (sessionStore_) TabGroupWindow::onSessionChanged() = nullptr;
-}
+// The session's subscription goes first (the last member): a window that
+// outlives the services notes its end to nobody.
+ApplicationServices::~ApplicationServices() = default;
 
 ReaderEnvironment ApplicationServices::readerEnvironment() const {
     ReaderEnvironment environment;
     environment.clock = &Clock::system();
     environment.rendererFiles = rendererFiles_;
     environment.preferredLocalizations = [] { return RendererLanguage::preferredLocalizations(); };
-    environment.pasteboard = &PasteboardService::general();
+    environment.pasteboard = pasteboard_.get();
     environment.diagramService = diagramService_;
     environment.prewarmer = prewarmer_;
     environment.workingSet = workingSet_;
-    environment.currentTheme = [] {
-        return ThemeCatalog::theme(AppearanceController::shared().currentThemeID());
+    // The appearance controller lives as long as the services, which outlive
+    // every reader they serve.
+    environment.currentTheme = [appearance = appearance_.get()] {
+        return ThemeCatalog::theme(appearance->currentThemeID());
     };
     environment.webViewFactory = webViewFactory_.get();
     return environment;
+}
+
+AccessibilityDisplaySource& ApplicationServices::accessibility() const {
+    return *accessibility_;
+}
+
+WindowServices ApplicationServices::windowServices() const {
+    return WindowServices{defaults_,          notifications_,  Clock::system(),  *appearance_,
+                          *typography_,       *editorPreferences_, *documentPreferences_, recoveryStore_,
+                          draftWriter_,       sessionChanges_};
 }
 
 void ApplicationServices::startPrewarming() { prewarmer_->schedule(); }

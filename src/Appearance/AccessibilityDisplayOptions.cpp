@@ -20,11 +20,6 @@ AccessibilityDisplayOptions::Environment AccessibilityDisplayOptions::processEnv
 }
 
 AccessibilityDisplayOptions AccessibilityDisplayOptions::current(
-    const AccessibilityDisplaySource& desktop) {
-    return current(desktop, UserDefaults::standard(), processEnvironment());
-}
-
-AccessibilityDisplayOptions AccessibilityDisplayOptions::current(
     const AccessibilityDisplaySource& desktop, const UserDefaults& defaults,
     const Environment& environment) {
     if (auto forced = launchOverride(defaults, environment)) return *forced;

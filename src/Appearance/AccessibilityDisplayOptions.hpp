@@ -34,7 +34,6 @@ struct AccessibilityDisplayOptions {
 
     // The options in force: the launch override when there is one (looked up
     // afresh on every call), otherwise what the desktop says.
-    static AccessibilityDisplayOptions current(const AccessibilityDisplaySource& desktop);
     static AccessibilityDisplayOptions current(const AccessibilityDisplaySource& desktop,
                                                const UserDefaults& defaults,
                                                const Environment& environment);

@@ -37,10 +37,11 @@ public:
     AppearanceController(const AppearanceController&) = delete;
     AppearanceController& operator=(const AppearanceController&) = delete;
 
-    // Over the standard preference store, the default notification centre and
-    // the desktop's appearance, created on first use. Defined in the desktop
-    // part (`larkspin_appearance_desktop`), which follows the desktop.
-    static AppearanceController& shared();
+    // The program's controller, following the desktop's appearance; the
+    // theme in force at its start counts as announced. Defined in the
+    // desktop part (`larkspin_appearance_desktop`), which follows the desktop.
+    static std::unique_ptr<AppearanceController> followingDesktop(UserDefaults& defaults,
+                                                                  NotificationCenter& center);
 
     UserDefaults& defaults() const { return defaults_; }
 

@@ -143,12 +143,6 @@ TypographyController::TypographyController(UserDefaults& defaults, NotificationC
 
 TypographyController::~TypographyController() = default;
 
-TypographyController& TypographyController::shared() {
-    static auto* controller =
-        new TypographyController(UserDefaults::standard(), NotificationCenter::defaultCenter());
-    return *controller;
-}
-
 // MARK: Reading
 
 namespace {

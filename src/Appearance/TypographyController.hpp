@@ -75,10 +75,6 @@ public:
     TypographyController(const TypographyController&) = delete;
     TypographyController& operator=(const TypographyController&) = delete;
 
-    // Over the standard preference store, the default notification centre and
-    // the installed fonts, created on first use.
-    static TypographyController& shared();
-
     UserDefaults& defaults() const { return defaults_; }
     std::int64_t revision() const { return revision_; }
     FontRole fontPanelRole() const { return fontPanelRole_; }

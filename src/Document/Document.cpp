@@ -34,6 +34,7 @@ std::string untitledLogID() {
 std::shared_ptr<Document> Document::create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                            std::optional<std::filesystem::path> file) {
     if (!keeper) throw std::invalid_argument("document: a keeper is required");
+    if (!services.draftWriter) throw std::invalid_argument("document: a draft writer is required");
     return std::shared_ptr<Document>(new Document(std::move(services), std::move(keeper), std::move(file)));
 }
 
@@ -46,7 +47,7 @@ Document::Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
     std::optional<std::filesystem::path> draftDirectory;
     if (services_.recoveryStore) draftDirectory = services_.recoveryStore->directory();
     units_ = std::make_unique<DocumentUnits>(*this, services_.clock ? *services_.clock : Clock::system(),
-                                             services_.sys, std::move(draftDirectory));
+                                             services_.sys, services_.draftWriter, std::move(draftDirectory));
     model_.onChange = [this](DocumentModel&) {
         if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();

@@ -34,6 +34,7 @@
 namespace larkspin {
 
 class DocumentUnits;
+class DraftWriter;
 
 // One open Markdown file: its text model, what it loaded, its file watch,
 // the issue its notice bar shows, and the wiring of its tab page's reader.
@@ -53,6 +54,8 @@ public:
     struct Services {
         Clock* clock = nullptr;  // the file watch's timers; the system clock when null
         std::shared_ptr<RecoveryStore> recoveryStore;
+        // The process's one queue of recovery drafts; required.
+        std::shared_ptr<DraftWriter> draftWriter;
         // Runs inside a Flatpak sandbox: the access-denied banner says how to
         // grant access there.
         bool sandboxed = false;
@@ -65,7 +68,8 @@ public:
         std::function<ExternalChangePolicy()> externalChangePolicy;
     };
 
-    // `keeper` is required (std::invalid_argument otherwise).
+    // `keeper` and `services.draftWriter` are required (std::invalid_argument
+    // otherwise).
     static std::shared_ptr<Document> create(Services services, std::shared_ptr<DocumentKeeper> keeper,
                                             std::optional<std::filesystem::path> file = std::nullopt);
     ~Document() override;

@@ -6,9 +6,11 @@
 namespace larkspin {
 
 DocumentUnits::DocumentUnits(Document& document, Clock& clock, const SysCalls& sys,
+                             std::shared_ptr<DraftWriter> draftWriter,
                              std::optional<std::filesystem::path> draftDirectory)
     : document_(document),
       clock_(clock),
+      draftWriter_(std::move(draftWriter)),
       disk_(*this, clock, sys),
       saving_(*this, std::make_shared<FileStore>(sys)) {
     setDraftDirectory(std::move(draftDirectory));
@@ -19,7 +21,7 @@ DocumentUnits::~DocumentUnits() = default;
 void DocumentUnits::setDraftDirectory(std::optional<std::filesystem::path> directory) {
     if (drafts_ && directory && drafts_->directory() == *directory) return;
     drafts_.reset();
-    if (directory) drafts_ = std::make_unique<DraftScheduler>(*this, std::move(*directory), clock_);
+    if (directory) drafts_ = std::make_unique<DraftScheduler>(*this, std::move(*directory), clock_, draftWriter_);
 }
 
 DocumentModel& DocumentUnits::model() {

@@ -19,8 +19,9 @@ class Document;
 class DocumentUnits final : public DocumentDiskWatch::Client, public SaveClient, public DraftClient {
 public:
     // The watch reads and the save pipeline's own file store writes through
-    // `sys`.
+    // `sys`; drafts are written through `draftWriter`.
     DocumentUnits(Document& document, Clock& clock, const SysCalls& sys,
+                  std::shared_ptr<DraftWriter> draftWriter,
                   std::optional<std::filesystem::path> draftDirectory);
     ~DocumentUnits() override;
     DocumentUnits(const DocumentUnits&) = delete;
@@ -60,6 +61,7 @@ public:
 private:
     Document& document_;
     Clock& clock_;
+    std::shared_ptr<DraftWriter> draftWriter_;
     DocumentDiskWatch disk_;
     SavePipeline saving_;
     std::unique_ptr<DraftScheduler> drafts_;

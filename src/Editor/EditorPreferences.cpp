@@ -8,11 +8,6 @@ namespace larkspin {
 EditorPreferences::EditorPreferences(UserDefaults& defaults, NotificationCenter& center)
     : defaults_(defaults), center_(center) {}
 
-EditorPreferences& EditorPreferences::shared() {
-    static auto* preferences = new EditorPreferences(UserDefaults::standard(), NotificationCenter::defaultCenter());
-    return *preferences;
-}
-
 bool EditorPreferences::spellChecking() const { return defaults_.boolean(spellCheckingKey).value_or(false); }
 
 void EditorPreferences::setSpellChecking(bool enabled) {

@@ -17,8 +17,6 @@ public:
         "dev.corvantel.larkspin.editorPreferencesDidChange";
 
     EditorPreferences(UserDefaults& defaults, NotificationCenter& center);
-    // Over the standard preference store and the default notification centre.
-    static EditorPreferences& shared();
 
     // False unless stored true.
     bool spellChecking() const;

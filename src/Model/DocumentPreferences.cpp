@@ -30,16 +30,8 @@ std::string localizedName(ExternalChangePolicy policy) {
     return {};
 }
 
-DocumentPreferences::DocumentPreferences(UserDefaults& defaults)
-    : DocumentPreferences(defaults, NotificationCenter::defaultCenter()) {}
-
 DocumentPreferences::DocumentPreferences(UserDefaults& defaults, NotificationCenter& center)
     : defaults_(defaults), center_(center) {}
-
-DocumentPreferences& DocumentPreferences::shared() {
-    static auto* preferences = new DocumentPreferences(UserDefaults::standard());
-    return *preferences;
-}
 
 ExternalChangePolicy DocumentPreferences::externalChangePolicy() const {
     const auto stored = defaults_.string(externalChangePolicyKey);

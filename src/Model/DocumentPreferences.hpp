@@ -27,11 +27,7 @@ public:
     static constexpr std::string_view didChangeNotification =
         "dev.corvantel.larkspin.documentPreferencesDidChange";
 
-    explicit DocumentPreferences(UserDefaults& defaults);
     DocumentPreferences(UserDefaults& defaults, NotificationCenter& center);
-
-    // Over the standard preference store and the default notification centre.
-    static DocumentPreferences& shared();
 
     UserDefaults& defaults() const { return defaults_; }
 

@@ -33,12 +33,6 @@ std::shared_ptr<NotificationCenter> NotificationCenter::create() {
     return std::shared_ptr<NotificationCenter>(new NotificationCenter());
 }
 
-NotificationCenter& NotificationCenter::defaultCenter() {
-    // Never destroyed: observers held by other statics may unregister at exit.
-    static auto* center = new std::shared_ptr<NotificationCenter>(create());
-    return **center;
-}
-
 NotificationObserver NotificationCenter::addObserver(std::string name, const void* sender,
                                                      Callback callback) {
     LARKSPIN_ASSERT_MAIN_THREAD();

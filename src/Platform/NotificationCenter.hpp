@@ -49,8 +49,6 @@ public:
     using Callback = std::function<void(const Notification&)>;
 
     static std::shared_ptr<NotificationCenter> create();
-    // The default centre of the process.
-    static NotificationCenter& defaultCenter();
 
     // Observes `name`; when `sender` is not null, only posts by that sender.
     [[nodiscard]] NotificationObserver addObserver(std::string name, const void* sender,

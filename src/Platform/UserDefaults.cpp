@@ -99,11 +99,6 @@ std::filesystem::path UserDefaults::standardLocation() {
     return std::filesystem::path(g_get_user_config_dir()) / "Larkspin" / "preferences.json";
 }
 
-UserDefaults& UserDefaults::standard() {
-    static auto* defaults = new UserDefaults(standardLocation());
-    return *defaults;
-}
-
 void UserDefaults::load() {
     // Read like a document (FileReader): a FIFO, socket or device at the path
     // is never opened, since opening one can block for ever. A file larger

@@ -42,8 +42,7 @@ public:
     // dozen keys take, far below what would strain memory at launch.
     static constexpr std::uint64_t maximumFileSize = 4 * 1024 * 1024;
 
-    // The shared store of the program, created on first use.
-    static UserDefaults& standard();
+    // The program's store: $XDG_CONFIG_HOME/Larkspin/preferences.json.
     static std::filesystem::path standardLocation();
 
     const std::filesystem::path& file() const { return file_; }

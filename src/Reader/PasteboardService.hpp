@@ -24,10 +24,9 @@ public:
 
     explicit PasteboardService(std::shared_ptr<Pasteboard> pasteboard);
 
-    // The service over the default display's clipboard (GdkClipboard), created
-    // on first use (Widgets/DisplayPasteboard). Without a display every write
-    // returns false.
-    static const PasteboardService& general();
+    // The default display's clipboard (GdkClipboard, Widgets/DisplayPasteboard).
+    // Without a display every write to it returns false.
+    static std::shared_ptr<Pasteboard> displayClipboard();
 
     // Clears the clipboard, offers `text` and returns whether the clipboard
     // took it; logs the kind and the number of user-perceived characters.

@@ -35,7 +35,7 @@ public:
     static constexpr std::string_view didChangeNotification =
         "dev.corvantel.larkspin.settingsModelDidChange";
     // The editor has no preference store of its own yet: its one key lives in
-    // the standard store and this model announces its changes.
+    // the program's preference store and this model announces its changes.
     static constexpr std::string_view spellCheckingKey = "editor.spellChecking";
     static constexpr std::string_view editorDidChangeNotification =
         "dev.corvantel.larkspin.editorPreferencesDidChange";

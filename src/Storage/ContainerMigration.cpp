@@ -37,13 +37,13 @@ bool ContainerMigration::runsInSandbox() {
 }
 
 std::optional<ContainerMigration> ContainerMigration::forCurrentApp(
-    std::string_view bundleIdentifier) {
+    UserDefaults& defaults, std::string_view bundleIdentifier) {
     if (runsInSandbox()) return std::nullopt;
     const std::filesystem::path dataHome = g_get_user_data_dir();
     if (dataHome.empty()) return std::nullopt;
     auto root =
         std::filesystem::path(g_get_home_dir()) / ".var" / "app" / std::string(bundleIdentifier);
-    return ContainerMigration(std::move(root), UserDefaults::standard(), dataHome);
+    return ContainerMigration(std::move(root), defaults, dataHome);
 }
 
 std::filesystem::path ContainerMigration::preferencesFile() const {

@@ -42,11 +42,11 @@ public:
                        std::filesystem::path dataHome, const SysCalls& sys = realSysCalls());
 
     // The migration of this user: from ~/.var/app/<bundleIdentifier> into the
-    // standard preferences and $XDG_DATA_HOME. Nothing when this process runs
+    // program's preferences (`defaults`) and $XDG_DATA_HOME. Nothing when this process runs
     // inside a Flatpak sandbox (there is nothing to migrate from there) or
     // when there is no data folder. Not for test hosts.
     static std::optional<ContainerMigration> forCurrentApp(
-        std::string_view bundleIdentifier = "dev.corvantel.larkspin");
+        UserDefaults& defaults, std::string_view bundleIdentifier = "dev.corvantel.larkspin");
     // /.flatpak-info exists or FLATPAK_ID is set.
     static bool runsInSandbox();
 

@@ -190,11 +190,6 @@ private:
 // its file again each time (FileStore).
 class SweptFolders {
 public:
-    static SweptFolders& shared() {
-        static auto* folders = new SweptFolders;  // never destroyed: loads may run at exit
-        return *folders;
-    }
-
     // True the first time `folder` is asked for.
     bool claim(const std::filesystem::path& folder) {
         std::lock_guard lock(mutex_);
@@ -214,6 +209,11 @@ private:
     std::size_t scans_ = 0;
 };
 
+SweptFolders& sweptFolders() {
+    static auto* folders = new SweptFolders;  // never destroyed: loads may run at exit
+    return *folders;
+}
+
 // Removes what killed writes left in the folder of the file, unless a load
 // already did in this process. The file store writes beside the file a
 // symbolic link leads to, so that is where they are.
@@ -225,7 +225,7 @@ void removeLeftoverTemporaries(const std::filesystem::path& path) noexcept {
         if (error) file = path;
         auto folder = file.parent_path();
         if (folder.empty()) folder = ".";
-        if (SweptFolders::shared().claim(folder)) removeStaleTemporaryFilesIn(folder);
+        if (sweptFolders().claim(folder)) removeStaleTemporaryFilesIn(folder);
     } catch (const std::exception&) {
         // Only tidying: the load stands either way.
     }
@@ -268,7 +268,7 @@ LoadedDocument load(std::string data) {
     return document;
 }
 
-std::size_t folderScanCount() { return SweptFolders::shared().scans(); }
+std::size_t folderScanCount() { return sweptFolders().scans(); }
 
 DocumentLoadFailure classify(std::error_code error) {
     if (error.category() == std::generic_category() || error.category() == std::system_category()) {

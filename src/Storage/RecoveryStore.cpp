@@ -124,18 +124,6 @@ RecoveryStore::RecoveryStore(std::filesystem::path directory, const SysCalls& sy
       context_(std::make_shared<const Context>(Context{directory_, sys})),
       executor_(std::make_shared<SerialExecutor>("RecoveryStore")) {}
 
-const std::shared_ptr<RecoveryStore>& RecoveryStore::shared() {
-    // Never destroyed: documents may still write through it while the process ends.
-    static const auto* store =
-        new std::shared_ptr<RecoveryStore>(std::make_shared<RecoveryStore>(defaultDirectory()));
-    return *store;
-}
-
-std::filesystem::path RecoveryStore::defaultDirectory() {
-    return defaultDirectory(UserDefaults::standard(),
-                            isTestHost());
-}
-
 std::filesystem::path RecoveryStore::defaultDirectory(const UserDefaults& defaults,
                                                       bool isTestHost) {
     std::filesystem::path base = g_get_user_data_dir();

@@ -32,14 +32,10 @@ public:
     RecoveryStore(const RecoveryStore&) = delete;
     RecoveryStore& operator=(const RecoveryStore&) = delete;
 
-    // The program's store over defaultDirectory(), created on first use.
-    static const std::shared_ptr<RecoveryStore>& shared();
-
     // $XDG_DATA_HOME/Larkspin/ + "Recovery-tests" in a test host
     // (`isTestHost()`), else "Recovery-scenario"
     // when the preference "MDScenario" holds a text, else "Recovery".
     // Creates nothing.
-    static std::filesystem::path defaultDirectory();
     static std::filesystem::path defaultDirectory(const UserDefaults& defaults, bool isTestHost);
 
     // Constant; readable from any thread (a document flushing its draft on

@@ -47,10 +47,11 @@ std::string describe(const FetchResult& result) {
 }  // namespace
 
 AppUpdater::AppUpdater(Configuration configuration, std::shared_ptr<FeedFetcher> fetcher,
-                       UserDefaults& defaults, Clock& clock)
+                       UserDefaults& defaults, NotificationCenter& center, Clock& clock)
     : configuration_(std::move(configuration)),
       fetcher_(std::move(fetcher)),
       defaults_(defaults),
+      center_(center),
       clock_(clock),
       launch_(clock.now()) {
     // The default is read, never written back: only the user's choice is stored.
@@ -191,7 +192,7 @@ void AppUpdater::setAvailable(std::optional<FeedItem> item) {
 }
 
 void AppUpdater::changed() {
-    NotificationCenter::defaultCenter().post(didChangeNotification, this);
+    center_.post(didChangeNotification, this);
 }
 
 std::string AppUpdater::menuTitle() const {

@@ -19,6 +19,7 @@
 
 namespace larkspin {
 
+class NotificationCenter;
 class UserDefaults;
 
 // When the next automatic check is due, from now: the later of launch + 30 s
@@ -71,9 +72,10 @@ public:
     static constexpr std::string_view lastCheckDateKey = "update.lastCheckDate";
     static constexpr std::string_view skippedVersionKey = "update.skippedVersion";
 
-    // Reads the preferences; starts nothing until `startSchedule`.
+    // Reads the preferences; starts nothing until `startSchedule`. Each
+    // change is announced on `center`.
     AppUpdater(Configuration configuration, std::shared_ptr<FeedFetcher> fetcher,
-               UserDefaults& defaults, Clock& clock);
+               UserDefaults& defaults, NotificationCenter& center, Clock& clock);
     ~AppUpdater();
     AppUpdater(const AppUpdater&) = delete;
     AppUpdater& operator=(const AppUpdater&) = delete;
@@ -90,6 +92,8 @@ public:
     const Configuration& configuration() const { return configuration_; }
     // The calendar time of the updater's clock, for texts relative to now.
     Date wallNow() const { return clock_.wallNow(); }
+    // Where the updater announces its changes.
+    NotificationCenter& notifications() const { return center_; }
     std::string feedURL() const;
 
     // Who shows the results of checks the user asked for.
@@ -120,6 +124,7 @@ private:
     Configuration configuration_;
     std::shared_ptr<FeedFetcher> fetcher_;
     UserDefaults& defaults_;
+    NotificationCenter& center_;
     Clock& clock_;
     Clock::TimePoint launch_;
     Presenter presenter_;

@@ -16,6 +16,7 @@
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/WebViewHarness.hpp"
+#include "Support/TempDir.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 
 namespace larkspin::test {
@@ -24,7 +25,10 @@ namespace {
 TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost) {
     WebViewHarness harness;
     {
-        ApplicationServices services({harness.context(), std::nullopt});
+        TempDir dir;
+        UserDefaults defaults(dir.path() / "preferences.json");
+        const auto center = NotificationCenter::create();
+        ApplicationServices services(defaults, *center, {harness.context(), std::nullopt});
         const ReaderEnvironment environment = services.readerEnvironment();
         EXPECT_TRUE(environment.clock && environment.pasteboard && environment.preferredLocalizations &&
                     environment.currentTheme && environment.prewarmer && environment.workingSet &&
@@ -69,7 +73,7 @@ protected:
         DocumentControllerDisplayTest::SetUp();
         DesktopDocumentController::Dependencies dependencies = controllerDependencies();
         dependencies.environment = services->readerEnvironment();
-        makeController(std::move(dependencies));
+        controller = DesktopDocumentController::create(services->windowServices(), std::move(dependencies));
     }
     void TearDown() override {
         DocumentControllerDisplayTest::TearDown();
@@ -90,8 +94,9 @@ protected:
         return dynamic_cast<DocumentPage*>(document.window())->readerView()->webView();
     }
 
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     std::unique_ptr<ApplicationServices> services =
-        std::make_unique<ApplicationServices>(ApplicationServices::Options{harness.context(), true});
+        std::make_unique<ApplicationServices>(defaults, *center, ApplicationServices::Options{harness.context(), true});
 };
 
 // One kill of every web process (pkill): the tab read rebuilds at once and

@@ -1,3 +1,4 @@
+#include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Document/DocumentRegistry.hpp"
 
@@ -12,6 +13,7 @@ namespace {
 
 std::shared_ptr<Document> documentAt(const std::filesystem::path& path) {
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     services.observesFile = false;
     return Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), path);
 }
@@ -67,6 +69,7 @@ TEST(DocumentRegistry, NoTwoDocumentsShareAFile) {
 TEST(DocumentRegistry, UntitledDocumentsAndStandardizedPaths) {
     DocumentRegistry registry;
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     auto one = Document::create(services, std::make_shared<test::FakeDocumentKeeper>());
     auto two = Document::create(services, std::make_shared<test::FakeDocumentKeeper>());
     EXPECT_EQ(registry.add(one, std::nullopt, std::nullopt), nullptr);

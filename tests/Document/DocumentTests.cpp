@@ -152,6 +152,7 @@ public:
 
 std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path = std::nullopt) {
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     services.observesFile = false;
     return Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::move(path));
 }
@@ -333,6 +334,7 @@ TEST(Document, RendersAtItsSizeTierWithItsBannerOrStatusPage) {
 // own pasteboard.)
 TEST(Document, TheReadersEventsReachTheDocument) {
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     services.observesFile = false;
     auto keeper = std::make_shared<test::FakeDocumentKeeper>();
     auto document = Document::create(std::move(services), keeper, std::filesystem::path("/notes/a.md"));
@@ -382,6 +384,7 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     test::TempDir dir;
     const auto moved = dir.write("moved.md", "# A\n");
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     services.observesFile = false;
     auto keeper = std::make_shared<test::FakeDocumentKeeper>();
     auto document = Document::create(services, keeper, dir / "a.md");
@@ -441,6 +444,7 @@ struct Wired {
         file = dir.write("notes.md", text);
         store = std::make_shared<RecoveryStore>(dir / "drafts");
         Document::Services services;
+        services.draftWriter = std::make_shared<DraftWriter>();
         services.clock = &clock;
         services.observesFile = watch;
         services.recoveryStore = store;
@@ -625,6 +629,7 @@ TEST(DocumentWiring, ADraftSetAsideFromItsFileSaysWhy) {
         SCOPED_TRACE(c.says);
         test::TempDir dir;
         Document::Services services;
+        services.draftWriter = std::make_shared<DraftWriter>();
         services.observesFile = false;
         services.recoveryStore = std::make_shared<RecoveryStore>(dir / "drafts");
         auto untitled = Document::create(std::move(services), std::make_shared<test::FakeDocumentKeeper>());

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+#include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/Document.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -54,6 +55,7 @@ TEST(DocumentWatchWiring, AfterSaveAsTheNewFileIsWatchedAndTheOldOneNoLonger) {
     ManualClock clock;
     const fs::path old = dir.write("old.md", "# Old\n");
     Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
     services.clock = &clock;
     auto document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), old);
     test::runTask(Document::read(document));

@@ -63,6 +63,7 @@ public:
 
     void open(std::shared_ptr<Typist> self) {
         Document::Services services;
+        services.draftWriter = std::make_shared<DraftWriter>();
         services.clock = &clock_;
         services.observesFile = false;
         services.recoveryStore = std::make_shared<RecoveryStore>(file_.parent_path() / "Recovery");

@@ -43,6 +43,7 @@ struct Fixture {
     test::TempDir dir;
     UserDefaults defaults{dir / "prefs.json"};
     ManualClock clock;
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     std::shared_ptr<FakeFetcher> fetcher = std::make_shared<FakeFetcher>();
     std::vector<AppUpdater::CheckResult> shown;
 
@@ -56,7 +57,7 @@ struct Fixture {
         configuration.currentVersion = "1.0";
         configuration.os = "linux";
         configuration.arch = "x86_64";
-        auto updater = std::make_unique<AppUpdater>(configuration, fetcher, defaults, clock);
+        auto updater = std::make_unique<AppUpdater>(configuration, fetcher, defaults, *center, clock);
         updater->setPresenter([this](const AppUpdater::CheckResult& result) { shown.push_back(result); });
         return updater;
     }
@@ -148,7 +149,7 @@ TEST(AppUpdater, ScheduledFindMarksTheMenuItemAndSkipClearsIt) {
                          test::feedWith(test::feedItem("1.2.0", "1.2"))};
     auto updater = f.make();
     int changes = 0;
-    auto observer = NotificationCenter::defaultCenter().addObserver(
+    auto observer = f.center->addObserver(
         std::string(AppUpdater::didChangeNotification), updater.get(),
         [&](const Notification&) { ++changes; });
     EXPECT_EQ(updater->menuTitle(), "检查更新…");

@@ -8,16 +8,17 @@
 #include <variant>
 #include <vector>
 
-#include "Document/FakeDocumentKeeper.hpp"
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Document/Document.hpp"
+#include "Document/FakeDocumentKeeper.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Reader/Chrome/FindBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
+#include "Support/Display/TestWindowServices.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -30,10 +31,6 @@ protected:
     void SetUp() override {
         ReaderDisplayTest::SetUp();
         ModeSwitch::setSourceEditingForTesting(true);
-        // The program makes these at launch, before its loop runs; the
-        // editor only asks them.
-        AppearanceController::shared();
-        TypographyController::shared();
     }
     void TearDown() override {
         if (group) gtk_window_destroy(group);
@@ -47,6 +44,7 @@ protected:
 
     DocumentPage& makePage(LoadedDocument loaded) {
         Document::Services services;
+        services.draftWriter = pageServices.draftWriter;
         services.observesFile = false;
         document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), std::filesystem::path("/notes/edit.md"));
         document->model().adopt(std::move(loaded));
@@ -59,12 +57,12 @@ protected:
             ++questions;
             return answer(confirmAnswer);
         };
-        auto page = std::make_unique<DocumentPage>(document, readerView, environment, defaults,
-                                                   Clock::system(), ThemeCatalog::theme(ThemeID::porcelain),
+        auto page = std::make_unique<DocumentPage>(document, readerView, environment, pageServices.value(),
+                                                   ThemeCatalog::theme(ThemeID::porcelain),
                                                    test::RecordingFileManager().port(), std::move(dialogs));
         DocumentPage& made = *page;
         readerController = made.readerController();
-        TabGroupWindow& window = TabGroupWindow::create(nullptr);
+        TabGroupWindow& window = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
         group = window.window();
         g_object_add_weak_pointer(G_OBJECT(group), reinterpret_cast<gpointer*>(&group));
         gtk_window_present(group);
@@ -86,6 +84,7 @@ protected:
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
+    test::TestWindowServices pageServices{defaults};
     std::shared_ptr<Document> document;
     std::shared_ptr<ReaderView> readerView;
     std::shared_ptr<ReaderViewController> readerController;
@@ -370,6 +369,25 @@ TEST_F(EditingModeDisplay, WindowActionsEnterAndLeaveEditingAndShowLineNumbers) 
     ASSERT_TRUE(page.editor()->lastPositioning());
     EXPECT_TRUE(std::holds_alternative<EditorPositioning::EditHere>(page.editor()->lastPositioning()->value))
         << page.editor()->lastPositioning()->description();
+}
+
+// The editor takes the theme and typography in force from the services the
+// page is given, and follows their changes from there.
+TEST_F(EditingModeDisplay, TheEditorFollowsTheServicesAppearanceAndTypography) {
+    pageServices.appearance.select(ThemeID::graphite);
+    DocumentPage& page = makePage({.source = "# Title\n\ntext\n"});
+    render(page);
+    ASSERT_TRUE(press(group, "<Shift><Control>e"));
+    ASSERT_TRUE(test::waitFor([&] { return page.modeContainer().mode() == DocumentMode::editing; }));
+    EditorViewController* editor = page.editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->theme().themeID, ThemeID::graphite);
+
+    pageServices.appearance.select(ThemeID::porcelain);
+    EXPECT_EQ(editor->theme().themeID, ThemeID::porcelain);
+    const int size = editor->fontSize();
+    pageServices.typography.increaseFontSize();
+    EXPECT_GT(editor->fontSize(), size);
 }
 
 TEST_F(EditingModeDisplay, OffInTheShippedBuild) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
@@ -22,6 +23,7 @@
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/ChromeTheme.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
+#include "Support/Display/TestWindowServices.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -51,7 +53,7 @@ protected:
     }
 
     TabGroupWindow& makeWindow() {
-        TabGroupWindow& group = TabGroupWindow::create(nullptr);
+        TabGroupWindow& group = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
         track(group.window());
         gtk_window_present(group.window());
         return group;
@@ -70,6 +72,7 @@ protected:
                           bool deferred = false) {
         auto document = std::make_shared<TestDocument>();
         Document::Services services;
+        services.draftWriter = pageServices.draftWriter;
         services.observesFile = false;
         std::optional<std::filesystem::path> path;
         if (name != "untitled") path = "/notes/" + name;
@@ -79,8 +82,7 @@ protected:
         fillEnvironment(environment);
         documents.push_back(document);
         auto page = std::make_unique<DocumentPage>(document->document, document->view, environment,
-                                                   defaults, Clock::system(),
-                                                   ThemeCatalog::theme(ThemeID::porcelain),
+                                                   pageServices.value(), ThemeCatalog::theme(ThemeID::porcelain),
                                                    test::RecordingFileManager().port());
         DocumentPage& added = *page;
         document->controller = added.readerController();
@@ -125,6 +127,7 @@ protected:
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
+    test::TestWindowServices pageServices{defaults};
     std::vector<std::shared_ptr<TestDocument>> documents;
     std::list<GtkWindow*> windows;
     // Renders completed, all pages together.
@@ -197,10 +200,10 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     adw_tab_view_set_selected_page(second.tabView(),
                                    adw_tab_view_get_nth_page(second.tabView(), 0));
     int changes = 0;
-    TabGroupWindow::onSessionChanged() = [&changes] { ++changes; };
+    NotificationObserver counting = pageServices.sessionChanges.subscribe([&changes] { ++changes; });
     addPage(first, "gamma.md");
     EXPECT_GT(changes, 0);
-    TabGroupWindow::onSessionChanged() = nullptr;
+    counting.reset();
     const SessionSnapshot session = TabGroupWindow::sessionSnapshot();
     ASSERT_EQ(session.groups.size(), 2u);
     ASSERT_EQ(session.groups[0].tabs.size(), 2u);

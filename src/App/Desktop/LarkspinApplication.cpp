@@ -20,15 +20,11 @@
 #include "App/BuildInfo.hpp"
 #include "App/Desktop/ApplicationIcon.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
+#include "App/Desktop/QuitControl.hpp"
+#include "App/Desktop/ShellMenus.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
-#include "App/RecentFiles.hpp"
 #include "App/ShellMenu.hpp"
-#include "App/ShellShortcuts.hpp"
-#include "Appearance/Actions/AppearanceActions.hpp"
-#include "Appearance/AppearanceController.hpp"
-#include "Appearance/Desktop/FontChooserPanel.hpp"
-#include "Appearance/TypographyController.hpp"
 #include "Document/DocumentRegistry.hpp"
 #include "Document/RecoveryLaunch.hpp"
 #include "Platform/Async/Cancellation.hpp"
@@ -36,58 +32,19 @@
 #include "Platform/Async/SerialExecutor.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
-#include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/TestHost.hpp"
 #include "Platform/Text/FileNameText.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Settings/SettingsModel.hpp"
-#include "Settings/Widgets/SettingsWindowController.hpp"
 #include "Storage/ContainerMigration.hpp"
-#include "Window/FindRouting.hpp"
-#include "Window/SessionPlanner.hpp"
+#include "Window/Desktop/SessionRestore.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
-#if LARKSPIN_UPDATER
-#include "App/Desktop/UpdateShell.hpp"
-#include "Updates/Desktop/AboutUpdateGroup.hpp"
-#endif
 
 namespace larkspin {
-
-// What holds the application besides its visible windows: the launch until
-// the draft restore has run, an open dialog, an open still being checked.
-// Each hold is also a GApplication hold; the last one let go asks the quit
-// rule again.
-struct LarkspinApplication::Holds {
-    LarkspinApplication* owner = nullptr;
-    int count = 0;
-};
-
-class LarkspinApplication::Hold {
-public:
-    explicit Hold(std::shared_ptr<Holds> holds) : holds_(holds) {
-        ++holds->count;
-        g_application_hold(G_APPLICATION(holds->owner->application_.get()));
-    }
-    Hold(Hold&& other) noexcept : holds_(std::move(other.holds_)) { other.holds_.reset(); }
-    Hold& operator=(Hold&&) = delete;
-    ~Hold() { release(); }
-    void release() {
-        auto holds = holds_.lock();
-        holds_.reset();
-        if (!holds || !holds->owner) return;
-        --holds->count;
-        holds->owner->scheduleQuitCheck();
-        g_application_release(G_APPLICATION(holds->owner->application_.get()));
-    }
-
-private:
-    std::weak_ptr<Holds> holds_;
-};
 
 namespace {
 
@@ -117,14 +74,18 @@ void forEachToplevel(Visit visit) {
 
 }  // namespace
 
-LarkspinApplication::LarkspinApplication(DocumentsFactory documents)
-    : makeDocuments_(std::move(documents)), holds_(std::make_shared<Holds>()) {
-    holds_->owner = this;
+LarkspinApplication::LarkspinApplication(UserDefaults& defaults, NotificationCenter& notifications,
+                                         DocumentsFactory documents)
+    : defaults_(defaults),
+      notifications_(notifications),
+      makeDocuments_(std::move(documents)),
+      alive_(std::make_shared<LarkspinApplication*>(this)) {
     GApplicationFlags flags = G_APPLICATION_HANDLES_OPEN;
     // A test host runs beside others and beside the user's own instance.
     if (isTestHost()) flags = static_cast<GApplicationFlags>(flags | G_APPLICATION_NON_UNIQUE);
     application_ = GObjectPtr<AdwApplication>::adopt(adw_application_new(BuildInfo::applicationId, flags));
     g_object_set(application_.get(), "register-session", TRUE, nullptr);
+    quit_ = std::make_unique<QuitControl>(G_APPLICATION(application_.get()), static_cast<QuitControl::Shell&>(*this));
     g_signal_connect(application_.get(), "startup", G_CALLBACK(onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(onActivate), this);
     g_signal_connect(application_.get(), "open", G_CALLBACK(onOpen), this);
@@ -135,26 +96,21 @@ LarkspinApplication::LarkspinApplication(DocumentsFactory documents)
 }
 
 LarkspinApplication::~LarkspinApplication() {
-    holds_->owner = nullptr;
+    *alive_ = nullptr;
     tasks_.cancel();
     for (guint source : signalSources_) g_source_remove(source);
-    if (quitCheck_) g_source_remove(quitCheck_);
-    if (activityCheck_) g_source_remove(activityCheck_);
     g_signal_handlers_disconnect_by_data(application_.get(), this);
-    g_signal_handlers_disconnect_by_data(gtk_window_get_toplevels(), this);
-    forEachToplevel([this](GtkWindow* window) {
-        g_signal_handlers_disconnect_by_data(window, this);
-        g_object_set_data(G_OBJECT(window), "larkspin-followed", nullptr);
-    });
+    forEachToplevel([this](GtkWindow* window) { g_signal_handlers_disconnect_by_data(window, this); });
 }
 
-LarkspinApplication::Hold LarkspinApplication::hold() { return Hold(holds_); }
+QuitControl::Hold LarkspinApplication::hold() { return quit_->hold(); }
 
 AppUpdater* LarkspinApplication::updater() {
-#if LARKSPIN_UPDATER
-    if (updates_) return &updates_->updater();
-#endif
-    return nullptr;
+    return menus_ ? menus_->updater() : nullptr;
+}
+
+GMenu* LarkspinApplication::menu() const {
+    return menus_ ? menus_->menu() : nullptr;
 }
 
 int LarkspinApplication::run(int argc, char** argv) {
@@ -173,11 +129,11 @@ void LarkspinApplication::startup() {
     // does not end before it.
     auto launchHold = std::make_shared<Hold>(hold());
     LaunchSteps steps;
-    steps.migrate = [] {
+    steps.migrate = [this] {
         // Before any document or preference reader: synchronously, as at
         // program start.
         FileAccessCheck::Allowance allowance;
-        if (auto migration = ContainerMigration::forCurrentApp(BuildInfo::applicationId)) {
+        if (auto migration = ContainerMigration::forCurrentApp(defaults_, BuildInfo::applicationId)) {
             (void)migration->runIfNeeded();
         }
     };
@@ -188,17 +144,22 @@ void LarkspinApplication::startup() {
         FileAccessCheck::Allowance allowance;
         ApplicationServices::Options options;
         options.keepSession = true;
-        services_ = std::make_unique<ApplicationServices>(options);
+        services_ = std::make_unique<ApplicationServices>(defaults_, notifications_, options);
         // Run from its build tree, the program's icon is in no icon theme:
         // the About window and the settings take it from beside the program.
         ApplicationIcon::makeKnown(gdk_display_get_default());
     }
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
-    followToplevels();
+    quit_->followToplevels();
     documents_.shell->setChangeHandler([this] { refreshActions(); });
     // The kept session's windows come back beside what the command line opens.
     if (services_->sessionStore() && documents_.placePage) {
         restoringSession_ = true;
+        sessionRestore_ = std::make_unique<SessionRestore>(
+            SessionRestore::Dependencies{services_->sessionStore()->file().parent_path(), services_->sessionQueue(),
+                                         documents_.controller, documents_.placePage,
+                                         GTK_APPLICATION(application_.get()), services_->sessionChanges()},
+            pendingOpens_);
         tasks_.spawn(restoreSession(hold()));
     }
 
@@ -227,7 +188,7 @@ void LarkspinApplication::startup() {
 
 Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
     try {
-        std::vector<std::filesystem::path> otherFolders{UserDefaults::standard().file().parent_path()};
+        std::vector<std::filesystem::path> otherFolders{defaults_.file().parent_path()};
         auto restored = co_await RecoveryLaunch::restoreUnresolvedDrafts(
             services_->recoveryStore(), documents_.controller, std::move(otherFolders));
         if (!restored.empty()) {
@@ -244,7 +205,7 @@ Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
 
 Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
     try {
-        co_await layOutSession();
+        co_await sessionRestore_->run();
     } catch (...) {
         rethrowIfCancelled(std::current_exception());
         ShellLog::shell.error("会话恢复失败");
@@ -262,82 +223,6 @@ void LarkspinApplication::answerHeldActivation() {
     if (restoringSession_ || restoringDrafts_ || !activateAfterRestore_) return;
     activateAfterRestore_ = false;
     activate();
-}
-
-Task<void> LarkspinApplication::layOutSession() {
-    const std::filesystem::path folder = services_->sessionStore()->file().parent_path();
-    SessionSnapshot snapshot;
-    try {
-        snapshot = co_await SessionStore::load(folder, services_->sessionQueue());
-    } catch (const std::exception& error) {
-        rethrowIfCancelled(std::current_exception());
-        ShellLog::shell.error("会话读取失败：%{public}s", std::string(error.what()));
-    }
-    if (snapshot.empty()) co_return;
-    // Which files are still there is asked off the main thread.
-    auto check = [paths = SessionPlanner::paths(snapshot)] {
-        std::set<std::string> existing;
-        for (const auto& path : paths) {
-            std::error_code error;
-            if (std::filesystem::is_regular_file(path, error)) existing.insert(path);
-        }
-        return existing;
-    };
-    const std::set<std::string> existing = co_await runOn(WorkerPool::shared(), std::move(check));
-
-    // Files open already come back as they are; files being opened are the
-    // command line's.
-    const std::set<std::string> alreadyOpen(pendingOpens_.begin(), pendingOpens_.end());
-    const SessionPlan plan = SessionPlanner::plan(snapshot, existing, alreadyOpen);
-
-    // Every document is read first; then each window is laid out in full and
-    // shown once: its pages in order, its selection, its size.
-    struct Opening {
-        std::shared_ptr<OpenedDocument> document;
-        bool selected = false;
-    };
-    std::vector<std::vector<Opening>> groups;
-    std::size_t count = 0;
-    for (const PlannedGroup& planned : plan.groups) {
-        std::vector<Opening> pages;
-        for (std::size_t index = 0; index < planned.paths.size(); ++index) {
-            const std::string path = planned.paths[index];
-            if (pendingOpens_.contains(path)) continue;
-            DocumentController::Opened opened;
-            try {
-                opened = co_await documents_.controller->openDocument(path, false);
-            } catch (const std::exception& error) {
-                rethrowIfCancelled(std::current_exception());
-                AppLog::document.error("会话恢复：打开 %{private}s 失败：%{private}s",
-                                       FileNameText::baseName(path),
-                                       std::string(error.what()));
-                continue;
-            }
-            // Opened meanwhile by the command line or the draft restore: its
-            // page is theirs.
-            if (!opened.document || opened.alreadyOpen) continue;
-            pages.push_back(Opening{opened.document, index == planned.selected});
-        }
-        groups.push_back(std::move(pages));
-    }
-    std::size_t windows = 0;
-    for (std::size_t index = 0; index < groups.size(); ++index) {
-        std::vector<Opening>& pages = groups[index];
-        if (pages.empty()) continue;
-        const bool anySelected =
-            std::any_of(pages.begin(), pages.end(), [](const Opening& page) { return page.selected; });
-        if (!anySelected) pages.front().selected = true;
-        const PlannedGroup& planned = plan.groups[index];
-        TabGroupWindow& group = TabGroupWindow::create(GTK_APPLICATION(application_.get()));
-        gtk_window_set_default_size(group.window(), static_cast<int>(planned.width),
-                                    static_cast<int>(planned.height));
-        for (const Opening& page : pages) documents_.placePage(*page.document, group, page.selected);
-        gtk_window_present(group.window());
-        ++windows;
-        count += pages.size();
-    }
-    ShellLog::shell.info("会话已恢复：%ld 个窗口，%ld 份文档，%ld 个文件已不在", static_cast<long>(windows),
-                         static_cast<long>(count), static_cast<long>(plan.missing.size()));
 }
 
 void LarkspinApplication::activate() {
@@ -362,219 +247,45 @@ void LarkspinApplication::open(std::vector<GFile*> files) {
 }
 
 void LarkspinApplication::shutdown() {
-    terminate("退出");
+    quit_->terminate("退出");
     // The windows go before the services their pages use.
     GList* windows = gtk_application_get_windows(GTK_APPLICATION(application_.get()));
     std::vector<GtkWindow*> open;
     for (GList* item = windows; item; item = item->next) open.push_back(GTK_WINDOW(item->data));
     for (GtkWindow* window : open) gtk_window_destroy(window);
-    updates_.reset();
-    if (recent_ && recentHandler_) g_signal_handler_disconnect(recent_, recentHandler_);
-    recentHandler_ = 0;
+    if (menus_) menus_->shutdown();
     if (openDialog_) gtk_native_dialog_destroy(openDialog_.get());
     openDialog_ = {};
-    appearanceChanged_ = {};
-    typographyChanged_ = {};
-    appearanceBinding_.reset();
-    appBinding_.reset();
     if (documents_.shell) documents_.shell->setChangeHandler(nullptr);
-}
-
-void LarkspinApplication::requestQuit() {
-    if (reviewing_ || terminating_) return;
-    reviewing_ = true;
-    std::weak_ptr<Holds> holds = holds_;
-    documents_.shell->reviewBeforeQuit([holds](bool proceed) {
-        auto alive = holds.lock();
-        if (!alive || !alive->owner) return;
-        alive->owner->reviewing_ = false;
-        if (!proceed) return;
-        alive->owner->terminate("退出");
-        g_application_quit(G_APPLICATION(alive->owner->application_.get()));
-    });
-}
-
-void LarkspinApplication::terminate(const char* reason) {
-    if (terminating_) return;
-    terminating_ = true;
-    flushDrafts(reason);
-    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
-}
-
-void LarkspinApplication::endNow(const char* reason) {
-    // The documents stay open: closing one resolves its draft, and the
-    // unsaved text must come back at the next launch.
-    terminate(reason);
-    MainThread::beginQuitting();
-    if (documents_.shell) documents_.shell->flushEveryDraftAndWait();
-    SerialExecutor::finishAll();
-    ShellLog::shell.info("%{public}s：草稿与会话已写入，结束", reason);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(0);
-}
-
-void LarkspinApplication::flushDrafts(const char* reason) {
-    if (!documents_.shell || documents_.shell->documentCount() == 0) return;
-    const std::size_t flushed = documents_.shell->flushDraftsNow();
-    if (flushed > 0) {
-        AppLog::recovery.info("%{public}s：刷新 %ld 份文档的草稿", reason, static_cast<long>(flushed));
-    }
-}
-
-std::vector<ShellWindow> LarkspinApplication::windows(GtkWindow* except) const {
-    std::vector<ShellWindow> list;
-    for (GList* item = gtk_application_get_windows(GTK_APPLICATION(application_.get())); item;
-         item = item->next) {
-        auto* window = GTK_WINDOW(item->data);
-        if (window == except) continue;
-        list.push_back({gtk_widget_get_visible(GTK_WIDGET(window)) != FALSE,
-                        TabGroupWindow::of(window) != nullptr});
-    }
-    return list;
-}
-
-void LarkspinApplication::scheduleQuitCheck() {
-    if (quitCheck_) return;
-    quitCheck_ = g_idle_add(
-        [](gpointer data) -> gboolean {
-            auto* self = static_cast<LarkspinApplication*>(data);
-            self->quitCheck_ = 0;
-            if (!self->services_) return G_SOURCE_REMOVE;  // not started yet
-            if (QuitRule::shouldQuit(self->windows(), self->holds_->count)) {
-                self->terminate("退出");
-                g_application_quit(G_APPLICATION(self->application_.get()));
-            }
-            return G_SOURCE_REMOVE;
-        },
-        this);
-}
-
-void LarkspinApplication::scheduleActivityCheck() {
-    if (activityCheck_) return;
-    activityCheck_ = g_idle_add(
-        [](gpointer data) -> gboolean {
-            auto* self = static_cast<LarkspinApplication*>(data);
-            self->activityCheck_ = 0;
-            // Every toplevel counts, the open dialog's too (it is no window
-            // of the application).
-            bool anyActive = false;
-            forEachToplevel([&](GtkWindow* window) {
-                if (gtk_window_is_active(window)) anyActive = true;
-            });
-            // The key document may have changed with the active window.
-            self->refreshActions();
-            if (self->activity_.update(anyActive)) {
-                self->flushDrafts("失活");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        this);
 }
 
 // Menus and actions
 
 void LarkspinApplication::installMenus() {
-    GtkApplication* app = GTK_APPLICATION(application_.get());
-    fontPanel_ = std::make_unique<FontChooserPanel>();
-    appearanceActions_ = std::make_unique<AppearanceActions>(
-        AppearanceController::shared(), TypographyController::shared(), *fontPanel_);
-
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
-    settingsModel_ = std::make_unique<SettingsModel>(SettingsModel::Collaborators{
-        AppearanceController::shared(), TypographyController::shared(),
-        services_->documentPreferences(), services_->recoveryStore(),
-        AppearanceController::shared().defaults(), UserDefaults::standard(),
-        NotificationCenter::defaultCenter(), fontPanel_.get()});
-    settings_ = std::make_unique<SettingsWindowController>(
-        *settingsModel_, AppearanceController::shared().defaults(),
-        SettingsWindowController::Options{{BuildInfo::name, BuildInfo::shortVersion, BuildInfo::buildNumber},
-                                          ModeSwitch::sourceEditing, app});
-    commands.settings = [this] { settings_->show(); };
-    commands.quit = [this] { requestQuit(); };
+    commands.quit = [this] { quit_->requestQuit(); };
     commands.open = [this] { showOpenDialog(); };
     commands.openRecent = [this](std::string target) {
         if (auto path = ShellMenu::recentPath(target)) openPath(std::move(*path));
     };
     commands.help = [this] { tasks_.spawn(openHelp()); };
     commands.documents = documents_.shell.get();
-#if LARKSPIN_UPDATER
-    // Outside a test host only: a test host makes no network request.
-    if (!isTestHost()) {
-        updates_ = std::make_shared<UpdateShell>(app, [this] {
-            if (menu_) ShellMenu::setUpdateItemTitle(menu_.get(), updates_->updater().menuTitle());
-            refreshActions();
-        });
-        commands.checkForUpdates = [this] { updates_->updater().checkForUpdates(); };
-        commands.canCheckForUpdates = [this] { return updates_->updater().canCheckForUpdates(); };
-        settings_->setUpdateGroup([this] { return AboutUpdateGroup::make(updates_->updater()); });
-    }
-#endif
-    appActions_ = AppActions::make(std::move(commands));
-    appBinding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appActions_);
-    appearanceBinding_ =
-        std::make_unique<ActionMapBinding>(G_ACTION_MAP(app), appearanceActions_->table());
-    appearanceChanged_ = NotificationCenter::defaultCenter().addObserver(
-        std::string(AppearanceController::didChangeNotification), nullptr,
-        [this](const Notification&) { refreshActions(); });
-    typographyChanged_ = NotificationCenter::defaultCenter().addObserver(
-        std::string(TypographyController::didChangeNotification), nullptr,
-        [this](const Notification&) { refreshActions(); });
-
-    for (const auto& entry : ShellShortcuts::all()) {
-        std::vector<const char*> accelerators;
-        std::vector<std::string> owned(entry.accelerators.begin(), entry.accelerators.end());
-        for (const auto& accelerator : owned) accelerators.push_back(accelerator.c_str());
-        accelerators.push_back(nullptr);
-        gtk_application_set_accels_for_action(app, std::string(entry.action).c_str(),
-                                              accelerators.data());
-    }
-
-    recentMenu_ = GObjectPtr<GMenu>::adopt(g_menu_new());
-    menu_ = ShellMenu::make(G_MENU_MODEL(recentMenu_.get()), updates_ != nullptr);
-    // Where each new group window finds it.
-    g_object_set_data(G_OBJECT(app), "larkspin-menu", menu_.get());
-    recent_ = gtk_recent_manager_get_default();
-    recentHandler_ = g_signal_connect(recent_, "changed", G_CALLBACK(onRecentChanged), this);
-    refreshRecent();
-    // Windows made before the menus were ready get them now.
-    for (GList* item = gtk_application_get_windows(app); item; item = item->next) {
-        if (auto* group = TabGroupWindow::of(GTK_WINDOW(item->data))) {
-            gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
-                                           G_MENU_MODEL(menu_.get()));
-        }
-    }
+    // The updater outside a test host only: a test host makes no network request.
+    menus_ = std::make_unique<ShellMenus>(GTK_APPLICATION(application_.get()), *services_, std::move(commands),
+                                          !isTestHost());
 }
 
 void LarkspinApplication::refreshActions() {
-    if (appBinding_) appBinding_->refresh();
-    if (appearanceBinding_) appearanceBinding_->refresh();
+    if (menus_) menus_->refreshActions();
 }
 
-void LarkspinApplication::refreshRecent() {
-    if (!recent_ || !recentMenu_) return;
-    std::vector<RecentEntry> entries;
-    const char* ourName = g_get_application_name();
-    GList* items = gtk_recent_manager_get_items(recent_);
-    for (GList* item = items; item; item = item->next) {
-        auto* info = static_cast<GtkRecentInfo*>(item->data);
-        RecentEntry entry;
-        if (gtk_recent_info_is_local(info)) {
-            if (char* path = g_filename_from_uri(gtk_recent_info_get_uri(info), nullptr, nullptr)) {
-                entry.path = path;
-                g_free(path);
-            }
-        }
-        if (const char* mime = gtk_recent_info_get_mime_type(info)) entry.mimeType = mime;
-        entry.registeredByUs = ourName && gtk_recent_info_has_application(info, ourName);
-        if (GDateTime* modified = gtk_recent_info_get_modified(info)) {
-            entry.modified = g_date_time_to_unix(modified);
-        }
-        entries.push_back(std::move(entry));
-    }
-    g_list_free_full(items, reinterpret_cast<GDestroyNotify>(gtk_recent_info_unref));
-    ShellMenu::fillRecent(recentMenu_.get(), RecentFiles::menuEntries(std::move(entries)));
+ShellDocuments* LarkspinApplication::documents() {
+    return documents_.shell.get();
+}
+
+void LarkspinApplication::freezeSession() {
+    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
 }
 
 // Opening
@@ -762,11 +473,11 @@ void LarkspinApplication::onShutdown(GApplication*, gpointer self) {
 }
 
 void LarkspinApplication::onQueryEnd(GtkApplication*, gpointer data) {
-    static_cast<LarkspinApplication*>(data)->endNow("会话结束");
+    static_cast<LarkspinApplication*>(data)->quit_->endNow("会话结束");
 }
 
 gboolean LarkspinApplication::onTerminationSignal(gpointer data) {
-    static_cast<LarkspinApplication*>(data)->endNow("信号");
+    static_cast<LarkspinApplication*>(data)->quit_->endNow("信号");
 }
 
 void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpointer data) {
@@ -776,38 +487,36 @@ void LarkspinApplication::onWindowAdded(GtkApplication*, GtkWindow* window, gpoi
     g_signal_connect(window, "close-request", G_CALLBACK(onCloseRequest), self);
     g_signal_connect(window, "map", G_CALLBACK(onWindowMapped), self);
     // A group window is built after it joins the application: its menu button
-    // gets the menu a turn later.
+    // gets the menu a turn later (the application's, while it lives).
+    struct MenuFor {
+        std::weak_ptr<LarkspinApplication*> application;
+        GObjectPtr<GtkWindow> window;
+    };
     g_idle_add_full(
         G_PRIORITY_HIGH_IDLE,
         [](gpointer held) -> gboolean {
-            auto* window = GTK_WINDOW(held);
-            auto* group = TabGroupWindow::of(window);
-            auto* app = gtk_window_get_application(window);
-            if (group && app) {
-                if (auto* menu = g_object_get_data(G_OBJECT(app), "larkspin-menu")) {
-                    gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()),
-                                                   G_MENU_MODEL(menu));
-                }
+            auto* pending = static_cast<MenuFor*>(held);
+            auto alive = pending->application.lock();
+            LarkspinApplication* owner = alive ? *alive : nullptr;
+            auto* group = TabGroupWindow::of(pending->window.get());
+            if (owner && group && owner->menu()) {
+                gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(group->menuButton()), G_MENU_MODEL(owner->menu()));
             }
             return G_SOURCE_REMOVE;
         },
-        g_object_ref(window), g_object_unref);
+        new MenuFor{self->alive_, GObjectPtr<GtkWindow>::retain(window)},
+        [](gpointer held) { delete static_cast<MenuFor*>(held); });
 }
 
 void LarkspinApplication::onWindowRemoved(GtkApplication*, GtkWindow* window, gpointer data) {
     auto* self = static_cast<LarkspinApplication*>(data);
     g_signal_handlers_disconnect_by_data(window, self);
-    self->scheduleQuitCheck();
-    self->scheduleActivityCheck();
+    self->quit_->windowsChanged();
 }
 
 gboolean LarkspinApplication::onCloseRequest(GtkWindow* window, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    const ShellWindow closing{true, TabGroupWindow::of(window) != nullptr};
-    if (self->terminating_ || !QuitRule::closeIsQuit(self->windows(window), closing)) return FALSE;
     // The last window's close is a quit: the quit review decides.
-    self->requestQuit();
-    return TRUE;
+    return static_cast<LarkspinApplication*>(data)->quit_->closeIsQuit(window) ? TRUE : FALSE;
 }
 
 void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
@@ -818,32 +527,8 @@ void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
     ShellLog::shell.info("首个窗口已显示");
 }
 
-void LarkspinApplication::followToplevels() {
-    GListModel* toplevels = gtk_window_get_toplevels();
-    if (!g_signal_handler_find(toplevels, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, this)) {
-        g_signal_connect(toplevels, "items-changed", G_CALLBACK(onToplevelsChanged), this);
-    }
-    forEachToplevel([this](GtkWindow* window) {
-        if (g_object_get_data(G_OBJECT(window), "larkspin-followed")) return;
-        g_object_set_data(G_OBJECT(window), "larkspin-followed", this);
-        g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](gpointer self) {
-                                     static_cast<LarkspinApplication*>(self)->scheduleActivityCheck();
-                                 }),
-                                 this);
-    });
-}
-
-void LarkspinApplication::onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self) {
-    auto* application = static_cast<LarkspinApplication*>(self);
-    application->followToplevels();
-    // A dialog that went may have had the focus.
-    application->scheduleActivityCheck();
-}
-
 void LarkspinApplication::onWindowChanged(GObject*, GParamSpec*, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    self->scheduleQuitCheck();
-    self->scheduleActivityCheck();
+    static_cast<LarkspinApplication*>(data)->quit_->windowsChanged();
 }
 
 void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, gpointer data) {
@@ -860,11 +545,7 @@ void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, 
     }
     // Dropping the dialog lets go of its hold.
     self->openDialog_ = {};
-    self->scheduleActivityCheck();
-}
-
-void LarkspinApplication::onRecentChanged(GtkRecentManager*, gpointer self) {
-    static_cast<LarkspinApplication*>(self)->refreshRecent();
+    self->quit_->windowsChanged();
 }
 
 }  // namespace larkspin

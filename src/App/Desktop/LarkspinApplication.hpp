@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "App/Desktop/QuitControl.hpp"
 #include "App/OpenOrder.hpp"
 #include "App/ShellDocuments.hpp"
 #include "App/ShellPolicy.hpp"
 #include "Document/DocumentOpening.hpp"
-#include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
@@ -26,19 +26,15 @@ typedef struct _GListModel GListModel;
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 typedef struct _GtkNativeDialog GtkNativeDialog;
-typedef struct _GtkRecentManager GtkRecentManager;
 
 namespace larkspin {
 
-class ActionMapBinding;
-class AppearanceActions;
 class ApplicationServices;
-class FontChooserPanel;
 class AppUpdater;
-class UpdateShell;
-class SettingsModel;
-class SettingsWindowController;
+class SessionRestore;
+class ShellMenus;
 class TabGroupWindow;
+class UserDefaults;
 
 namespace ShellLog {
 inline constexpr Logger shell{"shell"};
@@ -50,8 +46,11 @@ inline constexpr Logger shell{"shell"};
 // open dialog, and ends by the quit rule: when no window of it is visible and
 // nothing holds it, or on Quit after the quit review; on SIGTERM, SIGINT,
 // SIGHUP or the session's end it flushes drafts, writes the session and
-// exits without closing documents. Main thread.
-class LarkspinApplication {
+// exits without closing documents. It adapts the GApplication's signals to
+// its parts: the services (`ApplicationServices`), the menus and
+// accelerators (`ShellMenus`), the session restore (`SessionRestore`) and
+// the program's end (`QuitControl`). Main thread.
+class LarkspinApplication final : private QuitControl::Shell {
 public:
     // What the program's documents are: the controller that opens them and
     // what the shell asks of them.
@@ -66,8 +65,10 @@ public:
     // Makes the documents once the application's services exist.
     using DocumentsFactory = std::function<Documents(ApplicationServices&, GtkApplication*)>;
 
-    explicit LarkspinApplication(DocumentsFactory documents);
-    ~LarkspinApplication();
+    // `defaults` (read already) and `notifications` are the program's and
+    // outlive it; the services it makes at startup hand them on.
+    LarkspinApplication(UserDefaults& defaults, NotificationCenter& notifications, DocumentsFactory documents);
+    ~LarkspinApplication() override;
     LarkspinApplication(const LarkspinApplication&) = delete;
     LarkspinApplication& operator=(const LarkspinApplication&) = delete;
 
@@ -78,9 +79,12 @@ public:
     // test host and in a build without the updater.
     AppUpdater* updater();
 
+    // The primary menu each group window's menu button shows; null until the
+    // menus are installed.
+    GMenu* menu() const;
+
 private:
-    struct Holds;
-    class Hold;
+    using Hold = QuitControl::Hold;
 
     Hold hold();
 
@@ -89,8 +93,11 @@ private:
     void open(std::vector<GFile*> files);
     void shutdown();
     void installMenus();
-    void refreshActions();
-    void refreshRecent();
+
+    // ---- QuitControl::Shell ----
+    ShellDocuments* documents() override;
+    void freezeSession() override;
+    void refreshActions() override;
 
     void showOpenDialog();
     void openLocation(GFile* file);
@@ -103,7 +110,6 @@ private:
                      std::shared_ptr<OpenedDocument> document);
     Task<void> restoreDrafts(Hold hold);
     Task<void> restoreSession(Hold hold);
-    Task<void> layOutSession();
     Task<void> openHelp();
     void showAbout();
     void showError(const std::string& message);
@@ -112,18 +118,6 @@ private:
     // An activation held back while the launch restores (the session, the
     // drafts) is answered once both have run.
     void answerHeldActivation();
-    // Every toplevel of the process (our windows, the open dialog, message
-    // dialogs) tells whether it has the focus.
-    void followToplevels();
-    static void onToplevelsChanged(GListModel*, guint, guint, guint, gpointer self);
-
-    void requestQuit();
-    void terminate(const char* reason);
-    [[noreturn]] void endNow(const char* reason);
-    void flushDrafts(const char* reason);
-    std::vector<ShellWindow> windows(GtkWindow* except = nullptr) const;
-    void scheduleQuitCheck();
-    void scheduleActivityCheck();
 
     static void onStartup(GApplication*, gpointer self);
     static void onActivate(GApplication*, gpointer self);
@@ -136,37 +130,26 @@ private:
     static void onWindowMapped(GtkWindow* window, gpointer self);
     static void onWindowChanged(GObject*, GParamSpec*, gpointer self);
     static void onOpenResponse(GtkNativeDialog* dialog, int response, gpointer self);
-    static void onRecentChanged(GtkRecentManager*, gpointer self);
     static gboolean onTerminationSignal(gpointer self);
 
+    UserDefaults& defaults_;
+    NotificationCenter& notifications_;
     DocumentsFactory makeDocuments_;
     GObjectPtr<AdwApplication> application_;
-    std::shared_ptr<Holds> holds_;
+    // This application while it lives, for what a later turn runs.
+    std::shared_ptr<LarkspinApplication*> alive_;
+    std::unique_ptr<QuitControl> quit_;
     std::unique_ptr<ApplicationServices> services_;
     Documents documents_;
-    std::unique_ptr<FontChooserPanel> fontPanel_;
-    std::unique_ptr<AppearanceActions> appearanceActions_;
-    ActionTable appActions_;
-    std::unique_ptr<ActionMapBinding> appBinding_;
-    std::unique_ptr<ActionMapBinding> appearanceBinding_;
-    // Shared only so that a build without the updater needs no UpdateShell.
-    std::shared_ptr<UpdateShell> updates_;
-    NotificationObserver appearanceChanged_;
-    NotificationObserver typographyChanged_;
-    GObjectPtr<GMenu> menu_;
-    GObjectPtr<GMenu> recentMenu_;
-    GtkRecentManager* recent_ = nullptr;
-    gulong recentHandler_ = 0;
+    // The menus, actions and accelerators, once installed.
+    std::unique_ptr<ShellMenus> menus_;
     GObjectPtr<GtkNativeDialog> openDialog_;
     // The files being checked and opened (standardised): the session
     // restore leaves them to their open.
     std::multiset<std::string> pendingOpens_;
     // Files opened together show in the order given, however their reads end.
     OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
-    ActivityTracker activity_;
     bool firstWindowShown_ = false;
-    bool terminating_ = false;
-    bool reviewing_ = false;
     bool restoringSession_ = false;
     // Until the launch's draft restore has run (in a test host, until its
     // hold goes).
@@ -176,13 +159,9 @@ private:
     // showed while the session was restored: brought forward again once the
     // session's windows are up.
     std::weak_ptr<OpenedDocument> shownDuringRestore_;
-    guint quitCheck_ = 0;
-    guint activityCheck_ = 0;
     std::vector<guint> signalSources_;
-    // The settings window (made on first use) over its model; the updater
-    // puts its group on the About page through setUpdateGroup.
-    std::unique_ptr<SettingsModel> settingsModel_;
-    std::unique_ptr<SettingsWindowController> settings_;
+    // The launch's restore of the kept session.
+    std::unique_ptr<SessionRestore> sessionRestore_;
     TaskScope tasks_;
 };
 

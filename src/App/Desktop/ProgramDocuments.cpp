@@ -16,12 +16,15 @@
 namespace larkspin {
 
 ProgramDocuments::ProgramDocuments(std::shared_ptr<DesktopDocumentController> controller,
-                                   GtkApplication* application)
+                                   GtkApplication* application, SessionChanges& sessionChanges)
     : controller_(std::move(controller)), application_(application) {
     controller_->onDocumentsChanged = [this] { noteChanged(); };
+    // Pages coming, going or selected change what the menus offer.
+    sessionChanged_ = sessionChanges.subscribe([this] { noteChanged(); });
 }
 
 ProgramDocuments::~ProgramDocuments() {
+    sessionChanged_.reset();
     controller_->onDocumentsChanged = nullptr;
     if (changeSource_) g_source_remove(changeSource_);
 }

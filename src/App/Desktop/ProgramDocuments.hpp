@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "App/ShellDocuments.hpp"
+#include "Platform/NotificationCenter.hpp"
+#include "Window/SessionChanges.hpp"
 
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
@@ -21,12 +23,12 @@ class TabGroupWindow;
 // frontmost group window (the active one, else the most recently focused).
 // Close, Save, Save As and Revert are the controller's (Close through the
 // close review); Copy and Select All act on the key page's web view. Changes
-// of documents, pages and selection reach the change handler once, on a
-// later turn. Main thread.
+// of documents, pages and selection (what `sessionChanges` notes) reach the
+// change handler once, on a later turn. Main thread.
 class ProgramDocuments final : public ShellDocuments {
 public:
     ProgramDocuments(std::shared_ptr<DesktopDocumentController> controller,
-                     GtkApplication* application);
+                     GtkApplication* application, SessionChanges& sessionChanges);
     ~ProgramDocuments() override;
     ProgramDocuments(const ProgramDocuments&) = delete;
     ProgramDocuments& operator=(const ProgramDocuments&) = delete;
@@ -59,6 +61,7 @@ private:
     // Each page's number in the window-state line, given on first sight.
     mutable std::map<const DocumentPage*, std::int64_t> numbers_;
     mutable std::int64_t nextNumber_ = 1;
+    NotificationObserver sessionChanged_;
 };
 
 }  // namespace larkspin

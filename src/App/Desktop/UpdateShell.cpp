@@ -25,7 +25,8 @@ struct Choice {
 
 }  // namespace
 
-UpdateShell::UpdateShell(GtkApplication* application, std::function<void()> menuChanged)
+UpdateShell::UpdateShell(GtkApplication* application, UserDefaults& defaults, NotificationCenter& notifications,
+                         std::function<void()> menuChanged)
     : application_(application), menuChanged_(std::move(menuChanged)) {
     SoupFeedFetcher::Options options;
     options.userAgent = std::string(BuildInfo::name) + "/" + BuildInfo::shortVersion;
@@ -36,9 +37,9 @@ UpdateShell::UpdateShell(GtkApplication* application, std::function<void()> menu
     configuration.automaticChecksByDefault = true;
 #endif
     updater_ = std::make_unique<AppUpdater>(configuration, std::make_shared<SoupFeedFetcher>(options),
-                                            UserDefaults::standard(), Clock::system());
+                                            defaults, notifications, Clock::system());
     updater_->setPresenter([this](const AppUpdater::CheckResult& result) { present(result); });
-    changed_ = NotificationCenter::defaultCenter().addObserver(
+    changed_ = notifications.addObserver(
         std::string(AppUpdater::didChangeNotification), updater_.get(),
         [this](const Notification&) {
             if (menuChanged_) menuChanged_();

@@ -13,15 +13,18 @@ typedef struct _GtkApplication GtkApplication;
 namespace larkspin {
 
 // The program's updater and what it shows: it makes the one `AppUpdater`
-// (the libsoup fetcher, the standard preferences, the system clock), starts
-// its daily schedule, answers a check the user asked for with a dialog
+// (the libsoup fetcher, the preferences and centre it is given, the system
+// clock), starts its daily schedule, answers a check the user asked for with a dialog
 // (Download opens the release's page in the browser, Skip this version,
 // Later; or up to date; or the failure) and tells the application when the
 // menu item's title or state changes. Made outside a test host only. Main
 // thread.
 class UpdateShell {
 public:
-    UpdateShell(GtkApplication* application, std::function<void()> menuChanged);
+    // The updater keeps its preferences in `defaults` and announces on
+    // `notifications`.
+    UpdateShell(GtkApplication* application, UserDefaults& defaults, NotificationCenter& notifications,
+                std::function<void()> menuChanged);
     ~UpdateShell();
     UpdateShell(const UpdateShell&) = delete;
     UpdateShell& operator=(const UpdateShell&) = delete;

@@ -26,11 +26,6 @@ DesktopAccessibilityMonitor::DesktopAccessibilityMonitor() {
 
 DesktopAccessibilityMonitor::~DesktopAccessibilityMonitor() = default;
 
-DesktopAccessibilityMonitor& DesktopAccessibilityMonitor::shared() {
-    static auto* monitor = new DesktopAccessibilityMonitor();
-    return *monitor;
-}
-
 void DesktopAccessibilityMonitor::changed(void*, void*, void* self) {
     auto* monitor = static_cast<DesktopAccessibilityMonitor*>(self);
     monitor->changes_->post(changedName, monitor);

@@ -18,9 +18,6 @@ public:
     DesktopAccessibilityMonitor(const DesktopAccessibilityMonitor&) = delete;
     DesktopAccessibilityMonitor& operator=(const DesktopAccessibilityMonitor&) = delete;
 
-    // The monitor of the program, created on first use.
-    static DesktopAccessibilityMonitor& shared();
-
     bool shouldReduceMotion() const override;
     bool shouldReduceTransparency() const override { return false; }
     bool shouldIncreaseContrast() const override;

@@ -58,11 +58,6 @@ std::shared_ptr<DesktopAppearanceMonitor> DesktopAppearanceMonitor::create(
     return monitor;
 }
 
-DesktopAppearanceMonitor& DesktopAppearanceMonitor::shared() {
-    static auto* monitor = new std::shared_ptr<DesktopAppearanceMonitor>(create());
-    return **monitor;
-}
-
 void DesktopAppearanceMonitor::onBus(void*, void* result, void* data) {
     std::unique_ptr<WeakMonitor> weak(static_cast<WeakMonitor*>(data));
     GError* error = nullptr;

@@ -30,8 +30,6 @@ public:
     static std::shared_ptr<DesktopAppearanceMonitor> create();
     // Over a connection that is already open (tests use a private bus).
     static std::shared_ptr<DesktopAppearanceMonitor> create(GDBusConnection* connection);
-    // The monitor of the program, created on first use.
-    static DesktopAppearanceMonitor& shared();
 
     ~DesktopAppearanceMonitor() override;
     DesktopAppearanceMonitor(const DesktopAppearanceMonitor&) = delete;

@@ -1,4 +1,4 @@
-// The process's appearance controller follows the desktop's monitor, so it
+// The program's appearance controller follows the desktop's monitor, so it
 // is made here, in the desktop part: the rest of the layer links no GTK.
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/Desktop/DesktopAppearanceMonitor.hpp"
@@ -7,16 +7,11 @@
 
 namespace larkspin {
 
-AppearanceController& AppearanceController::shared() {
-    static auto* controller = [] {
-        std::shared_ptr<DesktopAppearanceMonitor> desktop(std::shared_ptr<void>(),
-                                                          &DesktopAppearanceMonitor::shared());
-        auto* made = new AppearanceController(UserDefaults::standard(),
-                                              NotificationCenter::defaultCenter(), desktop);
-        made->lastBroadcastThemeID_ = made->currentThemeID();
-        return made;
-    }();
-    return *controller;
+std::unique_ptr<AppearanceController> AppearanceController::followingDesktop(UserDefaults& defaults,
+                                                                            NotificationCenter& center) {
+    auto made = std::make_unique<AppearanceController>(defaults, center, DesktopAppearanceMonitor::create());
+    made->lastBroadcastThemeID_ = made->currentThemeID();
+    return made;
 }
 
 }  // namespace larkspin

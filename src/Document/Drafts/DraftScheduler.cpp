@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <vector>
 
 #include "Platform/Async/BlockingWait.hpp"
@@ -36,11 +37,6 @@ std::string describe(std::exception_ptr error) {
 // MARK: - DraftWriter
 
 DraftWriter::DraftWriter(std::string label) : executor_(std::move(label)) {}
-
-const std::shared_ptr<DraftWriter>& DraftWriter::shared() {
-    static const auto writer = std::make_shared<DraftWriter>();
-    return writer;
-}
 
 bool DraftWriter::write(RecoveryDraft draft, std::uint64_t generation, const std::filesystem::path& directory) {
     {
@@ -84,6 +80,7 @@ DraftScheduler::DraftScheduler(DraftClient& client, std::filesystem::path direct
       clock_(clock),
       writer_(std::move(writer)),
       draftID_(makeUUID()) {
+    if (!writer_) throw std::invalid_argument("draft scheduler: a draft writer is required");
     liveSchedulers().push_back(this);
 }
 

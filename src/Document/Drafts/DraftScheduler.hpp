@@ -21,18 +21,17 @@
 namespace larkspin {
 
 // The one queue that writes and resolves recovery drafts, shared by every
-// document of the process: a draft's writes and its resolution reach the disk
-// in the order they were queued. It also keeps, per draft identifier, the
-// rules that hold whatever order the main thread queued things in: a draft of
-// a lower source revision never replaces one of a higher revision, and a
-// write queued before the draft was resolved never lands after it.
+// document of the process (the program makes one and hands it to each): a
+// draft's writes and its resolution reach the disk in the order they were
+// queued. It also keeps, per draft identifier, the rules that hold whatever
+// order the main thread queued things in: a draft of a lower source revision
+// never replaces one of a higher revision, and a write queued before the
+// draft was resolved never lands after it.
 class DraftWriter {
 public:
     explicit DraftWriter(std::string label = "dev.corvantel.larkspin.drafts");
     DraftWriter(const DraftWriter&) = delete;
     DraftWriter& operator=(const DraftWriter&) = delete;
-
-    static const std::shared_ptr<DraftWriter>& shared();
 
     SerialExecutor& executor() { return executor_; }
 
@@ -77,8 +76,9 @@ class DraftScheduler {
 public:
     static constexpr Clock::Duration draftDelay = std::chrono::seconds(2);
 
-    DraftScheduler(DraftClient& client, std::filesystem::path directory, Clock& clock = Clock::system(),
-                   std::shared_ptr<DraftWriter> writer = DraftWriter::shared());
+    // `writer` is required (std::invalid_argument otherwise).
+    DraftScheduler(DraftClient& client, std::filesystem::path directory, Clock& clock,
+                   std::shared_ptr<DraftWriter> writer);
     ~DraftScheduler();
     DraftScheduler(const DraftScheduler&) = delete;
     DraftScheduler& operator=(const DraftScheduler&) = delete;

@@ -184,23 +184,24 @@ EditorViewController::~EditorViewController() {
     highlighter_->cancel();
 }
 
-void EditorViewController::followAppearance() {
-    NotificationCenter& center = NotificationCenter::defaultCenter();
+void EditorViewController::followAppearance(NotificationCenter& center, const AppearanceController& appearance,
+                                            const TypographyController& typography,
+                                            const EditorPreferences& preferences) {
     observers_.push_back(center.addObserver(std::string(AppearanceController::didChangeNotification), nullptr,
-                                            [this](const Notification&) {
-                                                applyTheme(EditorTheme::from(ThemeCatalog::theme(
-                                                    AppearanceController::shared().currentThemeID())));
+                                            [this, &appearance](const Notification&) {
+                                                applyTheme(EditorTheme::from(
+                                                    ThemeCatalog::theme(appearance.currentThemeID())));
                                             }));
     observers_.push_back(center.addObserver(std::string(TypographyController::didChangeNotification), nullptr,
-                                            [this](const Notification&) {
-                                                applyTypography(TypographyController::shared().settings());
+                                            [this, &typography](const Notification&) {
+                                                applyTypography(typography.settings());
                                             }));
     observers_.push_back(center.addObserver(std::string(EditorPreferences::didChangeNotification), nullptr,
-                                            [](const Notification&) {
+                                            [&preferences](const Notification&) {
                                                 // No spell checker exists for GTK 4 here: the
                                                 // preference is kept for when one does.
                                                 AppLog::editor.info("拼写检查偏好=%{bool}d（此平台没有拼写检查）",
-                                                                    EditorPreferences::shared().spellChecking());
+                                                                    preferences.spellChecking());
                                             }));
 }
 

@@ -19,6 +19,9 @@ typedef struct _GtkTextTag GtkTextTag;
 
 namespace larkspin {
 
+class AppearanceController;
+class EditorPreferences;
+class TypographyController;
 class UserDefaults;
 
 // The editing mode of a document page: the source text view in a scrolled
@@ -37,8 +40,10 @@ public:
     EditorViewController(const EditorViewController&) = delete;
     EditorViewController& operator=(const EditorViewController&) = delete;
 
-    // Follows the application's theme and typography from now on.
-    void followAppearance();
+    // Follows the application's theme and typography from now on, as the
+    // controllers announce them on `center` (each held for the view's life).
+    void followAppearance(NotificationCenter& center, const AppearanceController& appearance,
+                          const TypographyController& typography, const EditorPreferences& preferences);
 
     GtkWidget* widget() const { return root_.get(); }
     EditorTextView& textView() { return *textView_; }

@@ -32,9 +32,8 @@ private:
 
 }  // namespace
 
-const PasteboardService& PasteboardService::general() {
-    static const auto* service = new PasteboardService(std::make_shared<DisplayClipboard>());
-    return *service;
+std::shared_ptr<PasteboardService::Pasteboard> PasteboardService::displayClipboard() {
+    return std::make_shared<DisplayClipboard>();
 }
 
 }  // namespace larkspin

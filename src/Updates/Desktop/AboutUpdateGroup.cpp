@@ -84,7 +84,7 @@ GtkWidget* make(AppUpdater& updater) {
     refresh(*state);
     g_signal_connect(state->toggle, "notify::active", G_CALLBACK(onToggled), state);
     g_signal_connect(state->button, "clicked", G_CALLBACK(onCheck), state);
-    state->changed = NotificationCenter::defaultCenter().addObserver(
+    state->changed = updater.notifications().addObserver(
         std::string(AppUpdater::didChangeNotification), &updater,
         [state](const Notification&) { refresh(*state); });
     state->minuteTimer = g_timeout_add_seconds(

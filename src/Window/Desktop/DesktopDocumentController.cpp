@@ -86,7 +86,7 @@ public:
         self->tasks_.spawn(self->followFile(moved.shared_from_this()));
         // The session names the file where it is now (a followed move, a
         // relocation, a Save As): a relaunch after a kill finds it there.
-        TabGroupWindow::noteSessionChanged();
+        self->services_.sessionChanges.note();
     }
     void documentStateChanged(Document&) override {
         if (auto self = controller_.lock()) self->documentsChanged();
@@ -105,17 +105,17 @@ private:
 };
 
 std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
-    Dependencies dependencies) {
-    if (!dependencies.defaults || !dependencies.clock || !dependencies.environment.webViewFactory ||
+    WindowServices services, Dependencies dependencies) {
+    if (!services.draftWriter || !dependencies.environment.webViewFactory ||
         !dependencies.fileManager.showItems || !dependencies.fileManager.openFolder)
         throw std::invalid_argument(
-            "document controller: defaults, clock, web view factory and file manager");
+            "document controller: draft writer, web view factory and file manager");
     return std::shared_ptr<DesktopDocumentController>(
-        new DesktopDocumentController(std::move(dependencies)));
+        new DesktopDocumentController(services, std::move(dependencies)));
 }
 
-DesktopDocumentController::DesktopDocumentController(Dependencies dependencies)
-    : dependencies_(std::move(dependencies)) {
+DesktopDocumentController::DesktopDocumentController(WindowServices services, Dependencies dependencies)
+    : services_(services), dependencies_(std::move(dependencies)) {
     if (!dependencies_.sandboxed) dependencies_.sandboxed = std::getenv("FLATPAK_ID") != nullptr;
     closeQuestion_ = std::make_unique<MessageDialogCloseQuestion>([](ClosingDocument& closing) -> GtkWindow* {
         auto* ours = dynamic_cast<DocumentClosing*>(&closing);
@@ -216,12 +216,13 @@ void DesktopDocumentController::addDocument(std::shared_ptr<OpenedDocument> docu
 std::shared_ptr<Document> DesktopDocumentController::makeDocument(
     std::optional<std::filesystem::path> path) {
     Document::Services services;
-    services.clock = dependencies_.clock;
-    services.recoveryStore = dependencies_.recoveryStore;
+    services.clock = &services_.clock;
+    services.recoveryStore = services_.recoveryStore;
+    services.draftWriter = services_.draftWriter;
     services.sandboxed = dependencies_.sandboxed.value_or(false);
     services.observesFile = dependencies_.observesFiles;
-    UserDefaults* defaults = dependencies_.defaults;
-    services.externalChangePolicy = [defaults] { return DocumentPreferences(*defaults).externalChangePolicy(); };
+    DocumentPreferences* preferences = &services_.documentPreferences;
+    services.externalChangePolicy = [preferences] { return preferences->externalChangePolicy(); };
     auto keeper = std::make_shared<Keeper>(weak_from_this());
     auto document = Document::create(std::move(services), keeper, std::move(path));
     connectLinks(*document, *keeper);
@@ -305,8 +306,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
     const Theme theme = environment.currentTheme();
     auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view),
-                                               environment, *dependencies_.defaults,
-                                               *dependencies_.clock, theme, dependencies_.fileManager);
+                                               environment, services_, theme, dependencies_.fileManager);
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
     page->readerController()->loadView(PageWebView::firstWebView);
@@ -337,7 +337,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
         page->shown();
         // GTK takes the window into its toplevels when it is presented; until
         // then nothing holds it.
-        group = &TabGroupWindow::create(dependencies_.application);
+        group = &TabGroupWindow::create(dependencies_.application, services_.sessionChanges);
         gtk_window_present(group->window());
     }
     group->add(std::move(page), true);

@@ -15,17 +15,15 @@
 #include "Platform/Async/TaskScope.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
+#include "Window/WindowServices.hpp"
 
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 
 namespace larkspin {
 
-class Clock;
-class RecoveryStore;
 class ReaderAppearanceFeed;
 class TabGroupWindow;
-class UserDefaults;
 
 // The commands the shell carries out on the key document.
 enum class KeyDocumentCommand { close, save, saveAs, revert };
@@ -42,9 +40,6 @@ class DesktopDocumentController final
 public:
     struct Dependencies {
         ReaderEnvironment environment;  // each reader's (its factory makes the web views)
-        UserDefaults* defaults = nullptr;
-        Clock* clock = nullptr;
-        std::shared_ptr<RecoveryStore> recoveryStore;
         // New group windows belong to it; may be null (tests).
         GtkApplication* application = nullptr;
         // Inside a Flatpak sandbox (FLATPAK_ID set) when unset.
@@ -67,7 +62,9 @@ public:
         FileManagerReveal::Port fileManager;
     };
 
-    static std::shared_ptr<DesktopDocumentController> create(Dependencies dependencies);
+    // Its documents and pages work with `services`.
+    static std::shared_ptr<DesktopDocumentController> create(WindowServices services,
+                                                             Dependencies dependencies);
     ~DesktopDocumentController() override;
     DesktopDocumentController(const DesktopDocumentController&) = delete;
     DesktopDocumentController& operator=(const DesktopDocumentController&) = delete;
@@ -121,7 +118,7 @@ private:
     class WeakOpening;
     class Keeper;
 
-    explicit DesktopDocumentController(Dependencies dependencies);
+    DesktopDocumentController(WindowServices services, Dependencies dependencies);
     std::shared_ptr<Document> makeDocument(std::optional<std::filesystem::path> path);
     void makeWindow(Document& document);
     void connectLinks(Document& document, Keeper& keeper);
@@ -135,6 +132,7 @@ private:
 
     void documentsChanged();
 
+    WindowServices services_;
     Dependencies dependencies_;
     DocumentRegistry registry_;
     // Where the page being made goes, during `placePage` only.

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "Appearance/AccessibilityDisplayOptions.hpp"
+#include "Appearance/AccessibilityDisplaySource.hpp"
 #include "Appearance/AppearanceController.hpp"
-#include "Appearance/Desktop/DesktopAccessibilityMonitor.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Platform/Async/Cancellation.hpp"
@@ -35,12 +35,8 @@ ReaderAppearanceFeed::ReaderAppearanceFeed(Sources sources,
     if (applyChrome_) applyChrome_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
 }
 
-std::shared_ptr<ReaderAppearanceFeed> ReaderAppearanceFeed::program() {
-    return std::make_shared<ReaderAppearanceFeed>(
-        Sources{AppearanceController::shared(), TypographyController::shared(),
-                DesktopAccessibilityMonitor::shared(), UserDefaults::standard(),
-                NotificationCenter::defaultCenter()},
-        [](const Theme& theme) { ChromeTheme::apply(theme); });
+std::shared_ptr<ReaderAppearanceFeed> ReaderAppearanceFeed::program(Sources sources) {
+    return std::make_shared<ReaderAppearanceFeed>(sources, [](const Theme& theme) { ChromeTheme::apply(theme); });
 }
 
 void ReaderAppearanceFeed::follow(const std::shared_ptr<ReaderViewController>& reader) {

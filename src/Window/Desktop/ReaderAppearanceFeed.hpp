@@ -41,9 +41,9 @@ public:
     ReaderAppearanceFeed(const ReaderAppearanceFeed&) = delete;
     ReaderAppearanceFeed& operator=(const ReaderAppearanceFeed&) = delete;
 
-    // Over the program's shared controllers and desktop monitor, with
+    // The program's: over its controllers and desktop monitor, with
     // `ChromeTheme::apply`.
-    static std::shared_ptr<ReaderAppearanceFeed> program();
+    static std::shared_ptr<ReaderAppearanceFeed> program(Sources sources);
 
     void follow(const std::shared_ptr<ReaderViewController>& reader);
     // A page's notice bar: the bar shown and every later one take the theme.

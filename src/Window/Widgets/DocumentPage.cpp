@@ -76,8 +76,8 @@ std::shared_ptr<ReaderViewController> makeReader(const Document& document,
 
 DocumentPage::DocumentPage(std::shared_ptr<Document> document,
                            std::shared_ptr<ReaderView> readerView,
-                           const ReaderEnvironment& environment, UserDefaults& defaults,
-                           Clock& clock, Theme theme, FileManagerReveal::Port fileManager,
+                           const ReaderEnvironment& environment, const WindowServices& services,
+                           Theme theme, FileManagerReveal::Port fileManager,
                            Dialogs dialogs)
     : document_(std::move(document)),
       dialogs_(std::move(dialogs)),
@@ -85,9 +85,9 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       reader_(makeReader(*document_, readerView, environment, readerEvents_)),
       documentReader_(PageReader::create(reader_)),
       readerView_(std::move(readerView)),
-      sidebar_(defaults, clock),
+      sidebar_(services.defaults, services.clock),
       container_(readerView_->widget()),
-      defaults_(defaults),
+      services_(services),
       fileManager_(std::move(fileManager)) {
     if (!fileManager_.showItems || !fileManager_.openFolder) {
         throw std::invalid_argument("document page: the file manager");
@@ -142,7 +142,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     };
     handlers.toggleLineNumbers = [this] { toggleLineNumbers(); };
     handlers.showsLineNumbers = [this] {
-        return defaults_.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
+        return services_.defaults.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
     };
     actions_ = WindowActions::make(std::move(handlers));
 
@@ -393,10 +393,11 @@ Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
 
     if (!editor_) {
         const EditorTheme theme =
-            EditorTheme::from(ThemeCatalog::theme(AppearanceController::shared().currentThemeID()));
-        editor_ = std::make_unique<EditorViewController>(model, defaults_, theme,
-                                                         TypographyController::shared().settings());
-        editor_->followAppearance();
+            EditorTheme::from(ThemeCatalog::theme(services_.appearance.currentThemeID()));
+        editor_ = std::make_unique<EditorViewController>(model, services_.defaults, theme,
+                                                         services_.typography.settings());
+        editor_->followAppearance(services_.notifications, services_.appearance, services_.typography,
+                                  services_.editorPreferences);
         editorFind_ = std::make_shared<EditorFindTarget>(editor_->textView());
         GtkWidget* editorWidget = editor_->widget();
         container_.makeEditor([editorWidget] { return editorWidget; });
@@ -457,8 +458,8 @@ Task<void> DocumentPage::switchToEditing(bool editHere, std::string reason) {
 
 void DocumentPage::toggleLineNumbers() {
     // Stored straight away, so that an editor made later starts with it.
-    const bool shows = !defaults_.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
-    defaults_.setBool(EditorPreferences::showLineNumbersKey, shows);
+    const bool shows = !services_.defaults.boolean(EditorPreferences::showLineNumbersKey).value_or(false);
+    services_.defaults.setBool(EditorPreferences::showLineNumbersKey, shows);
     if (editor_) editor_->setShowsLineNumbers(shows);
 }
 

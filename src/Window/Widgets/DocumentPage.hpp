@@ -21,6 +21,7 @@
 #include "Window/ModeContainerViewController.hpp"
 #include "Window/PageWebView.hpp"
 #include "Window/SidebarController.hpp"
+#include "Window/WindowServices.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
 
@@ -75,11 +76,12 @@ public:
 
     // The reader is made over `readerView` with `environment` (whose
     // working set, when it has one, decides when it holds a web view); its
-    // view is not loaded yet. `fileManager` shows the document's file for
+    // view is not loaded yet. `services` are the program's (the editor of
+    // editing mode follows its appearance there). `fileManager` shows the document's file for
     // the page's "show in the file manager" item (both of its ways are
     // required).
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderView> readerView,
-                 const ReaderEnvironment& environment, UserDefaults& defaults, Clock& clock,
+                 const ReaderEnvironment& environment, const WindowServices& services,
                  Theme theme, FileManagerReveal::Port fileManager, Dialogs dialogs = {});
     ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
@@ -188,7 +190,7 @@ private:
     bool applying_ = false;
     bool active_ = true;  // as a new reader assumes
     SignalConnection position_;
-    UserDefaults& defaults_;
+    WindowServices services_;
     std::unique_ptr<EditorViewController> editor_;
     std::shared_ptr<EditorFindTarget> editorFind_;
     std::optional<std::string> lastModeRefusal_;

@@ -49,10 +49,6 @@ std::vector<TabGroupWindow*>& liveGroups() {
     return groups;
 }
 
-void sessionChanged() {
-    if (const auto& changed = TabGroupWindow::onSessionChanged()) changed();
-}
-
 // The tab of `child` in `view`, or null (adw_tab_view_get_page complains
 // about a child it does not hold).
 AdwTabPage* tabOf(AdwTabView* view, GtkWidget* child) {
@@ -66,8 +62,8 @@ AdwTabPage* tabOf(AdwTabView* view, GtkWidget* child) {
 
 }  // namespace
 
-TabGroupWindow& TabGroupWindow::create(GtkApplication* application) {
-    auto* group = new TabGroupWindow(application);
+TabGroupWindow& TabGroupWindow::create(GtkApplication* application, SessionChanges sessionChanges) {
+    auto* group = new TabGroupWindow(application, std::move(sessionChanges));
     group->build();
     return *group;
 }
@@ -84,15 +80,6 @@ DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) {
 
 std::vector<TabGroupWindow*> TabGroupWindow::all() {
     return liveGroups();
-}
-
-std::function<void()>& TabGroupWindow::onSessionChanged() {
-    static std::function<void()> changed;
-    return changed;
-}
-
-void TabGroupWindow::noteSessionChanged() {
-    sessionChanged();
 }
 
 SessionSnapshot TabGroupWindow::sessionSnapshot() {
@@ -128,7 +115,8 @@ SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
     return group;
 }
 
-TabGroupWindow::TabGroupWindow(GtkApplication* application) : application_(application) {
+TabGroupWindow::TabGroupWindow(GtkApplication* application, SessionChanges sessionChanges)
+    : application_(application), sessionChanges_(std::move(sessionChanges)) {
     liveGroups().push_back(this);
 }
 
@@ -149,7 +137,7 @@ TabGroupWindow::~TabGroupWindow() {
     }
     g_object_set_data(G_OBJECT(window_), groupKey, nullptr);
     std::erase(liveGroups(), this);
-    sessionChanged();
+    sessionChanges_.note();
 }
 
 void TabGroupWindow::build() {
@@ -265,7 +253,7 @@ void TabGroupWindow::movePage(DocumentPage& page, TabGroupWindow& target, int po
 }
 
 TabGroupWindow& TabGroupWindow::tearOff(DocumentPage& page) {
-    TabGroupWindow& target = create(application_);
+    TabGroupWindow& target = create(application_, sessionChanges_);
     movePage(page, target, 0);
     gtk_window_present(target.window());
     return target;
@@ -278,7 +266,7 @@ void TabGroupWindow::selectionChanged() {
     bindSelected();
     updateActive();
     scheduleShowSelected();
-    sessionChanged();
+    sessionChanges_.note();
 }
 
 void TabGroupWindow::scheduleShowSelected() {
@@ -313,7 +301,7 @@ void TabGroupWindow::widthChanged(double width, double height) {
     width_ = width;
     height_ = height;
     if (DocumentPage* page = selectedPage(); page && widthMoved) page->setWindowWidth(width);
-    sessionChanged();
+    sessionChanges_.note();
 }
 
 void TabGroupWindow::destroyed(GtkWidget*, gpointer self) {
@@ -378,7 +366,8 @@ gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer) 
 }
 
 AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
-    TabGroupWindow& target = create(static_cast<TabGroupWindow*>(self)->application_);
+    auto* group = static_cast<TabGroupWindow*>(self);
+    TabGroupWindow& target = create(group->application_, group->sessionChanges_);
     gtk_window_present(target.window());
     return target.view_;
 }

@@ -7,6 +7,7 @@
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
+#include "Window/SessionChanges.hpp"
 #include "Window/SessionSnapshot.hpp"
 
 typedef struct _AdwTabPage AdwTabPage;
@@ -32,8 +33,10 @@ class DocumentPage;
 // thread.
 class TabGroupWindow {
 public:
-    // A new, not yet presented window; `application` may be null.
-    static TabGroupWindow& create(GtkApplication* application);
+    // A new, not yet presented window; `application` may be null. What
+    // changes the session is noted on `sessionChanges` (windows made from
+    // this one note on the same).
+    static TabGroupWindow& create(GtkApplication* application, SessionChanges sessionChanges);
     // The group of a window made by `create`, or null.
     static TabGroupWindow* of(GtkWindow* window);
     // The page whose root is `child`, or null.
@@ -46,14 +49,6 @@ public:
     // group's token (its place among the groups, from 1), its index and
     // whether it is selected.
     static SessionSnapshot sessionSnapshot();
-    // Called whenever what the session keeps may have changed: a page came,
-    // went or was selected, a window changed size, or a page's file moved. One for the process
-    // (the session store's noteChanged); none by default. Whoever sets it
-    // clears it before what it calls goes.
-    static std::function<void()>& onSessionChanged();
-    // Calls onSessionChanged(), if set: for what changes the session outside
-    // the windows (a page's file moved).
-    static void noteSessionChanged();
 
     TabGroupWindow(const TabGroupWindow&) = delete;
     TabGroupWindow& operator=(const TabGroupWindow&) = delete;
@@ -82,7 +77,7 @@ public:
     TabGroupWindow& tearOff(DocumentPage& page);
 
 private:
-    explicit TabGroupWindow(GtkApplication* application);
+    TabGroupWindow(GtkApplication* application, SessionChanges sessionChanges);
     ~TabGroupWindow();
     void build();
     void selectionChanged();
@@ -105,6 +100,7 @@ private:
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
     GtkApplication* application_ = nullptr;
+    SessionChanges sessionChanges_;
     GtkWindow* window_ = nullptr;  // owns this object
     AdwTabView* view_ = nullptr;
     // The window lets go of its content before it says it is destroyed: the

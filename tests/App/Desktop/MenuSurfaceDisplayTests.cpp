@@ -83,7 +83,7 @@ protected:
         // program's services make every reader web view.
         factory = std::make_unique<ReaderWebViewFactory>(harness.context(), FilePathMenu::describeItems());
         makeController(controllerDependencies());
-        documents = std::make_unique<ProgramDocuments>(controller, nullptr);
+        documents = std::make_unique<ProgramDocuments>(controller, nullptr, pageServices.sessionChanges);
 
         // The application's actions as the application makes them; what only
         // the application's own glue does (its dialogs, quitting) is counted.
@@ -98,8 +98,8 @@ protected:
         appActions = AppActions::make(std::move(commands));
         appGroup = GObjectPtr<GSimpleActionGroup>::adopt(g_simple_action_group_new());
         appBinding = std::make_unique<ActionMapBinding>(G_ACTION_MAP(appGroup.get()), appActions);
-        appearance = std::make_unique<AppearanceActions>(AppearanceController::shared(),
-                                                         TypographyController::shared(), fontPanel);
+        appearance =
+            std::make_unique<AppearanceActions>(pageServices.appearance, pageServices.typography, fontPanel);
         appearanceBinding =
             std::make_unique<ActionMapBinding>(G_ACTION_MAP(appGroup.get()), appearance->table());
 
@@ -272,7 +272,7 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
 
     // The appearance and typography items, each to the controllers' state;
     // the last one puts every default back for the tests after this one.
-    TypographyController& typography = TypographyController::shared();
+    TypographyController& typography = pageServices.typography;
     activate(item("app.increase-font-size"));
     EXPECT_GT(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
     appearanceBinding->refresh();

@@ -21,7 +21,7 @@ protected:
         DesktopDocumentController::Dependencies dependencies = controllerDependencies();
         dependencies.observesFiles = false;
         makeController(std::move(dependencies));
-        documents = std::make_unique<ProgramDocuments>(controller, nullptr);
+        documents = std::make_unique<ProgramDocuments>(controller, nullptr, pageServices.sessionChanges);
         documents->setChangeHandler([this] { ++changes; });
     }
     void TearDown() override {

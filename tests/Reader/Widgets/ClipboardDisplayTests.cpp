@@ -15,10 +15,11 @@ namespace {
 TEST(ClipboardDisplay, CopiedTextReachesTheDisplaysClipboard) {
     test::LogCapture logs;
     const std::string text = "Größe 👍🏽\n中文";
-    EXPECT_TRUE(PasteboardService::general().write(text, "selection"));
+    const PasteboardService pasteboard(PasteboardService::displayClipboard());
+    EXPECT_TRUE(pasteboard.write(text, "selection"));
     EXPECT_EQ(test::clipboardText(), text);
     EXPECT_TRUE(logs.contains("actions", "copyText kind=selection chars=10 ok=true"));
-    EXPECT_TRUE(PasteboardService::general().write("", "selection"));
+    EXPECT_TRUE(pasteboard.write("", "selection"));
     EXPECT_EQ(test::clipboardText(), "");
 }
 

@@ -12,6 +12,7 @@
 #include "Platform/UserDefaults.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
+#include "Support/Display/TestWindowServices.hpp"
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -27,20 +28,19 @@ protected:
     }
 
     // The controller's dependencies with this test's reader environment,
-    // preferences and the system clock, unsandboxed; a test adds its own and
-    // calls makeController.
+    // unsandboxed; a test adds its own and calls makeController, which
+    // gives the controller `pageServices` (over this test's preferences and
+    // the system clock; a test may set their recovery store first).
     DesktopDocumentController::Dependencies controllerDependencies() {
         DesktopDocumentController::Dependencies dependencies;
         fillEnvironment(dependencies.environment);
         dependencies.environment.webViewFactory = factory.get();
-        dependencies.defaults = &defaults;
-        dependencies.clock = &Clock::system();
         dependencies.sandboxed = false;
         dependencies.fileManager = fileManager.port();
         return dependencies;
     }
     void makeController(DesktopDocumentController::Dependencies dependencies) {
-        controller = DesktopDocumentController::create(std::move(dependencies));
+        controller = DesktopDocumentController::create(pageServices.value(), std::move(dependencies));
     }
     // Closes every group window and waits until they are gone.
     void closeGroupWindows() {
@@ -51,6 +51,7 @@ protected:
     }
 
     UserDefaults defaults{dir.path() / "preferences.json"};
+    test::TestWindowServices pageServices{defaults};
     RecordingFileManager fileManager;
     std::shared_ptr<DesktopDocumentController> controller;
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
@@ -88,6 +89,7 @@ struct Fixture {
     test::TempDir dir;
     UserDefaults defaults{dir / "prefs.json"};
     ManualClock clock;
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     FeedServer server;
     test::LogCapture log;
     std::vector<AppUpdater::CheckResult> shown;
@@ -105,7 +107,7 @@ struct Fixture {
         configuration.currentVersion = "1.0";
         configuration.os = "linux";
         configuration.arch = "x86_64";
-        AppUpdater updater(configuration, std::make_shared<SoupFeedFetcher>(options), defaults, clock);
+        AppUpdater updater(configuration, std::make_shared<SoupFeedFetcher>(options), defaults, *center, clock);
         updater.setPresenter([this](const AppUpdater::CheckResult& result) { shown.push_back(result); });
         const std::size_t before = shown.size();
         updater.checkForUpdates();
@@ -169,7 +171,7 @@ TEST(SoupFeedFetcher, ASlowServerEndsAtTheTimeOut) {
     AppUpdater::Configuration configuration;
     configuration.feedBase = f.server.base() + "/never";
     configuration.currentVersion = "1.0";
-    AppUpdater updater(configuration, std::make_shared<SoupFeedFetcher>(options), f.defaults, f.clock);
+    AppUpdater updater(configuration, std::make_shared<SoupFeedFetcher>(options), f.defaults, *f.center, f.clock);
     f.server.serve(feedPath("/never"), {302, "", f.server.base() + "/slow"});
     updater.setPresenter([&](const AppUpdater::CheckResult& r) {
         result = r;

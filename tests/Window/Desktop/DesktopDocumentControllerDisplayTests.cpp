@@ -31,9 +31,8 @@ class DesktopDocumentControllerDisplay : public test::DocumentControllerDisplayT
 protected:
     void SetUp() override {
         DocumentControllerDisplayTest::SetUp();
-        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
-        dependencies.recoveryStore = store;
-        makeController(std::move(dependencies));
+        pageServices.recoveryStore = store;
+        makeController(controllerDependencies());
     }
     void TearDown() override {
         // A failure shows what the documents logged.
@@ -214,9 +213,9 @@ TEST_F(DesktopDocumentControllerDisplay, PlacedPagesGoIntoTheirGroupInOrderWithT
     EXPECT_TRUE(TabGroupWindow::all().empty()) << "opened without display: no page yet";
 
     // Another window is frontmost: placed pages still go where they are told.
-    TabGroupWindow& other = TabGroupWindow::create(nullptr);
+    TabGroupWindow& other = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
     gtk_window_present(other.window());
-    TabGroupWindow& group = TabGroupWindow::create(nullptr);
+    TabGroupWindow& group = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
     controller->placePage(*documents[0], group, false);
     controller->placePage(*documents[1], group, true);
     controller->placePage(*documents[2], group, false);
