@@ -64,6 +64,18 @@ CASES = [
      "auto q = (std::filesystem::path(a) / b).lexically_normal(); }", 0),
     ("a function that does not assert the main thread", "Web/A.cpp",
      "void X::g() { fs::exists(p); }\nvoid X::f() { LARKSPIN_ASSERT_MAIN_THREAD(); }", 0),
+    ("the program's own disk functions, qualified", "Appearance/A.cpp",
+     "void Panel::respond() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "auto f = FontResolver::resolve(name); auto d = RendererDirectory::locate(); }", 2),
+    ("a disk member called by its plain name in its class", "Protocol/A.cpp",
+     "void AppResourceSchemeHandler::start() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "manifest_ = enumerateManifest(root_); }", 1),
+    ("a disk function by its plain name in its namespace", "Editor/A.cpp",
+     "namespace larkspin::EditorFont {\nvoid use() { LARKSPIN_ASSERT_MAIN_THREAD(); family(x); }\n}", 1),
+    ("the same names elsewhere or in a worker's job", "Editor/A.cpp",
+     "void View::f() { LARKSPIN_ASSERT_MAIN_THREAD(); auto a = family(x); auto b = o.resolve(y);\n"
+     "auto c = FontResolver::cssWeight(1.0);\n"
+     "auto job = [n] { return FontResolver::resolve(n); }; runOn(pool, job); }", 0),
 ]
 
 

@@ -362,6 +362,7 @@ void EditorViewController::applyTheme(const EditorTheme& theme) {
 }
 
 void EditorViewController::applyTypography(const TypographySettings& typography) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
     if (auto family = EditorFont::knownFamily(typography.monoFamily)) {
         typography_.cancel();
         useFont(std::move(*family), EditorLayout::fontSize(typography.fontSizePx));
