@@ -141,7 +141,10 @@ TypographyController::TypographyController(UserDefaults& defaults, NotificationC
     : defaults_(defaults),
       center_(center),
       fonts_(std::move(fonts)),
-      self_(std::make_shared<TypographyController*>(this)) {}
+      self_(std::make_shared<TypographyController*>(this)) {
+    // Ahead of the first page, the settings window or the font panel.
+    tasks_.spawn(prepareStored(self_));
+}
 
 TypographyController::~TypographyController() = default;
 

@@ -70,6 +70,7 @@ public:
         static FontSource installed();
     };
 
+    // Starts resolving the stored families on the shared workers.
     TypographyController(UserDefaults& defaults, NotificationCenter& center,
                          FontSource fonts = FontSource::installed());
     ~TypographyController();
