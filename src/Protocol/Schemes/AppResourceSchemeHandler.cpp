@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "Platform/Log.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Files/UniqueFd.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
@@ -158,6 +159,7 @@ std::optional<std::string> AppResourceSchemeHandler::listedPath(
 
 std::optional<std::filesystem::path> AppResourceSchemeHandler::resolvedInside(
     const std::filesystem::path& root, std::string_view relative) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     std::error_code error;
     std::filesystem::path resolved = std::filesystem::weakly_canonical(root / relative, error);
     if (error) resolved = (root / relative).lexically_normal();
@@ -359,6 +361,7 @@ AppResourceSchemeHandler::relativePath(std::string_view requestURL) {
 
 std::set<std::string> AppResourceSchemeHandler::enumerateManifest(
     const std::filesystem::path& root) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     namespace fs = std::filesystem;
     std::set<std::string> manifest;
     const std::string rootPrefix = normalizedPath(root) + "/";
