@@ -26,9 +26,12 @@
    links hold no cycle.
 6. The main thread touches no disk: a function body that asserts the main
    thread (`LARKSPIN_ASSERT_MAIN_THREAD()`) calls no std::filesystem function
-   that reads or changes the file system (canonical, exists, status, …).
-   Lambdas inside it are not held to it: they may be the jobs it hands to a
-   worker.
+   that reads or changes the file system (canonical, exists, status, …), nor
+   one of the program's own functions that do (`OWN_DISK_FUNCTIONS`: the font
+   resolver, the renderer directory's walk and look-ups, the editor's font),
+   whether qualified or called by its plain name inside its class or
+   namespace. Lambdas inside it are not held to it: they may be the jobs it
+   hands to a worker.
 6. One composition root: the program's shared instances are made in src/App
    (its services) and src/main.cpp and handed down; elsewhere in src/ no
    process singleton is reached (`X::shared()`, `X::standard()`,
@@ -361,6 +364,46 @@ DISK_CALL = re.compile(
     r"recursive_directory_iterator)\s*[({]")
 
 
+# The program's own functions that read the disk (fontconfig and font files,
+# directory walks, resolved links), by the class or namespace that holds them.
+OWN_DISK_FUNCTIONS = {
+    "FontResolver": ("resolve", "families", "fixedPitchFamilies", "location",
+                     "variableWeightRange"),
+    "LocationRoots": ("current",),
+    "AppResourceSchemeHandler": ("enumerateManifest", "resolvedInside"),
+    "RendererDirectory": ("locate",),
+    "EditorFont": ("family",),
+}
+OWN_DISK_CALL = re.compile(r"(?:\b(\w+)\s*::\s*)?\b(\w+)\s*\(")
+OPENED_NAMESPACE = re.compile(r"\bnamespace\s+(?:\w+::)*(\w+)\s*\{")
+BODY_OWNER = re.compile(r"\b(\w+)\s*::\s*~?\w+\s*$")
+
+
+def body_owner(code, body):
+    """The class that the function whose body opens at `body` belongs to."""
+    head = code[:body]
+    close = head.rfind(")")
+    if close < 0:
+        return None
+    opening = matching_open(code, close)
+    if opening is None:
+        return None
+    owner = BODY_OWNER.search(code[:opening])
+    return owner.group(1) if owner else None
+
+
+def own_disk_call(code, match, scopes):
+    """The name of the program's disk function that `match` calls, if any."""
+    qualifier, name = match.group(1), match.group(2)
+    before = code[:match.start()].rstrip()
+    if qualifier is None and (before.endswith(".") or before.endswith("->")):
+        return None  # a member of some object
+    for holder, names in OWN_DISK_FUNCTIONS.items():
+        if name in names and (qualifier == holder or (qualifier is None and holder in scopes)):
+            return f"{holder}::{name}"
+    return None
+
+
 def check_main_thread_disk(path, code, problems):
     if not path.is_relative_to(ROOT / "src") or not MAIN_THREAD_ASSERT.search(code):
         return
@@ -372,6 +415,16 @@ def check_main_thread_disk(path, code, problems):
             line = code.count("\n", 0, m.start()) + 1
             problems.append(f"{path}:{line}: std::filesystem::{m.group(1)} touches the disk "
                             "in a main-thread function; run it on a worker")
+    namespaces = set(OPENED_NAMESPACE.findall(code))
+    for m in OWN_DISK_CALL.finditer(code):
+        body = innermost(bodies, m.start())
+        if body not in asserting:
+            continue
+        called = own_disk_call(code, m, namespaces | {body_owner(code, body[0])})
+        if called:
+            line = code.count("\n", 0, m.start()) + 1
+            problems.append(f"{path}:{line}: {called} reads the disk in a main-thread "
+                            "function; run it on a worker")
 
 
 SINGLETON_CALL = re.compile(r"\b(?:(\w+)::(shared|standard|general)\s*\(\s*\)|(defaultCenter)\s*\()")

@@ -75,6 +75,18 @@ CASES = [
     ("a shared pointer and a mention in a comment", "Document/A.cpp",
      "std::shared_ptr<X> x; // DraftWriter::shared()\nvoid f() { y.shared(); }", 0),
     ("tests make their own instances", None, "void f() { TypographyController::shared(); }", 0),
+    ("the program's own disk functions, qualified", "Appearance/A.cpp",
+     "void Panel::respond() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "auto f = FontResolver::resolve(name); auto d = RendererDirectory::locate(); }", 2),
+    ("a disk member called by its plain name in its class", "Protocol/A.cpp",
+     "void AppResourceSchemeHandler::start() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
+     "manifest_ = enumerateManifest(root_); }", 1),
+    ("a disk function by its plain name in its namespace", "Editor/A.cpp",
+     "namespace larkspin::EditorFont {\nvoid use() { LARKSPIN_ASSERT_MAIN_THREAD(); family(x); }\n}", 1),
+    ("the same names elsewhere or in a worker's job", "Editor/A.cpp",
+     "void View::f() { LARKSPIN_ASSERT_MAIN_THREAD(); auto a = family(x); auto b = o.resolve(y);\n"
+     "auto c = FontResolver::cssWeight(1.0);\n"
+     "auto job = [n] { return FontResolver::resolve(n); }; runOn(pool, job); }", 0),
 ]
 
 

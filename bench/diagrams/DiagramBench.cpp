@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     }
     AppLog::setCaptureHook([](const LogRecord&) {});
     auto appResources = AppResourceSchemeHandler::createForRenderer();
+    while (appResources && !appResources->hasManifest()) g_main_context_iteration(nullptr, TRUE);
     if (!appResources || !appResources->manifest().contains("diagram-host.html")) {
         std::fprintf(stderr, "renderer/dist with the diagram host not found: run scripts/build-renderer.sh\n");
         return 1;

@@ -10,6 +10,8 @@
 
 #include "Appearance/AppearanceController.hpp"
 #include "Platform/Text/TextTrimming.hpp"
+#include "Platform/Text/ErrorText.hpp"
+#include "Platform/Async/Cancellation.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
@@ -139,7 +141,10 @@ TypographyController::TypographyController(UserDefaults& defaults, NotificationC
     : defaults_(defaults),
       center_(center),
       fonts_(std::move(fonts)),
-      self_(std::make_shared<TypographyController*>(this)) {}
+      self_(std::make_shared<TypographyController*>(this)) {
+    // Ahead of the first page, the settings window or the font panel.
+    tasks_.spawn(prepareStored(self_));
+}
 
 TypographyController::~TypographyController() = default;
 
@@ -283,14 +288,91 @@ Task<std::vector<std::string>> TypographyController::loadCandidateFamilies(FontR
 
 Task<void> TypographyController::prepareFamily(std::string family) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    family = unquotedFamily(family);
-    if (family.empty() || !fonts_.resolve || resolveCache_.contains(family)) co_return;
-    const std::weak_ptr<TypographyController*> alive = self_;
-    auto resolve = [fonts = fonts_, family] { return fonts.resolve(family); };
-    std::optional<FontResolver::ResolvedFont> font =
-        co_await runOn(WorkerPool::shared(), std::move(resolve));
-    const auto self = alive.lock();
-    if (self && *self) (*self)->resolveCache_.try_emplace(family, std::move(font));
+    std::vector<std::string> families{std::move(family)};
+    co_await prepareFamilies(self_, std::move(families));
+}
+
+Task<void> TypographyController::prepareStoredFamilies() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    return prepareStored(self_);
+}
+
+Task<void> TypographyController::prepareStored(std::weak_ptr<TypographyController*> alive) {
+    // The settings may change while their families are resolved: done once
+    // the families just prepared are still the stored ones.
+    std::vector<std::string> families;
+    while (true) {
+        auto self = alive.lock();
+        if (!self || !*self) co_return;
+        const TypographySettings s = (*self)->settings();
+        std::vector<std::string> stored{s.bodyFamily, s.monoFamily, s.headingFamily};
+        if (stored == families) co_return;
+        families = std::move(stored);
+        self.reset();  // not held while waiting: the controller may go
+        co_await prepareFamilies(alive, families);
+    }
+}
+
+Task<void> TypographyController::prepareFamilies(std::weak_ptr<TypographyController*> alive,
+                                                 std::vector<std::string> families) {
+    std::vector<std::string> awaited;
+    {
+        const auto self = alive.lock();
+        if (!self || !*self || !(*self)->fonts_.resolve) co_return;
+        TypographyController& controller = **self;
+        std::vector<std::string> wanted;
+        for (const auto& requested : families) {
+            std::string family = unquotedFamily(requested);
+            if (family.empty() || controller.resolveCache_.contains(family)) continue;
+            if (std::find(awaited.begin(), awaited.end(), family) != awaited.end()) continue;
+            if (controller.resolving_.try_emplace(family).second) wanted.push_back(family);
+            awaited.push_back(std::move(family));
+        }
+        // Resolved by a task of the controller's: a waiter that goes does
+        // not end the resolution the others wait for.
+        if (!wanted.empty()) controller.tasks_.spawn(controller.resolveFamilies(std::move(wanted)));
+    }
+    for (const auto& family : awaited) {
+        auto wait = [alive, family](Completion<void> done) {
+            const auto owner = alive.lock();
+            if (owner && *owner) {
+                auto& resolving = (*owner)->resolving_;
+                if (auto entry = resolving.find(family); entry != resolving.end()) {
+                    entry->second.push_back(std::move(done));
+                    return;
+                }
+            }
+            done.resolve();
+        };
+        try {
+            co_await awaitCompletion<void>(std::move(wait));
+        } catch (const BrokenPromise&) {
+            co_return;  // the controller went while the family was resolved
+        }
+    }
+}
+
+Task<void> TypographyController::resolveFamilies(std::vector<std::string> families) {
+    using Resolved = std::vector<std::optional<FontResolver::ResolvedFont>>;
+    auto resolve = [fonts = fonts_, families]() {
+        Resolved found;
+        for (const auto& family : families) found.push_back(fonts.resolve(family));
+        return found;
+    };
+    std::optional<Resolved> found;
+    try {
+        found = co_await runOn(WorkerPool::shared(), std::move(resolve));
+    } catch (...) {
+        rethrowIfCancelled(std::current_exception());
+        AppLog::document.error("解析字体失败：%{private}s", ErrorText::describe(std::current_exception()));
+    }
+    for (std::size_t i = 0; i < families.size(); ++i) {
+        // A failed resolution is not remembered: the next question asks again.
+        if (found) resolveCache_.try_emplace(families[i], std::move((*found)[i]));
+        auto waiting = resolving_.extract(families[i]);
+        if (waiting.empty()) continue;
+        for (const Completion<void>& waiter : waiting.mapped()) waiter.resolve();
+    }
 }
 
 std::vector<std::string> TypographyController::listCandidateFamilies(const FontSource& fonts,
@@ -480,6 +562,11 @@ void TypographyController::showFontPanel(FontRole role, FontPanel& panel, bool o
 }
 
 void TypographyController::changeFont(const FontPanelSelection& selection) {
+    tasks_.spawn(changeFontWhenPrepared(selection));
+}
+
+Task<void> TypographyController::changeFontWhenPrepared(FontPanelSelection selection) {
+    co_await prepareFamily(selection.familyName);
     applyFontPanelSelection(selection);
 }
 

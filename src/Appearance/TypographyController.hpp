@@ -14,6 +14,7 @@
 #include "Appearance/TypographySettings.hpp"
 #include "Appearance/Fonts/FontResolver.hpp"
 #include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
 
 namespace larkspin {
 
@@ -69,6 +70,7 @@ public:
         static FontSource installed();
     };
 
+    // Starts resolving the stored families on the shared workers.
     TypographyController(UserDefaults& defaults, NotificationCenter& center,
                          FontSource fonts = FontSource::installed());
     ~TypographyController();
@@ -95,8 +97,12 @@ public:
     // every font file).
     Task<std::vector<std::string>> loadCandidateFamilies(FontRole role);
     // Resolves `family` on the shared workers unless it is known already, so
-    // that the answers about it that follow come from memory.
+    // that the answers about it that follow come from memory. A family
+    // already being resolved is waited for, not resolved twice.
     Task<void> prepareFamily(std::string family);
+    // The same for the three stored families: what the page's typography
+    // (`effectiveSettings`) and the status of each role need.
+    Task<void> prepareStoredFamilies();
 
     // Normalises `settings`; when the result differs from `settings()`, stores
     // it and announces with `reason`, otherwise does nothing.
@@ -132,6 +138,8 @@ public:
     // lists only monospace families); the user's choice comes back through
     // changeFont for the role last shown.
     void showFontPanel(FontRole role, FontPanel& panel, bool orderFront);
+    // Resolves the chosen family on the shared workers, then applies the
+    // choice.
     void changeFont(const FontPanelSelection& selection);
     // Body takes the family (quoted) and the chosen weight, mono and heading
     // only the family. A choice without a family does nothing.
@@ -156,6 +164,11 @@ private:
     // logged (once per value) and read as the system stack.
     std::string storedFamily(std::string_view key) const;
     void broadcast(std::string_view reason);
+    static Task<void> prepareStored(std::weak_ptr<TypographyController*> alive);
+    static Task<void> prepareFamilies(std::weak_ptr<TypographyController*> alive,
+                                      std::vector<std::string> families);
+    Task<void> resolveFamilies(std::vector<std::string> families);
+    Task<void> changeFontWhenPrepared(FontPanelSelection selection);
 
     UserDefaults& defaults_;
     NotificationCenter& center_;
@@ -164,10 +177,13 @@ private:
     std::map<FontRole, std::vector<std::string>> familyCache_;
     mutable std::map<std::string, std::optional<FontResolver::ResolvedFont>, std::less<>>
         resolveCache_;
+    // Families being resolved on the workers, with the tasks waiting for them.
+    std::map<std::string, std::vector<Completion<void>>, std::less<>> resolving_;
     mutable std::map<std::string, std::size_t, std::less<>> refusedFamilies_;
     FontRole fontPanelRole_ = FontRole::body;
     // Lets a font panel's late callback find out that the controller is gone.
     std::shared_ptr<TypographyController*> self_;
+    TaskScope tasks_;  // last: font panel choices being prepared end first
 };
 
 }  // namespace larkspin

@@ -4,9 +4,10 @@
 #include <exception>
 #include <stdexcept>
 
+#include "Document/DocumentNoticeActions.hpp"
 #include "Document/DocumentRegistry.hpp"
+#include "Document/DocumentRendering.hpp"
 #include "Document/DocumentUnits.hpp"
-#include "Document/RenderTier.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
@@ -48,6 +49,8 @@ Document::Document(Services services, std::shared_ptr<DocumentKeeper> keeper,
     if (services_.recoveryStore) draftDirectory = services_.recoveryStore->directory();
     units_ = std::make_unique<DocumentUnits>(*this, services_.clock ? *services_.clock : Clock::system(),
                                              services_.sys, services_.draftWriter, std::move(draftDirectory));
+    rendering_ = std::make_unique<DocumentRendering>(*this, services_.sandboxed);
+    notices_ = std::make_unique<DocumentNoticeActions>(*this, *keeper_);
     model_.onChange = [this](DocumentModel&) {
         if (DraftScheduler* drafts = units_->drafts()) drafts->scheduleIfNeeded();
         if (host_) host_->documentTitleChanged();
@@ -134,7 +137,7 @@ void Document::attachWindow(DocumentWindowHost& host) {
     if (!reader_) return;
     reader_->setOwner(std::weak_ptr<DocumentReader::Owner>(shared_from_this()));
     reader_->setDocumentLocation(path_);
-    startRendering();
+    rendering_->startRendering();
 }
 
 void Document::detachWindow(DocumentWindowHost& host) {
@@ -149,14 +152,14 @@ void Document::readerOpensLink(const OpenLinkPayload& payload) {
 }
 
 void Document::readerWasDeniedResource(const std::string& path) {
-    showAccessDeniedBanner(path);
+    rendering_->showAccessDeniedBanner(path);
 }
 
 void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
     ++renderCount_;
     AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
                           displayName(), static_cast<std::int64_t>(headings.size()));
-    syncDegradationBanner();
+    rendering_->syncDegradationBanner();
     if (pendingFragment_) {
         std::string fragment = std::move(*pendingFragment_);
         pendingFragment_.reset();
@@ -186,7 +189,7 @@ void Document::applyRecoveryDraft(const RecoveryDraft& draft, std::optional<Draf
         std::optional<ExternalIssue> notice = drafts->applyDraft(draft, setAside);
         if (!notice) return;
         setExternalIssue(std::move(*notice));
-        startRendering();
+        rendering_->startRendering();
         return;
     }
     // The draft stays unresolved in its store and is offered again.
@@ -216,95 +219,6 @@ std::shared_ptr<LinkReader> Document::linkReader() const {
 }
 
 // ---- rendering ----
-
-void Document::showDismissableBanner(std::string message, std::uint64_t& slot) {
-    if (!reader_) return;
-    std::weak_ptr<DocumentReader> weakReader = reader_;
-    auto banner = std::make_shared<std::uint64_t>(0);
-    auto hide = [weakReader, banner] {
-        if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
-    };
-    *banner = reader_->showBanner(std::move(message), L10n::text("common.got_it"), hide, hide);
-    slot = *banner;
-}
-
-void Document::startRendering() {
-    if (!reader_) return;
-    const RenderPlan plan = planRendering(loaded_);
-    if (tierBanner_) reader_->hideBanner(tierBanner_);
-    tierBanner_ = 0;
-    isReducedRendering_ = false;
-    switch (plan.kind) {
-        case RenderPlan::Kind::failure:
-            AppLog::document.error("文档 doc=%{public}s %{private}s 读取失败：%{private}s", logID(),
-                                   displayName(), plan.status->detail);
-            reader_->showDocumentStatus(*plan.status);
-            return;
-        case RenderPlan::Kind::restricted:
-            AppLog::document.info("文档 doc=%{public}s %{private}s %{public}s MiB 超过受限阅读阈值，不进 WebView",
-                                  logID(), displayName(), formatMebibytes(loaded_.byteCount));
-            reader_->showDocumentStatus(*plan.status);
-            return;
-        case RenderPlan::Kind::large:
-            isReducedRendering_ = true;
-            AppLog::document.info(
-                "文档 doc=%{public}s %{private}s %{public}s MiB 超过精简阈值，关闭高亮 / 公式 / 图表",
-                logID(), displayName(), formatMebibytes(loaded_.byteCount));
-            break;
-        case RenderPlan::Kind::normal:
-            break;
-    }
-    reader_->hideDocumentStatus();
-    reader_->render(model_.sharedSourceText(), plan.enhancements);
-    if (!plan.banner) return;
-    if (plan.banner->action == RenderBanner::Action::dismiss) {
-        showDismissableBanner(plan.banner->message, tierBanner_);
-        return;
-    }
-    std::weak_ptr<Document> weak = weak_from_this();
-    std::weak_ptr<DocumentReader> weakReader = reader_;
-    auto banner = std::make_shared<std::uint64_t>(0);
-    auto renderFully = [weak] {
-        if (auto document = weak.lock()) document->enableFullRendering();
-    };
-    auto dismiss = [weakReader, banner] {
-        if (auto reader = weakReader.lock()) reader->hideBanner(*banner);
-    };
-    *banner = reader_->showBanner(plan.banner->message, plan.banner->actionTitle, renderFully, dismiss);
-    tierBanner_ = *banner;
-}
-
-void Document::enableFullRendering() {
-    if (!reader_ || !isReducedRendering_) return;
-    isReducedRendering_ = false;
-    AppLog::document.info("文档 doc=%{public}s %{private}s 用户要求完整渲染（高亮 / 公式 / 图表）", logID(),
-                          displayName());
-    if (tierBanner_) reader_->hideBanner(tierBanner_);
-    tierBanner_ = 0;
-    reader_->render(model_.sharedSourceText(), RenderEnhancements{true, true, true});
-}
-
-void Document::syncDegradationBanner() {
-    if (!reader_) return;
-    if (std::optional<std::string> degraded = reader_->lastRenderDegradation()) {
-        degradationBannerMessage_ = degraded;
-        showDismissableBanner(std::move(*degraded), degradationBanner_);
-        return;
-    }
-    if (!degradationBannerMessage_) return;
-    degradationBannerMessage_.reset();
-    // Only our own banner goes: a newer one (the large-file banner) stays.
-    if (degradationBanner_) reader_->hideBanner(degradationBanner_);
-    degradationBanner_ = 0;
-}
-
-void Document::showAccessDeniedBanner(const std::string& path) {
-    if (accessDeniedBannerShown_ || !reader_) return;
-    accessDeniedBannerShown_ = true;
-    AppLog::document.info("文档 doc=%{public}s %{private}s 图片被拒绝读取：%{private}s，显示提示条", logID(),
-                          displayName(), path);
-    showDismissableBanner(accessDeniedBannerMessage(services_.sandboxed), accessBanner_);
-}
 
 void Document::scrollToFragment(std::string fragment) {
     if (renderCount_ >= 1 && reader_) {
@@ -342,125 +256,7 @@ void Document::clearExternalIssue(const ExternalIssueKinds& kinds) {
 
 void Document::presentExternalIssue() {
     if (!externalIssue_ || !host_ || !host_->noticeBarController()) return;
-    host_->noticeBarController()->show(barContent(*externalIssue_));
-}
-
-ConflictBarContent Document::barContent(const ExternalIssue& issue) {
-    std::weak_ptr<Document> weak = weak_from_this();
-    auto bind = [weak](void (Document::*action)()) {
-        return [weak, action] {
-            if (auto document = weak.lock()) ((*document).*action)();
-        };
-    };
-    NoticeHandlers handlers;
-    handlers.reloadDiscarding = bind(&Document::resolveConflictByReloading);
-    handlers.keepMine = bind(&Document::resolveConflictKeepingMine);
-    handlers.acceptExternal = bind(&Document::acceptExternalChange);
-    handlers.sampleAgain = bind(&Document::sampleAgain);
-    handlers.relocate = bind(&Document::relocateSourceFile);
-    handlers.retrySave = bind(&Document::retrySave);
-    handlers.dismissRecovered = bind(&Document::dismissRecovered);
-    handlers.saveElsewhere = bind(&Document::saveElsewhere);
-    return noticeContent(issue, NoticeContext{path_.has_value(), model_.isDirty()}, handlers);
-}
-
-void Document::acceptExternalChange() {
-    AppLog::document.info("文档 doc=%{public}s %{private}s 用户接受外部修改，重新载入", logID(), displayName());
-    reloadFromDisk("用户接受外部修改");
-}
-
-void Document::resolveConflictByReloading() {
-    tasks_.spawn(reloadDiscardingTask());
-}
-
-Task<void> Document::reloadDiscardingTask() {
-    if (model_.isDirty()) {
-        // Unsaved text goes only with the user's yes, asked once.
-        if (!host_) co_return;
-        OpenConfirmation::Question question{L10n::text("bar.reload_confirm.heading"),
-                                            L10n::text("bar.reload_confirm.body"),
-                                            L10n::text("bar.reload_confirm.discard"),
-                                            L10n::text("common.cancel")};
-        Task<bool> asking = host_->confirmDiscard(std::move(question));
-        bool discard = false;
-        try {
-            discard = co_await std::move(asking);
-        } catch (...) {
-            rethrowIfCancelled(std::current_exception());
-            discard = false;
-        }
-        if (!discard) {
-            AppLog::document.info("文档 doc=%{public}s %{private}s 用户取消重新载入，保留本地修改", logID(),
-                                  displayName());
-            co_return;
-        }
-    }
-    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择重新载入（丢弃本地修改）", logID(),
-                          displayName());
-    reloadFromDisk("用户重新载入");
-}
-
-void Document::resolveConflictKeepingMine() {
-    if (const auto& version = model_.conflictVersion()) model_.acceptDiskVersion(*version);
-    clearExternalIssue({ExternalIssueKind::conflict});
-    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择保留本地修改，磁盘现状记为基准 dirty=%{bool}d",
-                          logID(), displayName(), model_.isDirty());
-}
-
-void Document::saveElsewhere() {
-    AppLog::document.info("文档 doc=%{public}s %{private}s 用户选择另存为", logID(), displayName());
-    // The notice stays until a later event clears it.
-    saveAs();
-}
-
-void Document::sampleAgain() {
-    units_->disk().sampleAgain();
-}
-
-void Document::retrySave() {
-    clearExternalIssue({ExternalIssueKind::saveFailed});
-    // The pipeline raises the notice again if it fails again.
-    units_->saving().retryFailedSave([](std::optional<SaveError>) {});
-}
-
-void Document::dismissRecovered() {
-    clearExternalIssue({ExternalIssueKind::recovered});
-}
-
-void Document::relocateSourceFile() {
-    if (!host_) return;
-    tasks_.spawn(relocateTask());
-}
-
-Task<void> Document::relocateTask() {
-    if (!host_) co_return;
-    DocumentWindowHost::SourceRequest request;
-    if (path_) request.startFolder = path_->parent_path();
-    request.prompt = L10n::text("relocate.prompt");
-    request.message = L10n::format("relocate.message", {displayName()});
-    Task<std::optional<std::filesystem::path>> choosing = host_->chooseSourceFile(std::move(request));
-    std::optional<std::filesystem::path> chosen;
-    try {
-        chosen = co_await std::move(choosing);
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-    }
-    if (!chosen) co_return;
-    // Two documents never share a file: the one already open on it comes
-    // forward and this one keeps its notice.
-    Task<bool> asking = keeper_->bringForwardIfOpen(shared_from_this(), *chosen);
-    bool elsewhere = false;
-    try {
-        elsewhere = co_await std::move(asking);
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-    }
-    if (elsewhere) {
-        AppLog::document.info("文档 doc=%{public}s %{private}s 所选文件已在别的标签打开：%{private}s",
-                              logID(), displayName(), chosen->filename().string());
-        co_return;
-    }
-    adoptRelocatedSource(std::move(*chosen));
+    host_->noticeBarController()->show(notices_->barContent(*externalIssue_));
 }
 
 void Document::adoptRelocatedSource(std::filesystem::path path) {
@@ -476,7 +272,7 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
     keeper_->documentStateChanged(*this);
     if (host_) host_->documentTitleChanged();
     startObservingFile();
-    if (isObservingFile()) sampleAgain();
+    if (isObservingFile()) units_->disk().sampleAgain();
 }
 
 // ---- the file watch ----
@@ -579,7 +375,7 @@ bool Document::canRevert() const {
 
 void Document::revert() {
     // Asks before the unsaved text goes, then reads the file again.
-    if (canRevert()) resolveConflictByReloading();
+    if (canRevert()) notices_->resolveConflictByReloading();
 }
 
 Task<void> Document::flushDraft() {
@@ -608,7 +404,7 @@ void Document::adoptReload(LoadedDocument loaded) {
     AppLog::document.info("文档 doc=%{public}s %{private}s 重新载入：%ld 字节 revision=%ld", logID(),
                           displayName(), loaded_.byteCount, model_.sourceRevision());
     // The reader keeps its reading position across a render of its document.
-    startRendering();
+    rendering_->startRendering();
     keeper_->documentStateChanged(*this);
 }
 
@@ -638,7 +434,7 @@ void Document::didSave(const std::filesystem::path& target, SaveOperation operat
 }
 
 void Document::showCloseFailure(std::string message) {
-    showDismissableBanner(std::move(message), closeFailureBanner_);
+    rendering_->showCloseFailure(std::move(message));
 }
 
 // ---- closing ----
@@ -655,6 +451,7 @@ void Document::close() {
         if (!MainThread::isQuitting()) drafts->resolve(RecoveryDraft::Resolution::closed);
     }
     units_->disk().stop();
+    notices_->cancel();
     tasks_.cancel();
     std::shared_ptr<Document> self = shared_from_this();
     keeper_->documentClosed(*this);

@@ -33,6 +33,8 @@
 
 namespace larkspin {
 
+class DocumentNoticeActions;
+class DocumentRendering;
 class DocumentUnits;
 class DraftWriter;
 
@@ -44,8 +46,10 @@ class DraftWriter;
 // hold it); its own tasks end with it. Main thread, except the loader.
 //
 // Saving, recovery drafts and the disk reactions are units the document owns
-// and drives (`DocumentUnits`); what lies outside it (the window, the
-// registry, links) it reaches through its `DocumentKeeper`.
+// and drives (`DocumentUnits`); so are the render tiers with their banners
+// (`DocumentRendering`) and the notice bar's actions
+// (`DocumentNoticeActions`). What lies outside it (the window, the registry,
+// links) it reaches through its `DocumentKeeper`.
 class Document final : public OpenedDocument,
                        public LinkOpenerDocument,
                        public DocumentReader::Owner,
@@ -129,11 +133,8 @@ public:
     void readerWasDeniedResource(const std::string& path) override;
 
     // ---- rendering ----
-    void startRendering();
-    void enableFullRendering();
-    void syncDegradationBanner();
-    void showAccessDeniedBanner(const std::string& path);
-    bool isReducedRendering() const { return isReducedRendering_; }
+    // The render tiers and the banners over the page.
+    DocumentRendering& rendering() { return *rendering_; }
     const std::optional<std::string>& pendingFragment() const { return pendingFragment_; }
 
     // ---- external issues ----
@@ -141,18 +142,9 @@ public:
     void setExternalIssue(ExternalIssue issue);
     // Removes the issue when its kind is in `kinds`; an empty set removes any.
     void clearExternalIssue(const ExternalIssueKinds& kinds);
-    ConflictBarContent barContent(const ExternalIssue& issue);
-
-    // The bar's actions.
-    void acceptExternalChange();
-    // Asks before throwing unsaved text away, then reloads.
-    void resolveConflictByReloading();
-    void resolveConflictKeepingMine();
-    void saveElsewhere();
-    void sampleAgain();
-    void retrySave();
-    void dismissRecovered();
-    void relocateSourceFile();
+    // What the notice bar's buttons do.
+    DocumentNoticeActions& notices() { return *notices_; }
+    // The source file found again at `path` (the relocate button's answer).
     void adoptRelocatedSource(std::filesystem::path path);
 
     // ---- the file watch ----
@@ -206,13 +198,10 @@ private:
              std::optional<std::filesystem::path> file);
 
     void presentExternalIssue();
-    void showDismissableBanner(std::string message, std::uint64_t& slot);
     void takeLocation(const std::filesystem::path& path);
     void reportSaveError(const std::optional<SaveError>& error);
     Task<void> saveAsTask(SaveCompletion done);
     Task<void> scrollTask(std::string fragment);
-    Task<void> reloadDiscardingTask();
-    Task<void> relocateTask();
 
     Services services_;
     std::shared_ptr<DocumentKeeper> keeper_;
@@ -223,13 +212,6 @@ private:
     std::optional<LoadedDocument> loadedSource_;  // under loadMutex_
     DocumentModel model_;
     LoadedDocument loaded_;
-    bool isReducedRendering_ = false;
-    std::optional<std::string> degradationBannerMessage_;
-    std::uint64_t degradationBanner_ = 0;
-    std::uint64_t tierBanner_ = 0;
-    std::uint64_t accessBanner_ = 0;
-    std::uint64_t closeFailureBanner_ = 0;
-    bool accessDeniedBannerShown_ = false;
     int renderCount_ = 0;
     std::optional<std::string> pendingFragment_;
     DocumentWindowHost* host_ = nullptr;
@@ -237,6 +219,8 @@ private:
     std::optional<ExternalIssue> externalIssue_;
     bool isClosing_ = false;
     std::unique_ptr<DocumentUnits> units_;  // after what its clients read
+    std::unique_ptr<DocumentRendering> rendering_;
+    std::unique_ptr<DocumentNoticeActions> notices_;  // its questions end before the rest goes
     TaskScope tasks_;  // last: the document's tasks end first
 };
 

@@ -5,7 +5,11 @@
 
 #include <fmt/format.h>
 
+#include <map>
+
 #include "Appearance/Fonts/FontResolver.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 
 namespace larkspin {
 
@@ -71,12 +75,53 @@ std::string EditorPositioning::description() const {
 
 namespace larkspin::EditorFont {
 
-std::string family(std::string_view requested) {
-    static constexpr std::string_view fallback = "monospace";
+namespace {
+
+constexpr std::string_view fallback = "monospace";
+
+std::string trimmed(std::string_view requested) {
     const auto first = requested.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return std::string(fallback);
+    if (first == std::string_view::npos) return {};
     const auto last = requested.find_last_not_of(" \t\r\n");
-    const auto resolved = FontResolver::resolve(requested.substr(first, last - first + 1));
+    return std::string(requested.substr(first, last - first + 1));
+}
+
+// The families worked out so far, by trimmed request. Main thread.
+std::map<std::string, std::string, std::less<>>& prepared() {
+    static std::map<std::string, std::string, std::less<>> families;
+    return families;
+}
+
+}  // namespace
+
+Task<void> prepare(std::string requested) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    std::string key = trimmed(requested);
+    if (key.empty() || prepared().contains(key)) co_return;
+    auto workOut = [key] { return family(key); };
+    std::string drawn = co_await runOn(WorkerPool::shared(), std::move(workOut));
+    prepared().insert_or_assign(std::move(key), std::move(drawn));
+}
+
+std::optional<std::string> knownFamily(std::string_view requested) {
+    const std::string key = trimmed(requested);
+    if (key.empty()) return std::string(fallback);
+    if (const auto found = prepared().find(key); found != prepared().end()) return found->second;
+    return std::nullopt;
+}
+
+std::string preparedFamily(std::string_view requested) {
+    if (auto known = knownFamily(requested)) return std::move(*known);
+    std::string key = trimmed(requested);
+    std::string drawn = family(key);
+    prepared().emplace(std::move(key), drawn);
+    return drawn;
+}
+
+std::string family(std::string_view requested) {
+    const std::string name = trimmed(requested);
+    if (name.empty()) return std::string(fallback);
+    const auto resolved = FontResolver::resolve(name);
     if (!resolved) return std::string(fallback);
     const bool serif = std::any_of(resolved->faces.begin(), resolved->faces.end(),
                                    [](const FontResolver::Face& face) { return face.isSerif; });

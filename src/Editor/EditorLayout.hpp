@@ -9,6 +9,7 @@
 #include "Appearance/HexColor.hpp"
 #include "Appearance/Theme.hpp"
 #include "Model/TextStorage.hpp"
+#include "Platform/Async/Task.hpp"
 
 namespace larkspin {
 
@@ -81,7 +82,15 @@ namespace larkspin::EditorFont {
 
 // The family the editor draws with: the installed family for `family`
 // (trimmed), or "monospace" when it is empty, unknown or serif (by any face
-// or by its name).
+// or by its name). Asks the installed fonts: not on the main thread.
 std::string family(std::string_view family);
+
+// On the main thread: works `family` out on the shared workers unless that
+// was done before, and keeps the answer for `preparedFamily`.
+Task<void> prepare(std::string family);
+// What `prepare` found for `family`; nothing when it was not prepared.
+std::optional<std::string> knownFamily(std::string_view family);
+// The same, working a family not prepared out here.
+std::string preparedFamily(std::string_view family);
 
 }  // namespace larkspin::EditorFont

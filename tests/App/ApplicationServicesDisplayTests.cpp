@@ -17,6 +17,7 @@
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Support/TempDir.hpp"
+#include "Support/MainLoop.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 
 namespace larkspin::test {
@@ -54,7 +55,9 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
             << "a reader without its owner";
         const auto sibling = environment.rendererFiles->sibling();
         EXPECT_NE(sibling, environment.rendererFiles);
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return sibling->hasManifest(); }));
         EXPECT_EQ(sibling->manifest(), environment.rendererFiles->manifest());
+        EXPECT_TRUE(sibling->manifest().contains("index.html"));
         readers.clear();
         views.clear();
         MainThread::drainForTesting();

@@ -8,6 +8,7 @@
 #include "Appearance/AppearanceTestSupport.hpp"
 #include "Appearance/Fonts/FontResolverTestFonts.hpp"
 #include "Appearance/TypographyController.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Support/MainLoop.hpp"
@@ -295,6 +296,7 @@ TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {
     EXPECT_FALSE(panel.monospace);
     EXPECT_TRUE(panel.front);
     panel.choose({"Wide Grotesk", "WideGrotesk-Bold", 700});
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return controller.revision() == 1; }));
     EXPECT_EQ(controller.settings().bodyFamily, "\"Wide Grotesk\"");
     EXPECT_EQ(controller.settings().fontWeight, 700);
 
@@ -303,6 +305,8 @@ TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {
     EXPECT_FALSE(panel.front);
     panel.choose({"Code", "Code-Regular", 400});
     panel.choose({"", "Nothing", 300});  // no family: nothing happens
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return controller.revision() == 2; }));
+    MainThread::drainForTesting();
     EXPECT_EQ(controller.settings().monoFamily, "Code");
     EXPECT_EQ(controller.settings().fontWeight, 700);  // mono does not take the weight
     EXPECT_EQ(controller.revision(), 2);
@@ -313,6 +317,34 @@ TEST_F(TypographyControllerTest, FontPanelChoicesGoToTheRoleShown) {
     shortLived.reset();
     panel.choose({"Code", "Code-Regular", 400});
     EXPECT_EQ(controller.settings().headingFamily, "");
+}
+
+// What the page needs is resolved on the workers: the stored families, asked
+// for by several readers at once, are resolved once, and a family chosen in
+// the font panel is resolved before the choice applies.
+TEST_F(TypographyControllerTest, StoredAndChosenFamiliesAreResolvedOnTheWorkersOnce) {
+    defaults.setValue(TypographyController::bodyFamilyKey, "Duo");
+    defaults.setValue(TypographyController::monoFamilyKey, "Code");
+    defaults.setValue(TypographyController::headingFamilyKey, "\"Wide Grotesk\"");
+    const auto first = test::startTask(controller.prepareStoredFamilies());
+    const auto second = test::startTask(controller.prepareStoredFamilies());
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return first->finished && second->finished; }));
+    EXPECT_FALSE(first->error || second->error);
+    EXPECT_EQ(fonts.resolveCalls, 3);
+    EXPECT_EQ(fonts.resolvesOnWorkers, 3);
+    EXPECT_EQ(controller.effectiveSettings().headingFamily, "\"Wide Grotesk\"");
+    EXPECT_EQ(controller.effectiveSettings().fontWeight, 300);  // Duo's nearest to 400
+    EXPECT_EQ(fonts.resolveCalls, 3) << "answered from memory";
+
+    test::FakeFontPanel panel;
+    controller.showFontPanel(Role::heading, panel, true);
+    panel.choose({"Flex", "Flex-Regular", 400});
+    EXPECT_EQ(controller.revision(), 0) << "applied once resolved";
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return controller.revision() == 1; }));
+    EXPECT_EQ(controller.settings().headingFamily, "Flex");
+    EXPECT_EQ(controller.effectiveSettings().headingFamily, "Flex");
+    EXPECT_EQ(fonts.resolveCalls, 4);
+    EXPECT_EQ(fonts.resolvesOnWorkers, 4);
 }
 
 TEST_F(TypographyControllerTest, RestoringAllAppearanceDefaultsAnnouncesTwice) {

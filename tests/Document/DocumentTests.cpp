@@ -1,5 +1,7 @@
 #include "Document/Document.hpp"
 
+#include "Document/DocumentNoticeActions.hpp"
+#include "Document/DocumentRendering.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 
 #include <gtest/gtest.h>
@@ -226,10 +228,10 @@ TEST(Document, IssuesShowWhenTheWindowComesAndClearByKind) {
     EXPECT_FALSE(document->externalIssue()) << "an empty set clears any issue";
 
     // The save button's title is fixed by the state when the content is built.
-    EXPECT_EQ(document->barContent(ExternalIssue::missing()).actions[0].title, "另存副本…");
+    EXPECT_EQ(document->notices().barContent(ExternalIssue::missing()).actions[0].title, "另存副本…");
     document->model().replaceAll("edited");
-    EXPECT_EQ(document->barContent(ExternalIssue::missing()).actions[0].title, "另存为…");
-    EXPECT_EQ(makeDocument()->barContent(ExternalIssue::missing()).actions.size(), 1u);
+    EXPECT_EQ(document->notices().barContent(ExternalIssue::missing()).actions[0].title, "另存为…");
+    EXPECT_EQ(makeDocument()->notices().barContent(ExternalIssue::missing()).actions.size(), 1u);
     document->detachWindow(host);
 }
 
@@ -314,13 +316,13 @@ TEST(Document, RendersAtItsSizeTierWithItsBannerOrStatusPage) {
         if (reader.banner) {
             // The large file's banner renders it fully, once.
             EXPECT_EQ(reader.banner->actionTitle, c.banner);
-            EXPECT_TRUE(document->isReducedRendering());
+            EXPECT_TRUE(document->rendering().isReducedRendering());
             reader.banner->onAction();
             ASSERT_EQ(reader.renders.size(), 2u);
             EXPECT_EQ(reader.renders[1].enhancements, (RenderEnhancements{true, true, true}));
             EXPECT_FALSE(reader.banner) << "the banner goes with its answer";
-            EXPECT_FALSE(document->isReducedRendering());
-            document->enableFullRendering();
+            EXPECT_FALSE(document->rendering().isReducedRendering());
+            document->rendering().enableFullRendering();
             EXPECT_EQ(reader.renders.size(), 2u);
         }
         document->detachWindow(host);
@@ -396,7 +398,7 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     const std::vector<std::filesystem::path>& asked = keeper->asked;
 
     host.chosen = moved;
-    document->relocateSourceFile();
+    document->notices().relocateSourceFile();
     ASSERT_TRUE(test::runMainLoopUntil([&] { return asked.size() == 1; }));
     test::runMainLoopUntil([] { return false; }, 20);
     EXPECT_EQ(document->path(), dir / "a.md") << "the other document came forward instead";
@@ -407,7 +409,7 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     EXPECT_EQ(host.requests[0].message, "重新选择「a.md」的源文件位置。你的文本不会被改动。");
 
     keeper->openElsewhere = false;
-    document->relocateSourceFile();
+    document->notices().relocateSourceFile();
     ASSERT_TRUE(test::runMainLoopUntil([&] { return document->path() == moved; }));
     EXPECT_FALSE(document->externalIssue());
     EXPECT_FALSE(document->model().isMissing());
@@ -416,7 +418,7 @@ TEST(Document, RelocatingOntoAFileOpenElsewhereBringsThatDocumentForward) {
     // Cancelled: nothing changes.
     host.chosen.reset();
     document->setExternalIssue(ExternalIssue::missing());
-    document->relocateSourceFile();
+    document->notices().relocateSourceFile();
     ASSERT_TRUE(test::runMainLoopUntil([&] { return host.requests.size() == 3; }));
     test::runMainLoopUntil([] { return false; }, 20);
     EXPECT_EQ(document->path(), moved);
@@ -461,6 +463,29 @@ struct Wired {
     }
 };
 
+// The notice bar's questions end with their document: a file chosen after
+// the close is not taken, and no watch starts on it.
+TEST(Document, ClosingEndsTheNoticeBarsQuestions) {
+    test::TempDir dir;
+    const auto moved = dir.write("moved.md", "# A\n");
+    Document::Services services;
+    services.observesFile = false;
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    auto document = Document::create(services, keeper, dir / "a.md");
+    FakeHost host;
+    document->attachWindow(host);
+    document->setExternalIssue(ExternalIssue::missing());
+    host.chosen = moved;
+    document->notices().relocateSourceFile();
+    document->close();
+    test::runMainLoopUntil([] { return false; }, 20);
+    EXPECT_TRUE(host.requests.empty()) << "never asked";
+    EXPECT_EQ(document->path(), dir / "a.md");
+    EXPECT_EQ(keeper->fileChanges, 0);
+    EXPECT_EQ(keeper->closed, 1);
+    document->detachWindow(host);
+}
+
 // Turns the main loop a little: for what must not happen.
 void settle() {
     test::runMainLoopUntil([] { return false; }, 20);
@@ -493,12 +518,12 @@ TEST(DocumentWiring, TheConflictsReloadAsksBeforeThrowingUnsavedTextAway) {
     // Clean, nothing is lost: no question. Without a window, unsaved text
     // is never thrown away.
     wired.document->setExternalIssue(ExternalIssue::conflict(found));
-    wired.document->resolveConflictByReloading();
+    wired.document->notices().resolveConflictByReloading();
     settle();
     EXPECT_EQ(host.questions.size(), 2u);
     wired.document->detachWindow(host);
     wired.document->model().replaceAll("unsaved again");
-    wired.document->resolveConflictByReloading();
+    wired.document->notices().resolveConflictByReloading();
     settle();
     EXPECT_EQ(wired.document->model().sourceText(), "unsaved again");
 }

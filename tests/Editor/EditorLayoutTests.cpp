@@ -9,6 +9,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Platform/UserDefaults.hpp"
+#include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
 
 namespace larkspin {
@@ -67,6 +68,19 @@ TEST(EditorFont, FallsBackToMonospace) {
     for (const char* family : {"", " \n\t", "No Such Family 9c1f"}) {
         EXPECT_EQ(EditorFont::family(family), "monospace") << family;
     }
+}
+
+// The main thread asks only for what the workers worked out, by the trimmed
+// name; an empty name needs no fonts.
+TEST(EditorFont, PreparedOnTheWorkersAndKept) {
+    EXPECT_EQ(EditorFont::knownFamily(" \t"), "monospace");
+    // What was worked out is kept for the process: a name of this run's own.
+    static int run = 0;
+    const std::string unknown = "No Such Family 51ab " + std::to_string(++run);
+    EXPECT_EQ(EditorFont::knownFamily(unknown), std::nullopt);
+    test::runTask(EditorFont::prepare("  " + unknown + "\n"));
+    EXPECT_EQ(EditorFont::knownFamily(unknown), "monospace");
+    EXPECT_EQ(EditorFont::preparedFamily(unknown + " "), "monospace");
 }
 
 TEST(EditorTheme, TakesTheEditorColoursFromTheTheme) {

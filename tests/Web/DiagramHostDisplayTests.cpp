@@ -62,6 +62,7 @@ protected:
     void SetUp() override {
         appResources = AppResourceSchemeHandler::createForRenderer();
         ASSERT_TRUE(appResources) << "the renderer page is not built: run scripts/build-renderer.sh";
+        ASSERT_TRUE(test::waitFor([&] { return appResources->hasManifest(); }));
         ASSERT_TRUE(appResources->manifest().contains("diagram-host.html"));
     }
     void TearDown() override {

@@ -140,7 +140,8 @@ void LarkspinApplication::startup() {
     LaunchSequence::willFinish(testHost, steps);
 
     {
-        // The renderer's files are walked once, before the first window.
+        // The services find the renderer's directory and open their stores here,
+        // once; the renderer's files are walked on the workers.
         FileAccessCheck::Allowance allowance;
         ApplicationServices::Options options;
         options.keepSession = true;

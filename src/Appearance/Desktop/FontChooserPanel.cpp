@@ -6,6 +6,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
 #include "Appearance/Fonts/FontResolver.hpp"
 
 namespace larkspin {
@@ -72,6 +73,7 @@ void FontChooserPanel::onResponse(GtkWidget*, int response, void* self) {
 }
 
 void FontChooserPanel::respond(int response) {
+    LARKSPIN_ASSERT_MAIN_THREAD();
     gtk_widget_set_visible(dialog_, FALSE);
     if (response != GTK_RESPONSE_OK || !onChoose_) return;
     GtkFontChooser* chooser = GTK_FONT_CHOOSER(dialog_);
@@ -85,10 +87,18 @@ void FontChooserPanel::respond(int response) {
     }
     selection.cssWeight = FontResolver::cssWeightFromOpenType(
         desc ? static_cast<double>(pango_font_description_get_weight(desc)) : 400.0);
+    if (desc) pango_font_description_free(desc);
+    std::string faceName = face ? pango_font_face_get_face_name(face) : "";
+    tasks_.spawn(choose(std::move(selection), std::move(faceName)));
+}
+
+Task<void> FontChooserPanel::choose(FontPanelSelection selection, std::string faceName) {
     // Pango names faces by fontconfig's style; find the face for its
     // PostScript name and its own weight.
-    const std::string faceName = face ? pango_font_face_get_face_name(face) : "";
-    if (auto resolved = FontResolver::resolve(selection.familyName)) {
+    auto resolve = [family = selection.familyName] { return FontResolver::resolve(family); };
+    const std::optional<FontResolver::ResolvedFont> resolved =
+        co_await runOn(WorkerPool::shared(), std::move(resolve));
+    if (resolved) {
         const FontResolver::Face* match = nullptr;
         for (const auto& f : resolved->faces) {
             if (f.styleName == faceName) {
@@ -109,10 +119,9 @@ void FontChooserPanel::respond(int response) {
             selection.cssWeight = match->cssWeight;
         }
     }
-    if (desc) pango_font_description_free(desc);
     // The callback may replace or drop this panel's callback: call a copy.
-    Choice choose = onChoose_;
-    choose(selection);
+    Choice onChoose = onChoose_;
+    if (onChoose) onChoose(selection);
 }
 
 }  // namespace larkspin

@@ -1,6 +1,6 @@
 #include "Appearance/Fonts/FontResolver.hpp"
 
-#include "Platform/Text/TextTrimming.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Text/TextTrimming.hpp"
 
 #include <fontconfig/fontconfig.h>
@@ -230,6 +230,7 @@ int ResolvedFont::nearestSupportedWeight(int target) const {
 }
 
 std::optional<ResolvedFont> resolve(std::string_view name) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();  // reads font files and fontconfig's caches
     const std::string request = trimmedWhitespace(name);
     if (request.empty()) return std::nullopt;
     const auto members = listMembers();
@@ -313,6 +314,7 @@ std::optional<ResolvedFont> resolve(std::string_view name) {
 }
 
 std::vector<std::string> families(Location where, bool excludingSerif) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();  // reads font files and fontconfig's caches
     const auto members = listMembers();
     const auto roots = LocationRoots::current();
     FamilyClassReader classes;
@@ -335,6 +337,7 @@ std::vector<std::string> families(Location where, bool excludingSerif) {
 }
 
 std::vector<std::string> fixedPitchFamilies() {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();  // reads font files and fontconfig's caches
     std::set<std::string> names;
     for (const auto& m : listMembers()) {
         if (m.spacing >= FC_DUAL) names.insert(m.families.front());

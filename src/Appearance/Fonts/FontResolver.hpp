@@ -14,7 +14,9 @@ namespace larkspin {
 // is read from fontconfig (families, faces, PostScript names, weights,
 // spacing, files), FreeType (the OS/2 family class) and HarfBuzz (the weight
 // axis of a variable font) at call time; nothing is kept, callers cache.
-// Callable from any thread.
+// Callable from any thread but the main one while its loop runs: `resolve`,
+// `families` and `fixedPitchFamilies` read the disk and are checked as the
+// file layer is (FileAccessCheck).
 namespace FontResolver {
 
 // Where a font file lives: system (/usr/, not /usr/local/), library

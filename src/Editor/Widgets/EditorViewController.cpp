@@ -106,7 +106,7 @@ EditorViewController::EditorViewController(DocumentModel& model, UserDefaults& d
     : model_(model),
       defaults_(defaults),
       theme_(theme),
-      fontFamily_(EditorFont::family(typography.monoFamily)),
+      fontFamily_(EditorFont::preparedFamily(typography.monoFamily)),
       fontSize_(EditorLayout::fontSize(typography.fontSizePx)),
       showsLineNumbers_(defaults.boolean(EditorPreferences::showLineNumbersKey).value_or(false)),
       root_(GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0))),
@@ -363,8 +363,22 @@ void EditorViewController::applyTheme(const EditorTheme& theme) {
 }
 
 void EditorViewController::applyTypography(const TypographySettings& typography) {
-    std::string family = EditorFont::family(typography.monoFamily);
-    const int size = EditorLayout::fontSize(typography.fontSizePx);
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (auto family = EditorFont::knownFamily(typography.monoFamily)) {
+        typography_.cancel();
+        useFont(std::move(*family), EditorLayout::fontSize(typography.fontSizePx));
+        return;
+    }
+    typography_.spawn(applyTypographyWhenPrepared(typography));
+}
+
+Task<void> EditorViewController::applyTypographyWhenPrepared(TypographySettings typography) {
+    co_await EditorFont::prepare(typography.monoFamily);
+    useFont(EditorFont::preparedFamily(typography.monoFamily),
+            EditorLayout::fontSize(typography.fontSizePx));
+}
+
+void EditorViewController::useFont(std::string family, int size) {
     if (family == fontFamily_ && size == fontSize_) return;
     fontFamily_ = std::move(family);
     fontSize_ = size;

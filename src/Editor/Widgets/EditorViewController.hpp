@@ -11,6 +11,7 @@
 #include "Editor/TopLineSettler.hpp"
 #include "Editor/Widgets/EditorTextView.hpp"
 #include "Editor/Widgets/LineNumberGutter.hpp"
+#include "Platform/Async/TaskSlot.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Platform/NotificationCenter.hpp"
 
@@ -60,6 +61,8 @@ public:
     bool isSettlingScroll() const { return settler_.isActive(); }
 
     void applyTheme(const EditorTheme& theme);
+    // A mono family not worked out before is, on the shared workers, before
+    // the typography applies.
     void applyTypography(const TypographySettings& typography);
     const EditorTheme& theme() const { return theme_; }
     int fontSize() const { return fontSize_; }
@@ -88,6 +91,8 @@ private:
     bool updateGutterWidth();
     void layoutGutter();
     void applyStyle();
+    void useFont(std::string family, int size);
+    Task<void> applyTypographyWhenPrepared(TypographySettings typography);
 
     DocumentModel& model_;
     UserDefaults& defaults_;
@@ -113,6 +118,7 @@ private:
     SignalConnection adjustmentChanged_;
     SignalConnection inputEvent_;
     std::vector<NotificationObserver> observers_;
+    TaskSlot typography_;  // last: the newest typography waiting for its font
 };
 
 }  // namespace larkspin

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "Platform/Log.hpp"
+#include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/Files/UniqueFd.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
@@ -58,28 +59,76 @@ std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::createForRen
     return create(*root);
 }
 
+
+class AppResourceSchemeHandler::Listing {
+public:
+    explicit Listing(std::filesystem::path given) : root(std::move(given)) {}
+
+    // Walks `given` on `workers`; the waiting requests go on once it is done.
+    Task<void> take(std::filesystem::path given, std::shared_ptr<ResourceWorkers> workers) {
+        using Taken = std::pair<std::filesystem::path, std::set<std::string>>;
+        auto walk = [given]() -> Taken {
+            std::filesystem::path resolved = resolvedRoot(given);
+            std::set<std::string> files = enumerateManifest(resolved);
+            return Taken(std::move(resolved), std::move(files));
+        };
+        Taken taken(given.lexically_normal(), {});
+        try {
+            taken = co_await runOn(*workers, std::move(walk));
+        } catch (const BrokenPromise&) {
+            // The workers are shutting down: the manifest stays empty and
+            // every request is refused.
+        }
+        root = std::move(taken.first);
+        files = std::move(taken.second);
+        isTaken = true;
+        AppLog::resources.info("资源清单就绪：%ld 个文件，根目录 %{private}s",
+                               static_cast<long>(files.size()), root);
+        for (const Completion<void>& waiter : std::exchange(waiters, {})) waiter.resolve();
+    }
+
+    void notify(Completion<void> done) {
+        if (isTaken) {
+            done.resolve();
+        } else {
+            waiters.push_back(std::move(done));
+        }
+    }
+
+    std::filesystem::path root;
+    std::set<std::string> files;
+    bool isTaken = false;
+    std::vector<Completion<void>> waiters;
+    TaskScope tasks;  // last: the walk ends with the last handler
+};
+
 std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::create(
     const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers) {
     if (!workers) workers = ResourceWorkers::rendererFiles();
-    std::shared_ptr<AppResourceSchemeHandler> handler(
-        new AppResourceSchemeHandler(resolvedRoot(root), std::move(workers)));
-    AppLog::resources.info("资源清单就绪：%ld 个文件，根目录 %{private}s",
-                           static_cast<long>(handler->manifest_.size()), handler->root_);
-    return handler;
+    auto listing = std::make_shared<Listing>(root);
+    listing->tasks.spawn(listing->take(root, workers));
+    return std::shared_ptr<AppResourceSchemeHandler>(
+        new AppResourceSchemeHandler(std::move(listing), std::move(workers)));
 }
 
-AppResourceSchemeHandler::AppResourceSchemeHandler(std::filesystem::path root,
+AppResourceSchemeHandler::AppResourceSchemeHandler(std::shared_ptr<Listing> listing,
                                                    std::shared_ptr<ResourceWorkers> workers)
-    : root_(std::move(root)), manifest_(enumerateManifest(root_)), workers_(std::move(workers)) {}
-
-AppResourceSchemeHandler::AppResourceSchemeHandler(std::filesystem::path root,
-                                                   std::set<std::string> manifest,
-                                                   std::shared_ptr<ResourceWorkers> workers)
-    : root_(std::move(root)), manifest_(std::move(manifest)), workers_(std::move(workers)) {}
+    : listing_(std::move(listing)), workers_(std::move(workers)) {}
 
 std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::sibling() const {
-    return std::shared_ptr<AppResourceSchemeHandler>(
-        new AppResourceSchemeHandler(root_, manifest_, workers_));
+    return std::shared_ptr<AppResourceSchemeHandler>(new AppResourceSchemeHandler(listing_, workers_));
+}
+
+bool AppResourceSchemeHandler::hasManifest() const {
+    return listing_->isTaken;
+}
+
+const std::filesystem::path& AppResourceSchemeHandler::rootPath() const {
+    return listing_->root;
+}
+
+const std::set<std::string>& AppResourceSchemeHandler::manifest() const {
+    return listing_->files;
 }
 
 std::optional<std::string> AppResourceSchemeHandler::listedPath(
@@ -101,7 +150,7 @@ std::optional<std::string> AppResourceSchemeHandler::listedPath(
         return std::nullopt;
     }
     std::string& relative = std::get<std::string>(checked);
-    if (!manifest_.contains(relative)) {
+    if (!listing_->files.contains(relative)) {
         AppLog::resources.error("拒绝：不在清单 %{private}s", relative);
         return std::nullopt;
     }
@@ -110,6 +159,7 @@ std::optional<std::string> AppResourceSchemeHandler::listedPath(
 
 std::optional<std::filesystem::path> AppResourceSchemeHandler::resolvedInside(
     const std::filesystem::path& root, std::string_view relative) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     std::error_code error;
     std::filesystem::path resolved = std::filesystem::weakly_canonical(root / relative, error);
     if (error) resolved = (root / relative).lexically_normal();
@@ -122,9 +172,25 @@ std::optional<std::filesystem::path> AppResourceSchemeHandler::resolvedInside(
 
 void AppResourceSchemeHandler::start(std::shared_ptr<SchemeTask> task) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    const std::optional<std::string> requestURL = task->requestURL();
+    std::optional<std::string> requestURL = task->requestURL();
     const auto [identity, generation] = activeTasks_.add(std::move(task));
+    if (!listing_->isTaken) {
+        reads_.spawn(serveWhenListed(identity, generation, std::move(requestURL)));
+        return;
+    }
+    serve(identity, generation, std::move(requestURL));
+}
 
+Task<void> AppResourceSchemeHandler::serveWhenListed(TaskIdentity identity,
+                                                     std::uint64_t generation,
+                                                     std::optional<std::string> requestURL) {
+    auto wait = [listing = listing_](Completion<void> done) { listing->notify(std::move(done)); };
+    co_await awaitCompletion<void>(std::move(wait));
+    serve(identity, generation, std::move(requestURL));
+}
+
+void AppResourceSchemeHandler::serve(TaskIdentity identity, std::uint64_t generation,
+                                     std::optional<std::string> requestURL) {
     // Only the text of the request is checked here; where the file leads is
     // resolved by the worker that reads it.
     auto relative = requestURL ? listedPath(*requestURL) : std::nullopt;
@@ -153,7 +219,7 @@ Task<void> AppResourceSchemeHandler::readAndComplete(TaskIdentity identity,
                                                      std::optional<std::string> requestURL,
                                                      std::string mimeType,
                                                      std::string relative) {
-    auto read = [root = root_, relative = std::move(relative)]() -> ReadResult {
+    auto read = [root = listing_->root, relative = std::move(relative)]() -> ReadResult {
         const auto file = resolvedInside(root, relative);
         if (!file) return SchemeFailure::fileDoesNotExist();
         return readFile(*file);
@@ -295,6 +361,7 @@ AppResourceSchemeHandler::relativePath(std::string_view requestURL) {
 
 std::set<std::string> AppResourceSchemeHandler::enumerateManifest(
     const std::filesystem::path& root) {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     namespace fs = std::filesystem;
     std::set<std::string> manifest;
     const std::string rootPrefix = normalizedPath(root) + "/";

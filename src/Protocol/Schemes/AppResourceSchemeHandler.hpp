@@ -21,11 +21,12 @@ class ResourceWorkers;
 // Serves the renderer page's own files (the "dist" directory) under the URL
 // scheme "app-resource" with the single host "renderer". A request is served
 // only when its decoded path is a clean relative path, is listed in the
-// manifest taken when the handler was created, and still resolves inside the
-// root (checked on the worker, just before the read). Files are read on
-// worker threads; results come back on the main
-// thread and reach the request only while it is still the one started under
-// that generation. Main thread only, except the static functions.
+// manifest, and still resolves inside the root (checked on the worker, just
+// before the read). The manifest is taken once, on the workers, when the
+// handler is created; a request that comes before it is ready waits for it.
+// Files are read on worker threads; results come back on the main thread and
+// reach the request only while it is still the one started under that
+// generation. Main thread only, except the static functions.
 class AppResourceSchemeHandler final
     : public SchemeHandler,
       public std::enable_shared_from_this<AppResourceSchemeHandler> {
@@ -60,8 +61,8 @@ public:
     // A handler over the installed renderer directory (RendererDirectory), or
     // none after a fault line when there is none.
     static std::shared_ptr<AppResourceSchemeHandler> createForRenderer();
-    // A handler over `root` (made absolute, symbolic links resolved), with its
-    // manifest taken now.
+    // A handler over `root` (made absolute, symbolic links resolved), its
+    // manifest taken on `workers` (the renderer's file queue when null).
     static std::shared_ptr<AppResourceSchemeHandler> create(
         const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers = nullptr);
 
@@ -70,8 +71,11 @@ public:
     // it reads nothing from the disk.
     std::shared_ptr<AppResourceSchemeHandler> sibling() const;
 
-    const std::filesystem::path& rootPath() const { return root_; }
-    const std::set<std::string>& manifest() const { return manifest_; }
+    // Whether the manifest has been taken; until then the manifest is empty
+    // and the root is the one given, not yet resolved.
+    bool hasManifest() const;
+    const std::filesystem::path& rootPath() const;
+    const std::set<std::string>& manifest() const;
 
     // The manifest's path a request URL names, or none after one error line
     // on the resources log (the path check, in its fixed order). Reads
@@ -111,9 +115,17 @@ private:
     using TaskIdentity = ActiveSchemeTasks::Identity;
     using ReadResult = std::variant<std::string, SchemeFailure>;
 
-    AppResourceSchemeHandler(std::filesystem::path root, std::shared_ptr<ResourceWorkers> workers);
-    AppResourceSchemeHandler(std::filesystem::path root, std::set<std::string> manifest,
+    // The manifest and its root, shared by a handler and its siblings.
+    class Listing;
+
+    AppResourceSchemeHandler(std::shared_ptr<Listing> listing,
                              std::shared_ptr<ResourceWorkers> workers);
+
+    // Checks the request against the manifest and starts its read.
+    void serve(TaskIdentity identity, std::uint64_t generation,
+               std::optional<std::string> requestURL);
+    Task<void> serveWhenListed(TaskIdentity identity, std::uint64_t generation,
+                               std::optional<std::string> requestURL);
 
     Task<void> readAndComplete(TaskIdentity identity, std::uint64_t generation,
                                std::optional<std::string> requestURL, std::string mimeType,
@@ -123,8 +135,7 @@ private:
                   const std::optional<std::string>& requestURL, std::string_view mimeType,
                   ReadResult result);
 
-    std::filesystem::path root_;
-    std::set<std::string> manifest_;
+    std::shared_ptr<Listing> listing_;
     ActiveSchemeTasks activeTasks_;
     std::shared_ptr<ResourceWorkers> workers_;
     TaskScope reads_;  // last: the reads end before anything else goes

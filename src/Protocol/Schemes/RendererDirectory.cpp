@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "Platform/Files/FileAccessCheck.hpp"
+
 namespace larkspin::RendererDirectory {
 
 std::vector<std::filesystem::path> candidates(const std::optional<std::string>& override,
@@ -21,6 +23,7 @@ std::vector<std::filesystem::path> candidates(const std::optional<std::string>& 
 }
 
 std::optional<std::filesystem::path> locate() {
+    LARKSPIN_ASSERT_FILE_ACCESS_ALLOWED();
     std::optional<std::string> override;
     if (const char* value = ::getenv(overrideVariable)) override = value;
     std::error_code error;

@@ -64,7 +64,8 @@ DocumentStatusView::DocumentStatusView() {
     gtk_widget_set_margin_top(action_, 12);
     gtk_widget_add_css_class(action_, "pill");
     gtk_widget_add_css_class(action_, "suggested-action");
-    g_signal_connect(action_, "clicked", G_CALLBACK(&DocumentStatusView::onClicked), this);
+    actionClicked_ =
+        SignalConnection::connect(action_, "clicked", G_CALLBACK(&DocumentStatusView::onClicked), this);
     gtk_box_append(GTK_BOX(header_), icon_);
     gtk_box_append(GTK_BOX(header_), title_);
     gtk_box_append(GTK_BOX(header_), detail_);

@@ -7,6 +7,7 @@
 
 #include "Appearance/Theme.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Glib/SignalConnection.hpp"
 #include "Reader/ReaderHost.hpp"
 
 namespace larkspin {
@@ -63,6 +64,7 @@ private:
     Content content_;
     std::function<void()> onAction_;
     std::optional<Theme> theme_;
+    SignalConnection actionClicked_;  // the button may outlive this object
 };
 
 }  // namespace larkspin

@@ -123,12 +123,8 @@ SettingsWindowController::~SettingsWindowController() {
     if (parts_) {
         for (auto& [tab, page] : parts_->pages) page->freeze();
     }
+    signals_.clear();
     if (window_) {
-        g_signal_handlers_disconnect_by_data(window_, this);
-        if (parts_) {
-            g_signal_handlers_disconnect_by_data(parts_->list, this);
-            g_signal_handlers_disconnect_by_data(parts_->aboutList, this);
-        }
         gtk_window_destroy(window_);
         window_ = nullptr;
     }
@@ -200,7 +196,7 @@ GtkWidget* SettingsWindowController::makeSidebar() {
         parts_->rows[tab] = row;
         gtk_list_box_append(GTK_LIST_BOX(parts_->list), row);
     }
-    g_signal_connect(parts_->list, "row-selected", G_CALLBACK(onRowSelected), this);
+    signals_.push_back(SignalConnection::connect(parts_->list, "row-selected", G_CALLBACK(onRowSelected), this));
     gtk_box_append(GTK_BOX(sidebar), parts_->list);
 
     // About stands apart at the foot, drawn as a row of its own list.
@@ -209,13 +205,14 @@ GtkWidget* SettingsWindowController::makeSidebar() {
     GtkWidget* aboutRow = navigationRow(SettingsTab::about);
     parts_->rows[SettingsTab::about] = aboutRow;
     gtk_list_box_append(GTK_LIST_BOX(parts_->aboutList), aboutRow);
-    g_signal_connect(parts_->aboutList, "row-selected", G_CALLBACK(onRowSelected), this);
+    signals_.push_back(SignalConnection::connect(parts_->aboutList, "row-selected", G_CALLBACK(onRowSelected), this));
     gtk_box_append(GTK_BOX(sidebar), parts_->aboutList);
     return sidebar;
 }
 
 GtkWindow* SettingsWindowController::makeWindow() {
     installStyle();
+    signals_.clear();  // those of a window closed before
     parts_ = std::make_unique<Parts>();
     GtkWidget* window = adw_window_new();
     gtk_widget_set_name(window, "Orvik.settingsWindow");
@@ -293,10 +290,10 @@ GtkWindow* SettingsWindowController::makeWindow() {
     gtk_widget_add_controller(window, keys);
 
     // After the size is set: only the user's changes are remembered.
-    g_signal_connect(window, "notify::default-width", G_CALLBACK(onSizeChanged), this);
-    g_signal_connect(window, "notify::default-height", G_CALLBACK(onSizeChanged), this);
-    g_signal_connect(window, "notify::maximized", G_CALLBACK(onSizeChanged), this);
-    g_signal_connect(window, "destroy", G_CALLBACK(onDestroyed), this);
+    signals_.push_back(SignalConnection::connect(window, "notify::default-width", G_CALLBACK(onSizeChanged), this));
+    signals_.push_back(SignalConnection::connect(window, "notify::default-height", G_CALLBACK(onSizeChanged), this));
+    signals_.push_back(SignalConnection::connect(window, "notify::maximized", G_CALLBACK(onSizeChanged), this));
+    signals_.push_back(SignalConnection::connect(window, "destroy", G_CALLBACK(onDestroyed), this));
     window_ = GTK_WINDOW(window);
     placeUpdateGroup();
     return GTK_WINDOW(window);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "Platform/Glib/SignalConnection.hpp"
 #include "Platform/NotificationCenter.hpp"
 #include "Settings/SettingsPages.hpp"
 #include "Settings/SettingsTab.hpp"
@@ -86,6 +87,8 @@ private:
     std::function<GtkWidget*()> makeUpdateGroup_;
     bool syncingSidebar_ = false;
     NotificationObserver modelChanged_;
+    // The window's and the sidebar lists' handlers, which call this object.
+    std::vector<SignalConnection> signals_;
 };
 
 }  // namespace larkspin

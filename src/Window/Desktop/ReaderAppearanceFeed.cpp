@@ -91,15 +91,15 @@ void ReaderAppearanceFeed::pushAppearance(const std::shared_ptr<ReaderViewContro
 }
 
 void ReaderAppearanceFeed::pushTypography(const std::shared_ptr<ReaderViewController>& reader) {
-    tasks_.spawn(sendTypography(
-        reader, SetTypographyPayload::from(sources_.typography.effectiveSettings())));
+    tasks_.spawn(sendTypography(reader));
 }
 
-Task<void> ReaderAppearanceFeed::sendTypography(std::weak_ptr<ReaderViewController> weak,
-                                                SetTypographyPayload payload) {
+Task<void> ReaderAppearanceFeed::sendTypography(std::weak_ptr<ReaderViewController> weak) {
+    co_await sources_.typography.prepareStoredFamilies();
     auto reader = weak.lock();
     if (!reader) co_return;
-    auto push = reader->applyTypography(std::move(payload));
+    auto push =
+        reader->applyTypography(SetTypographyPayload::from(sources_.typography.effectiveSettings()));
     reader.reset();  // the push holds the reader's page weakly; so does this
     std::exception_ptr failure;
     try {

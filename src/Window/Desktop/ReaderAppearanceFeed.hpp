@@ -55,8 +55,9 @@ private:
     void typographyChanged();
     void pushAppearance(const std::shared_ptr<ReaderViewController>& reader);
     void pushTypography(const std::shared_ptr<ReaderViewController>& reader);
-    static Task<void> sendTypography(std::weak_ptr<ReaderViewController> weak,
-                                     SetTypographyPayload payload);
+    // Once the stored families are resolved (on the workers, the first
+    // time), sends the typography in force.
+    Task<void> sendTypography(std::weak_ptr<ReaderViewController> weak);
     // The live readers; the dead are dropped.
     std::vector<std::shared_ptr<ReaderViewController>> live();
 

@@ -392,6 +392,11 @@ Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
     if (anchor && anchor->hasBlock()) anchorLine = anchor->sourceRange.start;
 
     if (!editor_) {
+        // The editor's font is worked out on the workers, not here.
+        co_await EditorFont::prepare(services_.typography.settings().monoFamily);
+        if (container_.mode() == DocumentMode::editing) co_return true;
+    }
+    if (!editor_) {
         const EditorTheme theme =
             EditorTheme::from(ThemeCatalog::theme(services_.appearance.currentThemeID()));
         editor_ = std::make_unique<EditorViewController>(model, services_.defaults, theme,

@@ -73,6 +73,8 @@ TEST(FontChooserPanel, ChoosingAFaceSetsTheBodyFamilyAndWeight) {
         test::runMainLoopUntil([dialog] { return clickFace(dialog, "DejaVu Sans", "Bold"); }));
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     EXPECT_FALSE(gtk_widget_get_visible(dialog));
+    // The family is resolved on the workers before the choice applies.
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return controller.revision() == 1; }));
     auto settings = controller.settings();
     EXPECT_EQ(settings.bodyFamily, "\"DejaVu Sans\"");
     EXPECT_EQ(settings.fontWeight, 700);

@@ -132,8 +132,17 @@ protected:
         fs::create_symlink(dir.path(), root / "up");  // a link to a directory is not entered
     }
 
+    // A handler whose manifest has been taken (on manual workers, by running
+    // the walk, the only job queued).
     std::shared_ptr<AppResourceSchemeHandler> make(std::shared_ptr<ResourceWorkers> workers) {
-        return AppResourceSchemeHandler::create(root, std::move(workers));
+        auto manual = std::dynamic_pointer_cast<test::ManualWorkers>(workers);
+        auto handler = AppResourceSchemeHandler::create(root, std::move(workers));
+        if (manual) {
+            EXPECT_TRUE(test::runMainLoopUntil([&] { return manual->pending() == 1; }));
+            manual->runAll();
+        }
+        EXPECT_TRUE(test::runMainLoopUntil([&] { return handler->hasManifest(); }));
+        return handler;
     }
 
     test::TempDir dir;
@@ -300,6 +309,40 @@ TEST_F(RendererRoot, LateResultsAreDropped) {
     EXPECT_EQ(orphan->answers, 0);
 }
 
+// The manifest is walked on the workers, not where the handler is made; a
+// request that comes first waits for it, then is served or refused by it.
+TEST_F(RendererRoot, RequestsBeforeTheManifestWaitForIt) {
+    auto workers = std::make_shared<test::ManualWorkers>();
+    const auto handler = AppResourceSchemeHandler::create(root, workers);
+    auto sibling = handler->sibling();
+    EXPECT_FALSE(handler->hasManifest());
+    EXPECT_TRUE(handler->manifest().empty());
+
+    auto page = std::make_shared<FakeSchemeTask>("app-resource://renderer/index.html");
+    auto unlisted = std::make_shared<FakeSchemeTask>("app-resource://renderer/notes.txt");
+    auto stopped = std::make_shared<FakeSchemeTask>("app-resource://renderer/js/app.js");
+    auto fromSibling = std::make_shared<FakeSchemeTask>("app-resource://renderer/empty.css");
+    for (const auto& task : {page, unlisted, stopped}) handler->start(task);
+    sibling->start(fromSibling);
+    handler->stop(*stopped);
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 1; }));
+    MainThread::drainForTesting();
+    EXPECT_EQ(workers->pending(), 1U) << "only the walk: no read before the manifest";
+    EXPECT_EQ(page->answers + unlisted->answers + fromSibling->answers, 0);
+
+    workers->runAll();  // the walk
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return workers->pending() == 3; }));
+    EXPECT_TRUE(handler->hasManifest() && sibling->hasManifest());
+    EXPECT_EQ(sibling->manifest().size(), 5U);
+    EXPECT_EQ(unlisted->failure, SchemeFailure::fileDoesNotExist());
+    workers->runAll();  // the reads
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return page->answers && fromSibling->answers; }));
+    ASSERT_TRUE(page->response);
+    EXPECT_EQ(page->response->body, "<!doctype html>");
+    ASSERT_TRUE(fromSibling->response);
+    EXPECT_EQ(stopped->answers, 0);
+}
+
 TEST(RendererDirectory, LooksAtOverrideThenInstallThenBuildTree) {
     const auto list = RendererDirectory::candidates("/custom/dist", "/src/b/tests/x/larkspin");
     const std::vector<fs::path> expected{"/custom/dist",
@@ -325,6 +368,7 @@ TEST(RendererDirectory, OverrideFromTheEnvironment) {
     EXPECT_EQ(RendererDirectory::locate(), dir.path() / "dist");
     const auto handler = AppResourceSchemeHandler::createForRenderer();
     ASSERT_TRUE(handler);
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return handler->hasManifest(); }));
     EXPECT_EQ(handler->manifest(), std::set<std::string>{"index.html"});
     if (saved) {
         ::setenv(RendererDirectory::overrideVariable, saved->c_str(), 1);

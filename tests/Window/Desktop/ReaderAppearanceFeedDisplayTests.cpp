@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "Appearance/AppearanceTestSupport.hpp"
 #include "Appearance/ThemeCatalog.hpp"
 #include "Appearance/TypographyController.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Document/Document.hpp"
 #include "Reader/Chrome/ConflictBarController.hpp"
@@ -96,6 +98,33 @@ TEST_F(ReaderAppearanceFeedDisplayTest, APageMadeInADarkModeRendersDarkAndFollow
         const auto& options = reader->diagnostics().lastAccessibility;
         return options && options->increaseContrast;
     }));
+}
+
+// The page's typography names the families really drawn; finding them reads
+// fontconfig and the font files, which happens on the workers.
+TEST_F(ReaderAppearanceFeedDisplayTest, AStoredFamilyIsResolvedOnTheWorkersBeforeThePageGetsIt) {
+    std::atomic<int> onMain{0};
+    std::atomic<int> onWorkers{0};
+    TypographyController::FontSource fonts = TypographyController::FontSource::installed();
+    fonts.resolve = [&onMain, &onWorkers, installed = fonts.resolve](std::string_view name) {
+        ++(MainThread::isMainThread() ? onMain : onWorkers);
+        return installed(name);
+    };
+    defaults.setValue(TypographyController::bodyFamilyKey, "\"DejaVu Serif\"");
+    TypographyController stored(defaults, *center, fonts);
+    feed = std::make_unique<ReaderAppearanceFeed>(
+        ReaderAppearanceFeed::Sources{appearance, stored, accessibility, defaults, *center},
+        [](const Theme&) {});
+    show();
+    makeReader();
+    feed->follow(reader);
+    render("# Title\n\nText.\n");
+    EXPECT_TRUE(waitFor([&] {
+        const auto& applied = reader->diagnostics().lastTypographyApplied;
+        return applied && applied->bodyFamily == "\"DejaVu Serif\"";
+    }));
+    EXPECT_EQ(onMain.load(), 0);
+    EXPECT_GE(onWorkers.load(), 1);
 }
 
 TEST_F(ReaderAppearanceFeedDisplayTest, AClosedReaderDropsOut) {
