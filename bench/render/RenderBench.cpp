@@ -173,8 +173,8 @@ constexpr const char* prelude = R"(
 // The measured render request; `message` is the envelope as JSON text.
 constexpr const char* measureRender = R"(
     const filled = () => {
-        const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
-        return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
+        const placed = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
+        return placed.length > 0 && placed[placed.length - 1].getBoundingClientRect().bottom >= innerHeight;
     };
     // What the first screen shows: the elements hit at a grid of points once
     // it is in. It changes when one of them is removed (a block replaced by
