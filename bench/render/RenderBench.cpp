@@ -41,12 +41,12 @@
 //                           bottom of the window (checked in a task queued
 //                           from each animation frame, so after that
 //                           frame's layout and paint);
-//             screen still  from the request to the end of the last frame
-//                           that changed what the first screen shows (the
-//                           elements hit at a grid of points, an element
-//                           replaced by another counting as a change): a
-//                           first screen shown in its final form, with its
-//                           highlighting and math, has the two equal;
+//             screen still  from the request to the last change to what the
+//                           first screen shows (the elements hit at a grid
+//                           of points then: one removed, as a block
+//                           replaced by its highlighted or typeset form, or
+//                           what is inside one changed): a first screen
+//                           shown in its final form has the two equal;
 //             reply         from the request to the reply ("rendered");
 //             complete      from the request to the last change to the
 //                           content (a mutation observer's, once it held
@@ -173,50 +173,45 @@ constexpr const char* prelude = R"(
 // The measured render request; `message` is the envelope as JSON text.
 constexpr const char* measureRender = R"(
     const filled = () => {
-        const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
-        return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
+        const placed = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
+        return placed.length > 0 && placed[placed.length - 1].getBoundingClientRect().bottom >= innerHeight;
     };
-    // What the screen shows: the elements hit at a grid of points, each
-    // element known by a number of its own, so that an element put in
-    // another's place (a block replaced by its highlighted or typeset form)
-    // changes it as well as a different layout does.
-    const numbers = new WeakMap();
-    let nextNumber = 1;
-    const numberOf = (element) => {
-        if (!element) return 0;
-        if (!numbers.has(element)) numbers.set(element, nextNumber++);
-        return numbers.get(element);
-    };
-    const screenPrint = () => {
-        let print = '';
-        for (let row = 0; row < 16; row++) {
-            for (let column = 0; column < 6; column++) {
-                const x = innerWidth * (0.15 + 0.7 * column / 5);
-                const y = innerHeight * (row + 0.5) / 16;
-                print += numberOf(document.elementFromPoint(x, y)) + ',';
-            }
-        }
-        return print;
-    };
+    // What the first screen shows: the elements hit at a grid of points once
+    // it is in. It changes when one of them is removed (a block replaced by
+    // its highlighted or typeset form) or when what is inside one of them
+    // changes; watched through the mutations, so that the bench adds no
+    // work to the frames that follow.
     let started = null;
     let firstScreen = null;
-    let lastPrint = null;
     let screenStill = null;
+    let shown = [];
+    const touchesScreen = (record) => {
+        if (shown.some((element) => element.contains(record.target))) return true;
+        for (const node of record.removedNodes) {
+            if (shown.some((element) => node === element || node.contains(element))) return true;
+        }
+        return false;
+    };
+    const screenChanges = new MutationObserver((records) => {
+        if (firstScreen === null || !records.some(touchesScreen)) return;
+        screenStill = performance.now();
+    });
     const afterFrame = new MessageChannel();
     afterFrame.port1.onmessage = () => {
-        if (started === null) return;
-        if (firstScreen === null) {
-            if (!filled()) return;
-            firstScreen = performance.now();
-            screenStill = firstScreen;
-            lastPrint = screenPrint();
-            return;
+        if (started === null || firstScreen !== null || !filled()) return;
+        firstScreen = performance.now();
+        screenStill = firstScreen;
+        const hits = new Set();
+        for (let row = 0; row < 12; row++) {
+            for (let column = 0; column < 4; column++) {
+                const hit = document.elementFromPoint(innerWidth * (0.2 + 0.2 * column), innerHeight * (row + 0.5) / 12);
+                if (hit && content.contains(hit) && hit !== content) hits.add(hit);
+            }
         }
-        const print = screenPrint();
-        if (print !== lastPrint) {
-            lastPrint = print;
-            screenStill = performance.now();
-        }
+        // A container hit between its blocks (a chunk, the article) stands
+        // for what it holds: the blocks hit inside it.
+        shown = Array.from(hits).filter((hit) => !Array.from(hits).some((other) => other !== hit && hit.contains(other)));
+        screenChanges.observe(content, { subtree: true, childList: true, characterData: true });
     };
     let checking = true;
     const check = () => {
@@ -237,6 +232,7 @@ constexpr const char* measureRender = R"(
     while (firstScreen === null && performance.now() < deadline) await nextFrame();
     await holdStill(changes, replied, 1000, deadline);
     changes.stop();
+    screenChanges.disconnect();
     checking = false;
     afterFrame.port1.close();
     const complete = Math.max(replied, changes.last ?? replied, firstScreen ?? replied);
