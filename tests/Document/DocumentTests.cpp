@@ -470,6 +470,7 @@ TEST(Document, ClosingEndsTheNoticeBarsQuestions) {
     const auto moved = dir.write("moved.md", "# A\n");
     Document::Services services;
     services.observesFile = false;
+    services.draftWriter = std::make_shared<DraftWriter>();
     auto keeper = std::make_shared<test::FakeDocumentKeeper>();
     auto document = Document::create(services, keeper, dir / "a.md");
     FakeHost host;
