@@ -276,24 +276,36 @@ export function createRenderer({
     }
 
     /**
-     * Inserts the view's blocks, measuring the frames of a visible page.
+     * Inserts the view's blocks; returns the time it took.
      * @param {View} view
      * @param {object} token
      * @param {boolean} hidden
      * @param {Target | null} target
      * @param {() => void} onShown  called once the view is the page's and its first screen is in
      */
-    async function insertMeasured(view, token, hidden, target, onShown) {
+    async function insertTimed(view, token, hidden, target, onShown) {
         const domStarted = now();
-        const meter = hidden ? null : scheduler.frameMeter();
-        try {
-            await insertView(view, token, hidden, target, onShown);
-        } catch (error) {
-            meter?.stop();
-            throw error;
+        await insertView(view, token, hidden, target, onShown);
+        return now() - domStarted;
+    }
+
+    /**
+     * What the frame meter saw from the request to the last change, once
+     * the frame that lays out and paints that change is over (a task after
+     * it). A page that was or became hidden has no frames to speak of.
+     * @param {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']> | null} meter
+     * @param {boolean} hidden
+     */
+    async function framesSeen(meter, hidden) {
+        const none = { frameCount: 0, maxFrameGapMs: 0 };
+        if (!meter) return none;
+        if (!meter.framed || hidden || isHidden(doc, geometry)) {
+            meter.stop(false);
+            return none;
         }
-        const frames = meter ? meter.stop() : { frameCount: 0, maxFrameGapMs: 0 };
-        return { frames, domMs: now() - domStarted };
+        await scheduler.nextFrame();
+        await scheduler.yieldTask();
+        return meter.stop(!isHidden(doc, geometry));
     }
 
     /**
@@ -362,6 +374,25 @@ export function createRenderer({
     async function render(payload) {
         const request = readRender(payload);
         const { token, generation, started, texts } = begin(request);
+        // The frames of a visible page count from the request on.
+        const meter = request.background || isHidden(doc, geometry) ? null : scheduler.frameMeter();
+        try {
+            return await renderMetered(request, token, generation, started, texts, meter);
+        } finally {
+            meter?.stop();
+        }
+    }
+
+    /**
+     * @param {RenderRequest} request
+     * @param {object} token
+     * @param {number} generation
+     * @param {number} started
+     * @param {import('../texts.js').Texts} texts
+     * @param {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']> | null} meter
+     * @returns {Promise<RenderedReply>}
+     */
+    async function renderMetered(request, token, generation, started, texts, meter) {
         const head = headPreview(request, token, generation);
         const { feed, onEnhanced } = enhancementFeed();
         // A render that returns the reader to a place has them at once: the
@@ -400,16 +431,17 @@ export function createRenderer({
             enhancementsStarted = true;
             void applyEnhancements(view, feed);
         };
-        const { frames, domMs } = await insertMeasured(view, token, hidden, target, startEnhancing);
+        const domMs = await insertTimed(view, token, hidden, target, startEnhancing);
         views.dropMarkup(view);
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);
+        if (state.activeRender === token) state.activeRender = null;
+        const frames = await framesSeen(meter, hidden);
         const reply = replyOf({ view, result, generation, degraded, waitMs: outcome.waitMs, frames, domMs, started, postStarted });
         if (degraded) reply.degraded = degraded;
         if (anchorRestored) reply.anchorRestored = anchorRestored;
         if (scrolledToSource) reply.scrolledToSource = scrolledToSource;
-        if (state.activeRender === token) state.activeRender = null;
         return reply;
     }
 
