@@ -104,4 +104,41 @@ std::string generatedDocument(std::size_t bytes) {
     return out;
 }
 
+std::string generatedTable(int rows, int columns) {
+    Words words;
+    std::string out = "# A long table\n\n";
+    std::string line = "|";
+    std::string rule = "|";
+    for (int column = 0; column < columns; ++column) {
+        line += " c" + std::to_string(column + 1) + " |";
+        rule += column % 3 == 2 ? "--:|" : "---|";
+    }
+    out += line + "\n" + rule + "\n";
+    for (int row = 1; row <= rows; ++row) {
+        line = "| row " + std::to_string(row) + " |";
+        for (int column = 1; column < columns; ++column) {
+            if (column % 3 == 2) {
+                const int value = (row * 313 + column * 171) % 999983;
+                const std::string fraction = std::to_string(1000 + value % 1000).substr(1);
+                line += " " + std::to_string(value / 1000) + "." + fraction + " |";
+            } else {
+                line += " " + std::string(words.word()) + " |";
+            }
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+std::string mathSections(int sections) {
+    std::string out;
+    for (int n = 1; n <= sections; ++n) {
+        const std::string number = std::to_string(n);
+        out += "## Section " + number + "\n\nThe value $a_{" + number + "} + b^2$ grows as $\\frac{" + number +
+               "}{n}$ while the sum settles.\n\n$$\n\\sum_{k=1}^{" + number + "} k^2 = \\int_0^{" + number +
+               "} f(t)\\,dt\n$$\n\n";
+    }
+    return out;
+}
+
 }  // namespace larkspin::bench

@@ -12,4 +12,13 @@ namespace larkspin::bench {
 // no two formulas or code blocks repeat, so caches do not flatter a parser.
 std::string generatedDocument(std::size_t bytes);
 
+// One table of `rows` rows and `columns` columns (a row number, words and
+// right-aligned numbers), under a heading: 5,000 × 12 is about 600 KB.
+std::string generatedTable(int rows, int columns);
+
+// `sections` sections of a heading ("## Section N"), a paragraph with two
+// inline formulas and a display formula: a short document that is mostly
+// math.
+std::string mathSections(int sections);
+
 }  // namespace larkspin::bench

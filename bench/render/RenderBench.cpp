@@ -1,4 +1,4 @@
-// How fast the renderer page shows a document, in a real WebKitGTK web view,
+// How the renderer page shows a document, in a real WebKitGTK web view,
 // against two naive pages rendering the same text: the plain baseline
 // (markdown-it over the whole text and one innerHTML assignment,
 // renderer/bench/baseline.js) and the full baseline (the same with the
@@ -9,31 +9,71 @@
 //   export GDK_BACKEND=x11 GDK_DEBUG=gl-disable LIBGL_ALWAYS_SOFTWARE=1
 //   xvfb-run -a -s "-screen 0 1280x1024x24" <build>/bench/render/larkspin_render_bench
 //
-// Options: --repeat N (runs of each measurement), --only TEXT (only the rows
-// whose name holds TEXT, such as "1 MiB").
+// Options:
+//   --repeat N     runs of each measurement (3)
+//   --only TEXT    one section ("render", "paging", "find" or "table"), or
+//                  the rows whose page and document hold TEXT, such as
+//                  "1 MiB" or "renderer 5 MiB"
+//   --pages N      screens to page through (100; 0: to the end)
+//   --step-ms N    time between two screens while paging (50; 0: one
+//                  screen each animation frame)
 //
-// Documents of 100 KiB, 1 MiB and 5 MiB (GeneratedDocument.hpp) go to the
-// renderer page with its enhancements (highlighting, math, diagrams) and
-// without ("plain"), to the plain baseline and to the full baseline. Each
-// measurement loads the page in a web view of its own, in a visible 1024×768
-// window, waits for "ready" (and, for the renderer, for its parse worker to
-// answer a probe), then sends one render request the way the reader does
-// (JSON text handed to window.Orvik.handleMessage) and records in the page:
-//   first screen  from the request to the end of the first frame whose
-//                 rendering shows content down to the bottom of the window
-//                 (checked in a task queued from each animation frame, so
-//                 after that frame's layout and paint);
-//   reply         from the request to the reply ("rendered": the outline
-//                 and find are ready);
-//   complete      from the request to the last change to the content (a
-//                 mutation observer's, once it has held still for a second)
-//                 or to the first screen, whichever comes later;
-//   max gap       the longest time between two animation frames of a loop
-//                 started before the request is sent, until the first frame
-//                 after both the first screen and the last change.
-// Figures are medians of the repetitions (3 unless --repeat says otherwise),
-// and the worst max gap of all of them; the frame-gap goals are judged on
-// the worst. The goals are ratios against the baselines of the same run.
+// Each measurement loads the page in a web view of its own, in a visible
+// 1024×768 window, waits for "ready" (and, for the renderer, for its parse
+// worker to answer a probe), then sends one render request the way the
+// reader does (JSON text handed to window.Orvik.handleMessageText; the naive
+// pages take the envelope through window.Orvik.handleMessage). Frames are
+// seen from outside the page's code: a loop of animation frames run by the
+// bench's own script in the page world, started before each request, which
+// records every frame's time stamp. A long task, or a long style and layout
+// after the page changed its content, shows as a long gap between two
+// frames. The loop runs until the content held still and three frames after
+// the last change, so that the layout after the last change is counted.
+//
+// Sections:
+//   render  documents of 100 KiB, 1 MiB and 5 MiB (GeneratedDocument.hpp),
+//           to the renderer page with enhancements (highlighting, math,
+//           diagrams) and without ("plain"), to the plain baseline and to
+//           the full baseline (not at 5 MiB: about 40 s a run, and no goal
+//           needs it):
+//             first screen  from the request to the end of the first frame
+//                           whose rendering shows content down to the
+//                           bottom of the window (checked in a task queued
+//                           from each animation frame, so after that
+//                           frame's layout and paint);
+//             screen still  from the request to the end of the last frame
+//                           that changed what the first screen shows (the
+//                           elements hit at a grid of points, an element
+//                           replaced by another counting as a change): a
+//                           first screen shown in its final form, with its
+//                           highlighting and math, has the two equal;
+//             reply         from the request to the reply ("rendered");
+//             complete      from the request to the last change to the
+//                           content (a mutation observer's, once it held
+//                           still for a second) or to the first screen,
+//                           whichever comes later;
+//             longest frame the longest gap between two frames from the
+//                           request to the last change (outside), beside
+//                           the page's own meter (the reply's
+//                           timings.maxFrameGapMs, or a later event's).
+//   paging  after each render above (once it held still), the bench's
+//           script scrolls by a screen at a time from the top, --pages
+//           screens or to the end, and reports the longest frame from the
+//           first step until the content held still again.
+//   find    the first search after a render held still: a find request as
+//           the reader sends it, the time to its reply ("findResult") and
+//           the longest frame until the reply is shown and until the
+//           content held still again; on the 1 MiB and 5 MiB documents
+//           ("settles", once per section) and on 200 sections of a heading,
+//           two inline formulas and a display formula ("Section"; also with
+//           math off). The floor is a naive search in the plain baseline
+//           page of the same text: its whole text read and searched.
+//   table   one table of 5,000 rows × 12 columns (about 600 KB): the
+//           renderer's first screen and longest frame against the plain
+//           baseline's complete render.
+// Figures are medians of the repetitions, with the worst longest frame of
+// all of them; the frame goals are judged on the worst. Every goal is
+// printed as a ratio to its peer, floor or limit in the same run.
 
 #include <adwaita.h>
 #include <gtk/gtk.h>
@@ -43,6 +83,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -65,77 +106,239 @@ using nlohmann::json;
 constexpr int windowWidth = 1024;
 constexpr int windowHeight = 768;
 
-// The measured request, run in the page world; `message` is the envelope
-// as JSON text.
-constexpr const char* measure = R"(
+// What every measuring script starts with: the bench's own frame loop and
+// change watch, none of it the page's code.
+constexpr const char* prelude = R"(
     const nextFrame = () => new Promise((done) => requestAnimationFrame(done));
+    const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
     const content = document.getElementById('content');
+    const watchFrames = () => {
+        const frames = [];
+        let running = true;
+        const tick = (stamp) => {
+            if (!running) return;
+            frames.push(stamp);
+            requestAnimationFrame(tick);
+        };
+        requestAnimationFrame(tick);
+        return {
+            // Waits until `count` frames have begun after `time`.
+            async after(time, count, deadline) {
+                const seen = () => frames.filter((f) => f > time).length;
+                while (seen() < count && performance.now() < deadline) await nextFrame();
+            },
+            stop() { running = false; },
+            // The longest gap between two frames from the one before `from`
+            // to the third frame after `to`, the gaps counted and those over
+            // 50 ms.
+            longest(from, to) {
+                let gap = 0;
+                let count = 0;
+                let over = 0;
+                let after = 0;
+                for (let i = 1; i < frames.length; i++) {
+                    if (frames[i] < from) continue;
+                    if (frames[i - 1] > to && ++after > 2) break;
+                    gap = Math.max(gap, frames[i] - frames[i - 1]);
+                    count += 1;
+                    if (frames[i] - frames[i - 1] > 50) over += 1;
+                }
+                return { gap, count, over };
+            },
+        };
+    };
+    const watchChanges = () => {
+        const watch = { last: null };
+        const observer = new MutationObserver(() => { watch.last = performance.now(); });
+        observer.observe(content, { subtree: true, childList: true, attributes: true, characterData: true });
+        watch.stop = () => observer.disconnect();
+        return watch;
+    };
+    // Waits until the content has not changed for `stillMs` since `since`.
+    const holdStill = async (changes, since, stillMs, deadline) => {
+        while (performance.now() < deadline && performance.now() - Math.max(since, changes.last ?? since) < stillMs) {
+            await nextFrame();
+        }
+    };
+    const settle = async () => { for (let i = 0; i < 3; i++) await nextFrame(); };
+    // A request as the reader sends it: JSON text in, the reply's JSON text
+    // out (the naive pages take the envelope itself). The reply is read
+    // once the frames are counted, as the reader reads it outside the page.
+    const send = async (message) => window.Orvik.handleMessageText
+        ? { text: await window.Orvik.handleMessageText(message) }
+        : { reply: await window.Orvik.handleMessage(JSON.parse(message)) };
+    const read = (sent) => sent.reply ?? JSON.parse(sent.text);
+)";
+
+// The measured render request; `message` is the envelope as JSON text.
+constexpr const char* measureRender = R"(
     const filled = () => {
         const shown = Array.from(content.children).filter((c) => !c.classList.contains('md-staging'));
         return shown.length > 0 && shown[shown.length - 1].getBoundingClientRect().bottom >= innerHeight;
     };
-    const frames = [];
-    let running = true;
+    // What the screen shows: the elements hit at a grid of points, each
+    // element known by a number of its own, so that an element put in
+    // another's place (a block replaced by its highlighted or typeset form)
+    // changes it as well as a different layout does.
+    const numbers = new WeakMap();
+    let nextNumber = 1;
+    const numberOf = (element) => {
+        if (!element) return 0;
+        if (!numbers.has(element)) numbers.set(element, nextNumber++);
+        return numbers.get(element);
+    };
+    const screenPrint = () => {
+        let print = '';
+        for (let row = 0; row < 16; row++) {
+            for (let column = 0; column < 6; column++) {
+                const x = innerWidth * (0.15 + 0.7 * column / 5);
+                const y = innerHeight * (row + 0.5) / 16;
+                print += numberOf(document.elementFromPoint(x, y)) + ',';
+            }
+        }
+        return print;
+    };
+    let started = null;
     let firstScreen = null;
-    let lastMutation = null;
+    let lastPrint = null;
+    let screenStill = null;
     const afterFrame = new MessageChannel();
     afterFrame.port1.onmessage = () => {
-        if (firstScreen === null && filled()) firstScreen = performance.now();
+        if (started === null) return;
+        if (firstScreen === null) {
+            if (!filled()) return;
+            firstScreen = performance.now();
+            screenStill = firstScreen;
+            lastPrint = screenPrint();
+            return;
+        }
+        const print = screenPrint();
+        if (print !== lastPrint) {
+            lastPrint = print;
+            screenStill = performance.now();
+        }
     };
-    const tick = (stamp) => {
-        if (!running) return;
-        frames.push(stamp);
+    let checking = true;
+    const check = () => {
+        if (!checking) return;
         afterFrame.port2.postMessage(0);
-        requestAnimationFrame(tick);
+        requestAnimationFrame(check);
     };
-    const mutations = new MutationObserver(() => { lastMutation = performance.now(); });
-    for (let i = 0; i < 3; i++) await nextFrame();
-    requestAnimationFrame(tick);
+    await settle();
+    const frames = watchFrames();
+    requestAnimationFrame(check);
     await nextFrame();
 
-    const started = performance.now();
-    mutations.observe(content, { subtree: true, childList: true, attributes: true, characterData: true });
-    const reply = await window.Orvik.handleMessage(JSON.parse(message));
+    started = performance.now();
+    const changes = watchChanges();
+    const sent = await send(message);
     const replied = performance.now();
-    const deadline = replied + 20000;
+    const deadline = replied + 30000;
     while (firstScreen === null && performance.now() < deadline) await nextFrame();
-    // Complete once the content has held still for a second.
-    while (performance.now() < deadline && performance.now() - Math.max(replied, lastMutation ?? replied) < 1000) {
-        await nextFrame();
-    }
-    mutations.disconnect();
-    // Complete: the last change made and shown.
-    const complete = Math.max(replied, lastMutation ?? replied, firstScreen ?? replied);
-    const end = complete;
-    while (frames.length === 0 || frames[frames.length - 1] <= end) {
-        if (performance.now() > deadline) break;
-        await nextFrame();
-    }
-    running = false;
+    await holdStill(changes, replied, 1000, deadline);
+    changes.stop();
+    checking = false;
     afterFrame.port1.close();
-
-    let maxGap = 0;
-    let count = 0;
-    for (let i = 1; i < frames.length; i++) {
-        if (frames[i] < started) continue;
-        if (frames[i - 1] > end) break;
-        maxGap = Math.max(maxGap, frames[i] - frames[i - 1]);
-        count += 1;
-    }
+    const complete = Math.max(replied, changes.last ?? replied, firstScreen ?? replied);
+    await frames.after(complete, 3, deadline + 5000);
+    frames.stop();
+    const longest = frames.longest(started, complete);
+    const reply = read(sent);
     return {
         type: reply.type,
         code: reply.payload?.code ?? null,
         message: reply.payload?.message ?? null,
         firstScreenMs: firstScreen === null ? null : firstScreen - started,
+        screenStillMs: screenStill === null ? null : screenStill - started,
         replyMs: replied - started,
         completeMs: complete - started,
-        maxGapMs: maxGap,
-        frames: count,
-        blocks: reply.payload?.blocks?.length ?? null,
+        maxGapMs: longest.gap,
+        frames: longest.count,
         degraded: reply.payload?.degraded?.reason ?? null,
         timings: reply.payload?.timings ?? null,
         size: [innerWidth, innerHeight],
     };
+)";
+
+// Pages through the document from the top, `pages` screens or to its end,
+// one each `stepMs` (each frame if 0).
+constexpr const char* measurePaging = R"(
+    const pages = Number(pagesText) || Infinity;
+    const stepMs = Number(stepText);
+    const deadline = performance.now() + 180000;
+    const scroller = document.scrollingElement ?? document.documentElement;
+    window.scrollTo({ top: 0, behavior: 'instant' });
+    await settle();
+    const changes = watchChanges();
+    const frames = watchFrames();
+    await settle();
+    const started = performance.now();
+    let steps = 0;
+    while (steps < pages && scroller.scrollTop + innerHeight < scroller.scrollHeight - 1) {
+        window.scrollBy({ top: innerHeight, behavior: 'instant' });
+        steps += 1;
+        if (stepMs > 0) await sleep(stepMs); else await nextFrame();
+    }
+    const lastStep = performance.now();
+    await holdStill(changes, lastStep, 500, deadline);
+    changes.stop();
+    const end = Math.max(lastStep, changes.last ?? lastStep);
+    await frames.after(end, 3, deadline + 5000);
+    frames.stop();
+    const longest = frames.longest(started, end);
+    return {
+        steps,
+        pagingMs: lastStep - started,
+        settleMs: end - lastStep,
+        maxGapMs: longest.gap,
+        frames: longest.count,
+        over: longest.over,
+        top: scroller.scrollTop,
+        height: scroller.scrollHeight,
+    };
+)";
+
+// The first find request after the render held still; `message` is its
+// envelope as JSON text.
+constexpr const char* measureFind = R"(
+    window.scrollTo({ top: 0, behavior: 'instant' });
+    await settle();
+    const changes = watchChanges();
+    const frames = watchFrames();
+    await settle();
+    const started = performance.now();
+    const sent = await send(message);
+    const replied = performance.now();
+    const deadline = replied + 60000;
+    await holdStill(changes, replied, 500, deadline);
+    changes.stop();
+    const end = Math.max(replied, changes.last ?? replied);
+    await frames.after(end, 3, deadline + 5000);
+    frames.stop();
+    const toReply = frames.longest(started, replied);
+    const toEnd = frames.longest(started, end);
+    const reply = read(sent);
+    return {
+        type: reply.type,
+        code: reply.payload?.code ?? null,
+        message: reply.payload?.message ?? null,
+        matches: reply.payload?.matchCount ?? null,
+        replyMs: replied - started,
+        settleMs: end - started,
+        gapToReplyMs: toReply.gap,
+        gapToSettleMs: toEnd.gap,
+    };
+)";
+
+// The floor of a search: the naive page's whole text read and searched.
+constexpr const char* measureNaiveFind = R"(
+    await settle();
+    const started = performance.now();
+    const text = content.textContent.toLowerCase();
+    const needle = query.toLowerCase();
+    let matches = 0;
+    for (let at = text.indexOf(needle); at >= 0; at = text.indexOf(needle, at + needle.length)) matches += 1;
+    return { type: 'findResult', matches, replyMs: performance.now() - started };
 )";
 
 struct Document {
@@ -143,39 +346,41 @@ struct Document {
     std::string text;
 };
 
-struct Variant {
+enum class Section { Render, Find, Table };
+
+struct Job {
+    Section section;
     std::string page;   // "renderer", "baseline" (plain) or "full" (the full baseline)
     std::string label;  // what it renders
     const Document* document;
     bool enhancements;
+    bool paging = false;      // page through it after the render
+    std::string query = {};   // search it after the render
+    std::string key() const { return page + " " + label; }
 };
 
-struct Sample {
-    double worstGap = -1;
-    double firstScreen = -1;
-    double reply = -1;
-    double complete = -1;
-    double maxGap = -1;
-    double pageParse = -1;
-    double pageDom = -1;
-    double pageGap = -1;
-    int frames = 0;
-    int pageFrames = 0;
+// One run's figures by name; a figure the run lacks is absent.
+using Sample = std::map<std::string, double>;
+
+struct Settings {
+    int pages = 100;
+    int stepMs = 50;
 };
 
 class Bench {
 public:
     Bench(test::WebViewHarness& harness, const std::filesystem::path& dist,
-          const std::filesystem::path& benchDist)
+          const std::filesystem::path& benchDist, Settings settings)
         : context_(harness.context()),
           renderer_(AppResourceSchemeHandler::create(dist)),
-          baseline_(AppResourceSchemeHandler::create(benchDist)) {}
+          baseline_(AppResourceSchemeHandler::create(benchDist)),
+          settings_(settings) {}
 
     // Each measurement has a web view (and so a web process) of its own, as
     // each document of the reader has: what one document left behind in a
     // process (its memory, a collection due) never lands in another's figures.
-    std::optional<Sample> run(const Variant& variant) {
-        const bool isRenderer = variant.page == "renderer";
+    std::optional<Sample> run(const Job& job) {
+        const bool isRenderer = job.page == "renderer";
         test::RendererPage page(context_, isRenderer ? renderer_ : baseline_, nullptr);
         auto* window = GTK_WINDOW(gtk_window_new());
         gtk_window_set_default_size(window, windowWidth, windowHeight);
@@ -185,64 +390,349 @@ public:
             GtkWindow* window;
             ~Closer() { gtk_window_destroy(window); }
         } closer{window};
-        const std::string url = isRenderer              ? std::string(AppResourceSchemeHandler::entryURL)
-                                : variant.page == "full" ? "app-resource://renderer/baseline-full.html"
-                                                         : "app-resource://renderer/baseline.html";
+        const std::string url = isRenderer          ? std::string(AppResourceSchemeHandler::entryURL)
+                                : job.page == "full" ? "app-resource://renderer/baseline-full.html"
+                                                     : "app-resource://renderer/baseline.html";
         const test::LoadOutcome load = page.load(url);
         if (!load.finished || load.failed || !page.waitForEvent("ready")) {
-            std::fprintf(stderr, "%s: the page did not load: %s\n", variant.page.c_str(),
-                         load.error.c_str());
+            std::fprintf(stderr, "%s: the page did not load: %s\n", job.page.c_str(), load.error.c_str());
             return std::nullopt;
         }
         if (isRenderer && page.request("probe")["payload"].value("moduleWorker", false) != true) {
             std::fprintf(stderr, "renderer: the parse worker did not answer\n");
             return std::nullopt;
         }
-        json payload = {{"source", variant.document->text}, {"language", "en"}};
-        if (!variant.enhancements) {
+        json payload = {{"source", job.document->text}, {"language", "en"}};
+        if (!job.enhancements) {
             payload["enhancements"] = {{"highlight", false}, {"math", false}, {"diagrams", false}};
         }
-        const json result = page.script(measure, {{"message", page.envelope("render", payload).dump()}},
+        const std::size_t firstEvent = page.messages().size();
+        const json result = page.script(std::string(prelude) + measureRender,
+                                        {{"message", page.envelope("render", payload).dump()}},
                                         std::chrono::minutes(5));
         if (result.value("type", "") != "rendered") {
-            std::fprintf(stderr, "%s %s: no rendered reply: %s\n", variant.page.c_str(),
-                         variant.label.c_str(), result.dump().substr(0, 400).c_str());
+            std::fprintf(stderr, "%s %s: no rendered reply: %s\n", job.page.c_str(), job.label.c_str(),
+                         result.dump().substr(0, 400).c_str());
             return std::nullopt;
         }
         if (!result["degraded"].is_null()) {
-            std::fprintf(stderr, "%s %s: degraded (%s)\n", variant.page.c_str(), variant.label.c_str(),
+            std::fprintf(stderr, "%s %s: degraded (%s)\n", job.page.c_str(), job.label.c_str(),
                          result["degraded"].get<std::string>().c_str());
         }
         if (result["size"] != json({windowWidth, windowHeight})) {
             std::fprintf(stderr, "note: the page measured %s\n", result["size"].dump().c_str());
         }
         Sample sample;
-        sample.firstScreen = result["firstScreenMs"].is_number() ? result["firstScreenMs"].get<double>() : -1;
-        sample.reply = result["replyMs"].get<double>();
-        sample.complete = result["completeMs"].get<double>();
-        sample.maxGap = result["maxGapMs"].get<double>();
-        sample.frames = result["frames"].get<int>();
-        if (isRenderer && result["timings"].is_object()) {
-            const json& timings = result["timings"];
-            sample.pageParse = timings.value("parseWaitMs", -1.0);
-            sample.pageDom = timings.value("domMs", -1.0);
-            sample.pageGap = timings.value("maxFrameGapMs", -1.0);
-            sample.pageFrames = timings.value("frameCount", 0);
+        if (result["firstScreenMs"].is_number()) sample["firstScreen"] = result["firstScreenMs"].get<double>();
+        if (result["screenStillMs"].is_number()) sample["screenStill"] = result["screenStillMs"].get<double>();
+        sample["reply"] = result["replyMs"].get<double>();
+        sample["complete"] = result["completeMs"].get<double>();
+        sample["gap"] = result["maxGapMs"].get<double>();
+        sample["frames"] = result["frames"].get<double>();
+        if (isRenderer) readMeter(page, firstEvent, result["timings"], sample);
+
+        if (job.paging) {
+            const json paging = page.script(std::string(prelude) + measurePaging,
+                                            {{"pagesText", std::to_string(settings_.pages)},
+                                             {"stepText", std::to_string(settings_.stepMs)}},
+                                            std::chrono::minutes(5));
+            if (!paging.contains("maxGapMs")) {
+                std::fprintf(stderr, "%s: paging failed: %s\n", job.key().c_str(), paging.dump().substr(0, 400).c_str());
+            } else {
+                sample["pagingGap"] = paging["maxGapMs"].get<double>();
+                sample["pagingSteps"] = paging["steps"].get<double>();
+                sample["pagingMs"] = paging["pagingMs"].get<double>();
+                sample["pagingFrames"] = paging["frames"].get<double>();
+                sample["pagingOver"] = paging["over"].get<double>();
+                if (paging["steps"].get<int>() > 0 && paging["top"].get<double>() <= 0) {
+                    std::fprintf(stderr, "%s: the page did not scroll\n", job.key().c_str());
+                }
+            }
+        }
+        if (!job.query.empty()) {
+            const json find =
+                isRenderer
+                    ? page.script(std::string(prelude) + measureFind,
+                                  {{"message", page.envelope("find", {{"query", job.query},
+                                                                      {"direction", "next"},
+                                                                      {"caseSensitive", false},
+                                                                      {"restart", true}})
+                                                   .dump()}},
+                                  std::chrono::minutes(5))
+                    : page.script(std::string(prelude) + measureNaiveFind, {{"query", job.query}});
+            if (find.value("type", "") != "findResult") {
+                std::fprintf(stderr, "%s: no find result: %s\n", job.key().c_str(), find.dump().substr(0, 400).c_str());
+                return std::nullopt;
+            }
+            sample["findReply"] = find["replyMs"].get<double>();
+            if (find["matches"].is_number()) sample["findMatches"] = find["matches"].get<double>();
+            if (find.contains("gapToReplyMs")) {
+                sample["findGapToReply"] = find["gapToReplyMs"].get<double>();
+                sample["findGapToSettle"] = find["gapToSettleMs"].get<double>();
+                sample["findSettle"] = find["settleMs"].get<double>();
+            }
         }
         return sample;
     }
 
 private:
+    // The page's own frame meter: the reply's, or that of an event posted
+    // after it that carries one (the longest of them).
+    static void readMeter(const test::RendererPage& page, std::size_t firstEvent, const json& timings, Sample& sample) {
+        if (timings.is_object()) {
+            sample["pageParse"] = timings.value("parseWaitMs", -1.0);
+            sample["pageDom"] = timings.value("domMs", -1.0);
+            sample["pageGap"] = timings.value("maxFrameGapMs", -1.0);
+            sample["pageFrames"] = timings.value("frameCount", 0.0);
+        }
+        const auto& messages = page.messages();
+        for (std::size_t i = firstEvent; i < messages.size(); ++i) {
+            const json& message = messages[i];
+            if (!message.is_object() || !message.contains("payload") || !message["payload"].is_object()) continue;
+            const json& payload = message["payload"];
+            const json* meter = payload.contains("timings") && payload["timings"].is_object() ? &payload["timings"] : &payload;
+            if (meter->contains("maxFrameGapMs") && (*meter)["maxFrameGapMs"].is_number()) {
+                sample["pageGap"] = std::max(sample.contains("pageGap") ? sample["pageGap"] : -1.0,
+                                             (*meter)["maxFrameGapMs"].get<double>());
+            }
+        }
+    }
+
     WebKitWebContext* context_;
     std::shared_ptr<AppResourceSchemeHandler> renderer_;
     std::shared_ptr<AppResourceSchemeHandler> baseline_;
+    Settings settings_;
 };
 
 std::string formatMs(double value) {
     if (value < 0) return "-";
     char text[32];
-    std::snprintf(text, sizeof text, "%.0f ms", value);
+    std::snprintf(text, sizeof text, value < 10 ? "%.1f ms" : "%.0f ms", value);
     return text;
+}
+
+std::string formatRatio(double a, double b) {
+    if (a < 0 || b <= 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", a / b);
+    return text;
+}
+
+// The medians of a job's runs, and the worst of each frame figure.
+class Results {
+public:
+    void add(const std::string& key, const Sample& sample) { runs_[key].push_back(sample); }
+    bool has(const std::string& key) const { return runs_.contains(key); }
+    int count(const std::string& key) const { return has(key) ? static_cast<int>(runs_.at(key).size()) : 0; }
+    double median(const std::string& key, const std::string& figure) const {
+        if (!has(key)) return -1;
+        std::vector<double> values;
+        for (const auto& run : runs_.at(key)) {
+            if (run.contains(figure)) values.push_back(run.at(figure));
+        }
+        return bench::median(values);
+    }
+    double worst(const std::string& key, const std::string& figure) const {
+        double value = -1;
+        if (!has(key)) return value;
+        for (const auto& run : runs_.at(key)) {
+            if (run.contains(figure)) value = std::max(value, run.at(figure));
+        }
+        return value;
+    }
+
+private:
+    std::map<std::string, std::vector<Sample>> runs_;
+};
+
+void goal(bool met, const std::string& text) { std::printf("  [%s] %s\n", met ? "met" : "MISSED", text.c_str()); }
+
+void printRender(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nRender: request to the last change (\"plain\": no highlighting, math or diagrams)\n\n");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s %7s   %s\n", "page / document", "first screen",
+                "screen still", "reply", "complete", "longest fr.", "(worst)", "page meter", "(worst)", "meter/",
+                "frames", "page's parse wait, DOM");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s\n", "", "", "", "", "", "outside", "", "", "",
+                "outside");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Render) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) {
+            std::printf("%-24s failed\n", key.c_str());
+            continue;
+        }
+        const double gap = results.median(key, "gap");
+        const double meter = results.median(key, "pageGap");
+        std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s %7s %7.0f", key.c_str(),
+                    formatMs(results.median(key, "firstScreen")).c_str(),
+                    formatMs(results.median(key, "screenStill")).c_str(), formatMs(results.median(key, "reply")).c_str(),
+                    formatMs(results.median(key, "complete")).c_str(), formatMs(gap).c_str(),
+                    formatMs(results.worst(key, "gap")).c_str(), formatMs(meter).c_str(),
+                    formatMs(results.worst(key, "pageGap")).c_str(), formatRatio(meter, gap).c_str(),
+                    results.median(key, "frames"));
+        if (job.page == "renderer") {
+            std::printf("   %s, %s", formatMs(results.median(key, "pageParse")).c_str(),
+                        formatMs(results.median(key, "pageDom")).c_str());
+        }
+        std::printf("\n");
+    }
+
+    std::printf("\nRender goals (ratios within this run)\n");
+    for (const auto& [label, limit] : std::vector<std::pair<std::string, double>>{
+             {"100 KiB", 50}, {"1 MiB", 50}, {"5 MiB", 100}}) {
+        for (const std::string variant : {"", " plain"}) {
+            const std::string key = "renderer " + label + variant;
+            if (!results.has(key)) continue;
+            const double worst = results.worst(key, "gap");
+            const double meter = results.worst(key, "pageGap");
+            goal(worst >= 0 && worst <= limit,
+                 key + ": longest frame to the last change " + formatMs(worst) + " (worst run; page meter " +
+                     formatMs(meter) + ") within " + formatMs(limit) + ": " + formatRatio(worst, limit) +
+                     " of the limit, " + formatRatio(worst, results.worst("baseline " + label, "gap")) +
+                     " of the plain baseline's");
+        }
+    }
+    for (const std::string label : {"1 MiB", "5 MiB"}) {
+        const std::string key = "renderer " + label;
+        const std::string plain = "baseline " + label;
+        if (!results.has(key) || !results.has(plain)) continue;
+        const double first = results.median(key, "firstScreen");
+        const double complete = results.median(plain, "complete");
+        goal(first >= 0 && first * 20 <= complete,
+             label + ": first screen (" + formatMs(first) + ") at least 20× sooner than the plain baseline's complete (" +
+                 formatMs(complete) + "): " + formatRatio(first, complete) + " (goal 0.05 or less)");
+    }
+    if (results.has("renderer 1 MiB") && results.has("baseline 1 MiB")) {
+        const double reply = results.median("renderer 1 MiB", "reply");
+        const double complete = results.median("baseline 1 MiB", "complete");
+        goal(reply <= complete, "1 MiB: \"rendered\" (" + formatMs(reply) + ") no later than the plain baseline's complete (" +
+                                    formatMs(complete) + "): " + formatRatio(reply, complete));
+    }
+    if (results.has("renderer 1 MiB") && results.has("full 1 MiB")) {
+        const double complete = results.median("renderer 1 MiB", "complete");
+        const double full = results.median("full 1 MiB", "complete");
+        goal(complete <= 0.5 * full, "1 MiB: complete (" + formatMs(complete) + ") within 0.5× the full baseline's (" +
+                                         formatMs(full) + "): " + formatRatio(complete, full));
+    }
+    for (const std::string label : {"1 MiB", "5 MiB"}) {
+        const std::string key = "renderer " + label + " plain";
+        const std::string plain = "baseline " + label;
+        if (!results.has(key) || !results.has(plain)) continue;
+        const double complete = results.median(key, "complete");
+        const double peer = results.median(plain, "complete");
+        goal(complete <= 0.8 * peer, label + " plain: complete (" + formatMs(complete) +
+                                         ") within 0.8× the plain baseline's (" + formatMs(peer) + "): " +
+                                         formatRatio(complete, peer));
+    }
+}
+
+void printPaging(const std::vector<Job>& jobs, const Results& results, const Settings& settings) {
+    std::printf("\nPaging: a screen %s from the top, %s, until the content held still\n\n",
+                settings.stepMs > 0 ? ("every " + std::to_string(settings.stepMs) + " ms").c_str() : "each frame",
+                settings.pages > 0 ? ("up to " + std::to_string(settings.pages) + " screens").c_str() : "to the end");
+    std::printf("%-24s %7s %10s %12s %9s %7s %9s %12s\n", "page / document", "screens", "paging", "longest fr.",
+                "(worst)", "frames", "> 50 ms", "worst / plain");
+    std::printf("%-24s %7s %10s %12s %9s %7s %9s %12s\n", "", "", "", "outside", "", "", "", "baseline's");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Render || !job.paging) continue;
+        const std::string key = job.key();
+        if (!results.has(key) || results.median(key, "pagingGap") < 0) {
+            std::printf("%-24s failed\n", key.c_str());
+            continue;
+        }
+        const double worst = results.worst(key, "pagingGap");
+        std::printf("%-24s %7.0f %10s %12s %9s %7.0f %9.0f %12s\n", key.c_str(), results.median(key, "pagingSteps"),
+                    formatMs(results.median(key, "pagingMs")).c_str(), formatMs(results.median(key, "pagingGap")).c_str(),
+                    formatMs(worst).c_str(), results.median(key, "pagingFrames"), results.median(key, "pagingOver"),
+                    formatRatio(worst, results.worst("baseline " + job.label.substr(0, job.label.find(" plain")), "pagingGap")).c_str());
+    }
+    std::printf("\nPaging goals (ratios within this run)\n");
+    for (const auto& [label, limit] : std::vector<std::pair<std::string, double>>{
+             {"100 KiB", 50}, {"1 MiB", 50}, {"5 MiB", 100}}) {
+        const std::string key = "renderer " + label;
+        if (!results.has(key) || results.worst(key, "pagingGap") < 0) continue;
+        const double worst = results.worst(key, "pagingGap");
+        goal(worst <= limit, key + ": longest frame while paging " + formatMs(worst) + " (worst run) within " +
+                                 formatMs(limit) + ": " + formatRatio(worst, limit) + " of the limit, " +
+                                 formatRatio(worst, results.worst("renderer " + label + " plain", "pagingGap")) +
+                                 " of the page's without enhancements, " +
+                                 formatRatio(worst, results.worst("baseline " + label, "pagingGap")) +
+                                 " of the plain baseline's");
+    }
+}
+
+void printFind(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nFind: the first search after the render held still\n\n");
+    std::printf("%-30s %9s %10s %13s %9s %13s %10s %8s %13s %10s\n", "page / document", "query", "reply",
+                "longest fr.", "(worst)", "longest fr.", "settled", "matches", "floor: naive", "reply /");
+    std::printf("%-30s %9s %10s %13s %9s %13s %10s %8s %13s %10s\n", "", "", "", "to the reply", "",
+                "to settled", "", "", "search", "floor");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Find || job.page != "renderer") continue;
+        const std::string key = job.key();
+        if (!results.has(key)) {
+            std::printf("%-30s failed\n", key.c_str());
+            continue;
+        }
+        const std::string floorKey = "baseline " + job.label.substr(0, job.label.find(" plain"));
+        const double reply = results.median(key, "findReply");
+        const double floor = results.median(floorKey, "findReply");
+        std::printf("%-30s %9s %10s %13s %9s %13s %10s %8.0f %13s %10s\n", key.c_str(), job.query.c_str(),
+                    formatMs(reply).c_str(), formatMs(results.median(key, "findGapToReply")).c_str(),
+                    formatMs(results.worst(key, "findGapToReply")).c_str(),
+                    formatMs(results.median(key, "findGapToSettle")).c_str(),
+                    formatMs(results.median(key, "findSettle")).c_str(), results.median(key, "findMatches"),
+                    (formatMs(floor) + " (" + std::to_string(static_cast<int>(results.median(floorKey, "findMatches"))) + ")").c_str(),
+                    formatRatio(reply, floor).c_str());
+    }
+    std::printf("\nFind goals (ratios within this run)\n");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Find || job.page != "renderer" || !job.enhancements) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) continue;
+        const double reply = results.median(key, "findReply");
+        const double worst = results.worst(key, "findGapToReply");
+        goal(reply >= 0 && reply <= 100, key + ": first find's reply " + formatMs(reply) + " within 100 ms: " +
+                                             formatRatio(reply, 100) + " of the limit");
+        goal(worst >= 0 && worst <= 50, key + ": no frame over 50 ms to the reply shown (worst run: " + formatMs(worst) +
+                                            "): " + formatRatio(worst, 50) + " of the limit");
+    }
+}
+
+void printTable(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nTable of 5,000 rows × 12 columns\n\n");
+    std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s\n", "page / document", "first screen", "screen still",
+                "reply", "complete", "longest fr.", "(worst)", "page meter", "(worst)");
+    std::printf("%-24s %12s %12s %10s %10s %11s\n", "", "", "", "", "", "outside");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Table) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) {
+            std::printf("%-24s failed\n", key.c_str());
+            continue;
+        }
+        std::printf("%-24s %12s %12s %10s %10s %11s %9s %11s %9s\n", key.c_str(),
+                    formatMs(results.median(key, "firstScreen")).c_str(),
+                    formatMs(results.median(key, "screenStill")).c_str(), formatMs(results.median(key, "reply")).c_str(),
+                    formatMs(results.median(key, "complete")).c_str(), formatMs(results.median(key, "gap")).c_str(),
+                    formatMs(results.worst(key, "gap")).c_str(), formatMs(results.median(key, "pageGap")).c_str(),
+                    formatMs(results.worst(key, "pageGap")).c_str());
+    }
+    const std::string ours = "renderer table";
+    const std::string plain = "baseline table";
+    if (results.has(ours) && results.has(plain)) {
+        std::printf("\nTable goals (ratios within this run)\n");
+        const double first = results.median(ours, "firstScreen");
+        const double complete = results.median(plain, "complete");
+        goal(first >= 0 && first < complete, "table: first screen (" + formatMs(first) +
+                                                 ") sooner than the plain baseline's complete (" + formatMs(complete) +
+                                                 "): " + formatRatio(first, complete) + " (goal under 1)");
+        const double worst = results.worst(ours, "gap");
+        goal(worst >= 0 && worst <= 50, "table: longest frame to the last change " + formatMs(worst) + " (worst run; page meter " +
+                                            formatMs(results.worst(ours, "pageGap")) + ") within 50 ms: " +
+                                            formatRatio(worst, 50) + " of the limit, " +
+                                            formatRatio(worst, results.worst(plain, "gap")) + " of the plain baseline's");
+    }
 }
 
 }  // namespace
@@ -251,7 +741,12 @@ std::string formatMs(double value) {
 int main(int argc, char** argv) {
     using namespace larkspin;
     using namespace larkspin::bench;
-    const auto [repeat, only] = readOptions(argc, argv, 3);  // --only: the variants whose name holds it
+    const auto [repeat, only] = readOptions(argc, argv, 3);
+    Settings settings;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--pages") == 0) settings.pages = std::max(0, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--step-ms") == 0) settings.stepMs = std::max(0, std::atoi(argv[i + 1]));
+    }
     const auto dist = startOnDisplay("renderer");
     if (!dist) return 2;
     const auto benchDist = dist->parent_path() / "dist-bench";
@@ -265,110 +760,66 @@ int main(int argc, char** argv) {
         {"1 MiB", generatedDocument(1024 * 1024)},
         {"5 MiB", generatedDocument(5 * 1024 * 1024)},
     };
-    std::vector<Variant> variants;
+    const Document sections{"200 sections", mathSections(200)};
+    const Document table{"table", generatedTable(5000, 12)};
+
+    const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table";
+    std::vector<Job> jobs;
     for (const auto& document : documents) {
-        variants.push_back({"renderer", document.label, &document, true});
-        variants.push_back({"renderer", document.label + " plain", &document, false});
-        variants.push_back({"baseline", document.label, &document, false});
-        variants.push_back({"full", document.label, &document, true});
+        for (const bool enhancements : {true, false}) {
+            jobs.push_back({Section::Render, "renderer", document.label + (enhancements ? "" : " plain"), &document,
+                            enhancements, true});
+        }
+        jobs.push_back({Section::Render, "baseline", document.label, &document, false, true});
+        if (document.label != "5 MiB") jobs.push_back({Section::Render, "full", document.label, &document, true, true});
     }
-    std::erase_if(variants, [&](const Variant& v) { return (v.page + " " + v.label).find(only) == std::string::npos; });
+    for (const Document* document : {&documents[1], &documents[2], &sections}) {
+        const std::string query = document == &sections ? "Section" : "settles";
+        jobs.push_back({Section::Find, "renderer", document->label, document, true, false, query});
+        if (document == &sections) {
+            jobs.push_back({Section::Find, "renderer", document->label + " plain", document, false, false, query});
+        }
+        jobs.push_back({Section::Find, "baseline", document->label, document, false, false, query});
+    }
+    jobs.push_back({Section::Table, "renderer", table.label, &table, true});
+    jobs.push_back({Section::Table, "baseline", table.label, &table, false});
+
+    const auto sectionName = [](Section section) {
+        return section == Section::Render ? "render" : section == Section::Find ? "find" : "table";
+    };
+    std::erase_if(jobs, [&](const Job& job) {
+        if (!sectionOnly) return job.key().find(only) == std::string::npos;
+        if (only == "paging") return job.section != Section::Render;
+        return sectionName(job.section) != only;
+    });
+    if (only == "render") {
+        for (auto& job : jobs) job.paging = false;
+    }
 
     test::WebViewHarness harness;
-    Bench bench(harness, *dist, benchDist);
-    std::map<std::string, std::vector<Sample>> samples;
+    Bench bench(harness, *dist, benchDist, settings);
+    // Results are kept by section, since the find and table runs render
+    // under the same names as the render runs.
+    std::map<Section, Results> results;
     for (int round = 0; round < repeat; ++round) {
-        for (const auto& variant : variants) {
-            std::fprintf(stderr, "round %d/%d: %s %s\n", round + 1, repeat, variant.page.c_str(),
-                         variant.label.c_str());
-            if (auto sample = bench.run(variant)) samples[variant.page + " " + variant.label].push_back(*sample);
+        for (const auto& job : jobs) {
+            std::fprintf(stderr, "round %d/%d: %s %s\n", round + 1, repeat, sectionName(job.section), job.key().c_str());
+            if (auto sample = bench.run(job)) results[job.section].add(job.key(), *sample);
         }
     }
 
-    std::printf("\nRendering in a %d×%d WebKitGTK view, medians of %d runs (\"plain\": no highlighting, math or diagrams)\n\n",
-                windowWidth, windowHeight, repeat);
-    std::printf("%-26s %12s %12s %12s %12s %12s %7s   %s\n", "page / document", "first screen", "reply",
-                "complete", "max gap", "(worst)", "frames", "page's own: parse wait, DOM, max gap, frames");
-    std::map<std::string, Sample> medians;
-    for (const auto& variant : variants) {
-        const std::string key = variant.page + " " + variant.label;
-        const auto& runs = samples[key];
-        if (runs.empty()) {
-            std::printf("%-26s failed\n", key.c_str());
-            continue;
-        }
-        const auto pick = [&](auto field) {
-            std::vector<double> values;
-            for (const auto& run : runs) values.push_back(static_cast<double>(run.*field));
-            return median(values);
-        };
-        Sample m;
-        m.firstScreen = pick(&Sample::firstScreen);
-        m.reply = pick(&Sample::reply);
-        m.complete = pick(&Sample::complete);
-        m.maxGap = pick(&Sample::maxGap);
-        for (const auto& run : runs) m.worstGap = std::max(m.worstGap, run.maxGap);
-        m.frames = static_cast<int>(pick(&Sample::frames));
-        m.pageParse = pick(&Sample::pageParse);
-        m.pageDom = pick(&Sample::pageDom);
-        m.pageGap = pick(&Sample::pageGap);
-        m.pageFrames = static_cast<int>(pick(&Sample::pageFrames));
-        medians[key] = m;
-        std::printf("%-26s %12s %12s %12s %12s %12s %7d", key.c_str(), formatMs(m.firstScreen).c_str(),
-                    formatMs(m.reply).c_str(), formatMs(m.complete).c_str(), formatMs(m.maxGap).c_str(),
-                    formatMs(m.worstGap).c_str(), m.frames);
-        if (variant.page == "renderer") {
-            std::printf("   %s, %s, %s, %d", formatMs(m.pageParse).c_str(), formatMs(m.pageDom).c_str(),
-                        formatMs(m.pageGap).c_str(), m.pageFrames);
-        }
-        std::printf("\n");
-    }
-
-    const auto goal = [](bool met, const std::string& text) {
-        std::printf("  [%s] %s\n", met ? "met" : "MISSED", text.c_str());
+    std::printf("\n%d×%d WebKitGTK view, medians of %d runs; documents of %zu, %zu and %zu bytes, the table %zu, "
+                "the sections %zu\n",
+                windowWidth, windowHeight, repeat, documents[0].text.size(), documents[1].text.size(),
+                documents[2].text.size(), table.text.size(), sections.text.size());
+    const auto present = [&](Section section) {
+        return std::any_of(jobs.begin(), jobs.end(), [&](const Job& job) { return job.section == section; });
     };
-    std::printf("\nGoals (ratios within this run)\n");
-    const auto ratio = [](double a, double b) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.2f", b > 0 ? a / b : -1.0);
-        return std::string(text);
-    };
-    const auto gapGoal = [&](const std::string& key, double limit) {
-        if (!medians.contains(key)) return;
-        const Sample& r = medians[key];
-        goal(r.worstGap <= limit, key + ": no frame gap over " + formatMs(limit) + " from the request to the last mutation (worst run: " +
-                                      formatMs(r.worstGap) + ")");
-    };
-    gapGoal("renderer 1 MiB", 50);
-    gapGoal("renderer 1 MiB plain", 50);
-    gapGoal("renderer 5 MiB", 100);
-    gapGoal("renderer 5 MiB plain", 100);
-    if (medians.contains("renderer 1 MiB") && medians.contains("baseline 1 MiB") && medians.contains("full 1 MiB")) {
-        const Sample& r = medians["renderer 1 MiB"];
-        const Sample& plain = medians["baseline 1 MiB"];
-        const Sample& full = medians["full 1 MiB"];
-        goal(r.reply <= plain.complete, "1 MiB: \"rendered\" (" + formatMs(r.reply) + ") no later than the plain baseline's complete render (" +
-                                            formatMs(plain.complete) + "): " + ratio(r.reply, plain.complete));
-        goal(r.complete <= 0.5 * full.complete, "1 MiB: complete render (" + formatMs(r.complete) + ") within 0.5× the full baseline's (" +
-                                                    formatMs(full.complete) + "): " + ratio(r.complete, full.complete));
+    if (present(Section::Render)) printRender(jobs, results[Section::Render]);
+    if (present(Section::Render) && std::any_of(jobs.begin(), jobs.end(), [](const Job& job) { return job.paging; })) {
+        printPaging(jobs, results[Section::Render], settings);
     }
-    for (const char* size : {"1 MiB", "5 MiB"}) {
-        const std::string label = size;
-        if (!medians.contains("renderer " + label + " plain") || !medians.contains("baseline " + label)) continue;
-        const Sample& r = medians["renderer " + label + " plain"];
-        const Sample& plain = medians["baseline " + label];
-        goal(r.complete <= 0.8 * plain.complete, label + " without enhancements: complete (" + formatMs(r.complete) +
-                                                     ") within 0.8× the plain baseline's (" + formatMs(plain.complete) + "): " +
-                                                     ratio(r.complete, plain.complete));
-    }
-    for (const char* size : {"1 MiB", "5 MiB"}) {
-        const std::string label = size;
-        if (!medians.contains("renderer " + label) || !medians.contains("baseline " + label)) continue;
-        const Sample& r = medians["renderer " + label];
-        const Sample& plain = medians["baseline " + label];
-        goal(r.firstScreen >= 0 && r.firstScreen * 5 <= plain.complete,
-             label + ": first screen (" + formatMs(r.firstScreen) + ") at least 5× sooner than the plain baseline's complete render (" +
-                 formatMs(plain.complete) + "): " + ratio(r.firstScreen, plain.complete));
-    }
+    if (present(Section::Find)) printFind(jobs, results[Section::Find]);
+    if (present(Section::Table)) printTable(jobs, results[Section::Table]);
     return 0;
 }
