@@ -45,18 +45,22 @@ const LONG_PIECE_CHARS = { initial: 16 * 1024, min: 2048, max: 256 * 1024 };
 
 /**
  * The size of a long block's next piece after a frame of `gap` ms that
- * added `piece` characters of it; `perChar` is the least time per character
- * seen so far (null before the first).
+ * added `piece` characters of it. `seen` carries what the frames so far
+ * told: the least time per character of a piece (the new items' share),
+ * and the block's own part of a frame, smoothed (a busy machine makes
+ * single frames far longer or shorter). A piece grows at most twofold.
  * @param {number} gap
  * @param {number} piece
- * @param {number | null} perChar
- * @returns {{bytes: number, perChar: number}}
+ * @param {{perChar: number, own: number} | null} seen
+ * @returns {{bytes: number, seen: {perChar: number, own: number}}}
  */
-export function nextPieceSize(gap, piece, perChar) {
-    const cost = Math.min(perChar ?? Infinity, gap / Math.max(1, piece));
-    const own = Math.max(0, gap - cost * piece);
-    const bytes = Math.max(FRAME_TARGET_MS - own, own) / Math.max(cost, 1e-6);
-    return { bytes: Math.round(Math.max(LONG_PIECE_CHARS.min, Math.min(LONG_PIECE_CHARS.max, bytes))), perChar: cost };
+export function nextPieceSize(gap, piece, seen) {
+    const perChar = Math.max(1e-6, Math.min(seen?.perChar ?? Infinity, gap / Math.max(1, piece)));
+    const measured = Math.max(0, gap - perChar * piece);
+    const own = seen ? seen.own * 0.7 + measured * 0.3 : measured;
+    const wanted = Math.max(FRAME_TARGET_MS - own, own) / perChar;
+    const bytes = Math.max(LONG_PIECE_CHARS.min, Math.min(LONG_PIECE_CHARS.max, piece * 2, wanted));
+    return { bytes: Math.round(bytes), seen: { perChar, own } };
 }
 // Highlighting and math arrive from the worker after the blocks are in
 // place and replace blocks in slices of this much time per frame.
@@ -634,8 +638,8 @@ export function createRenderer({
         const sizeOf = (i) => (result.offsets[i + 1] - result.offsets[i]) + (result.blocks[i].raw ? 2048 : 0);
         let sliceBudget = SLICE_MS.initial;
         let pieceBytes = LONG_PIECE_CHARS.initial;
-        /** @type {number | null} */
-        let perChar = null;
+        /** @type {{perChar: number, own: number} | null} */
+        let pieceSeen = null;
         // Whether the last slice added to a long block.
         let growPiece = false;
         /** @type {number | null} */
@@ -692,9 +696,9 @@ export function createRenderer({
             } else {
                 const frame = await scheduler.nextFrame();
                 if (growPiece && frame !== null && lastFrame !== null) {
-                    const next = nextPieceSize(frame - lastFrame, lastPiece, perChar);
+                    const next = nextPieceSize(frame - lastFrame, lastPiece, pieceSeen);
                     pieceBytes = next.bytes;
-                    perChar = next.perChar;
+                    pieceSeen = next.seen;
                 } else {
                     sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
                 }
