@@ -70,9 +70,11 @@ export function rawBlockElement(doc, block, sanitizer, documentID, counts, refus
 }
 
 // A block whose markup is longer than this goes in piece by piece: its
-// element with its first items (a table's rows, a list's items, a code
-// block's lines), then the rest of them in groups, a group per slice. In one
-// go, the browser would parse and lay out the whole block in one frame.
+// element with its first items (a table's rows, a list's items), then the
+// rest of them in groups, a group per slice. In one go, the browser would
+// parse and lay out the whole block in one frame. A long code block goes in
+// whole: the browser lays out all of its text again at each change to it,
+// so that pieces would cost many times its one layout.
 export const LONG_BLOCK_CHARS = 48 * 1024;
 
 /**
@@ -80,11 +82,11 @@ export const LONG_BLOCK_CHARS = 48 * 1024;
  * its own and appended in turn, make the same elements as the whole: the
  * offsets of its items' starts, then the offset where its items end.
  * `into` names the element the items after the first piece go into: the
- * table's body, the list itself or the code element. Null when the block has
- * no such items, or fewer than two.
+ * table's body or the list itself. Null when the block has no such items,
+ * or fewer than two.
  * @param {string} html  the block's markup
  * @param {string} kind
- * @returns {{cuts: number[], into: 'tbody' | 'list' | 'code'} | null}
+ * @returns {{cuts: number[], into: 'tbody' | 'list'} | null}
  */
 export function itemCuts(html, kind) {
     if (kind === 'table') {
@@ -99,17 +101,6 @@ export function itemCuts(html, kind) {
         const end = html.lastIndexOf(`</${open[1]}>`);
         if (end < 0) return null;
         return cutsAt(html, /<(\/?)li[\s>]/g, open[0].length, end, 'list');
-    }
-    if (kind === 'code') {
-        // Plain code only: highlighted code has elements that may span lines.
-        const open = html.indexOf('<code');
-        const from = open < 0 ? -1 : html.indexOf('>', open) + 1;
-        const end = html.lastIndexOf('</code>');
-        if (from <= 0 || end < from || html.indexOf('<', from) !== end) return null;
-        const cuts = [from];
-        for (let at = html.indexOf('\n', from); at >= 0 && at + 1 < end; at = html.indexOf('\n', at + 1)) cuts.push(at + 1);
-        cuts.push(end);
-        return cuts.length > 2 ? { cuts, into: 'code' } : null;
     }
     return null;
 }
@@ -148,7 +139,6 @@ function cutsAt(html, pattern, from, end, into) {
  * @property {number[]} cuts  see itemCuts
  * @property {number} next  the cut where the items still to come start
  * @property {Element} container  where they go
- * @property {boolean} text  whether they are text (a code block's lines)
  */
 
 /**
@@ -175,31 +165,27 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
     const fragment = parseHTML(doc, html.slice(0, cuts[next]) + html.slice(end));
     const element = fragment.firstElementChild;
     if (!element || fragment.children.length !== 1 || element.id !== block.id) return null;
-    const target = into === 'tbody' ? element.querySelector('tbody') : into === 'code' ? element.querySelector('code') : element;
+    const target = into === 'tbody' ? element.querySelector('tbody') : element;
     if (!target) return null;
     container.append(fragment);
     elements[index] = element;
-    return { index, html, cuts, next, container: target, text: into === 'code' };
+    return { index, html, cuts, next, container: target };
 }
 
 /**
  * Appends the long block's next items, about `bytes` of markup (at least
- * one); returns the diagram placeholders among them. A code block's lines,
- * appended as text of their own, are joined into one text again once all
- * are in.
+ * one); returns the diagram placeholders among them.
  * @param {Document} doc
  * @param {LongBlock} long
  * @param {number} bytes
  * @returns {Element[]}
  */
 export function continueLongBlock(doc, long, bytes) {
-    const last = long.cuts.length - 1;
     const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
     const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
     long.next = next;
     const diagrams = Array.from(fragment.querySelectorAll('[data-diagram]'));
     long.container.append(fragment);
-    if (next >= last && long.text) long.container.normalize();
     return diagrams;
 }
 
