@@ -19,6 +19,7 @@ import { LONG_BLOCK_CHARS, longBlockShare } from './blocks.js';
 /** @typedef {import('../protocol.js').ReplyPayload<'render'>} RenderedReply */
 /** @typedef {{index: number, html: string}} EnhancedItem  a block's highlighted or typeset markup */
 /** @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null}} Feed */
+/** @typedef {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']>} FrameMeter */
 
 const MAX_DIAGRAMS = 100;
 // A visible page inserts a slice of blocks per frame. The browser's own work
@@ -346,22 +347,37 @@ export function createRenderer({
     }
 
     /**
-     * What the frame meter saw from the request to the last change, once
-     * the frame that lays out and paints that change is over (a task after
-     * it). A page that was or became hidden has no frames to speak of.
-     * @param {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']> | null} meter
+     * Whether the frames of this render are measured: a visible page's.
+     * @param {FrameMeter | null} meter
+     * @param {boolean} hidden
+     * @returns {boolean}
+     */
+    function framed(meter, hidden) {
+        return meter !== null && meter.framed && !hidden && !isHidden(doc, geometry);
+    }
+
+    /**
+     * Waits for the frame that lays out and paints the last blocks to be
+     * over (a task after it), on a page with frames.
+     * @param {FrameMeter | null} meter
      * @param {boolean} hidden
      */
-    async function framesSeen(meter, hidden) {
-        const none = { frameCount: 0, maxFrameGapMs: 0 };
-        if (!meter) return none;
-        if (!meter.framed || hidden || isHidden(doc, geometry)) {
-            meter.stop(false);
-            return none;
-        }
+    async function laidOut(meter, hidden) {
+        if (!framed(meter, hidden)) return;
         await scheduler.nextFrame();
         await scheduler.yieldTask();
-        return meter.stop(!isHidden(doc, geometry));
+    }
+
+    /**
+     * What the frame meter saw from the request to now, the last change. A
+     * page that was or became hidden has no frames to speak of.
+     * @param {FrameMeter | null} meter
+     * @param {boolean} hidden
+     */
+    function framesSeen(meter, hidden) {
+        if (meter && framed(meter, hidden)) return meter.stop(true);
+        meter?.stop(false);
+        return { frameCount: 0, maxFrameGapMs: 0 };
     }
 
     /**
@@ -445,7 +461,7 @@ export function createRenderer({
      * @param {number} generation
      * @param {number} started
      * @param {import('../texts.js').Texts} texts
-     * @param {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']> | null} meter
+     * @param {FrameMeter | null} meter
      * @returns {Promise<RenderedReply>}
      */
     async function renderMetered(request, token, generation, started, texts, meter) {
@@ -489,11 +505,15 @@ export function createRenderer({
         };
         const domMs = await insertTimed(view, token, hidden, target, startEnhancing);
         views.dropMarkup(view);
+        // The place, the layout report and the heading are read from a page
+        // the browser has laid out, and the meter sees that layout's frame.
+        await laidOut(meter, hidden);
+        if (superseded(token)) throw supersededError();
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);
+        const frames = framesSeen(meter, hidden);
         if (state.activeRender === token) state.activeRender = null;
-        const frames = await framesSeen(meter, hidden);
         const reply = replyOf({ view, result, generation, degraded, waitMs: outcome.waitMs, frames, domMs, started, postStarted });
         if (degraded) reply.degraded = degraded;
         if (anchorRestored) reply.anchorRestored = anchorRestored;
