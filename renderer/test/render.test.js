@@ -95,6 +95,54 @@ describe('render', () => {
         h.close();
     });
 
+    test('the reply\'s frame gap counts a long task from the request on', async () => {
+        // The parse holds the page for 150 ms, as receiving a long
+        // document's result does.
+        const busy = async () => {
+            const until = performance.now() + 150;
+            while (performance.now() < until) { /* the page can show no frame */ }
+            return 150;
+        };
+        const h = createHarness({ visual: true, delay: busy });
+        const reply = await h.render('# Title\n\ntext');
+        assert.ok(reply.payload.timings.maxFrameGapMs >= 140, JSON.stringify(reply.payload.timings));
+        assert.ok(reply.payload.timings.frameCount >= 1);
+        h.close();
+    });
+
+    test('the frame meter counts the wait for the first frame and for the frame still to come', () => {
+        let clock = 1000;
+        /** @type {((stamp: number) => void)[]} */
+        let callbacks = [];
+        const win = /** @type {any} */ ({
+            performance: { now: () => clock },
+            requestAnimationFrame: (callback) => callbacks.push(callback),
+            setTimeout, clearTimeout,
+        });
+        const frame = (at) => {
+            clock = at;
+            const due = callbacks;
+            callbacks = [];
+            for (const callback of due) callback(at);
+        };
+        const { frameMeter } = createScheduler(win);
+        const first = frameMeter();
+        frame(1016);
+        frame(1032);
+        frame(1048);
+        clock = 1300; // a long task, no frame yet
+        assert.deepEqual(first.stop(), { frameCount: 3, maxFrameGapMs: 252 });
+        const late = frameMeter();
+        frame(1420);
+        frame(1436);
+        clock = 1440;
+        assert.deepEqual(late.stop(), { frameCount: 2, maxFrameGapMs: 120 });
+        const hidden = frameMeter();
+        frame(1456);
+        clock = 2000; // hidden meanwhile: no frames came
+        assert.deepEqual(hidden.stop(false), { frameCount: 1, maxFrameGapMs: 16 });
+    });
+
     test('a visible render inserts in slices and replaces the old document only when ready', async () => {
         const h = createHarness({ visual: true });
         await h.render('# Old\n\nold text');

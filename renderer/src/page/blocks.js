@@ -69,6 +69,147 @@ export function rawBlockElement(doc, block, sanitizer, documentID, counts, refus
     return element;
 }
 
+// A block whose markup is longer than this goes in piece by piece: its
+// element with its first items (a table's rows, a list's items), then the
+// rest of them in groups, a group per slice. In one go, the browser would
+// parse and lay out the whole block in one frame. A long code block goes in
+// whole: the browser lays out all of its text again at each change to it,
+// so that pieces would cost many times its one layout.
+export const LONG_BLOCK_CHARS = 48 * 1024;
+
+/**
+ * Where a long block's markup can be cut so that its pieces, each parsed on
+ * its own and appended in turn, make the same elements as the whole: the
+ * offsets of its items' starts, then the offset where its items end.
+ * `into` names the element the items after the first piece go into: the
+ * table's body or the list itself. Null when the block has no such items,
+ * or fewer than two.
+ * @param {string} html  the block's markup
+ * @param {string} kind
+ * @returns {{cuts: number[], into: 'tbody' | 'list'} | null}
+ */
+export function itemCuts(html, kind) {
+    if (kind === 'table') {
+        const body = html.indexOf('<tbody>');
+        const end = html.lastIndexOf('</tbody>');
+        if (body < 0 || end < body) return null;
+        return cutsAt(html, /<(\/?)tr[\s>]/g, body, end, 'tbody');
+    }
+    if (kind === 'list') {
+        const open = /^<(ul|ol)[\s>]/.exec(html);
+        if (!open) return null;
+        const end = html.lastIndexOf(`</${open[1]}>`);
+        if (end < 0) return null;
+        return cutsAt(html, /<(\/?)li[\s>]/g, open[0].length, end, 'list');
+    }
+    return null;
+}
+
+/**
+ * The starts of the outermost elements that `pattern` (with the closing
+ * slash as its group) opens between `from` and `end`, and `end`.
+ * @param {string} html
+ * @param {RegExp} pattern
+ * @param {number} from
+ * @param {number} end
+ * @param {'tbody' | 'list'} into
+ */
+function cutsAt(html, pattern, from, end, into) {
+    const cuts = [];
+    let depth = 0;
+    pattern.lastIndex = from;
+    for (let match = pattern.exec(html); match && match.index < end; match = pattern.exec(html)) {
+        if (match[1]) {
+            depth -= 1;
+            continue;
+        }
+        if (depth === 0) cuts.push(match.index);
+        depth += 1;
+    }
+    if (cuts.length < 2 || depth !== 0) return null;
+    cuts.push(end);
+    return { cuts, into };
+}
+
+/**
+ * A long block going in piece by piece.
+ * @typedef {object} LongBlock
+ * @property {number} index  the block's
+ * @property {string} html  its markup
+ * @property {number[]} cuts  see itemCuts
+ * @property {number} next  the cut where the items still to come start
+ * @property {Element} container  where they go
+ */
+
+/**
+ * Starts a long block: appends its element with the items that fit in
+ * about `bytes` of markup (at least one) to the container, as elements[index].
+ * Null when it cannot be cut, and nothing was appended.
+ * @param {Document} doc
+ * @param {Element} container
+ * @param {import('./state.js').ParseResult} result
+ * @param {number} index
+ * @param {Element[]} elements
+ * @param {number} bytes
+ * @returns {LongBlock | null}
+ */
+export function startLongBlock(doc, container, result, index, elements, bytes) {
+    const block = result.blocks[index];
+    if (block.raw) return null;
+    const html = result.html.slice(result.offsets[index], result.offsets[index + 1]);
+    const found = itemCuts(html, block.kind);
+    if (!found) return null;
+    const { cuts, into } = found;
+    const next = nextCut(cuts, 1, bytes);
+    const end = cuts[cuts.length - 1];
+    const fragment = parseHTML(doc, html.slice(0, cuts[next]) + html.slice(end));
+    const element = fragment.firstElementChild;
+    if (!element || fragment.children.length !== 1 || element.id !== block.id) return null;
+    const target = into === 'tbody' ? element.querySelector('tbody') : element;
+    if (!target) return null;
+    container.append(fragment);
+    elements[index] = element;
+    return { index, html, cuts, next, container: target };
+}
+
+/**
+ * Appends the long block's next items, about `bytes` of markup (at least
+ * one); returns the diagram placeholders among them.
+ * @param {Document} doc
+ * @param {LongBlock} long
+ * @param {number} bytes
+ * @returns {Element[]}
+ */
+export function continueLongBlock(doc, long, bytes) {
+    const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
+    const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
+    long.next = next;
+    const diagrams = Array.from(fragment.querySelectorAll('[data-diagram]'));
+    long.container.append(fragment);
+    return diagrams;
+}
+
+/**
+ * The first cut from `from` on that ends at least one item and no more than
+ * `bytes` of markup after `start` (more for a single item).
+ * @param {number[]} cuts
+ * @param {number} from
+ * @param {number} bytes
+ * @param {number} [start]
+ */
+function nextCut(cuts, from, bytes, start = cuts[0]) {
+    let next = Math.min(from, cuts.length - 1);
+    while (next + 1 < cuts.length && cuts[next + 1] - start <= bytes) next += 1;
+    return next;
+}
+
+/** @param {LongBlock} long  the share of its items' markup in place */
+export function longBlockShare(long) {
+    const first = long.cuts[0];
+    const end = long.cuts[long.cuts.length - 1];
+    return end > first ? (long.cuts[long.next] - first) / (end - first) : 1;
+}
+
 // Appends blocks [from, to) of the result to the container, filling
 // elements[from..to). Returns the diagram placeholders among them.
 /**

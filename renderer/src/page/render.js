@@ -9,6 +9,7 @@ import { locateAnchor } from './anchors.js';
 import { plainResult } from './plain.js';
 import { hasSize, isHidden } from './layout.js';
 import { textsFor } from '../texts.js';
+import { LONG_BLOCK_CHARS, longBlockShare } from './blocks.js';
 
 /** @typedef {import('./state.js').PageState} PageState */
 /** @typedef {import('./state.js').Block} Block */
@@ -18,6 +19,7 @@ import { textsFor } from '../texts.js';
 /** @typedef {import('../protocol.js').ReplyPayload<'render'>} RenderedReply */
 /** @typedef {{index: number, html: string}} EnhancedItem  a block's highlighted or typeset markup */
 /** @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null}} Feed */
+/** @typedef {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']>} FrameMeter */
 
 const MAX_DIAGRAMS = 100;
 // A visible page inserts a slice of blocks per frame. The browser's own work
@@ -30,6 +32,37 @@ const SLICE_MS = { initial: 6, min: 3, max: 10 };
 // The browser's own work for the blocks of a slice, at most this many times
 // the slice (typeset math and tables near the screen).
 const SLICE_LAYOUT_FACTOR = 3;
+// The items of a long block (a table's rows) go in one piece per frame. The
+// browser's work at such a frame is that for the new items (their style and
+// layout, far more than parsing them) and a part that grows with the block
+// already in place (a table is laid out again whole, about 5 µs a row here).
+// The piece's size follows the frames seen: a frame's time per character of
+// the piece, the least seen, stands for the new items' share; the rest of
+// the frame is the block's own. Pieces keep frames within the target while
+// they can; once the block's own part passes half of it, a piece costs about
+// as much as that part, so that a long table takes frames of about twice
+// it rather than very many.
+const LONG_PIECE_CHARS = { initial: 16 * 1024, min: 2048, max: 256 * 1024 };
+
+/**
+ * The size of a long block's next piece after a frame of `gap` ms that
+ * added `piece` characters of it. `seen` carries what the frames so far
+ * told: the least time per character of a piece (the new items' share),
+ * and the block's own part of a frame, smoothed (a busy machine makes
+ * single frames far longer or shorter). A piece grows at most twofold.
+ * @param {number} gap
+ * @param {number} piece
+ * @param {{perChar: number, own: number} | null} seen
+ * @returns {{bytes: number, seen: {perChar: number, own: number}}}
+ */
+export function nextPieceSize(gap, piece, seen) {
+    const perChar = Math.max(1e-6, Math.min(seen?.perChar ?? Infinity, gap / Math.max(1, piece)));
+    const measured = Math.max(0, gap - perChar * piece);
+    const own = seen ? seen.own * 0.7 + measured * 0.3 : measured;
+    const wanted = Math.max(FRAME_TARGET_MS - own, own) / perChar;
+    const bytes = Math.max(LONG_PIECE_CHARS.min, Math.min(LONG_PIECE_CHARS.max, piece * 2, wanted));
+    return { bytes: Math.round(bytes), seen: { perChar, own } };
+}
 // Highlighting and math arrive from the worker after the blocks are in
 // place and replace blocks in slices of this much time per frame.
 // The slice's budget covers the browser's work for the new elements, taken
@@ -38,6 +71,17 @@ const SLICE_LAYOUT_FACTOR = 3;
 const ENHANCE_MS = { initial: 10, min: 4, max: 30, target: 40 };
 const ENHANCE_LAYOUT_FACTOR = 3.5;
 const ENHANCE_GROUP_CHARS = 8 * 1024;
+// The markup of a long block's first piece in a long document's head.
+const HEAD_PIECE_CHARS = 16 * 1024;
+
+/**
+ * Whether block i goes in piece by piece (see blocks.js).
+ * @param {ParseResult} result
+ * @param {number} i
+ */
+function isLong(result, i) {
+    return !result.blocks[i].raw && result.offsets[i + 1] - result.offsets[i] > LONG_BLOCK_CHARS;
+}
 
 /**
  * @typedef {object} RenderRequest
@@ -205,8 +249,21 @@ export function createRenderer({
                 end = 0;
                 while (end < parsed.blocks.length && filled < height * 1.5) filled += parsed.blocks[end++].est || 40;
             }
-            const placeholders = shown.builder.append(0, end);
-            shown.count = end;
+            // A long block shows its first items only.
+            const placeholders = [];
+            while (shown.count < end) {
+                let to = shown.count;
+                while (to < end && !isLong(parsed, to)) to++;
+                if (to > shown.count) placeholders.push(...shown.builder.append(shown.count, to));
+                shown.count = to;
+                if (to >= end) break;
+                if (shown.builder.startLong(to, HEAD_PIECE_CHARS)) {
+                    shown.count = to + 1;
+                    break;
+                }
+                placeholders.push(...shown.builder.append(to, to + 1));
+                shown.count = to + 1;
+            }
             if (placeholders.length > 0) diagrams.request(placeholders, shown.diagramSources);
         };
         return head;
@@ -276,24 +333,51 @@ export function createRenderer({
     }
 
     /**
-     * Inserts the view's blocks, measuring the frames of a visible page.
+     * Inserts the view's blocks; returns the time it took.
      * @param {View} view
      * @param {object} token
      * @param {boolean} hidden
      * @param {Target | null} target
      * @param {() => void} onShown  called once the view is the page's and its first screen is in
      */
-    async function insertMeasured(view, token, hidden, target, onShown) {
+    async function insertTimed(view, token, hidden, target, onShown) {
         const domStarted = now();
-        const meter = hidden ? null : scheduler.frameMeter();
-        try {
-            await insertView(view, token, hidden, target, onShown);
-        } catch (error) {
-            meter?.stop();
-            throw error;
-        }
-        const frames = meter ? meter.stop() : { frameCount: 0, maxFrameGapMs: 0 };
-        return { frames, domMs: now() - domStarted };
+        await insertView(view, token, hidden, target, onShown);
+        return now() - domStarted;
+    }
+
+    /**
+     * Whether the frames of this render are measured: a visible page's.
+     * @param {FrameMeter | null} meter
+     * @param {boolean} hidden
+     * @returns {boolean}
+     */
+    function framed(meter, hidden) {
+        return meter !== null && meter.framed && !hidden && !isHidden(doc, geometry);
+    }
+
+    /**
+     * Waits for the frame that lays out and paints the last blocks to be
+     * over (a task after it), on a page with frames.
+     * @param {FrameMeter | null} meter
+     * @param {boolean} hidden
+     */
+    async function laidOut(meter, hidden) {
+        if (!framed(meter, hidden)) return;
+        await scheduler.nextFrame();
+        await scheduler.yieldTask();
+    }
+
+    /**
+     * What the frame meter saw from the request to now, the last change. A
+     * page that was or became hidden has no frames to speak of.
+     * @param {FrameMeter | null} meter
+     * @param {boolean} hidden
+     */
+    function framesSeen(meter, hidden) {
+        if (meter && framed(meter, hidden)) return meter.stop(true);
+        meter?.stop(false);
+        return { frameCount: 0, maxFrameGapMs: 0 };
     }
 
     /**
@@ -362,6 +446,25 @@ export function createRenderer({
     async function render(payload) {
         const request = readRender(payload);
         const { token, generation, started, texts } = begin(request);
+        // The frames of a visible page count from the request on.
+        const meter = request.background || isHidden(doc, geometry) ? null : scheduler.frameMeter();
+        try {
+            return await renderMetered(request, token, generation, started, texts, meter);
+        } finally {
+            meter?.stop();
+        }
+    }
+
+    /**
+     * @param {RenderRequest} request
+     * @param {object} token
+     * @param {number} generation
+     * @param {number} started
+     * @param {import('../texts.js').Texts} texts
+     * @param {FrameMeter | null} meter
+     * @returns {Promise<RenderedReply>}
+     */
+    async function renderMetered(request, token, generation, started, texts, meter) {
         const head = headPreview(request, token, generation);
         const { feed, onEnhanced } = enhancementFeed();
         // A render that returns the reader to a place has them at once: the
@@ -400,16 +503,21 @@ export function createRenderer({
             enhancementsStarted = true;
             void applyEnhancements(view, feed);
         };
-        const { frames, domMs } = await insertMeasured(view, token, hidden, target, startEnhancing);
+        const domMs = await insertTimed(view, token, hidden, target, startEnhancing);
         views.dropMarkup(view);
+        // The place, the layout report and the heading are read from a page
+        // the browser has laid out, and the meter sees that layout's frame.
+        await laidOut(meter, hidden);
+        if (superseded(token)) throw supersededError();
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);
+        const frames = framesSeen(meter, hidden);
+        if (state.activeRender === token) state.activeRender = null;
         const reply = replyOf({ view, result, generation, degraded, waitMs: outcome.waitMs, frames, domMs, started, postStarted });
         if (degraded) reply.degraded = degraded;
         if (anchorRestored) reply.anchorRestored = anchorRestored;
         if (scrolledToSource) reply.scrolledToSource = scrolledToSource;
-        if (state.activeRender === token) state.activeRender = null;
         return reply;
     }
 
@@ -472,14 +580,23 @@ export function createRenderer({
         const from = Math.max(0, targetIndex);
         let filledTo = from;
         let filledHeight = 0;
+        /** @param {number} i */
+        const est = (i) => view.result.blocks[i].est || 40;
         return () => {
             const height = geometry.viewportHeight();
             if (height <= 0) return true;
             if (view.count <= from) return false;
-            for (; filledTo < view.count; filledTo++) filledHeight += view.result.blocks[filledTo].est || 40;
-            return filledHeight >= height * 1.5;
+            // A long block still going in counts by the share of it in place.
+            const long = view.long && view.long.index >= from ? view.long : null;
+            const complete = long ? long.index : view.count;
+            for (; filledTo < complete; filledTo++) filledHeight += est(filledTo);
+            const partial = long ? est(long.index) * longBlockShare(long) : 0;
+            return filledHeight + partial >= height * 1.5;
         };
     }
+
+    // The characters of markup of the last piece of a long block appended.
+    let lastPiece = 0;
 
     /**
      * Appends the next batch of blocks, of about `batchBytes` of markup, and
@@ -487,15 +604,30 @@ export function createRenderer({
      * @param {View} view
      * @param {(i: number) => number} sizeOf
      * @param {number} batchBytes
+     * @param {number} pieceBytes  for the next items of a long block
      */
-    function appendBatch(view, sizeOf, batchBytes) {
-        const total = view.result.blocks.length;
-        let to = view.count + 1;
-        let size = sizeOf(view.count);
-        while (to < total && size + sizeOf(to) <= batchBytes) size += sizeOf(to++);
+    function appendBatch(view, sizeOf, batchBytes, pieceBytes) {
         const batchStarted = now();
-        const placeholders = view.builder.append(view.count, to);
-        view.count = to;
+        /** @type {Element[]} */
+        let placeholders;
+        if (view.long) {
+            // The next items of a long block, a change to a block in place.
+            const long = view.long;
+            const from = long.cuts[long.next];
+            placeholders = view.builder.continueLong(pieceBytes);
+            lastPiece = long.cuts[long.next] - from;
+            view.revision += 1;
+        } else if (isLong(view.result, view.count) && view.builder.startLong(view.count, batchBytes)) {
+            placeholders = [];
+            view.count += 1;
+        } else {
+            const total = view.result.blocks.length;
+            let to = view.count + 1;
+            let size = sizeOf(view.count);
+            while (to < total && !isLong(view.result, to) && size + sizeOf(to) <= batchBytes) size += sizeOf(to++);
+            placeholders = view.builder.append(view.count, to);
+            view.count = to;
+        }
         if (placeholders.length > 0) diagrams.request(placeholders, view.diagramSources);
         return now() - batchStarted;
     }
@@ -525,6 +657,11 @@ export function createRenderer({
         /** @param {number} i */
         const sizeOf = (i) => (result.offsets[i + 1] - result.offsets[i]) + (result.blocks[i].raw ? 2048 : 0);
         let sliceBudget = SLICE_MS.initial;
+        let pieceBytes = LONG_PIECE_CHARS.initial;
+        /** @type {{perChar: number, own: number} | null} */
+        let pieceSeen = null;
+        // Whether the last slice added to a long block.
+        let growPiece = false;
         /** @type {number | null} */
         let lastFrame = null;
 
@@ -534,19 +671,23 @@ export function createRenderer({
         // head already on screen was that first slice.
         let firstSlice = !hidden && !stand.adopted;
         let previewed = false;
+        const more = () => view.count < total || view.long !== null;
         // Receiving a long document's parse already took a good part of this
         // frame: the head on screen waits a frame for the rest.
-        if (stand.adopted && view.count < total && !isHidden(doc, geometry)) {
+        if (stand.adopted && more() && !isHidden(doc, geometry)) {
             lastFrame = await scheduler.nextFrame();
             if (superseded(token)) throw supersededError();
         }
-        while (view.count < total) {
+        while (more()) {
             const sliceStarted = now();
             const budget = hidden ? 40 : firstSlice ? 150 : sliceBudget;
             do {
-                const spent = appendBatch(view, sizeOf, batchBytes);
-                if (spent > Math.min(4, budget / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
-                else if (spent < 1 && batchBytes < 512 * 1024) batchBytes *= 2;
+                const inLong = view.long !== null;
+                const spent = appendBatch(view, sizeOf, batchBytes, hidden ? batchBytes : pieceBytes);
+                if (!inLong) {
+                    if (spent > Math.min(4, budget / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
+                    else if (spent < 1 && batchBytes < 512 * 1024) batchBytes *= 2;
+                }
                 if (firstSlice || !stand.committed) {
                     const ready = firstScreenReady();
                     if (!stand.committed && ready) stand.commit();
@@ -559,16 +700,29 @@ export function createRenderer({
                     previewed = true;
                     restore.preview(view, target, targetIndex);
                 }
-            } while (view.count < total && now() - sliceStarted < budget);
+                // A piece of a long block per frame (as many as a hidden
+                // page's slice takes).
+                if (inLong && !hidden) {
+                    growPiece = true;
+                    break;
+                }
+            } while (more() && now() - sliceStarted < budget);
             const sliceSpent = now() - sliceStarted;
             firstSlice = false;
-            if (view.count >= total) break;
+            if (!more()) break;
             if (stand.committed) onShown();
             if (hidden || isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
             } else {
                 const frame = await scheduler.nextFrame();
-                sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
+                if (growPiece && frame !== null && lastFrame !== null) {
+                    const next = nextPieceSize(frame - lastFrame, lastPiece, pieceSeen);
+                    pieceBytes = next.bytes;
+                    pieceSeen = next.seen;
+                } else {
+                    sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
+                }
+                growPiece = false;
                 lastFrame = frame;
             }
             if (superseded(token)) {
@@ -632,6 +786,9 @@ export function createRenderer({
         watchNewChunks();
         /** @type {{index: number, html: string}[]} */
         let notInYet = [];
+        // A long block whose items are still going in counts as not in yet.
+        /** @param {number} index */
+        const isIn = (index) => index < view.count && index !== view.long?.index;
         // Without a watch on the screen, or once settled, every block is
         // replaced as its markup comes.
         let eager = !observer;
@@ -717,7 +874,7 @@ export function createRenderer({
                 const waiting = notInYet;
                 notInYet = [];
                 for (const item of waiting) {
-                    if (item.index < view.count) feed.items.push(item);
+                    if (isIn(item.index)) feed.items.push(item);
                     else notInYet.push(item);
                 }
             }
@@ -746,7 +903,7 @@ export function createRenderer({
                 let length = 0;
                 while (feed.next < feed.items.length && length < ENHANCE_GROUP_CHARS) {
                     const item = feed.items[feed.next++];
-                    if (item.index >= view.count && item.index < view.result.blocks.length) {
+                    if (!isIn(item.index) && item.index < view.result.blocks.length) {
                         notInYet.push(item);
                         continue;
                     }

@@ -56,23 +56,37 @@ export function createScheduler(win) {
     }
 
     // Counts frames and the longest gap between two of them while running.
+    // The time from the start to the first frame, and from the last frame
+    // to the stop, are gaps too: a long task (a parse's result received, a
+    // layout forced) holds back the next frame, and a frame that has not
+    // come yet when the meter stops is still a frame the reader waits for.
+    // stop(false) leaves out the time since the last frame (the page was
+    // hidden meanwhile, and no frames came).
     function frameMeter() {
+        const clock = () => (win.performance ?? globalThis.performance).now();
         let running = typeof win.requestAnimationFrame === 'function';
-        /** @type {number | null} */
-        let last = null;
+        let last = clock();
         let count = 0;
         let maxGap = 0;
         /** @param {number} stamp */
         const tick = (stamp) => {
             if (!running) return;
-            if (last !== null) maxGap = Math.max(maxGap, stamp - last);
-            last = stamp;
+            if (stamp > last) {
+                maxGap = Math.max(maxGap, stamp - last);
+                last = stamp;
+            }
             count += 1;
             win.requestAnimationFrame(tick);
         };
         if (running) win.requestAnimationFrame(tick);
         return {
-            stop() {
+            // Whether frames come here at all.
+            get framed() {
+                return typeof win.requestAnimationFrame === 'function';
+            },
+            /** @param {boolean} [withTail] */
+            stop(withTail = true) {
+                if (running && withTail) maxGap = Math.max(maxGap, clock() - last);
                 running = false;
                 return { frameCount: count, maxFrameGapMs: maxGap };
             },

@@ -2,7 +2,7 @@
 // The view of a rendered document: its parse result, the article its blocks
 // go into (in chunks) and the elements made so far.
 
-import { appendBlocks } from './blocks.js';
+import { appendBlocks, startLongBlock, continueLongBlock } from './blocks.js';
 import { textsFor } from '../texts.js';
 
 /** @typedef {import('./state.js').PageState} PageState */
@@ -14,6 +14,12 @@ import { textsFor } from '../texts.js';
  * @property {(from: number, to: number) => Element[]} append  appends blocks
  *     [from, to) and returns the diagram placeholders among them
  * @property {() => void} resume  continues in an article that holds chunks
+ * @property {(index: number, bytes: number) => boolean} startLong  starts
+ *     the long block at `index` with its first items (see blocks.js), and
+ *     makes it the view's `long`; false when it cannot be cut
+ * @property {(bytes: number) => Element[]} continueLong  appends the long
+ *     block's next items, ends `long` after the last, and returns the
+ *     diagram placeholders among them
  */
 
 /**
@@ -24,7 +30,9 @@ import { textsFor } from '../texts.js';
  * @property {import('./state.js').Heading[]} headings
  * @property {number[]} headingBlocks  block index of each heading
  * @property {Element[]} elements  of blocks [0, count)
- * @property {number} count  blocks in place
+ * @property {number} count  blocks in place (the last one may be a long
+ *     block whose items are still going in)
+ * @property {import('./blocks.js').LongBlock | null} long  that block
  * @property {Map<string, number>} indexById
  * @property {HTMLElement} article
  * @property {import('./state.js').ImageCounts} rawImages  images in raw markup
@@ -136,6 +144,7 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             headingBlocks,
             elements: new Array(result.blocks.length),
             count: 0,
+            long: null,
             revision: 0,
             indexById,
             article,
@@ -203,6 +212,18 @@ export function createViews({ doc, geometry, sanitizer, state }) {
                 }
                 return placeholders;
             },
+            startLong(index, bytes) {
+                makeChunks();
+                view.long = startLongBlock(doc, chunks[chunkOf(index, wide)], view.result, index, view.elements, bytes);
+                return view.long !== null;
+            },
+            continueLong(bytes) {
+                const long = view.long;
+                if (!long) return [];
+                const placeholders = continueLongBlock(doc, long, bytes);
+                if (long.next >= long.cuts.length - 1) view.long = null;
+                return placeholders;
+            },
             // Continues in an article that already holds chunks (a head's):
             // its last chunk is sized again for this document's blocks.
             resume() {
@@ -243,6 +264,8 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         for (let k = 0; k < kept; k++) view.elements[k] = headView.elements[k];
         view.article = headView.article;
         view.count = kept;
+        // A long block still going in, the same in both, goes on where it is.
+        if (headView.long && headView.long.index < kept) view.long = headView.long;
         view.builder.resume();
     }
 
@@ -271,7 +294,7 @@ export function createViews({ doc, geometry, sanitizer, state }) {
      * @param {View} view
      */
     function dropMarkup(view) {
-        if (view.count < view.result.blocks.length) return;
+        if (view.count < view.result.blocks.length || view.long) return;
         view.result.html = '';
         view.result.offsets = [];
     }

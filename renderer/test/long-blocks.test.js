@@ -1,0 +1,99 @@
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHarness } from './support/harness.js';
+import { createScheduler } from '../src/page/scheduler.js';
+import { parseDocument } from './support/loaded.js';
+
+const table = (rows) => ['| n | name | note |', '|---|:----:|-----:|',
+    ...Array.from({ length: rows }, (_, i) => `| ${i} | *row* ${i} | \`x${i}\` |`)].join('\n');
+const list = (items) => Array.from({ length: items }, (_, i) => (i % 10 === 5
+    ? `- item ${i}\n  - nested ${i}\n  - nested **${i}**`
+    : `- item ${i} with a [link](https://example.org/${i})`)).join('\n');
+const code = (lines) => '```\n' + Array.from({ length: lines }, (_, i) => `line ${i} <a> & "b"`).join('\n') + '\n```';
+
+// The page's chunks hold what one parse of the whole markup makes.
+function assertUnsliced(h, source) {
+    const result = parseDocument(source, { documentID: 'DOC-1', language: 'en' });
+    const whole = h.doc.createElement('template');
+    whole.innerHTML = result.html;
+    const chunks = Array.from(h.article().children, (chunk) => chunk.innerHTML).join('');
+    assert.equal(chunks, whole.innerHTML);
+}
+
+// A harness that records, at each frame the page waits for, how many rows
+// the first table holds.
+function watchedHarness(options = {}) {
+    const seen = [];
+    let h = null;
+    h = createHarness({
+        ...options,
+        scheduler: (win) => {
+            const inner = createScheduler(win);
+            return {
+                ...inner,
+                nextFrame: () => {
+                    const rows = h?.article()?.querySelectorAll('tbody tr').length;
+                    if (rows !== undefined) seen.push(rows);
+                    return inner.nextFrame();
+                },
+            };
+        },
+    });
+    return { h, seen };
+}
+
+describe('long blocks', () => {
+    test('a long table and list go in piece by piece and end as the unsliced rendering; a long code block goes whole', async () => {
+        const source = ['# Long blocks', 'Before.', table(2500), 'Between.', list(2000), code(4000), 'After.'].join('\n\n');
+        const { h, seen } = watchedHarness();
+        const reply = await h.render(source, { enhancements: { highlight: false } });
+        assert.equal(reply.type, 'rendered');
+        assert.deepEqual(reply.payload.blocks.map((b) => b.kind), ['heading', 'paragraph', 'table', 'paragraph', 'list', 'code', 'paragraph']);
+        // The table was on the page with some of its rows, then more.
+        const partial = new Set(seen.filter((rows) => rows > 0 && rows < 2500));
+        assert.ok(partial.size >= 3, `rows seen at frames: ${[...partial].join(', ')}`);
+        assertUnsliced(h, source);
+        assert.equal(h.article().querySelector('.md-code code').childNodes.length, 1);
+        h.close();
+    });
+
+    test('a hidden page also ends as the unsliced rendering', async () => {
+        const source = [table(1500), list(1500)].join('\n\n');
+        const h = createHarness({ visual: true });
+        await h.render(source, { background: true });
+        assertUnsliced(h, source);
+        h.close();
+    });
+
+    test('a long table in a long document\'s head goes on with the full parse, in the same element', async () => {
+        const parts = ['# Report', 'Intro.', table(3000)];
+        for (let i = 0; i < 300; i++) parts.push(`Paragraph ${i} with some words.`);
+        const source = parts.join('\n\n');
+        let inHead = null;
+        const h = createHarness({
+            delay: async () => {
+                inHead = h.article().querySelector('table');
+                return 0;
+            },
+        });
+        await h.render(source);
+        assert.ok(inHead, 'the head showed the table');
+        assert.equal(h.article().querySelector('table'), inHead);
+        assert.equal(inHead.querySelectorAll('tbody tr').length, 3000);
+        assert.equal(h.blocks().length, 303);
+        assertUnsliced(h, source);
+        h.close();
+    });
+
+    test('a newer render replaces one still filling a long table', async (t) => {
+        const { h, seen } = watchedHarness();
+        t.after(() => h.close());
+        const older = h.render(table(4000));
+        while (!seen.some((rows) => rows > 0)) await new Promise((resolve) => setTimeout(resolve, 1));
+        const newer = await h.render('# New\n\ntext');
+        assert.equal((await older).payload.code, 'superseded');
+        assert.equal(newer.type, 'rendered');
+        assert.equal(h.doc.querySelectorAll('table').length, 0);
+        assert.equal(h.blocks().length, 2);
+    });
+});
