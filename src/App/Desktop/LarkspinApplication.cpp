@@ -3,46 +3,35 @@
 #include <adwaita.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
-#include <sys/stat.h>
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
-#include <system_error>
 
 #include "App/AppActions.hpp"
 #include "App/ApplicationServices.hpp"
 #include "App/BuildInfo.hpp"
 #include "App/Desktop/ApplicationIcon.hpp"
+#include "App/Desktop/FileOpener.hpp"
 #include "App/Desktop/GioApplicationLauncher.hpp"
 #include "App/Desktop/QuitControl.hpp"
+#include "App/Desktop/ShellLog.hpp"
 #include "App/Desktop/ShellMenus.hpp"
+#include "App/Desktop/ShellMessage.hpp"
+#include "App/DraftRestore.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
 #include "App/ShellMenu.hpp"
-#include "Document/DocumentRegistry.hpp"
-#include "Document/RecoveryLaunch.hpp"
 #include "Platform/Async/Cancellation.hpp"
-#include "Platform/Async/MainThread.hpp"
-#include "Platform/Async/SerialExecutor.hpp"
-#include "Platform/Async/WorkerPool.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Localization.hpp"
 #include "Platform/TestHost.hpp"
-#include "Platform/Text/FileNameText.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Storage/ContainerMigration.hpp"
 #include "Window/Desktop/SessionRestore.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
-
 
 namespace larkspin {
 
@@ -153,14 +142,16 @@ void LarkspinApplication::startup() {
     documents_ = makeDocuments_(*services_, GTK_APPLICATION(application_.get()));
     quit_->followToplevels();
     documents_.shell->setChangeHandler([this] { refreshActions(); });
+    opener_ = std::make_unique<FileOpener>(GTK_APPLICATION(application_.get()), *quit_, documents_.controller,
+                                           restores_);
     // The kept session's windows come back beside what the command line opens.
     if (services_->sessionStore() && documents_.placePage) {
-        restoringSession_ = true;
+        restores_.sessionBegins();
         sessionRestore_ = std::make_unique<SessionRestore>(
             SessionRestore::Dependencies{services_->sessionStore()->file().parent_path(), services_->sessionQueue(),
                                          documents_.controller, documents_.placePage,
                                          GTK_APPLICATION(application_.get()), services_->sessionChanges()},
-            pendingOpens_);
+            opener_->beingOpened());
         tasks_.spawn(restoreSession(hold()));
     }
 
@@ -180,7 +171,7 @@ void LarkspinApplication::startup() {
     };
     steps.releaseLaunchHold = [this, launchHold] {
         launchHold->release();
-        restoringDrafts_ = false;
+        restores_.draftsEnded();
         answerHeldActivation();
     };
     LaunchSequence::didFinish(testHost, steps);
@@ -188,18 +179,9 @@ void LarkspinApplication::startup() {
 }
 
 Task<void> LarkspinApplication::restoreDrafts(Hold launchHold) {
-    try {
-        std::vector<std::filesystem::path> otherFolders{defaults_.file().parent_path()};
-        auto restored = co_await RecoveryLaunch::restoreUnresolvedDrafts(
-            services_->recoveryStore(), documents_.controller, std::move(otherFolders));
-        if (!restored.empty()) {
-            AppLog::recovery.info("启动恢复完成：%ld 份文档", static_cast<long>(restored.size()));
-        }
-    } catch (...) {
-        rethrowIfCancelled(std::current_exception());
-        AppLog::recovery.error("启动恢复失败");
-    }
-    restoringDrafts_ = false;
+    DraftRestore drafts(services_->recoveryStore(), documents_.controller, defaults_.file().parent_path());
+    co_await drafts.run();
+    restores_.draftsEnded();
     answerHeldActivation();
     launchHold.release();
 }
@@ -211,40 +193,33 @@ Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
         rethrowIfCancelled(std::current_exception());
         ShellLog::shell.error("会话恢复失败");
     }
-    restoringSession_ = false;
     // What the user named at launch comes before the windows of last time.
-    if (auto asked = shownDuringRestore_.lock()) asked->showWindows();
-    shownDuringRestore_.reset();
+    if (auto asked = restores_.sessionEnded()) asked->showWindows();
     answerHeldActivation();
     sessionHold.release();
 }
 
 void LarkspinApplication::answerHeldActivation() {
     // An activation during the restore is answered now that its windows are there.
-    if (restoringSession_ || restoringDrafts_ || !activateAfterRestore_) return;
-    activateAfterRestore_ = false;
-    activate();
+    if (restores_.takeHeldActivation()) activate();
 }
 
 void LarkspinApplication::activate() {
     LaunchTiming::mark("activate");
     // The launch may still bring documents back (the session, the drafts):
     // the open dialog only once nothing did.
-    if (restoringSession_ || restoringDrafts_) {
-        activateAfterRestore_ = true;
-        return;
-    }
+    if (!restores_.activate()) return;
     // Never an untitled document: a window of ours, or the open dialog.
     if (GtkWindow* window = gtk_application_get_active_window(GTK_APPLICATION(application_.get()))) {
         gtk_window_present(window);
         return;
     }
-    showOpenDialog();
+    opener_->showDialog();
 }
 
 void LarkspinApplication::open(std::vector<GFile*> files) {
     LaunchTiming::mark("open");
-    for (GFile* file : files) openLocation(file);
+    for (GFile* file : files) opener_->open(file);
 }
 
 void LarkspinApplication::shutdown() {
@@ -255,8 +230,7 @@ void LarkspinApplication::shutdown() {
     for (GList* item = windows; item; item = item->next) open.push_back(GTK_WINDOW(item->data));
     for (GtkWindow* window : open) gtk_window_destroy(window);
     if (menus_) menus_->shutdown();
-    if (openDialog_) gtk_native_dialog_destroy(openDialog_.get());
-    openDialog_ = {};
+    if (opener_) opener_->shutdown();
     if (documents_.shell) documents_.shell->setChangeHandler(nullptr);
 }
 
@@ -266,9 +240,9 @@ void LarkspinApplication::installMenus() {
     ShellCommands commands;
     commands.about = [this] { showAbout(); };
     commands.quit = [this] { quit_->requestQuit(); };
-    commands.open = [this] { showOpenDialog(); };
+    commands.open = [this] { opener_->showDialog(); };
     commands.openRecent = [this](std::string target) {
-        if (auto path = ShellMenu::recentPath(target)) openPath(std::move(*path));
+        if (auto path = ShellMenu::recentPath(target)) opener_->open(std::move(*path));
     };
     commands.help = [this] { tasks_.spawn(openHelp()); };
     commands.documents = documents_.shell.get();
@@ -289,123 +263,7 @@ void LarkspinApplication::freezeSession() {
     if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
 }
 
-// Opening
-
-void LarkspinApplication::showOpenDialog() {
-    if (openDialog_) {
-        gtk_native_dialog_show(openDialog_.get());
-        return;
-    }
-    GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()));
-    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-        L10n::text("open.dialog.title").c_str(), parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr,
-        nullptr);
-    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), TRUE);
-    GtkFileFilter* markdown = gtk_file_filter_new();
-    gtk_file_filter_set_name(markdown, L10n::text("open.filter.markdown").c_str());
-    gtk_file_filter_add_mime_type(markdown, "text/markdown");
-    gtk_file_filter_add_mime_type(markdown, "text/x-markdown");
-    gtk_file_filter_add_suffix(markdown, "md");
-    gtk_file_filter_add_suffix(markdown, "markdown");
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), markdown);
-    GtkFileFilter* text = gtk_file_filter_new();
-    gtk_file_filter_set_name(text, L10n::text("open.filter.text").c_str());
-    gtk_file_filter_add_mime_type(text, "text/plain");
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), text);
-    g_object_unref(markdown);
-    g_object_unref(text);
-    openDialog_ = GObjectPtr<GtkNativeDialog>::adopt(GTK_NATIVE_DIALOG(chooser));
-    // Held while it is up: the dialog is no window of the application.
-    auto* dialogHold = new Hold(hold());
-    g_object_set_data_full(G_OBJECT(chooser), "larkspin-hold", dialogHold,
-                           [](gpointer data) { delete static_cast<Hold*>(data); });
-    g_signal_connect(chooser, "response", G_CALLBACK(onOpenResponse), this);
-    gtk_native_dialog_show(openDialog_.get());
-    ShellLog::shell.info("打开面板已显示");
-}
-
-void LarkspinApplication::openLocation(GFile* file) {
-    char* path = g_file_get_path(file);
-    if (!path) {
-        char* uri = g_file_get_uri(file);
-        showError(L10n::format("open.error.not_local", {uri ? uri : ""}));
-        g_free(uri);
-        return;
-    }
-    openPath(path);
-    g_free(path);
-}
-
-void LarkspinApplication::openPath(std::filesystem::path path) {
-    tasks_.spawn(openChecked(std::move(path), openOrder_.begin(), hold()));
-}
-
-Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
-                                            OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
-                                            Hold openHold) {
-    // Known as being opened until this ends, however it ends.
-    struct Pending {
-        std::multiset<std::string>& opens;
-        std::multiset<std::string>::iterator entry;
-        ~Pending() { opens.erase(entry); }
-    };
-    const Pending pending{pendingOpens_, pendingOpens_.insert(standardizedPath(path).string())};
-    // Whether the file is there is asked off the main thread: the error of
-    // stat(2) on the path, 0 when there is something to open.
-    auto check = [path] {
-        struct stat status {};
-        return ::stat(path.c_str(), &status) == 0 ? 0 : errno;
-    };
-    const int missing = co_await runOn(WorkerPool::shared(), std::move(check));
-    LaunchTiming::mark("文件已检查");
-    if (missing == ENOENT || missing == ENOTDIR) {
-        AppLog::document.error("打开 %{private}s 失败：文件不存在", FileNameText::baseName(path));
-        showError(L10n::format("open.error.missing", {FileNameText::path(path)}));
-        showInOrder(ticket, nullptr);
-        co_return;
-    }
-    if (missing == ELOOP) {
-        // A link that leads back to itself: there is a name, but no file.
-        AppLog::document.error("打开 %{private}s 失败：符号链接循环", FileNameText::baseName(path));
-        showError(L10n::format("open.error.symlink_loop", {FileNameText::path(path)}));
-        showInOrder(ticket, nullptr);
-        co_return;
-    }
-    // Any other failure (no permission on a folder…) is the opening's to
-    // report, with what is true of it.
-    std::string message;
-    std::shared_ptr<OpenedDocument> opened;
-    try {
-        // Opened without display: its page comes in its turn.
-        DocumentController::Opened result = co_await documents_.controller->openDocument(path, false);
-        opened = std::move(result.document);
-        LaunchTiming::mark("文档已读取");
-        if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
-            gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
-            g_free(uri);
-        }
-    } catch (const std::exception& error) {
-        rethrowIfCancelled(std::current_exception());
-        message = error.what();
-    }
-    showInOrder(ticket, std::move(opened));
-    if (!message.empty()) showError(message);
-    openHold.release();
-}
-
-void LarkspinApplication::showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
-                                      std::shared_ptr<OpenedDocument> document) {
-    std::optional<std::shared_ptr<OpenedDocument>> result;
-    if (document) result = std::move(document);
-    for (const std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
-        // A document open already has its page: it is brought forward.
-        LaunchTiming::mark("文档页开始创建");
-        ready->makeWindowControllers();
-        ready->showWindows();
-        if (restoringSession_) shownDuringRestore_ = ready;
-        LaunchTiming::mark("窗口已呈现");
-    }
-}
+// Help and About
 
 Task<void> LarkspinApplication::openHelp() {
     std::vector<std::string_view> languages;
@@ -419,8 +277,8 @@ Task<void> LarkspinApplication::openHelp() {
     if (!result.launched) {
         const std::string reason =
             result.error.empty() ? L10n::text("link.failed.unknown_reason") : result.error;
-        showMessage(L10n::text("help.failed.title"),
-                    L10n::format("link.banner.not_opened", {address, reason}));
+        showShellMessage(GTK_APPLICATION(application_.get()), L10n::text("help.failed.title"),
+                         L10n::format("link.banner.not_opened", {address, reason}));
     }
 }
 
@@ -436,22 +294,6 @@ void LarkspinApplication::showAbout() {
     }
     gtk_window_set_application(GTK_WINDOW(about), GTK_APPLICATION(application_.get()));
     gtk_window_present(GTK_WINDOW(about));
-}
-
-void LarkspinApplication::showError(const std::string& message) {
-    showMessage(L10n::text("open.error.title"), message);
-}
-
-void LarkspinApplication::showMessage(const std::string& title, const std::string& message) {
-    ShellLog::shell.info("提示：%{public}s", title);
-    GtkWindow* parent = gtk_application_get_active_window(GTK_APPLICATION(application_.get()));
-    GtkWidget* dialog = adw_message_dialog_new(parent, title.c_str(), message.c_str());
-    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(dialog), "ok", L10n::text("common.ok").c_str());
-    adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), "ok");
-    adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "ok");
-    // A window of the application: it keeps the program alive while it shows.
-    gtk_window_set_application(GTK_WINDOW(dialog), GTK_APPLICATION(application_.get()));
-    gtk_window_present(GTK_WINDOW(dialog));
 }
 
 // Signal glue
@@ -530,23 +372,6 @@ void LarkspinApplication::onWindowMapped(GtkWindow*, gpointer data) {
 
 void LarkspinApplication::onWindowChanged(GObject*, GParamSpec*, gpointer data) {
     static_cast<LarkspinApplication*>(data)->quit_->windowsChanged();
-}
-
-void LarkspinApplication::onOpenResponse(GtkNativeDialog* dialog, int response, gpointer data) {
-    auto* self = static_cast<LarkspinApplication*>(data);
-    if (response == GTK_RESPONSE_ACCEPT) {
-        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
-        const guint count = g_list_model_get_n_items(files);
-        for (guint index = 0; index < count; ++index) {
-            auto* file = static_cast<GFile*>(g_list_model_get_item(files, index));
-            self->openLocation(file);
-            g_object_unref(file);
-        }
-        g_object_unref(files);
-    }
-    // Dropping the dialog lets go of its hold.
-    self->openDialog_ = {};
-    self->quit_->windowsChanged();
 }
 
 }  // namespace larkspin

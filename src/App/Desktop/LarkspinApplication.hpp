@@ -1,21 +1,16 @@
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <memory>
-#include <set>
-#include <string>
 #include <vector>
 
 #include "App/Desktop/QuitControl.hpp"
-#include "App/OpenOrder.hpp"
+#include "App/LaunchRestores.hpp"
 #include "App/ShellDocuments.hpp"
-#include "App/ShellPolicy.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
-#include "Platform/Log.hpp"
 #include "Platform/NotificationCenter.hpp"
 
 typedef struct _AdwApplication AdwApplication;
@@ -25,20 +20,16 @@ typedef struct _GMenu GMenu;
 typedef struct _GListModel GListModel;
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
-typedef struct _GtkNativeDialog GtkNativeDialog;
 
 namespace larkspin {
 
 class ApplicationServices;
 class AppUpdater;
+class FileOpener;
 class SessionRestore;
 class ShellMenus;
 class TabGroupWindow;
 class UserDefaults;
-
-namespace ShellLog {
-inline constexpr Logger shell{"shell"};
-}
 
 // The program: one AdwApplication "dev.corvantel.larkspin" (single instance
 // over D-Bus, each process on its own in a test host) that opens the files it
@@ -46,9 +37,11 @@ inline constexpr Logger shell{"shell"};
 // open dialog, and ends by the quit rule: when no window of it is visible and
 // nothing holds it, or on Quit after the quit review; on SIGTERM, SIGINT,
 // SIGHUP or the session's end it flushes drafts, writes the session and
-// exits without closing documents. It adapts the GApplication's signals to
-// its parts: the services (`ApplicationServices`), the menus and
-// accelerators (`ShellMenus`), the session restore (`SessionRestore`) and
+// exits without closing documents. It adapts the GApplication's signals
+// (startup, activate, open, shutdown, the session's end) to its parts: the
+// services (`ApplicationServices`), the opening of files (`FileOpener`), the
+// launch's restores (`SessionRestore`, `DraftRestore`, with what waits for
+// them in `LaunchRestores`), the menus and accelerators (`ShellMenus`) and
 // the program's end (`QuitControl`). Main thread.
 class LarkspinApplication final : private QuitControl::Shell {
 public:
@@ -99,22 +92,10 @@ private:
     void freezeSession() override;
     void refreshActions() override;
 
-    void showOpenDialog();
-    void openLocation(GFile* file);
-    void openPath(std::filesystem::path path);
-    Task<void> openChecked(std::filesystem::path path, OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
-                           Hold hold);
-    // An open ended (with its document, or none when it failed): the
-    // documents whose turn it is get their pages, in the order asked.
-    void showInOrder(OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket ticket,
-                     std::shared_ptr<OpenedDocument> document);
     Task<void> restoreDrafts(Hold hold);
     Task<void> restoreSession(Hold hold);
     Task<void> openHelp();
     void showAbout();
-    void showError(const std::string& message);
-    // A message transient for the active window, logged with its title.
-    void showMessage(const std::string& title, const std::string& message);
     // An activation held back while the launch restores (the session, the
     // drafts) is answered once both have run.
     void answerHeldActivation();
@@ -129,7 +110,6 @@ private:
     static gboolean onCloseRequest(GtkWindow* window, gpointer self);
     static void onWindowMapped(GtkWindow* window, gpointer self);
     static void onWindowChanged(GObject*, GParamSpec*, gpointer self);
-    static void onOpenResponse(GtkNativeDialog* dialog, int response, gpointer self);
     static gboolean onTerminationSignal(gpointer self);
 
     UserDefaults& defaults_;
@@ -143,22 +123,12 @@ private:
     Documents documents_;
     // The menus, actions and accelerators, once installed.
     std::unique_ptr<ShellMenus> menus_;
-    GObjectPtr<GtkNativeDialog> openDialog_;
-    // The files being checked and opened (standardised): the session
-    // restore leaves them to their open.
-    std::multiset<std::string> pendingOpens_;
-    // Files opened together show in the order given, however their reads end.
-    OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
+    // The session restore and the draft restore (in a test host, until the
+    // launch hold goes), and what waits for them.
+    LaunchRestores<OpenedDocument> restores_;
+    // The open dialog and the checked opens, once the documents are made.
+    std::unique_ptr<FileOpener> opener_;
     bool firstWindowShown_ = false;
-    bool restoringSession_ = false;
-    // Until the launch's draft restore has run (in a test host, until its
-    // hold goes).
-    bool restoringDrafts_ = true;
-    bool activateAfterRestore_ = false;
-    // The last document the launch's opens (command line, second launch)
-    // showed while the session was restored: brought forward again once the
-    // session's windows are up.
-    std::weak_ptr<OpenedDocument> shownDuringRestore_;
     std::vector<guint> signalSources_;
     // The launch's restore of the kept session.
     std::unique_ptr<SessionRestore> sessionRestore_;

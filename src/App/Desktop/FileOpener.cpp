@@ -1,0 +1,170 @@
+#include "App/Desktop/FileOpener.hpp"
+
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "App/Desktop/ShellLog.hpp"
+#include "App/Desktop/ShellMessage.hpp"
+#include "Document/StandardizedPath.hpp"
+#include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/MainThread.hpp"
+#include "Platform/Async/WorkerPool.hpp"
+#include "Platform/LaunchTiming.hpp"
+#include "Platform/Localization.hpp"
+#include "Platform/Log.hpp"
+#include "Platform/Text/FileNameText.hpp"
+
+namespace larkspin {
+
+FileOpener::FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentController> documents,
+                       LaunchRestores<OpenedDocument>& restores)
+    : application_(application), quit_(quit), documents_(std::move(documents)), restores_(restores) {}
+
+FileOpener::~FileOpener() {
+    if (dialog_) g_signal_handlers_disconnect_by_data(dialog_.get(), this);
+}
+
+void FileOpener::showDialog() {
+    if (dialog_) {
+        gtk_native_dialog_show(dialog_.get());
+        return;
+    }
+    GtkWindow* parent = gtk_application_get_active_window(application_);
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        L10n::text("open.dialog.title").c_str(), parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), TRUE);
+    GtkFileFilter* markdown = gtk_file_filter_new();
+    gtk_file_filter_set_name(markdown, L10n::text("open.filter.markdown").c_str());
+    gtk_file_filter_add_mime_type(markdown, "text/markdown");
+    gtk_file_filter_add_mime_type(markdown, "text/x-markdown");
+    gtk_file_filter_add_suffix(markdown, "md");
+    gtk_file_filter_add_suffix(markdown, "markdown");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), markdown);
+    GtkFileFilter* text = gtk_file_filter_new();
+    gtk_file_filter_set_name(text, L10n::text("open.filter.text").c_str());
+    gtk_file_filter_add_mime_type(text, "text/plain");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), text);
+    g_object_unref(markdown);
+    g_object_unref(text);
+    dialog_ = GObjectPtr<GtkNativeDialog>::adopt(GTK_NATIVE_DIALOG(chooser));
+    // Held while it is up: the dialog is no window of the application.
+    auto* dialogHold = new QuitControl::Hold(quit_.hold());
+    g_object_set_data_full(G_OBJECT(chooser), "larkspin-hold", dialogHold,
+                           [](gpointer data) { delete static_cast<QuitControl::Hold*>(data); });
+    g_signal_connect(chooser, "response", G_CALLBACK(onDialogResponse), this);
+    gtk_native_dialog_show(dialog_.get());
+    ShellLog::shell.info("打开面板已显示");
+}
+
+void FileOpener::open(GFile* file) {
+    char* path = g_file_get_path(file);
+    if (!path) {
+        char* uri = g_file_get_uri(file);
+        showError(L10n::format("open.error.not_local", {uri ? uri : ""}));
+        g_free(uri);
+        return;
+    }
+    open(std::filesystem::path(path));
+    g_free(path);
+}
+
+void FileOpener::open(std::filesystem::path path) {
+    tasks_.spawn(openChecked(std::move(path), openOrder_.begin(), quit_.hold()));
+}
+
+void FileOpener::shutdown() {
+    if (dialog_) gtk_native_dialog_destroy(dialog_.get());
+    dialog_ = {};
+}
+
+Task<void> FileOpener::openChecked(std::filesystem::path path, Ticket ticket, QuitControl::Hold openHold) {
+    // Known as being opened until this ends, however it ends.
+    struct Pending {
+        std::multiset<std::string>& opens;
+        std::multiset<std::string>::iterator entry;
+        ~Pending() { opens.erase(entry); }
+    };
+    const Pending pending{pendingOpens_, pendingOpens_.insert(standardizedPath(path).string())};
+    // Whether the file is there is asked off the main thread: the error of
+    // stat(2) on the path, 0 when there is something to open.
+    auto check = [path] {
+        struct stat status {};
+        return ::stat(path.c_str(), &status) == 0 ? 0 : errno;
+    };
+    const int missing = co_await runOn(WorkerPool::shared(), std::move(check));
+    LaunchTiming::mark("文件已检查");
+    if (missing == ENOENT || missing == ENOTDIR) {
+        AppLog::document.error("打开 %{private}s 失败：文件不存在", FileNameText::baseName(path));
+        showError(L10n::format("open.error.missing", {FileNameText::path(path)}));
+        showInOrder(ticket, nullptr);
+        co_return;
+    }
+    if (missing == ELOOP) {
+        // A link that leads back to itself: there is a name, but no file.
+        AppLog::document.error("打开 %{private}s 失败：符号链接循环", FileNameText::baseName(path));
+        showError(L10n::format("open.error.symlink_loop", {FileNameText::path(path)}));
+        showInOrder(ticket, nullptr);
+        co_return;
+    }
+    // Any other failure (no permission on a folder…) is the opening's to
+    // report, with what is true of it.
+    std::string message;
+    std::shared_ptr<OpenedDocument> opened;
+    try {
+        // Opened without display: its page comes in its turn.
+        DocumentController::Opened result = co_await documents_->openDocument(path, false);
+        opened = std::move(result.document);
+        LaunchTiming::mark("文档已读取");
+        if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
+            gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
+            g_free(uri);
+        }
+    } catch (const std::exception& error) {
+        rethrowIfCancelled(std::current_exception());
+        message = error.what();
+    }
+    showInOrder(ticket, std::move(opened));
+    if (!message.empty()) showError(message);
+    openHold.release();
+}
+
+void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document) {
+    std::optional<std::shared_ptr<OpenedDocument>> result;
+    if (document) result = std::move(document);
+    for (const std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
+        // A document open already has its page: it is brought forward.
+        LaunchTiming::mark("文档页开始创建");
+        ready->makeWindowControllers();
+        ready->showWindows();
+        restores_.shown(ready);
+        LaunchTiming::mark("窗口已呈现");
+    }
+}
+
+void FileOpener::showError(const std::string& message) {
+    showShellMessage(application_, L10n::text("open.error.title"), message);
+}
+
+void FileOpener::onDialogResponse(GtkNativeDialog* dialog, int response, void* data) {
+    auto* self = static_cast<FileOpener*>(data);
+    if (response == GTK_RESPONSE_ACCEPT) {
+        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        const guint count = g_list_model_get_n_items(files);
+        for (guint index = 0; index < count; ++index) {
+            auto* file = static_cast<GFile*>(g_list_model_get_item(files, index));
+            self->open(file);
+            g_object_unref(file);
+        }
+        g_object_unref(files);
+    }
+    // Dropping the dialog lets go of its hold.
+    self->dialog_ = {};
+    self->quit_.windowsChanged();
+}
+
+}  // namespace larkspin

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "App/Desktop/QuitControl.hpp"
+#include "App/LaunchRestores.hpp"
+#include "App/OpenOrder.hpp"
+#include "Document/DocumentOpening.hpp"
+#include "Platform/Async/Task.hpp"
+#include "Platform/Async/TaskScope.hpp"
+#include "Platform/Glib/GObjectPtr.hpp"
+
+typedef struct _GFile GFile;
+typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkNativeDialog GtkNativeDialog;
+
+namespace larkspin {
+
+// Opens the files the user names: in the open dialog (Markdown or plain
+// text, several at once), on the command line, by a second launch, in the
+// recent files. Whether a file is there is asked off the main thread first
+// (a missing file and a link loop are said so); the opens then run side by
+// side, each document opened without display, and their pages come in the
+// order the files were given (`OpenOrder`). Each failure is said in a
+// message over the active window; each opened file joins the recent files.
+// The application is held while the dialog is up and while an open runs.
+// What an open shows is told to the launch's restores, so that it comes in
+// front of the session's windows. Main thread.
+class FileOpener {
+public:
+    // Everything passed in outlives the opener.
+    FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentController> documents,
+               LaunchRestores<OpenedDocument>& restores);
+    ~FileOpener();
+    FileOpener(const FileOpener&) = delete;
+    FileOpener& operator=(const FileOpener&) = delete;
+
+    // Shows the open dialog (brings it up again when it is up already).
+    void showDialog();
+    // Opens a location; one that is no local file is said to be unopenable.
+    void open(GFile* file);
+    void open(std::filesystem::path path);
+
+    // The files being checked and opened (standardised paths): the session
+    // restore leaves them to their open.
+    const std::multiset<std::string>& beingOpened() const { return pendingOpens_; }
+
+    // The application is shutting down: the dialog goes.
+    void shutdown();
+
+private:
+    using Ticket = OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket;
+
+    Task<void> openChecked(std::filesystem::path path, Ticket ticket, QuitControl::Hold hold);
+    // An open ended (with its document, or none when it failed): the
+    // documents whose turn it is get their pages, in the order asked.
+    void showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document);
+    void showError(const std::string& message);
+    static void onDialogResponse(GtkNativeDialog* dialog, int response, void* self);
+
+    GtkApplication* application_;
+    QuitControl& quit_;
+    std::shared_ptr<DocumentController> documents_;
+    LaunchRestores<OpenedDocument>& restores_;
+    GObjectPtr<GtkNativeDialog> dialog_;
+    std::multiset<std::string> pendingOpens_;
+    OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
+    TaskScope tasks_;
+};
+
+}  // namespace larkspin
