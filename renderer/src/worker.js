@@ -8,6 +8,7 @@ import { parseDocument } from './parse/document.js';
 import { headCut } from './parse/head.js';
 import { loadLanguages } from './parse/highlight.js';
 import { loadMath, MATH } from './parse/markdown.js';
+import { shownText } from './parse/text.js';
 
 /** @typedef {import('./parse/document.js').Deferred} Deferred */
 
@@ -69,6 +70,12 @@ if (inWorker) {
     } catch {
         // A warm-up that fails changes nothing.
     }
+    // A document's first screen is shown with its math typeset: KaTeX is
+    // loaded, and typesets once, before a document comes, so that the first
+    // screen does not wait for it.
+    loadNeeds(new Set([MATH]))
+        .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
+        .catch(() => {});
     // The blocks' highlighting and math, when the page asked for them
     // later: in batches of about BATCH_MS of work, each posted as it is
     // done, yielding between them so that a newer request (which ends this
@@ -104,7 +111,10 @@ if (inWorker) {
             const items = [];
             do {
                 const entry = later[next++];
-                items.push({ index: entry.index, html: entry.render() });
+                // With the text it shows, so that find can search it
+                // before the page puts it in place.
+                const html = entry.render();
+                items.push({ index: entry.index, html, text: shownText(html) });
             } while (next < later.length && performance.now() - started < BATCH_MS);
             globalThis.postMessage({ type: 'enhanced', id, items, done: next >= later.length });
         }

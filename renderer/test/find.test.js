@@ -63,3 +63,42 @@ describe('find', () => {
         h.close();
     });
 });
+
+describe('the text that highlighting and math will show', () => {
+    test('is the text the page reads from their markup once in place', async () => {
+        const { JSDOM } = await import('jsdom');
+        const { parseDocument } = await import('./support/loaded.js');
+        const { shownText } = await import('../src/parse/text.js');
+        const doc = new JSDOM('').window.document;
+        const skip = '.katex-mathml, .md-copy, .md-diagram, script, style';
+        const read = (html) => {
+            const template = doc.createElement('template');
+            template.innerHTML = html;
+            let text = '';
+            const walker = doc.createTreeWalker(template.content, 4);
+            for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+                if (!node.parentElement?.closest(skip)) text += node.data;
+            }
+            return text;
+        };
+        const source = [
+            '# Math & code $\\alpha$',
+            'Inline $a < b$, $x^2 + \\sqrt{y}$, $\\text{a & b "c" \'d\'}$, $\\left( \\frac{1}{2} \\right)$ and $$\\sum_k k$$ here.',
+            '$$\n\\begin{pmatrix} 1 & 2 \\\\ 3 & 4 \\end{pmatrix} \\overrightarrow{AB} \\xrightarrow{f} \\sqrt[3]{x} \\underbrace{a+b}_{c}\n$$',
+            '| a | $b_1$ |\n|---|---|\n| `x` | $\\alpha \\cdot \\beta$ |',
+            '- item $\\mathbb{R}^n$\n  1. nested $\\hat{x}$',
+            '> quote $\\{ \\}$, an error $\\frac{1}{$ and $\\unknown$',
+            '```js\nconst a = "<b>" && \'c\' > 1; // &amp; comment\n```',
+            '```python\ndef f(x): return x ** 2  # "q"\n```',
+            '```math\ne^{i\\pi} + 1 = 0\n```',
+            'Footnote[^1] with $x$.\n\n[^1]: Note $y$.',
+        ].join('\n\n');
+        const later = [];
+        parseDocument(source, {}, later);
+        assert.ok(later.length >= 9);
+        for (const entry of later) {
+            const html = entry.render();
+            assert.equal(shownText(html), read(html), html.slice(0, 80));
+        }
+    });
+});

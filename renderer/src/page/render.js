@@ -16,10 +16,18 @@ import { textsFor } from '../texts.js';
 /** @typedef {import('./view.js').View} View */
 /** @typedef {import('./restore.js').Target} Target */
 /** @typedef {import('../protocol.js').ReplyPayload<'render'>} RenderedReply */
-/** @typedef {{index: number, html: string}} EnhancedItem  a block's highlighted or typeset markup */
-/** @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null}} Feed */
+/** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
+/**
+ * The blocks' highlighting and math as they come from the worker; `pending`
+ * holds, by block, those not in place yet.
+ * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
+ *     pending: Map<number, EnhancedItem>}} Feed
+ */
 
 const MAX_DIAGRAMS = 100;
+// The first screen: what fills this many times the view's height, by the
+// blocks' estimated heights (with room to spare, as estimates are rough).
+const FIRST_SCREEN_FACTOR = 1.5;
 // A visible page inserts a slice of blocks per frame. The browser's own work
 // for a slice (style, layout, paint) comes on top of it and costs several
 // times the slice for heavy markup such as typeset math, so the slice's
@@ -140,7 +148,9 @@ function supersededError() {
  * @param {PageState} parts.state
  * @param {ReturnType<typeof import('./view.js').createViews>} parts.views
  * @param {ReturnType<typeof import('./diagrams.js').createDiagrams>} parts.diagrams
- * @param {{forget(): void}} parts.find
+ * @param {{forget(): void, replaced(index: number): void, prepare(view: View): Promise<void>}} parts.find
+ *     hears of each block that highlighting or math replaced, and reads a
+ *     shown document's text ahead of a search
  * @param {ReturnType<typeof import('./restore.js').createRestore>} parts.restore
  * @param {ReturnType<typeof import('./layout.js').createLayout>} parts.layout
  */
@@ -203,7 +213,7 @@ export function createRenderer({
             if (height > 0) {
                 let filled = 0;
                 end = 0;
-                while (end < parsed.blocks.length && filled < height * 1.5) filled += parsed.blocks[end++].est || 40;
+                while (end < parsed.blocks.length && filled < height * FIRST_SCREEN_FACTOR) filled += parsed.blocks[end++].est || 40;
             }
             const placeholders = shown.builder.append(0, end);
             shown.count = end;
@@ -219,10 +229,13 @@ export function createRenderer({
      */
     function enhancementFeed() {
         /** @type {Feed} */
-        const feed = { items: [], next: 0, done: false, wake: null };
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map() };
         /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
-            for (const item of items) feed.items.push(item);
+            for (const item of items) {
+                feed.items.push(item);
+                feed.pending.set(item.index, item);
+            }
             if (done) feed.done = true;
             const wake = feed.wake;
             feed.wake = null;
@@ -377,6 +390,9 @@ export function createRenderer({
             diagrams: request.switches.diagrams,
             generation,
             maxDiagrams: MAX_DIAGRAMS,
+            // The blocks of the screen shown first come with their
+            // highlighting and math (those below it get theirs a frame later).
+            firstScreen: enhancing ? geometry.viewportHeight() : 0,
         }, parseTimeoutMs, head.onHead, enhancing ? onEnhanced : undefined);
         if (superseded(token) || outcome.status === 'cancelled') throw supersededError();
 
@@ -402,6 +418,7 @@ export function createRenderer({
         };
         const { frames, domMs } = await insertMeasured(view, token, hidden, target, startEnhancing);
         views.dropMarkup(view);
+        if (!hidden) void find.prepare(view);
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);
@@ -477,7 +494,7 @@ export function createRenderer({
             if (height <= 0) return true;
             if (view.count <= from) return false;
             for (; filledTo < view.count; filledTo++) filledHeight += view.result.blocks[filledTo].est || 40;
-            return filledHeight >= height * 1.5;
+            return filledHeight >= height * FIRST_SCREEN_FACTOR;
         };
     }
 
@@ -590,11 +607,13 @@ export function createRenderer({
      * (or per task on a hidden page). The browser's own work for the new
      * elements (styles, boxes) is several times the time spent making them,
      * even in chunks off screen, so only the chunks near the screen get
-     * theirs at once; the others keep them until they come near, or until
-     * a search needs the text as shown (view.settle). The chunks' size watch
-     * keeps the reader's place when blocks above it grow.
+     * theirs at once; the others keep them until they come near. A search
+     * reads the text that a block's markup shows without putting it in
+     * place (view.dressing), and has the block of the match it shows
+     * dressed at once. The chunks' size watch keeps the reader's place when
+     * blocks above it grow.
      * @param {View} view
-     * @param {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} feed
+     * @param {Feed} feed
      */
     async function applyEnhancements(view, feed) {
         const template = doc.createElement('template');
@@ -604,7 +623,7 @@ export function createRenderer({
         let stopped = false;
         /** @type {Set<Element>} */
         const near = new Set();
-        /** @type {Map<Element, {index: number, html: string}[]>} */
+        /** @type {Map<Element, EnhancedItem[]>} */
         const parked = new Map();
         const Observer = doc.defaultView?.IntersectionObserver;
         const observer = Observer ? new Observer((entries) => {
@@ -630,11 +649,11 @@ export function createRenderer({
             for (; watched < chunks.length; watched++) observer?.observe(chunks[watched]);
         };
         watchNewChunks();
-        /** @type {{index: number, html: string}[]} */
+        /** @type {EnhancedItem[]} */
         let notInYet = [];
-        // Without a watch on the screen, or once settled, every block is
-        // replaced as its markup comes.
-        let eager = !observer;
+        // Without a watch on the screen every block is replaced as its
+        // markup comes.
+        const eager = !observer;
         const wake = () => {
             const resume = feed.wake;
             feed.wake = null;
@@ -646,22 +665,28 @@ export function createRenderer({
             observer?.disconnect();
             parked.clear();
             if (stopEnhancing === stop) stopEnhancing = null;
-            if (view.settle === settle) delete view.settle;
+            if (view.dressing === dressing) delete view.dressing;
             wake();
         };
         stopEnhancing?.();
         stopEnhancing = stop;
 
         /**
-         * Replaces the items' blocks with their new markup.
-         * @param {{index: number, html: string}[]} items
+         * Replaces the items' blocks with their new markup; an item whose
+         * block has it already (dressed for a search) is passed over.
+         * @param {EnhancedItem[]} items
          */
         const replace = (items) => {
             const indexes = [];
+            /** @type {EnhancedItem[]} */
+            const taken = [];
             let html = '';
             for (const item of items) {
+                if (feed.pending.get(item.index) !== item) continue;
+                feed.pending.delete(item.index);
                 if (!view.elements[item.index]?.isConnected) continue;
                 indexes.push(item.index);
+                taken.push(item);
                 html += item.html;
             }
             /** @param {string} markup */
@@ -677,8 +702,7 @@ export function createRenderer({
                 // Not one element per block: block by block, and a block
                 // that does not make one element stays plain.
                 made = [];
-                for (const item of items) {
-                    if (!view.elements[item.index]?.isConnected) continue;
+                for (const item of taken) {
                     const one = parse(item.html);
                     made.push(one.length === 1 ? one[0] : null);
                 }
@@ -689,23 +713,20 @@ export function createRenderer({
                 if (!element) continue;
                 view.elements[indexes[k]].replaceWith(element);
                 view.elements[indexes[k]] = element;
+                find.replaced(indexes[k]);
                 replaced = true;
             }
             return replaced;
         };
-        // Everything the worker has sent, in place now.
-        const settle = () => {
-            // (Those of blocks not in yet follow them in, eagerly from now.)
-            const items = feed.items.slice(feed.next);
-            for (const waiting of parked.values()) items.push(...waiting);
-            feed.items = [];
-            feed.next = 0;
-            parked.clear();
-            observer?.disconnect();
-            eager = true;
-            if (replace(items)) view.revision += 1;
+        /** @type {import('./view.js').Dressing} */
+        const dressing = {
+            textOf: (index) => feed.pending.get(index)?.text,
+            dress(index) {
+                const item = feed.pending.get(index);
+                return item !== undefined && index < view.count && replace([item]);
+            },
         };
-        view.settle = settle;
+        view.dressing = dressing;
 
         let budget = ENHANCE_MS.initial;
         // The first screen goes first, in a frame of its own.
@@ -738,7 +759,6 @@ export function createRenderer({
                 continue;
             }
             const sliceStarted = now();
-            let replaced = false;
             while (feed.next < feed.items.length && now() - sliceStarted < budget / ENHANCE_LAYOUT_FACTOR) {
                 // A few blocks at a time, parsed in one go: typeset math is
                 // long markup, slow to parse, so a group is kept short.
@@ -761,10 +781,8 @@ export function createRenderer({
                     group.push(item);
                     length += item.html.length;
                 }
-                if (replace(group)) replaced = true;
+                replace(group);
             }
-            // A search under way looks again at its next step.
-            if (replaced) view.revision += 1;
             if (isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
                 lastFrame = null;
