@@ -294,6 +294,10 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         const marks = match ? marksOf(match) : [];
         for (const mark of marks) mark.classList.add('md-find-active');
         if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
+            // Marks just made in a chunk off screen are laid out first
+            // (reading where one is), or the browser scrolls as if the mark
+            // were at the top of the page.
+            geometry.top(marks[0]);
             marks[0].scrollIntoView({ block: 'center', inline: 'nearest' });
             geometry.didScroll?.();
         }
