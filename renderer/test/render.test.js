@@ -429,6 +429,49 @@ describe('highlighting and math after the blocks', () => {
         h.close();
     });
 
+    test('a slice counts the style and layout of what it put in, and keeps frames short', async () => {
+        // A browser whose style and layout of new markup cost 0.01 ms a
+        // character, paid when the page reads a layout or at the next frame.
+        let clock = 0;
+        let dirty = 0;
+        const frames = [];
+        let frameStarted = 0;
+        const h = createHarness({
+            later: true,
+            visual: true,
+            now: () => clock,
+            scheduler: (win) => {
+                const inner = createScheduler(win);
+                return {
+                    ...inner,
+                    nextFrame: async () => {
+                        clock += dirty;
+                        dirty = 0;
+                        frames.push(clock - frameStarted);
+                        const stamp = await inner.nextFrame();
+                        frameStarted = clock;
+                        return stamp === null ? null : clock;
+                    },
+                };
+            },
+        });
+        const replaceWith = h.win.Element.prototype.replaceWith;
+        h.win.Element.prototype.replaceWith = function (...nodes) {
+            for (const node of nodes) dirty += 0.01 * (node.outerHTML?.length ?? 0);
+            return replaceWith.apply(this, nodes);
+        };
+        h.win.Element.prototype.getBoundingClientRect = function () {
+            clock += dirty;
+            dirty = 0;
+            return { top: 0, left: 0, right: 0, bottom: 0, width: 0, height: 0, x: 0, y: 0 };
+        };
+        await h.render(source);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        assert.ok(frames.length > 10, `${frames.length} frames`);
+        assert.ok(Math.max(...frames) <= 50, `frames of ${frames.map(Math.round).join(', ')} ms`);
+        h.close();
+    });
+
     test('a render that returns to a place has them at once', async () => {
         const h = createHarness({ later: true });
         await h.render(source, { scrollToSource: { line: 40 } });

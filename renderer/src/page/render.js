@@ -39,13 +39,18 @@ const SLICE_MS = { initial: 6, min: 3, max: 10 };
 // the slice (typeset math and tables near the screen).
 const SLICE_LAYOUT_FACTOR = 3;
 // Highlighting and math arrive from the worker after the blocks are in
-// place and replace blocks in slices of this much time per frame.
-// The slice's budget covers the browser's work for the new elements, taken
-// as this many times the time to make them; it shrinks when a frame comes
-// later than the target and grows again when frames come sooner.
-const ENHANCE_MS = { initial: 10, min: 4, max: 30, target: 40 };
-const ENHANCE_LAYOUT_FACTOR = 3.5;
-const ENHANCE_GROUP_CHARS = 8 * 1024;
+// place and replace blocks in slices of this much time per frame. The
+// browser's style and layout of the new elements (several times the time
+// to make them for typeset math) are part of it: each group of blocks
+// forces them before the next, so that the slice's clock counts them, and
+// the groups are sized by the time they took per character of markup. What
+// the frame still does after the slice (paint) is left to the rest of the
+// frame: the budget shrinks when a frame comes later than the target and
+// grows again when frames come sooner.
+const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
+const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
+// Milliseconds per character of markup, until measured: typeset math's.
+const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
 
 /**
  * @typedef {object} RenderRequest
@@ -707,16 +712,19 @@ export function createRenderer({
                     made.push(one.length === 1 ? one[0] : null);
                 }
             }
-            let replaced = false;
+            /** @type {Element | null} */
+            let last = null;
             for (let k = 0; k < indexes.length; k++) {
                 const element = made[k];
                 if (!element) continue;
                 view.elements[indexes[k]].replaceWith(element);
                 view.elements[indexes[k]] = element;
                 find.replaced(indexes[k]);
-                replaced = true;
+                last = element;
             }
-            return replaced;
+            // Their style and layout now, within the slice's time.
+            last?.getBoundingClientRect();
+            return last !== null;
         };
         /** @type {import('./view.js').Dressing} */
         const dressing = {
@@ -729,6 +737,7 @@ export function createRenderer({
         view.dressing = dressing;
 
         let budget = ENHANCE_MS.initial;
+        let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
         /** @type {number | null} */
         let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
@@ -759,12 +768,15 @@ export function createRenderer({
                 continue;
             }
             const sliceStarted = now();
-            while (feed.next < feed.items.length && now() - sliceStarted < budget / ENHANCE_LAYOUT_FACTOR) {
-                // A few blocks at a time, parsed in one go: typeset math is
-                // long markup, slow to parse, so a group is kept short.
+            while (feed.next < feed.items.length) {
+                const left = budget - (now() - sliceStarted);
+                if (left <= 0) break;
+                // A few blocks at a time, parsed in one go, as many as the
+                // time left should take.
+                const chars = Math.min(ENHANCE_GROUP_CHARS.max, Math.max(ENHANCE_GROUP_CHARS.min, left / msPerChar));
                 const group = [];
                 let length = 0;
-                while (feed.next < feed.items.length && length < ENHANCE_GROUP_CHARS) {
+                while (feed.next < feed.items.length && length < chars) {
                     const item = feed.items[feed.next++];
                     if (item.index >= view.count && item.index < view.result.blocks.length) {
                         notInYet.push(item);
@@ -781,7 +793,11 @@ export function createRenderer({
                     group.push(item);
                     length += item.html.length;
                 }
-                replace(group);
+                const groupStarted = now();
+                if (!replace(group)) continue;
+                // Quick to follow a costlier group, slow to trust a cheaper one.
+                const rate = (now() - groupStarted) / Math.max(1, length);
+                msPerChar = rate > msPerChar ? rate : msPerChar * 0.8 + rate * 0.2;
             }
             if (isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
