@@ -34,6 +34,20 @@ describe('find', () => {
         h.close();
     });
 
+    test('any case as Unicode folds it, long s and the Kelvin sign too, with or without ASCII in the query', async () => {
+        const h = createHarness();
+        const text = 'Mass ſo, the Kelvin sign \u212a, kK; MASS and Straße, a\\s and İı.';
+        await h.render(text);
+        for (const query of ['s', 'S', 'k', 'K', '\u212a', 'ss', 'ß', 'a\\s', 'ı', 'mass ſ']) {
+            for (const caseSensitive of [false, true]) {
+                const escaped = query.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+                const expected = text.match(new RegExp(escaped, caseSensitive ? 'gu' : 'giu'))?.length ?? 0;
+                assert.equal((await find(h, query, 'next', true, caseSensitive)).matchCount, expected, `${query} ${caseSensitive}`);
+            }
+        }
+        h.close();
+    });
+
     test('no match, clearing, and text the find leaves alone', async () => {
         const h = createHarness();
         await h.render('Some text.\n\n```js\ncode\n```');

@@ -8,6 +8,9 @@ import { PageError, isPlainObject } from './protocol.js';
 
 export const MAX_MATCHES = 10000;
 const SEPARATOR = '\u0000';
+// A search that took longer than this lets a frame through before it shows
+// its match.
+const LONG_SEARCH_MS = 16;
 // The time a frame gives to reading blocks' text ahead of a search.
 const PREPARE_SLICE_MS = 4;
 
@@ -16,6 +19,22 @@ const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 /** @param {string} text */
 function escapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+}
+
+/**
+ * The search for a query: its text, in any case unless asked otherwise, as
+ * Unicode's case folding matches it. Searching with that folding ("u") is
+ * several times slower on a long document; an ASCII query finds the same
+ * matches without it, once the two letters that fold to ASCII from
+ * elsewhere are named (long s to "s", the Kelvin sign to "k").
+ * @param {string} query
+ * @param {boolean} caseSensitive
+ */
+export function patternFor(query, caseSensitive) {
+    const escaped = escapeRegExp(query);
+    if (!/^[\x00-\x7f]*$/.test(query)) return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
+    if (caseSensitive) return new RegExp(escaped, 'g');
+    return new RegExp(escaped.replace(/[sk]/gi, (letter) => (letter.toLowerCase() === 's' ? '[s\u017f]' : '[k\u212a]')), 'gi');
 }
 
 /**
@@ -214,7 +233,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             state.texts[index] = dressed ?? textOf(view.elements[index]);
         }
         const all = state.texts.join(SEPARATOR);
-        const pattern = new RegExp(escapeRegExp(state.query), state.caseSensitive ? 'gu' : 'giu');
+        const pattern = patternFor(state.query, state.caseSensitive);
         let index = 0;
         let blockStart = 0;
         /** @type {Match[]} */
@@ -332,7 +351,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     /** @param {import('../protocol.js').RequestPayload<'find'>} payload */
-    function find(payload) {
+    async function find(payload) {
         if (!isPlainObject(payload) || typeof payload.query !== 'string'
             || typeof payload.caseSensitive !== 'boolean' || typeof payload.restart !== 'boolean'
             || !['next', 'previous', 'replaceAll'].includes(payload.direction)) {
@@ -352,7 +371,16 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(),
             };
             state = fresh;
+            const started = now();
             search(fresh, view);
+            // After a long search (a long document) the frame has its turn
+            // before the match is marked and scrolled to, which lays out
+            // where it is: the two together would make one long frame.
+            if (fresh.matches.length > 0 && now() - started > LONG_SEARCH_MS) {
+                await scheduler.nextFrame();
+                // A newer search, a clear or a new render took over.
+                if (state !== fresh || getView()?.generation !== generation) return result();
+            }
             if (fresh.matches.length > 0) {
                 // After a re-render the active match stays where it was.
                 const index = rendered && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
