@@ -44,6 +44,9 @@ export async function parseLoaded(source, options, later) {
     }
 }
 
+// How long a new worker waits for a document before it loads KaTeX.
+const IDLE_PRELOAD_MS = 1000;
+
 const inWorker = typeof WorkerGlobalScope !== 'undefined' && globalThis instanceof WorkerGlobalScope;
 
 // The first use of the parser is several times slower than later ones. A
@@ -70,18 +73,22 @@ if (inWorker) {
     } catch {
         // A warm-up that fails changes nothing.
     }
-    // A document's first screen is shown with its math typeset: KaTeX is
-    // loaded, and typesets once, before a document comes, so that the first
-    // screen does not wait for it.
-    loadNeeds(new Set([MATH]))
-        .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
-        .catch(() => {});
     // The blocks' highlighting and math, when the page asked for them
     // later: in batches of about BATCH_MS of work, each posted as it is
     // done, yielding between them so that a newer request (which ends this
     // one) is read.
     const BATCH_MS = 40;
     let current = 0;
+    // A document's first screen is shown with its math typeset when KaTeX
+    // is loaded by then: a worker that nobody gave a document for a while
+    // (a spare page's) loads it, and typesets once. Not at once: loading it
+    // holds the worker up, and a document that comes soon would wait.
+    setTimeout(() => {
+        if (current !== 0) return;
+        loadNeeds(new Set([MATH]))
+            .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
+            .catch(() => {});
+    }, IDLE_PRELOAD_MS);
     const tick = new MessageChannel();
     /** @type {((value?: unknown) => void)[]} */
     const queued = [];
