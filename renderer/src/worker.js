@@ -8,6 +8,7 @@ import { parseDocument } from './parse/document.js';
 import { headCut } from './parse/head.js';
 import { loadLanguages } from './parse/highlight.js';
 import { loadMath, MATH } from './parse/markdown.js';
+import { shownText } from './parse/text.js';
 
 /** @typedef {import('./parse/document.js').Deferred} Deferred */
 
@@ -43,6 +44,9 @@ export async function parseLoaded(source, options, later) {
     }
 }
 
+// How long a new worker waits for a document before it loads KaTeX.
+const IDLE_PRELOAD_MS = 1000;
+
 const inWorker = typeof WorkerGlobalScope !== 'undefined' && globalThis instanceof WorkerGlobalScope;
 
 // The first use of the parser is several times slower than later ones. A
@@ -75,6 +79,16 @@ if (inWorker) {
     // one) is read.
     const BATCH_MS = 40;
     let current = 0;
+    // A document's first screen is shown with its math typeset when KaTeX
+    // is loaded by then: a worker that nobody gave a document for a while
+    // (a spare page's) loads it, and typesets once. Not at once: loading it
+    // holds the worker up, and a document that comes soon would wait.
+    setTimeout(() => {
+        if (current !== 0) return;
+        loadNeeds(new Set([MATH]))
+            .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
+            .catch(() => {});
+    }, IDLE_PRELOAD_MS);
     const tick = new MessageChannel();
     /** @type {((value?: unknown) => void)[]} */
     const queued = [];
@@ -104,7 +118,10 @@ if (inWorker) {
             const items = [];
             do {
                 const entry = later[next++];
-                items.push({ index: entry.index, html: entry.render() });
+                // With the text it shows, so that find can search it
+                // before the page puts it in place.
+                const html = entry.render();
+                items.push({ index: entry.index, html, text: shownText(html) });
             } while (next < later.length && performance.now() - started < BATCH_MS);
             globalThis.postMessage({ type: 'enhanced', id, items, done: next >= later.length });
         }

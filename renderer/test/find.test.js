@@ -34,6 +34,20 @@ describe('find', () => {
         h.close();
     });
 
+    test('any case as Unicode folds it, long s and the Kelvin sign too, with or without ASCII in the query', async () => {
+        const h = createHarness();
+        const text = 'Mass ſo, the Kelvin sign \u212a, kK; MASS and Straße, a\\s and İı.';
+        await h.render(text);
+        for (const query of ['s', 'S', 'k', 'K', '\u212a', 'ss', 'ß', 'a\\s', 'ı', 'mass ſ']) {
+            for (const caseSensitive of [false, true]) {
+                const escaped = query.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+                const expected = text.match(new RegExp(escaped, caseSensitive ? 'gu' : 'giu'))?.length ?? 0;
+                assert.equal((await find(h, query, 'next', true, caseSensitive)).matchCount, expected, `${query} ${caseSensitive}`);
+            }
+        }
+        h.close();
+    });
+
     test('no match, clearing, and text the find leaves alone', async () => {
         const h = createHarness();
         await h.render('Some text.\n\n```js\ncode\n```');
@@ -61,5 +75,44 @@ describe('find', () => {
         assert.deepEqual(result, { matchCount: 4, activeIndex: 2, found: true });
         assert.equal(h.article().querySelectorAll('mark.md-find').length, 4);
         h.close();
+    });
+});
+
+describe('the text that highlighting and math will show', () => {
+    test('is the text the page reads from their markup once in place', async () => {
+        const { JSDOM } = await import('jsdom');
+        const { parseDocument } = await import('./support/loaded.js');
+        const { shownText } = await import('../src/parse/text.js');
+        const doc = new JSDOM('').window.document;
+        const skip = '.katex-mathml, .md-copy, .md-diagram, script, style';
+        const read = (html) => {
+            const template = doc.createElement('template');
+            template.innerHTML = html;
+            let text = '';
+            const walker = doc.createTreeWalker(template.content, 4);
+            for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+                if (!node.parentElement?.closest(skip)) text += node.data;
+            }
+            return text;
+        };
+        const source = [
+            '# Math & code $\\alpha$',
+            'Inline $a < b$, $x^2 + \\sqrt{y}$, $\\text{a & b "c" \'d\'}$, $\\left( \\frac{1}{2} \\right)$ and $$\\sum_k k$$ here.',
+            '$$\n\\begin{pmatrix} 1 & 2 \\\\ 3 & 4 \\end{pmatrix} \\overrightarrow{AB} \\xrightarrow{f} \\sqrt[3]{x} \\underbrace{a+b}_{c}\n$$',
+            '| a | $b_1$ |\n|---|---|\n| `x` | $\\alpha \\cdot \\beta$ |',
+            '- item $\\mathbb{R}^n$\n  1. nested $\\hat{x}$',
+            '> quote $\\{ \\}$, an error $\\frac{1}{$ and $\\unknown$',
+            '```js\nconst a = "<b>" && \'c\' > 1; // &amp; comment\n```',
+            '```python\ndef f(x): return x ** 2  # "q"\n```',
+            '```math\ne^{i\\pi} + 1 = 0\n```',
+            'Footnote[^1] with $x$.\n\n[^1]: Note $y$.',
+        ].join('\n\n');
+        const later = [];
+        parseDocument(source, {}, later);
+        assert.ok(later.length >= 9);
+        for (const entry of later) {
+            const html = entry.render();
+            assert.equal(shownText(html), read(html), html.slice(0, 80));
+        }
     });
 });

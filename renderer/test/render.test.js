@@ -352,11 +352,16 @@ describe('highlighting and math after the blocks', () => {
     };
     const enhanced = (h) => h.article().querySelectorAll('.katex, code.hljs').length;
 
-    test('the reply comes with plain blocks; the page ends as a full render does', async () => {
+    const isDressed = (block) => block.querySelector('.katex, code.hljs') !== null;
+
+    test('the reply comes with the first screen dressed and the rest plain; the page ends as a full render does', async () => {
         const h = createHarness({ later: true });
         const whole = createHarness();
         const reply = await h.render(source);
-        assert.equal(enhanced(h), 0);
+        const first = enhanced(h);
+        assert.ok(first > 0 && first < 50, `${first} blocks dressed`);
+        assert.equal(h.blocks().findIndex((block) => !isDressed(block)), first, 'the first screen, nothing after it');
+        assert.ok(!h.blocks()[0].textContent.includes('$'));
         const wholeReply = await whole.render(source);
         assert.deepEqual(reply.payload.blocks, wholeReply.payload.blocks);
         assert.deepEqual(reply.payload.headings, wholeReply.payload.headings);
@@ -391,8 +396,10 @@ describe('highlighting and math after the blocks', () => {
         whole.close();
     });
 
-    test('only chunks near the screen get theirs at once; a search puts the rest in place first', async () => {
-        const h = createHarness({ later: true });
+    test('only chunks near the screen get theirs at once; a search finds what they will show without putting them in place', async () => {
+        // A screen of one block, which comes dressed.
+        const h = createHarness({ later: true, geometry: { viewportHeight: 20 } });
+        const whole = createHarness();
         /** @type {{callback: Function, watched: Set<Element>}[]} */
         const observers = [];
         h.win.IntersectionObserver = class {
@@ -406,18 +413,55 @@ describe('highlighting and math after the blocks', () => {
             disconnect() { this.watched.clear(); }
         };
         await h.render(source);
+        await whole.render(source);
         const chunks = Array.from(h.article().children);
         const report = (chunk, near) => observers[0].callback([{ target: chunk, isIntersecting: near }]);
         report(chunks[1], true);
         report(chunks[2], false);
-        const nearOnes = chunks[1].children.length;
+        const nearOnes = chunks[1].children.length + 1;
         assert.ok(await until(() => enhanced(h) === nearOnes), `${enhanced(h)} of ${nearOnes} near blocks enhanced`);
         assert.equal(chunks[2].querySelectorAll('.katex, code.hljs').length, 0);
 
-        const found = await h.request('find', { query: 'Paragraph', direction: 'next', caseSensitive: false, restart: true });
-        assert.equal(found.payload.matchCount, 100);
-        assert.equal(enhanced(h), 150, 'all blocks in place before the search');
-        assert.equal(h.article().querySelectorAll('mark.md-find').length, 100);
+        const step = (page, query, restart = true) => page.request('find', { query, direction: 'next', caseSensitive: false, restart })
+            .then((r) => r.payload);
+        assert.deepEqual(await step(h, 'Paragraph'), { matchCount: 100, activeIndex: 0, found: true });
+        assert.equal(enhanced(h), nearOnes + 1, 'the block of the match shown is put in place, nothing else');
+        // The same matches as a page with everything in place: typeset math
+        // by the text it shows, not by its source.
+        for (const query of ['x1', 'x_{1', 'const v3', '$x']) {
+            assert.equal((await step(h, query)).matchCount, (await step(whole, query)).matchCount, query);
+        }
+        assert.deepEqual(await step(h, 'Paragraph'), { matchCount: 100, activeIndex: 0, found: true });
+        const marked = () => Array.from(h.article().querySelectorAll('mark.md-find'));
+        const dressed = (mark) => mark.closest('.md-chunk > *').querySelector('.katex, code.hljs') !== null;
+        assert.ok(marked().length > 0 && marked().every(dressed), 'only blocks that show their text are marked');
+        assert.ok(h.article().querySelector('mark.md-find-active'));
+
+        // As the rest comes near, its blocks are put in place and marked;
+        // the search goes on where it was.
+        for (const chunk of chunks) report(chunk, true);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        assert.deepEqual(await step(h, 'Paragraph', false), { matchCount: 100, activeIndex: 1, found: true });
+        await step(whole, 'Paragraph');
+        const texts = (page) => Array.from(page.article().querySelectorAll('mark.md-find'), (mark) => mark.textContent);
+        assert.deepEqual(texts(h), texts(whole));
+        assert.equal(h.article().querySelectorAll('mark.md-find-active').length, 1);
+        h.close();
+        whole.close();
+    });
+
+    test('the head of a long document is shown with its first screen dressed, and stays', async () => {
+        const long = Array.from({ length: 1500 }, (_, i) => (i % 3 === 0
+            ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``
+            : `Paragraph ${i} with $x_{${i}}$ and a few more words to it.`)).join('\n\n');
+        /** @type {Element[]} */
+        let head = [];
+        const h = createHarness({ later: true, delay: async () => { head = h.blocks(); return 0; } });
+        await h.render(long);
+        assert.ok(head.length > 5 && head.length < 100, `head of ${head.length} blocks`);
+        // The screen (seven blocks of the test's geometry) is dressed.
+        assert.ok(head.slice(0, 7).every(isDressed), 'no raw TeX, no uncoloured code on the first screen');
+        assert.deepEqual(h.blocks().slice(0, head.length), head, 'the full parse kept them as they were');
         h.close();
     });
 
@@ -430,6 +474,49 @@ describe('highlighting and math after the blocks', () => {
         assert.ok(await until(() => enhanced(h) === 150));
         assert.deepEqual(await step(false), { matchCount: 100, activeIndex: 1, found: true });
         assert.equal(h.article().querySelectorAll('mark.md-find').length, 100);
+        h.close();
+    });
+
+    test('a slice counts the style and layout of what it put in, and keeps frames short', async () => {
+        // A browser whose style and layout of new markup cost 0.01 ms a
+        // character, paid when the page reads a layout or at the next frame.
+        let clock = 0;
+        let dirty = 0;
+        const frames = [];
+        let frameStarted = 0;
+        const h = createHarness({
+            later: true,
+            visual: true,
+            now: () => clock,
+            scheduler: (win) => {
+                const inner = createScheduler(win);
+                return {
+                    ...inner,
+                    nextFrame: async () => {
+                        clock += dirty;
+                        dirty = 0;
+                        frames.push(clock - frameStarted);
+                        const stamp = await inner.nextFrame();
+                        frameStarted = clock;
+                        return stamp === null ? null : clock;
+                    },
+                };
+            },
+        });
+        const replaceWith = h.win.Element.prototype.replaceWith;
+        h.win.Element.prototype.replaceWith = function (...nodes) {
+            for (const node of nodes) dirty += 0.01 * (node.outerHTML?.length ?? 0);
+            return replaceWith.apply(this, nodes);
+        };
+        h.win.Element.prototype.getBoundingClientRect = function () {
+            clock += dirty;
+            dirty = 0;
+            return { top: 0, left: 0, right: 0, bottom: 0, width: 0, height: 0, x: 0, y: 0 };
+        };
+        await h.render(source);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        assert.ok(frames.length > 10, `${frames.length} frames`);
+        assert.ok(Math.max(...frames) <= 50, `frames of ${frames.map(Math.round).join(', ')} ms`);
         h.close();
     });
 

@@ -1,10 +1,18 @@
 // Find in page: every match is wrapped in <mark class="md-find">, the active
 // one also carries "md-find-active" and is scrolled into view. Text inside
-// the math annotation, the copy buttons and diagrams is not searched.
+// the math annotation, the copy buttons and diagrams is not searched. A block
+// still waiting for its highlighting and math is searched in the text they
+// will show, and marked once they are in place (at once for the match shown).
 
 import { PageError, isPlainObject } from './protocol.js';
 
 export const MAX_MATCHES = 10000;
+const SEPARATOR = '\u0000';
+// A search that took longer than this lets a frame through before it shows
+// its match.
+const LONG_SEARCH_MS = 16;
+// The time a frame gives to reading blocks' text ahead of a search.
+const PREPARE_SLICE_MS = 4;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 
@@ -14,36 +22,107 @@ function escapeRegExp(text) {
 }
 
 /**
- * A search under way; each match is the marks that wrap its text.
- * @typedef {{query: string, caseSensitive: boolean, generation: number, revision: number,
- *     matches: HTMLElement[][], active: number}} FindState
+ * The search for a query: its text, in any case unless asked otherwise, as
+ * Unicode's case folding matches it. Searching with that folding ("u") is
+ * several times slower on a long document; an ASCII query finds the same
+ * matches without it, once the two letters that fold to ASCII from
+ * elsewhere are named (long s to "s", the Kelvin sign to "k").
+ * @param {string} query
+ * @param {boolean} caseSensitive
+ */
+export function patternFor(query, caseSensitive) {
+    const escaped = escapeRegExp(query);
+    if (!/^[\x00-\x7f]*$/.test(query)) return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
+    if (caseSensitive) return new RegExp(escaped, 'g');
+    return new RegExp(escaped.replace(/[sk]/gi, (letter) => (letter.toLowerCase() === 's' ? '[s\u017f]' : '[k\u212a]')), 'gi');
+}
+
+/**
+ * A match: [start, end) of its block's text, and the marks that wrap it
+ * once its block shows that text (null until then).
+ * @typedef {{index: number, start: number, end: number, marks: HTMLElement[] | null}} Match
+ */
+
+/**
+ * A search under way: its matches, and the text it searched of each block
+ * it looked at.
+ * @typedef {{query: string, caseSensitive: boolean, generation: number, stale: boolean,
+ *     matches: Match[], byBlock: Map<number, Match[]>, texts: string[], active: number,
+ *     unmarked: Map<Element, number>}} FindState  `unmarked`: the blocks that show
+ *     their matches' text but are not marked yet, until they come near the screen
+ */
+
+/**
+ * What find reads of the document on screen.
+ * @typedef {object} Searched
+ * @property {number} generation
+ * @property {Element[]} elements
+ * @property {number} count  blocks in place
+ * @property {Element} article  holds the blocks, in chunks
+ * @property {import('./view.js').Dressing} [dressing]
  */
 
 /**
  * @param {object} parts
  * @param {Document} parts.doc
- * @param {() => Element[]} parts.getBlocks  the blocks in place, as shown
+ * @param {() => Searched | null} parts.getView
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.getInsetTop
- * @param {() => number} parts.getGeneration
- * @param {() => number} [parts.getRevision]
+ * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {() => number} parts.now
  */
-export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneration, getRevision = () => 0 }) {
+export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now }) {
     /** @type {FindState | null} */
     let state = null;
+    // The text of blocks searched before, as shown: a block whose element is
+    // replaced is read again.
+    /** @type {WeakMap<Element, string>} */
+    const textCache = new WeakMap();
+    // Marks go into the blocks near the screen, as they come near (without
+    // a watch on the screen, into every block at once): marking thousands of
+    // matches at once would hold the page up for a long frame.
+    const Observer = doc.defaultView?.IntersectionObserver;
+    const observer = Observer ? new Observer((entries) => {
+        const view = getView();
+        if (!state || !view || state.generation !== view.generation) return;
+        for (const entry of entries) {
+            if (!entry.isIntersecting) continue;
+            observer?.unobserve(entry.target);
+            markNear(state, entry.target);
+        }
+    }, { rootMargin: '100% 0px' }) : null;
 
     function clearMarks() {
         if (!state) return;
         for (const match of state.matches) {
-            for (const mark of match) {
+            for (const mark of match.marks ?? []) {
                 const parent = mark.parentNode;
                 if (!parent) continue;
                 while (mark.firstChild) parent.insertBefore(mark.firstChild, mark);
                 parent.removeChild(mark);
                 parent.normalize();
             }
+            match.marks = null;
         }
         state.matches = [];
+        state.byBlock.clear();
+        state.unmarked.clear();
+        observer?.disconnect();
+    }
+
+    /**
+     * Marks the blocks of a chunk near the screen.
+     * @param {FindState} state
+     * @param {Element} chunk
+     */
+    function markNear(state, chunk) {
+        for (const block of Array.from(chunk.children)) {
+            const index = state.unmarked.get(block);
+            if (index === undefined) continue;
+            state.unmarked.delete(block);
+            const matches = state.byBlock.get(index);
+            if (matches && !matches[0].marks) markBlock(state, block, matches, state.texts[index]);
+        }
     }
 
     /** @param {Element} block */
@@ -57,6 +136,21 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
             nodes.push(/** @type {Text} */ (node));
         }
         return nodes;
+    }
+
+    // The block's text as shown; most blocks hold nothing that is skipped.
+    /** @param {Element} block */
+    function textOf(block) {
+        let text = textCache.get(block);
+        if (text !== undefined) return text;
+        if (block.matches(SKIP) || block.querySelector(SKIP)) {
+            text = '';
+            for (const node of textNodesOf(block)) text += node.data;
+        } else {
+            text = block.textContent ?? '';
+        }
+        textCache.set(block, text);
+        return text;
     }
 
     // Wraps [start, end) of the block's joined text, which may span nodes.
@@ -87,53 +181,142 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
     }
 
     /**
-     * @param {string} query
-     * @param {boolean} caseSensitive
+     * Marks the block's matches, if the block shows the text they were
+     * found in; whether it does.
+     * @param {FindState} state
+     * @param {Element} block
+     * @param {Match[]} matches  of this block, in order
+     * @param {string} searched  the text they were found in
      */
-    function search(query, caseSensitive) {
-        /** @type {HTMLElement[][]} */
-        const matches = [];
-        if (query === '') return matches;
-        const pattern = new RegExp(escapeRegExp(query), caseSensitive ? 'gu' : 'giu');
-        for (const block of getBlocks()) {
-            if (matches.length >= MAX_MATCHES) break;
-            const nodes = textNodesOf(block);
-            if (nodes.length === 0) continue;
-            const starts = [];
-            let text = '';
-            for (const node of nodes) {
-                starts.push(text.length);
-                text += node.data;
-            }
-            /** @type {[number, number][]} */
-            const ranges = [];
-            pattern.lastIndex = 0;
-            for (let m = pattern.exec(text); m; m = pattern.exec(text)) {
-                if (m[0].length === 0) {
-                    pattern.lastIndex += 1;
-                    continue;
-                }
-                ranges.push([m.index, m.index + m[0].length]);
-                if (matches.length + ranges.length >= MAX_MATCHES) break;
-            }
-            // Wrap from the end: splitting a text node keeps its head in the
-            // original node, so the offsets of earlier matches stay valid.
-            /** @type {HTMLElement[][]} */
-            const wrapped = new Array(ranges.length);
-            for (let r = ranges.length - 1; r >= 0; r--) wrapped[r] = wrap(nodes, starts, ranges[r][0], ranges[r][1]);
-            for (const match of wrapped) matches.push(match);
+    function markBlock(state, block, matches, searched) {
+        const nodes = textNodesOf(block);
+        const starts = [];
+        let text = '';
+        for (const node of nodes) {
+            starts.push(text.length);
+            text += node.data;
         }
-        return matches;
+        if (text !== searched) return false;
+        // Wrap from the end: splitting a text node keeps its head in the
+        // original node, so the offsets of earlier matches stay valid.
+        for (let r = matches.length - 1; r >= 0; r--) matches[r].marks = wrap(nodes, starts, matches[r].start, matches[r].end);
+        const active = state.matches[state.active];
+        for (const match of matches) {
+            if (match !== active) continue;
+            for (const mark of match.marks ?? []) mark.classList.add('md-find-active');
+        }
+        return true;
+    }
+
+    /**
+     * Finds the matches in every block in place: in the text each shows, or
+     * the text its highlighting and math will show once they are put in
+     * place. Only the blocks that show that text already are marked now.
+     * @param {FindState} state
+     * @param {Searched | null} view
+     */
+    function search(state, view) {
+        state.matches = [];
+        state.byBlock.clear();
+        state.texts = [];
+        state.unmarked.clear();
+        if (state.query === '' || !view) return;
+        // The blocks' texts are searched in one string, joined by a
+        // character that no text shown holds (the page's parser makes
+        // every U+0000 another character), so no match spans two blocks.
+        if (state.query.includes(SEPARATOR)) return;
+        /** @type {boolean[]} */
+        const waiting = [];
+        for (let index = 0; index < view.count; index++) {
+            const dressed = view.dressing?.textOf(index);
+            waiting[index] = dressed !== undefined;
+            state.texts[index] = dressed ?? textOf(view.elements[index]);
+        }
+        const all = state.texts.join(SEPARATOR);
+        const pattern = patternFor(state.query, state.caseSensitive);
+        let index = 0;
+        let blockStart = 0;
+        /** @type {Match[]} */
+        let found = [];
+        const close = () => {
+            if (found.length === 0) return;
+            state.byBlock.set(index, found);
+            if (!waiting[index]) state.unmarked.set(view.elements[index], index);
+            found = [];
+        };
+        for (let m = pattern.exec(all); m && state.matches.length < MAX_MATCHES; m = pattern.exec(all)) {
+            while (m.index >= blockStart + state.texts[index].length + 1) {
+                close();
+                blockStart += state.texts[index].length + 1;
+                index += 1;
+            }
+            const match = { index, start: m.index - blockStart, end: m.index - blockStart + m[0].length, marks: null };
+            found.push(match);
+            state.matches.push(match);
+        }
+        close();
+        if (!observer) {
+            for (const chunk of Array.from(view.article.children)) markNear(state, chunk);
+            return;
+        }
+        /** @type {Set<Element>} */
+        const chunks = new Set();
+        for (const block of state.unmarked.keys()) if (block.parentElement) chunks.add(block.parentElement);
+        for (const chunk of chunks) observer.observe(chunk);
+    }
+
+    /**
+     * A block was replaced by its highlighting and math: its matches are
+     * marked again in its new element, or, if it shows another text than
+     * the search read, the search is made again at its next step.
+     * @param {number} index
+     */
+    function replaced(index) {
+        const view = getView();
+        if (!state || !view || state.generation !== view.generation || state.stale) return;
+        const searched = state.texts[index];
+        if (searched === undefined) return;
+        const block = view.elements[index];
+        const matches = state.byBlock.get(index);
+        if (!matches) {
+            if (textOf(block) !== searched) state.stale = true;
+            return;
+        }
+        for (const match of matches) match.marks = null;
+        if (!markBlock(state, block, matches, searched)) state.stale = true;
+    }
+
+    // The marks of a match: its block is marked now if it is not yet, or
+    // dressed first if it is waiting for its highlighting and math.
+    /** @param {Match} match */
+    function marksOf(match) {
+        if (match.marks || !state) return match.marks ?? [];
+        const view = getView();
+        if (!view) return [];
+        const block = view.elements[match.index];
+        if (state.unmarked.has(block)) {
+            state.unmarked.delete(block);
+            const matches = state.byBlock.get(match.index);
+            if (matches) markBlock(state, block, matches, state.texts[match.index]);
+        } else {
+            view.dressing?.dress(match.index);
+        }
+        return match.marks ?? [];
     }
 
     /** @param {number} index */
     function setActive(index) {
         if (!state) return;
-        for (const mark of state.matches[state.active] ?? []) mark.classList.remove('md-find-active');
+        for (const mark of state.matches[state.active]?.marks ?? []) mark.classList.remove('md-find-active');
         state.active = index;
-        const marks = state.matches[index] ?? [];
+        const match = state.matches[index];
+        const marks = match ? marksOf(match) : [];
         for (const mark of marks) mark.classList.add('md-find-active');
         if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
+            // Marks just made in a chunk off screen are laid out first
+            // (reading where one is), or the browser scrolls as if the mark
+            // were at the top of the page.
+            geometry.top(marks[0]);
             marks[0].scrollIntoView({ block: 'center', inline: 'nearest' });
             geometry.didScroll?.();
         }
@@ -148,12 +331,16 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
     function startIndex(state, direction) {
         const count = state.matches.length;
         const line = geometry.scrollTop() + getInsetTop();
+        const elements = getView()?.elements ?? [];
+        // A match not marked yet is where its block is.
+        /** @param {Match} match */
+        const top = (match) => geometry.top(match.marks?.[0] ?? elements[match.index]);
         if (direction === 'previous') {
             const bottom = geometry.scrollTop() + geometry.viewportHeight();
-            for (let i = count - 1; i >= 0; i--) if (geometry.top(state.matches[i][0]) <= bottom) return i;
+            for (let i = count - 1; i >= 0; i--) if (top(state.matches[i]) <= bottom) return i;
             return count - 1;
         }
-        for (let i = 0; i < count; i++) if (geometry.top(state.matches[i][0]) >= line) return i;
+        for (let i = 0; i < count; i++) if (top(state.matches[i]) >= line) return i;
         return 0;
     }
 
@@ -164,41 +351,53 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
     }
 
     /** @param {import('../protocol.js').RequestPayload<'find'>} payload */
-    function find(payload) {
+    async function find(payload) {
         if (!isPlainObject(payload) || typeof payload.query !== 'string'
             || typeof payload.caseSensitive !== 'boolean' || typeof payload.restart !== 'boolean'
             || !['next', 'previous', 'replaceAll'].includes(payload.direction)) {
             throw new PageError('invalidPayload', 'find needs query, direction, caseSensitive and restart');
         }
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
-        const revision = getRevision();
-        const generation = getGeneration();
+        const view = getView();
+        const generation = view?.generation ?? 0;
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
-        const stale = same !== null && same.generation !== generation;
-        if (!same || payload.restart || stale) {
-            const previous = stale ? same.active : -1;
+        const rendered = same !== null && same.generation !== generation;
+        if (!same || payload.restart || rendered) {
+            const previous = rendered ? same.active : -1;
             clearMarks();
             /** @type {FindState} */
-            const fresh = { query: payload.query, caseSensitive: payload.caseSensitive, generation, revision, matches: [], active: -1 };
+            const fresh = {
+                query: payload.query, caseSensitive: payload.caseSensitive, generation, stale: false,
+                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(),
+            };
             state = fresh;
-            fresh.matches = search(payload.query, payload.caseSensitive);
+            const started = now();
+            search(fresh, view);
+            // After a long search (a long document) the frame has its turn
+            // before the match is marked and scrolled to, which lays out
+            // where it is: the two together would make one long frame.
+            if (fresh.matches.length > 0 && now() - started > LONG_SEARCH_MS) {
+                await scheduler.nextFrame();
+                // A newer search, a clear or a new render took over.
+                if (state !== fresh || getView()?.generation !== generation) return result();
+            }
             if (fresh.matches.length > 0) {
                 // After a re-render the active match stays where it was.
-                const index = stale && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
+                const index = rendered && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
                 setActive(index);
             }
             return result();
         }
         state = same;
-        if (state.revision !== revision) {
-            // Blocks of this document changed (highlighting and math came
-            // in): the matches are found again and the step goes on from the
-            // one that was active.
+        if (state.stale) {
+            // A block's highlighting or math changed its text: the matches
+            // are found again and the step goes on from the one that was
+            // active.
             const previous = state.active;
             clearMarks();
-            state.revision = revision;
-            state.matches = search(payload.query, payload.caseSensitive);
+            state.stale = false;
             state.active = -1;
+            search(state, view);
             if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
         }
         const count = state.matches.length;
@@ -216,9 +415,30 @@ export function createFind({ doc, getBlocks, geometry, getInsetTop, getGeneratio
     }
 
     // A new render replaced the content the marks lived in.
-    function forget() {
-        if (state) state.matches = [];
+    /**
+     * Reads the text of a document's blocks ahead of a search, a few
+     * milliseconds a frame, so that the first search of a long document
+     * only searches. Ends when another document is shown.
+     * @param {Searched} view
+     */
+    async function prepare(view) {
+        let index = 0;
+        while (index < view.count && getView() === view) {
+            const started = now();
+            for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
+                if (view.dressing?.textOf(index) === undefined) textOf(view.elements[index]);
+            }
+            if (await scheduler.nextFrame() === null) return;
+        }
     }
 
-    return { find, clear, forget };
+    function forget() {
+        if (!state) return;
+        state.matches = [];
+        state.byBlock.clear();
+        state.unmarked.clear();
+        observer?.disconnect();
+    }
+
+    return { find, clear, forget, replaced, prepare };
 }

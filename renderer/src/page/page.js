@@ -164,21 +164,11 @@ export function createPage(host) {
     const typography = createTypography(doc);
     const find = createFind({
         doc,
-        // A search reads the text as shown: the blocks' highlighting and
-        // math first.
-        getBlocks: () => {
-            state.view?.settle?.();
-            return state.view ? state.view.elements.slice(0, state.view.count) : [];
-        },
+        getView: () => state.view,
         geometry,
         getInsetTop: () => state.insets.top,
-        getGeneration: () => state.view?.generation ?? 0,
-        // A search that the blocks' highlighting and math changed under is
-        // made again at its next step.
-        getRevision: () => {
-            state.view?.settle?.();
-            return state.view?.revision ?? 0;
-        },
+        scheduler,
+        now,
     });
     const diagrams = createDiagrams({
         doc,

@@ -2,6 +2,8 @@
 // per parse, a fresh worker after a time-out or a crash, and parsing inside
 // the page itself when module workers cannot start at all.
 
+import { shownText } from '../parse/text.js';
+
 export const DEFAULT_PARSE_TIMEOUT_MS = 10000;
 
 // A worker with nothing to do for this long after a parse (and its
@@ -22,7 +24,11 @@ export const HIDDEN_IDLE_WORKER_MS = 2000;
 /** @typedef {import('./state.js').ParseOutcome} ParseOutcome */
 /** @typedef {import('../parse/document.js').ParseOptions} ParseOptions */
 /** @typedef {(head: ParseResult) => void} OnHead */
-/** @typedef {(items: {index: number, html: string}[], done: boolean) => void} OnEnhanced */
+/**
+ * A block's highlighted or typeset markup and the text it shows.
+ * @typedef {{index: number, html: string, text: string}} EnhancedItem
+ */
+/** @typedef {(items: EnhancedItem[], done: boolean) => void} OnEnhanced */
 
 /**
  * What the worker's answer settles a request with (a ping's "ok" has no
@@ -306,7 +312,9 @@ export function createInlineParser({ parseDocument, now, delay, headCut, later: 
             const token = {};
             cancelled = token;
             const cut = onHead && headCut ? headCut(source) : 0;
-            if (cut > 0 && onHead) onHead(parseDocument(source.slice(0, cut), options));
+            // As the worker does: the head's highlighting and math too come
+            // later, but for its first screen.
+            if (cut > 0 && onHead) onHead(parseDocument(source.slice(0, cut), options, enhanceLater && onEnhanced ? [] : undefined));
             const wait = delay ? await delay(source, options) : 0;
             if (cancelled !== token) return { status: 'cancelled', waitMs: now() - started };
             if (timeoutMs > 0 && wait >= timeoutMs) return { status: 'timeout', waitMs: timeoutMs };
@@ -316,7 +324,11 @@ export function createInlineParser({ parseDocument, now, delay, headCut, later: 
                 const result = parseDocument(source, options, later);
                 if (later && later.length > 0) {
                     setTimeout(() => {
-                        if (cancelled === token && onEnhanced) onEnhanced(later.map((entry) => ({ index: entry.index, html: entry.render() })), true);
+                        if (cancelled !== token || !onEnhanced) return;
+                        onEnhanced(later.map((entry) => {
+                            const html = entry.render();
+                            return { index: entry.index, html, text: shownText(html) };
+                        }), true);
                     }, 0);
                 }
                 return { status: 'ok', result, later: later?.length ?? 0, waitMs: now() - started };

@@ -17,11 +17,19 @@ import { LONG_BLOCK_CHARS, longBlockShare } from './blocks.js';
 /** @typedef {import('./view.js').View} View */
 /** @typedef {import('./restore.js').Target} Target */
 /** @typedef {import('../protocol.js').ReplyPayload<'render'>} RenderedReply */
-/** @typedef {{index: number, html: string}} EnhancedItem  a block's highlighted or typeset markup */
-/** @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null}} Feed */
+/** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
+/**
+ * The blocks' highlighting and math as they come from the worker; `pending`
+ * holds, by block, those not in place yet.
+ * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
+ *     pending: Map<number, EnhancedItem>}} Feed
+ */
 /** @typedef {ReturnType<ReturnType<typeof import('./scheduler.js').createScheduler>['frameMeter']>} FrameMeter */
 
 const MAX_DIAGRAMS = 100;
+// The first screen: what fills this many times the view's height, by the
+// blocks' estimated heights (with room to spare, as estimates are rough).
+const FIRST_SCREEN_FACTOR = 1.5;
 // A visible page inserts a slice of blocks per frame. The browser's own work
 // for a slice (style, layout, paint) comes on top of it and costs several
 // times the slice for heavy markup such as typeset math, so the slice's
@@ -64,13 +72,18 @@ export function nextPieceSize(gap, piece, seen) {
     return { bytes: Math.round(bytes), seen: { perChar, own } };
 }
 // Highlighting and math arrive from the worker after the blocks are in
-// place and replace blocks in slices of this much time per frame.
-// The slice's budget covers the browser's work for the new elements, taken
-// as this many times the time to make them; it shrinks when a frame comes
-// later than the target and grows again when frames come sooner.
-const ENHANCE_MS = { initial: 10, min: 4, max: 30, target: 40 };
-const ENHANCE_LAYOUT_FACTOR = 3.5;
-const ENHANCE_GROUP_CHARS = 8 * 1024;
+// place and replace blocks in slices of this much time per frame. The
+// browser's style and layout of the new elements (several times the time
+// to make them for typeset math) are part of it: each group of blocks
+// forces them before the next, so that the slice's clock counts them, and
+// the groups are sized by the time they took per character of markup. What
+// the frame still does after the slice (paint) is left to the rest of the
+// frame: the budget shrinks when a frame comes later than the target and
+// grows again when frames come sooner.
+const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
+const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
+// Milliseconds per character of markup, until measured: typeset math's.
+const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
 // The markup of a long block's first piece in a long document's head.
 const HEAD_PIECE_CHARS = 16 * 1024;
 
@@ -184,7 +197,9 @@ function supersededError() {
  * @param {PageState} parts.state
  * @param {ReturnType<typeof import('./view.js').createViews>} parts.views
  * @param {ReturnType<typeof import('./diagrams.js').createDiagrams>} parts.diagrams
- * @param {{forget(): void}} parts.find
+ * @param {{forget(): void, replaced(index: number): void, prepare(view: View): Promise<void>}} parts.find
+ *     hears of each block that highlighting or math replaced, and reads a
+ *     shown document's text ahead of a search
  * @param {ReturnType<typeof import('./restore.js').createRestore>} parts.restore
  * @param {ReturnType<typeof import('./layout.js').createLayout>} parts.layout
  */
@@ -247,7 +262,7 @@ export function createRenderer({
             if (height > 0) {
                 let filled = 0;
                 end = 0;
-                while (end < parsed.blocks.length && filled < height * 1.5) filled += parsed.blocks[end++].est || 40;
+                while (end < parsed.blocks.length && filled < height * FIRST_SCREEN_FACTOR) filled += parsed.blocks[end++].est || 40;
             }
             // A long block shows its first items only.
             const placeholders = [];
@@ -276,10 +291,13 @@ export function createRenderer({
      */
     function enhancementFeed() {
         /** @type {Feed} */
-        const feed = { items: [], next: 0, done: false, wake: null };
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map() };
         /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
-            for (const item of items) feed.items.push(item);
+            for (const item of items) {
+                feed.items.push(item);
+                feed.pending.set(item.index, item);
+            }
             if (done) feed.done = true;
             const wake = feed.wake;
             feed.wake = null;
@@ -480,6 +498,9 @@ export function createRenderer({
             diagrams: request.switches.diagrams,
             generation,
             maxDiagrams: MAX_DIAGRAMS,
+            // The blocks of the screen shown first come with their
+            // highlighting and math (those below it get theirs a frame later).
+            firstScreen: enhancing ? geometry.viewportHeight() : 0,
         }, parseTimeoutMs, head.onHead, enhancing ? onEnhanced : undefined);
         if (superseded(token) || outcome.status === 'cancelled') throw supersededError();
 
@@ -509,6 +530,7 @@ export function createRenderer({
         // the browser has laid out, and the meter sees that layout's frame.
         await laidOut(meter, hidden);
         if (superseded(token)) throw supersededError();
+        if (!hidden) void find.prepare(view);
 
         const postStarted = now();
         const anchorRestored = settleInPlace(view, result, target);
@@ -591,7 +613,7 @@ export function createRenderer({
             const complete = long ? long.index : view.count;
             for (; filledTo < complete; filledTo++) filledHeight += est(filledTo);
             const partial = long ? est(long.index) * longBlockShare(long) : 0;
-            return filledHeight + partial >= height * 1.5;
+            return filledHeight + partial >= height * FIRST_SCREEN_FACTOR;
         };
     }
 
@@ -616,7 +638,6 @@ export function createRenderer({
             const from = long.cuts[long.next];
             placeholders = view.builder.continueLong(pieceBytes);
             lastPiece = long.cuts[long.next] - from;
-            view.revision += 1;
         } else if (isLong(view.result, view.count) && view.builder.startLong(view.count, batchBytes)) {
             placeholders = [];
             view.count += 1;
@@ -744,11 +765,13 @@ export function createRenderer({
      * (or per task on a hidden page). The browser's own work for the new
      * elements (styles, boxes) is several times the time spent making them,
      * even in chunks off screen, so only the chunks near the screen get
-     * theirs at once; the others keep them until they come near, or until
-     * a search needs the text as shown (view.settle). The chunks' size watch
-     * keeps the reader's place when blocks above it grow.
+     * theirs at once; the others keep them until they come near. A search
+     * reads the text that a block's markup shows without putting it in
+     * place (view.dressing), and has the block of the match it shows
+     * dressed at once. The chunks' size watch keeps the reader's place when
+     * blocks above it grow.
      * @param {View} view
-     * @param {{items: {index: number, html: string}[], next: number, done: boolean, wake: (() => void) | null}} feed
+     * @param {Feed} feed
      */
     async function applyEnhancements(view, feed) {
         const template = doc.createElement('template');
@@ -758,7 +781,7 @@ export function createRenderer({
         let stopped = false;
         /** @type {Set<Element>} */
         const near = new Set();
-        /** @type {Map<Element, {index: number, html: string}[]>} */
+        /** @type {Map<Element, EnhancedItem[]>} */
         const parked = new Map();
         const Observer = doc.defaultView?.IntersectionObserver;
         const observer = Observer ? new Observer((entries) => {
@@ -784,14 +807,14 @@ export function createRenderer({
             for (; watched < chunks.length; watched++) observer?.observe(chunks[watched]);
         };
         watchNewChunks();
-        /** @type {{index: number, html: string}[]} */
+        /** @type {EnhancedItem[]} */
         let notInYet = [];
         // A long block whose items are still going in counts as not in yet.
         /** @param {number} index */
         const isIn = (index) => index < view.count && index !== view.long?.index;
-        // Without a watch on the screen, or once settled, every block is
-        // replaced as its markup comes.
-        let eager = !observer;
+        // Without a watch on the screen every block is replaced as its
+        // markup comes.
+        const eager = !observer;
         const wake = () => {
             const resume = feed.wake;
             feed.wake = null;
@@ -803,22 +826,28 @@ export function createRenderer({
             observer?.disconnect();
             parked.clear();
             if (stopEnhancing === stop) stopEnhancing = null;
-            if (view.settle === settle) delete view.settle;
+            if (view.dressing === dressing) delete view.dressing;
             wake();
         };
         stopEnhancing?.();
         stopEnhancing = stop;
 
         /**
-         * Replaces the items' blocks with their new markup.
-         * @param {{index: number, html: string}[]} items
+         * Replaces the items' blocks with their new markup; an item whose
+         * block has it already (dressed for a search) is passed over.
+         * @param {EnhancedItem[]} items
          */
         const replace = (items) => {
             const indexes = [];
+            /** @type {EnhancedItem[]} */
+            const taken = [];
             let html = '';
             for (const item of items) {
+                if (feed.pending.get(item.index) !== item) continue;
+                feed.pending.delete(item.index);
                 if (!view.elements[item.index]?.isConnected) continue;
                 indexes.push(item.index);
+                taken.push(item);
                 html += item.html;
             }
             /** @param {string} markup */
@@ -834,37 +863,37 @@ export function createRenderer({
                 // Not one element per block: block by block, and a block
                 // that does not make one element stays plain.
                 made = [];
-                for (const item of items) {
-                    if (!view.elements[item.index]?.isConnected) continue;
+                for (const item of taken) {
                     const one = parse(item.html);
                     made.push(one.length === 1 ? one[0] : null);
                 }
             }
-            let replaced = false;
+            /** @type {Element | null} */
+            let last = null;
             for (let k = 0; k < indexes.length; k++) {
                 const element = made[k];
                 if (!element) continue;
                 view.elements[indexes[k]].replaceWith(element);
                 view.elements[indexes[k]] = element;
-                replaced = true;
+                find.replaced(indexes[k]);
+                last = element;
             }
-            return replaced;
+            // Their style and layout now, within the slice's time.
+            last?.getBoundingClientRect();
+            return last !== null;
         };
-        // Everything the worker has sent, in place now.
-        const settle = () => {
-            // (Those of blocks not in yet follow them in, eagerly from now.)
-            const items = feed.items.slice(feed.next);
-            for (const waiting of parked.values()) items.push(...waiting);
-            feed.items = [];
-            feed.next = 0;
-            parked.clear();
-            observer?.disconnect();
-            eager = true;
-            if (replace(items)) view.revision += 1;
+        /** @type {import('./view.js').Dressing} */
+        const dressing = {
+            textOf: (index) => feed.pending.get(index)?.text,
+            dress(index) {
+                const item = feed.pending.get(index);
+                return item !== undefined && index < view.count && replace([item]);
+            },
         };
-        view.settle = settle;
+        view.dressing = dressing;
 
         let budget = ENHANCE_MS.initial;
+        let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
         /** @type {number | null} */
         let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
@@ -895,13 +924,15 @@ export function createRenderer({
                 continue;
             }
             const sliceStarted = now();
-            let replaced = false;
-            while (feed.next < feed.items.length && now() - sliceStarted < budget / ENHANCE_LAYOUT_FACTOR) {
-                // A few blocks at a time, parsed in one go: typeset math is
-                // long markup, slow to parse, so a group is kept short.
+            while (feed.next < feed.items.length) {
+                const left = budget - (now() - sliceStarted);
+                if (left <= 0) break;
+                // A few blocks at a time, parsed in one go, as many as the
+                // time left should take.
+                const chars = Math.min(ENHANCE_GROUP_CHARS.max, Math.max(ENHANCE_GROUP_CHARS.min, left / msPerChar));
                 const group = [];
                 let length = 0;
-                while (feed.next < feed.items.length && length < ENHANCE_GROUP_CHARS) {
+                while (feed.next < feed.items.length && length < chars) {
                     const item = feed.items[feed.next++];
                     if (!isIn(item.index) && item.index < view.result.blocks.length) {
                         notInYet.push(item);
@@ -918,10 +949,12 @@ export function createRenderer({
                     group.push(item);
                     length += item.html.length;
                 }
-                if (replace(group)) replaced = true;
+                const groupStarted = now();
+                if (!replace(group)) continue;
+                // Quick to follow a costlier group, slow to trust a cheaper one.
+                const rate = (now() - groupStarted) / Math.max(1, length);
+                msPerChar = rate > msPerChar ? rate : msPerChar * 0.8 + rate * 0.2;
             }
-            // A search under way looks again at its next step.
-            if (replaced) view.revision += 1;
             if (isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
                 lastFrame = null;

@@ -94,7 +94,7 @@
  * @typedef {object} Parser
  * @property {string} mode
  * @property {(source: string, options: object, timeoutMs: number, onHead?: (head: ParseResult) => void,
- *     onEnhanced?: (items: {index: number, html: string}[], done: boolean) => void) => Promise<ParseOutcome>} parse
+ *     onEnhanced?: import('./parser.js').OnEnhanced) => Promise<ParseOutcome>} parse
  * @property {() => void} cancel
  * @property {(timeoutMs: number) => Promise<boolean>} ping
  * @property {() => void} [dispose]

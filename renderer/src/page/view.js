@@ -38,10 +38,16 @@ import { textsFor } from '../texts.js';
  * @property {import('./state.js').ImageCounts} rawImages  images in raw markup
  * @property {Map<string, string>} diagramSources
  * @property {Builder} builder
- * @property {number} revision  counts the changes to blocks in place
- *     (highlighting and math put in)
- * @property {() => void} [settle]  puts in place at once the highlighting
- *     and math still waiting for their blocks to come near the screen
+ * @property {Dressing} [dressing]  while highlighting and math are coming
+ */
+
+/**
+ * The highlighting and math that blocks in place are still waiting for.
+ * @typedef {object} Dressing
+ * @property {(index: number) => string | undefined} textOf  the text that
+ *     the block's waiting markup shows, if it has some
+ * @property {(index: number) => boolean} dress  puts the block's waiting
+ *     markup in place now; whether it did
  */
 
 /**
@@ -145,7 +151,6 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             elements: new Array(result.blocks.length),
             count: 0,
             long: null,
-            revision: 0,
             indexById,
             article,
             rawImages: { local: 0, remote: 0, rejected: 0 },

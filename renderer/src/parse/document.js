@@ -5,8 +5,10 @@
 
 import GithubSlugger from 'github-slugger';
 import { headingSlug } from '../slugs.js';
-import { md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, FOOTNOTE_PREFIX, MATH } from './markdown.js';
-import { languageKey } from './highlight.js';
+import {
+    md, escapeHtml, renderCode, renderDiagram, typesetMath, fenceLanguage, fenceKind, mathLoaded, FOOTNOTE_PREFIX, MATH,
+} from './markdown.js';
+import { languageKey, languageLoaded } from './highlight.js';
 import { textsFor } from '../texts.js';
 import { fingerprint } from './fingerprint.js';
 
@@ -26,6 +28,9 @@ export const MAX_DIAGRAMS = 100;
  * @property {boolean} [diagrams]
  * @property {number} [generation]  goes into the diagram ids
  * @property {number} [maxDiagrams]
+ * @property {number} [firstScreen]  the height (px, by the blocks' estimates)
+ *     of the first screen, whose blocks come with their highlighting and
+ *     math even when the others' come later
  */
 
 /**
@@ -234,6 +239,21 @@ function enhancementOf(tokens, from, to, opts, needs) {
     return later ? 'later' : 'none';
 }
 
+// Whether the code that a block's tokens [from, to] need to be highlighted
+// and typeset is loaded.
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {number} to
+ * @param {RenderOptions} opts
+ */
+function loadedFor(tokens, from, to, opts) {
+    const needs = new Set();
+    enhancementOf(tokens, from, to, opts, needs);
+    for (const key of needs) if (key === MATH ? !mathLoaded() : !languageLoaded(key)) return false;
+    return true;
+}
+
 // Options: documentID, language, highlight, math, diagrams (booleans),
 // generation (for diagram ids), maxDiagrams.
 //
@@ -317,6 +337,9 @@ export function parseDocument(source, options, later, needs = { missing: new Set
     const headings = [];
     let depthClamped = 0;
     let lastLine = 1;
+    // The estimated height of the blocks so far.
+    let filled = 0;
+    const firstScreen = options.firstScreen ?? 0;
 
     /**
      * @param {import('../page/state.js').Block} block
@@ -395,7 +418,12 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         };
         block.est = estimateHeight(kind, last - start + 1, sourceText.length);
 
-        const enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts, needs.later);
+        let enhancement = plainOpts === fullOpts ? 'none' : !map ? 'now' : enhancementOf(tokens, i, end, fullOpts, needs.later);
+        // The first screen is shown as it stays, not plain first, when the
+        // code for it is loaded (the worker loads KaTeX as it starts): it
+        // does not wait for code.
+        if (enhancement === 'later' && filled < firstScreen && loadedFor(tokens, i, end, fullOpts)) enhancement = 'now';
+        filled += block.est;
         // A deferred block renders again with counts of its own, so that
         // images are not counted twice.
         /** @param {() => string} render */

@@ -27,6 +27,10 @@ export async function loadMath() {
     katex ??= (await import('katex')).default;
 }
 
+export function mathLoaded() {
+    return katex !== null;
+}
+
 export const FOOTNOTE_PREFIX = 'F';
 
 const DANGEROUS_LINK = /^(?:javascript|vbscript|data):/i;
