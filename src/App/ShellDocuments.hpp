@@ -13,7 +13,7 @@ namespace larkspin {
 enum class DocumentCommand { close, save, saveAs, revert, copy, selectAll };
 
 // What the application shell needs of the open documents beyond opening them
-// (which goes through `DocumentController`). `ProgramDocuments` implements it
+// (which goes through `DocumentOpener`). `DesktopShellDocuments` implements it
 // over the program's document controller. Main thread.
 class ShellDocuments {
 public:

@@ -15,7 +15,7 @@
 #include "Platform/Text/FileNameText.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Text/Uuid.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Storage/FileStore.hpp"
 
@@ -345,7 +345,7 @@ void Document::presentExternalIssue() {
     host_->noticeBarController()->show(barContent(*externalIssue_));
 }
 
-ConflictBarContent Document::barContent(const ExternalIssue& issue) {
+NoticeBarContent Document::barContent(const ExternalIssue& issue) {
     std::weak_ptr<Document> weak = weak_from_this();
     auto bind = [weak](void (Document::*action)()) {
         return [weak, action] {

@@ -141,7 +141,7 @@ public:
     void setExternalIssue(ExternalIssue issue);
     // Removes the issue when its kind is in `kinds`; an empty set removes any.
     void clearExternalIssue(const ExternalIssueKinds& kinds);
-    ConflictBarContent barContent(const ExternalIssue& issue);
+    NoticeBarContent barContent(const ExternalIssue& issue);
 
     // The bar's actions.
     void acceptExternalChange();

@@ -49,7 +49,7 @@ public:
 };
 
 // The program's document controller.
-class DocumentController {
+class DocumentOpener {
 public:
     struct Opened {
         // Null when what was opened is not a document of this program.
@@ -59,7 +59,7 @@ public:
         bool alreadyOpen = false;
     };
 
-    virtual ~DocumentController() = default;
+    virtual ~DocumentOpener() = default;
 
     // Opens the document of `path`, or finds the one already open for it,
     // and with `display` shows its window. Failure throws an exception whose

@@ -38,7 +38,7 @@
 #include "Protocol/Payloads/ViewportInsetsPayload.hpp"
 #include "Protocol/Bridge/FindTarget.hpp"
 #include "Reader/Controller/PageAppearance.hpp"
-#include "Reader/Controller/ReaderPage.hpp"
+#include "Reader/Controller/CurrentPage.hpp"
 #include "Reader/Controller/RenderSession.hpp"
 #include "Reader/Controller/WebViewLifecycle.hpp"
 #include "Reader/LinkReader.hpp"
@@ -128,14 +128,14 @@ struct ReaderDiagnostics {
 // It is the face of three parts it owns and wires together: the web view's
 // lifecycle (`WebViewLifecycle`), the page's appearance (`PageAppearance`)
 // and the render session (`RenderSession`). The parts know one another only
-// through it: it answers their questions about the page (`ReaderPage`) and
+// through it: it answers their questions about the page (`CurrentPage`) and
 // hears what they report; the page's events, the requests, the handshake,
 // the overlays and the owner's callbacks stay here.
 class ReaderViewController final : public ReaderBridgeDelegate,
                                    public ReaderHostEvents,
                                    public FindTarget,
                                    public LinkReader,
-                                   private ReaderPage,
+                                   private CurrentPage,
                                    private WebViewLifecycleEvents,
                                    private RenderSessionEvents,
                                    public std::enable_shared_from_this<ReaderViewController> {
@@ -315,7 +315,7 @@ private:
     ReaderViewController(std::string documentID, Dependencies dependencies);
     static Clock& requiredClock(const Dependencies& dependencies);
 
-    // ---- ReaderPage ----
+    // ---- CurrentPage ----
     std::shared_ptr<ReaderBridge> pageBridge() const override { return lifecycle_.bridge(); }
     bool isPageReady() const override { return lifecycle_.isReady(); }
 

@@ -32,7 +32,7 @@ WebViewBudget::Facts WebViewWorkingSet::facts() const {
     };
     facts.isBeingRead = [this](const std::string& id) {
         const auto window = member(id);
-        return window && window->isWindowKey() && !window->isEditing();
+        return window && window->isSelectedInWindow() && !window->isEditing();
     };
     return facts;
 }
@@ -76,7 +76,7 @@ void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& mem
                                               ProcessRecoveryAction action) {
     switch (action) {
         case ProcessRecoveryAction::rebuild:
-            if (member->isWindowKey() && !member->isEditing()) {
+            if (member->isSelectedInWindow() && !member->isEditing()) {
                 activate(member, true);
             } else {
                 noteReleased(*member);

@@ -24,7 +24,7 @@ public:
     virtual ~WebViewWorkingSetMember() = default;
     virtual std::string readerDocumentID() const = 0;
     virtual bool readerHasWebView() const = 0;
-    virtual bool isWindowKey() const = 0;
+    virtual bool isSelectedInWindow() const = 0;
     virtual bool isEditing() const = 0;
     // True when a web view was given back.
     virtual Task<bool> releaseReader() = 0;

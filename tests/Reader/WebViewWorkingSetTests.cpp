@@ -62,7 +62,7 @@ public:
     FakeWindow(std::string id, bool hasWebView, Ids& journal) : id(std::move(id)), hasWebView(hasWebView), journal(journal) {}
     std::string readerDocumentID() const override { return id; }
     bool readerHasWebView() const override { return hasWebView; }
-    bool isWindowKey() const override { return key; }
+    bool isSelectedInWindow() const override { return key; }
     bool isEditing() const override { return editing; }
     Task<bool> releaseReader() override {
         journal.push_back("release " + id);

@@ -376,7 +376,7 @@ Task<void> LarkspinApplication::openChecked(std::filesystem::path path,
     std::shared_ptr<OpenedDocument> opened;
     try {
         // Opened without display: its page comes in its turn.
-        DocumentController::Opened result = co_await documents_.controller->openDocument(path, false);
+        DocumentOpener::Opened result = co_await documents_.controller->openDocument(path, false);
         opened = std::move(result.document);
         LaunchTiming::mark("文档已读取");
         if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
