@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
                  services.notifications()});
             dependencies.fileManager = FileManagerReveal::systemPort();
             auto controller = DesktopDocumentController::create(services.windowServices(), std::move(dependencies));
-            auto shell = std::make_shared<DesktopShellDocuments>(controller, app, services.sessionChanges());
+            auto shell =
+                std::make_shared<DesktopShellDocuments>(controller, app, services.sessionChanges());
             LarkspinApplication::Documents documents;
             documents.controller = controller;
             documents.shell = shell;

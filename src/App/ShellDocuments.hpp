@@ -6,6 +6,7 @@
 
 #include "Window/WindowStateReporter.hpp"
 
+// The open documents as the application shell sees them, and its menus' document commands.
 namespace larkspin {
 
 // The document commands of the File and Edit menus, carried out on the key

@@ -194,9 +194,9 @@ public:
     void render(std::shared_ptr<const std::string> source,
                 std::optional<RenderEnhancements> enhancements = std::nullopt);
     bool isWindowActive() const { return session_->isWindowActive(); }
-    // The window's key state, kept here only: the window controller sets it,
-    // and the working set asks it through the window. A change to true
-    // re-renders a text whose parse timed out, once per revision.
+    // Whether the reader's page is the key page (its window active and the
+    // page selected in it), set by the page. A change to true re-renders a
+    // text whose parse timed out, once per revision.
     void setWindowActive(bool active);
     // A source line the next render scrolls to (leaving editing mode).
     void setPendingScrollToSourceLine(std::optional<std::int64_t> line) {

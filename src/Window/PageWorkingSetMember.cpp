@@ -8,9 +8,9 @@
 
 namespace larkspin {
 
-std::shared_ptr<PageWorkingSetMember> PageWorkingSetMember::create(std::shared_ptr<ReaderViewController> reader,
-                                                                   std::shared_ptr<WebViewWorkingSet> workingSet,
-                                                                   Page page) {
+std::shared_ptr<PageWorkingSetMember> PageWorkingSetMember::create(
+    std::shared_ptr<ReaderViewController> reader, std::shared_ptr<WebViewWorkingSet> workingSet,
+    Page page) {
     auto made = std::shared_ptr<PageWorkingSetMember>(
         new PageWorkingSetMember(std::move(reader), std::move(workingSet), std::move(page)));
     if (made->workingSet_) {
@@ -50,7 +50,9 @@ bool PageWorkingSetMember::readerHasWebView() const {
     return reader && reader->hasWebView();
 }
 
-bool PageWorkingSetMember::isSelectedInWindow() const { return page_.isSelected && page_.isSelected(); }
+bool PageWorkingSetMember::isSelectedInWindow() const {
+    return page_.isSelected && page_.isSelected();
+}
 
 bool PageWorkingSetMember::isEditing() const { return page_.isEditing && page_.isEditing(); }
 
@@ -108,7 +110,8 @@ void PageWorkingSetMember::processRecovery(ProcessRecoveryAction action) {
         workingSet_->handleProcessRecovery(shared_from_this(), action);
         return;
     }
-    if (action != ProcessRecoveryAction::crashLoop && isSelectedInWindow() && !isEditing()) rebuildReader();
+    if (action != ProcessRecoveryAction::crashLoop && isSelectedInWindow() && !isEditing())
+        rebuildReader();
 }
 
 }  // namespace larkspin

@@ -50,9 +50,9 @@ public:
 
     // Registers the page (cold, since it has no web view yet) when there is a
     // working set.
-    static std::shared_ptr<PageWorkingSetMember> create(std::shared_ptr<ReaderViewController> reader,
-                                                        std::shared_ptr<WebViewWorkingSet> workingSet,
-                                                        Page page);
+    static std::shared_ptr<PageWorkingSetMember> create(
+        std::shared_ptr<ReaderViewController> reader,
+        std::shared_ptr<WebViewWorkingSet> workingSet, Page page);
     ~PageWorkingSetMember() override;
     PageWorkingSetMember(const PageWorkingSetMember&) = delete;
     PageWorkingSetMember& operator=(const PageWorkingSetMember&) = delete;

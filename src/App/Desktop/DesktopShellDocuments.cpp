@@ -16,7 +16,8 @@
 namespace larkspin {
 
 DesktopShellDocuments::DesktopShellDocuments(std::shared_ptr<DesktopDocumentController> controller,
-                                             GtkApplication* application, SessionChanges& sessionChanges)
+                                             GtkApplication* application,
+                                             SessionChanges& sessionChanges)
     : controller_(std::move(controller)), application_(application) {
     controller_->onDocumentsChanged = [this] { noteChanged(); };
     // Pages coming, going or selected change what the menus offer.
@@ -33,7 +34,9 @@ std::size_t DesktopShellDocuments::documentCount() const { return controller_->r
 
 std::size_t DesktopShellDocuments::flushDraftsNow() { return controller_->flushDraftsNow(); }
 
-void DesktopShellDocuments::flushEveryDraftAndWait() { DesktopDocumentController::flushEveryDraftAndWait(); }
+void DesktopShellDocuments::flushEveryDraftAndWait() {
+    DesktopDocumentController::flushEveryDraftAndWait();
+}
 
 void DesktopShellDocuments::reviewBeforeQuit(std::function<void(bool proceed)> done) {
     controller_->reviewBeforeQuit(std::move(done));

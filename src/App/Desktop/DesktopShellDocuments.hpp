@@ -18,13 +18,14 @@ class DesktopDocumentController;
 class DocumentPage;
 class TabGroupWindow;
 
-// The shell's view of the program's documents, over the document controller
-// and the group windows: the key document is the selected page's of the
-// frontmost group window (the active one, else the most recently focused).
-// Close, Save, Save As and Revert are the controller's (Close through the
-// close review); Copy and Select All act on the key page's web view. Changes
-// of documents, pages and selection (what `sessionChanges` notes) reach the
-// change handler once, on a later turn. Main thread.
+// `ShellDocuments` on the desktop: the shell's view of the program's
+// documents over the document controller and the group windows. The key
+// document is the selected page's of the frontmost group window (the active
+// one, else the most recently focused). Close, Save, Save As and Revert are
+// the controller's (Close through the close review); Copy and Select All act
+// on the key page's web view. Changes of documents, pages and selection (what
+// `sessionChanges` notes) reach the change handler once, on a later turn.
+// Main thread.
 class DesktopShellDocuments final : public ShellDocuments {
 public:
     DesktopShellDocuments(std::shared_ptr<DesktopDocumentController> controller,

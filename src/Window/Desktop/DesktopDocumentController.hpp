@@ -20,6 +20,7 @@
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 
+// The program's document controller: opens, keeps and closes the documents and their tab pages.
 namespace larkspin {
 
 class ReaderAppearanceFeed;

@@ -32,11 +32,13 @@ ReaderAppearanceFeed::ReaderAppearanceFeed(Sources sources,
         [this](const Notification&) { typographyChanged(); }));
     observers_.push_back(
         sources_.accessibility.observeChanges([this] { appearanceChanged(); }));
-    if (applyWindowTheme_) applyWindowTheme_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
+    if (applyWindowTheme_)
+        applyWindowTheme_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
 }
 
 std::shared_ptr<ReaderAppearanceFeed> ReaderAppearanceFeed::program(Sources sources) {
-    return std::make_shared<ReaderAppearanceFeed>(sources, [](const Theme& theme) { WindowTheme::apply(theme); });
+    return std::make_shared<ReaderAppearanceFeed>(
+        sources, [](const Theme& theme) { WindowTheme::apply(theme); });
 }
 
 void ReaderAppearanceFeed::follow(const std::shared_ptr<ReaderViewController>& reader) {

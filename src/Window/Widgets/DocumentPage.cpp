@@ -158,7 +158,8 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     shownPage.isSelected = [this] { return isSelected(); };
     shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
     shownPage.document = document_;
-    workingSetMember_ = PageWorkingSetMember::create(reader_, environment.workingSet, std::move(shownPage));
+    workingSetMember_ =
+        PageWorkingSetMember::create(reader_, environment.workingSet, std::move(shownPage));
 
     // Last: the document gives the reader its location, shows its notice
     // and renders.
