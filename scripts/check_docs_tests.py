@@ -11,12 +11,12 @@ HERE = pathlib.Path(__file__).resolve().parent
 # The script's functions, loaded without running its main.
 check = types.SimpleNamespace(**runpy.run_path(str(HERE / "check-docs.py"), run_name="check_docs"))
 
-FILES = ["README.md", "src/Window/README.md", "src/Window/PageWebView.hpp",
+FILES = ["README.md", "src/Window/README.md", "src/Window/PageWorkingSetMember.hpp",
          "src/Window/Desktop/SaveFileChooser.cpp", "src/Platform/Json/PayloadCodec.hpp",
          "renderer/src/page/view.js", "renderer/build.mjs", "docs/decisions/platform.md"]
 # A made-up source tree: each file's text.
 SOURCES = {
-    "src/Window/PageWebView.hpp": "class PageWebView { bool isSelected() const; };",
+    "src/Window/PageWorkingSetMember.hpp": "class PageWorkingSetMember { bool isSelected() const; };",
     "src/Reader/WebViewWorkingSet.hpp":
         "class WebViewWorkingSet {\n void activate(); // onDocumentMade\n void registerMember(); };",
     "src/Platform/TestHost.cpp": "bool isTestHost() { return WebViewWorkingSet::shared(); }",
@@ -33,11 +33,11 @@ def sources():
 
 CASES = [
     # (name, doc, text, problems expected)
-    ("a type of ours", "src/Window/README.md", "`PageWebView`", 0),
-    ("a type that went", "src/Window/README.md", "`PageWebViews`", 1),
+    ("a type of ours", "src/Window/README.md", "`PageWorkingSetMember`", 0),
+    ("a type that went", "src/Window/README.md", "`PageWorkingSetMembers`", 1),
     ("a qualified name", "README.md", "`WebViewWorkingSet::activate`", 0),
     ("a member that went", "README.md", "`WebViewWorkingSet::onDocumentMade`", 1),
-    ("a member of another class", "README.md", "`PageWebView::registerMember`", 1),
+    ("a member of another class", "README.md", "`PageWorkingSetMember::registerMember`", 1),
     ("a member called through its class elsewhere", "README.md", "`WebViewWorkingSet::shared()`", 0),
     ("a name only a comment still holds", "README.md", "`onDocumentMade`", 1),
     ("a call", "README.md", "`isTestHost()` and `registerMember(member)`", 0),

@@ -3,7 +3,7 @@
 #include "App/BuildInfo.hpp"
 #include "App/ApplicationServices.hpp"
 #include "App/Desktop/LarkspinApplication.hpp"
-#include "App/Desktop/ProgramDocuments.hpp"
+#include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/DocumentLinks.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
                  services.notifications()});
             dependencies.fileManager = FileManagerReveal::systemPort();
             auto controller = DesktopDocumentController::create(services.windowServices(), std::move(dependencies));
-            auto shell = std::make_shared<ProgramDocuments>(controller, app, services.sessionChanges());
+            auto shell =
+                std::make_shared<DesktopShellDocuments>(controller, app, services.sessionChanges());
             LarkspinApplication::Documents documents;
             documents.controller = controller;
             documents.shell = shell;

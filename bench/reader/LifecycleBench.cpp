@@ -92,7 +92,7 @@ struct Tab final : WebViewWorkingSetMember {
 
     std::string readerDocumentID() const override { return reader->documentID(); }
     bool readerHasWebView() const override { return reader->hasWebView(); }
-    bool isWindowKey() const override { return reader->isWindowActive(); }
+    bool isSelectedInWindow() const override { return reader->isWindowActive(); }
     bool isEditing() const override { return false; }
     Task<bool> releaseReader() override { return reader->releaseWebView(); }
     bool rebuildReader() override { return reader->ensureWebView(); }

@@ -84,7 +84,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
 
     std::string readerDocumentID() const override { return controller->documentID(); }
     bool readerHasWebView() const override { return controller->hasWebView(); }
-    bool isWindowKey() const override { return controller->isWindowActive(); }
+    bool isSelectedInWindow() const override { return controller->isWindowActive(); }
     bool isEditing() const override { return false; }
     Task<bool> releaseReader() override { return controller->releaseWebView(); }
     bool rebuildReader() override { return controller->ensureWebView(); }

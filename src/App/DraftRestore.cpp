@@ -10,7 +10,7 @@
 
 namespace larkspin {
 
-DraftRestore::DraftRestore(std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> documents,
+DraftRestore::DraftRestore(std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentOpener> documents,
                            std::filesystem::path preferencesFolder)
     : store_(std::move(store)), documents_(std::move(documents)), preferencesFolder_(std::move(preferencesFolder)) {}
 

@@ -17,7 +17,7 @@ namespace larkspin {
 class DraftRestore {
 public:
     // `preferencesFolder` is where the preferences file is.
-    DraftRestore(std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> documents,
+    DraftRestore(std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentOpener> documents,
                  std::filesystem::path preferencesFolder);
 
     // Restores the drafts; ends only by cancellation otherwise. Await it from
@@ -26,7 +26,7 @@ public:
 
 private:
     std::shared_ptr<RecoveryStore> store_;
-    std::shared_ptr<DocumentController> documents_;
+    std::shared_ptr<DocumentOpener> documents_;
     std::filesystem::path preferencesFolder_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "Window/WindowStateReporter.hpp"
 
+// The open documents as the application shell sees them, and its menus' document commands.
 namespace larkspin {
 
 // The document commands of the File and Edit menus, carried out on the key
@@ -13,7 +14,7 @@ namespace larkspin {
 enum class DocumentCommand { close, save, saveAs, revert, copy, selectAll };
 
 // What the application shell needs of the open documents beyond opening them
-// (which goes through `DocumentController`). `ProgramDocuments` implements it
+// (which goes through `DocumentOpener`). `DesktopShellDocuments` implements it
 // over the program's document controller. Main thread.
 class ShellDocuments {
 public:

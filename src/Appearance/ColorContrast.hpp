@@ -11,7 +11,7 @@ double ratio(const ColorComponents& a, const ColorComponents& b);
 // `top` (with its alpha) painted over the opaque `bottom`; opaque.
 ColorComponents over(const ColorComponents& top, const ColorComponents& bottom);
 
-// What a reader's chrome must reach: text and icons against what lies behind.
+// What the strips above a page must reach: text and icons against what lies behind.
 inline constexpr double minimumForText = 4.5;
 inline constexpr double minimumForIcons = 3.0;
 

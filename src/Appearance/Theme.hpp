@@ -25,13 +25,14 @@ struct GradientStop {
     bool operator==(const GradientStop&) const = default;
 };
 
-// Colours of the native window chrome.
-struct ThemeNative {
+// Colours of the window around the page: its background, the sidebar's
+// material and the separators.
+struct ThemeWindow {
     HexColor windowBackground;
     SidebarMaterial sidebarMaterial = SidebarMaterial::sidebar;
     HexColor separator;
 
-    bool operator==(const ThemeNative&) const = default;
+    bool operator==(const ThemeWindow&) const = default;
 };
 
 // Colours of the page's frame: canvas, text, links, selection.
@@ -80,7 +81,7 @@ struct Theme {
     ThemeID id = ThemeID::porcelain;
     std::string localizedName;
     ThemeAppearance appearance = ThemeAppearance::light;
-    ThemeNative native;
+    ThemeWindow window;
     ThemeWeb web;
     ThemeContent content;
     ThemeSyntax syntax;

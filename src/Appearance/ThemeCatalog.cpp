@@ -20,8 +20,8 @@ Theme build(const generated::ThemeRow& row) {
     t.id = row.id;
     t.localizedName = L10n::text(localizedNameKey(row.id));
     t.appearance = row.appearance;
-    t.native = {color(row.native.windowBackground), row.native.sidebarMaterial,
-                color(row.native.separator)};
+    t.window = {color(row.window.windowBackground), row.window.sidebarMaterial,
+                color(row.window.separator)};
     const auto& w = row.web;
     t.web = {color(w.canvas), color(w.surface),   color(w.text), color(w.textSecondary),
              color(w.link),   color(w.selection), color(w.focus)};

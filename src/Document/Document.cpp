@@ -16,7 +16,7 @@
 #include "Platform/Text/FileNameText.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Text/Uuid.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Storage/DocumentLoader.hpp"
 #include "Storage/FileStore.hpp"
 

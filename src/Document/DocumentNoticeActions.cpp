@@ -16,7 +16,7 @@ namespace larkspin {
 DocumentNoticeActions::DocumentNoticeActions(Document& document, DocumentKeeper& keeper)
     : document_(document), keeper_(keeper) {}
 
-ConflictBarContent DocumentNoticeActions::barContent(const ExternalIssue& issue) {
+NoticeBarContent DocumentNoticeActions::barContent(const ExternalIssue& issue) {
     std::weak_ptr<Document> weak = document_.weak_from_this();
     auto bind = [weak](void (DocumentNoticeActions::*action)()) {
         return [weak, action] {

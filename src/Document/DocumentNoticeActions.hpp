@@ -24,7 +24,7 @@ public:
     DocumentNoticeActions& operator=(const DocumentNoticeActions&) = delete;
 
     // The bar's content for `issue`; its buttons hold the document weakly.
-    ConflictBarContent barContent(const ExternalIssue& issue);
+    NoticeBarContent barContent(const ExternalIssue& issue);
 
     void acceptExternalChange();
     // Asks before throwing unsaved text away, then reloads.

@@ -11,10 +11,11 @@
 #include "Storage/RecoveryDraft.hpp"
 #include "Storage/RecoveryStore.hpp"
 
-// The one way to open a document: what the document controller offers to
-// those who open documents (the launch restore, the link opener), and what a
-// document it opened offers them. The program's document and controller
-// implement these; tests use fakes. Main thread throughout.
+// The one way to open a document: `DocumentOpener`, the document controller
+// as those who open documents see it (the launch restore, the session
+// restore, the link opener), and `OpenedDocument`, a document it opened as
+// they see it. The program's document and controller implement these; tests
+// use fakes. Main thread throughout.
 namespace larkspin {
 
 // A document as its openers see it.
@@ -48,8 +49,9 @@ public:
     virtual void scrollToFragment(std::string fragment) = 0;
 };
 
-// The program's document controller.
-class DocumentController {
+// What opens documents: the program's document controller
+// (`DesktopDocumentController`) as its openers see it.
+class DocumentOpener {
 public:
     struct Opened {
         // Null when what was opened is not a document of this program.
@@ -59,7 +61,7 @@ public:
         bool alreadyOpen = false;
     };
 
-    virtual ~DocumentController() = default;
+    virtual ~DocumentOpener() = default;
 
     // Opens the document of `path`, or finds the one already open for it,
     // and with `display` shows its window. Failure throws an exception whose

@@ -8,6 +8,7 @@
 
 #include "Document/StandardizedPath.hpp"
 
+// The open documents by file, no two on one file, for the document controller.
 namespace larkspin {
 
 class Document;

@@ -13,7 +13,7 @@
 
 namespace larkspin {
 
-class ConflictBarController;
+class NoticeBarController;
 class DocumentReader;
 
 // What the window side gives a document for its page: the reader, the
@@ -36,7 +36,7 @@ public:
     // The page's reader; null when the page has none.
     virtual std::shared_ptr<DocumentReader> reader() const = 0;
     // Null when the page has no notice bar.
-    virtual ConflictBarController* noticeBarController() const = 0;
+    virtual NoticeBarController* noticeBarController() const = 0;
     // A render completed: the outline takes the headings, an open find
     // searches again.
     virtual void documentDidRender(const std::vector<BridgeHeading>& headings) = 0;

@@ -8,8 +8,8 @@ namespace larkspin {
 
 namespace {
 
-using Content = ConflictBarContent;
-using Action = ConflictBarContent::Action;
+using Content = NoticeBarContent;
+using Action = NoticeBarContent::Action;
 
 Action action(std::string_view key, const std::function<void()>& handler, bool destructive = false) {
     return Action{L10n::text(key), destructive, handler};
@@ -44,8 +44,8 @@ std::string formatNoticeDate(std::chrono::system_clock::time_point date) {
     return result;
 }
 
-ConflictBarContent noticeContent(const ExternalIssue& issue, NoticeContext context,
-                                 const NoticeHandlers& handlers) {
+NoticeBarContent noticeContent(const ExternalIssue& issue, NoticeContext context,
+                               const NoticeHandlers& handlers) {
     const bool clean = context.hasFile && !context.isDirty;
     const Action save = action(clean ? "bar.action.save_copy" : "bar.action.save_as",
                                handlers.saveElsewhere);

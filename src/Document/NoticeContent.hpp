@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Document/ExternalIssue.hpp"
-#include "Reader/Chrome/ConflictBarContent.hpp"
+#include "Reader/Strips/NoticeBarContent.hpp"
 
 namespace larkspin {
 
@@ -31,8 +31,8 @@ struct NoticeHandlers {
 // The notice bar's tone, message and buttons for `issue`. The save button
 // reads "另存副本…" for a clean document with a file and "另存为…"
 // otherwise; only the conflict's reload is destructive.
-ConflictBarContent noticeContent(const ExternalIssue& issue, NoticeContext context,
-                                 const NoticeHandlers& handlers);
+NoticeBarContent noticeContent(const ExternalIssue& issue, NoticeContext context,
+                               const NoticeHandlers& handlers);
 
 // A date in the current locale's short date and time, as the recovered
 // notice shows it.

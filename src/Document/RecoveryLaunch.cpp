@@ -37,7 +37,7 @@ std::string_view setAsideLine(DraftSetAside setAside) {
 }
 
 std::shared_ptr<OpenedDocument> restoreAsUntitled(const RecoveryDraft& draft,
-                                                  DocumentController& controller,
+                                                  DocumentOpener& controller,
                                                   DraftSetAside setAside) {
     std::shared_ptr<OpenedDocument> document;
     try {
@@ -62,7 +62,7 @@ using Taken = std::shared_ptr<std::vector<std::shared_ptr<OpenedDocument>>>;
 
 Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
                                               std::shared_ptr<RecoveryStore> store,
-                                              std::shared_ptr<DocumentController> controller,
+                                              std::shared_ptr<DocumentOpener> controller,
                                               Taken taken) {
     if (!draft.fileIdentity) co_return restoreAsUntitled(draft, *controller, DraftSetAside::sourceGone);
     // Resolving the bookmark lists a folder: on the shared workers, not on
@@ -78,7 +78,7 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
 
     std::shared_ptr<OpenedDocument> document;
     try {
-        DocumentController::Opened opened = co_await controller->openDocument(*found, true);
+        DocumentOpener::Opened opened = co_await controller->openDocument(*found, true);
         document = std::move(opened.document);
     } catch (const std::exception& error) {
         rethrowIfCancelled(std::current_exception());
@@ -106,7 +106,7 @@ Task<std::shared_ptr<OpenedDocument>> restore(RecoveryDraft draft,
 }  // namespace
 
 Task<std::vector<std::shared_ptr<OpenedDocument>>> restoreUnresolvedDrafts(
-    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller,
+    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentOpener> controller,
     std::vector<std::filesystem::path> otherFolders) {
     co_await store->removeStaleTemporaryFiles(std::move(otherFolders));
     const Date now = Clock::system().wallNow();

@@ -31,7 +31,7 @@ inline constexpr double resolvedDraftRetention = 604800;
 // wrong with it) stays on disk for the next launch, and the others are still
 // restored.
 Task<std::vector<std::shared_ptr<OpenedDocument>>> restoreUnresolvedDrafts(
-    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentController> controller,
+    std::shared_ptr<RecoveryStore> store, std::shared_ptr<DocumentOpener> controller,
     std::vector<std::filesystem::path> otherFolders = {});
 
 }  // namespace RecoveryLaunch

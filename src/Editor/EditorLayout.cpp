@@ -26,7 +26,7 @@ EditorTheme EditorTheme::from(const Theme& theme) {
                        theme.content.quoteBorder,
                        theme.web.link,
                        theme.web.selection,
-                       theme.native.separator};
+                       theme.window.separator};
 }
 
 namespace EditorLayout {

@@ -33,9 +33,9 @@ ReaderViewController::ReaderViewController(std::string documentID, Dependencies 
       dependencies_(std::move(dependencies)),
       clock_(requiredClock(dependencies_)),
       appearance_(std::make_shared<PageAppearance>(dependencies_.host,
-                                                   static_cast<const ReaderPage&>(*this))),
+                                                   static_cast<const CurrentPage&>(*this))),
       session_(std::make_shared<RenderSession>(
-          static_cast<const ReaderPage&>(*this), static_cast<RenderSessionEvents&>(*this), clock_,
+          static_cast<const CurrentPage&>(*this), static_cast<RenderSessionEvents&>(*this), clock_,
           dependencies_.environment.preferredLocalizations)),
       lifecycle_(documentID_, dependencies_.host, dependencies_.environment, clock_,
                  static_cast<WebViewLifecycleEvents&>(*this)) {}

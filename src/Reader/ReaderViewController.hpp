@@ -38,7 +38,7 @@
 #include "Protocol/Payloads/ViewportInsetsPayload.hpp"
 #include "Protocol/Bridge/FindTarget.hpp"
 #include "Reader/Controller/PageAppearance.hpp"
-#include "Reader/Controller/ReaderPage.hpp"
+#include "Reader/Controller/CurrentPage.hpp"
 #include "Reader/Controller/RenderSession.hpp"
 #include "Reader/Controller/WebViewLifecycle.hpp"
 #include "Reader/LinkReader.hpp"
@@ -128,14 +128,14 @@ struct ReaderDiagnostics {
 // It is the face of three parts it owns and wires together: the web view's
 // lifecycle (`WebViewLifecycle`), the page's appearance (`PageAppearance`)
 // and the render session (`RenderSession`). The parts know one another only
-// through it: it answers their questions about the page (`ReaderPage`) and
+// through it: it answers their questions about the page (`CurrentPage`) and
 // hears what they report; the page's events, the requests, the handshake,
 // the overlays and the owner's callbacks stay here.
 class ReaderViewController final : public ReaderBridgeDelegate,
                                    public ReaderHostEvents,
                                    public FindTarget,
                                    public LinkReader,
-                                   private ReaderPage,
+                                   private CurrentPage,
                                    private WebViewLifecycleEvents,
                                    private RenderSessionEvents,
                                    public std::enable_shared_from_this<ReaderViewController> {
@@ -194,9 +194,9 @@ public:
     void render(std::shared_ptr<const std::string> source,
                 std::optional<RenderEnhancements> enhancements = std::nullopt);
     bool isWindowActive() const { return session_->isWindowActive(); }
-    // The window's key state, kept here only: the window controller sets it,
-    // and the working set asks it through the window. A change to true
-    // re-renders a text whose parse timed out, once per revision.
+    // Whether the reader's page is the key page (its window active and the
+    // page selected in it), set by the page. A change to true re-renders a
+    // text whose parse timed out, once per revision.
     void setWindowActive(bool active);
     // A source line the next render scrolls to (leaving editing mode).
     void setPendingScrollToSourceLine(std::optional<std::int64_t> line) {
@@ -315,7 +315,7 @@ private:
     ReaderViewController(std::string documentID, Dependencies dependencies);
     static Clock& requiredClock(const Dependencies& dependencies);
 
-    // ---- ReaderPage ----
+    // ---- CurrentPage ----
     std::shared_ptr<ReaderBridge> pageBridge() const override { return lifecycle_.bridge(); }
     bool isPageReady() const override { return lifecycle_.isReady(); }
 

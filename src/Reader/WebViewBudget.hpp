@@ -28,7 +28,7 @@ struct WebViewBudget {
         std::function<bool(const std::string&)> isHot;
         // Its window shows the editor.
         std::function<bool(const std::string&)> isEditing;
-        // It is the document being read (the key window, in reading mode):
+        // It is the document being read (selected in its window, in reading mode):
         // it counts as hot but is never evicted for another document, even
         // when the limit then does not hold. None protects nothing.
         std::function<bool(const std::string&)> isBeingRead = {};

@@ -19,20 +19,20 @@ std::shared_ptr<WebViewWorkingSet::Member> WebViewWorkingSet::member(const std::
 
 bool WebViewWorkingSet::isHot(const std::string& id) const {
     if (releasing_.contains(id)) return false;
-    const auto window = member(id);
-    return window && window->readerHasWebView();
+    const auto page = member(id);
+    return page && page->readerHasWebView();
 }
 
 WebViewBudget::Facts WebViewWorkingSet::facts() const {
     WebViewBudget::Facts facts;
     facts.isHot = [this](const std::string& id) { return isHot(id); };
     facts.isEditing = [this](const std::string& id) {
-        const auto window = member(id);
-        return window && window->isEditing();
+        const auto page = member(id);
+        return page && page->isEditing();
     };
     facts.isBeingRead = [this](const std::string& id) {
-        const auto window = member(id);
-        return window && window->isWindowKey() && !window->isEditing();
+        const auto page = member(id);
+        return page && page->isSelectedInWindow() && !page->isEditing();
     };
     return facts;
 }
@@ -51,7 +51,7 @@ void WebViewWorkingSet::activate(const std::shared_ptr<Member>& member, bool wan
     LARKSPIN_ASSERT_MAIN_THREAD();
     const std::string id = member->readerDocumentID();
     members_[id] = member;
-    forgetClosedWindows();
+    forgetClosedPages();
     // The activated document gets its web view before the evicted ones give
     // theirs up; a release of its own still capturing its anchor says no.
     if (wantsHot) {
@@ -76,7 +76,7 @@ void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& mem
                                               ProcessRecoveryAction action) {
     switch (action) {
         case ProcessRecoveryAction::rebuild:
-            if (member->isWindowKey() && !member->isEditing()) {
+            if (member->isSelectedInWindow() && !member->isEditing()) {
                 activate(member, true);
             } else {
                 noteReleased(*member);
@@ -91,8 +91,8 @@ void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& mem
     }
 }
 
-void WebViewWorkingSet::forgetClosedWindows() {
-    // A window closed without unregistering: its entry goes.
+void WebViewWorkingSet::forgetClosedPages() {
+    // A page closed without unregistering: its entry goes.
     for (auto it = members_.begin(); it != members_.end();) {
         if (it->second.expired()) {
             budget_.entries.erase(it->first);
@@ -106,9 +106,9 @@ void WebViewWorkingSet::forgetClosedWindows() {
 
 void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
     for (const std::string& id : release) {
-        if (auto window = member(id)) {
+        if (auto page = member(id)) {
             releasing_.insert(id);
-            tasks_.spawn(releaseMember(window, id));
+            tasks_.spawn(releaseMember(page, id));
         }
     }
     changed();

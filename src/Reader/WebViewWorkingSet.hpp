@@ -15,16 +15,16 @@
 
 namespace larkspin {
 
-// What the working set needs of a document window (its window controller):
-// the reader's document identifier, whether the reader holds a web view,
-// whether the window is key and shows the editor (asked each time, never
-// copied), and the release and rebuild of that web view.
+// What the working set needs of a tab page: the reader's document
+// identifier, whether the reader holds a web view, whether the page is
+// selected in its window and whether it shows the editor (asked each time,
+// never copied), and the release and rebuild of that web view.
 class WebViewWorkingSetMember {
 public:
     virtual ~WebViewWorkingSetMember() = default;
     virtual std::string readerDocumentID() const = 0;
     virtual bool readerHasWebView() const = 0;
-    virtual bool isWindowKey() const = 0;
+    virtual bool isSelectedInWindow() const = 0;
     virtual bool isEditing() const = 0;
     // True when a web view was given back.
     virtual Task<bool> releaseReader() = 0;
@@ -33,10 +33,10 @@ public:
 };
 
 // The application's set of documents that keep a live reader web view. It
-// binds a `WebViewBudget` to the document windows (held weakly) and carries
-// out its decisions: a window that becomes key with its reader showing gets
-// its web view back at once, and the windows it evicts give theirs up
-// afterwards, each in a task of its own. Main thread.
+// binds a `WebViewBudget` to the tab pages (held weakly) and carries out its
+// decisions: a page that becomes selected with its reader showing gets its
+// web view back at once, and the pages it evicts give theirs up afterwards,
+// each in a task of its own. Main thread.
 class WebViewWorkingSet : public std::enable_shared_from_this<WebViewWorkingSet> {
 public:
     using Member = WebViewWorkingSetMember;
@@ -50,21 +50,22 @@ public:
     // A set whose limit is `hotLimit` raised to at least 1.
     static std::shared_ptr<WebViewWorkingSet> create(std::int64_t hotLimit);
 
-    // A new window: hot when its reader already holds a web view.
+    // A new page: hot when its reader already holds a web view.
     void registerMember(const std::shared_ptr<Member>& member);
-    // The window became key (`wantsHot`: it shows its reader), returned to
-    // reading mode, or its crash recovery decided to rebuild.
+    // The page became selected (`wantsHot`: it shows its reader), returned
+    // to reading mode, or its crash recovery decided to rebuild.
     void activate(const std::shared_ptr<Member>& member, bool wantsHot);
     // The reader lost its web view and gets no new one now.
     void noteReleased(const Member& member);
-    // The window closed.
+    // The page closed.
     void unregister(const Member& member);
 
     // The one decider of crash rebuilds, told a reader's report after its
-    // web content process ended. A rebuild happens only for the key window in
-    // reading mode; any other window rebuilds through `activate` when it
-    // becomes key, so that a background crash never makes its window the
-    // most recent one and evicts the window being read.
+    // web content process ended. A rebuild happens only for the page
+    // selected in its window in reading mode; any other page rebuilds
+    // through `activate` when it becomes selected, so that a background
+    // crash never makes its page the most recent one and evicts the page
+    // being read.
     void handleProcessRecovery(const std::shared_ptr<Member>& member, ProcessRecoveryAction action);
 
     const WebViewBudget& budget() const { return budget_; }
@@ -81,7 +82,7 @@ private:
 
     void apply(const std::vector<std::string>& release);
     void changed();
-    void forgetClosedWindows();
+    void forgetClosedPages();
     WebViewBudget::Facts facts() const;
     std::shared_ptr<Member> member(const std::string& id) const;
     Task<void> releaseMember(std::weak_ptr<Member> weakMember, std::string id);

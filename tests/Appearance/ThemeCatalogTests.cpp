@@ -45,11 +45,11 @@ TEST(ThemeCatalog, EveryThemeIsCompleteAndConsistent) {
             // Only the selection carries an alpha byte.
             EXPECT_EQ(value.size(), name == "--md-selection" ? 9u : 7u) << name;
         }
-        EXPECT_EQ(theme.native.windowBackground, theme.web.canvas);
+        EXPECT_EQ(theme.window.windowBackground, theme.web.canvas);
         EXPECT_EQ(theme.background.solid, theme.web.canvas);
         EXPECT_EQ(theme.web.focus, theme.web.link);
         EXPECT_EQ(theme.diagram.nodeBorder, theme.web.link);
-        EXPECT_EQ(theme.native.separator, theme.content.tableBorder);
+        EXPECT_EQ(theme.window.separator, theme.content.tableBorder);
         double last = -1;
         for (const auto& stop : theme.background.gradient.value_or(std::vector<GradientStop>{})) {
             EXPECT_GT(stop.position, last);

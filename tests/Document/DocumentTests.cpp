@@ -9,7 +9,7 @@
 #include "Appearance/ThemeCatalog.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Document/Drafts/DraftScheduler.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Reader/PasteboardService.hpp"
 #include "Document/RenderTier.hpp"
 #include "Platform/Localization.hpp"
@@ -26,10 +26,10 @@
 namespace larkspin {
 namespace {
 
-class NullBarView final : public ConflictBarView {
+class NullBarView final : public NoticeBarView {
 public:
-    void render(const ConflictBarPresentation&) override {}
-    void applyPalette(const ConflictBarPalette&) override {}
+    void render(const NoticeBarPresentation&) override {}
+    void applyPalette(const NoticeBarPalette&) override {}
     void setRevealed(bool value) override { revealed = value; }
     void announce(const std::string&) override {}
     bool revealed = false;
@@ -102,7 +102,7 @@ public:
 class FakeHost final : public DocumentWindowHost {
 public:
     std::shared_ptr<DocumentReader> reader() const override { return page; }
-    ConflictBarController* noticeBarController() const override { return bar.get(); }
+    NoticeBarController* noticeBarController() const override { return bar.get(); }
     void documentDidRender(const std::vector<BridgeHeading>& headings) override {
         renderedHeadings.push_back(headings.size());
     }
@@ -139,8 +139,8 @@ public:
     std::shared_ptr<FakeReader> page;
     std::vector<std::size_t> renderedHeadings;
     std::shared_ptr<NullBarView> view = std::make_shared<NullBarView>();
-    std::shared_ptr<ConflictBarController> bar =
-        ConflictBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
+    std::shared_ptr<NoticeBarController> bar =
+        NoticeBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
     std::optional<std::filesystem::path> chosen;
     std::optional<std::filesystem::path> saveTo;
     bool discard = false;

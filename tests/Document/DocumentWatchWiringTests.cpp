@@ -31,7 +31,7 @@ Task<bool> answer(bool value) {
 class SavingHost final : public DocumentWindowHost {
 public:
     std::shared_ptr<DocumentReader> reader() const override { return nullptr; }
-    ConflictBarController* noticeBarController() const override { return nullptr; }
+    NoticeBarController* noticeBarController() const override { return nullptr; }
     void documentDidRender(const std::vector<BridgeHeading>&) override {}
     void documentTitleChanged() override {}
     Presented present() override { return {}; }

@@ -8,7 +8,7 @@
 namespace larkspin {
 namespace {
 
-using Tone = ConflictBarContent::Tone;
+using Tone = NoticeBarContent::Tone;
 
 struct Button {
     std::string title;
@@ -34,7 +34,7 @@ std::vector<Button> buttons(const ExternalIssue& issue, NoticeContext context, T
     handlers.retrySave = [&] { ran = "retrySave"; };
     handlers.dismissRecovered = [&] { ran = "dismissRecovered"; };
     handlers.saveElsewhere = [&] { ran = "saveElsewhere"; };
-    const ConflictBarContent content = noticeContent(issue, context, handlers);
+    const NoticeBarContent content = noticeContent(issue, context, handlers);
     *tone = content.tone;
     *message = content.message;
     *kind = content.kind;

@@ -59,7 +59,7 @@ private:
     Journal journal_;
 };
 
-class FakeController final : public DocumentController {
+class FakeController final : public DocumentOpener {
 public:
     struct Answer {
         std::shared_ptr<FakeDocument> document;

@@ -91,7 +91,7 @@ TEST(EditorTheme, TakesTheEditorColoursFromTheTheme) {
     EXPECT_EQ(editor.heading, theme.content.headingColor);
     EXPECT_EQ(editor.quote, theme.content.quoteText);
     EXPECT_EQ(editor.quoteBorder, theme.content.quoteBorder);
-    EXPECT_EQ(editor.separator, theme.native.separator);
+    EXPECT_EQ(editor.separator, theme.window.separator);
 }
 
 TEST(EditorPreferences, StoresAndAnnouncesRealChangesOnly) {

@@ -273,7 +273,7 @@ public:
     explicit ReaderWindow(std::weak_ptr<ReaderViewController> reader) : reader(std::move(reader)) {}
     std::string readerDocumentID() const override { return "DOC"; }
     bool readerHasWebView() const override { return reader.lock()->hasWebView(); }
-    bool isWindowKey() const override { return reader.lock()->isWindowActive(); }
+    bool isSelectedInWindow() const override { return reader.lock()->isWindowActive(); }
     bool isEditing() const override { return false; }
     Task<bool> releaseReader() override { return reader.lock()->releaseWebView(); }
     bool rebuildReader() override { return reader.lock()->ensureWebView(); }

@@ -62,7 +62,7 @@ public:
     FakeWindow(std::string id, bool hasWebView, Ids& journal) : id(std::move(id)), hasWebView(hasWebView), journal(journal) {}
     std::string readerDocumentID() const override { return id; }
     bool readerHasWebView() const override { return hasWebView; }
-    bool isWindowKey() const override { return key; }
+    bool isSelectedInWindow() const override { return selected; }
     bool isEditing() const override { return editing; }
     Task<bool> releaseReader() override {
         journal.push_back("release " + id);
@@ -71,7 +71,7 @@ public:
     bool rebuildReader() override { return journal.push_back("rebuild " + id), !std::exchange(hasWebView, true); }
 
     std::string id;
-    bool hasWebView, releases = true, key = false, editing = false;
+    bool hasWebView, releases = true, selected = false, editing = false;
     Ids& journal;
 };
 
@@ -126,7 +126,7 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
                                                       {Action::crashLoop, false, false}, {Action::retry, false, true}}) {
         journal.clear();
         reading->hasWebView = false;
-        reading->key = true;
+        reading->selected = true;
         reading->editing = isEditing;
         set->handleProcessRecovery(reading, action);
         EXPECT_EQ(set->isHot("reading"), rebuilds) << rawValue(action) << isEditing;
@@ -135,11 +135,11 @@ TEST_F(WebViewWorkingSetTest, OnlyTheKeyWindowRebuildsAfterItsProcessEnded) {
 }
 
 TEST_F(WebViewWorkingSetTest, ARebuildElsewhereNeverEvictsThePageBeingRead) {
-    // The page being read became key first, a tab opened behind it since is
+    // The page being read was selected first, a tab opened behind it since is
     // newer, and a third tab's web process ended in the background.
     auto reading = window("reading"), behind = window("behind"), crashed = window("crashed", false);
     set->registerMember(crashed);
-    reading->key = true;
+    reading->selected = true;
     set->activate(reading, true);
     set->registerMember(behind);
     MainThread::drainForTesting();
@@ -147,7 +147,7 @@ TEST_F(WebViewWorkingSetTest, ARebuildElsewhereNeverEvictsThePageBeingRead) {
     ASSERT_EQ(hot(), (Ids{"behind", "reading"}));
     ASSERT_LT(set->budget().entries.at("reading").lastActive, set->budget().entries.at("behind").lastActive);
 
-    set->handleProcessRecovery(crashed, ProcessRecoveryAction::rebuild);  // not key: waits
+    set->handleProcessRecovery(crashed, ProcessRecoveryAction::rebuild);  // not selected: waits
     MainThread::drainForTesting();
     EXPECT_TRUE(journal.empty());
     // Its retry (or any activation of another tab while the page is read)
@@ -163,7 +163,7 @@ TEST_F(WebViewWorkingSetTest, ARebuildElsewhereNeverEvictsThePageBeingRead) {
         journal.clear();
         auto one = WebViewWorkingSet::create(1);
         auto page = window("page"), other = window("other", false);
-        page->key = true;
+        page->selected = true;
         page->editing = editing;
         one->activate(page, true);
         one->activate(other, true);

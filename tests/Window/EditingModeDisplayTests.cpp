@@ -14,7 +14,7 @@
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Editor/Widgets/EditorViewController.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/Strips/FindBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/Display/RecordingFileManager.hpp"

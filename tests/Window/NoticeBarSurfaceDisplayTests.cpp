@@ -15,8 +15,8 @@
 
 #include "Document/StandardizedPath.hpp"
 #include "Model/DocumentPreferences.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/Widgets/ConflictBarViewController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
+#include "Reader/Widgets/NoticeBarViewController.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/MessageDialogs.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
@@ -73,8 +73,8 @@ protected:
         return *document;
     }
     static DocumentPage& pageOf(Document& document) { return *dynamic_cast<DocumentPage*>(document.window()); }
-    static ConflictBarViewController& barOf(Document& document) {
-        return *std::dynamic_pointer_cast<ConflictBarViewController>(pageOf(document).noticeBar()->view());
+    static NoticeBarViewController& barOf(Document& document) {
+        return *std::dynamic_pointer_cast<NoticeBarViewController>(pageOf(document).noticeBar()->view());
     }
     // The bar's buttons as the user sees them: shown ones, by label.
     static std::vector<std::string> labels(Document& document) {

@@ -16,12 +16,12 @@
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Document/Document.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/Strips/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
-#include "Window/Widgets/ChromeTheme.hpp"
+#include "Window/Widgets/WindowTheme.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
 #include "Support/Display/TestWindowServices.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
@@ -86,7 +86,7 @@ protected:
                                                    test::RecordingFileManager().port());
         DocumentPage& added = *page;
         document->controller = added.readerController();
-        if (deferred) document->controller->loadView(PageWebView::firstWebView);
+        if (deferred) document->controller->loadView(PageWorkingSetMember::firstWebView);
         if (deferred) document->controller->render("# " + name + "\n\ntext\n");
         group.add(std::move(page), select);
         return added;
@@ -150,7 +150,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     ASSERT_NE(webView, nullptr);
 
     if (const char* shot = std::getenv("LARKSPIN_WINDOW_SCREENSHOT")) {
-        ChromeTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
+        WindowTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
         renderIn(beta,
                  "# Beta\n\nSome text.\n\n## Part one\n\nMore.\n\n### Deeper\n\n## Part two\n");
         adw_tab_view_set_selected_page(first.tabView(),
@@ -291,10 +291,10 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     g_signal_emit_by_name(group.sidebarButton(), "clicked");
     EXPECT_FALSE(page.isSidebarShown());
 
-    // The chrome's theme goes on the display once, however often it changes.
-    ChromeTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
-    ChromeTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
-    EXPECT_EQ(ChromeTheme::providersInstalled(), 1);
+    // The windows' theme goes on the display once, however often it changes.
+    WindowTheme::apply(ThemeCatalog::theme(ThemeID::graphite));
+    WindowTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
+    EXPECT_EQ(WindowTheme::providersInstalled(), 1);
     EXPECT_EQ(adw_style_manager_get_color_scheme(adw_style_manager_get_default()),
               ADW_COLOR_SCHEME_FORCE_LIGHT);
 }

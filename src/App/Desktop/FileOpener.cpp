@@ -21,7 +21,7 @@
 
 namespace larkspin {
 
-FileOpener::FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentController> documents,
+FileOpener::FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentOpener> documents,
                        LaunchRestores<OpenedDocument>& restores)
     : application_(application), quit_(quit), documents_(std::move(documents)), restores_(restores) {}
 
@@ -117,7 +117,7 @@ Task<void> FileOpener::openChecked(std::filesystem::path path, Ticket ticket, Qu
     std::shared_ptr<OpenedDocument> opened;
     try {
         // Opened without display: its page comes in its turn.
-        DocumentController::Opened result = co_await documents_->openDocument(path, false);
+        DocumentOpener::Opened result = co_await documents_->openDocument(path, false);
         opened = std::move(result.document);
         LaunchTiming::mark("文档已读取");
         if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {

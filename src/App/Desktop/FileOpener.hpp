@@ -32,7 +32,7 @@ namespace larkspin {
 class FileOpener {
 public:
     // Everything passed in outlives the opener.
-    FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentController> documents,
+    FileOpener(GtkApplication* application, QuitControl& quit, std::shared_ptr<DocumentOpener> documents,
                LaunchRestores<OpenedDocument>& restores);
     ~FileOpener();
     FileOpener(const FileOpener&) = delete;
@@ -63,7 +63,7 @@ private:
 
     GtkApplication* application_;
     QuitControl& quit_;
-    std::shared_ptr<DocumentController> documents_;
+    std::shared_ptr<DocumentOpener> documents_;
     LaunchRestores<OpenedDocument>& restores_;
     GObjectPtr<GtkNativeDialog> dialog_;
     std::multiset<std::string> pendingOpens_;

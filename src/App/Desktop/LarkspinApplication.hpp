@@ -48,7 +48,7 @@ public:
     // What the program's documents are: the controller that opens them and
     // what the shell asks of them.
     struct Documents {
-        std::shared_ptr<DocumentController> controller;
+        std::shared_ptr<DocumentOpener> controller;
         std::shared_ptr<ShellDocuments> shell;
         // Makes the page of a document opened without display at the end of
         // a group window, selected or not, presenting nothing (the session

@@ -10,7 +10,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::porcelain,
          .appearance = ThemeAppearance::light,
-         .native = {"#FAFBFC", SidebarMaterial::sidebar, "#D9DEE6"},
+         .window = {"#FAFBFC", SidebarMaterial::sidebar, "#D9DEE6"},
          .web = {"#FAFBFC", "#FFFFFF", "#20242C", "#59616F", "#335CCC", "#335CCC2E", "#335CCC"},
          .content = {"#14181F", "#B9C4D6", "#4A5262", "#EEF1F5", "#2A2F3A", "#EEF1F5", "#FAFBFC",
                      "#D9DEE6", "#E8EEFA", "#FBE9EA", "#9B1C24"},
@@ -24,7 +24,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::linen,
          .appearance = ThemeAppearance::light,
-         .native = {"#F7F3EB", SidebarMaterial::sidebar, "#E0D5C3"},
+         .window = {"#F7F3EB", SidebarMaterial::sidebar, "#E0D5C3"},
          .web = {"#F7F3EB", "#FFFCF5", "#322B25", "#6C6053", "#855B2D", "#D9A84E3D", "#855B2D"},
          .content = {"#2A221C", "#D6C2A4", "#5A4C3F", "#F0E8DC", "#3B3129", "#EFE6D8", "#F9F5EE",
                      "#E0D5C3", "#F3E9D6", "#F9E5DF", "#96301E"},
@@ -38,7 +38,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::mist,
          .appearance = ThemeAppearance::light,
-         .native = {"#EFF5F3", SidebarMaterial::sidebar, "#CBDCD4"},
+         .window = {"#EFF5F3", SidebarMaterial::sidebar, "#CBDCD4"},
          .web = {"#EFF5F3", "#F9FCFB", "#233932", "#526A62", "#246C57", "#3FA58538", "#246C57"},
          .content = {"#1B2E28", "#A9C9BC", "#3E5A50", "#E6EFEB", "#24403A", "#E3EDE8", "#F2F7F5",
                      "#CBDCD4", "#DDEDE6", "#F6E3E1", "#963126"},
@@ -52,7 +52,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::graphite,
          .appearance = ThemeAppearance::dark,
-         .native = {"#191B20", SidebarMaterial::underWindowBackground, "#383D47"},
+         .window = {"#191B20", SidebarMaterial::underWindowBackground, "#383D47"},
          .web = {"#191B20", "#22252C", "#E5E8EF", "#ADB4C1", "#9AB4FF", "#9AB4FF40", "#9AB4FF"},
          .content = {"#F3F5F9", "#4A5160", "#C3C9D4", "#17191E", "#DEE2EA", "#2A2E36", "#1E2126",
                      "#383D47", "#262C3B", "#3A2226", "#FFB4B4"},
@@ -66,7 +66,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::midnight,
          .appearance = ThemeAppearance::dark,
-         .native = {"#141B2B", SidebarMaterial::sidebar, "#30405C"},
+         .window = {"#141B2B", SidebarMaterial::sidebar, "#30405C"},
          .web = {"#141B2B", "#1C2639", "#E6EDF7", "#AABAD0", "#8FBDF5", "#8FBDF545", "#8FBDF5"},
          .content = {"#F4F8FE", "#3B5078", "#C5D3E6", "#111927", "#DCE6F4", "#243149", "#182234",
                      "#30405C", "#1F3048", "#3C2230", "#FFAB9C"},
@@ -80,7 +80,7 @@ constexpr std::array<ThemeRow, 6> themeRows = {
      ThemeRow{
          .id = ThemeID::forest,
          .appearance = ThemeAppearance::dark,
-         .native = {"#15231F", SidebarMaterial::underWindowBackground, "#30463C"},
+         .window = {"#15231F", SidebarMaterial::underWindowBackground, "#30463C"},
          .web = {"#15231F", "#1C2D27", "#E5F0E8", "#A9C0B2", "#8CCDA8", "#8CCDA840", "#8CCDA8"},
          .content = {"#F1F8F3", "#3E5D51", "#C6D9CD", "#111E19", "#DCEBE1", "#24382F", "#182A24",
                      "#30463C", "#203A2F", "#3A2324", "#FFB8B0"},

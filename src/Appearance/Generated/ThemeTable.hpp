@@ -24,7 +24,7 @@ struct ThemeRow {
         std::string_view windowBackground;
         SidebarMaterial sidebarMaterial;
         std::string_view separator;
-    } native;
+    } window;
     struct {
         std::string_view canvas, surface, text, textSecondary, link, selection, focus;
     } web;

@@ -282,7 +282,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         if (!self) co_return Outcome::failed("链接打开器已释放");
         sys = self->sys_;
     }
-    std::shared_ptr<DocumentController> documents;
+    std::shared_ptr<DocumentOpener> documents;
     const std::optional<std::string> refusal = co_await verifyTargetAway(file, std::move(sys));
     {
         const auto self = weak.lock();
@@ -291,7 +291,7 @@ Task<LinkOpener::Outcome> LinkOpener::openMarkdown(std::weak_ptr<LinkOpener> wea
         documents = self->services_.documents;
     }
     if (!documents) co_return Outcome::failed("没有文档控制器");
-    DocumentController::Opened opened;
+    DocumentOpener::Opened opened;
     std::exception_ptr error;
     try {
         opened = co_await documents->openDocument(file, true);

@@ -67,7 +67,7 @@ public:
     // and a link that needs a missing one fails (or, for the question, is
     // cancelled).
     struct Services {
-        std::shared_ptr<DocumentController> documents;
+        std::shared_ptr<DocumentOpener> documents;
         std::shared_ptr<OpenConfirmation> confirmation;
         std::shared_ptr<DefaultApplicationLauncher> launcher;
     };

@@ -13,7 +13,7 @@ namespace larkspin {
 // "findResult"), the keyboard focus back on the page when the bar closes, and
 // the page's selection for "use selection for find".
 // The reader view controller implements it, and so does the source editor
-// (Editor/Widgets/EditorFindTarget); the find bar (Reader/Chrome) holds it
+// (Editor/Widgets/EditorFindTarget); the find strip (Reader/Strips) holds it
 // weakly. Here, below both, so the editor needs nothing of the reader.
 // Main thread.
 class FindTarget {

@@ -16,7 +16,7 @@ namespace larkspin {
 using reader::pageRequest;
 using Type = BridgeMessageType;
 
-PageAppearance::PageAppearance(std::shared_ptr<ReaderHost> host, const ReaderPage& page)
+PageAppearance::PageAppearance(std::shared_ptr<ReaderHost> host, const CurrentPage& page)
     : host_(std::move(host)), page_(page) {}
 
 std::shared_ptr<ReaderBridge> PageAppearance::readyBridge() const {

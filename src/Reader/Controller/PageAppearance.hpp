@@ -16,7 +16,7 @@
 #include "Protocol/Payloads/SetTypographyPayload.hpp"
 #include "Protocol/Payloads/ThemeAppliedPayload.hpp"
 #include "Protocol/Payloads/TypographyAppliedPayload.hpp"
-#include "Reader/Controller/ReaderPage.hpp"
+#include "Reader/Controller/CurrentPage.hpp"
 #include "Reader/ReaderHost.hpp"
 
 namespace larkspin {
@@ -31,7 +31,7 @@ class PageAppearance : public std::enable_shared_from_this<PageAppearance> {
 public:
     using Weak = std::weak_ptr<PageAppearance>;
 
-    PageAppearance(std::shared_ptr<ReaderHost> host, const ReaderPage& page);
+    PageAppearance(std::shared_ptr<ReaderHost> host, const CurrentPage& page);
     PageAppearance(const PageAppearance&) = delete;
     PageAppearance& operator=(const PageAppearance&) = delete;
 
@@ -84,7 +84,7 @@ private:
     std::shared_ptr<ReaderBridge> readyBridge() const;
 
     const std::shared_ptr<ReaderHost> host_;
-    const ReaderPage& page_;
+    const CurrentPage& page_;
     std::optional<SetThemePayload> lastTheme_;
     std::optional<SetBackgroundPayload> lastThemeBackground_;
     std::optional<ColorComponents> lastUnderPageColor_;

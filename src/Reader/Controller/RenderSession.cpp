@@ -46,7 +46,7 @@ bool pageAnswered(const std::exception_ptr& failure) {
 
 }  // namespace
 
-RenderSession::RenderSession(const ReaderPage& page, RenderSessionEvents& events, Clock& clock,
+RenderSession::RenderSession(const CurrentPage& page, RenderSessionEvents& events, Clock& clock,
                              Languages preferredLocalizations)
     : page_(page),
       events_(events),

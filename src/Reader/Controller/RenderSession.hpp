@@ -17,7 +17,7 @@
 #include "Protocol/Payloads/ReadingAnchorStrategy.hpp"
 #include "Protocol/Payloads/RenderEnhancements.hpp"
 #include "Protocol/Payloads/RenderedPayload.hpp"
-#include "Reader/Controller/ReaderPage.hpp"
+#include "Reader/Controller/CurrentPage.hpp"
 #include "Reader/RenderQueue.hpp"
 
 namespace larkspin {
@@ -48,7 +48,7 @@ public:
     using Weak = std::weak_ptr<RenderSession>;
     using Languages = std::function<std::vector<std::string>()>;
 
-    RenderSession(const ReaderPage& page, RenderSessionEvents& events, Clock& clock,
+    RenderSession(const CurrentPage& page, RenderSessionEvents& events, Clock& clock,
                   Languages preferredLocalizations);
     RenderSession(const RenderSession&) = delete;
     RenderSession& operator=(const RenderSession&) = delete;
@@ -116,7 +116,7 @@ private:
     Task<void> snapshotAnchorAfter(Clock::Duration delay);
     Task<void> takeAnchorSnapshot();
 
-    const ReaderPage& page_;
+    const CurrentPage& page_;
     RenderSessionEvents& events_;
     Clock& clock_;
     const Languages preferredLocalizations_;

@@ -156,7 +156,7 @@ void DocumentStatusView::applyTheme(const Theme& theme) {
                    cssColor(theme.content.codeText.nativeColor()) + "; }");
     ReaderWidgetStyle::setWidgetCss(
         scroller_, "scrolledwindow { background-color: " + code + "; border: 1px solid " +
-                       cssColor(theme.native.separator.nativeColor()) + "; border-radius: 6px; }");
+                       cssColor(theme.window.separator.nativeColor()) + "; border-radius: 6px; }");
 }
 
 void DocumentStatusView::onClicked(GtkButton*, gpointer data) {

@@ -5,7 +5,7 @@
 
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
-#include "Reader/Chrome/FindBarView.hpp"
+#include "Reader/Strips/FindBarView.hpp"
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _AdwAnimation AdwAnimation;

@@ -44,7 +44,7 @@ Task<void> followLink(std::shared_ptr<LinkOpener> opener, OpenLinkPayload payloa
 
 }  // namespace
 
-class DesktopDocumentController::WeakOpening final : public DocumentController {
+class DesktopDocumentController::WeakOpening final : public DocumentOpener {
 public:
     explicit WeakOpening(Weak controller) : controller_(std::move(controller)) {}
 
@@ -128,14 +128,14 @@ DesktopDocumentController::DesktopDocumentController(WindowServices services, De
 
 DesktopDocumentController::~DesktopDocumentController() = default;
 
-Task<DocumentController::Opened> DesktopDocumentController::openDocument(std::filesystem::path path,
-                                                                         bool display) {
+Task<DocumentOpener::Opened> DesktopDocumentController::openDocument(std::filesystem::path path,
+                                                                     bool display) {
     return loggedOpen(weak_from_this(), std::move(path), display);
 }
 
-Task<DocumentController::Opened> DesktopDocumentController::loggedOpen(Weak weak,
-                                                                       std::filesystem::path path,
-                                                                       bool display) {
+Task<DocumentOpener::Opened> DesktopDocumentController::loggedOpen(Weak weak,
+                                                                   std::filesystem::path path,
+                                                                   bool display) {
     const std::string name = FileNameText::baseName(path);
     {
         auto self = weak.lock();
@@ -159,9 +159,9 @@ Task<DocumentController::Opened> DesktopDocumentController::loggedOpen(Weak weak
     co_return opened;
 }
 
-Task<DocumentController::Opened> DesktopDocumentController::performOpen(Weak weak,
-                                                                        std::filesystem::path path,
-                                                                        bool display) {
+Task<DocumentOpener::Opened> DesktopDocumentController::performOpen(Weak weak,
+                                                                    std::filesystem::path path,
+                                                                    bool display) {
     const std::filesystem::path standard = standardizedPath(path);
     {
         auto self = weak.lock();
@@ -309,7 +309,7 @@ void DesktopDocumentController::makeWindow(Document& document) {
                                                environment, services_, theme, dependencies_.fileManager);
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
-    page->readerController()->loadView(PageWebView::firstWebView);
+    page->readerController()->loadView(PageWorkingSetMember::firstWebView);
     if (dependencies_.appearance) {
         dependencies_.appearance->follow(page->readerController());
         dependencies_.appearance->follow(page->noticeBar());

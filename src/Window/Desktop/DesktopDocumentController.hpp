@@ -20,6 +20,7 @@
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 
+// The program's document controller: opens, keeps and closes the documents and their tab pages.
 namespace larkspin {
 
 class ReaderAppearanceFeed;
@@ -35,7 +36,7 @@ enum class KeyDocumentCommand { close, save, saveAs, revert };
 // when there is none. Opening a file already open brings its tab forward.
 // Owned by a shared_ptr; an open in flight holds it weakly. Main thread.
 class DesktopDocumentController final
-    : public DocumentController,
+    : public DocumentOpener,
       public std::enable_shared_from_this<DesktopDocumentController> {
 public:
     struct Dependencies {
@@ -69,7 +70,7 @@ public:
     DesktopDocumentController(const DesktopDocumentController&) = delete;
     DesktopDocumentController& operator=(const DesktopDocumentController&) = delete;
 
-    // ---- DocumentController ----
+    // ---- DocumentOpener ----
     Task<Opened> openDocument(std::filesystem::path path, bool display) override;
     std::shared_ptr<OpenedDocument> makeUntitledDocument(std::string_view typeIdentifier) override;
     void addDocument(std::shared_ptr<OpenedDocument> document) override;
@@ -145,7 +146,7 @@ private:
     std::unique_ptr<CloseReview> closeReview_;
     // This controller as the link openers reach it: weakly, so that the
     // documents' openers keep no controller alive.
-    std::shared_ptr<DocumentController> linkOpening_;
+    std::shared_ptr<DocumentOpener> linkOpening_;
     TaskScope tasks_;  // last
 };
 

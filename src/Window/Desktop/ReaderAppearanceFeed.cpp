@@ -15,15 +15,15 @@
 #include "Platform/Log.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Payloads/SetTypographyPayload.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Reader/ReaderViewController.hpp"
-#include "Window/Widgets/ChromeTheme.hpp"
+#include "Window/Widgets/WindowTheme.hpp"
 
 namespace larkspin {
 
 ReaderAppearanceFeed::ReaderAppearanceFeed(Sources sources,
-                                           std::function<void(const Theme&)> applyChrome)
-    : sources_(sources), applyChrome_(std::move(applyChrome)) {
+                                           std::function<void(const Theme&)> applyWindowTheme)
+    : sources_(sources), applyWindowTheme_(std::move(applyWindowTheme)) {
     observers_.push_back(sources_.center.addObserver(
         std::string(AppearanceController::didChangeNotification), nullptr,
         [this](const Notification&) { appearanceChanged(); }));
@@ -32,11 +32,13 @@ ReaderAppearanceFeed::ReaderAppearanceFeed(Sources sources,
         [this](const Notification&) { typographyChanged(); }));
     observers_.push_back(
         sources_.accessibility.observeChanges([this] { appearanceChanged(); }));
-    if (applyChrome_) applyChrome_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
+    if (applyWindowTheme_)
+        applyWindowTheme_(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
 }
 
 std::shared_ptr<ReaderAppearanceFeed> ReaderAppearanceFeed::program(Sources sources) {
-    return std::make_shared<ReaderAppearanceFeed>(sources, [](const Theme& theme) { ChromeTheme::apply(theme); });
+    return std::make_shared<ReaderAppearanceFeed>(
+        sources, [](const Theme& theme) { WindowTheme::apply(theme); });
 }
 
 void ReaderAppearanceFeed::follow(const std::shared_ptr<ReaderViewController>& reader) {
@@ -46,7 +48,7 @@ void ReaderAppearanceFeed::follow(const std::shared_ptr<ReaderViewController>& r
     pushTypography(reader);
 }
 
-void ReaderAppearanceFeed::follow(const std::shared_ptr<ConflictBarController>& noticeBar) {
+void ReaderAppearanceFeed::follow(const std::shared_ptr<NoticeBarController>& noticeBar) {
     if (!noticeBar) return;
     noticeBars_.push_back(noticeBar);
     noticeBar->applyTheme(ThemeCatalog::theme(sources_.appearance.currentThemeID()));
@@ -69,8 +71,8 @@ std::vector<std::shared_ptr<ReaderViewController>> ReaderAppearanceFeed::live() 
 
 void ReaderAppearanceFeed::appearanceChanged() {
     const Theme theme = ThemeCatalog::theme(sources_.appearance.currentThemeID());
-    if (applyChrome_) applyChrome_(theme);
-    std::erase_if(noticeBars_, [&](const std::weak_ptr<ConflictBarController>& weak) {
+    if (applyWindowTheme_) applyWindowTheme_(theme);
+    std::erase_if(noticeBars_, [&](const std::weak_ptr<NoticeBarController>& weak) {
         const auto bar = weak.lock();
         if (bar) bar->applyTheme(theme);
         return !bar;

@@ -14,16 +14,16 @@ namespace larkspin {
 
 class AccessibilityDisplaySource;
 class AppearanceController;
-class ConflictBarController;
+class NoticeBarController;
 class ReaderViewController;
 class TypographyController;
 class UserDefaults;
 
-// Keeps every open reader's page and the windows' chrome in the look in
+// Keeps every open reader's page and the windows themselves in the look in
 // force: a reader it follows is told the theme (with the accessibility
 // options) and the typography at once and again after each change of the
 // appearance, the typography or the desktop's accessibility flags (its
-// status page with it); a page's notice bar it follows, and the chrome, are
+// status page with it); a page's notice bar it follows, and the windows, are
 // given the theme at once and after each change. Readers and bars are held
 // weakly: a closed one drops out. Main thread.
 class ReaderAppearanceFeed {
@@ -36,18 +36,18 @@ public:
         NotificationCenter& center;    // where the two controllers announce
     };
 
-    // `applyChrome` (may be empty) themes the windows' chrome.
-    ReaderAppearanceFeed(Sources sources, std::function<void(const Theme&)> applyChrome);
+    // `applyWindowTheme` (may be empty) themes the windows.
+    ReaderAppearanceFeed(Sources sources, std::function<void(const Theme&)> applyWindowTheme);
     ReaderAppearanceFeed(const ReaderAppearanceFeed&) = delete;
     ReaderAppearanceFeed& operator=(const ReaderAppearanceFeed&) = delete;
 
     // The program's: over its controllers and desktop monitor, with
-    // `ChromeTheme::apply`.
+    // `WindowTheme::apply`.
     static std::shared_ptr<ReaderAppearanceFeed> program(Sources sources);
 
     void follow(const std::shared_ptr<ReaderViewController>& reader);
     // A page's notice bar: the bar shown and every later one take the theme.
-    void follow(const std::shared_ptr<ConflictBarController>& noticeBar);
+    void follow(const std::shared_ptr<NoticeBarController>& noticeBar);
     std::size_t followedCount();
 
 private:
@@ -62,9 +62,9 @@ private:
     std::vector<std::shared_ptr<ReaderViewController>> live();
 
     Sources sources_;
-    std::function<void(const Theme&)> applyChrome_;
+    std::function<void(const Theme&)> applyWindowTheme_;
     std::vector<std::weak_ptr<ReaderViewController>> readers_;
-    std::vector<std::weak_ptr<ConflictBarController>> noticeBars_;
+    std::vector<std::weak_ptr<NoticeBarController>> noticeBars_;
     std::vector<NotificationObserver> observers_;
     TaskScope tasks_;  // last: pushes in flight end first
 };

@@ -68,7 +68,7 @@ Task<void> SessionRestore::run() {
         for (std::size_t index = 0; index < planned.paths.size(); ++index) {
             const std::string path = planned.paths[index];
             if (beingOpened_.contains(path)) continue;
-            DocumentController::Opened opened;
+            DocumentOpener::Opened opened;
             try {
                 opened = co_await dependencies_.documents->openDocument(path, false);
             } catch (const std::exception& error) {

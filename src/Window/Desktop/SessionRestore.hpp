@@ -33,7 +33,7 @@ public:
     struct Dependencies {
         std::filesystem::path folder;  // where the session file is
         std::shared_ptr<SerialExecutor> queue;  // the session's reads and writes
-        std::shared_ptr<DocumentController> documents;
+        std::shared_ptr<DocumentOpener> documents;
         PlacePage placePage;
         GtkApplication* application = nullptr;  // the new windows'; may be null
         SessionChanges sessionChanges;  // the new windows note on it

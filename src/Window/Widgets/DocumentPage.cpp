@@ -18,9 +18,9 @@
 #include "Platform/Log.hpp"
 #include "Platform/Text/ErrorText.hpp"
 #include "Platform/UserDefaults.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
-#include "Reader/Widgets/ConflictBarViewController.hpp"
-#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
+#include "Reader/Widgets/NoticeBarViewController.hpp"
+#include "Reader/Strips/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
@@ -52,7 +52,7 @@ public:
         page_.documentReader_->readerWasDeniedResource(path);
     }
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
-        page_.webView_->processRecovery(action);
+        page_.workingSetMember_->processRecovery(action);
     }
 
 private:
@@ -94,8 +94,8 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     }
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
-    noticeView_ = ConflictBarViewController::create();
-    noticeBar_ = ConflictBarController::create(noticeView_, std::move(theme));
+    noticeView_ = NoticeBarViewController::create();
+    noticeBar_ = NoticeBarController::create(noticeView_, std::move(theme));
 
     root_ = GObjectPtr<GtkWidget>::adopt(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0));
     gtk_widget_set_name(root_.get(), "Orvik.documentPage");
@@ -154,11 +154,12 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
         scrollSlot_.spawn(scrollReader(heading.id));
     };
     applySidebar(sidebar_.isVisible(windowWidth_));
-    PageWebView::Page shownPage;
+    PageWorkingSetMember::Page shownPage;
     shownPage.isSelected = [this] { return isSelected(); };
     shownPage.isEditing = [this] { return container_.mode() == DocumentMode::editing; };
     shownPage.document = document_;
-    webView_ = PageWebView::create(reader_, environment.workingSet, std::move(shownPage));
+    workingSetMember_ =
+        PageWorkingSetMember::create(reader_, environment.workingSet, std::move(shownPage));
 
     // Last: the document gives the reader its location, shows its notice
     // and renders.
@@ -172,7 +173,7 @@ DocumentPage::~DocumentPage() {
     const std::shared_ptr<Document> document = document_;
     document->detachWindow(*this);
     document->close();
-    webView_->ended();
+    workingSetMember_->ended();
     position_.disconnect();
     sidebar_.flushWidth();
     findBar_->close();
@@ -218,7 +219,7 @@ void DocumentPage::setWindowActive(bool active) {
     reader_->setWindowActive(active);
 }
 
-void DocumentPage::shown() { webView_->shown(); }
+void DocumentPage::shown() { workingSetMember_->shown(); }
 
 bool DocumentPage::isSelected() const {
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
@@ -434,7 +435,7 @@ void DocumentPage::enterReading(std::string reason) {
     reader_->setPendingScrollToSourceLine(ModeSwitch::readingLine(cursorLine));
     reader_->render(model.sharedSourceText(), reader_->enhancements());
     // A web view lost or given up while the editor showed comes back now.
-    if (isSelected()) webView_->shown();
+    if (isSelected()) workingSetMember_->shown();
     gtk_widget_grab_focus(readerView_->widget());
     AppLog::editor.info("回到阅读模式（%{public}s）：光标行=%ld 提交组合输入=%{bool}d revision=%ld dirty=%{bool}d",
                         reason, static_cast<long>(cursorLine), committed,

@@ -19,7 +19,7 @@
 #include "Reader/ReaderEnvironment.hpp"
 #include "Window/FindRouting.hpp"
 #include "Window/ModeContainerViewController.hpp"
-#include "Window/PageWebView.hpp"
+#include "Window/PageWorkingSetMember.hpp"
 #include "Window/SidebarController.hpp"
 #include "Window/WindowServices.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
@@ -31,11 +31,11 @@ typedef struct _GtkPaned GtkPaned;
 namespace larkspin {
 
 class Clock;
-class ConflictBarController;
+class NoticeBarController;
 class PageReader;
 class ReaderView;
 class ReaderViewController;
-class ConflictBarViewController;
+class NoticeBarViewController;
 class FindBarController;
 class FindBarViewController;
 class UserDefaults;
@@ -56,7 +56,7 @@ class WebViewWorkingSet;
 // or its window destroyed), it detaches and closes the document. It makes its
 // reader and is the reader's owner: the rendered headings, clicked links and
 // refused files go to the document, the active heading to the outline, and a
-// web process end to the working set (`PageWebView`). Main thread.
+// web process end to the working set (`PageWorkingSetMember`). Main thread.
 class DocumentPage final : public DocumentWindowHost {
 public:
     // The dialogs a page asks (the relocation panel, the confirmation before
@@ -100,7 +100,7 @@ public:
     SidebarController& sidebar() { return sidebar_; }
     const std::shared_ptr<FindBarController>& findBar() const { return findBar_; }
     const std::shared_ptr<FindBarViewController>& findBarView() const { return findBarView_; }
-    const std::shared_ptr<ConflictBarController>& noticeBar() const { return noticeBar_; }
+    const std::shared_ptr<NoticeBarController>& noticeBar() const { return noticeBar_; }
     bool isSidebarShown() const;
 
     // The window's width changed (or the page came to a window).
@@ -125,7 +125,7 @@ public:
     std::shared_ptr<DocumentReader> reader() const override;
     // The reader behind it.
     const std::shared_ptr<ReaderViewController>& readerController() const { return reader_; }
-    ConflictBarController* noticeBarController() const override { return noticeBar_.get(); }
+    NoticeBarController* noticeBarController() const override { return noticeBar_.get(); }
     void documentTitleChanged() override;
     Presented present() override;
     // Set by the group window the page first joins: whether that window held
@@ -175,14 +175,14 @@ private:
     std::shared_ptr<ReaderViewController> reader_;
     std::shared_ptr<PageReader> documentReader_;  // the reader as the document sees it
     std::shared_ptr<ReaderView> readerView_;
-    std::shared_ptr<PageWebView> webView_;
+    std::shared_ptr<PageWorkingSetMember> workingSetMember_;
     SidebarController sidebar_;
     OutlineSidebar outline_;
     ModeContainerViewController container_;
     std::shared_ptr<FindBarViewController> findBarView_;
     std::shared_ptr<FindBarController> findBar_;
-    std::shared_ptr<ConflictBarViewController> noticeView_;
-    std::shared_ptr<ConflictBarController> noticeBar_;
+    std::shared_ptr<NoticeBarViewController> noticeView_;
+    std::shared_ptr<NoticeBarController> noticeBar_;
     GObjectPtr<GtkWidget> root_;
     GtkWidget* paned_ = nullptr;  // owned by the root's tree
     ActionTable actions_;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "App/AppActions.hpp"
-#include "App/Desktop/ProgramDocuments.hpp"
+#include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/ShellMenu.hpp"
 #include "Appearance/Actions/AppearanceActions.hpp"
 #include "Appearance/AppearanceController.hpp"
@@ -27,7 +27,7 @@
 #include "Appearance/TypographySettings.hpp"
 #include "Document/Document.hpp"
 #include "Platform/Glib/ActionMapBinding.hpp"
-#include "Reader/Chrome/FindBarController.hpp"
+#include "Reader/Strips/FindBarController.hpp"
 #include "Support/Display/Clipboard.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/MessageDialogs.hpp"
@@ -83,7 +83,7 @@ protected:
         // program's services make every reader web view.
         factory = std::make_unique<ReaderWebViewFactory>(harness.context(), FilePathMenu::describeItems());
         makeController(controllerDependencies());
-        documents = std::make_unique<ProgramDocuments>(controller, nullptr, pageServices.sessionChanges);
+        documents = std::make_unique<DesktopShellDocuments>(controller, nullptr, pageServices.sessionChanges);
 
         // The application's actions as the application makes them; what only
         // the application's own glue does (its dialogs, quitting) is counted.
@@ -159,7 +159,7 @@ protected:
 
     std::filesystem::path recentFile = dir.write("recent.md", "# Recent\n");
     FontChooserPanel fontPanel;
-    std::unique_ptr<ProgramDocuments> documents;
+    std::unique_ptr<DesktopShellDocuments> documents;
     ActionTable appActions;
     GObjectPtr<GSimpleActionGroup> appGroup;
     std::unique_ptr<ActionMapBinding> appBinding;

@@ -96,7 +96,7 @@ private:
 };
 
 // The document controller, the dialog and the desktop.
-class FakeServices final : public DocumentController,
+class FakeServices final : public DocumentOpener,
                            public OpenConfirmation,
                            public DefaultApplicationLauncher {
 public:

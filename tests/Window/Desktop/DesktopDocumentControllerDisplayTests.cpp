@@ -16,7 +16,7 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Files/FileBookmark.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Storage/RecoveryStore.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
 #include "Support/Display/MessageDialogs.hpp"
@@ -43,7 +43,7 @@ protected:
         DocumentControllerDisplayTest::TearDown();
     }
 
-    DocumentController::Opened open(const std::filesystem::path& path) {
+    DocumentOpener::Opened open(const std::filesystem::path& path) {
         return await(controller->openDocument(path, true));
     }
     static DocumentPage* pageOf(Document& document) {

@@ -12,7 +12,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Document/Document.hpp"
-#include "Reader/Chrome/ConflictBarController.hpp"
+#include "Reader/Strips/NoticeBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Reader/Widgets/DocumentStatusView.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
@@ -37,7 +37,7 @@ public:
     std::shared_ptr<NotificationCenter> changes = NotificationCenter::create();
 };
 
-// The program's open pages and its chrome follow the appearance, the
+// The program's open pages and its windows follow the appearance, the
 // typography and the desktop's accessibility flags, over stores of the
 // test's own.
 class ReaderAppearanceFeedDisplayTest : public test::ReaderDisplayTest {
@@ -50,7 +50,7 @@ protected:
     void makeFeed() {
         feed = std::make_unique<ReaderAppearanceFeed>(
             ReaderAppearanceFeed::Sources{appearance, typography, accessibility, defaults, *center},
-            [this](const Theme& theme) { chrome.push_back(theme.id); });
+            [this](const Theme& theme) { windowThemes.push_back(theme.id); });
     }
     std::string pageCanvas() {
         const auto value = script("return getComputedStyle(document.documentElement)"
@@ -66,14 +66,14 @@ protected:
     AppearanceController appearance{defaults, *center, std::make_shared<test::FakeDesktopAppearance>()};
     TypographyController typography{defaults, *center};
     Accessibility accessibility;
-    std::vector<ThemeID> chrome;
+    std::vector<ThemeID> windowThemes;
     std::unique_ptr<ReaderAppearanceFeed> feed;
 };
 
 TEST_F(ReaderAppearanceFeedDisplayTest, APageMadeInADarkModeRendersDarkAndFollowsEachChange) {
     appearance.select(AppearanceMode::dark);
     makeFeed();
-    EXPECT_EQ(chrome, std::vector<ThemeID>{ThemeID::graphite});
+    EXPECT_EQ(windowThemes, std::vector<ThemeID>{ThemeID::graphite});
     show();
     makeReader();
     feed->follow(reader);  // before its page is ready, as a new tab's reader is
@@ -82,7 +82,7 @@ TEST_F(ReaderAppearanceFeedDisplayTest, APageMadeInADarkModeRendersDarkAndFollow
     EXPECT_TRUE(waitFor([&] { return reader->diagnostics().lastTypographyApplied.has_value(); }));
 
     appearance.select(AppearanceMode::light);
-    EXPECT_EQ(chrome.back(), ThemeID::porcelain);
+    EXPECT_EQ(windowThemes.back(), ThemeID::porcelain);
     EXPECT_TRUE(waitFor([&] { return pageCanvas() == canvasOf(ThemeID::porcelain); })) << pageCanvas();
 
     const double larger = typography.settings().fontSizePx + 1;
@@ -135,7 +135,7 @@ TEST_F(ReaderAppearanceFeedDisplayTest, AClosedReaderDropsOut) {
     reader.reset();
     EXPECT_EQ(feed->followedCount(), 0u);
     appearance.select(AppearanceMode::dark);  // nothing left to push to
-    EXPECT_EQ(chrome.back(), ThemeID::graphite);
+    EXPECT_EQ(windowThemes.back(), ThemeID::graphite);
 }
 
 // A document opened through the program's controller, with the feed the
