@@ -17,6 +17,7 @@
 #include "App/Desktop/ShellLog.hpp"
 #include "App/Desktop/ShellMenus.hpp"
 #include "App/Desktop/ShellMessage.hpp"
+#include "App/Desktop/Toplevels.hpp"
 #include "App/DraftRestore.hpp"
 #include "App/HelpLinks.hpp"
 #include "App/LaunchSequence.hpp"
@@ -47,18 +48,6 @@ void runAfter(std::chrono::milliseconds delay, std::function<void()> step) {
             return G_SOURCE_REMOVE;
         },
         held, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-}
-
-// Calls `visit` with each toplevel of the process (our windows, the open
-// dialog, message dialogs).
-template <typename Visit>
-void forEachToplevel(Visit visit) {
-    GListModel* toplevels = gtk_window_get_toplevels();
-    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
-        auto* window = static_cast<GtkWindow*>(g_list_model_get_item(toplevels, index));
-        visit(window);
-        g_object_unref(window);
-    }
 }
 
 }  // namespace
