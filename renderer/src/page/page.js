@@ -2,7 +2,8 @@
 // The renderer page: answers the reader's requests, posts the page's own
 // events and owns the rendered document. Everything the page touches comes
 // in through `host`, so the same code runs in the web view and in tests.
-// The render request and its insertion loop are in render.js, returning the
+// The render request is in render.js (its insertion loop in insert.js, the
+// highlighting and math in enhance.js, its reply in reply.js), returning the
 // reader to a place in restore.js, the layout report and active heading in
 // layout.js; they share the state of state.js.
 

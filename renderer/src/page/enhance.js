@@ -1,0 +1,286 @@
+// @ts-check
+// The blocks' highlighting and math, put in place as the worker sends them:
+// a block's new element takes the place of its plain one, in slices sized
+// by the frames seen, and the search hears of each block replaced.
+
+import { isHidden } from './layout.js';
+
+/** @typedef {import('./view.js').View} View */
+/** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
+/**
+ * The blocks' highlighting and math as they come from the worker; `pending`
+ * holds, by block, those not in place yet.
+ * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
+ *     pending: Map<number, EnhancedItem>}} Feed
+ */
+
+// Highlighting and math arrive from the worker after the blocks are in
+// place and replace blocks in slices of this much time per frame. The
+// browser's style and layout of the new elements (several times the time
+// to make them for typeset math) are part of it: each group of blocks
+// forces them before the next, so that the slice's clock counts them, and
+// the groups are sized by the time they took per character of markup. What
+// the frame still does after the slice (paint) is left to the rest of the
+// frame: the budget shrinks when a frame comes later than the target and
+// grows again when frames come sooner.
+const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
+const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
+// Milliseconds per character of markup, until measured: typeset math's.
+const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
+
+/**
+ * @param {object} parts
+ * @param {Document} parts.doc
+ * @param {import('./state.js').Geometry} parts.geometry
+ * @param {() => number} parts.now
+ * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {import('./state.js').PageState} parts.state
+ * @param {{replaced(index: number): void}} parts.find  hears of each block that highlighting or math replaced
+ */
+export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
+    /**
+     * Highlighting and math come after the plain blocks of the first screen
+     * are in place; they are kept in the feed until then.
+     * @returns {{feed: Feed, onEnhanced: (items: EnhancedItem[], done: boolean) => void}}
+     */
+    function enhancementFeed() {
+        /** @type {Feed} */
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map() };
+        /** @type {(items: EnhancedItem[], done: boolean) => void} */
+        const onEnhanced = (items, done) => {
+            for (const item of items) {
+                feed.items.push(item);
+                feed.pending.set(item.index, item);
+            }
+            if (done) feed.done = true;
+            const wake = feed.wake;
+            feed.wake = null;
+            wake?.();
+        };
+        return { feed, onEnhanced };
+    }
+
+    /** @type {(() => void) | null} */
+    let stopEnhancing = null;
+
+    /**
+     * Puts the blocks' highlighting and math in place as they come, until
+     * the worker has sent them all or another render began. A block's new
+     * element takes the place of its plain one, in slices, a slice per frame
+     * (or per task on a hidden page). The browser's own work for the new
+     * elements (styles, boxes) is several times the time spent making them,
+     * even in chunks off screen, so only the chunks near the screen get
+     * theirs at once; the others keep them until they come near. A search
+     * reads the text that a block's markup shows without putting it in
+     * place (view.dressing), and has the block of the match it shows
+     * dressed at once. The chunks' size watch keeps the reader's place when
+     * blocks above it grow.
+     * @param {View} view
+     * @param {Feed} feed
+     */
+    async function applyEnhancements(view, feed) {
+        const template = doc.createElement('template');
+        // Whether more is coming from the worker; the page's tests wait for it.
+        const coming = /** @type {any} */ (view.article);
+        coming.enhancementsComing = !feed.done;
+        let stopped = false;
+        /** @type {Set<Element>} */
+        const near = new Set();
+        /** @type {Map<Element, EnhancedItem[]>} */
+        const parked = new Map();
+        const Observer = doc.defaultView?.IntersectionObserver;
+        const observer = Observer ? new Observer((entries) => {
+            for (const entry of entries) {
+                if (!entry.isIntersecting) {
+                    near.delete(entry.target);
+                    continue;
+                }
+                near.add(entry.target);
+                const waiting = parked.get(entry.target);
+                if (!waiting) continue;
+                parked.delete(entry.target);
+                observer?.unobserve(entry.target);
+                for (const item of waiting) feed.items.push(item);
+            }
+            wake();
+        }, { rootMargin: '100% 0px' }) : null;
+        // The blocks may still be going in: new chunks are watched as they
+        // come, and a block's markup waits until the block is in.
+        let watched = 0;
+        const watchNewChunks = () => {
+            const chunks = view.article.children;
+            for (; watched < chunks.length; watched++) observer?.observe(chunks[watched]);
+        };
+        watchNewChunks();
+        /** @type {EnhancedItem[]} */
+        let notInYet = [];
+        // A long block whose items are still going in counts as not in yet.
+        /** @param {number} index */
+        const isIn = (index) => index < view.count && index !== view.long?.index;
+        // Without a watch on the screen every block is replaced as its
+        // markup comes.
+        const eager = !observer;
+        const wake = () => {
+            const resume = feed.wake;
+            feed.wake = null;
+            resume?.();
+        };
+        const stop = () => {
+            stopped = true;
+            coming.enhancementsComing = false;
+            observer?.disconnect();
+            parked.clear();
+            if (stopEnhancing === stop) stopEnhancing = null;
+            if (view.dressing === dressing) delete view.dressing;
+            wake();
+        };
+        stopEnhancing?.();
+        stopEnhancing = stop;
+
+        /**
+         * Replaces the items' blocks with their new markup; an item whose
+         * block has it already (dressed for a search) is passed over.
+         * @param {EnhancedItem[]} items
+         */
+        const replace = (items) => {
+            const indexes = [];
+            /** @type {EnhancedItem[]} */
+            const taken = [];
+            let html = '';
+            for (const item of items) {
+                if (feed.pending.get(item.index) !== item) continue;
+                feed.pending.delete(item.index);
+                if (!view.elements[item.index]?.isConnected) continue;
+                indexes.push(item.index);
+                taken.push(item);
+                html += item.html;
+            }
+            /** @param {string} markup */
+            const parse = (markup) => {
+                template.innerHTML = markup;
+                const made = Array.from(template.content.children);
+                template.innerHTML = '';
+                return made;
+            };
+            /** @type {(Element | null)[]} */
+            let made = parse(html);
+            if (made.length !== indexes.length) {
+                // Not one element per block: block by block, and a block
+                // that does not make one element stays plain.
+                made = [];
+                for (const item of taken) {
+                    const one = parse(item.html);
+                    made.push(one.length === 1 ? one[0] : null);
+                }
+            }
+            /** @type {Element | null} */
+            let last = null;
+            for (let k = 0; k < indexes.length; k++) {
+                const element = made[k];
+                if (!element) continue;
+                view.elements[indexes[k]].replaceWith(element);
+                view.elements[indexes[k]] = element;
+                find.replaced(indexes[k]);
+                last = element;
+            }
+            // Their style and layout now, within the slice's time.
+            last?.getBoundingClientRect();
+            return last !== null;
+        };
+        /** @type {import('./view.js').Dressing} */
+        const dressing = {
+            textOf: (index) => feed.pending.get(index)?.text,
+            dress(index) {
+                const item = feed.pending.get(index);
+                return item !== undefined && index < view.count && replace([item]);
+            },
+        };
+        view.dressing = dressing;
+
+        let budget = ENHANCE_MS.initial;
+        let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
+        // The first screen goes first, in a frame of its own.
+        /** @type {number | null} */
+        let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
+        while (!stopped && state.view === view) {
+            watchNewChunks();
+            if (notInYet.length > 0 && (feed.next >= feed.items.length || view.count >= view.result.blocks.length)) {
+                const waiting = notInYet;
+                notInYet = [];
+                for (const item of waiting) {
+                    if (isIn(item.index)) feed.items.push(item);
+                    else notInYet.push(item);
+                }
+            }
+            if (feed.done && notInYet.length === 0) coming.enhancementsComing = false;
+            if (feed.next >= feed.items.length) {
+                feed.items = [];
+                feed.next = 0;
+                if (notInYet.length > 0) {
+                    // The blocks they belong to go in a frame at a time.
+                    if (isHidden(doc, geometry)) await scheduler.yieldTask();
+                    else await scheduler.nextFrame();
+                    lastFrame = null;
+                    continue;
+                }
+                if (feed.done && parked.size === 0) break;
+                await new Promise((resolve) => { feed.wake = () => resolve(undefined); });
+                lastFrame = null;
+                continue;
+            }
+            const sliceStarted = now();
+            while (feed.next < feed.items.length) {
+                const left = budget - (now() - sliceStarted);
+                if (left <= 0) break;
+                // A few blocks at a time, parsed in one go, as many as the
+                // time left should take.
+                const chars = Math.min(ENHANCE_GROUP_CHARS.max, Math.max(ENHANCE_GROUP_CHARS.min, left / msPerChar));
+                const group = [];
+                let length = 0;
+                while (feed.next < feed.items.length && length < chars) {
+                    const item = feed.items[feed.next++];
+                    if (!isIn(item.index) && item.index < view.result.blocks.length) {
+                        notInYet.push(item);
+                        continue;
+                    }
+                    const chunk = view.elements[item.index]?.parentElement;
+                    if (!chunk) continue;
+                    if (!eager && !near.has(chunk)) {
+                        const waiting = parked.get(chunk);
+                        if (waiting) waiting.push(item);
+                        else parked.set(chunk, [item]);
+                        continue;
+                    }
+                    group.push(item);
+                    length += item.html.length;
+                }
+                const groupStarted = now();
+                if (!replace(group)) continue;
+                // Quick to follow a costlier group, slow to trust a cheaper one.
+                const rate = (now() - groupStarted) / Math.max(1, length);
+                msPerChar = rate > msPerChar ? rate : msPerChar * 0.8 + rate * 0.2;
+            }
+            if (isHidden(doc, geometry)) {
+                await scheduler.yieldTask();
+                lastFrame = null;
+                continue;
+            }
+            const frame = await scheduler.nextFrame();
+            if (frame !== null && lastFrame !== null) {
+                const gap = frame - lastFrame;
+                if (gap > ENHANCE_MS.target) budget = Math.max(ENHANCE_MS.min, budget * 0.7);
+                else if (gap < ENHANCE_MS.target * 0.75) budget = Math.min(ENHANCE_MS.max, budget * 1.2);
+            }
+            lastFrame = frame;
+        }
+        if (stopEnhancing === stop) stop();
+    }
+
+    // Ends the highlighting and math still coming (a new render, or the
+    // page is closing).
+    function stopCurrent() {
+        stopEnhancing?.();
+    }
+
+    return { feed: enhancementFeed, apply: applyEnhancements, stop: stopCurrent };
+}
