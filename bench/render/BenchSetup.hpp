@@ -39,6 +39,23 @@ inline BenchOptions readOptions(int argc, char** argv, int defaultRepeat) {
     return options;
 }
 
+// A visible window of the given size holding `child`, destroyed with this
+// value: a page measured on screen, as a reader shows it.
+class ShownWindow {
+public:
+    ShownWindow(GtkWidget* child, int width, int height) : window_(GTK_WINDOW(gtk_window_new())) {
+        gtk_window_set_default_size(window_, width, height);
+        gtk_window_set_child(window_, child);
+        gtk_window_present(window_);
+    }
+    ~ShownWindow() { gtk_window_destroy(window_); }
+    ShownWindow(const ShownWindow&) = delete;
+    ShownWindow& operator=(const ShownWindow&) = delete;
+
+private:
+    GtkWindow* window_;
+};
+
 // The middle value (the mean of the two middle ones for an even count); -1
 // for no values.
 inline double median(std::vector<double> values) {

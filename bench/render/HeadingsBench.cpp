@@ -93,14 +93,7 @@ std::optional<Sample> run(test::WebViewHarness& harness,
                           const std::shared_ptr<AppResourceSchemeHandler>& renderer,
                           const std::string& source) {
     test::RendererPage page(harness.context(), renderer, nullptr);
-    auto* window = GTK_WINDOW(gtk_window_new());
-    gtk_window_set_default_size(window, windowWidth, windowHeight);
-    gtk_window_set_child(window, GTK_WIDGET(page.view()));
-    gtk_window_present(window);
-    struct Closer {
-        GtkWindow* window;
-        ~Closer() { gtk_window_destroy(window); }
-    } closer{window};
+    const ShownWindow shown(GTK_WIDGET(page.view()), windowWidth, windowHeight);
     const test::LoadOutcome load = page.load();
     if (!load.finished || load.failed || !page.waitForEvent("ready")) {
         std::fprintf(stderr, "the page did not load: %s\n", load.error.c_str());

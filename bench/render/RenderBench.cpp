@@ -378,14 +378,7 @@ public:
     std::optional<Sample> run(const Job& job) {
         const bool isRenderer = job.page == "renderer";
         test::RendererPage page(context_, isRenderer ? renderer_ : baseline_, nullptr);
-        auto* window = GTK_WINDOW(gtk_window_new());
-        gtk_window_set_default_size(window, windowWidth, windowHeight);
-        gtk_window_set_child(window, GTK_WIDGET(page.view()));
-        gtk_window_present(window);
-        struct Closer {
-            GtkWindow* window;
-            ~Closer() { gtk_window_destroy(window); }
-        } closer{window};
+        const ShownWindow shown(GTK_WIDGET(page.view()), windowWidth, windowHeight);
         const std::string url = isRenderer          ? std::string(AppResourceSchemeHandler::entryURL)
                                 : job.page == "full" ? "app-resource://renderer/baseline-full.html"
                                                      : "app-resource://renderer/baseline.html";
