@@ -627,3 +627,30 @@ describe('diagrams', () => {
         h.close();
     });
 });
+
+describe('a match found', () => {
+    test('stays where it was shown while the blocks above it grow as they come on screen', async () => {
+        const heights = new Map();
+        const h = createHarness({ visual: true, geometry: { heightOf: (index) => heights.get(index) ?? 100 } });
+        try {
+            // The browser centres a mark it scrolls to.
+            h.win.Element.prototype.scrollIntoView = function scrollIntoView() {
+                h.geometry.setScrollTop(h.geometry.top(this) - h.geometry.viewportHeight() / 2);
+            };
+            const source = Array.from({ length: 60 }, (_, i) => `Paragraph ${i}${i === 40 ? ' target' : ''}.`).join('\n\n');
+            await h.render(source);
+            const reply = await h.request('find', { query: 'target', direction: 'next', caseSensitive: false, restart: true });
+            assert.equal(reply.payload.matchCount, 1);
+            const mark = h.article().querySelector('mark.md-find-active');
+            const offset = () => h.geometry.top(mark) - h.geometry.scrollTop();
+            const shown = offset();
+            // The blocks between the reading line and the match are laid
+            // out, and dressed, taller than their estimate.
+            for (let i = 30; i < 40; i++) heights.set(i, 160);
+            for (let frame = 0; frame < 8; frame++) await new Promise((resolve) => h.win.requestAnimationFrame(resolve));
+            assert.equal(offset(), shown, 'the match is still where it was shown');
+        } finally {
+            h.close();
+        }
+    });
+});

@@ -7,6 +7,10 @@
 import { PageError, isPlainObject } from './protocol.js';
 
 export const MAX_MATCHES = 10000;
+// How long a match shown is kept in place while the page around it
+// changes, and how many still frames end that.
+const HOLD_FRAMES = 60;
+const HOLD_STILL_FRAMES = 3;
 const SEPARATOR = '\u0000';
 // A search that took longer than this lets a frame through before it shows
 // its match.
@@ -319,7 +323,41 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             geometry.top(marks[0]);
             marks[0].scrollIntoView({ block: 'center', inline: 'nearest' });
             geometry.didScroll?.();
+            void holdInView(marks[0]);
         }
+    }
+
+    /** @type {{cancelled: boolean} | null} */
+    let holding = null;
+
+    // Chunks between the reading line and the match are laid out, and their
+    // highlighting and math put in place, only once they come on screen:
+    // each such change above the match pushes it down. The match is kept
+    // where it was shown until the page around it holds still, or the
+    // reader scrolls, or another match is shown.
+    /** @param {Element} mark */
+    async function holdInView(mark) {
+        if (holding) holding.cancelled = true;
+        const run = { cancelled: false };
+        holding = run;
+        const offset = geometry.top(mark) - geometry.scrollTop();
+        let placed = geometry.scrollTop();
+        let still = 0;
+        for (let frame = 0; frame < HOLD_FRAMES && still < HOLD_STILL_FRAMES; frame++) {
+            if (await scheduler.nextFrame() === null) break;
+            // The reader scrolled, or the match went with a new search or render.
+            if (run.cancelled || !mark.isConnected || Math.abs(geometry.scrollTop() - placed) >= 1) break;
+            const target = Math.max(0, Math.min(geometry.top(mark) - offset, geometry.maxScroll()));
+            if (Math.abs(target - placed) < 1) {
+                still += 1;
+                continue;
+            }
+            still = 0;
+            geometry.setScrollTop(target);
+            placed = geometry.scrollTop();
+            geometry.didScroll?.();
+        }
+        if (holding === run) holding = null;
     }
 
     // The first match at or below the reading line, or the last one above
@@ -409,6 +447,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     function clear() {
+        if (holding) holding.cancelled = true;
         clearMarks();
         state = null;
         return { matchCount: 0, activeIndex: -1, found: false };
