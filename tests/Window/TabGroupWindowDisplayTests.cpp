@@ -326,7 +326,10 @@ TEST_F(TabGroupWindowDisplay, CtrlESearchesForThePagesSelection) {
     EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));
     EXPECT_STREQ(gtk_editable_get_text(GTK_EDITABLE(page.findBarView()->searchField())), "needle");
     EXPECT_EQ(page.findBar()->state().query, "needle");
-    EXPECT_EQ(scriptIn(page, "return document.querySelectorAll('mark.md-find').length;"), 2);
+    // The match shown is marked at once, the other as its block comes near.
+    EXPECT_TRUE(test::waitFor(
+        [&] { return scriptIn(page, "return document.querySelectorAll('mark.md-find').length;") == 2; }))
+        << scriptIn(page, "return document.querySelectorAll('mark.md-find').length;");
 
     // Nothing selected: the bar keeps its query.
     scriptIn(page, "window.getSelection().removeAllRanges(); return 0;");
@@ -448,7 +451,8 @@ TEST_F(TabGroupWindowDisplay, EveryClickOnARowScrollsAndTheSidebarHasAMaximum) {
                gtk_single_selection_get_selected(outline.selection()) == 1u;
     }));
     const double headingTop = scrollY();
-    EXPECT_TRUE(log.contains("document", "TOC 定位 " + last + "：found=true"));
+    // The page scrolls before its answer reaches the log.
+    EXPECT_TRUE(test::waitFor([&] { return log.contains("document", "TOC 定位 " + last + "：found=true"); }));
 
     // Read on inside the section: the row stays highlighted.
     scriptIn(page, "window.scrollBy(0, 400); return window.scrollY;");
