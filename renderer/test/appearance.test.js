@@ -97,6 +97,21 @@ describe('theme, background and accessibility', () => {
         h.close();
     });
 
+    test('a theme switch changes the page background with the text, before the background push', async () => {
+        const h = createHarness();
+        const root = h.doc.documentElement;
+        const light = { '--md-canvas': '#FAFBFC', '--md-text': '#20242C' };
+        await h.request('setTheme', { themeID: 'porcelain', themeRevision: 1, tokens: light });
+        await h.request('setBackground', { pageBackground: '#FAFBFC', colorScheme: 'light' });
+        await h.request('setTheme', { themeID: 'midnight', themeRevision: 2, tokens: tokens() });
+        assert.equal(root.style.getPropertyValue('--md-text'), '#E6EDF7');
+        assert.equal(root.style.getPropertyValue('--md-page-background'), '#141B2B');
+        // A theme without a canvas leaves the stylesheet's, not the last theme's.
+        await h.request('setTheme', { themeID: 'graphite', themeRevision: 3, tokens: { '--md-text': '#E6EDF7' } });
+        assert.equal(root.style.getPropertyValue('--md-page-background'), '');
+        h.close();
+    });
+
     test('code is outlined only in themes whose code background is close to the page', async () => {
         const h = createHarness();
         const root = h.doc.documentElement;

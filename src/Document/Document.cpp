@@ -160,10 +160,11 @@ void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
     AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
                           displayName(), static_cast<std::int64_t>(headings.size()));
     rendering_->syncDegradationBanner();
-    if (pendingFragment_) {
+    if (pendingFragment_ && reader_) {
+        // This render is the page that shows it.
         std::string fragment = std::move(*pendingFragment_);
         pendingFragment_.reset();
-        scrollToFragment(std::move(fragment));
+        tasks_.spawn(scrollTask(std::move(fragment)));
     }
     if (host_) host_->documentDidRender(headings);
 }
@@ -221,7 +222,10 @@ std::shared_ptr<LinkReader> Document::linkReader() const {
 // ---- rendering ----
 
 void Document::scrollToFragment(std::string fragment) {
-    if (renderCount_ >= 1 && reader_) {
+    // Only a page that shows a render can scroll to one of its headings: a
+    // web view given back or rebuilt (a hidden tab's), or a page still
+    // loading, has none, and the fragment waits for its render.
+    if (reader_ && reader_->showsRenderedPage()) {
         tasks_.spawn(scrollTask(std::move(fragment)));
         return;
     }

@@ -44,8 +44,9 @@ public:
         if (isReadOnly()) return DraftSetAside::sourceReadOnly;
         return std::nullopt;
     }
-    // Scrolls to the heading `fragment`: at once when the document has
-    // rendered, else after its first render.
+    // Scrolls to the heading `fragment`: at once when its page shows a
+    // render, else after the next render of the page in place (the first,
+    // or that of a web view built again).
     virtual void scrollToFragment(std::string fragment) = 0;
 };
 

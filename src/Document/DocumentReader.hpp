@@ -47,6 +47,9 @@ public:
     // The message of the last render's degradation, none when it rendered
     // whole (or has not rendered).
     virtual std::optional<std::string> lastRenderDegradation() const = 0;
+    // Whether the page on screen shows a render now: false while no web view
+    // is there (released, or its process ended) and while a new page loads.
+    virtual bool showsRenderedPage() const = 0;
 };
 
 }  // namespace larkspin

@@ -49,6 +49,10 @@ std::optional<std::string> PageReader::lastRenderDegradation() const {
     return std::nullopt;
 }
 
+bool PageReader::showsRenderedPage() const {
+    return reader_->showsRenderedPage();
+}
+
 Task<ScrolledPayload> PageReader::scrollToHeading(std::string id) {
     return reader_->scrollToHeading(std::move(id));
 }

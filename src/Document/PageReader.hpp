@@ -32,6 +32,7 @@ public:
     void hideDocumentStatus() override;
     void setDocumentLocation(std::optional<std::filesystem::path> location) override;
     std::optional<std::string> lastRenderDegradation() const override;
+    bool showsRenderedPage() const override;
 
     // ---- LinkReader ----
     Task<ScrolledPayload> scrollToHeading(std::string id) override;

@@ -259,6 +259,9 @@ public:
     bool hasWebView() const override { return lifecycle_.bridge() != nullptr; }
     const std::shared_ptr<ReaderBridge>& bridge() const { return lifecycle_.bridge(); }
     bool isReady() const { return lifecycle_.isReady(); }
+    // The web view in place has answered a render of its own: a page just
+    // rebuilt, or still loading, shows nothing yet.
+    bool showsRenderedPage() const { return lifecycle_.isReady() && session_->pageHasContent(); }
     // Web content process ends so far (each one counts, the spare's never).
     std::int64_t processTerminationCount() const { return lifecycle_.processTerminationCount(); }
     // The first web view waits for the page to be shown (`ensureWebView`).

@@ -67,6 +67,7 @@ public:
     void hideDocumentStatus() override { status.reset(); }
     void setDocumentLocation(std::optional<std::filesystem::path> value) override { location = std::move(value); }
     std::optional<std::string> lastRenderDegradation() const override { return degradation; }
+    bool showsRenderedPage() const override { return pageShown; }
     Task<ScrolledPayload> scrollToHeading(std::string id) override {
         scrolls.push_back(id);
         co_return ScrolledPayload{id, true};
@@ -83,6 +84,7 @@ public:
 
     // The page's reply to a render.
     void rendered(std::vector<BridgeHeading> headings = {}) {
+        pageShown = true;
         if (auto alive = owner.lock()) alive->readerDidRender(headings);
     }
     std::shared_ptr<Owner> currentOwner() const { return owner.lock(); }
@@ -95,6 +97,7 @@ public:
     std::vector<std::string> scrolls;
     std::optional<Banner> banner;
     BannerID lastBanner = 0;
+    bool pageShown = false;  // a render shown, until the test takes the web view away
 };
 
 // A page: a notice bar, a reader when the test gives one, and the questions
@@ -353,6 +356,14 @@ TEST(Document, TheReadersEventsReachTheDocument) {
     EXPECT_EQ(reader.scrolls[0], "later") << "the fragment asked before the first render";
     document->scrollToFragment("now");
     ASSERT_TRUE(test::runMainLoopUntil([&] { return reader.scrolls.size() == 2; }));
+    // A page whose web view went (or is being rebuilt) waits for its render.
+    reader.pageShown = false;
+    document->scrollToFragment("rebuilt");
+    MainThread::drainForTesting();
+    EXPECT_EQ(reader.scrolls.size(), 2u);
+    reader.rendered();
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return reader.scrolls.size() == 3; }));
+    EXPECT_EQ(reader.scrolls[2], "rebuilt");
 
     // A degraded render puts up its banner; a whole one takes it down.
     reader.degradation = "图表未能渲染";

@@ -119,6 +119,12 @@ export function createTheme(doc) {
         }
         // Tokens of the previous theme that this one does not set go away.
         for (const name of appliedTokens) if (!next.has(name)) root.style.removeProperty(name);
+        // The page's background changes with the text, in this one style
+        // change: the reader's setBackground follows a round trip later, and
+        // until then the old background would lie under the new text (light
+        // text on a light page on the way to a dark theme).
+        if (accepted['--md-canvas']) root.style.setProperty('--md-page-background', accepted['--md-canvas']);
+        else root.style.removeProperty('--md-page-background');
         appliedTokens = next;
         tokens = accepted;
         themeID = payload.themeID;

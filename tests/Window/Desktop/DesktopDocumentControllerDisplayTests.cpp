@@ -14,6 +14,7 @@
 #include "Document/RecoveryLaunch.hpp"
 #include "Reader/Widgets/DocumentStatusView.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
+#include "Reader/WebViewWorkingSet.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Files/FileBookmark.hpp"
 #include "Reader/Strips/NoticeBarController.hpp"
@@ -403,6 +404,42 @@ TEST_F(DesktopDocumentControllerDisplay, ADraftWhoseFileChangedComesBackUntitled
     ASSERT_TRUE(file) << "the file opened too";
     EXPECT_EQ(file->model().sourceText(), "# Notes\n\nrewritten by another program\n");
     EXPECT_FALSE(file->isEdited());
+}
+
+// A link to a heading of an open document whose web view was given back
+// (one live web view: the tab being read keeps it): the tab comes forward,
+// its page is built again, and the heading is scrolled to once that page has
+// rendered, not sent to a page that shows nothing yet.
+TEST_F(DesktopDocumentControllerDisplay, AFragmentLinkToATabWhoseWebViewWasReleasedScrollsOnceItsPageRenders) {
+    controller.reset();
+    DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+    const auto workingSet = WebViewWorkingSet::create(1);
+    dependencies.environment.workingSet = workingSet;
+    makeController(std::move(dependencies));
+    const auto secondPath = dir.write("second.md", longText("## Section\n\nthe end"));
+    const auto sourcePath = dir.write("source.md", "# Source\n\n[down](second.md#section)\n");
+
+    Document& second = openRendered(secondPath);
+    DocumentPage* secondPage = pageOf(second);
+    Document& source = openRendered(sourcePath);
+    const auto& reader = pageOf(source)->readerController();
+    ASSERT_TRUE(test::waitFor([&] { return !secondPage->readerController()->hasWebView(); }))
+        << "the hidden tab kept its web view";
+    const int renders = second.renderCount();
+
+    logs.clear();
+    reader->bridgeDidRequestOpenLink(*reader->bridge(),
+                                     OpenLinkPayload{"second.md#section", OpenLinkPayload::Kind::relative, {}});
+    ASSERT_TRUE(test::waitFor([&] {
+        return logs.contains("actions", "片段定位") || logs.contains("bridge", "scrollToHeading");
+    })) << "the fragment was never sent";
+    EXPECT_TRUE(logs.contains("actions", "片段定位 section：found=true"));
+    EXPECT_FALSE(logs.contains("actions", "片段定位失败"));
+    EXPECT_FALSE(logs.contains("bridge", "页面里没有"));
+    EXPECT_GT(second.renderCount(), renders) << "scrolled before the rebuilt page rendered";
+    EXPECT_EQ(TabGroupWindow::all().front()->selectedPage(), secondPage);
+    EXPECT_EQ(controller->registry().size(), 2u);
+    EXPECT_GT(scrollTop(*secondPage), 0.0) << "opened at its top";
 }
 
 TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab) {
