@@ -23,6 +23,11 @@ std::filesystem::path prepareTestEnvironment() {
     }
     std::filesystem::create_directories(base / "home");
     setenv("HOME", (base / "home").c_str(), 1);
+    // No session bus: a test never joins the desktop's bus nor one that X11
+    // autolaunch shares between every process on the display, whose
+    // accessibility bus would live in the folder of whichever test started it
+    // first. Tests that need a bus start one of their own.
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (base / "no-session-bus").string()).c_str(), 1);
     setenv(testHostVariable, "larkspin-tests", 0);
     setenv("LC_NUMERIC", "de_DE.UTF-8", 1);  // numbers in logs must not follow the locale
     return base;
