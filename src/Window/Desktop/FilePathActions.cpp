@@ -1,5 +1,6 @@
 #include "Window/Desktop/FilePathActions.hpp"
 
+#include <gio/gio.h>
 #include <glib.h>
 
 #include "Platform/Log.hpp"
@@ -25,9 +26,18 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
     if (!file) return false;
     std::error_code error;
     const std::string path = std::filesystem::absolute(*file, error).lexically_normal().native();
-    // The clipboard carries UTF-8 text; a name in another encoding is shown
-    // the way GLib displays file names.
-    gdk_clipboard_set_text(clipboard, FileNameText::path(path).c_str());
+    // The text is UTF-8: a name in another encoding is shown the way GLib
+    // displays file names, which names no file. The file itself goes beside
+    // it (a file list), exact to the byte, for where files are pasted.
+    GFile* located = g_file_new_for_path(path.c_str());
+    GdkContentProvider* both[] = {
+        gdk_content_provider_new_typed(G_TYPE_STRING, FileNameText::path(path).c_str()),
+        gdk_content_provider_new_typed(G_TYPE_FILE, located),
+    };
+    GdkContentProvider* content = gdk_content_provider_new_union(both, 2);
+    gdk_clipboard_set_content(clipboard, content);
+    g_object_unref(content);
+    g_object_unref(located);
     AppLog::actions.info("复制文件路径：doc=%{public}s %{private}s", documentLogID, path);
     return true;
 }

@@ -17,8 +17,9 @@ class TaskScope;
 namespace FilePathActions {
 
 // Puts the file's path (absolute, normalised, as plain text without any
-// escaping) on `clipboard` and logs it; false, with nothing touched, when
-// there is no file.
+// escaping) on `clipboard`, with the file itself beside it (a file list,
+// exact when its name is not UTF-8), and logs it; false, with nothing
+// touched, when there is no file.
 bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_view documentLogID,
                   GdkClipboard* clipboard);
 
