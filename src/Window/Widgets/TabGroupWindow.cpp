@@ -10,6 +10,7 @@
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Localization.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/PopoverFocusReturn.hpp"
 #include "Window/WindowActions.hpp"
 
 namespace larkspin {
@@ -130,6 +131,7 @@ TabGroupWindow::~TabGroupWindow() {
     create_.disconnect();
     resize_.disconnect();
     binding_.reset();
+    focusReturn_.reset();
     // Pages still in the window go with it.
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
@@ -205,6 +207,11 @@ void TabGroupWindow::build() {
     shortcuts_ = shortcuts;
     gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
 
+    // A menu chosen with the pointer leaves the keys to the page again.
+    focusReturn_ = std::make_unique<PopoverFocusReturn>(window_, [this]() -> GtkWidget* {
+        DocumentPage* page = selectedPage();
+        return page ? page->modeContainer().widget() : nullptr;
+    });
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
     active_ =
         SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);

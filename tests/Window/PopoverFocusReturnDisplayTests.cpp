@@ -1,0 +1,132 @@
+// The window's keys after a menu of it closes on an item chosen with the
+// pointer: the group window's own main menu, with the keys pressed through
+// XTest on the test's private display.
+#include <X11/keysym.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "Document/Document.hpp"
+#include "Support/Display/DocumentControllerDisplay.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+
+namespace larkspin {
+namespace {
+
+// One key pressed and released on the X display, as a keyboard does: it goes
+// to the window that has the keyboard focus (Xlib and XTest loaded at run
+// time; their headers clash with GoogleTest's names).
+bool pressKey(unsigned long keysym) {
+    void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    void* xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+    bool pressed = false;
+    if (x11 && xtst) {
+        using Open = void* (*)(const char*);
+        using Close = int (*)(void*);
+        using Keycode = unsigned char (*)(void*, unsigned long);
+        using Fake = int (*)(void*, unsigned, int, unsigned long);
+        using Flush = int (*)(void*);
+        auto open = reinterpret_cast<Open>(::dlsym(x11, "XOpenDisplay"));
+        auto close = reinterpret_cast<Close>(::dlsym(x11, "XCloseDisplay"));
+        auto keycode = reinterpret_cast<Keycode>(::dlsym(x11, "XKeysymToKeycode"));
+        auto flush = reinterpret_cast<Flush>(::dlsym(x11, "XFlush"));
+        auto fake = reinterpret_cast<Fake>(::dlsym(xtst, "XTestFakeKeyEvent"));
+        void* display = open && close && keycode && flush && fake ? open(nullptr) : nullptr;
+        if (display) {
+            const unsigned code = keycode(display, keysym);
+            pressed = code != 0 && fake(display, code, 1, 0) && fake(display, code, 0, 0);
+            flush(display);
+            close(display);
+        }
+    }
+    if (xtst) ::dlclose(xtst);
+    if (x11) ::dlclose(x11);
+    return pressed;
+}
+
+// The first widget under `root` (itself included) that `matches`.
+GtkWidget* findWidget(GtkWidget* root, const std::function<bool(GtkWidget*)>& matches) {
+    if (matches(root)) return root;
+    for (GtkWidget* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GtkWidget* found = findWidget(child, matches)) return found;
+    }
+    return nullptr;
+}
+
+// A menu item: the item of the popover that holds a label reading `text`.
+GtkWidget* menuItem(GtkWidget* popover, const std::string& text) {
+    return findWidget(popover, [&](GtkWidget* widget) {
+        if (std::string_view(G_OBJECT_TYPE_NAME(widget)) != "GtkModelButton") return false;
+        return findWidget(widget, [&](GtkWidget* inner) {
+                   return GTK_IS_LABEL(inner) && text == gtk_label_get_text(GTK_LABEL(inner));
+               }) != nullptr;
+    });
+}
+
+class PopoverFocusReturnDisplay : public test::DocumentControllerDisplayTest {
+protected:
+    void SetUp() override {
+        DocumentControllerDisplayTest::SetUp();
+        makeController(controllerDependencies());
+    }
+};
+
+// An item chosen with the pointer takes the window's focus into the menu as
+// the pointer passes over it; once the menu closes on it, F9 (the window's
+// shortcut) and the item's own action both still work, over and over, and
+// the focus is back in the window.
+TEST_F(PopoverFocusReturnDisplay, TheWindowsShortcutsWorkAtOnceAfterAMenuItemChosenWithThePointer) {
+    const auto opened = await(controller->openDocument(dir.write("menu.md", "# Menu\n\nbody\n"), true));
+    auto* document = dynamic_cast<Document*>(opened.document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() >= 1; })) << "no render";
+    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
+    TabGroupWindow& group = *TabGroupWindow::all().front();
+    auto* page = dynamic_cast<DocumentPage*>(document->window());
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(test::waitFor([&] { return gtk_window_is_active(group.window()); })) << "the window never took the keys";
+
+    // Before any menu, F9 reaches the page.
+    bool shown = page->isSidebarShown();
+    ASSERT_TRUE(pressKey(XK_F9));
+    ASSERT_TRUE(test::waitFor([&] { return page->isSidebarShown() != shown; })) << "F9 went nowhere";
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        GtkMenuButton* button = GTK_MENU_BUTTON(group.menuButton());
+        gtk_menu_button_popup(button);
+        GtkWidget* popover = GTK_WIDGET(gtk_menu_button_get_popover(button));
+        ASSERT_NE(popover, nullptr);
+        ASSERT_TRUE(test::waitFor([&] { return gtk_widget_get_mapped(popover); })) << "the menu never showed";
+        // The menu takes the focus on its way up.
+        ASSERT_TRUE(test::waitFor([&] {
+            GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(group.window()));
+            return focus && gtk_widget_is_ancestor(focus, popover);
+        })) << "the menu never took the focus";
+        GtkWidget* item = menuItem(popover, "目录");
+        ASSERT_NE(item, nullptr) << "no such item in the window's menu";
+        // What the pointer does over an item: the menu gives it the focus.
+        ASSERT_TRUE(gtk_widget_grab_focus(item));
+        ASSERT_EQ(gtk_root_get_focus(GTK_ROOT(group.window())), item);
+        // Chosen (Enter leaves the focus where a click does).
+        shown = page->isSidebarShown();
+        ASSERT_TRUE(pressKey(XK_Return));
+        ASSERT_TRUE(test::waitFor([&] { return !gtk_widget_get_mapped(popover); })) << "the menu stayed";
+        ASSERT_TRUE(test::waitFor([&] { return page->isSidebarShown() != shown; })) << "the item did nothing";
+
+        // The keys go to the window at once.
+        shown = page->isSidebarShown();
+        ASSERT_TRUE(pressKey(XK_F9));
+        ASSERT_TRUE(test::waitFor([&] { return page->isSidebarShown() != shown; }))
+            << "F9 went nowhere after the menu";
+        GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(group.window()));
+        EXPECT_TRUE(focus == nullptr || gtk_widget_get_native(focus) == GTK_NATIVE(group.window()));
+    }
+}
+
+}  // namespace
+}  // namespace larkspin
