@@ -2,20 +2,30 @@
 
 #include <gio/gio.h>
 #include <glib.h>
+#include <gtk/gtk.h>
 
+#include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Text/FileNameText.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
+#include "Window/Desktop/ShellMessage.hpp"
 
 namespace larkspin::FilePathActions {
 
 namespace {
 
-Task<void> showFile(std::filesystem::path file, FileManagerReveal::Port port) {
-    co_await FileManagerReveal::reveal(std::move(file), std::move(port));
+Task<void> showFile(std::filesystem::path file, FileManagerReveal::Port port, GObjectPtr<GtkWidget> page) {
+    const std::filesystem::path shown = file;
+    const FileManagerReveal::Outcome outcome = co_await FileManagerReveal::reveal(std::move(file), std::move(port));
+    if (outcome != FileManagerReveal::Outcome::failed) co_return;
+    // Said over the page's window, as a help page that cannot be opened is.
+    GtkRoot* root = gtk_widget_get_root(page.get());
+    showShellMessage(GTK_IS_WINDOW(root) ? GTK_WINDOW(root) : nullptr, L10n::text("reveal.failed.title"),
+                     L10n::format("reveal.failed.body", {FileNameText::path(shown)}));
 }
 
 }  // namespace
@@ -44,11 +54,11 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
 
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
                          std::string_view documentLogID, TaskScope& tasks,
-                         FileManagerReveal::Port fileManager) {
+                         FileManagerReveal::Port fileManager, GtkWidget* page) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!file) return;
     AppLog::actions.info("在文件管理器中显示：doc=%{public}s", documentLogID);
-    tasks.spawn(showFile(*file, std::move(fileManager)));
+    tasks.spawn(showFile(*file, std::move(fileManager), GObjectPtr<GtkWidget>::retain(page)));
 }
 
 }  // namespace larkspin::FilePathActions

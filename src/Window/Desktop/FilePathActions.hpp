@@ -8,6 +8,8 @@
 
 #include "Web/Desktop/FileManagerReveal.hpp"
 
+typedef struct _GtkWidget GtkWidget;
+
 namespace larkspin {
 
 class TaskScope;
@@ -26,10 +28,11 @@ bool copyFilePath(const std::optional<std::filesystem::path>& file, std::string_
 // Logs, then shows the file in the file manager through `fileManager`
 // (FileManagerReveal) in the background, as a task of `tasks` (the scope of
 // the window or document that offered the item: the fallback is not tried
-// once it has gone).
+// once it has gone). When neither way works, a message over the window of
+// `page` says so.
 void revealInFileManager(const std::optional<std::filesystem::path>& file,
                          std::string_view documentLogID, TaskScope& tasks,
-                         FileManagerReveal::Port fileManager);
+                         FileManagerReveal::Port fileManager, GtkWidget* page);
 
 }  // namespace FilePathActions
 
