@@ -95,10 +95,11 @@ protected:
     }
 };
 
-// An item chosen with the pointer takes the window's focus into the menu as
-// the pointer passes over it; once the menu closes on it, F9 (the window's
-// shortcut) and the item's own action both still work, over and over, and
-// the focus is back in the window.
+// The pointer passing over a menu item takes the window's focus into the
+// menu; once the menu closes on that item (chosen here with Enter, which
+// leaves the focus where a click does), the item's action and F9 (the
+// window's shortcut) both work, over and over, and the focus is back in the
+// window.
 TEST_F(PopoverFocusReturnDisplay, TheWindowsShortcutsWorkAtOnceAfterAMenuItemChosenWithThePointer) {
     const auto opened = await(controller->openDocument(dir.write("menu.md", "# Menu\n\nbody\n"), true));
     auto* document = dynamic_cast<Document*>(opened.document.get());
