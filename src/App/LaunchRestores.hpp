@@ -27,6 +27,7 @@ public:
     void draftsEnded() { restoringDrafts_ = false; }
 
     bool restoring() const { return restoringSession_ || restoringDrafts_; }
+    bool restoringSession() const { return restoringSession_; }
 
     // An activation came: whether it is answered now (false: it is held
     // until both restores have run).

@@ -186,6 +186,12 @@ void Document::showWindows() {
 
 void Document::applyRecoveryDraft(const RecoveryDraft& draft, std::optional<DraftSetAside> setAside) {
     adoptLoadedIfNeeded();
+    // A draft whose file is gone is saved where that file was, by default.
+    if (!path_ && setAside == DraftSetAside::sourceGone && draft.fileIdentity &&
+        draft.fileIdentity->path.starts_with('/')) {
+        const std::filesystem::path source(draft.fileIdentity->path);
+        if (source.has_filename()) draftSource_ = source.lexically_normal();
+    }
     if (DraftScheduler* drafts = units_->drafts()) {
         std::optional<ExternalIssue> notice = drafts->applyDraft(draft, setAside);
         if (!notice) return;
@@ -341,9 +347,15 @@ Task<void> Document::saveAsTask(SaveCompletion done) {
     if (host_) {
         DocumentWindowHost::SaveRequest request;
         request.name = displayName();
-        // An untitled document is proposed as a Markdown file.
-        if (!path_) request.name += ".md";
-        if (path_) request.folder = path_->parent_path();
+        if (path_) {
+            request.folder = path_->parent_path();
+        } else if (draftSource_) {
+            request.name = FileNameText::baseName(*draftSource_);
+            request.folder = draftSource_->parent_path();
+        } else {
+            // An untitled document is proposed as a Markdown file.
+            request.name += ".md";
+        }
         Task<std::optional<std::filesystem::path>> choosing = host_->chooseSaveLocation(std::move(request));
         try {
             chosen = co_await std::move(choosing);

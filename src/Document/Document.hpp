@@ -206,6 +206,9 @@ private:
     Services services_;
     std::shared_ptr<DocumentKeeper> keeper_;
     std::optional<std::filesystem::path> path_;
+    // An untitled document holding the draft of a file that is gone: where
+    // Save As proposes to put it (that file's folder and name).
+    std::optional<std::filesystem::path> draftSource_;
     mutable std::optional<std::string> logID_;
     std::string documentID_;
     std::mutex loadMutex_;

@@ -176,6 +176,8 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"relocate.filter.text", "纯文本"},
     {"relocate.message", "重新选择「%@」的源文件位置。你的文本不会被改动。"},
     {"relocate.prompt", "选择源文件"},
+    {"reveal.failed.body", "没有文件管理器能显示「%1$@」，也没有应用程序能打开它所在的文件夹。"},
+    {"reveal.failed.title", "无法在文件管理器中显示"},
     {"save.error.conflict_missing", "源文件已不在原位置，没有保存。请另存为，或把文件放回原位置后再试。"},
     {"save.error.conflict_modified", "文件在磁盘上已被其他程序修改，没有覆盖。请先处理冲突（重新载入或另存为）。"},
     {"save.error.coordination", "文件协调失败：%@"},

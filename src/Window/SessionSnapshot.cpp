@@ -129,6 +129,13 @@ std::expected<SessionSnapshot, std::string> decode(std::string_view text) {
                 }
                 entry.path = std::move(*bytes);
             }
+            // The program writes absolute paths only; a relative one would be
+            // opened against whatever folder the program was started in.
+            if (!entry.path.starts_with('/')) {
+                AppLog::document.error("会话快照的路径不是绝对路径，略过该标签：%{private}s",
+                                       FileNameText::path(entry.path));
+                continue;
+            }
             if (tab.present.value_or(false)) {
                 entry.info = TabRestorationInfo{tab.groupToken.value_or(0), tab.index.value_or(0),
                                                 tab.isSelected.value_or(false)};

@@ -588,5 +588,56 @@ TEST_F(LarkspinProgram, HelpThatCannotOpenTheBrowserSaysSo) {
     terminate();
 }
 
+// Showing a file in the file manager where none can start (no file manager
+// on the test's bus, no application for folders) says so over the window.
+TEST_F(LarkspinProgram, ShowingAFileWhereNoFileManagerCanStartSaysSo) {
+    fs::create_directories(home_ / "no-applications");
+    const fs::path path = document("shown.md", "# Shown\n");
+    program_ = start({path}, true, {}, {{"XDG_DATA_DIRS", (home_ / "no-applications").string()}});
+    ASSERT_TRUE(program_->waitForOutput(rendered("shown.md", 1), bound)) << program_->output();
+    const std::string name = busNameOfProgram();
+    ASSERT_FALSE(name.empty()) << program_->output();
+    EXPECT_FALSE(gdbus({"--dest", name, "--object-path", "/dev/corvantel/larkspin/window/1", "--method",
+                        "org.gtk.Actions.Activate", "reveal-in-file-manager", "[]", "{}"})
+                     .empty())
+        << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("打开所在文件夹失败", bound)) << program_->output();
+    EXPECT_TRUE(program_->waitForOutput("提示：无法在文件管理器中显示（在窗口上）", bound)) << program_->output();
+    terminate();
+}
+
+// Files missing on the command line of a launch that restores a window are
+// said in one message, over that window, once it is there.
+TEST_F(LarkspinProgram, MissingFilesAtLaunchAreSaidInOneMessageOverTheRestoredWindow) {
+    const fs::path kept = document("kept.md", "# Kept\n");
+    const nlohmann::json saved{
+        {"version", 1},
+        {"groups",
+         {{{"width", 800},
+           {"height", 600},
+           {"tabs",
+            {{{"path", kept.string()},
+              {"Orvik.tab.present", true},
+              {"Orvik.tab.groupToken", 1},
+              {"Orvik.tab.index", 0},
+              {"Orvik.tab.isSelected", true}}}}}}}};
+    fs::create_directories(sessionFile().parent_path());
+    std::ofstream(sessionFile()) << saved.dump();
+
+    program_ = start({home_ / "gone1.md", home_ / "gone2.md", home_ / "gone3.md"}, true);
+    ASSERT_TRUE(program_->waitForOutput("会话已恢复：1 个窗口，1 份文档", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("提示：无法打开文件", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("启动 2s 后", bound)) << program_->output();
+    const std::string output = program_->output();
+    for (const char* name : {"gone1.md", "gone2.md", "gone3.md"}) {
+        EXPECT_NE(output.find(std::string("打开 ") + name + " 失败：文件不存在"), std::string::npos) << output;
+    }
+    const auto said = output.find("提示：无法打开文件");
+    EXPECT_EQ(output.find("提示：无法打开文件", said + 1), std::string::npos) << "more than one message\n" << output;
+    EXPECT_NE(output.find("提示：无法打开文件（在窗口上）"), std::string::npos) << output;
+    EXPECT_LT(output.find("会话已恢复"), said) << output;
+    terminate();
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -649,7 +649,8 @@ TEST(DocumentWiring, AFailedReadBackSaysTheFileWasReplaced) {
 }
 
 // A recovered draft given to an untitled document says why it is not in its
-// file; only a file that is gone counts as missing.
+// file; only a file that is gone counts as missing, and its Save As starts
+// where that file was, with its name.
 TEST(DocumentWiring, ADraftSetAsideFromItsFileSaysWhy) {
     struct Case {
         DraftSetAside why;
@@ -684,6 +685,15 @@ TEST(DocumentWiring, ADraftSetAsideFromItsFileSaysWhy) {
         EXPECT_EQ(untitled->model().isMissing(), c.missing);
         ASSERT_EQ(host.bar->content()->actions.size(), 1u);
         EXPECT_EQ(host.bar->content()->actions[0].title, "另存为…");
+        ASSERT_TRUE(host.press("另存为…"));
+        ASSERT_TRUE(test::runMainLoopUntil([&] { return !host.saveRequests.empty(); }));
+        if (c.missing) {
+            EXPECT_EQ(host.saveRequests[0].name, "notes.md");
+            EXPECT_EQ(host.saveRequests[0].folder, dir.path());
+        } else {
+            EXPECT_EQ(host.saveRequests[0].name, "未命名.md");
+            EXPECT_EQ(host.saveRequests[0].folder, std::nullopt);
+        }
         untitled->detachWindow(host);
         untitled->close();
     }

@@ -11,6 +11,7 @@
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
+#include "Platform/Text/Base64.hpp"
 #include "Platform/Text/Utf8.hpp"
 #include "Window/SessionStore.hpp"
 
@@ -68,6 +69,23 @@ TEST(SessionCodec, KeepsAPathWhoseNameIsNotUtf8) {
     ASSERT_EQ(partial->groups.size(), 1u);
     ASSERT_EQ(partial->groups[0].tabs.size(), 1u);
     EXPECT_EQ(partial->groups[0].tabs[0].path, "/home/u/a.md");
+}
+
+// Only absolute paths are written: a relative one, as text or as bytes, is
+// not opened against the working folder; the rest of the session stays.
+TEST(SessionCodec, DropsATabWhosePathIsNotAbsolute) {
+    const std::string relativeBytes = Base64::encode("../caf\xe9.md");
+    const std::string text = R"({"version":1,"groups":[{"width":1,"height":1,"tabs":[)"
+                             R"({"path":"../../etc/passwd"},{"path":"a.md"},{"path":""},)"
+                             R"({"path":"/x/caf?.md","pathBytes":")" + relativeBytes + R"("},)"
+                             R"({"path":"/home/u/kept.md"}]}]})";
+    test::LogCapture log;
+    const auto decoded = SessionCodec::decode(text);
+    ASSERT_TRUE(decoded) << decoded.error();
+    ASSERT_EQ(decoded->groups.size(), 1u);
+    ASSERT_EQ(decoded->groups[0].tabs.size(), 1u);
+    EXPECT_EQ(decoded->groups[0].tabs[0].path, "/home/u/kept.md");
+    EXPECT_TRUE(log.contains("document", "会话快照的路径不是绝对路径"));
 }
 
 TEST(SessionCodec, RefusesWhatIsNotASession) {

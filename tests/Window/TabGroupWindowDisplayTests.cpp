@@ -19,6 +19,7 @@
 #include "Reader/Strips/FindBarController.hpp"
 #include "Reader/Widgets/FindBarViewController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/WindowTheme.hpp"
@@ -284,10 +285,8 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));
 
     // The header buttons name their shortcuts and act on the same page.
-    EXPECT_NE(std::string(gtk_widget_get_tooltip_text(group.sidebarButton())).find("F9"),
-              std::string::npos);
-    EXPECT_NE(std::string(gtk_widget_get_tooltip_text(group.findButton())).find("Ctrl+F"),
-              std::string::npos);
+    EXPECT_NE(Tooltips::textOf(group.sidebarButton()).find("F9"), std::string::npos);
+    EXPECT_NE(Tooltips::textOf(group.findButton()).find("Ctrl+F"), std::string::npos);
     g_signal_emit_by_name(group.sidebarButton(), "clicked");
     EXPECT_FALSE(page.isSidebarShown());
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "App/Desktop/ShellLog.hpp"
-#include "App/Desktop/ShellMessage.hpp"
+#include "Window/Desktop/ShellMessage.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/MainThread.hpp"
@@ -83,6 +83,12 @@ void FileOpener::shutdown() {
 }
 
 Task<void> FileOpener::openChecked(std::filesystem::path path, Ticket ticket, QuitControl::Hold openHold) {
+    co_await checkAndOpen(std::move(path), ticket);
+    reportFailures();
+    openHold.release();
+}
+
+Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
     // Known as being opened until this ends, however it ends.
     struct Pending {
         std::multiset<std::string>& opens;
@@ -130,7 +136,6 @@ Task<void> FileOpener::openChecked(std::filesystem::path path, Ticket ticket, Qu
     }
     showInOrder(ticket, std::move(opened));
     if (!message.empty()) showError(message);
-    openHold.release();
 }
 
 void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document) {
@@ -147,6 +152,20 @@ void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> docu
 }
 
 void FileOpener::showError(const std::string& message) {
+    failures_.push_back(message);
+    reportFailures();
+}
+
+void FileOpener::reportFailures() {
+    // Once the opens in flight and the session's windows are all there: one
+    // message, over the window in front, naming every file that failed.
+    if (failures_.empty() || !pendingOpens_.empty() || restores_.restoringSession()) return;
+    std::string message;
+    for (const std::string& failure : failures_) {
+        if (!message.empty()) message += "\n";
+        message += failure;
+    }
+    failures_.clear();
     showShellMessage(application_, L10n::text("open.error.title"), message);
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "App/Desktop/QuitControl.hpp"
 #include "App/LaunchRestores.hpp"
@@ -24,8 +25,9 @@ namespace larkspin {
 // recent files. Whether a file is there is asked off the main thread first
 // (a missing file and a link loop are said so); the opens then run side by
 // side, each document opened without display, and their pages come in the
-// order the files were given (`OpenOrder`). Each failure is said in a
-// message over the active window; each opened file joins the recent files.
+// order the files were given (`OpenOrder`). The failures are said together,
+// in one message over the window in front once the opens in flight and the
+// session's windows are there; each opened file joins the recent files.
 // The application is held while the dialog is up and while an open runs.
 // What an open shows is told to the launch's restores, so that it comes in
 // front of the session's windows. Main thread.
@@ -50,11 +52,15 @@ public:
 
     // The application is shutting down: the dialog goes.
     void shutdown();
+    // Says the failures kept so far, unless an open or the session restore
+    // is still on its way (the last of them says them).
+    void reportFailures();
 
 private:
     using Ticket = OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket;
 
     Task<void> openChecked(std::filesystem::path path, Ticket ticket, QuitControl::Hold hold);
+    Task<void> checkAndOpen(std::filesystem::path path, Ticket ticket);
     // An open ended (with its document, or none when it failed): the
     // documents whose turn it is get their pages, in the order asked.
     void showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document);
@@ -67,6 +73,7 @@ private:
     LaunchRestores<OpenedDocument>& restores_;
     GObjectPtr<GtkNativeDialog> dialog_;
     std::multiset<std::string> pendingOpens_;
+    std::vector<std::string> failures_;  // not said yet
     OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
     TaskScope tasks_;
 };

@@ -16,7 +16,7 @@
 #include "App/Desktop/QuitControl.hpp"
 #include "App/Desktop/ShellLog.hpp"
 #include "App/Desktop/ShellMenus.hpp"
-#include "App/Desktop/ShellMessage.hpp"
+#include "Window/Desktop/ShellMessage.hpp"
 #include "App/Desktop/Toplevels.hpp"
 #include "App/DraftRestore.hpp"
 #include "App/HelpLinks.hpp"
@@ -184,6 +184,8 @@ Task<void> LarkspinApplication::restoreSession(Hold sessionHold) {
     }
     // What the user named at launch comes before the windows of last time.
     if (auto asked = restores_.sessionEnded()) asked->showWindows();
+    // The files that could not be opened, said over those windows.
+    opener_->reportFailures();
     answerHeldActivation();
     sessionHold.release();
 }

@@ -10,6 +10,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 
 namespace larkspin {
 
@@ -40,7 +41,7 @@ GtkWidget* iconButton(const char* icon, const char* name, std::string_view label
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
     ReaderWidgetStyle::setStripControl(button);
     gtk_widget_set_name(button, name);
-    gtk_widget_set_tooltip_text(button, L10n::text(tooltipKey).c_str());
+    Tooltips::set(button, L10n::text(tooltipKey));
     gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text(labelKey).c_str(), -1);
     return button;
@@ -135,7 +136,7 @@ void FindBarViewController::build() {
 
     done_ = gtk_button_new_with_label(L10n::text("find.done").c_str());
     gtk_widget_set_name(done_, "Orvik.findDone");
-    gtk_widget_set_tooltip_text(done_, L10n::text("find.done.tooltip").c_str());
+    Tooltips::set(done_, L10n::text("find.done.tooltip"));
     gtk_widget_set_valign(done_, GTK_ALIGN_CENTER);
     ReaderWidgetStyle::setStripControl(done_);
     gtk_box_append(GTK_BOX(row), done_);

@@ -8,6 +8,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 
 namespace larkspin {
 
@@ -89,7 +90,7 @@ void NoticeBarViewController::render(const NoticeBarPresentation& presentation) 
     gtk_image_set_from_icon_name(GTK_IMAGE(icon_), presentation.iconName.c_str());
     applyPalette(presentation.palette);
     gtk_label_set_text(GTK_LABEL(label_), presentation.message.c_str());
-    gtk_widget_set_tooltip_text(label_, presentation.message.c_str());
+    Tooltips::setWhenCut(label_, presentation.message);
 
     for (auto& button : buttons_) {
         button.clicked.disconnect();
@@ -106,7 +107,6 @@ void NoticeBarViewController::render(const NoticeBarPresentation& presentation) 
                                        GTK_STYLE_PROVIDER(style_.get()),
                                        GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
         gtk_widget_set_name(button, ("Orvik.conflictBar.action." + std::to_string(index)).c_str());
-        gtk_widget_set_tooltip_text(button, title.c_str());
         gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                        title.c_str(), -1);
         gtk_box_append(GTK_BOX(buttonBox_), button);

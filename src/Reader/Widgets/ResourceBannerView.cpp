@@ -4,6 +4,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/ReaderWidgetStyle.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 
 namespace larkspin {
 
@@ -47,7 +48,7 @@ ResourceBannerView::ResourceBannerView() {
     close_ = gtk_button_new_from_icon_name("window-close-symbolic");
     gtk_widget_add_css_class(close_, "flat");
     gtk_widget_add_css_class(close_, "circular");
-    gtk_widget_set_tooltip_text(close_, L10n::text("banner.close.tooltip").c_str());
+    Tooltips::set(close_, L10n::text("banner.close.tooltip"));
     gtk_accessible_update_property(GTK_ACCESSIBLE(close_), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text("banner.close.accessibility").c_str(), -1);
     ReaderWidgetStyle::setWidgetCss(
@@ -72,7 +73,7 @@ void ResourceBannerView::configure(const std::string& message, const std::string
                                    std::function<void()> onAction,
                                    std::function<void()> onDismiss) {
     gtk_label_set_text(GTK_LABEL(label_), message.c_str());
-    gtk_widget_set_tooltip_text(label_, message.c_str());
+    Tooltips::setWhenCut(label_, message);
     gtk_button_set_label(GTK_BUTTON(action_), actionTitle.c_str());
     gtk_button_set_use_underline(GTK_BUTTON(action_), FALSE);
     gtk_accessible_update_property(GTK_ACCESSIBLE(root_.get()), GTK_ACCESSIBLE_PROPERTY_LABEL,

@@ -133,7 +133,8 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
                              hasFile};
     handlers.revealInFileManager = {[this] {
                                         FilePathActions::revealInFileManager(
-                                            document_->path(), document_->logID(), tasks_, fileManager_);
+                                            document_->path(), document_->logID(), tasks_, fileManager_,
+                                            root_.get());
                                     },
                                     hasFile};
     handlers.toggleEditing = [this] { toggleEditing(); };

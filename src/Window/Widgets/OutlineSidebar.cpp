@@ -10,6 +10,7 @@
 
 #include "Platform/Localization.hpp"
 #include "Platform/Log.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 #include "Window/FilePathMenu.hpp"
 
 namespace larkspin {
@@ -322,8 +323,8 @@ void OutlineSidebar::bindRow(GtkSignalListItemFactory*, GObject* item, gpointer 
     const BridgeHeading& heading = tree.nodes[*node].heading;
     GtkWidget* label = gtk_tree_expander_get_child(GTK_TREE_EXPANDER(expander));
     gtk_label_set_text(GTK_LABEL(label), TOCRow::displayText(heading).c_str());
-    const std::string tooltip = TOCRow::tooltip(heading);
-    gtk_widget_set_tooltip_text(label, tooltip.empty() ? nullptr : tooltip.c_str());
+    // The heading's whole text, over a row too narrow for it.
+    Tooltips::setWhenCut(label, TOCRow::tooltip(heading));
     if (TOCRow::isEmphasized(heading))
         gtk_widget_add_css_class(label, "heading");
     else

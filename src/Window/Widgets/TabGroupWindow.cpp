@@ -9,7 +9,9 @@
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Localization.hpp"
+#include "Reader/Widgets/Tooltips.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/PopoverFocusReturn.hpp"
 #include "Window/WindowActions.hpp"
 
 namespace larkspin {
@@ -38,7 +40,7 @@ GtkWidget* headerButton(const char* icon, const char* action, const char* labelK
                         const char* tooltipKey) {
     GtkWidget* button = gtk_button_new_from_icon_name(icon);
     gtk_actionable_set_action_name(GTK_ACTIONABLE(button), action);
-    gtk_widget_set_tooltip_text(button, L10n::text(tooltipKey).c_str());
+    Tooltips::set(button, L10n::text(tooltipKey));
     gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text(labelKey).c_str(), -1);
     return button;
@@ -130,6 +132,7 @@ TabGroupWindow::~TabGroupWindow() {
     create_.disconnect();
     resize_.disconnect();
     binding_.reset();
+    focusReturn_.reset();
     // Pages still in the window go with it.
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
@@ -160,7 +163,7 @@ void TabGroupWindow::build() {
     gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menuButton_), "open-menu-symbolic");
     gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menuButton_), G_MENU_MODEL(menu));
     gtk_menu_button_set_primary(GTK_MENU_BUTTON(menuButton_), TRUE);
-    gtk_widget_set_tooltip_text(menuButton_, L10n::text("toolbar.menu.tooltip").c_str());
+    Tooltips::set(menuButton_, L10n::text("toolbar.menu.tooltip"));
     g_object_unref(menu);
     adw_header_bar_pack_start(ADW_HEADER_BAR(header), sidebarButton_);
     adw_header_bar_pack_end(ADW_HEADER_BAR(header), menuButton_);
@@ -205,6 +208,11 @@ void TabGroupWindow::build() {
     shortcuts_ = shortcuts;
     gtk_widget_add_controller(GTK_WIDGET(window_), shortcuts);
 
+    // A menu chosen with the pointer leaves the keys to the page again.
+    focusReturn_ = std::make_unique<PopoverFocusReturn>(window_, [this]() -> GtkWidget* {
+        DocumentPage* page = selectedPage();
+        return page ? page->modeContainer().widget() : nullptr;
+    });
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
     active_ =
         SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);

@@ -21,6 +21,7 @@ namespace larkspin {
 
 class ActionMapBinding;
 class DocumentPage;
+class PopoverFocusReturn;
 
 // One window of tabbed document pages: a header bar (sidebar toggle, find,
 // the primary menu), a tab bar and a tab view. The title is the selected
@@ -117,6 +118,7 @@ private:
     DocumentPage* bound_ = nullptr;
     bool showScheduled_ = false;
     std::unique_ptr<ActionMapBinding> binding_;
+    std::unique_ptr<PopoverFocusReturn> focusReturn_;
     SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;
 };
 
