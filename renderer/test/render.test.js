@@ -343,11 +343,19 @@ describe('highlighting and math after the blocks', () => {
     const source = Array.from({ length: 150 }, (_, i) => (i % 3 === 0
         ? `\`\`\`js\nconst v${i} = ${i};\n\`\`\``
         : `Paragraph ${i} with $x_{${i}}$.`)).join('\n\n');
-    // Waits (a bounded number of tasks) until `done()` holds. The page's
+    // Waits (a bounded number of checks) until `done()` holds. The page's
     // slices keep to a time budget, so on a busy machine each does less: the
     // bound leaves room for that, and still ends a page that never finishes.
+    // A check that counts the blocks of a long document takes a while in
+    // jsdom, and the page gets no frame meanwhile: after each one the page
+    // has four times as long to itself.
     const until = async (done) => {
-        for (let i = 0; i < 5000 && !done(); i++) await new Promise((resolve) => setTimeout(resolve, 1));
+        for (let i = 0; i < 5000; i++) {
+            const started = performance.now();
+            if (done()) return true;
+            const spent = performance.now() - started;
+            await new Promise((resolve) => setTimeout(resolve, Math.max(1, 4 * spent)));
+        }
         return done();
     };
     const enhanced = (h) => h.article().querySelectorAll('.katex, code.hljs').length;
@@ -379,15 +387,22 @@ describe('highlighting and math after the blocks', () => {
             : `Paragraph ${i} with $x_{${i}}$.`)).join('\n\n');
         const h = createHarness({ later: true, visual: true, geometry: { viewportHeight: 300 } });
         const whole = createHarness();
-        const pending = h.render(long);
-        let early = 0;
-        while (h.blocks().length < 3000) {
-            await new Promise((resolve) => setTimeout(resolve, 1));
-            if (h.blocks().length < 3000) early = Math.max(early, enhanced(h));
+        let replied = false;
+        const pending = h.render(long).finally(() => { replied = true; });
+        // Whether a block was dressed while the rest went in, looked at (as
+        // `until` does) until it was.
+        let early = false;
+        while (!early && !replied) {
+            const started = performance.now();
+            const article = h.article();
+            const inSoFar = Array.from(article?.children ?? [], (chunk) => chunk.children.length).reduce((a, b) => a + b, 0);
+            early = inSoFar < 3000 && article?.querySelector('.katex, code.hljs') != null;
+            const spent = performance.now() - started;
+            await new Promise((resolve) => setTimeout(resolve, Math.max(1, 4 * spent)));
         }
         const reply = await pending;
         assert.equal(reply.type, 'rendered');
-        assert.ok(early > 0, 'some blocks enhanced while the rest went in');
+        assert.ok(early, 'some blocks enhanced while the rest went in');
         const wholeReply = await whole.render(long);
         assert.deepEqual(reply.payload.blocks, wholeReply.payload.blocks);
         assert.ok(await until(() => enhanced(h) === 3000), `${enhanced(h)} blocks enhanced`);
@@ -532,7 +547,9 @@ describe('highlighting and math after the blocks', () => {
         await h.render(source);
         await h.render('# New\n\nText $y$.');
         assert.ok(await until(() => enhanced(h) === 1));
-        await until(() => false);
+        // Whatever the older render still had would land within a few
+        // tasks: each of its slices takes one.
+        for (let i = 0; i < 200; i++) await new Promise((resolve) => setTimeout(resolve, 1));
         assert.equal(h.doc.querySelectorAll('.md-doc').length, 1);
         assert.equal(enhanced(h), 1);
         h.close();

@@ -1,11 +1,20 @@
 // The application's services as a test host builds them: every field of the
 // reader's environment is filled, the renderer's files are walked once and
 // served to each web view by a handler of its own, and a test host never
-// prewarms.
+// prewarms. Documents opened over them write their drafts, show a status
+// page in the theme in force, and stop rebuilding a tab whose web process
+// keeps ending.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+
 #include "App/ApplicationServices.hpp"
+#include "Appearance/AppearanceController.hpp"
+#include "Platform/Async/Clock.hpp"
+#include "Reader/Widgets/DocumentStatusView.hpp"
+#include "Storage/RecoveryStore.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
@@ -78,6 +87,14 @@ protected:
         dependencies.environment = services->readerEnvironment();
         controller = DesktopDocumentController::create(services->windowServices(), std::move(dependencies));
     }
+    // The controller again, its readers on `readerClock`: the crash-loop
+    // window is measured on a clock the test moves, whatever the load.
+    void useReaderClock() {
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+        dependencies.environment = services->readerEnvironment();
+        dependencies.environment.clock = &readerClock;
+        controller = DesktopDocumentController::create(services->windowServices(), std::move(dependencies));
+    }
     void TearDown() override {
         DocumentControllerDisplayTest::TearDown();
         services.reset();
@@ -97,6 +114,7 @@ protected:
         return dynamic_cast<DocumentPage*>(document.window())->readerView()->webView();
     }
 
+    ManualClock readerClock;
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
     std::unique_ptr<ApplicationServices> services =
         std::make_unique<ApplicationServices>(defaults, *center, ApplicationServices::Options{harness.context(), true});
@@ -133,6 +151,71 @@ TEST_F(ProgramReadersDisplay, AKillOfEveryWebProcessRebuildsTheTabReadOnceAndThe
     EXPECT_TRUE(waitFor([&] { return controllerOf(hidden)->hasWebView(); })) << "shown, it rebuilds";
     EXPECT_TRUE(logs.contains("document", "标签回到热工作集，重建 WKWebView：hidden.md"));
     EXPECT_TRUE(waitFor([&] { return hidden.renderCount() >= 2; })) << "rendered again";
+}
+
+// A tab whose web process ends again within the crash-loop window is not
+// rebuilt by itself: it shows the crash-loop status until the user retries.
+TEST_F(ProgramReadersDisplay, AWebProcessEndingTwiceInTheCrashLoopWindowShowsTheCrashLoopStatus) {
+    useReaderClock();
+    Document& document = openRendered("loop.md");
+    const auto& reader = controllerOf(document);
+    int renders = document.renderCount();
+    webkit_web_view_terminate_web_process(webViewOf(document));
+    ASSERT_TRUE(waitFor([&] { return document.renderCount() > renders; })) << "rebuilt after the first end";
+    EXPECT_FALSE(reader->diagnostics().isInCrashLoop);
+
+    readerClock.advance(std::chrono::seconds(1));
+    webkit_web_view_terminate_web_process(webViewOf(document));
+    ASSERT_TRUE(waitFor([&] { return reader->processTerminationCount() == 2; }));
+    MainThread::drainForTesting();
+    EXPECT_TRUE(logs.contains("document", "action=crashLoop count=2 mode=reading"));
+    EXPECT_TRUE(reader->diagnostics().isInCrashLoop);
+    EXPECT_TRUE(reader->isStatusShown()) << "the crash-loop status";
+    EXPECT_FALSE(reader->hasWebView()) << "nothing rebuilt by itself";
+
+    // Retry, the status page's button, rebuilds and renders.
+    const DocumentStatusView* status = dynamic_cast<DocumentPage*>(document.window())->readerView()->statusView();
+    ASSERT_NE(status, nullptr);
+    renders = document.renderCount();
+    g_signal_emit_by_name(status->actionButton(), "clicked");
+    EXPECT_TRUE(waitFor([&] { return document.renderCount() > renders; })) << "rendered after the retry";
+    EXPECT_FALSE(reader->isStatusShown());
+}
+
+// An edit to a document opened over the program's services reaches their
+// recovery store as a draft.
+TEST_F(ProgramReadersDisplay, AnEditedDocumentWritesItsDraftToTheProgramsRecoveryStore) {
+    Document& document = openRendered("draft.md");
+    const std::string edited = "# Edited " + document.documentID() + "\n";
+    document.model().replaceAll(edited);
+    bool written = false;
+    for (int attempt = 0; attempt < 300 && !written; ++attempt) {
+        for (const RecoveryDraft& draft : await(services->recoveryStore()->unresolvedDrafts())) {
+            written = written || draft.content == edited;
+        }
+        if (!written) detail::turnUntil([] { return false; }, std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(written) << "no draft of the edit in " << services->recoveryStore()->directory();
+}
+
+// A status page shown under a dark theme (a file too large to render) takes
+// the theme in force: light text on the dark canvas.
+TEST_F(ProgramReadersDisplay, AStatusPageShownUnderADarkThemeIsDark) {
+    services->appearance().select(AppearanceMode::dark);
+    std::string text = "# Big\n\n";
+    const std::string line(99, 'x');
+    while (text.size() <= 21 * 1024 * 1024) text += line + "\n";
+    const auto opened = await(controller->openDocument(dir.write("big.md", text), true));
+    auto* document = dynamic_cast<Document*>(opened.document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_TRUE(controllerOf(*document)->isStatusShown());
+    const DocumentStatusView* status = dynamic_cast<DocumentPage*>(document->window())->readerView()->statusView();
+    ASSERT_NE(status, nullptr);
+    ASSERT_TRUE(status->theme());
+    EXPECT_EQ(status->theme()->appearance, ThemeAppearance::dark) << "the theme in force";
+    GdkRGBA title;
+    gtk_style_context_get_color(gtk_widget_get_style_context(status->titleLabel()), &title);
+    EXPECT_GT(0.2126 * title.red + 0.7152 * title.green + 0.0722 * title.blue, 0.5) << "light text";
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <source_location>
+#include <stdexcept>
+
 #include "Appearance/ThemeCatalog.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
@@ -78,18 +81,28 @@ protected:
         gtk_window_present(window);
     }
     // Renders `text` (making the reader and loading its view first) and
-    // waits for the reply.
-    void render(const std::string& text) {
+    // waits for the reply; without one the test ends here (the exception),
+    // not at the first use of what the reply would have brought.
+    void render(const std::string& text, std::source_location location = std::source_location::current()) {
         if (!reader) makeReader();
         reader->loadView();
         const std::size_t before = rendered.size();
         reader->render(text);
-        ASSERT_TRUE(waitFor([&] { return rendered.size() > before; })) << "no rendered reply";
+        if (!waitFor([&] { return rendered.size() > before; }, webTimeout, location)) {
+            throw std::runtime_error("no rendered reply at " + waits::where(location));
+        }
     }
+    // The task's value, or its error rethrown; a task that does not end
+    // within the bound fails the test (the exception ends it). It is waited
+    // for even after another wait of the test ran out: a task left running
+    // would outlive the test's objects it uses.
     template <typename T>
-    T await(Task<T> task) {
+    T await(Task<T> task, std::source_location location = std::source_location::current()) {
         auto outcome = startTask(std::move(task));
-        EXPECT_TRUE(waitFor([&] { return outcome->finished; }));
+        if (!detail::turnUntil([&] { return outcome->finished; }, webTimeout)) {
+            waits::ranOut(webTimeout, location);
+            throw std::runtime_error("the awaited task did not end within the time-out at " + waits::where(location));
+        }
         if (outcome->error) std::rethrow_exception(outcome->error);
         return std::move(*outcome->value);
     }

@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <source_location>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -95,13 +97,17 @@ protected:
 
     void TearDown() override { page.reset(); }
 
-    // Loads the page, shown in a window or not, and waits for its "ready".
-    void loadPage(bool shown = true) {
+    // Loads the page, shown in a window or not, and waits for its "ready";
+    // without it the test ends here (the exception).
+    void loadPage(bool shown = true, std::source_location location = std::source_location::current()) {
         if (shown) window = harness.show(page->view());
-        const LoadOutcome load = page->load();
-        ASSERT_TRUE(load.finished);
-        ASSERT_FALSE(load.failed) << load.error;
-        ASSERT_TRUE(page->waitForEvent("ready")) << "the page did not post ready";
+        const LoadOutcome load = page->load(std::string(AppResourceSchemeHandler::entryURL), location);
+        if (!load.finished || load.failed) {
+            throw std::runtime_error("the page did not load at " + waits::where(location) + ": " + load.error);
+        }
+        if (!page->waitForEvent("ready", 0, webTimeout, location)) {
+            throw std::runtime_error("the page did not post ready at " + waits::where(location));
+        }
     }
 
     json render(const std::string& source, json extra = json::object()) {

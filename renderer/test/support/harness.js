@@ -23,10 +23,31 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
         while (node && !(node.parentElement && node.parentElement.classList.contains('md-chunk'))) node = node.parentElement;
         return node;
     };
-    const blocksOf = (article) => (article ? Array.from(article.querySelectorAll(':scope > .md-chunk > *')) : []);
+    // The blocks of an article are the children of its chunks. Counted by
+    // walking the chunks rather than by a selector: the page asks for the
+    // geometry of many blocks of a long document at every frame, and a
+    // query over the whole article each time made the tests slow.
+    const isChunk = (element) => element.classList.contains('md-chunk');
+    const countOf = (article) => {
+        let count = 0;
+        for (const chunk of article?.children ?? []) if (isChunk(chunk)) count += chunk.children.length;
+        return count;
+    };
+    // The index of `block` among its article's blocks, or -1.
+    const indexOf = (block) => {
+        const chunk = block.parentElement;
+        const article = chunk?.parentElement;
+        if (!article || !chunk.classList.contains('md-chunk') || !article.classList.contains('md-doc')) return -1;
+        let index = 0;
+        for (const other of article.children) {
+            if (other === chunk) return index + Array.prototype.indexOf.call(chunk.children, block);
+            if (isChunk(other)) index += other.children.length;
+        }
+        return -1;
+    };
     const articleHeight = () => {
         const article = doc.querySelector('.md-doc:not(.md-staging)') ?? doc.querySelector('.md-doc');
-        return origin + sumTo(blocksOf(article).length);
+        return origin + sumTo(countOf(article));
     };
     return {
         scrollTop: () => scroll,
@@ -40,12 +61,12 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
             if (element.classList?.contains('md-doc') || element.id === 'content') return 0;
             const block = blockOf(element);
             if (!block) return 0;
-            return origin + sumTo(blocksOf(block.closest('.md-doc')).indexOf(block));
+            return origin + sumTo(indexOf(block));
         },
         height(element) {
-            if (element.classList?.contains('md-doc')) return sumTo(blocksOf(element).length);
+            if (element.classList?.contains('md-doc')) return sumTo(countOf(element));
             const block = blockOf(element);
-            return block ? heightAt(blocksOf(block.closest('.md-doc')).indexOf(block)) : blockHeight;
+            return block ? heightAt(indexOf(block)) : blockHeight;
         },
         resize(width, height) {
             size.width = width;

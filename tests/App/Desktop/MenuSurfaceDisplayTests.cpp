@@ -1,15 +1,19 @@
-// Every item of the program's menus, built as the program builds them: the
-// document controller with its pages, the shell's documents, the
-// application's actions and the appearance actions, the one menu model, the
-// heading sidebar's context menu and the items that end the reader's. Each
-// item must name an action that is registered where the item is used, be
-// enabled exactly when it can act, and reach its effect.
+// Every item of the program's menus, as the program builds them: the
+// program's services, the document controller with its pages over them, the
+// shell's documents, and the shell's menus (`ShellMenus`) on an application
+// of their own, with the application's actions, the appearance actions and
+// the one menu model; the heading sidebar's context menu and the items that
+// end the reader's. Each item must name an action that is registered where
+// the item is used, be enabled exactly when it can act (as the shell's own
+// refreshes leave it: the shell documents' changes, the appearance's), and
+// reach its effect.
 
 #include <adwaita.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,15 +22,14 @@
 #include <vector>
 
 #include "App/AppActions.hpp"
+#include "App/ApplicationServices.hpp"
+#include "App/Desktop/ShellMenus.hpp"
 #include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/ShellMenu.hpp"
-#include "Appearance/Actions/AppearanceActions.hpp"
 #include "Appearance/AppearanceController.hpp"
-#include "Appearance/Desktop/FontChooserPanel.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Appearance/TypographySettings.hpp"
 #include "Document/Document.hpp"
-#include "Platform/Glib/ActionMapBinding.hpp"
 #include "Reader/Strips/FindBarController.hpp"
 #include "Support/Display/Clipboard.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
@@ -79,59 +82,74 @@ class MenuSurfaceDisplay : public test::DocumentControllerDisplayTest {
 protected:
     void SetUp() override {
         DocumentControllerDisplayTest::SetUp();
-        // The reader's context menu ends with the file-path items, as the
-        // program's services make every reader web view.
-        factory = std::make_unique<ReaderWebViewFactory>(harness.context(), FilePathMenu::describeItems());
-        makeController(controllerDependencies());
-        documents = std::make_unique<DesktopShellDocuments>(controller, nullptr, pageServices.sessionChanges);
+        // An application of the test's own (a name of its own each time:
+        // one stays exported on the session bus, when there is one),
+        // registered as the program's is at startup.
+        static int made = 0;
+        const std::string id = "dev.corvantel.larkspin.menutests" + std::to_string(++made);
+        application = GObjectPtr<AdwApplication>::adopt(adw_application_new(id.c_str(), G_APPLICATION_NON_UNIQUE));
+        GError* error = nullptr;
+        ASSERT_TRUE(g_application_register(G_APPLICATION(application.get()), nullptr, &error))
+            << (error ? error->message : "");
+        GtkApplication* app = GTK_APPLICATION(application.get());
 
-        // The application's actions as the application makes them; what only
-        // the application's own glue does (its dialogs, quitting) is counted.
+        // The program's services, controller and shell documents, with a
+        // recording file manager and this test's web context.
+        services = std::make_unique<ApplicationServices>(defaults, *center,
+                                                         ApplicationServices::Options{harness.context(), false});
+        DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+        dependencies.environment = services->readerEnvironment();
+        dependencies.application = app;
+        controller = DesktopDocumentController::create(services->windowServices(), std::move(dependencies));
+        documents = std::make_shared<DesktopShellDocuments>(controller, app, services->sessionChanges());
+
+        // A file the desktop knows as recent, as the program registers one.
+        const std::string uri = "file://" + recentFile.string();
+        GtkRecentData recent{};
+        recent.mime_type = const_cast<char*>("text/markdown");
+        recent.app_name = const_cast<char*>("larkspin");
+        recent.app_exec = const_cast<char*>("larkspin %f");
+        gtk_recent_manager_add_full(gtk_recent_manager_get_default(), uri.c_str(), &recent);
+
+        // The menus as the application installs them; what only the
+        // application's own glue does (its dialogs, quitting) is counted.
         ShellCommands commands;
         commands.about = [this] { ++called["about"]; };
-        commands.settings = [this] { ++called["settings"]; };
         commands.quit = [this] { ++called["quit"]; };
         commands.open = [this] { ++called["open"]; };
-        commands.openRecent = [this](std::string path) { recentOpened.push_back(path); };
+        commands.openRecent = [this](std::string target) { recentOpened.push_back(target); };
         commands.help = [this] { ++called["help"]; };
         commands.documents = documents.get();
-        appActions = AppActions::make(std::move(commands));
-        appGroup = GObjectPtr<GSimpleActionGroup>::adopt(g_simple_action_group_new());
-        appBinding = std::make_unique<ActionMapBinding>(G_ACTION_MAP(appGroup.get()), appActions);
-        appearance =
-            std::make_unique<AppearanceActions>(pageServices.appearance, pageServices.typography, fontPanel);
-        appearanceBinding =
-            std::make_unique<ActionMapBinding>(G_ACTION_MAP(appGroup.get()), appearance->table());
-
-        recent = GObjectPtr<GMenu>::adopt(g_menu_new());
-        ShellMenu::fillRecent(recent.get(), {recentFile});
-        menu = ShellMenu::make(G_MENU_MODEL(recent.get()));
+        menus = std::make_unique<ShellMenus>(app, *services, std::move(commands), false);
+        documents->setChangeHandler([this] { menus->refreshActions(); });
     }
     void TearDown() override {
-        appearanceBinding.reset();
-        appBinding.reset();
         closeGroupWindows();
+        if (documents) documents->setChangeHandler(nullptr);
+        menus.reset();
         documents.reset();
         DocumentControllerDisplayTest::TearDown();
+        services.reset();
+        MainThread::drainForTesting();
     }
 
-    // Opens `path` as the program does and waits until its page has rendered.
+    // Opens `path` as the program does and waits until its page has
+    // rendered and the menus have caught up with it.
     DocumentPage& openPage(const std::filesystem::path& path) {
         await(controller->openDocument(path, true));
         EXPECT_TRUE(test::waitFor([&] {
             TabGroupWindow* group = controller->frontmostGroup();
             return group && group->selectedPage() &&
                    group->selectedPage()->document().path() == std::optional(path) &&
-                   group->selectedPage()->document().renderCount() > 0;
+                   group->selectedPage()->document().renderCount() > 0 && enabled("app.close");
         }));
-        appBinding->refresh();
-        appearanceBinding->refresh();
         return *controller->frontmostGroup()->selectedPage();
     }
+    GMenu* menu() const { return menus->menu(); }
 
     // The action group an item's prefix names where the item is used.
     GActionGroup* groupOf(const std::string& action) {
-        if (action.rfind("app.", 0) == 0) return G_ACTION_GROUP(appGroup.get());
+        if (action.rfind("app.", 0) == 0) return G_ACTION_GROUP(application.get());
         TabGroupWindow* group = controller->frontmostGroup();
         return group ? G_ACTION_GROUP(group->window()) : nullptr;
     }
@@ -158,15 +176,11 @@ protected:
     }
 
     std::filesystem::path recentFile = dir.write("recent.md", "# Recent\n");
-    FontChooserPanel fontPanel;
-    std::unique_ptr<DesktopShellDocuments> documents;
-    ActionTable appActions;
-    GObjectPtr<GSimpleActionGroup> appGroup;
-    std::unique_ptr<ActionMapBinding> appBinding;
-    std::unique_ptr<AppearanceActions> appearance;
-    std::unique_ptr<ActionMapBinding> appearanceBinding;
-    GObjectPtr<GMenu> recent;
-    GObjectPtr<GMenu> menu;
+    GObjectPtr<AdwApplication> application;
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create();
+    std::unique_ptr<ApplicationServices> services;
+    std::shared_ptr<DesktopShellDocuments> documents;
+    std::unique_ptr<ShellMenus> menus;
     std::map<std::string, int> called;
     std::vector<std::string> recentOpened;
 };
@@ -175,8 +189,14 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
     const auto file = dir.write("walk.md", "# Walk heading\n\nSome words to copy.\n");
     DocumentPage& page = openPage(file);
 
+    // The menu as the shell keeps it, once the recent file is in it.
     std::vector<MenuItem> items;
-    collect(G_MENU_MODEL(menu.get()), items);
+    ASSERT_TRUE(test::waitFor([&] {
+        items.clear();
+        collect(G_MENU_MODEL(menu()), items);
+        return std::any_of(items.begin(), items.end(),
+                           [](const MenuItem& item) { return item.action == "app.open-recent"; });
+    })) << "no recent file in the menu";
     ASSERT_GT(items.size(), 20u);
     // The items that stay disabled for a clean document with a file under
     // the default typography: Revert has nothing to go back to, and the
@@ -234,12 +254,14 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
         ADD_FAILURE() << "no menu item for " << action;
         return MenuItem{};
     };
-    for (const char* glue : {"about", "settings", "open", "help", "quit"}) {
+    for (const char* glue : {"about", "open", "help", "quit"}) {
         activate(item(std::string("app.") + glue));
         EXPECT_EQ(called[glue], 1) << glue;
     }
     activate(item("app.open-recent"));
-    EXPECT_EQ(recentOpened, std::vector<std::string>{recentFile.string()});
+    ASSERT_EQ(recentOpened.size(), 1u);
+    EXPECT_EQ(ShellMenu::recentPath(recentOpened[0]), std::optional(recentFile));
+    // Settings, the shell's own window, is enabled above and left shut.
 
     const bool sidebar = page.isSidebarShown();
     activate(item("win.toggle-sidebar"));
@@ -272,10 +294,9 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
 
     // The appearance and typography items, each to the controllers' state;
     // the last one puts every default back for the tests after this one.
-    TypographyController& typography = pageServices.typography;
+    TypographyController& typography = services->typography();
     activate(item("app.increase-font-size"));
     EXPECT_GT(typography.settings().fontSizePx, TypographySettings::defaultFontSize);
-    appearanceBinding->refresh();
     EXPECT_TRUE(enabled("app.actual-size"));
     EXPECT_TRUE(enabled("app.restore-theme-typography"));
     activate(item("app.actual-size"));
@@ -320,10 +341,7 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
 
     // Edited, Revert becomes enabled and asks before the text goes.
     page.document().model().replaceAll("# Changed\n");
-    EXPECT_TRUE(test::waitFor([&] {
-        appBinding->refresh();
-        return enabled("app.revert");
-    }));
+    EXPECT_TRUE(test::waitFor([&] { return enabled("app.revert"); }));
     activate(item("app.revert"));
     EXPECT_TRUE(test::waitFor([&] { return test::openMessageDialog() != nullptr; })) << "no question";
     if (AdwMessageDialog* question = test::openMessageDialog()) test::pressMessageButton(question, "cancel");

@@ -10,6 +10,16 @@
 
 #include "Support/Display/PrivateDisplay.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/Waits.hpp"
+
+namespace {
+
+// Each test's waits wait again (Support/Waits.hpp).
+class WaitsPerTest final : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo&) override { larkspin::test::waits::beginTest(); }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
@@ -21,6 +31,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     adw_init();
+    ::testing::UnitTest::GetInstance()->listeners().Append(new WaitsPerTest);
     const int result = RUN_ALL_TESTS();
     std::error_code ignored;
     std::filesystem::remove_all(base, ignored);

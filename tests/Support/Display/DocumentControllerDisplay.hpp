@@ -42,10 +42,11 @@ protected:
     void makeController(DesktopDocumentController::Dependencies dependencies) {
         controller = DesktopDocumentController::create(pageServices.value(), std::move(dependencies));
     }
-    // Closes every group window and waits until they are gone.
+    // Closes every group window and waits until they are gone: a clean-up,
+    // which waits even after a wait of the test ran out.
     void closeGroupWindows() {
         for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(waitFor([] { return TabGroupWindow::all().empty(); }))
+        EXPECT_TRUE(detail::turnUntil([] { return TabGroupWindow::all().empty(); }, webTimeout))
             << "a group window outlived the test";
         MainThread::drainForTesting();
     }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <utility>
 #include <vector>
@@ -94,9 +95,10 @@ public:
 
     // Loads `uri` and waits until the load ends; the only address the view
     // may navigate to from now on.
-    LoadOutcome load(const std::string& uri = std::string(AppResourceSchemeHandler::entryURL)) {
+    LoadOutcome load(const std::string& uri = std::string(AppResourceSchemeHandler::entryURL),
+                     std::source_location location = std::source_location::current()) {
         entryURI_ = uri;
-        return loadAndWait(view_.get(), uri);
+        return loadAndWait(view_.get(), uri, webTimeout, location);
     }
 
     // ---- requests -----------------------------------------------------
@@ -126,15 +128,17 @@ public:
     // The reply to a message sent, or {"scriptError": …} when the call
     // failed or did not end within the time-out.
     static json reply(const std::shared_ptr<ScriptOutcome>& outcome,
-                      std::chrono::milliseconds timeout = webTimeout) {
-        waitFor([&] { return outcome->finished; }, timeout);
+                      std::chrono::milliseconds timeout = webTimeout,
+                      std::source_location location = std::source_location::current()) {
+        waitFor([&] { return outcome->finished; }, timeout, location);
         if (!outcome->finished) return {{"scriptError", "no reply within the time-out"}};
         if (!outcome->ok) return {{"scriptError", outcome->error}};
         return json::parse(outcome->json, nullptr, false);
     }
 
-    json request(const std::string& type, json payload = json::object()) {
-        return reply(send(envelope(type, std::move(payload))));
+    json request(const std::string& type, json payload = json::object(),
+                 std::source_location location = std::source_location::current()) {
+        return reply(send(envelope(type, std::move(payload))), webTimeout, location);
     }
 
     // Runs `body` as an async function in the page world with string
@@ -162,8 +166,9 @@ public:
     // Runs `body` and returns its result as JSON, or {"scriptError": …}.
     json script(const std::string& body,
                 const std::vector<std::pair<std::string, std::string>>& arguments = {},
-                std::chrono::milliseconds timeout = webTimeout) {
-        return reply(call(body, arguments), timeout);
+                std::chrono::milliseconds timeout = webTimeout,
+                std::source_location location = std::source_location::current()) {
+        return reply(call(body, arguments), timeout, location);
     }
 
     // ---- what the page did --------------------------------------------
@@ -180,7 +185,8 @@ public:
     // Waits for a message at index `from` or later that satisfies `match`.
     std::optional<json> waitForMessage(const std::function<bool(const json&)>& match,
                                        std::size_t from = 0,
-                                       std::chrono::milliseconds timeout = webTimeout) {
+                                       std::chrono::milliseconds timeout = webTimeout,
+                                       std::source_location location = std::source_location::current()) {
         std::optional<json> found;
         waitFor(
             [&] {
@@ -192,14 +198,15 @@ public:
                 }
                 return false;
             },
-            timeout);
+            timeout, location);
         return found;
     }
     std::optional<json> waitForEvent(const std::string& type, std::size_t from = 0,
-                                     std::chrono::milliseconds timeout = webTimeout) {
+                                     std::chrono::milliseconds timeout = webTimeout,
+                                     std::source_location location = std::source_location::current()) {
         return waitForMessage(
             [&](const json& m) { return m.is_object() && m.value("type", "") == type; }, from,
-            timeout);
+            timeout, location);
     }
 
     const std::vector<Navigation>& navigations() const { return navigations_; }

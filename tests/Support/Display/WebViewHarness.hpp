@@ -7,6 +7,8 @@
 //
 // Web-view tests run one after the other in their executable, with generous
 // time-outs: a bound only turns a hang into a failure, it never measures.
+// Once such a bound has run out, the later waits of the test give up at once
+// (`Support/Waits.hpp`), each saying where.
 //
 // WebKit's sandbox stays on. Only when a web process cannot start at all in
 // this environment (a container without user namespaces, say) does the
@@ -23,26 +25,39 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "Platform/Async/MainThread.hpp"
+#include "Support/Waits.hpp"
 
 namespace larkspin::test {
 
 inline constexpr std::chrono::seconds webTimeout{60};
 
 // Turns the default main context until `done()` holds or `timeout` has
-// passed; false on time-out.
-inline bool waitFor(const std::function<bool()>& done,
-                    std::chrono::milliseconds timeout = webTimeout) {
+// passed; false on time-out (said on stderr with the wait's place). After a
+// long wait of the test ran out, only looks once.
+namespace detail {
+inline bool turnUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         MainThread::turnMainLoop(std::chrono::milliseconds(10));
     }
     return true;
+}
+}  // namespace detail
+
+inline bool waitFor(const std::function<bool()>& done,
+                    std::chrono::milliseconds timeout = webTimeout,
+                    std::source_location location = std::source_location::current()) {
+    if (!waits::shouldWait(timeout, location)) return done();
+    if (detail::turnUntil(done, timeout)) return true;
+    waits::ranOut(timeout, location);
+    return false;
 }
 
 // A PNG that WebKit can decode: `width`×`height` opaque white pixels.
@@ -131,14 +146,15 @@ inline void onScriptFinished(GObject* view, GAsyncResult* result, gpointer data)
 
 // Loads `uri` in `view` and waits until the load finishes or fails.
 inline LoadOutcome loadAndWait(WebKitWebView* view, const std::string& uri,
-                               std::chrono::milliseconds timeout = webTimeout) {
+                               std::chrono::milliseconds timeout = webTimeout,
+                               std::source_location location = std::source_location::current()) {
     detail::LoadWatch watch;
     const gulong changed =
         g_signal_connect(view, "load-changed", G_CALLBACK(detail::onLoadChanged), &watch);
     const gulong failed =
         g_signal_connect(view, "load-failed", G_CALLBACK(detail::onLoadFailed), &watch);
     webkit_web_view_load_uri(view, uri.c_str());
-    waitFor([&] { return watch.outcome.finished; }, timeout);
+    waitFor([&] { return watch.outcome.finished; }, timeout, location);
     g_signal_handler_disconnect(view, changed);
     g_signal_handler_disconnect(view, failed);
     return watch.outcome;
@@ -147,12 +163,14 @@ inline LoadOutcome loadAndWait(WebKitWebView* view, const std::string& uri,
 // Runs `body` as the body of an async function in the page (it may await and
 // return a promise) and waits for its result.
 inline ScriptOutcome callScript(WebKitWebView* view, const std::string& body,
-                                std::chrono::milliseconds timeout = webTimeout) {
+                                std::chrono::milliseconds timeout = webTimeout,
+                                std::source_location location = std::source_location::current()) {
     auto outcome = std::make_shared<ScriptOutcome>();
     webkit_web_view_call_async_javascript_function(view, body.c_str(), -1, nullptr, nullptr,
                                                    nullptr, nullptr, &detail::onScriptFinished,
                                                    new std::shared_ptr<ScriptOutcome>(outcome));
-    waitFor([&] { return outcome->finished; }, timeout);
+    waitFor([&] { return outcome->finished; }, timeout, location);
+    if (!outcome->finished) outcome->error = "no result within the time-out";
     return *outcome;
 }
 
@@ -224,7 +242,8 @@ private:
         webkit_web_view_call_async_javascript_function(view, "return 1;", -1, nullptr, nullptr,
                                                        nullptr, nullptr, &detail::onScriptFinished,
                                                        new std::shared_ptr<ScriptOutcome>(script));
-        waitFor([&] { return script->finished || crashed; }, std::chrono::seconds(30));
+        // Not a test's wait: a probe that runs out is no failure.
+        detail::turnUntil([&] { return script->finished || crashed; }, std::chrono::seconds(30));
         const bool started = script->ok && !crashed;
         g_signal_handler_disconnect(view, terminated);
         g_object_unref(view);

@@ -248,6 +248,26 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     EXPECT_EQ(reader->renderRevision(), 0) << "the text never reaches the page";
 }
 
+// A file too large to render that another program then writes small is
+// read again and rendered: its status page goes.
+TEST_F(DesktopDocumentControllerDisplay, AFileThatWasTooLargeAndThenReadsNormallyIsRenderedAgain) {
+    std::string text = "# Big\n\n";
+    const std::string line(99, 'x');
+    while (text.size() <= 21 * 1024 * 1024) text += line + "\n";
+    const auto path = dir.write("shrinks.md", text);
+    auto* document = dynamic_cast<Document*>(open(path).document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_NE(pageOf(*document), nullptr);
+    const auto& reader = pageOf(*document)->readerController();
+    ASSERT_TRUE(reader->isStatusShown());
+
+    writeInPlace(path, "# Small again\n\nread normally\n");
+    ASSERT_TRUE(test::waitFor([&] { return document->renderCount() >= 1; })) << "rendered once read normally";
+    EXPECT_FALSE(reader->isStatusShown()) << "the status page went";
+    EXPECT_FALSE(pageOf(*document)->readerView()->statusView());
+    EXPECT_NE(pageText(*pageOf(*document)).find("read normally"), std::string::npos);
+}
+
 // The text read is held once: the model took the loader's text, and the
 // reader renders that same text, not a copy.
 TEST_F(DesktopDocumentControllerDisplay, AnOpenedTextIsHeldOnceByTheModelAndItsReader) {
