@@ -150,7 +150,9 @@ Task<void> DocumentDiskWatch::locate(std::optional<ContentStabilizer::Outcome> o
         Whereabouts where{held, {}, false};
         struct stat status {};
         if (!held || sys.fstat(held->get(), &status) != 0 || status.st_nlink == 0) return where;
-        where.name = currentPathOf(held->get());
+        // A file with links and no name for a moment is asked again.
+        for (int attempt = 0; attempt < 3 && where.name.empty(); ++attempt)
+            where.name = currentPathOf(held->get());
         struct stat there {};
         where.atPath = sys.stat(path.c_str(), &there) == 0 && there.st_dev == status.st_dev &&
                        there.st_ino == status.st_ino;
@@ -182,10 +184,9 @@ Task<void> DocumentDiskWatch::locate(std::optional<ContentStabilizer::Outcome> o
         if (verdictCount_ == verdictsBefore) judge(*outcome);
         co_return;
     }
-    // After a move: back at its path, or gone (then the file at the path, if
-    // any, is its replacement); with nothing held, the reported path is all
-    // there is.
-    if (!where.file) {
+    // After a move: back at its path (watched again there), or without a
+    // name, or nothing held: the reported path is the last place it had.
+    if (where.name.empty()) {
         fileDidMove(std::move(movedTo));
         co_return;
     }
