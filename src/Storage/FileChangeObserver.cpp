@@ -104,6 +104,10 @@ void FileChangeObserver::stop() {
     relay_->detach();
 }
 
+bool FileChangeObserver::isStopped() const {
+    return !relay_->isAttached();
+}
+
 void FileChangeObserver::noteExternalEvent(const FileChangeEvent& event) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     MainThread::post([relay = relay_, event] { relay->event(event); });
@@ -118,6 +122,11 @@ void FileChangeObserver::sampleAgain() {
 bool FileChangeObserver::couldNotWatch() const {
     LARKSPIN_ASSERT_MAIN_THREAD();
     return relay_->watchFailed();
+}
+
+InodeWatch::File FileChangeObserver::heldFile() const {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    return presenter_ ? presenter_->file() : nullptr;
 }
 
 bool FileChangeObserver::drainForTesting() {

@@ -47,6 +47,8 @@ public:
     // once: nothing waits for a queue, so a file on a slow or hung mount never
     // holds up the main thread. Calling it twice is harmless.
     void stop();
+    // True once stop() was called.
+    bool isStopped() const;
 
     // Delivers an event that the owner received itself (its own presenter
     // callbacks) as if it came from the observer's sources, on a later turn,
@@ -63,6 +65,10 @@ public:
     bool couldNotWatch() const;
 
     const std::filesystem::path& url() const { return url_; }
+    // The file the presenter follows now (it follows moves and files put in
+    // its place); null without a presenter, before it registered, once the
+    // file was deleted and after stop(). Touches no disk.
+    InodeWatch::File heldFile() const;
 
     // Blocks (at most a few seconds each) until the event and stabiliser
     // queues have run what they hold; for tests. False when one ran out of time.

@@ -78,6 +78,11 @@ bool FilePresenterObserver::isRegistered() const {
     return registered_;
 }
 
+InodeWatch::File FilePresenterObserver::file() const {
+    std::lock_guard lock(registeredMutex_);
+    return tracker_ ? tracker_->file() : nullptr;
+}
+
 std::filesystem::path FilePresenterObserver::url() const {
     std::lock_guard lock(location_->mutex);
     return location_->url;

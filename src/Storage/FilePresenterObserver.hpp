@@ -42,6 +42,9 @@ public:
 
     // The presented file's location; follows moves. Thread-safe.
     std::filesystem::path url() const;
+    // The file followed now, null when unregistered or once it was deleted
+    // (see FileTracker::file()). Thread-safe; touches no disk.
+    InodeWatch::File file() const;
 
 private:
     struct Location {

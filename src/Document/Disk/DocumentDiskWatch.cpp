@@ -2,7 +2,10 @@
 
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "Model/DocumentModel.hpp"
+#include "Platform/Files/FileTracker.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Storage/DocumentLoader.hpp"
@@ -25,6 +28,12 @@ std::string failureText(const DocumentLoadFailure& failure) {
         case DocumentLoadFailure::Kind::isDirectory: return "isDirectory";
     }
     return "unknown";
+}
+
+// The identity of the file a verdict read; empty for an unreadable one.
+std::string identityOf(const ContentStabilizer::Outcome& outcome) {
+    const auto* found = outcome.stableVersion();
+    return found ? found->resourceIdentifier : std::string();
 }
 
 }  // namespace
@@ -87,6 +96,10 @@ void DocumentDiskWatch::stop() {
     unwatchedOutcome_.reset();
     lastLoss_ = FileLoss::none;
     parked_.reset();
+    locateSlot_.cancel();
+    locating_ = false;
+    followed_.reset();
+    judgedIdentity_.clear();
 }
 
 void DocumentDiskWatch::sampleAgain() {
@@ -104,7 +117,81 @@ void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
     if (event.kind == Kind::reopened) lastLoss_ = FileLoss::none;
     log(LogLevel::debug, "文件事件 %{public}s %{private}s", sourceWord(event.kind),
         event.description());
-    if (event.kind == Kind::presenterDidMove && !event.url.empty()) fileDidMove(event.url);
+    if (event.kind != Kind::presenterDidMove || event.url.empty()) return;
+    // Where the file went is asked of the file itself: by now it may have
+    // moved on, or back, and a name it has already left would leave the
+    // document on a path without a file. The observer's parts still look at
+    // the old path: they are silenced until the watch is made again.
+    if (observer_) {
+        if (auto held = observer_->heldFile()) followed_ = std::move(held);
+        observer_->stop();
+    }
+    locating_ = true;
+    locateSlot_.spawn(locate(std::nullopt, event.url));
+}
+
+bool DocumentDiskWatch::contradictsFollowedFile(const ContentStabilizer::Outcome& outcome) const {
+    const auto& baseline = client_.diskModel().diskVersion();
+    if (outcome.stableVersion()) {
+        return baseline && !baseline->resourceIdentifier.empty() &&
+               identityOf(outcome) != baseline->resourceIdentifier;
+    }
+    return classifyOutcome(outcome, baseline) == DiskFinding::vanished;
+}
+
+Task<void> DocumentDiskWatch::locate(std::optional<ContentStabilizer::Outcome> outcome,
+                                     std::filesystem::path movedTo) {
+    // The file the tracker follows now, or the one found last time (a watch
+    // made on a name the file had already left holds nothing).
+    InodeWatch::File held = observer_ ? observer_->heldFile() : nullptr;
+    if (!held) held = followed_;
+    const std::uint64_t verdictsBefore = verdictCount_;
+    auto look = [held, path = path_, sys = sys_] {
+        Whereabouts where{held, {}, false};
+        struct stat status {};
+        if (!held || sys.fstat(held->get(), &status) != 0 || status.st_nlink == 0) return where;
+        // A file with links and no name for a moment is asked again.
+        for (int attempt = 0; attempt < 3 && where.name.empty(); ++attempt)
+            where.name = currentPathOf(held->get());
+        struct stat there {};
+        where.atPath = sys.stat(path.c_str(), &there) == 0 && there.st_dev == status.st_dev &&
+                       there.st_ino == status.st_ino;
+        return where;
+    };
+    const Whereabouts where = co_await runOn(WorkerPool::shared(), std::move(look));
+    locating_ = false;
+    // A file without a name is not kept open: what is at the path replaces it.
+    followed_ = where.name.empty() ? nullptr : where.file;
+    if (!where.name.empty() && !where.atPath) {
+        log(LogLevel::info, "源文件不在原路径，跟踪到它现在的位置：%{private}s",
+            where.name.filename().string());
+        fileDidMove(where.name);
+        co_return;
+    }
+    if (outcome) {
+        if (!where.name.empty() && observer_ &&
+            (observer_->couldNotWatch() || observer_->isStopped())) {
+            // Back at the path it had left for a moment, while the watch was
+            // being made there (or silenced after a move): made again, and
+            // the file read afresh.
+            startObserver();
+            observer_->sampleAgain();
+            co_return;
+        }
+        // The followed file is at the path (a watch on it hears what comes
+        // next), or has no name left: the verdict stands as read, unless a
+        // newer one was judged meanwhile.
+        if (verdictCount_ == verdictsBefore) judge(*outcome);
+        co_return;
+    }
+    // After a move: back at its path (watched again there), or without a
+    // name, or nothing held: the reported path is the last place it had.
+    if (where.name.empty()) {
+        fileDidMove(std::move(movedTo));
+        co_return;
+    }
+    startObserver();
+    observer_->sampleAgain();
 }
 
 void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
@@ -117,9 +204,29 @@ void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outc
         watchRetryPending_ = true;
         watchRetrySlot_.spawn(retryWatch());
     }
+    // No file, or another file, at the path: the followed file may have
+    // moved (also with its folder, which it hears nothing of). Asked at
+    // every verdict, a watch tried again included: the file may have moved
+    // on since the watch failed. A verdict during a save is parked unjudged
+    // and checked when it is replayed.
+    ++verdictCount_;
+    if (!client_.diskModel().isSaving() && contradictsFollowedFile(outcome)) {
+        // A search under way for an older verdict, or after a move, finds
+        // the same file: this one replaces it.
+        locating_ = true;
+        locateSlot_.spawn(locate(outcome, {}));
+        return;
+    }
+    judge(outcome);
+}
+
+void DocumentDiskWatch::judge(const ContentStabilizer::Outcome& outcome) {
+    // A watch tried again that ends as before says nothing again.
+    const bool unwatched = observer_ && observer_->couldNotWatch();
     if (unwatchedOutcome_ && *unwatchedOutcome_ == outcome) return;
     unwatchedOutcome_.reset();
     if (unwatched) unwatchedOutcome_ = outcome;
+    if (outcome.stableVersion()) judgedIdentity_ = identityOf(outcome);
     const auto situation = describeSituation(client_.diskModel(), outcome,
                                              client_.externalChangePolicy(), lastLoss_,
                                              gracePending_);
@@ -210,9 +317,11 @@ void DocumentDiskWatch::fileDidMove(std::filesystem::path path) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     cancelGrace();
     lastLoss_ = FileLoss::none;
-    client_.fileDidMove(path);
-    log(LogLevel::info, "源文件已移动 / 重命名，跟踪到新位置：%{private}s",
-        path.filename().string());
+    if (path != path_) {
+        client_.fileDidMove(path);
+        log(LogLevel::info, "源文件已移动 / 重命名，跟踪到新位置：%{private}s",
+            path.filename().string());
+    }
     auto& model = client_.diskModel();
     if (model.isMissing()) {
         model.noteMissing(false);
@@ -227,11 +336,16 @@ bool DocumentDiskWatch::reloadFromDisk(std::string reason) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (path_.empty()) return false;
     reloading_ = true;
-    reloadSlot_.spawn(reload(std::move(reason)));
+    // The file the last verdict judged, or else the one the text was read
+    // from: a reload reads that file or nothing.
+    std::string expected = judgedIdentity_;
+    if (expected.empty() && client_.diskModel().diskVersion())
+        expected = client_.diskModel().diskVersion()->resourceIdentifier;
+    reloadSlot_.spawn(reload(std::move(reason), std::move(expected)));
     return true;
 }
 
-Task<void> DocumentDiskWatch::reload(std::string reason) {
+Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIdentity) {
     const std::int64_t revision = client_.diskModel().sourceRevision();
     auto read = [path = path_, sys = sys_] { return DocumentLoader::load(path, sys); };
     LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(read));
@@ -243,6 +357,14 @@ Task<void> DocumentDiskWatch::reload(std::string reason) {
         // away an edit, or judge a file our save is writing.
         log(LogLevel::info, "重新载入（%{public}s）作废：读取期间文本已改动或开始保存",
             reason);
+        if (observer_) observer_->sampleAgain();
+        co_return;
+    }
+    if (!loaded.failure && !expectedIdentity.empty() && loaded.diskVersion &&
+        loaded.diskVersion->resourceIdentifier != expectedIdentity) {
+        // Another file took the path since it was judged: never shown
+        // unchecked. Its verdict decides (a move followed, or a replacement).
+        log(LogLevel::info, "重新载入（%{public}s）作废：路径上已是另一个文件", reason);
         if (observer_) observer_->sampleAgain();
         co_return;
     }

@@ -13,6 +13,7 @@
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskSlot.hpp"
+#include "Platform/Files/InodeWatch.hpp"
 #include "Platform/Files/SysCalls.hpp"
 #include "Platform/Log.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -32,6 +33,15 @@ class DocumentModel;
 // The watch writes only the model's disk state (baseline, conflict version,
 // missing and access-denied flags); text comes into the model only through
 // the client's adoption of a reload.
+//
+// The document follows one file: the one its text was read from (the
+// baseline's identity). Paths only lead to it. A move reported by the
+// tracker, a verdict that finds no file at the path or another file there,
+// are first checked against that file itself (its descriptor, held by the
+// tracker and by the watch): while it still has a name elsewhere, the
+// document follows it there, however many renames came in between and
+// whatever the path names now. Only once it has no name left is the file at
+// the path judged, as its replacement.
 class DocumentDiskWatch {
 public:
     // What the watch needs of its document.
@@ -106,7 +116,7 @@ public:
     // The document's save has ended (the model no longer saving, its
     // baseline the saved bytes): the verdict parked meanwhile is judged now.
     void saveDidEnd();
-    // Follows the file to `path`.
+    // Follows the file to `path`, and watches it there.
     void fileDidMove(std::filesystem::path path);
 
     // Reads the file again on a worker and hands it to the client's
@@ -116,6 +126,9 @@ public:
     // for. A failed read becomes the matching issue; the text stays.
     bool reloadFromDisk(std::string reason);
     bool isReloading() const { return reloading_; }
+    // True while the followed file is being looked for after a move or a
+    // verdict that found another file (or none) at the path.
+    bool isLocating() const { return locating_; }
     // Successful reloads so far.
     int externalReloadCount() const { return reloadCount_; }
     bool isGracePending() const { return gracePending_; }
@@ -127,7 +140,19 @@ public:
     bool drainForTesting();
 
 private:
-    Task<void> reload(std::string reason);
+    // Where the followed file is, as its descriptor tells (worked out on a
+    // worker).
+    struct Whereabouts {
+        InodeWatch::File file;       // null when no descriptor held it
+        std::filesystem::path name;  // its path now; empty when it has none
+        bool atPath = false;         // it is the file the watched path names
+    };
+
+    Task<void> reload(std::string reason, std::string expectedIdentity);
+    Task<void> locate(std::optional<ContentStabilizer::Outcome> outcome,
+                      std::filesystem::path movedTo);
+    bool contradictsFollowedFile(const ContentStabilizer::Outcome& outcome) const;
+    void judge(const ContentStabilizer::Outcome& outcome);
     Task<void> waitOutGrace();
     Task<void> retryWatch();
     void apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome);
@@ -158,6 +183,18 @@ private:
     std::optional<ContentStabilizer::Outcome> unwatchedOutcome_;
     bool reloading_ = false;
     int reloadCount_ = 0;
+    // The identity of the last stable verdict judged: what a reload expects
+    // to read.
+    std::string judgedIdentity_;
+    // The followed file's descriptor as last found: still open while the
+    // watch is made again after a move (the new watch may fail to start on a
+    // name the file has already left).
+    InodeWatch::File followed_;
+    // Verdicts handed to the watch so far: a search tells whether a newer
+    // one came while it ran.
+    std::uint64_t verdictCount_ = 0;
+    bool locating_ = false;
+    TaskSlot locateSlot_;
     TaskSlot reloadSlot_;
     TaskSlot graceSlot_;
     TaskSlot watchRetrySlot_;

@@ -16,7 +16,12 @@ namespace larkspin {
 
 namespace {
 
-// The path a descriptor's file has now; empty when it has none.
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
 std::filesystem::path currentPathOf(int fd) {
     char link[40];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -30,12 +35,6 @@ std::filesystem::path currentPathOf(int fd) {
     if (target.ends_with(deleted)) return {};
     return target;
 }
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-}  // namespace
 
 // Notices are worked out on the queue; the destructor (any thread) only takes
 // the watch away, under the mutex, so it never waits for a job.
@@ -165,6 +164,11 @@ FileTracker::~FileTracker() {
 
 std::filesystem::path FileTracker::path() const {
     return core_->currentPath();
+}
+
+InodeWatch::File FileTracker::file() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->watch.file();
 }
 
 }  // namespace larkspin

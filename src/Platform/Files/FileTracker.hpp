@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Platform/Async/SerialExecutor.hpp"
+#include "Platform/Files/InodeWatch.hpp"
 #include "Platform/Files/SysCalls.hpp"
 
 namespace larkspin {
@@ -46,10 +47,17 @@ public:
 
     // Where the file is now, as far as the tracker knows. Thread-safe.
     std::filesystem::path path() const;
+    // The file followed now (null once it was deleted): its descriptor stays
+    // open for as long as the caller holds it. Thread-safe; touches no disk.
+    InodeWatch::File file() const;
 
 private:
     struct Core;
     std::shared_ptr<Core> core_;
 };
+
+// The path the file behind `fd` has now, read from /proc/self/fd; empty when
+// it has none (its last name is gone, or it is no file of a path).
+std::filesystem::path currentPathOf(int fd);
 
 }  // namespace larkspin

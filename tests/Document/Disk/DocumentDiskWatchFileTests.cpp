@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <functional>
+#include <mutex>
 
 #include "Document/Disk/DocumentDiskWatch.hpp"
 #include "Document/Disk/FakeDiskClient.hpp"
@@ -47,6 +48,7 @@ struct Open {
     // once, before the watch is in place.
     std::atomic<int> racingReplacements{0};
     std::atomic<int> replacementsMade{0};
+    std::mutex racingMutex;
     ManualClock clock;
     test::FakeDiskClient client;
     DocumentDiskWatch watch{client, clock, faultySys()};
@@ -65,10 +67,15 @@ struct Open {
             const bool ours = fs::path(path).filename() == "note.md";
             if (refuseReads && ours) return errno = EACCES, -1;
             const int fd = realSysCalls().open(path, flags, mode);
+            // The tracker and the change source open on queues of their own,
+            // maybe at once: one replacement at a time, each from a file of
+            // its own, so that the last one made is the one at the path.
+            std::lock_guard racing(racingMutex);
             if (fd >= 0 && ours && (flags & O_PATH) && racingReplacements > 0) {
                 --racingReplacements;
-                const auto next = file.parent_path() / ".note.md.race";
-                const std::string bytes = "raced " + std::to_string(++replacementsMade) + "\n";
+                const std::string made = std::to_string(++replacementsMade);
+                const std::string bytes = "raced " + made + "\n";
+                const auto next = file.parent_path() / (".note.md.race" + made);
                 const int out =
                     ::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
                 if (out >= 0) {

@@ -55,6 +55,13 @@ struct Fixture {
         v.resourceIdentifier = "ffff";
         return v;
     }
+    // Hands the watch a verdict, and waits while it looks for the file when
+    // the verdict found none (or another one) at the path.
+    void feed(const Outcome& outcome) {
+        watch->handleDiskOutcome(outcome);
+        settle();
+    }
+    void settle() { EXPECT_TRUE(test::runMainLoopUntil([&] { return !watch->isLocating(); })); }
     bool logged(std::string_view fragment) const { return logs.contains("document", fragment); }
     void idle() { test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; }); }
 };
@@ -106,7 +113,7 @@ TEST(DocumentDiskWatch, JudgesEachVerdict) {
         SCOPED_TRACE(c.name);
         Fixture f;
         c.prepare(f);
-        f.watch->handleDiskOutcome(c.verdict(f));
+        f.feed(c.verdict(f));
         EXPECT_EQ(f.client.kind(), c.issue);
         EXPECT_TRUE(c.holds(f));
         EXPECT_EQ(f.client.model.sourceText(), f.client.model.isDirty() ? "mine\n" : "hello\n");
@@ -116,13 +123,13 @@ TEST(DocumentDiskWatch, JudgesEachVerdict) {
 TEST(DocumentDiskWatch, MissingAfterARenameWaitsForTheGracePeriod) {
     const std::pair<const char*, std::function<void(Fixture&)>> within[] = {
         {"nothing", [](Fixture&) {}},
-        {"another file-gone verdict", [](Fixture& f) { f.watch->handleDiskOutcome(failed(Load::notFound())); }},
+        {"another file-gone verdict", [](Fixture& f) { f.feed(failed(Load::notFound())); }},
         {"a verdict parked by a save", [](Fixture& f) {
              f.client.model.beginSave();
-             f.watch->handleDiskOutcome(Outcome::stable(f.baseline()));
+             f.feed(Outcome::stable(f.baseline()));
          }},
-        {"the file back", [](Fixture& f) { f.watch->handleDiskOutcome(Outcome::stable(f.baseline())); }},
-        {"permission refused", [](Fixture& f) { f.watch->handleDiskOutcome(failed(Load::permissionDenied())); }},
+        {"the file back", [](Fixture& f) { f.feed(Outcome::stable(f.baseline())); }},
+        {"permission refused", [](Fixture& f) { f.feed(failed(Load::permissionDenied())); }},
         {"a move", [](Fixture& f) { f.watch->fileDidMove(f.file); }},
         {"a restart", [](Fixture& f) { f.watch->start(f.file); }},
     };
@@ -131,7 +138,7 @@ TEST(DocumentDiskWatch, MissingAfterARenameWaitsForTheGracePeriod) {
         const bool missing = i < 3;
         Fixture f;
         f.watch->handleFileEvent(Kind::rename);
-        f.watch->handleDiskOutcome(failed(Load::notFound()));
+        f.feed(failed(Load::notFound()));
         f.idle();
         f.clock.advance(DocumentDiskWatch::missingGrace - 1ms);
         f.idle();
@@ -149,15 +156,17 @@ TEST(DocumentDiskWatch, AFileFoundAtANewPlaceAfterItsMissingNoticeIsNoLongerMiss
     // The move is reported only after the grace period ran out.
     Fixture f;
     f.watch->handleFileEvent(Kind::rename);
-    f.watch->handleDiskOutcome(failed(Load::notFound()));
+    f.feed(failed(Load::notFound()));
     f.idle();
     f.clock.advance(DocumentDiskWatch::missingGrace);
     f.idle();
     ASSERT_EQ(f.client.kind(), K::missing);
     ASSERT_TRUE(f.client.model.isMissing());
 
-    const fs::path found = f.dir.write("found.md", "hello\n");
+    const fs::path found = f.dir / "found.md";
+    fs::rename(f.file, found);
     f.watch->handleFileEvent(FileChangeEvent::presenterDidMove(found));
+    EXPECT_TRUE(test::runMainLoopUntil([&] { return !f.client.moves.empty(); }));
     EXPECT_FALSE(f.client.model.isMissing());
     EXPECT_FALSE(f.client.issue);
     EXPECT_EQ(f.client.moves, std::vector{found});
@@ -177,21 +186,23 @@ TEST(DocumentDiskWatch, AVerdictDuringASaveIsJudgedAtItsEnd) {
     f.client.model.replaceAll("mine\n");
     const auto snapshot = f.client.model.snapshot();
     f.client.model.beginSave();
-    f.watch->handleDiskOutcome(Outcome::stable(f.touched()));
-    f.watch->handleDiskOutcome(Outcome::stable(theirs));  // our own bytes, landing
+    f.feed(Outcome::stable(f.touched()));
+    f.feed(Outcome::stable(theirs));  // our own bytes, landing
     EXPECT_FALSE(f.client.issue);
     f.client.model.markSaved(snapshot, theirs);
     f.client.model.endSave();
     f.watch->saveDidEnd();
+    f.settle();
     EXPECT_FALSE(f.client.issue);  // the last verdict only, against the saved bytes
     EXPECT_FALSE(f.watch->hasParkedOutcome());
 
     const DiskVersion later{"abcd", 9, distantPast(), "99aa"};
     f.client.model.replaceAll("again\n");
     f.client.model.beginSave();
-    f.watch->handleDiskOutcome(Outcome::stable(later));
+    f.feed(Outcome::stable(later));
     f.client.model.endSave();  // a save that did not move the baseline
     f.watch->saveDidEnd();
+    f.settle();
     EXPECT_EQ(f.client.issue, ExternalIssue::conflict(later));
 }
 
