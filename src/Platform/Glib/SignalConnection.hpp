@@ -45,7 +45,6 @@ public:
         g_weak_ref_clear(&instance_);
         handler_ = 0;
     }
-    bool isConnected() const { return handler_ != 0; }
 
 private:
     void take(SignalConnection& other) {
