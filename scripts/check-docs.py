@@ -20,6 +20,10 @@ of every folder) must still name something:
 
 Plain words, texts and dotted expressions are left alone.
 
+The README.md of a folder of src/ or renderer/ (a map of the code) stays
+within 3 KB: what a folder holds and the decisions its headers cannot show,
+to the point.
+
 Exits 1 and prints file:line: the missing name, for each one.
 """
 import os
@@ -248,6 +252,19 @@ def problems_in(doc, text, paths, sources):
     return problems
 
 
+# Folder maps held to a size: the README.md files of these folders and below.
+SIZED_FOLDERS = ("src", "renderer")
+FOLDER_README_LIMIT = 3 * 1024
+
+
+def size_problem(doc, size):
+    """The problem with a doc of `size` bytes at `doc`, if it is a folder map over the limit."""
+    parts = doc.split("/")
+    if parts[0] in SIZED_FOLDERS and parts[-1] == "README.md" and size > FOLDER_README_LIMIT:
+        return f"{doc}: {size} bytes, over the {FOLDER_README_LIMIT} a folder README may take"
+    return None
+
+
 def main():
     files = repository_files()
     paths = Paths(files)
@@ -256,10 +273,13 @@ def main():
     for doc in doc_files(files):
         text = (ROOT / doc).read_text(encoding="utf-8")
         problems += problems_in(doc, text, paths, sources)
+        too_long = size_problem(doc, len(text.encode("utf-8")))
+        if too_long:
+            problems.append(too_long)
     for problem in problems:
         print(problem)
     if not problems:
-        print("check-docs: every backticked name and path in the docs exists")
+        print("check-docs: every backticked name and path in the docs exists; folder READMEs are short")
     return 1 if problems else 0
 
 

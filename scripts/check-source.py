@@ -39,6 +39,12 @@
    (`WorkerPool::shared()`) and the one inotify descriptor
    (`InotifyService::shared()`), both Platform's own threads, and the system
    clock (`Clock::system()`). Tests and benches make their own instances.
+7. No process-wide lists: in src/, a function-local static holds no
+   collection of the program's objects (a standard container whose elements
+   or keys are pointers, smart pointers or references to objects), such as
+   every live window or scheduler: the service that makes those objects keeps
+   them and is asked. Constants, literals, lookup tables and caches of plain
+   values stay allowed.
 
 Exits 1 and prints file:line: reason for each breach.
 """
@@ -444,6 +450,47 @@ def check_singletons(path, code, problems):
                         "take the instance from whoever makes this object")
 
 
+LOCAL_STATIC = re.compile(r"\bstatic\b")
+CONTAINER = re.compile(r"\b(?:std::)?(?:vector|list|deque|forward_list|map|multimap|set|multiset|"
+                       r"unordered_map|unordered_multimap|unordered_set|unordered_multiset|array)\s*<")
+HELD_OBJECT = re.compile(r"\*|&|\b(?:unique_ptr|shared_ptr|weak_ptr|reference_wrapper)\s*<")
+
+
+def template_arguments(code, opening):
+    """The text between the `<` at `opening` and its matching `>`."""
+    depth = 0
+    for at in range(opening, len(code)):
+        if code[at] == "<":
+            depth += 1
+        elif code[at] == ">":
+            depth -= 1
+            if depth == 0:
+                return code[opening + 1:at]
+        elif code[at] in ";{":
+            break
+    return code[opening + 1:]
+
+
+def check_static_lists(path, code, problems):
+    if not path.is_relative_to(ROOT / "src"):
+        return
+    bodies = function_bodies(code)
+    for m in LOCAL_STATIC.finditer(code):
+        if not innermost(bodies, m.start()):
+            continue
+        end = code.find(";", m.end())
+        declaration = code[m.end():end if end >= 0 else len(code)]
+        if re.match(r"\s*(?:const|constexpr|constinit\s+const)\b", declaration) or \
+                re.search(r"\bconst\s+\w+\s*(?:[({=]|$)", declaration):
+            continue
+        for container in CONTAINER.finditer(declaration):
+            if HELD_OBJECT.search(template_arguments(declaration, container.end() - 1)):
+                line = code.count("\n", 0, m.start()) + 1
+                problems.append(f"{path}:{line}: a function-local static holds a list of program "
+                                "objects; let the service that makes them keep them")
+                break
+
+
 def main():
     problems = []
     layers = read_layers((ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
@@ -462,6 +509,7 @@ def main():
             check_catch_blocks(path, code, problems)
             check_main_thread_disk(path, code, problems)
             check_singletons(path, code, problems)
+            check_static_lists(path, code, problems)
     for problem in problems:
         print(problem)
     if problems:

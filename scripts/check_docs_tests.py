@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Cases for check-docs.py: which backticked names must be refused and which
-must pass, against a small made-up repository."""
+must pass, against a small made-up repository; which folder READMEs are too
+long."""
 import pathlib
 import runpy
 import sys
@@ -72,6 +73,22 @@ class DocNames(unittest.TestCase):
                                      check.Paths(FILES), sources())
         self.assertEqual(problems, ["README.md:2: `GoneType` (in `GoneType`) is not in the sources",
                                     "README.md:2: no file or folder `gone/file.md`"])
+
+
+class FolderReadmeSize(unittest.TestCase):
+    def test_limit(self):
+        cases = [
+            ("src/Window/README.md", 3 * 1024, False),
+            ("src/Window/README.md", 3 * 1024 + 1, True),
+            ("src/Reader/Strips/README.md", 5000, True),
+            ("renderer/README.md", 4000, True),
+            ("README.md", 9000, False),
+            ("bench/README.md", 50000, False),
+            ("docs/ARCHITECTURE.md", 12000, False),
+        ]
+        for doc, size, refused in cases:
+            with self.subTest(doc=doc, size=size):
+                self.assertEqual(check.size_problem(doc, size) is not None, refused)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Cases for the lifetime rules of check-source.py (free spawn, catch blocks
 in coroutines, the disk in main-thread functions, process singletons outside
-the composition root): what must be refused and what must pass."""
+the composition root, process-wide lists in function-local statics): what must
+be refused and what must pass."""
 import pathlib
 import runpy
 import sys
@@ -87,6 +88,20 @@ CASES = [
      "void View::f() { LARKSPIN_ASSERT_MAIN_THREAD(); auto a = family(x); auto b = o.resolve(y);\n"
      "auto c = FontResolver::cssWeight(1.0);\n"
      "auto job = [n] { return FontResolver::resolve(n); }; runOn(pool, job); }", 0),
+    ("process-wide lists of objects", "Window/A.cpp",
+     "std::vector<Group*>& all() { static std::vector<Group*> groups; return groups; }\n"
+     "Pages& pages() { static std::unordered_map<GtkWidget*, std::unique_ptr<Page>> map; return map; }\n"
+     "auto& live() { static auto* list = new std::list<std::weak_ptr<Draft>>(); return *list; }", 3),
+    ("the same list in the composition root", "App/A.cpp",
+     "Ws& all() { static std::set<std::shared_ptr<W>> windows; return windows; }", 1),
+    ("constants, tables and caches of values", "Editor/A.cpp",
+     "void f() { static const std::vector<Entry*> table{&a, &b}; static constexpr const char* units[] = {\"s\"};\n"
+     "static std::map<std::string, std::string, std::less<>> families;\n"
+     "static std::array<std::optional<Theme>, 3> entries; static bool installed = false;\n"
+     "static auto* calls = new std::unordered_map<CallID, CallCallback>(); }", 0),
+    ("statics outside functions, and in tests", "Web/A.cpp",
+     "static std::vector<Port*> ports;\nclass X { static std::vector<X*> all(); };", 0),
+    ("tests keep lists of their own", None, "void f() { static std::vector<Page*> pages; }", 0),
 ]
 
 
@@ -145,6 +160,7 @@ class LifetimeRules(unittest.TestCase):
                 check.check_catch_blocks(path, code, problems)
                 check.check_main_thread_disk(path, code, problems)
                 check.check_singletons(path, code, problems)
+                check.check_static_lists(path, code, problems)
                 self.assertEqual(len(problems), expected, problems)
 
 

@@ -49,6 +49,7 @@
 #include "Reader/WebViewPrewarmer.hpp"
 #include "Reader/WebViewWorkingSet.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
+#include "Support/Display/TestPageOwner.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -62,6 +63,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
     std::shared_ptr<Document> document;
     std::shared_ptr<ReaderView> view;
     std::shared_ptr<ReaderViewController> controller;  // the page's
+    std::shared_ptr<test::TestPageOwner> owner = std::make_shared<test::TestPageOwner>();
 
     BenchDocument() {
         Document::Services documentServices;
@@ -77,7 +79,7 @@ struct BenchDocument final : WebViewWorkingSetMember {
         environment.workingSet = nullptr;
         auto page = std::make_unique<DocumentPage>(document, view, environment, services.windowServices(),
                                                    ThemeCatalog::theme(ThemeID::porcelain),
-                                                   FileManagerReveal::systemPort());
+                                                   FileManagerReveal::systemPort(), owner);
         controller = page->readerController();
         return page;
     }

@@ -1,15 +1,10 @@
 #include "Editor/MarkdownHighlighter.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 namespace larkspin {
 namespace {
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -215,32 +210,28 @@ void MarkdownHighlighter::highlightAll() {
     fullPassComplete_ = false;
     fenceCacheValid_ = false;
     ensureFenceCache();
-    const double started = now();
     const std::int64_t total = length();
     if (total == 0) {
         highlight({0, 0});
-        passStarted_ = started;
         finishPass();
         return;
     }
     const TextRange first = paragraphRange({0, std::min(total, chunkLength)});
     highlight(first);
     if (first.location + first.length < total) {
-        startPass(first.location + first.length, started);
+        startPass(first.location + first.length);
     } else {
-        passStarted_ = started;
         finishPass();
     }
 }
 
-void MarkdownHighlighter::startPass(std::int64_t from, double started) {
+void MarkdownHighlighter::startPass(std::int64_t from) {
     if (chunkCursor_) {
         // A pass already running goes on from the earlier of the two points,
         // so that nothing between them is left with old colours.
         chunkCursor_ = std::min(*chunkCursor_, from);
     } else {
         chunkCursor_ = from;
-        passStarted_ = started;
     }
     fullPassComplete_ = false;
     if (!chunkWanted_) {
@@ -276,9 +267,7 @@ bool MarkdownHighlighter::runChunk() {
 void MarkdownHighlighter::finishPass() {
     chunkCursor_.reset();
     chunkWanted_ = false;
-    lastFullPassDuration_ = now() - passStarted_;
     fullPassComplete_ = true;
-    if (onFullPassComplete) onFullPassComplete(lastFullPassDuration_);
 }
 
 void MarkdownHighlighter::cancel() {
@@ -337,11 +326,11 @@ void MarkdownHighlighter::highlightEdited(TextRange paragraph, bool parityChange
         // for the whole text.
         const TextRange first = paragraphRange({paragraph.location, chunkLength});
         highlight(first);
-        startPass(first.location + first.length, now());
+        startPass(first.location + first.length);
         return;
     }
     highlight(paragraph);
-    if (parityChanged) startPass(paragraph.location + paragraph.length, now());
+    if (parityChanged) startPass(paragraph.location + paragraph.length);
 }
 
 void MarkdownHighlighter::flushPending() {
@@ -357,7 +346,7 @@ void MarkdownHighlighter::flushPending() {
             fenceCacheValid_ = false;
             highlightEdited(paragraphRange({location, end - location}), parityChanged);
         } else if (parityChanged) {
-            startPass(location, now());
+            startPass(location);
         }
     }
     if (chunkCursor_ && !chunkWanted_ && !isSuspended()) {

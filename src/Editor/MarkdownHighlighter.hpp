@@ -40,7 +40,6 @@ public:
     std::function<bool()> isSuspended = [] { return false; };
     // Asked for a later `runChunk()` (never called from inside one).
     std::function<void()> onChunkWanted;
-    std::function<void(double seconds)> onFullPassComplete;
 
     // A full pass: the fence cache rebuilt, the first chunk coloured now.
     void highlightAll();
@@ -64,7 +63,6 @@ public:
     std::optional<TextRange> pendingRange() const { return pendingRange_; }
     std::int64_t passCount() const { return passCount_; }
     std::optional<TextRange> lastHighlightedRange() const { return lastHighlighted_; }
-    double lastFullPassDuration() const { return lastFullPassDuration_; }
 
 private:
     struct Position {
@@ -84,7 +82,7 @@ private:
     // An edited paragraph: coloured now when short, else its first chunk now
     // and the rest in a pass; a parity change colours everything after it.
     void highlightEdited(TextRange paragraph, bool parityChanged);
-    void startPass(std::int64_t from, double started);
+    void startPass(std::int64_t from);
     void finishPass();
 
     const TextStorage& storage_;
@@ -96,11 +94,9 @@ private:
     bool pendingParityChange_ = false;
     std::optional<std::int64_t> chunkCursor_;
     bool chunkWanted_ = false;
-    double passStarted_ = 0;
     bool fullPassComplete_ = false;
     std::int64_t passCount_ = 0;
     std::optional<TextRange> lastHighlighted_;
-    double lastFullPassDuration_ = 0;
 
     // A known (character, byte) pair of the current text, moved along by
     // lookups and kept valid across edits behind it, so that typing does not

@@ -287,6 +287,4 @@ const std::string_view* lookup(std::string_view key) {
     return &it->second;
 }
 
-std::size_t entryCount() { return kEntries.size(); }
-
 }  // namespace larkspin::L10n::detail

@@ -6,5 +6,4 @@
 namespace larkspin::L10n::detail {
 // The default text of a key, or null when the table has none.
 const std::string_view* lookup(std::string_view key);
-std::size_t entryCount();
 }  // namespace larkspin::L10n::detail

@@ -90,8 +90,6 @@ public:
     bool isEnabled() const { return isEnabled_; }
     State state() const;
     std::int64_t startCount() const { return startCount_; }
-    std::int64_t readyCount() const { return readyCount_; }
-    std::int64_t consumeCount() const { return consumeCount_; }
     std::int64_t failureCount() const { return failureCount_; }
 
     // ---- the spare's bridge ----

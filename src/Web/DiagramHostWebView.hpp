@@ -47,7 +47,6 @@ public:
 
     // The web view while the host has one (for tests).
     WebKitWebView* webView() const { return webView_.get(); }
-    bool isDestroyed() const { return destroyed_; }
 
 private:
     struct PendingRender {

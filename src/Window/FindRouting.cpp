@@ -59,15 +59,7 @@ EditingDecision decideEditing(const EditingRequest& request) {
 
 std::string declinedMixedLineEndings() { return "用户取消：混合换行文件未确认继续编辑"; }
 
-bool opensUntitledForEditing(bool untitled, bool isLatin1, bool isRestricted, DocumentMode mode) {
-    return sourceEditingEnabled() && untitled && !isLatin1 && !isRestricted && mode == DocumentMode::reading;
-}
-
 std::int64_t readingLine(std::int64_t cursorLine) { return std::max<std::int64_t>(cursorLine, 1); }
-
-std::string_view toggleTitleKey(DocumentMode mode) {
-    return mode == DocumentMode::reading ? "menu.mode.edit_source" : "menu.mode.back_to_reading";
-}
 
 bool canEditHere(DocumentMode mode) { return mode == DocumentMode::reading; }
 

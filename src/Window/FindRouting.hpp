@@ -85,12 +85,9 @@ struct EditingDecision {
 EditingDecision decideEditing(const EditingRequest& request);
 // The refusal kept when the user declines the mixed line-ending question.
 std::string declinedMixedLineEndings();
-// Whether a new untitled document opens straight into editing.
-bool opensUntitledForEditing(bool untitled, bool isLatin1, bool isRestricted, DocumentMode mode);
 // The source line the page returns to after editing: the cursor's, at least 1.
 std::int64_t readingLine(std::int64_t cursorLine);
-// The mode item's title key and whether "edit here" applies.
-std::string_view toggleTitleKey(DocumentMode mode);
+// Whether "edit here" applies.
 bool canEditHere(DocumentMode mode);
 
 }  // namespace ModeSwitch

@@ -109,7 +109,7 @@ public:
     // open.
     void terminate() {
         MainThread::beginQuitting();
-        DraftScheduler::flushEveryDraftAndWait();
+        document_->flushDraftAndWait();
         report('F', typed_);
         std::_Exit(0);
     }

@@ -17,7 +17,9 @@
 #include "Reader/Strips/FindBarController.hpp"
 #include "Reader/ReaderDisplaySupport.hpp"
 #include "Support/MainLoop.hpp"
+#include "Support/Display/MessageDialogs.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
+#include "Support/Display/TestPageOwner.hpp"
 #include "Support/Display/TestWindowServices.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -51,15 +53,9 @@ protected:
         readerView = std::make_shared<ReaderView>(*factory);
         ReaderEnvironment environment;
         fillEnvironment(environment);
-        DocumentPage::Dialogs dialogs;
-        dialogs.showReadOnly = [this](GtkWidget*, std::string problem) { readOnlyNotices.push_back(problem); };
-        dialogs.confirmMixedLineEndings = [this](GtkWidget*) -> Task<bool> {
-            ++questions;
-            return answer(confirmAnswer);
-        };
         auto page = std::make_unique<DocumentPage>(document, readerView, environment, pageServices.value(),
                                                    ThemeCatalog::theme(ThemeID::porcelain),
-                                                   test::RecordingFileManager().port(), std::move(dialogs));
+                                                   test::RecordingFileManager().port(), pageOwner);
         DocumentPage& made = *page;
         readerController = made.readerController();
         TabGroupWindow& window = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
@@ -69,11 +65,22 @@ protected:
         window.add(std::move(page));
         return made;
     }
-    static Task<bool> answer(bool yes) { co_return yes; }
-
-    bool enter(DocumentPage& page, bool editHere = false) {
+    // The switch into editing; a dialog it opens on the page's window is
+    // answered with `response` (its text kept in `dialogBodies`).
+    bool enter(DocumentPage& page, bool editHere = false, const char* response = "cancel") {
         auto outcome = test::startTask(page.enterEditing(editHere, "用户切换"));
-        EXPECT_TRUE(test::waitFor([&] { return outcome->finished; }));
+        AdwMessageDialog* dialog = nullptr;
+        EXPECT_TRUE(test::waitFor([&] {
+            return outcome->finished || (dialog = test::openMessageDialog()) != nullptr;
+        }));
+        // A refusal is told after the switch has answered.
+        if (!dialog) dialog = test::openMessageDialog();
+        if (dialog) {
+            EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(dialog)), group) << "not on the page's window";
+            dialogBodies.emplace_back(adw_message_dialog_get_body(dialog));
+            test::pressMessageButton(dialog, response);
+            EXPECT_TRUE(test::waitFor([&] { return outcome->finished && !test::openMessageDialog(); }));
+        }
         return outcome->value.value_or(false);
     }
     void render(DocumentPage& page) {
@@ -89,9 +96,8 @@ protected:
     std::shared_ptr<ReaderView> readerView;
     std::shared_ptr<ReaderViewController> readerController;
     GtkWindow* group = nullptr;
-    std::vector<std::string> readOnlyNotices;
-    bool confirmAnswer = false;
-    int questions = 0;
+    std::shared_ptr<test::TestPageOwner> pageOwner = std::make_shared<test::TestPageOwner>();
+    std::vector<std::string> dialogBodies;
 };
 
 std::string longDocument() {
@@ -282,25 +288,24 @@ TEST_F(EditingModeDisplay, FindInEditingModeSearchesTheSource) {
 TEST_F(EditingModeDisplay, RefusesReadOnlyAndAsksOnceAboutMixedLineEndings) {
     {
         DocumentPage& page = makePage({.source = "caf\xC3\xA9", .encoding = DocumentTextEncoding::latin1});
-        EXPECT_FALSE(enter(page));
+        EXPECT_FALSE(enter(page, false, "ok"));
         EXPECT_EQ(page.modeContainer().mode(), DocumentMode::reading);
-        ASSERT_EQ(readOnlyNotices.size(), 1u);
-        EXPECT_EQ(page.lastModeRefusal(), readOnlyNotices[0]);
+        ASSERT_EQ(dialogBodies.size(), 1u) << "the refusal was not shown";
+        EXPECT_EQ(page.lastModeRefusal(), dialogBodies[0]);
         EXPECT_EQ(page.editor(), nullptr);
     }
     gtk_window_destroy(group);
     MainThread::drainForTesting();
 
+    dialogBodies.clear();
     DocumentPage& page = makePage({.source = "a\r\nb\n", .lineEnding = LineEnding::mixed});
-    confirmAnswer = false;
-    EXPECT_FALSE(enter(page));
+    EXPECT_FALSE(enter(page, false, "cancel"));
     EXPECT_EQ(page.lastModeRefusal(), ModeSwitch::declinedMixedLineEndings());
-    confirmAnswer = true;
-    EXPECT_TRUE(enter(page));
+    EXPECT_TRUE(enter(page, false, "continue"));
     EXPECT_FALSE(page.lastModeRefusal());
     page.enterReading("用户切换");
     EXPECT_TRUE(enter(page));
-    EXPECT_EQ(questions, 2);
+    EXPECT_EQ(dialogBodies.size(), 2u) << "asked again after the user said yes";
 }
 
 // The window's keys, each as "trigger=action".

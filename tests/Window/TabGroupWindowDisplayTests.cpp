@@ -24,6 +24,7 @@
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/WindowTheme.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
+#include "Support/Display/TestPageOwner.hpp"
 #include "Support/Display/TestWindowServices.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
@@ -84,7 +85,7 @@ protected:
         documents.push_back(document);
         auto page = std::make_unique<DocumentPage>(document->document, document->view, environment,
                                                    pageServices.value(), ThemeCatalog::theme(ThemeID::porcelain),
-                                                   test::RecordingFileManager().port());
+                                                   test::RecordingFileManager().port(), pageOwner);
         DocumentPage& added = *page;
         document->controller = added.readerController();
         if (deferred) document->controller->loadView(PageWorkingSetMember::firstWebView);
@@ -129,6 +130,7 @@ protected:
 
     UserDefaults defaults{dir.path() / "preferences.json"};
     test::TestWindowServices pageServices{defaults};
+    std::shared_ptr<test::TestPageOwner> pageOwner = std::make_shared<test::TestPageOwner>();
     std::vector<std::shared_ptr<TestDocument>> documents;
     std::list<GtkWindow*> windows;
     // Renders completed, all pages together.
@@ -343,19 +345,18 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     DocumentPage& page = addPage(group, "kept.md");
     std::shared_ptr<TestDocument> document = documents.back();
 
-    std::function<void(bool)> pending;
-    page.onCloseRequest = [&pending](std::function<void(bool)> done) { pending = std::move(done); };
+    pageOwner->holdCloses = true;
     adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
-    ASSERT_TRUE(pending);
-    EXPECT_EQ(group.pages().size(), 1u) << "the close waits for the page's answer";
-    std::exchange(pending, nullptr)(false);
+    ASSERT_EQ(pageOwner->held.size(), 1u);
+    EXPECT_EQ(group.pages().size(), 1u) << "the close waits for the owner's answer";
+    std::exchange(pageOwner->held, {}).front()(false);
     EXPECT_EQ(group.pages().size(), 1u);
 
     // The widgets outlive the page here, as in a window still being torn down.
     GObjectPtr<GtkWidget> paned = GObjectPtr<GtkWidget>::retain(GTK_WIDGET(page.paned()));
     GObjectPtr<GtkSingleSelection> selection =
         GObjectPtr<GtkSingleSelection>::retain(page.outline().selection());
-    page.onCloseRequest = nullptr;
+    pageOwner->holdCloses = false;
     adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
     EXPECT_TRUE(group.pages().empty());
     // The reader, still held, tells the page nothing any more.
@@ -364,6 +365,21 @@ TEST_F(TabGroupWindowDisplay, AClosedPageLetsGoOfItsHandlersAndAPageMayRefuseToC
     gtk_paned_set_position(GTK_PANED(paned.get()), 300);
     gtk_selection_model_select_item(GTK_SELECTION_MODEL(selection.get()), 0, TRUE);
     EXPECT_EQ(gtk_widget_get_root(document->view->widget()), nullptr);
+}
+
+// Nobody left to review a close (the program's controller is gone): a tab
+// whose document has unsaved text stays, and one without closes.
+TEST_F(TabGroupWindowDisplay, WithItsOwnerGoneOnlyATabWithoutUnsavedTextCloses) {
+    TabGroupWindow& group = makeWindow();
+    addPage(group, "edited.md");
+    ASSERT_TRUE(documents.back()->document->model().replaceAll("# Edited\n"));
+    ASSERT_TRUE(documents.back()->document->isEdited());
+    addPage(group, "clean.md");
+    pageOwner.reset();
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 0));
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 1));
+    ASSERT_EQ(group.pages().size(), 1u);
+    EXPECT_EQ(&group.pages().front()->document(), documents.front()->document.get());
 }
 
 TEST_F(TabGroupWindowDisplay, TheOutlineShowsTheRenderedHeadingsAndAClickScrollsThePage) {

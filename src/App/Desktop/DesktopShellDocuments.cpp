@@ -34,9 +34,7 @@ std::size_t DesktopShellDocuments::documentCount() const { return controller_->r
 
 std::size_t DesktopShellDocuments::flushDraftsNow() { return controller_->flushDraftsNow(); }
 
-void DesktopShellDocuments::flushEveryDraftAndWait() {
-    DesktopDocumentController::flushEveryDraftAndWait();
-}
+void DesktopShellDocuments::flushEveryDraftAndWait() { controller_->flushEveryDraftAndWait(); }
 
 void DesktopShellDocuments::reviewBeforeQuit(std::function<void(bool proceed)> done) {
     controller_->reviewBeforeQuit(std::move(done));

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
-#include <vector>
 
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/Cancellation.hpp"
@@ -15,12 +14,6 @@
 namespace larkspin {
 
 namespace {
-
-// Live schedulers, for the termination flush. Main thread.
-std::vector<DraftScheduler*>& liveSchedulers() {
-    static std::vector<DraftScheduler*> all;
-    return all;
-}
 
 std::string describe(std::exception_ptr error) {
     try {
@@ -81,10 +74,9 @@ DraftScheduler::DraftScheduler(DraftClient& client, std::filesystem::path direct
       writer_(std::move(writer)),
       draftID_(makeUUID()) {
     if (!writer_) throw std::invalid_argument("draft scheduler: a draft writer is required");
-    liveSchedulers().push_back(this);
 }
 
-DraftScheduler::~DraftScheduler() { std::erase(liveSchedulers(), this); }
+DraftScheduler::~DraftScheduler() = default;
 
 bool DraftScheduler::needsDraft() const {
     const DocumentModel& model = const_cast<DraftClient&>(client_).model();
@@ -193,11 +185,6 @@ void DraftScheduler::flushAndWait() {
         AppLog::recovery.error("文档 doc=%{public}s %{private}s 同步刷新草稿失败：%{private}s", client_.logID(),
                                client_.displayName(), error.what());
     }
-}
-
-void DraftScheduler::flushEveryDraftAndWait() {
-    const auto all = liveSchedulers();
-    for (DraftScheduler* scheduler : all) scheduler->flushAndWait();
 }
 
 void DraftScheduler::resolve(RecoveryDraft::Resolution resolution) {

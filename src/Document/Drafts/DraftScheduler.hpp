@@ -97,9 +97,6 @@ public:
     // The same, blocking the calling thread: for termination only (after
     // MainThread::beginQuitting()). The draft stays unresolved.
     void flushAndWait();
-    // Every draft of the process, flushed with flushAndWait. For the shell at
-    // termination (signals, session end): documents are not closed.
-    static void flushEveryDraftAndWait();
 
     // The text was saved, reloaded or closed: cancels a pending write and, when
     // a draft was written (or queued), marks it resolved behind the writes

@@ -56,7 +56,6 @@ EditorTextView::EditorTextView(DocumentModel& model)
     deleteBefore_ = SignalConnection::connect(buffer, "delete-range", G_CALLBACK(onDeleteRangeBefore), this);
     deleteAfter_ = SignalConnection(buffer, g_signal_connect_after(buffer, "delete-range",
                                                                    G_CALLBACK(onDeleteRangeAfter), this));
-    markSet_ = SignalConnection::connect(buffer, "mark-set", G_CALLBACK(onMarkSet), this);
     modifiedChanged_ =
         SignalConnection::connect(buffer, "modified-changed", G_CALLBACK(onModifiedChanged), this);
     modelStateChanged();
@@ -196,13 +195,6 @@ void EditorTextView::onPreeditChanged(GtkWidget*, const char* preedit, void* dat
     auto* self = static_cast<EditorTextView*>(data);
     self->preedit_ = preedit ? preedit : "";
     if (self->onPreeditChange) self->onPreeditChange(!self->preedit_.empty());
-}
-
-void EditorTextView::onMarkSet(GtkTextBuffer* buffer, void*, void* mark, void* data) {
-    auto* self = static_cast<EditorTextView*>(data);
-    if (mark == gtk_text_buffer_get_insert(buffer) || mark == gtk_text_buffer_get_selection_bound(buffer)) {
-        if (self->onSelectionChange) self->onSelectionChange();
-    }
 }
 
 int EditorTextView::onKeyPressed(GtkEventController*, unsigned keyval, unsigned, int state, void* data) {

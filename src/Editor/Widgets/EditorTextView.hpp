@@ -39,7 +39,6 @@ public:
     // After the input method's preedit changed: whether one remains.
     std::function<void(bool hasPreedit)> onPreeditChange;
     std::function<void(bool readOnly)> onReadOnlyChange;
-    std::function<void()> onSelectionChange;
 
     // The model's edited state changed (a save, a reload, an edit). While
     // the model is clean the buffer is marked unmodified, so that undo and
@@ -75,7 +74,6 @@ private:
     static void onDeleteRangeAfter(GtkTextBuffer*, void* start, void* end, void* self);
     static void onPreeditChanged(GtkWidget*, const char* preedit, void* self);
     static void onPasteClipboard(GtkWidget*, void* self);
-    static void onMarkSet(GtkTextBuffer*, void* iter, void* mark, void* self);
     static void onModifiedChanged(GtkTextBuffer*, void* self);
     static int onKeyPressed(GtkEventController*, unsigned keyval, unsigned keycode, int state, void* self);
 
@@ -97,7 +95,7 @@ private:
     std::int64_t pendingDeleteEnd_ = 0;
     std::string preedit_;
     int insertsWhileResetting_ = -1;
-    SignalConnection insertText_, deleteBefore_, deleteAfter_, preeditChanged_, paste_, markSet_;
+    SignalConnection insertText_, deleteBefore_, deleteAfter_, preeditChanged_, paste_;
     SignalConnection modifiedChanged_;
 };
 

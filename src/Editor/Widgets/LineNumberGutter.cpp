@@ -56,8 +56,6 @@ void LineNumberGutter::setShown(bool shown) {
     gtk_widget_set_visible(area_.get(), shown);
 }
 
-bool LineNumberGutter::isShown() const { return gtk_widget_get_visible(area_.get()); }
-
 void LineNumberGutter::setWidth(double width) {
     const int pixels = static_cast<int>(std::ceil(width));
     if (gtk_drawing_area_get_content_width(GTK_DRAWING_AREA(area_.get())) == pixels) return;

@@ -43,7 +43,6 @@ public:
     GtkWidget* widget() const { return area_.get(); }
     // Hidden, the gutter takes no width.
     void setShown(bool shown);
-    bool isShown() const;
     void setWidth(double width);
     void setColors(const HexColor& background, const HexColor& text);
     void setFont(const std::string& family, int editorFontSize);

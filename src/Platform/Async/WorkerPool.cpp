@@ -71,11 +71,6 @@ void WorkerPool::startThreadLocked() {
     }
 }
 
-std::size_t WorkerPool::threadCount() const {
-    std::lock_guard lock(mutex_);
-    return threads_;
-}
-
 void WorkerPool::willBlock() {
     std::lock_guard lock(mutex_);
     ++blocked_;

@@ -45,9 +45,6 @@ public:
     // True on a thread of the pool.
     static bool isPoolThread();
 
-    // Threads started and not ended; for tests and benchmarks.
-    std::size_t threadCount() const;
-
     // Blocks until no job is queued or running, jobs posted meanwhile
     // included. Not from a pool thread (it would wait for itself).
     void waitUntilIdle();

@@ -92,11 +92,8 @@ public:
 
     const Configuration& configuration() const { return configuration_; }
     const Stats& stats() const { return stats_; }
-    // Whether a host exists (loading or loaded), and whether it is loaded.
+    // Whether a host exists (loading or loaded).
     bool hasHost() const { return host_ != nullptr; }
-    bool isHostLoaded() const { return host_ != nullptr && hostLoaded_; }
-    // Requests waiting for their turn (not counting the one being rendered).
-    std::size_t queuedCount() const { return queue_.size(); }
 
     // Texts of the results the service makes itself.
     static constexpr std::string_view disabledMessage = "独立渲染已禁用（MD_DIAGRAM_ISOLATION=disabled）";

@@ -28,10 +28,6 @@ public:
     Kind kind() const { return kind_; }
     const std::string& domain() const { return domain_; }
     int code() const { return code_; }
-    // True for the two kinds whose page is gone.
-    bool isPageGone() const {
-        return kind_ == Kind::webProcessTerminated || kind_ == Kind::pageReplaced;
-    }
 
 private:
     Kind kind_;

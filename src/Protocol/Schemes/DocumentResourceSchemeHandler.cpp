@@ -109,7 +109,6 @@ void DocumentResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_
     const std::string urlText = requestURL.value_or("<nil>");
 
     if (const auto* reason = std::get_if<RejectReason>(&result)) {
-        lastOutcome_ = fmt::format("rejected {} {}", urlText, caseName(*reason));
         const std::string errorObject =
             fmt::format("DocumentResourceSchemeHandler.RejectReason {}", static_cast<int>(*reason));
         AppLog::resources.error("拒绝：%{private}s（%{public}@：%{public}s）",
@@ -126,8 +125,6 @@ void DocumentResourceSchemeHandler::complete(TaskIdentity identity, std::uint64_
 
     ServedResource& served = std::get<ServedResource>(result);
     const auto byteCount = static_cast<std::int64_t>(served.data.size());
-    lastOutcome_ = fmt::format("served {} {} {}x{} {}B", urlText, served.mimeType,
-                               served.pixelWidth, served.pixelHeight, byteCount);
     AppLog::resources.info("服务：%{private}s %{public}s %ld×%ld %ld 字节",
                            fullPath.value_or(urlText), served.mimeType, served.pixelWidth,
                            served.pixelHeight, byteCount);
@@ -198,38 +195,6 @@ std::string_view DocumentResourceSchemeHandler::message(RejectReason reason) {
             return "读取失败";
         case RejectReason::cancelled:
             return "任务已取消";
-    }
-    return "";
-}
-
-std::string_view DocumentResourceSchemeHandler::caseName(RejectReason reason) {
-    switch (reason) {
-        case RejectReason::badScheme:
-            return "badScheme";
-        case RejectReason::noDocumentLocation:
-            return "noDocumentLocation";
-        case RejectReason::badPath:
-            return "badPath";
-        case RejectReason::extensionNotAllowed:
-            return "extensionNotAllowed";
-        case RejectReason::openFailed:
-            return "openFailed";
-        case RejectReason::accessDenied:
-            return "accessDenied";
-        case RejectReason::notRegularFile:
-            return "notRegularFile";
-        case RejectReason::tooLarge:
-            return "tooLarge";
-        case RejectReason::unknownMagic:
-            return "unknownMagic";
-        case RejectReason::pixelSizeUnavailable:
-            return "pixelSizeUnavailable";
-        case RejectReason::pixelSizeTooLarge:
-            return "pixelSizeTooLarge";
-        case RejectReason::readFailed:
-            return "readFailed";
-        case RejectReason::cancelled:
-            return "cancelled";
     }
     return "";
 }

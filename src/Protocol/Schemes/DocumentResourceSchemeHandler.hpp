@@ -61,7 +61,6 @@ public:
         cancelled,
     };
     static std::string_view message(RejectReason reason);
-    static std::string_view caseName(RejectReason reason);
 
     struct ParsedRequest {
         std::string documentID;
@@ -96,10 +95,6 @@ public:
     // EPERM): called with the request's document identifier and the full
     // path, before the request fails. An empty callback removes it.
     void setAccessDeniedCallback(AccessDeniedCallback callback);
-
-    // A one-line account of the last completed request ("served …" or
-    // "rejected …"); for diagnostics and tests.
-    const std::string& lastOutcome() const { return lastOutcome_; }
 
     void start(std::shared_ptr<SchemeTask> task) override;
     void stop(const SchemeTask& task) override;
@@ -136,7 +131,6 @@ private:
     std::optional<std::filesystem::path> location_;
     AccessDeniedCallback accessDenied_;
     ActiveSchemeTasks activeTasks_;
-    std::string lastOutcome_;
     std::shared_ptr<ResourceWorkers> workers_;
     std::shared_ptr<const SysCalls> sys_;
     TaskScope loads_;  // last: the loads end before anything else goes

@@ -33,8 +33,6 @@ public:
 
     const FindBarState& state() const { return state_; }
     const std::shared_ptr<FindBarView>& view() const { return view_; }
-    // How many requests have been sent; the latest one's serial.
-    std::int64_t requestSerial() const { return requestSerial_; }
 
     // What the bar searches from now on (the page, or the source editor in
     // editing mode). Requests already sent are answered by their target.

@@ -32,7 +32,6 @@ public:
     // The root to put into the tab page. It requests no size of its own.
     GtkWidget* widget() const { return root_.get(); }
     WebKitWebView* webView() const { return webView_.get(); }
-    GtkWidget* missingLabel() const { return missingLabel_; }
     DocumentStatusView* statusView() const { return statusView_.get(); }
     ResourceBannerView* bannerView() const { return bannerView_.get(); }
 

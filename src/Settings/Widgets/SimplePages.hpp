@@ -21,7 +21,6 @@ public:
     explicit GeneralSettingsPage(SettingsModel& model);
 
     void shown() override;
-    std::int64_t resolvedCount() const { return resolvedCount_; }
     GtkWidget* clearButton() const { return clear_; }
     // How many counts have ended since the page was made; for tests.
     int loadsForTesting() const { return loads_; }

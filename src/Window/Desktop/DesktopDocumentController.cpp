@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "Document/Closing/DocumentClosing.hpp"
-#include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/Links/LinkOpener.hpp"
 #include "Platform/Async/Cancellation.hpp"
 #include "Platform/Async/WorkerPool.hpp"
@@ -305,8 +304,8 @@ void DesktopDocumentController::makeWindow(Document& document) {
     const ReaderEnvironment& environment = dependencies_.environment;
     auto view = std::make_shared<ReaderView>(*environment.webViewFactory);
     const Theme theme = environment.currentTheme();
-    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view),
-                                               environment, services_, theme, dependencies_.fileManager);
+    auto page = std::make_unique<DocumentPage>(document.shared_from_this(), std::move(view), environment,
+                                               services_, theme, dependencies_.fileManager, weak_from_this());
     // The web view waits until the page is first shown: a window laid out
     // with many tabs renders the one it shows first.
     page->readerController()->loadView(PageWorkingSetMember::firstWebView);
@@ -314,17 +313,6 @@ void DesktopDocumentController::makeWindow(Document& document) {
         dependencies_.appearance->follow(page->readerController());
         dependencies_.appearance->follow(page->noticeBar());
     }
-    std::weak_ptr<Document> weakDocument = document.weak_from_this();
-    Weak weak = weak_from_this();
-    page->onCloseRequest = [weak, weakDocument](std::function<void(bool)> done) {
-        auto self = weak.lock();
-        auto closing = weakDocument.lock();
-        if (!self || !closing) {
-            done(true);
-            return;
-        }
-        self->reviewClose(std::move(closing), std::move(done));
-    };
     if (placement_) {
         placement_->group->add(std::move(page), placement_->select);
         return;
@@ -389,7 +377,7 @@ void DesktopDocumentController::reviewBeforeQuit(std::function<void(bool proceed
 }
 
 void DesktopDocumentController::flushEveryDraftAndWait() {
-    DraftScheduler::flushEveryDraftAndWait();
+    for (const std::shared_ptr<Document>& document : registry_.documents()) document->flushDraftAndWait();
 }
 
 void DesktopDocumentController::reviewClose(std::shared_ptr<Document> document,

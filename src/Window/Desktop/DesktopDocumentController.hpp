@@ -16,6 +16,7 @@
 #include "Reader/ReaderEnvironment.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 #include "Window/WindowServices.hpp"
+#include "Window/Widgets/DocumentPageOwner.hpp"
 
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
@@ -37,6 +38,7 @@ enum class KeyDocumentCommand { close, save, saveAs, revert };
 // Owned by a shared_ptr; an open in flight holds it weakly. Main thread.
 class DesktopDocumentController final
     : public DocumentOpener,
+      public DocumentPageOwner,
       public std::enable_shared_from_this<DesktopDocumentController> {
 public:
     struct Dependencies {
@@ -89,17 +91,17 @@ public:
     // one is saved or discarded (all are then closed), `done(false)` when the
     // user cancelled or a save failed (nothing closed).
     void reviewBeforeQuit(std::function<void(bool proceed)> done);
-    // Every draft of the process written before returning; documents stay
-    // open and drafts unresolved. At termination only, after
+    // The draft of every open document written before returning; documents
+    // stay open and drafts unresolved. At termination only, after
     // MainThread::beginQuitting().
-    static void flushEveryDraftAndWait();
+    void flushEveryDraftAndWait();
     // Whether the key document can carry out `command` now, and doing it.
     // Close goes through the close review, as a tab's close does.
     bool canPerform(KeyDocumentCommand command) const;
     void perform(KeyDocumentCommand command);
     // The close review of one page's document (a tab's close): `done(true)`
     // when it may close.
-    void reviewClose(std::shared_ptr<Document> document, std::function<void(bool)> done);
+    void reviewClose(std::shared_ptr<Document> document, std::function<void(bool)> done) override;
     // Called when a document opens or closes, or its edited state or file
     // changes (the shell re-validates its menu actions).
     std::function<void()> onDocumentsChanged;

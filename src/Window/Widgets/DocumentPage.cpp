@@ -78,9 +78,9 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
                            std::shared_ptr<ReaderView> readerView,
                            const ReaderEnvironment& environment, const WindowServices& services,
                            Theme theme, FileManagerReveal::Port fileManager,
-                           Dialogs dialogs)
+                           std::weak_ptr<DocumentPageOwner> owner)
     : document_(std::move(document)),
-      dialogs_(std::move(dialogs)),
+      owner_(std::move(owner)),
       readerEvents_(std::make_shared<ReaderEvents>(*this)),
       reader_(makeReader(*document_, readerView, environment, readerEvents_)),
       documentReader_(PageReader::create(reader_)),
@@ -89,8 +89,8 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
       container_(readerView_->widget()),
       services_(services),
       fileManager_(std::move(fileManager)) {
-    if (!fileManager_.showItems || !fileManager_.openFolder) {
-        throw std::invalid_argument("document page: the file manager");
+    if (!fileManager_.showItems || !fileManager_.openFolder || owner_.expired()) {
+        throw std::invalid_argument("document page: the file manager and the owner");
     }
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
@@ -266,34 +266,32 @@ DocumentWindowHost::Presented DocumentPage::present() {
 }
 
 Task<std::optional<std::filesystem::path>> DocumentPage::chooseSourceFile(SourceRequest request) {
-    if (dialogs_.chooseSourceFile) return dialogs_.chooseSourceFile(root_.get(), std::move(request));
     return SourceFileChooser::choose(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(request));
 }
 
 Task<bool> DocumentPage::confirmDiscard(OpenConfirmation::Question question) {
-    if (dialogs_.confirmDiscard) return dialogs_.confirmDiscard(root_.get(), std::move(question));
     return DiscardConfirmation::ask(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(question));
 }
 
 Task<std::optional<std::filesystem::path>> DocumentPage::chooseSaveLocation(SaveRequest request) {
-    if (dialogs_.chooseSaveLocation) return dialogs_.chooseSaveLocation(root_.get(), std::move(request));
     return SaveFileChooser::choose(GTK_WINDOW(gtk_widget_get_root(root_.get())), std::move(request));
 }
 
 void DocumentPage::showSaveError(std::string message) {
-    if (dialogs_.showSaveError) {
-        dialogs_.showSaveError(root_.get(), std::move(message));
-        return;
-    }
     SaveFileChooser::showError(GTK_WINDOW(gtk_widget_get_root(root_.get())), message);
 }
 
 void DocumentPage::requestClose(std::function<void(bool)> done) {
-    if (onCloseRequest) {
-        onCloseRequest(std::move(done));
+    if (const std::shared_ptr<DocumentPageOwner> owner = owner_.lock()) {
+        owner->reviewClose(document_, std::move(done));
         return;
     }
-    done(true);
+    const bool edited = document_->isEdited();
+    if (edited) {
+        AppLog::document.error("文档 doc=%{public}s %{private}s 有未保存的修改，无人审阅关闭，标签页保留",
+                               document_->logID(), document_->displayName());
+    }
+    done(!edited);
 }
 
 void DocumentPage::applySidebar(bool visible) {
@@ -354,17 +352,11 @@ Task<bool> DocumentPage::enterEditing(bool editHere, std::string reason) {
         case ModeSwitch::EditingStep::refuseReadOnly:
             lastModeRefusal_ = decision.refusal;
             AppLog::editor.error("拒绝进入编辑（%{public}s）：%{public}s", reason, decision.refusal);
-            if (dialogs_.showReadOnly) {
-                dialogs_.showReadOnly(root_.get(), decision.refusal);
-            } else {
-                EditingQuestions::showReadOnly(GTK_WINDOW(gtk_widget_get_root(root_.get())), decision.refusal);
-            }
+            EditingQuestions::showReadOnly(GTK_WINDOW(gtk_widget_get_root(root_.get())), decision.refusal);
             co_return false;
         case ModeSwitch::EditingStep::confirmMixedLineEndings: {
-            Task<bool> question = dialogs_.confirmMixedLineEndings
-                                      ? dialogs_.confirmMixedLineEndings(root_.get())
-                                      : EditingQuestions::confirmMixedLineEndings(
-                                            GTK_WINDOW(gtk_widget_get_root(root_.get())));
+            Task<bool> question =
+                EditingQuestions::confirmMixedLineEndings(GTK_WINDOW(gtk_widget_get_root(root_.get())));
             const bool confirmed = co_await std::move(question);
             if (!confirmed) {
                 lastModeRefusal_ = ModeSwitch::declinedMixedLineEndings();

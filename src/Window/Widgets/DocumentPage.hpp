@@ -23,6 +23,7 @@
 #include "Window/SidebarController.hpp"
 #include "Window/WindowServices.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
+#include "Window/Widgets/DocumentPageOwner.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
 
 typedef struct _GtkWidget GtkWidget;
@@ -59,30 +60,17 @@ class WebViewWorkingSet;
 // web process end to the working set (`PageWorkingSetMember`). Main thread.
 class DocumentPage final : public DocumentWindowHost {
 public:
-    // The dialogs a page asks (the relocation panel, the confirmation before
-    // unsaved text is thrown away); the desktop's when not given.
-    struct Dialogs {
-        std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SourceRequest)>
-            chooseSourceFile;
-        std::function<Task<bool>(GtkWidget* page, OpenConfirmation::Question)> confirmDiscard;
-        std::function<Task<std::optional<std::filesystem::path>>(GtkWidget* page, SaveRequest)>
-            chooseSaveLocation;
-        std::function<void(GtkWidget* page, std::string message)> showSaveError;
-        // The switch into editing mode: the mixed line-ending question and
-        // the read-only refusal.
-        std::function<Task<bool>(GtkWidget* page)> confirmMixedLineEndings;
-        std::function<void(GtkWidget* page, std::string problem)> showReadOnly;
-    };
-
     // The reader is made over `readerView` with `environment` (whose
     // working set, when it has one, decides when it holds a web view); its
     // view is not loaded yet. `services` are the program's (the editor of
     // editing mode follows its appearance there). `fileManager` shows the document's file for
     // the page's "show in the file manager" item (both of its ways are
-    // required).
+    // required). `owner` reviews the tab's close; required, held weakly (it
+    // makes the page). The page's questions are dialogs modal on its window.
     DocumentPage(std::shared_ptr<Document> document, std::shared_ptr<ReaderView> readerView,
                  const ReaderEnvironment& environment, const WindowServices& services,
-                 Theme theme, FileManagerReveal::Port fileManager, Dialogs dialogs = {});
+                 Theme theme, FileManagerReveal::Port fileManager,
+                 std::weak_ptr<DocumentPageOwner> owner);
     ~DocumentPage() override;
     DocumentPage(const DocumentPage&) = delete;
     DocumentPage& operator=(const DocumentPage&) = delete;
@@ -148,10 +136,10 @@ public:
     EditorViewController* editor() const { return editor_.get(); }
     const std::optional<std::string>& lastModeRefusal() const { return lastModeRefusal_; }
 
-    // The tab is being closed: `done(true)` closes it, `done(false)` keeps it.
-    // Asks `onCloseRequest` when set, else closes.
+    // The tab is being closed: `done(true)` closes it, `done(false)` keeps it,
+    // as the owner's close review answers. With the owner gone, a document
+    // with unsaved text keeps its tab.
     void requestClose(std::function<void(bool)> done);
-    std::function<void(std::function<void(bool)> done)> onCloseRequest;
 
 private:
     void applySidebar(bool visible);
@@ -170,7 +158,7 @@ private:
     class ReaderEvents;
 
     std::shared_ptr<Document> document_;
-    Dialogs dialogs_;
+    std::weak_ptr<DocumentPageOwner> owner_;
     std::shared_ptr<ReaderEvents> readerEvents_;  // the reader's owner, held weakly by it
     std::shared_ptr<ReaderViewController> reader_;
     std::shared_ptr<PageReader> documentReader_;  // the reader as the document sees it

@@ -62,8 +62,7 @@ TEST_F(ReaderViewDisplayTest, AShownReaderShowsADocumentImageAndItsOverlays) {
     EXPECT_EQ(script("const img = document.querySelector('#content img');"
                      "if (!img.complete) await new Promise((done) => { img.onload = img.onerror = done; });"
                      "return [img.naturalWidth, img.naturalHeight];"),
-              json({4, 3}))
-        << reader->diagnostics().documentResourceHandler->lastOutcome();
+              json({4, 3}));
 
     GtkWidget* web = GTK_WIDGET(view->webView());
     reader->showDocumentStatus({"文件 <太大> & 只读", "只显示前 1 MiB", std::string("# Title\n"),

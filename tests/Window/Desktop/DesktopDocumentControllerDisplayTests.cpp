@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -490,6 +492,35 @@ TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab
     click();
     ASSERT_TRUE(test::waitFor([&] { return group.selectedPage() == pageOf(*target); }));
     EXPECT_EQ(controller->registry().size(), 2u);
+}
+
+// How the program ends on a signal or at the session's end: the draft of
+// every edited document is on disk before the process goes, and no document
+// is closed (closing would resolve its draft). Run in a child process of its
+// own, which writes without the 2 s wait and exits.
+TEST_F(DesktopDocumentControllerDisplay, AtTerminationEveryEditedDocumentsDraftIsWrittenAndKept) {
+    Document& first = openRendered(dir.write("first.md", "# First\n"));
+    Document& second = openRendered(dir.write("second.md", "# Second\n"));
+    openRendered(dir.write("unedited.md", "# Unedited\n"));
+    ASSERT_TRUE(first.model().replaceAll("# First\n\ntyped\n"));
+    ASSERT_TRUE(second.model().replaceAll("# Second\n\ntyped too\n"));
+    const auto terminate = [&] {
+        MainThread::beginQuitting();
+        controller->flushEveryDraftAndWait();
+        std::multiset<std::string> texts;
+        for (const RecoveryDraft& draft : RecoveryStore::allDrafts(store->directory())) {
+            if (!draft.resolution && draft.content) texts.insert(*draft.content);
+        }
+        const std::multiset<std::string> expected{"# First\n\ntyped\n", "# Second\n\ntyped too\n"};
+        if (texts != expected || controller->registry().size() != 3) {
+            std::cerr << "drafts on disk: " << texts.size() << ", documents open: "
+                      << controller->registry().size() << "\n";
+            std::_Exit(1);
+        }
+        std::_Exit(0);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(terminate(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
