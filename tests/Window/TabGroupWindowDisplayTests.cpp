@@ -53,7 +53,7 @@ protected:
     }
 
     TabGroupWindow& makeWindow() {
-        TabGroupWindow& group = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
+        TabGroupWindow& group = TabGroupWindow::create(pageServices.tabGroups, nullptr, pageServices.sessionChanges);
         track(group.window());
         gtk_window_present(group.window());
         return group;
@@ -180,7 +180,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(alpha.readerView()->webView(), webView)
         << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
-    // Only the selected page of the active window is the key page.
+    // Only the selected page of the active window is the key page, once the
+    // selection has settled (a turn later).
+    MainThread::drainForTesting();
     EXPECT_FALSE(beta.readerController()->isWindowActive() &&
                  !gtk_window_is_active(first.window()));
     EXPECT_EQ(alpha.readerController()->isWindowActive(),
@@ -204,7 +206,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     addPage(first, "gamma.md");
     EXPECT_GT(changes, 0);
     counting.reset();
-    const SessionSnapshot session = TabGroupWindow::sessionSnapshot();
+    const SessionSnapshot session = pageServices.tabGroups.sessionSnapshot();
     ASSERT_EQ(session.groups.size(), 2u);
     ASSERT_EQ(session.groups[0].tabs.size(), 2u);
     EXPECT_EQ(session.groups[0].tabs[0],
@@ -232,14 +234,14 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     track(third.window());
     EXPECT_TRUE(first.pages().empty());
     const TabGroupWindow* emptied = &first;
-    EXPECT_TRUE(test::waitFor([emptied] {
-        const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+    EXPECT_TRUE(test::waitFor([this, emptied] {
+        const std::vector<TabGroupWindow*> groups = pageServices.tabGroups.all();
         return std::count(groups.begin(), groups.end(), emptied) == 0;
     })) << "a window whose last tab left closes";
     EXPECT_EQ(third.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(third.window()), "beta.md");
     adw_tab_view_close_page(third.tabView(), adw_tab_view_get_nth_page(third.tabView(), 0));
-    EXPECT_EQ(TabGroupWindow::pageOf(beta.widget()), nullptr);
+    EXPECT_EQ(pageServices.tabGroups.pageOf(beta.widget()), nullptr);
 }
 
 // Pages added unselected and then one selected, as a restored window is laid

@@ -44,8 +44,8 @@ protected:
     }
     // Closes every group window and waits until they are gone.
     void closeGroupWindows() {
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(waitFor([] { return TabGroupWindow::all().empty(); }))
+        for (TabGroupWindow* group : pageServices.tabGroups.all()) gtk_window_destroy(group->window());
+        EXPECT_TRUE(waitFor([this] { return pageServices.tabGroups.all().empty(); }))
             << "a group window outlived the test";
         MainThread::drainForTesting();
     }
