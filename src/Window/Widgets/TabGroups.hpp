@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Window/Desktop/RootWindowDrops.hpp"
 #include "Window/SessionSnapshot.hpp"
 
 typedef struct _GtkWidget GtkWidget;
@@ -49,6 +50,8 @@ private:
 
     std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>> pages_;
     std::vector<TabGroupWindow*> groups_;
+    // A tab dropped on the bare desktop goes to a window of its own.
+    RootWindowDrops rootDrops_;
 };
 
 }  // namespace larkspin
