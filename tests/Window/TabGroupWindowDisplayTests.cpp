@@ -548,6 +548,15 @@ TEST_F(TabGroupWindowDisplay, ATabDroppedOnTheBareScreenGetsAWindowOfItsOwn) {
     const int y = static_cast<int>(inWindow.y + surfaceY);
     const int below = gdk_surface_get_height(surface) + 40;
 
+    // The screen around the window bare: windows left by earlier tests (a
+    // message dialog) hidden.
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+        auto* other = GTK_WIDGET(g_list_model_get_item(toplevels, index));
+        if (other != GTK_WIDGET(group.window())) gtk_widget_set_visible(other, FALSE);
+        g_object_unref(other);
+    }
+    test::runMainLoopUntil([] { return false; }, 20);
     pointer.moveTo(x, y);
     pointer.button(true);
     for (int step = y + 4; step < below; step += 24) pointer.moveTo(x, step);

@@ -341,7 +341,9 @@ void DesktopDocumentController::makeWindow(Document& document) {
         group = &TabGroupWindow::create(services_.tabGroups, dependencies_.application, services_.sessionChanges);
         gtk_window_present(group->window());
     }
-    group->add(std::move(page), true);
+    // Behind the selected tab: the page comes forward when its document is
+    // shown, and pages made in a row cost no selection each.
+    group->add(std::move(page), false);
 }
 
 // ---- the shell's entries ----
