@@ -33,6 +33,7 @@
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin::bench {
 namespace {
@@ -94,8 +95,8 @@ void BM_OpenRestrictedPreview(benchmark::State& state) {
         }
         state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
         after = std::max(after, statusKiB("VmRSS"));
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        test::waitFor([] { return TabGroupWindow::all().empty(); });
+        for (TabGroupWindow* group : services.tabGroups().all()) gtk_window_destroy(group->window());
+        test::waitFor([&services] { return services.tabGroups().all().empty(); });
         MainThread::drainForTesting();
     }
     state.counters["rss_MiB"] = after / 1024;
@@ -146,8 +147,8 @@ void BM_AdoptLargeText(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         MainThread::drainForTesting();
     }
-    for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-    test::waitFor([] { return TabGroupWindow::all().empty(); });
+    for (TabGroupWindow* group : services.tabGroups().all()) gtk_window_destroy(group->window());
+    test::waitFor([&services] { return services.tabGroups().all().empty(); });
     MainThread::drainForTesting();
     std::filesystem::remove_all(folder);
 }

@@ -114,7 +114,7 @@ std::optional<Sample> switchOnce(bool released) {
         bench::BenchPreferences preferences;
         ApplicationServices services(preferences.defaults(), preferences.notifications(), {context, true});
         auto workingSet = WebViewWorkingSet::create(released ? 1 : 2);
-        TabGroupWindow& group = TabGroupWindow::create(nullptr, services.sessionChanges());
+        TabGroupWindow& group = TabGroupWindow::create(services.tabGroups(), nullptr, services.sessionChanges());
         GtkWindow* window = group.window();
         gtk_window_set_default_size(window, windowWidth, windowHeight);
         gtk_window_present(window);

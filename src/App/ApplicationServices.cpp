@@ -27,7 +27,8 @@
 #include "Web/DiagramRenderServices.hpp"
 #include "Window/FilePathMenu.hpp"
 #include "Window/SessionStore.hpp"
-#include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -43,7 +44,8 @@ ApplicationServices::ApplicationServices(UserDefaults& defaults, NotificationCen
       pasteboard_(std::make_unique<PasteboardService>(PasteboardService::displayClipboard())),
       recoveryStore_(std::make_shared<RecoveryStore>(RecoveryStore::defaultDirectory(
           defaults, isTestHost()))),
-      draftWriter_(std::make_shared<DraftWriter>()) {
+      draftWriter_(std::make_shared<DraftWriter>()),
+      tabGroups_(std::make_unique<TabGroups>()) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     WebKitWebContext* context =
         options.webContext ? options.webContext : webkit_web_context_get_default();
@@ -74,7 +76,7 @@ ApplicationServices::ApplicationServices(UserDefaults& defaults, NotificationCen
         sessionQueue_ = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.session");
         sessionStore_ = std::make_unique<SessionStore>(
             std::filesystem::path(g_get_user_state_dir()) / "Larkspin", Clock::system(),
-            sessionQueue_, [] { return TabGroupWindow::sessionSnapshot(); });
+            sessionQueue_, [groups = tabGroups_.get()] { return groups->sessionSnapshot(); });
         sessionSubscription_ = sessionChanges_.subscribe([store = sessionStore_.get()] { store->noteChanged(); });
     }
 }
@@ -108,7 +110,7 @@ AccessibilityDisplaySource& ApplicationServices::accessibility() const {
 WindowServices ApplicationServices::windowServices() const {
     return WindowServices{defaults_,          notifications_,  Clock::system(),  *appearance_,
                           *typography_,       *editorPreferences_, *documentPreferences_, recoveryStore_,
-                          draftWriter_,       sessionChanges_};
+                          draftWriter_,       sessionChanges_, *tabGroups_};
 }
 
 void ApplicationServices::startPrewarming() { prewarmer_->schedule(); }

@@ -23,6 +23,7 @@ class EditorPreferences;
 class RecoveryStore;
 class SerialExecutor;
 class SessionStore;
+class TabGroups;
 class PasteboardService;
 class ReaderWebViewFactory;
 class TypographyController;
@@ -40,8 +41,8 @@ class WebViewWorkingSet;
 // instances, handed to the document controller and its pages as one
 // `WindowServices`: the appearance, typography, editor and document
 // preferences, the desktop's accessibility flags, the recovery store, the
-// draft writer, the session's changes and, for the program itself, the
-// session store. Nothing below the App layer reaches any of them but through
+// draft writer, the session's changes, the group windows with their pages
+// and, for the program itself, the session store. Nothing below the App layer reaches any of them but through
 // what it is given. Readers, spares and windows hold what they need; these
 // services live until the last of them lets go. Main thread.
 class ApplicationServices {
@@ -90,6 +91,8 @@ public:
     // Where the group windows note what changes the session; the session
     // store (with `Options::keepSession`) subscribes first.
     SessionChanges& sessionChanges() const { return sessionChanges_; }
+    // The group windows and their pages.
+    TabGroups& tabGroups() const { return *tabGroups_; }
     // Null unless `Options::keepSession`.
     SessionStore* sessionStore() const { return sessionStore_.get(); }
     // The session store's queue (its reads and writes); null with it.
@@ -107,6 +110,8 @@ private:
     std::shared_ptr<RecoveryStore> recoveryStore_;
     std::shared_ptr<DraftWriter> draftWriter_;
     mutable SessionChanges sessionChanges_;
+    // After the session's changes: a window destroyed with it notes its end.
+    std::unique_ptr<TabGroups> tabGroups_;
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles_;
     std::shared_ptr<ReaderWebViewFactory> webViewFactory_;
     std::shared_ptr<DiagramRenderService> diagramService_;

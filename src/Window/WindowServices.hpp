@@ -12,6 +12,7 @@ class EditorPreferences;
 class NotificationCenter;
 class RecoveryStore;
 class SessionChanges;
+class TabGroups;
 class TypographyController;
 class UserDefaults;
 
@@ -32,6 +33,8 @@ struct WindowServices {
     // The one queue of every document's recovery drafts.
     std::shared_ptr<DraftWriter> draftWriter;
     SessionChanges& sessionChanges;
+    // The group windows and the pages in them.
+    TabGroups& tabGroups;
 };
 
 }  // namespace larkspin

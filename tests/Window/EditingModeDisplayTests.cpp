@@ -58,7 +58,7 @@ protected:
                                                    test::RecordingFileManager().port(), pageOwner);
         DocumentPage& made = *page;
         readerController = made.readerController();
-        TabGroupWindow& window = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
+        TabGroupWindow& window = TabGroupWindow::create(pageServices.tabGroups, nullptr, pageServices.sessionChanges);
         group = window.window();
         g_object_add_weak_pointer(G_OBJECT(group), reinterpret_cast<gpointer*>(&group));
         gtk_window_present(group);

@@ -105,8 +105,8 @@ TEST_F(PopoverFocusReturnDisplay, TheWindowsShortcutsWorkAtOnceAfterAMenuItemCho
     auto* document = dynamic_cast<Document*>(opened.document.get());
     ASSERT_NE(document, nullptr);
     ASSERT_TRUE(test::waitFor([&] { return document->renderCount() >= 1; })) << "no render";
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    TabGroupWindow& group = *TabGroupWindow::all().front();
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    TabGroupWindow& group = *pageServices.tabGroups.all().front();
     auto* page = dynamic_cast<DocumentPage*>(document->window());
     ASSERT_NE(page, nullptr);
 

@@ -1,4 +1,5 @@
 #include <adwaita.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -32,6 +33,59 @@
 namespace larkspin {
 namespace {
 
+// The pointer of the test's X display driven through the XTest extension,
+// loaded at run time (Xlib's header is left out: its macros clash with
+// GoogleTest's names).
+class FakePointer {
+    struct Display;
+
+public:
+    FakePointer() {
+        x11_ = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+        xtst_ = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!x11_ || !xtst_) return;
+        auto open = reinterpret_cast<Display* (*)(const char*)>(::dlsym(x11_, "XOpenDisplay"));
+        close_ = reinterpret_cast<int (*)(Display*)>(::dlsym(x11_, "XCloseDisplay"));
+        flush_ = reinterpret_cast<int (*)(Display*)>(::dlsym(x11_, "XFlush"));
+        motion_ = reinterpret_cast<int (*)(Display*, int, int, int, unsigned long)>(
+            ::dlsym(xtst_, "XTestFakeMotionEvent"));
+        button_ = reinterpret_cast<int (*)(Display*, unsigned, int, unsigned long)>(
+            ::dlsym(xtst_, "XTestFakeButtonEvent"));
+        if (open && close_ && flush_ && motion_ && button_) {
+            display_ = open(gdk_display_get_name(gdk_display_get_default()));
+        }
+    }
+    ~FakePointer() {
+        if (display_) close_(display_);
+        if (xtst_) ::dlclose(xtst_);
+        if (x11_) ::dlclose(x11_);
+    }
+    FakePointer(const FakePointer&) = delete;
+    FakePointer& operator=(const FakePointer&) = delete;
+
+    bool available() const { return display_ != nullptr; }
+    // Each step is taken in by the program before the next.
+    void moveTo(int x, int y) {
+        motion_(display_, -1, x, y, 0);
+        flush_(display_);
+        test::runMainLoopUntil([] { return false; }, 20);
+    }
+    void button(bool pressed) {
+        button_(display_, 1, pressed ? 1 : 0, 0);
+        flush_(display_);
+        test::runMainLoopUntil([] { return false; }, 20);
+    }
+
+private:
+    void* x11_ = nullptr;
+    void* xtst_ = nullptr;
+    Display* display_ = nullptr;
+    int (*close_)(Display*) = nullptr;
+    int (*flush_)(Display*) = nullptr;
+    int (*motion_)(Display*, int, int, int, unsigned long) = nullptr;
+    int (*button_)(Display*, unsigned, int, unsigned long) = nullptr;
+};
+
 // A document as the pages see it: a real document (its file never read,
 // not watched) and a reader of its own.
 struct TestDocument {
@@ -55,7 +109,7 @@ protected:
     }
 
     TabGroupWindow& makeWindow() {
-        TabGroupWindow& group = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
+        TabGroupWindow& group = TabGroupWindow::create(pageServices.tabGroups, nullptr, pageServices.sessionChanges);
         track(group.window());
         gtk_window_present(group.window());
         return group;
@@ -183,7 +237,9 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(alpha.readerView()->webView(), webView)
         << "the web view survives the move";
     EXPECT_EQ(gtk_widget_get_root(GTK_WIDGET(webView)), GTK_ROOT(second.window()));
-    // Only the selected page of the active window is the key page.
+    // Only the selected page of the active window is the key page, once the
+    // selection has settled (a turn later).
+    MainThread::drainForTesting();
     EXPECT_FALSE(beta.readerController()->isWindowActive() &&
                  !gtk_window_is_active(first.window()));
     EXPECT_EQ(alpha.readerController()->isWindowActive(),
@@ -207,7 +263,7 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     addPage(first, "gamma.md");
     EXPECT_GT(changes, 0);
     counting.reset();
-    const SessionSnapshot session = TabGroupWindow::sessionSnapshot();
+    const SessionSnapshot session = pageServices.tabGroups.sessionSnapshot();
     ASSERT_EQ(session.groups.size(), 2u);
     ASSERT_EQ(session.groups[0].tabs.size(), 2u);
     EXPECT_EQ(session.groups[0].tabs[0],
@@ -235,14 +291,14 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     track(third.window());
     EXPECT_TRUE(first.pages().empty());
     const TabGroupWindow* emptied = &first;
-    EXPECT_TRUE(test::waitFor([emptied] {
-        const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+    EXPECT_TRUE(test::waitFor([this, emptied] {
+        const std::vector<TabGroupWindow*> groups = pageServices.tabGroups.all();
         return std::count(groups.begin(), groups.end(), emptied) == 0;
     })) << "a window whose last tab left closes";
     EXPECT_EQ(third.selectedPage(), &beta);
     EXPECT_STREQ(gtk_window_get_title(third.window()), "beta.md");
     adw_tab_view_close_page(third.tabView(), adw_tab_view_get_nth_page(third.tabView(), 0));
-    EXPECT_EQ(TabGroupWindow::pageOf(beta.widget()), nullptr);
+    EXPECT_EQ(pageServices.tabGroups.pageOf(beta.widget()), nullptr);
 }
 
 // Pages added unselected and then one selected, as a restored window is laid
@@ -484,5 +540,59 @@ TEST_F(TabGroupWindowDisplay, EveryClickOnARowScrollsAndTheSidebarHasAMaximum) {
     AppLog::setRevealPrivateForTesting(std::nullopt);
 }
 
+// A tab dragged out of its bar and dropped on the bare screen, where no
+// window is (X11 hands such a drop to the toolkit and reports nothing more),
+// ends in a window of its own, with its page and reader; the document is
+// never left without a page on screen.
+TEST_F(TabGroupWindowDisplay, ATabDroppedOnTheBareScreenGetsAWindowOfItsOwn) {
+    if (std::string(G_OBJECT_TYPE_NAME(gdk_display_get_default())) != "GdkX11Display") GTEST_SKIP() << "not X11";
+    FakePointer pointer;
+    if (!pointer.available()) GTEST_SKIP() << "no XTest on this display";
+    TabGroupWindow& group = makeWindow();
+    addPage(group, "alpha.md");
+    DocumentPage& beta = addPage(group, "beta.md");
+    GtkWidget* bar = group.tabBar();
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(group.window()));
+    ASSERT_TRUE(test::waitFor([&] {
+        return gdk_surface_get_mapped(surface) && gtk_widget_get_width(bar) > 100 && gtk_widget_get_height(bar) > 20;
+    }));
+    // No window manager here: the window's surface is at the top left of the
+    // screen. The second tab is the bar's right half.
+    graphene_point_t inBar = GRAPHENE_POINT_INIT(gtk_widget_get_width(bar) * 0.75f, gtk_widget_get_height(bar) / 2.0f);
+    graphene_point_t inWindow{};
+    ASSERT_TRUE(gtk_widget_compute_point(bar, GTK_WIDGET(group.window()), &inBar, &inWindow));
+    double surfaceX = 0, surfaceY = 0;
+    gtk_native_get_surface_transform(GTK_NATIVE(group.window()), &surfaceX, &surfaceY);
+    const int x = static_cast<int>(inWindow.x + surfaceX);
+    const int y = static_cast<int>(inWindow.y + surfaceY);
+    const int below = gdk_surface_get_height(surface) + 40;
+
+    // The screen around the window bare: windows left by earlier tests (a
+    // message dialog) hidden.
+    GListModel* toplevels = gtk_window_get_toplevels();
+    for (guint index = 0; index < g_list_model_get_n_items(toplevels); ++index) {
+        auto* other = GTK_WIDGET(g_list_model_get_item(toplevels, index));
+        if (other != GTK_WIDGET(group.window())) gtk_widget_set_visible(other, FALSE);
+        g_object_unref(other);
+    }
+    test::runMainLoopUntil([] { return false; }, 20);
+    pointer.moveTo(x, y);
+    pointer.button(true);
+    for (int step = y + 4; step < below; step += 24) pointer.moveTo(x, step);
+    pointer.moveTo(x, below);
+    pointer.button(false);
+
+    ASSERT_TRUE(test::waitFor([&] { return pageServices.tabGroups.all().size() == 2; }, std::chrono::seconds(15)))
+        << "the dropped tab found no window";
+    TabGroupWindow* own = pageServices.tabGroups.all().back();
+    track(own->window());
+    EXPECT_EQ(own->pages(), std::vector<DocumentPage*>{&beta});
+    EXPECT_EQ(group.pages().size(), 1u);
+    EXPECT_EQ(gtk_widget_get_root(beta.widget()), GTK_ROOT(own->window()));
+    EXPECT_EQ(pageServices.tabGroups.pageOf(beta.widget()), &beta);
+    EXPECT_EQ(pageServices.tabGroups.sessionSnapshot().groups.size(), 2u) << "both windows are kept";
+}
+
 }  // namespace
 }  // namespace larkspin
+

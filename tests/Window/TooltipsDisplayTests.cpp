@@ -52,7 +52,7 @@ TEST_F(TooltipsDisplay, ShowOnlyWhereTheyAddSomethingAndNeverGtksWrappingText) {
     auto* document = dynamic_cast<Document*>(opened.document.get());
     ASSERT_NE(document, nullptr);
     ASSERT_TRUE(test::waitFor([&] { return document->renderCount() >= 1; })) << "no render";
-    TabGroupWindow& group = *TabGroupWindow::all().front();
+    TabGroupWindow& group = *pageServices.tabGroups.all().front();
     auto* page = dynamic_cast<DocumentPage*>(document->window());
     ASSERT_NE(page, nullptr);
     if (!page->isSidebarShown()) page->toggleSidebar();

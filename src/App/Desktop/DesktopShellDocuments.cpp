@@ -12,6 +12,7 @@
 #include "Window/Desktop/DesktopDocumentController.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -118,7 +119,7 @@ WindowStateSnapshot DesktopShellDocuments::windowState() const {
     snapshot.documentPages.resize(documents.size());
 
     std::set<const DocumentPage*> alive;
-    for (TabGroupWindow* group : TabGroupWindow::all()) {
+    for (TabGroupWindow* group : controller_->tabGroups().all()) {
         const std::vector<DocumentPage*> pages = group->pages();
         std::vector<std::int64_t> numbers;
         for (const DocumentPage* page : pages) numbers.push_back(numberOf(page));
@@ -157,7 +158,7 @@ WindowStateSnapshot DesktopShellDocuments::windowState() const {
             if (TabGroupWindow* group = TabGroupWindow::of(GTK_WINDOW(item->data))) order.push_back(group);
         }
     }
-    for (TabGroupWindow* group : TabGroupWindow::all()) {
+    for (TabGroupWindow* group : controller_->tabGroups().all()) {
         if (std::find(order.begin(), order.end(), group) == order.end()) order.push_back(group);
     }
     for (TabGroupWindow* group : order) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "Window/Desktop/ShellMessage.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/Clock.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Platform/LaunchTiming.hpp"
@@ -141,14 +143,47 @@ Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
 void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document) {
     std::optional<std::shared_ptr<OpenedDocument>> result;
     if (document) result = std::move(document);
-    for (const std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
-        // A document open already has its page: it is brought forward.
+    for (std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
+        toShow_.push_back(std::move(ready));
+    }
+    if (toShow_.empty() || showing_) return;
+    // The first slice in this turn: one file's page comes at once.
+    if (showSlice()) return;
+    showing_ = true;
+    tasks_.spawn(showRest(quit_.hold()));
+}
+
+namespace {
+
+// How long one turn of the main loop may spend making pages: many files
+// given at once come in over several turns, the windows answering between.
+constexpr auto showSliceBudget = std::chrono::milliseconds(30);
+
+}  // namespace
+
+bool FileOpener::showSlice() {
+    const auto start = std::chrono::steady_clock::now();
+    while (!toShow_.empty()) {
+        const std::shared_ptr<OpenedDocument> ready = std::move(toShow_.front());
+        toShow_.pop_front();
         LaunchTiming::mark("文档页开始创建");
         ready->makeWindowControllers();
-        ready->showWindows();
+        // The last document asked for is brought forward (a document open
+        // already has its page); those before it come in behind it.
+        if (toShow_.empty()) ready->showWindows();
         restores_.shown(ready);
         LaunchTiming::mark("窗口已呈现");
+        if (std::chrono::steady_clock::now() - start >= showSliceBudget) break;
     }
+    return toShow_.empty();
+}
+
+Task<void> FileOpener::showRest(QuitControl::Hold hold) {
+    do {
+        co_await sleepFor(Clock::system(), Clock::Duration::zero());
+    } while (!showSlice());
+    showing_ = false;
+    hold.release();
 }
 
 void FileOpener::showError(const std::string& message) {

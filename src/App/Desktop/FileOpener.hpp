@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -64,6 +65,12 @@ private:
     // An open ended (with its document, or none when it failed): the
     // documents whose turn it is get their pages, in the order asked.
     void showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document);
+    // Makes the pages of the documents whose turn came, for at most a slice
+    // of the main loop's time; true once none is left. Only the last of them
+    // is brought forward: the pages before it come in behind it.
+    bool showSlice();
+    // The slices after the first, a turn apart, the application held.
+    Task<void> showRest(QuitControl::Hold hold);
     void showError(const std::string& message);
     static void onDialogResponse(GtkNativeDialog* dialog, int response, void* self);
 
@@ -75,6 +82,9 @@ private:
     std::multiset<std::string> pendingOpens_;
     std::vector<std::string> failures_;  // not said yet
     OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
+    // Opened, in order, waiting for their pages.
+    std::deque<std::shared_ptr<OpenedDocument>> toShow_;
+    bool showing_ = false;  // showRest runs
     TaskScope tasks_;
 };
 

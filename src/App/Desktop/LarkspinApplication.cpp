@@ -139,7 +139,8 @@ void LarkspinApplication::startup() {
         sessionRestore_ = std::make_unique<SessionRestore>(
             SessionRestore::Dependencies{services_->sessionStore()->file().parent_path(), services_->sessionQueue(),
                                          documents_.controller, documents_.placePage,
-                                         GTK_APPLICATION(application_.get()), services_->sessionChanges()},
+                                         GTK_APPLICATION(application_.get()), services_->sessionChanges(),
+                                         services_->tabGroups()},
             opener_->beingOpened());
         tasks_.spawn(restoreSession(hold()));
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -26,6 +27,21 @@ Queue& queue() {
 std::atomic<std::thread::id> gMainThread{};
 std::atomic<bool> gQuitting{false};
 
+constexpr auto batchSlice = std::chrono::milliseconds(20);
+
+gboolean runBatch(gpointer);
+
+void scheduleBatch() {
+    // Default priority, like the platform's main queue: ahead of idle work
+    // and redraws, after nothing else that is already due.
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(source, runBatch, nullptr, nullptr);
+    g_source_set_static_name(source, "larkspin.main-queue");
+    g_source_attach(source, g_main_context_default());
+    g_source_unref(source);
+}
+
 gboolean runBatch(gpointer) {
     auto& q = queue();
     // Run only the jobs that were queued when this turn began, so that a job
@@ -36,8 +52,25 @@ gboolean runBatch(gpointer) {
         batch.swap(q.jobs);
         q.sourceScheduled = false;
     }
-    for (auto& job : batch) {
+    // A turn runs jobs for a slice of time at most: what is left of a large
+    // burst (hundreds of opens ending together) goes back to the front of
+    // the queue for the next turn, and input and drawing come between.
+    const auto start = std::chrono::steady_clock::now();
+    while (!batch.empty()) {
+        std::function<void()> job = std::move(batch.front());
+        batch.pop_front();
         if (job) job();
+        if (!batch.empty() && std::chrono::steady_clock::now() - start >= batchSlice) break;
+    }
+    if (!batch.empty()) {
+        bool schedule = false;
+        {
+            std::lock_guard lock(q.mutex);
+            for (auto job = batch.rbegin(); job != batch.rend(); ++job) q.jobs.push_front(std::move(*job));
+            schedule = !q.sourceScheduled;
+            q.sourceScheduled = true;
+        }
+        if (schedule) scheduleBatch();
     }
     return G_SOURCE_REMOVE;
 }
@@ -62,16 +95,7 @@ void post(std::function<void()> job) {
             schedule = true;
         }
     }
-    if (schedule) {
-        // Default priority, like the platform's main queue: ahead of idle work
-        // and redraws, after nothing else that is already due.
-        GSource* source = g_idle_source_new();
-        g_source_set_priority(source, G_PRIORITY_DEFAULT);
-        g_source_set_callback(source, runBatch, nullptr, nullptr);
-        g_source_set_static_name(source, "larkspin.main-queue");
-        g_source_attach(source, g_main_context_default());
-        g_source_unref(source);
-    }
+    if (schedule) scheduleBatch();
 }
 
 TimerHandle postAfter(Clock& clock, Clock::Duration delay, std::function<void()> job) {

@@ -21,8 +21,9 @@ void beginQuitting();
 bool isQuitting();
 
 // Runs `job` on the main thread on a later turn of the default main context,
-// in FIFO order with every other posted job. Never runs `job` synchronously,
-// not even when called on the main thread. Safe from any thread.
+// in FIFO order with every other posted job; one turn runs jobs for 20 ms at
+// most, and the rest wait for the next. Never runs `job` synchronously, not
+// even when called on the main thread. Safe from any thread.
 void post(std::function<void()> job);
 
 // Posts `job` (as post() does) once `delay` has passed on `clock`. Cancelling

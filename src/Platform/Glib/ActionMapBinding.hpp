@@ -31,6 +31,12 @@ public:
 
     // Asks every action again whether it is enabled and how its items show.
     void refresh();
+    // Binds the same map to `table` instead. Actions of the same name and
+    // kind stay in the map and answer for `table` from now on, so that
+    // switching between tables of one shape adds and removes nothing (each
+    // addition or removal reaches every widget that watches the map's
+    // actions); the others are removed or added.
+    void rebind(const ActionTable& table);
 
 private:
     struct Bound {
@@ -40,6 +46,8 @@ private:
     };
 
     void refresh(Bound& bound);
+    void add(GActionMap* map, const AppAction& action);
+    void remove(GActionMap* map, const Bound& bound);
     static void activated(GSimpleAction* action, GVariant* parameter, gpointer data);
 
     // Held weakly: a strong hold would keep a window alive (never disposed,

@@ -19,6 +19,7 @@
 #include "Window/Desktop/ReaderAppearanceFeed.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -279,7 +280,7 @@ Task<bool> DesktopDocumentController::bringForwardIfOpen(Weak weak, std::shared_
 }
 
 TabGroupWindow* DesktopDocumentController::frontmostGroup() const {
-    const std::vector<TabGroupWindow*> groups = TabGroupWindow::all();
+    const std::vector<TabGroupWindow*>& groups = services_.tabGroups.all();
     for (TabGroupWindow* group : groups) {
         if (gtk_window_is_active(group->window())) return group;
     }
@@ -325,10 +326,12 @@ void DesktopDocumentController::makeWindow(Document& document) {
         page->shown();
         // GTK takes the window into its toplevels when it is presented; until
         // then nothing holds it.
-        group = &TabGroupWindow::create(dependencies_.application, services_.sessionChanges);
+        group = &TabGroupWindow::create(services_.tabGroups, dependencies_.application, services_.sessionChanges);
         gtk_window_present(group->window());
     }
-    group->add(std::move(page), true);
+    // Behind the selected tab: the page comes forward when its document is
+    // shown, and pages made in a row cost no selection each.
+    group->add(std::move(page), false);
 }
 
 // ---- the shell's entries ----

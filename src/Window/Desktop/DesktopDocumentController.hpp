@@ -26,6 +26,7 @@ namespace larkspin {
 
 class ReaderAppearanceFeed;
 class TabGroupWindow;
+class TabGroups;
 
 // The commands the shell carries out on the key document.
 enum class KeyDocumentCommand { close, save, saveAs, revert };
@@ -109,6 +110,8 @@ public:
     // The group window a new page joins: the active one, else the most
     // recently focused, else the newest; null when there is none.
     TabGroupWindow* frontmostGroup() const;
+    // The group windows and their pages.
+    TabGroups& tabGroups() const { return services_.tabGroups; }
 
     // Makes the page of `document` (opened without display) at the end of
     // `group`, selected when `select`, without presenting anything: how a

@@ -15,6 +15,7 @@
 #include "Window/SessionPlanner.hpp"
 #include "Window/SessionStore.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -92,7 +93,8 @@ Task<void> SessionRestore::run() {
             std::any_of(pages.begin(), pages.end(), [](const Opening& page) { return page.selected; });
         if (!anySelected) pages.front().selected = true;
         const PlannedGroup& planned = plan.groups[index];
-        TabGroupWindow& group = TabGroupWindow::create(dependencies_.application, dependencies_.sessionChanges);
+        TabGroupWindow& group = TabGroupWindow::create(dependencies_.groups, dependencies_.application,
+                                                       dependencies_.sessionChanges);
         gtk_window_set_default_size(group.window(), static_cast<int>(planned.width),
                                     static_cast<int>(planned.height));
         for (const Opening& page : pages) dependencies_.placePage(*page.document, group, page.selected);

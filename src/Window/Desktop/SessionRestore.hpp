@@ -16,6 +16,7 @@ namespace larkspin {
 
 class SerialExecutor;
 class TabGroupWindow;
+class TabGroups;
 
 // The launch's restore of the kept session: reads the session file on the
 // session's queue, asks off the main thread which of its files are still
@@ -37,6 +38,7 @@ public:
         PlacePage placePage;
         GtkApplication* application = nullptr;  // the new windows'; may be null
         SessionChanges sessionChanges;  // the new windows note on it
+        TabGroups& groups;  // where the new windows go
     };
 
     // The queue, the documents and placePage are required

@@ -3,8 +3,6 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
-#include <unordered_map>
-
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Glib/ActionMapBinding.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
@@ -12,6 +10,7 @@
 #include "Reader/Widgets/Tooltips.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/PopoverFocusReturn.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 #include "Window/WindowActions.hpp"
 
 namespace larkspin {
@@ -19,22 +18,6 @@ namespace larkspin {
 namespace {
 
 constexpr const char* groupKey = "larkspin-tab-group";
-
-// Every page of every group window, by its root widget: a page moves between
-// windows with its tab, so no one window owns it.
-std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>>& livePages() {
-    static std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>> pages;
-    return pages;
-}
-
-// Ends a page a turn later, out of whatever call of it asked for its end.
-void releasePage(GtkWidget* child) {
-    auto found = livePages().find(child);
-    if (found == livePages().end()) return;
-    std::shared_ptr<DocumentPage> page(std::move(found->second));
-    livePages().erase(found);
-    MainThread::post([page] {});
-}
 
 GtkWidget* headerButton(const char* icon, const char* action, const char* labelKey,
                         const char* tooltipKey) {
@@ -44,11 +27,6 @@ GtkWidget* headerButton(const char* icon, const char* action, const char* labelK
     gtk_accessible_update_property(GTK_ACCESSIBLE(button), GTK_ACCESSIBLE_PROPERTY_LABEL,
                                    L10n::text(labelKey).c_str(), -1);
     return button;
-}
-
-std::vector<TabGroupWindow*>& liveGroups() {
-    static std::vector<TabGroupWindow*> groups;
-    return groups;
 }
 
 // The tab of `child` in `view`, or null (adw_tab_view_get_page complains
@@ -64,8 +42,9 @@ AdwTabPage* tabOf(AdwTabView* view, GtkWidget* child) {
 
 }  // namespace
 
-TabGroupWindow& TabGroupWindow::create(GtkApplication* application, SessionChanges sessionChanges) {
-    auto* group = new TabGroupWindow(application, std::move(sessionChanges));
+TabGroupWindow& TabGroupWindow::create(TabGroups& groups, GtkApplication* application,
+                                       SessionChanges sessionChanges) {
+    auto* group = new TabGroupWindow(groups, application, std::move(sessionChanges));
     group->build();
     return *group;
 }
@@ -75,24 +54,7 @@ TabGroupWindow* TabGroupWindow::of(GtkWindow* window) {
     return static_cast<TabGroupWindow*>(g_object_get_data(G_OBJECT(window), groupKey));
 }
 
-DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) {
-    auto found = livePages().find(child);
-    return found == livePages().end() ? nullptr : found->second.get();
-}
-
-std::vector<TabGroupWindow*> TabGroupWindow::all() {
-    return liveGroups();
-}
-
-SessionSnapshot TabGroupWindow::sessionSnapshot() {
-    SessionSnapshot snapshot;
-    std::int64_t token = 0;
-    for (const TabGroupWindow* group : liveGroups()) {
-        SessionGroup kept = group->sessionGroup(++token);
-        if (!kept.tabs.empty()) snapshot.groups.push_back(std::move(kept));
-    }
-    return snapshot;
-}
+DocumentPage* TabGroupWindow::pageOf(GtkWidget* child) const { return groups_.pageOf(child); }
 
 SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
     SessionGroup group;
@@ -117,9 +79,9 @@ SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
     return group;
 }
 
-TabGroupWindow::TabGroupWindow(GtkApplication* application, SessionChanges sessionChanges)
-    : application_(application), sessionChanges_(std::move(sessionChanges)) {
-    liveGroups().push_back(this);
+TabGroupWindow::TabGroupWindow(TabGroups& groups, GtkApplication* application, SessionChanges sessionChanges)
+    : groups_(groups), application_(application), sessionChanges_(std::move(sessionChanges)) {
+    groups_.join(*this);
 }
 
 TabGroupWindow::~TabGroupWindow() {
@@ -136,10 +98,10 @@ TabGroupWindow::~TabGroupWindow() {
     // Pages still in the window go with it.
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
-        releasePage(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)));
+        groups_.release(adw_tab_page_get_child(adw_tab_view_get_nth_page(view_, index)));
     }
     g_object_set_data(G_OBJECT(window_), groupKey, nullptr);
-    std::erase(liveGroups(), this);
+    groups_.leave(*this);
     sessionChanges_.note();
 }
 
@@ -230,7 +192,7 @@ AdwTabPage* TabGroupWindow::add(std::unique_ptr<DocumentPage> page, bool select)
     GtkWidget* child = page->widget();
     const std::string title = page->title();
     page->setJoinedGroup(adw_tab_view_get_n_pages(view_) > 0);
-    livePages()[child] = std::move(page);
+    groups_.keep(std::move(page));
     AdwTabPage* tab = adw_tab_view_append(view_, child);
     adw_tab_page_set_title(tab, title.c_str());
     if (select) adw_tab_view_set_selected_page(view_, tab);
@@ -261,46 +223,62 @@ void TabGroupWindow::movePage(DocumentPage& page, TabGroupWindow& target, int po
 }
 
 TabGroupWindow& TabGroupWindow::tearOff(DocumentPage& page) {
-    TabGroupWindow& target = create(application_, sessionChanges_);
+    TabGroupWindow& target = create(groups_, application_, sessionChanges_);
     movePage(page, target, 0);
     gtk_window_present(target.window());
     return target;
 }
 
 void TabGroupWindow::selectionChanged() {
+    // The title and the session's note cost the same whatever the number of
+    // tabs; the rest waits.
     DocumentPage* page = selectedPage();
     gtk_window_set_title(window_, page ? page->title().c_str() : "Larkspin");
-    if (page && width_ > 0) page->setWindowWidth(width_);
-    bindSelected();
-    updateActive();
-    scheduleShowSelected();
     sessionChanges_.note();
-}
-
-void TabGroupWindow::scheduleShowSelected() {
-    if (showScheduled_) return;
-    showScheduled_ = true;
+    // Whatever moved the selection in this turn (a batch of tabs added, a
+    // tab dragged through) is settled once, a turn later, once the window is
+    // laid out: the tab view selects the first page it is given, which may
+    // not be the one selected after it.
+    if (settleScheduled_) return;
+    settleScheduled_ = true;
     auto window = GObjectPtr<GtkWindow>::retain(window_);
     MainThread::post([window] {
-        TabGroupWindow* group = TabGroupWindow::of(window.get());
-        if (!group) return;
-        group->showScheduled_ = false;
-        if (DocumentPage* page = group->selectedPage()) page->shown();
+        if (TabGroupWindow* group = TabGroupWindow::of(window.get())) group->settleSelection();
     });
 }
 
+void TabGroupWindow::settleSelection() {
+    settleScheduled_ = false;
+    DocumentPage* page = selectedPage();
+    if (page && width_ > 0) page->setWindowWidth(width_);
+    bindSelected();
+    updateActive();
+    if (page) page->shown();
+}
+
 void TabGroupWindow::updateActive() {
-    const DocumentPage* selected = selectedPage();
-    const bool active = gtk_window_is_active(window_);
-    for (DocumentPage* page : pages()) page->setWindowActive(active && page == selected);
+    DocumentPage* selected = selectedPage();
+    DocumentPage* active = selected && gtk_window_is_active(window_) ? selected : nullptr;
+    if (active == activePage_) return;
+    // Only the page told it was active is told otherwise: the others were
+    // never told, whatever their number.
+    if (activePage_) activePage_->setWindowActive(false);
+    activePage_ = active;
+    if (active) active->setWindowActive(true);
 }
 
 void TabGroupWindow::bindSelected() {
     DocumentPage* page = selectedPage();
     if (page == bound_ && (binding_ || !page)) return;
-    binding_.reset();
     bound_ = page;
-    if (page) binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), page->actions());
+    if (!page) {
+        binding_.reset();
+        return;
+    }
+    // The window's actions stay and answer for the page now selected: the
+    // pages' tables have one shape.
+    if (binding_) binding_->rebind(page->actions());
+    else binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), page->actions());
 }
 
 void TabGroupWindow::widthChanged(double width, double height) {
@@ -322,9 +300,12 @@ void TabGroupWindow::selectedPageChanged(GObject*, GParamSpec*, gpointer self) {
 
 void TabGroupWindow::pageAttached(AdwTabView*, AdwTabPage* tab, int, gpointer self) {
     auto* group = static_cast<TabGroupWindow*>(self);
-    if (DocumentPage* page = pageOf(adw_tab_page_get_child(tab))) {
+    if (DocumentPage* page = group->pageOf(adw_tab_page_get_child(tab))) {
         adw_tab_page_set_title(tab, page->title().c_str());
         if (group->width_ > 0) page->setWindowWidth(group->width_);
+        // A page comes in as a tab behind the selected one (a new reader
+        // assumes its window active); the selection tells the one in front.
+        if (page != group->activePage_) page->setWindowActive(false);
     }
     group->selectionChanged();
 }
@@ -332,9 +313,14 @@ void TabGroupWindow::pageAttached(AdwTabView*, AdwTabPage* tab, int, gpointer se
 void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer self) {
     auto* group = static_cast<TabGroupWindow*>(self);
     // The page's actions leave this window with it.
-    if (group->bound_ && group->bound_->widget() == adw_tab_page_get_child(tab)) {
+    GtkWidget* leaving = adw_tab_page_get_child(tab);
+    if (group->bound_ && group->bound_->widget() == leaving) {
         group->binding_.reset();
         group->bound_ = nullptr;
+    }
+    if (group->activePage_ && group->activePage_->widget() == leaving) {
+        group->activePage_->setWindowActive(false);
+        group->activePage_ = nullptr;
     }
     group->selectionChanged();
     if (adw_tab_view_get_n_pages(group->view_) == 0) {
@@ -354,28 +340,31 @@ void TabGroupWindow::refreshActions() {
     if (binding_) binding_->refresh();
 }
 
-gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer) {
+gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer self) {
     GtkWidget* child = adw_tab_page_get_child(tab);
-    DocumentPage* page = pageOf(child);
+    TabGroups* groups = &static_cast<TabGroupWindow*>(self)->groups_;
+    DocumentPage* page = groups->pageOf(child);
     if (!page) {
         adw_tab_view_close_page_finish(view, tab, TRUE);
         return GDK_EVENT_STOP;
     }
     auto viewRef = GObjectPtr<AdwTabView>::retain(view);
     auto tabRef = GObjectPtr<AdwTabPage>::retain(tab);
-    page->requestClose([viewRef, tabRef](bool close) {
+    // The pages outlive every window: the answer may come after this one is
+    // gone.
+    page->requestClose([groups, viewRef, tabRef](bool close) {
         GtkWidget* closing = adw_tab_page_get_child(tabRef.get());
         // The tab may have moved to another window, or gone, meanwhile.
         if (tabOf(viewRef.get(), closing) != tabRef.get()) return;
         adw_tab_view_close_page_finish(viewRef.get(), tabRef.get(), close);
-        if (close) releasePage(closing);
+        if (close) groups->release(closing);
     });
     return GDK_EVENT_STOP;
 }
 
 AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
     auto* group = static_cast<TabGroupWindow*>(self);
-    TabGroupWindow& target = create(group->application_, group->sessionChanges_);
+    TabGroupWindow& target = create(group->groups_, group->application_, group->sessionChanges_);
     gtk_window_present(target.window());
     return target.view_;
 }

@@ -22,34 +22,27 @@ namespace larkspin {
 class ActionMapBinding;
 class DocumentPage;
 class PopoverFocusReturn;
+class TabGroups;
 
 // One window of tabbed document pages: a header bar (sidebar toggle, find,
 // the primary menu), a tab bar and a tab view. The title is the selected
 // page's; the header buttons and the shortcuts are "win." actions bound to
-// the selected page's table, rebound whenever the selection changes or a page
-// comes or goes. A tab dragged out of the bar becomes a new group window; a
-// tab moved between windows keeps its page (and the reader in it). Pages are
-// owned here by their root widget and go when their tab closes or their
-// window is destroyed; a window whose last tab left closes. The window owns this object. Main
-// thread.
+// the selected page's table. The selection's effects (the actions, which page
+// is active and shown) settle once a turn, however many tabs came or went in
+// it, and cost the same whatever the number of tabs. A tab dragged out of the
+// bar becomes a new group window; a tab moved between windows keeps its page
+// (and the reader in it). The pages are kept by the window's `TabGroups` and
+// go when their tab closes or their window is destroyed; a window whose last
+// tab left closes. The window owns this object. Main thread.
 class TabGroupWindow {
 public:
-    // A new, not yet presented window; `application` may be null. What
-    // changes the session is noted on `sessionChanges` (windows made from
-    // this one note on the same).
-    static TabGroupWindow& create(GtkApplication* application, SessionChanges sessionChanges);
+    // A new, not yet presented window of `groups`; `application` may be
+    // null. What changes the session is noted on `sessionChanges` (windows
+    // made from this one note on the same).
+    static TabGroupWindow& create(TabGroups& groups, GtkApplication* application,
+                                  SessionChanges sessionChanges);
     // The group of a window made by `create`, or null.
     static TabGroupWindow* of(GtkWindow* window);
-    // The page whose root is `child`, or null.
-    static DocumentPage* pageOf(GtkWidget* child);
-
-    // Every group window alive, oldest first.
-    static std::vector<TabGroupWindow*> all();
-    // The session as the windows stand: per group its size and its titled
-    // pages (a page without a file is left out) in tab order, each with the
-    // group's token (its place among the groups, from 1), its index and
-    // whether it is selected.
-    static SessionSnapshot sessionSnapshot();
 
     TabGroupWindow(const TabGroupWindow&) = delete;
     TabGroupWindow& operator=(const TabGroupWindow&) = delete;
@@ -78,14 +71,16 @@ public:
     TabGroupWindow& tearOff(DocumentPage& page);
 
 private:
-    TabGroupWindow(GtkApplication* application, SessionChanges sessionChanges);
+    friend class TabGroups;
+
+    TabGroupWindow(TabGroups& groups, GtkApplication* application, SessionChanges sessionChanges);
     ~TabGroupWindow();
+    DocumentPage* pageOf(GtkWidget* child) const;
     void build();
     void selectionChanged();
-    // The selected page is told it is shown a turn later, once the window is
-    // laid out: the tab view selects the first page it is given, which may
-    // not be the one selected after it.
-    void scheduleShowSelected();
+    // The selection's other effects: the page's width, the window's actions,
+    // the active page and the page shown, at most once a turn.
+    void settleSelection();
     void bindSelected();
     void updateActive();
     void widthChanged(double width, double height);
@@ -100,6 +95,7 @@ private:
     static void activeChanged(GObject*, GParamSpec*, gpointer self);
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
+    TabGroups& groups_;  // holds this window's pages
     GtkApplication* application_ = nullptr;
     SessionChanges sessionChanges_;
     GtkWindow* window_ = nullptr;  // owns this object
@@ -116,7 +112,10 @@ private:
     double width_ = 0;
     double height_ = 0;
     DocumentPage* bound_ = nullptr;
-    bool showScheduled_ = false;
+    // The one page told its window is active (the selected one, while the
+    // window is).
+    DocumentPage* activePage_ = nullptr;
+    bool settleScheduled_ = false;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
     SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;

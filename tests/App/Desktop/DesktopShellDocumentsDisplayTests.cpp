@@ -39,8 +39,8 @@ TEST_F(DesktopShellDocumentsDisplay, TheWindowStateNamesEveryPageOnceAcrossGroup
     await(controller->openDocument(dir.write("alpha.md", "# Alpha\n"), true));
     await(controller->openDocument(dir.write("beta.md", "# Beta\n"), true));
     EXPECT_TRUE(test::waitFor([&] { return changes > 0; })) << "opening reached the change handler";
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    TabGroupWindow& first = *TabGroupWindow::all().front();
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    TabGroupWindow& first = *pageServices.tabGroups.all().front();
     TabGroupWindow& second = first.tearOff(*first.pages().front());
     EXPECT_TRUE(documents->canPerform(DocumentCommand::copy));
     EXPECT_TRUE(documents->canPerform(DocumentCommand::close));
@@ -76,8 +76,8 @@ TEST_F(DesktopShellDocumentsDisplay, TheWindowStateNamesEveryPageOnceAcrossGroup
 // of ours that is no document window goes, the tab behind it stays.
 TEST_F(DesktopShellDocumentsDisplay, CloseActsOnTheFocusedWindow) {
     await(controller->openDocument(dir.write("alpha.md", "# Alpha\n"), true));
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    GtkWindow* group = TabGroupWindow::all().front()->window();
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    GtkWindow* group = pageServices.tabGroups.all().front()->window();
     gtk_window_present(group);
     ASSERT_TRUE(test::waitFor([&] { return gtk_window_is_active(group); }));
 

@@ -363,7 +363,10 @@ TEST_F(MenuSurfaceDisplay, TheFilePathItemsAreDisabledWithoutAFile) {
     controller->addDocument(untitled);
     untitled->makeWindowControllers();
     untitled->showWindows();
-    ASSERT_TRUE(test::waitFor([&] { return controller->frontmostGroup() != nullptr; }));
+    // The window binds its selected page's actions once the selection settles.
+    ASSERT_TRUE(test::waitFor([&] {
+        return controller->frontmostGroup() != nullptr && registered(FilePathMenu::describeItems().front().action);
+    }));
     for (const auto& described : FilePathMenu::describeItems()) {
         EXPECT_TRUE(registered(described.action)) << described.action;
         EXPECT_FALSE(enabled(described.action)) << described.action;

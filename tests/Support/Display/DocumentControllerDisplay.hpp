@@ -45,8 +45,8 @@ protected:
     // Closes every group window and waits until they are gone: a clean-up,
     // which waits even after a wait of the test ran out.
     void closeGroupWindows() {
-        for (TabGroupWindow* group : TabGroupWindow::all()) gtk_window_destroy(group->window());
-        EXPECT_TRUE(detail::turnUntil([] { return TabGroupWindow::all().empty(); }, webTimeout))
+        for (TabGroupWindow* group : pageServices.tabGroups.all()) gtk_window_destroy(group->window());
+        EXPECT_TRUE(detail::turnUntil([this] { return pageServices.tabGroups.all().empty(); }, webTimeout))
             << "a group window outlived the test";
         MainThread::drainForTesting();
     }

@@ -3,7 +3,8 @@
 // What the program's services hand the document controller and its pages,
 // made afresh for one test over the test's own preference store: a
 // notification centre, the appearance (no desktop: light), typography,
-// editor and document preferences, a draft writer and the session's changes.
+// editor and document preferences, a draft writer, the session's changes and
+// the group windows.
 
 #include <memory>
 
@@ -17,6 +18,7 @@
 #include "Platform/UserDefaults.hpp"
 #include "Storage/RecoveryStore.hpp"
 #include "Window/SessionChanges.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 #include "Window/WindowServices.hpp"
 
 namespace larkspin::test {
@@ -28,7 +30,8 @@ struct TestWindowServices {
     // Drafts go to `recoveryStore` when one is set.
     WindowServices value() {
         return WindowServices{defaults,   *notifications,     clock,         appearance,   typography,
-                              editor,     documents,          recoveryStore, draftWriter,  sessionChanges};
+                              editor,     documents,          recoveryStore, draftWriter,  sessionChanges,
+                              tabGroups};
     }
 
     UserDefaults& defaults;
@@ -41,6 +44,7 @@ struct TestWindowServices {
     std::shared_ptr<RecoveryStore> recoveryStore;
     std::shared_ptr<DraftWriter> draftWriter = std::make_shared<DraftWriter>();
     SessionChanges sessionChanges;
+    TabGroups tabGroups;
 };
 
 }  // namespace larkspin::test

@@ -107,15 +107,15 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     ASSERT_NE(alphaPage, nullptr);
     EXPECT_NE(pageText(*alphaPage).find("first body"), std::string::npos);
     EXPECT_EQ(alphaPage->outline().rebuildCount(), 1) << "the outline got the headings";
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    TabGroupWindow& group = *TabGroupWindow::all().front();
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    TabGroupWindow& group = *pageServices.tabGroups.all().front();
     EXPECT_STREQ(gtk_window_get_title(group.window()), "alpha.md");
 
     // A second file joins the same group window and is selected.
     const auto beta = open(betaPath);
     ASSERT_TRUE(beta.document);
     EXPECT_FALSE(beta.alreadyOpen);
-    EXPECT_EQ(TabGroupWindow::all().size(), 1u);
+    EXPECT_EQ(pageServices.tabGroups.all().size(), 1u);
     EXPECT_EQ(group.pages().size(), 2u);
     EXPECT_EQ(group.selectedPage(), pageOf(*dynamic_cast<Document*>(beta.document.get())));
 
@@ -165,11 +165,11 @@ TEST_F(DesktopDocumentControllerDisplay, TheSameFileOpenedTwiceAtOnceMakesOneTab
     EXPECT_NE(first->value->alreadyOpen, second->value->alreadyOpen) << "exactly one of them made it";
     EXPECT_EQ(controller->registry().size(), 1u);
     EXPECT_EQ(controller->registry().find(standardizedPath(path)), first->value->document);
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    EXPECT_EQ(TabGroupWindow::all().front()->pages().size(), 1u);
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    EXPECT_EQ(pageServices.tabGroups.all().front()->pages().size(), 1u);
     auto* document = dynamic_cast<Document*>(first->value->document.get());
     ASSERT_NE(document, nullptr);
-    EXPECT_EQ(pageOf(*document), TabGroupWindow::all().front()->pages().front());
+    EXPECT_EQ(pageOf(*document), pageServices.tabGroups.all().front()->pages().front());
 }
 
 // The first page of a window the controller makes starts its web view before
@@ -202,8 +202,8 @@ TEST_F(DesktopDocumentControllerDisplay, TheFirstPageOfANewWindowHasItsWebViewBe
 
     // The second page goes into the same window and renders once shown.
     Document& second = openRendered(dir.write("second.md", "# Second\n"));
-    ASSERT_EQ(TabGroupWindow::all().size(), 1u);
-    EXPECT_EQ(TabGroupWindow::all().front()->selectedPage(), pageOf(second));
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 1u);
+    EXPECT_EQ(pageServices.tabGroups.all().front()->selectedPage(), pageOf(second));
 }
 
 TEST_F(DesktopDocumentControllerDisplay, PlacedPagesGoIntoTheirGroupInOrderWithTheChosenSelection) {
@@ -213,12 +213,12 @@ TEST_F(DesktopDocumentControllerDisplay, PlacedPagesGoIntoTheirGroupInOrderWithT
         ASSERT_TRUE(opened.document);
         documents.push_back(opened.document);
     }
-    EXPECT_TRUE(TabGroupWindow::all().empty()) << "opened without display: no page yet";
+    EXPECT_TRUE(pageServices.tabGroups.all().empty()) << "opened without display: no page yet";
 
     // Another window is frontmost: placed pages still go where they are told.
-    TabGroupWindow& other = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
+    TabGroupWindow& other = TabGroupWindow::create(pageServices.tabGroups, nullptr, pageServices.sessionChanges);
     gtk_window_present(other.window());
-    TabGroupWindow& group = TabGroupWindow::create(nullptr, pageServices.sessionChanges);
+    TabGroupWindow& group = TabGroupWindow::create(pageServices.tabGroups, nullptr, pageServices.sessionChanges);
     controller->placePage(*documents[0], group, false);
     controller->placePage(*documents[1], group, true);
     controller->placePage(*documents[2], group, false);
@@ -365,7 +365,7 @@ TEST_F(DesktopDocumentControllerDisplay, ClosingAnEditedTabDoesWhatTheAnswerSays
         // Another tab is selected: the question selects the edited one.
         Document& other = openRendered(otherPath);
         const std::size_t before = controller->registry().size();
-        TabGroupWindow& group = *TabGroupWindow::all().front();
+        TabGroupWindow& group = *pageServices.tabGroups.all().front();
         ASSERT_EQ(group.selectedPage(), pageOf(other));
 
         adw_tab_view_close_page(group.tabView(), adw_tab_view_get_page(group.tabView(), page->widget()));
@@ -459,7 +459,7 @@ TEST_F(DesktopDocumentControllerDisplay, AFragmentLinkToATabWhoseWebViewWasRelea
     EXPECT_FALSE(logs.contains("actions", "片段定位失败"));
     EXPECT_FALSE(logs.contains("bridge", "页面里没有"));
     EXPECT_GT(second.renderCount(), renders) << "scrolled before the rebuilt page rendered";
-    EXPECT_EQ(TabGroupWindow::all().front()->selectedPage(), secondPage);
+    EXPECT_EQ(pageServices.tabGroups.all().front()->selectedPage(), secondPage);
     EXPECT_EQ(controller->registry().size(), 2u);
     EXPECT_GT(scrollTop(*secondPage), 0.0) << "opened at its top";
 }
@@ -481,7 +481,7 @@ TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab
     auto target = controller->registry().find(standardizedPath(dir / "docs" / "target.md"));
     ASSERT_TRUE(target);
     ASSERT_TRUE(test::waitFor([&] { return target->renderCount() >= 1; }));
-    TabGroupWindow& group = *TabGroupWindow::all().front();
+    TabGroupWindow& group = *pageServices.tabGroups.all().front();
     EXPECT_EQ(group.pages().size(), 2u);
     EXPECT_EQ(group.selectedPage(), pageOf(*target));
     EXPECT_NE(pageText(*pageOf(*target)).find("target body"), std::string::npos);
