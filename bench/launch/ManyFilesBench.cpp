@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "PrivateSession.hpp"
 #include "Support/LaunchedProgram.hpp"
 
 namespace {
@@ -47,53 +48,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using larkspin::test::LaunchedProgram;
-using larkspin::test::startPrivateXServer;
 
 constexpr auto giveUpAfter = seconds(300);
 
-class Server {
-public:
-    Server() {
-        auto server = startPrivateXServer(seconds(30));
-        process_ = std::move(server.process);
-        name_ = std::move(server.name);
-    }
-    ~Server() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(seconds(10));
-        }
-    }
-    const std::string& name() const { return name_; }
-
-private:
-    std::unique_ptr<LaunchedProgram> process_;
-    std::string name_;
-};
-
-class Bus {
-public:
-    Bus() {
-        process_ = std::make_unique<LaunchedProgram>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-            std::map<std::string, std::string>{});
-        if (!process_->waitForOutput("\n", seconds(30))) return;
-        std::smatch match;
-        const std::string output = process_->output();
-        if (std::regex_search(output, match, std::regex("unix:[^\\s]+"))) address_ = match.str();
-    }
-    ~Bus() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(seconds(10));
-        }
-    }
-    const std::string& address() const { return address_; }
-
-private:
-    std::unique_ptr<LaunchedProgram> process_;
-    std::string address_;
-};
+using larkspin::bench::Bus;
+using larkspin::bench::Server;
 
 // Calls the application's action list over the bus every 5 ms; the longest
 // answered round trip is the longest the main loop kept a caller waiting.

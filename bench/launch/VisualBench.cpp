@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "../render/GeneratedDocument.hpp"
+#include "PrivateSession.hpp"
 #include "Support/LaunchedProgram.hpp"
 
 // Last: Xlib's macros clash with ordinary names.
@@ -60,7 +61,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono;
 using larkspin::test::LaunchedProgram;
-using larkspin::test::startPrivateXServer;
 
 constexpr auto pollEvery = milliseconds(40);
 constexpr auto stableFor = seconds(2);
@@ -85,50 +85,8 @@ struct Launch {
     double pssSettledMiB = 0;
 };
 
-// An X server of its own, ended with SIGTERM so that it takes its lock file.
-class Server {
-public:
-    Server() {
-        auto server = startPrivateXServer(seconds(30));
-        process_ = std::move(server.process);
-        name_ = std::move(server.name);
-    }
-    ~Server() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(seconds(10));
-        }
-    }
-    const std::string& name() const { return name_; }
-
-private:
-    std::unique_ptr<LaunchedProgram> process_;
-    std::string name_;
-};
-
-class Bus {
-public:
-    Bus() {
-        process_ = std::make_unique<LaunchedProgram>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"},
-            std::map<std::string, std::string>{});
-        if (!process_->waitForOutput("\n", seconds(30))) return;
-        std::smatch match;
-        const std::string output = process_->output();
-        if (std::regex_search(output, match, std::regex("unix:[^\\s]+"))) address_ = match.str();
-    }
-    ~Bus() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(seconds(10));
-        }
-    }
-    const std::string& address() const { return address_; }
-
-private:
-    std::unique_ptr<LaunchedProgram> process_;
-    std::string address_;
-};
+using larkspin::bench::Bus;
+using larkspin::bench::Server;
 
 void writeFrame(XImage* image, int width, int height, const std::string& path) {
     std::ofstream out(path, std::ios::binary);
