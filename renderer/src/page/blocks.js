@@ -139,6 +139,8 @@ function cutsAt(html, pattern, from, end, into) {
  * @property {number[]} cuts  see itemCuts
  * @property {number} next  the cut where the items still to come start
  * @property {Element} container  where they go
+ * @property {boolean} [settled]  a table's columns are fixed (see
+ *     fixColumns)
  */
 
 /**
@@ -181,12 +183,42 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
  * @returns {Element[]}
  */
 export function continueLongBlock(doc, long, bytes) {
+    if (!long.settled) {
+        long.settled = true;
+        const table = long.container.closest('table');
+        if (table) fixColumns(table);
+    }
     const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
     const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
     long.next = next;
     const diagrams = Array.from(fragment.querySelectorAll('[data-diagram]'));
     long.container.append(fragment);
     return diagrams;
+}
+
+/**
+ * Gives a long table the column widths its first rows were laid out with,
+ * and a layout that takes them as they are. Otherwise the browser lays the
+ * whole table out again at each piece of rows (its columns are sized from
+ * every cell), so that the cost of a long table grows faster than its rows.
+ * Later rows keep to these widths and wrap. A table that has not been laid
+ * out (a hidden page) keeps its automatic layout: it is laid out once,
+ * whole, when shown.
+ * @param {HTMLTableElement} table
+ */
+function fixColumns(table) {
+    const head = table.tHead?.rows[0];
+    if (!head) return;
+    const cells = Array.from(head.cells);
+    const widths = cells.map((cell) => cell.getBoundingClientRect().width);
+    const width = table.getBoundingClientRect().width;
+    if (!(width > 0) || widths.some((w) => !(w > 0))) return;
+    cells.forEach((cell, k) => {
+        cell.style.boxSizing = 'border-box';
+        cell.style.width = `${widths[k]}px`;
+    });
+    table.style.width = `${width}px`;
+    table.style.tableLayout = 'fixed';
 }
 
 /**
