@@ -396,6 +396,22 @@ describe('highlighting and math after the blocks', () => {
         whole.close();
     });
 
+    test('while the reader scrolls the blocks wait; they are dressed once the page holds still', async () => {
+        const h = createHarness({ later: true, visual: true, geometry: { viewportHeight: 300 } });
+        const reply = await h.render(source);
+        assert.equal(reply.type, 'rendered');
+        const atReply = enhanced(h);
+        // Scroll events every few milliseconds for a while.
+        const scrolling = Date.now() + 400;
+        while (Date.now() < scrolling) {
+            h.win.dispatchEvent(new h.win.Event('scroll'));
+            await new Promise((resolve) => setTimeout(resolve, 5));
+        }
+        assert.ok(enhanced(h) - atReply <= 2, `${enhanced(h) - atReply} blocks dressed while scrolling`);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        h.close();
+    });
+
     test('only chunks near the screen get theirs at once; a search finds what they will show without putting them in place', async () => {
         // A screen of one block, which comes dressed.
         const h = createHarness({ later: true, geometry: { viewportHeight: 20 } });

@@ -27,6 +27,15 @@ const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
 const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
 // Milliseconds per character of markup, until measured: typeset math's.
 const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
+// A block whose highlighted or typeset markup is longer than this is laid
+// out on its own as it comes near the screen, not with the rest of its
+// chunk: a chunk of typeset paragraphs coming on screen was laid out whole
+// in one frame (half a second for 48 paragraphs of a dozen formulas each,
+// against 20 ms plain). Until then it keeps the height estimated for it,
+// and once laid out, its own.
+const OWN_LAYOUT_CHARS = 2000;
+// Dressing waits until the page has not scrolled for this long.
+const SCROLL_QUIET_MS = 150;
 
 /**
  * @param {object} parts
@@ -125,8 +134,12 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             feed.wake = null;
             resume?.();
         };
+        let lastScroll = -Infinity;
+        const onScroll = () => { lastScroll = now(); };
+        doc.defaultView?.addEventListener('scroll', onScroll, { passive: true });
         const stop = () => {
             stopped = true;
+            doc.defaultView?.removeEventListener('scroll', onScroll);
             coming.enhancementsComing = false;
             observer?.disconnect();
             parked.clear();
@@ -178,6 +191,11 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             for (let k = 0; k < indexes.length; k++) {
                 const element = made[k];
                 if (!element) continue;
+                if (taken[k].html.length > OWN_LAYOUT_CHARS) {
+                    const style = /** @type {HTMLElement} */ (element).style;
+                    style.contentVisibility = 'auto';
+                    style.containIntrinsicSize = `auto ${Math.round(view.blocks[indexes[k]].est || 40)}px`;
+                }
                 view.elements[indexes[k]].replaceWith(element);
                 view.elements[indexes[k]] = element;
                 find.replaced(indexes[k]);
@@ -225,6 +243,14 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 }
                 if (feed.done && parked.size === 0) break;
                 await new Promise((resolve) => { feed.wake = () => resolve(undefined); });
+                lastFrame = null;
+                continue;
+            }
+            // While the reader scrolls, the frames are the scroll's: the
+            // blocks coming on screen are laid out and painted. The blocks
+            // are dressed once the page holds still.
+            if (now() - lastScroll < SCROLL_QUIET_MS && !isHidden(doc, geometry)) {
+                await scheduler.nextFrame();
                 lastFrame = null;
                 continue;
             }
