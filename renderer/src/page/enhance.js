@@ -27,13 +27,14 @@ const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
 const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
 // Milliseconds per character of markup, until measured: typeset math's.
 const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
-// A block whose highlighted or typeset markup is longer than this is laid
-// out on its own as it comes near the screen, not with the rest of its
-// chunk: a chunk of typeset paragraphs coming on screen was laid out whole
-// in one frame (half a second for 48 paragraphs of a dozen formulas each,
-// against 20 ms plain). Until then it keeps the height estimated for it,
-// and once laid out, its own.
-const OWN_LAYOUT_CHARS = 2000;
+// A block whose markup is longer than this and that holds several formulas
+// (a paragraph of inline math) gets them a few at a time, each slice as
+// many as its time allows: typeset whole, such a paragraph cost one frame of
+// 50-80 ms of style and layout.
+const BY_FORMULA_CHARS = 4000;
+// The outermost elements of a typeset formula, in the order of the
+// placeholders they take the place of.
+const FORMULA_ROOTS = '.katex-display, .katex, .katex-error, .md-math-error';
 // Dressing waits until the page has not scrolled for this long.
 const SCROLL_QUIET_MS = 150;
 
@@ -191,11 +192,6 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             for (let k = 0; k < indexes.length; k++) {
                 const element = made[k];
                 if (!element) continue;
-                if (taken[k].html.length > OWN_LAYOUT_CHARS) {
-                    const style = /** @type {HTMLElement} */ (element).style;
-                    style.contentVisibility = 'auto';
-                    style.containIntrinsicSize = `auto ${Math.round(view.blocks[indexes[k]].est || 40)}px`;
-                }
                 view.elements[indexes[k]].replaceWith(element);
                 view.elements[indexes[k]] = element;
                 find.replaced(indexes[k]);
@@ -215,6 +211,62 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
         };
         view.dressing = dressing;
 
+        /**
+         * A block getting its formulas a few at a time: its element on the
+         * page, the placeholders still there and the typeset formulas that
+         * take their places, in order.
+         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number} | null}
+         */
+        let partial = null;
+        /**
+         * Starts dressing the item's block formula by formula; false when
+         * its markup does not pair each placeholder with one formula (it
+         * is then replaced whole).
+         * @param {EnhancedItem} item
+         */
+        const startByFormula = (item) => {
+            const element = view.elements[item.index];
+            if (!element) return false;
+            const holders = Array.from(element.querySelectorAll('.md-math-pending'));
+            if (holders.length < 2) return false;
+            template.innerHTML = item.html;
+            const made = template.content.firstElementChild;
+            template.innerHTML = '';
+            if (!made) return false;
+            const roots = Array.from(made.querySelectorAll(FORMULA_ROOTS))
+                .filter((root) => !root.parentElement?.closest(FORMULA_ROOTS));
+            if (roots.length !== holders.length) return false;
+            // Everything but the formulas must read the same.
+            const bare = /** @type {Element} */ (made.cloneNode(true));
+            for (const root of Array.from(bare.querySelectorAll(FORMULA_ROOTS))) root.replaceWith(doc.createElement('span'));
+            const plain = /** @type {Element} */ (element.cloneNode(true));
+            for (const holder of Array.from(plain.querySelectorAll('.md-math-pending'))) holder.replaceWith(doc.createElement('span'));
+            if (bare.outerHTML !== plain.outerHTML) return false;
+            partial = { item, element, holders, roots, next: 0 };
+            return true;
+        };
+        /**
+         * Puts the partial block's next formulas in place until `until`;
+         * ends it once all are in (or the block was replaced meanwhile).
+         * @param {number} until
+         */
+        const continueByFormula = (until) => {
+            const going = partial;
+            if (!going) return;
+            if (view.elements[going.item.index] !== going.element || feed.pending.get(going.item.index) !== going.item) {
+                partial = null;
+                return;
+            }
+            do {
+                going.holders[going.next].replaceWith(going.roots[going.next]);
+                going.next += 1;
+                going.element.getBoundingClientRect();
+            } while (going.next < going.holders.length && now() < until);
+            if (going.next < going.holders.length) return;
+            partial = null;
+            feed.pending.delete(going.item.index);
+            find.replaced(going.item.index);
+        };
         let budget = ENHANCE_MS.initial;
         let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
@@ -231,7 +283,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 }
             }
             if (feed.done && notInYet.length === 0) coming.enhancementsComing = false;
-            if (feed.next >= feed.items.length) {
+            if (partial === null && feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
                 if (notInYet.length > 0) {
@@ -255,7 +307,8 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 continue;
             }
             const sliceStarted = now();
-            while (feed.next < feed.items.length) {
+            continueByFormula(sliceStarted + budget);
+            while (partial === null && feed.next < feed.items.length) {
                 const left = budget - (now() - sliceStarted);
                 if (left <= 0) break;
                 // A few blocks at a time, parsed in one go, as many as the
@@ -277,8 +330,19 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                         else parked.set(chunk, [item]);
                         continue;
                     }
+                    if (item.html.length > BY_FORMULA_CHARS && feed.pending.get(item.index) === item) {
+                        if (group.length > 0) {
+                            feed.next -= 1;
+                            break;
+                        }
+                        if (startByFormula(item)) break;
+                    }
                     group.push(item);
                     length += item.html.length;
+                }
+                if (partial !== null) {
+                    continueByFormula(sliceStarted + budget);
+                    continue;
                 }
                 const groupStarted = now();
                 if (!replace(group)) continue;
