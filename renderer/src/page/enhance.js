@@ -23,7 +23,7 @@ import { isHidden } from './layout.js';
 // the frame still does after the slice (paint) is left to the rest of the
 // frame: the budget shrinks when a frame comes later than the target and
 // grows again when frames come sooner.
-const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
+const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28 };
 const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
 // Milliseconds per character of markup, until measured: typeset math's.
 const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
