@@ -218,6 +218,8 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
          * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number} | null}
          */
         let partial = null;
+        // The time a typeset formula takes to put in place, as measured.
+        let msPerFormula = 2;
         /**
          * Starts dressing the item's block formula by formula; false when
          * its markup does not pair each placeholder with one formula (it
@@ -257,10 +259,16 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 partial = null;
                 return;
             }
+            // As many at a time as the time left should take, their style
+            // and layout forced once for them all.
             do {
-                going.holders[going.next].replaceWith(going.roots[going.next]);
-                going.next += 1;
+                const started = now();
+                const count = Math.max(1, Math.floor((until - started) / msPerFormula));
+                const end = Math.min(going.holders.length, going.next + count);
+                for (; going.next < end; going.next++) going.holders[going.next].replaceWith(going.roots[going.next]);
                 going.element.getBoundingClientRect();
+                const rate = (now() - started) / count;
+                msPerFormula = rate > msPerFormula ? rate : msPerFormula * 0.8 + rate * 0.2;
             } while (going.next < going.holders.length && now() < until);
             if (going.next < going.holders.length) return;
             partial = null;
