@@ -9,9 +9,10 @@ import { isHidden } from './layout.js';
 /** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
 /**
  * The blocks' highlighting and math as they come from the worker; `pending`
- * holds, by block, those not in place yet.
+ * holds, by block, those not in place yet; `arrived` settles once the worker
+ * has sent them all, or no more come (`arrive` settles it).
  * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
- *     pending: Map<number, EnhancedItem>}} Feed
+ *     pending: Map<number, EnhancedItem>, arrived: Promise<void>, arrive: () => void}} Feed
  */
 
 // Highlighting and math arrive from the worker after the blocks are in
@@ -54,15 +55,22 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
      * @returns {{feed: Feed, onEnhanced: (items: EnhancedItem[], done: boolean) => void}}
      */
     function enhancementFeed() {
+        /** @type {() => void} */
+        let arrive = () => {};
+        /** @type {Promise<void>} */
+        const arrived = new Promise((resolve) => { arrive = () => resolve(); });
         /** @type {Feed} */
-        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map() };
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map(), arrived, arrive };
         /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
             for (const item of items) {
                 feed.items.push(item);
                 feed.pending.set(item.index, item);
             }
-            if (done) feed.done = true;
+            if (done) {
+                feed.done = true;
+                feed.arrive();
+            }
             const wake = feed.wake;
             feed.wake = null;
             wake?.();
@@ -141,6 +149,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
         const stop = () => {
             stopped = true;
             doc.defaultView?.removeEventListener('scroll', onScroll);
+            feed.arrive();
             coming.enhancementsComing = false;
             observer?.disconnect();
             parked.clear();
@@ -208,6 +217,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 const item = feed.pending.get(index);
                 return item !== undefined && index < view.count && replace([item]);
             },
+            arrived: () => feed.arrived,
         };
         view.dressing = dressing;
 
