@@ -9,10 +9,11 @@ import { isHidden } from './layout.js';
 /** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
 /**
  * The blocks' highlighting and math as they come from the worker; `pending`
- * holds, by block, those not in place yet; `arrived` settles once the worker
+ * holds, by block, those not in place yet, `received` the blocks of all
+ * that came; `arrived` settles once the worker
  * has sent them all, or no more come (`arrive` settles it).
  * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
- *     pending: Map<number, EnhancedItem>, arrived: Promise<void>, arrive: () => void}} Feed
+ *     pending: Map<number, EnhancedItem>, received: Set<number>, arrived: Promise<void>, arrive: () => void}} Feed
  */
 
 // Highlighting and math arrive from the worker after the blocks are in
@@ -60,12 +61,13 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
         /** @type {Promise<void>} */
         const arrived = new Promise((resolve) => { arrive = () => resolve(); });
         /** @type {Feed} */
-        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map(), arrived, arrive };
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map(), received: new Set(), arrived, arrive };
         /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
             for (const item of items) {
                 feed.items.push(item);
                 feed.pending.set(item.index, item);
+                feed.received.add(item.index);
             }
             if (done) {
                 feed.done = true;
@@ -217,6 +219,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 const item = feed.pending.get(index);
                 return item !== undefined && index < view.count && replace([item]);
             },
+            coming: (index) => !stopped && !feed.done && !feed.received.has(index),
             arrived: () => feed.arrived,
         };
         view.dressing = dressing;

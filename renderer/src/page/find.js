@@ -79,6 +79,25 @@ export function foldText(shown) {
     return { text, starts: Int32Array.from(starts), ends: Int32Array.from(ends) };
 }
 
+// Math not typeset yet shows its source between dollar signs.
+const MATH_SOURCE = /\$\$[\s\S]*?\$\$|\$[^$]*\$/g;
+
+/**
+ * Whether [start, end) of a text meets math shown as its source.
+ * @param {string} text
+ * @param {number} start
+ * @param {number} end
+ */
+function inMathSource(text, start, end) {
+    if (!text.includes('$')) return false;
+    for (const found of text.matchAll(MATH_SOURCE)) {
+        const from = found.index ?? 0;
+        if (from >= end) return false;
+        if (from + found[0].length > start) return true;
+    }
+    return false;
+}
+
 /** @param {string} text */
 function escapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
@@ -120,10 +139,11 @@ export function patternFor(query, caseSensitive) {
  * it looked at.
  * @typedef {{query: string, caseSensitive: boolean, generation: number, stale: boolean,
  *     matches: Match[], byBlock: Map<number, Match[]>, texts: string[], active: number,
- *     unmarked: Map<Element, number>, filling: number}} FindState  `unmarked`: the
+ *     unmarked: Map<Element, number>, filling: number, inSource: boolean}} FindState  `unmarked`: the
  *     blocks that show their matches' text but are not marked yet, until they come
  *     near the screen; `filling`: a long block whose items were still going in when
- *     it was read (-1 if none)
+ *     it was read (-1 if none); `inSource`: a match lies in the source of math
+ *     whose typeset markup has not come yet
  */
 
 /**
@@ -311,6 +331,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         state.texts = [];
         state.unmarked.clear();
         state.filling = -1;
+        state.inSource = false;
         if (foldQuery(state.query) === '' || !view) return;
         // The blocks' texts are searched in one string, joined by a
         // character that no text shown holds (the page's parser makes
@@ -357,6 +378,9 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             const start = folding ? folding.starts[from] : from;
             const end = folding ? folding.ends[to - 1] : to;
             const match = { index, start, end, marks: null };
+            if (!waiting[index] && !state.inSource && view.dressing?.coming(index) && inMathSource(state.texts[index], start, end)) {
+                state.inSource = true;
+            }
             found.push(match);
             state.matches.push(match);
         }
@@ -499,10 +523,6 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             throw new PageError('invalidPayload', 'find needs query, direction, caseSensitive and restart');
         }
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
-        // Blocks whose highlighting and math the worker has not sent yet
-        // would be searched in their source (a formula's TeX): the search
-        // waits for the text they will show.
-        await getView()?.dressing?.arrived();
         const view = getView();
         const generation = view?.generation ?? 0;
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
@@ -513,11 +533,19 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             /** @type {FindState} */
             const fresh = {
                 query: payload.query, caseSensitive: payload.caseSensitive, generation, stale: false,
-                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(), filling: -1,
+                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(), filling: -1, inSource: false,
             };
             state = fresh;
             const started = now();
             search(fresh, view);
+            if (fresh.inSource && view?.dressing) {
+                // A match in a formula's source, in a block whose typeset
+                // markup the worker has not sent yet: the search waits for
+                // the text it will show.
+                await view.dressing.arrived();
+                if (state !== fresh || getView() !== view) return result();
+                search(fresh, view);
+            }
             // After a long search (a long document) the frame has its turn
             // before the match is marked and scrolled to, which lays out
             // where it is: the two together would make one long frame.
