@@ -141,4 +141,70 @@ std::string mathSections(int sections) {
     return out;
 }
 
+std::string codeSections(int sections) {
+    Words words;
+    std::string out = "# Code\n\n";
+    for (int n = 1; n <= sections; ++n) {
+        const std::string number = std::to_string(n);
+        out += "## Step " + number + "\n\n" + words.sentence(14) + "\n\n```javascript\n";
+        out += "// step " + number + ": " + std::string(words.word()) + "\n";
+        out += "export async function step" + number + "(input, options = {}) {\n";
+        out += "    const limit = options.limit ?? " + std::to_string(n * 7 % 97 + 3) + ";\n";
+        out += "    const seen = new Map();\n";
+        out += "    for (const [key, value] of Object.entries(input)) {\n";
+        out += "        if (seen.size >= limit) break;\n";
+        out += "        seen.set(key, `${value}-" + std::string(words.word()) + "`);\n";
+        out += "    }\n";
+        out += "    const total = [...seen.values()].reduce((sum, v) => sum + v.length, " + number + ");\n";
+        out += "    await new Promise((resolve) => setTimeout(resolve, total % 10));\n";
+        out += "    return { total, keys: Array.from(seen.keys()), ok: total > 0 && !options.dry };\n";
+        out += "}\n```\n\n";
+    }
+    return out;
+}
+
+std::string displayFormulas(int formulas) {
+    std::string out = "# Display math\n\n";
+    for (int n = 1; n <= formulas; ++n) {
+        const std::string number = std::to_string(n);
+        switch (n % 4) {
+            case 0:
+                out += "$$\n\\sum_{k=1}^{" + number + "} \\frac{k^2}{" + number + " + k} = \\int_0^{" + number +
+                       "} f(t)\\,dt\n$$\n\n";
+                break;
+            case 1:
+                out += "$$\n\\left( \\frac{a_{" + number + "}}{b} \\right)^2 + \\sqrt{x_{" + number +
+                       "}^2 + y^2} \\leq \\prod_{i=1}^{n} c_i\n$$\n\n";
+                break;
+            case 2:
+                out += "$$\n\\begin{pmatrix} " + number + " & x \\\\ y & \\alpha_{" + number +
+                       "} \\end{pmatrix} \\cdot \\vec{v} = \\lambda \\vec{v}\n$$\n\n";
+                break;
+            default:
+                out += "$$\n\\lim_{n \\to \\infty} \\left(1 + \\frac{" + number + "}{n}\\right)^n = e^{" + number +
+                       "}\n$$\n\n";
+                break;
+        }
+    }
+    return out;
+}
+
+std::string inlineFormulaParagraphs(int paragraphs, int perParagraph) {
+    Words words;
+    std::string out = "# Inline math\n\n";
+    for (int n = 1; n <= paragraphs; ++n) {
+        for (int k = 1; k <= perParagraph; ++k) {
+            const std::string index = std::to_string(n * perParagraph + k);
+            out += std::string(words.word()) + " " + std::string(words.word());
+            switch (k % 3) {
+                case 0: out += " $x_{" + index + "} + y^2$ "; break;
+                case 1: out += " $\\frac{" + index + "}{n}$ "; break;
+                default: out += " $\\alpha_{" + index + "} \\leq \\beta$ "; break;
+            }
+        }
+        out += std::string(words.word()) + ".\n\n";
+    }
+    return out;
+}
+
 }  // namespace larkspin::bench

@@ -21,4 +21,12 @@ std::string generatedTable(int rows, int columns);
 // math.
 std::string mathSections(int sections);
 
+// Pages for paging through math and code: `sections` sections of a heading,
+// a sentence and a 12-line JavaScript block; `formulas` display formulas
+// (sums, fractions, matrices, limits); `paragraphs` paragraphs of words with
+// `perParagraph` inline formulas each. No formula or block repeats.
+std::string codeSections(int sections);
+std::string displayFormulas(int formulas);
+std::string inlineFormulaParagraphs(int paragraphs, int perParagraph);
+
 }  // namespace larkspin::bench

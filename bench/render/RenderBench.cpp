@@ -11,7 +11,8 @@
 //
 // Options:
 //   --repeat N     runs of each measurement (3)
-//   --only TEXT    one section ("render", "paging", "find" or "table"), or
+//   --only TEXT    one section ("render", "paging", "find", "table" or
+//                  "pages"), or
 //                  the rows whose page and document hold TEXT, such as
 //                  "1 MiB" or "renderer 5 MiB"
 //   --pages N      screens to page through (100; 0: to the end)
@@ -68,9 +69,16 @@
 //           two inline formulas and a display formula ("Section"; also with
 //           math off). The floor is a naive search in the plain baseline
 //           page of the same text: its whole text read and searched.
+//           The render's loop of frames also runs on for 2 s after the
+//           last change: the longest frame until then, and when it fell.
 //   table   one table of 5,000 rows × 12 columns (about 600 KB): the
-//           renderer's first screen and longest frame against the plain
-//           baseline's complete render.
+//           renderer's first screen, complete render and longest frame
+//           against the plain baseline's complete render.
+//   pages   a code page (150 sections of a heading, a sentence and a
+//           12-line JavaScript block), 400 display formulas and 300
+//           paragraphs of 12 inline formulas, each rendered with and
+//           without enhancements and paged through as above: the longest
+//           paging frame against the same document without enhancements.
 // Figures are medians of the repetitions, with the worst longest frame of
 // all of them; the frame goals are judged on the worst. Every goal is
 // printed as a ratio to its peer, floor or limit in the same run.
@@ -136,14 +144,18 @@ constexpr const char* prelude = R"(
                 let count = 0;
                 let over = 0;
                 let after = 0;
+                let at = 0;
                 for (let i = 1; i < frames.length; i++) {
                     if (frames[i] < from) continue;
                     if (frames[i - 1] > to && ++after > 2) break;
-                    gap = Math.max(gap, frames[i] - frames[i - 1]);
+                    if (frames[i] - frames[i - 1] > gap) {
+                        gap = frames[i] - frames[i - 1];
+                        at = frames[i] - from;
+                    }
                     count += 1;
                     if (frames[i] - frames[i - 1] > 50) over += 1;
                 }
-                return { gap, count, over };
+                return { gap, count, over, at };
             },
         };
     };
@@ -237,8 +249,14 @@ constexpr const char* measureRender = R"(
     afterFrame.port1.close();
     const complete = Math.max(replied, changes.last ?? replied, firstScreen ?? replied);
     await frames.after(complete, 3, deadline + 5000);
+    // The same loop goes on for two seconds after that: what the page still
+    // does once its content held still (reading the document's text for
+    // search, work the worker sends, collections) shows there.
+    const idle = performance.now() + 2000;
+    while (performance.now() < idle) await nextFrame();
     frames.stop();
     const longest = frames.longest(started, complete);
+    const toIdle = frames.longest(started, idle);
     const reply = read(sent);
     return {
         type: reply.type,
@@ -250,6 +268,8 @@ constexpr const char* measureRender = R"(
         completeMs: complete - started,
         maxGapMs: longest.gap,
         frames: longest.count,
+        maxGapToIdleMs: toIdle.gap,
+        maxGapToIdleAtMs: toIdle.at,
         degraded: reply.payload?.degraded?.reason ?? null,
         timings: reply.payload?.timings ?? null,
         size: [innerWidth, innerHeight],
@@ -342,7 +362,7 @@ struct Document {
     std::string text;
 };
 
-enum class Section { Render, Find, Table };
+enum class Section { Render, Find, Table, Pages };
 
 struct Job {
     Section section;
@@ -418,6 +438,8 @@ public:
         sample["complete"] = result["completeMs"].get<double>();
         sample["gap"] = result["maxGapMs"].get<double>();
         sample["frames"] = result["frames"].get<double>();
+        sample["gapIdle"] = result["maxGapToIdleMs"].get<double>();
+        sample["gapIdleAt"] = result["maxGapToIdleAtMs"].get<double>();
         if (isRenderer) readMeter(page, firstEvent, result["timings"], sample);
 
         if (job.paging) {
@@ -566,6 +588,15 @@ void printRender(const std::vector<Job>& jobs, const Results& results) {
         std::printf("\n");
     }
 
+    std::printf("\nThe same loop of frames, run on for 2 s after the last change (median / worst; where the longest "
+                "fell, from the request)\n\n");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Render || !results.has(job.key())) continue;
+        const std::string key = job.key();
+        std::printf("%-24s %10s / %-10s at %s\n", key.c_str(), formatMs(results.median(key, "gapIdle")).c_str(),
+                    formatMs(results.worst(key, "gapIdle")).c_str(), formatMs(results.median(key, "gapIdleAt")).c_str());
+    }
+
     std::printf("\nRender goals (ratios within this run)\n");
     for (const auto& [label, limit] : std::vector<std::pair<std::string, double>>{
              {"100 KiB", 50}, {"1 MiB", 50}, {"5 MiB", 100}}) {
@@ -650,6 +681,42 @@ void printPaging(const std::vector<Job>& jobs, const Results& results, const Set
     }
 }
 
+// Pages of code, display math and inline math, each with and without
+// enhancements: the render, then paging through to the end.
+void printPages(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nPaging through math and code: a screen every step from the top to the end, until the content "
+                "held still\n\n");
+    std::printf("%-30s %12s %10s %10s %7s %12s %9s %9s\n", "page / document", "first screen", "complete", "longest fr.",
+                "screens", "paging fr.", "(worst)", "> 50 ms");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Pages) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) {
+            std::printf("%-30s failed\n", key.c_str());
+            continue;
+        }
+        std::printf("%-30s %12s %10s %10s %7.0f %12s %9s %9.0f\n", key.c_str(),
+                    formatMs(results.median(key, "firstScreen")).c_str(),
+                    formatMs(results.median(key, "complete")).c_str(), formatMs(results.worst(key, "gap")).c_str(),
+                    results.median(key, "pagingSteps"), formatMs(results.median(key, "pagingGap")).c_str(),
+                    formatMs(results.worst(key, "pagingGap")).c_str(), results.median(key, "pagingOver"));
+    }
+    std::printf("\nPaging goals (ratios within this run)\n");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Pages || !job.enhancements) continue;
+        const std::string key = job.key();
+        const std::string plain = key + " plain";
+        if (!results.has(key) || !results.has(plain)) continue;
+        const double ours = results.median(key, "pagingGap");
+        const double peer = results.median(plain, "pagingGap");
+        goal(ours >= 0 && peer > 0 && ours <= 1.5 * peer,
+             key + ": longest frame while paging " + formatMs(ours) + " (worst run " +
+                 formatMs(results.worst(key, "pagingGap")) + ") at most 1.5× the same without enhancements (" +
+                 formatMs(peer) + "): " + formatRatio(ours, peer) + " (worst runs " +
+                 formatRatio(results.worst(key, "pagingGap"), results.worst(plain, "pagingGap")) + ")");
+    }
+}
+
 void printFind(const std::vector<Job>& jobs, const Results& results) {
     std::printf("\nFind: the first search after the render held still\n\n");
     std::printf("%-30s %9s %10s %13s %9s %13s %10s %8s %13s %10s\n", "page / document", "query", "reply",
@@ -716,11 +783,16 @@ void printTable(const std::vector<Job>& jobs, const Results& results) {
         goal(first >= 0 && first < complete, "table: first screen (" + formatMs(first) +
                                                  ") sooner than the plain baseline's complete (" + formatMs(complete) +
                                                  "): " + formatRatio(first, complete) + " (goal under 1)");
+        const double ourComplete = results.median(ours, "complete");
+        goal(ourComplete >= 0 && ourComplete <= 2 * complete,
+             "table: complete (" + formatMs(ourComplete) + ") within 2× the plain baseline's complete (" +
+                 formatMs(complete) + "): " + formatRatio(ourComplete, complete) + " (goal 2 or less)");
         const double worst = results.worst(ours, "gap");
-        goal(worst >= 0 && worst <= 50, "table: longest frame to the last change " + formatMs(worst) + " (worst run; page meter " +
-                                            formatMs(results.worst(ours, "pageGap")) + ") within 50 ms: " +
-                                            formatRatio(worst, 50) + " of the limit, " +
-                                            formatRatio(worst, results.worst(plain, "gap")) + " of the plain baseline's");
+        goal(worst >= 0 && worst <= 250, "table: longest frame to the last change " + formatMs(worst) +
+                                             " (worst run; page meter " + formatMs(results.worst(ours, "pageGap")) +
+                                             ") within 250 ms: " + formatRatio(worst, 250) + " of the limit, " +
+                                             formatRatio(worst, results.worst(plain, "gap")) +
+                                             " of the plain baseline's");
     }
 }
 
@@ -751,8 +823,13 @@ int main(int argc, char** argv) {
     };
     const Document sections{"200 sections", mathSections(200)};
     const Document table{"table", generatedTable(5000, 12)};
+    const std::vector<Document> pagesToPage{
+        {"code page", codeSections(150)},
+        {"display math", displayFormulas(400)},
+        {"inline math", inlineFormulaParagraphs(300, 12)},
+    };
 
-    const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table";
+    const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table" || only == "pages";
     std::vector<Job> jobs;
     for (const auto& document : documents) {
         for (const bool enhancements : {true, false}) {
@@ -772,9 +849,18 @@ int main(int argc, char** argv) {
     }
     jobs.push_back({Section::Table, "renderer", table.label, &table, true});
     jobs.push_back({Section::Table, "baseline", table.label, &table, false});
+    for (const auto& document : pagesToPage) {
+        for (const bool enhancements : {true, false}) {
+            jobs.push_back({Section::Pages, "renderer", document.label + (enhancements ? "" : " plain"), &document,
+                            enhancements, true});
+        }
+    }
 
     const auto sectionName = [](Section section) {
-        return section == Section::Render ? "render" : section == Section::Find ? "find" : "table";
+        return section == Section::Render ? "render"
+               : section == Section::Find ? "find"
+               : section == Section::Table ? "table"
+                                           : "pages";
     };
     std::erase_if(jobs, [&](const Job& job) {
         if (!sectionOnly) return job.key().find(only) == std::string::npos;
@@ -810,5 +896,6 @@ int main(int argc, char** argv) {
     }
     if (present(Section::Find)) printFind(jobs, results[Section::Find]);
     if (present(Section::Table)) printTable(jobs, results[Section::Table]);
+    if (present(Section::Pages)) printPages(jobs, results[Section::Pages]);
     return 0;
 }

@@ -116,3 +116,131 @@ describe('the text that highlighting and math will show', () => {
         }
     });
 });
+
+describe('find counts and marks what the page shows while it changes', () => {
+    const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
+
+    test('a search while a long table or list goes in leaves later searches seeing all of it', async () => {
+        const { createScheduler } = await import('../src/page/scheduler.js');
+        const table = ['# T', '', '| n | a |', '|---|---|', ...Array.from({ length: 3000 }, (_, i) => `| r${i} | cell ${i} |`)].join('\n');
+        const list = ['# L', '', ...Array.from({ length: 3000 }, (_, i) => `- cell ${i} of the list`)].join('\n');
+        for (const [source, items] of [[table, 'tbody tr'], [list, 'li']]) {
+            // The first search goes out at the first frame that shows the
+            // block with some of its items.
+            let early = null;
+            let h = null;
+            h = createHarness({
+                scheduler: (win) => {
+                    const inner = createScheduler(win);
+                    return {
+                        ...inner,
+                        nextFrame: () => {
+                            const shown = h?.article()?.querySelectorAll(items).length ?? 0;
+                            if (!early && shown > 0 && shown < 3000) early = find(h, 'cell 10');
+                            return inner.nextFrame();
+                        },
+                    };
+                },
+            });
+            await h.render(source);
+            assert.ok(early, 'a search went out during the fill');
+            assert.equal((await early).found, true);
+            assert.equal(h.article().querySelectorAll(items).length, 3000);
+            // cell 10, cell 100-109, cell 1000-1099: found again at the next step.
+            assert.equal((await find(h, 'cell 10', 'next', false)).matchCount, 111, items);
+            assert.deepEqual(await find(h, 'cell 2999'), { matchCount: 1, activeIndex: 0, found: true }, items);
+            assert.equal(marked(h), 'cell 2999');
+            h.close();
+        }
+    });
+
+    test('a search right after a long reply counts what the dressed page shows, not the formulas\' TeX', async () => {
+        const { createInlineParser } = await import('../src/page/parser.js');
+        const { parseDocument } = await import('./support/loaded.js');
+        // The worker's highlighting and math arrive when the test lets them.
+        const held = [];
+        const inner = createInlineParser({ parseDocument, now: () => performance.now(), later: true });
+        const parser = {
+            ...inner,
+            parse: (source, options, timeoutMs, onHead, onEnhanced) => inner.parse(source, options, timeoutMs, onHead,
+                onEnhanced && ((items, done) => held.push(() => onEnhanced(items, done)))),
+        };
+        const source = Array.from({ length: 80 }, (_, i) => `Paragraph ${i} of the text.\n\n$$\\frac{i}{2} + x_{${i}}$$`).join('\n\n');
+        const h = createHarness({ parser, geometry: { viewportHeight: 300 } });
+        const reply = await h.render(source);
+        assert.equal(reply.type, 'rendered');
+        assert.ok(h.article().textContent.includes('\\frac'), 'formulas below the first screen are not typeset yet');
+        const counted = find(h, 'frac');
+        // The markup comes once the search has answered, or a while later.
+        await Promise.race([counted, new Promise((resolve) => setTimeout(resolve, 300))]);
+        while (held.length === 0) await new Promise((resolve) => setTimeout(resolve, 1));
+        for (const deliver of held.splice(0)) deliver();
+        assert.deepEqual(await counted, { matchCount: 0, activeIndex: -1, found: false });
+        // The same counts as a page that typeset everything at once.
+        const whole = createHarness();
+        await whole.render(source);
+        for (const query of ['2', 'x', '+', 'paragraph 1']) {
+            const expected = (await find(whole, query)).matchCount;
+            assert.ok(expected > 0);
+            assert.equal((await find(h, query)).matchCount, expected, query);
+        }
+        // The last formula's match is shown typeset ("x_{79}" reads "x79").
+        assert.equal((await find(h, 'x79')).matchCount, 1);
+        assert.ok(h.article().querySelector('mark.md-find-active').closest('.katex-html'), 'the match shown is in the typeset formula');
+        whole.close();
+        h.close();
+    });
+
+    test('a paragraph whose image did not load is searched and marked in the alternative text it shows', async () => {
+        const sources = [
+            'First target line.\n\n![Build status](https://example.org/b.svg) Second target line.\n\nThird target line.',
+            'First target line.\n\n[![Build status](missing.png)](https://example.org/) Second target line.\n\nThird target line.',
+        ];
+        for (const source of sources) {
+            const h = createHarness();
+            await h.render(source);
+            assert.equal((await find(h, 'target')).matchCount, 3);
+            assert.equal((await find(h, 'Build status')).found, false, 'an image loading shows no text');
+            // The image fails: its alternative text takes its place.
+            h.article().querySelector('img').dispatchEvent(new h.win.Event('error'));
+            assert.ok(h.article().querySelector('.md-image-unavailable'));
+            const badge = h.blocks()[1];
+            assert.deepEqual(await find(h, 'Build status'), { matchCount: 1, activeIndex: 0, found: true });
+            assert.ok(badge.querySelector('.md-image-unavailable mark.md-find-active'));
+            assert.equal((await find(h, 'target')).matchCount, 3);
+            assert.equal((await find(h, 'target', 'next', false)).activeIndex, 1);
+            assert.equal(badge.querySelector('mark.md-find-active')?.textContent, 'target', source);
+            // A search made before the failure steps on in the text shown now.
+            await find(h, 'line');
+            h.close();
+        }
+    });
+
+    test('a step after the image failed finds its alternative text and marks the match shown', async () => {
+        const h = createHarness();
+        await h.render('One line.\n\n![Line art](https://example.org/a.png) Two line.\n\nThree line.');
+        assert.equal((await find(h, 'line')).matchCount, 3);
+        h.article().querySelector('img').dispatchEvent(new h.win.Event('error'));
+        const step = await find(h, 'line', 'next', false);
+        assert.equal(step.matchCount, 4, 'the alternative text counts');
+        assert.equal(h.article().querySelectorAll('mark.md-find-active').length, 1);
+        assert.equal(marked(h).toLowerCase(), 'line');
+        h.close();
+    });
+
+    test('soft hyphens and combining accents read as the words they show', async () => {
+        const h = createHarness();
+        await h.render('An extra&shy;ordinary caf\u0065\u0301, a café, and a soft\u00adware.');
+        assert.equal((await find(h, 'extraordinary')).matchCount, 1);
+        assert.equal(marked(h), 'extra\u00adordinary', 'the mark holds the hyphen it passed over');
+        assert.equal((await find(h, 'café')).matchCount, 2, 'composed in the query, decomposed in the text');
+        assert.equal((await find(h, 'CAFE\u0301')).matchCount, 2, 'decomposed in the query, any case');
+        assert.equal(marked(h), 'cafe\u0301');
+        assert.equal((await find(h, 'software')).matchCount, 1);
+        assert.equal((await find(h, 'e, a')).matchCount, 0, 'an accented letter is not its base letter');
+        assert.equal((await find(h, '\u00ad')).matchCount, 0, 'a soft hyphen alone finds nothing');
+        await h.request('clearFind');
+        assert.equal(h.article().textContent.trim(), 'An extra\u00adordinary cafe\u0301, a café, and a soft\u00adware.');
+        h.close();
+    });
+});

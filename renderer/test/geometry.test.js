@@ -68,6 +68,12 @@ function pageWithChunks() {
         element.className = 'md-diagram';
         element.setAttribute('data-diagram', id);
         chunks[k].prepend(element);
+        // At the top of its chunk.
+        element.getBoundingClientRect = () => {
+            const top = chunks[k].getBoundingClientRect().top;
+            const height = extra[element.getAttribute('data-state') ?? 'pending'];
+            return { top, bottom: top + height, height, left: 0, right: 900, width: 900, x: 0, y: top };
+        };
         return element;
     }
 
@@ -92,7 +98,11 @@ describe('a late diagram keeps the reader where they are', () => {
         // Above the reading line: the page scrolls by the growth at once.
         { name: 'a diagram shown above the reading line', chunk: 0, scroll: 1500, result: { svg: SVG }, moved: 110 },
         { name: 'a diagram that failed above the reading line', chunk: 1, scroll: 2500, result: { error: { message: 'bad' } }, moved: 60 },
-        // In the chunk the reader is in, or below it, nothing moves.
+        // In the chunk the reader is in, above the reading line: the page
+        // scrolls by the diagram's growth (a heading just scrolled to stays).
+        { name: 'a diagram above the reading line in its chunk', chunk: 0, scroll: 500, result: { svg: SVG }, moved: 110 },
+        // In the chunk the reader is in, below the reading line, or below
+        // it, nothing moves.
         { name: 'a diagram in the chunk of the reading line', chunk: 0, scroll: 0, result: { svg: SVG }, moved: 0 },
         { name: 'a diagram below the reading line', chunk: 2, scroll: 1200, result: { svg: SVG }, moved: 0 },
         // The chunk had grown before the diagram came (an image), and the

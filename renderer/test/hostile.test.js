@@ -132,6 +132,22 @@ describe('hostile corpus', () => {
         h.close();
     });
 
+    test('tags that would swallow the text after them stay as text, and the text stays', async () => {
+        const h = createHarness();
+        await h.render('<strong> <title> <style> <em>\n\n<blockquote>\n  <xmp> is disallowed.  <XMP> is also disallowed.\n</blockquote>\n\n'
+            + '<div><plaintext>one</div>\n\n<p><textarea>two</textarea> <script>three()</script> <iframe src="x"></iframe></p>\n\nafter');
+        const [strong, quote, div, p, after] = h.blocks();
+        assert.equal(strong.textContent, ' <title> <style> ');
+        assert.equal(quote.querySelector('blockquote').textContent.trim(), '<xmp> is disallowed.  <XMP> is also disallowed.');
+        assert.equal(div.textContent.trim(), '<plaintext>one');
+        assert.equal(p.textContent.trim(), '<textarea>two</textarea> <script>three()</script> <iframe src="x"></iframe>');
+        assert.equal(after.textContent, 'after');
+        for (const name of ['title', 'style', 'xmp', 'plaintext', 'textarea', 'script', 'iframe']) {
+            assert.equal(h.article().querySelectorAll(name).length, 0, name);
+        }
+        h.close();
+    });
+
     test('hostile diagram SVG is cleaned and kept inside a shadow root', async () => {
         const h = createHarness();
         await h.render('```mermaid\ngraph TD; A-->B\n```');

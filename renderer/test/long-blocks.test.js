@@ -57,6 +57,41 @@ describe('long blocks', () => {
         h.close();
     });
 
+    test('a long table\'s pieces grow while its frames stay short, and stop growing when they do not', async () => {
+        // Frames that each take `frameMs` as the page sees them.
+        const piecesAt = async (frameMs) => {
+            const rows = [];
+            let stamp = 0;
+            let h = null;
+            h = createHarness({
+                scheduler: (win) => {
+                    const inner = createScheduler(win);
+                    return {
+                        ...inner,
+                        nextFrame: async () => {
+                            const count = h?.article()?.querySelectorAll('tbody tr').length;
+                            if (count) rows.push(count);
+                            await inner.yieldTask();
+                            stamp += frameMs;
+                            return stamp;
+                        },
+                    };
+                },
+            });
+            await h.render(table(12000), { enhancements: { highlight: false } });
+            assert.equal(h.article().querySelectorAll('tbody tr').length, 12000);
+            h.close();
+            const counts = [...new Set(rows)];
+            return counts.slice(1).map((count, k) => count - counts[k]);
+        };
+        const quick = await piecesAt(8);
+        assert.ok(quick.length >= 4, `pieces: ${quick.join(', ')}`);
+        // About twice the one before (rows differ in length).
+        for (let k = 1; k < 4; k++) assert.ok(Math.abs(quick[k] / quick[k - 1] - 2) < 0.1, `pieces: ${quick.join(', ')}`);
+        const slow = await piecesAt(400);
+        assert.ok(Math.max(...slow) <= slow[0] + 1, `pieces: ${slow.join(', ')}`);
+    });
+
     test('a hidden page also ends as the unsliced rendering', async () => {
         const source = [table(1500), list(1500)].join('\n\n');
         const h = createHarness({ visual: true });

@@ -411,6 +411,56 @@ describe('highlighting and math after the blocks', () => {
         whole.close();
     });
 
+    test('a formula not typeset yet shows a quiet box of about its size, never its source; with math off, its source', async () => {
+        // Paragraphs of a dozen formulas get theirs a few at a time.
+        const formulas = Array.from({ length: 60 }, (_, i) => (i % 2
+            ? `Paragraph ${i} with $x_{${i}} + \\alpha$ inside` + Array.from({ length: 12 }, (_, k) => ` and $y_{${k}}^{${i}}$`).join(',') + '.'
+            : `$$
+\\frac{a_{${i}}}{b} \\\\ c
+$$`)).join('\n\n');
+        const h = createHarness({ later: true, geometry: { viewportHeight: 20 } });
+        await h.render(formulas);
+        const waiting = h.blocks().filter((block) => !isDressed(block));
+        assert.ok(waiting.length > 40, `${waiting.length} blocks waiting`);
+        for (const block of waiting) {
+            assert.ok(!/[$\\]|alpha|frac/.test(block.textContent), block.textContent);
+            assert.ok(block.querySelector('.md-math-pending'), block.outerHTML);
+        }
+        const inline = waiting.find((block) => block.tagName === 'P').querySelector('.md-math-pending');
+        const display = waiting.find((block) => block.tagName === 'DIV').querySelector('.md-math-pending');
+        assert.ok(parseFloat(inline.style.width) > 1 && !inline.style.height);
+        assert.ok(parseFloat(display.style.height) > parseFloat(h.win.getComputedStyle(inline).height || '0'));
+        // Once typeset, the same as a render that had math at once.
+        const whole = createHarness();
+        await whole.render(formulas);
+        assert.ok(await until(() => enhanced(h) >= 60 && !h.article().enhancementsComing && h.article().querySelectorAll('.md-math-pending').length === 0));
+        assert.deepEqual(h.blocks().map((b) => b.outerHTML), whole.blocks().map((b) => b.outerHTML));
+        whole.close();
+        h.close();
+
+        const off = createHarness({ later: true });
+        await off.render(formulas, { enhancements: { math: false } });
+        assert.ok(off.blocks()[1].textContent.includes('$x_{1} + \\alpha$'));
+        assert.equal(off.article().querySelectorAll('.md-math-pending').length, 0);
+        off.close();
+    });
+
+    test('while the reader scrolls the blocks wait; they are dressed once the page holds still', async () => {
+        const h = createHarness({ later: true, visual: true, geometry: { viewportHeight: 300 } });
+        const reply = await h.render(source);
+        assert.equal(reply.type, 'rendered');
+        const atReply = enhanced(h);
+        // Scroll events every few milliseconds for a while.
+        const scrolling = Date.now() + 400;
+        while (Date.now() < scrolling) {
+            h.win.dispatchEvent(new h.win.Event('scroll'));
+            await new Promise((resolve) => setTimeout(resolve, 5));
+        }
+        assert.ok(enhanced(h) - atReply <= 2, `${enhanced(h) - atReply} blocks dressed while scrolling`);
+        assert.ok(await until(() => enhanced(h) === 150), `${enhanced(h)} blocks enhanced`);
+        h.close();
+    });
+
     test('only chunks near the screen get theirs at once; a search finds what they will show without putting them in place', async () => {
         // A screen of one block, which comes dressed.
         const h = createHarness({ later: true, geometry: { viewportHeight: 20 } });

@@ -124,13 +124,20 @@ export function createGeometry(win, doc) {
                 return;
             }
             const before = chunk.getBoundingClientRect();
+            const was = element.getBoundingClientRect();
             change();
             const height = chunk.getBoundingClientRect().height;
             const known = heights.get(chunk) ?? before.height;
             heights.set(chunk, height);
             // Where the chunk's bottom was at the height last remembered.
             const bottom = before.bottom - (before.height - known);
-            if (bottom <= readingLine + 1) scrollBy(height - known);
+            if (bottom <= readingLine + 1) {
+                scrollBy(height - known);
+            } else if (was.bottom <= readingLine + 1 && element.isConnected) {
+                // The chunk holds the reading line, the changed block lies
+                // above it: what the reader sees moved by the block's change.
+                scrollBy(element.getBoundingClientRect().height - was.height);
+            }
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;

@@ -139,6 +139,8 @@ function cutsAt(html, pattern, from, end, into) {
  * @property {number[]} cuts  see itemCuts
  * @property {number} next  the cut where the items still to come start
  * @property {Element} container  where they go
+ * @property {boolean} [settled]  a table's columns are fixed (see
+ *     fixColumns)
  */
 
 /**
@@ -181,12 +183,87 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
  * @returns {Element[]}
  */
 export function continueLongBlock(doc, long, bytes) {
+    if (!long.settled) {
+        long.settled = true;
+        const table = long.container.closest('table');
+        if (table) fixColumns(table, long);
+    }
     const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
     const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
     long.next = next;
     const diagrams = Array.from(fragment.querySelectorAll('[data-diagram]'));
     long.container.append(fragment);
     return diagrams;
+}
+
+/**
+ * The length of the longest cell text of each column, in the rows of
+ * `markup` (a table's row markup), `columns` columns.
+ * @param {string} markup
+ * @param {number} columns
+ */
+function longestCells(markup, columns) {
+    const longest = new Array(columns).fill(0);
+    const row = /<tr[\s>]([\s\S]*?)<\/tr>/g;
+    const cell = /<t[dh][^>]*>([\s\S]*?)<\/t[dh]>/g;
+    for (let r = row.exec(markup); r; r = row.exec(markup)) {
+        let k = 0;
+        cell.lastIndex = 0;
+        for (let c = cell.exec(r[1]); c && k < columns; c = cell.exec(r[1]), k++) {
+            const length = c[1].replace(/<[^>]*>/g, '').replace(/&[a-z#0-9]+;/gi, 'x').length;
+            if (length > longest[k]) longest[k] = length;
+        }
+    }
+    return longest;
+}
+
+/**
+ * Gives a long table fixed column widths: those its first rows were laid
+ * out with, each widened by as much as the longest cell of its column in
+ * the whole table is longer than the longest of the first rows (within the
+ * width the table has room for). Otherwise the browser lays the whole
+ * table out again at each piece of rows (its columns are sized from every
+ * cell), so that the cost of a long table grows faster than its rows. A
+ * table that has not been laid out (a hidden page) keeps its automatic
+ * layout: it is laid out once, whole, when shown.
+ * @param {HTMLTableElement} table
+ * @param {LongBlock} long
+ */
+function fixColumns(table, long) {
+    const head = table.tHead?.rows[0];
+    if (!head) return;
+    const cells = Array.from(head.cells);
+    const widths = cells.map((cell) => cell.getBoundingClientRect().width);
+    const room = table.parentElement?.getBoundingClientRect().width ?? 0;
+    if (!(room > 0) || widths.some((w) => !(w > 0))) return;
+    const end = long.cuts[long.cuts.length - 1];
+    const first = longestCells(long.html.slice(long.cuts[0], long.cuts[long.next]), cells.length);
+    const all = longestCells(long.html.slice(long.cuts[0], end), cells.length);
+    cells.forEach((cell, k) => {
+        const heading = (cell.textContent ?? '').length;
+        const seen = Math.max(1, first[k], heading);
+        const wanted = Math.max(seen, all[k], heading);
+        // The padding and rules do not grow with the text.
+        const style = cell.ownerDocument.defaultView?.getComputedStyle(cell);
+        const fixed = style ? parseFloat(style.paddingLeft) + parseFloat(style.paddingRight) + parseFloat(style.borderRightWidth) : 0;
+        const text = Math.max(0, widths[k] - fixed);
+        // Two characters to spare: digits and bold text run wider than most.
+        widths[k] = fixed + text * Math.min(4, (wanted + 2) / seen);
+    });
+    // Beyond the room there is, the columns give back what they grew by.
+    const measured = cells.map((cell) => cell.getBoundingClientRect().width);
+    const total = widths.reduce((sum, w) => sum + w, 0);
+    const base = measured.reduce((sum, w) => sum + w, 0);
+    if (total > room && total > base) {
+        const keep = Math.max(0, room - base) / (total - base);
+        for (let k = 0; k < widths.length; k++) widths[k] = measured[k] + (widths[k] - measured[k]) * keep;
+    }
+    cells.forEach((cell, k) => {
+        cell.style.boxSizing = 'border-box';
+        cell.style.width = `${widths[k].toFixed(1)}px`;
+    });
+    table.style.width = `${widths.reduce((sum, w) => sum + w, 0) + 1}px`;
+    table.style.tableLayout = 'fixed';
 }
 
 /**

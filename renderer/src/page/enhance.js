@@ -9,9 +9,11 @@ import { isHidden } from './layout.js';
 /** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
 /**
  * The blocks' highlighting and math as they come from the worker; `pending`
- * holds, by block, those not in place yet.
+ * holds, by block, those not in place yet, `received` the blocks of all
+ * that came; `arrived` settles once the worker
+ * has sent them all, or no more come (`arrive` settles it).
  * @typedef {{items: EnhancedItem[], next: number, done: boolean, wake: (() => void) | null,
- *     pending: Map<number, EnhancedItem>}} Feed
+ *     pending: Map<number, EnhancedItem>, received: Set<number>, arrived: Promise<void>, arrive: () => void}} Feed
  */
 
 // Highlighting and math arrive from the worker after the blocks are in
@@ -23,10 +25,20 @@ import { isHidden } from './layout.js';
 // the frame still does after the slice (paint) is left to the rest of the
 // frame: the budget shrinks when a frame comes later than the target and
 // grows again when frames come sooner.
-const ENHANCE_MS = { initial: 8, min: 4, max: 16, target: 40 };
+const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28 };
 const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
 // Milliseconds per character of markup, until measured: typeset math's.
 const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
+// A block whose markup is longer than this and that holds several formulas
+// (a paragraph of inline math) gets them a few at a time, each slice as
+// many as its time allows: typeset whole, such a paragraph cost one frame of
+// 50-80 ms of style and layout.
+const BY_FORMULA_CHARS = 4000;
+// The outermost elements of a typeset formula, in the order of the
+// placeholders they take the place of.
+const FORMULA_ROOTS = '.katex-display, .katex, .katex-error, .md-math-error';
+// Dressing waits until the page has not scrolled for this long.
+const SCROLL_QUIET_MS = 150;
 
 /**
  * @param {object} parts
@@ -44,15 +56,23 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
      * @returns {{feed: Feed, onEnhanced: (items: EnhancedItem[], done: boolean) => void}}
      */
     function enhancementFeed() {
+        /** @type {() => void} */
+        let arrive = () => {};
+        /** @type {Promise<void>} */
+        const arrived = new Promise((resolve) => { arrive = () => resolve(); });
         /** @type {Feed} */
-        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map() };
+        const feed = { items: [], next: 0, done: false, wake: null, pending: new Map(), received: new Set(), arrived, arrive };
         /** @type {(items: EnhancedItem[], done: boolean) => void} */
         const onEnhanced = (items, done) => {
             for (const item of items) {
                 feed.items.push(item);
                 feed.pending.set(item.index, item);
+                feed.received.add(item.index);
             }
-            if (done) feed.done = true;
+            if (done) {
+                feed.done = true;
+                feed.arrive();
+            }
             const wake = feed.wake;
             feed.wake = null;
             wake?.();
@@ -125,8 +145,13 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             feed.wake = null;
             resume?.();
         };
+        let lastScroll = -Infinity;
+        const onScroll = () => { lastScroll = now(); };
+        doc.defaultView?.addEventListener('scroll', onScroll, { passive: true });
         const stop = () => {
             stopped = true;
+            doc.defaultView?.removeEventListener('scroll', onScroll);
+            feed.arrive();
             coming.enhancementsComing = false;
             observer?.disconnect();
             parked.clear();
@@ -194,9 +219,75 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 const item = feed.pending.get(index);
                 return item !== undefined && index < view.count && replace([item]);
             },
+            coming: (index) => !stopped && !feed.done && !feed.received.has(index),
+            arrived: () => feed.arrived,
         };
         view.dressing = dressing;
 
+        /**
+         * A block getting its formulas a few at a time: its element on the
+         * page, the placeholders still there and the typeset formulas that
+         * take their places, in order.
+         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number} | null}
+         */
+        let partial = null;
+        // The time a typeset formula takes to put in place, as measured.
+        let msPerFormula = 2;
+        /**
+         * Starts dressing the item's block formula by formula; false when
+         * its markup does not pair each placeholder with one formula (it
+         * is then replaced whole).
+         * @param {EnhancedItem} item
+         */
+        const startByFormula = (item) => {
+            const element = view.elements[item.index];
+            if (!element) return false;
+            const holders = Array.from(element.querySelectorAll('.md-math-pending'));
+            if (holders.length < 2) return false;
+            template.innerHTML = item.html;
+            const made = template.content.firstElementChild;
+            template.innerHTML = '';
+            if (!made) return false;
+            const roots = Array.from(made.querySelectorAll(FORMULA_ROOTS))
+                .filter((root) => !root.parentElement?.closest(FORMULA_ROOTS));
+            if (roots.length !== holders.length) return false;
+            // Everything but the formulas must read the same.
+            const bare = /** @type {Element} */ (made.cloneNode(true));
+            for (const root of Array.from(bare.querySelectorAll(FORMULA_ROOTS))) root.replaceWith(doc.createElement('span'));
+            const plain = /** @type {Element} */ (element.cloneNode(true));
+            for (const holder of Array.from(plain.querySelectorAll('.md-math-pending'))) holder.replaceWith(doc.createElement('span'));
+            if (bare.outerHTML !== plain.outerHTML) return false;
+            partial = { item, element, holders, roots, next: 0 };
+            return true;
+        };
+        /**
+         * Puts the partial block's next formulas in place until `until`;
+         * ends it once all are in (or the block was replaced meanwhile).
+         * @param {number} until
+         */
+        const continueByFormula = (until) => {
+            const going = partial;
+            if (!going) return;
+            if (view.elements[going.item.index] !== going.element || feed.pending.get(going.item.index) !== going.item) {
+                partial = null;
+                return;
+            }
+            // As many at a time as the time left should take, their style
+            // and layout forced once for them all.
+            do {
+                const started = now();
+                const count = Math.max(1, Math.floor((until - started) / msPerFormula));
+                const end = Math.min(going.holders.length, going.next + count);
+                for (; going.next < end; going.next++) going.holders[going.next].replaceWith(going.roots[going.next]);
+                going.element.getBoundingClientRect();
+                const rate = (now() - started) / count;
+                msPerFormula = rate > msPerFormula ? rate : msPerFormula * 0.8 + rate * 0.2;
+            } while (going.next < going.holders.length && now() < until);
+            if (going.next < going.holders.length) return;
+            partial = null;
+            feed.pending.delete(going.item.index);
+            find.replaced(going.item.index);
+        };
         let budget = ENHANCE_MS.initial;
         let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
@@ -213,7 +304,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 }
             }
             if (feed.done && notInYet.length === 0) coming.enhancementsComing = false;
-            if (feed.next >= feed.items.length) {
+            if (partial === null && feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
                 if (notInYet.length > 0) {
@@ -228,8 +319,17 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 lastFrame = null;
                 continue;
             }
+            // While the reader scrolls, the frames are the scroll's: the
+            // blocks coming on screen are laid out and painted. The blocks
+            // are dressed once the page holds still.
+            if (now() - lastScroll < SCROLL_QUIET_MS && !isHidden(doc, geometry)) {
+                await scheduler.nextFrame();
+                lastFrame = null;
+                continue;
+            }
             const sliceStarted = now();
-            while (feed.next < feed.items.length) {
+            continueByFormula(sliceStarted + budget);
+            while (partial === null && feed.next < feed.items.length) {
                 const left = budget - (now() - sliceStarted);
                 if (left <= 0) break;
                 // A few blocks at a time, parsed in one go, as many as the
@@ -251,8 +351,19 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                         else parked.set(chunk, [item]);
                         continue;
                     }
+                    if (item.html.length > BY_FORMULA_CHARS && feed.pending.get(item.index) === item) {
+                        if (group.length > 0) {
+                            feed.next -= 1;
+                            break;
+                        }
+                        if (startByFormula(item)) break;
+                    }
                     group.push(item);
                     length += item.html.length;
+                }
+                if (partial !== null) {
+                    continueByFormula(sliceStarted + budget);
+                    continue;
                 }
                 const groupStarted = now();
                 if (!replace(group)) continue;

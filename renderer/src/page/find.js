@@ -3,6 +3,8 @@
 // the math annotation, the copy buttons and diagrams is not searched. A block
 // still waiting for its highlighting and math is searched in the text they
 // will show, and marked once they are in place (at once for the match shown).
+// Text is searched as it reads: soft hyphens are passed over, and a letter
+// followed by combining marks is the letter they make together.
 
 import { PageError, isPlainObject } from './protocol.js';
 
@@ -20,9 +22,93 @@ const PREPARE_SLICE_MS = 4;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 
+// A soft hyphen, or a run of combining marks with the character before it.
+const FOLDED = /\u00ad|\P{M}?\p{M}+/gu;
+const FOLDABLE = /[\u00ad\p{M}]/u;
+
+/**
+ * The text searched for a text shown, where they differ: without soft
+ * hyphens, each character and its combining marks composed (NFC); with
+ * the start and end in the text shown of each of its code units.
+ * @typedef {{text: string, starts: Int32Array, ends: Int32Array}} Folding
+ */
+
+/**
+ * @param {string} shown
+ * @returns {Folding | null}  null when the text is searched as shown
+ */
+export function foldText(shown) {
+    if (!FOLDABLE.test(shown)) return null;
+    let text = '';
+    /** @type {number[]} */
+    const starts = [];
+    /** @type {number[]} */
+    const ends = [];
+    let at = 0;
+    /** @param {number} to */
+    const copy = (to) => {
+        text += shown.slice(at, to);
+        for (let i = at; i < to; i++) {
+            starts.push(i);
+            ends.push(i + 1);
+        }
+        at = to;
+    };
+    for (const run of shown.matchAll(FOLDED)) {
+        const from = run.index ?? 0;
+        copy(from);
+        const to = from + run[0].length;
+        if (run[0] === '\u00ad') {
+            at = to;
+            continue;
+        }
+        const composed = run[0].normalize('NFC');
+        if (composed.length === run[0].length) {
+            copy(to);
+            continue;
+        }
+        // Composed, its units stand for the whole run.
+        text += composed;
+        for (let k = 0; k < composed.length; k++) {
+            starts.push(from);
+            ends.push(to);
+        }
+        at = to;
+    }
+    copy(shown.length);
+    return { text, starts: Int32Array.from(starts), ends: Int32Array.from(ends) };
+}
+
+// Math not typeset yet shows its source between dollar signs.
+const MATH_SOURCE = /\$\$[\s\S]*?\$\$|\$[^$]*\$/g;
+
+/**
+ * Whether [start, end) of a text meets math shown as its source.
+ * @param {string} text
+ * @param {number} start
+ * @param {number} end
+ */
+function inMathSource(text, start, end) {
+    if (!text.includes('$')) return false;
+    for (const found of text.matchAll(MATH_SOURCE)) {
+        const from = found.index ?? 0;
+        if (from >= end) return false;
+        if (from + found[0].length > start) return true;
+    }
+    return false;
+}
+
 /** @param {string} text */
 function escapeRegExp(text) {
     return text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+}
+
+/**
+ * A query as the text it is searched in reads.
+ * @param {string} query
+ */
+function foldQuery(query) {
+    return FOLDABLE.test(query) ? query.replace(/\u00ad/g, '').normalize('NFC') : query;
 }
 
 /**
@@ -35,8 +121,9 @@ function escapeRegExp(text) {
  * @param {boolean} caseSensitive
  */
 export function patternFor(query, caseSensitive) {
-    const escaped = escapeRegExp(query);
-    if (!/^[\x00-\x7f]*$/.test(query)) return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
+    const folded = foldQuery(query);
+    const escaped = escapeRegExp(folded);
+    if (!/^[\x00-\x7f]*$/.test(folded)) return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
     if (caseSensitive) return new RegExp(escaped, 'g');
     return new RegExp(escaped.replace(/[sk]/gi, (letter) => (letter.toLowerCase() === 's' ? '[s\u017f]' : '[k\u212a]')), 'gi');
 }
@@ -52,8 +139,16 @@ export function patternFor(query, caseSensitive) {
  * it looked at.
  * @typedef {{query: string, caseSensitive: boolean, generation: number, stale: boolean,
  *     matches: Match[], byBlock: Map<number, Match[]>, texts: string[], active: number,
- *     unmarked: Map<Element, number>}} FindState  `unmarked`: the blocks that show
- *     their matches' text but are not marked yet, until they come near the screen
+ *     unmarked: Map<Element, number>, filling: number, inSource: boolean}} FindState  `unmarked`: the
+ *     blocks that show their matches' text but are not marked yet, until they come
+ *     near the screen; `filling`: a long block whose items were still going in when
+ *     it was read (-1 if none); `inSource`: a match lies in the source of math
+ *     whose typeset markup has not come yet
+ */
+
+/**
+ * A block's text as shown, and as searched where that differs.
+ * @typedef {{shown: string, folding: Folding | null}} BlockText
  */
 
 /**
@@ -64,6 +159,7 @@ export function patternFor(query, caseSensitive) {
  * @property {number} count  blocks in place
  * @property {Element} article  holds the blocks, in chunks
  * @property {import('./view.js').Dressing} [dressing]
+ * @property {{index: number} | null} long  a block whose items are still going in
  */
 
 /**
@@ -78,9 +174,10 @@ export function patternFor(query, caseSensitive) {
 export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now }) {
     /** @type {FindState | null} */
     let state = null;
-    // The text of blocks searched before, as shown: a block whose element is
-    // replaced is read again.
-    /** @type {WeakMap<Element, string>} */
+    // The text of blocks searched before: a block whose element is replaced
+    // is read again, and so is one whose text changed (an image that did not
+    // load shows its alternative text).
+    /** @type {WeakMap<Element, BlockText>} */
     const textCache = new WeakMap();
     // Marks go into the blocks near the screen, as they come near (without
     // a watch on the screen, into every block at once): marking thousands of
@@ -125,7 +222,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             if (index === undefined) continue;
             state.unmarked.delete(block);
             const matches = state.byBlock.get(index);
-            if (matches && !matches[0].marks) markBlock(state, block, matches, state.texts[index]);
+            if (matches && !matches[0].marks && !markBlock(state, block, matches, state.texts[index])) state.stale = true;
         }
     }
 
@@ -144,16 +241,25 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
 
     // The block's text as shown; most blocks hold nothing that is skipped.
     /** @param {Element} block */
-    function textOf(block) {
+    function shownTextOf(block) {
+        if (!block.matches(SKIP) && !block.querySelector(SKIP)) return block.textContent ?? '';
+        let text = '';
+        for (const node of textNodesOf(block)) text += node.data;
+        return text;
+    }
+
+    // The block's text, kept unless its items are still going in.
+    /**
+     * @param {Element} block
+     * @param {boolean} [filling]
+     * @returns {BlockText}
+     */
+    function textOf(block, filling = false) {
         let text = textCache.get(block);
         if (text !== undefined) return text;
-        if (block.matches(SKIP) || block.querySelector(SKIP)) {
-            text = '';
-            for (const node of textNodesOf(block)) text += node.data;
-        } else {
-            text = block.textContent ?? '';
-        }
-        textCache.set(block, text);
+        const shown = shownTextOf(block);
+        text = { shown, folding: foldText(shown) };
+        if (!filling) textCache.set(block, text);
         return text;
     }
 
@@ -224,19 +330,30 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         state.byBlock.clear();
         state.texts = [];
         state.unmarked.clear();
-        if (state.query === '' || !view) return;
+        state.filling = -1;
+        state.inSource = false;
+        if (foldQuery(state.query) === '' || !view) return;
         // The blocks' texts are searched in one string, joined by a
         // character that no text shown holds (the page's parser makes
         // every U+0000 another character), so no match spans two blocks.
         if (state.query.includes(SEPARATOR)) return;
         /** @type {boolean[]} */
         const waiting = [];
+        /** @type {(Folding | null)[]} */
+        const foldings = [];
+        /** @type {string[]} */
+        const searched = [];
+        const filling = view.long?.index ?? -1;
         for (let index = 0; index < view.count; index++) {
             const dressed = view.dressing?.textOf(index);
             waiting[index] = dressed !== undefined;
-            state.texts[index] = dressed ?? textOf(view.elements[index]);
+            const text = dressed !== undefined ? { shown: dressed, folding: foldText(dressed) } : textOf(view.elements[index], index === filling);
+            state.texts[index] = text.shown;
+            foldings[index] = text.folding;
+            searched[index] = text.folding?.text ?? text.shown;
         }
-        const all = state.texts.join(SEPARATOR);
+        if (filling >= 0 && filling < view.count && !waiting[filling]) state.filling = filling;
+        const all = searched.join(SEPARATOR);
         const pattern = patternFor(state.query, state.caseSensitive);
         let index = 0;
         let blockStart = 0;
@@ -249,12 +366,21 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             found = [];
         };
         for (let m = pattern.exec(all); m && state.matches.length < MAX_MATCHES; m = pattern.exec(all)) {
-            while (m.index >= blockStart + state.texts[index].length + 1) {
+            while (m.index >= blockStart + searched[index].length + 1) {
                 close();
-                blockStart += state.texts[index].length + 1;
+                blockStart += searched[index].length + 1;
                 index += 1;
             }
-            const match = { index, start: m.index - blockStart, end: m.index - blockStart + m[0].length, marks: null };
+            // Offsets in the text shown, which the marks wrap.
+            const folding = foldings[index];
+            const from = m.index - blockStart;
+            const to = from + m[0].length;
+            const start = folding ? folding.starts[from] : from;
+            const end = folding ? folding.ends[to - 1] : to;
+            const match = { index, start, end, marks: null };
+            if (!waiting[index] && !state.inSource && view.dressing?.coming(index) && inMathSource(state.texts[index], start, end)) {
+                state.inSource = true;
+            }
             found.push(match);
             state.matches.push(match);
         }
@@ -283,7 +409,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         const block = view.elements[index];
         const matches = state.byBlock.get(index);
         if (!matches) {
-            if (textOf(block) !== searched) state.stale = true;
+            if (textOf(block).shown !== searched) state.stale = true;
             return;
         }
         for (const match of matches) match.marks = null;
@@ -291,7 +417,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     // The marks of a match: its block is marked now if it is not yet, or
-    // dressed first if it is waiting for its highlighting and math.
+    // dressed first if it is waiting for its highlighting and math. A block
+    // that shows another text than the one searched makes the search stale.
     /** @param {Match} match */
     function marksOf(match) {
         if (match.marks || !state) return match.marks ?? [];
@@ -301,7 +428,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (state.unmarked.has(block)) {
             state.unmarked.delete(block);
             const matches = state.byBlock.get(match.index);
-            if (matches) markBlock(state, block, matches, state.texts[match.index]);
+            if (matches && !markBlock(state, block, matches, state.texts[match.index])) state.stale = true;
         } else {
             view.dressing?.dress(match.index);
         }
@@ -406,11 +533,19 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             /** @type {FindState} */
             const fresh = {
                 query: payload.query, caseSensitive: payload.caseSensitive, generation, stale: false,
-                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(),
+                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(), filling: -1, inSource: false,
             };
             state = fresh;
             const started = now();
             search(fresh, view);
+            if (fresh.inSource && view?.dressing) {
+                // A match in a formula's source, in a block whose typeset
+                // markup the worker has not sent yet: the search waits for
+                // the text it will show.
+                await view.dressing.arrived();
+                if (state !== fresh || getView() !== view) return result();
+                search(fresh, view);
+            }
             // After a long search (a long document) the frame has its turn
             // before the match is marked and scrolled to, which lays out
             // where it is: the two together would make one long frame.
@@ -423,20 +558,24 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 // After a re-render the active match stays where it was.
                 const index = rendered && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
                 setActive(index);
+                // Its block showed another text than the one read (an image
+                // that did not load shows its alternative text): searched again.
+                if (fresh.stale) searchAgain(fresh, view);
             }
             return result();
         }
         state = same;
+        if (!state.stale && state.filling >= 0) {
+            // A long block still going in when it was read: what came since
+            // is searched too.
+            const block = view?.elements[state.filling];
+            if (!block || shownTextOf(block) !== state.texts[state.filling]) state.stale = true;
+        }
         if (state.stale) {
             // A block's highlighting or math changed its text: the matches
             // are found again and the step goes on from the one that was
             // active.
-            const previous = state.active;
-            clearMarks();
-            state.stale = false;
-            state.active = -1;
-            search(state, view);
-            if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
+            searchAgain(state, view);
         }
         const count = state.matches.length;
         if (count > 0) {
@@ -444,6 +583,43 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             setActive(((state.active < 0 ? (step > 0 ? -1 : 0) : state.active) + step + count) % count);
         }
         return result();
+    }
+
+    /**
+     * Finds the matches again, keeping the index of the one that was active.
+     * @param {FindState} state
+     * @param {Searched | null} view
+     */
+    function searchAgain(state, view) {
+        const previous = state.active;
+        clearMarks();
+        state.stale = false;
+        state.active = -1;
+        search(state, view);
+        if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
+        // Once more at most: the text read now is the text shown.
+        if (state.stale) {
+            clearMarks();
+            state.stale = false;
+            search(state, view);
+            if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
+        }
+    }
+
+    /**
+     * The text of the block that holds `node` changed in place (an image
+     * gave way to its alternative text): it is read again, and a search
+     * that read it is made again at its next step.
+     * @param {Node} node
+     */
+    function changed(node) {
+        const view = getView();
+        if (!view) return;
+        let block = node.nodeType === 1 ? /** @type {Element} */ (node) : node.parentElement;
+        while (block && !(block.parentElement && block.parentElement.parentElement === view.article)) block = block.parentElement;
+        if (!block) return;
+        textCache.delete(block);
+        if (state && state.generation === view.generation) state.stale = true;
     }
 
     function clear() {
@@ -479,5 +655,5 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         observer?.disconnect();
     }
 
-    return { find, clear, forget, replaced, prepare };
+    return { find, clear, forget, replaced, prepare, changed };
 }

@@ -482,7 +482,7 @@ export function createPage(host) {
     /** @param {any} event  a window's ErrorEvent or an image's error */
     const onError = (event) => {
         if (event.target && event.target.localName === 'img') {
-            if (event.target.isConnected) showUnavailableImage(doc, event.target, textsFor(state.language));
+            if (event.target.isConnected) find.changed(showUnavailableImage(doc, event.target, textsFor(state.language)));
             restore.lateLayoutChanged();
             return;
         }

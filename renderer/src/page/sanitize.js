@@ -27,6 +27,11 @@ const FORBID_ATTR = [
 // http, https, mailto and file addresses, and addresses without a scheme.
 const ALLOWED_URI = /^(?:(?:https?|mailto|file):|[^a-z]|[a-z+.-]+(?:[^a-z+.\-:]|$))/i;
 
+// Tags that GitHub's filter of raw HTML leaves as text: each would take the
+// text after it as its own (raw text up to its end tag, or the rest of the
+// block) and go with it, or was never kept.
+const FILTERED_TAGS = /<(?=\/?(?:title|textarea|style|xmp|iframe|noembed|noframes|script|plaintext)(?:[\t\n\f\r >]|\/>))/gi;
+
 const URL_ATTRIBUTES = new Set(['href', 'xlink:href', 'src', 'action', 'data', 'poster', 'cite', 'longdesc']);
 
 /**
@@ -88,7 +93,7 @@ export function createSanitizer(win) {
         context = { documentID };
         let fragment;
         try {
-            fragment = purifier.sanitize(html, config);
+            fragment = purifier.sanitize(html.replace(FILTERED_TAGS, '&lt;'), config);
         } finally {
             context = { documentID: '' };
         }

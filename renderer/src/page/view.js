@@ -48,6 +48,10 @@ import { textsFor } from '../texts.js';
  *     the block's waiting markup shows, if it has some
  * @property {(index: number) => boolean} dress  puts the block's waiting
  *     markup in place now; whether it did
+ * @property {(index: number) => boolean} coming  whether the worker may
+ *     still send markup for the block
+ * @property {() => Promise<void>} arrived  settles once the worker has sent
+ *     the markup of every block that waits for some (or sends no more)
  */
 
 /**

@@ -41,6 +41,8 @@ export const MAX_DIAGRAMS = 100;
  * @property {boolean} math
  * @property {boolean} diagrams
  * @property {number} maxDiagrams
+ * @property {boolean} [mathLater]  math comes typeset later: a formula shows
+ *     a placeholder of about its size meanwhile, not its source
  */
 
 /**
@@ -303,7 +305,9 @@ export function parseDocument(source, options, later, needs = { missing: new Set
     };
 
     const fullOpts = opts;
-    const plainOpts = later && (opts.highlight || opts.math) ? { ...opts, highlight: false, math: false } : opts;
+    const plainOpts = later && (opts.highlight || opts.math)
+        ? { ...opts, highlight: false, math: false, mathLater: opts.math }
+        : opts;
     env.opts = plainOpts;
     // Renders in full: a deferred block later, or a block that cannot wait.
     /**

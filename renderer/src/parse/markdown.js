@@ -131,6 +131,7 @@ const KATEX_OPTIONS = {
  * @returns {string}
  */
 export function typesetMath(tex, display, env, inline = false) {
+    if (!env.opts.math && env.opts.mathLater) return mathPlaceholder(tex, display && !inline);
     if (!env.opts.math) {
         const source = display ? `$$${tex}$$` : `$${tex}$`;
         return display && !inline ? `<pre class="md-math-source">${escapeHtml(source)}</pre>` : escapeHtml(source);
@@ -151,6 +152,26 @@ export function typesetMath(tex, display, env, inline = false) {
         env.mathCache.set(key, html);
     }
     return html;
+}
+
+// Commands that show no glyph of their own (structure, fonts, spacing).
+const SILENT_COMMANDS = /\\(?:frac|dfrac|tfrac|binom|left|right|big+l?r?|Big+l?r?|math[a-z]+|text[a-z]*|operatorname|begin\{[^}]*\}|end\{[^}]*\}|sqrt|displaystyle|limits|[,;:! ]|q?quad)/g;
+
+/**
+ * What a formula shows until it is typeset: an empty box of about its size
+ * (by the glyphs its source names, and for a display formula its rows and
+ * whether it stacks fractions or large operators), never its source.
+ * @param {string} tex
+ * @param {boolean} block  a display formula standing as a block
+ */
+function mathPlaceholder(tex, block) {
+    const glyphs = tex.replace(SILENT_COMMANDS, '').replace(/\\[a-zA-Z]+/g, 'x').replace(/[{}^_&\s\\]/g, '').length;
+    const width = Math.min(block ? 40 : 24, Math.max(1, glyphs * 0.55)).toFixed(1);
+    if (!block) return `<span class="md-math-pending" style="width:${width}em"></span>`;
+    const rows = (tex.match(/\\\\/g)?.length ?? 0) + 1;
+    const tall = /\\(?:frac|dfrac|sum|int|prod|lim|sqrt|binom|begin)/.test(tex) ? 1 : 0;
+    const height = (1.4 + 1.2 * (rows - 1) + 0.9 * tall).toFixed(1);
+    return `<span class="md-math-pending md-math-pending-display" style="width:${width}em;height:${height}em"></span>`;
 }
 
 /** @param {Token} token */
