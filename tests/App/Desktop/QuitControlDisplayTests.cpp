@@ -24,6 +24,7 @@
 #include "App/ApplicationServices.hpp"
 #include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/Desktop/LarkspinApplication.hpp"
+#include "App/Desktop/ProgramDocuments.hpp"
 #include "App/DocumentLinks.hpp"
 #include "Document/Document.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
@@ -70,22 +71,8 @@ TEST(QuitControlChild, DISABLED_EndsAnEditedProgram) {
     LarkspinApplication application(
         *preferences, *notifications, [&](ApplicationServices& made, GtkApplication* app) {
             services = &made;
-            DesktopDocumentController::Dependencies dependencies;
-            dependencies.environment = made.readerEnvironment();
-            dependencies.application = app;
-            provideDocumentLinks(dependencies);
-            dependencies.appearance = ReaderAppearanceFeed::program(
-                {made.appearance(), made.typography(), made.accessibility(), made.defaults(),
-                 made.notifications()});
-            dependencies.fileManager = FileManagerReveal::systemPort();
-            controller = DesktopDocumentController::create(made.windowServices(), std::move(dependencies));
-            LarkspinApplication::Documents documents;
-            documents.controller = controller;
-            documents.shell = std::make_shared<DesktopShellDocuments>(controller, app, made.sessionChanges());
-            documents.placePage = [weak = std::weak_ptr(controller)](OpenedDocument& document,
-                                                                     TabGroupWindow& group, bool select) {
-                if (auto alive = weak.lock()) alive->placePage(document, group, select);
-            };
+            LarkspinApplication::Documents documents = programDocuments(made, app);
+            controller = std::dynamic_pointer_cast<DesktopDocumentController>(documents.controller);
             return documents;
         });
 
