@@ -159,6 +159,12 @@ namespace {
 // given at once come in over several turns, the windows answering between.
 constexpr auto showSliceBudget = std::chrono::milliseconds(30);
 
+// How long pages may be made before the windows get to lay out and draw what
+// came in: each frame measures the pages added since the one before, and the
+// tab bar's every tab, so a frame after each slice would cost more than the
+// pages themselves.
+constexpr auto drawingInterval = std::chrono::milliseconds(400);
+
 }  // namespace
 
 bool FileOpener::showSlice() {
@@ -178,9 +184,36 @@ bool FileOpener::showSlice() {
     return toShow_.empty();
 }
 
+namespace {
+
+// Resumes once the main loop has nothing more urgent to do: after input, the
+// main queue, and the windows' layout and drawing. Slices that only waited
+// for the next turn at the main queue's priority would keep the windows from
+// laying out until the last page, and then the hundreds of pages added would
+// all be measured in one frame.
+auto afterDrawing() {
+    return awaitCompletion<void>([](Completion<void> done) {
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT_IDLE,
+            [](gpointer data) {
+                static_cast<Completion<void>*>(data)->resolve();
+                return G_SOURCE_REMOVE;
+            },
+            new Completion<void>(std::move(done)), [](gpointer data) { delete static_cast<Completion<void>*>(data); });
+    });
+}
+
+}  // namespace
+
 Task<void> FileOpener::showRest(QuitControl::Hold hold) {
+    auto drawn = std::chrono::steady_clock::now();
     do {
-        co_await sleepFor(Clock::system(), Clock::Duration::zero());
+        if (std::chrono::steady_clock::now() - drawn >= drawingInterval) {
+            co_await afterDrawing();
+            drawn = std::chrono::steady_clock::now();
+        } else {
+            co_await sleepFor(Clock::system(), Clock::Duration::zero());
+        }
     } while (!showSlice());
     showing_ = false;
     hold.release();
