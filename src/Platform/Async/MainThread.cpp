@@ -54,7 +54,8 @@ gboolean runBatch(gpointer) {
     }
     // A turn runs jobs for a slice of time at most: what is left of a large
     // burst (hundreds of opens ending together) goes back to the front of
-    // the queue for the next turn, and input and drawing come between.
+    // the queue for the next turn, and input comes between (drawing, at a
+    // lower priority, waits until the queue is empty).
     const auto start = std::chrono::steady_clock::now();
     while (!batch.empty()) {
         std::function<void()> job = std::move(batch.front());
