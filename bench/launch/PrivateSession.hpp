@@ -16,6 +16,12 @@
 
 namespace larkspin::bench {
 
+inline void endWithSigterm(test::LaunchedProgram& process) {
+    if (!process.started()) return;
+    ::kill(process.pid(), SIGTERM);
+    process.waitForExit(std::chrono::seconds(10));
+}
+
 class Server {
 public:
     Server() {
@@ -24,10 +30,7 @@ public:
         name_ = std::move(server.name);
     }
     ~Server() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(std::chrono::seconds(10));
-        }
+        endWithSigterm(*process_);
     }
     const std::string& name() const { return name_; }
 
@@ -48,10 +51,7 @@ public:
         if (std::regex_search(output, match, std::regex("unix:[^\\s]+"))) address_ = match.str();
     }
     ~Bus() {
-        if (process_->started()) {
-            ::kill(process_->pid(), SIGTERM);
-            process_->waitForExit(std::chrono::seconds(10));
-        }
+        endWithSigterm(*process_);
     }
     const std::string& address() const { return address_; }
 
