@@ -154,8 +154,7 @@ Task<void> DocumentDiskWatch::locate(std::optional<ContentStabilizer::Outcome> o
         for (int attempt = 0; attempt < 3 && where.name.empty(); ++attempt)
             where.name = currentPathOf(held->get());
         struct stat there {};
-        where.atPath = sys.stat(path.c_str(), &there) == 0 && there.st_dev == status.st_dev &&
-                       there.st_ino == status.st_ino;
+        where.atPath = sys.stat(path.c_str(), &there) == 0 && sameFile(there, status);
         return where;
     };
     const Whereabouts where = co_await runOn(WorkerPool::shared(), std::move(look));

@@ -14,14 +14,6 @@
 
 namespace larkspin {
 
-namespace {
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-}  // namespace
-
 std::filesystem::path currentPathOf(int fd) {
     char link[40];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);

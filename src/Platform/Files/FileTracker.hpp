@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -59,5 +61,10 @@ private:
 // The path the file behind `fd` has now, read from /proc/self/fd; empty when
 // it has none (its last name is gone, or it is no file of a path).
 std::filesystem::path currentPathOf(int fd);
+
+// Whether two stat results are of one file (device and inode).
+inline bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace larkspin
