@@ -332,8 +332,8 @@ void ReaderViewController::renderedReplyReceived() {
     }
 }
 
-bool ReaderViewController::rendered(const std::vector<BridgeHeading>& headings) {
-    return notifyOwner(&ReaderOwner::readerDidRender, headings);
+bool ReaderViewController::rendered(const RenderedPayload& reply) {
+    return notifyOwner(&ReaderOwner::readerDidRender, reply);
 }
 
 void ReaderViewController::setWindowActive(bool active) { session_->setWindowActive(active); }
