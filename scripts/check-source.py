@@ -61,11 +61,11 @@ SOURCES = ("src", "tests", "bench", "fuzz")
 
 GTK_HEADER = re.compile(r'#\s*include\s*[<"](gtk/|gdk/|adwaita\.h|webkit/|jsc/|libsoup/)')
 WEBKIT_HEADER = re.compile(r'#\s*include\s*[<"](webkit/|jsc/)')
-# Glue lives in the GUI layers and in folders named Widgets or Desktop: only
-# there may GTK and libadwaita be included; the WebKit folders are a subset.
-GTK_FOLDERS = ("Web", "Window", "App")
+# Glue lives in Web, App and in folders named Widgets or Desktop: only there
+# may GTK and libadwaita be included; the WebKit folders are a subset.
+GTK_FOLDERS = ("Web", "App")
 GLUE_FOLDER_NAMES = ("Widgets", "Desktop")
-WEBKIT_FOLDERS = ("Web", "Reader/Widgets", "Window", "App")
+WEBKIT_FOLDERS = ("Web", "Reader/Widgets", "Window/Widgets", "Window/Desktop", "App")
 
 
 def folder_of(path):

@@ -141,6 +141,19 @@ INCLUDE_CASES = [
      '#include "Editor/EditorLayout.hpp"\n#include "Web/ReaderWebView.hpp"', 2),
 ]
 
+# (file under src/, its include, problems expected): GTK and WebKit only in
+# the glue.
+GLUE_CASES = [
+    ("Window/Widgets/A.cpp", "#include <gtk/gtk.h>", 0),
+    ("Window/Desktop/A.cpp", "#include <webkit/webkit.h>", 0),
+    ("Window/A.cpp", "#include <gtk/gtk.h>", 1),
+    ("Window/A.cpp", "#include <webkit/webkit.h>", 1),
+    ("Document/Desktop/A.cpp", "#include <adwaita.h>", 0),
+    ("Document/Desktop/A.cpp", "#include <webkit/webkit.h>", 1),
+    ("App/A.cpp", "#include <webkit/webkit.h>", 0),
+    ("Window/A.cpp", "#include <gio/gio.h>", 0),
+]
+
 LAYERS = """
 larkspin_layer(larkspin_a A PUBLIC larkspin_options)
 set(_b larkspin_b)
@@ -158,6 +171,13 @@ class LayerRules(unittest.TestCase):
             with self.subTest(name):
                 problems = []
                 check.check_layer_includes(check.ROOT / "src" / rel, text, layers, closure, problems)
+                self.assertEqual(len(problems), expected, problems)
+
+    def test_glue_headers(self):
+        for rel, text, expected in GLUE_CASES:
+            with self.subTest(rel + " " + text):
+                problems = []
+                check.check_includes(check.ROOT / "src" / rel, text, problems)
                 self.assertEqual(len(problems), expected, problems)
 
     def test_links_read_from_the_calls(self):

@@ -18,7 +18,7 @@
 #include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Window/FindRouting.hpp"
-#include "Window/ModeContainerViewController.hpp"
+#include "Window/Widgets/ModeContainerViewController.hpp"
 #include "Window/PageWorkingSetMember.hpp"
 #include "Window/SidebarController.hpp"
 #include "Window/WindowServices.hpp"
