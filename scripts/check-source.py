@@ -542,8 +542,9 @@ def declarator_head(text):
 
 
 def static_variable(statement, original, scope):
-    """(name, is_const) when `statement` (at namespace or class scope) declares
-    a variable of static storage duration, else None."""
+    """(name, is_const) when `statement` declares a variable of static storage
+    duration, else None; `scope` says where it stands: "namespace", "class"
+    (only static members count) or "function" (a static local)."""
     if not statement.strip() or NOT_A_VARIABLE.match(statement):
         return None
     specifiers = LEADING_SPECIFIERS.match(statement).group(0)
@@ -589,7 +590,7 @@ def static_variables(code, original):
                     text = text[ACCESS_LABEL.match(text).end():]
                 variable = static_variable(text, original[at - len(text):at], scope)
                 if variable:
-                    found.append((at - len(text) + len(text) - len(text.lstrip()),) + variable)
+                    found.append((at - len(text.lstrip()),) + variable)
                 statement = at + 1
             elif c == ":" and ACCESS_LABEL.match(code[statement:at + 1]):
                 statement = at + 1
@@ -626,7 +627,7 @@ def static_variables(code, original):
     return sorted(set(found))
 
 
-def check_static_lists(path, code, problems, original=None):
+def check_statics(path, code, problems, original=None):
     if not path.is_relative_to(ROOT / "src"):
         return
     rel = folder_of(path)
@@ -667,7 +668,7 @@ def main():
             check_catch_blocks(path, code, problems)
             check_main_thread_disk(path, code, problems)
             check_singletons(path, code, problems)
-            check_static_lists(path, code, problems, text)
+            check_statics(path, code, problems, text)
     for problem in problems:
         print(problem)
     if problems:

@@ -203,7 +203,7 @@ class LifetimeRules(unittest.TestCase):
                 check.check_catch_blocks(path, code, problems)
                 check.check_main_thread_disk(path, code, problems)
                 check.check_singletons(path, code, problems)
-                check.check_static_lists(path, code, problems, text)
+                check.check_statics(path, code, problems, text)
                 self.assertEqual(len(problems), expected, problems)
 
 
