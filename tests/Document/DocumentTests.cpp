@@ -328,10 +328,10 @@ TEST(Document, RendersAtItsSizeTierWithItsBannerOrStatusPage) {
     }
 }
 
-// What the page's reader reports reaches the document: a render (the outline,
-// a pending fragment, the degradation banner), links and a refused image; a
-// closing failure shows as a banner. (The page's copies go to the reader's
-// own pasteboard.)
+// What the page's reader reports reaches the document: a render (the log of
+// its headings, a pending fragment, the degradation banner), links and a
+// refused image; a closing failure shows as a banner. (The page's copies go
+// to the reader's own pasteboard.)
 TEST(Document, TheReadersEventsReachTheDocument) {
     Document::Services services;
     services.draftWriter = std::make_shared<DraftWriter>();
