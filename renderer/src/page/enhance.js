@@ -161,7 +161,12 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
             resume?.();
         };
         let lastScroll = -Infinity;
-        const onScroll = () => { lastScroll = now(); };
+        // A scroll wakes a loop that waits for markup: once the page holds
+        // still, the blocks come on screen may want theirs first.
+        const onScroll = () => {
+            lastScroll = now();
+            wake();
+        };
         doc.defaultView?.addEventListener('scroll', onScroll, { passive: true });
         const stop = () => {
             stopped = true;
@@ -385,6 +390,11 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
             const scrolling = now() - lastScroll < SCROLL_QUIET_MS && hasLayout();
             if (!scrolling && !eager) urgent = onScreen();
             coming.enhancementsComing = stillComing();
+            if (scrolling) {
+                await scheduler.nextFrame();
+                lastFrame = null;
+                continue;
+            }
             if (partial === null && urgent.length === 0 && feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
@@ -397,11 +407,6 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
                 }
                 if (feed.done && parked.size === 0) break;
                 await new Promise((resolve) => { feed.wake = () => resolve(undefined); });
-                lastFrame = null;
-                continue;
-            }
-            if (scrolling) {
-                await scheduler.nextFrame();
                 lastFrame = null;
                 continue;
             }
