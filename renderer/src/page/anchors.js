@@ -126,38 +126,48 @@ export function createGeometry(win, doc) {
                 change();
                 return;
             }
-            /** @type {Map<Element, {before: DOMRect, blocks: {at: number, was: DOMRect}[]}>} */
+            /**
+             * By chunk: its box before the change and, for a chunk that
+             * holds the reading line, the block at the line (its place in
+             * `elements` if it is one of them) and its top.
+             * @type {Map<Element, {before: DOMRect, line: {element: Element, at: number, top: number} | null}>}
+             */
             const byChunk = new Map();
-            elements.forEach((element, at) => {
+            for (const element of elements) {
                 const chunk = element.closest('.md-chunk');
-                if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging')) return;
-                let entry = byChunk.get(chunk);
-                if (!entry) {
-                    entry = { before: chunk.getBoundingClientRect(), blocks: [] };
-                    byChunk.set(chunk, entry);
+                if (!chunk || !chunks.has(chunk) || byChunk.has(chunk) || chunk.closest('.md-staging')) continue;
+                const before = chunk.getBoundingClientRect();
+                let line = null;
+                // A chunk that comes near the screen may hold its estimated
+                // size a while, its blocks laid out past its end: the blocks
+                // tell where the reading line lies, not the chunk's box.
+                if (before.top <= readingLine + 1) {
+                    for (const block of Array.from(chunk.children)) {
+                        const box = block.getBoundingClientRect();
+                        if (box.bottom > readingLine + 1) {
+                            line = { element: block, at: elements.indexOf(block), top: box.top };
+                            break;
+                        }
+                    }
                 }
-                entry.blocks.push({ at, was: element.getBoundingClientRect() });
-            });
+                byChunk.set(chunk, { before, line });
+            }
             const now = change() ?? elements;
             let shift = 0;
-            for (const [chunk, { before, blocks }] of byChunk) {
+            for (const [chunk, { before, line }] of byChunk) {
                 const height = chunk.getBoundingClientRect().height;
                 const known = heights.get(chunk) ?? before.height;
                 heights.set(chunk, height);
-                // Where the chunk's bottom was at the height last remembered.
-                const bottom = before.bottom - (before.height - known);
-                if (bottom <= readingLine + 1) {
-                    shift += height - known;
+                if (line) {
+                    // The chunk holds the reading line: what the reader sees
+                    // moved as far as the block at the line did.
+                    const block = line.at >= 0 ? now[line.at] : line.element;
+                    if (block?.isConnected) shift += block.getBoundingClientRect().top - line.top;
                     continue;
                 }
-                // The chunk holds the reading line: what the reader sees
-                // moved by the change of the blocks above it.
-                for (const { at, was } of blocks) {
-                    const element = now[at];
-                    if (was.bottom <= readingLine + 1 && element?.isConnected) {
-                        shift += element.getBoundingClientRect().height - was.height;
-                    }
-                }
+                // Where the chunk's bottom was at the height last remembered.
+                const bottom = before.bottom - (before.height - known);
+                if (bottom <= readingLine + 1) shift += height - known;
             }
             scrollBy(shift);
         },
