@@ -296,9 +296,10 @@ export function fitColumns(table, texts, measure) {
         const headingWord = oneLine(cell, (probe) => {
             probe.textContent = (cell.textContent ?? '').split(/\s+/).reduce((a, b) => (b.length > a.length ? b : a), '');
         });
-        // A pixel to spare: text measured at fractional widths.
-        least.push(fixed + Math.max(word, headingWord) + 1);
-        most.push(fixed + Math.max(heading, longest) + 1);
+        // Room to spare: the longest cell by its characters stands for
+        // others as long, whose glyphs (digits, bold) may run wider.
+        least.push(fixed + Math.max(word, headingWord) * 1.05 + 2);
+        most.push(fixed + Math.max(heading, longest) * 1.05 + 2);
     }
     // The table's own left rule.
     const space = room - 1;
