@@ -92,7 +92,7 @@ if (inWorker) {
     // later: in batches of about BATCH_MS of work, each posted as it is
     // done, yielding between them so that a newer request (which ends this
     // one) is read.
-    const BATCH_MS = 40;
+    const BATCH_MS = 20;
     let current = 0;
     // The blocks the reader has on screen, when the page asked for them
     // first (it was scrolled away from where the work had got to).

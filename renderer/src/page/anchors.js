@@ -130,12 +130,19 @@ export function createGeometry(win, doc) {
              * By chunk: its box before the change and, for a chunk that
              * holds the reading line, the block at the line (its place in
              * `elements` if it is one of them) and its top.
-             * @type {Map<Element, {before: DOMRect, line: {element: Element, at: number, top: number} | null}>}
+             * Else the changed blocks' boxes.
+             * @type {Map<Element, {before: DOMRect, line: {element: Element, at: number, top: number} | null,
+             *     blocks: {at: number, was: DOMRect}[]}>}
              */
             const byChunk = new Map();
-            for (const element of elements) {
+            elements.forEach((element, at) => {
                 const chunk = element.closest('.md-chunk');
-                if (!chunk || !chunks.has(chunk) || byChunk.has(chunk) || chunk.closest('.md-staging')) continue;
+                if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging')) return;
+                const known = byChunk.get(chunk);
+                if (known) {
+                    known.blocks.push({ at, was: element.getBoundingClientRect() });
+                    return;
+                }
                 const before = chunk.getBoundingClientRect();
                 let line = null;
                 // A chunk that comes near the screen may hold its estimated
@@ -150,11 +157,11 @@ export function createGeometry(win, doc) {
                         }
                     }
                 }
-                byChunk.set(chunk, { before, line });
-            }
+                byChunk.set(chunk, { before, line, blocks: [{ at, was: element.getBoundingClientRect() }] });
+            });
             const now = change() ?? elements;
             let shift = 0;
-            for (const [chunk, { before, line }] of byChunk) {
+            for (const [chunk, { before, line, blocks }] of byChunk) {
                 const height = chunk.getBoundingClientRect().height;
                 const known = heights.get(chunk) ?? before.height;
                 heights.set(chunk, height);
@@ -167,7 +174,18 @@ export function createGeometry(win, doc) {
                 }
                 // Where the chunk's bottom was at the height last remembered.
                 const bottom = before.bottom - (before.height - known);
-                if (bottom <= readingLine + 1) shift += height - known;
+                if (bottom <= readingLine + 1) {
+                    shift += height - known;
+                    continue;
+                }
+                // The line lies in the chunk but in no block of it (between
+                // them): the changed blocks above it moved what follows.
+                for (const { at, was } of blocks) {
+                    const block = now[at];
+                    if (was.bottom <= readingLine + 1 && block?.isConnected) {
+                        shift += block.getBoundingClientRect().height - was.height;
+                    }
+                }
             }
             scrollBy(shift);
         },

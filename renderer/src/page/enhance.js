@@ -26,7 +26,7 @@ import { blockIndexAt } from './anchors.js';
 // the frame still does after the slice (paint) is left to the rest of the
 // frame: the budget shrinks when a frame comes later than the target and
 // grows again when frames come sooner.
-const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28 };
+const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28, screen: 12 };
 // The browser's own work for a slice's new elements, at most this many times
 // the slice: a frame later than the slice and that work could make it (a
 // slow paint, a busy machine) keeps the budget, as a smaller slice would not
@@ -43,8 +43,12 @@ const BY_FORMULA_CHARS = 4000;
 // The outermost elements of a typeset formula, in the order of the
 // placeholders they take the place of.
 const FORMULA_ROOTS = '.katex-display, .katex, .katex-error, .md-math-error';
-// Dressing waits until the page has not scrolled for this long.
-const SCROLL_QUIET_MS = 150;
+// Dressing waits until the page has not scrolled for this long; then the
+// formulas on screen, which the reader is looking at as empty boxes, get at
+// least ENHANCE_MS.screen a frame.
+const SCROLL_QUIET_MS = 100;
+// While the reader scrolls, the worker hears where every so often.
+const TELL_WORKER_MS = 60;
 
 /**
  * @param {object} parts
@@ -254,7 +258,8 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
          * A block getting its formulas a few at a time: its element on the
          * page, the placeholders still there and the typeset formulas that
          * take their places, in order.
-         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number} | null}
+         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number,
+         *     onScreen: boolean} | null}
          */
         let partial = null;
         // The time a typeset formula takes to put in place, as measured.
@@ -264,8 +269,9 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
          * its markup does not pair each placeholder with one formula (it
          * is then replaced whole).
          * @param {EnhancedItem} item
+         * @param {boolean} onScreen  the block is on screen
          */
-        const startByFormula = (item) => {
+        const startByFormula = (item, onScreen) => {
             const element = view.elements[item.index];
             if (!element) return false;
             const holders = Array.from(element.querySelectorAll('.md-math-pending'));
@@ -283,7 +289,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
             const plain = /** @type {Element} */ (element.cloneNode(true));
             for (const holder of Array.from(plain.querySelectorAll('.md-math-pending'))) holder.replaceWith(doc.createElement('span'));
             if (bare.outerHTML !== plain.outerHTML) return false;
-            partial = { item, element, holders, roots, next: 0 };
+            partial = { item, element, holders, roots, next: 0, onScreen };
             return true;
         };
         /**
@@ -322,6 +328,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
         // markup has not come yet.
         /** @type {string} */
         let preferred = '';
+        let lastTold = -Infinity;
         /** @returns {EnhancedItem[]} */
         const onScreen = () => {
             if (view.count === 0 || !hasLayout()) return [];
@@ -388,7 +395,13 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
             // blocks coming on screen are laid out and painted. The blocks
             // are dressed once the page holds still.
             const scrolling = now() - lastScroll < SCROLL_QUIET_MS && hasLayout();
-            if (!scrolling && !eager) urgent = onScreen();
+            // While the reader scrolls the worker hears where, now and then,
+            // so that the screen they stop at is typeset by then.
+            if (!eager && (!scrolling || now() - lastTold >= TELL_WORKER_MS)) {
+                lastTold = now();
+                const items = onScreen();
+                if (!scrolling) urgent = items;
+            }
             coming.enhancementsComing = stillComing();
             if (scrolling) {
                 await scheduler.nextFrame();
@@ -411,9 +424,11 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
                 continue;
             }
             const sliceStarted = now();
-            continueByFormula(sliceStarted + budget);
+            const going = /** @type {{onScreen: boolean} | null} */ (partial);
+            const sliceBudget = urgent.length > 0 || going?.onScreen ? Math.max(budget, ENHANCE_MS.screen) : budget;
+            continueByFormula(sliceStarted + sliceBudget);
             while (partial === null) {
-                const left = budget - (now() - sliceStarted);
+                const left = sliceBudget - (now() - sliceStarted);
                 if (left <= 0) break;
                 // A few blocks at a time, parsed in one go, as many as the
                 // time left should take.
@@ -441,13 +456,13 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
                             putBack(taken);
                             break;
                         }
-                        if (startByFormula(item)) break;
+                        if (startByFormula(item, taken.onScreen)) break;
                     }
                     group.push(item);
                     length += item.html.length;
                 }
                 if (partial !== null) {
-                    continueByFormula(sliceStarted + budget);
+                    continueByFormula(sliceStarted + sliceBudget);
                     continue;
                 }
                 if (group.length === 0) {
