@@ -166,7 +166,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
         };
         let lastScroll = -Infinity;
         // A scroll wakes a loop that waits for markup: once the page holds
-        // still, the blocks come on screen may want theirs first.
+        // still, the blocks that came on screen may want theirs first.
         const onScroll = () => {
             lastScroll = now();
             wake();
