@@ -178,7 +178,7 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
 /**
  * Appends the long block's next items, about `bytes` of markup (at least
  * one); returns the diagram placeholders among them. A table's columns are
- * fitted before its second piece and once it is complete.
+ * fitted before its second piece (or the first after it was laid out).
  * @param {Document} doc
  * @param {LongBlock} long
  * @param {number} bytes
@@ -187,21 +187,18 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
  */
 export function continueLongBlock(doc, long, bytes, measure) {
     const table = long.container.closest('table');
-    if (!long.settled) {
-        long.settled = true;
-        if (table) {
-            const end = long.cuts[long.cuts.length - 1];
-            long.columns = columnTexts(long.html.slice(long.cuts[0], end), table.tHead?.rows[0]?.cells.length ?? 0);
-            fitColumns(table, long.columns, measure);
-        }
+    // Until the table has been laid out (a page without a size), its
+    // columns are fitted at the next piece.
+    if (!long.settled && table) {
+        const end = long.cuts[long.cuts.length - 1];
+        long.columns ??= columnTexts(long.html.slice(long.cuts[0], end), table.tHead?.rows[0]?.cells.length ?? 0);
+        long.settled = fitColumns(table, long.columns, measure);
     }
     const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
     const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
     long.next = next;
     const diagrams = Array.from(fragment.querySelectorAll('[data-diagram]'));
     long.container.append(fragment);
-    // Complete: its columns again, with the faces loaded meanwhile.
-    if (table && long.columns && long.next >= long.cuts.length - 1) fitColumns(table, long.columns, measure);
     return diagrams;
 }
 
@@ -248,10 +245,11 @@ export function columnTexts(markup, columns) {
  * whole table out again at each piece of rows (its columns are sized from
  * every cell), so that the cost of a long table grows faster than its
  * rows. A table that has not been laid out (a hidden page) keeps its
- * automatic layout: it is laid out once, whole, when shown. Fitted again
- * when the table is complete and when the text changes (typography); a fit
- * that changes no width by half a pixel leaves the table as it is. Whether
- * the table has fixed columns.
+ * automatic layout: it is laid out once, whole, when shown. Fitted from
+ * the whole table's cells from the start, so that its late rows fit as its
+ * first do; fitted again when the text changes (typography), where a fit
+ * that changes no width by more than its room to spare leaves the table as
+ * it is. Whether the table has fixed columns.
  * @param {HTMLTableElement} table
  * @param {ColumnTexts} texts
  * @param {(element: Element) => number} measure  an element's laid-out width
@@ -311,8 +309,11 @@ export function fitColumns(table, texts, measure) {
         const share = low >= space ? 0 : (space - low) / (high - low);
         widths = least.map((w, k) => w + (Math.max(w, most[k]) - w) * share);
     }
+    // Within the room to spare the columns stay: a change of width lays
+    // the whole table out again.
     const current = cells.map((cell) => parseFloat(/** @type {HTMLElement} */ (cell).style.width));
-    if (table.style.tableLayout === 'fixed' && current.every((w, k) => Math.abs(w - widths[k]) < 0.5)) return true;
+    const keep = (/** @type {number} */ w, /** @type {number} */ k) => Math.abs(w - widths[k]) <= Math.max(0.5, widths[k] * 0.03);
+    if (table.style.tableLayout === 'fixed' && current.every(keep)) return true;
     cells.forEach((cell, k) => {
         const style = /** @type {HTMLElement} */ (cell).style;
         style.boxSizing = 'border-box';

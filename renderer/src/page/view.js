@@ -237,10 +237,9 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             continueLong(bytes) {
                 const long = view.long;
                 if (!long) return [];
-                const settled = long.settled;
                 const placeholders = continueLongBlock(doc, long, bytes, measure);
                 const table = long.container.closest('table');
-                if (!settled && table && long.columns) view.tables.set(table, long.columns);
+                if (long.settled && table && long.columns) view.tables.set(table, long.columns);
                 if (long.next >= long.cuts.length - 1) view.long = null;
                 return placeholders;
             },
