@@ -141,6 +141,17 @@ std::string mathSections(int sections) {
     return out;
 }
 
+std::string mathParts(int parts) {
+    std::string out;
+    for (int n = 1; n <= parts; ++n) {
+        const std::string number = std::to_string(n);
+        out += "## Part " + number + "\n\nThe value $\\alpha_{" + number + "} + x^2$ is part " + number +
+               "'s.\n\n$$\\sum_{k=1}^{" + number + "} k = \\frac{" + number + "(" + number +
+               "+1)}{2}$$\n\nClosing words of part " + number + ".\n\n";
+    }
+    return out;
+}
+
 std::string codeSections(int sections) {
     Words words;
     std::string out = "# Code\n\n";

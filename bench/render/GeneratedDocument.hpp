@@ -21,6 +21,11 @@ std::string generatedTable(int rows, int columns);
 // math.
 std::string mathSections(int sections);
 
+// `parts` parts of a heading ("## Part N"), a paragraph with an inline
+// formula, a display formula (a sum and a fraction) and a closing paragraph
+// ("Closing words of part N.").
+std::string mathParts(int parts);
+
 // Pages for paging through math and code: `sections` sections of a heading,
 // a sentence and a 12-line JavaScript block; `formulas` display formulas
 // (sums, fractions, matrices, limits); `paragraphs` paragraphs of words with

@@ -11,8 +11,8 @@
 //
 // Options:
 //   --repeat N     runs of each measurement (3)
-//   --only TEXT    one section ("render", "paging", "find", "table" or
-//                  "pages"), or
+//   --only TEXT    one section ("render", "paging", "find", "table",
+//                  "pages" or "motion"), or
 //                  the rows whose page and document hold TEXT, such as
 //                  "1 MiB" or "renderer 5 MiB"
 //   --pages N      screens to page through (100; 0: to the end)
@@ -74,6 +74,17 @@
 //   table   one table of 5,000 rows × 12 columns (about 600 KB): the
 //           renderer's first screen, complete render and longest frame
 //           against the plain baseline's complete render.
+//   motion  right after the reply the reader scrolls fast (a screen each
+//           frame) to the middle of 300 paragraphs of 12 inline formulas,
+//           of 1,200 sections with math and of 400 display formulas, or
+//           jumps there 0.2 s after it, and holds still: the time from the
+//           stop until no formula on screen waits for its typeset form
+//           (goal 0.5 s) and the longest frame until then. On 200 parts of
+//           a heading, a paragraph with an inline formula, a display
+//           formula and "Closing words of part N.", the paragraph of part
+//           120 put at the top (as a restored place) and the heading of
+//           part 120 scrolled to (as from the outline): how far either
+//           moves while the formulas above it are typeset (goal 2 px).
 //   pages   a code page (150 sections of a heading, a sentence and a
 //           12-line JavaScript block), 400 display formulas and 300
 //           paragraphs of 12 inline formulas, each rendered with and
@@ -347,6 +358,94 @@ constexpr const char* measureFind = R"(
     };
 )";
 
+// Right after the render's reply, the reader goes somewhere: `motion` is
+// "scroll" (a screen each frame to the middle), "jump" (straight to the
+// middle, `delayText` ms after the reply), "place" (the paragraph whose
+// text is `targetText` at the top at once, as a restored place) or
+// "heading" (the page's own scroll to heading `headingMessage`, as the
+// outline asks). Then it holds still. For "scroll" and "jump": the time
+// from the stop until no formula box waiting for its typeset formula lies
+// on screen (checked after each frame in the chunks on screen only), and
+// the longest frame until then. For "place" and "heading": how far the
+// target moved from where it was put, at any frame until the content held
+// still for a second.
+constexpr const char* measureMotion = R"(
+    const scroller = document.scrollingElement ?? document.documentElement;
+    await settle();
+    const frames = watchFrames();
+    const changes = watchChanges();
+    await nextFrame();
+    const started = performance.now();
+    const sent = await send(message);
+    const replied = performance.now();
+    const deadline = replied + 30000;
+    const reply = read(sent);
+    if (reply.type !== 'rendered') return { type: reply.type, message: reply.payload?.message ?? null };
+    const pendingOnScreen = () => {
+        for (const chunk of content.querySelectorAll('.md-chunk')) {
+            const box = chunk.getBoundingClientRect();
+            if (box.bottom <= 0 || box.top >= innerHeight) continue;
+            for (const holder of chunk.querySelectorAll('.md-math-pending')) {
+                const r = holder.getBoundingClientRect();
+                if (r.bottom > 0 && r.top < innerHeight) return true;
+            }
+        }
+        return false;
+    };
+    if (motion === 'scroll' || motion === 'jump') {
+        if (Number(delayText) > 0) await sleep(Number(delayText));
+        const middle = (scroller.scrollHeight - innerHeight) / 2;
+        if (motion === 'jump') {
+            window.scrollTo({ top: middle, behavior: 'instant' });
+        } else {
+            while (scroller.scrollTop + innerHeight < middle) {
+                window.scrollBy({ top: innerHeight, behavior: 'instant' });
+                await nextFrame();
+            }
+        }
+        const stopped = performance.now();
+        let typeset = null;
+        while (performance.now() < deadline) {
+            await nextFrame();
+            if (!pendingOnScreen()) {
+                typeset = performance.now();
+                break;
+            }
+        }
+        await frames.after(typeset ?? deadline, 3, deadline + 5000);
+        frames.stop();
+        changes.stop();
+        const longest = frames.longest(stopped, typeset ?? deadline);
+        return { type: reply.type, replyMs: replied - started, typesetMs: typeset === null ? null : typeset - stopped,
+                 gapMs: longest.gap, top: scroller.scrollTop };
+    }
+    let target = null;
+    if (motion === 'place') {
+        target = Array.from(content.querySelectorAll('p')).find((p) => p.textContent.trim() === targetText);
+        if (target) window.scrollTo({ top: target.getBoundingClientRect().top + scroller.scrollTop, behavior: 'instant' });
+    } else {
+        const heading = read(await send(headingMessage));
+        if (heading.payload?.found) target = document.getElementById(JSON.parse(headingMessage).payload.id);
+    }
+    if (!target) return { type: 'missing', message: 'no target' };
+    const placed = target.getBoundingClientRect().top;
+    const placedAt = performance.now();
+    let moved = 0;
+    let movedAt = 0;
+    while (performance.now() < deadline && performance.now() - Math.max(placedAt, changes.last ?? placedAt) < 1000) {
+        await nextFrame();
+        const off = Math.abs(target.getBoundingClientRect().top - placed);
+        if (off > moved) {
+            moved = off;
+            movedAt = performance.now() - placedAt;
+        }
+    }
+    frames.stop();
+    changes.stop();
+    return { type: reply.type, replyMs: replied - started, movedPx: moved, movedAtMs: movedAt,
+             pending: content.querySelectorAll('.md-math-pending').length };
+)";
+
 // The floor of a search: the naive page's whole text read and searched.
 constexpr const char* measureNaiveFind = R"(
     await settle();
@@ -363,7 +462,7 @@ struct Document {
     std::string text;
 };
 
-enum class Section { Render, Find, Table, Pages };
+enum class Section { Render, Find, Table, Pages, Motion };
 
 struct Job {
     Section section;
@@ -373,6 +472,8 @@ struct Job {
     bool enhancements;
     bool paging = false;      // page through it after the render
     std::string query = {};   // search it after the render
+    std::string motion = {};  // the reader's move right after the reply (measureMotion)
+    int delayMs = 0;          // before it
     std::string key() const { return page + " " + label; }
 };
 
@@ -416,6 +517,7 @@ public:
         if (!job.enhancements) {
             payload["enhancements"] = {{"highlight", false}, {"math", false}, {"diagrams", false}};
         }
+        if (!job.motion.empty()) return runMotion(page, job, payload);
         const std::size_t firstEvent = page.messages().size();
         const json result = page.script(std::string(prelude) + measureRender,
                                         {{"message", page.envelope("render", payload).dump()}},
@@ -488,6 +590,32 @@ public:
     }
 
 private:
+    static std::optional<Sample> runMotion(test::RendererPage& page, const Job& job, const json& payload) {
+        const json result = page.script(
+            std::string(prelude) + measureMotion,
+            {{"message", page.envelope("render", payload).dump()},
+             {"motion", job.motion},
+             {"delayText", std::to_string(job.delayMs)},
+             {"targetText", "Closing words of part 120."},
+             {"headingMessage", page.envelope("scrollToHeading", {{"id", "part-120"}}).dump()}},
+            std::chrono::minutes(2));
+        if (result.value("type", "") != "rendered") {
+            std::fprintf(stderr, "%s: %s\n", job.key().c_str(), result.dump().substr(0, 400).c_str());
+            return std::nullopt;
+        }
+        Sample sample;
+        sample["reply"] = result["replyMs"].get<double>();
+        if (result.contains("typesetMs")) {
+            sample["typeset"] = result["typesetMs"].is_number() ? result["typesetMs"].get<double>() : 30000.0;
+            sample["gap"] = result["gapMs"].get<double>();
+        }
+        if (result.contains("movedPx")) {
+            sample["moved"] = result["movedPx"].get<double>();
+            sample["movedAt"] = result["movedAtMs"].get<double>();
+        }
+        return sample;
+    }
+
     // The page's own frame meter: the reply's, or that of an event posted
     // after it that carries one (the longest of them).
     static void readMeter(const test::RendererPage& page, std::size_t firstEvent, const json& timings, Sample& sample) {
@@ -797,6 +925,43 @@ void printTable(const std::vector<Job>& jobs, const Results& results) {
     }
 }
 
+void printMotion(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nThe reader moves right after the reply, then holds still\n\n");
+    std::printf("%-44s %10s %16s %9s %12s %9s\n", "page / document", "reply", "typeset on screen", "(worst)",
+                "longest fr.", "moved");
+    std::printf("%-44s %10s %16s %9s %12s %9s\n", "", "", "after the stop", "", "until then", "(worst)");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Motion) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) {
+            std::printf("%-44s failed\n", key.c_str());
+            continue;
+        }
+        const bool typesetting = job.motion == "scroll" || job.motion == "jump";
+        std::printf("%-44s %10s %16s %9s %12s %9s\n", key.c_str(), formatMs(results.median(key, "reply")).c_str(),
+                    typesetting ? formatMs(results.median(key, "typeset")).c_str() : "",
+                    typesetting ? formatMs(results.worst(key, "typeset")).c_str() : "",
+                    typesetting ? formatMs(results.worst(key, "gap")).c_str() : "",
+                    typesetting ? "" : (std::to_string(static_cast<int>(results.worst(key, "moved") + 0.5)) + " px").c_str());
+    }
+    std::printf("\nGoals (ratios within this run)\n");
+    for (const auto& job : jobs) {
+        if (job.section != Section::Motion) continue;
+        const std::string key = job.key();
+        if (!results.has(key)) continue;
+        if (job.motion == "scroll" || job.motion == "jump") {
+            const double worst = results.worst(key, "typeset");
+            goal(worst <= 500, key + ": formulas on screen typeset " + formatMs(worst) +
+                                   " (worst run) after the stop, within 500 ms: " + formatRatio(worst, 500) +
+                                   " of the limit");
+        } else {
+            const double worst = results.worst(key, "moved");
+            goal(worst <= 2, key + ": the reading line moved " + std::to_string(worst) +
+                                 " px (worst run) while formulas above it were typeset, at most 2 px");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace larkspin::bench
 
@@ -830,7 +995,13 @@ int main(int argc, char** argv) {
         {"inline math", inlineFormulaParagraphs(300, 12)},
     };
 
-    const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table" || only == "pages";
+    const Document inlineMath{"inline math", inlineFormulaParagraphs(300, 12)};
+    const Document manySections{"1,200 sections", mathSections(1200)};
+    const Document manyDisplays{"400 display formulas", displayFormulas(400)};
+    const Document parts{"200 parts", mathParts(200)};
+
+    const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table" ||
+                             only == "pages" || only == "motion";
     std::vector<Job> jobs;
     for (const auto& document : documents) {
         for (const bool enhancements : {true, false}) {
@@ -857,11 +1028,22 @@ int main(int argc, char** argv) {
         }
     }
 
+    for (const Document* document : {&inlineMath, &manySections, &manyDisplays}) {
+        jobs.push_back({Section::Motion, "renderer", document->label + ", scrolled to the middle", document, true,
+                        false, {}, "scroll"});
+    }
+    jobs.push_back({Section::Motion, "renderer", "inline math, a jump 0.2 s after the reply", &inlineMath, true, false,
+                    {}, "jump", 200});
+    jobs.push_back({Section::Motion, "renderer", "200 parts, a place held at the top", &parts, true, false, {}, "place"});
+    jobs.push_back({Section::Motion, "renderer", "200 parts, a heading from the outline", &parts, true, false, {},
+                    "heading"});
+
     const auto sectionName = [](Section section) {
-        return section == Section::Render ? "render"
-               : section == Section::Find ? "find"
+        return section == Section::Render  ? "render"
+               : section == Section::Find  ? "find"
                : section == Section::Table ? "table"
-                                           : "pages";
+               : section == Section::Pages ? "pages"
+                                           : "motion";
     };
     std::erase_if(jobs, [&](const Job& job) {
         if (!sectionOnly) return job.key().find(only) == std::string::npos;
@@ -898,5 +1080,6 @@ int main(int argc, char** argv) {
     if (present(Section::Find)) printFind(jobs, results[Section::Find]);
     if (present(Section::Table)) printTable(jobs, results[Section::Table]);
     if (present(Section::Pages)) printPages(jobs, results[Section::Pages]);
+    if (present(Section::Motion)) printMotion(jobs, results[Section::Motion]);
     return 0;
 }

@@ -64,6 +64,21 @@ const WARM_UP = [
     '$$', '\\frac{a}{b} = \\sum_{k=1}^{n} k^2 = \\int_0^1 f(t)\\,dt', '$$', '',
 ].join('\n');
 
+/**
+ * The entries still to render, those of the blocks the reader has on screen
+ * first, then those below them, then those above them, nearest first.
+ * @template {{index: number}} T
+ * @param {T[]} entries  in the document's order
+ * @param {{from: number, to: number}} screen  block indexes
+ * @returns {T[]}
+ */
+export function inReadingOrder(entries, screen) {
+    const on = entries.filter((entry) => entry.index >= screen.from && entry.index <= screen.to);
+    const below = entries.filter((entry) => entry.index > screen.to);
+    const above = entries.filter((entry) => entry.index < screen.from).reverse();
+    return [...on, ...below, ...above];
+}
+
 if (inWorker) {
     try {
         // The page lays the result out once, out of sight, for the same
@@ -77,8 +92,12 @@ if (inWorker) {
     // later: in batches of about BATCH_MS of work, each posted as it is
     // done, yielding between them so that a newer request (which ends this
     // one) is read.
-    const BATCH_MS = 40;
+    const BATCH_MS = 20;
     let current = 0;
+    // The blocks the reader has on screen, when the page asked for them
+    // first (it was scrolled away from where the work had got to).
+    /** @type {{from: number, to: number} | null} */
+    let wanted = null;
     // A document's first screen is shown with its math typeset when KaTeX
     // is loaded by then: a worker that nobody gave a document for a while
     // (a spare page's) loads it, and typesets once. Not at once: loading it
@@ -114,6 +133,10 @@ if (inWorker) {
         while (next < later.length) {
             await yieldTask();
             if (current !== id) return;
+            if (wanted !== null) {
+                later.splice(next, later.length - next, ...inReadingOrder(later.slice(next), wanted));
+                wanted = null;
+            }
             const started = performance.now();
             const items = [];
             do {
@@ -133,8 +156,15 @@ if (inWorker) {
             globalThis.postMessage({ type: 'pong', id: message.id });
             return;
         }
+        if (message.type === 'prefer') {
+            if (message.id === current && Number.isInteger(message.from) && Number.isInteger(message.to)) {
+                wanted = { from: message.from, to: message.to };
+            }
+            return;
+        }
         if (message.type !== 'parse') return;
         current = message.id;
+        wanted = null;
         try {
             // A long document's head first, so that its first screen can be
             // shown while the rest is parsed.

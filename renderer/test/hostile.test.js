@@ -148,6 +148,18 @@ describe('hostile corpus', () => {
         h.close();
     });
 
+    test('an image\'s alternative text that reads like markup stays its text, shown or standing in', async (t) => {
+        const h = createHarness();
+        t.after(() => h.close());
+        const alt = '</xmp><script>window.__pwned = 1</script>';
+        await h.render(`<img alt="${alt}">\n\n<p><img alt="${alt}" src="https://images.test/a.png"> <img alt="</style>x" src="pic.png"></p>`);
+        const [refused, shown] = h.blocks();
+        const standIn = refused.querySelector('.md-image-rejected');
+        assert.equal(standIn?.textContent, alt);
+        assert.deepEqual(Array.from(shown.querySelectorAll('img'), (img) => img.getAttribute('alt')), [alt, '</style>x']);
+        assert.equal(h.article().querySelectorAll('script, xmp, style').length, 0);
+    });
+
     test('hostile diagram SVG is cleaned and kept inside a shadow root', async () => {
         const h = createHarness();
         await h.render('```mermaid\ngraph TD; A-->B\n```');

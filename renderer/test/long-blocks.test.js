@@ -92,6 +92,39 @@ describe('long blocks', () => {
         assert.ok(Math.max(...slow) <= slow[0] + 1, `pieces: ${slow.join(', ')}`);
     });
 
+    test('a long table\'s columns are fitted to all its rows within the room, and again when the text grows', async (t) => {
+        // Text 8 px a character (more once the text grows), cells 26 px of
+        // padding and rules, 700 px of room: the notes of the last rows
+        // are long, the first rows' short.
+        let perChar = 8;
+        const room = 700;
+        const widthOf = (element) => (element.classList.contains('md-table') ? room : element.textContent.length * perChar);
+        const h = createHarness({ geometry: { widthOf } });
+        t.after(() => h.close());
+        const rows = Array.from({ length: 1500 }, (_, i) => `| ${i} | name${i} | ${i < 1400 ? 'fine' : `a much longer note on row ${i}`} |`);
+        await h.render(['| n | name | note |', '|---|---|---|', ...rows].join('\n'), { enhancements: { highlight: false } });
+        const table = h.article().querySelector('table');
+        assert.equal(table.querySelectorAll('tbody tr').length, 1500);
+        assert.equal(table.style.tableLayout, 'fixed');
+        const widths = () => Array.from(table.tHead.rows[0].cells, (cell) => parseFloat(cell.style.width));
+        const fitted = widths();
+        // Each column as wide as its longest cell ("a much longer note on
+        // row 1499", 30 characters) and a little more: all fit in the room.
+        assert.deepEqual(fitted.map(Math.round), [4, 8, 30].map((chars) => Math.round(chars * 8 * 1.05 + 2)));
+        assert.ok(Math.abs(parseFloat(table.style.width) - (fitted.reduce((a, b) => a + b, 0) + 1)) < 0.5, table.style.width);
+        assert.equal(h.article().querySelectorAll('table span').length, 0, 'no measuring span is left');
+
+        // Three times the text: the notes no longer fit on one line; every
+        // column keeps its longest word and the table takes the room.
+        perChar = 24;
+        await h.request('setTypography', { fontSizePx: 48, widthPreset: 'comfortable', lineHeightPreset: 'standard', bodyFamily: '',
+            monoFamily: '', headingFamily: '', fontWeight: 400, wideBlocks: 'aligned' });
+        const grown = widths();
+        assert.ok(grown[0] >= 4 * 24 && grown[1] >= 8 * 24 && grown[2] >= 'longer'.length * 24, grown.join());
+        assert.ok(grown[2] < 30 * 24, grown.join());
+        assert.ok(Math.abs(parseFloat(table.style.width) - room) < 1, table.style.width);
+    });
+
     test('a hidden page also ends as the unsliced rendering', async () => {
         const source = [table(1500), list(1500)].join('\n\n');
         const h = createHarness({ visual: true });

@@ -158,6 +158,23 @@ describe('GitHub-flavoured constructs', () => {
         assert.match(plain.html, /<pre class="md-math-source">\$\$c\n\$\$<\/pre>/);
     });
 
+    test('math: a formula never holds an unescaped $; a price before a formula stays text', () => {
+        const cases = [
+            ['Pay $5, get $x^2$ back.', ['x^2'], /Pay \$5, get /],
+            ['From $ 3 to $y$ now.', ['y'], /From \$ 3 to /],
+            ['Total $a + $b$ here.', ['b'], /Total \$a \+ /],
+            ['Both $$a $ b$$ and $c$.', ['c'], /Both \$\$a \$ b\$\$ and /],
+            ['Escaped $\\$5 + x$ stays one.', ['\\$5 + x'], /Escaped /],
+        ];
+        for (const [source, formulas, text] of cases) {
+            const html = parse(source).html;
+            const typeset = Array.from(html.matchAll(/<annotation encoding="application\/x-tex">([^<]*)<\/annotation>/g), (m) => m[1]);
+            assert.deepEqual(typeset, formulas, source);
+            assert.ok(!html.includes('katex-error'), source);
+            assert.match(html, text, source);
+        }
+    });
+
     test('untypeset display math inside a paragraph stays in the paragraph, as text', async () => {
         const h = createHarness();
         for (const source of ['Before $$x^2$$ after.', '- item $$a < b$$ end', 'Raw <b>bold</b> and $$y$$ too.']) {

@@ -5,6 +5,7 @@ import { createScheduler } from '../src/page/scheduler.js';
 import { createInlineParser } from '../src/page/parser.js';
 import { parseDocument } from './support/loaded.js';
 import { headCut } from '../src/parse/head.js';
+import { shownText } from '../src/parse/text.js';
 
 // A harness whose render can be interrupted at its next yield between slices:
 // `atFirstYield(fn)` runs `fn` there (which sends a newer "# New…" request),
@@ -513,6 +514,44 @@ $$`)).join('\n\n');
         assert.equal(h.article().querySelectorAll('mark.md-find-active').length, 1);
         h.close();
         whole.close();
+    });
+
+    test('the blocks on screen get theirs first, and the worker is asked for them when it has not reached them', async (t) => {
+        // A parser that sends the blocks' markup only when the test says.
+        const asked = [];
+        let held = null;
+        const parser = {
+            mode: 'inline', warmUp() {}, cancel() {}, dispose() {}, ping: async () => true,
+            prefer: (from, to) => asked.push([from, to]),
+            async parse(text, options, timeoutMs, onHead, onEnhanced) {
+                const later = onEnhanced ? [] : undefined;
+                const result = parseDocument(text, options, later);
+                held = { later, onEnhanced };
+                return { status: 'ok', result, later: later?.length ?? 0, waitMs: 0 };
+            },
+        };
+        const send = (from, to) => held.onEnhanced(held.later.filter((entry) => entry.index >= from && entry.index <= to).map((entry) => {
+            const html = entry.render();
+            return { index: entry.index, html, text: shownText(html) };
+        }), false);
+        // Blocks of 100 px, a screen of 700: seven blocks and a part.
+        const h = createHarness({ parser, visual: true, geometry: { viewportHeight: 700 } });
+        t.after(() => h.close());
+        // No chunk is ever reported near the screen.
+        h.win.IntersectionObserver = class { observe() {} unobserve() {} disconnect() {} };
+        assert.equal((await h.render(source)).type, 'rendered');
+        send(0, 7);
+        h.geometry.setScrollTop(8000);
+        h.win.dispatchEvent(new h.win.Event('scroll'));
+        const told = () => asked.filter(([from]) => from !== 0);
+        assert.ok(await until(() => told().length > 0), 'the worker was told where the reader is');
+        assert.deepEqual(told(), [[80, 87]]);
+        send(80, 87);
+        send(140, 149);
+        const blocks = h.blocks();
+        assert.ok(await until(() => blocks.slice(80, 88).every((_, k) => isDressed(h.blocks()[80 + k]))), 'the screen\'s blocks are dressed');
+        assert.ok(h.blocks().slice(140).every((block) => !isDressed(block)), 'blocks far from the screen wait');
+        assert.deepEqual(told(), [[80, 87]]);
     });
 
     test('the head of a long document is shown with its first screen dressed, and stays', async () => {

@@ -1,6 +1,8 @@
 // What a reader sees of a document in the real engine: a place kept at the
 // top of the page, heading scrolls that settle once the chunks near them are
-// laid out, images the reader refuses, and code boxes in a dark theme.
+// laid out, a place kept while formulas above it are typeset, a long
+// table's columns, images the reader refuses, and code boxes in a dark
+// theme.
 
 #include <fmt/format.h>
 
@@ -25,6 +27,41 @@ constexpr const char* placeOf = R"(
     const box = element.getBoundingClientRect();
     return { top: box.top, bottom: box.bottom, scrollTop: scroller.scrollTop,
              maxScroll: scroller.scrollHeight - innerHeight, height: innerHeight };
+)";
+
+// Parts of a heading, a paragraph with an inline formula, a display formula
+// (a sum and a fraction) and a closing paragraph.
+std::string mathParts(int parts) {
+    std::string text;
+    for (int n = 1; n <= parts; ++n) {
+        text += fmt::format(
+            "## Part {0}\n\nThe value $\\alpha_{{{0}}} + x^2$ is part {0}'s.\n\n"
+            "$$\\sum_{{k=1}}^{{{0}}} k = \\frac{{{0}({0}+1)}}{{2}}$$\n\nClosing words of part {0}.\n\n",
+            n);
+    }
+    return text;
+}
+
+// Follows `target` (an element) at every frame until the formulas near the
+// screen are all typeset: how far its top moved from where it was, and
+// whether any formula box still waits on screen then.
+constexpr const char* followWhileTypeset = R"(
+    const article = document.querySelector('#content > article.md-doc');
+    const placed = target.getBoundingClientRect().top;
+    let moved = 0;
+    const limit = performance.now() + 20000;  // an upper bound, not a delay
+    do {
+        await new Promise((done) => requestAnimationFrame(done));
+        moved = Math.max(moved, Math.abs(target.getBoundingClientRect().top - placed));
+    } while (article.enhancementsComing && performance.now() < limit);
+    for (let i = 0; i < 3; i++) {
+        await new Promise((done) => requestAnimationFrame(done));
+        moved = Math.max(moved, Math.abs(target.getBoundingClientRect().top - placed));
+    }
+    const waiting = Array.from(document.querySelectorAll('.md-math-pending'))
+        .filter((box) => { const r = box.getBoundingClientRect(); return r.bottom > 0 && r.top < innerHeight; });
+    return { moved, settled: !article.enhancementsComing, waitingOnScreen: waiting.length,
+             typeset: document.querySelectorAll('.katex').length };
 )";
 
 class PageReadingTest : public RendererPageTest {
@@ -77,6 +114,70 @@ TEST_F(PageReadingTest, AHeadingScrollSettlesOnceTheChunksNearItAreLaidOut) {
             EXPECT_LE(at["bottom"].get<double>(), at["height"].get<double>()) << id << " " << at.dump();
         }
     }
+    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
+}
+
+TEST_F(PageReadingTest, FormulasTypesetAboveTheReadingLineMoveNothingOnScreen) {
+    loadPage();
+    const std::string source = mathParts(200);
+    // A place at the top of the screen, set at once as a restored place
+    // is; then a heading reached from the outline.
+    ASSERT_EQ(render(source)["type"], "rendered");
+    json followed = page->script(std::string(R"(
+        const target = Array.from(document.querySelectorAll('#content p'))
+            .find((p) => p.textContent.trim() === 'Closing words of part 120.');
+        document.scrollingElement.scrollTop = target.getBoundingClientRect().top + document.scrollingElement.scrollTop;
+    )") + followWhileTypeset);
+    ASSERT_TRUE(followed.contains("moved")) << followed.dump();
+    EXPECT_TRUE(followed["settled"].get<bool>()) << followed.dump();
+    EXPECT_EQ(followed["waitingOnScreen"], 0) << followed.dump();
+    EXPECT_GT(followed["typeset"].get<int>(), 0) << followed.dump();
+    EXPECT_LE(followed["moved"].get<double>(), 2.0) << followed.dump();
+
+    ASSERT_EQ(render(source)["type"], "rendered");
+    EXPECT_EQ(page->request("scrollToHeading", {{"id", "part-120"}})["payload"]["found"], true);
+    followed = page->script(std::string("const target = document.getElementById('part-120');\n") + followWhileTypeset);
+    ASSERT_TRUE(followed.contains("moved")) << followed.dump();
+    EXPECT_LE(followed["moved"].get<double>(), 2.0) << followed.dump();
+    EXPECT_NEAR(place("part-120")["top"].get<double>(), 0.0, 2.0);
+    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
+}
+
+TEST_F(PageReadingTest, ALongTableFitsItsColumnsToAllItsRowsAndToTheText) {
+    loadPage();
+    std::string source = "| n | name | note |\n|---|---|---|\n";
+    for (int row = 1; row <= 1500; ++row) {
+        source += row <= 1400 ? fmt::format("| {0} | item {0} | fine |\n", row)
+                              : fmt::format("| {0} | item {0} | a longer note on row {0}, written late |\n", row);
+    }
+    constexpr const char* measure = R"(
+        const table = document.querySelector('#content table');
+        const room = table.parentElement.clientWidth;
+        const rows = table.tBodies[0].rows;
+        const cells = [rows[0], rows[rows.length - 1]].flatMap((row) => Array.from(row.cells));
+        return { rows: rows.length, layout: getComputedStyle(table).tableLayout, width: table.getBoundingClientRect().width,
+                 room, first: rows[0].getBoundingClientRect().height, last: rows[rows.length - 1].getBoundingClientRect().height,
+                 overflowing: cells.filter((cell) => cell.scrollWidth > cell.clientWidth + 1).length };
+    )";
+    ASSERT_EQ(render(source)["type"], "rendered");
+    json table = page->script(measure);
+    ASSERT_EQ(table["rows"], 1500) << table.dump();
+    EXPECT_EQ(table["layout"], "fixed") << table.dump();
+    EXPECT_LE(table["width"].get<double>(), table["room"].get<double>() + 1) << table.dump();
+    // The late notes fit on one line, as the first rows' cells do.
+    EXPECT_NEAR(table["last"].get<double>(), table["first"].get<double>(), 1.0) << table.dump();
+    EXPECT_EQ(table["overflowing"], 0) << table.dump();
+
+    // Larger text: the columns follow it, no text runs out of its cell, and
+    // a late note takes at most a few lines.
+    const json typography = {{"fontSizePx", 30},      {"widthPreset", "comfortable"}, {"lineHeightPreset", "standard"},
+                             {"bodyFamily", ""},      {"monoFamily", ""},             {"headingFamily", ""},
+                             {"fontWeight", 400},     {"wideBlocks", "aligned"}};
+    ASSERT_EQ(page->request("setTypography", typography)["type"], "typographyApplied");
+    table = page->script(measure);
+    EXPECT_LE(table["width"].get<double>(), table["room"].get<double>() + 1) << table.dump();
+    EXPECT_EQ(table["overflowing"], 0) << table.dump();
+    EXPECT_LE(table["last"].get<double>(), 3 * table["first"].get<double>()) << table.dump();
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
 }
 

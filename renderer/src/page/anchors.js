@@ -108,36 +108,86 @@ export function createGeometry(win, doc) {
             chunks.add(chunk);
             observer.observe(chunk);
         },
-        // A change the page makes itself inside a block (a diagram shown) is
-        // measured as it is made, at the scroll position it is made at: a
-        // chunk wholly above the reading line scrolls the page by as much at
-        // once. The browser reports the new height only at the next frame,
-        // when the reader (or a script) may have scrolled elsewhere already,
-        // and that report must move nothing: the chunk's remembered height
-        // takes the change now, with any change of the chunk not reported
-        // yet. A chunk that skips its contents keeps its size, and moves
-        // nothing until it comes near the screen.
-        keepPlace(element, change) {
-            const chunk = element.closest('.md-chunk');
-            if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging') || win.innerHeight <= 0) {
+        // A change the page makes itself inside blocks (a diagram shown,
+        // formulas typeset) is measured as it is made, at the scroll
+        // position it is made at: a chunk wholly above the reading line
+        // scrolls the page by as much at once. The browser reports the new
+        // height only at the next frame, when the reader (or a script) may
+        // have scrolled elsewhere already, and that report must move
+        // nothing: the chunk's remembered height takes the change now, with
+        // any change of the chunk not reported yet. A chunk that skips its
+        // contents keeps its size, and moves nothing until it comes near the
+        // screen. The layout is read once before the change and once after
+        // it, however many blocks change. A change that replaces the blocks
+        // returns their replacements, in the same order.
+        keepPlace(changed, change) {
+            const elements = Array.isArray(changed) ? changed : [changed];
+            if (win.innerHeight <= 0) {
                 change();
                 return;
             }
-            const before = chunk.getBoundingClientRect();
-            const was = element.getBoundingClientRect();
-            change();
-            const height = chunk.getBoundingClientRect().height;
-            const known = heights.get(chunk) ?? before.height;
-            heights.set(chunk, height);
-            // Where the chunk's bottom was at the height last remembered.
-            const bottom = before.bottom - (before.height - known);
-            if (bottom <= readingLine + 1) {
-                scrollBy(height - known);
-            } else if (was.bottom <= readingLine + 1 && element.isConnected) {
-                // The chunk holds the reading line, the changed block lies
-                // above it: what the reader sees moved by the block's change.
-                scrollBy(element.getBoundingClientRect().height - was.height);
+            /**
+             * By chunk: its box before the change and, for a chunk that
+             * holds the reading line, the block at the line (its place in
+             * `elements` if it is one of them) and its top.
+             * Else the changed blocks' boxes.
+             * @type {Map<Element, {before: DOMRect, line: {element: Element, at: number, top: number} | null,
+             *     blocks: {at: number, was: DOMRect}[]}>}
+             */
+            const byChunk = new Map();
+            elements.forEach((element, at) => {
+                const chunk = element.closest('.md-chunk');
+                if (!chunk || !chunks.has(chunk) || chunk.closest('.md-staging')) return;
+                const known = byChunk.get(chunk);
+                if (known) {
+                    known.blocks.push({ at, was: element.getBoundingClientRect() });
+                    return;
+                }
+                const before = chunk.getBoundingClientRect();
+                let line = null;
+                // A chunk that comes near the screen may hold its estimated
+                // size a while, its blocks laid out past its end: the blocks
+                // tell where the reading line lies, not the chunk's box.
+                if (before.top <= readingLine + 1) {
+                    for (const block of Array.from(chunk.children)) {
+                        const box = block.getBoundingClientRect();
+                        if (box.bottom > readingLine + 1) {
+                            line = { element: block, at: elements.indexOf(block), top: box.top };
+                            break;
+                        }
+                    }
+                }
+                byChunk.set(chunk, { before, line, blocks: [{ at, was: element.getBoundingClientRect() }] });
+            });
+            const now = change() ?? elements;
+            let shift = 0;
+            for (const [chunk, { before, line, blocks }] of byChunk) {
+                const height = chunk.getBoundingClientRect().height;
+                const known = heights.get(chunk) ?? before.height;
+                heights.set(chunk, height);
+                if (line) {
+                    // The chunk holds the reading line: what the reader sees
+                    // moved as far as the block at the line did.
+                    const block = line.at >= 0 ? now[line.at] : line.element;
+                    if (block?.isConnected) shift += block.getBoundingClientRect().top - line.top;
+                    continue;
+                }
+                // Where the chunk's bottom was at the height last remembered.
+                const bottom = before.bottom - (before.height - known);
+                if (bottom <= readingLine + 1) {
+                    shift += height - known;
+                    continue;
+                }
+                // The line lies in the chunk but in no block of it (between
+                // them): the changed blocks above it moved what follows.
+                for (const { at, was } of blocks) {
+                    const block = now[at];
+                    if (was.bottom <= readingLine + 1 && block?.isConnected) {
+                        shift += block.getBoundingClientRect().height - was.height;
+                    }
+                }
             }
+            scrollBy(shift);
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;

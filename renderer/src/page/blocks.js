@@ -140,7 +140,8 @@ function cutsAt(html, pattern, from, end, into) {
  * @property {number} next  the cut where the items still to come start
  * @property {Element} container  where they go
  * @property {boolean} [settled]  a table's columns are fixed (see
- *     fixColumns)
+ *     fitColumns)
+ * @property {ColumnTexts} [columns]  then, what they hold at most
  */
 
 /**
@@ -176,17 +177,22 @@ export function startLongBlock(doc, container, result, index, elements, bytes) {
 
 /**
  * Appends the long block's next items, about `bytes` of markup (at least
- * one); returns the diagram placeholders among them.
+ * one); returns the diagram placeholders among them. A table's columns are
+ * fitted before its second piece (or the first after it was laid out).
  * @param {Document} doc
  * @param {LongBlock} long
  * @param {number} bytes
+ * @param {(element: Element) => number} measure  an element's laid-out width
  * @returns {Element[]}
  */
-export function continueLongBlock(doc, long, bytes) {
-    if (!long.settled) {
-        long.settled = true;
-        const table = long.container.closest('table');
-        if (table) fixColumns(table, long);
+export function continueLongBlock(doc, long, bytes, measure) {
+    const table = long.container.closest('table');
+    // Until the table has been laid out (a page without a size), its
+    // columns are fitted at the next piece.
+    if (!long.settled && table) {
+        const end = long.cuts[long.cuts.length - 1];
+        long.columns ??= columnTexts(long.html.slice(long.cuts[0], end), table.tHead?.rows[0]?.cells.length ?? 0);
+        long.settled = fitColumns(table, long.columns, measure);
     }
     const next = nextCut(long.cuts, long.next + 1, bytes, long.cuts[long.next]);
     const fragment = parseHTML(doc, long.html.slice(long.cuts[long.next], long.cuts[next]));
@@ -197,73 +203,125 @@ export function continueLongBlock(doc, long, bytes) {
 }
 
 /**
- * The length of the longest cell text of each column, in the rows of
- * `markup` (a table's row markup), `columns` columns.
- * @param {string} markup
- * @param {number} columns
+ * What a long table's columns hold at most, from its whole markup: the
+ * inner markup of each column's longest cell and its longest word.
+ * @typedef {{cells: string[], words: string[]}} ColumnTexts
  */
-function longestCells(markup, columns) {
-    const longest = new Array(columns).fill(0);
+
+/**
+ * @param {string} markup  a table's row markup
+ * @param {number} columns
+ * @returns {ColumnTexts}
+ */
+export function columnTexts(markup, columns) {
+    const cells = new Array(columns).fill('');
+    const cellLengths = new Array(columns).fill(-1);
+    const words = new Array(columns).fill('');
     const row = /<tr[\s>]([\s\S]*?)<\/tr>/g;
     const cell = /<t[dh][^>]*>([\s\S]*?)<\/t[dh]>/g;
     for (let r = row.exec(markup); r; r = row.exec(markup)) {
         let k = 0;
         cell.lastIndex = 0;
         for (let c = cell.exec(r[1]); c && k < columns; c = cell.exec(r[1]), k++) {
-            const length = c[1].replace(/<[^>]*>/g, '').replace(/&[a-z#0-9]+;/gi, 'x').length;
-            if (length > longest[k]) longest[k] = length;
+            const text = c[1].replace(/<[^>]*>/g, '').replace(/&[a-z#0-9]+;/gi, 'x');
+            if (text.length > cellLengths[k]) {
+                cellLengths[k] = text.length;
+                cells[k] = c[1];
+            }
+            for (const word of text.split(/\s+/)) if (word.length > words[k].length) words[k] = word;
         }
     }
-    return longest;
+    return { cells, words };
 }
 
 /**
- * Gives a long table fixed column widths: those its first rows were laid
- * out with, each widened by as much as the longest cell of its column in
- * the whole table is longer than the longest of the first rows (within the
- * width the table has room for). Otherwise the browser lays the whole
- * table out again at each piece of rows (its columns are sized from every
- * cell), so that the cost of a long table grows faster than its rows. A
- * table that has not been laid out (a hidden page) keeps its automatic
- * layout: it is laid out once, whole, when shown.
+ * Gives a long table fixed column widths, as an automatic layout of the
+ * whole table would size them: each column as wide as its longest cell on
+ * one line (its heading's included) when all fit in the room there is,
+ * else at least as wide as its longest word, the room left shared in
+ * proportion to what each column would still take. The widths come from
+ * the column texts set on one line out of sight in a cell of the column,
+ * so that the rows need not be laid out. Otherwise the browser lays the
+ * whole table out again at each piece of rows (its columns are sized from
+ * every cell), so that the cost of a long table grows faster than its
+ * rows. A table that has not been laid out (a hidden page) keeps its
+ * automatic layout: it is laid out once, whole, when shown. Fitted from
+ * the whole table's cells from the start, so that its late rows fit as its
+ * first do; fitted again when the text changes (typography), where a fit
+ * that changes no width by more than its room to spare leaves the table as
+ * it is. Whether the table has fixed columns.
  * @param {HTMLTableElement} table
- * @param {LongBlock} long
+ * @param {ColumnTexts} texts
+ * @param {(element: Element) => number} measure  an element's laid-out width
  */
-function fixColumns(table, long) {
+export function fitColumns(table, texts, measure) {
     const head = table.tHead?.rows[0];
-    if (!head) return;
+    const body = table.tBodies[0]?.rows[0];
+    if (!head) return false;
     const cells = Array.from(head.cells);
-    const widths = cells.map((cell) => cell.getBoundingClientRect().width);
-    const room = table.parentElement?.getBoundingClientRect().width ?? 0;
-    if (!(room > 0) || widths.some((w) => !(w > 0))) return;
-    const end = long.cuts[long.cuts.length - 1];
-    const first = longestCells(long.html.slice(long.cuts[0], long.cuts[long.next]), cells.length);
-    const all = longestCells(long.html.slice(long.cuts[0], end), cells.length);
-    cells.forEach((cell, k) => {
-        const heading = (cell.textContent ?? '').length;
-        const seen = Math.max(1, first[k], heading);
-        const wanted = Math.max(seen, all[k], heading);
+    const room = table.parentElement ? measure(table.parentElement) : 0;
+    if (!(room > 0)) return false;
+    const doc = table.ownerDocument;
+    const view = doc.defaultView;
+    /**
+     * The width of `fill`'s content on one line, set in `cell`.
+     * @param {Element} cell
+     * @param {(probe: HTMLElement) => void} fill
+     */
+    const oneLine = (cell, fill) => {
+        const probe = doc.createElement('span');
+        probe.style.cssText = 'position:absolute;visibility:hidden;white-space:nowrap;left:0;top:0';
+        fill(probe);
+        cell.append(probe);
+        const width = measure(probe);
+        probe.remove();
+        return width;
+    };
+    /** @type {number[]} */
+    const least = [];
+    /** @type {number[]} */
+    const most = [];
+    for (let k = 0; k < cells.length; k++) {
+        const cell = cells[k];
+        const sample = body?.cells[k] ?? cell;
+        const style = view?.getComputedStyle(cell);
         // The padding and rules do not grow with the text.
-        const style = cell.ownerDocument.defaultView?.getComputedStyle(cell);
-        const fixed = style ? parseFloat(style.paddingLeft) + parseFloat(style.paddingRight) + parseFloat(style.borderRightWidth) : 0;
-        const text = Math.max(0, widths[k] - fixed);
-        // Two characters to spare: digits and bold text run wider than most.
-        widths[k] = fixed + text * Math.min(4, (wanted + 2) / seen);
-    });
-    // Beyond the room there is, the columns give back what they grew by.
-    const measured = cells.map((cell) => cell.getBoundingClientRect().width);
-    const total = widths.reduce((sum, w) => sum + w, 0);
-    const base = measured.reduce((sum, w) => sum + w, 0);
-    if (total > room && total > base) {
-        const keep = Math.max(0, room - base) / (total - base);
-        for (let k = 0; k < widths.length; k++) widths[k] = measured[k] + (widths[k] - measured[k]) * keep;
+        const fixed = style ? (parseFloat(style.paddingLeft) || 0) + (parseFloat(style.paddingRight) || 0)
+            + (parseFloat(style.borderRightWidth) || 0) : 0;
+        const heading = oneLine(cell, (probe) => { probe.innerHTML = cell.innerHTML; });
+        const longest = oneLine(sample, (probe) => { probe.innerHTML = texts.cells[k] ?? ''; });
+        const word = oneLine(sample, (probe) => { probe.textContent = texts.words[k] ?? ''; });
+        const headingWord = oneLine(cell, (probe) => {
+            probe.textContent = (cell.textContent ?? '').split(/\s+/).reduce((a, b) => (b.length > a.length ? b : a), '');
+        });
+        // Room to spare: the longest cell by its characters stands for
+        // others as long, whose glyphs (digits, bold) may run wider.
+        least.push(fixed + Math.max(word, headingWord) * 1.05 + 2);
+        most.push(fixed + Math.max(heading, longest) * 1.05 + 2);
     }
+    // The table's own left rule.
+    const space = room - 1;
+    const sum = (/** @type {number[]} */ values) => values.reduce((total, w) => total + w, 0);
+    const low = sum(least);
+    const high = sum(most);
+    let widths = most;
+    if (high > space) {
+        const share = low >= space ? 0 : (space - low) / (high - low);
+        widths = least.map((w, k) => w + (Math.max(w, most[k]) - w) * share);
+    }
+    // Within the room to spare the columns stay: a change of width lays
+    // the whole table out again.
+    const current = cells.map((cell) => parseFloat(/** @type {HTMLElement} */ (cell).style.width));
+    const keep = (/** @type {number} */ w, /** @type {number} */ k) => Math.abs(w - widths[k]) <= Math.max(0.5, widths[k] * 0.03);
+    if (table.style.tableLayout === 'fixed' && current.every(keep)) return true;
     cells.forEach((cell, k) => {
-        cell.style.boxSizing = 'border-box';
-        cell.style.width = `${widths[k].toFixed(1)}px`;
+        const style = /** @type {HTMLElement} */ (cell).style;
+        style.boxSizing = 'border-box';
+        style.width = `${widths[k].toFixed(1)}px`;
     });
-    table.style.width = `${widths.reduce((sum, w) => sum + w, 0) + 1}px`;
+    table.style.width = `${(sum(widths) + 1).toFixed(1)}px`;
     table.style.tableLayout = 'fixed';
+    return true;
 }
 
 /**

@@ -4,6 +4,7 @@
 // by the frames seen, and the search hears of each block replaced.
 
 import { isHidden } from './layout.js';
+import { blockIndexAt } from './anchors.js';
 
 /** @typedef {import('./view.js').View} View */
 /** @typedef {import('./parser.js').EnhancedItem} EnhancedItem */
@@ -25,7 +26,12 @@ import { isHidden } from './layout.js';
 // the frame still does after the slice (paint) is left to the rest of the
 // frame: the budget shrinks when a frame comes later than the target and
 // grows again when frames come sooner.
-const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28 };
+const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28, screen: 20 };
+// The browser's own work for a slice's new elements, at most this many times
+// the slice: a frame later than the slice and that work could make it (a
+// slow paint, a busy machine) keeps the budget, as a smaller slice would not
+// bring the frames back, only leave the formulas on screen waiting longer.
+const ENHANCE_LAYOUT_FACTOR = 3;
 const ENHANCE_GROUP_CHARS = { min: 512, max: 16 * 1024 };
 // Milliseconds per character of markup, until measured: typeset math's.
 const ENHANCE_INITIAL_MS_PER_CHAR = 0.002;
@@ -37,8 +43,12 @@ const BY_FORMULA_CHARS = 4000;
 // The outermost elements of a typeset formula, in the order of the
 // placeholders they take the place of.
 const FORMULA_ROOTS = '.katex-display, .katex, .katex-error, .md-math-error';
-// Dressing waits until the page has not scrolled for this long.
-const SCROLL_QUIET_MS = 150;
+// Dressing waits until the page has not scrolled for this long; then the
+// formulas on screen, which the reader is looking at as empty boxes, get at
+// least ENHANCE_MS.screen a frame.
+const SCROLL_QUIET_MS = 100;
+// While the reader scrolls, the worker hears where every so often.
+const TELL_WORKER_MS = 60;
 
 /**
  * @param {object} parts
@@ -48,8 +58,9 @@ const SCROLL_QUIET_MS = 150;
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
  * @param {import('./state.js').PageState} parts.state
  * @param {{replaced(index: number): void}} parts.find  hears of each block that highlighting or math replaced
+ * @param {{prefer?: (from: number, to: number) => void}} parts.parser  sends the blocks on screen theirs first
  */
-export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
+export function createEnhancer({ doc, geometry, now, scheduler, state, find, parser }) {
     /**
      * Highlighting and math come after the plain blocks of the first screen
      * are in place; they are kept in the feed until then.
@@ -90,27 +101,34 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
      * (or per task on a hidden page). The browser's own work for the new
      * elements (styles, boxes) is several times the time spent making them,
      * even in chunks off screen, so only the chunks near the screen get
-     * theirs at once; the others keep them until they come near. A search
-     * reads the text that a block's markup shows without putting it in
-     * place (view.dressing), and has the block of the match it shows
-     * dressed at once. The chunks' size watch keeps the reader's place when
-     * blocks above it grow.
+     * theirs at once; the others keep them until they come near. The blocks
+     * on screen go first, and the worker is asked to send theirs first
+     * when the reader went where it had not got to yet. A search reads the
+     * text that a block's markup shows without putting it in place
+     * (view.dressing), and has the block of the match it shows dressed at
+     * once. Each change keeps the reading line where it is (keepPlace).
      * @param {View} view
      * @param {Feed} feed
      */
     async function applyEnhancements(view, feed) {
         const template = doc.createElement('template');
-        // Whether more is coming from the worker; the page's tests wait for it.
+        // Whether highlighting and math are still to come for the blocks
+        // near the screen (from the worker, or put in place); the page's
+        // tests wait for it.
         const coming = /** @type {any} */ (view.article);
-        coming.enhancementsComing = !feed.done;
+        coming.enhancementsComing = true;
         let stopped = false;
         /** @type {Set<Element>} */
         const near = new Set();
+        // The chunks the screen's watch has told about at least once.
+        /** @type {WeakSet<Element>} */
+        const reported = new WeakSet();
         /** @type {Map<Element, EnhancedItem[]>} */
         const parked = new Map();
         const Observer = doc.defaultView?.IntersectionObserver;
         const observer = Observer ? new Observer((entries) => {
             for (const entry of entries) {
+                reported.add(entry.target);
                 if (!entry.isIntersecting) {
                     near.delete(entry.target);
                     continue;
@@ -121,6 +139,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 parked.delete(entry.target);
                 observer?.unobserve(entry.target);
                 for (const item of waiting) feed.items.push(item);
+                if (!stopped) coming.enhancementsComing = true;
             }
             wake();
         }, { rootMargin: '100% 0px' }) : null;
@@ -146,7 +165,12 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             resume?.();
         };
         let lastScroll = -Infinity;
-        const onScroll = () => { lastScroll = now(); };
+        // A scroll wakes a loop that waits for markup: once the page holds
+        // still, the blocks that came on screen may want theirs first.
+        const onScroll = () => {
+            lastScroll = now();
+            wake();
+        };
         doc.defaultView?.addEventListener('scroll', onScroll, { passive: true });
         const stop = () => {
             stopped = true;
@@ -168,6 +192,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
          * @param {EnhancedItem[]} items
          */
         const replace = (items) => {
+            /** @type {number[]} */
             const indexes = [];
             /** @type {EnhancedItem[]} */
             const taken = [];
@@ -200,16 +225,21 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             }
             /** @type {Element | null} */
             let last = null;
-            for (let k = 0; k < indexes.length; k++) {
-                const element = made[k];
-                if (!element) continue;
-                view.elements[indexes[k]].replaceWith(element);
-                view.elements[indexes[k]] = element;
-                find.replaced(indexes[k]);
-                last = element;
-            }
-            // Their style and layout now, within the slice's time.
-            last?.getBoundingClientRect();
+            const plain = indexes.map((index) => view.elements[index]);
+            // Their style and layout within the slice's time: keeping the
+            // place reads the layout after the change.
+            keepPlace(plain, () => {
+                for (let k = 0; k < indexes.length; k++) {
+                    const element = made[k];
+                    if (!element) continue;
+                    view.elements[indexes[k]].replaceWith(element);
+                    view.elements[indexes[k]] = element;
+                    find.replaced(indexes[k]);
+                    last = element;
+                }
+                return indexes.map((index) => view.elements[index]);
+            });
+            /** @type {Element | null} */ (last)?.getBoundingClientRect();
             return last !== null;
         };
         /** @type {import('./view.js').Dressing} */
@@ -228,7 +258,8 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
          * A block getting its formulas a few at a time: its element on the
          * page, the placeholders still there and the typeset formulas that
          * take their places, in order.
-         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number} | null}
+         * @type {{item: EnhancedItem, element: Element, holders: Element[], roots: Element[], next: number,
+         *     onScreen: boolean} | null}
          */
         let partial = null;
         // The time a typeset formula takes to put in place, as measured.
@@ -238,8 +269,9 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
          * its markup does not pair each placeholder with one formula (it
          * is then replaced whole).
          * @param {EnhancedItem} item
+         * @param {boolean} onScreen  the block is on screen
          */
-        const startByFormula = (item) => {
+        const startByFormula = (item, onScreen) => {
             const element = view.elements[item.index];
             if (!element) return false;
             const holders = Array.from(element.querySelectorAll('.md-math-pending'));
@@ -257,7 +289,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             const plain = /** @type {Element} */ (element.cloneNode(true));
             for (const holder of Array.from(plain.querySelectorAll('.md-math-pending'))) holder.replaceWith(doc.createElement('span'));
             if (bare.outerHTML !== plain.outerHTML) return false;
-            partial = { item, element, holders, roots, next: 0 };
+            partial = { item, element, holders, roots, next: 0, onScreen };
             return true;
         };
         /**
@@ -273,12 +305,14 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 return;
             }
             // As many at a time as the time left should take, their style
-            // and layout forced once for them all.
+            // and layout read once for them all (keeping the place reads it).
             do {
                 const started = now();
                 const count = Math.max(1, Math.floor((until - started) / msPerFormula));
                 const end = Math.min(going.holders.length, going.next + count);
-                for (; going.next < end; going.next++) going.holders[going.next].replaceWith(going.roots[going.next]);
+                keepPlace([going.element], () => {
+                    for (; going.next < end; going.next++) going.holders[going.next].replaceWith(going.roots[going.next]);
+                });
                 going.element.getBoundingClientRect();
                 const rate = (now() - started) / count;
                 msPerFormula = rate > msPerFormula ? rate : msPerFormula * 0.8 + rate * 0.2;
@@ -288,11 +322,65 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
             feed.pending.delete(going.item.index);
             find.replaced(going.item.index);
         };
+
+        // The blocks on screen whose markup is here and not in place yet,
+        // in order; the worker hears of the screen when some of its blocks'
+        // markup has not come yet.
+        /** @type {string} */
+        let preferred = '';
+        let lastTold = -Infinity;
+        /** @returns {EnhancedItem[]} */
+        const onScreen = () => {
+            if (view.count === 0 || !hasLayout()) return [];
+            const top = geometry.scrollTop();
+            const count = Math.min(view.count, view.elements.length);
+            const from = blockIndexAt(view.elements, count, top, geometry);
+            const to = blockIndexAt(view.elements, count, top + geometry.viewportHeight(), geometry);
+            /** @type {EnhancedItem[]} */
+            const items = [];
+            let missing = false;
+            for (let index = from; index <= to; index++) {
+                const item = feed.pending.get(index);
+                if (item && isIn(index)) items.push(item);
+                else if (!item && !feed.received.has(index)) missing = true;
+            }
+            const range = `${from}-${to}`;
+            if (missing && !feed.done && range !== preferred) {
+                preferred = range;
+                parser.prefer?.(from, to);
+            }
+            return items;
+        };
+        const hasLayout = () => !isHidden(doc, geometry);
+
         let budget = ENHANCE_MS.initial;
         let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
         /** @type {number | null} */
         let lastFrame = isHidden(doc, geometry) ? await scheduler.yieldTask().then(() => null) : await scheduler.nextFrame();
+        /** @type {EnhancedItem[]} the blocks on screen, ahead of the feed */
+        let urgent = [];
+        // The next item to put in place: the screen's, then the feed's.
+        const take = () => {
+            while (urgent.length > 0) {
+                const item = /** @type {EnhancedItem} */ (urgent.shift());
+                if (feed.pending.get(item.index) === item) return { item, onScreen: true };
+            }
+            return feed.next < feed.items.length ? { item: feed.items[feed.next++], onScreen: false } : null;
+        };
+        /** @param {{item: EnhancedItem, onScreen: boolean}} taken */
+        const putBack = (taken) => {
+            if (taken.onScreen) urgent.unshift(taken.item);
+            else feed.next -= 1;
+        };
+        // Whether highlighting and math may still be coming for a block
+        // near the screen: from the worker, in blocks still going in, in
+        // chunks the screen's watch has not told about yet.
+        const stillComing = () => {
+            if (!feed.done || notInYet.length > 0 || partial !== null || urgent.length > 0 || feed.next < feed.items.length) return true;
+            for (const chunk of parked.keys()) if (!reported.has(chunk) || near.has(chunk)) return true;
+            return false;
+        };
         while (!stopped && state.view === view) {
             watchNewChunks();
             if (notInYet.length > 0 && (feed.next >= feed.items.length || view.count >= view.result.blocks.length)) {
@@ -303,8 +391,24 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                     else notInYet.push(item);
                 }
             }
-            if (feed.done && notInYet.length === 0) coming.enhancementsComing = false;
-            if (partial === null && feed.next >= feed.items.length) {
+            // While the reader scrolls, the frames are the scroll's: the
+            // blocks coming on screen are laid out and painted. The blocks
+            // are dressed once the page holds still.
+            const scrolling = now() - lastScroll < SCROLL_QUIET_MS && hasLayout();
+            // While the reader scrolls the worker hears where, now and then,
+            // so that the screen they stop at is typeset by then.
+            if (!eager && (!scrolling || now() - lastTold >= TELL_WORKER_MS)) {
+                lastTold = now();
+                const items = onScreen();
+                if (!scrolling) urgent = items;
+            }
+            coming.enhancementsComing = stillComing();
+            if (scrolling) {
+                await scheduler.nextFrame();
+                lastFrame = null;
+                continue;
+            }
+            if (partial === null && urgent.length === 0 && feed.next >= feed.items.length) {
                 feed.items = [];
                 feed.next = 0;
                 if (notInYet.length > 0) {
@@ -319,33 +423,29 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 lastFrame = null;
                 continue;
             }
-            // While the reader scrolls, the frames are the scroll's: the
-            // blocks coming on screen are laid out and painted. The blocks
-            // are dressed once the page holds still.
-            if (now() - lastScroll < SCROLL_QUIET_MS && !isHidden(doc, geometry)) {
-                await scheduler.nextFrame();
-                lastFrame = null;
-                continue;
-            }
             const sliceStarted = now();
-            continueByFormula(sliceStarted + budget);
-            while (partial === null && feed.next < feed.items.length) {
-                const left = budget - (now() - sliceStarted);
+            const going = /** @type {{onScreen: boolean} | null} */ (partial);
+            const sliceBudget = urgent.length > 0 || going?.onScreen ? Math.max(budget, ENHANCE_MS.screen) : budget;
+            continueByFormula(sliceStarted + sliceBudget);
+            while (partial === null) {
+                const left = sliceBudget - (now() - sliceStarted);
                 if (left <= 0) break;
                 // A few blocks at a time, parsed in one go, as many as the
                 // time left should take.
                 const chars = Math.min(ENHANCE_GROUP_CHARS.max, Math.max(ENHANCE_GROUP_CHARS.min, left / msPerChar));
                 const group = [];
                 let length = 0;
-                while (feed.next < feed.items.length && length < chars) {
-                    const item = feed.items[feed.next++];
+                let ended = true;
+                for (let taken = take(); taken; taken = length < chars ? take() : null) {
+                    ended = false;
+                    const { item } = taken;
                     if (!isIn(item.index) && item.index < view.result.blocks.length) {
                         notInYet.push(item);
                         continue;
                     }
                     const chunk = view.elements[item.index]?.parentElement;
                     if (!chunk) continue;
-                    if (!eager && !near.has(chunk)) {
+                    if (!eager && !taken.onScreen && !near.has(chunk)) {
                         const waiting = parked.get(chunk);
                         if (waiting) waiting.push(item);
                         else parked.set(chunk, [item]);
@@ -353,16 +453,20 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                     }
                     if (item.html.length > BY_FORMULA_CHARS && feed.pending.get(item.index) === item) {
                         if (group.length > 0) {
-                            feed.next -= 1;
+                            putBack(taken);
                             break;
                         }
-                        if (startByFormula(item)) break;
+                        if (startByFormula(item, taken.onScreen)) break;
                     }
                     group.push(item);
                     length += item.html.length;
                 }
                 if (partial !== null) {
-                    continueByFormula(sliceStarted + budget);
+                    continueByFormula(sliceStarted + sliceBudget);
+                    continue;
+                }
+                if (group.length === 0) {
+                    if (ended) break;
                     continue;
                 }
                 const groupStarted = now();
@@ -371,20 +475,41 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find }) {
                 const rate = (now() - groupStarted) / Math.max(1, length);
                 msPerChar = rate > msPerChar ? rate : msPerChar * 0.8 + rate * 0.2;
             }
+            const spent = now() - sliceStarted;
             if (isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
                 lastFrame = null;
                 continue;
             }
             const frame = await scheduler.nextFrame();
-            if (frame !== null && lastFrame !== null) {
-                const gap = frame - lastFrame;
-                if (gap > ENHANCE_MS.target) budget = Math.max(ENHANCE_MS.min, budget * 0.7);
-                else if (gap < ENHANCE_MS.target * 0.75) budget = Math.min(ENHANCE_MS.max, budget * 1.2);
-            }
+            if (frame !== null && lastFrame !== null) budget = nextBudget(budget, frame - lastFrame, spent);
             lastFrame = frame;
         }
         if (stopEnhancing === stop) stop();
+    }
+
+    /**
+     * The slice's time after a frame `gap` ms from the one before, whose
+     * slice took `spent` ms: less after a frame the slice made late, the
+     * same after one late for other reasons, more after a quick one.
+     * @param {number} budget
+     * @param {number} gap
+     * @param {number} spent
+     */
+    function nextBudget(budget, gap, spent) {
+        if (gap > ENHANCE_MS.target && gap - ENHANCE_MS.target > spent * (1 + ENHANCE_LAYOUT_FACTOR)) return budget;
+        if (gap > ENHANCE_MS.target) return Math.max(ENHANCE_MS.min, budget * 0.7);
+        if (gap < ENHANCE_MS.target * 0.75) return Math.min(ENHANCE_MS.max, budget * 1.2);
+        return budget;
+    }
+
+    /**
+     * @param {Element[]} elements
+     * @param {() => (Element | null)[] | void} change
+     */
+    function keepPlace(elements, change) {
+        if (geometry.keepPlace) geometry.keepPlace(elements, change);
+        else change();
     }
 
     // Ends the highlighting and math still coming (a new render, or the

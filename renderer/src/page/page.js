@@ -363,6 +363,7 @@ export function createPage(host) {
         setTypography: (payload) => {
             const reply = typography.setTypography(payload);
             layout.syncAvailableWidth();
+            views.refitTables(state.view);
             layout.scheduleReport('typography');
             return reply;
         },

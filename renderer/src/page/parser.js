@@ -253,6 +253,16 @@ export function createWorkerParser({
             if (outcome.status === 'failed' && unavailable) return parseInPage(source, options);
             return outcome;
         },
+        // The blocks from `from` to `to` are on the reader's screen: the
+        // highlighting and math still coming go to them first.
+        /**
+         * @param {number} from
+         * @param {number} to
+         */
+        prefer(from, to) {
+            if (!worker) return;
+            for (const id of enhancing.keys()) worker.postMessage({ type: 'prefer', id, from, to });
+        },
         // Drops the parse under way (a newer render replaced it).
         cancel() {
             endEnhancing();

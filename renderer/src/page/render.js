@@ -42,7 +42,7 @@ const HEAD_PIECE_CHARS = 16 * 1024;
 export function createRenderer({
     doc, content, geometry, now, parser, scheduler, parseTimeoutMs, state, views, diagrams, find, restore, layout,
 }) {
-    const enhancer = createEnhancer({ doc, geometry, now, scheduler, state, find });
+    const enhancer = createEnhancer({ doc, geometry, now, scheduler, state, find, parser });
     const replies = createReplies({ doc, geometry, now, parser, scheduler, parseTimeoutMs, diagrams, restore, layout });
     const inserter = createInserter({ doc, content, geometry, now, scheduler, state, views, diagrams, find, restore });
 

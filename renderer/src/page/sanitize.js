@@ -47,9 +47,20 @@ const URL_ATTRIBUTES = new Set(['href', 'xlink:href', 'src', 'action', 'data', '
 export function createSanitizer(win) {
     const purifier = createDOMPurify(win);
     let context = { documentID: '' };
+    // An image's alternative text is only ever text here (the fragment is
+    // never written out as markup and read again), yet DOMPurify drops an
+    // attribute whose value reads like an end tag ("</xmp>"): the text is
+    // kept aside and put back on the sanitised image.
+    /** @type {WeakMap<Element, string>} */
+    let altTexts = new WeakMap();
 
     purifier.addHook('uponSanitizeAttribute', (node, event) => {
         const tag = node.nodeName.toLowerCase();
+        if (tag === 'img' && event.attrName === 'alt') {
+            altTexts.set(node, event.attrValue);
+            event.attrValue = '';
+            return;
+        }
         if (tag === 'img' && event.attrName === 'src') {
             const decision = classifyImage(event.attrValue, context.documentID);
             if (decision.kind === 'rejected') {
@@ -97,10 +108,14 @@ export function createSanitizer(win) {
         } finally {
             context = { documentID: '' };
         }
+        const kept = altTexts;
+        altTexts = new WeakMap();
         const doc = win.document;
         // Markup that replaces the whole document (a frameset) leaves nothing.
         if (!fragment || typeof fragment.querySelectorAll !== 'function') return doc.createDocumentFragment();
         for (const img of Array.from(fragment.querySelectorAll('img'))) {
+            const alt = kept.get(img);
+            if (alt !== undefined) img.setAttribute('alt', alt);
             const src = img.getAttribute('src') ?? '';
             if (src.startsWith('document-resource:')) {
                 counts.local += 1;

@@ -27,8 +27,9 @@
  * @property {(top: number) => void} [setReadingLine]
  * @property {(chunk: Element) => void} [watchChunk]
  * @property {(chunk: Element) => void} [forgetChunk]
- * @property {(element: Element, change: () => void) => void} [keepPlace]  makes
- *     a change inside a block, the reading line staying where it is
+ * @property {(changed: Element | Element[], change: () => (Element | null)[] | void) => void} [keepPlace]
+ *     makes a change inside the blocks (or replacing them: the change returns
+ *     what stands for each then), the reading line staying where it is
  * @property {() => void} [didScroll]  the page scrolled itself
  * @property {() => void} [dispose]
  */
@@ -96,6 +97,8 @@
  * @property {(source: string, options: object, timeoutMs: number, onHead?: (head: ParseResult) => void,
  *     onEnhanced?: import('./parser.js').OnEnhanced) => Promise<ParseOutcome>} parse
  * @property {() => void} cancel
+ * @property {(from: number, to: number) => void} [prefer]  the blocks on screen get their
+ *     highlighting and math first
  * @property {(timeoutMs: number) => Promise<boolean>} ping
  * @property {() => void} [dispose]
  */

@@ -2,7 +2,7 @@
 // The view of a rendered document: its parse result, the article its blocks
 // go into (in chunks) and the elements made so far.
 
-import { appendBlocks, startLongBlock, continueLongBlock } from './blocks.js';
+import { appendBlocks, startLongBlock, continueLongBlock, fitColumns } from './blocks.js';
 import { textsFor } from '../texts.js';
 
 /** @typedef {import('./state.js').PageState} PageState */
@@ -39,6 +39,8 @@ import { textsFor } from '../texts.js';
  * @property {Map<string, string>} diagramSources
  * @property {Builder} builder
  * @property {Dressing} [dressing]  while highlighting and math are coming
+ * @property {Map<HTMLTableElement, import('./blocks.js').ColumnTexts>} tables  the long
+ *     tables with fitted columns, and what their columns hold at most
  */
 
 /**
@@ -159,9 +161,15 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             article,
             rawImages: { local: 0, remote: 0, rejected: 0 },
             diagramSources: new Map(result.diagrams.map((d) => [d.id, d.source])),
+            tables: new Map(),
         });
         view.builder = createBuilder(view);
         return view;
+    }
+
+    /** @param {Element} element */
+    function measure(element) {
+        return geometry.width ? geometry.width(element) : element.getBoundingClientRect().width;
     }
 
     /**
@@ -229,7 +237,9 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             continueLong(bytes) {
                 const long = view.long;
                 if (!long) return [];
-                const placeholders = continueLongBlock(doc, long, bytes);
+                const placeholders = continueLongBlock(doc, long, bytes, measure);
+                const table = long.container.closest('table');
+                if (long.settled && table && long.columns) view.tables.set(table, long.columns);
                 if (long.next >= long.cuts.length - 1) view.long = null;
                 return placeholders;
             },
@@ -275,6 +285,7 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         view.count = kept;
         // A long block still going in, the same in both, goes on where it is.
         if (headView.long && headView.long.index < kept) view.long = headView.long;
+        for (const [table, columns] of headView.tables) if (table.isConnected) view.tables.set(table, columns);
         view.builder.resume();
     }
 
@@ -308,11 +319,21 @@ export function createViews({ doc, geometry, sanitizer, state }) {
         view.result.offsets = [];
     }
 
+    /**
+     * The text changed (typography): the long tables' columns are fitted to
+     * it again.
+     * @param {View | null} view
+     */
+    function refitTables(view) {
+        if (!view) return;
+        for (const [table, columns] of view.tables) if (table.isConnected) fitColumns(table, columns, measure);
+    }
+
     /** @param {Element} article */
     function removeArticle(article) {
         for (const chunk of article.children) geometry.forgetChunk?.(chunk);
         article.remove();
     }
 
-    return { makeView, adoptHead, anchorView, removeArticle, dropMarkup };
+    return { makeView, adoptHead, anchorView, removeArticle, dropMarkup, refitTables };
 }

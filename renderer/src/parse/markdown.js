@@ -157,21 +157,84 @@ export function typesetMath(tex, display, env, inline = false) {
 // Commands that show no glyph of their own (structure, fonts, spacing).
 const SILENT_COMMANDS = /\\(?:frac|dfrac|tfrac|binom|left|right|big+l?r?|Big+l?r?|math[a-z]+|text[a-z]*|operatorname|begin\{[^}]*\}|end\{[^}]*\}|sqrt|displaystyle|limits|[,;:! ]|q?quad)/g;
 
+// Large operators, which take their limits above and below in display.
+const LARGE_OPERATOR = /\\(?:sum|prod|coprod|bigcup|bigcap|bigoplus|bigotimes|bigvee|bigwedge|bigsqcup)(?![a-zA-Z])\s*(?:\\limits\s*)?([_^])?/g;
+const INTEGRAL = /\\(?:i+nt|oint)(?![a-zA-Z])\s*(?:\\limits\s*)?[_^]/;
+const FRACTION = /\\(?:d?frac|binom|dbinom|cfrac)(?![a-zA-Z])/;
+// The binary operators and relations, set with space on either side.
+const SPACED = /[+\-=<>]|\\(?:leq?|geq?|neq|cdot|times|pm|mp|approx|equiv|sim|simeq|to|rightarrow|leftarrow|Rightarrow|iff|in|subset|subseteq|cup|cap|le|ge)(?![a-zA-Z])/g;
+
 /**
- * What a formula shows until it is typeset: an empty box of about its size
- * (by the glyphs its source names, and for a display formula its rows and
- * whether it stacks fractions or large operators), never its source.
+ * How many scripts (_ and ^, at most two) follow position `at` of `tex`.
+ * @param {string} tex
+ * @param {number} at
+ */
+function scriptsAfter(tex, at) {
+    let pos = at;
+    let count = 0;
+    const skipSpace = () => { while (tex[pos] === ' ') pos++; };
+    while (count < 2) {
+        skipSpace();
+        if (tex[pos] !== '_' && tex[pos] !== '^') break;
+        pos++;
+        skipSpace();
+        if (tex[pos] === '{') {
+            let depth = 0;
+            for (; pos < tex.length; pos++) {
+                if (tex[pos] === '{') depth++;
+                else if (tex[pos] === '}' && --depth === 0) break;
+            }
+            pos++;
+        } else if (tex[pos] === '\\') {
+            pos++;
+            while (/[a-zA-Z]/.test(tex[pos] ?? '')) pos++;
+        } else {
+            pos++;
+        }
+        count++;
+    }
+    return count;
+}
+
+/**
+ * What a formula shows until it is typeset: an empty box of the size it
+ * will take, as near as its source tells (never its source). Its height in
+ * ems of the text, as KaTeX sets it (its formulas' text is 1.21 times the
+ * page's, a line 1.2 of that): one line of symbols; a fraction in display
+ * about 2.5, a large operator with limits above and below 3.8 (a lower limit
+ * only 2.9), an integral with limits 3, a row of a matrix or an alignment
+ * about 1.7. In a line of text a fraction or an operator with limits makes
+ * the box a little taller and deeper than the text. Its width from its
+ * glyphs (those in scripts smaller) and the space around operators.
  * @param {string} tex
  * @param {boolean} block  a display formula standing as a block
  */
 function mathPlaceholder(tex, block) {
-    const glyphs = tex.replace(SILENT_COMMANDS, '').replace(/\\[a-zA-Z]+/g, 'x').replace(/[{}^_&\s\\]/g, '').length;
-    const width = Math.min(block ? 40 : 24, Math.max(1, glyphs * 0.55)).toFixed(1);
-    if (!block) return `<span class="md-math-pending" style="width:${width}em"></span>`;
+    const visible = tex.replace(SILENT_COMMANDS, '');
+    const spaced = (visible.match(SPACED) ?? []).length;
+    // Script glyphs: those in a group or single glyph after _ or ^.
+    const scripts = (visible.match(/[_^](?:\{[^{}]*\}|\\[a-zA-Z]+|.)/g) ?? [])
+        .reduce((sum, script) => sum + Math.max(1, script.replace(/\\[a-zA-Z]+/g, 'x').replace(/[{}_^\s]/g, '').length), 0);
+    const glyphs = visible.replace(/\\[a-zA-Z]+/g, 'x').replace(/[{}^_&\s\\]/g, '').length;
+    const em = Math.max(0.6, (glyphs - scripts) * 0.62 + scripts * 0.45 + spaced * 0.5);
+    const width = Math.min(block ? 40 : 24, em).toFixed(1);
+    const fraction = FRACTION.test(tex);
+    // No large operator, or the most scripts one of them has.
+    let limits = -1;
+    for (const match of tex.matchAll(LARGE_OPERATOR)) limits = Math.max(limits, scriptsAfter(tex, (match.index ?? 0) + match[0].length - (match[1] ? 1 : 0)));
+    const integral = INTEGRAL.test(tex);
+    if (!block) {
+        if (!fraction && limits <= 0 && !integral) return `<span class="md-math-pending" style="width:${width}em"></span>`;
+        return `<span class="md-math-pending" style="width:${width}em;height:1.45em;vertical-align:-0.45em"></span>`;
+    }
     const rows = (tex.match(/\\\\/g)?.length ?? 0) + 1;
-    const tall = /\\(?:frac|dfrac|sum|int|prod|lim|sqrt|binom|begin)/.test(tex) ? 1 : 0;
-    const height = (1.4 + 1.2 * (rows - 1) + 0.9 * tall).toFixed(1);
-    return `<span class="md-math-pending md-math-pending-display" style="width:${width}em;height:${height}em"></span>`;
+    let height = 1.45;
+    if (fraction) height = Math.max(height, 2.5);
+    if (/\\lim(?![a-zA-Z])/.test(tex)) height = Math.max(height, fraction ? 3 : 1.75);
+    if (integral) height = Math.max(height, 3);
+    if (limits >= 0) height = Math.max(height, [2.5, 2.9, 3.8][limits]);
+    if (rows > 1) height = Math.max(height, 1.6 * rows);
+    return `<span class="md-math-pending md-math-pending-display" style="width:${width}em;height:${height.toFixed(2)}em"></span>`;
 }
 
 /** @param {Token} token */

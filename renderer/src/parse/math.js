@@ -1,6 +1,8 @@
 // $…$ and $$…$$ for markdown-it, in the manner readers of GitHub expect:
 // an inline "$" opens only when a non-space follows it and closes only when a
 // non-space precedes it and no digit follows it ("$5 and $10" stays text);
+// a formula never holds an unescaped "$", so a "$" that cannot close ends
+// the formula it would open ("Pay $5, get $x^2$ back." has one formula);
 // "$$" inside a paragraph is display math; a block starting with "$$" runs to
 // the line that ends with "$$". Typesetting happens in the renderer rules.
 
@@ -36,7 +38,7 @@ function mathInline(state, silent) {
 
     let pos = first;
     while (pos < state.posMax) {
-        const found = src.indexOf(display ? '$$' : '$', pos);
+        const found = src.indexOf('$', pos);
         if (found < 0 || found >= state.posMax) {
             if (!state.mathNoCloserFrom) state.mathNoCloserFrom = [Infinity, Infinity];
             state.mathNoCloserFrom[slot] = Math.min(state.mathNoCloserFrom[slot], first);
@@ -50,6 +52,8 @@ function mathInline(state, silent) {
             continue;
         }
         if (display) {
+            // A lone "$" inside display math: no formula here.
+            if (src.charCodeAt(found + 1) !== 0x24 || found + 1 >= state.posMax) return false;
             if (found === first) return false;
             if (!silent) {
                 const token = state.push('math_inline', 'math', 0);
@@ -60,10 +64,8 @@ function mathInline(state, silent) {
             state.pos = found + 2;
             return true;
         }
-        if (isWhitespace(src.charCodeAt(found - 1)) || isDigit(src.charCodeAt(found + 1))) {
-            pos = found + 1;
-            continue;
-        }
+        // A "$" that cannot close: the formula would hold it.
+        if (isWhitespace(src.charCodeAt(found - 1)) || isDigit(src.charCodeAt(found + 1))) return false;
         if (!silent) {
             const token = state.push('math_inline', 'math', 0);
             token.content = src.slice(first, found);

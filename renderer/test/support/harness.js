@@ -9,7 +9,8 @@ import { headCut } from '../../src/parse/head.js';
 // Block geometry for tests: every block is `blockHeight` tall (or
 // `heightOf(index)`, read at each measure), stacked from `origin` px below
 // the top of the page; anything inside a block sits at the block's top.
-export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, blockHeight = 100, origin = 0, heightOf = null } = {}) {
+// `widthOf(element)`, when given, is an element's laid-out width.
+export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, blockHeight = 100, origin = 0, heightOf = null, widthOf = null } = {}) {
     const heightAt = (index) => (heightOf ? heightOf(index) : blockHeight);
     const sumTo = (count) => {
         let sum = 0;
@@ -68,6 +69,7 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
             const block = blockOf(element);
             return block ? heightAt(indexOf(block)) : blockHeight;
         },
+        width: widthOf ?? undefined,
         resize(width, height) {
             size.width = width;
             size.height = height;
