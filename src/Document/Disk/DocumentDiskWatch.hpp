@@ -64,9 +64,9 @@ public:
         // position: this is not an opening.
         virtual void adoptReload(LoadedDocument loaded) = 0;
 
-        // The file now lives at `path` (a rename or a move seen on the file
-        // itself): take it as the document's location and give it to the
-        // reader. The watch restarts itself there.
+        // The file now lives at `path` (a move the file tracker settled):
+        // take it as the document's location and give it to the reader. The
+        // watch restarts itself there.
         virtual void fileDidMove(const std::filesystem::path& path) = 0;
 
         // The two fields of the document's log prefix: its log identifier
