@@ -274,8 +274,9 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
     LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(read));
     // Its own state ends here: whatever it finds decides the next (unless a
     // save's verdict was set aside meanwhile, which decides at the save's end).
+    // (Set directly: moveTo would cancel this very task.)
     const bool current = state_ == DiskWatchState::reloading;
-    if (current) moveTo(DiskWatchState::watching);
+    if (current) state_ = DiskWatchState::watching;
 
     auto& model = client_.diskModel();
     if (model.sourceRevision() != revision || model.isSaving()) {
@@ -326,7 +327,7 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
 Task<void> DocumentDiskWatch::waitOutGrace() {
     co_await sleepFor(clock_, missingGrace);
     // A save's verdict parked meanwhile keeps its state; the file is
-    // missing all the same.
+    // missing all the same. (Set directly: moveTo would cancel this task.)
     if (state_ == DiskWatchState::grace) state_ = DiskWatchState::missing;
     markMissing("重命名后未收到新路径");
 }
