@@ -147,6 +147,11 @@ void FileChangeObserver::sampleAgain() {
     if (relay_->isAttached()) stabilizer_->resample();
 }
 
+void FileChangeObserver::lookAgain() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (relay_->isAttached()) stabilizer_->signal();
+}
+
 bool FileChangeObserver::couldNotWatch() const {
     LARKSPIN_ASSERT_MAIN_THREAD();
     return relay_->watchFailed();

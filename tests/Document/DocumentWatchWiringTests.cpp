@@ -340,14 +340,19 @@ TEST(DocumentWatchWiring, AFileBackAtItsPathLongAfterItWentIsSeenAgain) {
              fs::remove(a);
          },
          [](Opened&, const fs::path& a) { writeNew(a, "# back\n"); }},
+        {"its folder removed, then made again with the file (a clean build)",
+         [](Opened&, const fs::path& a) { fs::remove_all(a.parent_path()); },
+         [](Opened&, const fs::path& a) {
+             fs::create_directory(a.parent_path());
+             writeNew(a, "# back\n");
+         }},
     };
     for (const bool edited : {false, true}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (edited ? ", with edits" : ""));
             Opened o;
-            const fs::path a = o.dir.write("a.md", "# A\n");
+            const fs::path a = o.dir.write("out/a.md", "# A\n");
             o.open(a);
-            const std::string base = o.text();
             if (edited) o.document->model().replaceAll("# Mine\n");
             c.away(o, a);
             EXPECT_TRUE(o.until([&] { return o.missing(); }));

@@ -54,6 +54,7 @@ void DocumentDiskWatch::moveTo(DiskWatchState next) {
     if (state_ == DiskWatchState::grace && next != DiskWatchState::parked) graceSlot_.cancel();
     // A newer verdict overrides a reload under way; a new reload replaces it.
     if (state_ == DiskWatchState::reloading && next != DiskWatchState::parked) reloadSlot_.cancel();
+    if (state_ == DiskWatchState::missing) missingLookSlot_.cancel();
     state_ = next;
 }
 
@@ -103,6 +104,7 @@ void DocumentDiskWatch::stop() {
     graceSlot_.cancel();
     reloadSlot_.cancel();
     watchRetrySlot_.cancel();
+    missingLookSlot_.cancel();
     unwatchedOutcome_.reset();
     lastLoss_ = FileLoss::none;
     parked_.reset();
@@ -142,7 +144,15 @@ void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outc
     } else {
         watchRetrySlot_.cancel();
     }
+    const bool wasMissing = state_ == DiskWatchState::missing;
     judge(outcome);
+    // Back while nothing held it (its folder went and came back): watched
+    // anew from here on.
+    if (wasMissing && state_ != DiskWatchState::missing && outcome.stableVersion() && observer_ &&
+        !observer_->heldFile()) {
+        makeObserver();
+        observer_->sampleAgain();
+    }
 }
 
 void DocumentDiskWatch::judge(const ContentStabilizer::Outcome& outcome) {
@@ -332,7 +342,17 @@ Task<void> DocumentDiskWatch::waitOutGrace() {
     markMissing("重命名后未收到新路径");
 }
 
+Task<void> DocumentDiskWatch::lookWhileMissing() {
+    // The tracker hears a file come back to its folder; a folder that went
+    // itself is heard of no more, so the path is also read now and then.
+    for (;;) {
+        co_await sleepFor(clock_, watchRetryDelay);
+        if (observer_) observer_->lookAgain();
+    }
+}
+
 void DocumentDiskWatch::markMissing(std::string_view reason) {
+    if (state_ == DiskWatchState::missing) missingLookSlot_.spawn(lookWhileMissing());
     auto& model = client_.diskModel();
     model.noteMissing(true);
     client_.setExternalIssue(ExternalIssue::missing());

@@ -80,6 +80,7 @@ public:
     // How long a file that could not be watched (no permission, not there)
     // waits before its watch is tried again; tried for as long as it fails,
     // so that the file is followed once it can be (a chmod, a file put back).
+    // A missing file's path is read as often.
     static constexpr Clock::Duration watchRetryDelay = std::chrono::seconds(2);
 
     // Watches nothing yet. The grace period and the stabiliser's timers read
@@ -141,6 +142,7 @@ private:
     Task<void> reload(std::string reason, std::string expectedIdentity);
     void judge(const ContentStabilizer::Outcome& outcome);
     Task<void> waitOutGrace();
+    Task<void> lookWhileMissing();
     Task<void> retryWatch();
     void apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome);
     void markMissing(std::string_view reason);
@@ -175,6 +177,7 @@ private:
     TaskSlot reloadSlot_;
     TaskSlot graceSlot_;
     TaskSlot watchRetrySlot_;
+    TaskSlot missingLookSlot_;
 };
 
 }  // namespace larkspin
