@@ -2,7 +2,10 @@
 
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "Model/DocumentModel.hpp"
+#include "Platform/Files/FileTracker.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Storage/DocumentLoader.hpp"
@@ -105,6 +108,8 @@ void DocumentDiskWatch::stop() {
     reloadSlot_.cancel();
     watchRetrySlot_.cancel();
     missingLookSlot_.cancel();
+    movedSlot_.cancel();
+    movedFile_.reset();
     unwatchedOutcome_.reset();
     lastLoss_ = FileLoss::none;
     parked_.reset();
@@ -132,14 +137,28 @@ void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
     log(LogLevel::debug, "文件事件 %{public}s %{private}s", sourceWord(event.kind),
         event.description());
     // The tracker reports a move only once it is settled: followed as it is.
-    if (event.kind == Kind::presenterDidMove && !event.url.empty()) fileDidMove(event.url);
+    // Its file is kept at hand until the watch stands on the new path: a
+    // file that moved on meanwhile is found by it (see handleDiskOutcome).
+    if (event.kind == Kind::presenterDidMove && !event.url.empty()) {
+        auto held = observer_ ? observer_->heldFile() : nullptr;
+        fileDidMove(event.url);
+        movedFile_ = std::move(held);
+    }
 }
 
 void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
     LARKSPIN_ASSERT_MAIN_THREAD();
+    const bool unwatched = observer_ && observer_->couldNotWatch();
+    if (movedFile_ && unwatched) {
+        // The watch made after a move found nothing there: the file moved
+        // on before it stood. Where the tracker's file is now decides.
+        movedSlot_.spawn(findMovedFile(std::move(movedFile_), outcome));
+        return;
+    }
+    if (!unwatched) movedFile_.reset();
     // A file that could not be watched is tried again until it can be: left
     // unwatched, a chmod or a file put back would never be seen.
-    if (observer_ && observer_->couldNotWatch()) {
+    if (unwatched) {
         watchRetrySlot_.spawn(retryWatch());
     } else {
         watchRetrySlot_.cancel();
@@ -245,6 +264,25 @@ void DocumentDiskWatch::saveDidEnd() {
     if (!parked_) return;
     auto outcome = std::move(*parked_);
     parked_.reset();
+    handleDiskOutcome(outcome);
+}
+
+Task<void> DocumentDiskWatch::findMovedFile(InodeWatch::File file,
+                                             ContentStabilizer::Outcome outcome) {
+    auto look = [file, sys = sys_] {
+        struct stat status {};
+        if (sys.fstat(file->get(), &status) != 0 || status.st_nlink == 0)
+            return std::filesystem::path();
+        return currentPathOf(file->get());
+    };
+    const std::filesystem::path there = co_await runOn(WorkerPool::shared(), std::move(look));
+    if (!there.empty() && there != path_) {
+        log(LogLevel::info, "源文件在观察建立前又移动了，跟踪到：%{private}s",
+            there.filename().string());
+        fileDidMove(there);
+        movedFile_ = std::move(file);
+        co_return;
+    }
     handleDiskOutcome(outcome);
 }
 

@@ -14,6 +14,7 @@
 #include "Platform/Async/Clock.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskSlot.hpp"
+#include "Platform/Files/InodeWatch.hpp"
 #include "Platform/Files/SysCalls.hpp"
 #include "Platform/Log.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -143,6 +144,7 @@ private:
     void judge(const ContentStabilizer::Outcome& outcome);
     Task<void> waitOutGrace();
     Task<void> lookWhileMissing();
+    Task<void> findMovedFile(InodeWatch::File file, ContentStabilizer::Outcome outcome);
     Task<void> retryWatch();
     void apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome);
     void markMissing(std::string_view reason);
@@ -174,10 +176,14 @@ private:
     // The identity of the last stable verdict judged: what a reload expects
     // to read.
     std::string judgedIdentity_;
+    // The file the tracker followed to a new path, until the watch made
+    // there stands (it may have moved on already).
+    InodeWatch::File movedFile_;
     TaskSlot reloadSlot_;
     TaskSlot graceSlot_;
     TaskSlot watchRetrySlot_;
     TaskSlot missingLookSlot_;
+    TaskSlot movedSlot_;
 };
 
 }  // namespace larkspin

@@ -120,16 +120,23 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
     }
 
     void nameEvents(const std::shared_ptr<Inbox>& box) {
-        box->exchange(0);
+        const std::uint32_t mask = box->exchange(0);
         {
             std::lock_guard lock(mutex);
             if (stopped || box != nameInbox) return;
         }
-        reconsider(0, false);
+        reconsider(0, false, (mask & (IN_CREATE | IN_MOVED_TO)) != 0);
+    }
+
+    // Events of the name heard but not looked at yet.
+    bool nameEventsPending() const {
+        std::lock_guard lock(mutex);
+        return nameInbox && nameInbox->load() != 0;
     }
 
     // The one decision: where the followed file is, what the path names.
-    void reconsider(std::uint32_t mask, bool graceOver) {
+    // `nameFilled`: something took the name since the last look.
+    void reconsider(std::uint32_t mask, bool graceOver, bool nameFilled = false) {
         InodeWatch::File file;
         std::filesystem::path at;
         std::optional<FileIdentity> folderWas;
@@ -175,9 +182,14 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
         }
         if (!elsewhere.empty()) {
             // Left its name, which holds no file: a move, unless a new file
-            // takes the name within the grace period.
-            if (graceOver) {
+            // takes the name within the grace period. The name must have
+            // stayed empty all along: taken and left again in between (the
+            // file back for a moment), the period starts anew.
+            if (graceOver && !nameFilled && !nameEventsPending()) {
                 follow(elsewhere);
+            } else if (nameFilled || graceOver) {
+                endAway();
+                startAway();
             } else {
                 startAway();
             }
@@ -211,7 +223,7 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
 
     void startAway() {
         std::lock_guard lock(mutex);
-        if (grace.isPending()) return;
+        if (stopped || grace.isPending()) return;
         const std::uint64_t mine = ++graceGeneration;
         std::weak_ptr<Core> weak = weak_from_this();
         grace = queue->submitAfter(renameGrace, [weak, mine] {
