@@ -1,11 +1,14 @@
 #include <glib.h>
 
+#include <string>
+
 #include "App/BuildInfo.hpp"
 #include "App/ApplicationServices.hpp"
 #include "App/Desktop/LarkspinApplication.hpp"
 #include "App/Desktop/ProgramDocuments.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
+#include "Platform/Files/DescriptorLimit.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
 #include "Platform/LaunchTiming.hpp"
 #include "Platform/Log.hpp"
@@ -14,8 +17,12 @@
 
 int main(int argc, char** argv) {
     using namespace larkspin;
+    // Before any library opens a descriptor: a large session holds one per
+    // document.
+    const rlim_t descriptors = DescriptorLimit::raiseToHardLimit();
     MainThread::initialize();
     AppLog::installWriter();
+    AppLog::document.info("打开描述符上限：%{public}s", std::to_string(descriptors));
     LaunchTiming::mark("main");
     g_set_application_name(BuildInfo::name);
     // The program's preferences and notification centre. The preferences are

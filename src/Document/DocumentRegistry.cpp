@@ -7,13 +7,6 @@
 
 namespace larkspin {
 
-std::optional<FileIdentity> readFileIdentity(const std::filesystem::path& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
-                        static_cast<std::uint64_t>(status.st_ino)};
-}
-
 std::shared_ptr<Document> DocumentRegistry::find(const std::filesystem::path& path,
                                                  const std::optional<FileIdentity>& identity) const {
     const std::filesystem::path standard = standardizedPath(path);

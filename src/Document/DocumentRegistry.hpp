@@ -7,22 +7,12 @@
 #include <vector>
 
 #include "Document/StandardizedPath.hpp"
+#include "Platform/Files/FileIdentity.hpp"
 
 // The open documents by file, no two on one file, for the document controller.
 namespace larkspin {
 
 class Document;
-
-// Which file a path names: the device and inode of what stat found.
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-// The identity of the file at `path`, or none when it cannot be stat'ed.
-// Touches the disk: call it off the main thread.
-std::optional<FileIdentity> readFileIdentity(const std::filesystem::path& path);
 
 // The open documents in the order they were opened, no two on one file: a
 // file is known first by its standardised path, then by its device and inode

@@ -10,6 +10,7 @@
 #include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/SerialExecutor.hpp"
+#include "Platform/Files/FileIdentity.hpp"
 #include "Platform/Files/InodeWatch.hpp"
 
 namespace larkspin {
@@ -75,8 +76,13 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
         const bool write = mask & (IN_MODIFY | IN_Q_OVERFLOW);
         const bool extend = write && known && now.st_size > current->last.st_size;
         const bool linkCountChanged = known && now.st_nlink != current->last.st_nlink;
-        const bool gone =
-            !known || now.st_nlink == 0 || (mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
+        // A name of the file went while others stay (a hard link kept, the
+        // file renamed over): when the path no longer names it, it is lost
+        // to this path.
+        const bool leftPath = known && linkCountChanged && now.st_nlink < current->last.st_nlink &&
+                              !namesFile(now);
+        const bool gone = !known || now.st_nlink == 0 || leftPath ||
+                          (mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
         const bool attrib = (mask & IN_ATTRIB) && !linkCountChanged;
         const bool link = linkCountChanged && !gone;
         const bool rename = mask & IN_MOVE_SELF;
@@ -98,6 +104,41 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
         }
     }
 
+    // Whether the path names the file of `held` (links followed).
+    bool namesFile(const struct stat& held) const {
+        struct stat there {};
+        return sys.stat(path.c_str(), &there) == 0 && FileIdentity::of(there) == FileIdentity::of(held);
+    }
+
+    // On the queue: the path may name another file than the one watched, or
+    // a file again after the reopens gave up.
+    void recheck() {
+        std::shared_ptr<Source> current;
+        {
+            std::lock_guard lock(mutex);
+            if (isStopped || !begun) return;
+            current = source;
+            if (!current) {
+                if (reopenTimer.isPending()) return;  // reopening already
+                reopenAttempts = 0;
+            }
+        }
+        if (!current) {
+            attemptReopen();
+            return;
+        }
+        const InodeWatch::File file = current->watch.file();
+        struct stat now {};
+        if (!file || sys.fstat(file->get(), &now) != 0 || namesFile(now)) return;
+        std::shared_ptr<Source> dropped;  // released after the lock
+        std::lock_guard lock(mutex);
+        if (isStopped || source != current) return;
+        deliver(FileChangeEvent::Kind::delete_);
+        dropped = dropSourceLocked();
+        reopenAttempts = 0;
+        scheduleReopenLocked();
+    }
+
     // On the queue.
     void startNow(const StartHandler& done) {
         {
@@ -112,7 +153,10 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
                 if (made) unused = std::move(*made);
                 return;
             }
-            if (made) source = std::move(*made);
+            if (made) {
+                source = std::move(*made);
+                begun = true;
+            }
         }
         if (!done) return;
         if (made) {
@@ -178,6 +222,7 @@ struct DispatchSourceFileChange::Core : std::enable_shared_from_this<Core> {
     std::mutex mutex;
     std::shared_ptr<Source> source;  // under mutex
     bool isStopped = false;          // under mutex
+    bool begun = false;              // under mutex: started watching once
     TimerHandle reopenTimer;         // under mutex
     int reopenAttempts = 0;          // under mutex
     // Last, so that it goes first: a job it still runs finds the core gone.
@@ -197,6 +242,12 @@ void DispatchSourceFileChange::start(StartHandler done) {
 
 DispatchSourceFileChange::~DispatchSourceFileChange() {
     stop();
+}
+
+void DispatchSourceFileChange::recheck() {
+    core_->queue->submit([weak = std::weak_ptr<Core>(core_)] {
+        if (auto self = weak.lock()) self->recheck();
+    });
 }
 
 void DispatchSourceFileChange::stop() {

@@ -60,6 +60,13 @@ public:
     // again. Call once.
     void start(StartHandler done);
 
+    // Looks again, on the source's queue, whether the path still names the
+    // watched file: when it names another (a replacement the tracker saw,
+    // a retargeted link), that is a `delete` and a reopen; when the reopens
+    // had given up and a file is there again, it is reopened. Returns at
+    // once; nothing once stopped or before start().
+    void recheck();
+
     // Returns at once, without waiting for the queue: afterwards the watch is
     // gone, no reopen is tried and the clock is not touched again. An event
     // being handled at that moment may still be posted to the main thread

@@ -43,9 +43,23 @@ FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registers
       onOutcome_(std::move(onOutcome)),
       relay_(std::make_shared<MainRelay>()) {
     LARKSPIN_ASSERT_MAIN_THREAD();
+    // A verdict reaches the owner after the presenter's notices of what was
+    // heard before it: a move or a replacement the tracker decided is never
+    // overtaken by a reading of whatever the old path leads to by then.
+    auto outcomeBox = std::make_shared<std::weak_ptr<FilePresenterObserver>>();
     stabilizer_ = std::make_shared<ContentStabilizer>(
-        url_, [relay = relay_](const ContentStabilizer::Outcome& o) { relay->outcome(o); }, clock,
-        sys);
+        url_,
+        [relay = relay_, outcomeBox](const ContentStabilizer::Outcome& o) {
+            auto presenter = outcomeBox->lock();
+            if (!presenter) {
+                relay->outcome(o);
+                return;
+            }
+            presenter->afterNotices([relay, o] {
+                MainThread::post([relay, o] { relay->outcome(o); });
+            });
+        },
+        clock, sys);
 
     // Shared by the event sources; runs on the main thread. The stabiliser
     // is the observer's alone and goes with it.
@@ -58,8 +72,22 @@ FileChangeObserver::FileChangeObserver(std::filesystem::path url, bool registers
     };
 
     vnodeSource_ = std::make_shared<DispatchSourceFileChange>(url_.string(), handler, clock, sys);
-    if (registersPresenter)
-        presenter_ = std::make_shared<FilePresenterObserver>(url_, handler, sys);
+    if (registersPresenter) {
+        // A change the tracker reports may be another file at the path (a
+        // replacement, a file back after a deletion): the change source
+        // makes sure it watches that file too.
+        auto presenterHandler = [handler,
+                                 source = std::weak_ptr<DispatchSourceFileChange>(vnodeSource_)](
+                                    const FileChangeEvent& event) {
+            if (event.kind == FileChangeEvent::Kind::presenterDidChange) {
+                if (auto watching = source.lock()) watching->recheck();
+            }
+            handler(event);
+        };
+        presenter_ = std::make_shared<FilePresenterObserver>(url_, std::move(presenterHandler),
+                                                             clock, sys);
+        *outcomeBox = presenter_;
+    }
     relay_->attach(this);
 
     // The descriptors are opened and the watches added on the source's queue;
@@ -119,6 +147,11 @@ void FileChangeObserver::sampleAgain() {
     if (relay_->isAttached()) stabilizer_->resample();
 }
 
+void FileChangeObserver::lookAgain() {
+    LARKSPIN_ASSERT_MAIN_THREAD();
+    if (relay_->isAttached()) stabilizer_->signal();
+}
+
 bool FileChangeObserver::couldNotWatch() const {
     LARKSPIN_ASSERT_MAIN_THREAD();
     return relay_->watchFailed();
@@ -131,7 +164,8 @@ InodeWatch::File FileChangeObserver::heldFile() const {
 
 bool FileChangeObserver::drainForTesting() {
     const bool events = !vnodeSource_ || vnodeSource_->drainForTesting();
-    return stabilizer_->drainForTesting() && events;
+    const bool notices = !presenter_ || presenter_->drainForTesting();
+    return stabilizer_->drainForTesting() && events && notices;
 }
 
 }  // namespace larkspin

@@ -58,6 +58,9 @@ public:
     // Asks the stabiliser to read the file again and report its verdict,
     // even one it reported before. Nothing once stopped.
     void sampleAgain();
+    // As sampleAgain(), but a verdict equal to the last one is not reported
+    // again (a look at a path that may have come back).
+    void lookAgain();
 
     // True once the watch failed to start (set just before its unreadable
     // verdict is delivered): nothing is watched, and nothing will be heard

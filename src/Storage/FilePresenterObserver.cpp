@@ -1,12 +1,16 @@
 #include "Storage/FilePresenterObserver.hpp"
 
+#include "Platform/Async/BlockingWait.hpp"
 #include "Platform/Async/MainThread.hpp"
 
 namespace larkspin {
 
 FilePresenterObserver::FilePresenterObserver(std::filesystem::path url, Handler handler,
-                                             const SysCalls& sys)
-    : location_(std::make_shared<Location>()), handler_(std::move(handler)), sys_(sys) {
+                                             Clock& clock, const SysCalls& sys)
+    : location_(std::make_shared<Location>()),
+      handler_(std::move(handler)),
+      queue_(std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filewatch.presenter", clock)),
+      sys_(sys) {
     location_->url = std::move(url);
 }
 
@@ -19,7 +23,6 @@ std::error_code FilePresenterObserver::registerPresenter() {
         std::lock_guard lock(registeredMutex_);
         if (registered_ || closed_) return {};
     }
-    auto queue = std::make_shared<SerialExecutor>("dev.corvantel.larkspin.filewatch.presenter");
     auto deliver = [handler = handler_](FileChangeEvent event) {
         MainThread::post([handler, event = std::move(event)] {
             LARKSPIN_ASSERT_MAIN_THREAD();
@@ -47,7 +50,7 @@ std::error_code FilePresenterObserver::registerPresenter() {
     // Opened outside the lock: unregistering never waits for a slow disk.
     std::unique_ptr<FileTracker> tracker;
     try {
-        tracker = std::make_unique<FileTracker>(url(), std::move(queue), std::move(onNotice), sys_);
+        tracker = std::make_unique<FileTracker>(url(), queue_, std::move(onNotice), sys_);
     } catch (const std::system_error& error) {
         return error.code();
     }
@@ -76,6 +79,14 @@ void FilePresenterObserver::unregisterPresenter() {
 InodeWatch::File FilePresenterObserver::file() const {
     std::lock_guard lock(registeredMutex_);
     return tracker_ ? tracker_->file() : nullptr;
+}
+
+void FilePresenterObserver::afterNotices(std::function<void()> job) {
+    queue_->submit(std::move(job));
+}
+
+bool FilePresenterObserver::drainForTesting() {
+    return larkspin::drainForTesting(*queue_);
 }
 
 std::filesystem::path FilePresenterObserver::url() const {

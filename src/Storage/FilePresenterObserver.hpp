@@ -23,8 +23,9 @@ class FilePresenterObserver {
 public:
     using Handler = std::function<void(const FileChangeEvent&)>;
 
-    // The tracker opens and looks at the file through `sys`.
-    FilePresenterObserver(std::filesystem::path url, Handler handler,
+    // The tracker opens and looks at the file through `sys`; its grace
+    // period reads `clock`.
+    FilePresenterObserver(std::filesystem::path url, Handler handler, Clock& clock = Clock::system(),
                           const SysCalls& sys = realSysCalls());
     ~FilePresenterObserver();
     FilePresenterObserver(const FilePresenterObserver&) = delete;
@@ -38,6 +39,15 @@ public:
     // Stops following it, for good; never waits for a registration under way
     // elsewhere (that one then ends unregistered). From any thread.
     void unregisterPresenter();
+
+    // Runs `job` on the presenter's queue after the notices of everything
+    // the tracker has heard so far: what is posted from there to the main
+    // thread arrives after those notices. From any thread.
+    void afterNotices(std::function<void()> job);
+
+    // Blocks (at most a few seconds) until the presenter's queue has run
+    // what it holds; for tests.
+    bool drainForTesting();
 
     // The presented file's location; follows moves. Thread-safe.
     std::filesystem::path url() const;
@@ -53,6 +63,7 @@ private:
 
     std::shared_ptr<Location> location_;
     Handler handler_;
+    std::shared_ptr<SerialExecutor> queue_;
     const SysCalls sys_;
     mutable std::mutex registeredMutex_;
     bool registered_ = false;  // under registeredMutex_

@@ -6,6 +6,7 @@
 // gdbus); every wait is bounded.
 #include <X11/keysym.h>
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -295,6 +296,28 @@ protected:
 
 TEST_F(LarkspinProgram, QuitsOnTermination) {
     ASSERT_NO_FATAL_FAILURE(launch());
+    terminate();
+}
+
+TEST_F(LarkspinProgram, TakesAllTheDescriptorsItMaySoThatALargeSessionStillOpens) {
+    // Started with the usual low soft limit (each open document holds a
+    // descriptor, and WebKit ends a program that runs out).
+    struct rlimit mine {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &mine), 0);
+    if (mine.rlim_max <= 256) GTEST_SKIP() << "the hard limit is already low";
+    struct rlimit low = mine;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    program_ = start({home_ / "missing.md"}, true);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &mine), 0);
+    ASSERT_TRUE(program_->started());
+    ASSERT_TRUE(program_->waitForOutput(windowShown, bound)) << program_->output();
+    const std::string limits =
+        test::readFile("/proc/" + std::to_string(program_->pid()) + "/limits");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(limits, found, std::regex(R"(Max open files\s+(\S+)\s+(\S+))")))
+        << limits;
+    EXPECT_EQ(found[1].str(), found[2].str()) << limits;
     terminate();
 }
 

@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "Document/Drafts/DraftScheduler.hpp"
 #include "Document/Document.hpp"
 #include "Document/FakeDocumentKeeper.hpp"
 #include "Storage/ContentStabilizer.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Support/LaunchedProgram.hpp"
+#include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Support/TempDir.hpp"
 
@@ -43,11 +47,18 @@ public:
     std::optional<fs::path> saveTo;
 };
 
-void append(const fs::path& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+void writeWith(const fs::path& path, std::string_view bytes, int flags) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     ::close(fd);
+}
+void append(const fs::path& path, std::string_view bytes) {
+    writeWith(path, bytes, O_APPEND);
+}
+// As a program writing a file anew at its path (open with O_CREAT).
+void writeNew(const fs::path& path, std::string_view bytes) {
+    writeWith(path, bytes, O_CREAT | O_TRUNC);
 }
 
 TEST(DocumentWatchWiring, AfterSaveAsTheNewFileIsWatchedAndTheOldOneNoLonger) {
@@ -128,6 +139,14 @@ struct Opened {
     }
     std::string text() const { return document->model().sourceText(); }
     bool clean() const { return !document->model().isMissing() && !document->externalIssue(); }
+    bool missing() const { return document->model().isMissing(); }
+    // Lets `time` pass on the watch's clock, a settling delay at a time.
+    void pass(Clock::Duration time) {
+        for (Clock::Duration passed{}; passed < time; passed += ContentStabilizer::settleDelay) {
+            clock.advance(ContentStabilizer::settleDelay);
+            test::runMainLoopUntil([] { return false; }, 10);
+        }
+    }
 };
 
 TEST(DocumentWatchWiring, RenamesOfAnyOrderAndSpeedEndOnTheFileTheDocumentHolds) {
@@ -198,6 +217,225 @@ TEST(DocumentWatchWiring, AFolderReplacedByALinkToAnotherFileNeverShowsThatFile)
     EXPECT_EQ(o.text(), base + "more\n");
     append(o.dir / "dir.old" / "d.md", "again\n");  // still followed
     EXPECT_TRUE(o.until([&] { return o.text() == base + "more\nagain\n"; })) << o.text();
+}
+
+TEST(DocumentWatchWiring, AFileSavedByReplacingItAtItsPathIsShownThereAndSoAreLaterSaves) {
+    // Editors and backup tools that save by rename: whatever becomes of the
+    // old file, the new file at the document's path is the document's.
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path& a, std::string_view text)> save;
+    };
+    const Case cases[] = {
+        {"vim: backup by rename, new file, backup removed",
+         [](const fs::path& a, std::string_view text) {
+             fs::rename(a, fs::path(a) += "~");
+             writeNew(a, text);
+             fs::remove(fs::path(a) += "~");
+         }},
+        {"emacs: backup by rename kept",
+         [](const fs::path& a, std::string_view text) {
+             fs::rename(a, fs::path(a) += "~");
+             writeNew(a, text);
+         }},
+        {"a second hard link kept, new file renamed over",
+         [](const fs::path& a, std::string_view text) {
+             const fs::path snapshot = a.parent_path() / "snap" / ("s" + std::to_string(::rand()));
+             fs::create_directories(snapshot.parent_path());
+             fs::create_hard_link(a, snapshot);
+             writeNew(a.parent_path() / "t", text);
+             fs::rename(a.parent_path() / "t", a);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Opened o;
+        const fs::path a = o.dir.write("a.md", "# A\n");
+        o.open(a);
+        for (const std::string text : {"# A\nnew line\n", "# A\nnew line\nand another\n"}) {
+            c.save(a, text);
+            EXPECT_TRUE(o.until([&] { return o.text() == text; })) << o.text();
+            EXPECT_EQ(o.document->path(), a);
+            EXPECT_TRUE(o.clean());
+        }
+        // Well past the grace period: still on the path, and on its file.
+        o.pass(std::chrono::seconds(3));
+        EXPECT_EQ(o.document->path(), a);
+        EXPECT_FALSE(o.missing());
+        if (fs::exists(fs::path(a) += "~")) append(fs::path(a) += "~", "backup\n");
+        append(a, "mine\n");
+        EXPECT_TRUE(o.until([&] { return o.text() == "# A\nnew line\nand another\nmine\n"; }))
+            << o.text();
+        EXPECT_EQ(o.document->path(), a);
+    }
+}
+
+TEST(DocumentWatchWiring, VimsOwnSaveIsShownAtThePath) {
+    const fs::path vim = "/usr/bin/vim";
+    if (!fs::exists(vim)) GTEST_SKIP() << "vim is not installed";
+    Opened o;
+    const fs::path a = o.dir.write("a.md", "# A\n");
+    o.open(a);
+    // Debian's defaults; the backup is skipped only in the temporary folder,
+    // where the test's files are.
+    test::LaunchedProgram editor({vim.string(), "-N", "-n", "-es", "-c", "set backupskip=", "-c",
+                                  "normal Gonew line", "-c", "wq", a.string()},
+                                 {});
+    ASSERT_TRUE(editor.started());
+    const auto status = editor.waitForExit(std::chrono::seconds(20));
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << editor.output();
+    const std::string saved = test::readFile(a);
+    ASSERT_TRUE(saved.ends_with("new line\n")) << saved;
+    EXPECT_TRUE(o.until([&] { return o.text() == saved; })) << o.text();
+    o.pass(std::chrono::seconds(3));
+    EXPECT_EQ(o.document->path(), a);
+    EXPECT_TRUE(o.clean());
+}
+
+TEST(DocumentWatchWiring, ALinkRetargetedShowsItsNewTarget) {
+    Opened o;
+    const fs::path one = o.dir.write("t1.md", "# One\n");
+    const fs::path two = o.dir.write("t2.md", "# Two\n");
+    const fs::path link = o.dir / "link.md";
+    fs::create_symlink("t1.md", link);
+    o.open(link);
+    const std::string opened = o.text();
+    fs::create_symlink("t2.md", o.dir / "l.tmp");
+    fs::rename(o.dir / "l.tmp", link);
+    EXPECT_TRUE(o.until([&] { return o.text() == "# Two\n"; })) << o.text();
+    EXPECT_EQ(o.document->path(), link);
+    append(one, "old target\n");  // no longer the document's
+    append(two, "new target\n");
+    EXPECT_TRUE(o.until([&] { return o.text() == "# Two\nnew target\n"; })) << o.text();
+    EXPECT_EQ(o.document->path(), link);
+    EXPECT_NE(opened, o.text());
+}
+
+TEST(DocumentWatchWiring, AFileBackAtItsPathLongAfterItWentIsSeenAgain) {
+    struct Case {
+        const char* name;
+        std::function<void(Opened&, const fs::path& a)> away;
+        std::function<void(Opened&, const fs::path& a)> back;
+    };
+    const Case cases[] = {
+        {"deleted, written back",
+         [](Opened&, const fs::path& a) { fs::remove(a); },
+         [](Opened&, const fs::path& a) { writeNew(a, "# back\n"); }},
+        {"moved to another file system and back (copied, removed)",
+         [](Opened& o, const fs::path& a) {
+             fs::create_directories(o.dir / "elsewhere");
+             fs::copy_file(a, o.dir / "elsewhere" / "a.md");
+             fs::remove(a);
+         },
+         [](Opened& o, const fs::path& a) {
+             append(o.dir / "elsewhere" / "a.md", "# back\n");
+             writeNew(a, test::readFile(o.dir / "elsewhere" / "a.md"));
+         }},
+        {"a folder in its place, then the file",
+         [](Opened& o, const fs::path& a) {
+             fs::remove(a);
+             fs::create_directory(a);
+             o.pass(std::chrono::seconds(1));
+             fs::remove(a);
+         },
+         [](Opened&, const fs::path& a) { writeNew(a, "# back\n"); }},
+        {"its folder removed, then made again with the file (a clean build)",
+         [](Opened&, const fs::path& a) { fs::remove_all(a.parent_path()); },
+         [](Opened&, const fs::path& a) {
+             fs::create_directory(a.parent_path());
+             writeNew(a, "# back\n");
+         }},
+    };
+    for (const bool edited : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (edited ? ", with edits" : ""));
+            Opened o;
+            const fs::path a = o.dir.write("out/a.md", "# A\n");
+            o.open(a);
+            if (edited) o.document->model().replaceAll("# Mine\n");
+            c.away(o, a);
+            EXPECT_TRUE(o.until([&] { return o.missing(); }));
+            o.pass(std::chrono::seconds(2));  // every reopen has long failed
+            c.back(o, a);
+            if (edited) {
+                // Edits and a file back with other bytes: a conflict, the
+                // edits kept.
+                EXPECT_TRUE(o.until([&] {
+                    return o.document->externalIssue() &&
+                           o.document->externalIssue()->kind() == ExternalIssueKind::conflict;
+                }));
+                EXPECT_EQ(o.text(), "# Mine\n");
+                EXPECT_FALSE(o.missing());
+                continue;
+            }
+            const std::string back = test::readFile(a);
+            EXPECT_TRUE(o.until([&] { return o.text() == back; })) << o.text();
+            EXPECT_TRUE(o.clean());
+            append(a, "later\n");  // and watched again
+            EXPECT_TRUE(o.until([&] { return o.text() == back + "later\n"; })) << o.text();
+            EXPECT_EQ(o.document->path(), a);
+        }
+    }
+}
+
+TEST(DocumentWatchWiring, AReloadReadsOnlyTheFileItWasAskedFor) {
+    // The user accepts the change shown; before the reload reads, another
+    // file takes the path. It is judged as itself first, never adopted
+    // unseen.
+    std::atomic<bool> armed{false}, entered{false}, released{false};
+    test::TempDir dir;
+    const fs::path a = dir.write("a.md", "# A\n");
+    SysCalls sys = realSysCalls();
+    sys.open = [&](const char* path, int flags, mode_t mode) {
+        if (!(flags & O_PATH) && fs::path(path) == a && armed.exchange(false)) {
+            entered = true;
+            for (int i = 0; i < 2000 && !released; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return realSysCalls().open(path, flags, mode);
+    };
+    ManualClock clock;
+    Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
+    services.clock = &clock;
+    services.sys = sys;
+    services.externalChangePolicy = [] { return ExternalChangePolicy::ask; };
+    auto document = Document::create(services, std::make_shared<test::FakeDocumentKeeper>(), a);
+    test::runTask(Document::read(document));
+    SavingHost host;
+    document->attachWindow(host);
+    auto until = [&](const std::function<bool()>& done) {
+        for (int step = 0; step < 80 && !done(); ++step) {
+            clock.advance(ContentStabilizer::settleDelay);
+            test::runMainLoopUntil(done, 10);
+        }
+        return done();
+    };
+    auto asked = [&] {
+        return document->externalIssue() &&
+               document->externalIssue()->kind() == ExternalIssueKind::externalChanged;
+    };
+    // The watch is made on a queue: changed until it says so.
+    for (int tries = 0; tries < 20 && !asked(); ++tries) {
+        append(a, "theirs\n");
+        for (int step = 0; step < 4 && !asked(); ++step) {
+            clock.advance(ContentStabilizer::settleDelay);
+            test::runMainLoopUntil(asked, 10);
+        }
+    }
+    ASSERT_TRUE(asked());
+    until([] { return false; });  // settled
+
+    armed = true;
+    document->reloadFromDisk("用户接受外部修改");
+    ASSERT_TRUE(test::runMainLoopUntil([&] { return entered.load(); }));
+    const fs::path other = dir.write(".a.md.new", "# Other\n");
+    fs::rename(other, a);
+    released = true;
+    until([] { return false; });
+    EXPECT_EQ(document->model().sourceText(), "# A\n");
+    EXPECT_TRUE(asked());
+    document->detachWindow(host);
 }
 
 }  // namespace

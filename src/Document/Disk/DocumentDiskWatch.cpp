@@ -45,6 +45,22 @@ DocumentDiskWatch::~DocumentDiskWatch() {
     stop();
 }
 
+void DocumentDiskWatch::moveTo(DiskWatchState next) {
+    if (next == state_) return;
+    if (!isAllowedMove(state_, next)) {
+        log(LogLevel::fault, "磁盘监视状态不允许从 %{public}s 到 %{public}s", rawValue(state_),
+            rawValue(next));
+        return;
+    }
+    // A grace period belongs to its state: it ends with it, unless a save
+    // merely set the verdict aside meanwhile.
+    if (state_ == DiskWatchState::grace && next != DiskWatchState::parked) graceSlot_.cancel();
+    // A newer verdict overrides a reload under way; a new reload replaces it.
+    if (state_ == DiskWatchState::reloading && next != DiskWatchState::parked) reloadSlot_.cancel();
+    if (state_ == DiskWatchState::missing) missingLookSlot_.cancel();
+    state_ = next;
+}
+
 void DocumentDiskWatch::start(std::filesystem::path path) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     stop();
@@ -53,10 +69,10 @@ void DocumentDiskWatch::start(std::filesystem::path path) {
 }
 
 void DocumentDiskWatch::startObserver() {
-    cancelGrace();
+    moveTo(DiskWatchState::watching);
+    graceSlot_.cancel();
     lastLoss_ = FileLoss::none;
     parked_.reset();
-    lastVerdictUnreadable_ = false;
     unwatchedOutcome_.reset();
     makeObserver();
 }
@@ -73,7 +89,6 @@ void DocumentDiskWatch::makeObserver() {
 
 Task<void> DocumentDiskWatch::retryWatch() {
     co_await sleepFor(clock_, watchRetryDelay);
-    watchRetryPending_ = false;
     if (!observer_ || !observer_->couldNotWatch()) co_return;
     log(LogLevel::debug, "重新尝试观察源文件");
     // Whatever the new watch finds is judged as a verdict; one equal to the
@@ -88,24 +103,28 @@ void DocumentDiskWatch::stop() {
         observer_->stop();
         observer_.reset();
     }
-    cancelGrace();
+    moveTo(DiskWatchState::stopped);
+    graceSlot_.cancel();
     reloadSlot_.cancel();
-    reloading_ = false;
     watchRetrySlot_.cancel();
-    watchRetryPending_ = false;
+    missingLookSlot_.cancel();
+    movedSlot_.cancel();
+    movedFile_.reset();
     unwatchedOutcome_.reset();
     lastLoss_ = FileLoss::none;
     parked_.reset();
-    locateSlot_.cancel();
-    locating_ = false;
-    followed_.reset();
     judgedIdentity_.clear();
 }
 
 void DocumentDiskWatch::sampleAgain() {
     LARKSPIN_ASSERT_MAIN_THREAD();
     if (!observer_) return;
-    if (lastVerdictUnreadable_) startObserver();
+    // After a verdict that found no readable file, the watch itself may be
+    // what is missing: started again first.
+    const bool unreadable = state_ == DiskWatchState::unreadable ||
+                            state_ == DiskWatchState::missing || state_ == DiskWatchState::grace ||
+                            observer_->couldNotWatch();
+    if (unreadable) startObserver();
     observer_->sampleAgain();
 }
 
@@ -117,106 +136,42 @@ void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
     if (event.kind == Kind::reopened) lastLoss_ = FileLoss::none;
     log(LogLevel::debug, "文件事件 %{public}s %{private}s", sourceWord(event.kind),
         event.description());
-    if (event.kind != Kind::presenterDidMove || event.url.empty()) return;
-    // Where the file went is asked of the file itself: by now it may have
-    // moved on, or back, and a name it has already left would leave the
-    // document on a path without a file. The observer's parts still look at
-    // the old path: they are silenced until the watch is made again.
-    if (observer_) {
-        if (auto held = observer_->heldFile()) followed_ = std::move(held);
-        observer_->stop();
+    // The tracker reports a move only once it is settled: followed as it is.
+    // Its file is kept at hand until the watch stands on the new path: a
+    // file that moved on meanwhile is found by it (see handleDiskOutcome).
+    if (event.kind == Kind::presenterDidMove && !event.url.empty()) {
+        auto held = observer_ ? observer_->heldFile() : nullptr;
+        fileDidMove(event.url);
+        movedFile_ = std::move(held);
     }
-    locating_ = true;
-    locateSlot_.spawn(locate(std::nullopt, event.url));
-}
-
-bool DocumentDiskWatch::contradictsFollowedFile(const ContentStabilizer::Outcome& outcome) const {
-    const auto& baseline = client_.diskModel().diskVersion();
-    if (outcome.stableVersion()) {
-        return baseline && !baseline->resourceIdentifier.empty() &&
-               identityOf(outcome) != baseline->resourceIdentifier;
-    }
-    return classifyOutcome(outcome, baseline) == DiskFinding::vanished;
-}
-
-Task<void> DocumentDiskWatch::locate(std::optional<ContentStabilizer::Outcome> outcome,
-                                     std::filesystem::path movedTo) {
-    // The file the tracker follows now, or the one found last time (a watch
-    // made on a name the file had already left holds nothing).
-    InodeWatch::File held = observer_ ? observer_->heldFile() : nullptr;
-    if (!held) held = followed_;
-    const std::uint64_t verdictsBefore = verdictCount_;
-    auto look = [held, path = path_, sys = sys_] {
-        Whereabouts where{held, {}, false};
-        struct stat status {};
-        if (!held || sys.fstat(held->get(), &status) != 0 || status.st_nlink == 0) return where;
-        // A file with links and no name for a moment is asked again.
-        for (int attempt = 0; attempt < 3 && where.name.empty(); ++attempt)
-            where.name = currentPathOf(held->get());
-        struct stat there {};
-        where.atPath = sys.stat(path.c_str(), &there) == 0 && sameFile(there, status);
-        return where;
-    };
-    const Whereabouts where = co_await runOn(WorkerPool::shared(), std::move(look));
-    locating_ = false;
-    // A file without a name is not kept open: what is at the path replaces it.
-    followed_ = where.name.empty() ? nullptr : where.file;
-    if (!where.name.empty() && !where.atPath) {
-        log(LogLevel::info, "源文件不在原路径，跟踪到它现在的位置：%{private}s",
-            where.name.filename().string());
-        fileDidMove(where.name);
-        co_return;
-    }
-    if (outcome) {
-        if (!where.name.empty() && observer_ &&
-            (observer_->couldNotWatch() || observer_->isStopped())) {
-            // Back at the path it had left for a moment, while the watch was
-            // being made there (or silenced after a move): made again, and
-            // the file read afresh.
-            startObserver();
-            observer_->sampleAgain();
-            co_return;
-        }
-        // The followed file is at the path (a watch on it hears what comes
-        // next), or has no name left: the verdict stands as read, unless a
-        // newer one was judged meanwhile.
-        if (verdictCount_ == verdictsBefore) judge(*outcome);
-        co_return;
-    }
-    // After a move: back at its path (watched again there), or without a
-    // name, or nothing held: the reported path is the last place it had.
-    if (where.name.empty()) {
-        fileDidMove(std::move(movedTo));
-        co_return;
-    }
-    startObserver();
-    observer_->sampleAgain();
 }
 
 void DocumentDiskWatch::handleDiskOutcome(const ContentStabilizer::Outcome& outcome) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    lastVerdictUnreadable_ = outcome.unreadableReason() != nullptr;
-    // A file that could not be watched is tried again until it can be: left
-    // unwatched, a chmod or a file put back would never be seen.
     const bool unwatched = observer_ && observer_->couldNotWatch();
-    if (unwatched && !watchRetryPending_) {
-        watchRetryPending_ = true;
-        watchRetrySlot_.spawn(retryWatch());
-    }
-    // No file, or another file, at the path: the followed file may have
-    // moved (also with its folder, which it hears nothing of). Asked at
-    // every verdict, a watch tried again included: the file may have moved
-    // on since the watch failed. A verdict during a save is parked unjudged
-    // and checked when it is replayed.
-    ++verdictCount_;
-    if (!client_.diskModel().isSaving() && contradictsFollowedFile(outcome)) {
-        // A search under way for an older verdict, or after a move, finds
-        // the same file: this one replaces it.
-        locating_ = true;
-        locateSlot_.spawn(locate(outcome, {}));
+    if (movedFile_ && unwatched) {
+        // The watch made after a move found nothing there: the file moved
+        // on before it stood. Where the tracker's file is now decides.
+        movedSlot_.spawn(findMovedFile(std::move(movedFile_), outcome));
         return;
     }
+    if (!unwatched) movedFile_.reset();
+    // A file that could not be watched is tried again until it can be: left
+    // unwatched, a chmod or a file put back would never be seen.
+    if (unwatched) {
+        watchRetrySlot_.spawn(retryWatch());
+    } else {
+        watchRetrySlot_.cancel();
+    }
+    const bool wasMissing = state_ == DiskWatchState::missing;
     judge(outcome);
+    // Back while nothing held it (its folder went and came back): watched
+    // anew from here on.
+    if (wasMissing && state_ != DiskWatchState::missing && outcome.stableVersion() && observer_ &&
+        !observer_->heldFile()) {
+        makeObserver();
+        observer_->sampleAgain();
+    }
 }
 
 void DocumentDiskWatch::judge(const ContentStabilizer::Outcome& outcome) {
@@ -225,40 +180,39 @@ void DocumentDiskWatch::judge(const ContentStabilizer::Outcome& outcome) {
     if (unwatchedOutcome_ && *unwatchedOutcome_ == outcome) return;
     unwatchedOutcome_.reset();
     if (unwatched) unwatchedOutcome_ = outcome;
-    if (outcome.stableVersion()) judgedIdentity_ = identityOf(outcome);
+    if (outcome.stableVersion() && !client_.diskModel().isSaving())
+        judgedIdentity_ = identityOf(outcome);
     const auto situation = describeSituation(client_.diskModel(), outcome,
                                              client_.externalChangePolicy(), lastLoss_,
-                                             gracePending_);
+                                             state_ == DiskWatchState::grace);
     apply(decideDiskChange(situation), outcome);
 }
 
 void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome) {
     using A = DiskChangeAction;
+    // A missing file gets no grace period: it stays missing.
+    if (action == A::startGrace && state_ == DiskWatchState::missing) action = A::missingNow;
     // A verdict set aside changes nothing until the save's end replays it.
     if (action == A::park) {
         parked_ = outcome;
+        moveTo(DiskWatchState::parked);
         return;
     }
-    if (action == A::awaitGrace) return;
-    // A newer verdict overrides a reload under way, unless it reloads again
-    // (and so replaces it).
-    if (action != A::reload) {
-        reloadSlot_.cancel();
-        reloading_ = false;
+    // The save is over: this verdict is newer than the one set aside.
+    if (state_ == DiskWatchState::parked) {
+        parked_.reset();
+        moveTo(DiskWatchState::watching);
     }
     auto& model = client_.diskModel();
     const DiskVersion* found = outcome.stableVersion();
     const auto* reason = outcome.unreadableReason();
-    if (found) {
-        cancelGrace();
-        lastLoss_ = FileLoss::none;
-    }
+    if (found) lastLoss_ = FileLoss::none;
+    moveTo(stateAfter(action));
     switch (action) {
         case A::park:
         case A::awaitGrace:
             return;
         case A::permission:
-            cancelGrace();
             model.noteAccessDenied(true);
             client_.setExternalIssue(ExternalIssue::unreadable(reason->failure));
             log(LogLevel::error, "源文件读不到（权限）：%{private}s；文本保留", reason->detail);
@@ -271,7 +225,6 @@ void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::
             markMissing(reason->detail);
             return;
         case A::startGrace:
-            gracePending_ = true;
             graceSlot_.spawn(waitOutGrace());
             return;
         case A::keepConflict:
@@ -306,16 +259,35 @@ void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::
 
 void DocumentDiskWatch::saveDidEnd() {
     LARKSPIN_ASSERT_MAIN_THREAD();
+    if (state_ != DiskWatchState::parked) return;
+    moveTo(DiskWatchState::watching);
     if (!parked_) return;
     auto outcome = std::move(*parked_);
     parked_.reset();
     handleDiskOutcome(outcome);
 }
 
+Task<void> DocumentDiskWatch::findMovedFile(InodeWatch::File file,
+                                             ContentStabilizer::Outcome outcome) {
+    auto look = [file, sys = sys_] {
+        struct stat status {};
+        if (sys.fstat(file->get(), &status) != 0 || status.st_nlink == 0)
+            return std::filesystem::path();
+        return currentPathOf(file->get());
+    };
+    const std::filesystem::path there = co_await runOn(WorkerPool::shared(), std::move(look));
+    if (!there.empty() && there != path_) {
+        log(LogLevel::info, "源文件在观察建立前又移动了，跟踪到：%{private}s",
+            there.filename().string());
+        fileDidMove(there);
+        movedFile_ = std::move(file);
+        co_return;
+    }
+    handleDiskOutcome(outcome);
+}
+
 void DocumentDiskWatch::fileDidMove(std::filesystem::path path) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    cancelGrace();
-    lastLoss_ = FileLoss::none;
     if (path != path_) {
         client_.fileDidMove(path);
         log(LogLevel::info, "源文件已移动 / 重命名，跟踪到新位置：%{private}s",
@@ -333,8 +305,8 @@ void DocumentDiskWatch::fileDidMove(std::filesystem::path path) {
 
 bool DocumentDiskWatch::reloadFromDisk(std::string reason) {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    if (path_.empty()) return false;
-    reloading_ = true;
+    if (path_.empty() || !isAllowedMove(state_, DiskWatchState::reloading)) return false;
+    moveTo(DiskWatchState::reloading);
     // The file the last verdict judged, or else the one the text was read
     // from: a reload reads that file or nothing.
     std::string expected = judgedIdentity_;
@@ -348,7 +320,11 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
     const std::int64_t revision = client_.diskModel().sourceRevision();
     auto read = [path = path_, sys = sys_] { return DocumentLoader::load(path, sys); };
     LoadedDocument loaded = co_await runOn(WorkerPool::shared(), std::move(read));
-    reloading_ = false;
+    // Its own state ends here: whatever it finds decides the next (unless a
+    // save's verdict was set aside meanwhile, which decides at the save's end).
+    // (Set directly: moveTo would cancel this very task.)
+    const bool current = state_ == DiskWatchState::reloading;
+    if (current) state_ = DiskWatchState::watching;
 
     auto& model = client_.diskModel();
     if (model.sourceRevision() != revision || model.isSaving()) {
@@ -362,7 +338,7 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
     if (!loaded.failure && !expectedIdentity.empty() && loaded.diskVersion &&
         loaded.diskVersion->resourceIdentifier != expectedIdentity) {
         // Another file took the path since it was judged: never shown
-        // unchecked. Its verdict decides (a move followed, or a replacement).
+        // unchecked. Its own verdict decides.
         log(LogLevel::info, "重新载入（%{public}s）作废：路径上已是另一个文件", reason);
         if (observer_) observer_->sampleAgain();
         co_return;
@@ -373,13 +349,16 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
         switch (failure.kind) {
             case DocumentLoadFailure::Kind::notFound:
             case DocumentLoadFailure::Kind::isDirectory:
+                if (current) moveTo(DiskWatchState::missing);
                 markMissing("重新载入时不存在");
                 break;
             case DocumentLoadFailure::Kind::permissionDenied:
+                if (current) moveTo(DiskWatchState::unreadable);
                 model.noteAccessDenied(true);
                 client_.setExternalIssue(ExternalIssue::unreadable(failure));
                 break;
             case DocumentLoadFailure::Kind::readError:
+                if (current) moveTo(DiskWatchState::unreadable);
                 client_.setExternalIssue(ExternalIssue::unreadable(failure));
                 break;
         }
@@ -395,21 +374,28 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
 
 Task<void> DocumentDiskWatch::waitOutGrace() {
     co_await sleepFor(clock_, missingGrace);
-    gracePending_ = false;
+    // A save's verdict parked meanwhile keeps its state; the file is
+    // missing all the same. (Set directly: moveTo would cancel this task.)
+    if (state_ == DiskWatchState::grace) state_ = DiskWatchState::missing;
     markMissing("重命名后未收到新路径");
 }
 
+Task<void> DocumentDiskWatch::lookWhileMissing() {
+    // The tracker hears a file come back to its folder; a folder that went
+    // itself is heard of no more, so the path is also read now and then.
+    for (;;) {
+        co_await sleepFor(clock_, watchRetryDelay);
+        if (observer_) observer_->lookAgain();
+    }
+}
+
 void DocumentDiskWatch::markMissing(std::string_view reason) {
+    if (state_ == DiskWatchState::missing) missingLookSlot_.spawn(lookWhileMissing());
     auto& model = client_.diskModel();
     model.noteMissing(true);
     client_.setExternalIssue(ExternalIssue::missing());
     log(LogLevel::error, "源文件丢失（%{private}s）dirty=%{bool}d；缓冲区保留", reason,
         model.isDirty());
-}
-
-void DocumentDiskWatch::cancelGrace() {
-    graceSlot_.cancel();
-    gracePending_ = false;
 }
 
 bool DocumentDiskWatch::drainForTesting() {

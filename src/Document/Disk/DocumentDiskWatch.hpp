@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "Document/Disk/DiskChangeReaction.hpp"
+#include "Document/Disk/DiskWatchState.hpp"
 #include "Document/ExternalIssue.hpp"
 #include "Model/LoadedDocument.hpp"
 #include "Platform/Async/Clock.hpp"
@@ -25,7 +26,7 @@ namespace larkspin {
 class DocumentModel;
 
 // What a document does about its file while it is open: watches it (a
-// FileChangeObserver with its own move tracker), judges every settled
+// FileChangeObserver with its own file tracker), judges every settled
 // verdict against the model's baseline (DiskChangeReaction), and writes the
 // result into the model's disk state, the document's notice and, for a
 // reload, the document's text. Owned and driven by the document; main thread.
@@ -34,14 +35,12 @@ class DocumentModel;
 // missing and access-denied flags); text comes into the model only through
 // the client's adoption of a reload.
 //
-// The document follows one file: the one its text was read from (the
-// baseline's identity). Paths only lead to it. A move reported by the
-// tracker, a verdict that finds no file at the path or another file there,
-// are first checked against that file itself (its descriptor, held by the
-// tracker and by the watch): while it still has a name elsewhere, the
-// document follows it there, however many renames came in between and
-// whatever the path names now. Only once it has no name left is the file at
-// the path judged, as its replacement.
+// Which file the path leads to is decided once, by the observer's file
+// tracker (FileTracker): it reports a move only as a settled fact, to be
+// followed, and a file replaced at its path (an editor's save, a link
+// retargeted, a file put back) as a change of the path's content. The watch
+// judges content only; its state is one DiskWatchState, moved only as that
+// table allows.
 class DocumentDiskWatch {
 public:
     // What the watch needs of its document.
@@ -66,9 +65,9 @@ public:
         // position: this is not an opening.
         virtual void adoptReload(LoadedDocument loaded) = 0;
 
-        // The file now lives at `path` (a rename or a move seen on the file
-        // itself): take it as the document's location and give it to the
-        // reader. The watch restarts itself there.
+        // The file now lives at `path` (a move the file tracker settled):
+        // take it as the document's location and give it to the reader. The
+        // watch restarts itself there.
         virtual void fileDidMove(const std::filesystem::path& path) = 0;
 
         // The two fields of the document's log prefix: its log identifier
@@ -82,6 +81,7 @@ public:
     // How long a file that could not be watched (no permission, not there)
     // waits before its watch is tried again; tried for as long as it fails,
     // so that the file is followed once it can be (a chmod, a file put back).
+    // A missing file's path is read as often.
     static constexpr Clock::Duration watchRetryDelay = std::chrono::seconds(2);
 
     // Watches nothing yet. The grace period and the stabiliser's timers read
@@ -120,16 +120,16 @@ public:
     void fileDidMove(std::filesystem::path path);
 
     // Reads the file again on a worker and hands it to the client's
-    // adoption; false (and nothing happens) when nothing is watched. A reload
-    // replaces one under way. When the text is edited or a save starts
-    // before the read is back, the read is dropped and a fresh verdict asked
-    // for. A failed read becomes the matching issue; the text stays.
+    // adoption; false (and nothing happens) when nothing is watched or a
+    // save's verdict is parked. A reload replaces one under way. When the
+    // text is edited or a save starts before the read is back, or another
+    // file than the one last judged is read, the read is dropped and a fresh
+    // verdict asked for. A failed read becomes the matching issue; the text
+    // stays.
     bool reloadFromDisk(std::string reason);
-    bool isReloading() const { return reloading_; }
-    // True while the followed file is being looked for after a move or a
-    // verdict that found another file (or none) at the path.
-    bool isLocating() const { return locating_; }
-    bool isWatchRetryPending() const { return watchRetryPending_; }
+    DiskWatchState state() const { return state_; }
+    bool isReloading() const { return state_ == DiskWatchState::reloading; }
+    bool isWatchRetryPending() const { return watchRetrySlot_.holdsTask(); }
     bool hasParkedOutcome() const { return parked_.has_value(); }
 
     // Blocks (a few seconds at most) until the observer's queues have run
@@ -137,24 +137,15 @@ public:
     bool drainForTesting();
 
 private:
-    // Where the followed file is, as its descriptor tells (worked out on a
-    // worker).
-    struct Whereabouts {
-        InodeWatch::File file;       // null when no descriptor held it
-        std::filesystem::path name;  // its path now; empty when it has none
-        bool atPath = false;         // it is the file the watched path names
-    };
-
     Task<void> reload(std::string reason, std::string expectedIdentity);
-    Task<void> locate(std::optional<ContentStabilizer::Outcome> outcome,
-                      std::filesystem::path movedTo);
-    bool contradictsFollowedFile(const ContentStabilizer::Outcome& outcome) const;
     void judge(const ContentStabilizer::Outcome& outcome);
     Task<void> waitOutGrace();
+    Task<void> lookWhileMissing();
+    Task<void> findMovedFile(InodeWatch::File file, ContentStabilizer::Outcome outcome);
     Task<void> retryWatch();
     void apply(DiskChangeAction action, const ContentStabilizer::Outcome& outcome);
     void markMissing(std::string_view reason);
-    void cancelGrace();
+    void moveTo(DiskWatchState next);
     void startObserver();
     void makeObserver();
 
@@ -170,31 +161,26 @@ private:
     const SysCalls sys_;
     std::filesystem::path path_;
     std::unique_ptr<FileChangeObserver> observer_;
+    DiskWatchState state_ = DiskWatchState::stopped;
+    // How the file was last lost since it was last seen (from its events).
     FileLoss lastLoss_ = FileLoss::none;
+    // The verdict set aside while a save runs (state parked).
     std::optional<ContentStabilizer::Outcome> parked_;
-    bool lastVerdictUnreadable_ = false;
-    bool gracePending_ = false;
-    bool watchRetryPending_ = false;
     // The verdict that came with a watch that could not start: a retry that
     // ends the same way says nothing again.
     std::optional<ContentStabilizer::Outcome> unwatchedOutcome_;
-    bool reloading_ = false;
     int reloadCount_ = 0;
     // The identity of the last stable verdict judged: what a reload expects
     // to read.
     std::string judgedIdentity_;
-    // The followed file's descriptor as last found: still open while the
-    // watch is made again after a move (the new watch may fail to start on a
-    // name the file has already left).
-    InodeWatch::File followed_;
-    // Verdicts handed to the watch so far: a search tells whether a newer
-    // one came while it ran.
-    std::uint64_t verdictCount_ = 0;
-    bool locating_ = false;
-    TaskSlot locateSlot_;
+    // The file the tracker followed to a new path, until the watch made
+    // there stands (it may have moved on already).
+    InodeWatch::File movedFile_;
     TaskSlot reloadSlot_;
     TaskSlot graceSlot_;
     TaskSlot watchRetrySlot_;
+    TaskSlot missingLookSlot_;
+    TaskSlot movedSlot_;
 };
 
 }  // namespace larkspin

@@ -121,7 +121,7 @@ std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem:
     if (fd < 0) return std::unexpected(unreachable(errno));
     struct stat opened {};
     const bool same = sys.fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-                      opened.st_dev == status.info.st_dev && opened.st_ino == status.info.st_ino;
+                      FileIdentity::of(opened) == FileIdentity::of(status.info);
     std::vector<guchar> head(kSniffLength);
     ssize_t length = same ? sys.read(fd, head.data(), head.size()) : 0;
     const int readError = errno;
@@ -140,7 +140,7 @@ std::expected<FileIdentity, std::string> inspectOtherFile(const std::filesystem:
     if (refusesLaunch(name, types, executeBit)) {
         return std::unexpected(L10n::text("link.reject.executable"));
     }
-    return FileIdentity{opened.st_dev, opened.st_ino};
+    return FileIdentity::of(opened);
 }
 
 bool isRefusedName(std::string_view fileName) {

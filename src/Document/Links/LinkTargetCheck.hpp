@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Files/FileIdentity.hpp"
 #include "Platform/Files/SysCalls.hpp"
 
 // The checks on a local file that a link points at, before anything opens
@@ -20,12 +21,7 @@
 namespace larkspin::LinkTargetCheck {
 
 // Which file was checked: its device and inode after following links.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
+using larkspin::FileIdentity;
 
 // nullopt when `file` is a regular file (after following links); otherwise
 // the localised reason: missing, a folder, a pipe, socket or device, or not

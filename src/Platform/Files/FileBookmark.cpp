@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Files/FileIdentity.hpp"
 
 namespace larkspin::FileBookmark {
 
@@ -27,14 +28,9 @@ std::uint64_t readU64(std::string_view bytes, std::size_t at) {
     return value;
 }
 
-bool sameFile(const struct stat& status, std::uint64_t device, std::uint64_t inode) {
-    return static_cast<std::uint64_t>(status.st_dev) == device &&
-           static_cast<std::uint64_t>(status.st_ino) == inode;
-}
-
 // The entry of `folder` that is the file (device, inode), if any.
 std::optional<std::filesystem::path> findInFolder(const std::filesystem::path& folder,
-                                                  std::uint64_t device, std::uint64_t inode) {
+                                                  FileIdentity wanted) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     DIR* dir = ::fdopendir(fd);
@@ -47,7 +43,7 @@ std::optional<std::filesystem::path> findInFolder(const std::filesystem::path& f
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat status {};
-        if (::fstatat(fd, entry->d_name, &status, 0) == 0 && sameFile(status, device, inode)) {
+        if (::fstatat(fd, entry->d_name, &status, 0) == 0 && FileIdentity::of(status) == wanted) {
             found = folder / name;
             break;
         }
@@ -67,8 +63,9 @@ std::optional<std::string> make(const std::filesystem::path& path) {
     if (::stat(absolute.c_str(), &status) != 0) return std::nullopt;
     std::string out(kMagic);
     out += kVersion;
-    appendU64(out, static_cast<std::uint64_t>(status.st_dev));
-    appendU64(out, static_cast<std::uint64_t>(status.st_ino));
+    const FileIdentity identity = FileIdentity::of(status);
+    appendU64(out, identity.device);
+    appendU64(out, identity.inode);
     out += absolute.native();
     return out;
 }
@@ -79,16 +76,15 @@ std::optional<std::filesystem::path> resolve(std::string_view bookmark) {
         bookmark[kMagic.size()] != kVersion) {
         return std::nullopt;
     }
-    const std::uint64_t device = readU64(bookmark, kMagic.size() + 1);
-    const std::uint64_t inode = readU64(bookmark, kMagic.size() + 9);
+    const FileIdentity wanted{readU64(bookmark, kMagic.size() + 1), readU64(bookmark, kMagic.size() + 9)};
     const std::string_view pathBytes = bookmark.substr(kHeaderSize);
     if (pathBytes.front() != '/' || pathBytes.find('\0') != std::string_view::npos)
         return std::nullopt;
     const std::filesystem::path path{std::string(pathBytes)};
 
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && sameFile(status, device, inode)) return path;
-    return findInFolder(path.parent_path(), device, inode);
+    if (::stat(path.c_str(), &status) == 0 && FileIdentity::of(status) == wanted) return path;
+    return findInFolder(path.parent_path(), wanted);
 }
 
 }  // namespace larkspin::FileBookmark

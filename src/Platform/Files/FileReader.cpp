@@ -8,6 +8,7 @@
 #include "Platform/Localization.hpp"
 #include "Platform/Text/Sha256.hpp"
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Files/FileIdentity.hpp"
 #include "Platform/Files/UniqueFd.hpp"
 
 namespace larkspin {
@@ -37,7 +38,7 @@ std::error_code kindError(const struct stat& status) {
 }
 
 bool unchanged(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+    return FileIdentity::of(a) == FileIdentity::of(b) && a.st_size == b.st_size &&
            a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 

@@ -7,10 +7,11 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
-#include "Platform/Files/InodeWatch.hpp"
+#include "Platform/Files/InotifyService.hpp"
 
 namespace larkspin {
 
@@ -22,38 +23,52 @@ std::filesystem::path currentPathOf(int fd) {
     if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
     target.resize(static_cast<std::size_t>(length));
     if (target.empty() || target.front() != '/') return {};  // not a path (anon inode…)
-    // The name the file had when its last name went: no place to follow.
+    // The name the file had when that name went: no place to follow (another
+    // hard link, if any, is not told).
     constexpr std::string_view deleted = " (deleted)";
     if (target.ends_with(deleted)) return {};
     return target;
 }
 
-// Notices are worked out on the queue; the destructor (any thread) only takes
-// the watch away, under the mutex, so it never waits for a job.
+// Everything is worked out on the queue, one look at a time: the file's
+// events, its name's events and the end of a grace period all lead to the
+// same look at the disk (reconsider), so the decision never depends on which
+// event came first. The destructor (any thread) only takes the watches away,
+// under the mutex, so it never waits for a job.
 struct FileTracker::Core : std::enable_shared_from_this<Core> {
     using Inbox = std::atomic<std::uint32_t>;
 
     Core(std::filesystem::path p, std::shared_ptr<SerialExecutor> q, Handler h, const SysCalls& s)
         : path(std::move(p)), queue(std::move(q)), handler(std::move(h)), sys(s) {}
 
-    // Watches `where` from now on, in place of the file watched so far.
-    std::error_code attach(const std::filesystem::path& where) {
-        auto newInbox = std::make_shared<Inbox>(0);
+    // Runs `look` on the queue once for any number of events that arrive
+    // before it runs (as a dispatch source's pending data does).
+    template <typename Look>
+    auto collector(const std::shared_ptr<Inbox>& box, Look look) {
         std::weak_ptr<Core> weak = weak_from_this();
-        std::weak_ptr<Inbox> weakInbox = newInbox;
-        auto watched = InodeWatch::open(where, [weak, weakInbox](std::uint32_t mask) {
-            auto pending = weakInbox.lock();
+        std::weak_ptr<Inbox> weakBox = box;
+        return [weak, weakBox, look](std::uint32_t mask) {
+            auto pending = weakBox.lock();
             auto core = weak.lock();
             if (!pending || !core) return;
-            // Events that arrive before the queue got round to the last
-            // ones join them (as a dispatch source's pending data does).
             if (pending->fetch_or(mask) != 0) return;
-            core->queue->submit([weak, weakInbox] {
+            core->queue->submit([weak, weakBox, look] {
                 auto self = weak.lock();
-                auto box = weakInbox.lock();
-                if (self && box) self->handle(box);
+                auto held = weakBox.lock();
+                if (self && held) look(*self, held);
             });
-        }, sys);
+        };
+    }
+
+    // Watches the file `where` names from now on, in place of the one
+    // watched so far.
+    std::error_code attach(const std::filesystem::path& where) {
+        auto newInbox = std::make_shared<Inbox>(0);
+        auto watched = InodeWatch::open(
+            where, collector(newInbox, [](Core& core, const std::shared_ptr<Inbox>& box) {
+                core.fileEvents(box);
+            }),
+            sys);
         if (!watched) return watched.error();
         InodeWatch previous;  // dropped after the lock
         std::lock_guard lock(mutex);
@@ -66,50 +81,167 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
         return {};
     }
 
-    void detach() {
-        InodeWatch dropped;
+    // Watches the name of `where` in its folder, and remembers which folder
+    // that is.
+    void watchName(const std::filesystem::path& where) {
+        const auto folderPath = where.parent_path();
+        std::optional<FileIdentity> identity;
+        InotifyService::Watch made;
+        auto newInbox = std::make_shared<Inbox>(0);
+        if (!folderPath.empty() && !where.filename().empty()) {
+            identity = readFileIdentity(folderPath, sys);
+            auto watched = InotifyService::shared().watchName(
+                folderPath, where.filename().native(),
+                collector(newInbox, [](Core& core, const std::shared_ptr<Inbox>& box) {
+                    core.nameEvents(box);
+                }));
+            if (watched) made = std::move(*watched);
+        }
+        InotifyService::Watch previous;  // dropped after the lock
         std::lock_guard lock(mutex);
-        dropped = std::move(watch);
-        inbox.reset();
+        folder = identity;
+        if (stopped) {
+            previous = std::move(made);
+            return;
+        }
+        previous = std::exchange(nameWatch, std::move(made));
+        nameInbox = std::move(newInbox);
     }
 
-    void handle(const std::shared_ptr<Inbox>& box) {
+    void fileEvents(const std::shared_ptr<Inbox>& box) {
         // Taken first, so that later events queue a job again even when this
         // watch is not (or no longer) the one in use.
         const std::uint32_t mask = box->exchange(0);
-        InodeWatch::File file;
         {
             std::lock_guard lock(mutex);
             if (stopped || box != inbox) return;
-            file = watch.file();
         }
-        if (!file) return;
-        struct stat now {};
-        const bool known = sys.fstat(file->get(), &now) == 0;
-        const bool lostLastName =
-            !known || now.st_nlink == 0 || (mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
+        reconsider(mask, false);
+    }
 
-        if (!lostLastName && (mask & IN_MOVE_SELF)) {
-            auto moved = currentPathOf(file->get());
-            if (!moved.empty() && moved != currentPath()) {
-                setPath(moved);
-                deliver({Change::moved, moved});
-            }
+    void nameEvents(const std::shared_ptr<Inbox>& box) {
+        const std::uint32_t mask = box->exchange(0);
+        {
+            std::lock_guard lock(mutex);
+            if (stopped || box != nameInbox) return;
         }
-        if (lostLastName) {
-            const auto where = currentPath();
-            struct stat there {};
-            if (sys.stat(where.c_str(), &there) == 0 && !(known && sameFile(there, now)) &&
-                !attach(where)) {
-                deliver({Change::changed, where});  // replaced: follow the new file
+        reconsider(0, false, (mask & (IN_CREATE | IN_MOVED_TO)) != 0);
+    }
+
+    // Events of the name heard but not looked at yet.
+    bool nameEventsPending() const {
+        std::lock_guard lock(mutex);
+        return nameInbox && nameInbox->load() != 0;
+    }
+
+    // The one decision: where the followed file is, what the path names.
+    // `nameFilled`: something took the name since the last look.
+    void reconsider(std::uint32_t mask, bool graceOver, bool nameFilled = false) {
+        InodeWatch::File file;
+        std::filesystem::path at;
+        std::optional<FileIdentity> folderWas;
+        {
+            std::lock_guard lock(mutex);
+            if (stopped) return;
+            file = watch.file();
+            at = path;
+            folderWas = folder;
+        }
+        struct stat now {};
+        const bool known = file && sys.fstat(file->get(), &now) == 0;
+        const bool named =
+            known && now.st_nlink > 0 && !(mask & (IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT));
+        struct stat there {};
+        const bool something = sys.stat(at.c_str(), &there) == 0;
+        if (named && something && FileIdentity::of(there) == FileIdentity::of(now)) {
+            endAway();  // at its path (back, if it had left)
+            if (mask & (IN_MODIFY | IN_ATTRIB | IN_Q_OVERFLOW)) deliver({Change::changed, at});
+            return;
+        }
+        // A file with links and no name for a moment is asked again.
+        std::filesystem::path elsewhere;
+        for (int attempt = 0; named && attempt < 3 && elsewhere.empty(); ++attempt)
+            elsewhere = currentPathOf(file->get());
+        const bool folderKept = folderWas && readFileIdentity(at.parent_path(), sys) == folderWas;
+        if (!folderKept) {
+            // The folder itself was moved or swapped: the file is followed
+            // where it is; what the old path leads to now is another folder's.
+            endAway();
+            if (!elsewhere.empty()) {
+                follow(elsewhere);
             } else {
-                detach();
-                deliver({Change::deleted, where});
+                lose(file, at);
             }
             return;
         }
-        if (mask & (IN_MODIFY | IN_ATTRIB | IN_Q_OVERFLOW))
-            deliver({Change::changed, currentPath()});
+        if (something && S_ISREG(there.st_mode) && !attach(at)) {
+            // Its name in its folder names another file: replaced at its path.
+            endAway();
+            deliver({Change::changed, at});
+            return;
+        }
+        if (!elsewhere.empty()) {
+            // Left its name, which holds no file: a move, unless a new file
+            // takes the name within the grace period. The name must have
+            // stayed empty all along: taken and left again in between (the
+            // file back for a moment), the period starts anew.
+            if (graceOver && !nameFilled && !nameEventsPending()) {
+                follow(elsewhere);
+            } else if (nameFilled || graceOver) {
+                endAway();
+                startAway();
+            } else {
+                startAway();
+            }
+            return;
+        }
+        endAway();
+        lose(file, at);
+    }
+
+    void follow(const std::filesystem::path& where) {
+        endAway();
+        {
+            std::lock_guard lock(mutex);
+            path = where;
+        }
+        watchName(where);
+        deliver({Change::moved, where});
+    }
+
+    // No file to follow: said once; the name is still watched.
+    void lose(const InodeWatch::File& file, const std::filesystem::path& at) {
+        if (!file) return;
+        InodeWatch dropped;  // after the lock
+        {
+            std::lock_guard lock(mutex);
+            dropped = std::move(watch);
+            inbox.reset();
+        }
+        deliver({Change::deleted, at});
+    }
+
+    void startAway() {
+        std::lock_guard lock(mutex);
+        if (stopped || grace.isPending()) return;
+        const std::uint64_t mine = ++graceGeneration;
+        std::weak_ptr<Core> weak = weak_from_this();
+        grace = queue->submitAfter(renameGrace, [weak, mine] {
+            auto self = weak.lock();
+            if (!self) return;
+            {
+                std::lock_guard graceLock(self->mutex);
+                if (self->graceGeneration != mine) return;
+            }
+            self->reconsider(0, true);
+        });
+    }
+
+    void endAway() {
+        std::lock_guard lock(mutex);
+        ++graceGeneration;
+        grace.cancel();
+        grace = {};
     }
 
     void deliver(const Notice& notice) {
@@ -124,16 +256,17 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
         std::lock_guard lock(mutex);
         return path;
     }
-    void setPath(std::filesystem::path moved) {
-        std::lock_guard lock(mutex);
-        path = std::move(moved);
-    }
 
     mutable std::mutex mutex;
-    std::filesystem::path path;    // under mutex
-    InodeWatch watch;              // under mutex
-    std::shared_ptr<Inbox> inbox;  // under mutex
-    bool stopped = false;          // under mutex
+    std::filesystem::path path;               // under mutex
+    InodeWatch watch;                         // under mutex
+    std::shared_ptr<Inbox> inbox;             // under mutex
+    InotifyService::Watch nameWatch;          // under mutex
+    std::shared_ptr<Inbox> nameInbox;         // under mutex
+    std::optional<FileIdentity> folder;       // under mutex: the folder the name was watched in
+    TimerHandle grace;                        // under mutex
+    std::uint64_t graceGeneration = 0;        // under mutex
+    bool stopped = false;                     // under mutex
     const std::shared_ptr<SerialExecutor> queue;
     const Handler handler;
     const SysCalls sys;
@@ -142,16 +275,21 @@ struct FileTracker::Core : std::enable_shared_from_this<Core> {
 FileTracker::FileTracker(std::filesystem::path path, std::shared_ptr<SerialExecutor> queue,
                          Handler handler, const SysCalls& sys)
     : core_(std::make_shared<Core>(std::move(path), std::move(queue), std::move(handler), sys)) {
-    if (auto error = core_->attach(core_->currentPath()))
-        throw std::system_error(error, core_->currentPath().string());
+    const auto where = core_->currentPath();
+    if (auto error = core_->attach(where)) throw std::system_error(error, where.string());
+    core_->watchName(where);
 }
 
 FileTracker::~FileTracker() {
-    InodeWatch dropped;  // after the lock
+    InodeWatch dropped;                // after the lock
+    InotifyService::Watch droppedName;  // likewise
     std::lock_guard lock(core_->mutex);
     core_->stopped = true;
     dropped = std::move(core_->watch);
+    droppedName = std::move(core_->nameWatch);
     core_->inbox.reset();
+    core_->nameInbox.reset();
+    core_->grace.cancel();
 }
 
 std::filesystem::path FileTracker::path() const {

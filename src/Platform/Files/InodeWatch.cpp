@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Platform/Files/FileAccessCheck.hpp"
+#include "Platform/Files/FileIdentity.hpp"
 
 namespace larkspin {
 
@@ -20,8 +21,7 @@ namespace {
 
 // A file as a watch knows it: its identity and the name it was opened by.
 struct Key {
-    dev_t device;
-    ino_t inode;
+    FileIdentity identity;
     std::string name;
     auto operator<=>(const Key&) const = default;
 };
@@ -123,8 +123,8 @@ std::expected<InodeWatch, std::error_code> InodeWatch::open(const std::filesyste
                 std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
         }
         struct stat there {};
-        const bool atPath = sys.stat(native.c_str(), &there) == 0 &&
-                            there.st_dev == held.st_dev && there.st_ino == held.st_ino;
+        const bool atPath =
+            sys.stat(native.c_str(), &there) == 0 && FileIdentity::of(there) == FileIdentity::of(held);
         if (held.st_nlink > 0 && atPath) return watched;
         // Replaced, moved or deleted while the watch was being made: watch
         // what the path names now (a deleted file fails to open again).
@@ -151,7 +151,7 @@ std::expected<InodeWatch, std::error_code> InodeWatch::subscribe(
     UniqueFd fd(opened);
     struct stat status {};
     if (sys.fstat(fd.get(), &status) != 0) return lastError();
-    Key key{status.st_dev, status.st_ino, nameOf(fd.get(), path)};
+    Key key{FileIdentity::of(status), nameOf(fd.get(), path)};
 
     auto& files = registry();
     std::lock_guard lock(files.mutex);

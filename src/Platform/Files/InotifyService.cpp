@@ -41,6 +41,24 @@ InotifyService& InotifyService::shared() {
 
 std::expected<InotifyService::Watch, std::error_code> InotifyService::watch(int fd,
                                                                             Callback callback) {
+    char path[40];
+    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return add(path, eventMask,
+               {0, std::make_shared<const Callback>(std::move(callback)), std::string()});
+}
+
+std::expected<InotifyService::Watch, std::error_code> InotifyService::watchName(
+    const std::filesystem::path& folder, std::string name, Callback callback) {
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return std::unexpected(std::error_code(EINVAL, std::generic_category()));
+    }
+    return add(folder.c_str(), nameMask | IN_ONLYDIR,
+               {0, std::make_shared<const Callback>(std::move(callback)), std::move(name)});
+}
+
+std::expected<InotifyService::Watch, std::error_code> InotifyService::add(const char* path,
+                                                                          std::uint32_t mask,
+                                                                          Subscriber subscriber) {
     std::lock_guard lock(mutex_);
     if (fd_ < 0) {
         const int created = inotify_init1(IN_CLOEXEC);
@@ -48,12 +66,11 @@ std::expected<InotifyService::Watch, std::error_code> InotifyService::watch(int 
         fd_ = created;
         std::thread(&InotifyService::run, this).detach();
     }
-    char path[40];
-    snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    const int wd = inotify_add_watch(fd_, path, eventMask);
+    const int wd = inotify_add_watch(fd_, path, mask);
     if (wd < 0) return std::unexpected(ErrorText::fromErrno(errno));
-    const std::uint64_t id = nextId_++;
-    watches_[wd].push_back({id, std::make_shared<const Callback>(std::move(callback))});
+    subscriber.id = nextId_++;
+    const std::uint64_t id = subscriber.id;
+    watches_[wd].push_back(std::move(subscriber));
     return Watch(this, wd, id);
 }
 
@@ -94,8 +111,14 @@ void InotifyService::run() {
         }
 
         // One mask per watch for this read, in the order the watches first
-        // appear.
-        std::vector<std::pair<int, std::uint32_t>> masks;
+        // appear: the watched file's (or folder's) own events, and those of
+        // each entry of a folder.
+        struct Events {
+            int wd;
+            std::uint32_t own = 0;
+            std::vector<std::pair<std::string, std::uint32_t>> named;
+        };
+        std::vector<Events> masks;
         bool overflow = false;
         for (const char* at = buffer; at < buffer + length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(at);
@@ -105,11 +128,19 @@ void InotifyService::run() {
                 continue;
             }
             auto found = masks.begin();
-            while (found != masks.end() && found->first != event->wd) ++found;
-            if (found == masks.end()) {
-                masks.emplace_back(event->wd, event->mask);
+            while (found != masks.end() && found->wd != event->wd) ++found;
+            if (found == masks.end()) found = masks.insert(masks.end(), Events{event->wd});
+            const std::string name = event->len > 0 ? std::string(event->name) : std::string();
+            if (name.empty()) {
+                found->own |= event->mask;
+                continue;
+            }
+            auto entry = found->named.begin();
+            while (entry != found->named.end() && entry->first != name) ++entry;
+            if (entry == found->named.end()) {
+                found->named.emplace_back(name, event->mask);
             } else {
-                found->second |= event->mask;
+                entry->second |= event->mask;
             }
         }
 
@@ -121,13 +152,19 @@ void InotifyService::run() {
                     for (const auto& s : subscribers) calls.emplace_back(s.callback, IN_Q_OVERFLOW);
                 }
             }
-            for (const auto& [wd, mask] : masks) {
-                const auto entry = watches_.find(wd);
+            for (const auto& events : masks) {
+                const auto entry = watches_.find(events.wd);
                 if (entry == watches_.end()) continue;  // removed meanwhile
-                for (const auto& s : entry->second) calls.emplace_back(s.callback, mask);
+                for (const auto& s : entry->second) {
+                    std::uint32_t mask = events.own;
+                    for (const auto& [name, named] : events.named) {
+                        if (!s.name.empty() && name == s.name) mask |= named;
+                    }
+                    if (mask != 0) calls.emplace_back(s.callback, mask);
+                }
                 // The kernel has dropped this watch (file gone, file system
                 // unmounted): forget it, so that nothing removes it again.
-                if (mask & IN_IGNORED) watches_.erase(entry);
+                if (events.own & IN_IGNORED) watches_.erase(entry);
             }
         }
         for (auto& [callback, mask] : calls) {

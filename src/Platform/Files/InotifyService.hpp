@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -28,6 +30,10 @@ class InotifyService {
 public:
     static constexpr std::uint32_t eventMask =
         IN_MODIFY | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
+    // What a watch of one name in a folder hears: the name made, moved in,
+    // moved away or removed, and the folder's own move or removal.
+    static constexpr std::uint32_t nameMask =
+        IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_MOVE_SELF | IN_DELETE_SELF;
 
     // Runs on the service's thread. Keep it short (post or submit the real
     // work). It may run once more while or after its Watch is destroyed, so
@@ -67,6 +73,14 @@ public:
     // (ENOSPC: the user's watches are used up; EMFILE: no inotify instance).
     std::expected<Watch, std::error_code> watch(int fd, Callback callback);
 
+    // Watches the entry `name` of the folder `folder` (links followed),
+    // whatever file it names from one moment to the next: the callback gets
+    // `nameMask`'s events for that name and for the folder itself (plus
+    // IN_IGNORED, IN_UNMOUNT, IN_Q_OVERFLOW). Holds no descriptor. Errors as
+    // for watch(); ENOTDIR when `folder` is no folder.
+    std::expected<Watch, std::error_code> watchName(const std::filesystem::path& folder,
+                                                    std::string name, Callback callback);
+
     // Kernel watches currently held; for tests.
     std::size_t kernelWatchCount() const;
 
@@ -78,7 +92,10 @@ private:
     struct Subscriber {
         std::uint64_t id;
         std::shared_ptr<const Callback> callback;
+        std::string name;  // a folder's entry; empty for a file's own events
     };
+    std::expected<Watch, std::error_code> add(const char* path, std::uint32_t mask,
+                                              Subscriber subscriber);
 
     mutable std::mutex mutex_;
     int fd_ = -1;

@@ -55,13 +55,7 @@ struct Fixture {
         v.resourceIdentifier = "ffff";
         return v;
     }
-    // Hands the watch a verdict, and waits while it looks for the file when
-    // the verdict found none (or another one) at the path.
-    void feed(const Outcome& outcome) {
-        watch->handleDiskOutcome(outcome);
-        settle();
-    }
-    void settle() { EXPECT_TRUE(test::runMainLoopUntil([&] { return !watch->isLocating(); })); }
+    void feed(const Outcome& outcome) { watch->handleDiskOutcome(outcome); }
     bool logged(std::string_view fragment) const { return logs.contains("document", fragment); }
     void idle() { test::runMainLoopUntil([] { return MainThread::pendingCount() == 0; }); }
 };
@@ -192,7 +186,6 @@ TEST(DocumentDiskWatch, AVerdictDuringASaveIsJudgedAtItsEnd) {
     f.client.model.markSaved(snapshot, theirs);
     f.client.model.endSave();
     f.watch->saveDidEnd();
-    f.settle();
     EXPECT_FALSE(f.client.issue);  // the last verdict only, against the saved bytes
     EXPECT_FALSE(f.watch->hasParkedOutcome());
 
@@ -202,7 +195,6 @@ TEST(DocumentDiskWatch, AVerdictDuringASaveIsJudgedAtItsEnd) {
     f.feed(Outcome::stable(later));
     f.client.model.endSave();  // a save that did not move the baseline
     f.watch->saveDidEnd();
-    f.settle();
     EXPECT_EQ(f.client.issue, ExternalIssue::conflict(later));
 }
 
