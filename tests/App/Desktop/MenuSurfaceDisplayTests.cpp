@@ -28,6 +28,7 @@
 #include "App/Desktop/ShellMenus.hpp"
 #include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/ShellMenu.hpp"
+#include "App/ShellShortcuts.hpp"
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Appearance/TypographySettings.hpp"
@@ -263,6 +264,36 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
         SCOPED_TRACE(item.label + " → " + item.action);
         EXPECT_TRUE(registered(item.action)) << "no such action where the item is used";
         EXPECT_EQ(enabled(item.action), !disabledWhenClean.contains(item.action));
+    }
+
+    // Every item's keys, the window's as well as the application's, are
+    // the application's accelerators: the menu shows them beside the item.
+    std::size_t withKeys = 0;
+    const std::vector<ShellShortcuts::Entry> shortcuts = ShellShortcuts::all();
+    for (const MenuItem& item : items) {
+        SCOPED_TRACE(item.label + " → " + item.action);
+        const auto entry = std::find_if(shortcuts.begin(), shortcuts.end(),
+                                        [&](const ShellShortcuts::Entry& e) { return e.action == item.action; });
+        std::set<std::string> expected;
+        if (entry != shortcuts.end()) {
+            for (const auto accelerator : entry->accelerators) expected.insert(ShellShortcuts::normalized(accelerator));
+        }
+        std::set<std::string> set;
+        gchar** accelerators = gtk_application_get_accels_for_action(GTK_APPLICATION(application.get()),
+                                                                      item.action.c_str());
+        for (gchar** accelerator = accelerators; accelerator && *accelerator; ++accelerator) {
+            set.insert(ShellShortcuts::normalized(*accelerator));
+        }
+        g_strfreev(accelerators);
+        EXPECT_EQ(set, expected);
+        if (!expected.empty()) ++withKeys;
+    }
+    EXPECT_GE(withKeys, 15u);
+    for (const char* windowItem : {"win.toggle-sidebar", "win.show-find-bar", "win.copy-file-path"}) {
+        gchar** accelerators =
+            gtk_application_get_accels_for_action(GTK_APPLICATION(application.get()), windowItem);
+        EXPECT_TRUE(accelerators && accelerators[0]) << windowItem << " shows no key";
+        g_strfreev(accelerators);
     }
 
     // The page's context menus: the heading sidebar's, and the items that end
