@@ -9,6 +9,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -384,12 +385,29 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     ASSERT_GE(group.width(), 900) << "a wide window shows the sidebar by default";
     EXPECT_TRUE(page.isSidebarShown());
 
+    // The menu's item carries a check mark while the sidebar shows.
+    const auto marked = [&]() -> std::optional<bool> {
+        GVariant* state = g_action_group_get_action_state(G_ACTION_GROUP(group.window()), "toggle-sidebar");
+        if (!state) return std::nullopt;
+        const bool on = g_variant_get_boolean(state);
+        g_variant_unref(state);
+        return on;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return marked() == true; }));
     ASSERT_TRUE(pressShortcut(group, "F9"));
     EXPECT_FALSE(page.isSidebarShown());
+    EXPECT_EQ(marked(), false);
     EXPECT_EQ(defaults.boolean("sidebarVisible"), false);
     ASSERT_TRUE(pressShortcut(group, "F9"));
     EXPECT_TRUE(page.isSidebarShown());
+    EXPECT_EQ(marked(), true);
     EXPECT_EQ(defaults.boolean("sidebarVisible"), true);
+    // Hidden by a narrower window, not by the item: unmarked all the same.
+    page.setWindowWidth(800);
+    EXPECT_FALSE(page.isSidebarShown());
+    EXPECT_EQ(marked(), false);
+    page.setWindowWidth(group.width());
+    EXPECT_EQ(marked(), true);
 
     ASSERT_TRUE(pressShortcut(group, "<Control>f"));
     EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));

@@ -119,6 +119,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
 
     WindowActionHandlers handlers;
     handlers.toggleSidebar = [this] { toggleSidebar(); };
+    handlers.sidebarShown = [this] { return isSidebarShown(); };
     handlers.find = [this](FindRoute route, std::int64_t tag) { find(route, tag); };
     handlers.mode = [this] { return container_.mode(); };
     handlers.hasEditor = [this] { return container_.editorView() != nullptr; };
@@ -299,6 +300,8 @@ void DocumentPage::applySidebar(bool visible) {
     applying_ = true;
     gtk_widget_set_visible(outline_.widget(), visible);
     applying_ = false;
+    // The menu's check mark follows, whatever hid or showed it.
+    refreshWindowActions();
 }
 
 void DocumentPage::find(FindRoute route, std::int64_t tag) {
