@@ -54,6 +54,7 @@ public:
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
         page_.workingSetMember_->processRecovery(action);
     }
+    void readerDidChangeStatus() override { page_.applySidebar(page_.sidebar_.isVisible(page_.windowWidth_)); }
 
 private:
     DocumentPage& page_;
@@ -296,6 +297,9 @@ void DocumentPage::requestClose(std::function<void(bool)> done) {
 }
 
 void DocumentPage::applySidebar(bool visible) {
+    // A status page in the document's place (a folder, a file too large to
+    // show, a web process that keeps ending) has no outline beside it.
+    if (reader_->isStatusShown()) visible = false;
     if (visible == isSidebarShown()) return;
     applying_ = true;
     gtk_widget_set_visible(outline_.widget(), visible);
