@@ -139,6 +139,30 @@ std::size_t coloursAtTheTop(GtkWindow* window, int rows) {
     return colours.size();
 }
 
+// The colour the window draws at (x, y) of its own coordinates, rendered as
+// it is now, as 0xAARRGGBB.
+guint32 pixelAt(GtkWindow* window, int x, int y) {
+    GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
+    GtkSnapshot* snapshot = gtk_snapshot_new();
+    gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
+                           gdk_paintable_get_intrinsic_height(paintable));
+    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    g_object_unref(paintable);
+    if (!node) return 0;
+    graphene_rect_t bounds;
+    gsk_render_node_get_bounds(node, &bounds);
+    GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, nullptr);
+    gsk_render_node_unref(node);
+    const int width = gdk_texture_get_width(texture);
+    std::vector<guint32> pixels(static_cast<std::size_t>(width) * gdk_texture_get_height(texture));
+    gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(width) * 4);
+    g_object_unref(texture);
+    const int column = x - static_cast<int>(bounds.origin.x);
+    const int row = y - static_cast<int>(bounds.origin.y);
+    if (column < 0 || row < 0 || column >= width || row >= static_cast<int>(pixels.size()) / width) return 0;
+    return pixels[static_cast<std::size_t>(row) * width + column];
+}
+
 // A document as the pages see it: a real document (its file never read,
 // not watched) and a reader of its own.
 struct TestDocument {
@@ -455,6 +479,40 @@ TEST_F(TabGroupWindowDisplay, AWindowResizedAcrossTheSidebarsWidthDrawsItsConten
             << gtk_widget_get_width(page.widget()) << ", colours in the header bar "
             << coloursAtTheTop(group.window(), 48);
     }
+}
+
+// Once the keyboard moves the focus, the page that has it shows a ring in
+// the theme's focus colour along its edge; with the focus moved by the
+// pointer, or elsewhere, it shows none.
+TEST_F(TabGroupWindowDisplay, ThePageShowsWhenTheKeyboardFocusIsInIt) {
+    WindowTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "focus.md");
+    renderIn(page, "# Focus\n\ntext\n");
+    GtkWidget* view = GTK_WIDGET(page.readerView()->webView());
+    ASSERT_NE(view, nullptr);
+    graphene_point_t inView = GRAPHENE_POINT_INIT(1.0f, gtk_widget_get_height(view) / 2.0f);
+    graphene_point_t inWindow{};
+    ASSERT_TRUE(gtk_widget_compute_point(view, GTK_WIDGET(group.window()), &inView, &inWindow));
+    constexpr guint32 focusColour = 0xFF335CCC;  // porcelain's
+    // Whether the page's edge (give or take the window's own border) is
+    // drawn in the focus colour.
+    const auto ringed = [&] {
+        for (int dx = -2; dx <= 6; ++dx) {
+            if (pixelAt(group.window(), static_cast<int>(inWindow.x) + dx, static_cast<int>(inWindow.y)) == focusColour)
+                return true;
+        }
+        return false;
+    };
+
+    ASSERT_TRUE(gtk_widget_grab_focus(view));
+    gtk_window_set_focus_visible(group.window(), FALSE);
+    test::runMainLoopUntil([] { return false; }, 50);
+    EXPECT_FALSE(ringed()) << "no ring while the focus is not the keyboard's";
+    gtk_window_set_focus_visible(group.window(), TRUE);
+    EXPECT_TRUE(test::waitFor([&] { return ringed(); }));
+    ASSERT_TRUE(gtk_widget_grab_focus(group.findButton()));
+    EXPECT_TRUE(test::waitFor([&] { return !ringed(); })) << "the ring goes with the focus";
 }
 
 TEST_F(TabGroupWindowDisplay, CtrlESearchesForThePagesSelection) {
