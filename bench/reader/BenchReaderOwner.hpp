@@ -22,6 +22,7 @@ public:
     void readerDidReportActiveHeading(const ActiveHeadingPayload&) override {}
     void readerDidRequestOpenLink(const OpenLinkPayload&) override {}
     void readerWasDeniedResource(const std::string&) override {}
+    void readerDidChangeStatus() override {}
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
         if (action == ProcessRecoveryAction::crashLoop) return;
         if (const auto owned = reader.lock()) owned->ensureWebView();

@@ -32,6 +32,9 @@ public:
     // crash-loop page: the owner decides when the reader gets a web view
     // again (`ensureWebView`).
     virtual void readerNeedsProcessRecovery(ProcessRecoveryAction action) = 0;
+    // A status page (the document's, or the crash loop's) took the page's
+    // place or gave it back: `isStatusShown()` says which.
+    virtual void readerDidChangeStatus() = 0;
 };
 
 }  // namespace larkspin

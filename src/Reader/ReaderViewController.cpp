@@ -585,6 +585,7 @@ void ReaderViewController::presentStatus() {
     const std::optional<StatusPage>& page = crashLoop ? crashLoop : documentStatus_;
     if (!page) {
         dependencies_.host->hideStatus();
+        notifyOwner(&ReaderOwner::readerDidChangeStatus);
         return;
     }
     const DocumentStatusContent& content = page->content;
@@ -595,6 +596,7 @@ void ReaderViewController::presentStatus() {
                           content.detail, previewBytes);
     dependencies_.host->showStatus(page->content, dependencies_.environment.currentTheme(),
                                    page->onAction);
+    notifyOwner(&ReaderOwner::readerDidChangeStatus);
 }
 
 ReaderViewController::BannerID ReaderViewController::showBanner(std::string message,

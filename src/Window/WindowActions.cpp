@@ -90,8 +90,11 @@ ActionTable make(WindowActionHandlers handlers) {
     sidebar.activate = [shared](const AppAction::Target&) {
         if (shared->toggleSidebar) shared->toggleSidebar();
     };
+    // A check item: marked while the sidebar shows.
     sidebar.validate = [shared](const AppAction::Target&) {
-        return MenuItemValidation{static_cast<bool>(shared->toggleSidebar), std::nullopt};
+        const bool shown = shared->sidebarShown && shared->sidebarShown();
+        return MenuItemValidation{static_cast<bool>(shared->toggleSidebar),
+                                  shown ? MenuItemState::on : MenuItemState::off};
     };
     actions.push_back(std::move(sidebar));
     actions.push_back(findAction(showFindBar, FindPanelTag::showFindInterface, shared));

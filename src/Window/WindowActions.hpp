@@ -14,8 +14,10 @@ namespace larkspin {
 // What a document page does for its window actions; the page fills these
 // with its own members.
 struct WindowActionHandlers {
-    // The sidebar toggle command.
+    // The sidebar toggle command, and whether the sidebar shows now (its
+    // item's check mark).
     std::function<void()> toggleSidebar;
+    std::function<bool()> sidebarShown;
     // Carries out a find command where the routing sent it; `tag` is the
     // command's, for the editor's own find.
     std::function<void(FindRoute route, std::int64_t tag)> find;

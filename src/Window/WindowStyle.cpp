@@ -42,11 +42,18 @@ std::string css(const Theme& theme) {
     const std::string window = cssColor(theme.window.windowBackground.nativeColor());
     const std::string sidebar = cssColor(sidebarBackground(theme));
     const std::string separator = cssColor(theme.window.separator.nativeColor());
+    const std::string focus = cssColor(theme.web.focus.nativeColor());
+    // Where the keys go, once the keyboard moves the focus: the page itself
+    // (its own elements draw their rings inside it) and the outline's row
+    // draw a ring in the theme's focus colour; neither draws one otherwise.
     return fmt::format(
         "window.larkspin-document {{ background-color: {0}; }}\n"
         ".larkspin-outline, .larkspin-outline listview {{ background-color: {1}; }}\n"
-        "paned.larkspin-page > separator {{ background-color: {2}; }}\n",
-        window, sidebar, separator);
+        "paned.larkspin-page > separator {{ background-color: {2}; }}\n"
+        "paned.larkspin-page webkitwebview:focus-visible {{ outline: 2px solid {3}; outline-offset: -2px; }}\n"
+        ".larkspin-outline treeexpander:focus-visible {{ outline: 2px solid {3}; outline-offset: -2px; "
+        "border-radius: 6px; }}\n",
+        window, sidebar, separator, focus);
 }
 
 }  // namespace larkspin::WindowStyle

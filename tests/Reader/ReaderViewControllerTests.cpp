@@ -181,6 +181,23 @@ TEST_F(ReaderTest, TwoProcessEndsWithinThreeSecondsStopTheRebuildsUntilRetry) {
     }
 }
 
+// Six ends spread over 18.9 seconds: only the last two lie within the
+// crash-loop window, and the page says so.
+TEST_F(ReaderTest, TheCrashLoopPageCountsOnlyTheEndsWithinItsWindow) {
+    becomeReady();
+    for (int end = 0; end < 5; ++end) {
+        if (end > 0) clock.advance(4s);
+        terminate();
+        EXPECT_FALSE(reader->diagnostics().isInCrashLoop) << end;
+    }
+    clock.advance(2900ms);
+    terminate();
+    ASSERT_TRUE(reader->diagnostics().isInCrashLoop);
+    EXPECT_TRUE(logs.contains("document", "正文渲染进程在 3 秒内连续终止 2 次，"));
+    EXPECT_FALSE(logs.contains("document", "连续终止 6 次"));
+    EXPECT_TRUE(logs.contains("bridge", "Web 内容进程反复终止：count=6 ")) << "the log keeps the whole count";
+}
+
 // The port does not hear a process end: the reader does, once, and tells
 // its bridge before it rebuilds, so a waiting request ends as a process end.
 TEST_F(ReaderTest, AProcessEndReachesTheBridgeThroughTheReaderBeforeTheRebuild) {

@@ -31,6 +31,7 @@ public:
         denied.push_back(path);
         event("denied");
     }
+    void readerDidChangeStatus() override { event("status"); }
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
         recoveries.push_back(action);
         if (recover) {

@@ -9,6 +9,8 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +87,81 @@ private:
     int (*motion_)(Display*, int, int, int, unsigned long) = nullptr;
     int (*button_)(Display*, unsigned, int, unsigned long) = nullptr;
 };
+
+// The window's X size set from outside, as a window manager or a tiling
+// command sets it (without a window manager here, at once), through Xlib
+// loaded at run time.
+bool resizeOnX(GtkWindow* window, int width, int height) {
+    using XidOf = unsigned long (*)(GdkSurface*);
+    auto xidOf = reinterpret_cast<XidOf>(::dlsym(RTLD_DEFAULT, "gdk_x11_surface_get_xid"));
+    void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    bool done = false;
+    if (xidOf && x11) {
+        struct Display;
+        auto open = reinterpret_cast<Display* (*)(const char*)>(::dlsym(x11, "XOpenDisplay"));
+        auto close = reinterpret_cast<int (*)(Display*)>(::dlsym(x11, "XCloseDisplay"));
+        auto resize = reinterpret_cast<int (*)(Display*, unsigned long, unsigned, unsigned)>(
+            ::dlsym(x11, "XResizeWindow"));
+        auto sync = reinterpret_cast<int (*)(Display*, int)>(::dlsym(x11, "XSync"));
+        Display* display = open && close && resize && sync
+                               ? open(gdk_display_get_name(gdk_display_get_default()))
+                               : nullptr;
+        if (display) {
+            resize(display, xidOf(gtk_native_get_surface(GTK_NATIVE(window))), static_cast<unsigned>(width),
+                   static_cast<unsigned>(height));
+            sync(display, 0);
+            close(display);
+            done = true;
+        }
+    }
+    if (x11) ::dlclose(x11);
+    return done;
+}
+
+// How many colours the window draws in its top `rows` rows of pixels (its
+// header bar: the title, the buttons' icons), rendered as it is now.
+std::size_t coloursAtTheTop(GtkWindow* window, int rows) {
+    GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
+    GtkSnapshot* snapshot = gtk_snapshot_new();
+    gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
+                           gdk_paintable_get_intrinsic_height(paintable));
+    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    g_object_unref(paintable);
+    if (!node) return 0;
+    GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, nullptr);
+    gsk_render_node_unref(node);
+    const int width = gdk_texture_get_width(texture);
+    const int height = std::min(gdk_texture_get_height(texture), rows);
+    std::vector<guint32> pixels(static_cast<std::size_t>(width) * gdk_texture_get_height(texture));
+    gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(width) * 4);
+    g_object_unref(texture);
+    std::set<guint32> colours(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(width) * height);
+    return colours.size();
+}
+
+// The colour the window draws at (x, y) of its own coordinates, rendered as
+// it is now, as 0xAARRGGBB.
+guint32 pixelAt(GtkWindow* window, int x, int y) {
+    GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
+    GtkSnapshot* snapshot = gtk_snapshot_new();
+    gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
+                           gdk_paintable_get_intrinsic_height(paintable));
+    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    g_object_unref(paintable);
+    if (!node) return 0;
+    graphene_rect_t bounds;
+    gsk_render_node_get_bounds(node, &bounds);
+    GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, nullptr);
+    gsk_render_node_unref(node);
+    const int width = gdk_texture_get_width(texture);
+    std::vector<guint32> pixels(static_cast<std::size_t>(width) * gdk_texture_get_height(texture));
+    gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(width) * 4);
+    g_object_unref(texture);
+    const int column = x - static_cast<int>(bounds.origin.x);
+    const int row = y - static_cast<int>(bounds.origin.y);
+    if (column < 0 || row < 0 || column >= width || row >= static_cast<int>(pixels.size()) / width) return 0;
+    return pixels[static_cast<std::size_t>(row) * width + column];
+}
 
 // A document as the pages see it: a real document (its file never read,
 // not watched) and a reader of its own.
@@ -332,12 +409,29 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     ASSERT_GE(group.width(), 900) << "a wide window shows the sidebar by default";
     EXPECT_TRUE(page.isSidebarShown());
 
+    // The menu's item carries a check mark while the sidebar shows.
+    const auto marked = [&]() -> std::optional<bool> {
+        GVariant* state = g_action_group_get_action_state(G_ACTION_GROUP(group.window()), "toggle-sidebar");
+        if (!state) return std::nullopt;
+        const bool on = g_variant_get_boolean(state);
+        g_variant_unref(state);
+        return on;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return marked() == true; }));
     ASSERT_TRUE(pressShortcut(group, "F9"));
     EXPECT_FALSE(page.isSidebarShown());
+    EXPECT_EQ(marked(), false);
     EXPECT_EQ(defaults.boolean("sidebarVisible"), false);
     ASSERT_TRUE(pressShortcut(group, "F9"));
     EXPECT_TRUE(page.isSidebarShown());
+    EXPECT_EQ(marked(), true);
     EXPECT_EQ(defaults.boolean("sidebarVisible"), true);
+    // Hidden by a narrower window, not by the item: unmarked all the same.
+    page.setWindowWidth(800);
+    EXPECT_FALSE(page.isSidebarShown());
+    EXPECT_EQ(marked(), false);
+    page.setWindowWidth(group.width());
+    EXPECT_EQ(marked(), true);
 
     ASSERT_TRUE(pressShortcut(group, "<Control>f"));
     EXPECT_TRUE(gtk_revealer_get_reveal_child(GTK_REVEALER(page.findBarView()->widget())));
@@ -354,6 +448,71 @@ TEST_F(TabGroupWindowDisplay, ShortcutsToggleTheSidebarAndOpenTheFindBar) {
     EXPECT_EQ(WindowTheme::providersInstalled(), 1);
     EXPECT_EQ(adw_style_manager_get_color_scheme(adw_style_manager_get_default()),
               ADW_COLOR_SCHEME_FORCE_LIGHT);
+}
+
+// A window made narrower than the width at which the sidebar shows, and
+// wider again, as a window manager or a tiling command resizes it: every
+// time, the window lays out and draws its bars and its page at the size it
+// was given (the sidebar goes and comes back between two layouts).
+TEST_F(TabGroupWindowDisplay, AWindowResizedAcrossTheSidebarsWidthDrawsItsContentAtEachSize) {
+    if (std::string(G_OBJECT_TYPE_NAME(gdk_display_get_default())) != "GdkX11Display") GTEST_SKIP() << "not X11";
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "narrow.md");
+    renderIn(page, "# Narrow\n\ntext\n");
+    ASSERT_TRUE(test::waitFor([&] { return group.width() >= 900 && page.isSidebarShown(); }));
+    GtkWidget* tabView = GTK_WIDGET(group.tabView());
+    GtkWidget* root = GTK_WIDGET(group.window());
+    // What the window shows: its tabs and page laid out across the window's
+    // width (the X window also holds the window's resize borders).
+    const auto drawnAt = [&](int width) {
+        const int inner = gtk_widget_get_width(root);
+        return inner <= width && inner >= width - 40 && gtk_widget_get_width(tabView) == inner &&
+               gtk_widget_get_width(page.widget()) == inner && gtk_widget_get_mapped(page.widget()) &&
+               gtk_widget_get_width(group.menuButton()) > 0 && coloursAtTheTop(group.window(), 48) > 8;
+    };
+    for (const auto& [width, sidebar] : {std::pair{800, false}, std::pair{1100, true}, std::pair{780, false},
+                                         std::pair{1000, true}}) {
+        SCOPED_TRACE(width);
+        ASSERT_TRUE(resizeOnX(group.window(), width, 700));
+        EXPECT_TRUE(test::waitFor([&] { return drawnAt(width) && page.isSidebarShown() == sidebar; }))
+            << "window " << gtk_widget_get_width(root) << ", tabs " << gtk_widget_get_width(tabView) << ", page "
+            << gtk_widget_get_width(page.widget()) << ", colours in the header bar "
+            << coloursAtTheTop(group.window(), 48);
+    }
+}
+
+// Once the keyboard moves the focus, the page that has it shows a ring in
+// the theme's focus colour along its edge; with the focus moved by the
+// pointer, or elsewhere, it shows none.
+TEST_F(TabGroupWindowDisplay, ThePageShowsWhenTheKeyboardFocusIsInIt) {
+    WindowTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
+    TabGroupWindow& group = makeWindow();
+    DocumentPage& page = addPage(group, "focus.md");
+    renderIn(page, "# Focus\n\ntext\n");
+    GtkWidget* view = GTK_WIDGET(page.readerView()->webView());
+    ASSERT_NE(view, nullptr);
+    graphene_point_t inView = GRAPHENE_POINT_INIT(1.0f, gtk_widget_get_height(view) / 2.0f);
+    graphene_point_t inWindow{};
+    ASSERT_TRUE(gtk_widget_compute_point(view, GTK_WIDGET(group.window()), &inView, &inWindow));
+    constexpr guint32 focusColour = 0xFF335CCC;  // porcelain's
+    // Whether the page's edge (give or take the window's own border) is
+    // drawn in the focus colour.
+    const auto ringed = [&] {
+        for (int dx = -2; dx <= 6; ++dx) {
+            if (pixelAt(group.window(), static_cast<int>(inWindow.x) + dx, static_cast<int>(inWindow.y)) == focusColour)
+                return true;
+        }
+        return false;
+    };
+
+    ASSERT_TRUE(gtk_widget_grab_focus(view));
+    gtk_window_set_focus_visible(group.window(), FALSE);
+    test::runMainLoopUntil([] { return false; }, 50);
+    EXPECT_FALSE(ringed()) << "no ring while the focus is not the keyboard's";
+    gtk_window_set_focus_visible(group.window(), TRUE);
+    EXPECT_TRUE(test::waitFor([&] { return ringed(); }));
+    ASSERT_TRUE(gtk_widget_grab_focus(group.findButton()));
+    EXPECT_TRUE(test::waitFor([&] { return !ringed(); })) << "the ring goes with the focus";
 }
 
 TEST_F(TabGroupWindowDisplay, CtrlESearchesForThePagesSelection) {

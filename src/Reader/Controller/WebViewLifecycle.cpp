@@ -204,6 +204,8 @@ WebViewLifecycle::Termination WebViewLifecycle::processTerminated(std::string_vi
     }
     ++processTerminationCount_;
     const Clock::TimePoint now = clock_.now();
+    std::erase_if(recentTerminations_, [now](Clock::TimePoint at) { return now - at >= crashLoopWindow; });
+    recentTerminations_.push_back(now);
     const std::optional<Clock::Duration> sinceLast =
         lastTerminationAt_ ? std::optional(now - *lastTerminationAt_) : std::nullopt;
     lastTerminationAt_ = now;
@@ -219,7 +221,7 @@ WebViewLifecycle::Termination WebViewLifecycle::processTerminated(std::string_vi
     content.title = L10n::text("status.crash_loop.title");
     content.detail = L10n::format(
         "status.crash_loop.detail",
-        {std::to_string(crashLoopWindow.count()), std::to_string(processTerminationCount_)});
+        {std::to_string(crashLoopWindow.count()), std::to_string(recentTerminations_.size())});
     content.actionTitle = L10n::text("common.retry");
     crashLoopStatus_ = StatusPage{std::move(content), guarded(&WebViewLifecycle::retryAfterCrashLoop)};
     return Termination::crashLoop;
@@ -227,6 +229,7 @@ WebViewLifecycle::Termination WebViewLifecycle::processTerminated(std::string_vi
 
 void WebViewLifecycle::retryAfterCrashLoop() {
     lastTerminationAt_.reset();
+    recentTerminations_.clear();
     events_.crashLoopRetryRequested();
 }
 

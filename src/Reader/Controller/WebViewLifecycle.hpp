@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Appearance/HexColor.hpp"
 #include "Platform/Async/Clock.hpp"
@@ -163,6 +164,9 @@ private:
     std::int64_t releaseCount_ = 0;
     std::int64_t rebuildCount_ = 0;
     std::optional<Clock::TimePoint> lastTerminationAt_;
+    // The ends counted since the last retry that lie within the crash-loop
+    // window of the latest one: what the crash-loop page counts.
+    std::vector<Clock::TimePoint> recentTerminations_;
     bool isInCrashLoop_ = false;
     std::optional<StatusPage> crashLoopStatus_;
     // The web view in place is an adopted spare whose page has not answered

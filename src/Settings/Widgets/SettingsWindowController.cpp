@@ -226,6 +226,12 @@ GtkWindow* SettingsWindowController::makeWindow() {
     gtk_window_set_default_size(GTK_WINDOW(window), frame.width, frame.height);
     if (frame.maximized) gtk_window_maximize(GTK_WINDOW(window));
     if (options_.application) gtk_window_set_application(GTK_WINDOW(window), options_.application);
+    // A group of its own: a message modal on a document window (a close
+    // question, an update check's answer) holds that window only, not this
+    // one opened over it. Its own messages join it and hold it.
+    GtkWindowGroup* group = gtk_window_group_new();
+    gtk_window_group_add_window(group, GTK_WINDOW(window));
+    g_object_unref(group);
 
     // Pages.
     parts_->stack = gtk_stack_new();

@@ -3,7 +3,11 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
+#include <string>
+#include <vector>
+
 #include "Platform/Glib/GObjectPtr.hpp"
+#include "Platform/Text/PhraseBreaks.hpp"
 
 namespace larkspin::MessageQuestion {
 
@@ -21,6 +25,31 @@ void onResponse(AdwMessageDialog* dialog, const char* response, gpointer data) {
     g_signal_handlers_disconnect_by_func(dialog, reinterpret_cast<gpointer>(&onResponse), data);
     auto* pending = static_cast<Pending*>(data);
     pending->completion.resolve(pending->yes == response);
+}
+
+// The label under `root` that shows `text`, or null.
+GtkWidget* labelShowing(GtkWidget* root, const std::string& text) {
+    if (GTK_IS_LABEL(root) && text == gtk_label_get_text(GTK_LABEL(root))) return root;
+    for (GtkWidget* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GtkWidget* found = labelShowing(child, text)) return found;
+    }
+    return nullptr;
+}
+
+// The heading wraps between its phrases, not inside a word ("关 / 闭").
+void keepPhrasesTogether(GtkWidget* dialog, const std::string& heading) {
+    const std::vector<PhraseBreaks::Run> runs = PhraseBreaks::keptTogether(heading);
+    GtkWidget* label = runs.empty() ? nullptr : labelShowing(dialog, heading);
+    if (!label) return;
+    PangoAttrList* attributes = pango_attr_list_new();
+    for (const PhraseBreaks::Run& run : runs) {
+        PangoAttribute* unbroken = pango_attr_allow_breaks_new(FALSE);
+        unbroken->start_index = static_cast<guint>(run.begin);
+        unbroken->end_index = static_cast<guint>(run.end);
+        pango_attr_list_insert(attributes, unbroken);
+    }
+    gtk_label_set_attributes(GTK_LABEL(label), attributes);
+    pango_attr_list_unref(attributes);
 }
 
 Task<bool> present(GObjectPtr<GtkWindow> parent, YesNo question) {
@@ -48,6 +77,7 @@ AdwMessageDialog* make(GtkWindow* parent, const std::string& heading, const std:
     AdwMessageDialog* message = ADW_MESSAGE_DIALOG(dialog);
     adw_message_dialog_set_heading_use_markup(message, FALSE);
     adw_message_dialog_set_heading(message, heading.c_str());
+    keepPhrasesTogether(dialog, heading);
     adw_message_dialog_set_body_use_markup(message, FALSE);
     adw_message_dialog_set_body(message, body.c_str());
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);

@@ -58,6 +58,7 @@ public:
     void readerNeedsProcessRecovery(ProcessRecoveryAction action) override {
         page_.workingSetMember_->processRecovery(action);
     }
+    void readerDidChangeStatus() override { page_.applySidebar(page_.sidebar_.isVisible(page_.windowWidth_)); }
 
 private:
     DocumentPage& page_;
@@ -123,6 +124,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
 
     WindowActionHandlers handlers;
     handlers.toggleSidebar = [this] { toggleSidebar(); };
+    handlers.sidebarShown = [this] { return isSidebarShown(); };
     handlers.find = [this](FindRoute route, std::int64_t tag) { find(route, tag); };
     handlers.mode = [this] { return container_.mode(); };
     handlers.hasEditor = [this] { return container_.editorView() != nullptr; };
@@ -294,10 +296,15 @@ void DocumentPage::requestClose(std::function<void(bool)> done) {
 }
 
 void DocumentPage::applySidebar(bool visible) {
+    // A status page in the document's place (a folder, a file too large to
+    // show, a web process that keeps ending) has no outline beside it.
+    if (reader_->isStatusShown()) visible = false;
     if (visible == isSidebarShown()) return;
     applying_ = true;
     gtk_widget_set_visible(outline_.widget(), visible);
     applying_ = false;
+    // The menu's check mark follows, whatever hid or showed it.
+    refreshWindowActions();
 }
 
 void DocumentPage::find(FindRoute route, std::int64_t tag) {

@@ -374,7 +374,16 @@ void TabGroupWindow::activeChanged(GObject*, GParamSpec*, gpointer self) {
 }
 
 void TabGroupWindow::resized(GtkWidget*, int width, int height, gpointer self) {
-    static_cast<TabGroupWindow*>(self)->widthChanged(width, height);
+    // The sensor hears its size in the middle of the window's allocation.
+    // What the width decides (the sidebar shown or hidden) changes the
+    // widgets' sizes, and a change asked for there is lost on GTK 4.8: the
+    // window would keep widgets that are never allocated again and draw
+    // nothing from then on, whatever its size. It waits until this layout
+    // has ended.
+    auto window = GObjectPtr<GtkWindow>::retain(static_cast<TabGroupWindow*>(self)->window_);
+    MainThread::post([window, width, height] {
+        if (TabGroupWindow* group = TabGroupWindow::of(window.get())) group->widthChanged(width, height);
+    });
 }
 
 }  // namespace larkspin

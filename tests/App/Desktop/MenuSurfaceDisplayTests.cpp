@@ -9,6 +9,7 @@
 // reach its effect.
 
 #include <adwaita.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "App/AppActions.hpp"
@@ -26,10 +28,12 @@
 #include "App/Desktop/ShellMenus.hpp"
 #include "App/Desktop/DesktopShellDocuments.hpp"
 #include "App/ShellMenu.hpp"
+#include "App/ShellShortcuts.hpp"
 #include "Appearance/AppearanceController.hpp"
 #include "Appearance/TypographyController.hpp"
 #include "Appearance/TypographySettings.hpp"
 #include "Document/Document.hpp"
+#include "Settings/SettingsTab.hpp"
 #include "Reader/Strips/FindBarController.hpp"
 #include "Support/Display/Clipboard.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
@@ -76,6 +80,59 @@ void collect(GMenuModel* model, std::vector<MenuItem>& items) {
         }
         g_object_unref(links);
     }
+}
+
+// A click of the first pointer button in the middle of `widget`, through the
+// X server as a mouse gives it (Xlib and XTest loaded at run time: their
+// headers clash with GoogleTest's names).
+bool clickOnX(GtkWidget* widget) {
+    GtkNative* native = gtk_widget_get_native(widget);
+    graphene_point_t middle = GRAPHENE_POINT_INIT(gtk_widget_get_width(widget) / 2.0f,
+                                                  gtk_widget_get_height(widget) / 2.0f);
+    graphene_point_t inNative{};
+    if (!native || !gtk_widget_compute_point(widget, GTK_WIDGET(native), &middle, &inNative)) return false;
+    double surfaceX = 0, surfaceY = 0;
+    gtk_native_get_surface_transform(native, &surfaceX, &surfaceY);
+    using XidOf = unsigned long (*)(GdkSurface*);
+    auto xidOf = reinterpret_cast<XidOf>(::dlsym(RTLD_DEFAULT, "gdk_x11_surface_get_xid"));
+    void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    void* xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+    bool clicked = false;
+    if (xidOf && x11 && xtst) {
+        struct Display;
+        auto open = reinterpret_cast<Display* (*)(const char*)>(::dlsym(x11, "XOpenDisplay"));
+        auto close = reinterpret_cast<int (*)(Display*)>(::dlsym(x11, "XCloseDisplay"));
+        auto warp = reinterpret_cast<int (*)(Display*, unsigned long, unsigned long, int, int, unsigned, unsigned,
+                                             int, int)>(::dlsym(x11, "XWarpPointer"));
+        auto sync = reinterpret_cast<int (*)(Display*, int)>(::dlsym(x11, "XSync"));
+        auto button = reinterpret_cast<int (*)(Display*, unsigned, int, unsigned long)>(
+            ::dlsym(xtst, "XTestFakeButtonEvent"));
+        Display* display = open && close && warp && sync && button
+                               ? open(gdk_display_get_name(gdk_display_get_default()))
+                               : nullptr;
+        if (display) {
+            warp(display, 0, xidOf(gtk_native_get_surface(native)), 0, 0, 0, 0,
+                 static_cast<int>(inNative.x + surfaceX), static_cast<int>(inNative.y + surfaceY));
+            sync(display, 0);
+            test::waitFor([] { return false; }, std::chrono::milliseconds(100));
+            clicked = button(display, 1, 1, 0) && button(display, 1, 0, 0);
+            sync(display, 0);
+            close(display);
+        }
+    }
+    if (xtst) ::dlclose(xtst);
+    if (x11) ::dlclose(x11);
+    return clicked;
+}
+
+// The first widget under `root` (itself included) that `matches`.
+template <typename Matches>
+GtkWidget* findWidget(GtkWidget* root, const Matches& matches) {
+    if (matches(root)) return root;
+    for (GtkWidget* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child)) {
+        if (GtkWidget* found = findWidget(child, matches)) return found;
+    }
+    return nullptr;
 }
 
 class MenuSurfaceDisplay : public test::DocumentControllerDisplayTest {
@@ -207,6 +264,36 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
         SCOPED_TRACE(item.label + " → " + item.action);
         EXPECT_TRUE(registered(item.action)) << "no such action where the item is used";
         EXPECT_EQ(enabled(item.action), !disabledWhenClean.contains(item.action));
+    }
+
+    // Every item's keys, the window's as well as the application's, are
+    // the application's accelerators: the menu shows them beside the item.
+    std::size_t withKeys = 0;
+    const std::vector<ShellShortcuts::Entry> shortcuts = ShellShortcuts::all();
+    for (const MenuItem& item : items) {
+        SCOPED_TRACE(item.label + " → " + item.action);
+        const auto entry = std::find_if(shortcuts.begin(), shortcuts.end(),
+                                        [&](const ShellShortcuts::Entry& e) { return e.action == item.action; });
+        std::set<std::string> expected;
+        if (entry != shortcuts.end()) {
+            for (const auto accelerator : entry->accelerators) expected.insert(ShellShortcuts::normalized(accelerator));
+        }
+        std::set<std::string> set;
+        gchar** accelerators = gtk_application_get_accels_for_action(GTK_APPLICATION(application.get()),
+                                                                      item.action.c_str());
+        for (gchar** accelerator = accelerators; accelerator && *accelerator; ++accelerator) {
+            set.insert(ShellShortcuts::normalized(*accelerator));
+        }
+        g_strfreev(accelerators);
+        EXPECT_EQ(set, expected);
+        if (!expected.empty()) ++withKeys;
+    }
+    EXPECT_GE(withKeys, 15u);
+    for (const char* windowItem : {"win.toggle-sidebar", "win.show-find-bar", "win.copy-file-path"}) {
+        gchar** accelerators =
+            gtk_application_get_accels_for_action(GTK_APPLICATION(application.get()), windowItem);
+        EXPECT_TRUE(accelerators && accelerators[0]) << windowItem << " shows no key";
+        g_strfreev(accelerators);
     }
 
     // The page's context menus: the heading sidebar's, and the items that end
@@ -353,6 +440,47 @@ TEST_F(MenuSurfaceDisplay, EveryMenuItemIsRegisteredEnabledAsItCanActAndReachesI
     if (AdwMessageDialog* question = test::openMessageDialog()) {
         test::pressMessageButton(question, "discard");
     }
+    EXPECT_TRUE(test::waitFor([&] { return controller->documents().empty(); }));
+}
+
+// A message modal on a document window (the close question of an edited
+// document, as the failed update check's message is) holds that window only:
+// Settings, opened over it by its key, takes every click and key, and its own
+// messages would hold it in turn.
+TEST_F(MenuSurfaceDisplay, SettingsOpenedOverAMessageOnADocumentWindowIsNotHeldByIt) {
+    DocumentPage& page = openPage(dir.write("held.md", "# Held\n"));
+    GtkWindow* documentWindow = controller->frontmostGroup()->window();
+    page.document().model().replaceAll("# Edited\n");
+    ASSERT_TRUE(test::waitFor([&] { return enabled("app.close"); }));
+    g_action_group_activate_action(groupOf("app.close"), "close", nullptr);
+    AdwMessageDialog* question = nullptr;
+    ASSERT_TRUE(test::waitFor([&] { return (question = test::openMessageDialog()) != nullptr; }));
+    ASSERT_EQ(gtk_window_get_transient_for(GTK_WINDOW(question)), documentWindow);
+
+    g_action_group_activate_action(groupOf("app.settings"), "settings", nullptr);
+    GtkWindow* settings = nullptr;
+    ASSERT_TRUE(test::waitFor([&] {
+        settings = test::visibleToplevel([](GtkWindow* window) {
+            return std::string_view(gtk_widget_get_name(GTK_WIDGET(window))) == "Orvik.settingsWindow";
+        });
+        return settings != nullptr;
+    }));
+    // A click on another tab's row switches to its page.
+    GtkWidget* row = findWidget(GTK_WIDGET(settings), [](GtkWidget* widget) {
+        return GTK_IS_LIST_BOX_ROW(widget) &&
+               findWidget(widget, [](GtkWidget* inner) {
+                   return GTK_IS_LABEL(inner) && title(SettingsTab::appearance) == gtk_label_get_text(GTK_LABEL(inner));
+               }) != nullptr;
+    });
+    ASSERT_NE(row, nullptr);
+    ASSERT_NE(gtk_window_get_title(settings), title(SettingsTab::appearance));
+    ASSERT_TRUE(test::waitFor([&] { return gtk_widget_get_mapped(row) && gtk_widget_get_width(row) > 0; }));
+    ASSERT_TRUE(clickOnX(row));
+    EXPECT_TRUE(test::waitFor([&] { return gtk_window_get_title(settings) == title(SettingsTab::appearance); }))
+        << "Settings waits for a message it hides";
+    gtk_window_close(settings);
+
+    test::pressMessageButton(question, "discard");
     EXPECT_TRUE(test::waitFor([&] { return controller->documents().empty(); }));
 }
 

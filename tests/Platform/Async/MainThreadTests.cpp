@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <glib.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Platform/Async/Clock.hpp"
@@ -32,6 +35,27 @@ TEST(MainThread, PostAfterRunsOnTheMainThreadAfterTheDelayUnlessCancelled) {
     MainThread::drainForTesting();
     EXPECT_EQ(ran, (std::vector<std::string>{"kept"}));
     EXPECT_EQ(clock.pendingTimerCount(), 0u);
+}
+
+// Jobs run in the order they were posted. A turn that runs past its slice
+// (a job slower than the slice) leaves the rest for the next turn, still in
+// their order and ahead of anything posted meanwhile.
+TEST(MainThread, JobsRunInPostingOrderAcrossTurnsThatRunOutOfTime) {
+    MainThread::drainForTesting();
+    std::vector<int> ran;
+    MainThread::post([&] {
+        ran.push_back(0);
+        // Longer than any turn's slice: the turn ends after this job.
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        MainThread::post([&] { ran.push_back(100); });
+    });
+    for (int job = 1; job <= 5; ++job) MainThread::post([&ran, job] { ran.push_back(job); });
+
+    for (int round = 0; round < 100 && ran.empty(); ++round) g_main_context_iteration(g_main_context_default(), FALSE);
+    EXPECT_EQ(ran, std::vector<int>{0}) << "one turn ran past its slice";
+    EXPECT_EQ(MainThread::pendingCount(), 6u);
+    MainThread::drainForTesting();
+    EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 5, 100}));
 }
 
 }  // namespace

@@ -88,6 +88,57 @@ TEST(ActionMapBinding, ActionsShowAndFollowTheTable) {
     EXPECT_FALSE(g_action_group_has_action(asGroup, "grow"));  // removed with the binding
 }
 
+// Rebound to another table of the same shape (the tab now selected), the
+// actions stay in the map and answer for the new table at once: enabled,
+// marks and activations are the new table's. Actions of another kind or name
+// are replaced, and those the new table lacks go.
+TEST(ActionMapBinding, ARebindAnswersForTheNewTableAtOnce) {
+    Model first;
+    Model second;
+    second.canGrow = false;
+    second.toggled = true;
+    second.choice = "a";
+    const ActionTable firstTable = tableOver(first);
+    const ActionTable secondTable = tableOver(second);
+    auto group = GObjectPtr<GSimpleActionGroup>::adopt(g_simple_action_group_new());
+    auto* asGroup = G_ACTION_GROUP(group.get());
+    auto* asMap = G_ACTION_MAP(group.get());
+    ActionMapBinding binding(asMap, firstTable);
+    GAction* grow = g_action_map_lookup_action(asMap, "grow");
+    ASSERT_TRUE(g_action_group_get_action_enabled(asGroup, "grow"));
+
+    binding.rebind(secondTable);
+    EXPECT_EQ(g_action_map_lookup_action(asMap, "grow"), grow) << "kept, not replaced";
+    EXPECT_FALSE(g_action_group_get_action_enabled(asGroup, "grow"));
+    EXPECT_EQ(boolState(asGroup, "toggle"), true);
+    EXPECT_EQ(stringState(asGroup, "choose"), "a");
+    g_action_group_activate_action(asGroup, "toggle", nullptr);
+    EXPECT_FALSE(second.toggled);
+    EXPECT_FALSE(first.toggled) << "the table bound before hears nothing";
+
+    binding.rebind(firstTable);
+    EXPECT_TRUE(g_action_group_get_action_enabled(asGroup, "grow"));
+    EXPECT_EQ(boolState(asGroup, "toggle"), false);
+    EXPECT_EQ(stringState(asGroup, "choose"), "b");
+
+    // Another shape: a plain "toggle", no "choose", a new "shrink".
+    Model third;
+    const ActionTable other({
+        AppAction{.name = "toggle",
+                  .activate = [&third](const AppAction::Target&) { ++third.grown; },
+                  .validate = [](const AppAction::Target&) { return MenuItemValidation{false, std::nullopt}; }},
+        AppAction{.name = "shrink",
+                  .activate = [](const AppAction::Target&) {},
+                  .validate = [](const AppAction::Target&) { return MenuItemValidation{true, std::nullopt}; }},
+    });
+    binding.rebind(other);
+    EXPECT_FALSE(g_action_group_has_action(asGroup, "grow"));
+    EXPECT_FALSE(g_action_group_has_action(asGroup, "choose"));
+    EXPECT_TRUE(g_action_group_get_action_enabled(asGroup, "shrink"));
+    EXPECT_EQ(boolState(asGroup, "toggle"), std::nullopt) << "a plain action now";
+    EXPECT_FALSE(g_action_group_get_action_enabled(asGroup, "toggle"));
+}
+
 TEST(ActionMapBinding, AnActivationMayEndTheBinding) {
     auto group = GObjectPtr<GSimpleActionGroup>::adopt(g_simple_action_group_new());
     std::unique_ptr<ActionMapBinding> binding;

@@ -250,6 +250,19 @@ TEST_F(DesktopDocumentControllerDisplay, AFileOverTwentyMebibytesShowsItsPreview
     EXPECT_EQ(reader->renderRevision(), 0) << "the text never reaches the page";
 }
 
+// A folder opened as a document shows what it is, across the whole page: no
+// empty outline column beside it, in a window wide enough for one.
+TEST_F(DesktopDocumentControllerDisplay, AFolderShowsItsStatusPageWithoutAnOutlineBesideIt) {
+    std::filesystem::create_directory(dir.path() / "notes");
+    auto* document = dynamic_cast<Document*>(open(dir.path() / "notes").document.get());
+    ASSERT_NE(document, nullptr);
+    ASSERT_NE(pageOf(*document), nullptr);
+    DocumentPage& page = *pageOf(*document);
+    EXPECT_TRUE(page.readerController()->isStatusShown());
+    ASSERT_TRUE(test::waitFor([&] { return page.windowWidth() >= 900; })) << "a wide window";
+    EXPECT_FALSE(page.isSidebarShown());
+}
+
 // A file too large to render that another program then writes small is
 // read again and rendered: its status page goes.
 TEST_F(DesktopDocumentControllerDisplay, AFileThatWasTooLargeAndThenReadsNormallyIsRenderedAgain) {
@@ -262,10 +275,14 @@ TEST_F(DesktopDocumentControllerDisplay, AFileThatWasTooLargeAndThenReadsNormall
     ASSERT_NE(pageOf(*document), nullptr);
     const auto& reader = pageOf(*document)->readerController();
     ASSERT_TRUE(reader->isStatusShown());
+    DocumentPage& page = *pageOf(*document);
+    ASSERT_TRUE(test::waitFor([&] { return page.windowWidth() >= 900; })) << "a wide window";
+    EXPECT_FALSE(page.isSidebarShown()) << "no outline beside the status page";
 
     writeInPlace(path, "# Small again\n\nread normally\n");
     ASSERT_TRUE(test::waitFor([&] { return document->renderCount() >= 1; })) << "rendered once read normally";
     EXPECT_FALSE(reader->isStatusShown()) << "the status page went";
+    EXPECT_TRUE(page.isSidebarShown()) << "the outline came back with the page";
     EXPECT_FALSE(pageOf(*document)->readerView()->statusView());
     EXPECT_NE(pageText(*pageOf(*document)).find("read normally"), std::string::npos);
 }
