@@ -1025,13 +1025,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
      * @param {number} index
      */
     function replaced(index) {
-        const s = state;
         const view = getView();
-        if (!s || !view || s.view !== view) return;
+        if (!view) return;
+        // Typeset a few formulas at a time, a block keeps its element.
+        const block = view.elements[index];
+        textCache.delete(block);
+        nodeCache.delete(block);
+        const s = state;
+        if (!s || s.view !== view) return;
         const searched = s.texts[index];
         if (searched === undefined) return;
         s.waiting[index] = 0;
-        const block = view.elements[index];
         if (!s.done || !s.ranges.has(index)) {
             // A search under way marks it with the others.
             if (textOf(block).shown !== searched) s.stale = true;
