@@ -35,6 +35,12 @@ const PREPARE_SLICE_MS = 4;
 const MARK_WHOLE_MAX = 48;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
+// A query that typeset formulas are likely to show where the text around
+// them does not: a character beyond ASCII (a Greek letter, an operator, an
+// arrow, which formulas show for commands). A search for another waits for
+// no formula: at 5 MiB the worker typesets for seconds after the page holds
+// still, and the step after a formula is in place searches again.
+const MATH_QUERY = /[^\x00-\x7f]/;
 
 // What reads differently from how it is stored: invisible format
 // characters; runs of white space, and white space other than a space;
@@ -762,10 +768,10 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 if (state !== s || disposed) return false;
                 continue;
             }
-            if (s.inSource && view?.dressing) {
+            if (s.inSource && view?.dressing && MATH_QUERY.test(foldQuery(s.query))) {
                 // A block whose formulas the worker has not sent yet shows
-                // them as quiet boxes: the search waits for the text they
-                // will show.
+                // them as quiet boxes: a search for what formulas show
+                // waits for the text they will show.
                 await view.dressing.arrived();
                 if (state !== s || disposed) return false;
                 continue;
