@@ -33,6 +33,8 @@ const PREPARE_SLICE_MS = 4;
 // A block with more matches than this is marked where the screen is, as
 // the reader comes near, rather than all at once.
 const MARK_WHOLE_MAX = 48;
+// Blocks with many matches whose text nodes a search reads ahead of marking.
+const INDEXES_AHEAD = 8;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 // A query that typeset formulas are likely to show where the text around
@@ -894,21 +896,41 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     // The first match at or below the reading line, or the last one above
-    // the bottom of the view when going backwards (matches lie in the
-    // page's order).
+    // the bottom of the view when going backwards. Matches lie in the
+    // page's order: the chunk that holds the line is found by the chunks'
+    // places (a chunk off screen has one without laying out what it holds),
+    // then the match within it.
     /**
      * @param {FindState} s
      * @param {string} direction
      */
     function startIndex(s, direction) {
+        const elements = s.view?.elements ?? [];
+        /** @param {number} k */
+        const chunkOf = (k) => /** @type {Element} */ (elements[s.blockOf[k]]?.parentElement ?? elements[s.blockOf[k]]);
+        /** @param {number} k */
+        const chunkTop = (k) => geometry.top(chunkOf(k));
         if (direction === 'previous') {
             const bottom = geometry.scrollTop() + geometry.viewportHeight();
-            const after = firstWhere(0, s.total, (k) => topOf(s, k) > bottom);
-            return after > 0 ? after - 1 : s.total - 1;
+            const below = firstWhere(0, s.total, (k) => chunkTop(k) > bottom);
+            if (below === 0) return s.total - 1;
+            const top = chunkTop(below - 1);
+            const first = firstWhere(0, below, (k) => chunkTop(k) >= top);
+            const after = firstWhere(first, below, (k) => topOf(s, k) > bottom);
+            if (after > first) return after - 1;
+            return first > 0 ? first - 1 : s.total - 1;
         }
         const line = geometry.scrollTop() + getInsetTop();
-        const at = firstWhere(0, s.total, (k) => topOf(s, k) >= line);
-        return at < s.total ? at : 0;
+        const from = firstWhere(0, s.total, (k) => {
+            const chunk = chunkOf(k);
+            return geometry.top(chunk) + geometry.height(chunk) > line;
+        });
+        if (from >= s.total) return 0;
+        const top = chunkTop(from);
+        const end = firstWhere(from, s.total, (k) => chunkTop(k) > top);
+        const at = firstWhere(from, end, (k) => topOf(s, k) >= line);
+        if (at < end) return at;
+        return end < s.total ? end : 0;
     }
 
     /** @param {FindState | null} s */
@@ -938,6 +960,22 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     async function start(s, direction, previous) {
         const started = now();
         if (!(await searchShown(s))) return latest();
+        // The text nodes of a block with many matches (a long table) are
+        // read in a turn of their own: the match shown and the marks about
+        // the screen are placed by them.
+        let read = 0;
+        for (const [index, range] of s.ranges) {
+            if (read >= INDEXES_AHEAD) break;
+            const block = s.view?.elements[index];
+            if (range[1] - range[0] <= MARK_WHOLE_MAX || s.waiting[index] || !block || s.indexes.has(block)) continue;
+            const reading = now();
+            nodeIndexOf(s, index);
+            read += 1;
+            if (now() - reading > SLICE_MS) {
+                await pause();
+                if (state !== s || disposed) return latest();
+            }
+        }
         // After a long search (a long document) the frame has its turn
         // before the match is marked and scrolled to, which lays out
         // where it is: the two together would make one long frame.
