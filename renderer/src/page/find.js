@@ -24,7 +24,7 @@ const HOLD_STILL_FRAMES = 3;
 const SEPARATOR = '\u0000';
 // The search's work between two turns of the page, and how long at most
 // the page goes without a frame meanwhile.
-const SLICE_MS = 12;
+const SLICE_MS = 24;
 const FRAME_AT_LEAST_EVERY_MS = 40;
 // Blocks' texts searched in one go, joined.
 const GROUP_CHARS = 256 * 1024;
@@ -204,9 +204,8 @@ export function patternFor(query, caseSensitive) {
 }
 
 /**
- * A block's text as shown, and as searched where that differs; whether it
- * holds formulas not typeset yet (quiet boxes that show no text).
- * @typedef {{shown: string, folding: Folding | null, pendingMath: boolean}} BlockText
+ * A block's text as shown, and as searched where that differs.
+ * @typedef {{shown: string, folding: Folding | null}} BlockText
  */
 
 /**
@@ -351,7 +350,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         let text = textCache.get(block);
         if (text !== undefined) return text;
         const shown = shownTextOf(block);
-        text = { shown, folding: foldText(shown), pendingMath: block.querySelector('.md-math-pending') !== null };
+        text = { shown, folding: foldText(shown) };
         if (!filling) textCache.set(block, text);
         return text;
     }
@@ -371,7 +370,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
         let text = texts.get(index);
         if (text === undefined || text.shown !== shown) {
-            text = { shown, folding: foldText(shown), pendingMath: false };
+            text = { shown, folding: foldText(shown) };
             texts.set(index, text);
         }
         return text;
@@ -688,6 +687,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (!view || folded === '' || folded.includes(SEPARATOR)) return true;
         const filling = view.long?.index ?? -1;
         const pattern = patternFor(s.query, s.caseSensitive);
+        const mathQuery = MATH_QUERY.test(folded) && view.dressing !== undefined;
         let sliceStarted = now();
         let index = 0;
         while (index < s.count) {
@@ -700,14 +700,16 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             while (index < s.count && chars < GROUP_CHARS) {
                 const dressed = view.dressing?.textOf(index);
                 const text = dressed !== undefined ? dressedTextOf(view, index, dressed) : textOf(view.elements[index], index === filling);
+                // Formulas not typeset yet are quiet boxes, with no text.
                 if (dressed !== undefined) s.waiting[index] = 1;
-                else if (text.pendingMath && view.dressing?.coming(index)) s.inSource = true;
+                else if (mathQuery && !s.inSource && view.dressing?.coming(index)
+                    && view.elements[index].querySelector('.md-math-pending')) s.inSource = true;
                 s.texts[index] = text.shown;
                 foldings.push(text.folding);
                 searched.push(text.folding?.text ?? text.shown);
                 chars += searched[searched.length - 1].length + 1;
                 index += 1;
-                if (now() - sliceStarted > SLICE_MS) break;
+                if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > SLICE_MS) break;
             }
             const all = searched.join(SEPARATOR);
             let block = 0;
@@ -770,7 +772,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 if (state !== s || disposed) return false;
                 continue;
             }
-            if (s.inSource && view?.dressing && MATH_QUERY.test(foldQuery(s.query))) {
+            if (s.inSource && view?.dressing) {
                 // A block whose formulas the worker has not sent yet shows
                 // them as quiet boxes: a search for what formulas show
                 // waits for the text they will show.
