@@ -44,20 +44,24 @@ const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 // still, and the step after a formula is in place searches again.
 const MATH_QUERY = /[^\x00-\x7f]/;
 
-// What reads differently from how it is stored: invisible format
-// characters; runs of white space, and white space other than a space;
-// a character with its combining marks; Korean syllables written in
-// conjoining letters (leading consonants, vowels, trailing consonants), or
-// a syllable followed by a trailing consonant.
-const FOLDED = new RegExp([
-    '(\\p{Default_Ignorable_Code_Point}+)',
-    '([^\\S\\uFEFF]{2,}|[^\\S \\uFEFF])',
-    '(\\P{M}?\\p{M}+'
-        + '|[\\u1100-\\u115F\\uA960-\\uA97F]+[\\u1160-\\u11A7\\uD7B0-\\uD7C6]+[\\u11A8-\\u11FF\\uD7CB-\\uD7FF]*'
-        + '|[\\uAC00-\\uD7A3][\\u11A8-\\u11FF\\uD7CB-\\uD7FF]+)',
-].join('|'), 'gu');
-const FOLDABLE = /[^\S \uFEFF]|[^\S\uFEFF]{2}|[\p{M}\p{Default_Ignorable_Code_Point}\u1100-\u11FF\uA960-\uA97F\uD7B0-\uD7FF]/u;
+// Where text may read differently from how it is stored: an invisible
+// format character, a combining mark, a Korean letter written in parts,
+// white space other than a space, or two spaces. Scanned for as single
+// characters: most text has none, and a space alone is read as it is.
+const FOLDABLE = /[\p{Default_Ignorable_Code_Point}\p{M}\u1100-\u11FF\uA960-\uA97F\uD7B0-\uD7FF]|[^\S \uFEFF]| {2}/gu;
+const IGNORABLE_CHAR = /\p{Default_Ignorable_Code_Point}/u;
 const IGNORABLE = /\p{Default_Ignorable_Code_Point}/gu;
+const MARK_CHAR = /\p{M}/u;
+const SPACE_CHAR = /[^\S\uFEFF]/u;
+// Korean letters: leading consonants, vowels, trailing consonants; syllables.
+/** @param {number} c */
+const isLeading = (c) => (c >= 0x1100 && c <= 0x115f) || (c >= 0xa960 && c <= 0xa97f);
+/** @param {number} c */
+const isVowel = (c) => (c >= 0x1160 && c <= 0x11a7) || (c >= 0xd7b0 && c <= 0xd7c6);
+/** @param {number} c */
+const isTrailing = (c) => (c >= 0x11a8 && c <= 0x11ff) || (c >= 0xd7cb && c <= 0xd7ff);
+/** @param {number} c */
+const isSyllable = (c) => c >= 0xac00 && c <= 0xd7a3;
 
 /**
  * The text searched for a text shown, where they differ, and where each of
@@ -73,7 +77,9 @@ const IGNORABLE = /\p{Default_Ignorable_Code_Point}/gu;
  * @returns {Folding | null}  null when the text is searched as shown
  */
 export function foldText(shown) {
-    if (!FOLDABLE.test(shown)) return null;
+    FOLDABLE.lastIndex = 0;
+    let found = FOLDABLE.exec(shown);
+    if (!found) return null;
     /** @type {string[]} */
     const parts = [];
     /** @type {number[]} */
@@ -83,6 +89,7 @@ export function foldText(shown) {
     /** @type {number[]} */
     const to = [-1];
     let length = 0;
+    // Shown units [0, copied) are in the text searched.
     let copied = 0;
     /**
      * A segment from the searched unit `unit` on.
@@ -101,38 +108,84 @@ export function foldText(shown) {
         from.push(start);
         to.push(end);
     };
-    for (const found of shown.matchAll(FOLDED)) {
-        const start = found.index ?? 0;
-        const end = start + found[0].length;
-        if (start > copied) {
-            parts.push(shown.slice(copied, start));
-            length += start - copied;
+    /** @param {number} upTo */
+    const copy = (upTo) => {
+        if (upTo <= copied) return;
+        parts.push(shown.slice(copied, upTo));
+        length += upTo - copied;
+        copied = upTo;
+    };
+    /** @param {number} i */
+    const charAt = (i) => String.fromCodePoint(/** @type {number} */ (shown.codePointAt(i)));
+    while (found) {
+        let start = found.index;
+        if (start < copied) {
+            found = FOLDABLE.exec(shown);
+            continue;
         }
-        copied = end;
-        if (found[1] !== undefined) {
+        const first = charAt(start);
+        const code = /** @type {number} */ (first.codePointAt(0));
+        let end = start + first.length;
+        if (IGNORABLE_CHAR.test(first) && !(isLeading(code) || isVowel(code))) {
             // Passed over.
+            while (end < shown.length && IGNORABLE_CHAR.test(charAt(end))) end += charAt(end).length;
+            copy(start);
+            copied = end;
             segment(length, end, -1);
-        } else if (found[2] !== undefined) {
-            // One space, standing where the first was.
-            parts.push(' ');
-            length += 1;
-            if (end - start > 1) segment(length, end, -1);
+        } else if (SPACE_CHAR.test(first)) {
+            while (end < shown.length && SPACE_CHAR.test(shown[end])) end += 1;
+            // A space just before the run is where it begins.
+            const joined = start > 0 && shown[start - 1] === ' ' && copied <= start - 1;
+            copy(start);
+            if (joined) {
+                copied = end;
+                segment(length, end, -1);
+            } else {
+                parts.push(' ');
+                length += 1;
+                copied = end;
+                if (end - start > 1) segment(length, end, -1);
+            }
         } else {
-            const composed = found[0].replace(IGNORABLE, '').normalize('NFC');
-            if (composed.length === end - start) {
+            // A character and its combining marks, or a Korean syllable in
+            // parts: composed.
+            if (MARK_CHAR.test(first) || isVowel(code) || isTrailing(code)) {
+                const before = start > copied ? /** @type {number} */ (shown.codePointAt(start - 1)) : -1;
+                if (start > copied && !(before >= 0xdc00 && before <= 0xdfff)) start -= 1;
+                else if (start > copied + 1) start -= 2;
+            }
+            const lead = /** @type {number} */ (shown.codePointAt(start));
+            end = start + String.fromCodePoint(lead).length;
+            if (isLeading(lead)) {
+                while (end < shown.length && isLeading(shown.charCodeAt(end))) end += 1;
+                if (end < shown.length && isVowel(shown.charCodeAt(end))) {
+                    while (end < shown.length && isVowel(shown.charCodeAt(end))) end += 1;
+                    while (end < shown.length && isTrailing(shown.charCodeAt(end))) end += 1;
+                }
+            } else if (isSyllable(lead) || isVowel(lead) || isTrailing(lead)) {
+                while (end < shown.length && isTrailing(shown.charCodeAt(end))) end += 1;
+            }
+            while (end < shown.length && MARK_CHAR.test(charAt(end))) end += charAt(end).length;
+            const run = shown.slice(start, end);
+            const composed = run.replace(IGNORABLE, '').normalize('NFC');
+            copy(start);
+            copied = end;
+            if (composed.length === run.length) {
                 parts.push(composed);
                 length += composed.length;
-                continue;
+            } else {
+                if (composed.length > 0) {
+                    segment(length, start, end);
+                    parts.push(composed);
+                    length += composed.length;
+                }
+                segment(length, end, -1);
             }
-            if (composed.length > 0) {
-                segment(length, start, end);
-                parts.push(composed);
-                length += composed.length;
-            }
-            segment(length, end, -1);
         }
+        FOLDABLE.lastIndex = copied;
+        found = FOLDABLE.exec(shown);
     }
-    if (copied < shown.length) parts.push(shown.slice(copied));
+    copy(shown.length);
     return { text: parts.join(''), at: Int32Array.from(at), from: Int32Array.from(from), to: Int32Array.from(to) };
 }
 
