@@ -1181,7 +1181,9 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         while (index < view.count && getView() === view && !disposed) {
             const started = now();
             for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
-                if (view.dressing?.textOf(index) === undefined) textOf(view.elements[index]);
+                const dressed = view.dressing?.textOf(index);
+                if (dressed === undefined) textOf(view.elements[index]);
+                else dressedTextOf(view, index, dressed);
             }
             if (await scheduler.nextFrame() === null) return;
         }
