@@ -85,11 +85,13 @@ describe('the text that highlighting and math will show', () => {
         const { shownText } = await import('../src/parse/text.js');
         const doc = new JSDOM('').window.document;
         const skip = '.katex-mathml, .md-copy, .md-diagram, script, style';
+        // The page puts the markup's element in place of the block.
         const read = (html) => {
             const template = doc.createElement('template');
             template.innerHTML = html;
+            assert.equal(template.content.children.length, 1);
             let text = '';
-            const walker = doc.createTreeWalker(template.content, 4);
+            const walker = doc.createTreeWalker(template.content.children[0], 4);
             for (let node = walker.nextNode(); node; node = walker.nextNode()) {
                 if (!node.parentElement?.closest(skip)) text += node.data;
             }
@@ -241,6 +243,135 @@ describe('find counts and marks what the page shows while it changes', () => {
         assert.equal((await find(h, '\u00ad')).matchCount, 0, 'a soft hyphen alone finds nothing');
         await h.request('clearFind');
         assert.equal(h.article().textContent.trim(), 'An extra\u00adordinary cafe\u0301, a café, and a soft\u00adware.');
+        h.close();
+    });
+});
+
+describe('find reads what the page shows, counts all of it, and keeps up with typing', () => {
+    const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
+
+    test('a phrase across a line break, runs of white space, no-break spaces and invisible characters', async () => {
+        const h = createHarness();
+        await h.render([
+            'The quick brown\nfox jumps.',
+            '- a list item that ends brown\n  fox too',
+            '> a quote of brown\n> fox',
+            'Two spaces brown  fox, a tab brown\tfox, entities brown&nbsp;fox and brown&#x202F;fox.',
+            'No-break brown\u00a0fox, narrow brown\u202ffox.',
+            'Hidden in words: ne\u200bedle, ne\u2060edle, ne\u200cedle, ne\u200eedle.',
+            'Korean as letters: \u1112\u1161\u11ab\u1100\u1173\u11af and composed: 한글.',
+        ].join('\n\n'));
+        assert.equal((await find(h, 'brown fox')).matchCount, 9);
+        assert.equal(marked(h), 'brown\nfox', 'the mark holds the line break');
+        assert.equal((await find(h, 'brown  fox')).matchCount, 9, 'the query reads as the text does');
+        assert.equal((await find(h, 'brown\u00a0fox')).matchCount, 9);
+        assert.equal((await find(h, 'needle')).matchCount, 4);
+        assert.equal((await find(h, 'ne\u200bedle')).matchCount, 4);
+        assert.equal((await find(h, '한글')).matchCount, 2, 'composed and as letters alike');
+        assert.equal(marked(h), '\u1112\u1161\u11ab\u1100\u1173\u11af');
+        assert.equal((await find(h, '\u1112\u1161\u11ab')).matchCount, 2);
+        assert.equal((await find(h, 'quick brown fox jumps')).matchCount, 1);
+        assert.equal((await find(h, 'brownfox')).matchCount, 0);
+        await h.request('clearFind');
+        assert.equal(h.blocks()[0].textContent, 'The quick brown\nfox jumps.', 'the text is left as it was');
+        h.close();
+    });
+
+    test('every match is counted and reachable both ways', async () => {
+        const h = createHarness();
+        await h.render(Array.from({ length: 12000 }, (_, i) => `## Heading ${i + 1}`).join('\n\n'));
+        assert.deepEqual(await find(h, 'heading'), { matchCount: 12000, activeIndex: 0, found: true });
+        const last = await find(h, 'heading', 'previous', false);
+        assert.deepEqual(last, { matchCount: 12000, activeIndex: 11999, found: true });
+        assert.equal(h.article().querySelector('mark.md-find-active').closest('h2').textContent, 'Heading 12000');
+        assert.equal((await find(h, 'heading', 'next', false)).activeIndex, 0);
+        h.close();
+    });
+
+    test('a newer query ends the search under way, and both requests get its answer', async () => {
+        // A clock that runs fast makes every search run in many slices.
+        let clock = 0;
+        const h = createHarness({ now: () => (clock += 2) });
+        await h.render(Array.from({ length: 3000 }, (_, i) => `Row ${i}: needle${i} in a nest.`).join('\n\n'));
+        const older = find(h, 'ne');
+        const newer = find(h, 'needle1');
+        const answers = await Promise.all([older, newer]);
+        assert.deepEqual(answers[1], { matchCount: 1111, activeIndex: 0, found: true });
+        assert.deepEqual(answers[0], answers[1], 'the older request is answered with the newer count');
+        const marks = Array.from(h.article().querySelectorAll('mark.md-find'), (mark) => mark.textContent);
+        assert.equal(marks.length, 1111);
+        assert.ok(marks.every((text) => text === 'needle1'), 'no mark of the older query is left');
+        // Steps wait for the search they step through.
+        const search = find(h, 'nest');
+        const stepped = find(h, 'nest', 'next', false);
+        assert.equal((await search).matchCount, 3000);
+        assert.equal((await stepped).activeIndex, 1);
+        h.close();
+    });
+
+    test('a search made while the blocks go in counts them all at the next step', async () => {
+        const { createScheduler } = await import('../src/page/scheduler.js');
+        const source = Array.from({ length: 1500 }, (_, i) => `Paragraph ${i} with a word.`).join('\n\n');
+        let early = null;
+        let h = null;
+        h = createHarness({
+            scheduler: (win) => {
+                const inner = createScheduler(win);
+                return {
+                    ...inner,
+                    nextFrame: () => {
+                        const shown = h?.blocks().length ?? 0;
+                        if (!early && shown > 0 && shown < 1500) early = find(h, 'word');
+                        return inner.nextFrame();
+                    },
+                };
+            },
+        });
+        await h.render(source);
+        assert.ok(early, 'a search went out while the blocks went in');
+        assert.ok((await early).matchCount < 1500);
+        assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 1, found: true });
+        h.close();
+    });
+});
+
+describe('find and formulas the worker sends after the search began', () => {
+    test('the search waits for them, and each step marks its match as its block is typeset', async () => {
+        const { createInlineParser } = await import('../src/page/parser.js');
+        const { parseDocument } = await import('./support/loaded.js');
+        const held = [];
+        const inner = createInlineParser({ parseDocument, now: () => performance.now(), later: true });
+        const parser = {
+            ...inner,
+            parse: (source, options, timeoutMs, onHead, onEnhanced) => inner.parse(source, options, timeoutMs, onHead,
+                onEnhanced && ((items, done) => held.push(() => onEnhanced(items, done)))),
+        };
+        // Paragraphs of many formulas, long enough to be typeset a few
+        // formulas at a time.
+        const paragraph = (n) => `Paragraph ${n}: ` + Array.from({ length: 8 }, (_, k) => `$\\alpha_{${n},${k}} + \\frac{${k}}{2}$`).join(', ');
+        const source = Array.from({ length: 12 }, (_, n) => `## Part ${n}\n\n${paragraph(n)}`).join('\n\n');
+        const whole = createHarness();
+        await whole.render(source);
+        const expected = (await find(whole, 'α')).matchCount;
+        whole.close();
+        assert.equal(expected, 96);
+
+        const h = createHarness({ parser, geometry: { viewportHeight: 300 } });
+        await h.render(source);
+        assert.ok(h.article().querySelector('.md-math-pending'), 'formulas wait as quiet boxes');
+        const counted = find(h, 'α');
+        await new Promise((resolve) => setTimeout(resolve, 50));
+        while (held.length === 0) await new Promise((resolve) => setTimeout(resolve, 1));
+        for (const deliver of held.splice(0)) deliver();
+        assert.equal((await counted).matchCount, expected);
+        for (let step = 1; step <= 20; step++) {
+            const result = await find(h, 'α', 'previous', false);
+            assert.equal(result.matchCount, expected);
+            const active = Array.from(h.article().querySelectorAll('mark.md-find-active'));
+            assert.equal(active.map((mark) => mark.textContent).join(''), 'α', `step ${step}`);
+            assert.ok(active[0].closest('.katex-html'), 'marked in the typeset formula');
+            await new Promise((resolve) => setTimeout(resolve, 5));
+        }
         h.close();
     });
 });

@@ -3,34 +3,73 @@
 // the math annotation, the copy buttons and diagrams is not searched. A block
 // still waiting for its highlighting and math is searched in the text they
 // will show, and marked once they are in place (at once for the match shown).
-// Text is searched as it reads: soft hyphens are passed over, and a letter
-// followed by combining marks is the letter they make together.
+// Text is searched as it reads, the query too: white space is one space
+// (a line break in a paragraph, a tab, a no-break space), invisible
+// format characters (soft hyphens, zero-width spaces and joiners, direction
+// marks) are passed over, and a letter with its combining marks, or Korean
+// written in its letters' parts, is the character they make together.
+//
+// A search runs in slices between which the page draws and hears newer
+// requests: a newer search ends an older one at once. Every match is
+// counted and can be stepped to; marks go in near the screen only, a long
+// table or list getting them for the rows about the screen as it scrolls.
 
 import { PageError, isPlainObject } from './protocol.js';
+import { isHidden } from './layout.js';
 
-export const MAX_MATCHES = 10000;
 // How long a match shown is kept in place while the page around it
 // changes, and how many still frames end that.
 const HOLD_FRAMES = 60;
 const HOLD_STILL_FRAMES = 3;
 const SEPARATOR = '\u0000';
-// A search that took longer than this lets a frame through before it shows
-// its match.
-const LONG_SEARCH_MS = 16;
+// The search's work between two turns of the page, and how long at most
+// the page goes without a frame meanwhile.
+const SLICE_MS = 24;
+const FRAME_AT_LEAST_EVERY_MS = 40;
+// Blocks' texts searched in one go, joined.
+const GROUP_CHARS = 256 * 1024;
 // The time a frame gives to reading blocks' text ahead of a search.
 const PREPARE_SLICE_MS = 4;
+// A block with more matches than this is marked where the screen is, as
+// the reader comes near, rather than all at once.
+const MARK_WHOLE_MAX = 48;
+// Blocks with many matches whose text nodes a search reads ahead of marking.
+const INDEXES_AHEAD = 8;
 
 const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
+// A query that typeset formulas are likely to show where the text around
+// them does not: a character beyond ASCII (a Greek letter, an operator, an
+// arrow, which formulas show for commands). A search for another waits for
+// no formula: at 5 MiB the worker typesets for seconds after the page holds
+// still, and the step after a formula is in place searches again.
+const MATH_QUERY = /[^\x00-\x7f]/;
 
-// A soft hyphen, or a run of combining marks with the character before it.
-const FOLDED = /\u00ad|\P{M}?\p{M}+/gu;
-const FOLDABLE = /[\u00ad\p{M}]/u;
+// Where text may read differently from how it is stored: an invisible
+// format character, a combining mark, a Korean letter written in parts,
+// white space other than a space, or two spaces. Scanned for as single
+// characters: most text has none, and a space alone is read as it is.
+const FOLDABLE = /[\p{Default_Ignorable_Code_Point}\p{M}\u1100-\u11FF\uA960-\uA97F\uD7B0-\uD7FF]|[^\S \uFEFF]| {2}/gu;
+const IGNORABLE_CHAR = /\p{Default_Ignorable_Code_Point}/u;
+const IGNORABLE = /\p{Default_Ignorable_Code_Point}/gu;
+const MARK_CHAR = /\p{M}/u;
+const SPACE_CHAR = /[^\S\uFEFF]/u;
+// Korean letters: leading consonants, vowels, trailing consonants; syllables.
+/** @param {number} c */
+const isLeading = (c) => (c >= 0x1100 && c <= 0x115f) || (c >= 0xa960 && c <= 0xa97f);
+/** @param {number} c */
+const isVowel = (c) => (c >= 0x1160 && c <= 0x11a7) || (c >= 0xd7b0 && c <= 0xd7c6);
+/** @param {number} c */
+const isTrailing = (c) => (c >= 0x11a8 && c <= 0x11ff) || (c >= 0xd7cb && c <= 0xd7ff);
+/** @param {number} c */
+const isSyllable = (c) => c >= 0xac00 && c <= 0xd7a3;
 
 /**
- * The text searched for a text shown, where they differ: without soft
- * hyphens, each character and its combining marks composed (NFC); with
- * the start and end in the text shown of each of its code units.
- * @typedef {{text: string, starts: Int32Array, ends: Int32Array}} Folding
+ * The text searched for a text shown, where they differ, and where each of
+ * its code units stands in the text shown: segment k starts at code unit
+ * `at[k]` of the searched text and either runs on unit for unit from `from[k]`
+ * of the text shown (`to[k]` is -1), or stands as a whole for the shown
+ * units [from[k], to[k]) (a character composed of several).
+ * @typedef {{text: string, at: Int32Array, from: Int32Array, to: Int32Array}} Folding
  */
 
 /**
@@ -38,64 +77,153 @@ const FOLDABLE = /[\u00ad\p{M}]/u;
  * @returns {Folding | null}  null when the text is searched as shown
  */
 export function foldText(shown) {
-    if (!FOLDABLE.test(shown)) return null;
-    let text = '';
+    FOLDABLE.lastIndex = 0;
+    let found = FOLDABLE.exec(shown);
+    if (!found) return null;
+    /** @type {string[]} */
+    const parts = [];
     /** @type {number[]} */
-    const starts = [];
+    const at = [0];
     /** @type {number[]} */
-    const ends = [];
-    let at = 0;
-    /** @param {number} to */
-    const copy = (to) => {
-        text += shown.slice(at, to);
-        for (let i = at; i < to; i++) {
-            starts.push(i);
-            ends.push(i + 1);
+    const from = [0];
+    /** @type {number[]} */
+    const to = [-1];
+    let length = 0;
+    // Shown units [0, copied) are in the text searched.
+    let copied = 0;
+    /**
+     * A segment from the searched unit `unit` on.
+     * @param {number} unit
+     * @param {number} start
+     * @param {number} end
+     */
+    const segment = (unit, start, end) => {
+        const last = at.length - 1;
+        if (at[last] === unit) {
+            from[last] = start;
+            to[last] = end;
+            return;
         }
-        at = to;
+        at.push(unit);
+        from.push(start);
+        to.push(end);
     };
-    for (const run of shown.matchAll(FOLDED)) {
-        const from = run.index ?? 0;
-        copy(from);
-        const to = from + run[0].length;
-        if (run[0] === '\u00ad') {
-            at = to;
+    /** @param {number} upTo */
+    const copy = (upTo) => {
+        if (upTo <= copied) return;
+        parts.push(shown.slice(copied, upTo));
+        length += upTo - copied;
+        copied = upTo;
+    };
+    /** @param {number} i */
+    const charAt = (i) => String.fromCodePoint(/** @type {number} */ (shown.codePointAt(i)));
+    while (found) {
+        let start = found.index;
+        if (start < copied) {
+            found = FOLDABLE.exec(shown);
             continue;
         }
-        const composed = run[0].normalize('NFC');
-        if (composed.length === run[0].length) {
-            copy(to);
-            continue;
+        const first = charAt(start);
+        const code = /** @type {number} */ (first.codePointAt(0));
+        let end = start + first.length;
+        if (IGNORABLE_CHAR.test(first) && !(isLeading(code) || isVowel(code))) {
+            // Passed over.
+            while (end < shown.length && IGNORABLE_CHAR.test(charAt(end))) end += charAt(end).length;
+            copy(start);
+            copied = end;
+            segment(length, end, -1);
+        } else if (SPACE_CHAR.test(first)) {
+            while (end < shown.length && SPACE_CHAR.test(shown[end])) end += 1;
+            // A space just before the run is where it begins.
+            const joined = start > 0 && shown[start - 1] === ' ' && copied <= start - 1;
+            copy(start);
+            if (joined) {
+                copied = end;
+                segment(length, end, -1);
+            } else {
+                parts.push(' ');
+                length += 1;
+                copied = end;
+                if (end - start > 1) segment(length, end, -1);
+            }
+        } else {
+            // A character and its combining marks, or a Korean syllable in
+            // parts: composed.
+            if (MARK_CHAR.test(first) || isVowel(code) || isTrailing(code)) {
+                const before = start > copied ? /** @type {number} */ (shown.codePointAt(start - 1)) : -1;
+                if (start > copied && !(before >= 0xdc00 && before <= 0xdfff)) start -= 1;
+                else if (start > copied + 1) start -= 2;
+            }
+            const lead = /** @type {number} */ (shown.codePointAt(start));
+            end = start + String.fromCodePoint(lead).length;
+            if (isLeading(lead)) {
+                while (end < shown.length && isLeading(shown.charCodeAt(end))) end += 1;
+                if (end < shown.length && isVowel(shown.charCodeAt(end))) {
+                    while (end < shown.length && isVowel(shown.charCodeAt(end))) end += 1;
+                    while (end < shown.length && isTrailing(shown.charCodeAt(end))) end += 1;
+                }
+            } else if (isSyllable(lead) || isVowel(lead) || isTrailing(lead)) {
+                while (end < shown.length && isTrailing(shown.charCodeAt(end))) end += 1;
+            }
+            while (end < shown.length && MARK_CHAR.test(charAt(end))) end += charAt(end).length;
+            const run = shown.slice(start, end);
+            const composed = run.replace(IGNORABLE, '').normalize('NFC');
+            copy(start);
+            copied = end;
+            if (composed.length === run.length) {
+                parts.push(composed);
+                length += composed.length;
+            } else {
+                if (composed.length > 0) {
+                    segment(length, start, end);
+                    parts.push(composed);
+                    length += composed.length;
+                }
+                segment(length, end, -1);
+            }
         }
-        // Composed, its units stand for the whole run.
-        text += composed;
-        for (let k = 0; k < composed.length; k++) {
-            starts.push(from);
-            ends.push(to);
-        }
-        at = to;
+        FOLDABLE.lastIndex = copied;
+        found = FOLDABLE.exec(shown);
     }
     copy(shown.length);
-    return { text, starts: Int32Array.from(starts), ends: Int32Array.from(ends) };
+    return { text: parts.join(''), at: Int32Array.from(at), from: Int32Array.from(from), to: Int32Array.from(to) };
 }
 
-// Math not typeset yet shows its source between dollar signs.
-const MATH_SOURCE = /\$\$[\s\S]*?\$\$|\$[^$]*\$/g;
+/**
+ * The segment of a folding that holds searched unit `unit`.
+ * @param {Folding} folding
+ * @param {number} unit
+ */
+function segmentOf(folding, unit) {
+    const { at } = folding;
+    let low = 0;
+    let high = at.length - 1;
+    while (low < high) {
+        const mid = (low + high + 1) >> 1;
+        if (at[mid] <= unit) low = mid;
+        else high = mid - 1;
+    }
+    return low;
+}
 
 /**
- * Whether [start, end) of a text meets math shown as its source.
- * @param {string} text
- * @param {number} start
- * @param {number} end
+ * Where searched unit `unit` starts in the text shown.
+ * @param {Folding} folding
+ * @param {number} unit
  */
-function inMathSource(text, start, end) {
-    if (!text.includes('$')) return false;
-    for (const found of text.matchAll(MATH_SOURCE)) {
-        const from = found.index ?? 0;
-        if (from >= end) return false;
-        if (from + found[0].length > start) return true;
-    }
-    return false;
+function shownStart(folding, unit) {
+    const k = segmentOf(folding, unit);
+    return folding.to[k] >= 0 ? folding.from[k] : folding.from[k] + unit - folding.at[k];
+}
+
+/**
+ * Where searched unit `unit` ends in the text shown.
+ * @param {Folding} folding
+ * @param {number} unit
+ */
+function shownEnd(folding, unit) {
+    const k = segmentOf(folding, unit);
+    return folding.to[k] >= 0 ? folding.to[k] : folding.from[k] + unit - folding.at[k] + 1;
 }
 
 /** @param {string} text */
@@ -108,7 +236,7 @@ function escapeRegExp(text) {
  * @param {string} query
  */
 function foldQuery(query) {
-    return FOLDABLE.test(query) ? query.replace(/\u00ad/g, '').normalize('NFC') : query;
+    return foldText(query)?.text ?? query;
 }
 
 /**
@@ -129,26 +257,52 @@ export function patternFor(query, caseSensitive) {
 }
 
 /**
- * A match: [start, end) of its block's text, and the marks that wrap it
- * once its block shows that text (null until then).
- * @typedef {{index: number, start: number, end: number, marks: HTMLElement[] | null}} Match
- */
-
-/**
- * A search under way: its matches, and the text it searched of each block
- * it looked at.
- * @typedef {{query: string, caseSensitive: boolean, generation: number, stale: boolean,
- *     matches: Match[], byBlock: Map<number, Match[]>, texts: string[], active: number,
- *     unmarked: Map<Element, number>, filling: number, inSource: boolean}} FindState  `unmarked`: the
- *     blocks that show their matches' text but are not marked yet, until they come
- *     near the screen; `filling`: a long block whose items were still going in when
- *     it was read (-1 if none); `inSource`: a match lies in the source of math
- *     whose typeset markup has not come yet
- */
-
-/**
  * A block's text as shown, and as searched where that differs.
  * @typedef {{shown: string, folding: Folding | null}} BlockText
+ */
+
+/**
+ * A block's text nodes (but those skipped), where each starts in the
+ * block's text, and which of them hold more than white space (where the
+ * block's lines are).
+ * @typedef {{nodes: Text[], starts: Int32Array, solid: Int32Array, text: string}} NodeIndex
+ */
+
+/**
+ * A search and its matches. Match k lies in block `blockOf[k]`, at
+ * [startOf[k], endOf[k]) of the text it shows; `ranges` gives each block's
+ * matches [first, end). `texts` holds the text read of each block searched,
+ * `waiting` which of them were read from the highlighting and math still
+ * to come. `unmarked`: the blocks that show their matches' text but are not
+ * marked yet, until they come near the screen; `open`: the blocks with many
+ * matches, marked as the screen comes near each of them; `filling`: a long
+ * block whose items were still going in when it was read (-1 if none);
+ * `inSource`: a block whose formulas had not come from the worker yet when
+ * it was read; `done` once the search has its matches, `finished` settling
+ * then or when it was superseded; `busy`: the steps under way, in turn.
+ * @typedef {object} FindState
+ * @property {string} query
+ * @property {boolean} caseSensitive
+ * @property {number} generation
+ * @property {Searched | null} view
+ * @property {number} count  blocks searched
+ * @property {boolean} done
+ * @property {boolean} stale
+ * @property {number} total
+ * @property {Int32Array} blockOf
+ * @property {Int32Array} startOf
+ * @property {Int32Array} endOf
+ * @property {Map<number, [number, number]>} ranges
+ * @property {string[]} texts
+ * @property {Uint8Array} waiting
+ * @property {Map<number, HTMLElement[]>} marks
+ * @property {Map<Element, number>} unmarked
+ * @property {Set<number>} open
+ * @property {Map<Element, NodeIndex | null>} indexes
+ * @property {number} active
+ * @property {number} filling
+ * @property {boolean} inSource
+ * @property {Promise<unknown>} busy
  */
 
 /**
@@ -161,6 +315,8 @@ export function patternFor(query, caseSensitive) {
  * @property {import('./view.js').Dressing} [dressing]
  * @property {{index: number} | null} long  a block whose items are still going in
  */
+
+const NO_MATCH = Object.freeze({ matchCount: 0, activeIndex: -1, found: false });
 
 /**
  * @param {object} parts
@@ -179,61 +335,50 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     // load shows its alternative text).
     /** @type {WeakMap<Element, BlockText>} */
     const textCache = new WeakMap();
+    /** @type {WeakMap<Element, NodeIndex>} */
+    const nodeCache = new WeakMap();
+    // The texts that blocks' waiting highlighting and math will show, folded.
+    /** @type {WeakMap<object, Map<number, BlockText>>} */
+    const dressedCache = new WeakMap();
+    let disposed = false;
     // Marks go into the blocks near the screen, as they come near (without
     // a watch on the screen, into every block at once): marking thousands of
     // matches at once would hold the page up for a long frame.
-    const Observer = doc.defaultView?.IntersectionObserver;
+    const win = doc.defaultView;
+    const Observer = win?.IntersectionObserver;
     const observer = Observer ? new Observer((entries) => {
-        const view = getView();
-        if (!state || !view || state.generation !== view.generation) return;
+        const current = state;
+        if (!current || !current.done || getView() !== current.view) return;
         for (const entry of entries) {
             if (!entry.isIntersecting) continue;
             observer?.unobserve(entry.target);
-            markNear(state, entry.target);
+            markNear(current, entry.target);
         }
     }, { rootMargin: '100% 0px' }) : null;
+    // A block with many matches gets the marks about the screen as it scrolls.
+    let scrollMarking = false;
+    const onScroll = () => {
+        if (scrollMarking || !state || state.open.size === 0) return;
+        scrollMarking = true;
+        void scheduler.nextFrame().then(() => {
+            scrollMarking = false;
+            const current = state;
+            if (!current || disposed || getView() !== current.view) return;
+            for (const index of current.open) markAbout(current, index);
+        });
+    };
+    if (observer) win?.addEventListener('scroll', onScroll, { passive: true });
 
-    function clearMarks() {
-        if (!state) return;
-        for (const match of state.matches) {
-            for (const mark of match.marks ?? []) {
-                const parent = mark.parentNode;
-                if (!parent) continue;
-                while (mark.firstChild) parent.insertBefore(mark.firstChild, mark);
-                parent.removeChild(mark);
-                parent.normalize();
-            }
-            match.marks = null;
-        }
-        state.matches = [];
-        state.byBlock.clear();
-        state.unmarked.clear();
-        observer?.disconnect();
-    }
-
-    /**
-     * Marks the blocks of a chunk near the screen.
-     * @param {FindState} state
-     * @param {Element} chunk
-     */
-    function markNear(state, chunk) {
-        for (const block of Array.from(chunk.children)) {
-            const index = state.unmarked.get(block);
-            if (index === undefined) continue;
-            state.unmarked.delete(block);
-            const matches = state.byBlock.get(index);
-            if (matches && !matches[0].marks && !markBlock(state, block, matches, state.texts[index])) state.stale = true;
-        }
-    }
+    // ---- reading -------------------------------------------------------
 
     /** @param {Element} block */
     function textNodesOf(block) {
         /** @type {Text[]} */
         const nodes = [];
+        const skips = block.matches(SKIP) || block.querySelector(SKIP) !== null;
         const walker = doc.createTreeWalker(block, 4 /* SHOW_TEXT */);
         for (let node = walker.nextNode(); node; node = walker.nextNode()) {
-            const parent = node.parentElement;
-            if (parent && parent.closest(SKIP)) continue;
+            if (skips && node.parentElement?.closest(SKIP)) continue;
             nodes.push(/** @type {Text} */ (node));
         }
         return nodes;
@@ -263,24 +408,134 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         return text;
     }
 
-    // Wraps [start, end) of the block's joined text, which may span nodes.
     /**
-     * @param {Text[]} nodes
-     * @param {number[]} starts
+     * The text a block's waiting highlighting and math will show.
+     * @param {Searched} view
+     * @param {number} index
+     * @param {string} shown
+     * @returns {BlockText}
+     */
+    function dressedTextOf(view, index, shown) {
+        let texts = dressedCache.get(view);
+        if (!texts) {
+            texts = new Map();
+            dressedCache.set(view, texts);
+        }
+        let text = texts.get(index);
+        if (text === undefined || text.shown !== shown) {
+            text = { shown, folding: foldText(shown) };
+            texts.set(index, text);
+        }
+        return text;
+    }
+
+    /**
+     * The text nodes of block `index`, if it shows the text searched.
+     * @param {FindState} s
+     * @param {number} index
+     * @returns {NodeIndex | null}
+     */
+    function nodeIndexOf(s, index) {
+        const block = s.view?.elements[index];
+        if (!block) return null;
+        if (s.indexes.has(block)) return s.indexes.get(block) ?? null;
+        const searched = s.texts[index];
+        let found = nodeCache.get(block);
+        const kept = found !== undefined && found.text === searched
+            && (found.nodes.length === 0 || (block.contains(found.nodes[0]) && block.contains(found.nodes[found.nodes.length - 1])));
+        if (!found || !kept) {
+            const nodes = textNodesOf(block);
+            const starts = new Int32Array(nodes.length);
+            /** @type {number[]} */
+            const solid = [];
+            /** @type {string[]} */
+            const parts = [];
+            let length = 0;
+            for (let i = 0; i < nodes.length; i++) {
+                const data = nodes[i].data;
+                starts[i] = length;
+                length += data.length;
+                parts.push(data);
+                if (/\S/.test(data)) solid.push(i);
+            }
+            found = { nodes, starts, solid: Int32Array.from(solid), text: parts.join('') };
+            if (index !== s.filling) nodeCache.set(block, found);
+        }
+        const shown = found.text === searched ? found : null;
+        s.indexes.set(block, shown);
+        return shown;
+    }
+
+    // ---- marking -------------------------------------------------------
+
+    /**
+     * The text piece that holds offset `offset` of a text node as it was
+     * read: marks split a node, and its pieces follow it, some in marks.
+     * @param {Text} node
+     * @param {number} offset
+     * @returns {[Text, number] | null}  the piece and where it starts
+     */
+    function pieceAt(node, offset) {
+        /** @type {Node | null} */
+        let piece = node;
+        let start = 0;
+        while (piece && piece.nodeType === 3) {
+            const length = /** @type {Text} */ (piece).data.length;
+            if (offset < start + length) return [/** @type {Text} */ (piece), start];
+            start += length;
+            /** @type {Element | null} */
+            const parent = piece.parentElement;
+            /** @type {Node | null} */
+            let next = parent && isMark(parent) ? parent.nextSibling : piece.nextSibling;
+            if (next && next.nodeType === 1 && isMark(/** @type {Element} */ (next))) next = next.firstChild;
+            piece = next;
+        }
+        return null;
+    }
+
+    /** @param {Element} element */
+    function isMark(element) {
+        return element.localName === 'mark' && element.classList.contains('md-find');
+    }
+
+    /**
+     * The first of `count` items from `low` for which `test` holds, or
+     * `low + count` (the test holding from some item on).
+     * @param {number} low
+     * @param {number} high  exclusive
+     * @param {(i: number) => boolean} test
+     */
+    function firstWhere(low, high, test) {
+        while (low < high) {
+            const mid = (low + high) >> 1;
+            if (test(mid)) high = mid;
+            else low = mid + 1;
+        }
+        return low;
+    }
+
+    /**
+     * Wraps [start, end) of the block's text, which may span nodes.
+     * @param {NodeIndex} index
      * @param {number} start
      * @param {number} end
      */
-    function wrap(nodes, starts, start, end) {
+    function wrap(index, start, end) {
+        const { nodes, starts } = index;
+        /** @type {HTMLElement[]} */
         const marks = [];
-        for (let i = 0; i < nodes.length; i++) {
-            const nodeStart = starts[i];
-            const nodeEnd = nodeStart + nodes[i].data.length;
-            if (nodeEnd <= start || nodeStart >= end) continue;
-            let node = nodes[i];
-            const from = Math.max(start, nodeStart) - nodeStart;
-            const to = Math.min(end, nodeEnd) - nodeStart;
-            if (to < node.data.length) node.splitText(to);
-            if (from > 0) node = node.splitText(from);
+        const total = index.text.length;
+        for (let i = Math.max(0, firstWhere(0, nodes.length, (k) => starts[k] > start) - 1); i < nodes.length && starts[i] < end; i++) {
+            const nodeEnd = i + 1 < nodes.length ? starts[i + 1] : total;
+            if (nodeEnd <= start) continue;
+            const from = Math.max(start, starts[i]) - starts[i];
+            const to = Math.min(end, nodeEnd) - starts[i];
+            const found = pieceAt(nodes[i], from);
+            if (!found) continue;
+            let [node] = found;
+            const pieceStart = found[1];
+            if (to - pieceStart < node.data.length) node.splitText(to - pieceStart);
+            if (from > pieceStart) node = node.splitText(from - pieceStart);
             const mark = doc.createElement('mark');
             mark.className = 'md-find';
             node.parentNode?.insertBefore(mark, node);
@@ -291,157 +546,345 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     /**
-     * Marks the block's matches, if the block shows the text they were
-     * found in; whether it does.
-     * @param {FindState} state
-     * @param {Element} block
-     * @param {Match[]} matches  of this block, in order
-     * @param {string} searched  the text they were found in
+     * Marks matches of block `index` (those not marked yet); false if the
+     * block does not show the text they were found in.
+     * @param {FindState} s
+     * @param {number} index
+     * @param {number} first
+     * @param {number} end
      */
-    function markBlock(state, block, matches, searched) {
-        const nodes = textNodesOf(block);
-        const starts = [];
-        let text = '';
-        for (const node of nodes) {
-            starts.push(text.length);
-            text += node.data;
-        }
-        if (text !== searched) return false;
-        // Wrap from the end: splitting a text node keeps its head in the
-        // original node, so the offsets of earlier matches stay valid.
-        for (let r = matches.length - 1; r >= 0; r--) matches[r].marks = wrap(nodes, starts, matches[r].start, matches[r].end);
-        const active = state.matches[state.active];
-        for (const match of matches) {
-            if (match !== active) continue;
-            for (const mark of match.marks ?? []) mark.classList.add('md-find-active');
+    function markRange(s, index, first, end) {
+        const nodes = nodeIndexOf(s, index);
+        if (!nodes) return false;
+        for (let k = first; k < end; k++) {
+            if (s.marks.has(k)) continue;
+            const marks = wrap(nodes, s.startOf[k], s.endOf[k]);
+            if (k === s.active) for (const mark of marks) mark.classList.add('md-find-active');
+            s.marks.set(k, marks);
         }
         return true;
     }
 
     /**
+     * Marks a block's matches: all of them when they are few, else those
+     * about the screen, and the rest as the reader scrolls near them.
+     * @param {FindState} s
+     * @param {number} index
+     */
+    function markBlock(s, index) {
+        const range = s.ranges.get(index);
+        if (!range) return;
+        if (range[1] - range[0] <= MARK_WHOLE_MAX || !observer) {
+            if (!markRange(s, index, range[0], range[1])) s.stale = true;
+            return;
+        }
+        s.open.add(index);
+        markAbout(s, index);
+    }
+
+    /**
+     * Where the lines of a block that holds text offset `offset` start and end on the page.
+     * @param {NodeIndex} nodes
+     * @param {number} solid  an index into nodes.solid
+     */
+    function lineOf(nodes, solid) {
+        const parent = nodes.nodes[nodes.solid[solid]].parentElement;
+        if (!parent) return [0, 0];
+        const top = geometry.top(parent);
+        return [top, top + geometry.height(parent)];
+    }
+
+    /**
+     * Marks the matches of a block with many that lie about the screen (a
+     * screen above it and below it), read from the lines' places: first
+     * read, then marked, so that the page is laid out once.
+     * @param {FindState} s
+     * @param {number} index
+     */
+    function markAbout(s, index) {
+        const range = s.ranges.get(index);
+        const nodes = nodeIndexOf(s, index);
+        if (!range || !nodes) {
+            s.open.delete(index);
+            if (range) s.stale = true;
+            return;
+        }
+        const height = geometry.viewportHeight();
+        const top = geometry.scrollTop() - height;
+        const bottom = geometry.scrollTop() + 2 * height;
+        const lines = nodes.solid.length;
+        const firstLine = firstWhere(0, lines, (k) => lineOf(nodes, k)[1] >= top);
+        const endLine = firstWhere(firstLine, lines, (k) => lineOf(nodes, k)[0] > bottom);
+        if (firstLine >= endLine) return;
+        const from = nodes.starts[nodes.solid[firstLine]];
+        const to = endLine < lines ? nodes.starts[nodes.solid[endLine]] : nodes.text.length;
+        const first = firstWhere(range[0], range[1], (k) => s.endOf[k] > from);
+        const end = firstWhere(first, range[1], (k) => s.startOf[k] >= to);
+        markRange(s, index, first, end);
+    }
+
+    /**
+     * Marks the blocks of a chunk near the screen.
+     * @param {FindState} s
+     * @param {Element} chunk
+     */
+    function markNear(s, chunk) {
+        for (const block of Array.from(chunk.children)) {
+            const index = s.unmarked.get(block);
+            if (index === undefined) continue;
+            s.unmarked.delete(block);
+            markBlock(s, index);
+        }
+    }
+
+    function clearMarks() {
+        if (!state) return;
+        /** @type {Set<Node>} */
+        const parents = new Set();
+        for (const marks of state.marks.values()) {
+            for (const mark of marks) {
+                const parent = mark.parentNode;
+                if (!parent) continue;
+                while (mark.firstChild) parent.insertBefore(mark.firstChild, mark);
+                parent.removeChild(mark);
+                parents.add(parent);
+            }
+        }
+        // The pieces of each text node are one node again, the node read.
+        for (const parent of parents) parent.normalize();
+        state.marks.clear();
+        state.unmarked.clear();
+        state.open.clear();
+        state.indexes.clear();
+        observer?.disconnect();
+    }
+
+    // ---- searching -----------------------------------------------------
+
+    /**
+     * @param {string} query
+     * @param {boolean} caseSensitive
+     * @param {number} generation
+     * @returns {FindState}
+     */
+    function newState(query, caseSensitive, generation) {
+        return {
+            query, caseSensitive, generation, view: null, count: 0, done: false, stale: false,
+            total: 0, blockOf: new Int32Array(256), startOf: new Int32Array(256), endOf: new Int32Array(256),
+            ranges: new Map(), texts: [], waiting: new Uint8Array(0), marks: new Map(), unmarked: new Map(),
+            open: new Set(), indexes: new Map(), active: -1, filling: -1, inSource: false, busy: Promise.resolve(),
+        };
+    }
+
+    /**
+     * @param {FindState} s
+     * @param {number} index
+     * @param {number} start
+     * @param {number} end
+     */
+    function addMatch(s, index, start, end) {
+        if (s.total === s.blockOf.length) {
+            const grow = (/** @type {Int32Array} */ array) => {
+                const larger = new Int32Array(array.length * 2);
+                larger.set(array);
+                return larger;
+            };
+            s.blockOf = grow(s.blockOf);
+            s.startOf = grow(s.startOf);
+            s.endOf = grow(s.endOf);
+        }
+        s.blockOf[s.total] = index;
+        s.startOf[s.total] = start;
+        s.endOf[s.total] = end;
+        const range = s.ranges.get(index);
+        if (range) range[1] = s.total + 1;
+        else s.ranges.set(index, [s.total, s.total + 1]);
+        s.total += 1;
+    }
+
+    let lastFrame = 0;
+    // A turn for the page between two slices of a search: a frame at
+    // least every so often, newer requests in between.
+    async function pause() {
+        if (!isHidden(doc, geometry) && now() - lastFrame >= FRAME_AT_LEAST_EVERY_MS) {
+            await scheduler.nextFrame();
+            lastFrame = now();
+        } else {
+            await scheduler.yieldTask();
+        }
+    }
+
+    /**
      * Finds the matches in every block in place: in the text each shows, or
      * the text its highlighting and math will show once they are put in
-     * place. Only the blocks that show that text already are marked now.
-     * @param {FindState} state
+     * place. False if a newer search, a clear or another document took over.
+     * @param {FindState} s
      * @param {Searched | null} view
      */
-    function search(state, view) {
-        state.matches = [];
-        state.byBlock.clear();
-        state.texts = [];
-        state.unmarked.clear();
-        state.filling = -1;
-        state.inSource = false;
-        if (foldQuery(state.query) === '' || !view) return;
-        // The blocks' texts are searched in one string, joined by a
-        // character that no text shown holds (the page's parser makes
-        // every U+0000 another character), so no match spans two blocks.
-        if (state.query.includes(SEPARATOR)) return;
-        /** @type {boolean[]} */
-        const waiting = [];
-        /** @type {(Folding | null)[]} */
-        const foldings = [];
-        /** @type {string[]} */
-        const searched = [];
+    async function search(s, view) {
+        clearMarks();
+        s.done = false;
+        s.stale = false;
+        s.total = 0;
+        s.ranges.clear();
+        s.texts = [];
+        s.filling = -1;
+        s.inSource = false;
+        s.view = view;
+        s.count = view?.count ?? 0;
+        s.waiting = new Uint8Array(s.count);
+        const folded = foldQuery(s.query);
+        // The blocks' texts are searched joined by a character that no text
+        // shown holds (the page's parser makes every U+0000 another
+        // character), so that no match spans two blocks.
+        if (!view || folded === '' || folded.includes(SEPARATOR)) return true;
         const filling = view.long?.index ?? -1;
-        for (let index = 0; index < view.count; index++) {
-            const dressed = view.dressing?.textOf(index);
-            waiting[index] = dressed !== undefined;
-            const text = dressed !== undefined ? { shown: dressed, folding: foldText(dressed) } : textOf(view.elements[index], index === filling);
-            state.texts[index] = text.shown;
-            foldings[index] = text.folding;
-            searched[index] = text.folding?.text ?? text.shown;
-        }
-        if (filling >= 0 && filling < view.count && !waiting[filling]) state.filling = filling;
-        const all = searched.join(SEPARATOR);
-        const pattern = patternFor(state.query, state.caseSensitive);
+        const pattern = patternFor(s.query, s.caseSensitive);
+        const mathQuery = MATH_QUERY.test(folded) && view.dressing !== undefined;
+        let sliceStarted = now();
         let index = 0;
-        let blockStart = 0;
-        /** @type {Match[]} */
-        let found = [];
-        const close = () => {
-            if (found.length === 0) return;
-            state.byBlock.set(index, found);
-            if (!waiting[index]) state.unmarked.set(view.elements[index], index);
-            found = [];
-        };
-        for (let m = pattern.exec(all); m && state.matches.length < MAX_MATCHES; m = pattern.exec(all)) {
-            while (m.index >= blockStart + searched[index].length + 1) {
-                close();
-                blockStart += searched[index].length + 1;
+        while (index < s.count) {
+            const first = index;
+            /** @type {string[]} */
+            const searched = [];
+            /** @type {(Folding | null)[]} */
+            const foldings = [];
+            let chars = 0;
+            while (index < s.count && chars < GROUP_CHARS) {
+                const dressed = view.dressing?.textOf(index);
+                const text = dressed !== undefined ? dressedTextOf(view, index, dressed) : textOf(view.elements[index], index === filling);
+                // Formulas not typeset yet are quiet boxes, with no text.
+                if (dressed !== undefined) s.waiting[index] = 1;
+                else if (mathQuery && !s.inSource && view.dressing?.coming(index)
+                    && view.elements[index].querySelector('.md-math-pending')) s.inSource = true;
+                s.texts[index] = text.shown;
+                foldings.push(text.folding);
+                searched.push(text.folding?.text ?? text.shown);
+                chars += searched[searched.length - 1].length + 1;
                 index += 1;
+                if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > SLICE_MS) break;
             }
-            // Offsets in the text shown, which the marks wrap.
-            const folding = foldings[index];
-            const from = m.index - blockStart;
-            const to = from + m[0].length;
-            const start = folding ? folding.starts[from] : from;
-            const end = folding ? folding.ends[to - 1] : to;
-            const match = { index, start, end, marks: null };
-            if (!waiting[index] && !state.inSource && view.dressing?.coming(index) && inMathSource(state.texts[index], start, end)) {
-                state.inSource = true;
+            const all = searched.join(SEPARATOR);
+            let block = 0;
+            let blockStart = 0;
+            pattern.lastIndex = 0;
+            for (let m = pattern.exec(all); m; m = pattern.exec(all)) {
+                while (m.index >= blockStart + searched[block].length + 1) {
+                    blockStart += searched[block].length + 1;
+                    block += 1;
+                }
+                // Offsets in the text shown, which the marks wrap.
+                const folding = foldings[block];
+                const from = m.index - blockStart;
+                const to = from + m[0].length;
+                addMatch(s, first + block, folding ? shownStart(folding, from) : from, folding ? shownEnd(folding, to - 1) : to);
             }
-            found.push(match);
-            state.matches.push(match);
+            if (index < s.count && now() - sliceStarted > SLICE_MS) {
+                await pause();
+                if (state !== s || disposed || getView() !== view) return false;
+                sliceStarted = now();
+            }
         }
-        close();
+        if (filling >= 0 && filling < s.count && !s.waiting[filling]) s.filling = filling;
+        return true;
+    }
+
+    /**
+     * Puts the marks of a search done in the blocks near the screen, and
+     * watches the others.
+     * @param {FindState} s
+     */
+    function arrange(s) {
+        s.done = true;
+        const view = s.view;
+        if (!view) return;
+        for (const index of s.ranges.keys()) if (!s.waiting[index]) s.unmarked.set(view.elements[index], index);
         if (!observer) {
-            for (const chunk of Array.from(view.article.children)) markNear(state, chunk);
+            for (const index of Array.from(s.unmarked.values())) {
+                s.unmarked.delete(view.elements[index]);
+                markBlock(s, index);
+            }
             return;
         }
         /** @type {Set<Element>} */
         const chunks = new Set();
-        for (const block of state.unmarked.keys()) if (block.parentElement) chunks.add(block.parentElement);
+        for (const block of s.unmarked.keys()) if (block.parentElement) chunks.add(block.parentElement);
         for (const chunk of chunks) observer.observe(chunk);
     }
 
     /**
-     * A block was replaced by its highlighting and math: its matches are
-     * marked again in its new element, or, if it shows another text than
-     * the search read, the search is made again at its next step.
-     * @param {number} index
+     * Searches the document shown until the search holds: again when another
+     * document came meanwhile, and once the formulas it read as quiet boxes
+     * have come from the worker. False if a newer search or a clear took over.
+     * @param {FindState} s
      */
-    function replaced(index) {
-        const view = getView();
-        if (!state || !view || state.generation !== view.generation || state.stale) return;
-        const searched = state.texts[index];
-        if (searched === undefined) return;
-        const block = view.elements[index];
-        const matches = state.byBlock.get(index);
-        if (!matches) {
-            if (textOf(block).shown !== searched) state.stale = true;
-            return;
+    async function searchShown(s) {
+        for (let round = 0; round < 3; round++) {
+            const view = getView();
+            if (!(await search(s, view))) {
+                if (state !== s || disposed) return false;
+                continue;
+            }
+            if (s.inSource && view?.dressing) {
+                // A block whose formulas the worker has not sent yet shows
+                // them as quiet boxes: a search for what formulas show
+                // waits for the text they will show.
+                await view.dressing.arrived();
+                if (state !== s || disposed) return false;
+                continue;
+            }
+            arrange(s);
+            return true;
         }
-        for (const match of matches) match.marks = null;
-        if (!markBlock(state, block, matches, searched)) state.stale = true;
+        if (state !== s || disposed) return false;
+        arrange(s);
+        return true;
     }
+
+    // ---- the match shown -----------------------------------------------
 
     // The marks of a match: its block is marked now if it is not yet, or
-    // dressed first if it is waiting for its highlighting and math. A block
-    // that shows another text than the one searched makes the search stale.
-    /** @param {Match} match */
-    function marksOf(match) {
-        if (match.marks || !state) return match.marks ?? [];
-        const view = getView();
-        if (!view) return [];
-        const block = view.elements[match.index];
-        if (state.unmarked.has(block)) {
-            state.unmarked.delete(block);
-            const matches = state.byBlock.get(match.index);
-            if (matches && !markBlock(state, block, matches, state.texts[match.index])) state.stale = true;
-        } else {
-            view.dressing?.dress(match.index);
+    // dressed first if it is waiting for its highlighting and math (its
+    // marks then come as it is replaced). A block that shows another text
+    // than the one searched makes the search stale.
+    /**
+     * @param {FindState} s
+     * @param {number} k
+     */
+    function marksOf(s, k) {
+        const marked = s.marks.get(k);
+        if (marked) return marked;
+        const view = s.view;
+        if (!view || getView() !== view) return [];
+        const index = s.blockOf[k];
+        if (s.waiting[index]) {
+            // Replaced, the block is marked about the screen, which the
+            // match may not be near yet.
+            view.dressing?.dress(index);
+            if (s.waiting[index]) return [];
+            const dressed = s.marks.get(k);
+            if (dressed) return dressed;
         }
-        return match.marks ?? [];
+        const block = view.elements[index];
+        const range = s.ranges.get(index);
+        if (!range) return [];
+        if (s.unmarked.has(block) && range[1] - range[0] <= MARK_WHOLE_MAX) {
+            s.unmarked.delete(block);
+            markBlock(s, index);
+        } else if (!markRange(s, index, k, k + 1)) {
+            s.stale = true;
+        }
+        return s.marks.get(k) ?? [];
     }
 
-    /** @param {number} index */
-    function setActive(index) {
-        if (!state) return;
-        for (const mark of state.matches[state.active]?.marks ?? []) mark.classList.remove('md-find-active');
-        state.active = index;
-        const match = state.matches[index];
-        const marks = match ? marksOf(match) : [];
+    /**
+     * @param {FindState} s
+     * @param {number} k
+     */
+    function setActive(s, k) {
+        for (const mark of s.marks.get(s.active) ?? []) mark.classList.remove('md-find-active');
+        s.active = k;
+        const marks = k >= 0 && k < s.total ? marksOf(s, k) : [];
         for (const mark of marks) mark.classList.add('md-find-active');
         if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
             // Marks just made in a chunk off screen are laid out first
@@ -487,32 +930,160 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (holding === run) holding = null;
     }
 
-    // The first match at or below the reading line, or the last one above
-    // the bottom of the view when going backwards.
     /**
-     * @param {FindState} state
-     * @param {string} direction
+     * Where a match is on the page: its mark, or, not marked yet, the line
+     * of its block that holds it (in a block with many matches) or its block.
+     * @param {FindState} s
+     * @param {number} k
      */
-    function startIndex(state, direction) {
-        const count = state.matches.length;
-        const line = geometry.scrollTop() + getInsetTop();
-        const elements = getView()?.elements ?? [];
-        // A match not marked yet is where its block is.
-        /** @param {Match} match */
-        const top = (match) => geometry.top(match.marks?.[0] ?? elements[match.index]);
-        if (direction === 'previous') {
-            const bottom = geometry.scrollTop() + geometry.viewportHeight();
-            for (let i = count - 1; i >= 0; i--) if (top(state.matches[i]) <= bottom) return i;
-            return count - 1;
+    function topOf(s, k) {
+        const mark = s.marks.get(k)?.[0];
+        if (mark) return geometry.top(mark);
+        const index = s.blockOf[k];
+        const range = s.ranges.get(index);
+        if (range && range[1] - range[0] > MARK_WHOLE_MAX && !s.waiting[index]) {
+            const nodes = nodeIndexOf(s, index);
+            const line = nodes ? firstWhere(0, nodes.nodes.length, (i) => nodes.starts[i] > s.startOf[k]) - 1 : -1;
+            const parent = line >= 0 ? nodes?.nodes[line].parentElement : null;
+            if (parent) return geometry.top(parent);
         }
-        for (let i = 0; i < count; i++) if (top(state.matches[i]) >= line) return i;
-        return 0;
+        return geometry.top(/** @type {Element} */ (s.view?.elements[index]));
     }
 
-    function result() {
-        const count = state ? state.matches.length : 0;
-        const active = state && count > 0 ? state.active : -1;
-        return { matchCount: count, activeIndex: active, found: count > 0 };
+    // The first match at or below the reading line, or the last one above
+    // the bottom of the view when going backwards. Matches lie in the
+    // page's order: the chunk that holds the line is found by the chunks'
+    // places (a chunk off screen has one without laying out what it holds),
+    // then the match within it.
+    /**
+     * @param {FindState} s
+     * @param {string} direction
+     */
+    function startIndex(s, direction) {
+        const elements = s.view?.elements ?? [];
+        /** @param {number} k */
+        const chunkOf = (k) => /** @type {Element} */ (elements[s.blockOf[k]]?.parentElement ?? elements[s.blockOf[k]]);
+        /** @param {number} k */
+        const chunkTop = (k) => geometry.top(chunkOf(k));
+        if (direction === 'previous') {
+            const bottom = geometry.scrollTop() + geometry.viewportHeight();
+            const below = firstWhere(0, s.total, (k) => chunkTop(k) > bottom);
+            if (below === 0) return s.total - 1;
+            const top = chunkTop(below - 1);
+            const first = firstWhere(0, below, (k) => chunkTop(k) >= top);
+            const after = firstWhere(first, below, (k) => topOf(s, k) > bottom);
+            if (after > first) return after - 1;
+            return first > 0 ? first - 1 : s.total - 1;
+        }
+        const line = geometry.scrollTop() + getInsetTop();
+        const from = firstWhere(0, s.total, (k) => {
+            const chunk = chunkOf(k);
+            return geometry.top(chunk) + geometry.height(chunk) > line;
+        });
+        if (from >= s.total) return 0;
+        const top = chunkTop(from);
+        const end = firstWhere(from, s.total, (k) => chunkTop(k) > top);
+        const at = firstWhere(from, end, (k) => topOf(s, k) >= line);
+        if (at < end) return at;
+        return end < s.total ? end : 0;
+    }
+
+    /** @param {FindState | null} s */
+    function result(s) {
+        if (!s || s.total === 0) return { ...NO_MATCH };
+        return { matchCount: s.total, activeIndex: s.active, found: true };
+    }
+
+    // The answer for a request that a newer one took over: the newest's,
+    // once it has one.
+    async function latest() {
+        for (;;) {
+            const current = state;
+            if (!current) return { ...NO_MATCH };
+            await current.busy.catch(() => {});
+            if (state === current) return result(current);
+        }
+    }
+
+    /**
+     * A search for the query, from where the reader is, or from the match
+     * that was active (after a re-render).
+     * @param {FindState} s
+     * @param {string} direction
+     * @param {number} previous
+     */
+    async function start(s, direction, previous) {
+        const started = now();
+        if (!(await searchShown(s))) return latest();
+        // The text nodes of a block with many matches (a long table) are
+        // read in a turn of their own: the match shown and the marks about
+        // the screen are placed by them.
+        let read = 0;
+        for (const [index, range] of s.ranges) {
+            if (read >= INDEXES_AHEAD) break;
+            const block = s.view?.elements[index];
+            if (range[1] - range[0] <= MARK_WHOLE_MAX || s.waiting[index] || !block || s.indexes.has(block)) continue;
+            const reading = now();
+            nodeIndexOf(s, index);
+            read += 1;
+            if (now() - reading > SLICE_MS) {
+                await pause();
+                if (state !== s || disposed) return latest();
+            }
+        }
+        // After a long search (a long document) the frame has its turn
+        // before the match is marked and scrolled to, which lays out
+        // where it is: the two together would make one long frame.
+        if (s.total > 0 && now() - started > SLICE_MS) {
+            await scheduler.nextFrame();
+            if (state !== s || disposed) return latest();
+        }
+        if (s.total > 0) setActive(s, previous >= 0 ? Math.min(previous, s.total - 1) : startIndex(s, direction));
+        // Its block showed another text than the one read (an image that
+        // did not load shows its alternative text): searched again.
+        if (s.stale && !(await searchAgain(s))) return latest();
+        return result(s);
+    }
+
+    /**
+     * A step from the active match.
+     * @param {FindState} s
+     * @param {string} direction
+     */
+    async function step(s, direction) {
+        if (state !== s) return latest();
+        const view = getView();
+        if (!s.stale && (s.view !== view || (view && view.count !== s.count))) s.stale = true;
+        if (!s.stale && s.filling >= 0) {
+            // A long block still going in when it was read: what came since
+            // is searched too.
+            const block = view?.elements[s.filling];
+            if (!block || shownTextOf(block) !== s.texts[s.filling]) s.stale = true;
+        }
+        // A block's highlighting or math changed its text, or more of the
+        // document came: the matches are found again and the step goes on
+        // from the one that was active.
+        if (s.stale && !(await searchAgain(s))) return latest();
+        if (s.total > 0) {
+            const by = direction === 'previous' ? -1 : 1;
+            setActive(s, ((s.active < 0 ? (by > 0 ? -1 : 0) : s.active) + by + s.total) % s.total);
+        }
+        return result(s);
+    }
+
+    /**
+     * Finds the matches again, keeping the index of the one that was active.
+     * @param {FindState} s
+     */
+    async function searchAgain(s) {
+        const previous = s.active;
+        // Twice at most: the text read the second time is the text shown.
+        for (let round = 0; round < 2 && s.stale; round++) {
+            s.active = -1;
+            if (!(await searchShown(s))) return false;
+            if (s.total > 0 && previous >= 0) setActive(s, Math.min(previous, s.total - 1));
+        }
+        return true;
     }
 
     /** @param {import('../protocol.js').RequestPayload<'find'>} payload */
@@ -523,87 +1094,56 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             throw new PageError('invalidPayload', 'find needs query, direction, caseSensitive and restart');
         }
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
-        const view = getView();
-        const generation = view?.generation ?? 0;
+        const generation = getView()?.generation ?? 0;
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
         const rendered = same !== null && same.generation !== generation;
         if (!same || payload.restart || rendered) {
+            // After a re-render the active match stays where it was.
             const previous = rendered ? same.active : -1;
+            if (holding) holding.cancelled = true;
             clearMarks();
-            /** @type {FindState} */
-            const fresh = {
-                query: payload.query, caseSensitive: payload.caseSensitive, generation, stale: false,
-                matches: [], byBlock: new Map(), texts: [], active: -1, unmarked: new Map(), filling: -1, inSource: false,
-            };
+            const fresh = newState(payload.query, payload.caseSensitive, generation);
             state = fresh;
-            const started = now();
-            search(fresh, view);
-            if (fresh.inSource && view?.dressing) {
-                // A match in a formula's source, in a block whose typeset
-                // markup the worker has not sent yet: the search waits for
-                // the text it will show.
-                await view.dressing.arrived();
-                if (state !== fresh || getView() !== view) return result();
-                search(fresh, view);
-            }
-            // After a long search (a long document) the frame has its turn
-            // before the match is marked and scrolled to, which lays out
-            // where it is: the two together would make one long frame.
-            if (fresh.matches.length > 0 && now() - started > LONG_SEARCH_MS) {
-                await scheduler.nextFrame();
-                // A newer search, a clear or a new render took over.
-                if (state !== fresh || getView()?.generation !== generation) return result();
-            }
-            if (fresh.matches.length > 0) {
-                // After a re-render the active match stays where it was.
-                const index = rendered && previous >= 0 ? Math.min(previous, fresh.matches.length - 1) : startIndex(fresh, payload.direction);
-                setActive(index);
-                // Its block showed another text than the one read (an image
-                // that did not load shows its alternative text): searched again.
-                if (fresh.stale) searchAgain(fresh, view);
-            }
-            return result();
+            const answer = start(fresh, payload.direction, previous);
+            fresh.busy = answer;
+            return answer;
         }
-        state = same;
-        if (!state.stale && state.filling >= 0) {
-            // A long block still going in when it was read: what came since
-            // is searched too.
-            const block = view?.elements[state.filling];
-            if (!block || shownTextOf(block) !== state.texts[state.filling]) state.stale = true;
-        }
-        if (state.stale) {
-            // A block's highlighting or math changed its text: the matches
-            // are found again and the step goes on from the one that was
-            // active.
-            searchAgain(state, view);
-        }
-        const count = state.matches.length;
-        if (count > 0) {
-            const step = payload.direction === 'previous' ? -1 : 1;
-            setActive(((state.active < 0 ? (step > 0 ? -1 : 0) : state.active) + step + count) % count);
-        }
-        return result();
+        const s = same;
+        const next = () => step(s, payload.direction);
+        const answer = s.busy.then(next, next);
+        s.busy = answer;
+        return answer;
     }
 
+    // ---- changes to the page -------------------------------------------
+
     /**
-     * Finds the matches again, keeping the index of the one that was active.
-     * @param {FindState} state
-     * @param {Searched | null} view
+     * A block was replaced by its highlighting and math: its matches are
+     * marked in its new element, or, if it shows another text than the
+     * search read, the search is made again at its next step.
+     * @param {number} index
      */
-    function searchAgain(state, view) {
-        const previous = state.active;
-        clearMarks();
-        state.stale = false;
-        state.active = -1;
-        search(state, view);
-        if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
-        // Once more at most: the text read now is the text shown.
-        if (state.stale) {
-            clearMarks();
-            state.stale = false;
-            search(state, view);
-            if (state.matches.length > 0 && previous >= 0) setActive(Math.min(previous, state.matches.length - 1));
+    function replaced(index) {
+        const view = getView();
+        if (!view) return;
+        // Typeset a few formulas at a time, a block keeps its element.
+        const block = view.elements[index];
+        textCache.delete(block);
+        nodeCache.delete(block);
+        const s = state;
+        if (!s || s.view !== view) return;
+        const searched = s.texts[index];
+        if (searched === undefined) return;
+        s.waiting[index] = 0;
+        if (!s.done || !s.ranges.has(index)) {
+            // A search under way marks it with the others.
+            if (textOf(block).shown !== searched) s.stale = true;
+            return;
         }
+        const range = /** @type {[number, number]} */ (s.ranges.get(index));
+        for (let k = range[0]; k < range[1]; k++) s.marks.delete(k);
+        s.open.delete(index);
+        markBlock(s, index);
     }
 
     /**
@@ -619,17 +1159,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         while (block && !(block.parentElement && block.parentElement.parentElement === view.article)) block = block.parentElement;
         if (!block) return;
         textCache.delete(block);
-        if (state && state.generation === view.generation) state.stale = true;
+        nodeCache.delete(block);
+        if (state) state.stale = true;
     }
 
     function clear() {
         if (holding) holding.cancelled = true;
         clearMarks();
         state = null;
-        return { matchCount: 0, activeIndex: -1, found: false };
+        return { ...NO_MATCH };
     }
 
-    // A new render replaced the content the marks lived in.
     /**
      * Reads the text of a document's blocks ahead of a search, a few
      * milliseconds a frame, so that the first search of a long document
@@ -638,22 +1178,32 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
      */
     async function prepare(view) {
         let index = 0;
-        while (index < view.count && getView() === view) {
+        while (index < view.count && getView() === view && !disposed) {
             const started = now();
             for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
-                if (view.dressing?.textOf(index) === undefined) textOf(view.elements[index]);
+                const dressed = view.dressing?.textOf(index);
+                if (dressed === undefined) textOf(view.elements[index]);
+                else dressedTextOf(view, index, dressed);
             }
             if (await scheduler.nextFrame() === null) return;
         }
     }
 
+    // Another document took the place of the one searched (or the full
+    // parse of the one whose head was shown): the marks go, and the next
+    // step searches again.
     function forget() {
         if (!state) return;
-        state.matches = [];
-        state.byBlock.clear();
-        state.unmarked.clear();
-        observer?.disconnect();
+        clearMarks();
+        state.stale = true;
     }
 
-    return { find, clear, forget, replaced, prepare, changed };
+    function dispose() {
+        disposed = true;
+        clear();
+        observer?.disconnect();
+        win?.removeEventListener('scroll', onScroll);
+    }
+
+    return { find, clear, forget, replaced, prepare, changed, dispose };
 }

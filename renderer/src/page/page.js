@@ -520,6 +520,7 @@ export function createPage(host) {
 
     function dispose() {
         for (const fn of disposers.splice(0)) fn();
+        find.dispose();
         disposeRender();
         geometry.dispose?.();
         layout.dispose();

@@ -44,11 +44,14 @@ export function shownText(html) {
     let text = '';
     // Depth of elements inside the skipped one, 0 outside.
     let skipping = 0;
+    // Depth of elements: text outside every element (the line break after
+    // a block's markup) is not part of the element that takes its place.
+    let depth = 0;
     let at = 0;
     while (at < html.length) {
         const open = html.indexOf('<', at);
         const end = open < 0 ? html.length : open;
-        if (skipping === 0 && end > at) text += decode(html.slice(at, end));
+        if (skipping === 0 && depth > 0 && end > at) text += decode(html.slice(at, end));
         if (open < 0) break;
         const close = html.indexOf('>', open);
         if (close < 0) break;
@@ -56,12 +59,14 @@ export function shownText(html) {
         at = close + 1;
         if (tag.startsWith('/')) {
             if (skipping > 0) skipping -= 1;
+            if (depth > 0) depth -= 1;
             continue;
         }
         if (tag.startsWith('!')) continue;
         const name = (/^[A-Za-z][^\s/>]*/.exec(tag)?.[0] ?? '').toLowerCase();
         // Self-closing: void elements, and those of SVG and MathML that say so.
         if (VOID_TAGS.has(name) || tag.endsWith('/')) continue;
+        depth += 1;
         if (skipping > 0) skipping += 1;
         else if (skipsContent(tag, name)) skipping = 1;
     }

@@ -60,12 +60,18 @@ export function fakeGeometry(doc, { viewportHeight = 700, viewportWidth = 900, b
         viewportWidth: () => size.width,
         top(element) {
             if (element.classList?.contains('md-doc') || element.id === 'content') return 0;
+            // A chunk sits where its first block does.
+            if (isChunk(element) && element.firstElementChild) return this.top(element.firstElementChild);
             const block = blockOf(element);
             if (!block) return 0;
             return origin + sumTo(indexOf(block));
         },
         height(element) {
             if (element.classList?.contains('md-doc')) return sumTo(countOf(element));
+            if (isChunk(element) && element.firstElementChild) {
+                const first = indexOf(element.firstElementChild);
+                return sumTo(first + element.children.length) - sumTo(first);
+            }
             const block = blockOf(element);
             return block ? heightAt(indexOf(block)) : blockHeight;
         },
