@@ -1121,7 +1121,7 @@ int main(int argc, char** argv) {
         jobs.push_back({Section::Find, "baseline", document->label, document, false, false, query});
     }
     for (const Document* document : {&findTable4k, &findTable20k}) {
-        jobs.push_back({Section::Find, "renderer", document->label + ", typed", document, true, false, "needle1", true});
+        jobs.push_back({Section::Find, "renderer", document->label + ", typed", document, true, false, "needle1", {}, 0, true});
         jobs.push_back({Section::Find, "baseline", document->label + ", typed", document, false, false, "needle1"});
     }
     jobs.push_back({Section::Table, "renderer", table.label, &table, true});
