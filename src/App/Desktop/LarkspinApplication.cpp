@@ -33,6 +33,7 @@
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -252,7 +253,10 @@ ShellDocuments* LarkspinApplication::documents() {
 }
 
 void LarkspinApplication::freezeSession() {
-    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
+    if (!services_ || !services_->sessionStore()) return;
+    // A tab being dragged is in no window: it goes back to its own first.
+    services_->tabGroups().cancelTabDrags();
+    services_->sessionStore()->freeze();
 }
 
 // Help and About

@@ -13,6 +13,7 @@
 typedef struct _AdwTabPage AdwTabPage;
 typedef struct _AdwTabView AdwTabView;
 typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkDropControllerMotion GtkDropControllerMotion;
 typedef struct _GtkEventController GtkEventController;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
@@ -92,6 +93,8 @@ private:
     static void pageDetached(AdwTabView*, AdwTabPage* page, int, gpointer self);
     static gboolean closePage(AdwTabView* view, AdwTabPage* page, gpointer self);
     static AdwTabView* createWindow(AdwTabView*, gpointer self);
+    static gboolean closeRequested(GtkWindow*, gpointer self);
+    static void dragEntered(GtkDropControllerMotion* controller, double, double, gpointer self);
     static void activeChanged(GObject*, GParamSpec*, gpointer self);
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
@@ -118,7 +121,8 @@ private:
     bool settleScheduled_ = false;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
-    SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;
+    SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
+        resize_;
 };
 
 }  // namespace larkspin
