@@ -8,6 +8,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
+#include "Platform/Log.hpp"
 #include "Window/Desktop/DragEscape.hpp"
 #include "Window/Desktop/RootWindowDrops.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
@@ -16,6 +17,8 @@
 namespace larkspin {
 
 namespace {
+
+constexpr Logger windowLog{"window"};
 
 // The root widget of the tab page a drag carries, or null (not a tab's).
 GtkWidget* draggedChild(GdkDrag* drag) {
@@ -122,6 +125,7 @@ void TabGroups::endDragsFrom(TabGroupWindow& group) {
         const auto left = leftFrom_.find(draggedChild(kept->drag.get()));
         if (left != leftFrom_.end() && left->second == &group) ending.push_back(kept->drag);
     }
+    if (!ending.empty()) windowLog.info("窗口要关闭：拖动中的标签页移入新窗口");
     for (const GObjectPtr<GdkDrag>& drag : ending) {
         // As a drop outside every window: the tab bar gives the tab a window
         // of its own, made from `group`'s view while it is still there.
