@@ -832,5 +832,76 @@ TEST_F(LarkspinProgram, ClosingTheWindowATabIsDraggedOutOfKeepsThatTabInAWindow)
     EXPECT_EQ(sessionGroups(), (Groups{{"two.md"}})) << program_->output();
 }
 
+// Many files named at once: their pages come over several turns; a file
+// opened after them, by a second launch, still gets its page.
+TEST_F(LarkspinProgram, AFileOpenedAfterManyAtOnceStillGetsItsPage) {
+    std::vector<fs::path> files;
+    for (int index = 1; index <= 120; ++index) {
+        const std::string name = "m" + std::to_string(index) + ".md";
+        files.push_back(document(name, "# " + name + "\n"));
+    }
+    program_ = start(files, false);
+    ASSERT_TRUE(program_->waitForOutput(rendered("m120.md", 1), bound)) << program_->output();
+    auto second = start({document("later.md", "# Later\n")}, false);
+    ASSERT_TRUE(second->waitForExit(bound).has_value()) << second->output();
+    EXPECT_TRUE(program_->waitForOutput(rendered("later.md", 1), bound)) << program_->output();
+    terminate();
+}
+
+// Quitting while the files named are still opening keeps every one of them
+// in the session, in the order named, whether the program is ended from
+// outside (SIGTERM, a logout) or by Ctrl+Q; the next launch opens them all.
+TEST_F(LarkspinProgram, QuittingWhileFilesAreStillOpeningKeepsEveryOneInTheSession) {
+    const std::string display = startPrivateDisplay();
+    ASSERT_FALSE(display.empty()) << "no display of its own";
+    KeyTyper keys(display);
+    if (!keys.available()) GTEST_SKIP() << "no XTest on this display";
+    std::vector<fs::path> files;
+    std::vector<std::string> names;
+    for (int index = 1; index <= 300; ++index) {
+        names.push_back("q" + std::to_string(1000 + index) + ".md");
+        files.push_back(document(names.back(), "# " + names.back() + "\n\ntext\n"));
+    }
+    for (const bool bySignal : {true, false}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "Quit");
+        fs::remove(sessionFile());
+        program_ = start(files, true, display);
+        ASSERT_TRUE(program_->waitForOutput(windowShown, bound)) << program_->output();
+        if (bySignal) {
+            terminate();
+        } else {
+            // Again until the window has the keyboard.
+            keys.pointAtWindow();
+            const auto end = std::chrono::steady_clock::now() + bound;
+            do keys.press(XK_q, true);
+            while (!program_->waitForExit(300ms) && std::chrono::steady_clock::now() < end);
+            expectCleanExit();
+        }
+        EXPECT_EQ(sessionGroups(), Groups{names});
+    }
+    program_ = start({}, true, display);
+    EXPECT_TRUE(program_->waitForOutput("会话已恢复：1 个窗口，300 份文档，0 个文件已不在", bound)) << program_->output();
+    terminate();
+}
+
+// A hundred files missing and one that opens: the missing ones are said in
+// one message, once every open has ended, naming the first few.
+TEST_F(LarkspinProgram, ManyMissingFilesAreSaidInOneMessageOnceEveryOpenHasEnded) {
+    std::vector<fs::path> files;
+    for (int index = 0; index < 100; ++index) files.push_back(home_ / "docs" / ("gone" + std::to_string(index) + ".md"));
+    std::string longer = "# Present\n\n";
+    for (int line = 0; line < 20000; ++line) longer += "a line of the file that opens\n";
+    files.push_back(document("present.md", longer));
+    program_ = start(files, true);
+    ASSERT_TRUE(program_->waitForOutput("提示：无法打开文件", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(rendered("present.md", 1), bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("启动 2s 后", bound)) << program_->output();
+    const std::string output = program_->output();
+    const auto said = output.find("提示：无法打开文件");
+    EXPECT_EQ(output.find("提示：无法打开文件", said + 1), std::string::npos) << "more than one message\n" << output;
+    EXPECT_LT(output.rfind("失败：文件不存在"), said) << "said before every open had ended\n" << output;
+    terminate();
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -256,7 +256,13 @@ void LarkspinApplication::freezeSession() {
     if (!services_ || !services_->sessionStore()) return;
     // A tab being dragged is in no window: it goes back to its own first.
     services_->tabGroups().cancelTabDrags();
-    services_->sessionStore()->freeze();
+    if (!documents_.shell || !opener_) {
+        services_->sessionStore()->freeze();
+        return;
+    }
+    // The files named and not shown yet are kept too: the next launch opens
+    // them.
+    services_->sessionStore()->freeze(documents_.shell->sessionSnapshot(opener_->waiting()));
 }
 
 // Help and About
