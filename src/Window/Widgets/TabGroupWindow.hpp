@@ -34,7 +34,8 @@ class TabGroups;
 // bar becomes a new group window; a tab moved between windows keeps its page
 // (and the reader in it). The pages are kept by the window's `TabGroups` and
 // go when their tab closes or their window is destroyed; a window whose last
-// tab left closes. The window owns this object. Main thread.
+// tab left closes. A window asked to close, or left empty, while a tab of it
+// is being dragged first gives that tab a window of its own. The window owns this object. Main thread.
 class TabGroupWindow {
 public:
     // A new, not yet presented window of `groups`; `application` may be
