@@ -39,12 +39,16 @@
    (`WorkerPool::shared()`) and the one inotify descriptor
    (`InotifyService::shared()`), both Platform's own threads, and the system
    clock (`Clock::system()`). Tests and benches make their own instances.
-7. No process-wide lists: in src/, a function-local static holds no
-   collection of the program's objects (a standard container whose elements
-   or keys are pointers, smart pointers or references to objects), such as
-   every live window or scheduler: the service that makes those objects keeps
-   them and is asked. Constants, literals, lookup tables and caches of plain
-   values stay allowed.
+7. No process-wide state below the composition root: outside src/Platform,
+   src/App and src/main.cpp, no variable of static storage duration (at
+   namespace scope, a static member of a class, a static or thread_local
+   one inside a function) is anything but const or constexpr, unless
+   `STATICS_ALLOWED` names it with its file and says why: the service that
+   owns such state keeps it and hands it down. In Platform and App too, no
+   such variable holds a collection of the program's objects (a standard
+   container whose elements or keys are pointers, smart pointers or
+   references to objects), such as every live window or scheduler: the
+   service that makes those objects keeps them and is asked.
 
 Exits 1 and prints file:line: reason for each breach.
 """
@@ -57,11 +61,11 @@ SOURCES = ("src", "tests", "bench", "fuzz")
 
 GTK_HEADER = re.compile(r'#\s*include\s*[<"](gtk/|gdk/|adwaita\.h|webkit/|jsc/|libsoup/)')
 WEBKIT_HEADER = re.compile(r'#\s*include\s*[<"](webkit/|jsc/)')
-# Glue lives in the GUI layers and in folders named Widgets or Desktop: only
-# there may GTK and libadwaita be included; the WebKit folders are a subset.
-GTK_FOLDERS = ("Web", "Window", "App")
+# Glue lives in Web, App and in folders named Widgets or Desktop: only there
+# may GTK and libadwaita be included; the WebKit folders are a subset.
+GTK_FOLDERS = ("Web", "App")
 GLUE_FOLDER_NAMES = ("Widgets", "Desktop")
-WEBKIT_FOLDERS = ("Web", "Reader/Widgets", "Window", "App")
+WEBKIT_FOLDERS = ("Web", "Reader/Widgets", "Window/Widgets", "Window/Desktop", "App")
 
 
 def folder_of(path):
@@ -450,10 +454,45 @@ def check_singletons(path, code, problems):
                         "take the instance from whoever makes this object")
 
 
-LOCAL_STATIC = re.compile(r"\bstatic\b")
+LOCAL_STATIC = re.compile(r"\b(?:static|thread_local)\b")
 CONTAINER = re.compile(r"\b(?:std::)?(?:vector|list|deque|forward_list|map|multimap|set|multiset|"
                        r"unordered_map|unordered_multimap|unordered_set|unordered_multiset|array)\s*<")
 HELD_OBJECT = re.compile(r"\*|&|\b(?:unique_ptr|shared_ptr|weak_ptr|reference_wrapper)\s*<")
+PREPROCESSOR_LINE = re.compile(r"^[ \t]*#(?:[^\n]*\\\n)*[^\n]*", re.M)
+NAMESPACE_HEAD = re.compile(r"^\s*(?:inline\s+)?namespace\b[\w:\s]*$|^\s*extern\s*$")
+CLASS_HEAD = re.compile(r"^\s*(?:template\s*<[^;{]*>\s*)?(?:class|struct|union)\b[^=(]*$")
+ENUM_HEAD = re.compile(r"^\s*enum\b")
+ACCESS_LABEL = re.compile(r"^\s*(?:public|private|protected)\s*:(?!:)")
+NOT_A_VARIABLE = re.compile(r"^\s*(?:template\b|using\b|typedef\b|friend\b|static_assert\b|namespace\b|"
+                            r"class\b|struct\b|union\b|enum\b|extern\s+template\b|operator\b)")
+LEADING_SPECIFIERS = re.compile(r"^\s*(?:\[\[[^\]]*\]\]\s*|(?:static|inline|extern|thread_local|constinit|"
+                                r"mutable|volatile)\b\s*)*")
+CONST_DECLARATOR = re.compile(r"\bconst\s*\w+\s*(?:\[[^\]]*\]\s*)*$")
+LITERAL_START = re.compile(r"\s*(?:[\"'\d{&]|new\b)")
+
+# Non-const statics allowed outside Platform and App, by file (under src/)
+# and name: state of the process or the display that no service owns.
+STATICS_ALLOWED = {
+    # Made once, for the process's life.
+    ("Appearance/ThemeCatalog.cpp", "once"), ("Appearance/ThemeCatalog.cpp", "entries"),
+    ("Editor/EditorLayout.cpp", "families"),
+    ("Updates/UpdateFeed.cpp", "once"),
+    # The style sheets added once to the display.
+    ("Window/Widgets/WindowTheme.cpp", "installed"), ("Window/Widgets/WindowTheme.cpp", "shared"),
+    ("Settings/Widgets/SettingsWindowController.cpp", "installed"),
+    # Script calls waiting for WebKit, by number: a late answer finds nothing.
+    ("Web/WebKitBridgePort.cpp", "calls"), ("Web/WebKitBridgePort.cpp", "next"),
+    # Once per process by design: untitled documents' log numbers, the
+    # folders swept of a killed write's leftovers, the closing of replaced
+    # files off the save's path.
+    ("Document/Document.cpp", "nextUntitledLogSequence"),
+    ("Storage/DocumentLoader.cpp", "folders"),
+    ("Storage/FileStore.cpp", "releaser"),
+    # For tests: the last announcement, and the switch for source editing.
+    ("Appearance/Desktop/AccessibilityAnnouncer.cpp", "value"),
+    ("Window/FindRouting.cpp", "sourceEditingForTesting"),
+}
+STATIC_STATE_ROOTS = ("Platform", "App", "main.cpp")
 
 
 def template_arguments(code, opening):
@@ -471,22 +510,142 @@ def template_arguments(code, opening):
     return code[opening + 1:]
 
 
-def check_static_lists(path, code, problems):
-    if not path.is_relative_to(ROOT / "src"):
-        return
+def matching_close(code, opening):
+    """The position of the bracket that closes the one at `opening`."""
+    depth = 0
+    for at in range(opening, len(code)):
+        if code[at] in OPEN:
+            depth += 1
+        elif code[at] in CLOSE:
+            depth -= 1
+            if depth == 0:
+                return at
+    return len(code) - 1
+
+
+def declarator_head(text):
+    """`text` up to its first `=` or `{` outside brackets (template arguments
+    included), and where a `(` or `[` first opens there (-1: none)."""
+    depth, paren = 0, -1
+    for at, c in enumerate(text):
+        if c in "([<" and depth == 0 and c != "<" and paren < 0:
+            paren = at
+        if c in "([{<":
+            if depth == 0 and c == "{":
+                return text[:at], paren
+            depth += 1
+        elif c in ")]}>" and depth > 0 and not (c == ">" and text[at - 1:at] == "-"):
+            depth -= 1
+        elif c == "=" and depth == 0 and text[at + 1:at + 2] != "=" and text[at - 1:at] not in "<>!=":
+            return text[:at], paren
+    return text, paren
+
+
+def static_variable(statement, original, scope):
+    """(name, is_const) when `statement` declares a variable of static storage
+    duration, else None; `scope` says where it stands: "namespace", "class"
+    (only static members count) or "function" (a static local)."""
+    if not statement.strip() or NOT_A_VARIABLE.match(statement):
+        return None
+    specifiers = LEADING_SPECIFIERS.match(statement).group(0)
+    words = set(re.findall(r"\w+", specifiers))
+    if scope == "class" and not words & {"static", "thread_local"}:
+        return None  # a member of each object
+    if "extern" in words and "=" not in statement:
+        return None  # declared here, defined (and checked) where it is made
+    head, paren = declarator_head(statement)
+    if paren >= 0 and head[paren] == "(":
+        group = original[paren + 1:]
+        if not LITERAL_START.match(group):
+            return None  # a function
+        head = head[:paren]
+    elif paren >= 0:
+        head = head[:paren]
+    declarator = head.rstrip()
+    name = re.search(r"(\w+)\s*$", declarator)
+    if not name or re.search(r"::\s*\w+\s*$", declarator):
+        return None  # nothing named, or a class's static defined here (checked in its class)
+    rest = statement[len(specifiers):]
+    constant = bool(re.match(r"\s*(?:const|constexpr)\b", rest)) or "constexpr" in words or \
+        bool(CONST_DECLARATOR.search(declarator))
+    return name.group(1), constant
+
+
+def static_variables(code, original):
+    """(position, name, is_const) of every variable of static storage
+    duration declared in `code` (comments and literals blanked; `original`
+    keeps the literals): at namespace scope, static members of classes, and
+    static or thread_local ones inside functions."""
+    code = PREPROCESSOR_LINE.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), code)
+    found = []
+
+    def scan(start, end, scope):
+        statement = start
+        at = start
+        while at < end:
+            c = code[at]
+            if c == ";":
+                text = code[statement:at]
+                if ACCESS_LABEL.match(text):
+                    text = text[ACCESS_LABEL.match(text).end():]
+                variable = static_variable(text, original[at - len(text):at], scope)
+                if variable:
+                    found.append((at - len(text.lstrip()),) + variable)
+                statement = at + 1
+            elif c == ":" and ACCESS_LABEL.match(code[statement:at + 1]):
+                statement = at + 1
+            elif c in "([":
+                at = matching_close(code, at)  # parameters and default arguments
+            elif c == "{":
+                close = matching_close(code, at)
+                head = code[statement:at]
+                if NAMESPACE_HEAD.match(head):
+                    scan(at + 1, close, "namespace")
+                    statement = close + 1
+                elif CLASS_HEAD.match(head):
+                    scan(at + 1, close, "class")
+                elif not ENUM_HEAD.match(head):
+                    before, paren = declarator_head(head)
+                    function = 0 <= paren < len(before) and head[paren] == "("
+                    member_init = re.search(r"\)[^:]*:(?!:)", head) and re.search(r"\w\s*$", head)
+                    if function and not member_init:
+                        statement = close + 1  # a function's body, its own statics checked below
+                at = close
+            at += 1
+
+    scan(0, len(code), "namespace")
     bodies = function_bodies(code)
     for m in LOCAL_STATIC.finditer(code):
         if not innermost(bodies, m.start()):
             continue
         end = code.find(";", m.end())
-        declaration = code[m.end():end if end >= 0 else len(code)]
-        if re.match(r"\s*(?:const|constexpr|constinit\s+const)\b", declaration) or \
-                re.search(r"\bconst\s+\w+\s*(?:[({=]|$)", declaration):
+        declaration = code[m.start():end if end >= 0 else len(code)]
+        variable = static_variable(declaration, original[m.start():m.start() + len(declaration)],
+                                   "function")
+        if variable:
+            found.append((m.start(),) + variable)
+    return sorted(set(found))
+
+
+def check_statics(path, code, problems, original=None):
+    if not path.is_relative_to(ROOT / "src"):
+        return
+    rel = folder_of(path)
+    root = allowed(rel, STATIC_STATE_ROOTS)
+    for at, name, constant in static_variables(code, code if original is None else original):
+        if constant:
             continue
+        line = code.count("\n", 0, at) + 1
+        if not root:
+            if (rel, name) not in STATICS_ALLOWED:
+                problems.append(f"{path}:{line}: `{name}` is process-wide state outside Platform "
+                                "and App; let the service that owns it keep it")
+            continue
+        end = code.find(";", at)
+        declaration = code[at:end if end >= 0 else len(code)]
         for container in CONTAINER.finditer(declaration):
             if HELD_OBJECT.search(template_arguments(declaration, container.end() - 1)):
-                line = code.count("\n", 0, m.start()) + 1
-                problems.append(f"{path}:{line}: a function-local static holds a list of program "
+                problems.append(f"{path}:{line}: `{name}` is a process-wide list of program "
                                 "objects; let the service that makes them keep them")
                 break
 
@@ -509,7 +668,7 @@ def main():
             check_catch_blocks(path, code, problems)
             check_main_thread_disk(path, code, problems)
             check_singletons(path, code, problems)
-            check_static_lists(path, code, problems)
+            check_statics(path, code, problems, text)
     for problem in problems:
         print(problem)
     if problems:

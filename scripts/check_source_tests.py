@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Cases for the lifetime rules of check-source.py (free spawn, catch blocks
 in coroutines, the disk in main-thread functions, process singletons outside
-the composition root, process-wide lists in function-local statics): what must
+the composition root, process-wide state in statics): what must
 be refused and what must pass."""
 import pathlib
 import runpy
@@ -14,6 +14,9 @@ HERE = pathlib.Path(__file__).resolve().parent
 check = types.SimpleNamespace(**runpy.run_path(str(HERE / "check-source.py"), run_name="check_source"))
 
 CORO = "Task<void> Owner::run() {\n    %s\n}\n"
+CACHES = ("void f() { static std::map<std::string, std::string, std::less<>> families;\n"
+          "static std::array<std::optional<Theme>, 3> entries; static bool installed = false;\n"
+          "static auto* calls = new std::unordered_map<CallID, CallCallback>(); }")
 
 CASES = [
     # (name, file under src/, code, problems expected)
@@ -74,7 +77,7 @@ CASES = [
     ("the worker pool, the inotify service and the clock", "Storage/A.cpp",
      "void f() { runOn(WorkerPool::shared(), job); InotifyService::shared(); Clock::system(); }", 0),
     ("a shared pointer and a mention in a comment", "Document/A.cpp",
-     "std::shared_ptr<X> x; // DraftWriter::shared()\nvoid f() { y.shared(); }", 0),
+     "struct S { std::shared_ptr<X> x; }; // DraftWriter::shared()\nvoid f() { y.shared(); }", 0),
     ("tests make their own instances", None, "void f() { TypographyController::shared(); }", 0),
     ("the program's own disk functions, qualified", "Appearance/A.cpp",
      "void Panel::respond() { LARKSPIN_ASSERT_MAIN_THREAD();\n"
@@ -94,13 +97,33 @@ CASES = [
      "auto& live() { static auto* list = new std::list<std::weak_ptr<Draft>>(); return *list; }", 3),
     ("the same list in the composition root", "App/A.cpp",
      "Ws& all() { static std::set<std::shared_ptr<W>> windows; return windows; }", 1),
-    ("constants, tables and caches of values", "Editor/A.cpp",
-     "void f() { static const std::vector<Entry*> table{&a, &b}; static constexpr const char* units[] = {\"s\"};\n"
-     "static std::map<std::string, std::string, std::less<>> families;\n"
-     "static std::array<std::optional<Theme>, 3> entries; static bool installed = false;\n"
-     "static auto* calls = new std::unordered_map<CallID, CallCallback>(); }", 0),
+    ("constants and tables", "Editor/A.cpp",
+     "void f() { static const std::vector<Entry*> table{&a, &b}; static constexpr const char* units[] = {\"s\"}; }\n"
+     "const std::vector<Entry*> entries{&a};\nconstexpr std::string_view key = \"k\";\n"
+     "inline constexpr int limit = 3;\nconst char* const names[] = {\"a\"};\n"
+     "static const std::map<int, X*> byID = make();\nextern int definedElsewhere;\n"
+     "struct S { static constexpr int n = 2; static const std::string name; int member = 0; };", 0),
+    ("caches of values and flags in Platform", "Platform/A.cpp", CACHES, 0),
+    ("the same caches and flags elsewhere", "Editor/A.cpp", CACHES, 4),
     ("statics outside functions, and in tests", "Web/A.cpp",
-     "static std::vector<Port*> ports;\nclass X { static std::vector<X*> all(); };", 0),
+     "static std::vector<Port*> ports;\nclass X { static std::vector<X*> all(); };", 1),
+    ("lists at namespace scope and in classes", "Window/A.cpp",
+     "namespace larkspin {\nnamespace {\nstd::vector<Group*> groups;\n}  // namespace\n"
+     "std::map<int, std::weak_ptr<Page>> pages{};\n#define LIST(x) x\n"
+     "class Pages : public Base<std::vector<int>> {\npublic:\n    static std::vector<Page*> all();\n"
+     "    Pages() : mine_{}, other_(1) { static_cast<void>(0); }\nprivate:\n"
+     "    static inline std::set<Page*> live_;\n    std::vector<Page*> mine_;\n    int other_;\n};\n"
+     "std::vector<Tab*> Pages::tabs_ = {};\n}  // namespace larkspin", 3),
+    ("any other state outside Platform and App", "Document/A.cpp",
+     "std::atomic<int> count{0};\nstatic bool installed = false;\nSerialExecutor queue(\"q\");\n"
+     "int f() { static std::string last; thread_local int depth = 0; return 0; }\n"
+     "struct S { static int hits; };\nstd::mutex& lock();\nvoid g(int x = 3, Options o = {}) {}\n"
+     "enum class E { a, b };\nusing V = std::vector<int>;\nauto h = [] { return 1; };", 7),
+    ("allowed by name where it lives", "Window/FindRouting.cpp",
+     "namespace {\nbool sourceEditingForTesting = false;\n}", 0),
+    ("the same name elsewhere", "Window/A.cpp", "namespace {\nbool sourceEditingForTesting = false;\n}", 1),
+    ("the application keeps its state, but no list of objects", "App/A.cpp",
+     "std::atomic<int> launches{0};\nstd::vector<Window*> windows;", 1),
     ("tests keep lists of their own", None, "void f() { static std::vector<Page*> pages; }", 0),
 ]
 
@@ -116,6 +139,19 @@ INCLUDE_CASES = [
     ("up a layer", "Storage/A.cpp", '#include "Document/Document.hpp"', 1),
     ("a sibling it does not link", "Document/A.cpp",
      '#include "Editor/EditorLayout.hpp"\n#include "Web/ReaderWebView.hpp"', 2),
+]
+
+# (file under src/, its include, problems expected): GTK and WebKit only in
+# the glue.
+GLUE_CASES = [
+    ("Window/Widgets/A.cpp", "#include <gtk/gtk.h>", 0),
+    ("Window/Desktop/A.cpp", "#include <webkit/webkit.h>", 0),
+    ("Window/A.cpp", "#include <gtk/gtk.h>", 1),
+    ("Window/A.cpp", "#include <webkit/webkit.h>", 1),
+    ("Document/Desktop/A.cpp", "#include <adwaita.h>", 0),
+    ("Document/Desktop/A.cpp", "#include <webkit/webkit.h>", 1),
+    ("App/A.cpp", "#include <webkit/webkit.h>", 0),
+    ("Window/A.cpp", "#include <gio/gio.h>", 0),
 ]
 
 LAYERS = """
@@ -135,6 +171,13 @@ class LayerRules(unittest.TestCase):
             with self.subTest(name):
                 problems = []
                 check.check_layer_includes(check.ROOT / "src" / rel, text, layers, closure, problems)
+                self.assertEqual(len(problems), expected, problems)
+
+    def test_glue_headers(self):
+        for rel, text, expected in GLUE_CASES:
+            with self.subTest(rel + " " + text):
+                problems = []
+                check.check_includes(check.ROOT / "src" / rel, text, problems)
                 self.assertEqual(len(problems), expected, problems)
 
     def test_links_read_from_the_calls(self):
@@ -160,7 +203,7 @@ class LifetimeRules(unittest.TestCase):
                 check.check_catch_blocks(path, code, problems)
                 check.check_main_thread_disk(path, code, problems)
                 check.check_singletons(path, code, problems)
-                check.check_static_lists(path, code, problems)
+                check.check_statics(path, code, problems, text)
                 self.assertEqual(len(problems), expected, problems)
 
 

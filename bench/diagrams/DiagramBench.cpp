@@ -32,6 +32,7 @@
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Web/DiagramRenderServices.hpp"
 #include "BenchSetup.hpp"
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     AppLog::setCaptureHook([](const LogRecord&) {});
-    auto appResources = AppResourceSchemeHandler::createForRenderer();
+    auto appResources = AppResourceSchemeHandler::createForRenderer(std::make_shared<PooledResourceWorkers>("bench", 1));
     while (appResources && !appResources->hasManifest()) g_main_context_iteration(nullptr, TRUE);
     if (!appResources || !appResources->manifest().contains("diagram-host.html")) {
         std::fprintf(stderr, "renderer/dist with the diagram host not found: run scripts/build-renderer.sh\n");

@@ -15,7 +15,7 @@ namespace larkspin::bench {
 
 class BenchReaderOwner final : public ReaderOwner {
 public:
-    void readerDidRender(const std::vector<BridgeHeading>&) override {
+    void readerDidRender(const RenderedPayload&) override {
         ++rendered;
         if (onRendered) onRendered();
     }

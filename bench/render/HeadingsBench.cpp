@@ -39,6 +39,7 @@
 #include "Protocol/Envelope/BridgeEnvelope.hpp"
 #include "Protocol/Payloads/RenderedPayload.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
 #include "Window/Widgets/OutlineSidebar.hpp"
@@ -191,7 +192,7 @@ int main(int argc, char** argv) {
     const auto dist = startOnDisplay("headings");
     if (!dist) return 2;
     test::WebViewHarness harness;
-    const auto renderer = AppResourceSchemeHandler::create(*dist);
+    const auto renderer = AppResourceSchemeHandler::create(*dist, std::make_shared<PooledResourceWorkers>("bench", 1));
 
     const std::vector<std::pair<std::string, int>> sizes{{"10k", 10000}, {"50k", 50000}, {"170k", 170000}};
     std::map<std::string, std::vector<Sample>> samples;

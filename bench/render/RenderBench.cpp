@@ -101,6 +101,7 @@
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
 #include "Support/Display/WebViewHarness.hpp"
@@ -388,8 +389,8 @@ public:
     Bench(test::WebViewHarness& harness, const std::filesystem::path& dist,
           const std::filesystem::path& benchDist, Settings settings)
         : context_(harness.context()),
-          renderer_(AppResourceSchemeHandler::create(dist)),
-          baseline_(AppResourceSchemeHandler::create(benchDist)),
+          renderer_(AppResourceSchemeHandler::create(dist, std::make_shared<PooledResourceWorkers>("bench", 1))),
+          baseline_(AppResourceSchemeHandler::create(benchDist, std::make_shared<PooledResourceWorkers>("bench", 1))),
           settings_(settings) {}
 
     // Each measurement has a web view (and so a web process) of its own, as

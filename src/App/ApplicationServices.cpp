@@ -18,6 +18,7 @@
 #include "Platform/TestHost.hpp"
 #include "Platform/UserDefaults.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Protocol/Payloads/RendererLanguage.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Reader/WebViewPrewarmer.hpp"
@@ -45,11 +46,13 @@ ApplicationServices::ApplicationServices(UserDefaults& defaults, NotificationCen
       recoveryStore_(std::make_shared<RecoveryStore>(RecoveryStore::defaultDirectory(
           defaults, isTestHost()))),
       draftWriter_(std::make_shared<DraftWriter>()),
-      tabGroups_(std::make_unique<TabGroups>()) {
+      tabGroups_(std::make_unique<TabGroups>()),
+      rendererFileWorkers_(std::make_shared<PooledResourceWorkers>("resources.renderer", 1)),
+      imageWorkers_(std::make_shared<PooledResourceWorkers>("resources.images", 2)) {
     LARKSPIN_ASSERT_MAIN_THREAD();
     WebKitWebContext* context =
         options.webContext ? options.webContext : webkit_web_context_get_default();
-    rendererFiles_ = AppResourceSchemeHandler::createForRenderer();
+    rendererFiles_ = AppResourceSchemeHandler::createForRenderer(rendererFileWorkers_);
     webViewFactory_ = std::make_shared<ReaderWebViewFactory>(context, FilePathMenu::describeItems());
     if (rendererFiles_) {
         const DiagramRenderService::Configuration configuration;
@@ -62,6 +65,7 @@ ApplicationServices::ApplicationServices(UserDefaults& defaults, NotificationCen
         defaults_.boolean(WebViewPrewarmer::preferenceKey)));
     WebViewPrewarmer::Dependencies spares;
     spares.rendererFiles = rendererFiles_;
+    spares.imageWorkers = imageWorkers_;
     spares.clock = &Clock::system();
     // The factory outlives the prewarmer's use of it: the prewarmer holds it.
     spares.makeWebView = [factory = webViewFactory_](
@@ -89,6 +93,7 @@ ReaderEnvironment ApplicationServices::readerEnvironment() const {
     ReaderEnvironment environment;
     environment.clock = &Clock::system();
     environment.rendererFiles = rendererFiles_;
+    environment.imageWorkers = imageWorkers_;
     environment.preferredLocalizations = [] { return RendererLanguage::preferredLocalizations(); };
     environment.pasteboard = pasteboard_.get();
     environment.diagramService = diagramService_;

@@ -21,6 +21,7 @@ class DocumentPreferences;
 class DraftWriter;
 class EditorPreferences;
 class RecoveryStore;
+class ResourceWorkers;
 class SerialExecutor;
 class SessionStore;
 class TabGroups;
@@ -34,7 +35,8 @@ class WebViewWorkingSet;
 // The program's composition root, made once by whoever runs the program over
 // its preference store and notification centre. It makes and owns the
 // reader's process-wide services, handed to each reader as one
-// `ReaderEnvironment`: the renderer's files (walked once), the web view
+// `ReaderEnvironment`: the renderer's files (walked once) and the queues the
+// schemes read files on, the web view
 // factory over one web context, the diagram service in that context, the
 // prewarmer of spare web views, the working set of live web views, the
 // clipboard and the theme in force; and the program's other shared
@@ -112,6 +114,10 @@ private:
     mutable SessionChanges sessionChanges_;
     // After the session's changes: a window destroyed with it notes its end.
     std::unique_ptr<TabGroups> tabGroups_;
+    // The two queues the schemes read files on: the renderer's files one at
+    // a time, document images two at a time.
+    std::shared_ptr<ResourceWorkers> rendererFileWorkers_;
+    std::shared_ptr<ResourceWorkers> imageWorkers_;
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles_;
     std::shared_ptr<ReaderWebViewFactory> webViewFactory_;
     std::shared_ptr<DiagramRenderService> diagramService_;

@@ -155,18 +155,17 @@ void Document::readerWasDeniedResource(const std::string& path) {
     rendering_->showAccessDeniedBanner(path);
 }
 
-void Document::readerDidRender(const std::vector<BridgeHeading>& headings) {
+void Document::readerDidRender(const RenderOutcome& outcome) {
     ++renderCount_;
     AppLog::document.info("文档 doc=%{public}s %{private}s 渲染完成：%ld 个标题", logID(),
-                          displayName(), static_cast<std::int64_t>(headings.size()));
-    rendering_->syncDegradationBanner();
+                          displayName(), static_cast<std::int64_t>(outcome.headingCount));
+    rendering_->syncDegradationBanner(outcome.degradation);
     if (pendingFragment_ && reader_) {
         // This render is the page that shows it.
         std::string fragment = std::move(*pendingFragment_);
         pendingFragment_.reset();
         tasks_.spawn(scrollTask(std::move(fragment)));
     }
-    if (host_) host_->documentDidRender(headings);
 }
 
 // ---- OpenedDocument ----

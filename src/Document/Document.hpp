@@ -23,7 +23,6 @@
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Platform/Files/SysCalls.hpp"
-#include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Protocol/Payloads/OpenLinkPayload.hpp"
 #include "Reader/LinkReader.hpp"
 #include "Storage/ContentStabilizer.hpp"
@@ -128,14 +127,13 @@ public:
     std::shared_ptr<LinkReader> linkReader() const override;
 
     // ---- what its page's reader tells it ----
-    void readerDidRender(const std::vector<BridgeHeading>& headings) override;
+    void readerDidRender(const RenderOutcome& outcome) override;
     void readerOpensLink(const OpenLinkPayload& payload) override;
     void readerWasDeniedResource(const std::string& path) override;
 
     // ---- rendering ----
     // The render tiers and the banners over the page.
     DocumentRendering& rendering() { return *rendering_; }
-    const std::optional<std::string>& pendingFragment() const { return pendingFragment_; }
 
     // ---- external issues ----
     const std::optional<ExternalIssue>& externalIssue() const { return externalIssue_; }

@@ -1,18 +1,25 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Protocol/Payloads/OpenLinkPayload.hpp"
 #include "Protocol/Payloads/RenderEnhancements.hpp"
 #include "Reader/LinkReader.hpp"
 #include "Reader/ReaderHost.hpp"
 
 namespace larkspin {
+
+// How a render the page answered went, as far as its document cares: how
+// many headings it found (for the log), and the page's message when it fell
+// back to plain text (for the banner).
+struct RenderOutcome {
+    std::size_t headingCount = 0;
+    std::optional<std::string> degradation;
+};
 
 // What a document asks of its page's reader: render its text, show its
 // status page instead, put up and take down banners, know where the file is
@@ -25,8 +32,8 @@ public:
     class Owner {
     public:
         virtual ~Owner() = default;
-        // A render completed with these headings.
-        virtual void readerDidRender(const std::vector<BridgeHeading>& headings) = 0;
+        // A render completed.
+        virtual void readerDidRender(const RenderOutcome& outcome) = 0;
         // A link was clicked in the page.
         virtual void readerOpensLink(const OpenLinkPayload& payload) = 0;
         // The page was refused an image of the document (`path`).
@@ -44,9 +51,6 @@ public:
     virtual void hideDocumentStatus() = 0;
     // The document's file, none for an untitled document.
     virtual void setDocumentLocation(std::optional<std::filesystem::path> location) = 0;
-    // The message of the last render's degradation, none when it rendered
-    // whole (or has not rendered).
-    virtual std::optional<std::string> lastRenderDegradation() const = 0;
     // Whether the page on screen shows a render now: false while no web view
     // is there (released, or its process ended) and while a new page loads.
     virtual bool showsRenderedPage() const = 0;

@@ -84,10 +84,10 @@ void DocumentRendering::enableFullRendering() {
     reader->render(document_.model().sharedSourceText(), RenderEnhancements{true, true, true});
 }
 
-void DocumentRendering::syncDegradationBanner() {
+void DocumentRendering::syncDegradationBanner(std::optional<std::string> degraded) {
     const std::shared_ptr<DocumentReader>& reader = document_.reader();
     if (!reader) return;
-    if (std::optional<std::string> degraded = reader->lastRenderDegradation()) {
+    if (degraded) {
         degradationBannerMessage_ = degraded;
         showDismissableBanner(std::move(*degraded), degradationBanner_);
         return;

@@ -28,9 +28,9 @@ public:
     void startRendering();
     // A reduced render becomes a full one; its banner goes.
     void enableFullRendering();
-    // Shows the reader's degradation notice after a render, or takes away the
-    // one shown when the render no longer degrades.
-    void syncDegradationBanner();
+    // After a render: shows its degradation notice (`degraded`), or takes
+    // away the one shown when the render no longer degrades.
+    void syncDegradationBanner(std::optional<std::string> degraded);
     // Once per document: an image the page could not read.
     void showAccessDeniedBanner(const std::string& path);
     // Tells the user, on the page, why the document stays open.

@@ -5,11 +5,9 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "Document/Links/LinkOpenerSeams.hpp"
 #include "Platform/Async/Task.hpp"
-#include "Protocol/Payloads/BridgeHeading.hpp"
 
 namespace larkspin {
 
@@ -17,7 +15,7 @@ class NoticeBarController;
 class DocumentReader;
 
 // What the window side gives a document for its page: the reader, the
-// notice bar, where the rendered headings go, and the two questions that need
+// notice bar, and the two questions that need
 // a window (the relocation panel, the confirmation before unsaved text is
 // thrown away). The Window layer implements it (the document's tab page);
 // tests use fakes. The document holds it only while the page lives. Main
@@ -37,9 +35,6 @@ public:
     virtual std::shared_ptr<DocumentReader> reader() const = 0;
     // Null when the page has no notice bar.
     virtual NoticeBarController* noticeBarController() const = 0;
-    // A render completed: the outline takes the headings, an open find
-    // searches again.
-    virtual void documentDidRender(const std::vector<BridgeHeading>& headings) = 0;
     // The document's name or file changed: the tab's title follows.
     virtual void documentTitleChanged() = 0;
     // Where a presented page stands: whether it joined a tab group that was

@@ -14,8 +14,13 @@ PageReader::~PageReader() = default;
 
 void PageReader::setOwner(std::weak_ptr<Owner> owner) { owner_ = std::move(owner); }
 
-void PageReader::readerDidRender(const std::vector<BridgeHeading>& headings) const {
-    if (const auto owner = owner_.lock()) owner->readerDidRender(headings);
+void PageReader::readerDidRender(const RenderedPayload& reply) const {
+    const auto owner = owner_.lock();
+    if (!owner) return;
+    RenderOutcome outcome;
+    outcome.headingCount = reply.headings.size();
+    if (reply.degraded) outcome.degradation = reply.degraded->message;
+    owner->readerDidRender(outcome);
 }
 
 void PageReader::readerOpensLink(const OpenLinkPayload& payload) const {
@@ -41,12 +46,6 @@ void PageReader::hideDocumentStatus() {
 
 void PageReader::setDocumentLocation(std::optional<std::filesystem::path> location) {
     reader_->setDocumentLocation(std::move(location));
-}
-
-std::optional<std::string> PageReader::lastRenderDegradation() const {
-    const auto& rendered = reader_->diagnostics().lastRendered;
-    if (rendered && rendered->degraded) return rendered->degraded->message;
-    return std::nullopt;
 }
 
 bool PageReader::showsRenderedPage() const {

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "Document/DocumentReader.hpp"
+#include "Protocol/Payloads/RenderedPayload.hpp"
 
 namespace larkspin {
 
@@ -10,8 +11,8 @@ class ReaderViewController;
 
 // The program's reader as a document sees it: the page's
 // `ReaderViewController`. The page, the reader's owner, hands the reader's
-// render, link and refused-image events on through it to the document that
-// owns it while it does. Made by the page; main thread.
+// render (its outcome), link and refused-image events on through it to the
+// document that owns it while it does. Made by the page; main thread.
 class PageReader final : public DocumentReader {
 public:
     static std::shared_ptr<PageReader> create(std::shared_ptr<ReaderViewController> reader);
@@ -20,7 +21,7 @@ public:
     PageReader& operator=(const PageReader&) = delete;
 
     // What the reader reported, for the document (nothing without one).
-    void readerDidRender(const std::vector<BridgeHeading>& headings) const;
+    void readerDidRender(const RenderedPayload& reply) const;
     void readerOpensLink(const OpenLinkPayload& payload) const;
     void readerWasDeniedResource(const std::string& path) const;
 
@@ -31,7 +32,6 @@ public:
     void showDocumentStatus(DocumentStatusContent content) override;
     void hideDocumentStatus() override;
     void setDocumentLocation(std::optional<std::filesystem::path> location) override;
-    std::optional<std::string> lastRenderDegradation() const override;
     bool showsRenderedPage() const override;
 
     // ---- LinkReader ----

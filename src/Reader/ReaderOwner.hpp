@@ -6,6 +6,7 @@
 #include "Protocol/Payloads/ActiveHeadingPayload.hpp"
 #include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Protocol/Payloads/OpenLinkPayload.hpp"
+#include "Protocol/Payloads/RenderedPayload.hpp"
 #include "Reader/ProcessRecoveryAction.hpp"
 
 namespace larkspin {
@@ -18,8 +19,9 @@ namespace larkspin {
 class ReaderOwner {
 public:
     virtual ~ReaderOwner() = default;
-    // The page answered a render: its headings, possibly none.
-    virtual void readerDidRender(const std::vector<BridgeHeading>& headings) = 0;
+    // The page answered a render: its reply, with the headings (possibly
+    // none) and the degradation, if any. Valid while the handler runs.
+    virtual void readerDidRender(const RenderedPayload& reply) = 0;
     // The heading the page is reading changed.
     virtual void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) = 0;
     // A link was clicked in the page.

@@ -43,10 +43,10 @@ ReaderViewController::ReaderViewController(std::string documentID, Dependencies 
 Clock& ReaderViewController::requiredClock(const Dependencies& dependencies) {
     const ReaderEnvironment& environment = dependencies.environment;
     if (!dependencies.host || dependencies.owner.expired() || !environment.clock ||
-        !environment.pasteboard || !environment.preferredLocalizations ||
-        !environment.currentTheme) {
+        !environment.imageWorkers || !environment.pasteboard ||
+        !environment.preferredLocalizations || !environment.currentTheme) {
         throw std::invalid_argument(
-            "reader without its host, owner, clock, pasteboard, languages or theme");
+            "reader without its host, owner, clock, image workers, pasteboard, languages or theme");
     }
     return *environment.clock;
 }
@@ -332,8 +332,8 @@ void ReaderViewController::renderedReplyReceived() {
     }
 }
 
-bool ReaderViewController::rendered(const std::vector<BridgeHeading>& headings) {
-    return notifyOwner(&ReaderOwner::readerDidRender, headings);
+bool ReaderViewController::rendered(const RenderedPayload& reply) {
+    return notifyOwner(&ReaderOwner::readerDidRender, reply);
 }
 
 void ReaderViewController::setWindowActive(bool active) { session_->setWindowActive(active); }

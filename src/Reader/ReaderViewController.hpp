@@ -336,7 +336,7 @@ private:
     // ---- RenderSessionEvents ----
     void renderWillBeSent() override;
     void renderedReplyReceived() override;
-    bool rendered(const std::vector<BridgeHeading>& headings) override;
+    bool rendered(const RenderedPayload& reply) override;
 
     // The owner decides the rebuild after a process end or a retry.
     void recoverAfterProcessEnd(ProcessRecoveryAction action);

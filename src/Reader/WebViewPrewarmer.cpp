@@ -39,8 +39,8 @@ WebViewPrewarmer::WebViewPrewarmer(bool isEnabled, Dependencies dependencies)
       clock_(requiredClock(dependencies_)) {}
 
 Clock& WebViewPrewarmer::requiredClock(const Dependencies& dependencies) {
-    if (!dependencies.clock || !dependencies.makeWebView) {
-        throw std::invalid_argument("prewarmer without its clock or web view maker");
+    if (!dependencies.clock || !dependencies.makeWebView || !dependencies.imageWorkers) {
+        throw std::invalid_argument("prewarmer without its clock, web view maker or image workers");
     }
     return *dependencies.clock;
 }
@@ -93,7 +93,7 @@ void WebViewPrewarmer::startIfNeeded() {
         AppLog::prewarm.error("预热失败：渲染器资源缺失");
         return;
     }
-    auto documentResourceHandler = DocumentResourceSchemeHandler::create();
+    auto documentResourceHandler = DocumentResourceSchemeHandler::create(dependencies_.imageWorkers);
     auto webView = dependencies_.makeWebView(schemeHandler, documentResourceHandler);
     webView->setEvents(weak_from_this());
     auto bridge = ReaderBridge::create("prewarm", makeUUID());

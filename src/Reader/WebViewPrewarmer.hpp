@@ -20,6 +20,7 @@ namespace larkspin {
 
 class AppResourceSchemeHandler;
 class DocumentResourceSchemeHandler;
+class ResourceWorkers;
 
 // Keeps one spare reader web view that has loaded the renderer's entry page,
 // said "ready" and answered a probe (which the page answers once its parse
@@ -57,6 +58,8 @@ public:
         // The process's renderer files (each spare serves them through a
         // sibling handler); none when they are missing.
         std::shared_ptr<AppResourceSchemeHandler> rendererFiles;
+        // Where a spare's handler reads the document's images; required.
+        std::shared_ptr<ResourceWorkers> imageWorkers;
         Clock* clock = nullptr;  // required
     };
 

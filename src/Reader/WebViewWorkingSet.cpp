@@ -62,29 +62,22 @@ void WebViewWorkingSet::activate(const std::shared_ptr<Member>& member, bool wan
     apply(plan.release);
 }
 
-void WebViewWorkingSet::noteReleased(const Member&) { changed(); }
-
 void WebViewWorkingSet::unregister(const Member& member) {
     const std::string id = member.readerDocumentID();
     members_.erase(id);
     releasing_.erase(id);
     budget_.entries.erase(id);
-    changed();
 }
 
 void WebViewWorkingSet::handleProcessRecovery(const std::shared_ptr<Member>& member,
                                               ProcessRecoveryAction action) {
     switch (action) {
         case ProcessRecoveryAction::rebuild:
-            if (member->isSelectedInWindow() && !member->isEditing()) {
-                activate(member, true);
-            } else {
-                noteReleased(*member);
-            }
+            // Any other page gets its web view back when next shown.
+            if (member->isSelectedInWindow() && !member->isEditing()) activate(member, true);
             return;
         case ProcessRecoveryAction::crashLoop:
-            noteReleased(*member);
-            return;
+            return;  // no web view until the user retries
         case ProcessRecoveryAction::retry:
             activate(member, true);
             return;
@@ -111,7 +104,6 @@ void WebViewWorkingSet::apply(const std::vector<std::string>& release) {
             tasks_.spawn(releaseMember(page, id));
         }
     }
-    changed();
 }
 
 Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember, std::string id) {
@@ -126,11 +118,6 @@ Task<void> WebViewWorkingSet::releaseMember(std::weak_ptr<Member> weakMember, st
     releasing_.erase(id);
     if (!released) co_return;
     ++releaseCount_;
-    changed();
-}
-
-void WebViewWorkingSet::changed() {
-    if (onChange) onChange();
 }
 
 }  // namespace larkspin

@@ -55,8 +55,6 @@ public:
     // The page became selected (`wantsHot`: it shows its reader), returned
     // to reading mode, or its crash recovery decided to rebuild.
     void activate(const std::shared_ptr<Member>& member, bool wantsHot);
-    // The reader lost its web view and gets no new one now.
-    void noteReleased(const Member& member);
     // The page closed.
     void unregister(const Member& member);
 
@@ -74,14 +72,11 @@ public:
     // Web views actually released for an eviction, and rebuilt on activation.
     std::int64_t releaseCount() const { return releaseCount_; }
     std::int64_t rebuildCount() const { return rebuildCount_; }
-    // Called after every change.
-    std::function<void()> onChange;
 
 private:
     explicit WebViewWorkingSet(std::int64_t hotLimit) : budget_(hotLimit) {}
 
     void apply(const std::vector<std::string>& release);
-    void changed();
     void forgetClosedPages();
     WebViewBudget::Facts facts() const;
     std::shared_ptr<Member> member(const std::string& id) const;

@@ -73,11 +73,6 @@ void FilePresenterObserver::unregisterPresenter() {
     }
 }
 
-bool FilePresenterObserver::isRegistered() const {
-    std::lock_guard lock(registeredMutex_);
-    return registered_;
-}
-
 InodeWatch::File FilePresenterObserver::file() const {
     std::lock_guard lock(registeredMutex_);
     return tracker_ ? tracker_->file() : nullptr;

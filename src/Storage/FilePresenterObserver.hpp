@@ -38,7 +38,6 @@ public:
     // Stops following it, for good; never waits for a registration under way
     // elsewhere (that one then ends unregistered). From any thread.
     void unregisterPresenter();
-    bool isRegistered() const;
 
     // The presented file's location; follows moves. Thread-safe.
     std::filesystem::path url() const;

@@ -37,7 +37,6 @@ public:
     SessionStore& operator=(const SessionStore&) = delete;
 
     const std::filesystem::path& file() const { return file_; }
-    bool isFrozen() const { return frozen_; }
 
     // Something the session holds changed: a write follows once changes pause.
     void noteChanged();

@@ -40,7 +40,8 @@ TEST(ApplicationServicesTest, OneEnvironmentForEveryReaderAndNoSpareInATestHost)
         const auto center = NotificationCenter::create();
         ApplicationServices services(defaults, *center, {harness.context(), std::nullopt});
         const ReaderEnvironment environment = services.readerEnvironment();
-        EXPECT_TRUE(environment.clock && environment.pasteboard && environment.preferredLocalizations &&
+        EXPECT_TRUE(environment.clock && environment.imageWorkers && environment.pasteboard &&
+                    environment.preferredLocalizations &&
                     environment.currentTheme && environment.prewarmer && environment.workingSet &&
                     environment.webViewFactory == &services.webViewFactory());
         ASSERT_TRUE(environment.rendererFiles) << "the tests run from the build tree";

@@ -66,7 +66,6 @@ public:
     void showDocumentStatus(DocumentStatusContent content) override { status = std::move(content); }
     void hideDocumentStatus() override { status.reset(); }
     void setDocumentLocation(std::optional<std::filesystem::path> value) override { location = std::move(value); }
-    std::optional<std::string> lastRenderDegradation() const override { return degradation; }
     bool showsRenderedPage() const override { return pageShown; }
     Task<ScrolledPayload> scrollToHeading(std::string id) override {
         scrolls.push_back(id);
@@ -82,10 +81,10 @@ public:
         if (banner && banner->id == id) banner.reset();
     }
 
-    // The page's reply to a render.
-    void rendered(std::vector<BridgeHeading> headings = {}) {
+    // The page's reply to a render, with `headings` headings.
+    void rendered(std::size_t headings = 0) {
         pageShown = true;
-        if (auto alive = owner.lock()) alive->readerDidRender(headings);
+        if (auto alive = owner.lock()) alive->readerDidRender(RenderOutcome{headings, degradation});
     }
     std::shared_ptr<Owner> currentOwner() const { return owner.lock(); }
 
@@ -106,9 +105,6 @@ class FakeHost final : public DocumentWindowHost {
 public:
     std::shared_ptr<DocumentReader> reader() const override { return page; }
     NoticeBarController* noticeBarController() const override { return bar.get(); }
-    void documentDidRender(const std::vector<BridgeHeading>& headings) override {
-        renderedHeadings.push_back(headings.size());
-    }
     void documentTitleChanged() override { ++titleChanges; }
     Presented present() override {
         ++presented;
@@ -140,7 +136,6 @@ public:
     }
 
     std::shared_ptr<FakeReader> page;
-    std::vector<std::size_t> renderedHeadings;
     std::shared_ptr<NullBarView> view = std::make_shared<NullBarView>();
     std::shared_ptr<NoticeBarController> bar =
         NoticeBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
@@ -333,10 +328,10 @@ TEST(Document, RendersAtItsSizeTierWithItsBannerOrStatusPage) {
     }
 }
 
-// What the page's reader reports reaches the document: a render (the outline,
-// a pending fragment, the degradation banner), links and a refused image; a
-// closing failure shows as a banner. (The page's copies go to the reader's
-// own pasteboard.)
+// What the page's reader reports reaches the document: a render (the log of
+// its headings, a pending fragment, the degradation banner), links and a
+// refused image; a closing failure shows as a banner. (The page's copies go
+// to the reader's own pasteboard.)
 TEST(Document, TheReadersEventsReachTheDocument) {
     Document::Services services;
     services.draftWriter = std::make_shared<DraftWriter>();
@@ -349,9 +344,10 @@ TEST(Document, TheReadersEventsReachTheDocument) {
     document->scrollToFragment("later");
     document->attachWindow(host);
 
-    reader.rendered({BridgeHeading{}, BridgeHeading{}});
+    test::LogCapture logs;
+    reader.rendered(2);
     EXPECT_EQ(document->renderCount(), 1);
-    EXPECT_EQ(host.renderedHeadings, (std::vector<std::size_t>{2}));
+    EXPECT_TRUE(logs.contains("document", "渲染完成：2 个标题"));
     ASSERT_TRUE(test::runMainLoopUntil([&] { return reader.scrolls.size() == 1; }));
     EXPECT_EQ(reader.scrolls[0], "later") << "the fragment asked before the first render";
     document->scrollToFragment("now");

@@ -33,7 +33,6 @@ class SavingHost final : public DocumentWindowHost {
 public:
     std::shared_ptr<DocumentReader> reader() const override { return nullptr; }
     NoticeBarController* noticeBarController() const override { return nullptr; }
-    void documentDidRender(const std::vector<BridgeHeading>&) override {}
     void documentTitleChanged() override {}
     Presented present() override { return {}; }
     Task<std::optional<fs::path>> chooseSourceFile(SourceRequest) override { return pick(std::nullopt); }

@@ -14,6 +14,7 @@
 
 #include "Appearance/ThemeCatalog.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/RecordingOwner.hpp"
@@ -55,6 +56,7 @@ protected:
     void fillEnvironment(ReaderEnvironment& environment) {
         environment.clock = &Clock::system();
         environment.rendererFiles = rendererFiles;
+        environment.imageWorkers = imageWorkers;
         environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
         environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         environment.pasteboard = &pasteboardService;
@@ -116,7 +118,9 @@ protected:
     NetworkSink sink;
     WebViewHarness harness;
     TempDir dir;
-    std::shared_ptr<AppResourceSchemeHandler> rendererFiles = AppResourceSchemeHandler::createForRenderer();
+    std::shared_ptr<ResourceWorkers> imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
+    std::shared_ptr<AppResourceSchemeHandler> rendererFiles =
+        AppResourceSchemeHandler::createForRenderer(std::make_shared<PooledResourceWorkers>("test.renderer", 1));
     std::shared_ptr<NullPasteboard> pasteboard = std::make_shared<NullPasteboard>();
     PasteboardService pasteboardService{pasteboard};
     std::unique_ptr<ReaderWebViewFactory> factory = std::make_unique<ReaderWebViewFactory>(harness.context(), std::vector<ReaderContextMenu::WindowItem>{});

@@ -19,6 +19,7 @@
 #include "Platform/Json/JSONValue.hpp"
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Reader/ReaderViewController.hpp"
 #include "Reader/RecordingOwner.hpp"
 #include "Support/FakeBridgePort.hpp"
@@ -122,6 +123,7 @@ protected:
         ReaderEnvironment& environment = dependencies.environment;
         environment.clock = &clock;
         environment.rendererFiles = rendererFiles(withRenderer);
+        environment.imageWorkers = workers;
         environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
         environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
         environment.pasteboard = &pasteboardService;
@@ -132,13 +134,14 @@ protected:
         return made;
     }
     std::shared_ptr<AppResourceSchemeHandler> rendererFiles(bool present) {
-        return present ? AppResourceSchemeHandler::create(dir.path()) : nullptr;
+        return present ? AppResourceSchemeHandler::create(dir.path(), workers) : nullptr;
     }
     // A prewarmer on the test's clock whose spares are FakeSpares.
     std::shared_ptr<WebViewPrewarmer> makePrewarmer(bool enabled = true, bool withRenderer = true) {
         WebViewPrewarmer::Dependencies parts;
         parts.clock = &clock;
         parts.rendererFiles = rendererFiles(withRenderer);
+        parts.imageWorkers = workers;
         parts.makeWebView = [this](auto, auto) { return spares.emplace_back(std::make_shared<FakeSpare>()); };
         return WebViewPrewarmer::create(enabled, std::move(parts));
     }
@@ -245,6 +248,7 @@ protected:
 
     LogCapture logs;
     ManualClock clock;
+    std::shared_ptr<ResourceWorkers> workers = std::make_shared<PooledResourceWorkers>("test", 1);
     TempDir dir;
     std::shared_ptr<FakeHost> host = std::make_shared<FakeHost>();
     std::shared_ptr<RecordingOwner> owner = std::make_shared<RecordingOwner>();

@@ -15,8 +15,8 @@ namespace larkspin::test {
 // after each event is kept (a test may destroy the reader there).
 class RecordingOwner final : public ReaderOwner {
 public:
-    void readerDidRender(const std::vector<BridgeHeading>& headings) override {
-        rendered.push_back(headings);
+    void readerDidRender(const RenderedPayload& reply) override {
+        rendered.push_back(reply.headings);
         event("rendered");
     }
     void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) override {

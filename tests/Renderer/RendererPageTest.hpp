@@ -87,7 +87,8 @@ class RendererPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sink.routeDefaultNetworkSession();
-        appResources = AppResourceSchemeHandler::createForRenderer();
+        appResources = AppResourceSchemeHandler::createForRenderer(
+            std::make_shared<PooledResourceWorkers>("test.renderer", 1));
         ASSERT_TRUE(appResources) << "the renderer page is not built: run scripts/build-renderer.sh";
         imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
         documentResources = DocumentResourceSchemeHandler::create(imageWorkers);

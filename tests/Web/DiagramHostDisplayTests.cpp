@@ -18,6 +18,7 @@
 
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Protocol/Diagrams/DiagramRenderService.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Support/Display/RendererPage.hpp"
@@ -60,7 +61,7 @@ constexpr const char* gantt = "gantt\n  title Release\n  dateFormat YYYY-MM-DD\n
 class DiagramHostDisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        appResources = AppResourceSchemeHandler::createForRenderer();
+        appResources = AppResourceSchemeHandler::createForRenderer(std::make_shared<PooledResourceWorkers>("test", 1));
         ASSERT_TRUE(appResources) << "the renderer page is not built: run scripts/build-renderer.sh";
         ASSERT_TRUE(test::waitFor([&] { return appResources->hasManifest(); }));
         ASSERT_TRUE(appResources->manifest().contains("diagram-host.html"));
@@ -91,7 +92,7 @@ protected:
         const auto dist = RendererDirectory::locate();
         std::filesystem::copy(*dist, dir.path() / "dist", std::filesystem::copy_options::recursive);
         std::ofstream(dir.path() / "dist" / "diagram-host.js", std::ios::app) << hangWrapper;
-        return AppResourceSchemeHandler::create(dir.path() / "dist");
+        return AppResourceSchemeHandler::create(dir.path() / "dist", std::make_shared<PooledResourceWorkers>("test", 1));
     }
 
     test::LogCapture logs;

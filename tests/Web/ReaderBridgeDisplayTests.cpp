@@ -12,6 +12,7 @@
 
 #include "Platform/Log.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Protocol/Envelope/BridgeError.hpp"
 #include "Protocol/Envelope/PageCallError.hpp"
 #include "Protocol/Bridge/ReaderBridge.hpp"
@@ -59,7 +60,9 @@ protected:
         AppLog::setRevealPrivateForTesting(true);
         schemes = ResourceSchemes::install(harness.context());
         view = ReaderWebView::create(harness.context());
-        schemes->route(view.get(), AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/bridge")),
+        schemes->route(view.get(),
+                       AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/bridge"),
+                                                        std::make_shared<PooledResourceWorkers>("test", 1)),
                        nullptr);
         harness.show(view.get());
         bridge->setDelegate(delegate);

@@ -50,9 +50,9 @@ protected:
         AppLog::setRevealPrivateForTesting(true);
         schemes = ResourceSchemes::install(harness.context());
         view = ReaderWebView::create(harness.context(), windowItems());
-        appResources =
-            AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/dist"));
         imageWorkers = std::make_shared<PooledResourceWorkers>("test.images", 2);
+        appResources = AppResourceSchemeHandler::create(test::fixturePath(__FILE__, "fixtures/dist"),
+                                                        std::make_shared<PooledResourceWorkers>("test", 1));
         documentResources = DocumentResourceSchemeHandler::create(imageWorkers);
         schemes->route(view.get(), appResources, documentResources);
         window = harness.show(view.get());

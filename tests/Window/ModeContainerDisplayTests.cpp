@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "Window/ModeContainerViewController.hpp"
+#include "Window/Widgets/ModeContainerViewController.hpp"
 
 namespace larkspin {
 namespace {

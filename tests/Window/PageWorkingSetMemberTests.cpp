@@ -33,6 +33,7 @@ protected:
             ReaderEnvironment& environment = dependencies.environment;
             environment.clock = &clock;
             environment.rendererFiles = rendererFiles(true);
+            environment.imageWorkers = workers;
             environment.preferredLocalizations = [] { return std::vector<std::string>{"en"}; };
             environment.currentTheme = [] { return ThemeCatalog::theme(ThemeID::porcelain); };
             environment.pasteboard = &pasteboardService;

@@ -67,7 +67,6 @@ public:
     // open, since closing one resolves its draft; the drafts and every
     // queued write reach the disk first.
     [[noreturn]] void endNow(const char* reason);
-    bool isTerminating() const { return terminating_; }
     // Whether a quit is under way: its review, or the end itself.
     bool isQuitting() const { return reviewing_ || terminating_; }
     // Whether closing `window` is a quit (the last group window's close):

@@ -129,9 +129,6 @@ public:
     // True while the followed file is being looked for after a move or a
     // verdict that found another file (or none) at the path.
     bool isLocating() const { return locating_; }
-    // Successful reloads so far.
-    int externalReloadCount() const { return reloadCount_; }
-    bool isGracePending() const { return gracePending_; }
     bool isWatchRetryPending() const { return watchRetryPending_; }
     bool hasParkedOutcome() const { return parked_.has_value(); }
 

@@ -15,6 +15,7 @@
 #include "Protocol/Schemes/RendererDirectory.hpp"
 #include "Protocol/Schemes/ResourceWorkers.hpp"
 #include <array>
+#include <stdexcept>
 #include <utility>
 #include "Protocol/Navigation/PercentDecoding.hpp"
 #include "Protocol/Schemes/ResourceURL.hpp"
@@ -50,13 +51,14 @@ std::filesystem::path resolvedRoot(const std::filesystem::path& root) {
 
 }  // namespace
 
-std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::createForRenderer() {
+std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::createForRenderer(
+    std::shared_ptr<ResourceWorkers> workers) {
     const auto root = RendererDirectory::locate();
     if (!root) {
         AppLog::resources.fault("应用包内没有 %s 目录，渲染器资源缺失", directoryName);
         return nullptr;
     }
-    return create(*root);
+    return create(*root, std::move(workers));
 }
 
 
@@ -104,7 +106,7 @@ public:
 
 std::shared_ptr<AppResourceSchemeHandler> AppResourceSchemeHandler::create(
     const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers) {
-    if (!workers) workers = ResourceWorkers::rendererFiles();
+    if (!workers) throw std::invalid_argument("renderer files without their workers");
     auto listing = std::make_shared<Listing>(root);
     listing->tasks.spawn(listing->take(root, workers));
     return std::shared_ptr<AppResourceSchemeHandler>(

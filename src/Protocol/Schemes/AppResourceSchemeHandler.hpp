@@ -60,11 +60,13 @@ public:
 
     // A handler over the installed renderer directory (RendererDirectory), or
     // none after a fault line when there is none.
-    static std::shared_ptr<AppResourceSchemeHandler> createForRenderer();
+    static std::shared_ptr<AppResourceSchemeHandler> createForRenderer(
+        std::shared_ptr<ResourceWorkers> workers);
     // A handler over `root` (made absolute, symbolic links resolved), its
-    // manifest taken on `workers` (the renderer's file queue when null).
+    // manifest taken and its files read on `workers` (required:
+    // std::invalid_argument without).
     static std::shared_ptr<AppResourceSchemeHandler> create(
-        const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers = nullptr);
+        const std::filesystem::path& root, std::shared_ptr<ResourceWorkers> workers);
 
     // A handler over the same root and manifest with requests of its own,
     // for one more web view (a view that goes stops only its own requests);

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <algorithm>
+#include <stdexcept>
 #include "Protocol/Schemes/ImageHeaderReader.hpp"
 #include "Protocol/Navigation/PercentDecoding.hpp"
 #include "Protocol/Schemes/ResourceURL.hpp"
@@ -20,7 +21,7 @@ namespace larkspin {
 
 std::shared_ptr<DocumentResourceSchemeHandler> DocumentResourceSchemeHandler::create(
     std::shared_ptr<ResourceWorkers> workers, std::shared_ptr<const SysCalls> sys) {
-    if (!workers) workers = ResourceWorkers::documentImages();
+    if (!workers) throw std::invalid_argument("document images without their workers");
     if (!sys) sys = std::shared_ptr<const SysCalls>(std::shared_ptr<void>(), &realSysCalls());
     return std::shared_ptr<DocumentResourceSchemeHandler>(
         new DocumentResourceSchemeHandler(std::move(workers), std::move(sys)));

@@ -79,10 +79,11 @@ public:
     using AccessDeniedCallback =
         std::function<void(const std::string& documentID, const std::string& fullPath)>;
 
-    // `sys` is the system-call seam of the reads (tests make calls fail).
+    // Images are read on `workers` (required: std::invalid_argument
+    // without); `sys` is the system-call seam of the reads (tests make calls
+    // fail).
     static std::shared_ptr<DocumentResourceSchemeHandler> create(
-        std::shared_ptr<ResourceWorkers> workers = nullptr,
-        std::shared_ptr<const SysCalls> sys = nullptr);
+        std::shared_ptr<ResourceWorkers> workers, std::shared_ptr<const SysCalls> sys = nullptr);
 
     // Each handler serves the one document its web view shows; that
     // document's owner pushes where the file lives (on open, move and save

@@ -69,17 +69,4 @@ std::size_t PooledResourceWorkers::limit() const {
     return state_->limit;
 }
 
-std::shared_ptr<ResourceWorkers> ResourceWorkers::rendererFiles() {
-    // Never destroyed: requests may still be finishing while the process exits.
-    static auto* shared = new std::shared_ptr<ResourceWorkers>(
-        std::make_shared<PooledResourceWorkers>("resources.renderer", 1));
-    return *shared;
-}
-
-std::shared_ptr<ResourceWorkers> ResourceWorkers::documentImages() {
-    static auto* shared = new std::shared_ptr<ResourceWorkers>(
-        std::make_shared<PooledResourceWorkers>("resources.images", 2));
-    return *shared;
-}
-
 }  // namespace larkspin

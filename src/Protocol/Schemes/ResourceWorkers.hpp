@@ -20,19 +20,15 @@ public:
     // Queues `job`; false when the workers are shutting down (the job is then
     // destroyed without running).
     virtual bool submit(Job job) = 0;
-
-    // The process's shared queues, both on the process's WorkerPool: the
-    // renderer's own files one at a time, and document images at most two at
-    // a time, so that a page full of large images never holds more than a
-    // couple of them in memory at once, nor more than two of the pool's
-    // threads while a slow disk answers.
-    static std::shared_ptr<ResourceWorkers> rendererFiles();
-    static std::shared_ptr<ResourceWorkers> documentImages();
 };
 
 // A FIFO of jobs run on the process's WorkerPool, at most `limit` of them at
 // the same time; the rest wait in the order they came. Owns no thread. Jobs
-// already queued still run after the object is destroyed.
+// already queued still run after the object is destroyed. The application's
+// services make the program's two: the renderer's own files one at a time,
+// and document images at most two at a time, so that a page full of large
+// images never holds more than a couple of them in memory at once, nor more
+// than two of the pool's threads while a slow disk answers.
 class PooledResourceWorkers final : public ResourceWorkers {
 public:
     PooledResourceWorkers(std::string label, std::size_t limit);

@@ -140,7 +140,7 @@ bool RenderSession::handleRenderedReply(RenderedPayload reply) {
     }
     ReaderLog::rendered(payload, isWindowActive_);
     // Handed on by reference, never copied: valid while the callback runs.
-    return events_.rendered(lastRendered_->headings);
+    return events_.rendered(*lastRendered_);
 }
 
 void RenderSession::recordScrolledToSource(const ScrolledToSourcePayload& report) {

@@ -23,7 +23,7 @@
 namespace larkspin {
 
 // What the render session tells the reader that owns it. `rendered` hands
-// the headings on to the reader's owner and answers false when that owner
+// the reply on to the reader's owner and answers false when that owner
 // destroyed the reader (and with it the session).
 class RenderSessionEvents {
 public:
@@ -33,7 +33,7 @@ public:
     // The page answered a render (a "rendered" reply, an error or a reply of
     // another type), before the session looks at the answer.
     virtual void renderedReplyReceived() = 0;
-    virtual bool rendered(const std::vector<BridgeHeading>& headings) = 0;
+    virtual bool rendered(const RenderedPayload& reply) = 0;
 };
 
 // The document's text on the page: one render at a time with one follow-up,

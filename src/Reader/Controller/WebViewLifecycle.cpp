@@ -60,7 +60,7 @@ bool WebViewLifecycle::prepareOwnSchemes() {
         host_->showRendererMissing(L10n::text("reader.renderer_missing"));
         return false;
     }
-    documentResourceHandler_ = DocumentResourceSchemeHandler::create();
+    documentResourceHandler_ = DocumentResourceSchemeHandler::create(environment_.imageWorkers);
     applyDocumentLocation();
     return true;
 }

@@ -39,7 +39,6 @@ void NoticeBarController::show(Content content) {
         titles += action.title;
     }
     AppLog::document.info("提示条显示：kind=%{public}s actions=%{public}s", rawValue(content_->kind), titles);
-    if (onVisibilityChange) onVisibilityChange(true);
 }
 
 void NoticeBarController::hide() {
@@ -47,7 +46,6 @@ void NoticeBarController::hide() {
     if (!content_) return;
     content_.reset();
     view_->setRevealed(false);
-    if (onVisibilityChange) onVisibilityChange(false);
 }
 
 void NoticeBarController::applyTheme(Theme theme) {

@@ -43,9 +43,6 @@ public:
     // The theme changed: the colours follow at once.
     void applyTheme(Theme theme);
 
-    // true after showing, false after hiding.
-    std::function<void(bool)> onVisibilityChange;
-
 private:
     NoticeBarController(std::shared_ptr<NoticeBarView> view, Theme theme);
     void connectView();

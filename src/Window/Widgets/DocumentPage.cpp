@@ -38,9 +38,13 @@ namespace larkspin {
 class DocumentPage::ReaderEvents final : public ReaderOwner {
 public:
     explicit ReaderEvents(DocumentPage& page) : page_(page) {}
-    // What the document hears goes through the reader it knows.
-    void readerDidRender(const std::vector<BridgeHeading>& headings) override {
-        page_.documentReader_->readerDidRender(headings);
+    // What the document hears goes through the reader it knows. Its render
+    // handling leaves the page in place: the outline takes the headings
+    // afterwards, and an open find searches again.
+    void readerDidRender(const RenderedPayload& reply) override {
+        page_.documentReader_->readerDidRender(reply);
+        page_.outline_.update(reply.headings);
+        page_.findBar_->documentDidRender();
     }
     void readerDidReportActiveHeading(const ActiveHeadingPayload& heading) override {
         page_.outline_.highlight(heading.id);
@@ -226,11 +230,6 @@ bool DocumentPage::isSelected() const {
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     AdwTabPage* selected = view ? adw_tab_view_get_selected_page(view) : nullptr;
     return selected && adw_tab_page_get_child(selected) == root_.get();
-}
-
-void DocumentPage::documentDidRender(const std::vector<BridgeHeading>& headings) {
-    outline_.update(headings);
-    findBar_->documentDidRender();
 }
 
 void DocumentPage::documentTitleChanged() {

@@ -18,7 +18,7 @@
 #include "Protocol/Payloads/BridgeHeading.hpp"
 #include "Reader/ReaderEnvironment.hpp"
 #include "Window/FindRouting.hpp"
-#include "Window/ModeContainerViewController.hpp"
+#include "Window/Widgets/ModeContainerViewController.hpp"
 #include "Window/PageWorkingSetMember.hpp"
 #include "Window/SidebarController.hpp"
 #include "Window/WindowServices.hpp"
@@ -55,9 +55,10 @@ class WebViewWorkingSet;
 // It is its document's window host: built, it attaches the document (which
 // gives the reader its location and starts rendering); ended (its tab closed
 // or its window destroyed), it detaches and closes the document. It makes its
-// reader and is the reader's owner: the rendered headings, clicked links and
-// refused files go to the document, the active heading to the outline, and a
-// web process end to the working set (`PageWorkingSetMember`). Main thread.
+// reader and is the reader's owner: a render's outcome, clicked links and
+// refused files go to the document, its headings and the active heading to
+// the outline, and a web process end to the working set
+// (`PageWorkingSetMember`). Main thread.
 class DocumentPage final : public DocumentWindowHost {
 public:
     // The reader is made over `readerView` with `environment` (whose
@@ -105,10 +106,6 @@ public:
     void shown();
     // Whether the page is its tab view's selected page.
     bool isSelected() const;
-    // The document rendered: the outline takes the headings, the find bar
-    // searches again.
-    void documentDidRender(const std::vector<BridgeHeading>& headings) override;
-
     // ---- DocumentWindowHost ----
     std::shared_ptr<DocumentReader> reader() const override;
     // The reader behind it.

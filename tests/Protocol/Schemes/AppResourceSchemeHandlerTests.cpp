@@ -366,7 +366,7 @@ TEST(RendererDirectory, OverrideFromTheEnvironment) {
         previous ? std::optional<std::string>(previous) : std::nullopt;
     ::setenv(RendererDirectory::overrideVariable, (dir.path() / "dist").c_str(), 1);
     EXPECT_EQ(RendererDirectory::locate(), dir.path() / "dist");
-    const auto handler = AppResourceSchemeHandler::createForRenderer();
+    const auto handler = AppResourceSchemeHandler::createForRenderer(std::make_shared<PooledResourceWorkers>("test", 1));
     ASSERT_TRUE(handler);
     ASSERT_TRUE(test::runMainLoopUntil([&] { return handler->hasManifest(); }));
     EXPECT_EQ(handler->manifest(), std::set<std::string>{"index.html"});

@@ -18,7 +18,10 @@ class FakeBarView final : public NoticeBarView {
 public:
     void render(const NoticeBarPresentation&) override {}
     void applyPalette(const NoticeBarPalette&) override {}
-    void setRevealed(bool value) override { revealed = value; }
+    void setRevealed(bool value) override {
+        revealed = value;
+        reveals.push_back(value);
+    }
     void announce(const std::string& message) override { announcements.push_back(message); }
     void press(std::size_t index) {
         if (const auto run = onActionPressed) run(index);
@@ -26,6 +29,7 @@ public:
 
     std::vector<std::string> announcements;
     bool revealed = false;
+    std::vector<bool> reveals;  // every reveal and hide, in order
 };
 
 ColorComponents rgb(int red, int green, int blue) { return {red / 255.0, green / 255.0, blue / 255.0, 1.0}; }
@@ -87,9 +91,7 @@ TEST(NoticeBarController, ShowReplaceAndHide) {
     test::LogCapture logs;
     auto view = std::make_shared<FakeBarView>();
     auto bar = NoticeBarController::create(view, ThemeCatalog::theme(ThemeID::porcelain));
-    std::vector<bool> visibility;
     std::vector<std::size_t> pressed;
-    bar->onVisibilityChange = [&](bool shown) { visibility.push_back(shown); };
     const auto content = [&](std::string message, std::vector<std::string> titles) {
         NoticeBarContent made{Tone::warning, std::move(message), {}, ExternalIssueKind::conflict};
         for (std::size_t i = 0; i < titles.size(); ++i) {
@@ -98,7 +100,7 @@ TEST(NoticeBarController, ShowReplaceAndHide) {
         return made;
     };
     bar->hide();
-    EXPECT_TRUE(visibility.empty()) << "hiding nothing is silent";
+    EXPECT_TRUE(view->reveals.empty()) << "hiding nothing is silent";
     bar->show(content("文件变了", {"重新载入", "保留我的"}));
     bar->show(content("又变了", {"知道了"}));
     EXPECT_TRUE(view->revealed);
@@ -111,7 +113,7 @@ TEST(NoticeBarController, ShowReplaceAndHide) {
     view->press(0);  // a stale press on a hidden bar
     EXPECT_FALSE(view->revealed);
     EXPECT_EQ(pressed, std::vector<std::size_t>{0});
-    EXPECT_EQ(visibility, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(view->reveals, (std::vector<bool>{true, true, false}));
 
     // The view may outlive its controller: a press then reaches nobody.
     bar->show(content("再次", {"知道了"}));

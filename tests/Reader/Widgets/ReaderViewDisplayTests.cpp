@@ -123,6 +123,7 @@ TEST_F(ReaderViewDisplayTest, ASpareOpensAtOnceAndThePositionSurvivesARebuildAnd
     WebViewPrewarmer::Dependencies parts;
     parts.clock = &clock;
     parts.rendererFiles = rendererFiles;
+    parts.imageWorkers = imageWorkers;
     parts.makeWebView = [&](auto appResources, auto documentResources) {
         auto spare = factory->makeSpare(std::move(appResources), std::move(documentResources));
         g_signal_connect(std::static_pointer_cast<SpareReaderWebView>(spare)->webView(), "load-changed",

@@ -11,6 +11,7 @@
 
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/DocumentResourceSchemeHandler.hpp"
+#include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Reader/ReaderTestSupport.hpp"
 #include "Reader/Widgets/ReaderWebViewFactory.hpp"
 #include "Reader/Widgets/SpareReaderWebView.hpp"
@@ -63,15 +64,16 @@ void expectHardened(WebKitWebView* view) {
 TEST(ReaderWebViewFactoryDisplay, EveryKindOfWebViewHasTheHardenedSettings) {
     test::WebViewHarness harness;
     test::TempDir files;
-    auto appResources = AppResourceSchemeHandler::create(files.path());
+    const auto workers = std::make_shared<PooledResourceWorkers>("test", 1);
+    auto appResources = AppResourceSchemeHandler::create(files.path(), workers);
     ReaderWebViewFactory factory(harness.context(), {});
 
     {
         SCOPED_TRACE("reader");
-        auto view = factory.makeWebView(appResources, DocumentResourceSchemeHandler::create());
+        auto view = factory.makeWebView(appResources, DocumentResourceSchemeHandler::create(workers));
         expectHardened(view.get());
     }
-    auto spare = factory.makeSpare(appResources, DocumentResourceSchemeHandler::create());
+    auto spare = factory.makeSpare(appResources, DocumentResourceSchemeHandler::create(workers));
     {
         SCOPED_TRACE("spare");
         SpareReaderWebView* made = factory.madeSpare(*spare);
@@ -92,7 +94,7 @@ TEST(ReaderWebViewFactoryDisplay, EveryKindOfWebViewHasTheHardenedSettings) {
     // Only a spare of this factory, alive, is one it adopts.
     test::FakeSpare foreign;
     EXPECT_EQ(factory.madeSpare(foreign), nullptr);
-    auto other = factory.makeSpare(appResources, DocumentResourceSchemeHandler::create());
+    auto other = factory.makeSpare(appResources, DocumentResourceSchemeHandler::create(workers));
     EXPECT_NE(factory.madeSpare(*other), nullptr);
     EXPECT_NE(factory.madeSpare(*other), factory.madeSpare(*spare));
 }

@@ -352,6 +352,29 @@ TEST_F(DesktopDocumentControllerDisplay, AnExternalEditShowsInThePageKeepingTheR
     EXPECT_NEAR(scrollTop(*page), before, 4) << "the reading position moved";
 }
 
+// Each render the page answers fills the page's outline and tells the
+// document how it went (its log counts the headings), the first and the one
+// after another program's edit alike.
+TEST_F(DesktopDocumentControllerDisplay, EachRenderFillsTheOutlineAndReachesTheDocument) {
+    const auto path = dir.write("outline.md", "# One\n\n## Two\n\ntext\n\n# Three\n");
+    Document& document = openRendered(path);
+    DocumentPage* page = pageOf(document);
+    ASSERT_NE(page, nullptr);
+    const auto outlined = [&] {
+        std::vector<std::string> texts;
+        for (const TOCNode& node : page->outline().outline().tree().nodes) texts.push_back(node.heading.text);
+        return texts;
+    };
+    EXPECT_EQ(outlined(), (std::vector<std::string>{"One", "Two", "Three"}));
+    EXPECT_TRUE(logs.contains("document", "渲染完成：3 个标题"));
+
+    const int renders = document.renderCount();
+    writeInPlace(path, "# One\n\n## Two\n\n### Two and a half\n\n# Three\n\n# Four\n");
+    ASSERT_TRUE(test::waitFor([&] { return document.renderCount() > renders; })) << "no second render";
+    EXPECT_EQ(outlined(), (std::vector<std::string>{"One", "Two", "Two and a half", "Three", "Four"}));
+    EXPECT_TRUE(logs.contains("document", "渲染完成：5 个标题"));
+}
+
 TEST_F(DesktopDocumentControllerDisplay, TheSaveCommandWritesTheEditedModel) {
     const auto path = dir.write("notes.md", "# Notes\n\nfirst\n");
     Document& document = openRendered(path);

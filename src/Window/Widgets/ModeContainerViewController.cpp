@@ -1,4 +1,4 @@
-#include "Window/ModeContainerViewController.hpp"
+#include "Window/Widgets/ModeContainerViewController.hpp"
 
 #include <gtk/gtk.h>
 
