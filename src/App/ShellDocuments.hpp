@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "Window/SessionSnapshot.hpp"
 #include "Window/WindowStateReporter.hpp"
 
 // The open documents as the application shell sees them, and its menus' document commands.
@@ -38,6 +41,9 @@ public:
     virtual void perform(DocumentCommand command) = 0;
     // The windows and documents as they stand, for the window-state log.
     virtual WindowStateSnapshot windowState() const = 0;
+    // The session as the windows stand, with the files still being opened
+    // (`opening`, in the order asked) kept where their pages were going.
+    virtual SessionSnapshot sessionSnapshot(const std::vector<std::string>& opening) const = 0;
     // Called whenever the documents, the key document or their states change
     // (the shell re-validates its menu actions). One callback; null clears it.
     virtual void setChangeHandler(std::function<void()> handler) = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Platform/Localization.hpp"
+
 namespace larkspin {
 
 bool QuitRule::shouldQuit(std::span<const ShellWindow> windows, int holds) {
@@ -20,6 +22,19 @@ bool ActivityTracker::update(bool anyWindowActive) {
     const bool resigned = active_ && !anyWindowActive;
     active_ = anyWindowActive;
     return resigned;
+}
+
+std::string OpenFailures::message(const std::vector<std::string>& failures) {
+    std::string message;
+    for (std::size_t index = 0; index < failures.size() && index < namedAtMost; ++index) {
+        if (!message.empty()) message += "\n";
+        message += failures[index];
+    }
+    if (failures.size() > namedAtMost) {
+        message += "\n";
+        message += L10n::format("open.error.more", {std::to_string(failures.size() - namedAtMost)});
+    }
+    return message;
 }
 
 }  // namespace larkspin

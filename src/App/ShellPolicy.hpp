@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
+#include <string>
+#include <vector>
 
 namespace larkspin {
 
@@ -40,5 +43,16 @@ public:
 private:
     bool active_ = false;
 };
+
+// The one message that says which files could not be opened, however many:
+// the first few failures as they are, then how many more there were, so
+// that it fits on a screen.
+namespace OpenFailures {
+
+inline constexpr std::size_t namedAtMost = 5;
+
+std::string message(const std::vector<std::string>& failures);
+
+}  // namespace OpenFailures
 
 }  // namespace larkspin

@@ -162,6 +162,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"model.not_writable", "文档处于受限阅读或读取失败状态，未加载完整内容，不能保存。"},
     {"open.dialog.title", "打开"},
     {"open.error.missing", "找不到文件“%@”。"},
+    {"open.error.more", "另有 %@ 个文件也无法打开。"},
     {"open.error.not_local", "“%@”不是本机上的文件。Larkspin 只能打开本机文件。"},
     {"open.error.symlink_loop", "“%@”是一个循环的符号链接（链接最终又指回自己），没有可以打开的文件。"},
     {"open.error.title", "无法打开文件"},

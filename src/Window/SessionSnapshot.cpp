@@ -1,6 +1,9 @@
 #include "Window/SessionSnapshot.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <set>
 
 #include "Platform/Json/CodingError.hpp"
 #include "Platform/Json/JSONValue.hpp"
@@ -17,6 +20,45 @@ bool SessionSnapshot::empty() const {
         if (!group.tabs.empty()) return false;
     }
     return true;
+}
+
+SessionSnapshot withFilesBeingOpened(SessionSnapshot snapshot, std::int64_t frontToken,
+                                     const std::vector<std::string>& opening) {
+    std::set<std::string> named;
+    for (const SessionGroup& group : snapshot.groups) {
+        for (const SessionTab& tab : group.tabs) named.insert(tab.path);
+    }
+    std::vector<std::string> added;
+    for (const std::string& path : opening) {
+        if (!path.empty() && named.insert(path).second) added.push_back(path);
+    }
+    if (added.empty()) return snapshot;
+    auto front = std::find_if(snapshot.groups.begin(), snapshot.groups.end(), [frontToken](const SessionGroup& group) {
+        return !group.tabs.empty() && group.tabs.front().info && group.tabs.front().info->groupToken == frontToken;
+    });
+    if (front == snapshot.groups.end()) {
+        // A window of their own, at the size the planner gives by default.
+        std::int64_t token = frontToken;
+        for (const SessionGroup& group : snapshot.groups) {
+            for (const SessionTab& tab : group.tabs) {
+                if (tab.info) token = std::max(token, tab.info->groupToken + 1);
+            }
+        }
+        snapshot.groups.push_back(SessionGroup{0, 0, {}});
+        front = std::prev(snapshot.groups.end());
+        frontToken = token;
+    }
+    std::int64_t index = 0;
+    for (SessionTab& tab : front->tabs) {
+        if (!tab.info) continue;
+        tab.info->isSelected = false;
+        index = std::max(index, tab.info->index + 1);
+    }
+    for (std::string& path : added) {
+        const bool last = &path == &added.back();
+        front->tabs.push_back(SessionTab{std::move(path), TabRestorationInfo{frontToken, index++, last}});
+    }
+    return snapshot;
 }
 
 namespace {

@@ -38,6 +38,15 @@ struct SessionSnapshot {
     bool empty() const;
 };
 
+// `snapshot` with the files still being opened (`opening`, in the order they
+// were asked for) kept as well: after the tabs of the group window whose
+// token is `frontToken`, where their pages were going, or as a group of
+// their own when the snapshot has no such group; the last of them selected,
+// as it would have been once shown. A file the snapshot names already is not
+// named again.
+SessionSnapshot withFilesBeingOpened(SessionSnapshot snapshot, std::int64_t frontToken,
+                                     const std::vector<std::string>& opening);
+
 // The session file's text and back. The file is one JSON object:
 //     {"version": 1, "groups": [{"width": …, "height": …, "tabs": [
 //         {"path": "/…", "Orvik.tab.present": true, "Orvik.tab.groupToken": 3,

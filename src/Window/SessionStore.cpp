@@ -65,18 +65,22 @@ void SessionStore::noteChanged() {
 
 void SessionStore::freeze() {
     if (frozen_) return;
+    freeze(source_ ? source_() : SessionSnapshot{});
+}
+
+void SessionStore::freeze(SessionSnapshot last) {
+    if (frozen_) return;
     frozen_ = true;
     writeSlot_.cancel();
-    submitWrite();
+    submitWrite(std::move(last));
 }
 
 Task<void> SessionStore::writeAfterPause() {
     co_await sleepFor(clock_, writeDelay);
-    if (!frozen_) submitWrite();
+    if (!frozen_) submitWrite(source_ ? source_() : SessionSnapshot{});
 }
 
-void SessionStore::submitWrite() {
-    auto snapshot = source_ ? source_() : SessionSnapshot{};
+void SessionStore::submitWrite(SessionSnapshot snapshot) {
     executor_->submit([folder = folder_, file = file_, snapshot = std::move(snapshot)] {
         writeSession(folder, file, snapshot);
     });

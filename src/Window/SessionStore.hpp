@@ -43,6 +43,9 @@ public:
     // Writes the current snapshot now (queued; SerialExecutor::finishAll()
     // waits for it at quit) and ignores later changes.
     void freeze();
+    // The same with `last` as the snapshot written: what the caller knows
+    // beyond the source (the files still being opened at quit).
+    void freeze(SessionSnapshot last);
 
     // The kept session. A missing file is an empty session; a file that is
     // too large or not a session is set aside as "<file>.corrupt" (or
@@ -55,7 +58,7 @@ public:
 
 private:
     Task<void> writeAfterPause();
-    void submitWrite();
+    void submitWrite(SessionSnapshot snapshot);
 
     std::filesystem::path folder_;
     std::filesystem::path file_;

@@ -24,6 +24,7 @@ public:
     bool canPerform(DocumentCommand command) const override { return allowed.contains(command); }
     void perform(DocumentCommand command) override { performed.push_back(command); }
     WindowStateSnapshot windowState() const override { return {}; }
+    SessionSnapshot sessionSnapshot(const std::vector<std::string>&) const override { return {}; }
     void setChangeHandler(std::function<void()>) override {}
 };
 

@@ -14,9 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Platform/TestHost.hpp"
 #include "Support/LaunchedProgram.hpp"
@@ -31,15 +33,23 @@ namespace fs = std::filesystem;
 constexpr auto bound = 60s;
 constexpr std::string_view windowShown = "首个窗口已显示";
 
-// Key presses through the XTest extension of the test's X display, loaded at
-// run time (the libraries come with the desktop; Xlib's header is left out,
-// its macros clash with GoogleTest's names).
+// Key presses and the pointer through the XTest extension of the test's X
+// display, and what the display knows of the windows on it, loaded at run
+// time (the libraries come with the desktop; Xlib's header is left out, its
+// macros clash with GoogleTest's names).
 class KeyTyper {
     struct Display;
     using KeySym = unsigned long;
     using KeyCode = unsigned char;
+    using XWindow = unsigned long;
+    using Atom = unsigned long;
 
 public:
+    // A rectangle on the screen.
+    struct Area {
+        int x = 0, y = 0, width = 0, height = 0;
+    };
+
     explicit KeyTyper(const std::string& displayName) {
         x11_ = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
         xtst_ = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
@@ -51,7 +61,18 @@ public:
         fakeKey_ = reinterpret_cast<FakeKey>(::dlsym(xtst_, "XTestFakeKeyEvent"));
         fakeMotion_ = reinterpret_cast<FakeMotion>(::dlsym(xtst_, "XTestFakeMotionEvent"));
         setFocus_ = reinterpret_cast<SetFocus>(::dlsym(x11_, "XSetInputFocus"));
-        if (openDisplay_ && closeDisplay_ && keycode_ && flush_ && fakeKey_ && fakeMotion_ && setFocus_) {
+        fakeButton_ = reinterpret_cast<FakeButton>(::dlsym(xtst_, "XTestFakeButtonEvent"));
+        queryTree_ = reinterpret_cast<QueryTree>(::dlsym(x11_, "XQueryTree"));
+        fetchName_ = reinterpret_cast<FetchName>(::dlsym(x11_, "XFetchName"));
+        free_ = reinterpret_cast<Free>(::dlsym(x11_, "XFree"));
+        geometry_ = reinterpret_cast<Geometry>(::dlsym(x11_, "XGetGeometry"));
+        internAtom_ = reinterpret_cast<InternAtom>(::dlsym(x11_, "XInternAtom"));
+        property_ = reinterpret_cast<Property>(::dlsym(x11_, "XGetWindowProperty"));
+        selectionOwner_ = reinterpret_cast<SelectionOwner>(::dlsym(x11_, "XGetSelectionOwner"));
+        defaultRoot_ = reinterpret_cast<DefaultRoot>(::dlsym(x11_, "XDefaultRootWindow"));
+        if (openDisplay_ && closeDisplay_ && keycode_ && flush_ && fakeKey_ && fakeMotion_ && setFocus_ &&
+            fakeButton_ && queryTree_ && fetchName_ && free_ && geometry_ && internAtom_ && property_ &&
+            selectionOwner_ && defaultRoot_) {
             display_ = openDisplay_(displayName.c_str());
         }
     }
@@ -99,7 +120,67 @@ public:
         for (char letter : lowerCaseLetters) press(static_cast<KeySym>(XK_a + (letter - 'a')));
     }
 
+    // The pointer moved to (x, y), or its first button pressed or released,
+    // with a pause for the program to take it in.
+    void moveTo(int x, int y) {
+        fakeMotion_(display_, -1, x, y, 0);
+        flush_(display_);
+        std::this_thread::sleep_for(30ms);
+    }
+    void button(bool pressed) {
+        fakeButton_(display_, 1, pressed ? 1 : 0, 0);
+        flush_(display_);
+        std::this_thread::sleep_for(100ms);
+    }
+    // Whether a window manager has taken the screen.
+    bool windowManaged() { return selectionOwner_(display_, internAtom_(display_, "WM_S0", 0)) != 0; }
+    // The visible part of the top-level window titled `title` (its invisible
+    // client-side shadow, which GTK names in _GTK_FRAME_EXTENTS, left out),
+    // once it has been mapped and framed; none when there is no such window.
+    std::optional<Area> visibleWindow(std::string_view title) {
+        XWindow root = defaultRoot_(display_), parent = 0;
+        XWindow* children = nullptr;
+        unsigned count = 0;
+        std::optional<Area> found;
+        if (!queryTree_(display_, root, &root, &parent, &children, &count)) return found;
+        for (unsigned index = 0; index < count && !found; ++index) {
+            char* name = nullptr;
+            if (!fetchName_(display_, children[index], &name) || !name) continue;
+            const bool named = title == name;
+            free_(name);
+            if (!named) continue;
+            XWindow geometryRoot = 0;
+            int x = 0, y = 0;
+            unsigned width = 0, height = 0, border = 0, depth = 0;
+            if (!geometry_(display_, children[index], &geometryRoot, &x, &y, &width, &height, &border, &depth))
+                continue;
+            const std::vector<long> extents = cardinals(children[index], "_GTK_FRAME_EXTENTS");
+            if (extents.size() != 4) continue;
+            found = Area{x + static_cast<int>(extents[0]), y + static_cast<int>(extents[2]),
+                         static_cast<int>(width - extents[0] - extents[1]),
+                         static_cast<int>(height - extents[2] - extents[3])};
+        }
+        if (children) free_(children);
+        return found;
+    }
+
 private:
+    std::vector<long> cardinals(XWindow window, const char* name) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::vector<long> values;
+        if (property_(display_, window, internAtom_(display_, name, 0), 0, 16, 0, 0 /* AnyPropertyType */, &type,
+                      &format, &items, &after, &data) == 0 &&
+            data && format == 32) {
+            const auto* longs = reinterpret_cast<const long*>(data);
+            values.assign(longs, longs + items);
+        }
+        if (data) free_(data);
+        return values;
+    }
+
     using OpenDisplay = Display* (*)(const char*);
     using CloseDisplay = int (*)(Display*);
     using Keycode = KeyCode (*)(Display*, KeySym);
@@ -107,6 +188,16 @@ private:
     using FakeKey = int (*)(Display*, unsigned, int, unsigned long);
     using FakeMotion = int (*)(Display*, int, int, int, unsigned long);
     using SetFocus = int (*)(Display*, unsigned long, int, unsigned long);
+    using FakeButton = int (*)(Display*, unsigned, int, unsigned long);
+    using QueryTree = int (*)(Display*, XWindow, XWindow*, XWindow*, XWindow**, unsigned*);
+    using FetchName = int (*)(Display*, XWindow, char**);
+    using Free = int (*)(void*);
+    using Geometry = int (*)(Display*, XWindow, XWindow*, int*, int*, unsigned*, unsigned*, unsigned*, unsigned*);
+    using InternAtom = Atom (*)(Display*, const char*, int);
+    using Property = int (*)(Display*, XWindow, Atom, long, long, int, Atom, Atom*, int*, unsigned long*,
+                             unsigned long*, unsigned char**);
+    using SelectionOwner = XWindow (*)(Display*, Atom);
+    using DefaultRoot = XWindow (*)(Display*);
 
     void* x11_ = nullptr;
     void* xtst_ = nullptr;
@@ -117,6 +208,15 @@ private:
     FakeKey fakeKey_ = nullptr;
     FakeMotion fakeMotion_ = nullptr;
     SetFocus setFocus_ = nullptr;
+    FakeButton fakeButton_ = nullptr;
+    QueryTree queryTree_ = nullptr;
+    FetchName fetchName_ = nullptr;
+    Free free_ = nullptr;
+    Geometry geometry_ = nullptr;
+    InternAtom internAtom_ = nullptr;
+    Property property_ = nullptr;
+    SelectionOwner selectionOwner_ = nullptr;
+    DefaultRoot defaultRoot_ = nullptr;
     Display* display_ = nullptr;
 };
 
@@ -286,11 +386,63 @@ protected:
         ASSERT_TRUE(leftDraft);
     }
 
+    // The files of each group window in the session file, in order.
+    using Groups = std::vector<std::vector<std::string>>;
+    Groups sessionGroups() const {
+        Groups groups;
+        std::ifstream file(sessionFile());
+        const nlohmann::json session = nlohmann::json::parse(file, nullptr, false);
+        if (!session.is_object() || !session.contains("groups")) return groups;
+        for (const auto& group : session["groups"]) {
+            std::vector<std::string>& names = groups.emplace_back();
+            for (const auto& tab : group["tabs"]) names.push_back(fs::path(tab["path"].get<std::string>()).filename());
+        }
+        return groups;
+    }
+
+    // The program on a display of its own with a window manager (metacity,
+    // as on a desktop: the windows get GTK's invisible client-side shadow
+    // around them), on "one.md" and "two.md", the second tab dragged down out
+    // of the window, 45 px below its visible edge, on the bare desktop, the
+    // button still held. Skipped where no window manager can start.
+    void dragTheSecondTabBelowTheWindow() {
+        const std::string display = startPrivateDisplay();
+        ASSERT_FALSE(display.empty()) << "no display of its own";
+        keys_ = std::make_unique<KeyTyper>(display);
+        if (!keys_->available()) GTEST_SKIP() << "no XTest on this display";
+        windowManager_ = std::make_unique<test::LaunchedProgram>(std::vector<std::string>{"metacity", "--replace"},
+                                                                 std::map<std::string, std::string>{{"DISPLAY", display}});
+        if (!windowManager_->started()) GTEST_SKIP() << "no window manager (metacity)";
+        const auto end = std::chrono::steady_clock::now() + bound;
+        while (!keys_->windowManaged()) {
+            ASSERT_FALSE(windowManager_->waitForExit(50ms).has_value()) << windowManager_->output();
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the window manager took no screen";
+        }
+        program_ = start({document("one.md", "# One\n"), document("two.md", "# Two\n")}, true, display);
+        ASSERT_TRUE(program_->waitForOutput(rendered("two.md", 1), bound)) << program_->output();
+        std::optional<KeyTyper::Area> window;
+        while (!(window = keys_->visibleWindow("two.md"))) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "no framed window";
+            std::this_thread::sleep_for(50ms);
+        }
+        // The second tab: the right half of the tab bar, below the header bar.
+        const int x = window->x + window->width * 3 / 4;
+        const int y = window->y + 70;
+        const int below = window->y + window->height + 45;
+        keys_->moveTo(x, y);
+        keys_->button(true);
+        for (int step = y + 4; step < below; step += 20) keys_->moveTo(x, step);
+        keys_->moveTo(x, below);
+        std::this_thread::sleep_for(300ms);
+    }
+
     test::TempDir homeDir_;
     const fs::path& home_ = homeDir_.path();
     std::unique_ptr<test::LaunchedProgram> bus_;
     std::string address_;
     std::unique_ptr<test::LaunchedProgram> display_;  // before the program: goes after it
+    std::unique_ptr<KeyTyper> keys_;
+    std::unique_ptr<test::LaunchedProgram> windowManager_;
     std::unique_ptr<test::LaunchedProgram> program_;
 };
 
@@ -659,6 +811,118 @@ TEST_F(LarkspinProgram, MissingFilesAtLaunchAreSaidInOneMessageOverTheRestoredWi
     EXPECT_EQ(output.find("提示：无法打开文件", said + 1), std::string::npos) << "more than one message\n" << output;
     EXPECT_NE(output.find("提示：无法打开文件（在窗口上）"), std::string::npos) << output;
     EXPECT_LT(output.find("会话已恢复"), said) << output;
+    terminate();
+}
+
+// A tab dropped beside its window, on its shadow or just past it, lies on
+// the bare desktop: it gets a window of its own, and the session keeps both.
+TEST_F(LarkspinProgram, ATabDroppedBesideItsWindowGetsAWindowOfItsOwn) {
+    ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow());
+    if (IsSkipped()) return;
+    keys_->button(false);
+    EXPECT_TRUE(program_->waitForOutput("标签页拖到桌面上：移入新窗口", bound)) << program_->output();
+    EXPECT_TRUE(program_->waitForOutput("two.md 窗口已显示", bound)) << program_->output();
+    terminate();
+    EXPECT_EQ(sessionGroups(), (Groups{{"one.md"}, {"two.md"}})) << program_->output();
+}
+
+// Escape ends a tab's drag: the tab is back in its window, and letting go of
+// the button on the desktop afterwards does nothing.
+TEST_F(LarkspinProgram, EscapeCancelsATabsDragAndTheTabStaysInItsWindow) {
+    ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow());
+    if (IsSkipped()) return;
+    keys_->press(XK_Escape);
+    EXPECT_TRUE(program_->waitForOutput("拖动已由 Esc 取消", bound)) << program_->output();
+    keys_->button(false);
+    std::this_thread::sleep_for(500ms);
+    terminate();
+    EXPECT_EQ(program_->output().find("移入新窗口"), std::string::npos) << program_->output();
+    EXPECT_EQ(sessionGroups(), (Groups{{"one.md", "two.md"}})) << program_->output();
+}
+
+// The window a tab is being dragged out of is closed (the window manager's
+// Alt+F4): its other tab closes with it, the dragged one gets a window of its
+// own, and the program, which still has a window, goes on.
+TEST_F(LarkspinProgram, ClosingTheWindowATabIsDraggedOutOfKeepsThatTabInAWindow) {
+    ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow());
+    if (IsSkipped()) return;
+    keys_->chord({XK_Alt_L}, XK_F4);
+    EXPECT_TRUE(program_->waitForOutput("拖动中的标签页移入新窗口", bound)) << program_->output();
+    EXPECT_TRUE(program_->waitForOutput("one.md 关闭", bound)) << program_->output();
+    keys_->button(false);
+    EXPECT_FALSE(program_->waitForExit(500ms).has_value()) << program_->output();
+    terminate();
+    EXPECT_EQ(sessionGroups(), (Groups{{"two.md"}})) << program_->output();
+}
+
+// Many files named at once: their pages come over several turns; a file
+// opened after them, by a second launch, still gets its page.
+TEST_F(LarkspinProgram, AFileOpenedAfterManyAtOnceStillGetsItsPage) {
+    std::vector<fs::path> files;
+    for (int index = 1; index <= 120; ++index) {
+        const std::string name = "m" + std::to_string(index) + ".md";
+        files.push_back(document(name, "# " + name + "\n"));
+    }
+    program_ = start(files, false);
+    ASSERT_TRUE(program_->waitForOutput(rendered("m120.md", 1), bound)) << program_->output();
+    auto second = start({document("later.md", "# Later\n")}, false);
+    ASSERT_TRUE(second->waitForExit(bound).has_value()) << second->output();
+    EXPECT_TRUE(program_->waitForOutput(rendered("later.md", 1), bound)) << program_->output();
+    terminate();
+}
+
+// Quitting while the files named are still opening keeps every one of them
+// in the session, in the order named, whether the program is ended from
+// outside (SIGTERM, a logout) or by Ctrl+Q; the next launch opens them all.
+TEST_F(LarkspinProgram, QuittingWhileFilesAreStillOpeningKeepsEveryOneInTheSession) {
+    const std::string display = startPrivateDisplay();
+    ASSERT_FALSE(display.empty()) << "no display of its own";
+    KeyTyper keys(display);
+    if (!keys.available()) GTEST_SKIP() << "no XTest on this display";
+    std::vector<fs::path> files;
+    std::vector<std::string> names;
+    for (int index = 1; index <= 300; ++index) {
+        names.push_back("q" + std::to_string(1000 + index) + ".md");
+        files.push_back(document(names.back(), "# " + names.back() + "\n\ntext\n"));
+    }
+    for (const bool bySignal : {true, false}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "Quit");
+        fs::remove(sessionFile());
+        program_ = start(files, true, display);
+        ASSERT_TRUE(program_->waitForOutput(windowShown, bound)) << program_->output();
+        if (bySignal) {
+            terminate();
+        } else {
+            // Again until the window has the keyboard.
+            keys.pointAtWindow();
+            const auto end = std::chrono::steady_clock::now() + bound;
+            do keys.press(XK_q, true);
+            while (!program_->waitForExit(300ms) && std::chrono::steady_clock::now() < end);
+            expectCleanExit();
+        }
+        EXPECT_EQ(sessionGroups(), Groups{names});
+    }
+    program_ = start({}, true, display);
+    EXPECT_TRUE(program_->waitForOutput("会话已恢复：1 个窗口，300 份文档，0 个文件已不在", bound)) << program_->output();
+    terminate();
+}
+
+// A hundred files missing and one that opens: the missing ones are said in
+// one message, once every open has ended, naming the first few.
+TEST_F(LarkspinProgram, ManyMissingFilesAreSaidInOneMessageOnceEveryOpenHasEnded) {
+    std::vector<fs::path> files;
+    for (int index = 0; index < 100; ++index) files.push_back(home_ / "docs" / ("gone" + std::to_string(index) + ".md"));
+    std::string longer = "# Present\n\n";
+    for (int line = 0; line < 20000; ++line) longer += "a line of the file that opens\n";
+    files.push_back(document("present.md", longer));
+    program_ = start(files, true);
+    ASSERT_TRUE(program_->waitForOutput("提示：无法打开文件", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(rendered("present.md", 1), bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("启动 2s 后", bound)) << program_->output();
+    const std::string output = program_->output();
+    const auto said = output.find("提示：无法打开文件");
+    EXPECT_EQ(output.find("提示：无法打开文件", said + 1), std::string::npos) << "more than one message\n" << output;
+    EXPECT_LT(output.rfind("失败：文件不存在"), said) << "said before every open had ended\n" << output;
     terminate();
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace larkspin {
@@ -76,6 +77,27 @@ TEST(ActivityTracker, ResignsOnceWhenFocusLeavesTheApplication) {
         EXPECT_EQ(tracker.update(step.anyActive), step.resigned);
         EXPECT_EQ(tracker.isActive(), step.anyActive);
     }
+}
+
+// However many files could not be opened, the message names the first few as
+// they are and counts the rest, so that it fits on a screen.
+TEST(OpenFailures, TheMessageNamesTheFirstFewAndCountsTheRest) {
+    std::vector<std::string> failures;
+    for (int index = 0; index < 1000; ++index) failures.push_back("找不到文件“/d/f" + std::to_string(index) + ".md”。");
+    const std::string message = OpenFailures::message(failures);
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+        end = message.find('\n', start);
+        lines.push_back(message.substr(start, end == std::string::npos ? end : end - start));
+    }
+    ASSERT_EQ(lines.size(), OpenFailures::namedAtMost + 1) << message;
+    for (std::size_t index = 0; index < OpenFailures::namedAtMost; ++index) EXPECT_EQ(lines[index], failures[index]);
+    EXPECT_EQ(lines.back(), "另有 995 个文件也无法打开。");
+
+    // As many as are named: each of them, and nothing more.
+    failures.resize(OpenFailures::namedAtMost);
+    EXPECT_EQ(OpenFailures::message(failures).find("另有"), std::string::npos);
+    EXPECT_EQ(OpenFailures::message({"one", "two"}), "one\ntwo");
 }
 
 }  // namespace

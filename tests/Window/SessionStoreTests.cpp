@@ -100,6 +100,26 @@ TEST(SessionCodec, RefusesWhatIsNotASession) {
     for (const auto& text : texts) EXPECT_FALSE(SessionCodec::decode(text)) << text.substr(0, 40);
 }
 
+// The files still being opened at quit join the window their pages were
+// going to, after its tabs, the last one selected; one named already is not
+// named twice; with no such window they get one of their own.
+TEST(SessionSnapshot, KeepsTheFilesStillBeingOpenedWhereTheirPagesWereGoing) {
+    const SessionSnapshot kept = withFilesBeingOpened(sample(), 17, {"/n/x.md", "/home/u/a.md", "/n/y.md"});
+    ASSERT_EQ(kept.groups.size(), 2u);
+    EXPECT_EQ(kept.groups[0].tabs,
+              (std::vector<SessionTab>{{"/home/u/a.md", TabRestorationInfo{17, 0, false}},
+                                       {"/home/u/日记.md", TabRestorationInfo{17, 1, false}},
+                                       {"/n/x.md", TabRestorationInfo{17, 2, false}},
+                                       {"/n/y.md", TabRestorationInfo{17, 3, true}}}));
+    EXPECT_EQ(kept.groups[1], sample().groups[1]);
+
+    const SessionSnapshot alone = withFilesBeingOpened(SessionSnapshot{}, 0, {"/n/x.md", "/n/y.md"});
+    ASSERT_EQ(alone.groups.size(), 1u);
+    EXPECT_EQ(alone.groups[0].tabs, (std::vector<SessionTab>{{"/n/x.md", TabRestorationInfo{0, 0, false}},
+                                                             {"/n/y.md", TabRestorationInfo{0, 1, true}}}));
+    EXPECT_EQ(withFilesBeingOpened(sample(), 17, {"/tmp/b.md"}), sample());
+}
+
 TEST(SessionStore, BrokenOrOversizedFileIsSetAsideAndReadsEmpty) {
     test::TempDir dir;
     test::LogCapture logs;

@@ -171,6 +171,15 @@ WindowStateSnapshot DesktopShellDocuments::windowState() const {
     return snapshot;
 }
 
+SessionSnapshot DesktopShellDocuments::sessionSnapshot(const std::vector<std::string>& opening) const {
+    TabGroups& groups = controller_->tabGroups();
+    // A group's token is its place among the groups, from 1.
+    const std::vector<TabGroupWindow*>& all = groups.all();
+    const auto front = std::find(all.begin(), all.end(), controller_->frontmostGroup());
+    const std::int64_t frontToken = front == all.end() ? 0 : (front - all.begin()) + 1;
+    return withFilesBeingOpened(groups.sessionSnapshot(), frontToken, opening);
+}
+
 void DesktopShellDocuments::setChangeHandler(std::function<void()> handler) {
     changed_ = std::move(handler);
     if (!changed_ && changeSource_) {

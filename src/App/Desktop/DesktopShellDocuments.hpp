@@ -41,6 +41,7 @@ public:
     bool canPerform(DocumentCommand command) const override;
     void perform(DocumentCommand command) override;
     WindowStateSnapshot windowState() const override;
+    SessionSnapshot sessionSnapshot(const std::vector<std::string>& opening) const override;
     void setChangeHandler(std::function<void()> handler) override;
 
     // Something the menus depend on may have changed: the handler runs once

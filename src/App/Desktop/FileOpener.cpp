@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "App/Desktop/ShellLog.hpp"
+#include "App/ShellPolicy.hpp"
 #include "Window/Desktop/ShellMessage.hpp"
 #include "Document/StandardizedPath.hpp"
 #include "Platform/Async/Cancellation.hpp"
@@ -76,7 +77,16 @@ void FileOpener::open(GFile* file) {
 }
 
 void FileOpener::open(std::filesystem::path path) {
-    tasks_.spawn(openChecked(std::move(path), openOrder_.begin(), quit_.hold()));
+    const Ticket ticket = openOrder_.begin();
+    waiting_.emplace(ticket, standardizedPath(path).string());
+    tasks_.spawn(openChecked(std::move(path), ticket, quit_.hold()));
+}
+
+std::vector<std::string> FileOpener::waiting() const {
+    std::vector<std::string> paths;
+    paths.reserve(waiting_.size());
+    for (const auto& [ticket, path] : waiting_) paths.push_back(path);
+    return paths;
 }
 
 void FileOpener::shutdown() {
@@ -141,14 +151,13 @@ Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
 }
 
 void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document) {
-    std::optional<std::shared_ptr<OpenedDocument>> result;
-    if (document) result = std::move(document);
-    for (std::shared_ptr<OpenedDocument>& ready : openOrder_.finish(ticket, std::move(result))) {
-        toShow_.push_back(std::move(ready));
-    }
+    std::optional<Ready> result;
+    if (document) result = Ready{ticket, std::move(document)};
+    else waiting_.erase(ticket);
+    for (Ready& ready : openOrder_.finish(ticket, std::move(result))) toShow_.push_back(std::move(ready));
     if (toShow_.empty() || showing_) return;
     // The first slice in this turn: one file's page comes at once.
-    if (showSlice()) return;
+    if (!quit_.isQuitting() && showSlice()) return;
     showing_ = true;
     tasks_.spawn(showRest(quit_.hold()));
 }
@@ -165,19 +174,24 @@ constexpr auto showSliceBudget = std::chrono::milliseconds(30);
 // pages themselves.
 constexpr auto drawingInterval = std::chrono::milliseconds(400);
 
+// How often the making of pages asks again whether a quit is still under
+// way.
+constexpr auto quitPause = std::chrono::milliseconds(100);
+
 }  // namespace
 
 bool FileOpener::showSlice() {
     const auto start = std::chrono::steady_clock::now();
     while (!toShow_.empty()) {
-        const std::shared_ptr<OpenedDocument> ready = std::move(toShow_.front());
+        const Ready ready = std::move(toShow_.front());
         toShow_.pop_front();
         LaunchTiming::mark("文档页开始创建");
-        ready->makeWindowControllers();
+        ready.document->makeWindowControllers();
+        waiting_.erase(ready.ticket);
         // The last document asked for is brought forward (a document open
         // already has its page); those before it come in behind it.
-        if (toShow_.empty()) ready->showWindows();
-        restores_.shown(ready);
+        if (toShow_.empty()) ready.document->showWindows();
+        restores_.shown(ready.document);
         LaunchTiming::mark("窗口已呈现");
         if (std::chrono::steady_clock::now() - start >= showSliceBudget) break;
     }
@@ -207,14 +221,22 @@ auto afterDrawing() {
 
 Task<void> FileOpener::showRest(QuitControl::Hold hold) {
     auto drawn = std::chrono::steady_clock::now();
-    do {
+    bool shown = false;
+    while (!shown) {
+        if (quit_.isQuitting()) {
+            // The quit's review goes on undisturbed; should it be cancelled,
+            // the pages come after all.
+            co_await sleepFor(Clock::system(), quitPause);
+            continue;
+        }
         if (std::chrono::steady_clock::now() - drawn >= drawingInterval) {
             co_await afterDrawing();
             drawn = std::chrono::steady_clock::now();
         } else {
             co_await sleepFor(Clock::system(), Clock::Duration::zero());
         }
-    } while (!showSlice());
+        shown = !quit_.isQuitting() && showSlice();
+    }
     showing_ = false;
     hold.release();
 }
@@ -226,13 +248,10 @@ void FileOpener::showError(const std::string& message) {
 
 void FileOpener::reportFailures() {
     // Once the opens in flight and the session's windows are all there: one
-    // message, over the window in front, naming every file that failed.
+    // message, over the window in front, naming the files that failed (the
+    // first few, and how many more).
     if (failures_.empty() || !pendingOpens_.empty() || restores_.restoringSession()) return;
-    std::string message;
-    for (const std::string& failure : failures_) {
-        if (!message.empty()) message += "\n";
-        message += failure;
-    }
+    const std::string message = OpenFailures::message(failures_);
     failures_.clear();
     showShellMessage(application_, L10n::text("open.error.title"), message);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <deque>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -30,6 +32,8 @@ namespace larkspin {
 // in one message over the window in front once the opens in flight and the
 // session's windows are there; each opened file joins the recent files.
 // The application is held while the dialog is up and while an open runs.
+// While a quit is under way no page is made: the files wait, and the
+// session keeps them (`waiting`).
 // What an open shows is told to the launch's restores, so that it comes in
 // front of the session's windows. Main thread.
 class FileOpener {
@@ -50,6 +54,10 @@ public:
     // The files being checked and opened (standardised paths): the session
     // restore leaves them to their open.
     const std::multiset<std::string>& beingOpened() const { return pendingOpens_; }
+    // The files named whose pages are not made yet (still checked, read or
+    // waiting for their turn; not those that failed), standardised, in the
+    // order they were named: what the session keeps of them at quit.
+    std::vector<std::string> waiting() const;
 
     // The application is shutting down: the dialog goes.
     void shutdown();
@@ -58,7 +66,12 @@ public:
     void reportFailures();
 
 private:
-    using Ticket = OpenOrder<std::shared_ptr<OpenedDocument>>::Ticket;
+    // An opened document and its place in the order asked.
+    struct Ready {
+        std::uint64_t ticket = 0;
+        std::shared_ptr<OpenedDocument> document;
+    };
+    using Ticket = OpenOrder<Ready>::Ticket;
 
     Task<void> openChecked(std::filesystem::path path, Ticket ticket, QuitControl::Hold hold);
     Task<void> checkAndOpen(std::filesystem::path path, Ticket ticket);
@@ -81,9 +94,11 @@ private:
     GObjectPtr<GtkNativeDialog> dialog_;
     std::multiset<std::string> pendingOpens_;
     std::vector<std::string> failures_;  // not said yet
-    OpenOrder<std::shared_ptr<OpenedDocument>> openOrder_;
+    OpenOrder<Ready> openOrder_;
     // Opened, in order, waiting for their pages.
-    std::deque<std::shared_ptr<OpenedDocument>> toShow_;
+    std::deque<Ready> toShow_;
+    // Every file named whose page is not made yet, by its ticket.
+    std::map<Ticket, std::string> waiting_;
     bool showing_ = false;  // showRest runs
     TaskScope tasks_;
 };

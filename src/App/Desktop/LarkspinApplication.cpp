@@ -33,6 +33,7 @@
 #include "Window/SessionStore.hpp"
 #include "Window/WindowStateReporter.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
+#include "Window/Widgets/TabGroups.hpp"
 
 namespace larkspin {
 
@@ -252,7 +253,16 @@ ShellDocuments* LarkspinApplication::documents() {
 }
 
 void LarkspinApplication::freezeSession() {
-    if (services_ && services_->sessionStore()) services_->sessionStore()->freeze();
+    if (!services_ || !services_->sessionStore()) return;
+    // A tab being dragged is in no window: it goes back to its own first.
+    services_->tabGroups().cancelTabDrags();
+    if (!documents_.shell || !opener_) {
+        services_->sessionStore()->freeze();
+        return;
+    }
+    // The files named and not shown yet are kept too: the next launch opens
+    // them.
+    services_->sessionStore()->freeze(documents_.shell->sessionSnapshot(opener_->waiting()));
 }
 
 // Help and About

@@ -67,6 +67,8 @@ public:
     // open, since closing one resolves its draft; the drafts and every
     // queued write reach the disk first.
     [[noreturn]] void endNow(const char* reason);
+    // Whether a quit is under way: its review, or the end itself.
+    bool isQuitting() const { return reviewing_ || terminating_; }
     // Whether closing `window` is a quit (the last group window's close):
     // the quit review is then asked and the close is refused.
     bool closeIsQuit(GtkWindow* window);

@@ -85,6 +85,8 @@ TabGroupWindow::TabGroupWindow(TabGroups& groups, GtkApplication* application, S
 }
 
 TabGroupWindow::~TabGroupWindow() {
+    closeRequest_.disconnect();
+    dragEnter_.disconnect();
     destroy_.disconnect();
     active_.disconnect();
     selected_.disconnect();
@@ -106,9 +108,12 @@ TabGroupWindow::~TabGroupWindow() {
 }
 
 void TabGroupWindow::build() {
-    window_ = GTK_WINDOW(application_ ? adw_application_window_new(application_)
-                                      : g_object_new(ADW_TYPE_APPLICATION_WINDOW, nullptr));
+    window_ = GTK_WINDOW(g_object_new(ADW_TYPE_APPLICATION_WINDOW, nullptr));
     g_object_set_data(G_OBJECT(window_), groupKey, this);
+    // Before the application's own handler, which may take this close for a
+    // quit: a tab dragged out of the window gets a window of its own first.
+    closeRequest_ = SignalConnection::connect(window_, "close-request", G_CALLBACK(closeRequested), this);
+    if (application_) gtk_window_set_application(window_, application_);
     gtk_widget_add_css_class(GTK_WIDGET(window_), "larkspin-document");
     gtk_window_set_default_size(window_, 1180, 820);
     gtk_widget_set_size_request(GTK_WIDGET(window_), 760, 520);
@@ -175,6 +180,10 @@ void TabGroupWindow::build() {
         DocumentPage* page = selectedPage();
         return page ? page->modeContainer().widget() : nullptr;
     });
+    // A tab's drag passes over its own window first: the tabs learn of it.
+    GtkEventController* drops = gtk_drop_controller_motion_new();
+    gtk_widget_add_controller(GTK_WIDGET(window_), drops);
+    dragEnter_ = SignalConnection::connect(drops, "enter", G_CALLBACK(dragEntered), this);
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
     active_ =
         SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
@@ -300,6 +309,7 @@ void TabGroupWindow::selectedPageChanged(GObject*, GParamSpec*, gpointer self) {
 
 void TabGroupWindow::pageAttached(AdwTabView*, AdwTabPage* tab, int, gpointer self) {
     auto* group = static_cast<TabGroupWindow*>(self);
+    group->groups_.tabArrived(adw_tab_page_get_child(tab));
     if (DocumentPage* page = group->pageOf(adw_tab_page_get_child(tab))) {
         adw_tab_page_set_title(tab, page->title().c_str());
         if (group->width_ > 0) page->setWindowWidth(group->width_);
@@ -314,6 +324,7 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
     auto* group = static_cast<TabGroupWindow*>(self);
     // The page's actions leave this window with it.
     GtkWidget* leaving = adw_tab_page_get_child(tab);
+    group->groups_.tabLeft(leaving, *group);
     if (group->bound_ && group->bound_->widget() == leaving) {
         group->binding_.reset();
         group->bound_ = nullptr;
@@ -330,7 +341,9 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
         MainThread::post([window] {
             TabGroupWindow* emptied = TabGroupWindow::of(window.get());
             if (emptied && adw_tab_view_get_n_pages(emptied->view_) == 0) {
-                gtk_window_destroy(window.get());
+                // A tab of it still being dragged gets a window of its own.
+                emptied->groups_.endDragsFrom(*emptied);
+                if (adw_tab_view_get_n_pages(emptied->view_) == 0) gtk_window_destroy(window.get());
             }
         });
     }
@@ -367,6 +380,17 @@ AdwTabView* TabGroupWindow::createWindow(AdwTabView*, gpointer self) {
     TabGroupWindow& target = create(group->groups_, group->application_, group->sessionChanges_);
     gtk_window_present(target.window());
     return target.view_;
+}
+
+gboolean TabGroupWindow::closeRequested(GtkWindow*, gpointer self) {
+    auto* group = static_cast<TabGroupWindow*>(self);
+    group->groups_.endDragsFrom(*group);
+    return FALSE;
+}
+
+void TabGroupWindow::dragEntered(GtkDropControllerMotion* controller, double, double, gpointer self) {
+    GdkDrop* drop = gtk_drop_controller_motion_get_drop(controller);
+    if (GdkDrag* drag = drop ? gdk_drop_get_drag(drop) : nullptr) static_cast<TabGroupWindow*>(self)->groups_.dragSeen(drag);
 }
 
 void TabGroupWindow::activeChanged(GObject*, GParamSpec*, gpointer self) {

@@ -13,6 +13,7 @@
 typedef struct _AdwTabPage AdwTabPage;
 typedef struct _AdwTabView AdwTabView;
 typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkDropControllerMotion GtkDropControllerMotion;
 typedef struct _GtkEventController GtkEventController;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
@@ -33,7 +34,8 @@ class TabGroups;
 // bar becomes a new group window; a tab moved between windows keeps its page
 // (and the reader in it). The pages are kept by the window's `TabGroups` and
 // go when their tab closes or their window is destroyed; a window whose last
-// tab left closes. The window owns this object. Main thread.
+// tab left closes. A window asked to close, or left empty, while a tab of it
+// is being dragged first gives that tab a window of its own. The window owns this object. Main thread.
 class TabGroupWindow {
 public:
     // A new, not yet presented window of `groups`; `application` may be
@@ -92,6 +94,8 @@ private:
     static void pageDetached(AdwTabView*, AdwTabPage* page, int, gpointer self);
     static gboolean closePage(AdwTabView* view, AdwTabPage* page, gpointer self);
     static AdwTabView* createWindow(AdwTabView*, gpointer self);
+    static gboolean closeRequested(GtkWindow*, gpointer self);
+    static void dragEntered(GtkDropControllerMotion* controller, double, double, gpointer self);
     static void activeChanged(GObject*, GParamSpec*, gpointer self);
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
@@ -118,7 +122,8 @@ private:
     bool settleScheduled_ = false;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
-    SignalConnection destroy_, active_, selected_, attached_, detached_, close_, create_, resize_;
+    SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
+        resize_;
 };
 
 }  // namespace larkspin

@@ -4,9 +4,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Window/Desktop/RootWindowDrops.hpp"
 #include "Window/SessionSnapshot.hpp"
 
+typedef struct _GdkDrag GdkDrag;
 typedef struct _GtkWidget GtkWidget;
 
 namespace larkspin {
@@ -20,10 +20,19 @@ class TabGroupWindow;
 // tab closes or their window is destroyed. A window joins when it is made
 // (`TabGroupWindow::create`) and leaves when it is destroyed. Made once by
 // the program's services, which hand it on in `WindowServices`; windows
-// still open when it goes are destroyed with it. Main thread.
+// still open when it goes are destroyed with it.
+//
+// A tab being dragged is in no window: the tab bar takes it out of its
+// window when the drag begins and puts it into one when the drag ends. The
+// drags of tabs are kept here from the moment they pass over a group window
+// (at once: they begin over their own) until they end, so that a tab is
+// never lost with its drag: Escape cancels the drag (`DragEscape`), a tab
+// dropped on the bare desktop gets a window (`RootWindowDrops`), and a
+// window that goes while a tab of it is dragged first ends that drag with
+// the tab in a window of its own. Main thread.
 class TabGroups {
 public:
-    TabGroups() = default;
+    TabGroups();
     ~TabGroups();
     TabGroups(const TabGroups&) = delete;
     TabGroups& operator=(const TabGroups&) = delete;
@@ -37,9 +46,14 @@ public:
     // group's token (its place among the groups, from 1), its index and
     // whether it is selected.
     SessionSnapshot sessionSnapshot() const;
+    // Puts every tab being dragged back where it came from (the drag
+    // cancelled), so that it is in its window when the session is taken at
+    // the program's end.
+    void cancelTabDrags();
 
 private:
     friend class TabGroupWindow;
+    struct TabDrag;
 
     void join(TabGroupWindow& group);
     void leave(TabGroupWindow& group);
@@ -47,11 +61,22 @@ private:
     // Ends the page of `child` a turn later, out of whatever call of it asked
     // for its end.
     void release(GtkWidget* child);
+    // The tab of `child` left `group`'s view, or came into a view.
+    void tabLeft(GtkWidget* child, TabGroupWindow& group);
+    void tabArrived(GtkWidget* child);
+    // A drag passed over a group window: kept until it ends, when it is a
+    // tab's.
+    void dragSeen(GdkDrag* drag);
+    void dragEnded(GdkDrag* drag);
+    // Before `group` goes: each tab being dragged out of it is put into a
+    // window of its own, its drag ended as a drop outside every window.
+    void endDragsFrom(TabGroupWindow& group);
 
     std::unordered_map<GtkWidget*, std::unique_ptr<DocumentPage>> pages_;
     std::vector<TabGroupWindow*> groups_;
-    // A tab dropped on the bare desktop goes to a window of its own.
-    RootWindowDrops rootDrops_;
+    // The window each tab in no window left last.
+    std::unordered_map<GtkWidget*, TabGroupWindow*> leftFrom_;
+    std::vector<std::unique_ptr<TabDrag>> drags_;
 };
 
 }  // namespace larkspin

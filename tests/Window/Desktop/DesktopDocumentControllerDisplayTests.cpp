@@ -151,6 +151,29 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_TRUE(alphaDocument->isClosing());
 }
 
+// A window closed with its tabs closes their documents: the file opens again
+// afresh, in a window, and renders.
+TEST_F(DesktopDocumentControllerDisplay, AFileWhoseWindowWasClosedOpensAgainInAWindow) {
+    const auto keptPath = dir.write("kept.md", "# Kept\n");
+    const auto closedPath = dir.write("closed.md", "# Closed\n");
+    openRendered(keptPath);
+    Document& closed = openRendered(closedPath);
+    ASSERT_NE(pageOf(closed), nullptr);
+    TabGroupWindow& first = *pageServices.tabGroups.all().front();
+    TabGroupWindow& own = first.tearOff(*pageOf(closed));
+    ASSERT_EQ(pageServices.tabGroups.all().size(), 2u);
+
+    gtk_window_destroy(own.window());
+    EXPECT_TRUE(test::waitFor([&] { return controller->registry().size() == 1; })) << "the document stayed open";
+    const auto again = open(closedPath);
+    EXPECT_FALSE(again.alreadyOpen);
+    auto* reopened = dynamic_cast<Document*>(again.document.get());
+    ASSERT_NE(reopened, nullptr);
+    ASSERT_NE(pageOf(*reopened), nullptr);
+    EXPECT_NE(gtk_widget_get_root(pageOf(*reopened)->widget()), nullptr) << "a page in no window";
+    EXPECT_TRUE(test::waitFor([&] { return reopened->renderCount() >= 1; })) << "no render";
+}
+
 // Two opens of one file at once: both read it, the second to finish finds
 // the first registered and gives its document up. One tab, one document, and
 // it is the registered one.
