@@ -277,6 +277,23 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         h.close();
     });
 
+    test('white space and invisible characters after other letters and characters beyond the first plane', async () => {
+        const h = createHarness();
+        await h.render([
+            'Émigré brown  fox, naïve brown\tfox.',
+            'Emoji \u{1F600}ne\u200bedle and \u{1D400}\u{1D401} ne\u2060edle.',
+            '\u{1F600}  brown fox after an emoji, \u{E0041}needle behind a tag.',
+        ].join('\n\n'));
+        assert.equal((await find(h, 'brown fox')).matchCount, 3);
+        assert.equal(marked(h), 'brown  fox');
+        assert.equal((await find(h, 'needle')).matchCount, 3);
+        assert.equal(marked(h), 'ne\u200bedle');
+        assert.equal((await find(h, '\u{1F600}ne')).matchCount, 1, 'the emoji itself is searched as shown');
+        assert.equal((await find(h, '\u{1F600} brown')).matchCount, 1);
+        assert.equal((await find(h, 'émigré')).matchCount, 1);
+        h.close();
+    });
+
     test('every match is counted and reachable both ways', async () => {
         const h = createHarness();
         await h.render(Array.from({ length: 12000 }, (_, i) => `## Heading ${i + 1}`).join('\n\n'));
