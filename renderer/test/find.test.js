@@ -326,6 +326,21 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         h.close();
     });
 
+    test('a newer query without matches leaves no mark of the older one', async () => {
+        const h = createHarness();
+        const text = 'An alpha, a beta and an alpha again.';
+        await h.render(`${text}\n\n| a | b |\n|---|---|\n${Array.from({ length: 60 }, (_, i) => `| alpha${i} | x |`).join('\n')}`);
+        const marks = () => h.article().querySelectorAll('mark.md-find').length;
+        assert.equal((await find(h, 'alpha')).matchCount, 62);
+        assert.ok(marks() > 0);
+        assert.equal((await find(h, 'alphabet')).matchCount, 0);
+        assert.equal(marks(), 0);
+        assert.equal(h.blocks()[0].textContent, text, 'the text is one again as it was');
+        assert.equal((await find(h, 'alpha5')).matchCount, 11);
+        assert.ok(Array.from(h.article().querySelectorAll('mark.md-find'), (mark) => mark.textContent).every((t) => t === 'alpha5'));
+        h.close();
+    });
+
     test('a search made while the blocks go in counts them all at the next step', async () => {
         const { createScheduler } = await import('../src/page/scheduler.js');
         const source = Array.from({ length: 1500 }, (_, i) => `Paragraph ${i} with a word.`).join('\n\n');

@@ -477,6 +477,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         const kept = found !== undefined && found.text === searched
             && (found.nodes.length === 0 || (block.contains(found.nodes[0]) && block.contains(found.nodes[found.nodes.length - 1])));
         if (!found || !kept) {
+            // Read as the node pieces will be once the marks are gone.
+            removeRetired();
             const nodes = textNodesOf(block);
             const starts = new Int32Array(nodes.length);
             /** @type {number[]} */
@@ -589,6 +591,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     function markRange(s, index, first, end) {
         const nodes = nodeIndexOf(s, index);
         if (!nodes) return false;
+        removeRetired();
         for (let k = first; k < end; k++) {
             if (s.marks.has(k)) continue;
             const marks = wrap(nodes, s.startOf[k], s.endOf[k]);
@@ -670,11 +673,18 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
     }
 
-    function clearMarks() {
-        if (!state) return;
+    // The marks of a search that a newer one took over: they go when the
+    // newer one's marks go in, or when it has none, so that the page is
+    // laid out once for both (a long table is laid out whole at each change
+    // to its cells).
+    /** @type {HTMLElement[][]} */
+    let retired = [];
+
+    function removeRetired() {
+        if (retired.length === 0) return;
         /** @type {Set<Node>} */
         const parents = new Set();
-        for (const marks of state.marks.values()) {
+        for (const marks of retired) {
             for (const mark of marks) {
                 const parent = mark.parentNode;
                 if (!parent) continue;
@@ -685,6 +695,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
         // The pieces of each text node are one node again, the node read.
         for (const parent of parents) parent.normalize();
+        retired = [];
+    }
+
+    /** @param {boolean} [later]  the marks stay until the next search's go in */
+    function clearMarks(later = false) {
+        if (!state) {
+            if (!later) removeRetired();
+            return;
+        }
+        for (const marks of state.marks.values()) retired.push(marks);
+        if (!later) removeRetired();
         state.marks.clear();
         state.unmarked.clear();
         state.open.clear();
@@ -755,7 +776,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
      * @param {Searched | null} view
      */
     async function search(s, view) {
-        clearMarks();
+        clearMarks(true);
         s.done = false;
         s.stale = false;
         s.total = 0;
@@ -1071,7 +1092,20 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             await scheduler.nextFrame();
             if (state !== s || disposed) return latest();
         }
-        if (s.total > 0) setActive(s, previous >= 0 ? Math.min(previous, s.total - 1) : startIndex(s, direction));
+        if (s.total > 0) {
+            const k = previous >= 0 ? Math.min(previous, s.total - 1) : startIndex(s, direction);
+            // The match's block, if it has many, gets its marks about the
+            // screen with the match's: its lines read before any change.
+            const index = s.blockOf[k];
+            const block = s.view?.elements[index];
+            const range = s.ranges.get(index);
+            if (observer && block && range && range[1] - range[0] > MARK_WHOLE_MAX && s.unmarked.has(block)) {
+                s.unmarked.delete(block);
+                markBlock(s, index);
+            }
+            setActive(s, k);
+        }
+        removeRetired();
         // Its block showed another text than the one read (an image that
         // did not load shows its alternative text): searched again.
         if (s.stale && !(await searchAgain(s))) return latest();
@@ -1114,6 +1148,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         for (let round = 0; round < 2 && s.stale; round++) {
             s.active = -1;
             if (!(await searchShown(s))) return false;
+            removeRetired();
             if (s.total > 0 && previous >= 0) setActive(s, Math.min(previous, s.total - 1));
         }
         return true;
@@ -1134,7 +1169,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             // After a re-render the active match stays where it was.
             const previous = rendered ? same.active : -1;
             if (holding) holding.cancelled = true;
-            clearMarks();
+            clearMarks(true);
             const fresh = newState(payload.query, payload.caseSensitive, generation);
             state = fresh;
             const answer = start(fresh, payload.direction, previous);
