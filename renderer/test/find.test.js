@@ -277,6 +277,23 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         h.close();
     });
 
+    test('white space and invisible characters after other letters and characters beyond the first plane', async () => {
+        const h = createHarness();
+        await h.render([
+            'Émigré brown  fox, naïve brown\tfox.',
+            'Emoji \u{1F600}ne\u200bedle and \u{1D400}\u{1D401} ne\u2060edle.',
+            '\u{1F600}  brown fox after an emoji, \u{E0041}needle behind a tag.',
+        ].join('\n\n'));
+        assert.equal((await find(h, 'brown fox')).matchCount, 3);
+        assert.equal(marked(h), 'brown  fox');
+        assert.equal((await find(h, 'needle')).matchCount, 3);
+        assert.equal(marked(h), 'ne\u200bedle');
+        assert.equal((await find(h, '\u{1F600}ne')).matchCount, 1, 'the emoji itself is searched as shown');
+        assert.equal((await find(h, '\u{1F600} brown')).matchCount, 1);
+        assert.equal((await find(h, 'émigré')).matchCount, 1);
+        h.close();
+    });
+
     test('every match is counted and reachable both ways', async () => {
         const h = createHarness();
         await h.render(Array.from({ length: 12000 }, (_, i) => `## Heading ${i + 1}`).join('\n\n'));
@@ -306,6 +323,21 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         const stepped = find(h, 'nest', 'next', false);
         assert.equal((await search).matchCount, 3000);
         assert.equal((await stepped).activeIndex, 1);
+        h.close();
+    });
+
+    test('a newer query without matches leaves no mark of the older one', async () => {
+        const h = createHarness();
+        const text = 'An alpha, a beta and an alpha again.';
+        await h.render(`${text}\n\n| a | b |\n|---|---|\n${Array.from({ length: 60 }, (_, i) => `| alpha${i} | x |`).join('\n')}`);
+        const marks = () => h.article().querySelectorAll('mark.md-find').length;
+        assert.equal((await find(h, 'alpha')).matchCount, 62);
+        assert.ok(marks() > 0);
+        assert.equal((await find(h, 'alphabet')).matchCount, 0);
+        assert.equal(marks(), 0);
+        assert.equal(h.blocks()[0].textContent, text, 'the text is one again as it was');
+        assert.equal((await find(h, 'alpha5')).matchCount, 11);
+        assert.ok(Array.from(h.article().querySelectorAll('mark.md-find'), (mark) => mark.textContent).every((t) => t === 'alpha5'));
         h.close();
     });
 

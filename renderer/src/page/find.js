@@ -30,6 +30,8 @@ const FRAME_AT_LEAST_EVERY_MS = 40;
 const GROUP_CHARS = 256 * 1024;
 // The time a frame gives to reading blocks' text ahead of a search.
 const PREPARE_SLICE_MS = 4;
+// Frames between two readings of the texts the worker sent meanwhile.
+const PREPARE_AGAIN_FRAMES = 12;
 // A block with more matches than this is marked where the screen is, as
 // the reader comes near, rather than all at once.
 const MARK_WHOLE_MAX = 48;
@@ -48,7 +50,11 @@ const MATH_QUERY = /[^\x00-\x7f]/;
 // format character, a combining mark, a Korean letter written in parts,
 // white space other than a space, or two spaces. Scanned for as single
 // characters: most text has none, and a space alone is read as it is.
-const FOLDABLE = /[\p{Default_Ignorable_Code_Point}\p{M}\u1100-\u11FF\uA960-\uA97F\uD7B0-\uD7FF]|[^\S \uFEFF]| {2}/gu;
+const FOLDABLE = /[\p{Default_Ignorable_Code_Point}\p{M}\u1100-\u11FF\uA960-\uA97F\uD7B0-\uD7FF]|[^\S \uFEFF]| {2}/uy;
+// Where one of them may be: a character beyond printable ASCII, found
+// without Unicode's classes several times faster over a long text (most
+// of a document's text is ASCII), or two spaces.
+const BEYOND_ASCII = /[^\x20-\x7e]/g;
 const IGNORABLE_CHAR = /\p{Default_Ignorable_Code_Point}/u;
 const IGNORABLE = /\p{Default_Ignorable_Code_Point}/gu;
 const MARK_CHAR = /\p{M}/u;
@@ -64,6 +70,34 @@ const isTrailing = (c) => (c >= 0x11a8 && c <= 0x11ff) || (c >= 0xd7cb && c <= 0
 const isSyllable = (c) => c >= 0xac00 && c <= 0xd7a3;
 
 /**
+ * A scan of a text for where it may read differently from how it is
+ * stored: each call gives the first such character (or run of two spaces)
+ * at or after `from`, a `from` never smaller than the call before's.
+ * @param {string} shown
+ * @returns {(from: number) => RegExpExecArray | null}
+ */
+function foldableIn(shown) {
+    // The next two spaces at or after the last `from`, -1 if none.
+    let pair = -2;
+    return (from) => {
+        if (pair !== -1 && pair < from) pair = shown.indexOf('  ', from);
+        BEYOND_ASCII.lastIndex = from;
+        for (;;) {
+            const beyond = BEYOND_ASCII.exec(shown);
+            const at = beyond ? beyond.index : -1;
+            const candidate = pair >= 0 && (at < 0 || pair < at) ? pair : at;
+            if (candidate < 0) return null;
+            FOLDABLE.lastIndex = candidate;
+            const found = FOLDABLE.exec(shown);
+            if (found) return found;
+            // A character beyond the first plane is read whole.
+            const code = shown.charCodeAt(candidate);
+            if (code >= 0xd800 && code <= 0xdbff) BEYOND_ASCII.lastIndex = candidate + 2;
+        }
+    };
+}
+
+/**
  * The text searched for a text shown, where they differ, and where each of
  * its code units stands in the text shown: segment k starts at code unit
  * `at[k]` of the searched text and either runs on unit for unit from `from[k]`
@@ -77,8 +111,8 @@ const isSyllable = (c) => c >= 0xac00 && c <= 0xd7a3;
  * @returns {Folding | null}  null when the text is searched as shown
  */
 export function foldText(shown) {
-    FOLDABLE.lastIndex = 0;
-    let found = FOLDABLE.exec(shown);
+    const nextFoldable = foldableIn(shown);
+    let found = nextFoldable(0);
     if (!found) return null;
     /** @type {string[]} */
     const parts = [];
@@ -120,7 +154,7 @@ export function foldText(shown) {
     while (found) {
         let start = found.index;
         if (start < copied) {
-            found = FOLDABLE.exec(shown);
+            found = nextFoldable(start + found[0].length);
             continue;
         }
         const first = charAt(start);
@@ -182,8 +216,7 @@ export function foldText(shown) {
                 segment(length, end, -1);
             }
         }
-        FOLDABLE.lastIndex = copied;
-        found = FOLDABLE.exec(shown);
+        found = nextFoldable(copied);
     }
     copy(shown.length);
     return { text: parts.join(''), at: Int32Array.from(at), from: Int32Array.from(from), to: Int32Array.from(to) };
@@ -444,6 +477,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         const kept = found !== undefined && found.text === searched
             && (found.nodes.length === 0 || (block.contains(found.nodes[0]) && block.contains(found.nodes[found.nodes.length - 1])));
         if (!found || !kept) {
+            // Read as the node pieces will be once the marks are gone.
+            removeRetired();
             const nodes = textNodesOf(block);
             const starts = new Int32Array(nodes.length);
             /** @type {number[]} */
@@ -556,6 +591,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     function markRange(s, index, first, end) {
         const nodes = nodeIndexOf(s, index);
         if (!nodes) return false;
+        removeRetired();
         for (let k = first; k < end; k++) {
             if (s.marks.has(k)) continue;
             const marks = wrap(nodes, s.startOf[k], s.endOf[k]);
@@ -637,11 +673,18 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
     }
 
-    function clearMarks() {
-        if (!state) return;
+    // The marks of a search that a newer one took over: they go when the
+    // newer one's marks go in, or when it has none, so that the page is
+    // laid out once for both (a long table is laid out whole at each change
+    // to its cells).
+    /** @type {HTMLElement[][]} */
+    let retired = [];
+
+    function removeRetired() {
+        if (retired.length === 0) return;
         /** @type {Set<Node>} */
         const parents = new Set();
-        for (const marks of state.marks.values()) {
+        for (const marks of retired) {
             for (const mark of marks) {
                 const parent = mark.parentNode;
                 if (!parent) continue;
@@ -652,6 +695,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
         // The pieces of each text node are one node again, the node read.
         for (const parent of parents) parent.normalize();
+        retired = [];
+    }
+
+    /** @param {boolean} [later]  the marks stay until the next search's go in */
+    function clearMarks(later = false) {
+        if (!state) {
+            if (!later) removeRetired();
+            return;
+        }
+        for (const marks of state.marks.values()) retired.push(marks);
+        if (!later) removeRetired();
         state.marks.clear();
         state.unmarked.clear();
         state.open.clear();
@@ -722,7 +776,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
      * @param {Searched | null} view
      */
     async function search(s, view) {
-        clearMarks();
+        clearMarks(true);
         s.done = false;
         s.stale = false;
         s.total = 0;
@@ -1038,7 +1092,20 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             await scheduler.nextFrame();
             if (state !== s || disposed) return latest();
         }
-        if (s.total > 0) setActive(s, previous >= 0 ? Math.min(previous, s.total - 1) : startIndex(s, direction));
+        if (s.total > 0) {
+            const k = previous >= 0 ? Math.min(previous, s.total - 1) : startIndex(s, direction);
+            // The match's block, if it has many, gets its marks about the
+            // screen with the match's: its lines read before any change.
+            const index = s.blockOf[k];
+            const block = s.view?.elements[index];
+            const range = s.ranges.get(index);
+            if (observer && block && range && range[1] - range[0] > MARK_WHOLE_MAX && s.unmarked.has(block)) {
+                s.unmarked.delete(block);
+                markBlock(s, index);
+            }
+            setActive(s, k);
+        }
+        removeRetired();
         // Its block showed another text than the one read (an image that
         // did not load shows its alternative text): searched again.
         if (s.stale && !(await searchAgain(s))) return latest();
@@ -1081,6 +1148,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         for (let round = 0; round < 2 && s.stale; round++) {
             s.active = -1;
             if (!(await searchShown(s))) return false;
+            removeRetired();
             if (s.total > 0 && previous >= 0) setActive(s, Math.min(previous, s.total - 1));
         }
         return true;
@@ -1101,7 +1169,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             // After a re-render the active match stays where it was.
             const previous = rendered ? same.active : -1;
             if (holding) holding.cancelled = true;
-            clearMarks();
+            clearMarks(true);
             const fresh = newState(payload.query, payload.caseSensitive, generation);
             state = fresh;
             const answer = start(fresh, payload.direction, previous);
@@ -1173,19 +1241,31 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     /**
      * Reads the text of a document's blocks ahead of a search, a few
      * milliseconds a frame, so that the first search of a long document
-     * only searches. Ends when another document is shown.
+     * only searches; and again every few frames while the worker still
+     * sends highlighting and math, whose texts each need folding (a
+     * formula's boxes hold invisible spaces). Ends when another document
+     * is shown.
      * @param {Searched} view
      */
     async function prepare(view) {
-        let index = 0;
-        while (index < view.count && getView() === view && !disposed) {
-            const started = now();
-            for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
-                const dressed = view.dressing?.textOf(index);
-                if (dressed === undefined) textOf(view.elements[index]);
-                else dressedTextOf(view, index, dressed);
+        let arrived = view.dressing === undefined;
+        void view.dressing?.arrived().then(() => { arrived = true; });
+        for (;;) {
+            const last = arrived;
+            let index = 0;
+            while (index < view.count && getView() === view && !disposed) {
+                const started = now();
+                for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
+                    const dressed = view.dressing?.textOf(index);
+                    if (dressed === undefined) textOf(view.elements[index]);
+                    else dressedTextOf(view, index, dressed);
+                }
+                if (await scheduler.nextFrame() === null) return;
             }
-            if (await scheduler.nextFrame() === null) return;
+            if (last || getView() !== view || disposed) return;
+            for (let frame = 0; frame < PREPARE_AGAIN_FRAMES && !arrived; frame++) {
+                if (await scheduler.nextFrame() === null) return;
+            }
         }
     }
 
