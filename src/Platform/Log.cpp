@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
+#include <utility>
 
 namespace larkspin {
 
@@ -216,18 +218,34 @@ std::string formatMessage(std::string_view format, std::span<const LogArgument> 
     return out;
 }
 
+namespace {
+// A record being captured on another thread holds its own reference to the
+// hook; the hook's owner may free what it captures once this returns.
+void waitForCallsOf(const std::shared_ptr<const CaptureHook>& replaced) {
+    while (replaced && replaced.use_count() > 1) std::this_thread::yield();
+}
+}  // namespace
+
 void setCaptureHook(CaptureHook hook, bool suppressOutput) {
     auto& state = captureState();
-    std::unique_lock lock(state.mutex);
-    state.hook = std::make_shared<const CaptureHook>(std::move(hook));
-    state.suppress = suppressOutput;
+    std::shared_ptr<const CaptureHook> replaced;
+    {
+        std::unique_lock lock(state.mutex);
+        replaced = std::exchange(state.hook, std::make_shared<const CaptureHook>(std::move(hook)));
+        state.suppress = suppressOutput;
+    }
+    waitForCallsOf(replaced);
 }
 
 void clearCaptureHook() {
     auto& state = captureState();
-    std::unique_lock lock(state.mutex);
-    state.hook.reset();
-    state.suppress = false;
+    std::shared_ptr<const CaptureHook> replaced;
+    {
+        std::unique_lock lock(state.mutex);
+        replaced = std::exchange(state.hook, nullptr);
+        state.suppress = false;
+    }
+    waitForCallsOf(replaced);
 }
 
 namespace {
@@ -295,6 +313,7 @@ void Logger::emit(LogLevel level, std::string_view format, std::span<const LogAr
     }
     if (hook) {
         (*hook)(LogRecord{level, std::string(category_), message});
+        hook.reset();  // clearCaptureHook() waits for this
         if (suppress) return;
     }
     const std::string category(category_);

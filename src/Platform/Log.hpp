@@ -128,7 +128,8 @@ void installWriter();
 
 // Process-wide capture of every record, for tests. While a hook is set, records
 // still reach GLib unless `suppressOutput` is true. Thread-safe; the hook may be
-// called from any thread.
+// called from any thread. Once setCaptureHook or clearCaptureHook returns, the
+// hook it replaced is no longer running on any thread.
 using CaptureHook = std::function<void(const LogRecord&)>;
 void setCaptureHook(CaptureHook hook, bool suppressOutput = true);
 void clearCaptureHook();

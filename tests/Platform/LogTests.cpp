@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "Platform/Log.hpp"
 #include "Support/LogCapture.hpp"
@@ -69,6 +72,21 @@ TEST(Logger, CaptureSeesCategoryLevelAndRenderedText) {
     EXPECT_EQ(records[0].category, "recovery");
     EXPECT_EQ(records[0].level, LogLevel::info);
     EXPECT_EQ(records[0].message, "草稿 1234ABCD：42 字节 <private>");
+}
+
+// A worker thread may be logging while a test's capture goes away; the capture
+// must not be called once it has gone (its records are freed with it).
+TEST(Logger, AnEndedCaptureIsNoLongerCalledFromOtherThreads) {
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        while (!stop.load()) AppLog::document.error("from a worker %ld", 1L);
+    });
+    for (int round = 0; round < 2000; ++round) {
+        auto capture = std::make_unique<test::LogCapture>();
+        capture.reset();
+    }
+    stop = true;
+    worker.join();
 }
 
 }  // namespace

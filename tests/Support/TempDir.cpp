@@ -4,9 +4,16 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "Platform/Async/WorkerPool.hpp"
+#include "Support/Threads.hpp"
 
 namespace larkspin::test {
 
@@ -17,6 +24,18 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+    // Stores dropped on the main thread leave their last writes queued, as the
+    // program does until quit; they end before their folder goes, or they would
+    // recreate it, or fail and log into a later test.
+    if (!WorkerPool::isPoolThread()) {
+        auto idle = std::make_shared<std::promise<void>>();
+        auto done = idle->get_future();
+        std::thread([idle] {
+            WorkerPool::shared().waitUntilIdle();
+            idle->set_value();
+        }).detach();
+        if (!isReady(done)) std::fprintf(stderr, "queued work still running as %s goes\n", path_.c_str());
+    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
