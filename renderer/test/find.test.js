@@ -146,10 +146,15 @@ describe('find counts and marks what the page shows while it changes', () => {
             });
             await h.render(source);
             assert.ok(early, 'a search went out during the fill');
-            assert.equal((await early).found, true);
+            const first = await early;
+            assert.equal(first.found, true);
+            assert.ok(first.matchCount < 111, `${items}: the early search saw part of the block`);
             assert.equal(h.article().querySelectorAll(items).length, 3000);
-            // cell 10, cell 100-109, cell 1000-1099: found again at the next step.
-            assert.equal((await find(h, 'cell 10', 'next', false)).matchCount, 111, items);
+            // The reader asks again after the render: cell 10, cell 100-109
+            // and cell 1000-1099 are counted, and the active match stays.
+            assert.deepEqual(await find(h, 'cell 10', 'next', false),
+                { matchCount: 111, activeIndex: first.activeIndex, found: true }, items);
+            assert.equal((await find(h, 'cell 10', 'next', false)).activeIndex, first.activeIndex + 1, items);
             assert.deepEqual(await find(h, 'cell 2999'), { matchCount: 1, activeIndex: 0, found: true }, items);
             assert.equal(marked(h), 'cell 2999');
             h.close();
@@ -341,7 +346,7 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         h.close();
     });
 
-    test('a search made while the blocks go in counts them all at the next step', async () => {
+    test('a search made while the blocks go in counts them all when the reader asks again', async () => {
         const { createScheduler } = await import('../src/page/scheduler.js');
         const source = Array.from({ length: 1500 }, (_, i) => `Paragraph ${i} with a word.`).join('\n\n');
         let early = null;
@@ -362,6 +367,8 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         await h.render(source);
         assert.ok(early, 'a search went out while the blocks went in');
         assert.ok((await early).matchCount < 1500);
+        // After the render the reader asks again, then the user steps.
+        assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 0, found: true });
         assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 1, found: true });
         h.close();
     });

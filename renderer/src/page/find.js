@@ -311,8 +311,12 @@ export function patternFor(query, caseSensitive) {
  * matches, marked as the screen comes near each of them; `filling`: a long
  * block whose items were still going in when it was read (-1 if none);
  * `inSource`: a block whose formulas had not come from the worker yet when
- * it was read; `done` once the search has its matches, `finished` settling
- * then or when it was superseded; `busy`: the steps under way, in turn.
+ * it was read; `partial`: the search read a document still going in, and
+ * `settled` once that document is all in: the next request for the same
+ * query (the reader asking again after the render) finds the matches again
+ * and keeps the active one; `done` once the search has its matches,
+ * `finished` settling then or when it was superseded; `busy`: the steps
+ * under way, in turn.
  * @typedef {object} FindState
  * @property {string} query
  * @property {boolean} caseSensitive
@@ -335,6 +339,8 @@ export function patternFor(query, caseSensitive) {
  * @property {number} active
  * @property {number} filling
  * @property {boolean} inSource
+ * @property {boolean} partial
+ * @property {boolean} settled
  * @property {Promise<unknown>} busy
  */
 
@@ -344,6 +350,7 @@ export function patternFor(query, caseSensitive) {
  * @property {number} generation
  * @property {Element[]} elements
  * @property {number} count  blocks in place
+ * @property {unknown[]} [blocks]  every block of the document, in place or to come
  * @property {Element} article  holds the blocks, in chunks
  * @property {import('./view.js').Dressing} [dressing]
  * @property {{index: number} | null} long  a block whose items are still going in
@@ -726,7 +733,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             query, caseSensitive, generation, view: null, count: 0, done: false, stale: false,
             total: 0, blockOf: new Int32Array(256), startOf: new Int32Array(256), endOf: new Int32Array(256),
             ranges: new Map(), texts: [], waiting: new Uint8Array(0), marks: new Map(), unmarked: new Map(),
-            open: new Set(), indexes: new Map(), active: -1, filling: -1, inSource: false, busy: Promise.resolve(),
+            open: new Set(), indexes: new Map(), active: -1, filling: -1, inSource: false,
+            partial: false, settled: false, busy: Promise.resolve(),
         };
     }
 
@@ -786,6 +794,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         s.inSource = false;
         s.view = view;
         s.count = view?.count ?? 0;
+        s.partial = view !== null && (view.long !== null || s.count < (view.blocks?.length ?? s.count));
+        s.settled = false;
         s.waiting = new Uint8Array(s.count);
         const folded = foldQuery(s.query);
         // The blocks' texts are searched joined by a character that no text
@@ -1164,7 +1174,9 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
         const generation = getView()?.generation ?? 0;
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
-        const rendered = same !== null && same.generation !== generation;
+        // After a render, and after the rest of a document searched while
+        // it went in, the reader asks again: the same match stays active.
+        const rendered = same !== null && (same.generation !== generation || same.settled);
         if (!same || payload.restart || rendered) {
             // After a re-render the active match stays where it was.
             const previous = rendered ? same.active : -1;
@@ -1269,6 +1281,15 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
     }
 
+    /**
+     * The document is all in place: a search that read only part of it is
+     * made again at the next request, from the match that was active.
+     * @param {Searched} view
+     */
+    function completed(view) {
+        if (state && state.view === view && state.partial) state.settled = true;
+    }
+
     // Another document took the place of the one searched (or the full
     // parse of the one whose head was shown): the marks go, and the next
     // step searches again.
@@ -1285,5 +1306,5 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         win?.removeEventListener('scroll', onScroll);
     }
 
-    return { find, clear, forget, replaced, prepare, changed, dispose };
+    return { find, clear, forget, replaced, prepare, completed, changed, dispose };
 }

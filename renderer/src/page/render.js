@@ -33,7 +33,7 @@ const HEAD_PIECE_CHARS = 16 * 1024;
  * @param {PageState} parts.state
  * @param {ReturnType<typeof import('./view.js').createViews>} parts.views
  * @param {ReturnType<typeof import('./diagrams.js').createDiagrams>} parts.diagrams
- * @param {{forget(): void, replaced(index: number): void, prepare(view: View): Promise<void>}} parts.find
+ * @param {{forget(): void, replaced(index: number): void, prepare(view: View): Promise<void>, completed(view: View): void}} parts.find
  *     hears of each block that highlighting or math replaced, and reads a
  *     shown document's text ahead of a search
  * @param {ReturnType<typeof import('./restore.js').createRestore>} parts.restore
@@ -197,6 +197,7 @@ export function createRenderer({
         // the browser has laid out, and the meter sees that layout's frame.
         await replies.laidOut(meter, hidden);
         if (superseded(token)) throw supersededError();
+        find.completed(view);
         if (!hidden) void find.prepare(view);
 
         const postStarted = now();
