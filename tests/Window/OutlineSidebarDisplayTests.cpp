@@ -123,19 +123,17 @@ TEST(OutlineSidebarDisplay, ARightClickOpensTheFilePathMenu) {
     gtk_window_present(window);
     sidebar.update(headings({{1, "a"}}));
 
-    GtkWidget* menu = sidebar.contextMenu();
-    ASSERT_TRUE(GTK_IS_POPOVER_MENU(menu));
-    EXPECT_EQ(gtk_widget_get_parent(menu), sidebar.widget());
-    GMenuModel* model = gtk_popover_menu_get_menu_model(GTK_POPOVER_MENU(menu));
-    ASSERT_EQ(g_menu_model_get_n_items(model), 2);
-    std::vector<std::string> names;
-    for (int index = 0; index < 2; ++index) {
-        gchar* action = nullptr;
-        ASSERT_TRUE(g_menu_model_get_item_attribute(model, index, G_MENU_ATTRIBUTE_ACTION, "s", &action));
-        names.push_back(action);
-        g_free(action);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"win.copy-file-path", "win.reveal-in-file-manager"}));
+    // The menu is made at the first right click, not with the sidebar: each
+    // tab has a sidebar, and each item of a menu watches its action.
+    const auto popovers = [&sidebar] {
+        int count = 0;
+        for (GtkWidget* child = gtk_widget_get_first_child(sidebar.widget()); child;
+             child = gtk_widget_get_next_sibling(child)) {
+            count += GTK_IS_POPOVER_MENU(child) ? 1 : 0;
+        }
+        return count;
+    };
+    EXPECT_EQ(popovers(), 0);
 
     // The secondary button's press on the sidebar pops the menu up.
     GtkGesture* secondary = nullptr;
@@ -150,8 +148,22 @@ TEST(OutlineSidebarDisplay, ARightClickOpensTheFilePathMenu) {
     }
     g_object_unref(controllers);
     ASSERT_NE(secondary, nullptr);
-    EXPECT_FALSE(gtk_widget_get_visible(menu));
     g_signal_emit_by_name(secondary, "pressed", 1, 20.0, 30.0);
+    EXPECT_EQ(popovers(), 1);
+    GtkWidget* menu = sidebar.contextMenu();
+    ASSERT_TRUE(GTK_IS_POPOVER_MENU(menu));
+    EXPECT_EQ(gtk_widget_get_parent(menu), sidebar.widget());
+    GMenuModel* model = gtk_popover_menu_get_menu_model(GTK_POPOVER_MENU(menu));
+    ASSERT_EQ(g_menu_model_get_n_items(model), 2);
+    std::vector<std::string> names;
+    for (int index = 0; index < 2; ++index) {
+        gchar* action = nullptr;
+        ASSERT_TRUE(g_menu_model_get_item_attribute(model, index, G_MENU_ATTRIBUTE_ACTION, "s", &action));
+        names.push_back(action);
+        g_free(action);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"win.copy-file-path", "win.reveal-in-file-manager"}));
+
     EXPECT_TRUE(gtk_widget_get_visible(menu));
     EXPECT_TRUE(gtk_widget_activate_action(menu, "win.copy-file-path", nullptr));
     EXPECT_TRUE(gtk_widget_activate_action(menu, "win.reveal-in-file-manager", nullptr));

@@ -378,6 +378,37 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
     EXPECT_EQ(pageServices.tabGroups.pageOf(beta.widget()), nullptr);
 }
 
+// The window's actions are put in its map while it is still empty and stay:
+// the selection, and closing the selected tab, change only their states.
+// Adding or removing one reaches every widget of every tab, which a restored
+// window of a thousand tabs paid for in minutes.
+TEST_F(TabGroupWindowDisplay, TheWindowsActionsAreMadeOnceAndFollowTheSelectionByTheirState) {
+    TabGroupWindow& group = makeWindow();
+    GActionMap* map = G_ACTION_MAP(group.window());
+    GAction* find = g_action_map_lookup_action(map, "show-find-bar");
+    GAction* sidebar = g_action_map_lookup_action(map, "toggle-sidebar");
+    ASSERT_NE(find, nullptr) << "in place before any tab";
+    ASSERT_NE(sidebar, nullptr);
+    EXPECT_FALSE(g_action_get_enabled(find));
+
+    for (const char* name : {"a.md", "b.md", "c.md"}) addPage(group, name, false);
+    adw_tab_view_set_selected_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 2));
+    MainThread::drainForTesting();
+    EXPECT_EQ(g_action_map_lookup_action(map, "show-find-bar"), find);
+    EXPECT_TRUE(g_action_get_enabled(find));
+
+    // The selected tab closes: the next is bound through the same actions.
+    adw_tab_view_close_page(group.tabView(), adw_tab_view_get_nth_page(group.tabView(), 2));
+    MainThread::drainForTesting();
+    ASSERT_NE(group.selectedPage(), nullptr);
+    EXPECT_EQ(g_action_map_lookup_action(map, "show-find-bar"), find);
+    EXPECT_EQ(g_action_map_lookup_action(map, "toggle-sidebar"), sidebar);
+    EXPECT_TRUE(g_action_get_enabled(find));
+    const bool shown = group.selectedPage()->isSidebarShown();
+    g_action_activate(sidebar, nullptr);
+    EXPECT_NE(group.selectedPage()->isSidebarShown(), shown) << "they reach the page now selected";
+}
+
 // Pages added unselected and then one selected, as a restored window is laid
 // out: only the selected page's reader gets a web view and renders; another
 // page gets its own when it is selected, and renders then.

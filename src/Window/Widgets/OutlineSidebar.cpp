@@ -118,13 +118,7 @@ OutlineSidebar::OutlineSidebar() {
     gtk_box_append(GTK_BOX(root_.get()), emptyLabel_);
 
     // The file-path menu on a right click or a long press anywhere in the
-    // sidebar; its "win." items reach the window up the widget tree.
-    const GObjectPtr<GMenu> menu = FilePathMenu::makeContextMenu();
-    contextMenu_ = gtk_popover_menu_new_from_model(G_MENU_MODEL(menu.get()));
-    gtk_widget_set_name(contextMenu_, "Orvik.tocContextMenu");
-    gtk_popover_set_has_arrow(GTK_POPOVER(contextMenu_), FALSE);
-    gtk_widget_set_halign(contextMenu_, GTK_ALIGN_START);
-    gtk_widget_set_parent(contextMenu_, root_.get());
+    // sidebar, made at the first (see contextMenu()).
     GtkGesture* click = gtk_gesture_click_new();
     gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_SECONDARY);
     secondaryClick_ =
@@ -148,14 +142,30 @@ OutlineSidebar::~OutlineSidebar() {
     primaryPress_.disconnect();
     primaryRelease_.disconnect();
     primaryStop_.disconnect();
-    gtk_widget_unparent(contextMenu_);
+    if (contextMenu_) gtk_widget_unparent(contextMenu_);
     gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
 }
 
+GtkWidget* OutlineSidebar::contextMenu() {
+    if (contextMenu_) return contextMenu_;
+    // Its "win." items reach the window up the widget tree. Each item
+    // watches its action: made for every tab up front, a window of a
+    // thousand tabs would update thousands of hidden items whenever an
+    // action's state changes.
+    const GObjectPtr<GMenu> menu = FilePathMenu::makeContextMenu();
+    contextMenu_ = gtk_popover_menu_new_from_model(G_MENU_MODEL(menu.get()));
+    gtk_widget_set_name(contextMenu_, "Orvik.tocContextMenu");
+    gtk_popover_set_has_arrow(GTK_POPOVER(contextMenu_), FALSE);
+    gtk_widget_set_halign(contextMenu_, GTK_ALIGN_START);
+    gtk_widget_set_parent(contextMenu_, root_.get());
+    return contextMenu_;
+}
+
 void OutlineSidebar::showContextMenu(double x, double y) {
+    GtkWidget* menu = contextMenu();
     const GdkRectangle at{static_cast<int>(x), static_cast<int>(y), 1, 1};
-    gtk_popover_set_pointing_to(GTK_POPOVER(contextMenu_), &at);
-    gtk_popover_popup(GTK_POPOVER(contextMenu_));
+    gtk_popover_set_pointing_to(GTK_POPOVER(menu), &at);
+    gtk_popover_popup(GTK_POPOVER(menu));
 }
 
 void OutlineSidebar::secondaryPressed(GtkGestureClick* gesture, int, double x, double y,

@@ -43,8 +43,9 @@ public:
     const TOCOutline& outline() const { return outline_; }
     // How many times the list was rebuilt.
     int rebuildCount() const { return rebuilds_; }
-    // The context menu (a GtkPopoverMenu over the file-path menu model).
-    GtkWidget* contextMenu() const { return contextMenu_; }
+    // The context menu (a GtkPopoverMenu over the file-path menu model),
+    // made the first time it is asked for.
+    GtkWidget* contextMenu();
     // Opens the context menu pointing at (x, y) in the root's coordinates.
     void showContextMenu(double x, double y);
 
@@ -78,7 +79,7 @@ private:
     GtkWidget* scroller_ = nullptr;  // owned by the root's tree
     GtkWidget* list_ = nullptr;
     GtkWidget* emptyLabel_ = nullptr;
-    GtkWidget* contextMenu_ = nullptr;  // parented to the root; unparented here
+    GtkWidget* contextMenu_ = nullptr;  // parented to the root once made; unparented here
     GObjectPtr<GtkSignalListItemFactory> factory_;
     GObjectPtr<GtkSingleSelection> selection_;
     bool programmatic_ = false;

@@ -80,7 +80,10 @@ SessionGroup TabGroupWindow::sessionGroup(std::int64_t token) const {
 }
 
 TabGroupWindow::TabGroupWindow(TabGroups& groups, GtkApplication* application, SessionChanges sessionChanges)
-    : groups_(groups), application_(application), sessionChanges_(std::move(sessionChanges)) {
+    : groups_(groups),
+      application_(application),
+      sessionChanges_(std::move(sessionChanges)),
+      idleActions_(WindowActions::make({})) {
     groups_.join(*this);
 }
 
@@ -114,6 +117,7 @@ void TabGroupWindow::build() {
     // quit: a tab dragged out of the window gets a window of its own first.
     closeRequest_ = SignalConnection::connect(window_, "close-request", G_CALLBACK(closeRequested), this);
     if (application_) gtk_window_set_application(window_, application_);
+    binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), idleActions_);
     gtk_widget_add_css_class(GTK_WIDGET(window_), "larkspin-document");
     gtk_window_set_default_size(window_, 1180, 820);
     gtk_widget_set_size_request(GTK_WIDGET(window_), 760, 520);
@@ -278,16 +282,13 @@ void TabGroupWindow::updateActive() {
 
 void TabGroupWindow::bindSelected() {
     DocumentPage* page = selectedPage();
-    if (page == bound_ && (binding_ || !page)) return;
+    if (page == bound_) return;
     bound_ = page;
-    if (!page) {
-        binding_.reset();
-        return;
-    }
     // The window's actions stay and answer for the page now selected: the
-    // pages' tables have one shape.
-    if (binding_) binding_->rebind(page->actions());
-    else binding_ = std::make_unique<ActionMapBinding>(G_ACTION_MAP(window_), page->actions());
+    // tables have one shape. Adding or removing an action reaches every
+    // widget of every tab, which a window of a thousand tabs pays for in
+    // seconds; they were added while the window was still empty.
+    binding_->rebind(page ? page->actions() : idleActions_);
 }
 
 void TabGroupWindow::widthChanged(double width, double height) {
@@ -326,7 +327,7 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
     GtkWidget* leaving = adw_tab_page_get_child(tab);
     group->groups_.tabLeft(leaving, *group);
     if (group->bound_ && group->bound_->widget() == leaving) {
-        group->binding_.reset();
+        group->binding_->rebind(group->idleActions_);
         group->bound_ = nullptr;
     }
     if (group->activePage_ && group->activePage_->widget() == leaving) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "Platform/Actions/ActionTable.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Window/SessionChanges.hpp"
@@ -120,6 +121,9 @@ private:
     // window is).
     DocumentPage* activePage_ = nullptr;
     bool settleScheduled_ = false;
+    // What the window's actions answer for while no page is selected: the
+    // pages' shape, every action disabled.
+    const ActionTable idleActions_;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
     SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
