@@ -61,6 +61,15 @@ void writeNew(const fs::path& path, std::string_view bytes) {
     writeWith(path, bytes, O_CREAT | O_TRUNC);
 }
 
+// Steps `clock` a settling delay at a time until `done` holds.
+bool settleUntil(ManualClock& clock, const std::function<bool()>& done, int steps = 80) {
+    for (int step = 0; step < steps && !done(); ++step) {
+        clock.advance(ContentStabilizer::settleDelay);
+        test::runMainLoopUntil(done, 10);
+    }
+    return done();
+}
+
 TEST(DocumentWatchWiring, AfterSaveAsTheNewFileIsWatchedAndTheOldOneNoLonger) {
     test::TempDir dir;
     ManualClock clock;
@@ -73,14 +82,7 @@ TEST(DocumentWatchWiring, AfterSaveAsTheNewFileIsWatchedAndTheOldOneNoLonger) {
     SavingHost host;
     host.saveTo = dir / "new.md";
     document->attachWindow(host);
-    // Steps the clock a settling delay at a time until `done` holds.
-    auto until = [&](const std::function<bool()>& done) {
-        for (int step = 0; step < 80 && !done(); ++step) {
-            clock.advance(ContentStabilizer::settleDelay);
-            test::runMainLoopUntil(done, 10);
-        }
-        return done();
-    };
+    auto until = [&](const std::function<bool()>& done) { return settleUntil(clock, done); };
     const auto text = [&] { return document->model().sourceText(); };
 
     document->model().replaceAll("# Mine\n");
@@ -129,14 +131,7 @@ struct Opened {
         }
         ASSERT_NE(text(), opened);
     }
-    // Steps the clock a settling delay at a time until `done` holds.
-    bool until(const std::function<bool()>& done, int steps = 80) {
-        for (int step = 0; step < steps && !done(); ++step) {
-            clock.advance(ContentStabilizer::settleDelay);
-            test::runMainLoopUntil(done, 10);
-        }
-        return done();
-    }
+    bool until(const std::function<bool()>& done, int steps = 80) { return settleUntil(clock, done, steps); }
     std::string text() const { return document->model().sourceText(); }
     bool clean() const { return !document->model().isMissing() && !document->externalIssue(); }
     bool missing() const { return document->model().isMissing(); }
@@ -404,13 +399,7 @@ TEST(DocumentWatchWiring, AReloadReadsOnlyTheFileItWasAskedFor) {
     test::runTask(Document::read(document));
     SavingHost host;
     document->attachWindow(host);
-    auto until = [&](const std::function<bool()>& done) {
-        for (int step = 0; step < 80 && !done(); ++step) {
-            clock.advance(ContentStabilizer::settleDelay);
-            test::runMainLoopUntil(done, 10);
-        }
-        return done();
-    };
+    auto until = [&](const std::function<bool()>& done) { return settleUntil(clock, done); };
     auto asked = [&] {
         return document->externalIssue() &&
                document->externalIssue()->kind() == ExternalIssueKind::externalChanged;

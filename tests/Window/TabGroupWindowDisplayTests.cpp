@@ -118,22 +118,38 @@ bool resizeOnX(GtkWindow* window, int width, int height) {
     return done;
 }
 
-// How many colours the window draws in its top `rows` rows of pixels (its
-// header bar: the title, the buttons' icons), rendered as it is now.
-std::size_t coloursAtTheTop(GtkWindow* window, int rows) {
+// The window rendered as it is now, with the bounds of what it draws in its
+// own coordinates; null when it draws nothing. The caller unrefs it.
+GdkTexture* renderWindow(GtkWindow* window, graphene_rect_t* bounds = nullptr) {
     GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
     GtkSnapshot* snapshot = gtk_snapshot_new();
     gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
                            gdk_paintable_get_intrinsic_height(paintable));
     GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
     g_object_unref(paintable);
-    if (!node) return 0;
+    if (!node) return nullptr;
+    if (bounds) gsk_render_node_get_bounds(node, bounds);
     GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, nullptr);
     gsk_render_node_unref(node);
+    return texture;
+}
+
+// A texture's pixels, row by row, as 0xAARRGGBB.
+std::vector<guint32> pixelsOf(GdkTexture* texture) {
     const int width = gdk_texture_get_width(texture);
-    const int height = std::min(gdk_texture_get_height(texture), rows);
     std::vector<guint32> pixels(static_cast<std::size_t>(width) * gdk_texture_get_height(texture));
     gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(width) * 4);
+    return pixels;
+}
+
+// How many colours the window draws in its top `rows` rows of pixels (its
+// header bar: the title, the buttons' icons), rendered as it is now.
+std::size_t coloursAtTheTop(GtkWindow* window, int rows) {
+    GdkTexture* texture = renderWindow(window);
+    if (!texture) return 0;
+    const int width = gdk_texture_get_width(texture);
+    const int height = std::min(gdk_texture_get_height(texture), rows);
+    const std::vector<guint32> pixels = pixelsOf(texture);
     g_object_unref(texture);
     std::set<guint32> colours(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(width) * height);
     return colours.size();
@@ -142,20 +158,11 @@ std::size_t coloursAtTheTop(GtkWindow* window, int rows) {
 // The colour the window draws at (x, y) of its own coordinates, rendered as
 // it is now, as 0xAARRGGBB.
 guint32 pixelAt(GtkWindow* window, int x, int y) {
-    GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
-                           gdk_paintable_get_intrinsic_height(paintable));
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-    g_object_unref(paintable);
-    if (!node) return 0;
     graphene_rect_t bounds;
-    gsk_render_node_get_bounds(node, &bounds);
-    GdkTexture* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, nullptr);
-    gsk_render_node_unref(node);
+    GdkTexture* texture = renderWindow(window, &bounds);
+    if (!texture) return 0;
     const int width = gdk_texture_get_width(texture);
-    std::vector<guint32> pixels(static_cast<std::size_t>(width) * gdk_texture_get_height(texture));
-    gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), static_cast<gsize>(width) * 4);
+    const std::vector<guint32> pixels = pixelsOf(texture);
     g_object_unref(texture);
     const int column = x - static_cast<int>(bounds.origin.x);
     const int row = y - static_cast<int>(bounds.origin.y);
@@ -290,19 +297,10 @@ TEST_F(TabGroupWindowDisplay, AMovedTabKeepsItsReaderAndTheActionsFollowTheSelec
         adw_tab_view_set_selected_page(first.tabView(),
                                        adw_tab_view_get_nth_page(first.tabView(), 1));
         test::waitFor([] { return false; }, std::chrono::milliseconds(1500));
-        GdkPaintable* paintable = gtk_widget_paintable_new(GTK_WIDGET(first.window()));
-        GtkSnapshot* snapshot = gtk_snapshot_new();
-        gdk_paintable_snapshot(paintable, snapshot, gdk_paintable_get_intrinsic_width(paintable),
-                               gdk_paintable_get_intrinsic_height(paintable));
-        GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
-        if (node) {
-            GdkTexture* texture = gsk_renderer_render_texture(
-                gtk_native_get_renderer(GTK_NATIVE(first.window())), node, nullptr);
+        if (GdkTexture* texture = renderWindow(first.window())) {
             gdk_texture_save_to_png(texture, shot);
             g_object_unref(texture);
-            gsk_render_node_unref(node);
         }
-        g_object_unref(paintable);
     }
 
     TabGroupWindow& second = makeWindow();

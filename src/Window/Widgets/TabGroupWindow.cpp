@@ -351,7 +351,7 @@ void TabGroupWindow::pageDetached(AdwTabView*, AdwTabPage* tab, int, gpointer se
 }
 
 void TabGroupWindow::refreshActions() {
-    if (binding_) binding_->refresh();
+    binding_->refresh();
 }
 
 gboolean TabGroupWindow::closePage(AdwTabView* view, AdwTabPage* tab, gpointer self) {
