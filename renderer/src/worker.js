@@ -79,15 +79,17 @@ export function inReadingOrder(entries, screen) {
     return [...on, ...below, ...above];
 }
 
-if (inWorker) {
-    try {
-        // The page lays the result out once, out of sight, for the same
-        // reason.
-        const result = parseDocument(WARM_UP, { highlight: false, math: false, diagrams: false, language: 'en' });
-        globalThis.postMessage({ type: 'warm', result });
-    } catch {
-        // A warm-up that fails changes nothing.
-    }
+// The worker's side of the parse protocol: answers `ping`, `parse` (head,
+// result, then the deferred blocks' highlighting and math in batches) and
+// `prefer` (the blocks on screen first) through `post`. `yieldTask` lets a
+// newer message in between batches.
+/**
+ * @param {object} parts
+ * @param {(message: object) => void} parts.post
+ * @param {() => Promise<unknown>} parts.yieldTask
+ * @returns {{handle: (message: any) => Promise<void>, busy: () => boolean}}
+ */
+export function createParseService({ post, yieldTask }) {
     // The blocks' highlighting and math, when the page asked for them
     // later: in batches of about BATCH_MS of work, each posted as it is
     // done, yielding between them so that a newer request (which ends this
@@ -98,24 +100,6 @@ if (inWorker) {
     // first (it was scrolled away from where the work had got to).
     /** @type {{from: number, to: number} | null} */
     let wanted = null;
-    // A document's first screen is shown with its math typeset when KaTeX
-    // is loaded by then: a worker that nobody gave a document for a while
-    // (a spare page's) loads it, and typesets once. Not at once: loading it
-    // holds the worker up, and a document that comes soon would wait.
-    setTimeout(() => {
-        if (current !== 0) return;
-        loadNeeds(new Set([MATH]))
-            .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
-            .catch(() => {});
-    }, IDLE_PRELOAD_MS);
-    const tick = new MessageChannel();
-    /** @type {((value?: unknown) => void)[]} */
-    const queued = [];
-    tick.port1.onmessage = () => queued.shift()?.();
-    const yieldTask = () => new Promise((resolve) => {
-        queued.push(resolve);
-        tick.port2.postMessage(0);
-    });
     /**
      * @param {number} id  the request's
      * @param {import('./parse/document.js').Deferred[]} later
@@ -126,7 +110,7 @@ if (inWorker) {
             await loadNeeds(needs);
         } catch {
             // The blocks stay as they are, without highlighting and math.
-            globalThis.postMessage({ type: 'enhanced', id, items: [], done: true });
+            post({ type: 'enhanced', id, items: [], done: true });
             return;
         }
         let next = 0;
@@ -146,14 +130,15 @@ if (inWorker) {
                 const html = entry.render();
                 items.push({ index: entry.index, html, text: shownText(html) });
             } while (next < later.length && performance.now() - started < BATCH_MS);
-            globalThis.postMessage({ type: 'enhanced', id, items, done: next >= later.length });
+            post({ type: 'enhanced', id, items, done: next >= later.length });
         }
     };
 
-    globalThis.onmessage = async (event) => {
-        const message = event.data ?? {};
+    /** @param {any} message */
+    const handle = async (message) => {
+        message = message ?? {};
         if (message.type === 'ping') {
-            globalThis.postMessage({ type: 'pong', id: message.id });
+            post({ type: 'pong', id: message.id });
             return;
         }
         if (message.type === 'prefer') {
@@ -173,18 +158,51 @@ if (inWorker) {
             const cut = message.head ? headCut(message.source) : 0;
             if (cut > 0) {
                 const head = await parseLoaded(message.source.slice(0, cut), options, later ? [] : undefined);
-                globalThis.postMessage({ type: 'head', id: message.id, result: head.result, math: head.needs.later.has(MATH) });
+                post({ type: 'head', id: message.id, result: head.result, math: head.needs.later.has(MATH) });
                 // What the first screen's highlighting and math need starts
                 // loading now, while the whole is parsed, instead of after.
                 if (later && head.needs.later.size > 0) loadNeeds(head.needs.later).catch(() => {});
             }
             const { result, needs } = await parseLoaded(message.source, options, later);
-            globalThis.postMessage({
+            post({
                 type: 'result', id: message.id, result, later: later?.length ?? 0, math: needs.later.has(MATH),
             });
             if (later && later.length > 0) void enhance(message.id, later, needs.later);
         } catch (error) {
-            globalThis.postMessage({ type: 'failure', id: message.id, message: String(error?.message ?? error) });
+            post({ type: 'failure', id: message.id, message: String(error?.message ?? error) });
         }
     };
+
+    return { handle, busy: () => current !== 0 };
+}
+
+if (inWorker) {
+    try {
+        // The page lays the result out once, out of sight, for the same
+        // reason.
+        const result = parseDocument(WARM_UP, { highlight: false, math: false, diagrams: false, language: 'en' });
+        globalThis.postMessage({ type: 'warm', result });
+    } catch {
+        // A warm-up that fails changes nothing.
+    }
+    const tick = new MessageChannel();
+    /** @type {((value?: unknown) => void)[]} */
+    const queued = [];
+    tick.port1.onmessage = () => queued.shift()?.();
+    const yieldTask = () => new Promise((resolve) => {
+        queued.push(resolve);
+        tick.port2.postMessage(0);
+    });
+    const service = createParseService({ post: (message) => globalThis.postMessage(message), yieldTask });
+    // A document's first screen is shown with its math typeset when KaTeX
+    // is loaded by then: a worker that nobody gave a document for a while
+    // (a spare page's) loads it, and typesets once. Not at once: loading it
+    // holds the worker up, and a document that comes soon would wait.
+    setTimeout(() => {
+        if (service.busy()) return;
+        loadNeeds(new Set([MATH]))
+            .then(() => parseDocument('$x^2 + \\frac{a}{b}$', { highlight: false, diagrams: false, language: 'en' }))
+            .catch(() => {});
+    }, IDLE_PRELOAD_MS);
+    globalThis.onmessage = (event) => service.handle(event.data);
 }

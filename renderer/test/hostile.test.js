@@ -148,6 +148,23 @@ describe('hostile corpus', () => {
         h.close();
     });
 
+    test('a tag name ended by a slash is such a tag too: the text after it stays', async (t) => {
+        const h = createHarness();
+        t.after(() => h.close());
+        const names = ['textarea', 'title', 'xmp', 'script', 'style', 'iframe', 'noembed', 'noframes'];
+        const source = names.map((name) => `<p>before <${name}/x> kept ${name}</p>`).join('\n\n')
+            + '\n\n<div><plaintext/ x> kept plaintext</div>\n\nafter';
+        await h.render(source);
+        const blocks = h.blocks();
+        assert.equal(blocks.length, names.length + 2);
+        names.forEach((name, index) => {
+            assert.equal(blocks[index].textContent.trim(), `before <${name}/x> kept ${name}`);
+        });
+        assert.equal(blocks[names.length].textContent.trim(), '<plaintext/ x> kept plaintext');
+        assert.equal(blocks.at(-1).textContent, 'after');
+        assert.equal(h.article().querySelectorAll([...names, 'plaintext'].join(', ')).length, 0);
+    });
+
     test('an image\'s alternative text that reads like markup stays its text, shown or standing in', async (t) => {
         const h = createHarness();
         t.after(() => h.close());

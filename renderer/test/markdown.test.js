@@ -281,6 +281,46 @@ describe('images', () => {
     });
 });
 
+describe('details around Markdown', () => {
+    test('raw markup that opens a details holds the Markdown blocks up to its close', async (t) => {
+        const source = [
+            '# Top', '', '<details>', '<summary>Summary</summary>', '', 'Body **bold** $x$.', '',
+            '## Inner', '', '```js', 'let a', '```', '', '<details><summary>Nested</summary>', '', 'Deep', '',
+            '</details>', '', 'Still inside', '', '</details>', '', 'After', '', '## Inner',
+        ].join('\n');
+        const result = parse(source);
+        assert.deepEqual(result.blocks.map((b) => [b.kind, b.start, b.end]),
+            [['heading', 1, 1], ['html', 3, 22], ['paragraph', 24, 24], ['heading', 26, 26]]);
+        // The heading inside keeps its place in GitHub's numbering of ids.
+        assert.deepEqual(result.headings.map((h) => h.id), ['top', 'inner-1']);
+
+        const h = createHarness();
+        t.after(() => h.close());
+        await h.render(source);
+        const blocks = h.blocks();
+        assert.equal(blocks.length, 4);
+        const outer = blocks[1].querySelector(':scope > details');
+        assert.ok(outer, 'the details is the block\'s own');
+        assert.equal(outer.querySelector(':scope > summary').textContent, 'Summary');
+        assert.equal(outer.querySelector('strong').textContent, 'bold');
+        assert.ok(outer.querySelector('.katex'), 'trusted pieces are put back inside');
+        assert.ok(outer.querySelector('h2#inner'));
+        assert.equal(outer.querySelector(':scope details > summary + p')?.textContent, 'Deep');
+        assert.match(outer.lastElementChild.textContent, /Still inside/);
+        assert.equal(blocks[2].textContent, 'After');
+    });
+
+    test('a details closed in its own markup, or never closed, leaves the blocks after it alone', () => {
+        assert.deepEqual(parse('<details><summary>x</summary>y</details>\n\nAfter').blocks.map((b) => b.kind),
+            ['html', 'paragraph']);
+        assert.deepEqual(parse('<details>\n<summary>S</summary>\n\nBody\n\n- list').blocks.map((b) => b.kind),
+            ['html', 'paragraph', 'list']);
+        // A close inside the footnotes does not pull them in.
+        assert.deepEqual(parse('<details>\n\nBody[^1]\n\n[^1]: note </details>').blocks.map((b) => b.kind),
+            ['html', 'paragraph', 'footnotes']);
+    });
+});
+
 describe('rendering into the page', () => {
     test('one element per block, with the block id, in order', async () => {
         const h = createHarness();

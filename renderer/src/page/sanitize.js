@@ -29,8 +29,9 @@ const ALLOWED_URI = /^(?:(?:https?|mailto|file):|[^a-z]|[a-z+.-]+(?:[^a-z+.\-:]|
 
 // Tags that GitHub's filter of raw HTML leaves as text: each would take the
 // text after it as its own (raw text up to its end tag, or the rest of the
-// block) and go with it, or was never kept.
-const FILTERED_TAGS = /<(?=\/?(?:title|textarea|style|xmp|iframe|noembed|noframes|script|plaintext)(?:[\t\n\f\r >]|\/>))/gi;
+// block) and go with it, or was never kept. A slash ends a tag's name as a
+// space does (`<textarea/x>` opens a textarea).
+const FILTERED_TAGS = /<(?=\/?(?:title|textarea|style|xmp|iframe|noembed|noframes|script|plaintext)(?:[\t\n\f\r />]|$))/gi;
 
 const URL_ATTRIBUTES = new Set(['href', 'xlink:href', 'src', 'action', 'data', 'poster', 'cite', 'longdesc']);
 

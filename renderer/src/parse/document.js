@@ -186,6 +186,70 @@ function hasRawHTML(tokens, from, to) {
     return false;
 }
 
+const DETAILS_OPEN = /<details(?=[\t\n\f\r />]|$)/gi;
+const DETAILS_CLOSE = /<\/details[\t\n\f\r ]*>/gi;
+
+/** @param {string} html */
+function detailsBalance(html) {
+    if (!/details/i.test(html)) return 0;
+    return (html.match(DETAILS_OPEN)?.length ?? 0) - (html.match(DETAILS_CLOSE)?.length ?? 0);
+}
+
+// Where a details opened by raw markup at top-level token `from` closes: a
+// `<details>` written with a blank line after its summary holds the Markdown
+// blocks that follow, up to the raw markup that closes it, as the browser
+// reads the document's HTML as a whole. Returns the last token of the
+// top-level block that closes it, or `from` itself when it stays open to the
+// end (then each block stands alone, as before) or holds the footnotes.
+// `opens` is made once per parse: the count of details each token opens
+// less those it closes, and the lowest running total from each token on.
+/**
+ * @param {Token[]} tokens
+ * @param {number} from
+ * @param {{delta: Int32Array, total: Int32Array, lowest: Int32Array}} opens
+ */
+function detailsEnd(tokens, from, opens) {
+    if (opens.delta[from] <= 0) return from;
+    const before = opens.total[from] - opens.delta[from];
+    if (from + 1 >= tokens.length || opens.lowest[from + 1] > before) return from;
+    let k = from + 1;
+    while (opens.total[k] > before) {
+        if (tokens[k].type === 'footnote_block_open') return from;
+        k++;
+    }
+    while (k + 1 < tokens.length && (tokens[k + 1].level > 0 || tokens[k + 1].nesting === -1)) {
+        if (tokens[k + 1].type === 'footnote_block_open') return from;
+        k++;
+    }
+    return k;
+}
+
+/**
+ * @param {Token[]} tokens
+ * @returns {{delta: Int32Array, total: Int32Array, lowest: Int32Array}}
+ */
+function detailsOpens(tokens) {
+    const n = tokens.length;
+    const delta = new Int32Array(n);
+    const total = new Int32Array(n);
+    const lowest = new Int32Array(n);
+    let running = 0;
+    for (let k = 0; k < n; k++) {
+        const token = tokens[k];
+        if (token.type === 'html_block') {
+            delta[k] = detailsBalance(token.content);
+        } else if (token.type === 'inline' && token.children) {
+            for (const child of token.children) {
+                if (child.type === 'html_inline') delta[k] += detailsBalance(child.content);
+            }
+        }
+        running += delta[k];
+        total[k] = running;
+    }
+    for (let k = n - 1; k >= 0; k--) lowest[k] = k + 1 < n ? Math.min(total[k], lowest[k + 1]) : total[k];
+    return { delta, total, lowest };
+}
+
 /**
  * @param {string} kind
  * @param {number} lines
@@ -358,6 +422,8 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         offsets.push(length);
     };
 
+    const opens = /<details/i.test(text) ? detailsOpens(tokens) : null;
+
     let consumed = -1;
     for (let i = 0; i < tokens.length; i++) {
         if (i <= consumed) continue;
@@ -374,6 +440,9 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             while (end + 1 < tokens.length && !(tokens[end + 1].level === 0 && tokens[end + 1].nesting === -1)) end++;
             end++;
         }
+        // Raw markup that opens a details takes the blocks up to its close.
+        const grouped = opens !== null && token.type === 'html_block' && token.level === 0
+            && (end = detailsEnd(tokens, i, opens)) > i;
         consumed = end;
         let deepest = 0;
         for (let k = i; k <= end && k < tokens.length; k++) if (tokens[k].level > deepest) deepest = tokens[k].level;
@@ -381,6 +450,12 @@ export function parseDocument(source, options, later, needs = { missing: new Set
 
         const index = blocks.length;
         let map = token.map;
+        if (grouped && map) {
+            for (let k = i + 1; k <= end; k++) {
+                const inner = tokens[k].map;
+                if (inner) map = [map[0], Math.max(map[1], inner[1])];
+            }
+        }
         if (!map) {
             // A block without its own lines (the footnotes) spans its parts' lines.
             for (let k = i + 1; k < end; k++) {
@@ -445,6 +520,31 @@ export function parseDocument(source, options, later, needs = { missing: new Set
                 }),
             });
         };
+
+        if (grouped) {
+            inFull(() => {
+                env.raw = true;
+                env.pieces = [];
+                // Headings inside keep GitHub's ids, in the document's order;
+                // the outline lists only the headings outside.
+                for (let k = i + 1; k < end; k++) {
+                    const inner = tokens[k];
+                    if (inner.type !== 'heading_open') continue;
+                    const { text: title, raw } = inlineText(tokens[k + 1]?.children);
+                    inner.attrSet('data-md-id', headingSlug(slugger, title, raw));
+                    inner.attrSet('data-md-k', env.nonce);
+                }
+                const html = md.renderer.render(tokens.slice(i, end + 1), md.options, env);
+                block.kind = 'html';
+                block.raw = { tag: 'div', attrs: { class: 'md-html' }, html, pieces: env.pieces };
+                block.est = estimateHeight('html', last - start + 1, sourceText.length);
+                block.fp = fingerprint('html\n' + sourceText);
+                env.raw = false;
+                env.pieces = [];
+            });
+            emit(block, undefined);
+            continue;
+        }
 
         if (token.nesting === 0) {
             // Self-contained block tokens.
