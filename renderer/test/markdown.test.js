@@ -315,6 +315,9 @@ describe('details around Markdown', () => {
             ['html', 'paragraph']);
         assert.deepEqual(parse('<details>\n<summary>S</summary>\n\nBody\n\n- list').blocks.map((b) => b.kind),
             ['html', 'paragraph', 'list']);
+        // Nor does one too long to be sanitised in one go.
+        assert.deepEqual(parse(`<details>\n\n${'word '.repeat(60000)}\n\n</details>`).blocks.map((b) => b.kind),
+            ['html', 'paragraph', 'html']);
         // A close inside the footnotes does not pull them in.
         assert.deepEqual(parse('<details>\n\nBody[^1]\n\n[^1]: note </details>').blocks.map((b) => b.kind),
             ['html', 'paragraph', 'footnotes']);

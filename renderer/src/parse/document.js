@@ -186,6 +186,9 @@ function hasRawHTML(tokens, from, to) {
     return false;
 }
 
+// The longest details (in characters of source) that takes the Markdown
+// inside it: a raw block is sanitised in one go on the page's thread.
+const MAX_DETAILS_CHARS = 256 * 1024;
 const DETAILS_OPEN = /<details(?=[\t\n\f\r />]|$)/gi;
 const DETAILS_CLOSE = /<\/details[\t\n\f\r ]*>/gi;
 
@@ -440,9 +443,22 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             while (end + 1 < tokens.length && !(tokens[end + 1].level === 0 && tokens[end + 1].nesting === -1)) end++;
             end++;
         }
-        // Raw markup that opens a details takes the blocks up to its close.
-        const grouped = opens !== null && token.type === 'html_block' && token.level === 0
-            && (end = detailsEnd(tokens, i, opens)) > i;
+        // Raw markup that opens a details takes the blocks up to its close,
+        // unless they are too long to be sanitised in one go.
+        let grouped = false;
+        if (opens !== null && token.type === 'html_block' && token.level === 0 && token.map) {
+            const close = detailsEnd(tokens, i, opens);
+            let lastMapped = token.map[1];
+            for (let k = i + 1; k <= close; k++) {
+                const inner = tokens[k].map;
+                if (inner) lastMapped = Math.max(lastMapped, inner[1]);
+            }
+            const size = (lineStarts[lastMapped] ?? text.length) - lineStarts[token.map[0]];
+            if (close > i && size <= MAX_DETAILS_CHARS) {
+                end = close;
+                grouped = true;
+            }
+        }
         consumed = end;
         let deepest = 0;
         for (let k = i; k <= end && k < tokens.length; k++) if (tokens[k].level > deepest) deepest = tokens[k].level;
