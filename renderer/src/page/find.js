@@ -13,8 +13,10 @@
 import { PageError, isPlainObject } from './protocol.js';
 import { isHidden } from './layout.js';
 import { foldText, foldQuery, patternFor, shownStart, shownEnd } from './folding.js';
+import { createMarks, firstWhere, indexNodes, shownTextOf } from './marks.js';
 
 /** @typedef {import('./folding.js').Folding} Folding */
+/** @typedef {import('./marks.js').NodeIndex} NodeIndex */
 
 // How long a match shown is kept in place while the page around it
 // changes, and how many still frames end that.
@@ -37,7 +39,6 @@ const MARK_WHOLE_MAX = 48;
 // Blocks with many matches whose text nodes a search reads ahead of marking.
 const INDEXES_AHEAD = 8;
 
-const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
 // A query that typeset formulas are likely to show where the text around
 // them does not: a character beyond ASCII (a Greek letter, an operator, an
 // arrow, which formulas show for commands). A search for another waits for
@@ -48,13 +49,6 @@ const MATH_QUERY = /[^\x00-\x7f]/;
 /**
  * A block's text as shown, and as searched where that differs.
  * @typedef {{shown: string, folding: Folding | null}} BlockText
- */
-
-/**
- * A block's text nodes (but those skipped), where each starts in the
- * block's text, and which of them hold more than white space (where the
- * block's lines are).
- * @typedef {{nodes: Text[], starts: Int32Array, solid: Int32Array, text: string}} NodeIndex
  */
 
 /**
@@ -137,6 +131,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     /** @type {WeakMap<object, Map<number, BlockText>>} */
     const dressedCache = new WeakMap();
     let disposed = false;
+    const { wrap, retire, removeRetired } = createMarks(doc);
     // Marks go into the blocks near the screen, as they come near (without
     // a watch on the screen, into every block at once): marking thousands of
     // matches at once would hold the page up for a long frame.
@@ -166,28 +161,6 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     if (observer) win?.addEventListener('scroll', onScroll, { passive: true });
 
     // ---- reading -------------------------------------------------------
-
-    /** @param {Element} block */
-    function textNodesOf(block) {
-        /** @type {Text[]} */
-        const nodes = [];
-        const skips = block.matches(SKIP) || block.querySelector(SKIP) !== null;
-        const walker = doc.createTreeWalker(block, 4 /* SHOW_TEXT */);
-        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
-            if (skips && node.parentElement?.closest(SKIP)) continue;
-            nodes.push(/** @type {Text} */ (node));
-        }
-        return nodes;
-    }
-
-    // The block's text as shown; most blocks hold nothing that is skipped.
-    /** @param {Element} block */
-    function shownTextOf(block) {
-        if (!block.matches(SKIP) && !block.querySelector(SKIP)) return block.textContent ?? '';
-        let text = '';
-        for (const node of textNodesOf(block)) text += node.data;
-        return text;
-    }
 
     // The block's text, kept unless its items are still going in.
     /**
@@ -242,21 +215,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (!found || !kept) {
             // Read as the node pieces will be once the marks are gone.
             removeRetired();
-            const nodes = textNodesOf(block);
-            const starts = new Int32Array(nodes.length);
-            /** @type {number[]} */
-            const solid = [];
-            /** @type {string[]} */
-            const parts = [];
-            let length = 0;
-            for (let i = 0; i < nodes.length; i++) {
-                const data = nodes[i].data;
-                starts[i] = length;
-                length += data.length;
-                parts.push(data);
-                if (/\S/.test(data)) solid.push(i);
-            }
-            found = { nodes, starts, solid: Int32Array.from(solid), text: parts.join('') };
+            found = indexNodes(block);
             if (index !== s.filling) nodeCache.set(block, found);
         }
         const shown = found.text === searched ? found : null;
@@ -265,83 +224,6 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
     }
 
     // ---- marking -------------------------------------------------------
-
-    /**
-     * The text piece that holds offset `offset` of a text node as it was
-     * read: marks split a node, and its pieces follow it, some in marks.
-     * @param {Text} node
-     * @param {number} offset
-     * @returns {[Text, number] | null}  the piece and where it starts
-     */
-    function pieceAt(node, offset) {
-        /** @type {Node | null} */
-        let piece = node;
-        let start = 0;
-        while (piece && piece.nodeType === 3) {
-            const length = /** @type {Text} */ (piece).data.length;
-            if (offset < start + length) return [/** @type {Text} */ (piece), start];
-            start += length;
-            /** @type {Element | null} */
-            const parent = piece.parentElement;
-            /** @type {Node | null} */
-            let next = parent && isMark(parent) ? parent.nextSibling : piece.nextSibling;
-            if (next && next.nodeType === 1 && isMark(/** @type {Element} */ (next))) next = next.firstChild;
-            piece = next;
-        }
-        return null;
-    }
-
-    /** @param {Element} element */
-    function isMark(element) {
-        return element.localName === 'mark' && element.classList.contains('md-find');
-    }
-
-    /**
-     * The first of `count` items from `low` for which `test` holds, or
-     * `low + count` (the test holding from some item on).
-     * @param {number} low
-     * @param {number} high  exclusive
-     * @param {(i: number) => boolean} test
-     */
-    function firstWhere(low, high, test) {
-        while (low < high) {
-            const mid = (low + high) >> 1;
-            if (test(mid)) high = mid;
-            else low = mid + 1;
-        }
-        return low;
-    }
-
-    /**
-     * Wraps [start, end) of the block's text, which may span nodes.
-     * @param {NodeIndex} index
-     * @param {number} start
-     * @param {number} end
-     */
-    function wrap(index, start, end) {
-        const { nodes, starts } = index;
-        /** @type {HTMLElement[]} */
-        const marks = [];
-        const total = index.text.length;
-        for (let i = Math.max(0, firstWhere(0, nodes.length, (k) => starts[k] > start) - 1); i < nodes.length && starts[i] < end; i++) {
-            const nodeEnd = i + 1 < nodes.length ? starts[i + 1] : total;
-            if (nodeEnd <= start) continue;
-            const from = Math.max(start, starts[i]) - starts[i];
-            const to = Math.min(end, nodeEnd) - starts[i];
-            const found = pieceAt(nodes[i], from);
-            if (!found) continue;
-            let [node] = found;
-            const pieceStart = found[1];
-            if (to - pieceStart < node.data.length) node.splitText(to - pieceStart);
-            if (from > pieceStart) node = node.splitText(from - pieceStart);
-            const mark = doc.createElement('mark');
-            mark.className = 'md-find';
-            node.parentNode?.insertBefore(mark, node);
-            mark.appendChild(node);
-            marks.push(mark);
-        }
-        return marks;
-    }
 
     /**
      * Marks matches of block `index` (those not marked yet); false if the
@@ -436,38 +318,13 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         }
     }
 
-    // The marks of a search that a newer one took over: they go when the
-    // newer one's marks go in, or when it has none, so that the page is
-    // laid out once for both (a long table is laid out whole at each change
-    // to its cells).
-    /** @type {HTMLElement[][]} */
-    let retired = [];
-
-    function removeRetired() {
-        if (retired.length === 0) return;
-        /** @type {Set<Node>} */
-        const parents = new Set();
-        for (const marks of retired) {
-            for (const mark of marks) {
-                const parent = mark.parentNode;
-                if (!parent) continue;
-                while (mark.firstChild) parent.insertBefore(mark.firstChild, mark);
-                parent.removeChild(mark);
-                parents.add(parent);
-            }
-        }
-        // The pieces of each text node are one node again, the node read.
-        for (const parent of parents) parent.normalize();
-        retired = [];
-    }
-
     /** @param {boolean} [later]  the marks stay until the next search's go in */
     function clearMarks(later = false) {
         if (!state) {
             if (!later) removeRetired();
             return;
         }
-        for (const marks of state.marks.values()) retired.push(marks);
+        for (const marks of state.marks.values()) retire(marks);
         if (!later) removeRetired();
         state.marks.clear();
         state.unmarked.clear();
