@@ -120,6 +120,33 @@ export function addMatch(s, index, start, end) {
 }
 
 /**
+ * Finds a pattern's matches in blocks' texts, searched joined by a
+ * character that no text shown holds (the page's parser makes every U+0000
+ * another character), so that no match spans two blocks. Each is given as
+ * block `block`'s text shown [start, end).
+ * @param {RegExp} pattern
+ * @param {BlockText[]} texts
+ * @param {(block: number, start: number, end: number) => void} found
+ */
+export function matchGroup(pattern, texts, found) {
+    const searched = texts.map((text) => text.folding?.text ?? text.shown);
+    const all = searched.join(SEPARATOR);
+    let block = 0;
+    let blockStart = 0;
+    pattern.lastIndex = 0;
+    for (let m = pattern.exec(all); m; m = pattern.exec(all)) {
+        while (m.index >= blockStart + searched[block].length + 1) {
+            blockStart += searched[block].length + 1;
+            block += 1;
+        }
+        const folding = texts[block].folding;
+        const from = m.index - blockStart;
+        const to = from + m[0].length;
+        found(block, folding ? shownStart(folding, from) : from, folding ? shownEnd(folding, to - 1) : to);
+    }
+}
+
+/**
  * Finds the matches in every block in place: in the text each shows, or
  * the text its highlighting and math will show once they are put in
  * place, in slices of `sliceMs` with a turn for the page between them.
@@ -149,9 +176,6 @@ export async function searchBlocks(s, view, { read, pause, current, now, sliceMs
     s.settled = false;
     s.waiting = new Uint8Array(s.count);
     const folded = foldQuery(s.query);
-    // The blocks' texts are searched joined by a character that no text
-    // shown holds (the page's parser makes every U+0000 another
-    // character), so that no match spans two blocks.
     if (!view || folded === '' || folded.includes(SEPARATOR)) return true;
     const filling = view.long?.index ?? -1;
     const pattern = patternFor(s.query, s.caseSensitive);
@@ -160,10 +184,8 @@ export async function searchBlocks(s, view, { read, pause, current, now, sliceMs
     let index = 0;
     while (index < s.count) {
         const first = index;
-        /** @type {string[]} */
-        const searched = [];
-        /** @type {(Folding | null)[]} */
-        const foldings = [];
+        /** @type {BlockText[]} */
+        const texts = [];
         let chars = 0;
         while (index < s.count && chars < GROUP_CHARS) {
             const { text, dressed } = read(view, index, index === filling);
@@ -172,27 +194,12 @@ export async function searchBlocks(s, view, { read, pause, current, now, sliceMs
             else if (mathQuery && !s.inSource && view.dressing?.coming(index)
                 && view.elements[index].querySelector('.md-math-pending')) s.inSource = true;
             s.texts[index] = text.shown;
-            foldings.push(text.folding);
-            searched.push(text.folding?.text ?? text.shown);
-            chars += searched[searched.length - 1].length + 1;
+            texts.push(text);
+            chars += (text.folding?.text ?? text.shown).length + 1;
             index += 1;
             if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > sliceMs) break;
         }
-        const all = searched.join(SEPARATOR);
-        let block = 0;
-        let blockStart = 0;
-        pattern.lastIndex = 0;
-        for (let m = pattern.exec(all); m; m = pattern.exec(all)) {
-            while (m.index >= blockStart + searched[block].length + 1) {
-                blockStart += searched[block].length + 1;
-                block += 1;
-            }
-            // Offsets in the text shown, which the marks wrap.
-            const folding = foldings[block];
-            const from = m.index - blockStart;
-            const to = from + m[0].length;
-            addMatch(s, first + block, folding ? shownStart(folding, from) : from, folding ? shownEnd(folding, to - 1) : to);
-        }
+        matchGroup(pattern, texts, (block, start, end) => addMatch(s, first + block, start, end));
         if (index < s.count && now() - sliceStarted > sliceMs) {
             await pause();
             if (!current()) return false;
