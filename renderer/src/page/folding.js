@@ -107,6 +107,11 @@ export function foldText(shown) {
         length += upTo - copied;
         copied = upTo;
     };
+    // The last unit of the text searched so far.
+    const lastUnit = () => {
+        const part = parts[parts.length - 1];
+        return part[part.length - 1];
+    };
     /** @param {number} i */
     const charAt = (i) => String.fromCodePoint(/** @type {number} */ (shown.codePointAt(i)));
     while (found) {
@@ -122,6 +127,11 @@ export function foldText(shown) {
             // Passed over.
             while (end < shown.length && IGNORABLE_CHAR.test(charAt(end))) end += charAt(end).length;
             copy(start);
+            // Between a space and more white space it is part of the one
+            // space they read as.
+            if (end < shown.length && SPACE_CHAR.test(shown[end]) && length > 0 && lastUnit() === ' ') {
+                while (end < shown.length && (SPACE_CHAR.test(shown[end]) || IGNORABLE_CHAR.test(charAt(end)))) end += charAt(end).length;
+            }
             copied = end;
             segment(length, end, -1);
         } else if (SPACE_CHAR.test(first)) {
@@ -245,4 +255,51 @@ export function patternFor(query, caseSensitive) {
     if (!/^[\x00-\x7f]*$/.test(folded)) return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
     if (caseSensitive) return new RegExp(escaped, 'g');
     return new RegExp(escaped.replace(/[sk]/gi, (letter) => (letter.toLowerCase() === 's' ? '[s\u017f]' : '[k\u212a]')), 'gi');
+}
+
+const graphemes = new Intl.Segmenter(undefined, { granularity: 'grapheme' });
+// How far around a place a text is read to tell whether a character as
+// the reader sees it (a grapheme cluster) begins there.
+const CLUSTER_READ = 64;
+
+/**
+ * Whether a character as the reader sees it begins at `at` of a text: not
+ * within an emoji's sequence, a flag, a keycap or a letter and its marks.
+ * Passed over are the invisible format characters that end a cluster
+ * (a zero-width non-joiner after a letter).
+ * @param {string} text
+ * @param {number} at
+ */
+function isClusterStart(text, at) {
+    if (at <= 0 || at >= text.length) return true;
+    const before = text.charCodeAt(at - 1);
+    const after = text.charCodeAt(at);
+    // Below U+0300 no character joins the one before it (but a line feed
+    // after a carriage return).
+    if (before < 0x300 && after < 0x300) return !(before === 13 && after === 10);
+    const from = Math.max(0, at - CLUSTER_READ);
+    let next = -1;
+    for (const { index } of graphemes.segment(text.slice(from, Math.min(text.length, at + CLUSTER_READ)))) {
+        if (from + index === at) return true;
+        if (from + index > at) {
+            next = from + index;
+            break;
+        }
+    }
+    if (next < 0) next = text.length;
+    for (let i = at; i < next; i += String.fromCodePoint(/** @type {number} */ (text.codePointAt(i))).length) {
+        if (!IGNORABLE_CHAR.test(String.fromCodePoint(/** @type {number} */ (text.codePointAt(i))))) return false;
+    }
+    return true;
+}
+
+/**
+ * Whether [start, end) of a text shown holds whole characters as the
+ * reader sees them.
+ * @param {string} shown
+ * @param {number} start
+ * @param {number} end
+ */
+export function holdsWholeClusters(shown, start, end) {
+    return isClusterStart(shown, start) && isClusterStart(shown, end);
 }

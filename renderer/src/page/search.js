@@ -2,7 +2,7 @@
 // screen, found in slices between which the page draws and hears newer
 // requests, and kept as flat arrays (a long table may hold 100,000).
 
-import { foldQuery, patternFor, shownStart, shownEnd } from './folding.js';
+import { foldQuery, holdsWholeClusters, patternFor, shownStart, shownEnd } from './folding.js';
 
 /** @typedef {import('./folding.js').Folding} Folding */
 /** @typedef {import('./marks.js').NodeIndex} NodeIndex */
@@ -123,7 +123,9 @@ export function addMatch(s, index, start, end) {
  * Finds a pattern's matches in blocks' texts, searched joined by a
  * character that no text shown holds (the page's parser makes every U+0000
  * another character), so that no match spans two blocks. Each is given as
- * block `block`'s text shown [start, end).
+ * block `block`'s text shown [start, end); a match that begins or ends
+ * within a character as the reader sees it (an emoji's sequence, a flag) is
+ * none.
  * @param {RegExp} pattern
  * @param {BlockText[]} texts
  * @param {(block: number, start: number, end: number) => void} found
@@ -139,10 +141,18 @@ export function matchGroup(pattern, texts, found) {
             blockStart += searched[block].length + 1;
             block += 1;
         }
-        const folding = texts[block].folding;
+        const { shown, folding } = texts[block];
         const from = m.index - blockStart;
         const to = from + m[0].length;
-        found(block, folding ? shownStart(folding, from) : from, folding ? shownEnd(folding, to - 1) : to);
+        const start = folding ? shownStart(folding, from) : from;
+        const end = folding ? shownEnd(folding, to - 1) : to;
+        if (holdsWholeClusters(shown, start, end)) {
+            found(block, start, end);
+        } else {
+            // Part of a character as the reader sees it: looked for again
+            // from the next character on.
+            pattern.lastIndex = m.index + ((all.codePointAt(m.index) ?? 0) > 0xffff ? 2 : 1);
+        }
     }
 }
 
