@@ -252,6 +252,26 @@ describe('find counts and marks what the page shows while it changes', () => {
 describe('find reads what the page shows, counts all of it, and keeps up with typing', () => {
     const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
 
+    test('text a document hides is not counted; a step into a closed details opens it', async (t) => {
+        const h = open(t);
+        await h.render([
+            '<details><summary>Two</summary>Inline body words in a closed details.</details>',
+            '<div hidden>Hidden div words.</div>',
+            'A paragraph with <span hidden>hidden span</span> words.',
+            '<details><summary>Three words</summary>More.</details>',
+        ].join('\n\n'));
+        assert.deepEqual(await find(h, 'hidden div'), { matchCount: 0, activeIndex: -1, found: false });
+        assert.equal((await find(h, 'hidden')).matchCount, 0);
+        const [first, second] = h.article().querySelectorAll('details');
+        assert.equal((await find(h, 'three')).matchCount, 1);
+        assert.equal(second.open, false, 'a match in the summary shows without opening it');
+        assert.deepEqual(await find(h, 'inline body'), { matchCount: 1, activeIndex: 0, found: true });
+        assert.equal(first.open, true);
+        assert.equal(marked(h), 'Inline body');
+        assert.equal((await find(h, 'words')).matchCount, 3);
+        assert.equal(h.article().querySelectorAll('[hidden] mark').length, 0);
+    });
+
     test('a phrase across a line break, runs of white space, no-break spaces and invisible characters', async (t) => {
         const h = open(t);
         await h.render([

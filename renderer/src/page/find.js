@@ -13,7 +13,7 @@
 import { PageError, isPlainObject } from './protocol.js';
 import { isHidden } from './layout.js';
 import { foldText } from './folding.js';
-import { createMarks, firstWhere, indexNodes, shownTextOf } from './marks.js';
+import { createMarks, firstWhere, indexNodes, reveal, shownTextOf } from './marks.js';
 import { newState, searchBlocks } from './search.js';
 
 /** @typedef {import('./marks.js').NodeIndex} NodeIndex */
@@ -399,6 +399,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         s.active = k;
         const marks = k >= 0 && k < s.total ? marksOf(s, k) : [];
         for (const mark of marks) mark.classList.add('md-find-active');
+        if (marks[0]) reveal(marks[0]);
         if (marks[0] && typeof marks[0].scrollIntoView === 'function') {
             // Marks just made in a chunk off screen are laid out first
             // (reading where one is), or the browser scrolls as if the mark

@@ -3,8 +3,22 @@
 // marks out again, the text nodes joined as they were read.
 
 // Text find does not read: typeset math's annotation, copy buttons,
-// diagrams, scripts and styles, and what a document hides.
-export const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style';
+// diagrams, scripts and styles, and what a document hides (a closed
+// details' body is read: a step into it opens it).
+export const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style, [hidden]';
+
+/**
+ * Opens the closed details that hold `node` below their summaries, so that
+ * what a step lands on is shown.
+ * @param {Node} node
+ */
+export function reveal(node) {
+    for (let element = node.parentElement; element; element = element.parentElement) {
+        if (element.localName !== 'details' || element.hasAttribute('open')) continue;
+        const summary = Array.from(element.children).find((child) => child.localName === 'summary');
+        if (!summary || !summary.contains(node)) element.setAttribute('open', '');
+    }
+}
 
 /**
  * A block's text nodes (but those skipped), where each starts in the
