@@ -151,11 +151,12 @@ describe('find counts and marks what the page shows while it changes', () => {
             assert.ok(early, 'a search went out during the fill');
             const first = await early;
             assert.equal(first.found, true);
+            assert.equal(first.partial, true, 'the count is not final yet');
             assert.ok(first.matchCount < 111, `${items}: the early search saw part of the block`);
             assert.equal(h.article().querySelectorAll(items).length, 3000);
             // The reader asks again after the render: cell 10, cell 100-109
             // and cell 1000-1099 are counted, and the active match stays.
-            assert.deepEqual(await find(h, 'cell 10', 'next', false),
+            assert.deepEqual(await find(h, 'cell 10', 'next', true),
                 { matchCount: 111, activeIndex: first.activeIndex, found: true }, items);
             assert.equal((await find(h, 'cell 10', 'next', false)).activeIndex, first.activeIndex + 1, items);
             assert.deepEqual(await find(h, 'cell 2999'), { matchCount: 1, activeIndex: 0, found: true }, items);
@@ -358,7 +359,7 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         assert.ok(Array.from(h.article().querySelectorAll('mark.md-find'), (mark) => mark.textContent).every((t) => t === 'alpha5'));
     });
 
-    test('a search made while the blocks go in counts them all when the reader asks again', async (t) => {
+    test('a search made while the blocks go in says its count is not final, and every step after moves', async (t) => {
         const { createScheduler } = await import('../src/page/scheduler.js');
         const source = Array.from({ length: 1500 }, (_, i) => `Paragraph ${i} with a word.`).join('\n\n');
         let early = null;
@@ -378,10 +379,12 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         });
         await h.render(source);
         assert.ok(early, 'a search went out while the blocks went in');
-        assert.ok((await early).matchCount < 1500);
-        // After the render the reader asks again, then the user steps.
-        assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 0, found: true });
+        const first = await early;
+        assert.ok(first.matchCount < 1500);
+        assert.equal(first.partial, true);
+        // Every step moves, and counts the blocks that came meanwhile.
         assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 1, found: true });
+        assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 2, found: true });
     });
 });
 

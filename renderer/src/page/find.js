@@ -504,8 +504,11 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
 
     /** @param {FindState | null} s */
     function result(s) {
-        if (!s || s.total === 0) return { ...NO_MATCH };
-        return { matchCount: s.total, activeIndex: s.active, found: true };
+        /** @type {{matchCount: number, activeIndex: number, found: boolean, partial?: boolean}} */
+        const answer = !s || s.total === 0 ? { ...NO_MATCH } : { matchCount: s.total, activeIndex: s.active, found: true };
+        // Counted in a document still going in: more may come.
+        if (s?.partial) answer.partial = true;
+        return answer;
     }
 
     // The answer for a request that a newer one took over: the newest's,
@@ -624,11 +627,11 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         if (payload.direction === 'replaceAll') throw new PageError('unsupported', 'the page cannot replace text');
         const generation = getView()?.generation ?? 0;
         const same = state && state.query === payload.query && state.caseSensitive === payload.caseSensitive ? state : null;
-        // After a render, and after the rest of a document searched while
-        // it went in, the reader asks again: the same match stays active.
-        const rendered = same !== null && (same.generation !== generation || same.settled);
+        // After a render the reader asks again, and a count that was not
+        // final is asked for anew (a restart of the same query): the same
+        // match stays active. A step always moves.
+        const rendered = same !== null && (same.generation !== generation || (payload.restart && same.partial));
         if (!same || payload.restart || rendered) {
-            // After a re-render the active match stays where it was.
             const previous = rendered ? same.active : -1;
             if (holding) holding.cancelled = true;
             clearMarks(true);
@@ -737,7 +740,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
      * @param {Searched} view
      */
     function completed(view) {
-        if (state && state.view === view && state.partial) state.settled = true;
+        if (state && state.view === view && state.partial) state.stale = true;
     }
 
     // Another document took the place of the one searched (or the full

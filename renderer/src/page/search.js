@@ -32,10 +32,9 @@ const MATH_QUERY = /[^\x00-\x7f]/;
  * matches, marked as the screen comes near each of them; `filling`: a long
  * block whose items were still going in when it was read (-1 if none);
  * `inSource`: a block whose formulas had not come from the worker yet when
- * it was read; `partial`: the search read a document still going in, and
- * `settled` once that document is all in: the next request for the same
- * query (the reader asking again after the render) finds the matches again
- * and keeps the active one; `done` once the search has its matches,
+ * it was read; `partial`: the search read a document still going in (its
+ * count is not final: the next request searches again, a step from the
+ * active match, a restart keeping it); `done` once the search has its matches,
  * `finished` settling then or when it was superseded; `busy`: the steps
  * under way, in turn.
  * @typedef {object} FindState
@@ -61,7 +60,6 @@ const MATH_QUERY = /[^\x00-\x7f]/;
  * @property {number} filling
  * @property {boolean} inSource
  * @property {boolean} partial
- * @property {boolean} settled
  * @property {Promise<unknown>} busy
  */
 
@@ -89,7 +87,7 @@ export function newState(query, caseSensitive, generation) {
         total: 0, blockOf: new Int32Array(256), startOf: new Int32Array(256), endOf: new Int32Array(256),
         ranges: new Map(), texts: [], waiting: new Uint8Array(0), marks: new Map(), unmarked: new Map(),
         open: new Set(), indexes: new Map(), active: -1, filling: -1, inSource: false,
-        partial: false, settled: false, busy: Promise.resolve(),
+        partial: false, busy: Promise.resolve(),
     };
 }
 
@@ -183,7 +181,6 @@ export async function searchBlocks(s, view, { read, pause, current, now, sliceMs
     s.view = view;
     s.count = view?.count ?? 0;
     s.partial = view !== null && (view.long !== null || s.count < (view.blocks?.length ?? s.count));
-    s.settled = false;
     s.waiting = new Uint8Array(s.count);
     const folded = foldQuery(s.query);
     if (!view || folded === '' || folded.includes(SEPARATOR)) return true;
