@@ -3,12 +3,17 @@
 // the math annotation, the copy buttons and diagrams is not searched. A block
 // still waiting for its highlighting and math is searched in the text they
 // will show, and marked once they are in place (at once for the match shown).
-// Text is searched as it reads, the query too (folding.js).
+// Text is searched as it reads, the query too (folding.js); text a
+// document hides is not, but for a closed details' body, which a step into
+// it opens.
 //
 // A search runs in slices between which the page draws and hears newer
-// requests: a newer search ends an older one at once. Every match is
-// counted and can be stepped to; marks go in near the screen only, a long
-// table or list getting them for the rows about the screen as it scrolls.
+// requests (search.js): a newer search ends an older one at once. Every
+// match is counted and can be stepped to; marks (marks.js) go in near the
+// screen only, a long table or list getting them for the rows about the
+// screen as it scrolls. A count made while the document goes in is
+// answered as not final; every step moves. This module holds the requests,
+// the texts read, the marking near the screen and the match shown.
 
 import { PageError, isPlainObject } from './protocol.js';
 import { isHidden } from './layout.js';
