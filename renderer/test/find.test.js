@@ -385,6 +385,20 @@ describe('find reads what the page shows, counts all of it, and keeps up with ty
         // Every step moves, and counts the blocks that came meanwhile.
         assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 1, found: true });
         assert.deepEqual(await find(h, 'word', 'next', false), { matchCount: 1500, activeIndex: 2, found: true });
+        // Asked while the document is parsed, before a block is in place,
+        // the count is not final either.
+        const { createInlineParser } = await import('../src/page/parser.js');
+        const { parseDocument } = await import('./support/loaded.js');
+        const inner = createInlineParser({ parseDocument, now: () => performance.now() });
+        let parsed = () => {};
+        const parsing = new Promise((resolve) => { parsed = resolve; });
+        const parser = { ...inner, parse: (...args) => parsing.then(() => inner.parse(...args)) };
+        const other = open(t, { parser });
+        const going = other.render(source);
+        assert.deepEqual(await find(other, 'word'), { matchCount: 0, activeIndex: -1, found: false, partial: true });
+        parsed();
+        await going;
+        assert.equal((await find(other, 'word', 'next', false)).matchCount, 1500);
     });
 });
 

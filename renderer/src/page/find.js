@@ -50,12 +50,13 @@ const NO_MATCH = Object.freeze({ matchCount: 0, activeIndex: -1, found: false })
  * @param {object} parts
  * @param {Document} parts.doc
  * @param {() => Searched | null} parts.getView
+ * @param {() => boolean} parts.isRendering  a document is going in (parsed, or its blocks put in place)
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.getInsetTop
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
  * @param {() => number} parts.now
  */
-export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now }) {
+export function createFind({ doc, getView, isRendering, geometry, getInsetTop, scheduler, now }) {
     /** @type {FindState | null} */
     let state = null;
     // The text of blocks searched before: a block whose element is replaced
@@ -301,6 +302,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                     : { text: textOf(v.elements[index], filling), dressed: false };
             },
             pause,
+            rendering: isRendering(),
             current: () => state === s && !disposed && getView() === view,
             now,
             sliceMs: SLICE_MS,

@@ -166,11 +166,12 @@ export function matchGroup(pattern, texts, found) {
  * @param {(view: Searched, index: number, filling: boolean) => {text: BlockText, dressed: boolean}} parts.read
  *     a block's text as shown or as its highlighting and math will show it
  * @param {() => Promise<void>} parts.pause
+ * @param {boolean} parts.rendering  a document is going in
  * @param {() => boolean} parts.current
  * @param {() => number} parts.now
  * @param {number} parts.sliceMs
  */
-export async function searchBlocks(s, view, { read, pause, current, now, sliceMs }) {
+export async function searchBlocks(s, view, { read, pause, rendering, current, now, sliceMs }) {
     s.done = false;
     s.stale = false;
     s.total = 0;
@@ -180,7 +181,9 @@ export async function searchBlocks(s, view, { read, pause, current, now, sliceMs
     s.inSource = false;
     s.view = view;
     s.count = view?.count ?? 0;
-    s.partial = view !== null && (view.long !== null || s.count < (view.blocks?.length ?? s.count));
+    // Before the first of its blocks is in place a document going in has
+    // no view yet.
+    s.partial = view === null ? rendering : view.long !== null || s.count < (view.blocks?.length ?? s.count);
     s.waiting = new Uint8Array(s.count);
     const folded = foldQuery(s.query);
     if (!view || folded === '' || folded.includes(SEPARATOR)) return true;
