@@ -187,6 +187,7 @@ export interface Payloads {
         activeIndex: number;
         found: boolean;
         matchCount: number;
+        partial?: boolean;
     };
     viewportInsetsApplied: {
         bottom: number;

@@ -19,6 +19,7 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"a11y.documentStatus.label", "文档状态"},
     {"a11y.documentStatus.preview", "只读预览"},
     {"a11y.findBar.count", "第 %lld 个，共 %lld 个"},
+    {"a11y.findBar.countSoFar", "第 %lld 个，已找到 %lld 个"},
     {"a11y.findBar.field", "查找文字"},
     {"a11y.findBar.idle", "尚未查找"},
     {"a11y.findBar.label", "查找栏"},

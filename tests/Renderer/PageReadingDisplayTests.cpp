@@ -1,8 +1,8 @@
 // What a reader sees of a document in the real engine: a place kept at the
 // top of the page, heading scrolls that settle once the chunks near them are
 // laid out, a place kept while formulas above it are typeset, a long
-// table's columns, images the reader refuses, and code boxes in a dark
-// theme.
+// table's columns and find's marks on it, images the reader refuses, and
+// code boxes in a dark theme.
 
 #include <fmt/format.h>
 
@@ -178,6 +178,46 @@ TEST_F(PageReadingTest, ALongTableFitsItsColumnsToAllItsRowsAndToTheText) {
     EXPECT_LE(table["width"].get<double>(), table["room"].get<double>() + 1) << table.dump();
     EXPECT_EQ(table["overflowing"], 0) << table.dump();
     EXPECT_LE(table["last"].get<double>(), 3 * table["first"].get<double>()) << table.dump();
+    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
+}
+
+// Find marks a long table's matches about the screen only, and those of the
+// rows the reader scrolls to as they come: in the middle of 1,500 rows the
+// rows on screen carry their marks a few frames after the scroll.
+TEST_F(PageReadingTest, ALongTablesMatchesAreMarkedWhereTheReaderScrollsTo) {
+    loadPage();
+    std::string source = "| n | name |\n|---|---|\n";
+    for (int row = 1; row <= 1500; ++row) source += fmt::format("| {0} | entry {0} |\n", row);
+    ASSERT_EQ(render(source)["type"], "rendered");
+    const json found = page->request(
+        "find", {{"query", "entry"}, {"direction", "next"}, {"caseSensitive", false}, {"restart", true}});
+    ASSERT_EQ(found["payload"]["matchCount"], 1500) << found.dump();
+    const json seen = page->script(R"(
+        const onScreen = () => Array.from(document.querySelectorAll('mark.md-find')).filter((mark) => {
+            const box = mark.getBoundingClientRect();
+            return box.bottom > 0 && box.top < innerHeight;
+        }).length;
+        const rowsOnScreen = () => Array.from(document.querySelectorAll('#content tbody tr')).filter((row) => {
+            const box = row.getBoundingClientRect();
+            return box.bottom > 0 && box.top < innerHeight;
+        });
+        const scroller = document.scrollingElement;
+        const before = document.querySelectorAll('mark.md-find').length;
+        scroller.scrollTop = (scroller.scrollHeight - innerHeight) / 2;
+        // Frames until the rows on screen are marked, within a bound.
+        let frames = 0;
+        while (onScreen() === 0 && frames < 120) {
+            await new Promise((done) => requestAnimationFrame(done));
+            frames += 1;
+        }
+        for (let i = 0; i < 3; i++) await new Promise((done) => requestAnimationFrame(done));
+        return { before, marks: document.querySelectorAll('mark.md-find').length, onScreen: onScreen(),
+                 rows: rowsOnScreen().length, frames };
+    )");
+    ASSERT_TRUE(seen.contains("onScreen")) << seen.dump();
+    EXPECT_LT(seen["before"].get<int>(), 1500) << "marked about the screen only: " << seen.dump();
+    EXPECT_GE(seen["onScreen"].get<int>(), seen["rows"].get<int>() - 1) << seen.dump();
+    EXPECT_GT(seen["onScreen"].get<int>(), 5) << seen.dump();
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
 }
 

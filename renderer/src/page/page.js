@@ -166,6 +166,7 @@ export function createPage(host) {
     const find = createFind({
         doc,
         getView: () => state.view,
+        isRendering: () => state.activeRender !== null,
         geometry,
         getInsetTop: () => state.insets.top,
         scheduler,

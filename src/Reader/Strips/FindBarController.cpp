@@ -79,8 +79,7 @@ void FindBarController::queryChanged(std::string text) {
 
 void FindBarController::documentDidRender() {
     LARKSPIN_ASSERT_MAIN_THREAD();
-    if (!state_.isVisible || state_.query.empty()) return;
-    if (auto request = state_.step(FindPayload::Direction::next)) send(std::move(*request));
+    if (auto request = state_.rendered()) send(std::move(*request));
 }
 
 std::optional<std::string> FindBarController::selectionQuery(std::string_view selection) {
@@ -150,7 +149,10 @@ Task<void> FindBarController::perform(Request request, std::int64_t serial) {
     if (request.kind == Request::Kind::find) {
         AppLog::actions.debug("查找结果：%ld 处，当前第 %ld 处", static_cast<long>(reply.matchCount),
                               static_cast<long>(reply.activeIndex));
-        if (state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found)) view_->shake();
+        if (state_.applyFindReply(reply.matchCount, reply.activeIndex, reply.found,
+                                  reply.partial.value_or(false))) {
+            view_->shake();
+        }
     }
     view_->render(state_);
 }

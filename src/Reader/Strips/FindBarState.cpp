@@ -15,6 +15,7 @@ std::optional<FindBarState::Request> FindBarState::queryChanged(std::string text
     }
     matchCount = 0;
     activeIndex = -1;
+    partial = false;
     if (!lastSentQuery) return std::nullopt;
     lastSentQuery.reset();
     return Request::clear();
@@ -29,35 +30,46 @@ std::optional<FindBarState::Request> FindBarState::step(FindPayload::Direction d
     return Request::find({query, direction, caseSensitive, restart});
 }
 
+std::optional<FindBarState::Request> FindBarState::rendered() {
+    if (!isVisible || query.empty()) return std::nullopt;
+    if (!partial || !lastSentQuery || *lastSentQuery != query || lastSentCaseSensitive != caseSensitive) {
+        return step(FindPayload::Direction::next);
+    }
+    return Request::find({query, FindPayload::Direction::next, caseSensitive, true});
+}
+
 bool FindBarState::applyFindReply(std::int64_t replyMatchCount, std::int64_t replyActiveIndex,
-                                  bool found) {
+                                  bool found, bool replyPartial) {
     matchCount = std::max<std::int64_t>(replyMatchCount, 0);
     activeIndex = found ? replyActiveIndex : -1;
-    return !found;
+    partial = replyPartial;
+    return !found && !partial;
 }
 
 bool FindBarState::close() {
     isVisible = false;
     activeIndex = -1;
     matchCount = 0;
+    partial = false;
     if (!lastSentQuery) return false;
     lastSentQuery.reset();
     return true;
 }
 
 std::string FindBarState::countText() const {
-    if (!hasActiveMatch()) return "0 / 0";
-    return std::to_string(activeIndex + 1) + " / " + std::to_string(matchCount);
+    const std::string more = partial ? "+" : "";
+    if (!hasActiveMatch()) return "0 / 0" + more;
+    return std::to_string(activeIndex + 1) + " / " + std::to_string(matchCount) + more;
 }
 
 int FindBarState::countWidthChars() const {
     const int digits = static_cast<int>(std::to_string(std::max<std::int64_t>(matchCount, 0)).size());
-    return 2 * digits + 3;
+    return 2 * digits + 3 + (partial ? 1 : 0);
 }
 
 std::string FindBarState::countAccessibilityLabel() const {
     if (hasActiveMatch()) {
-        return L10n::format("a11y.findBar.count",
+        return L10n::format(partial ? "a11y.findBar.countSoFar" : "a11y.findBar.count",
                             {std::to_string(activeIndex + 1), std::to_string(matchCount)});
     }
     if (showsNoMatch()) return L10n::text("a11y.findBar.noMatch");

@@ -30,6 +30,8 @@ struct FindBarState {
     bool caseSensitive = false;  // no control changes it
     std::int64_t matchCount = 0;    // never negative
     std::int64_t activeIndex = -1;  // zero-based; -1 for none
+    // The count is of a document still going in: more matches may come.
+    bool partial = false;
     bool isVisible = false;
     // The query of the last find sent since the bar was last closed or the
     // field emptied, and the case flag that went with it.
@@ -44,16 +46,23 @@ struct FindBarState {
     // case flag differs from what was last sent; nothing for an empty query.
     std::optional<Request> step(FindPayload::Direction direction);
 
-    // Applies the page's answer to a find: the count (never negative) and the
-    // active match, none when `found` is false. Returns whether nothing was
-    // found, which the bar shows by shaking its field.
-    bool applyFindReply(std::int64_t replyMatchCount, std::int64_t replyActiveIndex, bool found);
+    // The document rendered: a visible search is repeated, as a step, or,
+    // when its count was not final, as the same search again (the page keeps
+    // its active match), so that the count becomes final without a move.
+    std::optional<Request> rendered();
+    // Applies the page's answer to a find: the count (never negative), the
+    // active match, none when `found` is false, and whether the count is not
+    // final. Returns whether nothing was found in a whole document, which the
+    // bar shows by shaking its field.
+    bool applyFindReply(std::int64_t replyMatchCount, std::int64_t replyActiveIndex, bool found,
+                        bool replyPartial);
 
     // Closing forgets the matches and what was sent; the query stays. Returns
     // whether the page's highlights must be cleared (something had been sent).
     bool close();
 
-    // "2 / 7" for the second of seven matches; "0 / 0" without an active match.
+    // "2 / 7" for the second of seven matches; "0 / 0" without an active match;
+    // "2 / 7+" while the count is not final.
     std::string countText() const;
     // The characters the counter keeps room for: the widest text its count
     // can give ("342 / 342"), so that stepping never moves what follows it.
@@ -64,7 +73,7 @@ struct FindBarState {
         return matchCount >= 1 && activeIndex >= 0 && activeIndex < matchCount;
     }
     // No match for a query that is not empty: the counter turns red.
-    bool showsNoMatch() const { return !query.empty() && matchCount == 0; }
+    bool showsNoMatch() const { return !query.empty() && matchCount == 0 && !partial; }
     // What a screen reader says for the counter: "第 2 个，共 7 个", "没有匹配"
     // or "尚未查找".
     std::string countAccessibilityLabel() const;

@@ -42,9 +42,10 @@ protected:
         if (request.type == "clearFind") return std::nullopt;
         return PayloadCodec::decode<FindPayload>(request.payload);
     }
-    void reply(std::size_t index, int count, int active, bool found) {
-        answer(index + 1, "findResult", "{\"matchCount\":" + std::to_string(count) + ",\"activeIndex\":" +
-                                            std::to_string(active) + ",\"found\":" + (found ? "true}" : "false}"));
+    void reply(std::size_t index, int count, int active, bool found, bool partial = false) {
+        answer(index + 1, "findResult",
+               "{\"matchCount\":" + std::to_string(count) + ",\"activeIndex\":" + std::to_string(active) +
+                   ",\"found\":" + (found ? "true" : "false") + (partial ? ",\"partial\":true}" : "}"));
     }
 
     std::shared_ptr<FakeFindView> view = std::make_shared<FakeFindView>();
@@ -118,6 +119,29 @@ TEST_F(FindBarControllerTest, RendersRepeatAVisibleSearchAndClosingClearsIt) {
     bar->step(Direction::previous);  // reopened by a step: a new search
     ASSERT_EQ(arrived(), 4u);
     EXPECT_EQ(sent(3), (FindPayload{"x", Direction::previous, false, true}));
+}
+
+// A count made while the document went in says so, and the render asks for
+// it again without moving the active match; once final, a render steps.
+TEST_F(FindBarControllerTest, ACountNotFinalIsAskedForAgainAtTheRender) {
+    bar->show();
+    bar->queryChanged("row");
+    ASSERT_EQ(arrived(), 1u);
+    reply(0, 0, -1, false, true);
+    EXPECT_EQ(view->counter(), "0 / 0+");
+    EXPECT_EQ(view->shakeCount, 0) << "none yet is not a miss";
+    view->onNext();
+    ASSERT_EQ(arrived(), 2u);
+    reply(1, 37, 0, true, true);
+    EXPECT_EQ(view->counter(), "1 / 37+");
+    bar->documentDidRender();
+    ASSERT_EQ(arrived(), 3u);
+    EXPECT_EQ(sent(2), (FindPayload{"row", Direction::next, false, true}));
+    reply(2, 11111, 0, true);
+    EXPECT_EQ(view->counter(), "1 / 11111");
+    bar->documentDidRender();
+    ASSERT_EQ(arrived(), 4u);
+    EXPECT_EQ(sent(3), (FindPayload{"row", Direction::next, false, false}));
 }
 
 TEST_F(FindBarControllerTest, UseSelectionSearchesTheTrimmedSelection) {
