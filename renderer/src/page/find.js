@@ -16,20 +16,15 @@
 
 import { PageError, isPlainObject } from './protocol.js';
 import { isHidden } from './layout.js';
+import { KINDS } from './budget.js';
 
 // How long a match shown is kept in place while the page around it
 // changes, and how many still frames end that.
 const HOLD_FRAMES = 60;
 const HOLD_STILL_FRAMES = 3;
 const SEPARATOR = '\u0000';
-// The search's work between two turns of the page, and how long at most
-// the page goes without a frame meanwhile.
-const SLICE_MS = 24;
-const FRAME_AT_LEAST_EVERY_MS = 40;
 // Blocks' texts searched in one go, joined.
 const GROUP_CHARS = 256 * 1024;
-// The time a frame gives to reading blocks' text ahead of a search.
-const PREPARE_SLICE_MS = 4;
 // Frames between two readings of the texts the worker sent meanwhile.
 const PREPARE_AGAIN_FRAMES = 12;
 // A block with more matches than this is marked where the screen is, as
@@ -365,9 +360,10 @@ const NO_MATCH = Object.freeze({ matchCount: 0, activeIndex: -1, found: false })
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.getInsetTop
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {ReturnType<typeof import('./budget.js').createFrameBudget>} parts.budget  grants the search its slices of frames
  * @param {() => number} parts.now
  */
-export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now }) {
+export function createFind({ doc, getView, geometry, getInsetTop, scheduler, budget, now }) {
     /** @type {FindState | null} */
     let state = null;
     // The text of blocks searched before: a block whose element is replaced
@@ -764,15 +760,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         s.total += 1;
     }
 
-    let lastFrame = 0;
-    // A turn for the page between two slices of a search: a frame at
-    // least every so often, newer requests in between.
+    // The search's work until its next turn: the find's own time at first,
+    // then the slice the page's frame budget grants it.
+    let sliceMs = KINDS.find.ms;
+    // A turn for the page between two slices of a search (newer requests
+    // come in between): the next slice is the frame budget's.
     async function pause() {
-        if (!isHidden(doc, geometry) && now() - lastFrame >= FRAME_AT_LEAST_EVERY_MS) {
-            await scheduler.nextFrame();
-            lastFrame = now();
-        } else {
+        if (isHidden(doc, geometry)) {
             await scheduler.yieldTask();
+            sliceMs = KINDS.find.ms;
+        } else {
+            sliceMs = (await budget.next('find')).ms;
         }
     }
 
@@ -826,7 +824,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 searched.push(text.folding?.text ?? text.shown);
                 chars += searched[searched.length - 1].length + 1;
                 index += 1;
-                if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > SLICE_MS) break;
+                if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > sliceMs) break;
             }
             const all = searched.join(SEPARATOR);
             let block = 0;
@@ -843,7 +841,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
                 const to = from + m[0].length;
                 addMatch(s, first + block, folding ? shownStart(folding, from) : from, folding ? shownEnd(folding, to - 1) : to);
             }
-            if (index < s.count && now() - sliceStarted > SLICE_MS) {
+            if (index < s.count && now() - sliceStarted > sliceMs) {
                 await pause();
                 if (state !== s || disposed || getView() !== view) return false;
                 sliceStarted = now();
@@ -1090,7 +1088,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             const reading = now();
             nodeIndexOf(s, index);
             read += 1;
-            if (now() - reading > SLICE_MS) {
+            if (now() - reading > sliceMs) {
                 await pause();
                 if (state !== s || disposed) return latest();
             }
@@ -1098,7 +1096,7 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
         // After a long search (a long document) the frame has its turn
         // before the match is marked and scrolled to, which lays out
         // where it is: the two together would make one long frame.
-        if (s.total > 0 && now() - started > SLICE_MS) {
+        if (s.total > 0 && now() - started > sliceMs) {
             await scheduler.nextFrame();
             if (state !== s || disposed) return latest();
         }
@@ -1266,13 +1264,17 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, now
             const last = arrived;
             let index = 0;
             while (index < view.count && getView() === view && !disposed) {
-                const started = now();
-                for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
+                const slice = await budget.next('read');
+                if (isHidden(doc, geometry) || getView() !== view || disposed) {
+                    slice.end();
+                    return;
+                }
+                for (; index < view.count && slice.left() > 0; index++) {
                     const dressed = view.dressing?.textOf(index);
                     if (dressed === undefined) textOf(view.elements[index]);
                     else dressedTextOf(view, index, dressed);
                 }
-                if (await scheduler.nextFrame() === null) return;
+                slice.end();
             }
             if (last || getView() !== view || disposed) return;
             for (let frame = 0; frame < PREPARE_AGAIN_FRAMES && !arrived; frame++) {
