@@ -947,7 +947,7 @@ void printFind(const std::vector<Job>& jobs, const Results& results) {
     std::printf("%-30s %9s %10s %13s %9s %13s %10s %8s %13s %10s\n", "", "", "", "to the reply", "",
                 "to settled", "", "", "search", "floor");
     for (const auto& job : jobs) {
-        if (job.section != Section::Find || job.page != "renderer") continue;
+        if (job.section != Section::Find || (job.page != "renderer" && job.page != "peer")) continue;
         const std::string key = job.key();
         if (!results.has(key)) {
             std::printf("%-30s failed\n", key.c_str());
@@ -965,7 +965,9 @@ void printFind(const std::vector<Job>& jobs, const Results& results) {
                     formatRatio(reply, floor).c_str());
     }
     for (const auto& job : jobs) {
-        if (job.section != Section::Find || job.page != "renderer" || !job.typed || !results.has(job.key())) continue;
+        if (job.section != Section::Find || (job.page != "renderer" && job.page != "peer") || !job.typed ||
+            !results.has(job.key()))
+            continue;
         std::printf("%s: \"%s\" typed a key every %d ms; the reply is the last key's, from that key; marks in the page "
                     "once still: %.0f; longest frame from the first key until still %s (worst %s)\n",
                     job.key().c_str(), job.query.c_str(), typingGapMs, results.median(job.key(), "findMarks"),

@@ -446,6 +446,11 @@ export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBud
                     slice.end();
                     break;
                 }
+                // The reader began to scroll meanwhile.
+                if (now() - lastScroll < SCROLL_QUIET_MS) {
+                    slice.end();
+                    continue;
+                }
             }
             const sliceStarted = now();
             const sliceBudget = sliceMs;

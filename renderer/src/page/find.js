@@ -760,8 +760,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, bud
         s.total += 1;
     }
 
-    // The search's work until its next turn: the find's own time at first,
-    // then the slice the page's frame budget grants it.
+    // The search's work until its next turn: the slice the page's frame
+    // budget grants it (a hidden page's, the find's own time).
     let sliceMs = KINDS.find.ms;
     // A turn for the page between two slices of a search (newer requests
     // come in between): the next slice is the frame budget's.
@@ -803,6 +803,8 @@ export function createFind({ doc, getView, geometry, getInsetTop, scheduler, bud
         const filling = view.long?.index ?? -1;
         const pattern = patternFor(s.query, s.caseSensitive);
         const mathQuery = MATH_QUERY.test(folded) && view.dressing !== undefined;
+        await pause();
+        if (state !== s || disposed || getView() !== view) return false;
         let sliceStarted = now();
         let index = 0;
         while (index < s.count) {
