@@ -14,8 +14,9 @@
 export const KINDS = Object.freeze({
     // A search the reader waits for.
     find: { priority: 0, ms: 24 },
-    // Highlighting and math of the blocks on screen.
-    screen: { priority: 1, ms: 20 },
+    // Highlighting and math of the blocks on screen (the same work as
+    // `dress`, one slice of the two a frame).
+    screen: { priority: 1, ms: 20, as: 'dress' },
     // The blocks of a render going in.
     insert: { priority: 2, ms: 10 },
     // Highlighting and math of the blocks near the screen.
@@ -25,6 +26,16 @@ export const KINDS = Object.freeze({
 });
 
 /** @typedef {keyof typeof KINDS} Kind */
+
+/**
+ * The work a kind is part of: a frame has one slice of each.
+ * @param {Kind} kind
+ * @returns {Kind}
+ */
+function workOf(kind) {
+    const entry = /** @type {{as?: Kind}} */ (KINDS[kind]);
+    return entry.as ?? kind;
+}
 
 // The script's work in a frame, all slices together: more than any kind asks
 // for alone but a long block's piece (insert.js). The browser's style,
@@ -78,6 +89,7 @@ export function createFrameBudget({ scheduler, now, frameMs = FRAME_MS }) {
     let turnComing = false;
     // The frame under way: from its animation frame (or, on a page that was
     // idle, from the first slice asked for) to the next.
+    // `had`: the work that had its slice in it.
     /** @type {{stamp: number | null, used: number, had: Set<Kind>, cost: FrameCost} | null} */
     let frame = null;
     /** @type {Slice | null} */
@@ -92,14 +104,14 @@ export function createFrameBudget({ scheduler, now, frameMs = FRAME_MS }) {
 
     /**
      * A slice for `kind`, of `ms` at most (the kind's own time when not
-     * given): in the frame under way if the kind had none in it and time is
-     * left, else in the next. A slice of the same kind still running ends.
+     * given): in the frame under way if its work had none in it and time is
+     * left, else in the next. A slice of the same work still running ends.
      * @param {Kind} kind
      * @param {number} [ms]
      * @returns {Promise<Slice>}
      */
     function next(kind, ms) {
-        if (running?.kind === kind) running.end();
+        if (running && workOf(running.kind) === workOf(kind)) running.end();
         return new Promise((grant) => {
             if (disposed) return;
             waiting.push({ kind, ms: Math.max(0, ms ?? KINDS[kind].ms), waited: 0, order: asked++, grant });
@@ -150,21 +162,21 @@ export function createFrameBudget({ scheduler, now, frameMs = FRAME_MS }) {
         const current = frame;
         if (running || waiting.length === 0 || disposed || !current) return;
         waiting.sort((a, b) => rank(a) - rank(b) || a.order - b.order);
-        const at = waiting.findIndex((request) => !current.had.has(request.kind));
+        const at = waiting.findIndex((request) => !current.had.has(workOf(request.kind)));
         if (at < 0) return;
         const request = waiting[at];
         const left = frameMs - current.used;
         if (left < LEAST_MS && request.waited < MOST_FRAMES_WAITED) {
             // Counted once a frame.
             for (const other of waiting) {
-                if (current.had.has(other.kind)) continue;
+                if (current.had.has(workOf(other.kind))) continue;
                 other.waited += 1;
-                current.had.add(other.kind);
+                current.had.add(workOf(other.kind));
             }
             return;
         }
         waiting.splice(at, 1);
-        current.had.add(request.kind);
+        current.had.add(workOf(request.kind));
         const ms = Math.max(Math.min(request.ms, left), Math.min(request.ms, LEAST_MS));
         const started = now();
         const finish = () => {
