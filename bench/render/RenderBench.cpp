@@ -18,6 +18,10 @@
 //   --pages N      screens to page through (100; 0: to the end)
 //   --step-ms N    time between two screens while paging (50; 0: one
 //                  screen each animation frame)
+//   --peer DIR     another build of the reading page (a `dist` folder, such
+//                  as the tree's before a change, copied aside), measured as
+//                  "peer" beside each measurement of the renderer, in the
+//                  same rounds: before and after in one run
 //
 // Each measurement loads the page in a web view of its own, in a visible
 // 1024×768 window, waits for "ready" (and, for the renderer, for its parse
@@ -543,18 +547,25 @@ struct Settings {
 class Bench {
 public:
     Bench(test::WebViewHarness& harness, const std::filesystem::path& dist,
-          const std::filesystem::path& benchDist, Settings settings)
+          const std::filesystem::path& benchDist, const std::filesystem::path& peerDist, Settings settings)
         : context_(harness.context()),
           renderer_(AppResourceSchemeHandler::create(dist, std::make_shared<PooledResourceWorkers>("bench", 1))),
           baseline_(AppResourceSchemeHandler::create(benchDist, std::make_shared<PooledResourceWorkers>("bench", 1))),
+          peer_(peerDist.empty() ? nullptr
+                                 : AppResourceSchemeHandler::create(peerDist,
+                                                                    std::make_shared<PooledResourceWorkers>("bench", 1))),
           settings_(settings) {}
 
     // Each measurement has a web view (and so a web process) of its own, as
     // each document of the reader has: what one document left behind in a
     // process (its memory, a collection due) never lands in another's figures.
     std::optional<Sample> run(const Job& job) {
-        const bool isRenderer = job.page == "renderer";
-        test::RendererPage page(context_, isRenderer ? renderer_ : baseline_, nullptr);
+        const bool isRenderer = job.page == "renderer" || job.page == "peer";
+        test::RendererPage page(context_,
+                                job.page == "peer" ? peer_
+                                : isRenderer       ? renderer_
+                                                   : baseline_,
+                                nullptr);
         const ShownWindow shown(GTK_WIDGET(page.view()), windowWidth, windowHeight);
         const std::string url = isRenderer          ? std::string(AppResourceSchemeHandler::entryURL)
                                 : job.page == "full" ? "app-resource://renderer/baseline-full.html"
@@ -709,6 +720,7 @@ private:
     WebKitWebContext* context_;
     std::shared_ptr<AppResourceSchemeHandler> renderer_;
     std::shared_ptr<AppResourceSchemeHandler> baseline_;
+    std::shared_ptr<AppResourceSchemeHandler> peer_;
     Settings settings_;
 };
 
@@ -935,7 +947,7 @@ void printFind(const std::vector<Job>& jobs, const Results& results) {
     std::printf("%-30s %9s %10s %13s %9s %13s %10s %8s %13s %10s\n", "", "", "", "to the reply", "",
                 "to settled", "", "", "search", "floor");
     for (const auto& job : jobs) {
-        if (job.section != Section::Find || job.page != "renderer") continue;
+        if (job.section != Section::Find || (job.page != "renderer" && job.page != "peer")) continue;
         const std::string key = job.key();
         if (!results.has(key)) {
             std::printf("%-30s failed\n", key.c_str());
@@ -953,7 +965,9 @@ void printFind(const std::vector<Job>& jobs, const Results& results) {
                     formatRatio(reply, floor).c_str());
     }
     for (const auto& job : jobs) {
-        if (job.section != Section::Find || job.page != "renderer" || !job.typed || !results.has(job.key())) continue;
+        if (job.section != Section::Find || (job.page != "renderer" && job.page != "peer") || !job.typed ||
+            !results.has(job.key()))
+            continue;
         std::printf("%s: \"%s\" typed a key every %d ms; the reply is the last key's, from that key; marks in the page "
                     "once still: %.0f; longest frame from the first key until still %s (worst %s)\n",
                     job.key().c_str(), job.query.c_str(), typingGapMs, results.median(job.key(), "findMarks"),
@@ -1004,6 +1018,12 @@ void printTable(const std::vector<Job>& jobs, const Results& results) {
     }
     const std::string ours = "renderer table";
     const std::string plain = "baseline table";
+    if (results.has("peer table") && results.has(plain)) {
+        std::printf("\nPeer: complete %s, %s of the plain baseline's; longest frame, worst run, %s\n",
+                    formatMs(results.median("peer table", "complete")).c_str(),
+                    formatRatio(results.median("peer table", "complete"), results.median(plain, "complete")).c_str(),
+                    formatMs(results.worst("peer table", "gap")).c_str());
+    }
     if (results.has(ours) && results.has(plain)) {
         std::printf("\nTable goals (ratios within this run)\n");
         const double first = results.median(ours, "firstScreen");
@@ -1069,9 +1089,15 @@ int main(int argc, char** argv) {
     using namespace larkspin::bench;
     const auto [repeat, only] = readOptions(argc, argv, 3);
     Settings settings;
+    std::filesystem::path peerDist;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--pages") == 0) settings.pages = std::max(0, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--step-ms") == 0) settings.stepMs = std::max(0, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--peer") == 0) peerDist = argv[i + 1];
+    }
+    if (!peerDist.empty() && !std::filesystem::exists(peerDist / "index.html")) {
+        std::fprintf(stderr, "%s holds no reading page (index.html)\n", peerDist.c_str());
+        return 1;
     }
     const auto dist = startOnDisplay("renderer");
     if (!dist) return 2;
@@ -1158,9 +1184,19 @@ int main(int argc, char** argv) {
     if (only == "render") {
         for (auto& job : jobs) job.paging = false;
     }
+    if (!peerDist.empty()) {
+        std::vector<Job> withPeer;
+        for (const auto& job : jobs) {
+            withPeer.push_back(job);
+            if (job.page != "renderer") continue;
+            withPeer.push_back(job);
+            withPeer.back().page = "peer";
+        }
+        jobs = std::move(withPeer);
+    }
 
     test::WebViewHarness harness;
-    Bench bench(harness, *dist, benchDist, settings);
+    Bench bench(harness, *dist, benchDist, peerDist, settings);
     // Results are kept by section, since the find and table runs render
     // under the same names as the render runs.
     std::map<Section, Results> results;

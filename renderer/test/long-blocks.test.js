@@ -57,39 +57,69 @@ describe('long blocks', () => {
         h.close();
     });
 
-    test('a long table\'s pieces grow while its frames stay short, and stop growing when they do not', async () => {
-        // Frames that each take `frameMs` as the page sees them.
-        const piecesAt = async (frameMs) => {
-            const rows = [];
-            let stamp = 0;
+    test('a long table\'s pieces follow what laying them out costs, however slow the frames', async () => {
+        // The page's clock moves only by what laying the table out costs
+        // (`newMs` a row added, `ownMs` a row already in place) and by
+        // frames `frameMs` apart, slowed by a busy machine rather than by
+        // the pieces. Returns each piece's rows and its slice's cost.
+        const piecesAt = async ({ frameMs, newMs, ownMs }) => {
+            let clock = 0;
+            let laidOut = 0;
+            const rowsAtFrames = [];
             let h = null;
+            const rowsIn = (element) => element?.querySelector?.('tbody')?.rows.length;
             h = createHarness({
+                now: () => clock,
                 scheduler: (win) => {
                     const inner = createScheduler(win);
                     return {
                         ...inner,
                         nextFrame: async () => {
-                            const count = h?.article()?.querySelectorAll('tbody tr').length;
-                            if (count) rows.push(count);
+                            const rows = rowsIn(h?.article());
+                            if (rows) rowsAtFrames.push(rows);
                             await inner.yieldTask();
-                            stamp += frameMs;
-                            return stamp;
+                            clock += frameMs;
+                            return clock;
                         },
                     };
                 },
             });
+            const height = h.geometry.height;
+            h.geometry.height = (element) => {
+                const rows = rowsIn(element);
+                if (rows !== undefined && rows > laidOut) {
+                    clock += (rows - laidOut) * newMs + laidOut * ownMs;
+                    laidOut = rows;
+                }
+                return height(element);
+            };
             await h.render(table(12000), { enhancements: { highlight: false } });
             assert.equal(h.article().querySelectorAll('tbody tr').length, 12000);
             h.close();
-            const counts = [...new Set(rows)];
-            return counts.slice(1).map((count, k) => count - counts[k]);
+            const counts = [...new Set(rowsAtFrames), 12000];
+            return counts.slice(1).map((count, k) => ({
+                rows: count - counts[k],
+                cost: (count - counts[k]) * newMs + counts[k] * ownMs,
+                own: counts[k] * ownMs,
+            }));
         };
-        const quick = await piecesAt(8);
-        assert.ok(quick.length >= 4, `pieces: ${quick.join(', ')}`);
-        // About twice the one before (rows differ in length).
-        for (let k = 1; k < 4; k++) assert.ok(Math.abs(quick[k] / quick[k - 1] - 2) < 0.1, `pieces: ${quick.join(', ')}`);
-        const slow = await piecesAt(400);
-        assert.ok(Math.max(...slow) <= slow[0] + 1, `pieces: ${slow.join(', ')}`);
+        const show = (pieces) => pieces.map((p) => `${p.rows} (${p.cost.toFixed(1)} ms)`).join(', ');
+        // Frames of 400 ms while a piece costs next to nothing: the pieces
+        // double up to the largest, rather than shrink to fit the frames.
+        const cheap = await piecesAt({ frameMs: 400, newMs: 0.001, ownMs: 0 });
+        // (The first piece goes in with the first screen, unmeasured.)
+        assert.ok(cheap.length >= 4 && cheap.length <= 10, show(cheap));
+        for (let k = 1; k < 4; k++) assert.ok(Math.abs(cheap[k].rows / cheap[k - 1].rows - 2) < 0.1, show(cheap));
+        // Rows that cost their layout, and a table laid out again whole: a
+        // piece's new rows cost about the frame's time while the table's
+        // own part is small, about that part once it is larger, and never
+        // much more.
+        const costly = await piecesAt({ frameMs: 16, newMs: 0.05, ownMs: 0.004 });
+        for (const piece of costly.slice(1)) {
+            const added = piece.cost - piece.own;
+            assert.ok(added <= Math.max(24, piece.own) * 1.5 + 0.05 * 40, show(costly));
+        }
+        assert.ok(costly.length < 80, show(costly));
     });
 
     test('a long table\'s columns are fitted to all its rows within the room, and again when the text grows', async (t) => {

@@ -56,11 +56,12 @@ const TELL_WORKER_MS = 60;
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.now
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {ReturnType<typeof import('./budget.js').createFrameBudget>} parts.budget  grants the slices of frames
  * @param {import('./state.js').PageState} parts.state
  * @param {{replaced(index: number): void}} parts.find  hears of each block that highlighting or math replaced
  * @param {{prefer?: (from: number, to: number) => void}} parts.parser  sends the blocks on screen theirs first
  */
-export function createEnhancer({ doc, geometry, now, scheduler, state, find, parser }) {
+export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBudget, state, find, parser }) {
     /**
      * Highlighting and math come after the plain blocks of the first screen
      * are in place; they are kept in the feed until then.
@@ -354,6 +355,9 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
         const hasLayout = () => !isHidden(doc, geometry);
 
         let budget = ENHANCE_MS.initial;
+        // The last slice's time, while slices follow frame by frame; -1
+        // after a wait.
+        let lastSpent = -1;
         let msPerChar = ENHANCE_INITIAL_MS_PER_CHAR;
         // The first screen goes first, in a frame of its own.
         /** @type {number | null} */
@@ -423,9 +427,33 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
                 lastFrame = null;
                 continue;
             }
-            const sliceStarted = now();
             const going = /** @type {{onScreen: boolean} | null} */ (partial);
-            const sliceBudget = urgent.length > 0 || going?.onScreen ? Math.max(budget, ENHANCE_MS.screen) : budget;
+            const screen = urgent.length > 0 || going?.onScreen === true;
+            // A visible page's slice is the frame's, granted after work of
+            // a higher priority in it (a search, insertion before the
+            // blocks near the screen).
+            let sliceMs = screen ? Math.max(budget, ENHANCE_MS.screen) : budget;
+            /** @type {import('./budget.js').Slice | null} */
+            let slice = null;
+            if (!isHidden(doc, geometry)) {
+                slice = await frameBudget.next(screen ? 'screen' : 'dress', sliceMs);
+                if (slice.frame !== null && lastFrame !== null && lastSpent >= 0) {
+                    budget = nextBudget(budget, slice.frame - lastFrame, lastSpent);
+                }
+                lastFrame = slice.frame;
+                sliceMs = slice.ms;
+                if (stopped || state.view !== view) {
+                    slice.end();
+                    break;
+                }
+                // The reader began to scroll meanwhile.
+                if (now() - lastScroll < SCROLL_QUIET_MS) {
+                    slice.end();
+                    continue;
+                }
+            }
+            const sliceStarted = now();
+            const sliceBudget = sliceMs;
             continueByFormula(sliceStarted + sliceBudget);
             while (partial === null) {
                 const left = sliceBudget - (now() - sliceStarted);
@@ -475,15 +503,13 @@ export function createEnhancer({ doc, geometry, now, scheduler, state, find, par
                 const rate = (now() - groupStarted) / Math.max(1, length);
                 msPerChar = rate > msPerChar ? rate : msPerChar * 0.8 + rate * 0.2;
             }
-            const spent = now() - sliceStarted;
-            if (isHidden(doc, geometry)) {
+            lastSpent = now() - sliceStarted;
+            slice?.end();
+            if (!slice) {
                 await scheduler.yieldTask();
                 lastFrame = null;
-                continue;
+                lastSpent = -1;
             }
-            const frame = await scheduler.nextFrame();
-            if (frame !== null && lastFrame !== null) budget = nextBudget(budget, frame - lastFrame, spent);
-            lastFrame = frame;
         }
         if (stopEnhancing === stop) stop();
     }

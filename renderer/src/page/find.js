@@ -25,17 +25,12 @@ import { newState, searchBlocks } from './search.js';
 /** @typedef {import('./search.js').FindState} FindState */
 /** @typedef {import('./search.js').Searched} Searched */
 /** @typedef {import('./search.js').BlockText} BlockText */
+import { KINDS } from './budget.js';
 
 // How long a match shown is kept in place while the page around it
 // changes, and how many still frames end that.
 const HOLD_FRAMES = 60;
 const HOLD_STILL_FRAMES = 3;
-// The search's work between two turns of the page, and how long at most
-// the page goes without a frame meanwhile.
-const SLICE_MS = 24;
-const FRAME_AT_LEAST_EVERY_MS = 40;
-// The time a frame gives to reading blocks' text ahead of a search.
-const PREPARE_SLICE_MS = 4;
 // Frames between two readings of the texts the worker sent meanwhile.
 const PREPARE_AGAIN_FRAMES = 12;
 // A block with more matches than this is marked where the screen is, as
@@ -54,9 +49,10 @@ const NO_MATCH = Object.freeze({ matchCount: 0, activeIndex: -1, found: false })
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.getInsetTop
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {ReturnType<typeof import('./budget.js').createFrameBudget>} parts.budget  grants the search its slices of frames
  * @param {() => number} parts.now
  */
-export function createFind({ doc, getView, isRendering, geometry, getInsetTop, scheduler, now }) {
+export function createFind({ doc, getView, isRendering, geometry, getInsetTop, scheduler, budget, now }) {
     /** @type {FindState | null} */
     let state = null;
     // The text of blocks searched before: a block whose element is replaced
@@ -274,15 +270,17 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
 
     // ---- searching -----------------------------------------------------
 
-    let lastFrame = 0;
-    // A turn for the page between two slices of a search: a frame at
-    // least every so often, newer requests in between.
+    // The search's work until its next turn: the slice the page's frame
+    // budget grants it (a hidden page's, the find's own time).
+    let sliceMs = KINDS.find.ms;
+    // A turn for the page between two slices of a search (newer requests
+    // come in between): the next slice is the frame budget's.
     async function pause() {
-        if (!isHidden(doc, geometry) && now() - lastFrame >= FRAME_AT_LEAST_EVERY_MS) {
-            await scheduler.nextFrame();
-            lastFrame = now();
-        } else {
+        if (isHidden(doc, geometry)) {
             await scheduler.yieldTask();
+            sliceMs = KINDS.find.ms;
+        } else {
+            sliceMs = (await budget.next('find')).ms;
         }
     }
 
@@ -305,7 +303,7 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
             rendering: isRendering(),
             current: () => state === s && !disposed && getView() === view,
             now,
-            sliceMs: SLICE_MS,
+            sliceMs: () => sliceMs,
         });
     }
 
@@ -550,7 +548,7 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
             const reading = now();
             nodeIndexOf(s, index);
             read += 1;
-            if (now() - reading > SLICE_MS) {
+            if (now() - reading > sliceMs) {
                 await pause();
                 if (state !== s || disposed) return latest();
             }
@@ -558,7 +556,7 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
         // After a long search (a long document) the frame has its turn
         // before the match is marked and scrolled to, which lays out
         // where it is: the two together would make one long frame.
-        if (s.total > 0 && now() - started > SLICE_MS) {
+        if (s.total > 0 && now() - started > sliceMs) {
             await scheduler.nextFrame();
             if (state !== s || disposed) return latest();
         }
@@ -726,13 +724,17 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
             const last = arrived;
             let index = 0;
             while (index < view.count && getView() === view && !disposed) {
-                const started = now();
-                for (; index < view.count && now() - started < PREPARE_SLICE_MS; index++) {
+                const slice = await budget.next('read');
+                if (isHidden(doc, geometry) || getView() !== view || disposed) {
+                    slice.end();
+                    return;
+                }
+                for (; index < view.count && slice.left() > 0; index++) {
                     const dressed = view.dressing?.textOf(index);
                     if (dressed === undefined) textOf(view.elements[index]);
                     else dressedTextOf(view, index, dressed);
                 }
-                if (await scheduler.nextFrame() === null) return;
+                slice.end();
             }
             if (last || getView() !== view || disposed) return;
             for (let frame = 0; frame < PREPARE_AGAIN_FRAMES && !arrived; frame++) {

@@ -7,6 +7,7 @@ import { PageError } from './protocol.js';
 import { locateAnchor } from './anchors.js';
 import { isHidden } from './layout.js';
 import { LONG_BLOCK_CHARS, longBlockShare } from './blocks.js';
+import { FRAME_MS } from './budget.js';
 
 /** @typedef {import('./state.js').ParseResult} ParseResult */
 /** @typedef {import('./view.js').View} View */
@@ -15,44 +16,51 @@ import { LONG_BLOCK_CHARS, longBlockShare } from './blocks.js';
 // The first screen: what fills this many times the view's height, by the
 // blocks' estimated heights (with room to spare, as estimates are rough).
 export const FIRST_SCREEN_FACTOR = 1.5;
-// A visible page inserts a slice of blocks per frame. The browser's own work
-// for a slice (style, layout, paint) comes on top of it and costs several
-// times the slice for heavy markup such as typeset math, so the slice's
-// budget follows the frames actually seen: a frame longer than this shrinks
-// it, a short one lets it grow again.
+// A visible page inserts a slice of blocks per frame, of the time the
+// page's frame budget grants it (budget.js). The browser's own work for a
+// slice (style, layout, paint) comes on top of it and costs several times
+// the slice for heavy markup such as typeset math, so the time it asks for
+// follows the frames actually seen: a frame longer than this shrinks it, a
+// short one lets it grow again.
 const FRAME_TARGET_MS = 34;
 const SLICE_MS = { initial: 6, min: 3, max: 10 };
 // The browser's own work for the blocks of a slice, at most this many times
 // the slice (typeset math and tables near the screen).
 const SLICE_LAYOUT_FACTOR = 3;
-// The items of a long block (a table's rows) go in one piece per frame. The
-// browser's work at such a frame is that for the new items (their style and
-// layout, far more than parsing them) and a part that grows with the block
-// already in place (a table is laid out again whole, about 5 µs a row here).
-// The piece's size follows the frames seen: a frame's time per character of
-// the piece, the least seen, stands for the new items' share; the rest of
-// the frame is the block's own. Pieces keep frames within the target while
-// they can; once the block's own part passes half of it, a piece costs about
-// as much as that part, so that a long table takes frames of about twice
-// it rather than very many.
+// The items of a long block (a table's rows) go in one piece per frame, laid
+// out in the slice that adds them, so that the slice's clock holds the
+// browser's work for them: that for the new items (their style and layout,
+// far more than parsing them) and a part that grows with the block already
+// in place (a table is laid out again whole). The piece's size follows the
+// slices seen, never the frames: a frame also waits for paint and for a
+// busy machine, which a smaller piece would not make shorter, only the
+// block slower to go in. The least time per character of a piece stands for
+// the new items' share; the rest of the slice is the block's own. Pieces
+// fill the frame's time while they can; once the block's own part passes
+// half of it, a piece costs about as much as that part, so that a long
+// table takes frames of about twice it rather than very many.
 const LONG_PIECE_CHARS = { initial: 16 * 1024, min: 2048, max: 256 * 1024 };
+// The time a long block's piece asks of the frame: all of it.
+const LONG_PIECE_MS = FRAME_MS;
 
 /**
- * The size of a long block's next piece after a frame of `gap` ms that
- * added `piece` characters of it. `seen` carries what the frames so far
- * told: the least time per character of a piece (the new items' share),
- * and the block's own part of a frame, smoothed (a busy machine makes
- * single frames far longer or shorter). A piece grows at most twofold.
- * @param {number} gap
+ * The size of a long block's next piece, to take `target` ms, after a
+ * slice of `spent` ms (the piece laid out) that added `piece` characters of
+ * it. `seen` carries what the slices so far told: the least time per
+ * character of a piece (the new items' share), and the block's own part of
+ * a slice, smoothed (a busy machine makes single slices longer). A piece
+ * grows at most twofold.
+ * @param {number} spent
  * @param {number} piece
  * @param {{perChar: number, own: number} | null} seen
+ * @param {number} [target]
  * @returns {{bytes: number, seen: {perChar: number, own: number}}}
  */
-export function nextPieceSize(gap, piece, seen) {
-    const perChar = Math.max(1e-6, Math.min(seen?.perChar ?? Infinity, gap / Math.max(1, piece)));
-    const measured = Math.max(0, gap - perChar * piece);
+export function nextPieceSize(spent, piece, seen, target = LONG_PIECE_MS) {
+    const perChar = Math.max(1e-6, Math.min(seen?.perChar ?? Infinity, spent / Math.max(1, piece)));
+    const measured = Math.max(0, spent - perChar * piece);
     const own = seen ? seen.own * 0.7 + measured * 0.3 : measured;
-    const wanted = Math.max(FRAME_TARGET_MS - own, own) / perChar;
+    const wanted = Math.max(target - own, own) / perChar;
     const bytes = Math.max(LONG_PIECE_CHARS.min, Math.min(LONG_PIECE_CHARS.max, piece * 2, wanted));
     return { bytes: Math.round(bytes), seen: { perChar, own } };
 }
@@ -97,13 +105,14 @@ export function supersededError() {
  * @param {import('./state.js').Geometry} parts.geometry
  * @param {() => number} parts.now
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {ReturnType<typeof import('./budget.js').createFrameBudget>} parts.budget  grants the slices of frames
  * @param {import('./state.js').PageState} parts.state
  * @param {ReturnType<typeof import('./view.js').createViews>} parts.views
  * @param {ReturnType<typeof import('./diagrams.js').createDiagrams>} parts.diagrams
  * @param {{forget(): void}} parts.find  forgets a document taken off the page
  * @param {ReturnType<typeof import('./restore.js').createRestore>} parts.restore
  */
-export function createInserter({ doc, content, geometry, now, scheduler, state, views, diagrams, find, restore }) {
+export function createInserter({ doc, content, geometry, now, scheduler, budget, state, views, diagrams, find, restore }) {
     /** @param {object} token */
     function superseded(token) {
         return state.activeRender !== token;
@@ -207,8 +216,9 @@ export function createInserter({ doc, content, geometry, now, scheduler, state, 
      * @param {(i: number) => number} sizeOf
      * @param {number} batchBytes
      * @param {number} pieceBytes  for the next items of a long block
+     * @param {boolean} layOut  a long block's piece is laid out in the time
      */
-    function appendBatch(view, sizeOf, batchBytes, pieceBytes) {
+    function appendBatch(view, sizeOf, batchBytes, pieceBytes, layOut) {
         const batchStarted = now();
         /** @type {Element[]} */
         let placeholders;
@@ -218,6 +228,7 @@ export function createInserter({ doc, content, geometry, now, scheduler, state, 
             const from = long.cuts[long.next];
             placeholders = view.builder.continueLong(pieceBytes);
             lastPiece = long.cuts[long.next] - from;
+            if (layOut) geometry.height(view.elements[long.index]);
         } else if (isLong(view.result, view.count) && view.builder.startLong(view.count, batchBytes)) {
             placeholders = [];
             view.count += 1;
@@ -261,10 +272,28 @@ export function createInserter({ doc, content, geometry, now, scheduler, state, 
         let pieceBytes = LONG_PIECE_CHARS.initial;
         /** @type {{perChar: number, own: number} | null} */
         let pieceSeen = null;
-        // Whether the last slice added to a long block.
-        let growPiece = false;
+        // The time the last slice's piece of a long block took, laid out;
+        // -1 when the last slice added none.
+        let pieceSpent = -1;
         /** @type {number | null} */
         let lastFrame = null;
+        /** @type {import('./budget.js').Slice | null} */
+        let slice = null;
+        // The frame's slice for what comes next; the next piece of a long
+        // block is sized to it.
+        const nextSlice = async () => {
+            const granted = await budget.next('insert', view.long !== null ? LONG_PIECE_MS : sliceBudget);
+            if (pieceSpent >= 0) {
+                const next = nextPieceSize(pieceSpent, lastPiece, pieceSeen, granted.ms);
+                pieceBytes = next.bytes;
+                pieceSeen = next.seen;
+            }
+            return granted;
+        };
+        const endSlice = () => {
+            slice?.end();
+            slice = null;
+        };
 
         if (total === 0 || !stand.staging) stand.commit();
         // The first slice of a visible page runs until its first screen is
@@ -276,17 +305,24 @@ export function createInserter({ doc, content, geometry, now, scheduler, state, 
         // Receiving a long document's parse already took a good part of this
         // frame: the head on screen waits a frame for the rest.
         if (stand.adopted && more() && !isHidden(doc, geometry)) {
-            lastFrame = await scheduler.nextFrame();
-            if (superseded(token)) throw supersededError();
+            slice = await nextSlice();
+            lastFrame = slice.frame;
+            if (superseded(token)) {
+                endSlice();
+                throw supersededError();
+            }
         }
         while (more()) {
             const sliceStarted = now();
-            const budget = hidden ? 40 : firstSlice ? 150 : sliceBudget;
+            const granted = /** @type {import('./budget.js').Slice | null} */ (slice);
+            const budgetMs = hidden ? 40 : firstSlice ? 150 : granted?.ms ?? sliceBudget;
+            pieceSpent = -1;
             do {
                 const inLong = view.long !== null;
-                const spent = appendBatch(view, sizeOf, batchBytes, hidden ? batchBytes : pieceBytes);
+                const layOut = inLong && !hidden && !isHidden(doc, geometry);
+                const spent = appendBatch(view, sizeOf, batchBytes, hidden ? batchBytes : pieceBytes, layOut);
                 if (!inLong) {
-                    if (spent > Math.min(4, budget / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
+                    if (spent > Math.min(4, budgetMs / 2) && batchBytes > 2048) batchBytes = Math.floor(batchBytes / 2);
                     else if (spent < 1 && batchBytes < 512 * 1024) batchBytes *= 2;
                 }
                 if (firstSlice || !stand.committed) {
@@ -304,33 +340,33 @@ export function createInserter({ doc, content, geometry, now, scheduler, state, 
                 // A piece of a long block per frame (as many as a hidden
                 // page's slice takes).
                 if (inLong && !hidden) {
-                    growPiece = true;
+                    if (layOut) pieceSpent = spent;
                     break;
                 }
-            } while (more() && now() - sliceStarted < budget);
+            } while (more() && now() - sliceStarted < budgetMs);
             const sliceSpent = now() - sliceStarted;
+            endSlice();
             firstSlice = false;
             if (!more()) break;
             if (stand.committed) onShown();
             if (hidden || isHidden(doc, geometry)) {
                 await scheduler.yieldTask();
+                pieceSpent = -1;
+                lastFrame = null;
             } else {
-                const frame = await scheduler.nextFrame();
-                if (growPiece && frame !== null && lastFrame !== null) {
-                    const next = nextPieceSize(frame - lastFrame, lastPiece, pieceSeen);
-                    pieceBytes = next.bytes;
-                    pieceSeen = next.seen;
-                } else {
-                    sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
-                }
-                growPiece = false;
+                const grew = pieceSpent >= 0;
+                slice = await nextSlice();
+                const frame = slice.frame;
+                if (!grew) sliceBudget = nextSliceBudget(sliceBudget, frame, lastFrame, sliceSpent);
                 lastFrame = frame;
             }
             if (superseded(token)) {
+                endSlice();
                 if (!stand.committed) views.removeArticle(article);
                 throw supersededError();
             }
         }
+        endSlice();
         stand.commit();
         onShown();
     }

@@ -11,6 +11,7 @@ import {
     REPLY_OF, PageError, readRequest, makeEnvelope, newMessageID, readyEnvelope, isPlainObject, isFiniteNumber, finite,
 } from './protocol.js';
 import { createScheduler } from './scheduler.js';
+import { createFrameBudget } from './budget.js';
 import { createGeometry, captureAnchor } from './anchors.js';
 import { createSanitizer, createSVGSanitizer } from './sanitize.js';
 import { createTheme } from './theme.js';
@@ -91,6 +92,8 @@ export function createPage(host) {
     const { win, doc, parser } = host;
     const now = host.now ?? (() => win.performance.now());
     const scheduler = host.scheduler ?? createScheduler(win);
+    // Insertion, dressing and find ask it for their slices of each frame.
+    const budget = createFrameBudget({ scheduler, now });
     const geometry = host.geometry ?? createGeometry(win, doc);
     const parseTimeoutMs = host.parseTimeoutMs ?? DEFAULT_PARSE_TIMEOUT_MS;
     const root = doc.documentElement;
@@ -170,6 +173,7 @@ export function createPage(host) {
         geometry,
         getInsetTop: () => state.insets.top,
         scheduler,
+        budget,
         now,
     });
     const diagrams = createDiagrams({
@@ -186,7 +190,7 @@ export function createPage(host) {
     const layout = createLayout({ win, doc, geometry, typography, state, post });
     const restore = createRestore({ win, geometry, now, state, post, diagrams, anchorView: views.anchorView });
     const { render, dispose: disposeRender } = createRenderer({
-        doc, content, geometry, now, parser, scheduler, parseTimeoutMs, state, views, diagrams, find, restore, layout,
+        doc, content, geometry, now, parser, scheduler, budget, parseTimeoutMs, state, views, diagrams, find, restore, layout,
     });
 
     disposers.push(installLinkHandling(doc, {
@@ -526,6 +530,7 @@ export function createPage(host) {
         geometry.dispose?.();
         layout.dispose();
         restore.dispose();
+        budget.dispose();
         scheduler.dispose();
         parser.dispose?.();
     }

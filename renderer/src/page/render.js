@@ -29,6 +29,7 @@ const HEAD_PIECE_CHARS = 16 * 1024;
  * @param {() => number} parts.now
  * @param {import('./state.js').Parser} parts.parser
  * @param {ReturnType<typeof import('./scheduler.js').createScheduler>} parts.scheduler
+ * @param {ReturnType<typeof import('./budget.js').createFrameBudget>} parts.budget  grants the slices of frames
  * @param {number} parts.parseTimeoutMs
  * @param {PageState} parts.state
  * @param {ReturnType<typeof import('./view.js').createViews>} parts.views
@@ -40,11 +41,11 @@ const HEAD_PIECE_CHARS = 16 * 1024;
  * @param {ReturnType<typeof import('./layout.js').createLayout>} parts.layout
  */
 export function createRenderer({
-    doc, content, geometry, now, parser, scheduler, parseTimeoutMs, state, views, diagrams, find, restore, layout,
+    doc, content, geometry, now, parser, scheduler, budget, parseTimeoutMs, state, views, diagrams, find, restore, layout,
 }) {
-    const enhancer = createEnhancer({ doc, geometry, now, scheduler, state, find, parser });
+    const enhancer = createEnhancer({ doc, geometry, now, scheduler, budget, state, find, parser });
     const replies = createReplies({ doc, geometry, now, parser, scheduler, parseTimeoutMs, diagrams, restore, layout });
-    const inserter = createInserter({ doc, content, geometry, now, scheduler, state, views, diagrams, find, restore });
+    const inserter = createInserter({ doc, content, geometry, now, scheduler, budget, state, views, diagrams, find, restore });
 
     /** @param {object} token */
     function superseded(token) {

@@ -157,7 +157,8 @@ export function matchGroup(pattern, texts, found) {
 /**
  * Finds the matches in every block in place: in the text each shows, or
  * the text its highlighting and math will show once they are put in
- * place, in slices of `sliceMs` with a turn for the page between them.
+ * place, in the slices `sliceMs` gives (the page's frame budget grants each
+ * at a turn) with a turn for the page before and between them.
  * False if `current` no longer holds after a turn (a newer search, a clear
  * or another document took over).
  * @param {FindState} s
@@ -169,7 +170,7 @@ export function matchGroup(pattern, texts, found) {
  * @param {boolean} parts.rendering  a document is going in
  * @param {() => boolean} parts.current
  * @param {() => number} parts.now
- * @param {number} parts.sliceMs
+ * @param {() => number} parts.sliceMs  the time of the slice under way
  */
 export async function searchBlocks(s, view, { read, pause, rendering, current, now, sliceMs }) {
     s.done = false;
@@ -190,6 +191,8 @@ export async function searchBlocks(s, view, { read, pause, rendering, current, n
     const filling = view.long?.index ?? -1;
     const pattern = patternFor(s.query, s.caseSensitive);
     const mathQuery = MATH_QUERY.test(folded) && view.dressing !== undefined;
+    await pause();
+    if (!current()) return false;
     let sliceStarted = now();
     let index = 0;
     while (index < s.count) {
@@ -207,10 +210,10 @@ export async function searchBlocks(s, view, { read, pause, rendering, current, n
             texts.push(text);
             chars += (text.folding?.text ?? text.shown).length + 1;
             index += 1;
-            if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > sliceMs) break;
+            if ((index % 32 === 0 || text.shown.length > 4096) && now() - sliceStarted > sliceMs()) break;
         }
         matchGroup(pattern, texts, (block, start, end) => addMatch(s, first + block, start, end));
-        if (index < s.count && now() - sliceStarted > sliceMs) {
+        if (index < s.count && now() - sliceStarted > sliceMs()) {
             await pause();
             if (!current()) return false;
             sliceStarted = now();
