@@ -24,6 +24,7 @@ namespace larkspin {
 class ActionMapBinding;
 class DocumentPage;
 class PopoverFocusReturn;
+class TabFocus;
 class TabGroups;
 
 // One window of tabbed document pages: a header bar (sidebar toggle, find,
@@ -126,6 +127,7 @@ private:
     const ActionTable idleActions_;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
+    std::unique_ptr<TabFocus> tabFocus_;
     SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
         resize_;
 };
