@@ -9,6 +9,7 @@
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/Tooltips.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/KeyboardFocusRing.hpp"
 #include "Window/Widgets/PopoverFocusReturn.hpp"
 #include "Window/Widgets/TabFocus.hpp"
 #include "Window/Widgets/TabGroups.hpp"
@@ -102,6 +103,7 @@ TabGroupWindow::~TabGroupWindow() {
     binding_.reset();
     focusReturn_.reset();
     tabFocus_.reset();
+    focusRing_.reset();
     // Pages still in the window go with it.
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
@@ -187,6 +189,7 @@ void TabGroupWindow::build() {
         return page ? page->modeContainer().widget() : nullptr;
     });
     tabFocus_ = std::make_unique<TabFocus>(window_, view_, groups_);
+    focusRing_ = std::make_unique<KeyboardFocusRing>(window_);
     // A tab's drag passes over its own window first: the tabs learn of it.
     GtkEventController* drops = gtk_drop_controller_motion_new();
     gtk_widget_add_controller(GTK_WIDGET(window_), drops);

@@ -23,6 +23,7 @@ namespace larkspin {
 
 class ActionMapBinding;
 class DocumentPage;
+class KeyboardFocusRing;
 class PopoverFocusReturn;
 class TabFocus;
 class TabGroups;
@@ -128,6 +129,7 @@ private:
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
     std::unique_ptr<TabFocus> tabFocus_;
+    std::unique_ptr<KeyboardFocusRing> focusRing_;
     SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
         resize_;
 };
