@@ -561,8 +561,9 @@ TEST_F(TabGroupWindowDisplay, ThePageShowsItsRingWhenTheKeyboardMovesTheFocusOnt
         EXPECT_TRUE(focusIn(view));
     }
     ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
+    ASSERT_TRUE(test::waitFor([&] { return focusIn(outline); }));
     ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
-    ASSERT_TRUE(test::waitFor([&] { return ringed(); }));
+    ASSERT_TRUE(test::waitFor([&] { return focusIn(view) && ringed(); }));
     ASSERT_TRUE(gtk_widget_grab_focus(group.findButton()));
     EXPECT_TRUE(test::waitFor([&] { return !ringed(); })) << "the ring goes with the focus";
 }
