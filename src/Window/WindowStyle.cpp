@@ -44,13 +44,15 @@ std::string css(const Theme& theme) {
     const std::string separator = cssColor(theme.window.separator.nativeColor());
     const std::string focus = cssColor(theme.web.focus.nativeColor());
     // Where the keys go, once the keyboard moves the focus: the page itself
-    // (its own elements draw their rings inside it) and the outline's row
-    // draw a ring in the theme's focus colour; neither draws one otherwise.
+    // (its own elements draw their rings inside it), as the focus reaches it
+    // by Tab or F6 and until the next other key (`KeyboardFocusRing`), and
+    // the outline's row draw a ring in the theme's focus colour; neither
+    // draws one otherwise.
     return fmt::format(
         "window.larkspin-document {{ background-color: {0}; }}\n"
         ".larkspin-outline, .larkspin-outline listview {{ background-color: {1}; }}\n"
         "paned.larkspin-page > separator {{ background-color: {2}; }}\n"
-        "paned.larkspin-page webkitwebview:focus-visible {{ outline: 2px solid {3}; outline-offset: -2px; }}\n"
+        "paned.larkspin-page webkitwebview.larkspin-keyboard-focus:focus-visible {{ outline: 2px solid {3}; outline-offset: -2px; }}\n"
         ".larkspin-outline treeexpander:focus-visible {{ outline: 2px solid {3}; outline-offset: -2px; "
         "border-radius: 6px; }}\n",
         window, sidebar, separator, focus);

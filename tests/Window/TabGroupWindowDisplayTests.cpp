@@ -1,3 +1,4 @@
+#include <X11/keysym.h>
 #include <adwaita.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -26,6 +27,7 @@
 #include "Support/LogCapture.hpp"
 #include "Support/MainLoop.hpp"
 #include "Window/Widgets/WindowTheme.hpp"
+#include "Support/Display/Keyboard.hpp"
 #include "Support/Display/RecordingFileManager.hpp"
 #include "Support/Display/TestPageOwner.hpp"
 #include "Support/Display/TestWindowServices.hpp"
@@ -510,16 +512,19 @@ TEST_F(TabGroupWindowDisplay, AWindowResizedAcrossTheSidebarsWidthDrawsItsConten
     }
 }
 
-// Once the keyboard moves the focus, the page that has it shows a ring in
-// the theme's focus colour along its edge; with the focus moved by the
-// pointer, or elsewhere, it shows none.
-TEST_F(TabGroupWindowDisplay, ThePageShowsWhenTheKeyboardFocusIsInIt) {
+// The page shows a ring in the theme's focus colour along its edge as the
+// keyboard moves the focus onto it (F6, Tab), until the next other key
+// (reading on with Page Down) or until the focus goes: never for a focus
+// given otherwise, and never as a frame that stays while the page scrolls.
+TEST_F(TabGroupWindowDisplay, ThePageShowsItsRingWhenTheKeyboardMovesTheFocusOntoIt) {
+    test::closeLeftMessages();
     WindowTheme::apply(ThemeCatalog::theme(ThemeID::porcelain));
     TabGroupWindow& group = makeWindow();
     DocumentPage& page = addPage(group, "focus.md");
     renderIn(page, "# Focus\n\ntext\n");
     GtkWidget* view = GTK_WIDGET(page.readerView()->webView());
     ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(test::waitFor([&] { return page.isSidebarShown() && gtk_widget_get_mapped(view); }));
     graphene_point_t inView = GRAPHENE_POINT_INIT(1.0f, gtk_widget_get_height(view) / 2.0f);
     graphene_point_t inWindow{};
     ASSERT_TRUE(gtk_widget_compute_point(view, GTK_WIDGET(group.window()), &inView, &inWindow));
@@ -533,13 +538,32 @@ TEST_F(TabGroupWindowDisplay, ThePageShowsWhenTheKeyboardFocusIsInIt) {
         }
         return false;
     };
+    GtkWidget* outline = GTK_WIDGET(page.outline().listView());
+    const auto focusIn = [&](GtkWidget* widget) {
+        GtkWidget* focus = gtk_root_get_focus(GTK_ROOT(group.window()));
+        return focus && (focus == widget || gtk_widget_is_ancestor(focus, widget));
+    };
 
     ASSERT_TRUE(gtk_widget_grab_focus(view));
-    gtk_window_set_focus_visible(group.window(), FALSE);
-    test::runMainLoopUntil([] { return false; }, 50);
-    EXPECT_FALSE(ringed()) << "no ring while the focus is not the keyboard's";
     gtk_window_set_focus_visible(group.window(), TRUE);
-    EXPECT_TRUE(test::waitFor([&] { return ringed(); }));
+    test::runMainLoopUntil([] { return false; }, 50);
+    EXPECT_FALSE(ringed()) << "a focus the keyboard did not move";
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
+        ASSERT_TRUE(test::waitFor([&] { return focusIn(outline); })) << "F6 left the page";
+        ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
+        ASSERT_TRUE(test::waitFor([&] { return focusIn(view); })) << "F6 came back to the page";
+        EXPECT_TRUE(test::waitFor([&] { return ringed(); }));
+        ASSERT_TRUE(test::pressKey(group.window(), XK_Page_Down));
+        EXPECT_TRUE(test::waitFor([&] { return !ringed(); })) << "the ring stays while reading on";
+        EXPECT_TRUE(focusIn(view));
+    }
+    ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
+    ASSERT_TRUE(test::waitFor([&] { return focusIn(outline); }));
+    ASSERT_TRUE(test::pressKey(group.window(), XK_F6));
+    ASSERT_TRUE(test::waitFor([&] { return focusIn(view) && ringed(); }));
     ASSERT_TRUE(gtk_widget_grab_focus(group.findButton()));
     EXPECT_TRUE(test::waitFor([&] { return !ringed(); })) << "the ring goes with the focus";
 }

@@ -97,6 +97,7 @@ DocumentPage::DocumentPage(std::shared_ptr<Document> document,
     if (!fileManager_.showItems || !fileManager_.openFolder || owner_.expired()) {
         throw std::invalid_argument("document page: the file manager and the owner");
     }
+    g_weak_ref_init(&keptFocus_, nullptr);
     findBarView_ = FindBarViewController::create();
     findBar_ = FindBarController::create(findBarView_, reader_);
     noticeView_ = NoticeBarViewController::create();
@@ -185,6 +186,7 @@ DocumentPage::~DocumentPage() {
     sidebar_.flushWidth();
     findBar_->close();
     findBar_->retarget(reader_);
+    g_weak_ref_clear(&keptFocus_);
     // The reader's widget belongs to the document: it leaves the page so that
     // it can be mounted again.
     if (GtkWidget* stack = container_.widget()) {
@@ -232,6 +234,24 @@ bool DocumentPage::isSelected() const {
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));
     AdwTabPage* selected = view ? adw_tab_view_get_selected_page(view) : nullptr;
     return selected && adw_tab_page_get_child(selected) == root_.get();
+}
+
+void DocumentPage::keepFocus(GtkWidget* widget) { g_weak_ref_set(&keptFocus_, widget); }
+
+void DocumentPage::takeFocus() {
+    if (auto* kept = static_cast<GtkWidget*>(g_weak_ref_get(&keptFocus_))) {
+        const bool taken = gtk_widget_is_ancestor(kept, root_.get()) && gtk_widget_get_mapped(kept) &&
+                           gtk_widget_grab_focus(kept);
+        g_object_unref(kept);
+        if (taken) return;
+    }
+    if (container_.mode() == DocumentMode::editing && editor_) {
+        gtk_widget_grab_focus(editor_->textView().widget());
+        return;
+    }
+    GtkWidget* page = readerView_->webView() ? GTK_WIDGET(readerView_->webView()) : nullptr;
+    if (page && gtk_widget_get_visible(page) && gtk_widget_grab_focus(page)) return;
+    gtk_widget_child_focus(container_.widget(), GTK_DIR_TAB_FORWARD);
 }
 
 void DocumentPage::documentTitleChanged() {

@@ -106,6 +106,12 @@ public:
     void shown();
     // Whether the page is its tab view's selected page.
     bool isSelected() const;
+    // The focus left the page from `widget`; `takeFocus` gives it back there.
+    void keepFocus(GtkWidget* widget);
+    // Takes the window's keyboard focus: on the widget kept, while it is
+    // still shown in the page, else on what the page shows (the reader's
+    // page, the editor, or the first widget of a status page).
+    void takeFocus();
     // ---- DocumentWindowHost ----
     std::shared_ptr<DocumentReader> reader() const override;
     // The reader behind it.
@@ -181,6 +187,7 @@ private:
     std::optional<std::string> lastModeRefusal_;
     bool normalizationConfirmed_ = false;
     bool joinedGroup_ = false;
+    GWeakRef keptFocus_;  // see keepFocus
     FileManagerReveal::Port fileManager_;
     TaskScope tasks_;      // the file manager's reveal
     TaskSlot modeSlot_;    // the latest switch into editing the user asked for

@@ -99,6 +99,9 @@ OutlineSidebar::OutlineSidebar() {
         SignalConnection::connect(primary, "released", G_CALLBACK(primaryReleased), this);
     primaryStop_ = SignalConnection::connect(primary, "stopped", G_CALLBACK(primaryStopped), this);
     gtk_widget_add_controller(list_, GTK_EVENT_CONTROLLER(primary));
+    GtkEventController* focus = gtk_event_controller_focus_new();
+    focusEnter_ = SignalConnection::connect(focus, "enter", G_CALLBACK(focusEntered), this);
+    gtk_widget_add_controller(list_, focus);
 
     scroller_ = gtk_scrolled_window_new();
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller_), GTK_POLICY_NEVER,
@@ -142,6 +145,8 @@ OutlineSidebar::~OutlineSidebar() {
     primaryPress_.disconnect();
     primaryRelease_.disconnect();
     primaryStop_.disconnect();
+    focusEnter_.disconnect();
+    if (refocus_) g_source_remove(refocus_);
     if (contextMenu_) gtk_widget_unparent(contextMenu_);
     gtk_list_view_set_model(GTK_LIST_VIEW(list_), nullptr);
 }
@@ -267,6 +272,42 @@ void OutlineSidebar::selectionChanged(GtkSingleSelection* selection, unsigned, u
 
 void OutlineSidebar::activated(GtkListView*, unsigned position, gpointer self) {
     static_cast<OutlineSidebar*>(self)->picked(position);
+}
+
+void OutlineSidebar::focusEntered(GtkEventControllerFocus*, gpointer self) {
+    // The list gives the focus to the row it last had it on (the first at
+    // the start), and the next arrow key would select from there and scroll
+    // the page far away. It goes to the row of the heading being read, once
+    // the list has taken it and before the next key.
+    auto* sidebar = static_cast<OutlineSidebar*>(self);
+    if (sidebar->refocus_) return;
+    sidebar->refocus_ = g_idle_add_full(
+        G_PRIORITY_HIGH,
+        [](gpointer data) -> gboolean {
+            auto* outline = static_cast<OutlineSidebar*>(data);
+            outline->refocus_ = 0;
+            outline->focusCurrentRow();
+            return G_SOURCE_REMOVE;
+        },
+        sidebar, nullptr);
+}
+
+void OutlineSidebar::focusCurrentRow() {
+    const unsigned position = gtk_single_selection_get_selected(selection_.get());
+    GtkRoot* root = gtk_widget_get_root(list_);
+    GtkWidget* focus = root ? gtk_root_get_focus(root) : nullptr;
+    if (position == GTK_INVALID_LIST_POSITION || !focus || !gtk_widget_is_ancestor(focus, list_)) return;
+    // The rows shown are the list's children, each a row widget around its
+    // tree expander; the selected row is among them (the highlight scrolls
+    // it into view).
+    for (GtkWidget* child = gtk_widget_get_first_child(list_); child; child = gtk_widget_get_next_sibling(child)) {
+        GtkWidget* expander = gtk_widget_get_first_child(child);
+        if (!expander || !GTK_IS_TREE_EXPANDER(expander)) continue;
+        GtkTreeListRow* row = gtk_tree_expander_get_list_row(GTK_TREE_EXPANDER(expander));
+        if (!row || gtk_tree_list_row_get_position(row) != position) continue;
+        if (focus != child && !gtk_widget_is_ancestor(focus, child)) gtk_widget_grab_focus(child);
+        return;
+    }
 }
 
 void OutlineSidebar::primaryPressed(GtkGestureClick*, int, double, double, gpointer self) {

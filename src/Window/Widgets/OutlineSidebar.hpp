@@ -16,6 +16,7 @@ typedef struct _GtkSingleSelection GtkSingleSelection;
 typedef struct _GtkSignalListItemFactory GtkSignalListItemFactory;
 typedef struct _GtkGestureClick GtkGestureClick;
 typedef struct _GtkGestureLongPress GtkGestureLongPress;
+typedef struct _GtkEventControllerFocus GtkEventControllerFocus;
 
 namespace larkspin {
 
@@ -24,7 +25,8 @@ namespace larkspin {
 // reader's active heading. `TOCOutline` decides; this shows it. A selection
 // made by the highlight never reaches `onSelectHeading`; one the user makes
 // (keys, or Enter on a row) does, once, and so does every click on a row,
-// the selected one included (it brings its heading back into view). A right click or a long
+// the selected one included (it brings its heading back into view). The
+// focus coming into the list goes to the selected row and selects nothing. A right click or a long
 // press opens the file-path menu (`FilePathMenu`), whose items are the
 // window's "win." actions. Main thread.
 class OutlineSidebar {
@@ -68,6 +70,10 @@ private:
     static void primaryPressed(GtkGestureClick* gesture, int, double, double, gpointer self);
     static void primaryReleased(GtkGestureClick* gesture, int, double x, double y, gpointer self);
     static void primaryStopped(GtkGestureClick* gesture, gpointer self);
+    static void focusEntered(GtkEventControllerFocus* controller, gpointer self);
+    // The focus, come into the list, goes to the selected row (the heading
+    // being read), if it is on another.
+    void focusCurrentRow();
     std::optional<unsigned> rowAt(double x, double y) const;
     static void setupRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
     static void bindRow(GtkSignalListItemFactory*, GObject* item, gpointer self);
@@ -86,8 +92,9 @@ private:
     bool clicking_ = false;  // a primary button is down on the list
     std::optional<unsigned> clickedRow_;  // picked by the last click, until the selection moves
     int rebuilds_ = 0;
+    unsigned refocus_ = 0;  // the pending focusCurrentRow
     SignalConnection setup_, bind_, activate_, selectionChanged_, secondaryClick_, longPress_;
-    SignalConnection primaryPress_, primaryRelease_, primaryStop_;
+    SignalConnection primaryPress_, primaryRelease_, primaryStop_, focusEnter_;
 };
 
 }  // namespace larkspin

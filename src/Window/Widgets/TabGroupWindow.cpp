@@ -9,7 +9,9 @@
 #include "Platform/Localization.hpp"
 #include "Reader/Widgets/Tooltips.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
+#include "Window/Widgets/KeyboardFocusRing.hpp"
 #include "Window/Widgets/PopoverFocusReturn.hpp"
+#include "Window/Widgets/TabFocus.hpp"
 #include "Window/Widgets/TabGroups.hpp"
 #include "Window/WindowActions.hpp"
 
@@ -100,6 +102,8 @@ TabGroupWindow::~TabGroupWindow() {
     resize_.disconnect();
     binding_.reset();
     focusReturn_.reset();
+    tabFocus_.reset();
+    focusRing_.reset();
     // Pages still in the window go with it.
     const int count = adw_tab_view_get_n_pages(view_);
     for (int index = 0; index < count; ++index) {
@@ -184,6 +188,8 @@ void TabGroupWindow::build() {
         DocumentPage* page = selectedPage();
         return page ? page->modeContainer().widget() : nullptr;
     });
+    tabFocus_ = std::make_unique<TabFocus>(window_, view_, groups_);
+    focusRing_ = std::make_unique<KeyboardFocusRing>(window_);
     // A tab's drag passes over its own window first: the tabs learn of it.
     GtkEventController* drops = gtk_drop_controller_motion_new();
     gtk_widget_add_controller(GTK_WIDGET(window_), drops);
@@ -248,6 +254,7 @@ void TabGroupWindow::selectionChanged() {
     DocumentPage* page = selectedPage();
     gtk_window_set_title(window_, page ? page->title().c_str() : "Larkspin");
     sessionChanges_.note();
+    tabFocus_->selectionChanging();
     // Whatever moved the selection in this turn (a batch of tabs added, a
     // tab dragged through) is settled once, a turn later, once the window is
     // laid out: the tab view selects the first page it is given, which may
@@ -267,6 +274,7 @@ void TabGroupWindow::settleSelection() {
     bindSelected();
     updateActive();
     if (page) page->shown();
+    tabFocus_->settled(page);
 }
 
 void TabGroupWindow::updateActive() {

@@ -23,7 +23,9 @@ namespace larkspin {
 
 class ActionMapBinding;
 class DocumentPage;
+class KeyboardFocusRing;
 class PopoverFocusReturn;
+class TabFocus;
 class TabGroups;
 
 // One window of tabbed document pages: a header bar (sidebar toggle, find,
@@ -126,6 +128,8 @@ private:
     const ActionTable idleActions_;
     std::unique_ptr<ActionMapBinding> binding_;
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
+    std::unique_ptr<TabFocus> tabFocus_;
+    std::unique_ptr<KeyboardFocusRing> focusRing_;
     SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
         resize_;
 };

@@ -527,6 +527,56 @@ TEST_F(DesktopDocumentControllerDisplay, AFragmentLinkToATabWhoseWebViewWasRelea
     EXPECT_GT(scrollTop(*secondPage), 0.0) << "opened at its top";
 }
 
+// Each tab keeps its own keyboard focus, as a window of its own would: a
+// tab selected again takes it back where it was in it (its page, its
+// outline), also when its web view was given up meanwhile (one live web
+// view: each switch releases the other tab's) and is made again; a focus on
+// the header stays there.
+TEST_F(DesktopDocumentControllerDisplay, ASelectedTabTakesItsKeyboardFocusBackEvenWithItsWebViewMadeAgain) {
+    controller.reset();
+    DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+    dependencies.environment.workingSet = WebViewWorkingSet::create(1);
+    makeController(std::move(dependencies));
+    Document& first = openRendered(dir.write("first.md", longText("## First end")));
+    Document& second = openRendered(dir.write("second.md", longText("## Second end")));
+    DocumentPage* firstPage = pageOf(first);
+    DocumentPage* secondPage = pageOf(second);
+    TabGroupWindow& group = *pageServices.tabGroups.all().front();
+    GtkRoot* root = GTK_ROOT(group.window());
+    ASSERT_TRUE(test::waitFor([&] { return !firstPage->readerController()->hasWebView(); }));
+    // Selected, with its page made again and rendered (by then the window
+    // has laid out: a focus it moves itself has moved).
+    const auto select = [&](DocumentPage* page, Document& document) {
+        const int renders = document.renderCount();
+        adw_tab_view_set_selected_page(group.tabView(), adw_tab_view_get_page(group.tabView(), page->widget()));
+        ASSERT_TRUE(test::waitFor([&] { return document.renderCount() > renders; })) << "not made again";
+    };
+    const auto focusOnPage = [&](DocumentPage* page) {
+        WebKitWebView* view = page->readerView()->webView();
+        return view && gtk_root_get_focus(root) == GTK_WIDGET(view);
+    };
+
+    // A click into the page.
+    ASSERT_TRUE(gtk_widget_grab_focus(GTK_WIDGET(secondPage->readerView()->webView())));
+    select(firstPage, first);
+    EXPECT_TRUE(focusOnPage(firstPage)) << "a page shown for the first time since its release";
+    select(secondPage, second);
+    EXPECT_TRUE(focusOnPage(secondPage));
+
+    // Into the outline: it is where the focus comes back to.
+    GtkWidget* outline = GTK_WIDGET(secondPage->outline().listView());
+    ASSERT_TRUE(gtk_widget_child_focus(outline, GTK_DIR_TAB_FORWARD));
+    select(firstPage, first);
+    EXPECT_TRUE(focusOnPage(firstPage));
+    select(secondPage, second);
+    GtkWidget* focus = gtk_root_get_focus(root);
+    EXPECT_TRUE(focus && gtk_widget_is_ancestor(focus, outline)) << (focus ? G_OBJECT_TYPE_NAME(focus) : "none");
+
+    ASSERT_TRUE(gtk_widget_grab_focus(group.findButton()));
+    select(firstPage, first);
+    EXPECT_EQ(gtk_root_get_focus(root), group.findButton()) << "the header's focus stays";
+}
+
 TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab) {
     dir.write("docs/target.md", "# Target heading\n\ntarget body\n");
     const auto sourcePath = dir.write("source.md", "# Source\n\n[next](docs/target.md)\n");
