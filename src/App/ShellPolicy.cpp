@@ -37,4 +37,12 @@ std::string OpenFailures::message(const std::vector<std::string>& failures) {
     return message;
 }
 
+std::string OpenFailureList::take() {
+    std::vector<std::string> named;
+    named.reserve(failures_.size());
+    for (auto& [order, failure] : failures_) named.push_back(std::move(failure));
+    failures_.clear();
+    return OpenFailures::message(named);
+}
+
 }  // namespace larkspin

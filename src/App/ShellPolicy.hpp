@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace larkspin {
@@ -54,5 +57,20 @@ inline constexpr std::size_t namedAtMost = 5;
 std::string message(const std::vector<std::string>& failures);
 
 }  // namespace OpenFailures
+
+// The failures of the files named, kept until they are said: in the order
+// the files were named (`order`, rising with each name), whatever order
+// their checks and opens end in.
+class OpenFailureList {
+public:
+    void add(std::uint64_t order, std::string failure) { failures_.emplace(order, std::move(failure)); }
+    bool empty() const { return failures_.empty(); }
+    // The message that says them (`OpenFailures::message`); the list is
+    // empty afterwards.
+    std::string take();
+
+private:
+    std::multimap<std::uint64_t, std::string> failures_;
+};
 
 }  // namespace larkspin

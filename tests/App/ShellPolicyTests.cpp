@@ -100,5 +100,19 @@ TEST(OpenFailures, TheMessageNamesTheFirstFewAndCountsTheRest) {
     EXPECT_EQ(OpenFailures::message({"one", "two"}), "one\ntwo");
 }
 
+// The checks of the files named end on the workers in any order: the
+// message names them in the order named, so that the first named is among
+// those named even when its check ended last.
+TEST(OpenFailures, TheListNamesTheFailuresInTheOrderTheFilesWereNamed) {
+    OpenFailureList list;
+    EXPECT_TRUE(list.empty());
+    for (std::uint64_t order : {2, 3, 4, 5, 6, 7}) list.add(order, "nothere" + std::to_string(order));
+    list.add(1, "nothere1");
+    EXPECT_FALSE(list.empty());
+    EXPECT_EQ(list.take(), "nothere1\nnothere2\nnothere3\nnothere4\nnothere5\n另有 2 个文件也无法打开。");
+    EXPECT_TRUE(list.empty()) << "said once";
+    EXPECT_EQ(list.take(), "");
+}
+
 }  // namespace
 }  // namespace larkspin

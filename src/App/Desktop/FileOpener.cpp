@@ -67,9 +67,14 @@ void FileOpener::showDialog() {
 void FileOpener::open(GFile* file) {
     char* path = g_file_get_path(file);
     if (!path) {
+        // Said in its place among the files named with it.
+        const Ticket ticket = openOrder_.begin();
         char* uri = g_file_get_uri(file);
-        showError(L10n::format("open.error.not_local", {uri ? uri : ""}));
+        showError(ticket, L10n::format("open.error.not_local", {uri ? uri : ""}));
         g_free(uri);
+        showInOrder(ticket, nullptr);
+        // On a later turn, once the files named with it are known.
+        tasks_.spawn(reportAfterNaming());
         return;
     }
     open(std::filesystem::path(path));
@@ -78,7 +83,11 @@ void FileOpener::open(GFile* file) {
 
 void FileOpener::open(std::filesystem::path path) {
     const Ticket ticket = openOrder_.begin();
-    waiting_.emplace(ticket, standardizedPath(path).string());
+    std::string standardized = standardizedPath(path).string();
+    waiting_.emplace(ticket, standardized);
+    // Being opened from the moment it is named: the failures of the files
+    // named with it wait for it.
+    pendingOpens_.insert(std::move(standardized));
     tasks_.spawn(openChecked(std::move(path), ticket, quit_.hold()));
 }
 
@@ -101,13 +110,16 @@ Task<void> FileOpener::openChecked(std::filesystem::path path, Ticket ticket, Qu
 }
 
 Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
-    // Known as being opened until this ends, however it ends.
+    // Known as being opened (since it was named) until this ends, however
+    // it ends.
     struct Pending {
         std::multiset<std::string>& opens;
-        std::multiset<std::string>::iterator entry;
-        ~Pending() { opens.erase(entry); }
+        std::string path;
+        ~Pending() {
+            if (const auto entry = opens.find(path); entry != opens.end()) opens.erase(entry);
+        }
     };
-    const Pending pending{pendingOpens_, pendingOpens_.insert(standardizedPath(path).string())};
+    const Pending pending{pendingOpens_, standardizedPath(path).string()};
     // Whether the file is there is asked off the main thread: the error of
     // stat(2) on the path, 0 when there is something to open.
     auto check = [path] {
@@ -118,14 +130,14 @@ Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
     LaunchTiming::mark("文件已检查");
     if (missing == ENOENT || missing == ENOTDIR) {
         AppLog::document.error("打开 %{private}s 失败：文件不存在", FileNameText::baseName(path));
-        showError(L10n::format("open.error.missing", {FileNameText::path(path)}));
+        showError(ticket, L10n::format("open.error.missing", {FileNameText::path(path)}));
         showInOrder(ticket, nullptr);
         co_return;
     }
     if (missing == ELOOP) {
         // A link that leads back to itself: there is a name, but no file.
         AppLog::document.error("打开 %{private}s 失败：符号链接循环", FileNameText::baseName(path));
-        showError(L10n::format("open.error.symlink_loop", {FileNameText::path(path)}));
+        showError(ticket, L10n::format("open.error.symlink_loop", {FileNameText::path(path)}));
         showInOrder(ticket, nullptr);
         co_return;
     }
@@ -147,7 +159,7 @@ Task<void> FileOpener::checkAndOpen(std::filesystem::path path, Ticket ticket) {
         message = error.what();
     }
     showInOrder(ticket, std::move(opened));
-    if (!message.empty()) showError(message);
+    if (!message.empty()) showError(ticket, std::move(message));
 }
 
 void FileOpener::showInOrder(Ticket ticket, std::shared_ptr<OpenedDocument> document) {
@@ -241,9 +253,15 @@ Task<void> FileOpener::showRest(QuitControl::Hold hold) {
     hold.release();
 }
 
-void FileOpener::showError(const std::string& message) {
-    failures_.push_back(message);
+void FileOpener::showError(Ticket ticket, std::string message) {
+    // Said once the opens named with it have ended (the end of each open
+    // asks again).
+    failures_.add(ticket, std::move(message));
+}
+
+Task<void> FileOpener::reportAfterNaming() {
     reportFailures();
+    co_return;
 }
 
 void FileOpener::reportFailures() {
@@ -251,8 +269,7 @@ void FileOpener::reportFailures() {
     // message, over the window in front, naming the files that failed (the
     // first few, and how many more).
     if (failures_.empty() || !pendingOpens_.empty() || restores_.restoringSession()) return;
-    const std::string message = OpenFailures::message(failures_);
-    failures_.clear();
+    const std::string message = failures_.take();
     showShellMessage(application_, L10n::text("open.error.title"), message);
 }
 

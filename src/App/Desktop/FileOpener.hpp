@@ -12,6 +12,7 @@
 #include "App/Desktop/QuitControl.hpp"
 #include "App/LaunchRestores.hpp"
 #include "App/OpenOrder.hpp"
+#include "App/ShellPolicy.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Platform/Async/Task.hpp"
 #include "Platform/Async/TaskScope.hpp"
@@ -29,8 +30,8 @@ namespace larkspin {
 // (a missing file and a link loop are said so); the opens then run side by
 // side, each document opened without display, and their pages come in the
 // order the files were given (`OpenOrder`). The failures are said together,
-// in one message over the window in front once the opens in flight and the
-// session's windows are there; each opened file joins the recent files.
+// in the order the files were named, in one message over the window in front
+// once the opens in flight and the session's windows are there; each opened file joins the recent files.
 // The application is held while the dialog is up and while an open runs.
 // While a quit is under way no page is made: the files wait, and the
 // session keeps them (`waiting`).
@@ -84,7 +85,9 @@ private:
     bool showSlice();
     // The slices after the first, a turn apart, the application held.
     Task<void> showRest(QuitControl::Hold hold);
-    void showError(const std::string& message);
+    // A failure of the file named with `ticket`, said in the order named.
+    void showError(Ticket ticket, std::string message);
+    Task<void> reportAfterNaming();
     static void onDialogResponse(GtkNativeDialog* dialog, int response, void* self);
 
     GtkApplication* application_;
@@ -93,7 +96,7 @@ private:
     LaunchRestores<OpenedDocument>& restores_;
     GObjectPtr<GtkNativeDialog> dialog_;
     std::multiset<std::string> pendingOpens_;
-    std::vector<std::string> failures_;  // not said yet
+    OpenFailureList failures_;  // not said yet
     OpenOrder<Ready> openOrder_;
     // Opened, in order, waiting for their pages.
     std::deque<Ready> toShow_;

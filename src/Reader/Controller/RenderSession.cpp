@@ -94,6 +94,8 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
             auto bridge = page_.pageBridge();
             if (!bridge) throw BridgeError::notAttached();
             events_.renderWillBeSent();
+            // From here until its answer the page takes the render in.
+            goingIn_ = ticket;
             // A large source is written as JSON on the bridge's worker queue: shared, not copied here.
             const std::size_t sourceBytes = request.source->size();
             ReaderBridge::PayloadWriter payload = [request = std::move(request)] { return request.jsonValue(); };
@@ -105,6 +107,7 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
         rethrowIfCancelled(std::current_exception());
         failure = std::current_exception();
     }
+    if (goingIn_ == ticket) goingIn_.reset();
     if (failure) {
         // The page answered: what follows its first answer (the next spare)
         // does not depend on what the answer said.
@@ -115,6 +118,7 @@ Task<void> RenderSession::performRender(RenderQueue::Ticket ticket) {
 }
 
 bool RenderSession::handleRenderedReply(RenderedPayload reply) {
+    goingIn_.reset();
     events_.renderedReplyReceived();
     // Kept whole, headings included: they are handed on, never copied. The
     // previous reply (every heading and block) is freed on a worker.
@@ -164,6 +168,7 @@ void RenderSession::awaitRecoveryStrategy() {
 }
 
 void RenderSession::pageDiscarded() {
+    goingIn_.reset();
     renderQueue_.reset();
     anchorSnapshot_.cancel();
     pageHasContent_ = false;
@@ -194,6 +199,10 @@ void RenderSession::retryTimedOutRenderIfNeeded() {
 Task<std::optional<ReadingAnchor>> RenderSession::captureAnchor(Weak weak) {
     auto self = weak.lock();
     if (!self || !self->page_.isPageReady() || !self->pageHasContent_) co_return std::nullopt;
+    // While a render goes in, the page's place is not the reader's: a long
+    // block still taking its rows in shows a place among its first rows.
+    // The reader's place is the one the render returns to, kept here.
+    if (self->goingIn_) co_return self->readingAnchor_;
     auto bridge = self->page_.pageBridge();
     if (!bridge) co_return std::nullopt;
     self.reset();

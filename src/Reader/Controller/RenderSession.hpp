@@ -62,7 +62,9 @@ public:
         pendingScrollToSourceLine_ = line;
     }
     // Asks the page for its reading anchor and keeps it; none when the page
-    // is not ready, has no content or fails.
+    // is not ready, has no content or fails. While the page takes a render
+    // in, it asks nothing and answers the anchor kept (the one that render
+    // returns to).
     static Task<std::optional<ReadingAnchor>> captureAnchor(Weak weak);
     void scheduleAnchorSnapshot(Clock::Duration delay);
     void setReadingAnchor(std::optional<ReadingAnchor> anchor) { readingAnchor_ = std::move(anchor); }
@@ -125,6 +127,8 @@ private:
     std::optional<RenderEnhancements> enhancements_;
     std::int64_t renderRevision_ = 0;
     RenderQueue renderQueue_;
+    // The render whose request the page is taking in (sent, not answered).
+    std::optional<RenderQueue::Ticket> goingIn_;
     bool isWindowActive_ = true;
     std::optional<std::int64_t> timeoutRetriedRevision_;
     std::int64_t timeoutRetryCount_ = 0;

@@ -577,6 +577,69 @@ TEST_F(DesktopDocumentControllerDisplay, ASelectedTabTakesItsKeyboardFocusBackEv
     EXPECT_EQ(gtk_root_get_focus(root), group.findButton()) << "the header's focus stays";
 }
 
+// A table of 20,000 rows read at row 15,000, in a program that keeps one
+// live web view: another program changes the file, and while the page takes
+// the table's rows in again, the other tab is read (the table's web view is
+// given up); when its tab is read again, its page is built again and comes
+// back at row 15,000, not at the place the page showed among the rows in so
+// far.
+TEST_F(DesktopDocumentControllerDisplay, ALongTableGivenUpWhileItsRowsGoInComesBackAtTheRowRead) {
+    controller.reset();
+    DesktopDocumentController::Dependencies dependencies = controllerDependencies();
+    dependencies.environment.workingSet = WebViewWorkingSet::create(1);
+    makeController(std::move(dependencies));
+    std::string text = "# Table\n\n| n | name | value |\n|---|---|---|\n";
+    for (int row = 1; row <= 20000; ++row)
+        text += "| " + std::to_string(row) + " | row" + std::to_string(row) + " | needle" + std::to_string(row) + " |\n";
+    const auto tablePath = dir.write("table.md", text);
+    const auto otherPath = dir.write("other.md", "# Other\n\ntext\n");
+
+    openRendered(otherPath);
+    Document& table = openRendered(tablePath);
+    DocumentPage* page = pageOf(table);
+    ASSERT_NE(page, nullptr);
+    const auto& reader = page->readerController();
+    // The number in the first cell of the row at the top of the page.
+    const auto rowAtTop = [&] {
+        const test::ScriptOutcome outcome = test::callScript(page->readerView()->webView(), R"(
+            const rows = document.querySelectorAll('tbody tr');
+            let low = 0, high = rows.length - 1;
+            while (low < high) {
+                const mid = (low + high) >> 1;
+                if (rows[mid].getBoundingClientRect().bottom > 1) high = mid; else low = mid + 1;
+            }
+            return rows.length ? Number(rows[low].cells[0].textContent) : -1;)");
+        return outcome.ok ? std::stoi(outcome.json) : -1;
+    };
+    test::callScript(page->readerView()->webView(), R"(
+        for (const row of document.querySelectorAll('tbody tr'))
+            if (row.cells[0].textContent === '15000') { row.scrollIntoView({block: 'start'}); break; }
+        return 0;)");
+    ASSERT_TRUE(test::waitFor([&] { return std::abs(rowAtTop() - 15000) <= 1; })) << "never scrolled to the row";
+
+    const int renders = table.renderCount();
+    writeInPlace(tablePath, text + "\nAfter the table.\n");
+    // The changed text's table is in place and still taking its rows in, far
+    // past those that came with the first screen (a machine quick enough to
+    // take them all in between two looks gives the tab up once they are in).
+    ASSERT_TRUE(test::waitFor([&] {
+        if (table.renderCount() > renders) return true;
+        const test::ScriptOutcome outcome = test::callScript(page->readerView()->webView(), R"(
+            const rows = document.querySelectorAll('tbody tr').length;
+            return !document.querySelector('.md-staging') && rows >= 4000 && rows < 20000;)");
+        return outcome.ok && outcome.json == "true";
+    })) << "the changed text never went in";
+    EXPECT_TRUE(open(otherPath).alreadyOpen);
+    ASSERT_TRUE(test::waitFor([&] { return !reader->hasWebView(); })) << "the hidden tab kept its web view";
+
+    EXPECT_TRUE(open(tablePath).alreadyOpen);
+    ASSERT_TRUE(test::waitFor([&] {
+        const ReaderDiagnostics d = reader->diagnostics();
+        return reader->hasWebView() && d.pageHasContent && !d.isRendering && d.lastAnchorRestored.has_value();
+    })) << "the page built again never rendered";
+    EXPECT_NEAR(rowAtTop(), 15000, 1) << "the table came back elsewhere";
+}
+
 TEST_F(DesktopDocumentControllerDisplay, ARelativeMarkdownLinkOpensItsFileInATab) {
     dir.write("docs/target.md", "# Target heading\n\ntarget body\n");
     const auto sourcePath = dir.write("source.md", "# Source\n\n[next](docs/target.md)\n");
