@@ -3,14 +3,14 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
-
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Platform/Log.hpp"
 #include "Window/Desktop/DragEscape.hpp"
 #include "Window/Desktop/RootWindowDrops.hpp"
+#include "Window/Desktop/TabDragPresses.hpp"
+#include "Window/Desktop/TabDragStarts.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -45,6 +45,8 @@ struct TabGroups::TabDrag {
 TabGroups::TabGroups() {
     // One watch for the whole process, however many of these are made.
     RootWindowDrops::install();
+    TabDragStarts::install();
+    TabDragPresses::install();
 }
 
 TabGroups::~TabGroups() {
@@ -90,14 +92,15 @@ void TabGroups::release(GtkWidget* child) {
     MainThread::post([page] {});
 }
 
-void TabGroups::tabLeft(GtkWidget* child, TabGroupWindow& group) { leftFrom_[child] = &group; }
+void TabGroups::tabLeft(GtkWidget* child, TabGroupWindow& group) {
+    leftFrom_[child] = &group;
+    // The tab bar takes a tab out of its view as the tab's drag begins.
+    if (GdkDrag* drag = TabDragStarts::claim(child)) dragBegan(drag);
+}
 
 void TabGroups::tabArrived(GtkWidget* child) { leftFrom_.erase(child); }
 
-void TabGroups::dragSeen(GdkDrag* drag) {
-    if (!drag || !draggedChild(drag)) return;
-    if (std::any_of(drags_.begin(), drags_.end(), [drag](const auto& kept) { return kept->drag.get() == drag; }))
-        return;
+void TabGroups::dragBegan(GdkDrag* drag) {
     auto kept = std::make_unique<TabDrag>();
     kept->drag = GObjectPtr<GdkDrag>::retain(drag);
     kept->escape = std::make_unique<DragEscape>(drag);
@@ -111,6 +114,7 @@ void TabGroups::dragSeen(GdkDrag* drag) {
         }),
         this);
     drags_.push_back(std::move(kept));
+    windowLog.info("标签页开始拖动");
 }
 
 void TabGroups::dragEnded(GdkDrag* drag) {
