@@ -3,31 +3,15 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
-#include <vector>
-
 namespace larkspin {
 
 namespace {
 
-// Drags made that carry a tab, oldest first, each until it is claimed or gone.
-std::vector<GdkDrag*>& madeDrags() {
-    static std::vector<GdkDrag*> drags;
-    return drags;
-}
+// Where a drag made for a tab is noted, on the root widget of the tab's page,
+// weakly.
+constexpr const char* madeKey = "larkspin-tab-drag-made";
 
 void (*constructedBefore)(GObject*) = nullptr;
-
-void gone(gpointer, GObject* drag) { std::erase(madeDrags(), reinterpret_cast<GdkDrag*>(drag)); }
-
-void constructed(GObject* object) {
-    if (constructedBefore) constructedBefore(object);
-    auto* drag = GDK_DRAG(object);
-    GdkContentFormats* formats = gdk_drag_get_formats(drag);
-    if (!formats || !gdk_content_formats_contain_gtype(formats, ADW_TYPE_TAB_PAGE)) return;
-    madeDrags().push_back(drag);
-    g_object_weak_ref(object, gone, nullptr);
-}
 
 // The root widget of the tab page a drag carries, or null.
 GtkWidget* draggedChild(GdkDrag* drag) {
@@ -41,6 +25,23 @@ GtkWidget* draggedChild(GdkDrag* drag) {
     }
     g_value_unset(&value);
     return child;
+}
+
+void forget(gpointer made) {
+    g_weak_ref_clear(static_cast<GWeakRef*>(made));
+    g_free(made);
+}
+
+void constructed(GObject* object) {
+    if (constructedBefore) constructedBefore(object);
+    auto* drag = GDK_DRAG(object);
+    GdkContentFormats* formats = gdk_drag_get_formats(drag);
+    if (!formats || !gdk_content_formats_contain_gtype(formats, ADW_TYPE_TAB_PAGE)) return;
+    GtkWidget* child = draggedChild(drag);
+    if (!child) return;
+    auto* made = g_new0(GWeakRef, 1);
+    g_weak_ref_init(made, drag);
+    g_object_set_data_full(G_OBJECT(child), madeKey, made, forget);
 }
 
 }  // namespace
@@ -65,13 +66,11 @@ void TabDragStarts::install() {
     (void)installed;
 }
 
-GdkDrag* TabDragStarts::claim(GtkWidget* child) {
-    std::vector<GdkDrag*>& drags = madeDrags();
-    const auto found = std::find_if(drags.begin(), drags.end(), [child](GdkDrag* drag) { return draggedChild(drag) == child; });
-    if (found == drags.end()) return nullptr;
-    GdkDrag* drag = *found;
-    drags.erase(found);
-    g_object_weak_unref(G_OBJECT(drag), gone, nullptr);
+GObjectPtr<GdkDrag> TabDragStarts::claim(GtkWidget* child) {
+    auto* made = static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(child), madeKey));
+    if (!made) return {};
+    auto drag = GObjectPtr<GdkDrag>::adopt(static_cast<GdkDrag*>(g_weak_ref_get(made)));
+    g_object_set_data(G_OBJECT(child), madeKey, nullptr);
     return drag;
 }
 

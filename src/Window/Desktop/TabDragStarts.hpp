@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Glib/GObjectPtr.hpp"
+
 typedef struct _GdkDrag GdkDrag;
 typedef struct _GtkWidget GtkWidget;
 
@@ -12,17 +14,18 @@ namespace larkspin {
 // Heard only once it passed over one of the program's windows, a drag
 // pulled briskly off the window's edge would never be known. So each drag
 // GDK makes carrying a tab is noted here as it is made (the drag class's
-// `constructed` step, widened once for the process) and kept, weakly, until
-// it is claimed: a drag whose begin fails is gone at once. Main thread.
+// `constructed` step, widened once for the process), weakly, on the root
+// widget of the tab's page, until it is claimed: a drag whose begin fails is
+// gone at once. Main thread.
 namespace TabDragStarts {
 
 // Notes the drags made from now on; later calls change nothing.
 void install();
 
 // The drag made for the tab whose page's root widget is `child`, alive and
-// not claimed yet, or null (the tab left its view for another reason). It
-// is forgotten here: the caller keeps it as long as it needs it.
-GdkDrag* claim(GtkWidget* child);
+// not claimed yet, or none (the tab left its view for another reason). It
+// is forgotten here.
+GObjectPtr<GdkDrag> claim(GtkWidget* child);
 
 }  // namespace TabDragStarts
 

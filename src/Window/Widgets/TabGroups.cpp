@@ -95,7 +95,7 @@ void TabGroups::release(GtkWidget* child) {
 void TabGroups::tabLeft(GtkWidget* child, TabGroupWindow& group) {
     leftFrom_[child] = &group;
     // The tab bar takes a tab out of its view as the tab's drag begins.
-    if (GdkDrag* drag = TabDragStarts::claim(child)) dragBegan(drag);
+    if (const GObjectPtr<GdkDrag> drag = TabDragStarts::claim(child)) dragBegan(drag.get());
 }
 
 void TabGroups::tabArrived(GtkWidget* child) { leftFrom_.erase(child); }
