@@ -13,20 +13,6 @@ constexpr const char* madeKey = "larkspin-tab-drag-made";
 
 void (*constructedBefore)(GObject*) = nullptr;
 
-// The root widget of the tab page a drag carries, or null.
-GtkWidget* draggedChild(GdkDrag* drag) {
-    GdkContentProvider* content = gdk_drag_get_content(drag);
-    if (!content) return nullptr;
-    GValue value = G_VALUE_INIT;
-    g_value_init(&value, ADW_TYPE_TAB_PAGE);
-    GtkWidget* child = nullptr;
-    if (gdk_content_provider_get_value(content, &value, nullptr)) {
-        if (auto* tab = static_cast<AdwTabPage*>(g_value_get_object(&value))) child = adw_tab_page_get_child(tab);
-    }
-    g_value_unset(&value);
-    return child;
-}
-
 void forget(gpointer made) {
     g_weak_ref_clear(static_cast<GWeakRef*>(made));
     g_free(made);
@@ -37,7 +23,7 @@ void constructed(GObject* object) {
     auto* drag = GDK_DRAG(object);
     GdkContentFormats* formats = gdk_drag_get_formats(drag);
     if (!formats || !gdk_content_formats_contain_gtype(formats, ADW_TYPE_TAB_PAGE)) return;
-    GtkWidget* child = draggedChild(drag);
+    GtkWidget* child = TabDragStarts::draggedChild(drag);
     if (!child) return;
     auto* made = g_new0(GWeakRef, 1);
     g_weak_ref_init(made, drag);
@@ -64,6 +50,19 @@ void TabDragStarts::install() {
         return true;
     }();
     (void)installed;
+}
+
+GtkWidget* TabDragStarts::draggedChild(GdkDrag* drag) {
+    GdkContentProvider* content = gdk_drag_get_content(drag);
+    if (!content) return nullptr;
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, ADW_TYPE_TAB_PAGE);
+    GtkWidget* child = nullptr;
+    if (gdk_content_provider_get_value(content, &value, nullptr)) {
+        if (auto* tab = static_cast<AdwTabPage*>(g_value_get_object(&value))) child = adw_tab_page_get_child(tab);
+    }
+    g_value_unset(&value);
+    return child;
 }
 
 GObjectPtr<GdkDrag> TabDragStarts::claim(GtkWidget* child) {

@@ -27,6 +27,9 @@ void install();
 // is forgotten here.
 GObjectPtr<GdkDrag> claim(GtkWidget* child);
 
+// The root widget of the tab page `drag` carries, or null (not a tab's).
+GtkWidget* draggedChild(GdkDrag* drag);
+
 }  // namespace TabDragStarts
 
 }  // namespace larkspin

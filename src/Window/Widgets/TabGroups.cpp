@@ -20,20 +20,6 @@ namespace {
 
 constexpr Logger windowLog{"window"};
 
-// The root widget of the tab page a drag carries, or null (not a tab's).
-GtkWidget* draggedChild(GdkDrag* drag) {
-    GdkContentProvider* content = gdk_drag_get_content(drag);
-    if (!content) return nullptr;
-    GValue value = G_VALUE_INIT;
-    g_value_init(&value, ADW_TYPE_TAB_PAGE);
-    GtkWidget* child = nullptr;
-    if (gdk_content_provider_get_value(content, &value, nullptr)) {
-        if (auto* tab = static_cast<AdwTabPage*>(g_value_get_object(&value))) child = adw_tab_page_get_child(tab);
-    }
-    g_value_unset(&value);
-    return child;
-}
-
 }  // namespace
 
 struct TabGroups::TabDrag {
@@ -126,7 +112,7 @@ void TabGroups::dragEnded(GdkDrag* drag) {
 void TabGroups::endDragsFrom(TabGroupWindow& group) {
     std::vector<GObjectPtr<GdkDrag>> ending;
     for (const auto& kept : drags_) {
-        const auto left = leftFrom_.find(draggedChild(kept->drag.get()));
+        const auto left = leftFrom_.find(TabDragStarts::draggedChild(kept->drag.get()));
         if (left != leftFrom_.end() && left->second == &group) ending.push_back(kept->drag);
     }
     if (!ending.empty()) windowLog.info("窗口要关闭：拖动中的标签页移入新窗口");
