@@ -403,8 +403,8 @@ protected:
     // How a tab is pulled off its window: steadily, 20 px a move, or briskly,
     // in three moves, none of them over the window but the first.
     enum class Pull { steady, brisk };
-    // How many times the program has logged `line` by now, read on until it is
-    // `times` or the bound passes.
+    // Whether the program logs `line` `times` times (or more) within the
+    // bound.
     bool loggedTimes(std::string_view line, std::size_t times) {
         const auto end = std::chrono::steady_clock::now() + bound;
         for (;;) {
@@ -413,7 +413,7 @@ protected:
             for (auto at = output.find(line); at != std::string::npos; at = output.find(line, at + line.size())) ++count;
             if (count >= times) return true;
             if (std::chrono::steady_clock::now() >= end) return false;
-            program_->waitForOutput("\x01", 100ms);
+            program_->waitForOutput("\x01", 100ms);  // reads on for a moment
         }
     }
 
