@@ -400,41 +400,89 @@ protected:
         return groups;
     }
 
+    // How a tab is pulled off its window: steadily, 20 px a move, or briskly,
+    // in three moves, none of them over the window but the first.
+    enum class Pull { steady, brisk };
+    // Whether the program logs `line` `times` times (or more) within the
+    // bound.
+    bool loggedTimes(std::string_view line, std::size_t times) {
+        const auto end = std::chrono::steady_clock::now() + bound;
+        for (;;) {
+            const std::string& output = program_->output();
+            std::size_t count = 0;
+            for (auto at = output.find(line); at != std::string::npos; at = output.find(line, at + line.size())) ++count;
+            if (count >= times) return true;
+            if (std::chrono::steady_clock::now() >= end) return false;
+            program_->waitForOutput("\x01", 100ms);  // reads on for a moment
+        }
+    }
+
     // The program on a display of its own with a window manager (metacity,
     // as on a desktop: the windows get GTK's invisible client-side shadow
-    // around them), on "one.md" and "two.md", the second tab dragged down out
-    // of the window, 45 px below its visible edge, on the bare desktop, the
-    // button still held. Skipped where no window manager can start.
-    void dragTheSecondTabBelowTheWindow() {
-        const std::string display = startPrivateDisplay();
-        ASSERT_FALSE(display.empty()) << "no display of its own";
-        keys_ = std::make_unique<KeyTyper>(display);
-        if (!keys_->available()) GTEST_SKIP() << "no XTest on this display";
-        windowManager_ = std::make_unique<test::LaunchedProgram>(std::vector<std::string>{"metacity", "--replace"},
-                                                                 std::map<std::string, std::string>{{"DISPLAY", display}});
-        if (!windowManager_->started()) GTEST_SKIP() << "no window manager (metacity)";
-        const auto end = std::chrono::steady_clock::now() + bound;
-        while (!keys_->windowManaged()) {
-            ASSERT_FALSE(windowManager_->waitForExit(50ms).has_value()) << windowManager_->output();
-            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the window manager took no screen";
+    // around them), on `names` (each "# Name"), once the window of the last
+    // is framed: its visible area in `window`. The display and the window
+    // manager stay for the test. Skipped where no window manager can start.
+    void startUnderAWindowManager(const std::vector<std::string>& names, KeyTyper::Area& window) {
+        if (!windowManager_) {
+            const std::string display = startPrivateDisplay();
+            ASSERT_FALSE(display.empty()) << "no display of its own";
+            managedDisplay_ = display;
+            keys_ = std::make_unique<KeyTyper>(display);
+            if (!keys_->available()) GTEST_SKIP() << "no XTest on this display";
+            windowManager_ = std::make_unique<test::LaunchedProgram>(
+                std::vector<std::string>{"metacity", "--replace"}, std::map<std::string, std::string>{{"DISPLAY", display}});
+            if (!windowManager_->started()) GTEST_SKIP() << "no window manager (metacity)";
+            const auto end = std::chrono::steady_clock::now() + bound;
+            while (!keys_->windowManaged()) {
+                ASSERT_FALSE(windowManager_->waitForExit(50ms).has_value()) << windowManager_->output();
+                ASSERT_LT(std::chrono::steady_clock::now(), end) << "the window manager took no screen";
+            }
         }
-        program_ = start({document("one.md", "# One\n"), document("two.md", "# Two\n")}, true, display);
-        ASSERT_TRUE(program_->waitForOutput(rendered("two.md", 1), bound)) << program_->output();
-        std::optional<KeyTyper::Area> window;
-        while (!(window = keys_->visibleWindow("two.md"))) {
+        // Only the files named: no session of an earlier start.
+        fs::remove(sessionFile());
+        std::vector<fs::path> files;
+        for (const std::string& name : names) files.push_back(document(name, "# " + name + "\n"));
+        program_ = start(files, true, managedDisplay_);
+        ASSERT_TRUE(program_->waitForOutput(rendered(names.back(), 1), bound)) << program_->output();
+        const auto end = std::chrono::steady_clock::now() + bound;
+        std::optional<KeyTyper::Area> framed;
+        while (!(framed = keys_->visibleWindow(names.back()))) {
             ASSERT_LT(std::chrono::steady_clock::now(), end) << "no framed window";
             std::this_thread::sleep_for(50ms);
         }
-        // The second tab: the right half of the tab bar, below the header bar.
-        const int x = window->x + window->width * 3 / 4;
-        const int y = window->y + 70;
-        const int below = window->y + window->height + 45;
+        window = *framed;
+    }
+
+    // The tab `index` (from 0) of the `count` in `window`'s tab bar (below
+    // its header bar) pulled down out of the window, 45 px below its visible
+    // edge, on the bare desktop, the button still held; returns once the
+    // program has logged the drag's begin for the `nth` time.
+    void pullTabBelow(const KeyTyper::Area& window, int index, int count, Pull pull, std::size_t nth = 1) {
+        const int x = window.x + window.width * (2 * index + 1) / (2 * count);
+        const int y = window.y + 70;
+        const int below = window.y + window.height + 45;
         keys_->moveTo(x, y);
         keys_->button(true);
-        for (int step = y + 4; step < below; step += 20) keys_->moveTo(x, step);
+        if (pull == Pull::steady) {
+            for (int step = y + 4; step < below; step += 20) keys_->moveTo(x, step);
+        } else {
+            for (const int step : {window.y + window.height / 2, window.y + window.height + 20}) keys_->moveTo(x, step);
+        }
         keys_->moveTo(x, below);
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(loggedTimes(dragBegan, nth)) << program_->output();
     }
+
+    // The program on "one.md" and "two.md" under a window manager, the second
+    // tab pulled off the window.
+    void dragTheSecondTabBelowTheWindow(Pull pull = Pull::steady) {
+        KeyTyper::Area window;
+        ASSERT_NO_FATAL_FAILURE(startUnderAWindowManager({"one.md", "two.md"}, window));
+        if (IsSkipped()) return;
+        ASSERT_NO_FATAL_FAILURE(pullTabBelow(window, 1, 2, pull));
+    }
+
+    static constexpr std::string_view dragBegan = "标签页开始拖动";
+    static constexpr std::string_view escaped = "拖动已由 Esc 取消";
 
     test::TempDir homeDir_;
     const fs::path& home_ = homeDir_.path();
@@ -443,6 +491,7 @@ protected:
     std::unique_ptr<test::LaunchedProgram> display_;  // before the program: goes after it
     std::unique_ptr<KeyTyper> keys_;
     std::unique_ptr<test::LaunchedProgram> windowManager_;
+    std::string managedDisplay_;
     std::unique_ptr<test::LaunchedProgram> program_;
 };
 
@@ -826,33 +875,75 @@ TEST_F(LarkspinProgram, ATabDroppedBesideItsWindowGetsAWindowOfItsOwn) {
     EXPECT_EQ(sessionGroups(), (Groups{{"one.md"}, {"two.md"}})) << program_->output();
 }
 
-// Escape ends a tab's drag: the tab is back in its window, and letting go of
-// the button on the desktop afterwards does nothing.
+// Escape ends a tab's drag, pulled off steadily or briskly: the tab is back
+// in its window, and letting go of the button on the desktop afterwards does
+// nothing.
 TEST_F(LarkspinProgram, EscapeCancelsATabsDragAndTheTabStaysInItsWindow) {
-    ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow());
-    if (IsSkipped()) return;
-    keys_->press(XK_Escape);
-    EXPECT_TRUE(program_->waitForOutput("拖动已由 Esc 取消", bound)) << program_->output();
-    keys_->button(false);
-    std::this_thread::sleep_for(500ms);
-    terminate();
-    EXPECT_EQ(program_->output().find("移入新窗口"), std::string::npos) << program_->output();
-    EXPECT_EQ(sessionGroups(), (Groups{{"one.md", "two.md"}})) << program_->output();
+    for (const Pull pull : {Pull::steady, Pull::brisk}) {
+        SCOPED_TRACE(pull == Pull::steady ? "steady" : "brisk");
+        ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow(pull));
+        if (IsSkipped()) return;
+        keys_->press(XK_Escape);
+        EXPECT_TRUE(program_->waitForOutput(escaped, bound)) << program_->output();
+        keys_->button(false);
+        std::this_thread::sleep_for(500ms);
+        terminate();
+        EXPECT_EQ(program_->output().find("移入新窗口"), std::string::npos) << program_->output();
+        EXPECT_EQ(sessionGroups(), (Groups{{"one.md", "two.md"}})) << program_->output();
+    }
 }
 
 // The window a tab is being dragged out of is closed (the window manager's
 // Alt+F4): its other tab closes with it, the dragged one gets a window of its
 // own, and the program, which still has a window, goes on.
 TEST_F(LarkspinProgram, ClosingTheWindowATabIsDraggedOutOfKeepsThatTabInAWindow) {
-    ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow());
+    for (const Pull pull : {Pull::steady, Pull::brisk}) {
+        SCOPED_TRACE(pull == Pull::steady ? "steady" : "brisk");
+        ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow(pull));
+        if (IsSkipped()) return;
+        keys_->chord({XK_Alt_L}, XK_F4);
+        EXPECT_TRUE(program_->waitForOutput("拖动中的标签页移入新窗口", bound)) << program_->output();
+        EXPECT_TRUE(program_->waitForOutput("one.md 关闭", bound)) << program_->output();
+        keys_->button(false);
+        EXPECT_FALSE(program_->waitForExit(500ms).has_value()) << program_->output();
+        terminate();
+        EXPECT_EQ(sessionGroups(), (Groups{{"two.md"}})) << program_->output();
+    }
+}
+
+// The program ended (SIGTERM, a logout) while a tab is dragged, the button
+// still held: the tab is put back, and the session keeps it in its place.
+TEST_F(LarkspinProgram, EndingTheProgramMidDragKeepsTheDraggedTabInTheSession) {
+    for (const Pull pull : {Pull::steady, Pull::brisk}) {
+        SCOPED_TRACE(pull == Pull::steady ? "steady" : "brisk");
+        ASSERT_NO_FATAL_FAILURE(dragTheSecondTabBelowTheWindow(pull));
+        if (IsSkipped()) return;
+        terminate();
+        keys_->button(false);
+        EXPECT_EQ(sessionGroups(), (Groups{{"one.md", "two.md"}})) << program_->output();
+    }
+}
+
+// After a tab's drag ends, cancelled or dropped, the next press acts: here
+// each drag after another begins at once, and the last is dropped on the
+// desktop into a window of its own.
+TEST_F(LarkspinProgram, EveryDragAfterAnotherDragEndsBegins) {
+    KeyTyper::Area window;
+    ASSERT_NO_FATAL_FAILURE(startUnderAWindowManager({"one.md", "two.md", "three.md"}, window));
     if (IsSkipped()) return;
-    keys_->chord({XK_Alt_L}, XK_F4);
-    EXPECT_TRUE(program_->waitForOutput("拖动中的标签页移入新窗口", bound)) << program_->output();
-    EXPECT_TRUE(program_->waitForOutput("one.md 关闭", bound)) << program_->output();
+    for (std::size_t drag = 1; drag <= 3; ++drag) {
+        SCOPED_TRACE("drag " + std::to_string(drag));
+        ASSERT_NO_FATAL_FAILURE(pullTabBelow(window, 1, 3, drag % 2 ? Pull::steady : Pull::brisk, drag));
+        keys_->press(XK_Escape);
+        ASSERT_TRUE(loggedTimes(escaped, drag)) << program_->output();
+        keys_->button(false);
+    }
+    // Dropped: the press after the drop begins the next drag too.
+    ASSERT_NO_FATAL_FAILURE(pullTabBelow(window, 1, 3, Pull::steady, 4));
     keys_->button(false);
-    EXPECT_FALSE(program_->waitForExit(500ms).has_value()) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput("标签页拖到桌面上：移入新窗口", bound)) << program_->output();
     terminate();
-    EXPECT_EQ(sessionGroups(), (Groups{{"two.md"}})) << program_->output();
+    EXPECT_EQ(sessionGroups(), (Groups{{"one.md", "three.md"}, {"two.md"}})) << program_->output();
 }
 
 // Many files named at once: their pages come over several turns; a file

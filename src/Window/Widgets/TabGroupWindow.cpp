@@ -91,7 +91,6 @@ TabGroupWindow::TabGroupWindow(TabGroups& groups, GtkApplication* application, S
 
 TabGroupWindow::~TabGroupWindow() {
     closeRequest_.disconnect();
-    dragEnter_.disconnect();
     destroy_.disconnect();
     active_.disconnect();
     selected_.disconnect();
@@ -190,10 +189,6 @@ void TabGroupWindow::build() {
     });
     tabFocus_ = std::make_unique<TabFocus>(window_, view_, groups_);
     focusRing_ = std::make_unique<KeyboardFocusRing>(window_);
-    // A tab's drag passes over its own window first: the tabs learn of it.
-    GtkEventController* drops = gtk_drop_controller_motion_new();
-    gtk_widget_add_controller(GTK_WIDGET(window_), drops);
-    dragEnter_ = SignalConnection::connect(drops, "enter", G_CALLBACK(dragEntered), this);
     destroy_ = SignalConnection::connect(window_, "destroy", G_CALLBACK(destroyed), this);
     active_ =
         SignalConnection::connect(window_, "notify::is-active", G_CALLBACK(activeChanged), this);
@@ -395,11 +390,6 @@ gboolean TabGroupWindow::closeRequested(GtkWindow*, gpointer self) {
     auto* group = static_cast<TabGroupWindow*>(self);
     group->groups_.endDragsFrom(*group);
     return FALSE;
-}
-
-void TabGroupWindow::dragEntered(GtkDropControllerMotion* controller, double, double, gpointer self) {
-    GdkDrop* drop = gtk_drop_controller_motion_get_drop(controller);
-    if (GdkDrag* drag = drop ? gdk_drop_get_drag(drop) : nullptr) static_cast<TabGroupWindow*>(self)->groups_.dragSeen(drag);
 }
 
 void TabGroupWindow::activeChanged(GObject*, GParamSpec*, gpointer self) {

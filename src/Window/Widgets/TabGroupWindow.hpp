@@ -14,7 +14,6 @@
 typedef struct _AdwTabPage AdwTabPage;
 typedef struct _AdwTabView AdwTabView;
 typedef struct _GtkApplication GtkApplication;
-typedef struct _GtkDropControllerMotion GtkDropControllerMotion;
 typedef struct _GtkEventController GtkEventController;
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
@@ -98,7 +97,6 @@ private:
     static gboolean closePage(AdwTabView* view, AdwTabPage* page, gpointer self);
     static AdwTabView* createWindow(AdwTabView*, gpointer self);
     static gboolean closeRequested(GtkWindow*, gpointer self);
-    static void dragEntered(GtkDropControllerMotion* controller, double, double, gpointer self);
     static void activeChanged(GObject*, GParamSpec*, gpointer self);
     static void resized(GtkWidget*, int width, int height, gpointer self);
 
@@ -130,7 +128,7 @@ private:
     std::unique_ptr<PopoverFocusReturn> focusReturn_;
     std::unique_ptr<TabFocus> tabFocus_;
     std::unique_ptr<KeyboardFocusRing> focusRing_;
-    SignalConnection closeRequest_, dragEnter_, destroy_, active_, selected_, attached_, detached_, close_, create_,
+    SignalConnection closeRequest_, destroy_, active_, selected_, attached_, detached_, close_, create_,
         resize_;
 };
 

@@ -3,14 +3,14 @@
 #include <adwaita.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
-
 #include "Platform/Async/MainThread.hpp"
 #include "Platform/Glib/GObjectPtr.hpp"
 #include "Platform/Glib/SignalConnection.hpp"
 #include "Platform/Log.hpp"
 #include "Window/Desktop/DragEscape.hpp"
 #include "Window/Desktop/RootWindowDrops.hpp"
+#include "Window/Desktop/TabDragPresses.hpp"
+#include "Window/Desktop/TabDragStarts.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 
@@ -19,20 +19,6 @@ namespace larkspin {
 namespace {
 
 constexpr Logger windowLog{"window"};
-
-// The root widget of the tab page a drag carries, or null (not a tab's).
-GtkWidget* draggedChild(GdkDrag* drag) {
-    GdkContentProvider* content = gdk_drag_get_content(drag);
-    if (!content) return nullptr;
-    GValue value = G_VALUE_INIT;
-    g_value_init(&value, ADW_TYPE_TAB_PAGE);
-    GtkWidget* child = nullptr;
-    if (gdk_content_provider_get_value(content, &value, nullptr)) {
-        if (auto* tab = static_cast<AdwTabPage*>(g_value_get_object(&value))) child = adw_tab_page_get_child(tab);
-    }
-    g_value_unset(&value);
-    return child;
-}
 
 }  // namespace
 
@@ -45,6 +31,8 @@ struct TabGroups::TabDrag {
 TabGroups::TabGroups() {
     // One watch for the whole process, however many of these are made.
     RootWindowDrops::install();
+    TabDragStarts::install();
+    TabDragPresses::install();
 }
 
 TabGroups::~TabGroups() {
@@ -90,14 +78,15 @@ void TabGroups::release(GtkWidget* child) {
     MainThread::post([page] {});
 }
 
-void TabGroups::tabLeft(GtkWidget* child, TabGroupWindow& group) { leftFrom_[child] = &group; }
+void TabGroups::tabLeft(GtkWidget* child, TabGroupWindow& group) {
+    leftFrom_[child] = &group;
+    // The tab bar takes a tab out of its view as the tab's drag begins.
+    if (const GObjectPtr<GdkDrag> drag = TabDragStarts::claim(child)) dragBegan(drag.get());
+}
 
 void TabGroups::tabArrived(GtkWidget* child) { leftFrom_.erase(child); }
 
-void TabGroups::dragSeen(GdkDrag* drag) {
-    if (!drag || !draggedChild(drag)) return;
-    if (std::any_of(drags_.begin(), drags_.end(), [drag](const auto& kept) { return kept->drag.get() == drag; }))
-        return;
+void TabGroups::dragBegan(GdkDrag* drag) {
     auto kept = std::make_unique<TabDrag>();
     kept->drag = GObjectPtr<GdkDrag>::retain(drag);
     kept->escape = std::make_unique<DragEscape>(drag);
@@ -111,6 +100,7 @@ void TabGroups::dragSeen(GdkDrag* drag) {
         }),
         this);
     drags_.push_back(std::move(kept));
+    windowLog.info("标签页开始拖动");
 }
 
 void TabGroups::dragEnded(GdkDrag* drag) {
@@ -122,7 +112,7 @@ void TabGroups::dragEnded(GdkDrag* drag) {
 void TabGroups::endDragsFrom(TabGroupWindow& group) {
     std::vector<GObjectPtr<GdkDrag>> ending;
     for (const auto& kept : drags_) {
-        const auto left = leftFrom_.find(draggedChild(kept->drag.get()));
+        const auto left = leftFrom_.find(TabDragStarts::draggedChild(kept->drag.get()));
         if (left != leftFrom_.end() && left->second == &group) ending.push_back(kept->drag);
     }
     if (!ending.empty()) windowLog.info("窗口要关闭：拖动中的标签页移入新窗口");

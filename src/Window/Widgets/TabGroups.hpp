@@ -24,12 +24,12 @@ class TabGroupWindow;
 //
 // A tab being dragged is in no window: the tab bar takes it out of its
 // window when the drag begins and puts it into one when the drag ends. The
-// drags of tabs are kept here from the moment they pass over a group window
-// (at once: they begin over their own) until they end, so that a tab is
-// never lost with its drag: Escape cancels the drag (`DragEscape`), a tab
-// dropped on the bare desktop gets a window (`RootWindowDrops`), and a
-// window that goes while a tab of it is dragged first ends that drag with
-// the tab in a window of its own. Main thread.
+// drags of tabs are kept here from the moment they begin (`TabDragStarts`)
+// until they end, so that a tab is never lost with its drag: Escape cancels
+// the drag (`DragEscape`), a tab dropped on the bare desktop gets a window
+// (`RootWindowDrops`), and a window that goes while a tab of it is dragged
+// first ends that drag with the tab in a window of its own. After the end,
+// the press the drag began with is let go (`TabDragPresses`). Main thread.
 class TabGroups {
 public:
     TabGroups();
@@ -64,9 +64,9 @@ private:
     // The tab of `child` left `group`'s view, or came into a view.
     void tabLeft(GtkWidget* child, TabGroupWindow& group);
     void tabArrived(GtkWidget* child);
-    // A drag passed over a group window: kept until it ends, when it is a
-    // tab's.
-    void dragSeen(GdkDrag* drag);
+    // A tab's drag began (its tab has just left its window): kept until it
+    // ends.
+    void dragBegan(GdkDrag* drag);
     void dragEnded(GdkDrag* drag);
     // Before `group` goes: each tab being dragged out of it is put into a
     // window of its own, its drag ended as a drop outside every window.
