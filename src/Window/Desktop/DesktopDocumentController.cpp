@@ -213,9 +213,8 @@ Task<std::shared_ptr<Document>> DesktopDocumentController::openOnFile(
             auto self = weak.lock();
             if (!self) throw BrokenPromise();
             open = self->registry_.find(standard, identity);
-            if (!open || !identity || open->path() == standard ||
-                round > self->registry_.size() + 2)
-                co_return open;
+            if (!open || !identity || open->path() == standard) co_return open;
+            if (round > self->registry_.size() + 2) co_return nullptr;  // never confirmed
         }
         // Found by the identity the registry recorded for the document's
         // file: what its path leads to now decides. A file that replaced it
