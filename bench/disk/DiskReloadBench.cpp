@@ -53,6 +53,7 @@ struct BenchClient final : DocumentDiskWatch::Client {
         ++adoptions;
     }
     void fileDidMove(const std::filesystem::path&) override {}
+    void fileReplaced() override {}
     std::string logID() const override { return "bench"; }
     std::string displayName() const override { return "bench.md"; }
 };

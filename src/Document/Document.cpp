@@ -437,6 +437,10 @@ void Document::followMove(const std::filesystem::path& path) {
     takeLocation(path);
 }
 
+void Document::fileReplaced() {
+    keeper_->documentFileChanged(*this);
+}
+
 void Document::didSave(const std::filesystem::path& target, SaveOperation operation) {
     if (operation == SaveOperation::saveAs && standardizedPath(target) != path_) {
         takeLocation(target);

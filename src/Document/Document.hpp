@@ -183,6 +183,9 @@ public:
     void adoptReload(LoadedDocument loaded);
     // The file moved to `path` (the watch follows it by itself).
     void followMove(const std::filesystem::path& path);
+    // Another file took the path (a replacement the watch judged): the
+    // keeper's record of which file the document shows follows.
+    void fileReplaced();
     // A save wrote `target`; a save as moves the document there.
     void didSave(const std::filesystem::path& target, SaveOperation operation);
     std::optional<DraftSetAside> recoveryDraftRefusal(const RecoveryDraft& draft) const override;

@@ -17,7 +17,11 @@ class Document;
 // The open documents in the order they were opened, no two on one file: a
 // file is known first by its standardised path, then by its device and inode
 // (a hard link, or a path through a symbolic link). The registry touches no
-// file: callers pass the identity they read off the main thread. Main thread.
+// file: callers pass the identity they read off the main thread. An identity
+// is a record of what the document's path led to when it was read: another
+// file may have taken the path since, or the inode number after the file
+// went, so a match by identity is the caller's to check against the
+// document's path as it is now (and to correct). Main thread.
 class DocumentRegistry {
 public:
     struct Entry {

@@ -64,6 +64,10 @@ void DocumentUnits::fileDidMove(const std::filesystem::path& path) {
     document_.followMove(path);
 }
 
+void DocumentUnits::fileReplaced() {
+    document_.fileReplaced();
+}
+
 void DocumentUnits::adoptLoadedIfNeeded() {
     document_.adoptLoadedIfNeeded();
 }

@@ -47,6 +47,7 @@ public:
     void clearExternalIssue(const ExternalIssueKinds& kinds) override;
     void adoptReload(LoadedDocument loaded) override;
     void fileDidMove(const std::filesystem::path& path) override;
+    void fileReplaced() override;
 
     // ---- SaveClient ----
     void adoptLoadedIfNeeded() override;

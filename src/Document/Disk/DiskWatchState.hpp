@@ -14,7 +14,7 @@ enum class DiskWatchState {
     stopped,     // nothing watched
     watching,    // the file is watched; the next verdict is judged
     reloading,   // the file is read again for the document
-    grace,       // gone after a rename: missing unless a move or the file comes within the grace period
+    grace,       // gone after a rename: the tracker's grace runs; missing only on its word
     missing,     // marked missing; its folder is still watched for the file's return
     unreadable,  // not readable (permission, read error); a fresh verdict starts the watch again
     parked,      // a save runs: the last verdict waits for its end

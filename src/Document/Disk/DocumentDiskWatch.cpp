@@ -30,6 +30,9 @@ std::string failureText(const DocumentLoadFailure& failure) {
     return "unknown";
 }
 
+// The missing reason of a file that left its name and was never found.
+constexpr std::string_view renamedAway = "重命名后未收到新路径";
+
 // The identity of the file a verdict read; empty for an unreadable one.
 std::string identityOf(const ContentStabilizer::Outcome& outcome) {
     const auto* found = outcome.stableVersion();
@@ -52,9 +55,6 @@ void DocumentDiskWatch::moveTo(DiskWatchState next) {
             rawValue(next));
         return;
     }
-    // A grace period belongs to its state: it ends with it, unless a save
-    // merely set the verdict aside meanwhile.
-    if (state_ == DiskWatchState::grace && next != DiskWatchState::parked) graceSlot_.cancel();
     // A newer verdict overrides a reload under way; a new reload replaces it.
     if (state_ == DiskWatchState::reloading && next != DiskWatchState::parked) reloadSlot_.cancel();
     if (state_ == DiskWatchState::missing) missingLookSlot_.cancel();
@@ -70,7 +70,6 @@ void DocumentDiskWatch::start(std::filesystem::path path) {
 
 void DocumentDiskWatch::startObserver() {
     moveTo(DiskWatchState::watching);
-    graceSlot_.cancel();
     lastLoss_ = FileLoss::none;
     parked_.reset();
     unwatchedOutcome_.reset();
@@ -104,7 +103,6 @@ void DocumentDiskWatch::stop() {
         observer_.reset();
     }
     moveTo(DiskWatchState::stopped);
-    graceSlot_.cancel();
     reloadSlot_.cancel();
     watchRetrySlot_.cancel();
     missingLookSlot_.cancel();
@@ -136,6 +134,13 @@ void DocumentDiskWatch::handleFileEvent(const FileChangeEvent& event) {
     if (event.kind == Kind::reopened) lastLoss_ = FileLoss::none;
     log(LogLevel::debug, "文件事件 %{public}s %{private}s", sourceWord(event.kind),
         event.description());
+    // The tracker's verdict on a file that left its name: it has no name to
+    // follow. The grace period was the tracker's.
+    if (event.kind == Kind::presenterDeletion && state_ == DiskWatchState::grace) {
+        moveTo(DiskWatchState::missing);
+        markMissing(renamedAway);
+        return;
+    }
     // The tracker reports a move only once it is settled: followed as it is.
     // Its file is kept at hand until the watch stands on the new path: a
     // file that moved on meanwhile is found by it (see handleDiskOutcome).
@@ -180,8 +185,15 @@ void DocumentDiskWatch::judge(const ContentStabilizer::Outcome& outcome) {
     if (unwatchedOutcome_ && *unwatchedOutcome_ == outcome) return;
     unwatchedOutcome_.reset();
     if (unwatched) unwatchedOutcome_ = outcome;
-    if (outcome.stableVersion() && !client_.diskModel().isSaving())
+    if (outcome.stableVersion() && !client_.diskModel().isSaving()) {
+        // Against the file last judged, or else the one the text was read
+        // from: another one is a replacement.
+        std::string before = judgedIdentity_;
+        if (before.empty() && client_.diskModel().diskVersion())
+            before = client_.diskModel().diskVersion()->resourceIdentifier;
         judgedIdentity_ = identityOf(outcome);
+        if (!before.empty() && before != judgedIdentity_) client_.fileReplaced();
+    }
     const auto situation = describeSituation(client_.diskModel(), outcome,
                                              client_.externalChangePolicy(), lastLoss_,
                                              state_ == DiskWatchState::grace);
@@ -225,7 +237,14 @@ void DocumentDiskWatch::apply(DiskChangeAction action, const ContentStabilizer::
             markMissing(reason->detail);
             return;
         case A::startGrace:
-            graceSlot_.spawn(waitOutGrace());
+            // The tracker times the rename: it reports the file's new path
+            // once its name stayed empty for its grace period, or that the
+            // file has no name left. One that holds no file any more has
+            // said so already.
+            if (!observer_ || !observer_->heldFile()) {
+                moveTo(DiskWatchState::missing);
+                markMissing(renamedAway);
+            }
             return;
         case A::keepConflict:
             log(LogLevel::debug, "磁盘内容未变，冲突保持");
@@ -370,14 +389,6 @@ Task<void> DocumentDiskWatch::reload(std::string reason, std::string expectedIde
     client_.clearExternalIssue(issuesClearedByReload());
     log(LogLevel::info, "重新载入（%{public}s）：%ld 字节 revision=%ld 第 %ld 次", reason,
         byteCount, client_.diskModel().sourceRevision(), reloadCount_);
-}
-
-Task<void> DocumentDiskWatch::waitOutGrace() {
-    co_await sleepFor(clock_, missingGrace);
-    // A save's verdict parked meanwhile keeps its state; the file is
-    // missing all the same. (Set directly: moveTo would cancel this task.)
-    if (state_ == DiskWatchState::grace) state_ = DiskWatchState::missing;
-    markMissing("重命名后未收到新路径");
 }
 
 Task<void> DocumentDiskWatch::lookWhileMissing() {

@@ -38,9 +38,21 @@ class DocumentModel;
 // Which file the path leads to is decided once, by the observer's file
 // tracker (FileTracker): it reports a move only as a settled fact, to be
 // followed, and a file replaced at its path (an editor's save, a link
-// retargeted, a file put back) as a change of the path's content. The watch
-// judges content only; its state is one DiskWatchState, moved only as that
-// table allows.
+// retargeted, a file put back) as a change of the path's content. A rename
+// is timed once, by the tracker's grace period: a verdict that finds the
+// path empty after a rename waits, in state grace and with no clock of its
+// own, for the tracker to report the file's new path (followed) or that it
+// has none (missing). The watch judges content; its state is one
+// DiskWatchState, moved only as that table allows. Besides, precisely:
+// - the last loss it heard (a delete or a rename) only chooses whether a
+//   verdict that finds the path empty waits for the tracker or marks the
+//   file missing at once;
+// - while the file is missing it asks for a verdict now and then (a folder
+//   that went is heard of no more), which the stabiliser gives;
+// - when the watch made at a moved file's new path finds nothing there (the
+//   file moved on before it stood), it reads where the tracker's file is
+//   now from its descriptor and follows it there: the one path the watch
+//   finds itself, between one tracker and the next.
 class DocumentDiskWatch {
 public:
     // What the watch needs of its document.
@@ -69,6 +81,11 @@ public:
         // take it as the document's location and give it to the reader. The
         // watch restarts itself there.
         virtual void fileDidMove(const std::filesystem::path& path) = 0;
+        // A verdict found another file at the path than the one the text was
+        // last judged against or read from (a replacement, the document's
+        // own save by rename included): which file the document shows has
+        // changed.
+        virtual void fileReplaced() = 0;
 
         // The two fields of the document's log prefix: its log identifier
         // and its display name.
@@ -76,28 +93,27 @@ public:
         virtual std::string displayName() const = 0;
     };
 
-    // Grace period after a rename before the file counts as missing.
-    static constexpr Clock::Duration missingGrace = std::chrono::milliseconds(1500);
     // How long a file that could not be watched (no permission, not there)
     // waits before its watch is tried again; tried for as long as it fails,
     // so that the file is followed once it can be (a chmod, a file put back).
     // A missing file's path is read as often.
     static constexpr Clock::Duration watchRetryDelay = std::chrono::seconds(2);
 
-    // Watches nothing yet. The grace period and the stabiliser's timers read
-    // `clock`; the files are read through `sys`.
+    // Watches nothing yet. The trackers' and stabilisers' timers and the
+    // watch's own retries read `clock`; the files are read through `sys`.
     explicit DocumentDiskWatch(Client& client, Clock& clock = Clock::system(),
                                const SysCalls& sys = realSysCalls());
     ~DocumentDiskWatch();
     DocumentDiskWatch(const DocumentDiskWatch&) = delete;
     DocumentDiskWatch& operator=(const DocumentDiskWatch&) = delete;
 
-    // Starts watching `path`, in place of whatever was watched: the pending
-    // grace period, the last loss and a parked verdict go. Opens nothing on
+    // Starts watching `path`, in place of whatever was watched: a wait for
+    // the tracker, the last loss and a parked verdict go. Opens nothing on
     // the calling thread; a file that cannot be watched arrives as an
     // unreadable verdict, judged like any other.
     void start(std::filesystem::path path);
-    // Stops watching and cancels the grace period and a reload under way.
+    // Stops watching and cancels a wait for the tracker and a reload under
+    // way.
     void stop();
     bool isWatching() const { return observer_ != nullptr; }
     // The watched file ("" before start()); a reload reads it.
@@ -139,7 +155,6 @@ public:
 private:
     Task<void> reload(std::string reason, std::string expectedIdentity);
     void judge(const ContentStabilizer::Outcome& outcome);
-    Task<void> waitOutGrace();
     Task<void> lookWhileMissing();
     Task<void> findMovedFile(InodeWatch::File file, ContentStabilizer::Outcome outcome);
     Task<void> retryWatch();
@@ -177,7 +192,6 @@ private:
     // there stands (it may have moved on already).
     InodeWatch::File movedFile_;
     TaskSlot reloadSlot_;
-    TaskSlot graceSlot_;
     TaskSlot watchRetrySlot_;
     TaskSlot missingLookSlot_;
     TaskSlot movedSlot_;

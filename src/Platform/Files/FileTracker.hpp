@@ -44,7 +44,11 @@ public:
     using Handler = std::function<void(const Notice&)>;
 
     // How long a file that left its name is given before its new name is
-    // taken as a move: the name may be taken by the file's replacement.
+    // taken as a move: the name may be taken by the file's replacement. The
+    // program's one wait on a rename: a document shows a renamed file
+    // missing only on the tracker's `deleted`. (Its watch reads a path off
+    // the tracker's file itself only when the tracker made at a reported new
+    // path finds the file gone on; see DocumentDiskWatch.)
     static constexpr Clock::Duration renameGrace = std::chrono::milliseconds(1500);
 
     // Opens `path` and starts watching; throws std::system_error (errno

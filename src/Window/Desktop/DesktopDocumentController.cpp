@@ -173,22 +173,24 @@ Task<DocumentOpener::Opened> DesktopDocumentController::performOpen(Weak weak,
     }
     auto stat = [standard] { return readFileIdentity(standard); };
     const std::optional<FileIdentity> identity = co_await runOn(WorkerPool::shared(), stat);
+    if (auto open = co_await openOnFile(weak, standard, identity)) {
+        if (display) open->showWindows();
+        co_return Opened{open, true};
+    }
     std::shared_ptr<Document> document;
     {
         auto self = weak.lock();
         if (!self) throw BrokenPromise();
-        if (auto open = self->registry_.find(standard, identity)) {
-            if (display) open->showWindows();
-            co_return Opened{open, true};
-        }
         document = self->makeDocument(standard);
     }
     Task<void> reading = Document::read(document);
     co_await std::move(reading);
+    // Another open of the same file may have finished while this one read.
+    auto open = co_await openOnFile(weak, standard, identity);
     auto self = weak.lock();
     if (!self) throw BrokenPromise();
-    // Another open of the same file may have finished while this one read.
-    if (auto open = self->registry_.add(document, standard, identity)) {
+    if (!open) open = self->registry_.add(document, standard, identity);
+    if (open) {
         document->close();
         if (display) open->showWindows();
         co_return Opened{open, true};
@@ -198,6 +200,36 @@ Task<DocumentOpener::Opened> DesktopDocumentController::performOpen(Weak weak,
         document->showWindows();
     }
     co_return Opened{document, false};
+}
+
+Task<std::shared_ptr<Document>> DesktopDocumentController::openOnFile(
+    Weak weak, std::filesystem::path standard, std::optional<FileIdentity> identity) {
+    // Each round either answers or takes a stale identity off the registry,
+    // which then matches no more: as many rounds as documents at most (and a
+    // few for documents that move meanwhile).
+    for (std::size_t round = 0;; ++round) {
+        std::shared_ptr<Document> open;
+        {
+            auto self = weak.lock();
+            if (!self) throw BrokenPromise();
+            open = self->registry_.find(standard, identity);
+            if (!open || !identity || open->path() == standard) co_return open;
+            if (round > self->registry_.size() + 2) co_return nullptr;  // never confirmed
+        }
+        // Found by the identity the registry recorded for the document's
+        // file: what its path leads to now decides. A file that replaced it
+        // since, or that took its inode number after it went, is another.
+        const std::optional<std::filesystem::path> current = open->path();
+        auto stat = [current] {
+            return current ? readFileIdentity(*current) : std::optional<FileIdentity>();
+        };
+        const std::optional<FileIdentity> now = co_await runOn(WorkerPool::shared(), stat);
+        auto self = weak.lock();
+        if (!self) throw BrokenPromise();
+        if (!self->registry_.contains(*open) || open->path() != current) continue;  // moved meanwhile
+        if (now == identity) co_return open;
+        self->registry_.update(*open, current, now);
+    }
 }
 
 std::shared_ptr<OpenedDocument> DesktopDocumentController::makeUntitledDocument(
@@ -271,9 +303,13 @@ Task<bool> DesktopDocumentController::bringForwardIfOpen(Weak weak, std::shared_
     }
     auto stat = [standard] { return readFileIdentity(standard); };
     const std::optional<FileIdentity> identity = co_await runOn(WorkerPool::shared(), stat);
-    auto self = weak.lock();
-    if (!self || !identity) co_return false;
-    auto open = self->registry_.find(standard, identity);
+    if (!identity) co_return false;
+    std::shared_ptr<Document> open;
+    try {
+        open = co_await openOnFile(weak, standard, identity);
+    } catch (const BrokenPromise&) {
+        co_return false;
+    }
     if (!open || open == asking) co_return false;
     open->showWindows();
     co_return true;

@@ -32,10 +32,10 @@ class TabGroups;
 enum class KeyDocumentCommand { close, save, saveAs, revert };
 
 // The program's document controller: opens files as documents (no two on one
-// file: the registry knows them by path, then by device and inode, stat'ed
-// on the worker pool), makes each document's tab page with its reader, and
-// puts a new page into the frontmost group window, or a new group window
-// when there is none. Opening a file already open brings its tab forward.
+// file: the registry knows them by path, then by the device and inode of
+// each document's current file, stat'ed on the worker pool), makes each
+// document's tab page with its reader, and puts a new page into the
+// frontmost group window, or a new group window when there is none. Opening a file already open brings its tab forward.
 // Owned by a shared_ptr; an open in flight holds it weakly. Main thread.
 class DesktopDocumentController final
     : public DocumentOpener,
@@ -135,6 +135,12 @@ private:
     static Task<Opened> performOpen(Weak weak, std::filesystem::path path, bool display);
     static Task<bool> bringForwardIfOpen(Weak weak, std::shared_ptr<Document> asking,
                                          std::filesystem::path path);
+    // The document whose file `standard` is now: by path, else by `identity`
+    // (read off `standard`; a hard link, a path through a symbolic link)
+    // when it is still the identity of what the document's path leads to.
+    // Identities the registry recorded that no longer are get corrected.
+    static Task<std::shared_ptr<Document>> openOnFile(Weak weak, std::filesystem::path standard,
+                                                      std::optional<FileIdentity> identity);
 
     void documentsChanged();
 

@@ -29,10 +29,14 @@ struct Notices {
     std::vector<FileTracker::Notice> all;
 
     bool waitFor(Change change) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, test::waitLimit, [&] {
-            return std::ranges::any_of(all, [&](const auto& n) { return n.change == change; });
+        return waitUntil([&](const auto& notices) {
+            return std::ranges::any_of(notices, [&](const auto& n) { return n.change == change; });
         });
+    }
+    bool waitUntil(const std::function<bool(const std::vector<FileTracker::Notice>&)>& done,
+                   std::chrono::milliseconds limit = test::waitLimit) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return done(all); });
     }
     std::vector<FileTracker::Notice> items() {
         std::lock_guard lock(mutex);
@@ -45,6 +49,21 @@ struct Tracking {
     std::shared_ptr<SerialExecutor> queue =
         std::make_shared<SerialExecutor>("dev.corvantel.larkspin.test.tracker", clock);
     std::shared_ptr<Notices> notices = std::make_shared<Notices>();
+
+    // Ends each grace period the tracker sets (a name event heard late
+    // starts one anew) until it reports `change`.
+    bool graceUntil(Change change) {
+        const auto until = std::chrono::steady_clock::now() + test::waitLimit;
+        const auto reported = [&](const auto& all) {
+            return std::ranges::any_of(all, [&](const auto& n) { return n.change == change; });
+        };
+        while (std::chrono::steady_clock::now() < until) {
+            if (!drainForTesting(*queue)) return false;
+            if (clock.pendingTimerCount() > 0) clock.advance(FileTracker::renameGrace);
+            if (notices->waitUntil(reported, std::chrono::milliseconds(5))) return true;
+        }
+        return false;
+    }
 
     std::unique_ptr<FileTracker> track(const fs::path& path) {
         return std::make_unique<FileTracker>(path, queue, [n = notices](const auto& notice) {
@@ -65,6 +84,24 @@ void append(const fs::path& path) {
 bool has(Notices& notices, Change change) {
     const auto all = notices.items();
     return std::ranges::any_of(all, [&](const auto& n) { return n.change == change; });
+}
+
+std::string describe(const std::vector<FileTracker::Notice>& notices) {
+    std::string text;
+    for (const auto& n : notices)
+        text += std::to_string(static_cast<int>(n.change)) + " " + n.path.filename().string() + "; ";
+    return text;
+}
+
+// Waits until the tracker has heard its file leave its name: its grace
+// period is set on the clock (the only timer of these tests).
+bool graceStarted(const ManualClock& clock) {
+    const auto until = std::chrono::steady_clock::now() + test::waitLimit;
+    while (clock.pendingTimerCount() == 0) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 TEST(FileTracker, DecidesBetweenAMoveAndAReplacementByWhatTakesTheName) {
@@ -111,11 +148,11 @@ TEST(FileTracker, DecidesBetweenAMoveAndAReplacementByWhatTakesTheName) {
         c.act(dir, file);
         if (c.decided == Change::moved && !inFolder) {
             // Nothing is decided while a new file may still take the name.
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ASSERT_TRUE(graceStarted(tracking.clock));
             EXPECT_TRUE(drainForTesting(*tracking.queue));
             EXPECT_FALSE(has(*tracking.notices, Change::moved));
             EXPECT_EQ(tracker->path(), file);
-            tracking.clock.advance(FileTracker::renameGrace);
+            ASSERT_TRUE(tracking.graceUntil(Change::moved));
         }
         ASSERT_TRUE(tracking.notices->waitFor(c.decided));
         EXPECT_EQ(tracker->path(), dir / c.at);
@@ -130,26 +167,46 @@ TEST(FileTracker, DecidesBetweenAMoveAndAReplacementByWhatTakesTheName) {
     }
 }
 
-TEST(FileTracker, FollowsAMoveIntoAnotherFolder) {
+TEST(FileTracker, FollowsAMoveIntoAnotherFolderAndWatchesTheNameThere) {
     test::TempDir dir;
     const auto file = dir.write("a/notes.md", "# A\n");
     fs::create_directories(dir / "b");
     Tracking tracking;
     auto tracker = tracking.track(file);
 
-    const auto moved = dir / "b" / "renamed.md";
+    const auto moved = dir / "b" / "notes.md";
     fs::rename(file, moved);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(drainForTesting(*tracking.queue));
-    tracking.clock.advance(FileTracker::renameGrace);
-    ASSERT_TRUE(tracking.notices->waitFor(Change::moved));
+    ASSERT_TRUE(tracking.graceUntil(Change::moved));
     EXPECT_EQ(tracking.notices->items().front().path, moved);
     EXPECT_EQ(tracker->path(), moved);
 
     // Still the same file: a write there is a change, not a loss.
     append(moved);
     EXPECT_TRUE(tracking.notices->waitFor(Change::changed));
-    for (const auto& n : tracking.notices->items()) EXPECT_NE(n.change, Change::deleted);
+
+    // An editor's save there that keeps a backup: the new file at the name
+    // in the new folder is the tracker's, the backup is not followed.
+    const std::size_t before = tracking.notices->items().size();
+    fs::rename(moved, dir / "b" / "notes.md~");
+    dir.write("b/notes.md", "# B\n");
+    const auto saved = readFileIdentity(moved);
+    const auto holdsSaved = [&] {
+        const auto held = tracker->file();
+        return held && readFileIdentity(held->get()) == saved;
+    };
+    EXPECT_TRUE(tracking.notices->waitUntil([&](const auto& notices) {
+        return notices.size() > before && notices.back().change == Change::changed && holdsSaved();
+    })) << describe(tracking.notices->items());
+    tracking.clock.advance(2 * FileTracker::renameGrace);
+    ASSERT_TRUE(drainForTesting(*tracking.queue));
+    EXPECT_EQ(tracker->path(), moved);
+    for (const auto& n : tracking.notices->items()) {
+        EXPECT_NE(n.change, Change::deleted);
+        EXPECT_EQ(n.path, moved);
+    }
+    append(moved);
+    EXPECT_TRUE(tracking.notices->waitFor(Change::changed));
+    EXPECT_EQ(tracking.notices->items().back().path, moved);
 }
 
 TEST(FileTracker, FollowsAnAtomicReplaceAndReportsADeletion) {

@@ -151,6 +151,91 @@ TEST_F(DesktopDocumentControllerDisplay, AnOpenedFileRendersInATabAndOpeningItAg
     EXPECT_TRUE(alphaDocument->isClosing());
 }
 
+// A file joins an open document only when it is the file that document
+// shows now: by path, or by device and inode of the document's current file.
+// Files a document showed before, and identities recorded before another
+// file took its path, match nothing.
+TEST_F(DesktopDocumentControllerDisplay, AFileJoinsOnlyTheDocumentWhoseFileItIsNow) {
+    namespace fs = std::filesystem;
+    const auto textOf = [](const std::shared_ptr<OpenedDocument>& opened) {
+        auto* document = dynamic_cast<Document*>(opened.get());
+        return document ? document->model().sourceText() : std::string();
+    };
+    const auto shows = [&](Document& document, const std::string& text) {
+        return test::waitFor([&] { return document.model().sourceText() == text; });
+    };
+
+    // A backup rotation: the old file under a new name, a new file at the
+    // path, which the tab shows. The backup opens as itself, in a tab of its
+    // own, both once the tab shows the new file and before it has seen it.
+    const auto p = dir.write("p.md", "# P version 1\n");
+    Document& current = openRendered(p);
+    for (const std::string round : {"2", "3"}) {
+        SCOPED_TRACE("version " + round);
+        const fs::path backup = dir / ("p.bak" + round + ".md");
+        const std::string before = current.model().sourceText();
+        fs::rename(p, backup);
+        writeInPlace(p, "# P version " + round + "\n");
+        if (round == "2") {
+            ASSERT_TRUE(shows(current, "# P version 2\n"));
+        }
+        const auto opened = open(backup);
+        EXPECT_FALSE(opened.alreadyOpen);
+        EXPECT_NE(opened.document.get(), &current);
+        EXPECT_EQ(textOf(opened.document), before);
+        // The registry learns which file the tab shows (checked against the
+        // path in the next round all the same).
+        ASSERT_TRUE(test::waitFor([&] {
+            return controller->registry().find(dir / "another name.md", readFileIdentity(p)).get() == &current;
+        }));
+    }
+
+    // A link retargeted: the link's tab shows the new target, which joins
+    // it; the old target opens as itself.
+    const auto x1 = dir.write("x1.md", "# X one\n");
+    const auto x2 = dir.write("x2.md", "# X two\n");
+    fs::create_symlink("x1.md", dir / "link.md");
+    Document& linked = openRendered(dir / "link.md");
+    fs::create_symlink("x2.md", dir / "link.tmp");
+    fs::rename(dir / "link.tmp", dir / "link.md");
+    ASSERT_TRUE(shows(linked, "# X two\n"));
+    ASSERT_TRUE(test::waitFor([&] {
+        return controller->registry().find(standardizedPath(x2), readFileIdentity(x2)).get() == &linked;
+    })) << "the registry never learnt the link's new file";
+    const auto second = open(x2);
+    EXPECT_TRUE(second.alreadyOpen);
+    EXPECT_EQ(second.document.get(), &linked);
+    const auto first = open(x1);
+    EXPECT_FALSE(first.alreadyOpen);
+    EXPECT_EQ(textOf(first.document), "# X one\n");
+}
+
+// A build deletes a tab's file; its inode number goes to a new, unrelated
+// file (as the file system does, here in the same folder). That file opens
+// as itself.
+TEST_F(DesktopDocumentControllerDisplay, AFileGivenTheInodeNumberOfATabsEarlierFileOpensAsItself) {
+    namespace fs = std::filesystem;
+    const auto generated = dir.write("out/gen2.md", "# Generation 1\n");
+    Document& generations = openRendered(generated);
+    const auto inode = readFileIdentity(generated);
+    ASSERT_TRUE(inode);
+    fs::remove(generated);
+    ASSERT_TRUE(test::waitFor([&] { return generations.model().isMissing(); }));
+    std::optional<fs::path> reused;
+    for (int i = 0; i < 400 && !reused; ++i) {
+        // (The watch lets go of the file on a queue of its own.)
+        test::detail::turnUntil([] { return false; }, std::chrono::milliseconds(10));
+        const auto candidate = dir.write("out/n" + std::to_string(i) + ".md", "# Unrelated\n");
+        if (readFileIdentity(candidate) == inode) reused = candidate;
+    }
+    if (!reused) GTEST_SKIP() << "the file system gave the inode number to no new file";
+    const auto unrelated = open(*reused);
+    EXPECT_FALSE(unrelated.alreadyOpen);
+    auto* document = dynamic_cast<Document*>(unrelated.document.get());
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(document->model().sourceText(), "# Unrelated\n");
+}
+
 // A window closed with its tabs closes their documents: the file opens again
 // afresh, in a window, and renders.
 TEST_F(DesktopDocumentControllerDisplay, AFileWhoseWindowWasClosedOpensAgainInAWindow) {
