@@ -15,6 +15,7 @@ namespace larkspin::test {
 class FakeDocumentKeeper final : public DocumentKeeper {
 public:
     void makeWindow(Document&) override { ++windowsAsked; }
+    bool mayWatchFile(Document&) override { return true; }
     void documentClosed(Document&) override { ++closed; }
     void documentFileChanged(Document&) override { ++fileChanges; }
     void documentStateChanged(Document&) override { ++stateChanges; }
