@@ -18,7 +18,6 @@ FileWatchBudget::Grant FileWatchBudget::request(const std::string& id, bool show
         holders_.emplace(id, ++clock_);
         return {true, std::nullopt};
     }
-    refused_ = true;
     if (!shown || capacity_ == 0) return {false, std::nullopt};
     const auto oldest = std::min_element(holders_.begin(), holders_.end(), [](const auto& a, const auto& b) {
         return a.second < b.second;

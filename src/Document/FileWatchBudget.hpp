@@ -43,8 +43,6 @@ public:
     bool holds(const std::string& id) const { return holders_.contains(id); }
     std::size_t holderCount() const { return holders_.size(); }
     std::size_t capacity() const { return capacity_; }
-    // Whether some document has waited for a watch since the budget was made.
-    bool hasRefused() const { return refused_; }
 
 private:
     std::size_t capacity_;
@@ -52,7 +50,6 @@ private:
     // or admitted.
     std::map<std::string, std::uint64_t> holders_;
     std::uint64_t clock_ = 0;
-    bool refused_ = false;
 };
 
 }  // namespace larkspin
