@@ -288,7 +288,14 @@ void Document::adoptRelocatedSource(std::filesystem::path path) {
 
 void Document::startObservingFile() {
     units_->disk().stop();
-    if (!path_ || !services_.observesFile) return;
+    waitingToObserve_ = false;
+    if (!path_ || !services_.observesFile || isClosing_) return;
+    if (!keeper_->mayWatchFile(*this)) {
+        waitingToObserve_ = true;
+        AppLog::document.debug("文档 doc=%{public}s %{private}s 暂不观察源文件：打开的文件已到上限，显示时再观察",
+                              logID(), displayName());
+        return;
+    }
     // The watch's observer has its own tracker, which follows moves: on Linux
     // the document is no file presenter of its own. A watch that cannot
     // start reports an unreadable verdict.
@@ -300,6 +307,20 @@ void Document::startObservingFile() {
 
 bool Document::isObservingFile() const {
     return units_->disk().isWatching();
+}
+
+void Document::pauseObservingFile() {
+    if (!isObservingFile()) return;
+    units_->disk().stop();
+    waitingToObserve_ = true;
+    AppLog::document.info("文档 doc=%{public}s %{private}s 暂停观察源文件：让给正在显示的文档", logID(),
+                          displayName());
+}
+
+void Document::resumeObservingFile() {
+    if (!waitingToObserve_) return;
+    startObservingFile();
+    if (isObservingFile()) units_->disk().sampleAgain();
 }
 
 ExternalChangePolicy Document::externalChangePolicy() const {

@@ -146,8 +146,19 @@ public:
     void adoptRelocatedSource(std::filesystem::path path);
 
     // ---- the file watch ----
+    // Starts the watch, when the keeper allows it (`mayWatchFile`);
+    // otherwise the document waits for `resumeObservingFile()`.
     void startObservingFile();
     bool isObservingFile() const;
+    // Gives the watch up for another document's; the file is looked at
+    // afresh when the watch comes back.
+    void pauseObservingFile();
+    // The keeper allows a watch again: a document waiting for one starts it
+    // and reads the file's verdict (what changed meanwhile is judged as
+    // any change is). Nothing for a document that is not waiting.
+    void resumeObservingFile();
+    // Waiting for a watch (`mayWatchFile` said no, or it was paused).
+    bool isWaitingToObserve() const { return waitingToObserve_; }
     ExternalChangePolicy externalChangePolicy() const;
     // The watch could not be started (the disk unit recognises it): the
     // document stays open and shows the unreadable notice.
@@ -222,6 +233,7 @@ private:
     std::shared_ptr<DocumentReader> reader_;
     std::optional<ExternalIssue> externalIssue_;
     bool isClosing_ = false;
+    bool waitingToObserve_ = false;
     std::unique_ptr<DocumentUnits> units_;  // after what its clients read
     std::unique_ptr<DocumentRendering> rendering_;
     std::unique_ptr<DocumentNoticeActions> notices_;  // its questions end before the rest goes

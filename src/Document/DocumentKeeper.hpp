@@ -20,6 +20,10 @@ public:
 
     // Makes the document's tab page, which attaches itself.
     virtual void makeWindow(Document& document) = 0;
+    // Asked each time the document is about to watch its file: false when
+    // it must not now (the process holds as many watches as it may). The
+    // document then waits, unwatched, until `resumeObservingFile()`.
+    virtual bool mayWatchFile(Document& document) = 0;
     // The document closed: it is let go.
     virtual void documentClosed(Document& document) = 0;
     // The document's file location changed (a relocation, a move, a save

@@ -270,6 +270,10 @@ constexpr std::array kEntries = std::to_array<Entry>({
     {"update.result.skip", "跳过此版本"},
     {"update.result.upToDate.message", "%@ %@ 已是最新版本。"},
     {"update.result.upToDate.title", "已是最新版本"},
+    {"watch.limit.message",
+     "系统的打开文件数上限只允许 Larkspin 同时跟踪 %@ 个文件的变化。最近没有查看的标签页暂时不跟踪源文件；切换到这些标签页时会重新读取文件。"
+     "所有标签页仍然保留在窗口和会话中。"},
+    {"watch.limit.title", "打开的文档太多，部分标签页暂不跟踪文件变化"},
     {"width.comfortable", "舒适"},
 });
 

@@ -1017,5 +1017,53 @@ TEST_F(LarkspinProgram, ManyMissingFilesAreSaidInOneMessageOnceEveryOpenHasEnded
     terminate();
 }
 
+// Under a hard limit of 256 descriptors, more files than it may watch: the
+// program opens every one and keeps working (a later file opens, the file
+// shown is followed), says once that some tabs wait, and the session it
+// leaves starts again the same way.
+TEST_F(LarkspinProgram, MoreFilesThanTheDescriptorLimitAllowsStillOpenAndStartAgain) {
+    std::vector<fs::path> files;
+    std::vector<std::string> names;
+    for (int index = 1; index <= 300; ++index) {
+        names.push_back("w" + std::to_string(1000 + index) + ".md");
+        files.push_back(document(names.back(), "# " + names.back() + "\n"));
+    }
+    // The limit is the child's alone: a shell lowers it and becomes the program.
+    const auto limited = [&](const std::vector<fs::path>& named) {
+        std::vector<std::string> argv{"/bin/sh", "-c", "ulimit -n 256 && exec \"$0\" \"$@\"",
+                                      std::string(LARKSPIN_TEST_BUILD_DIR) + "/larkspin"};
+        for (const auto& file : named) argv.push_back(file.string());
+        return std::make_unique<test::LaunchedProgram>(argv, environment(false));
+    };
+    const std::string said = "提示：打开的文档太多，部分标签页暂不跟踪文件变化（在窗口上）";
+    const auto expectWorking = [&] {
+        const std::string output = program_->output();
+        EXPECT_EQ(output.find("Too many open files"), std::string::npos) << output;
+        EXPECT_EQ(output.find("打开观察描述符失败"), std::string::npos) << output;
+        EXPECT_EQ(output.find(said), output.rfind(said)) << "said more than once\n" << output;
+    };
+
+    program_ = limited(files);
+    ASSERT_TRUE(program_->waitForOutput("打开描述符上限：256", bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(rendered("w1300.md", 1), bound)) << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(said, bound)) << program_->output();
+    auto second = start({document("later.md", "# Later\n")}, false);
+    ASSERT_TRUE(second->waitForExit(bound).has_value()) << second->output();
+    ASSERT_TRUE(program_->waitForOutput(rendered("later.md", 1), bound)) << program_->output();
+    std::ofstream(home_ / "docs" / "later.md", std::ios::app) << "\n# Again\n";
+    EXPECT_TRUE(program_->waitForOutput(rendered("later.md", 2), bound)) << program_->output();
+    expectWorking();
+    terminate();
+    names.push_back("later.md");
+    EXPECT_EQ(sessionGroups(), Groups{names});
+
+    program_ = limited({});
+    EXPECT_TRUE(program_->waitForOutput("会话已恢复：1 个窗口，301 份文档，0 个文件已不在", bound))
+        << program_->output();
+    ASSERT_TRUE(program_->waitForOutput(said, bound)) << program_->output();
+    expectWorking();
+    terminate();
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -512,5 +512,49 @@ TEST(DocumentWatchWiring, AReloadReadsOnlyTheFileItWasAskedFor) {
     document->detachWindow(host);
 }
 
+// A document the keeper lets watch no file (the process holds all the
+// watches it may) waits unwatched; what changed meanwhile is read once it
+// may watch again, and a watch given up for another document comes back the
+// same way.
+TEST(DocumentWatchWiring, ADocumentWaitingForAWatchReadsWhatChangedMeanwhileOnceItWatches) {
+    test::TempDir dir;
+    ManualClock clock;
+    const fs::path path = dir.write("waits.md", "# One\n");
+    auto keeper = std::make_shared<test::FakeDocumentKeeper>();
+    keeper->allowsWatch = false;
+    Document::Services services;
+    services.draftWriter = std::make_shared<DraftWriter>();
+    services.clock = &clock;
+    auto document = Document::create(services, keeper, path);
+    test::runTask(Document::read(document));
+    SavingHost host;
+    document->attachWindow(host);
+    const auto text = [&] { return document->model().sourceText(); };
+    auto until = [&](const std::function<bool()>& done) { return settleUntil(clock, done); };
+    EXPECT_TRUE(document->isWaitingToObserve());
+    EXPECT_FALSE(document->isObservingFile());
+
+    writeNew(path, "# Two\n");
+    until([] { return false; });
+    EXPECT_EQ(text(), "# One\n");
+    keeper->allowsWatch = true;
+    document->resumeObservingFile();
+    EXPECT_TRUE(until([&] { return text() == "# Two\n"; })) << text();
+    EXPECT_FALSE(document->isWaitingToObserve());
+    // Watched now: a change is heard as it happens.
+    append(path, "more\n");
+    EXPECT_TRUE(until([&] { return text() == "# Two\nmore\n"; })) << text();
+
+    document->pauseObservingFile();
+    EXPECT_TRUE(document->isWaitingToObserve());
+    writeNew(path, "# Three\n");
+    until([] { return false; });
+    EXPECT_EQ(text(), "# Two\nmore\n");
+    document->resumeObservingFile();
+    EXPECT_TRUE(until([&] { return text() == "# Three\n"; })) << text();
+    EXPECT_FALSE(document->externalIssue());
+    document->detachWindow(host);
+}
+
 }  // namespace
 }  // namespace larkspin

@@ -15,6 +15,7 @@ namespace larkspin::test {
 class FakeDocumentKeeper final : public DocumentKeeper {
 public:
     void makeWindow(Document&) override { ++windowsAsked; }
+    bool mayWatchFile(Document&) override { return allowsWatch; }
     void documentClosed(Document&) override { ++closed; }
     void documentFileChanged(Document&) override { ++fileChanges; }
     void documentStateChanged(Document&) override { ++stateChanges; }
@@ -24,6 +25,7 @@ public:
     void openLink(Document&, const OpenLinkPayload& payload) override { links.push_back(payload.href); }
 
     bool openElsewhere = false;
+    bool allowsWatch = true;
     std::vector<std::filesystem::path> asked;
     std::vector<std::string> links;
     int windowsAsked = 0;

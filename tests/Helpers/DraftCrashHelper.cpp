@@ -73,6 +73,7 @@ public:
 
     // ---- DocumentKeeper ----
     void makeWindow(Document&) override {}
+    bool mayWatchFile(Document&) override { return true; }
     void documentClosed(Document&) override {}
     void documentFileChanged(Document&) override {}
     void documentStateChanged(Document& document) override {

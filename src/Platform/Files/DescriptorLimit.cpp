@@ -11,4 +11,9 @@ rlim_t raiseToHardLimit() {
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : before;
 }
 
+rlim_t current() {
+    struct rlimit limit {};
+    return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}
+
 }  // namespace larkspin::DescriptorLimit

@@ -4,15 +4,18 @@
 
 namespace larkspin {
 
-// The process's limit on open descriptors. Each open document holds one (its
-// file's O_PATH descriptor) and WebKit ends the program when it cannot open
-// one, so the usual soft limit of 1,024 would let a large restored session
-// stop every launch: the soft limit is raised to the hard one at start.
+// The process's limit on open descriptors. Each document watching its file
+// holds one (the file's O_PATH descriptor) and GLib ends the program when it
+// cannot open one: the soft limit is raised to the hard one at start, and
+// the document controller lets only as many documents watch as the limit
+// leaves room for (`FileWatchBudget`).
 namespace DescriptorLimit {
 
 // Raises the soft limit to the hard one; returns the soft limit in force
 // afterwards (the old one when it could not be raised).
 rlim_t raiseToHardLimit();
+// The soft limit in force now.
+rlim_t current();
 
 }  // namespace DescriptorLimit
 

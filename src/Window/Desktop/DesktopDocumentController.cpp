@@ -8,7 +8,10 @@
 
 #include "Document/Closing/DocumentClosing.hpp"
 #include "Document/Links/LinkOpener.hpp"
+#include "Platform/Files/DescriptorLimit.hpp"
+#include "Platform/Localization.hpp"
 #include "Platform/Async/Cancellation.hpp"
+#include "Platform/Async/MainThread.hpp"
 #include "Platform/Async/WorkerPool.hpp"
 #include "Model/DocumentPreferences.hpp"
 #include "Platform/Log.hpp"
@@ -17,6 +20,7 @@
 #include "Reader/Widgets/ReaderView.hpp"
 #include "Window/Desktop/MessageDialogCloseQuestion.hpp"
 #include "Window/Desktop/ReaderAppearanceFeed.hpp"
+#include "Window/Desktop/ShellMessage.hpp"
 #include "Window/Widgets/DocumentPage.hpp"
 #include "Window/Widgets/TabGroupWindow.hpp"
 #include "Window/Widgets/TabGroups.hpp"
@@ -73,9 +77,14 @@ public:
     void makeWindow(Document& document) override {
         if (auto self = controller_.lock()) self->makeWindow(document);
     }
+    bool mayWatchFile(Document& document) override {
+        auto self = controller_.lock();
+        return !self || self->admitWatch(document);
+    }
     void documentClosed(Document& closed) override {
         auto self = controller_.lock();
         if (!self) return;
+        self->watches_.release(closed.documentID());
         self->registry_.remove(closed);
         self->documentsChanged();
     }
@@ -115,7 +124,9 @@ std::shared_ptr<DesktopDocumentController> DesktopDocumentController::create(
 }
 
 DesktopDocumentController::DesktopDocumentController(WindowServices services, Dependencies dependencies)
-    : services_(services), dependencies_(std::move(dependencies)) {
+    : services_(services),
+      dependencies_(std::move(dependencies)),
+      watches_(FileWatchBudget::capacityFor(DescriptorLimit::current())) {
     if (!dependencies_.sandboxed) dependencies_.sandboxed = std::getenv("FLATPAK_ID") != nullptr;
     closeQuestion_ = std::make_unique<MessageDialogCloseQuestion>([](ClosingDocument& closing) -> GtkWindow* {
         auto* ours = dynamic_cast<DocumentClosing*>(&closing);
@@ -276,6 +287,51 @@ void DesktopDocumentController::connectLinks(Document& document, Keeper& keeper)
         });
     }
     keeper.links.opener = LinkOpener::create(weakDocument, std::move(services));
+}
+
+bool DesktopDocumentController::admitWatch(Document& document) {
+    if (watches_.request(document.documentID(), false).granted) return true;
+    sayWatchesLimited();
+    return false;
+}
+
+void DesktopDocumentController::pageShown(Document& document) {
+    if (!document.path() || document.isClosing()) return;
+    const FileWatchBudget::Grant grant = watches_.request(document.documentID(), true);
+    if (grant.released) {
+        for (const auto& other : registry_.documents()) {
+            if (other->documentID() == *grant.released) other->pauseObservingFile();
+        }
+        sayWatchesLimited();
+    }
+    if (grant.granted) document.resumeObservingFile();
+    presentWatchLimitIfDue();
+}
+
+void DesktopDocumentController::sayWatchesLimited() {
+    if (watchLimit_ != WatchLimitNotice::unsaid) return;
+    watchLimit_ = WatchLimitNotice::due;
+    AppLog::document.info("打开的文档超过可观察的上限（%zu 份）：最近未显示的文档暂不观察源文件",
+                          watches_.capacity());
+    presentWatchLimitIfDue();
+}
+
+void DesktopDocumentController::presentWatchLimitIfDue() {
+    if (watchLimit_ != WatchLimitNotice::due) return;
+    // Over the window the user looks at, once it shows: the documents of a
+    // session being restored are read before its window is presented (a
+    // page shown then asks again).
+    Weak weak = weak_from_this();
+    MainThread::post([weak] {
+        auto self = weak.lock();
+        if (!self || self->watchLimit_ != WatchLimitNotice::due) return;
+        TabGroupWindow* group = self->frontmostGroup();
+        if (!group || !gtk_widget_get_visible(GTK_WIDGET(group->window()))) return;
+        self->watchLimit_ = WatchLimitNotice::said;
+        const std::string count = std::to_string(self->watches_.capacity());
+        showShellMessage(group->window(), L10n::text("watch.limit.title"),
+                         L10n::format("watch.limit.message", {count}));
+    });
 }
 
 Task<void> DesktopDocumentController::followFile(std::shared_ptr<Document> document) {

@@ -11,6 +11,7 @@
 #include "Document/Document.hpp"
 #include "Document/DocumentOpening.hpp"
 #include "Document/DocumentRegistry.hpp"
+#include "Document/FileWatchBudget.hpp"
 #include "Document/Links/LinkOpenerSeams.hpp"
 #include "Platform/Async/TaskScope.hpp"
 #include "Reader/ReaderEnvironment.hpp"
@@ -103,6 +104,9 @@ public:
     // The close review of one page's document (a tab's close): `done(true)`
     // when it may close.
     void reviewClose(std::shared_ptr<Document> document, std::function<void(bool)> done) override;
+    // A shown page's document watches its file, from the document shown
+    // least recently when the process holds as many watches as it may.
+    void pageShown(Document& document) override;
     // Called when a document opens or closes, or its edited state or file
     // changes (the shell re-validates its menu actions).
     std::function<void()> onDocumentsChanged;
@@ -143,10 +147,21 @@ private:
                                                       std::optional<FileIdentity> identity);
 
     void documentsChanged();
+    // Whether a document may start watching its file now (`FileWatchBudget`).
+    bool admitWatch(Document& document);
+    // Tells the user, once, over a window, that some documents wait for a
+    // watch.
+    void sayWatchesLimited();
+    void presentWatchLimitIfDue();
 
     WindowServices services_;
     Dependencies dependencies_;
     DocumentRegistry registry_;
+    // Which documents watch their files: as many as the descriptor limit
+    // leaves room for.
+    FileWatchBudget watches_;
+    enum class WatchLimitNotice { unsaid, due, said };
+    WatchLimitNotice watchLimit_ = WatchLimitNotice::unsaid;
     // Where the page being made goes, during `placePage` only.
     struct Placement {
         TabGroupWindow* group = nullptr;

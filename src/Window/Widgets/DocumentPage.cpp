@@ -228,7 +228,10 @@ void DocumentPage::setWindowActive(bool active) {
     reader_->setWindowActive(active);
 }
 
-void DocumentPage::shown() { workingSetMember_->shown(); }
+void DocumentPage::shown() {
+    workingSetMember_->shown();
+    if (const std::shared_ptr<DocumentPageOwner> owner = owner_.lock()) owner->pageShown(*document_);
+}
 
 bool DocumentPage::isSelected() const {
     auto* view = ADW_TAB_VIEW(gtk_widget_get_ancestor(root_.get(), ADW_TYPE_TAB_VIEW));

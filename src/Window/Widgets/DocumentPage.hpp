@@ -101,8 +101,8 @@ public:
     // reader retry a render that timed out.
     void setWindowActive(bool active);
     // The page is shown, selected in its window: its reader gets a web view
-    // when it has none (a page's first web view waits for this), and the
-    // working set counts it most recent.
+    // when it has none (a page's first web view waits for this), the
+    // working set counts it most recent, and its owner hears of it.
     void shown();
     // Whether the page is its tab view's selected page.
     bool isSelected() const;

@@ -21,8 +21,10 @@ public:
         }
         done(true);
     }
+    void pageShown(Document&) override { ++shown; }
 
     bool holdCloses = false;
+    int shown = 0;
     std::vector<std::function<void(bool)>> held;
 };
 
