@@ -530,7 +530,7 @@ TEST(DocumentWatchWiring, ADocumentWaitingForAWatchReadsWhatChangedMeanwhileOnce
     SavingHost host;
     document->attachWindow(host);
     const auto text = [&] { return document->model().sourceText(); };
-    auto until = [&](const std::function<bool()>& done) { return settleUntil(clock, done); };
+    auto until = [&](const std::function<bool()>& done) { return settleUntil(clock, *document, done); };
     EXPECT_TRUE(document->isWaitingToObserve());
     EXPECT_FALSE(document->isObservingFile());
 
