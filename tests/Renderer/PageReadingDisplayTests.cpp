@@ -146,7 +146,7 @@ TEST_F(PageReadingTest, FormulasTypesetAboveTheReadingLineMoveNothingOnScreen) {
 
 TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
     loadPage();
-    constexpr double inset = 40;
+    constexpr int inset = 40;
     ASSERT_EQ(page->request("setViewportInsets", {{"top", inset}, {"bottom", 0}})["type"], "viewportInsetsApplied");
     const json typography = {{"fontSizePx", 16},  {"widthPreset", "comfortable"}, {"lineHeightPreset", "standard"},
                              {"bodyFamily", ""},  {"monoFamily", ""},             {"headingFamily", ""},
@@ -174,13 +174,12 @@ TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
         const target = Array.from(document.querySelectorAll('#content p'))
             .find((p) => p.textContent.startsWith(`Paragraph one of section ${section} `));
         if (!target) return null;
-        if (place) {
-            document.scrollingElement.scrollTop += target.getBoundingClientRect().top - inset;
-        }
+        const line = Number(inset);
+        if (place === 'yes') document.scrollingElement.scrollTop += target.getBoundingClientRect().top - line;
         let worst = 0;
         for (let frame = 0; frame < 12; frame++) {
             await new Promise((done) => requestAnimationFrame(done));
-            const off = target.getBoundingClientRect().top - inset;
+            const off = target.getBoundingClientRect().top - line;
             if (Math.abs(off) > Math.abs(worst)) worst = off;
         }
         return worst;
@@ -188,14 +187,20 @@ TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
     ASSERT_EQ(render(sectionedDocument(600))["type"], "rendered");
     settleEnhancements();
     for (const int section : {30, 300, 550}) {
+        const auto follow = [&](const char* place) {
+            return page->script(followParagraph,
+                                {{"section", std::to_string(section)}, {"place", place}, {"inset", std::to_string(inset)}});
+        };
         ASSERT_EQ(page->request("setTypography", typography)["type"], "typographyApplied");
-        const json placed = page->script(followParagraph, {{"section", section}, {"place", true}, {"inset", inset}});
+        const json placed = follow("yes");
         ASSERT_TRUE(placed.is_number()) << section;
         ASSERT_NEAR(placed.get<double>(), 0.0, 2.0) << section;
         for (const auto& [type, payload] : steps) {
             ASSERT_NE(page->request(type, payload)["type"], "error") << type << " " << payload.dump();
-            const json moved = page->script(followParagraph, {{"section", section}, {"place", false}, {"inset", inset}});
-            EXPECT_NEAR(moved.get<double>(), 0.0, 2.0) << "section " << section << " after " << type << " " << payload.dump();
+            const json moved = follow("no");
+            ASSERT_TRUE(moved.is_number()) << moved.dump();
+            EXPECT_NEAR(moved.get<double>(), 0.0, 2.0) << "section " << section << " after " << type << " "
+                                                       << payload.dump();
         }
     }
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
