@@ -189,3 +189,90 @@ describe('blocks replaced in the chunk of the reading line keep the reader where
         });
     }
 });
+
+// Chunks of 1000, 1000 and 3000 px in a window 700 px high; the last is at
+// its estimated height until it is laid out (`layOut`). The page's height is
+// the chunks' and the room below #content; like a browser, the scroll
+// position is pulled back when the page gets shorter.
+function pageWithAnEnd() {
+    const dom = new JSDOM('<!doctype html><html><body><main id="content"><article class="md-doc"></article></main></body></html>');
+    const doc = dom.window.document;
+    const content = doc.getElementById('content');
+    const heights = [1000, 1000, 3000];
+    const chunks = heights.map(() => content.firstElementChild.appendChild(doc.createElement('div')));
+    chunks[2].style.containIntrinsicSize = 'auto 3000px';
+    const room = () => parseFloat(content.style.paddingBottom) || 0;
+    const pageHeight = () => heights.reduce((a, b) => a + b, 0) + room();
+    const scroller = doc.documentElement;
+    let stored = 0;
+    Object.defineProperty(doc, 'scrollingElement', { get: () => scroller });
+    Object.defineProperty(scroller, 'scrollHeight', { get: pageHeight });
+    Object.defineProperty(scroller, 'scrollTop', {
+        get: () => (stored = Math.max(0, Math.min(stored, pageHeight() - 700))),
+        set: (value) => { stored = Math.max(0, Math.min(value, pageHeight() - 700)); },
+    });
+    chunks.forEach((chunk, k) => {
+        chunk.className = 'md-chunk';
+        chunk.getBoundingClientRect = () => {
+            const top = heights.slice(0, k).reduce((a, b) => a + b, 0) - stored;
+            return { top, bottom: top + heights[k], height: heights[k], left: 0, right: 900, width: 900, x: 0, y: top };
+        };
+    });
+    const observers = [];
+    const listeners = {};
+    const win = {
+        ResizeObserver: class {
+            constructor(callback) { observers.push(callback); }
+            observe() {}
+            unobserve() {}
+            disconnect() {}
+        },
+        addEventListener: (type, fn) => { listeners[type] = fn; },
+        removeEventListener: () => {},
+        innerHeight: 700,
+        innerWidth: 900,
+        Node: dom.window.Node,
+    };
+    const geometry = createGeometry(/** @type {any} */ (win), doc);
+    chunks.forEach((chunk) => geometry.watchChunk(chunk));
+    return {
+        geometry, scroller, chunks, heights, room,
+        // The reader scrolls there; the browser tells the page.
+        scrollTo(top) {
+            scroller.scrollTop = top;
+            listeners.scroll();
+        },
+        // A frame lays the chunk out at `height` and reports it.
+        layOut(k, height) {
+            heights[k] = height;
+            for (const callback of observers) callback([{ target: chunks[k], borderBoxSize: [{ blockSize: height }], contentRect: { height } }]);
+        },
+    };
+}
+
+describe('at the end of the document the text under the reader stays where it is', () => {
+    test('while a chunk about the screen takes a real height smaller than its estimate', () => {
+        const p = pageWithAnEnd();
+        p.scrollTo(4000);
+        p.layOut(2, 2000);
+        assert.equal(p.scroller.scrollTop, 4000);
+        // What it lost is room below the end, which goes as the reader
+        // scrolls up.
+        assert.equal(p.room(), 700);
+        p.scrollTo(3600);
+        assert.equal(p.room(), 300);
+        p.scrollTo(1000);
+        assert.equal(p.room(), 0);
+    });
+
+    test('while blocks at the end are made shorter', () => {
+        const p = pageWithAnEnd();
+        p.layOut(2, 3000);
+        p.chunks[2].style.containIntrinsicSize = '';
+        p.scrollTo(4300);
+        const block = p.chunks[2].appendChild(p.chunks[2].ownerDocument.createElement('p'));
+        block.getBoundingClientRect = () => ({ top: -300, bottom: 2700, height: 3000, left: 0, right: 900, width: 900, x: 0, y: -300 });
+        p.geometry.keepPlace([block], () => { p.heights[2] = 2800; });
+        assert.equal(p.scroller.scrollTop, 4300);
+    });
+});

@@ -40,6 +40,53 @@ export function createGeometry(win, doc) {
     // Scroll offsets are whole pixels: what a correction could not scroll
     // is carried to the next one.
     let carried = 0;
+    // Near the end of the document, chunks about the screen that take real
+    // heights smaller than their estimates shorten the page, and the
+    // browser pulls the scroll position back with it, in the frame that
+    // lays them out (before any script hears of it): what the reader sees
+    // would slide down. So, whenever the page scrolls or changes, there is
+    // room below the document's end for as much as the chunks about the
+    // screen still at their estimated heights could lose, and as much as
+    // the position needs; the room goes as the reader scrolls up.
+    let endRoom = 0;
+    /** @type {Element[] | null} the watched chunks in order, once asked for */
+    let ordered = null;
+    /** @param {number} room */
+    const setEndRoom = (room) => {
+        endRoom = room;
+        const content = doc.getElementById('content');
+        if (content) content.style.paddingBottom = room > 0 ? `${Math.ceil(room)}px` : '';
+    };
+    // The chunks from a screen above it to a screen below it whose height is
+    // still their estimate (view.js sizes them so), laid out or not.
+    const estimatedNearScreen = () => {
+        const list = ordered ??= Array.from(chunks).filter((chunk) => chunk.isConnected && !chunk.closest('.md-staging'));
+        const screen = win.innerHeight;
+        let low = 0;
+        let high = list.length;
+        while (low < high) {
+            const mid = (low + high) >> 1;
+            if (list[mid].getBoundingClientRect().bottom > -screen) high = mid;
+            else low = mid + 1;
+        }
+        let sum = 0;
+        for (let k = low; k < list.length; k++) {
+            const box = list[k].getBoundingClientRect();
+            if (box.top >= 2 * screen) break;
+            const estimate = /([\d.]+)px/.exec(/** @type {HTMLElement} */ (list[k]).style?.containIntrinsicSize ?? '');
+            if (estimate && Math.abs(Number(estimate[1]) - box.height) < 1) sum += box.height;
+        }
+        return sum;
+    };
+    const fitEndRoom = () => {
+        if (win.innerHeight <= 0 || chunks.size === 0) return;
+        const element = scroller();
+        const natural = element.scrollHeight - endRoom;
+        const wanted = Math.max(0, element.scrollTop + win.innerHeight - (natural - estimatedNearScreen()));
+        if (Math.abs(wanted - endRoom) >= 1) setEndRoom(wanted);
+    };
+    const onScroll = () => fitEndRoom();
+    win.addEventListener?.('scroll', onScroll, { passive: true });
 
     const rememberHeights = () => {
         for (const chunk of chunks) heights.set(chunk, chunk.getBoundingClientRect().height);
@@ -58,7 +105,11 @@ export function createGeometry(win, doc) {
             if (chunk.closest('.md-staging')) continue;
             changed.push({ chunk, delta: height - before });
         }
-        if (changed.length === 0 || win.innerHeight <= 0) return;
+        if (win.innerHeight <= 0) return;
+        if (changed.length === 0) {
+            fitEndRoom();
+            return;
+        }
         const following = win.Node?.DOCUMENT_POSITION_FOLLOWING ?? 4;
         changed.sort((a, b) => (a.chunk.compareDocumentPosition(b.chunk) & following ? -1 : 1));
         let earlier = 0;
@@ -77,6 +128,7 @@ export function createGeometry(win, doc) {
         // holds that chunk's notification back to the next frame and reports
         // a "ResizeObserver loop" on the window, which the page ignores.
         scrollBy(shift);
+        fitEndRoom();
     };
     /** @param {number} shift */
     const scrollBy = (shift) => {
@@ -91,9 +143,11 @@ export function createGeometry(win, doc) {
     return {
         scrollTop: () => scroller().scrollTop,
         setScrollTop(value) {
+            if (endRoom > 0) setEndRoom(0);
             scroller().scrollTop = Math.round(value);
             carried = 0;
             rememberHeights();
+            fitEndRoom();
         },
         // The browser placed the view for the page (scrollIntoView).
         didScroll() {
@@ -106,6 +160,7 @@ export function createGeometry(win, doc) {
         watchChunk(chunk) {
             if (!observer) return;
             chunks.add(chunk);
+            ordered = null;
             observer.observe(chunk);
         },
         // A change the page makes itself inside blocks (a diagram shown,
@@ -126,6 +181,7 @@ export function createGeometry(win, doc) {
                 change();
                 return;
             }
+            const wasTop = scroller().scrollTop;
             /**
              * By chunk: its box before the change and, for a chunk that
              * holds the reading line, the block at the line (its place in
@@ -160,6 +216,13 @@ export function createGeometry(win, doc) {
                 byChunk.set(chunk, { before, line, blocks: [{ at, was: element.getBoundingClientRect() }] });
             });
             const now = change() ?? elements;
+            // Blocks that got shorter at the end of the document pulled the
+            // page back: it goes back, with the room it needs below the end.
+            const pulled = wasTop - scroller().scrollTop;
+            if (pulled > 0) {
+                setEndRoom(endRoom + pulled);
+                scroller().scrollTop = wasTop;
+            }
             let shift = 0;
             for (const [chunk, { before, line, blocks }] of byChunk) {
                 const height = chunk.getBoundingClientRect().height;
@@ -188,14 +251,18 @@ export function createGeometry(win, doc) {
                 }
             }
             scrollBy(shift);
+            fitEndRoom();
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;
             observer.unobserve(chunk);
+            ordered = null;
+            if (chunks.size === 0 && endRoom > 0) setEndRoom(0);
         },
         dispose() {
             observer?.disconnect();
             chunks.clear();
+            win.removeEventListener?.('scroll', onScroll);
         },
         maxScroll: () => Math.max(0, scroller().scrollHeight - win.innerHeight),
         viewportHeight: () => win.innerHeight,
