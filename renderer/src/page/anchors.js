@@ -45,20 +45,25 @@ export function createGeometry(win, doc) {
     // browser pulls the scroll position back with it, in the frame that
     // lays them out (before any script hears of it): what the reader sees
     // would slide down. So, whenever the page scrolls or changes, there is
-    // room below the document's end for as much as the chunks about the
-    // screen still at their estimated heights could lose, and as much as
-    // the position needs; the room goes as the reader scrolls up.
+    // room below the document's end for as much as the chunks below the
+    // reading line still at their estimated heights could lose, and as much
+    // as the position needs; the room goes as the reader scrolls up.
     let endRoom = 0;
     /** @type {Element[] | null} the watched chunks in order, once asked for */
     let ordered = null;
     /** @param {number} room */
     const setEndRoom = (room) => {
-        endRoom = room;
+        // Whole pixels, never less than asked: a room a fraction short would
+        // pull the page back by it, and the scroll that follows would ask
+        // for the room again.
+        endRoom = room > 0 ? Math.ceil(room) : 0;
         const content = doc.getElementById('content');
-        if (content) content.style.paddingBottom = room > 0 ? `${Math.ceil(room)}px` : '';
+        if (content) content.style.paddingBottom = endRoom > 0 ? `${endRoom}px` : '';
     };
-    // The chunks from a screen above it to a screen below it whose height is
-    // still their estimate (view.js sizes them so), laid out or not.
+    // The chunks below the reading line, up to a screen below the screen,
+    // whose height is still their estimate (view.js sizes them so), laid
+    // out or not. What lies at the line in a chunk not laid out yet was
+    // never shown: nothing is kept for it.
     const estimatedNearScreen = () => {
         const list = ordered ??= Array.from(chunks).filter((chunk) => chunk.isConnected && !chunk.closest('.md-staging'));
         const screen = win.innerHeight;
@@ -74,7 +79,7 @@ export function createGeometry(win, doc) {
             const box = list[k].getBoundingClientRect();
             if (box.top >= 2 * screen) break;
             const estimate = /([\d.]+)px/.exec(/** @type {HTMLElement} */ (list[k]).style?.containIntrinsicSize ?? '');
-            if (estimate && Math.abs(Number(estimate[1]) - box.height) < 1) sum += box.height;
+            if (box.top > readingLine && estimate && Math.abs(Number(estimate[1]) - box.height) < 1) sum += box.height;
         }
         return sum;
     };
@@ -82,8 +87,8 @@ export function createGeometry(win, doc) {
         if (win.innerHeight <= 0 || chunks.size === 0) return;
         const element = scroller();
         const natural = element.scrollHeight - endRoom;
-        const wanted = Math.max(0, element.scrollTop + win.innerHeight - (natural - estimatedNearScreen()));
-        if (Math.abs(wanted - endRoom) >= 1) setEndRoom(wanted);
+        const wanted = Math.ceil(Math.max(0, element.scrollTop + win.innerHeight - (natural - estimatedNearScreen())));
+        if (wanted !== endRoom) setEndRoom(wanted);
     };
     const onScroll = () => fitEndRoom();
     win.addEventListener?.('scroll', onScroll, { passive: true });
