@@ -224,6 +224,9 @@ std::string inlineFormulaParagraphs(int paragraphs) {
 
 TEST_F(PageReadingTest, TextJumpedToNearTheEndStaysWhileTheChunksAboutItAreLaidOut) {
     loadPage();
+    // A taller window holds more chunks below the top of the screen.
+    gtk_window_set_default_size(window, 1000, 900);
+    ASSERT_TRUE(waitFor([&] { return page->script("return innerHeight;").get<int>() > 700; }));
     const std::string source = inlineFormulaParagraphs(300);
     // From a fresh render each time, straight after its reply: the chunks
     // there still have their estimated heights. The text at the top of the
