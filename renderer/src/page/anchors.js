@@ -14,6 +14,9 @@ export const ANCHOR_VERSION = 1;
 
 // Positions are fractional and scroll offsets whole pixels.
 const SUBPIXEL_SLACK = 1;
+// How far below the screen chunks still at their estimated heights are
+// counted for the room kept below the document's end, in screens.
+const REACH_SCREENS = 4;
 
 // Page geometry in CSS pixels, read from the live layout.
 //
@@ -60,10 +63,11 @@ export function createGeometry(win, doc) {
         const content = doc.getElementById('content');
         if (content) content.style.paddingBottom = endRoom > 0 ? `${endRoom}px` : '';
     };
-    // The chunks below the reading line, up to a screen below the screen,
-    // whose height is still their estimate (view.js sizes them so), laid
-    // out or not. What lies at the line in a chunk not laid out yet was
-    // never shown: nothing is kept for it.
+    // The chunks below the reading line, up to a few screens down, whose
+    // height is still their estimate (view.js sizes them so), laid out or
+    // not: a chunk at the line that turns out shorter brings those below it
+    // near the screen in the same frame. What lies at the line in a chunk
+    // not laid out yet was never shown: nothing is kept for it.
     const estimatedNearScreen = () => {
         const list = ordered ??= Array.from(chunks).filter((chunk) => chunk.isConnected && !chunk.closest('.md-staging'));
         const screen = win.innerHeight;
@@ -77,7 +81,7 @@ export function createGeometry(win, doc) {
         let sum = 0;
         for (let k = low; k < list.length; k++) {
             const box = list[k].getBoundingClientRect();
-            if (box.top >= 2 * screen) break;
+            if (box.top >= REACH_SCREENS * screen) break;
             const estimate = /([\d.]+)px/.exec(/** @type {HTMLElement} */ (list[k]).style?.containIntrinsicSize ?? '');
             if (box.top > readingLine && estimate && Math.abs(Number(estimate[1]) - box.height) < 1) sum += box.height;
         }
