@@ -1,9 +1,8 @@
 // What a reader sees of a document in the real engine: a place kept at the
 // top of the page, heading scrolls that settle once the chunks near them are
 // laid out, a place kept while formulas above it are typeset and through
-// changes of text size, theme and contrast, text jumped to near the end
-// that stays while the chunks about it are laid out, a long table's
-// columns, images the reader refuses, and code boxes in a dark theme.
+// changes of text size, theme and contrast, a long table's columns,
+// images the reader refuses, and code boxes in a dark theme.
 
 #include <fmt/format.h>
 
@@ -202,76 +201,6 @@ TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
             EXPECT_NEAR(moved.get<double>(), 0.0, 2.0) << "section " << section << " after " << type << " "
                                                        << payload.dump();
         }
-    }
-    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
-}
-
-// Paragraphs of twelve inline formulas each: their blocks are estimated
-// taller than they are laid out.
-std::string inlineFormulaParagraphs(int paragraphs) {
-    std::string text = "# Inline math\n\n";
-    for (int n = 1; n <= paragraphs; ++n) {
-        for (int k = 1; k <= 12; ++k) {
-            const int index = n * 12 + k;
-            text += k % 3 == 0   ? fmt::format("word {0} $x_{{{0}}} + y^2$ ", index)
-                    : k % 3 == 1 ? fmt::format("word {0} $\\frac{{{0}}}{{n}}$ ", index)
-                                 : fmt::format("word {0} $\\alpha_{{{0}}} \\leq \\beta$ ", index);
-        }
-        text += "end.\n\n";
-    }
-    return text;
-}
-
-TEST_F(PageReadingTest, TextJumpedToNearTheEndStaysWhileTheChunksAboutItAreLaidOut) {
-    loadPage();
-    // A taller window holds more chunks below the top of the screen.
-    gtk_window_set_default_size(window, 1000, 900);
-    ASSERT_TRUE(waitFor([&] { return page->script("return innerHeight;").get<int>() > 700; }));
-    const std::string source = inlineFormulaParagraphs(300);
-    // From a fresh render each time, straight after its reply: the chunks
-    // there still have their estimated heights. The text at the top of the
-    // screen as the first frame after the jump showed it (read in a task
-    // after the frame), followed until the formulas on screen are typeset.
-    for (const char* ratio : {"0.9", "0.97", "1"}) {
-        ASSERT_EQ(render(source)["type"], "rendered");
-        const json followed = page->script(R"(
-            const article = document.querySelector('#content > article.md-doc');
-            const scroller = document.scrollingElement;
-            scroller.scrollTop = (scroller.scrollHeight - innerHeight) * Number(ratio);
-            const shown = async () => {
-                await new Promise((done) => requestAnimationFrame(done));
-                await new Promise((done) => setTimeout(done, 0));
-            };
-            // A chunk not laid out yet shows nothing: the first frame that
-            // shows text.
-            let target = null;
-            for (let frame = 0; !target && frame < 60; frame++) {
-                await shown();
-                target = Array.from(article.querySelectorAll('.md-chunk > *')).find((block) => {
-                    const box = block.getBoundingClientRect();
-                    return box.bottom > 0 && box.top < innerHeight;
-                });
-            }
-            if (!target) return null;
-            const placed = target.getBoundingClientRect().top;
-            const waitingOnScreen = () => Array.from(article.querySelectorAll('.md-math-pending')).some((box) => {
-                const r = box.getBoundingClientRect();
-                return r.bottom > 0 && r.top < innerHeight;
-            });
-            let moved = 0;
-            const limit = performance.now() + 20000;  // an upper bound, not a delay
-            let after = 0;
-            while (after < 5 && performance.now() < limit) {
-                await shown();
-                moved = Math.max(moved, Math.abs(target.getBoundingClientRect().top - placed));
-                if (!waitingOnScreen()) after += 1;
-            }
-            return { moved, typeset: !waitingOnScreen() };
-        )",
-                                           {{"ratio", ratio}});
-        ASSERT_TRUE(followed.is_object()) << ratio << " " << followed.dump();
-        EXPECT_TRUE(followed["typeset"].get<bool>()) << ratio;
-        EXPECT_LE(followed["moved"].get<double>(), 2.0) << ratio << " " << followed.dump();
     }
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
 }

@@ -14,9 +14,6 @@ export const ANCHOR_VERSION = 1;
 
 // Positions are fractional and scroll offsets whole pixels.
 const SUBPIXEL_SLACK = 1;
-// How far below the screen chunks still at their estimated heights are
-// counted for the room kept below the document's end, in screens.
-const REACH_SCREENS = 4;
 
 // Page geometry in CSS pixels, read from the live layout.
 //
@@ -43,59 +40,6 @@ export function createGeometry(win, doc) {
     // Scroll offsets are whole pixels: what a correction could not scroll
     // is carried to the next one.
     let carried = 0;
-    // Near the end of the document, chunks about the screen that take real
-    // heights smaller than their estimates shorten the page, and the
-    // browser pulls the scroll position back with it, in the frame that
-    // lays them out (before any script hears of it): what the reader sees
-    // would slide down. So, whenever the page scrolls or changes, there is
-    // room below the document's end for as much as the chunks below the
-    // reading line still at their estimated heights could lose, and as much
-    // as the position needs; the room goes as the reader scrolls up.
-    let endRoom = 0;
-    /** @type {Element[] | null} the watched chunks in order, once asked for */
-    let ordered = null;
-    /** @param {number} room */
-    const setEndRoom = (room) => {
-        // Whole pixels, never less than asked: a room a fraction short would
-        // pull the page back by it, and the scroll that follows would ask
-        // for the room again.
-        endRoom = room > 0 ? Math.ceil(room) : 0;
-        const content = doc.getElementById('content');
-        if (content) content.style.paddingBottom = endRoom > 0 ? `${endRoom}px` : '';
-    };
-    // The chunks below the reading line, up to a few screens down, whose
-    // height is still their estimate (view.js sizes them so), laid out or
-    // not: a chunk at the line that turns out shorter brings those below it
-    // near the screen in the same frame. What lies at the line in a chunk
-    // not laid out yet was never shown: nothing is kept for it.
-    const estimatedNearScreen = () => {
-        const list = ordered ??= Array.from(chunks).filter((chunk) => chunk.isConnected && !chunk.closest('.md-staging'));
-        const screen = win.innerHeight;
-        let low = 0;
-        let high = list.length;
-        while (low < high) {
-            const mid = (low + high) >> 1;
-            if (list[mid].getBoundingClientRect().bottom > -screen) high = mid;
-            else low = mid + 1;
-        }
-        let sum = 0;
-        for (let k = low; k < list.length; k++) {
-            const box = list[k].getBoundingClientRect();
-            if (box.top >= REACH_SCREENS * screen) break;
-            const estimate = /([\d.]+)px/.exec(/** @type {HTMLElement} */ (list[k]).style?.containIntrinsicSize ?? '');
-            if (box.top > readingLine && estimate && Math.abs(Number(estimate[1]) - box.height) < 1) sum += box.height;
-        }
-        return sum;
-    };
-    const fitEndRoom = () => {
-        if (win.innerHeight <= 0 || chunks.size === 0) return;
-        const element = scroller();
-        const natural = element.scrollHeight - endRoom;
-        const wanted = Math.ceil(Math.max(0, element.scrollTop + win.innerHeight - (natural - estimatedNearScreen())));
-        if (wanted !== endRoom) setEndRoom(wanted);
-    };
-    const onScroll = () => fitEndRoom();
-    win.addEventListener?.('scroll', onScroll, { passive: true });
 
     const rememberHeights = () => {
         for (const chunk of chunks) heights.set(chunk, chunk.getBoundingClientRect().height);
@@ -114,11 +58,7 @@ export function createGeometry(win, doc) {
             if (chunk.closest('.md-staging')) continue;
             changed.push({ chunk, delta: height - before });
         }
-        if (win.innerHeight <= 0) return;
-        if (changed.length === 0) {
-            fitEndRoom();
-            return;
-        }
+        if (changed.length === 0 || win.innerHeight <= 0) return;
         const following = win.Node?.DOCUMENT_POSITION_FOLLOWING ?? 4;
         changed.sort((a, b) => (a.chunk.compareDocumentPosition(b.chunk) & following ? -1 : 1));
         let earlier = 0;
@@ -137,7 +77,6 @@ export function createGeometry(win, doc) {
         // holds that chunk's notification back to the next frame and reports
         // a "ResizeObserver loop" on the window, which the page ignores.
         scrollBy(shift);
-        fitEndRoom();
     };
     /** @param {number} shift */
     const scrollBy = (shift) => {
@@ -152,11 +91,9 @@ export function createGeometry(win, doc) {
     return {
         scrollTop: () => scroller().scrollTop,
         setScrollTop(value) {
-            if (endRoom > 0) setEndRoom(0);
             scroller().scrollTop = Math.round(value);
             carried = 0;
             rememberHeights();
-            fitEndRoom();
         },
         // The browser placed the view for the page (scrollIntoView).
         didScroll() {
@@ -169,7 +106,6 @@ export function createGeometry(win, doc) {
         watchChunk(chunk) {
             if (!observer) return;
             chunks.add(chunk);
-            ordered = null;
             observer.observe(chunk);
         },
         // A change the page makes itself inside blocks (a diagram shown,
@@ -190,7 +126,6 @@ export function createGeometry(win, doc) {
                 change();
                 return;
             }
-            const wasTop = scroller().scrollTop;
             /**
              * By chunk: its box before the change and, for a chunk that
              * holds the reading line, the block at the line (its place in
@@ -225,13 +160,6 @@ export function createGeometry(win, doc) {
                 byChunk.set(chunk, { before, line, blocks: [{ at, was: element.getBoundingClientRect() }] });
             });
             const now = change() ?? elements;
-            // Blocks that got shorter at the end of the document pulled the
-            // page back: it goes back, with the room it needs below the end.
-            const pulled = wasTop - scroller().scrollTop;
-            if (pulled > 0) {
-                setEndRoom(endRoom + pulled);
-                scroller().scrollTop = wasTop;
-            }
             let shift = 0;
             for (const [chunk, { before, line, blocks }] of byChunk) {
                 const height = chunk.getBoundingClientRect().height;
@@ -260,18 +188,14 @@ export function createGeometry(win, doc) {
                 }
             }
             scrollBy(shift);
-            fitEndRoom();
         },
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;
             observer.unobserve(chunk);
-            ordered = null;
-            if (chunks.size === 0 && endRoom > 0) setEndRoom(0);
         },
         dispose() {
             observer?.disconnect();
             chunks.clear();
-            win.removeEventListener?.('scroll', onScroll);
         },
         maxScroll: () => Math.max(0, scroller().scrollHeight - win.innerHeight),
         viewportHeight: () => win.innerHeight,
