@@ -46,6 +46,35 @@ describe('typography', () => {
         h.close();
     });
 
+    test('the text at the reading line stays there through every change of size, width and spacing', async () => {
+        // Blocks grow with the text size; the document's blocks differ in
+        // height, so that a block's place depends on every block above it.
+        const root = () => parseFloat(h.doc.documentElement.style.getPropertyValue('--md-font-size')) || 16;
+        const h = createHarness({ geometry: { heightOf: (index) => (40 + (index % 3) * 30) * (root() / 16) } });
+        try {
+            const source = Array.from({ length: 600 }, (_, i) => `Paragraph ${i}.`).join('\n\n');
+            await h.render(source);
+            await h.request('setViewportInsets', { top: 50, bottom: 0 });
+            const steps = [
+                { fontSizePx: 17 }, { fontSizePx: 18 }, { fontSizePx: 20 }, { fontSizePx: 13, widthPreset: 'compact' },
+                { fontSizePx: 16, lineHeightPreset: 'loose' },
+            ];
+            for (const [index, within] of [[30, 0], [300, 0], [550, 0], [300, 0.5]]) {
+                await h.request('setTypography', { ...TYPOGRAPHY, fontSizePx: 16 });
+                const block = h.blocks()[index];
+                h.geometry.setScrollTop(h.geometry.top(block) + within * h.geometry.height(block) - 50);
+                for (const step of steps) {
+                    await h.request('setTypography', { ...TYPOGRAPHY, ...step });
+                    const line = h.geometry.scrollTop() + 50;
+                    const expected = h.geometry.top(block) + within * h.geometry.height(block);
+                    assert.ok(Math.abs(line - expected) <= 1, `block ${index} at ${JSON.stringify(step)}: ${line} ${expected}`);
+                }
+            }
+        } finally {
+            h.close();
+        }
+    });
+
     test('family values', () => {
         const good = ['', '  ', 'Inter', '"Source Han Sans SC"', "'PingFang SC'", 'Noto Sans', 'Inter, "Noto Sans", serif', '霞鹜文楷'];
         const bad = [

@@ -131,3 +131,61 @@ describe('a late diagram keeps the reader where they are', () => {
         });
     }
 });
+
+// One chunk of blocks stacked from the top of the page, each as tall as its
+// data-height; a block taken out of the page has no box, as in a browser.
+function pageWithBlocks(heights) {
+    const dom = new JSDOM('<!doctype html><html><body><main id="content"><article class="md-doc"><div class="md-chunk"></div></article></main></body></html>');
+    const doc = dom.window.document;
+    const scroller = doc.documentElement;
+    Object.defineProperty(doc, 'scrollingElement', { get: () => scroller });
+    const chunk = doc.querySelector('.md-chunk');
+    const box = (top, height) => ({ top, bottom: top + height, height, left: 0, right: 900, width: 900, x: 0, y: top });
+    const heightOf = (element) => Number(element.getAttribute('data-height'));
+    const block = (height) => {
+        const element = doc.createElement('p');
+        element.setAttribute('data-height', String(height));
+        element.getBoundingClientRect = () => {
+            if (!element.isConnected) return box(0, 0);
+            let top = -scroller.scrollTop;
+            for (let other = element.previousElementSibling; other; other = other.previousElementSibling) top += heightOf(other);
+            return box(top, heightOf(element));
+        };
+        return element;
+    };
+    chunk.getBoundingClientRect = () => box(-scroller.scrollTop, Array.from(chunk.children, heightOf).reduce((a, b) => a + b, 0));
+    const blocks = heights.map((height) => chunk.appendChild(block(height)));
+    const win = { ResizeObserver: class { observe() {} unobserve() {} disconnect() {} }, innerHeight: 700, innerWidth: 900, Node: dom.window.Node };
+    const geometry = createGeometry(/** @type {any} */ (win), doc);
+    geometry.watchChunk(chunk);
+    return { geometry, scroller, blocks, block };
+}
+
+describe('blocks replaced in the chunk of the reading line keep the reader where they are', () => {
+    // Blocks of 100, 300 and 200 px; the reading line 150 px down, in the
+    // second block. Each case replaces some blocks (by index) with blocks of
+    // the given heights, all in one change, as dressing does.
+    const cases = [
+        // The block at the line and a block above it that grows by 200:
+        // the text at the line moves down 200, and the page with it.
+        { name: 'the block at the line and a taller one above it', replaced: { 0: 300, 1: 300 }, moved: 200 },
+        { name: 'the block at the line grown taller with a taller one above it', replaced: { 0: 300, 1: 500 }, moved: 200 },
+        { name: 'a taller block above the line alone', replaced: { 0: 300 }, moved: 200 },
+        // Growth below the line's top moves nothing the reader sees.
+        { name: 'the block at the line alone, taller', replaced: { 1: 500 }, moved: 0 },
+        { name: 'the block at the line and a taller one below it', replaced: { 1: 300, 2: 400 }, moved: 0 },
+    ];
+    for (const c of cases) {
+        test(c.name, () => {
+            const p = pageWithBlocks([100, 300, 200]);
+            p.geometry.setScrollTop(150);
+            const indexes = Object.keys(c.replaced).map(Number);
+            p.geometry.keepPlace(indexes.map((i) => p.blocks[i]), () => indexes.map((i) => {
+                const replacement = p.block(c.replaced[i]);
+                p.blocks[i].replaceWith(replacement);
+                return replacement;
+            }));
+            assert.equal(p.scroller.scrollTop, 150 + c.moved);
+        });
+    }
+});

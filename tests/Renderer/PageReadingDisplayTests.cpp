@@ -1,8 +1,9 @@
 // What a reader sees of a document in the real engine: a place kept at the
 // top of the page, heading scrolls that settle once the chunks near them are
-// laid out, a place kept while formulas above it are typeset, a long
-// table's columns and find's marks on it, images the reader refuses, and
-// code boxes in a dark theme.
+// laid out, a place kept while formulas above it are typeset and through
+// changes of text size, theme and contrast, a long table's columns and
+// find's marks on it, images the reader refuses, and code boxes in a dark
+// theme.
 
 #include <fmt/format.h>
 
@@ -140,6 +141,68 @@ TEST_F(PageReadingTest, FormulasTypesetAboveTheReadingLineMoveNothingOnScreen) {
     ASSERT_TRUE(followed.contains("moved")) << followed.dump();
     EXPECT_LE(followed["moved"].get<double>(), 2.0) << followed.dump();
     EXPECT_NEAR(place("part-120")["top"].get<double>(), 0.0, 2.0);
+    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
+}
+
+TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
+    loadPage();
+    constexpr int inset = 40;
+    ASSERT_EQ(page->request("setViewportInsets", {{"top", inset}, {"bottom", 0}})["type"], "viewportInsetsApplied");
+    const json typography = {{"fontSizePx", 16},  {"widthPreset", "comfortable"}, {"lineHeightPreset", "standard"},
+                             {"bodyFamily", ""},  {"monoFamily", ""},             {"headingFamily", ""},
+                             {"fontWeight", 400}, {"wideBlocks", "aligned"}};
+    const json tokens = {{"--md-canvas", "#191B20"}, {"--md-code-bg", "#17191E"}};
+    // Each step is a request and what it changes; the larger text comes one
+    // step at a time and at once, the smaller one with a narrower column.
+    std::vector<std::pair<std::string, json>> steps;
+    for (const json& change : {json{{"fontSizePx", 17}}, json{{"fontSizePx", 18}}, json{{"fontSizePx", 16}},
+                               json{{"fontSizePx", 20}}, json{{"fontSizePx", 13}, {"widthPreset", "compact"}},
+                               json{{"lineHeightPreset", "loose"}, {"fontWeight", 600}}}) {
+        json next = steps.empty() ? typography : steps.back().second;
+        next.update(change);
+        steps.emplace_back("setTypography", next);
+    }
+    steps.emplace_back("setTheme", json{{"themeID", "graphite"}, {"themeRevision", 1}, {"tokens", tokens}});
+    steps.emplace_back("setAccessibility",
+                       json{{"reduceMotion", true}, {"reduceTransparency", true}, {"increaseContrast", true}});
+    steps.emplace_back("setTypography", typography);
+
+    // Where the paragraph's top lies below the reading line, at most, over
+    // the frames that follow a change (chunks coming near the screen take
+    // their real heights then).
+    constexpr const char* followParagraph = R"(
+        const target = Array.from(document.querySelectorAll('#content p'))
+            .find((p) => p.textContent.startsWith(`Paragraph one of section ${section} `));
+        if (!target) return null;
+        const line = Number(inset);
+        if (place === 'yes') document.scrollingElement.scrollTop += target.getBoundingClientRect().top - line;
+        let worst = 0;
+        for (let frame = 0; frame < 12; frame++) {
+            await new Promise((done) => requestAnimationFrame(done));
+            const off = target.getBoundingClientRect().top - line;
+            if (Math.abs(off) > Math.abs(worst)) worst = off;
+        }
+        return worst;
+    )";
+    ASSERT_EQ(render(sectionedDocument(600))["type"], "rendered");
+    settleEnhancements();
+    for (const int section : {30, 300, 550}) {
+        const auto follow = [&](const char* place) {
+            return page->script(followParagraph,
+                                {{"section", std::to_string(section)}, {"place", place}, {"inset", std::to_string(inset)}});
+        };
+        ASSERT_EQ(page->request("setTypography", typography)["type"], "typographyApplied");
+        const json placed = follow("yes");
+        ASSERT_TRUE(placed.is_number()) << section;
+        ASSERT_NEAR(placed.get<double>(), 0.0, 2.0) << section;
+        for (const auto& [type, payload] : steps) {
+            ASSERT_NE(page->request(type, payload)["type"], "error") << type << " " << payload.dump();
+            const json moved = follow("no");
+            ASSERT_TRUE(moved.is_number()) << moved.dump();
+            EXPECT_NEAR(moved.get<double>(), 0.0, 2.0) << "section " << section << " after " << type << " "
+                                                       << payload.dump();
+        }
+    }
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
 }
 

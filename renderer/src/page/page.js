@@ -360,15 +360,18 @@ export function createPage(host) {
             return reply;
         },
         setTheme: (payload) => {
-            const reply = theme.setTheme(payload);
+            const reply = restore.keepThrough(() => theme.setTheme(payload));
             diagrams.redraw();
             return reply;
         },
         scrollToHeading,
         setTypography: (payload) => {
-            const reply = typography.setTypography(payload);
-            layout.syncAvailableWidth();
-            views.refitTables(state.view);
+            const reply = restore.keepThrough(() => {
+                const applied = typography.setTypography(payload);
+                layout.syncAvailableWidth();
+                views.refitTables(state.view);
+                return applied;
+            });
             layout.scheduleReport('typography');
             return reply;
         },
@@ -385,7 +388,7 @@ export function createPage(host) {
             const anchor = view ? captureAnchor(views.anchorView(view)) : null;
             return anchor ? { anchor } : {};
         },
-        setAccessibility: (payload) => theme.setAccessibility(payload),
+        setAccessibility: (payload) => restore.keepThrough(() => theme.setAccessibility(payload)),
     };
 
     // ---- entry point --------------------------------------------------

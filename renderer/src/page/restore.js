@@ -4,7 +4,7 @@
 // size when there is none yet, and is held while late images and diagrams
 // still change the layout (the pin).
 
-import { locateAnchor, applyLocation, isValidAnchor } from './anchors.js';
+import { locateAnchor, applyLocation, isValidAnchor, captureAnchor } from './anchors.js';
 import { finite, round1 } from './protocol.js';
 import { hasSize } from './layout.js';
 
@@ -208,9 +208,29 @@ export function createRestore({ win, geometry, now, state, post, diagrams, ancho
         else post('anchorRestored', report(location, view, waiting.startedAt, scrollTop));
     }
 
+    /**
+     * Runs a change of the page's look (text size, fonts, widths, theme)
+     * and keeps the text at the reading line where it was: the block there
+     * is placed again at the same share of its height, since every block
+     * above it may have changed height too.
+     * @template T
+     * @param {() => T} change
+     * @returns {T}
+     */
+    function keepThrough(change) {
+        const view = state.view;
+        const anchor = view && hasSize(geometry) ? captureAnchor(anchorView(view)) : null;
+        const result = change();
+        if (view && anchor && state.view === view) {
+            const location = locateAnchor(anchor, anchorView(view));
+            if (location.strategy !== 'none') applyLocation(location, anchorView(view));
+        }
+        return result;
+    }
+
     function dispose() {
         if (pin?.timer != null) win.clearTimeout(pin.timer);
     }
 
-    return { applySource, restoreAnchor, preview, cancelPin, forget, lateLayoutChanged, runDeferred, dispose };
+    return { applySource, restoreAnchor, preview, cancelPin, forget, lateLayoutChanged, runDeferred, keepThrough, dispose };
 }
