@@ -12,6 +12,9 @@ const open = (t, options) => {
 const find = (h, query, direction = 'next', restart = true, caseSensitive = false) =>
     h.request('find', { query, direction, caseSensitive, restart }).then((r) => r.payload);
 
+// The text of the active match's marks.
+const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
+
 describe('find', () => {
     test('highlights every match, across markup, and steps through them both ways', async (t) => {
         const h = open(t);
@@ -123,8 +126,6 @@ describe('the text that highlighting and math will show', () => {
 });
 
 describe('find counts and marks what the page shows while it changes', () => {
-    const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
-
     test('a search while a long table or list goes in leaves later searches seeing all of it', async (t) => {
         const { createScheduler } = await import('../src/page/scheduler.js');
         const table = ['# T', '', '| n | a |', '|---|---|', ...Array.from({ length: 3000 }, (_, i) => `| r${i} | cell ${i} |`)].join('\n');
@@ -251,8 +252,6 @@ describe('find counts and marks what the page shows while it changes', () => {
 });
 
 describe('find reads what the page shows, counts all of it, and keeps up with typing', () => {
-    const marked = (h) => Array.from(h.article().querySelectorAll('mark.md-find-active'), (mark) => mark.textContent).join('');
-
     test('text a document hides is not counted; a step into a closed details opens it', async (t) => {
         const h = open(t);
         await h.render([
