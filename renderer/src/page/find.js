@@ -20,12 +20,12 @@ import { isHidden } from './layout.js';
 import { foldText } from './folding.js';
 import { createMarks, firstWhere, indexNodes, reveal, shownTextOf } from './marks.js';
 import { newState, searchBlocks } from './search.js';
+import { KINDS } from './budget.js';
 
 /** @typedef {import('./marks.js').NodeIndex} NodeIndex */
 /** @typedef {import('./search.js').FindState} FindState */
 /** @typedef {import('./search.js').Searched} Searched */
 /** @typedef {import('./search.js').BlockText} BlockText */
-import { KINDS } from './budget.js';
 
 // How long a match shown is kept in place while the page around it
 // changes, and how many still frames end that.
@@ -199,7 +199,8 @@ export function createFind({ doc, getView, isRendering, geometry, getInsetTop, s
     }
 
     /**
-     * Where the lines of a block that holds text offset `offset` start and end on the page.
+     * Where the line that holds a block's `solid`-th text node with more
+     * than white space starts and ends on the page.
      * @param {NodeIndex} nodes
      * @param {number} solid  an index into nodes.solid
      */

@@ -5,7 +5,7 @@
 // Text find does not read: typeset math's annotation, copy buttons,
 // diagrams, scripts and styles, and what a document hides (a closed
 // details' body is read: a step into it opens it).
-export const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style, [hidden]';
+const SKIP = '.katex-mathml, .md-copy, .md-diagram, script, style, [hidden]';
 
 /**
  * Opens the closed details that hold `node` below their summaries, so that
@@ -28,7 +28,7 @@ export function reveal(node) {
  */
 
 /** @param {Element} block */
-export function textNodesOf(block) {
+function textNodesOf(block) {
     /** @type {Text[]} */
     const nodes = [];
     const skips = block.matches(SKIP) || block.querySelector(SKIP) !== null;
@@ -98,13 +98,13 @@ function pieceAt(node, offset) {
 }
 
 /** @param {Element} element */
-export function isMark(element) {
+function isMark(element) {
     return element.localName === 'mark' && element.classList.contains('md-find');
 }
 
 /**
- * The first of `count` items from `low` for which `test` holds, or
- * `low + count` (the test holding from some item on).
+ * The first item in [low, high) for which `test` holds, or `high` (the
+ * test holding from some item on).
  * @param {number} low
  * @param {number} high  exclusive
  * @param {(i: number) => boolean} test

@@ -97,7 +97,7 @@ export function newState(query, caseSensitive, generation) {
  * @param {number} start
  * @param {number} end
  */
-export function addMatch(s, index, start, end) {
+function addMatch(s, index, start, end) {
     if (s.total === s.blockOf.length) {
         const grow = (/** @type {Int32Array} */ array) => {
             const larger = new Int32Array(array.length * 2);
