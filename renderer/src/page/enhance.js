@@ -453,10 +453,9 @@ export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBud
                 }
             }
             const sliceStarted = now();
-            const sliceBudget = sliceMs;
-            continueByFormula(sliceStarted + sliceBudget);
+            continueByFormula(sliceStarted + sliceMs);
             while (partial === null) {
-                const left = sliceBudget - (now() - sliceStarted);
+                const left = sliceMs - (now() - sliceStarted);
                 if (left <= 0) break;
                 // A few blocks at a time, parsed in one go, as many as the
                 // time left should take.
@@ -490,7 +489,7 @@ export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBud
                     length += item.html.length;
                 }
                 if (partial !== null) {
-                    continueByFormula(sliceStarted + sliceBudget);
+                    continueByFormula(sliceStarted + sliceMs);
                     continue;
                 }
                 if (group.length === 0) {
