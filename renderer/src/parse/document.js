@@ -445,7 +445,9 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         }
         // Raw markup that opens a details takes the blocks up to its close,
         // unless they are too long to be sanitised in one go.
-        let grouped = false;
+        // The lines of the details, blocks inside included, when grouped.
+        /** @type {[number, number] | null} */
+        let groupedMap = null;
         if (opens !== null && token.type === 'html_block' && token.level === 0 && token.map) {
             const close = detailsEnd(tokens, i, opens);
             let lastMapped = token.map[1];
@@ -456,7 +458,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             const size = (lineStarts[lastMapped] ?? text.length) - lineStarts[token.map[0]];
             if (close > i && size <= MAX_DETAILS_CHARS) {
                 end = close;
-                grouped = true;
+                groupedMap = [token.map[0], lastMapped];
             }
         }
         consumed = end;
@@ -465,13 +467,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
         if (deepest >= maxNesting - 1) depthClamped += 1;
 
         const index = blocks.length;
-        let map = token.map;
-        if (grouped && map) {
-            for (let k = i + 1; k <= end; k++) {
-                const inner = tokens[k].map;
-                if (inner) map = [map[0], Math.max(map[1], inner[1])];
-            }
-        }
+        let map = groupedMap ?? token.map;
         if (!map) {
             // A block without its own lines (the footnotes) spans its parts' lines.
             for (let k = i + 1; k < end; k++) {
@@ -537,7 +533,7 @@ export function parseDocument(source, options, later, needs = { missing: new Set
             });
         };
 
-        if (grouped) {
+        if (groupedMap !== null) {
             inFull(() => {
                 env.raw = true;
                 env.pieces = [];
