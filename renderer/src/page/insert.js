@@ -53,10 +53,10 @@ const LONG_PIECE_MS = FRAME_MS;
  * @param {number} spent
  * @param {number} piece
  * @param {{perChar: number, own: number} | null} seen
- * @param {number} [target]
+ * @param {number} target  the time granted to the next piece
  * @returns {{bytes: number, seen: {perChar: number, own: number}}}
  */
-export function nextPieceSize(spent, piece, seen, target = LONG_PIECE_MS) {
+export function nextPieceSize(spent, piece, seen, target) {
     const perChar = Math.max(1e-6, Math.min(seen?.perChar ?? Infinity, spent / Math.max(1, piece)));
     const measured = Math.max(0, spent - perChar * piece);
     const own = seen ? seen.own * 0.7 + measured * 0.3 : measured;
