@@ -32,9 +32,9 @@ std::optional<FindBarState::Request> FindBarState::step(FindPayload::Direction d
 
 std::optional<FindBarState::Request> FindBarState::rendered() {
     if (!isVisible || query.empty()) return std::nullopt;
-    if (!partial || !lastSentQuery || *lastSentQuery != query || lastSentCaseSensitive != caseSensitive) {
-        return step(FindPayload::Direction::next);
-    }
+    if (!partial) return step(FindPayload::Direction::next);
+    lastSentQuery = query;
+    lastSentCaseSensitive = caseSensitive;
     return Request::find({query, FindPayload::Direction::next, caseSensitive, true});
 }
 

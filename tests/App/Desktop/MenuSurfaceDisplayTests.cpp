@@ -37,6 +37,7 @@
 #include "Reader/Strips/FindBarController.hpp"
 #include "Support/Display/Clipboard.hpp"
 #include "Support/Display/DocumentControllerDisplay.hpp"
+#include "Support/Display/Keyboard.hpp"
 #include "Support/Display/MessageDialogs.hpp"
 #include "Web/Desktop/FileManagerReveal.hpp"
 #include "Web/ReaderContextMenu.hpp"
@@ -83,8 +84,7 @@ void collect(GMenuModel* model, std::vector<MenuItem>& items) {
 }
 
 // A click of the first pointer button in the middle of `widget`, through the
-// X server as a mouse gives it (Xlib and XTest loaded at run time: their
-// headers clash with GoogleTest's names).
+// X server as a mouse gives it.
 bool clickOnX(GtkWidget* widget) {
     GtkNative* native = gtk_widget_get_native(widget);
     graphene_point_t middle = GRAPHENE_POINT_INIT(gtk_widget_get_width(widget) / 2.0f,
@@ -93,12 +93,12 @@ bool clickOnX(GtkWidget* widget) {
     if (!native || !gtk_widget_compute_point(widget, GTK_WIDGET(native), &middle, &inNative)) return false;
     double surfaceX = 0, surfaceY = 0;
     gtk_native_get_surface_transform(native, &surfaceX, &surfaceY);
-    using XidOf = unsigned long (*)(GdkSurface*);
-    auto xidOf = reinterpret_cast<XidOf>(::dlsym(RTLD_DEFAULT, "gdk_x11_surface_get_xid"));
-    void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    void* xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+    const test::XLibraries libraries;
+    void* x11 = libraries.x11;
+    void* xtst = libraries.xtst;
+    const auto xidOf = libraries.xidOf;
     bool clicked = false;
-    if (xidOf && x11 && xtst) {
+    if (libraries.loaded()) {
         struct Display;
         auto open = reinterpret_cast<Display* (*)(const char*)>(::dlsym(x11, "XOpenDisplay"));
         auto close = reinterpret_cast<int (*)(Display*)>(::dlsym(x11, "XCloseDisplay"));
@@ -120,19 +120,7 @@ bool clickOnX(GtkWidget* widget) {
             close(display);
         }
     }
-    if (xtst) ::dlclose(xtst);
-    if (x11) ::dlclose(x11);
     return clicked;
-}
-
-// The first widget under `root` (itself included) that `matches`.
-template <typename Matches>
-GtkWidget* findWidget(GtkWidget* root, const Matches& matches) {
-    if (matches(root)) return root;
-    for (GtkWidget* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child)) {
-        if (GtkWidget* found = findWidget(child, matches)) return found;
-    }
-    return nullptr;
 }
 
 class MenuSurfaceDisplay : public test::DocumentControllerDisplayTest {
@@ -466,9 +454,9 @@ TEST_F(MenuSurfaceDisplay, SettingsOpenedOverAMessageOnADocumentWindowIsNotHeldB
         return settings != nullptr;
     }));
     // A click on another tab's row switches to its page.
-    GtkWidget* row = findWidget(GTK_WIDGET(settings), [](GtkWidget* widget) {
+    GtkWidget* row = test::findWidget(GTK_WIDGET(settings), [](GtkWidget* widget) {
         return GTK_IS_LIST_BOX_ROW(widget) &&
-               findWidget(widget, [](GtkWidget* inner) {
+               test::findWidget(widget, [](GtkWidget* inner) {
                    return GTK_IS_LABEL(inner) && title(SettingsTab::appearance) == gtk_label_get_text(GTK_LABEL(inner));
                }) != nullptr;
     });

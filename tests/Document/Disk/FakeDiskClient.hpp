@@ -20,7 +20,6 @@ struct FakeDiskClient final : DocumentDiskWatch::Client {
     int issuesRaised = 0;
     std::vector<std::string> adopted;  // each reload's text
     std::vector<std::filesystem::path> moves;
-    int replacements = 0;
 
     void open(const std::filesystem::path& path) { model.adopt(DocumentLoader::load(path)); }
     std::optional<ExternalIssueKind> kind() const {
@@ -38,7 +37,7 @@ struct FakeDiskClient final : DocumentDiskWatch::Client {
         model.adopt(std::move(loaded));
     }
     void fileDidMove(const std::filesystem::path& path) override { moves.push_back(path); }
-    void fileReplaced() override { ++replacements; }
+    void fileReplaced() override {}
     std::string logID() const override { return "0badf00d"; }
     std::string displayName() const override { return "note.md"; }
 };

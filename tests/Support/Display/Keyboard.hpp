@@ -11,17 +11,36 @@
 
 namespace larkspin::test {
 
-// A key pressed and released on the X display, as a keyboard does: it goes
-// to the window that has the X keyboard focus, which is given to `window`
-// first (without a window manager it would follow the pointer). Xlib and
-// XTest are loaded at run time: their headers clash with GoogleTest's names.
-inline bool pressKey(GtkWindow* window, unsigned long keysym) {
+// Xlib and XTest, loaded at run time for as long as this lives (their
+// headers clash with GoogleTest's names), and GDK's X window of a surface.
+struct XLibraries {
     using XidOf = unsigned long (*)(GdkSurface*);
-    auto xidOf = reinterpret_cast<XidOf>(::dlsym(RTLD_DEFAULT, "gdk_x11_surface_get_xid"));
+
+    XLibraries() = default;
+    XLibraries(const XLibraries&) = delete;
+    XLibraries& operator=(const XLibraries&) = delete;
+    ~XLibraries() {
+        if (xtst) ::dlclose(xtst);
+        if (x11) ::dlclose(x11);
+    }
+
+    bool loaded() const { return xidOf && x11 && xtst; }
+
+    XidOf xidOf = reinterpret_cast<XidOf>(::dlsym(RTLD_DEFAULT, "gdk_x11_surface_get_xid"));
     void* x11 = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     void* xtst = ::dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+};
+
+// A key pressed and released on the X display, as a keyboard does: it goes
+// to the window that has the X keyboard focus, which is given to `window`
+// first (without a window manager it would follow the pointer).
+inline bool pressKey(GtkWindow* window, unsigned long keysym) {
+    const XLibraries libraries;
+    void* x11 = libraries.x11;
+    void* xtst = libraries.xtst;
+    const auto xidOf = libraries.xidOf;
     bool pressed = false;
-    if (xidOf && x11 && xtst) {
+    if (libraries.loaded()) {
         using Open = void* (*)(const char*);
         using Close = int (*)(void*);
         using Keycode = unsigned char (*)(void*, unsigned long);
@@ -44,8 +63,6 @@ inline bool pressKey(GtkWindow* window, unsigned long keysym) {
             close(display);
         }
     }
-    if (xtst) ::dlclose(xtst);
-    if (x11) ::dlclose(x11);
     return pressed;
 }
 

@@ -21,10 +21,9 @@ public:
         }
         done(true);
     }
-    void pageShown(Document&) override { ++shown; }
+    void pageShown(Document&) override {}
 
     bool holdCloses = false;
-    int shown = 0;
     std::vector<std::function<void(bool)>> held;
 };
 
