@@ -138,7 +138,9 @@ export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBud
                 const waiting = parked.get(entry.target);
                 if (!waiting) continue;
                 parked.delete(entry.target);
-                observer?.unobserve(entry.target);
+                // The chunk stays watched: a reader paging past it is gone
+                // by the time the page holds still, and its blocks, parked
+                // again, wait until it comes near once more.
                 for (const item of waiting) feed.items.push(item);
                 if (!stopped) coming.enhancementsComing = true;
             }
