@@ -141,6 +141,19 @@ std::string mathSections(int sections) {
     return out;
 }
 
+std::string proseSections(int sections) {
+    Words words;
+    std::string out = "# Guide\n\nThe guide begins here.\n\n";
+    for (int n = 1; n <= sections; ++n) {
+        const std::string number = std::to_string(n);
+        out += "## Section " + number + "\n\nParagraph one of section " + number + ": " + words.sentence(22) + " " +
+               words.sentence(12) + "\n\nParagraph two of section " + number + " says *" +
+               std::string(words.word()) + "* about **" + std::string(words.word()) + "**. " +
+               words.sentence(9) + "\n\n";
+    }
+    return out;
+}
+
 std::string mathParts(int parts) {
     std::string out;
     for (int n = 1; n <= parts; ++n) {

@@ -21,6 +21,11 @@ std::string generatedTable(int rows, int columns);
 // math.
 std::string mathSections(int sections);
 
+// `sections` sections under one title: a heading ("## Section N"), a
+// paragraph of two or three lines ("Paragraph one of section N: ...") and a
+// shorter one with emphasis ("Paragraph two of section N ...").
+std::string proseSections(int sections);
+
 // `parts` parts of a heading ("## Part N"), a paragraph with an inline
 // formula, a display formula (a sum and a fraction) and a closing paragraph
 // ("Closing words of part N.").

@@ -12,7 +12,7 @@
 // Options:
 //   --repeat N     runs of each measurement (3)
 //   --only TEXT    one section ("render", "paging", "find", "table",
-//                  "pages" or "motion"), or
+//                  "pages", "motion" or "typography"), or
 //                  the rows whose page and document hold TEXT, such as
 //                  "1 MiB" or "renderer 5 MiB"
 //   --pages N      screens to page through (100; 0: to the end)
@@ -103,6 +103,17 @@
 //           paragraphs of 12 inline formulas, each rendered with and
 //           without enhancements and paged through as above: the longest
 //           paging frame against the same document without enhancements.
+//   typography  600 sections of a heading and two paragraphs, opened with
+//           the look the app sends first (the light theme, the default
+//           typography) and a top inset of 100 px, the reading line: the
+//           first paragraph of section 30, 300 or 550 put there, then the
+//           reader's changes as the app sends them, one after the other
+//           (16 to 17 to 18 px, back to 16, 16 to 20 px at once, 20 to 13 px
+//           with the compact width, loose lines, a dark theme, more
+//           contrast): how far the paragraph moved from the line, the worst
+//           at any frame until the content held still (goal 2 px). The
+//           plain baseline takes each change as CSS on its root, its scroll
+//           position kept: what a one-pass page does.
 // Figures are medians of the repetitions, with the worst longest frame of
 // all of them; the frame goals are judged on the worst. Every goal is
 // printed as a ratio to its peer, floor or limit in the same run.
@@ -121,9 +132,18 @@
 #include <string>
 #include <vector>
 
+#include "Appearance/AccessibilityDisplayOptions.hpp"
+#include "Appearance/ThemeCatalog.hpp"
+#include "Appearance/TypographySettings.hpp"
 #include "GeneratedDocument.hpp"
+#include "Platform/Json/PayloadCodec.hpp"
 #include "Platform/Log.hpp"
 #include "Platform/Async/MainThread.hpp"
+#include "Protocol/Payloads/AccessibilityDisplayOptionsFields.hpp"
+#include "Protocol/Payloads/SetBackgroundPayload.hpp"
+#include "Protocol/Payloads/SetThemePayload.hpp"
+#include "Protocol/Payloads/SetTypographyPayload.hpp"
+#include "Protocol/Payloads/ViewportInsetsPayload.hpp"
 #include "Protocol/Schemes/AppResourceSchemeHandler.hpp"
 #include "Protocol/Schemes/ResourceWorkers.hpp"
 #include "Protocol/Schemes/RendererDirectory.hpp"
@@ -550,12 +570,123 @@ constexpr const char* measureNaiveFind = R"(
     return { type: 'findResult', matches, replyMs: performance.now() - started };
 )";
 
+// The reader's place through a sequence of changes of look. The page gets
+// the look the app sends when it opens a document (`lookText`: envelopes as
+// JSON text), the render request (`message`), and, once the content held
+// still, paragraph one of section `section` is scrolled to `lineText` px
+// from the top, the reading line (the renderer pages get that line as
+// their top inset). Then each change of `stepsText` (the envelopes the app
+// sends for it, one after the other): how far the paragraph's top moved
+// from the line, the worst at any frame until the content held still for a
+// second, read in a task after each frame. The naive page answers nothing
+// but "render" (renderer/bench/baseline-protocol.js): it takes each change
+// the way a one-pass page would, as CSS on the root (the custom properties
+// of the stylesheet it shares with the renderer), its scroll position left
+// as it was. A paragraph more than 2 px off the line is put back there
+// before the next change (the reader finds the place again), so that each
+// figure is one change's; one within 2 px is left where it is.
+constexpr const char* measureTypography = R"(
+    const scroller = document.scrollingElement ?? document.documentElement;
+    const line = Number(lineText);
+    const naive = !window.Orvik.handleMessageText;
+    const widthRem = { comfortable: 44, compact: 36, wide: 58 };
+    const lineHeights = { standard: 1.7, compact: 1.5, loose: 1.9 };
+    const restyle = ({ type, payload }) => {
+        const root = document.documentElement;
+        if (type === 'setTypography') {
+            root.style.setProperty('--md-font-size', `${payload.fontSizePx}px`);
+            root.style.setProperty('--md-prose-width', `${widthRem[payload.widthPreset]}rem`);
+            root.style.setProperty('--md-line-height', String(lineHeights[payload.lineHeightPreset]));
+            root.style.setProperty('--md-font-weight', String(payload.fontWeight));
+        } else if (type === 'setTheme') {
+            for (const [name, value] of Object.entries(payload.tokens)) {
+                if (name === '--md-background-style') root.toggleAttribute('data-solid', value === 'solid');
+                else root.style.setProperty(name, value);
+            }
+        } else if (type === 'setBackground') {
+            root.style.setProperty('--md-page-background', payload.pageBackground);
+            if (payload.colorScheme) root.style.setProperty('color-scheme', payload.colorScheme);
+        } else if (type === 'setAccessibility') {
+            root.toggleAttribute('data-reduce-motion', payload.reduceMotion);
+            root.toggleAttribute('data-increase-contrast', payload.increaseContrast);
+            root.toggleAttribute('data-solid', payload.reduceTransparency || payload.increaseContrast);
+        }
+        return { type: 'applied' };
+    };
+    const apply = async (message) => naive ? restyle(JSON.parse(message)) : read(await send(message));
+    for (const message of JSON.parse(lookText)) {
+        const reply = await apply(message);
+        if (reply.type === 'error') return { type: 'error', message: reply.payload?.message ?? null };
+    }
+    const rendered = read(await send(message));
+    if (rendered.type !== 'rendered') return { type: rendered.type, message: rendered.payload?.message ?? null };
+    const changes = watchChanges();
+    const deadline = performance.now() + 120000;
+    const holdFollowing = async (since, follow) => {
+        while (performance.now() < deadline && performance.now() - Math.max(since, changes.last ?? since) < 1000) {
+            await nextFrame();
+            await follow();
+        }
+    };
+    await holdFollowing(performance.now(), async () => {});
+    const find = () => Array.from(content.querySelectorAll('p'))
+        .find((p) => p.textContent.startsWith(`Paragraph one of section ${section}:`)) ?? null;
+    let target = find();
+    if (!target) return { type: 'missing', message: `no paragraph one of section ${section}` };
+    scroller.scrollTop += target.getBoundingClientRect().top - line;
+    let moved = 0;
+    const follow = async () => {
+        await sleep(0);
+        if (!target.isConnected) target = find();
+        if (target) moved = Math.max(moved, Math.abs(target.getBoundingClientRect().top - line));
+    };
+    await holdFollowing(performance.now(), follow);
+    const placed = moved;
+    const steps = [];
+    for (const step of JSON.parse(stepsText)) {
+        // A reader who lost the place finds it again before the next change;
+        // a page that kept it is left as it is (its drift adds up).
+        if (target && Math.abs(target.getBoundingClientRect().top - line) > 2) {
+            scroller.scrollTop += target.getBoundingClientRect().top - line;
+            await settle();
+        }
+        // The frames between the requests of one change count too.
+        moved = 0;
+        let failed = null;
+        let done = null;
+        (async () => {
+            try {
+                for (const message of step) {
+                    const reply = await apply(message);
+                    if (reply.type === 'error') {
+                        failed = reply;
+                        break;
+                    }
+                }
+            } catch (error) {
+                failed = { type: 'error', payload: { message: String(error) } };
+            } finally {
+                done = performance.now();
+            }
+        })();
+        while (done === null && performance.now() < deadline) {
+            await nextFrame();
+            await follow();
+        }
+        if (failed) return { type: 'error', message: failed.payload?.message ?? null };
+        await holdFollowing(done ?? performance.now(), follow);
+        steps.push(target ? moved : null);
+    }
+    changes.stop();
+    return { type: 'rendered', placedPx: placed, steps, top: scroller.scrollTop };
+)";
+
 struct Document {
     std::string label;
     std::string text;
 };
 
-enum class Section { Render, Find, Table, Pages, Motion };
+enum class Section { Render, Find, Table, Pages, Motion, Typography };
 
 struct Job {
     Section section;
@@ -569,8 +700,74 @@ struct Job {
     int delayMs = 0;          // before it
     bool typed = false;       // the query typed key by key
     double ratio = 0.5;       // how far down a jump goes
+    int paragraph = 0;        // the section whose first paragraph is held at the reading line (measureTypography)
     std::string key() const { return page + " " + label; }
 };
+
+// The reading line of the typography section, from the top of the view.
+constexpr double readingLinePx = 100;
+
+// A request as the app sends it: its type and its payload.
+using Request = std::pair<std::string, json>;
+
+template <typename Payload>
+json encoded(const Payload& payload) {
+    return json::parse(PayloadCodec::encode(payload).serialized());
+}
+
+// What the app sends when the theme or the accessibility options change:
+// the options, the theme's tokens with the options merged in, then its
+// background (as PageAppearance::applyAppearance does).
+std::vector<Request> appearanceRequests(ThemeID id, std::int64_t revision, const AccessibilityDisplayOptions& options) {
+    const Theme theme = ThemeCatalog::theme(id);
+    SetThemePayload payload{std::string(rawValue(id)), revision, options.mergingThemeTokens(theme.cssVariables())};
+    SetBackgroundPayload background{theme.web.canvas.hex,
+                                    std::string(theme.appearance == ThemeAppearance::dark ? "dark" : "light")};
+    return {{"setAccessibility", encoded(options)}, {"setTheme", encoded(payload)}, {"setBackground", encoded(background)}};
+}
+
+// What a document's page gets before its first render: the reading line as
+// the top inset, the light theme and the default typography.
+std::vector<Request> openingLook() {
+    std::vector<Request> requests{{"setViewportInsets", encoded(ViewportInsetsPayload{readingLinePx, 0})}};
+    for (auto& request : appearanceRequests(ThemeID::porcelain, 1, AccessibilityDisplayOptions::none)) {
+        requests.push_back(std::move(request));
+    }
+    requests.emplace_back("setTypography", encoded(SetTypographyPayload::from(TypographySettings::defaults)));
+    return requests;
+}
+
+struct LookChange {
+    std::string label;
+    std::vector<Request> requests;
+};
+
+// The reader's changes of look, one after the other from the opening look:
+// the text one step larger at a time, back, larger at once, smaller in a
+// narrower column, looser lines, a dark theme, then more contrast.
+std::vector<LookChange> lookChanges() {
+    std::vector<LookChange> changes;
+    TypographySettings settings = TypographySettings::defaults;
+    const auto typography = [&](std::string label, auto change) {
+        change(settings);
+        changes.push_back({std::move(label), {{"setTypography", encoded(SetTypographyPayload::from(settings))}}});
+    };
+    typography("16 to 17 px", [](TypographySettings& s) { s.fontSizePx = 17; });
+    typography("17 to 18 px", [](TypographySettings& s) { s.fontSizePx = 18; });
+    typography("18 to 16 px", [](TypographySettings& s) { s.fontSizePx = 16; });
+    typography("16 to 20 px at once", [](TypographySettings& s) { s.fontSizePx = 20; });
+    typography("20 to 13 px, compact width", [](TypographySettings& s) {
+        s.fontSizePx = 13;
+        s.widthPreset = TypographyWidthPreset::compact;
+    });
+    typography("loose line spacing", [](TypographySettings& s) { s.lineHeightPreset = TypographyLineHeightPreset::loose; });
+    changes.push_back({"theme porcelain to graphite",
+                       appearanceRequests(ThemeID::graphite, 2, AccessibilityDisplayOptions::none)});
+    AccessibilityDisplayOptions contrast;
+    contrast.increaseContrast = true;
+    changes.push_back({"more contrast", appearanceRequests(ThemeID::graphite, 2, contrast)});
+    return changes;
+}
 
 // One run's figures by name; a figure the run lacks is absent.
 using Sample = std::map<std::string, double>;
@@ -620,6 +817,7 @@ public:
             payload["enhancements"] = {{"highlight", false}, {"math", false}, {"diagrams", false}};
         }
         if (!job.motion.empty()) return runMotion(page, job, payload);
+        if (job.section == Section::Typography) return runTypography(page, job, payload);
         const std::size_t firstEvent = page.messages().size();
         const json result = page.script(std::string(prelude) + measureRender,
                                         {{"message", page.envelope("render", payload).dump()}},
@@ -728,6 +926,38 @@ private:
         if (result.contains("movedPx")) {
             sample["moved"] = result["movedPx"].get<double>();
             if (result.contains("movedAtMs")) sample["movedAt"] = result["movedAtMs"].get<double>();
+        }
+        return sample;
+    }
+
+    static std::optional<Sample> runTypography(test::RendererPage& page, const Job& job, const json& payload) {
+        const auto envelopes = [&](const std::vector<Request>& requests) {
+            json list = json::array();
+            for (const auto& [type, body] : requests) list.push_back(page.envelope(type, body).dump());
+            return list;
+        };
+        json steps = json::array();
+        for (const auto& change : lookChanges()) steps.push_back(envelopes(change.requests));
+        const json result = page.script(std::string(prelude) + measureTypography,
+                                        {{"message", page.envelope("render", payload).dump()},
+                                         {"lookText", envelopes(openingLook()).dump()},
+                                         {"stepsText", steps.dump()},
+                                         {"section", std::to_string(job.paragraph)},
+                                         {"lineText", std::to_string(readingLinePx)}},
+                                        std::chrono::minutes(5));
+        if (result.value("type", "") != "rendered") {
+            std::fprintf(stderr, "%s: %s\n", job.key().c_str(), result.dump().substr(0, 400).c_str());
+            return std::nullopt;
+        }
+        Sample sample;
+        sample["placed"] = result["placedPx"].get<double>();
+        for (std::size_t i = 0; i < result["steps"].size(); ++i) {
+            const json& moved = result["steps"][i];
+            if (moved.is_number()) {
+                sample["step " + std::to_string(i)] = moved.get<double>();
+            } else {
+                std::fprintf(stderr, "%s: the paragraph was gone after change %zu\n", job.key().c_str(), i + 1);
+            }
         }
         return sample;
     }
@@ -1124,6 +1354,64 @@ void printMotion(const std::vector<Job>& jobs, const Results& results) {
     }
 }
 
+std::string formatPx(double value) {
+    if (value < 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f px", value);
+    return text;
+}
+
+void printTypography(const std::vector<Job>& jobs, const Results& results) {
+    std::printf("\nThe reading line through changes of look: how far the paragraph held there (%.0f px from the top) "
+                "moved, the worst at any frame until the content held still (worst run)\n\n",
+                readingLinePx);
+    const auto changes = lookChanges();
+    std::vector<int> paragraphs;
+    for (const auto& job : jobs) {
+        if (job.section == Section::Typography && std::find(paragraphs.begin(), paragraphs.end(), job.paragraph) == paragraphs.end()) {
+            paragraphs.push_back(job.paragraph);
+        }
+    }
+    const auto key = [](const std::string& page, int paragraph) {
+        return page + " paragraph " + std::to_string(paragraph);
+    };
+    std::printf("%-36s %10s %10s %10s\n", "paragraph / change", "ours", "peer", "naive");
+    for (const int paragraph : paragraphs) {
+        std::printf("paragraph one of section %d\n", paragraph);
+        std::printf("  %-34s %10s %10s %10s\n", "placed at the line",
+                    formatPx(results.worst(key("renderer", paragraph), "placed")).c_str(),
+                    formatPx(results.worst(key("peer", paragraph), "placed")).c_str(),
+                    formatPx(results.worst(key("baseline", paragraph), "placed")).c_str());
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const std::string figure = "step " + std::to_string(i);
+            std::printf("  %-34s %10s %10s %10s\n", changes[i].label.c_str(),
+                        formatPx(results.worst(key("renderer", paragraph), figure)).c_str(),
+                        formatPx(results.worst(key("peer", paragraph), figure)).c_str(),
+                        formatPx(results.worst(key("baseline", paragraph), figure)).c_str());
+        }
+    }
+    std::printf("\nGoals (ratios within this run)\n");
+    for (const int paragraph : paragraphs) {
+        const std::string ours = key("renderer", paragraph);
+        if (!results.has(ours)) continue;
+        double worst = -1;
+        std::string at = "-";
+        bool complete = true;
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const double moved = results.worst(ours, "step " + std::to_string(i));
+            if (moved < 0) complete = false;
+            if (moved > worst) {
+                worst = moved;
+                at = changes[i].label;
+            }
+        }
+        goal(complete && worst <= 2, "paragraph " + std::to_string(paragraph) + ": the text at the reading line moved " +
+                                         formatPx(worst) + " (worst run, after " + at + ") through " +
+                                         std::to_string(changes.size()) + " changes of look, within 2 px: " +
+                                         formatRatio(worst, 2) + " of the limit");
+    }
+}
+
 }  // namespace
 }  // namespace larkspin::bench
 
@@ -1169,9 +1457,10 @@ int main(int argc, char** argv) {
     const Document manySections{"1,200 sections", mathSections(1200)};
     const Document manyDisplays{"400 display formulas", displayFormulas(400)};
     const Document parts{"200 parts", mathParts(200)};
+    const Document prose{"600 sections", proseSections(600)};
 
     const bool sectionOnly = only == "render" || only == "paging" || only == "find" || only == "table" ||
-                             only == "pages" || only == "motion";
+                             only == "pages" || only == "motion" || only == "typography";
     std::vector<Job> jobs;
     for (const auto& document : documents) {
         for (const bool enhancements : {true, false}) {
@@ -1216,13 +1505,21 @@ int main(int argc, char** argv) {
     jobs.push_back({Section::Motion, "renderer", "200 parts, a place held at the top", &parts, true, false, {}, "place"});
     jobs.push_back({Section::Motion, "renderer", "200 parts, a heading from the outline", &parts, true, false, {},
                     "heading"});
+    for (const int paragraph : {30, 300, 550}) {
+        for (const char* page : {"renderer", "baseline"}) {
+            Job job{Section::Typography, page, "paragraph " + std::to_string(paragraph), &prose, true};
+            job.paragraph = paragraph;
+            jobs.push_back(job);
+        }
+    }
 
     const auto sectionName = [](Section section) {
-        return section == Section::Render  ? "render"
-               : section == Section::Find  ? "find"
-               : section == Section::Table ? "table"
-               : section == Section::Pages ? "pages"
-                                           : "motion";
+        return section == Section::Render   ? "render"
+               : section == Section::Find   ? "find"
+               : section == Section::Table  ? "table"
+               : section == Section::Pages  ? "pages"
+               : section == Section::Motion ? "motion"
+                                            : "typography";
     };
     std::erase_if(jobs, [&](const Job& job) {
         if (!sectionOnly) return job.key().find(only) == std::string::npos;
@@ -1270,5 +1567,6 @@ int main(int argc, char** argv) {
     if (present(Section::Table)) printTable(jobs, results[Section::Table]);
     if (present(Section::Pages)) printPages(jobs, results[Section::Pages]);
     if (present(Section::Motion)) printMotion(jobs, results[Section::Motion]);
+    if (present(Section::Typography)) printTypography(jobs, results[Section::Typography]);
     return 0;
 }
