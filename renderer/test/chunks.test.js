@@ -24,7 +24,7 @@ function result(count) {
 test('a long document goes into a bounded number of chunks, in order, after a head of thousands of blocks', () => {
     const doc = new JSDOM('<!doctype html><body></body>').window.document;
     const state = { session: { documentID: 'DOC-1' }, language: 'en' };
-    const views = createViews({ doc, geometry: {}, sanitizer: /** @type {any} */ (null), state });
+    const views = createViews({ doc, geometry: /** @type {any} */ ({ viewportHeight: () => 768 }), sanitizer: /** @type {any} */ (null), state });
     const ids = (view) => Array.from(view.article.querySelectorAll(':scope > .md-chunk > *')).map((e) => e.id);
 
     const full = result(60000);
@@ -43,4 +43,33 @@ test('a long document goes into a bounded number of chunks, in order, after a he
     view.builder.append(view.count, 60000);
     assert.deepEqual(ids(view), full.blocks.map((b) => b.id));
     assert.ok(view.article.children.length <= 400);
+});
+
+// A jump to the end finds the last chunks at their real heights: they are
+// laid out whatever the scroll position, as many as two screens by their
+// estimates, never a long document's whole wide last chunk.
+test('the last chunks of a document are laid out as they go in, a bounded number of blocks', () => {
+    const doc = new JSDOM('<!doctype html><body></body>').window.document;
+    const state = { session: { documentID: 'DOC-1' }, language: 'en' };
+    const views = createViews({ doc, geometry: /** @type {any} */ ({ viewportHeight: () => 768 }), sanitizer: /** @type {any} */ (null), state });
+    /** @param {number} count */
+    const tail = (count) => {
+        const view = views.makeView(result(count), 1);
+        view.builder.append(0, count);
+        const chunks = Array.from(view.article.children);
+        const marked = chunks.filter((chunk) => chunk.classList.contains('md-tail'));
+        assert.deepEqual(marked, chunks.slice(chunks.length - marked.length), 'the last ones, in a row');
+        return { chunks: marked.length, blocks: marked.reduce((sum, chunk) => sum + chunk.children.length, 0) };
+    };
+    // Two screens of 30 px blocks are 52 blocks: the last two chunks.
+    const short = tail(400);
+    assert.equal(short.chunks, 2);
+    assert.ok(short.blocks >= 52 && short.blocks <= 160, `${short.blocks} blocks`);
+    // A long document's last chunk holds more than that: none.
+    assert.deepEqual(tail(100000), { chunks: 0, blocks: 0 });
+    // Nor a chunk of a long table's height.
+    const table = views.makeView(result(400), 1);
+    table.result.blocks[399].est = 150000;
+    table.builder.append(0, 400);
+    assert.equal(table.article.querySelectorAll('.md-tail').length, 0);
 });

@@ -189,3 +189,77 @@ describe('blocks replaced in the chunk of the reading line keep the reader where
         });
     }
 });
+
+// Chunks of 1000, 1000 and 3000 px in a window 700 px high. The page's
+// height is the chunks' and the room below #content; like a browser, the
+// scroll position is pulled back when the page gets shorter.
+function pageWithAnEnd() {
+    const dom = new JSDOM('<!doctype html><html><body><main id="content"><article class="md-doc"></article></main></body></html>');
+    const doc = dom.window.document;
+    const content = /** @type {HTMLElement} */ (doc.getElementById('content'));
+    const heights = [1000, 1000, 3000];
+    const chunks = heights.map(() => /** @type {Element} */ (content.firstElementChild).appendChild(doc.createElement('div')));
+    const room = () => parseFloat(content.style.paddingBottom) || 0;
+    const pageHeight = () => heights.reduce((a, b) => a + b, 0) + room();
+    const scroller = doc.documentElement;
+    let stored = 0;
+    Object.defineProperty(doc, 'scrollingElement', { get: () => scroller });
+    Object.defineProperty(scroller, 'scrollHeight', { get: pageHeight });
+    Object.defineProperty(scroller, 'scrollTop', {
+        get: () => (stored = Math.max(0, Math.min(stored, pageHeight() - 700))),
+        set: (value) => { stored = Math.max(0, Math.min(value, pageHeight() - 700)); },
+    });
+    chunks.forEach((chunk, k) => {
+        chunk.className = 'md-chunk';
+        chunk.getBoundingClientRect = () => {
+            const top = heights.slice(0, k).reduce((a, b) => a + b, 0) - scroller.scrollTop;
+            return /** @type {DOMRect} */ ({ top, bottom: top + heights[k], height: heights[k], left: 0, right: 900, width: 900, x: 0, y: top });
+        };
+    });
+    /** @type {Record<string, () => void>} */
+    const listeners = {};
+    const win = {
+        ResizeObserver: class { observe() {} unobserve() {} disconnect() {} },
+        addEventListener: (/** @type {string} */ type, /** @type {() => void} */ fn) => { listeners[type] = fn; },
+        removeEventListener: () => {},
+        innerHeight: 700,
+        innerWidth: 900,
+        Node: dom.window.Node,
+    };
+    const geometry = createGeometry(/** @type {any} */ (win), doc);
+    chunks.forEach((chunk) => geometry.watchChunk?.(chunk));
+    return {
+        geometry, scroller, chunks, heights, room,
+        // The reader scrolls there; the browser tells the page.
+        /** @param {number} top */
+        scrollTo(top) {
+            scroller.scrollTop = top;
+            listeners.scroll();
+        },
+    };
+}
+
+describe('at the end of the document the text under the reader stays where it is', () => {
+    test('while blocks below the reading line are made shorter; the room it takes goes as the reader scrolls up', () => {
+        const p = pageWithAnEnd();
+        p.scrollTo(4300);
+        const block = p.chunks[2].appendChild(p.chunks[2].ownerDocument.createElement('p'));
+        block.getBoundingClientRect = () => /** @type {DOMRect} */ ({ top: -300, bottom: 2700, height: 3000, left: 0, right: 900, width: 900, x: 0, y: -300 });
+        p.geometry.keepPlace?.([block], () => { p.heights[2] = 2600; });
+        assert.equal(p.scroller.scrollTop, 4300);
+        assert.equal(p.room(), 400);
+        p.scrollTo(4100);
+        assert.equal(p.room(), 200);
+        // Scrolling down again into what is left of it keeps it.
+        p.scrollTo(4300);
+        assert.equal(p.room(), 200);
+        p.scrollTo(1000);
+        assert.equal(p.room(), 0);
+        // A new document's chunks replace these: no room is left below it.
+        p.scrollTo(4300);
+        p.geometry.keepPlace?.([block], () => { p.heights[2] = 2500; });
+        assert.ok(p.room() > 0);
+        p.geometry.forgetChunk?.(p.chunks[2]);
+        assert.equal(p.room(), 0);
+    });
+});

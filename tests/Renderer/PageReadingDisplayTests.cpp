@@ -144,6 +144,41 @@ TEST_F(PageReadingTest, FormulasTypesetAboveTheReadingLineMoveNothingOnScreen) {
     EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
 }
 
+TEST_F(PageReadingTest, AJumpNearTheEndRightAfterTheRenderMovesNothingOnScreen) {
+    loadPage();
+    // Paragraphs of a dozen inline formulas: blocks whose estimated heights
+    // (from their source) are larger than their typeset ones.
+    std::string source = "# Inline math\n\n";
+    for (int n = 1; n <= 300; ++n) {
+        for (int k = 1; k <= 12; ++k) {
+            const int index = n * 12 + k;
+            source += k % 3 == 0   ? fmt::format("word{} and more $x_{{{}}} + y^2$ ", index, index)
+                      : k % 3 == 1 ? fmt::format("word{} and more $\\frac{{{}}}{{n}}$ ", index, index)
+                                   : fmt::format("word{} and more $\\alpha_{{{}}} \\leq \\beta$ ", index, index);
+        }
+        source += "end.\n\n";
+    }
+    for (const std::string ratio : {"0.97", "1"}) {
+        ASSERT_EQ(render(source)["type"], "rendered");
+        // The reader drags the scroll bar near the end at once; the block at
+        // the top of the first frame after it is followed from there.
+        const json followed = page->script(std::string(R"(
+            const scroller = document.scrollingElement;
+            scroller.scrollTop = (scroller.scrollHeight - innerHeight) * Number(ratio);
+            await new Promise((done) => requestAnimationFrame(done));
+            await new Promise((done) => setTimeout(done, 0));
+            const target = Array.from(document.querySelectorAll('#content .md-chunk > *'))
+                .find((block) => { const box = block.getBoundingClientRect(); return box.bottom > 0 && box.top < innerHeight; });
+        )") + followWhileTypeset,
+                                           {{"ratio", ratio}});
+        ASSERT_TRUE(followed.contains("moved")) << ratio << " " << followed.dump();
+        EXPECT_TRUE(followed["settled"].get<bool>()) << followed.dump();
+        EXPECT_EQ(followed["waitingOnScreen"], 0) << followed.dump();
+        EXPECT_LE(followed["moved"].get<double>(), 2.0) << ratio << " " << followed.dump();
+    }
+    EXPECT_TRUE(page->eventsOf("error").empty()) << page->eventsOf("error").front().dump();
+}
+
 TEST_F(PageReadingTest, TheTextAtTheReadingLineStaysThroughEveryChangeOfLook) {
     loadPage();
     constexpr int inset = 40;

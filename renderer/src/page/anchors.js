@@ -40,6 +40,29 @@ export function createGeometry(win, doc) {
     // Scroll offsets are whole pixels: what a correction could not scroll
     // is carried to the next one.
     let carried = 0;
+    // Near the end of the document, blocks below the reading line that the
+    // page makes shorter (formulas typeset, a diagram drawn) shorten the
+    // page, and the browser pulls the scroll position back with it: what
+    // the reader sees would slide down. The page goes back where it was,
+    // with as much room below the document's end as it lost; the room goes
+    // as the reader scrolls up. (Chunks that take their real heights as they
+    // come near cannot do it: the last chunks are laid out as they go in,
+    // view.js.)
+    let endRoom = 0;
+    /** @param {number} room */
+    const setEndRoom = (room) => {
+        endRoom = room;
+        const content = doc.getElementById('content');
+        if (content) content.style.paddingBottom = room > 0 ? `${Math.ceil(room)}px` : '';
+    };
+    const onScroll = () => {
+        if (endRoom <= 0) return;
+        // Only as much room as the position needs, never more than there was.
+        const element = scroller();
+        const needed = Math.max(0, element.scrollTop + win.innerHeight - (element.scrollHeight - endRoom));
+        if (needed < endRoom - 0.5) setEndRoom(needed);
+    };
+    win.addEventListener?.('scroll', onScroll, { passive: true });
 
     const rememberHeights = () => {
         for (const chunk of chunks) heights.set(chunk, chunk.getBoundingClientRect().height);
@@ -91,6 +114,7 @@ export function createGeometry(win, doc) {
     return {
         scrollTop: () => scroller().scrollTop,
         setScrollTop(value) {
+            if (endRoom > 0) setEndRoom(0);
             scroller().scrollTop = Math.round(value);
             carried = 0;
             rememberHeights();
@@ -159,7 +183,15 @@ export function createGeometry(win, doc) {
                 }
                 byChunk.set(chunk, { before, line, blocks: [{ at, was: element.getBoundingClientRect() }] });
             });
+            const wasTop = scroller().scrollTop;
             const now = change() ?? elements;
+            // Blocks made shorter at the end of the document pulled the page
+            // back: it goes back, with the room it lost below the end.
+            const pulled = wasTop - scroller().scrollTop;
+            if (pulled > 0) {
+                setEndRoom(endRoom + pulled);
+                scroller().scrollTop = wasTop;
+            }
             let shift = 0;
             for (const [chunk, { before, line, blocks }] of byChunk) {
                 const height = chunk.getBoundingClientRect().height;
@@ -192,10 +224,13 @@ export function createGeometry(win, doc) {
         forgetChunk(chunk) {
             if (!observer || !chunks.delete(chunk)) return;
             observer.unobserve(chunk);
+            // Its document goes, and the room below its end with it.
+            if (endRoom > 0) setEndRoom(0);
         },
         dispose() {
             observer?.disconnect();
             chunks.clear();
+            win.removeEventListener?.('scroll', onScroll);
         },
         maxScroll: () => Math.max(0, scroller().scrollHeight - win.innerHeight),
         viewportHeight: () => win.innerHeight,

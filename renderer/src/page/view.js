@@ -69,6 +69,13 @@ import { textsFor } from '../texts.js';
  */
 
 const CHUNK_BLOCKS = 48;
+// The chunks at the end of a document laid out whatever the scroll
+// position: as many as hold TAIL_SCREENS screens by their estimates, in at
+// most TAIL_MOST_BLOCKS blocks and TAIL_MOST_SCREENS screens (not a long
+// table's whole chunk).
+const TAIL_SCREENS = 2;
+const TAIL_MOST_BLOCKS = 160;
+const TAIL_MOST_SCREENS = 6;
 // The first chunks are smaller: a chunk on screen is laid out whole, and the
 // first screen should not wait for the layout of several screens.
 const LEADING_CHUNKS = [8, 16, 32];
@@ -193,25 +200,43 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             counts: view.rawImages,
             refusedReason: textsFor(state.language).imageNotAllowed,
         };
-        /** @type {(chunk: HTMLElement, k: number) => void} */
+        /** @type {(chunk: HTMLElement, k: number) => number} */
         const size = (chunk, k) => {
             let height = 0;
             const end = Math.min(chunkStart(k + 1, wide), blocks.length);
             for (let i = chunkStart(k, wide); i < end; i++) height += blocks[i].est || 40;
             chunk.style.containIntrinsicSize = `auto ${Math.round(height)}px`;
+            return height;
         };
         const makeChunks = () => {
             if (blocks.length === 0) return;
             const last = chunkOf(blocks.length - 1, wide);
             if (chunks.length > last) return;
             const fragment = doc.createDocumentFragment();
+            /** @type {number[]} */
+            const estimates = [];
             for (let k = chunks.length; k <= last; k++) {
                 const chunk = doc.createElement('div');
                 chunk.className = k < LEADING_CHUNKS.length - 1 ? 'md-chunk md-lead' : 'md-chunk';
-                size(chunk, k);
+                estimates.push(size(chunk, k));
                 fragment.append(chunk);
                 chunks.push(chunk);
                 geometry.watchChunk?.(chunk);
+            }
+            // The last chunks, down to the end, are laid out as their blocks
+            // go in: a chunk there that took a real height smaller than its
+            // estimate only when the reader jumped to the end would shorten
+            // the page under them, and the browser would pull what they see
+            // down in the frame that lays it out, before the page could
+            // keep their place.
+            const screen = geometry.viewportHeight();
+            let tail = 0;
+            let tailBlocks = 0;
+            for (let k = last; k >= chunks.length - estimates.length && tail < TAIL_SCREENS * screen; k--) {
+                tailBlocks += Math.min(chunkStart(k + 1, wide), blocks.length) - chunkStart(k, wide);
+                tail += estimates[k - (chunks.length - estimates.length)];
+                if (tailBlocks > TAIL_MOST_BLOCKS || tail > TAIL_MOST_SCREENS * screen) break;
+                chunks[k].classList.add('md-tail');
             }
             view.article.append(fragment);
         };
