@@ -462,6 +462,21 @@ $$`)).join('\n\n');
         h.close();
     });
 
+    test('the page\'s own scrolls, keeping the reading line while blocks above it are dressed, hold nothing', async () => {
+        const h = createHarness({ later: true, visual: true, geometry: { viewportHeight: 300 } });
+        assert.equal((await h.render(source)).type, 'rendered');
+        // The view stays where the page put it: each scroll is its own.
+        h.geometry.ownScroll = () => true;
+        const atReply = enhanced(h);
+        const scrolling = Date.now() + 400;
+        while (Date.now() < scrolling && enhanced(h) < 150) {
+            h.win.dispatchEvent(new h.win.Event('scroll'));
+            await new Promise((resolve) => setTimeout(resolve, 5));
+        }
+        assert.ok(enhanced(h) - atReply > 2, `${enhanced(h) - atReply} blocks dressed meanwhile`);
+        h.close();
+    });
+
     test('only chunks near the screen get theirs at once; a search finds what they will show without putting them in place', async () => {
         // A screen of one block, which comes dressed.
         const h = createHarness({ later: true, geometry: { viewportHeight: 20 } });

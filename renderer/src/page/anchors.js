@@ -14,6 +14,9 @@ export const ANCHOR_VERSION = 1;
 
 // Positions are fractional and scroll offsets whole pixels.
 const SUBPIXEL_SLACK = 1;
+// Room kept below the end of the document beyond what it lost (see
+// createGeometry).
+const END_ROOM_SPARE = 96;
 
 // Page geometry in CSS pixels, read from the live layout.
 //
@@ -49,17 +52,37 @@ export function createGeometry(win, doc) {
     // come near cannot do it: the last chunks are laid out as they go in,
     // view.js.)
     let endRoom = 0;
+    // The room is an element of its own after the content: changing its
+    // height lays out nothing of the document.
+    /** @type {HTMLElement | null} */
+    let spacer = null;
     /** @param {number} room */
     const setEndRoom = (room) => {
         endRoom = room;
-        const content = doc.getElementById('content');
-        if (content) content.style.paddingBottom = room > 0 ? `${Math.ceil(room)}px` : '';
+        if (room > 0 && !spacer?.isConnected && doc.body) {
+            spacer = doc.createElement('div');
+            spacer.className = 'md-end-room';
+            spacer.setAttribute('aria-hidden', 'true');
+            doc.body.append(spacer);
+        }
+        if (spacer) spacer.style.height = `${Math.ceil(room)}px`;
+    };
+    // Where the reader was at the last scroll, and where the page last put
+    // the view itself (-1: the reader moved it since).
+    let seenTop = 0;
+    let ownTop = -1;
+    const scrolledOwn = () => {
+        ownTop = scroller().scrollTop;
     };
     const onScroll = () => {
-        if (endRoom <= 0) return;
-        // Only as much room as the position needs, never more than there was.
         const element = scroller();
-        const needed = Math.max(0, element.scrollTop + win.innerHeight - (element.scrollHeight - endRoom));
+        const top = element.scrollTop;
+        const up = top < seenTop && top !== ownTop;
+        seenTop = top;
+        if (top !== ownTop) ownTop = -1;
+        if (endRoom <= 0 || !up) return;
+        // As the reader goes up, only as much room as the position needs.
+        const needed = Math.max(0, top + win.innerHeight - (element.scrollHeight - endRoom));
         if (needed < endRoom - 0.5) setEndRoom(needed);
     };
     win.addEventListener?.('scroll', onScroll, { passive: true });
@@ -107,7 +130,10 @@ export function createGeometry(win, doc) {
         carried += shift;
         const whole = Math.round(carried);
         carried -= whole;
-        if (whole !== 0) scroller().scrollTop += whole;
+        if (whole !== 0) {
+            scroller().scrollTop += whole;
+            scrolledOwn();
+        }
     };
     const observer = typeof win.ResizeObserver === 'function' ? new win.ResizeObserver(onResized) : null;
 
@@ -116,14 +142,19 @@ export function createGeometry(win, doc) {
         setScrollTop(value) {
             if (endRoom > 0) setEndRoom(0);
             scroller().scrollTop = Math.round(value);
+            scrolledOwn();
             carried = 0;
             rememberHeights();
         },
         // The browser placed the view for the page (scrollIntoView).
         didScroll() {
+            scrolledOwn();
             carried = 0;
             rememberHeights();
         },
+        // Whether the view is where the page last put it itself: the scroll
+        // the browser tells of is then the page's own, not the reader's.
+        ownScroll: () => ownTop >= 0 && scroller().scrollTop === ownTop,
         setReadingLine(top) {
             readingLine = top;
         },
@@ -189,8 +220,11 @@ export function createGeometry(win, doc) {
             // back: it goes back, with the room it lost below the end.
             const pulled = wasTop - scroller().scrollTop;
             if (pulled > 0) {
-                setEndRoom(endRoom + pulled);
+                // A few lines more than it lost: the next blocks made shorter
+                // there (formula after formula) change no style.
+                setEndRoom(endRoom + pulled + END_ROOM_SPARE);
                 scroller().scrollTop = wasTop;
+                scrolledOwn();
             }
             let shift = 0;
             for (const [chunk, { before, line, blocks }] of byChunk) {

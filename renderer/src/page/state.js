@@ -31,6 +31,8 @@
  *     makes a change inside the blocks (or replacing them: the change returns
  *     what stands for each then), the reading line staying where it is
  * @property {() => void} [didScroll]  the page scrolled itself
+ * @property {() => boolean} [ownScroll]  the view is where the page last put
+ *     it itself (a scroll event then is the page's own, not the reader's)
  * @property {() => void} [dispose]
  */
 
