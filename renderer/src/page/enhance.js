@@ -170,11 +170,11 @@ export function createEnhancer({ doc, geometry, now, scheduler, budget: frameBud
         let lastScroll = -Infinity;
         // A scroll wakes a loop that waits for markup: once the page holds
         // still, the blocks that came on screen may want theirs first. The
-        // page's own scrolls (keeping the reading line where it is while
-        // the blocks above it are dressed) are not the reader's.
+        // page's own scrolls (a place restored, the reading line kept while
+        // the blocks above it are dressed) hold nothing back: they are not
+        // the reader's.
         const onScroll = () => {
-            if (geometry.ownScroll?.()) return;
-            lastScroll = now();
+            if (!geometry.ownScroll?.()) lastScroll = now();
             wake();
         };
         doc.defaultView?.addEventListener('scroll', onScroll, { passive: true });
