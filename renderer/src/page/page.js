@@ -484,6 +484,20 @@ export function createPage(host) {
         restore.cancelPin();
         cancelHeadingScroll();
     };
+    // End goes to the end at once. The browser's own End glides to where
+    // the end was when the key went down, and the chunks laid out on the
+    // way take their real heights meanwhile, so that it stopped short of the
+    // end, further the longer the document. At once, the chunks above the
+    // screen take theirs with the reading line kept (the last chunks are
+    // laid out already).
+    /** @param {KeyboardEvent} event */
+    const onKeyDown = (event) => {
+        if (event.key !== 'End' || event.defaultPrevented || event.altKey || event.shiftKey || event.metaKey) return;
+        const target = /** @type {HTMLElement | null} */ (event.target);
+        if (target?.isContentEditable || /^(input|textarea|select)$/.test(target?.localName ?? '')) return;
+        event.preventDefault();
+        geometry.setScrollTop(geometry.maxScroll());
+    };
     /** @param {Event} event */
     const onLoad = (event) => {
         if (/** @type {Element | null} */ (event.target)?.localName === 'img') restore.lateLayoutChanged();
@@ -520,6 +534,7 @@ export function createPage(host) {
     listen(win, 'resize', onResize);
     listen(win, 'scroll', onScroll, { passive: true });
     for (const type of ['wheel', 'keydown', 'mousedown', 'touchstart']) listen(win, type, onInteraction, { passive: true });
+    listen(win, 'keydown', onKeyDown);
     listen(content, 'load', onLoad, true);
     listen(content, 'error', onError, true);
     listen(win, 'error', onError);
