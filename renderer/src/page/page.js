@@ -492,7 +492,7 @@ export function createPage(host) {
     // laid out already).
     /** @param {KeyboardEvent} event */
     const onKeyDown = (event) => {
-        if (event.key !== 'End' || event.defaultPrevented || event.altKey || event.shiftKey || event.metaKey) return;
+        if (event.key !== 'End' || event.defaultPrevented || event.altKey || event.ctrlKey || event.shiftKey || event.metaKey) return;
         const target = /** @type {HTMLElement | null} */ (event.target);
         if (target?.isContentEditable || /^(input|textarea|select)$/.test(target?.localName ?? '')) return;
         event.preventDefault();
