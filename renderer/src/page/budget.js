@@ -16,7 +16,7 @@ export const KINDS = Object.freeze({
     find: { priority: 0, ms: 24 },
     // Highlighting and math of the blocks on screen (the same work as
     // `dress`, one slice of the two a frame).
-    screen: { priority: 1, ms: 12, as: 'dress' },
+    screen: { priority: 1, ms: 20, as: 'dress' },
     // The blocks of a render going in.
     insert: { priority: 2, ms: 10 },
     // Highlighting and math of the blocks near the screen.

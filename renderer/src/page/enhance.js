@@ -26,7 +26,7 @@ import { blockIndexAt } from './anchors.js';
 // the frame still does after the slice (paint) is left to the rest of the
 // frame: the budget shrinks when a frame comes later than the target and
 // grows again when frames come sooner.
-const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28, screen: 12 };
+const ENHANCE_MS = { initial: 6, min: 3, max: 10, target: 28, screen: 20 };
 // The browser's own work for a slice's new elements, at most this many times
 // the slice: a frame later than the slice and that work could make it (a
 // slow paint, a busy machine) keeps the budget, as a smaller slice would not
