@@ -213,9 +213,10 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             const last = chunkOf(blocks.length - 1, wide);
             if (chunks.length > last) return;
             const fragment = doc.createDocumentFragment();
-            /** @type {number[]} */
+            const first = chunks.length;
+            /** @type {number[]} the new chunks' estimated heights */
             const estimates = [];
-            for (let k = chunks.length; k <= last; k++) {
+            for (let k = first; k <= last; k++) {
                 const chunk = doc.createElement('div');
                 chunk.className = k < LEADING_CHUNKS.length - 1 ? 'md-chunk md-lead' : 'md-chunk';
                 estimates.push(size(chunk, k));
@@ -232,9 +233,9 @@ export function createViews({ doc, geometry, sanitizer, state }) {
             const screen = geometry.viewportHeight();
             let tail = 0;
             let tailBlocks = 0;
-            for (let k = last; k >= chunks.length - estimates.length && tail < TAIL_SCREENS * screen; k--) {
+            for (let k = last; k >= first && tail < TAIL_SCREENS * screen; k--) {
                 tailBlocks += Math.min(chunkStart(k + 1, wide), blocks.length) - chunkStart(k, wide);
-                tail += estimates[k - (chunks.length - estimates.length)];
+                tail += estimates[k - first];
                 if (tailBlocks > TAIL_MOST_BLOCKS || tail > TAIL_MOST_SCREENS * screen) break;
                 chunks[k].classList.add('md-tail');
             }
